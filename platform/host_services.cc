@@ -3,6 +3,7 @@
 #include "platform/host_services.h"
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -104,6 +105,33 @@ void WriteServerLine(const char* text, int offset, int length) {
 }
 
 void RaiseServerException(int reason) { throw ServerException(reason); }
+
+void msg_os_error(uint32_t title_id, uint32_t message_id, const char* call_name,
+                  const char* insert2, const char* insert3) {
+  int saved = errno;
+  std::string text = std::string(call_name ? call_name : "") + ": ";
+  text += saved ? strerror(saved) : ("error code " + std::to_string(saved));
+  std::vector<std::string> inserts;
+  if (insert2) inserts.emplace_back(insert2);
+  if (insert3) inserts.emplace_back(insert3);
+  inserts.push_back(text);
+  CurrentHostServices().write_message(title_id, message_id, inserts);
+  errno = saved;
+}
+
+void msg_os_error_number(uint32_t title_id, uint32_t message_id, const char* call_name,
+                         int32_t number) {
+  msg_os_error(title_id, message_id, call_name, std::to_string(number).c_str(), nullptr);
+}
+
+void msg_number(uint32_t title_id, uint32_t message_id, int32_t number) {
+  CurrentHostServices().write_message(title_id, message_id, {std::to_string(number)});
+}
+
+void msg_two_numbers(uint32_t title_id, uint32_t message_id, int32_t number1, int32_t number2) {
+  CurrentHostServices().write_message(title_id, message_id,
+                                      {std::to_string(number1), std::to_string(number2)});
+}
 
 bool reg_get_version_dword(int, const char* subkey, const char* value_name, uint32_t* value) {
   return CurrentHostServices().reg_get_version_dword(subkey, value_name, value);

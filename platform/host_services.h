@@ -71,6 +71,17 @@ void WriteServerOutput(StatusPair* status, int severity, const char* text_area, 
 void WriteServerLine(const char* text, int offset, int length);
 [[noreturn]] void RaiseServerException(int reason);
 
+// Operating-system failure messages. `msg_os_error` builds "<call>: <system
+// text of the thread's last error>" and writes the message with the inserts
+// insert 2, insert 3 (when given) and that text, in this order; it leaves the
+// thread's last error (errno) unchanged. Null inserts are "none".
+void msg_os_error(uint32_t title_id, uint32_t message_id, const char* call_name,
+                  const char* insert2, const char* insert3);
+void msg_os_error_number(uint32_t title_id, uint32_t message_id, const char* call_name,
+                         int32_t number);
+void msg_number(uint32_t title_id, uint32_t message_id, int32_t number);
+void msg_two_numbers(uint32_t title_id, uint32_t message_id, int32_t number1, int32_t number2);
+
 bool reg_get_version_dword(int zero, const char* subkey, const char* value_name,
                            uint32_t* value);
 void db_definition_lookup(int32_t* status, char* text, int32_t* length);
