@@ -1,0 +1,48 @@
+// SOUNDEX keys: known Daitch-Mokotoff codes and the rules that decide between
+// letter groups, situations and repeated codes.
+#include "platform/soundex.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+using namespace std::string_literals;
+
+namespace {
+
+std::string soundex(const std::string& text) {
+  uint8_t out[10];
+  std::memset(out, 0xEE, sizeof out);
+  mdr_soundex(out, 1, reinterpret_cast<const uint8_t*>(text.data()), 0,
+              static_cast<int32_t>(text.size()));
+  EXPECT_EQ(out[0], 0xEE);
+  EXPECT_EQ(out[7], 0);
+  EXPECT_EQ(out[8], 0xEE);
+  return std::string(reinterpret_cast<char*>(out + 1));
+}
+
+TEST(Soundex, KnownKeys) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "000000"},           {"MOSKOWITZ", "645740"},  {"moskowitz", "645740"},
+      {"PETERS", "739400"},     {"AUERBACH", "097500"},   {"KOHN", "560000"},
+      {"SCHWARZ", "479400"},    {"S-C h.warz", "479400"},  // ignored bytes do not break a group
+      {"KOHN\0XYZ"s, "560000"},                            // NUL ends the text
+      {"TD", "300000"},                                    // same code twice in a row: one digit
+      {"TAD", "330000"},                                   // a vowel between them: both
+      {"CELL", "480000"},                                  // C before E codes as S
+      {"MCE", "650000"},                                   // ... but not after a lone 6
+      {"BCE", "740000"},        {"STOLZ", "284000"},       // ST at the start
+      {"EUFRAT", "179300"},     {"AI", "000000"},         {"ABCDEFGHIJKLMNOPQRSTUVWXYZ", "075375"},
+      {"1234 !?", "000000"},
+  };
+  for (const auto& [text, key] : cases) EXPECT_EQ(soundex(text), key) << text;
+}
+
+TEST(Soundex, NegativeLengthIsEmpty) {
+  uint8_t out[7];
+  mdr_soundex(out, 0, reinterpret_cast<const uint8_t*>("KOHN"), 0, -4);
+  EXPECT_STREQ(reinterpret_cast<char*>(out), "000000");
+}
+
+}  // namespace
