@@ -78,10 +78,12 @@ int unicode_lower(int32_t* out, int32_t code_point) {
   return 1;
 }
 
-int charenc_case_units3(uint8_t* base, int32_t offset, int32_t n, int32_t* dropped, int mode) {
+int charenc_case_units3(ByteSpan area, int32_t offset, int32_t n, int32_t* dropped, int mode) {
   int result = 0;
   int32_t dropped_count = 0;
-  uint8_t* s = base + offset;
+  ByteSpan field = clip_field(area, offset, n < 0 ? 0 : int64_t{n} * 3);
+  n = static_cast<int32_t>(field.size() / 3);
+  uint8_t* s = field.data();
   int32_t i = 0;
   while (i < n) {
     int32_t mapped[3];

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "platform/bytes.h"
+
 // Bits of a code point's case property word.
 constexpr int32_t kCaseHasUpper = 0x100;    // simple upper: cp - delta
 constexpr int32_t kCaseHasLower = 0x200;    // simple lower: cp + delta
@@ -31,8 +33,8 @@ int unicode_upper(int32_t* out, int32_t code_point);
 int unicode_lower(int32_t* out, int32_t code_point);
 
 // Upper-cases (mode 1) or lower-cases (any other mode) the format 3 string of
-// n characters at base + offset in place. A character that maps to several
+// n characters at offset in area, in place (n is cut to the area). A character that maps to several
 // moves the rest of the field right; characters pushed off the end are
 // counted in *dropped. Returns 1 when a non-blank character was pushed off or
 // a mapping was cut at the end of the field, else 0.
-int charenc_case_units3(uint8_t* base, int32_t offset, int32_t n, int32_t* dropped, int mode);
+int charenc_case_units3(ByteSpan area, int32_t offset, int32_t n, int32_t* dropped, int mode);

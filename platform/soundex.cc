@@ -122,12 +122,14 @@ class Scanner {
 
 }  // namespace
 
-void mdr_soundex(uint8_t* target, int32_t target_offset, const uint8_t* text, int32_t text_offset,
+void mdr_soundex(ByteSpan target, int32_t target_offset, ConstByteSpan text, int32_t text_offset,
                  int32_t length) {
+  if (!field_fits(target, target_offset, 7)) return;
+  ConstByteSpan name = clip_field(text, text_offset, length);
   char key[7];
   int digits = 0;
   const char* previous = nullptr;
-  Scanner scan(text + (length > 0 ? text_offset : 0), length);
+  Scanner scan(name.data(), static_cast<int32_t>(name.size()));
 
   for (int32_t pos = scan.next_letter(0); digits < 6;) {
     uint8_t letters[kLongestGroup + 1];
@@ -170,5 +172,5 @@ void mdr_soundex(uint8_t* target, int32_t target_offset, const uint8_t* text, in
   }
   while (digits < 6) key[digits++] = '0';
   key[6] = '\0';
-  std::memcpy(target + target_offset, key, 7);
+  std::memcpy(target.data() + target_offset, key, 7);
 }

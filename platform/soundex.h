@@ -4,7 +4,11 @@
 
 #include <cstdint>
 
-// Writes the six-digit key and a NUL (7 bytes) at target + target_offset for
-// the text of `length` bytes at text + text_offset (a NUL byte ends it early).
-void mdr_soundex(uint8_t* target, int32_t target_offset, const uint8_t* text, int32_t text_offset,
+#include "platform/bytes.h"
+
+// Writes the six-digit key and a NUL (7 bytes) at target_offset of target for
+// the text of `length` bytes at text_offset of text (a NUL byte ends it
+// early; the text is cut to its area). Nothing is written when the 7 bytes do
+// not fit the target area.
+void mdr_soundex(ByteSpan target, int32_t target_offset, ConstByteSpan text, int32_t text_offset,
                  int32_t length);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/bytes.h"
+
 namespace {
 
 constexpr int32_t kDataBytes = 128;
@@ -13,14 +15,6 @@ constexpr int32_t kGtridTextLimit = 398;
 constexpr int32_t kTextLimit = 399;
 constexpr int32_t kTuxedoFormat = 40;
 constexpr int32_t kDtcFormat = 0x445443;
-
-uint32_t load_word(const uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-
-uint16_t load_half(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
 
 // Hexadecimal digits of n bytes, high nibble first, while pos is below limit.
 void put_hex(char* text, int32_t* pos, int32_t limit, const uint8_t* bytes, int32_t n) {
@@ -48,11 +42,11 @@ int32_t xa_xid_text(char* target, const XaIdentifier* xid) {
   int written;
   if (xid->format_id == kTuxedoFormat) {
     written = std::snprintf(target, kXaTextSize, "TuxedoXid%d gtrid=x%x x%x x%x+", kTuxedoFormat,
-                            d[35], load_word(d + 36), load_word(d + 40));
+                            d[35], load_le32(d + 36), load_le32(d + 40));
   } else if (xid->format_id == kDtcFormat) {
     written = std::snprintf(target, kXaTextSize,
                             "DTCxid%d=%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x+",
-                            kDtcFormat, load_word(d), load_half(d + 4), load_half(d + 6), d[8],
+                            kDtcFormat, load_le32(d), load_le16(d + 4), load_le16(d + 6), d[8],
                             d[9], d[10], d[11], d[12], d[13], d[14], d[15]);
     start = 16;
   } else {

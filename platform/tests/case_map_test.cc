@@ -132,13 +132,18 @@ TEST(CaseMap, StringCaseChangeShiftsTheTailAndReportsLoss) {
     field.push_back(0xEE);
     int32_t dropped = -1;
     int n = static_cast<int>(c.in.size());
-    EXPECT_EQ(charenc_case_units3(field.data(), 2, n, &dropped, c.mode), c.result);
+    EXPECT_EQ(charenc_case_units3(field, 2, n, &dropped, c.mode), c.result);
     EXPECT_EQ(dropped, c.dropped);
     std::vector<uint8_t> want = units3(c.out);
     EXPECT_EQ(std::vector<uint8_t>(field.begin() + 2, field.end() - 1), want);
     EXPECT_EQ(field[0], 0xEE);
     EXPECT_EQ(field.back(), 0xEE);
   }
+  // A count beyond the area is cut to it.
+  std::vector<uint8_t> field = units3({'a', 'b'});
+  int32_t dropped = -1;
+  EXPECT_EQ(charenc_case_units3(field, 3, 50, &dropped, 1), 0);
+  EXPECT_EQ(field, units3({'a', 'B'}));
 }
 
 }  // namespace

@@ -14,8 +14,8 @@ namespace {
 std::string soundex(const std::string& text) {
   uint8_t out[10];
   std::memset(out, 0xEE, sizeof out);
-  mdr_soundex(out, 1, reinterpret_cast<const uint8_t*>(text.data()), 0,
-              static_cast<int32_t>(text.size()));
+  ConstByteSpan in(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  mdr_soundex(out, 1, in, 0, static_cast<int32_t>(text.size()));
   EXPECT_EQ(out[0], 0xEE);
   EXPECT_EQ(out[7], 0);
   EXPECT_EQ(out[8], 0xEE);
@@ -40,9 +40,15 @@ TEST(Soundex, KnownKeys) {
 }
 
 TEST(Soundex, NegativeLengthIsEmpty) {
+  const uint8_t kohn[] = {'K', 'O', 'H', 'N'};
   uint8_t out[7];
-  mdr_soundex(out, 0, reinterpret_cast<const uint8_t*>("KOHN"), 0, -4);
+  mdr_soundex(out, 0, kohn, 0, -4);
   EXPECT_STREQ(reinterpret_cast<char*>(out), "000000");
+  mdr_soundex(out, 0, kohn, 2, 100);  // cut to the text's area: "HN"
+  EXPECT_STREQ(reinterpret_cast<char*>(out), "560000");
+  uint8_t small[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+  mdr_soundex(small, 2, kohn, 0, 4);  // the key would not fit: nothing written
+  for (uint8_t b : small) EXPECT_EQ(b, 1);
 }
 
 }  // namespace
