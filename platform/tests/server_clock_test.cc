@@ -1,0 +1,159 @@
+// The process clock's routines: local time text, version texts, environment
+// reading and the settings reader (with the variables restored afterwards).
+#include "platform/server_clock.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/time_sim.h"
+
+namespace {
+
+// Sets (or with nullopt unsets) a variable for a scope, then puts it back.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    if (value) {
+      setenv(name, value->c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+std::string local_text() {
+  char t[16];
+  mdr_local_time_text(t);
+  return std::string(t, 16);
+}
+
+TEST(ServerClock, LocalTimeTextIsTheLocalTime) {
+  time_t before = time(nullptr);
+  std::string text = local_text();
+  time_t after = time(nullptr);
+  ASSERT_EQ(text.find_first_not_of("0123456789"), std::string::npos) << text;
+  auto stamp = [](time_t t) {
+    tm l{};
+    localtime_r(&t, &l);
+    char b[40];
+    snprintf(b, sizeof b, "%04d%02d%02d%02d%02d%02d", l.tm_year + 1900, l.tm_mon + 1, l.tm_mday,
+             l.tm_hour, l.tm_min, l.tm_sec);
+    return std::string(b);
+  };
+  EXPECT_LE(stamp(before), text.substr(0, 14));
+  EXPECT_GE(stamp(after), text.substr(0, 14));
+}
+
+TEST(ServerClock, ReadingWithoutSimulationIsTheLocalTime) {
+  int32_t flag = -1;
+  TMBED0(&flag);
+  if (flag != 0) GTEST_SKIP() << "time simulation is on in this environment";
+  std::string a = local_text();
+  char b[16];
+  MDRPDT(b);
+  std::string c = local_text();
+  EXPECT_LE(a, std::string(b, 16));
+  EXPECT_GE(c, std::string(b, 16));
+}
+
+TEST(ServerClock, VersionTexts) {
+  struct Case {
+    int32_t kind;
+    bool simulating;
+    const char* tm_version;
+    int32_t room;
+    std::string text;
+  };
+  const Case cases[] = {
+      {1, false, nullptr, 80, "V913C"},
+      {2, false, nullptr, 80, "9.1.3C"},
+      {3, false, nullptr, 80, "9.1.3C Feb 10 2003"},
+      {1, true, nullptr, 80, "V913C"},
+      {2, true, nullptr, 80, "8.X.YA"},
+      {3, true, nullptr, 80, "8.X.YA Dec 24 1997 TM mode"},
+      {3, true, "7.0", 80, "7.0 Dec 24 1997 TM mode"},
+      {2, true, "7.0", 80, "7.0"},
+      {3, false, nullptr, 6, "9.1.3C"},
+      {3, false, nullptr, 0, ""},
+      {3, false, nullptr, -4, ""},
+      {9, false, nullptr, 80, ""},
+  };
+  for (const Case& c : cases) {
+    char buf[100];
+    int32_t length = c.room;
+    version_text_for(c.kind, c.simulating, c.tm_version, buf, &length);
+    EXPECT_EQ(std::string(buf, static_cast<size_t>(length)), c.text) << c.kind;
+  }
+}
+
+TEST(ServerClock, EnvironmentValues) {
+  ScopedEnv a("HB_TEST_ENV_SHORT", "value");
+  ScopedEnv b("HB_TEST_ENV_LONG", std::string(100, 'x'));
+  ScopedEnv c("HB_TEST_ENV_UNSET", std::nullopt);
+  struct Case {
+    std::string name;
+    int32_t name_length;
+    std::string value;
+  };
+  const std::string long_name(65, 'N');
+  const Case cases[] = {
+      {"HB_TEST_ENV_SHORT", 17, "value"},
+      {"HB_TEST_ENV_SHORTER", 17, "value"},  // the name is its first 17 characters
+      {"HB_TEST_ENV_LONG", 16, std::string(64, 'x')},
+      {"HB_TEST_ENV_UNSET", 17, ""},
+      {"HB_TEST_ENV_SHORT", 0, ""},
+      {long_name, 65, ""},
+  };
+  for (const Case& c : cases) {
+    char value[MDR_ENV_VALUE_MAX];
+    int32_t length = -1;
+    mdr_get_env(value, &length, c.name.c_str(), c.name_length);
+    EXPECT_EQ(std::string(value, static_cast<size_t>(length)), c.value) << c.name;
+  }
+}
+
+TEST(ServerClock, SettingsFromTheEnvironment) {
+  ScopedEnv mode("ZAVOR_TM_MODE", "Record");
+  ScopedEnv start("ZAVOR_TM_STARTTIME", "23595999");
+  ScopedEnv inc("ZAVOR_TM_INCSEC", std::nullopt);
+  ScopedEnv version("ZAVOR_TM_VERSION", "6.5");
+  TimeSimSettings s = time_sim_settings_from_env();
+  EXPECT_EQ(s.mode, "Record");
+  EXPECT_EQ(s.start_time, "23595999");
+  EXPECT_FALSE(s.inc_sec.has_value());
+  EXPECT_EQ(s.version, "6.5");
+  SimulatedClock clock(s);
+  char t[16];
+  clock.read(t);
+  EXPECT_EQ(std::string(t, 16), "1990122423595999");
+}
+
+TEST(ServerClock, DatabaseHomeRefusesUnknownAndOverlongNames) {
+  for (int32_t n : {0, 129, 8}) {
+    std::vector<char> text(200, 'd');
+    StatusPair st;
+    int32_t length = n;
+    mdr_database_home(&st, text.data(), &length);
+    EXPECT_EQ(st.rc, MDR_NO_DATABASE_DEFINITION);  // the default host defines no database
+    EXPECT_EQ(st.os_status, -1);
+  }
+}
+
+}  // namespace
