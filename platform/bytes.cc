@@ -170,6 +170,20 @@ int32_t mdr_find_bytes(ConstByteSpan base, int32_t offset, int32_t n, ConstByteS
   return 0;
 }
 
+void mdr_xor_bytes(ByteSpan base, int32_t offset, int32_t n, ConstByteSpan key_base,
+                   int32_t key_offset) {
+  const ConstByteSpan key = clip_field(key_base, key_offset, 1);
+  if (key.empty()) return;
+  for (uint8_t& c : clip_field(base, offset, n)) c ^= key[0];
+}
+
+void mdr_and_bytes(ByteSpan base, int32_t offset, int32_t n, ConstByteSpan mask_base,
+                   int32_t mask_offset) {
+  const ConstByteSpan mask = clip_field(mask_base, mask_offset, 1);
+  if (mask.empty()) return;
+  for (uint8_t& c : clip_field(base, offset, n)) c &= mask[0];
+}
+
 int32_t translate_bytes(ByteSpan base, int32_t offset, int32_t n, const ByteTable& table) {
   const ByteSpan f = clip_field(base, offset, n);
   for (uint8_t& c : f) c = table[c];

@@ -124,6 +124,14 @@ int32_t mdr_span_to_byte(ConstByteSpan base, int32_t offset, int32_t n, uint8_t 
 int32_t mdr_find_bytes(ConstByteSpan base, int32_t offset, int32_t n, ConstByteSpan pattern,
                        int32_t p_offset, int32_t p_length);
 
+// XORs each of n bytes with the key byte; with 255 it complements them, which
+// turns an ascending byte order into a descending one (descending index keys).
+void mdr_xor_bytes(ByteSpan base, int32_t offset, int32_t n, ConstByteSpan key_base,
+                   int32_t key_offset);
+// ANDs each of n bytes with the mask byte.
+void mdr_and_bytes(ByteSpan base, int32_t offset, int32_t n, ConstByteSpan mask_base,
+                   int32_t mask_offset);
+
 // --- Translation and case -------------------------------------------------
 
 using ByteTable = std::array<uint8_t, 256>;

@@ -163,6 +163,20 @@ TEST(CaseBytes, TablesFollowIso8859_1) {
   EXPECT_EQ(translate_bytes(s, 0, -1, kUpperCaseTable), 0);
 }
 
+TEST(CaseBytes, XorWithAllOnesReversesTheOrder) {
+  const uint8_t ones[1] = {255}, low[1] = {0x0F};
+  std::vector<uint8_t> a = {0x10, 0x80}, b = {0x10, 0x81};
+  ASSERT_EQ(mdr_compare_bytes(a, 0, b, 0, 2), -1);
+  mdr_xor_bytes(a, 0, 2, ones, 0);
+  mdr_xor_bytes(b, 0, 2, ones, 0);
+  EXPECT_EQ(a, (std::vector<uint8_t>{0xEF, 0x7F}));
+  EXPECT_EQ(mdr_compare_bytes(a, 0, b, 0, 2), 1);
+  mdr_and_bytes(a, 1, 1, low, 0);
+  EXPECT_EQ(a, (std::vector<uint8_t>{0xEF, 0x0F}));
+  mdr_and_bytes(a, 0, 2, low, 1);  // a key outside its area: nothing changes
+  EXPECT_EQ(a, (std::vector<uint8_t>{0xEF, 0x0F}));
+}
+
 TEST(WordBytes, SwapWordsReversesEachWord) {
   std::vector<uint8_t> w = {1, 2, 3, 4, 5, 6, 7, 8, 9};
   mdr_swap_words(w, 0, 2);
