@@ -7,15 +7,15 @@
 #include <fstream>
 #include <string_view>
 
+#include "platform/bytes.h"
+
 namespace {
 
 bool same_text(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
-    if (x != y) return false;
+    if (kUpperCaseTable[static_cast<uint8_t>(a[i])] != kUpperCaseTable[static_cast<uint8_t>(b[i])])
+      return false;
   }
   return true;
 }
