@@ -35,11 +35,10 @@ ByteTable make_case_table(bool lower) {
 // each read as extended with the fill byte up to the longer length.
 int32_t padded_difference(ConstByteSpan a, ConstByteSpan b, uint8_t fill) {
   const size_t common = std::min(a.size(), b.size());
-  for (size_t i = 0; i < common; ++i) {
-    if (a[i] != b[i]) {
-      const int32_t k = static_cast<int32_t>(i + 1);
-      return a[i] < b[i] ? -k : k;
-    }
+  if (common > 0 && std::memcmp(a.data(), b.data(), common) != 0) {
+    const auto [x, y] = std::mismatch(a.begin(), a.begin() + common, b.begin());
+    const int32_t k = static_cast<int32_t>(x - a.begin() + 1);
+    return *x < *y ? -k : k;
   }
   const size_t longest = std::max(a.size(), b.size());
   for (size_t i = common; i < longest; ++i) {

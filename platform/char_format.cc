@@ -4,6 +4,7 @@
 #include "platform/char_format.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -39,11 +40,23 @@ void store_unit(uint8_t* p, uint32_t value, int32_t format) {
   }
 }
 
-// Writes blanks of the format into every whole unit of the field; a trailing
-// part of a unit stays untouched.
-void pad_units(ByteSpan field, int32_t format) {
+// Writes the unit value into every whole unit of the field; a trailing part
+// of a unit stays untouched. After the first unit the field copies itself in
+// doubling pieces, so long fills move whole words.
+void fill_units(ByteSpan field, uint32_t value, int32_t format) {
   const size_t unit = static_cast<size_t>(char_unit_bytes(format));
-  for (size_t i = 0; i + unit <= field.size(); i += unit) store_unit(&field[i], kBlankCode, format);
+  const size_t total = field.size() - field.size() % unit;
+  if (total == 0) return;
+  store_unit(field.data(), value, format);
+  for (size_t done = unit; done < total;) {
+    const size_t piece = std::min(done, total - done);
+    std::memcpy(field.data() + done, field.data(), piece);
+    done += piece;
+  }
+}
+
+void pad_units(ByteSpan field, int32_t format) {
+  fill_units(field, kBlankCode, format);
 }
 
 // True when a whole unit from `from` on is not the format's blank.
@@ -173,10 +186,8 @@ int32_t charenc_fill(ByteSpan base, int32_t offset, int32_t n_chars, uint32_t co
   if (unit == 0) return kCharBadFormat;
   const int64_t bytes = static_cast<int64_t>(std::max<int32_t>(n_chars, 0)) * unit;
   if (!field_fits(base, offset, bytes)) return kCharBadField;
-  const ByteSpan field = base.subspan(static_cast<size_t>(offset), static_cast<size_t>(bytes));
-  for (size_t i = 0; i < field.size(); i += static_cast<size_t>(unit)) {
-    store_unit(&field[i], code_point, format);
-  }
+  fill_units(base.subspan(static_cast<size_t>(offset), static_cast<size_t>(bytes)), code_point,
+             format);
   return kCharDone;
 }
 

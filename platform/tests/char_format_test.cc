@@ -204,6 +204,23 @@ TEST(CharFormat, FillWritesWholeUnits) {
   EXPECT_EQ(charenc_fill_units3(b, 0, 3, src, 0, 2), 0);
   EXPECT_EQ(b, units3({0x263A, 0x263A, 0x263A}));
   EXPECT_EQ(charenc_fill_units3(b, 0, 1, src, 0, 7), -4);
+
+  // Long fills: every unit written, the byte after the field untouched.
+  for (int32_t format = 1; format <= 4; ++format) {
+    for (int32_t n : {1, 2, 5, 17}) {
+      Bytes field(static_cast<size_t>(n * format + 1), 0xEE);
+      ASSERT_EQ(charenc_fill(field, 0, n, 0x20AC, format), 0);
+      EXPECT_EQ(field.back(), 0xEE);
+      for (int32_t i = 0; i < n; ++i) {
+        uint32_t unit = 0;
+        for (int32_t k = 0; k < format; ++k) {
+          const uint8_t byte = field[static_cast<size_t>(i * format + k)];
+          unit |= format == 3 ? uint32_t{byte} << (8 * (2 - k)) : uint32_t{byte} << (8 * k);
+        }
+        EXPECT_EQ(unit, format == 1 ? 0xACu : 0x20ACu) << format << " " << n << " " << i;
+      }
+    }
+  }
 }
 
 TEST(CharFormat, ScansFromEitherEnd) {
