@@ -26,8 +26,12 @@ constexpr BlockType kTypes[] = {
 
 }  // namespace
 
-std::span<const BlockField> BlockLayoutTable() { return kFields; }
-std::span<const BlockType> BlockTypes() { return kTypes; }
+std::span<const BlockField> BlockLayoutTable() {
+  return kFields;
+}
+std::span<const BlockType> BlockTypes() {
+  return kTypes;
+}
 
 const BlockField* FindBlockField(std::string_view block, std::string_view field) {
   for (const BlockField& f : kFields)

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#define HB_BLOCK(block, words, bytes)        \
+#define HB_BLOCK(block, words, bytes)             \
   inline constexpr int32_t block##_WORDS = words; \
   inline constexpr int32_t block##_BYTES = bytes;
 #define HB_FIELD(block, field, offset, kind, count) \

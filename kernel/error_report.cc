@@ -4,16 +4,16 @@
 #include "kernel/error_report.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <climits>
-#include <cstdio>
 #include <cstring>
-#include <ctime>
+#include <string>
 #include <string_view>
 
 #include "kernel/control_blocks.h"
 #include "kernel/word_storage.h"
 #include "platform/host_services.h"
+#include "platform/os_status.h"
+#include "platform/server_clock.h"
 
 namespace {
 
@@ -121,7 +121,9 @@ constexpr ErrorText kSecondLines[] = {
 constexpr int32_t kMachineDependentFirst = -18939;
 constexpr int32_t kMachineDependentLast = -18920;
 
-bool printable(unsigned char c) { return (c >= 32 && c <= 126) || c >= 160; }
+bool printable(unsigned char c) {
+  return (c >= 32 && c <= 126) || c >= 160;
+}
 
 // The lines of one log entry, each ended by a zero byte, and the room left
 // on the line being written.
@@ -134,19 +136,28 @@ class LineArea {
     }
     room_ -= int32_t(n);
     open_ = true;
+    separator_ = false;
   }
   void put(std::string_view s) { put(s.data(), s.size()); }
+  // The blank that follows every item; it is dropped again when the line
+  // ends right after it, so no line of the log ends in it.
+  void put_separator() {
+    area_.push_back(' ');
+    room_ -= 1;
+    open_ = true;
+    separator_ = true;
+  }
   void end_line() {
+    if (separator_) area_.pop_back();
     area_.push_back('\0');
     ++lines_;
     room_ = LOG_LINE_WIDTH;
     open_ = false;
+    separator_ = false;
   }
-  // The blank after the last item becomes the end of the last line.
+  // Ends the last line unless an item 0 has just ended it.
   void finish() {
-    if (!open_) return;
-    if (area_.back() == ' ') area_.pop_back();
-    end_line();
+    if (open_) end_line();
   }
   int32_t room() const { return room_; }
   int32_t lines() const { return lines_; }
@@ -157,6 +168,7 @@ class LineArea {
   int32_t room_ = LOG_LINE_WIDTH;
   int32_t lines_ = 0;
   bool open_ = false;
+  bool separator_ = false;
 };
 
 void put_text_item(LineArea& out, const char* p, size_t t) {
@@ -178,7 +190,7 @@ void put_text_item(LineArea& out, const char* p, size_t t) {
     t -= cut + skip;
   }
   out.put(p, t);
-  out.put(" ", 1);
+  out.put_separator();
 }
 
 std::string value_text(int32_t v) {
@@ -192,21 +204,23 @@ void put_value_item(LineArea& out, const int32_t* values, int64_t n) {
     const std::string v = value_text(values[i]);
     if (int32_t(v.size()) + 2 > out.room()) out.end_line();
     out.put(v);
-    out.put(i + 1 < n ? ", " : " ");
+    if (i + 1 < n) out.put(",");
+    out.put_separator();
   }
 }
 
 // Local date and time as "yyyy-mm-dd hh:mm:ss.hh".
 std::string time_stamp() {
-  timespec now{};
-  clock_gettime(CLOCK_REALTIME, &now);
-  tm local{};
-  localtime_r(&now.tv_sec, &local);
-  char text[96];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%02d", local.tm_year + 1900,
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                int(now.tv_nsec / 10000000));
-  return text;
+  char digits[16];
+  mdr_local_time_text(digits);
+  const std::string_view d(digits, 16);
+  std::string stamp;
+  stamp.reserve(22);
+  stamp.append(d.substr(0, 4)).append("-").append(d.substr(4, 2)).append("-");
+  stamp.append(d.substr(6, 2)).append(" ").append(d.substr(8, 2)).append(":");
+  stamp.append(d.substr(10, 2)).append(":").append(d.substr(12, 2)).append(".");
+  stamp.append(d.substr(14, 2));
+  return stamp;
 }
 
 const char* find_text(const ErrorText* table, size_t count, int32_t error) {
@@ -368,11 +382,15 @@ void DSErrReport(const char* routine, int32_t routine_length, int32_t error, int
       report.new_line();
       report.append("OS error message:");
     }
-    bool cut = false;
-    std::string text = OsStatusLine(values[0], LOG_LINE_WIDTH - 1, &cut);
-    if (cut && text.size() >= 3) text.replace(text.size() - 3, 3, "...");
+    char text[LOG_LINE_WIDTH + 1];
+    text[0] = '\'';
+    int32_t rc = 0;
+    int32_t length = 0;
+    os_status_text(&rc, text, 1, &length, LOG_LINE_WIDTH - 1, values[0]);
+    if (rc == -2 && length >= 3) std::memcpy(text + 1 + length - 3, "...", 3);
+    text[1 + length] = '\'';
     report.new_line();
-    report.append("'" + text + "'");
+    report.append(std::string_view(text, size_t(length) + 2));
   }
 
   if ((flags & ERRREP_VALUES) && value_count >= 1) {
@@ -420,16 +438,4 @@ void DSErrParm(int32_t mode, int32_t* base, int32_t usr, int32_t* vector) {
   int32_t* rvec = &sqlpool_word(base, int64_t{usr} + USR_RVEC_RCODE);
   if (mode == 0 && vector[0] == 0) std::memcpy(vector, rvec, RVEC_WORDS * 4);
   if (mode == 1 && vector[0] != 0) std::memcpy(rvec, vector, RVEC_WORDS * 4);
-}
-
-std::string OsStatusLine(int32_t os_status, int32_t limit, bool* cut) {
-  const uint32_t s = uint32_t(os_status);
-  char text[96];
-  std::snprintf(text, sizeof text, "OS status code %X (%u, %u, %u)", s, s >> 28, (s >> 16) & 0xFFF,
-                s & 0xFFFF);
-  std::string out = text;
-  const bool shortened = int32_t(out.size()) > limit;
-  if (shortened) out.resize(size_t(std::max(limit, 0)));
-  if (cut) *cut = shortened;
-  return out;
 }

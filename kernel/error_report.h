@@ -5,7 +5,6 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
 
 #include "platform/status.h"
 
@@ -57,7 +56,3 @@ void DSErrText(int32_t* request, char* area, int32_t position, int32_t* length);
 // vector of session `usr` into `vector` when vector[0] is 0; mode 1 copies
 // `vector` into the session's result vector when vector[0] is not 0.
 void DSErrParm(int32_t mode, int32_t* base, int32_t usr, int32_t* vector);
-
-// The text of an OS status in at most `limit` characters; *cut tells
-// whether it had to be shortened.
-std::string OsStatusLine(int32_t os_status, int32_t limit = 255, bool* cut = nullptr);

@@ -15,7 +15,8 @@
 #include <vector>
 
 #include "kernel/error_report.h"
-#include "kernel/pool_lock.h"
+#include "platform/enqdeq.h"
+#include "platform/os_status.h"
 #include "platform/status.h"
 
 using namespace sqlpool;
@@ -28,9 +29,6 @@ constexpr int32_t kSplitBytes[CLASSES] = {32, 100, 500};
 constexpr int64_t kMinInitialWords = HEADER_WORDS + 200;
 constexpr int64_t kGrowMinWords = 32768;
 constexpr int64_t kRetryMinWords = 256;
-// OS status of a failed commit: C library class, call "mmap: ", the errno.
-constexpr int32_t kOsClassCLibrary = 5;
-constexpr int32_t kStepMmap = 46;
 
 // Counters that DSPoolSize and the free checks read without the class lock.
 int32_t load_relaxed(const int32_t& w) {
@@ -44,11 +42,17 @@ void add_relaxed(int32_t& w, int32_t d) {
 }
 
 // Rounding of extent lengths: a multiple of 4 strictly above x.
-int64_t round_extent(int64_t x) { return (x / 4) * 4 + 4; }
+int64_t round_extent(int64_t x) {
+  return (x / 4) * 4 + 4;
+}
 
 // Free-list links of a free block (and of the head guard) at header h.
-int32_t& next_of(int32_t* base, int32_t h) { return base[h + 3]; }
-int32_t& prev_of(int32_t* base, int32_t h) { return base[h + 4]; }
+int32_t& next_of(int32_t* base, int32_t h) {
+  return base[h + 3];
+}
+int32_t& prev_of(int32_t* base, int32_t h) {
+  return base[h + 4];
+}
 
 void unlink_free(int32_t* base, int32_t h) {
   int32_t next = next_of(base, h);
@@ -104,7 +108,7 @@ bool commit_extent(int32_t* base, int64_t words, int32_t* index, StatusPair* st)
   const int64_t end_bytes = r ? (r->used_words + words) * 4 : 0;
   if (r == nullptr || end_bytes > r->reserved_bytes || r->used_words + 1 > INT32_MAX) {
     st->rc = SQLPOOL_HEAP_REFUSED;
-    st->os_status = (kOsClassCLibrary << 28) | (kStepMmap << 16) | ENOMEM;
+    st->os_status = make_os_status(OS_CLASS_ERRNO, crt_call::mmap, ENOMEM);
     return false;
   }
   if (end_bytes > r->committed_bytes) {
@@ -112,7 +116,7 @@ bool commit_extent(int32_t* base, int64_t words, int32_t* index, StatusPair* st)
     char* from = reinterpret_cast<char*>(r->base) + r->committed_bytes;
     if (mprotect(from, target - r->committed_bytes, PROT_READ | PROT_WRITE) != 0) {
       st->rc = SQLPOOL_HEAP_REFUSED;
-      st->os_status = (kOsClassCLibrary << 28) | (kStepMmap << 16) | (errno & 0xFFFF);
+      st->os_status = os_status_from_errno(OS_CLASS_ERRNO, crt_call::mmap);
       return false;
     }
     r->committed_bytes = target;
@@ -154,7 +158,7 @@ void log_allocation_failure(const StatusPair& st) {
   }
   std::string text = kText;
   const size_t status_at = text.size();
-  text += OsStatusLine(st.os_status);
+  text += os_status_string(st.os_status);
   const int32_t items[] = {static_cast<int32_t>(status_at), -1, 0,
                            static_cast<int32_t>(text.size() - status_at)};
   StatusPair log_st;
@@ -166,7 +170,7 @@ void log_allocation_failure(const StatusPair& st) {
 // attempt gets memory.
 bool grow_class(int32_t* base, int32_t c, int64_t n, StatusPair* failure) {
   const int32_t pool_class = base[c + POOLID];
-  pool_lock_take(&base[SEMAPHORE]);
+  enqdeq_take(&base[SEMAPHORE]);
   int64_t x = std::max<int64_t>(n + 1024, base[c + LASTSIZEW]);
   x = std::max(x + x / 5, kGrowMinWords);
   int64_t length = round_extent(x);
@@ -187,7 +191,7 @@ bool grow_class(int32_t* base, int32_t c, int64_t n, StatusPair* failure) {
     }
   }
   if (!got) {
-    pool_lock_give(&base[SEMAPHORE]);
+    enqdeq_give(&base[SEMAPHORE]);
     return false;
   }
   const int32_t words = static_cast<int32_t>(length);
@@ -203,7 +207,7 @@ bool grow_class(int32_t* base, int32_t c, int64_t n, StatusPair* failure) {
     store_relaxed(base[WORDS], e + words - 1);
   if (e < 0 && e < base[LOWIX]) base[LOWIX] = e;
   add_relaxed(base[ALLOC_WORDS], words);
-  pool_lock_give(&base[SEMAPHORE]);
+  enqdeq_give(&base[SEMAPHORE]);
   DSPoolPutFree(base, c, e + 8);
 
   // Keep the class's extents in ascending order after the head, and fuse
@@ -243,7 +247,7 @@ void allocate(int32_t* base, int32_t* out, int32_t bytes, int32_t mode) {
   }
   int32_t* lock = &base[c + POMC_SEMAPHORE];
   const int32_t n = 4 * (bytes / 16 + 1);
-  pool_lock_take(lock);
+  enqdeq_take(lock);
   int32_t f = 0;
   for (;;) {
     const int32_t rover = base[c - 1];
@@ -260,7 +264,7 @@ void allocate(int32_t* base, int32_t* out, int32_t bytes, int32_t mode) {
     if (f != 0) break;
     StatusPair failure;
     if (!grow_class(base, c, n, &failure)) {
-      pool_lock_give(lock);
+      enqdeq_give(lock);
       *out = 0;
       log_allocation_failure(failure);
       return;
@@ -283,7 +287,7 @@ void allocate(int32_t* base, int32_t* out, int32_t bytes, int32_t mode) {
   }
   add_relaxed(base[c + USED_WORDS], taken);
   add_relaxed(base[c + ALLOCS], 1);
-  pool_lock_give(lock);
+  enqdeq_give(lock);
   *out = h + 4;
   if (mode == 0) std::memset(&base[h + 3], 0, size_t(taken) * 4);
 }
@@ -318,11 +322,11 @@ void release(int32_t* base, int32_t* out) {
   const int32_t c = find_class(base, pool_class);
   if (c == 0) return;
   int32_t* lock = &base[c + POMC_SEMAPHORE];
-  pool_lock_take(lock);
+  enqdeq_take(lock);
   if (!is_in_use_block(base, h, pool_class, words)) {
     // Not a block in use (freed twice, or not a block index): leave the
     // storage alone and end the caller's chain here.
-    pool_lock_give(lock);
+    enqdeq_give(lock);
     *out = 0;
     return;
   }
@@ -330,7 +334,7 @@ void release(int32_t* base, int32_t* out) {
   DSPoolPutFree(base, c, static_cast<int32_t>(h));
   add_relaxed(base[c + DEALLOCS], 1);
   add_relaxed(base[c + USED_WORDS], -size);
-  pool_lock_give(lock);
+  enqdeq_give(lock);
 }
 
 void initialise(int32_t* base, int32_t* out) {
@@ -347,7 +351,7 @@ void initialise(int32_t* base, int32_t* out) {
   base[NO_POMC] = CLASSES;
   base[FIRST_POMC] = POMC;
   base[LENW_POMC] = POMC_WORDS;
-  pool_lock_init(&base[SEMAPHORE]);
+  enqdeq_init_semaphore(&base[SEMAPHORE], 1);
   base[SEMAPHORE + 2] = base[SEMAPHORE + 3] = 0;
 
   const int64_t rest = w - HEADER_WORDS;
@@ -368,7 +372,7 @@ void initialise(int32_t* base, int32_t* out) {
     base[c + SPLIT_BYTES] = kSplitBytes[k];
     base[c + WHOLE_EXT] = 0;
     base[c + 10] = 0;
-    pool_lock_init(&base[c + POMC_SEMAPHORE]);
+    enqdeq_init_semaphore(&base[c + POMC_SEMAPHORE], 1);
     base[c + POMC_SEMAPHORE + 2] = base[c + POMC_SEMAPHORE + 3] = 0;
 
     // The first extent's start guard is the head of the circular free list.
@@ -471,8 +475,8 @@ int32_t* SqlPoolCreate(int64_t max_words, int32_t initial_words) {
   if (initial_words < kMinInitialWords || max_words < initial_words || max_words > INT32_MAX)
     return nullptr;
   const int64_t reserved = page_round_up(max_words * 4);
-  void* region = mmap(nullptr, reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE,
-                      -1, 0);
+  void* region =
+      mmap(nullptr, reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (region == MAP_FAILED) return nullptr;
   const int64_t committed = page_round_up(int64_t{initial_words} * 4);
   if (mprotect(region, committed, PROT_READ | PROT_WRITE) != 0) {

@@ -62,8 +62,12 @@ inline constexpr int32_t SQLPOOL_EXHAUSTED_ERROR = -11002;
 // link) in *out; n > 0: allocate n bytes, *out the index or 0 when the
 // storage is exhausted. mode 0 clears the new block's data words, 1 does not.
 void DSPoolMem(int32_t* base, int32_t* out, int32_t n, int32_t mode);
-inline void DSGetMem(int32_t* base, int32_t* out, int32_t n) { DSPoolMem(base, out, n, 0); }
-inline void DSGetMemRaw(int32_t* base, int32_t* out, int32_t n) { DSPoolMem(base, out, n, 1); }
+inline void DSGetMem(int32_t* base, int32_t* out, int32_t n) {
+  DSPoolMem(base, out, n, 0);
+}
+inline void DSGetMemRaw(int32_t* base, int32_t* out, int32_t n) {
+  DSPoolMem(base, out, n, 1);
+}
 
 // Figures for the server information items (bytes taken, bytes in use, most
 // bytes the storage can take, allocations, frees); 0 for any other item.
@@ -85,4 +89,6 @@ void SqlPoolDestroy(int32_t* base);
 
 // Word `index` (1-based) of the storage at `base`: field n of block b is
 // sqlpool_word(base, b + n).
-inline int32_t& sqlpool_word(int32_t* base, int64_t index) { return base[index - 1]; }
+inline int32_t& sqlpool_word(int32_t* base, int64_t index) {
+  return base[index - 1];
+}

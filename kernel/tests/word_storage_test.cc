@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "kernel/control_blocks.h"
+#include "platform/enqdeq.h"
 #include "platform/host_services.h"
 
 using namespace sqlpool;
@@ -185,7 +186,7 @@ TEST(WordStorage, RequestSizesChooseClassAndDataWords) {
     int32_t data_words;
   };
   const Case cases[] = {
-      {1, 1, 4},    {15, 1, 4},   {16, 1, 8},     {100, 1, 28},    {101, 2, 28},
+      {1, 1, 4},     {15, 1, 4},    {16, 1, 8},     {100, 1, 28},       {101, 2, 28},
       {500, 2, 128}, {501, 3, 128}, {2728, 3, 684}, {100000, 3, 25004},
   };
   Pool pool(400000, 200000);
@@ -496,9 +497,12 @@ TEST(WordStorage, RandomizedRunAgreesWithModel) {
 TEST(WordStorage, ConcurrentThreadsKeepTheStorageConsistent) {
   Pool pool(4000000, 8000);
   constexpr int kThreads = 4;
+  std::vector<int32_t> area(enqdeq_size(kThreads) / 4 + 1);
+  ASSERT_EQ(enqdeq_init(area.data(), kThreads, nullptr, pool.base(), 0), 0);
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&pool, t] {
+    threads.emplace_back([&pool, &area, t] {
+      ASSERT_EQ(enqdeq_attach(area.data(), t + 1), 0);
       std::mt19937 rng(t + 1);
       std::vector<std::pair<int32_t, int32_t>> mine;  // index, words
       for (int step = 0; step < 4000; ++step) {
