@@ -1,0 +1,412 @@
+// Packed decimals: stored byte forms, text reading and writing, cutting and
+// rounding, the integer, double and BCD conversions, the four operations,
+// and that byte order is numeric order. The wide random check against an
+// outside decimal library is in decimal_reference_test.cc.
+#include "platform/packed_decimal.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "platform/decimal_arith.h"
+#include "platform/decimal_text.h"
+#include "platform/tests/decimal_test_util.h"
+
+namespace {
+
+using decimal_test::Dec;
+using decimal_test::hex;
+using decimal_test::parse;
+using decimal_test::write_text;
+
+TEST(PackedDecimal, StoredByteForms) {
+  struct Case {
+    const char* text;
+    int p;
+    const char* bytes;
+  } cases[] = {
+      {"1", 1, "C011"},
+      {"-1", 1, "3FEE"},
+      {"10", 2, "C02100"},
+      {"0.05", 1, "BFF5"},
+      {"20240315", 8, "C08202403150"},
+      {"123.45", 5, "C0312345"},
+      {"-10", 2, "3FDEFF"},
+      {"0", 3, "800000"},
+      {"1E-999", 1, "81A1"},
+      {"9E999", 1, "FE89"},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.text, c.p);
+    EXPECT_EQ(d.rc, 0) << c.text;
+    EXPECT_EQ(hex(d), c.bytes) << c.text;
+  }
+}
+
+TEST(PackedDecimal, ZeroAndMalformedTexts) {
+  for (std::string t : {"0", "-0", "000.000", ".0e5", "  +0.  ", "0e99", "0e-5", "00", "0."}) {
+    Dec d = parse(t, 4);
+    EXPECT_EQ(d.rc, 0) << t;
+    EXPECT_EQ(hex(d), "80000000") << t;
+  }
+  Dec with_nuls = parse(std::string("12\0\0", 4), 4);
+  EXPECT_EQ(with_nuls.rc, 0);
+  EXPECT_EQ(hex(with_nuls), "C0212000");
+  for (const char* t : {"", "   ", "-", ".", "1e", "1 2", "1e+", "+-1", "1.2.3", "- 1", "1x", ".e5",
+                        "1e 5", "1,5", "e5", "--1", "1-"}) {
+    Dec d = parse(t, 4);
+    EXPECT_EQ(d.rc, 1) << '"' << t << '"';
+    EXPECT_EQ(hex(d), "FFFFFFFF") << t;
+  }
+}
+
+TEST(PackedDecimal, TruncationRoundingAndRange) {
+  struct Case {
+    const char* text;
+    int p, s;
+    bool round;
+    int rc;
+    const char* value;  // as written back in exponent form, or "null"
+  } cases[] = {
+      {"1.25", 2, -1, false, -1, "1.2E+000"},
+      {"1.25", 2, -1, true, -1, "1.3E+000"},
+      {"1.24", 2, -1, true, 0, "1.2E+000"},  // rounding down does not warn
+      {"999", 2, -1, true, -1, "1.0E+003"},
+      {"12.345", 5, 2, false, -1, "1.2340E+001"},
+      {"12.345", 5, 2, true, -1, "1.2350E+001"},
+      {"123456", 5, 2, false, -2, "null"},
+      {"-123456", 5, 2, false, -3, "null"},
+      {"99.995", 4, 2, true, -2, "null"},        // the carry leaves no room
+      {"1.50", 5, 1, false, -1, "1.5000E+000"},  // more fraction digits than the scale
+      {"0.001", 5, 2, false, -1, "0.0000E+000"},
+      {"1E1001", 3, -1, false, -2, "null"},
+      {"-1E1000", 3, -1, false, -3, "null"},
+      {"9.99E999", 3, -1, false, 0, "9.99E+999"},
+      {"9.999E999", 3, -1, true, -2, "null"},
+      {"1E-999", 3, -1, false, 0, "1.00E-999"},
+      {"1E-1000", 3, -1, false, -1, "0.00E+000"},
+      {"1e-99999999999", 3, -1, false, -1, "0.00E+000"},
+      {"1e99999999999", 3, -1, false, -2, "null"},
+      {"123456789012345678901234567890123456789012345678", 45, -1, false, -1,
+       "1.23456789012345678901234567890123456789012345E+047"},
+      {"0.5", 1, 0, true, -1, "1.E+000"},
+      {"0.4", 1, 0, true, -1, "0.E+000"},  // more fraction digits than the scale
+      {"0.4", 1, -1, true, 0, "4.E-001"},
+      {"0.44", 1, -1, true, 0, "4.E-001"},
+      {"0.441", 1, -1, true, -1, "4.E-001"},  // a digit beyond the rounding digit
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.text, c.p, c.s, c.round);
+    EXPECT_EQ(d.rc, c.rc) << c.text << " p" << c.p << " s" << c.s << (c.round ? " round" : "");
+    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
+    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    EXPECT_EQ(got, c.value) << c.text;
+  }
+}
+
+TEST(PackedDecimal, BadArgumentsStoreNullWithinTheTarget) {
+  // Canaries around the target show nothing is written past it.
+  for (value_descriptor bad : {value_descriptor{1, 0, -1}, value_descriptor{1, 46, -1},
+                               value_descriptor{1, 5, -2}, value_descriptor{1, 5, 6}}) {
+    uint8_t area[30];
+    std::memset(area, 0xAA, sizeof area);
+    const uint8_t text[] = "12";
+    EXPECT_EQ(text_to_decimal(area, bad, text, 0, 2), kDecimalBadArgument);
+    const int n = bad.precision >= 1 && bad.precision <= 45 ? decimal_bytes(bad.precision) : 1;
+    EXPECT_EQ(area[0], 0xAA);
+    for (int i = 1; i <= n; ++i) EXPECT_EQ(area[i], 255);
+    EXPECT_EQ(area[n + 1], 0xAA);
+  }
+  uint8_t v[4];
+  const value_descriptor d{0, 3, -1};
+  const uint8_t text[] = "12";
+  EXPECT_EQ(text_to_decimal(v, d, text, 0, -1), kDecimalBadArgument);
+  EXPECT_EQ(text_to_decimal(v, d, text, 0, 32769), kDecimalBadArgument);
+  EXPECT_EQ(text_to_decimal(v, d, text, 2, 2), kDecimalBadArgument);  // text past its area
+  EXPECT_EQ(decimal_compare(v, value_descriptor{0, 0, -1}, v, d), kDecimalBadArgument);
+  EXPECT_EQ(decimal_sign(v, value_descriptor{0, 46, -1}), kDecimalBadArgument);
+  // A value that does not lie inside its area is refused untouched.
+  std::memset(v, 0xAA, sizeof v);
+  for (value_descriptor outside : {value_descriptor{2, 3, -1}, value_descriptor{-1, 1, -1},
+                                   value_descriptor{4, 0, -1}, value_descriptor{0, 6, -1}}) {
+    EXPECT_EQ(text_to_decimal(v, outside, text, 0, 2), kDecimalBadArgument);
+    EXPECT_EQ(int_to_decimal(v, outside, 5), kDecimalBadArgument);
+    EXPECT_EQ(decimal_set_zero(v, outside), kDecimalBadArgument);
+    EXPECT_EQ(decimal_arith(v, outside, v, d, kDecimalAdd, 1), kDecimalBadArgument);
+    EXPECT_EQ(decimal_abs(v, outside), kDecimalBadArgument);
+  }
+  for (uint8_t b : v) EXPECT_EQ(b, 0xAA);
+  uint8_t field[8];
+  EXPECT_EQ(decimal_to_text(ByteSpan(field, 4), 1, 4, 2, v, d), kDecimalBadArgument);
+}
+
+TEST(PackedDecimal, TextWriting) {
+  struct Case {
+    const char* value;
+    int p, format, length;
+    int rc;
+    const char* text;
+  } cases[] = {
+      {"0.005", 3, 2, 5, -1, " 0.00"},
+      {"0.005", 3, 2, 4, -1, " .00"},
+      {"-0.005", 3, 2, 5, -1, " 0.00"},
+      {"123", 3, 0, 6, 0, "  123."},
+      {"-123.456", 6, 1, 8, -1, "  -123.4"},
+      {"-123.456", 6, -2, 5, -1, " -123"},
+      {"0.5", 3, -2, 3, -1, "  0"},
+      {"-0.5", 3, -2, 3, -1, "  0"},
+      {"12345", 5, -2, 6, 0, " 12345"},
+      {"12345", 5, -2, 5, -2, "*****"},
+      {"-12345", 5, 0, 6, -3, "******"},
+      {"0", 3, 2, 5, 0, " 0.00"},
+      {"0", 3, -1, 11, 0, "  0.00E+000"},
+      {"1.5", 5, -1, 12, 0, " 1.5000E+000"},
+      {"-1.5", 5, -1, 10, 0, "-1.50E+000"},
+      {"1.5", 5, -1, 7, -2, "*******"},
+      {"0.000123", 3, -1, 10, 0, " 1.23E-004"},
+      {"0.5", 3, 0, 2, -2, "**"},
+      {"0.5", 3, 0, 3, -1, " 0."},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.value, c.p);
+    ASSERT_EQ(d.rc, 0) << c.value;
+    std::vector<uint8_t> out(c.length + 2, '#');
+    const int32_t rc = decimal_to_text(out, 1, c.length, c.format, d.bytes, d.desc);
+    EXPECT_EQ(rc, c.rc) << c.value << " f" << c.format << " n" << c.length;
+    EXPECT_EQ(std::string(out.begin() + 1, out.end() - 1), c.text)
+        << c.value << " f" << c.format << " n" << c.length;
+    EXPECT_EQ(out.front(), '#');
+    EXPECT_EQ(out.back(), '#');
+  }
+  // Null and bad arguments fill the field with points.
+  Dec null_value = parse("x", 3);
+  EXPECT_EQ(write_text(null_value, 2, 4), "....");
+  uint8_t out[4];
+  Dec d = parse("1", 3);
+  EXPECT_EQ(decimal_to_text(out, 0, 4, 46, d.bytes, d.desc), kDecimalBadArgument);
+  EXPECT_EQ(std::string(out, out + 4), "....");
+}
+
+TEST(PackedDecimal, FittedText) {
+  struct Case {
+    const char* value;
+    int p, format, length;
+    int rc;
+    std::string text;
+  } cases[] = {
+      // Exponent e - 1 of 1.5 is 0; 15 is the value written with E+01.
+      {"1.5", 5, -1, 10, 0, " 1.500E+00"},
+      {"15", 5, -1, 10, 0, " 1.500E+01"},
+      {"1.0E+120", 2, -1, 10, -2, "**********"},
+      {"-1.0E+120", 2, -1, 10, -3, "**********"},
+      {"1.0E-120", 2, -1, 10, -1, "   0.0E+00"},
+      {"7", 1, -1, 8, 0, "   7E+00"},
+      {"1.25", 3, 0, 3, -1, "  1"},
+      {"12345", 5, -2, 5, 0, "12345"},  // the sign position serves a digit
+      {"-1234", 5, -2, 5, 0, "-1234"},
+      {"-12345", 5, -2, 5, -3, "*****"},
+      {"12.5", 5, 1, 60, 0, std::string(56, ' ') + "12.5"},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.value, c.p);
+    ASSERT_EQ(d.rc, 0) << c.value;
+    std::vector<uint8_t> out(c.length + 2, '#');
+    const int32_t rc = decimal_to_fitted_text(out, 1, c.length, c.format, d.bytes, d.desc);
+    EXPECT_EQ(rc, c.rc) << c.value;
+    EXPECT_EQ(std::string(out.begin() + 1, out.end() - 1), c.text) << c.value;
+    EXPECT_EQ(out.front(), '#');
+    EXPECT_EQ(out.back(), '#');
+  }
+}
+
+TEST(DecimalArith, Operations) {
+  struct Case {
+    const char* a;
+    int pa;
+    int op;
+    const char* b;
+    int pb;
+    int mode;
+    int rc;
+    const char* result;  // exponent form at pa digits, or "null"
+  } cases[] = {
+      {"1", 5, kDecimalDivide, "3", 1, 2, -1, "3.3333E-001"},
+      {"1", 5, kDecimalDivide, "3", 1, 1, 0, "3.3333E-001"},
+      {"99999", 6, kDecimalAdd, "1", 1, 2, 0, "1.00000E+005"},
+      {"99999", 5, kDecimalAdd, "1", 1, 2, 0, "1.0000E+005"},
+      {"1.5", 2, kDecimalSubtract, "1.5", 2, 2, 0, "0.0E+000"},
+      {"7", 2, kDecimalDivide, "0", 1, 2, -4, "null"},
+      {"0", 2, kDecimalDivide, "0", 1, 2, -4, "null"},
+      {"1000", 4, kDecimalSubtract, "0.001", 1, 2, -1, "9.999E+002"},
+      {"1000", 4, kDecimalAdd, "-0.001", 1, 2, -1, "9.999E+002"},
+      {"1000", 4, kDecimalAdd, "0.001", 1, 2, -1, "1.000E+003"},
+      {"-1000", 20, kDecimalSubtract, "0.001", 1, 2, 0, "-1.0000010000000000000E+003"},
+      {"1", 3, kDecimalSubtract, "0.00001", 45, 2, -1, "9.99E-001"},
+      {"0", 3, kDecimalSubtract, "12345", 5, 2, -1, "-1.23E+004"},
+      {"0", 3, kDecimalAdd, "12.3", 3, 2, 0, "1.23E+001"},
+      {"5", 3, kDecimalAdd, "0", 3, 2, 0, "5.00E+000"},
+      {"5", 3, kDecimalMultiply, "0", 3, 2, 0, "0.00E+000"},
+      {"0", 3, kDecimalMultiply, "7", 3, 2, 0, "0.00E+000"},
+      {"-12", 4, kDecimalMultiply, "12", 2, 2, 0, "-1.440E+002"},
+      {"-12", 2, kDecimalMultiply, "-12", 2, 2, -1, "1.4E+002"},
+      {"-12", 2, kDecimalMultiply, "-12", 2, 1, 0, "1.4E+002"},
+      {"9E999", 1, kDecimalMultiply, "20", 2, 2, -2, "null"},
+      {"-9E999", 1, kDecimalMultiply, "20", 2, 2, -3, "null"},
+      {"9E999", 1, kDecimalAdd, "9E999", 1, 2, -2, "null"},
+      {"1E-998", 1, kDecimalMultiply, "1E-10", 2, 2, -1, "0.E+000"},
+      {"1E-998", 1, kDecimalMultiply, "1E-10", 2, 1, 0, "0.E+000"},
+      {"1E-998", 1, kDecimalDivide, "1E10", 2, 2, -1, "0.E+000"},
+      {"1E999", 1, kDecimalDivide, "1E-10", 2, 2, -2, "null"},
+      {"2E-999", 1, kDecimalSubtract, "1.5E-999", 2, 2, -1, "0.E+000"},
+      {"100", 5, kDecimalDivide, "8", 1, 2, 0, "1.2500E+001"},
+      {"-1", 45, kDecimalDivide, "7", 1, 2, -1,
+       "-1.42857142857142857142857142857142857142857142E-001"},
+  };
+  for (const auto& c : cases) {
+    Dec a = parse(c.a, c.pa);
+    Dec b = parse(c.b, c.pb);
+    ASSERT_EQ(a.rc, 0) << c.a;
+    ASSERT_EQ(b.rc, 0) << c.b;
+    const int32_t rc = decimal_arith(a.bytes, a.desc, b.bytes, b.desc, c.op, c.mode);
+    const std::string what = std::string(c.a) + " op" + std::to_string(c.op) + " " + c.b;
+    EXPECT_EQ(rc, c.rc) << what;
+    std::string got = a.bytes[0] == 255 ? "null" : write_text(a, -1, c.pa + 7);
+    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    EXPECT_EQ(got, c.result) << what;
+  }
+  // Null operands, and bad precision, operation or mode leave the first null.
+  Dec a = parse("1", 3), null_b = parse("", 3);
+  EXPECT_EQ(decimal_arith(a.bytes, a.desc, null_b.bytes, null_b.desc, 1, 1), kDecimalNull);
+  EXPECT_EQ(hex(a), "FFFFFF");
+  for (auto [op, mode, pb] : {std::tuple{0, 1, 3}, {5, 1, 3}, {1, 0, 3}, {1, 3, 3}, {1, 1, 46}}) {
+    Dec x = parse("1", 3), y = parse("1", 3);
+    y.desc.precision = pb;
+    y.bytes.resize(24);
+    EXPECT_EQ(decimal_arith(x.bytes, x.desc, y.bytes, y.desc, op, mode), kDecimalBadArgument);
+    EXPECT_EQ(hex(x), "FFFFFF");
+  }
+}
+
+TEST(PackedDecimal, IntegerConversions) {
+  struct Case {
+    const char* value;
+    int p;
+    int rc;
+    int32_t out;
+  } cases[] = {
+      {"2147483647", 10, 0, 2147483647},
+      {"2147483648", 10, -2, INT32_MIN},
+      {"-2147483648", 10, 0, INT32_MIN},
+      {"-2147483649", 10, -3, INT32_MIN},
+      {"2147483647.9", 11, -1, 2147483647},
+      {"99999999999", 11, -2, INT32_MIN},
+      {"0.5", 1, -1, 0},
+      {"-12.75", 4, -1, -12},
+      {"0", 4, 0, 0},
+      {"1E9", 1, 0, 1000000000},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.value, c.p);
+    ASSERT_EQ(d.rc, 0) << c.value;
+    int32_t out = 77;
+    const int32_t rc = decimal_to_int(&out, d.bytes, d.desc);
+    EXPECT_EQ(rc, c.rc) << c.value;
+    EXPECT_EQ(out, c.out) << c.value;
+  }
+  Dec null_value = parse("", 3);
+  int32_t out = 0;
+  EXPECT_EQ(decimal_to_int(&out, null_value.bytes, null_value.desc), kDecimalNull);
+  EXPECT_EQ(out, INT32_MIN);
+
+  // 32- and 64-bit integers in and out again, with the scale's room checked.
+  for (int64_t x : {int64_t{0}, int64_t{1}, int64_t{-1}, int64_t{INT32_MIN}, int64_t{INT32_MAX},
+                    INT64_MAX, INT64_MIN, int64_t{-1234567890123}}) {
+    uint8_t v[24];
+    const value_descriptor d{0, 19, 0};
+    int32_t hi = static_cast<int32_t>(static_cast<uint64_t>(x) >> 32);
+    int32_t lo = static_cast<int32_t>(static_cast<uint64_t>(x));
+    EXPECT_EQ(int64_to_decimal(v, d, hi, lo), 0) << x;
+    int32_t hi2 = 0, lo2 = 0;
+    EXPECT_EQ(decimal_to_int64_checked(&hi2, &lo2, v, d), 0) << x;
+    EXPECT_EQ(hi2, hi) << x;
+    EXPECT_EQ(lo2, lo) << x;
+    if (x >= INT32_MIN && x <= INT32_MAX) {
+      EXPECT_EQ(int_to_decimal(v, value_descriptor{0, 10, 0}, static_cast<int32_t>(x)), 0);
+      decimal_to_int(&out, v, value_descriptor{0, 10, 0});
+      EXPECT_EQ(out, x);
+    }
+  }
+  uint8_t v[24];
+  EXPECT_EQ(int_to_decimal(v, value_descriptor{0, 5, 2}, 12345), kDecimalOverflowPos);
+  EXPECT_EQ(v[0], 255);
+  EXPECT_EQ(int_to_decimal(v, value_descriptor{0, 3, -1}, -12345), kDecimalDigitsLost);
+  EXPECT_EQ(uint_to_decimal(v, value_descriptor{0, 10, 0}, 4294967295u), 0);
+  EXPECT_EQ(hex(std::vector<uint8_t>(v, v + 7)), "C0A42949672950");
+}
+
+TEST(PackedDecimal, CompareAcrossPrecisions) {
+  struct Case {
+    const char* a;
+    int pa;
+    const char* b;
+    int pb;
+    int truth;
+  } cases[] = {
+      {"1.0", 2, "1", 1, 3},       {"-1.5", 2, "-1", 1, 2},   {"-1", 1, "-1.5", 2, 4},
+      {"-1", 1, "-1.00", 5, 3},    {"1.00001", 6, "1", 1, 4}, {"1", 1, "1.00001", 6, 2},
+      {"-1.00001", 6, "-1", 1, 2}, {"0", 1, "0", 45, 3},      {"0", 3, "-1E-998", 1, 4},
+      {"", 3, "1", 1, 1},          {"1", 1, "", 3, 1},        {"9E999", 1, "", 2, 1},
+  };
+  for (const auto& c : cases) {
+    Dec a = parse(c.a, c.pa), b = parse(c.b, c.pb);
+    EXPECT_EQ(decimal_compare(a.bytes, a.desc, b.bytes, b.desc), c.truth) << c.a << " vs " << c.b;
+  }
+}
+
+// Byte order of stored values is numeric order, and decimal_compare agrees
+// across precisions: checked against exact integer arithmetic on m * 10^-k.
+TEST(PackedDecimal, ByteOrderIsNumericOrder) {
+  std::mt19937_64 rng(20261210);
+  struct Value {
+    __int128 scaled;  // m * 10^(12 - k)
+    Dec dec;
+  };
+  auto make = [&]() {
+    const int digits = 1 + rng() % 15;
+    int64_t m = 0;
+    for (int i = 0; i < digits; ++i) m = m * 10 + rng() % 10;
+    if (rng() % 2) m = -m;
+    const int k = rng() % 13;
+    std::string text = std::to_string(m) + "E-" + std::to_string(k);
+    __int128 scaled = m;
+    for (int i = k; i < 12; ++i) scaled *= 10;
+    const int p = 15 + rng() % 31;
+    Value v{scaled, parse(text, p)};
+    return v;
+  };
+  std::vector<Value> values;
+  for (int i = 0; i < 2000; ++i) values.push_back(make());
+  for (size_t i = 0; i + 1 < values.size(); ++i) {
+    const Value& a = values[i];
+    const Value& b = values[i + 1];
+    ASSERT_EQ(a.dec.rc, 0);
+    const int expected = a.scaled < b.scaled ? 2 : (a.scaled == b.scaled ? 3 : 4);
+    EXPECT_EQ(decimal_compare(a.dec.bytes, a.dec.desc, b.dec.bytes, b.dec.desc), expected);
+    // The same values at one precision: a plain byte comparison.
+    Dec x = a.dec, y = b.dec;
+    x.desc.precision = y.desc.precision = 45;
+    x.bytes.assign(24, 0);
+    y.bytes.assign(24, 0);
+    decimal_assign(x.bytes, x.desc, a.dec.bytes, a.dec.desc);
+    decimal_assign(y.bytes, y.desc, b.dec.bytes, b.dec.desc);
+    const int c = std::memcmp(x.bytes.data(), y.bytes.data(), 24);
+    EXPECT_EQ(c < 0 ? 2 : (c == 0 ? 3 : 4), expected);
+  }
+}
+
+}  // namespace
