@@ -448,6 +448,12 @@ struct HashTable {
     return buckets != 0 && count >= 1 && words >= 1 && key1 >= 1 && key1 <= words &&
            (key2 == -1 || (key2 >= 1 && key2 <= words));
   }
+  // The head word of the record's bucket; nullptr, with status -2, when the
+  // header describes no table.
+  int32_t* open(int32_t* status, int32_t* a, int32_t header, const int32_t* record) {
+    *status = ITEM_NOT_FOUND;
+    return load(a, header) ? &head_of(record) : nullptr;
+  }
   // The head word of the bucket of a record's first key.
   int32_t& head_of(const int32_t* record) {
     const int64_t k = std::llabs(int64_t{record[key1 - 1]});
@@ -466,12 +472,9 @@ struct HashTable {
 void item_hash_delete(int32_t* status, int32_t* table, int32_t header, const int32_t* record_base,
                       int32_t record_offset) {
   HashTable t;
-  if (!t.load(table, header)) {
-    *status = ITEM_NOT_FOUND;
-    return;
-  }
+  int32_t* link = t.open(status, table, header, record_base + record_offset);
+  if (!link) return;
   const int32_t* record = record_base + record_offset;
-  int32_t* link = &t.head_of(record);
   while (*link != 0) {
     const int32_t b = *link;
     if (t.matches(b, record)) {
@@ -487,12 +490,9 @@ void item_hash_delete(int32_t* status, int32_t* table, int32_t header, const int
 void item_hash_replace(int32_t* status, int32_t* table, int32_t header, const int32_t* record_base,
                        int32_t record_offset) {
   HashTable t;
-  if (!t.load(table, header)) {
-    *status = ITEM_NOT_FOUND;
-    return;
-  }
+  int32_t* link = t.open(status, table, header, record_base + record_offset);
+  if (!link) return;
   const int32_t* record = record_base + record_offset;
-  int32_t* link = &t.head_of(record);
   for (; *link != 0; link = &word(table, *link)) {
     if (t.matches(*link, record)) {
       std::copy(record, record + t.words, &word(table, *link + 1));
@@ -516,10 +516,10 @@ void item_hash_replace(int32_t* status, int32_t* table, int32_t header, const in
 void item_hash_get(int32_t* status, int32_t* table, int32_t header, int32_t* record_base,
                    int32_t record_offset) {
   HashTable t;
-  *status = ITEM_NOT_FOUND;
-  if (!t.load(table, header)) return;
   int32_t* record = record_base + record_offset;
-  for (int32_t b = t.head_of(record); b != 0; b = word(table, b)) {
+  int32_t* head = t.open(status, table, header, record);
+  if (!head) return;
+  for (int32_t b = *head; b != 0; b = word(table, b)) {
     if (t.matches(b, record)) {
       std::copy(&word(table, b + 1), &word(table, b + 1) + t.words, record);
       *status = ITEM_OK;
