@@ -51,8 +51,10 @@ int32_t* entry(AreaRecord* rec, int32_t index) {
   return rec->words + ENQDEQ_ENTRIES + ENQDEQ_ENTRY_WORDS * index;
 }
 
+// Thread entries exist only in multi-thread mode; without them every list
+// index is out of range.
 int32_t threads_of(AreaRecord* rec) {
-  return rec ? rec->words[ENQDEQ_THREADS] : 0;
+  return rec && rec->words[ENQDEQ_SINGLE] == 0 ? rec->words[ENQDEQ_THREADS] : 0;
 }
 
 int32_t own_thread_index(AreaRecord* rec) {

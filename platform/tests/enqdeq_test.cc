@@ -181,6 +181,23 @@ TEST(Enqdeq, NeverAttachedThreadMeetingContentionEndsTheServer) {
   EXPECT_EQ(m.inserts[1].rfind("TlsGetValue: ", 0), 0u) << m.inserts[1];
 }
 
+// A give on a semaphore whose wait list is corrupt ends the server with the
+// linkage message.
+void run_corrupt_case(int32_t head, uint32_t message, const std::vector<std::string>& inserts) {
+  int32_t sem[2] = {0, head};
+  ScopedCapture cap;
+  try {
+    enqdeq_give(sem);
+    ADD_FAILURE() << "no exception for head " << head;
+  } catch (const ServerException& e) {
+    EXPECT_EQ(e.reason(), 22);
+  }
+  ASSERT_EQ(cap.capture.messages.size(), 1u);
+  EXPECT_EQ(cap.capture.messages[0].title, ENQDEQ_TITLE_INTERNAL);
+  EXPECT_EQ(cap.capture.messages[0].id, message);
+  EXPECT_EQ(cap.capture.messages[0].inserts, inserts);
+}
+
 TEST(Enqdeq, CorruptWaitListEndsTheServer) {
   struct Case {
     int32_t head;
@@ -197,19 +214,11 @@ TEST(Enqdeq, CorruptWaitListEndsTheServer) {
   for (const Case& c : cases) {
     Area a(4);
     a.entry(2)[ENQDEQ_NEXT] = c.link_of_2;
-    int32_t sem[2] = {0, c.head};
-    ScopedCapture cap;
-    try {
-      enqdeq_give(sem);
-      ADD_FAILURE() << "no exception for head " << c.head;
-    } catch (const ServerException& e) {
-      EXPECT_EQ(e.reason(), 22);
-    }
-    ASSERT_EQ(cap.capture.messages.size(), 1u);
-    EXPECT_EQ(cap.capture.messages[0].title, ENQDEQ_TITLE_INTERNAL);
-    EXPECT_EQ(cap.capture.messages[0].id, c.message);
-    EXPECT_EQ(cap.capture.messages[0].inserts, c.inserts);
+    run_corrupt_case(c.head, c.message, c.inserts);
   }
+  // Single-thread mode has no entries: any waiter on a list is corrupt.
+  Area single(4, nullptr, nullptr, 1);
+  run_corrupt_case(3, ENQDEQ_MSG_LINKAGE, {"3"});
 }
 
 TEST(Enqdeq, WakelistMarksEveryEntryAndReportsItsOwn) {
