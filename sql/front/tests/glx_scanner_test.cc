@@ -1,0 +1,258 @@
+// The generic scanner on a small generated language: tokens with positions and
+// keywords in any case, wide input, the token ring (unget, mark, rewind), the
+// token filter, and the keyword hash against Python-computed values.
+#include "sql/front/glx_scanner.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "calc_lexer.h"
+
+namespace {
+
+enum Code {
+  kErr = 0,
+  kEnd = 1,
+  kNum = 2,
+  kId = 3,
+  kPlus = 4,
+  kMinus = 5,
+  kStar = 6,
+  kLParen = 8,
+  kEq = 10,
+  kSemi = 11,
+  kLet = 12,
+  kPrint = 13,
+  kString = 15
+};
+
+struct Tok {
+  int32_t code;
+  int32_t start;
+  int32_t length;
+  std::string text;
+  bool operator==(const Tok& o) const {
+    return code == o.code && start == o.start && length == o.length && text == o.text;
+  }
+};
+
+std::ostream& operator<<(std::ostream& os, const Tok& t) {
+  return os << "{" << t.code << ", " << t.start << ", " << t.length << ", \"" << t.text << "\"}";
+}
+
+struct ScannerFixture : ::testing::Test {
+  CompileArena arena;
+  GlxScanner* s = nullptr;
+  std::string input;
+  void SetUp() override {
+    arena.pointer_provider = ArenaHeapProvider;
+    s = GlxCreate(&arena, &kCalcLexer);
+  }
+  void TearDown() override {
+    GlxFree(s);
+    ArenaRelease(&arena);
+  }
+  void Input(const std::string& text, bool wide = false) {
+    input = text;
+    GlxSetInput(s, reinterpret_cast<const uint8_t*>(input.data()));
+    if (wide) GlxSetWide(s);
+    GlxSetLength(s, static_cast<int32_t>(wide ? input.size() / 3 : input.size()));
+  }
+  Tok Next() {
+    int32_t code = GlxNext(s);
+    return {code, GlxTokStart(s), GlxTokLen(s), s->current->text};
+  }
+  std::vector<Tok> All() {
+    std::vector<Tok> out;
+    for (int i = 0; i < 100; ++i) {
+      out.push_back(Next());
+      if (out.back().code == kEnd) break;
+    }
+    return out;
+  }
+};
+
+TEST_F(ScannerFixture, TokensKeywordsAndPositions) {
+  Input("let x1 = 42+Print;  -- note\n 'it''s' LETX @ (");
+  std::vector<Tok> want = {
+      {kLet, 0, 3, "let"}, {kId, 4, 2, "x1"},           {kEq, 7, 1, "="},
+      {kNum, 9, 2, "42"},  {kPlus, 11, 1, "+"},         {kPrint, 12, 5, "Print"},
+      {kSemi, 17, 1, ";"}, {kString, 29, 7, "'it''s'"}, {kId, 37, 4, "LETX"},
+      {kErr, 42, 1, "@"},  {kLParen, 44, 1, "("},       {kEnd, 45, 0, ""},
+  };
+  EXPECT_EQ(All(), want);
+  // After the end, the end again.
+  EXPECT_EQ(GlxNext(s), kEnd);
+  EXPECT_EQ(GlxNext(s), kEnd);
+}
+
+TEST_F(ScannerFixture, EdgeInputs) {
+  struct Case {
+    std::string text;
+    std::vector<Tok> want;
+  } cases[] = {
+      {"", {{kEnd, 0, 0, ""}}},
+      {"   ", {{kEnd, 3, 0, ""}}},
+      // An unterminated literal is one unknown token up to the end.
+      {"'abc", {{kErr, 0, 4, "'abc"}, {kEnd, 4, 0, ""}}},
+      // 33 letters are never a keyword, even when they start with one.
+      {std::string(33, 'L'), {{kId, 0, 33, std::string(33, 'L')}, {kEnd, 33, 0, ""}}},
+      {"PRINT-1",
+       {{kPrint, 0, 5, "PRINT"}, {kMinus, 5, 1, "-"}, {kNum, 6, 1, "1"}, {kEnd, 7, 0, ""}}},
+  };
+  for (const Case& c : cases) {
+    Input(c.text);
+    EXPECT_EQ(All(), c.want) << "input '" << c.text << "'";
+  }
+}
+
+TEST_F(ScannerFixture, NamesOfCodes) {
+  struct Case {
+    int32_t code;
+    std::string name;
+  } cases[] = {{0, "<error>"}, {1, "<end>"},    {kLet, "LET"},
+               {kStar, "*"},   {99, "<error>"}, {-1, "<error>"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(std::string(GlxTokName(s, c.code), GlxTokNameLen(s, c.code)), c.name);
+  }
+}
+
+std::string Wide(const std::vector<uint32_t>& cps) {
+  std::string out;
+  for (uint32_t cp : cps) {
+    out += static_cast<char>(cp >> 16);
+    out += static_cast<char>((cp >> 8) & 0xFF);
+    out += static_cast<char>(cp & 0xFF);
+  }
+  return out;
+}
+
+TEST_F(ScannerFixture, WideCharactersMapToBytes) {
+  // U+2028 reads as a line feed (white space here), U+00E9 as byte E9 (no
+  // token starts with it), U+4E2D as 191.
+  Input(Wide({'a', 0x2028, 'b', 0xE9, 0x4E2D, 'c'}), true);
+  std::vector<Tok> want = {{kId, 0, 1, "a"},     {kId, 2, 1, "b"}, {kErr, 3, 1, "\xE9"},
+                           {kErr, 4, 1, "\xBF"}, {kId, 5, 1, "c"}, {kEnd, 6, 0, ""}};
+  EXPECT_EQ(All(), want);
+}
+
+TEST_F(ScannerFixture, UngetMarkAndRewindReplayWithoutScanning) {
+  Input("a b c d e");
+  EXPECT_EQ(Next().text, "a");
+  GlxMark(s);
+  EXPECT_EQ(Next().text, "b");
+  EXPECT_EQ(Next().text, "c");
+  GlxToken* d = (Next(), s->current);
+  EXPECT_EQ(std::string(d->text), "d");
+  GlxRewind(s);
+  // Replayed entries are the stored ones: changing a stored code shows that
+  // nothing is scanned again.
+  s->current->next->code = kNum;
+  EXPECT_EQ(Next(), (Tok{kNum, 0, 1, "a"}));
+  EXPECT_EQ(Next().text, "b");
+  GlxUnmark(s);
+  EXPECT_EQ(Next().text, "c");
+  GlxUnget(s);
+  EXPECT_EQ(Next().text, "c");
+  EXPECT_EQ(Next().text, "d");
+  EXPECT_EQ(Next().text, "e");
+  EXPECT_EQ(GlxPrevStart(s), 6);
+  EXPECT_EQ(Next().code, kEnd);
+  EXPECT_STREQ(GlxPrevText(s), "e");
+  EXPECT_EQ(Next().code, kEnd);
+  EXPECT_STREQ(GlxPrevText(s), "<end>");
+  EXPECT_EQ(GlxPrevLen(s), 5);
+}
+
+int g_filter_calls = 0;
+
+// Turns LET followed by "=" into PRINT, reading ahead with the scanner itself.
+int32_t LookAheadFilter(GlxScanner* s, int32_t user, int32_t code) {
+  ++g_filter_calls;
+  if (code != kLet) return code;
+  int32_t next = GlxNext(s);
+  GlxUnget(s);
+  return next == kEq ? user : code;
+}
+
+TEST_F(ScannerFixture, FilterReadsAheadAndSeesReplays) {
+  g_filter_calls = 0;
+  GlxSetFilter(s, LookAheadFilter);
+  GlxSetUserData(s, kPrint);
+  Input("LET = LET x");
+  EXPECT_EQ(GlxNext(s), kPrint);
+  EXPECT_EQ(GlxNext(s), kEq);  // the token read ahead is delivered again
+  EXPECT_EQ(GlxNext(s), kLet);
+  EXPECT_EQ(GlxNext(s), kId);
+  EXPECT_EQ(g_filter_calls, 4);
+  GlxUnget(s);
+  EXPECT_EQ(GlxNext(s), kId);
+  EXPECT_EQ(g_filter_calls, 5);  // a replay passes the filter again
+}
+
+TEST_F(ScannerFixture, NewInputAfterTheEndContinuesTheLineCount) {
+  Input("a");
+  EXPECT_EQ(Next().code, kId);
+  EXPECT_EQ(Next().code, kEnd);
+  std::string second = "b c";
+  GlxSetLength(s, 0);
+  s->input = reinterpret_cast<const uint8_t*>(second.data());
+  GlxSetLength(s, 3);
+  EXPECT_EQ(Next(), (Tok{kId, 0, 1, "b"}));
+  EXPECT_EQ(GlxTokLine(s), 1);
+}
+
+TEST(TextHash31, MatchesAnOutsideComputation) {
+  // Reference values computed with Python: h = h * 31 + signed byte, from the
+  // last byte to the first, modulo 2^32, then modulo m.
+  struct Case {
+    std::string text;
+    int32_t m;
+    int32_t want;
+  } cases[] = {{"ABSOLUTE", 9669, 6631},
+               {"ZONE", 9669, 5896},
+               {"CALL", 40, 34},
+               {"TYPE", 40, 22},
+               {"\xE9", 31, 12},
+               {"a\xE9"
+                "b",
+                1000, 562},
+               {"AB", 100000, 2111},
+               {"AB", 0, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(TextHash31(reinterpret_cast<const uint8_t*>(c.text.data()),
+                         static_cast<int32_t>(c.text.size()), c.m),
+              c.want)
+        << c.text;
+  }
+  const uint8_t text[] = "xxAByy";
+  EXPECT_EQ(HashText31(text, 2, 2, 100000), 2111);
+}
+
+TEST(TextHash31, KeywordListsHashWithoutCollisions) {
+  struct Case {
+    const char* file;
+    size_t count;
+    int32_t size;
+  } cases[] = {{"routine_keywords.txt", 379, 9669}, {"prescan_keywords.txt", 13, 40}};
+  for (const Case& c : cases) {
+    std::ifstream in(std::string(HARBOUND_TEST_DATA) + "/" + c.file);
+    ASSERT_TRUE(in) << c.file;
+    std::set<int32_t> slots;
+    std::string word;
+    size_t n = 0;
+    while (in >> word) {
+      ++n;
+      slots.insert(TextHash31(reinterpret_cast<const uint8_t*>(word.data()),
+                              static_cast<int32_t>(word.size()), c.size));
+    }
+    EXPECT_EQ(n, c.count) << c.file;
+    EXPECT_EQ(slots.size(), n) << c.file << " collides at size " << c.size;
+  }
+}
+
+}  // namespace
