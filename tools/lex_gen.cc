@@ -209,7 +209,7 @@ struct RegexParser {
 
 // ---------------------------------------------------------------- input
 
-struct Spec {
+struct LexerDefinition {
   std::string file;
   int hash_size = 1;
   int token_count = 0;
@@ -227,10 +227,10 @@ std::string Trim(const std::string& s) {
   return s.substr(a, b - a + 1);
 }
 
-Spec ReadSpec(const std::string& path) {
+LexerDefinition ReadDefinition(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) Fail(path + ": cannot open");
-  Spec sp;
+  LexerDefinition sp;
   sp.file = path;
   sp.nfa_start = sp.nfa.New();
   std::map<std::string, std::string> defs;
@@ -329,7 +329,7 @@ struct Dfa {
 
 constexpr int kNoAccept = -2;
 
-Dfa Subset(const Spec& sp) {
+Dfa Subset(const LexerDefinition& sp) {
   const Nfa& nfa = sp.nfa;
   auto closure = [&](std::set<int> s) {
     std::vector<int> work(s.begin(), s.end());
@@ -468,7 +468,7 @@ std::string CString(const std::string& s) {
 
 constexpr int kEndClassByte = 256;
 
-std::string Emit(const Spec& sp, const Dfa& d, const std::string& name,
+std::string Emit(const LexerDefinition& sp, const Dfa& d, const std::string& name,
                  const std::string& base_name) {
   int S = static_cast<int>(d.next.size());
   // Classes: bytes with identical columns share one; end of input has its own.
@@ -602,7 +602,7 @@ void WriteFile(const std::string& path, const std::string& text) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string spec_path, out, header, name = "kLexer";
+  std::string def_path, out, header, name = "kLexer";
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&]() -> std::string {
@@ -618,13 +618,13 @@ int main(int argc, char** argv) {
     else if (!arg.empty() && arg[0] == '-')
       Fail("unknown option " + arg);
     else
-      spec_path = arg;
+      def_path = arg;
   }
-  if (spec_path.empty() || out.empty())
+  if (def_path.empty() || out.empty())
     Fail("usage: hb_lex_gen LEXER --out OUT.cc [--header OUT.h] [--name NAME]");
-  Spec sp = ReadSpec(spec_path);
+  LexerDefinition sp = ReadDefinition(def_path);
   Dfa d = Minimise(Subset(sp));
-  std::string base_name = spec_path.substr(spec_path.find_last_of('/') + 1);
+  std::string base_name = def_path.substr(def_path.find_last_of('/') + 1);
   WriteFile(out, Emit(sp, d, name, base_name));
   if (!header.empty()) {
     WriteFile(header,
