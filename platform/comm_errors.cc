@@ -170,20 +170,23 @@ std::string_view value_of(const CommErrorValue* values, int i) {
   return trim_right(std::string_view(values[i].text, n));
 }
 
-bool area_ok(const char* text, int32_t offset, int32_t limit) {
-  return text != nullptr && offset >= 0 && limit >= 1;
+// The room of the caller's area at `offset`, cut to `limit`; 0 when the
+// offset lies outside the area or the limit is below 1.
+size_t room_of(std::span<char> area, int32_t offset, int32_t limit) {
+  if (offset < 0 || limit < 1 || static_cast<size_t>(offset) >= area.size()) return 0;
+  return std::min(static_cast<size_t>(limit), area.size() - static_cast<size_t>(offset));
 }
 
-int32_t put(char* text, int32_t offset, int32_t limit, std::string_view s) {
-  size_t n = std::min(s.size(), static_cast<size_t>(limit));
-  memcpy(text + offset, s.data(), n);
+int32_t put(std::span<char> area, int32_t offset, int32_t limit, std::string_view s) {
+  const size_t n = std::min(s.size(), room_of(area, offset, limit));
+  if (n > 0) memcpy(area.data() + offset, s.data(), n);
   return static_cast<int32_t>(n);
 }
 
 }  // namespace
 
-void comm_error_lookup(char* text, int32_t offset, int32_t limit, int32_t* length, char* sqlstate,
-                       int32_t* flags, int32_t code) {
+void comm_error_lookup(std::span<char> area, int32_t offset, int32_t limit, int32_t* length,
+                       char* sqlstate, int32_t* flags, int32_t code) {
   const CommError* e = find_entry(code);
   if (e == nullptr) {
     *length = -1;
@@ -191,11 +194,11 @@ void comm_error_lookup(char* text, int32_t offset, int32_t limit, int32_t* lengt
   }
   if (sqlstate) memcpy(sqlstate, e->sqlstate, 5);
   if (flags) *flags = e->flags;
-  *length = area_ok(text, offset, limit) ? put(text, offset, limit, trim_right(e->text)) : 0;
+  *length = put(area, offset, limit, trim_right(e->text));
 }
 
-void comm_error_text(char* text, int32_t offset, int32_t limit, int32_t* length, int32_t code,
-                     char* sqlstate, const CommErrorValue* values) {
+void comm_error_text(std::span<char> area, int32_t offset, int32_t limit, int32_t* length,
+                     int32_t code, char* sqlstate, const CommErrorValue* values) {
   *length = 0;
   if (code < -21999 || code > -21000) return;
   const CommError* e = find_entry(code);
@@ -218,14 +221,17 @@ void comm_error_text(char* text, int32_t offset, int32_t limit, int32_t* length,
       from = mark + v.size();
     }
   }
-  if (area_ok(text, offset, limit)) *length = put(text, offset, limit, trim_right(out));
+  *length = put(area, offset, limit, trim_right(out));
 }
 
-int32_t comm_error_next(int32_t* code, char* sqlstate, int32_t offset, int32_t* cursor) {
+int32_t comm_error_next(int32_t* code, std::span<char> sqlstate, int32_t offset, int32_t* cursor) {
   if (*cursor < 0 || *cursor >= kEntries) return 1;
   const CommError& e = kCommErrors[*cursor];
   *code = e.code;
-  if (sqlstate && offset >= 0) memcpy(sqlstate + offset, e.sqlstate, 5);
+  if (offset >= 0 && static_cast<size_t>(offset) <= sqlstate.size() &&
+      sqlstate.size() - static_cast<size_t>(offset) >= 5) {
+    memcpy(sqlstate.data() + offset, e.sqlstate, 5);
+  }
   ++*cursor;
   return 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // Room that always holds a filled text: the longest text and four values of
 // at most 160 characters each.
@@ -16,20 +17,22 @@ struct CommErrorValue {
 };
 
 // Finds the entry of `code`. Out: its five-character SQLSTATE (not
-// zero-ended), its substitution flags and its text at text[offset..], cut to
-// `limit` bytes; length -1 when the table has no such code (nothing else
-// written), 0 when the area is null, the offset negative or the limit below 1.
-void comm_error_lookup(char* text, int32_t offset, int32_t limit, int32_t* length, char* sqlstate,
-                       int32_t* flags, int32_t code);
+// zero-ended), its substitution flags and its text at area[offset..], cut to
+// `limit` bytes and to the area; length -1 when the table has no such code
+// (nothing else written), 0 when the offset lies outside the area or the limit
+// is below 1.
+void comm_error_lookup(std::span<char> area, int32_t offset, int32_t limit, int32_t* length,
+                       char* sqlstate, int32_t* flags, int32_t code);
 
 // The text of `code` with values[0..3] put in place of its "%" marks (values
-// may be null: all empty), at text[offset..] cut to `limit` bytes, and its
-// SQLSTATE. Length 0 for a code with no entry (the SQLSTATE is then not
+// may be null: all empty), at area[offset..] cut as in comm_error_lookup, and
+// its SQLSTATE. Length 0 for a code with no entry (the SQLSTATE is then not
 // written) and for a bad area as in comm_error_lookup.
-void comm_error_text(char* text, int32_t offset, int32_t limit, int32_t* length, int32_t code,
-                     char* sqlstate, const CommErrorValue* values);
+void comm_error_text(std::span<char> area, int32_t offset, int32_t limit, int32_t* length,
+                     int32_t code, char* sqlstate, const CommErrorValue* values);
 
 // Walks the table: the entry at *cursor (0 at the start) gives its code and
-// SQLSTATE (five characters at sqlstate[offset..]) and advances the cursor;
-// returns 1, writing nothing, once the table is done or the cursor is bad.
-int32_t comm_error_next(int32_t* code, char* sqlstate, int32_t offset, int32_t* cursor);
+// SQLSTATE (five characters at sqlstate[offset..], written only when they fit
+// there) and advances the cursor; returns 1, writing nothing, once the table
+// is done or the cursor is bad.
+int32_t comm_error_next(int32_t* code, std::span<char> sqlstate, int32_t offset, int32_t* cursor);

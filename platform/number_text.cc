@@ -46,6 +46,14 @@ constexpr int kKeptDigits = 40;
 // there, so long exponent texts cannot overflow the count.
 constexpr int64_t kExponentClamp = int64_t{1} << 40;
 
+// The text of a number field. A field that does not lie wholly inside its
+// area reads as empty, hence as no number: a number cut at the area's end
+// would read as another number.
+ConstByteSpan number_field(ConstByteSpan base, int32_t offset, int32_t length) {
+  if (length < 1 || !field_fits(base, offset, length)) return {};
+  return base.subspan(static_cast<size_t>(offset), static_cast<size_t>(length));
+}
+
 }  // namespace
 
 int32_t int_load(int32_t* value, ConstByteSpan base, int32_t offset, int32_t width) {
@@ -263,7 +271,7 @@ NumberText read_number_text(ConstByteSpan text) {
 }
 
 int32_t text_to_double_checked(double* value, ConstByteSpan base, int32_t offset, int32_t length) {
-  const NumberText n = read_number_text(clip_field(base, offset, length));
+  const NumberText n = read_number_text(number_field(base, offset, length));
   switch (n.outcome) {
     case kNumberSyntaxError:
       *value = kMostNegativeDouble;
@@ -278,7 +286,7 @@ int32_t text_to_double_checked(double* value, ConstByteSpan base, int32_t offset
 }
 
 int32_t text_to_int_rounded(int32_t* value, ConstByteSpan base, int32_t offset, int32_t length) {
-  const NumberText n = read_number_text(clip_field(base, offset, length));
+  const NumberText n = read_number_text(number_field(base, offset, length));
   if (n.outcome == kNumberSyntaxError) {
     *value = std::numeric_limits<int32_t>::min();
     return kValueNotNumber;

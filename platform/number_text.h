@@ -68,13 +68,14 @@ NumberText read_number_text(ConstByteSpan text);
 
 // Number text to double: flag -1 (the most negative double) for a text that
 // is not a number or is empty; 0 for a number; 1 for a clamped exponent
-// overflow. A text field outside its area counts as empty.
+// overflow. A text field that does not lie wholly inside its area counts as
+// empty.
 int32_t text_to_double_checked(double* value, ConstByteSpan base, int32_t offset, int32_t length);
 
 // Number text to a 32-bit integer: an integer is taken as it is; anything else
 // is rounded by floor(x + 0.5), and magnitudes of 2147483647 or more give
-// +-2147483647 with result 2; a text that is not a number gives -2147483648
-// with result -1.
+// +-2147483647 with result 2; a text that is not a number (or a field that
+// does not lie wholly inside its area) gives -2147483648 with result -1.
 int32_t text_to_int_rounded(int32_t* value, ConstByteSpan base, int32_t offset, int32_t length);
 
 void mdr_const_two(int32_t* out);

@@ -589,30 +589,32 @@ int32_t os_status_from_errno(int32_t os_class, int32_t step) {
   return make_os_status(os_class, step, errno);
 }
 
-void os_status_text(int32_t* rc, char* text, int32_t offset, int32_t* length, int32_t limit,
-                    int32_t os_status) {
+void os_status_text(int32_t* rc, std::span<char> area, int32_t offset, int32_t* length,
+                    int32_t limit, int32_t os_status) {
   *length = 0;
-  if (limit < 1 || limit > kLimitMax || text == nullptr || offset < 0) {
+  if (limit < 1 || limit > kLimitMax || offset < 0 || static_cast<size_t>(offset) >= area.size()) {
     *rc = -1;
     return;
   }
   std::string out = status_text(os_status);
   *rc = 0;
+  const size_t room = std::min(static_cast<size_t>(limit), area.size() - offset);
   size_t n = out.size();
-  if (n > static_cast<size_t>(limit)) {
-    n = static_cast<size_t>(limit);
+  if (n > room) {
+    n = room;
     *rc = -2;
   }
-  memcpy(text + offset, out.data(), n);
+  memcpy(area.data() + offset, out.data(), n);
   *length = static_cast<int32_t>(n);
 }
 
 int32_t os_status_text_win(int32_t os_status, int32_t os_class, int32_t step, int32_t code,
-                           char* buffer, int32_t size) {
-  if (buffer == nullptr || size < 1) return 0;
+                           std::span<char> buffer, int32_t size) {
+  if (size < 1 || buffer.empty()) return 0;
   std::string out = windows_text(os_status, os_class, step, code);
-  size_t n = std::min(out.size(), static_cast<size_t>(size - 1));
-  memcpy(buffer, out.data(), n);
+  const size_t room = std::min(static_cast<size_t>(size), buffer.size());
+  size_t n = std::min(out.size(), room - 1);
+  memcpy(buffer.data(), out.data(), n);
   buffer[n] = '\0';
   return static_cast<int32_t>(n);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 
 // Status classes (bits 28-31). On this platform classes 4, 6 and 8 carry errno
@@ -291,17 +292,18 @@ constexpr int32_t os_status_code(int32_t status) {
   return static_cast<int32_t>(static_cast<uint32_t>(status) & 0xFFFF);
 }
 
-// Writes the text of `os_status` at text[offset..], at most `limit` bytes (no
-// terminating zero). rc -1 when the limit is outside 1..32767, the area is
-// null or the offset negative (nothing written); rc -2 when the text was cut
-// at the limit; else 0. Status 0 writes nothing, rc 0, length 0.
-void os_status_text(int32_t* rc, char* text, int32_t offset, int32_t* length, int32_t limit,
-                    int32_t os_status);
+// Writes the text of `os_status` at area[offset..], at most `limit` bytes
+// and never past the area's end (no terminating zero). rc -1 when the limit is
+// outside 1..32767 or the offset outside the area (nothing written); rc -2
+// when the text was cut; else 0. Status 0 writes nothing, rc 0, length 0.
+void os_status_text(int32_t* rc, std::span<char> area, int32_t offset, int32_t* length,
+                    int32_t limit, int32_t os_status);
 
-// The texts of classes 4, 6, 8 and 9 into buffer (zero-ended, cut to fit
-// `size`); returns the length written, 0 for another class.
+// The texts of classes 4, 6, 8 and 9 into the buffer (zero-ended, cut to fit
+// `size` bytes and the buffer); returns the length written, 0 for another
+// class.
 int32_t os_status_text_win(int32_t os_status, int32_t os_class, int32_t step, int32_t code,
-                           char* buffer, int32_t size);
+                           std::span<char> buffer, int32_t size);
 
 // The whole text of a status, uncut, for C++ callers.
 std::string os_status_string(int32_t os_status);

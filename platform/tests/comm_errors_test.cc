@@ -127,9 +127,21 @@ TEST(CommErrors, SmallAreasAreNeverOverrun) {
   EXPECT_EQ(length, 0);
   comm_error_text(area, 0, 0, &length, -21008, state, values);
   EXPECT_EQ(length, 0);
-  comm_error_lookup(nullptr, 0, 10, &length, state, &flags, -21008);
+  comm_error_lookup({}, 0, 10, &length, state, &flags, -21008);
   EXPECT_EQ(length, 0);
   EXPECT_EQ(area[23], '#');
+
+  // A limit past the area's end is cut there.
+  memset(area, '#', sizeof area);
+  comm_error_text(std::span<char>(area, 8), 3, 100, &length, -21008, state, values);
+  EXPECT_EQ(length, 5);
+  EXPECT_EQ(std::string(area, 10), "###Error##");
+  comm_error_lookup(std::span<char>(area, 8), 8, 100, &length, state, &flags, -21008);
+  EXPECT_EQ(length, 0);
+  int32_t code = 0, cursor = 0;
+  EXPECT_EQ(comm_error_next(&code, std::span<char>(area, 8), 4, &cursor), 0);
+  EXPECT_EQ(code, -21001);
+  EXPECT_EQ(std::string(area, 10), "###Error##");  // no room for the SQLSTATE
 }
 
 // The walk meets every entry once, in descending code order, and each text

@@ -257,9 +257,17 @@ TEST(NumberText, DoubleAndRoundedInteger) {
   EXPECT_EQ(text_to_double_checked(&d, t, 1, 0), -1);
   EXPECT_EQ(d, -DBL_MAX);
   EXPECT_EQ(text_to_double_checked(&d, t, 0, 3), -1);
-  // A text field past its area counts only as far as the area reaches.
-  EXPECT_EQ(text_to_double_checked(&d, t, 8, 1000), 0);
-  EXPECT_EQ(d, -2.5);
+  // A text field that reaches past its area is no number: cut at the area's
+  // end it would read as another one ("-2" of "-2.5").
+  d = 0;
+  EXPECT_EQ(text_to_double_checked(&d, ConstByteSpan(t).first(12), 8, 5), -1);
+  EXPECT_EQ(d, -DBL_MAX);
+  int32_t cut = 0;
+  EXPECT_EQ(text_to_int_rounded(&cut, ConstByteSpan(t).first(10), 8, 2), 0);
+  EXPECT_EQ(cut, -2);
+  EXPECT_EQ(text_to_int_rounded(&cut, ConstByteSpan(t).first(10), 8, 3), -1);
+  EXPECT_EQ(cut, INT32_MIN);
+  EXPECT_EQ(text_to_int_rounded(&cut, t, -1, 3), -1);
   int32_t out = 9;
   mdr_const_two(&out);
   EXPECT_EQ(out, 2);

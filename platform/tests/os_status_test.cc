@@ -104,9 +104,23 @@ TEST(OsStatus, CallerLimitsAreKept) {
   }
   os_status_text(&rc, area, -1, &length, 5, 0x60210005);
   EXPECT_EQ(rc, -1);
-  os_status_text(&rc, nullptr, 0, &length, 5, 0x60210005);
+  os_status_text(&rc, {}, 0, &length, 5, 0x60210005);
   EXPECT_EQ(rc, -1);
   EXPECT_EQ(area[10], '#');
+
+  // A limit that reaches past the area is cut at the area's end; an offset at
+  // or past the end writes nothing.
+  const std::span<char> head(area, 12);
+  os_status_text(&rc, head, 8, &length, 100, 0x60210005);
+  EXPECT_EQ(rc, -2);
+  EXPECT_EQ(length, 4);
+  EXPECT_EQ(std::string(area, 14), "###CloseClos##");
+  for (int32_t offset : {12, 13, INT32_MAX}) {
+    os_status_text(&rc, head, offset, &length, 5, 0x60210005);
+    EXPECT_EQ(rc, -1) << offset;
+    EXPECT_EQ(length, 0);
+  }
+  EXPECT_EQ(area[12], '#');
 }
 
 TEST(OsStatus, WindowsTextFitsItsBuffer) {
