@@ -1,0 +1,160 @@
+#!/usr/bin/env python3
+"""Writes datetime_cases.txt: random DATE, TIME, TIMESTAMP and INTERVAL cases
+with the results Python's datetime gives, for platform/tests/datetime_test.cc.
+
+Run from this folder: python3 datetime_make_cases.py  (fixed seed: the output
+is reproducible). One case per line, fields separated by "|":
+
+  date_text|TEXT|CODE                parse "YYYY-MM-DD": 0, -7 (no such day)
+  add_days|DATE|N|RESULT             DATE + N days: the date, or -2 / -3
+  add_months|DATE|N|RESULT           DATE + N months: the date, or -7 when the
+                                     day does not exist in the new month (the
+                                     system does not clamp the day, unlike
+                                     dateutil's relativedelta), or -2 / -3
+  ts_add|TIMESTAMP|SECONDS|MICROS|RESULT
+                                     TIMESTAMP(6) + INTERVAL SECOND(12,6)
+  time_add|TIME|SECONDS|MICROS|RESULT
+                                     TIME(6) + interval: wraps at midnight
+  ts_diff|A|B|SECONDS|MICROS         A - B as a day-time interval; seconds and
+                                     microseconds carry the same sign
+  ym_diff|A|B|MONTHS                 A - B as a year-month interval: the months
+                                     of the dates only, days ignored (the
+                                     system's rule; Python has no such one)
+  week|DATE|WEEK                     ISO 8601 week (date.isocalendar())
+  day|DATE|ORDINAL|WEEKDAY           day number from 0001-01-01 (toordinal-1)
+                                     and weekday (0 = Monday)
+  ds_interval|TEXT|SECONDS|MICROS    INTERVAL 'd hh:mm:ss.ffffff' DAY(6) TO
+                                     SECOND(6), signed
+"""
+
+import calendar
+import datetime as dt
+import os
+import random
+
+rng = random.Random(20240315)
+lines = []
+
+
+def rand_date(lo=1, hi=9999):
+    year = rng.randint(lo, hi)
+    month = rng.randint(1, 12)
+    day = rng.randint(1, calendar.monthrange(year, month)[1])
+    return dt.date(year, month, day)
+
+
+def rand_ts(lo=1, hi=9999):
+    d = rand_date(lo, hi)
+    return dt.datetime(d.year, d.month, d.day, rng.randint(0, 23), rng.randint(0, 59),
+                       rng.randint(0, 59), rng.choice([0, rng.randint(0, 999999)]))
+
+
+def dtext(d):
+    return "%04d-%02d-%02d" % (d.year, d.month, d.day)
+
+
+def tstext(t):
+    return "%s %02d:%02d:%02d.%06d" % (dtext(t.date()), t.hour, t.minute, t.second,
+                                      t.microsecond)
+
+
+def split_td(td):
+    """Seconds and microseconds of a timedelta, both with the sign of the whole."""
+    total_us = (td.days * 86400 + td.seconds) * 1000000 + td.microseconds
+    sign = -1 if total_us < 0 else 1
+    s, us = divmod(abs(total_us), 1000000)
+    return sign * s, sign * us
+
+
+# Date texts: valid and invalid days, leap years by the Gregorian rule.
+for year in (1900, 2000, 2023, 2024, 2100, 1600, 1, 9999):
+    for month, day in ((2, 28), (2, 29), (2, 30), (4, 31), (12, 31), (13, 1), (0, 5), (6, 0)):
+        try:
+            dt.date(year, month, day)
+            code = 0
+        except ValueError:
+            code = -7
+        lines.append("date_text|%04d-%02d-%02d|%d" % (year, month, day, code))
+
+for _ in range(80):
+    d = rand_date()
+    n = rng.choice([rng.randint(-400, 400), rng.randint(-3000000, 3000000)])
+    try:
+        r = dtext(d + dt.timedelta(days=n))
+    except OverflowError:
+        r = "-2" if n > 0 else "-3"
+    lines.append("add_days|%s|%d|%s" % (dtext(d), n, r))
+lines.append("add_days|0001-01-01|-1|-3")
+lines.append("add_days|9999-12-31|1|-2")
+
+for _ in range(80):
+    d = rand_date(1, 9999)
+    if rng.random() < 0.4:
+        d = d.replace(day=min(31, calendar.monthrange(d.year, d.month)[1]))
+    n = rng.choice([rng.randint(-30, 30), rng.randint(-130000, 130000)])
+    months = d.year * 12 + d.month - 1 + n
+    year, month = divmod(months, 12)
+    month += 1
+    if year < 1:
+        r = "-3"
+    elif year > 9999:
+        r = "-2"
+    elif d.day > calendar.monthrange(year, month)[1]:
+        r = "-7"
+    else:
+        r = dtext(dt.date(year, month, d.day))
+    lines.append("add_months|%s|%d|%s" % (dtext(d), n, r))
+
+for _ in range(80):
+    t = rand_ts()
+    secs = rng.choice([rng.randint(-100000, 100000), rng.randint(-10**11, 10**11)])
+    us = rng.randint(0, 999999) * (-1 if secs < 0 else 1)
+    try:
+        r = tstext(t + dt.timedelta(seconds=secs, microseconds=us))
+    except OverflowError:
+        r = "-2" if secs > 0 else "-3"
+    lines.append("ts_add|%s|%d|%d|%s" % (tstext(t), secs, us, r))
+
+for _ in range(60):
+    t = rand_ts(2000, 2000)
+    secs = rng.randint(-10**7, 10**7)
+    us = rng.randint(0, 999999) * (-1 if secs < 0 else 1)
+    r = (dt.datetime.combine(dt.date(2000, 6, 15), t.time())
+         + dt.timedelta(seconds=secs, microseconds=us)).time()
+    lines.append("time_add|%02d:%02d:%02d.%06d|%d|%d|%02d:%02d:%02d.%06d" % (
+        t.hour, t.minute, t.second, t.microsecond, secs, us, r.hour, r.minute, r.second,
+        r.microsecond))
+
+for _ in range(80):
+    a, b = rand_ts(), rand_ts()
+    if rng.random() < 0.3:
+        b = a + dt.timedelta(seconds=rng.randint(-5, 5), microseconds=rng.randint(-10**6, 10**6))
+    s, us = split_td(a - b)
+    lines.append("ts_diff|%s|%s|%d|%d" % (tstext(a), tstext(b), s, us))
+
+for _ in range(40):
+    a, b = rand_date(), rand_date()
+    lines.append("ym_diff|%s|%s|%d" % (dtext(a), dtext(b),
+                                        (a.year - b.year) * 12 + a.month - b.month))
+
+weeks = [dt.date(2021, 1, 3), dt.date(2024, 12, 30), dt.date(2020, 12, 31), dt.date(1, 1, 1),
+         dt.date(9999, 12, 31), dt.date(2026, 1, 1), dt.date(2015, 12, 28)]
+weeks += [rand_date() for _ in range(60)]
+for d in weeks:
+    lines.append("week|%s|%d" % (dtext(d), d.isocalendar()[1]))
+    lines.append("day|%s|%d|%d" % (dtext(d), d.toordinal() - 1, d.weekday()))
+
+for _ in range(60):
+    days = rng.choice([0, rng.randint(0, 999999)])
+    h, m, s, us = rng.randint(0, 23), rng.randint(0, 59), rng.randint(0, 59), rng.randint(0, 999999)
+    neg = rng.random() < 0.4
+    td = dt.timedelta(days=days, hours=h, minutes=m, seconds=s, microseconds=us)
+    total, micro = split_td(-td if neg else td)
+    lines.append("ds_interval|%s%d %02d:%02d:%02d.%06d|%d|%d" % ("-" if neg else "", days, h, m,
+                                                                s, us, total, micro))
+
+here = os.path.dirname(os.path.abspath(__file__))
+with open(os.path.join(here, "datetime_cases.txt"), "w") as f:
+    f.write("# Written by datetime_make_cases.py from Python's datetime; do not edit.\n")
+    f.write("\n".join(lines) + "\n")
+print(len(lines), "cases")
