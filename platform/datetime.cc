@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "platform/datetime_internal.h"
+#include "platform/number_text.h"
+#include "platform/server_clock.h"
 
 namespace dti = datetime_internal;
 
@@ -1042,4 +1044,69 @@ int32_t datetime_from_text(ByteSpan base, const value_descriptor& target, ConstB
   }
   return (parsed == kDateTimeFractionCut || cast == kDateTimeFractionCut) ? kDateTimeFractionCut
                                                                           : 0;
+}
+
+// --- Time stamp text ---------------------------------------------------------------
+
+void DSTimestampAdd(char out[16], int32_t n, const char in[16]) {
+  if (n == 0) {
+    mdr_local_time_text(out);
+    return;
+  }
+  ByteSpan stamp(reinterpret_cast<uint8_t*>(out), 16);
+  std::memmove(out, in, 16);
+  // Year, month, day, hour, minute, and seconds with hundredths as one number.
+  static const int32_t kAt[] = {0, 4, 6, 8, 10, 12};
+  static const int32_t kWidth[] = {4, 2, 2, 2, 2, 4};
+  int32_t f[6];
+  for (int i = 0; i < 6; ++i) {
+    if (text_to_int_rounded(&f[i], stamp, kAt[i], kWidth[i]) < 0) {
+      std::memset(out, ' ', 16);
+      return;
+    }
+  }
+  int32_t& year = f[0];
+  int32_t& month = f[1];
+  int32_t& day = f[2];
+  int32_t& hour = f[3];
+  int32_t& minute = f[4];
+  int32_t& hundredths = f[5];
+  // Every carry keeps its remainder, so an advance past a minute loses no
+  // hundredths; months end by the Gregorian rule (2100 has no 29 February).
+  int64_t total = int64_t{hundredths} + n;
+  int64_t carry = floor_div(total, 6000);
+  hundredths = static_cast<int32_t>(floor_mod(total, 6000));
+  total = minute + carry;
+  carry = floor_div(total, 60);
+  minute = static_cast<int32_t>(floor_mod(total, 60));
+  total = hour + carry;
+  carry = floor_div(total, 24);
+  hour = static_cast<int32_t>(floor_mod(total, 24));
+  for (; carry > 0; --carry) {
+    if (++day > days_in_month(year, month)) {
+      day = 1;
+      if (++month > 12) {
+        month = 1;
+        ++year;
+      }
+    }
+  }
+  for (; carry < 0; ++carry) {
+    if (--day < 1) {
+      if (--month < 1) {
+        month = 12;
+        --year;
+      }
+      day = days_in_month(year, month);
+    }
+  }
+  for (int i = 0; i < 6; ++i) {
+    if (mdr_int_to_text(stamp, kAt[i], kWidth[i], f[i]) != 0 || f[i] < 0) {
+      std::memset(out, ' ', 16);  // a field outgrew its width
+      return;
+    }
+  }
+  for (int i = 0; i < 16; ++i) {
+    if (out[i] == ' ') out[i] = '0';
+  }
 }

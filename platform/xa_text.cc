@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/bytes.h"
+#include "platform/text_buffer.h"
 
 namespace {
 
@@ -15,17 +16,6 @@ constexpr int32_t kGtridTextLimit = 398;
 constexpr int32_t kTextLimit = 399;
 constexpr int32_t kTuxedoFormat = 40;
 constexpr int32_t kDtcFormat = 0x445443;
-
-// Hexadecimal digits of n bytes, high nibble first, while pos is below limit.
-void put_hex(char* text, int32_t* pos, int32_t limit, const uint8_t* bytes, int32_t n) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  for (int32_t i = 0; i < n; ++i) {
-    if (*pos >= limit) return;
-    text[(*pos)++] = kDigits[bytes[i] >> 4];
-    if (*pos >= limit) return;
-    text[(*pos)++] = kDigits[bytes[i] & 15];
-  }
-}
 
 int32_t clamp(int32_t v, int32_t lo, int32_t hi) {
   return v < lo ? lo : (v > hi ? hi : v);
@@ -56,11 +46,13 @@ int32_t xa_xid_text(char* target, const XaIdentifier* xid) {
 
   // Lengths come from a client: keep them inside the 128 data bytes.
   int32_t gtrid = clamp(xid->gtrid_length, 0, kDataBytes);
-  if (gtrid > start) put_hex(target, &pos, kGtridTextLimit, d + start, gtrid - start);
+  ByteSpan text(reinterpret_cast<uint8_t*>(target), kXaTextSize);
+  ConstByteSpan data(xid->data);
+  if (gtrid > start) textbuf_put_hex(text, &pos, kGtridTextLimit, data, start, gtrid - start);
   if (gtrid < kDataBytes && xid->bqual_length > 0 && pos < kTextLimit) {
     target[pos++] = ':';
     int32_t bqual = clamp(xid->bqual_length, 0, kDataBytes - gtrid);
-    put_hex(target, &pos, kTextLimit, d + gtrid, bqual);
+    textbuf_put_hex(text, &pos, kTextLimit, data, gtrid, bqual);
   }
   target[pos] = '\0';
   return pos;

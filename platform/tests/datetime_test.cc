@@ -684,3 +684,38 @@ TEST(DateTime, AgreesWithPythonDatetime) {
 }
 
 }  // namespace
+
+namespace {
+
+std::string stamp_add(const std::string& in, int32_t n) {
+  char out[17] = {};
+  DSTimestampAdd(out, n, in.c_str());
+  return std::string(out, 16);
+}
+
+TEST(DSTimestampAdd, AdvancesTheStampText) {
+  struct Case {
+    std::string in;
+    int32_t n;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"2024022823595999", 1, "2024022900000000"},
+      {"2023022823595999", 1, "2023030100000000"},
+      {"2100022823595999", 1, "2100030100000000"},  // 2100 is not a leap year
+      {"2000022823595999", 1, "2000022900000000"},  // 2000 is
+      {"2024123123595999", 1, "2025010100000000"},
+      {"2024010100005990", 50, "2024010100010040"},  // the rest of the carry is kept
+      {"2024013123000000", 8640000, "2024020123000000"},
+      {"2024030100000000", -1, "2024022923595999"},
+      {"2024 1 1 0 0  10", 5, "2024010100000015"},
+      {"2024AB0100000000", 1, "                "},
+      {"9999123123595999", 1, "                "},
+  };
+  for (const Case& c : cases) EXPECT_EQ(stamp_add(c.in, c.n), c.out) << c.in << " + " << c.n;
+  std::string now = stamp_add("0000000000000000", 0);
+  EXPECT_EQ(now.find_first_not_of("0123456789"), std::string::npos) << now;
+  EXPECT_GT(now, "2020");
+}
+
+}  // namespace
