@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <tuple>
@@ -406,6 +408,230 @@ TEST(PackedDecimal, ByteOrderIsNumericOrder) {
     decimal_assign(y.bytes, y.desc, b.dec.bytes, b.dec.desc);
     const int c = std::memcmp(x.bytes.data(), y.bytes.data(), 24);
     EXPECT_EQ(c < 0 ? 2 : (c == 0 ? 3 : 4), expected);
+  }
+}
+
+TEST(PackedDecimal, DoubleConversions) {
+  struct Case {
+    double x;
+    int p, s;
+    int rc;
+    const char* value;  // exponent form at p digits, or "null"
+  } cases[] = {
+      {1.5, 5, -1, 0, "1.5000E+000"},
+      {0.1, 15, -1, 0, "1.00000000000000E-001"},
+      {0.1, 17, -1, 0, "1.0000000000000000E-001"},  // sixteen digits, no binary noise
+      {2.0 / 3, 3, -1, 0, "6.67E-001"},             // rounded, and not reported
+      {-2.5, 1, -1, 0, "-3.E+000"},
+      {1e300, 3, -1, 0, "1.00E+300"},
+      {-1e-300, 3, -1, 0, "-1.00E-300"},
+      {0.0, 3, -1, 0, "0.00E+000"},
+      {123456.0, 5, 2, -2, "null"},
+      {std::numeric_limits<double>::quiet_NaN(), 3, -1, -6, "null"},
+      {std::numeric_limits<double>::infinity(), 3, -1, -6, "null"},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse("0", c.p, c.s);
+    EXPECT_EQ(double_to_decimal(d.bytes, d.desc, c.x), c.rc) << c.x;
+    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
+    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    EXPECT_EQ(got, c.value) << c.x;
+  }
+  struct Back {
+    const char* value;
+    int p;
+    int rc;
+    double x;
+  } back[] = {
+      {"1.5", 2, 0, 1.5},
+      {"-0.001", 1, 0, -0.001},
+      {"0", 1, 0, 0.0},
+      {"1E300", 1, 0, 1e300},
+      {"9E999", 1, -2, 0},
+      {"-9E999", 1, -3, 0},
+      {"1E-990", 1, 0, 0.0},
+      {"", 3, 1, 0},
+      {"123456789012345678901234567890123456789012345", 45, 0,
+       1.23456789012345678901234567890123456789012345e44},
+  };
+  const double most_negative = std::bit_cast<double>(0xFFEFFFFFFFFFFFFFull);
+  for (const auto& c : back) {
+    Dec d = parse(c.value, c.p);
+    double x = 99;
+    EXPECT_EQ(decimal_to_double(&x, d.bytes, d.desc), c.rc) << c.value;
+    EXPECT_EQ(x, c.rc == 0 ? c.x : most_negative) << c.value;
+  }
+  // A double goes through sixteen significant digits: it comes back within
+  // half a unit of the sixteenth digit.
+  std::mt19937_64 rng(99);
+  for (int i = 0; i < 2000; ++i) {
+    double x = std::bit_cast<double>(rng());
+    if (!std::isnormal(x)) continue;
+    Dec d = parse("0", 17);
+    ASSERT_EQ(double_to_decimal(d.bytes, d.desc, x), 0) << x;
+    double y = 0;
+    ASSERT_EQ(decimal_to_double(&y, d.bytes, d.desc), 0) << x;
+    EXPECT_LE(std::fabs(x - y), std::fabs(x) * 1e-15) << x;
+  }
+}
+
+TEST(PackedDecimal, BcdFields) {
+  struct Case {
+    const char* bcd;  // hexadecimal BCD bytes
+    int bp, bs;       // its precision and scale
+    int p, s;         // the decimal's
+    int rc;
+    const char* value;
+  } cases[] = {
+      {"12345C", 5, 2, 5, 2, 0, "1.2345E+002"},
+      {"12345D", 5, 2, 5, -1, 0, "-1.2345E+002"},
+      {"00012C", 5, 0, 3, 0, 0, "1.20E+001"},
+      {"00000D", 5, 0, 3, 0, 0, "0.00E+000"},
+      {"0012345C", 6, 3, 3, -1, -1, "1.23E+001"},
+      {"12345C", 5, 0, 4, 0, -2, "null"},
+      {"12345D", 5, 0, 4, 0, -3, "null"},
+      {"12345F", 5, 0, 5, 0, -6, "null"},
+      {"1A345C", 5, 0, 5, 0, -6, "null"},
+      {"1123456C", 6, 0, 6, 0, -6, "null"},  // the pad nibble of an even precision
+  };
+  auto bytes_of = [](const char* h) {
+    std::vector<uint8_t> b;
+    for (size_t i = 0; h[i] != 0; i += 2)
+      b.push_back(std::stoi(std::string(h + i, 2), nullptr, 16));
+    return b;
+  };
+  for (const auto& c : cases) {
+    std::vector<uint8_t> bcd = bytes_of(c.bcd);
+    Dec d = parse("0", c.p, c.s);
+    EXPECT_EQ(bcd_to_decimal(d.bytes, d.desc, bcd, 0, c.bp, c.bs), c.rc) << c.bcd;
+    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
+    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    EXPECT_EQ(got, c.value) << c.bcd;
+  }
+  struct Out {
+    const char* value;
+    int p;
+    int bp, bs;
+    int rc;
+    const char* bcd;
+  } outs[] = {
+      {"123.45", 5, 5, 2, 0, "12345C"},  {"-123.45", 5, 6, 3, 0, "0123450D"},
+      {"123.45", 5, 5, 1, -1, "01234C"}, {"0", 1, 3, 1, 0, "000C"},
+      {"12345", 5, 5, 1, -2, "99999D"},  {"-12345", 5, 4, 0, -3, "09999D"},
+      {"", 5, 4, 0, 1, "09999D"},        {"0.001", 3, 3, 3, 0, "001C"},
+      {"1", 1, 1, 0, 0, "1C"},           {"10", 2, 1, 0, -2, "9D"},
+  };
+  for (const auto& c : outs) {
+    Dec d = parse(c.value, c.p);
+    std::vector<uint8_t> bcd(bytes_of(c.bcd).size() + 1, 0xAA);
+    EXPECT_EQ(decimal_to_bcd(bcd, 0, c.bp, c.bs, d.bytes, d.desc), c.rc) << c.value;
+    EXPECT_EQ(hex(std::vector<uint8_t>(bcd.begin(), bcd.end() - 1)), c.bcd) << c.value;
+    EXPECT_EQ(bcd.back(), 0xAA);
+  }
+  // Round trip of random values through BCD fields of the same shape.
+  std::mt19937 rng(5);
+  for (int i = 0; i < 500; ++i) {
+    const int p = 1 + rng() % 45, s = rng() % (p + 1);
+    std::string digits;
+    for (int k = 0; k < p; ++k) digits += static_cast<char>('0' + rng() % 10);
+    std::string text =
+        (rng() % 2 ? "-" : "") + digits.substr(0, p - s) + "." + digits.substr(p - s);
+    Dec d = parse(text, p, s);
+    ASSERT_EQ(d.rc, 0) << text;
+    std::vector<uint8_t> bcd((p + 2) / 2);
+    ASSERT_EQ(decimal_to_bcd(bcd, 0, p, s, d.bytes, d.desc), 0) << text;
+    Dec back = parse("0", p, s);
+    ASSERT_EQ(bcd_to_decimal(back.bytes, back.desc, bcd, 0, p, s), 0) << text;
+    EXPECT_EQ(hex(back), hex(d)) << text;
+  }
+}
+
+TEST(PackedDecimal, InPlaceOperations) {
+  struct Case {
+    const char* op;
+    const char* value;
+    int p, s;
+    int a1, a2;  // arguments of round (P, S) and truncate (mode, n)
+    int rc;
+    const char* result;
+  } cases[] = {
+      {"ceil", "1.5", 2, -1, 0, 0, 0, "2.0E+000"},
+      {"ceil", "-1.5", 2, -1, 0, 0, 0, "-1.0E+000"},
+      {"floor", "-1.5", 2, -1, 0, 0, 0, "-2.0E+000"},
+      {"floor", "1.5", 2, -1, 0, 0, 0, "1.0E+000"},
+      {"ceil", "0.25", 2, -1, 0, 0, 0, "1.0E+000"},
+      {"floor", "-0.25", 2, -1, 0, 0, 0, "-1.0E+000"},
+      {"floor", "0.25", 2, -1, 0, 0, 0, "0.0E+000"},
+      {"ceil", "9.5", 2, -1, 0, 0, 0, "1.0E+001"},
+      {"ceil", "120", 2, -1, 0, 0, 0, "1.2E+002"},
+      {"ceil", "", 2, -1, 0, 0, 1, "null"},
+      {"abs", "-12.5", 3, -1, 0, 0, 0, "1.25E+001"},
+      {"abs", "12.5", 3, -1, 0, 0, 0, "1.25E+001"},
+      {"abs", "", 3, -1, 0, 0, 1, "null"},
+      {"round", "123.456", 6, -1, 4, 1, -1, "1.23400E+002"},
+      {"round", "123.456", 6, -1, 4, -1, -1, "1.23400E+002"},
+      {"round", "123.456", 6, -1, 3, 1, -2, "null"},
+      {"round", "-0.0456", 3, -1, 5, 1, -1, "0.00E+000"},
+      {"round", "0", 3, -1, 5, 1, 0, "0.00E+000"},
+      {"round", "1", 3, -1, 46, 1, -5, "null"},
+      {"trunc", "123.456", 6, -1, 1, 2, 0, "1.20000E+002"},
+      {"trunc", "125.456", 6, -1, 1, 2, -1, "1.30000E+002"},
+      {"trunc", "125.456", 6, -1, 2, 2, -1, "1.20000E+002"},
+      {"trunc", "125.456", 6, -1, 3, -1, -1, "1.30000E+002"},
+      {"trunc", "125.456", 6, -1, 4, -3, -1, "0.00000E+000"},
+      {"trunc", "99.95", 4, 2, 3, 1, -2, "null"},  // 100.0 breaks the scale
+      {"trunc", "99.95", 4, -1, 3, 1, -1, "1.000E+002"},
+      {"trunc", "1.5", 2, -1, 5, 1, -5, "null"},
+      {"trunc", "1.5", 2, -1, 1, 9, 0, "1.5E+000"},
+  };
+  for (const auto& c : cases) {
+    Dec d = parse(c.value, c.p);
+    d.desc.scale = c.s;
+    int32_t rc = 99;
+    const std::string op = c.op;
+    if (op == "ceil") rc = decimal_ceiling(d.bytes, d.desc);
+    if (op == "floor") rc = decimal_floor(d.bytes, d.desc);
+    if (op == "abs") rc = decimal_abs(d.bytes, d.desc);
+    if (op == "round") rc = decimal_round(d.bytes, d.desc, c.a1, c.a2);
+    if (op == "trunc") rc = decimal_truncate(d.bytes, d.desc, c.a1, c.a2);
+    EXPECT_EQ(rc, c.rc) << c.op << " " << c.value;
+    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
+    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    EXPECT_EQ(got, c.result) << c.op << " " << c.value;
+  }
+}
+
+TEST(PackedDecimal, DigitsInfoAndAssign) {
+  struct Info {
+    const char* value;
+    int p;
+    int digits, scale;
+  } infos[] = {
+      {"0", 5, 1, 0},      {"123.45", 7, 5, 2}, {"123", 7, 3, 0},    {"1.2E10", 5, 2, -1},
+      {"0.0012", 5, 4, 4}, {"1200", 5, 4, 0},   {"1E-50", 3, 1, -1}, {"12E-40", 3, 40, 40},
+  };
+  for (const auto& c : infos) {
+    Dec d = parse(c.value, c.p);
+    int32_t digits = -9, scale = -9;
+    EXPECT_EQ(decimal_digits_info(d.bytes, d.desc, &digits, &scale), 0) << c.value;
+    EXPECT_EQ(digits, c.digits) << c.value;
+    EXPECT_EQ(scale, c.scale) << c.value;
+  }
+  struct Assign {
+    const char* value;
+    int from, to;
+    int rc;
+    const char* bytes;
+  } assigns[] = {
+      {"1.5", 2, 5, 0, "C0115000"},  {"-1.5", 2, 5, 0, "3FEEAFFF"}, {"1.25", 3, 2, -1, "C01120"},
+      {"-1.25", 3, 2, -1, "3FEEDF"}, {"1.20", 3, 2, 0, "C01120"},   {"12345", 5, 1, -1, "C051"},
+      {"", 4, 2, 0, "FFFFFF"},       {"0", 5, 2, 0, "800000"},
+  };
+  for (const auto& c : assigns) {
+    Dec s = parse(c.value, c.from);
+    Dec t = parse("0", c.to);
+    EXPECT_EQ(decimal_assign(t.bytes, t.desc, s.bytes, s.desc), c.rc) << c.value;
+    EXPECT_EQ(hex(t), c.bytes) << c.value;
   }
 }
 
