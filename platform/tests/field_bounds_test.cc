@@ -315,13 +315,14 @@ TEST_F(FieldBounds, StatusAndErrorTexts) {
     Guarded<char> area(rng() % 120, rng);
     const int32_t na = static_cast<int32_t>(area.span().size());
     const int32_t offset = pick(rng, na), limit = pick(rng, na);
+    const int64_t room = std::max<int64_t>(0, int64_t{na} - offset);
     int32_t rc = 0, length = -7;
     switch (rng() % 4) {
       case 0: {
         const int32_t status = static_cast<int32_t>(rng());
         os_status_text(&rc, area.span(), offset, &length, limit, status);
         EXPECT_TRUE(rc == 0 || rc == -1 || rc == -2);
-        EXPECT_TRUE(length >= 0 && length <= std::max(0, na - offset));
+        EXPECT_TRUE(length >= 0 && length <= room);
         break;
       }
       case 1: {
@@ -333,14 +334,14 @@ TEST_F(FieldBounds, StatusAndErrorTexts) {
         char state[5];
         const int32_t code = -21000 - static_cast<int32_t>(rng() % 600);
         comm_error_text(area.span(), offset, limit, &length, code, state, values);
-        EXPECT_TRUE(length >= 0 && length <= std::max(0, na - offset));
+        EXPECT_TRUE(length >= 0 && length <= room);
         break;
       }
       case 2: {
         int32_t flags = 0;
         comm_error_lookup(area.span(), offset, limit, &length, nullptr, &flags,
                           -21000 - static_cast<int32_t>(rng() % 600));
-        EXPECT_TRUE(length >= -1 && length <= std::max(0, na - offset));
+        EXPECT_TRUE(length >= -1 && length <= room);
         break;
       }
       default: {
