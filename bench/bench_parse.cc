@@ -74,7 +74,7 @@ int64_t ScanAndParse(CompileArena* arena, const std::string& text) {
 void BM_ParseAgainstScan(benchmark::State& state) {
   const std::string& text = Input();
   CompileArena arena;
-  arena.pointer_provider = ArenaHeapProvider;
+  ArenaUseLocalStorage(&arena);
   double scan_seconds = 0;
   double parse_seconds = 0;
   int64_t tokens = 0, reductions = 0;

@@ -3,9 +3,14 @@
 // and a rover for next-fit, zero tags bounding every chunk so merges stay inside.
 #include "sql/front/compile_arena.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <map>
+#include <mutex>
 
 namespace {
 
@@ -304,11 +309,85 @@ void ArenaFreeAligned(CompileArena* a, void* p) {
   ArenaFree(a, q[-1] < 0 ? q : q - 1);
 }
 
-void* ArenaHeapProvider(void* pointer, int32_t bytes) {
-  if (bytes == 0) {
-    std::free(pointer);
-    return nullptr;
+namespace {
+
+// The local word storage: a reserved region whose pages are committed on first
+// touch; chunks are handed out first-fit from a map of free ranges (in words,
+// 1-based like the kernel's) and merged with their neighbours when returned.
+constexpr int64_t kLocalWords = int64_t{1} << 29;  // 2 GiB of address space
+constexpr int64_t kLocalGrain = 4;                 // words; keeps chunks 16-byte aligned
+
+struct LocalStorage {
+  std::mutex lock;
+  int32_t* base = nullptr;
+  std::map<int64_t, int64_t> free_ranges;  // first index -> words
+  std::map<int64_t, int64_t> used;         // first index -> words
+  LocalStorage() {
+    void* p = mmap(nullptr, static_cast<size_t>(kLocalWords) * 4, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) return;
+    base = static_cast<int32_t*>(p);
+    // Index 0 would mean "no storage"; the first grain is never handed out.
+    free_ranges[kLocalGrain] = kLocalWords - kLocalGrain;
   }
-  if (bytes < 0) return nullptr;
-  return std::malloc(static_cast<size_t>(bytes));
+};
+
+LocalStorage& Local() {
+  static LocalStorage* storage = new LocalStorage;  // lives as long as the process
+  return *storage;
+}
+
+}  // namespace
+
+int32_t* ArenaLocalBase() {
+  return Local().base;
+}
+
+void ArenaLocalProvider(int32_t* base, int32_t* index, int32_t bytes) {
+  LocalStorage& ls = Local();
+  std::lock_guard<std::mutex> guard(ls.lock);
+  if (bytes < 0 || ls.base == nullptr || base != ls.base) {
+    if (bytes > 0) *index = 0;
+    return;
+  }
+  if (bytes == 0) {
+    // Index i names word base[i - 1]; the maps hold word offsets.
+    auto it = ls.used.find(int64_t{*index} - 1);
+    if (it == ls.used.end()) return;
+    int64_t first = it->first;
+    int64_t words = it->second;
+    ls.used.erase(it);
+    auto next = ls.free_ranges.lower_bound(first);
+    if (next != ls.free_ranges.end() && next->first == first + words) {
+      words += next->second;
+      next = ls.free_ranges.erase(next);
+    }
+    if (next != ls.free_ranges.begin()) {
+      auto prev = std::prev(next);
+      if (prev->first + prev->second == first) {
+        prev->second += words;
+        return;
+      }
+    }
+    ls.free_ranges[first] = words;
+    return;
+  }
+  int64_t words = (int64_t{bytes} + 3) / 4;
+  words = (words + kLocalGrain - 1) / kLocalGrain * kLocalGrain;
+  for (auto it = ls.free_ranges.begin(); it != ls.free_ranges.end(); ++it) {
+    if (it->second < words) continue;
+    int64_t first = it->first;
+    int64_t left = it->second - words;
+    ls.free_ranges.erase(it);
+    if (left > 0) ls.free_ranges[first + words] = left;
+    ls.used[first] = words;
+    *index = static_cast<int32_t>(first + 1);
+    return;
+  }
+  *index = 0;
+}
+
+void ArenaUseLocalStorage(CompileArena* arena) {
+  arena->word_provider = ArenaLocalProvider;
+  arena->provider_base = ArenaLocalBase();
 }

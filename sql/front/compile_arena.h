@@ -57,5 +57,10 @@ void ArenaWordAlloc(int32_t* base, CompileArena*& arena, int32_t& index, int32_t
 void* ArenaAllocAligned(CompileArena* arena, int32_t n);
 void ArenaFreeAligned(CompileArena* arena, void* p);
 
-// A provider over the C heap, for jobs that have no kernel word storage.
-void* ArenaHeapProvider(void* pointer, int32_t bytes);
+// A word storage of the arena's own for jobs that run without the kernel's
+// (tools, tests, benchmarks): one region reserved at first use and shared by
+// all threads, so every chunk stays within 32-bit word distance of the others.
+int32_t* ArenaLocalBase();
+void ArenaLocalProvider(int32_t* base, int32_t* index, int32_t bytes);
+// Sets the arena to take its chunks from the local word storage.
+void ArenaUseLocalStorage(CompileArena* arena);

@@ -15,9 +15,9 @@ namespace {
 
 std::vector<int32_t> g_requests;  // byte counts asked of the provider
 
-void* RecordingProvider(void* p, int32_t bytes) {
+void RecordingProvider(int32_t* base, int32_t* index, int32_t bytes) {
   if (bytes > 0) g_requests.push_back(bytes);
-  return ArenaHeapProvider(p, bytes);
+  ArenaLocalProvider(base, index, bytes);
 }
 
 void* FailingProvider(void*, int32_t) {
@@ -27,7 +27,8 @@ void* FailingProvider(void*, int32_t) {
 struct Arena {
   CompileArena a;
   explicit Arena(int32_t min_chunk = 0) {
-    a.pointer_provider = RecordingProvider;
+    a.word_provider = RecordingProvider;
+    a.provider_base = ArenaLocalBase();
     a.minimum_chunk = min_chunk;
     g_requests.clear();
   }
@@ -239,6 +240,37 @@ TEST(CompileArena, RandomWorkAgainstAModel) {
   for (auto& [p, l] : model) ArenaFree(&ar.a, p);
   // With everything freed, each chunk is one free block: nothing merged across.
   EXPECT_EQ(CheckHeap(&ar.a), ar.a.chunk_count);
+}
+
+// A pointer provider whose second chunk lies 64 GiB away from the first: too
+// far for 32-bit word indexes, so it is handed back and the arena exits with 1.
+std::vector<void*> g_far_frees;
+alignas(8) int32_t g_first_chunk[2048];
+
+void* FarProvider(void* p, int32_t bytes) {
+  if (bytes == 0) {
+    g_far_frees.push_back(p);
+    return nullptr;
+  }
+  static int calls = 0;
+  return ++calls % 2 == 1 ? static_cast<void*>(g_first_chunk)
+                          : reinterpret_cast<char*>(g_first_chunk) + (int64_t{1} << 36);
+}
+
+TEST(CompileArena, ChunksBeyondWordIndexReachAreRefused) {
+  CompileArena a;
+  a.pointer_provider = FarProvider;
+  ArenaAlloc(&a, nullptr, 4000);  // the first chunk, 1024 words
+  try {
+    ArenaAlloc(&a, nullptr, 4000);
+    FAIL() << "no exit";
+  } catch (const ArenaExit& e) {
+    EXPECT_EQ(e.value, 1);
+  }
+  ASSERT_EQ(g_far_frees.size(), 1u);
+  EXPECT_EQ(g_far_frees[0], reinterpret_cast<char*>(g_first_chunk) + (int64_t{1} << 36));
+  ArenaRelease(&a);
+  EXPECT_EQ(g_far_frees.back(), static_cast<void*>(g_first_chunk));
 }
 
 // A word storage with 1-based indexes handed out by a bump pointer.

@@ -49,7 +49,7 @@ struct ScannerFixture : ::testing::Test {
   GlxScanner* s = nullptr;
   std::string input;
   void SetUp() override {
-    arena.pointer_provider = ArenaHeapProvider;
+    ArenaUseLocalStorage(&arena);
     s = GlxCreate(&arena, &kCalcLexer);
   }
   void TearDown() override {

@@ -31,7 +31,7 @@ struct Outcome {
 // evaluator as the semantic actions.
 Outcome Parse(const std::string& text) {
   CompileArena arena;
-  arena.pointer_provider = ArenaHeapProvider;
+  ArenaUseLocalStorage(&arena);
   GlxScanner* s = GlxCreate(&arena, &kCalcLexer);
   GprParser* p = GprCreate(&arena, &kCalcGrammar);
   GlxSetInput(s, reinterpret_cast<const uint8_t*>(text.data()));
@@ -191,7 +191,7 @@ TEST(GprParser, LongSkippedSourceEndsInOneEllipsis) {
 
 TEST(GprParser, FeedEdgeCases) {
   CompileArena arena;
-  arena.pointer_provider = ArenaHeapProvider;
+  ArenaUseLocalStorage(&arena);
   GprParser* p = GprCreate(&arena, &kCalcGrammar);
   EXPECT_EQ(GprFeed(p, -5), 0);  // dropped
   EXPECT_EQ(p->state, 0);
@@ -217,7 +217,7 @@ TEST(GprParser, FeedEdgeCases) {
 
 TEST(GprParser, ResultTextsCopyAtMostEightyBytes) {
   CompileArena arena;
-  arena.pointer_provider = ArenaHeapProvider;
+  ArenaUseLocalStorage(&arena);
   GprRepair rec{};
   std::string longer(100, 'x');
   rec.source = longer.data();
