@@ -4,7 +4,6 @@
 #include "kernel/error_report.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -12,8 +11,10 @@
 #include "kernel/control_blocks.h"
 #include "kernel/word_storage.h"
 #include "platform/host_services.h"
+#include "platform/number_text.h"
 #include "platform/os_status.h"
 #include "platform/server_clock.h"
+#include "platform/text_buffer.h"
 
 namespace {
 
@@ -38,9 +39,6 @@ constexpr Severity kSeverities[] = {
 const Severity& severity_of(int32_t severity) {
   return kSeverities[severity >= 1 && severity <= 8 ? severity : 0];
 }
-
-constexpr int32_t kUndefined = INT32_MIN;
-constexpr int32_t kSmallestTenPlaces = -999999999;
 
 struct ErrorText {
   int32_t error;
@@ -193,10 +191,15 @@ void put_text_item(LineArea& out, const char* p, size_t t) {
   out.put_separator();
 }
 
+// A value in decimal in up to 10 places, or the mark of a value that has no
+// such text.
 std::string value_text(int32_t v) {
-  if (v == kUndefined) return "<UNDEFINED>";
-  if (v < kSmallestTenPlaces) return "<OVERFLOW>";
-  return std::to_string(v);
+  uint8_t field[10];
+  const int32_t rc = mdr_int_to_text(field, 0, 10, v);
+  if (rc == -1) return "<UNDEFINED>";
+  if (rc != 0) return "<OVERFLOW>";
+  const std::string_view text(reinterpret_cast<const char*>(field), sizeof field);
+  return std::string(text.substr(text.find_first_not_of(' ')));
 }
 
 void put_value_item(LineArea& out, const int32_t* values, int64_t n) {
@@ -233,7 +236,7 @@ const char* find_text(const ErrorText* table, size_t count, int32_t error) {
 // its end.
 class ReportArea {
  public:
-  static constexpr size_t kSize = 500;
+  static constexpr int32_t kSize = 500;
   static constexpr size_t kMaxLines = 7;
 
   void new_line() {
@@ -241,13 +244,17 @@ class ReportArea {
     if (count_ < kMaxLines) starts_[count_++] = used_;
   }
   void append(std::string_view s) {
-    const size_t n = std::min(s.size(), kSize - used_);
-    std::memcpy(area_ + used_, s.data(), n);
-    used_ += n;
+    textbuf_put_bytes(area_, &used_, kSize,
+                      ConstByteSpan(reinterpret_cast<const uint8_t*>(s.data()), s.size()), 0,
+                      int32_t(s.size()));
+  }
+  void append_int(int32_t value) { textbuf_put_int(area_, &used_, kSize, value); }
+  void append_int_width(int32_t value, int32_t width) {
+    textbuf_put_int_width(area_, &used_, kSize, width, value);
   }
   // Length of the last line without trailing blanks.
-  size_t last_length() const {
-    size_t end = used_;
+  int32_t last_length() const {
+    int32_t end = used_;
     while (end > starts_[count_ - 1] && area_[end - 1] == ' ') --end;
     return end - starts_[count_ - 1];
   }
@@ -260,27 +267,21 @@ class ReportArea {
     int32_t items[2 * kMaxLines];
     int32_t n = 0;
     for (size_t i = 0; i < count_; ++i) {
-      const size_t end = i + 1 < count_ ? starts_[i + 1] : used_;
+      const int32_t end = i + 1 < count_ ? starts_[i + 1] : used_;
       if (end == starts_[i]) continue;  // a line clipped away entirely
       if (n > 0) items[n++] = 0;
-      items[n++] = int32_t(end - starts_[i]);
+      items[n++] = end - starts_[i];
     }
     StatusPair st;
-    DSLogMsg(&st, severity, area_, nullptr, items, n);
+    DSLogMsg(&st, severity, reinterpret_cast<const char*>(area_), nullptr, items, n);
   }
 
  private:
-  char area_[kSize];
-  size_t used_ = 0;
-  size_t starts_[kMaxLines] = {};
+  uint8_t area_[kSize];
+  int32_t used_ = 0;
+  int32_t starts_[kMaxLines] = {};
   size_t count_ = 0;
 };
-
-std::string right_aligned(int32_t value, int width) {
-  std::string digits = std::to_string(value);
-  if (int(digits.size()) > width) return std::string(width, '*');
-  return std::string(width - digits.size(), ' ') + digits;
-}
 
 }  // namespace
 
@@ -335,8 +336,11 @@ void DSErrText(int32_t* request, char* area, int32_t position, int32_t* length) 
     if (const char* t = find_text(kFirstLines, std::size(kFirstLines), error)) {
       text = t;
     } else if (error >= kMachineDependentFirst && error <= kMachineDependentLast) {
-      text = "Machine  dependent error " + right_aligned(error, 6) +
-             ", refer to release notes for an explanation";
+      uint8_t number[6];
+      mdr_int_to_text(number, 0, 6, error);
+      text = "Machine  dependent error ";
+      text.append(reinterpret_cast<const char*>(number), sizeof number);
+      text += ", refer to release notes for an explanation";
     }
   } else if (line == 2) {
     if (const char* t = find_text(kSecondLines, std::size(kSecondLines), error)) text = t;
@@ -357,7 +361,7 @@ void DSErrReport(const char* routine, int32_t routine_length, int32_t error, int
   report.append(sev.word);
   if (sev.code_in_report) {
     report.append(" ");
-    report.append(std::to_string(error));
+    report.append_int(error);
   }
   if (routine_length > 0) {
     report.append(" in function ");
@@ -398,10 +402,13 @@ void DSErrReport(const char* routine, int32_t routine_length, int32_t error, int
     if (value_count == 1) {
       if (short_line) {
         report.trim();
-        report.append(". Parameter value = " + std::to_string(values[0]) + ".");
+        report.append(". Parameter value = ");
+        report.append_int(values[0]);
+        report.append(".");
       } else {
         report.new_line();
-        report.append("Parameter value = " + std::to_string(values[0]));
+        report.append("Parameter value = ");
+        report.append_int(values[0]);
       }
     } else {
       if (short_line) {
@@ -418,7 +425,7 @@ void DSErrReport(const char* routine, int32_t routine_length, int32_t error, int
           report.new_line();
           values_line = true;
         }
-        report.append(right_aligned(values[i], 12));
+        report.append_int_width(values[i], 12);
       }
     }
   }

@@ -389,6 +389,20 @@ TEST(WordStorage, ExhaustedQuotaGivesZeroAndOneLogEntry) {
   CheckAll(pool);
 }
 
+TEST(WordStorage, HugeRequestIsRefusedWithoutHarm) {
+  CapturingServices capture;
+  HostServices* previous = InstallHostServices(&capture);
+  Pool pool(1000000, 100000);
+  EXPECT_EQ(pool.alloc(INT32_MAX), 0);
+  InstallHostServices(previous);
+  ASSERT_EQ(capture.entries.size(), 1u);
+  EXPECT_EQ(capture.entries[0].lines[1], "OS memory allocation error -21110");
+  EXPECT_EQ(pool.at(LEFT_WORDS), 900000);
+  EXPECT_EQ(pool.at(ALLOC_WORDS), 100000);
+  EXPECT_GT(pool.alloc(40000), 0);
+  CheckAll(pool);
+}
+
 TEST(WordStorage, PoolSizeItems) {
   Pool pool(300000, 100000);
   const int32_t a = pool.alloc(10);    // 4 words
