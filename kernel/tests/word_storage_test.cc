@@ -300,6 +300,14 @@ TEST(WordStorage, BadFreesLeaveTheStorageAlone) {
   const int32_t c = pool.alloc(400);
   sqlpool_word(pool.base(), c + 13 - 2) = 7;
   sqlpool_word(pool.base(), c + 13) = 4242;
+  // A block in use forged inside another block's data: size, class and
+  // trailer agree, but the word below names a block that does not end there.
+  const int32_t d = pool.alloc(400);
+  const int32_t forged = d + 20;  // header offset
+  pool.at(forged) = -4;
+  pool.at(forged + 1) = 2;
+  pool.at(forged + 7) = forged;
+  pool.at(forged - 1) = d - 4;
   const std::vector<int32_t> before(pool.base(), pool.base() + 50000);
   struct Case {
     const char* what;
@@ -315,6 +323,7 @@ TEST(WordStorage, BadFreesLeaveTheStorageAlone) {
       {"freed twice", b, 0},
       {"inside a block's data", a + 3, 0},
       {"class word not 1-3", c + 13, 4242},
+      {"forged block", forged + 4, 0},
   };
   for (const Case& k : cases) {
     SCOPED_TRACE(k.what);
