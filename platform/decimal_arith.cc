@@ -164,21 +164,24 @@ void divide_rows(const Unpacked& x, const Unpacked& y, int32_t count, Unpacked* 
 //
 // The digit bytes 1..n-1 of a value of precision p <= 15 fit one 64-bit word
 // read big-endian: the exponent's low nibble on top (cleared), then d1..dp.
+// The path has no branch that depends on the operands' signs or order, so
+// mixed data costs no mispredictions.
 
 constexpr int32_t kShortPrecision = 15;
 
-inline uint64_t load_digits(const uint8_t* v, int32_t n, uint64_t mask) {
-  uint8_t buf[8] = {};
-  std::memcpy(buf, v + 1, n - 1);
-  uint64_t w;
-  std::memcpy(&w, buf, 8);
-  w = __builtin_bswap64(w);
-  const uint64_t present = ~uint64_t{0} << (64 - 8 * (n - 1));
-  return ((w ^ (mask & present)) & present) & 0x0FFFFFFFFFFFFFFFull;
+inline uint64_t load_digit_word(const uint8_t* v, int32_t n) {
+  if (n == 9) return load_be64(v + 1);
+  uint64_t w = 0;
+  for (int32_t i = 1; i < n; ++i) w |= uint64_t{v[i]} << (64 - 8 * i);
+  return w;
 }
 
-inline int32_t load_exponent(const uint8_t* v, uint8_t mask) {
-  return ((((v[0] ^ mask) << 4) | ((v[1] ^ mask) >> 4))) - kFieldBias;
+inline void store_digit_word(uint8_t* v, int32_t n, uint64_t w) {
+  if (n == 9) {
+    store_be64(v + 1, w);
+    return;
+  }
+  for (int32_t i = 1; i < n; ++i) v[i] = static_cast<uint8_t>(w >> (64 - 8 * i));
 }
 
 constexpr u128 repeat_nibble(unsigned nibble) {
@@ -187,8 +190,7 @@ constexpr u128 repeat_nibble(unsigned nibble) {
   return r;
 }
 constexpr u128 kSixes = repeat_nibble(6);
-constexpr u128 kOnes = repeat_nibble(1);
-constexpr u128 kCarryBits = kOnes << 4;  // bit 4k for k = 1..31
+constexpr u128 kCarryBits = repeat_nibble(1) << 4;  // bit 4k for k = 1..31
 
 // Sum of two 32-digit BCD numbers whose sum fits 32 digits.
 inline u128 bcd_add(u128 a, u128 b) {
@@ -205,75 +207,74 @@ inline u128 bcd_add(u128 a, u128 b) {
 // Difference a - b of two BCD numbers with a >= b.
 inline u128 bcd_sub(u128 a, u128 b) {
   const u128 t = a - b;
-  const u128 borrows = (a ^ b ^ t) & kCarryBits;
-  return t - (borrows >> 4) * 6;
+  const u128 borrows = ((a ^ b ^ t) & kCarryBits) >> 4;
+  return t - ((borrows << 2) + (borrows << 1));
 }
 
 inline int leading_zero_nibbles(u128 x) {
   const uint64_t hi = static_cast<uint64_t>(x >> 64);
-  if (hi != 0) return __builtin_clzll(hi) / 4;
   const uint64_t lo = static_cast<uint64_t>(x);
-  return lo != 0 ? 16 + __builtin_clzll(lo) / 4 : 32;
+  return hi != 0 ? __builtin_clzll(hi) / 4 : 16 + __builtin_clzll(lo) / 4;
 }
 
-// Returns false when the result leaves the exponent range (the caller takes
-// the general path, which reports it).
+// Returns false, leaving `a` untouched, when the result leaves the exponent
+// range; the general path then reports it.
 bool add_short(int32_t* result, uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
                int32_t mode) {
-  const uint8_t ma = a[0] >= 128 ? 0 : 0xFF;
-  const uint8_t mb = b[0] >= 128 ? 0 : 0xFF;
   const int32_t na = decimal_bytes(pa), nb = decimal_bytes(pb);
-  const uint64_t ca = load_digits(a, na, ma ? ~uint64_t{0} : 0);
-  const uint64_t cb = load_digits(b, nb, mb ? ~uint64_t{0} : 0);
-  const int32_t ea = load_exponent(a, ma), eb = load_exponent(b, mb);
-  const bool pos_a = ma == 0;
-  const bool pos_b = (mb == 0) != subtract;
-  const bool a_bigger = ea != eb ? ea > eb : ca >= cb;
+  const uint64_t ma = a[0] >= 128 ? 0 : ~uint64_t{0};
+  const uint64_t mb = b[0] >= 128 ? 0 : ~uint64_t{0};
+  const uint64_t ca =
+      (load_digit_word(a, na) ^ ma) & (~uint64_t{0} << (72 - 8 * na)) & 0x0FFFFFFFFFFFFFFFull;
+  const uint64_t cb =
+      (load_digit_word(b, nb) ^ mb) & (~uint64_t{0} << (72 - 8 * nb)) & 0x0FFFFFFFFFFFFFFFull;
+  const int32_t fa =
+      ((a[0] ^ static_cast<uint8_t>(ma)) << 4) | ((a[1] ^ static_cast<uint8_t>(ma)) >> 4);
+  const int32_t fb =
+      ((b[0] ^ static_cast<uint8_t>(mb)) << 4) | ((b[1] ^ static_cast<uint8_t>(mb)) >> 4);
+  const bool neg_a = ma != 0;
+  const bool neg_b = (mb != 0) != subtract;
+  // Magnitude order: exponent field, then digits.
+  const bool a_bigger = ((u128(fa) << 64) | ca) >= ((u128(fb) << 64) | cb);
   const uint64_t big = a_bigger ? ca : cb;
   const uint64_t small = a_bigger ? cb : ca;
-  const int32_t e_big = a_bigger ? ea : eb;
-  const int32_t shift = a_bigger ? ea - eb : eb - ea;
-  const u128 wide_big = u128{big} << 64;
-  u128 wide_small = 0;
-  bool sticky = false;
-  if (shift < 32) {
-    const u128 w = u128{small} << 64;
-    wide_small = w >> (4 * shift);
-    sticky = shift > 16 && (w << (128 - 4 * shift)) != 0;
-  } else {
+  const int32_t field_big = a_bigger ? fa : fb;
+  int32_t shift = a_bigger ? fa - fb : fb - fa;
+  if (shift < 0) shift = 0;  // only for stored bytes that are not normalised
+  const u128 wide_small_unshifted = u128{small} << 64;
+  const int32_t bits = 4 * (shift < 31 ? shift : 31);
+  u128 wide_small = wide_small_unshifted >> bits;
+  // Digits shifted out below the 32 nibbles only tell that something was there.
+  bool sticky = (wide_small << bits) != wide_small_unshifted;
+  if (shift >= 32) {
+    wide_small = 0;
     sticky = small != 0;
   }
-  u128 r;
-  if (pos_a == pos_b) {
-    r = bcd_add(wide_big, wide_small);
-  } else {
-    r = bcd_sub(wide_big, wide_small);
-    if (sticky) r = bcd_sub(r, 1);
-  }
-  const bool positive = a_bigger ? pos_a : pos_b;
+  const u128 wide_big = u128{big} << 64;
+  const u128 sum = bcd_add(wide_big, wide_small);
+  const u128 difference = bcd_sub(bcd_sub(wide_big, wide_small), u128{sticky});
+  const u128 r = neg_a == neg_b ? sum : difference;
   if (r == 0) {
     store_zero(a, pa);
     *result = kDecimalOk;
     return true;
   }
   const int f = leading_zero_nibbles(r);
-  const int32_t e = e_big - f + 1;
-  if (e > kDecimalMaxExponent || e < kDecimalMinExponent) return false;
-  // Normalise: d1 into nibble 1 of the top word.
-  const u128 norm = f >= 1 ? r << (4 * (f - 1)) : r >> 4;
-  bool lost = sticky || (f == 0 && (r & 15) != 0);
+  const int32_t field = field_big - f + 1;
+  if (field > kDecimalMaxExponent + kFieldBias || field < kDecimalMinExponent + kFieldBias)
+    return false;
+  // d1 into nibble 1 of the top word; with a carry (f = 0) the last nibble
+  // falls out.
+  const u128 norm = (r << (4 * f)) >> 4;
   uint64_t top = static_cast<uint64_t>(norm >> 64);
   const uint64_t keep = ~uint64_t{0} << (60 - 4 * pa);
-  lost |= (top & ~keep) != 0 || static_cast<uint64_t>(norm) != 0;
-  top &= keep;
-  const uint32_t field = static_cast<uint32_t>(e + kFieldBias);
-  top |= uint64_t{field & 15} << 60;
-  const uint8_t out_mask = positive ? 0 : 0xFF;
-  a[0] = static_cast<uint8_t>((field >> 4) ^ out_mask);
-  const uint64_t be = __builtin_bswap64(top ^ (positive ? 0 : ~uint64_t{0}));
-  uint8_t buf[8];
-  std::memcpy(buf, &be, 8);
-  std::memcpy(a + 1, buf, na - 1);
+  const bool lost = sticky || ((r << (4 * f)) & 15) != 0 || (top & ~keep) != 0 ||
+                    static_cast<uint64_t>(norm) != 0;
+  const bool negative = a_bigger ? neg_a : neg_b;
+  const uint64_t out_mask = negative ? ~uint64_t{0} : 0;
+  top = ((top & keep) | (uint64_t(field & 15) << 60)) ^ out_mask;
+  a[0] = static_cast<uint8_t>((field >> 4) ^ static_cast<uint8_t>(out_mask));
+  store_digit_word(a, na, top);
   *result = (lost && mode == kDecimalReportCut) ? kDecimalDigitsLost : kDecimalOk;
   return true;
 }

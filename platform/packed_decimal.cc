@@ -213,8 +213,16 @@ truth_code decimal_compare(ConstByteSpan a_area, const value_descriptor& a, Cons
   if (x[0] == 255 || y[0] == 255) return kTruthUnknown;
   const int32_t nx = decimal_bytes(a.precision);
   const int32_t ny = decimal_bytes(b.precision);
-  const int c = std::memcmp(x, y, nx < ny ? nx : ny);
-  if (c != 0) return c > 0 ? kTruthGreater : kTruthLess;
+  const int32_t common = nx < ny ? nx : ny;
+  // The stored bytes in big-endian words: the same order as memcmp, without
+  // its call (every value has at least two bytes).
+  int32_t i = 0;
+  for (; i + 8 <= common; i += 8) {
+    const uint64_t u = load_be64(x + i), v = load_be64(y + i);
+    if (u != v) return u > v ? kTruthGreater : kTruthLess;
+  }
+  for (; i < common; ++i)
+    if (x[i] != y[i]) return x[i] > y[i] ? kTruthGreater : kTruthLess;
   if (nx == ny) return kTruthEqual;
   // Equal over the common bytes, so both have the same sign. The longer one
   // is larger in magnitude when any extra byte differs from the pad byte.
@@ -222,8 +230,8 @@ truth_code decimal_compare(ConstByteSpan a_area, const value_descriptor& a, Cons
   const uint8_t pad = positive ? 0 : 255;
   const uint8_t* extra = nx > ny ? x + ny : y + nx;
   const int32_t count = nx > ny ? nx - ny : ny - nx;
-  for (int32_t i = 0; i < count; ++i) {
-    if (extra[i] != pad) return positive == (nx > ny) ? kTruthGreater : kTruthLess;
+  for (int32_t k = 0; k < count; ++k) {
+    if (extra[k] != pad) return positive == (nx > ny) ? kTruthGreater : kTruthLess;
   }
   return kTruthEqual;
 }

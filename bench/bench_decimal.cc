@@ -1,0 +1,250 @@
+// Packed decimal add, multiply, compare and text reading on 15-digit values
+// against the same on int64_t and double (and memcmp of the stored bytes,
+// and strtod), measured in one run; prints the ratios at the end.
+//
+// Add alternates a += b and a -= b over an array so that values stay put;
+// multiply copies a into the result first (for int64_t and double the
+// product is stored likewise). Values are DECIMAL(15,2) amounts of both
+// signs with integer parts of 8 to 13 digits.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "platform/decimal_arith.h"
+#include "platform/decimal_text.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+constexpr int kCount = 1024;
+constexpr int kPrecision = 15;
+constexpr int kBytes = decimal_bytes(kPrecision);  // 9
+const value_descriptor kDesc{0, kPrecision, 2, 0};
+
+struct Data {
+  std::vector<int64_t> ia, ib;
+  std::vector<double> da, db;
+  std::vector<uint8_t> pa, pb;  // kCount values of kBytes each
+  std::vector<std::string> texts;
+};
+
+const Data& data() {
+  static const Data d = [] {
+    Data d;
+    std::mt19937_64 rng(42);
+    auto amount = [&]() {
+      int64_t limit = 1;
+      for (int i = 0, n = 10 + rng() % 6; i < n; ++i) limit *= 10;  // 10..15 digits
+      const int64_t v = static_cast<int64_t>(rng() % limit);
+      return rng() % 4 == 0 ? -v : v;
+    };
+    for (int i = 0; i < kCount; ++i) {
+      for (int side = 0; side < 2; ++side) {
+        const int64_t cents = amount();
+        const int64_t whole = cents / 100;
+        const int64_t frac = (cents < 0 ? -cents : cents) % 100;
+        std::string text = (cents < 0 && whole == 0 ? "-" : "") + std::to_string(whole) + "." +
+                           (frac < 10 ? "0" : "") + std::to_string(frac);
+        uint8_t v[kBytes];
+        text_to_decimal(v, kDesc,
+                        ConstByteSpan(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
+                        0, static_cast<int32_t>(text.size()));
+        (side == 0 ? d.ia : d.ib).push_back(cents);
+        (side == 0 ? d.da : d.db).push_back(static_cast<double>(cents) / 100);
+        auto& p = side == 0 ? d.pa : d.pb;
+        p.insert(p.end(), v, v + kBytes);
+        if (side == 0) d.texts.push_back(text);
+      }
+    }
+    return d;
+  }();
+  return d;
+}
+
+void BM_Int64Add(benchmark::State& state) {
+  std::vector<int64_t> a = data().ia;
+  const std::vector<int64_t>& b = data().ib;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] += b[i]);
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] -= b[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * 2 * kCount);
+}
+
+void BM_DoubleAdd(benchmark::State& state) {
+  std::vector<double> a = data().da;
+  const std::vector<double>& b = data().db;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] += b[i]);
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] -= b[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * 2 * kCount);
+}
+
+void BM_DecimalAdd(benchmark::State& state) {
+  std::vector<uint8_t> a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(decimal_arith(ByteSpan(&a[i * kBytes], kBytes), kDesc,
+                                             ConstByteSpan(&b[i * kBytes], kBytes), kDesc,
+                                             kDecimalAdd, kDecimalSilent));
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(decimal_arith(ByteSpan(&a[i * kBytes], kBytes), kDesc,
+                                             ConstByteSpan(&b[i * kBytes], kBytes), kDesc,
+                                             kDecimalSubtract, kDecimalSilent));
+  }
+  state.SetItemsProcessed(state.iterations() * 2 * kCount);
+}
+
+void BM_Int64Multiply(benchmark::State& state) {
+  const std::vector<int64_t>& a = data().ia;
+  const std::vector<int64_t>& b = data().ib;
+  std::vector<int64_t> r(kCount);
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] * (b[i] | 1));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DoubleMultiply(benchmark::State& state) {
+  const std::vector<double>& a = data().da;
+  const std::vector<double>& b = data().db;
+  std::vector<double> r(kCount);
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] * b[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DecimalMultiply(benchmark::State& state) {
+  const std::vector<uint8_t>& a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  const value_descriptor wide{0, kPrecision, -1, 0};
+  uint8_t r[kBytes];
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) {
+      std::memcpy(r, &a[i * kBytes], kBytes);
+      benchmark::DoNotOptimize(decimal_arith(r, wide, ConstByteSpan(&b[i * kBytes], kBytes), wide,
+                                             kDecimalMultiply, kDecimalSilent));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_Int64Compare(benchmark::State& state) {
+  const std::vector<int64_t>& a = data().ia;
+  const std::vector<int64_t>& b = data().ib;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(a[i] < b[i] ? 2 : (a[i] == b[i] ? 3 : 4));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DoubleCompare(benchmark::State& state) {
+  const std::vector<double>& a = data().da;
+  const std::vector<double>& b = data().db;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(a[i] < b[i] ? 2 : (a[i] == b[i] ? 3 : 4));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_Memcmp(benchmark::State& state) {
+  const std::vector<uint8_t>& a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  size_t n = kBytes;
+  benchmark::DoNotOptimize(n);  // a call, as a caller with a run-time length makes it
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(std::memcmp(&a[i * kBytes], &b[i * kBytes], n));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DecimalCompare(benchmark::State& state) {
+  const std::vector<uint8_t>& a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(decimal_compare(ConstByteSpan(&a[i * kBytes], kBytes), kDesc,
+                                               ConstByteSpan(&b[i * kBytes], kBytes), kDesc));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_Strtod(benchmark::State& state) {
+  const std::vector<std::string>& t = data().texts;
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(std::strtod(t[i].c_str(), nullptr));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_TextToDecimal(benchmark::State& state) {
+  const std::vector<std::string>& t = data().texts;
+  uint8_t v[kBytes];
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) {
+      const auto n = static_cast<int32_t>(t[i].size());
+      benchmark::DoNotOptimize(text_to_decimal(
+          v, kDesc, ConstByteSpan(reinterpret_cast<const uint8_t*>(t[i].data()), n), 0, n));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+// Collects the time per run of each benchmark while printing as usual.
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  std::map<std::string, double> seconds;
+  void ReportRuns(const std::vector<Run>& runs) override {
+    for (const Run& r : runs)
+      if (r.run_type == Run::RT_Iteration) seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
+    ConsoleReporter::ReportRuns(runs);
+  }
+};
+
+}  // namespace
+
+BENCHMARK(BM_Int64Add);
+BENCHMARK(BM_DoubleAdd);
+BENCHMARK(BM_DecimalAdd);
+BENCHMARK(BM_Int64Multiply);
+BENCHMARK(BM_DoubleMultiply);
+BENCHMARK(BM_DecimalMultiply);
+BENCHMARK(BM_Int64Compare);
+BENCHMARK(BM_DoubleCompare);
+BENCHMARK(BM_Memcmp);
+BENCHMARK(BM_DecimalCompare);
+BENCHMARK(BM_Strtod);
+BENCHMARK(BM_TextToDecimal);
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  RatioReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  auto& s = reporter.seconds;
+  auto ratio = [&](const char* what, const char* base) {
+    if (s.count(what) && s.count(base) && s[base] > 0)
+      std::printf("%-20s / %-18s = %6.2f\n", what, base, s[what] / s[base]);
+  };
+  std::printf("\nRatios (time per operation; add is goal <= 10x int64, compare <= memcmp):\n");
+  ratio("BM_DecimalAdd", "BM_Int64Add");
+  ratio("BM_DecimalAdd", "BM_DoubleAdd");
+  ratio("BM_DecimalMultiply", "BM_Int64Multiply");
+  ratio("BM_DecimalMultiply", "BM_DoubleMultiply");
+  ratio("BM_DecimalCompare", "BM_Memcmp");
+  ratio("BM_DecimalCompare", "BM_Int64Compare");
+  ratio("BM_DecimalCompare", "BM_DoubleCompare");
+  ratio("BM_TextToDecimal", "BM_Strtod");
+  benchmark::Shutdown();
+  return 0;
+}
