@@ -8,6 +8,7 @@
 #include <span>
 
 #include "platform/bytes.h"
+#include "platform/packed_decimal.h"
 #include "platform/status.h"
 
 // --- Digit counts -----------------------------------------------------------
@@ -22,6 +23,19 @@ int32_t decimal_bytes_of_int64(int32_t high, int32_t low);
 
 // 1 when x is below -2^30, the bound below which a value counts as unset.
 int32_t is_below_min(int32_t x);
+
+// --- Numeric limits and range checks ------------------------------------------
+
+// Builds the table of numeric limits as packed decimals (once; later calls
+// only report). Status 0 or the packed decimal library's failure.
+void numeric_limits_init(int32_t* status);
+
+// Checks a value against the bounds of a type: 6 16-bit, 7 32-bit, 8 single,
+// 9 and 10 double, 28 64-bit integer (other types and null values pass).
+// -10204 above the maximum, -10203 below the minimum, -10205 a nonzero single
+// or double below the smallest magnitude, -10201 a bad precision.
+void numeric_range_check(int32_t* status, ConstByteSpan area, const value_descriptor& value,
+                         int32_t type);
 
 // --- Five-word stack ----------------------------------------------------------
 // A stack lives in a word area at `index`: the item count n, then n items of

@@ -140,7 +140,9 @@ TEST(NumericServices, NumericTypeSizes) {
     int32_t st = 1, figure = 0;
     mdr_numeric_type_size(&st, &figure, c.letter, c.n);
     EXPECT_EQ(st, c.status) << c.letter << c.n;
-    if (st == 0) EXPECT_EQ(figure, c.figure) << c.letter << c.n;
+    if (st == 0) {
+      EXPECT_EQ(figure, c.figure) << c.letter << c.n;
+    }
   }
 }
 
