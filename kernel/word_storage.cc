@@ -1,22 +1,17 @@
 // Allocation, free and growth of the kernel word storage. Blocks carry
 // boundary tags (size and class in front, the header offset as trailer) so a
-// freed block finds both neighbours in constant time; growth commits the next
-// part of the storage's reserved address space as a new extent.
+// freed block finds both neighbours in constant time; growth takes the next
+// part of the storage's reserved region from the private heap as an extent.
 #include "kernel/word_storage.h"
-
-#include <sys/mman.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstring>
-#include <mutex>
-#include <vector>
 
 #include "kernel/error_report.h"
 #include "platform/enqdeq.h"
 #include "platform/os_status.h"
+#include "platform/private_heap.h"
 #include "platform/status.h"
 
 using namespace sqlpool;
@@ -76,81 +71,19 @@ void write_guard(int32_t* base, int32_t g, int32_t pool_class) {
   base[g + 2] = 0;
 }
 
-// --- The address space behind each storage --------------------------------
-
-struct Region {
-  int32_t* base;
-  int64_t reserved_bytes;
-  int64_t committed_bytes;  // page multiple
-  int64_t used_words;       // words handed out as storage or extents
-};
-
-std::mutex g_regions_mutex;
-std::vector<Region> g_regions;
-
-int64_t page_round_up(int64_t bytes) {
-  const int64_t page = sysconf(_SC_PAGESIZE);
-  return (bytes + page - 1) / page * page;
-}
-
-Region* find_region(const int32_t* base) {
-  for (Region& r : g_regions)
-    if (r.base == base) return &r;
-  return nullptr;
-}
-
-// Commits `words` more words above everything handed out so far and returns
-// the new extent's index. The caller holds the storage lock, which keeps
-// growth of one storage serial; the table mutex only guards the table.
-bool commit_extent(int32_t* base, int64_t words, int32_t* index, StatusPair* st) {
-  std::lock_guard<std::mutex> guard(g_regions_mutex);
-  Region* r = find_region(base);
-  const int64_t end_bytes = r ? (r->used_words + words) * 4 : 0;
-  if (r == nullptr || end_bytes > r->reserved_bytes || r->used_words + 1 > INT32_MAX) {
-    st->rc = SQLPOOL_HEAP_REFUSED;
-    st->os_status = make_os_status(OS_CLASS_ERRNO, crt_call::mmap, ENOMEM);
-    return false;
-  }
-  if (end_bytes > r->committed_bytes) {
-    const int64_t target = std::min(page_round_up(end_bytes), r->reserved_bytes);
-    char* from = reinterpret_cast<char*>(r->base) + r->committed_bytes;
-    if (mprotect(from, target - r->committed_bytes, PROT_READ | PROT_WRITE) != 0) {
-      st->rc = SQLPOOL_HEAP_REFUSED;
-      st->os_status = os_status_from_errno(OS_CLASS_ERRNO, crt_call::mmap);
-      return false;
-    }
-    r->committed_bytes = target;
-  }
-  *index = static_cast<int32_t>(r->used_words + 1);
-  r->used_words += words;
-  return true;
-}
-
-// Takes `words` from the quota word by compare-and-swap, only while the
-// quota stays above 0, then asks for the memory; the quota is given back
-// when the memory cannot be had.
+// Asks the private heap for an extent of `words` words against the quota
+// word; the storage's region was reserved by the heap, so the extent lies
+// directly above everything handed out before it.
 bool take_extent(int32_t* base, int64_t words, int32_t* index, StatusPair* st) {
-  std::atomic_ref<int32_t> left(base[LEFT_WORDS]);
-  int32_t seen = left.load();
-  do {
-    if (seen <= 0 || seen - words <= 0) {
-      st->rc = SQLPOOL_QUOTA_EXHAUSTED;
-      st->os_status = -1;
-      return false;
-    }
-  } while (!left.compare_exchange_weak(seen, static_cast<int32_t>(seen - words)));
-  if (!commit_extent(base, words, index, st)) {
-    left.fetch_add(static_cast<int32_t>(words));
-    return false;
-  }
-  set_success(st);
-  return true;
+  int32_t size = static_cast<int32_t>(words);
+  heap_alloc_quota(st, &base[LEFT_WORDS], base, index, &size);
+  return size > 0;
 }
 
 void log_allocation_failure(const StatusPair& st) {
   static constexpr char kText[] = "OS memory allocation error ";
   const int32_t values[1] = {st.rc};
-  if (st.os_status == -1) {
+  if (st.os_status == OS_STATUS_NONE) {
     const int32_t items[] = {sizeof kText - 1, -1};
     StatusPair log_st;
     DSLogMsg(&log_st, 3, kText, values, items, 2);
@@ -186,8 +119,8 @@ bool grow_class(int32_t* base, int32_t c, int64_t n, StatusPair* failure) {
       base[c + LASTSIZEW] = static_cast<int32_t>(length);
       got = take_extent(base, length, &e, failure);
     } else {
-      failure->rc = SQLPOOL_QUOTA_EXHAUSTED;
-      failure->os_status = -1;
+      failure->rc = HEAP_QUOTA_EXHAUSTED;
+      failure->os_status = OS_STATUS_NONE;
     }
   }
   if (!got) {
@@ -474,29 +407,11 @@ int64_t DSPoolSize(const int32_t* base, int32_t item) {
 int32_t* SqlPoolCreate(int64_t max_words, int32_t initial_words) {
   if (initial_words < kMinInitialWords || max_words < initial_words || max_words > INT32_MAX)
     return nullptr;
-  const int64_t reserved = page_round_up(max_words * 4);
-  void* region =
-      mmap(nullptr, reserved, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (region == MAP_FAILED) return nullptr;
-  const int64_t committed = page_round_up(int64_t{initial_words} * 4);
-  if (mprotect(region, committed, PROT_READ | PROT_WRITE) != 0) {
-    munmap(region, reserved);
-    return nullptr;
-  }
-  auto* base = static_cast<int32_t*>(region);
-  base[WORDS] = static_cast<int32_t>(max_words - initial_words);
-  std::lock_guard<std::mutex> guard(g_regions_mutex);
-  g_regions.push_back(Region{base, reserved, committed, initial_words});
+  int32_t* base = heap_reserve_area(max_words, initial_words);
+  if (base != nullptr) base[WORDS] = static_cast<int32_t>(max_words - initial_words);
   return base;
 }
 
 void SqlPoolDestroy(int32_t* base) {
-  std::lock_guard<std::mutex> guard(g_regions_mutex);
-  for (size_t i = 0; i < g_regions.size(); ++i) {
-    if (g_regions[i].base == base) {
-      munmap(base, g_regions[i].reserved_bytes);
-      g_regions.erase(g_regions.begin() + i);
-      return;
-    }
-  }
+  heap_release_area(base);
 }

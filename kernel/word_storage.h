@@ -49,10 +49,6 @@ inline constexpr int32_t ITEM_ALLOCS = 48;
 inline constexpr int32_t ITEM_DEALLOCS = 49;
 }  // namespace sqlpool
 
-// Status number of a request that the quota cannot cover, and of a refusal of
-// the system to give the memory.
-inline constexpr int32_t SQLPOOL_QUOTA_EXHAUSTED = -21110;
-inline constexpr int32_t SQLPOOL_HEAP_REFUSED = -21109;
 // What callers report when an allocation answers 0.
 inline constexpr int32_t SQLPOOL_EXHAUSTED_ERROR = -11002;
 

@@ -398,6 +398,30 @@ TEST(WordStorage, ExhaustedQuotaGivesZeroAndOneLogEntry) {
   CheckAll(pool);
 }
 
+TEST(WordStorage, RefusedMemoryIsLoggedWithItsOsStatusText) {
+  // The quota allows more than the reserved region holds: the heap refuses.
+  int32_t* base = SqlPoolCreate(60000, 20000);
+  ASSERT_NE(base, nullptr);
+  base[WORDS] = 1000000;
+  int32_t w = 20000;
+  DSPoolMem(base, &w, -1, 0);
+  CapturingServices capture;
+  HostServices* previous = InstallHostServices(&capture);
+  int32_t out = -1;
+  DSGetMem(base, &out, 200000);
+  InstallHostServices(previous);
+  EXPECT_EQ(out, 0);
+  ASSERT_EQ(capture.entries.size(), 1u);
+  const std::vector<std::string>& lines = capture.entries[0].lines;
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "OS memory allocation error -21109");
+  EXPECT_EQ(lines[2].rfind("HeapAlloc: ", 0), 0u) << lines[2];
+  // Both requests gave their words back to the quota.
+  EXPECT_EQ(base[LEFT_WORDS], 1000000);
+  EXPECT_EQ(base[ALLOC_WORDS], 20000);
+  SqlPoolDestroy(base);
+}
+
 TEST(WordStorage, HugeRequestIsRefusedWithoutHarm) {
   CapturingServices capture;
   HostServices* previous = InstallHostServices(&capture);
