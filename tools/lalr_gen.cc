@@ -764,6 +764,56 @@ Continuations ComputeContinuations(const Grammar& g, const Automaton& a, const T
   return c;
 }
 
+// Follows the continuations from every state's shortest access path on the
+// final actions: each run must reach the end of input. The SQL parser's phrase
+// recovery follows them without a bound of its own.
+void CheckContinuations(const Grammar& g, const Automaton& a, const Tables& tb,
+                        const Continuations& c) {
+  size_t S = a.states.size();
+  std::vector<int> parent(S, -1);
+  std::vector<bool> seen(S, false);
+  std::queue<int> q;
+  q.push(0);
+  seen[0] = true;
+  while (!q.empty()) {
+    int s = q.front();
+    q.pop();
+    for (auto& [x, t] : a.states[s].transitions) {
+      if (!seen[t]) {
+        seen[t] = true;
+        parent[t] = s;
+        q.push(t);
+      }
+    }
+  }
+  std::ostringstream bad;
+  for (size_t s = 0; s < S; ++s) {
+    if (static_cast<int>(s) == a.accept_state) continue;
+    std::vector<int> stack;
+    for (int x = static_cast<int>(s); x >= 0; x = parent[x]) stack.push_back(x);
+    std::reverse(stack.begin(), stack.end());
+    bool done = false;
+    for (int step = 0; step < 100000 && !done; ++step) {
+      int top = stack.back();
+      const Act& act = tb.action[top][c.cont[top]];
+      if (act.kind == kShift) {
+        if (act.target == a.accept_state) done = true;
+        stack.push_back(act.target);
+      } else if (act.kind == kReduce) {
+        const Rule& r = g.rules[act.target];
+        stack.resize(stack.size() - r.rhs.size());
+        stack.push_back(a.states[stack.back()].transitions.at(g.terminal_count + r.lhs));
+      } else {
+        break;
+      }
+    }
+    if (!done)
+      bad << g.file << ": following the continuations from state " << s
+          << " never reaches the end\n";
+  }
+  if (!bad.str().empty()) Fail(bad.str() + g.file + ": no SQL tables written");
+}
+
 // ---------------------------------------------------------------- packing
 
 // Row displacement: places each row at the first base where its entries fall
@@ -1279,6 +1329,7 @@ int main(int argc, char** argv) {
   Continuations c = ComputeContinuations(g, a, tb, min_len);
   if (!generic_out.empty()) WriteFile(generic_out, GenericBackEnd(g, a, tb, c, name, base_name));
   if (!generic_header.empty()) WriteFile(generic_header, Header(name, false));
+  if (!sql_out.empty()) CheckContinuations(g, a, tb, c);
   if (!sql_out.empty()) WriteFile(sql_out, SqlBackEnd(g, a, tb, c, sql_name, base_name, row_bits));
   if (!sql_header.empty()) WriteFile(sql_header, Header(sql_name, true));
   if (!dump_out.empty()) WriteFile(dump_out, AutomatonDump(g, a, tb, c));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -171,6 +172,41 @@ TEST(GprParser, RepairKinds) {
     EXPECT_EQ(rec.source, c.source) << c.text;
     EXPECT_EQ(rec.replacement, c.replacement) << c.text;
     EXPECT_EQ(r.state_after, 0) << c.text;
+  }
+}
+
+TEST(GprParser, RandomTokenStringsAlwaysFinish) {
+  // Whatever the input, the repair ends at the end of the input with the
+  // parser in state 0, and every record lies inside the text.
+  const char* words[] = {"1", "x", "+", "-",   "*",     "/",   "(",
+                         ")", "=", ";", "LET", "PRINT", "'s'", "@"};
+  std::mt19937 rng(11);
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    int n = static_cast<int>(rng() % 14);
+    for (int i = 0; i < n; ++i) {
+      text += words[rng() % (sizeof words / sizeof words[0])];
+      text += ' ';
+    }
+    Outcome r = Parse(text);
+    EXPECT_EQ(r.state_after, 0) << text;
+    if (r.error_token >= 0) {
+      EXPECT_FALSE(r.repairs.empty()) << text;
+    }
+    for (const Outcome::Rec& rec : r.repairs) {
+      EXPECT_GE(rec.kind, 1) << text;
+      EXPECT_LE(rec.kind, 5) << text;
+      EXPECT_LE(rec.start + rec.length, static_cast<int32_t>(text.size())) << text;
+    }
+  }
+}
+
+TEST(GprParser, ErrorsAtTheFirstToken) {
+  for (const char* text : {"", ")", ") 1", "; ;", "* 2 + 3"}) {
+    Outcome r = Parse(text);
+    EXPECT_EQ(r.error_start, 0) << text;
+    EXPECT_FALSE(r.repairs.empty()) << text;
+    EXPECT_EQ(r.state_after, 0) << text;
   }
 }
 
