@@ -1,0 +1,403 @@
+// Databank file I/O against real files in a scratch directory, with the
+// fault-injecting file system where a failure must be provoked.
+#include "platform/databank_io.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/file_system.h"
+#include "platform/host_services.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Services : HostServices {
+  std::vector<std::string> lines;
+  uint32_t buffering = 0;
+  bool have_buffering = false;
+  void write_output(StatusPair* status, int, const char* area, int count) override {
+    set_success(status);
+    if (count < 0) lines.emplace_back(area);
+    for (int i = 0; i < count; ++i, area += lines.back().size() + 1) lines.emplace_back(area);
+  }
+  bool reg_get_version_dword(const char*, const char* name, uint32_t* value) override {
+    if (!have_buffering || strcmp(name, "IoBuffering") != 0) return false;
+    *value = buffering;
+    return true;
+  }
+};
+
+int32_t Step(int32_t os) {
+  return (os >> 16) & 0xFFF;
+}
+int32_t Class(int32_t os) {
+  return static_cast<int32_t>(static_cast<uint32_t>(os) >> 28);
+}
+int32_t Code(int32_t os) {
+  return os & 0xFFFF;
+}
+
+class DatabankIo : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/dbio-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    StatusPair st;
+    mdr_set_default_path(&st, dir_.c_str(), static_cast<int32_t>(dir_.size()));
+    previous_ = InstallHostServices(&services_);
+  }
+  void TearDown() override {
+    for (int32_t id : open_) Close(id);
+    mdr_install_file_system(nullptr);
+    InstallHostServices(previous_);
+    EXPECT_EQ(mdr_open_file_count(), 0);
+    fs::remove_all(dir_);
+  }
+  // Opens `name` (blank-padded as callers pass it) with `mode`; returns the
+  // request block.
+  std::vector<int32_t> Open(const std::string& name, int32_t mode, int32_t blocks = 0) {
+    std::string padded = name;
+    padded.resize(kIoNameLength, ' ');
+    std::vector<int32_t> rq = {mode, 0, 0, blocks, 0};
+    mdrdmo(rq.data(), padded.c_str());
+    if (rq[IO_RC] == 0) open_.push_back(rq[IO_FILE_ID]);
+    return rq;
+  }
+  int32_t Close(int32_t id, int32_t remove = 0) {
+    std::erase(open_, id);
+    int32_t rq[IO_REQUEST_WORDS] = {remove, 0, id, 0, 0};
+    mdrdmc(rq);
+    return rq[IO_RC];
+  }
+  void Touch(const std::string& leaf, const std::string& text = "x") {
+    std::ofstream(dir_ + "/" + leaf) << text;
+  }
+  void CloseAll() {
+    while (!open_.empty()) Close(open_.back());
+  }
+  std::string dir_;
+  Services services_;
+  FaultFileSystem faults_{PosixFileSystem()};
+  HostServices* previous_ = nullptr;
+  std::vector<int32_t> open_;
+};
+
+TEST_F(DatabankIo, NamesAreFoundInTheDefaultPath) {
+  struct Case {
+    std::vector<std::string> present;
+    std::string name;
+    int32_t mode;
+    std::string opened;  // leaf of the file opened, empty for a failure
+    int32_t rc;
+  } cases[] = {
+      {{"DATA.DBF"}, "DATA", 0, "DATA.DBF", 0},
+      {{"data.dbf"}, "data", 0, "data.dbf", 0},
+      {{"data.dbf"}, "DATA", 0, "data.dbf", 0},  // names compare without case
+      {{"DATA.X", "DATA.DBF"}, "DATA.X", 0, "DATA.X", 0},
+      {{"DATA.DBF"}, "DATA.X", 0, "", -2},  // an extension is searched as it stands
+      {{}, "DATA", 0, "", -2},
+      {{}, "NEW", IO_CREATE_NEW, "NEW.dbf", 0},
+      {{"sub/IN.DBF"}, "sub/IN", 1, "sub/IN.DBF", 0},
+  };
+  fs::create_directory(dir_ + "/sub");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (const auto& p : c.present) Touch(p);
+    std::vector<int32_t> rq = Open(c.name, c.mode, 1);
+    EXPECT_EQ(rq[IO_RC], c.rc);
+    if (c.rc == 0) {
+      EXPECT_EQ(rq[IO_OS_STATUS], -1);
+      ASSERT_GT(rq[IO_FILE_ID], 0);
+      EXPECT_EQ(std::string(mdr_file_name(rq[IO_FILE_ID])),
+                fs::path(dir_ + "/" + c.opened).lexically_normal().string());
+      EXPECT_EQ(Close(rq[IO_FILE_ID], 1), 0);
+    } else {
+      EXPECT_EQ(rq[IO_FILE_ID], 0);
+      EXPECT_EQ(Class(rq[IO_OS_STATUS]), 6);
+      EXPECT_EQ(Step(rq[IO_OS_STATUS]), 26);
+      EXPECT_EQ(Code(rq[IO_OS_STATUS]), ENOENT);
+    }
+    for (const auto& p : c.present) fs::remove(dir_ + "/" + p);
+  }
+}
+
+TEST_F(DatabankIo, OpenErrorsGiveTheirCodes) {
+  Touch("HELD.DBF", "keep me");
+  std::vector<int32_t> first = Open("HELD", IO_OPEN_READ_WRITE);
+  ASSERT_EQ(first[IO_RC], 0);
+  // A second open of a held file, also one that would empty it, is refused
+  // and leaves the file as it was.
+  EXPECT_EQ(Open("HELD", IO_OPEN_READ_ONLY)[IO_RC], -4);
+  EXPECT_EQ(Open("HELD", IO_CREATE_ALWAYS, 4)[IO_RC], -4);
+  EXPECT_EQ(fs::file_size(dir_ + "/HELD.DBF"), 7u);
+  EXPECT_EQ(Open("HELD", IO_CREATE_NEW, 4)[IO_RC], -3);  // already there
+  EXPECT_EQ(Open("HELD", 7)[IO_RC], -9);                 // no such mode
+  EXPECT_EQ(Open("", 0)[IO_RC], -1);
+  EXPECT_EQ(Open(std::string(250, 'n'), IO_CREATE_NEW, 1)[IO_RC], -1);  // path too long
+  EXPECT_EQ(Open("NOFILE", IO_OPEN_READ_WRITE)[IO_RC], -2);
+  EXPECT_EQ(Open("nodir/X", IO_CREATE_NEW, 1)[IO_RC], -2);
+  EXPECT_FALSE(fs::exists(dir_ + "/NOFILE.dbf"));
+}
+
+TEST_F(DatabankIo, FailedCreateLeavesNoFile) {
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  faults.SetDiskFull(true);
+  for (int32_t mode : {IO_CREATE_NEW, IO_CREATE_ALWAYS, IO_CREATE_TEMPORARY}) {
+    std::vector<int32_t> rq = Open("FULL", mode, 16);
+    EXPECT_EQ(rq[IO_RC], -6) << mode;
+    EXPECT_EQ(Step(rq[IO_OS_STATUS]), 39);
+    EXPECT_EQ(Code(rq[IO_OS_STATUS]), ENOSPC);
+    EXPECT_FALSE(fs::exists(dir_ + "/FULL.dbf")) << mode;
+  }
+  faults.SetDiskFull(false);
+  std::vector<int32_t> rq = Open("TEMP", IO_CREATE_TEMPORARY, 3);
+  ASSERT_EQ(rq[IO_RC], 0);
+  EXPECT_EQ(fs::file_size(dir_ + "/TEMP.dbf"), 3u * 2048);
+  EXPECT_EQ(Close(rq[IO_FILE_ID]), 0);
+  EXPECT_FALSE(fs::exists(dir_ + "/TEMP.dbf"));  // deleted on close
+}
+
+TEST_F(DatabankIo, ExtendGrowsByAtLeast128Units) {
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  std::vector<int32_t> rq = Open("EXT", IO_CREATE_NEW, 2);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const std::string path = dir_ + "/EXT.dbf";
+  struct Case {
+    int32_t end, bytes, rc;
+    uintmax_t size;
+  } cases[] = {
+      {2, 0, 128, 130 * 2048},
+      {130, 2048, 128, 258 * 2048},
+      {258, 300 * 2048, 300, 558 * 2048},
+      {558, 300 * 2048 + 100, 300, 858 * 2048},
+      {858, -1, -9, 858 * 2048},
+  };
+  for (const Case& c : cases) {
+    int32_t x[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], c.end, c.bytes};
+    mdrdmx(x);
+    EXPECT_EQ(x[IO_RC], c.rc) << c.end;
+    EXPECT_EQ(fs::file_size(path), c.size) << c.end;
+  }
+  faults.SetDiskFull(true);
+  int32_t x[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 858, 0};
+  mdrdmx(x);
+  EXPECT_EQ(x[IO_RC], -6);
+  EXPECT_EQ(fs::file_size(path), 858u * 2048);
+  int32_t t[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 5, 0};
+  mdrdmt(t);  // shrinking needs no space
+  EXPECT_EQ(t[IO_RC], 0);
+  EXPECT_EQ(fs::file_size(path), 5u * 2048);
+}
+
+TEST_F(DatabankIo, WholeUnitsRoundTripAgainstAModel) {
+  std::vector<int32_t> rq = Open("RT", IO_CREATE_NEW, 64);
+  ASSERT_EQ(rq[IO_RC], 0);
+  std::vector<char> model(64 * 2048, 0);
+  std::mt19937 rng(7);
+  for (int i = 0; i < 200; ++i) {
+    int32_t block = static_cast<int32_t>(rng() % 60), units = 1 + static_cast<int32_t>(rng() % 4);
+    std::vector<char> data(units * 2048);
+    for (char& ch : data) ch = static_cast<char>(rng());
+    int32_t w[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], block, units * 2048};
+    mdrdmw(w, data.data());
+    ASSERT_EQ(w[IO_RC], 0);
+    ASSERT_EQ(w[IO_OS_STATUS], -1);
+    memcpy(&model[block * 2048], data.data(), data.size());
+  }
+  std::vector<char> back(64 * 2048);
+  int32_t r[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 64 * 2048};
+  mdrdmr(r, back.data());
+  ASSERT_EQ(r[IO_RC], 0);
+  EXPECT_EQ(back, model);
+  mdrdma(r);  // a finished request is left as it is
+  EXPECT_EQ(r[IO_RC], 0);
+  // Offsets past 2^31 bytes: block 1100000 is 2.25 GB into the file.
+  char unit[2048];
+  memset(unit, 0x5a, sizeof unit);
+  int32_t far[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 1100000, 2048};
+  mdrdmw(far, unit);
+  ASSERT_EQ(far[IO_RC], 0);
+  char got[2048] = {};
+  int32_t farr[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 1100000, 2048};
+  mdrdmr(farr, got);
+  EXPECT_EQ(farr[IO_RC], 0);
+  EXPECT_EQ(memcmp(unit, got, sizeof got), 0);
+}
+
+TEST_F(DatabankIo, TransferFailuresAndBadRequests) {
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  std::vector<int32_t> rq = Open("BAD", IO_CREATE_NEW, 2);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const int32_t id = rq[IO_FILE_ID];
+  char buffer[4096] = {};
+  struct Case {
+    const char* what;
+    int32_t id, block, count;
+    bool write;
+    int fail;  // errno injected, 0 for none
+    int32_t cls, step;
+  } cases[] = {
+      {"write fails", id, 0, 2048, true, EIO, 6, 35},
+      {"read fails", id, 0, 2048, false, EIO, 6, 34},
+      {"read past the end", id, 1, 4096, false, 0, 6, 0},
+      {"file id 0", 0, 0, 2048, false, 0, 14, 32},
+      {"file id -1", -1, 0, 2048, true, 0, 14, 33},
+      {"file id too large", 99999, 0, 2048, false, 0, 14, 32},
+      {"file id never used", id + 1, 0, 2048, false, 0, 14, 32},
+      {"negative block", id, -1, 2048, false, 0, 14, 32},
+      {"negative count", id, 0, -5, true, 0, 14, 33},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.fail && c.write) faults.FailNthWrite(1, c.fail);
+    if (c.fail && !c.write) faults.FailNthRead(1, c.fail);
+    int32_t t[IO_REQUEST_WORDS] = {0, 0, c.id, c.block, c.count};
+    c.write ? mdrdmw(t, buffer) : mdrdmr(t, buffer);
+    EXPECT_EQ(t[IO_RC], -9);
+    EXPECT_EQ(Class(t[IO_OS_STATUS]), c.cls);
+    EXPECT_EQ(Step(t[IO_OS_STATUS]), c.step);
+  }
+  ASSERT_FALSE(services_.lines.empty());
+  EXPECT_EQ(services_.lines.back(),
+            "Error in mdrdmr: I/O incomplete, 2048 bytes read or written, expected 4096");
+  int32_t wrong_close[IO_REQUEST_WORDS] = {0, 0, 12345, 0, 0};
+  mdrdmc(wrong_close);
+  EXPECT_EQ(wrong_close[IO_RC], -9);
+  int32_t pending[IO_REQUEST_WORDS] = {5, 0, id, 0, 0};
+  mdrdma(pending);  // never a handle of ours
+  EXPECT_EQ(pending[IO_RC], -9);
+  // After the failures the file still works.
+  int32_t w[IO_REQUEST_WORDS] = {0, 0, id, 0, 2048};
+  mdrdmw(w, buffer);
+  EXPECT_EQ(w[IO_RC], 0);
+  // A file opened for reading refuses writes.
+  ASSERT_EQ(Close(id), 0);
+  std::vector<int32_t> ro = Open("BAD", IO_OPEN_READ_ONLY);
+  ASSERT_EQ(ro[IO_RC], 0);
+  int32_t rw[IO_REQUEST_WORDS] = {0, 0, ro[IO_FILE_ID], 0, 2048};
+  mdrdmw(rw, buffer);
+  EXPECT_EQ(rw[IO_RC], -9);
+}
+
+TEST_F(DatabankIo, UnsyncedWritesAreLostOnlyWhenCached) {
+  for (bool cached : {true, false}) {
+    SCOPED_TRACE(cached ? "cached" : "write-through");
+    services_.have_buffering = cached;
+    services_.buffering = 2;
+    FaultFileSystem faults(PosixFileSystem());
+    mdr_install_file_system(&faults);
+    std::vector<int32_t> rq = Open("CRASH", IO_CREATE_ALWAYS, 1);
+    ASSERT_EQ(rq[IO_RC], 0);
+    char unit[2048];
+    memset(unit, 'a', sizeof unit);
+    int32_t w[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 2048};
+    mdrdmw(w, unit);
+    ASSERT_EQ(w[IO_RC], 0);
+    ASSERT_EQ(Close(rq[IO_FILE_ID]), 0);
+    faults.DropUnsyncedData();
+    std::ifstream in(dir_ + "/CRASH.dbf", std::ios::binary);
+    std::string content((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(content, cached ? std::string() : std::string(2048, 'a'));
+    mdr_install_file_system(nullptr);
+  }
+}
+
+// A file system whose reads wait until released, to hold every request slot.
+class GateFileSystem : public FaultFileSystem {
+ public:
+  using FaultFileSystem::FaultFileSystem;
+  int ReadAt(int handle, int64_t offset, void* buffer, size_t count, size_t* done) override {
+    {
+      std::unique_lock<std::mutex> lock(m);
+      ++inside;
+      cv.notify_all();
+      cv.wait(lock, [&] { return open; });
+    }
+    return FaultFileSystem::ReadAt(handle, offset, buffer, count, done);
+  }
+  std::mutex m;
+  std::condition_variable cv;
+  int inside = 0;
+  bool open = false;
+};
+
+TEST_F(DatabankIo, TransfersBeyondTheSlotCountWaitInsteadOfFailing) {
+  GateFileSystem gate(PosixFileSystem());
+  mdr_install_file_system(&gate);
+  std::vector<int32_t> rq = Open("MANY", IO_CREATE_NEW, 1);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const int kThreads = kIoRequestSlots + 8;
+  std::vector<std::array<int32_t, IO_REQUEST_WORDS>> blocks(kThreads);
+  std::vector<std::vector<char>> buffers(kThreads, std::vector<char>(2048));
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i) {
+    blocks[i] = {0, 0, rq[IO_FILE_ID], 0, 2048};
+    threads.emplace_back([&, i] { mdrdmr(blocks[i].data(), buffers[i].data()); });
+  }
+  {
+    std::unique_lock<std::mutex> lock(gate.m);
+    gate.cv.wait(lock, [&] { return gate.inside == kIoRequestSlots; });
+    gate.open = true;
+    gate.cv.notify_all();
+  }
+  for (auto& t : threads) t.join();
+  for (const auto& b : blocks) EXPECT_EQ(b[IO_RC], 0);
+  EXPECT_EQ(gate.inside, kThreads);
+  CloseAll();
+}
+
+TEST_F(DatabankIo, DumpComesInResumablePieces) {
+  std::vector<int32_t> rq = Open("DUMP", IO_CREATE_NEW, 1);
+  ASSERT_EQ(rq[IO_RC], 0);
+  char small[100];
+  int32_t room = sizeof small, piece = 0;
+  mdr_dump_io_area(small, &room, &piece);
+  EXPECT_EQ(room, 0);
+  EXPECT_EQ(piece, 0);
+
+  std::vector<char> big(1 << 20);
+  room = static_cast<int32_t>(big.size());
+  piece = 0;
+  mdr_dump_io_area(big.data(), &room, &piece);
+  EXPECT_EQ(piece, 0);
+  std::string whole(big.data(), room);
+  EXPECT_EQ(whole.rfind("\nDUMP OF I/O AREA:\n\nFile control blocks\n", 0), 0u);
+  EXPECT_NE(whole.find("I/O buffering:    Raw I/O (default)\n"), std::string::npos);
+  EXPECT_NE(whole.find("DUMP.dbf\n"), std::string::npos);
+
+  std::string pieced;
+  piece = 0;
+  do {
+    char part[400];
+    room = sizeof part;
+    mdr_dump_io_area(part, &room, &piece);
+    ASSERT_TRUE(room > 0 || piece == 0);
+    pieced.append(part, room);
+  } while (piece != 0);
+  EXPECT_EQ(pieced, whole);
+  EXPECT_EQ(mdr_system_limit(2), 256);
+  EXPECT_EQ(mdr_system_limit(1), 10000);
+  EXPECT_LE(mdr_system_limit(4), 2048);
+  EXPECT_EQ(mdr_system_limit(3), -1);
+}
+
+}  // namespace
