@@ -20,30 +20,29 @@
 
 #include "platform/file_system.h"
 #include "platform/host_services.h"
+#include "platform/os_status.h"
 
 namespace {
 
-// Composite OS status of a failed call: class 6 keeps the call's step number
-// in bits 16-27 and carries the errno value in the code field.
-constexpr int32_t kClassCall = 6;
-constexpr int32_t kClassFileTable = 14;
-int32_t OsStatus(int32_t cls, int32_t step, int32_t code) {
-  return static_cast<int32_t>((static_cast<uint32_t>(cls) << 28) |
-                              (static_cast<uint32_t>(step & 0xFFF) << 16) |
-                              (static_cast<uint32_t>(code) & 0xFFFF));
+// Failed calls keep class 6 and the step of the call they stand in for, with
+// the errno value as the code; bad requests are class 14 file-table errors
+// under the routine's own call name.
+constexpr int32_t kClassCall = OS_CLASS_WINDOWS;
+constexpr int32_t kClassFileTable = OS_CLASS_FILE_TABLE;
+constexpr int32_t OsStatus(int32_t cls, int32_t step, int32_t code) {
+  return make_os_status(cls, step, code);
 }
-
-// Steps (call-name indexes of class 6).
-constexpr int kStepCreateFile = 26;
-constexpr int kStepCloseHandle = 33;
-constexpr int kStepReadFile = 34;
-constexpr int kStepWriteFile = 35;
-constexpr int kStepFlush = 37;
-constexpr int kStepSetEndOfFile = 39;
-constexpr int kStepDeleteFile = 40;
-// Steps of class 14 (C library call names) and its file-table codes.
-constexpr int kCallMdrdmc = 30, kCallMdrdmo = 31, kCallMdrdmr = 32, kCallMdrdmw = 33,
-              kCallMdrdmx = 34, kCallMdrdma = 35, kCallMdrdmt = 111;
+constexpr int kStepCreateFile = win_call::CreateFile;
+constexpr int kStepCloseHandle = win_call::CloseHandle;
+constexpr int kStepReadFile = win_call::ReadFile;
+constexpr int kStepWriteFile = win_call::WriteFile;
+constexpr int kStepFlush = win_call::FlushFileBuffers;
+constexpr int kStepSetEndOfFile = win_call::SetEndOfFile;
+constexpr int kStepDeleteFile = win_call::DeleteFile;
+constexpr int kCallMdrdmc = crt_call::mdrdmc, kCallMdrdmo = crt_call::mdrdmo,
+              kCallMdrdmr = crt_call::mdrdmr, kCallMdrdmw = crt_call::mdrdmw,
+              kCallMdrdmx = crt_call::mdrdmx, kCallMdrdma = crt_call::mdrdma,
+              kCallMdrdmt = crt_call::mdrdmt;
 constexpr int kTableInvalidArguments = 1;
 constexpr int kTableIllegalFileId = 6;
 constexpr int kTableNegativeBlock = 14;
