@@ -616,6 +616,28 @@ void CheckGrammar(const Grammar& g, std::vector<int>* min_len) {
 
 // ---------------------------------------------------------------- continuation
 
+// The predecessor of each state on its shortest access path from state 0
+// (breadth-first, symbols in code order; -1 for state 0).
+std::vector<int> AccessParents(const Automaton& a) {
+  std::vector<int> parent(a.states.size(), -1);
+  std::vector<bool> seen(a.states.size(), false);
+  std::queue<int> q;
+  q.push(0);
+  seen[0] = true;
+  while (!q.empty()) {
+    int s = q.front();
+    q.pop();
+    for (auto& [x, t] : a.states[s].transitions) {
+      if (!seen[t]) {
+        seen[t] = true;
+        parent[t] = s;
+        q.push(t);
+      }
+    }
+  }
+  return parent;
+}
+
 // For each state, the terminal that begins the shortest completion of the
 // state's shortest access path, and an alternative whose action differs.
 struct Continuations {
@@ -664,26 +686,8 @@ Continuations ComputeContinuations(const Grammar& g, const Automaton& a, const T
       }
     }
   }
-  // Shortest access paths.
   size_t S = a.states.size();
-  std::vector<int> parent(S, -1);
-  std::vector<int> via(S, -1);
-  std::vector<bool> seen(S, false);
-  std::queue<int> q;
-  q.push(0);
-  seen[0] = true;
-  while (!q.empty()) {
-    int s = q.front();
-    q.pop();
-    for (auto& [x, t] : a.states[s].transitions) {
-      if (!seen[t]) {
-        seen[t] = true;
-        parent[t] = s;
-        via[t] = x;
-        q.push(t);
-      }
-    }
-  }
+  std::vector<int> parent = AccessParents(a);
   Continuations c;
   c.cont.assign(S, 1);
   c.alt.assign(S, 1);
@@ -770,22 +774,7 @@ Continuations ComputeContinuations(const Grammar& g, const Automaton& a, const T
 void CheckContinuations(const Grammar& g, const Automaton& a, const Tables& tb,
                         const Continuations& c) {
   size_t S = a.states.size();
-  std::vector<int> parent(S, -1);
-  std::vector<bool> seen(S, false);
-  std::queue<int> q;
-  q.push(0);
-  seen[0] = true;
-  while (!q.empty()) {
-    int s = q.front();
-    q.pop();
-    for (auto& [x, t] : a.states[s].transitions) {
-      if (!seen[t]) {
-        seen[t] = true;
-        parent[t] = s;
-        q.push(t);
-      }
-    }
-  }
+  std::vector<int> parent = AccessParents(a);
   std::ostringstream bad;
   for (size_t s = 0; s < S; ++s) {
     if (static_cast<int>(s) == a.accept_state) continue;

@@ -203,6 +203,34 @@ int32_t CountOn(GprParser* p, GlxScanner* s, int32_t score) {
   return score;
 }
 
+// Back to a saved configuration with the scanner's mark dropped and the token
+// after the mark read again.
+void ReturnTo(GprParser* p, GlxScanner* s, const GprConfig* c) {
+  RestoreSaved(p, c);
+  GlxRewind(s);
+  GlxUnmark(s);
+  GlxNext(s);
+}
+
+// The text of the token before the scanner's current one, as far as a near-miss
+// test can use it (longer texts are never near a name).
+struct KeptText {
+  char text[kGlxKeywordMax + 2];
+  int32_t length;
+};
+
+KeptText KeepPrevText(GlxScanner* s) {
+  KeptText k;
+  k.length = GlxPrevLen(s);
+  if (k.length > kGlxKeywordMax + 1) k.length = kGlxKeywordMax + 1;
+  std::memcpy(k.text, GlxPrevText(s), static_cast<size_t>(k.length));
+  return k;
+}
+
+bool NearName(GlxScanner* s, const KeptText& k, int32_t t) {
+  return GprNearKeyword(k.text, k.length, GlxTokName(s, t), GlxTokNameLen(s, t));
+}
+
 void Finish(GprParser* p) {
   p->hint = 0;
   p->trial = false;
@@ -308,10 +336,7 @@ GprRepair* GprParse(GprParser* p, GlxScanner* s) {
     GlxUnget(s);
     GlxMark(s);
     GlxNext(s);
-    char p_text[kGlxKeywordMax + 2];
-    int32_t p_len = GlxPrevLen(s);
-    if (p_len > kGlxKeywordMax + 1) p_len = kGlxKeywordMax + 1;  // longer is never near a name
-    std::memcpy(p_text, GlxPrevText(s), static_cast<size_t>(p_len));
+    KeptText p_text = KeepPrevText(s);
 
     // 4: replacement of P by a terminal, scored by the tokens it lets through.
     int32_t best = 0;
@@ -327,16 +352,12 @@ GprRepair* GprParse(GprParser* p, GlxScanner* s) {
         if (tok == kGlxEndToken || GprFeed(p, tok) != 0) break;
         ++score;
       }
-      if (score > best || (score == best && best > 0 &&
-                           GprNearKeyword(p_text, p_len, GlxTokName(s, t), GlxTokNameLen(s, t)))) {
+      if (score > best || (score == best && best > 0 && NearName(s, p_text, t))) {
         best = score;
         best_t = t;
       }
     }
-    RestoreSaved(p, cfg_b);
-    GlxRewind(s);
-    GlxUnmark(s);
-    GlxNext(s);
+    ReturnTo(p, s, cfg_b);
 
     bool ended = false;
     if (best >= 5) {
@@ -360,10 +381,7 @@ GprRepair* GprParse(GprParser* p, GlxScanner* s) {
       GprRepair* r = AddRepair(p, s);
       GlxMark(s);
       GlxNext(s);
-      char e_text[kGlxKeywordMax + 2];
-      int32_t e_len = GlxPrevLen(s);
-      if (e_len > kGlxKeywordMax + 1) e_len = kGlxKeywordMax + 1;
-      std::memcpy(e_text, GlxPrevText(s), static_cast<size_t>(e_len));
+      KeptText e_text = KeepPrevText(s);
       int32_t ident_state = -1;
       best = 0;
       int32_t best_kind = 0;
@@ -405,18 +423,14 @@ GprRepair* GprParse(GprParser* p, GlxScanner* s) {
             score = CountOn(p, s, 1);
           }
           if (score > best ||
-              (score == best && kind == kGprReplaced && plain &&
-               GprNearKeyword(e_text, e_len, GlxTokName(s, c), GlxTokNameLen(s, c)))) {
+              (score == best && kind == kGprReplaced && plain && NearName(s, e_text, c))) {
             best = score;
             best_kind = kind;
             best_c = c;
           }
         }
       }
-      RestoreSaved(p, cfg_a);
-      GlxRewind(s);
-      GlxUnmark(s);
-      GlxNext(s);
+      ReturnTo(p, s, cfg_a);
       if (best >= 3) {
         r->kind = best_kind;
         if (best_kind == kGprInserted) {
