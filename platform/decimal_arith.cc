@@ -3,9 +3,10 @@
 // the smaller operand that lie below the kept ones still decide the cut, so
 // 1000 - 0.001 at precision 4 is 999.9, never 1000.
 //
-// Values of up to 15 digits take a short path that adds or subtracts the
-// stored BCD nibbles 32 at a time in a 128-bit word; longer values, products
-// and quotients work on rows of single digits.
+// Values of up to 15 digits take a short path: sums and differences add or
+// subtract the stored BCD nibbles 16 at a time in a 64-bit word, products
+// multiply base-100 digits read from the BCD bytes. Longer values and
+// quotients work on rows of single digits.
 #include "platform/decimal_arith.h"
 
 #include <cstring>
@@ -15,8 +16,6 @@
 using namespace decimal_work;
 
 namespace {
-
-using u128 = unsigned __int128;
 
 // Stores a result row into the first operand: range checks, cut to its
 // precision, pack.
@@ -184,99 +183,165 @@ inline void store_digit_word(uint8_t* v, int32_t n, uint64_t w) {
   for (int32_t i = 1; i < n; ++i) v[i] = static_cast<uint8_t>(w >> (64 - 8 * i));
 }
 
-constexpr u128 repeat_nibble(unsigned nibble) {
-  u128 r = 0;
-  for (int i = 0; i < 32; ++i) r = (r << 4) | nibble;
+constexpr uint64_t repeat_nibble(unsigned nibble) {
+  uint64_t r = 0;
+  for (int i = 0; i < 16; ++i) r = (r << 4) | nibble;
   return r;
 }
-constexpr u128 kSixes = repeat_nibble(6);
-constexpr u128 kCarryBits = repeat_nibble(1) << 4;  // bit 4k for k = 1..31
+constexpr uint64_t kSixes = repeat_nibble(6);
+constexpr uint64_t kCarryBits = repeat_nibble(1) << 4;  // bit 4k for k = 1..15
 
-// Sum of two 32-digit BCD numbers whose sum fits 32 digits.
-inline u128 bcd_add(u128 a, u128 b) {
-  const u128 t1 = a + kSixes;
-  const u128 t2 = t1 + b;
-  const u128 carries = t2 ^ t1 ^ b;
+// Sum of two 16-digit BCD numbers whose sum fits 16 digits.
+inline uint64_t bcd_add(uint64_t a, uint64_t b) {
+  const uint64_t t1 = a + kSixes;
+  const uint64_t t2 = t1 + b;
+  const uint64_t carries = t2 ^ t1 ^ b;
   // Nibbles that did not carry out keep the 6 they were given: take it back.
   // The top nibble never carries out here.
-  const u128 no_carry = ~carries & kCarryBits;
-  const u128 sixes = (no_carry >> 2) | (no_carry >> 3) | (u128{6} << 124);
+  const uint64_t no_carry = ~carries & kCarryBits;
+  const uint64_t sixes = (no_carry >> 2) | (no_carry >> 3) | (uint64_t{6} << 60);
   return t2 - sixes;
 }
 
 // Difference a - b of two BCD numbers with a >= b.
-inline u128 bcd_sub(u128 a, u128 b) {
-  const u128 t = a - b;
-  const u128 borrows = ((a ^ b ^ t) & kCarryBits) >> 4;
+inline uint64_t bcd_sub(uint64_t a, uint64_t b) {
+  const uint64_t t = a - b;
+  const uint64_t borrows = ((a ^ b ^ t) & kCarryBits) >> 4;
   return t - ((borrows << 2) + (borrows << 1));
 }
 
-inline int leading_zero_nibbles(u128 x) {
-  const uint64_t hi = static_cast<uint64_t>(x >> 64);
-  const uint64_t lo = static_cast<uint64_t>(x);
-  return hi != 0 ? __builtin_clzll(hi) / 4 : 16 + __builtin_clzll(lo) / 4;
+// An operand of the short path: digits d1..dp in nibbles 1..15 of `digits`
+// (nibble 0 free for a carry), the positive exponent field, the sign.
+struct ShortOperand {
+  uint64_t digits;
+  int32_t field;
+  bool negative;
+};
+
+inline ShortOperand load_short(const uint8_t* v, int32_t p) {
+  const int32_t n = decimal_bytes(p);
+  const uint64_t m = v[0] >= 128 ? 0 : ~uint64_t{0};
+  const uint8_t m8 = static_cast<uint8_t>(m);
+  return ShortOperand{
+      (load_digit_word(v, n) ^ m) & (~uint64_t{0} << (72 - 8 * n)) & 0x0FFFFFFFFFFFFFFFull,
+      ((v[0] ^ m8) << 4) | ((v[1] ^ m8) >> 4), m != 0};
 }
 
-// Returns false, leaving `a` untouched, when the result leaves the exponent
-// range; the general path then reports it.
-bool add_short(int32_t* result, uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
-               int32_t mode) {
-  const int32_t na = decimal_bytes(pa), nb = decimal_bytes(pb);
-  const uint64_t ma = a[0] >= 128 ? 0 : ~uint64_t{0};
-  const uint64_t mb = b[0] >= 128 ? 0 : ~uint64_t{0};
-  const uint64_t ca =
-      (load_digit_word(a, na) ^ ma) & (~uint64_t{0} << (72 - 8 * na)) & 0x0FFFFFFFFFFFFFFFull;
-  const uint64_t cb =
-      (load_digit_word(b, nb) ^ mb) & (~uint64_t{0} << (72 - 8 * nb)) & 0x0FFFFFFFFFFFFFFFull;
-  const int32_t fa =
-      ((a[0] ^ static_cast<uint8_t>(ma)) << 4) | ((a[1] ^ static_cast<uint8_t>(ma)) >> 4);
-  const int32_t fb =
-      ((b[0] ^ static_cast<uint8_t>(mb)) << 4) | ((b[1] ^ static_cast<uint8_t>(mb)) >> 4);
-  const bool neg_a = ma != 0;
-  const bool neg_b = (mb != 0) != subtract;
+// Stores digits normalised to d1 in nibble 1 (later nibbles beyond the
+// precision are cut) with the exponent field; returns the result code, or 2
+// when the field is out of range and the caller must take the general path.
+inline int32_t store_short(uint8_t* a, int32_t pa, uint64_t norm, int32_t field, bool negative,
+                           bool lost, int32_t mode) {
+  if (field > kDecimalMaxExponent + kFieldBias || field < kDecimalMinExponent + kFieldBias)
+    return 2;
+  const uint64_t keep = ~uint64_t{0} << (60 - 4 * pa);
+  lost |= (norm & ~keep) != 0;
+  const uint64_t out_mask = negative ? ~uint64_t{0} : 0;
+  const uint64_t top = ((norm & keep) | (uint64_t(field & 15) << 60)) ^ out_mask;
+  a[0] = static_cast<uint8_t>((field >> 4) ^ static_cast<uint8_t>(out_mask));
+  store_digit_word(a, decimal_bytes(pa), top);
+  return (lost && mode == kDecimalReportCut) ? kDecimalDigitsLost : kDecimalOk;
+}
+
+// Returns 2, leaving `a` untouched, for the cases it leaves to the general
+// path: a result outside the exponent range, and a difference whose leading
+// digits cancelled while digits of the smaller operand had fallen below the
+// word (those digits would then be needed).
+int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
+                  int32_t mode) {
+  const ShortOperand x = load_short(a, pa);
+  const ShortOperand y = load_short(b, pb);
+  const bool neg_b = y.negative != subtract;
   // Magnitude order: exponent field, then digits.
-  const bool a_bigger = ((u128(fa) << 64) | ca) >= ((u128(fb) << 64) | cb);
-  const uint64_t big = a_bigger ? ca : cb;
-  const uint64_t small = a_bigger ? cb : ca;
-  const int32_t field_big = a_bigger ? fa : fb;
-  int32_t shift = a_bigger ? fa - fb : fb - fa;
+  const bool a_bigger = x.field != y.field ? x.field > y.field : x.digits >= y.digits;
+  const uint64_t big = a_bigger ? x.digits : y.digits;
+  const uint64_t small = a_bigger ? y.digits : x.digits;
+  const int32_t field_big = a_bigger ? x.field : y.field;
+  int32_t shift = a_bigger ? x.field - y.field : y.field - x.field;
   if (shift < 0) shift = 0;  // only for stored bytes that are not normalised
-  const u128 wide_small_unshifted = u128{small} << 64;
-  const int32_t bits = 4 * (shift < 31 ? shift : 31);
-  u128 wide_small = wide_small_unshifted >> bits;
-  // Digits shifted out below the 32 nibbles only tell that something was there.
-  bool sticky = (wide_small << bits) != wide_small_unshifted;
-  if (shift >= 32) {
-    wide_small = 0;
+  const int32_t bits = 4 * (shift < 15 ? shift : 15);
+  uint64_t aligned = small >> bits;
+  // Digits shifted out below the word only tell that something was there.
+  bool sticky = (aligned << bits) != small;
+  if (shift >= 16) {
+    aligned = 0;
     sticky = small != 0;
   }
-  const u128 wide_big = u128{big} << 64;
-  const u128 sum = bcd_add(wide_big, wide_small);
-  const u128 difference = bcd_sub(bcd_sub(wide_big, wide_small), u128{sticky});
-  const u128 r = neg_a == neg_b ? sum : difference;
+  const uint64_t r = x.negative == neg_b ? bcd_add(big, aligned)
+                                         : bcd_sub(bcd_sub(big, aligned), uint64_t{sticky});
   if (r == 0) {
     store_zero(a, pa);
-    *result = kDecimalOk;
-    return true;
+    return kDecimalOk;
   }
-  const int f = leading_zero_nibbles(r);
-  const int32_t field = field_big - f + 1;
-  if (field > kDecimalMaxExponent + kFieldBias || field < kDecimalMinExponent + kFieldBias)
-    return false;
-  // d1 into nibble 1 of the top word; with a carry (f = 0) the last nibble
-  // falls out.
-  const u128 norm = (r << (4 * f)) >> 4;
-  uint64_t top = static_cast<uint64_t>(norm >> 64);
-  const uint64_t keep = ~uint64_t{0} << (60 - 4 * pa);
-  const bool lost = sticky || ((r << (4 * f)) & 15) != 0 || (top & ~keep) != 0 ||
-                    static_cast<uint64_t>(norm) != 0;
-  const bool negative = a_bigger ? neg_a : neg_b;
-  const uint64_t out_mask = negative ? ~uint64_t{0} : 0;
-  top = ((top & keep) | (uint64_t(field & 15) << 60)) ^ out_mask;
-  a[0] = static_cast<uint8_t>((field >> 4) ^ static_cast<uint8_t>(out_mask));
-  store_digit_word(a, na, top);
-  *result = (lost && mode == kDecimalReportCut) ? kDecimalDigitsLost : kDecimalOk;
-  return true;
+  const int f = __builtin_clzll(r) / 4;
+  if (f >= 2 && sticky) return 2;
+  // d1 into nibble 1; with a carry (f = 0) the last nibble falls out.
+  const uint64_t norm = f == 0 ? r >> 4 : r << (4 * (f - 1));
+  const bool lost = sticky || (f == 0 && (r & 15) != 0);
+  return store_short(a, pa, norm, field_big - f + 1, a_bigger ? x.negative : neg_b, lost, mode);
+}
+
+// Product of two short operands, both nonzero: the digit bytes read as
+// base-100 digits (one per byte), multiplied column by column.
+int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int32_t mode) {
+  const ShortOperand x = load_short(a, pa);
+  const ShortOperand y = load_short(b, pb);
+  const int32_t nx = (pa + 2) / 2, ny = (pb + 2) / 2;  // bytes holding 0d1 d2d3 ...
+  uint32_t xd[8], yd[8];
+  for (int32_t i = 0; i < nx; ++i) {
+    const uint32_t byte = static_cast<uint32_t>(x.digits >> (56 - 8 * i)) & 0xFF;
+    xd[i] = (byte >> 4) * 10 + (byte & 15);
+  }
+  for (int32_t j = 0; j < ny; ++j) {
+    const uint32_t byte = static_cast<uint32_t>(y.digits >> (56 - 8 * j)) & 0xFF;
+    yd[j] = (byte >> 4) * 10 + (byte & 15);
+  }
+  // 0.0d1d2.. times 0.0e1e2..: column k holds 100^-(k+1); column 0 stays 0.
+  uint32_t column[16] = {};
+  for (int32_t i = 0; i < nx; ++i)
+    for (int32_t j = 0; j < ny; ++j) column[i + j + 1] += xd[i] * yd[j];
+  for (int32_t k = nx + ny - 1; k >= 1; --k) {
+    column[k - 1] += column[k] / 100;
+    column[k] %= 100;
+  }
+  // Back to BCD: 32 nibbles, the product's digits from nibble 2 (or 3).
+  uint64_t hi = 0, lo = 0;
+  for (int32_t k = 0; k < 8; ++k) {
+    hi = (hi << 8) | ((column[k] / 10) << 4) | (column[k] % 10);
+    lo = (lo << 8) | ((column[k + 8] / 10) << 4) | (column[k + 8] % 10);
+  }
+  const int f = __builtin_clzll(hi) / 4;  // 2 or 3
+  const int s = 4 * (f - 1);              // d1 into nibble 1
+  const uint64_t norm = (hi << s) | (lo >> (64 - s));
+  const bool lost = (lo << s) != 0;
+  return store_short(a, pa, norm, x.field + y.field - kFieldBias - (f - 2),
+                     x.negative != y.negative, lost, mode);
+}
+
+// The general path: operands as digit rows. Kept out of line so that the
+// short path does not pay for its stack frame.
+[[gnu::noinline]] int32_t arith_rows(uint8_t* x, int32_t p, const uint8_t* y, int32_t pb,
+                                     int32_t operation, int32_t mode) {
+  Unpacked u, v, r;
+  unpack(y, pb, &v);
+  if (operation == kDecimalSubtract) v.positive = !v.positive;
+  // 0 + y and 0 - y: y in the first operand's precision.
+  if (is_zero(x)) return finish(x, p, &v, false, mode);
+  unpack(x, p, &u);
+  bool lost = false;
+  switch (operation) {
+    case kDecimalAdd:
+    case kDecimalSubtract:
+      add_rows(u, v, &r, &lost);
+      break;
+    case kDecimalMultiply:
+      multiply_rows(u, v, &r, &lost);
+      break;
+    default:
+      divide_rows(u, v, p, &r, &lost);
+      break;
+  }
+  return finish(x, p, &r, lost, mode);
 }
 
 }  // namespace
@@ -306,29 +371,13 @@ int32_t decimal_arith(ByteSpan a_area, const value_descriptor& a, ConstByteSpan 
     return kDecimalOk;
   }
   if (is_zero(x) && !additive) return kDecimalOk;
-  int32_t rc;
-  if (additive && !is_zero(x) && p <= kShortPrecision && b.precision <= kShortPrecision &&
-      add_short(&rc, x, p, y, b.precision, operation == kDecimalSubtract, mode))
-    return rc;
-
-  Unpacked u, v, r;
-  unpack(y, b.precision, &v);
-  if (operation == kDecimalSubtract) v.positive = !v.positive;
-  // 0 + y and 0 - y: y in the first operand's precision.
-  if (is_zero(x)) return finish(x, p, &v, false, mode);
-  unpack(x, p, &u);
-  bool lost = false;
-  switch (operation) {
-    case kDecimalAdd:
-    case kDecimalSubtract:
-      add_rows(u, v, &r, &lost);
-      break;
-    case kDecimalMultiply:
-      multiply_rows(u, v, &r, &lost);
-      break;
-    default:
-      divide_rows(u, v, p, &r, &lost);
-      break;
+  if (p <= kShortPrecision && b.precision <= kShortPrecision && !is_zero(x)) {
+    int32_t rc = 2;
+    if (additive)
+      rc = add_short(x, p, y, b.precision, operation == kDecimalSubtract, mode);
+    else if (operation == kDecimalMultiply)
+      rc = multiply_short(x, p, y, b.precision, mode);
+    if (rc != 2) return rc;
   }
-  return finish(x, p, &r, lost, mode);
+  return arith_rows(x, p, y, b.precision, operation, mode);
 }
