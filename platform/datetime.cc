@@ -807,6 +807,7 @@ int32_t tokenize(const uint8_t* t, int32_t n, Token* tokens, int* count) {
     if (*count == kMaxTokens) return kDateTimeBadText;
     Token& tok = tokens[(*count)++];
     tok.text = t + i;
+    tok.length = 0;
     if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
       char word[12];
       int32_t len = 0;

@@ -379,6 +379,7 @@ int32_t interval_decode(double* value, int32_t* nanos, ConstByteSpan area,
 int32_t interval_encode(ByteSpan area, const value_descriptor& d, double value, int32_t nanos) {
   if (!value_fits(area, d) || d.scale < -1 || d.scale > d.precision) return kDecimalBadArgument;
   uint8_t* base = area.data();
+  if (!std::isfinite(value)) return kDecimalBadArgument;
   const bool negative = value < 0 || (value == 0 && nanos < 0);
   double whole = std::floor(std::fabs(value));
   int64_t frac = nanos < 0 ? -int64_t{nanos} : nanos;

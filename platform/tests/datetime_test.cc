@@ -651,7 +651,9 @@ TEST(DateTime, AgreesWithPythonDatetime) {
       int32_t nanos;
       ASSERT_EQ(interval_decode(&amount, &nanos, out.span(), o), 0);
       EXPECT_EQ(amount, std::stod(f[3])) << line;
-      if (!ym) EXPECT_EQ(nanos, std::stoi(f[4]) * 1000) << line;
+      if (!ym) {
+        EXPECT_EQ(nanos, std::stoi(f[4]) * 1000) << line;
+      }
     } else if (op == "week") {
       Value v;
       ASSERT_EQ(parse(&v, kDate, kQualDate, f[1]), 0);
@@ -716,6 +718,61 @@ TEST(DSTimestampAdd, AdvancesTheStampText) {
   std::string now = stamp_add("0000000000000000", 0);
   EXPECT_EQ(now.find_first_not_of("0123456789"), std::string::npos) << now;
   EXPECT_GT(now, "2020");
+}
+
+}  // namespace
+
+namespace {
+
+// Malformed texts and stored bytes of every kind: the routines give result
+// codes and never write outside the value or the text field (the sanitizer
+// builds check the reads).
+TEST(DateTime, MalformedInputNeverOverruns) {
+  std::mt19937 rng(11);
+  const char alphabet[] = "0123456789 -:.+'()TOYEARDAYtimestampINTERVALSECONDMINUTEHOUR,x";
+  const value_descriptor descriptors[] = {kDate,
+                                          kTime6,
+                                          kTimestamp6,
+                                          {0, 4, 0, kTypeYearMonth},
+                                          {0, 8, 1, kTypeDayTime},
+                                          {0, 26, 9, kTypeDayTime}};
+  const int32_t qualifiers[] = {kQualDate,        kQualTime,        kQualTimestamp,
+                                kQualYearToMonth, kQualDayToSecond, kQualSecond};
+  for (int round = 0; round < 3000; ++round) {
+    const int k = round % 6;
+    const value_descriptor& d = descriptors[k];
+    std::string text;
+    const int length = rng() % 40;
+    for (int i = 0; i < length; ++i) text += alphabet[rng() % (sizeof alphabet - 1)];
+    if (round % 5 == 0) text = "INTERVAL '" + text + "' DAY TO SECOND(3)";
+    std::vector<uint8_t> area(decimal_bytes(d.precision) + 2, 0xA5);
+    const int32_t rc =
+        datetime_from_text(ByteSpan(area.data() + 1, area.size() - 2), d, text_span(text), 0,
+                           static_cast<int32_t>(text.size()), qualifiers[k], fixed_clock);
+    EXPECT_GE(rc, -9) << text;
+    EXPECT_EQ(area.front(), 0xA5);
+    EXPECT_EQ(area.back(), 0xA5);
+
+    // Random stored bytes: decode, format, add, week and extract.
+    Value v;
+    for (int i = 0; i < decimal_bytes(d.precision); ++i) v.bytes[i] = rng() & 0xFF;
+    int32_t out_rc;
+    format(v, d, qualifiers[k], &out_rc, 40);
+    Value iv = interval_value(kSeconds, static_cast<double>(rng() % 100000), 0);
+    datetime_add_interval(v.span(), d, iv.span(), kSeconds, kIntervalAdd);
+    int32_t week;
+    datetime_week(&week, v.span(), d, 0);
+    Value out;
+    datetime_extract(out.span(), kSeconds, v.span(), d, 1 + rng() % 7, qualifiers[k]);
+    EXPECT_EQ(v.bytes[kDecimalMaxBytes], 0xEE);
+    EXPECT_EQ(out.bytes[kDecimalMaxBytes], 0xEE);
+  }
+  // A value descriptor that reaches past its area is refused.
+  uint8_t small[4] = {};
+  EXPECT_EQ(date_encode(ByteSpan(small), kDate, 2024, 1, 1), kDecimalBadArgument);
+  EXPECT_EQ(interval_encode(ByteSpan(small), kSeconds, 1, 0), kDecimalBadArgument);
+  Value v;
+  EXPECT_EQ(interval_encode(v.span(), kSeconds, 1.0 / 0.0, 0), kDecimalBadArgument);
 }
 
 }  // namespace
