@@ -225,9 +225,22 @@ def main():
             else:
                 spread = random.choice([0, 2, 5, 20, 60])
                 a, b = random_value(pa, -spread, spread), random_value(pb, -spread, spread)
-            if op in (1, 2) and random.random() < 0.1:
+            r = random.random()
+            if op in (1, 2) and r < 0.1:
                 b = a.copy_negate() if op == 1 else a  # exact cancellation
                 pb = pa
+            elif op in (1, 2) and r < 0.2 and a != 0:
+                # Nearly cancelling: b is a less a unit far below a's digits,
+                # cut to pb digits, so that the digits of b shifted out decide.
+                if random.random() < 0.5:  # a power of ten: b has one digit fewer before the point
+                    a = Decimal((a.is_signed(), (1,), exponent(a) - 1))
+                    pb = random.choice([pb, 15])  # b's last digit then lies beyond 15 nibbles
+                near = a.copy_abs() - Decimal(1).scaleb(exponent(a) - random.randint(1, 20))
+                b, _ = quantize(near, pb, ROUND_DOWN)
+                if a < 0:
+                    b = b.copy_negate()
+                if op == 1:
+                    b = b.copy_negate()
             mode = random.choice([1, 2, 2])
             rc, h = expect_arith(op, mode, pa, a, b)
             lines.append(f"A|{op}|{mode}|{pa}|{text_of(a)}|{pb}|{text_of(b)}|{rc}|{h}")
