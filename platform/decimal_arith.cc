@@ -269,6 +269,9 @@ int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool sub
   }
   const uint64_t r = x.negative == neg_b ? bcd_add(big, aligned)
                                          : bcd_sub(bcd_sub(big, aligned), uint64_t{sticky});
+  // A cancellation that leaves fewer digits than the word holds needs the
+  // digits that were shifted out.
+  if (r == 0 && sticky) return 2;
   if (r == 0) {
     store_zero(a, pa);
     return kDecimalOk;
