@@ -204,8 +204,8 @@ truth_code decimal_sign(ConstByteSpan area, const value_descriptor& value) {
   return v[0] == 128 ? kTruthEqual : kTruthGreater;
 }
 
-truth_code decimal_compare(ConstByteSpan a_area, const value_descriptor& a, ConstByteSpan b_area,
-                           const value_descriptor& b) {
+truth_code decimal_compare_general(ConstByteSpan a_area, const value_descriptor& a,
+                                   ConstByteSpan b_area, const value_descriptor& b) {
   const uint8_t* x = field_of(a_area, a);
   const uint8_t* y = field_of(b_area, b);
   if (x == nullptr || y == nullptr || !precision_ok(a.precision) || !precision_ok(b.precision))

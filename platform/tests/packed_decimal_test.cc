@@ -361,10 +361,12 @@ TEST(PackedDecimal, CompareAcrossPrecisions) {
     int pb;
     int truth;
   } cases[] = {
-      {"1.0", 2, "1", 1, 3},       {"-1.5", 2, "-1", 1, 2},   {"-1", 1, "-1.5", 2, 4},
-      {"-1", 1, "-1.00", 5, 3},    {"1.00001", 6, "1", 1, 4}, {"1", 1, "1.00001", 6, 2},
-      {"-1.00001", 6, "-1", 1, 2}, {"0", 1, "0", 45, 3},      {"0", 3, "-1E-998", 1, 4},
-      {"", 3, "1", 1, 1},          {"1", 1, "", 3, 1},        {"9E999", 1, "", 2, 1},
+      {"1.0", 2, "1", 1, 3},        {"-1.5", 2, "-1", 1, 2},   {"-1", 1, "-1.5", 2, 4},
+      {"-1", 1, "-1.00", 5, 3},     {"1.00001", 6, "1", 1, 4}, {"1", 1, "1.00001", 6, 2},
+      {"-1.00001", 6, "-1", 1, 2},  {"0", 1, "0", 45, 3},      {"0", 3, "-1E-998", 1, 4},
+      {"", 15, "1", 15, 1},         {"1", 15, "", 15, 1},      {"-1", 15, "1", 15, 2},
+      {"-1.5", 20, "-1.25", 20, 2}, {"1.5", 28, "1.5", 28, 3}, {"1E-30", 12, "1E-31", 12, 4},
+      {"", 3, "1", 1, 1},           {"1", 1, "", 3, 1},        {"9E999", 1, "", 2, 1},
   };
   for (const auto& c : cases) {
     Dec a = parse(c.a, c.pa), b = parse(c.b, c.pb);
@@ -410,6 +412,16 @@ TEST(PackedDecimal, ByteOrderIsNumericOrder) {
     decimal_assign(y.bytes, y.desc, b.dec.bytes, b.dec.desc);
     const int c = std::memcmp(x.bytes.data(), y.bytes.data(), 24);
     EXPECT_EQ(c < 0 ? 2 : (c == 0 ? 3 : 4), expected);
+    // And at one precision of 8 to 16 stored bytes, where the comparison is
+    // two word compares.
+    for (int p : {15, 16, 28}) {
+      x.desc.precision = y.desc.precision = p;
+      x.bytes.assign(decimal_bytes(p), 0);
+      y.bytes.assign(decimal_bytes(p), 0);
+      decimal_assign(x.bytes, x.desc, a.dec.bytes, a.dec.desc);
+      decimal_assign(y.bytes, y.desc, b.dec.bytes, b.dec.desc);
+      EXPECT_EQ(decimal_compare(x.bytes, x.desc, y.bytes, y.desc), expected) << p;
+    }
   }
 }
 
