@@ -289,7 +289,8 @@ int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool sub
 int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int32_t mode) {
   const ShortOperand x = load_short(a, pa);
   const ShortOperand y = load_short(b, pb);
-  const int32_t nx = (pa + 2) / 2, ny = (pb + 2) / 2;  // bytes holding 0d1 d2d3 ...
+  if (x.digits >> 56 == 0 || y.digits >> 56 == 0) return 2;  // d1 of 0: not normalised
+  const int32_t nx = (pa + 2) / 2, ny = (pb + 2) / 2;        // bytes holding 0d1 d2d3 ...
   uint32_t xd[8], yd[8];
   for (int32_t i = 0; i < nx; ++i) {
     const uint32_t byte = static_cast<uint32_t>(x.digits >> (56 - 8 * i)) & 0xFF;
@@ -327,10 +328,26 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
                                      int32_t operation, int32_t mode) {
   Unpacked u, v, r;
   unpack(y, pb, &v);
+  unpack(x, p, &u);
+  // Stored bytes with no nonzero digit but not in the zero form (bad data)
+  // count as zero: a divisor of them must not reach the long division.
+  if (all_zero(v)) {
+    if (operation == kDecimalDivide) {
+      store_null(x, p);
+      return kDecimalDivideByZero;
+    }
+    if (operation == kDecimalMultiply) store_zero(x, p);
+    return kDecimalOk;
+  }
   if (operation == kDecimalSubtract) v.positive = !v.positive;
   // 0 + y and 0 - y: y in the first operand's precision.
-  if (is_zero(x)) return finish(x, p, &v, false, mode);
-  unpack(x, p, &u);
+  if (all_zero(u)) {
+    if (operation == kDecimalMultiply || operation == kDecimalDivide) {
+      store_zero(x, p);
+      return kDecimalOk;
+    }
+    return finish(x, p, &v, false, mode);
+  }
   bool lost = false;
   switch (operation) {
     case kDecimalAdd:

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -694,6 +695,50 @@ TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
     ++checked;
   }
   EXPECT_EQ(checked, 20000);
+}
+
+// Stored bytes that no conversion writes (a first digit of 0, digits above
+// 9) still give bounded, in-place results: no hang, no write past the value.
+TEST(DecimalArith, BadStoredBytesStayContained) {
+  const std::vector<std::vector<uint8_t>> odd = {
+      {0xC0, 0x10},                    // d1 = 0 without being the zero form
+      {0xC0, 0x1F},                    // a digit of 15
+      {0x3F, 0xEF},                    // negative with a digit of 0
+      {0xC0, 0x10, 0x00, 0x00, 0x00},  // p = 6, all digits 0
+      {0xC0, 0x10, 0x00, 0x00, 0x50},  // p = 6, d1 = 0 but later digits
+  };
+  for (const auto& bytes : odd) {
+    const int p = bytes.size() == 2 ? 1 : 6;
+    for (int op = 1; op <= 4; ++op) {
+      for (bool odd_first : {false, true}) {
+        Dec good = parse("7.5", p);
+        std::vector<uint8_t> area(bytes.size() + 2, 0xAA), other(bytes.size() + 2, 0xAA);
+        std::copy(bytes.begin(), bytes.end(), area.begin() + 1);
+        std::copy(good.bytes.begin(), good.bytes.end(), other.begin() + 1);
+        const value_descriptor d{1, p, -1, 0};
+        if (odd_first)
+          decimal_arith(area, d, other, d, op, 2);
+        else
+          decimal_arith(other, d, area, d, op, 2);
+        EXPECT_EQ(area.front(), 0xAA);
+        EXPECT_EQ(area.back(), 0xAA);
+        EXPECT_EQ(other.front(), 0xAA);
+        EXPECT_EQ(other.back(), 0xAA);
+      }
+    }
+    const value_descriptor d{0, p, -1, 0};
+    std::vector<uint8_t> text(60);
+    decimal_to_text(text, 0, 60, 3, bytes, d);
+    decimal_to_text(text, 0, 60, -1, bytes, d);
+    double x;
+    decimal_to_double(&x, bytes, d);
+  }
+  // A divisor of zero digits is a division by zero.
+  std::vector<uint8_t> zero_digits = {0xC0, 0x10};
+  Dec a = parse("5", 1);
+  EXPECT_EQ(
+      decimal_arith(a.bytes, a.desc, zero_digits, value_descriptor{0, 1, -1, 0}, kDecimalDivide, 1),
+      kDecimalDivideByZero);
 }
 
 }  // namespace
