@@ -1,0 +1,182 @@
+// Dispatch of databank kernel requests by function code. Each code has one
+// slot: its routine name index, its dispatcher, its return word and its entry
+// routine; a slot whose routine is not part of the kernel yet answers as an
+// invalid code does.
+#include "dk/request.h"
+
+#include <atomic>
+
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/routine_names.h"
+
+namespace {
+
+void DKEND1(int32_t* block, void*) {
+  block[0] = 0;
+}
+void DKPIN1(int32_t* block, void*) {
+  block[0] = 0;
+}
+void BeginEntry(int32_t* block, void*) {
+  DKBEG1(block);
+}
+void StatisticsEntry(int32_t* block, void*) {
+  DKGBS1(block);
+}
+
+struct Slot {
+  int8_t dispatcher;   // 1 DKEXE1, 2 DKEXE2
+  int8_t return_word;  // 0, 5 or 6
+  DKEntryRoutine routine;
+};
+
+// Indexed by function code; code 0 is no code.
+constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
+    {0, 0, nullptr},          // 0
+    {1, 0, BeginEntry},       // 1 DKBEG1
+    {1, 0, DKEND1},           // 2 DKEND1
+    {1, 0, nullptr},          // 3 DKACT1
+    {1, 0, nullptr},          // 4 DKALR1
+    {1, 0, nullptr},          // 5 DKAFC1
+    {1, 0, nullptr},          // 6 DKAPS1
+    {1, 6, nullptr},          // 7 DKBIN1
+    {1, 0, nullptr},          // 8 DKBTR1
+    {1, 6, nullptr},          // 9 DKCCS1
+    {1, 5, nullptr},          // 10 DKCHK1
+    {1, 6, nullptr},          // 11 DKCHT1
+    {1, 0, nullptr},          // 12 DKCLD1
+    {1, 5, nullptr},          // 13 DKCLT1
+    {1, 0, nullptr},          // 14 DKCOP1
+    {1, 0, nullptr},          // 15 DKCRD1
+    {1, 5, nullptr},          // 16 DKCRT1
+    {1, 0, nullptr},          // 17 DKCRX1
+    {1, 0, nullptr},          // 18 DKDCT1
+    {1, 0, nullptr},          // 19 DKDDS1
+    {1, 5, nullptr},          // 20 DKDEL1
+    {1, 6, nullptr},          // 21 DKDET1
+    {1, 0, nullptr},          // 22 DKDRP1
+    {1, 0, nullptr},          // 23 DKDRS1
+    {1, 0, nullptr},          // 24 DKDRT1
+    {1, 0, nullptr},          // 25 DKETR1
+    {1, 5, nullptr},          // 26 DKFEP1
+    {1, 5, nullptr},          // 27 DKFET1
+    {1, 6, nullptr},          // 28 DKFNT1
+    {1, 6, nullptr},          // 29 DKFPT1
+    {1, 6, nullptr},          // 30 DKFMS1
+    {1, 0, StatisticsEntry},  // 31 DKGBS1
+    {1, 0, nullptr},          // 32 DKGDS1
+    {1, 5, nullptr},          // 33 DKGGK1
+    {1, 0, nullptr},          // 34 DKGNS1
+    {1, 0, nullptr},          // 35 DKGPS1
+    {1, 0, nullptr},          // 36 DKGTS1
+    {1, 0, nullptr},          // 37 DKIND1
+    {1, 0, nullptr},          // 38 DKINS1
+    {1, 6, nullptr},          // 39 DKINT1
+    {1, 6, nullptr},          // 40 DKLOA1
+    {1, 0, nullptr},          // 41 DKMOT1
+    {1, 6, nullptr},          // 42 DKMRG1
+    {1, 0, nullptr},          // 43 DKOCD1
+    {1, 0, nullptr},          // 44 DKOPD1
+    {1, 0, nullptr},          // 45 DKOPT1
+    {1, 0, nullptr},          // 46 DKPFU1
+    {1, 0, DKPIN1},           // 47 DKPIN1
+    {1, 0, nullptr},          // 48 DKRCM1
+    {1, 0, nullptr},          // 49 DKRED1
+    {1, 0, nullptr},          // 50 DKROL1
+    {1, 0, nullptr},          // 51 DKROO1
+    {1, 0, nullptr},          // 52 DKSIZ1
+    {1, 0, nullptr},          // 53 DKSUD1
+    {1, 0, nullptr},          // 54 DKTDB1
+    {1, 0, nullptr},          // 55 DKUPD1
+    {1, 0, nullptr},          // 56 DKRCX1
+    {2, 0, nullptr},          // 57 DKEPT1
+    {2, 0, nullptr},          // 58 DKALO1
+    {2, 0, nullptr},          // 59 DKPLO1
+    {2, 0, nullptr},          // 60 DKGLO1
+    {2, 0, nullptr},          // 61 DKFLO1
+    {2, 0, nullptr},          // 62 DKFLX1
+    {1, 0, nullptr},          // 63 DKMHT1
+    {1, 6, nullptr},          // 64 DKULD1
+    {2, 0, nullptr},          // 65 DKCPL1
+    {2, 5, nullptr},          // 66 DKCLO1
+};
+
+std::atomic<const DKChannelAccess*> channel_access{nullptr};
+
+bool Serves(int32_t code, int32_t dispatcher) {
+  return code >= 1 && code <= DKF_MAX_CODE && kSlots[code].dispatcher == dispatcher;
+}
+
+// The cancel test of a request about to be dispatched.
+bool Cancelled() {
+  const DKChannelAccess* access = channel_access.load(std::memory_order_acquire);
+  if (!access || !access->current_channel) return false;
+  int32_t channel = access->current_channel();
+  if (channel == 0) return false;
+  int32_t mode = access->interrupt_mode(channel);
+  if (mode == 1) access->count_kernel_request(channel);
+  return (mode == 1 || mode == 2) && access->cancel_matches(channel);
+}
+
+// An invalid code (or one whose routine is missing): two log records under
+// the dispatcher's name and -43 in the return word.
+void Refuse(int32_t routine_index, int32_t code, int32_t* block, int32_t word) {
+  int32_t value = code;
+  DKReportError(routine_index, DK_RC_INCONSISTENT, DK_SEV_ERROR, &value, 0);
+  DKReportError(routine_index, DK_RC_BAD_PARAMETER, DK_SEV_ERROR, &value, code);
+  if (block) block[word] = DK_RC_BAD_PARAMETER;
+}
+
+void Dispatch(int32_t dispatcher, int32_t code, int32_t* block, void* argument) {
+  const int32_t routine_index = dispatcher == 1 ? DKR_DKEXE1 : DKR_DKEXE2;
+  const int32_t word = DKReturnWord(code, dispatcher);
+  if (Cancelled()) {
+    if (block) block[word] = DK_RC_CANCELLED;
+    if (Bufferpool()) PoolWord(BP_CANCELLED_REQUESTS).fetch_add(1, std::memory_order_relaxed);
+    return;
+  }
+  if (!Serves(code, dispatcher) || !block || !kSlots[code].routine)
+    return Refuse(routine_index, code, block, word);
+  kSlots[code].routine(block, argument);
+}
+
+}  // namespace
+
+int32_t DKDispatcherOf(int32_t code) {
+  return code >= 1 && code <= DKF_MAX_CODE ? kSlots[code].dispatcher : 0;
+}
+
+int32_t DKReturnWord(int32_t code, int32_t dispatcher) {
+  return Serves(code, dispatcher) ? kSlots[code].return_word : 0;
+}
+
+void DKEXE1(int32_t code, int32_t* block) {
+  Dispatch(1, code, block, nullptr);
+}
+
+void DKEXE2(int32_t code, int32_t* block, void* argument) {
+  Dispatch(2, code, block, argument);
+}
+
+void DKCallEntry(int32_t code, int32_t* block, void* argument) {
+  int32_t dispatcher = DKDispatcherOf(code);
+  if (dispatcher == 0 || !block || !kSlots[code].routine)
+    return Refuse(dispatcher == 2 ? DKR_DKEXE2 : DKR_DKEXE1, code, block,
+                  DKReturnWord(code, dispatcher));
+  kSlots[code].routine(block, argument);
+}
+
+void DKInstallChannelAccess(const DKChannelAccess* access) {
+  channel_access.store(access, std::memory_order_release);
+}
+
+void DKBEG1(int32_t* block) {
+  if (!block) return;
+  if (DKBLK1[0] != DKBLK1_SENTINEL) {
+    block[0] = DK_RC_NO_BLOCKDATA;
+    DKReportError(DKF_BEG1, DK_RC_NO_BLOCKDATA, DK_SEV_ERROR, nullptr, 0);
+    return;
+  }
+  block[0] = Bufferpool() && PoolWord(BP_STATUS).load() == BP_STATUS_UP ? 0 : -1;
+}
