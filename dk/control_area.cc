@@ -158,6 +158,19 @@ void FreeEntries(int32_t table, int32_t first, int32_t count, int32_t stride) {
   for (int32_t i = count - 1; i >= 0; --i) DKHML0(table, first + i * stride);
 }
 
+// Clears the hash table at `hash`, puts its `count` entries on its free list
+// and fills the header words: the table's index at `hash_word`, and count,
+// first and last entry from `count_word` on.
+void SetUpTable(int32_t hash_word, int32_t count_word, int64_t hash, int64_t first, int32_t count,
+                int32_t stride) {
+  pool[hash_word] = static_cast<int32_t>(hash);
+  DKHMC0(pool[hash_word], DKHashWords(count));
+  FreeEntries(pool[hash_word], static_cast<int32_t>(first), count, stride);
+  pool[count_word] = count;
+  pool[count_word + 1] = static_cast<int32_t>(first);
+  pool[count_word + 2] = static_cast<int32_t>(first) + (count - 1) * stride;
+}
+
 // Where each piece of a partition goes.
 struct PartitionPlan {
   int64_t index = 0, groups = 1, group_table = 0, hash = 0, hash_size = 0, first_bcb = 0;
@@ -320,8 +333,6 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
   w[BP_FIRST_SWA] = static_cast<int32_t>(first_swa);
   w[BP_LAST_SWA] = static_cast<int32_t>(last_swa);
 
-  w[BP_DATABANK_HASH] = static_cast<int32_t>(db_hash);
-  DKHMC0(w[BP_DATABANK_HASH], DKHashWords(p.databanks));
   for (int32_t i = 0; i < p.databanks; ++i) {
     int32_t e = static_cast<int32_t>(db_first) + i * DBE_WORDS;
     enqdeq_init_semaphore(w + e + DBE_LOCK1, 1);
@@ -329,24 +340,9 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
     enqdeq_init_semaphore(w + e + DBE_WAIT, 0);
     enqdeq_init_semaphore(w + e + DBE_LOCK3, 1);
   }
-  FreeEntries(w[BP_DATABANK_HASH], static_cast<int32_t>(db_first), p.databanks, DBE_WORDS);
-  w[BP_DATABANK_COUNT] = p.databanks;
-  w[BP_DATABANK_FIRST] = static_cast<int32_t>(db_first);
-  w[BP_DATABANK_LAST] = static_cast<int32_t>(db_first) + (p.databanks - 1) * DBE_WORDS;
-
-  w[BP_TSS_HASH] = static_cast<int32_t>(tss_hash);
-  DKHMC0(w[BP_TSS_HASH], DKHashWords(p.transactions));
-  FreeEntries(w[BP_TSS_HASH], static_cast<int32_t>(tss_first), p.transactions, TSS_WORDS);
-  w[BP_TSS_COUNT] = p.transactions;
-  w[BP_TSS_FIRST] = static_cast<int32_t>(tss_first);
-  w[BP_TSS_LAST] = static_cast<int32_t>(tss_first) + (p.transactions - 1) * TSS_WORDS;
-
-  w[BP_TABLE_HASH] = static_cast<int32_t>(tbl_hash);
-  DKHMC0(w[BP_TABLE_HASH], DKHashWords(p.tables));
-  FreeEntries(w[BP_TABLE_HASH], static_cast<int32_t>(tbl_first), p.tables, TBE_WORDS);
-  w[BP_TABLE_COUNT] = p.tables;
-  w[BP_TABLE_FIRST] = static_cast<int32_t>(tbl_first);
-  w[BP_TABLE_LAST] = static_cast<int32_t>(tbl_first) + (p.tables - 1) * TBE_WORDS;
+  SetUpTable(BP_DATABANK_HASH, BP_DATABANK_COUNT, db_hash, db_first, p.databanks, DBE_WORDS);
+  SetUpTable(BP_TSS_HASH, BP_TSS_COUNT, tss_hash, tss_first, p.transactions, TSS_WORDS);
+  SetUpTable(BP_TABLE_HASH, BP_TABLE_COUNT, tbl_hash, tbl_first, p.tables, TBE_WORDS);
   w[BP_TABLE_END] = static_cast<int32_t>(tbl_end);
 
   w[BP_FIRST_PARTITION] = static_cast<int32_t>(first_partition);
