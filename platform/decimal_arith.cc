@@ -314,7 +314,8 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
     hi = (hi << 8) | ((column[k] / 10) << 4) | (column[k] % 10);
     lo = (lo << 8) | ((column[k + 8] / 10) << 4) | (column[k + 8] % 10);
   }
-  const int f = __builtin_clzll(hi) / 4;  // 2 or 3
+  const int f = __builtin_clzll(hi) / 4;  // 2 or 3 for digits 0..9
+  if (f < 2) return 2;                    // digit nibbles above 9
   const int s = 4 * (f - 1);              // d1 into nibble 1
   const uint64_t norm = (hi << s) | (lo >> (64 - s));
   const bool lost = (lo << s) != 0;
