@@ -741,4 +741,101 @@ TEST(DecimalArith, BadStoredBytesStayContained) {
       kDecimalDivideByZero);
 }
 
+// Random bytes as stored values and random texts through every routine: the
+// result codes stay in their sets, nothing is written outside the value or
+// field, and what the conversions write is a proper stored form (zero, null,
+// or a first digit that is not 0).
+TEST(PackedDecimal, RandomBytesAndTextsStayContained) {
+  std::mt19937_64 rng(2718);
+  auto proper = [](const std::vector<uint8_t>& v, int at) {
+    if (v[at] == 255 || v[at] == 128) return true;
+    const uint8_t b1 = v[at] >= 128 ? v[at + 1] : static_cast<uint8_t>(~v[at + 1]);
+    return (b1 & 15) != 0 && (b1 & 15) <= 9;
+  };
+  const std::string alphabet = "0123456789+-.eE \x00x";
+  for (int i = 0; i < 4000; ++i) {
+    const int p = 1 + rng() % 45, q = 1 + rng() % 45;
+    const int n = decimal_bytes(p), m = decimal_bytes(q);
+    const int s = static_cast<int>(rng() % (p + 2)) - 1;
+    std::vector<uint8_t> a(n + 2, 0xAA), b(m + 2, 0xAA);
+    for (int k = 1; k <= n; ++k) a[k] = static_cast<uint8_t>(rng());
+    for (int k = 1; k <= m; ++k) b[k] = static_cast<uint8_t>(rng());
+    const value_descriptor da{1, p, s, 0}, db{1, q, -1, 0};
+    const auto canaries = [&](const std::vector<uint8_t>& v) {
+      return v.front() == 0xAA && v.back() == 0xAA;
+    };
+    // Reading routines.
+    int32_t i32, hi, lo, digits, scale;
+    double x;
+    EXPECT_GE(decimal_compare(a, da, b, db), 1);
+    decimal_to_int(&i32, a, da);
+    decimal_to_int64_checked(&hi, &lo, a, da);
+    decimal_to_double(&x, a, da);
+    decimal_digits_info(a, da, &digits, &scale);
+    std::vector<uint8_t> field(70, 0xAA);
+    for (int format : {-2, -1, 0, 3, 45}) {
+      const int32_t rc = decimal_to_text(field, 1, 68, format, a, da);
+      EXPECT_TRUE(rc >= -6 && rc <= 1) << rc;
+      decimal_to_fitted_text(field, 1, 1 + rng() % 68, format, a, da);
+      EXPECT_TRUE(canaries(field));
+    }
+    std::vector<uint8_t> bcd(26, 0xAA);
+    decimal_to_bcd(bcd, 1, p, rng() % (p + 1), a, da);
+    EXPECT_TRUE(canaries(bcd));
+    // Writing routines on a copy.
+    for (int op = 0; op < 9; ++op) {
+      std::vector<uint8_t> t = a;
+      int32_t rc = 0;
+      switch (op) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+          rc = decimal_arith(t, da, b, db, op + 1, 2);
+          EXPECT_TRUE(rc >= -5 && rc <= 1) << rc;
+          break;
+        case 4:
+          rc = decimal_round(t, da, 1 + rng() % 45, static_cast<int>(rng() % 5) - 1);
+          break;
+        case 5:
+          rc = decimal_truncate(t, da, 1 + rng() % 4, static_cast<int>(rng() % 60) - 10);
+          break;
+        case 6:
+          rc = decimal_ceiling(t, da);
+          break;
+        case 7:
+          rc = decimal_floor(t, da);
+          break;
+        case 8:
+          rc = decimal_abs(t, da);
+          break;
+      }
+      EXPECT_TRUE(canaries(t)) << op;
+      (void)rc;
+    }
+    // Conversions into a value write proper forms.
+    std::string text;
+    for (int k = 0, len = rng() % 40; k < len; ++k) text += alphabet[rng() % alphabet.size()];
+    std::vector<uint8_t> t(n + 2, 0xAA);
+    const ConstByteSpan tx(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    for (bool round : {false, true}) {
+      const int32_t rc =
+          round ? text_to_decimal_rounded(t, da, tx, 0, static_cast<int32_t>(text.size()))
+                : text_to_decimal(t, da, tx, 0, static_cast<int32_t>(text.size()));
+      EXPECT_TRUE(rc >= -5 && rc <= 1) << text;
+      EXPECT_TRUE(canaries(t)) << text;
+      EXPECT_TRUE(proper(t, 1)) << text;
+    }
+    const int bp = 1 + rng() % 45;
+    std::vector<uint8_t> raw((bp + 2) / 2);
+    for (auto& byte : raw) byte = static_cast<uint8_t>(rng());
+    bcd_to_decimal(t, da, raw, 0, bp, rng() % (bp + 1));
+    EXPECT_TRUE(canaries(t));
+    EXPECT_TRUE(proper(t, 1));
+    double_to_decimal(t, da, std::bit_cast<double>(rng()));
+    EXPECT_TRUE(canaries(t));
+    EXPECT_TRUE(proper(t, 1));
+  }
+}
+
 }  // namespace
