@@ -48,4 +48,12 @@ inline std::string write_text(const Dec& d, int format, int length) {
   return std::string(out.begin(), out.end());
 }
 
+// The value in exponent form with all its digits and no leading blanks, or
+// "null".
+inline std::string shown(const Dec& d) {
+  if (d.bytes[0] == 255) return "null";
+  std::string text = write_text(d, -1, d.desc.precision + 7);
+  return text.substr(text.find_first_not_of(' '));
+}
+
 }  // namespace decimal_test

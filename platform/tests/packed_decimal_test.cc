@@ -25,6 +25,7 @@ namespace {
 using decimal_test::Dec;
 using decimal_test::hex;
 using decimal_test::parse;
+using decimal_test::shown;
 using decimal_test::write_text;
 
 TEST(PackedDecimal, StoredByteForms) {
@@ -108,8 +109,7 @@ TEST(PackedDecimal, TruncationRoundingAndRange) {
   for (const auto& c : cases) {
     Dec d = parse(c.text, c.p, c.s, c.round);
     EXPECT_EQ(d.rc, c.rc) << c.text << " p" << c.p << " s" << c.s << (c.round ? " round" : "");
-    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
-    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    const std::string got = shown(d);
     EXPECT_EQ(got, c.value) << c.text;
   }
 }
@@ -280,8 +280,7 @@ TEST(DecimalArith, Operations) {
     const int32_t rc = decimal_arith(a.bytes, a.desc, b.bytes, b.desc, c.op, c.mode);
     const std::string what = std::string(c.a) + " op" + std::to_string(c.op) + " " + c.b;
     EXPECT_EQ(rc, c.rc) << what;
-    std::string got = a.bytes[0] == 255 ? "null" : write_text(a, -1, c.pa + 7);
-    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    const std::string got = shown(a);
     EXPECT_EQ(got, c.result) << what;
   }
   // Null operands, and bad precision, operation or mode leave the first null.
@@ -448,8 +447,7 @@ TEST(PackedDecimal, DoubleConversions) {
   for (const auto& c : cases) {
     Dec d = parse("0", c.p, c.s);
     EXPECT_EQ(double_to_decimal(d.bytes, d.desc, c.x), c.rc) << c.x;
-    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
-    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    const std::string got = shown(d);
     EXPECT_EQ(got, c.value) << c.x;
   }
   struct Back {
@@ -520,8 +518,7 @@ TEST(PackedDecimal, BcdFields) {
     std::vector<uint8_t> bcd = bytes_of(c.bcd);
     Dec d = parse("0", c.p, c.s);
     EXPECT_EQ(bcd_to_decimal(d.bytes, d.desc, bcd, 0, c.bp, c.bs), c.rc) << c.bcd;
-    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
-    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    const std::string got = shown(d);
     EXPECT_EQ(got, c.value) << c.bcd;
   }
   struct Out {
@@ -611,8 +608,7 @@ TEST(PackedDecimal, InPlaceOperations) {
     if (op == "round") rc = decimal_round(d.bytes, d.desc, c.a1, c.a2);
     if (op == "trunc") rc = decimal_truncate(d.bytes, d.desc, c.a1, c.a2);
     EXPECT_EQ(rc, c.rc) << c.op << " " << c.value;
-    std::string got = d.bytes[0] == 255 ? "null" : write_text(d, -1, c.p + 7);
-    while (!got.empty() && got[0] == ' ') got.erase(0, 1);
+    const std::string got = shown(d);
     EXPECT_EQ(got, c.result) << c.op << " " << c.value;
   }
 }
