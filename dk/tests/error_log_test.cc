@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <mutex>
 #include <regex>
+#include <thread>
 
 #include "dk/routine_names.h"
 #include "dk/tests/kernel_fixture.h"
@@ -154,6 +156,51 @@ TEST_F(ErrorLogTest, DatabankErrorsDisableTheDatabankOnce) {
   EXPECT_EQ(log_.records[1].lines.at(1),
             "Repeated error message, please see previous message for an explanation");
   EXPECT_EQ(Bufferpool()[shadow + DBE_ERROR], -42);
+}
+
+// Output from many threads at once, kept whole record by record.
+struct LockedCapture : CapturingServices {
+  std::mutex m;
+  void write_output(StatusPair* status, int kind, const char* area, int count) override {
+    std::lock_guard<std::mutex> lock(m);
+    CapturingServices::write_output(status, kind, area, count);
+  }
+};
+
+TEST_F(ErrorLogTest, ConcurrentDatabankErrorsDisableOnceAndKeepRecordsTogether) {
+  constexpr int kThreads = 8;
+  std::vector<int32_t> area(enqdeq_size(kThreads + 1) / 4 + 1);
+  ASSERT_EQ(enqdeq_init(area.data(), kThreads + 1, Bufferpool(), nullptr, 0), 0);
+  LockedCapture capture;
+  InstallHostServices(&capture);
+  const int32_t bank = AddDatabank(5, "BANK1");
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(area.data(), t + 2), 0);
+      for (int i = 0; i < 50; ++i) {
+        int32_t page = t * 100 + i;
+        DKReportError(12, -44, DK_SEV_DISABLE, &page, bank);
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  InstallHostServices(&log_);
+  int disabled = 0;
+  for (size_t i = 0; i < capture.records.size(); ++i) {
+    const auto& lines = capture.records[i].lines;
+    if (lines.back() != "Databank BANK1 has been disabled") continue;
+    ++disabled;
+    // The main record of the same report comes right after, under the lock.
+    ASSERT_LT(i + 1, capture.records.size());
+    EXPECT_EQ(capture.records[i + 1].lines.at(0),
+              "ZAVOR/DB kernel error -16184 in function DKCLD1");
+  }
+  EXPECT_EQ(disabled, 1);
+  EXPECT_EQ(capture.records.size(), 1u + kThreads * 50);
+  EXPECT_EQ(Bufferpool()[bank + DBE_ERROR], -44);
+  EXPECT_EQ(Bufferpool()[BP_ERROR_COUNT], kThreads * 50);
+  EXPECT_EQ(Bufferpool()[BP_LOCK_LOG], 1);
 }
 
 TEST(ErrorLogWithoutArea, ReportsStillWrite) {
