@@ -340,10 +340,13 @@ void Transfer(int32_t* rq, void* buffer, bool write) {
 }
 
 // Sets the end of an open file to `bytes`, reserving the space when it grows.
-int SetEnd(FileControlBlock* f, int64_t bytes) {
+// An extension never shrinks the file: a caller's stale idea of the end must
+// not cut off units that are already there.
+int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only = false) {
   int64_t now = 0;
   int err = Fs().Size(f->file_handle, &now);
   if (err != 0) return err;
+  if (grow_only && bytes <= now) return 0;
   if (bytes > now) {
     err = Fs().Allocate(f->file_handle, now, bytes - now);
     if (err != 0) {
@@ -486,7 +489,7 @@ void mdrdmx(int32_t* rq) {
     return Fail(rq, -9, OsStatus(kClassFileTable, kCallMdrdmx, kTableInvalidArguments));
   int32_t units = std::max(bytes / kIoBlockBytes, kIoMinExtendBlocks);
   int64_t target = (static_cast<int64_t>(end) + units) * kIoBlockBytes;
-  if (int err = SetEnd(f, target))
+  if (int err = SetEnd(f, target, true))
     return Fail(rq, SizeCode(err), OsStatus(kClassCall, kStepSetEndOfFile, err));
   Succeed(rq, units);
 }

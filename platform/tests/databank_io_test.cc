@@ -189,6 +189,7 @@ TEST_F(DatabankIo, ExtendGrowsByAtLeast128Units) {
       {258, 300 * 2048, 300, 558 * 2048},
       {558, 300 * 2048 + 100, 300, 858 * 2048},
       {858, -1, -9, 858 * 2048},
+      {100, 0, 128, 858 * 2048},  // a stale end never cuts the file short
   };
   for (const Case& c : cases) {
     int32_t x[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], c.end, c.bytes};
