@@ -1,4 +1,4 @@
-// Packed decimal add, multiply, compare and text reading on 15-digit values
+// Packed decimal add, multiply, divide, compare and text reading on 15-digit values
 // against the same on int64_t and double (and memcmp of the stored bytes,
 // and strtod), measured in one run; prints the ratios at the end.
 //
@@ -137,6 +137,41 @@ void BM_DecimalMultiply(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kCount);
 }
 
+void BM_Int64Divide(benchmark::State& state) {
+  const std::vector<int64_t>& a = data().ia;
+  const std::vector<int64_t>& b = data().ib;
+  std::vector<int64_t> r(kCount);
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] / (b[i] | 1));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DoubleDivide(benchmark::State& state) {
+  const std::vector<double>& a = data().da;
+  const std::vector<double>& b = data().db;
+  std::vector<double> r(kCount);
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] / b[i]);
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+void BM_DecimalDivide(benchmark::State& state) {
+  const std::vector<uint8_t>& a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  const value_descriptor wide{0, kPrecision, -1, 0};
+  uint8_t r[kBytes];
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) {
+      std::memcpy(r, &a[i * kBytes], kBytes);
+      benchmark::DoNotOptimize(decimal_arith(r, wide, ConstByteSpan(&b[i * kBytes], kBytes), wide,
+                                             kDecimalDivide, kDecimalSilent));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
 void BM_Int64Compare(benchmark::State& state) {
   const std::vector<int64_t>& a = data().ia;
   const std::vector<int64_t>& b = data().ib;
@@ -220,6 +255,9 @@ BENCHMARK(BM_DecimalAdd);
 BENCHMARK(BM_Int64Multiply);
 BENCHMARK(BM_DoubleMultiply);
 BENCHMARK(BM_DecimalMultiply);
+BENCHMARK(BM_Int64Divide);
+BENCHMARK(BM_DoubleDivide);
+BENCHMARK(BM_DecimalDivide);
 BENCHMARK(BM_Int64Compare);
 BENCHMARK(BM_DoubleCompare);
 BENCHMARK(BM_Memcmp);
@@ -241,6 +279,8 @@ int main(int argc, char** argv) {
   ratio("BM_DecimalAdd", "BM_DoubleAdd");
   ratio("BM_DecimalMultiply", "BM_Int64Multiply");
   ratio("BM_DecimalMultiply", "BM_DoubleMultiply");
+  ratio("BM_DecimalDivide", "BM_Int64Divide");
+  ratio("BM_DecimalDivide", "BM_DoubleDivide");
   ratio("BM_DecimalCompare", "BM_Memcmp");
   ratio("BM_DecimalCompare", "BM_Int64Compare");
   ratio("BM_DecimalCompare", "BM_DoubleCompare");

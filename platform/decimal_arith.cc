@@ -124,39 +124,101 @@ void multiply_rows(const Unpacked& x, const Unpacked& y, Unpacked* r, bool* lost
   }
 }
 
-// Long division, one quotient digit at a time, to `count` digits.
+// Quotient x / y (both nonzero) to `count` digits, cut. The digit rows are
+// read as base-100 numbers (two digits per limb) and divided by long division
+// in base 100: each quotient limb is estimated from the two leading limbs of
+// the remainder and the divisor's first limb, after both were scaled so that
+// that limb is at least 50, which keeps the estimate at most two too large.
 void divide_rows(const Unpacked& x, const Unpacked& y, int32_t count, Unpacked* r, bool* lost) {
-  constexpr int kLen = kRowDigits + 1;
-  uint8_t den[kLen] = {}, rem[kLen] = {};
-  std::memcpy(den + 1, y.digits, kRowDigits);
-  std::memcpy(rem + 1, x.digits, kRowDigits);
-  const auto at_least = [&]() { return std::memcmp(rem, den, kLen) >= 0; };
-  const auto times_ten = [&]() {
-    std::memmove(rem, rem + 1, kLen - 1);
-    rem[kLen - 1] = 0;
-  };
-  r->positive = x.positive == y.positive;
-  r->exponent = x.exponent - y.exponent + 1;
-  if (!at_least()) {
-    times_ten();
-    --r->exponent;
+  // Divisor: y's digits up to its last nonzero limb, n limbs. Numerator: x's
+  // digits (zeros after them) over n + (count + 3) / 2 limbs, so that the
+  // integer quotient has at least count + 2 digits. x has no nonzero digit
+  // beyond `count`, so the numerator holds all of it.
+  constexpr int kMaxLimbs = kRowDigits / 2 + (kDecimalMaxPrecision + 3) / 2;
+  int32_t v[kRowDigits / 2] = {};
+  int32_t n = 0;
+  for (int32_t i = 0; i < kRowDigits / 2; ++i) {
+    v[i] = y.digits[2 * i] * 10 + y.digits[2 * i + 1];
+    if (v[i] != 0) n = i + 1;
   }
-  std::memset(r->digits, 0, kRowDigits);
-  for (int32_t k = 0; k < count; ++k) {
-    uint8_t q = 0;
-    while (at_least()) {
-      int borrow = 0;
-      for (int i = kLen - 1; i >= 0; --i) {
-        int t = rem[i] - den[i] - borrow;
-        borrow = t < 0;
-        rem[i] = static_cast<uint8_t>(t + (borrow ? 10 : 0));
-      }
-      ++q;
+  const int32_t limbs = n + (count + 3) / 2;
+  int32_t u[kMaxLimbs + 2] = {};
+  for (int32_t i = 0; i < limbs && 2 * i < kRowDigits; ++i)
+    u[1 + i] = x.digits[2 * i] * 10 + x.digits[2 * i + 1];
+  const int32_t m = limbs - n;  // the quotient has m + 1 limbs
+  int32_t q[kMaxLimbs + 1] = {};
+  if (n == 1) {
+    int32_t rest = 0;
+    for (int32_t i = 1; i <= limbs; ++i) {
+      const int32_t cur = rest * 100 + u[i];
+      q[i - 1 - (limbs - m - 1)] = cur / v[0];
+      rest = cur % v[0];
     }
-    r->digits[k] = q;
-    times_ten();
+    *lost |= rest != 0;
+  } else {
+    const int32_t d = 100 / (v[0] + 1);
+    int32_t carry = 0;
+    for (int32_t i = limbs; i >= 1; --i) {
+      const int32_t t = u[i] * d + carry;
+      u[i] = t % 100;
+      carry = t / 100;
+    }
+    u[0] = carry;
+    carry = 0;
+    for (int32_t i = n - 1; i >= 0; --i) {
+      const int32_t t = v[i] * d + carry;
+      v[i] = t % 100;
+      carry = t / 100;
+    }
+    for (int32_t j = 0; j <= m; ++j) {
+      const int32_t top = u[j] * 100 + u[j + 1];
+      int32_t qhat = top / v[0], rhat = top % v[0];
+      while (qhat >= 100 || qhat * v[1] > rhat * 100 + u[j + 2]) {
+        --qhat;
+        rhat += v[0];
+        if (rhat >= 100) break;
+      }
+      int32_t borrow = 0;
+      for (int32_t i = n; i >= 1; --i) {
+        const int32_t t = u[j + i] - qhat * v[i - 1] - borrow;
+        borrow = t < 0 ? (99 - t) / 100 : 0;
+        u[j + i] = t + borrow * 100;
+      }
+      int32_t t = u[j] - borrow;
+      if (t < 0) {  // the estimate was one too large: add the divisor back
+        --qhat;
+        int32_t c = 0;
+        for (int32_t i = n; i >= 1; --i) {
+          const int32_t sum = u[j + i] + v[i - 1] + c;
+          c = sum >= 100;
+          u[j + i] = sum - c * 100;
+        }
+        t += c;
+      }
+      u[j] = t;
+      q[j] = qhat;
+    }
+    for (int32_t i = m + 1; i <= limbs; ++i) *lost |= u[i] != 0;
   }
-  for (int i = 0; i < kLen; ++i) *lost |= rem[i] != 0;
+  // Quotient digits, leading zeros dropped; e follows from their number.
+  uint8_t digits[2 * (kMaxLimbs + 1)];
+  int32_t k = 0;
+  for (int32_t j = 0; j <= m; ++j) {
+    digits[k++] = static_cast<uint8_t>(q[j] / 10);
+    digits[k++] = static_cast<uint8_t>(q[j] % 10);
+  }
+  int32_t first = 0;
+  while (first < k && digits[first] == 0) ++first;
+  r->positive = x.positive == y.positive;
+  // x / y = (numerator / divisor) * 10^(ex - 2 limbs - ey + 2n).
+  r->exponent = x.exponent - y.exponent + (k - first) - 2 * limbs + 2 * n;
+  std::memset(r->digits, 0, kRowDigits);
+  for (int32_t i = first; i < k; ++i) {
+    if (i - first < count)
+      r->digits[i - first] = digits[i];
+    else
+      *lost |= digits[i] != 0;
+  }
 }
 
 // ---- Short path: both precisions at most 15 -------------------------------
@@ -323,6 +385,23 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
                      x.negative != y.negative, lost, mode);
 }
 
+bool digits_ok(const Unpacked& u) {
+  for (int32_t i = 0; i < kRowDigits; ++i)
+    if (u.digits[i] > 9) return false;
+  return true;
+}
+
+// Moves leading 0 digits out of a nonzero row (stored bytes that were not
+// normalised), lowering the exponent.
+void normalise(Unpacked* u) {
+  int32_t z = 0;
+  while (z < kRowDigits && u->digits[z] == 0) ++z;
+  if (z == 0 || z == kRowDigits) return;
+  std::memmove(u->digits, u->digits + z, kRowDigits - z);
+  std::memset(u->digits + kRowDigits - z, 0, z);
+  u->exponent -= z;
+}
+
 // The general path: operands as digit rows. Kept out of line so that the
 // short path does not pay for its stack frame.
 [[gnu::noinline]] int32_t arith_rows(uint8_t* x, int32_t p, const uint8_t* y, int32_t pb,
@@ -340,6 +419,14 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
     if (operation == kDecimalMultiply) store_zero(x, p);
     return kDecimalOk;
   }
+  // Digit nibbles above 9 are bad data; a leading 0 digit is moved out, so
+  // that the long division always has a divisor whose first digit counts.
+  if (!digits_ok(u) || !digits_ok(v)) {
+    store_null(x, p);
+    return kDecimalBadData;
+  }
+  normalise(&u);
+  normalise(&v);
   if (operation == kDecimalSubtract) v.positive = !v.positive;
   // 0 + y and 0 - y: y in the first operand's precision.
   if (all_zero(u)) {

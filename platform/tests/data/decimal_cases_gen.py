@@ -215,7 +215,7 @@ def main():
         rc, h = expect_text(t, p, s, True)
         lines.append(f"R|{p}|{s}|{t}|{rc}|{h}")
     for op in (1, 2, 3, 4):
-        for i in range(650):
+        for i in range(1300 if op == 4 else 650):
             pa = random_precision()
             pb = random.choice([pa, random_precision()])
             if i % 50 == 0:
