@@ -79,11 +79,6 @@ ByteSpan clip_field(ByteSpan area, int64_t offset, int64_t length) {
                       static_cast<size_t>(std::min<uint64_t>(room, length)));
 }
 
-bool field_fits(ConstByteSpan area, int64_t offset, int64_t length) {
-  return offset >= 0 && length >= 0 && static_cast<uint64_t>(offset) <= area.size() &&
-         static_cast<uint64_t>(length) <= area.size() - static_cast<uint64_t>(offset);
-}
-
 int32_t mdr_compare_bytes(ConstByteSpan a, int32_t a_offset, ConstByteSpan b, int32_t b_offset,
                           int32_t n) {
   const ConstByteSpan x = clip_field(a, a_offset, n);

@@ -24,7 +24,11 @@ ConstByteSpan clip_field(ConstByteSpan area, int64_t offset, int64_t length);
 ByteSpan clip_field(ByteSpan area, int64_t offset, int64_t length);
 
 // True when the whole field, of a length of 0 or more, lies inside the area.
-bool field_fits(ConstByteSpan area, int64_t offset, int64_t length);
+// Inline: every value routine makes this check on each operand.
+inline bool field_fits(ConstByteSpan area, int64_t offset, int64_t length) {
+  return offset >= 0 && length >= 0 && static_cast<uint64_t>(offset) <= area.size() &&
+         static_cast<uint64_t>(length) <= area.size() - static_cast<uint64_t>(offset);
+}
 
 // Truth codes of comparisons and tests of values.
 constexpr int32_t kTruthUnknown = 1;

@@ -36,19 +36,12 @@ inline bool descriptor_ok(const value_descriptor& d) {
 inline int32_t field_bytes(const value_descriptor& d) {
   return precision_ok(d.precision) ? decimal_bytes(d.precision) : 1;
 }
-// True when [offset, offset + length) lies inside an area of `size` bytes.
-// Inline (unlike field_fits) because every decimal operation, a comparison
-// included, makes this check on each operand.
-inline bool inside(size_t size, int64_t offset, int64_t length) {
-  return offset >= 0 && length >= 0 && static_cast<uint64_t>(offset) <= size &&
-         static_cast<uint64_t>(length) <= size - static_cast<uint64_t>(offset);
-}
 // The value's bytes inside the area, or nullptr when they do not all lie in it.
 inline uint8_t* field_of(ByteSpan area, const value_descriptor& d) {
-  return inside(area.size(), d.offset, field_bytes(d)) ? area.data() + d.offset : nullptr;
+  return field_fits(area, d.offset, field_bytes(d)) ? area.data() + d.offset : nullptr;
 }
 inline const uint8_t* field_of(ConstByteSpan area, const value_descriptor& d) {
-  return inside(area.size(), d.offset, field_bytes(d)) ? area.data() + d.offset : nullptr;
+  return field_fits(area, d.offset, field_bytes(d)) ? area.data() + d.offset : nullptr;
 }
 
 // Big-endian 64-bit load and store of stored digit bytes.
