@@ -34,7 +34,10 @@ constexpr int32_t kMinDatabanks = 4, kMinTables = 4, kMinTransactions = 10;
 constexpr int32_t kFixedWords = 5638;  // besides 62 words a databank
 
 void ReleaseArea() {
-  if (pool) munmap(pool, pool_bytes);
+  if (pool) {
+    enqdeq_set_dump_base('V', nullptr);
+    munmap(pool, pool_bytes);
+  }
   pool = nullptr;
   pool_words = 0;
   pool_bytes = 0;
@@ -52,6 +55,9 @@ bool ReserveArea(int32_t words) {
   pool = static_cast<int32_t*>(p);
   pool_words = words;
   pool_bytes = bytes;
+  // The ENQ/DEQ dump marks a thread parked on one of the lock pairs by its
+  // word in this area.
+  enqdeq_set_dump_base('V', pool);
   return true;
 }
 

@@ -22,8 +22,9 @@ namespace {
 // live in a 32-bit word (events, addresses).
 struct AreaRecord {
   int32_t* words = nullptr;
-  const char* v_base = nullptr;
-  const char* w_base = nullptr;
+  // Set at start or later by the area's owners while a dump may be reading.
+  std::atomic<const char*> v_base{nullptr};
+  std::atomic<const char*> w_base{nullptr};
   std::unique_ptr<ThreadEvent[]> events;                      // entries 0..n
   std::unique_ptr<std::atomic<const int32_t*>[]> waiting_on;  // entries 0..n
 };
@@ -101,6 +102,16 @@ int32_t detach_list(int32_t* semaphore) {
 }
 
 }  // namespace
+
+void enqdeq_set_dump_base(char which, const void* base) {
+  AreaRecord* rec = current_area.load();
+  if (!rec || (which != 'V' && which != 'W')) return;
+  const char* b = static_cast<const char*>(base);
+  std::atomic<const char*>& slot = which == 'V' ? rec->v_base : rec->w_base;
+  slot.store(b);
+  std::atomic_ref<int32_t>(rec->words[which == 'V' ? ENQDEQ_VBASE : ENQDEQ_WBASE])
+      .store(b ? 1 : 0, std::memory_order_relaxed);
+}
 
 int64_t enqdeq_size(int32_t n) {
   return 16 * static_cast<int64_t>(n) + 40;
@@ -231,8 +242,8 @@ std::string wait_mark(const AreaRecord* rec, const int32_t* semaphore) {
     return true;
   };
   int64_t dv = 0, dw = 0;
-  bool v = distance(rec->v_base, &dv);
-  bool w = distance(rec->w_base, &dw);
+  bool v = distance(rec->v_base.load(), &dv);
+  bool w = distance(rec->w_base.load(), &dw);
   char text[40];
   if (v && (!w || dv < dw)) {
     snprintf(text, sizeof text, "   V(%lld)", static_cast<long long>(dv + 1));

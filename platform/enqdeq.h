@@ -54,6 +54,11 @@ int64_t enqdeq_size(int32_t n);
 int32_t enqdeq_init(int32_t* area, int32_t n, const void* v_base, const void* w_base,
                     int32_t single);
 
+// Sets (or with null clears) the base of the databank kernel's control area
+// ('V') or of the kernel word storage ('W') in the process's area, for areas
+// laid out after the ENQ/DEQ area was built.
+void enqdeq_set_dump_base(char which, const void* base);
+
 // Binds the calling thread to entry `thread_index`. -1 when no area exists,
 // the index is outside 1..n or the entry is already attached.
 int32_t enqdeq_attach(int32_t* area, int32_t thread_index);

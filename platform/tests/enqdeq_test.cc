@@ -318,7 +318,8 @@ TEST(EnqdeqDump, PiecesResumeWhereThePreviousCallStopped) {
 }
 
 // The mark of a thread parked on a semaphore names the word in the nearer
-// area at or below it.
+// area at or below it. Bases given after the area was built (an area laid out
+// later, such as the databank kernel's) count the same.
 TEST(EnqdeqDump, WaitingThreadIsMarkedWithTheSemaphoresWord) {
   std::vector<int32_t> storage(1000);
   struct Case {
@@ -326,14 +327,26 @@ TEST(EnqdeqDump, WaitingThreadIsMarkedWithTheSemaphoresWord) {
     int w_offset;
     int sem_offset;
     std::string mark;
+    bool set_later = false;
   };
   const Case cases[] = {
-      {100, -1, 110, "   V(11)"}, {-1, 0, 110, "   W(111)"}, {100, 0, 110, "   V(11)"},
-      {0, 100, 110, "   W(11)"},  {200, 300, 110, ""},       {-1, -1, 110, ""},
+      {100, -1, 110, "   V(11)"},
+      {-1, 0, 110, "   W(111)"},
+      {100, 0, 110, "   V(11)"},
+      {0, 100, 110, "   W(11)"},
+      {200, 300, 110, ""},
+      {-1, -1, 110, ""},
+      {100, -1, 110, "   V(11)", true},
+      {-1, 0, 110, "   W(111)", true},
   };
   for (const Case& c : cases) {
-    Area a(2, c.v_offset < 0 ? nullptr : storage.data() + c.v_offset,
-           c.w_offset < 0 ? nullptr : storage.data() + c.w_offset);
+    const int32_t* v = c.v_offset < 0 ? nullptr : storage.data() + c.v_offset;
+    const int32_t* w = c.w_offset < 0 ? nullptr : storage.data() + c.w_offset;
+    Area a(2, c.set_later ? nullptr : v, c.set_later ? nullptr : w);
+    if (c.set_later) {
+      enqdeq_set_dump_base('V', v);
+      enqdeq_set_dump_base('W', w);
+    }
     int32_t* sem = storage.data() + c.sem_offset;
     enqdeq_init_semaphore(sem, 0);  // held
     std::thread waiter([&] {
