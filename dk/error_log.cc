@@ -169,6 +169,25 @@ void WriteRecord(const std::vector<std::string>& lines, int kind) {
   WriteServerOutput(&status, kind, area, count);
 }
 
+// Holds the log lock; given back on every way out, also when writing a
+// record throws, so that no other reporter is left waiting on it.
+class LogLockHold {
+ public:
+  explicit LogLockHold(bool take) : held_(take) {
+    if (held_) DKLock(BP_LOCK_LOG);
+  }
+  ~LogLockHold() { Release(); }
+  LogLockHold(const LogLockHold&) = delete;
+  LogLockHold& operator=(const LogLockHold&) = delete;
+  void Release() {
+    if (held_) DKUnlock(BP_LOCK_LOG);
+    held_ = false;
+  }
+
+ private:
+  bool held_;
+};
+
 }  // namespace
 
 const char* DKReturnCodeText(int32_t rc) {
@@ -189,7 +208,7 @@ void DKLogError(int32_t index, int32_t rc, int32_t severity, const void* value,
   const bool on_databank = pool && DKIsDatabankEntry(ctx_value);
   const int kind = TagOf(severity).kind;
 
-  if (pool) DKLock(BP_LOCK_LOG);
+  LogLockHold log_lock(pool);
   std::vector<std::string> lines;
   lines.push_back(HeaderLine(severity));
 
@@ -255,6 +274,6 @@ void DKLogError(int32_t index, int32_t rc, int32_t severity, const void* value,
                  "Multiuser system terminated"},
                 kind);
   }
-  if (pool) DKUnlock(BP_LOCK_LOG);
+  log_lock.Release();
   if (reason != 0) RaiseServerException(reason);
 }

@@ -354,7 +354,12 @@ int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only = false) {
       return err;
     }
   }
-  return bytes == now ? 0 : Fs().Truncate(f->file_handle, bytes);
+  err = bytes == now ? 0 : Fs().Truncate(f->file_handle, bytes);
+  // A write-through file makes its new end durable before the caller records
+  // it (in a header or bitmap page that is itself written through): after a
+  // crash the file must not be shorter than what those pages claim.
+  if (err == 0 && bytes != now && f->write_through) err = Fs().SyncData(f->file_handle);
+  return err;
 }
 
 }  // namespace
@@ -434,6 +439,7 @@ void mdrdmo(int32_t* rq, const char* name) {
     int64_t bytes = static_cast<int64_t>(size_blocks) * kIoBlockBytes;
     err = Fs().Truncate(handle, 0);
     if (err == 0 && bytes > 0) err = Fs().Allocate(handle, 0, bytes);
+    if (err == 0 && buffering != 2) err = Fs().SyncData(handle);
     if (err != 0) {
       // Nothing of a failed create stays behind.
       Fs().Remove(path);

@@ -139,13 +139,16 @@ int FaultFileSystem::Open(const std::string& path, Create create, bool writable,
                      fail_open_suffix_) == 0)
       return fail_open_error_;
   }
+  // Only a file that this open creates starts out unsynced; opening an
+  // existing file must keep what is known of its synced state.
+  const bool creates = create != Create::kOpenExisting && !base_.Exists(path);
   int err = base_.Open(path, create, writable, handle);
   if (err != 0) return err;
   std::lock_guard<std::mutex> lock(mutex_);
   paths_[*handle] = path;
   // A created file keeps its name through a crash but none of its contents
   // until they are synced.
-  if (create != Create::kOpenExisting) pending_[path] = Pending{};
+  if (creates) pending_[path] = Pending{};
   return 0;
 }
 

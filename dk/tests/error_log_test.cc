@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <mutex>
 #include <regex>
+#include <stdexcept>
 #include <thread>
 
 #include "dk/routine_names.h"
@@ -201,6 +202,24 @@ TEST_F(ErrorLogTest, ConcurrentDatabankErrorsDisableOnceAndKeepRecordsTogether) 
   EXPECT_EQ(Bufferpool()[bank + DBE_ERROR], -44);
   EXPECT_EQ(Bufferpool()[BP_ERROR_COUNT], kThreads * 50);
   EXPECT_EQ(Bufferpool()[BP_LOCK_LOG], 1);
+}
+
+// Output that fails the way a broken log device might: by throwing.
+struct ThrowingServices : HostServices {
+  void write_output(StatusPair*, int, const char*, int) override {
+    throw std::runtime_error("log device gone");
+  }
+};
+
+TEST_F(ErrorLogTest, ALogLockIsNeverLeftTakenByAFailedWrite) {
+  ThrowingServices broken;
+  InstallHostServices(&broken);
+  int32_t value = 1;
+  EXPECT_THROW(DKReportError(DKR_DKEXE1, -43, DK_SEV_ERROR, &value, 0), std::runtime_error);
+  InstallHostServices(&log_);
+  EXPECT_EQ(Bufferpool()[BP_LOCK_LOG], 1);
+  DKReportError(DKR_DKEXE1, -43, DK_SEV_ERROR, &value, 0);  // would wait for ever otherwise
+  EXPECT_EQ(log_.records.size(), 1u);
 }
 
 TEST(ErrorLogWithoutArea, ReportsStillWrite) {

@@ -313,11 +313,17 @@ TEST_F(DatabankIo, UnsyncedWritesAreLostOnlyWhenCached) {
     int32_t w[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 2048};
     mdrdmw(w, unit);
     ASSERT_EQ(w[IO_RC], 0);
+    // The new end of a write-through file survives too, so that pages which
+    // record it never point past the end of the file after a crash.
+    int32_t x[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 1, 0};
+    mdrdmx(x);
+    ASSERT_EQ(x[IO_RC], 128);
     ASSERT_EQ(Close(rq[IO_FILE_ID]), 0);
     faults.DropUnsyncedData();
     std::ifstream in(dir_ + "/CRASH.dbf", std::ios::binary);
     std::string content((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(content, cached ? std::string() : std::string(2048, 'a'));
+    EXPECT_EQ(content,
+              cached ? std::string() : std::string(2048, 'a') + std::string(128 * 2048, 0));
     mdr_install_file_system(nullptr);
   }
 }
