@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dk/bufferpool.h"
 #include "dk/error_log.h"
 #include "dk/request.h"
 #include "dk/routine_names.h"
@@ -381,6 +382,7 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
     }
     w[x + PART_LAST_BCB] =
         pages_here > 0 ? static_cast<int32_t>(pp.first_bcb) + (pages_here - 1) * BCB_WORDS : 0;
+    if (pages_here > 0) InitBufferPool(x);
     w[x + PART_TUNING_READERS] = std::min(servers, 4);
     const int64_t spare = pages_here / pp.groups - 5 * threads_in_use;
     w[x + PART_TUNING_FANIN] = static_cast<int32_t>(

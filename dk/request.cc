@@ -7,6 +7,7 @@
 #include <atomic>
 
 #include "dk/control_area.h"
+#include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "dk/routine_names.h"
 
@@ -23,6 +24,12 @@ void BeginEntry(int32_t* block, void*) {
 }
 void StatisticsEntry(int32_t* block, void*) {
   DKGBS1(block);
+}
+void CreateDatabankEntry(int32_t* block, void*) {
+  DKCRD1(block);
+}
+void RootPageEntry(int32_t* block, void*) {
+  DKROO1(block);
 }
 
 struct Slot {
@@ -48,7 +55,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 12 DKCLD1
     {1, 5, nullptr},          // 13 DKCLT1
     {1, 0, nullptr},          // 14 DKCOP1
-    {1, 0, nullptr},          // 15 DKCRD1
+    {1, 0, CreateDatabankEntry},  // 15 DKCRD1
     {1, 5, nullptr},          // 16 DKCRT1
     {1, 0, nullptr},          // 17 DKCRX1
     {1, 0, nullptr},          // 18 DKDCT1
@@ -84,7 +91,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 48 DKRCM1
     {1, 0, nullptr},          // 49 DKRED1
     {1, 0, nullptr},          // 50 DKROL1
-    {1, 0, nullptr},          // 51 DKROO1
+    {1, 0, RootPageEntry},    // 51 DKROO1
     {1, 0, nullptr},          // 52 DKSIZ1
     {1, 0, nullptr},          // 53 DKSUD1
     {1, 0, nullptr},          // 54 DKTDB1

@@ -1,0 +1,890 @@
+// Page buffers of the bufferpool: finding a page in its hash bucket, replacing
+// the partition's victim on a miss, the R, W and X semaphores of each buffer,
+// releases, ordered writes and the routines that act on many buffers at once.
+// All words live in the kernel control area and are named by word index.
+#include "dk/bufferpool.h"
+
+#include <sched.h>
+#include <time.h>
+
+#include <atomic>
+#include <vector>
+
+#include "dk/bitmap_page.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/error_log.h"
+#include "platform/databank_io.h"
+#include "platform/enqdeq.h"
+
+namespace {
+
+constexpr int32_t kIndexDKBSC0 = -8;
+constexpr int32_t kIndexDKCPR0 = -23;
+constexpr int32_t kIndexDKGET0 = -53;
+constexpr int32_t kIndexDKGPA0 = -54;
+constexpr int32_t kIndexDKMRK0 = -81;
+constexpr int32_t kIndexDKPAG0 = -85;
+constexpr int32_t kIndexDKPUT0 = -92;
+constexpr int32_t kIndexDKWRP0 = -127;
+
+constexpr int32_t kListPage = -40;  // page word 1 of a list page
+constexpr int kCollectBatch = 100;
+constexpr int kSetApartMax = 10;
+
+int32_t* Sem(int32_t index) {
+  return Bufferpool() + index;
+}
+
+// A reader registers on R without waiting: the count goes below zero and a
+// writer that wants R waits until every reader has given its unit back.
+void RegisterReader(int32_t bcb) {
+  PoolWord(bcb + BCB_R).fetch_sub(1);
+}
+
+void TakeExclusive(int32_t bcb) {
+  enqdeq_take(Sem(bcb + BCB_X));
+  enqdeq_take(Sem(bcb + BCB_W));
+  enqdeq_take(Sem(bcb + BCB_R));
+}
+
+void GiveExclusive(int32_t bcb) {
+  enqdeq_give(Sem(bcb + BCB_R));
+  enqdeq_give(Sem(bcb + BCB_W));
+  enqdeq_give(Sem(bcb + BCB_X));
+}
+
+// Users go down only after the semaphores are given back, so that a buffer
+// without users never has a holder: a partition-lock holder may then take its
+// semaphores without ever waiting.
+void DropUser(int32_t bcb) {
+  AddWord(bcb + BCB_USERS, -1);
+}
+
+int32_t FloorMod(int64_t key, int32_t n) {
+  int64_t m = key % n;
+  return static_cast<int32_t>(m < 0 ? m + n : m);
+}
+
+int32_t BucketOf(int32_t pool, int32_t databank, int32_t page) {
+  int32_t units = LoadWord(pool + PART_UNITS);
+  int64_t key = static_cast<int64_t>(page / units) + databank;
+  return FloorMod(key, LoadWord(pool + PART_HASH_SIZE));
+}
+
+int32_t PartitionOfBucket(int32_t pool, int32_t bucket) {
+  int32_t n = LoadWord(pool + PART_GROUPS);
+  int32_t number = FloorMod(static_cast<int64_t>(LoadWord(pool + PART_HASH)) + bucket, n);
+  return LoadWord(pool + PART_GROUP_TABLE) + GROUP_WORDS * number;
+}
+
+int32_t PoolOfBcb(int32_t bcb) {
+  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
+    int32_t last = LoadWord(pool + PART_LAST_BCB);
+    int32_t first = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
+    if (bcb >= first && bcb <= last) return pool;
+  }
+  return 0;
+}
+
+// Chain surgery; the caller holds the partition lock of the bucket.
+void Unhook(int32_t pool, int32_t bcb) {
+  int32_t bucket = BucketOf(pool, LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE));
+  int32_t at = LoadWord(pool + PART_HASH) + bucket;
+  while (LoadWord(at) != 0 && LoadWord(at) != bcb) at = LoadWord(at) + BCB_LINK;
+  if (LoadWord(at) == bcb) StoreWord(at, LoadWord(bcb + BCB_LINK));
+  StoreWord(bcb + BCB_LINK, 0);
+}
+
+void Hook(int32_t pool, int32_t bcb) {
+  int32_t bucket = BucketOf(pool, LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE));
+  int32_t head = LoadWord(pool + PART_HASH) + bucket;
+  StoreWord(bcb + BCB_LINK, LoadWord(head));
+  StoreWord(head, bcb);
+}
+
+void RingUnlink(int32_t bcb) {
+  int32_t next = LoadWord(bcb + BCB_RING_NEXT), prev = LoadWord(bcb + BCB_RING_PREV);
+  StoreWord(prev + BCB_RING_NEXT, next);
+  StoreWord(next + BCB_RING_PREV, prev);
+}
+
+void RingInsertAfter(int32_t at, int32_t bcb) {
+  int32_t next = LoadWord(at + BCB_RING_NEXT);
+  StoreWord(bcb + BCB_RING_PREV, at);
+  StoreWord(bcb + BCB_RING_NEXT, next);
+  StoreWord(next + BCB_RING_PREV, bcb);
+  StoreWord(at + BCB_RING_NEXT, bcb);
+}
+
+bool IsChanged(int32_t bcb) {
+  int32_t status = LoadWord(bcb + BCB_IO_STATUS);
+  return status >= IOS_CHANGED && status <= IOS_CHANGED_HELD;
+}
+
+int32_t* PageBytesOf(int32_t bcb) {
+  return Bufferpool() + LoadWord(bcb + BCB_BUFFER) - 1;
+}
+
+// The waiter of this page no longer waits for it: it reached disk (or failed).
+void UndoWaitingLink(int32_t bcb, bool failed) {
+  int32_t waiter = LoadWord(bcb + BCB_WAITER);
+  if (waiter == 0) return;
+  if (failed) AddWord(waiter + BCB_FAILED_BEFORE, 1);
+  AddWord(waiter + BCB_WAITS_FOR, -1);
+  StoreWord(bcb + BCB_WAITER, 0);
+}
+
+// Moves the deferred releases of a buffer to its databank entry, whose chain
+// the next allocation runs.
+void HandReleasesToDatabank(int32_t bcb, int32_t databank) {
+  int32_t chain = LoadWord(bcb + BCB_RELEASES);
+  if (chain == 0) return;
+  StoreWord(bcb + BCB_RELEASES, 0);
+  if (databank == 0) {
+    FreeReleaseRecords(chain);
+    return;
+  }
+  AppendDatabankReleases(databank, chain);
+}
+
+// One transfer of the buffer's page. The file routines get a copy of the
+// BCB's I/O block (words 6..10): other threads read those words while the
+// transfer runs, so the results go back through atomic stores.
+int32_t Transfer(int32_t bcb, bool write) {
+  int32_t io[IO_REQUEST_WORDS];
+  for (int k = 0; k < IO_REQUEST_WORDS; ++k) io[k] = LoadWord(bcb + BCB_IO_STATUS + k);
+  io[IO_RC] = 0;
+  StoreWord(bcb + BCB_IO_STATUS, IOS_IN_PROGRESS);
+  if (write)
+    mdrdmw(io, PageBytesOf(bcb));
+  else
+    mdrdmr(io, PageBytesOf(bcb));
+  if (io[IO_RC] > 0) mdrdma(io);
+  StoreWord(bcb + BCB_OS_ERROR, io[IO_OS_STATUS]);
+  StoreWord(bcb + BCB_IO_STATUS, io[IO_RC]);
+  return io[IO_RC];
+}
+
+// Writes a buffer whose X the caller holds; the predecessors come first. On
+// failure the changes stay in the buffer (marked unwritten) and the waiter of
+// this page learns that its predecessor failed.
+int32_t WriteHeld(int32_t* request, int32_t bcb) {
+  int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
+  int32_t* words = PageBytesOf(bcb);
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] != kListPage) {
+    int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
+    DKPAG0(pag, 5);
+  }
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) {
+    bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
+    StoreWord(bcb + BCB_IO_STATUS, -31);
+    StoreWord(bcb + BCB_UNWRITTEN, 1);
+    if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+    if (request) {
+      request[REQ_DATABANK] = databank;
+      request[REQ_PAGE] = page;
+      request[REQ_RC] = -31;
+    }
+    return -31;
+  }
+  int32_t rc = Transfer(bcb, true);
+  AddWord(BP_PAGES_WRITTEN, 1);
+  if (databank > 0) AddWord(databank + DBE_PAGES_WRITTEN, 1);
+  if (rc == 0) {
+    StoreWord(bcb + BCB_UNWRITTEN, 0);
+    StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
+    UndoWaitingLink(bcb, false);
+    return 0;
+  }
+  StoreWord(bcb + BCB_UNWRITTEN, 1);
+  UndoWaitingLink(bcb, true);
+  int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+  if (request) {
+    request[REQ_DATABANK] = databank;
+    request[REQ_PAGE] = page;
+    request[REQ_RC] = -44;
+    request[REQ_OS_ERROR] = os;
+    request[REQ_PAGE_SIZE] = LoadWord(PoolOfBcb(bcb) + PART_PAGE_SIZE);
+  }
+  ReportPageError(kIndexDKWRP0, -44, 3, page, databank, os);
+  return -44;
+}
+
+// Takes a buffer's page out of the pool under the partition lock: the buffer
+// is hashed under the partition's free page id and placed before the victim,
+// so that it is the next one reused. False when the partition has no victim.
+bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
+  Unhook(pool, bcb);
+  StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
+  StoreWord(bcb + BCB_UNWRITTEN, 0);
+  StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
+  StoreWord(bcb + BCB_CHANNEL, 0);
+  StoreWord(bcb + BCB_DATABANK, 0);
+  StoreWord(bcb + BCB_WAITS_FOR, 0);
+  StoreWord(bcb + BCB_FAILED_BEFORE, 0);
+  UndoWaitingLink(bcb, false);
+  StoreWord(bcb + BCB_PAGE, LoadWord(part + GROUP_FREE_PID));
+  Hook(pool, bcb);
+  int32_t victim = LoadWord(part + GROUP_VICTIM);
+  if (victim == 0) return false;
+  if (victim != bcb) {
+    RingUnlink(bcb);
+    RingInsertAfter(LoadWord(victim + BCB_RING_PREV), bcb);
+  }
+  return true;
+}
+
+// Chooses the partition's next victim, walking the ring backwards from `from`
+// to the first buffer without users, waiting pages or kept failed changes. A
+// changed victim is written now (the caller holds the partition lock; the
+// victim has no users, so its X is free).
+void ChooseVictim(int32_t pool, int32_t part, int32_t from) {
+  int32_t victim = 0;
+  for (int32_t at = LoadWord(from + BCB_RING_PREV); at != from; at = LoadWord(at + BCB_RING_PREV)) {
+    if (LoadWord(at + BCB_USERS) == 0 && LoadWord(at + BCB_WAITS_FOR) == 0 &&
+        LoadWord(at + BCB_UNWRITTEN) == 0) {
+      victim = at;
+      break;
+    }
+  }
+  StoreWord(part + GROUP_VICTIM, victim);
+  if (victim == 0) return;
+  if (LoadWord(victim + BCB_IO_STATUS) < 0) {
+    StoreWord(victim + BCB_IO_STATUS, IOS_CLEAN);
+    return;
+  }
+  if (!IsChanged(victim)) return;
+  enqdeq_take(Sem(victim + BCB_X));
+  int32_t rc;
+  if (LoadWord(victim + BCB_FAILED_BEFORE) > 0) {
+    StoreWord(victim + BCB_IO_STATUS, -31);
+    StoreWord(victim + BCB_UNWRITTEN, 1);
+    rc = -31;
+  } else {
+    rc = WriteHeld(nullptr, victim);
+  }
+  if (rc == 0) {
+    HandReleasesToDatabank(victim, LoadWord(victim + BCB_DATABANK));
+    AddWord(pool + PART_STAT_SWAPPED, 1);
+    int32_t databank = LoadWord(victim + BCB_DATABANK);
+    if (databank > 0) AddWord(databank + DBE_PAGES_SWAPPED, 1);
+  }
+  enqdeq_give(Sem(victim + BCB_X));
+  // A victim whose write failed keeps its changes; look for another one.
+  if (rc != 0) ChooseVictim(pool, part, victim);
+}
+
+void WaitForBuffer(int attempt) {
+  if (attempt < 64) {
+    sched_yield();
+  } else {
+    timespec ts{0, 200000};
+    nanosleep(&ts, nullptr);
+  }
+}
+
+int32_t Fail(int32_t* request, int32_t index, int32_t rc, int32_t severity, int32_t value,
+             int32_t os_error = -1) {
+  request[REQ_RC] = rc;
+  request[REQ_OS_ERROR] = os_error;
+  ReportPageError(index, rc, severity, value, rc == -44 ? request[REQ_DATABANK] : 0, os_error);
+  return rc;
+}
+
+// The buffer is in the pool and counted as a user: take the semaphores the
+// mode asks for and check that it still holds the page.
+int32_t GetResident(int32_t* request, int32_t mode, int32_t bcb, bool* moved) {
+  int32_t databank = request[REQ_DATABANK], page = request[REQ_PAGE];
+  *moved = false;
+  if (mode <= GET_UPDATE_IF_RESIDENT) {
+    TakeExclusive(bcb);
+  } else {
+    enqdeq_take(Sem(bcb + BCB_W));
+    RegisterReader(bcb);
+    enqdeq_give(Sem(bcb + BCB_W));
+  }
+  auto release = [&] {
+    if (mode <= GET_UPDATE_IF_RESIDENT)
+      GiveExclusive(bcb);
+    else
+      enqdeq_give(Sem(bcb + BCB_R));
+    DropUser(bcb);
+  };
+  // Dropped while we waited: look again.
+  if (LoadWord(bcb + BCB_PAGE) != page || LoadWord(bcb + BCB_DATABANK) != databank) {
+    release();
+    *moved = true;
+    return 0;
+  }
+  if (LoadWord(bcb + BCB_IO_STATUS) < 0) {
+    int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+    release();
+    return Fail(request, kIndexDKGET0, -44, 2, page, os);
+  }
+  request[REQ_VERSION] = LoadWord(bcb + BCB_VERSION);
+  if (mode == GET_PREFETCH) {
+    release();
+    return 0;
+  }
+  request[REQ_RC] = 0;
+  return LoadWord(bcb + BCB_BUFFER);
+}
+
+}  // namespace
+
+void ReportPageError(int32_t index, int32_t rc, int32_t severity, int32_t value, int32_t databank,
+                     int32_t os_error) {
+  int32_t context[DKCTX_WORDS] = {databank != 0 ? databank : value, 0, 0, 0, os_error};
+  DKLogError(index, rc, severity, &value, context);
+}
+
+int32_t GetUnitPage(int32_t databank, int32_t unit, int32_t mode, int32_t* request) {
+  request[REQ_DATABANK] = databank;
+  request[REQ_PAGE] = unit;
+  request[REQ_PAGE_SIZE] = kUnitBytes;
+  request[REQ_RC] = 0;
+  request[REQ_OS_ERROR] = -1;
+  request[REQ_VERSION] = 0;
+  return DKGET0(request, mode);
+}
+
+int32_t WriteUnitPage(int32_t databank, int32_t unit, int32_t buffer) {
+  int32_t rq[REQ_WORDS] = {databank, unit, kUnitBytes, 0, -1, 0};
+  return DKWRP0(rq, WRP_WRITE_WAIT, buffer);
+}
+
+int32_t BufferBcb(int32_t buffer) {
+  return Bufferpool()[buffer - 1];
+}
+int32_t* PageWords(int32_t buffer) {
+  return Bufferpool() + buffer - 1;
+}
+
+int32_t FindPool(int32_t page_size) {
+  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
+    if (LoadWord(pool + PART_PAGE_SIZE) == page_size) return pool;
+  return 0;
+}
+
+int32_t CheckPool(int32_t page_size, int32_t routine_index) {
+  if (FindPool(page_size) != 0) return 0;
+  ReportPageError(routine_index, -76, 2, page_size);
+  return -76;
+}
+
+void SetWriteSize(int32_t buffer, int32_t bytes) {
+  StoreWord(BufferBcb(buffer) + BCB_WRITE_SIZE, bytes);
+}
+
+void SetWriteSizeFromPage(int32_t buffer) {
+  SetWriteSize(buffer, (PageWords(buffer)[2] + 1) * 4);
+}
+
+int32_t BufferIoStatus(int32_t buffer) {
+  return LoadWord(BufferBcb(buffer) + BCB_IO_STATUS);
+}
+
+int32_t DKGET0(int32_t* request, int32_t mode) {
+  if (mode < GET_NEW || mode > GET_PREFETCH) return Fail(request, kIndexDKGET0, -43, 7, mode);
+  if (mode == GET_PREFETCH && LoadWord(BP_ASYNC_IO_LEFT) <= 0) return 0;
+  int32_t pool = FindPool(request[REQ_PAGE_SIZE]);
+  if (pool == 0) return Fail(request, kIndexDKGET0, -76, 2, request[REQ_PAGE_SIZE]);
+  int32_t databank = request[REQ_DATABANK], page = request[REQ_PAGE];
+  int32_t units = LoadWord(pool + PART_UNITS);
+  if (!DKIsDatabankEntry(databank)) return Fail(request, kIndexDKGET0, -45, 2, databank);
+  if (page < 0 || page % units != 0) return Fail(request, kIndexDKGET0, -43, 2, page);
+  AddWord(pool + PART_STAT_REQUESTS, 1);
+  if (mode == GET_PREFETCH) AddWord(pool + PART_STAT_PREFETCH_REQUESTS, 1);
+  int32_t bucket = BucketOf(pool, databank, page);
+  int32_t part = PartitionOfBucket(pool, bucket);
+  int32_t* lock = Sem(part + GROUP_LOCK);
+
+  for (int attempt = 0;; ++attempt) {
+    enqdeq_take(lock);
+    int32_t found = LoadWord(LoadWord(pool + PART_HASH) + bucket);
+    while (found != 0 &&
+           (LoadWord(found + BCB_PAGE) != page || LoadWord(found + BCB_DATABANK) != databank))
+      found = LoadWord(found + BCB_LINK);
+    int32_t victim = LoadWord(part + GROUP_VICTIM);
+    if (found != 0 && found != victim) {
+      AddWord(found + BCB_USERS, 1);
+      RingUnlink(found);
+      RingInsertAfter(victim != 0 ? victim : LoadWord(found + BCB_RING_PREV), found);
+      enqdeq_give(lock);
+      bool moved;
+      int32_t result = GetResident(request, mode, found, &moved);
+      if (moved) {
+        if (mode == GET_UPDATE_IF_RESIDENT || mode == GET_SHARED_IF_RESIDENT) return 0;
+        continue;
+      }
+      return result;
+    }
+    if (found == 0 && (mode == GET_UPDATE_IF_RESIDENT || mode == GET_SHARED_IF_RESIDENT)) {
+      enqdeq_give(lock);
+      return 0;
+    }
+    if (victim == 0) {
+      // Every buffer of the partition is in use or waits for other pages.
+      enqdeq_give(lock);
+      if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
+      WaitForBuffer(attempt);
+      continue;
+    }
+
+    // Replace the victim (or take it as it is when it already holds the page).
+    int32_t bcb = victim;
+    int32_t old_databank = LoadWord(bcb + BCB_DATABANK), old_page = LoadWord(bcb + BCB_PAGE);
+    int32_t old_status = LoadWord(bcb + BCB_IO_STATUS), old_os = LoadWord(bcb + BCB_OS_ERROR);
+    if (found == 0) {
+      Unhook(pool, bcb);
+      StoreWord(bcb + BCB_VERSION, LoadWord(pool + PART_STAT_REQUESTS));
+      StoreWord(bcb + BCB_CHANNEL, LoadWord(databank + DBE_CHANNEL));
+      StoreWord(bcb + BCB_PAGE, page);
+      StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(pool + PART_PAGE_SIZE));
+      StoreWord(bcb + BCB_DATABANK, databank);
+      StoreWord(bcb + BCB_FAILED_BEFORE, 0);
+      Hook(pool, bcb);
+    }
+    AddWord(bcb + BCB_USERS, 1);
+    TakeExclusive(bcb);  // no users before us: never waits
+    ChooseVictim(pool, part, bcb);
+    enqdeq_give(lock);
+
+    if (found == 0) {
+      HandReleasesToDatabank(bcb, old_databank);
+      UndoWaitingLink(bcb, false);
+      if (old_status < 0 && old_databank > 0)
+        ReportPageError(kIndexDKGET0, -44, 3, old_page, old_databank, old_os);
+      StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
+      if (mode == GET_NEW) {
+        StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
+        StoreWord(bcb + BCB_OS_ERROR, -1);
+      } else {
+        AddWord(pool + PART_STAT_FAULTS, 1);
+        if (mode == GET_PREFETCH) AddWord(pool + PART_STAT_PREFETCH_FAULTS, 1);
+        AddWord(databank + DBE_PAGES_READ, 1);
+        StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(pool + PART_PAGE_SIZE));
+        if (Transfer(bcb, false) != 0) {
+          // A page that could not be read is not kept under its name, so that
+          // the next request reads it again.
+          int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+          enqdeq_take(lock);
+          bool has_victim = ForgetPage(pool, part, bcb);
+          GiveExclusive(bcb);
+          DropUser(bcb);
+          if (!has_victim) StoreWord(part + GROUP_VICTIM, bcb);
+          enqdeq_give(lock);
+          return Fail(request, kIndexDKGET0, -44, 2, page, os);
+        }
+      }
+      PageBytesOf(bcb)[0] = bcb;
+    } else if (LoadWord(bcb + BCB_IO_STATUS) < 0) {
+      int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+      GiveExclusive(bcb);
+      DropUser(bcb);
+      return Fail(request, kIndexDKGET0, -44, 2, page, os);
+    }
+    request[REQ_VERSION] = LoadWord(bcb + BCB_VERSION);
+    request[REQ_RC] = 0;
+    if (mode >= GET_SHARED) {
+      enqdeq_give(Sem(bcb + BCB_W));
+      enqdeq_give(Sem(bcb + BCB_X));
+      if (mode == GET_PREFETCH) {
+        enqdeq_give(Sem(bcb + BCB_R));
+        DropUser(bcb);
+        return 0;
+      }
+    }
+    return LoadWord(bcb + BCB_BUFFER);
+  }
+}
+
+int32_t DKPUT0(int32_t mode, int32_t buffer) {
+  int32_t bcb = BufferBcb(buffer);
+  switch (mode) {
+    case PUT_CHANGED_HOLD:
+      AddWord(bcb + BCB_VERSION, 1);
+      StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED_HELD);
+      return 0;
+    case PUT_CHANGED:
+      AddWord(bcb + BCB_VERSION, 1);
+      StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
+      break;
+    case PUT_CHANGED_KEEP:
+      StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED_KEPT);
+      break;
+    case PUT_UNCHANGED:
+      if (LoadWord(bcb + BCB_IO_STATUS) == IOS_CHANGED_HELD)
+        StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
+      break;
+    case PUT_END_SHARED:
+      enqdeq_give(Sem(bcb + BCB_R));
+      DropUser(bcb);
+      return 0;
+    default:
+      ReportPageError(kIndexDKPUT0, -43, 7, mode);
+      return -43;
+  }
+  if (mode != PUT_UNCHANGED) StoreWord(bcb + BCB_UNWRITTEN, 0);
+  GiveExclusive(bcb);
+  DropUser(bcb);
+  return 0;
+}
+
+int32_t DKWRP0(int32_t* request, int32_t mode, int32_t buffer) {
+  int32_t bcb = BufferBcb(buffer);
+  switch (mode) {
+    case WRP_WRITE_RELEASE:
+    case WRP_WRITE_WAIT: {
+      AddWord(bcb + BCB_VERSION, 1);
+      if (mode == WRP_WRITE_RELEASE || LoadWord(bcb + BCB_IO_STATUS) == IOS_CHANGED_HELD)
+        StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
+      // Readers may look at the page while it is written; writers wait on X.
+      enqdeq_give(Sem(bcb + BCB_R));
+      enqdeq_give(Sem(bcb + BCB_W));
+      int32_t rc = WriteHeld(request, bcb);
+      int32_t databank = LoadWord(bcb + BCB_DATABANK);
+      int32_t chain = 0;
+      if (rc == 0) {
+        chain = LoadWord(bcb + BCB_RELEASES);
+        StoreWord(bcb + BCB_RELEASES, 0);
+      }
+      enqdeq_give(Sem(bcb + BCB_X));
+      DropUser(bcb);
+      if (chain != 0) RunReleaseChain(databank, chain);
+      return rc;
+    }
+    case WRP_WRITE_HOLD: {
+      int32_t rc = WriteHeld(request, bcb);
+      if (rc == 0) HandReleasesToDatabank(bcb, LoadWord(bcb + BCB_DATABANK));
+      return rc;
+    }
+    case WRP_DROP: {
+      int32_t pool = PoolOfBcb(bcb);
+      int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
+      int32_t rc = 0;
+      if (LoadWord(bcb + BCB_WAITS_FOR) > 0) {
+        int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
+        DKPAG0(pag, 5);
+        if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) rc = -31;
+      }
+      int32_t chain = LoadWord(bcb + BCB_RELEASES);
+      StoreWord(bcb + BCB_RELEASES, 0);
+      int32_t bucket = BucketOf(pool, databank, page);
+      int32_t part = PartitionOfBucket(pool, bucket);
+      enqdeq_take(Sem(part + GROUP_LOCK));
+      bool has_victim = ForgetPage(pool, part, bcb);
+      GiveExclusive(bcb);
+      DropUser(bcb);
+      if (!has_victim) StoreWord(part + GROUP_VICTIM, bcb);
+      enqdeq_give(Sem(part + GROUP_LOCK));
+      if (chain != 0) RunReleaseChain(databank, chain);
+      if (rc != 0 && request) {
+        request[REQ_DATABANK] = databank;
+        request[REQ_PAGE] = page;
+        request[REQ_RC] = rc;
+      }
+      return rc;
+    }
+    default:
+      ReportPageError(kIndexDKWRP0, -43, 7, mode);
+      if (request) request[REQ_RC] = -43;
+      return -43;
+  }
+}
+
+int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
+  int32_t bcb = BufferBcb(buffer);
+  int32_t status = LoadWord(bcb + BCB_WS_STATUS);
+  switch (code) {
+    case 22:
+      if (status == WS_NONE || status == WS_MARKED || value < LoadWord(bcb + BCB_ORDER)) {
+        StoreWord(bcb + BCB_ORDER, value);
+        StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
+      }
+      return 0;
+    case 23: {
+      int32_t waiter = BufferBcb(value);
+      int32_t present = LoadWord(bcb + BCB_WAITER);
+      if (present == waiter) return 0;
+      if (present != 0 || waiter == bcb) {
+        ReportPageError(kIndexDKMRK0, -55, 7, code);
+        return -55;
+      }
+      StoreWord(bcb + BCB_WAITER, waiter);
+      AddWord(waiter + BCB_WAITS_FOR, 1);
+      return 0;
+    }
+    case 24:
+      StoreWord(bcb + BCB_PROGRESS, value);
+      return 0;
+    case 25:
+      if (status == WS_IN_SET && LoadWord(bcb + BCB_ORDER) != 0)
+        ReportPageError(kIndexDKMRK0, -43, 2, value);
+      StoreWord(bcb + BCB_ORDER, value);
+      StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
+      return 0;
+    case 27: {
+      int32_t waiter = BufferBcb(value);
+      if (LoadWord(bcb + BCB_WAITER) == waiter) {
+        StoreWord(bcb + BCB_WAITER, 0);
+        AddWord(waiter + BCB_WAITS_FOR, -1);
+      }
+      return 0;
+    }
+    case 28:
+      if (status == WS_NONE) {
+        StoreWord(bcb + BCB_ORDER, value);
+        StoreWord(bcb + BCB_WS_STATUS, WS_MARKED);
+      }
+      return 0;
+    default:
+      ReportPageError(kIndexDKMRK0, -86, 7, code);
+      return -86;
+  }
+}
+
+int32_t DKGPA0(int32_t code, int32_t buffer) {
+  int32_t bcb = BufferBcb(buffer);
+  switch (code) {
+    case 50:
+      return LoadWord(bcb + BCB_PROGRESS);
+    case 51:
+      return LoadWord(bcb + BCB_WAITS_FOR);
+    case 52:
+      return LoadWord(bcb + BCB_WAITER);
+    case 53:
+      return bcb;
+    default:
+      ReportPageError(kIndexDKGPA0, -86, 7, code);
+      return 0;
+  }
+}
+
+int32_t DKBSC0(int32_t record_length) {
+  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
+    if (LoadWord(pool + PART_MAX_RECORD) >= record_length) return LoadWord(pool + PART_PAGE_SIZE);
+  ReportPageError(kIndexDKBSC0, -76, 7, record_length);
+  return -76;
+}
+
+int32_t DKCPR0(int32_t page_size, int32_t kind) {
+  int32_t pool = FindPool(page_size);
+  if (pool == 0) {
+    ReportPageError(kIndexDKCPR0, -76, 2, page_size);
+    return -76;
+  }
+  int32_t n = std::min(LoadWord(pool + PART_PAGES) / 3, LoadWord(BP_ASYNC_IO_LEFT));
+  switch (kind) {
+    case 1:
+      return std::min(n, 2);
+    case 2:
+      return std::min(n, 5);
+    case 3:
+      return std::min(n, 11);
+    case 4:
+      return n;
+    case 5:
+      return std::min(n, LoadWord(pool + PART_PAGES) / 16);
+    default:
+      return 0;
+  }
+}
+
+namespace {
+
+struct Collected {
+  int32_t databank, page, page_size;
+};
+
+bool Chosen(int32_t code, int32_t bcb, const int32_t* request) {
+  int32_t databank = LoadWord(bcb + BCB_DATABANK);
+  if (databank == 0) return false;
+  int32_t ws = LoadWord(bcb + BCB_WS_STATUS);
+  switch (code) {
+    case 1:
+    case 7:
+      return databank == request[0] && IsChanged(bcb);
+    case 2:
+      return (ws == WS_IN_SET || ws == WS_WRITING) &&
+             LoadWord(bcb + BCB_ORDER) <= request[PAGREQ_ORDER];
+    case 4:
+      return (ws == WS_IN_SET || ws == WS_WRITING) &&
+             LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
+    case 5:
+      return LoadWord(bcb + BCB_WAITER) == request[PAGREQ_BCB];
+    case 6:
+      return ws == WS_MARKED && LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
+  }
+  return false;
+}
+
+void NoteError(int32_t* request, int32_t rc, int32_t os) {
+  request[3] = rc;
+  request[4] = os;
+}
+
+// Writes one collected page when it is still changed; `wait_first` pages are
+// written with their predecessors.
+void WriteCollected(int32_t* request, const Collected& c) {
+  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
+  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
+  if (buffer <= 0) {
+    if (buffer < 0) NoteError(request, rq[REQ_RC], rq[REQ_OS_ERROR]);
+    return;
+  }
+  int32_t bcb = BufferBcb(buffer);
+  if (!IsChanged(bcb)) {
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return;
+  }
+  int32_t* words = PageWords(buffer);
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] != kListPage && words[1] <= 0) {
+    ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);
+    NoteError(request, -63, -1);
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return;
+  }
+  int32_t rc = DKWRP0(rq, WRP_WRITE_WAIT, buffer);
+  if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
+}
+
+void DropDatabankBuffers(int32_t* request, int32_t pool) {
+  int32_t databank = request[0];
+  int32_t last = LoadWord(pool + PART_LAST_BCB);
+  int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
+  for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
+    if (LoadWord(bcb + BCB_DATABANK) != databank) continue;
+    // A buffer's ring is the partition that guards the bucket of its page.
+    int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
+    int32_t* lock = Sem(part + GROUP_LOCK);
+    enqdeq_take(lock);
+    int32_t in_use = 0;
+    if (LoadWord(bcb + BCB_DATABANK) == databank) {
+      if (LoadWord(bcb + BCB_USERS) != 0 && LoadWord(BP_STATUS) == BP_STATUS_UP)
+        in_use = LoadWord(bcb + BCB_PAGE);
+      FreeReleaseRecords(LoadWord(bcb + BCB_RELEASES));
+      StoreWord(bcb + BCB_RELEASES, 0);
+      if (!ForgetPage(pool, part, bcb)) StoreWord(part + GROUP_VICTIM, bcb);
+    }
+    enqdeq_give(lock);
+    // An internal error ends the server; no lock is left held when it does.
+    if (in_use != 0) {
+      NoteError(request, -55, -1);
+      ReportPageError(kIndexDKPAG0, -55, 7, in_use);
+    }
+  }
+}
+
+}  // namespace
+
+int32_t DKPAG0(int32_t* request, int32_t code) {
+  if (code < 1 || code > 7) {
+    ReportPageError(kIndexDKPAG0, -43, 7, code);
+    return -43;
+  }
+  if (code == 3) {
+    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
+      DropDatabankBuffers(request, pool);
+    return request[3] < 0 ? request[3] : 0;
+  }
+  int32_t wanted = code == 5 ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
+  bool again = true;
+  while (again) {
+    again = false;
+    std::vector<Collected> set_apart;
+    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
+      int32_t page_size = LoadWord(pool + PART_PAGE_SIZE);
+      int32_t last = LoadWord(pool + PART_LAST_BCB);
+      int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
+      std::vector<Collected> batch;
+      int found = 0;
+      // A scan over the BCBs of the pool; each is tested under its partition
+      // lock so that its identity is read whole.
+      for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
+        int32_t databank = LoadWord(bcb + BCB_DATABANK);
+        if (databank == 0) continue;
+        int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
+        enqdeq_take(Sem(part + GROUP_LOCK));
+        bool chosen = Chosen(code, bcb, request) &&
+                      !(code == 7 && LoadWord(bcb + BCB_WS_STATUS) == WS_PREFETCHING);
+        Collected c{LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE), page_size};
+        bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
+        enqdeq_give(Sem(part + GROUP_LOCK));
+        if (!chosen) continue;
+        ++found;
+        if (waited_for && code != 5) {
+          if (static_cast<int>(set_apart.size()) < kSetApartMax)
+            set_apart.push_back(c);
+          else
+            again = true;
+        } else {
+          batch.push_back(c);
+        }
+        if (static_cast<int>(batch.size()) == kCollectBatch) {
+          for (const Collected& each : batch) WriteCollected(request, each);
+          batch.clear();
+        }
+        if (code == 5 && found >= wanted) break;
+      }
+      for (const Collected& each : batch) WriteCollected(request, each);
+      if (code == 5 && found >= wanted) break;
+    }
+    for (const Collected& each : set_apart) WriteCollected(request, each);
+  }
+  return request[3] < 0 ? request[3] : 0;
+}
+
+void InitBufferPool(int32_t pool) {
+  int32_t* area = Bufferpool();
+  int32_t buffers = area[pool + PART_PAGES], parts = area[pool + PART_GROUPS];
+  int32_t buckets = area[pool + PART_HASH_SIZE], units = area[pool + PART_UNITS];
+  int32_t first_bucket = area[pool + PART_HASH];
+  int32_t lowest = area[pool + PART_LAST_BCB] - BCB_WORDS * (buffers - 1);
+  for (int32_t b = 0; b < buckets; ++b) area[first_bucket + b] = 0;
+  for (int32_t g = 0; g < parts; ++g) {
+    int32_t part = area[pool + PART_GROUP_TABLE] + GROUP_WORDS * g;
+    enqdeq_init_semaphore(area + part + GROUP_LOCK, 1);
+    // The free page id is negative, so no databank page shares it, and hashes
+    // (with databank 0) into a bucket this partition guards.
+    int32_t bucket = g;
+    for (int32_t b = 0; b < buckets; ++b)
+      if (FloorMod(static_cast<int64_t>(first_bucket) + b, parts) == g) {
+        bucket = b;
+        break;
+      }
+    area[part + GROUP_FREE_PID] = (bucket - buckets) * units;
+    int32_t from = static_cast<int32_t>(static_cast<int64_t>(buffers) * g / parts);
+    int32_t to = static_cast<int32_t>(static_cast<int64_t>(buffers) * (g + 1) / parts);
+    area[part + GROUP_VICTIM] = to > from ? lowest + BCB_WORDS * from : 0;
+    for (int32_t i = from; i < to; ++i) {
+      int32_t bcb = lowest + BCB_WORDS * i;
+      int32_t buffer = area[bcb + BCB_BUFFER];
+      for (int k = BCB_LINK; k < BCB_WORDS - 1; ++k)
+        if (k != BCB_BUFFER) area[bcb + k] = 0;
+      enqdeq_init_semaphore(area + bcb + BCB_R, 1);
+      enqdeq_init_semaphore(area + bcb + BCB_W, 1);
+      enqdeq_init_semaphore(area + bcb + BCB_X, 1);
+      area[bcb + BCB_OS_ERROR] = -1;
+      area[bcb + BCB_PAGE] = area[part + GROUP_FREE_PID];
+      area[bcb + BCB_WRITE_SIZE] = area[pool + PART_PAGE_SIZE];
+      area[bcb + BCB_RING_NEXT] = lowest + BCB_WORDS * (i + 1 < to ? i + 1 : from);
+      area[bcb + BCB_RING_PREV] = lowest + BCB_WORDS * (i > from ? i - 1 : to - 1);
+      area[buffer - 1] = bcb;
+    }
+    // Victims are taken walking the ring backwards from the first one; chain
+    // the free buffers in that order so that each is unhooked at the head.
+    int32_t head = first_bucket + bucket;
+    for (int32_t i = from + 1; i < to; ++i) {
+      int32_t bcb = lowest + BCB_WORDS * i;
+      area[bcb + BCB_LINK] = area[head];
+      area[head] = bcb;
+    }
+    if (to > from) {
+      int32_t bcb = lowest + BCB_WORDS * from;
+      area[bcb + BCB_LINK] = area[head];
+      area[head] = bcb;
+    }
+  }
+}

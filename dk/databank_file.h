@@ -1,0 +1,92 @@
+// Databank files: the header page at unit 1 (the first root page), the words
+// of a databank entry that files and pages use, and the routines that bring a
+// file into service: create, open with its header checks, extend (DKCRD1),
+// and read or update the header (DKROO1).
+#pragma once
+
+#include <cstdint>
+
+#include "dk/control_words.h"
+#include "dk/databank_format.h"
+
+// Databank entry words beyond those of the layout (DBE_* of the control
+// words); entry word k is control-area word X + k.
+constexpr int32_t DBE_OPENS = 2;
+constexpr int32_t DBE_ACCESS = 3;
+constexpr int32_t DBE_CHANNEL = 4;  // file id of the open file
+constexpr int32_t DBE_SEQNO = 5;
+constexpr int32_t DBE_OFFLINE = DBE_ERROR2;  // nonzero while this copy is offline
+constexpr int32_t DBE_OFFLINE_COPY = 9;
+constexpr int32_t DBE_ALLOC_HINT = 11;  // first bitmap page that may have free units
+constexpr int32_t DBE_CORRUPT = 12;
+constexpr int32_t DBE_RELEASES = 13;  // chain of deferred page releases
+constexpr int32_t DBE_PAGES_READ = 15;
+constexpr int32_t DBE_PAGES_WRITTEN = 16;
+constexpr int32_t DBE_PAGES_SWAPPED = 17;
+constexpr int32_t DBE_ALLOCATIONS = 18;
+constexpr int32_t DBE_DEALLOCATIONS = 19;
+constexpr int32_t DBE_EXTENSIONS = 20;
+constexpr int32_t DBE_OPEN_LOCK = DBE_LOCK2;     // open and close of the entry
+constexpr int32_t DBE_RELEASE_LOCK = DBE_LOCK3;  // guards word 13
+
+// Databank kinds (entry word 6) as a create or open asks for them.
+constexpr int32_t DBT_NULL = 1;
+constexpr int32_t DBT_TRANS = 2;
+constexpr int32_t DBT_LOG = 3;
+constexpr int32_t DBT_WORK = 4;
+constexpr int32_t DBT_SHADOW = 5;
+constexpr int32_t DBT_SHADOW_MAKING = 6;
+constexpr int32_t DBT_BACKUP = 7;
+constexpr int32_t DBT_BACKUP_MAKING = 8;
+
+// Check states (entry word 14).
+constexpr int32_t CHK_INIT = 14;
+constexpr int32_t CHK_WORKING = 15;
+constexpr int32_t CHK_WAIT_BACKGROUND = 16;
+constexpr int32_t CHK_BACKGROUND = 17;
+constexpr int32_t CHK_ABORTING = 18;
+constexpr int32_t CHK_ABORTED = 19;
+constexpr int32_t CHK_COMPLETE = 20;
+
+// DKCRD1 request words.
+constexpr int CRD_MODE = 0;   // mode in, return code out
+constexpr int CRD_UNITS = 1;  // units to create or add; the entry index out
+constexpr int CRD_DID = 2;
+constexpr int CRD_SEQNO = 3;  // -1: take the file's
+constexpr int CRD_TYPE = 4;
+constexpr int CRD_FILE = 5;   // file name for the open of the file (256 bytes)
+constexpr int CRD_NAME = 69;  // the 128-byte name kept in the entry
+constexpr int CRD_WORDS = 101;
+
+// DKROO1 request words: code, databank entry, header words 5..12 in 3..10.
+constexpr int ROO_CODE = 0;
+constexpr int ROO_DATABANK = 1;
+constexpr int ROO_OTHER_DID = 2;
+constexpr int ROO_HEADER = 3;  // request word 3 + k - 5 holds header word k
+constexpr int ROO_WORDS = 12;
+
+// Control-area words that files and pages use and the front does not number.
+constexpr int BP_SYSDB_IDENTITY = 96;  // identity of the system databank
+constexpr int BP_SYSDB_STAMP = 97;     // restore time stamp of the system databank
+constexpr int BP_ALLOCATIONS = 98;
+constexpr int BP_DEALLOCATIONS = 99;
+constexpr int BP_TRANS_ENTRY = 100;  // entries of the TRANS, LOG and WORK databanks
+constexpr int BP_LOG_ENTRY = 101;
+constexpr int BP_WORK_ENTRY = 102;
+constexpr int BP_VERIFY_COUNT = 103;
+
+int32_t DKCRD1(int32_t* request);
+int32_t DKROO1(int32_t* request);
+
+// The header checks of an open: reads unit 1 of the entry's file and applies
+// them for a requested type and SEQNO (which takes the file's when -1).
+// Returns 0 or the error; *close_mark receives the mark found.
+int32_t CheckHeaderAtOpen(int32_t databank, int32_t type, int32_t* seqno, int32_t* close_mark);
+
+// Writes the close mark of a databank as its close does (1 for a check state
+// of 20, -2 for 17..19, nothing otherwise or after other errors).
+int32_t WriteCloseMark(int32_t databank);
+
+// Frees a databank entry and closes its file after a failed create or open,
+// or at close.
+void ReleaseDatabank(int32_t databank, bool write_pages);

@@ -1,0 +1,183 @@
+// Slots of the restore directory: looked up, checked, added and removed on the
+// LOG databank and its online copies. A new directory page reaches disk before
+// the link that names it.
+#include "dk/restore_directory.h"
+
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/error_log.h"
+
+namespace {
+
+constexpr int32_t kIndexDKROO1 = 51;
+
+int32_t SlotWord(int32_t slot, int32_t word) {
+  return RDIR_FIRST_SLOT + RDIR_SLOT_WORDS * slot + word;
+}
+
+struct Slot {
+  int32_t page = 0;  // unit of the directory page, 0 when not found
+  int32_t index = 0;
+  int32_t last_page = 0;  // last page of the chain, 0 when the chain is empty
+  int32_t free_page = 0;  // first free slot met
+  int32_t free_index = 0;
+};
+
+int32_t WritePage(int32_t databank, int32_t buffer, int32_t unit) {
+  if (WriteUnitPage(databank, unit, buffer) == 0) return 0;
+  ReportPageError(kIndexDKROO1, -61, 3, unit, databank);
+  return -61;
+}
+
+// Walks the whole chain for the slot of `did`. Returns 0 or an error.
+int32_t FindSlot(int32_t databank, int32_t did, Slot* slot) {
+  int32_t rq[REQ_WORDS];
+  int32_t header = GetUnitPage(databank, kHeaderUnit, GET_SHARED, rq);
+  if (header < 0) return header;
+  int32_t unit = PageWord(PageBytes(header), HDR_RESTORE_DIRECTORY);
+  DKPUT0(PUT_END_SHARED, header);
+  for (int hops = 0; unit != 0; ++hops) {
+    if (hops > (1 << 20)) return -64;  // a chain that loops
+    int32_t buffer = GetUnitPage(databank, unit, GET_SHARED, rq);
+    if (buffer < 0) return buffer;
+    const uint8_t* page = PageBytes(buffer);
+    int32_t at = RestoreSlotOf(page, did);
+    if (at >= 0 && slot->page == 0) {
+      slot->page = unit;
+      slot->index = at;
+    }
+    int32_t free_at = RestoreSlotOf(page, 0);
+    if (free_at >= 0 && slot->free_page == 0) {
+      slot->free_page = unit;
+      slot->free_index = free_at;
+    }
+    slot->last_page = unit;
+    int32_t next = PageWord(page, RDIR_NEXT);
+    DKPUT0(PUT_END_SHARED, buffer);
+    unit = next;
+  }
+  return 0;
+}
+
+int32_t SetHeaderStamp(int32_t databank, int32_t stamp) {
+  int32_t rq[REQ_WORDS];
+  int32_t buffer = GetUnitPage(databank, kHeaderUnit, GET_UPDATE, rq);
+  if (buffer < 0) return buffer;
+  SetPageWord(PageBytes(buffer), HDR_RESTORE_TIME, stamp);
+  if (Bufferpool()[databank + DBE_DID] == 1) Bufferpool()[BP_SYSDB_STAMP] = stamp;
+  return WritePage(databank, buffer, kHeaderUnit);
+}
+
+// Takes a zero-filled directory page, fills its first slot and links it at
+// the end of the chain (or from the header).
+int32_t AddPage(int32_t databank, const Slot& found, const int32_t* values) {
+  int32_t rq[REQ_WORDS] = {databank, 0, kUnitBytes, 0, -1, 0};
+  int32_t fresh = DKHLD0(rq, -1);
+  if (fresh < 0) return fresh;
+  int32_t unit = rq[REQ_PAGE];
+  for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
+    SetPageWord(PageBytes(fresh), RDIR_FIRST_SLOT + k, values[k]);
+  if (int32_t rc = WritePage(databank, fresh, unit)) return rc;
+  int32_t link_unit = found.last_page != 0 ? found.last_page : kHeaderUnit;
+  int32_t buffer = GetUnitPage(databank, link_unit, GET_UPDATE, rq);
+  if (buffer < 0) return buffer;
+  SetPageWord(PageBytes(buffer), found.last_page != 0 ? RDIR_NEXT : HDR_RESTORE_DIRECTORY, unit);
+  return WritePage(databank, buffer, link_unit);
+}
+
+int32_t OnOneDirectory(int32_t databank, int32_t code, int32_t* request) {
+  int32_t did = request[ROO_OTHER_DID];
+  int32_t stamp = request[ROO_HEADER + HDR_RESTORE_TIME - 5];
+  int32_t seqno = request[ROO_HEADER + HDR_SEQNO - 5];
+  Slot slot;
+  if (int32_t rc = FindSlot(databank, did, &slot)) return rc;
+  if (code == 4 || code == 14) {
+    if (slot.page == 0) {
+      request[ROO_HEADER + HDR_RESTORE_TIME - 5] = 0;
+      return 1;
+    }
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, slot.page, GET_SHARED, rq);
+    if (buffer < 0) return buffer;
+    request[ROO_HEADER + HDR_RESTORE_TIME - 5] =
+        PageWord(PageBytes(buffer), SlotWord(slot.index, RDIR_TIME));
+    DKPUT0(PUT_END_SHARED, buffer);
+    return 0;
+  }
+  if (code == 7) {
+    if (slot.page == 0) return 1;
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, slot.page, GET_UPDATE, rq);
+    if (buffer < 0) return buffer;
+    for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
+      SetPageWord(PageBytes(buffer), SlotWord(slot.index, k), 0);
+    return WritePage(databank, buffer, slot.page);
+  }
+  // Code 5: check the slot, or add one.
+  if (slot.page != 0) {
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, slot.page, GET_UPDATE, rq);
+    if (buffer < 0) return buffer;
+    uint8_t* page = PageBytes(buffer);
+    int32_t stored = PageWord(page, SlotWord(slot.index, RDIR_TIME));
+    bool stamp_ok = stored == stamp || stored == stamp - 1;
+    bool seq_ok = PageWord(page, SlotWord(slot.index, RDIR_STATE)) == 2 ||
+                  PageWord(page, SlotWord(slot.index, RDIR_SEQUENCE)) == seqno;
+    if (!stamp_ok || !seq_ok) {
+      DKPUT0(PUT_UNCHANGED, buffer);
+      ReportPageError(kIndexDKROO1, -19, 2, stored, request[ROO_DATABANK]);
+      return -19;
+    }
+    if (stored == stamp - 1) {
+      SetPageWord(page, SlotWord(slot.index, RDIR_TIME), stamp);
+      return WritePage(databank, buffer, slot.page);
+    }
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return 0;
+  }
+  int32_t state = request[ROO_HEADER + HDR_CLOSE_MARK - 5] == 2 ? 2 : 1;
+  int32_t values[4] = {did, stamp, -1, state};
+  int32_t rc;
+  if (slot.free_page != 0) {
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, slot.free_page, GET_UPDATE, rq);
+    if (buffer < 0) return buffer;
+    for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
+      SetPageWord(PageBytes(buffer), SlotWord(slot.free_index, k), values[k]);
+    rc = WritePage(databank, buffer, slot.free_page);
+  } else {
+    rc = AddPage(databank, slot, values);
+  }
+  return rc;
+}
+
+}  // namespace
+
+int32_t RestoreDirectory(int32_t* request) {
+  int32_t code = request[ROO_CODE];
+  int32_t* area = Bufferpool();
+  if (code == 14) return OnOneDirectory(request[ROO_DATABANK], code, request);
+  int32_t log = area[BP_LOG_ENTRY];
+  if (log <= 0) return -45;
+  int32_t result = 0;
+  bool added = false;
+  for (int32_t copy = log; copy > 0; copy = area[copy + DBE_DEPENDENT]) {
+    if (copy != log && (area[copy + DBE_OFFLINE] != 0 || area[copy + DBE_KIND] == DBT_BACKUP))
+      continue;
+    Slot before;
+    if (code == 5 && copy == log) {
+      if (int32_t rc = FindSlot(copy, request[ROO_OTHER_DID], &before)) return rc;
+      added = before.page == 0;
+    }
+    int32_t rc = OnOneDirectory(copy, code, request);
+    if (rc < 0) return rc;
+    if (copy == log) result = rc;
+  }
+  if (code == 5 && added) {
+    int32_t stamp = request[ROO_HEADER + HDR_RESTORE_TIME - 5];
+    if (int32_t rc = SetHeaderStamp(request[ROO_DATABANK], stamp + 1)) return rc;
+  }
+  return result;
+}

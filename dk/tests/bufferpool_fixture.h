@@ -1,0 +1,150 @@
+// A small kernel control area for page tests: header words, databank and
+// table entries, one pool per page size, an ENQ/DEQ area with the test thread
+// attached, and a fault-injecting file system over a scratch directory.
+#pragma once
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/tests/kernel_fixture.h"
+#include "platform/databank_io.h"
+#include "platform/enqdeq.h"
+#include "platform/file_system.h"
+
+class PageTest : public KernelTest {
+ protected:
+  static constexpr int32_t kThreads = 16;
+
+  // Pools of 300 2K pages (two partitions), 24 16K and 21 64K pages.
+  virtual void Shape() {
+    params_.pages[PG_2K] = 300;
+    params_.pages[PG_16K] = 24;
+    params_.pages[PG_64K] = 21;
+  }
+
+  void SetUp() override {
+    Shape();
+    enq_.assign(static_cast<size_t>(enqdeq_size(kThreads) / 4), 0);
+    ASSERT_EQ(enqdeq_init(enq_.data(), kThreads, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(enqdeq_attach(enq_.data(), 1), 0);
+    KernelTest::SetUp();
+    area_ = Bufferpool();
+    char tmpl[] = "/tmp/bpool_test_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    dir_ = tmpl;
+    previous_fs_ = mdr_install_file_system(&fault_);
+  }
+
+  int32_t Pages(int32_t page_size) { return area_[FindPool(page_size) + PART_PAGES]; }
+
+  void TearDown() override {
+    for (int32_t e : open_)
+      if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
+    mdr_install_file_system(previous_fs_);
+    std::filesystem::remove_all(dir_);
+    KernelTest::TearDown();
+  }
+
+  std::string Path(const std::string& name) { return dir_ + "/" + name + ".dbf"; }
+
+  void FillNames(int32_t* request, const std::string& name) {
+    std::string path = Path(name);
+    char* file = reinterpret_cast<char*>(request + CRD_FILE);
+    std::memset(file, ' ', 256);
+    std::memcpy(file, path.data(), path.size());
+    char* kept = reinterpret_cast<char*>(request + CRD_NAME);
+    std::memset(kept, ' ', DBE_NAME_BYTES);
+    std::memcpy(kept, name.data(), name.size());
+  }
+
+  // Creates a databank file of `units` units; returns the entry.
+  int32_t Create(const std::string& name, int32_t units, int32_t did = 5, int32_t seqno = 3) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = -2;
+    rq[CRD_UNITS] = units;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = seqno;
+    rq[CRD_TYPE] = 9;
+    FillNames(rq.data(), name);
+    EXPECT_EQ(DKCRD1(rq.data()), 0);
+    open_.push_back(rq[CRD_UNITS]);
+    return rq[CRD_UNITS];
+  }
+
+  // Opens an existing file; returns the result code, the entry in *entry.
+  int32_t Open(const std::string& name, int32_t did, int32_t* seqno, int32_t* entry,
+               int32_t mode = 0) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = mode;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = *seqno;
+    rq[CRD_TYPE] = 9;
+    FillNames(rq.data(), name);
+    int32_t rc = DKCRD1(rq.data());
+    if (rc == 0) {
+      *entry = rq[CRD_UNITS];
+      *seqno = rq[CRD_SEQNO];
+      open_.push_back(*entry);
+    }
+    return rc;
+  }
+
+  // Closes as the kernel's close does: pages out, close mark, file closed.
+  void Close(int32_t entry) {
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    EXPECT_EQ(DKPAG0(pag, 1), 0);
+    EXPECT_EQ(WriteCloseMark(entry), 0);
+    ReleaseDatabank(entry, true);
+  }
+
+  std::vector<char> FileBytes(const std::string& name) {
+    std::ifstream in(Path(name), std::ios::binary);
+    return std::vector<char>(std::istreambuf_iterator<char>(in), {});
+  }
+
+  // The 2048 bytes of one unit of a file.
+  std::vector<char> FileUnit(const std::string& name, int64_t unit) {
+    std::vector<char> bytes(kUnitBytes, 0);
+    std::ifstream in(Path(name), std::ios::binary);
+    in.seekg(unit * kUnitBytes);
+    in.read(bytes.data(), kUnitBytes);
+    return bytes;
+  }
+
+  int64_t FileSize(const std::string& name) {
+    return static_cast<int64_t>(std::filesystem::file_size(Path(name)));
+  }
+
+  int32_t FileWord(const std::string& name, int64_t unit, int word) {
+    std::ifstream in(Path(name), std::ios::binary);
+    in.seekg(unit * kUnitBytes + 4 * word);
+    int32_t v = INT32_MIN;
+    in.read(reinterpret_cast<char*>(&v), 4);
+    return in ? v : INT32_MIN;
+  }
+
+  int32_t Get(int32_t entry, int32_t page, int32_t size, int32_t mode, int32_t* rc = nullptr) {
+    int32_t rq[REQ_WORDS] = {entry, page, size, 0, -1, 0};
+    int32_t buffer = DKGET0(rq, mode);
+    if (rc) *rc = rq[REQ_RC];
+    return buffer;
+  }
+
+  std::vector<int32_t> enq_;
+  int32_t* area_ = nullptr;
+  std::string dir_;
+  FaultFileSystem fault_{PosixFileSystem()};
+  FileSystem* previous_fs_ = nullptr;
+  std::vector<int32_t> open_;
+};

@@ -1,0 +1,371 @@
+// Page access through the bufferpool: allocation against a model of the
+// bitmap, replacement and write-back against a model of the file, the order
+// of dependent writes, failed writes that must not lose a page, and readers
+// and writers of one page on several threads.
+#include "dk/bufferpool.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "dk/bitmap_page.h"
+#include "dk/tests/bufferpool_fixture.h"
+
+namespace {
+
+constexpr int32_t kSizes[3] = {2048, 16384, 65536};
+
+class BufferpoolTest : public PageTest {
+ protected:
+  // The bitmap page of a chunk as the pool holds it.
+  std::vector<uint8_t> Bitmap(int32_t entry, int32_t chunk = 0) {
+    int32_t buffer = Get(entry, chunk, kUnitBytes, GET_SHARED);
+    EXPECT_GT(buffer, 0);
+    std::vector<uint8_t> bytes(PageBytes(buffer), PageBytes(buffer) + kUnitBytes);
+    DKPUT0(PUT_END_SHARED, buffer);
+    return bytes;
+  }
+
+  int32_t Allocate(int32_t entry, int32_t size, int32_t* page) {
+    int32_t rq[REQ_WORDS] = {entry, 0, size, 0, -1, 0};
+    int32_t rc = DKHLD0(rq, 0);
+    *page = rq[REQ_PAGE];
+    return rc;
+  }
+
+  int32_t Free(int32_t entry, int32_t size, int32_t page) {
+    int32_t rq[REQ_WORDS] = {entry, page, size, 0, -1, 0};
+    return DKFRE0(rq, 0);
+  }
+
+  // Writes `value` into word 100 of a page and releases it changed.
+  void Stamp(int32_t entry, int32_t page, int32_t size, int32_t value) {
+    int32_t buffer = Get(entry, page, size, GET_UPDATE);
+    ASSERT_GT(buffer, 0);
+    PageWords(buffer)[100] = value;
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+  }
+};
+
+TEST_F(BufferpoolTest, AllocationTakesAlignedGroupsOfTheFirstChunk) {
+  int32_t entry = Create("alloc", 200);
+  struct Step {
+    int32_t size, page;
+  };
+  // Units 0 and 1 are taken: a 64K page cannot start below 32, a 16K one below 8.
+  const Step steps[] = {{65536, 32}, {16384, 8},  {2048, 2}, {2048, 3},
+                        {65536, 64}, {16384, 16}, {2048, 4}, {65536, 96}};
+  for (const Step& s : steps) {
+    int32_t page = -1;
+    ASSERT_EQ(Allocate(entry, s.size, &page), 0);
+    EXPECT_EQ(page, s.page) << s.size;
+  }
+  std::vector<uint8_t> map = Bitmap(entry);
+  std::set<int32_t> used = {0, 1};
+  for (const Step& s : steps)
+    for (int32_t u = 0; u < s.size / kUnitBytes; ++u) used.insert(s.page + u);
+  for (int32_t bit = 0; bit < 200; ++bit)
+    EXPECT_EQ(BitmapBit(map.data(), bit), used.count(bit) == 1) << bit;
+  EXPECT_EQ(PageWord(map.data(), BMP_FREE), kBitmapChunkUnits - static_cast<int32_t>(used.size()));
+}
+
+TEST_F(BufferpoolTest, FreeingTwiceIsACorruptBitmapAndChangesNothing) {
+  int32_t entry = Create("free", 200);
+  int32_t page;
+  ASSERT_EQ(Allocate(entry, 65536, &page), 0);
+  ASSERT_EQ(page, 32);
+  EXPECT_EQ(Free(entry, 65536, 32), 0);
+  std::vector<uint8_t> before = Bitmap(entry);
+  EXPECT_EQ(PageWord(before.data(), BMP_HINT), 0);
+  EXPECT_EQ(Free(entry, 65536, 32), -49);
+  EXPECT_EQ(Bitmap(entry), before);
+  // Page 0 with no buffer is nothing to do; the header unit is never freed.
+  EXPECT_EQ(Free(entry, 2048, 0), 0);
+  EXPECT_EQ(Free(entry, 2048, 1), -49);
+  EXPECT_EQ(Free(entry, 16384, 12), -49);  // not a 16K boundary
+  EXPECT_EQ(Bitmap(entry), before);
+}
+
+// Random allocations and frees of all three sizes against a model of the
+// units in use: no two pages overlap, every page is aligned, and the bitmap
+// on disk says exactly what the model says.
+TEST_F(BufferpoolTest, AllocationMatchesAModelOfTheUnitsInUse) {
+  int32_t entry = Create("model", 64);
+  std::mt19937 rng(7);
+  std::map<int32_t, int32_t> pages;  // page -> units
+  std::set<int32_t> used = {0, 1};
+  for (int step = 0; step < 1500; ++step) {
+    bool take = pages.empty() || rng() % 3 != 0;
+    if (take) {
+      int32_t size = kSizes[rng() % 3];
+      int32_t units = size / kUnitBytes, page;
+      ASSERT_EQ(Allocate(entry, size, &page), 0);
+      ASSERT_EQ(page % units, 0);
+      ASSERT_LE(page % kBitmapChunkUnits + units, kBitmapChunkUnits);
+      for (int32_t u = 0; u < units; ++u) ASSERT_TRUE(used.insert(page + u).second) << page;
+      pages[page] = units;
+    } else {
+      auto it = std::next(pages.begin(), static_cast<long>(rng() % pages.size()));
+      ASSERT_EQ(Free(entry, it->second * kUnitBytes, it->first), 0);
+      for (int32_t u = 0; u < it->second; ++u) used.erase(it->first + u);
+      pages.erase(it);
+    }
+  }
+  Close(entry);
+  std::vector<char> bytes = FileBytes("model");
+  int32_t chunks =
+      static_cast<int32_t>((bytes.size() / kUnitBytes + kBitmapChunkUnits - 1) / kBitmapChunkUnits);
+  for (int32_t c = 0; c < chunks; ++c) {
+    const uint8_t* words = reinterpret_cast<const uint8_t*>(bytes.data()) +
+                           static_cast<int64_t>(c) * kBitmapChunkUnits * kUnitBytes;
+    int32_t in_use = 0;
+    for (int32_t bit = 0; bit < kBitmapChunkUnits; ++bit) {
+      int32_t unit = c * kBitmapChunkUnits + bit;
+      bool expect = bit == 0 || used.count(unit) == 1;
+      ASSERT_EQ(BitmapBit(words, bit), expect) << unit;
+      in_use += expect;
+    }
+    EXPECT_EQ(PageWord(words, BMP_FREE), kBitmapChunkUnits - in_use);
+  }
+}
+
+TEST_F(BufferpoolTest, ResidentOnlyModesNeverRead) {
+  int32_t entry = Create("resident", 200);
+  int reads = fault_.reads();
+  for (int32_t mode : {GET_UPDATE_IF_RESIDENT, GET_SHARED_IF_RESIDENT}) {
+    int32_t rc = 99;
+    EXPECT_EQ(Get(entry, 40, 2048, mode, &rc), 0);
+    EXPECT_EQ(fault_.reads(), reads);
+  }
+  int32_t buffer = Get(entry, 40, 2048, GET_SHARED);
+  ASSERT_GT(buffer, 0);
+  EXPECT_EQ(fault_.reads(), reads + 1);
+  DKPUT0(PUT_END_SHARED, buffer);
+  int32_t again = Get(entry, 40, 2048, GET_SHARED_IF_RESIDENT);
+  EXPECT_EQ(again, buffer);
+  DKPUT0(PUT_END_SHARED, again);
+  EXPECT_EQ(fault_.reads(), reads + 1);
+  int32_t rc;
+  EXPECT_EQ(Get(entry, 40, 4096, GET_SHARED, &rc), -76);
+  EXPECT_EQ(Get(entry, 41, 16384, GET_SHARED, &rc), -43);
+  // A bad mode is an internal error: it ends the server.
+  EXPECT_THROW(Get(entry, 40, 2048, 9, &rc), ServerException);
+}
+
+// Many more pages than buffers, changed and read in random order: every read
+// sees the last value written, whether the page stayed in the pool or was
+// swapped out and read back; after the pages are written the file agrees.
+TEST_F(BufferpoolTest, ReplacementKeepsEveryChangeAgainstAModel) {
+  int32_t entry = Create("churn", 800);
+  std::mt19937 rng(11);
+  std::map<std::pair<int32_t, int32_t>, int32_t> model;  // (page, size) -> value
+  for (int step = 0; step < 3000; ++step) {
+    int32_t size = kSizes[rng() % 3];
+    int32_t units = size / kUnitBytes;
+    // Disjoint ranges per size: 64K pages at 32..127, 16K at 128..223, 2K at 224..319.
+    int32_t base = size == 65536 ? 32 : size == 16384 ? 128 : 224;
+    int32_t page = base + units * static_cast<int32_t>(rng() % (96 / units));
+    auto key = std::make_pair(page, size);
+    if (rng() % 2) {
+      Stamp(entry, page, size, step + 1);
+      model[key] = step + 1;
+    } else {
+      int32_t buffer = Get(entry, page, size, GET_SHARED);
+      ASSERT_GT(buffer, 0);
+      EXPECT_EQ(PageWords(buffer)[100], model.count(key) ? model[key] : 0) << page;
+      EXPECT_EQ(PageWords(buffer)[0], BufferBcb(buffer));
+      DKPUT0(PUT_END_SHARED, buffer);
+    }
+  }
+  Close(entry);
+  for (auto& [key, value] : model) EXPECT_EQ(FileWord("churn", key.first, 100), value) << key.first;
+}
+
+TEST_F(BufferpoolTest, AWaitingPageIsWrittenAfterTheOneItWaitsFor) {
+  int32_t entry = Create("order", 200);
+  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = Get(entry, 41, 2048, GET_UPDATE);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(y, 0);
+  PageWords(a)[1] = 5;
+  PageWords(a)[100] = 1;
+  PageWords(y)[1] = 5;
+  PageWords(y)[100] = 2;
+  EXPECT_EQ(DKMRK0(y, 23, a), 0);
+  EXPECT_EQ(DKGPA0(51, y), 1);
+  EXPECT_EQ(DKGPA0(52, a), BufferBcb(y));
+  DKPUT0(PUT_CHANGED, a);
+  // The write of A fails: Y must not reach disk before it.
+  fault_.FailNthWrite(1, EIO);
+  int32_t rq[REQ_WORDS] = {entry, 41, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, y), -31);
+  EXPECT_EQ(FileWord("order", 40, 100), 0);
+  EXPECT_EQ(FileWord("order", 41, 100), 0);
+
+  // Second round: A writes, and only then Y.
+  int32_t a2 = Get(entry, 42, 2048, GET_UPDATE), y2 = Get(entry, 43, 2048, GET_UPDATE);
+  PageWords(a2)[1] = 5;
+  PageWords(a2)[100] = 3;
+  PageWords(y2)[1] = 5;
+  PageWords(y2)[100] = 4;
+  EXPECT_EQ(DKMRK0(y2, 23, a2), 0);
+  DKPUT0(PUT_CHANGED, a2);
+  int writes = fault_.writes();
+  fault_.FailNthWrite(2, EIO);  // the second write from now is Y's
+  int32_t rq2[REQ_WORDS] = {entry, 43, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq2, WRP_WRITE_WAIT, y2), -44);
+  EXPECT_EQ(fault_.writes(), writes + 2);
+  EXPECT_EQ(FileWord("order", 42, 100), 3);
+  EXPECT_EQ(FileWord("order", 43, 100), 0);
+  // A page names one waiter: the same link again is nothing new, another is
+  // an inconsistency.
+  int32_t p = Get(entry, 44, 2048, GET_UPDATE), q = Get(entry, 45, 2048, GET_UPDATE),
+          r = Get(entry, 46, 2048, GET_UPDATE);
+  EXPECT_EQ(DKMRK0(q, 23, p), 0);
+  EXPECT_EQ(DKMRK0(q, 23, p), 0);
+  EXPECT_EQ(DKGPA0(51, q), 1);
+  EXPECT_THROW(DKMRK0(r, 23, p), ServerException);
+}
+
+// A page whose write failed keeps its changes in the pool: it is not chosen
+// for replacement, so it is never read back stale from disk, and every later
+// request for it learns of the failure.
+TEST_F(BufferpoolTest, AFailedWriteNeverDropsThePage) {
+  int32_t entry = Create("failed", 1000);
+  Stamp(entry, 40, 2048, 77);
+  int32_t buffer = Get(entry, 40, 2048, GET_UPDATE);
+  ASSERT_GT(buffer, 0);
+  fault_.FailNthWrite(1, EIO);
+  int32_t rq[REQ_WORDS] = {entry, 40, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, buffer), -44);
+  EXPECT_EQ(rq[REQ_RC], -44);
+  EXPECT_NE(rq[REQ_OS_ERROR], -1);
+  // Swap-out writes that fail are kept the same way.
+  Stamp(entry, 41, 2048, 78);
+  fault_.FailNthWrite(1, EIO);
+  int writes = fault_.writes();
+  for (int32_t page = 100; page < 100 + 2 * Pages(2048); ++page) {
+    int32_t b = Get(entry, page, 2048, GET_SHARED);
+    ASSERT_GT(b, 0);
+    DKPUT0(PUT_END_SHARED, b);
+  }
+  EXPECT_EQ(fault_.writes(), writes + 1);  // page 41 was swapped out once, and failed
+  for (int32_t page : {40, 41}) {
+    int32_t rc = 0;
+    EXPECT_EQ(Get(entry, page, 2048, GET_SHARED, &rc), -44) << page;
+    EXPECT_EQ(rc, -44);
+    EXPECT_EQ(FileWord("failed", page, 100), 0) << page;
+  }
+}
+
+TEST_F(BufferpoolTest, ReadersShareAPageAndAWaitingWriterHoldsNewReadersBack) {
+  int32_t entry = Create("threads", 200);
+  Stamp(entry, 50, 2048, 1);
+  int32_t r1 = Get(entry, 50, 2048, GET_SHARED), r2 = Get(entry, 50, 2048, GET_SHARED);
+  ASSERT_GT(r1, 0);
+  ASSERT_EQ(r1, r2);
+  int32_t bcb = BufferBcb(r1);
+  std::atomic<int> order{0};
+  std::atomic<int> writer_done{0}, reader_done{0};
+  auto semaphore_queued = [&](int word) {
+    return std::atomic_ref<int32_t>(area_[bcb + word + ENQDEQ_HEAD]).load() != 0;
+  };
+  std::thread writer([&] {
+    enqdeq_attach(enq_.data(), 2);
+    int32_t b = Get(entry, 50, 2048, GET_UPDATE);
+    writer_done = ++order;
+    PageWords(b)[100] = 2;
+    DKPUT0(PUT_CHANGED, b);
+  });
+  // The writer holds W and waits on R for the two readers.
+  while (!semaphore_queued(BCB_R)) std::this_thread::yield();
+  std::thread reader([&] {
+    enqdeq_attach(enq_.data(), 3);
+    int32_t b = Get(entry, 50, 2048, GET_SHARED);
+    reader_done = ++order;
+    EXPECT_EQ(PageWords(b)[100], 2);
+    DKPUT0(PUT_END_SHARED, b);
+  });
+  // The late reader queues behind the writer on W.
+  while (!semaphore_queued(BCB_W)) std::this_thread::yield();
+  EXPECT_EQ(writer_done.load(), 0);
+  EXPECT_EQ(reader_done.load(), 0);
+  EXPECT_EQ(PageWords(r1)[100], 1);
+  DKPUT0(PUT_END_SHARED, r1);
+  EXPECT_EQ(writer_done.load(), 0);  // one reader still holds the page
+  DKPUT0(PUT_END_SHARED, r2);
+  writer.join();
+  reader.join();
+  EXPECT_EQ(writer_done.load(), 1);
+  EXPECT_EQ(reader_done.load(), 2);
+}
+
+TEST_F(BufferpoolTest, ManyThreadsChangingPagesLoseNothing) {
+  int32_t entry = Create("busy", 800);
+  constexpr int kWorkers = 6, kPages = 40, kRounds = 300;
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kWorkers; ++t)
+    workers.emplace_back([&, t] {
+      enqdeq_attach(enq_.data(), 2 + t);
+      std::mt19937 rng(t);
+      for (int i = 0; i < kRounds; ++i) {
+        int32_t page = 100 + static_cast<int32_t>(rng() % kPages);
+        int32_t b = Get(entry, page, 2048, GET_UPDATE);
+        ASSERT_GT(b, 0);
+        PageWords(b)[100 + t] += 1;  // one counter per thread and page
+        DKPUT0(PUT_CHANGED, b);
+        int32_t s = Get(entry, page + kPages, 2048, GET_SHARED);
+        ASSERT_GT(s, 0);
+        DKPUT0(PUT_END_SHARED, s);
+      }
+    });
+  for (auto& w : workers) w.join();
+  Close(entry);
+  for (int t = 0; t < kWorkers; ++t) {
+    std::mt19937 rng(t);
+    std::map<int32_t, int32_t> expect;
+    for (int i = 0; i < kRounds; ++i) ++expect[100 + static_cast<int32_t>(rng() % kPages)];
+    for (auto& [page, count] : expect) EXPECT_EQ(FileWord("busy", page, 100 + t), count);
+  }
+}
+
+TEST_F(BufferpoolTest, ReadAheadAllowanceAndBlockSizes) {
+  struct Case {
+    int32_t size, kind, async_left, expect;
+  };
+  // The 16K pool has 24 buffers: n = min(24 / 3, async left).
+  const Case cases[] = {{16384, 1, 20, 2}, {16384, 2, 20, 5}, {16384, 3, 20, 8}, {16384, 4, 3, 3},
+                        {16384, 5, 20, 1}, {16384, 6, 20, 0}, {4096, 1, 20, -76}};
+  for (const Case& c : cases) {
+    area_[BP_ASYNC_IO_LEFT] = c.async_left;
+    EXPECT_EQ(DKCPR0(c.size, c.kind), c.expect) << c.kind;
+  }
+  // The first pool whose longest record fits.
+  int32_t longest[3];
+  for (int i = 0; i < 3; ++i) longest[i] = area_[FindPool(kSizes[i]) + PART_MAX_RECORD];
+  EXPECT_EQ(DKBSC0(0), 2048);
+  EXPECT_EQ(DKBSC0(longest[0]), 2048);
+  EXPECT_EQ(DKBSC0(longest[0] + 1), 16384);
+  EXPECT_EQ(DKBSC0(longest[2]), 65536);
+  EXPECT_THROW(DKBSC0(longest[2] + 1), ServerException);
+}
+
+// A pool of 30 buffers with 20 asynchronous I/Os left reads ahead 10 pages.
+class ThirtyBufferTest : public PageTest {
+ protected:
+  void Shape() override {
+    PageTest::Shape();
+    params_.pages[PG_16K] = 30;
+  }
+};
+
+TEST_F(ThirtyBufferTest, ReadsAheadTenPages) {
+  area_[BP_ASYNC_IO_LEFT] = 20;
+  EXPECT_EQ(DKCPR0(16384, 3), 10);
+  EXPECT_EQ(DKCPR0(16384, 4), 10);
+}
+
+}  // namespace

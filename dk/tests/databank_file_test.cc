@@ -1,0 +1,270 @@
+// Databank files as they reach disk: the bitmap and header pages of a new
+// file read back from the file itself, the checks of an open (and that a file
+// failing them is left byte for byte as it was), the close mark, extension,
+// and the header words and restore directory slots kept through DKROO1.
+#include "dk/databank_file.h"
+
+#include <gtest/gtest.h>
+
+#include "dk/bitmap_page.h"
+#include "dk/request.h"
+#include "dk/restore_directory.h"
+#include "dk/tests/bufferpool_fixture.h"
+
+namespace {
+
+class DatabankFileTest : public PageTest {};
+
+// Bit i of a bitmap page: byte 16 + i / 8 under the mask 0x80 >> (i % 8).
+bool FileBit(const std::vector<char>& page, int32_t bit) {
+  uint8_t b = static_cast<uint8_t>(page[16 + bit / 8]);
+  return (b & (0x80 >> (bit % 8))) != 0;
+}
+
+TEST_F(DatabankFileTest, NewFileHasItsBitmapPagesAndHeader) {
+  struct Case {
+    int32_t units;
+    std::vector<int32_t> bitmaps;  // units of the bitmap pages
+    std::vector<int32_t> free;     // their word 1
+    std::vector<int32_t> next;     // their word 3
+  };
+  const Case cases[] = {
+      {2, {0}, {16254}, {1}},
+      {100, {0}, {16254}, {99}},
+      {16256, {0}, {16254}, {16255}},
+      {16257, {0, 16256}, {16254, 16255}, {16256, 16256}},
+      {40000, {0, 16256, 32512}, {16254, 16255, 16255}, {16256, 32512, 39999}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.units);
+    std::string name = "n" + std::to_string(c.units);
+    int32_t entry = Create(name, c.units);
+    EXPECT_EQ(area_[entry + DBE_STATE], CHK_COMPLETE);
+    ASSERT_EQ(FileSize(name), int64_t{c.units} * kUnitBytes);
+    for (size_t i = 0; i < c.bitmaps.size(); ++i) {
+      std::vector<char> page = FileUnit(name, c.bitmaps[i]);
+      EXPECT_EQ(FileWord(name, c.bitmaps[i], BMP_FREE), c.free[i]);
+      EXPECT_EQ(FileWord(name, c.bitmaps[i], BMP_HINT), 0);
+      EXPECT_EQ(FileWord(name, c.bitmaps[i], BMP_NEXT), c.next[i]);
+      int set = 0;
+      for (int32_t bit = 0; bit < kBitmapChunkUnits; ++bit) set += FileBit(page, bit);
+      EXPECT_TRUE(FileBit(page, 0));
+      EXPECT_EQ(set, i == 0 ? 2 : 1);
+    }
+    EXPECT_TRUE(FileBit(FileUnit(name, 0), 1));
+    const int32_t header[][2] = {{HDR_KIND, 8},
+                                 {2, 0},
+                                 {HDR_NEXT_ROOT, 0},
+                                 {HDR_RESTORE_DIRECTORY, 0},
+                                 {HDR_CREATOR_VERSION, 913},
+                                 {6, 0},
+                                 {HDR_FORMAT, 9},
+                                 {HDR_DID, 5},
+                                 {HDR_CLOSE_MARK, 0},
+                                 {HDR_SEQNO, 3},
+                                 {13, 0},
+                                 {14, 0},
+                                 {511, 0}};
+    for (auto& [word, value] : header) EXPECT_EQ(FileWord(name, 1, word), value) << word;
+    Close(entry);
+  }
+}
+
+TEST_F(DatabankFileTest, OpenChecksLeaveAForeignFileUntouched) {
+  Create("plain", 64, 5, 3);
+  Close(open_.back());
+  std::vector<char> good = FileBytes("plain");
+
+  struct Case {
+    const char* what;
+    int word;
+    int32_t value;
+    int32_t did, seqno;
+    int32_t rc;
+  };
+  const Case cases[] = {
+      {"not a databank", HDR_KIND, 7, 5, 3, -12},
+      {"other version", HDR_FORMAT, 8, 5, 3, -15},
+      {"other DID", HDR_DID, 6, 5, 3, -16},
+      {"other SEQNO asked", HDR_KIND, 8, 5, 4, -47},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<char> bytes = good;
+    std::memcpy(bytes.data() + kUnitBytes + 4 * c.word, &c.value, 4);
+    // A close mark of 1 would be rewritten by a successful open.
+    int32_t one = 1;
+    std::memcpy(bytes.data() + kUnitBytes + 4 * HDR_CLOSE_MARK, &one, 4);
+    {
+      std::ofstream out(Path("plain"), std::ios::binary | std::ios::trunc);
+      out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    int32_t seqno = c.seqno, entry = 0;
+    int writes = fault_.writes();
+    EXPECT_EQ(Open("plain", c.did, &seqno, &entry), c.rc);
+    EXPECT_EQ(fault_.writes(), writes);
+    EXPECT_EQ(FileBytes("plain"), bytes);
+    EXPECT_EQ(mdr_open_file_count(), 0);
+  }
+}
+
+TEST_F(DatabankFileTest, SeqnoAndCloseMarkThroughOpenAndClose) {
+  int32_t entry = Create("marks", 64, 5, 17);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 0);
+  Close(entry);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 1);
+
+  int32_t seqno = -1;
+  ASSERT_EQ(Open("marks", 5, &seqno, &entry), 0);
+  EXPECT_EQ(seqno, 17);
+  EXPECT_EQ(area_[entry + DBE_SEQNO], 17);
+  EXPECT_EQ(area_[entry + DBE_STATE], CHK_COMPLETE);  // closed properly: no check
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 0);
+  // Without a proper close the mark stays 0 and the next open asks for a check.
+  ReleaseDatabank(entry, true);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 0);
+  seqno = 17;
+  ASSERT_EQ(Open("marks", 5, &seqno, &entry), 0);
+  EXPECT_EQ(area_[entry + DBE_STATE], CHK_INIT);
+  // A close before the check has finished leaves the mark at 0; once the check
+  // is complete the close marks the file closed properly.
+  EXPECT_EQ(WriteCloseMark(entry), 0);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 0);
+  area_[entry + DBE_STATE] = CHK_BACKGROUND;
+  EXPECT_EQ(WriteCloseMark(entry), 0);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), CLOSE_MARK_CHECK_PENDING);
+  area_[entry + DBE_STATE] = CHK_COMPLETE;
+  Close(entry);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 1);
+  seqno = 17;
+  ASSERT_EQ(Open("marks", 5, &seqno, &entry), 0);
+  area_[entry + DBE_ERROR] = -44;  // a disabled databank is not marked closed
+  Close(entry);
+  EXPECT_EQ(FileWord("marks", 1, HDR_CLOSE_MARK), 0);
+}
+
+TEST_F(DatabankFileTest, ExtensionAddsBitmapPagesAtChunkStarts) {
+  int32_t entry = Create("grow", 16000);
+  Close(entry);
+  int32_t seqno = -1;
+  std::vector<int32_t> rq(CRD_WORDS, 0);
+  rq[CRD_MODE] = 0;
+  rq[CRD_UNITS] = 1000;
+  rq[CRD_DID] = 5;
+  rq[CRD_SEQNO] = seqno;
+  rq[CRD_TYPE] = 9;
+  FillNames(rq.data(), "grow");
+  ASSERT_EQ(DKCRD1(rq.data()), 0);
+  entry = rq[CRD_UNITS];
+  open_.push_back(entry);
+  Close(entry);
+  // 16000 + 1000 units: the file now reaches past unit 16256.
+  EXPECT_EQ(FileWord("grow", 0, BMP_NEXT), 16256);
+  EXPECT_EQ(FileWord("grow", 16256, BMP_FREE), 16255);
+  int32_t last = FileWord("grow", 16256, BMP_NEXT);
+  EXPECT_GE(last, 16999);
+  EXPECT_EQ(FileSize("grow"), (int64_t{last} + 1) * kUnitBytes);
+}
+
+TEST_F(DatabankFileTest, HeaderWordsThroughDKROO1) {
+  int32_t entry = Create("root", 64, 5, 3);
+  int32_t rq[ROO_WORDS] = {};
+  auto run = [&](int32_t code) {
+    rq[ROO_CODE] = code;
+    rq[ROO_DATABANK] = entry;
+    return DKROO1(rq);
+  };
+  for (int i = 3; i <= 10; ++i) rq[i] = -1;
+  rq[ROO_HEADER + 11 - 5] = 41;
+  EXPECT_EQ(run(3), 0);
+  for (int i = 3; i <= 10; ++i) rq[i] = -1;
+  EXPECT_EQ(run(1), 0);
+  EXPECT_EQ(rq[ROO_HEADER + 0], 913);
+  EXPECT_EQ(rq[ROO_HEADER + HDR_DID - 5], 5);
+  EXPECT_EQ(rq[ROO_HEADER + HDR_RESTORE_TIME - 5], 42);
+  EXPECT_EQ(FileWord("root", 1, HDR_RESTORE_TIME), 42);  // written at once
+
+  rq[ROO_HEADER + HDR_SEQNO - 5] = 9;  // no entry of DID 5 carries SEQNO 9
+  EXPECT_EQ(run(11), -47);
+  rq[ROO_HEADER + HDR_SEQNO - 5] = 3;
+  EXPECT_EQ(run(12), 0);
+  EXPECT_EQ(run(8), -43);
+  rq[ROO_DATABANK] = entry + 1;
+  rq[ROO_CODE] = 1;
+  EXPECT_EQ(DKROO1(rq), -45);
+
+  // A failed header write is -61 and reaches the caller.
+  fault_.FailNthWrite(1, EIO);
+  rq[ROO_HEADER + HDR_SEQNO - 5] = -1;
+  EXPECT_EQ(run(9), -61);
+}
+
+TEST_F(DatabankFileTest, RestoreDirectorySlotsGrowIntoNewPages) {
+  int32_t log = Create("log", 64, 3, 1);
+  area_[BP_LOG_ENTRY] = log;
+  int32_t other = Create("other", 64, 7, 1);
+  int32_t rq[ROO_WORDS] = {};
+  auto run = [&](int32_t code, int32_t did, int32_t stamp, int32_t seq) {
+    rq[ROO_CODE] = code;
+    rq[ROO_DATABANK] = other;
+    rq[ROO_OTHER_DID] = did;
+    rq[ROO_HEADER + HDR_RESTORE_TIME - 5] = stamp;
+    rq[ROO_HEADER + HDR_SEQNO - 5] = seq;
+    rq[ROO_HEADER + HDR_CLOSE_MARK - 5] = 0;
+    return DKROO1(rq);
+  };
+  // 130 databanks need a second directory page (127 slots each).
+  for (int32_t did = 10; did < 140; ++did) ASSERT_EQ(run(5, did, 100 + did, -1), 0) << did;
+  int32_t first = FileWord("log", 1, HDR_RESTORE_DIRECTORY);
+  ASSERT_GT(first, 1);
+  int32_t second = FileWord("log", first, RDIR_NEXT);
+  ASSERT_GT(second, 1);
+  EXPECT_EQ(FileWord("log", second, RDIR_NEXT), 0);
+  EXPECT_EQ(FileWord("log", second, RDIR_FIRST_SLOT), 137);
+  EXPECT_EQ(FileWord("other", 1, HDR_RESTORE_TIME), 240);  // last stamp + 1
+
+  EXPECT_EQ(run(4, 138, 0, -1), 0);
+  EXPECT_EQ(rq[ROO_HEADER + HDR_RESTORE_TIME - 5], 238);
+  EXPECT_EQ(run(4, 999, 5, -1), 1);
+  EXPECT_EQ(rq[ROO_HEADER + HDR_RESTORE_TIME - 5], 0);
+  // The stamp given may be the stored one or one more; anything else needs a restore.
+  EXPECT_EQ(run(5, 50, 150, -1), 0);
+  EXPECT_EQ(run(5, 50, 151, -1), 0);
+  EXPECT_EQ(run(4, 50, 0, -1), 0);
+  EXPECT_EQ(rq[ROO_HEADER + HDR_RESTORE_TIME - 5], 151);
+  EXPECT_EQ(run(5, 50, 160, -1), -19);
+  EXPECT_EQ(run(7, 50, 0, -1), 0);
+  EXPECT_EQ(run(7, 50, 0, -1), 1);
+  EXPECT_EQ(run(4, 50, 0, -1), 1);
+  // The freed slot is the first one taken again.
+  EXPECT_EQ(run(5, 500, 7, -1), 0);
+  EXPECT_EQ(FileWord("log", first, RDIR_FIRST_SLOT + 4 * 40), 500);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(DatabankFileTest, DispatcherReachesCreateAndRootRoutines) {
+  std::vector<int32_t> rq(CRD_WORDS, 0);
+  rq[CRD_MODE] = -2;
+  rq[CRD_UNITS] = 64;
+  rq[CRD_DID] = 5;
+  rq[CRD_SEQNO] = 3;
+  rq[CRD_TYPE] = 9;
+  FillNames(rq.data(), "dispatched");
+  DKEXE1(15, rq.data());
+  ASSERT_EQ(rq[CRD_MODE], 0);
+  int32_t entry = rq[CRD_UNITS];
+  open_.push_back(entry);
+  int32_t roo[ROO_WORDS] = {1, entry};
+  for (int i = 3; i <= 10; ++i) roo[i] = -1;
+  DKEXE1(51, roo);
+  EXPECT_EQ(roo[ROO_CODE], 0);
+  EXPECT_EQ(roo[ROO_HEADER + HDR_FORMAT - 5], 9);
+  rq[CRD_MODE] = 7;
+  DKEXE1(15, rq.data());
+  EXPECT_EQ(rq[CRD_MODE], -43);
+}
+
+}  // namespace
