@@ -67,14 +67,11 @@ int unicode_upper(int32_t* out, int32_t code_point) {
   return 1;
 }
 
+// The special sequences are upper-case mappings only: lowering through them
+// would turn letters that are already lower case (U+00DF, U+FB00, U+0149)
+// into other letters, and title-case ones (U+1FBC) into two characters.
 int unicode_lower(int32_t* out, int32_t code_point) {
-  int32_t raised = unicode_simple_upper(code_point);
-  int count = unicode_special_upper(out, raised);
-  if (count > 0) {
-    for (int i = 0; i < count; ++i) out[i] = unicode_simple_lower(out[i]);
-    return count;
-  }
-  out[0] = unicode_simple_lower(raised);
+  out[0] = unicode_simple_lower(unicode_simple_upper(code_point));
   return 1;
 }
 

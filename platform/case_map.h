@@ -26,9 +26,10 @@ int unicode_special_upper(int32_t* out, int32_t code_point);
 // out[0..2]; returns the count (1..3). Upper: the simple lower-case mapping
 // first, then the special sequence of the result when it has one, else its
 // simple upper-case mapping. Lower: the simple upper-case mapping first, then
-// the result's special sequence lower-cased when it has one, else its simple
-// lower-case mapping. Going through the other case first folds variants such
-// as U+03F4 or U+1E9E onto the common letters.
+// the simple lower-case mapping of the result, always one character (the
+// special sequences are upper-case mappings and never serve lower-casing).
+// Going through the other case first folds variants such as U+03F4 or U+1E9E
+// onto the common letters.
 int unicode_upper(int32_t* out, int32_t code_point);
 int unicode_lower(int32_t* out, int32_t code_point);
 

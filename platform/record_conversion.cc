@@ -4,6 +4,7 @@
 // is 255 when null; 64-bit integer fields are copied as stored.
 #include "platform/record_conversion.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/char_format.h"
@@ -143,10 +144,10 @@ int32_t type_conversion_class(int32_t type, int32_t length, int32_t precision, i
       c = {3, length + 1, 0};
       break;
     case 31:
-      c = {10, 19, 0};
-      break;  // the digits of any 64-bit value fit 19
+      c = {10, digits_of_int64(scale, precision), 0};
+      break;
     case 32:
-      c = {9, 19, 0};
+      c = {9, digits_of_int64(scale, precision), 0};
       break;
     case 34:
     case 35:
@@ -159,25 +160,67 @@ int32_t type_conversion_class(int32_t type, int32_t length, int32_t precision, i
   return 0;
 }
 
+namespace {
+
+// The length field of a varying value: a packed decimal filling `size` bytes.
+value_descriptor length_field(int32_t offset, int32_t size) {
+  return value_descriptor{offset, 2 * size - 3, 0, 0};
+}
+
+// The binary copy; a varying target also receives the copied length, read
+// from the source's length field when the source is varying.
+int32_t convert_binary(ByteSpan target, int32_t t_offset, int32_t t_bytes, ConstByteSpan source,
+                       int32_t s_offset, int32_t s_bytes, std::span<const int32_t> e) {
+  const bool varying_target = e[LAY_NEW_TYPE] == 30 && e[LAY_NEW_LENGTH_FIELD_SIZE] > 0;
+  const value_descriptor t_len =
+      length_field(e[LAY_NEW_LENGTH_FIELD], e[LAY_NEW_LENGTH_FIELD_SIZE]);
+  if (varying_target && !field_fits(target, t_len.offset, int64_t{e[LAY_NEW_LENGTH_FIELD_SIZE]})) {
+    return kLayoutOutsideRecord;
+  }
+  if (source[s_offset] == kNull) {
+    target[t_offset] = kNull;
+    if (varying_target) decimal_set_null(target, t_len);
+    return 0;
+  }
+  int32_t length = s_bytes;
+  if (e[LAY_OLD_TYPE] == 30 && e[LAY_OLD_LENGTH_FIELD_SIZE] > 0) {
+    const value_descriptor s_len =
+        length_field(e[LAY_OLD_LENGTH_FIELD], e[LAY_OLD_LENGTH_FIELD_SIZE]);
+    if (!field_fits(source, s_len.offset, int64_t{e[LAY_OLD_LENGTH_FIELD_SIZE]})) {
+      return kLayoutOutsideRecord;
+    }
+    int32_t rc = decimal_to_int(&length, source, s_len);
+    if (rc == kDecimalNull)
+      length = 0;
+    else if (rc != 0)
+      return rc + kLengthFieldBase;
+    length = std::clamp(length, 0, s_bytes);
+  }
+  target[t_offset] = source[s_offset];
+  int32_t rc = copy_padded(target, t_offset + 1, t_bytes, source, s_offset + 1, s_bytes, 0);
+  if (rc != 0 || !varying_target) return rc;
+  rc = int_to_decimal(target, t_len, std::min(length, t_bytes));
+  return rc == 0 ? 0 : rc + kLengthFieldBase;
+}
+
+}  // namespace
+
 void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
                    std::span<const int32_t> entry, ConstByteSpan source, int32_t source_offset) {
   if (entry.size() < LAY_ENTRY_WORDS) {
     *status = kConvertBadType;
     return;
   }
-  const int32_t t_type = entry[LAY_TYPE], s_type = entry[LAY_SOURCE_TYPE];
-  const int32_t t_len = entry[LAY_LENGTH], s_len = entry[LAY_SOURCE_LENGTH];
+  const int32_t t_type = entry[LAY_NEW_TYPE], s_type = entry[LAY_OLD_TYPE];
+  const int32_t t_len = entry[LAY_NEW_LENGTH], s_len = entry[LAY_LENGTH];
   ConversionClass tc, sc;
-  if (type_conversion_class(t_type, t_len, entry[LAY_PRECISION], entry[LAY_SCALE], &tc) != 0 ||
-      type_conversion_class(s_type, s_len, entry[LAY_SOURCE_PRECISION], entry[LAY_SOURCE_SCALE],
-                            &sc) != 0) {
+  if (type_conversion_class(t_type, entry[LAY_NEW_PRECISION], entry[LAY_NEW_PRECISION],
+                            entry[LAY_NEW_SCALE], &tc) != 0 ||
+      type_conversion_class(s_type, entry[LAY_OLD_PRECISION], entry[LAY_OLD_PRECISION],
+                            entry[LAY_OLD_SCALE], &sc) != 0) {
     *status = kConvertBadType;
     return;
   }
-  const value_descriptor t{target_offset, entry[LAY_PRECISION],
-                           tc.approximate ? -1 : entry[LAY_SCALE], 0};
-  const value_descriptor s{source_offset, entry[LAY_SOURCE_PRECISION],
-                           sc.approximate ? -1 : entry[LAY_SOURCE_SCALE], 0};
   const bool decimal_pair =
       (tc.cls == 2 && sc.cls == 2) || (tc.cls == sc.cls && tc.cls >= 4 && tc.cls <= 8);
   const bool indicator_pair =
@@ -187,28 +230,34 @@ void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
     *status = kConvertBadPair;
     return;
   }
-  if (decimal_pair) {
-    if (!field_fits(source, source_offset, 1) || !field_fits(target, target_offset, 1)) {
-      *status = kLayoutOutsideRecord;
-      return;
-    }
-    if (source[source_offset] == kNull) {
-      *status = decimal_set_null(target, t) == 0 ? 0 : kLayoutOutsideRecord;
-      return;
-    }
-    *status = convert_decimal(target, t, source, s, t_type, tc.cls == 2);
+  // Each value stays inside its own field: the record is cut behind it.
+  if (t_len < 1 || s_len < 1 || !field_fits(target, target_offset, t_len) ||
+      !field_fits(source, source_offset, s_len)) {
+    *status = kLayoutOutsideRecord;
     return;
   }
-  if (int64_pair) {  // 64-bit integers, as stored
+  if (decimal_pair) {
+    // The class gives the stored decimal's precision and scale (an interval's
+    // leading precision becomes its total precision).
+    const value_descriptor t{target_offset, tc.external, tc.scale, 0};
+    const value_descriptor s{source_offset, sc.external, sc.scale, 0};
+    ByteSpan t_field = target.first(static_cast<size_t>(target_offset) + t_len);
+    ConstByteSpan s_field = source.first(static_cast<size_t>(source_offset) + s_len);
+    if (source[source_offset] == kNull) {
+      *status = decimal_set_null(t_field, t) == 0 ? 0 : kLayoutOutsideRecord;
+      return;
+    }
+    *status = convert_decimal(t_field, t, s_field, s, t_type, tc.cls == 2);
+    return;
+  }
+  if (int64_pair) {  // 64-bit values, as stored
     *status = copy_padded(target, target_offset, t_len, source, source_offset, s_len, 0);
     return;
   }
   // Indicator byte, then the text.
-  const int32_t t_bytes = tc.cls == 11 ? 3 * t_len : t_len;
-  const int32_t s_bytes = sc.cls == 11 ? 3 * s_len : s_len;
-  if (!field_fits(target, target_offset, int64_t{t_bytes} + 1) ||
-      !field_fits(source, source_offset, int64_t{s_bytes} + 1)) {
-    *status = kLayoutOutsideRecord;
+  const int32_t t_bytes = t_len - 1, s_bytes = s_len - 1;
+  if (tc.cls == 3 && sc.cls == 3) {
+    *status = convert_binary(target, target_offset, t_bytes, source, source_offset, s_bytes, entry);
     return;
   }
   target[target_offset] = source[source_offset];
@@ -218,9 +267,7 @@ void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
   }
   int32_t rc;
   if (tc.cls == 1 && sc.cls == 1) {
-    rc = copy_padded(target, target_offset + 1, t_len, source, source_offset + 1, s_len, ' ');
-  } else if (tc.cls == 3 && sc.cls == 3) {
-    rc = copy_padded(target, target_offset + 1, t_len, source, source_offset + 1, s_len, 0);
+    rc = copy_padded(target, target_offset + 1, t_bytes, source, source_offset + 1, s_bytes, ' ');
   } else if (tc.cls == 1 && sc.cls == 11) {
     rc = char_status(charenc_from_units3(target, target_offset + 1, t_bytes, 1, source,
                                          source_offset + 1, s_bytes));
@@ -239,58 +286,58 @@ void row_layout_copy(int32_t* status, const RowLayout& layout, ByteSpan record) 
   std::memset(rec.data(), 0, rec.size());
   *status = 0;
   int32_t pos = 0;
-  for (size_t e = 0; e + LAY_ENTRY_WORDS <= layout.words.size(); e += LAY_ENTRY_WORDS) {
+  for (size_t e = 0; e + 1 <= layout.words.size(); e += LAY_ENTRY_WORDS) {
     const int32_t* w = &layout.words[e];
-    switch (w[LAY_KIND]) {
-      case -1:
+    if (w[LAY_KIND] == -1) return;
+    if (e + LAY_ENTRY_WORDS > layout.words.size()) break;
+    const int32_t advance =
+        (w[LAY_KIND] == 4 || w[LAY_KIND] == 5) ? w[LAY_NEW_LENGTH] : w[LAY_LENGTH];
+    if (advance < 0) break;
+    if (w[LAY_KIND] == 3) {
+      // The layout's data is an image of the new record.
+      ConstByteSpan from = clip_field(layout.data, pos, advance);
+      if (static_cast<int32_t>(from.size()) != advance || !field_fits(rec, pos, advance)) {
+        *status = kLayoutOutsideRecord;
         return;
-      case 3: {
-        ConstByteSpan from = clip_field(layout.data, w[LAY_DATA_OFFSET], w[LAY_LENGTH]);
-        if (static_cast<int32_t>(from.size()) != w[LAY_LENGTH] ||
-            !field_fits(rec, pos, w[LAY_LENGTH])) {
-          *status = kLayoutOutsideRecord;
-          return;
-        }
-        std::memcpy(rec.data() + pos, from.data(), from.size());
-        pos += w[LAY_LENGTH];
-        break;
       }
-      case 4:
-      case 5:
-        pos += w[LAY_STORED_LENGTH];
-        break;
-      default:
-        pos += w[LAY_LENGTH];
-        break;
+      std::memcpy(rec.data() + pos, from.data(), from.size());
     }
+    pos += advance;
   }
+  *status = kLayoutOutsideRecord;  // no end marker inside the layout
 }
 
 void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan target,
                         ConstByteSpan source) {
   *status = 0;
   int32_t pos = 0;
-  for (size_t e = 0; e + LAY_ENTRY_WORDS <= layout.words.size(); e += LAY_ENTRY_WORDS) {
-    int32_t* w = &layout.words[e];
+  for (size_t e = 0; e + 1 <= layout.words.size(); e += LAY_ENTRY_WORDS) {
+    const int32_t* w = &layout.words[e];
+    if (w[LAY_KIND] == -1) return;
+    if (e + LAY_ENTRY_WORDS > layout.words.size()) break;
     const int32_t length = w[LAY_LENGTH];
+    int32_t advance = length;
     switch (w[LAY_KIND]) {
-      case -1:
-        return;
       case 1:
         *status = 1;  // the record asks for a generated key
         break;
       case 2: {
-        sequence_next_value(&w[LAY_SEQ_VALUE], 1, &w[LAY_SEQ_STATE], w[LAY_SEQ_START],
-                            w[LAY_SEQ_INCREMENT], w[LAY_SEQ_LIMIT], &w[LAY_SEQ_CYCLES], 1);
-        const value_descriptor d{pos, w[LAY_PRECISION], w[LAY_SCALE], 0};
-        if (!field_fits(target, pos, length) || int_to_decimal(target, d, w[LAY_SEQ_VALUE]) != 0) {
+        std::span<int32_t> q = layout.sequence;
+        if (q.size() < static_cast<size_t>(SEQ_WORDS)) {
+          *status = kConvertOverflow;
+          return;
+        }
+        sequence_next_value(&q[SEQ_VALUE], 1, &q[SEQ_STATE], q[SEQ_START], q[SEQ_INCREMENT],
+                            q[SEQ_LIMIT], &q[SEQ_CYCLES], 1);
+        const value_descriptor d{pos, w[LAY_OLD_PRECISION], w[LAY_OLD_SCALE], 0};
+        if (length < 0 || !field_fits(target, pos, length) ||
+            int_to_decimal(target.first(static_cast<size_t>(pos) + length), d, q[SEQ_VALUE]) != 0) {
           *status = kConvertOverflow;
           return;
         }
         break;
       }
       case 3:
-      case 5:
         break;
       case 4: {
         int32_t rc = 0;
@@ -300,8 +347,12 @@ void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan targe
           *status = rc;
           return;
         }
+        advance = w[LAY_NEW_LENGTH];
         break;
       }
+      case 5:
+        advance = w[LAY_NEW_LENGTH];
+        break;
       case 6:
       case 7:
       case 8:
@@ -322,6 +373,8 @@ void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan targe
       default:
         break;
     }
-    pos += length;
+    if (advance < 0) break;
+    pos += advance;
   }
+  *status = kLayoutOutsideRecord;  // no end marker inside the layout
 }

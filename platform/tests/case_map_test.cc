@@ -61,6 +61,11 @@ TEST(CaseMap, EveryCodePointMatchesTheReference) {
     // A full lower-case mapping of several characters (U+0130 only) keeps its
     // simple mapping, the first of them.
     ok = ok && unicode_simple_lower(cp) == r.lower[0];
+    // Lower-casing gives one character, the lower-case mapping itself for
+    // every code point without an upper-case mapping to fold through.
+    int32_t lowered[3];
+    n = unicode_lower(lowered, cp);
+    ok = ok && n == 1 && (unicode_simple_upper(cp) != cp || lowered[0] == r.lower[0]);
     if (!ok) {
       ++mismatches;
       ADD_FAILURE() << "U+" << std::hex << cp;
@@ -78,13 +83,15 @@ TEST(CaseMap, SingleCodePointMappingsFoldThroughTheOtherCase) {
   };
   const Case cases[] = {
       {'a', {'A'}, {'a'}},
-      {0xDF, {'S', 'S'}, {'s', 's'}},  // sharp s has only a special upper
-      {0x1E9E, {'S', 'S'}, {0xDF}},    // capital sharp s folds to it
-      {0x1C5, {0x1C4}, {0x1C6}},       // title case Dz
-      {0xAB70, {0x13A0}, {0xAB70}},    // Cherokee: a delta beyond 15 bits
+      {0xDF, {'S', 'S'}, {0xDF}},          // sharp s has only a special upper
+      {0xFB00, {'F', 'F'}, {0xFB00}},      // lower case already: lowering keeps it
+      {0x1FBC, {0x391, 0x399}, {0x1FB3}},  // title case: one lower-case letter
+      {0x1E9E, {'S', 'S'}, {0xDF}},        // capital sharp s folds to it
+      {0x1C5, {0x1C4}, {0x1C6}},           // title case Dz
+      {0xAB70, {0x13A0}, {0xAB70}},        // Cherokee: a delta beyond 15 bits
       {0x13A0, {0x13A0}, {0xAB70}},
-      {0x1F80, {0x1F08, 0x399}, {0x1F00, 0x3B9}},  // Greek with ypogegrammeni
-      {0x390, {0x399, 0x308, 0x301}, {0x3B9, 0x308, 0x301}},
+      {0x1F80, {0x1F08, 0x399}, {0x1F80}},  // Greek with ypogegrammeni
+      {0x390, {0x399, 0x308, 0x301}, {0x390}},
       {0x3C2, {0x3A3}, {0x3C3}},  // final sigma
       {0x130, {'I'}, {'i'}},
       {0x1E900, {0x1E900}, {0x1E922}},  // Adlam, beyond the BMP
@@ -123,7 +130,8 @@ TEST(CaseMap, StringCaseChangeShiftsTheTailAndReportsLoss) {
       {1, {0xFB03, 'x', ' ', ' '}, {'F', 'F', 'I', 'X'}, 0, 2},
       {1, {'m', 0x1F80, 'z', ' '}, {'M', 0x1F08, 0x399, 'Z'}, 0, 1},
       {2, {0xC0, 'B', 0x3A3}, {0xE0, 'b', 0x3C3}, 0, 0},
-      {2, {0xDF, 'Q', ' '}, {'s', 's', 'q'}, 0, 1},
+      {2, {0xDF, 'Q', ' '}, {0xDF, 'q', ' '}, 0, 0},  // lower-casing never grows
+      {2, {0x1FBC, 0x1E9E}, {0x1FB3, 0xDF}, 0, 0},
       {1, {0x110000, 0xD800, 'q'}, {0x110000, 0xD800, 'Q'}, 0, 0},
   };
   for (const Case& c : cases) {

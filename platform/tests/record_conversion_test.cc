@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/datetime.h"
 #include "platform/decimal_text.h"
 #include "platform/numeric_services.h"
 
@@ -75,23 +76,47 @@ TEST(TypeConversionClass, Table) {
   EXPECT_EQ(type_conversion_class(35, 4, 0, 0, &c), 0);
   EXPECT_EQ(c.external, 13);
   EXPECT_EQ(type_conversion_class(33, 4, 0, 0, &c), kConvertBadType);
+  // Large objects: the digits of the 64-bit maximum length (precision low
+  // word, scale high word).
+  struct Lob {
+    int32_t type, low, high, cls, digits;
+  };
+  const Lob lobs[] = {
+      {31, 0, 0, 10, 1},  {31, 999, 0, 10, 3}, {32, 1000000000, 0, 9, 10},
+      {32, -1, 0, 9, 10}, {31, 5, 1, 10, 19},  {32, 2147483647, 0, 9, 10},
+  };
+  for (const Lob& l : lobs) {
+    ASSERT_EQ(type_conversion_class(l.type, l.low, l.low, l.high, &c), 0);
+    EXPECT_EQ(c.cls, l.cls);
+    EXPECT_EQ(c.external, l.digits) << l.low << " " << l.high;
+    EXPECT_EQ(c.scale, 0);
+  }
 }
 
-std::vector<int32_t> entry(int32_t kind, int32_t length, int32_t type, int32_t precision,
-                           int32_t scale, int32_t source_pos, int32_t source_type = 0,
-                           int32_t source_length = 0, int32_t source_precision = 0,
-                           int32_t source_scale = 0) {
+// A kind-4 step: the old column (type, precision, scale, bytes at source_pos)
+// into the new one (type, precision, scale, bytes).
+std::vector<int32_t> step(int32_t old_type, int32_t old_precision, int32_t old_scale,
+                          int32_t old_length, int32_t new_type, int32_t new_precision,
+                          int32_t new_scale, int32_t new_length, int32_t source_pos = 0) {
+  std::vector<int32_t> e(LAY_ENTRY_WORDS, 0);
+  e[LAY_KIND] = 4;
+  e[LAY_SOURCE_POS] = source_pos;
+  e[LAY_LENGTH] = old_length;
+  e[LAY_OLD_TYPE] = old_type;
+  e[LAY_OLD_PRECISION] = old_precision;
+  e[LAY_OLD_SCALE] = old_scale;
+  e[LAY_NEW_LENGTH] = new_length;
+  e[LAY_NEW_TYPE] = new_type;
+  e[LAY_NEW_PRECISION] = new_precision;
+  e[LAY_NEW_SCALE] = new_scale;
+  return e;
+}
+
+std::vector<int32_t> simple_step(int32_t kind, int32_t length, int32_t source_pos = 0) {
   std::vector<int32_t> e(LAY_ENTRY_WORDS, 0);
   e[LAY_KIND] = kind;
   e[LAY_LENGTH] = length;
-  e[LAY_TYPE] = type;
-  e[LAY_PRECISION] = precision;
-  e[LAY_SCALE] = scale;
   e[LAY_SOURCE_POS] = source_pos;
-  e[LAY_SOURCE_TYPE] = source_type;
-  e[LAY_SOURCE_LENGTH] = source_length;
-  e[LAY_SOURCE_PRECISION] = source_precision;
-  e[LAY_SOURCE_SCALE] = source_scale;
   return e;
 }
 
@@ -102,79 +127,152 @@ TEST(ValueConvert, ClassPairs) {
     int32_t status;
     std::vector<uint8_t> target;  // expected first bytes
   };
-  auto text = [](const std::string& s) { return std::vector<uint8_t>(s.begin(), s.end()); };
   const std::vector<uint8_t> ab = {0, 'A', 'B', ' ', ' '};
   const std::vector<uint8_t> abc = {0, 'A', 'B', 'C'};
+  std::vector<uint8_t> ts(10), ts0(9);
+  timestamp_encode(ByteSpan(ts), value_descriptor{0, 16, 2, kTypeTimestamp}, 2024, 3, 15, 12, 30,
+                   45, 120000000);
+  timestamp_encode(ByteSpan(ts0), value_descriptor{0, 14, 0, kTypeTimestamp}, 2024, 3, 15, 12, 30,
+                   45, 0);
   const Case cases[] = {
       // Characters: padding, cutting blanks, cutting text.
-      {entry(4, 5, 1, 0, 0, 0, 1, 3), {0, 'A', 'B', ' '}, 0, {0, 'A', 'B', ' ', ' ', ' '}},
-      {entry(4, 2, 1, 0, 0, 0, 1, 4), ab, 0, {0, 'A', 'B'}},
-      {entry(4, 2, 1, 0, 0, 0, 1, 3), abc, kConvertTruncated, {0, 'A', 'B'}},
-      {entry(4, 2, 1, 0, 0, 0, 1, 3), {255, 0, 0, 0}, 0, {255}},
+      {step(1, 3, 0, 4, 1, 5, 0, 6), {0, 'A', 'B', ' '}, 0, {0, 'A', 'B', ' ', ' ', ' '}},
+      {step(1, 4, 0, 5, 1, 2, 0, 3), ab, 0, {0, 'A', 'B'}},
+      {step(1, 3, 0, 4, 1, 2, 0, 3), abc, kConvertTruncated, {0, 'A', 'B'}},
+      {step(1, 3, 0, 4, 1, 2, 0, 3), {255, 0, 0, 0}, 0, {255}},
       // Binary: zero padding.
-      {entry(4, 3, 29, 0, 0, 0, 29, 2), {0, 7, 8}, 0, {0, 7, 8, 0}},
-      {entry(4, 1, 29, 0, 0, 0, 29, 2), {0, 7, 8}, kConvertTruncated, {0, 7}},
-      // National from single-byte.
-      {entry(4, 2, 34, 0, 0, 0, 1, 1), {0, 'Q'}, 0, {0, 0, 0, 'Q', 0, 0, ' '}},
-      {entry(4, 1, 1, 0, 0, 0, 34, 2), {0, 0, 0, 'x', 0, 0, 'y'}, kConvertTruncated, {0, 'x'}},
+      {step(29, 2, 0, 3, 29, 3, 0, 4), {0, 7, 8}, 0, {0, 7, 8, 0}},
+      {step(29, 2, 0, 3, 29, 1, 0, 2), {0, 7, 8}, kConvertTruncated, {0, 7}},
+      // National from single-byte and back.
+      {step(1, 1, 0, 2, 34, 2, 0, 7), {0, 'Q'}, 0, {0, 0, 0, 'Q', 0, 0, ' '}},
+      {step(34, 2, 0, 7, 1, 1, 0, 2), {0, 0, 0, 'x', 0, 0, 'y'}, kConvertTruncated, {0, 'x'}},
       // Numerics: cut to the scale, overflow, range check of an integer.
-      {entry(4, 4, 3, 5, 2, 0, 3, 0, 6, 3), decimal("12.345", 6, 3), 0, decimal("12.34", 5, 2)},
-      {entry(4, 4, 3, 5, 2, 0, 3, 0, 6, 0), decimal("123456", 6, 0), kConvertOverflow, {}},
-      {entry(4, 4, 6, 5, 0, 0, 7, 0, 10, 0), decimal("40000", 10, 0), -10204, {}},
-      {entry(4, 4, 6, 5, 0, 0, 7, 0, 10, 0), decimal("-4000", 10, 0), 0, decimal("-4000", 5, 0)},
-      {entry(4, 4, 6, 5, 0, 0, 7, 0, 10, 0), std::vector<uint8_t>(8, 255), 0, {255}},
+      {step(3, 6, 3, 5, 3, 5, 2, 4), decimal("12.345", 6, 3), 0, decimal("12.34", 5, 2)},
+      {step(3, 6, 0, 5, 3, 5, 2, 4), decimal("123456", 6, 0), kConvertOverflow, {}},
+      {step(7, 10, 0, 7, 6, 5, 0, 4), decimal("40000", 10, 0), -10204, {}},
+      {step(7, 10, 0, 7, 6, 5, 0, 4), decimal("-4000", 10, 0), 0, decimal("-4000", 5, 0)},
+      {step(7, 10, 0, 7, 6, 5, 0, 4), std::vector<uint8_t>(8, 255), 0, {255}},
+      // TIMESTAMP(2) into TIMESTAMP(0): the fraction is cut.
+      {step(14, 16, 2, 10, 14, 14, 0, 9), ts, 0, ts0},
+      // A DAY(2) interval into DAY(3): the class turns the leading precision
+      // into the stored precision (2 + 5 digits into 3 + 5).
+      {step(17, 2, 0, 5, 17, 3, 0, 6), decimal("8640000", 7, 0), 0, decimal("8640000", 8, 0)},
+      {step(17, 3, 0, 6, 17, 2, 0, 5), decimal("86400000", 8, 0), kConvertOverflow, {}},
+      // Large objects are copied as stored.
+      {step(31, 100, 0, 4, 31, 100, 0, 5), {1, 2, 3, 4}, 0, {1, 2, 3, 4, 0}},
       // A pair no class conversion joins, and an unknown type.
-      {entry(4, 4, 3, 5, 2, 0, 1, 3), abc, kConvertBadPair, {}},
-      {entry(4, 4, 33, 5, 2, 0, 1, 3), abc, kConvertBadType, {}},
+      {step(1, 3, 0, 4, 3, 5, 2, 4), abc, kConvertBadPair, {}},
+      {step(1, 3, 0, 4, 33, 5, 2, 4), abc, kConvertBadType, {}},
   };
-  (void)text;
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
     std::vector<uint8_t> target(32, 0xEE);
     int32_t st = 99;
     value_convert(&st, ByteSpan(target), 1, c.e, ConstByteSpan(c.source), 0);
     EXPECT_EQ(st, c.status) << "case " << i;
-    const size_t shown = c.e[LAY_TYPE] == 3 || c.e[LAY_TYPE] == 6 ? 4 : c.target.size();
+    const int32_t type = c.e[LAY_NEW_TYPE];
+    const size_t shown = type == 3 || type == 6 || type == 17 ? 4 : c.target.size();
     for (size_t k = 0; k < shown && k < c.target.size(); ++k) {
       EXPECT_EQ(target[1 + k], c.target[k]) << "case " << i << " byte " << k;
     }
     EXPECT_EQ(target[0], 0xEE) << "case " << i;
+    // Nothing is written behind the new field.
+    for (size_t k = 1 + c.e[LAY_NEW_LENGTH]; k < target.size(); ++k) {
+      ASSERT_EQ(target[k], 0xEE) << "case " << i << " byte " << k;
+    }
   }
   // A field that reaches past its record is refused, not overrun.
   std::vector<uint8_t> small(3, 0);
   int32_t st = 0;
-  value_convert(&st, ByteSpan(small), 0, entry(4, 5, 1, 0, 0, 0, 1, 3), ConstByteSpan(abc), 0);
+  value_convert(&st, ByteSpan(small), 0, step(1, 3, 0, 4, 1, 4, 0, 5), ConstByteSpan(abc), 0);
+  EXPECT_EQ(st, kLayoutOutsideRecord);
+}
+
+TEST(ValueConvert, VaryingBinaryTargetReceivesItsLength) {
+  // Old record: VARBINARY(4) at 0 (5 bytes), its length field (2 bytes) at 5.
+  // New record: VARBINARY(6) at 0 (7 bytes), its length field at 7.
+  std::vector<int32_t> e = step(30, 4, 0, 5, 30, 6, 0, 7);
+  e[LAY_OLD_LENGTH_FIELD] = 5;
+  e[LAY_OLD_LENGTH_FIELD_SIZE] = decimal_bytes_of_int(4);
+  e[LAY_NEW_LENGTH_FIELD] = 7;
+  e[LAY_NEW_LENGTH_FIELD_SIZE] = decimal_bytes_of_int(6);
+  std::vector<uint8_t> old_record = {0, 0xA1, 0xB2, 0xC3, 0, 0xEE, 0xEE};
+  ASSERT_EQ(int_to_decimal(ByteSpan(old_record), value_descriptor{5, 1, 0, 0}, 3), 0);
+  auto length_of = [](const std::vector<uint8_t>& r, int32_t at) {
+    int32_t n = -7;
+    EXPECT_EQ(decimal_to_int(&n, ConstByteSpan(r), value_descriptor{at, 1, 0, 0}), 0);
+    return n;
+  };
+  std::vector<uint8_t> record(12, 0xEE);
+  int32_t st = 99;
+  value_convert(&st, ByteSpan(record), 0, e, ConstByteSpan(old_record), 0);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(std::vector<uint8_t>(record.begin(), record.begin() + 7),
+            (std::vector<uint8_t>{0, 0xA1, 0xB2, 0xC3, 0, 0, 0}));
+  EXPECT_EQ(length_of(record, 7), 3);
+  EXPECT_EQ(record[9], 0xEE);
+
+  // From a fixed BINARY(2): the length is the whole source.
+  std::vector<int32_t> f = step(29, 2, 0, 3, 30, 6, 0, 7);
+  f[LAY_NEW_LENGTH_FIELD] = 7;
+  f[LAY_NEW_LENGTH_FIELD_SIZE] = 2;
+  const std::vector<uint8_t> fixed = {0, 0, 9};
+  value_convert(&st, ByteSpan(record), 0, f, ConstByteSpan(fixed), 0);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(length_of(record, 7), 2);
+
+  // A null source makes the value and its length null.
+  const std::vector<uint8_t> null_value = {255, 0, 0};
+  value_convert(&st, ByteSpan(record), 0, f, ConstByteSpan(null_value), 0);
+  EXPECT_EQ(st, 0);
+  EXPECT_EQ(record[0], 255);
+  EXPECT_EQ(record[7], 255);
+
+  // A length the field cannot hold is a length-field error (r - 19060).
+  std::vector<int32_t> g = step(29, 20, 0, 21, 30, 20, 0, 21);
+  g[LAY_NEW_LENGTH_FIELD] = 21;
+  g[LAY_NEW_LENGTH_FIELD_SIZE] = 2;  // one digit only
+  std::vector<uint8_t> wide(21, 1);
+  wide[0] = 0;
+  std::vector<uint8_t> out(24, 0);
+  value_convert(&st, ByteSpan(out), 0, g, ConstByteSpan(wide), 0);
+  EXPECT_EQ(st, kDecimalOverflowPos + kLengthFieldBase);
+  // A length field outside the record is refused.
+  g[LAY_NEW_LENGTH_FIELD] = 23;
+  value_convert(&st, ByteSpan(out), 0, g, ConstByteSpan(wide), 0);
   EXPECT_EQ(st, kLayoutOutsideRecord);
 }
 
 TEST(RowLayout, CopyAndConvert) {
-  // Target record: a generated key flag (kind 1, 2 bytes), a sequence value
-  // (kind 2, DECIMAL(5)), a fixed part (kind 3, 3 bytes), a converted column
-  // (kind 4, CHAR(4) from CHAR(2) at source 0), a column copied (kind 7, 3
-  // bytes from source 3).
+  // New record: a generated key (kind 1, 2 bytes), a sequence value (kind 2,
+  // DECIMAL(5), 4 bytes), an added column (kind 3, 3 bytes from the image), a
+  // converted column (kind 4, CHAR(4) from CHAR(2) at source 0), a column
+  // copied (kind 7, 3 bytes from source 3).
   std::vector<int32_t> words;
   auto add = [&](std::vector<int32_t> e) { words.insert(words.end(), e.begin(), e.end()); };
-  add(entry(1, 2, 0, 0, 0, 0));
-  std::vector<int32_t> seq = entry(2, 4, 3, 5, 0, 0);
-  seq[LAY_SEQ_STATE] = -1;
-  seq[LAY_SEQ_START] = 10;
-  seq[LAY_SEQ_INCREMENT] = 5;
-  seq[LAY_SEQ_LIMIT] = 1000;
+  add(simple_step(1, 2));
+  std::vector<int32_t> seq = simple_step(2, 4);
+  seq[LAY_OLD_TYPE] = 3;
+  seq[LAY_OLD_PRECISION] = 5;
   add(seq);
-  std::vector<int32_t> fixed = entry(3, 3, 0, 0, 0, 0);
-  fixed[LAY_DATA_OFFSET] = 1;
-  add(fixed);
-  add(entry(4, 5, 1, 0, 0, 0, 1, 2));
-  add(entry(7, 3, 0, 0, 0, 3));
-  add(entry(-1, 0, 0, 0, 0, 0));
-  const uint8_t data[] = {9, 'x', 'y', 'z'};
-  RowLayout layout{words, ConstByteSpan(data), 17};
+  add(simple_step(3, 3));
+  add(step(1, 2, 0, 3, 1, 4, 0, 5));
+  add(simple_step(7, 3, 3));
+  words.push_back(-1);
+  std::vector<int32_t> sequence(SEQ_WORDS, 0);
+  sequence[SEQ_STATE] = -1;
+  sequence[SEQ_START] = 10;
+  sequence[SEQ_INCREMENT] = 5;
+  sequence[SEQ_LIMIT] = 1000;
+  std::vector<uint8_t> image(17, 0);
+  image[6] = 'x', image[7] = 'y', image[8] = 'z', image[9] = 'q';
+  RowLayout layout{words, ConstByteSpan(image), 17, sequence};
 
   std::vector<uint8_t> record(20, 0xEE);
   int32_t st = -5;
   row_layout_copy(&st, layout, ByteSpan(record));
   EXPECT_EQ(st, 0);
-  EXPECT_EQ(std::string(record.begin() + 6, record.begin() + 9), "xyz");
+  EXPECT_EQ(std::string(record.begin() + 6, record.begin() + 10), std::string("xyz\0", 4));
   EXPECT_EQ(record[0], 0);
   EXPECT_EQ(record[17], 0xEE);  // beyond the record length
 
@@ -184,12 +282,15 @@ TEST(RowLayout, CopyAndConvert) {
   auto ten = decimal("10", 5, 0);
   EXPECT_EQ(std::vector<uint8_t>(record.begin() + 2, record.begin() + 6),
             std::vector<uint8_t>(ten.begin(), ten.begin() + 4));
+  EXPECT_EQ(std::string(record.begin() + 6, record.begin() + 9), "xyz");
   EXPECT_EQ(std::string(record.begin() + 9, record.begin() + 14), std::string("\0hi  ", 5));
   EXPECT_EQ(std::vector<uint8_t>(record.begin() + 14, record.begin() + 17),
             (std::vector<uint8_t>{0, 1, 2}));
+  EXPECT_EQ(record[17], 0xEE);
   row_layout_convert(&st, layout, ByteSpan(record), ConstByteSpan(source));
   auto fifteen = decimal("15", 5, 0);
   EXPECT_EQ(record[3], fifteen[1]);  // the sequence stepped
+  EXPECT_EQ(sequence[SEQ_VALUE], 15);
 
   const std::vector<uint8_t> null_source = {0, 'h', 'i', 255, 1, 2};
   row_layout_convert(&st, layout, ByteSpan(record), ConstByteSpan(null_source));
@@ -197,6 +298,13 @@ TEST(RowLayout, CopyAndConvert) {
   // A copied field outside the source record is refused.
   const std::vector<uint8_t> short_source = {0, 'h', 'i', 0};
   row_layout_convert(&st, layout, ByteSpan(record), ConstByteSpan(short_source));
+  EXPECT_EQ(st, kLayoutOutsideRecord);
+  // A layout without its end marker is refused, not read past.
+  words.pop_back();
+  RowLayout unended{words, ConstByteSpan(image), 17, sequence};
+  row_layout_convert(&st, unended, ByteSpan(record), ConstByteSpan(source));
+  EXPECT_EQ(st, kLayoutOutsideRecord);
+  row_layout_copy(&st, unended, ByteSpan(record));
   EXPECT_EQ(st, kLayoutOutsideRecord);
 }
 
