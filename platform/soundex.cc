@@ -1,7 +1,9 @@
 // Daitch-Mokotoff soundex. The letter groups are matched longest first, with
 // bytes that are not letters skipped inside a group; each group writes the
 // code of its situation (start of the name, before a vowel, other), and a
-// code equal to the previous group's code is not written again.
+// code equal to the previous group's code is not written again. A group that
+// is begun but not completed falls back to the longest complete group it
+// starts with; the letters behind that are read again.
 #include "platform/soundex.h"
 
 #include <cstring>
@@ -17,8 +19,10 @@ struct Coding {
 };
 
 // Codes by rule number. The rules that only mark where a longer group failed
-// to complete code like the shorter group they fall back to; rule 19 (C before
-// E, I or Y) is the one rule of its own.
+// to complete (ST, SHT, D, T, SH, SZ, TS, ZS before a letter that ends the
+// longer group) code like the shorter group they fall back to, so matching
+// the longest complete group gives them; rule 19 (C before E, I or Y) is the
+// one rule of its own.
 constexpr Coding kCodings[] = {
     {"0", "", ""},   {"0", "1", ""},    {"0", "7", ""},    {"1", "", ""},      {"1", "1", ""},
     {"2", "4", "4"}, {"2", "43", "43"}, {"3", "3", "3"},   {"4", "4", "4"},    {"5", "5", ""},
@@ -158,17 +162,19 @@ void mdr_soundex(ByteSpan target, int32_t target_offset, ConstByteSpan text, int
       rule = (digits == 1 && key[0] == '6') ? kRuleC : kRuleCBeforeFrontVowel;
     }
 
-    int32_t next = scan.next_letter(after[best_len - 1]);
+    // The situation looks at the byte right behind the group: an ignored
+    // byte there (a blank, a hyphen) is not a vowel.
+    const int32_t behind = after[best_len - 1];
     const char* code = "";
     if (rule != kRuleSilent) {
       const Coding& c = kCodings[rule];
-      code = digits == 0 ? c.start : (scan.class_at(next) == kVowel ? c.before_vowel : c.other);
+      code = digits == 0 ? c.start : (scan.class_at(behind) == kVowel ? c.before_vowel : c.other);
     }
     if (previous == nullptr || std::strcmp(code, previous) != 0) {
       for (const char* d = code; *d && digits < 6; ++d) key[digits++] = *d;
     }
     previous = code;
-    pos = next;
+    pos = scan.next_letter(behind);
   }
   while (digits < 6) key[digits++] = '0';
   key[6] = '\0';

@@ -39,6 +39,36 @@ TEST(Soundex, KnownKeys) {
   for (const auto& [text, key] : cases) EXPECT_EQ(soundex(text), key) << text;
 }
 
+// Groups that are begun but not completed: the named fall-backs (ST, SHT
+// before C, R or S; D, T before R or T; SH, SZ, TS, ZS before C; the ST of
+// STSC; the first T of TTC) and the prefixes no fall-back names (SCHTS,
+// SCHTC, SCHTSC, ZHDZ, TTSC), which fall back to their longest complete group.
+TEST(Soundex, UnfinishedGroupsFallBack) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"STCA", "250000"},  // ST, then C before a vowel
+      {"STRA", "290000"},    {"STSA", "240000"}, {"SHTRA", "290000"}, {"DRA", "390000"},
+      {"TRA", "390000"},     {"TTA", "300000"},  {"SHCA", "450000"},  {"SZCA", "450000"},
+      {"TSCA", "450000"},    {"ZSCA", "450000"}, {"SHCE", "400000"},  // SH, then C before E codes
+                                                                      // 4: written once
+      {"STSCA", "240000"},                                            // ST, then SC
+      {"TTCA", "340000"},                                             // T, then TC
+      {"SCHTSA", "240000"},                                           // SCHT, then S
+      {"SCHTCA", "250000"},                                           // SCHT, then C
+      {"SCHTSCA", "240000"},                                          // SCHT, then SC
+      {"ZHDZA", "240000"},                                            // ZHD, then Z
+      {"TTSCA", "450000"},                                            // TTS, then C
+      {"SCHTSCH", "200000"}, {"STRZ", "200000"}, {"TTCH", "400000"},
+  };
+  for (const auto& [text, key] : cases) EXPECT_EQ(soundex(text), key) << text;
+}
+
+// The situation of a group is decided by the byte right behind it.
+TEST(Soundex, SituationLooksAtTheNextByte) {
+  EXPECT_EQ(soundex("BAHA"), "750000");   // H before a vowel codes 5
+  EXPECT_EQ(soundex("BAH-A"), "700000");  // ... but not before a hyphen
+  EXPECT_EQ(soundex("BAHB"), "770000");   // nor before a consonant
+}
+
 TEST(Soundex, NegativeLengthIsEmpty) {
   const uint8_t kohn[] = {'K', 'O', 'H', 'N'};
   uint8_t out[7];
