@@ -97,12 +97,19 @@ void RestoreSaved(GprParser* p, const GprConfig* c) {
   Restore(p, c, c->hint);
 }
 
+// Letters, digits, punctuation and blanks (a tab among them) are kept as they
+// are; isprint would turn a tab into a blank.
+bool Printable(unsigned char c) {
+  return std::isupper(c) || std::islower(c) || std::isdigit(c) || std::ispunct(c) ||
+         std::isblank(c) || std::isalpha(c);
+}
+
 // Appends n bytes (non-printable ones as blanks) to an arena text.
 void Append(CompileArena* a, char*& text, int32_t& len, const char* src, int32_t n) {
   text = static_cast<char*>(ArenaAlloc(a, text, len + n + 1));
   for (int32_t i = 0; i < n; ++i) {
     auto c = static_cast<unsigned char>(src[i]);
-    text[len + i] = std::isprint(c) ? static_cast<char>(c) : ' ';
+    text[len + i] = Printable(c) ? static_cast<char>(c) : ' ';
   }
   len += n;
   text[len] = 0;

@@ -225,6 +225,15 @@ TEST(GprParser, LongSkippedSourceEndsInOneEllipsis) {
   EXPECT_EQ(src.find(" ..."), src.size() - 4);
 }
 
+TEST(GprParser, SourceTextKeepsTabsAndBlanksOtherControls) {
+  // A string literal is no terminal of the sample grammar, so it is the error
+  // token and goes into the source text: its tab stays, its line feed and
+  // carriage return read as blanks.
+  Outcome r = Parse("1 + 'a\tb\nc\rd'");
+  ASSERT_FALSE(r.repairs.empty());
+  EXPECT_EQ(r.repairs[0].source.substr(0, 9), "'a\tb c d'");
+}
+
 TEST(GprParser, FeedEdgeCases) {
   CompileArena arena;
   ArenaUseLocalStorage(&arena);
