@@ -537,22 +537,27 @@ Tables BuildActions(const Grammar& g, const Automaton& a, const Lookaheads& la) 
       if (x < T) row[x] = {kShift, t, false};
     }
     if (static_cast<int>(s) == a.accept_state) continue;
+    // The first reduction on each terminal; a second one is a reduce/reduce
+    // conflict whatever precedence made of the first, since precedence only
+    // chooses between a shift and a reduction.
+    std::vector<int> reduced_by(T, -1);
     for (auto& [rule, bits] : la.la[s]) {
       for (int t = 0; t < T; ++t) {
         if (!TestBit(bits, t)) continue;
         Act& cur = row[t];
-        if (cur.kind == kError && !cur.explicit_error) {
+        int earlier = reduced_by[t];
+        if (earlier < 0) reduced_by[t] = rule;
+        if (earlier < 0 && cur.kind == kError) {
           cur = {kReduce, rule, false};
           continue;
         }
         bool resolved = false;
-        std::string what;
-        if (cur.kind == kShift || cur.explicit_error) {
+        std::string what = "reduce/reduce";
+        if (earlier < 0) {
+          what = "shift/reduce";
           int rp = g.rules[rule].prec;
           int tp = g.tprec[t];
-          if (cur.explicit_error) {
-            resolved = true;  // already settled for this terminal by precedence
-          } else if (rp != 0 && tp != 0) {
+          if (rp != 0 && tp != 0) {
             resolved = true;
             if (rp > tp || (rp == tp && g.tassoc[t] == kLeft)) {
               cur = {kReduce, rule, false};
@@ -560,9 +565,6 @@ Tables BuildActions(const Grammar& g, const Automaton& a, const Lookaheads& la) 
               cur = {kError, 0, true};
             }
           }
-          what = "shift/reduce";
-        } else {
-          what = "reduce/reduce";
         }
         if (!resolved) {
           ++conflicts;
@@ -570,10 +572,10 @@ Tables BuildActions(const Grammar& g, const Automaton& a, const Lookaheads& la) 
                  << "\n  state " << s << " holds:\n";
           for (const Item& it : a.states[s].kernel)
             report << "    " << RuleText(g, it.rule, it.dot) << "\n";
-          if (cur.kind == kShift) {
-            report << "  shift to state " << cur.target << "\n";
+          if (earlier >= 0) {
+            report << "  reduce by " << RuleText(g, earlier) << "\n";
           } else {
-            report << "  reduce by " << RuleText(g, cur.target) << "\n";
+            report << "  shift to state " << cur.target << "\n";
           }
           report << "  reduce by " << RuleText(g, rule) << "\n";
         }

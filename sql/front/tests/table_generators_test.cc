@@ -117,6 +117,10 @@ TEST(LalrGenerator, FailuresAreReportedReadably) {
            TempPath("x.cc"),
        {"reduce/reduce conflict in state", "on \"<end>\"", "reduce by A : \"id\"   (= 3",
         "reduce by B : \"id\"   (= 4"}},
+      {std::string(HB_LALR_GEN) + " " + kData + "/reduce_reduce_behind_shift.grammar --generic " +
+           TempPath("x.cc"),
+       {"reduce/reduce conflict in state", "on \"t\"", "reduce by P : \"a\"   (= 4",
+        "reduce by Q : \"a\"   (= 5", "1 conflict(s) not resolved by precedence"}},
       {std::string(HB_LALR_GEN) + " " + kData + "/nonassoc.grammar --generic " + TempPath("x.cc"),
        {"needs an error entry beside its reductions (%nonassoc)"}},
       {std::string(HB_LEX_GEN) + " " + kData + "/keyword_clash.lex --out " + TempPath("x.cc"),
