@@ -8,6 +8,7 @@
 #include <time.h>
 
 #include <atomic>
+#include <bit>
 #include <vector>
 
 #include "dk/bitmap_page.h"
@@ -66,16 +67,24 @@ int32_t FloorMod(int64_t key, int32_t n) {
   return static_cast<int32_t>(m < 0 ? m + n : m);
 }
 
+// The pool words read here are set at start and never change.
 int32_t BucketOf(int32_t pool, int32_t databank, int32_t page) {
-  int32_t units = LoadWord(pool + PART_UNITS);
-  int64_t key = static_cast<int64_t>(page / units) + databank;
-  return FloorMod(key, LoadWord(pool + PART_HASH_SIZE));
+  const int32_t* w = Bufferpool();
+  int32_t buckets = w[pool + PART_HASH_SIZE];
+  if (page < 0)
+    return FloorMod(static_cast<int64_t>(page / w[pool + PART_UNITS]) + databank, buckets);
+  uint32_t key = (static_cast<uint32_t>(page) >>
+                  std::countr_zero(static_cast<uint32_t>(w[pool + PART_UNITS]))) +
+                 static_cast<uint32_t>(databank);
+  return static_cast<int32_t>(key % static_cast<uint32_t>(buckets));
 }
 
 int32_t PartitionOfBucket(int32_t pool, int32_t bucket) {
-  int32_t n = LoadWord(pool + PART_GROUPS);
-  int32_t number = FloorMod(static_cast<int64_t>(LoadWord(pool + PART_HASH)) + bucket, n);
-  return LoadWord(pool + PART_GROUP_TABLE) + GROUP_WORDS * number;
+  const int32_t* w = Bufferpool();
+  int32_t groups = w[pool + PART_GROUPS];
+  if (groups == 1) return w[pool + PART_GROUP_TABLE];
+  int32_t number = FloorMod(static_cast<int64_t>(w[pool + PART_HASH]) + bucket, groups);
+  return w[pool + PART_GROUP_TABLE] + GROUP_WORDS * number;
 }
 
 int32_t PoolOfBcb(int32_t bcb) {
@@ -362,8 +371,9 @@ int32_t* PageWords(int32_t buffer) {
 }
 
 int32_t FindPool(int32_t page_size) {
-  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
-    if (LoadWord(pool + PART_PAGE_SIZE) == page_size) return pool;
+  const int32_t* w = Bufferpool();
+  for (int32_t pool = w[BP_FIRST_PARTITION]; pool > 0; pool = w[pool + ENTRY_LINK])
+    if (w[pool + PART_PAGE_SIZE] == page_size) return w[pool + PART_PAGES] > 0 ? pool : 0;
   return 0;
 }
 
@@ -409,8 +419,11 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
     int32_t victim = LoadWord(part + GROUP_VICTIM);
     if (found != 0 && found != victim) {
       AddWord(found + BCB_USERS, 1);
-      RingUnlink(found);
-      RingInsertAfter(victim != 0 ? victim : LoadWord(found + BCB_RING_PREV), found);
+      // Most recently used: directly after the victim (often there already).
+      if (victim != 0 && LoadWord(victim + BCB_RING_NEXT) != found) {
+        RingUnlink(found);
+        RingInsertAfter(victim, found);
+      }
       enqdeq_give(lock);
       bool moved;
       int32_t result = GetResident(request, mode, found, &moved);
