@@ -170,7 +170,9 @@ struct LockedCapture : CapturingServices {
 
 TEST_F(ErrorLogTest, ConcurrentDatabankErrorsDisableOnceAndKeepRecordsTogether) {
   constexpr int kThreads = 8;
-  std::vector<int32_t> area(enqdeq_size(kThreads + 1) / 4 + 1);
+  // The ENQ/DEQ area stays the process's area after the test (the kernel's
+  // stop still writes into it), so it must live as long as the process.
+  static std::vector<int32_t> area(enqdeq_size(kThreads + 1) / 4 + 1);
   ASSERT_EQ(enqdeq_init(area.data(), kThreads + 1, Bufferpool(), nullptr, 0), 0);
   LockedCapture capture;
   InstallHostServices(&capture);
