@@ -249,39 +249,44 @@ bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
 // changed victim is written now (the caller holds the partition lock; the
 // victim has no users, so its X is free).
 void ChooseVictim(int32_t pool, int32_t part, int32_t from) {
-  int32_t victim = 0;
-  for (int32_t at = LoadWord(from + BCB_RING_PREV); at != from; at = LoadWord(at + BCB_RING_PREV)) {
-    if (LoadWord(at + BCB_USERS) == 0 && LoadWord(at + BCB_WAITS_FOR) == 0 &&
-        LoadWord(at + BCB_UNWRITTEN) == 0) {
-      victim = at;
-      break;
+  for (;;) {
+    int32_t victim = 0;
+    for (int32_t at = LoadWord(from + BCB_RING_PREV); at != from;
+         at = LoadWord(at + BCB_RING_PREV)) {
+      if (LoadWord(at + BCB_USERS) == 0 && LoadWord(at + BCB_WAITS_FOR) == 0 &&
+          LoadWord(at + BCB_UNWRITTEN) == 0) {
+        victim = at;
+        break;
+      }
     }
+    StoreWord(part + GROUP_VICTIM, victim);
+    if (victim == 0) return;
+    if (LoadWord(victim + BCB_IO_STATUS) < 0) {
+      StoreWord(victim + BCB_IO_STATUS, IOS_CLEAN);
+      return;
+    }
+    if (!IsChanged(victim)) return;
+    enqdeq_take(Sem(victim + BCB_X));
+    int32_t rc;
+    if (LoadWord(victim + BCB_FAILED_BEFORE) > 0) {
+      StoreWord(victim + BCB_IO_STATUS, -31);
+      StoreWord(victim + BCB_UNWRITTEN, 1);
+      rc = -31;
+    } else {
+      rc = WriteHeld(nullptr, victim);
+    }
+    if (rc == 0) {
+      int32_t databank = LoadWord(victim + BCB_DATABANK);
+      HandReleasesToDatabank(victim, databank);
+      AddWord(pool + PART_STAT_SWAPPED, 1);
+      if (databank > 0) AddWord(databank + DBE_PAGES_SWAPPED, 1);
+    }
+    enqdeq_give(Sem(victim + BCB_X));
+    if (rc == 0) return;
+    // The victim's write failed: it keeps its changes (and is skipped from
+    // now on); look further for another one.
+    from = victim;
   }
-  StoreWord(part + GROUP_VICTIM, victim);
-  if (victim == 0) return;
-  if (LoadWord(victim + BCB_IO_STATUS) < 0) {
-    StoreWord(victim + BCB_IO_STATUS, IOS_CLEAN);
-    return;
-  }
-  if (!IsChanged(victim)) return;
-  enqdeq_take(Sem(victim + BCB_X));
-  int32_t rc;
-  if (LoadWord(victim + BCB_FAILED_BEFORE) > 0) {
-    StoreWord(victim + BCB_IO_STATUS, -31);
-    StoreWord(victim + BCB_UNWRITTEN, 1);
-    rc = -31;
-  } else {
-    rc = WriteHeld(nullptr, victim);
-  }
-  if (rc == 0) {
-    HandReleasesToDatabank(victim, LoadWord(victim + BCB_DATABANK));
-    AddWord(pool + PART_STAT_SWAPPED, 1);
-    int32_t databank = LoadWord(victim + BCB_DATABANK);
-    if (databank > 0) AddWord(databank + DBE_PAGES_SWAPPED, 1);
-  }
-  enqdeq_give(Sem(victim + BCB_X));
-  // A victim whose write failed keeps its changes; look for another one.
-  if (rc != 0) ChooseVictim(pool, part, victim);
 }
 
 void WaitForBuffer(int attempt) {
@@ -754,9 +759,9 @@ void WriteCollected(int32_t* request, const Collected& c) {
   }
   int32_t* words = PageWords(buffer);
   if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] != kListPage && words[1] <= 0) {
-    ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);
-    NoteError(request, -63, -1);
     DKPUT0(PUT_UNCHANGED, buffer);
+    NoteError(request, -63, -1);
+    ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);
     return;
   }
   int32_t rc = DKWRP0(rq, WRP_WRITE_WAIT, buffer);

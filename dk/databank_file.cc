@@ -419,7 +419,7 @@ int32_t CheckHeaderAtOpen(int32_t databank, int32_t type, int32_t* seqno, int32_
   if (*seqno == -1) *seqno = PageWord(page, HDR_SEQNO);
   area[databank + DBE_SEQNO] = *seqno;
   if (type == DBT_WORK || did == 4) {
-    std::memset(page + HDR_TABLE_ROOTS, 0, sizeof(int32_t) * (512 - HDR_TABLE_ROOTS));
+    std::memset(page + 4 * HDR_TABLE_ROOTS, 0, kUnitBytes - 4 * HDR_TABLE_ROOTS);
     SetPageWord(page, HDR_NEXT_ROOT, 0);
     mark = -1;
     rewrite = false;

@@ -369,3 +369,109 @@ TEST_F(ThirtyBufferTest, ReadsAheadTenPages) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BufferpoolTest, AHeldBufferMovesToANewlyAllocatedPage) {
+  int32_t entry = Create("move", 200);
+  int32_t old_page = 0;
+  ASSERT_EQ(Allocate(entry, 16384, &old_page), 0);
+  int32_t buffer = Get(entry, old_page, 16384, GET_UPDATE);
+  ASSERT_GT(buffer, 0);
+  PageWords(buffer)[100] = 4242;
+  int32_t rq[REQ_WORDS] = {entry, 0, 16384, 0, -1, 0};
+  EXPECT_EQ(DKHLD0(rq, buffer), buffer);
+  int32_t new_page = rq[REQ_PAGE];
+  EXPECT_NE(new_page, old_page);
+  EXPECT_EQ(new_page % 8, 0);
+  // The same buffer, with its content, now names the new page; the old page
+  // left the pool.
+  EXPECT_EQ(PageWords(buffer)[100], 4242);
+  EXPECT_EQ(DKGPA0(53, buffer), PageWords(buffer)[0]);
+  EXPECT_EQ(area_[BufferBcb(buffer) + BCB_PAGE], new_page);
+  EXPECT_EQ(Get(entry, old_page, 16384, GET_SHARED_IF_RESIDENT), 0);
+  DKPUT0(PUT_CHANGED, buffer);
+  Close(entry);
+  EXPECT_EQ(FileWord("move", new_page, 100), 4242);
+  EXPECT_EQ(FileWord("move", old_page, 100), 0);
+
+  // A negative buffer asks for a zero-filled new page.
+  entry = Create("fresh", 200);
+  int32_t frq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+  int32_t fresh = DKHLD0(frq, -1);
+  ASSERT_GT(fresh, 0);
+  for (int w = 1; w < 512; ++w) ASSERT_EQ(PageWords(fresh)[w], 0) << w;
+  DKPUT0(PUT_UNCHANGED, fresh);
+}
+
+TEST_F(BufferpoolTest, DeferredReleasesFreeTheirPagesOnceTheHolderIsWritten) {
+  int32_t entry = Create("deferred", 200);
+  int32_t released[3];
+  for (int32_t& p : released) ASSERT_EQ(Allocate(entry, 2048, &p), 0);
+  int32_t holder = Get(entry, 150, 2048, GET_UPDATE);
+  ASSERT_GT(holder, 0);
+  for (int32_t p : released) EXPECT_EQ(DKRPL0(holder, p, 7), 0);
+  std::vector<uint8_t> map = Bitmap(entry);
+  for (int32_t p : released) EXPECT_TRUE(BitmapBit(map.data(), p)) << p;
+  int32_t rq[REQ_WORDS] = {entry, 150, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, holder), 0);
+  map = Bitmap(entry);
+  for (int32_t p : released) EXPECT_FALSE(BitmapBit(map.data(), p)) << p;
+  // A failed write frees nothing: the releases wait for the page to be on disk.
+  int32_t later;
+  ASSERT_EQ(Allocate(entry, 2048, &later), 0);
+  holder = Get(entry, 151, 2048, GET_UPDATE);
+  EXPECT_EQ(DKRPL0(holder, later, 7), 0);
+  fault_.FailNthWrite(1, EIO);
+  int32_t rq2[REQ_WORDS] = {entry, 151, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq2, WRP_WRITE_WAIT, holder), -44);
+  EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), later));
+}
+
+// Pages put in write sets with order values, and marked pages, are written
+// by the DKPAG0 code that chooses them and by no other.
+TEST_F(BufferpoolTest, WriteSetsAreWrittenByTheirOrderValues) {
+  int32_t entry = Create("sets", 200);
+  struct Page {
+    int32_t page, code, order;
+  };
+  // Code 22 puts a page in a write set, 28 marks it.
+  const Page pages[] = {{40, 22, 5}, {41, 22, 7}, {42, 22, 9}, {43, 28, 7}, {44, 28, 9}};
+  for (const Page& p : pages) {
+    int32_t b = Get(entry, p.page, 2048, GET_UPDATE);
+    PageWords(b)[1] = 1;
+    PageWords(b)[100] = p.page;
+    EXPECT_EQ(DKMRK0(p.order, p.code, b), 0);
+    DKPUT0(PUT_CHANGED, b);
+  }
+  struct Step {
+    int32_t code, order;
+    std::set<int32_t> on_disk;
+  };
+  const Step steps[] = {
+      {4, 6, {}},                   // exactly 6: none
+      {2, 7, {40, 41}},             // at most 7
+      {6, 9, {40, 41, 44}},         // marked with 9
+      {4, 9, {40, 41, 42, 44}},     // exactly 9
+      {1, 0, {40, 41, 42, 43, 44}}  // every changed page of the databank
+  };
+  for (const Step& s : steps) {
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, s.order, 0};
+    EXPECT_EQ(DKPAG0(pag, s.code), 0);
+    for (const Page& p : pages)
+      EXPECT_EQ(FileWord("sets", p.page, 100), s.on_disk.count(p.page) ? p.page : 0)
+          << s.code << " " << p.page;
+  }
+  // A smaller order value moves a page to the earlier group; a marked page
+  // stays marked when put in a set later only through code 22.
+  int32_t b = Get(entry, 45, 2048, GET_UPDATE);
+  EXPECT_EQ(DKMRK0(9, 22, b), 0);
+  EXPECT_EQ(DKMRK0(4, 22, b), 0);
+  EXPECT_EQ(DKMRK0(6, 22, b), 0);
+  EXPECT_EQ(area_[BufferBcb(b) + BCB_ORDER], 4);
+  EXPECT_EQ(DKMRK0(2, 28, b), 0);  // already in a set: not marked
+  EXPECT_EQ(area_[BufferBcb(b) + BCB_WS_STATUS], WS_IN_SET);
+  DKPUT0(PUT_UNCHANGED, b);
+}
+
+}  // namespace

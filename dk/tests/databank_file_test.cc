@@ -268,3 +268,99 @@ TEST_F(DatabankFileTest, DispatcherReachesCreateAndRootRoutines) {
 }
 
 }  // namespace
+
+namespace {
+
+// The checks of an open, applied to a header page whose words were changed
+// in the pool: the first failing check decides the error, and a failure
+// leaves the file as it was.
+TEST_F(DatabankFileTest, HeaderChecksAtOpenInTheirOrder) {
+  int32_t entry = Create("checks", 64, 5, 3);
+  Close(entry);
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int, int32_t>> words;  // header words changed
+    int32_t type, seqno;
+    int32_t rc, seqno_after, close_mark;
+  };
+  const Case cases[] = {
+      {"sound", {}, 9, 3, 0, 3, 1},
+      {"SEQNO taken", {{HDR_SEQNO, 8}}, 9, -1, 0, 8, 1},
+      {"SEQNO refused", {{HDR_SEQNO, 8}}, 9, 3, -47, 3, 0},
+      {"kind first", {{HDR_KIND, 7}, {HDR_FORMAT, 8}}, 9, 3, -12, 3, 0},
+      {"version", {{HDR_FORMAT, 8}}, 9, 3, -15, 3, 0},
+      {"other system databank", {{HDR_SYSTEM_IDENTITY, 77}}, 9, 3, -16, 3, 0},
+      {"other DID", {{HDR_DID, 6}}, 9, 3, -16, 3, 0},
+      {"work databank",
+       {{HDR_NEXT_ROOT, 9}, {HDR_TABLE_ROOTS, 5}, {511, 5}},
+       DBT_WORK,
+       3,
+       0,
+       3,
+       -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t seqno = 3;
+    ASSERT_EQ(Open("checks", 5, &seqno, &entry, 2), 0);
+    std::vector<char> before = FileUnit("checks", 1);
+    int32_t b = Get(entry, 1, 2048, GET_UPDATE);
+    for (auto& [word, value] : c.words) SetPageWord(PageBytes(b), word, value);
+    DKPUT0(PUT_UNCHANGED, b);
+    seqno = c.seqno;
+    int32_t mark = 99;
+    EXPECT_EQ(CheckHeaderAtOpen(entry, c.type, &seqno, &mark), c.rc);
+    if (c.rc != 0) {
+      EXPECT_EQ(FileUnit("checks", 1), before);
+      EXPECT_EQ(area_[entry + DBE_STATE], CHK_ABORTED);
+    } else {
+      EXPECT_EQ(seqno, c.seqno_after);
+      EXPECT_EQ(mark, c.close_mark);
+      int32_t h = Get(entry, 1, 2048, GET_SHARED);
+      if (c.type == DBT_WORK) {
+        EXPECT_EQ(PageWord(PageBytes(h), HDR_NEXT_ROOT), 0);
+        EXPECT_EQ(PageWord(PageBytes(h), HDR_TABLE_ROOTS), 0);
+        EXPECT_EQ(PageWord(PageBytes(h), 511), 0);
+      } else {
+        // The mark is 0 on disk while the databank is open.
+        EXPECT_EQ(FileWord("checks", 1, HDR_CLOSE_MARK), 0);
+      }
+      DKPUT0(PUT_END_SHARED, h);
+    }
+    // Back to a properly closed file for the next case.
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    DKPAG0(pag, 3);
+    std::vector<char> header = FileUnit("checks", 1);
+    int32_t one = 1, three = 3, nine = 9, five = 5;
+    std::memcpy(header.data() + 4 * HDR_CLOSE_MARK, &one, 4);
+    std::memcpy(header.data() + 4 * HDR_SEQNO, &three, 4);
+    std::memcpy(header.data() + 4 * HDR_FORMAT, &nine, 4);
+    std::memcpy(header.data() + 4 * HDR_DID, &five, 4);
+    ReleaseDatabank(entry, false);
+    std::fstream out(Path("checks"), std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(kUnitBytes);
+    out.write(header.data(), kUnitBytes);
+  }
+}
+
+TEST_F(DatabankFileTest, OlderVersionsOpenOnlyInModeOne) {
+  Create("old", 64, 5, 3);
+  Close(open_.back());
+  int32_t five = 5;
+  {
+    std::fstream out(Path("old"), std::ios::binary | std::ios::in | std::ios::out);
+    out.seekp(kUnitBytes + 4 * HDR_FORMAT);
+    out.write(reinterpret_cast<char*>(&five), 4);
+  }
+  int32_t seqno = -1, entry = 0;
+  EXPECT_EQ(Open("old", 5, &seqno, &entry, 0), -15);
+  seqno = -1;
+  ASSERT_EQ(Open("old", 5, &seqno, &entry, 1), 0);
+  EXPECT_EQ(seqno, 3);
+  ReleaseDatabank(entry, false);
+  seqno = -1;
+  EXPECT_EQ(Open("old", 6, &seqno, &entry, 1), -16);
+  EXPECT_EQ(FileWord("old", 1, HDR_FORMAT), 5);
+}
+
+}  // namespace
