@@ -25,7 +25,29 @@ is reproducible). One case per line, fields separated by "|":
                                      and weekday (0 = Monday)
   ds_interval|TEXT|SECONDS|MICROS    INTERVAL 'd hh:mm:ss.ffffff' DAY(6) TO
                                      SECOND(6), signed
+  ts_text|TEXT|CODE                  parse into TIMESTAMP(6): 0, 2 (fraction
+                                     digits beyond 6 cut), -7 (a field out of
+                                     range: datetime refuses it), -3 (year 0,
+                                     which datetime cannot hold; the system
+                                     reports it as a year below 1), -9 (not the
+                                     form YYYY-MM-DD HH:MM:SS[.f])
+  time_text|TEXT|CODE                the same for TIME(6)
+  ts_format|Y|M|D|h|m|s|us|F|TEXT|CODE
+                                     TIMESTAMP(F) of the fields, written as
+                                     text: the fraction cut to F digits (code
+                                     2 from the encoder when nonzero digits
+                                     were cut)
+  time_format|h|m|s|us|F|TEXT|CODE   the same for TIME(F)
+  ts_sub|TIMESTAMP|SECONDS|MICROS|RESULT
+                                     TIMESTAMP(6) - INTERVAL SECOND(12,6)
+                                     (operation subtract)
+  sub_months|DATE|N|RESULT           DATE - N months (operation subtract)
+  date_diff|A|B|SECONDS              A - B as a day-time interval: days * 86400
+  time_diff|A|B|SECONDS|MICROS       TIME A - TIME B as a day-time interval
+  ym_interval|TEXT|MONTHS            INTERVAL 'y-m' YEAR(4) TO MONTH, signed,
+                                     and written back
 """
+import re
 
 import calendar
 import datetime as dt
@@ -152,6 +174,146 @@ for _ in range(60):
     total, micro = split_td(-td if neg else td)
     lines.append("ds_interval|%s%d %02d:%02d:%02d.%06d|%d|%d" % ("-" if neg else "", days, h, m,
                                                                 s, us, total, micro))
+
+# Parsing: valid texts, fields out of range and malformed texts. The form is
+# the system's: exact digit counts, one blank between date and time, blanks
+# allowed around the whole text.
+TS_FORM = re.compile(r"^ *(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})(?:\.(\d{0,9}))? *$")
+TIME_FORM = re.compile(r"^ *(\d{2}):(\d{2}):(\d{2})(?:\.(\d{0,9}))? *$")
+
+
+def expected_code(fields, fraction, date_fields):
+    if date_fields and int(fields[0]) == 0:
+        return -3
+    nums = [int(f) for f in fields]
+    try:
+        if date_fields:
+            dt.datetime(*nums)
+        else:
+            dt.time(*nums)
+    except ValueError:
+        return -7
+    if fraction and len(fraction) > 6 and int(fraction[6:]) != 0:
+        return 2
+    return 0
+
+
+def mutate(text):
+    """A malformed variant: a digit dropped, a separator changed, a letter."""
+    i = rng.randrange(len(text))
+    kind = rng.randrange(4)
+    if kind == 0:
+        return text[:i] + text[i + 1:]
+    if kind == 1:
+        return text[:i] + rng.choice("/.:- T") + text[i + 1:]
+    if kind == 2:
+        return text[:i] + rng.choice("0123456789") + text[i:]
+    return text[:i] + "x" + text[i + 1:]
+
+
+def rand_fraction():
+    return rng.choice(["", ".", "." + "".join(rng.choice("0123456789")
+                                              for _ in range(rng.randint(1, 9)))])
+
+
+for _ in range(150):
+    year = rng.choice([rng.randint(1, 9999), 0, 2000, 1900, 2100])
+    fields = [year, rng.randint(1, 12) if rng.random() < 0.9 else rng.choice([0, 13]),
+              rng.randint(1, 31) if rng.random() < 0.9 else rng.choice([0, 32]),
+              rng.randint(0, 23) if rng.random() < 0.9 else 24,
+              rng.randint(0, 59) if rng.random() < 0.9 else 60,
+              rng.randint(0, 59) if rng.random() < 0.9 else 60]
+    if year == 0:
+        fields[1:] = [1, 1, 0, 0, 0]
+    text = "%04d-%02d-%02d %02d:%02d:%02d" % tuple(fields) + rand_fraction()
+    if rng.random() < 0.1:
+        text = " " * rng.randint(1, 2) + text + " " * rng.randint(0, 2)
+    if rng.random() < 0.25:
+        text = mutate(text)
+    m = TS_FORM.match(text)
+    code = expected_code(m.groups()[:6], m.group(7), True) if m else -9
+    lines.append("ts_text|%s|%d" % (text, code))
+
+for _ in range(80):
+    fields = [rng.randint(0, 23) if rng.random() < 0.85 else 24,
+              rng.randint(0, 59) if rng.random() < 0.9 else 60,
+              rng.randint(0, 59) if rng.random() < 0.9 else 60]
+    text = "%02d:%02d:%02d" % tuple(fields) + rand_fraction()
+    if rng.random() < 0.25:
+        text = mutate(text)
+    m = TIME_FORM.match(text)
+    code = expected_code(m.groups()[:3], m.group(4), False) if m else -9
+    lines.append("time_text|%s|%d" % (text, code))
+
+# Formatting at every fractional precision 0..6.
+for _ in range(60):
+    t = rand_ts()
+    f = rng.randint(0, 6)
+    micro = "%06d" % t.microsecond
+    text = t.strftime("%Y-%m-%d %H:%M:%S").rjust(19, "0")
+    text = "%s %02d:%02d:%02d" % (dtext(t.date()), t.hour, t.minute, t.second)
+    text += ("." + micro[:f]) if f > 0 else ""
+    code = 2 if int(micro[f:] or "0") != 0 else 0
+    lines.append("ts_format|%d|%d|%d|%d|%d|%d|%d|%d|%s|%d" % (
+        t.year, t.month, t.day, t.hour, t.minute, t.second, t.microsecond, f, text, code))
+    tm = t.time()
+    g = rng.randint(0, 6)
+    ttext = tm.strftime("%H:%M:%S") + (("." + micro[:g]) if g > 0 else "")
+    lines.append("time_format|%d|%d|%d|%d|%d|%s|%d" % (
+        tm.hour, tm.minute, tm.second, tm.microsecond, g, ttext,
+        2 if int(micro[g:] or "0") != 0 else 0))
+
+# Subtraction.
+for _ in range(60):
+    t = rand_ts()
+    secs = rng.choice([rng.randint(-100000, 100000), rng.randint(-10**11, 10**11)])
+    us = rng.randint(0, 999999) * (-1 if secs < 0 else 1)
+    try:
+        r = tstext(t - dt.timedelta(seconds=secs, microseconds=us))
+    except OverflowError:
+        r = "-3" if secs > 0 else "-2"
+    lines.append("ts_sub|%s|%d|%d|%s" % (tstext(t), secs, us, r))
+for _ in range(40):
+    d = rand_date()
+    if rng.random() < 0.4:
+        d = d.replace(day=calendar.monthrange(d.year, d.month)[1])
+    n = rng.choice([rng.randint(-30, 30), rng.randint(-130000, 130000)])
+    months = d.year * 12 + d.month - 1 - n
+    year, month = divmod(months, 12)
+    month += 1
+    if year < 1:
+        r = "-3"
+    elif year > 9999:
+        r = "-2"
+    elif d.day > calendar.monthrange(year, month)[1]:
+        r = "-7"
+    else:
+        r = dtext(dt.date(year, month, d.day))
+    lines.append("sub_months|%s|%d|%s" % (dtext(d), n, r))
+
+# Differences of dates and of times.
+for _ in range(40):
+    a, b = rand_date(), rand_date()
+    lines.append("date_diff|%s|%s|%d" % (dtext(a), dtext(b), (a - b).days * 86400))
+for _ in range(40):
+    a, b = rand_ts(2000, 2000).time(), rand_ts(2000, 2000).time()
+    s, us = split_td(dt.datetime.combine(dt.date(2000, 1, 1), a)
+                     - dt.datetime.combine(dt.date(2000, 1, 1), b))
+    lines.append("time_diff|%s|%s|%d|%d" % (a.strftime("%H:%M:%S.%f"), b.strftime("%H:%M:%S.%f"),
+                                            s, us))
+
+# ISO weeks around every turn of the year in a span of years, where the rules
+# differ most.
+for year in range(1995, 2031):
+    for d in (dt.date(year, 12, 28) + dt.timedelta(days=k) for k in range(8)):
+        lines.append("week|%s|%d" % (dtext(d), d.isocalendar()[1]))
+
+for _ in range(30):
+    y, m = rng.randint(0, 9999), rng.randint(0, 11)
+    neg = rng.random() < 0.4 and (y or m)
+    lines.append("ym_interval|%s%d-%d|%d|%s%d-%02d" % ("-" if neg else "", y, m,
+                                                    -(y * 12 + m) if neg else y * 12 + m,
+                                                    "-" if neg else "", y, m))
 
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, "datetime_cases.txt"), "w") as f:
