@@ -88,6 +88,20 @@ def split_td(td):
     return sign * s, sign * us
 
 
+def months_later(d, n):
+    """The date n months later, the day kept: -7 when the month has no such
+    day (the system does not clamp), -3 / -2 when the year leaves 1..9999."""
+    year, month = divmod(d.year * 12 + d.month - 1 + n, 12)
+    month += 1
+    if year < 1:
+        return "-3"
+    if year > 9999:
+        return "-2"
+    if d.day > calendar.monthrange(year, month)[1]:
+        return "-7"
+    return dtext(dt.date(year, month, d.day))
+
+
 # Date texts: valid and invalid days, leap years by the Gregorian rule.
 for year in (1900, 2000, 2023, 2024, 2100, 1600, 1, 9999):
     for month, day in ((2, 28), (2, 29), (2, 30), (4, 31), (12, 31), (13, 1), (0, 5), (6, 0)):
@@ -114,18 +128,7 @@ for _ in range(80):
     if rng.random() < 0.4:
         d = d.replace(day=min(31, calendar.monthrange(d.year, d.month)[1]))
     n = rng.choice([rng.randint(-30, 30), rng.randint(-130000, 130000)])
-    months = d.year * 12 + d.month - 1 + n
-    year, month = divmod(months, 12)
-    month += 1
-    if year < 1:
-        r = "-3"
-    elif year > 9999:
-        r = "-2"
-    elif d.day > calendar.monthrange(year, month)[1]:
-        r = "-7"
-    else:
-        r = dtext(dt.date(year, month, d.day))
-    lines.append("add_months|%s|%d|%s" % (dtext(d), n, r))
+    lines.append("add_months|%s|%d|%s" % (dtext(d), n, months_later(d, n)))
 
 for _ in range(80):
     t = rand_ts()
@@ -278,18 +281,7 @@ for _ in range(40):
     if rng.random() < 0.4:
         d = d.replace(day=calendar.monthrange(d.year, d.month)[1])
     n = rng.choice([rng.randint(-30, 30), rng.randint(-130000, 130000)])
-    months = d.year * 12 + d.month - 1 - n
-    year, month = divmod(months, 12)
-    month += 1
-    if year < 1:
-        r = "-3"
-    elif year > 9999:
-        r = "-2"
-    elif d.day > calendar.monthrange(year, month)[1]:
-        r = "-7"
-    else:
-        r = dtext(dt.date(year, month, d.day))
-    lines.append("sub_months|%s|%d|%s" % (dtext(d), n, r))
+    lines.append("sub_months|%s|%d|%s" % (dtext(d), n, months_later(d, -n)))
 
 # Differences of dates and of times.
 for _ in range(40):
