@@ -18,22 +18,36 @@ void BM_EnqdeqVersusMutex(benchmark::State& state) {
   int64_t shared = 0;
   double enqdeq_ns = 0, mutex_ns = 0;
   using Clock = std::chrono::steady_clock;
-  for (auto _ : state) {
+  auto enqdeq_batch = [&] {
     auto t0 = Clock::now();
     for (int i = 0; i < kBatch; ++i) {
       enqdeq_take(sem);
       benchmark::DoNotOptimize(++shared);
       enqdeq_give(sem);
     }
-    auto t1 = Clock::now();
+    enqdeq_ns += std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  };
+  auto mutex_batch = [&] {
+    auto t0 = Clock::now();
     for (int i = 0; i < kBatch; ++i) {
       mutex.lock();
       benchmark::DoNotOptimize(++shared);
       mutex.unlock();
     }
-    auto t2 = Clock::now();
-    enqdeq_ns += std::chrono::duration<double, std::nano>(t1 - t0).count();
-    mutex_ns += std::chrono::duration<double, std::nano>(t2 - t1).count();
+    mutex_ns += std::chrono::duration<double, std::nano>(Clock::now() - t0).count();
+  };
+  // Alternate which goes first, so neither always runs on a cache or branch
+  // state the other left behind.
+  bool enqdeq_first = true;
+  for (auto _ : state) {
+    if (enqdeq_first) {
+      enqdeq_batch();
+      mutex_batch();
+    } else {
+      mutex_batch();
+      enqdeq_batch();
+    }
+    enqdeq_first = !enqdeq_first;
   }
   double pairs = static_cast<double>(state.iterations()) * kBatch;
   state.counters["enqdeq_ns"] = enqdeq_ns / pairs;

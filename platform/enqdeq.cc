@@ -106,11 +106,11 @@ int32_t detach_list(int32_t* semaphore) {
 void enqdeq_set_dump_base(char which, const void* base) {
   AreaRecord* rec = current_area.load();
   if (!rec || (which != 'V' && which != 'W')) return;
-  const char* b = static_cast<const char*>(base);
+  // Only the record beside the area changes: the area's words are its
+  // builder's, and a base announced or withdrawn late (the control area at
+  // its mapping and release) must not write into them.
   std::atomic<const char*>& slot = which == 'V' ? rec->v_base : rec->w_base;
-  slot.store(b);
-  std::atomic_ref<int32_t>(rec->words[which == 'V' ? ENQDEQ_VBASE : ENQDEQ_WBASE])
-      .store(b ? 1 : 0, std::memory_order_relaxed);
+  slot.store(static_cast<const char*>(base));
 }
 
 int64_t enqdeq_size(int32_t n) {

@@ -14,8 +14,8 @@ constexpr int32_t ENQDEQ_HEAD = 1;   // most recently queued waiter's thread ind
 // Area header words.
 constexpr int32_t ENQDEQ_THREADS = 0;   // n, the highest thread index
 constexpr int32_t ENQDEQ_TLSINDEX = 1;  // the slot holding the thread index; -1 single-thread
-constexpr int32_t ENQDEQ_VBASE = 2;     // 1 when a databank-kernel control area base is known
-constexpr int32_t ENQDEQ_WBASE = 3;     // 1 when a kernel word storage base is known
+constexpr int32_t ENQDEQ_VBASE = 2;     // 1 when built with a databank-kernel control area base
+constexpr int32_t ENQDEQ_WBASE = 3;     // 1 when built with a kernel word storage base
 constexpr int32_t ENQDEQ_TABLE = 4;     // word offset of thread entry 0; 0 single-thread
 constexpr int32_t ENQDEQ_SINGLE = 5;    // nonzero: single-thread mode
 constexpr int32_t ENQDEQ_ENTRIES = 6;   // thread entries 0..n follow, four words each
@@ -55,8 +55,9 @@ int32_t enqdeq_init(int32_t* area, int32_t n, const void* v_base, const void* w_
                     int32_t single);
 
 // Sets (or with null clears) the base of the databank kernel's control area
-// ('V') or of the kernel word storage ('W') in the process's area, for areas
-// laid out after the ENQ/DEQ area was built.
+// ('V') or of the kernel word storage ('W') that the process's area marks
+// waiting threads by, for areas laid out after the ENQ/DEQ area was built.
+// The area's words 2 and 3 keep saying what it was built with.
 void enqdeq_set_dump_base(char which, const void* base);
 
 // Binds the calling thread to entry `thread_index`. -1 when no area exists,

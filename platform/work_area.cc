@@ -137,7 +137,9 @@ class AreaAllocatorImpl {
   }
 
   // A block in use starts at p when p lies inside an extent, its size word
-  // is negative and the block after it points back to it.
+  // is negative, the block after it points back to it and its own tag names
+  // a block that ends right before it. Checking both tags keeps a stray
+  // index into a block's data from passing on one word that happens to fit.
   bool in_use_block(int64_t p) const {
     int64_t last = INT64_MIN;
     for (int64_t s = w_[AREA_FIRST_EXT]; s != 0 && s > last; s = w_[s - 1]) {
@@ -145,15 +147,22 @@ class AreaAllocatorImpl {
       const int64_t end = s - 1 + w_[s];  // one past the extent
       if (p < s + 2 || p >= end - 1) continue;
       const int64_t size = -int64_t{w_[p]};
-      if (size < 2 || p + size + 2 > end - 1) return false;
-      return w_[p + size + 1] == p;
+      if (size < 2 || p + size + 2 > end - 1 || w_[p + size + 1] != p) return false;
+      const int64_t below = w_[p - 1];
+      if (below == kNoBlock) return p == s + 2;
+      // The sentinel keeps its two list words although its size is 0.
+      if (below == kSentinel) return p == kSentinel + 4;
+      return below >= s + 2 && below < p && below + std::abs(int64_t{w_[below]}) + 2 == p;
     }
     return false;
   }
 
   bool grow(int32_t w) {
+    // An extent too small for the request would only be followed by another.
+    if (int64_t{w} + kExtentOverhead > INT32_MAX / 2) return false;
     int64_t x = std::max<int64_t>(int64_t{w} + 1024, w_[AREA_NEXT_GROW]);
-    int32_t ask = static_cast<int32_t>(std::min<int64_t>(x + x / 5, INT32_MAX / 2));
+    int32_t ask =
+        static_cast<int32_t>(std::clamp<int64_t>(x + x / 5, w + kExtentOverhead, INT32_MAX / 2));
     w_[AREA_NEXT_GROW] = ask;
     int32_t index = 0, size = ask;
     heap_alloc_index(w_, &index, &size);

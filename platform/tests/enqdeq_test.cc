@@ -145,6 +145,118 @@ TEST(Enqdeq, CountingSemaphoreAdmitsAtMostItsUnits) {
   run_contended(3, 8, 20000);
 }
 
+// Many threads over several semaphores at once: each round takes two of
+// four locks in ascending order (the lock order every owner keeps) and adds
+// to both counters; beside them a ring of zero-unit semaphores passes one
+// token from thread to thread, so every take there must be woken by a give
+// of another thread. A lost wake hangs the ring; a lost unit or a unit given
+// twice shows in the counters or the final counts.
+TEST(Enqdeq, ManyThreadsOverSeveralSemaphores) {
+  constexpr int kThreads = 12, kLocks = 4, kRounds = 20000;
+  constexpr int kRing = 6, kRingRounds = 4000;
+  Area a(kThreads + kRing);
+  int32_t locks[kLocks][2];
+  int64_t counters[kLocks] = {};
+  for (auto& l : locks) enqdeq_init_semaphore(l, 1);
+  int32_t ring[kRing][2];
+  for (auto& r : ring) enqdeq_init_semaphore(r, 0);
+  int64_t passes[kRing] = {};
+  std::vector<std::vector<int64_t>> expected(kThreads, std::vector<int64_t>(kLocks));
+
+  std::vector<std::thread> pool;
+  for (int t = 0; t < kThreads; ++t) {
+    pool.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(a.words.data(), t + 1), 0);
+      uint32_t seed = 2654435761u * static_cast<uint32_t>(t + 1);
+      for (int i = 0; i < kRounds; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        int first = static_cast<int>((seed >> 16) % kLocks);
+        int second = static_cast<int>((seed >> 8) % (kLocks - 1));
+        if (second >= first) ++second;
+        if (second < first) std::swap(first, second);
+        enqdeq_take(locks[first]);
+        enqdeq_take(locks[second]);
+        ++counters[first];
+        ++counters[second];
+        enqdeq_give(locks[second]);
+        enqdeq_give(locks[first]);
+        ++expected[t][first];
+        ++expected[t][second];
+      }
+    });
+  }
+  for (int r = 0; r < kRing; ++r) {
+    pool.emplace_back([&, r] {
+      ASSERT_EQ(enqdeq_attach(a.words.data(), kThreads + r + 1), 0);
+      for (int i = 0; i < kRingRounds; ++i) {
+        enqdeq_take(ring[r]);
+        ++passes[r];
+        enqdeq_give(ring[(r + 1) % kRing]);
+      }
+    });
+  }
+  enqdeq_give(ring[0]);  // the token; this thread never waits, so it need not attach
+  for (auto& th : pool) th.join();
+
+  for (int k = 0; k < kLocks; ++k) {
+    int64_t sum = 0;
+    for (int t = 0; t < kThreads; ++t) sum += expected[t][k];
+    EXPECT_EQ(counters[k], sum) << "lock " << k;
+    EXPECT_EQ(locks[k][ENQDEQ_COUNT], 1);
+    EXPECT_EQ(locks[k][ENQDEQ_HEAD], 0);
+  }
+  for (int r = 0; r < kRing; ++r) {
+    EXPECT_EQ(passes[r], kRingRounds);
+    EXPECT_EQ(ring[r][ENQDEQ_COUNT], r == 0 ? 1 : 0) << "ring " << r;
+    EXPECT_EQ(ring[r][ENQDEQ_HEAD], 0);
+  }
+}
+
+// A taker whose decrement went negative, and whose holder then gave back
+// while the count was still not positive (so the holder woke nobody), finds
+// the unit free at its own give-back inside mdrenq and detaches the list
+// itself. Calling mdrenq on a count of 0 is exactly that moment.
+TEST(Enqdeq, TakerFindingTheUnitFreeWakesTheListItself) {
+  Area a(2);
+  ASSERT_EQ(enqdeq_attach(a.words.data(), 1), 0);
+  int32_t sem[2];
+
+  // Alone on the list: it marks itself woken and never parks.
+  enqdeq_init_semaphore(sem, 0);
+  mdrenq(sem);
+  EXPECT_EQ(sem[ENQDEQ_COUNT], 0);
+  EXPECT_EQ(sem[ENQDEQ_HEAD], 0);
+  EXPECT_EQ(a.entry(1)[ENQDEQ_NEXT], ENQDEQ_WOKEN);
+  EXPECT_EQ(a.entry(1)[ENQDEQ_WAITFOR], 0);
+  enqdeq_give(sem);
+  EXPECT_EQ(sem[ENQDEQ_COUNT], 1);
+
+  // With a parked thread on the list: both are woken and compete; whichever
+  // loses queues anew, and the two are never inside together.
+  enqdeq_init_semaphore(sem, 0);
+  std::atomic<bool> parked_inside{false};
+  std::atomic<bool> parked_done{false};
+  std::thread parked([&] {
+    ASSERT_EQ(enqdeq_attach(a.words.data(), 2), 0);
+    enqdeq_take(sem);
+    parked_inside = true;
+    std::this_thread::yield();
+    parked_inside = false;
+    enqdeq_give(sem);
+    parked_done = true;
+  });
+  while (std::atomic_ref<int32_t>(a.entry(2)[ENQDEQ_WAITFOR]).load() == 0)
+    std::this_thread::yield();
+  ASSERT_EQ(std::atomic_ref<int32_t>(sem[ENQDEQ_HEAD]).load(), 2);
+  mdrenq(sem);  // returns holding the unit
+  EXPECT_FALSE(parked_inside.load());
+  enqdeq_give(sem);
+  parked.join();
+  EXPECT_TRUE(parked_done.load());
+  EXPECT_EQ(sem[ENQDEQ_COUNT], 1);
+  EXPECT_EQ(sem[ENQDEQ_HEAD], 0);
+}
+
 TEST(Enqdeq, UncontendedTakeAndGiveTouchOnlyTheCount) {
   int32_t sem[2];
   enqdeq_init_semaphore(sem, 2);

@@ -3,6 +3,7 @@
 #include "platform/server_clock.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/host_services.h"
 #include "platform/time_sim.h"
 
 namespace {
@@ -79,6 +81,87 @@ TEST(ServerClock, ReadingWithoutSimulationIsTheLocalTime) {
   std::string c = local_text();
   EXPECT_LE(a, std::string(b, 16));
   EXPECT_GE(c, std::string(b, 16));
+}
+
+// The process reads the time mode once, so each setting is tried in a fresh
+// process of its own (a death test of the "threadsafe" style runs the test
+// program anew). There the report, one item per entry, is the TMBED0 flag,
+// two MDRPDT readings and the version texts of kinds 2 and 3; or, when the
+// start ends, "reason N" and the line written. A report that matches `want`
+// (empty: any) exits 0; else it is printed and the exit code is 1.
+using Env = std::vector<std::pair<const char*, const char*>>;
+
+std::vector<std::string> process_clock_report(const Env& env) {
+  for (const char* name :
+       {"ZAVOR_TM_MODE", "ZAVOR_TM_STARTTIME", "ZAVOR_TM_INCSEC", "ZAVOR_TM_VERSION"})
+    unsetenv(name);
+  for (const auto& [name, value] : env) setenv(name, value, 1);
+  struct Lines : HostServices {
+    std::string text;
+    void write_line(const char* t, int length) override { text.assign(t, length); }
+  } lines;
+  InstallHostServices(&lines);
+  std::vector<std::string> report;
+  try {
+    int32_t flag = -1;
+    TMBED0(&flag);
+    report.push_back(std::to_string(flag));
+    for (int i = 0; i < 2; ++i) {
+      char t[16];
+      MDRPDT(t);
+      report.emplace_back(t, 16);
+    }
+    for (int32_t kind : {2, 3}) {
+      char v[80];
+      int32_t length = sizeof v;
+      version_text(kind, v, &length);
+      report.emplace_back(v, static_cast<size_t>(length));
+    }
+  } catch (const ServerException& e) {
+    report = {"reason " + std::to_string(e.reason()), lines.text};
+  }
+  InstallHostServices(nullptr);
+  return report;
+}
+
+[[noreturn]] void exit_with_report(const Env& env, const std::vector<std::string>& want,
+                                   bool simulated) {
+  std::vector<std::string> got = process_clock_report(env);
+  bool ok = want.empty() ? got.size() == 5 && got[0] == (simulated ? "1" : "0") &&
+                               (got[1].substr(0, 8) == "19901224") == simulated &&
+                               got[3] == "9.1.3C" && got[4] == "9.1.3C Feb 10 2003"
+                         : got == want;
+  if (!ok)
+    for (const std::string& item : got) fprintf(stderr, "[%s]\n", item.c_str());
+  _exit(ok ? 0 : 1);
+}
+
+TEST(ServerClock, ProcessClockFollowsTheEnvironment) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case {
+    Env env;
+    std::vector<std::string> report;
+  };
+  const std::string sim2 = "8.X.YA", sim3 = "8.X.YA Dec 24 1997 TM mode";
+  const Case cases[] = {
+      {{{"ZAVOR_TM_MODE", "record"}}, {"1", "1990122415000000", "1990122415000001", sim2, sim3}},
+      {{{"ZAVOR_TM_MODE", "PlayBack"}, {"ZAVOR_TM_INCSEC", "1"}},
+       {"1", "1990122415000000", "1990122415000100", sim2, sim3}},
+      {{{"ZAVOR_TM_MODE", "TIMMOD"},
+        {"ZAVOR_TM_STARTTIME", "23595999"},
+        {"ZAVOR_TM_VERSION", "7.2.1B"}},
+       {"1", "1990122423595999", "1990122500000000", "7.2.1B", "7.2.1B Dec 24 1997 TM mode"}},
+      {{{"ZAVOR_TM_MODE", "RECORD"}, {"ZAVOR_TM_STARTTIME", "12ab0000"}},
+       {"reason 2", "TMBED0: Error parsing ZAVOR_TM_STARTTIME (wrong format)"}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EXIT(exit_with_report(c.env, c.report, true), testing::ExitedWithCode(0), "")
+        << c.env[0].second;
+  // Off: the real clock and the build's own version, whatever the version
+  // variable says.
+  for (const Env& env : {Env{{"ZAVOR_TM_MODE", "Normal"}, {"ZAVOR_TM_VERSION", "7.2.1B"}},
+                         Env{{"ZAVOR_TM_MODE", "bogus"}}, Env{}})
+    EXPECT_EXIT(exit_with_report(env, {}, false), testing::ExitedWithCode(0), "");
 }
 
 TEST(ServerClock, VersionTexts) {

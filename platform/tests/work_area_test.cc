@@ -176,6 +176,19 @@ TEST(WorkArea, FreeOfAnIndexThatIsNoBlockChangesNothing) {
   }
   EXPECT_EQ(a.free(y), 1234);
   check_area(a.base());
+
+  // Words inside a block's data that look like a block in use to the block
+  // after them (a negative size and a tag pointing back) are still no block:
+  // nothing ends right before them.
+  int32_t z = a.alloc(40);
+  const int32_t fake = z + 1;  // 0-based size word position inside z's data
+  a.at(fake + 1) = -2;
+  a.at(fake + 4) = fake;
+  std::vector<int32_t> before(a.base(), a.base() + 1000);
+  EXPECT_EQ(a.free(fake + 2), 0);
+  EXPECT_EQ(std::vector<int32_t>(a.base(), a.base() + 1000), before);
+  EXPECT_EQ(a.free(z), 0);  // z's link word is 0: the real block still frees
+  check_area(a.base());
 }
 
 TEST(WorkArea, TooSmallAreaIsRefused) {
