@@ -39,7 +39,9 @@ void version_text_for(int32_t kind, bool simulating, const char* tm_version, cha
 void mdr_get_env(char* value, int32_t* length, const char* name, int32_t name_length);
 
 // Replaces a database name (at most 128 characters) in `text` by the home
-// directory of its local definition. rc -21191 on any failure.
+// directory of its local definition; `text` must hold DB_HOME_ROOM bytes
+// (host_services.h), as a directory may be longer than the name. rc -21191
+// on any failure.
 void mdr_database_home(StatusPair* status, char* text, int32_t* length);
 
 // Sleeps `milliseconds`; 0 gives the processor up once.

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -245,6 +246,37 @@ TEST(ServerClock, DatabaseHomeRefusesUnknownAndOverlongNames) {
     EXPECT_EQ(st.rc, MDR_NO_DATABASE_DEFINITION);  // the default host defines no database
     EXPECT_EQ(st.os_status, -1);
   }
+}
+
+TEST(ServerClock, DatabaseHomeReplacesTheNameByTheDirectory) {
+  struct Definitions : HostServices {
+    void db_definition_lookup(int32_t* status, char* text, int32_t* length, int32_t) override {
+      *status = -1;
+      if (std::string(text, static_cast<size_t>(*length)) != "SALES") return;
+      static const char kHome[] = "/srv/zavor/sales";
+      memcpy(text, kHome, sizeof kHome - 1);
+      *length = sizeof kHome - 1;
+      *status = 0;
+    }
+  } definitions;
+  HostServices* previous = InstallHostServices(&definitions);
+  struct Case {
+    std::string name;
+    int32_t rc;
+    std::string text;
+  };
+  const Case cases[] = {{"SALES", 0, "/srv/zavor/sales"}, {"STOCK", -21191, "STOCK"}};
+  for (const Case& c : cases) {
+    std::vector<char> text(DB_HOME_ROOM, ' ');
+    memcpy(text.data(), c.name.data(), c.name.size());
+    int32_t length = static_cast<int32_t>(c.name.size());
+    StatusPair st;
+    mdr_database_home(&st, text.data(), &length);
+    EXPECT_EQ(st.rc, c.rc) << c.name;
+    EXPECT_EQ(st.os_status, -1);
+    EXPECT_EQ(std::string(text.data(), static_cast<size_t>(length)), c.text);
+  }
+  InstallHostServices(previous);
 }
 
 }  // namespace
