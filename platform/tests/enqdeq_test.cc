@@ -97,6 +97,20 @@ TEST(Enqdeq, AttachBindsEachIndexOnce) {
   EXPECT_EQ(enqdeq_attach(single.words.data(), 2), 0);
 }
 
+// Holds threads until all have arrived, so they contend from the first round
+// instead of running one after another as they are created.
+class StartGate {
+ public:
+  explicit StartGate(int threads) : waiting_(threads) {}
+  void arrive_and_wait() {
+    waiting_.fetch_sub(1);
+    while (waiting_.load() > 0) std::this_thread::yield();
+  }
+
+ private:
+  std::atomic<int> waiting_;
+};
+
 // Threads that each add to a plain counter under a semaphore; the semaphore
 // alone orders their writes. `units` > 1 also checks that no more than that
 // many threads are ever inside.
@@ -107,10 +121,12 @@ void run_contended(int32_t units, int threads, int rounds) {
   int64_t counter = 0;
   std::atomic<int> inside{0};
   std::atomic<int> most_inside{0};
+  StartGate gate(threads);
   std::vector<std::thread> pool;
   for (int t = 1; t <= threads; ++t) {
     pool.emplace_back([&, t] {
       ASSERT_EQ(enqdeq_attach(a.words.data(), t), 0);
+      gate.arrive_and_wait();
       for (int i = 0; i < rounds; ++i) {
         enqdeq_take(sem);
         int now = inside.fetch_add(1) + 1;
@@ -163,10 +179,12 @@ TEST(Enqdeq, ManyThreadsOverSeveralSemaphores) {
   int64_t passes[kRing] = {};
   std::vector<std::vector<int64_t>> expected(kThreads, std::vector<int64_t>(kLocks));
 
+  StartGate gate(kThreads);
   std::vector<std::thread> pool;
   for (int t = 0; t < kThreads; ++t) {
     pool.emplace_back([&, t] {
       ASSERT_EQ(enqdeq_attach(a.words.data(), t + 1), 0);
+      gate.arrive_and_wait();
       uint32_t seed = 2654435761u * static_cast<uint32_t>(t + 1);
       for (int i = 0; i < kRounds; ++i) {
         seed = seed * 1103515245u + 12345u;
