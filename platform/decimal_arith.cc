@@ -225,8 +225,9 @@ void divide_rows(const Unpacked& x, const Unpacked& y, int32_t count, Unpacked* 
 //
 // The digit bytes 1..n-1 of a value of precision p <= 15 fit one 64-bit word
 // read big-endian: the exponent's low nibble on top (cleared), then d1..dp.
-// The path has no branch that depends on the operands' signs or order, so
-// mixed data costs no mispredictions.
+// Sums and differences are decimal_short::add (decimal_arith.h), which the
+// inline path uses for 12 to 15 digits of one precision; this one serves
+// every other pair of short precisions.
 
 constexpr int32_t kShortPrecision = 15;
 
@@ -245,48 +246,13 @@ inline void store_digit_word(uint8_t* v, int32_t n, uint64_t w) {
   for (int32_t i = 1; i < n; ++i) v[i] = static_cast<uint8_t>(w >> (64 - 8 * i));
 }
 
-constexpr uint64_t repeat_nibble(unsigned nibble) {
-  uint64_t r = 0;
-  for (int i = 0; i < 16; ++i) r = (r << 4) | nibble;
-  return r;
-}
-constexpr uint64_t kSixes = repeat_nibble(6);
-constexpr uint64_t kCarryBits = repeat_nibble(1) << 4;  // bit 4k for k = 1..15
-
-// Sum of two 16-digit BCD numbers whose sum fits 16 digits.
-inline uint64_t bcd_add(uint64_t a, uint64_t b) {
-  const uint64_t t1 = a + kSixes;
-  const uint64_t t2 = t1 + b;
-  const uint64_t carries = t2 ^ t1 ^ b;
-  // Nibbles that did not carry out keep the 6 they were given: take it back.
-  // The top nibble never carries out here.
-  const uint64_t no_carry = ~carries & kCarryBits;
-  const uint64_t sixes = (no_carry >> 2) | (no_carry >> 3) | (uint64_t{6} << 60);
-  return t2 - sixes;
-}
-
-// Difference a - b of two BCD numbers with a >= b.
-inline uint64_t bcd_sub(uint64_t a, uint64_t b) {
-  const uint64_t t = a - b;
-  const uint64_t borrows = ((a ^ b ^ t) & kCarryBits) >> 4;
-  return t - ((borrows << 2) + (borrows << 1));
-}
-
-// An operand of the short path: digits d1..dp in nibbles 1..15 of `digits`
-// (nibble 0 free for a carry), the positive exponent field, the sign.
-struct ShortOperand {
-  uint64_t digits;
-  int32_t field;
-  bool negative;
-};
-
-inline ShortOperand load_short(const uint8_t* v, int32_t p) {
-  const int32_t n = decimal_bytes(p);
-  const uint64_t m = v[0] >= 128 ? 0 : ~uint64_t{0};
-  const uint8_t m8 = static_cast<uint8_t>(m);
-  return ShortOperand{
-      (load_digit_word(v, n) ^ m) & (~uint64_t{0} << (72 - 8 * n)) & 0x0FFFFFFFFFFFFFFFull,
-      ((v[0] ^ m8) << 4) | ((v[1] ^ m8) >> 4), m != 0};
+// An operand of the short path from its stored bytes.
+inline decimal_short::Operand load_short(const uint8_t* v, int32_t p) {
+  const uint64_t m = decimal_short::negative_mask(v[0]);
+  return decimal_short::operand(v[0],
+                                (load_digit_word(v, decimal_bytes(p)) ^ m) &
+                                    (decimal_short::digit_mask(p) | ~decimal_short::kDigitNibbles),
+                                m);
 }
 
 // Stores digits normalised to d1 in nibble 1 (later nibbles beyond the
@@ -305,61 +271,35 @@ inline int32_t store_short(uint8_t* a, int32_t pa, uint64_t norm, int32_t field,
   return (lost && mode == kDecimalReportCut) ? kDecimalDigitsLost : kDecimalOk;
 }
 
-// Returns 2, leaving `a` untouched, for the cases it leaves to the general
-// path: a result outside the exponent range, and a difference whose leading
-// digits cancelled while digits of the smaller operand had fallen below the
-// word (those digits would then be needed).
+// Returns 2, leaving `a` untouched, for the cases the word cannot decide
+// (decimal_short::kNotShort).
 int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
                   int32_t mode) {
-  const ShortOperand x = load_short(a, pa);
-  const ShortOperand y = load_short(b, pb);
-  const bool neg_b = y.negative != subtract;
-  // Magnitude order: exponent field, then digits.
-  const bool a_bigger = x.field != y.field ? x.field > y.field : x.digits >= y.digits;
-  const uint64_t big = a_bigger ? x.digits : y.digits;
-  const uint64_t small = a_bigger ? y.digits : x.digits;
-  const int32_t field_big = a_bigger ? x.field : y.field;
-  int32_t shift = a_bigger ? x.field - y.field : y.field - x.field;
-  if (shift < 0) shift = 0;  // only for stored bytes that are not normalised
-  const int32_t bits = 4 * (shift < 15 ? shift : 15);
-  uint64_t aligned = small >> bits;
-  // Digits shifted out below the word only tell that something was there.
-  bool sticky = (aligned << bits) != small;
-  if (shift >= 16) {
-    aligned = 0;
-    sticky = small != 0;
-  }
-  const uint64_t r = x.negative == neg_b ? bcd_add(big, aligned)
-                                         : bcd_sub(bcd_sub(big, aligned), uint64_t{sticky});
-  // A cancellation that leaves fewer digits than the word holds needs the
-  // digits that were shifted out.
-  if (r == 0 && sticky) return 2;
-  if (r == 0) {
-    store_zero(a, pa);
-    return kDecimalOk;
-  }
-  const int f = __builtin_clzll(r) / 4;
-  if (f >= 2 && sticky) return 2;
-  // d1 into nibble 1; with a carry (f = 0) the last nibble falls out.
-  const uint64_t norm = f == 0 ? r >> 4 : r << (4 * (f - 1));
-  const bool lost = sticky || (f == 0 && (r & 15) != 0);
-  return store_short(a, pa, norm, field_big - f + 1, a_bigger ? x.negative : neg_b, lost, mode);
+  decimal_short::Operand y = load_short(b, pb);
+  if (subtract) y.negative = ~y.negative;
+  const decimal_short::Sum s = decimal_short::add(load_short(a, pa), y, pa, mode);
+  if (s.rc == decimal_short::kNotShort) return s.rc;
+  a[0] = s.byte0;
+  store_digit_word(a, decimal_bytes(pa), s.word);
+  return s.rc;
 }
 
 // Product of two short operands, both nonzero: the digit bytes read as
 // base-100 digits (one per byte), multiplied column by column.
 int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int32_t mode) {
-  const ShortOperand x = load_short(a, pa);
-  const ShortOperand y = load_short(b, pb);
-  if (x.digits >> 56 == 0 || y.digits >> 56 == 0) return 2;  // d1 of 0: not normalised
+  const decimal_short::Operand x = load_short(a, pa);
+  const decimal_short::Operand y = load_short(b, pb);
+  const uint64_t x_digits = x.word & decimal_short::kDigitNibbles;
+  const uint64_t y_digits = y.word & decimal_short::kDigitNibbles;
+  if (x_digits >> 56 == 0 || y_digits >> 56 == 0) return 2;  // d1 of 0: not normalised
   const int32_t nx = (pa + 2) / 2, ny = (pb + 2) / 2;        // bytes holding 0d1 d2d3 ...
   uint32_t xd[8], yd[8];
   for (int32_t i = 0; i < nx; ++i) {
-    const uint32_t byte = static_cast<uint32_t>(x.digits >> (56 - 8 * i)) & 0xFF;
+    const uint32_t byte = static_cast<uint32_t>(x_digits >> (56 - 8 * i)) & 0xFF;
     xd[i] = (byte >> 4) * 10 + (byte & 15);
   }
   for (int32_t j = 0; j < ny; ++j) {
-    const uint32_t byte = static_cast<uint32_t>(y.digits >> (56 - 8 * j)) & 0xFF;
+    const uint32_t byte = static_cast<uint32_t>(y_digits >> (56 - 8 * j)) & 0xFF;
     yd[j] = (byte >> 4) * 10 + (byte & 15);
   }
   // 0.0d1d2.. times 0.0e1e2..: column k holds 100^-(k+1); column 0 stays 0.
@@ -381,8 +321,8 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
   const int s = 4 * (f - 1);              // d1 into nibble 1
   const uint64_t norm = (hi << s) | (lo >> (64 - s));
   const bool lost = (lo << s) != 0;
-  return store_short(a, pa, norm, x.field + y.field - kFieldBias - (f - 2),
-                     x.negative != y.negative, lost, mode);
+  return store_short(a, pa, norm, x.field() + y.field() - kFieldBias - (f - 2),
+                     (x.negative ^ y.negative) != 0, lost, mode);
 }
 
 bool digits_ok(const Unpacked& u) {
@@ -454,8 +394,8 @@ void normalise(Unpacked* u) {
 
 }  // namespace
 
-int32_t decimal_arith(ByteSpan a_area, const value_descriptor& a, ConstByteSpan b_area,
-                      const value_descriptor& b, int32_t operation, int32_t mode) {
+int32_t decimal_arith_general(ByteSpan a_area, const value_descriptor& a, ConstByteSpan b_area,
+                              const value_descriptor& b, int32_t operation, int32_t mode) {
   uint8_t* x = field_of(a_area, a);
   const uint8_t* y = field_of(b_area, b);
   if (x == nullptr) return kDecimalBadArgument;

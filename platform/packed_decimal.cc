@@ -571,7 +571,8 @@ int32_t ceiling_or_floor(ByteSpan area, const value_descriptor& value, bool up) 
   const value_descriptor one_d{0, 2, -1, 0};
   const uint8_t one_text[] = {'1', '.', '0'};
   text_to_decimal(one, one_d, one_text, 0, 3);
-  rc = decimal_arith(area, value, one, one_d, up ? kDecimalAdd : kDecimalSubtract, kDecimalSilent);
+  rc = decimal_arith_general(area, value, one, one_d, up ? kDecimalAdd : kDecimalSubtract,
+                             kDecimalSilent);
   if (rc != kDecimalOk) store_null(v, value.precision);
   return rc;
 }

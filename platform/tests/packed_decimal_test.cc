@@ -146,6 +146,18 @@ TEST(PackedDecimal, BadArgumentsStoreNullWithinTheTarget) {
     EXPECT_EQ(decimal_abs(v, outside), kDecimalBadArgument);
   }
   for (uint8_t b : v) EXPECT_EQ(b, 0xAA);
+  // The same for sums of two 15-digit values (9 bytes each).
+  uint8_t w[12];
+  std::memset(w, 0xAA, sizeof w);
+  const value_descriptor d15{0, 15, -1};
+  for (value_descriptor outside :
+       {value_descriptor{4, 15, -1}, value_descriptor{-1, 15, -1}, value_descriptor{12, 15, -1}}) {
+    EXPECT_EQ(decimal_arith(w, outside, w, d15, kDecimalAdd, 1), kDecimalBadArgument);
+    EXPECT_EQ(decimal_arith(ByteSpan(w, 9), d15, w, outside, kDecimalSubtract, 1),
+              kDecimalBadArgument);
+    EXPECT_EQ(hex(std::vector<uint8_t>(w, w + 9)), "FFFFFFFFFFFFFFFFFF");  // first made null
+    std::memset(w, 0xAA, sizeof w);
+  }
   uint8_t field[8];
   EXPECT_EQ(decimal_to_text(ByteSpan(field, 4), 1, 4, 2, v, d), kDecimalBadArgument);
 }
@@ -271,6 +283,19 @@ TEST(DecimalArith, Operations) {
       {"100", 5, kDecimalDivide, "8", 1, 2, 0, "1.2500E+001"},
       {"-1", 45, kDecimalDivide, "7", 1, 2, -1,
        "-1.42857142857142857142857142857142857142857142E-001"},
+      // Sums and differences of one precision of 12 to 15 digits, whose
+      // common cases are worked inline: carries, borrows, cuts, and the
+      // cases they hand on (zero, overflow, underflow).
+      {"99999999999999.9", 15, kDecimalAdd, "0.1", 15, 2, 0, "1.00000000000000E+014"},
+      {"-99999999999999.9", 15, kDecimalSubtract, "0.15", 15, 2, -1, "-1.00000000000000E+014"},
+      {"1000", 12, kDecimalSubtract, "0.000000000001", 12, 2, -1, "9.99999999999E+002"},
+      {"1000", 13, kDecimalSubtract, "1E-30", 13, 1, 0, "9.999999999999E+002"},
+      {"-123.45", 14, kDecimalAdd, "123.4", 14, 2, 0, "-5.0000000000000E-002"},
+      {"0.5", 14, kDecimalSubtract, "0.5", 14, 2, 0, "0.0000000000000E+000"},
+      {"0", 15, kDecimalSubtract, "-7", 15, 2, 0, "7.00000000000000E+000"},
+      {"9.99999999999999E999", 15, kDecimalAdd, "9E999", 15, 2, -2, "null"},
+      {"-9E999", 15, kDecimalSubtract, "9E999", 15, 2, -3, "null"},
+      {"2E-999", 15, kDecimalSubtract, "1.5E-999", 15, 2, -1, "0.00000000000000E+000"},
   };
   for (const auto& c : cases) {
     Dec a = parse(c.a, c.pa);
@@ -666,7 +691,11 @@ TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
   const value_descriptor wide{0, 30, -1, 0};
   int checked = 0;
   for (int i = 0; i < 20000; ++i) {
-    const int pa = 1 + rng() % 15, pb = 1 + rng() % 15;
+    // Half the cases are of one precision of 12 to 15 digits, which the
+    // inline path takes.
+    const bool same = i % 2 == 0;
+    const int pa = same ? 12 + rng() % 4 : 1 + rng() % 15;
+    const int pb = same ? pa : 1 + rng() % 15;
     const int op = 1 + rng() % 3;
     Dec a = parse(random_text(pa), pa);
     Dec b = parse(i % 5 == 0 ? write_text(a, -1, pa + 7) : random_text(pb), i % 5 == 0 ? pa : pb);
