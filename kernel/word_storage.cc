@@ -32,8 +32,12 @@ int32_t load_relaxed(const int32_t& w) {
 void store_relaxed(int32_t& w, int32_t v) {
   std::atomic_ref<int32_t>(w).store(v, std::memory_order_relaxed);
 }
-void add_relaxed(int32_t& w, int32_t d) {
-  std::atomic_ref<int32_t>(w).fetch_add(d, std::memory_order_relaxed);
+// Every writer of a counter holds the lock that guards it (the class lock,
+// or the storage lock for ALLOC_WORDS), so a plain load and store suffice;
+// the atomic accesses only keep the unlocked readers' reads whole. A locked
+// read-modify-write here would cost as much as the allocation itself.
+void add_locked(int32_t& w, int32_t d) {
+  store_relaxed(w, load_relaxed(w) + d);
 }
 
 // Rounding of extent lengths: a multiple of 4 strictly above x.
@@ -135,11 +139,11 @@ bool grow_class(int32_t* base, int32_t c, int64_t n, StatusPair* failure) {
   base[e + 7] = e + 4;
   write_guard(base, e + words - 4, pool_class);
   write_block(base, e + 8, -(words - 16), pool_class);
-  add_relaxed(base[c + EXTENTS], 1);
+  add_locked(base[c + EXTENTS], 1);
   if (e >= 0 && int64_t{e} + words - 1 > load_relaxed(base[WORDS]))
     store_relaxed(base[WORDS], e + words - 1);
   if (e < 0 && e < base[LOWIX]) base[LOWIX] = e;
-  add_relaxed(base[ALLOC_WORDS], words);
+  add_locked(base[ALLOC_WORDS], words);
   enqdeq_give(&base[SEMAPHORE]);
   DSPoolPutFree(base, c, e + 8);
 
@@ -218,8 +222,8 @@ void allocate(int32_t* base, int32_t* out, int32_t bytes, int32_t mode) {
     unlink_free(base, f);
     taken = s;
   }
-  add_relaxed(base[c + USED_WORDS], taken);
-  add_relaxed(base[c + ALLOCS], 1);
+  add_locked(base[c + USED_WORDS], taken);
+  add_locked(base[c + ALLOCS], 1);
   enqdeq_give(lock);
   *out = h + 4;
   if (mode == 0) std::memset(&base[h + 3], 0, size_t(taken) * 4);
@@ -265,8 +269,8 @@ void release(int32_t* base, int32_t* out) {
   }
   const int32_t size = -base[h];
   DSPoolPutFree(base, c, static_cast<int32_t>(h));
-  add_relaxed(base[c + DEALLOCS], 1);
-  add_relaxed(base[c + USED_WORDS], -size);
+  add_locked(base[c + DEALLOCS], 1);
+  add_locked(base[c + USED_WORDS], -size);
   enqdeq_give(lock);
 }
 
