@@ -137,8 +137,9 @@ class LineArea {
     separator_ = false;
   }
   void put(std::string_view s) { put(s.data(), s.size()); }
-  // The blank that follows every item; it is dropped again when the line
-  // ends right after it, so no line of the log ends in it.
+  // The blank that follows every item. It stays where an item 0 or a wrap
+  // before a value ends the line; only the entry's very last one becomes
+  // the end of the last line (finish).
   void put_separator() {
     area_.push_back(' ');
     room_ -= 1;
@@ -146,16 +147,18 @@ class LineArea {
     separator_ = true;
   }
   void end_line() {
-    if (separator_) area_.pop_back();
     area_.push_back('\0');
     ++lines_;
     room_ = LOG_LINE_WIDTH;
     open_ = false;
     separator_ = false;
   }
-  // Ends the last line unless an item 0 has just ended it.
+  // Ends the last line unless an item 0 has just ended it; the blank after
+  // the last item is replaced by that end.
   void finish() {
-    if (open_) end_line();
+    if (!open_) return;
+    if (separator_) area_.pop_back();
+    end_line();
   }
   int32_t room() const { return room_; }
   int32_t lines() const { return lines_; }

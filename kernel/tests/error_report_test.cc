@@ -113,7 +113,11 @@ TEST(MessageLog, LayoutOfItems) {
   const Case cases[] = {
       {"text and value share a line", "abc ", {5}, {4, -1}, {"abc 5"}},
       {"trailing blanks of a text are dropped", "abc    ", {}, {7}, {"abc"}},
-      {"0 ends the line", "firstsecond", {}, {5, 0, 6}, {"first", "second"}},
+      {"0 ends the line after the blank of the item before it",
+       "firstsecond",
+       {},
+       {5, 0, 6},
+       {"first ", "second"}},
       {"values are separated by comma and blank", "", {1, -2, 30}, {-3}, {"1, -2, 30"}},
       {"undefined and overflow",
        "",
@@ -141,7 +145,7 @@ TEST(MessageLog, LayoutOfItems) {
        "",
        {1111111111, 1111111111, 1111111111, 1111111111, 1111111111, 1111111111, 1111111111},
        {-7},
-       {Repeat("1111111111, ", 5) + "1111111111,", "1111111111"}},
+       {Repeat("1111111111, ", 6), "1111111111"}},
       {"texts and values alternate from their own lists",
        "ab",
        {1, 2},
@@ -256,8 +260,8 @@ TEST(ErrorReport, DatabankIoErrorGivesThreeLines) {
   LogCapture log;
   DSErrRep("DSOPEN", 6, -16147, 3);
   EXPECT_EQ(log.message(), (std::vector<std::string>{
-                               "ZAVOR/DB server error -16147 in function DSOPEN",
-                               "Databank <%>, file <%>, direct access I/O error -7,",
+                               "ZAVOR/DB server error -16147 in function DSOPEN ",
+                               "Databank <%>, file <%>, direct access I/O error -7, ",
                                "please refer to user's guide for an explanation",
                            }));
   EXPECT_EQ(log.entries[0].severity, 3);
@@ -278,7 +282,7 @@ TEST(ErrorReport, HeaderLineBySeverity) {
     DSErrRep("F", 1, -19040, severity);
     const std::vector<std::string> lines = log.message();
     ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], header);
+    EXPECT_EQ(lines[0], header + std::string(" "));
     EXPECT_EQ(lines[1], "Invalid internal system identifier");
   }
   LogCapture log;
@@ -294,7 +298,7 @@ TEST(ErrorReport, InternalErrorRaisesReasonFourAfterTheReport) {
   } catch (const ServerException& e) {
     EXPECT_EQ(e.reason(), 4);
   }
-  EXPECT_EQ(log.message()[0], "ZAVOR/DB server error -19040 in function DSX");
+  EXPECT_EQ(log.message()[0], "ZAVOR/DB server error -19040 in function DSX ");
 }
 
 TEST(ErrorReport, ParameterValues) {
@@ -309,36 +313,36 @@ TEST(ErrorReport, ParameterValues) {
       {"one value after a short line",
        -16001,
        {12},
-       {"ZAVOR/DB server error -16001 in function RTN",
+       {"ZAVOR/DB server error -16001 in function RTN ",
         "Table locked by other user. Parameter value = 12."}},
       {"one value after a long line",
        -18518,
        {-5},
-       {"ZAVOR/DB server error -18518 in function RTN",
-        "Catalog version from betatest. See Release Notes, how to upgrade.",
+       {"ZAVOR/DB server error -18518 in function RTN ",
+        "Catalog version from betatest. See Release Notes, how to upgrade. ",
         "Parameter value = -5"}},
       {"several values, six to a line",
        -16001,
        {7, 7, 7, 7, 7, 7, 7},
-       {"ZAVOR/DB server error -16001 in function RTN",
-        "Table locked by other user. Parameter values:", Repeat(v, 6), v}},
+       {"ZAVOR/DB server error -16001 in function RTN ",
+        "Table locked by other user. Parameter values: ", Repeat(v, 6) + " ", v}},
       {"several values after a long line",
        -18518,
        {1, -2},
-       {"ZAVOR/DB server error -18518 in function RTN",
-        "Catalog version from betatest. See Release Notes, how to upgrade.",
-        "Parameter values:", "           1          -2"}},
+       {"ZAVOR/DB server error -18518 in function RTN ",
+        "Catalog version from betatest. See Release Notes, how to upgrade. ",
+        "Parameter values: ", "           1          -2"}},
       {"at most seven lines",
        -16001,
        std::vector<int32_t>(40, 7),
-       {"ZAVOR/DB server error -16001 in function RTN",
-        "Table locked by other user. Parameter values:", Repeat(v, 6), Repeat(v, 6), Repeat(v, 6),
-        Repeat(v, 6), Repeat(v, 6)}},
+       {"ZAVOR/DB server error -16001 in function RTN ",
+        "Table locked by other user. Parameter values: ", Repeat(v, 6) + " ", Repeat(v, 6) + " ",
+        Repeat(v, 6) + " ", Repeat(v, 6) + " ", Repeat(v, 6)}},
       {"the undefined value has no digits",
        -16001,
        {INT_MIN, 5},
-       {"ZAVOR/DB server error -16001 in function RTN",
-        "Table locked by other user. Parameter values:", "************           5"}},
+       {"ZAVOR/DB server error -16001 in function RTN ",
+        "Table locked by other user. Parameter values: ", "************           5"}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -355,8 +359,8 @@ TEST(ErrorReport, OsStatusIsDescribedInQuotes) {
     const int32_t values[] = {no_message};
     DSErrReport("DSIO", 4, -16184, 3, values, 1, ERRREP_OS_STATUS);
     EXPECT_EQ(log.message(), (std::vector<std::string>{
-                                 "ZAVOR/DB server error -16184 in function DSIO",
-                                 "I/O error, OS error message:",
+                                 "ZAVOR/DB server error -16184 in function DSIO ",
+                                 "I/O error, OS error message: ",
                                  "'No OS message available'",
                              }));
   }
@@ -366,7 +370,7 @@ TEST(ErrorReport, OsStatusIsDescribedInQuotes) {
     DSErrReport("DSIO", 4, -18518, 3, values, 1, ERRREP_OS_STATUS);
     const std::vector<std::string> lines = log.message();
     ASSERT_EQ(lines.size(), 4u);
-    EXPECT_EQ(lines[2], "OS error message:");
+    EXPECT_EQ(lines[2], "OS error message: ");
     EXPECT_EQ(lines[3], "'No OS message available'");
   }
   {

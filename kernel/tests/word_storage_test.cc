@@ -414,7 +414,8 @@ TEST(WordStorage, RefusedMemoryIsLoggedWithItsOsStatusText) {
   ASSERT_EQ(capture.entries.size(), 1u);
   const std::vector<std::string>& lines = capture.entries[0].lines;
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "OS memory allocation error -21109");
+  // The value keeps the blank that follows it: an item 0 ends its line.
+  EXPECT_EQ(lines[1], "OS memory allocation error -21109 ");
   EXPECT_EQ(lines[2].rfind("HeapAlloc: ", 0), 0u) << lines[2];
   // Both requests gave their words back to the quota.
   EXPECT_EQ(base[LEFT_WORDS], 1000000);
