@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <map>
 #include <random>
 #include <set>
@@ -571,7 +572,18 @@ TEST(WordStorage, ConcurrentThreadsKeepTheStorageConsistent) {
       for (const auto& [b, n] : mine) pool.free(b);
     });
   }
+  // The information items read the counters without a lock meanwhile.
+  std::atomic<bool> done{false};
+  std::thread reader([&pool, &done] {
+    while (!done.load()) {
+      EXPECT_GE(DSPoolSize(pool.base(), ITEM_DEALLOCS), 0);
+      EXPECT_GE(DSPoolSize(pool.base(), ITEM_BYTES_USED), 12 * 4);
+      EXPECT_LE(DSPoolSize(pool.base(), ITEM_BYTES_TAKEN), 4000000 * 4);
+    }
+  });
   for (std::thread& th : threads) th.join();
+  done = true;
+  reader.join();
   for (int k = 1; k <= 3; ++k) EXPECT_EQ(CheckClass(pool, k).used_blocks, 0);
 }
 
