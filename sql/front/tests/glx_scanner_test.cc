@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstring>
 #include <fstream>
+#include <random>
 #include <set>
 #include <string>
 #include <vector>
@@ -204,6 +207,125 @@ TEST_F(ScannerFixture, NewInputAfterTheEndContinuesTheLineCount) {
   GlxSetLength(s, 3);
   EXPECT_EQ(Next(), (Tok{kId, 0, 1, "b"}));
   EXPECT_EQ(GlxTokLine(s), 1);
+}
+
+// The sample language's lexical rules written out by hand, over characters
+// already mapped to bytes: longest match, and where the text read cannot end
+// a token, one unknown token of what was read (at least one character).
+std::vector<Tok> ReferenceTokens(const std::vector<int>& ch) {
+  std::vector<Tok> out;
+  size_t n = ch.size();
+  size_t p = 0;
+  auto is_letter = [](int c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_';
+  };
+  auto is_digit = [](int c) { return c >= '0' && c <= '9'; };
+  const std::string ops = "+-*/()=;";
+  const int32_t op_codes[] = {kPlus, kMinus, kStar, 7, kLParen, 9, kEq, kSemi};
+  for (;;) {
+    for (;;) {
+      if (p < n && (ch[p] == ' ' || ch[p] == '\t' || ch[p] == '\r' || ch[p] == '\n')) {
+        ++p;
+      } else if (p + 1 < n && ch[p] == '-' && ch[p + 1] == '-') {
+        while (p < n && ch[p] != '\n') ++p;
+      } else {
+        break;
+      }
+    }
+    if (p >= n) {
+      out.push_back({kEnd, static_cast<int32_t>(p), 0, ""});
+      return out;
+    }
+    size_t start = p;
+    int c = ch[p++];
+    int32_t code = kErr;
+    if (is_digit(c)) {
+      while (p < n && is_digit(ch[p])) ++p;
+      code = kNum;
+    } else if (is_letter(c)) {
+      while (p < n && (is_letter(ch[p]) || is_digit(ch[p]))) ++p;
+      std::string upper;
+      for (size_t i = start; i < p; ++i) upper += static_cast<char>(std::toupper(ch[i]));
+      code = upper == "LET" ? kLet : upper == "PRINT" ? kPrint : kId;
+    } else if (c != 0 && ops.find(static_cast<char>(c)) != std::string::npos) {
+      code = op_codes[ops.find(static_cast<char>(c))];
+    } else if (c == '\'') {
+      for (;;) {
+        if (p >= n) break;  // unterminated: unknown
+        if (ch[p] != '\'') {
+          ++p;
+        } else if (p + 1 < n && ch[p + 1] == '\'') {
+          p += 2;
+        } else {
+          ++p;
+          code = kString;
+          break;
+        }
+      }
+    }
+    std::string text;
+    for (size_t i = start; i < p; ++i) text += static_cast<char>(ch[i]);
+    text.resize(std::strlen(text.c_str()));  // as the zero-terminated copy reads
+    out.push_back({code, static_cast<int32_t>(start), static_cast<int32_t>(p - start), text});
+  }
+}
+
+TEST_F(ScannerFixture, RandomTextsAgainstAHandWrittenScanner) {
+  // Pieces chosen to meet at awkward places: "-" before "-", quotes doubled
+  // at the end, keywords glued to identifiers, bytes that start no token.
+  const std::vector<std::vector<uint32_t>> pieces = {{'1'},
+                                                     {'2', '3'},
+                                                     {'x'},
+                                                     {'_'},
+                                                     {'l', 'e', 't'},
+                                                     {'L', 'E', 'T'},
+                                                     {'p', 'R', 'i', 'N', 't'},
+                                                     {'+'},
+                                                     {'-'},
+                                                     {'*'},
+                                                     {'/'},
+                                                     {'('},
+                                                     {')'},
+                                                     {'='},
+                                                     {';'},
+                                                     {'\''},
+                                                     {'\'', '\''},
+                                                     {'\'', 'a', '\''},
+                                                     {' '},
+                                                     {'\t'},
+                                                     {'\n'},
+                                                     {'\r'},
+                                                     {'@'},
+                                                     {'\f'},
+                                                     {0xE9},
+                                                     {0},
+                                                     {0xFF},
+                                                     {0x2028},
+                                                     {0x4E2D},
+                                                     {0x2029}};
+  std::mt19937 rng(7);
+  for (int round = 0; round < 2000; ++round) {
+    bool wide = round >= 1000;  // the wide mark stays for the scanner's life
+    std::vector<uint32_t> cps;
+    int count = static_cast<int>(rng() % 12);
+    for (int i = 0; i < count; ++i) {
+      const std::vector<uint32_t>& piece = pieces[rng() % pieces.size()];
+      if (!wide && piece[0] > 0xFF) continue;
+      cps.insert(cps.end(), piece.begin(), piece.end());
+    }
+    std::vector<int> mapped;
+    std::string bytes;
+    for (uint32_t cp : cps) {
+      mapped.push_back(cp == 0x2028 || cp == 0x2029 ? '\n'
+                       : cp > 0xFF                  ? 191
+                                                    : static_cast<int>(cp));
+      if (!wide) bytes += static_cast<char>(cp);
+    }
+    if (wide) bytes = Wide(cps);
+    Input(bytes, wide);
+    std::vector<Tok> want = ReferenceTokens(mapped);
+    ASSERT_EQ(All(), want) << "round " << round;
+  }
 }
 
 TEST(TextHash31, MatchesAnOutsideComputation) {
