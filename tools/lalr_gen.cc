@@ -119,7 +119,7 @@ struct Lexer {
   }
   int Number() {
     std::string w = Word();
-    if (w.empty() || !std::all_of(w.begin(), w.end(), ::isdigit))
+    if (w.empty() || w.size() > 9 || !std::all_of(w.begin(), w.end(), ::isdigit))
       Error("number expected, not '" + w + "'");
     return std::stoi(w);
   }

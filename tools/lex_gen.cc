@@ -3,6 +3,7 @@
 // packing with check and default columns, and the keyword hash table laid out
 // by the scanner's own hash. Writes the generic scanner's lexer descriptor.
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,7 +74,10 @@ struct RegexParser {
       case '0':
         return 0;
       case 'x': {
-        if (pos + 2 > text.size()) Error("short \\x escape");
+        if (pos + 2 > text.size() || !std::isxdigit(static_cast<unsigned char>(text[pos])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[pos + 1]))) {
+          Error("\\x needs two hexadecimal digits");
+        }
         int v = std::stoi(text.substr(pos, 2), nullptr, 16);
         pos += 2;
         return v;
