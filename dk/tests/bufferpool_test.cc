@@ -475,3 +475,32 @@ TEST_F(BufferpoolTest, WriteSetsAreWrittenByTheirOrderValues) {
 }
 
 }  // namespace
+
+namespace {
+
+// A full disk while a page is taken past the end of the file is reported by
+// the kind of databank, and takes nothing from the bitmap.
+TEST_F(BufferpoolTest, AFullDiskStopsAllocationWithTheDatabanksOwnCode) {
+  struct Case {
+    int word;  // control-area word naming the entry, 0 for an ordinary databank
+    int32_t rc;
+  };
+  const Case cases[] = {{0, -21}, {BP_LOG_ENTRY, -22}, {BP_TRANS_ENTRY, -23}, {BP_WORK_ENTRY, -24}};
+  int n = 0;
+  for (const Case& c : cases) {
+    std::string name = "full" + std::to_string(n++);
+    int32_t entry = Create(name, 40, 10 + n);
+    if (c.word != 0) area_[c.word] = entry;
+    std::vector<uint8_t> before = Bitmap(entry);
+    fault_.SetDiskFull(true);
+    int32_t page = 0;
+    EXPECT_EQ(Allocate(entry, 65536, &page), c.rc);  // units 32..63 lie past unit 39
+    fault_.SetDiskFull(false);
+    EXPECT_EQ(PageWord(Bitmap(entry).data(), BMP_FREE), PageWord(before.data(), BMP_FREE));
+    ASSERT_EQ(Allocate(entry, 65536, &page), 0);
+    EXPECT_EQ(page, 32);
+    if (c.word != 0) area_[c.word] = 0;
+  }
+}
+
+}  // namespace
