@@ -504,3 +504,38 @@ TEST_F(BufferpoolTest, AFullDiskStopsAllocationWithTheDatabanksOwnCode) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(BufferpoolTest, PrefetchReadsOnlyWhenAnAsynchronousIoIsLeft) {
+  int32_t entry = Create("prefetch", 200);
+  area_[BP_ASYNC_IO_LEFT] = 0;
+  int reads = fault_.reads();
+  EXPECT_EQ(Get(entry, 60, 2048, GET_PREFETCH), 0);
+  EXPECT_EQ(fault_.reads(), reads);
+  EXPECT_EQ(Get(entry, 60, 2048, GET_SHARED_IF_RESIDENT), 0);
+  area_[BP_ASYNC_IO_LEFT] = 5;
+  EXPECT_EQ(Get(entry, 60, 2048, GET_PREFETCH), 0);
+  EXPECT_EQ(fault_.reads(), reads + 1);
+  int32_t b = Get(entry, 60, 2048, GET_SHARED_IF_RESIDENT);
+  EXPECT_GT(b, 0);
+  DKPUT0(PUT_END_SHARED, b);
+  EXPECT_EQ(fault_.reads(), reads + 1);
+}
+
+TEST_F(BufferpoolTest, FreeingAHeldPageDropsItsBuffer) {
+  int32_t entry = Create("freeheld", 200);
+  int32_t page;
+  ASSERT_EQ(Allocate(entry, 16384, &page), 0);
+  int32_t b = Get(entry, page, 16384, GET_UPDATE);
+  PageWords(b)[100] = 9;
+  DKPUT0(PUT_CHANGED_HOLD, b);
+  int32_t rq[REQ_WORDS] = {entry, page, 16384, 0, -1, 0};
+  EXPECT_EQ(DKFRE0(rq, b), 0);
+  EXPECT_EQ(Get(entry, page, 16384, GET_SHARED_IF_RESIDENT), 0);
+  EXPECT_FALSE(BitmapBit(Bitmap(entry).data(), page));
+  Close(entry);
+  EXPECT_EQ(FileWord("freeheld", page, 100), 0);  // a freed page is not written
+}
+
+}  // namespace
