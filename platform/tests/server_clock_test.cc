@@ -1,10 +1,13 @@
-// The process clock's routines: local time text, version texts, environment
-// reading and the settings reader (with the variables restored afterwards).
+// The process clock's routines: local time text, the time mode and version
+// texts read from the environment (each in a fresh process), environment
+// reading, the database home lookup and sleeping.
 #include "platform/server_clock.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -163,6 +166,17 @@ TEST(ServerClock, ProcessClockFollowsTheEnvironment) {
   for (const Env& env : {Env{{"ZAVOR_TM_MODE", "Normal"}, {"ZAVOR_TM_VERSION", "7.2.1B"}},
                          Env{{"ZAVOR_TM_MODE", "bogus"}}, Env{}})
     EXPECT_EXIT(exit_with_report(env, {}, false), testing::ExitedWithCode(0), "");
+}
+
+// Only the lower bound is certain: a sleep never ends early, also when a
+// signal cuts the underlying call short.
+TEST(ServerClock, SleepLastsAtLeastItsTime) {
+  for (int32_t ms : {0, -3, 1, 5, 12}) {
+    auto start = std::chrono::steady_clock::now();
+    mdr_sleep(ms);
+    auto slept = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(slept, std::chrono::milliseconds(std::max(ms, 0))) << ms;
+  }
 }
 
 TEST(ServerClock, VersionTexts) {
