@@ -135,6 +135,8 @@ TEST(PrivateHeap, QuotaIsTakenOnlyWhileItStaysPositive) {
     if (c.rc == 0) {
       EXPECT_EQ(st.os_status, -1);
       EXPECT_EQ(size, c.size);
+      heap_free_quota(&quota, base, index + 1, size);  // inside the block: no block
+      EXPECT_EQ(quota, c.quota_after);
       heap_free_quota(&quota, base, index, size);
       EXPECT_EQ(quota, c.quota_before);
       heap_free_quota(&quota, base, index, size);  // not a block any more
