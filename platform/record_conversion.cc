@@ -223,8 +223,9 @@ void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
   }
   const bool decimal_pair =
       (tc.cls == 2 && sc.cls == 2) || (tc.cls == sc.cls && tc.cls >= 4 && tc.cls <= 8);
-  const bool indicator_pair =
-      (tc.cls == 1 || tc.cls == 3 || tc.cls == 11) && (sc.cls == 1 || sc.cls == 3 || sc.cls == 11);
+  // Text into single-byte or national characters, binary into binary.
+  const bool indicator_pair = ((tc.cls == 1 || tc.cls == 11) && (sc.cls == 1 || sc.cls == 11)) ||
+                              (tc.cls == 3 && sc.cls == 3);
   const bool int64_pair = tc.cls == sc.cls && (tc.cls == 9 || tc.cls == 10);
   if (!decimal_pair && !indicator_pair && !int64_pair) {
     *status = kConvertBadPair;
@@ -271,12 +272,10 @@ void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
   } else if (tc.cls == 1 && sc.cls == 11) {
     rc = char_status(charenc_from_units3(target, target_offset + 1, t_bytes, 1, source,
                                          source_offset + 1, s_bytes));
-  } else if (tc.cls == 11 && (sc.cls == 1 || sc.cls == 11)) {
+  } else {  // into national characters
     rc = charenc_to_units3(target, target_offset + 1, t_bytes, source, source_offset + 1, s_bytes,
                            sc.cls == 1 ? 1 : 3);
     rc = char_status(rc);
-  } else {
-    rc = kConvertBadPair;
   }
   *status = rc;
 }

@@ -163,6 +163,9 @@ TEST(ValueConvert, ClassPairs) {
       // A pair no class conversion joins, and an unknown type.
       {step(1, 3, 0, 4, 3, 5, 2, 4), abc, kConvertBadPair, {}},
       {step(1, 3, 0, 4, 33, 5, 2, 4), abc, kConvertBadType, {}},
+      // Binary and characters do not mix, null or not; the target is untouched.
+      {step(29, 3, 0, 4, 1, 3, 0, 4), abc, kConvertBadPair, {0xEE}},
+      {step(1, 3, 0, 4, 29, 3, 0, 4), {255, 0, 0, 0}, kConvertBadPair, {0xEE}},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const Case& c = cases[i];
