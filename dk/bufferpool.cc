@@ -180,8 +180,10 @@ int32_t Transfer(int32_t bcb, bool write) {
 // this page learns that its predecessor failed.
 int32_t WriteHeld(int32_t* request, int32_t bcb) {
   int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
-  int32_t* words = PageBytesOf(bcb);
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] != kListPage) {
+  // List pages too have their predecessors written first: the partial
+  // writes of a list up to its progress mark are not done here, so a list
+  // page reaches disk only after every page linked to it.
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
     DKPAG0(pag, 5);
   }
