@@ -364,3 +364,52 @@ TEST_F(DatabankFileTest, OlderVersionsOpenOnlyInModeOne) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(DatabankFileTest, EntriesOfCopiesBeingMadeAndAFullEntryArea) {
+  struct Case {
+    int32_t type, kind, access, offline;
+  };
+  const Case cases[] = {{8, DBT_BACKUP, 3, 4}, {6, DBT_SHADOW, 3, 4}, {3, DBT_LOG, 1, 0}};
+  int32_t did = 20;
+  for (const Case& c : cases) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = -1;
+    rq[CRD_UNITS] = 2;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = 1;
+    rq[CRD_TYPE] = c.type;
+    FillNames(rq.data(), "copy" + std::to_string(did++));
+    ASSERT_EQ(DKCRD1(rq.data()), 0);
+    int32_t e = rq[CRD_UNITS];
+    open_.push_back(e);
+    EXPECT_EQ(area_[e + DBE_KIND], c.kind);
+    EXPECT_EQ(area_[e + DBE_ACCESS], c.access);
+    EXPECT_EQ(area_[e + DBE_OFFLINE], c.offline);
+  }
+  // Every entry taken: the next create is refused and leaves no file behind.
+  int32_t rc = 0;
+  int made = 0;
+  while (rc == 0 && made < 100) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = -1;
+    rq[CRD_UNITS] = 2;
+    rq[CRD_DID] = did++;
+    rq[CRD_SEQNO] = 1;
+    rq[CRD_TYPE] = 9;
+    std::string name = "more" + std::to_string(made);
+    FillNames(rq.data(), name);
+    rc = DKCRD1(rq.data());
+    if (rc == 0) {
+      open_.push_back(rq[CRD_UNITS]);
+      ++made;
+    } else {
+      EXPECT_FALSE(std::filesystem::exists(Path(name)));
+    }
+  }
+  EXPECT_EQ(rc, -11);
+  EXPECT_EQ(made + 3, params_.counts[CNT_DATABANKS]);
+}
+
+}  // namespace
