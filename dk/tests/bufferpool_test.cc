@@ -539,3 +539,44 @@ TEST_F(BufferpoolTest, FreeingAHeldPageDropsItsBuffer) {
 }
 
 }  // namespace
+
+namespace {
+
+// Threads allocating and freeing pages of all sizes at once never get
+// overlapping pages, and the bitmap ends up naming exactly the pages kept.
+TEST_F(BufferpoolTest, ConcurrentAllocationNeverHandsOutAUnitTwice) {
+  int32_t entry = Create("concurrent", 64);
+  constexpr int kWorkers = 4;
+  std::vector<std::vector<std::pair<int32_t, int32_t>>> kept(kWorkers);  // page, units
+  std::vector<std::thread> workers;
+  for (int t = 0; t < kWorkers; ++t)
+    workers.emplace_back([&, t] {
+      enqdeq_attach(enq_.data(), 2 + t);
+      std::mt19937 rng(100 + t);
+      auto& mine = kept[t];
+      for (int i = 0; i < 150; ++i) {
+        if (!mine.empty() && rng() % 3 == 0) {
+          auto [page, units] = mine.back();
+          mine.pop_back();
+          int32_t rq[REQ_WORDS] = {entry, page, units * kUnitBytes, 0, -1, 0};
+          ASSERT_EQ(DKFRE0(rq, 0), 0);
+        } else {
+          int32_t size = kSizes[rng() % 3];
+          int32_t rq[REQ_WORDS] = {entry, 0, size, 0, -1, 0};
+          ASSERT_EQ(DKHLD0(rq, 0), 0);
+          mine.emplace_back(rq[REQ_PAGE], size / kUnitBytes);
+        }
+      }
+    });
+  for (auto& w : workers) w.join();
+  std::set<int32_t> used = {0, 1};
+  for (auto& mine : kept)
+    for (auto [page, units] : mine)
+      for (int32_t u = 0; u < units; ++u) ASSERT_TRUE(used.insert(page + u).second) << page;
+  std::vector<uint8_t> map = Bitmap(entry);
+  for (int32_t bit = 0; bit < 2000; ++bit)
+    ASSERT_EQ(BitmapBit(map.data(), bit), used.count(bit) == 1) << bit;
+  EXPECT_EQ(PageWord(map.data(), BMP_FREE), kBitmapChunkUnits - static_cast<int32_t>(used.size()));
+}
+
+}  // namespace
