@@ -87,6 +87,15 @@ int32_t PartitionOfBucket(int32_t pool, int32_t bucket) {
   return w[pool + PART_GROUP_TABLE] + GROUP_WORDS * number;
 }
 
+// A BCB on the ring of a group: the groups own consecutive runs of BCBs.
+int32_t FirstOfGroup(int32_t pool, int32_t part) {
+  const int32_t* w = Bufferpool();
+  int32_t buffers = w[pool + PART_PAGES], groups = w[pool + PART_GROUPS];
+  int32_t g = (part - w[pool + PART_GROUP_TABLE]) / GROUP_WORDS;
+  int32_t lowest = w[pool + PART_LAST_BCB] - BCB_WORDS * (buffers - 1);
+  return lowest + BCB_WORDS * static_cast<int32_t>(static_cast<int64_t>(buffers) * g / groups);
+}
+
 int32_t PoolOfBcb(int32_t bcb) {
   for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
     int32_t last = LoadWord(pool + PART_LAST_BCB);
@@ -250,16 +259,18 @@ bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
 // to the first buffer without users, waiting pages or kept failed changes. A
 // changed victim is written now (the caller holds the partition lock; the
 // victim has no users, so its X is free).
-void ChooseVictim(int32_t pool, int32_t part, int32_t from) {
+bool Replaceable(int32_t bcb) {
+  return LoadWord(bcb + BCB_USERS) == 0 && LoadWord(bcb + BCB_WAITS_FOR) == 0 &&
+         LoadWord(bcb + BCB_UNWRITTEN) == 0;
+}
+
+void ChooseVictim(int32_t pool, int32_t part, int32_t from, bool include_from = false) {
   for (;;) {
-    int32_t victim = 0;
-    for (int32_t at = LoadWord(from + BCB_RING_PREV); at != from;
+    int32_t victim = include_from && Replaceable(from) ? from : 0;
+    include_from = false;
+    for (int32_t at = LoadWord(from + BCB_RING_PREV); victim == 0 && at != from;
          at = LoadWord(at + BCB_RING_PREV)) {
-      if (LoadWord(at + BCB_USERS) == 0 && LoadWord(at + BCB_WAITS_FOR) == 0 &&
-          LoadWord(at + BCB_UNWRITTEN) == 0) {
-        victim = at;
-        break;
-      }
+      if (Replaceable(at)) victim = at;
     }
     StoreWord(part + GROUP_VICTIM, victim);
     if (victim == 0) return;
@@ -445,7 +456,12 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
       return 0;
     }
     if (victim == 0) {
-      // Every buffer of the partition is in use or waits for other pages.
+      // The last search found every buffer of the partition in use or
+      // waiting for other pages; buffers may have come free since.
+      ChooseVictim(pool, part, FirstOfGroup(pool, part), true);
+      victim = LoadWord(part + GROUP_VICTIM);
+    }
+    if (victim == 0) {
       enqdeq_give(lock);
       if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
       WaitForBuffer(attempt);
@@ -493,7 +509,7 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
           bool has_victim = ForgetPage(pool, part, bcb);
           GiveExclusive(bcb);
           DropUser(bcb);
-          if (!has_victim) StoreWord(part + GROUP_VICTIM, bcb);
+          if (!has_victim && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
           enqdeq_give(lock);
           return Fail(request, kIndexDKGET0, -44, 2, page, os);
         }
@@ -597,7 +613,7 @@ int32_t DKWRP0(int32_t* request, int32_t mode, int32_t buffer) {
       bool has_victim = ForgetPage(pool, part, bcb);
       GiveExclusive(bcb);
       DropUser(bcb);
-      if (!has_victim) StoreWord(part + GROUP_VICTIM, bcb);
+      if (!has_victim && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
       enqdeq_give(Sem(part + GROUP_LOCK));
       if (chain != 0) RunReleaseChain(databank, chain);
       if (rc != 0 && request) {
@@ -786,7 +802,7 @@ void DropDatabankBuffers(int32_t* request, int32_t pool) {
         in_use = LoadWord(bcb + BCB_PAGE);
       FreeReleaseRecords(LoadWord(bcb + BCB_RELEASES));
       StoreWord(bcb + BCB_RELEASES, 0);
-      if (!ForgetPage(pool, part, bcb)) StoreWord(part + GROUP_VICTIM, bcb);
+      if (!ForgetPage(pool, part, bcb) && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
     }
     enqdeq_give(lock);
     // An internal error ends the server; no lock is left held when it does.

@@ -580,3 +580,31 @@ TEST_F(BufferpoolTest, ConcurrentAllocationNeverHandsOutAUnitTwice) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every buffer of a pool held: the next miss waits until one is given back,
+// and then takes it.
+TEST_F(BufferpoolTest, AMissWaitsForABufferWhenAllAreHeld) {
+  int32_t entry = Create("busy64", 2000);
+  int32_t n = Pages(65536);
+  std::vector<int32_t> held;
+  for (int32_t i = 0; i < n; ++i) {
+    int32_t b = Get(entry, 64 + 32 * i, 65536, GET_SHARED);
+    ASSERT_GT(b, 0) << i;
+    held.push_back(b);
+  }
+  std::atomic<int32_t> got{0};
+  std::thread late([&] {
+    enqdeq_attach(enq_.data(), 2);
+    got = Get(entry, 64 + 32 * n, 65536, GET_SHARED);
+  });
+  DKPUT0(PUT_END_SHARED, held.back());
+  late.join();
+  EXPECT_EQ(got.load(), held.back());
+  DKPUT0(PUT_END_SHARED, got.load());
+  held.pop_back();
+  for (int32_t b : held) DKPUT0(PUT_END_SHARED, b);
+}
+
+}  // namespace
