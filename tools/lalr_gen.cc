@@ -1059,7 +1059,7 @@ std::string SqlBackEnd(const Grammar& g, const Automaton& a, const Tables& tb,
   int T = g.terminal_count;
   int S = static_cast<int>(a.states.size());
   int N = static_cast<int>(g.nnames.size());
-  if (S + 1 >= kSqlDivisor)
+  if (S >= kSqlDivisor)  // numbered 1 .. S, each below the divisor
     Fail(g.file + ": too many states for the SQL tables (" + std::to_string(S) + ")");
   std::set<int> numbers;
   int max_rule = 0;
