@@ -45,7 +45,7 @@ constexpr uint64_t repeat_nibble(unsigned nibble) {
   for (int i = 0; i < 16; ++i) r = (r << 4) | nibble;
   return r;
 }
-inline constexpr uint64_t kSixes = repeat_nibble(6);
+inline constexpr uint64_t kSixes = repeat_nibble(6) >> 4;      // nibbles 1..15
 inline constexpr uint64_t kNines = repeat_nibble(9) >> 4;      // nibbles 1..15
 inline constexpr uint64_t kCarryBits = repeat_nibble(1) << 4;  // bit 4k, k = 1..15
 inline constexpr uint64_t kDigitNibbles = ~uint64_t{0} >> 4;   // nibbles 1..15
@@ -115,16 +115,16 @@ struct Sum {
 
 HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, int32_t p, int32_t mode) {
   using u128 = unsigned __int128;
-  const u128 kx = (u128(x.top) << 64) | x.word;
-  const u128 ky = (u128(y.top) << 64) | y.word;
-  const bool x_bigger = kx >= ky;
-  const u128 kbig = x_bigger ? kx : ky;
-  const u128 ksmall = x_bigger ? ky : kx;
-  const uint64_t big = uint64_t(kbig) & kDigitNibbles;
-  const uint64_t small = uint64_t(ksmall) & kDigitNibbles;
-  const int32_t field_big = int32_t(kbig >> 60);
-  const int32_t shift = field_big - int32_t(ksmall >> 60);  // >= 0
+  const bool x_bigger = ((u128(x.top) << 64) | x.word) >= ((u128(y.top) << 64) | y.word);
   const uint64_t pick = mask_if(x_bigger);
+  const uint64_t word_big = y.word ^ ((x.word ^ y.word) & pick);
+  const uint64_t word_small = x.word ^ y.word ^ word_big;
+  const uint32_t top_big = y.top ^ ((x.top ^ y.top) & static_cast<uint32_t>(pick));
+  const uint32_t top_small = x.top ^ y.top ^ top_big;
+  const uint64_t big = word_big & kDigitNibbles;
+  const uint64_t small = word_small & kDigitNibbles;
+  const int32_t field_big = static_cast<int32_t>(top_big << 4 | word_big >> 60);
+  const int32_t shift = field_big - static_cast<int32_t>(top_small << 4 | word_small >> 60);
   const int32_t bits = 4 * (shift < 15 ? shift : 15);  // the top nibble of small is 0
   const uint64_t aligned = small >> bits;
   const bool sticky = (aligned << bits) != small;
@@ -136,8 +136,7 @@ HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, int32_t p, int32_t
   const uint64_t t2 = t1 + addend + ((sub & 1) & uint64_t{!sticky});
   // Nibbles that did not carry out keep the 6 they were given: take it back.
   const uint64_t no_carry = ~(t2 ^ t1 ^ addend) & kCarryBits;
-  const uint64_t r =
-      (t2 - ((no_carry >> 2) | (no_carry >> 3) | (uint64_t{6} << 60))) & ~(sub & ~kDigitNibbles);
+  const uint64_t r = (t2 - ((no_carry >> 2) | (no_carry >> 3))) & ~(sub & ~kDigitNibbles);
   const int f = __builtin_clzll(r | 1) >> 2;  // 0 after a carry into nibble 0
   const int32_t field = field_big - f + 1;
   if ((r == 0) | (sticky & (f >= 2)) |
@@ -148,7 +147,7 @@ HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, int32_t p, int32_t
   const uint64_t norm = top >> 4;
   const uint64_t keep = digit_mask(p);
   const bool lost = sticky | (((top & 15) | (norm & ~keep)) != 0);
-  const uint64_t out = (x.negative & pick) | (y.negative & ~pick);
+  const uint64_t out = x.negative ^ (sub & ~pick);
   const uint64_t word = ((norm & keep) | (uint64_t(field) << 60)) ^ out;
   return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)),
              static_cast<uint8_t>((field >> 4) ^ out), word};
