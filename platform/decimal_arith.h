@@ -180,9 +180,10 @@ HB_DECIMAL_INLINE int32_t decimal_arith(ByteSpan a_area, const value_descriptor&
                                         ConstByteSpan b_area, const value_descriptor& b,
                                         int32_t operation, int32_t mode) {
   const int32_t p = a.precision;
-  const int32_t n = decimal_bytes(p);
+  // Unsigned differences: a descriptor may hold any int32_t.
+  const int32_t n = (static_cast<uint32_t>(p) + 4) / 2;
   if ((operation == kDecimalAdd || operation == kDecimalSubtract) && p == b.precision &&
-      static_cast<uint32_t>(p - 12) <= 3 && static_cast<uint32_t>(mode - 1) <= 1 && a.offset >= 0 &&
+      static_cast<uint32_t>(p) - 12 <= 3 && static_cast<uint32_t>(mode) - 1 <= 1 && a.offset >= 0 &&
       b.offset >= 0 && a_area.size() >= static_cast<size_t>(a.offset) + n &&
       b_area.size() >= static_cast<size_t>(b.offset) + n) {
     uint8_t* x = a_area.data() + a.offset;

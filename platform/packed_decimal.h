@@ -66,7 +66,7 @@ truth_code decimal_compare_general(ConstByteSpan a_area, const value_descriptor&
 inline truth_code decimal_compare(ConstByteSpan a_area, const value_descriptor& a,
                                   ConstByteSpan b_area, const value_descriptor& b) {
   const int32_t p = a.precision;
-  const int32_t n = decimal_bytes(p);
+  const int32_t n = (static_cast<uint32_t>(p) + 4) / 2;  // p may be any int32_t here
   if (p != b.precision || p < 12 || p > 28 || a.offset < 0 || b.offset < 0 ||
       a_area.size() < static_cast<size_t>(a.offset) + n ||
       b_area.size() < static_cast<size_t>(b.offset) + n)

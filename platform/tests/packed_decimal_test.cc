@@ -158,6 +158,14 @@ TEST(PackedDecimal, BadArgumentsStoreNullWithinTheTarget) {
     EXPECT_EQ(hex(std::vector<uint8_t>(w, w + 9)), "FFFFFFFFFFFFFFFFFF");  // first made null
     std::memset(w, 0xAA, sizeof w);
   }
+  // Descriptor words at the ends of their range are refused, not overflowed.
+  for (int32_t extreme : {INT32_MIN, INT32_MAX}) {
+    const value_descriptor e{0, extreme, -1};
+    EXPECT_EQ(decimal_compare(w, e, w, e), kDecimalBadArgument);
+    EXPECT_EQ(decimal_arith(w, e, w, e, kDecimalAdd, 1), kDecimalBadArgument);
+    EXPECT_EQ(decimal_arith(w, d15, w, d15, kDecimalAdd, extreme), kDecimalBadArgument);
+    EXPECT_EQ(decimal_arith(w, d15, w, d15, extreme, 1), kDecimalBadArgument);
+  }
   uint8_t field[8];
   EXPECT_EQ(decimal_to_text(ByteSpan(field, 4), 1, 4, 2, v, d), kDecimalBadArgument);
 }
