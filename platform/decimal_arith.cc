@@ -9,6 +9,7 @@
 // quotients work on rows of single digits.
 #include "platform/decimal_arith.h"
 
+#include <array>
 #include <cstring>
 
 #include "platform/packed_decimal_internal.h"
@@ -284,6 +285,19 @@ int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool sub
   return s.rc;
 }
 
+// BCD byte to its value 0..99 (nibbles above 9 weigh as they are), and
+// 0..99 back to a BCD byte.
+constexpr auto kBcdValue = [] {
+  std::array<uint8_t, 256> t{};
+  for (int b = 0; b < 256; ++b) t[b] = static_cast<uint8_t>((b >> 4) * 10 + (b & 15));
+  return t;
+}();
+constexpr auto kBcdByte = [] {
+  std::array<uint8_t, 100> t{};
+  for (int v = 0; v < 100; ++v) t[v] = static_cast<uint8_t>((v / 10) << 4 | (v % 10));
+  return t;
+}();
+
 // Product of two short operands, both nonzero: the digit bytes read as
 // base-100 digits (one per byte), multiplied column by column.
 int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int32_t mode) {
@@ -292,29 +306,30 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
   const uint64_t x_digits = x.word & decimal_short::kDigitNibbles;
   const uint64_t y_digits = y.word & decimal_short::kDigitNibbles;
   if (x_digits >> 56 == 0 || y_digits >> 56 == 0) return 2;  // d1 of 0: not normalised
-  const int32_t nx = (pa + 2) / 2, ny = (pb + 2) / 2;        // bytes holding 0d1 d2d3 ...
+  // The 8 bytes of each digit word (0d1 d2d3 ..., zeros after the value's
+  // digits) as base-100 digits; fixed counts let the loops unroll.
   uint32_t xd[8], yd[8];
-  for (int32_t i = 0; i < nx; ++i) {
-    const uint32_t byte = static_cast<uint32_t>(x_digits >> (56 - 8 * i)) & 0xFF;
-    xd[i] = (byte >> 4) * 10 + (byte & 15);
-  }
-  for (int32_t j = 0; j < ny; ++j) {
-    const uint32_t byte = static_cast<uint32_t>(y_digits >> (56 - 8 * j)) & 0xFF;
-    yd[j] = (byte >> 4) * 10 + (byte & 15);
+  for (int32_t i = 0; i < 8; ++i) {
+    xd[i] = kBcdValue[(x_digits >> (56 - 8 * i)) & 0xFF];
+    yd[i] = kBcdValue[(y_digits >> (56 - 8 * i)) & 0xFF];
   }
   // 0.0d1d2.. times 0.0e1e2..: column k holds 100^-(k+1); column 0 stays 0.
   uint32_t column[16] = {};
-  for (int32_t i = 0; i < nx; ++i)
-    for (int32_t j = 0; j < ny; ++j) column[i + j + 1] += xd[i] * yd[j];
-  for (int32_t k = nx + ny - 1; k >= 1; --k) {
+#pragma GCC unroll 8
+  for (int32_t i = 0; i < 8; ++i)
+#pragma GCC unroll 8
+    for (int32_t j = 0; j < 8; ++j) column[i + j + 1] += xd[i] * yd[j];
+  for (int32_t k = 15; k >= 1; --k) {
     column[k - 1] += column[k] / 100;
     column[k] %= 100;
   }
   // Back to BCD: 32 nibbles, the product's digits from nibble 2 (or 3).
+  // Every column is now below 100: column 0 is the product's 100^-1 place,
+  // and both factors are below 0.17 even with digit nibbles of 15.
   uint64_t hi = 0, lo = 0;
   for (int32_t k = 0; k < 8; ++k) {
-    hi = (hi << 8) | ((column[k] / 10) << 4) | (column[k] % 10);
-    lo = (lo << 8) | ((column[k + 8] / 10) << 4) | (column[k + 8] % 10);
+    hi = (hi << 8) | kBcdByte[column[k]];
+    lo = (lo << 8) | kBcdByte[column[k + 8]];
   }
   const int f = __builtin_clzll(hi) / 4;  // 2 or 3 for digits 0..9
   if (f < 2) return 2;                    // digit nibbles above 9
