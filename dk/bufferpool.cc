@@ -83,7 +83,10 @@ int32_t PartitionOfBucket(int32_t pool, int32_t bucket) {
   const int32_t* w = Bufferpool();
   int32_t groups = w[pool + PART_GROUPS];
   if (groups == 1) return w[pool + PART_GROUP_TABLE];
-  int32_t number = FloorMod(static_cast<int64_t>(w[pool + PART_HASH]) + bucket, groups);
+  // Both terms are non-negative word indexes: an unsigned division suffices.
+  int32_t number = static_cast<int32_t>(
+      (static_cast<uint32_t>(w[pool + PART_HASH]) + static_cast<uint32_t>(bucket)) %
+      static_cast<uint32_t>(groups));
   return w[pool + PART_GROUP_TABLE] + GROUP_WORDS * number;
 }
 
@@ -421,7 +424,8 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
   int32_t databank = request[REQ_DATABANK], page = request[REQ_PAGE];
   int32_t units = LoadWord(pool + PART_UNITS);
   if (!DKIsDatabankEntry(databank)) return Fail(request, kIndexDKGET0, -45, 2, databank);
-  if (page < 0 || page % units != 0) return Fail(request, kIndexDKGET0, -43, 2, page);
+  // Units per page are 1, 8 or 32: a page starts at a multiple of them.
+  if (page < 0 || (page & (units - 1)) != 0) return Fail(request, kIndexDKGET0, -43, 2, page);
   AddWord(pool + PART_STAT_REQUESTS, 1);
   if (mode == GET_PREFETCH) AddWord(pool + PART_STAT_PREFETCH_REQUESTS, 1);
   int32_t bucket = BucketOf(pool, databank, page);

@@ -22,9 +22,11 @@
 #include "platform/host_services.h"
 #include "platform/server_clock.h"
 
+int32_t* dk_control_area = nullptr;
+
 namespace {
 
-int32_t* pool = nullptr;
+int32_t*& pool = dk_control_area;
 int32_t pool_words = 0;
 size_t pool_bytes = 0;
 
@@ -190,9 +192,6 @@ const int32_t DKBLK1[] = {DKBLK1_SENTINEL, 4, 32, 16, 16256, 2048, 1, -1, 1, 4, 
                           // page sizes, units per page, maximum record length by page size
                           2048, 16384, 65536, 1, 8, 32, 0, 3000, 16000};
 
-int32_t* Bufferpool() {
-  return pool;
-}
 int32_t BufferpoolWords() {
   return pool_words;
 }

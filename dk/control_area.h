@@ -10,8 +10,12 @@
 #include "dk/control_words.h"
 
 // The control area, or nullptr before DKSTA9 and after DKShutdown. Word 0 is
-// at a 4096-byte boundary.
-int32_t* Bufferpool();
+// at a 4096-byte boundary. Inline because every page access goes through it;
+// only the start and the shutdown change the pointer.
+extern int32_t* dk_control_area;
+inline int32_t* Bufferpool() {
+  return dk_control_area;
+}
 // The area's size in words (0 when there is none).
 int32_t BufferpoolWords();
 // True when [index, index + words) lies inside the area.

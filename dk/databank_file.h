@@ -65,15 +65,18 @@ constexpr int ROO_OTHER_DID = 2;
 constexpr int ROO_HEADER = 3;  // request word 3 + k - 5 holds header word k
 constexpr int ROO_WORDS = 12;
 
-// Control-area words that files and pages use and the front does not number.
+// Control-area words that files and pages use. The kernel's other routines
+// name 98 (the system databank's entry), 99, 101, 104 and 105, so the words
+// chosen here keep clear of them; 100 and 103 are the TRANS and LOG entries
+// those routines name too.
 constexpr int BP_SYSDB_IDENTITY = 96;  // identity of the system databank
 constexpr int BP_SYSDB_STAMP = 97;     // restore time stamp of the system databank
-constexpr int BP_ALLOCATIONS = 98;
-constexpr int BP_DEALLOCATIONS = 99;
-constexpr int BP_TRANS_ENTRY = 100;  // entries of the TRANS, LOG and WORK databanks
-constexpr int BP_LOG_ENTRY = 101;
-constexpr int BP_WORK_ENTRY = 102;
-constexpr int BP_VERIFY_COUNT = 103;
+constexpr int BP_TRANS_ENTRY = 100;    // entry of the TRANS databank
+constexpr int BP_WORK_ENTRY = 102;     // entry of the WORK databank
+constexpr int BP_LOG_ENTRY = 103;      // entry of the LOG databank
+constexpr int BP_ALLOCATIONS = 194;
+constexpr int BP_DEALLOCATIONS = 195;
+constexpr int BP_VERIFY_COUNT = 196;
 
 int32_t DKCRD1(int32_t* request);
 int32_t DKROO1(int32_t* request);

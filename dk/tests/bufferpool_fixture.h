@@ -35,9 +35,12 @@ class PageTest : public KernelTest {
 
   void SetUp() override {
     Shape();
-    enq_.assign(static_cast<size_t>(enqdeq_size(kThreads) / 4), 0);
-    ASSERT_EQ(enqdeq_init(enq_.data(), kThreads, nullptr, nullptr, 0), 0);
-    ASSERT_EQ(enqdeq_attach(enq_.data(), 1), 0);
+    // Built afresh for each test (so every thread index may attach again),
+    // always in the same words: the process keeps using its last ENQ/DEQ
+    // area after the test, so the words must outlive every test.
+    ASSERT_LE(enqdeq_size(kThreads), int64_t{4} * kEnqWords);
+    ASSERT_EQ(enqdeq_init(enq_, kThreads, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
     KernelTest::SetUp();
     area_ = Bufferpool();
     char tmpl[] = "/tmp/bpool_test_XXXXXX";
@@ -141,7 +144,8 @@ class PageTest : public KernelTest {
     return buffer;
   }
 
-  std::vector<int32_t> enq_;
+  static constexpr int32_t kEnqWords = (16 * kThreads + 40) / 4;  // enqdeq_size(kThreads) bytes
+  static inline int32_t enq_[kEnqWords] = {};
   int32_t* area_ = nullptr;
   std::string dir_;
   FaultFileSystem fault_{PosixFileSystem()};

@@ -274,7 +274,7 @@ TEST_F(BufferpoolTest, ReadersShareAPageAndAWaitingWriterHoldsNewReadersBack) {
     return std::atomic_ref<int32_t>(area_[bcb + word + ENQDEQ_HEAD]).load() != 0;
   };
   std::thread writer([&] {
-    enqdeq_attach(enq_.data(), 2);
+    enqdeq_attach(enq_, 2);
     int32_t b = Get(entry, 50, 2048, GET_UPDATE);
     writer_done = ++order;
     PageWords(b)[100] = 2;
@@ -283,7 +283,7 @@ TEST_F(BufferpoolTest, ReadersShareAPageAndAWaitingWriterHoldsNewReadersBack) {
   // The writer holds W and waits on R for the two readers.
   while (!semaphore_queued(BCB_R)) std::this_thread::yield();
   std::thread reader([&] {
-    enqdeq_attach(enq_.data(), 3);
+    enqdeq_attach(enq_, 3);
     int32_t b = Get(entry, 50, 2048, GET_SHARED);
     reader_done = ++order;
     EXPECT_EQ(PageWords(b)[100], 2);
@@ -309,7 +309,7 @@ TEST_F(BufferpoolTest, ManyThreadsChangingPagesLoseNothing) {
   std::vector<std::thread> workers;
   for (int t = 0; t < kWorkers; ++t)
     workers.emplace_back([&, t] {
-      enqdeq_attach(enq_.data(), 2 + t);
+      enqdeq_attach(enq_, 2 + t);
       std::mt19937 rng(t);
       for (int i = 0; i < kRounds; ++i) {
         int32_t page = 100 + static_cast<int32_t>(rng() % kPages);
@@ -551,7 +551,7 @@ TEST_F(BufferpoolTest, ConcurrentAllocationNeverHandsOutAUnitTwice) {
   std::vector<std::thread> workers;
   for (int t = 0; t < kWorkers; ++t)
     workers.emplace_back([&, t] {
-      enqdeq_attach(enq_.data(), 2 + t);
+      enqdeq_attach(enq_, 2 + t);
       std::mt19937 rng(100 + t);
       auto& mine = kept[t];
       for (int i = 0; i < 150; ++i) {
@@ -596,7 +596,7 @@ TEST_F(BufferpoolTest, AMissWaitsForABufferWhenAllAreHeld) {
   }
   std::atomic<int32_t> got{0};
   std::thread late([&] {
-    enqdeq_attach(enq_.data(), 2);
+    enqdeq_attach(enq_, 2);
     got = Get(entry, 64 + 32 * n, 65536, GET_SHARED);
   });
   DKPUT0(PUT_END_SHARED, held.back());
