@@ -20,8 +20,7 @@ constexpr int32_t kIndexDKFRE0 = -50;
 constexpr int32_t kIndexDKHLD0 = -58;
 constexpr int32_t kIndexDKRPL0 = -98;
 
-constexpr int kReleaseSlots = 11;   // page numbers per deferred release record
-constexpr int32_t kSizeShift = 29;  // a release slot keeps the page size code above the page
+constexpr int kReleaseSlots = 11;  // page numbers per deferred release record
 
 constexpr int32_t kPageSizes[3] = {2048, 16384, 65536};
 
@@ -33,6 +32,29 @@ int32_t SizeCode(int32_t page_size) {
   for (int i = 0; i < 3; ++i)
     if (kPageSizes[i] == page_size) return i + 1;
   return 0;
+}
+
+// A release slot has no room for a page size beside the page number, so the
+// size is carried by the sign and the low bits, which pages of 8 and 32 units
+// leave free: a 2048-byte page is kept as it is, a 16384-byte page p as -p
+// (p a multiple of 8) and a 65536-byte page p as -(p + 1) (p a multiple of
+// 32), so every page of a file of any size fits. 0 is a free slot.
+int32_t EncodeRelease(int32_t page, int32_t page_size) {
+  if (page_size == 16384) return -page;
+  if (page_size == 65536) return -(page + 1);
+  return page;
+}
+
+void DecodeRelease(int32_t slot, int32_t* page, int32_t* page_size) {
+  if (slot > 0) {
+    *page = slot;
+    *page_size = 2048;
+    return;
+  }
+  int64_t magnitude = -static_cast<int64_t>(slot);
+  bool large = magnitude % 8 != 0;
+  *page = static_cast<int32_t>(large ? magnitude - 1 : magnitude);
+  *page_size = large ? 65536 : 16384;
 }
 
 // Lowers an allocation hint of the entry to `bitmap` when it is higher.
@@ -273,11 +295,13 @@ int32_t DKRPL0(int32_t buffer, int32_t page, int32_t owner) {
     if (bcb <= last && bcb >= last - BCB_WORDS * (LoadWord(p + PART_PAGES) - 1))
       page_size = LoadWord(p + PART_PAGE_SIZE);
   }
-  if (page <= 0 || page >= (1 << kSizeShift)) {
+  // The page is one of the buffer's size; one that cannot be such a page
+  // would be freed wrongly later, so it is refused now.
+  if (page <= 0 || page_size == 0 || page % UnitsOf(page_size) != 0) {
     ReportPageError(kIndexDKRPL0, -43, 2, page, 0);
     return -43;
   }
-  int32_t slot_value = page | (SizeCode(page_size) << kSizeShift);
+  int32_t slot_value = EncodeRelease(page, page_size);
   int32_t* area = Bufferpool();
   for (int32_t rec = area[bcb + BCB_RELEASES]; rec != 0; rec = area[rec - 1]) {
     if (area[rec] != owner) continue;
@@ -324,10 +348,9 @@ void RunReleaseChain(int32_t databank, int32_t chain) {
     for (int s = 1; s <= kReleaseSlots; ++s) {
       int32_t slot = area[rec + s];
       if (slot == 0) continue;
-      int32_t code = static_cast<int32_t>(static_cast<uint32_t>(slot) >> kSizeShift);
-      int32_t page = slot & ((1 << kSizeShift) - 1);
-      if (code < 1 || code > 3) continue;
-      int32_t rq[REQ_WORDS] = {databank, page, kPageSizes[code - 1], 0, -1, 0};
+      int32_t page, page_size;
+      DecodeRelease(slot, &page, &page_size);
+      int32_t rq[REQ_WORDS] = {databank, page, page_size, 0, -1, 0};
       DKFRE0(rq, 0);
     }
   }

@@ -428,6 +428,32 @@ TEST_F(BufferpoolTest, DeferredReleasesFreeTheirPagesOnceTheHolderIsWritten) {
   EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), later));
 }
 
+// The pages released later are of the holder's size; each size comes back
+// as that size, also past the 11 pages one release record holds.
+TEST_F(BufferpoolTest, DeferredReleasesKeepThePageSizeOfEachHolder) {
+  int32_t entry = Create("sizes", 2000);
+  for (int32_t size : kSizes) {
+    int32_t units = size / kUnitBytes;
+    std::vector<int32_t> released(13);
+    for (int32_t& p : released) ASSERT_EQ(Allocate(entry, size, &p), 0);
+    int32_t holder_page;
+    ASSERT_EQ(Allocate(entry, size, &holder_page), 0);
+    int32_t holder = Get(entry, holder_page, size, GET_NEW);
+    ASSERT_GT(holder, 0);
+    for (int32_t p : released) EXPECT_EQ(DKRPL0(holder, p, 3), 0);
+    if (units > 1) {
+      EXPECT_EQ(DKRPL0(holder, released[0] + 1, 3), -43);  // not a page of this size
+    }
+    EXPECT_EQ(DKRPL0(holder, 0, 3), -43);
+    int32_t rq[REQ_WORDS] = {entry, holder_page, size, 0, -1, 0};
+    ASSERT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, holder), 0);
+    std::vector<uint8_t> map = Bitmap(entry);
+    for (int32_t p : released)
+      for (int32_t u = 0; u < units; ++u) EXPECT_FALSE(BitmapBit(map.data(), p + u)) << size;
+    EXPECT_TRUE(BitmapBit(map.data(), holder_page)) << size;
+  }
+}
+
 // Pages put in write sets with order values, and marked pages, are written
 // by the DKPAG0 code that chooses them and by no other.
 TEST_F(BufferpoolTest, WriteSetsAreWrittenByTheirOrderValues) {
