@@ -76,7 +76,6 @@ constexpr int BP_WORK_ENTRY = 102;     // entry of the WORK databank
 constexpr int BP_LOG_ENTRY = 103;      // entry of the LOG databank
 constexpr int BP_ALLOCATIONS = 194;
 constexpr int BP_DEALLOCATIONS = 195;
-constexpr int BP_VERIFY_COUNT = 196;
 
 int32_t DKCRD1(int32_t* request);
 int32_t DKROO1(int32_t* request);
