@@ -112,8 +112,8 @@ int32_t ExtendFile(int32_t databank, int32_t from, int32_t units, int32_t* os) {
   mdrdmx(io);
   *os = io[IO_OS_STATUS];
   if (io[IO_RC] > 0) {
-    AddWord(databank + DBE_EXTENSIONS, 1);
-    AddWord(BP_EXTENDS, 1);
+    CountWord(databank + DBE_EXTENSIONS);
+    CountWord(BP_EXTENDS);
   }
   return io[IO_RC];
 }
@@ -169,8 +169,8 @@ int32_t DKHLD0(int32_t* request, int32_t buffer) {
       } else {
         DKPUT0(PUT_CHANGED_KEEP, map_buffer);
       }
-      AddWord(databank + DBE_ALLOCATIONS, 1);
-      AddWord(BP_ALLOCATIONS, 1);
+      CountWord(databank + DBE_ALLOCATIONS);
+      CountWord(BP_ALLOCATIONS);
       found_page = bitmap + bit;
       break;
     }
@@ -281,8 +281,8 @@ int32_t DKFRE0(int32_t* request, int32_t buffer) {
     return CorruptBitmap(request, kIndexDKFRE0, databank, map_buffer, chunk);
   LowerHint(databank, chunk);
   DKPUT0(PUT_CHANGED_KEEP, map_buffer);
-  AddWord(databank + DBE_DEALLOCATIONS, 1);
-  AddWord(BP_DEALLOCATIONS, 1);
+  CountWord(databank + DBE_DEALLOCATIONS);
+  CountWord(BP_DEALLOCATIONS);
   request[REQ_RC] = 0;
   return 0;
 }

@@ -212,8 +212,8 @@ int32_t WriteHeld(int32_t* request, int32_t bcb) {
     return -31;
   }
   int32_t rc = Transfer(bcb, true);
-  AddWord(BP_PAGES_WRITTEN, 1);
-  if (databank > 0) AddWord(databank + DBE_PAGES_WRITTEN, 1);
+  CountWord(BP_PAGES_WRITTEN);
+  if (databank > 0) CountWord(databank + DBE_PAGES_WRITTEN);
   if (rc == 0) {
     StoreWord(bcb + BCB_UNWRITTEN, 0);
     StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
@@ -294,8 +294,8 @@ void ChooseVictim(int32_t pool, int32_t part, int32_t from, bool include_from = 
     if (rc == 0) {
       int32_t databank = LoadWord(victim + BCB_DATABANK);
       HandReleasesToDatabank(victim, databank);
-      AddWord(pool + PART_STAT_SWAPPED, 1);
-      if (databank > 0) AddWord(databank + DBE_PAGES_SWAPPED, 1);
+      CountWord(pool + PART_STAT_SWAPPED);
+      if (databank > 0) CountWord(databank + DBE_PAGES_SWAPPED);
     }
     enqdeq_give(Sem(victim + BCB_X));
     if (rc == 0) return;
@@ -426,8 +426,8 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
   if (!DKIsDatabankEntry(databank)) return Fail(request, kIndexDKGET0, -45, 2, databank);
   // Units per page are 1, 8 or 32: a page starts at a multiple of them.
   if (page < 0 || (page & (units - 1)) != 0) return Fail(request, kIndexDKGET0, -43, 2, page);
-  AddWord(pool + PART_STAT_REQUESTS, 1);
-  if (mode == GET_PREFETCH) AddWord(pool + PART_STAT_PREFETCH_REQUESTS, 1);
+  CountWord(pool + PART_STAT_REQUESTS);
+  if (mode == GET_PREFETCH) CountWord(pool + PART_STAT_PREFETCH_REQUESTS);
   int32_t bucket = BucketOf(pool, databank, page);
   int32_t part = PartitionOfBucket(pool, bucket);
   int32_t* lock = Sem(part + GROUP_LOCK);
@@ -501,9 +501,9 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
         StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
         StoreWord(bcb + BCB_OS_ERROR, -1);
       } else {
-        AddWord(pool + PART_STAT_FAULTS, 1);
-        if (mode == GET_PREFETCH) AddWord(pool + PART_STAT_PREFETCH_FAULTS, 1);
-        AddWord(databank + DBE_PAGES_READ, 1);
+        CountWord(pool + PART_STAT_FAULTS);
+        if (mode == GET_PREFETCH) CountWord(pool + PART_STAT_PREFETCH_FAULTS);
+        CountWord(databank + DBE_PAGES_READ);
         StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(pool + PART_PAGE_SIZE));
         if (Transfer(bcb, false) != 0) {
           // A page that could not be read is not kept under its name, so that
