@@ -338,16 +338,22 @@ int32_t DKCRD1(int32_t* request) {
     area[entry + DBE_CHANNEL] = io[IO_FILE_ID];
   }
   int32_t rc;
+  bool header_taken = false;  // the open passed the header checks
   if (create) {
     rc = CreateBitmapsAndHeader(entry, units);
     if (rc == 0) area[entry + DBE_STATE] = CHK_COMPLETE;
   } else {
     rc = OpenExisting(request, entry, taken_over);
+    header_taken = rc == 0;
     if (rc == 0 && units > 0) rc = ExtendDatabank(entry, units);
   }
   if (rc != 0 && !taken_over) {
     int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-    if (create) DKPAG0(pag, 1);
+    if (create || header_taken) DKPAG0(pag, 1);
+    // A file that passed its checks had its close mark cleared by the open;
+    // it gets the mark a close would give it. Any other file is left as it
+    // was found.
+    if (header_taken) WriteCloseMark(entry);
     DKPAG0(pag, 3);
     CloseFile(entry, create);
     FreeEntry(entry);

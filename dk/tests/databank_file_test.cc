@@ -164,6 +164,22 @@ TEST_F(DatabankFileTest, ExtensionAddsBitmapPagesAtChunkStarts) {
   int32_t last = FileWord("grow", 16256, BMP_NEXT);
   EXPECT_GE(last, 16999);
   EXPECT_EQ(FileSize("grow"), (int64_t{last} + 1) * kUnitBytes);
+
+  // An extension that fails fails the open; the file keeps the close mark a
+  // close gives it, so the next open needs no check.
+  fault_.SetDiskFull(true);
+  rq[CRD_MODE] = 0;
+  rq[CRD_UNITS] = 20000;
+  rq[CRD_SEQNO] = -1;
+  EXPECT_EQ(DKCRD1(rq.data()), -21);
+  fault_.SetDiskFull(false);
+  EXPECT_EQ(FileWord("grow", 1, HDR_CLOSE_MARK), 1);
+  EXPECT_EQ(FileSize("grow"), (int64_t{last} + 1) * kUnitBytes);
+  rq[CRD_MODE] = 0;
+  rq[CRD_UNITS] = 0;
+  ASSERT_EQ(DKCRD1(rq.data()), 0);  // the failed open left no entry behind
+  open_.push_back(rq[CRD_UNITS]);
+  EXPECT_EQ(area_[rq[CRD_UNITS] + DBE_STATE], CHK_COMPLETE);
 }
 
 TEST_F(DatabankFileTest, HeaderWordsThroughDKROO1) {
