@@ -66,9 +66,11 @@ const Data& data() {
   return d;
 }
 
-void BM_Int64Add(benchmark::State& state) {
-  std::vector<int64_t> a = data().ia;
-  const std::vector<int64_t>& b = data().ib;
+// a += b then a -= b over the arrays, for the binary types.
+template <typename T>
+void AddThenSubtract(benchmark::State& state, const std::vector<T>& first,
+                     const std::vector<T>& b) {
+  std::vector<T> a = first;
   for (auto _ : state) {
     for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] += b[i]);
     for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] -= b[i]);
@@ -76,14 +78,11 @@ void BM_Int64Add(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 2 * kCount);
 }
 
+void BM_Int64Add(benchmark::State& state) {
+  AddThenSubtract(state, data().ia, data().ib);
+}
 void BM_DoubleAdd(benchmark::State& state) {
-  std::vector<double> a = data().da;
-  const std::vector<double>& b = data().db;
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] += b[i]);
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(a[i] -= b[i]);
-  }
-  state.SetItemsProcessed(state.iterations() * 2 * kCount);
+  AddThenSubtract(state, data().da, data().db);
 }
 
 void BM_DecimalAdd(benchmark::State& state) {
@@ -106,94 +105,65 @@ void BM_DecimalAdd(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * 2 * kCount);
 }
 
+// r = op(a, b) stored into a result array, for the binary types.
+template <typename T, typename Op>
+void StoreEach(benchmark::State& state, const std::vector<T>& a, const std::vector<T>& b, Op op) {
+  std::vector<T> r(kCount);
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = op(a[i], b[i]));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+// The decimal product or quotient: a is copied into the result first.
+void DecimalStoreEach(benchmark::State& state, int32_t operation) {
+  const std::vector<uint8_t>& a = data().pa;
+  const std::vector<uint8_t>& b = data().pb;
+  const value_descriptor wide{0, kPrecision, -1, 0};
+  uint8_t r[kBytes];
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i) {
+      std::memcpy(r, &a[i * kBytes], kBytes);
+      benchmark::DoNotOptimize(decimal_arith(r, wide, ConstByteSpan(&b[i * kBytes], kBytes), wide,
+                                             operation, kDecimalSilent));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
+// The truth code of a < b, a == b, a > b, for the binary types.
+template <typename T>
+void CompareEach(benchmark::State& state, const std::vector<T>& a, const std::vector<T>& b) {
+  for (auto _ : state) {
+    for (int i = 0; i < kCount; ++i)
+      benchmark::DoNotOptimize(a[i] < b[i] ? 2 : (a[i] == b[i] ? 3 : 4));
+  }
+  state.SetItemsProcessed(state.iterations() * kCount);
+}
+
 void BM_Int64Multiply(benchmark::State& state) {
-  const std::vector<int64_t>& a = data().ia;
-  const std::vector<int64_t>& b = data().ib;
-  std::vector<int64_t> r(kCount);
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] * (b[i] | 1));
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  StoreEach(state, data().ia, data().ib, [](int64_t x, int64_t y) { return x * (y | 1); });
 }
-
 void BM_DoubleMultiply(benchmark::State& state) {
-  const std::vector<double>& a = data().da;
-  const std::vector<double>& b = data().db;
-  std::vector<double> r(kCount);
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] * b[i]);
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  StoreEach(state, data().da, data().db, [](double x, double y) { return x * y; });
 }
-
 void BM_DecimalMultiply(benchmark::State& state) {
-  const std::vector<uint8_t>& a = data().pa;
-  const std::vector<uint8_t>& b = data().pb;
-  const value_descriptor wide{0, kPrecision, -1, 0};
-  uint8_t r[kBytes];
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) {
-      std::memcpy(r, &a[i * kBytes], kBytes);
-      benchmark::DoNotOptimize(decimal_arith(r, wide, ConstByteSpan(&b[i * kBytes], kBytes), wide,
-                                             kDecimalMultiply, kDecimalSilent));
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  DecimalStoreEach(state, kDecimalMultiply);
 }
-
 void BM_Int64Divide(benchmark::State& state) {
-  const std::vector<int64_t>& a = data().ia;
-  const std::vector<int64_t>& b = data().ib;
-  std::vector<int64_t> r(kCount);
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] / (b[i] | 1));
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  StoreEach(state, data().ia, data().ib, [](int64_t x, int64_t y) { return x / (y | 1); });
 }
-
 void BM_DoubleDivide(benchmark::State& state) {
-  const std::vector<double>& a = data().da;
-  const std::vector<double>& b = data().db;
-  std::vector<double> r(kCount);
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) benchmark::DoNotOptimize(r[i] = a[i] / b[i]);
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  StoreEach(state, data().da, data().db, [](double x, double y) { return x / y; });
 }
-
 void BM_DecimalDivide(benchmark::State& state) {
-  const std::vector<uint8_t>& a = data().pa;
-  const std::vector<uint8_t>& b = data().pb;
-  const value_descriptor wide{0, kPrecision, -1, 0};
-  uint8_t r[kBytes];
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i) {
-      std::memcpy(r, &a[i * kBytes], kBytes);
-      benchmark::DoNotOptimize(decimal_arith(r, wide, ConstByteSpan(&b[i * kBytes], kBytes), wide,
-                                             kDecimalDivide, kDecimalSilent));
-    }
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  DecimalStoreEach(state, kDecimalDivide);
 }
-
 void BM_Int64Compare(benchmark::State& state) {
-  const std::vector<int64_t>& a = data().ia;
-  const std::vector<int64_t>& b = data().ib;
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i)
-      benchmark::DoNotOptimize(a[i] < b[i] ? 2 : (a[i] == b[i] ? 3 : 4));
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  CompareEach(state, data().ia, data().ib);
 }
-
 void BM_DoubleCompare(benchmark::State& state) {
-  const std::vector<double>& a = data().da;
-  const std::vector<double>& b = data().db;
-  for (auto _ : state) {
-    for (int i = 0; i < kCount; ++i)
-      benchmark::DoNotOptimize(a[i] < b[i] ? 2 : (a[i] == b[i] ? 3 : 4));
-  }
-  state.SetItemsProcessed(state.iterations() * kCount);
+  CompareEach(state, data().da, data().db);
 }
 
 void BM_Memcmp(benchmark::State& state) {
