@@ -7,6 +7,7 @@
 #include <sched.h>
 #include <time.h>
 
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <vector>
@@ -29,7 +30,8 @@ constexpr int32_t kIndexDKPAG0 = -85;
 constexpr int32_t kIndexDKPUT0 = -92;
 constexpr int32_t kIndexDKWRP0 = -127;
 
-constexpr int32_t kListPage = -40;  // page word 1 of a list page
+constexpr int32_t kListPage = -40;      // page word 1 of a list page
+constexpr int32_t kListFirstEntry = 6;  // words 0..5 are its header, 5 the end
 constexpr int kCollectBatch = 100;
 constexpr int kSetApartMax = 10;
 
@@ -187,19 +189,25 @@ int32_t Transfer(int32_t bcb, bool write) {
   return io[IO_RC];
 }
 
+// How a held buffer is written: whole, after every page linked to it; or as
+// a list page whose image names only entries already on disk, the rest of
+// its changes staying in the buffer (`partial`: the image is not all of it).
+enum class WriteKind { kWhole, kListed, kListedPartial };
+
 // Writes a buffer whose X the caller holds; the predecessors come first. On
 // failure the changes stay in the buffer (marked unwritten) and the waiter of
 // this page learns that its predecessor failed.
-int32_t WriteHeld(int32_t* request, int32_t bcb) {
+int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWhole) {
   int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
-  // List pages too have their predecessors written first: the partial
-  // writes of a list up to its progress mark are not done here, so a list
-  // page reaches disk only after every page linked to it.
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0) {
+  // A direct write of a list page too has its predecessors written first;
+  // only the list walk of DKPAG0, which has checked every page the image
+  // names, writes a list page before the pages it does not name.
+  if (kind == WriteKind::kWhole && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
     DKPAG0(pag, 5);
   }
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) {
+  if (kind == WriteKind::kWhole &&
+      (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
     bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
     StoreWord(bcb + BCB_IO_STATUS, -31);
     StoreWord(bcb + BCB_UNWRITTEN, 1);
@@ -216,6 +224,9 @@ int32_t WriteHeld(int32_t* request, int32_t bcb) {
   if (databank > 0) CountWord(databank + DBE_PAGES_WRITTEN);
   if (rc == 0) {
     StoreWord(bcb + BCB_UNWRITTEN, 0);
+    // A part of a list on disk is not the page: it stays in its write set
+    // and its waiter keeps waiting for the rest.
+    if (kind == WriteKind::kListedPartial) return 0;
     StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
     UndoWaitingLink(bcb, false);
     return 0;
@@ -765,6 +776,166 @@ void NoteError(int32_t* request, int32_t rc, int32_t os) {
   request[4] = os;
 }
 
+// The identity of a BCB, read under the partition lock of its bucket.
+Collected IdentityOf(int32_t pool, int32_t bcb) {
+  int32_t databank = LoadWord(bcb + BCB_DATABANK);
+  if (databank == 0) return {0, 0, 0};
+  int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
+  enqdeq_take(Sem(part + GROUP_LOCK));
+  Collected c{LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE),
+              LoadWord(pool + PART_PAGE_SIZE)};
+  enqdeq_give(Sem(part + GROUP_LOCK));
+  return c;
+}
+
+// True when every page linked to the list page (its word 12 names `list`) is
+// one of the entries in `pending`: those are not named by the image being
+// written, so it need not wait for them.
+bool OnlyPendingEntriesLinked(int32_t list, const std::vector<Collected>& pending) {
+  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
+    int32_t last = LoadWord(pool + PART_LAST_BCB);
+    int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
+    for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
+      if (LoadWord(bcb + BCB_WAITER) != list) continue;
+      Collected c = IdentityOf(pool, bcb);
+      bool pending_entry = false;
+      for (const Collected& p : pending)
+        pending_entry = pending_entry || (p.databank == c.databank && p.page == c.page &&
+                                          p.page_size == c.page_size);
+      if (!pending_entry) return false;
+    }
+  }
+  return true;
+}
+
+// A listed page that is in the pool and changed is written now. False when
+// it could not be: its write (or its get) failed, or it is no page. A page
+// linked to the list is unlinked for the write and linked again when the
+// write fails, so the failure stays with the entry (which the list walk
+// stops before) rather than counting against the whole list page.
+bool WriteListedPage(int32_t* request, int32_t list_bcb, const Collected& c) {
+  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
+  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
+  if (buffer < 0) {
+    NoteError(request, rq[REQ_RC], rq[REQ_OS_ERROR]);
+    return false;
+  }
+  if (buffer == 0) return true;  // not in the pool: on disk as it is
+  int32_t bcb = BufferBcb(buffer);
+  if (!IsChanged(bcb)) {
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return true;
+  }
+  bool linked = LoadWord(bcb + BCB_WAITER) == list_bcb;
+  if (linked) {
+    StoreWord(bcb + BCB_WAITER, 0);
+    AddWord(list_bcb + BCB_WAITS_FOR, -1);
+  }
+  AddWord(bcb + BCB_VERSION, 1);
+  int32_t rc = WriteHeld(rq, bcb);
+  if (rc == 0) {
+    HandReleasesToDatabank(bcb, c.databank);
+  } else if (linked) {
+    StoreWord(bcb + BCB_WAITER, list_bcb);
+    AddWord(list_bcb + BCB_WAITS_FOR, 1);
+  }
+  DKPUT0(PUT_UNCHANGED, buffer);
+  if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
+  return rc == 0;
+}
+
+// True when a listed page is in the pool and changed (again).
+bool ListedPageChanged(const Collected& c) {
+  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
+  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
+  if (buffer <= 0) return buffer < 0;
+  bool changed = IsChanged(BufferBcb(buffer));
+  DKPUT0(PUT_UNCHANGED, buffer);
+  return changed;
+}
+
+void CorruptListPage(int32_t* request, int32_t buffer, const Collected& list) {
+  DKPUT0(PUT_UNCHANGED, buffer);
+  NoteError(request, -63, -1);
+  ReportPageError(kIndexDKPAG0, -63, 7, list.page, list.databank);
+}
+
+// Writes a held, changed list page in order with the pages it lists (word 2
+// their page size, entries in words progress mark + 1 .. word 5 - 1): the
+// listed pages that are changed are written in list order, and the list
+// page goes to disk naming only the entries up to the last one that reached
+// disk (its word 5 lowered for the write). The progress mark then names that
+// entry, and the next round starts after it.
+void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
+  int32_t bcb = BufferBcb(buffer);
+  int32_t* words = PageWords(buffer);
+  int32_t end = words[5], listed_size = words[2];
+  int32_t pool = FindPool(listed_size);
+  if (end < kListFirstEntry - 1 || end > list.page_size / 4 || pool == 0)
+    return CorruptListPage(request, buffer, list);
+  int32_t units = LoadWord(pool + PART_UNITS);
+  bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
+  int32_t progress = LoadWord(bcb + BCB_PROGRESS);
+  if (waited_for && progress == 0) {
+    DKPUT0(PUT_UNCHANGED, buffer);
+    NoteError(request, -55, -1);
+    ReportPageError(kIndexDKPAG0, -55, 3, list.page, list.databank);
+    return;
+  }
+  // Nobody waits: every entry is on disk as far as the links tell. The
+  // entries before the first slot are header words, and a mark beyond the
+  // end (the list got shorter) counts only up to the end.
+  int32_t floor = kListFirstEntry - 1;
+  int32_t start = std::max(waited_for ? progress : end - 1, floor);
+  start = std::min(start, std::max(end - 1, floor));
+  int32_t reached = start;
+  for (int32_t slot = start + 1; slot < end; ++slot) {
+    Collected entry{list.databank, words[slot], listed_size};
+    if (entry.page <= 0 || (entry.page & (units - 1)) != 0)
+      return CorruptListPage(request, buffer, list);
+    if (!WriteListedPage(request, bcb, entry)) break;
+    reached = slot;
+  }
+  // The last entry still being changed (appends go to it) is not counted:
+  // the next round writes it again.
+  if (reached > start && ListedPageChanged({list.databank, words[reached], listed_size})) --reached;
+  if (waited_for && reached == progress) {
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return;
+  }
+  std::vector<Collected> pending;
+  for (int32_t slot = reached + 1; slot < end; ++slot)
+    pending.push_back({list.databank, words[slot], listed_size});
+  int32_t written_end = std::min(reached + 1, end);
+  bool whole = written_end == end;
+  if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || !OnlyPendingEntriesLinked(bcb, pending)) {
+    // A page the list waits for failed, or one it does not list is linked
+    // to it: only a whole write, after every linked page, is sound.
+    int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
+    int32_t rc = DKWRP0(rq, WRP_WRITE_WAIT, buffer);
+    if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
+    return;
+  }
+  int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
+  words[5] = written_end;
+  AddWord(bcb + BCB_VERSION, 1);
+  int32_t rc = WriteHeld(rq, bcb, whole ? WriteKind::kListed : WriteKind::kListedPartial);
+  words[5] = end;
+  if (rc < 0) {
+    NoteError(request, rc, rq[REQ_OS_ERROR]);
+    DKPUT0(PUT_UNCHANGED, buffer);
+    return;
+  }
+  DKMRK0(reached, 24, buffer);
+  if (whole) {
+    HandReleasesToDatabank(bcb, list.databank);
+    DKPUT0(PUT_UNCHANGED, buffer);
+  } else {
+    // The entries after the position are not on disk yet.
+    DKPUT0(PUT_CHANGED, buffer);
+  }
+}
+
 // Writes one collected page when it is still changed; `wait_first` pages are
 // written with their predecessors.
 void WriteCollected(int32_t* request, const Collected& c) {
@@ -780,7 +951,8 @@ void WriteCollected(int32_t* request, const Collected& c) {
     return;
   }
   int32_t* words = PageWords(buffer);
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] != kListPage && words[1] <= 0) {
+  if (words[1] == kListPage) return WriteListPage(request, c, buffer);
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] <= 0) {
     DKPUT0(PUT_UNCHANGED, buffer);
     NoteError(request, -63, -1);
     ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);

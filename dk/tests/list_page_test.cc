@@ -1,0 +1,187 @@
+// Ordered writes of list pages (word 1 = -40, the directory pages of large
+// objects): the pages a list names are written in list order before it, and
+// the list page on disk never names a page whose contents are not on disk,
+// also when one of those writes fails.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/tests/bufferpool_fixture.h"
+
+namespace {
+
+constexpr int32_t kList = 40;       // the list page, a 2048-byte page
+constexpr int32_t kListed = 16384;  // the size of the pages it lists
+constexpr int32_t kFirstSlot = 6;
+
+class ListPageTest : public PageTest {
+ protected:
+  // Makes the list page empty (word 5 at the first slot, progress mark just
+  // before it) and leaves it held.
+  int32_t NewList(int32_t entry) {
+    int32_t list = Get(entry, kList, 2048, GET_UPDATE);
+    EXPECT_GT(list, 0);
+    PageWords(list)[1] = -40;
+    PageWords(list)[2] = kListed;
+    PageWords(list)[5] = kFirstSlot;
+    EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
+    return list;
+  }
+
+  // Appends pages to the held list page: each is stamped, linked to the list
+  // and released changed.
+  void Append(int32_t entry, int32_t list, const std::vector<int32_t>& pages, int32_t stamp) {
+    for (int32_t page : pages) {
+      int32_t b = Get(entry, page, kListed, GET_UPDATE);
+      ASSERT_GT(b, 0);
+      PageWords(b)[1] = 1;
+      PageWords(b)[100] = page + stamp;
+      stamps_[page] = page + stamp;
+      EXPECT_EQ(DKMRK0(list, 23, b), 0);
+      EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+      int32_t* words = PageWords(list);
+      words[words[5]++] = page;
+    }
+  }
+
+  // The list page on disk names only pages whose latest contents reached
+  // disk, and its entries are those of the list in the pool. Returns the
+  // end word of the list on disk (0: never written).
+  int32_t CheckDisk(const std::string& name, int32_t list) {
+    int32_t end = FileWord(name, kList, 5);
+    if (FileWord(name, kList, 1) != -40) {
+      EXPECT_EQ(end, 0);
+      return 0;
+    }
+    EXPECT_LE(end, PageWords(list)[5]);
+    for (int32_t slot = kFirstSlot; slot < end; ++slot) {
+      int32_t page = FileWord(name, kList, slot);
+      EXPECT_EQ(page, PageWords(list)[slot]) << slot;
+      EXPECT_EQ(FileWord(name, page, 100), stamps_[page]) << "slot " << slot << " page " << page;
+    }
+    return end;
+  }
+
+  std::map<int32_t, int32_t> stamps_;
+};
+
+// One listed page's write fails. Flushing the list's write set writes the
+// pages in list order and the list page up to the entry before the failed
+// one; a flush of the whole databank writes them first in pool order, and
+// the list page, whose predecessor failed, waits whole.
+TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
+  const std::vector<int32_t> pages = {96, 64, 88, 72, 80};
+  struct Case {
+    int32_t code;      // DKPAG0 code
+    int fail;          // the nth write from the flush fails (0: none)
+    int32_t end;       // word 5 of the list page on disk
+    int32_t progress;  // progress mark afterwards
+  };
+  const Case cases[] = {
+      {4, 0, 11, 10}, {4, 1, 0, 5},   {4, 2, 7, 6}, {4, 3, 8, 7},
+      {4, 5, 10, 9},  {1, 0, 11, 10}, {1, 2, 0, 5}, {1, 5, 0, 5},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "code " << c.code << " fail " << c.fail);
+    std::string name = "list" + std::to_string(n++);
+    int32_t entry = Create(name, 400, 10 + n);
+    stamps_.clear();
+    int32_t list = NewList(entry);
+    Append(entry, list, pages, 1000);
+    EXPECT_EQ(DKMRK0(7, 22, list), 0);
+    EXPECT_EQ(DKGPA0(51, list), 5);
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+    if (c.fail > 0) fault_.FailNthWrite(c.fail, EIO);
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+    int32_t rc = DKPAG0(pag, c.code);
+    if (c.fail == 0) {
+      EXPECT_EQ(rc, 0);
+    } else {
+      EXPECT_LT(rc, 0);
+      EXPECT_LT(pag[3], 0);
+    }
+    // The list page's buffer still holds it: it is either clean or keeps
+    // its changes (a page whose write was refused is never replaced).
+    EXPECT_EQ(CheckDisk(name, list), c.end);
+    EXPECT_EQ(PageWords(list)[5], 11);  // the buffer keeps the whole list
+    EXPECT_EQ(DKGPA0(50, list), c.progress);
+    if (c.fail == 0) {
+      EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
+    }
+    if (c.code == 4 && c.end > 0 && c.fail > 0) {
+      // Written in part: still changed, still in its write set, and still
+      // waited for by the pages it names that are not on disk.
+      EXPECT_EQ(BufferIoStatus(list), IOS_CHANGED);
+      EXPECT_EQ(area_[BufferBcb(list) + BCB_WS_STATUS], WS_IN_SET);
+      EXPECT_EQ(DKGPA0(51, list), 11 - c.end);
+    }
+    if (c.code == 1 && c.fail > 0) {
+      EXPECT_EQ(BufferIoStatus(list), -31);
+    }
+    int32_t drop[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    DKPAG0(drop, 3);
+  }
+}
+
+// Pages appended over several flushes: each flush writes only the pages
+// after the progress mark, then the list page naming them all, and the list
+// ends fully written with its mark at its last entry.
+TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
+  int32_t entry = Create("rounds", 600);
+  int32_t list = NewList(entry);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  const std::vector<std::vector<int32_t>> rounds = {{64, 72}, {200, 80, 120}, {88}, {}};
+  int32_t end = kFirstSlot;
+  for (size_t r = 0; r < rounds.size(); ++r) {
+    SCOPED_TRACE(r);
+    list = Get(entry, kList, 2048, GET_UPDATE);
+    ASSERT_GT(list, 0);
+    Append(entry, list, rounds[r], 1000 * static_cast<int32_t>(r + 1));
+    end += static_cast<int32_t>(rounds[r].size());
+    EXPECT_EQ(DKMRK0(7, 22, list), 0);
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+    int writes = fault_.writes();
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+    EXPECT_EQ(DKPAG0(pag, 4), 0);
+    // Only this round's pages and the list page itself.
+    EXPECT_EQ(fault_.writes(), writes + static_cast<int>(rounds[r].size()) + 1);
+    EXPECT_EQ(CheckDisk("rounds", list), end);
+    EXPECT_EQ(DKGPA0(50, list), end - 1);
+    EXPECT_EQ(DKGPA0(51, list), 0);
+    EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
+  }
+  // A list page that nobody waits for is written whole when it changes.
+  list = Get(entry, kList, 2048, GET_UPDATE);
+  PageWords(list)[4] = 48;
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), 0);
+  EXPECT_EQ(FileWord("rounds", kList, 4), 48);
+  EXPECT_EQ(CheckDisk("rounds", list), end);
+}
+
+// A list page others wait for must have a progress mark; an entry that is
+// no page of the listed size is a corrupt page. Neither is written.
+TEST_F(ListPageTest, AWaitedForListWithoutAMarkOrWithABadEntryIsNotWritten) {
+  int32_t entry = Create("bad", 400);
+  int32_t list = NewList(entry);
+  Append(entry, list, {64}, 1000);
+  EXPECT_EQ(DKMRK0(0, 24, list), 0);
+  EXPECT_EQ(DKMRK0(7, 22, list), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+  EXPECT_EQ(DKPAG0(pag, 4), -55);
+  EXPECT_EQ(FileWord("bad", kList, 1), 0);
+
+  list = Get(entry, kList, 2048, GET_UPDATE);
+  EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
+  PageWords(list)[kFirstSlot] = 65;  // not a multiple of 8 units
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  EXPECT_THROW(DKPAG0(pag, 4), ServerException);
+  EXPECT_EQ(FileWord("bad", kList, 1), 0);
+}
+
+}  // namespace
