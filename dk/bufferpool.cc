@@ -190,8 +190,8 @@ int32_t Transfer(int32_t bcb, bool write) {
 }
 
 // How a held buffer is written: whole, after every page linked to it; or as
-// a list page whose image names only entries already on disk, the rest of
-// its changes staying in the buffer (`partial`: the image is not all of it).
+// a list page whose image names only entries already on disk (in part: the
+// image leaves out entries, whose changes stay in the buffer).
 enum class WriteKind { kWhole, kListed, kListedPartial };
 
 // Writes a buffer whose X the caller holds; the predecessors come first. On
@@ -882,12 +882,12 @@ void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
     ReportPageError(kIndexDKPAG0, -55, 3, list.page, list.databank);
     return;
   }
-  // Nobody waits: every entry is on disk as far as the links tell. The
-  // entries before the first slot are header words, and a mark beyond the
-  // end (the list got shorter) counts only up to the end.
+  // The walk starts after the mark also when nobody waits for the list: the
+  // links only say what callers recorded, the walk looks at the pages. The
+  // slots before the first entry are header words, and a mark beyond the end
+  // (the list got shorter) counts only up to the end.
   int32_t floor = kListFirstEntry - 1;
-  int32_t start = std::max(waited_for ? progress : end - 1, floor);
-  start = std::min(start, std::max(end - 1, floor));
+  int32_t start = std::min(std::max(progress, floor), std::max(end - 1, floor));
   int32_t reached = start;
   for (int32_t slot = start + 1; slot < end; ++slot) {
     Collected entry{list.databank, words[slot], listed_size};

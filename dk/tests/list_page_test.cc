@@ -128,7 +128,7 @@ TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
 
 // Pages appended over several flushes: each flush writes only the pages
 // after the progress mark, then the list page naming them all, and the list
-// ends fully written with its mark at its last entry.
+// ends fully written with its mark at its last entry (slot word 5 - 1).
 TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
   int32_t entry = Create("rounds", 600);
   int32_t list = NewList(entry);
@@ -153,14 +153,24 @@ TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
     EXPECT_EQ(DKGPA0(51, list), 0);
     EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
   }
-  // A list page that nobody waits for is written whole when it changes.
+  // Nobody waits for the list, yet a changed entry after the mark that was
+  // never linked to it still goes to disk first.
   list = Get(entry, kList, 2048, GET_UPDATE);
+  int32_t extra = Get(entry, 160, kListed, GET_UPDATE);
+  PageWords(extra)[100] = stamps_[160] = 4160;
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, extra), 0);
+  PageWords(list)[end++] = 160;
+  PageWords(list)[5] = end;
   PageWords(list)[4] = 48;
+  EXPECT_EQ(DKMRK0(7, 22, list), 0);
   EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
-  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-  EXPECT_EQ(DKPAG0(pag, 1), 0);
+  int writes = fault_.writes();
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+  EXPECT_EQ(DKPAG0(pag, 4), 0);
+  EXPECT_EQ(fault_.writes(), writes + 2);
   EXPECT_EQ(FileWord("rounds", kList, 4), 48);
   EXPECT_EQ(CheckDisk("rounds", list), end);
+  EXPECT_EQ(DKGPA0(50, list), end - 1);
 }
 
 // A list page others wait for must have a progress mark; an entry that is
