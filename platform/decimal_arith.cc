@@ -233,7 +233,7 @@ void divide_rows(const Unpacked& x, const Unpacked& y, int32_t count, Unpacked* 
 constexpr int32_t kShortPrecision = 15;
 
 inline uint64_t load_digit_word(const uint8_t* v, int32_t n) {
-  if (n == 9) return load_be64(v + 1);
+  if (n == 9) return decimal_load_be64(v + 1);
   uint64_t w = 0;
   for (int32_t i = 1; i < n; ++i) w |= uint64_t{v[i]} << (64 - 8 * i);
   return w;
@@ -241,7 +241,7 @@ inline uint64_t load_digit_word(const uint8_t* v, int32_t n) {
 
 inline void store_digit_word(uint8_t* v, int32_t n, uint64_t w) {
   if (n == 9) {
-    store_be64(v + 1, w);
+    decimal_store_be64(v + 1, w);
     return;
   }
   for (int32_t i = 1; i < n; ++i) v[i] = static_cast<uint8_t>(w >> (64 - 8 * i));
@@ -250,10 +250,10 @@ inline void store_digit_word(uint8_t* v, int32_t n, uint64_t w) {
 // An operand of the short path from its stored bytes.
 inline decimal_short::Operand load_short(const uint8_t* v, int32_t p) {
   const uint64_t m = decimal_short::negative_mask(v[0]);
-  return decimal_short::operand(v[0],
-                                (load_digit_word(v, decimal_bytes(p)) ^ m) &
-                                    (decimal_short::digit_mask(p) | ~decimal_short::kDigitNibbles),
-                                m);
+  const uint64_t word = load_digit_word(v, decimal_bytes(p)) ^ m;
+  return decimal_short::Operand{
+      static_cast<int32_t>(((v[0] ^ m) & 0xFF) << 4 | word >> 60),
+      word & (decimal_short::digit_mask(p) | ~decimal_short::kDigitNibbles), m};
 }
 
 // Stores digits normalised to d1 in nibble 1 (later nibbles beyond the
@@ -276,12 +276,14 @@ inline int32_t store_short(uint8_t* a, int32_t pa, uint64_t norm, int32_t field,
 // (decimal_short::kNotShort).
 int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
                   int32_t mode) {
+  const decimal_short::Operand x = load_short(a, pa);
   decimal_short::Operand y = load_short(b, pb);
   if (subtract) y.negative = ~y.negative;
-  const decimal_short::Sum s = decimal_short::add(load_short(a, pa), y, pa, mode);
+  const decimal_short::Sum s =
+      decimal_short::add(x, y, decimal_short::magnitude_less(x, y), pa, mode);
   if (s.rc == decimal_short::kNotShort) return s.rc;
-  a[0] = s.byte0;
-  store_digit_word(a, decimal_bytes(pa), s.word);
+  a[0] = decimal_short::stored_byte0(s);
+  store_digit_word(a, decimal_bytes(pa), decimal_short::stored_word(s, pa));
   return s.rc;
 }
 
@@ -336,7 +338,7 @@ int32_t multiply_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, int
   const int s = 4 * (f - 1);              // d1 into nibble 1
   const uint64_t norm = (hi << s) | (lo >> (64 - s));
   const bool lost = (lo << s) != 0;
-  return store_short(a, pa, norm, x.field() + y.field() - kFieldBias - (f - 2),
+  return store_short(a, pa, norm, x.field + y.field - kFieldBias - (f - 2),
                      (x.negative ^ y.negative) != 0, lost, mode);
 }
 

@@ -22,22 +22,24 @@ int32_t decimal_arith_general(ByteSpan a_area, const value_descriptor& a, ConstB
 // BCD nibbles, shared by the inline path below and the general one.
 namespace decimal_short {
 
-// A nonzero value as its stored bytes would be if it were positive: byte 0
-// (`top`) and the word of bytes 1..8 with byte 1 on top (the exponent
-// field's low nibble, then d1..dp in nibbles 1..15, zeros after them), and
-// all ones in `negative` when the value is negative. As a 72-bit number
-// top:word it orders magnitudes.
+// A value of up to 15 digits as its magnitude and sign: the 12-bit exponent
+// field of the positive form; `word`, its stored bytes 1..8 freed of the
+// complement with byte 1 on top (the field's low nibble, then d1..dp in
+// nibbles 1..p, zeros after them); and all ones in `negative` when it is
+// negative. As a 76-bit number field:word orders magnitudes.
 struct Operand {
-  uint32_t top;
+  int32_t field;
   uint64_t word;
   uint64_t negative;
-  int32_t field() const { return static_cast<int32_t>(top << 4 | word >> 60); }
 };
 
 // Returned, with the first operand untouched, for what the word cannot
-// decide: a result of zero or outside the exponent range, and a difference
-// whose leading digits cancelled while digits of the smaller operand had
-// been shifted out of the word (those digits would then be needed).
+// decide: a zero result, an exponent field outside the range (in a result,
+// or in an operand, which catches null), and a difference whose leading
+// digits cancelled while digits of the smaller operand had been shifted out
+// of the word (those digits would then be needed). The general path gives
+// the same result for any case, so differences that lose nine or more
+// leading digits go there as well: one test covers them and zero.
 inline constexpr int32_t kNotShort = 2;
 
 constexpr uint64_t repeat_nibble(unsigned nibble) {
@@ -46,18 +48,37 @@ constexpr uint64_t repeat_nibble(unsigned nibble) {
   return r;
 }
 inline constexpr uint64_t kSixes = repeat_nibble(6) >> 4;      // nibbles 1..15
-inline constexpr uint64_t kNines = repeat_nibble(9) >> 4;      // nibbles 1..15
 inline constexpr uint64_t kCarryBits = repeat_nibble(1) << 4;  // bit 4k, k = 1..15
 inline constexpr uint64_t kDigitNibbles = ~uint64_t{0} >> 4;   // nibbles 1..15
+// Nines in nibbles 1..15 less the 10^15 that the nines' complement sum
+// carries into nibble 0: 15 in nibble 0 takes that carry back, as the carry
+// out of the word drops.
+inline constexpr uint64_t kNinesLessCarry = repeat_nibble(9) | (uint64_t{15} << 60);
 inline constexpr int32_t kFieldMin = 3072 + kDecimalMinExponent;
 inline constexpr int32_t kFieldMax = 3072 + kDecimalMaxExponent;
+// The bits a right shift by 4k nibbles drops, k = 0..15.
+inline constexpr uint64_t kShiftedOut[16] = {0,
+                                             0xF,
+                                             0xFF,
+                                             0xFFF,
+                                             0xFFFF,
+                                             0xFFFFF,
+                                             0xFFFFFF,
+                                             0xFFFFFFF,
+                                             0xFFFFFFFF,
+                                             0xFFFFFFFFF,
+                                             0xFFFFFFFFFF,
+                                             0xFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFFF,
+                                             0xFFFFFFFFFFFFFFF};
 
 // Everything of the inline path is forced inline: at -O2 the compiler would
 // otherwise call the pieces and pass the operands through memory.
 #define HB_DECIMAL_INLINE [[gnu::always_inline]] inline
 
-// All ones when b, else 0: selections by mask keep the path free of branches
-// that depend on the data.
+// All ones when b, else 0.
 HB_DECIMAL_INLINE uint64_t mask_if(bool b) {
   return -static_cast<uint64_t>(b);
 }
@@ -67,107 +88,127 @@ HB_DECIMAL_INLINE uint64_t digit_mask(int32_t p) {
   return kDigitNibbles & (~uint64_t{0} << (60 - 4 * p));
 }
 
-// Callers check that the n bytes lie inside the value's area; the compiler
-// cannot always follow that check into these helpers and would warn about
-// the 8-byte accesses for small areas that never reach them.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Warray-bounds"
-#pragma GCC diagnostic ignored "-Wstringop-overflow"
-// The digit word of a stored value of 8 or 9 bytes, freed of the
-// complement m of a negative value: bytes 1..n-1 big-endian with byte 1 on
-// top, zeros after them; one unaligned load either way.
-HB_DECIMAL_INLINE uint64_t load_word_8_or_9(const uint8_t* v, int32_t n, uint64_t m) {
-  uint64_t w;
-  std::memcpy(&w, v + n - 8, 8);
-  return (__builtin_bswap64(w) ^ m) << (8 * (9 - n));
-}
-HB_DECIMAL_INLINE void store_word_8_or_9(uint8_t* v, int32_t n, uint8_t byte0, uint64_t word) {
-  const uint64_t w = n == 9 ? word : (uint64_t{byte0} << 56) | (word >> 8);
-  v[0] = byte0;
-  const uint64_t be = __builtin_bswap64(w);
-  std::memcpy(v + n - 8, &be, 8);
-}
-#pragma GCC diagnostic pop
-
 // All ones for a negative value, from its byte 0.
 HB_DECIMAL_INLINE uint64_t negative_mask(uint8_t byte0) {
   return mask_if(byte0 < 128);
 }
 
-// Operand from byte 0 and the digit word (byte 1 on top) already freed of
-// the complement m; digits beyond the precision must be 0 in it.
-HB_DECIMAL_INLINE Operand operand(uint8_t byte0, uint64_t word, uint64_t m) {
-  return Operand{(byte0 ^ static_cast<uint32_t>(m)) & 0xFF, word, m};
+// All ones when |x| < |y|.
+HB_DECIMAL_INLINE uint64_t magnitude_less(const Operand& x, const Operand& y) {
+  using u128 = unsigned __int128;
+  return mask_if(((u128(static_cast<uint32_t>(x.field)) << 64) | x.word) <
+                 ((u128(static_cast<uint32_t>(y.field)) << 64) | y.word));
 }
 
-// The result x + y (y already negated for a subtraction) in precision p as
-// byte 0 and the digit word (byte 1 on top), or kNotShort. No branch depends
-// on the operands' signs or magnitude order, so mixed data costs no
-// mispredictions: the smaller magnitude is aligned by a nibble shift, digits
-// shifted out below the word only tell that something was there (a sticky
-// bit that turns into a borrow), and a difference is the sum with the nines'
-// complement.
+// The result x + y (y already negated for a subtraction) in precision p, or
+// kNotShort. `x_less` is magnitude_less(x, y).
 struct Sum {
   int32_t rc;  // 0, -1 (mode 2) or kNotShort
-  uint8_t byte0;
-  uint64_t word;
+  int32_t field;
+  uint64_t top;  // d1 in nibble 0, then the digits; those past p are the store's to cut
+  uint64_t negative;
 };
 
-HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, int32_t p, int32_t mode) {
-  using u128 = unsigned __int128;
-  const bool x_bigger = ((u128(x.top) << 64) | x.word) >= ((u128(y.top) << 64) | y.word);
-  const uint64_t pick = mask_if(x_bigger);
-  const uint64_t word_big = y.word ^ ((x.word ^ y.word) & pick);
-  const uint64_t word_small = x.word ^ y.word ^ word_big;
-  const uint32_t top_big = y.top ^ ((x.top ^ y.top) & static_cast<uint32_t>(pick));
-  const uint32_t top_small = x.top ^ y.top ^ top_big;
-  const uint64_t big = word_big & kDigitNibbles;
-  const uint64_t small = word_small & kDigitNibbles;
-  const int32_t field_big = static_cast<int32_t>(top_big << 4 | word_big >> 60);
-  const int32_t shift = field_big - static_cast<int32_t>(top_small << 4 | word_small >> 60);
-  const int32_t bits = 4 * (shift < 15 ? shift : 15);  // the top nibble of small is 0
-  const uint64_t aligned = small >> bits;
-  const bool sticky = (aligned << bits) != small;
-  const uint64_t sub = x.negative ^ y.negative;  // all ones for a difference
-  // big - aligned - sticky = big + (nines - aligned) + !sticky - 10^15; the
-  // 10^15 is the carry into nibble 0, cleared below.
-  const uint64_t addend = ((kNines - aligned) & sub) | (aligned & ~sub);
+// No branch depends on the operands' signs or magnitude order, so mixed
+// data costs no mispredictions: selections are by mask (the compiler makes
+// branches of conditional expressions here), the smaller magnitude is
+// aligned by a nibble shift, digits shifted out below the word only tell
+// that something was there (a sticky bit that turns into a borrow), and a
+// difference is the sum with the nines' complement.
+HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, uint64_t x_less, int32_t p,
+                          int32_t mode) {
+  const uint64_t swap = (x.word ^ y.word) & x_less;
+  const uint64_t big = (x.word ^ swap) & kDigitNibbles;
+  const uint64_t small = (y.word ^ swap) & kDigitNibbles;
+  const int32_t less = static_cast<int32_t>(x_less);
+  const int32_t d = x.field - y.field;  // <= 0 when x is the smaller
+  const int32_t field_big = x.field - (d & less);
+  const int32_t shift = (d ^ less) - less;
+  const int32_t k = shift < 15 ? shift : 15;  // the top nibble of small is 0
+  const uint64_t aligned = small >> (4 * k);
+  const bool sticky = (small & kShiftedOut[k]) != 0;
+  const uint64_t difference = x.negative ^ y.negative;
+  // big - aligned - sticky = big + (nines - aligned) + 1 - sticky - 10^15,
+  // where -aligned = ~aligned + 1.
+  const uint64_t addend = (aligned ^ difference) + ((kNinesLessCarry + 2 - sticky) & difference);
   const uint64_t t1 = big + kSixes;
-  const uint64_t t2 = t1 + addend + ((sub & 1) & uint64_t{!sticky});
+  const uint64_t t2 = t1 + addend;
   // Nibbles that did not carry out keep the 6 they were given: take it back.
   const uint64_t no_carry = ~(t2 ^ t1 ^ addend) & kCarryBits;
-  const uint64_t r = (t2 - ((no_carry >> 2) | (no_carry >> 3))) & ~(sub & ~kDigitNibbles);
+  const uint64_t r = t2 - (no_carry >> 3) * 3;
   const int f = __builtin_clzll(r | 1) >> 2;  // 0 after a carry into nibble 0
-  const int32_t field = field_big - f + 1;
-  if ((r == 0) | (sticky & (f >= 2)) |
+  const int32_t field = field_big + 1 - f;
+  // A zero result has f = 15; with sticky digits, f of 2 or more needs them.
+  if ((f + 8 * static_cast<int>(sticky) >= 10) | (field_big > kFieldMax) |
       (static_cast<uint32_t>(field - kFieldMin) > static_cast<uint32_t>(kFieldMax - kFieldMin)))
-    return Sum{kNotShort, 0, 0};
-  // d1 into nibble 1; after a carry (f = 0) the last nibble falls out.
-  const uint64_t top = r << (4 * f);
-  const uint64_t norm = top >> 4;
-  const uint64_t keep = digit_mask(p);
-  const bool lost = sticky | (((top & 15) | (norm & ~keep)) != 0);
-  const uint64_t out = x.negative ^ (sub & ~pick);
-  const uint64_t word = ((norm & keep) | (uint64_t(field) << 60)) ^ out;
-  return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)),
-             static_cast<uint8_t>((field >> 4) ^ out), word};
+    return Sum{kNotShort, 0, 0, 0};
+  const uint64_t top = r << (4 * f);  // after a carry the last nibble is cut
+  const bool lost = sticky | ((top & (~uint64_t{0} >> (4 * p))) != 0);
+  return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)), field, top,
+             x.negative ^ (difference & x_less)};
 }
 
-}  // namespace decimal_short
+// The stored form of s at precision p: byte 0, and bytes 1..8 as a word with
+// byte 1 on top.
+HB_DECIMAL_INLINE uint8_t stored_byte0(const Sum& s) {
+  return static_cast<uint8_t>((s.field >> 4) ^ s.negative);
+}
+HB_DECIMAL_INLINE uint64_t stored_word(const Sum& s, int32_t p) {
+  const uint64_t digits = (s.top & ~(~uint64_t{0} >> (4 * p))) >> 4;
+  return (digits | (uint64_t(s.field) << 60)) ^ s.negative;
+}
 
-namespace decimal_short {
+// Callers check that the value's bytes lie inside its area; the compiler
+// cannot always follow that check into these helpers and would warn about
+// the 8-byte accesses for small areas that never reach them.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Warray-bounds"
+#pragma GCC diagnostic ignored "-Wstringop-overflow"
 
-// x += y or x -= y for two values of precision p stored in n bytes, or
-// kNotShort with x untouched.
-template <int32_t n>
-HB_DECIMAL_INLINE int32_t add_stored(uint8_t* x, const uint8_t* y, int32_t p, bool subtract,
-                                     int32_t mode) {
-  const uint64_t mx = negative_mask(x[0]), my = negative_mask(y[0]);
-  Operand v = operand(y[0], load_word_8_or_9(y, n, my), my);
-  v.negative ^= mask_if(subtract);
-  const Sum s = add(operand(x[0], load_word_8_or_9(x, n, mx), mx), v, p, mode);
-  if (s.rc != kNotShort) store_word_8_or_9(x, n, s.byte0, s.word);
-  return s.rc;
+// x += y or x -= y for two values of precision P (12 to 15, 8 or 9 bytes),
+// or kNotShort with x untouched. Bytes 0..7 hold the sign, the exponent
+// field and d1..d13; a ninth byte is read with bytes 1..8. Zero (128, then
+// zero digits) needs no case of its own: as the smaller operand its digits
+// add nothing, and two zeros give a zero result.
+template <int32_t P>
+HB_DECIMAL_INLINE int32_t add_stored(uint8_t* x, const uint8_t* y, bool subtract, int32_t mode) {
+  static_assert(P >= 12 && P <= 15);
+  const uint64_t hx = decimal_load_be64(x), hy = decimal_load_be64(y);
+  const uint64_t mx = mask_if(static_cast<int64_t>(hx) >= 0);
+  const uint64_t my = mask_if(static_cast<int64_t>(hy) >= 0);
+  const uint64_t ax = hx ^ mx, ay = hy ^ my;  // magnitudes
+  const uint64_t flip = mask_if(subtract);
+  const uint64_t keep = ~(~uint64_t{0} >> (4 * P));  // of Sum::top
+  if constexpr (decimal_bytes(P) == 8) {
+    // One word holds it all and orders the magnitudes.
+    const Operand u{static_cast<int32_t>(ax >> 52), ax << 8, mx};
+    const Operand v{static_cast<int32_t>(ay >> 52), ay << 8, my ^ flip};
+    const Sum s = add(u, v, mask_if(ax < ay), P, mode);
+    if (s.rc != kNotShort)
+      decimal_store_be64(x, ((uint64_t(s.field) << 52) | ((s.top & keep) >> 12)) ^ s.negative);
+    return s.rc;
+  } else {
+    const Operand u{static_cast<int32_t>(ax >> 52), decimal_load_be64(x + 1) ^ mx, mx};
+    const Operand v{static_cast<int32_t>(ay >> 52), decimal_load_be64(y + 1) ^ my, my ^ flip};
+    const Sum s = add(u, v, magnitude_less(u, v), P, mode);
+    if (s.rc != kNotShort) {
+      x[0] = stored_byte0(s);
+      decimal_store_be64(x + 1, ((uint64_t(s.field) << 60) | ((s.top & keep) >> 4)) ^ s.negative);
+    }
+    return s.rc;
+  }
+}
+#pragma GCC diagnostic pop
+
+// The checks of decimal_arith for precision P, then the sum.
+template <int32_t P>
+HB_DECIMAL_INLINE int32_t try_add(ByteSpan a_area, int32_t a_offset, ConstByteSpan b_area,
+                                  int32_t b_offset, bool subtract, int32_t mode) {
+  constexpr int32_t n = decimal_bytes(P);
+  if (a_offset < 0 || b_offset < 0 || a_area.size() < static_cast<size_t>(a_offset) + n ||
+      b_area.size() < static_cast<size_t>(b_offset) + n)
+    return kNotShort;
+  return add_stored<P>(a_area.data() + a_offset, b_area.data() + b_offset, subtract, mode);
 }
 
 }  // namespace decimal_short
@@ -181,21 +222,25 @@ HB_DECIMAL_INLINE int32_t decimal_arith(ByteSpan a_area, const value_descriptor&
                                         int32_t operation, int32_t mode) {
   const int32_t p = a.precision;
   // Unsigned differences: a descriptor may hold any int32_t.
-  const int32_t n = (static_cast<uint32_t>(p) + 4) / 2;
   if ((operation == kDecimalAdd || operation == kDecimalSubtract) && p == b.precision &&
-      static_cast<uint32_t>(p) - 12 <= 3 && static_cast<uint32_t>(mode) - 1 <= 1 && a.offset >= 0 &&
-      b.offset >= 0 && a_area.size() >= static_cast<size_t>(a.offset) + n &&
-      b_area.size() >= static_cast<size_t>(b.offset) + n) {
-    uint8_t* x = a_area.data() + a.offset;
-    const uint8_t* y = b_area.data() + b.offset;
-    // Null (255) and zero (128) go the general way, and so do 0 and 127,
-    // exponents no writer stores: one test per operand.
-    if (((x[0] + 1) & 0x7F) > 1 && ((y[0] + 1) & 0x7F) > 1) {
-      const bool subtract = operation == kDecimalSubtract;
-      const int32_t rc = n == 9 ? decimal_short::add_stored<9>(x, y, p, subtract, mode)
-                                : decimal_short::add_stored<8>(x, y, p, subtract, mode);
-      if (rc != decimal_short::kNotShort) return rc;
+      static_cast<uint32_t>(mode) - 1 <= 1) {
+    const bool subtract = operation == kDecimalSubtract;
+    int32_t rc = decimal_short::kNotShort;
+    switch (p) {
+      case 12:
+        rc = decimal_short::try_add<12>(a_area, a.offset, b_area, b.offset, subtract, mode);
+        break;
+      case 13:
+        rc = decimal_short::try_add<13>(a_area, a.offset, b_area, b.offset, subtract, mode);
+        break;
+      case 14:
+        rc = decimal_short::try_add<14>(a_area, a.offset, b_area, b.offset, subtract, mode);
+        break;
+      case 15:
+        rc = decimal_short::try_add<15>(a_area, a.offset, b_area, b.offset, subtract, mode);
+        break;
     }
+    if (rc != decimal_short::kNotShort) return rc;
   }
   return decimal_arith_general(a_area, a, b_area, b, operation, mode);
 }

@@ -218,7 +218,7 @@ truth_code decimal_compare_general(ConstByteSpan a_area, const value_descriptor&
   // its call (every value has at least two bytes).
   int32_t i = 0;
   for (; i + 8 <= common; i += 8) {
-    const uint64_t u = load_be64(x + i), v = load_be64(y + i);
+    const uint64_t u = decimal_load_be64(x + i), v = decimal_load_be64(y + i);
     if (u != v) return u > v ? kTruthGreater : kTruthLess;
   }
   for (; i < common; ++i)

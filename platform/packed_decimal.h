@@ -48,6 +48,17 @@ constexpr int32_t decimal_bytes(int32_t precision) {
   return (precision + 4) / 2;
 }
 
+// Big-endian 64-bit load and store of stored bytes, at any alignment.
+inline uint64_t decimal_load_be64(const uint8_t* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return __builtin_bswap64(w);
+}
+inline void decimal_store_be64(uint8_t* p, uint64_t v) {
+  v = __builtin_bswap64(v);
+  std::memcpy(p, &v, 8);
+}
+
 // Every routine returns its result code; outputs other than the value come
 // back through pointers.
 

@@ -44,17 +44,6 @@ inline const uint8_t* field_of(ConstByteSpan area, const value_descriptor& d) {
   return field_fits(area, d.offset, field_bytes(d)) ? area.data() + d.offset : nullptr;
 }
 
-// Big-endian 64-bit load and store of stored digit bytes.
-inline uint64_t load_be64(const uint8_t* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return __builtin_bswap64(w);
-}
-inline void store_be64(uint8_t* p, uint64_t v) {
-  v = __builtin_bswap64(v);
-  std::memcpy(p, &v, 8);
-}
-
 inline bool is_null(const uint8_t* v) {
   return v[0] == 255;
 }

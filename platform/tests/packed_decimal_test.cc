@@ -730,6 +730,108 @@ TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
   EXPECT_EQ(checked, 20000);
 }
 
+// Sums of one precision of 12 to 15 digits (the inline path) against the
+// digit rows at precision 30, at the edges the case above leaves out:
+// exponents at both ends of the range and results beyond them, zero and
+// null operands, differences that cancel many leading digits or all of
+// them, carries into a new leading digit, and both modes.
+TEST(DecimalArith, InlineSumsAtTheEdges) {
+  std::mt19937_64 rng(1618);
+  const value_descriptor wide{0, 30, -1, 0};
+  auto random_digits = [&](int p) {
+    std::string digits(1, static_cast<char>('1' + rng() % 9));
+    const int n = 1 + rng() % p;
+    const int style = rng() % 3;
+    for (int i = 1; i < n; ++i)
+      digits += style == 0 ? '9' : style == 1 ? '0' : static_cast<char>('0' + rng() % 10);
+    return digits;
+  };
+  auto exponent = [&](int zone) {
+    if (zone == 0) return kDecimalMinExponent + static_cast<int>(rng() % 12);
+    if (zone == 1) return kDecimalMaxExponent - static_cast<int>(rng() % 12);
+    return static_cast<int>(rng() % 11) - 5;
+  };
+  auto text = [](bool negative, const std::string& digits, int e) {
+    return std::string(negative ? "-" : "") + "0." + digits + "E" + std::to_string(e);
+  };
+  for (int i = 0; i < 24000; ++i) {
+    const int p = 12 + i % 4;
+    const int op = 1 + (i / 4) % 2;
+    const int mode = 1 + (i / 8) % 2;
+    const int zone = rng() % 3;
+    const std::string da = random_digits(p);
+    const int ea = exponent(zone);
+    const bool na = rng() % 2;
+    std::string ta = text(na, da, ea), tb;
+    switch (rng() % 8) {
+      case 0:  // the same magnitude: zero or twice the value
+        tb = text(rng() % 2, da, ea);
+        break;
+      case 1: {  // the last digit moved: nearly all digits cancel
+        std::string db = da + std::string(p - da.size(), '0');
+        db.back() = static_cast<char>('0' + (db.back() - '0' + 1 + rng() % 8) % 10);
+        tb = text(rng() % 2, db, ea);
+        break;
+      }
+      case 2:  // a power of ten against nines one place lower
+        ta = text(na, "1", std::max(ea, kDecimalMinExponent + 1));
+        tb = text(rng() % 2, std::string(1 + rng() % p, '9'),
+                  std::max(ea, kDecimalMinExponent + 1) - 1);
+        break;
+      case 3:
+        tb = "0";
+        break;
+      case 4:
+        tb = rng() % 2 ? "" : "0";  // null or zero
+        if (rng() % 2) std::swap(ta, tb);
+        break;
+      default:
+        tb = text(rng() % 2, random_digits(p),
+                  std::max(exponent(zone) - static_cast<int>(rng() % 4), kDecimalMinExponent));
+        break;
+    }
+    Dec a = parse(ta, p);
+    Dec b = parse(tb, p);
+    ASSERT_TRUE(a.rc == 0 || (a.rc == 1 && ta.empty())) << ta;
+    ASSERT_TRUE(b.rc == 0 || (b.rc == 1 && tb.empty())) << tb;
+    std::vector<uint8_t> w(decimal_bytes(30));
+    ASSERT_EQ(decimal_assign(w, wide, a.bytes, a.desc), 0);
+    const int32_t rc_wide = decimal_arith(w, wide, b.bytes, b.desc, op, mode);
+    Dec expected = parse("0", p);
+    const int32_t rc_cut = decimal_assign(expected.bytes, expected.desc, w, wide);
+    const int32_t rc = decimal_arith(a.bytes, a.desc, b.bytes, b.desc, op, mode);
+    const std::string what = ta + (op == 1 ? " + " : " - ") + tb + " p " + std::to_string(p);
+    ASSERT_EQ(hex(a), hex(expected)) << what;
+    ASSERT_EQ(rc, mode == 2 && rc_cut == -1 && rc_wide == 0 ? -1 : rc_wide) << what;
+  }
+}
+
+// Byte 0 of 255 is null whatever follows it: a sum with such an operand is
+// null, also when the bytes after it read as digits and the other operand
+// lies near the top of the exponent range.
+TEST(DecimalArith, NullWithAnyTailGivesNull) {
+  std::mt19937_64 rng(577);
+  for (int i = 0; i < 4000; ++i) {
+    const int p = 12 + i % 4;
+    const int n = decimal_bytes(p);
+    std::vector<uint8_t> null_value(n);
+    null_value[0] = 255;
+    for (int k = 1; k < n; ++k) null_value[k] = static_cast<uint8_t>(rng() % 4 == 0 ? rng() : 0);
+    std::string digits(1, static_cast<char>('1' + rng() % 9));
+    for (int k = 1, len = 1 + rng() % 8; k < len; ++k)
+      digits += static_cast<char>('0' + rng() % 10);
+    const int e = kDecimalMaxExponent - static_cast<int>(rng() % 12);
+    Dec value = parse((rng() % 2 ? "-0." : "0.") + digits + "E" + std::to_string(e), p);
+    ASSERT_EQ(value.rc, 0);
+    const int op = 1 + rng() % 2;
+    const bool null_first = rng() % 2;
+    std::vector<uint8_t> x = null_first ? null_value : value.bytes;
+    const std::vector<uint8_t>& y = null_first ? value.bytes : null_value;
+    EXPECT_EQ(decimal_arith(x, value.desc, y, value.desc, op, 1 + rng() % 2), kDecimalNull);
+    EXPECT_EQ(hex(x), std::string(2 * n, 'F'));
+  }
+}
+
 // Stored bytes that no conversion writes (a first digit of 0, digits above
 // 9) still give bounded, in-place results: no hang, no write past the value.
 TEST(DecimalArith, BadStoredBytesStayContained) {
