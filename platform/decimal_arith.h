@@ -26,7 +26,7 @@ namespace decimal_short {
 // field of the positive form; `word`, its stored bytes 1..8 freed of the
 // complement with byte 1 on top (the field's low nibble, then d1..dp in
 // nibbles 1..p, zeros after them); and all ones in `negative` when it is
-// negative. As a 76-bit number field:word orders magnitudes.
+// negative. The pair (field, word) orders magnitudes.
 struct Operand {
   int32_t field;
   uint64_t word;
@@ -34,12 +34,14 @@ struct Operand {
 };
 
 // Returned, with the first operand untouched, for what the word cannot
-// decide: a zero result, an exponent field outside the range (in a result,
-// or in an operand, which catches null), and a difference whose leading
-// digits cancelled while digits of the smaller operand had been shifted out
-// of the word (those digits would then be needed). The general path gives
-// the same result for any case, so differences that lose nine or more
-// leading digits go there as well: one test covers them and zero.
+// decide: a zero result, a result whose exponent could leave the range, and
+// a difference whose leading digits cancelled while digits of the smaller
+// operand had been shifted out of the word (those digits would then be
+// needed). The general path gives the same result for any case, so a few
+// more go there where one test is cheaper than an exact one: differences
+// that lose nine or more leading digits (zero among them), and a larger
+// operand whose exponent lies within eight of the bottom of the range or at
+// its top (null's field lies above it).
 inline constexpr int32_t kNotShort = 2;
 
 constexpr uint64_t repeat_nibble(unsigned nibble) {
@@ -56,23 +58,6 @@ inline constexpr uint64_t kDigitNibbles = ~uint64_t{0} >> 4;   // nibbles 1..15
 inline constexpr uint64_t kNinesLessCarry = repeat_nibble(9) | (uint64_t{15} << 60);
 inline constexpr int32_t kFieldMin = 3072 + kDecimalMinExponent;
 inline constexpr int32_t kFieldMax = 3072 + kDecimalMaxExponent;
-// The bits a right shift by 4k nibbles drops, k = 0..15.
-inline constexpr uint64_t kShiftedOut[16] = {0,
-                                             0xF,
-                                             0xFF,
-                                             0xFFF,
-                                             0xFFFF,
-                                             0xFFFFF,
-                                             0xFFFFFF,
-                                             0xFFFFFFF,
-                                             0xFFFFFFFF,
-                                             0xFFFFFFFFF,
-                                             0xFFFFFFFFFF,
-                                             0xFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFFFF,
-                                             0xFFFFFFFFFFFFFFF};
 
 // Everything of the inline path is forced inline: at -O2 the compiler would
 // otherwise call the pieces and pass the operands through memory.
@@ -117,16 +102,22 @@ struct Sum {
 // difference is the sum with the nines' complement.
 HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, uint64_t x_less, int32_t p,
                           int32_t mode) {
+  const int32_t less = static_cast<int32_t>(x_less);
+  const int32_t d = x.field - y.field;  // <= 0 when x is the smaller
+  const int32_t field_big = x.field > y.field ? x.field : y.field;
+  // The result's field is field_big + 1 - f with f <= 9 (below): inside
+  // these bounds it cannot leave the range. Null's field lies above them.
+  if (static_cast<uint32_t>(field_big - (kFieldMin + 8)) >
+      static_cast<uint32_t>(kFieldMax - 1 - (kFieldMin + 8)))
+    return Sum{kNotShort, 0, 0, 0};
   const uint64_t swap = (x.word ^ y.word) & x_less;
   const uint64_t big = (x.word ^ swap) & kDigitNibbles;
   const uint64_t small = (y.word ^ swap) & kDigitNibbles;
-  const int32_t less = static_cast<int32_t>(x_less);
-  const int32_t d = x.field - y.field;  // <= 0 when x is the smaller
-  const int32_t field_big = x.field - (d & less);
+  // Past 15 nibbles only the top nibble of small, 0, would be left.
   const int32_t shift = (d ^ less) - less;
-  const int32_t k = shift < 15 ? shift : 15;  // the top nibble of small is 0
-  const uint64_t aligned = small >> (4 * k);
-  const bool sticky = (small & kShiftedOut[k]) != 0;
+  const int32_t bits = 4 * (shift < 15 ? shift : 15);
+  const uint64_t aligned = small >> bits;
+  const bool sticky = (aligned << bits) != small;
   const uint64_t difference = x.negative ^ y.negative;
   // big - aligned - sticky = big + (nines - aligned) + 1 - sticky - 10^15,
   // where -aligned = ~aligned + 1.
@@ -137,14 +128,11 @@ HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, uint64_t x_less, i
   const uint64_t no_carry = ~(t2 ^ t1 ^ addend) & kCarryBits;
   const uint64_t r = t2 - (no_carry >> 3) * 3;
   const int f = __builtin_clzll(r | 1) >> 2;  // 0 after a carry into nibble 0
-  const int32_t field = field_big + 1 - f;
   // A zero result has f = 15; with sticky digits, f of 2 or more needs them.
-  if ((f + 8 * static_cast<int>(sticky) >= 10) | (field_big > kFieldMax) |
-      (static_cast<uint32_t>(field - kFieldMin) > static_cast<uint32_t>(kFieldMax - kFieldMin)))
-    return Sum{kNotShort, 0, 0, 0};
+  if (f + 8 * static_cast<int>(sticky) >= 10) return Sum{kNotShort, 0, 0, 0};
   const uint64_t top = r << (4 * f);  // after a carry the last nibble is cut
   const bool lost = sticky | ((top & (~uint64_t{0} >> (4 * p))) != 0);
-  return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)), field, top,
+  return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)), field_big + 1 - f, top,
              x.negative ^ (difference & x_less)};
 }
 
@@ -176,24 +164,25 @@ HB_DECIMAL_INLINE int32_t add_stored(uint8_t* x, const uint8_t* y, bool subtract
   const uint64_t hx = decimal_load_be64(x), hy = decimal_load_be64(y);
   const uint64_t mx = mask_if(static_cast<int64_t>(hx) >= 0);
   const uint64_t my = mask_if(static_cast<int64_t>(hy) >= 0);
-  const uint64_t ax = hx ^ mx, ay = hy ^ my;  // magnitudes
   const uint64_t flip = mask_if(subtract);
   const uint64_t keep = ~(~uint64_t{0} >> (4 * P));  // of Sum::top
   if constexpr (decimal_bytes(P) == 8) {
     // One word holds it all and orders the magnitudes.
+    const uint64_t ax = hx ^ mx, ay = hy ^ my;
     const Operand u{static_cast<int32_t>(ax >> 52), ax << 8, mx};
     const Operand v{static_cast<int32_t>(ay >> 52), ay << 8, my ^ flip};
     const Sum s = add(u, v, mask_if(ax < ay), P, mode);
     if (s.rc != kNotShort)
-      decimal_store_be64(x, ((uint64_t(s.field) << 52) | ((s.top & keep) >> 12)) ^ s.negative);
+      decimal_store_be64(x, (((s.top & keep) >> 12) | (uint64_t(s.field) << 52)) ^ s.negative);
     return s.rc;
   } else {
-    const Operand u{static_cast<int32_t>(ax >> 52), decimal_load_be64(x + 1) ^ mx, mx};
-    const Operand v{static_cast<int32_t>(ay >> 52), decimal_load_be64(y + 1) ^ my, my ^ flip};
+    const uint64_t wx = decimal_load_be64(x + 1) ^ mx, wy = decimal_load_be64(y + 1) ^ my;
+    const Operand u{static_cast<int32_t>((hx ^ mx) >> 52), wx, mx};
+    const Operand v{static_cast<int32_t>((hy ^ my) >> 52), wy, my ^ flip};
     const Sum s = add(u, v, magnitude_less(u, v), P, mode);
     if (s.rc != kNotShort) {
       x[0] = stored_byte0(s);
-      decimal_store_be64(x + 1, ((uint64_t(s.field) << 60) | ((s.top & keep) >> 4)) ^ s.negative);
+      decimal_store_be64(x + 1, (((s.top & keep) >> 4) | (uint64_t(s.field) << 60)) ^ s.negative);
     }
     return s.rc;
   }
@@ -226,20 +215,14 @@ HB_DECIMAL_INLINE int32_t decimal_arith(ByteSpan a_area, const value_descriptor&
       static_cast<uint32_t>(mode) - 1 <= 1) {
     const bool subtract = operation == kDecimalSubtract;
     int32_t rc = decimal_short::kNotShort;
-    switch (p) {
-      case 12:
-        rc = decimal_short::try_add<12>(a_area, a.offset, b_area, b.offset, subtract, mode);
-        break;
-      case 13:
-        rc = decimal_short::try_add<13>(a_area, a.offset, b_area, b.offset, subtract, mode);
-        break;
-      case 14:
-        rc = decimal_short::try_add<14>(a_area, a.offset, b_area, b.offset, subtract, mode);
-        break;
-      case 15:
-        rc = decimal_short::try_add<15>(a_area, a.offset, b_area, b.offset, subtract, mode);
-        break;
-    }
+    if (p == 15)
+      rc = decimal_short::try_add<15>(a_area, a.offset, b_area, b.offset, subtract, mode);
+    else if (p == 14)
+      rc = decimal_short::try_add<14>(a_area, a.offset, b_area, b.offset, subtract, mode);
+    else if (p == 13)
+      rc = decimal_short::try_add<13>(a_area, a.offset, b_area, b.offset, subtract, mode);
+    else if (p == 12)
+      rc = decimal_short::try_add<12>(a_area, a.offset, b_area, b.offset, subtract, mode);
     if (rc != decimal_short::kNotShort) return rc;
   }
   return decimal_arith_general(a_area, a, b_area, b, operation, mode);
