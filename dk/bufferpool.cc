@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <set>
+#include <tuple>
 #include <vector>
 
 #include "dk/bitmap_page.h"
@@ -208,10 +210,19 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
   }
   if (kind == WriteKind::kWhole &&
       (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
-    bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
-    StoreWord(bcb + BCB_IO_STATUS, -31);
-    StoreWord(bcb + BCB_UNWRITTEN, 1);
-    if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+    if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0) {
+      // A page it depends on failed: this one can never be written.
+      bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
+      StoreWord(bcb + BCB_IO_STATUS, -31);
+      StoreWord(bcb + BCB_UNWRITTEN, 1);
+      if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+    } else {
+      // Pages it depends on are still pending (a list written in part):
+      // refused for now, but nothing failed, so the page stays changed and
+      // readable and a later write takes it.
+      if (LoadWord(bcb + BCB_IO_STATUS) == IOS_CLEAN) StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
+      ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+    }
     if (request) {
       request[REQ_DATABANK] = databank;
       request[REQ_PAGE] = page;
@@ -298,6 +309,8 @@ void ChooseVictim(int32_t pool, int32_t part, int32_t from, bool include_from = 
     if (LoadWord(victim + BCB_FAILED_BEFORE) > 0) {
       StoreWord(victim + BCB_IO_STATUS, -31);
       StoreWord(victim + BCB_UNWRITTEN, 1);
+      ReportPageError(kIndexDKWRP0, -31, 2, LoadWord(victim + BCB_PAGE),
+                      LoadWord(victim + BCB_DATABANK));
       rc = -31;
     } else {
       rc = WriteHeld(nullptr, victim);
@@ -756,7 +769,9 @@ bool Chosen(int32_t code, int32_t bcb, const int32_t* request) {
   switch (code) {
     case 1:
     case 7:
-      return databank == request[0] && IsChanged(bcb);
+      // Pages whose write failed are chosen too: getting them reports the
+      // failure, so a flush never answers success over lost changes.
+      return databank == request[0] && (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0);
     case 2:
       return (ws == WS_IN_SET || ws == WS_WRITING) &&
              LoadWord(bcb + BCB_ORDER) <= request[PAGREQ_ORDER];
@@ -891,7 +906,9 @@ void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
   int32_t reached = start;
   for (int32_t slot = start + 1; slot < end; ++slot) {
     Collected entry{list.databank, words[slot], listed_size};
-    if (entry.page <= 0 || (entry.page & (units - 1)) != 0)
+    // An entry naming the list page itself would wait for its own buffer.
+    if (entry.page <= 0 || (entry.page & (units - 1)) != 0 ||
+        (entry.page == list.page && listed_size == list.page_size))
       return CorruptListPage(request, buffer, list);
     if (!WriteListedPage(request, bcb, entry)) break;
     reached = slot;
@@ -996,12 +1013,17 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
     ReportPageError(kIndexDKPAG0, -43, 7, code);
     return -43;
   }
+  NoteError(request, 0, -1);
   if (code == 3) {
     for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
       DropDatabankBuffers(request, pool);
     return request[3] < 0 ? request[3] : 0;
   }
   int32_t wanted = code == 5 ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
+  // Pages set apart are tried once per call: one that could not be written
+  // (its predecessors failed or are pending) is chosen again by every scan,
+  // and the scans would never end.
+  std::set<std::tuple<int32_t, int32_t, int32_t>> tried;
   bool again = true;
   while (again) {
     again = false;
@@ -1025,6 +1047,8 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
         bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
         enqdeq_give(Sem(part + GROUP_LOCK));
         if (!chosen) continue;
+        if (waited_for && code != 5 && tried.count({c.databank, c.page, c.page_size}) != 0)
+          continue;
         ++found;
         if (waited_for && code != 5) {
           if (static_cast<int>(set_apart.size()) < kSetApartMax)
@@ -1043,7 +1067,10 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
       for (const Collected& each : batch) WriteCollected(request, each);
       if (code == 5 && found >= wanted) break;
     }
-    for (const Collected& each : set_apart) WriteCollected(request, each);
+    for (const Collected& each : set_apart) {
+      tried.insert({each.databank, each.page, each.page_size});
+      WriteCollected(request, each);
+    }
   }
   return request[3] < 0 ? request[3] : 0;
 }

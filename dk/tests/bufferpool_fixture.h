@@ -6,12 +6,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dk/bufferpool.h"
@@ -142,6 +147,31 @@ class PageTest : public KernelTest {
     int32_t buffer = DKGET0(rq, mode);
     if (rc) *rc = rq[REQ_RC];
     return buffer;
+  }
+
+  // Runs `work` on a thread of its own and gives it `seconds` to end: a call
+  // that never returns (a lock it waits for itself, a scan that never ends)
+  // stops the test program with a message rather than hanging the suite.
+  template <class Work>
+  void EndsWithin(int seconds, const char* what, Work work) {
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    std::thread t([&] {
+      enqdeq_attach(enq_, kThreads - 1);
+      work();
+      std::lock_guard<std::mutex> lock(m);
+      done = true;
+      cv.notify_all();
+    });
+    std::unique_lock<std::mutex> lock(m);
+    if (!cv.wait_for(lock, std::chrono::seconds(seconds), [&] { return done; })) {
+      std::fprintf(stderr, "%s did not end within %d seconds\n", what, seconds);
+      std::fflush(stderr);
+      std::_Exit(1);
+    }
+    lock.unlock();
+    t.join();
   }
 
   static constexpr int32_t kEnqWords = (16 * kThreads + 40) / 4;  // enqdeq_size(kThreads) bytes

@@ -194,4 +194,83 @@ TEST_F(ListPageTest, AWaitedForListWithoutAMarkOrWithABadEntryIsNotWritten) {
   EXPECT_EQ(FileWord("bad", kList, 1), 0);
 }
 
+// More lists stuck than one round sets apart (each waits for an entry whose
+// write failed): a flush tries each of them once, reports the failure and
+// ends, rather than scanning again for ever.
+TEST_F(ListPageTest, AFlushOfManyStuckListsEnds) {
+  int32_t entry = Create("stuck", 2000);
+  constexpr int kLists = 12;
+  for (int i = 0; i < kLists; ++i) {
+    int32_t list_page = kList + i;
+    int32_t list = Get(entry, list_page, 2048, GET_UPDATE);
+    ASSERT_GT(list, 0);
+    PageWords(list)[1] = -40;
+    PageWords(list)[2] = kListed;
+    PageWords(list)[5] = kFirstSlot;
+    EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
+    Append(entry, list, {64 + 8 * i}, 1000);
+    EXPECT_EQ(DKMRK0(100 + i, 22, list), 0);
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+    // The entry's write fails: it stays linked to its list, unwritten.
+    fault_.FailNthWrite(1, EIO);
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 100 + i, 0};
+    EXPECT_EQ(DKPAG0(pag, 4), -44);
+    EXPECT_EQ(FileWord("stuck", list_page, 1), 0);
+  }
+  int32_t rc = 0;
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 100 + kLists, 0};
+  EndsWithin(20, "DKPAG0 code 2", [&] { rc = DKPAG0(pag, 2); });
+  EXPECT_EQ(rc, -44);
+  for (int i = 0; i < kLists; ++i) EXPECT_EQ(FileWord("stuck", kList + i, 1), 0) << i;
+}
+
+// A list page that names itself (a corrupt page) is refused as corrupt
+// instead of waiting for its own buffer.
+TEST_F(ListPageTest, AListNamingItselfIsCorrupt) {
+  int32_t entry = Create("self", 400);
+  int32_t list = Get(entry, kList, 2048, GET_UPDATE);
+  ASSERT_GT(list, 0);
+  PageWords(list)[1] = -40;
+  PageWords(list)[2] = 2048;
+  PageWords(list)[kFirstSlot] = kList;
+  PageWords(list)[5] = kFirstSlot + 1;
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EndsWithin(20, "DKPAG0 of a list naming itself",
+             [&] { EXPECT_THROW(DKPAG0(pag, 1), ServerException); });
+  EXPECT_EQ(FileWord("self", kList, 1), 0);
+}
+
+// A page that waits for a list page, whose walk stops before an entry that
+// failed: the list goes to disk in part, the page is refused (-31) but keeps
+// its changes and can still be read, since nothing it waits for failed
+// itself.
+TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefusedButKept) {
+  int32_t entry = Create("partial", 400);
+  int32_t list = NewList(entry);
+  Append(entry, list, {64, 72}, 1000);
+  int32_t y = Get(entry, 41, 2048, GET_UPDATE);
+  ASSERT_GT(y, 0);
+  PageWords(y)[1] = 5;
+  PageWords(y)[100] = 4141;
+  EXPECT_EQ(DKMRK0(y, 23, list), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  fault_.FailNthWrite(2, EIO);  // the second entry's write
+  int32_t rq[REQ_WORDS] = {entry, 41, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, y), -31);
+  EXPECT_EQ(rq[REQ_RC], -31);
+  EXPECT_EQ(FileWord("partial", 41, 100), 0);
+  EXPECT_EQ(FileWord("partial", 64, 100), 1064);
+  EXPECT_EQ(FileWord("partial", kList, 5), kFirstSlot + 1);
+  int32_t again = Get(entry, 41, 2048, GET_SHARED);
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(PageWords(again)[100], 4141);
+  EXPECT_EQ(BufferIoStatus(again), IOS_CHANGED);
+  DKPUT0(PUT_END_SHARED, again);
+  // A flush of the databank reports it again rather than success.
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_LT(DKPAG0(pag, 1), 0);
+  EXPECT_EQ(FileWord("partial", 41, 100), 0);
+}
+
 }  // namespace
