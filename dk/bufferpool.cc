@@ -266,8 +266,11 @@ bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
   StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
   StoreWord(bcb + BCB_CHANNEL, 0);
   StoreWord(bcb + BCB_DATABANK, 0);
-  StoreWord(bcb + BCB_WAITS_FOR, 0);
   StoreWord(bcb + BCB_FAILED_BEFORE, 0);
+  // The waiting count is left alone: the pages still linked to this buffer
+  // lower it when they are written, dropped or reused (a drop of the whole
+  // databank meets them all), and until then the buffer is not reused, so no
+  // link ever lands on a page it was not meant for.
   UndoWaitingLink(bcb, false);
   StoreWord(bcb + BCB_PAGE, LoadWord(part + GROUP_FREE_PID));
   Hook(pool, bcb);
@@ -964,6 +967,8 @@ void WriteCollected(int32_t* request, const Collected& c) {
   }
   int32_t bcb = BufferBcb(buffer);
   if (!IsChanged(bcb)) {
+    // On disk as it is: a page waiting for it need not wait any longer.
+    UndoWaitingLink(bcb, false);
     DKPUT0(PUT_UNCHANGED, buffer);
     return;
   }

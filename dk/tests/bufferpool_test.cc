@@ -259,6 +259,68 @@ TEST_F(BufferpoolTest, AFailedWriteNeverDropsThePage) {
     EXPECT_EQ(rc, -44);
     EXPECT_EQ(FileWord("failed", page, 100), 0) << page;
   }
+  // A flush of the databank does not report success over pages it could not
+  // write; an error left in the request by an earlier call is not reported
+  // again by one that found nothing wrong.
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), -44);
+  EXPECT_EQ(pag[3], -44);
+  EXPECT_NE(pag[4], -1);
+  int32_t other = Create("clean", 200, 9);
+  int32_t clean[PAGREQ_WORDS] = {other, 0, 0, -44, 5, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(clean, 1), 0);
+  EXPECT_EQ(clean[3], 0);
+  EXPECT_EQ(clean[4], -1);
+}
+
+// A page linked to a waiter but released unchanged has nothing to write: the
+// waiter is written (and stays readable) rather than refused for a page that
+// is on disk as it is.
+TEST_F(BufferpoolTest, AnUnchangedPredecessorDoesNotHoldItsWaiterBack) {
+  int32_t entry = Create("unchanged", 200);
+  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = Get(entry, 41, 2048, GET_UPDATE);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(y, 0);
+  PageWords(y)[1] = 5;
+  PageWords(y)[100] = 41;
+  EXPECT_EQ(DKMRK0(y, 23, a), 0);
+  EXPECT_EQ(DKPUT0(PUT_UNCHANGED, a), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, y), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), 0);
+  EXPECT_EQ(FileWord("unchanged", 41, 100), 41);
+  int32_t again = Get(entry, 41, 2048, GET_SHARED);
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(DKGPA0(51, again), 0);
+  DKPUT0(PUT_END_SHARED, again);
+}
+
+// Dropping a databank's buffers clears their links whichever of two linked
+// pages comes first: no buffer is left waiting (word 15) for a page that
+// left the pool, so every buffer can be taken again.
+TEST_F(BufferpoolTest, DroppingLinkedPagesLeavesNoBufferWaiting) {
+  for (bool waiter_first : {true, false}) {
+    SCOPED_TRACE(waiter_first);
+    std::string name = waiter_first ? "dropa" : "dropb";
+    int32_t entry = Create(name, 200, waiter_first ? 21 : 22);
+    int32_t p = Get(entry, 40, 2048, GET_UPDATE), q = Get(entry, 41, 2048, GET_UPDATE);
+    ASSERT_GT(p, 0);
+    ASSERT_GT(q, 0);
+    // The waiter is the one the drop meets first (the lower BCB) or last.
+    bool p_lower = BufferBcb(p) < BufferBcb(q);
+    int32_t waiter = p_lower == waiter_first ? p : q, before = waiter == p ? q : p;
+    EXPECT_EQ(DKMRK0(waiter, 23, before), 0);
+    DKPUT0(PUT_CHANGED, before);
+    DKPUT0(PUT_CHANGED, waiter);
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    EXPECT_EQ(DKPAG0(pag, 3), 0);
+    int32_t pool = FindPool(2048);
+    int32_t last = area_[pool + PART_LAST_BCB];
+    for (int32_t bcb = last - BCB_WORDS * (Pages(2048) - 1); bcb <= last; bcb += BCB_WORDS) {
+      EXPECT_EQ(area_[bcb + BCB_WAITS_FOR], 0) << bcb;
+      EXPECT_EQ(area_[bcb + BCB_WAITER], 0) << bcb;
+    }
+  }
 }
 
 TEST_F(BufferpoolTest, ReadersShareAPageAndAWaitingWriterHoldsNewReadersBack) {
