@@ -162,16 +162,40 @@ void UndoWaitingLink(int32_t bcb, bool failed) {
 
 // Moves the deferred releases of a buffer to its databank entry, whose chain
 // the next allocation runs.
-void HandReleasesToDatabank(int32_t bcb, int32_t databank) {
-  int32_t chain = LoadWord(bcb + BCB_RELEASES);
+void HandChainToDatabank(int32_t chain, int32_t databank) {
   if (chain == 0) return;
-  StoreWord(bcb + BCB_RELEASES, 0);
   if (databank == 0) {
     FreeReleaseRecords(chain);
     return;
   }
   AppendDatabankReleases(databank, chain);
 }
+
+void HandReleasesToDatabank(int32_t bcb, int32_t databank) {
+  int32_t chain = LoadWord(bcb + BCB_RELEASES);
+  if (chain == 0) return;
+  StoreWord(bcb + BCB_RELEASES, 0);
+  HandChainToDatabank(chain, databank);
+}
+
+// Release chains taken off swapped-out victims under a partition lock, handed
+// on once it is given back: the release-chain and table free-list locks are
+// only ever taken alone.
+struct ReleaseHandoff {
+  int32_t chain[2] = {0, 0}, databank[2] = {0, 0};
+  void Take(int32_t bcb) {
+    int32_t taken = LoadWord(bcb + BCB_RELEASES);
+    if (taken == 0) return;
+    StoreWord(bcb + BCB_RELEASES, 0);
+    int n = chain[0] == 0 ? 0 : 1;
+    chain[n] = taken;
+    databank[n] = LoadWord(bcb + BCB_DATABANK);
+  }
+  void Run() {
+    for (int n = 0; n < 2; ++n) HandChainToDatabank(chain[n], databank[n]);
+    *this = ReleaseHandoff{};
+  }
+};
 
 // One transfer of the buffer's page. The file routines get a copy of the
 // BCB's I/O block (words 6..10): other threads read those words while the
@@ -292,7 +316,10 @@ bool Replaceable(int32_t bcb) {
          LoadWord(bcb + BCB_UNWRITTEN) == 0;
 }
 
-void ChooseVictim(int32_t pool, int32_t part, int32_t from, bool include_from = false) {
+// At most two victims are written per miss (a search again, then the next
+// victim), so `handoff` never holds more than two chains.
+void ChooseVictim(int32_t pool, int32_t part, int32_t from, ReleaseHandoff* handoff,
+                  bool include_from = false) {
   for (;;) {
     int32_t victim = include_from && Replaceable(from) ? from : 0;
     include_from = false;
@@ -320,7 +347,7 @@ void ChooseVictim(int32_t pool, int32_t part, int32_t from, bool include_from = 
     }
     if (rc == 0) {
       int32_t databank = LoadWord(victim + BCB_DATABANK);
-      HandReleasesToDatabank(victim, databank);
+      handoff->Take(victim);
       CountWord(pool + PART_STAT_SWAPPED);
       if (databank > 0) CountWord(databank + DBE_PAGES_SWAPPED);
     }
@@ -459,6 +486,7 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
   int32_t part = PartitionOfBucket(pool, bucket);
   int32_t* lock = Sem(part + GROUP_LOCK);
 
+  ReleaseHandoff handoff;
   for (int attempt = 0;; ++attempt) {
     enqdeq_take(lock);
     int32_t found = LoadWord(LoadWord(pool + PART_HASH) + bucket);
@@ -489,11 +517,12 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
     if (victim == 0) {
       // The last search found every buffer of the partition in use or
       // waiting for other pages; buffers may have come free since.
-      ChooseVictim(pool, part, FirstOfGroup(pool, part), true);
+      ChooseVictim(pool, part, FirstOfGroup(pool, part), &handoff, true);
       victim = LoadWord(part + GROUP_VICTIM);
     }
     if (victim == 0) {
       enqdeq_give(lock);
+      handoff.Run();
       if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
       WaitForBuffer(attempt);
       continue;
@@ -515,8 +544,9 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
     }
     AddWord(bcb + BCB_USERS, 1);
     TakeExclusive(bcb);  // no users before us: never waits
-    ChooseVictim(pool, part, bcb);
+    ChooseVictim(pool, part, bcb, &handoff);
     enqdeq_give(lock);
+    handoff.Run();
 
     if (found == 0) {
       HandReleasesToDatabank(bcb, old_databank);
@@ -994,15 +1024,16 @@ void DropDatabankBuffers(int32_t* request, int32_t pool) {
     int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
     int32_t* lock = Sem(part + GROUP_LOCK);
     enqdeq_take(lock);
-    int32_t in_use = 0;
+    int32_t in_use = 0, chain = 0;
     if (LoadWord(bcb + BCB_DATABANK) == databank) {
       if (LoadWord(bcb + BCB_USERS) != 0 && LoadWord(BP_STATUS) == BP_STATUS_UP)
         in_use = LoadWord(bcb + BCB_PAGE);
-      FreeReleaseRecords(LoadWord(bcb + BCB_RELEASES));
+      chain = LoadWord(bcb + BCB_RELEASES);
       StoreWord(bcb + BCB_RELEASES, 0);
       if (!ForgetPage(pool, part, bcb) && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
     }
     enqdeq_give(lock);
+    FreeReleaseRecords(chain);
     // An internal error ends the server; no lock is left held when it does.
     if (in_use != 0) {
       NoteError(request, -55, -1);

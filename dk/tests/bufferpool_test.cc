@@ -696,3 +696,60 @@ TEST_F(BufferpoolTest, AMissWaitsForABufferWhenAllAreHeld) {
 }
 
 }  // namespace
+
+namespace {
+
+// A swap-out that hands deferred releases to the databank takes the
+// databank's release lock only after the partition lock is given back: a
+// thread waiting for that lock never holds other threads out of the
+// partition.
+TEST_F(BufferpoolTest, ASwapOutHandsItsReleasesOnOutsideThePartitionLock) {
+  int32_t entry = Create("handoff", 4000);
+  int32_t released;
+  ASSERT_EQ(Allocate(entry, 65536, &released), 0);
+  int32_t holder = Get(entry, 64, 65536, GET_UPDATE);
+  ASSERT_GT(holder, 0);
+  EXPECT_EQ(DKRPL0(holder, released, 7), 0);
+  PageWords(holder)[100] = 64;
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, holder), 0);
+  // A page whose bucket the holder's partition guards.
+  int32_t pool = FindPool(65536);
+  auto group = [&](int32_t page) {
+    int32_t bucket = (page / 32 + entry) % area_[pool + PART_HASH_SIZE];
+    return (area_[pool + PART_HASH] + bucket) % area_[pool + PART_GROUPS];
+  };
+  int32_t beside = 96;
+  while (group(beside) != group(64)) beside += 32;
+  int32_t resident = Get(entry, beside, 65536, GET_SHARED);
+  ASSERT_GT(resident, 0);
+  EXPECT_EQ(DKPUT0(PUT_END_SHARED, resident), 0);
+  int32_t* release_lock = area_ + entry + DBE_RELEASE_LOCK;
+  enqdeq_take(release_lock);
+  // Misses of other pages until the holder is swapped out, which waits for
+  // the release lock.
+  std::thread miss([&] {
+    enqdeq_attach(enq_, 2);
+    for (int32_t i = 0; FileWord("handoff", 64, 100) != 64 && i < 4 * Pages(65536); ++i) {
+      if (128 + 32 * i == beside) continue;
+      int32_t b = Get(entry, 128 + 32 * i, 65536, GET_SHARED);
+      ASSERT_GT(b, 0);
+      DKPUT0(PUT_END_SHARED, b);
+    }
+  });
+  while (std::atomic_ref<int32_t>(release_lock[ENQDEQ_HEAD]).load() == 0) std::this_thread::yield();
+  // The pool's partition is free meanwhile: a page found in it is taken.
+  EndsWithin(20, "a get beside a waiting hand-off", [&] {
+    int32_t b = Get(entry, beside, 65536, GET_SHARED);
+    EXPECT_GT(b, 0);
+    if (b > 0) DKPUT0(PUT_END_SHARED, b);
+  });
+  enqdeq_give(release_lock);
+  miss.join();
+  EXPECT_EQ(FileWord("handoff", 64, 100), 64);
+  // The next allocation runs the handed-on release.
+  int32_t page;
+  ASSERT_EQ(Allocate(entry, 65536, &page), 0);
+  EXPECT_EQ(page, released);
+}
+
+}  // namespace
