@@ -20,8 +20,8 @@ class ListPageTest : public PageTest {
  protected:
   // Makes the list page empty (word 5 at the first slot, progress mark just
   // before it) and leaves it held.
-  int32_t NewList(int32_t entry) {
-    int32_t list = Get(entry, kList, 2048, GET_UPDATE);
+  int32_t NewList(int32_t entry, int32_t page = kList) {
+    int32_t list = Get(entry, page, 2048, GET_UPDATE);
     EXPECT_GT(list, 0);
     PageWords(list)[1] = -40;
     PageWords(list)[2] = kListed;
@@ -202,12 +202,7 @@ TEST_F(ListPageTest, AFlushOfManyStuckListsEnds) {
   constexpr int kLists = 12;
   for (int i = 0; i < kLists; ++i) {
     int32_t list_page = kList + i;
-    int32_t list = Get(entry, list_page, 2048, GET_UPDATE);
-    ASSERT_GT(list, 0);
-    PageWords(list)[1] = -40;
-    PageWords(list)[2] = kListed;
-    PageWords(list)[5] = kFirstSlot;
-    EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
+    int32_t list = NewList(entry, list_page);
     Append(entry, list, {64 + 8 * i}, 1000);
     EXPECT_EQ(DKMRK0(100 + i, 22, list), 0);
     EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
