@@ -8,6 +8,7 @@
 // signs with integer parts of 8 to 13 digits.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -210,22 +211,35 @@ void BM_TextToDecimal(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kCount);
 }
 
-// Collects the time per run of each benchmark while printing as usual.
+// Collects the time of every run of each benchmark while printing as usual;
+// a ratio is of the medians, which a slow or fast run on a busy machine does
+// not move.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
-  std::map<std::string, double> seconds;
+  std::map<std::string, std::vector<double>> runs_seconds;
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& r : runs)
-      if (r.run_type == Run::RT_Iteration) seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
+      if (r.run_type == Run::RT_Iteration)
+        runs_seconds[r.run_name.function_name].push_back(r.GetAdjustedRealTime());
     ConsoleReporter::ReportRuns(runs);
+  }
+  std::map<std::string, double> medians() const {
+    std::map<std::string, double> m;
+    for (auto [name, times] : runs_seconds) {
+      std::sort(times.begin(), times.end());
+      const size_t n = times.size();
+      m[name] = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    }
+    return m;
   }
 };
 
 }  // namespace
 
-BENCHMARK(BM_Int64Add);
-BENCHMARK(BM_DoubleAdd);
-BENCHMARK(BM_DecimalAdd);
+// The add ratio has a goal: several runs each, for a steady median.
+BENCHMARK(BM_Int64Add)->Repetitions(5);
+BENCHMARK(BM_DoubleAdd)->Repetitions(5);
+BENCHMARK(BM_DecimalAdd)->Repetitions(5);
 BENCHMARK(BM_Int64Multiply);
 BENCHMARK(BM_DoubleMultiply);
 BENCHMARK(BM_DecimalMultiply);
@@ -243,12 +257,13 @@ int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  auto& s = reporter.seconds;
+  auto s = reporter.medians();
   auto ratio = [&](const char* what, const char* base) {
     if (s.count(what) && s.count(base) && s[base] > 0)
       std::printf("%-20s / %-18s = %6.2f\n", what, base, s[what] / s[base]);
   };
-  std::printf("\nRatios (time per operation; add is goal <= 10x int64, compare <= memcmp):\n");
+  std::printf(
+      "\nRatios (median time per operation; add is goal <= 10x int64, compare <= memcmp):\n");
   ratio("BM_DecimalAdd", "BM_Int64Add");
   ratio("BM_DecimalAdd", "BM_DoubleAdd");
   ratio("BM_DecimalMultiply", "BM_Int64Multiply");
