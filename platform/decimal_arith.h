@@ -110,27 +110,29 @@ HB_DECIMAL_INLINE Sum add(const Operand& x, const Operand& y, uint64_t x_less, i
   if (static_cast<uint32_t>(field_big - (kFieldMin + 8)) >
       static_cast<uint32_t>(kFieldMax - 1 - (kFieldMin + 8)))
     return Sum{kNotShort, 0, 0, 0};
-  const uint64_t swap = (x.word ^ y.word) & x_less;
-  const uint64_t big = (x.word ^ swap) & kDigitNibbles;
-  const uint64_t small = (y.word ^ swap) & kDigitNibbles;
+  const uint64_t xd = x.word & kDigitNibbles, yd = y.word & kDigitNibbles;
+  const uint64_t swap = (xd ^ yd) & x_less;
+  const uint64_t big = xd ^ swap, small = yd ^ swap;
   // Past 15 nibbles only the top nibble of small, 0, would be left.
   const int32_t shift = (d ^ less) - less;
   const int32_t bits = 4 * (shift < 15 ? shift : 15);
   const uint64_t aligned = small >> bits;
-  const bool sticky = (aligned << bits) != small;
+  const uint64_t sticky = (aligned << bits) != small;
   const uint64_t difference = x.negative ^ y.negative;
   // big - aligned - sticky = big + (nines - aligned) + 1 - sticky - 10^15,
   // where -aligned = ~aligned + 1.
   const uint64_t addend = (aligned ^ difference) + ((kNinesLessCarry + 2 - sticky) & difference);
   const uint64_t t1 = big + kSixes;
   const uint64_t t2 = t1 + addend;
-  // Nibbles that did not carry out keep the 6 they were given: take it back.
-  const uint64_t no_carry = ~(t2 ^ t1 ^ addend) & kCarryBits;
-  const uint64_t r = t2 - (no_carry >> 3) * 3;
-  const int f = __builtin_clzll(r | 1) >> 2;  // 0 after a carry into nibble 0
+  // Nibbles that carried out have lost the 6 they were given, the others
+  // keep it: add it back where it went.
+  const uint64_t carried = (t1 ^ addend ^ t2) & kCarryBits;
+  const uint64_t r = (big + addend) + (carried >> 3) * 3;
+  const int zeros = __builtin_clzll(r | 1);
+  const int f = zeros >> 2;  // 0 after a carry into nibble 0
   // A zero result has f = 15; with sticky digits, f of 2 or more needs them.
   if (f + 8 * static_cast<int>(sticky) >= 10) return Sum{kNotShort, 0, 0, 0};
-  const uint64_t top = r << (4 * f);  // after a carry the last nibble is cut
+  const uint64_t top = r << (zeros & 60);  // after a carry the last nibble is cut
   const bool lost = sticky | ((top & (~uint64_t{0} >> (4 * p))) != 0);
   return Sum{-static_cast<int32_t>(lost & (mode == kDecimalReportCut)), field_big + 1 - f, top,
              x.negative ^ (difference & x_less)};
