@@ -228,22 +228,25 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
   // A direct write of a list page too has its predecessors written first;
   // only the list walk of DKPAG0, which has checked every page the image
   // names, writes a list page before the pages it does not name.
+  bool before_failed = false;
   if (kind == WriteKind::kWhole && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
-    DKPAG0(pag, 5);
+    before_failed = DKPAG0(pag, 5) < 0;
   }
   if (kind == WriteKind::kWhole &&
       (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
-    if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0) {
-      // A page it depends on failed: this one can never be written.
+    if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || before_failed) {
+      // A page it depends on failed (or was refused in turn): this one can
+      // never be written.
       bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
       StoreWord(bcb + BCB_IO_STATUS, -31);
       StoreWord(bcb + BCB_UNWRITTEN, 1);
       if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
     } else {
-      // Pages it depends on are still pending (a list written in part):
-      // refused for now, but nothing failed, so the page stays changed and
-      // readable and a later write takes it.
+      // Pages it depends on are still pending (a list page that waits for
+      // pages it does not list, whose walk found nothing new): refused for
+      // now, but nothing failed, so the page stays changed and readable and
+      // a later flush, which writes those pages first, takes it.
       if (LoadWord(bcb + BCB_IO_STATUS) == IOS_CLEAN) StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
       ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
     }

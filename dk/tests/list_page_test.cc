@@ -236,11 +236,10 @@ TEST_F(ListPageTest, AListNamingItselfIsCorrupt) {
   EXPECT_EQ(FileWord("self", kList, 1), 0);
 }
 
-// A page that waits for a list page, whose walk stops before an entry that
-// failed: the list goes to disk in part, the page is refused (-31) but keeps
-// its changes and can still be read, since nothing it waits for failed
-// itself.
-TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefusedButKept) {
+// A page that waits for a list page whose walk stops before an entry that
+// failed: the list goes to disk in part, and the page is refused (-31) for
+// good, keeping its changes; a flush reports it rather than success.
+TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefused) {
   int32_t entry = Create("partial", 400);
   int32_t list = NewList(entry);
   Append(entry, list, {64, 72}, 1000);
@@ -257,15 +256,56 @@ TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefusedButKept) {
   EXPECT_EQ(FileWord("partial", 41, 100), 0);
   EXPECT_EQ(FileWord("partial", 64, 100), 1064);
   EXPECT_EQ(FileWord("partial", kList, 5), kFirstSlot + 1);
-  int32_t again = Get(entry, 41, 2048, GET_SHARED);
-  ASSERT_GT(again, 0);
-  EXPECT_EQ(PageWords(again)[100], 4141);
-  EXPECT_EQ(BufferIoStatus(again), IOS_CHANGED);
-  DKPUT0(PUT_END_SHARED, again);
-  // A flush of the databank reports it again rather than success.
+  int32_t rc = 0;
+  EXPECT_EQ(Get(entry, 41, 2048, GET_SHARED, &rc), -44);
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
   EXPECT_LT(DKPAG0(pag, 1), 0);
   EXPECT_EQ(FileWord("partial", 41, 100), 0);
+}
+
+// A page waiting for a list page that itself waits for a page it does not
+// list (the next list page, say): written from the page, the list's walk
+// finds nothing new and leaves it, so the page is refused (-31) for now.
+// Nothing failed: the page stays changed and readable, and a flush of the
+// databank writes all three in order.
+TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
+  int32_t entry = Create("pending", 400);
+  int32_t list = NewList(entry);
+  Append(entry, list, {64}, 1000);
+  EXPECT_EQ(DKMRK0(7, 22, list), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t flush[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+  ASSERT_EQ(DKPAG0(flush, 4), 0);
+  ASSERT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
+
+  list = Get(entry, kList, 2048, GET_UPDATE);
+  int32_t next = Get(entry, 41, 2048, GET_UPDATE), y = Get(entry, 42, 2048, GET_UPDATE);
+  ASSERT_GT(next, 0);
+  ASSERT_GT(y, 0);
+  PageWords(next)[1] = 5;
+  PageWords(next)[100] = 4141;
+  PageWords(y)[1] = 5;
+  PageWords(y)[100] = 4242;
+  PageWords(list)[4] = 77;
+  EXPECT_EQ(DKMRK0(list, 23, next), 0);
+  EXPECT_EQ(DKMRK0(y, 23, list), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, next), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t rq[REQ_WORDS] = {entry, 42, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, y), -31);
+  EXPECT_EQ(FileWord("pending", 42, 100), 0);
+  EXPECT_EQ(FileWord("pending", kList, 4), 0);
+  int32_t again = Get(entry, 42, 2048, GET_SHARED);
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(PageWords(again)[100], 4242);
+  EXPECT_EQ(BufferIoStatus(again), IOS_CHANGED);
+  DKPUT0(PUT_END_SHARED, again);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), 0);
+  EXPECT_EQ(FileWord("pending", 41, 100), 4141);
+  EXPECT_EQ(FileWord("pending", kList, 4), 77);
+  EXPECT_EQ(FileWord("pending", 42, 100), 4242);
+  EXPECT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
 }
 
 }  // namespace
