@@ -489,7 +489,6 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
   int32_t part = PartitionOfBucket(pool, bucket);
   int32_t* lock = Sem(part + GROUP_LOCK);
 
-  ReleaseHandoff handoff;
   for (int attempt = 0;; ++attempt) {
     enqdeq_take(lock);
     int32_t found = LoadWord(LoadWord(pool + PART_HASH) + bucket);
@@ -517,6 +516,7 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
       enqdeq_give(lock);
       return 0;
     }
+    ReleaseHandoff handoff;  // a miss only: the hit path above stays as it was
     if (victim == 0) {
       // The last search found every buffer of the partition in use or
       // waiting for other pages; buffers may have come free since.
