@@ -4,7 +4,10 @@
 // also when one of those writes fails.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <random>
+#include <thread>
 #include <vector>
 
 #include "dk/bufferpool.h"
@@ -306,6 +309,102 @@ TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
   EXPECT_EQ(FileWord("pending", kList, 4), 77);
   EXPECT_EQ(FileWord("pending", 42, 100), 4242);
   EXPECT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
+}
+
+// Two lists appended to on threads of their own while another thread flushes
+// the databank: whenever an appender holds its list (so no walk of it is
+// under way), the list on disk names only pages whose contents are on disk;
+// the last page is sometimes changed again after it was listed, as appends
+// to it do. At the end everything is on disk and the lists are whole.
+TEST_F(ListPageTest, ListsAppendedWhileFlushedNeverNameMissingPages) {
+  int32_t entry = Create("concurrent", 2400);
+  constexpr int kLists = 2, kRounds = 50;
+  std::atomic<bool> stop{false};
+  std::thread flusher([&] {
+    enqdeq_attach(enq_, 2);
+    while (!stop.load()) {
+      int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+      EXPECT_EQ(DKPAG0(pag, 1), 0);
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> appenders;
+  for (int t = 0; t < kLists; ++t)
+    appenders.emplace_back([&, t] {
+      enqdeq_attach(enq_, 3 + t);
+      int32_t list_page = kList + t;
+      int32_t list = Get(entry, list_page, 2048, GET_UPDATE);
+      ASSERT_GT(list, 0);
+      PageWords(list)[1] = -40;
+      PageWords(list)[2] = kListed;
+      PageWords(list)[5] = kFirstSlot;
+      EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
+      std::map<int32_t, int32_t> first;  // page -> the stamp it was listed with
+      int32_t next_page = 64 + 8 * 130 * t, stamp = 1;
+      std::mt19937 rng(t);
+      std::string name = "concurrent";
+      for (int round = 0; round < kRounds; ++round) {
+        int32_t* words = PageWords(list);
+        // No walk of this list is under way while it is held.
+        int32_t disk_end = FileWord(name, list_page, 1) == -40 ? FileWord(name, list_page, 5) : 0;
+        EXPECT_LE(disk_end, words[5]);
+        for (int32_t slot = kFirstSlot; slot < disk_end; ++slot) {
+          int32_t page = FileWord(name, list_page, slot);
+          ASSERT_EQ(page, words[slot]);
+          EXPECT_GE(FileWord(name, page, 100), first[page]) << "list " << t << " slot " << slot;
+        }
+        if (words[5] > kFirstSlot && rng() % 3 == 0) {
+          // The last page changes again.
+          int32_t b = Get(entry, words[words[5] - 1], kListed, GET_UPDATE);
+          ASSERT_GT(b, 0);
+          PageWords(b)[100] = ++stamp;
+          if (DKGPA0(52, b) == 0) {
+            EXPECT_EQ(DKMRK0(list, 23, b), 0);
+          }
+          EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+        }
+        for (int k = 0; k < 2; ++k) {
+          int32_t page = next_page;
+          next_page += 8;
+          int32_t b = Get(entry, page, kListed, GET_NEW);
+          ASSERT_GT(b, 0);
+          PageWords(b)[1] = 1;
+          PageWords(b)[100] = first[page] = ++stamp;
+          EXPECT_EQ(DKMRK0(list, 23, b), 0);
+          EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+          words[words[5]++] = page;
+        }
+        EXPECT_EQ(DKMRK0(10 + t, 22, list), 0);
+        EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+        if (round % 4 == 0) {
+          int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 10 + t, 0};
+          EXPECT_EQ(DKPAG0(pag, 4), 0);
+        }
+        list = Get(entry, list_page, 2048, GET_UPDATE);
+        ASSERT_GT(list, 0);
+      }
+      EXPECT_EQ(DKPUT0(PUT_UNCHANGED, list), 0);
+    });
+  for (auto& a : appenders) a.join();
+  stop = true;
+  flusher.join();
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), 0);
+  for (int t = 0; t < kLists; ++t) {
+    EXPECT_EQ(FileWord("concurrent", kList + t, 5), kFirstSlot + 2 * kRounds) << t;
+    int32_t list = Get(entry, kList + t, 2048, GET_SHARED);
+    ASSERT_GT(list, 0);
+    EXPECT_EQ(DKGPA0(51, list), 0);
+    EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
+    for (int32_t slot = kFirstSlot; slot < kFirstSlot + 2 * kRounds; ++slot) {
+      int32_t page = PageWords(list)[slot];
+      int32_t b = Get(entry, page, kListed, GET_SHARED);
+      ASSERT_GT(b, 0);
+      EXPECT_EQ(FileWord("concurrent", page, 100), PageWords(b)[100]) << page;
+      DKPUT0(PUT_END_SHARED, b);
+    }
+    DKPUT0(PUT_END_SHARED, list);
+  }
 }
 
 }  // namespace
