@@ -708,7 +708,15 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
       int32_t waiter = BufferBcb(value);
       int32_t present = LoadWord(bcb + BCB_WAITER);
       if (present == waiter) return 0;
-      if (present != 0 || waiter == bcb) {
+      // A link that closes a circle (the waiter already comes, through its
+      // own waiters, before this page) could never be written in order, and
+      // writing any page of it would wait for itself. The walk is bounded in
+      // case other threads relink meanwhile.
+      bool circle = waiter == bcb;
+      for (int32_t at = LoadWord(waiter + BCB_WAITER), steps = 0;
+           at != 0 && !circle && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps)
+        circle = at == bcb;
+      if (present != 0 || circle) {
         ReportPageError(kIndexDKMRK0, -55, 7, code);
         return -55;
       }

@@ -228,6 +228,14 @@ TEST_F(BufferpoolTest, AWaitingPageIsWrittenAfterTheOneItWaitsFor) {
   EXPECT_EQ(DKMRK0(q, 23, p), 0);
   EXPECT_EQ(DKGPA0(51, q), 1);
   EXPECT_THROW(DKMRK0(r, 23, p), ServerException);
+  // A link that would close a circle (p before q before r before p) is an
+  // inconsistency too: no order could write them, and writing one would wait
+  // for itself.
+  EXPECT_EQ(DKMRK0(r, 23, q), 0);
+  EXPECT_THROW(DKMRK0(p, 23, r), ServerException);
+  EXPECT_THROW(DKMRK0(q, 23, r), ServerException);
+  EXPECT_EQ(area_[BufferBcb(r) + BCB_WAITER], 0);
+  EXPECT_EQ(DKGPA0(51, p), 0);
 }
 
 // A page whose write failed keeps its changes in the pool: it is not chosen
