@@ -272,6 +272,59 @@ inline int32_t store_short(uint8_t* a, int32_t pa, uint64_t norm, int32_t field,
   return (lost && mode == kDecimalReportCut) ? kDecimalDigitsLost : kDecimalOk;
 }
 
+// True when every digit nibble of the word (nibble 0 clear) is at most 9:
+// adding 6 then carries out of none of them.
+bool bcd_digits_ok(uint64_t word) {
+  using decimal_short::kCarryBits;
+  using decimal_short::kSixes;
+  return (((word + kSixes) ^ word ^ kSixes) & kCarryBits) == 0;
+}
+
+// A difference the word of decimal_short::add could not decide because its
+// leading digits cancelled while digits of the smaller operand had been
+// shifted out: worked again in sixteen nibbles, d1 of the larger magnitude in
+// nibble 0 and the smaller one aligned to it, so that one digit more of the
+// smaller stays in the word (a difference needs no nibble for a carry). That
+// is all of it when the exponents differ by one; when they differ by more,
+// the result is above a tenth of the larger, so its digits start in nibble 0
+// or 1 and the sixteenth nibble holds the last one it keeps, with the shifted
+// out digits as a borrow below it. kNotShort for a sum, a zero result, a
+// field outside the range, and stored bytes no writer produces.
+decimal_short::Sum difference_in_sixteen_nibbles(const decimal_short::Operand& x,
+                                                 const decimal_short::Operand& y, int32_t p,
+                                                 int32_t mode) {
+  using namespace decimal_short;
+  const Sum not_short{kNotShort, 0, 0, 0};
+  if ((x.negative ^ y.negative) == 0) return not_short;
+  const bool x_less = magnitude_less(x, y) != 0;
+  const Operand& big = x_less ? y : x;
+  const Operand& small = x_less ? x : y;
+  const uint64_t big_digits = big.word & kDigitNibbles;
+  const uint64_t small_digits = small.word & kDigitNibbles;
+  if (big_digits >> 56 == 0 || small_digits >> 56 == 0 || !bcd_digits_ok(big_digits) ||
+      !bcd_digits_ok(small_digits))
+    return not_short;
+  const int32_t shift = big.field - small.field;
+  const uint64_t wide = small_digits << 4;
+  const uint64_t aligned = shift < 16 ? wide >> (4 * shift) : 0;
+  const bool sticky = shift < 16 ? (aligned << (4 * shift)) != wide : true;
+  // big - aligned - sticky = big + (nines - aligned) + 1 - sticky - 10^16; the
+  // 10^16 is the carry out of nibble 0, which a difference always makes.
+  const uint64_t addend = (repeat_nibble(9) - aligned) + (sticky ? 0 : 1);
+  const uint64_t t1 = (big_digits << 4) + repeat_nibble(6);
+  const uint64_t t2 = t1 + addend;
+  const uint64_t no_carry = ~(t1 ^ addend ^ t2) & kCarryBits;
+  const uint64_t r = t2 - (no_carry >> 3) * 3;
+  if (r == 0) return not_short;
+  const int f = __builtin_clzll(r) >> 2;
+  const int32_t field = big.field - f;
+  if (field < kFieldMin || field > kFieldMax) return not_short;
+  const uint64_t top = r << (4 * f);
+  const bool lost = sticky || (top & (~uint64_t{0} >> (4 * p))) != 0;
+  return Sum{lost && mode == kDecimalReportCut ? kDecimalDigitsLost : kDecimalOk, field, top,
+             big.negative};
+}
+
 // Returns 2, leaving `a` untouched, for the cases the word cannot decide
 // (decimal_short::kNotShort).
 int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool subtract,
@@ -279,8 +332,8 @@ int32_t add_short(uint8_t* a, int32_t pa, const uint8_t* b, int32_t pb, bool sub
   const decimal_short::Operand x = load_short(a, pa);
   decimal_short::Operand y = load_short(b, pb);
   if (subtract) y.negative = ~y.negative;
-  const decimal_short::Sum s =
-      decimal_short::add(x, y, decimal_short::magnitude_less(x, y), pa, mode);
+  decimal_short::Sum s = decimal_short::add(x, y, decimal_short::magnitude_less(x, y), pa, mode);
+  if (s.rc == decimal_short::kNotShort) s = difference_in_sixteen_nibbles(x, y, pa, mode);
   if (s.rc == decimal_short::kNotShort) return s.rc;
   a[0] = decimal_short::stored_byte0(s);
   store_digit_word(a, decimal_bytes(pa), decimal_short::stored_word(s, pa));
