@@ -761,3 +761,44 @@ TEST_F(BufferpoolTest, ASwapOutHandsItsReleasesOnOutsideThePartitionLock) {
 }
 
 }  // namespace
+
+namespace {
+
+// A page whose predecessor's write failed is never written, not even when
+// it is swapped out as a victim: it keeps its changes, the failure is logged
+// once, every later request for it learns of it, and a flush reports it.
+TEST_F(BufferpoolTest, ASwapOutNeverWritesAPageWhosePredecessorFailed) {
+  int32_t entry = Create("swapfail", 1000);
+  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = Get(entry, 41, 2048, GET_UPDATE);
+  ASSERT_GT(a, 0);
+  ASSERT_GT(y, 0);
+  PageWords(a)[1] = 5;
+  PageWords(y)[1] = 5;
+  PageWords(y)[100] = 41;
+  EXPECT_EQ(DKMRK0(y, 23, a), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, y), 0);
+  fault_.FailNthWrite(1, EIO);
+  int32_t rq[REQ_WORDS] = {entry, 40, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, a), -44);
+  log_.records.clear();
+  int writes = fault_.writes();
+  for (int32_t page = 100; page < 100 + 2 * Pages(2048); ++page) {
+    int32_t b = Get(entry, page, 2048, GET_SHARED);
+    ASSERT_GT(b, 0);
+    DKPUT0(PUT_END_SHARED, b);
+  }
+  EXPECT_EQ(fault_.writes(), writes);
+  EXPECT_EQ(FileWord("swapfail", 41, 100), 0);
+  int dependent = 0;
+  for (const LogRecord& r : log_.records)
+    for (const std::string& line : r.lines)
+      dependent += line.find("dependent page I/O error") != std::string::npos;
+  EXPECT_EQ(dependent, 1);
+  int32_t rc = 0;
+  EXPECT_EQ(Get(entry, 41, 2048, GET_SHARED, &rc), -44);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(pag, 1), -44);
+  EXPECT_EQ(FileWord("swapfail", 41, 100), 0);
+}
+
+}  // namespace
