@@ -149,6 +149,17 @@ class PageTest : public KernelTest {
     return buffer;
   }
 
+  // Gets a 2048-byte page for update as a data page (word 1 = 5) with `value`
+  // in word 100; the caller releases it. 0 when it could not be had.
+  int32_t HeldDataPage(int32_t entry, int32_t page, int32_t value) {
+    int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
+    EXPECT_GT(buffer, 0) << page;
+    if (buffer <= 0) return 0;
+    PageWords(buffer)[1] = 5;
+    PageWords(buffer)[100] = value;
+    return buffer;
+  }
+
   // Runs `work` on a thread of its own and gives it `seconds` to end: a call
   // that never returns (a lock it waits for itself, a scan that never ends)
   // stops the test program with a message rather than hanging the suite.

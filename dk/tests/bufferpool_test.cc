@@ -286,11 +286,8 @@ TEST_F(BufferpoolTest, AFailedWriteNeverDropsThePage) {
 // is on disk as it is.
 TEST_F(BufferpoolTest, AnUnchangedPredecessorDoesNotHoldItsWaiterBack) {
   int32_t entry = Create("unchanged", 200);
-  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = Get(entry, 41, 2048, GET_UPDATE);
-  ASSERT_GT(a, 0);
-  ASSERT_GT(y, 0);
-  PageWords(y)[1] = 5;
-  PageWords(y)[100] = 41;
+  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = HeldDataPage(entry, 41, 41);
+  ASSERT_TRUE(a > 0 && y > 0);
   EXPECT_EQ(DKMRK0(y, 23, a), 0);
   EXPECT_EQ(DKPUT0(PUT_UNCHANGED, a), 0);
   EXPECT_EQ(DKPUT0(PUT_CHANGED, y), 0);
@@ -769,12 +766,8 @@ namespace {
 // once, every later request for it learns of it, and a flush reports it.
 TEST_F(BufferpoolTest, ASwapOutNeverWritesAPageWhosePredecessorFailed) {
   int32_t entry = Create("swapfail", 1000);
-  int32_t a = Get(entry, 40, 2048, GET_UPDATE), y = Get(entry, 41, 2048, GET_UPDATE);
-  ASSERT_GT(a, 0);
-  ASSERT_GT(y, 0);
-  PageWords(a)[1] = 5;
-  PageWords(y)[1] = 5;
-  PageWords(y)[100] = 41;
+  int32_t a = HeldDataPage(entry, 40, 40), y = HeldDataPage(entry, 41, 41);
+  ASSERT_TRUE(a > 0 && y > 0);
   EXPECT_EQ(DKMRK0(y, 23, a), 0);
   EXPECT_EQ(DKPUT0(PUT_CHANGED, y), 0);
   fault_.FailNthWrite(1, EIO);

@@ -246,10 +246,8 @@ TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefused) {
   int32_t entry = Create("partial", 400);
   int32_t list = NewList(entry);
   Append(entry, list, {64, 72}, 1000);
-  int32_t y = Get(entry, 41, 2048, GET_UPDATE);
+  int32_t y = HeldDataPage(entry, 41, 4141);
   ASSERT_GT(y, 0);
-  PageWords(y)[1] = 5;
-  PageWords(y)[100] = 4141;
   EXPECT_EQ(DKMRK0(y, 23, list), 0);
   EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
   fault_.FailNthWrite(2, EIO);  // the second entry's write
@@ -282,13 +280,8 @@ TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
   ASSERT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
 
   list = Get(entry, kList, 2048, GET_UPDATE);
-  int32_t next = Get(entry, 41, 2048, GET_UPDATE), y = Get(entry, 42, 2048, GET_UPDATE);
-  ASSERT_GT(next, 0);
-  ASSERT_GT(y, 0);
-  PageWords(next)[1] = 5;
-  PageWords(next)[100] = 4141;
-  PageWords(y)[1] = 5;
-  PageWords(y)[100] = 4242;
+  int32_t next = HeldDataPage(entry, 41, 4141), y = HeldDataPage(entry, 42, 4242);
+  ASSERT_TRUE(next > 0 && y > 0);
   PageWords(list)[4] = 77;
   EXPECT_EQ(DKMRK0(list, 23, next), 0);
   EXPECT_EQ(DKMRK0(y, 23, list), 0);
