@@ -680,6 +680,34 @@ TEST(PackedDecimal, DigitsInfoAndAssign) {
   }
 }
 
+// A first digit of 1..9 and up to p - 1 more, all nines, all zeros or
+// random (style 0, 1 or any other of `styles`).
+std::string random_digits(std::mt19937_64& rng, int p, int styles) {
+  std::string digits(1, static_cast<char>('1' + rng() % 9));
+  const int n = 1 + rng() % p;
+  const int style = rng() % styles;
+  for (int i = 1; i < n; ++i)
+    digits += style == 0 ? '9' : style == 1 ? '0' : static_cast<char>('0' + rng() % 10);
+  return digits;
+}
+
+// What a (op) b must give in a's precision: the same worked at precision
+// 30, which the digit rows take, then cut to a's precision; digits cut on
+// the way count as lost in mode 2.
+struct Expected {
+  std::string bytes;
+  int32_t rc;
+};
+Expected through_digit_rows(const Dec& a, const Dec& b, int op, int mode) {
+  const value_descriptor wide{0, 30, -1, 0};
+  std::vector<uint8_t> w(decimal_bytes(30));
+  EXPECT_EQ(decimal_assign(w, wide, a.bytes, a.desc), 0);
+  const int32_t rc_wide = decimal_arith(w, wide, b.bytes, b.desc, op, mode);
+  Dec cut = parse("0", a.desc.precision);
+  const int32_t rc_cut = decimal_assign(cut.bytes, cut.desc, w, wide);
+  return {hex(cut), (rc_wide == -1 || (mode == 2 && rc_cut == -1)) ? -1 : rc_wide};
+}
+
 // The short path of values up to 15 digits against the digit-row path: the
 // same sum, difference or product computed at precision 30 and cut to the
 // short precision must give the same bytes and the same digits-lost result.
@@ -688,15 +716,10 @@ TEST(PackedDecimal, DigitsInfoAndAssign) {
 TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
   std::mt19937_64 rng(314);
   auto random_text = [&](int p) {
-    std::string digits(1, static_cast<char>('1' + rng() % 9));
-    const int n = 1 + rng() % p;
-    const int style = rng() % 4;
-    for (int i = 1; i < n; ++i)
-      digits += style == 0 ? '9' : style == 1 ? '0' : static_cast<char>('0' + rng() % 10);
+    const std::string digits = random_digits(rng, p, 4);
     const int e = static_cast<int>(rng() % 21) - 10;
     return std::string(rng() % 2 ? "-" : "") + "0." + digits + "E" + std::to_string(e);
   };
-  const value_descriptor wide{0, 30, -1, 0};
   int checked = 0;
   for (int i = 0; i < 20000; ++i) {
     // Half the cases are of one precision of 12 to 15 digits, which the
@@ -717,14 +740,10 @@ TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
     }
     ASSERT_EQ(a.rc, 0);
     ASSERT_EQ(b.rc, 0);
-    std::vector<uint8_t> w(decimal_bytes(30));
-    ASSERT_EQ(decimal_assign(w, wide, a.bytes, a.desc), 0);
-    const int32_t rc_wide = decimal_arith(w, wide, b.bytes, b.desc, op, kDecimalReportCut);
-    Dec expected = parse("0", pa);
-    const int32_t rc_cut = decimal_assign(expected.bytes, expected.desc, w, wide);
+    const Expected expected = through_digit_rows(a, b, op, kDecimalReportCut);
     const int32_t rc = decimal_arith(a.bytes, a.desc, b.bytes, b.desc, op, kDecimalReportCut);
-    ASSERT_EQ(hex(a), hex(expected)) << "case " << i << " op " << op;
-    ASSERT_EQ(rc, (rc_wide == -1 || rc_cut == -1) ? -1 : rc_wide) << "case " << i << " op " << op;
+    ASSERT_EQ(hex(a), expected.bytes) << "case " << i << " op " << op;
+    ASSERT_EQ(rc, expected.rc) << "case " << i << " op " << op;
     ++checked;
   }
   EXPECT_EQ(checked, 20000);
@@ -737,15 +756,6 @@ TEST(DecimalArith, ShortPathAgreesWithDigitRows) {
 // them, carries into a new leading digit, and both modes.
 TEST(DecimalArith, InlineSumsAtTheEdges) {
   std::mt19937_64 rng(1618);
-  const value_descriptor wide{0, 30, -1, 0};
-  auto random_digits = [&](int p) {
-    std::string digits(1, static_cast<char>('1' + rng() % 9));
-    const int n = 1 + rng() % p;
-    const int style = rng() % 3;
-    for (int i = 1; i < n; ++i)
-      digits += style == 0 ? '9' : style == 1 ? '0' : static_cast<char>('0' + rng() % 10);
-    return digits;
-  };
   auto exponent = [&](int zone) {
     if (zone == 0) return kDecimalMinExponent + static_cast<int>(rng() % 12);
     if (zone == 1) return kDecimalMaxExponent - static_cast<int>(rng() % 12);
@@ -759,7 +769,7 @@ TEST(DecimalArith, InlineSumsAtTheEdges) {
     const int op = 1 + (i / 4) % 2;
     const int mode = 1 + (i / 8) % 2;
     const int zone = rng() % 3;
-    const std::string da = random_digits(p);
+    const std::string da = random_digits(rng, p, 3);
     const int ea = exponent(zone);
     const bool na = rng() % 2;
     std::string ta = text(na, da, ea), tb;
@@ -786,7 +796,7 @@ TEST(DecimalArith, InlineSumsAtTheEdges) {
         if (rng() % 2) std::swap(ta, tb);
         break;
       default:
-        tb = text(rng() % 2, random_digits(p),
+        tb = text(rng() % 2, random_digits(rng, p, 3),
                   std::max(exponent(zone) - static_cast<int>(rng() % 4), kDecimalMinExponent));
         break;
     }
@@ -794,15 +804,11 @@ TEST(DecimalArith, InlineSumsAtTheEdges) {
     Dec b = parse(tb, p);
     ASSERT_TRUE(a.rc == 0 || (a.rc == 1 && ta.empty())) << ta;
     ASSERT_TRUE(b.rc == 0 || (b.rc == 1 && tb.empty())) << tb;
-    std::vector<uint8_t> w(decimal_bytes(30));
-    ASSERT_EQ(decimal_assign(w, wide, a.bytes, a.desc), 0);
-    const int32_t rc_wide = decimal_arith(w, wide, b.bytes, b.desc, op, mode);
-    Dec expected = parse("0", p);
-    const int32_t rc_cut = decimal_assign(expected.bytes, expected.desc, w, wide);
+    const Expected expected = through_digit_rows(a, b, op, mode);
     const int32_t rc = decimal_arith(a.bytes, a.desc, b.bytes, b.desc, op, mode);
     const std::string what = ta + (op == 1 ? " + " : " - ") + tb + " p " + std::to_string(p);
-    ASSERT_EQ(hex(a), hex(expected)) << what;
-    ASSERT_EQ(rc, mode == 2 && rc_cut == -1 && rc_wide == 0 ? -1 : rc_wide) << what;
+    ASSERT_EQ(hex(a), expected.bytes) << what;
+    ASSERT_EQ(rc, expected.rc) << what;
   }
 }
 
