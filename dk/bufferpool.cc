@@ -178,25 +178,6 @@ void HandReleasesToDatabank(int32_t bcb, int32_t databank) {
   HandChainToDatabank(chain, databank);
 }
 
-// Release chains taken off swapped-out victims under a partition lock, handed
-// on once it is given back: the release-chain and table free-list locks are
-// only ever taken alone.
-struct ReleaseHandoff {
-  int32_t chain[2] = {0, 0}, databank[2] = {0, 0};
-  void Take(int32_t bcb) {
-    int32_t taken = LoadWord(bcb + BCB_RELEASES);
-    if (taken == 0) return;
-    StoreWord(bcb + BCB_RELEASES, 0);
-    int n = chain[0] == 0 ? 0 : 1;
-    chain[n] = taken;
-    databank[n] = LoadWord(bcb + BCB_DATABANK);
-  }
-  void Run() {
-    for (int n = 0; n < 2; ++n) HandChainToDatabank(chain[n], databank[n]);
-    *this = ReleaseHandoff{};
-  }
-};
-
 // One transfer of the buffer's page. The file routines get a copy of the
 // BCB's I/O block (words 6..10): other threads read those words while the
 // transfer runs, so the results go back through atomic stores.
@@ -217,8 +198,10 @@ int32_t Transfer(int32_t bcb, bool write) {
 
 // How a held buffer is written: whole, after every page linked to it; or as
 // a list page whose image names only entries already on disk (in part: the
-// image leaves out entries, whose changes stay in the buffer).
-enum class WriteKind { kWhole, kListed, kListedPartial };
+// image leaves out entries, whose changes stay in the buffer); or as a
+// swapped-out victim, which writes no other page: a victim has none before
+// it, and one linked since it was chosen is left as it is (result 1).
+enum class WriteKind { kWhole, kListed, kListedPartial, kSwapOut };
 
 // Writes a buffer whose X the caller holds; the predecessors come first. On
 // failure the changes stay in the buffer (marked unwritten) and the waiter of
@@ -229,11 +212,14 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
   // only the list walk of DKPAG0, which has checked every page the image
   // names, writes a list page before the pages it does not name.
   bool before_failed = false;
+  if (kind == WriteKind::kSwapOut && LoadWord(bcb + BCB_WAITS_FOR) > 0 &&
+      LoadWord(bcb + BCB_FAILED_BEFORE) == 0)
+    return 1;
   if (kind == WriteKind::kWhole && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
     before_failed = DKPAG0(pag, 5) < 0;
   }
-  if (kind == WriteKind::kWhole &&
+  if ((kind == WriteKind::kWhole || kind == WriteKind::kSwapOut) &&
       (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
     if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || before_failed) {
       // A page it depends on failed (or was refused in turn): this one can
@@ -311,54 +297,81 @@ bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
 }
 
 // Chooses the partition's next victim, walking the ring backwards from `from`
-// to the first buffer without users, waiting pages or kept failed changes. A
-// changed victim is written now (the caller holds the partition lock; the
-// victim has no users, so its X is free).
+// to the first buffer without users, waiting pages or kept failed changes.
 bool Replaceable(int32_t bcb) {
   return LoadWord(bcb + BCB_USERS) == 0 && LoadWord(bcb + BCB_WAITS_FOR) == 0 &&
          LoadWord(bcb + BCB_UNWRITTEN) == 0;
 }
 
-// At most two victims are written per miss (a search again, then the next
-// victim), so `handoff` never holds more than two chains.
-void ChooseVictim(int32_t pool, int32_t part, int32_t from, ReleaseHandoff* handoff,
-                  bool include_from = false) {
-  for (;;) {
-    int32_t victim = include_from && Replaceable(from) ? from : 0;
-    include_from = false;
-    for (int32_t at = LoadWord(from + BCB_RING_PREV); victim == 0 && at != from;
-         at = LoadWord(at + BCB_RING_PREV)) {
-      if (Replaceable(at)) victim = at;
-    }
-    StoreWord(part + GROUP_VICTIM, victim);
-    if (victim == 0) return;
-    if (LoadWord(victim + BCB_IO_STATUS) < 0) {
-      StoreWord(victim + BCB_IO_STATUS, IOS_CLEAN);
-      return;
-    }
-    if (!IsChanged(victim)) return;
-    enqdeq_take(Sem(victim + BCB_X));
-    int32_t rc;
-    if (LoadWord(victim + BCB_FAILED_BEFORE) > 0) {
-      StoreWord(victim + BCB_IO_STATUS, -31);
-      StoreWord(victim + BCB_UNWRITTEN, 1);
-      ReportPageError(kIndexDKWRP0, -31, 2, LoadWord(victim + BCB_PAGE),
-                      LoadWord(victim + BCB_DATABANK));
-      rc = -31;
-    } else {
-      rc = WriteHeld(nullptr, victim);
-    }
+// A changed victim is claimed for its swap-out: counted as a user and held
+// exclusive (it had no users, so its X is free), so that nobody takes or
+// replaces it while it is written. The caller holds the partition lock and
+// writes it once the lock is given back (SwapOut); the victim word keeps
+// naming it meanwhile.
+int32_t ClaimForSwapOut(int32_t victim) {
+  AddWord(victim + BCB_USERS, 1);
+  enqdeq_take(Sem(victim + BCB_X));
+  return victim;
+}
+
+// Stores the next victim under the partition lock; returns it when it is
+// changed and so claimed for a swap-out, else 0.
+int32_t ChooseVictim(int32_t part, int32_t from, bool include_from = false) {
+  int32_t victim = include_from && Replaceable(from) ? from : 0;
+  for (int32_t at = LoadWord(from + BCB_RING_PREV); victim == 0 && at != from;
+       at = LoadWord(at + BCB_RING_PREV)) {
+    if (Replaceable(at)) victim = at;
+  }
+  StoreWord(part + GROUP_VICTIM, victim);
+  if (victim == 0) return 0;
+  if (LoadWord(victim + BCB_IO_STATUS) < 0) {
+    StoreWord(victim + BCB_IO_STATUS, IOS_CLEAN);
+    return 0;
+  }
+  return IsChanged(victim) ? ClaimForSwapOut(victim) : 0;
+}
+
+// A victim with users is being swapped out: only then does the victim word
+// name a buffer that somebody counts (a miss that takes the victim chooses
+// the next one before it gives the lock back).
+bool SwapOutRunning(int32_t part, int32_t bcb) {
+  return LoadWord(part + GROUP_VICTIM) == bcb && LoadWord(bcb + BCB_USERS) > 0;
+}
+
+// Waits, with the partition lock given back, until a swap-out running on
+// `bcb` has ended: counted as a user, nobody replaces it meanwhile.
+void WaitForSwapOut(int32_t* lock, int32_t bcb) {
+  AddWord(bcb + BCB_USERS, 1);
+  enqdeq_give(lock);
+  enqdeq_take(Sem(bcb + BCB_X));
+  enqdeq_give(Sem(bcb + BCB_X));
+  DropUser(bcb);
+}
+
+// Writes a claimed victim with no partition lock held: the write may report
+// an error (the log lock) and takes the victim's release chain to the
+// databank (its release lock), and no I/O runs under a partition lock. A
+// victim that could not be written keeps its changes and is skipped from now
+// on; the next one is chosen (and, when changed, written) in its place.
+void SwapOut(int32_t pool, int32_t part, int32_t victim) {
+  while (victim != 0) {
+    int32_t rc = WriteHeld(nullptr, victim, WriteKind::kSwapOut);
     if (rc == 0) {
       int32_t databank = LoadWord(victim + BCB_DATABANK);
-      handoff->Take(victim);
       CountWord(pool + PART_STAT_SWAPPED);
       if (databank > 0) CountWord(databank + DBE_PAGES_SWAPPED);
+      HandReleasesToDatabank(victim, databank);
+      enqdeq_give(Sem(victim + BCB_X));
+      DropUser(victim);
+      return;
     }
+    int32_t* lock = Sem(part + GROUP_LOCK);
+    enqdeq_take(lock);
     enqdeq_give(Sem(victim + BCB_X));
-    if (rc == 0) return;
-    // The victim's write failed: it keeps its changes (and is skipped from
-    // now on); look further for another one.
-    from = victim;
+    DropUser(victim);
+    int32_t next = LoadWord(part + GROUP_VICTIM) == victim ? ChooseVictim(part, victim) : 0;
+    enqdeq_give(lock);
+    victim = next;
   }
 }
 
@@ -516,18 +529,30 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
       enqdeq_give(lock);
       return 0;
     }
-    ReleaseHandoff handoff;  // a miss only: the hit path above stays as it was
+    // The victim chosen at the last replacement is taken as it is unless it
+    // is being swapped out (wait for that write) or was linked to since
+    // (choose another); either way look again.
+    if (victim != 0 && !Replaceable(victim)) {
+      if (SwapOutRunning(part, victim)) {
+        WaitForSwapOut(lock, victim);
+        continue;
+      }
+      int32_t swap = ChooseVictim(part, victim);
+      enqdeq_give(lock);
+      SwapOut(pool, part, swap);
+      continue;
+    }
     if (victim == 0) {
       // The last search found every buffer of the partition in use or
       // waiting for other pages; buffers may have come free since.
-      ChooseVictim(pool, part, FirstOfGroup(pool, part), &handoff, true);
-      victim = LoadWord(part + GROUP_VICTIM);
-    }
-    if (victim == 0) {
+      int32_t swap = ChooseVictim(part, FirstOfGroup(pool, part), true);
+      bool none = LoadWord(part + GROUP_VICTIM) == 0;
       enqdeq_give(lock);
-      handoff.Run();
-      if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
-      WaitForBuffer(attempt);
+      SwapOut(pool, part, swap);
+      if (none) {
+        if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
+        WaitForBuffer(attempt);
+      }
       continue;
     }
 
@@ -547,9 +572,12 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
     }
     AddWord(bcb + BCB_USERS, 1);
     TakeExclusive(bcb);  // no users before us: never waits
-    ChooseVictim(pool, part, bcb, &handoff);
+    // The next victim is chosen now and, when changed, its write starts now
+    // too, so that the next miss seldom waits for one; it runs once the
+    // partition lock is given back.
+    int32_t swap = ChooseVictim(part, bcb);
     enqdeq_give(lock);
-    handoff.Run();
+    SwapOut(pool, part, swap);
 
     if (found == 0) {
       HandReleasesToDatabank(bcb, old_databank);
@@ -1035,6 +1063,12 @@ void DropDatabankBuffers(int32_t* request, int32_t pool) {
     int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
     int32_t* lock = Sem(part + GROUP_LOCK);
     enqdeq_take(lock);
+    // A swap-out of the page is the pool's own write, not a user: its end is
+    // waited for, so that the write never lands on a buffer given up.
+    while (SwapOutRunning(part, bcb)) {
+      WaitForSwapOut(lock, bcb);
+      enqdeq_take(lock);
+    }
     int32_t in_use = 0, chain = 0;
     if (LoadWord(bcb + BCB_DATABANK) == databank) {
       if (LoadWord(bcb + BCB_USERS) != 0 && LoadWord(BP_STATUS) == BP_STATUS_UP)

@@ -795,3 +795,135 @@ TEST_F(BufferpoolTest, ASwapOutNeverWritesAPageWhosePredecessorFailed) {
 }
 
 }  // namespace
+
+namespace {
+
+class SwapOutTest : public BufferpoolTest {
+ protected:
+  // The partition (its group index) whose lock guards a page's bucket.
+  int32_t PartitionOf(int32_t entry, int32_t page, int32_t size) {
+    int32_t pool = FindPool(size);
+    int32_t bucket = (page / (size / kUnitBytes) + entry) % area_[pool + PART_HASH_SIZE];
+    int32_t number = (area_[pool + PART_HASH] + bucket) % area_[pool + PART_GROUPS];
+    return area_[pool + PART_GROUP_TABLE] + GROUP_WORDS * number;
+  }
+
+  // A 64K page from `from` on that is guarded by partition `part`.
+  int32_t PageIn(int32_t entry, int32_t part, int32_t from) {
+    while (PartitionOf(entry, from, 65536) != part) from += 32;
+    return from;
+  }
+
+  // True when any partition lock of any pool is taken.
+  bool AnyPartitionLockHeld() {
+    for (int32_t pool = area_[BP_FIRST_PARTITION]; pool > 0; pool = area_[pool - 1])
+      for (int32_t g = 0; g < area_[pool + PART_GROUPS]; ++g) {
+        int32_t part = area_[pool + PART_GROUP_TABLE] + GROUP_WORDS * g;
+        if (std::atomic_ref<int32_t>(area_[part + GROUP_LOCK + ENQDEQ_COUNT]).load() != 1)
+          return true;
+      }
+    return false;
+  }
+
+  // Misses of 64K pages from 128 on until `done` holds (at most four rounds
+  // of the pool), leaving out `skip`.
+  template <class Done>
+  void MissUntil(int32_t entry, int32_t skip, Done done) {
+    for (int32_t i = 0; !done() && i < 4 * Pages(65536); ++i) {
+      if (128 + 32 * i == skip) continue;
+      int32_t b = Get(entry, 128 + 32 * i, 65536, GET_SHARED);
+      ASSERT_GT(b, 0);
+      DKPUT0(PUT_END_SHARED, b);
+    }
+  }
+};
+
+// The swap-out of a changed victim is written after the partition lock is
+// given back: its write may have to write other pages first, which would
+// take partition locks and buffer semaphores in the wrong order. While it is
+// written, its partition serves other threads; a miss there waits for the
+// write and then takes the victim, whose page reached disk first.
+TEST_F(SwapOutTest, AVictimIsWrittenWithNoPartitionLockHeld) {
+  int32_t entry = Create("swaplock", 4000);
+  int32_t pool = FindPool(65536);
+  Stamp(entry, 64, 65536, 64);
+  int32_t part = PartitionOf(entry, 64, 65536);
+  int32_t beside = PageIn(entry, part, 96);
+  int32_t resident = Get(entry, beside, 65536, GET_SHARED);
+  ASSERT_GT(resident, 0);
+  DKPUT0(PUT_END_SHARED, resident);
+  int32_t late_page = PageIn(entry, part, 3200);
+  int32_t swapped = area_[pool + PART_STAT_SWAPPED];
+  int32_t swaps = area_[entry + DBE_PAGES_SWAPPED];
+
+  HookedFileSystem hooked(fault_);
+  bool seen = false;
+  std::atomic<int32_t> late_buffer{0};
+  std::thread late;
+  hooked.before_write = [&](int64_t offset) {
+    if (offset != int64_t{64} * kUnitBytes || seen) return;
+    seen = true;
+    EXPECT_FALSE(AnyPartitionLockHeld());
+    // The victim chosen at the last replacement is the one written.
+    int32_t victim = area_[part + GROUP_VICTIM];
+    ASSERT_NE(victim, 0);
+    EXPECT_EQ(area_[victim + BCB_PAGE], 64);
+    EndsWithin(20, "a get in the partition of a victim being written", [&] {
+      int32_t b = Get(entry, beside, 65536, GET_SHARED_IF_RESIDENT);
+      if (b > 0) DKPUT0(PUT_END_SHARED, b);
+    });
+    // A miss in the partition waits for this write (it counts itself as a
+    // user of the victim meanwhile).
+    late = std::thread([&] {
+      enqdeq_attach(enq_, 3);
+      late_buffer = Get(entry, late_page, 65536, GET_SHARED);
+    });
+    while (std::atomic_ref<int32_t>(area_[victim + BCB_USERS]).load() < 2)
+      std::this_thread::yield();
+  };
+  mdr_install_file_system(&hooked);
+  MissUntil(entry, beside, [&] { return seen; });
+  if (late.joinable()) late.join();
+  mdr_install_file_system(&fault_);
+  ASSERT_TRUE(seen);
+  EXPECT_EQ(FileWord("swaplock", 64, 100), 64);
+  EXPECT_EQ(area_[pool + PART_STAT_SWAPPED], swapped + 1);
+  EXPECT_EQ(area_[entry + DBE_PAGES_SWAPPED], swaps + 1);
+  ASSERT_GT(late_buffer.load(), 0);
+  EXPECT_EQ(area_[BufferBcb(late_buffer) + BCB_PAGE], late_page);
+  DKPUT0(PUT_END_SHARED, late_buffer);
+  int32_t again = Get(entry, 64, 65536, GET_SHARED);
+  ASSERT_GT(again, 0);
+  EXPECT_EQ(PageWords(again)[100], 64);
+  DKPUT0(PUT_END_SHARED, again);
+}
+
+// A caller may link pages it does not hold: a victim linked to after it was
+// chosen waits for another page and is not reused, so the link never lands
+// on the page that would have replaced it.
+TEST_F(SwapOutTest, AVictimLinkedAfterItWasChosenIsNotReused) {
+  int32_t entry = Create("relink", 4000);
+  // Every buffer holds a page of the databank by now.
+  MissUntil(entry, 0, [] { return false; });
+  int32_t part = PartitionOf(entry, 128, 65536);
+  int32_t victim = area_[part + GROUP_VICTIM];
+  ASSERT_NE(victim, 0);
+  int32_t victim_page = area_[victim + BCB_PAGE];
+  ASSERT_EQ(area_[victim + BCB_DATABANK], entry);
+  int32_t before = HeldDataPage(entry, 40, 40);
+  ASSERT_GT(before, 0);
+  EXPECT_EQ(DKMRK0(area_[victim + BCB_BUFFER], 23, before), 0);
+  int32_t late = Get(entry, PageIn(entry, part, 3200), 65536, GET_SHARED);
+  ASSERT_GT(late, 0);
+  EXPECT_NE(BufferBcb(late), victim);
+  EXPECT_EQ(area_[victim + BCB_PAGE], victim_page);
+  EXPECT_EQ(area_[victim + BCB_WAITS_FOR], 1);
+  EXPECT_EQ(DKGPA0(52, before), victim);
+  DKPUT0(PUT_END_SHARED, late);
+  // Once the page before it is written, the victim may go.
+  int32_t rq[REQ_WORDS] = {entry, 40, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(rq, WRP_WRITE_WAIT, before), 0);
+  EXPECT_EQ(area_[victim + BCB_WAITS_FOR], 0);
+}
+
+}  // namespace
