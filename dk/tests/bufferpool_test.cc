@@ -495,6 +495,33 @@ TEST_F(BufferpoolTest, DeferredReleasesFreeTheirPagesOnceTheHolderIsWritten) {
   EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), later));
 }
 
+// Releases recorded on a held buffer wait for its content to reach disk,
+// also when the buffer moves to a newly allocated page: they go with the
+// content to the new page, not with the old page that is dropped, and are
+// run when the new page is written.
+TEST_F(BufferpoolTest, DeferredReleasesMoveWithTheirBufferToANewPage) {
+  int32_t entry = Create("moverel", 400);
+  int32_t released, old_page;
+  ASSERT_EQ(Allocate(entry, 2048, &released), 0);
+  ASSERT_EQ(Allocate(entry, 2048, &old_page), 0);
+  int32_t buffer = HeldDataPage(entry, old_page, 7);
+  ASSERT_GT(buffer, 0);
+  EXPECT_EQ(DKRPL0(buffer, released, 7), 0);
+  int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+  ASSERT_EQ(DKHLD0(rq, buffer), buffer);
+  int32_t new_page = rq[REQ_PAGE];
+  EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), released));
+  // Nor does the next allocation free it: the new page is not on disk yet.
+  int32_t other;
+  ASSERT_EQ(Allocate(entry, 2048, &other), 0);
+  EXPECT_NE(other, released);
+  EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), released));
+  int32_t wrq[REQ_WORDS] = {entry, new_page, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(wrq, WRP_WRITE_WAIT, buffer), 0);
+  EXPECT_EQ(FileWord("moverel", new_page, 100), 7);
+  EXPECT_FALSE(BitmapBit(Bitmap(entry).data(), released));
+}
+
 // The pages released later are of the holder's size; each size comes back
 // as that size, also past the 11 pages one release record holds.
 TEST_F(BufferpoolTest, DeferredReleasesKeepThePageSizeOfEachHolder) {
