@@ -42,6 +42,41 @@ class BufferpoolTest : public PageTest {
     return DKFRE0(rq, 0);
   }
 
+  // Each of `workers` threads adds one to its own counter (word 100 + t) of
+  // `rounds` pages drawn from `pages` pages of `size` bytes from `first` on,
+  // calling `between(t, i, page)` after each change; then the databank is
+  // closed and every counter must be on disk.
+  template <class Between>
+  void CountFromThreads(int32_t entry, const std::string& name, int32_t size, int32_t first,
+                        int32_t pages, int workers, int rounds, Between between) {
+    int32_t units = size / kUnitBytes;
+    auto page_of = [&](std::mt19937& rng) {
+      return first + units * static_cast<int32_t>(rng() % static_cast<uint32_t>(pages));
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < workers; ++t)
+      threads.emplace_back([&, t] {
+        enqdeq_attach(enq_, 2 + t);
+        std::mt19937 rng(t);
+        for (int i = 0; i < rounds; ++i) {
+          int32_t page = page_of(rng);
+          int32_t b = Get(entry, page, size, GET_UPDATE);
+          ASSERT_GT(b, 0);
+          PageWords(b)[100 + t] += 1;
+          DKPUT0(PUT_CHANGED, b);
+          between(t, i, page);
+        }
+      });
+    for (auto& w : threads) w.join();
+    Close(entry);
+    for (int t = 0; t < workers; ++t) {
+      std::mt19937 rng(t);
+      std::map<int32_t, int32_t> expect;
+      for (int i = 0; i < rounds; ++i) ++expect[page_of(rng)];
+      for (auto& [page, count] : expect) EXPECT_EQ(FileWord(name, page, 100 + t), count);
+    }
+  }
+
   // Writes `value` into word 100 of a page and releases it changed.
   void Stamp(int32_t entry, int32_t page, int32_t size, int32_t value) {
     int32_t buffer = Get(entry, page, size, GET_UPDATE);
@@ -372,31 +407,11 @@ TEST_F(BufferpoolTest, ReadersShareAPageAndAWaitingWriterHoldsNewReadersBack) {
 
 TEST_F(BufferpoolTest, ManyThreadsChangingPagesLoseNothing) {
   int32_t entry = Create("busy", 800);
-  constexpr int kWorkers = 6, kPages = 40, kRounds = 300;
-  std::vector<std::thread> workers;
-  for (int t = 0; t < kWorkers; ++t)
-    workers.emplace_back([&, t] {
-      enqdeq_attach(enq_, 2 + t);
-      std::mt19937 rng(t);
-      for (int i = 0; i < kRounds; ++i) {
-        int32_t page = 100 + static_cast<int32_t>(rng() % kPages);
-        int32_t b = Get(entry, page, 2048, GET_UPDATE);
-        ASSERT_GT(b, 0);
-        PageWords(b)[100 + t] += 1;  // one counter per thread and page
-        DKPUT0(PUT_CHANGED, b);
-        int32_t s = Get(entry, page + kPages, 2048, GET_SHARED);
-        ASSERT_GT(s, 0);
-        DKPUT0(PUT_END_SHARED, s);
-      }
-    });
-  for (auto& w : workers) w.join();
-  Close(entry);
-  for (int t = 0; t < kWorkers; ++t) {
-    std::mt19937 rng(t);
-    std::map<int32_t, int32_t> expect;
-    for (int i = 0; i < kRounds; ++i) ++expect[100 + static_cast<int32_t>(rng() % kPages)];
-    for (auto& [page, count] : expect) EXPECT_EQ(FileWord("busy", page, 100 + t), count);
-  }
+  CountFromThreads(entry, "busy", 2048, 100, 40, 6, 300, [&](int, int, int32_t page) {
+    int32_t s = Get(entry, page + 40, 2048, GET_SHARED);
+    ASSERT_GT(s, 0);
+    DKPUT0(PUT_END_SHARED, s);
+  });
 }
 
 TEST_F(BufferpoolTest, ReadAheadAllowanceAndBlockSizes) {
@@ -962,33 +977,13 @@ namespace {
 // flush getting a page being written): every change reaches the file.
 TEST_F(SwapOutTest, ConcurrentSwapOutsLoseNoChange) {
   int32_t entry = Create("swapbusy", 3000);
-  constexpr int kWorkers = 4, kPages = 60, kRounds = 250;
-  std::vector<std::thread> workers;
-  for (int t = 0; t < kWorkers; ++t)
-    workers.emplace_back([&, t] {
-      enqdeq_attach(enq_, 2 + t);
-      std::mt19937 rng(t + 40);
-      for (int i = 0; i < kRounds; ++i) {
-        int32_t page = 64 + 32 * static_cast<int32_t>(rng() % kPages);
-        int32_t b = Get(entry, page, 65536, GET_UPDATE);
-        ASSERT_GT(b, 0);
-        PageWords(b)[100 + t] += 1;  // one counter per thread and page
-        DKPUT0(PUT_CHANGED, b);
-        if (t == 0 && i % 50 == 49) {
-          int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-          EXPECT_EQ(DKPAG0(pag, 1), 0);
-        }
-      }
-    });
-  for (auto& w : workers) w.join();
-  EXPECT_GT(area_[entry + DBE_PAGES_SWAPPED], 0);
-  Close(entry);
-  for (int t = 0; t < kWorkers; ++t) {
-    std::mt19937 rng(t + 40);
-    std::map<int32_t, int32_t> expect;
-    for (int i = 0; i < kRounds; ++i) ++expect[64 + 32 * static_cast<int32_t>(rng() % kPages)];
-    for (auto& [page, count] : expect) EXPECT_EQ(FileWord("swapbusy", page, 100 + t), count);
-  }
+  int32_t pool = FindPool(65536), swapped = area_[pool + PART_STAT_SWAPPED];
+  CountFromThreads(entry, "swapbusy", 65536, 64, 60, 4, 250, [&](int t, int i, int32_t) {
+    if (t != 0 || i % 50 != 49) return;
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    EXPECT_EQ(DKPAG0(pag, 1), 0);
+  });
+  EXPECT_GT(area_[pool + PART_STAT_SWAPPED], swapped);
 }
 
 }  // namespace
