@@ -239,17 +239,10 @@ int32_t DKHLD0(int32_t* request, int32_t buffer) {
   Bufferpool()[new_bcb + BCB_BUFFER] = buffer;
   PageWords(buffer)[0] = new_bcb;
   PageWords(fresh)[0] = old_bcb;
-  // Releases recorded on the held buffer wait for its content to reach disk,
-  // and the content now belongs to the new page: they go with it, ahead of
-  // any the new page's BCB carries, rather than running at the drop.
-  if (int32_t carried = LoadWord(old_bcb + BCB_RELEASES)) {
-    int32_t* area = Bufferpool();
-    int32_t tail = carried;
-    while (area[tail - 1] != 0) tail = area[tail - 1];
-    area[tail - 1] = LoadWord(new_bcb + BCB_RELEASES);
-    StoreWord(new_bcb + BCB_RELEASES, carried);
-    StoreWord(old_bcb + BCB_RELEASES, 0);
-  }
+  // Releases recorded on the held buffer, its write set and the page that
+  // waits for it belong to its content, which is now the new page's: they
+  // go with it rather than with the old page that is dropped.
+  CarryContent(old_bcb, new_bcb);
   int32_t drq[REQ_WORDS] = {databank, 0, page_size, 0, -1, 0};
   if (DKWRP0(drq, WRP_DROP, fresh) != 0) AddWord(new_bcb + BCB_FAILED_BEFORE, 1);
   return buffer;

@@ -1156,6 +1156,27 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
   return request[3] < 0 ? request[3] : 0;
 }
 
+void CarryContent(int32_t from_bcb, int32_t to_bcb) {
+  for (int32_t word : {BCB_WS_STATUS, BCB_ORDER, BCB_PROGRESS}) {
+    StoreWord(to_bcb + word, LoadWord(from_bcb + word));
+    StoreWord(from_bcb + word, 0);
+  }
+  // The page waiting for the content keeps its count: only the BCB it waits
+  // for changes. The image the new page had before is gone, so nothing
+  // waits for that.
+  UndoWaitingLink(to_bcb, false);
+  StoreWord(to_bcb + BCB_WAITER, LoadWord(from_bcb + BCB_WAITER));
+  StoreWord(from_bcb + BCB_WAITER, 0);
+  if (int32_t carried = LoadWord(from_bcb + BCB_RELEASES)) {
+    int32_t tail = carried;
+    while (LoadWord(tail - 1) != 0) tail = LoadWord(tail - 1);
+    StoreWord(tail - 1, LoadWord(to_bcb + BCB_RELEASES));
+    StoreWord(to_bcb + BCB_RELEASES, carried);
+    StoreWord(from_bcb + BCB_RELEASES, 0);
+  }
+  StoreWord(to_bcb + BCB_IO_STATUS, IOS_CHANGED_HELD);
+}
+
 void InitBufferPool(int32_t pool) {
   int32_t* area = Bufferpool();
   int32_t buffers = area[pool + PART_PAGES], parts = area[pool + PART_GROUPS];

@@ -142,6 +142,12 @@ inline uint8_t* PageBytes(int32_t buffer) {
   return reinterpret_cast<uint8_t*>(PageWords(buffer));
 }
 
+// When a held buffer's content moves to another BCB (both held by the
+// caller), what belongs to the content goes with it: its write set, the page
+// that waits for it, its progress mark and its deferred releases; and since
+// the content is not on disk at its new place, it counts as changed.
+void CarryContent(int32_t from_bcb, int32_t to_bcb);
+
 // Sets up a pool whose indexes are laid out (pool words 0..9 and 16, and the
 // buffer word of each BCB): the partitions with their locks, free page ids
 // and victims, the rings, the BCBs with their semaphores, all hashed under

@@ -537,6 +537,41 @@ TEST_F(BufferpoolTest, DeferredReleasesMoveWithTheirBufferToANewPage) {
   EXPECT_FALSE(BitmapBit(Bitmap(entry).data(), released));
 }
 
+// The rest of what belongs to a moved buffer's content goes with it too: its
+// write set, the page that must wait for it, and the fact that it is not on
+// disk at its new place, even when it is released unchanged.
+TEST_F(BufferpoolTest, AMovedBufferKeepsItsWriteSetAndItsWaiter) {
+  int32_t entry = Create("moveorder", 400);
+  int32_t first, second;
+  ASSERT_EQ(Allocate(entry, 2048, &first), 0);
+  ASSERT_EQ(Allocate(entry, 2048, &second), 0);
+  int32_t in_set = HeldDataPage(entry, first, 11);
+  ASSERT_GT(in_set, 0);
+  EXPECT_EQ(DKMRK0(5, 22, in_set), 0);
+  int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+  ASSERT_EQ(DKHLD0(rq, in_set), in_set);
+  int32_t set_page = rq[REQ_PAGE];
+  EXPECT_EQ(DKPUT0(PUT_UNCHANGED, in_set), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 5, 0};
+  EXPECT_EQ(DKPAG0(pag, 2), 0);
+  EXPECT_EQ(FileWord("moveorder", set_page, 100), 11);
+
+  int32_t before = HeldDataPage(entry, second, 21), waiter = HeldDataPage(entry, 60, 22);
+  ASSERT_TRUE(before > 0 && waiter > 0);
+  EXPECT_EQ(DKMRK0(waiter, 23, before), 0);
+  int32_t mrq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+  ASSERT_EQ(DKHLD0(mrq, before), before);
+  int32_t moved_page = mrq[REQ_PAGE];
+  EXPECT_EQ(DKGPA0(51, waiter), 1);
+  EXPECT_EQ(DKGPA0(52, before), BufferBcb(waiter));
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, before), 0);
+  // Writing the waiter writes the moved content first.
+  int32_t wrq[REQ_WORDS] = {entry, 60, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(wrq, WRP_WRITE_WAIT, waiter), 0);
+  EXPECT_EQ(FileWord("moveorder", moved_page, 100), 21);
+  EXPECT_EQ(FileWord("moveorder", 60, 100), 22);
+}
+
 // The pages released later are of the holder's size; each size comes back
 // as that size, also past the 11 pages one release record holds.
 TEST_F(BufferpoolTest, DeferredReleasesKeepThePageSizeOfEachHolder) {
