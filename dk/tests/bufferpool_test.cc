@@ -77,6 +77,21 @@ class BufferpoolTest : public PageTest {
     }
   }
 
+  // A newly allocated 2048-byte page held as a data page with `value` in
+  // word 100 (see HeldDataPage); 0 when there is none.
+  int32_t HeldNewDataPage(int32_t entry, int32_t value) {
+    int32_t page = 0;
+    EXPECT_EQ(Allocate(entry, 2048, &page), 0);
+    return page > 0 ? HeldDataPage(entry, page, value) : 0;
+  }
+
+  // Moves a held 2048-byte buffer to a newly allocated page; returns it.
+  int32_t MoveToNewPage(int32_t entry, int32_t buffer) {
+    int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+    EXPECT_EQ(DKHLD0(rq, buffer), buffer);
+    return rq[REQ_PAGE];
+  }
+
   // Writes `value` into word 100 of a page and releases it changed.
   void Stamp(int32_t entry, int32_t page, int32_t size, int32_t value) {
     int32_t buffer = Get(entry, page, size, GET_UPDATE);
@@ -516,15 +531,12 @@ TEST_F(BufferpoolTest, DeferredReleasesFreeTheirPagesOnceTheHolderIsWritten) {
 // run when the new page is written.
 TEST_F(BufferpoolTest, DeferredReleasesMoveWithTheirBufferToANewPage) {
   int32_t entry = Create("moverel", 400);
-  int32_t released, old_page;
+  int32_t released;
   ASSERT_EQ(Allocate(entry, 2048, &released), 0);
-  ASSERT_EQ(Allocate(entry, 2048, &old_page), 0);
-  int32_t buffer = HeldDataPage(entry, old_page, 7);
+  int32_t buffer = HeldNewDataPage(entry, 7);
   ASSERT_GT(buffer, 0);
   EXPECT_EQ(DKRPL0(buffer, released, 7), 0);
-  int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
-  ASSERT_EQ(DKHLD0(rq, buffer), buffer);
-  int32_t new_page = rq[REQ_PAGE];
+  int32_t new_page = MoveToNewPage(entry, buffer);
   EXPECT_TRUE(BitmapBit(Bitmap(entry).data(), released));
   // Nor does the next allocation free it: the new page is not on disk yet.
   int32_t other;
@@ -542,26 +554,19 @@ TEST_F(BufferpoolTest, DeferredReleasesMoveWithTheirBufferToANewPage) {
 // disk at its new place, even when it is released unchanged.
 TEST_F(BufferpoolTest, AMovedBufferKeepsItsWriteSetAndItsWaiter) {
   int32_t entry = Create("moveorder", 400);
-  int32_t first, second;
-  ASSERT_EQ(Allocate(entry, 2048, &first), 0);
-  ASSERT_EQ(Allocate(entry, 2048, &second), 0);
-  int32_t in_set = HeldDataPage(entry, first, 11);
+  int32_t in_set = HeldNewDataPage(entry, 11);
   ASSERT_GT(in_set, 0);
   EXPECT_EQ(DKMRK0(5, 22, in_set), 0);
-  int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
-  ASSERT_EQ(DKHLD0(rq, in_set), in_set);
-  int32_t set_page = rq[REQ_PAGE];
+  int32_t set_page = MoveToNewPage(entry, in_set);
   EXPECT_EQ(DKPUT0(PUT_UNCHANGED, in_set), 0);
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 5, 0};
   EXPECT_EQ(DKPAG0(pag, 2), 0);
   EXPECT_EQ(FileWord("moveorder", set_page, 100), 11);
 
-  int32_t before = HeldDataPage(entry, second, 21), waiter = HeldDataPage(entry, 60, 22);
+  int32_t before = HeldNewDataPage(entry, 21), waiter = HeldDataPage(entry, 60, 22);
   ASSERT_TRUE(before > 0 && waiter > 0);
   EXPECT_EQ(DKMRK0(waiter, 23, before), 0);
-  int32_t mrq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
-  ASSERT_EQ(DKHLD0(mrq, before), before);
-  int32_t moved_page = mrq[REQ_PAGE];
+  int32_t moved_page = MoveToNewPage(entry, before);
   EXPECT_EQ(DKGPA0(51, waiter), 1);
   EXPECT_EQ(DKGPA0(52, before), BufferBcb(waiter));
   EXPECT_EQ(DKPUT0(PUT_CHANGED, before), 0);
