@@ -296,8 +296,8 @@ bool ForgetPage(int32_t pool, int32_t part, int32_t bcb) {
   return true;
 }
 
-// Chooses the partition's next victim, walking the ring backwards from `from`
-// to the first buffer without users, waiting pages or kept failed changes.
+// A buffer that may be the victim: no users, no pages it waits for and no
+// kept failed changes.
 bool Replaceable(int32_t bcb) {
   return LoadWord(bcb + BCB_USERS) == 0 && LoadWord(bcb + BCB_WAITS_FOR) == 0 &&
          LoadWord(bcb + BCB_UNWRITTEN) == 0;
@@ -314,8 +314,9 @@ int32_t ClaimForSwapOut(int32_t victim) {
   return victim;
 }
 
-// Stores the next victim under the partition lock; returns it when it is
-// changed and so claimed for a swap-out, else 0.
+// Chooses the partition's next victim under its lock, walking the ring
+// backwards from `from` to the first replaceable buffer, and stores it;
+// returns it when it is changed and so claimed for a swap-out, else 0.
 int32_t ChooseVictim(int32_t part, int32_t from, bool include_from = false) {
   int32_t victim = include_from && Replaceable(from) ? from : 0;
   for (int32_t at = LoadWord(from + BCB_RING_PREV); victim == 0 && at != from;
@@ -360,9 +361,11 @@ void SwapOut(int32_t pool, int32_t part, int32_t victim) {
       int32_t databank = LoadWord(victim + BCB_DATABANK);
       CountWord(pool + PART_STAT_SWAPPED);
       if (databank > 0) CountWord(databank + DBE_PAGES_SWAPPED);
-      HandReleasesToDatabank(victim, databank);
+      int32_t chain = LoadWord(victim + BCB_RELEASES);
+      StoreWord(victim + BCB_RELEASES, 0);
       enqdeq_give(Sem(victim + BCB_X));
       DropUser(victim);
+      HandChainToDatabank(chain, databank);
       return;
     }
     int32_t* lock = Sem(part + GROUP_LOCK);
