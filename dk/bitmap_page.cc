@@ -239,12 +239,13 @@ int32_t DKHLD0(int32_t* request, int32_t buffer) {
   Bufferpool()[new_bcb + BCB_BUFFER] = buffer;
   PageWords(buffer)[0] = new_bcb;
   PageWords(fresh)[0] = old_bcb;
-  // Releases recorded on the held buffer, its write set and the page that
-  // waits for it belong to its content, which is now the new page's: they
-  // go with it rather than with the old page that is dropped.
+  // Releases recorded on the held buffer, its write set, the page that
+  // waits for it and the pages it waits for belong to its content, which is
+  // now the new page's: they go with it rather than with the old page that
+  // is dropped. So the move writes nothing: writing the pages before it
+  // could wait for a page the caller holds.
   CarryContent(old_bcb, new_bcb);
-  int32_t drq[REQ_WORDS] = {databank, 0, page_size, 0, -1, 0};
-  if (DKWRP0(drq, WRP_DROP, fresh) != 0) AddWord(new_bcb + BCB_FAILED_BEFORE, 1);
+  DropCarriedBuffer(fresh);
   return buffer;
 }
 

@@ -152,12 +152,33 @@ int32_t* PageBytesOf(int32_t bcb) {
 }
 
 // The waiter of this page no longer waits for it: it reached disk (or failed).
+// The link is taken with one exchange, so that a move of the waiter to
+// another BCB (which re-points links by compare-and-swap) and this undo
+// agree on which BCB's count goes down. A failure is counted before the
+// count is lowered, so nobody sees the waiter free of both.
 void UndoWaitingLink(int32_t bcb, bool failed) {
-  int32_t waiter = LoadWord(bcb + BCB_WAITER);
+  int32_t waiter = PoolWord(bcb + BCB_WAITER).exchange(0, std::memory_order_acq_rel);
   if (waiter == 0) return;
   if (failed) AddWord(waiter + BCB_FAILED_BEFORE, 1);
   AddWord(waiter + BCB_WAITS_FOR, -1);
-  StoreWord(bcb + BCB_WAITER, 0);
+}
+
+// Links `bcb` before `waiter` when it has no link; false when it has one. The
+// count is raised first, so it never says less than the links do.
+bool LinkBefore(int32_t bcb, int32_t waiter) {
+  AddWord(waiter + BCB_WAITS_FOR, 1);
+  int32_t expected = 0;
+  if (PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, waiter)) return true;
+  AddWord(waiter + BCB_WAITS_FOR, -1);
+  return false;
+}
+
+// Undoes the link of `bcb` to `waiter` when it is there; false when not.
+bool UnlinkFrom(int32_t bcb, int32_t waiter) {
+  int32_t expected = waiter;
+  if (!PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, 0)) return false;
+  AddWord(waiter + BCB_WAITS_FOR, -1);
+  return true;
 }
 
 // Moves the deferred releases of a buffer to its databank entry, whose chain
@@ -385,6 +406,63 @@ void WaitForBuffer(int attempt) {
     timespec ts{0, 200000};
     nanosleep(&ts, nullptr);
   }
+}
+
+// Drops a held buffer from the pool; with `write_before` the pages that must
+// precede it are written first (a drop may not let them fall behind), and
+// its deferred releases run.
+int32_t DropHeld(int32_t* request, int32_t bcb, bool write_before) {
+  int32_t pool = PoolOfBcb(bcb);
+  int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
+  int32_t rc = 0;
+  if (write_before && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
+    int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
+    DKPAG0(pag, 5);
+    if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) rc = -31;
+  }
+  int32_t chain = LoadWord(bcb + BCB_RELEASES);
+  StoreWord(bcb + BCB_RELEASES, 0);
+  int32_t bucket = BucketOf(pool, databank, page);
+  int32_t part = PartitionOfBucket(pool, bucket);
+  enqdeq_take(Sem(part + GROUP_LOCK));
+  bool has_victim = ForgetPage(pool, part, bcb);
+  GiveExclusive(bcb);
+  DropUser(bcb);
+  if (!has_victim && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
+  enqdeq_give(Sem(part + GROUP_LOCK));
+  if (chain != 0) RunReleaseChain(databank, chain);
+  if (rc != 0 && request) {
+    request[REQ_DATABANK] = databank;
+    request[REQ_PAGE] = page;
+    request[REQ_RC] = rc;
+  }
+  return rc;
+}
+
+// The pages linked before `from` are linked before `to` instead, with their
+// count and their failures: they must still reach disk before the content,
+// which now lives in `to`. Each link is re-pointed by compare-and-swap, so a
+// link undone meanwhile by the write of its page is lowered on exactly one
+// of the two BCBs. The pages may be of any pool and held by anybody, the
+// caller included: nothing here waits for them.
+void RepointPredecessors(int32_t from, int32_t to) {
+  if (LoadWord(from + BCB_WAITS_FOR) > 0) {
+    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
+      int32_t last = LoadWord(pool + PART_LAST_BCB);
+      int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
+      for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
+        if (LoadWord(bcb + BCB_WAITER) != from) continue;
+        AddWord(to + BCB_WAITS_FOR, 1);
+        int32_t expected = from;
+        if (PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, to))
+          AddWord(from + BCB_WAITS_FOR, -1);
+        else
+          AddWord(to + BCB_WAITS_FOR, -1);
+      }
+    }
+  }
+  AddWord(to + BCB_FAILED_BEFORE,
+          PoolWord(from + BCB_FAILED_BEFORE).exchange(0, std::memory_order_acq_rel));
 }
 
 int32_t Fail(int32_t* request, int32_t index, int32_t rc, int32_t severity, int32_t value,
@@ -691,33 +769,8 @@ int32_t DKWRP0(int32_t* request, int32_t mode, int32_t buffer) {
       if (rc == 0) HandReleasesToDatabank(bcb, LoadWord(bcb + BCB_DATABANK));
       return rc;
     }
-    case WRP_DROP: {
-      int32_t pool = PoolOfBcb(bcb);
-      int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
-      int32_t rc = 0;
-      if (LoadWord(bcb + BCB_WAITS_FOR) > 0) {
-        int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
-        DKPAG0(pag, 5);
-        if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) rc = -31;
-      }
-      int32_t chain = LoadWord(bcb + BCB_RELEASES);
-      StoreWord(bcb + BCB_RELEASES, 0);
-      int32_t bucket = BucketOf(pool, databank, page);
-      int32_t part = PartitionOfBucket(pool, bucket);
-      enqdeq_take(Sem(part + GROUP_LOCK));
-      bool has_victim = ForgetPage(pool, part, bcb);
-      GiveExclusive(bcb);
-      DropUser(bcb);
-      if (!has_victim && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
-      enqdeq_give(Sem(part + GROUP_LOCK));
-      if (chain != 0) RunReleaseChain(databank, chain);
-      if (rc != 0 && request) {
-        request[REQ_DATABANK] = databank;
-        request[REQ_PAGE] = page;
-        request[REQ_RC] = rc;
-      }
-      return rc;
-    }
+    case WRP_DROP:
+      return DropHeld(request, bcb, true);
     default:
       ReportPageError(kIndexDKWRP0, -43, 7, mode);
       if (request) request[REQ_RC] = -43;
@@ -747,12 +800,10 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
       for (int32_t at = LoadWord(waiter + BCB_WAITER), steps = 0;
            at != 0 && !circle && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps)
         circle = at == bcb;
-      if (present != 0 || circle) {
+      if (present != 0 || circle || !LinkBefore(bcb, waiter)) {
         ReportPageError(kIndexDKMRK0, -55, 7, code);
         return -55;
       }
-      StoreWord(bcb + BCB_WAITER, waiter);
-      AddWord(waiter + BCB_WAITS_FOR, 1);
       return 0;
     }
     case 24:
@@ -764,14 +815,9 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
       StoreWord(bcb + BCB_ORDER, value);
       StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
       return 0;
-    case 27: {
-      int32_t waiter = BufferBcb(value);
-      if (LoadWord(bcb + BCB_WAITER) == waiter) {
-        StoreWord(bcb + BCB_WAITER, 0);
-        AddWord(waiter + BCB_WAITS_FOR, -1);
-      }
+    case 27:
+      UnlinkFrom(bcb, BufferBcb(value));
       return 0;
-    }
     case 28:
       if (status == WS_NONE) {
         StoreWord(bcb + BCB_ORDER, value);
@@ -916,18 +962,13 @@ bool WriteListedPage(int32_t* request, int32_t list_bcb, const Collected& c) {
     DKPUT0(PUT_UNCHANGED, buffer);
     return true;
   }
-  bool linked = LoadWord(bcb + BCB_WAITER) == list_bcb;
-  if (linked) {
-    StoreWord(bcb + BCB_WAITER, 0);
-    AddWord(list_bcb + BCB_WAITS_FOR, -1);
-  }
+  bool linked = UnlinkFrom(bcb, list_bcb);
   AddWord(bcb + BCB_VERSION, 1);
   int32_t rc = WriteHeld(rq, bcb);
   if (rc == 0) {
     HandReleasesToDatabank(bcb, c.databank);
   } else if (linked) {
-    StoreWord(bcb + BCB_WAITER, list_bcb);
-    AddWord(list_bcb + BCB_WAITS_FOR, 1);
+    LinkBefore(bcb, list_bcb);
   }
   DKPUT0(PUT_UNCHANGED, buffer);
   if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
@@ -1168,8 +1209,10 @@ void CarryContent(int32_t from_bcb, int32_t to_bcb) {
   // for changes. The image the new page had before is gone, so nothing
   // waits for that.
   UndoWaitingLink(to_bcb, false);
-  StoreWord(to_bcb + BCB_WAITER, LoadWord(from_bcb + BCB_WAITER));
-  StoreWord(from_bcb + BCB_WAITER, 0);
+  StoreWord(to_bcb + BCB_WAITER, PoolWord(from_bcb + BCB_WAITER).exchange(0));
+  // So do the pages the content waits for: the move then writes nothing,
+  // and the old BCB is dropped with no page left to write before it.
+  RepointPredecessors(from_bcb, to_bcb);
   if (int32_t carried = LoadWord(from_bcb + BCB_RELEASES)) {
     int32_t tail = carried;
     while (LoadWord(tail - 1) != 0) tail = LoadWord(tail - 1);
@@ -1178,6 +1221,10 @@ void CarryContent(int32_t from_bcb, int32_t to_bcb) {
     StoreWord(from_bcb + BCB_RELEASES, 0);
   }
   StoreWord(to_bcb + BCB_IO_STATUS, IOS_CHANGED_HELD);
+}
+
+void DropCarriedBuffer(int32_t buffer) {
+  DropHeld(nullptr, BufferBcb(buffer), false);
 }
 
 void InitBufferPool(int32_t pool) {

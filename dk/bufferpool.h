@@ -144,9 +144,14 @@ inline uint8_t* PageBytes(int32_t buffer) {
 
 // When a held buffer's content moves to another BCB (both held by the
 // caller), what belongs to the content goes with it: its write set, the page
-// that waits for it, its progress mark and its deferred releases; and since
-// the content is not on disk at its new place, it counts as changed.
+// that waits for it, the pages it waits for (their links, count and
+// failures), its progress mark and its deferred releases; and since the
+// content is not on disk at its new place, it counts as changed.
 void CarryContent(int32_t from_bcb, int32_t to_bcb);
+// Drops a held buffer whose content went elsewhere (CarryContent): nothing is
+// written, no release runs. A page whose link to it was undone while the
+// content moved still lowers its count; it is not reused before.
+void DropCarriedBuffer(int32_t buffer);
 
 // Sets up a pool whose indexes are laid out (pool words 0..9 and 16, and the
 // buffer word of each BCB): the partitions with their locks, free page ids

@@ -92,6 +92,8 @@ class BufferpoolTest : public PageTest {
     return rq[REQ_PAGE];
   }
 
+  int32_t PageOf(int32_t buffer) { return area_[BufferBcb(buffer) + BCB_PAGE]; }
+
   // Writes `value` into word 100 of a page and releases it changed.
   void Stamp(int32_t entry, int32_t page, int32_t size, int32_t value) {
     int32_t buffer = Get(entry, page, size, GET_UPDATE);
@@ -575,6 +577,61 @@ TEST_F(BufferpoolTest, AMovedBufferKeepsItsWriteSetAndItsWaiter) {
   EXPECT_EQ(DKWRP0(wrq, WRP_WRITE_WAIT, waiter), 0);
   EXPECT_EQ(FileWord("moveorder", moved_page, 100), 21);
   EXPECT_EQ(FileWord("moveorder", 60, 100), 22);
+}
+
+// A move while the caller holds the pages that must precede the moved one
+// (a leaf moved while its children are held) writes none of them: their
+// links, and a failure among them, go with the content, and the order holds
+// when it is written. A move that waited for them would wait for itself.
+TEST_F(BufferpoolTest, AMoveCarriesThePagesBeforeItWhileTheCallerHoldsThem) {
+  int32_t entry = Create("movebefore", 400);
+  int32_t big_page = 0, moved_page = 0, buffers[3] = {0, 0, 0};
+  EndsWithin(20, "a move while holding the pages before it", [&] {
+    int32_t& small = buffers[0] = HeldNewDataPage(entry, 31);
+    ASSERT_EQ(Allocate(entry, 16384, &big_page), 0);
+    int32_t& big = buffers[1] = Get(entry, big_page, 16384, GET_NEW);
+    int32_t& moved = buffers[2] = HeldNewDataPage(entry, 33);
+    ASSERT_TRUE(small > 0 && big > 0 && moved > 0);
+    PageWords(big)[1] = 5;
+    PageWords(big)[100] = 32;
+    EXPECT_EQ(DKMRK0(moved, 23, small), 0);
+    EXPECT_EQ(DKMRK0(moved, 23, big), 0);
+    int32_t old_bcb = BufferBcb(moved);
+    moved_page = MoveToNewPage(entry, moved);
+    EXPECT_NE(BufferBcb(moved), old_bcb);
+    EXPECT_EQ(DKGPA0(51, moved), 2);
+    EXPECT_EQ(DKGPA0(52, small), BufferBcb(moved));
+    EXPECT_EQ(DKGPA0(52, big), BufferBcb(moved));
+    EXPECT_EQ(area_[old_bcb + BCB_WAITS_FOR], 0);
+  });
+  // Nothing was written by the move.
+  EXPECT_EQ(FileWord("movebefore", PageOf(buffers[0]), 100), 0);
+  EXPECT_EQ(FileWord("movebefore", big_page, 100), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, buffers[0]), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, buffers[1]), 0);
+  int32_t wrq[REQ_WORDS] = {entry, moved_page, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(wrq, WRP_WRITE_WAIT, buffers[2]), 0);
+  EXPECT_EQ(FileWord("movebefore", PageOf(buffers[0]), 100), 31);
+  EXPECT_EQ(FileWord("movebefore", big_page, 100), 32);
+  EXPECT_EQ(FileWord("movebefore", moved_page, 100), 33);
+}
+
+// A page before the moved one whose write failed keeps the content from
+// being written at its new place too.
+TEST_F(BufferpoolTest, AMoveCarriesAFailureOfAPageBeforeIt) {
+  int32_t entry = Create("movefail", 400);
+  int32_t before = HeldNewDataPage(entry, 41), moved = HeldNewDataPage(entry, 42);
+  ASSERT_TRUE(before > 0 && moved > 0);
+  int32_t before_page = PageOf(before);
+  EXPECT_EQ(DKMRK0(moved, 23, before), 0);
+  fault_.FailNthWrite(1, EIO);
+  int32_t brq[REQ_WORDS] = {entry, before_page, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(brq, WRP_WRITE_WAIT, before), -44);
+  int32_t moved_page = MoveToNewPage(entry, moved);
+  EXPECT_EQ(DKGPA0(51, moved), 0);
+  int32_t wrq[REQ_WORDS] = {entry, moved_page, 2048, 0, -1, 0};
+  EXPECT_EQ(DKWRP0(wrq, WRP_WRITE_WAIT, moved), -31);
+  EXPECT_EQ(FileWord("movefail", moved_page, 100), 0);
 }
 
 // The pages released later are of the holder's size; each size comes back
