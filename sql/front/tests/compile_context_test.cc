@@ -1,0 +1,156 @@
+// The statement workspace: block chain, allocation references and alignment,
+// block selection errors, top blocks, and growth by restart.
+#include "sql/front/compile_context.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cstring>
+
+#include "kernel/word_storage.h"
+#include "sql/front/compile_diag.h"
+#include "sql/front/tests/compile_test_support.h"
+
+namespace {
+
+// Runs f and returns the error code of the jump it ends in, or 0 without one.
+template <typename F>
+int32_t JumpCode(SqlCompileCtx* ctx, F f) {
+  try {
+    f();
+  } catch (const CompileJump&) {
+    return ctx->error_code;
+  }
+  return 0;
+}
+
+TEST(Workspace, FirstReferenceOfAFreshBlockIs16) {
+  FakeKernel k;
+  TestContext t;
+  EXPECT_EQ(qqwsnewblk(&t.ctx), 1);
+  EXPECT_EQ(qqwsal(&t.ctx, 10), 16);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(t.ctx.ws.base) % 8, 0u);
+}
+
+TEST(Workspace, OneByteAdvancesUsedByFourAndDoublesAlignToEight) {
+  FakeKernel k;
+  TestContext t;
+  qqwsnewblk(&t.ctx);
+  EXPECT_EQ(qqwsal(&t.ctx, 1), 16);
+  EXPECT_EQ(t.ctx.ws.used, 20);
+  EXPECT_EQ(qqdbal(&t.ctx, 8), 24);
+  EXPECT_EQ(qqwsal(&t.ctx, 4), 32);
+  EXPECT_EQ(WsBlock(&t.ctx, 1)[WSB_USED], 36);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(qqwsadr(&t.ctx, 24)) % 8, 0u);
+}
+
+TEST(Workspace, SecondBlockFollowsTheFirstAtAnEightByteBoundary) {
+  FakeKernel k;
+  TestContext t;
+  qqwsnewblk(&t.ctx);
+  qqwsal(&t.ctx, 5);  // used 24
+  int32_t second = qqwsnewblk(&t.ctx);
+  EXPECT_EQ(second, 33);
+  EXPECT_EQ(WsBlock(&t.ctx, 1)[WSB_LINK], 33);
+  EXPECT_EQ(qqwsal(&t.ctx, 4), 16);
+  qqwswb(&t.ctx, 1);
+  EXPECT_EQ(qqwscur(&t.ctx), 1);
+  // The first block is no longer the newest: allocating there is a defect.
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwsal(&t.ctx, 4); }), -1);
+  ASSERT_EQ(FakeKernel::conditions.size(), 1u);
+  EXPECT_EQ(FakeKernel::conditions[0].code, -19202);
+  EXPECT_EQ(FakeKernel::conditions[0].severity, 5);
+  EXPECT_EQ(FakeKernel::conditions[0].text, "N\tQST: qqwsal");
+  qqwswb(&t.ctx, 33);
+  EXPECT_EQ(qqwsal(&t.ctx, 4), 20);
+}
+
+TEST(Workspace, SelectingAMissingBlockIsAnInternalError) {
+  struct Case {
+    bool open;
+    int32_t block;
+    int32_t code;
+  };
+  for (Case c : {Case{false, 1, -19223}, Case{true, 9, -19217}, Case{true, -5, -19217}}) {
+    FakeKernel k;
+    TestContext t;
+    if (c.open) qqwsnewblk(&t.ctx);
+    EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwswb(&t.ctx, c.block); }), -1);
+    ASSERT_EQ(FakeKernel::conditions.size(), 1u);
+    EXPECT_EQ(FakeKernel::conditions[0].code, c.code);
+    EXPECT_EQ(FakeKernel::conditions[0].text, "N\tQST: qqwswb");
+  }
+  FakeKernel k;
+  TestContext t;
+  qqwswb(&t.ctx, 0);  // offset 0 selects nothing, even without blocks
+  EXPECT_TRUE(FakeKernel::conditions.empty());
+}
+
+TEST(Workspace, TopBlocksStackBelowTheLimitAndPopOnlyFromTheHead) {
+  FakeKernel k;
+  TestContext t(1000);
+  int32_t bottom = qqwsnewblk(&t.ctx);
+  int32_t limit = t.ctx.ws.top_limit;
+  int32_t a = WorkspacePushTop(&t.ctx, 40);
+  EXPECT_EQ(a, (limit - 52) / 8 * 8 + 1);
+  EXPECT_EQ(WsBlock(&t.ctx, a)[WST_LINK], bottom);
+  int32_t b = WorkspacePushTop(&t.ctx, 10);
+  EXPECT_EQ(t.ctx.ws.chain_head, b);
+  WorkspacePopTop(&t.ctx, a);  // not the head: nothing happens
+  EXPECT_EQ(t.ctx.ws.chain_head, b);
+  qqwswb(&t.ctx, a);
+  WorkspacePopTop(&t.ctx, b);
+  EXPECT_EQ(t.ctx.ws.chain_head, a);
+  EXPECT_EQ(qqwscur(&t.ctx), a);
+  WorkspacePopTop(&t.ctx, a);
+  EXPECT_EQ(t.ctx.ws.chain_head, bottom);
+  EXPECT_EQ(t.ctx.ws.top_limit, limit);
+}
+
+TEST(Workspace, OverflowDoublesTheSizeAndLeavesForARestart) {
+  FakeKernel k;
+  TestContext t(1000);
+  qqwsnewblk(&t.ctx);
+  int32_t size = t.ctx.workspace_size;
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwsal(&t.ctx, 2000); }), -1);
+  EXPECT_EQ(t.ctx.workspace_size, 2 * size);
+  EXPECT_EQ(t.ctx.workspace_grown, 1);
+  EXPECT_TRUE(FakeKernel::conditions.empty());  // growth is not an error
+}
+
+TEST(Workspace, DoublingStopsBeforeTheSizeLeavesThe32BitRange) {
+  FakeKernel k;
+  TestContext t(1000);
+  qqwsnewblk(&t.ctx);
+  // As if many growths had passed: the next doubling would not fit 32 bits.
+  t.ctx.workspace_size = INT32_MAX / 2;
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwsal(&t.ctx, 5000); }), SQLPOOL_EXHAUSTED_ERROR);
+  EXPECT_EQ(t.ctx.workspace_size, INT32_MAX / 2);
+  EXPECT_EQ(t.ctx.workspace_grown, 0);
+}
+
+TEST(Workspace, NegativeLengthsAreRefused) {
+  FakeKernel k;
+  TestContext t;
+  qqwsnewblk(&t.ctx);
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwsal(&t.ctx, -8); }), -1);
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { qqdbal(&t.ctx, -1); }), -1);
+  EXPECT_EQ(t.ctx.ws.used, 16);
+}
+
+TEST(Workspace, StrgetCopiesUpToTheTerminatorWithinTheBuffer) {
+  FakeKernel k;
+  TestContext t;
+  qqwsnewblk(&t.ctx);
+  int32_t r = qqwsal(&t.ctx, 6);
+  std::memcpy(qqwsadr(&t.ctx, r), "ABCDE", 6);
+  char buffer[8];
+  EXPECT_EQ(qqstrget(&t.ctx, buffer, 8, r), 6);
+  EXPECT_STREQ(buffer, "ABCDE");
+  EXPECT_EQ(qqstrget(&t.ctx, buffer, 3, r), 3);
+  EXPECT_STREQ(buffer, "AB");
+  EXPECT_EQ(qqstrget(&t.ctx, buffer, 8, 0), 1);
+  EXPECT_STREQ(buffer, "");
+}
+
+}  // namespace
