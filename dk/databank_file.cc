@@ -88,6 +88,28 @@ int32_t FindOrMakeEntry(const int32_t* request, bool* taken_over) {
   return entry;
 }
 
+// An open that asked for the file's SEQNO (-1) learns it only from the
+// header: the entry takes it now, under the databank lock, unless another
+// entry of the DID already carries it. That one is taken over as at the
+// start of the open when its access mode is 5 or more (its index is put in
+// *other); otherwise the open is refused with -32, so no two entries of one
+// DID and SEQNO are open at once.
+int32_t ClaimSeqno(int32_t entry, int32_t seqno, int32_t* other) {
+  int32_t* area = Bufferpool();
+  EnqdeqGuard guard(area + BP_LOCK_DATABANK_HASH);
+  int32_t head = DKHMI0(LoadWord(BP_DATABANK_HASH), area[entry + DBE_DID]);
+  for (int32_t at = head > 0 ? head : 0; at > 0; at = area[at + DBE_DEPENDENT]) {
+    if (at == entry || area[at + DBE_SEQNO] != seqno) continue;
+    if (area[at + DBE_ACCESS] < 5) return -32;
+    area[at + DBE_ACCESS] = 1;
+    area[at + DBE_OPENS] = 1;
+    *other = at;
+    return 0;
+  }
+  area[entry + DBE_SEQNO] = seqno;
+  return 0;
+}
+
 void FreeEntry(int32_t entry) {
   int32_t* area = Bufferpool();
   int32_t hash = LoadWord(BP_DATABANK_HASH);
@@ -255,7 +277,10 @@ void ChooseCheck(int32_t entry, int32_t close_mark) {
   Bufferpool()[entry + DBE_STATE] = state;
 }
 
-int32_t OpenExisting(int32_t* request, int32_t entry, bool taken_over) {
+// Opens the file of a new or taken-over entry. When the header names an
+// entry already open that is taken over instead, *other is that entry and
+// this one's file is left as it was.
+int32_t OpenExisting(int32_t* request, int32_t entry, bool taken_over, int32_t* other) {
   int32_t mode = request[CRD_MODE];
   int32_t rq[REQ_WORDS];
   int32_t buffer = ReadHeader(entry, GET_UPDATE, rq);
@@ -263,17 +288,23 @@ int32_t OpenExisting(int32_t* request, int32_t entry, bool taken_over) {
   uint8_t* page = PageBytes(buffer);
   int32_t seqno = request[CRD_SEQNO];
   int32_t rc = CheckHeaderWords(page, mode, entry, &seqno);
-  if (rc != 0) {
-    // Not ours, or not as asked: drop the header buffer unwritten.
+  if (rc == 0 && !taken_over) rc = ClaimSeqno(entry, seqno, other);
+  if (rc != 0 || *other != 0) {
+    // Not ours, not as asked, or open already: drop the header buffer
+    // unwritten.
     DKWRP0(rq, WRP_DROP, buffer);
-    ReportOpenFailure(entry, rc, request[CRD_SEQNO]);
+    if (rc != 0) ReportOpenFailure(entry, rc, request[CRD_SEQNO]);
+    if (rc == 0) request[CRD_SEQNO] = seqno;
     return rc;
   }
   request[CRD_SEQNO] = seqno;
   Bufferpool()[entry + DBE_SEQNO] = seqno;
+  // Mode 1 (which older formats pass too) and mode 2 leave the close mark
+  // as it is and choose no check; the entry stays in its first check state,
+  // so that its close writes no mark either: a crash found on disk stays
+  // there for the next open that checks.
   if (mode == 1 || mode == 2 || taken_over) {
     DKPUT0(PUT_UNCHANGED, buffer);
-    if (mode != 2 && !taken_over) Bufferpool()[entry + DBE_STATE] = CHK_COMPLETE;
     return 0;
   }
   int32_t close_mark = PageWord(page, HDR_CLOSE_MARK);
@@ -343,7 +374,16 @@ int32_t DKCRD1(int32_t* request) {
     rc = CreateBitmapsAndHeader(entry, units);
     if (rc == 0) area[entry + DBE_STATE] = CHK_COMPLETE;
   } else {
-    rc = OpenExisting(request, entry, taken_over);
+    int32_t other = 0;
+    rc = OpenExisting(request, entry, taken_over, &other);
+    if (other != 0) {
+      int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+      DKPAG0(pag, 3);
+      CloseFile(entry, false);
+      FreeEntry(entry);
+      entry = other;
+      taken_over = true;
+    }
     header_taken = rc == 0;
     if (rc == 0 && units > 0) rc = ExtendDatabank(entry, units);
   }

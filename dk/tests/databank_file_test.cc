@@ -379,6 +379,75 @@ TEST_F(DatabankFileTest, OlderVersionsOpenOnlyInModeOne) {
   EXPECT_EQ(FileWord("old", 1, HDR_FORMAT), 5);
 }
 
+// A mode-1 open releases the header unchanged, in every format it accepts:
+// a close after it writes no mark, so a crash found on disk (mark 0) is
+// still there for the next open, which checks the databank.
+TEST_F(DatabankFileTest, AModeOneOpenLeavesTheCloseMarkAsFound) {
+  struct Case {
+    int32_t format, mark;
+  };
+  const Case cases[] = {{9, 0}, {9, 1}, {9, -2}, {5, 0}, {4, 1}, {3, 0}};
+  int32_t did = 30;
+  for (const Case& c : cases) {
+    std::string name = "modeone" + std::to_string(did);
+    ReleaseDatabank(Create(name, 64, did, 3), true);
+    {
+      std::fstream out(Path(name), std::ios::binary | std::ios::in | std::ios::out);
+      out.seekp(kUnitBytes + 4 * HDR_FORMAT);
+      out.write(reinterpret_cast<const char*>(&c.format), 4);
+      out.seekp(kUnitBytes + 4 * HDR_CLOSE_MARK);
+      out.write(reinterpret_cast<const char*>(&c.mark), 4);
+    }
+    std::vector<char> before = FileBytes(name);
+    int32_t seqno = -1, entry = 0;
+    ASSERT_EQ(Open(name, did, &seqno, &entry, 1), 0) << c.format;
+    EXPECT_EQ(area_[entry + DBE_STATE], CHK_INIT) << c.format;
+    Close(entry);
+    EXPECT_EQ(FileBytes(name), before) << c.format << " " << c.mark;
+    if (c.format == FORMAT_VERSION && c.mark == 0) {
+      seqno = -1;
+      ASSERT_EQ(Open(name, did, &seqno, &entry), 0);
+      EXPECT_EQ(area_[entry + DBE_STATE], CHK_INIT);  // the crash asks for a check
+      ReleaseDatabank(entry, true);
+    }
+    ++did;
+  }
+}
+
+// A copy of an open databank opened with SEQNO -1 learns its SEQNO from the
+// header: it is refused (-32) as if the SEQNO had been given, and its file is
+// left as it was; an open entry of access mode 5 or more is taken over.
+TEST_F(DatabankFileTest, ACopyOfAnOpenDatabankIsRefusedOnceItsSeqnoIsKnown) {
+  int32_t original = Create("original", 64, 5, 3);
+  std::filesystem::copy_file(Path("original"), Path("copy"));
+  std::vector<char> before = FileBytes("copy");
+  auto entries_of_did = [&] {
+    int n = 0;
+    for (int32_t at = DKHMI0(area_[BP_DATABANK_HASH], 5); at > 0; at = area_[at + DBE_DEPENDENT])
+      ++n;
+    return n;
+  };
+  struct Case {
+    int32_t seqno, access, rc;
+  };
+  const Case cases[] = {{-1, 1, -32}, {3, 1, -32}, {-1, 5, 0}};
+  for (const Case& c : cases) {
+    area_[original + DBE_ACCESS] = c.access;
+    int32_t seqno = c.seqno, entry = 0;
+    EXPECT_EQ(Open("copy", 5, &seqno, &entry), c.rc) << c.seqno;
+    EXPECT_EQ(entries_of_did(), 1) << c.seqno;
+    EXPECT_EQ(FileBytes("copy"), before) << c.seqno;
+    EXPECT_EQ(mdr_open_file_count(), 1) << c.seqno;
+    if (c.rc == 0) {
+      EXPECT_EQ(entry, original);
+      EXPECT_EQ(seqno, 3);
+      EXPECT_EQ(area_[original + DBE_ACCESS], 1);
+      EXPECT_EQ(area_[original + DBE_OPENS], 1);
+      open_.pop_back();
+    }
+  }
+}
+
 }  // namespace
 
 namespace {
