@@ -567,12 +567,12 @@ int32_t format_program_parse(int32_t qualifier, int32_t fraction, const uint8_t*
           ++pos;
           int32_t n = 0, v = 0;
           while (pos < length && is_digit(text[pos])) {
-            if (n < 9) {
-              v = v * 10 + (text[pos] - '0');
-              // Digits beyond the fractional precision are dropped.
-              if (n >= fraction && text[pos] != '0') result = kDateTimeFractionCut;
-              if (n >= fraction) v -= text[pos] - '0';
-            }
+            // Digits beyond the fractional precision are dropped, and a
+            // nonzero one is a cut wherever it stands: also past the ninth,
+            // which no value can hold.
+            if (n >= fraction && text[pos] != '0') result = kDateTimeFractionCut;
+            if (n < 9 && n < fraction) v = v * 10 + (text[pos] - '0');
+            if (n < 9 && n >= fraction) v *= 10;
             ++n;
             ++pos;
           }

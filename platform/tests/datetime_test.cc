@@ -176,6 +176,13 @@ TEST(DateTime, TextResultCodes) {
       {kTime6, kQualTime, "23:60:00", kDateTimeInvalid},
       {kTime6, kQualTime, "23:59:59.1234567", kDateTimeFractionCut},
       {kTime6, kQualTime, "23:59:59.123456000000", 0},
+      // Digits past the ninth are not kept, but a nonzero one is still cut.
+      {{0, 15, 9, kTypeTime}, kQualTime, "12:30:45.1234567891", kDateTimeFractionCut},
+      {kTime6, kQualTime, "12:30:45.123456000009", kDateTimeFractionCut},
+      {{0, 6, 0, kTypeTime}, kQualTime, "12:30:45.0000000001", kDateTimeFractionCut},
+      {{0, 15, 9, kTypeTime}, kQualTime, "12:30:45.12345678900000000000", 0},
+      {{0, 15, 9, kTypeTime}, kQualTime, "TIME '12:30:45.1234567891'", kDateTimeFractionCut},
+      {{0, 8, 6, kTypeDayTime}, kQualSecond, "45.0000000001", kDateTimeFractionCut},
       {kTime6, kQualTime, "23:59:59.", 0},
       {kTimestamp6, kQualTimestamp, "2024-03-15 12:30:45.1234567", kDateTimeFractionCut},
       {kTimestamp6, kQualTimestamp, "2024-03-15  12:30:45", kDateTimeBadText},
@@ -684,6 +691,15 @@ TEST(DateTime, AgreesWithPythonDatetime) {
       EXPECT_EQ(parse(&v, ts ? kTimestamp6 : kTime6, ts ? kQualTimestamp : kQualTime, f[1]),
                 std::stoi(f[2]))
           << line;
+    } else if (op == "frac_text") {
+      const bool ts = f[1] == "ts";
+      const int32_t fraction = std::stoi(f[2]);
+      const value_descriptor d{0, (ts ? 14 : 6) + fraction, fraction,
+                               ts ? kTypeTimestamp : kTypeTime};
+      const int32_t q = ts ? kQualTimestamp : kQualTime;
+      Value v;
+      EXPECT_EQ(parse(&v, d, q, f[3]), std::stoi(f[4])) << line;
+      EXPECT_EQ(format(v, d, q), f[5]) << line;
     } else if (op == "ts_format" || op == "time_format") {
       const bool ts = op == "ts_format";
       std::vector<int32_t> n;

@@ -32,6 +32,12 @@ is reproducible). One case per line, fields separated by "|":
                                      reports it as a year below 1), -9 (not the
                                      form YYYY-MM-DD HH:MM:SS[.f])
   time_text|TEXT|CODE                the same for TIME(6)
+  frac_text|KIND|F|TEXT|CODE|STORED  a TIME ("time") or TIMESTAMP ("ts") text
+                                     with 10 to 20 fraction digits into
+                                     fractional precision F (0..9): 2 when a
+                                     digit past the F-th is not zero, the
+                                     ones past the ninth included, else 0;
+                                     STORED is the value written back
   ts_format|Y|M|D|h|m|s|us|F|TEXT|CODE
                                      TIMESTAMP(F) of the fields, written as
                                      text: the fraction cut to F digits (code
@@ -181,11 +187,11 @@ for _ in range(60):
 # Parsing: valid texts, fields out of range and malformed texts. The form is
 # the system's: exact digit counts, one blank between date and time, blanks
 # allowed around the whole text.
-TS_FORM = re.compile(r"^ *(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})(?:\.(\d{0,9}))? *$")
-TIME_FORM = re.compile(r"^ *(\d{2}):(\d{2}):(\d{2})(?:\.(\d{0,9}))? *$")
+TS_FORM = re.compile(r"^ *(\d{4})-(\d{2})-(\d{2}) (\d{2}):(\d{2}):(\d{2})(?:\.(\d*))? *$")
+TIME_FORM = re.compile(r"^ *(\d{2}):(\d{2}):(\d{2})(?:\.(\d*))? *$")
 
 
-def expected_code(fields, fraction, date_fields):
+def expected_code(fields, fraction, date_fields, precision=6):
     if date_fields and int(fields[0]) == 0:
         return -3
     nums = [int(f) for f in fields]
@@ -196,7 +202,9 @@ def expected_code(fields, fraction, date_fields):
             dt.time(*nums)
     except ValueError:
         return -7
-    if fraction and len(fraction) > 6 and int(fraction[6:]) != 0:
+    # Every digit past the precision counts, also those past the ninth that
+    # the value cannot hold.
+    if fraction and len(fraction) > precision and int(fraction[precision:]) != 0:
         return 2
     return 0
 
@@ -306,6 +314,30 @@ for _ in range(30):
     lines.append("ym_interval|%s%d-%d|%d|%s%d-%02d" % ("-" if neg else "", y, m,
                                                     -(y * 12 + m) if neg else y * 12 + m,
                                                     "-" if neg else "", y, m))
+
+# Long fractions: 10 to 20 digits into every fractional precision. Random
+# digits; zeros past the precision; or zeros past the precision but for one
+# digit at the tenth place or later, which the value cannot hold but which
+# still makes the cut a cut.
+for _ in range(90):
+    t = rand_ts()
+    f = rng.randint(0, 9)
+    n = rng.randint(10, 20)
+    shape = rng.randrange(3)
+    digits = [rng.choice("0123456789") for _ in range(n)]
+    if shape > 0:
+        digits[f:] = "0" * (n - f)
+    if shape == 2:
+        digits[rng.randint(9, n - 1)] = rng.choice("123456789")
+    fraction = "".join(digits)
+    ts = rng.random() < 0.5
+    clock = "%02d:%02d:%02d" % (t.hour, t.minute, t.second)
+    head = "%s %s" % (dtext(t.date()), clock) if ts else clock
+    m = (TS_FORM if ts else TIME_FORM).match(head + "." + fraction)
+    code = expected_code(m.groups()[:6] if ts else m.groups()[:3], m.groups()[-1], ts, f)
+    stored = head + ("." + fraction[:f] if f > 0 else "")
+    lines.append("frac_text|%s|%d|%s.%s|%d|%s" % ("ts" if ts else "time", f, head, fraction,
+                                                  code, stored))
 
 here = os.path.dirname(os.path.abspath(__file__))
 with open(os.path.join(here, "datetime_cases.txt"), "w") as f:
