@@ -428,6 +428,49 @@ int32_t interval_encode(ByteSpan area, const value_descriptor& d, double value, 
   return result;
 }
 
+namespace {
+
+// A number split as number-to-interval needs it: the count of its integer
+// digits, the integer part (exact while it has at most 15 digits) and the
+// first nine fraction digits as nanoseconds; digits further down are dropped.
+struct NumberParts {
+  bool negative = false;
+  int32_t int_digits = 0;
+  double whole = 0;
+  int32_t nanos = 0;
+};
+
+// Reads any packed decimal the value library writes, whatever its exponent:
+// the interval decoder's window of 12 integer and 9 fraction digits is a
+// property of stored intervals, not of the numbers cast to them. -6 for a
+// digit nibble above 9.
+int32_t read_number_parts(ConstByteSpan area, const value_descriptor& d, NumberParts* out) {
+  dti::Unpacked u;
+  dti::unpack(area.data() + d.offset, d.precision, &u);
+  *out = NumberParts{};
+  out->negative = u.negative;
+  if (!u.negative && u.field == 0) return 0;       // zero
+  const int32_t e = u.field - dti::kExponentBias;  // the value is 0.d1 d2 ... x 10^e
+  out->int_digits = e > 0 ? e : 0;
+  for (int32_t i = 0; i < d.precision; ++i) {
+    if (u.digits[i] > 9) return kDecimalBadData;
+  }
+  // The caller refuses more integer digits than any interval holds (45)
+  // before it looks at the integer part.
+  if (out->int_digits > kDecimalMaxPrecision) return 0;
+  for (int32_t power = e - 1, i = 0; power >= -9; --power, ++i) {
+    const int32_t digit = i < d.precision ? u.digits[i] : 0;
+    if (power >= 0) {
+      out->whole = out->whole * 10 + digit;
+    } else {
+      out->nanos = out->nanos * 10 + digit;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t interval_from_number(ByteSpan target_area, const value_descriptor& target,
                              ConstByteSpan source_area, const value_descriptor& source,
                              int32_t unit) {
@@ -445,53 +488,52 @@ int32_t interval_from_number(ByteSpan target_area, const value_descriptor& targe
     decimal_set_null(target_area, target);
     return kDecimalNull;
   }
-  double whole = 0;
-  int32_t nanos = 0;
-  // The number read as a signed decimal: integer part and nine fraction digits.
-  value_descriptor as_interval = source;
-  as_interval.precision = source.precision > 26 ? 26 : source.precision;
-  int32_t rc = interval_decode(&whole, &nanos, source_area, as_interval);
+  NumberParts n;
+  int32_t rc = read_number_parts(source_area, source, &n);
   if (rc != 0) {
     return rc;
   }
-  const bool negative = whole < 0 || nanos < 0;
+  const int32_t overflow = n.negative ? kDecimalOverflowNeg : kDecimalOverflowPos;
+  // The integer part is below 10^L exactly when it has at most L digits. For
+  // nanoseconds L is 9: they form an interval of 0 seconds.
+  int32_t leading = 9;
   if (unit <= 9) {
     // The single-field qualifier of the unit fixes the leading precision.
-    const int32_t q = unit;
-    int32_t leading = target.precision - kQualifiers[q].digits_after -
-                      (unit == 9 ? (target.scale < 0 ? 0 : target.scale) : 0);
-    if (std::fabs(whole) >= pow10(leading < 0 ? 0 : leading) || leading < 0) {
-      return negative ? kDecimalOverflowNeg : kDecimalOverflowPos;
-    }
+    leading = target.precision - kQualifiers[unit].digits_after -
+              (unit == 9 ? (target.scale < 0 ? 0 : target.scale) : 0);
+  }
+  if (leading < 0 || n.int_digits > leading) {
+    return overflow;
   }
   double value = 0;
   int32_t fraction = 0;
   switch (unit) {
     case 4:
-      value = whole * 12;
+      value = n.whole * 12;
       break;
     case 5:
-      value = whole;
+      value = n.whole;
       break;
     case 6:
-      value = whole * 86400;
+      value = n.whole * 86400;
       break;
     case 7:
-      value = whole * 3600;
+      value = n.whole * 3600;
       break;
     case 8:
-      value = whole * 60;
+      value = n.whole * 60;
       break;
     case 9:
-      value = whole;
-      fraction = nanos;
+      value = n.whole;
+      fraction = n.nanos;
       break;
     default:  // nanoseconds: the integer part of an interval of 0 seconds
-      if (std::fabs(whole) >= 1e9) {
-        return negative ? kDecimalOverflowNeg : kDecimalOverflowPos;
-      }
-      fraction = static_cast<int32_t>(whole);
+      fraction = static_cast<int32_t>(n.whole);
       break;
+  }
+  if (n.negative) {
+    value = -value;
+    fraction = -fraction;
   }
   int32_t rc2 = interval_encode(target_area, target, value, fraction);
   return rc2 == kDateTimeFractionCut ? 0 : rc2;

@@ -72,8 +72,10 @@ int32_t interval_decode(double* value, int32_t* nanos, ConstByteSpan area,
 // written), -5 bad precision.
 int32_t interval_encode(ByteSpan area, const value_descriptor& d, double value, int32_t nanos);
 
-// A number (decimal) to a single-field interval; unit 4 years .. 9 seconds,
-// 10 nanoseconds.
+// A number (a decimal of any exponent) to a single-field interval; unit 4
+// years .. 9 seconds, 10 nanoseconds. The integer part must stay below 10^L
+// of the unit's qualifier (-2 / -3); fraction digits past the ninth are
+// dropped.
 int32_t interval_from_number(ByteSpan target_area, const value_descriptor& target,
                              ConstByteSpan source_area, const value_descriptor& source,
                              int32_t unit);

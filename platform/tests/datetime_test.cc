@@ -578,6 +578,16 @@ TEST(Interval, PrecisionRulesAndNumbers) {
       {"2.5", {0, 7, 0, kTypeDayTime}, 6, 0, 2 * 86400, 0},
       {"750000", {0, 8, 6, kTypeDayTime}, 10, 0, 0, 750000},
       {"750", {0, 8, 6, kTypeDayTime}, 10, 0, 0, 0},  // below the six fraction digits
+      // The number is read as the number it is, then held to the interval's
+      // leading precision, however far its exponent lies from the interval's.
+      {"1E13", months, 5, kDecimalOverflowPos, 0, 0},
+      {"-1E13", months, 5, kDecimalOverflowNeg, 0, 0},
+      {"1E300", {0, 8, 6, kTypeDayTime}, 9, kDecimalOverflowPos, 0, 0},
+      {"1E13", {0, 8, 6, kTypeDayTime}, 10, kDecimalOverflowPos, 0, 0},
+      {"1E-11", {0, 8, 6, kTypeDayTime}, 9, 0, 0, 0},
+      {"-1E-300", {0, 8, 6, kTypeDayTime}, 9, 0, 0, 0},
+      {"1.000000001E-1", {0, 8, 6, kTypeDayTime}, 9, 0, 0, 100000000},
+      {"123456789.5", {0, 18, 6, kTypeDayTime}, 9, 0, 123456789, 500000000},
       {"3", months, 6, kDateTimeTypesDoNotFit, 0, 0},
       {"3", months, 11, kDateTimeBadOperation, 0, 0},
   };
