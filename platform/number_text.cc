@@ -40,8 +40,11 @@ CharClass classify(uint8_t c) {
   return kOther;
 }
 
-// More significant digits than this cannot move a double.
-constexpr int kKeptDigits = 40;
+// Significant digits kept of a number text. The point halfway between two
+// neighbouring doubles has at most 767 significant digits; with more than
+// that kept, and one sticky digit standing for any nonzero digit dropped
+// behind them, the library rounds the kept text as it would round the whole.
+constexpr int kKeptDigits = 800;
 // Exponents are held far beyond any reachable decimal exponent and clamped
 // there, so long exponent texts cannot overflow the count.
 constexpr int64_t kExponentClamp = int64_t{1} << 40;
@@ -180,9 +183,9 @@ NumberText read_number_text(ConstByteSpan text) {
   bool negative = false, exponent_negative = false, integer_overflow = false;
   int64_t integer = 0, exponent = 0;
   int64_t significant_int_digits = 0, leading_fraction_zeros = 0;
-  char kept[kKeptDigits + 1];
-  int kept_count = 0;
-  bool any_digit = false;
+  char kept[kKeptDigits];
+  int64_t kept_count = 0;
+  bool any_digit = false, dropped_nonzero = false;
 
   for (const uint8_t c : text) {
     const CharClass cls = classify(c);
@@ -208,7 +211,11 @@ NumberText read_number_text(ConstByteSpan text) {
         if (kept_count == 0 && d == 0) {
           if (in_fraction) ++leading_fraction_zeros;
         } else {
-          if (kept_count < kKeptDigits) kept[kept_count] = static_cast<char>(c);
+          if (kept_count < kKeptDigits) {
+            kept[kept_count] = static_cast<char>(c);
+          } else if (d != 0) {
+            dropped_nonzero = true;
+          }
           ++kept_count;
           if (!in_fraction) ++significant_int_digits;
         }
@@ -258,9 +265,10 @@ NumberText read_number_text(ConstByteSpan text) {
     r.value = 0;
     return r;
   }
-  const int digits = kept_count < kKeptDigits ? kept_count : kKeptDigits;
-  char buffer[kKeptDigits + 8];
+  int digits = kept_count < kKeptDigits ? static_cast<int>(kept_count) : kKeptDigits;
+  char buffer[kKeptDigits + 32];
   std::memcpy(buffer, kept, static_cast<size_t>(digits));
+  if (dropped_nonzero) buffer[digits++] = '1';
   char* end = buffer + digits;
   *end++ = 'e';
   end = std::to_chars(end, buffer + sizeof buffer, adjusted - (digits - 1)).ptr;

@@ -7,6 +7,7 @@
 
 #include <cfloat>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -217,6 +218,60 @@ TEST(NumberText, ValuesAgreeWithStrtod) {
     } else {
       EXPECT_EQ(n.value, want + 0.0) << text;  // a zero reads as +0
     }
+  }
+}
+
+// The exact decimal digits of the point halfway between d and the next double
+// up, as "d.ddd...e+NN" with trailing zeros dropped. The halfway point needs 54
+// bits, which a long double holds exactly, and glibc prints it exactly.
+std::string halfway_text(double d) {
+  static_assert(LDBL_MANT_DIG >= 64);
+  const long double up = std::nextafter(d, HUGE_VAL);
+  const long double mid = (static_cast<long double>(d) + up) / 2;
+  std::vector<char> buffer(1200);
+  std::snprintf(buffer.data(), buffer.size(), "%.1000Le", mid);
+  std::string text(buffer.data());
+  const size_t e = text.find('e');
+  std::string mantissa = text.substr(0, e);
+  while (mantissa.back() == '0') mantissa.pop_back();
+  return mantissa + text.substr(e);
+}
+
+// Texts with many significant digits: on, just above and just below the
+// points halfway between two doubles, where a reader that drops digits
+// rounds the wrong way, and plain long random digit strings. glibc's strtod
+// rounds correctly however long the text is.
+TEST(NumberText, LongTextsRoundCorrectly) {
+  const std::string issue = "9007199254740993.0000000000000000000000000001";
+  EXPECT_EQ(read_number_text(bytes_of(issue)).value, 9007199254740994.0);
+  std::mt19937_64 rng(11);
+  std::uniform_real_distribution<double> magnitude(-90, 90);
+  std::uniform_int_distribution<int> digit(0, 9), far(1, 900);
+  std::vector<std::string> texts;
+  for (int round = 0; round < 400; ++round) {
+    const double d = std::pow(10.0, magnitude(rng)) * (round % 2 ? -1 : 1);
+    const std::string mid = halfway_text(std::fabs(d));
+    const std::string sign = d < 0 ? "-" : "";
+    const size_t e = mid.find('e');
+    const std::string digits = mid.substr(0, e), exponent = mid.substr(e);
+    texts.push_back(sign + mid);
+    // Above: a 1 somewhere behind the last digit, up to far behind the
+    // digits a reader could keep.
+    texts.push_back(sign + digits + std::string(far(rng), '0') + "1" + exponent);
+    // Below: the last digit one less, followed by nines.
+    std::string below = digits;
+    below.back() = static_cast<char>(below.back() - 1);
+    texts.push_back(sign + below + std::string(far(rng), '9') + exponent);
+    // Random digits, 41 to 1200 of them.
+    std::string random = sign + std::to_string(1 + digit(rng) % 9) + ".";
+    const int length = 40 + static_cast<int>(rng() % 1160);
+    for (int i = 0; i < length; ++i) random += static_cast<char>('0' + digit(rng));
+    texts.push_back(random + "e" + std::to_string(static_cast<int>(magnitude(rng))));
+  }
+  for (const std::string& text : texts) {
+    const NumberText n = read_number_text(bytes_of(text));
+    ASSERT_EQ(n.outcome, kNumberReal) << text;
+    EXPECT_EQ(n.value, std::strtod(text.c_str(), nullptr)) << text;
   }
 }
 
