@@ -71,6 +71,21 @@ int32_t char_status(int32_t rc) {
   return rc < -2 ? kLayoutOutsideRecord : 0;
 }
 
+// National characters into single bytes. A character replaced by 191 is
+// accepted, and the field is blank-padded behind the text in that case too:
+// the character conversion pads only a result without replacements, which
+// would leave the old record's bytes in the new field.
+int32_t national_to_bytes(ByteSpan target, int32_t t_offset, int32_t t_bytes, ConstByteSpan source,
+                          int32_t s_offset, int32_t s_bytes) {
+  int32_t written = 0;
+  const int32_t rc = charenc_from_units3_len(&written, target, t_offset, t_bytes, kCharFormatLatin1,
+                                             source, s_offset, s_bytes);
+  if (rc == kCharDone || rc == kCharLatin1Lost) {
+    std::memset(target.data() + t_offset + written, ' ', static_cast<size_t>(t_bytes - written));
+  }
+  return char_status(rc);
+}
+
 }  // namespace
 
 int32_t type_conversion_class(int32_t type, int32_t length, int32_t precision, int32_t scale,
@@ -270,8 +285,7 @@ void value_convert(int32_t* status, ByteSpan target, int32_t target_offset,
   if (tc.cls == 1 && sc.cls == 1) {
     rc = copy_padded(target, target_offset + 1, t_bytes, source, source_offset + 1, s_bytes, ' ');
   } else if (tc.cls == 1 && sc.cls == 11) {
-    rc = char_status(charenc_from_units3(target, target_offset + 1, t_bytes, 1, source,
-                                         source_offset + 1, s_bytes));
+    rc = national_to_bytes(target, target_offset + 1, t_bytes, source, source_offset + 1, s_bytes);
   } else {  // into national characters
     rc = charenc_to_units3(target, target_offset + 1, t_bytes, source, source_offset + 1, s_bytes,
                            sc.cls == 1 ? 1 : 3);
@@ -328,6 +342,13 @@ void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan targe
         }
         sequence_next_value(&q[SEQ_VALUE], 1, &q[SEQ_STATE], q[SEQ_START], q[SEQ_INCREMENT],
                             q[SEQ_LIMIT], &q[SEQ_CYCLES], 1);
+        // An exhausted sequence keeps a value it has handed out already (the
+        // last one, or the start it came back to): storing it would give
+        // two records the same value of a column the sequence keeps unique.
+        if (q[SEQ_STATE] > 0) {
+          *status = kConvertSequenceExhausted;
+          return;
+        }
         const value_descriptor d{pos, w[LAY_OLD_PRECISION], w[LAY_OLD_SCALE], 0};
         if (length < 0 || !field_fits(target, pos, length) ||
             int_to_decimal(target.first(static_cast<size_t>(pos) + length), d, q[SEQ_VALUE]) != 0) {

@@ -63,6 +63,9 @@ struct ConversionClass {
 constexpr int32_t kConvertNull = -10100;       // a null where none may be
 constexpr int32_t kConvertTruncated = -10311;  // non-blank (non-zero) bytes cut
 constexpr int32_t kConvertOverflow = -10312;   // the value does not fit
+// A unique sequence that can give no further value (the code the sequence
+// routines answer): the record fails rather than repeat a value.
+constexpr int32_t kConvertSequenceExhausted = -14720;
 constexpr int32_t kConvertBadType = -19101;
 constexpr int32_t kConvertBadPair = -19102;
 // A step whose field lies outside its record: the step list is not what it

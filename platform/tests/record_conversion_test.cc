@@ -146,6 +146,10 @@ TEST(ValueConvert, ClassPairs) {
       // National from single-byte and back.
       {step(1, 1, 0, 2, 34, 2, 0, 7), {0, 'Q'}, 0, {0, 0, 0, 'Q', 0, 0, ' '}},
       {step(34, 2, 0, 7, 1, 1, 0, 2), {0, 0, 0, 'x', 0, 0, 'y'}, kConvertTruncated, {0, 'x'}},
+      // A character single bytes cannot hold becomes 191; the field is still
+      // padded behind it.
+      {step(34, 2, 0, 7, 1, 5, 0, 6), {0, 0, 0, 0x41, 0, 1, 0}, 0, {0, 'A', 191, ' ', ' ', ' '}},
+      {step(34, 3, 0, 10, 1, 2, 0, 3), {0, 0, 1, 0, 0, 0, 'b', 0, 0, ' '}, 0, {0, 191, 'b'}},
       // Numerics: cut to the scale, overflow, range check of an integer.
       {step(3, 6, 3, 5, 3, 5, 2, 4), decimal("12.345", 6, 3), 0, decimal("12.34", 5, 2)},
       {step(3, 6, 0, 5, 3, 5, 2, 4), decimal("123456", 6, 0), kConvertOverflow, {}},
@@ -309,6 +313,56 @@ TEST(RowLayout, CopyAndConvert) {
   EXPECT_EQ(st, kLayoutOutsideRecord);
   row_layout_copy(&st, unended, ByteSpan(record));
   EXPECT_EQ(st, kLayoutOutsideRecord);
+}
+
+// A unique sequence that runs out hands out no value twice: the record that
+// finds it exhausted, or exhausts it, fails and its field is not written.
+TEST(RowLayout, ExhaustedUniqueSequenceStoresNothing) {
+  struct Case {
+    int32_t start, increment, limit;
+    std::vector<int32_t> values;  // what the records receive before it runs out
+  };
+  const Case cases[] = {
+      {1, 1, 2, {1, 2}},
+      {1, 2, 4, {1, 3}},                                // the range is a multiple of the increment
+      {1, 3, 7, {1, 4, 7, 3, 6, 2, 5}},                 // every value once, then back at the start
+      {10, -5, 0, {10, 5, 0, 6, 1, 7, 2, 8, 3, 9, 4}},  // descending
+      {0, 4, 5, {0, 4, 2}},  // a wrap lands on the start: exhausted after the step
+      {5, 1, 5, {5}},
+  };
+  for (const Case& c : cases) {
+    std::vector<int32_t> words = simple_step(2, 4);
+    words[LAY_OLD_TYPE] = 3;
+    words[LAY_OLD_PRECISION] = 5;
+    words.push_back(-1);
+    std::vector<int32_t> sequence(SEQ_WORDS, 0);
+    sequence[SEQ_UNIQUE] = 1;
+    sequence[SEQ_STATE] = -1;
+    sequence[SEQ_START] = c.start;
+    sequence[SEQ_INCREMENT] = c.increment;
+    sequence[SEQ_LIMIT] = c.limit;
+    const std::vector<uint8_t> image(4, 0);
+    RowLayout layout{words, ConstByteSpan(image), 4, sequence};
+    std::vector<int32_t> got;
+    int32_t errors = 0;
+    for (int record = 0; record < 40; ++record) {
+      std::vector<uint8_t> target(6, 0xEE);
+      int32_t st = 99;
+      row_layout_convert(&st, layout, ByteSpan(target), ConstByteSpan(image));
+      if (st == 0) {
+        ASSERT_EQ(errors, 0) << "a value after the sequence ran out, start " << c.start;
+        int32_t v = 0;
+        ASSERT_EQ(decimal_to_int(&v, ConstByteSpan(target), value_descriptor{0, 5, 0, 0}), 0);
+        got.push_back(v);
+        continue;
+      }
+      EXPECT_EQ(st, kConvertSequenceExhausted) << "start " << c.start;
+      EXPECT_EQ(target, std::vector<uint8_t>(6, 0xEE)) << "start " << c.start;
+      ++errors;
+    }
+    EXPECT_EQ(got, c.values) << "start " << c.start;
+    EXPECT_EQ(errors, 40 - static_cast<int32_t>(c.values.size()));
+  }
 }
 
 }  // namespace
