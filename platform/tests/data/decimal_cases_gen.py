@@ -15,9 +15,11 @@ stored form in hexadecimal (or "null"):
 The rules the values follow: a value is 0.d1..dp * 10^e with e in
 -998..1000; conversions and arithmetic cut towards zero, the rounding reader
 and modes 1 and 3 round half away from zero. Result codes: -1 when nonzero
-digits were cut (rounding: when it rounded up, or a digit after the rounding
-digit was nonzero; text: also when it has more fraction digits than the
-scale), -2/-3 overflow (null stored), 1 null.
+digits were cut (the rounding reader: when it rounded up, or a digit after
+the rounding digit was nonzero; decimal_truncate modes 1 and 3: only when they
+rounded up, so rounding down drops nonzero digits without -1; text: also when
+it has more fraction digits than the scale), -2/-3 overflow (null stored),
+1 null.
 """
 
 import random
