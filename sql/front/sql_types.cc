@@ -66,7 +66,7 @@ constexpr int32_t kClientByType[36][2] = {
     {0, 0},   {3, 28},  {34, 34}, {35, 35}, {37, 37}, {38, 38}, {41, 41}, {39, 39}, {40, 40},
 };
 // Client codes by variant 200 to 208.
-constexpr int32_t kClientByVariant[9][2] = {{6, 29}, {6, 29}, {7, 30}, {8, 8},  {9, 9},
+constexpr int32_t kClientByVariant[9][2] = {{6, 29},  {6, 29}, {7, 30},  {8, 8},  {9, 9},
                                             {10, 10}, {2, 2},  {31, 31}, {32, 33}};
 
 int32_t ClampToInt(int64_t v) {
@@ -133,14 +133,22 @@ int32_t qctyptab(int32_t number) {
 
 int32_t HostKindTypeCode(int32_t kind) {
   switch (kind) {
-    case 1: return kTypeChar;
-    case 2: return kTypeDecimal;
-    case 3: return kTypeInt;
-    case 4: return kTypeFloat;
-    case 11: return kTypeVarchar;
-    case 37: return kTypeBlob;
-    case 38: return kTypeClob;
-    default: return 0;
+    case 1:
+      return kTypeChar;
+    case 2:
+      return kTypeDecimal;
+    case 3:
+      return kTypeInt;
+    case 4:
+      return kTypeFloat;
+    case 11:
+      return kTypeVarchar;
+    case 37:
+      return kTypeBlob;
+    case 38:
+      return kTypeClob;
+    default:
+      return 0;
   }
 }
 
@@ -162,8 +170,7 @@ void qqcois(SqlCompileCtx* ctx, char* buffer, int32_t value) {
   buffer[11] = 0;
 }
 
-void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* text,
-               int32_t length) {
+void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* text, int32_t length) {
   *digits = 0;
   *scale = 0;
   if (length < 1) {
@@ -190,11 +197,16 @@ void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* tex
       cls = 4;
     } else {
       char c = text[i];
-      if (c >= '0' && c <= '9') cls = 0;
-      else if (c == '.') cls = 1;
-      else if (c == '+' || c == '-') cls = 2;
-      else if (c == 'E' || c == 'e') cls = 3;
-      else if (c == ' ') cls = 5;
+      if (c >= '0' && c <= '9')
+        cls = 0;
+      else if (c == '.')
+        cls = 1;
+      else if (c == '+' || c == '-')
+        cls = 2;
+      else if (c == 'E' || c == 'e')
+        cls = 3;
+      else if (c == ' ')
+        cls = 5;
     }
     if (cls == 0 && state <= 4) {
       ++total;
@@ -222,8 +234,7 @@ double qcnstd(SqlCompileCtx* ctx, const uint8_t* value, int32_t length, int32_t 
       qcinterr(ctx, "QCO: qcnstd", -19231);
     }
     double out = 0;
-    int32_t rc =
-        decimal_to_double(&out, ConstByteSpan(value, static_cast<size_t>(length)), d);
+    int32_t rc = decimal_to_double(&out, ConstByteSpan(value, static_cast<size_t>(length)), d);
     if (rc == kDecimalOk || rc == kDecimalDigitsLost) return out;
     if (rc == kDecimalNull) return 0;
     if (rc == kDecimalOverflowPos || rc == kDecimalOverflowNeg) return kCostHuge;
@@ -243,8 +254,8 @@ double qcfdiv(double a, double b) {
   return a / b;
 }
 
-int32_t qcnumchk(uint8_t* out, int32_t* status, int32_t precision, int32_t scale,
-                 const char* text, int32_t length) {
+int32_t qcnumchk(uint8_t* out, int32_t* status, int32_t precision, int32_t scale, const char* text,
+                 int32_t length) {
   value_descriptor d{0, precision, scale, 0};
   ConstByteSpan source(reinterpret_cast<const uint8_t*>(text), length > 0 ? length : 0);
   *status = text_to_decimal(ByteSpan(out, kDecimalMaxBytes), d, source, 0, length);

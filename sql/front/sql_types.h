@@ -60,8 +60,7 @@ void qqcois(SqlCompileCtx* ctx, char* buffer, int32_t value);
 
 // Checks a numeric literal: status 0 with its digit count and scale (-1 with
 // an exponent), 1 when it is no number, -8 for a length below 1.
-void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* text,
-               int32_t length);
+void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* text, int32_t length);
 
 // The value of a literal as a double for estimates; a numeric value (codes 1,
 // 2, 3, 5) that overflows gives 1.7e37, one that cannot be read is internal
@@ -76,8 +75,8 @@ constexpr double kCostHuge = 1.7e37;
 // Adapters over the packed decimal conversions; each returns the converter's
 // result and stores it in *status. The value is written to `out` (a packed
 // decimal area of at least 24 bytes) with the given precision and scale.
-int32_t qcnumchk(uint8_t* out, int32_t* status, int32_t precision, int32_t scale,
-                 const char* text, int32_t length);
+int32_t qcnumchk(uint8_t* out, int32_t* status, int32_t precision, int32_t scale, const char* text,
+                 int32_t length);
 int32_t qcnumcv2(uint8_t* out, int32_t* status, int32_t precision, int32_t scale, int32_t value);
 int32_t qcnumcv3(uint8_t* value, int32_t* status, int32_t precision, int32_t scale,
                  int32_t to_precision, int32_t to_scale);
