@@ -507,29 +507,13 @@ int32_t interval_from_number(ByteSpan target_area, const value_descriptor& targe
   }
   double value = 0;
   int32_t fraction = 0;
-  switch (unit) {
-    case 4:
-      value = n.whole * 12;
-      break;
-    case 5:
-      value = n.whole;
-      break;
-    case 6:
-      value = n.whole * 86400;
-      break;
-    case 7:
-      value = n.whole * 3600;
-      break;
-    case 8:
-      value = n.whole * 60;
-      break;
-    case 9:
-      value = n.whole;
-      fraction = n.nanos;
-      break;
-    default:  // nanoseconds: the integer part of an interval of 0 seconds
-      fraction = static_cast<int32_t>(n.whole);
-      break;
+  if (unit <= 9) {
+    // Whole units of the leading field in months or seconds; only seconds
+    // keep their fraction.
+    value = n.whole * kQualifiers[unit].leading_unit;
+    if (unit == 9) fraction = n.nanos;
+  } else {  // nanoseconds: the integer part of an interval of 0 seconds
+    fraction = static_cast<int32_t>(n.whole);
   }
   if (n.negative) {
     value = -value;

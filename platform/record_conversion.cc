@@ -320,6 +320,28 @@ void row_layout_copy(int32_t* status, const RowLayout& layout, ByteSpan record) 
   *status = kLayoutOutsideRecord;  // no end marker inside the layout
 }
 
+namespace {
+
+// A kind-2 step: the sequence's next value into the step's field at pos.
+int32_t store_sequence_value(std::span<int32_t> q, const int32_t* w, ByteSpan target, int32_t pos) {
+  if (q.size() < static_cast<size_t>(SEQ_WORDS)) return kConvertOverflow;
+  sequence_next_value(&q[SEQ_VALUE], 1, &q[SEQ_STATE], q[SEQ_START], q[SEQ_INCREMENT], q[SEQ_LIMIT],
+                      &q[SEQ_CYCLES], 1);
+  // An exhausted sequence keeps a value it has handed out already (the last
+  // one, or the start it came back to): storing it would give two records
+  // the same value of a column the sequence keeps unique.
+  if (q[SEQ_STATE] > 0) return kConvertSequenceExhausted;
+  const int32_t length = w[LAY_LENGTH];
+  const value_descriptor d{pos, w[LAY_OLD_PRECISION], w[LAY_OLD_SCALE], 0};
+  if (length < 0 || !field_fits(target, pos, length) ||
+      int_to_decimal(target.first(static_cast<size_t>(pos) + length), d, q[SEQ_VALUE]) != 0) {
+    return kConvertOverflow;
+  }
+  return 0;
+}
+
+}  // namespace
+
 void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan target,
                         ConstByteSpan source) {
   *status = 0;
@@ -335,24 +357,9 @@ void row_layout_convert(int32_t* status, const RowLayout& layout, ByteSpan targe
         *status = 1;  // the record asks for a generated key
         break;
       case 2: {
-        std::span<int32_t> q = layout.sequence;
-        if (q.size() < static_cast<size_t>(SEQ_WORDS)) {
-          *status = kConvertOverflow;
-          return;
-        }
-        sequence_next_value(&q[SEQ_VALUE], 1, &q[SEQ_STATE], q[SEQ_START], q[SEQ_INCREMENT],
-                            q[SEQ_LIMIT], &q[SEQ_CYCLES], 1);
-        // An exhausted sequence keeps a value it has handed out already (the
-        // last one, or the start it came back to): storing it would give
-        // two records the same value of a column the sequence keeps unique.
-        if (q[SEQ_STATE] > 0) {
-          *status = kConvertSequenceExhausted;
-          return;
-        }
-        const value_descriptor d{pos, w[LAY_OLD_PRECISION], w[LAY_OLD_SCALE], 0};
-        if (length < 0 || !field_fits(target, pos, length) ||
-            int_to_decimal(target.first(static_cast<size_t>(pos) + length), d, q[SEQ_VALUE]) != 0) {
-          *status = kConvertOverflow;
+        const int32_t rc = store_sequence_value(layout.sequence, w, target, pos);
+        if (rc != 0) {
+          *status = rc;
           return;
         }
         break;

@@ -576,6 +576,9 @@ TEST(Interval, PrecisionRulesAndNumbers) {
       {"-100", months, 4, kDecimalOverflowNeg, 0, 0},
       {"2.5", {0, 8, 6, kTypeDayTime}, 9, 0, 2, 500000000},
       {"2.5", {0, 7, 0, kTypeDayTime}, 6, 0, 2 * 86400, 0},
+      {"2.9", {0, 6, 0, kTypeDayTime}, 7, 0, 2 * 3600, 0},
+      {"-3", {0, 4, 0, kTypeDayTime}, 8, 0, -180, 0},
+      {"100", {0, 4, 0, kTypeDayTime}, 8, kDecimalOverflowPos, 0, 0},
       {"750000", {0, 8, 6, kTypeDayTime}, 10, 0, 0, 750000},
       {"750", {0, 8, 6, kTypeDayTime}, 10, 0, 0, 0},  // below the six fraction digits
       // The number is read as the number it is, then held to the interval's
