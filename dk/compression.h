@@ -77,8 +77,9 @@ int32_t DKCompareKey2(ConstByteSpan compressed, int32_t c_offset, ConstByteSpan 
                       int32_t k_offset, int32_t key_length);
 
 // Three-way comparison of two compressed keys over `key_length` bytes: the
-// sign of (A minus B) at the first differing byte. Method 2 expands B (at
-// most kCompareKeyRoom bytes, from at most 16384 compressed bytes) and
-// compares A with as much of it as B gave. Results as DKCompareKey.
+// sign of (A minus B) at the first differing byte. Method 2 expands B (a key
+// of at most kCompareKeyRoom bytes, from at most 16384 compressed bytes) and
+// compares A with it; a B that gives fewer than key_length bytes is corrupt.
+// Results as DKCompareKey.
 int32_t DKCompareKeys(ConstByteSpan a, int32_t a_offset, ConstByteSpan b, int32_t b_offset,
                       int32_t key_length, int32_t method);
