@@ -75,6 +75,9 @@ constexpr int kMaxChunks = kIoMaxFiles / kChunkBlocks;
 
 struct FileControlBlock {
   std::atomic<int32_t> inuse{0};
+  // Held from reading a file's size to the end of changing it, so that two
+  // size changes of one file never act on each other's stale size.
+  std::mutex end_lock;
   int32_t file_handle = -1;
   int32_t extend_handle = -1;
   int32_t bytes_per_sector = 0;
@@ -121,6 +124,41 @@ IoArea& Area() {
 FileSystem& Fs() {
   FileSystem* fs = Area().fs.load(std::memory_order_acquire);
   return fs ? *fs : PosixFileSystem();
+}
+
+// Makes a file-system call again while a signal interrupts it: an
+// interrupted call changed nothing, so it is no failure of the file.
+template <class Call>
+int Retried(Call call) {
+  int err;
+  do {
+    err = call();
+  } while (err == EINTR);
+  return err;
+}
+
+// Moves all `count` bytes, calling again after a short count or an
+// interruption; stops early only at the end of the file (a read that gets
+// nothing), a write that moves nothing, or a real error.
+int TransferAll(int handle, int64_t offset, char* buffer, size_t count, bool write, size_t* done) {
+  *done = 0;
+  while (*done < count) {
+    size_t n = 0;
+    const int64_t at = offset + static_cast<int64_t>(*done);
+    int err = write ? Fs().WriteAt(handle, at, buffer + *done, count - *done, &n)
+                    : Fs().ReadAt(handle, at, buffer + *done, count - *done, &n);
+    *done += std::min(n, count - *done);
+    if (err == EINTR) continue;
+    if (err != 0) return err;
+    if (n == 0) break;
+  }
+  return 0;
+}
+
+// The directory that holds `path`, whose entries a create or a remove changes.
+std::string DirectoryOf(const std::string& path) {
+  std::string dir = std::filesystem::path(path).parent_path().string();
+  return dir.empty() ? "." : dir;
 }
 
 void Fail(int32_t* rq, int32_t rc, int32_t os_status) {
@@ -320,10 +358,10 @@ void Transfer(int32_t* rq, void* buffer, bool write) {
   int64_t offset = static_cast<int64_t>(block) * kIoBlockBytes;
   int32_t slot = TakeSlot(rq[IO_FILE_ID], expected, offset);
   size_t done = 0;
-  int err = write ? Fs().WriteAt(f->file_handle, offset, buffer, expected, &done)
-                  : Fs().ReadAt(f->file_handle, offset, buffer, expected, &done);
+  int err = TransferAll(f->file_handle, offset, static_cast<char*>(buffer),
+                        static_cast<size_t>(expected), write, &done);
   if (err == 0 && write && f->write_through) {
-    err = Fs().SyncData(f->file_handle);
+    err = Retried([&] { return Fs().SyncData(f->file_handle); });
     if (err != 0) {
       GiveSlot(slot);
       return Fail(rq, -9, OsStatus(kClassCall, kStepFlush, err));
@@ -340,25 +378,25 @@ void Transfer(int32_t* rq, void* buffer, bool write) {
 }
 
 // Sets the end of an open file to `bytes`, reserving the space when it grows.
-// An extension never shrinks the file: a caller's stale idea of the end must
-// not cut off units that are already there.
-int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only = false) {
+// Growing only ever adds: an extension never shrinks the file, nor takes back
+// a failed reservation, since any size it read may be stale by then (another
+// thread may have grown the file and written past that size). Only the
+// exact-end request (`grow_only` false) cuts a file. The size is read and
+// changed under the file's end lock, and a write-through file makes its new
+// end durable before the lock is given back: the caller records the end in
+// pages that are written through, and after a crash the file must not be
+// shorter than they claim, also for a caller that finds the end already
+// there.
+int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only) {
+  std::lock_guard<std::mutex> lock(f->end_lock);
   int64_t now = 0;
   int err = Fs().Size(f->file_handle, &now);
-  if (err != 0) return err;
-  if (grow_only && bytes <= now) return 0;
-  if (bytes > now) {
-    err = Fs().Allocate(f->file_handle, now, bytes - now);
-    if (err != 0) {
-      Fs().Truncate(f->file_handle, now);  // take back a partial extension
-      return err;
-    }
-  }
-  err = bytes == now ? 0 : Fs().Truncate(f->file_handle, bytes);
-  // A write-through file makes its new end durable before the caller records
-  // it (in a header or bitmap page that is itself written through): after a
-  // crash the file must not be shorter than what those pages claim.
-  if (err == 0 && bytes != now && f->write_through) err = Fs().SyncData(f->file_handle);
+  if (err != 0 || bytes == now || (grow_only && bytes < now)) return err;
+  if (bytes > now)
+    err = Retried([&] { return Fs().Allocate(f->file_handle, now, bytes - now); });
+  else
+    err = Retried([&] { return Fs().Truncate(f->file_handle, bytes); });
+  if (err == 0 && f->write_through) err = Retried([&] { return Fs().SyncData(f->file_handle); });
   return err;
 }
 
@@ -422,31 +460,40 @@ void mdrdmo(int32_t* rq, const char* name) {
   }
 
   int handle = -1;
-  int err = Fs().Open(path, create, writable, &handle);
+  int err = Retried([&] { return Fs().Open(path, create, writable, &handle); });
   if (err != 0) {
     ReleaseBlock(f);
     return Fail(rq, OpenCode(err), OsStatus(kClassCall, kStepCreateFile, err));
   }
   // Without sharing: a file another open holds stays untouched, so the lock
   // comes before any truncation or sizing.
-  err = Fs().LockExclusive(handle);
+  err = Retried([&] { return Fs().LockExclusive(handle); });
   if (err != 0) {
     Fs().Close(handle);
     ReleaseBlock(f);
     return Fail(rq, OpenCode(err), OsStatus(kClassCall, kStepCreateFile, err));
   }
+  const bool durable = buffering != 2;
+  int step = kStepSetEndOfFile;
   if (sized) {
     int64_t bytes = static_cast<int64_t>(size_blocks) * kIoBlockBytes;
-    err = Fs().Truncate(handle, 0);
-    if (err == 0 && bytes > 0) err = Fs().Allocate(handle, 0, bytes);
-    if (err == 0 && buffering != 2) err = Fs().SyncData(handle);
-    if (err != 0) {
-      // Nothing of a failed create stays behind.
-      Fs().Remove(path);
-      Fs().Close(handle);
-      ReleaseBlock(f);
-      return Fail(rq, OpenCode(err), OsStatus(kClassCall, kStepSetEndOfFile, err));
-    }
+    err = Retried([&] { return Fs().Truncate(handle, 0); });
+    if (err == 0 && bytes > 0) err = Retried([&] { return Fs().Allocate(handle, 0, bytes); });
+    if (err == 0 && durable) err = Retried([&] { return Fs().SyncData(handle); });
+  }
+  // A created file is there after a crash only once its directory entry is
+  // on disk; the caller is told of the file only then.
+  if (err == 0 && create != FileSystem::Create::kOpenExisting && durable) {
+    err = Retried([&] { return Fs().SyncDirectory(DirectoryOf(path)); });
+    if (err != 0) step = kStepFlush;
+  }
+  if (err != 0) {
+    // Nothing of a failed create stays behind.
+    Fs().Remove(path);
+    if (durable) Fs().SyncDirectory(DirectoryOf(path));
+    Fs().Close(handle);
+    ReleaseBlock(f);
+    return Fail(rq, OpenCode(err), OsStatus(kClassCall, step, err));
   }
   f->file_handle = handle;
   f->extend_handle = -1;
@@ -468,8 +515,13 @@ void mdrdmc(int32_t* rq) {
   int32_t rc = 0, os = -1;
   // Removed before the close, while the lock still keeps other openers out.
   if (remove) {
-    int err = Fs().Remove(f->filename);
+    int err = Retried([&] { return Fs().Remove(f->filename); });
     if (err != 0) rc = 1, os = OsStatus(kClassCall, kStepDeleteFile, err);
+    // Until its directory is synced a crash could bring the file back.
+    if (err == 0 && f->write_through) {
+      err = Retried([&] { return Fs().SyncDirectory(DirectoryOf(f->filename)); });
+      if (err != 0) rc = 1, os = OsStatus(kClassCall, kStepFlush, err);
+    }
   }
   int err = Fs().Close(f->file_handle);
   // A failed close still gives the descriptor back on Linux; keeping the block
@@ -506,7 +558,7 @@ void mdrdmt(int32_t* rq) {
   if (!f) return;
   int32_t end = rq[IO_BLOCK];
   if (end < 0) return Fail(rq, -9, OsStatus(kClassFileTable, kCallMdrdmt, kTableNegativeBlock));
-  if (int err = SetEnd(f, static_cast<int64_t>(end) * kIoBlockBytes))
+  if (int err = SetEnd(f, static_cast<int64_t>(end) * kIoBlockBytes, false))
     return Fail(rq, SizeCode(err), OsStatus(kClassCall, kStepSetEndOfFile, err));
   Succeed(rq);
 }

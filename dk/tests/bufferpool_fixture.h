@@ -54,6 +54,7 @@ class HookedFileSystem : public FileSystem {
   }
   int Size(int handle, int64_t* size) override { return base_.Size(handle, size); }
   int Remove(const std::string& path) override { return base_.Remove(path); }
+  int SyncDirectory(const std::string& dir) override { return base_.SyncDirectory(dir); }
   bool Exists(const std::string& path) override { return base_.Exists(path); }
   int ListDirectory(const std::string& dir, std::vector<std::string>* names) override {
     return base_.ListDirectory(dir, names);

@@ -8,11 +8,14 @@
 
 #include <array>
 #include <atomic>
+#include <barrier>
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <random>
 #include <string>
@@ -63,7 +66,7 @@ class DatabankIo : public ::testing::Test {
     previous_ = InstallHostServices(&services_);
   }
   void TearDown() override {
-    for (int32_t id : open_) Close(id);
+    CloseAll();
     mdr_install_file_system(nullptr);
     InstallHostServices(previous_);
     EXPECT_EQ(mdr_open_file_count(), 0);
@@ -326,6 +329,231 @@ TEST_F(DatabankIo, UnsyncedWritesAreLostOnlyWhenCached) {
               cached ? std::string() : std::string(2048, 'a') + std::string(128 * 2048, 0));
     mdr_install_file_system(nullptr);
   }
+}
+
+// Extensions of one file racing each other: in every round all threads
+// extend from the same stale end to targets a few units apart and write a
+// block in the last unit of their own target. No extension may cut off a
+// block another thread has already written and been told is there.
+TEST_F(DatabankIo, RacingExtensionsNeverCutAnAcknowledgedWrite) {
+  services_.have_buffering = true;
+  services_.buffering = 2;  // no syncs: the race is about the end alone
+  std::vector<int32_t> rq = Open("RACE", IO_CREATE_NEW, 1);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const int32_t id = rq[IO_FILE_ID];
+  constexpr int kThreads = 8, kRounds = 150, kStep = 64;
+  std::barrier<> round_start(kThreads);
+  std::vector<std::map<int32_t, int32_t>> written(kThreads);  // unit -> round
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      std::mt19937 rng(t);
+      std::vector<int32_t> block(512);
+      for (int r = 0; r < kRounds; ++r) {
+        round_start.arrive_and_wait();
+        const int32_t last = r * kStep + kIoMinExtendBlocks + t + kThreads * (rng() % 8);
+        int32_t x[IO_REQUEST_WORDS] = {0, 0, id, last + 1 - kIoMinExtendBlocks, 0};
+        mdrdmx(x);
+        std::fill(block.begin(), block.end(), t * 100000 + r);
+        int32_t w[IO_REQUEST_WORDS] = {0, 0, id, last, 2048};
+        mdrdmw(w, block.data());
+        if (x[IO_RC] != kIoMinExtendBlocks || w[IO_RC] != 0) ++failures;
+        written[t][last] = r;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  int lost = 0;
+  std::vector<int32_t> back(512);
+  for (int t = 0; t < kThreads; ++t) {
+    for (auto [unit, round] : written[t]) {
+      int32_t r[IO_REQUEST_WORDS] = {0, 0, id, unit, 2048};
+      mdrdmr(r, back.data());
+      if (r[IO_RC] != 0 || back[0] != t * 100000 + round || back[511] != back[0]) ++lost;
+    }
+  }
+  EXPECT_EQ(lost, 0) << "acknowledged blocks cut off or overwritten";
+}
+
+// The exact-end request is the only one that shortens a file; extensions
+// that find the file long enough leave it alone.
+TEST_F(DatabankIo, OnlyTheExactEndShortensAFile) {
+  std::vector<int32_t> rq = Open("END", IO_CREATE_NEW, 300);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const std::string path = dir_ + "/END.dbf";
+  struct Case {
+    bool exact;
+    int32_t block, bytes;
+    uintmax_t size;
+  } cases[] = {
+      {false, 0, 0, 300 * 2048},          // 128 units from block 0 are there
+      {false, 172, 0, 300 * 2048},        // exactly up to the end
+      {false, 173, 0, 301 * 2048},        // one unit past it
+      {true, 200, 0, 200 * 2048},         // cut
+      {true, 200, 0, 200 * 2048},         // already there
+      {true, 250, 0, 250 * 2048},         // lengthened
+      {false, 0, 200 * 2048, 250 * 2048}  // 200 units from 0: there
+  };
+  for (const Case& c : cases) {
+    int32_t x[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], c.block, c.bytes};
+    c.exact ? mdrdmt(x) : mdrdmx(x);
+    EXPECT_GE(x[IO_RC], 0);
+    EXPECT_EQ(fs::file_size(path), c.size) << c.block;
+  }
+}
+
+// A signal that interrupts any file-system call is no I/O error: each call
+// is made again. Every routine meets an interruption of each call it makes.
+TEST_F(DatabankIo, InterruptedCallsAreMadeAgain) {
+  using Op = FaultFileSystem::Op;
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  std::vector<int32_t> rq = Open("INTR", IO_CREATE_NEW, 2);
+  ASSERT_EQ(rq[IO_RC], 0);
+  const int32_t id = rq[IO_FILE_ID];
+  char unit[2048];
+  memset(unit, 'i', sizeof unit);
+  struct Case {
+    const char* what;
+    Op op;
+    std::function<int32_t()> call;
+  } cases[] = {
+      {"write", Op::kWrite,
+       [&] {
+         int32_t w[IO_REQUEST_WORDS] = {0, 0, id, 1, 2048};
+         mdrdmw(w, unit);
+         return w[IO_RC];
+       }},
+      {"sync of a write", Op::kSync,
+       [&] {
+         int32_t w[IO_REQUEST_WORDS] = {0, 0, id, 0, 2048};
+         mdrdmw(w, unit);
+         return w[IO_RC];
+       }},
+      {"read", Op::kRead,
+       [&] {
+         char back[2048];
+         int32_t r[IO_REQUEST_WORDS] = {0, 0, id, 1, 2048};
+         mdrdmr(r, back);
+         return r[IO_RC] == 0 && memcmp(back, unit, sizeof back) != 0 ? 99 : r[IO_RC];
+       }},
+      {"allocate of an extension", Op::kAllocate,
+       [&] {
+         int32_t x[IO_REQUEST_WORDS] = {0, 0, id, 2, 0};
+         mdrdmx(x);
+         return x[IO_RC] == kIoMinExtendBlocks ? 0 : x[IO_RC];
+       }},
+      {"sync of an extension", Op::kSync,
+       [&] {
+         int32_t x[IO_REQUEST_WORDS] = {0, 0, id, 130, 0};
+         mdrdmx(x);
+         return x[IO_RC] == kIoMinExtendBlocks ? 0 : x[IO_RC];
+       }},
+      {"truncate", Op::kTruncate,
+       [&] {
+         int32_t t[IO_REQUEST_WORDS] = {0, 0, id, 3, 0};
+         mdrdmt(t);
+         return t[IO_RC];
+       }},
+      {"open", Op::kOpen, [&] { return Open("INTR2", IO_CREATE_NEW, 1)[IO_RC]; }},
+      {"lock", Op::kLock, [&] { return Open("INTR3", IO_CREATE_NEW, 1)[IO_RC]; }},
+      {"truncate of a create", Op::kTruncate,
+       [&] { return Open("INTR4", IO_CREATE_ALWAYS, 1)[IO_RC]; }},
+      {"allocate of a create", Op::kAllocate,
+       [&] { return Open("INTR5", IO_CREATE_NEW, 1)[IO_RC]; }},
+      {"sync of a create", Op::kSync, [&] { return Open("INTR6", IO_CREATE_NEW, 1)[IO_RC]; }},
+      {"directory sync of a create", Op::kSyncDir,
+       [&] { return Open("INTR7", IO_CREATE_NEW, 1)[IO_RC]; }},
+      {"remove at close", Op::kRemove, [&] { return Close(open_.back(), 1); }},
+      {"directory sync at close", Op::kSyncDir, [&] { return Close(open_.back(), 1); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    faults.Interrupt(c.op, 3);
+    EXPECT_EQ(c.call(), 0);
+  }
+  EXPECT_EQ(fs::file_size(dir_ + "/INTR.dbf"), 3u * 2048);
+  EXPECT_FALSE(fs::exists(dir_ + "/INTR6.dbf"));
+  EXPECT_FALSE(fs::exists(dir_ + "/INTR7.dbf"));
+}
+
+// Transfers that the file system carries out a few bytes at a time still
+// move every byte; only the end of the file stops a read short.
+TEST_F(DatabankIo, ShortTransfersAreCarriedOn) {
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  std::vector<int32_t> rq = Open("SHORT", IO_CREATE_NEW, 8);
+  ASSERT_EQ(rq[IO_RC], 0);
+  std::vector<char> data(8 * 2048);
+  std::mt19937 rng(3);
+  for (char& ch : data) ch = static_cast<char>(rng());
+  faults.ShortTransfers(333);
+  int32_t w[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 8 * 2048};
+  mdrdmw(w, data.data());
+  EXPECT_EQ(w[IO_RC], 0);
+  std::vector<char> back(8 * 2048);
+  int32_t r[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 8 * 2048};
+  mdrdmr(r, back.data());
+  EXPECT_EQ(r[IO_RC], 0);
+  EXPECT_EQ(back, data);
+  int32_t past[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 7, 2 * 2048};
+  mdrdmr(past, back.data());
+  EXPECT_EQ(past[IO_RC], -9);
+  ASSERT_FALSE(services_.lines.empty());
+  EXPECT_EQ(services_.lines.back(),
+            "Error in mdrdmr: I/O incomplete, 2048 bytes read or written, expected 4096");
+  // A write torn by the device reports its failure.
+  faults.ShortTransfers(0);
+  faults.TearNthWrite(1, 1000);
+  int32_t torn[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 0, 2048};
+  mdrdmw(torn, data.data());
+  EXPECT_EQ(torn[IO_RC], -9);
+  EXPECT_EQ(Step(torn[IO_OS_STATUS]), 35);
+}
+
+// A file that a create reported is there after a crash, and one that a close
+// removed stays away; in the cached mode neither is promised.
+TEST_F(DatabankIo, CreatesAndRemovesSurviveACrash) {
+  for (bool cached : {false, true}) {
+    SCOPED_TRACE(cached ? "cached" : "write-through");
+    services_.have_buffering = cached;
+    services_.buffering = 2;
+    FaultFileSystem faults(PosixFileSystem());
+    mdr_install_file_system(&faults);
+    std::vector<int32_t> gone = Open("GONE", IO_CREATE_NEW, 1);
+    ASSERT_EQ(gone[IO_RC], 0);
+    ASSERT_EQ(Close(gone[IO_FILE_ID]), 0);
+    faults.Crash({});
+    ASSERT_EQ(fs::exists(dir_ + "/GONE.dbf"), !cached);
+    if (cached) {
+      std::ofstream(dir_ + "/GONE.dbf") << "x";  // as if synced some time
+    }
+    std::vector<int32_t> made = Open("MADE", IO_CREATE_NEW, 1);
+    ASSERT_EQ(made[IO_RC], 0);
+    std::vector<int32_t> again = Open("GONE", IO_OPEN_READ_WRITE);
+    ASSERT_EQ(again[IO_RC], 0);
+    ASSERT_EQ(Close(again[IO_FILE_ID], 1), 0);
+    ASSERT_EQ(Close(made[IO_FILE_ID]), 0);
+    faults.Crash({});
+    EXPECT_EQ(fs::exists(dir_ + "/MADE.dbf"), !cached);
+    EXPECT_EQ(fs::exists(dir_ + "/GONE.dbf"), cached);
+    mdr_install_file_system(nullptr);
+    fs::remove(dir_ + "/MADE.dbf");
+    fs::remove(dir_ + "/GONE.dbf");
+  }
+  // A create whose directory cannot be synced fails and leaves no file.
+  services_.have_buffering = false;
+  FaultFileSystem faults(PosixFileSystem());
+  mdr_install_file_system(&faults);
+  faults.CutPowerAfter(4);  // open, truncate, allocate, sync; then the directory
+  std::vector<int32_t> rq = Open("NODIR", IO_CREATE_NEW, 1);
+  EXPECT_EQ(rq[IO_RC], -9);
+  EXPECT_EQ(Step(rq[IO_OS_STATUS]), 37);
+  EXPECT_EQ(Code(rq[IO_OS_STATUS]), EIO);
+  faults.Crash({});
+  EXPECT_FALSE(fs::exists(dir_ + "/NODIR.dbf"));
 }
 
 // A file system whose reads wait until released, to hold every request slot.
