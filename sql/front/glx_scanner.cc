@@ -127,6 +127,7 @@ void GlxSetInput(GlxScanner* s, const uint8_t* text) {
   t->line = 0;
   t->start = 0;
   t->length = 0;
+  t->number = 0;
   s->current = t;
   s->input = text;
   s->input_length = 0;
@@ -165,6 +166,7 @@ int32_t GlxNext(GlxScanner* s) {
       t->line = s->last->line;
       t->start = s->last->start;
       t->length = s->last->length;
+      t->number = static_cast<int32_t>(static_cast<uint32_t>(s->last->number) + 1u);
       s->last = t;
       s->current = t;
     }
@@ -213,10 +215,21 @@ int32_t GlxTokNameLen(GlxScanner* s, int32_t code) {
   return s->name_offsets[code + 1] - s->name_offsets[code];
 }
 
+namespace {
+
+// Whether the entry before t still holds the token before t's: behind the
+// newest entry the ring wraps round to reused entries, and before the first
+// token of an input lies nothing.
+bool HoldsPredecessor(const GlxToken* t) {
+  return static_cast<uint32_t>(t->prev->number) + 1u == static_cast<uint32_t>(t->number);
+}
+
+}  // namespace
+
 void GlxUnget(GlxScanner* s) {
   if (s->current == s->anchor) return;
   s->current = s->current->prev;
-  if (!s->marked) s->anchor = s->current->prev;
+  if (!s->marked) s->anchor = HoldsPredecessor(s->current) ? s->current->prev : s->current;
 }
 
 void GlxMark(GlxScanner* s) {

@@ -34,6 +34,10 @@ struct GlxToken {
   int32_t length;  // in characters; 0 for the end
   char* text;      // mapped characters, zero-terminated
   int32_t capacity;
+  // Counts the tokens of one input (0 for the entry before the first one), so
+  // that an entry whose predecessor does not hold the token before it is known
+  // to be the oldest one kept.
+  int32_t number;
 };
 
 struct GlxScanner;

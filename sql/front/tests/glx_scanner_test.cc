@@ -171,6 +171,28 @@ TEST_F(ScannerFixture, UngetMarkAndRewindReplayWithoutScanning) {
   EXPECT_EQ(GlxPrevLen(s), 5);
 }
 
+// Without a mark the ring keeps the current token and the one before it; an
+// unget at the oldest kept entry does nothing, rather than stepping onto an
+// entry that a newer token has reused, or before the first token.
+TEST_F(ScannerFixture, UngetStopsAtTheOldestKeptToken) {
+  Input("a b c d e");
+  EXPECT_EQ(Next().text, "a");
+  EXPECT_EQ(Next().text, "b");
+  EXPECT_EQ(Next().text, "c");
+  for (int i = 0; i < 3; ++i) GlxUnget(s);
+  EXPECT_EQ(Next().text, "b");
+  EXPECT_EQ(Next().text, "c");
+  EXPECT_EQ(Next().text, "d");
+  EXPECT_EQ(Next().text, "e");
+  EXPECT_EQ(Next().code, kEnd);
+
+  Input("x y");
+  EXPECT_EQ(Next().text, "x");
+  for (int i = 0; i < 3; ++i) GlxUnget(s);
+  EXPECT_EQ(Next(), (Tok{kId, 0, 1, "x"}));
+  EXPECT_EQ(Next(), (Tok{kId, 2, 1, "y"}));
+}
+
 int g_filter_calls = 0;
 
 // Turns LET followed by "=" into PRINT, reading ahead with the scanner itself.
