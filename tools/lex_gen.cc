@@ -45,16 +45,23 @@ struct Fragment {
   int out;
 };
 
+// The pattern parser recurses once per parenthesis and per definition used;
+// these bounds keep a hostile lexer file from running it out of stack.
+constexpr int kMaxDefinitionDepth = 20;
+constexpr int kMaxParenthesisDepth = 200;
+
 struct RegexParser {
   const std::string& text;
   size_t pos;
   Nfa& nfa;
   const std::map<std::string, std::string>& defs;
   std::string where;
-  int depth;
+  int depth;    // definitions being expanded
+  int nesting;  // open parentheses, those of enclosing definitions included
 
   [[noreturn]] void Error(const std::string& m) {
-    Fail(where + ": " + m + " in pattern '" + text + "'");
+    std::string shown = text.size() > 72 ? text.substr(0, 72) + "..." : text;
+    Fail(where + ": " + m + " in pattern '" + shown + "'");
   }
 
   int Escape() {
@@ -98,8 +105,12 @@ struct RegexParser {
     if (pos >= text.size()) Error("pattern ends early");
     char c = text[pos];
     if (c == '(') {
+      if (nesting >= kMaxParenthesisDepth)
+        Error("parentheses nest deeper than " + std::to_string(kMaxParenthesisDepth));
       ++pos;
+      ++nesting;
       Fragment f = Alternation();
+      --nesting;
       if (pos >= text.size() || text[pos] != ')') Error("')' expected");
       ++pos;
       return f;
@@ -150,8 +161,8 @@ struct RegexParser {
       pos = close + 1;
       auto it = defs.find(name);
       if (it == defs.end()) Error("no definition '" + name + "'");
-      if (depth > 20) Error("definitions nest too deep");
-      RegexParser sub{it->second, 0, nfa, defs, where, depth + 1};
+      if (depth > kMaxDefinitionDepth) Error("definitions nest too deep");
+      RegexParser sub{it->second, 0, nfa, defs, where, depth + 1, nesting};
       Fragment f = sub.Alternation();
       if (sub.pos != it->second.size())
         sub.Error("unexpected '" + it->second.substr(sub.pos, 1) + "'");
@@ -265,7 +276,7 @@ LexerDefinition ReadDefinition(const std::string& path) {
     };
     auto add_pattern = [&](const std::string& pattern, int code) {
       if (pattern.empty()) Fail(where + ": pattern expected");
-      RegexParser rp{pattern, 0, sp.nfa, defs, where, 0};
+      RegexParser rp{pattern, 0, sp.nfa, defs, where, 0, 0};
       Fragment f = rp.Alternation();
       if (rp.pos != pattern.size()) rp.Error("unexpected '" + pattern.substr(rp.pos, 1) + "'");
       int rule = static_cast<int>(sp.rule_code.size());

@@ -271,4 +271,31 @@ TEST(LalrGenerator, SqlTablesDecodeBackIntoTheAutomaton) {
   EXPECT_EQ(d.nosearch, (std::vector<int>{9}));
 }
 
+// Deep parentheses in a pattern stop the lexer generator with the line of the
+// pattern, well before its recursion could run out of stack; the bound counts
+// the parentheses of the definitions a pattern uses.
+TEST(LexGenerator, ParenthesesNestOnlySoDeep) {
+  auto nested = [](int levels, const std::string& inner) {
+    return std::string(levels, '(') + inner + std::string(levels, ')');
+  };
+  struct Case {
+    std::string lexer;
+    int status;
+    std::string phrase;
+  } cases[] = {
+      {"token 0 \"<error>\"\ntoken 2 \"x\" = " + nested(100000, "a") + "\n", 1,
+       ".lex:2: parentheses nest deeper than 200"},
+      {"# deepest allowed\ntoken 2 \"x\" = " + nested(200, "a") + "\n", 0, ""},
+      {"def A " + nested(150, "a") + "\n\ntoken 2 \"x\" = " + nested(60, "{A}") + "\n", 1,
+       ".lex:3: parentheses nest deeper than 200"},
+  };
+  for (const Case& c : cases) {
+    std::string path = TempPath("deep.lex");
+    std::ofstream(path, std::ios::binary) << c.lexer;
+    Result r = RunTool(std::string(HB_LEX_GEN) + " " + path + " --out " + TempPath("deep.cc"));
+    EXPECT_EQ(r.status, c.status) << r.output.substr(0, 300);
+    EXPECT_NE(r.output.find(c.phrase), std::string::npos) << r.output.substr(0, 300);
+  }
+}
+
 }  // namespace
