@@ -30,11 +30,11 @@ struct Outcome {
 
 // Feeds the text through scanner and parser the way a caller does, running an
 // evaluator as the semantic actions.
-Outcome Parse(const std::string& text) {
+Outcome Parse(const std::string& text, const GprGrammar& grammar = kCalcGrammar) {
   CompileArena arena;
   ArenaUseLocalStorage(&arena);
   GlxScanner* s = GlxCreate(&arena, &kCalcLexer);
-  GprParser* p = GprCreate(&arena, &kCalcGrammar);
+  GprParser* p = GprCreate(&arena, &grammar);
   GlxSetInput(s, reinterpret_cast<const uint8_t*>(text.data()));
   GlxSetLength(s, static_cast<int32_t>(text.size()));
   Outcome run;
@@ -208,6 +208,29 @@ TEST(GprParser, ErrorsAtTheFirstToken) {
     EXPECT_FALSE(r.repairs.empty()) << text;
     EXPECT_EQ(r.state_after, 0) << text;
   }
+}
+
+TEST(GprParser, ErrorAtTheEndWithoutAHintSkipsOnlyTheEnd) {
+  // "LET x" needs two more tokens, so no single insertion, replacement or
+  // deletion lets the end through, and panic repair begins at the end token.
+  // The generator gives every state that can find an error a hint; taking the
+  // hint table away leaves those states hint-less.
+  const int32_t no_hints[2] = {kCalcGrammar.counts[0], 0};
+  GprGrammar hintless = kCalcGrammar;
+  hintless.counts = no_hints;
+  Outcome r = Parse("LET x", hintless);
+  ASSERT_EQ(r.repairs.size(), 1u);
+  EXPECT_EQ(r.repairs[0].kind, kGprPanic);
+  EXPECT_EQ(r.repairs[0].source, "<end>");
+  EXPECT_EQ(r.repairs[0].replacement, "");
+  EXPECT_EQ(r.repairs[0].start, 5);
+  EXPECT_EQ(r.state_after, 0);
+  // With its hints the same error is mended by inserting them before the end.
+  Outcome hinted = Parse("LET x");
+  ASSERT_EQ(hinted.repairs.size(), 1u);
+  EXPECT_EQ(hinted.repairs[0].kind, kGprPanic);
+  EXPECT_EQ(hinted.repairs[0].source, "<end>");
+  EXPECT_EQ(hinted.repairs[0].replacement, "= <integer literal> <end>");
 }
 
 TEST(GprParser, SeveralErrorsGiveSeveralRecordsInOrder) {
