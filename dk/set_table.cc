@@ -1,0 +1,666 @@
+// The set routines: append, read forwards and backwards, delete a record and
+// drop a set, on the list and data pages of one set in one databank. Pages
+// are held through the bufferpool; a list page is always taken before the
+// data pages it names, so appends and deletes never wait for each other in a
+// circle. Every word read from a page is checked before it is used.
+#include "dk/set_table.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/control_words.h"
+#include "dk/routine_names.h"
+
+namespace {
+
+// Table entry words the set routines read.
+constexpr int32_t kTableDatabank = 4;
+constexpr int32_t kTableRootPage = 5;  // -1 until the root entry is found
+constexpr int32_t kTableRootWord = 6;  // page word of the root entry's word -1
+constexpr int32_t kTableMethod = 11;
+
+constexpr int32_t kRootPageSize = 2048;
+constexpr int32_t kRootPageWords = kRootPageSize / 4;
+constexpr int32_t kRootEntryWords = 10;
+constexpr int32_t kWorkDatabank = 4;
+constexpr int32_t kWriteAtOnce = -2;
+// No chain of a file is longer than the pages a file can hold; a longer walk
+// follows a circle in a damaged file.
+constexpr int32_t kMaxChain = 1 << 24;
+
+int32_t RoutineIndex(std::string_view name) {
+  for (int32_t i = DK_FIRST_ROUTINE; i < 0; ++i)
+    if (DKRoutineName(i) == name) return i;
+  return 0;
+}
+
+struct Routines {
+  int32_t append = RoutineIndex("DKAXR0");
+  int32_t next = RoutineIndex("DKGXN0");
+  int32_t previous = RoutineIndex("DKGXP0");
+  int32_t remove = RoutineIndex("DKDXR0");
+  int32_t drop = RoutineIndex("DKDXT0");
+};
+const Routines& Index() {
+  static const Routines routines;
+  return routines;
+}
+
+// One set in one databank, as its table entry and root record describe it.
+struct Set {
+  int32_t routine = 0;
+  int32_t databank = 0;
+  int32_t root_page = 0;
+  int32_t root_word = 0;
+  int32_t data_size = 0;
+  int32_t list_size = 0;
+  int32_t method = 0;
+  int32_t first_list = 0;
+  int32_t last_list = 0;
+  bool work = false;
+  int32_t data_words() const { return data_size / 4; }
+  int32_t list_words() const { return list_size / 4; }
+};
+
+int32_t Fail(const Set& s, int32_t rc, int32_t value, int32_t severity = 3) {
+  ReportPageError(s.routine, rc, severity, value, severity == 2 ? 0 : s.databank);
+  return rc;
+}
+
+int32_t* Words(int32_t buffer) {
+  return PageWords(buffer);
+}
+
+int32_t Get(const Set& s, int32_t page, int32_t size, int mode) {
+  if (page <= 0) return Fail(s, size == s.data_size ? -65 : -63, page);
+  int32_t rq[REQ_WORDS] = {s.databank, page, size, 0, -1, 0};
+  return DKGET0(rq, mode);
+}
+
+void Release(int32_t buffer, int mode) {
+  if (buffer > 0) DKPUT0(mode == GET_SHARED ? PUT_END_SHARED : PUT_UNCHANGED, buffer);
+}
+
+// A list page got for reading or update: its marks and counts lie where the
+// walk expects them, else it is a corrupt page (released here).
+int32_t GetList(const Set& s, int32_t page, int mode) {
+  const int32_t b = Get(s, page, s.list_size, mode);
+  if (b <= 0) return b;
+  const int32_t* w = Words(b);
+  if (w[SETLIST_MARK] != kSetListMark || w[SETLIST_DATA_SIZE] != s.data_size ||
+      w[SETLIST_LAST] < SETLIST_FIRST - 1 || w[SETLIST_LAST] >= s.list_words()) {
+    Release(b, mode);
+    return Fail(s, -63, page);
+  }
+  for (int32_t i = SETLIST_FIRST; i <= w[SETLIST_LAST]; ++i) {
+    if (w[i] <= 0) {
+      Release(b, mode);
+      return Fail(s, -63, page);
+    }
+  }
+  return b;
+}
+
+int32_t GetData(const Set& s, int32_t page, int mode) {
+  const int32_t b = Get(s, page, s.data_size, mode);
+  if (b <= 0) return b;
+  const int32_t* w = Words(b);
+  if (w[SETDATA_MARK] != kSetDataMark || w[SETDATA_END] < SETDATA_FIRST ||
+      w[SETDATA_END] >= s.data_words()) {
+    Release(b, mode);
+    return Fail(s, -65, page);
+  }
+  return b;
+}
+
+// The length n of the record at q, or 0 when no whole record lies there.
+int32_t RecordAt(const int32_t* w, int32_t q) {
+  const int32_t used = w[SETDATA_END];
+  if (q < SETDATA_FIRST || q >= used) return 0;
+  const int32_t n = w[q];
+  if (n < 2 || n > used - q || w[q + n - 1] != n) return 0;
+  return n;
+}
+
+// The length of the record that ends just before q, 0 when none does.
+int32_t RecordBefore(const int32_t* w, int32_t q) {
+  if (q <= SETDATA_FIRST || q > w[SETDATA_END]) return 0;
+  const int32_t n = w[q - 1];
+  if (n < 2 || n > q - SETDATA_FIRST || w[q - n] != n) return 0;
+  return n;
+}
+
+int32_t NewPage(const Set& s, int32_t size, int32_t* page) {
+  int32_t rq[REQ_WORDS] = {s.databank, 0, size, 0, -1, 0};
+  const int32_t b = DKHLD0(rq, -1);
+  *page = rq[REQ_PAGE];
+  return b;
+}
+
+void FreePage(const Set& s, int32_t page, int32_t size, int32_t buffer = 0) {
+  int32_t rq[REQ_WORDS] = {s.databank, page, size, 0, -1, 0};
+  DKFRE0(rq, buffer);
+}
+
+// Gives back a page changed by a set routine as the caller's mode asks: -2
+// writes it at once (a work databank only releases it), a TSS puts it in that
+// transaction's write set, 0 leaves it changed in the pool.
+int32_t Finish(const Set& s, int32_t mode, int32_t buffer, int32_t page, int32_t size,
+               int32_t failure) {
+  if (mode == kWriteAtOnce && !s.work) {
+    int32_t rq[REQ_WORDS] = {s.databank, page, size, 0, -1, 0};
+    if (DKWRP0(rq, WRP_WRITE_WAIT, buffer) < 0) return Fail(s, failure, page);
+    return 0;
+  }
+  if (mode > 0 && !s.work) DKMRK0(mode, 22, buffer);
+  DKPUT0(PUT_CHANGED, buffer);
+  return 0;
+}
+
+// Checks the table entry, finds the root entry and reads the set's sizes and
+// list page numbers from it.
+int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s) {
+  s->routine = routine;
+  if (block.size() < SETRQ_RECORD) {
+    ReportPageError(routine, -43, 2, static_cast<int32_t>(block.size()));
+    return -43;
+  }
+  const int32_t* area = Bufferpool();
+  const int32_t t = block[SETRQ_TABLE];
+  const int32_t first = area[BP_TABLE_FIRST], last = area[BP_TABLE_LAST];
+  if (first <= 0 || t < first || t > last || (t - first) % TBE_WORDS != 0 ||
+      area[t + ENTRY_KEY] != block[SETRQ_TBL]) {
+    ReportPageError(routine, -46, 2, block[SETRQ_TBL]);
+    return -46;
+  }
+  s->databank = area[t + kTableDatabank];
+  s->root_page = area[t + kTableRootPage];
+  s->root_word = area[t + kTableRootWord];
+  s->method = area[t + kTableMethod];
+  if (!DKIsDatabankEntry(s->databank)) {
+    ReportPageError(routine, -45, 2, s->databank);
+    return -45;
+  }
+  s->work = area[s->databank + DBE_KIND] == kWorkDatabank;
+  if (s->root_page <= 0 || s->root_word < 4 || s->root_word + kRootEntryWords > kRootPageWords)
+    return Fail(*s, -50, block[SETRQ_TBL], 2);
+  const int32_t root = Get(*s, s->root_page, kRootPageSize, GET_SHARED);
+  if (root < 0) return root;
+  const int32_t* r = Words(root) + s->root_word + 1;
+  s->data_size = r[SETROOT_DATA_SIZE];
+  s->list_size = r[SETROOT_LIST_SIZE];
+  s->first_list = r[SETROOT_FIRST_LIST];
+  s->last_list = r[SETROOT_LAST_LIST];
+  Release(root, GET_SHARED);
+  if (FindPool(s->data_size) == 0 || FindPool(s->list_size) == 0 ||
+      s->list_words() <= SETLIST_FIRST)
+    return Fail(*s, -76, FindPool(s->data_size) == 0 ? s->data_size : s->list_size, 2);
+  // Compressed sets store records of more than four words in another form,
+  // which this layer does not write or read yet.
+  if (s->method != 0) return Fail(*s, -43, s->method, 2);
+  return 0;
+}
+
+// Sets the root record's list page words (first only when `first` is not 0).
+int32_t UpdateRoot(const Set& s, int32_t mode, int32_t last, int32_t first) {
+  const int32_t root = Get(s, s.root_page, kRootPageSize, GET_UPDATE);
+  if (root < 0) return root;
+  int32_t* r = Words(root) + s.root_word + 1;
+  r[SETROOT_LAST_LIST] = last;
+  if (first >= 0) r[SETROOT_FIRST_LIST] = first;
+  return Finish(s, mode, root, s.root_page, kRootPageSize, -61);
+}
+
+// The set's first list page, made for the first append. Another append may
+// have made one meanwhile: then the new page goes back and that one serves.
+int32_t StartChain(Set* s, int32_t mode, int32_t* list_page) {
+  int32_t page = 0;
+  const int32_t b = NewPage(*s, s->list_size, &page);
+  if (b < 0) return b;
+  int32_t* w = Words(b);
+  w[SETLIST_MARK] = kSetListMark;
+  w[SETLIST_DATA_SIZE] = s->data_size;
+  w[SETLIST_LAST] = SETLIST_FIRST - 1;
+  if (const int32_t rc = Finish(*s, s->work ? 0 : kWriteAtOnce, b, page, s->list_size, -60); rc < 0)
+    return rc;
+  const int32_t root = Get(*s, s->root_page, kRootPageSize, GET_UPDATE);
+  if (root < 0) return root;
+  int32_t* r = Words(root) + s->root_word + 1;
+  if (r[SETROOT_FIRST_LIST] != 0) {
+    *list_page = r[SETROOT_LAST_LIST];
+    Release(root, GET_UPDATE);
+    FreePage(*s, page, s->list_size);
+    return 0;
+  }
+  r[SETROOT_FIRST_LIST] = r[SETROOT_LAST_LIST] = page;
+  s->first_list = s->last_list = page;
+  *list_page = page;
+  (void)mode;
+  return Finish(*s, s->work ? 0 : kWriteAtOnce, root, s->root_page, kRootPageSize, -61);
+}
+
+// The last list page of the chain, held for update: the root record may name
+// an earlier one while an append that added a page is under way.
+int32_t HoldLastList(const Set& s, int32_t page, int32_t* last_page) {
+  int32_t b = GetList(s, page, GET_UPDATE);
+  for (int32_t steps = 0; b > 0 && Words(b)[SETLIST_NEXT] != 0; ++steps) {
+    const int32_t next = Words(b)[SETLIST_NEXT];
+    Release(b, GET_UPDATE);
+    if (steps > kMaxChain) return Fail(s, -63, page);
+    page = next;
+    b = GetList(s, page, GET_UPDATE);
+  }
+  *last_page = page;
+  return b;
+}
+
+// Adds a list page after the held full one, which is given back; the new
+// page comes back held, with its number in *page.
+int32_t ExtendList(const Set& s, int32_t mode, int32_t full, int32_t* page) {
+  int32_t new_page = 0;
+  const int32_t b = NewPage(s, s.list_size, &new_page);
+  if (b < 0) {
+    Release(full, GET_UPDATE);
+    return b;
+  }
+  int32_t* w = Words(b);
+  w[SETLIST_MARK] = kSetListMark;
+  w[SETLIST_DATA_SIZE] = s.data_size;
+  w[SETLIST_PREV] = *page;
+  w[SETLIST_LAST] = SETLIST_FIRST - 1;
+  Words(full)[SETLIST_NEXT] = new_page;
+  int32_t rc = Finish(s, mode, full, *page, s.list_size, -60);
+  if (rc == 0) rc = UpdateRoot(s, mode, new_page, -1);
+  if (rc < 0) {
+    Release(b, GET_UPDATE);
+    return rc;
+  }
+  *page = new_page;
+  return b;
+}
+
+int32_t Append(std::span<int32_t> block, Set& s) {
+  const int32_t mode = block[SETRQ_RC];
+  const int32_t length = block[SETRQ_LENGTH];
+  if (length < 0 || length > SetMaxRecordWords(s.data_size) ||
+      SETRQ_RECORD + int64_t{length} > static_cast<int64_t>(block.size()))
+    return Fail(s, -67, length, 2);
+  const int32_t n = length + 2;
+  int32_t list_page = s.last_list;
+  if (list_page == 0)
+    if (const int32_t rc = StartChain(&s, mode, &list_page); rc < 0) return rc;
+  int32_t list = HoldLastList(s, list_page, &list_page);
+  if (list <= 0) return list;
+  int32_t data = 0, data_page = 0;
+  const int32_t last = Words(list)[SETLIST_LAST];
+  if (last >= SETLIST_FIRST) {
+    data_page = Words(list)[last];
+    data = GetData(s, data_page, GET_UPDATE);
+    if (data < 0) {
+      Release(list, GET_UPDATE);
+      return data;
+    }
+    // A record that would fill the page exactly goes to a new page.
+    if (n >= s.data_words() - Words(data)[SETDATA_END]) {
+      Release(data, GET_UPDATE);
+      data = 0;
+    }
+  }
+  bool list_changed = false;
+  if (data == 0) {
+    if (last + 1 >= s.list_words()) {
+      list = ExtendList(s, mode, list, &list_page);
+      if (list < 0) return list;
+    }
+    data = NewPage(s, s.data_size, &data_page);
+    if (data < 0) {
+      Release(list, GET_UPDATE);
+      return data;
+    }
+    int32_t* d = Words(data);
+    d[SETDATA_MARK] = kSetDataMark;
+    d[SETDATA_END] = SETDATA_FIRST;
+    d[SETDATA_LIST] = list_page;
+    int32_t* l = Words(list);
+    l[SETLIST_LAST] += 1;
+    l[l[SETLIST_LAST]] = data_page;
+    list_changed = true;
+  }
+  int32_t* d = Words(data);
+  const int32_t q = d[SETDATA_END];
+  d[q] = n;
+  std::memcpy(d + q + 1, block.data() + SETRQ_RECORD, sizeof(int32_t) * length);
+  d[q + n - 1] = n;
+  d[SETDATA_END] = q + n;
+  SetWriteSizeFromPage(data);
+  block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
+  block[SETRQ_PAGE] = data_page;
+  block[SETRQ_POSITION] = q + n;
+  // The data page reaches the file before the list page that names it.
+  int32_t rc = Finish(s, mode, data, data_page, s.data_size, -62);
+  if (list_changed) {
+    const int32_t list_rc = Finish(s, mode, list, list_page, s.list_size, -60);
+    if (rc == 0) rc = list_rc;
+  } else {
+    Release(list, GET_UPDATE);
+  }
+  return rc;
+}
+
+// The first data page named in the chain from list page `page` on (entry
+// `from` of the first page, the first entry of every later one); 0 when none.
+int32_t FirstEntryFrom(const Set& s, int32_t page, int32_t from) {
+  for (int32_t steps = 0; page != 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -63, page);
+    const int32_t b = GetList(s, page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    const int32_t found = from <= w[SETLIST_LAST] ? w[from] : 0;
+    const int32_t next = w[SETLIST_NEXT];
+    Release(b, GET_SHARED);
+    if (found != 0) return found;
+    page = next;
+    from = SETLIST_FIRST;
+  }
+  return 0;
+}
+
+// As FirstEntryFrom, backwards: entry `from` of the first page (-1: its last),
+// the last entry of every earlier one.
+int32_t LastEntryFrom(const Set& s, int32_t page, int32_t from) {
+  for (int32_t steps = 0; page != 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -63, page);
+    const int32_t b = GetList(s, page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    if (from < 0) from = w[SETLIST_LAST];
+    const int32_t found = from >= SETLIST_FIRST && from <= w[SETLIST_LAST] ? w[from] : 0;
+    const int32_t previous = w[SETLIST_PREV];
+    Release(b, GET_SHARED);
+    if (found != 0) return found;
+    page = previous;
+    from = -1;
+  }
+  return 0;
+}
+
+// The data page after (`step` 1) or before (-1) `data_page`, found through
+// the list page that names it (its own word 3 first, then the later list
+// pages); 0 when none follows or precedes.
+int32_t NeighbourPage(const Set& s, int32_t data_page, int32_t list_page, int step) {
+  for (int32_t steps = 0; list_page != 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -63, list_page);
+    const int32_t b = GetList(s, list_page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    int32_t slot = 0;
+    for (int32_t i = SETLIST_FIRST; i <= w[SETLIST_LAST] && slot == 0; ++i)
+      if (w[i] == data_page) slot = i;
+    const int32_t next = w[SETLIST_NEXT];
+    Release(b, GET_SHARED);
+    if (slot != 0)
+      return step > 0 ? FirstEntryFrom(s, list_page, slot + 1)
+                      : LastEntryFrom(s, list_page, slot - 1);
+    list_page = next;
+  }
+  return 0;
+}
+
+int32_t CopyOut(std::span<int32_t> block, const Set& s, const int32_t* w, int32_t page, int32_t q) {
+  const int32_t n = w[q];
+  if (SETRQ_RECORD + int64_t{n} - 2 > static_cast<int64_t>(block.size()))
+    return Fail(s, -43, n - 2, 2);
+  std::memcpy(block.data() + SETRQ_RECORD, w + q + 1, sizeof(int32_t) * (n - 2));
+  block[SETRQ_LENGTH] = n - 2;
+  block[SETRQ_PAGE] = page;
+  block[SETRQ_POSITION] = q;
+  block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
+  return 0;
+}
+
+int32_t AtEnd(std::span<int32_t> block) {
+  block[SETRQ_PAGE] = 0;
+  return SET_END;
+}
+
+int32_t ReadNext(std::span<int32_t> block, const Set& s) {
+  int32_t page = block[SETRQ_PAGE];
+  int32_t q = block[SETRQ_POSITION];
+  bool step = block[SETRQ_RC] == 0;
+  if (page == 0) {
+    page = FirstEntryFrom(s, s.first_list, SETLIST_FIRST);
+    q = SETDATA_FIRST;
+    step = false;
+  }
+  for (int32_t steps = 0;; ++steps) {
+    if (page <= 0) return page < 0 ? page : AtEnd(block);
+    if (steps > kMaxChain) return Fail(s, -65, page);
+    const int32_t b = GetData(s, page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    if (q < SETDATA_FIRST || q > w[SETDATA_END]) {
+      Release(b, GET_SHARED);
+      return Fail(s, -43, q, 2);
+    }
+    if (step && q < w[SETDATA_END]) {
+      const int32_t n = RecordAt(w, q);
+      if (n == 0) {
+        Release(b, GET_SHARED);
+        return Fail(s, -65, page);
+      }
+      q += n;
+    }
+    step = false;
+    if (q < w[SETDATA_END]) {
+      const int32_t rc = RecordAt(w, q) != 0 ? CopyOut(block, s, w, page, q) : Fail(s, -65, page);
+      Release(b, GET_SHARED);
+      return rc;
+    }
+    const int32_t list_page = w[SETDATA_LIST];
+    Release(b, GET_SHARED);
+    page = NeighbourPage(s, page, list_page, 1);
+    q = SETDATA_FIRST;
+  }
+}
+
+int32_t ReadPrevious(std::span<int32_t> block, const Set& s) {
+  int32_t page = block[SETRQ_PAGE];
+  int32_t q = block[SETRQ_POSITION];
+  if (page == 0) {
+    // The root record may lag behind an append that added a list page.
+    int32_t last_list = s.last_list;
+    for (int32_t steps = 0; last_list != 0; ++steps) {
+      const int32_t b = GetList(s, last_list, GET_SHARED);
+      if (b < 0) return b;
+      const int32_t next = Words(b)[SETLIST_NEXT];
+      Release(b, GET_SHARED);
+      if (next == 0 || steps > kMaxChain) break;
+      last_list = next;
+    }
+    page = LastEntryFrom(s, last_list, -1);
+    q = -1;
+  }
+  for (int32_t steps = 0;; ++steps) {
+    if (page <= 0) return page < 0 ? page : AtEnd(block);
+    if (steps > kMaxChain) return Fail(s, -65, page);
+    const int32_t b = GetData(s, page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    if (q == -1) q = w[SETDATA_END];
+    if (q < SETDATA_FIRST || q > w[SETDATA_END]) {
+      Release(b, GET_SHARED);
+      return Fail(s, -43, q, 2);
+    }
+    if (q > SETDATA_FIRST) {
+      const int32_t n = RecordBefore(w, q);
+      const int32_t rc = n != 0 ? CopyOut(block, s, w, page, q - n) : Fail(s, -65, page);
+      Release(b, GET_SHARED);
+      return rc;
+    }
+    const int32_t list_page = w[SETDATA_LIST];
+    Release(b, GET_SHARED);
+    page = NeighbourPage(s, page, list_page, -1);
+    q = -1;
+  }
+}
+
+// Takes the emptied data page out of its held list page and frees it; the
+// position moves to the page that follows. 4 when none follows.
+int32_t RemovePage(std::span<int32_t> block, const Set& s, int32_t list, int32_t list_page,
+                   int32_t data, int32_t data_page) {
+  int32_t* l = Words(list);
+  int32_t slot = 0;
+  for (int32_t i = SETLIST_FIRST; i <= l[SETLIST_LAST] && slot == 0; ++i)
+    if (l[i] == data_page) slot = i;
+  if (slot == 0) {
+    Release(data, GET_UPDATE);
+    Release(list, GET_UPDATE);
+    return Fail(s, -55, data_page, 7);
+  }
+  const int32_t last = l[SETLIST_LAST];
+  std::memmove(l + slot, l + slot + 1, sizeof(int32_t) * (last - slot));
+  l[last] = 0;
+  l[SETLIST_LAST] = last - 1;
+  const int32_t following = slot <= l[SETLIST_LAST] ? l[slot] : 0;
+  const int32_t next_list = l[SETLIST_NEXT];
+  const int32_t mode = block[SETRQ_RC];
+  int32_t rc = Finish(s, mode, list, list_page, s.list_size, -60);
+  FreePage(s, data_page, s.data_size, data);
+  if (rc < 0) return rc;
+  int32_t next = following;
+  if (next == 0 && next_list != 0) next = FirstEntryFrom(s, next_list, SETLIST_FIRST);
+  if (next < 0) return next;
+  block[SETRQ_PAGE] = next;
+  block[SETRQ_POSITION] = SETDATA_FIRST;
+  return next != 0 ? 0 : SET_END;
+}
+
+int32_t Delete(std::span<int32_t> block, const Set& s) {
+  const int32_t page = block[SETRQ_PAGE], q = block[SETRQ_POSITION];
+  const int32_t length = block[SETRQ_LENGTH];
+  if (page <= 0) return Fail(s, -43, page, 2);
+  if (length < 0 || SETRQ_RECORD + int64_t{length} > static_cast<int64_t>(block.size()))
+    return Fail(s, -43, length, 2);
+  // The list page is held before the data page, as appends hold them.
+  int32_t data = GetData(s, page, GET_SHARED);
+  if (data < 0) return data;
+  const int32_t list_page = Words(data)[SETDATA_LIST];
+  Release(data, GET_SHARED);
+  const int32_t list = GetList(s, list_page, GET_UPDATE);
+  if (list < 0) return list;
+  data = GetData(s, page, GET_UPDATE);
+  if (data < 0) {
+    Release(list, GET_UPDATE);
+    return data;
+  }
+  int32_t* d = Words(data);
+  const int32_t used = d[SETDATA_END];
+  const int32_t n = RecordAt(d, q);
+  if (n != length + 2 ||
+      std::memcmp(d + q + 1, block.data() + SETRQ_RECORD, sizeof(int32_t) * length) != 0) {
+    Release(data, GET_UPDATE);
+    Release(list, GET_UPDATE);
+    if (q < SETDATA_FIRST || q > used) return Fail(s, -43, q, 2);
+    return SET_NO_MATCH;
+  }
+  std::memmove(d + q, d + q + n, sizeof(int32_t) * (used - q - n));
+  d[SETDATA_END] = used - n;
+  if (d[SETDATA_END] > SETDATA_FIRST) {
+    Release(list, GET_UPDATE);
+    SetWriteSizeFromPage(data);
+    return Finish(s, block[SETRQ_RC], data, page, s.data_size, -62);
+  }
+  return RemovePage(block, s, list, list_page, data, page);
+}
+
+// Frees the data pages a list page names from entry `from` on.
+void FreeEntries(const Set& s, const int32_t* l, int32_t from) {
+  for (int32_t i = from; i <= l[SETLIST_LAST]; ++i) FreePage(s, l[i], s.data_size);
+}
+
+int32_t Drop(std::span<int32_t> block, const Set& s) {
+  const bool keep = block[SETRQ_RC] > 0;
+  if (s.first_list == 0) return 0;
+  int32_t kept_data = 0, rc = 0;
+  int32_t page = s.first_list;
+  for (int32_t steps = 0; page != 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -63, page);
+    const int32_t list = GetList(s, page, GET_UPDATE);
+    if (list < 0) return list;
+    int32_t* l = Words(list);
+    const int32_t next = l[SETLIST_NEXT];
+    if (keep && page == s.first_list) {
+      kept_data = l[SETLIST_LAST] >= SETLIST_FIRST ? l[SETLIST_FIRST] : 0;
+      FreeEntries(s, l, kept_data != 0 ? SETLIST_FIRST + 1 : SETLIST_FIRST);
+      std::fill(l + SETLIST_FIRST + 1, l + s.list_words(), 0);
+      l[SETLIST_LAST] = kept_data != 0 ? SETLIST_FIRST : SETLIST_FIRST - 1;
+      l[SETLIST_NEXT] = 0;
+      rc = Finish(s, kWriteAtOnce, list, page, s.list_size, -60);
+      if (rc < 0) return rc;
+    } else {
+      FreeEntries(s, l, SETLIST_FIRST);
+      FreePage(s, page, s.list_size, list);
+    }
+    page = next;
+  }
+  if (kept_data != 0) {
+    const int32_t data = GetData(s, kept_data, GET_UPDATE);
+    if (data < 0) return data;
+    Words(data)[SETDATA_END] = SETDATA_FIRST;
+    SetWriteSizeFromPage(data);
+    rc = Finish(s, kWriteAtOnce, data, kept_data, s.data_size, -62);
+    if (rc < 0) return rc;
+  }
+  return keep ? UpdateRoot(s, kWriteAtOnce, s.first_list, -1) : UpdateRoot(s, kWriteAtOnce, 0, 0);
+}
+
+}  // namespace
+
+int32_t SetMaxRecordWords(int32_t page_size) {
+  // n = words + 2 must stay below the page's words after its header.
+  return std::max(0, page_size / 4 - SETDATA_FIRST - 3);
+}
+
+int32_t DKAXR0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().append, &s);
+  if (rc == 0) rc = Append(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
+int32_t DKGXN0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().next, &s);
+  if (rc == 0) rc = ReadNext(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
+int32_t DKGXP0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().previous, &s);
+  if (rc == 0) rc = ReadPrevious(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
+int32_t DKDXR0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().remove, &s);
+  if (rc == 0) rc = Delete(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
+int32_t DKDXT0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().drop, &s);
+  if (rc == 0) rc = Drop(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}

@@ -1,0 +1,292 @@
+// Sets on a real databank file: reads of an empty set, appends against a
+// vector of the records appended (read forwards and backwards), the page a
+// record goes to when it exactly fills the rest of a page, deletes, drops and
+// the checks of the caller's block.
+#include "dk/set_table.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "dk/tests/bufferpool_fixture.h"
+
+namespace {
+
+constexpr int32_t kTbl = 4711;
+// Root entry 0 of the header page: its word -1 is page word 502.
+constexpr int32_t kRootWord = 502;
+
+class SetTableTest : public PageTest {
+ protected:
+  void SetUp() override {
+    PageTest::SetUp();
+    databank_ = Create("sets", 400);
+  }
+
+  // A set table on the databank: its root entry in the header page and its
+  // table entry in the control area, as a create of a kind-5 table leaves them.
+  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl, int32_t k = 0) {
+    const int32_t root = Get(databank_, 1, 2048, GET_UPDATE);
+    EXPECT_GT(root, 0);
+    int32_t* r = PageWords(root) + kRootWord - 10 * k + 1;
+    r[3] = tbl;
+    r[4] = 5;
+    r[SETROOT_DATA_SIZE] = data_size;
+    r[SETROOT_LIST_SIZE] = list_size;
+    DKPUT0(PUT_CHANGED, root);
+    const int32_t t = DKHMA0(area_[BP_TABLE_HASH]);
+    EXPECT_GT(t, 0);
+    area_[t + 0] = tbl;
+    area_[t + 4] = databank_;
+    area_[t + 5] = 1;
+    area_[t + 6] = kRootWord - 10 * k;
+    area_[t + 7] = 5;
+    area_[t + 11] = 0;
+    return t;
+  }
+
+  std::vector<int32_t> Block(int32_t table, int32_t data_size) {
+    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(data_size), 0);
+    b[SETRQ_TABLE] = table;
+    b[SETRQ_TBL] = area_[table];
+    return b;
+  }
+
+  struct Appended {
+    int32_t rc, page, end;
+  };
+  Appended Append(int32_t table, const std::vector<int32_t>& record, int32_t mode = 0,
+                  int32_t data_size = 16384) {
+    std::vector<int32_t> b = Block(table, data_size);
+    b[SETRQ_RC] = mode;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
+    std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+    const int32_t rc = DKAXR0(b);
+    EXPECT_EQ(b[SETRQ_RC], rc);
+    return {rc, b[SETRQ_PAGE], b[SETRQ_POSITION]};
+  }
+
+  // Every record of the set, read forwards (or backwards) from page 0.
+  std::vector<std::vector<int32_t>> ReadAll(int32_t table, bool forwards, int32_t data_size) {
+    std::vector<std::vector<int32_t>> records;
+    std::vector<int32_t> b = Block(table, data_size);
+    b[SETRQ_RC] = 2;  // the first read reads at the position
+    for (int guard = 0; guard < 100000; ++guard) {
+      const int32_t rc = forwards ? DKGXN0(b) : DKGXP0(b);
+      if (rc == SET_END) {
+        EXPECT_EQ(b[SETRQ_PAGE], 0);
+        break;
+      }
+      EXPECT_EQ(rc, 0);
+      if (rc != 0) break;
+      records.emplace_back(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + b[SETRQ_LENGTH]);
+      b[SETRQ_RC] = 0;  // then step past the record read
+    }
+    if (!forwards) std::reverse(records.begin(), records.end());
+    return records;
+  }
+
+  static std::vector<int32_t> Record(int32_t words, int32_t seed) {
+    std::vector<int32_t> r(words);
+    for (int32_t i = 0; i < words; ++i) r[i] = seed * 1000 + i;
+    return r;
+  }
+
+  int32_t databank_ = 0;
+};
+
+TEST_F(SetTableTest, EmptySetAnswers4) {
+  const int32_t t = MakeSet(16384);
+  for (bool forwards : {true, false}) {
+    std::vector<int32_t> b = Block(t, 16384);
+    b[SETRQ_PAGE] = 0;
+    EXPECT_EQ(forwards ? DKGXN0(b) : DKGXP0(b), SET_END);
+    EXPECT_EQ(b[SETRQ_RC], SET_END);
+    EXPECT_EQ(b[SETRQ_PAGE], 0);
+  }
+  // A set emptied by a drop reads as empty too.
+  ASSERT_EQ(Append(t, Record(3, 1)).rc, 0);
+  std::vector<int32_t> b = Block(t, 16384);
+  EXPECT_EQ(DKDXT0(b), 0);
+  EXPECT_TRUE(ReadAll(t, true, 16384).empty());
+  EXPECT_TRUE(ReadAll(t, false, 16384).empty());
+}
+
+TEST_F(SetTableTest, ReadingBackwardsFromPage0GivesTheLastRecordAppended) {
+  const int32_t t = MakeSet(16384);
+  for (int32_t i = 1; i <= 5; ++i) ASSERT_EQ(Append(t, Record(i, i)).rc, 0);
+  std::vector<int32_t> b = Block(t, 16384);
+  ASSERT_EQ(DKGXP0(b), 0);
+  EXPECT_EQ(b[SETRQ_LENGTH], 5);
+  EXPECT_EQ(std::vector<int32_t>(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + 5),
+            Record(5, 5));
+}
+
+// The record fits only when its words are fewer than the page's free words:
+// one that would fill the rest exactly starts a new data page.
+TEST_F(SetTableTest, ARecordThatExactlyFillsThePageGoesToANewPage) {
+  const int32_t t = MakeSet(16384);
+  const Appended first = Append(t, Record(100, 1));
+  ASSERT_EQ(first.rc, 0);
+  const int32_t free_words = 16384 / 4 - first.end;
+  const Appended almost = Append(t, Record(free_words - 1 - 2, 2));
+  ASSERT_EQ(almost.rc, 0);
+  EXPECT_EQ(almost.page, first.page);
+  EXPECT_EQ(almost.end, 16384 / 4 - 1);
+  // Now one word is free; an empty record takes two.
+  const int32_t t2 = MakeSet(16384, 2048, kTbl + 1, 1);
+  const Appended a = Append(t2, Record(50, 3));
+  ASSERT_EQ(a.rc, 0);
+  const Appended exact = Append(t2, Record(16384 / 4 - a.end - 2, 4));
+  ASSERT_EQ(exact.rc, 0);
+  EXPECT_NE(exact.page, a.page);
+  EXPECT_EQ(ReadAll(t2, true, 16384).size(), 2u);
+}
+
+// Appends of random lengths over many data pages and more than one list page,
+// read back forwards and backwards against the records appended.
+TEST_F(SetTableTest, AgreesWithAVectorOfTheRecordsAppended) {
+  const int32_t t = MakeSet(2048);
+  std::mt19937 rng(162);
+  std::vector<std::vector<int32_t>> model;
+  std::vector<int32_t> pages;
+  for (int32_t i = 0; i < 3400; ++i) {
+    const int32_t words = i % 97 == 0 ? SetMaxRecordWords(2048) : static_cast<int32_t>(rng() % 160);
+    model.push_back(Record(words, i));
+    const Appended a = Append(t, model.back(), 0, 2048);
+    ASSERT_EQ(a.rc, 0) << i;
+    if (pages.empty() || pages.back() != a.page) pages.push_back(a.page);
+  }
+  // More data pages than one 2048-byte list page names.
+  EXPECT_GT(pages.size(), static_cast<size_t>(2048 / 4 - SETLIST_FIRST));
+  EXPECT_EQ(ReadAll(t, true, 2048), model);
+  EXPECT_EQ(ReadAll(t, false, 2048), model);
+}
+
+TEST_F(SetTableTest, DeleteRemovesInPlaceAndFreesAnEmptiedPage) {
+  const int32_t t = MakeSet(2048);
+  std::vector<std::vector<int32_t>> model;
+  std::vector<Appended> at;
+  for (int32_t i = 0; i < 12; ++i) {
+    model.push_back(Record(200, i));  // two records a page
+    at.push_back(Append(t, model.back(), 0, 2048));
+    ASSERT_EQ(at.back().rc, 0);
+  }
+  auto remove = [&](int i, int32_t* page, int32_t* q, const std::vector<int32_t>& content) {
+    std::vector<int32_t> b = Block(t, 2048);
+    b[SETRQ_PAGE] = at[i].page;
+    b[SETRQ_POSITION] = at[i].end - 202;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(content.size());
+    std::copy(content.begin(), content.end(), b.begin() + SETRQ_RECORD);
+    const int32_t rc = DKDXR0(b);
+    *page = b[SETRQ_PAGE];
+    *q = b[SETRQ_POSITION];
+    return rc;
+  };
+  int32_t page = 0, q = 0;
+  // Another content is no match and changes nothing.
+  EXPECT_EQ(remove(3, &page, &q, Record(200, 99)), SET_NO_MATCH);
+  EXPECT_EQ(remove(3, &page, &q, Record(199, 3)), SET_NO_MATCH);
+  EXPECT_EQ(ReadAll(t, true, 2048), model);
+  // Record 2 is the first of its page: the second moves down into its place.
+  ASSERT_EQ(remove(2, &page, &q, model[2]), 0);
+  EXPECT_EQ(page, at[2].page);
+  model.erase(model.begin() + 2);
+  EXPECT_EQ(ReadAll(t, true, 2048), model);
+  // Record 3 is now the only one of that page: the page goes, the position
+  // moves to the first record of the next page.
+  at[3].end -= 202;
+  ASSERT_EQ(remove(3, &page, &q, model[2]), 0);
+  EXPECT_EQ(page, at[4].page);
+  EXPECT_EQ(q, SETDATA_FIRST);
+  model.erase(model.begin() + 2);
+  EXPECT_EQ(ReadAll(t, true, 2048), model);
+  EXPECT_EQ(ReadAll(t, false, 2048), model);
+  // Emptying the last page leaves no page to move to.
+  ASSERT_EQ(remove(11, &page, &q, model.back()), 0);
+  model.pop_back();
+  ASSERT_EQ(remove(10, &page, &q, model.back()), SET_END);
+  model.pop_back();
+  EXPECT_EQ(ReadAll(t, false, 2048), model);
+  // Appends go on after the deletes.
+  model.push_back(Record(5, 77));
+  ASSERT_EQ(Append(t, model.back(), 0, 2048).rc, 0);
+  EXPECT_EQ(ReadAll(t, true, 2048), model);
+}
+
+TEST_F(SetTableTest, DropKeepingTheFirstPages) {
+  const int32_t t = MakeSet(2048);
+  int32_t first_page = 0;
+  for (int32_t i = 0; i < 20; ++i) {
+    const Appended a = Append(t, Record(300, i), 0, 2048);
+    ASSERT_EQ(a.rc, 0);
+    if (i == 0) first_page = a.page;
+  }
+  std::vector<int32_t> b = Block(t, 2048);
+  b[SETRQ_RC] = 1;
+  ASSERT_EQ(DKDXT0(b), 0);
+  EXPECT_TRUE(ReadAll(t, true, 2048).empty());
+  // The kept data page takes the next append.
+  const Appended a = Append(t, Record(4, 1), 0, 2048);
+  ASSERT_EQ(a.rc, 0);
+  EXPECT_EQ(a.page, first_page);
+  EXPECT_EQ(ReadAll(t, false, 2048), std::vector<std::vector<int32_t>>{Record(4, 1)});
+}
+
+TEST_F(SetTableTest, WriteAtOnceReachesTheFile) {
+  const int32_t t = MakeSet(16384);
+  const Appended a = Append(t, Record(3, 9), -2);
+  ASSERT_EQ(a.rc, 0);
+  EXPECT_EQ(FileWord("sets", a.page, SETDATA_MARK), kSetDataMark);
+  EXPECT_EQ(FileWord("sets", a.page, SETDATA_FIRST), 5);
+  EXPECT_EQ(FileWord("sets", a.page, SETDATA_FIRST + 1), 9000);
+  EXPECT_EQ(FileWord("sets", a.page, SETDATA_FIRST + 4), 5);
+}
+
+TEST_F(SetTableTest, CallerInputIsChecked) {
+  const int32_t t = MakeSet(16384);
+  ASSERT_EQ(Append(t, Record(2, 1)).rc, 0);
+  // A table entry that is none, or whose check value differs.
+  for (int32_t entry : {0, t + 1, area_[BP_TABLE_LAST] + TBE_WORDS}) {
+    std::vector<int32_t> b = Block(t, 16384);
+    b[SETRQ_TABLE] = entry;
+    EXPECT_EQ(DKGXN0(b), -46) << entry;
+  }
+  std::vector<int32_t> b = Block(t, 16384);
+  b[SETRQ_TBL] = kTbl + 5;
+  EXPECT_EQ(DKAXR0(b), -46);
+  // Record lengths outside the page, or past the caller's block.
+  for (int32_t length : {-1, SetMaxRecordWords(16384) + 1}) {
+    b = Block(t, 16384);
+    b[SETRQ_LENGTH] = length;
+    EXPECT_EQ(DKAXR0(b), -67) << length;
+  }
+  std::vector<int32_t> small(SETRQ_RECORD + 4, 0);
+  small[SETRQ_TABLE] = t;
+  small[SETRQ_TBL] = kTbl;
+  small[SETRQ_LENGTH] = 5;
+  EXPECT_EQ(DKAXR0(small), -67);
+  EXPECT_EQ(DKAXR0(std::span<int32_t>(small.data(), 10)), -43);
+  // A record longer than the block it is read into.
+  ASSERT_EQ(Append(t, Record(10, 2)).rc, 0);
+  small[SETRQ_RC] = 2;
+  small[SETRQ_PAGE] = 0;
+  EXPECT_EQ(DKGXP0(small), -43);
+  // Positions that lie outside the page's records.
+  b = Block(t, 16384);
+  ASSERT_EQ(DKGXN0(b), 0);
+  for (int32_t q : {3, 5000, -1}) {
+    b[SETRQ_POSITION] = q;
+    b[SETRQ_RC] = 2;
+    EXPECT_EQ(DKGXN0(b), -43) << q;
+  }
+  // A position inside a record is no record.
+  b = Block(t, 16384);
+  ASSERT_EQ(DKGXN0(b), 0);
+  b[SETRQ_POSITION] += 1;
+  b[SETRQ_RC] = 2;
+  EXPECT_EQ(DKGXN0(b), -65);
+}
+
+}  // namespace
