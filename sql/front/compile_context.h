@@ -87,6 +87,11 @@ struct SqlCompileCtx {
   int32_t semantic_phase = 0;
   int32_t cursor_list = 0;  // list cells in the first block
   int32_t usage_list = 0;
+  // Lists the descriptions are built from, set by semantic analysis in the
+  // first block: result columns, parameters, and the update list.
+  int32_t result_list = 0;
+  int32_t parameter_list = 0;
+  int32_t update_list = 0;
   int32_t parameter_description = 0;
   int32_t parameter_description_size = 0;
   int32_t early_result = 0;  // the kinds-100-to-104 result word

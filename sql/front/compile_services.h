@@ -16,6 +16,8 @@ struct SqlKernelServices {
   // The kernel word storage: compile arenas take their chunks from it
   // (DSGetMemRaw) and the descriptions are copied into it (DSMoveToPool).
   int32_t* pool = nullptr;
+  // Where compile arenas take their chunks; DSGetMemRaw when not set.
+  void (*chunk_provider)(int32_t* base, int32_t* index, int32_t bytes) = nullptr;
   // DSAddDiag: one condition into the session's diagnostics area.
   void (*add_diag)(int32_t session, int32_t position, int32_t code, int32_t severity,
                    const char* text, int32_t length) = nullptr;
