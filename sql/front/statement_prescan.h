@@ -1,0 +1,63 @@
+// The statement pre-scan and the glue that binds the generic scanner and
+// parser engines to the pre-scan's and the routine language's descriptors:
+// qmscan classifies a prepared text by its first tokens (routine definition,
+// stored-statement prefix with its schema and name, or ordinary SQL), and
+// qmtokmap is the routine compiler's token filter.
+#pragma once
+
+#include <cstdint>
+
+#include "sql/front/compile_arena.h"
+#include "sql/front/glx_scanner.h"
+#include "sql/front/gpr_parser.h"
+
+// Results of qmscan.
+constexpr int32_t kPrescanSql = 1;          // compile with the SQL compiler
+constexpr int32_t kPrescanRoutine = 4;      // grammar class 1
+constexpr int32_t kPrescanFirstPrefix = 7;  // grammar classes 2 .. 5 give 7 .. 10
+constexpr int32_t kPrescanStoredByName = 10;
+
+// Routine-language token codes the filter works on.
+enum RoutineTokenCode : int32_t {
+  kRoutineTokColon = 11,
+  kRoutineTokAtomic = 46,
+  kRoutineTokEach = 142,
+  kRoutineTokFor = 161,
+  kRoutineTokAtomicLabel = 411,  // ATOMIC followed by ":"
+  kRoutineTokForEach = 412,      // FOR followed by EACH
+  kRoutineTokLineEnd = 413,
+};
+
+// Creates a pre-scan parser and scanner in the arena.
+void PrescanCreate(CompileArena* arena, GprParser** parser, GlxScanner** scanner);
+
+// Classifies the text (3 bytes a character, `length` characters): 1 SQL, 4 a
+// routine definition, 7 .. 10 a stored-statement prefix, whose schema (0 and
+// 0 when none) and name positions are set; name start and length are 0 for
+// every other result, the qualifier words are then left alone. Positions
+// count characters from `text`. Leaves by ArenaExit when the arena runs dry.
+void qmscan(int32_t* result, CompileArena* arena, const uint8_t* text, int32_t length,
+            int32_t* qualifier_start, int32_t* qualifier_length, int32_t* name_start,
+            int32_t* name_length);
+
+// Start and length of the token before the scanner's current one (length 0
+// for the end token).
+void QmPrevTokenPosition(GlxScanner* scanner, int32_t* start, int32_t* length);
+
+// A scanner for the routine language, also returned in *instance.
+GlxScanner* qmnewlex(GlxScanner** instance, CompileArena* arena);
+// Installs qmtokmap as the scanner's token filter with the user word.
+void qmsettok(GlxScanner* scanner, int32_t user_word);
+// The routine language's token filter: ATOMIC before ":" gives 411, FOR
+// before EACH 412 (the token read ahead is given back), a line end -1 (the
+// parser ignores it); every other code passes.
+int32_t qmtokmap(GlxScanner* scanner, int32_t user_word, int32_t code);
+
+// Sets the status word to -1: the request interface's entry for a function
+// that is not offered.
+void qmnoop(int32_t* status);
+
+// The generated descriptors.
+extern const GlxLexDescriptor kPrescanLexer;
+extern const GprGrammar kPrescanGrammar;
+extern const GlxLexDescriptor kRoutineLexer;
