@@ -3,6 +3,12 @@
 // reduces a class, meets a token it does not take, or reaches the end.
 #include "sql/front/statement_prescan.h"
 
+#include <cstring>
+
+#include "kernel/error_report.h"
+#include "kernel/word_storage.h"
+#include "sql/front/compile_services.h"
+
 namespace {
 
 constexpr int32_t kFirstClass = 1;
@@ -31,7 +37,76 @@ bool PrevIsDot(GlxScanner* s) {
   return GlxPrevLen(s) == 1 && GlxPrevText(s)[0] == '.';
 }
 
+// Chunks from the kernel word storage, as the compile driver takes them.
+void KernelChunks(int32_t* base, int32_t* index, int32_t bytes) {
+  const SqlKernelServices& k = SqlKernel();
+  if (k.chunk_provider != nullptr) {
+    k.chunk_provider(base, index, bytes);
+  } else if (base != nullptr) {
+    DSGetMemRaw(base, index, bytes);
+  } else if (bytes > 0) {
+    *index = 0;
+  }
+}
+
+void ArmArena(CompileArena* arena, int32_t chunk_words) {
+  arena->word_provider = KernelChunks;
+  arena->provider_base = SqlKernel().pool;
+  arena->minimum_chunk = chunk_words;
+}
+
+RoutineCompilerEntry g_routine_compiler = nullptr;
+
 }  // namespace
+
+void qmcallsp2(int32_t* result, const uint8_t* text_base, int32_t start, int32_t length,
+               int32_t* qualifier_start, int32_t* qualifier_length, int32_t* name_start,
+               int32_t* name_length) {
+  if (start < 0) {
+    *result = 0;
+    return;
+  }
+  CompileArena arena;
+  ArmArena(&arena, kPrescanArenaChunkWords);
+  try {
+    qmscan(result, &arena, text_base + int64_t{start} * 3, length, qualifier_start,
+           qualifier_length, name_start, name_length);
+  } catch (const ArenaExit&) {
+    *result = 0;
+  }
+  ArenaRelease(&arena);
+}
+
+RoutineCompilerEntry SqlInstallRoutineCompiler(RoutineCompilerEntry entry) {
+  RoutineCompilerEntry old = g_routine_compiler;
+  g_routine_compiler = entry;
+  return old;
+}
+
+void qmcallspd(int32_t* status, const uint8_t* text_base, int32_t* position, int32_t length,
+               void* further) {
+  if (g_routine_compiler == nullptr) {
+    static const char kName[] = "SPDIS4";
+    DSErrRep(kName, static_cast<int32_t>(std::strlen(kName)), kSqlServiceMissing, SEV_ERROR);
+    *status = kSqlServiceMissing;
+    return;
+  }
+  if (*position < 0) {
+    *status = -1;
+    return;
+  }
+  CompileArena arena;
+  ArmArena(&arena, kRoutineArenaChunkWords);
+  int32_t consumed = 0;
+  try {
+    g_routine_compiler(status, &arena, text_base + int64_t{*position} * 3, length, &consumed,
+                       further);
+    if (consumed > 0 && consumed <= length) *position += consumed;
+  } catch (const ArenaExit&) {
+    *status = kRoutineArenaExhausted;
+  }
+  ArenaRelease(&arena);
+}
 
 void PrescanCreate(CompileArena* arena, GprParser** parser, GlxScanner** scanner) {
   *parser = GprCreate(arena, &kPrescanGrammar);

@@ -40,6 +40,35 @@ void qmscan(int32_t* result, CompileArena* arena, const uint8_t* text, int32_t l
             int32_t* qualifier_start, int32_t* qualifier_length, int32_t* name_start,
             int32_t* name_length);
 
+// Minimum chunks of the arenas of qmcallsp2 and qmcallspd, in words.
+constexpr int32_t kPrescanArenaChunkWords = 1024;
+constexpr int32_t kRoutineArenaChunkWords = 65536;
+// qmcallspd's status when the routine compiler's arena ran dry.
+constexpr int32_t kRoutineArenaExhausted = -11112;
+
+// qmscan on the text at character `start` of `text_base` (3 bytes a
+// character, `length` characters from there) in an arena of its own over the
+// kernel word storage; positions count from `start`. Result 0 when the arena
+// could not be served or `start` is negative.
+void qmcallsp2(int32_t* result, const uint8_t* text_base, int32_t start, int32_t length,
+               int32_t* qualifier_start, int32_t* qualifier_length, int32_t* name_start,
+               int32_t* name_length);
+
+// The routine compiler's entry (SPDIS4): compiles the routine text in the
+// arena the caller armed and tells how many characters it consumed; `further`
+// carries the routine compiler's own arguments through qmcallspd.
+using RoutineCompilerEntry = void (*)(int32_t* status, CompileArena* arena, const uint8_t* text,
+                                      int32_t length, int32_t* consumed, void* further);
+// Installs the routine compiler's entry (null removes it); returns the old one.
+RoutineCompilerEntry SqlInstallRoutineCompiler(RoutineCompilerEntry entry);
+// Runs the routine compiler on the text at *position (3 bytes a character,
+// `length` characters from there) in an arena of its own and advances
+// *position by the characters it consumed. Status -11112 when the arena ran
+// dry, -19040 when no routine compiler is installed, -1 for a negative
+// position.
+void qmcallspd(int32_t* status, const uint8_t* text_base, int32_t* position, int32_t length,
+               void* further);
+
 // Start and length of the token before the scanner's current one (length 0
 // for the end token).
 void QmPrevTokenPosition(GlxScanner* scanner, int32_t* start, int32_t* length);

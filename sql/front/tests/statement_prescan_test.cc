@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "sql/front/compile_services.h"
+
 namespace {
 
 // 3 bytes a character, code points as given.
@@ -142,6 +144,72 @@ TEST(RoutineTokenFilter, SecondCodesAndDroppedLineEnds) {
   EXPECT_EQ(code_of("EACH"), kRoutineTokEach);
   GlxFree(s);
   ArenaRelease(&arena);
+}
+
+// Chunks from the local word storage, or none at all.
+bool g_starve = false;
+void TestChunks(int32_t* base, int32_t* index, int32_t bytes) {
+  if (g_starve && bytes > 0) {
+    *index = 0;
+    return;
+  }
+  ArenaLocalProvider(base, index, bytes);
+}
+
+struct KernelFixture : ::testing::Test {
+  SqlKernelServices old;
+  void SetUp() override {
+    SqlKernelServices k;
+    k.pool = ArenaLocalBase();
+    k.chunk_provider = TestChunks;
+    old = SqlInstallKernelServices(&k);
+    g_starve = false;
+  }
+  void TearDown() override {
+    SqlInstallKernelServices(&old);
+    SqlInstallRoutineCompiler(nullptr);
+  }
+};
+
+TEST_F(KernelFixture, Qmcallsp2ScansAtTheStartPosition) {
+  std::string text = Wide(U("SELECT 1; EXECUTE STATEMENT s.n"));
+  auto* base = reinterpret_cast<const uint8_t*>(text.data());
+  Scan s{-7, 77, 77, 77, 77};
+  qmcallsp2(&s.result, base, 10, 21, &s.qs, &s.ql, &s.ns, &s.nl);
+  EXPECT_EQ(s, (Scan{10, 18, 1, 20, 1}));
+  qmcallsp2(&s.result, base, 0, 31, &s.qs, &s.ql, &s.ns, &s.nl);
+  EXPECT_EQ(s.result, 1);
+  qmcallsp2(&s.result, base, -1, 31, &s.qs, &s.ql, &s.ns, &s.nl);
+  EXPECT_EQ(s.result, 0);
+  g_starve = true;
+  qmcallsp2(&s.result, base, 10, 21, &s.qs, &s.ql, &s.ns, &s.nl);
+  EXPECT_EQ(s.result, 0);
+}
+
+void ConsumeFive(int32_t* status, CompileArena* arena, const uint8_t* text, int32_t length,
+                 int32_t* consumed, void* further) {
+  ArenaAlloc(arena, nullptr, 4000);  // storage comes from the armed arena
+  *static_cast<int32_t*>(further) = text[2];
+  *consumed = length < 5 ? length : 5;
+  *status = 0;
+}
+
+TEST_F(KernelFixture, QmcallspdRunsTheRoutineCompilerInItsArena) {
+  std::string text = Wide(U("xxCREATE PROCEDURE"));
+  auto* base = reinterpret_cast<const uint8_t*>(text.data());
+  int32_t status = 9, position = 2, seen = 0;
+  qmcallspd(&status, base, &position, 16, &seen);
+  EXPECT_EQ(status, kSqlServiceMissing);
+  EXPECT_EQ(position, 2);
+  SqlInstallRoutineCompiler(ConsumeFive);
+  qmcallspd(&status, base, &position, 16, &seen);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(position, 7);
+  EXPECT_EQ(seen, 'C');
+  g_starve = true;
+  qmcallspd(&status, base, &position, 9, &seen);
+  EXPECT_EQ(status, kRoutineArenaExhausted);
+  EXPECT_EQ(position, 7);
 }
 
 TEST(Qmnoop, AnswersMinusOne) {
