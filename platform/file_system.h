@@ -56,7 +56,9 @@ FileSystem& PosixFileSystem();
 // Files it creates or writes are tracked in pages of `page_bytes`: every page
 // changed since the file's last SyncData, with what the page held then, and
 // every create or remove whose directory was not synced since. Crash() then
-// puts the files back as a machine that lost power would find them.
+// puts the files back as a machine that lost power would find them. Syncs are
+// recorded here and not passed on: the base never has to make anything
+// durable, since the crash is simulated.
 class FaultFileSystem : public FileSystem {
  public:
   enum class Op { kOpen, kLock, kRead, kWrite, kSync, kTruncate, kAllocate, kRemove, kSyncDir };
