@@ -198,6 +198,9 @@ int32_t DKHLD0(int32_t* request, int32_t buffer) {
       extended = true;
     }
     int32_t last_unit = PageWord(map, BMP_NEXT);
+    // Until the new bitmap page is on disk this page stays the last one, and
+    // its word 3 a unit of its own chunk, also when it is released below.
+    SetPageWord(map, BMP_NEXT, std::min(last_unit, next - 1));
     int32_t nrq[REQ_WORDS] = {databank, next, kUnitBytes, 0, -1, 0};
     int32_t new_buffer = DKGET0(nrq, GET_NEW);
     if (new_buffer < 0) {

@@ -216,10 +216,15 @@ int32_t ExtendDatabank(int32_t entry, int32_t units) {
       break;
     }
     FormatBitmapPage(PageBytes(fresh), chunk_end, chunk_end);
-    int32_t fresh_rc = WriteBitmap(entry, fresh, chunk_end);
+    // The old page names the new one only once that is on disk: a link to
+    // a page never written would make the chain go on through a page that
+    // is no bitmap page.
+    if (WriteBitmap(entry, fresh, chunk_end) != 0) {
+      WriteBitmap(entry, buffer, bitmap);
+      return -59;
+    }
     SetPageWord(page, BMP_NEXT, chunk_end);
-    int32_t old_rc = WriteBitmap(entry, buffer, bitmap);
-    if (fresh_rc != 0 || old_rc != 0) return -59;
+    if (WriteBitmap(entry, buffer, bitmap) != 0) return -59;
     bitmap = chunk_end;
     int32_t grq[REQ_WORDS] = {entry, bitmap, kUnitBytes, 0, -1, 0};
     buffer = DKGET0(grq, GET_UPDATE);
