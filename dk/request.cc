@@ -9,7 +9,9 @@
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "dk/record_routines.h"
 #include "dk/routine_names.h"
+#include "dk/table_entries.h"
 
 namespace {
 
@@ -31,6 +33,11 @@ void CreateDatabankEntry(int32_t* block, void*) {
 void RootPageEntry(int32_t* block, void*) {
   DKROO1(block);
 }
+// Tables and records.
+template <void (*Routine)(int32_t*)>
+void TableEntry(int32_t* block, void*) {
+  Routine(block);
+}
 
 struct Slot {
   int8_t dispatcher;   // 1 DKEXE1, 2 DKEXE2
@@ -50,21 +57,21 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 6, nullptr},          // 7 DKBIN1
     {1, 0, nullptr},          // 8 DKBTR1
     {1, 6, nullptr},          // 9 DKCCS1
-    {1, 5, nullptr},          // 10 DKCHK1
+    {1, 5, TableEntry<DKCHK1>},  // 10 DKCHK1
     {1, 6, nullptr},          // 11 DKCHT1
     {1, 0, nullptr},          // 12 DKCLD1
-    {1, 5, nullptr},          // 13 DKCLT1
+    {1, 5, TableEntry<DKCLT1>},  // 13 DKCLT1
     {1, 0, nullptr},          // 14 DKCOP1
     {1, 0, CreateDatabankEntry},  // 15 DKCRD1
-    {1, 5, nullptr},          // 16 DKCRT1
+    {1, 5, TableEntry<DKCRT1>},  // 16 DKCRT1
     {1, 0, nullptr},          // 17 DKCRX1
     {1, 0, nullptr},          // 18 DKDCT1
     {1, 0, nullptr},          // 19 DKDDS1
-    {1, 5, nullptr},          // 20 DKDEL1
+    {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
     {1, 6, nullptr},          // 21 DKDET1
-    {1, 0, nullptr},          // 22 DKDRP1
+    {1, 0, TableEntry<DKDRP1>},  // 22 DKDRP1
     {1, 0, nullptr},          // 23 DKDRS1
-    {1, 0, nullptr},          // 24 DKDRT1
+    {1, 0, TableEntry<DKDRT1>},  // 24 DKDRT1
     {1, 0, nullptr},          // 25 DKETR1
     {1, 5, nullptr},          // 26 DKFEP1
     {1, 5, nullptr},          // 27 DKFET1
@@ -77,8 +84,8 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 34 DKGNS1
     {1, 0, nullptr},          // 35 DKGPS1
     {1, 0, nullptr},          // 36 DKGTS1
-    {1, 0, nullptr},          // 37 DKIND1
-    {1, 0, nullptr},          // 38 DKINS1
+    {1, 0, TableEntry<DKIND1>},  // 37 DKIND1
+    {1, 0, TableEntry<DKINS1>},  // 38 DKINS1
     {1, 6, nullptr},          // 39 DKINT1
     {1, 6, nullptr},          // 40 DKLOA1
     {1, 0, nullptr},          // 41 DKMOT1
@@ -95,7 +102,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 52 DKSIZ1
     {1, 0, nullptr},          // 53 DKSUD1
     {1, 0, nullptr},          // 54 DKTDB1
-    {1, 0, nullptr},          // 55 DKUPD1
+    {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
     {1, 0, nullptr},          // 56 DKRCX1
     {2, 0, nullptr},          // 57 DKEPT1
     {2, 0, nullptr},          // 58 DKALO1

@@ -1,0 +1,178 @@
+// Tables and records through the dispatcher: create and find tables, the
+// root pages they take, and insert, update, delete and check of single
+// records with the statuses each answers.
+#include "dk/record_routines.h"
+
+#include <gtest/gtest.h>
+
+#include "dk/tests/table_fixture.h"
+
+namespace {
+
+class RecordTest : public TableTest {};
+
+TEST_F(RecordTest, FirstInsertMakesAOneLevelTreeAndTheLastDeleteEmptiesIt) {
+  Table t = CreateTable(7, 8, 100);
+  EXPECT_EQ(Levels(t), 0);
+  std::string r = MakeRecord("alpha", 8, 100);
+  ASSERT_EQ(Insert(t, r), 0);
+  ASSERT_EQ(Levels(t), 1);
+  int32_t page = Top(t);
+  int32_t b = Get(db_, page, RootEntry(t)[7], GET_SHARED);
+  EXPECT_EQ(PageWord(PageBytes(b), PAGE_ENTRY_LENGTH), 100);
+  EXPECT_EQ(UsedEnd(PageBytes(b)), 116);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(PageBytes(b)) + 16, 100), r);
+  DKPUT0(PUT_END_SHARED, b);
+
+  ASSERT_EQ(Delete(t, MakeRecord("alpha", 8, 100, 'x')), 0);
+  EXPECT_EQ(Levels(t), 0);
+  EXPECT_EQ(Top(t), 0);
+  // The page goes back once the root entry that no longer names it is on
+  // disk.
+  Flush();
+  EXPECT_FALSE(InUse(page));
+}
+
+TEST_F(RecordTest, WriteAtOnceModeWritesThePagesAndFreesAtOnce) {
+  Table t = CreateTable(8, 8, 100);
+  ASSERT_EQ(Insert(t, MakeRecord("k", 8, 100), -2), 0);
+  int32_t page = Top(t);
+  EXPECT_EQ(FileWord("tables", page, PAGE_ENTRY_LENGTH), 100);
+  ASSERT_EQ(Delete(t, MakeRecord("k", 8, 100), -2), 0);
+  EXPECT_FALSE(InUse(page));
+}
+
+TEST_F(RecordTest, StatusesOfEachRoutine) {
+  Table t = CreateTable(9, 4, 20);
+  const std::string a = MakeRecord("aaaa", 4, 20, '1');
+  EXPECT_EQ(Update(t, a), kStatusNotFound);  // empty tree
+  EXPECT_EQ(Delete(t, a), kStatusNotFound);
+  EXPECT_EQ(Insert(t, a), 0);
+  EXPECT_EQ(Insert(t, MakeRecord("aaaa", 4, 20, '2')), kStatusDuplicate);
+  // DKIND1 hands back the stored record.
+  auto b = Block(t, MakeRecord("aaaa", 4, 20, '3'));
+  DKEXE1(37, b.data());
+  EXPECT_EQ(b[RQ_STATUS], kStatusDuplicate);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(b.data() + RQ_RECORD), 20), a);
+
+  EXPECT_EQ(Update(t, MakeRecord("bbbb", 4, 20)), kStatusNotFound);
+  EXPECT_EQ(Delete(t, MakeRecord("bbbb", 4, 20)), kStatusNotFound);
+  EXPECT_EQ(Insert(t, std::string(21, 'x')), -67);
+  EXPECT_EQ(Insert(t, std::string(21, 'x'), -1), 0);  // mode -1: no message, status 0
+  EXPECT_EQ(Update(t, std::string(19, 'x')), -67);
+  EXPECT_EQ(Delete(t, std::string(3, 'x')), -67);
+
+  EXPECT_EQ(Check(t, a), 0);
+  EXPECT_EQ(Check(t, MakeRecord("aaaa", 4, 20, '9')), kStatusCheck);
+  EXPECT_EQ(Check(t, MakeRecord("zzzz", 4, 20)), kStatusCheck);
+  EXPECT_EQ(Check(t, MakeRecord("aaaa", 4, 20, '9'), 1), kStatusCheck);  // any other mode: found
+  EXPECT_EQ(Check(t, MakeRecord("zzzz", 4, 20), 1), 0);
+  ASSERT_EQ(Update(t, MakeRecord("aaaa", 4, 20, '9')), 0);
+  EXPECT_EQ(Check(t, MakeRecord("aaaa", 4, 20, '9')), 0);
+
+  Table wrong = t;
+  wrong.tbl = 10;
+  EXPECT_EQ(Insert(wrong, a), -46);
+  wrong.entry = 12345;
+  EXPECT_EQ(Delete(wrong, a), -46);
+}
+
+TEST_F(RecordTest, CreateFindsTheTableAgainAndRefusesBadArguments) {
+  Table t = CreateTable(11, 8, 64);
+  Table again = CreateTable(11, 8, 64);
+  EXPECT_EQ(again.entry, t.entry);
+  int32_t rc = 0;
+  CreateTable(0, 8, 64, 0, 0, &rc);
+  EXPECT_EQ(rc, -43);
+  CreateTable(12, 8, 64, 4096, 0, &rc);
+  EXPECT_EQ(rc, -76);
+  CreateTable(12, 8, 16001, 0, 0, &rc);
+  EXPECT_EQ(rc, -67);
+  CreateTable(12, 80, 40, 0, 0, &rc);  // a key longer than the record
+  EXPECT_EQ(rc, -67);
+  CreateTable(12, 8, 1000, 2048, 0, &rc);  // a page that holds fewer than four records
+  EXPECT_EQ(rc, -76);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_DID] = 77;
+  b[RQ_TBL] = 12;
+  DKEXE1(16, b);
+  EXPECT_EQ(b[RQ_STATUS], -45);
+}
+
+TEST_F(RecordTest, TheFiftiethTableAddsARootPage) {
+  std::vector<Table> tables;
+  for (int32_t i = 0; i < 50; ++i) tables.push_back(CreateTable(100 + i, 4, 8));
+  int32_t rq[REQ_WORDS];
+  int32_t header = GetUnitPage(db_, kHeaderUnit, GET_SHARED, rq);
+  int32_t next = PageWord(PageBytes(header), HDR_NEXT_ROOT);
+  DKPUT0(PUT_END_SHARED, header);
+  ASSERT_GT(next, 1);
+  EXPECT_EQ(area_[tables[48].entry + TBE_ROOT_PAGE], kHeaderUnit);
+  EXPECT_EQ(area_[tables[48].entry + TBE_ROOT_WORD], kFirstRootWord - 480);
+  EXPECT_EQ(area_[tables[49].entry + TBE_ROOT_PAGE], next);
+  EXPECT_EQ(area_[tables[49].entry + TBE_ROOT_WORD], kFirstRootWord);
+  EXPECT_EQ(Insert(tables[49], "abcdefgh"), 0);
+  EXPECT_EQ(Check(tables[49], "abcdefgh"), 0);
+
+  // The walk over the root entries sees all fifty, then ends.
+  int32_t block[NTE_WORDS] = {0, db_, 0, 0};
+  int32_t seen = 0;
+  for (DKNTE1(block); block[NTE_STATUS] == 0; DKNTE1(block)) {
+    EXPECT_EQ(block[NTE_TBL], 100 + seen);
+    EXPECT_EQ(block[NTE_TYPE], 10);
+    EXPECT_EQ(block[NTE_RECORD_LENGTH], 8);
+    ++seen;
+  }
+  EXPECT_EQ(seen, 50);
+  EXPECT_EQ(block[NTE_STATUS], 4);
+  EXPECT_EQ(block[NTE_DATABANK], -1);
+}
+
+TEST_F(RecordTest, SplittingAFullPageOfHundredByteEntriesMovesTen) {
+  Table t = CreateTable(13, 8, 100, 2048, 2048);
+  char key[9];
+  for (int32_t i = 0; i < 20; ++i) {
+    std::snprintf(key, sizeof key, "k%05d", i * 10);
+    ASSERT_EQ(Insert(t, MakeRecord(key, 8, 100)), 0);
+  }
+  EXPECT_EQ(Levels(t), 1);  // 16 + 20 x 100 fills the 2048 bytes
+  ASSERT_EQ(Insert(t, MakeRecord("k99999", 8, 100)), 0);
+  EXPECT_EQ(Levels(t), 2);
+  TreeShape shape = ReadTree(t);
+  EXPECT_EQ(shape.leaf_counts, (std::vector<int32_t>{10, 11}));
+  EXPECT_EQ(shape.records.size(), 21u);
+}
+
+TEST_F(RecordTest, CloseKeepsTheEntryAndAClosedDroppedTableLosesItsPages) {
+  Table t = CreateTable(14, 4, 8);
+  ASSERT_EQ(Insert(t, "abcdefgh"), 0);
+  int32_t page = Top(t);
+  int32_t drop[CRT_WORDS] = {0, 0, 5, 0, 1, 14};  // word 4: this databank only
+  DKEXE1(24, drop);
+  EXPECT_EQ(drop[RQ_STATUS], 0);
+  EXPECT_EQ(RootEntry(t)[6], kTypeDropped);
+  int32_t close[CRT_WORDS] = {-22, 0, 0, 0, t.entry, 14};
+  DKEXE1(13, close);
+  EXPECT_EQ(close[RQ_STATUS], 0);
+  EXPECT_EQ(area_[t.entry + TBE_TBL], 0);  // freed
+  EXPECT_FALSE(InUse(page));
+  // Its root entry reads as free: the next table takes it.
+  Table u = CreateTable(15, 4, 8);
+  EXPECT_EQ(area_[u.entry + TBE_ROOT_WORD], kFirstRootWord);
+}
+
+TEST_F(RecordTest, EmptyingATableFreesItsPages) {
+  Table t = CreateTable(16, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 100; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord(std::to_string(1000 + i), 8, 100)), 0);
+  ASSERT_GE(Levels(t), 2);
+  int32_t top = Top(t);
+  int32_t b[CRT_WORDS] = {0, 0, 0, 0, t.entry, 16};
+  DKEXE1(22, b);
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(Levels(t), 0);
+  EXPECT_FALSE(InUse(top));
+  EXPECT_EQ(Insert(t, MakeRecord("again", 8, 100)), 0);
+}
+
+}  // namespace

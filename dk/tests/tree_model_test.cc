@@ -1,0 +1,132 @@
+// A table's tree against a std::map: long random runs of inserts, updates
+// and deletes through the dispatcher, with the whole tree read and checked
+// page by page every few thousand operations, point checks of present and
+// absent keys, and the level count rising as the table fills and falling as
+// it empties again.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include "dk/tests/table_fixture.h"
+
+namespace {
+
+struct Shape {
+  const char* name;
+  int32_t key, length, data_size, index_size;
+  int32_t keys;    // size of the key space: keys collide, so duplicates and misses come up
+  int32_t fill;    // records held at the full point
+  int32_t levels;  // levels the tree reaches at least
+};
+
+void PrintTo(const Shape& s, std::ostream* out) {
+  *out << s.name;
+}
+
+class TreeModelTest : public TableTest, public ::testing::WithParamInterface<Shape> {
+ protected:
+  void Shape() override {
+    TableTest::Shape();
+    // Pools that hold the whole tree: swapping out is the bufferpool's to
+    // test, and each swap-out waits for the disk.
+    params_.pages[PG_2K] = 700;
+    params_.pages[PG_16K] = 300;
+  }
+};
+
+std::string KeyOf(uint32_t n, int32_t key_length) {
+  // Big-endian digits then filler, so byte order is number order and every
+  // byte of longer keys takes part.
+  std::string k(static_cast<size_t>(key_length), '\0');
+  for (int32_t i = 0; i < key_length; ++i)
+    k[static_cast<size_t>(i)] =
+        static_cast<char>(i < 4 ? (n >> (8 * (3 - i))) & 0xFF : (n * 7 + i) & 0xFF);
+  return k;
+}
+
+std::string RecordFor(uint32_t n, int32_t key_length, int32_t length, uint32_t version) {
+  std::string r = KeyOf(n, key_length);
+  r.resize(static_cast<size_t>(length));
+  for (int32_t i = key_length; i < length; ++i)
+    r[static_cast<size_t>(i)] = static_cast<char>((version * 31 + i) & 0xFF);
+  return r;
+}
+
+TEST_P(TreeModelTest, RandomOperationsAgreeWithAMap) {
+  const ::Shape s = GetParam();
+  Table t = CreateTable(40, s.key, s.length, s.data_size, s.index_size);
+  std::map<std::string, std::string> model;
+  std::mt19937 rng(1234);
+  int32_t highest = 0, lowest_after = 1 << 30;
+  auto verify = [&] {
+    TreeShape tree = ReadTree(t);
+    ASSERT_EQ(tree.records.size(), model.size());
+    auto it = model.begin();
+    for (const std::string& r : tree.records) ASSERT_EQ(r, (it++)->second);
+    for (int i = 0; i < 50; ++i) {
+      uint32_t n = rng() % s.keys;
+      auto m = model.find(KeyOf(n, s.key));
+      std::string probe = m != model.end() ? m->second : RecordFor(n, s.key, s.length, 0);
+      ASSERT_EQ(Check(t, probe), m != model.end() ? 0 : kStatusCheck) << n;
+      if (m != model.end() && s.length > s.key) {
+        probe.back() ^= 1;
+        ASSERT_EQ(Check(t, probe), kStatusCheck) << n;
+      }
+    }
+  };
+  // Grow to the fill point with mostly inserts, then churn, then empty.
+  const int phases[3][3] = {{70, 15, 15}, {34, 33, 33}, {10, 10, 80}};
+  const int lengths[3] = {s.fill * 2, s.fill * 2, s.fill * 8};
+  uint32_t version = 0;
+  for (int phase = 0; phase < 3; ++phase) {
+    for (int op = 0; op < lengths[phase]; ++op) {
+      uint32_t n = rng() % s.keys;
+      std::string key = KeyOf(n, s.key);
+      std::string record = RecordFor(n, s.key, s.length, ++version);
+      int roll = static_cast<int>(rng() % 100);
+      bool present = model.count(key) != 0;
+      if (roll < phases[phase][0]) {
+        ASSERT_EQ(Insert(t, record), present ? kStatusDuplicate : 0) << op;
+        if (!present) model[key] = record;
+      } else if (roll < phases[phase][0] + phases[phase][1]) {
+        ASSERT_EQ(Update(t, record), present ? 0 : kStatusNotFound) << op;
+        if (present) model[key] = record;
+      } else {
+        ASSERT_EQ(Delete(t, record), present ? 0 : kStatusNotFound) << op;
+        model.erase(key);
+      }
+      int32_t levels = Levels(t);
+      highest = std::max(highest, levels);
+      if (op % 2500 == 2499) {
+        ASSERT_NO_FATAL_FAILURE(verify());
+      }
+    }
+    ASSERT_NO_FATAL_FAILURE(verify());
+  }
+  // Emptying the table takes the levels away one by one: the last record
+  // goes from a one-level tree.
+  for (auto it = model.begin(); it != model.end(); it = model.erase(it)) {
+    lowest_after = std::min(lowest_after, Levels(t));
+    ASSERT_EQ(Delete(t, it->second), 0);
+  }
+  EXPECT_EQ(Levels(t), 0);
+  EXPECT_GE(highest, s.levels);
+  EXPECT_EQ(lowest_after, 1);
+  ASSERT_NO_FATAL_FAILURE(verify());
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, TreeModelTest,
+                         ::testing::Values(
+                             // Small pages and long entries make many levels from few records.
+                             ::Shape{"Records100On2K", 16, 100, 2048, 2048, 6000, 3000, 3},
+                             ::Shape{"ShortRecordsOn2K", 4, 12, 2048, 2048, 40000, 12000, 2},
+                             ::Shape{"KeyIsTheRecord", 24, 24, 2048, 2048, 20000, 8000, 3},
+                             ::Shape{"LongKeysOn16K", 600, 900, 16384, 16384, 3000, 1500, 3},
+                             ::Shape{"Records3000On16K", 40, 3000, 16384, 2048, 1500, 600, 3}),
+                         [](const ::testing::TestParamInfo<::Shape>& info) {
+                           return std::string(info.param.name);
+                         });
+
+}  // namespace

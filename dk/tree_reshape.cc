@@ -1,0 +1,300 @@
+// Reorganisation of pages of fixed-length entries on the walk down a tree
+// (DKREO0, and DKWRE0 for a work databank): a new top page when the top is
+// full, the removal of a top page with a single entry, and between a page
+// and its neighbour under the same parent a split, shifts and merges. The
+// walk holds the parent and the child; a neighbour or a new page is taken
+// while both are held, so pages are always taken parent first, then the
+// child, then its neighbour.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/page_entries.h"
+#include "dk/page_tree.h"
+#include "dk/table_entries.h"
+
+namespace {
+
+constexpr int32_t kIndexDKREO0 = -95, kIndexDKWRE0 = -126;
+constexpr int32_t kNoMove = 0, kMoved = 1;
+
+struct Reshape {
+  int32_t* tab;
+  const uint8_t* key;
+  int32_t* parent;
+  int32_t* child;
+  int32_t routine;
+  bool work;
+  int32_t s, l, k, lp;  // child's page size and entry length, key length, parent's entry length
+
+  uint8_t* Parent() const { return PageBytes(*parent); }
+  uint8_t* Child() const { return PageBytes(*child); }
+  int32_t Position() const { return tab[TAB_POSITION]; }
+  int32_t ParentEnd() const { return tab[TAB_USED_END]; }
+  bool HasRight() const { return Position() + lp < ParentEnd(); }
+  bool IsFirst() const { return Position() == kPageHeaderBytes; }
+  int32_t Count(const uint8_t* p) const { return (UsedEnd(p) - kPageHeaderBytes) / l; }
+  bool Leaf() const { return tab[TAB_LEVEL] >= tab[TAB_LEVELS]; }
+};
+
+int32_t Fail(const Reshape& r, int32_t rc, int32_t page) {
+  ReportPageError(r.routine, rc, 3, page, r.tab[TAB_DATABANK]);
+  return rc;
+}
+
+// A page of `size` bytes taken in the file, zero from byte 4.
+int32_t NewPage(const Reshape& r, int32_t size) {
+  int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], 0, size, 0, -1, 0};
+  int32_t b = DKHLD0(rq, -1);
+  if (b < 0) {
+    r.tab[TAB_RC] = rq[REQ_RC];
+    r.tab[TAB_OS_ERROR] = rq[REQ_OS_ERROR];
+  }
+  return b;
+}
+
+// Frees a held page no parent names any more. Outside a work databank the
+// page is given back only once the parent that stopped naming it is on
+// disk, so a crash never leaves the file naming a page taken again.
+void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper) {
+  int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], BufferPage(buffer), size, 0, -1, 0};
+  int32_t owner = std::max(r.tab[TAB_WRITE_MODE], 0);
+  if (!r.work && DKRPL0(keeper, rq[REQ_PAGE], owner) == 0) {
+    DKWRP0(rq, WRP_DROP, buffer);
+    return;
+  }
+  DKFRE0(rq, buffer);
+}
+
+int32_t GetNeighbour(const Reshape& r, int32_t position) {
+  const uint8_t* pp = r.Parent();
+  int32_t held[2] = {*r.parent, *r.child};
+  return GetTreePage(r.tab, LoadChild(pp + position + r.k), GET_UPDATE, r.l, pp + position, held, 2,
+                     r.routine);
+}
+
+void SetHighKey(const Reshape& r, int32_t position, const uint8_t* page) {
+  std::memcpy(r.Parent() + position, page + UsedEnd(page) - r.l, static_cast<size_t>(r.k));
+}
+
+// After a move: the parent is searched again for the key and the walk goes
+// on with whichever of the two pages the entry found names; the other one
+// is released.
+int32_t FinishMove(const Reshape& r, int32_t a, int32_t b) {
+  MarkChanged(*r.parent);
+  for (int32_t x : {a, b})
+    if (x > 0) MarkChanged(x);
+  const int32_t size = r.tab[TAB_PAGE_SIZE];
+  r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1);
+  int32_t found = DKSearchFixed(r.tab, r.key, r.Parent());
+  r.tab[TAB_PAGE_SIZE] = size;
+  int32_t page =
+      found >= 0 && r.Position() < r.ParentEnd() ? LoadChild(r.Parent() + r.Position() + r.k) : -1;
+  int32_t keep = page == BufferPage(a) ? a : (b > 0 && page == BufferPage(b) ? b : 0);
+  int32_t fail = r.Leaf() ? -62 : -60;
+  int32_t rc = 0;
+  for (int32_t x : {a, b})
+    if (x > 0 && x != keep) {
+      int32_t w = ReleaseTreePage(r.tab, x, fail, r.routine);
+      rc = rc < 0 ? rc : w;
+    }
+  *r.child = keep;
+  if (keep == 0) return Fail(r, -63, BufferPage(*r.parent));
+  return rc < 0 ? rc : kMoved;
+}
+
+int32_t Split(const Reshape& r) {
+  uint8_t* a = r.Child();
+  int32_t count = std::min((r.s - kPageHeaderBytes) / (2 * r.l), r.Count(a) - 1);
+  int32_t parent_size = LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1);
+  if (count < 1 || r.ParentEnd() + r.lp > parent_size) return kNoMove;
+  int32_t b = NewPage(r, r.s);
+  if (b == -21) return kNoMove;  // the caller's own step reports the lack of space
+  if (b < 0) return b;
+  uint8_t* bp = PageBytes(b);
+  SetPageWord(bp, PAGE_ENTRY_LENGTH, r.l);
+  SetPageWord(bp, PAGE_USED_END, kPageHeaderBytes);
+  MoveLastEntries(a, bp, count);
+  std::vector<uint8_t> entry(static_cast<size_t>(r.lp));
+  std::memcpy(entry.data(), r.Parent() + r.Position(), static_cast<size_t>(r.k));
+  StoreChild(entry.data() + r.k, BufferPage(b));
+  SetHighKey(r, r.Position(), a);
+  InsertFixedEntry(r.Parent(), r.Position() + r.lp, entry.data());
+  return FinishMove(r, *r.child, b);
+}
+
+// Moves entries from the end of `left` to the front of `right` (left's
+// parent entry at `position` gets its new high key). Nothing moves when the
+// count leaves no entry behind or overfills the receiver.
+bool ShiftRight(const Reshape& r, int32_t left, int32_t right, int32_t position, int32_t count) {
+  uint8_t* lp = PageBytes(left);
+  uint8_t* rp = PageBytes(right);
+  count = std::min({count, r.Count(lp) - 1, (r.s - UsedEnd(rp)) / r.l});
+  if (count < 1) return false;
+  MoveLastEntries(lp, rp, count);
+  SetHighKey(r, position, lp);
+  return true;
+}
+
+bool ShiftLeft(const Reshape& r, int32_t left, int32_t right, int32_t position, int32_t count) {
+  uint8_t* lp = PageBytes(left);
+  uint8_t* rp = PageBytes(right);
+  count = std::min({count, r.Count(rp) - 1, (r.s - UsedEnd(lp)) / r.l});
+  if (count < 1) return false;
+  MoveFirstEntries(rp, lp, count);
+  SetHighKey(r, position, lp);
+  return true;
+}
+
+// Appends every entry of `right` to `left`; the parent entry of left (at
+// `position`) goes and the one that named right names left.
+int32_t Merge(const Reshape& r, int32_t left, int32_t right, int32_t position) {
+  uint8_t* lp = PageBytes(left);
+  uint8_t* rp = PageBytes(right);
+  MoveFirstEntries(rp, lp, r.Count(rp));
+  uint8_t* pp = r.Parent();
+  StoreChild(pp + position + r.lp + r.k, BufferPage(left));
+  RemoveFixedEntry(pp, position);
+  MarkChanged(*r.parent);
+  FreePage(r, right, r.s, *r.parent);
+  return FinishMove(r, left, 0);
+}
+
+// Insert side below the top: shift to a neighbour with room, else split.
+int32_t MakeRoom(const Reshape& r) {
+  const int32_t u = UsedEnd(r.Child());
+  const int32_t limit = u - (r.s - kPageHeaderBytes) / 4;
+  if (r.HasRight()) {
+    int32_t right = GetNeighbour(r, r.Position() + r.lp);
+    if (right < 0) return right;
+    int32_t ub = UsedEnd(PageBytes(right));
+    if (ub <= limit && ShiftRight(r, *r.child, right, r.Position(), (u - ub + r.l) / (2 * r.l)))
+      return FinishMove(r, *r.child, right);
+    DKPUT0(PUT_UNCHANGED, right);
+  }
+  if (!r.IsFirst()) {
+    int32_t left = GetNeighbour(r, r.Position() - r.lp);
+    if (left < 0) return left;
+    int32_t ul = UsedEnd(PageBytes(left));
+    if (ul <= limit &&
+        ShiftLeft(r, left, *r.child, r.Position() - r.lp, (u - ul + r.l) / (2 * r.l)))
+      return FinishMove(r, left, *r.child);
+    DKPUT0(PUT_UNCHANGED, left);
+  }
+  return Split(r);
+}
+
+// Delete side below the top: merge with a neighbour that fits, else take
+// entries from one.
+int32_t Refill(const Reshape& r) {
+  const int32_t u = UsedEnd(r.Child());
+  const int32_t room = r.s - r.l - u;
+  if (r.HasRight()) {
+    int32_t right = GetNeighbour(r, r.Position() + r.lp);
+    if (right < 0) return right;
+    int32_t ub = UsedEnd(PageBytes(right));
+    if (ub - kPageHeaderBytes <= room) return Merge(r, *r.child, right, r.Position());
+    if (r.IsFirst()) {
+      if (ShiftLeft(r, *r.child, right, r.Position(), (ub - u + r.l) / (2 * r.l)))
+        return FinishMove(r, *r.child, right);
+      DKPUT0(PUT_UNCHANGED, right);
+      return kNoMove;
+    }
+    DKPUT0(PUT_UNCHANGED, right);
+  }
+  if (r.IsFirst()) return kNoMove;
+  int32_t left = GetNeighbour(r, r.Position() - r.lp);
+  if (left < 0) return left;
+  int32_t ul = UsedEnd(PageBytes(left));
+  if (ul - kPageHeaderBytes <= room) return Merge(r, left, *r.child, r.Position() - r.lp);
+  if (ShiftRight(r, left, *r.child, r.Position() - r.lp, (ul - u + r.l) / (2 * r.l)))
+    return FinishMove(r, left, *r.child);
+  DKPUT0(PUT_UNCHANGED, left);
+  return kNoMove;
+}
+
+int32_t* RootRecord(const Reshape& r) {
+  return Bufferpool() + r.tab[TAB_ROOT_RECORD];
+}
+
+// The top page is full: a new top page with the fill key names it, the tree
+// grows by a level, and the old top is split under the new one.
+int32_t GrowTree(Reshape& r) {
+  if (r.tab[TAB_LEVELS] >= kMaxLevels) return kNoMove;
+  const int32_t inner = r.tab[TAB_INNER_SIZE];
+  int32_t t = NewPage(r, inner);
+  if (t == -21) return kNoMove;
+  if (t < 0) return t;
+  uint8_t* tp = PageBytes(t);
+  r.lp = r.k + kChildBytes;
+  SetPageWord(tp, PAGE_ENTRY_LENGTH, r.lp);
+  SetPageWord(tp, PAGE_USED_END, kPageHeaderBytes + r.lp);
+  std::memset(tp + kPageHeaderBytes, 0xFF, static_cast<size_t>(r.k));
+  StoreChild(tp + kPageHeaderBytes + r.k, BufferPage(*r.child));
+  MarkChanged(t);
+  int32_t* record = RootRecord(r);
+  record[RE_TOP] = BufferPage(t);
+  record[RE_LEVELS] += 1;
+  MarkChanged(r.tab[TAB_ROOT_BUFFER]);
+  r.tab[TAB_LEVELS] += 1;
+  r.tab[TAB_LEVEL] = 2;
+  r.tab[TAB_POSITION] = kPageHeaderBytes;
+  r.tab[TAB_USED_END] = kPageHeaderBytes + r.lp;
+  *r.parent = t;
+  int32_t rc = Split(r);
+  return rc == kNoMove ? kMoved : rc;
+}
+
+// A top page with a single entry above other levels gives its place to its
+// child.
+int32_t ShrinkTree(Reshape& r) {
+  const uint8_t* top = r.Child();
+  if (r.tab[TAB_LEVELS] <= 1 || UsedEnd(top) - r.k > kPageHeaderBytes + kChildBytes) return kNoMove;
+  int32_t old_top = *r.child;
+  r.tab[TAB_LEVEL] = 2;
+  int32_t held[2] = {old_top, r.tab[TAB_ROOT_BUFFER]};
+  int32_t next = GetTreePage(r.tab, LoadChild(top + kPageHeaderBytes + r.k), GET_UPDATE,
+                             LevelEntryLength(r.tab, 2), nullptr, held, 2, r.routine);
+  r.tab[TAB_LEVEL] = 1;
+  if (next < 0) return next;
+  int32_t* record = RootRecord(r);
+  record[RE_TOP] = BufferPage(next);
+  record[RE_LEVELS] -= 1;
+  r.tab[TAB_LEVELS] -= 1;
+  MarkChanged(r.tab[TAB_ROOT_BUFFER]);
+  // The old top is dropped: a write-order link from its child to it would
+  // make the drop write the child, which this walk holds.
+  DKMRK0(old_top, 27, next);
+  FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER]);
+  *r.child = next;
+  r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, 1);
+  return kMoved;
+}
+
+int32_t ReorganiseFixed(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child,
+                        bool work) {
+  CountWord(work ? BP_WORK_REORGS : BP_CAREFUL_REORGS);
+  Reshape r{tab, key, parent, child, work ? kIndexDKWRE0 : kIndexDKREO0, work, 0, 0, 0, 0};
+  const uint8_t* c = r.Child();
+  r.s = tab[TAB_PAGE_SIZE];
+  r.l = EntryLength(c);
+  r.k = tab[TAB_KEY_LENGTH];
+  r.lp = r.k + kChildBytes;
+  const bool insert_side = UsedEnd(c) + r.l > r.s;
+  if (tab[TAB_LEVEL] == 1) return insert_side ? GrowTree(r) : ShrinkTree(r);
+  return insert_side ? MakeRoom(r) : Refill(r);
+}
+
+}  // namespace
+
+int32_t DKREO0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
+  return ReorganiseFixed(tab, key, parent, child, false);
+}
+
+int32_t DKWRE0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
+  return ReorganiseFixed(tab, key, parent, child, true);
+}
