@@ -13,6 +13,7 @@
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
 #include "dk/page_tree.h"
+#include "dk/set_table.h"
 #include "platform/enqdeq.h"
 
 namespace {
@@ -245,24 +246,34 @@ void FreeTableChain(int32_t first) {
 
 // The rows of a dropped table go when its last entry closes: the root entry
 // is cleared (and written) before the tree's pages are freed, so the file
-// never names a page that was given back.
+// never names a page that was given back. A set gives its pages back
+// through the set routines, which read its root entry themselves.
 void ReleaseDroppedTable(int32_t table) {
   int32_t* a = Area();
   int32_t d = a[table + TBE_DATABANK];
   if (!DKIsDatabankEntry(d) || a[d + DBE_SKIP_ROOTS] != 0 || a[table + TBE_ROOT_PAGE] <= 0) return;
   int32_t record = 0;
-  int32_t b = GetRootEntry(table, GET_UPDATE, kIndexDKCLT1, &record);
+  int32_t b = GetRootEntry(table, GET_SHARED, kIndexDKCLT1, &record);
   if (b < 0) return;
-  if (a[record + RE_TYPE] != kTypeDropped) {
-    DKPUT0(PUT_UNCHANGED, b);
-    return;
+  const bool dropped = a[record + RE_TYPE] == kTypeDropped;
+  const bool set = a[record + RE_KIND] % 10 == kKindSet;
+  DKPUT0(PUT_END_SHARED, b);
+  if (!dropped) return;
+  if (set) {
+    int32_t drop[SETRQ_RECORD + 1] = {};
+    drop[SETRQ_RC] = -2;
+    drop[SETRQ_TABLE] = table;
+    drop[SETRQ_TBL] = a[table + TBE_TBL];
+    if (DKDXT0(drop) != 0) return;
   }
+  b = GetRootEntry(table, GET_UPDATE, kIndexDKCLT1, &record);
+  if (b < 0) return;
   int32_t saved[kRootEntryWords];
   std::memcpy(saved, a + record - 1, sizeof saved);
   std::memset(a + record - 1, 0, sizeof saved);
   if (ReleaseRootPage(-2, d, a[table + TBE_ROOT_PAGE], b, kIndexDKCLT1) != 0) return;
   const int32_t* e = saved + 1;
-  if (e[RE_LEVELS] > 0 && RootEntrySound(e))
+  if (!set && e[RE_LEVELS] > 0 && RootEntrySound(e))
     DKDRP0(d, e[RE_TOP], e[RE_LEVELS], e[RE_INDEX_PAGE_SIZE], e[RE_DATA_PAGE_SIZE],
            e[RE_KEY_LENGTH], e[RE_KIND]);
 }
