@@ -80,6 +80,15 @@ void ShellAllocWords(int32_t* index, int32_t words) {
   g_kernel.alloc_words(index, words);
 }
 
+void DSCallGuarded(uint8_t* out, const uint8_t* value, int32_t* status, int32_t conversion,
+                   int32_t value_class, void (*current_time)(char text[16])) {
+  if (g_kernel.call_guarded == nullptr) {
+    *status = Missing("DSCallGuarded");
+    return;
+  }
+  g_kernel.call_guarded(out, value, status, conversion, value_class, current_time);
+}
+
 void qqrtex(SqlCompileCtx* ctx, int32_t builder_block) {
   if (g_definition.qqrtex == nullptr) {
     Missing("qqrtex");

@@ -30,6 +30,15 @@ struct SqlKernelServices {
   void (*release_shared_program)(int32_t shared_program) = nullptr;
   // ShellAllocWords: *index = a block of `words` words in `pool`, 0 when none.
   void (*alloc_words)(int32_t* index, int32_t words) = nullptr;
+  // DSCallGuarded: runs the record-access value converter for a datetime or
+  // interval conversion (codes 33 to 48, negative for the reverse) of a value
+  // of `value_class` under a clean-up handler, handing it the current-time
+  // provider; the converter's status goes to *status.
+  void (*call_guarded)(uint8_t* out, const uint8_t* value, int32_t* status, int32_t conversion,
+                       int32_t value_class, void (*current_time)(char text[16])) = nullptr;
+  // The calling thread's session time simulation: false when the thread's
+  // channel has no user; else the increment (hundredths) and the stored time.
+  bool (*user_time)(int32_t* increment, char stored[16]) = nullptr;
 };
 
 struct SqlDefinitionServices {
@@ -80,6 +89,8 @@ int32_t DSCursorCreate(int32_t session, int32_t* shared_program, int32_t* second
                        int32_t text_bytes);
 void DSRelShpProgram(int32_t shared_program);
 void ShellAllocWords(int32_t* index, int32_t words);
+void DSCallGuarded(uint8_t* out, const uint8_t* value, int32_t* status, int32_t conversion,
+                   int32_t value_class, void (*current_time)(char text[16]));
 void qqrtex(SqlCompileCtx* ctx, int32_t builder_block);
 void qrdend(SqlCompileCtx* ctx, int32_t* status, int32_t mode);
 void qrdnop(SqlCompileCtx* ctx, int32_t* status);

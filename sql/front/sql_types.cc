@@ -6,11 +6,14 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/datetime.h"
 #include "platform/decimal_text.h"
 #include "platform/number_text.h"
 #include "platform/numeric_services.h"
 #include "platform/packed_decimal.h"
+#include "platform/server_clock.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/compile_services.h"
 
 namespace {
 
@@ -83,18 +86,18 @@ const char* SqlTypeText(int32_t code) {
 
 int32_t qctyplen(int32_t code, int32_t n, int32_t second) {
   switch (code) {
-    case kTypeChar:
-    case kTypeVarchar:
-    case kTypeBinary:
-    case kTypeVarbinary:
+    case kSqlTypeChar:
+    case kSqlTypeVarchar:
+    case kSqlTypeBinary:
+    case kSqlTypeVarbinary:
       return qcbinlen(n);
-    case kTypeBlob:
-    case kTypeClob:
-    case kTypeNclob:
+    case kSqlTypeBlob:
+    case kSqlTypeClob:
+    case kSqlTypeNclob:
       // The two words form the 64-bit size: `second` high, n low.
       return decimal_bytes_of_int64(second, n) + 12;
-    case kTypeNchar:
-    case kTypeNcharVarying:
+    case kSqlTypeNchar:
+    case kSqlTypeNcharVarying:
       return qcnchlen(n);
     default:
       return qcdeclen(n);
@@ -124,7 +127,7 @@ int32_t qcdecdig(int32_t v) {
 }
 
 int32_t qctypmap16(int32_t code) {
-  return code >= kTypeDate && code <= kTypeIntervalLast ? code - 9 : 0;
+  return code >= kSqlTypeDate && code <= kSqlTypeIntervalLast ? code - 9 : 0;
 }
 
 int32_t qctyptab(int32_t number) {
@@ -134,19 +137,19 @@ int32_t qctyptab(int32_t number) {
 int32_t HostKindTypeCode(int32_t kind) {
   switch (kind) {
     case 1:
-      return kTypeChar;
+      return kSqlTypeChar;
     case 2:
-      return kTypeDecimal;
+      return kSqlTypeDecimal;
     case 3:
-      return kTypeInt;
+      return kSqlTypeInt;
     case 4:
-      return kTypeFloat;
+      return kSqlTypeFloat;
     case 11:
-      return kTypeVarchar;
+      return kSqlTypeVarchar;
     case 37:
-      return kTypeBlob;
+      return kSqlTypeBlob;
     case 38:
-      return kTypeClob;
+      return kSqlTypeClob;
     default:
       return 0;
   }
@@ -227,7 +230,7 @@ void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* tex
 
 double qcnstd(SqlCompileCtx* ctx, const uint8_t* value, int32_t length, int32_t code) {
   if (length < 0) length = 0;
-  if (code == kTypeInt || code == kTypeFloat || code == kTypeDecimal || code == 5) {
+  if (code == kSqlTypeInt || code == kSqlTypeFloat || code == kSqlTypeDecimal || code == 5) {
     value_descriptor d;
     d.precision = 2 * length - 3;
     if (d.precision < 1 || d.precision > kDecimalMaxPrecision) {
@@ -273,6 +276,38 @@ int32_t qcnumcv3(uint8_t* value, int32_t* status, int32_t precision, int32_t sca
   value_descriptor d{0, precision, scale, 0};
   *status = decimal_round(ByteSpan(value, kDecimalMaxBytes), d, to_precision, to_scale);
   return *status;
+}
+
+int32_t DatetimeConversion(int32_t type_code, bool reverse, int32_t* value_class) {
+  int32_t code = 0;
+  *value_class = 0;
+  if (type_code >= kSqlTypeDate && type_code <= kSqlTypeTimestamp) {
+    code = 33 + type_code - kSqlTypeDate;
+    *value_class = 1 + type_code - kSqlTypeDate;
+  } else if (type_code >= kSqlTypeIntervalFirst && type_code <= kSqlTypeIntervalLast) {
+    code = 36 + type_code - kSqlTypeIntervalFirst;
+    bool year_month = type_code == 13 || type_code == 14 || type_code == 19;
+    *value_class = year_month ? 4 : 5;
+  }
+  return reverse ? -code : code;
+}
+
+void qcnumcvt(uint8_t* out, const uint8_t* value, int32_t* status, int32_t type_code,
+              bool reverse) {
+  int32_t value_class = 0;
+  int32_t code = DatetimeConversion(type_code, reverse, &value_class);
+  sqlsvc::DSCallGuarded(out, value, status, code, value_class, QcCurrentTime);
+}
+
+void QcCurrentTime(char text[16]) {
+  const SqlKernelServices& k = SqlKernel();
+  int32_t increment = 0;
+  char stored[16];
+  if (k.user_time != nullptr && k.user_time(&increment, stored)) {
+    DSTimestampAdd(text, increment, stored);
+    return;
+  }
+  mdr_local_time_text(text);
 }
 
 void qctxtint(int32_t* status, int32_t* value, const char* text, int32_t length) {

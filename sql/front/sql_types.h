@@ -11,23 +11,23 @@ struct SqlCompileCtx;
 
 // SqlTypeCode values (5, 6, 7, 9, 26, 27 and 28 are not used).
 enum SqlTypeCode : int32_t {
-  kTypeInt = 1,
-  kTypeFloat = 2,
-  kTypeDecimal = 3,
-  kTypeChar = 4,
-  kTypeVarchar = 8,
-  kTypeDate = 10,
-  kTypeTime = 11,
-  kTypeTimestamp = 12,
-  kTypeIntervalFirst = 13,  // INTERVAL YEAR
-  kTypeIntervalLast = 25,   // INTERVAL MINUTE TO SECOND
-  kTypeBinary = 29,
-  kTypeVarbinary = 30,
-  kTypeBlob = 31,
-  kTypeClob = 32,
-  kTypeNclob = 33,
-  kTypeNchar = 34,
-  kTypeNcharVarying = 35,
+  kSqlTypeInt = 1,
+  kSqlTypeFloat = 2,
+  kSqlTypeDecimal = 3,
+  kSqlTypeChar = 4,
+  kSqlTypeVarchar = 8,
+  kSqlTypeDate = 10,
+  kSqlTypeTime = 11,
+  kSqlTypeTimestamp = 12,
+  kSqlTypeIntervalFirst = 13,  // INTERVAL YEAR
+  kSqlTypeIntervalLast = 25,   // INTERVAL MINUTE TO SECOND
+  kSqlTypeBinary = 29,
+  kSqlTypeVarbinary = 30,
+  kSqlTypeBlob = 31,
+  kSqlTypeClob = 32,
+  kSqlTypeNclob = 33,
+  kSqlTypeNchar = 34,
+  kSqlTypeNcharVarying = 35,
 };
 
 // The text form of a type code as the statement printer writes it ("INT(%d)");
@@ -80,6 +80,19 @@ int32_t qcnumchk(uint8_t* out, int32_t* status, int32_t precision, int32_t scale
 int32_t qcnumcv2(uint8_t* out, int32_t* status, int32_t precision, int32_t scale, int32_t value);
 int32_t qcnumcv3(uint8_t* value, int32_t* status, int32_t precision, int32_t scale,
                  int32_t to_precision, int32_t to_scale);
+
+// The converter's code and class for a value of a type code: 33 date, 34
+// time, 35 timestamp, 36 to 48 the interval codes 13 to 25, negated for the
+// reverse direction; class 1 date, 2 time, 3 timestamp, 4 year-month and 5
+// day-time intervals. Other type codes give code 0 and class 0.
+int32_t DatetimeConversion(int32_t type_code, bool reverse, int32_t* value_class);
+// qcnumcvt: converts a datetime or interval value through the record-access
+// converter (DSCallGuarded); the converter's status goes to *status.
+void qcnumcvt(uint8_t* out, const uint8_t* value, int32_t* status, int32_t type_code, bool reverse);
+// The current-time provider the datetime conversions receive: the session's
+// simulated time when the calling thread's channel has a user, else the local
+// time; 16 digits.
+void QcCurrentTime(char text[16]);
 
 // The integer value of a counted decimal text (rounded down); on failure the
 // value is -1 and the status -1.

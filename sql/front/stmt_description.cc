@@ -119,7 +119,7 @@ void OperandRecords(SqlCompileCtx* ctx, std::vector<Record>* named,
     if (operand == 0) continue;
     Record r;
     if (W(ctx, operand, EXN_KIND) == kExprHostParameter) {
-      const int32_t descriptor[4] = {kTypeChar, i == 0 ? 128 : 18, 0, 0};
+      const int32_t descriptor[4] = {kSqlTypeChar, i == 0 ? 128 : 18, 0, 0};
       TypeWords(ctx, operand, descriptor, &r);
       r.name = NameAt(ctx, W(ctx, operand, PRM_NAME));
       parameters->push_back(r);

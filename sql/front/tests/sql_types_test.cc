@@ -6,9 +6,11 @@
 
 #include <cmath>
 #include <cstring>
+#include <string>
 
 #include "platform/packed_decimal.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/compile_services.h"
 #include "sql/front/tests/compile_test_support.h"
 
 namespace {
@@ -132,6 +134,54 @@ TEST(SqlTypes, IntegerTextAndCompare) {
   EXPECT_EQ(qcstrcmp("ab", "ab"), 0);
   EXPECT_LT(qcstrcmp("ab", "ac"), 0);
   EXPECT_GT(qcstrcmp("abc", "ab"), 0);
+}
+
+}  // namespace
+
+namespace {
+
+int32_t g_conversion = 0;
+int32_t g_class = 0;
+char g_now[17] = {};
+void Converter(uint8_t*, const uint8_t*, int32_t* status, int32_t conversion, int32_t value_class,
+               void (*now)(char text[16])) {
+  g_conversion = conversion;
+  g_class = value_class;
+  now(g_now);
+  *status = 0;
+}
+bool SimulatedUser(int32_t* increment, char stored[16]) {
+  *increment = 150;  // 1.5 seconds
+  std::memcpy(stored, "2024022923595900", 16);
+  return true;
+}
+
+TEST(SqlTypes, DatetimeConversionsGoThroughTheConverterWithTheSessionsTime) {
+  struct Case {
+    int32_t type;
+    bool reverse;
+    int32_t code, value_class;
+  };
+  const Case cases[] = {{10, false, 33, 1}, {12, true, -35, 3}, {13, false, 36, 4},
+                        {19, false, 42, 4}, {25, true, -48, 5}, {4, false, 0, 0}};
+  SqlKernelServices k;
+  k.call_guarded = Converter;
+  k.user_time = SimulatedUser;
+  SqlKernelServices old = SqlInstallKernelServices(&k);
+  for (const Case& c : cases) {
+    uint8_t out[24];
+    const uint8_t value[24] = {};
+    int32_t status = 9;
+    qcnumcvt(out, value, &status, c.type, c.reverse);
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(g_conversion, c.code) << c.type;
+    EXPECT_EQ(g_class, c.value_class) << c.type;
+  }
+  EXPECT_EQ(std::string(g_now, 16), "2024030100000050");
+  SqlInstallKernelServices(&old);
+  int32_t status = 0;
+  qcnumcvt(nullptr, nullptr, &status, 10, false);  // no converter installed
+  EXPECT_EQ(status, kSqlServiceMissing);
 }
 
 }  // namespace
