@@ -270,6 +270,31 @@ int32_t TreeDoubleRecord(SqlCompileCtx* ctx) {
   return r;
 }
 
+int32_t TreeRecord15(SqlCompileCtx* ctx, const int32_t* thirteen) {
+  int32_t r = NewCleared(ctx, 15);
+  std::memcpy(&Words(ctx, r)[1], thirteen, 13 * 4);
+  return r;
+}
+
+int32_t PredicateNode(SqlCompileCtx* ctx, int32_t kind, const int32_t* position, int32_t a,
+                      int32_t b, int32_t c) {
+  int32_t item = 0;
+  int32_t pair = 0;
+  if (kind == 2) {
+    item = ExprOfKind(ctx, 34, position, a, 0);
+    const int32_t words[4] = {b, c, 0, 0};
+    pair = TreeRecord(ctx, 4, words);
+  }
+  int32_t r = NewCleared(ctx, 10);
+  int32_t* n = Words(ctx, r);
+  n[0] = kind;
+  if (kind >= 3 && kind <= 5) n[2] = -1;
+  n[3] = kind == 2 ? item : a;
+  n[4] = kind == 2 ? pair : b;
+  n[5] = kind == 2 ? 0 : c;
+  return r;
+}
+
 int32_t JoinLeaf(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t c) {
   int32_t r = NewCleared(ctx, 16);
   int32_t* n = Words(ctx, r);

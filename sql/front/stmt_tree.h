@@ -108,6 +108,15 @@ int32_t TreeTextCopy(SqlCompileCtx* ctx, const char* text, int32_t n);
 int32_t TreeCountedCopy(SqlCompileCtx* ctx, const char* bytes, int32_t n);
 // Eight words 8-byte aligned (double values).
 int32_t TreeDoubleRecord(SqlCompileCtx* ctx);
+// A 15-word record whose words 1 to 13 copy a 13-word argument; words 0 and
+// 14 are cleared.
+int32_t TreeRecord15(SqlCompileCtx* ctx, const int32_t* thirteen);
+// A predicate node (10 words) of kinds 0 to 5: word 0 the kind, words 3 to 5
+// the arguments; kinds 3 to 5 set word 2 to -1. Kind 2 (a select item with an
+// alias) also builds an expression node of kind 34 over the first argument
+// (in word 3) and a four-word node of the other two (in word 4).
+int32_t PredicateNode(SqlCompileCtx* ctx, int32_t kind, const int32_t* position, int32_t a,
+                      int32_t b, int32_t c);
 // Join nodes (16 words): the leaf form (word 0 = 0) with three argument words
 // in 11 to 13, and the join form (word 0 = 1) with the join type, its two
 // operands (swapped for type 2) and the condition.

@@ -111,6 +111,25 @@ TEST_F(TreeTest, JoinNodesSwapRightJoinsAndMarkThePreservedSide) {
   EXPECT_EQ(W(a, 2), 0);
 }
 
+TEST_F(TreeTest, PredicateNodesAndFifteenWordRecords) {
+  int32_t p = PredicateNode(ctx, 2, at, 55, 66, 1);
+  EXPECT_EQ(W(p, 0), 2);
+  int32_t item = W(p, 3);
+  EXPECT_EQ(W(item, EXN_KIND), 34);
+  EXPECT_EQ(W(item, EXN_OPERAND1), 55);
+  EXPECT_EQ(W(W(p, 4), 0), 66);
+  EXPECT_EQ(W(W(p, 4), 1), 1);
+  EXPECT_EQ(W(PredicateNode(ctx, 4, at, 1, 2, 3), 2), -1);
+  EXPECT_EQ(W(PredicateNode(ctx, 0, at, 0, 0, 0), 2), 0);
+  int32_t thirteen[13];
+  for (int32_t i = 0; i < 13; ++i) thirteen[i] = i + 1;
+  int32_t r = TreeRecord15(ctx, thirteen);
+  EXPECT_EQ(W(r, 0), 0);
+  EXPECT_EQ(W(r, 1), 1);
+  EXPECT_EQ(W(r, 13), 13);
+  EXPECT_EQ(W(r, 14), 0);
+}
+
 TEST_F(TreeTest, ListsAgainstAVector) {
   EXPECT_EQ(qqlcons(ctx, 0, 0), 0);
   int32_t one = qqlcons(ctx, 0, 5);
