@@ -8,9 +8,11 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/control_words.h"
 #include "dk/routine_names.h"
@@ -134,6 +136,43 @@ int32_t RecordBefore(const int32_t* w, int32_t q) {
   return n;
 }
 
+// A compressed set keeps a record of more than four words as its plain
+// length, its first four words and the compressed rest, padded to words;
+// n = 7 + the padded words. Shorter records, and every record of a set
+// without compression, are kept as they are (n = words + 2 <= 6 for them in
+// a compressed set, so n tells the two forms apart).
+constexpr int32_t kPlainHead = 4;
+constexpr int32_t kCompressedFrame = 7;
+
+bool IsCompressedRecord(const Set& s, int32_t n) {
+  return s.method != kCompressNone && n >= kCompressedFrame;
+}
+
+ByteSpan BytesOf(int32_t* words, int64_t count) {
+  return ByteSpan(reinterpret_cast<uint8_t*>(words), static_cast<size_t>(count) * 4);
+}
+
+// The stored form of the record of `length` words at `record`.
+int32_t StoredForm(const Set& s, const int32_t* record, int32_t length,
+                   std::vector<int32_t>* form) {
+  if (s.method == kCompressNone || length <= kPlainHead) {
+    form->assign(record, record + length);
+    return 0;
+  }
+  const int32_t rest = (length - kPlainHead) * 4;
+  form->assign(1 + kPlainHead + (CompressedSizeBound(rest) + 3) / 4, 0);
+  (*form)[0] = length;
+  std::copy(record, record + kPlainHead, form->begin() + 1);
+  std::vector<int32_t> source(record + kPlainHead, record + length);
+  int32_t compressed = 0;
+  const int32_t rc =
+      DKCompress(BytesOf(form->data(), static_cast<int64_t>(form->size())), (1 + kPlainHead) * 4,
+                 &compressed, BytesOf(source.data(), length - kPlainHead), 0, rest, s.method);
+  if (rc < 0) return Fail(s, rc, length, 2);
+  form->resize(1 + kPlainHead + (compressed + 3) / 4);
+  return 0;
+}
+
 int32_t NewPage(const Set& s, int32_t size, int32_t* page) {
   int32_t rq[REQ_WORDS] = {s.databank, 0, size, 0, -1, 0};
   const int32_t b = DKHLD0(rq, -1);
@@ -199,9 +238,8 @@ int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s) {
   if (FindPool(s->data_size) == 0 || FindPool(s->list_size) == 0 ||
       s->list_words() <= SETLIST_FIRST)
     return Fail(*s, -76, FindPool(s->data_size) == 0 ? s->data_size : s->list_size, 2);
-  // Compressed sets store records of more than four words in another form,
-  // which this layer does not write or read yet.
-  if (s->method != 0) return Fail(*s, -43, s->method, 2);
+  if (s->method < kCompressNone || s->method > kCompressBackReference)
+    return Fail(*s, -43, s->method, 2);
   return 0;
 }
 
@@ -289,7 +327,13 @@ int32_t Append(std::span<int32_t> block, Set& s) {
   if (length < 0 || length > SetMaxRecordWords(s.data_size) ||
       SETRQ_RECORD + int64_t{length} > static_cast<int64_t>(block.size()))
     return Fail(s, -67, length, 2);
-  const int32_t n = length + 2;
+  std::vector<int32_t> form;
+  if (const int32_t rc = StoredForm(s, block.data() + SETRQ_RECORD, length, &form); rc < 0)
+    return rc;
+  // A compressed form a little longer than the record may not fit a page.
+  if (static_cast<int64_t>(form.size()) > SetMaxRecordWords(s.data_size))
+    return Fail(s, -67, length, 2);
+  const int32_t n = static_cast<int32_t>(form.size()) + 2;
   int32_t list_page = s.last_list;
   if (list_page == 0)
     if (const int32_t rc = StartChain(&s, mode, &list_page); rc < 0) return rc;
@@ -333,7 +377,7 @@ int32_t Append(std::span<int32_t> block, Set& s) {
   int32_t* d = Words(data);
   const int32_t q = d[SETDATA_END];
   d[q] = n;
-  std::memcpy(d + q + 1, block.data() + SETRQ_RECORD, sizeof(int32_t) * length);
+  std::copy(form.begin(), form.end(), d + q + 1);
   d[q + n - 1] = n;
   d[SETDATA_END] = q + n;
   SetWriteSizeFromPage(data);
@@ -410,16 +454,42 @@ int32_t NeighbourPage(const Set& s, int32_t data_page, int32_t list_page, int st
   return 0;
 }
 
-int32_t CopyOut(std::span<int32_t> block, const Set& s, const int32_t* w, int32_t page, int32_t q) {
+int32_t CopyOut(std::span<int32_t> block, const Set& s, int32_t* w, int32_t page, int32_t q) {
   const int32_t n = w[q];
-  if (SETRQ_RECORD + int64_t{n} - 2 > static_cast<int64_t>(block.size()))
-    return Fail(s, -43, n - 2, 2);
-  std::memcpy(block.data() + SETRQ_RECORD, w + q + 1, sizeof(int32_t) * (n - 2));
-  block[SETRQ_LENGTH] = n - 2;
+  const int32_t length = IsCompressedRecord(s, n) ? w[q + 1] : n - 2;
+  if (length < 0 || SETRQ_RECORD + int64_t{length} > static_cast<int64_t>(block.size()))
+    return Fail(s, -43, length, 2);
+  int32_t* out = block.data() + SETRQ_RECORD;
+  if (!IsCompressedRecord(s, n)) {
+    std::memcpy(out, w + q + 1, sizeof(int32_t) * length);
+  } else {
+    if (length <= kPlainHead) return Fail(s, -65, page);
+    std::memcpy(out, w + q + 2, sizeof(int32_t) * kPlainHead);
+    int32_t produced = (length - kPlainHead) * 4;
+    const int32_t capacity = produced;
+    DKExpand(BytesOf(out, length), kPlainHead * 4, &produced, BytesOf(w, q + n - 1),
+             (q + 2 + kPlainHead) * 4, (n - kCompressedFrame) * 4, s.method);
+    if (produced != capacity) return Fail(s, -65, page);
+  }
+  block[SETRQ_LENGTH] = length;
   block[SETRQ_PAGE] = page;
   block[SETRQ_POSITION] = q;
   block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
   return 0;
+}
+
+// True when the record at q holds the `length` words at `record`.
+bool SameRecord(const Set& s, int32_t* w, int32_t q, const int32_t* record, int32_t length) {
+  const int32_t n = w[q];
+  if (!IsCompressedRecord(s, n))
+    return n == length + 2 && std::memcmp(w + q + 1, record, sizeof(int32_t) * length) == 0;
+  if (w[q + 1] != length || length <= kPlainHead ||
+      std::memcmp(w + q + 2, record, sizeof(int32_t) * kPlainHead) != 0)
+    return false;
+  std::vector<int32_t> rest(record + kPlainHead, record + length);
+  return DKCompareKey(BytesOf(w, q + n - 1), (q + 2 + kPlainHead) * 4,
+                      BytesOf(rest.data(), length - kPlainHead), 0, (length - kPlainHead) * 4,
+                      s.method) == 0;
 }
 
 int32_t AtEnd(std::span<int32_t> block) {
@@ -441,7 +511,7 @@ int32_t ReadNext(std::span<int32_t> block, const Set& s) {
     if (steps > kMaxChain) return Fail(s, -65, page);
     const int32_t b = GetData(s, page, GET_SHARED);
     if (b < 0) return b;
-    const int32_t* w = Words(b);
+    int32_t* w = Words(b);
     if (q < SETDATA_FIRST || q > w[SETDATA_END]) {
       Release(b, GET_SHARED);
       return Fail(s, -43, q, 2);
@@ -489,7 +559,7 @@ int32_t ReadPrevious(std::span<int32_t> block, const Set& s) {
     if (steps > kMaxChain) return Fail(s, -65, page);
     const int32_t b = GetData(s, page, GET_SHARED);
     if (b < 0) return b;
-    const int32_t* w = Words(b);
+    int32_t* w = Words(b);
     if (q == -1) q = w[SETDATA_END];
     if (q < SETDATA_FIRST || q > w[SETDATA_END]) {
       Release(b, GET_SHARED);
@@ -560,8 +630,7 @@ int32_t Delete(std::span<int32_t> block, const Set& s) {
   int32_t* d = Words(data);
   const int32_t used = d[SETDATA_END];
   const int32_t n = RecordAt(d, q);
-  if (n != length + 2 ||
-      std::memcmp(d + q + 1, block.data() + SETRQ_RECORD, sizeof(int32_t) * length) != 0) {
+  if (n == 0 || !SameRecord(s, d, q, block.data() + SETRQ_RECORD, length)) {
     Release(data, GET_UPDATE);
     Release(list, GET_UPDATE);
     if (q < SETDATA_FIRST || q > used) return Fail(s, -43, q, 2);

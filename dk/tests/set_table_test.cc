@@ -17,6 +17,17 @@ constexpr int32_t kTbl = 4711;
 // Root entry 0 of the header page: its word -1 is page word 502.
 constexpr int32_t kRootWord = 502;
 
+// Records that compress well and records that do not, of random lengths.
+std::vector<int32_t> MixedRecord(std::mt19937& rng, int32_t words, int32_t seed) {
+  std::vector<int32_t> r(words);
+  const bool repetitive = rng() % 2 == 0;
+  for (int32_t i = 0; i < words; ++i)
+    r[i] = repetitive ? (i < 4 ? seed : 0x61616161) : static_cast<int32_t>(rng());
+  return r;
+}
+
+// Appends of random lengths, read back forwards and backwards against the
+// records appended.
 class SetTableTest : public PageTest {
  protected:
   void SetUp() override {
@@ -26,7 +37,8 @@ class SetTableTest : public PageTest {
 
   // A set table on the databank: its root entry in the header page and its
   // table entry in the control area, as a create of a kind-5 table leaves them.
-  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl, int32_t k = 0) {
+  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl, int32_t k = 0,
+                  int32_t method = 0) {
     const int32_t root = Get(databank_, 1, 2048, GET_UPDATE);
     EXPECT_GT(root, 0);
     int32_t* r = PageWords(root) + kRootWord - 10 * k + 1;
@@ -34,6 +46,7 @@ class SetTableTest : public PageTest {
     r[4] = 5;
     r[SETROOT_DATA_SIZE] = data_size;
     r[SETROOT_LIST_SIZE] = list_size;
+    r[8] = method;
     DKPUT0(PUT_CHANGED, root);
     const int32_t t = DKHMA0(area_[BP_TABLE_HASH]);
     EXPECT_GT(t, 0);
@@ -42,7 +55,7 @@ class SetTableTest : public PageTest {
     area_[t + 5] = 1;
     area_[t + 6] = kRootWord - 10 * k;
     area_[t + 7] = 5;
-    area_[t + 11] = 0;
+    area_[t + 11] = method;
     return t;
   }
 
@@ -93,7 +106,10 @@ class SetTableTest : public PageTest {
     return r;
   }
 
+  void AppendAndReadBack(int32_t method, int32_t count);
+
   int32_t databank_ = 0;
+  int32_t pages_used_ = 0;
 };
 
 TEST_F(SetTableTest, EmptySetAnswers4) {
@@ -144,24 +160,62 @@ TEST_F(SetTableTest, ARecordThatExactlyFillsThePageGoesToANewPage) {
   EXPECT_EQ(ReadAll(t2, true, 16384).size(), 2u);
 }
 
-// Appends of random lengths over many data pages and more than one list page,
-// read back forwards and backwards against the records appended.
-TEST_F(SetTableTest, AgreesWithAVectorOfTheRecordsAppended) {
-  const int32_t t = MakeSet(2048);
-  std::mt19937 rng(162);
+void SetTableTest::AppendAndReadBack(int32_t method, int32_t count) {
+  const int32_t t = MakeSet(2048, 2048, kTbl + method, method, method);
+  std::mt19937 rng(162 + method);
   std::vector<std::vector<int32_t>> model;
   std::vector<int32_t> pages;
-  for (int32_t i = 0; i < 3400; ++i) {
-    const int32_t words = i % 97 == 0 ? SetMaxRecordWords(2048) : static_cast<int32_t>(rng() % 160);
-    model.push_back(Record(words, i));
+  const int32_t longest = SetMaxRecordWords(2048) - (method == 0 ? 0 : 8);
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t words = i % 97 == 0 ? longest : static_cast<int32_t>(rng() % 160);
+    model.push_back(MixedRecord(rng, words, i));
     const Appended a = Append(t, model.back(), 0, 2048);
-    ASSERT_EQ(a.rc, 0) << i;
+    ASSERT_EQ(a.rc, 0) << method << " " << i;
     if (pages.empty() || pages.back() != a.page) pages.push_back(a.page);
   }
+  pages_used_ = static_cast<int32_t>(pages.size());
+  EXPECT_EQ(ReadAll(t, true, 2048), model) << method;
+  EXPECT_EQ(ReadAll(t, false, 2048), model) << method;
+}
+
+TEST_F(SetTableTest, AgreesWithAVectorOfTheRecordsAppended) {
+  AppendAndReadBack(0, 3400);
   // More data pages than one 2048-byte list page names.
-  EXPECT_GT(pages.size(), static_cast<size_t>(2048 / 4 - SETLIST_FIRST));
-  EXPECT_EQ(ReadAll(t, true, 2048), model);
-  EXPECT_EQ(ReadAll(t, false, 2048), model);
+  EXPECT_GT(pages_used_, 2048 / 4 - SETLIST_FIRST);
+}
+
+TEST_F(SetTableTest, CompressedSetsAgreeWithAVectorOfTheRecordsAppended) {
+  AppendAndReadBack(1, 600);
+  AppendAndReadBack(2, 600);
+}
+
+// A compressed set keeps long records short, and a record whose compressed
+// form would not fit a page is refused rather than cut.
+TEST_F(SetTableTest, CompressedRecords) {
+  const int32_t t = MakeSet(2048, 2048, kTbl, 0, 2);
+  std::vector<int32_t> same(400, 0x61616161);
+  same[0] = 7;
+  const Appended a = Append(t, same, 0, 2048);
+  ASSERT_EQ(a.rc, 0);
+  EXPECT_LT(a.end, 40);
+  std::mt19937 rng(5);
+  std::vector<int32_t> noise(SetMaxRecordWords(2048));
+  for (auto& w : noise) w = static_cast<int32_t>(rng());
+  EXPECT_EQ(Append(t, noise, 0, 2048).rc, -67);
+  // Delete compares the compressed rest with the given record.
+  std::vector<int32_t> b = Block(t, 2048);
+  b[SETRQ_PAGE] = a.page;
+  b[SETRQ_POSITION] = SETDATA_FIRST;
+  b[SETRQ_LENGTH] = 400;
+  std::vector<int32_t> other = same;
+  other[399] = 1;
+  std::copy(other.begin(), other.end(), b.begin() + SETRQ_RECORD);
+  EXPECT_EQ(DKDXR0(b), SET_NO_MATCH);
+  std::copy(same.begin(), same.end(), b.begin() + SETRQ_RECORD);
+  b[SETRQ_PAGE] = a.page;
+  b[SETRQ_POSITION] = SETDATA_FIRST;
+  EXPECT_EQ(DKDXR0(b), SET_END);
+  EXPECT_TRUE(ReadAll(t, true, 2048).empty());
 }
 
 TEST_F(SetTableTest, DeleteRemovesInPlaceAndFreesAnEmptiedPage) {
