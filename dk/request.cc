@@ -11,6 +11,7 @@
 #include "dk/error_log.h"
 #include "dk/record_routines.h"
 #include "dk/routine_names.h"
+#include "dk/set_requests.h"
 #include "dk/table_entries.h"
 
 namespace {
@@ -53,7 +54,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 3 DKACT1
     {1, 0, nullptr},          // 4 DKALR1
     {1, 0, nullptr},          // 5 DKAFC1
-    {1, 0, nullptr},          // 6 DKAPS1
+    {1, 0, DKAPS1Entry},  // 6 DKAPS1
     {1, 6, nullptr},          // 7 DKBIN1
     {1, 0, nullptr},          // 8 DKBTR1
     {1, 6, nullptr},          // 9 DKCCS1
@@ -70,7 +71,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
     {1, 6, nullptr},          // 21 DKDET1
     {1, 0, TableEntry<DKDRP1>},  // 22 DKDRP1
-    {1, 0, nullptr},          // 23 DKDRS1
+    {1, 0, DKDRS1Entry},  // 23 DKDRS1
     {1, 0, TableEntry<DKDRT1>},  // 24 DKDRT1
     {1, 0, nullptr},          // 25 DKETR1
     {1, 5, nullptr},          // 26 DKFEP1
@@ -81,8 +82,8 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, StatisticsEntry},  // 31 DKGBS1
     {1, 0, nullptr},          // 32 DKGDS1
     {1, 5, nullptr},          // 33 DKGGK1
-    {1, 0, nullptr},          // 34 DKGNS1
-    {1, 0, nullptr},          // 35 DKGPS1
+    {1, 0, DKGNS1Entry},  // 34 DKGNS1
+    {1, 0, DKGPS1Entry},  // 35 DKGPS1
     {1, 0, nullptr},          // 36 DKGTS1
     {1, 0, TableEntry<DKIND1>},  // 37 DKIND1
     {1, 0, TableEntry<DKINS1>},  // 38 DKINS1

@@ -15,12 +15,6 @@
 
 namespace dkset {
 namespace {
-// Table entry words the set routines read.
-constexpr int32_t kTableDatabank = 4;
-constexpr int32_t kTableRootPage = 5;  // -1 until the root entry is found
-constexpr int32_t kTableRootWord = 6;  // page word of the root entry's word -1
-constexpr int32_t kTableMethod = 11;
-
 constexpr int32_t kRootPageWords = kRootPageSize / 4;
 constexpr int32_t kRootEntryWords = 10;
 constexpr int32_t kWorkDatabank = 4;
@@ -159,21 +153,31 @@ int32_t Finish(const Set& s, int32_t mode, int32_t buffer, int32_t page, int32_t
 
 // Checks the table entry, finds the root entry and reads the set's sizes and
 // list page numbers from it.
-int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s) {
-  s->routine = routine;
-  s->table = block.size() > SETRQ_TABLE ? block[SETRQ_TABLE] : 0;
+bool IsTableEntry(int32_t t) {
+  const int32_t* area = Bufferpool();
+  const int32_t first = area[BP_TABLE_FIRST], last = area[BP_TABLE_LAST];
+  return first > 0 && t >= first && t <= last && (t - first) % TBE_WORDS == 0;
+}
+
+int32_t CheckSetTable(std::span<int32_t> block, int32_t routine) {
   if (block.size() < SETRQ_RECORD) {
     ReportPageError(routine, -43, 2, static_cast<int32_t>(block.size()));
     return -43;
   }
-  const int32_t* area = Bufferpool();
   const int32_t t = block[SETRQ_TABLE];
-  const int32_t first = area[BP_TABLE_FIRST], last = area[BP_TABLE_LAST];
-  if (first <= 0 || t < first || t > last || (t - first) % TBE_WORDS != 0 ||
-      area[t + ENTRY_KEY] != block[SETRQ_TBL]) {
+  if (!IsTableEntry(t) || Bufferpool()[t + ENTRY_KEY] != block[SETRQ_TBL]) {
     ReportPageError(routine, -46, 2, block[SETRQ_TBL]);
     return -46;
   }
+  return 0;
+}
+
+int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s) {
+  s->routine = routine;
+  if (const int32_t rc = CheckSetTable(block, routine); rc < 0) return rc;
+  const int32_t* area = Bufferpool();
+  const int32_t t = block[SETRQ_TABLE];
+  s->table = t;
   s->databank = area[t + kTableDatabank];
   s->root_page = area[t + kTableRootPage];
   s->root_word = area[t + kTableRootWord];

@@ -26,6 +26,14 @@ constexpr int32_t kMaxChain = 1 << 24;
 // a compressed set, so n tells the two forms apart).
 constexpr int32_t kPlainHead = 4;
 constexpr int32_t kCompressedFrame = 7;
+// Table entry words the set routines read.
+constexpr int32_t kTableNext = 1;  // the entry on the next databank of the chain
+constexpr int32_t kTableDatabank = 4;
+constexpr int32_t kTableRootPage = 5;  // -1 until the root entry is found
+constexpr int32_t kTableRootWord = 6;  // page word of the root entry's word -1
+constexpr int32_t kTableKind = 7;
+constexpr int32_t kTableMethod = 11;
+constexpr int32_t kKindSet = 5;
 
 // The index a routine reports under, by its name.
 int32_t RoutineIndex(std::string_view name);
@@ -74,6 +82,11 @@ void FreePage(const Set& s, int32_t page, int32_t size, int32_t buffer = 0);
 // it in that transaction's write set, 0 leaves it changed in the pool.
 int32_t Finish(const Set& s, int32_t mode, int32_t buffer, int32_t page, int32_t size,
                int32_t failure);
+// True when `t` is the index of a table entry of the control area.
+bool IsTableEntry(int32_t t);
+// The table check of every set routine: a block with its header words
+// (-43), a table entry whose check value is the block's TBL (-46).
+int32_t CheckSetTable(std::span<int32_t> block, int32_t routine);
 // Checks the table entry (-46), finds the root entry and reads the set's
 // sizes and list page numbers from it.
 int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s);

@@ -9,108 +9,29 @@
 #include <random>
 #include <vector>
 
-#include "dk/tests/bufferpool_fixture.h"
-
-namespace {
-
-constexpr int32_t kTbl = 4711;
-// Root entry 0 of the header page: its word -1 is page word 502.
-constexpr int32_t kRootWord = 502;
-
-// Records that compress well and records that do not, of random lengths.
-std::vector<int32_t> MixedRecord(std::mt19937& rng, int32_t words, int32_t seed) {
-  std::vector<int32_t> r(words);
-  const bool repetitive = rng() % 2 == 0;
-  for (int32_t i = 0; i < words; ++i)
-    r[i] = repetitive ? (i < 4 ? seed : 0x61616161) : static_cast<int32_t>(rng());
-  return r;
-}
+#include "dk/tests/set_fixture.h"
 
 // Appends of random lengths, read back forwards and backwards against the
 // records appended.
-class SetTableTest : public PageTest {
- protected:
-  void SetUp() override {
-    PageTest::SetUp();
-    databank_ = Create("sets", 400);
+void SetTableTest::AppendAndReadBack(int32_t method, int32_t count) {
+  const int32_t t = MakeSet(2048, 2048, kTbl + method, method, method);
+  std::mt19937 rng(162 + method);
+  std::vector<std::vector<int32_t>> model;
+  std::vector<int32_t> pages;
+  const int32_t longest = SetMaxRecordWords(2048) - (method == 0 ? 0 : 8);
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t words = i % 97 == 0 ? longest : static_cast<int32_t>(rng() % 160);
+    model.push_back(MixedRecord(rng, words, i));
+    const Appended a = Append(t, model.back(), 0, 2048);
+    ASSERT_EQ(a.rc, 0) << method << " " << i;
+    if (pages.empty() || pages.back() != a.page) pages.push_back(a.page);
   }
+  pages_used_ = static_cast<int32_t>(pages.size());
+  EXPECT_EQ(ReadAll(t, true, 2048), model) << method;
+  EXPECT_EQ(ReadAll(t, false, 2048), model) << method;
+}
 
-  // A set table on the databank: its root entry in the header page and its
-  // table entry in the control area, as a create of a kind-5 table leaves them.
-  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl, int32_t k = 0,
-                  int32_t method = 0) {
-    const int32_t root = Get(databank_, 1, 2048, GET_UPDATE);
-    EXPECT_GT(root, 0);
-    int32_t* r = PageWords(root) + kRootWord - 10 * k + 1;
-    r[3] = tbl;
-    r[4] = 5;
-    r[SETROOT_DATA_SIZE] = data_size;
-    r[SETROOT_LIST_SIZE] = list_size;
-    r[8] = method;
-    DKPUT0(PUT_CHANGED, root);
-    const int32_t t = DKHMA0(area_[BP_TABLE_HASH]);
-    EXPECT_GT(t, 0);
-    area_[t + 0] = tbl;
-    area_[t + 4] = databank_;
-    area_[t + 5] = 1;
-    area_[t + 6] = kRootWord - 10 * k;
-    area_[t + 7] = 5;
-    area_[t + 11] = method;
-    return t;
-  }
-
-  std::vector<int32_t> Block(int32_t table, int32_t data_size) {
-    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(data_size), 0);
-    b[SETRQ_TABLE] = table;
-    b[SETRQ_TBL] = area_[table];
-    return b;
-  }
-
-  struct Appended {
-    int32_t rc, page, end;
-  };
-  Appended Append(int32_t table, const std::vector<int32_t>& record, int32_t mode = 0,
-                  int32_t data_size = 16384) {
-    std::vector<int32_t> b = Block(table, data_size);
-    b[SETRQ_RC] = mode;
-    b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
-    std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
-    const int32_t rc = DKAXR0(b);
-    EXPECT_EQ(b[SETRQ_RC], rc);
-    return {rc, b[SETRQ_PAGE], b[SETRQ_POSITION]};
-  }
-
-  // Every record of the set, read forwards (or backwards) from page 0.
-  std::vector<std::vector<int32_t>> ReadAll(int32_t table, bool forwards, int32_t data_size) {
-    std::vector<std::vector<int32_t>> records;
-    std::vector<int32_t> b = Block(table, data_size);
-    b[SETRQ_RC] = 2;  // the first read reads at the position
-    for (int guard = 0; guard < 100000; ++guard) {
-      const int32_t rc = forwards ? DKGXN0(b) : DKGXP0(b);
-      if (rc == SET_END) {
-        EXPECT_EQ(b[SETRQ_PAGE], 0);
-        break;
-      }
-      EXPECT_EQ(rc, 0);
-      if (rc != 0) break;
-      records.emplace_back(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + b[SETRQ_LENGTH]);
-      b[SETRQ_RC] = 0;  // then step past the record read
-    }
-    if (!forwards) std::reverse(records.begin(), records.end());
-    return records;
-  }
-
-  static std::vector<int32_t> Record(int32_t words, int32_t seed) {
-    std::vector<int32_t> r(words);
-    for (int32_t i = 0; i < words; ++i) r[i] = seed * 1000 + i;
-    return r;
-  }
-
-  void AppendAndReadBack(int32_t method, int32_t count);
-
-  int32_t databank_ = 0;
-  int32_t pages_used_ = 0;
-};
+namespace {
 
 TEST_F(SetTableTest, EmptySetAnswers4) {
   const int32_t t = MakeSet(16384);
@@ -158,24 +79,6 @@ TEST_F(SetTableTest, ARecordThatExactlyFillsThePageGoesToANewPage) {
   ASSERT_EQ(exact.rc, 0);
   EXPECT_NE(exact.page, a.page);
   EXPECT_EQ(ReadAll(t2, true, 16384).size(), 2u);
-}
-
-void SetTableTest::AppendAndReadBack(int32_t method, int32_t count) {
-  const int32_t t = MakeSet(2048, 2048, kTbl + method, method, method);
-  std::mt19937 rng(162 + method);
-  std::vector<std::vector<int32_t>> model;
-  std::vector<int32_t> pages;
-  const int32_t longest = SetMaxRecordWords(2048) - (method == 0 ? 0 : 8);
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t words = i % 97 == 0 ? longest : static_cast<int32_t>(rng() % 160);
-    model.push_back(MixedRecord(rng, words, i));
-    const Appended a = Append(t, model.back(), 0, 2048);
-    ASSERT_EQ(a.rc, 0) << method << " " << i;
-    if (pages.empty() || pages.back() != a.page) pages.push_back(a.page);
-  }
-  pages_used_ = static_cast<int32_t>(pages.size());
-  EXPECT_EQ(ReadAll(t, true, 2048), model) << method;
-  EXPECT_EQ(ReadAll(t, false, 2048), model) << method;
 }
 
 TEST_F(SetTableTest, AgreesWithAVectorOfTheRecordsAppended) {
