@@ -16,8 +16,6 @@
 namespace dkset {
 namespace {
 constexpr int32_t kRootPageWords = kRootPageSize / 4;
-constexpr int32_t kRootEntryWords = 10;
-constexpr int32_t kWorkDatabank = 4;
 
 }  // namespace
 
@@ -178,15 +176,15 @@ int32_t OpenSet(std::span<int32_t> block, int32_t routine, Set* s) {
   const int32_t* area = Bufferpool();
   const int32_t t = block[SETRQ_TABLE];
   s->table = t;
-  s->databank = area[t + kTableDatabank];
-  s->root_page = area[t + kTableRootPage];
-  s->root_word = area[t + kTableRootWord];
-  s->method = area[t + kTableMethod];
+  s->databank = area[t + TBE_DATABANK];
+  s->root_page = area[t + TBE_ROOT_PAGE];
+  s->root_word = area[t + TBE_ROOT_WORD];
+  s->method = area[t + TBE_METHOD];
   if (!DKIsDatabankEntry(s->databank)) {
     ReportPageError(routine, -45, 2, s->databank);
     return -45;
   }
-  s->work = area[s->databank + DBE_KIND] == kWorkDatabank;
+  s->work = area[s->databank + DBE_KIND] == DBK_WORK;
   if (s->root_page <= 0 || s->root_word < 4 || s->root_word + kRootEntryWords > kRootPageWords)
     return Fail(*s, -50, block[SETRQ_TBL], 2);
   const int32_t root = Get(*s, s->root_page, kRootPageSize, GET_SHARED);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dk/set_table.h"
+#include "dk/table_entries.h"
 #include "platform/bytes.h"
 
 namespace dkset {
@@ -26,14 +27,6 @@ constexpr int32_t kMaxChain = 1 << 24;
 // a compressed set, so n tells the two forms apart).
 constexpr int32_t kPlainHead = 4;
 constexpr int32_t kCompressedFrame = 7;
-// Table entry words the set routines read.
-constexpr int32_t kTableNext = 1;  // the entry on the next databank of the chain
-constexpr int32_t kTableDatabank = 4;
-constexpr int32_t kTableRootPage = 5;  // -1 until the root entry is found
-constexpr int32_t kTableRootWord = 6;  // page word of the root entry's word -1
-constexpr int32_t kTableKind = 7;
-constexpr int32_t kTableMethod = 11;
-constexpr int32_t kKindSet = 5;
 
 // The index a routine reports under, by its name.
 int32_t RoutineIndex(std::string_view name);

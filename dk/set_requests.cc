@@ -65,19 +65,18 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, bool app
   const int32_t given = block[SETRQ_TABLE], mode = block[SETRQ_RC];
   int32_t result = 0, kept[3] = {0, 0, 0};
   bool first = true;
-  for (int32_t t = given, n = 0; t != 0 && n < area[BP_TABLE_COUNT];
-       t = area[t + kTableNext], ++n) {
+  for (int32_t t = given, n = 0; t != 0 && n < area[BP_TABLE_COUNT]; t = area[t + TBE_NEXT], ++n) {
     if (!IsTableEntry(t)) break;
     block[SETRQ_RC] = mode;
     block[SETRQ_TABLE] = t;
     if (append && !first) block[SETRQ_PAGE] = 0;
-    if (area[t + kTableKind] != kKindSet) {
+    if (area[t + TBE_KIND] != kKindSet) {
       ReportPageError(routine, -55, 7, block[SETRQ_TBL]);
       continue;
     }
-    const int32_t databank = area[t + kTableDatabank];
+    const int32_t databank = area[t + TBE_DATABANK];
     if (!DKIsDatabankEntry(databank) || area[databank + DBE_ERROR2] != 0 ||
-        area[t + kTableRootPage] == -1)
+        area[t + TBE_ROOT_PAGE] == -1)
       continue;
     bool ran = false;
     const int32_t rc = RunMarkedBusy(databank, block, run, true, &ran);
@@ -108,8 +107,8 @@ int32_t ReadOne(std::span<int32_t> block, int32_t routine, SetRoutine run) {
   }
   const int32_t* area = Bufferpool();
   const int32_t t = block[SETRQ_TABLE];
-  if (area[t + kTableKind] != kKindSet) ReportPageError(routine, -55, 7, block[SETRQ_TBL]);
-  const int32_t databank = area[t + kTableDatabank];
+  if (area[t + TBE_KIND] != kKindSet) ReportPageError(routine, -55, 7, block[SETRQ_TBL]);
+  const int32_t databank = area[t + TBE_DATABANK];
   if (!DKIsDatabankEntry(databank)) return run(block);
   bool ran = false;
   return RunMarkedBusy(databank, block, run, false, &ran);
@@ -149,7 +148,7 @@ int32_t UpdateOne(std::span<int32_t> block) {
   const int32_t routine = Index().update_one;
   if (const int32_t rc = CheckSetTable(block, routine); rc < 0) return rc;
   const int32_t* area = Bufferpool();
-  const int32_t kind = area[block[SETRQ_TABLE] + kTableKind];
+  const int32_t kind = area[block[SETRQ_TABLE] + TBE_KIND];
   if (kind == kKindOfLargeObjects) {
     ReportPageError(routine, -46, 2, block[SETRQ_TBL]);
     return -46;

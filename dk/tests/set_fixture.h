@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "dk/set_table.h"
+#include "dk/table_entries.h"
 #include "dk/tests/bufferpool_fixture.h"
 
 constexpr int32_t kTbl = 4711;
-// Root entry 0 of the header page: its word -1 is page word 502.
-constexpr int32_t kRootWord = 502;
 
 // Records that compress well and records that do not, of random lengths.
 inline std::vector<int32_t> MixedRecord(std::mt19937& rng, int32_t words, int32_t seed) {
@@ -34,27 +33,21 @@ class SetTableTest : public PageTest {
 
   // A set table on the databank: its root entry in the header page and its
   // table entry in the control area, as a create of a kind-5 table leaves them.
-  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl, int32_t k = 0,
-                  int32_t method = 0, int32_t databank = 0) {
-    if (databank == 0) databank = databank_;
-    const int32_t root = Get(databank, 1, 2048, GET_UPDATE);
-    EXPECT_GT(root, 0);
-    int32_t* r = PageWords(root) + kRootWord - 10 * k + 1;
-    r[3] = tbl;
-    r[4] = 5;
-    r[SETROOT_DATA_SIZE] = data_size;
-    r[SETROOT_LIST_SIZE] = list_size;
-    r[8] = method;
-    DKPUT0(PUT_CHANGED, root);
-    const int32_t t = DKHMA0(area_[BP_TABLE_HASH]);
-    EXPECT_GT(t, 0);
-    area_[t + 0] = tbl;
-    area_[t + 4] = databank;
-    area_[t + 5] = 1;
-    area_[t + 6] = kRootWord - 10 * k;
-    area_[t + 7] = 5;
-    area_[t + 11] = method;
-    return t;
+  // A set created as the kernel creates a kind-5 table: root entry and
+  // table entry; the dependent databanks of the databank get theirs too.
+  int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl,
+                  int32_t method = 0) {
+    int32_t block[CRT_WORDS] = {};
+    block[RQ_DID] = area_[databank_ + DBE_DID];
+    block[RQ_TYPE] = 10 * kKindSet;
+    block[RQ_TBL] = tbl;
+    block[RQ_INDEX_PAGE_SIZE] = list_size;
+    block[RQ_DATA_PAGE_SIZE] = data_size;
+    block[RQ_METHOD] = method;
+    DKCRT1(block);
+    EXPECT_EQ(block[RQ_STATUS], 0);
+    EXPECT_EQ(area_[block[RQ_TABLE] + TBE_KIND], kKindSet);
+    return block[RQ_TABLE];
   }
 
   std::vector<int32_t> Block(int32_t table, int32_t data_size) {

@@ -17,9 +17,11 @@ class SetRequestTest : public SetTableTest {
   // behind it.
   void MakeShadowedSet() {
     shadow_ = Create("shadow", 200, 6);
+    area_[databank_ + DBE_DEPENDENT] = shadow_;
     first_ = MakeSet(16384);
-    second_ = MakeSet(16384, 2048, kTbl, 0, 0, shadow_);
-    area_[first_ + 1] = second_;
+    second_ = area_[first_ + TBE_NEXT];
+    ASSERT_NE(second_, 0);
+    EXPECT_EQ(area_[second_ + TBE_DATABANK], shadow_);
   }
   std::vector<int32_t> Request(int32_t table, int32_t mode = 0) {
     std::vector<int32_t> b(SetRequestBlockWords(), 0);
@@ -101,12 +103,12 @@ TEST_F(SetRequestTest, ReadRequestsReadTheGivenEntry) {
 // the kernel: reported as such (which ends the server), the table untouched.
 TEST_F(SetRequestTest, ATableThatIsNotASetIsReportedAndLeftAlone) {
   const int32_t t = MakeSet(16384);
-  area_[t + 7] = 1;
+  area_[t + TBE_KIND] = 1;
   log_.records.clear();
   EXPECT_THROW(AppendRequest(t, Record(2, 1)), ServerException);
   ASSERT_FALSE(log_.records.empty());
   EXPECT_EQ(BusyCount(databank_), 1);
-  area_[t + 7] = 5;
+  area_[t + TBE_KIND] = kKindSet;
   EXPECT_TRUE(ReadAll(t, true, 16384).empty());
   std::vector<int32_t> b = Request(t);
   b[SETRQ_TBL] = kTbl + 1;
@@ -168,7 +170,7 @@ TEST_F(SetRequestTest, UpdateInPlaceOfTheLastRecord) {
 }
 
 TEST_F(SetRequestTest, UpdateInPlaceOfACompressedRecordKeepsToItsPlainWords) {
-  const int32_t t = MakeSet(16384, 2048, kTbl, 0, 1);
+  const int32_t t = MakeSet(16384, 2048, kTbl, 1);
   std::vector<int32_t> record(50, 0x61616161);
   ASSERT_EQ(AppendRequest(t, record), 0);
   std::vector<int32_t> b = Request(t);

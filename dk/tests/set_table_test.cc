@@ -14,7 +14,7 @@
 // Appends of random lengths, read back forwards and backwards against the
 // records appended.
 void SetTableTest::AppendAndReadBack(int32_t method, int32_t count) {
-  const int32_t t = MakeSet(2048, 2048, kTbl + method, method, method);
+  const int32_t t = MakeSet(2048, 2048, kTbl + method, method);
   std::mt19937 rng(162 + method);
   std::vector<std::vector<int32_t>> model;
   std::vector<int32_t> pages;
@@ -72,7 +72,7 @@ TEST_F(SetTableTest, ARecordThatExactlyFillsThePageGoesToANewPage) {
   EXPECT_EQ(almost.page, first.page);
   EXPECT_EQ(almost.end, 16384 / 4 - 1);
   // Now one word is free; an empty record takes two.
-  const int32_t t2 = MakeSet(16384, 2048, kTbl + 1, 1);
+  const int32_t t2 = MakeSet(16384, 2048, kTbl + 1);
   const Appended a = Append(t2, Record(50, 3));
   ASSERT_EQ(a.rc, 0);
   const Appended exact = Append(t2, Record(16384 / 4 - a.end - 2, 4));
@@ -95,7 +95,7 @@ TEST_F(SetTableTest, CompressedSetsAgreeWithAVectorOfTheRecordsAppended) {
 // A compressed set keeps long records short, and a record whose compressed
 // form would not fit a page is refused rather than cut.
 TEST_F(SetTableTest, CompressedRecords) {
-  const int32_t t = MakeSet(2048, 2048, kTbl, 0, 2);
+  const int32_t t = MakeSet(2048, 2048, kTbl, 2);
   std::vector<int32_t> same(400, 0x61616161);
   same[0] = 7;
   const Appended a = Append(t, same, 0, 2048);
