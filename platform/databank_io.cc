@@ -400,6 +400,32 @@ int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only) {
   return err;
 }
 
+// Sizes a file that an open may have created (`blocks` -1: no sizing) and
+// makes it durable, its directory entry too: a created file is there after a
+// crash only once that entry is on disk, so the caller is told of the file
+// only then. On failure the file is removed and closed, and *step names the
+// failed call.
+int PrepareCreated(int handle, const std::string& path, int32_t blocks, bool durable, int* step) {
+  int err = 0;
+  if (blocks >= 0) {
+    int64_t bytes = static_cast<int64_t>(blocks) * kIoBlockBytes;
+    err = Retried([&] { return Fs().Truncate(handle, 0); });
+    if (err == 0 && bytes > 0) err = Retried([&] { return Fs().Allocate(handle, 0, bytes); });
+    if (err == 0 && durable) err = Retried([&] { return Fs().SyncData(handle); });
+  }
+  if (err == 0 && durable) {
+    err = Retried([&] { return Fs().SyncDirectory(DirectoryOf(path)); });
+    if (err != 0) *step = kStepFlush;
+  }
+  if (err != 0) {
+    // Nothing of a failed create stays behind.
+    Fs().Remove(path);
+    if (durable) Fs().SyncDirectory(DirectoryOf(path));
+    Fs().Close(handle);
+  }
+  return err;
+}
+
 }  // namespace
 
 void mdrdmo(int32_t* rq, const char* name) {
@@ -474,26 +500,13 @@ void mdrdmo(int32_t* rq, const char* name) {
     return Fail(rq, OpenCode(err), OsStatus(kClassCall, kStepCreateFile, err));
   }
   const bool durable = buffering != 2;
-  int step = kStepSetEndOfFile;
-  if (sized) {
-    int64_t bytes = static_cast<int64_t>(size_blocks) * kIoBlockBytes;
-    err = Retried([&] { return Fs().Truncate(handle, 0); });
-    if (err == 0 && bytes > 0) err = Retried([&] { return Fs().Allocate(handle, 0, bytes); });
-    if (err == 0 && durable) err = Retried([&] { return Fs().SyncData(handle); });
-  }
-  // A created file is there after a crash only once its directory entry is
-  // on disk; the caller is told of the file only then.
-  if (err == 0 && create != FileSystem::Create::kOpenExisting && durable) {
-    err = Retried([&] { return Fs().SyncDirectory(DirectoryOf(path)); });
-    if (err != 0) step = kStepFlush;
-  }
-  if (err != 0) {
-    // Nothing of a failed create stays behind.
-    Fs().Remove(path);
-    if (durable) Fs().SyncDirectory(DirectoryOf(path));
-    Fs().Close(handle);
-    ReleaseBlock(f);
-    return Fail(rq, OpenCode(err), OsStatus(kClassCall, step, err));
+  if (create != FileSystem::Create::kOpenExisting) {
+    int step = kStepSetEndOfFile;
+    err = PrepareCreated(handle, path, sized ? size_blocks : -1, durable, &step);
+    if (err != 0) {
+      ReleaseBlock(f);
+      return Fail(rq, OpenCode(err), OsStatus(kClassCall, step, err));
+    }
   }
   f->file_handle = handle;
   f->extend_handle = -1;
