@@ -27,6 +27,7 @@ command -v ninja >/dev/null || need_install+=(ninja-build)
 command -v ccache >/dev/null || need_install+=(ccache)
 [ -f /usr/include/gtest/gtest.h ] || need_install+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need_install+=(libbenchmark-dev)
+[ -f /usr/include/sqlite3.h ] || need_install+=(libsqlite3-dev)
 if [ ${#need_install[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     echo "installing: ${need_install[*]}"
