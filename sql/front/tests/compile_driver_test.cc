@@ -34,7 +34,7 @@ struct Script {
   int32_t cache_answer = 1;
   std::vector<uint8_t> key;
   int32_t releases = 0;
-  int64_t tree_sum = 0;
+  uint64_t tree_sum = 0;
 };
 Script g;
 struct Condition {
@@ -94,9 +94,10 @@ void Parse(SqlCompileCtx* ctx) {
   ctx->parse_root = StmtRoot(ctx, at, previous);
   ctx->statement_kind = g.kind;
   ctx->statement_end = g.statement_end;
-  int64_t sum = 0;
+  uint64_t sum = 0;
   for (int32_t r = previous; r != 0; r = WsWord(ctx, r, EXN_OPERAND1)) {
-    sum = sum * 31 + WsWord(ctx, r, EXN_OPERAND2) + WsWord(ctx, r, EXN_POSITION);
+    sum = sum * 31 +
+          static_cast<uint32_t>(WsWord(ctx, r, EXN_OPERAND2) + WsWord(ctx, r, EXN_POSITION));
   }
   g.tree_sum = sum;
 }
@@ -214,7 +215,7 @@ TEST_F(Driver, ATreeThatOverflowsTwiceCompilesThreeTimesToTheSameResult) {
   // The warning of the parse is in the diagnostics area once, not three times.
   ASSERT_EQ(g_conditions.size(), 1u);
   EXPECT_EQ(g_conditions[0].code, -12107);
-  int64_t grown_sum = g.tree_sum;
+  uint64_t grown_sum = g.tree_sum;
   SqlCompileCtx big;
   ArenaUseLocalStorage(&big.arena);
   big.workspace_size = 1 << 20;
