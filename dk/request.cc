@@ -98,7 +98,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DKPIN1},           // 47 DKPIN1
     {1, 0, nullptr},          // 48 DKRCM1
     {1, 0, nullptr},          // 49 DKRED1
-    {1, 0, nullptr},          // 50 DKROL1
+    {1, 0, DKROL1Entry},  // 50 DKROL1
     {1, 0, RootPageEntry},    // 51 DKROO1
     {1, 0, nullptr},          // 52 DKSIZ1
     {1, 0, nullptr},          // 53 DKSUD1

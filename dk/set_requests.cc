@@ -25,6 +25,7 @@ using SetRoutine = int32_t (*)(std::span<int32_t>);
 struct Routines {
   int32_t append = RoutineIndex("DKAPS1");
   int32_t drop = RoutineIndex("DKDRS1");
+  int32_t roll_back = RoutineIndex("DKROL1");
   int32_t next = RoutineIndex("DKGNS1");
   int32_t previous = RoutineIndex("DKGPS1");
   int32_t update = RoutineIndex("DKUPS1");
@@ -53,10 +54,16 @@ int32_t RunMarkedBusy(int32_t databank, std::span<int32_t> block, SetRoutine run
   return rc;
 }
 
+// What a walk answers besides its status.
+enum class Answer {
+  kStatus,    // the status alone
+  kPosition,  // words 1, 6 and 7 as the first databank gave them
+  kMark,      // as kPosition, and a missing mark (-55) ends the walk
+};
+
 // The walk of every request routine but DKGNS1 and DKGPS1. The status is the
-// last negative status of a databank, else 0; an append answers the position
-// the first databank gave.
-int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, bool append) {
+// last negative status of a databank, else 0.
+int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, Answer answer) {
   if (const int32_t rc = CheckSetTable(block, routine); rc < 0) {
     block[SETRQ_RC] = rc;
     return rc;
@@ -69,7 +76,7 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, bool app
     if (!IsTableEntry(t)) break;
     block[SETRQ_RC] = mode;
     block[SETRQ_TABLE] = t;
-    if (append && !first) block[SETRQ_PAGE] = 0;
+    if (answer == Answer::kPosition && !first) block[SETRQ_PAGE] = 0;
     if (area[t + TBE_KIND] != kKindSet) {
       ReportPageError(routine, -55, 7, block[SETRQ_TBL]);
       continue;
@@ -82,6 +89,7 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, bool app
     const int32_t rc = RunMarkedBusy(databank, block, run, true, &ran);
     if (!ran) continue;
     if (rc < 0) result = rc;
+    if (rc == -55 && answer == Answer::kMark) break;
     if (first) {
       kept[0] = block[SETRQ_DATA_PAGE_SIZE];
       kept[1] = block[SETRQ_PAGE];
@@ -90,7 +98,7 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, bool app
     }
   }
   block[SETRQ_TABLE] = given;
-  if (append && !first) {
+  if (answer != Answer::kStatus && !first) {
     block[SETRQ_DATA_PAGE_SIZE] = kept[0];
     block[SETRQ_PAGE] = kept[1];
     block[SETRQ_POSITION] = kept[2];
@@ -184,7 +192,7 @@ int32_t UpdateAll(std::span<int32_t> block) {
     block[SETRQ_RC] = -43;
     return -43;
   }
-  return Walk(block, Index().update_all, DKUOS0, false);
+  return Walk(block, Index().update_all, DKUOS0, Answer::kStatus);
 }
 
 }  // namespace
@@ -208,11 +216,15 @@ int32_t DKUPS1(std::span<int32_t> block) {
 }
 
 int32_t DKAPS1(std::span<int32_t> block) {
-  return Walk(block, Index().append, DKAXR0, true);
+  return Walk(block, Index().append, DKAXR0, Answer::kPosition);
 }
 
 int32_t DKDRS1(std::span<int32_t> block) {
-  return Walk(block, Index().drop, DKDXT0, false);
+  return Walk(block, Index().drop, DKDXT0, Answer::kStatus);
+}
+
+int32_t DKROL1(std::span<int32_t> block) {
+  return Walk(block, Index().roll_back, DKRXT0, Answer::kMark);
 }
 
 int32_t DKGNS1(std::span<int32_t> block) {
@@ -233,6 +245,9 @@ void DKAPS1Entry(int32_t* block, void*) {
 }
 void DKDRS1Entry(int32_t* block, void*) {
   DKDRS1(std::span<int32_t>(block, SetRequestBlockWords()));
+}
+void DKROL1Entry(int32_t* block, void*) {
+  DKROL1(std::span<int32_t>(block, SetRequestBlockWords()));
 }
 void DKGNS1Entry(int32_t* block, void*) {
   DKGNS1(std::span<int32_t>(block, SetRequestBlockWords()));

@@ -11,6 +11,7 @@
 // returns its status and leaves it in word 0.
 int32_t DKAPS1(std::span<int32_t> block);  // 6: append on every databank
 int32_t DKDRS1(std::span<int32_t> block);  // 23: empty the set on every databank
+int32_t DKROL1(std::span<int32_t> block);  // 50: roll back to the mark in word 0
 int32_t DKGNS1(std::span<int32_t> block);  // 34: next record, the given entry alone
 int32_t DKGPS1(std::span<int32_t> block);  // 35: previous record, the given entry alone
 int32_t DKUPS1(std::span<int32_t> block);  // update a record in place on every databank
@@ -28,5 +29,6 @@ int32_t SetRequestBlockWords();
 // Slot-table entries of the function codes.
 void DKAPS1Entry(int32_t* block, void* argument);
 void DKDRS1Entry(int32_t* block, void* argument);
+void DKROL1Entry(int32_t* block, void* argument);
 void DKGNS1Entry(int32_t* block, void* argument);
 void DKGPS1Entry(int32_t* block, void* argument);

@@ -24,6 +24,7 @@ struct Routines {
   int32_t previous = RoutineIndex("DKGXP0");
   int32_t remove = RoutineIndex("DKDXR0");
   int32_t drop = RoutineIndex("DKDXT0");
+  int32_t roll_back = RoutineIndex("DKRXT0");
 };
 const Routines& Index() {
   static const Routines routines;
@@ -314,21 +315,26 @@ int32_t ReadNext(std::span<int32_t> block, const Set& s) {
   }
 }
 
+// The set's last data page, 0 when it has none. The root record may lag
+// behind an append that added a list page, so the chain is followed on.
+int32_t LastDataPage(const Set& s) {
+  int32_t last_list = s.last_list;
+  for (int32_t steps = 0; last_list != 0; ++steps) {
+    const int32_t b = GetList(s, last_list, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t next = Words(b)[SETLIST_NEXT];
+    Release(b, GET_SHARED);
+    if (next == 0 || steps > kMaxChain) break;
+    last_list = next;
+  }
+  return LastEntryFrom(s, last_list, -1);
+}
+
 int32_t ReadPrevious(std::span<int32_t> block, const Set& s) {
   int32_t page = block[SETRQ_PAGE];
   int32_t q = block[SETRQ_POSITION];
   if (page == 0) {
-    // The root record may lag behind an append that added a list page.
-    int32_t last_list = s.last_list;
-    for (int32_t steps = 0; last_list != 0; ++steps) {
-      const int32_t b = GetList(s, last_list, GET_SHARED);
-      if (b < 0) return b;
-      const int32_t next = Words(b)[SETLIST_NEXT];
-      Release(b, GET_SHARED);
-      if (next == 0 || steps > kMaxChain) break;
-      last_list = next;
-    }
-    page = LastEntryFrom(s, last_list, -1);
+    page = LastDataPage(s);
     q = -1;
   }
   for (int32_t steps = 0;; ++steps) {
@@ -464,6 +470,131 @@ int32_t Drop(std::span<int32_t> block, const Set& s) {
   return keep ? UpdateRoot(s, kWriteAtOnce, s.first_list, -1) : UpdateRoot(s, kWriteAtOnce, 0, 0);
 }
 
+// Mark records carry the code 22 in their word 0 and the mark number in
+// their word 2; in a compressed record these lie behind its plain length.
+constexpr int32_t kMarkRecord = 22;
+constexpr int32_t kMarkNumberWord = 2;
+
+bool RecordWord(const Set& s, const int32_t* w, int32_t q, int32_t k, int32_t* value) {
+  const int32_t n = w[q];
+  if (IsCompressedRecord(s, n)) {
+    if (k >= kPlainHead) return false;
+    *value = w[q + 2 + k];
+    return true;
+  }
+  if (k >= n - 2) return false;
+  *value = w[q + 1 + k];
+  return true;
+}
+
+bool IsMark(const Set& s, const int32_t* w, int32_t q, int32_t mark) {
+  int32_t code = 0, number = 0;
+  return RecordWord(s, w, q, 0, &code) && code == kMarkRecord &&
+         RecordWord(s, w, q, kMarkNumberWord, &number) && number == mark;
+}
+
+// The mark record nearest the end of the set: its data page and the used end
+// right behind it. -55 when the start of the set comes first.
+int32_t FindMark(const Set& s, int32_t mark, int32_t* page, int32_t* end) {
+  int32_t p = LastDataPage(s);
+  for (int32_t steps = 0; p > 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -65, p);
+    const int32_t b = GetData(s, p, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    for (int32_t q = w[SETDATA_END]; q > SETDATA_FIRST;) {
+      const int32_t n = RecordBefore(w, q);
+      if (n == 0) {
+        Release(b, GET_SHARED);
+        return Fail(s, -65, p);
+      }
+      if (IsMark(s, w, q - n, mark)) {
+        *page = p;
+        *end = q;
+        Release(b, GET_SHARED);
+        return 0;
+      }
+      q -= n;
+    }
+    const int32_t list_page = w[SETDATA_LIST];
+    Release(b, GET_SHARED);
+    p = NeighbourPage(s, p, list_page, -1);
+  }
+  return p < 0 ? p : Fail(s, -55, mark, 2);
+}
+
+// The list page that names `data_page` and the entry's slot there, searched
+// from the first list page on; the list page comes back held for update.
+int32_t HoldListNaming(const Set& s, int32_t data_page, int32_t* list_page, int32_t* slot) {
+  int32_t page = s.first_list;
+  for (int32_t steps = 0; page != 0 && steps <= kMaxChain; ++steps) {
+    const int32_t b = GetList(s, page, GET_UPDATE);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    for (int32_t i = SETLIST_FIRST; i <= w[SETLIST_LAST]; ++i) {
+      if (w[i] == data_page) {
+        *list_page = page;
+        *slot = i;
+        return b;
+      }
+    }
+    const int32_t next = w[SETLIST_NEXT];
+    Release(b, GET_UPDATE);
+    page = next;
+  }
+  return Fail(s, -55, data_page, 2);
+}
+
+// Cuts the set back to the used end `end` of `page`: the records behind it
+// go, every later data page and every later list page is freed, and the
+// list page that names `page` becomes the last.
+int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
+  int32_t list_page = 0, slot = 0;
+  const int32_t list = HoldListNaming(s, page, &list_page, &slot);
+  if (list < 0) return list;
+  const int32_t data = GetData(s, page, GET_UPDATE);
+  if (data < 0) {
+    Release(list, GET_UPDATE);
+    return data;
+  }
+  if (end > Words(data)[SETDATA_END]) {
+    Release(data, GET_UPDATE);
+    Release(list, GET_UPDATE);
+    return Fail(s, -65, page);
+  }
+  Words(data)[SETDATA_END] = end;
+  SetWriteSizeFromPage(data);
+  int32_t rc = Finish(s, 0, data, page, s.data_size, -62);
+  int32_t* l = Words(list);
+  FreeEntries(s, l, slot + 1);
+  std::fill(l + slot + 1, l + s.list_words(), 0);
+  l[SETLIST_LAST] = slot;
+  int32_t next = l[SETLIST_NEXT];
+  l[SETLIST_NEXT] = 0;
+  if (const int32_t list_rc = Finish(s, 0, list, list_page, s.list_size, -60); rc == 0)
+    rc = list_rc;
+  for (int32_t steps = 0; next != 0 && steps <= kMaxChain; ++steps) {
+    const int32_t b = GetList(s, next, GET_UPDATE);
+    if (b < 0) return b;
+    FreeEntries(s, Words(b), SETLIST_FIRST);
+    const int32_t after = Words(b)[SETLIST_NEXT];
+    FreePage(s, next, s.list_size, b);
+    next = after;
+  }
+  if (rc < 0) return rc;
+  return UpdateRoot(s, 0, list_page, -1);
+}
+
+int32_t RollBack(std::span<int32_t> block, const Set& s) {
+  int32_t page = 0, end = 0;
+  if (const int32_t rc = FindMark(s, block[SETRQ_RC], &page, &end); rc < 0) return rc;
+  if (const int32_t rc = CutBackTo(s, page, end); rc < 0) return rc;
+  block[SETRQ_PAGE] = page;
+  block[SETRQ_POSITION] = end;
+  block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
+  return 0;
+}
+
 }  // namespace
 
 int32_t SetMaxRecordWords(int32_t page_size) {
@@ -507,6 +638,14 @@ int32_t DKDXT0(std::span<int32_t> block) {
   Set s;
   int32_t rc = OpenSet(block, Index().drop, &s);
   if (rc == 0) rc = Drop(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
+int32_t DKRXT0(std::span<int32_t> block) {
+  Set s;
+  int32_t rc = OpenSet(block, Index().roll_back, &s);
+  if (rc == 0) rc = RollBack(block, s);
   if (!block.empty()) block[SETRQ_RC] = rc;
   return rc;
 }

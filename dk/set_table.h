@@ -56,3 +56,7 @@ int32_t DKGXN0(std::span<int32_t> block);  // get next
 int32_t DKGXP0(std::span<int32_t> block);  // get previous
 int32_t DKDXR0(std::span<int32_t> block);  // delete the record at the position
 int32_t DKDXT0(std::span<int32_t> block);  // drop (empty) the set
+// Roll back to the mark record (word 0 22, word 2 the mark number given in
+// block word 0): the records behind it go; words 6 and 7 answer its data
+// page and the used end behind it. -55 when the set holds no such mark.
+int32_t DKRXT0(std::span<int32_t> block);

@@ -50,6 +50,15 @@ class SetTableTest : public PageTest {
     return block[RQ_TABLE];
   }
 
+  // Word j of a set's root entry, as the header page holds it now.
+  int32_t RootWord(int32_t table, int32_t j) {
+    const int32_t root =
+        Get(area_[table + TBE_DATABANK], area_[table + TBE_ROOT_PAGE], 2048, GET_SHARED);
+    const int32_t value = PageWords(root)[area_[table + TBE_ROOT_WORD] + 1 + j];
+    DKPUT0(PUT_END_SHARED, root);
+    return value;
+  }
+
   std::vector<int32_t> Block(int32_t table, int32_t data_size) {
     std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(data_size), 0);
     b[SETRQ_TABLE] = table;

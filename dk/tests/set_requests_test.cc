@@ -185,3 +185,27 @@ TEST_F(SetRequestTest, UpdateInPlaceOfACompressedRecordKeepsToItsPlainWords) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SetRequestTest, RollBackRequestCutsEveryDatabank) {
+  MakeShadowedSet();
+  std::vector<std::vector<int32_t>> model;
+  for (int32_t i = 0; i < 40; ++i) {
+    model.push_back(i == 10 ? std::vector<int32_t>{22, 0, 7} : Record(300, i));
+    ASSERT_EQ(AppendRequest(first_, model.back()), 0);
+  }
+  std::vector<int32_t> b = Request(first_, 7);
+  DKEXE1(50, b.data());
+  ASSERT_EQ(b[SETRQ_RC], 0);
+  EXPECT_GT(b[SETRQ_PAGE], 0);
+  EXPECT_EQ(b[SETRQ_TABLE], first_);
+  model.resize(11);
+  EXPECT_EQ(ReadAll(first_, true, 16384), model);
+  EXPECT_EQ(ReadAll(second_, false, 16384), model);
+  b = Request(first_, 8);
+  DKEXE1(50, b.data());
+  EXPECT_EQ(b[SETRQ_RC], -55);
+}
+
+}  // namespace

@@ -247,3 +247,65 @@ TEST_F(SetTableTest, CallerInputIsChecked) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<int32_t> MarkRecord(int32_t mark, int32_t words = 3) {
+  std::vector<int32_t> r(words, 0x61616161);
+  r[0] = 22;
+  r[1] = 0;
+  r[2] = mark;
+  return r;
+}
+
+// Roll back against the model: the records behind the mark go, the mark
+// stays; appends go on from there, also after list pages were freed.
+TEST_F(SetTableTest, RollBackToAMark) {
+  for (int32_t method : {0, 2}) {
+    const int32_t t = MakeSet(2048, 2048, kTbl + method, method);
+    std::mt19937 rng(31 + method);
+    std::vector<std::vector<int32_t>> model;
+    std::vector<size_t> mark_at;  // model size right after each mark
+    // Half the records compress to little: a compressed set takes more of them
+    // to fill more than one list page.
+    const int32_t count = method == 0 ? 2500 : 5000;
+    for (int32_t i = 0; i < count; ++i) {
+      if (i % 500 == 250) {
+        // Marks of both forms in a compressed set: short and plain, long.
+        model.push_back(
+            MarkRecord(static_cast<int32_t>(mark_at.size()) + 1, mark_at.size() % 2 ? 40 : 3));
+        mark_at.push_back(model.size());
+      } else {
+        model.push_back(MixedRecord(rng, static_cast<int32_t>(rng() % 240), i));
+      }
+      ASSERT_EQ(Append(t, model.back(), 0, 2048).rc, 0);
+    }
+    // The set spans more than one list page.
+    EXPECT_NE(RootWord(t, SETROOT_LAST_LIST), RootWord(t, SETROOT_FIRST_LIST)) << method;
+    std::vector<int32_t> b = Block(t, 2048);
+    b[SETRQ_RC] = 99;  // no such mark: nothing changes
+    EXPECT_EQ(DKRXT0(b), -55);
+    EXPECT_EQ(ReadAll(t, false, 2048), model);
+    for (int32_t mark : {4, 2}) {
+      b = Block(t, 2048);
+      b[SETRQ_RC] = mark;
+      ASSERT_EQ(DKRXT0(b), 0) << method << " " << mark;
+      EXPECT_GT(b[SETRQ_PAGE], 0);
+      model.resize(mark_at[mark - 1]);
+      EXPECT_EQ(b[SETRQ_POSITION] > SETDATA_FIRST, true);
+      EXPECT_EQ(ReadAll(t, true, 2048), model);
+      EXPECT_EQ(ReadAll(t, false, 2048), model);
+    }
+    // Mark 2 lies on a page the first list page names: the later list
+    // pages are gone.
+    EXPECT_EQ(RootWord(t, SETROOT_LAST_LIST), RootWord(t, SETROOT_FIRST_LIST));
+    for (int32_t i = 0; i < 700; ++i) {
+      model.push_back(MixedRecord(rng, static_cast<int32_t>(rng() % 120), i));
+      ASSERT_EQ(Append(t, model.back(), 0, 2048).rc, 0);
+    }
+    EXPECT_EQ(ReadAll(t, true, 2048), model);
+    EXPECT_EQ(ReadAll(t, false, 2048), model);
+  }
+}
+
+}  // namespace
