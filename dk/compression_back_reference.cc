@@ -96,7 +96,8 @@ bool ReadMatchEnd(const uint8_t* form, int64_t limit, int64_t* pos, int shift, I
 // Reads the header of the item at *pos (a literal run's bytes and a match's
 // trailing literals stay unread); false when it is cut off by the limit or
 // holds a number no compressor writes.
-bool ReadItem(const uint8_t* form, int64_t limit, int64_t* pos, Item* item) {
+[[gnu::always_inline]] inline bool ReadItem(const uint8_t* form, int64_t limit, int64_t* pos,
+                                            Item* item) {
   if (*pos >= limit) return false;
   const uint8_t t = form[(*pos)++];
   *item = Item{};
@@ -249,7 +250,11 @@ bool PutLiterals(const uint8_t* source, int64_t start, int64_t count, uint8_t* d
     dest[(*out)++] = 0x00;
     *out += PutLeb(dest + *out, count - kLongRunBias);
   }
-  std::memcpy(dest + *out, source + start, count);
+  if (count <= 16) {
+    CopyShort(dest + *out, source + start, count);
+  } else {
+    std::memcpy(dest + *out, source + start, count);
+  }
   *out += count;
   return true;
 }
@@ -296,7 +301,7 @@ int64_t CompressBackReference(const uint8_t* source, int64_t length, uint8_t* de
     uint8_t code[16];
     const int n = PutMatch(code, p - c, match);
     if (n > room - out) return kCompressBadParameter;
-    std::memcpy(dest + out, code, n);
+    CopyShort(dest + out, code, n);
     out += n;
     // Positions inside a match are not entered into the table.
     p += match;
@@ -312,12 +317,21 @@ namespace {
 // pattern: each memcpy takes the whole pattern copied so far, which stays a
 // multiple of the distance long, so source and target never overlap.
 void CopyMatch(uint8_t* dest, int64_t out, int64_t distance, int64_t count) {
-  const uint8_t* from = dest + out - distance;
-  int64_t done = 0;
-  while (done < count) {
-    const int64_t chunk = std::min(distance + done, count - done);
-    std::memcpy(dest + out + done, from, chunk);
-    done += chunk;
+  uint8_t* to = dest + out;
+  const uint8_t* from = to - distance;
+  if (distance >= count && count <= 16) {
+    CopyShort(to, from, count);
+  } else if (distance == 1) {
+    std::memset(to, *from, count);
+  } else if (count <= 16) {
+    for (int64_t i = 0; i < count; ++i) to[i] = from[i];  // forward, so it repeats
+  } else {
+    int64_t done = 0;
+    while (done < count) {
+      const int64_t chunk = std::min(distance + done, count - done);
+      std::memcpy(to + done, from, chunk);
+      done += chunk;
+    }
   }
 }
 
@@ -336,11 +350,16 @@ bool ReadFirstRun(const uint8_t* form, int64_t limit, int64_t* pos, int64_t* len
 
 // Copies up to `count` literal bytes (cut to the capacity left); false when
 // the bytes needed are not below the limit.
-bool CopyLiterals(const uint8_t* form, int64_t limit, int64_t* pos, int64_t count, uint8_t* dest,
-                  int64_t capacity, int64_t* out) {
+[[gnu::always_inline]] inline bool CopyLiterals(const uint8_t* form, int64_t limit, int64_t* pos,
+                                                int64_t count, uint8_t* dest, int64_t capacity,
+                                                int64_t* out) {
   const int64_t n = std::min(count, capacity - *out);
   if (n > limit - *pos) return false;
-  std::memcpy(dest + *out, form + *pos, n);
+  if (n <= 16) {
+    CopyShort(dest + *out, form + *pos, n);
+  } else {
+    std::memcpy(dest + *out, form + *pos, n);
+  }
   *pos += n;
   *out += n;
   return true;

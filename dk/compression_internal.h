@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 namespace dk_compression {
 
@@ -31,6 +32,27 @@ int32_t CompareBackReferenceKey(const uint8_t* form, int64_t limit, const uint8_
 // The sign of a memcmp result, as the comparisons give it.
 inline int32_t Sign(int c) {
   return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+// Copies of a few bytes are the common case, and a call to memcpy costs more
+// than they do. Copies up to 16 bytes between places that do not overlap as
+// two word moves that may cover the same bytes twice, never a byte beyond.
+inline void CopyShort(uint8_t* to, const uint8_t* from, int64_t count) {
+  if (count >= 8) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + count - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + count - 8, &tail, 8);
+  } else if (count >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + count - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + count - 4, &tail, 4);
+  } else {
+    for (int64_t i = 0; i < count; ++i) to[i] = from[i];
+  }
 }
 
 }  // namespace dk_compression

@@ -16,7 +16,6 @@ constexpr int64_t kLongest = 16384;
 constexpr int64_t kShortLiteralMax = 64;
 constexpr int64_t kLongLiteralBias = 65;
 constexpr int64_t kRepeatBias = 3;
-constexpr int64_t kShortestRepeat = 4;
 
 struct RunItem {
   int64_t count = 0;  // bytes the item stands for
@@ -78,31 +77,57 @@ struct RunCursor {
   }
 };
 
+// The first position in [from, end) whose byte is followed by at least four
+// copies of itself inside `length`; `end` when there is none. It is the
+// first run start whose following run is four or more, so the literal stops
+// where a scan that steps over each shorter run whole would stop. Five
+// positions are tested at once: a byte of x ^ (x shifted by one byte) is
+// zero where two neighbours are equal, and four zeros in a row mark five
+// equal bytes.
+int64_t FindRunOfFive(const uint8_t* s, int64_t from, int64_t end, int64_t length) {
+  constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7FULL;
+  int64_t q = from;
+  for (; q < end && q + 9 <= length; q += 5) {
+    uint64_t a, b;
+    std::memcpy(&a, s + q, 8);
+    std::memcpy(&b, s + q + 1, 8);
+    const uint64_t d = a ^ b;
+    const uint64_t zero = ~(((d & kLow7) + kLow7) | d | kLow7);  // 0x80 in each zero byte
+    const uint64_t four = zero & (zero >> 8) & (zero >> 16) & (zero >> 24);
+    if (four != 0) return std::min(q + (__builtin_ctzll(four) >> 3), end);  // little-endian
+  }
+  for (; q < end && q + 4 < length; ++q) {
+    if (s[q] == s[q + 1] && s[q] == s[q + 2] && s[q] == s[q + 3] && s[q] == s[q + 4]) return q;
+  }
+  return end;
+}
+
+// How many bytes from `from` on, up to `end`, equal `byte`.
+int64_t EqualBytes(const uint8_t* s, int64_t from, int64_t end, uint8_t byte) {
+  const uint64_t pattern = 0x0101010101010101ULL * byte;
+  int64_t q = from;
+  for (; q + 8 <= end; q += 8) {
+    uint64_t x;
+    std::memcpy(&x, s + q, 8);
+    if (x != pattern) return q - from + (__builtin_ctzll(x ^ pattern) >> 3);
+  }
+  while (q < end && s[q] == byte) ++q;
+  return q - from;
+}
+
 }  // namespace
 
 int64_t CompressRunLength(const uint8_t* source, int64_t length, uint8_t* dest, int64_t room) {
   int64_t out = 0;
   int64_t start = 0;
   while (start < length) {
-    // Scan for the first byte followed by at least four copies of itself; the
-    // runs of fewer are skipped whole, so they stay inside the literal.
+    // The literal runs up to the first byte followed by at least four copies
+    // of itself; without one it takes the whole scan (at most kLongest).
     const int64_t scan_end = std::min(start + kLongest, length);
-    int64_t q = start;
-    int64_t run = 0;
-    while (q < scan_end) {
-      const uint8_t b = source[q];
-      const int64_t run_end = std::min(q + 1 + kLongest, length);
-      int64_t r = 0;
-      while (q + 1 + r < run_end && source[q + 1 + r] == b) ++r;
-      if (r >= kShortestRepeat) {
-        run = r;
-        break;
-      }
-      q += 1 + r;
-    }
-    // With a run, q < scan_end, so the literal (q included) is at most
-    // kLongest; without one the scan may have passed the limit by a few bytes.
-    const int64_t literal = run > 0 ? q - start + 1 : std::min(q - start, kLongest);
+    const int64_t q = FindRunOfFive(source, start, scan_end, length);
+    const int64_t literal = q < scan_end ? q - start + 1 : scan_end - start;
+    const int64_t run =
+        q < scan_end ? EqualBytes(source, q + 1, std::min(q + 1 + kLongest, length), source[q]) : 0;
     const int64_t header = literal <= kShortLiteralMax ? 1 : 2;
     if (header + literal + (run > 0 ? 2 : 0) > room - out) return kCompressBadParameter;
     if (header == 1) {
@@ -141,7 +166,11 @@ int32_t ExpandRunLength(const uint8_t* form, int64_t limit, uint8_t* dest, int64
         rc = kCompressCorrupt;
         break;
       }
-      std::memcpy(dest + out, form + pos, count);
+      if (count <= 16) {
+        CopyShort(dest + out, form + pos, count);
+      } else {
+        std::memcpy(dest + out, form + pos, count);
+      }
       pos += count;
     }
     out += count;

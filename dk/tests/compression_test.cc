@@ -12,6 +12,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/host_services.h"
@@ -249,6 +250,71 @@ TEST(Compression, RoundTripsHoldForBothMethods) {
       EXPECT_EQ(DKCompareKey(form, 0, source, 0, k, method), 0);
       // Keys are at most 16000 bytes, whose forms the comparison reads whole.
       EXPECT_EQ(DKCompareKeys(form, 0, form, 0, std::min(k, 16000), method), 0);
+    }
+  }
+}
+
+// The method-1 compressor step by step as the format is defined: scan from
+// the segment start, stepping over each byte and the copies that follow it
+// while they are fewer than four. The compressor finds the same stops a
+// word at a time.
+Bytes ModelRunLength(const Bytes& source) {
+  const int64_t n = static_cast<int64_t>(source.size());
+  Bytes out;
+  for (int64_t s = 0; s < n;) {
+    int64_t q = s;
+    int64_t r = 0;
+    bool run = false;
+    while (q < std::min<int64_t>(s + 16384, n)) {
+      const int64_t end = std::min<int64_t>(q + 1 + 16384, n);
+      for (r = 0; q + 1 + r < end && source[q + 1 + r] == source[q];) ++r;
+      if ((run = r >= 4)) break;
+      q += 1 + r;
+    }
+    const int64_t k = run ? q - s + 1 : std::min<int64_t>(q - s, 16384);
+    if (k <= 64) {
+      out.push_back(static_cast<uint8_t>(k - 1));
+    } else {
+      out.push_back(static_cast<uint8_t>(0x40 | ((k - 65) >> 8)));
+      out.push_back(static_cast<uint8_t>((k - 65) & 0xFF));
+    }
+    out.insert(out.end(), source.begin() + s, source.begin() + s + k);
+    if (run) {
+      out.push_back(static_cast<uint8_t>(0x80 | ((r - 3) >> 8)));
+      out.push_back(static_cast<uint8_t>((r - 3) & 0xFF));
+    }
+    s += k + (run ? r : 0);
+  }
+  return out;
+}
+
+TEST(Compression, RunLengthFormsAgreeWithTheStepByStepModel) {
+  std::vector<Bytes> sources = RoundTripSources();
+  std::mt19937 rng(404);
+  for (int i = 0; i < 300; ++i) {  // runs of every length around four and five
+    Bytes b;
+    const size_t target = rng() % 3000;
+    while (b.size() < target) b.insert(b.end(), 1 + rng() % 7, static_cast<uint8_t>(rng() % 3));
+    sources.push_back(b);
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(Compress(sources[i], 1), ModelRunLength(sources[i]));
+  }
+}
+
+// The back-reference hash table outlives a compression; what earlier
+// sources left in it must not change a form.
+TEST(Compression, FormsDependOnTheSourceAlone) {
+  const std::vector<Bytes> sources = RoundTripSources();
+  std::vector<Bytes> fresh;  // each compressed first on a thread of its own
+  for (const Bytes& source : sources) {
+    std::thread([&] { fresh.push_back(Compress(source, 2)); }).join();
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    for (size_t i = 0; i < sources.size(); ++i) {
+      const size_t j = pass == 0 ? i : sources.size() - 1 - i;
+      ASSERT_EQ(Compress(sources[j], 2), fresh[j]) << j;
     }
   }
 }
