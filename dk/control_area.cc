@@ -22,11 +22,10 @@
 #include "platform/host_services.h"
 #include "platform/server_clock.h"
 
-int32_t* dk_control_area = nullptr;
+std::atomic<int32_t*> dk_control_area{nullptr};
 
 namespace {
 
-int32_t*& pool = dk_control_area;
 int32_t pool_words = 0;
 size_t pool_bytes = 0;
 
@@ -37,11 +36,10 @@ constexpr int32_t kMinDatabanks = 4, kMinTables = 4, kMinTransactions = 10;
 constexpr int32_t kFixedWords = 5638;  // besides 62 words a databank
 
 void ReleaseArea() {
-  if (pool) {
+  if (int32_t* area = dk_control_area.exchange(nullptr)) {
     enqdeq_set_dump_base('V', nullptr);
-    munmap(pool, pool_bytes);
+    munmap(area, pool_bytes);
   }
-  pool = nullptr;
   pool_words = 0;
   pool_bytes = 0;
 }
@@ -55,12 +53,12 @@ bool ReserveArea(int32_t words) {
   void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
   if (p == MAP_FAILED) return false;
-  pool = static_cast<int32_t*>(p);
   pool_words = words;
   pool_bytes = bytes;
+  dk_control_area.store(static_cast<int32_t*>(p));
   // The ENQ/DEQ dump marks a thread parked on one of the lock pairs by its
   // word in this area.
-  enqdeq_set_dump_base('V', pool);
+  enqdeq_set_dump_base('V', static_cast<int32_t*>(p));
   return true;
 }
 
@@ -172,12 +170,12 @@ void FreeEntries(int32_t table, int32_t first, int32_t count, int32_t stride) {
 // first and last entry from `count_word` on.
 void SetUpTable(int32_t hash_word, int32_t count_word, int64_t hash, int64_t first, int32_t count,
                 int32_t stride) {
-  pool[hash_word] = static_cast<int32_t>(hash);
-  DKHMC0(pool[hash_word], DKHashWords(count));
-  FreeEntries(pool[hash_word], static_cast<int32_t>(first), count, stride);
-  pool[count_word] = count;
-  pool[count_word + 1] = static_cast<int32_t>(first);
-  pool[count_word + 2] = static_cast<int32_t>(first) + (count - 1) * stride;
+  Bufferpool()[hash_word] = static_cast<int32_t>(hash);
+  DKHMC0(Bufferpool()[hash_word], DKHashWords(count));
+  FreeEntries(Bufferpool()[hash_word], static_cast<int32_t>(first), count, stride);
+  Bufferpool()[count_word] = count;
+  Bufferpool()[count_word + 1] = static_cast<int32_t>(first);
+  Bufferpool()[count_word + 2] = static_cast<int32_t>(first) + (count - 1) * stride;
 }
 
 // Where each piece of a partition goes.
@@ -197,14 +195,14 @@ int32_t BufferpoolWords() {
 }
 
 bool BufferpoolHolds(int64_t index, int64_t words) {
-  return pool && index >= 0 && words >= 0 && index + words <= pool_words;
+  return Bufferpool() && index >= 0 && words >= 0 && index + words <= pool_words;
 }
 
 void DKLock(int32_t pair) {
-  enqdeq_take(pool + pair);
+  enqdeq_take(Bufferpool() + pair);
 }
 void DKUnlock(int32_t pair) {
-  enqdeq_give(pool + pair);
+  enqdeq_give(Bufferpool() + pair);
 }
 
 int32_t DKHashWords(int32_t entries) {
@@ -212,8 +210,8 @@ int32_t DKHashWords(int32_t entries) {
 }
 
 bool DKIsDatabankEntry(int32_t index) {
-  if (!pool || pool_words <= BP_DATABANK_LAST) return false;
-  int32_t first = pool[BP_DATABANK_FIRST], last = pool[BP_DATABANK_LAST];
+  if (!Bufferpool() || pool_words <= BP_DATABANK_LAST) return false;
+  int32_t first = Bufferpool()[BP_DATABANK_FIRST], last = Bufferpool()[BP_DATABANK_LAST];
   return first > 0 && index >= first && index <= last && (index - first) % DBE_WORDS == 0 &&
          BufferpoolHolds(index - 1, DBE_WORDS);
 }
@@ -305,7 +303,7 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
     return fail(-2);
   }
 
-  int32_t* w = pool;
+  int32_t* w = Bufferpool();
   memcpy(w + BP_DBNAME, name, static_cast<size_t>(name_length));
   w[BP_DBNAME_LENGTH] = name_length;
   char start_time[16];
@@ -398,6 +396,7 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
   w[BP_BACKGROUND_THREADS] = p.background;
   w[BP_IO_SERVERS] = p.io_servers;
   w[BP_ASYNC_IO_LEFT] = static_cast<int32_t>(allowance);
+  DKOpenRequests();
   *rc = 0;
 }
 
@@ -438,7 +437,7 @@ void DKCheckParams(int32_t* rc, int32_t* counts, const int32_t* pages, const int
 
 void DKOSY9(int32_t* rc) {
   if (!rc) return;
-  if (!pool) {
+  if (!Bufferpool()) {
     *rc = -1 - DK_SQL_ERROR_BASE;
     return;
   }
@@ -480,27 +479,57 @@ void DKOSY9(int32_t* rc) {
 
 void DKStopBackground(int32_t* rc) {
   if (rc) *rc = 0;
-  if (!pool) return;
+  if (!Bufferpool()) return;
   PoolWord(BP_STATUS).store(BP_STATUS_SHUTDOWN);
-  for (int32_t s = pool[BP_FIRST_SWA]; s > 0 && s <= pool[BP_LAST_SWA]; s += SWA_WORDS)
+  for (int32_t s = Bufferpool()[BP_FIRST_SWA]; s > 0 && s <= Bufferpool()[BP_LAST_SWA];
+       s += SWA_WORDS)
     DKUnlock(s + SWA_WAKE);
 }
 
+namespace {
+
+// Wakes the entries of a databank's dependent chain whose check waits (state
+// 16): the state says released (19) before the wait pair lets the waiter go,
+// so the woken thread reads 19. The caller holds the databank lock.
+void WakeWaitingChain(int32_t head) {
+  int32_t* w = Bufferpool();
+  for (int32_t d = head, n = 0; d > 0 && n <= w[BP_DATABANK_COUNT]; d = w[d + DBE_DEPENDENT], ++n) {
+    if (!DKIsDatabankEntry(d)) break;
+    if (PoolWord(d + DBE_STATE).load() == DBE_STATE_WAITING) {
+      PoolWord(d + DBE_STATE).store(DBE_STATE_RELEASED);
+      DKUnlock(d + DBE_WAIT);
+    }
+  }
+}
+
+// Wakes every databank whose check still waits: a walk that ended at a
+// failed close left some unvisited, and their waiters must leave the kernel
+// before the area goes.
+void WakeAllWaiting() {
+  DKLock(BP_LOCK_DATABANK_HASH);
+  int32_t state[4] = {0, Bufferpool()[BP_DATABANK_HASH], 0, 0};
+  for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) WakeWaitingChain(e);
+  DKUnlock(BP_LOCK_DATABANK_HASH);
+}
+
+}  // namespace
+
 void DKShutdown(int32_t* rc) {
   if (rc) *rc = 0;
-  if (!pool) return;
+  int32_t* w = Bufferpool();
+  if (!w) return;
   // Waits until every background thread has left; never given back.
   if (PoolWord(BP_STATUS).load() == BP_STATUS_SHUTDOWN) DKLock(BP_LOCK_BACKGROUND_BARRIER);
   int32_t code = 0;
   // Each round closes one databank; a close takes the entry out of the
   // table, so the walk starts afresh and ends when the table is empty. The
   // databank of the transaction log (kind 4) is closed last.
-  for (int32_t round = 0; round <= pool[BP_DATABANK_COUNT]; ++round) {
+  for (int32_t round = 0; round <= w[BP_DATABANK_COUNT]; ++round) {
     DKLock(BP_LOCK_DATABANK_HASH);
-    int32_t state[4] = {0, pool[BP_DATABANK_HASH], 0, 0};
+    int32_t state[4] = {0, w[BP_DATABANK_HASH], 0, 0};
     int32_t chosen = 0, trans = 0;
     for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) {
-      if (pool[e + DBE_KIND] == DBE_KIND_TRANS) {
+      if (w[e + DBE_KIND] == DBE_KIND_TRANS) {
         if (!trans) trans = e;
       } else {
         chosen = e;
@@ -508,36 +537,33 @@ void DKShutdown(int32_t* rc) {
       }
     }
     if (!chosen) chosen = trans;
-    if (chosen) {
-      for (int32_t d = chosen, n = 0; d > 0 && n <= pool[BP_DATABANK_COUNT];
-           d = pool[d + DBE_DEPENDENT], ++n) {
-        if (!DKIsDatabankEntry(d)) break;
-        if (pool[d + DBE_STATE] == DBE_STATE_WAITING) {
-          DKUnlock(d + DBE_WAIT);
-          pool[d + DBE_STATE] = DBE_STATE_RELEASED;
-        }
-      }
-    }
+    if (chosen) WakeWaitingChain(chosen);
     DKUnlock(BP_LOCK_DATABANK_HASH);
     if (!chosen) break;
-    int32_t close[4] = {-22, chosen, pool[chosen + DBE_KIND], -1};
+    int32_t close[4] = {-22, chosen, w[chosen + DBE_KIND], -1};
     DKCallEntry(DKF_CLD1, close, nullptr);
     code = close[0];
     if (code != 0) break;
   }
-  if (pool[BP_STATUS] == BP_STATUS_SHUTDOWN) pool[BP_STATUS] = BP_STATUS_DOWN;
+  int32_t expected = BP_STATUS_SHUTDOWN;
+  PoolWord(BP_STATUS).compare_exchange_strong(expected, BP_STATUS_DOWN);
   if (rc) *rc = code;
+  // The area stays until no request is inside: new ones are turned away,
+  // waiters still parked are woken, and the shutdown waits for the rest to
+  // leave, as the barrier above waits for the background threads.
+  WakeAllWaiting();
+  DKCloseRequests();
   ReleaseArea();
 }
 
 void DKGetSetting(int32_t* word) {
   if (!word) return;
   const int32_t selector = *word;
-  if (!pool || selector < 1 || selector > 3) {
+  if (!Bufferpool() || selector < 1 || selector > 3) {
     *word = -1;
     return;
   }
-  *word = selector == 3 ? pool[BP_MAX_PAGE_SIZE] : pool[BP_MAX_RECORD_LENGTH];
+  *word = selector == 3 ? Bufferpool()[BP_MAX_PAGE_SIZE] : Bufferpool()[BP_MAX_RECORD_LENGTH];
 }
 
 // ---- Hash tables ----
@@ -545,7 +571,7 @@ void DKGetSetting(int32_t* word) {
 namespace {
 
 int32_t BucketWord(int32_t table, int32_t key) {
-  int32_t buckets = pool[table + HASH_BUCKETS];
+  int32_t buckets = Bufferpool()[table + HASH_BUCKETS];
   if (buckets < 1) return 0;
   return table + HASH_FIRST_BUCKET + std::abs(key % buckets);
 }
@@ -558,77 +584,78 @@ bool Walkable(int32_t entry) {
 }  // namespace
 
 int32_t DKHMA0(int32_t free_list) {
-  int32_t x = pool[free_list];
+  int32_t x = Bufferpool()[free_list];
   if (x < 1) return x;
-  pool[free_list] = pool[x + ENTRY_LINK];
-  pool[x + ENTRY_LINK] = 0;
-  ++pool[free_list + 1];
+  Bufferpool()[free_list] = Bufferpool()[x + ENTRY_LINK];
+  Bufferpool()[x + ENTRY_LINK] = 0;
+  ++Bufferpool()[free_list + 1];
   return x;
 }
 
 void DKHMC0(int32_t table, int32_t words) {
-  std::fill(pool + table, pool + table + words, 0);
-  pool[table + HASH_BUCKETS] = words - 3;
+  std::fill(Bufferpool() + table, Bufferpool() + table + words, 0);
+  Bufferpool()[table + HASH_BUCKETS] = words - 3;
 }
 
 int32_t DKHMI0(int32_t table, int32_t key) {
   int32_t bucket = BucketWord(table, key);
   if (bucket == 0) return 0;
-  for (int32_t x = pool[bucket]; Walkable(x); x = pool[x + ENTRY_LINK])
-    if (pool[x + ENTRY_KEY] == key) return x;
+  for (int32_t x = Bufferpool()[bucket]; Walkable(x); x = Bufferpool()[x + ENTRY_LINK])
+    if (Bufferpool()[x + ENTRY_KEY] == key) return x;
   return 0;
 }
 
 void DKHML0(int32_t table, int32_t entry) {
-  int32_t key = pool[entry + ENTRY_KEY];
+  int32_t key = Bufferpool()[entry + ENTRY_KEY];
   int32_t bucket = key != 0 ? BucketWord(table, key) : 0;
   if (bucket != 0) {
-    pool[entry + ENTRY_LINK] = pool[bucket];
-    pool[bucket] = entry;
+    Bufferpool()[entry + ENTRY_LINK] = Bufferpool()[bucket];
+    Bufferpool()[bucket] = entry;
     return;
   }
-  pool[entry + ENTRY_LINK] = pool[table + HASH_FREE_HEAD];
-  pool[table + HASH_FREE_HEAD] = entry;
-  if (pool[table + HASH_IN_USE] > 0) --pool[table + HASH_IN_USE];
+  Bufferpool()[entry + ENTRY_LINK] = Bufferpool()[table + HASH_FREE_HEAD];
+  Bufferpool()[table + HASH_FREE_HEAD] = entry;
+  if (Bufferpool()[table + HASH_IN_USE] > 0) --Bufferpool()[table + HASH_IN_USE];
 }
 
 void DKHMP0(int32_t table, int32_t entry) {
-  int32_t bucket = BucketWord(table, pool[entry + ENTRY_KEY]);
+  int32_t bucket = BucketWord(table, Bufferpool()[entry + ENTRY_KEY]);
   if (bucket == 0) return;
-  for (int32_t* at = &pool[bucket]; Walkable(*at); at = &pool[*at + ENTRY_LINK]) {
+  for (int32_t* at = &Bufferpool()[bucket]; Walkable(*at); at = &Bufferpool()[*at + ENTRY_LINK]) {
     if (*at == entry) {
-      *at = pool[entry + ENTRY_LINK];
-      pool[entry + ENTRY_LINK] = 0;
+      *at = Bufferpool()[entry + ENTRY_LINK];
+      Bufferpool()[entry + ENTRY_LINK] = 0;
       return;
     }
   }
 }
 
 void DKHMR0(int32_t table, int32_t entry) {
-  const int32_t key = pool[entry + ENTRY_KEY];
+  const int32_t key = Bufferpool()[entry + ENTRY_KEY];
   int32_t bucket = BucketWord(table, key);
   if (bucket == 0) return;
-  for (int32_t* at = &pool[bucket]; Walkable(*at); at = &pool[*at + ENTRY_LINK]) {
+  for (int32_t* at = &Bufferpool()[bucket]; Walkable(*at); at = &Bufferpool()[*at + ENTRY_LINK]) {
     const int32_t head = *at;
     if (head == entry) {
       // A head with a dependent hands its place in the chain to it.
-      int32_t dependent = pool[entry + DBE_DEPENDENT];
+      int32_t dependent = Bufferpool()[entry + DBE_DEPENDENT];
       if (Walkable(dependent)) {
-        pool[dependent + ENTRY_LINK] = pool[entry + ENTRY_LINK];
+        Bufferpool()[dependent + ENTRY_LINK] = Bufferpool()[entry + ENTRY_LINK];
         *at = dependent;
       } else {
-        *at = pool[entry + ENTRY_LINK];
+        *at = Bufferpool()[entry + ENTRY_LINK];
       }
-      pool[entry + ENTRY_LINK] = 0;
-      pool[entry + DBE_DEPENDENT] = 0;
+      Bufferpool()[entry + ENTRY_LINK] = 0;
+      Bufferpool()[entry + DBE_DEPENDENT] = 0;
       return;
     }
-    if (pool[head + ENTRY_KEY] != key) continue;
+    if (Bufferpool()[head + ENTRY_KEY] != key) continue;
     // A dependent alone is cut from its head's chain of dependents.
-    for (int32_t d = head, n = 0; Walkable(d) && n < pool_words; d = pool[d + DBE_DEPENDENT], ++n) {
-      if (pool[d + DBE_DEPENDENT] == entry) {
-        pool[d + DBE_DEPENDENT] = pool[entry + DBE_DEPENDENT];
-        pool[entry + DBE_DEPENDENT] = 0;
+    for (int32_t d = head, n = 0; Walkable(d) && n < pool_words;
+         d = Bufferpool()[d + DBE_DEPENDENT], ++n) {
+      if (Bufferpool()[d + DBE_DEPENDENT] == entry) {
+        Bufferpool()[d + DBE_DEPENDENT] = Bufferpool()[entry + DBE_DEPENDENT];
+        Bufferpool()[entry + DBE_DEPENDENT] = 0;
         return;
       }
     }
@@ -640,13 +667,13 @@ int32_t DKHMS0(int32_t* state) {
   int32_t x = state[HMS_CURRENT];
   if (x == 0 && state[HMS_BUCKET] == 0) {
     state[HMS_BUCKET] = table + HASH_FIRST_BUCKET - 1;
-    state[HMS_END] = table + HASH_FIRST_BUCKET + std::max(pool[table + HASH_BUCKETS], 0);
-  } else if (Walkable(x) && Walkable(pool[x + ENTRY_LINK])) {
-    state[HMS_CURRENT] = pool[x + ENTRY_LINK];
+    state[HMS_END] = table + HASH_FIRST_BUCKET + std::max(Bufferpool()[table + HASH_BUCKETS], 0);
+  } else if (Walkable(x) && Walkable(Bufferpool()[x + ENTRY_LINK])) {
+    state[HMS_CURRENT] = Bufferpool()[x + ENTRY_LINK];
     return state[HMS_CURRENT];
   }
   while (++state[HMS_BUCKET] < state[HMS_END]) {
-    x = pool[state[HMS_BUCKET]];
+    x = Bufferpool()[state[HMS_BUCKET]];
     if (Walkable(x)) {
       state[HMS_CURRENT] = x;
       return x;
@@ -658,15 +685,17 @@ int32_t DKHMS0(int32_t* state) {
 }
 
 int32_t DKHMU0(int32_t table) {
-  return pool[table + HASH_IN_USE];
+  return Bufferpool()[table + HASH_IN_USE];
 }
 
 int32_t DKChooseDatabankCopy(int32_t databank) {
   if (!DKIsDatabankEntry(databank)) return databank;
-  if (pool[databank + DBE_DID] == 2 || pool[databank + DBE_ERROR] == 0) return databank;
-  for (int32_t d = pool[databank + DBE_DEPENDENT], n = 0;
-       DKIsDatabankEntry(d) && n < pool[BP_DATABANK_COUNT]; d = pool[d + DBE_DEPENDENT], ++n)
-    if (pool[d + DBE_ERROR] == 0 && pool[d + DBE_ERROR2] == 0) return d;
+  if (Bufferpool()[databank + DBE_DID] == 2 || Bufferpool()[databank + DBE_ERROR] == 0)
+    return databank;
+  for (int32_t d = Bufferpool()[databank + DBE_DEPENDENT], n = 0;
+       DKIsDatabankEntry(d) && n < Bufferpool()[BP_DATABANK_COUNT];
+       d = Bufferpool()[d + DBE_DEPENDENT], ++n)
+    if (Bufferpool()[d + DBE_ERROR] == 0 && Bufferpool()[d + DBE_ERROR2] == 0) return d;
   return databank;
 }
 
@@ -675,17 +704,19 @@ int32_t DKChooseTableCopy(int32_t table) {
   // state (-1 and -2: not usable).
   constexpr int32_t kNextCopy = 1, kDatabank = 4, kState = 5;
   auto is_table = [](int32_t t) {
-    int32_t first = pool[BP_TABLE_FIRST], last = pool[BP_TABLE_LAST];
+    int32_t first = Bufferpool()[BP_TABLE_FIRST], last = Bufferpool()[BP_TABLE_LAST];
     return first > 0 && t >= first && t <= last && (t - first) % TBE_WORDS == 0;
   };
-  if (!pool || !is_table(table)) return table;
-  int32_t d = pool[table + kDatabank];
-  if (!DKIsDatabankEntry(d) || pool[d + DBE_DID] == 2 || pool[d + DBE_ERROR] == 0) return table;
-  for (int32_t t = pool[table + kNextCopy], n = 0; is_table(t) && n < pool[BP_TABLE_COUNT];
-       t = pool[t + kNextCopy], ++n) {
-    int32_t td = pool[t + kDatabank];
-    if (pool[t + kState] != -1 && pool[t + kState] != -2 && DKIsDatabankEntry(td) &&
-        pool[td + DBE_ERROR] == 0 && pool[td + DBE_ERROR2] == 0 && pool[td + DBE_KIND] != 7)
+  if (!Bufferpool() || !is_table(table)) return table;
+  int32_t d = Bufferpool()[table + kDatabank];
+  if (!DKIsDatabankEntry(d) || Bufferpool()[d + DBE_DID] == 2 || Bufferpool()[d + DBE_ERROR] == 0)
+    return table;
+  for (int32_t t = Bufferpool()[table + kNextCopy], n = 0;
+       is_table(t) && n < Bufferpool()[BP_TABLE_COUNT]; t = Bufferpool()[t + kNextCopy], ++n) {
+    int32_t td = Bufferpool()[t + kDatabank];
+    if (Bufferpool()[t + kState] != -1 && Bufferpool()[t + kState] != -2 && DKIsDatabankEntry(td) &&
+        Bufferpool()[td + DBE_ERROR] == 0 && Bufferpool()[td + DBE_ERROR2] == 0 &&
+        Bufferpool()[td + DBE_KIND] != 7)
       return t;
   }
   return table;

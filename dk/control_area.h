@@ -11,10 +11,12 @@
 
 // The control area, or nullptr before DKSTA9 and after DKShutdown. Word 0 is
 // at a 4096-byte boundary. Inline because every page access goes through it;
-// only the start and the shutdown change the pointer.
-extern int32_t* dk_control_area;
+// only the start and the shutdown change the pointer, and the shutdown only
+// once no request can be inside, but other threads may still look at it, so
+// it is read atomically (a plain load on the machines we build for).
+extern std::atomic<int32_t*> dk_control_area;
 inline int32_t* Bufferpool() {
-  return dk_control_area;
+  return dk_control_area.load(std::memory_order_acquire);
 }
 // The area's size in words (0 when there is none).
 int32_t BufferpoolWords();

@@ -143,9 +143,45 @@ void Refuse(int32_t routine_index, int32_t code, int32_t* block, int32_t word) {
   if (block) block[word] = DK_RC_BAD_PARAMETER;
 }
 
+// Requests inside the kernel: the shutdown releases the control area only
+// once none is (a request parked on a databank's wait pair runs on after the
+// shutdown has woken it). A request counts from its outermost dispatch; the
+// count and the closed flag are both sequentially consistent, so either a
+// request sees the gate closed or the shutdown sees the request inside.
+std::atomic<int32_t> requests_inside{0};
+std::atomic<bool> requests_closed{false};
+thread_local int32_t dispatch_depth = 0;
+
+class InsideKernel {
+ public:
+  InsideKernel() {
+    if (dispatch_depth++ > 0) return;
+    requests_inside.fetch_add(1);
+    if (requests_closed.load()) {
+      Leave();
+      admitted_ = false;
+    }
+  }
+  ~InsideKernel() {
+    if (--dispatch_depth == 0 && admitted_) Leave();
+  }
+  bool admitted() const { return admitted_; }
+
+ private:
+  static void Leave() {
+    if (requests_inside.fetch_sub(1) == 1) requests_inside.notify_all();
+  }
+  bool admitted_ = true;
+};
+
 void Dispatch(int32_t dispatcher, int32_t code, int32_t* block, void* argument) {
   const int32_t routine_index = dispatcher == 1 ? DKR_DKEXE1 : DKR_DKEXE2;
   const int32_t word = DKReturnWord(code, dispatcher);
+  InsideKernel inside;
+  if (!inside.admitted()) {
+    if (block) block[word] = DK_RC_DOWN;
+    return;
+  }
   if (Cancelled()) {
     if (block) block[word] = DK_RC_CANCELLED;
     if (Bufferpool()) PoolWord(BP_CANCELLED_REQUESTS).fetch_add(1, std::memory_order_relaxed);
@@ -180,6 +216,16 @@ void DKCallEntry(int32_t code, int32_t* block, void* argument) {
     return Refuse(dispatcher == 2 ? DKR_DKEXE2 : DKR_DKEXE1, code, block,
                   DKReturnWord(code, dispatcher));
   kSlots[code].routine(block, argument);
+}
+
+void DKCloseRequests() {
+  requests_closed.store(true);
+  for (int32_t n = requests_inside.load(); n != 0; n = requests_inside.load())
+    requests_inside.wait(n);
+}
+
+void DKOpenRequests() {
+  requests_closed.store(false);
 }
 
 void DKInstallChannelAccess(const DKChannelAccess* access) {

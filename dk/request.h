@@ -21,6 +21,9 @@ constexpr int32_t DK_RC_BAD_PARAMETER = -43;
 constexpr int32_t DK_RC_INCONSISTENT = -55;
 constexpr int32_t DK_RC_NO_BLOCKDATA = -74;
 constexpr int32_t DK_RC_CANCELLED = -89;
+// A request that arrives once the shutdown has begun runs nothing and gets
+// the answer DKBEG1 gives while the kernel is not up.
+constexpr int32_t DK_RC_DOWN = -1;
 
 // An entry routine takes the request block and, through DKEXE2, a second
 // argument (a data area or a second block).
@@ -40,6 +43,12 @@ int32_t DKReturnWord(int32_t code, int32_t dispatcher);
 // Runs the entry routine of a code for the kernel's own callers (no cancel
 // test). A code whose routine is not there answers as an invalid code.
 void DKCallEntry(int32_t code, int32_t* block, void* argument);
+
+// The gate of the dispatchers. DKCloseRequests turns new requests away and
+// waits until no request is inside the kernel any more; DKOpenRequests (at
+// start) lets them in again. Kernel callers of DKCallEntry pass no gate.
+void DKCloseRequests();
+void DKOpenRequests();
 
 // The cancel test reads the calling thread's channel through these, which
 // the kernel core installs at start; without them no request is cancelled.
