@@ -194,6 +194,12 @@ void sequence_next_value(int32_t* value, int32_t unique, int32_t* state, int32_t
       *state = 0;
       continue;
     }
+    // An increment of 0 never reaches another value: a unique sequence has
+    // handed out the only one it has.
+    if (increment == 0 && unique > 0) {
+      *state = 1;
+      return;
+    }
     int64_t next = int64_t{*value} + increment;
     bool passed = ascending ? next > limit : next < limit;
     if (passed && range > 0) {

@@ -118,6 +118,9 @@ TEST(NumericServices, SequenceSteps) {
       {9, 1, 0, 0, 2, 9, 0, 1, 9, 1, 1},    // range 10, step 2: exhausted
       {4, 0, 1, 0, 1, 9, 0, 5, 4, 1, 0},    // exhausted does not move
       {INT_MAX - 1, 0, 0, 0, 1000, INT_MAX, 0, 1, 999 - 1, 0, 1},  // no overflow
+      {3, 0, 0, 3, 0, 9, 0, 2, 3, 0, 0},                           // increment 0 stays
+      {3, 1, 0, 3, 0, 9, 0, 1, 3, 1, 0},   // unique: it has no value but its first
+      {0, 1, -1, 3, 0, 9, 0, 2, 3, 1, 0},  // the same from the start
   };
   for (const Case& c : cases) {
     int32_t value = c.value, state = c.state, cycles = c.cycles;

@@ -329,6 +329,7 @@ TEST(RowLayout, ExhaustedUniqueSequenceStoresNothing) {
       {10, -5, 0, {10, 5, 0, 6, 1, 7, 2, 8, 3, 9, 4}},  // descending
       {0, 4, 5, {0, 4, 2}},  // a wrap lands on the start: exhausted after the step
       {5, 1, 5, {5}},
+      {3, 0, 9, {3}},  // an increment of 0 has no second value
   };
   for (const Case& c : cases) {
     std::vector<int32_t> words = simple_step(2, 4);
