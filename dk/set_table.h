@@ -60,3 +60,8 @@ int32_t DKDXT0(std::span<int32_t> block);  // drop (empty) the set
 // block word 0): the records behind it go; words 6 and 7 answer its data
 // page and the used end behind it. -55 when the set holds no such mark.
 int32_t DKRXT0(std::span<int32_t> block);
+// Copies every page of the source set (word 0: the transaction whose write
+// set takes the new pages, 0 none) into new pages of the target table's
+// databank; the target must be an empty set of the same page sizes and
+// compression method (-43 otherwise). The status goes to source word 0.
+int32_t DKCPX0(std::span<int32_t> source, std::span<int32_t> target);

@@ -36,9 +36,9 @@ class SetTableTest : public PageTest {
   // A set created as the kernel creates a kind-5 table: root entry and
   // table entry; the dependent databanks of the databank get theirs too.
   int32_t MakeSet(int32_t data_size, int32_t list_size = 2048, int32_t tbl = kTbl,
-                  int32_t method = 0) {
+                  int32_t method = 0, int32_t databank = 0) {
     int32_t block[CRT_WORDS] = {};
-    block[RQ_DID] = area_[databank_ + DBE_DID];
+    block[RQ_DID] = area_[(databank != 0 ? databank : databank_) + DBE_DID];
     block[RQ_TYPE] = 10 * kKindSet;
     block[RQ_TBL] = tbl;
     block[RQ_INDEX_PAGE_SIZE] = list_size;

@@ -309,3 +309,42 @@ TEST_F(SetTableTest, RollBackToAMark) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(SetTableTest, CopyIntoAnotherDatabank) {
+  const int32_t source = MakeSet(2048);
+  std::mt19937 rng(8);
+  std::vector<std::vector<int32_t>> model;
+  for (int32_t i = 0; i < 3000; ++i) {
+    model.push_back(MixedRecord(rng, static_cast<int32_t>(rng() % 200), i));
+    ASSERT_EQ(Append(source, model.back(), 0, 2048).rc, 0);
+  }
+  const int32_t other = Create("copy", 2000, 7);
+  const int32_t target = MakeSet(2048, 2048, kTbl + 9, 0, other);
+  std::vector<int32_t> from = Block(source, 2048), to = Block(target, 2048);
+  ASSERT_EQ(DKCPX0(from, to), 0);
+  EXPECT_EQ(from[SETRQ_RC], 0);
+  EXPECT_NE(RootWord(target, SETROOT_LAST_LIST), RootWord(target, SETROOT_FIRST_LIST));
+  EXPECT_EQ(ReadAll(target, true, 2048), model);
+  EXPECT_EQ(ReadAll(target, false, 2048), model);
+  EXPECT_EQ(ReadAll(source, true, 2048), model);
+  // The copy is on disk: its first data page names its first list page.
+  const int32_t first_list = RootWord(target, SETROOT_FIRST_LIST);
+  const int32_t first_data = FileWord("copy", first_list, SETLIST_FIRST);
+  EXPECT_EQ(FileWord("copy", first_data, SETDATA_MARK), kSetDataMark);
+  EXPECT_EQ(FileWord("copy", first_data, SETDATA_LIST), first_list);
+  // The copy goes on by itself.
+  model.push_back(Record(3, 1));
+  ASSERT_EQ(Append(target, model.back(), 0, 2048).rc, 0);
+  EXPECT_EQ(ReadAll(target, false, 2048), model);
+  // A target that is not empty, or of other page sizes, is refused.
+  from = Block(source, 2048);
+  EXPECT_EQ(DKCPX0(from, to), -43);
+  const int32_t wide = MakeSet(16384, 2048, kTbl + 10, 0, other);
+  std::vector<int32_t> to_wide = Block(wide, 16384);
+  EXPECT_EQ(DKCPX0(from, to_wide), -43);
+  EXPECT_TRUE(ReadAll(wide, true, 16384).empty());
+}
+
+}  // namespace
