@@ -1,0 +1,345 @@
+// The SQL parser driver on a small grammar over the SQL token codes: the
+// repairs and their messages, stack overflow, the value and semantic records,
+// and random token strings parsed alike by the driver and by the generic
+// engine on the same grammar.
+#include "sql/front/sql_parser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sql/front/gpr_parser.h"
+#include "sql/front/tests/compile_test_support.h"
+#include "sql_small_grammar.h"
+#include "sql_small_tables.h"
+
+namespace {
+
+std::vector<int32_t> g_rules;
+std::vector<std::string> g_texts;  // text of the value entry at depth + 1, per action
+
+void Record(SqlCompileCtx* ctx, int32_t rule) {
+  g_rules.push_back(rule);
+  SqlParseArea* a = SqlParseAreaOf(ctx);
+  g_texts.push_back(SqlValueText(ctx, a->value[a->depth + 1]));
+}
+
+struct Parsed {
+  std::vector<int32_t> rules;
+  std::vector<RecordedCondition> conditions;
+  int32_t severity;
+};
+
+Parsed ParseText(const std::string& text) {
+  FakeKernel kernel;
+  TestContext tc;
+  std::string wide;
+  for (unsigned char c : text) wide += std::string{'\0', '\0', static_cast<char>(c)};
+  tc.ctx.single_byte_text = text.data();
+  tc.ctx.text = reinterpret_cast<const uint8_t*>(wide.data());
+  tc.ctx.text_length = static_cast<int32_t>(text.size());
+  g_rules.clear();
+  g_texts.clear();
+  SqlParse(&tc.ctx, kSqlSmallTables, Record);
+  return {g_rules, FakeKernel::conditions, tc.ctx.highest_severity};
+}
+
+struct Want {
+  int32_t code;
+  int32_t position;
+  std::string text;
+};
+
+TEST(SqlParser, RepairsAndTheirMessages) {
+  struct Case {
+    std::string text;
+    std::vector<Want> conditions;
+  } cases[] = {
+      {"SELECT a, 1 + 2 * b FROM t, u WHERE NOT a = 1 OR b < 'x'", {}},
+      {"DELETE FROM t WHERE a = (b", {{-12101, 26, "N\t')' "}}},
+      {"SELECT a FORM t WHERE b = 1", {{-12103, 9, "N\tIDENTIFIER \xffN\t'FROM' "}}},
+      {"SELECT a @ FROM t", {{-12102, 9, "N\tUNKNOWN_TOKEN "}}},
+      {"SELECT ) ) ) ) a FROM t", {{-12102, 7, "N\t')' ')' ')' ... "}, {-12107, 15, ""}}},
+      {"SELECT a FROM t x", {{-12101, 16, "N\tEND_OF_QUERY "}}},
+      {"SELECT a FROM t; SELECT", {}},  // the separator ends the statement
+      {"", {{-12101, 0, "N\t'DELETE' 'FROM' IDENTIFIER "}}},
+  };
+  for (const Case& c : cases) {
+    Parsed p = ParseText(c.text);
+    ASSERT_EQ(p.conditions.size(), c.conditions.size()) << c.text;
+    for (size_t i = 0; i < c.conditions.size(); ++i) {
+      EXPECT_EQ(p.conditions[i].code, c.conditions[i].code) << c.text;
+      EXPECT_EQ(p.conditions[i].position, c.conditions[i].position) << c.text;
+      EXPECT_EQ(p.conditions[i].text, c.conditions[i].text) << c.text;
+      EXPECT_EQ(p.conditions[i].severity, c.conditions[i].code == -12107 ? 1 : 3) << c.text;
+    }
+  }
+}
+
+TEST(SqlParser, DeepNestingEndsWithAFullStack) {
+  for (int levels : {300, 100000}) {
+    std::string text =
+        "SELECT " + std::string(levels, '(') + "a" + std::string(levels, ')') + " FROM t";
+    Parsed p = ParseText(text);
+    ASSERT_EQ(p.conditions.size(), 1u) << levels;
+    EXPECT_EQ(p.conditions[0].code, -11113);
+    EXPECT_EQ(p.conditions[0].text, "");
+    EXPECT_EQ(p.severity, 3);
+  }
+  // 200 levels fit.
+  Parsed fits =
+      ParseText("SELECT " + std::string(200, '(') + "a" + std::string(200, ')') + " FROM t");
+  EXPECT_TRUE(fits.conditions.empty());
+}
+
+TEST(SqlParser, ShiftedTokensCarryTheirTexts) {
+  Parsed p = ParseText("SELECT abc, 'x y' FROM t");
+  // Rule 30 (IDENTIFIER) and 32 (STRING_LITERAL) see their token at depth + 1.
+  ASSERT_GE(g_rules.size(), 4u);
+  EXPECT_EQ(g_rules[0], 30);
+  EXPECT_EQ(g_texts[0], "ABC");
+  auto at = std::find(g_rules.begin(), g_rules.end(), 32) - g_rules.begin();
+  EXPECT_EQ(g_texts[at], "x y");
+}
+
+int32_t g_moved_text = -1;
+void MoveAtTable(SqlCompileCtx* ctx, int32_t rule) {
+  if (rule != 41) return;
+  // tables : IDENTIFIER, length 1: the identifier sits above the top.
+  SqlParseArea* a = SqlParseAreaOf(ctx);
+  SqlMoveValueEntry(ctx);
+  g_moved_text = a->semantic[a->depth][SEM_TEXT];
+  EXPECT_EQ(a->value[a->depth + 1].code, 2);
+  EXPECT_EQ(a->semantic[a->depth][SEM_POSITION], 14);
+  EXPECT_STREQ(SqlValueText(ctx, a->value[a->depth + 1]), "TBL");
+}
+
+TEST(SqlParser, ValueEntryMove) {
+  FakeKernel kernel;
+  TestContext tc;
+  std::string text = "SELECT * FROM tbl";
+  std::string wide(text.size() * 3, '\0');
+  tc.ctx.single_byte_text = text.data();
+  tc.ctx.text = reinterpret_cast<const uint8_t*>(wide.data());
+  tc.ctx.text_length = static_cast<int32_t>(text.size());
+  g_moved_text = -1;
+  SqlParse(&tc.ctx, kSqlSmallTables, MoveAtTable);
+  EXPECT_GT(g_moved_text, 0);
+  EXPECT_TRUE(FakeKernel::conditions.empty());
+}
+
+// ---- the driver against the generic engine on random token strings
+
+// Token codes of the small grammar and a text for each.
+struct Code {
+  int32_t code;
+  const char* text;
+};
+constexpr Code kCodes[] = {{2, "a"},     {3, "'s'"},  {5, "7"},   {11, "AND"},    {31, "DELETE"},
+                           {40, "FROM"}, {62, "NOT"}, {66, "OR"}, {78, "SELECT"}, {96, "WHERE"},
+                           {99, ","},    {100, "("},  {101, ")"}, {102, "="},     {103, "*"},
+                           {107, "<"},   {109, "+"},  {110, "-"}, {111, "/"}};
+
+const char* TextOf(int32_t code) {
+  for (const Code& c : kCodes) {
+    if (c.code == code) return c.text;
+  }
+  return "?";
+}
+
+void Expr(std::mt19937& rng, int depth, std::vector<int32_t>& out) {
+  switch (depth > 3 ? rng() % 3 : rng() % 6) {
+    case 0:
+      out.push_back(2);
+      break;
+    case 1:
+      out.push_back(rng() % 2 ? 5 : 3);
+      break;
+    case 2:
+      out.push_back(110);
+      out.push_back(2);
+      break;
+    case 3:
+      out.push_back(100);
+      Expr(rng, depth + 1, out);
+      out.push_back(101);
+      break;
+    default: {
+      Expr(rng, depth + 1, out);
+      const int32_t ops[] = {109, 110, 103, 111};
+      out.push_back(ops[rng() % 4]);
+      Expr(rng, depth + 1, out);
+    }
+  }
+}
+
+void Condition(std::mt19937& rng, int depth, std::vector<int32_t>& out) {
+  switch (depth > 2 ? 0 : rng() % 4) {
+    case 0:
+    case 1:
+      Expr(rng, 2, out);
+      out.push_back(rng() % 2 ? 102 : 107);
+      Expr(rng, 2, out);
+      break;
+    case 2:
+      out.push_back(62);
+      Condition(rng, depth + 1, out);
+      break;
+    default:
+      Condition(rng, depth + 1, out);
+      out.push_back(rng() % 2 ? 11 : 66);
+      Condition(rng, depth + 1, out);
+  }
+}
+
+std::vector<int32_t> Sentence(std::mt19937& rng) {
+  std::vector<int32_t> out;
+  if (rng() % 4 == 0) {
+    out = {31, 40, 2};
+  } else {
+    out.push_back(78);
+    if (rng() % 3 == 0) {
+      out.push_back(103);
+    } else {
+      Expr(rng, 0, out);
+      while (rng() % 3 == 0) {
+        out.push_back(99);
+        Expr(rng, 1, out);
+      }
+    }
+    out.insert(out.end(), {40, 2});
+    while (rng() % 3 == 0) out.insert(out.end(), {99, 2});
+  }
+  if (rng() % 2) {
+    out.push_back(96);
+    Condition(rng, 0, out);
+  }
+  // Mutations: insert, delete or replace a token, or a whole random string.
+  int32_t any = kCodes[rng() % (sizeof kCodes / sizeof kCodes[0])].code;
+  size_t at = rng() % (out.size() + 1);
+  switch (rng() % 5) {
+    case 0:
+      out.insert(out.begin() + static_cast<std::ptrdiff_t>(at), any);
+      break;
+    case 1:
+      if (at < out.size()) out.erase(out.begin() + static_cast<std::ptrdiff_t>(at));
+      break;
+    case 2:
+      if (at < out.size()) out[at] = any;
+      break;
+    case 3:
+      for (int32_t& t : out) {
+        if (rng() % 4 == 0) t = kCodes[rng() % (sizeof kCodes / sizeof kCodes[0])].code;
+      }
+      break;
+    default:
+      break;
+  }
+  return out;
+}
+
+struct GenericRun {
+  bool accepted = false;
+  size_t error_at = 0;
+  std::vector<int32_t> reductions;
+};
+
+GenericRun Generic(const std::vector<int32_t>& tokens) {
+  GenericRun run;
+  CompileArena arena;
+  ArenaUseLocalStorage(&arena);
+  GprParser* p = GprCreate(&arena, &kSqlSmallGrammar);
+  for (size_t i = 0; i <= tokens.size(); ++i) {
+    int32_t tok = i < tokens.size() ? tokens[i] : kGlxEndToken;
+    int32_t r;
+    while ((r = GprFeed(p, tok)) > 0) run.reductions.push_back(r);
+    if (r < 0) {
+      run.error_at = i;
+      break;
+    }
+    if (tok == kGlxEndToken) run.accepted = p->state == 0;
+  }
+  GprFree(p);
+  ArenaRelease(&arena);
+  return run;
+}
+
+std::vector<int32_t> g_before_error;
+// Reductions before the first error; continuation tokens are inserted (with
+// their actions) before the repair is reported.
+void RecordUntilError(SqlCompileCtx* ctx, int32_t rule) {
+  if (FakeKernel::conditions.empty() && SqlParseAreaOf(ctx)->recovery_state == 0) {
+    g_before_error.push_back(rule);
+  }
+}
+
+TEST(SqlParser, DriverParsesRandomTokenStringsAsTheGenericEngine) {
+  std::mt19937 rng(7);
+  int accepted = 0, rejected = 0;
+  for (int round = 0; round < 2000; ++round) {
+    std::vector<int32_t> tokens = Sentence(rng);
+    std::string text;
+    std::vector<int32_t> positions;
+    for (int32_t t : tokens) {
+      positions.push_back(static_cast<int32_t>(text.size()));
+      text += TextOf(t);
+      text += ' ';
+    }
+    positions.push_back(static_cast<int32_t>(text.size()));
+    GenericRun generic = Generic(tokens);
+    FakeKernel kernel;
+    TestContext tc;
+    std::string wide;
+    for (unsigned char c : text) wide += std::string{'\0', '\0', static_cast<char>(c)};
+    tc.ctx.single_byte_text = text.data();
+    tc.ctx.text = reinterpret_cast<const uint8_t*>(wide.data());
+    tc.ctx.text_length = static_cast<int32_t>(text.size());
+    g_before_error.clear();
+    SqlParse(&tc.ctx, kSqlSmallTables, RecordUntilError);
+    if (generic.accepted) {
+      ASSERT_TRUE(FakeKernel::conditions.empty()) << "round " << round << ": " << text;
+      ASSERT_EQ(g_before_error, generic.reductions) << "round " << round << ": " << text;
+      ++accepted;
+    } else {
+      ASSERT_FALSE(FakeKernel::conditions.empty()) << "round " << round << ": " << text;
+      int32_t position = FakeKernel::conditions[0].position;
+      ASSERT_EQ(position, positions[generic.error_at]) << "round " << round << ": " << text;
+      ASSERT_LE(g_before_error.size(), generic.reductions.size());
+      EXPECT_TRUE(
+          std::equal(g_before_error.begin(), g_before_error.end(), generic.reductions.begin()))
+          << "round " << round;
+      ++rejected;
+    }
+  }
+  EXPECT_GT(accepted, 500);
+  EXPECT_GT(rejected, 500);
+}
+
+// Any token string, the end included, is parsed to its end: recovery always
+// ends and never deletes the end token.
+TEST(SqlParser, RecoveryEndsOnArbitraryTokens) {
+  std::mt19937 rng(9);
+  for (int round = 0; round < 1000; ++round) {
+    std::string text;
+    int n = static_cast<int>(rng() % 40);
+    for (int i = 0; i < n; ++i) {
+      if (rng() % 8 == 0) {
+        text += static_cast<char>(rng() % 256);
+      } else {
+        text += kCodes[rng() % (sizeof kCodes / sizeof kCodes[0])].text;
+        text += ' ';
+      }
+    }
+    Parsed p = ParseText(text);
+    // Every condition lies within the text.
+    for (const RecordedCondition& c : p.conditions) {
+      ASSERT_GE(c.position, 0);
+      ASSERT_LE(c.position, static_cast<int32_t>(text.size()));
+    }
+  }
+}
+
+}  // namespace
