@@ -56,6 +56,12 @@ void ArmArena(CompileArena* arena, int32_t chunk_words) {
 }
 
 RoutineCompilerEntry g_routine_compiler = nullptr;
+const GprGrammar* g_routine_grammar = nullptr;
+KernelSettingEntry g_kernel_setting = nullptr;
+
+void ReportMissing(const char* name) {
+  DSErrRep(name, static_cast<int32_t>(std::strlen(name)), kSqlServiceMissing, SEV_ERROR);
+}
 
 }  // namespace
 
@@ -86,8 +92,7 @@ RoutineCompilerEntry SqlInstallRoutineCompiler(RoutineCompilerEntry entry) {
 void qmcallspd(int32_t* status, const uint8_t* text_base, int32_t* position, int32_t length,
                void* further) {
   if (g_routine_compiler == nullptr) {
-    static const char kName[] = "SPDIS4";
-    DSErrRep(kName, static_cast<int32_t>(std::strlen(kName)), kSqlServiceMissing, SEV_ERROR);
+    ReportMissing("SPDIS4");
     *status = kSqlServiceMissing;
     return;
   }
@@ -153,6 +158,36 @@ void QmPrevTokenPosition(GlxScanner* scanner, int32_t* start, int32_t* length) {
   // The end token covers no characters; GlxPrevLen's 5 is the length of its
   // name, which a caller would read past the text.
   *length = scanner->current->prev->code == kGlxEndToken ? 0 : GlxPrevLen(scanner);
+}
+
+const GprGrammar* SqlInstallRoutineGrammar(const GprGrammar* grammar) {
+  const GprGrammar* old = g_routine_grammar;
+  g_routine_grammar = grammar;
+  return old;
+}
+
+GprParser* qmnewprs(GprParser** instance, CompileArena* arena) {
+  if (g_routine_grammar == nullptr) {
+    ReportMissing("qmnewprs");
+    *instance = nullptr;
+  } else {
+    *instance = GprCreate(arena, g_routine_grammar);
+  }
+  return *instance;
+}
+
+KernelSettingEntry SqlInstallKernelSetting(KernelSettingEntry entry) {
+  KernelSettingEntry old = g_kernel_setting;
+  g_kernel_setting = entry;
+  return old;
+}
+
+int32_t qmrunkernel(int32_t selector) {
+  if (g_kernel_setting == nullptr) {
+    ReportMissing("DSGetKernelSetting");
+    return -1;
+  }
+  return g_kernel_setting(selector);
 }
 
 GlxScanner* qmnewlex(GlxScanner** instance, CompileArena* arena) {

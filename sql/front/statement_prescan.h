@@ -73,6 +73,12 @@ void qmcallspd(int32_t* status, const uint8_t* text_base, int32_t* position, int
 // for the end token).
 void QmPrevTokenPosition(GlxScanner* scanner, int32_t* start, int32_t* length);
 
+// The routine language's grammar belongs to the routine compiler, which
+// installs it (null removes it); returns the old one.
+const GprGrammar* SqlInstallRoutineGrammar(const GprGrammar* grammar);
+// A parser for the routine language, also returned in *instance; null (with a
+// kernel error report naming qmnewprs) when no grammar is installed.
+GprParser* qmnewprs(GprParser** instance, CompileArena* arena);
 // A scanner for the routine language, also returned in *instance.
 GlxScanner* qmnewlex(GlxScanner** instance, CompileArena* arena);
 // Installs qmtokmap as the scanner's token filter with the user word.
@@ -81,6 +87,13 @@ void qmsettok(GlxScanner* scanner, int32_t user_word);
 // before EACH 412 (the token read ahead is given back), a line end -1 (the
 // parser ignores it); every other code passes.
 int32_t qmtokmap(GlxScanner* scanner, int32_t user_word, int32_t code);
+
+// The databank kernel setting for the selector (record access's
+// DSGetKernelSetting, installed by its owner); -1, with a kernel error report
+// naming DSGetKernelSetting, when nothing is installed.
+using KernelSettingEntry = int32_t (*)(int32_t selector);
+KernelSettingEntry SqlInstallKernelSetting(KernelSettingEntry entry);
+int32_t qmrunkernel(int32_t selector);
 
 // Sets the status word to -1: the request interface's entry for a function
 // that is not offered.

@@ -212,6 +212,29 @@ TEST_F(KernelFixture, QmcallspdRunsTheRoutineCompilerInItsArena) {
   EXPECT_EQ(position, 7);
 }
 
+int32_t Setting(int32_t selector) {
+  return selector == 2 ? 65000 : -1;
+}
+
+TEST(Glue, RoutineParserAndKernelSettingComeFromTheirOwners) {
+  CompileArena arena;
+  ArenaUseLocalStorage(&arena);
+  GprParser* p = reinterpret_cast<GprParser*>(1);
+  EXPECT_EQ(qmnewprs(&p, &arena), nullptr);
+  EXPECT_EQ(p, nullptr);
+  EXPECT_EQ(qmrunkernel(2), -1);
+  SqlInstallRoutineGrammar(&kPrescanGrammar);
+  SqlInstallKernelSetting(Setting);
+  EXPECT_EQ(qmnewprs(&p, &arena), p);
+  ASSERT_NE(p, nullptr);
+  EXPECT_EQ(p->terminal_count, 18);
+  EXPECT_EQ(qmrunkernel(2), 65000);
+  GprFree(p);
+  SqlInstallRoutineGrammar(nullptr);
+  SqlInstallKernelSetting(nullptr);
+  ArenaRelease(&arena);
+}
+
 TEST(Qmnoop, AnswersMinusOne) {
   int32_t status = 5;
   qmnoop(&status);
