@@ -279,20 +279,44 @@ int32_t TreeRecord15(SqlCompileCtx* ctx, const int32_t* thirteen) {
 int32_t PredicateNode(SqlCompileCtx* ctx, int32_t kind, const int32_t* position, int32_t a,
                       int32_t b, int32_t c) {
   int32_t item = 0;
-  int32_t pair = 0;
   if (kind == 2) {
+    int32_t type = TreeRecord(ctx, 4, nullptr);
     item = ExprOfKind(ctx, 34, position, a, 0);
-    const int32_t words[4] = {b, c, 0, 0};
-    pair = TreeRecord(ctx, 4, words);
+    Words(ctx, item)[EXN_TYPE] = type;
   }
   int32_t r = NewCleared(ctx, 10);
   int32_t* n = Words(ctx, r);
   n[0] = kind;
   if (kind >= 3 && kind <= 5) n[2] = -1;
   n[3] = kind == 2 ? item : a;
-  n[4] = kind == 2 ? pair : b;
-  n[5] = kind == 2 ? 0 : c;
+  n[4] = b;
+  n[5] = c;
   return r;
+}
+
+int32_t NamePart(SqlCompileCtx* ctx, const int32_t* position, int32_t name, int32_t qualifier) {
+  int32_t r = NewCleared(ctx, 4);
+  SetPosition(Words(ctx, r), 0, position);
+  Words(ctx, r)[2] = name;
+  Words(ctx, r)[3] = qualifier;
+  return r;
+}
+
+int32_t QualifiedNameNode(SqlCompileCtx* ctx, const int32_t* position, int32_t first,
+                          int32_t second) {
+  return NamePart(ctx, position, first, second);
+}
+
+void qqnamget(SqlCompileCtx* ctx, int32_t node, QualifiedName* out) {
+  for (auto& name : out->name) name[0] = 0;
+  if (node == 0) return;
+  for (int32_t part = 0; part < 2; ++part) {
+    int32_t p = Words(ctx, node)[2 + part];
+    if (p == 0) continue;
+    for (int32_t i = 0; i < 2; ++i) {
+      qqstrget(ctx, out->name[2 * part + i], sizeof out->name[0], Words(ctx, p)[2 + i]);
+    }
+  }
 }
 
 int32_t JoinLeaf(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t c) {

@@ -113,8 +113,8 @@ int32_t TreeDoubleRecord(SqlCompileCtx* ctx);
 int32_t TreeRecord15(SqlCompileCtx* ctx, const int32_t* thirteen);
 // A predicate node (10 words) of kinds 0 to 5: word 0 the kind, words 3 to 5
 // the arguments; kinds 3 to 5 set word 2 to -1. Kind 2 (a select item with an
-// alias) also builds an expression node of kind 34 over the first argument
-// (in word 3) and a four-word node of the other two (in word 4).
+// alias) puts in word 3 instead an expression node of kind 34 over the first
+// argument, whose type (word 5) is a new four-word record.
 int32_t PredicateNode(SqlCompileCtx* ctx, int32_t kind, const int32_t* position, int32_t a,
                       int32_t b, int32_t c);
 // Join nodes (16 words): the leaf form (word 0 = 0) with three argument words
@@ -123,6 +123,21 @@ int32_t PredicateNode(SqlCompileCtx* ctx, int32_t kind, const int32_t* position,
 int32_t JoinLeaf(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t c);
 int32_t JoinNode(SqlCompileCtx* ctx, int32_t join_type, int32_t left, int32_t right,
                  int32_t condition);
+
+// --- Names -----------------------------------------------------------------
+
+// A name part (4 words): position, then the references of a name and of its
+// qualifier (zero-terminated texts, 0 when absent).
+int32_t NamePart(SqlCompileCtx* ctx, const int32_t* position, int32_t name, int32_t qualifier);
+// A qualified-name node (4 words): position, then its first and second part.
+int32_t QualifiedNameNode(SqlCompileCtx* ctx, const int32_t* position, int32_t first,
+                          int32_t second);
+// The four names of a qualified-name node: name and qualifier of the first
+// part, name and qualifier of the second; each empty when absent.
+struct QualifiedName {
+  char name[4][129];
+};
+void qqnamget(SqlCompileCtx* ctx, int32_t node, QualifiedName* out);
 
 // --- Lists -------------------------------------------------------------------
 

@@ -117,8 +117,9 @@ TEST_F(TreeTest, PredicateNodesAndFifteenWordRecords) {
   int32_t item = W(p, 3);
   EXPECT_EQ(W(item, EXN_KIND), 34);
   EXPECT_EQ(W(item, EXN_OPERAND1), 55);
-  EXPECT_EQ(W(W(p, 4), 0), 66);
-  EXPECT_EQ(W(W(p, 4), 1), 1);
+  EXPECT_NE(W(item, EXN_TYPE), 0);
+  EXPECT_EQ(W(p, 4), 66);
+  EXPECT_EQ(W(p, 5), 1);
   EXPECT_EQ(W(PredicateNode(ctx, 4, at, 1, 2, 3), 2), -1);
   EXPECT_EQ(W(PredicateNode(ctx, 0, at, 0, 0, 0), 2), 0);
   int32_t thirteen[13];
@@ -128,6 +129,23 @@ TEST_F(TreeTest, PredicateNodesAndFifteenWordRecords) {
   EXPECT_EQ(W(r, 1), 1);
   EXPECT_EQ(W(r, 13), 13);
   EXPECT_EQ(W(r, 14), 0);
+}
+
+TEST_F(TreeTest, QualifiedNamesUnpackIntoFourNames) {
+  int32_t table = TreeTextCopy(ctx, "T1", 2);
+  int32_t schema = TreeTextCopy(ctx, "S", 1);
+  int32_t column = TreeTextCopy(ctx, "C", 1);
+  int32_t second = NamePart(ctx, at, table, schema);
+  int32_t first = NamePart(ctx, at, column, 0);
+  QualifiedName q;
+  qqnamget(ctx, QualifiedNameNode(ctx, at, first, second), &q);
+  EXPECT_STREQ(q.name[0], "C");
+  EXPECT_STREQ(q.name[1], "");
+  EXPECT_STREQ(q.name[2], "T1");
+  EXPECT_STREQ(q.name[3], "S");
+  qqnamget(ctx, QualifiedNameNode(ctx, at, 0, second), &q);
+  EXPECT_STREQ(q.name[0], "");
+  EXPECT_STREQ(q.name[2], "T1");
 }
 
 TEST_F(TreeTest, ListsAgainstAVector) {
