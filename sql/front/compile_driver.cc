@@ -20,11 +20,6 @@ bool InRange(int32_t kind, int32_t low, int32_t high) {
   return kind >= low && kind <= high;
 }
 
-bool StopsAfterParse(int32_t kind) {
-  return kind == 47 || kind == 48 || InRange(kind, 52, 55) || InRange(kind, 78, 83) ||
-         InRange(kind, 86, 91);
-}
-
 void ChunkProvider(int32_t* base, int32_t* index, int32_t bytes) {
   const SqlKernelServices& k = SqlKernel();
   if (k.chunk_provider != nullptr) {
@@ -251,7 +246,7 @@ void Compile(SqlCompileCtx* ctx, Call* call) {
     severity = RunAttempt(ctx, call);
     int32_t kind = ctx->statement_kind;
     if (severity < 3 && ctx->workspace_size == size && ctx->workspace_grown == 0) {
-      if (StopsAfterParse(kind)) {
+      if (KindStopsAfterParse(kind)) {
         result[RES_STATUS] = 0;
         result[RES_KIND] = kind;
         descriptions = false;

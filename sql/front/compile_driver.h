@@ -66,3 +66,8 @@ bool qmcachekey(SqlCompileCtx* ctx);
 void qmgettxt(SqlCompileCtx* ctx, const uint8_t** text, int32_t* length);
 // 1 for the definition kinds, else 0.
 int32_t qmisdefk(int32_t kind);
+// The kinds that stop after parsing with status 0 and no description (47, 48,
+// 52-55, 78-83, 86-91; 103 and 104 also stop, after handing back a word).
+bool KindStopsAfterParse(int32_t kind);
+// The kinds that go through the statement cache, optimizer and builder.
+bool KindIsCached(int32_t kind);

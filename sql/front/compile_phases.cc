@@ -16,15 +16,6 @@ bool InRange(int32_t kind, int32_t low, int32_t high) {
   return kind >= low && kind <= high;
 }
 
-bool StopsAfterParse(int32_t kind) {
-  return kind == 47 || kind == 48 || InRange(kind, 52, 55) || InRange(kind, 78, 83) ||
-         InRange(kind, 86, 91) || kind == 103 || kind == 104;
-}
-
-bool CacheKind(int32_t kind) {
-  return InRange(kind, 1, 10) || kind == 57 || kind == 58;
-}
-
 int32_t KindCode(int32_t kind) {
   switch (kind) {
     case 1:
@@ -103,11 +94,15 @@ int32_t qmcpcl(SqlCompileCtx* ctx, int32_t* shared_program, int32_t* cache_secon
     return kSevInternal;
   }
   int32_t severity = ctx->highest_severity;
-  if (StopsAfterParse(ctx->statement_kind) || severity > 2 ||
-      ctx->workspace_size != workspace_size || ctx->result_marker == kMarkerStopAfterParse) {
+  if (KindStopsAfterParse(ctx->statement_kind) || ctx->statement_kind == 103 ||
+      ctx->statement_kind == 104 || severity > 2 || ctx->workspace_size != workspace_size ||
+      ctx->result_marker == kMarkerStopAfterParse) {
     return severity;
   }
-  if (!Guarded([&] { sqlsvc::Semantic(ctx, *root); })) return kSevInternal;
+  ctx->semantic_phase = 1;
+  bool analysed = Guarded([&] { sqlsvc::Semantic(ctx, *root); });
+  ctx->semantic_phase = 0;
+  if (!analysed) return kSevInternal;
   severity = ctx->highest_severity;
   int32_t kind = ctx->statement_kind;
   if (severity > 2 || ctx->workspace_size != workspace_size ||
@@ -116,7 +111,7 @@ int32_t qmcpcl(SqlCompileCtx* ctx, int32_t* shared_program, int32_t* cache_secon
       ctx->compile_mode == kModeStopAfterSemantics8 || kind < 1 || kind > 58) {
     return severity;
   }
-  if (!CacheKind(kind)) return severity;
+  if (!KindIsCached(kind)) return severity;
   if (ctx->compile_mode != kModeNoCache) {
     bool go_on = true;
     if (!Guarded([&] { go_on = LookUpCache(ctx, &severity, shared_program, cache_second); })) {
@@ -168,4 +163,13 @@ int32_t qmisdefk(int32_t kind) {
                     kind == 76 || InRange(kind, 94, 99) || InRange(kind, 107, 110) ||
                     InRange(kind, 112, 114);
   return definition ? 1 : 0;
+}
+
+bool KindStopsAfterParse(int32_t kind) {
+  return kind == 47 || kind == 48 || InRange(kind, 52, 55) || InRange(kind, 78, 83) ||
+         InRange(kind, 86, 91);
+}
+
+bool KindIsCached(int32_t kind) {
+  return InRange(kind, 1, 10) || kind == 57 || kind == 58;
 }
