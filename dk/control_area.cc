@@ -183,6 +183,66 @@ struct PartitionPlan {
   int64_t index = 0, groups = 1, group_table = 0, hash = 0, hash_size = 0, first_bcb = 0;
 };
 
+// Where everything below the page buffers goes, planned in 64 bits before
+// anything is written. The start lays the area out by this plan and the
+// needed size is read from it, so the two never disagree.
+struct LayoutPlan {
+  int64_t first_swa = 0, last_swa = 0;
+  int64_t db_hash = 0, db_first = 0, tss_hash = 0, tss_first = 0;
+  int64_t tbl_hash = 0, tbl_first = 0, tbl_end = 0, first_partition = 0;
+  int64_t end = 0;           // one past the last word of the structures
+  int64_t buffer_words = 0;  // words of all page buffers
+  int64_t allowance = 0;     // asynchronous I/Os left once the groups are made
+  PartitionPlan part[3];
+};
+
+// For parameters that pass the count and thread checks.
+LayoutPlan PlanLayout(const Params& p) {
+  LayoutPlan l;
+  l.allowance = kMaxServerThreads - p.request - p.background - p.partitions;
+  l.first_swa = BP_FIRST_SWA_INDEX;
+  l.last_swa = l.first_swa + int64_t{SWA_WORDS} * (p.background - 1);
+  l.db_hash = l.first_swa + int64_t{SWA_WORDS} * p.background;
+  l.db_first = OddAtOrAfter(l.db_hash + DKHashWords(p.databanks));
+  l.tss_hash = l.db_first + int64_t{DBE_WORDS} * p.databanks;
+  l.tss_first = OddAtOrAfter(l.tss_hash + DKHashWords(p.transactions));
+  l.tbl_hash = l.tss_first + int64_t{TSS_WORDS} * p.transactions;
+  l.tbl_first = OddAtOrAfter(l.tbl_hash + DKHashWords(p.tables));
+  l.tbl_end = l.tbl_first + int64_t{TBE_WORDS} * p.tables - 1;
+  l.first_partition = OddAtOrAfter(l.tbl_end + 1);
+  int64_t next = l.first_partition + int64_t{PART_WORDS} * p.partitions - 1;
+  const int64_t s =
+      std::max<int64_t>(128, 5 * (p.request + 5 * std::min(p.request, 4) + p.background + p.net));
+  for (int i = 0; i < p.partitions; ++i) {
+    PartitionPlan& pp = l.part[i];
+    const int64_t pages_here = p.pages[i];
+    pp.index = l.first_partition + int64_t{PART_WORDS} * i;
+    if (pages_here >= 2 * s && l.allowance > 0) {
+      int64_t c = s + 8 * ((pages_here - s) / s) + 8;
+      pp.groups = std::min((pages_here - c) / c + 1, l.allowance + 1);
+      l.allowance -= pp.groups - 1;
+    }
+    pp.group_table = OddAtOrAfter(next + 1);
+    next = pp.group_table - 1 + int64_t{GROUP_WORDS} * pp.groups;
+    pp.hash_size = pages_here % 62 == 0 ? pages_here - 1 : pages_here;
+    pp.hash = OddAtOrAfter(next);
+    next = pp.hash + std::max<int64_t>(pp.hash_size, 0);
+    pp.first_bcb = OddAtOrAfter(next + 1);
+    next = pp.first_bcb + int64_t{BCB_WORDS} * pages_here - 1;
+    l.buffer_words += pages_here * (kPageSizes[i] / 4);
+  }
+  l.end = next;
+  return l;
+}
+
+// The smallest size the start accepts for a plan: the structures and the
+// buffers above them, at least the fixed minimum, and a multiple of 512
+// words (2048 bytes) so that every buffer is aligned.
+int64_t NeededWords(const Params& p, const LayoutPlan& l) {
+  int64_t size = std::max(l.end + l.buffer_words, int64_t{DBE_WORDS} * p.databanks + kFixedWords);
+  return (size + 511) / 512 * 512;
+}
+
 }  // namespace
 
 const int32_t DKBLK1[] = {DKBLK1_SENTINEL, 4, 32, 16, 16256, 2048, 1, -1, 1, 4, 5, 2, 3, 1, 2, 3, 4,
@@ -246,47 +306,10 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
     return fail(-2);
   }
   if (int32_t code = CheckThreads(p, &message)) return fail(code);
-  int64_t allowance = kMaxServerThreads - p.request - p.background - p.partitions;
-
-  // Plan every index first (64-bit), so that nothing is written unless the
-  // whole layout fits below the page buffers.
-  const int64_t first_swa = BP_FIRST_SWA_INDEX;
-  const int64_t last_swa = first_swa + int64_t{SWA_WORDS} * (p.background - 1);
-  const int64_t db_hash = first_swa + int64_t{SWA_WORDS} * p.background;
-  const int64_t db_first = OddAtOrAfter(db_hash + DKHashWords(p.databanks));
-  const int64_t tss_hash = db_first + int64_t{DBE_WORDS} * p.databanks;
-  const int64_t tss_first = OddAtOrAfter(tss_hash + DKHashWords(p.transactions));
-  const int64_t tbl_hash = tss_first + int64_t{TSS_WORDS} * p.transactions;
-  const int64_t tbl_first = OddAtOrAfter(tbl_hash + DKHashWords(p.tables));
-  const int64_t tbl_end = tbl_first + int64_t{TBE_WORDS} * p.tables - 1;
-  const int64_t first_partition = OddAtOrAfter(tbl_end + 1);
-  int64_t next = first_partition + int64_t{PART_WORDS} * p.partitions - 1;
+  const LayoutPlan l = PlanLayout(p);
   const int64_t threads_in_use = int64_t{p.request} + p.background + p.net;
-  const int64_t s =
-      std::max<int64_t>(128, 5 * (p.request + 5 * std::min(p.request, 4) + p.background + p.net));
-  PartitionPlan plan[3];
-  int64_t buffer_words = 0;
-  for (int i = 0; i < p.partitions; ++i) {
-    PartitionPlan& pp = plan[i];
-    const int64_t pages_here = p.pages[i];
-    pp.index = first_partition + int64_t{PART_WORDS} * i;
-    if (pages_here >= 2 * s && allowance > 0) {
-      int64_t c = s + 8 * ((pages_here - s) / s) + 8;
-      pp.groups = std::min((pages_here - c) / c + 1, allowance + 1);
-      allowance -= pp.groups - 1;
-    }
-    pp.group_table = OddAtOrAfter(next + 1);
-    next = pp.group_table - 1 + int64_t{GROUP_WORDS} * pp.groups;
-    pp.hash_size = pages_here % 62 == 0 ? pages_here - 1 : pages_here;
-    pp.hash = OddAtOrAfter(next);
-    next = pp.hash + std::max<int64_t>(pp.hash_size, 0);
-    pp.first_bcb = OddAtOrAfter(next + 1);
-    next = pp.first_bcb + int64_t{BCB_WORDS} * pages_here - 1;
-    buffer_words += pages_here * (kPageSizes[i] / 4);
-  }
-  const int64_t lowest = int64_t{p.size} - buffer_words;
   // The layout below the buffers must not reach into them.
-  if (lowest < next) {
+  if (int64_t{p.size} - l.buffer_words < l.end) {
     message = {too_small};
     return fail(-2);
   }
@@ -329,31 +352,31 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
   w[BP_POSTPROC_FLUSH_LIMIT] = 400;
   w[BP_HALF_BACKGROUND] = std::max(1, p.background / 2);
 
-  for (int64_t slot = first_swa; slot <= last_swa; slot += SWA_WORDS) {
+  for (int64_t slot = l.first_swa; slot <= l.last_swa; slot += SWA_WORDS) {
     enqdeq_init_semaphore(w + slot + SWA_LOCK1, 1);
     enqdeq_init_semaphore(w + slot + SWA_WAKE, 0);
     enqdeq_init_semaphore(w + slot + SWA_LOCK2, 1);
   }
-  w[BP_FIRST_SWA] = static_cast<int32_t>(first_swa);
-  w[BP_LAST_SWA] = static_cast<int32_t>(last_swa);
+  w[BP_FIRST_SWA] = static_cast<int32_t>(l.first_swa);
+  w[BP_LAST_SWA] = static_cast<int32_t>(l.last_swa);
 
   for (int32_t i = 0; i < p.databanks; ++i) {
-    int32_t e = static_cast<int32_t>(db_first) + i * DBE_WORDS;
+    int32_t e = static_cast<int32_t>(l.db_first) + i * DBE_WORDS;
     enqdeq_init_semaphore(w + e + DBE_LOCK1, 1);
     enqdeq_init_semaphore(w + e + DBE_LOCK2, 1);
     enqdeq_init_semaphore(w + e + DBE_WAIT, 0);
     enqdeq_init_semaphore(w + e + DBE_LOCK3, 1);
   }
-  SetUpTable(BP_DATABANK_HASH, BP_DATABANK_COUNT, db_hash, db_first, p.databanks, DBE_WORDS);
-  SetUpTable(BP_TSS_HASH, BP_TSS_COUNT, tss_hash, tss_first, p.transactions, TSS_WORDS);
-  SetUpTable(BP_TABLE_HASH, BP_TABLE_COUNT, tbl_hash, tbl_first, p.tables, TBE_WORDS);
-  w[BP_TABLE_END] = static_cast<int32_t>(tbl_end);
+  SetUpTable(BP_DATABANK_HASH, BP_DATABANK_COUNT, l.db_hash, l.db_first, p.databanks, DBE_WORDS);
+  SetUpTable(BP_TSS_HASH, BP_TSS_COUNT, l.tss_hash, l.tss_first, p.transactions, TSS_WORDS);
+  SetUpTable(BP_TABLE_HASH, BP_TABLE_COUNT, l.tbl_hash, l.tbl_first, p.tables, TBE_WORDS);
+  w[BP_TABLE_END] = static_cast<int32_t>(l.tbl_end);
 
-  w[BP_FIRST_PARTITION] = static_cast<int32_t>(first_partition);
+  w[BP_FIRST_PARTITION] = static_cast<int32_t>(l.first_partition);
   int32_t top = p.size;
   const int32_t servers = p.request + p.net;
   for (int i = 0; i < p.partitions; ++i) {
-    const PartitionPlan& pp = plan[i];
+    const PartitionPlan& pp = l.part[i];
     const int32_t x = static_cast<int32_t>(pp.index);
     const int32_t pages_here = p.pages[i];
     const bool last = i == p.partitions - 1;
@@ -395,7 +418,7 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
   w[BP_REQUEST_THREADS] = p.request;
   w[BP_BACKGROUND_THREADS] = p.background;
   w[BP_IO_SERVERS] = p.io_servers;
-  w[BP_ASYNC_IO_LEFT] = static_cast<int32_t>(allowance);
+  w[BP_ASYNC_IO_LEFT] = static_cast<int32_t>(l.allowance);
   DKOpenRequests();
   *rc = 0;
 }
@@ -416,14 +439,7 @@ void DKCheckParams(int32_t* rc, int32_t* counts, const int32_t* pages, const int
     *rc = code;
     return;
   }
-  const int64_t t = p.transactions, d = p.databanks, b = p.tables, g = p.background, r = p.request;
-  const int64_t p2 = p.pages[0], p16 = p.pages[1], p64 = std::max(p.pages[2], 0);
-  const int64_t s = std::max<int64_t>(128, 5 * (g + 5 * std::min<int64_t>(r, 4) + r));
-  const int64_t groups = p2 / s + p16 / s + p64 / s;
-  int64_t size = (p2 + 8 * (p16 + 4 * p64)) * 512 + 4 * groups + 13 * (b + 2 * (p2 + p16 + p64)) +
-                 14 * (g + 24) + 22 * t + 62 * d + DKHashWords(p.transactions) +
-                 DKHashWords(p.tables) + DKHashWords(p.databanks) + p2 + p16 + p64;
-  size = (size + 511) / 512 * 512;
+  const int64_t size = NeededWords(p, PlanLayout(p));
   if (size > INT32_MAX) {
     StartError("Zavor SQL Startup Error", false,
                {"The specified bufferpool size was too small = " + Num(size)});

@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 
 #include "dk/tests/kernel_fixture.h"
@@ -319,6 +320,58 @@ TEST_F(StartTest, NeededSizeRefusesWhatStartRefuses) {
   // More pages never need less room.
   ok.pages[0] += 100;
   EXPECT_GE(ok.NeededSize(), size + 100 * 512);
+}
+
+// The start accepts every size the check advises, and nothing smaller: both
+// read the same layout plan. Random parameter sets, and one where the size
+// once advised was refused.
+TEST_F(StartTest, StartAcceptsExactlyTheAdvisedSize) {
+  std::vector<StartParams> sets(1);
+  StartParams& refused_once = sets[0];
+  refused_once.counts[1] = 336;
+  refused_once.counts[2] = 100;
+  refused_once.counts[3] = 1450;
+  refused_once.pages[0] = 532;
+  refused_once.pages[1] = 51;
+  refused_once.pages[2] = 113;
+  refused_once.threads[0] = 6;
+  refused_once.threads[1] = 1;
+  std::mt19937 rng(12);
+  auto pick = [&](int32_t low, int32_t high) {
+    return std::uniform_int_distribution<int32_t>(low, high)(rng);
+  };
+  for (int i = 0; i < 150; ++i) {
+    StartParams p;
+    p.counts[1] = pick(10, 3000);
+    p.counts[2] = pick(4, 400);
+    p.counts[3] = pick(4, 3000);
+    p.threads[0] = pick(1, 12);
+    p.threads[1] = pick(1, 6);
+    p.threads[4] = pick(0, 3);
+    const int32_t least = 5 * (p.threads[0] + p.threads[1] + p.threads[4]) + 1;
+    p.pages[0] = pick(least, 2500);
+    p.pages[1] = pick(least, 700);
+    p.pages[2] = pick(0, 3) == 0 ? 0 : pick(least, 150);
+    sets.push_back(p);
+  }
+  int started = 0;
+  for (StartParams& p : sets) {
+    SCOPED_TRACE(testing::Message()
+                 << p.counts[1] << " " << p.counts[2] << " " << p.counts[3] << " pages "
+                 << p.pages[0] << "/" << p.pages[1] << "/" << p.pages[2] << " threads "
+                 << p.threads[0] << "/" << p.threads[1] << "/" << p.threads[4]);
+    const int32_t size = p.NeededSize();
+    if (size == 0) continue;
+    p.counts[0] = size - 512;
+    EXPECT_EQ(p.Start(), -2);
+    p.counts[0] = size;
+    ASSERT_EQ(p.Start(), 0) << (log_.records.empty() ? "" : log_.records.back().lines.back());
+    ExpectDisjointLayout(p);
+    int32_t rc = 1;
+    DKShutdown(&rc);
+    ++started;
+  }
+  EXPECT_GT(started, 100);
 }
 
 using HashTest = KernelTest;
