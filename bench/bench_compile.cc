@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "kernel/word_storage.h"
+#include "leave_tables.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_driver.h"
 #include "sql/front/compile_services.h"
-#include "sql/front/sql_lexer.h"
+#include "sql/front/sql_parser.h"
 
 namespace {
 
@@ -24,20 +25,13 @@ void AllocWords(int32_t* index, int32_t words) {
   DSGetMem(g_pool, index, words * 4);
 }
 
-// The parse phase: the statement's tokens through the SQL lexer; LEAVE alone
-// is kind 47.
-void LexParse(SqlCompileCtx* ctx) {
-  static SqlLexer lexer;
-  static SqlTokenRecord token;
-  SqlLexReset(&lexer, reinterpret_cast<const uint8_t*>(ctx->single_byte_text), ctx->text,
-              ctx->text_length, nullptr, nullptr);
-  int32_t first = 0;
-  int32_t count = 0;
-  do {
-    SqlLexNext(&lexer, &token);
-    if (count++ == 0) first = token.code;
-  } while (token.code != kSqlTokEnd);
-  ctx->statement_kind = first == 55 && count == 2 ? 47 : -1;
+// The parse phase: the parser driver over the one-statement grammar, whose
+// only action records kind 47.
+void LeaveAction(SqlCompileCtx* ctx, int32_t rule) {
+  if (rule == 1) ctx->statement_kind = 47;
+}
+void Parse(SqlCompileCtx* ctx) {
+  SqlParse(ctx, kLeaveTables, LeaveAction);
 }
 
 void SetUpCompiler() {
@@ -50,7 +44,8 @@ void SetUpCompiler() {
   k.alloc_words = AllocWords;
   SqlInstallKernelServices(&k);
   SqlPhaseServices p;
-  p.parse = LexParse;
+  p.parse = Parse;
+  p.parse_work_bytes = kSqlParseWorkBytes;
   SqlInstallPhaseServices(&p);
 }
 
