@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "dk/compression.h"
 #include "platform/bytes.h"
 
 int CompareKeys(const uint8_t* a, const uint8_t* b, int32_t length) {
@@ -97,4 +98,118 @@ void MoveFirstEntries(uint8_t* from, uint8_t* to, int32_t count) {
                static_cast<size_t>(uf - kPageHeaderBytes - bytes));
   SetPageWord(to, PAGE_USED_END, ut + bytes);
   SetPageWord(from, PAGE_USED_END, uf - bytes);
+}
+
+int32_t DirCount(const uint8_t* page, int32_t page_size) {
+  return PageWord(page, page_size / 4 - 1);
+}
+
+int32_t DirOffset(const uint8_t* page, int32_t page_size, int32_t entry) {
+  return PageWord(page, page_size / 4 - 1 - entry);
+}
+
+int32_t DirLength(const uint8_t* page, int32_t page_size, int32_t entry) {
+  int32_t end =
+      entry < DirCount(page, page_size) ? DirOffset(page, page_size, entry + 1) : UsedEnd(page);
+  return end - DirOffset(page, page_size, entry);
+}
+
+bool DirPageSound(const uint8_t* page, int32_t page_size, int32_t length) {
+  if (EntryLength(page) != length) return false;
+  const int32_t n = DirCount(page, page_size), u = UsedEnd(page);
+  if (n < 0 || n > page_size / 4 || u < kPageHeaderBytes) return false;
+  if (static_cast<int64_t>(u) + 4 * (static_cast<int64_t>(n) + 1) > page_size) return false;
+  int32_t previous = kPageHeaderBytes;
+  for (int32_t i = 1; i <= n; ++i) {
+    int32_t o = DirOffset(page, page_size, i);
+    if (i == 1 ? o != kPageHeaderBytes : o < previous) return false;
+    previous = o;
+  }
+  return previous <= u && (n > 0 || u == kPageHeaderBytes);
+}
+
+void DirFormat(uint8_t* page, int32_t page_size, int32_t length) {
+  SetPageWord(page, PAGE_ENTRY_LENGTH, length);
+  SetPageWord(page, PAGE_USED_END, kPageHeaderBytes);
+  SetPageWord(page, page_size / 4 - 1, 0);
+}
+
+namespace {
+
+// Compares entry i's compressed key with the plain key: -1, 0, +1, or below
+// -1 when the entry cannot be read.
+int32_t CompareEntry(const int32_t* tab, const uint8_t* page, int32_t entry, const uint8_t* key) {
+  const int32_t size = tab[TAB_PAGE_SIZE], k = tab[TAB_KEY_LENGTH];
+  const int32_t o = DirOffset(page, size, entry);
+  ConstByteSpan stored(page + o, static_cast<size_t>(DirLength(page, size, entry)));
+  return DKCompareKey(stored, 0, ConstByteSpan(key, static_cast<size_t>(k)), 0, k, tab[TAB_METHOD]);
+}
+
+}  // namespace
+
+int32_t DKSearchDir(int32_t* tab, const uint8_t* key, const uint8_t* page) {
+  const int32_t size = tab[TAB_PAGE_SIZE], l = EntryLength(page);
+  tab[TAB_ENTRY_LENGTH] = l;
+  tab[TAB_USED_END] = UsedEnd(page);
+  if (l < 1 || l < tab[TAB_KEY_LENGTH] || !DirPageSound(page, size, l)) return -1;
+  const int32_t n = DirCount(page, size);
+  if (n == 0) {
+    tab[TAB_POSITION] = 1;
+    return 0;
+  }
+  int32_t p = 1;
+  while (p * 2 <= n) p *= 2;
+  int32_t s = p, e = p;
+  int32_t c = CompareEntry(tab, page, e, key);
+  if (c < -1) return -1;
+  if (c < 0) e = n - p + 1;  // known to lie below the key as well
+  while (c != 0) {
+    if (s == 1) {
+      tab[TAB_POSITION] = c < 0 ? e + 1 : e;
+      return 0;
+    }
+    s /= 2;
+    e += c < 0 ? s : -s;
+    c = CompareEntry(tab, page, e, key);
+    if (c < -1) return -1;
+  }
+  tab[TAB_POSITION] = e;
+  return l;
+}
+
+void DirInsert(uint8_t* page, int32_t page_size, int32_t entry, const uint8_t* bytes,
+               int32_t length) {
+  const int32_t n = DirCount(page, page_size), u = UsedEnd(page);
+  const int32_t at = entry <= n ? DirOffset(page, page_size, entry) : u;
+  std::memmove(page + at + length, page + at, static_cast<size_t>(u - at));
+  std::memcpy(page + at, bytes, static_cast<size_t>(length));
+  const int32_t last = page_size / 4 - 1;
+  for (int32_t j = n; j >= entry; --j)
+    SetPageWord(page, last - j - 1, DirOffset(page, page_size, j) + length);
+  SetPageWord(page, last - entry, at);
+  SetPageWord(page, last, n + 1);
+  SetPageWord(page, PAGE_USED_END, u + length);
+}
+
+void DirRemove(uint8_t* page, int32_t page_size, int32_t entry) {
+  const int32_t n = DirCount(page, page_size), u = UsedEnd(page);
+  const int32_t at = DirOffset(page, page_size, entry), d = DirLength(page, page_size, entry);
+  std::memmove(page + at, page + at + d, static_cast<size_t>(u - at - d));
+  const int32_t last = page_size / 4 - 1;
+  for (int32_t j = entry; j < n; ++j)
+    SetPageWord(page, last - j, DirOffset(page, page_size, j + 1) - d);
+  SetPageWord(page, last, n - 1);
+  SetPageWord(page, PAGE_USED_END, u - d);
+}
+
+void DirReplace(uint8_t* page, int32_t page_size, int32_t entry, const uint8_t* bytes,
+                int32_t length) {
+  const int32_t n = DirCount(page, page_size), u = UsedEnd(page);
+  const int32_t at = DirOffset(page, page_size, entry), d = DirLength(page, page_size, entry);
+  std::memmove(page + at + length, page + at + d, static_cast<size_t>(u - at - d));
+  std::memcpy(page + at, bytes, static_cast<size_t>(length));
+  const int32_t last = page_size / 4 - 1;
+  for (int32_t j = entry + 1; j <= n; ++j)
+    SetPageWord(page, last - j, DirOffset(page, page_size, j) + length - d);
+  SetPageWord(page, PAGE_USED_END, u + length - d);
 }

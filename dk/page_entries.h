@@ -73,3 +73,32 @@ inline int32_t UsedEnd(const uint8_t* page) {
 inline int32_t EntryLength(const uint8_t* page) {
   return PageWord(page, PAGE_ENTRY_LENGTH);
 }
+
+// Directory pages (leaves of a table with compression): compressed records
+// back to back from byte 16 to the used end; the last page word holds their
+// count N, the word before it entry 1's offset, and so on downwards.
+int32_t DirCount(const uint8_t* page, int32_t page_size);
+int32_t DirOffset(const uint8_t* page, int32_t page_size, int32_t entry);
+// The length of entry `entry` (1..N): up to the next entry's offset, the
+// last one up to the used end.
+int32_t DirLength(const uint8_t* page, int32_t page_size, int32_t entry);
+// Used space: entries, directory and count word.
+inline int32_t DirUsed(const uint8_t* page, int32_t page_size) {
+  return UsedEnd(page) + 4 * (DirCount(page, page_size) + 1);
+}
+// A directory page is sound for record length `length` when its count,
+// offsets and used end lie inside it, entry 1 at byte 16, offsets ascending.
+bool DirPageSound(const uint8_t* page, int32_t page_size, int32_t length);
+// Formats an empty directory page.
+void DirFormat(uint8_t* page, int32_t page_size, int32_t length);
+// Searches a directory page by entry number under compression `method`:
+// returns the record length when found (word 10 the entry), 0 when not
+// (word 10 the number the key would take), -1 for a page that is not sound
+// or an entry whose compressed key cannot be read.
+int32_t DKSearchDir(int32_t* tab, const uint8_t* key, const uint8_t* page);
+// Moves on directory pages; the caller has checked the room.
+void DirInsert(uint8_t* page, int32_t page_size, int32_t entry, const uint8_t* bytes,
+               int32_t length);
+void DirRemove(uint8_t* page, int32_t page_size, int32_t entry);
+void DirReplace(uint8_t* page, int32_t page_size, int32_t entry, const uint8_t* bytes,
+                int32_t length);

@@ -28,17 +28,27 @@ int32_t Corrupt(const int32_t* tab, int32_t level, int32_t page, int32_t routine
 }
 
 // Whether a leaf (or inner page) needs the reorganisation before the
-// record routine's step.
+// record routine's step: room for one more entry (of tab word 16's length on
+// a directory page), or enough left after one is gone.
 bool NeedsRoom(const int32_t* tab, int32_t buffer, TreeRoom room) {
   const uint8_t* p = PageBytes(buffer);
   int32_t s = tab[TAB_PAGE_SIZE], l = EntryLength(p), u = UsedEnd(p);
+  if (DirectoryLevel(tab, tab[TAB_LEVEL])) {
+    int32_t used = DirUsed(p, s), e = tab[TAB_NEW_LENGTH];
+    if (room == TreeRoom::kInsert) return used + 4 + e > s;
+    if (room == TreeRoom::kDelete) return used - e < s / 2;
+    return false;
+  }
   if (room == TreeRoom::kInsert) return u + l > s;
   if (room == TreeRoom::kDelete) return u - l < s / 2;
   return false;
 }
 
 int32_t Reorganise(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
-  return IsWorkDatabank(tab) ? DKWRE0(tab, key, parent, child) : DKREO0(tab, key, parent, child);
+  const bool work = IsWorkDatabank(tab);
+  if (DirectoryLevel(tab, tab[TAB_LEVEL]))
+    return work ? DKWRV0(tab, key, parent, child) : DKREV0(tab, key, parent, child);
+  return work ? DKWRE0(tab, key, parent, child) : DKREO0(tab, key, parent, child);
 }
 
 // Gives back what a failed walk still holds.
@@ -95,6 +105,10 @@ int32_t LevelEntryLength(const int32_t* tab, int32_t level) {
   return level >= tab[TAB_LEVELS] ? tab[TAB_RECORD_LENGTH] : tab[TAB_KEY_LENGTH] + kChildBytes;
 }
 
+bool DirectoryLevel(const int32_t* tab, int32_t level) {
+  return tab[TAB_METHOD] != 0 && level >= tab[TAB_LEVELS];
+}
+
 bool TreePageNumber(int32_t page, int32_t page_size) {
   int32_t units = page_size / kUnitBytes;
   return page > kHeaderUnit && units > 0 && page % units == 0 && page % kBitmapChunkUnits != 0;
@@ -116,8 +130,9 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
   }
   const uint8_t* p = PageBytes(b);
   const int32_t k = tab[TAB_KEY_LENGTH];
-  bool sound = FixedPageSound(p, size, length, k);
-  if (sound && Bufferpool()[tab[TAB_DATABANK] + DBE_STATE] != kCheckComplete) {
+  const bool directory = DirectoryLevel(tab, level);
+  bool sound = directory ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k);
+  if (sound && !directory && Bufferpool()[tab[TAB_DATABANK] + DBE_STATE] != kCheckComplete) {
     sound = FixedPageOrdered(p, size, length, k);
     int32_t u = UsedEnd(p);
     if (sound && bound && u > kPageHeaderBytes)
@@ -166,7 +181,8 @@ int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t r
       }
     }
     tab[TAB_PAGE_SIZE] = LevelPageSize(tab, level);
-    *search = DKSearchFixed(tab, key, PageBytes(child));
+    *search = DirectoryLevel(tab, level) ? DKSearchDir(tab, key, PageBytes(child))
+                                         : DKSearchFixed(tab, key, PageBytes(child));
     if (*search < 0) {
       int32_t page = BufferPage(child);
       ReleaseAll(tab, shared, parent, child);

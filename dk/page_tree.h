@@ -24,6 +24,10 @@ int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t r
 // for a work databank.
 int32_t DKREO0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child);
 int32_t DKWRE0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child);
+// The same for a directory leaf (tab word 16 the length of the entry to
+// come or go).
+int32_t DKREV0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child);
+int32_t DKWRV0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child);
 
 // Marks a held page changed; it is released as the walk's write mode says.
 void MarkChanged(int32_t buffer);
@@ -44,6 +48,9 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
 // The page size and entry length of level `level` of the tree of `tab`.
 int32_t LevelPageSize(const int32_t* tab, int32_t level);
 int32_t LevelEntryLength(const int32_t* tab, int32_t level);
+// True when the pages of `level` are directory pages (the leaves of a table
+// with compression).
+bool DirectoryLevel(const int32_t* tab, int32_t level);
 // True when a page number can name a tree page of `page_size` bytes.
 bool TreePageNumber(int32_t page, int32_t page_size);
 // The page number of a held buffer.

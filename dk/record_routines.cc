@@ -4,10 +4,12 @@
 // and changes that leaf; the walk makes room (or refills pages) on its way.
 #include "dk/record_routines.h"
 
+#include <array>
 #include <cstring>
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
@@ -18,6 +20,16 @@ namespace {
 
 constexpr int32_t kIndexDKINS0 = -69, kIndexDKUPD1 = 55, kIndexDKDEL1 = 20;
 constexpr int32_t kIndexDKCHK1 = 10, kIndexDKDRP1 = 22;
+// The longest plain record of a table with compression.
+constexpr int32_t kMaxCompressedRecord = 16376;
+
+// The working space of a record routine: the compressed record, built once
+// before the walk, or a stored record expanded.
+thread_local std::array<uint8_t, 65536> work_area;
+
+// The record as it goes onto a leaf: the block's own bytes, or their
+// compressed form in the work area (tab word 16 its length).
+const uint8_t* StoredForm(int32_t* block, const int32_t* tab);
 
 uint8_t* RecordOf(int32_t* block) {
   return reinterpret_cast<uint8_t*>(block + RQ_RECORD);
@@ -84,16 +96,76 @@ int32_t StartChange(int32_t* block, int32_t routine, int32_t* tab) {
   if (int32_t rc = CheckTableEntry(table, block[RQ_TBL], routine)) return rc;
   if (Bufferpool()[Bufferpool()[table + TBE_DATABANK] + DBE_KIND] == DBK_WORK) block[RQ_STATUS] = 0;
   if (int32_t rc = OpenWalk(block, table, GET_UPDATE, routine, tab)) return rc;
-  if (tab[TAB_METHOD] != 0) {
-    // Tables with compression need the compression routines of the kernel.
-    CloseRoot(tab, false);
-    return Report(routine, -55, block[RQ_TBL], tab[TAB_DATABANK]);
-  }
-  if (block[RQ_RECORD_LENGTH] != tab[TAB_RECORD_LENGTH]) {
+  const int32_t length = block[RQ_RECORD_LENGTH];
+  if (length != tab[TAB_RECORD_LENGTH] ||
+      (tab[TAB_METHOD] != 0 && (length < 0 || length > kMaxCompressedRecord))) {
     CloseRoot(tab, false);
     return WrongLength(block, tab, routine) == 0 ? 1 : -67;
   }
+  tab[TAB_NEW_LENGTH] = length;
+  if (tab[TAB_METHOD] != 0) {
+    int32_t compressed = 0;
+    int32_t rc = DKCompress(ByteSpan(work_area), 0, &compressed,
+                            ConstByteSpan(RecordOf(block), static_cast<size_t>(length)), 0, length,
+                            tab[TAB_METHOD]);
+    if (rc < 0) {
+      CloseRoot(tab, false);
+      return Report(routine, -43, length, 0);
+    }
+    tab[TAB_NEW_LENGTH] = compressed;
+  }
   return 0;
+}
+
+const uint8_t* StoredForm(int32_t* block, const int32_t* tab) {
+  return tab[TAB_METHOD] != 0 ? work_area.data() : RecordOf(block);
+}
+
+// Expands (or copies) the record stored at the leaf's position into `out`.
+int32_t LoadRecord(const int32_t* tab, int32_t leaf, uint8_t* out) {
+  const uint8_t* p = PageBytes(leaf);
+  const int32_t length = tab[TAB_RECORD_LENGTH], pos = tab[TAB_POSITION];
+  if (tab[TAB_METHOD] == 0) {
+    std::memcpy(out, p + pos, static_cast<size_t>(length));
+    return 0;
+  }
+  const int32_t size = tab[TAB_LEAF_SIZE];
+  int32_t produced = length;
+  int32_t rc = DKExpand(ByteSpan(out, static_cast<size_t>(length)), 0, &produced,
+                        ConstByteSpan(p, static_cast<size_t>(size)), DirOffset(p, size, pos),
+                        DirLength(p, size, pos), tab[TAB_METHOD]);
+  if (rc < 0 || produced != length) {
+    ReportPageError(kIndexDKINS0, -65, 3, BufferPage(leaf), tab[TAB_DATABANK]);
+    return -65;
+  }
+  return 0;
+}
+
+// Whether the leaf takes the new entry (replacing the one at the position
+// when `replace`).
+bool LeafTakes(const int32_t* tab, int32_t leaf, bool replace) {
+  const uint8_t* p = PageBytes(leaf);
+  const int32_t size = tab[TAB_LEAF_SIZE], e = tab[TAB_NEW_LENGTH];
+  if (tab[TAB_METHOD] == 0) return replace || UsedEnd(p) + e <= size;
+  if (replace) return DirUsed(p, size) - DirLength(p, size, tab[TAB_POSITION]) + e <= size;
+  return DirUsed(p, size) + 4 + e <= size;
+}
+
+void PutRecord(int32_t* block, const int32_t* tab, int32_t leaf, bool replace) {
+  uint8_t* p = PageBytes(leaf);
+  const uint8_t* bytes = StoredForm(block, tab);
+  const int32_t pos = tab[TAB_POSITION], e = tab[TAB_NEW_LENGTH], size = tab[TAB_LEAF_SIZE];
+  if (tab[TAB_METHOD] == 0) {
+    if (replace)
+      std::memcpy(p + pos, bytes, static_cast<size_t>(e));
+    else
+      InsertFixedEntry(p, pos, bytes);
+  } else if (replace) {
+    DirReplace(p, size, pos, bytes, e);
+  } else {
+    DirInsert(p, size, pos, bytes, e);
+  }
+  MarkChanged(leaf);
 }
 
 // The first record of an empty table: a one-level tree whose page holds the
@@ -101,6 +173,10 @@ int32_t StartChange(int32_t* block, int32_t routine, int32_t* tab) {
 int32_t InsertIntoEmpty(int32_t* block, int32_t* tab) {
   const int32_t size = tab[TAB_LEAF_SIZE], length = tab[TAB_RECORD_LENGTH];
   const int32_t root = tab[TAB_ROOT_BUFFER];
+  if (kPageHeaderBytes + tab[TAB_NEW_LENGTH] + (tab[TAB_METHOD] != 0 ? 8 : 0) > size) {
+    CloseRoot(tab, false);
+    return Report(kIndexDKINS0, -21, 0, tab[TAB_DATABANK]);
+  }
   int32_t rq[REQ_WORDS] = {tab[TAB_DATABANK], 0, size, 0, -1, 0};
   int32_t leaf = DKHLD0(rq, -1);
   if (leaf < 0) {
@@ -108,9 +184,14 @@ int32_t InsertIntoEmpty(int32_t* block, int32_t* tab) {
     return leaf;
   }
   uint8_t* p = PageBytes(leaf);
-  SetPageWord(p, PAGE_ENTRY_LENGTH, length);
-  SetPageWord(p, PAGE_USED_END, kPageHeaderBytes + length);
-  std::memcpy(p + kPageHeaderBytes, RecordOf(block), static_cast<size_t>(length));
+  if (tab[TAB_METHOD] != 0) {
+    DirFormat(p, size, length);
+  } else {
+    SetPageWord(p, PAGE_ENTRY_LENGTH, length);
+    SetPageWord(p, PAGE_USED_END, kPageHeaderBytes);
+  }
+  tab[TAB_POSITION] = tab[TAB_METHOD] != 0 ? 1 : kPageHeaderBytes;
+  PutRecord(block, tab, leaf, false);
   int32_t* record = Bufferpool() + tab[TAB_ROOT_RECORD];
   const int32_t mode = tab[TAB_WRITE_MODE];
   const bool work = Bufferpool()[tab[TAB_DATABANK] + DBE_KIND] == DBK_WORK;
@@ -191,19 +272,16 @@ int32_t DKINS0(int32_t* block, int32_t copy_found) {
   int32_t found = 0;
   int32_t leaf = FindLeaf(block, tab, TreeRoom::kInsert, kIndexDKINS0, &found);
   if (leaf < 0) return leaf;
-  uint8_t* p = PageBytes(leaf);
-  const int32_t pos = tab[TAB_POSITION], length = tab[TAB_RECORD_LENGTH];
   if (found > 0) {
-    if (copy_found) std::memcpy(RecordOf(block), p + pos, static_cast<size_t>(length));
+    int32_t rc = copy_found ? LoadRecord(tab, leaf, RecordOf(block)) : 0;
     ReleaseTreePage(tab, leaf, -62, kIndexDKINS0);
-    return kStatusDuplicate;
+    return rc < 0 ? rc : kStatusDuplicate;
   }
-  if (UsedEnd(p) + length > tab[TAB_LEAF_SIZE]) {
+  if (!LeafTakes(tab, leaf, false)) {
     ReleaseTreePage(tab, leaf, -62, kIndexDKINS0);
     return Report(kIndexDKINS0, -21, 0, tab[TAB_DATABANK]);
   }
-  InsertFixedEntry(p, pos, RecordOf(block));
-  MarkChanged(leaf);
+  PutRecord(block, tab, leaf, false);
   return ReleaseTreePage(tab, leaf, -62, kIndexDKINS0);
 }
 
@@ -215,32 +293,53 @@ void DKIND1(int32_t* block) {
   block[RQ_STATUS] = DKINS0(block, 1);
 }
 
+// One walk of an update: 1 when the record found does not fit its leaf
+// with the room the walk made.
+int32_t UpdateOnce(int32_t* block, int32_t* tab, TreeRoom room) {
+  if (tab[TAB_LEVELS] == 0) {
+    CloseRoot(tab, false);
+    return kStatusNotFound;
+  }
+  int32_t found = 0;
+  int32_t leaf = FindLeaf(block, tab, room, kIndexDKUPD1, &found);
+  if (leaf < 0) return leaf;
+  if (found <= 0 || !LeafTakes(tab, leaf, true)) {
+    ReleaseTreePage(tab, leaf, -62, kIndexDKUPD1);
+    return found <= 0 ? kStatusNotFound : 1;
+  }
+  PutRecord(block, tab, leaf, true);
+  return ReleaseTreePage(tab, leaf, -62, kIndexDKUPD1);
+}
+
 void DKUPD1(int32_t* block) {
   int32_t tab[TAB_WORDS];
   if (int32_t rc = StartChange(block, kIndexDKUPD1, tab)) {
     block[RQ_STATUS] = rc == 1 ? 0 : rc;
     return;
   }
-  if (tab[TAB_LEVELS] == 0) {
-    CloseRoot(tab, false);
-    block[RQ_STATUS] = kStatusNotFound;
-    return;
+  TreeRoom room = TreeRoom::kNone;
+  if (tab[TAB_METHOD] != 0) {
+    // The caller says how long the stored form was; room is made when the
+    // new one is longer.
+    const int32_t before = block[RQ_BEFORE_LENGTH];
+    if (before < 0 || before > tab[TAB_RECORD_LENGTH] + 128) {
+      CloseRoot(tab, false);
+      block[RQ_STATUS] =
+          block[RQ_STATUS] == -1 ? 0 : Report(kIndexDKUPD1, -82, block[RQ_TBL], tab[TAB_DATABANK]);
+      return;
+    }
+    if (tab[TAB_NEW_LENGTH] > before) room = TreeRoom::kInsert;
   }
-  int32_t found = 0;
-  int32_t leaf = FindLeaf(block, tab, TreeRoom::kNone, kIndexDKUPD1, &found);
-  if (leaf < 0) {
-    block[RQ_STATUS] = leaf;
-    return;
+  int32_t rc = UpdateOnce(block, tab, room);
+  if (rc == 1) {
+    // The stored record was shorter than said: walk again making room.
+    const int32_t compressed = tab[TAB_NEW_LENGTH];
+    rc = OpenWalk(block, block[RQ_TABLE], GET_UPDATE, kIndexDKUPD1, tab);
+    tab[TAB_NEW_LENGTH] = compressed;
+    if (rc == 0) rc = UpdateOnce(block, tab, TreeRoom::kInsert);
+    if (rc == 1) rc = Report(kIndexDKUPD1, -21, 0, tab[TAB_DATABANK]);
   }
-  if (found <= 0) {
-    ReleaseTreePage(tab, leaf, -62, kIndexDKUPD1);
-    block[RQ_STATUS] = kStatusNotFound;
-    return;
-  }
-  std::memcpy(PageBytes(leaf) + tab[TAB_POSITION], RecordOf(block),
-              static_cast<size_t>(tab[TAB_RECORD_LENGTH]));
-  MarkChanged(leaf);
-  block[RQ_STATUS] = ReleaseTreePage(tab, leaf, -62, kIndexDKUPD1);
+  block[RQ_STATUS] = rc;
 }
 
 void DKDEL1(int32_t* block) {
@@ -267,7 +366,10 @@ void DKDEL1(int32_t* block) {
     return;
   }
   uint8_t* p = PageBytes(leaf);
-  RemoveFixedEntry(p, tab[TAB_POSITION]);
+  if (tab[TAB_METHOD] != 0)
+    DirRemove(p, tab[TAB_LEAF_SIZE], tab[TAB_POSITION]);
+  else
+    RemoveFixedEntry(p, tab[TAB_POSITION]);
   if (tab[TAB_LEVELS] == 1 && UsedEnd(p) == kPageHeaderBytes && tab[TAB_ROOT_BUFFER] > 0) {
     block[RQ_STATUS] = EmptyTree(tab, leaf);
     return;
@@ -294,11 +396,9 @@ void DKCHK1(int32_t* block) {
   }
   const int32_t length = tab[TAB_RECORD_LENGTH], k = tab[TAB_KEY_LENGTH];
   const int32_t compared = block[RQ_KEY_LENGTH];
-  if (tab[TAB_METHOD] != 0 || block[RQ_RECORD_LENGTH] != length ||
-      (mode == -3 && (compared < 0 || compared > length))) {
+  if (block[RQ_RECORD_LENGTH] != length || (mode == -3 && (compared < 0 || compared > length))) {
     CloseRoot(tab, true);
-    block[RQ_STATUS] = tab[TAB_METHOD] != 0 ? Report(kIndexDKCHK1, -55, block[RQ_TBL], 0)
-                                            : Report(kIndexDKCHK1, -67, length, tab[TAB_DATABANK]);
+    block[RQ_STATUS] = Report(kIndexDKCHK1, -67, block[RQ_RECORD_LENGTH], tab[TAB_DATABANK]);
     return;
   }
   bool found = false, equal = false;
@@ -310,13 +410,19 @@ void DKCHK1(int32_t* block) {
       return;
     }
     found = search > 0;
+    int32_t rc = found ? LoadRecord(tab, leaf, work_area.data()) : 0;
+    ReleaseShared(leaf);
+    if (rc < 0) {
+      CloseRoot(tab, true);
+      block[RQ_STATUS] = rc;
+      return;
+    }
     if (found) {
-      const uint8_t* stored = PageBytes(leaf) + tab[TAB_POSITION];
+      const uint8_t* stored = work_area.data();
       int32_t from = mode == -3 ? 0 : k, to = mode == -3 ? compared : length;
       equal =
           std::memcmp(stored + from, RecordOf(block) + from, static_cast<size_t>(to - from)) == 0;
     }
-    ReleaseShared(leaf);
   }
   CloseRoot(tab, true);
   if (mode == 0)

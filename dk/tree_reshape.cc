@@ -11,6 +11,7 @@
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
@@ -20,6 +21,7 @@
 namespace {
 
 constexpr int32_t kIndexDKREO0 = -95, kIndexDKWRE0 = -126;
+constexpr int32_t kIndexDKREV0 = -96, kIndexDKWRV0 = -128;
 constexpr int32_t kNoMove = 0, kMoved = 1;
 
 struct Reshape {
@@ -217,6 +219,8 @@ int32_t Refill(const Reshape& r) {
   return kNoMove;
 }
 
+int32_t SplitDirectory(const Reshape& r);
+
 int32_t* RootRecord(const Reshape& r) {
   return Bufferpool() + r.tab[TAB_ROOT_RECORD];
 }
@@ -245,7 +249,7 @@ int32_t GrowTree(Reshape& r) {
   r.tab[TAB_POSITION] = kPageHeaderBytes;
   r.tab[TAB_USED_END] = kPageHeaderBytes + r.lp;
   *r.parent = t;
-  int32_t rc = Split(r);
+  int32_t rc = DirectoryLevel(r.tab, 2) ? SplitDirectory(r) : Split(r);
   return rc == kNoMove ? kMoved : rc;
 }
 
@@ -275,6 +279,148 @@ int32_t ShrinkTree(Reshape& r) {
   return kMoved;
 }
 
+// ---- Directory pages ----
+// Entries of varying length move between two neighbours as a whole: the
+// entries of both pages are laid side by side and cut at one boundary, the
+// one that leaves the two pages' bytes nearest to equal while each page
+// keeps an entry, fits its page, and the page the key will land on keeps
+// room for the entry to come.
+
+struct DirEntry {
+  const uint8_t* bytes;
+  int32_t length;
+};
+
+// Entries of a directory page, pointing into `copy` (the page's bytes).
+void CollectEntries(const std::vector<uint8_t>& copy, int32_t size, std::vector<DirEntry>* out) {
+  const uint8_t* p = copy.data();
+  for (int32_t i = 1; i <= DirCount(p, size); ++i)
+    out->push_back({p + DirOffset(p, size, i), DirLength(p, size, i)});
+}
+
+// The boundary b (entries [0, b) to the left page) for `entries`, or 0 when
+// none keeps both pages sound. `room` is what the key's page must keep free
+// beyond its entries.
+int32_t ChooseBoundary(const Reshape& r, const std::vector<DirEntry>& entries, int32_t room) {
+  const int32_t n = static_cast<int32_t>(entries.size());
+  const int64_t cap = r.s - kPageHeaderBytes - 4;  // the count word
+  int64_t total = 0;
+  for (const DirEntry& e : entries) total += e.length + 4;
+  // Entries below the key go left of it; the key lands left when the left
+  // page's last entry is not below it.
+  int32_t below = 0;
+  while (below < n) {
+    ConstByteSpan stored(entries[below].bytes, static_cast<size_t>(entries[below].length));
+    int32_t c = DKCompareKey(stored, 0, ConstByteSpan(r.key, static_cast<size_t>(r.k)), 0, r.k,
+                             r.tab[TAB_METHOD]);
+    if (c < -1) return -1;
+    if (c >= 0) break;
+    ++below;
+  }
+  int32_t best = 0;
+  int64_t best_gap = INT64_MAX, left = 0;
+  for (int32_t b = 1; b < n; ++b) {
+    left += entries[b - 1].length + 4;
+    int64_t right = total - left;
+    bool key_left = b > below;
+    if (left + (key_left ? room : 0) > cap || right + (key_left ? 0 : room) > cap) continue;
+    int64_t gap = left > right ? left - right : right - left;
+    if (gap < best_gap) best = b, best_gap = gap;
+  }
+  return best;
+}
+
+void FillDirectory(uint8_t* page, int32_t size, int32_t length, const DirEntry* from,
+                   const DirEntry* to) {
+  DirFormat(page, size, length);
+  for (int32_t i = 1; from != to; ++from, ++i) DirInsert(page, size, i, from->bytes, from->length);
+}
+
+// The first K bytes of a directory page's last record, the page's high key.
+int32_t DirHighKey(const Reshape& r, const uint8_t* page, uint8_t* key) {
+  int32_t n = DirCount(page, r.s);
+  ConstByteSpan stored(page + DirOffset(page, r.s, n),
+                       static_cast<size_t>(DirLength(page, r.s, n)));
+  int32_t produced = r.k;
+  int32_t rc = DKExpand(ByteSpan(key, static_cast<size_t>(r.k)), 0, &produced, stored, 0,
+                        static_cast<int32_t>(stored.size()), r.tab[TAB_METHOD]);
+  return rc < 0 || produced != r.k ? -65 : 0;
+}
+
+// Cuts the entries of `left` and `right` (right may be a new empty page)
+// anew; left's parent entry at `position` gets its new high key.
+int32_t Rebalance(const Reshape& r, int32_t left, int32_t right, int32_t position, int32_t room) {
+  std::vector<uint8_t> lc(PageBytes(left), PageBytes(left) + r.s);
+  std::vector<uint8_t> rc(PageBytes(right), PageBytes(right) + r.s);
+  std::vector<DirEntry> entries;
+  CollectEntries(lc, r.s, &entries);
+  CollectEntries(rc, r.s, &entries);
+  int32_t b = ChooseBoundary(r, entries, room);
+  if (b < 0) return Fail(r, -65, BufferPage(left));
+  if (b == 0 || b == DirCount(lc.data(), r.s)) return kNoMove;  // nothing would move
+  FillDirectory(PageBytes(left), r.s, r.l, entries.data(), entries.data() + b);
+  FillDirectory(PageBytes(right), r.s, r.l, entries.data() + b, entries.data() + entries.size());
+  if (DirHighKey(r, PageBytes(left), r.Parent() + position) != 0)
+    return Fail(r, -65, BufferPage(left));
+  return kMoved;
+}
+
+int32_t SplitDirectory(const Reshape& r) {
+  int32_t parent_size = LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1);
+  if (r.ParentEnd() + r.lp > parent_size || DirCount(r.Child(), r.s) < 2) return kNoMove;
+  int32_t b = NewPage(r, r.s);
+  if (b == -21) return kNoMove;
+  if (b < 0) return b;
+  DirFormat(PageBytes(b), r.s, r.l);
+  std::vector<uint8_t> entry(static_cast<size_t>(r.lp));
+  std::memcpy(entry.data(), r.Parent() + r.Position(), static_cast<size_t>(r.k));
+  StoreChild(entry.data() + r.k, BufferPage(b));
+  int32_t rc = Rebalance(r, *r.child, b, r.Position(), r.tab[TAB_NEW_LENGTH] + 4);
+  if (rc != kMoved) {
+    int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], BufferPage(b), r.s, 0, -1, 0};
+    DKFRE0(rq, b);
+    return rc;
+  }
+  InsertFixedEntry(r.Parent(), r.Position() + r.lp, entry.data());
+  return FinishMove(r, *r.child, b);
+}
+
+int32_t MergeDirectory(const Reshape& r, int32_t left, int32_t right, int32_t position) {
+  std::vector<uint8_t> rcopy(PageBytes(right), PageBytes(right) + r.s);
+  std::vector<DirEntry> entries;
+  CollectEntries(rcopy, r.s, &entries);
+  uint8_t* lp = PageBytes(left);
+  for (const DirEntry& e : entries) DirInsert(lp, r.s, DirCount(lp, r.s) + 1, e.bytes, e.length);
+  uint8_t* pp = r.Parent();
+  StoreChild(pp + position + r.lp + r.k, BufferPage(left));
+  RemoveFixedEntry(pp, position);
+  MarkChanged(*r.parent);
+  FreePage(r, right, r.s, *r.parent);
+  return FinishMove(r, left, 0);
+}
+
+// Room on the insert side: share with a neighbour, else split. On the
+// delete side: merge with a neighbour that fits, else share.
+int32_t ReorganiseDirectory(const Reshape& r, bool insert_side) {
+  const int32_t room = insert_side ? r.tab[TAB_NEW_LENGTH] + 4 : 0;
+  const int64_t cap = r.s - kPageHeaderBytes - 4;
+  const int32_t used = DirUsed(r.Child(), r.s) - kPageHeaderBytes - 4;
+  for (bool right_side : {true, false}) {
+    if (right_side ? !r.HasRight() : r.IsFirst()) continue;
+    int32_t position = right_side ? r.Position() : r.Position() - r.lp;
+    int32_t other = GetNeighbour(r, right_side ? r.Position() + r.lp : position);
+    if (other < 0) return other;
+    int32_t left = right_side ? *r.child : other, right = right_side ? other : *r.child;
+    int32_t other_used = DirUsed(PageBytes(other), r.s) - kPageHeaderBytes - 4;
+    if (!insert_side && used + other_used <= cap) return MergeDirectory(r, left, right, position);
+    int32_t rc = Rebalance(r, left, right, position, room);
+    if (rc == kMoved) return FinishMove(r, left, right);
+    DKPUT0(PUT_UNCHANGED, other);
+    if (rc < 0) return rc;
+  }
+  return insert_side ? SplitDirectory(r) : kNoMove;
+}
+
 int32_t ReorganiseFixed(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child,
                         bool work) {
   CountWord(work ? BP_WORK_REORGS : BP_CAREFUL_REORGS);
@@ -289,6 +435,22 @@ int32_t ReorganiseFixed(int32_t* tab, const uint8_t* key, int32_t* parent, int32
   return insert_side ? MakeRoom(r) : Refill(r);
 }
 
+int32_t ReorganiseLeaves(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child,
+                         bool work) {
+  CountWord(work ? BP_WORK_REORGS : BP_CAREFUL_REORGS);
+  Reshape r{tab, key, parent, child, work ? kIndexDKWRV0 : kIndexDKREV0, work, 0, 0, 0, 0};
+  r.s = tab[TAB_PAGE_SIZE];
+  r.l = tab[TAB_RECORD_LENGTH];
+  r.k = tab[TAB_KEY_LENGTH];
+  r.lp = r.k + kChildBytes;
+  // The branch follows the page: one without room for the entry to come is
+  // on the insert side.
+  const bool insert_side = DirUsed(r.Child(), r.s) + 4 + tab[TAB_NEW_LENGTH] > r.s;
+  // A directory leaf that is the top page is left alone on the delete side.
+  if (tab[TAB_LEVEL] == 1) return insert_side ? GrowTree(r) : kNoMove;
+  return ReorganiseDirectory(r, insert_side);
+}
+
 }  // namespace
 
 int32_t DKREO0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
@@ -297,4 +459,12 @@ int32_t DKREO0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child
 
 int32_t DKWRE0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
   return ReorganiseFixed(tab, key, parent, child, true);
+}
+
+int32_t DKREV0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
+  return ReorganiseLeaves(tab, key, parent, child, false);
+}
+
+int32_t DKWRV0(int32_t* tab, const uint8_t* key, int32_t* parent, int32_t* child) {
+  return ReorganiseLeaves(tab, key, parent, child, true);
 }

@@ -176,3 +176,41 @@ TEST_F(RecordTest, EmptyingATableFreesItsPages) {
 }
 
 }  // namespace
+
+namespace {
+
+class CompressedRecordTest : public TableTest {};
+
+TEST_F(CompressedRecordTest, RecordsOfATableWithCompressionGoOnDirectoryPages) {
+  for (int32_t method : {1, 2}) {
+    SCOPED_TRACE(method);
+    Table t = CreateTable(20 + method, 8, 400, 0, 0, nullptr, method);
+    std::string r = MakeRecord("first", 8, 400, 'a');
+    ASSERT_EQ(Insert(t, r), 0);
+    int32_t size = RootEntry(t)[7];
+    int32_t b = Get(db_, Top(t), size, GET_SHARED);
+    const uint8_t* p = PageBytes(b);
+    EXPECT_EQ(EntryLength(p), 400);  // the plain record length
+    EXPECT_EQ(DirCount(p, size), 1);
+    EXPECT_EQ(DirOffset(p, size, 1), 16);
+    EXPECT_LT(UsedEnd(p) - 16, 100);  // a run of 'a' compresses well
+    DKPUT0(PUT_END_SHARED, b);
+
+    // DKIND1 hands back the stored record expanded.
+    auto ind = Block(t, MakeRecord("first", 8, 400, 'z'));
+    DKEXE1(37, ind.data());
+    EXPECT_EQ(ind[RQ_STATUS], kStatusDuplicate);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(ind.data() + RQ_RECORD), 400), r);
+    EXPECT_EQ(Check(t, r), 0);
+    EXPECT_EQ(Check(t, MakeRecord("first", 8, 400, 'b')), kStatusCheck);
+    // The length the stored form had must be one a record can have.
+    EXPECT_EQ(Update(t, r, 0, 400 + 129), -82);
+    EXPECT_EQ(Update(t, r, -1, -1), 0);
+    EXPECT_EQ(Update(t, MakeRecord("first", 8, 400, 'q'), 0, 400 + 128), 0);
+    EXPECT_EQ(Check(t, MakeRecord("first", 8, 400, 'q')), 0);
+    EXPECT_EQ(Delete(t, r), 0);
+    EXPECT_EQ(Levels(t), 0);
+  }
+}
+
+}  // namespace

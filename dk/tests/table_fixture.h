@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dk/bitmap_page.h"
+#include "dk/compression.h"
 #include "dk/page_entries.h"
 #include "dk/page_tree.h"
 #include "dk/record_routines.h"
@@ -71,8 +72,12 @@ class TableTest : public PageTest {
   int32_t Insert(const Table& t, const std::string& r, int32_t mode = 0) {
     return Send(38, t, r, mode);
   }
-  int32_t Update(const Table& t, const std::string& r, int32_t mode = 0) {
-    return Send(55, t, r, mode);
+  // `before`: the length of the stored form the update replaces.
+  int32_t Update(const Table& t, const std::string& r, int32_t mode = 0, int32_t before = 0) {
+    auto b = Block(t, r, mode);
+    b[RQ_BEFORE_LENGTH] = before;
+    DKEXE1(55, b.data());
+    return b[RQ_STATUS];
   }
   int32_t Delete(const Table& t, const std::string& r, int32_t mode = 0) {
     return Send(20, t, r, mode);
@@ -113,6 +118,7 @@ class TableTest : public PageTest {
       return shape;
     }
     std::string fill(static_cast<size_t>(k), '\xFF');
+    method_ = e[9];
     Walk(t, top, 1, levels, k, length, leaf, inner, fill, &shape);
     for (size_t i = 1; i < shape.records.size(); ++i)
       EXPECT_LT(shape.records[i - 1].substr(0, k), shape.records[i].substr(0, k)) << i;
@@ -128,6 +134,7 @@ class TableTest : public PageTest {
     std::vector<uint8_t> p(PageBytes(b), PageBytes(b) + size);
     DKPUT0(PUT_END_SHARED, b);
     ++shape->pages;
+    if (level == levels && method_ != 0) return WalkDirectory(p, size, length, k, bound, shape);
     ASSERT_TRUE(FixedPageOrdered(p.data(), size, l, k)) << "page " << page;
     int32_t u = UsedEnd(p.data());
     if (level < levels) {
@@ -152,6 +159,27 @@ class TableTest : public PageTest {
     }
   }
 
+  // A directory leaf: each entry expanded to the whole record.
+  void WalkDirectory(const std::vector<uint8_t>& p, int32_t size, int32_t length, int32_t k,
+                     const std::string& bound, TreeShape* shape) {
+    ASSERT_TRUE(DirPageSound(p.data(), size, length));
+    int32_t n = DirCount(p.data(), size);
+    shape->leaf_counts.push_back(n);
+    for (int32_t i = 1; i <= n; ++i) {
+      std::string r(static_cast<size_t>(length), '\0');
+      int32_t produced = length;
+      ASSERT_EQ(DKExpand(ByteSpan(reinterpret_cast<uint8_t*>(r.data()), r.size()), 0, &produced,
+                         ConstByteSpan(p), DirOffset(p.data(), size, i),
+                         DirLength(p.data(), size, i), method_),
+                0);
+      ASSERT_EQ(produced, length);
+      if (i == n) {
+        EXPECT_LE(r.substr(0, static_cast<size_t>(k)), bound);
+      }
+      shape->records.push_back(r);
+    }
+  }
+
   // Whether a page's units are in use in the bitmap of the first chunk.
   bool InUse(int32_t page) {
     int32_t b = Get(db_, 0, kUnitBytes, GET_SHARED);
@@ -166,6 +194,7 @@ class TableTest : public PageTest {
   }
 
   int32_t db_ = 0;
+  int32_t method_ = 0;
 };
 
 // A record of `length` bytes whose key is `key` (as many bytes of it as the

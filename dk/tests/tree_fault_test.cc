@@ -80,6 +80,37 @@ TEST_F(TreeFaultTest, DamagedPagesGiveTheCorruptionCodeAndHoldNothing) {
   }
 }
 
+TEST_F(TreeFaultTest, DamagedDirectoryPagesGiveTheCorruptionCode) {
+  struct Case {
+    const char* what;
+    std::function<void(uint8_t*)> change;
+  } cases[] = {
+      {"count past the page", [](uint8_t* p) { SetPageWord(p, 511, 100000); }},
+      {"negative count", [](uint8_t* p) { SetPageWord(p, 511, -3); }},
+      {"first entry not at byte 16", [](uint8_t* p) { SetPageWord(p, 510, 5); }},
+      {"offset past the used end", [](uint8_t* p) { SetPageWord(p, 509, 2000); }},
+      {"offsets out of order", [](uint8_t* p) { SetPageWord(p, 508, 17); }},
+      {"used end into the directory", [](uint8_t* p) { SetPageWord(p, 2, 2040); }},
+      {"record length changed", [](uint8_t* p) { SetPageWord(p, 1, 99); }},
+      {"garbled compressed bytes", [](uint8_t* p) { std::memset(p + 16, 0xC0, 40); }},
+  };
+  int32_t tbl = 500;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Table t = CreateTable(tbl++, 8, 120, 2048, 2048, nullptr, 1);
+    for (int32_t i = 0; i < 3; ++i)
+      ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(10 + i), 8, 120, 'x')), 0);
+    ASSERT_EQ(Levels(t), 1);
+    Damage(Top(t), c.change);
+    EndsWithin(20, c.what, [&] {
+      for (int32_t code : {38, 55, 20, 10}) {
+        int32_t status = Send(code, t, MakeRecord("k11", 8, 120, 'y'));
+        EXPECT_TRUE(status == -65 || status == -43) << c.what << " " << code << ": " << status;
+      }
+    });
+  }
+}
+
 TEST_F(TreeFaultTest, DamagedRootEntriesAreRefused) {
   const Table t = TwoLevels(300);
   struct Case {
