@@ -240,6 +240,10 @@ int32_t GrowTree(Reshape& r) {
   std::memset(tp + kPageHeaderBytes, 0xFF, static_cast<size_t>(r.k));
   StoreChild(tp + kPageHeaderBytes + r.k, BufferPage(*r.child));
   MarkChanged(t);
+  // The root page stops naming the old top; a write-order link from it to
+  // the root page would make writing the root page write the old top, which
+  // this walk holds.
+  DKMRK0(r.tab[TAB_ROOT_BUFFER], 27, *r.child);
   int32_t* record = RootRecord(r);
   record[RE_TOP] = BufferPage(t);
   record[RE_LEVELS] += 1;

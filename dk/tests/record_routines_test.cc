@@ -42,6 +42,20 @@ TEST_F(RecordTest, WriteAtOnceModeWritesThePagesAndFreesAtOnce) {
   EXPECT_FALSE(InUse(page));
 }
 
+TEST_F(RecordTest, ATopPageLinkedToTheRootGrowsInWriteAtOnceMode) {
+  // The first page, released changed, must reach disk before the root page;
+  // growing the tree in mode -2 writes the root page while the walk holds
+  // that page.
+  Table t = CreateTable(17, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 20; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(10 + i), 8, 100)), 0);
+  EndsWithin(20, "an insert in mode -2", [&] {
+    ASSERT_EQ(Insert(t, MakeRecord("k05", 8, 100), -2), 0);  // stays on the old top
+  });
+  EXPECT_EQ(Levels(t), 2);
+  EXPECT_EQ(ReadTree(t).records.size(), 21u);
+}
+
 TEST_F(RecordTest, StatusesOfEachRoutine) {
   Table t = CreateTable(9, 4, 20);
   const std::string a = MakeRecord("aaaa", 4, 20, '1');
