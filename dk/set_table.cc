@@ -99,6 +99,34 @@ int32_t ExtendList(const Set& s, int32_t mode, int32_t full, int32_t* page) {
   return b;
 }
 
+bool IsChanged(int32_t buffer) {
+  const int32_t status = BufferIoStatus(buffer);
+  return status == IOS_CHANGED || status == IOS_CHANGED_KEPT || status == IOS_CHANGED_HELD;
+}
+
+// Before a list page is written at once, every data page it names that an
+// earlier append left changed in the pool is written: those behind its
+// progress mark (the last entry known to be on disk), which then moves to the
+// last entry.
+int32_t WriteEarlierPages(const Set& s, int32_t list, int32_t written) {
+  const int32_t* l = Words(list);
+  const int32_t mark = DKGPA0(50, list);
+  for (int32_t slot = std::max(mark + 1, SETLIST_FIRST); slot <= l[SETLIST_LAST]; ++slot) {
+    if (l[slot] == written) continue;
+    int32_t rq[REQ_WORDS] = {s.databank, l[slot], s.data_size, 0, -1, 0};
+    const int32_t b = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
+    if (b < 0) return b;
+    if (b == 0) continue;
+    if (!IsChanged(b)) {
+      DKPUT0(PUT_UNCHANGED, b);
+    } else if (DKWRP0(rq, WRP_WRITE_WAIT, b) < 0) {
+      return Fail(s, -62, l[slot]);
+    }
+  }
+  DKMRK0(l[SETLIST_LAST], 24, list);
+  return 0;
+}
+
 int32_t Append(std::span<int32_t> block, Set& s) {
   const int32_t mode = block[SETRQ_RC];
   const int32_t length = block[SETRQ_LENGTH];
@@ -162,15 +190,25 @@ int32_t Append(std::span<int32_t> block, Set& s) {
   block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
   block[SETRQ_PAGE] = data_page;
   block[SETRQ_POSITION] = q + n;
-  // The data page reaches the file before the list page that names it.
+  // The data page reaches the file before the list page that names it: when
+  // a page it names could not be written, the list page stays in the pool,
+  // changed but not written.
   int32_t rc = Finish(s, mode, data, data_page, s.data_size, -62);
-  if (list_changed) {
-    const int32_t list_rc = Finish(s, mode, list, list_page, s.list_size, -60);
-    if (rc == 0) rc = list_rc;
-  } else {
-    Release(list, GET_UPDATE);
+  if (rc == 0 && mode == kWriteAtOnce && !s.work) rc = WriteEarlierPages(s, list, data_page);
+  list_changed = list_changed || (mode == kWriteAtOnce && IsChanged(list));
+  if (rc < 0) {
+    if (list_changed) {
+      DKPUT0(PUT_CHANGED, list);
+    } else {
+      Release(list, GET_UPDATE);
+    }
+    return rc;
   }
-  return rc;
+  if (!list_changed) {
+    Release(list, GET_UPDATE);
+    return 0;
+  }
+  return Finish(s, mode, list, list_page, s.list_size, -60);
 }
 
 // The first data page named in the chain from list page `page` on (entry

@@ -348,3 +348,37 @@ TEST_F(SetTableTest, CopyIntoAnotherDatabank) {
 }
 
 }  // namespace
+
+namespace {
+
+// Appends left in the pool by mode 0 reach the file with the next append
+// that writes at once, before the list page that names them.
+TEST_F(SetTableTest, WriteAtOnceWritesEarlierPagesBeforeTheListPage) {
+  const int32_t t = MakeSet(2048);
+  std::vector<Appended> at;
+  for (int32_t i = 0; i < 6; ++i) at.push_back(Append(t, Record(300, i), 0, 2048));
+  at.push_back(Append(t, Record(300, 6), -2, 2048));
+  ASSERT_EQ(at.back().rc, 0);
+  const int32_t list = RootWord(t, SETROOT_FIRST_LIST);
+  EXPECT_EQ(FileWord("sets", list, SETLIST_LAST), SETLIST_FIRST + 6);  // a record a page
+  for (int32_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(FileWord("sets", at[i].page, SETDATA_MARK), kSetDataMark) << i;
+    EXPECT_EQ(FileWord("sets", at[i].page, at[i].end - 301), i * 1000) << i;
+  }
+}
+
+// A data page that cannot be written keeps the list page that would name it
+// off the file.
+TEST_F(SetTableTest, AFailedDataPageWriteKeepsItsListPageUnwritten) {
+  const int32_t t = MakeSet(2048);
+  ASSERT_EQ(Append(t, Record(300, 0), -2, 2048).rc, 0);
+  ASSERT_EQ(Append(t, Record(300, 1), -2, 2048).rc, 0);
+  const int32_t list = RootWord(t, SETROOT_FIRST_LIST);
+  ASSERT_EQ(FileWord("sets", list, SETLIST_LAST), SETLIST_FIRST + 1);
+  fault_.FailNthWrite(1, EIO);
+  const Appended a = Append(t, Record(300, 2), -2, 2048);  // a new data page
+  EXPECT_EQ(a.rc, -62);
+  EXPECT_EQ(FileWord("sets", list, SETLIST_LAST), SETLIST_FIRST + 1);
+}
+
+}  // namespace
