@@ -402,6 +402,57 @@ TEST_F(Driver, EarlyReturnKindsHandBackTheirResultWord) {
   }
 }
 
+// The finish: usages registered for the request's object until one fails,
+// the empty entry after a CREATE SCHEMA, and kind 35's version change.
+std::vector<int32_t> g_usages;
+int32_t g_nops = 0;
+void Use(SqlCompileCtx*, int32_t object_id, int32_t usage_kind, int32_t entry, int32_t* status) {
+  EXPECT_EQ(object_id, 900);
+  EXPECT_EQ(usage_kind, kUsageKindStatement);
+  g_usages.push_back(entry);
+  *status = entry == 22 ? 1 : 0;
+}
+void Nop(SqlCompileCtx*, int32_t* status) {
+  ++g_nops;
+  *status = 0;
+}
+void UsageParse(SqlCompileCtx* ctx) {
+  Parse(ctx);
+  int32_t list = 0;
+  for (int32_t entry : {33, 22, 11}) list = qqlcons(ctx, list, entry);
+  ctx->usage_list = list;  // 11, 22, 33
+  ctx->schema_flag = 1;
+  ctx->changed_definitions = 1;
+  ctx->version = 8;
+}
+
+TEST_F(Driver, TheFinishRegistersUsagesAndReportsChangedDefinitions) {
+  g_usages.clear();
+  g_nops = 0;
+  SqlPhaseServices p = SqlPhases();
+  p.parse = UsageParse;
+  SqlPhaseServices old_phases = SqlInstallPhaseServices(&p);
+  SqlDefinitionServices d;
+  d.qqrtex = Definition;
+  d.qrduse = Use;
+  d.qrdnop = Nop;
+  SqlDefinitionServices old = SqlInstallDefinitionServices(&d);
+  request_[REQ_OBJECT_ID] = 900;
+  g.kind = 35;
+  auto r = Run();
+  EXPECT_EQ(g_usages, (std::vector<int32_t>{11, 22}));
+  EXPECT_EQ(g_nops, 1);
+  EXPECT_EQ(g.definition_calls, 1);
+  EXPECT_EQ(r[RES_STATUS], 1);
+  EXPECT_EQ(request_[REQ_VERSION], 8);
+  g_usages.clear();
+  request_[REQ_OBJECT_ID] = 0;
+  Run();
+  EXPECT_TRUE(g_usages.empty());
+  SqlInstallDefinitionServices(&old);
+  SqlInstallPhaseServices(&old_phases);
+}
+
 // Caller names: pairs with a negative offset are skipped; names are cut at
 // 128 characters and at the end of the caller's area.
 std::string g_names[4];
