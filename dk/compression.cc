@@ -52,7 +52,7 @@ int32_t Compress(ByteSpan dest, int32_t dest_offset, int32_t* compressed_length,
     result = method == kCompressRunLength ? CompressRunLength(from, source_length, to, room)
                                           : CompressBackReference(from, source_length, to, room);
   }
-  // The form is never longer than the bound of an int32_t source, which fits.
+  // The room is cut to what a length word holds, so the length fits it.
   *compressed_length = static_cast<int32_t>(result);
   return *compressed_length;
 }
