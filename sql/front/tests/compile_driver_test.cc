@@ -453,6 +453,57 @@ TEST_F(Driver, TheFinishRegistersUsagesAndReportsChangedDefinitions) {
   SqlInstallPhaseServices(&old_phases);
 }
 
+// Kind 42 describes its two operands: a host parameter as CHAR(128) under its
+// name, a named value by its counted name. Cursor records chain backwards.
+void OperandParse(SqlCompileCtx* ctx) {
+  int32_t at[2] = {1, 0};
+  int32_t parameter = ExprOfKind(ctx, kExprHostParameter, at, 0, 0);
+  WsWord(ctx, parameter, PRM_NAME) = TreeTextCopy(ctx, "P1", 2);
+  WsWord(ctx, parameter, EXN_NULLABLE) = 0;
+  int32_t named = ExprOfKind(ctx, 31, at, TreeCountedCopy(ctx, "DESCR", 5), 0);
+  // Kind 42 has no constructor of its own: its operands are words 3 and 4.
+  int32_t top = StmtGeneric3(ctx, 42, at, parameter);
+  WsWord(ctx, top, 4) = named;
+  ctx->parse_root = StmtRoot(ctx, at, top);
+  ctx->statement_kind = 42;
+  int32_t list = 0;
+  for (int32_t i = 0; i < 2; ++i) {
+    std::vector<int32_t> words(kCursorEntryWords, 70 + i);
+    int32_t entry = qqwsal(ctx, kCursorEntryWords * 4);
+    std::memcpy(qqwsadr(ctx, entry), words.data(), kCursorEntryWords * 4);
+    list = qqlcons(ctx, list, entry);
+  }
+  ctx->cursor_list = qqlrev(ctx, list);
+}
+
+TEST_F(Driver, KindFortyTwoDescribesItsOperandsAndCursorsChain) {
+  SqlPhaseServices p = SqlPhases();
+  p.parse = OperandParse;
+  SqlPhaseServices old = SqlInstallPhaseServices(&p);
+  auto r = Run();
+  SqlInstallPhaseServices(&old);
+  ASSERT_EQ(r[RES_STATUS], 0);
+  EXPECT_EQ(r[RES_KIND], 42);
+  int32_t d = r[RES_DESCRIPTION];
+  ASSERT_GT(d, 0);
+  EXPECT_EQ(PoolWord(d + 9 + 3), 1);  // one named operand
+  EXPECT_EQ(PoolWord(d + 9 + 4), 1);  // one parameter operand
+  EXPECT_EQ(PoolWord(d + 9 + 5), 7);  // "DESCR" and "P1"
+  EXPECT_EQ(PoolWord(d + 17 + 4), 5);
+  EXPECT_EQ(PoolWord(d + 26 + 0), 1);  // CHAR, not null
+  EXPECT_EQ(PoolWord(d + 26 + 1), 128);
+  EXPECT_EQ(PoolWord(d + 26 + 3), 5);
+  EXPECT_EQ(std::memcmp(&sqlpool_word(g_pool, d + 35), "DESCRP1", 7), 0);
+  int32_t last = r[RES_CURSORS];
+  ASSERT_GT(last, 0);
+  EXPECT_EQ(PoolWord(last + 2), 71);
+  int32_t first = PoolWord(last);
+  ASSERT_GT(first, 0);
+  EXPECT_EQ(PoolWord(first + 2), 70);
+  EXPECT_EQ(PoolWord(first + 21), 70);
+  EXPECT_EQ(PoolWord(first), 0);
+}
+
 // Caller names: pairs with a negative offset are skipped; names are cut at
 // 128 characters and at the end of the caller's area.
 std::string g_names[4];
