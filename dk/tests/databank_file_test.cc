@@ -215,6 +215,80 @@ TEST_F(DatabankFileTest, HeaderWordsThroughDKROO1) {
   EXPECT_EQ(run(9), -61);
 }
 
+// The remaining codes of DKROO1: each update is on disk at once, and the
+// lookup at open (code 14) reads the directory of the databank it names.
+TEST_F(DatabankFileTest, RootCodesSetTheirHeaderWordsOnDisk) {
+  int32_t bank = Create("rootcodes", 64, 5, 3);
+  int32_t log = Create("rootlog", 64, 3, 1);
+  area_[BP_LOG_ENTRY] = log;
+  area_[BP_SYSDB_IDENTITY] = 4242;
+  constexpr int32_t kIn8 = ROO_HEADER + HDR_SYSTEM_IDENTITY - 5, kIn9 = ROO_HEADER + HDR_DID - 5;
+  constexpr int32_t kStamp = ROO_HEADER + HDR_RESTORE_TIME - 5;
+  constexpr int32_t kSeqno = ROO_HEADER + HDR_SEQNO - 5;
+  int32_t add[ROO_WORDS] = {5, bank, 77, -1, -1, -1, -1, -1, -1, -1, -1, -1};
+  add[kStamp] = 30;
+  ASSERT_EQ(DKROO1(add), 0);  // a slot for DID 77 with stamp 30
+  struct Case {
+    const char* what;
+    int32_t code, databank;
+    std::vector<std::pair<int, int32_t>> in, on_disk, out;
+    int32_t rc;
+  };
+  const Case cases[] = {
+      {"2: identity and DID as given",
+       2,
+       bank,
+       {{kIn8, 77}, {kIn9, 6}},
+       {{HDR_SYSTEM_IDENTITY, 77}, {HDR_DID, 6}},
+       {},
+       0},
+      {"10: the kernel's identity",
+       10,
+       bank,
+       {{kIn9, 5}},
+       {{HDR_SYSTEM_IDENTITY, 4242}, {HDR_DID, 5}},
+       {},
+       0},
+      {"13: the SEQNO from the last word",
+       13,
+       bank,
+       {{ROO_WORDS - 1, 21}},
+       {{HDR_SEQNO, 21}},
+       {},
+       0},
+      {"2 with a SEQNO no entry carries",
+       2,
+       bank,
+       {{kSeqno, 9}, {kIn8, 1}},
+       {{HDR_SYSTEM_IDENTITY, 4242}},
+       {},
+       -47},
+      {"14: a slot found", 14, log, {{ROO_OTHER_DID, 77}}, {}, {{kStamp, 30}}, 0},
+      {"14: no slot", 14, log, {{ROO_OTHER_DID, 78}, {kStamp, 5}}, {}, {{kStamp, 0}}, 1},
+      {"14: the directory of the databank named",
+       14,
+       bank,
+       {{ROO_OTHER_DID, 77}},
+       {},
+       {{kStamp, 0}},
+       1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    int32_t rq[ROO_WORDS];
+    std::fill(rq, rq + ROO_WORDS, -1);
+    rq[ROO_CODE] = c.code;
+    rq[ROO_DATABANK] = c.databank;
+    rq[ROO_OTHER_DID] = 0;
+    for (auto [word, value] : c.in) rq[word] = value;
+    EXPECT_EQ(DKROO1(rq), c.rc);
+    std::string name = c.databank == bank ? "rootcodes" : "rootlog";
+    for (auto [word, value] : c.on_disk) EXPECT_EQ(FileWord(name, 1, word), value) << word;
+    for (auto [word, value] : c.out) EXPECT_EQ(rq[word], value) << word;
+  }
+  EXPECT_EQ(area_[bank + DBE_SEQNO], 3);  // code 13 leaves the entry's SEQNO
+}
+
 TEST_F(DatabankFileTest, RestoreDirectorySlotsGrowIntoNewPages) {
   int32_t log = Create("log", 64, 3, 1);
   area_[BP_LOG_ENTRY] = log;
