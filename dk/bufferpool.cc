@@ -32,8 +32,6 @@ constexpr int32_t kIndexDKPAG0 = -85;
 constexpr int32_t kIndexDKPUT0 = -92;
 constexpr int32_t kIndexDKWRP0 = -127;
 
-constexpr int32_t kListPage = -40;      // page word 1 of a list page
-constexpr int32_t kListFirstEntry = 6;  // words 0..5 are its header, 5 the end
 constexpr int kCollectBatch = 100;
 constexpr int kSetApartMax = 10;
 
@@ -238,7 +236,7 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
     return 1;
   if (kind == WriteKind::kWhole && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
-    before_failed = DKPAG0(pag, 5) < 0;
+    before_failed = DKPAG0(pag, PAG_BEFORE) < 0;
   }
   if ((kind == WriteKind::kWhole || kind == WriteKind::kSwapOut) &&
       (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
@@ -417,7 +415,7 @@ int32_t DropHeld(int32_t* request, int32_t bcb, bool write_before) {
   int32_t rc = 0;
   if (write_before && LoadWord(bcb + BCB_WAITS_FOR) > 0) {
     int32_t pag[PAGREQ_WORDS] = {databank, page, 0, 0, -1, 0, 0, bcb};
-    DKPAG0(pag, 5);
+    DKPAG0(pag, PAG_BEFORE);
     if (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0) rc = -31;
   }
   int32_t chain = LoadWord(bcb + BCB_RELEASES);
@@ -782,13 +780,13 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
   int32_t bcb = BufferBcb(buffer);
   int32_t status = LoadWord(bcb + BCB_WS_STATUS);
   switch (code) {
-    case 22:
+    case MRK_WRITE_SET:
       if (status == WS_NONE || status == WS_MARKED || value < LoadWord(bcb + BCB_ORDER)) {
         StoreWord(bcb + BCB_ORDER, value);
         StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
       }
       return 0;
-    case 23: {
+    case MRK_LINK: {
       int32_t waiter = BufferBcb(value);
       int32_t present = LoadWord(bcb + BCB_WAITER);
       if (present == waiter) return 0;
@@ -806,19 +804,19 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
       }
       return 0;
     }
-    case 24:
+    case MRK_PROGRESS:
       StoreWord(bcb + BCB_PROGRESS, value);
       return 0;
-    case 25:
+    case MRK_WRITE_SET_ANY:
       if (status == WS_IN_SET && LoadWord(bcb + BCB_ORDER) != 0)
         ReportPageError(kIndexDKMRK0, -43, 2, value);
       StoreWord(bcb + BCB_ORDER, value);
       StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
       return 0;
-    case 27:
+    case MRK_UNLINK:
       UnlinkFrom(bcb, BufferBcb(value));
       return 0;
-    case 28:
+    case MRK_MARK:
       if (status == WS_NONE) {
         StoreWord(bcb + BCB_ORDER, value);
         StoreWord(bcb + BCB_WS_STATUS, WS_MARKED);
@@ -833,13 +831,13 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
 int32_t DKGPA0(int32_t code, int32_t buffer) {
   int32_t bcb = BufferBcb(buffer);
   switch (code) {
-    case 50:
+    case GPA_PROGRESS:
       return LoadWord(bcb + BCB_PROGRESS);
-    case 51:
+    case GPA_WAITS_FOR:
       return LoadWord(bcb + BCB_WAITS_FOR);
-    case 52:
+    case GPA_WAITER:
       return LoadWord(bcb + BCB_WAITER);
-    case 53:
+    case GPA_BCB:
       return bcb;
     default:
       ReportPageError(kIndexDKGPA0, -86, 7, code);
@@ -888,28 +886,29 @@ bool Chosen(int32_t code, int32_t bcb, const int32_t* request) {
   if (databank == 0) return false;
   int32_t ws = LoadWord(bcb + BCB_WS_STATUS);
   switch (code) {
-    case 1:
-    case 7:
+    case PAG_FLUSH:
+    case PAG_FLUSH_NO_PREFETCH:
       // Pages whose write failed are chosen too: getting them reports the
       // failure, so a flush never answers success over lost changes.
-      return databank == request[0] && (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0);
-    case 2:
+      return databank == request[PAGREQ_DATABANK] &&
+             (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0);
+    case PAG_WRITE_SETS_UP_TO:
       return (ws == WS_IN_SET || ws == WS_WRITING) &&
              LoadWord(bcb + BCB_ORDER) <= request[PAGREQ_ORDER];
-    case 4:
+    case PAG_WRITE_SET:
       return (ws == WS_IN_SET || ws == WS_WRITING) &&
              LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
-    case 5:
+    case PAG_BEFORE:
       return LoadWord(bcb + BCB_WAITER) == request[PAGREQ_BCB];
-    case 6:
+    case PAG_MARKED:
       return ws == WS_MARKED && LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
   }
   return false;
 }
 
 void NoteError(int32_t* request, int32_t rc, int32_t os) {
-  request[3] = rc;
-  request[4] = os;
+  request[PAGREQ_RC] = rc;
+  request[PAGREQ_OS_ERROR] = os;
 }
 
 // The identity of a BCB, read under the partition lock of its bucket.
@@ -1000,9 +999,9 @@ void CorruptListPage(int32_t* request, int32_t buffer, const Collected& list) {
 void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
   int32_t bcb = BufferBcb(buffer);
   int32_t* words = PageWords(buffer);
-  int32_t end = words[5], listed_size = words[2];
+  int32_t end = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
   int32_t pool = FindPool(listed_size);
-  if (end < kListFirstEntry - 1 || end > list.page_size / 4 || pool == 0)
+  if (end < LIST_FIRST_ENTRY - 1 || end > list.page_size / 4 || pool == 0)
     return CorruptListPage(request, buffer, list);
   int32_t units = LoadWord(pool + PART_UNITS);
   bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
@@ -1017,7 +1016,7 @@ void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
   // links only say what callers recorded, the walk looks at the pages. The
   // slots before the first entry are header words, and a mark beyond the end
   // (the list got shorter) counts only up to the end.
-  int32_t floor = kListFirstEntry - 1;
+  int32_t floor = LIST_FIRST_ENTRY - 1;
   int32_t start = std::min(std::max(progress, floor), std::max(end - 1, floor));
   int32_t reached = start;
   for (int32_t slot = start + 1; slot < end; ++slot) {
@@ -1050,16 +1049,16 @@ void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
     return;
   }
   int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
-  words[5] = written_end;
+  words[LIST_END] = written_end;
   AddWord(bcb + BCB_VERSION, 1);
   int32_t rc = WriteHeld(rq, bcb, whole ? WriteKind::kListed : WriteKind::kListedPartial);
-  words[5] = end;
+  words[LIST_END] = end;
   if (rc < 0) {
     NoteError(request, rc, rq[REQ_OS_ERROR]);
     DKPUT0(PUT_UNCHANGED, buffer);
     return;
   }
-  DKMRK0(reached, 24, buffer);
+  DKMRK0(reached, MRK_PROGRESS, buffer);
   if (whole) {
     HandReleasesToDatabank(bcb, list.databank);
     DKPUT0(PUT_UNCHANGED, buffer);
@@ -1086,8 +1085,8 @@ void WriteCollected(int32_t* request, const Collected& c) {
     return;
   }
   int32_t* words = PageWords(buffer);
-  if (words[1] == kListPage) return WriteListPage(request, c, buffer);
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[1] <= 0) {
+  if (words[LIST_KIND] == LIST_KIND_VALUE) return WriteListPage(request, c, buffer);
+  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[LIST_KIND] <= 0) {
     DKPUT0(PUT_UNCHANGED, buffer);
     NoteError(request, -63, -1);
     ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);
@@ -1098,7 +1097,7 @@ void WriteCollected(int32_t* request, const Collected& c) {
 }
 
 void DropDatabankBuffers(int32_t* request, int32_t pool) {
-  int32_t databank = request[0];
+  int32_t databank = request[PAGREQ_DATABANK];
   int32_t last = LoadWord(pool + PART_LAST_BCB);
   int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
   for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
@@ -1134,17 +1133,17 @@ void DropDatabankBuffers(int32_t* request, int32_t pool) {
 }  // namespace
 
 int32_t DKPAG0(int32_t* request, int32_t code) {
-  if (code < 1 || code > 7) {
+  if (code < PAG_FLUSH || code > PAG_FLUSH_NO_PREFETCH) {
     ReportPageError(kIndexDKPAG0, -43, 7, code);
     return -43;
   }
   NoteError(request, 0, -1);
-  if (code == 3) {
+  if (code == PAG_DROP) {
     for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
       DropDatabankBuffers(request, pool);
-    return request[3] < 0 ? request[3] : 0;
+    return request[PAGREQ_RC] < 0 ? request[PAGREQ_RC] : 0;
   }
-  int32_t wanted = code == 5 ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
+  int32_t wanted = code == PAG_BEFORE ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
   // Pages set apart are tried once per call: one that could not be written
   // (its predecessors failed or are pending) is chosen again by every scan,
   // and the scans would never end.
@@ -1166,16 +1165,17 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
         if (databank == 0) continue;
         int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
         enqdeq_take(Sem(part + GROUP_LOCK));
-        bool chosen = Chosen(code, bcb, request) &&
-                      !(code == 7 && LoadWord(bcb + BCB_WS_STATUS) == WS_PREFETCHING);
+        bool chosen =
+            Chosen(code, bcb, request) &&
+            !(code == PAG_FLUSH_NO_PREFETCH && LoadWord(bcb + BCB_WS_STATUS) == WS_PREFETCHING);
         Collected c{LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE), page_size};
         bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
         enqdeq_give(Sem(part + GROUP_LOCK));
         if (!chosen) continue;
-        if (waited_for && code != 5 && tried.count({c.databank, c.page, c.page_size}) != 0)
+        if (waited_for && code != PAG_BEFORE && tried.count({c.databank, c.page, c.page_size}) != 0)
           continue;
         ++found;
-        if (waited_for && code != 5) {
+        if (waited_for && code != PAG_BEFORE) {
           if (static_cast<int>(set_apart.size()) < kSetApartMax)
             set_apart.push_back(c);
           else
@@ -1187,17 +1187,17 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
           for (const Collected& each : batch) WriteCollected(request, each);
           batch.clear();
         }
-        if (code == 5 && found >= wanted) break;
+        if (code == PAG_BEFORE && found >= wanted) break;
       }
       for (const Collected& each : batch) WriteCollected(request, each);
-      if (code == 5 && found >= wanted) break;
+      if (code == PAG_BEFORE && found >= wanted) break;
     }
     for (const Collected& each : set_apart) {
       tried.insert({each.databank, each.page, each.page_size});
       WriteCollected(request, each);
     }
   }
-  return request[3] < 0 ? request[3] : 0;
+  return request[PAGREQ_RC] < 0 ? request[PAGREQ_RC] : 0;
 }
 
 void CarryContent(int32_t from_bcb, int32_t to_bcb) {

@@ -19,11 +19,45 @@ constexpr int REQ_OS_ERROR = 4;   // operating-system error (out, -1 when none)
 constexpr int REQ_VERSION = 5;    // version of the page (out, DKGET0)
 constexpr int REQ_WORDS = 6;
 
-// Words of a DKPAG0 request beyond the databank entry (word 0) and the page
-// size (word 2); words 3 and 4 receive the last error.
+// Words of a DKPAG0 request; words 3 and 4 receive the last error.
+constexpr int PAGREQ_DATABANK = 0;
+constexpr int PAGREQ_PAGE_SIZE = 2;  // code 5: 0 = every pool
+constexpr int PAGREQ_RC = 3;
+constexpr int PAGREQ_OS_ERROR = 4;
 constexpr int PAGREQ_ORDER = 6;  // order value
 constexpr int PAGREQ_BCB = 7;    // a BCB index (code 5)
 constexpr int PAGREQ_WORDS = 8;
+
+// DKPAG0 codes: which buffers are chosen.
+constexpr int PAG_FLUSH = 1;              // changed buffers of the databank: written
+constexpr int PAG_WRITE_SETS_UP_TO = 2;   // write sets of order value at most the given
+constexpr int PAG_DROP = 3;               // every buffer of the databank: dropped unwritten
+constexpr int PAG_WRITE_SET = 4;          // write sets of exactly the given order value
+constexpr int PAG_BEFORE = 5;             // pages that the given BCB waits for
+constexpr int PAG_MARKED = 6;             // marked pages of the given order value
+constexpr int PAG_FLUSH_NO_PREFETCH = 7;  // as 1, leaving out prefetches in flight
+
+// DKMRK0 codes.
+constexpr int MRK_WRITE_SET = 22;      // into a write set unless in an earlier one
+constexpr int MRK_LINK = 23;           // value: a buffer that may be written only after
+constexpr int MRK_PROGRESS = 24;       // the progress mark of an ordered write
+constexpr int MRK_WRITE_SET_ANY = 25;  // into a write set whatever it was in
+constexpr int MRK_UNLINK = 27;         // undo the link of code 23 to the value's buffer
+constexpr int MRK_MARK = 28;           // mark with an order value when in no set
+
+// DKGPA0 codes.
+constexpr int GPA_PROGRESS = 50;
+constexpr int GPA_WAITS_FOR = 51;  // pages it waits for
+constexpr int GPA_WAITER = 52;     // the BCB that waits for it
+constexpr int GPA_BCB = 53;
+
+// Words of a list page (page word 1 = LIST_KIND_VALUE): the page size of the
+// pages listed, the end of the list, and the first entry after the header.
+constexpr int LIST_KIND = 1;
+constexpr int32_t LIST_KIND_VALUE = -40;
+constexpr int LIST_PAGE_SIZE = 2;
+constexpr int LIST_END = 5;
+constexpr int LIST_FIRST_ENTRY = 6;
 
 // The pools are the page partitions of the control area (PART_* words, one
 // per page size) and their partitions are its groups (GROUP_* words); both

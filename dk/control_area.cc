@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "dk/request.h"
 #include "dk/routine_names.h"
@@ -457,21 +458,21 @@ void DKOSY9(int32_t* rc) {
     *rc = -1 - DK_SQL_ERROR_BASE;
     return;
   }
-  // Open request: mode, size/databank, LID, SEQNO, type, file name (256
-  // bytes), databank name (128 bytes).
-  int32_t block[101] = {};
-  block[2] = 1;
-  block[3] = -1;
-  block[4] = 3;
-  char file[256], bank[128];
+  // An open request has the words of a DKCRD1 request: mode, size and
+  // databank, LID, SEQNO, type, file name (256 bytes), databank name (128).
+  int32_t block[CRD_WORDS] = {};
+  block[CRD_DID] = 1;
+  block[CRD_SEQNO] = -1;
+  block[CRD_TYPE] = 3;  // the type the system databank is opened with
+  char file[256], bank[DBE_NAME_BYTES];
   memset(file, ' ', sizeof file);
   memset(bank, ' ', sizeof bank);
   memcpy(file, "sysdb9.dbf", 10);
   memcpy(bank, "SYSDB", 5);
-  memcpy(block + 5, file, sizeof file);
-  memcpy(block + 69, bank, sizeof bank);
+  memcpy(block + CRD_FILE, file, sizeof file);
+  memcpy(block + CRD_NAME, bank, sizeof bank);
   DKCallEntry(DKF_OPD1, block, nullptr);
-  int32_t code = block[0];
+  int32_t code = block[CRD_MODE];
   if (code == 0) {
     *rc = 0;
     return;

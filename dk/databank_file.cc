@@ -332,8 +332,8 @@ int32_t OpenExisting(int32_t* request, int32_t entry, bool taken_over, int32_t* 
 
 void ReleaseDatabank(int32_t databank, bool write_pages) {
   int32_t pag[PAGREQ_WORDS] = {databank, 0, 0, 0, -1, 0, 0, 0};
-  if (write_pages) DKPAG0(pag, 1);
-  DKPAG0(pag, 3);
+  if (write_pages) DKPAG0(pag, PAG_FLUSH);
+  DKPAG0(pag, PAG_DROP);
   CloseFile(databank, false);
   FreeEntry(databank);
 }
@@ -383,7 +383,7 @@ int32_t DKCRD1(int32_t* request) {
     rc = OpenExisting(request, entry, taken_over, &other);
     if (other != 0) {
       int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-      DKPAG0(pag, 3);
+      DKPAG0(pag, PAG_DROP);
       CloseFile(entry, false);
       FreeEntry(entry);
       entry = other;
@@ -394,12 +394,12 @@ int32_t DKCRD1(int32_t* request) {
   }
   if (rc != 0 && !taken_over) {
     int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-    if (create || header_taken) DKPAG0(pag, 1);
+    if (create || header_taken) DKPAG0(pag, PAG_FLUSH);
     // A file that passed its checks had its close mark cleared by the open;
     // it gets the mark a close would give it. Any other file is left as it
     // was found.
     if (header_taken) WriteCloseMark(entry);
-    DKPAG0(pag, 3);
+    DKPAG0(pag, PAG_DROP);
     CloseFile(entry, create);
     FreeEntry(entry);
   }
@@ -507,7 +507,7 @@ int32_t DKROO1(int32_t* request) {
     return finish(-45);
   }
   int32_t* area = Bufferpool();
-  int32_t seqno = request[ROO_HEADER + HDR_SEQNO - 5];
+  int32_t seqno = request[ROO_SEQNO];
   if (code != 1 && seqno != -1) {
     bool carried = false;
     int32_t head = DKHMI0(LoadWord(BP_DATABANK_HASH), area[databank + DBE_DID]);
@@ -525,38 +525,38 @@ int32_t DKROO1(int32_t* request) {
     int32_t buffer = ReadHeader(databank, GET_SHARED, rq);
     if (buffer < 0) return finish(buffer);
     const uint8_t* page = PageBytes(buffer);
-    for (int k = 5; k <= 12; ++k) request[ROO_HEADER + k - 5] = PageWord(page, k);
+    for (int k = HDR_CREATOR_VERSION; k <= HDR_SEQNO; ++k)
+      request[ROO_HEADER + k - HDR_CREATOR_VERSION] = PageWord(page, k);
     DKPUT0(PUT_END_SHARED, buffer);
     return finish(0);
   }
   int32_t buffer = ReadHeader(databank, GET_UPDATE, rq);
   if (buffer < 0) return finish(buffer);
   uint8_t* page = PageBytes(buffer);
-  auto in = [&](int k) { return request[ROO_HEADER + k - 5]; };
   switch (code) {
     case 2:
-      SetPageWord(page, HDR_SYSTEM_IDENTITY, in(8));
-      SetPageWord(page, HDR_DID, in(9));
+      SetPageWord(page, HDR_SYSTEM_IDENTITY, request[ROO_SYSTEM_IDENTITY]);
+      SetPageWord(page, HDR_DID, request[ROO_DID]);
       break;
     case 3:
-      SetPageWord(page, HDR_RESTORE_TIME, in(11) + 1);
+      SetPageWord(page, HDR_RESTORE_TIME, request[ROO_STAMP] + 1);
       break;
     case 9:
-      SetPageWord(page, HDR_RESTORE_TIME, in(11));
+      SetPageWord(page, HDR_RESTORE_TIME, request[ROO_STAMP]);
       break;
     case 10:
       SetPageWord(page, HDR_SYSTEM_IDENTITY, LoadWord(BP_SYSDB_IDENTITY));
-      SetPageWord(page, HDR_DID, in(9));
+      SetPageWord(page, HDR_DID, request[ROO_DID]);
       break;
     case 11:
-      SetPageWord(page, HDR_SEQNO, in(12));
+      SetPageWord(page, HDR_SEQNO, request[ROO_SEQNO]);
       break;
     case 12:
-      SetPageWord(page, HDR_SEQNO, in(12));
-      area[databank + DBE_SEQNO] = in(12);
+      SetPageWord(page, HDR_SEQNO, request[ROO_SEQNO]);
+      area[databank + DBE_SEQNO] = request[ROO_SEQNO];
       break;
     case 13:
-      SetPageWord(page, HDR_SEQNO, request[11]);
+      SetPageWord(page, HDR_SEQNO, request[ROO_NEW_SEQNO]);
       break;
   }
   if (DKWRP0(rq, WRP_WRITE_WAIT, buffer) != 0) {

@@ -63,6 +63,16 @@ constexpr int ROO_CODE = 0;
 constexpr int ROO_DATABANK = 1;
 constexpr int ROO_OTHER_DID = 2;
 constexpr int ROO_HEADER = 3;  // request word 3 + k - 5 holds header word k
+// Header words 5..12 in request words 3..10, by the header word they carry.
+constexpr int RooWord(int32_t header_word) {
+  return ROO_HEADER + header_word - HDR_CREATOR_VERSION;
+}
+constexpr int ROO_SYSTEM_IDENTITY = RooWord(HDR_SYSTEM_IDENTITY);
+constexpr int ROO_DID = RooWord(HDR_DID);
+constexpr int ROO_SLOT_STATE = RooWord(HDR_CLOSE_MARK);  // code 5: a slot's state (2, else 1)
+constexpr int ROO_STAMP = RooWord(HDR_RESTORE_TIME);     // the restore time stamp
+constexpr int ROO_SEQNO = RooWord(HDR_SEQNO);
+constexpr int ROO_NEW_SEQNO = 11;  // code 13: the SEQNO to set
 constexpr int ROO_WORDS = 12;
 
 // Control-area words that files and pages use. The kernel's other routines

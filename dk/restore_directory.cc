@@ -89,20 +89,19 @@ int32_t AddPage(int32_t databank, const Slot& found, const int32_t* values) {
 
 int32_t OnOneDirectory(int32_t databank, int32_t code, int32_t* request) {
   int32_t did = request[ROO_OTHER_DID];
-  int32_t stamp = request[ROO_HEADER + HDR_RESTORE_TIME - 5];
-  int32_t seqno = request[ROO_HEADER + HDR_SEQNO - 5];
+  int32_t stamp = request[ROO_STAMP];
+  int32_t seqno = request[ROO_SEQNO];
   Slot slot;
   if (int32_t rc = FindSlot(databank, did, &slot)) return rc;
   if (code == 4 || code == 14) {
     if (slot.page == 0) {
-      request[ROO_HEADER + HDR_RESTORE_TIME - 5] = 0;
+      request[ROO_STAMP] = 0;
       return 1;
     }
     int32_t rq[REQ_WORDS];
     int32_t buffer = GetUnitPage(databank, slot.page, GET_SHARED, rq);
     if (buffer < 0) return buffer;
-    request[ROO_HEADER + HDR_RESTORE_TIME - 5] =
-        PageWord(PageBytes(buffer), SlotWord(slot.index, RDIR_TIME));
+    request[ROO_STAMP] = PageWord(PageBytes(buffer), SlotWord(slot.index, RDIR_TIME));
     DKPUT0(PUT_END_SHARED, buffer);
     return 0;
   }
@@ -137,7 +136,7 @@ int32_t OnOneDirectory(int32_t databank, int32_t code, int32_t* request) {
     DKPUT0(PUT_UNCHANGED, buffer);
     return 0;
   }
-  int32_t state = request[ROO_HEADER + HDR_CLOSE_MARK - 5] == 2 ? 2 : 1;
+  int32_t state = request[ROO_SLOT_STATE] == 2 ? 2 : 1;
   int32_t values[4] = {did, stamp, -1, state};
   int32_t rc;
   if (slot.free_page != 0) {
@@ -176,7 +175,7 @@ int32_t RestoreDirectory(int32_t* request) {
     if (copy == log) result = rc;
   }
   if (code == 5 && added) {
-    int32_t stamp = request[ROO_HEADER + HDR_RESTORE_TIME - 5];
+    int32_t stamp = request[ROO_STAMP];
     if (int32_t rc = SetHeaderStamp(request[ROO_DATABANK], stamp + 1)) return rc;
   }
   return result;
