@@ -35,8 +35,8 @@ int32_t CopyDataPage(const Set& from, const Set& to, int32_t mark, int32_t page,
   Release(source, GET_SHARED);
   t[SETDATA_LIST] = list_page;
   SetWriteSizeFromPage(target);
-  if (mark > 0 && !to.work) DKMRK0(mark, 22, target);
-  if (!to.work) DKMRK0(list_buffer, 23, target);
+  if (mark > 0 && !to.work) DKMRK0(mark, MRK_WRITE_SET, target);
+  if (!to.work) DKMRK0(list_buffer, MRK_LINK, target);
   return Finish(to, kWriteAtOnce, target, *copy, to.data_size, -62);
 }
 
@@ -66,7 +66,7 @@ int32_t CopyListPage(const Set& from, const Set& to, int32_t mark, int32_t page,
     }
     l[++l[SETLIST_LAST]] = data_copy;
   }
-  if (mark > 0 && !to.work) DKMRK0(mark, 22, list);
+  if (mark > 0 && !to.work) DKMRK0(mark, MRK_WRITE_SET, list);
   return Finish(to, kWriteAtOnce, list, *copy, to.list_size, -60);
 }
 

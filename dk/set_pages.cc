@@ -144,7 +144,7 @@ int32_t Finish(const Set& s, int32_t mode, int32_t buffer, int32_t page, int32_t
     if (DKWRP0(rq, WRP_WRITE_WAIT, buffer) < 0) return Fail(s, failure, page);
     return 0;
   }
-  if (mode > 0 && !s.work) DKMRK0(mode, 22, buffer);
+  if (mode > 0 && !s.work) DKMRK0(mode, MRK_WRITE_SET, buffer);
   DKPUT0(PUT_CHANGED, buffer);
   return 0;
 }

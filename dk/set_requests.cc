@@ -145,7 +145,7 @@ int32_t FinishUpdate(const Set& s, int32_t mode, int32_t buffer, int32_t page) {
     DKPUT0(PUT_CHANGED_KEEP, buffer);
     return 0;
   }
-  if (mode > 0) DKMRK0(mode, 22, buffer);
+  if (mode > 0) DKMRK0(mode, MRK_WRITE_SET, buffer);
   int32_t rq[REQ_WORDS] = {s.databank, page, s.data_size, 0, -1, 0};
   if (DKWRP0(rq, mode > 0 ? WRP_WRITE_RELEASE : WRP_WRITE_WAIT, buffer) < 0)
     return Fail(s, -62, page);

@@ -110,7 +110,7 @@ bool IsChanged(int32_t buffer) {
 // last entry.
 int32_t WriteEarlierPages(const Set& s, int32_t list, int32_t written) {
   const int32_t* l = Words(list);
-  const int32_t mark = DKGPA0(50, list);
+  const int32_t mark = DKGPA0(GPA_PROGRESS, list);
   for (int32_t slot = std::max(mark + 1, SETLIST_FIRST); slot <= l[SETLIST_LAST]; ++slot) {
     if (l[slot] == written) continue;
     int32_t rq[REQ_WORDS] = {s.databank, l[slot], s.data_size, 0, -1, 0};
@@ -123,7 +123,7 @@ int32_t WriteEarlierPages(const Set& s, int32_t list, int32_t written) {
       return Fail(s, -62, l[slot]);
     }
   }
-  DKMRK0(l[SETLIST_LAST], 24, list);
+  DKMRK0(l[SETLIST_LAST], MRK_PROGRESS, list);
   return 0;
 }
 

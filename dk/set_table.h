@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <span>
 
+#include "dk/bufferpool.h"
+
 // Request block of the set routines (words from 0).
 constexpr int SETRQ_RC = 0;              // mode in (-2, a TSS, 0), status out
 constexpr int SETRQ_DATA_PAGE_SIZE = 1;  // out
@@ -24,14 +26,15 @@ constexpr int32_t SETROOT_FIRST_LIST = 2;  // where reads start; 0: no pages
 constexpr int32_t SETROOT_DATA_SIZE = 6;
 constexpr int32_t SETROOT_LIST_SIZE = 7;
 
-// List page words.
-constexpr int32_t SETLIST_MARK = 1;  // -40
-constexpr int32_t SETLIST_DATA_SIZE = 2;
+// List page words: the bufferpool's list page layout, whose word 5 in a set's
+// list page names the last entry in use (5: none).
+constexpr int32_t SETLIST_MARK = LIST_KIND;  // -40
+constexpr int32_t SETLIST_DATA_SIZE = LIST_PAGE_SIZE;
 constexpr int32_t SETLIST_PREV = 3;
 constexpr int32_t SETLIST_NEXT = 4;
-constexpr int32_t SETLIST_LAST = 5;  // page word of the last entry in use; 5: none
-constexpr int32_t SETLIST_FIRST = 6;
-constexpr int32_t kSetListMark = -40;
+constexpr int32_t SETLIST_LAST = LIST_END;
+constexpr int32_t SETLIST_FIRST = LIST_FIRST_ENTRY;
+constexpr int32_t kSetListMark = LIST_KIND_VALUE;
 
 // Data page words.
 constexpr int32_t SETDATA_MARK = 1;  // -41
