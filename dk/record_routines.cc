@@ -253,7 +253,8 @@ int32_t EmptyTree(int32_t* tab, int32_t leaf) {
     }
     return DKFRE0(rq, leaf);
   }
-  if (work || DKRPL0(root, page, mode > 0 ? mode : 0) != 0) {
+  // A release record holds pages of its holder's size only.
+  if (work || tab[TAB_LEAF_SIZE] != kUnitBytes || DKRPL0(root, page, mode > 0 ? mode : 0) != 0) {
     DKPUT0(PUT_CHANGED, root);
     return DKFRE0(rq, leaf);
   }

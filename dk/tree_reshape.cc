@@ -60,16 +60,24 @@ int32_t NewPage(const Reshape& r, int32_t size) {
 }
 
 // Frees a held page no parent names any more. Outside a work databank the
-// page is given back only once the parent that stopped naming it is on
-// disk, so a crash never leaves the file naming a page taken again.
-void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper) {
+// page is given back only once `keeper` (the page that stopped naming it,
+// of `keeper_size` bytes) is on disk, so a crash never leaves the file
+// naming a page taken again. A release record holds pages of its holder's
+// size only; a page of another size is freed at once.
+void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper, int32_t keeper_size) {
   int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], BufferPage(buffer), size, 0, -1, 0};
   int32_t owner = std::max(r.tab[TAB_WRITE_MODE], 0);
-  if (!r.work && DKRPL0(keeper, rq[REQ_PAGE], owner) == 0) {
+  if (!r.work && keeper_size == size && DKRPL0(keeper, rq[REQ_PAGE], owner) == 0) {
     DKWRP0(rq, WRP_DROP, buffer);
     return;
   }
   DKFRE0(rq, buffer);
+}
+
+// A new leaf joins the transaction's write set as a moved one does: it
+// reaches disk before the parent that names it.
+void LinkNewLeaf(const Reshape& r, int32_t buffer) {
+  if (!r.work && r.tab[TAB_WRITE_MODE] > 0 && r.Leaf()) DKMRK0(*r.parent, 23, buffer);
 }
 
 int32_t GetNeighbour(const Reshape& r, int32_t position) {
@@ -83,13 +91,46 @@ void SetHighKey(const Reshape& r, int32_t position, const uint8_t* page) {
   std::memcpy(r.Parent() + position, page + UsedEnd(page) - r.l, static_cast<size_t>(r.k));
 }
 
+// With a TSS, a leaf that a move changes and that is not yet in the
+// transaction's write set (no write-order link) goes to a new place: the
+// parent names the new page, which must reach disk before the parent, and
+// the old page is freed once the parent is on disk. So the file keeps the
+// old leaf until the parent that names its successor is written.
+int32_t Relocate(const Reshape& r, int32_t buffer) {
+  if (r.work || r.tab[TAB_WRITE_MODE] <= 0 || !r.Leaf() || DKGPA0(52, buffer) != 0) return 0;
+  const int32_t old_page = BufferPage(buffer);
+  uint8_t* pp = r.Parent();
+  int32_t position = kPageHeaderBytes;
+  while (position < UsedEnd(pp) && LoadChild(pp + position + r.k) != old_page) position += r.lp;
+  if (position >= UsedEnd(pp)) return Fail(r, -63, BufferPage(*r.parent));
+  int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], 0, r.s, 0, -1, 0};
+  int32_t rc = DKHLD0(rq, buffer);
+  if (rc == -21) return 0;  // stays in place; the lack of space shows on the insert
+  if (rc < 0) return rc;
+  StoreChild(pp + position + r.k, rq[REQ_PAGE]);
+  if (LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1) != r.s ||
+      DKRPL0(*r.parent, old_page, r.tab[TAB_WRITE_MODE]) != 0) {
+    int32_t frq[REQ_WORDS] = {r.tab[TAB_DATABANK], old_page, r.s, 0, -1, 0};
+    DKFRE0(frq, 0);
+  }
+  DKMRK0(*r.parent, 23, buffer);
+  return 0;
+}
+
 // After a move: the parent is searched again for the key and the walk goes
 // on with whichever of the two pages the entry found names; the other one
 // is released.
 int32_t FinishMove(const Reshape& r, int32_t a, int32_t b) {
   MarkChanged(*r.parent);
   for (int32_t x : {a, b})
-    if (x > 0) MarkChanged(x);
+    if (x > 0) {
+      MarkChanged(x);
+      if (int32_t rc = Relocate(r, x); rc < 0) {
+        if (b > 0) ReleaseTreePage(r.tab, x == a ? b : a, r.Leaf() ? -62 : -60, r.routine);
+        *r.child = x == a ? a : b;
+        return rc;
+      }
+    }
   const int32_t size = r.tab[TAB_PAGE_SIZE];
   r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1);
   int32_t found = DKSearchFixed(r.tab, r.key, r.Parent());
@@ -117,6 +158,7 @@ int32_t Split(const Reshape& r) {
   int32_t b = NewPage(r, r.s);
   if (b == -21) return kNoMove;  // the caller's own step reports the lack of space
   if (b < 0) return b;
+  LinkNewLeaf(r, b);
   uint8_t* bp = PageBytes(b);
   SetPageWord(bp, PAGE_ENTRY_LENGTH, r.l);
   SetPageWord(bp, PAGE_USED_END, kPageHeaderBytes);
@@ -162,7 +204,7 @@ int32_t Merge(const Reshape& r, int32_t left, int32_t right, int32_t position) {
   StoreChild(pp + position + r.lp + r.k, BufferPage(left));
   RemoveFixedEntry(pp, position);
   MarkChanged(*r.parent);
-  FreePage(r, right, r.s, *r.parent);
+  FreePage(r, right, r.s, *r.parent, LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1));
   return FinishMove(r, left, 0);
 }
 
@@ -277,7 +319,7 @@ int32_t ShrinkTree(Reshape& r) {
   // The old top is dropped: a write-order link from its child to it would
   // make the drop write the child, which this walk holds.
   DKMRK0(old_top, 27, next);
-  FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER]);
+  FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER], kUnitBytes);
   *r.child = next;
   r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, 1);
   return kMoved;
@@ -375,6 +417,7 @@ int32_t SplitDirectory(const Reshape& r) {
   int32_t b = NewPage(r, r.s);
   if (b == -21) return kNoMove;
   if (b < 0) return b;
+  LinkNewLeaf(r, b);
   DirFormat(PageBytes(b), r.s, r.l);
   std::vector<uint8_t> entry(static_cast<size_t>(r.lp));
   std::memcpy(entry.data(), r.Parent() + r.Position(), static_cast<size_t>(r.k));
@@ -399,7 +442,7 @@ int32_t MergeDirectory(const Reshape& r, int32_t left, int32_t right, int32_t po
   StoreChild(pp + position + r.lp + r.k, BufferPage(left));
   RemoveFixedEntry(pp, position);
   MarkChanged(*r.parent);
-  FreePage(r, right, r.s, *r.parent);
+  FreePage(r, right, r.s, *r.parent, LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1));
   return FinishMove(r, left, 0);
 }
 
