@@ -1,6 +1,6 @@
 // Page buffers of the bufferpool: finding a page in its hash bucket, replacing
 // the partition's victim on a miss, the R, W and X semaphores of each buffer,
-// releases, ordered writes and the routines that act on many buffers at once.
+// getting, releasing, writing and dropping a page, and the set-up of a pool.
 // All words live in the kernel control area and are named by word index.
 #include "dk/bufferpool.h"
 
@@ -10,30 +10,21 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
-#include <set>
-#include <tuple>
-#include <vector>
 
 #include "dk/bitmap_page.h"
+#include "dk/bufferpool_internal.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
 
-namespace {
+namespace bufferpool_internal {
 
 constexpr int32_t kIndexDKBSC0 = -8;
 constexpr int32_t kIndexDKCPR0 = -23;
 constexpr int32_t kIndexDKGET0 = -53;
-constexpr int32_t kIndexDKGPA0 = -54;
-constexpr int32_t kIndexDKMRK0 = -81;
-constexpr int32_t kIndexDKPAG0 = -85;
 constexpr int32_t kIndexDKPUT0 = -92;
-constexpr int32_t kIndexDKWRP0 = -127;
-
-constexpr int kCollectBatch = 100;
-constexpr int kSetApartMax = 10;
 
 int32_t* Sem(int32_t index) {
   return Bufferpool() + index;
@@ -149,36 +140,6 @@ int32_t* PageBytesOf(int32_t bcb) {
   return Bufferpool() + LoadWord(bcb + BCB_BUFFER) - 1;
 }
 
-// The waiter of this page no longer waits for it: it reached disk (or failed).
-// The link is taken with one exchange, so that a move of the waiter to
-// another BCB (which re-points links by compare-and-swap) and this undo
-// agree on which BCB's count goes down. A failure is counted before the
-// count is lowered, so nobody sees the waiter free of both.
-void UndoWaitingLink(int32_t bcb, bool failed) {
-  int32_t waiter = PoolWord(bcb + BCB_WAITER).exchange(0, std::memory_order_acq_rel);
-  if (waiter == 0) return;
-  if (failed) AddWord(waiter + BCB_FAILED_BEFORE, 1);
-  AddWord(waiter + BCB_WAITS_FOR, -1);
-}
-
-// Links `bcb` before `waiter` when it has no link; false when it has one. The
-// count is raised first, so it never says less than the links do.
-bool LinkBefore(int32_t bcb, int32_t waiter) {
-  AddWord(waiter + BCB_WAITS_FOR, 1);
-  int32_t expected = 0;
-  if (PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, waiter)) return true;
-  AddWord(waiter + BCB_WAITS_FOR, -1);
-  return false;
-}
-
-// Undoes the link of `bcb` to `waiter` when it is there; false when not.
-bool UnlinkFrom(int32_t bcb, int32_t waiter) {
-  int32_t expected = waiter;
-  if (!PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, 0)) return false;
-  AddWord(waiter + BCB_WAITS_FOR, -1);
-  return true;
-}
-
 // Moves the deferred releases of a buffer to its databank entry, whose chain
 // the next allocation runs.
 void HandChainToDatabank(int32_t chain, int32_t databank) {
@@ -215,17 +176,37 @@ int32_t Transfer(int32_t bcb, bool write) {
   return io[IO_RC];
 }
 
-// How a held buffer is written: whole, after every page linked to it; or as
-// a list page whose image names only entries already on disk (in part: the
-// image leaves out entries, whose changes stay in the buffer); or as a
-// swapped-out victim, which writes no other page: a victim has none before
-// it, and one linked since it was chosen is left as it is (result 1).
-enum class WriteKind { kWhole, kListed, kListedPartial, kSwapOut };
+// A held buffer whose predecessors are not all on disk is not written:
+// when one of them failed (or was refused in turn) never, else not yet.
+int32_t RefuseForPredecessors(int32_t* request, int32_t bcb, bool failed) {
+  int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
+  if (failed) {
+    // A page it depends on failed (or was refused in turn): this one can
+    // never be written.
+    bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
+    StoreWord(bcb + BCB_IO_STATUS, -31);
+    StoreWord(bcb + BCB_UNWRITTEN, 1);
+    if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+  } else {
+    // Pages it depends on are still pending (a list page that waits for
+    // pages it does not list, whose walk found nothing new): refused for
+    // now, but nothing failed, so the page stays changed and readable and
+    // a later flush, which writes those pages first, takes it.
+    if (LoadWord(bcb + BCB_IO_STATUS) == IOS_CLEAN) StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
+    ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
+  }
+  if (request) {
+    request[REQ_DATABANK] = databank;
+    request[REQ_PAGE] = page;
+    request[REQ_RC] = -31;
+  }
+  return -31;
+}
 
 // Writes a buffer whose X the caller holds; the predecessors come first. On
 // failure the changes stay in the buffer (marked unwritten) and the waiter of
 // this page learns that its predecessor failed.
-int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWhole) {
+int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind) {
   int32_t databank = LoadWord(bcb + BCB_DATABANK), page = LoadWord(bcb + BCB_PAGE);
   // A direct write of a list page too has its predecessors written first;
   // only the list walk of DKPAG0, which has checked every page the image
@@ -240,27 +221,8 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
   }
   if ((kind == WriteKind::kWhole || kind == WriteKind::kSwapOut) &&
       (LoadWord(bcb + BCB_WAITS_FOR) > 0 || LoadWord(bcb + BCB_FAILED_BEFORE) > 0)) {
-    if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || before_failed) {
-      // A page it depends on failed (or was refused in turn): this one can
-      // never be written.
-      bool first = LoadWord(bcb + BCB_IO_STATUS) != -31;
-      StoreWord(bcb + BCB_IO_STATUS, -31);
-      StoreWord(bcb + BCB_UNWRITTEN, 1);
-      if (first) ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
-    } else {
-      // Pages it depends on are still pending (a list page that waits for
-      // pages it does not list, whose walk found nothing new): refused for
-      // now, but nothing failed, so the page stays changed and readable and
-      // a later flush, which writes those pages first, takes it.
-      if (LoadWord(bcb + BCB_IO_STATUS) == IOS_CLEAN) StoreWord(bcb + BCB_IO_STATUS, IOS_CHANGED);
-      ReportPageError(kIndexDKWRP0, -31, 2, page, databank);
-    }
-    if (request) {
-      request[REQ_DATABANK] = databank;
-      request[REQ_PAGE] = page;
-      request[REQ_RC] = -31;
-    }
-    return -31;
+    return RefuseForPredecessors(request, bcb,
+                                 LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || before_failed);
   }
   int32_t rc = Transfer(bcb, true);
   CountWord(BP_PAGES_WRITTEN);
@@ -437,32 +399,6 @@ int32_t DropHeld(int32_t* request, int32_t bcb, bool write_before) {
   return rc;
 }
 
-// The pages linked before `from` are linked before `to` instead, with their
-// count and their failures: they must still reach disk before the content,
-// which now lives in `to`. Each link is re-pointed by compare-and-swap, so a
-// link undone meanwhile by the write of its page is lowered on exactly one
-// of the two BCBs. The pages may be of any pool and held by anybody, the
-// caller included: nothing here waits for them.
-void RepointPredecessors(int32_t from, int32_t to) {
-  if (LoadWord(from + BCB_WAITS_FOR) > 0) {
-    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
-      int32_t last = LoadWord(pool + PART_LAST_BCB);
-      int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
-      for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
-        if (LoadWord(bcb + BCB_WAITER) != from) continue;
-        AddWord(to + BCB_WAITS_FOR, 1);
-        int32_t expected = from;
-        if (PoolWord(bcb + BCB_WAITER).compare_exchange_strong(expected, to))
-          AddWord(from + BCB_WAITS_FOR, -1);
-        else
-          AddWord(to + BCB_WAITS_FOR, -1);
-      }
-    }
-  }
-  AddWord(to + BCB_FAILED_BEFORE,
-          PoolWord(from + BCB_FAILED_BEFORE).exchange(0, std::memory_order_acq_rel));
-}
-
 int32_t Fail(int32_t* request, int32_t index, int32_t rc, int32_t severity, int32_t value,
              int32_t os_error = -1) {
   request[REQ_RC] = rc;
@@ -510,7 +446,9 @@ int32_t GetResident(int32_t* request, int32_t mode, int32_t bcb, bool* moved) {
   return LoadWord(bcb + BCB_BUFFER);
 }
 
-}  // namespace
+}  // namespace bufferpool_internal
+
+using namespace bufferpool_internal;
 
 void ReportPageError(int32_t index, int32_t rc, int32_t severity, int32_t value, int32_t databank,
                      int32_t os_error) {
@@ -536,6 +474,7 @@ int32_t WriteUnitPage(int32_t databank, int32_t unit, int32_t buffer) {
 int32_t BufferBcb(int32_t buffer) {
   return Bufferpool()[buffer - 1];
 }
+
 int32_t* PageWords(int32_t buffer) {
   return Bufferpool() + buffer - 1;
 }
@@ -565,6 +504,151 @@ int32_t BufferIoStatus(int32_t buffer) {
   return LoadWord(BufferBcb(buffer) + BCB_IO_STATUS);
 }
 
+namespace {
+
+// Where a page is looked for: its pool, bucket and partition.
+struct PagePlace {
+  int32_t pool, bucket, part;
+  int32_t* lock;
+};
+
+// The BCB holding the page in its bucket, 0 when none; under the lock.
+int32_t FindInBucket(const PagePlace& at, int32_t databank, int32_t page) {
+  int32_t found = LoadWord(LoadWord(at.pool + PART_HASH) + at.bucket);
+  while (found != 0 &&
+         (LoadWord(found + BCB_PAGE) != page || LoadWord(found + BCB_DATABANK) != databank))
+    found = LoadWord(found + BCB_LINK);
+  return found;
+}
+
+// A hit: the buffer is counted as a user and becomes the most recently used,
+// directly after the victim (often there already); then the lock is given
+// back and the semaphores the mode asks for are taken. *moved when the
+// buffer was given another page meanwhile.
+int32_t GetHit(int32_t* request, int32_t mode, const PagePlace& at, int32_t found, int32_t victim,
+               bool* moved) {
+  AddWord(found + BCB_USERS, 1);
+  if (victim != 0 && LoadWord(victim + BCB_RING_NEXT) != found) {
+    RingUnlink(found);
+    RingInsertAfter(victim, found);
+  }
+  enqdeq_give(at.lock);
+  return GetResident(request, mode, found, moved);
+}
+
+// The partition has no victim it may take as it is; under the lock, which
+// this gives back. The victim chosen at the last replacement is being
+// swapped out (wait for that write) or was linked to since (choose another);
+// with none, the whole ring is searched again, and when nothing is free
+// the miss waits a little for a buffer to be given back. False when it has
+// waited too long.
+bool FindAnotherVictim(const PagePlace& at, int32_t victim, int attempt) {
+  if (victim != 0) {
+    if (SwapOutRunning(at.part, victim)) {
+      WaitForSwapOut(at.lock, victim);
+      return true;
+    }
+    int32_t swap = ChooseVictim(at.part, victim);
+    enqdeq_give(at.lock);
+    SwapOut(at.pool, at.part, swap);
+    return true;
+  }
+  int32_t swap = ChooseVictim(at.part, FirstOfGroup(at.pool, at.part), true);
+  bool none = LoadWord(at.part + GROUP_VICTIM) == 0;
+  enqdeq_give(at.lock);
+  SwapOut(at.pool, at.part, swap);
+  if (none) {
+    if (attempt > 200000) return false;
+    WaitForBuffer(attempt);
+  }
+  return true;
+}
+
+// The victim, held exclusive, now names the page: what belonged to its old
+// page goes (its releases to the old databank, its link), and the page is
+// read unless the mode takes it new. A victim is never one whose I/O failed
+// (a failed write keeps the buffer out of the choice, a failed read forgets
+// the page, a failed status is cleared when the buffer is chosen), so
+// nothing is left to report of its old page. 0, or the failed read's -44.
+int32_t LoadPage(int32_t* request, int32_t mode, const PagePlace& at, int32_t bcb,
+                 int32_t old_databank) {
+  int32_t databank = request[REQ_DATABANK];
+  HandReleasesToDatabank(bcb, old_databank);
+  UndoWaitingLink(bcb, false);
+  StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
+  if (mode == GET_NEW) {
+    StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
+    StoreWord(bcb + BCB_OS_ERROR, -1);
+  } else {
+    CountWord(at.pool + PART_STAT_FAULTS);
+    if (mode == GET_PREFETCH) CountWord(at.pool + PART_STAT_PREFETCH_FAULTS);
+    CountWord(databank + DBE_PAGES_READ);
+    StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(at.pool + PART_PAGE_SIZE));
+    if (Transfer(bcb, false) != 0) {
+      // A page that could not be read is not kept under its name, so that
+      // the next request reads it again.
+      int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+      enqdeq_take(at.lock);
+      bool has_victim = ForgetPage(at.pool, at.part, bcb);
+      GiveExclusive(bcb);
+      DropUser(bcb);
+      if (!has_victim && Replaceable(bcb)) StoreWord(at.part + GROUP_VICTIM, bcb);
+      enqdeq_give(at.lock);
+      return Fail(request, kIndexDKGET0, -44, 2, request[REQ_PAGE], os);
+    }
+  }
+  PageBytesOf(bcb)[0] = bcb;
+  return 0;
+}
+
+// A miss (or a hit on the victim itself, which keeps its page): the victim
+// takes the page, the next victim is chosen and, when changed, its write
+// starts once the lock is given back, so that the next miss seldom waits
+// for one. The victim had no users, so taking its semaphores never waits.
+// Then the page is read unless the mode takes it new.
+int32_t GetMiss(int32_t* request, int32_t mode, const PagePlace& at, int32_t bcb, bool holds_page) {
+  int32_t databank = request[REQ_DATABANK], page = request[REQ_PAGE];
+  int32_t old_databank = LoadWord(bcb + BCB_DATABANK);
+  if (!holds_page) {
+    Unhook(at.pool, bcb);
+    StoreWord(bcb + BCB_VERSION, LoadWord(at.pool + PART_STAT_REQUESTS));
+    StoreWord(bcb + BCB_CHANNEL, LoadWord(databank + DBE_CHANNEL));
+    StoreWord(bcb + BCB_PAGE, page);
+    StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(at.pool + PART_PAGE_SIZE));
+    StoreWord(bcb + BCB_DATABANK, databank);
+    StoreWord(bcb + BCB_FAILED_BEFORE, 0);
+    Hook(at.pool, bcb);
+  }
+  AddWord(bcb + BCB_USERS, 1);
+  TakeExclusive(bcb);
+  int32_t swap = ChooseVictim(at.part, bcb);
+  enqdeq_give(at.lock);
+  SwapOut(at.pool, at.part, swap);
+
+  if (!holds_page) {
+    if (int32_t rc = LoadPage(request, mode, at, bcb, old_databank)) return rc;
+  } else if (LoadWord(bcb + BCB_IO_STATUS) < 0) {
+    int32_t os = LoadWord(bcb + BCB_OS_ERROR);
+    GiveExclusive(bcb);
+    DropUser(bcb);
+    return Fail(request, kIndexDKGET0, -44, 2, page, os);
+  }
+  request[REQ_VERSION] = LoadWord(bcb + BCB_VERSION);
+  request[REQ_RC] = 0;
+  if (mode >= GET_SHARED) {
+    enqdeq_give(Sem(bcb + BCB_W));
+    enqdeq_give(Sem(bcb + BCB_X));
+    if (mode == GET_PREFETCH) {
+      enqdeq_give(Sem(bcb + BCB_R));
+      DropUser(bcb);
+      return 0;
+    }
+  }
+  return LoadWord(bcb + BCB_BUFFER);
+}
+
+}  // namespace
+
 int32_t DKGET0(int32_t* request, int32_t mode) {
   if (mode < GET_NEW || mode > GET_PREFETCH) return Fail(request, kIndexDKGET0, -43, 7, mode);
   if (mode == GET_PREFETCH && LoadWord(BP_ASYNC_IO_LEFT) <= 0) return 0;
@@ -577,133 +661,31 @@ int32_t DKGET0(int32_t* request, int32_t mode) {
   if (page < 0 || (page & (units - 1)) != 0) return Fail(request, kIndexDKGET0, -43, 2, page);
   CountWord(pool + PART_STAT_REQUESTS);
   if (mode == GET_PREFETCH) CountWord(pool + PART_STAT_PREFETCH_REQUESTS);
-  int32_t bucket = BucketOf(pool, databank, page);
-  int32_t part = PartitionOfBucket(pool, bucket);
-  int32_t* lock = Sem(part + GROUP_LOCK);
+  PagePlace at{pool, BucketOf(pool, databank, page), 0, nullptr};
+  at.part = PartitionOfBucket(pool, at.bucket);
+  at.lock = Sem(at.part + GROUP_LOCK);
+  const bool resident_only = mode == GET_UPDATE_IF_RESIDENT || mode == GET_SHARED_IF_RESIDENT;
 
   for (int attempt = 0;; ++attempt) {
-    enqdeq_take(lock);
-    int32_t found = LoadWord(LoadWord(pool + PART_HASH) + bucket);
-    while (found != 0 &&
-           (LoadWord(found + BCB_PAGE) != page || LoadWord(found + BCB_DATABANK) != databank))
-      found = LoadWord(found + BCB_LINK);
-    int32_t victim = LoadWord(part + GROUP_VICTIM);
+    enqdeq_take(at.lock);
+    int32_t found = FindInBucket(at, databank, page);
+    int32_t victim = LoadWord(at.part + GROUP_VICTIM);
     if (found != 0 && found != victim) {
-      AddWord(found + BCB_USERS, 1);
-      // Most recently used: directly after the victim (often there already).
-      if (victim != 0 && LoadWord(victim + BCB_RING_NEXT) != found) {
-        RingUnlink(found);
-        RingInsertAfter(victim, found);
-      }
-      enqdeq_give(lock);
       bool moved;
-      int32_t result = GetResident(request, mode, found, &moved);
-      if (moved) {
-        if (mode == GET_UPDATE_IF_RESIDENT || mode == GET_SHARED_IF_RESIDENT) return 0;
-        continue;
-      }
-      return result;
+      int32_t result = GetHit(request, mode, at, found, victim, &moved);
+      if (!moved) return result;
+      if (resident_only) return 0;
+      continue;  // dropped while we waited: look again
     }
-    if (found == 0 && (mode == GET_UPDATE_IF_RESIDENT || mode == GET_SHARED_IF_RESIDENT)) {
-      enqdeq_give(lock);
+    if (found == 0 && resident_only) {
+      enqdeq_give(at.lock);
       return 0;
     }
-    // The victim chosen at the last replacement is taken as it is unless it
-    // is being swapped out (wait for that write) or was linked to since
-    // (choose another); either way look again.
-    if (victim != 0 && !Replaceable(victim)) {
-      if (SwapOutRunning(part, victim)) {
-        WaitForSwapOut(lock, victim);
-        continue;
-      }
-      int32_t swap = ChooseVictim(part, victim);
-      enqdeq_give(lock);
-      SwapOut(pool, part, swap);
+    if (victim == 0 || !Replaceable(victim)) {
+      if (!FindAnotherVictim(at, victim, attempt)) return Fail(request, kIndexDKGET0, -55, 7, page);
       continue;
     }
-    if (victim == 0) {
-      // The last search found every buffer of the partition in use or
-      // waiting for other pages; buffers may have come free since.
-      int32_t swap = ChooseVictim(part, FirstOfGroup(pool, part), true);
-      bool none = LoadWord(part + GROUP_VICTIM) == 0;
-      enqdeq_give(lock);
-      SwapOut(pool, part, swap);
-      if (none) {
-        if (attempt > 200000) return Fail(request, kIndexDKGET0, -55, 7, page);
-        WaitForBuffer(attempt);
-      }
-      continue;
-    }
-
-    // Replace the victim (or take it as it is when it already holds the page).
-    int32_t bcb = victim;
-    int32_t old_databank = LoadWord(bcb + BCB_DATABANK), old_page = LoadWord(bcb + BCB_PAGE);
-    int32_t old_status = LoadWord(bcb + BCB_IO_STATUS), old_os = LoadWord(bcb + BCB_OS_ERROR);
-    if (found == 0) {
-      Unhook(pool, bcb);
-      StoreWord(bcb + BCB_VERSION, LoadWord(pool + PART_STAT_REQUESTS));
-      StoreWord(bcb + BCB_CHANNEL, LoadWord(databank + DBE_CHANNEL));
-      StoreWord(bcb + BCB_PAGE, page);
-      StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(pool + PART_PAGE_SIZE));
-      StoreWord(bcb + BCB_DATABANK, databank);
-      StoreWord(bcb + BCB_FAILED_BEFORE, 0);
-      Hook(pool, bcb);
-    }
-    AddWord(bcb + BCB_USERS, 1);
-    TakeExclusive(bcb);  // no users before us: never waits
-    // The next victim is chosen now and, when changed, its write starts now
-    // too, so that the next miss seldom waits for one; it runs once the
-    // partition lock is given back.
-    int32_t swap = ChooseVictim(part, bcb);
-    enqdeq_give(lock);
-    SwapOut(pool, part, swap);
-
-    if (found == 0) {
-      HandReleasesToDatabank(bcb, old_databank);
-      UndoWaitingLink(bcb, false);
-      if (old_status < 0 && old_databank > 0)
-        ReportPageError(kIndexDKGET0, -44, 3, old_page, old_databank, old_os);
-      StoreWord(bcb + BCB_WS_STATUS, WS_NONE);
-      if (mode == GET_NEW) {
-        StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
-        StoreWord(bcb + BCB_OS_ERROR, -1);
-      } else {
-        CountWord(pool + PART_STAT_FAULTS);
-        if (mode == GET_PREFETCH) CountWord(pool + PART_STAT_PREFETCH_FAULTS);
-        CountWord(databank + DBE_PAGES_READ);
-        StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(pool + PART_PAGE_SIZE));
-        if (Transfer(bcb, false) != 0) {
-          // A page that could not be read is not kept under its name, so that
-          // the next request reads it again.
-          int32_t os = LoadWord(bcb + BCB_OS_ERROR);
-          enqdeq_take(lock);
-          bool has_victim = ForgetPage(pool, part, bcb);
-          GiveExclusive(bcb);
-          DropUser(bcb);
-          if (!has_victim && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
-          enqdeq_give(lock);
-          return Fail(request, kIndexDKGET0, -44, 2, page, os);
-        }
-      }
-      PageBytesOf(bcb)[0] = bcb;
-    } else if (LoadWord(bcb + BCB_IO_STATUS) < 0) {
-      int32_t os = LoadWord(bcb + BCB_OS_ERROR);
-      GiveExclusive(bcb);
-      DropUser(bcb);
-      return Fail(request, kIndexDKGET0, -44, 2, page, os);
-    }
-    request[REQ_VERSION] = LoadWord(bcb + BCB_VERSION);
-    request[REQ_RC] = 0;
-    if (mode >= GET_SHARED) {
-      enqdeq_give(Sem(bcb + BCB_W));
-      enqdeq_give(Sem(bcb + BCB_X));
-      if (mode == GET_PREFETCH) {
-        enqdeq_give(Sem(bcb + BCB_R));
-        DropUser(bcb);
-        return 0;
-      }
-    }
-    return LoadWord(bcb + BCB_BUFFER);
+    return GetMiss(request, mode, at, victim, found != 0);
   }
 }
 
@@ -776,75 +758,6 @@ int32_t DKWRP0(int32_t* request, int32_t mode, int32_t buffer) {
   }
 }
 
-int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
-  int32_t bcb = BufferBcb(buffer);
-  int32_t status = LoadWord(bcb + BCB_WS_STATUS);
-  switch (code) {
-    case MRK_WRITE_SET:
-      if (status == WS_NONE || status == WS_MARKED || value < LoadWord(bcb + BCB_ORDER)) {
-        StoreWord(bcb + BCB_ORDER, value);
-        StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
-      }
-      return 0;
-    case MRK_LINK: {
-      int32_t waiter = BufferBcb(value);
-      int32_t present = LoadWord(bcb + BCB_WAITER);
-      if (present == waiter) return 0;
-      // A link that closes a circle (the waiter already comes, through its
-      // own waiters, before this page) could never be written in order, and
-      // writing any page of it would wait for itself. The walk is bounded in
-      // case other threads relink meanwhile.
-      bool circle = waiter == bcb;
-      for (int32_t at = LoadWord(waiter + BCB_WAITER), steps = 0;
-           at != 0 && !circle && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps)
-        circle = at == bcb;
-      if (present != 0 || circle || !LinkBefore(bcb, waiter)) {
-        ReportPageError(kIndexDKMRK0, -55, 7, code);
-        return -55;
-      }
-      return 0;
-    }
-    case MRK_PROGRESS:
-      StoreWord(bcb + BCB_PROGRESS, value);
-      return 0;
-    case MRK_WRITE_SET_ANY:
-      if (status == WS_IN_SET && LoadWord(bcb + BCB_ORDER) != 0)
-        ReportPageError(kIndexDKMRK0, -43, 2, value);
-      StoreWord(bcb + BCB_ORDER, value);
-      StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
-      return 0;
-    case MRK_UNLINK:
-      UnlinkFrom(bcb, BufferBcb(value));
-      return 0;
-    case MRK_MARK:
-      if (status == WS_NONE) {
-        StoreWord(bcb + BCB_ORDER, value);
-        StoreWord(bcb + BCB_WS_STATUS, WS_MARKED);
-      }
-      return 0;
-    default:
-      ReportPageError(kIndexDKMRK0, -86, 7, code);
-      return -86;
-  }
-}
-
-int32_t DKGPA0(int32_t code, int32_t buffer) {
-  int32_t bcb = BufferBcb(buffer);
-  switch (code) {
-    case GPA_PROGRESS:
-      return LoadWord(bcb + BCB_PROGRESS);
-    case GPA_WAITS_FOR:
-      return LoadWord(bcb + BCB_WAITS_FOR);
-    case GPA_WAITER:
-      return LoadWord(bcb + BCB_WAITER);
-    case GPA_BCB:
-      return bcb;
-    default:
-      ReportPageError(kIndexDKGPA0, -86, 7, code);
-      return 0;
-  }
-}
-
 int32_t DKBSC0(int32_t record_length) {
   for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
     if (LoadWord(pool + PART_MAX_RECORD) >= record_length) return LoadWord(pool + PART_PAGE_SIZE);
@@ -873,354 +786,6 @@ int32_t DKCPR0(int32_t page_size, int32_t kind) {
     default:
       return 0;
   }
-}
-
-namespace {
-
-struct Collected {
-  int32_t databank, page, page_size;
-};
-
-bool Chosen(int32_t code, int32_t bcb, const int32_t* request) {
-  int32_t databank = LoadWord(bcb + BCB_DATABANK);
-  if (databank == 0) return false;
-  int32_t ws = LoadWord(bcb + BCB_WS_STATUS);
-  switch (code) {
-    case PAG_FLUSH:
-    case PAG_FLUSH_NO_PREFETCH:
-      // Pages whose write failed are chosen too: getting them reports the
-      // failure, so a flush never answers success over lost changes.
-      return databank == request[PAGREQ_DATABANK] &&
-             (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0);
-    case PAG_WRITE_SETS_UP_TO:
-      return (ws == WS_IN_SET || ws == WS_WRITING) &&
-             LoadWord(bcb + BCB_ORDER) <= request[PAGREQ_ORDER];
-    case PAG_WRITE_SET:
-      return (ws == WS_IN_SET || ws == WS_WRITING) &&
-             LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
-    case PAG_BEFORE:
-      return LoadWord(bcb + BCB_WAITER) == request[PAGREQ_BCB];
-    case PAG_MARKED:
-      return ws == WS_MARKED && LoadWord(bcb + BCB_ORDER) == request[PAGREQ_ORDER];
-  }
-  return false;
-}
-
-void NoteError(int32_t* request, int32_t rc, int32_t os) {
-  request[PAGREQ_RC] = rc;
-  request[PAGREQ_OS_ERROR] = os;
-}
-
-// The identity of a BCB, read under the partition lock of its bucket.
-Collected IdentityOf(int32_t pool, int32_t bcb) {
-  int32_t databank = LoadWord(bcb + BCB_DATABANK);
-  if (databank == 0) return {0, 0, 0};
-  int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
-  enqdeq_take(Sem(part + GROUP_LOCK));
-  Collected c{LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE),
-              LoadWord(pool + PART_PAGE_SIZE)};
-  enqdeq_give(Sem(part + GROUP_LOCK));
-  return c;
-}
-
-// True when every page linked to the list page (its word 12 names `list`) is
-// one of the entries in `pending`: those are not named by the image being
-// written, so it need not wait for them.
-bool OnlyPendingEntriesLinked(int32_t list, const std::vector<Collected>& pending) {
-  for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
-    int32_t last = LoadWord(pool + PART_LAST_BCB);
-    int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
-    for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
-      if (LoadWord(bcb + BCB_WAITER) != list) continue;
-      Collected c = IdentityOf(pool, bcb);
-      bool pending_entry = false;
-      for (const Collected& p : pending)
-        pending_entry = pending_entry || (p.databank == c.databank && p.page == c.page &&
-                                          p.page_size == c.page_size);
-      if (!pending_entry) return false;
-    }
-  }
-  return true;
-}
-
-// A listed page that is in the pool and changed is written now. False when
-// it could not be: its write (or its get) failed, or it is no page. A page
-// linked to the list is unlinked for the write and linked again when the
-// write fails, so the failure stays with the entry (which the list walk
-// stops before) rather than counting against the whole list page.
-bool WriteListedPage(int32_t* request, int32_t list_bcb, const Collected& c) {
-  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
-  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
-  if (buffer < 0) {
-    NoteError(request, rq[REQ_RC], rq[REQ_OS_ERROR]);
-    return false;
-  }
-  if (buffer == 0) return true;  // not in the pool: on disk as it is
-  int32_t bcb = BufferBcb(buffer);
-  if (!IsChanged(bcb)) {
-    DKPUT0(PUT_UNCHANGED, buffer);
-    return true;
-  }
-  bool linked = UnlinkFrom(bcb, list_bcb);
-  AddWord(bcb + BCB_VERSION, 1);
-  int32_t rc = WriteHeld(rq, bcb);
-  if (rc == 0) {
-    HandReleasesToDatabank(bcb, c.databank);
-  } else if (linked) {
-    LinkBefore(bcb, list_bcb);
-  }
-  DKPUT0(PUT_UNCHANGED, buffer);
-  if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
-  return rc == 0;
-}
-
-// True when a listed page is in the pool and changed (again).
-bool ListedPageChanged(const Collected& c) {
-  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
-  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
-  if (buffer <= 0) return buffer < 0;
-  bool changed = IsChanged(BufferBcb(buffer));
-  DKPUT0(PUT_UNCHANGED, buffer);
-  return changed;
-}
-
-void CorruptListPage(int32_t* request, int32_t buffer, const Collected& list) {
-  DKPUT0(PUT_UNCHANGED, buffer);
-  NoteError(request, -63, -1);
-  ReportPageError(kIndexDKPAG0, -63, 7, list.page, list.databank);
-}
-
-// Writes a held, changed list page in order with the pages it lists (word 2
-// their page size, entries in words progress mark + 1 .. word 5 - 1): the
-// listed pages that are changed are written in list order, and the list
-// page goes to disk naming only the entries up to the last one that reached
-// disk (its word 5 lowered for the write). The progress mark then names that
-// entry, and the next round starts after it.
-void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
-  int32_t bcb = BufferBcb(buffer);
-  int32_t* words = PageWords(buffer);
-  int32_t end = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
-  int32_t pool = FindPool(listed_size);
-  if (end < LIST_FIRST_ENTRY - 1 || end > list.page_size / 4 || pool == 0)
-    return CorruptListPage(request, buffer, list);
-  int32_t units = LoadWord(pool + PART_UNITS);
-  bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
-  int32_t progress = LoadWord(bcb + BCB_PROGRESS);
-  if (waited_for && progress == 0) {
-    DKPUT0(PUT_UNCHANGED, buffer);
-    NoteError(request, -55, -1);
-    ReportPageError(kIndexDKPAG0, -55, 3, list.page, list.databank);
-    return;
-  }
-  // The walk starts after the mark also when nobody waits for the list: the
-  // links only say what callers recorded, the walk looks at the pages. The
-  // slots before the first entry are header words, and a mark beyond the end
-  // (the list got shorter) counts only up to the end.
-  int32_t floor = LIST_FIRST_ENTRY - 1;
-  int32_t start = std::min(std::max(progress, floor), std::max(end - 1, floor));
-  int32_t reached = start;
-  for (int32_t slot = start + 1; slot < end; ++slot) {
-    Collected entry{list.databank, words[slot], listed_size};
-    // An entry naming the list page itself would wait for its own buffer.
-    if (entry.page <= 0 || (entry.page & (units - 1)) != 0 ||
-        (entry.page == list.page && listed_size == list.page_size))
-      return CorruptListPage(request, buffer, list);
-    if (!WriteListedPage(request, bcb, entry)) break;
-    reached = slot;
-  }
-  // The last entry still being changed (appends go to it) is not counted:
-  // the next round writes it again.
-  if (reached > start && ListedPageChanged({list.databank, words[reached], listed_size})) --reached;
-  if (waited_for && reached == progress) {
-    DKPUT0(PUT_UNCHANGED, buffer);
-    return;
-  }
-  std::vector<Collected> pending;
-  for (int32_t slot = reached + 1; slot < end; ++slot)
-    pending.push_back({list.databank, words[slot], listed_size});
-  int32_t written_end = std::min(reached + 1, end);
-  bool whole = written_end == end;
-  if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || !OnlyPendingEntriesLinked(bcb, pending)) {
-    // A page the list waits for failed, or one it does not list is linked
-    // to it: only a whole write, after every linked page, is sound.
-    int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
-    int32_t rc = DKWRP0(rq, WRP_WRITE_WAIT, buffer);
-    if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
-    return;
-  }
-  int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
-  words[LIST_END] = written_end;
-  AddWord(bcb + BCB_VERSION, 1);
-  int32_t rc = WriteHeld(rq, bcb, whole ? WriteKind::kListed : WriteKind::kListedPartial);
-  words[LIST_END] = end;
-  if (rc < 0) {
-    NoteError(request, rc, rq[REQ_OS_ERROR]);
-    DKPUT0(PUT_UNCHANGED, buffer);
-    return;
-  }
-  DKMRK0(reached, MRK_PROGRESS, buffer);
-  if (whole) {
-    HandReleasesToDatabank(bcb, list.databank);
-    DKPUT0(PUT_UNCHANGED, buffer);
-  } else {
-    // The entries after the position are not on disk yet.
-    DKPUT0(PUT_CHANGED, buffer);
-  }
-}
-
-// Writes one collected page when it is still changed; `wait_first` pages are
-// written with their predecessors.
-void WriteCollected(int32_t* request, const Collected& c) {
-  int32_t rq[REQ_WORDS] = {c.databank, c.page, c.page_size, 0, -1, 0};
-  int32_t buffer = DKGET0(rq, GET_UPDATE_IF_RESIDENT);
-  if (buffer <= 0) {
-    if (buffer < 0) NoteError(request, rq[REQ_RC], rq[REQ_OS_ERROR]);
-    return;
-  }
-  int32_t bcb = BufferBcb(buffer);
-  if (!IsChanged(bcb)) {
-    // On disk as it is: a page waiting for it need not wait any longer.
-    UndoWaitingLink(bcb, false);
-    DKPUT0(PUT_UNCHANGED, buffer);
-    return;
-  }
-  int32_t* words = PageWords(buffer);
-  if (words[LIST_KIND] == LIST_KIND_VALUE) return WriteListPage(request, c, buffer);
-  if (LoadWord(bcb + BCB_WAITS_FOR) > 0 && words[LIST_KIND] <= 0) {
-    DKPUT0(PUT_UNCHANGED, buffer);
-    NoteError(request, -63, -1);
-    ReportPageError(kIndexDKPAG0, -63, 7, c.page, c.databank);
-    return;
-  }
-  int32_t rc = DKWRP0(rq, WRP_WRITE_WAIT, buffer);
-  if (rc < 0) NoteError(request, rc, rq[REQ_OS_ERROR]);
-}
-
-void DropDatabankBuffers(int32_t* request, int32_t pool) {
-  int32_t databank = request[PAGREQ_DATABANK];
-  int32_t last = LoadWord(pool + PART_LAST_BCB);
-  int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
-  for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
-    if (LoadWord(bcb + BCB_DATABANK) != databank) continue;
-    // A buffer's ring is the partition that guards the bucket of its page.
-    int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
-    int32_t* lock = Sem(part + GROUP_LOCK);
-    enqdeq_take(lock);
-    // A swap-out of the page is the pool's own write, not a user: its end is
-    // waited for, so that the write never lands on a buffer given up.
-    while (SwapOutRunning(part, bcb)) {
-      WaitForSwapOut(lock, bcb);
-      enqdeq_take(lock);
-    }
-    int32_t in_use = 0, chain = 0;
-    if (LoadWord(bcb + BCB_DATABANK) == databank) {
-      if (LoadWord(bcb + BCB_USERS) != 0 && LoadWord(BP_STATUS) == BP_STATUS_UP)
-        in_use = LoadWord(bcb + BCB_PAGE);
-      chain = LoadWord(bcb + BCB_RELEASES);
-      StoreWord(bcb + BCB_RELEASES, 0);
-      if (!ForgetPage(pool, part, bcb) && Replaceable(bcb)) StoreWord(part + GROUP_VICTIM, bcb);
-    }
-    enqdeq_give(lock);
-    FreeReleaseRecords(chain);
-    // An internal error ends the server; no lock is left held when it does.
-    if (in_use != 0) {
-      NoteError(request, -55, -1);
-      ReportPageError(kIndexDKPAG0, -55, 7, in_use);
-    }
-  }
-}
-
-}  // namespace
-
-int32_t DKPAG0(int32_t* request, int32_t code) {
-  if (code < PAG_FLUSH || code > PAG_FLUSH_NO_PREFETCH) {
-    ReportPageError(kIndexDKPAG0, -43, 7, code);
-    return -43;
-  }
-  NoteError(request, 0, -1);
-  if (code == PAG_DROP) {
-    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
-      DropDatabankBuffers(request, pool);
-    return request[PAGREQ_RC] < 0 ? request[PAGREQ_RC] : 0;
-  }
-  int32_t wanted = code == PAG_BEFORE ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
-  // Pages set apart are tried once per call: one that could not be written
-  // (its predecessors failed or are pending) is chosen again by every scan,
-  // and the scans would never end.
-  std::set<std::tuple<int32_t, int32_t, int32_t>> tried;
-  bool again = true;
-  while (again) {
-    again = false;
-    std::vector<Collected> set_apart;
-    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1)) {
-      int32_t page_size = LoadWord(pool + PART_PAGE_SIZE);
-      int32_t last = LoadWord(pool + PART_LAST_BCB);
-      int32_t lowest = last - BCB_WORDS * (LoadWord(pool + PART_PAGES) - 1);
-      std::vector<Collected> batch;
-      int found = 0;
-      // A scan over the BCBs of the pool; each is tested under its partition
-      // lock so that its identity is read whole.
-      for (int32_t bcb = lowest; bcb <= last; bcb += BCB_WORDS) {
-        int32_t databank = LoadWord(bcb + BCB_DATABANK);
-        if (databank == 0) continue;
-        int32_t part = PartitionOfBucket(pool, BucketOf(pool, databank, LoadWord(bcb + BCB_PAGE)));
-        enqdeq_take(Sem(part + GROUP_LOCK));
-        bool chosen =
-            Chosen(code, bcb, request) &&
-            !(code == PAG_FLUSH_NO_PREFETCH && LoadWord(bcb + BCB_WS_STATUS) == WS_PREFETCHING);
-        Collected c{LoadWord(bcb + BCB_DATABANK), LoadWord(bcb + BCB_PAGE), page_size};
-        bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
-        enqdeq_give(Sem(part + GROUP_LOCK));
-        if (!chosen) continue;
-        if (waited_for && code != PAG_BEFORE && tried.count({c.databank, c.page, c.page_size}) != 0)
-          continue;
-        ++found;
-        if (waited_for && code != PAG_BEFORE) {
-          if (static_cast<int>(set_apart.size()) < kSetApartMax)
-            set_apart.push_back(c);
-          else
-            again = true;
-        } else {
-          batch.push_back(c);
-        }
-        if (static_cast<int>(batch.size()) == kCollectBatch) {
-          for (const Collected& each : batch) WriteCollected(request, each);
-          batch.clear();
-        }
-        if (code == PAG_BEFORE && found >= wanted) break;
-      }
-      for (const Collected& each : batch) WriteCollected(request, each);
-      if (code == PAG_BEFORE && found >= wanted) break;
-    }
-    for (const Collected& each : set_apart) {
-      tried.insert({each.databank, each.page, each.page_size});
-      WriteCollected(request, each);
-    }
-  }
-  return request[PAGREQ_RC] < 0 ? request[PAGREQ_RC] : 0;
-}
-
-void CarryContent(int32_t from_bcb, int32_t to_bcb) {
-  for (int32_t word : {BCB_WS_STATUS, BCB_ORDER, BCB_PROGRESS}) {
-    StoreWord(to_bcb + word, LoadWord(from_bcb + word));
-    StoreWord(from_bcb + word, 0);
-  }
-  // The page waiting for the content keeps its count: only the BCB it waits
-  // for changes. The image the new page had before is gone, so nothing
-  // waits for that.
-  UndoWaitingLink(to_bcb, false);
-  StoreWord(to_bcb + BCB_WAITER, PoolWord(from_bcb + BCB_WAITER).exchange(0));
-  // So do the pages the content waits for: the move then writes nothing,
-  // and the old BCB is dropped with no page left to write before it.
-  RepointPredecessors(from_bcb, to_bcb);
-  if (int32_t carried = LoadWord(from_bcb + BCB_RELEASES)) {
-    int32_t tail = carried;
-    while (LoadWord(tail - 1) != 0) tail = LoadWord(tail - 1);
-    StoreWord(tail - 1, LoadWord(to_bcb + BCB_RELEASES));
-    StoreWord(to_bcb + BCB_RELEASES, carried);
-    StoreWord(from_bcb + BCB_RELEASES, 0);
-  }
-  StoreWord(to_bcb + BCB_IO_STATUS, IOS_CHANGED_HELD);
 }
 
 void DropCarriedBuffer(int32_t buffer) {
