@@ -285,7 +285,7 @@ void CloseChain(int32_t first) {
     ReleaseDroppedTable(t);
     int32_t second = a[t + TBE_SECOND];
     if (IsTableEntry(second)) {
-      if (a[second + TBE_SECOND] != 0) Report(kIndexDKCLT1, -55, 7, second);
+      if (a[second + TBE_SECOND] != 0) Report(kIndexDKCLT1, -55, 2, second);
       ReleaseDroppedTable(second);
       FreeTableChain(second);
       a[t + TBE_SECOND] = 0;

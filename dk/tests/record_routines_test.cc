@@ -228,3 +228,95 @@ TEST_F(CompressedRecordTest, RecordsOfATableWithCompressionGoOnDirectoryPages) {
 }
 
 }  // namespace
+
+namespace {
+
+class TableEntryTest : public TableTest {
+ protected:
+  int32_t Close(int32_t entry, int32_t tbl, int32_t mode = 0) {
+    int32_t b[CRT_WORDS] = {mode, 0, 5, 0, entry, tbl};
+    DKEXE1(13, b);
+    return b[RQ_STATUS];
+  }
+};
+
+TEST_F(TableEntryTest, CreateInWriteAtOnceModeWritesTheRootEntry) {
+  int32_t b[CRT_WORDS] = {-2, 0, 5, 21, 0, 31, 4, 12};  // kind 2, type 1
+  DKEXE1(16, b);
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(FileWord("tables", kHeaderUnit, kFirstRootWord + 1 + RE_TBL), 31);
+  EXPECT_EQ(FileWord("tables", kHeaderUnit, kFirstRootWord + 1 + RE_KIND), 2);
+  EXPECT_EQ(FileWord("tables", kHeaderUnit, kFirstRootWord + 1 + RE_TYPE), 1);
+  EXPECT_EQ(FileWord("tables", kHeaderUnit, kFirstRootWord + 1 + RE_RECORD_LENGTH), 12);
+  EXPECT_EQ(b[RQ_DATA_PAGE_SIZE], 2048);  // the page size chosen comes back
+}
+
+TEST_F(TableEntryTest, AnonymousTablesAreNewEachTimeAndGoAtClose) {
+  Table a = CreateTable(-1, 4, 8), b = CreateTable(-1, 4, 8);
+  EXPECT_NE(a.entry, b.entry);
+  EXPECT_NE(area_[a.entry + TBE_ROOT_WORD], area_[b.entry + TBE_ROOT_WORD]);
+  EXPECT_EQ(Insert(a, "abcdefgh"), 0);
+  EXPECT_EQ(Check(b, "abcdefgh"), kStatusCheck);
+  EXPECT_EQ(Close(a.entry, -1), 0);
+  EXPECT_EQ(area_[a.entry + TBE_TBL], 0);
+  EXPECT_EQ(Close(a.entry, -1), -46);  // freed: the table check fails
+}
+
+TEST_F(TableEntryTest, CloseKeepsEntriesForReuseUntilTheDatabankClosesThem) {
+  Table a = CreateTable(41, 4, 8), b = CreateTable(42, 4, 8), c = CreateTable(43, 4, 8);
+  ASSERT_EQ(Close(a.entry, 41), 0);
+  ASSERT_EQ(Close(b.entry, 42), 0);
+  EXPECT_EQ(area_[a.entry + TBE_ACCESS], kAccessClosed);
+  EXPECT_EQ(area_[a.entry + TBE_TBL], 41);  // kept in the hash for the next open
+  EXPECT_EQ(CreateTable(41, 4, 8).entry, a.entry);
+  ASSERT_EQ(Close(a.entry, 41), 0);
+  EXPECT_EQ(Close(0, 0, 34), 0);  // every unused table entry of DID 5
+  EXPECT_EQ(area_[a.entry + TBE_TBL], 0);
+  EXPECT_EQ(area_[b.entry + TBE_TBL], 0);
+  EXPECT_EQ(area_[c.entry + TBE_TBL], 43);  // still in use
+  int32_t bad[CRT_WORDS] = {34, 0, 77};
+  DKEXE1(13, bad);
+  EXPECT_EQ(bad[RQ_STATUS], -45);
+}
+
+TEST_F(TableEntryTest, ATableOfADatabankWithAShadowHasAnEntryAndARootEntryOnEach) {
+  int32_t shadow = Create("shadow", 400, 6);
+  area_[shadow + DBE_KIND] = DBE_KIND_SHADOW;
+  area_[db_ + DBE_DEPENDENT] = shadow;
+  Table t = CreateTable(44, 4, 8);
+  int32_t second = area_[t.entry + TBE_NEXT];
+  ASSERT_GT(second, 0);
+  EXPECT_EQ(area_[second + TBE_DATABANK], shadow);
+  EXPECT_EQ(area_[second + TBE_USES], 0);
+  EXPECT_EQ(area_[second + TBE_ACCESS], kAccessClosed);
+  EXPECT_EQ(area_[second + TBE_ROOT_PAGE], kHeaderUnit);
+  // Dropping with word 4 = 0 marks the table on the databanks after the
+  // given one only.
+  int32_t drop[CRT_WORDS] = {0, 0, 5, 0, 0, 44};
+  DKEXE1(24, drop);
+  EXPECT_EQ(drop[RQ_STATUS], 0);
+  EXPECT_NE(RootEntry(t)[6], kTypeDropped);
+  int32_t rq[REQ_WORDS];
+  int32_t b = GetUnitPage(shadow, kHeaderUnit, GET_SHARED, rq);
+  EXPECT_EQ(PageWord(PageBytes(b), kFirstRootWord + 1 + RE_TYPE), kTypeDropped);
+  DKPUT0(PUT_END_SHARED, b);
+  area_[db_ + DBE_DEPENDENT] = 0;
+}
+
+TEST_F(TableEntryTest, CheckModesCompareWhatTheyAreAskedTo) {
+  Table t = CreateTable(45, 4, 12);
+  ASSERT_EQ(Insert(t, "keyAbcdefghi"), 0);
+  auto check = [&](const std::string& r, int32_t mode, int32_t length) {
+    auto b = Block(t, r, mode);
+    b[RQ_KEY_LENGTH] = length;
+    DKEXE1(10, b.data());
+    return b[RQ_STATUS];
+  };
+  EXPECT_EQ(check("keyAbcdeXXXX", -3, 8), kStatusCheck);  // first 8 bytes equal
+  EXPECT_EQ(check("keyAbcdeXXXX", -3, 9), 0);
+  EXPECT_EQ(check("keyAbcdeXXXX", -3, 13), -67);  // more than the record
+  EXPECT_EQ(check("keyAbcdeXXXX", 0, 0), kStatusCheck);
+  EXPECT_EQ(check("keyAbcdefghi", 0, 0), 0);
+}
+
+}  // namespace
