@@ -22,6 +22,7 @@ struct Shape {
   int32_t levels;      // levels the tree reaches at least
   int32_t method = 0;  // compression method
   int32_t mode = 0;    // write mode: a TSS, -2 or 0
+  bool work = false;   // on a work databank
 };
 
 void PrintTo(const Shape& s, std::ostream* out) {
@@ -75,6 +76,7 @@ int32_t StoredLength(const std::string& r, int32_t method) {
 
 TEST_P(TreeModelTest, RandomOperationsAgreeWithAMap) {
   const ::Shape s = GetParam();
+  if (s.work) area_[db_ + DBE_KIND] = DBK_WORK;
   Table t = CreateTable(40, s.key, s.length, s.data_size, s.index_size, nullptr, s.method);
   std::map<std::string, std::string> model;
   std::mt19937 rng(1234);
@@ -136,6 +138,9 @@ TEST_P(TreeModelTest, RandomOperationsAgreeWithAMap) {
   }
   EXPECT_EQ(Levels(t), 0);
   EXPECT_GE(highest, s.levels);
+  // Reorganisations count where their kind of databank says.
+  EXPECT_GT(area_[s.work ? BP_WORK_REORGS : BP_CAREFUL_REORGS], 0);
+  EXPECT_EQ(area_[s.work ? BP_CAREFUL_REORGS : BP_WORK_REORGS], 0);
   EXPECT_EQ(lowest_after, 1);
   ASSERT_NO_FATAL_FAILURE(verify());
   // Every page the tree took is free again once what names them is on disk:
@@ -168,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(
         ::Shape{"Records100InAWriteSet", 16, 100, 2048, 2048, 6000, 3000, 3, 0, 9},
         ::Shape{"BackReferenceInAWriteSet", 60, 200, 2048, 2048, 6000, 3000, 3, 2, 9},
         ::Shape{"Records3000InAWriteSet", 40, 3000, 16384, 2048, 1500, 600, 3, 0, 9},
+        // A work databank: no write sets, pages freed at once.
+        ::Shape{"Records100OnAWorkDatabank", 16, 100, 2048, 2048, 6000, 3000, 3, 0, 9, true},
+        ::Shape{"RunLengthOnAWorkDatabank", 60, 200, 2048, 2048, 6000, 3000, 3, 1, -2, true},
         ::Shape{"Records100WrittenAtOnce", 16, 100, 2048, 2048, 6000, 3000, 3, 0, -2}),
     [](const ::testing::TestParamInfo<::Shape>& info) { return std::string(info.param.name); });
 
