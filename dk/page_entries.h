@@ -9,6 +9,7 @@
 
 #include "dk/bufferpool.h"
 #include "dk/databank_format.h"
+#include "platform/bytes.h"
 
 // Page header words of data and index pages (after word 0).
 constexpr int32_t PAGE_ENTRY_LENGTH = 1;  // entry length (directory page: record length)
@@ -67,11 +68,12 @@ void RemoveFixedEntry(uint8_t* page, int32_t position);
 // first `count` entries of `from` to the end of `to`.
 void MoveLastEntries(uint8_t* from, uint8_t* to, int32_t count);
 void MoveFirstEntries(uint8_t* from, uint8_t* to, int32_t count);
+// Read on every probe of a walk, so inline rather than through PageWord.
 inline int32_t UsedEnd(const uint8_t* page) {
-  return PageWord(page, PAGE_USED_END);
+  return static_cast<int32_t>(load_le32(page + 4 * PAGE_USED_END));
 }
 inline int32_t EntryLength(const uint8_t* page) {
-  return PageWord(page, PAGE_ENTRY_LENGTH);
+  return static_cast<int32_t>(load_le32(page + 4 * PAGE_ENTRY_LENGTH));
 }
 
 // Directory pages (leaves of a table with compression): compressed records
