@@ -239,7 +239,14 @@ int32_t DKDRP0(int32_t databank, int32_t top, int32_t levels, int32_t inner_size
   std::vector<Frame> stack;
   stack.push_back({top, 1, {}, 0});
   int32_t status = 0;
+  // A damaged tree may name pages more than once; no file has more pages
+  // than this, so a longer walk is stopped.
+  int64_t visited = 0;
   while (!stack.empty()) {
+    if (++visited > (int64_t{1} << 31) / (leaf_size / kUnitBytes)) {
+      ReportPageError(kIndexDKDRP0, -63, 3, top, databank);
+      return -63;
+    }
     Frame& f = stack.back();
     const int32_t size = f.level >= levels ? leaf_size : inner_size;
     if (f.level < levels && f.next == 0 && f.children.empty()) {

@@ -27,6 +27,7 @@ class TreeFaultTest : public TableTest {
     change(PageBytes(b));
     DKPUT0(PUT_CHANGED, b);
   }
+  void ThreadsOnOneTable(int32_t method);
   int32_t FirstChild(const Table& t) {
     int32_t b = Get(db_, Top(t), 2048, GET_SHARED);
     int32_t child = LoadChild(PageBytes(b) + kPageHeaderBytes + 8);
@@ -142,13 +143,18 @@ TEST_F(TreeFaultTest, DamagedRootEntriesAreRefused) {
 }
 
 TEST_F(TreeFaultTest, ThreadsChangingOneTableLoseNothing) {
-  const Table t = CreateTable(400, 8, 100, 2048, 2048);
+  for (int32_t method : {0, 1}) ThreadsOnOneTable(method);
+}
+
+void TreeFaultTest::ThreadsOnOneTable(int32_t method) {
+  SCOPED_TRACE(method);
+  const Table t = CreateTable(400 + method, 8, 100, 2048, 2048, nullptr, method);
   constexpr int kWriters = 4, kEach = 1500;
   EndsWithin(60, "four writers", [&] {
     std::vector<std::thread> threads;
     for (int w = 0; w < kWriters; ++w)
       threads.emplace_back([&, w] {
-        enqdeq_attach(enq_, 2 + w);
+        enqdeq_attach(enq_, 2 + w + kWriters * method);  // an index per thread of the test
         char key[16];
         for (int i = 0; i < kEach; ++i) {
           std::snprintf(key, sizeof key, "%c%06d", 'a' + w, i * 7919 % kEach);
