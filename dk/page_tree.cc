@@ -145,6 +145,34 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
   return b;
 }
 
+namespace {
+
+// Gives back a page the walk has moved past (the root page, -61, or a
+// parent, -60); on failure everything else still held goes too.
+int32_t Leave(int32_t* tab, bool shared, int32_t buffer, int32_t fail_code, int32_t routine,
+              int32_t parent, int32_t child) {
+  int32_t rc =
+      shared ? (ReleaseShared(buffer), 0) : ReleaseTreePage(tab, buffer, fail_code, routine);
+  if (rc < 0) ReleaseAll(tab, shared, parent, child);
+  return rc;
+}
+
+// Makes room on the child (or refills it) as the walk's purpose asks.
+int32_t MakeRoomOn(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t* parent, int32_t* child,
+                   bool shared) {
+  for (int tries = 0; tries < 4 && NeedsRoom(tab, *child, room); ++tries) {
+    int32_t rc = Reorganise(tab, key, parent, child);
+    if (rc < 0) {
+      ReleaseAll(tab, shared, *parent, *child);
+      return rc;
+    }
+    if (rc == 0) break;  // nothing could be moved
+  }
+  return 0;
+}
+
+}  // namespace
+
 int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t routine,
                       int32_t* search) {
   const bool shared = room == TreeRoom::kRead;
@@ -161,29 +189,20 @@ int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t r
     return child;
   }
   for (;;) {
-    for (int tries = 0; tries < 4 && NeedsRoom(tab, child, room); ++tries) {
-      int32_t rc = Reorganise(tab, key, &parent, &child);
-      if (rc < 0) {
-        ReleaseAll(tab, shared, parent, child);
-        return rc;
-      }
-      if (rc == 0) break;  // nothing could be moved
-    }
+    if (int32_t rc = MakeRoomOn(tab, key, room, &parent, &child, shared); rc < 0) return rc;
     const int32_t level = tab[TAB_LEVEL];
     if (level >= 2 && tab[TAB_ROOT_BUFFER] > 0) {
       int32_t root_buffer = tab[TAB_ROOT_BUFFER];
       tab[TAB_ROOT_BUFFER] = 0;
-      int32_t rc = shared ? (ReleaseShared(root_buffer), 0)
-                          : ReleaseTreePage(tab, root_buffer, -61, routine);
-      if (rc < 0) {
-        ReleaseAll(tab, shared, parent, child);
+      if (int32_t rc = Leave(tab, shared, root_buffer, -61, routine, parent, child); rc < 0)
         return rc;
-      }
     }
     tab[TAB_PAGE_SIZE] = LevelPageSize(tab, level);
-    *search = DirectoryLevel(tab, level) ? DKSearchDir(tab, key, PageBytes(child))
-                                         : DKSearchFixed(tab, key, PageBytes(child));
-    if (*search < 0) {
+    const uint8_t* p = PageBytes(child);
+    *search = DirectoryLevel(tab, level) ? DKSearchDir(tab, key, p) : DKSearchFixed(tab, key, p);
+    const int32_t pos = tab[TAB_POSITION];
+    // An inner page's last entry holds the fill key, so every key finds one.
+    if (*search < 0 || (level < tab[TAB_LEVELS] && pos >= tab[TAB_USED_END])) {
       int32_t page = BufferPage(child);
       ReleaseAll(tab, shared, parent, child);
       return Corrupt(tab, level, page, routine);
@@ -192,29 +211,12 @@ int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t r
       if (parent > 0) {
         if (!shared && tab[TAB_WRITE_MODE] > 0 && DKGPA0(52, child) != 0)
           DKMRK0(tab[TAB_WRITE_MODE], 22, parent);
-        int32_t rc =
-            shared ? (ReleaseShared(parent), 0) : ReleaseTreePage(tab, parent, -60, routine);
-        if (rc < 0) {
-          ReleaseAll(tab, shared, 0, child);
-          return rc;
-        }
+        if (int32_t rc = Leave(tab, shared, parent, -60, routine, 0, child); rc < 0) return rc;
       }
       return child;
     }
-    const uint8_t* p = PageBytes(child);
-    const int32_t pos = tab[TAB_POSITION];
-    if (pos >= tab[TAB_USED_END]) {  // no fill key at the end of the level
-      int32_t page = BufferPage(child);
-      ReleaseAll(tab, shared, parent, child);
-      return Corrupt(tab, level, page, routine);
-    }
-    if (parent > 0) {
-      int32_t rc = shared ? (ReleaseShared(parent), 0) : ReleaseTreePage(tab, parent, -60, routine);
-      if (rc < 0) {
-        ReleaseAll(tab, shared, 0, child);
-        return rc;
-      }
-    }
+    if (parent > 0)
+      if (int32_t rc = Leave(tab, shared, parent, -60, routine, 0, child); rc < 0) return rc;
     parent = child;
     tab[TAB_LEVEL] = level + 1;
     tab[TAB_PAGE_SIZE] = LevelPageSize(tab, level + 1);
