@@ -138,6 +138,13 @@ void FillRootEntry(int32_t* block, int32_t* entry, int32_t method) {
   block[RQ_DATA_PAGE_SIZE] = entry[RE_DATA_PAGE_SIZE];
 }
 
+// Two creates of one table may search at once; the root word is stored
+// before the root page that tells readers it is there.
+void PublishRootEntry(int32_t table, int32_t page, int32_t word) {
+  StoreWord(table + TBE_ROOT_WORD, word);
+  StoreWord(table + TBE_ROOT_PAGE, page);
+}
+
 // Adds a root page after the last one (held) and returns it held.
 int32_t AddRootPage(int32_t databank, int32_t last_page, int32_t last_buffer, int32_t* page) {
   int32_t rq[REQ_WORDS] = {databank, 0, kUnitBytes, 0, -1, 0};
@@ -192,8 +199,7 @@ int32_t SearchRootEntries(int32_t* block, int32_t databank, int32_t table, int32
     }
     if (match != 0) {
       const int32_t* e = a + b + match;
-      a[table + TBE_ROOT_PAGE] = page;
-      a[table + TBE_ROOT_WORD] = match;
+      PublishRootEntry(table, page, match);
       a[table + TBE_METHOD] = e[RE_METHOD];
       block[RQ_DATA_PAGE_SIZE] = e[RE_DATA_PAGE_SIZE];
       block[RQ_INDEX_PAGE_SIZE] = e[RE_INDEX_PAGE_SIZE];
@@ -219,11 +225,10 @@ int32_t SearchRootEntries(int32_t* block, int32_t databank, int32_t table, int32
   }
   int32_t* entry = a + free_buffer + free_word;
   FillRootEntry(block, entry, a[table + TBE_METHOD]);
-  a[table + TBE_ROOT_PAGE] = free_page;
-  a[table + TBE_ROOT_WORD] = free_word;
+  PublishRootEntry(table, free_page, free_word);
   if (entry[RE_DATA_PAGE_SIZE] < 0 || entry[RE_INDEX_PAGE_SIZE] < 0) {
     std::memset(entry - 1, 0, sizeof(int32_t) * kRootEntryWords);
-    a[table + TBE_ROOT_PAGE] = -1;
+    StoreWord(table + TBE_ROOT_PAGE, -1);
     DKPUT0(PUT_UNCHANGED, free_buffer);
     return -76;
   }
@@ -340,7 +345,7 @@ bool RootEntrySound(const int32_t* e) {
 
 int32_t GetRootEntry(int32_t table, int32_t mode, int32_t routine, int32_t* root_record) {
   int32_t* a = Area();
-  int32_t d = a[table + TBE_DATABANK], page = a[table + TBE_ROOT_PAGE];
+  int32_t page = LoadWord(table + TBE_ROOT_PAGE), d = a[table + TBE_DATABANK];
   int32_t word = a[table + TBE_ROOT_WORD];
   if (!DKIsDatabankEntry(d) || page <= 0 || !RootWordValid(word))
     return Report(routine, -50, 2, a[table + TBE_TBL], DKIsDatabankEntry(d) ? d : 0);
@@ -375,7 +380,7 @@ int32_t DKCRT0(int32_t* block, int32_t databank) {
   for (int32_t n = 0; IsTableEntry(table) && a[table + TBE_DATABANK] != databank; ++n)
     table = n < LoadWord(BP_TABLE_COUNT) ? a[table + TBE_NEXT] : 0;
   if (!IsTableEntry(table)) return Report(kIndexDKCRT0, -45, 2, a[databank + DBE_DID]);
-  if (a[table + TBE_ROOT_PAGE] != -1) return 0;
+  if (LoadWord(table + TBE_ROOT_PAGE) != -1) return 0;
   if (a[databank + DBE_SKIP_ROOTS] != 0 && mode != -3 && mode != -4) return 0;
   int32_t rc = SearchRootEntries(block, databank, table, mode);
   if (rc != 0 && a[databank + DBE_KIND] != DBE_KIND_SHADOW) {

@@ -182,3 +182,36 @@ void TreeFaultTest::ThreadsOnOneTable(int32_t method) {
 }
 
 }  // namespace
+
+namespace {
+
+class ConcurrentCreateTest : public TableTest {};
+
+TEST_F(ConcurrentCreateTest, ThreadsCreatingOneTableShareItsEntries) {
+  constexpr int kThreadsAtOnce = 4;
+  int32_t entries[kThreadsAtOnce] = {};
+  EndsWithin(30, "four creates", [&] {
+    std::vector<std::thread> threads;
+    for (int w = 0; w < kThreadsAtOnce; ++w)
+      threads.emplace_back([&, w] {
+        enqdeq_attach(enq_, 2 + w);
+        int32_t rc = 0;
+        Table t = CreateTable(600, 8, 40, 0, 0, &rc);
+        EXPECT_EQ(rc, 0);
+        entries[w] = t.entry;
+        for (int i = 0; i < 200; ++i)
+          EXPECT_EQ(Insert(t, MakeRecord(std::to_string(w * 1000 + i), 8, 40)), 0);
+      });
+    for (auto& th : threads) th.join();
+  });
+  for (int w = 1; w < kThreadsAtOnce; ++w) EXPECT_EQ(entries[w], entries[0]);
+  Table t{entries[0], 600, 8, 40};
+  EXPECT_EQ(ReadTree(t).records.size(), 800u);
+  // One root entry only: the walk of the root entries finds the table once.
+  int32_t block[NTE_WORDS] = {0, db_, 0, 0};
+  int32_t seen = 0;
+  for (DKNTE1(block); block[NTE_STATUS] == 0; DKNTE1(block)) seen += block[NTE_TBL] == 600;
+  EXPECT_EQ(seen, 1);
+}
+
+}  // namespace
