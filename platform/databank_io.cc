@@ -382,19 +382,20 @@ void Transfer(int32_t* rq, void* buffer, bool write) {
 // a failed reservation, since any size it read may be stale by then (another
 // thread may have grown the file and written past that size). Only the
 // exact-end request (`grow_only` false) cuts a file. The size is read and
-// changed under the file's end lock, and a write-through file makes its new
-// end durable before the lock is given back: the caller records the end in
-// pages that are written through, and after a crash the file must not be
-// shorter than they claim, also for a caller that finds the end already
-// there.
+// changed under the file's end lock, and a write-through file makes its end
+// durable before the lock is given back: the caller records the end in pages
+// that are written through, and after a crash the file must not be shorter
+// than they claim. That holds for a caller that finds the end already there
+// too, so the sync is made then as well: the change that put the end there
+// may have failed its own sync.
 int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only) {
   std::lock_guard<std::mutex> lock(f->end_lock);
   int64_t now = 0;
   int err = Fs().Size(f->file_handle, &now);
-  if (err != 0 || bytes == now || (grow_only && bytes < now)) return err;
+  if (err != 0) return err;
   if (bytes > now)
     err = Retried([&] { return Fs().Allocate(f->file_handle, now, bytes - now); });
-  else
+  else if (bytes < now && !grow_only)
     err = Retried([&] { return Fs().Truncate(f->file_handle, bytes); });
   if (err == 0 && f->write_through) err = Retried([&] { return Fs().SyncData(f->file_handle); });
   return err;

@@ -406,6 +406,40 @@ TEST_F(DatabankIo, OnlyTheExactEndShortensAFile) {
   }
 }
 
+// A write-through file whose new end failed to reach disk: a later request
+// that finds that end already there must not report it as done, since its
+// caller goes on to record the end in pages that point past a file a crash
+// leaves shorter.
+TEST_F(DatabankIo, AnEndThatDidNotReachDiskIsNeverReportedAsThere) {
+  FaultFileSystem& faults = faults_;
+  mdr_install_file_system(&faults);
+  struct Case {
+    const char* what;
+    bool exact;
+    int32_t block;
+  } cases[] = {
+      {"extension to the same end", false, 1},
+      {"extension from a stale end", false, 0},
+      {"exact end already there", true, 129},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<int32_t> rq = Open("SYNC", IO_CREATE_ALWAYS, 1);
+    ASSERT_EQ(rq[IO_RC], 0);
+    faults.CutPowerAfter(1);  // the allocation reaches the file, its sync fails
+    int32_t first[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 1, 0};
+    mdrdmx(first);
+    ASSERT_EQ(first[IO_RC], -9);
+    int32_t again[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], c.block, 0};
+    c.exact ? mdrdmt(again) : mdrdmx(again);
+    EXPECT_EQ(again[IO_RC], -9);
+    EXPECT_EQ(Code(again[IO_OS_STATUS]), EIO);
+    ASSERT_EQ(Close(rq[IO_FILE_ID]), 0);
+    faults.Crash({});
+    EXPECT_EQ(fs::file_size(dir_ + "/SYNC.dbf"), 2048u);
+  }
+}
+
 // A signal that interrupts any file-system call is no I/O error: each call
 // is made again. Every routine meets an interruption of each call it makes.
 TEST_F(DatabankIo, InterruptedCallsAreMadeAgain) {
