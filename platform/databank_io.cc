@@ -420,8 +420,8 @@ int PrepareCreated(int handle, const std::string& path, int32_t blocks, bool dur
   }
   if (err != 0) {
     // Nothing of a failed create stays behind.
-    Fs().Remove(path);
-    if (durable) Fs().SyncDirectory(DirectoryOf(path));
+    Retried([&] { return Fs().Remove(path); });
+    if (durable) Retried([&] { return Fs().SyncDirectory(DirectoryOf(path)); });
     Fs().Close(handle);
   }
   return err;

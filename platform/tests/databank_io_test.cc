@@ -163,6 +163,8 @@ TEST_F(DatabankIo, FailedCreateLeavesNoFile) {
   mdr_install_file_system(&faults);
   faults.SetDiskFull(true);
   for (int32_t mode : {IO_CREATE_NEW, IO_CREATE_ALWAYS, IO_CREATE_TEMPORARY}) {
+    // The removal of the failed file is interrupted too, and made again.
+    faults.Interrupt(FaultFileSystem::Op::kRemove, 2);
     std::vector<int32_t> rq = Open("FULL", mode, 16);
     EXPECT_EQ(rq[IO_RC], -6) << mode;
     EXPECT_EQ(Step(rq[IO_OS_STATUS]), 39);
