@@ -387,8 +387,9 @@ void Transfer(int32_t* rq, void* buffer, bool write) {
 // that are written through, and after a crash the file must not be shorter
 // than they claim. That holds for a caller that finds the end already there
 // too, so the sync is made then as well: the change that put the end there
-// may have failed its own sync.
-int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only) {
+// may have failed its own sync. *step names the call that failed.
+int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only, int* step) {
+  *step = kStepSetEndOfFile;
   std::lock_guard<std::mutex> lock(f->end_lock);
   int64_t now = 0;
   int err = Fs().Size(f->file_handle, &now);
@@ -397,7 +398,10 @@ int SetEnd(FileControlBlock* f, int64_t bytes, bool grow_only) {
     err = Retried([&] { return Fs().Allocate(f->file_handle, now, bytes - now); });
   else if (bytes < now && !grow_only)
     err = Retried([&] { return Fs().Truncate(f->file_handle, bytes); });
-  if (err == 0 && f->write_through) err = Retried([&] { return Fs().SyncData(f->file_handle); });
+  if (err == 0 && f->write_through) {
+    err = Retried([&] { return Fs().SyncData(f->file_handle); });
+    if (err != 0) *step = kStepFlush;
+  }
   return err;
 }
 
@@ -412,7 +416,10 @@ int PrepareCreated(int handle, const std::string& path, int32_t blocks, bool dur
     int64_t bytes = static_cast<int64_t>(blocks) * kIoBlockBytes;
     err = Retried([&] { return Fs().Truncate(handle, 0); });
     if (err == 0 && bytes > 0) err = Retried([&] { return Fs().Allocate(handle, 0, bytes); });
-    if (err == 0 && durable) err = Retried([&] { return Fs().SyncData(handle); });
+    if (err == 0 && durable) {
+      err = Retried([&] { return Fs().SyncData(handle); });
+      if (err != 0) *step = kStepFlush;
+    }
   }
   if (err == 0 && durable) {
     err = Retried([&] { return Fs().SyncDirectory(DirectoryOf(path)); });
@@ -561,8 +568,9 @@ void mdrdmx(int32_t* rq) {
     return Fail(rq, -9, OsStatus(kClassFileTable, kCallMdrdmx, kTableInvalidArguments));
   int32_t units = std::max(bytes / kIoBlockBytes, kIoMinExtendBlocks);
   int64_t target = (static_cast<int64_t>(end) + units) * kIoBlockBytes;
-  if (int err = SetEnd(f, target, true))
-    return Fail(rq, SizeCode(err), OsStatus(kClassCall, kStepSetEndOfFile, err));
+  int step = 0;
+  if (int err = SetEnd(f, target, true, &step))
+    return Fail(rq, SizeCode(err), OsStatus(kClassCall, step, err));
   Succeed(rq, units);
 }
 
@@ -572,8 +580,9 @@ void mdrdmt(int32_t* rq) {
   if (!f) return;
   int32_t end = rq[IO_BLOCK];
   if (end < 0) return Fail(rq, -9, OsStatus(kClassFileTable, kCallMdrdmt, kTableNegativeBlock));
-  if (int err = SetEnd(f, static_cast<int64_t>(end) * kIoBlockBytes, false))
-    return Fail(rq, SizeCode(err), OsStatus(kClassCall, kStepSetEndOfFile, err));
+  int step = 0;
+  if (int err = SetEnd(f, static_cast<int64_t>(end) * kIoBlockBytes, false, &step))
+    return Fail(rq, SizeCode(err), OsStatus(kClassCall, step, err));
   Succeed(rq);
 }
 

@@ -432,9 +432,11 @@ TEST_F(DatabankIo, AnEndThatDidNotReachDiskIsNeverReportedAsThere) {
     int32_t first[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], 1, 0};
     mdrdmx(first);
     ASSERT_EQ(first[IO_RC], -9);
+    EXPECT_EQ(Step(first[IO_OS_STATUS]), 37);
     int32_t again[IO_REQUEST_WORDS] = {0, 0, rq[IO_FILE_ID], c.block, 0};
     c.exact ? mdrdmt(again) : mdrdmx(again);
     EXPECT_EQ(again[IO_RC], -9);
+    EXPECT_EQ(Step(again[IO_OS_STATUS]), 37);
     EXPECT_EQ(Code(again[IO_OS_STATUS]), EIO);
     ASSERT_EQ(Close(rq[IO_FILE_ID]), 0);
     faults.Crash({});
@@ -581,17 +583,25 @@ TEST_F(DatabankIo, CreatesAndRemovesSurviveACrash) {
     fs::remove(dir_ + "/MADE.dbf");
     fs::remove(dir_ + "/GONE.dbf");
   }
-  // A create whose directory cannot be synced fails and leaves no file.
+  // A create whose size or directory cannot be made durable fails, names
+  // the failed call and leaves no file.
   services_.have_buffering = false;
   FaultFileSystem faults(PosixFileSystem());
   mdr_install_file_system(&faults);
-  faults.CutPowerAfter(4);  // open, truncate, allocate, sync; then the directory
-  std::vector<int32_t> rq = Open("NODIR", IO_CREATE_NEW, 1);
-  EXPECT_EQ(rq[IO_RC], -9);
-  EXPECT_EQ(Step(rq[IO_OS_STATUS]), 37);
-  EXPECT_EQ(Code(rq[IO_OS_STATUS]), EIO);
-  faults.Crash({});
-  EXPECT_FALSE(fs::exists(dir_ + "/NODIR.dbf"));
+  struct Cut {
+    int changes;  // open, truncate, allocate, sync, directory sync
+    int32_t step;
+  } cuts[] = {{2, 39}, {3, 37}, {4, 37}};
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(c.changes);
+    faults.CutPowerAfter(c.changes);
+    std::vector<int32_t> rq = Open("NODIR", IO_CREATE_NEW, 1);
+    EXPECT_EQ(rq[IO_RC], -9);
+    EXPECT_EQ(Step(rq[IO_OS_STATUS]), c.step);
+    EXPECT_EQ(Code(rq[IO_OS_STATUS]), EIO);
+    faults.Crash({});
+    EXPECT_FALSE(fs::exists(dir_ + "/NODIR.dbf"));
+  }
 }
 
 // A file system whose reads wait until released, to hold every request slot.
