@@ -1,7 +1,7 @@
 // What the files of the bufferpool share and nobody else calls: the buffer
 // semaphores, hashing, the write of a held buffer, the links that order
 // writes, and the pieces of the many-buffer scans (bufferpool.cc,
-// write_order.cc, page_flush.cc, list_page.cc).
+// victims.cc, write_order.cc, page_flush.cc, list_page.cc).
 #pragma once
 
 #include <cstdint>
@@ -49,10 +49,16 @@ int32_t WriteHeld(int32_t* request, int32_t bcb, WriteKind kind = WriteKind::kWh
 bool ForgetPage(int32_t pool, int32_t part, int32_t bcb);
 // No users, no pages it waits for, no kept failed changes.
 bool Replaceable(int32_t bcb);
-// A swap-out of `bcb` runs (under the lock), and waiting for its end with
-// the lock given back.
+// Victims (victims.cc): the next victim of a group chosen under its lock,
+// walking the ring backwards from `from` (returned when changed and so
+// claimed for its swap-out); the swap-out of a claimed victim with no lock
+// held; whether a swap-out of `bcb` runs (under the lock) and the wait for
+// its end with the lock given back; a short wait for a buffer to come free.
+int32_t ChooseVictim(int32_t part, int32_t from, bool include_from = false);
+void SwapOut(int32_t pool, int32_t part, int32_t victim);
 bool SwapOutRunning(int32_t part, int32_t bcb);
 void WaitForSwapOut(int32_t* lock, int32_t bcb);
+void WaitForBuffer(int attempt);
 
 // The links that order writes (write_order.cc): undo the link of a page to
 // its waiter (it reached disk, or failed); link a page before a waiter when
