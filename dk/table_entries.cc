@@ -327,6 +327,14 @@ void CloseAllOfDatabank(int32_t* block) {
 
 }  // namespace
 
+int32_t DKFindDatabank(int32_t did) {
+  return FindDatabank(did);
+}
+
+int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode) {
+  return MakeTableEntries(block, databank, mode);
+}
+
 int32_t CheckTableEntry(int32_t table, int32_t tbl, int32_t routine) {
   if (IsTableEntry(table) && Area()[table + TBE_TBL] == tbl && tbl != 0) return 0;
   return Report(routine, -46, 2, table);

@@ -91,3 +91,10 @@ int32_t GetRootEntry(int32_t table, int32_t mode, int32_t routine, int32_t* root
 // True when the root entry's lengths and page sizes describe a tree the
 // record routines can work on.
 bool RootEntrySound(const int32_t* entry);
+// The databank entry of a DID (0 when none), searched under the databank
+// lock; and the table entries of a new table, one per databank of the chain
+// from `databank` (block words 3, 5 and 12 give kind, TBL and method; mode
+// -3 and -4 give access mode 3), the first linked into the table hash. The
+// caller holds the table lock; 0 when the free list ran out.
+int32_t DKFindDatabank(int32_t did);
+int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode);

@@ -1,0 +1,368 @@
+// Cursors over a table's tree. A cursor is nothing but its block: the page,
+// the record's position on it and the page's change stamp. As long as the
+// page is unchanged a fetch reads that page alone; otherwise it descends
+// again from the top page with the key of the record delivered last, so a
+// cursor survives inserts and splits.
+#include "dk/table_cursor.h"
+
+#include <cstring>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/page_entries.h"
+#include "dk/page_tree.h"
+#include "dk/table_entries.h"
+
+namespace {
+
+constexpr int32_t kIndexDKFEP1 = 26, kIndexDKFET1 = 27, kIndexDKFMS1 = 30;
+constexpr int32_t kIndexDKFET0 = -46;
+// A descent moves on to the next (previous) leaf by starting again with a
+// greater (smaller) key; more restarts than this means the keys do not move.
+constexpr int kMaxRestarts = 1 << 16;
+// A sorted chain longer than this is a loop.
+constexpr int64_t kMaxChainSteps = int64_t{1} << 22;
+
+int32_t Report(int32_t routine, int32_t rc, int32_t value, int32_t databank) {
+  ReportPageError(routine, rc, rc == -43 || rc == -67 || rc == -55 ? 2 : 3, value, databank);
+  return rc;
+}
+
+uint8_t* RecordArea(int32_t* block, int word) {
+  return reinterpret_cast<uint8_t*>(block + word);
+}
+
+int32_t Stamp(int32_t buffer) {
+  return LoadWord(BufferBcb(buffer) + BCB_VERSION);
+}
+
+bool AllHigh(const uint8_t* key, int32_t length) {
+  for (int32_t i = 0; i < length; ++i)
+    if (key[i] != 0xFF) return false;
+  return true;
+}
+
+// Fills the walk block of a read from the table's root entry and checks the
+// caller's lengths against it. Returns 0, kStatusEnd for an empty table, or
+// a negative code.
+int32_t OpenRead(const int32_t* block, int32_t table, int32_t routine, int32_t* tab) {
+  int32_t* a = Bufferpool();
+  std::memset(tab, 0, sizeof(int32_t) * TAB_WORDS);
+  int32_t record = 0;
+  int32_t root = GetRootEntry(table, GET_SHARED, routine, &record);
+  if (root < 0) return root;
+  int32_t e[kRootEntryWords];
+  std::memcpy(e, a + record - 1, sizeof e);
+  ReleaseShared(root);
+  const int32_t* r = e + 1;
+  const int32_t databank = a[table + TBE_DATABANK];
+  if (!RootEntrySound(r) || (r[RE_LEVELS] == 0) != (r[RE_TOP] == 0))
+    return Report(routine, -64, a[table + TBE_ROOT_PAGE], databank);
+  if (r[RE_METHOD] != 0) return Report(routine, -55, a[table + TBE_TBL], databank);
+  if (block[CUR_KEY_LENGTH] != r[RE_KEY_LENGTH] || block[CUR_RECORD_LENGTH] != r[RE_RECORD_LENGTH])
+    return Report(routine, -67, block[CUR_RECORD_LENGTH], databank);
+  tab[TAB_DATABANK] = databank;
+  tab[TAB_PAGE] = r[RE_TOP];
+  tab[TAB_KEY_LENGTH] = r[RE_KEY_LENGTH];
+  tab[TAB_LEVELS] = r[RE_LEVELS];
+  tab[TAB_INNER_SIZE] = r[RE_INDEX_PAGE_SIZE];
+  tab[TAB_LEAF_SIZE] = r[RE_DATA_PAGE_SIZE];
+  tab[TAB_ROOT_PAGE] = a[table + TBE_ROOT_PAGE];
+  tab[TAB_RECORD_LENGTH] = r[RE_RECORD_LENGTH];
+  return r[RE_LEVELS] == 0 ? kStatusEnd : 0;
+}
+
+void Deliver(int32_t* block, int32_t leaf, int32_t position, int32_t size) {
+  const int32_t length = block[CUR_RECORD_LENGTH];
+  std::memcpy(RecordArea(block, CUR_RECORD), PageBytes(leaf) + position,
+              static_cast<size_t>(length));
+  block[CUR_PAGE] = BufferPage(leaf);
+  block[CUR_POSITION] = position;
+  block[CUR_STAMP] = Stamp(leaf);
+  block[CUR_PAGE_SIZE] = size;
+  ReleaseShared(leaf);
+}
+
+// One descent from the top page. Forward: the first record at or after
+// (inclusive) the key; on a leaf that ends first, *next receives the key of
+// the parent entry that led there. Backward: the last record at or before
+// the key; on a leaf that starts after it, *next receives the key of the
+// entry before the one taken on the deepest index page where there is one.
+// Returns 0 with *leaf held, 1 when the search goes on with *next, or the
+// end or a code.
+int32_t DescendOnce(int32_t* tab, const int32_t* block, const uint8_t* key, bool forward,
+                    bool inclusive, int32_t routine, int32_t* leaf, int32_t* position,
+                    std::vector<uint8_t>* next) {
+  const int32_t k = tab[TAB_KEY_LENGTH], levels = tab[TAB_LEVELS];
+  int32_t parent = 0, page = tab[TAB_PAGE];
+  const uint8_t* bound = nullptr;
+  bool have_next = false;
+  for (int32_t level = 1;; ++level) {
+    tab[TAB_LEVEL] = level;
+    tab[TAB_PAGE_SIZE] = LevelPageSize(tab, level);
+    int32_t b = GetTreePage(tab, page, GET_SHARED, LevelEntryLength(tab, level), bound, &parent, 1,
+                            routine);
+    if (parent > 0) ReleaseShared(parent);
+    parent = 0;
+    if (b < 0) return b;
+    const uint8_t* p = PageBytes(b);
+    int32_t found = DKSearchFixed(tab, key, p);
+    int32_t pos = tab[TAB_POSITION];
+    const int32_t u = tab[TAB_USED_END], l = tab[TAB_ENTRY_LENGTH];
+    const int32_t rc = level >= levels ? -65 : -63;
+    // The child of an entry equal to the key holds records up to the key
+    // only: a search for records after it goes to the next child.
+    if (level < levels && found > 0 && forward && !inclusive) pos += l;
+    if (found < 0 || (level < levels && pos >= u)) {
+      ReleaseShared(b);
+      return Report(routine, rc, page, tab[TAB_DATABANK]);
+    }
+    if (level < levels) {
+      if (forward) {
+        next->assign(p + pos, p + pos + k);
+        have_next = true;
+      } else if (pos > kPageHeaderBytes) {
+        next->assign(p + pos - l, p + pos - l + k);
+        have_next = true;
+      }
+      if (level == levels - 1 && block[CUR_SCAN] != 0)
+        DKReadAhead(tab[TAB_DATABANK], p, pos, l, k, tab[TAB_LEAF_SIZE], forward, block[CUR_SCAN],
+                    block[CUR_STATUS]);
+      parent = b;
+      bound = p + pos;
+      page = LoadChild(p + pos + k);
+      continue;
+    }
+    int32_t target = forward ? (found > 0 && !inclusive ? pos + l : pos)
+                             : (found > 0 && inclusive ? pos : pos - l);
+    if (target >= kPageHeaderBytes && target < u) {
+      *leaf = b;
+      *position = target;
+      return 0;
+    }
+    ReleaseShared(b);
+    return have_next ? 1 : kStatusEnd;
+  }
+}
+
+}  // namespace
+
+int32_t DKFET0(int32_t* block, int32_t table, bool forward, bool inclusive, bool one_leaf) {
+  int32_t tab[TAB_WORDS];
+  if (int32_t rc = OpenRead(block, table, kIndexDKFET0, tab)) return rc;
+  const int32_t k = tab[TAB_KEY_LENGTH];
+  std::vector<uint8_t> key(RecordArea(block, CUR_RECORD), RecordArea(block, CUR_RECORD) + k);
+  std::vector<uint8_t> next;
+  for (int restarts = 0; restarts < kMaxRestarts; ++restarts) {
+    int32_t leaf = 0, position = 0;
+    int32_t rc = DescendOnce(tab, block, key.data(), forward, inclusive, kIndexDKFET0, &leaf,
+                             &position, &next);
+    if (rc == 0) {
+      Deliver(block, leaf, position, tab[TAB_LEAF_SIZE]);
+      return 0;
+    }
+    if (rc != 1) return rc;
+    if (one_leaf || tab[TAB_LEVELS] == 1) return kStatusEnd;
+    if (forward && AllHigh(next.data(), k)) return kStatusEnd;
+    // The next key must move the search on, or a damaged index page would
+    // send it round for ever.
+    int c = CompareKeys(next.data(), key.data(), k);
+    if (forward ? (c < 0 || (c == 0 && !inclusive)) : c >= 0)
+      return Report(kIndexDKFET0, -63, tab[TAB_PAGE], tab[TAB_DATABANK]);
+    key = next;
+    inclusive = !forward;
+  }
+  return Report(kIndexDKFET0, -63, tab[TAB_PAGE], tab[TAB_DATABANK]);
+}
+
+namespace {
+
+// The fast path of a fetch: the cursor's page while its stamp is unchanged.
+// Returns 0 with the record delivered, 1 when the tree must be searched, or
+// a negative code.
+int32_t FromCursorPage(int32_t* block, int32_t table, bool forward, int32_t mode, int32_t routine) {
+  int32_t* a = Bufferpool();
+  const int32_t page = block[CUR_PAGE], size = block[CUR_PAGE_SIZE];
+  const int32_t k = block[CUR_KEY_LENGTH], length = block[CUR_RECORD_LENGTH];
+  const int32_t databank = a[table + TBE_DATABANK];
+  if (k < 1 || length < k || length > LoadWord(BP_MAX_RECORD_LENGTH))
+    return Report(routine, -67, length, databank);
+  if (page == 0) return 1;
+  if (FindPool(size) == 0 || !TreePageNumber(page, size))
+    return Report(routine, -43, page, databank);
+  if (mode == FET_NEXT && (block[CUR_POSITION] < kPageHeaderBytes || block[CUR_POSITION] > size))
+    return Report(routine, -43, block[CUR_POSITION], databank);
+  int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
+  int32_t b = DKGET0(rq, GET_SHARED_IF_RESIDENT);
+  if (b < 0) return b;
+  if (b == 0) return 1;
+  if (rq[REQ_VERSION] != block[CUR_STAMP] || !FixedPageSound(PageBytes(b), size, length, k)) {
+    ReleaseShared(b);
+    return 1;
+  }
+  const uint8_t* p = PageBytes(b);
+  const int32_t u = UsedEnd(p);
+  int32_t target = -1;
+  if (mode == FET_NEXT) {
+    target = block[CUR_POSITION] + (forward ? length : -length);
+  } else {
+    int32_t tab[TAB_WORDS] = {};
+    tab[TAB_KEY_LENGTH] = k;
+    tab[TAB_PAGE_SIZE] = size;
+    int32_t found = DKSearchFixed(tab, RecordArea(block, CUR_RECORD), p);
+    int32_t pos = tab[TAB_POSITION];
+    // The page answers only for keys inside its own range: a key before its
+    // first record (after its last) may have records on another page.
+    bool inside = pos < u && (pos > kPageHeaderBytes || found > 0);
+    if (inside)
+      target = forward ? (found > 0 && mode == FET_AFTER_KEY ? pos + length : pos) : pos - length;
+  }
+  if (target < kPageHeaderBytes || target + length > u) {
+    ReleaseShared(b);
+    return 1;
+  }
+  Deliver(block, b, target, size);
+  return 0;
+}
+
+void Fetch(int32_t* block, bool forward, int32_t routine) {
+  int32_t table = block[CUR_TABLE];
+  if (int32_t rc = CheckTableEntry(table, block[CUR_TBL], routine)) {
+    block[CUR_STATUS] = rc;
+    return;
+  }
+  table = DKChooseTableCopy(table);
+  const int32_t mode = block[CUR_STATUS];
+  if (Bufferpool()[table + TBE_METHOD] != 0) {
+    block[CUR_STATUS] = Report(routine, -55, block[CUR_TBL], Bufferpool()[table + TBE_DATABANK]);
+    return;
+  }
+  int32_t rc = 1;
+  if (mode == FET_NEXT || mode == FET_AFTER_KEY || (forward && mode == FET_AT_KEY))
+    rc = FromCursorPage(block, table, forward, mode, routine);
+  else if (!forward && mode == FET_AT_KEY)
+    rc = FromCursorPage(block, table, forward, mode, routine);
+  if (rc == 1) {
+    const bool inclusive = forward
+                               ? (mode == FET_FROM_KEY || mode == FET_IN_LEAF || mode == FET_AT_KEY)
+                               : (mode == FET_FROM_KEY || mode == FET_IN_LEAF);
+    rc = DKFET0(block, table, forward, inclusive, mode == FET_IN_LEAF);
+  }
+  block[CUR_STATUS] = rc;
+}
+
+}  // namespace
+
+void DKFET1(int32_t* block) {
+  Fetch(block, true, kIndexDKFET1);
+}
+
+void DKFEP1(int32_t* block) {
+  Fetch(block, false, kIndexDKFEP1);
+}
+
+void DKReadAhead(int32_t databank, const uint8_t* page, int32_t position, int32_t entry_length,
+                 int32_t key_length, int32_t child_size, bool forward, int32_t scan_kind,
+                 int32_t mode) {
+  if (scan_kind < 1 || scan_kind > 4 || entry_length < 1) return;
+  const int32_t u = UsedEnd(page);
+  if (mode == FET_NEXT) {
+    const int32_t entry = (position - kPageHeaderBytes) / entry_length;
+    bool now =
+        scan_kind == 1 || (scan_kind == 2 && entry % 5 == 4) ||
+        (scan_kind == 3 && entry % 11 == 10) ||
+        (scan_kind == 4 && (forward ? position == kPageHeaderBytes : position + entry_length == u));
+    if (!now) return;
+  }
+  int32_t n = DKCPR0(child_size, scan_kind);
+  if (n < 2) return;
+  for (int32_t i = 0, o = position; i < n && o >= kPageHeaderBytes && o + entry_length <= u;
+       ++i, o += forward ? entry_length : -entry_length) {
+    int32_t child = LoadChild(page + o + key_length);
+    if (!TreePageNumber(child, child_size)) return;
+    int32_t rq[REQ_WORDS] = {databank, child, child_size, 0, -1, 0};
+    DKGET0(rq, GET_PREFETCH);
+  }
+}
+
+void DKFMS1(int32_t* block) {
+  const int32_t table = block[MS_TABLE];
+  if (int32_t rc = CheckTableEntry(table, block[MS_TBL], kIndexDKFMS1)) {
+    block[MS_STATUS] = rc;
+    return;
+  }
+  int32_t* a = Bufferpool();
+  const int32_t databank = a[table + TBE_DATABANK];
+  if (a[table + TBE_METHOD] != 0) {
+    block[MS_STATUS] = Report(kIndexDKFMS1, -55, block[MS_TBL], databank);
+    return;
+  }
+  if (block[MS_FIRST] == 0) {
+    block[MS_STATUS] = kStatusEnd;
+    return;
+  }
+  const int32_t size = block[MS_PAGE_SIZE], length = block[MS_RECORD_LENGTH];
+  if (FindPool(size) == 0) {
+    block[MS_STATUS] = Report(kIndexDKFMS1, -76, size, databank);
+    return;
+  }
+  if (length < 1 || length > LoadWord(BP_MAX_RECORD_LENGTH)) {
+    block[MS_STATUS] = Report(kIndexDKFMS1, -67, length, databank);
+    return;
+  }
+  int32_t page = block[MS_PAGE], position = block[MS_POSITION];
+  int32_t ahead = 0;
+  if (page == 0) {
+    page = block[MS_FIRST];
+    position = kPageHeaderBytes;
+    ahead = DKCPR0(size, 1);
+  } else {
+    if (position < kPageHeaderBytes || position > size) {
+      block[MS_STATUS] = Report(kIndexDKFMS1, -43, position, databank);
+      return;
+    }
+    position += length;
+  }
+  for (int64_t steps = 0; steps < kMaxChainSteps; ++steps) {
+    if (!TreePageNumber(page, size)) {
+      block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
+      return;
+    }
+    int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
+    int32_t b = DKGET0(rq, GET_SHARED);
+    if (b < 0) {
+      block[MS_STATUS] = b;
+      return;
+    }
+    const uint8_t* p = PageBytes(b);
+    if (!FixedPageSound(p, size, length, 0)) {
+      ReleaseShared(b);
+      block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
+      return;
+    }
+    const int32_t next = PageWord(p, 3);
+    if (ahead >= 2 && next != 0 && TreePageNumber(next, size)) {
+      int32_t prq[REQ_WORDS] = {databank, next, size, 0, -1, 0};
+      DKGET0(prq, GET_PREFETCH);
+    }
+    if (position + length <= UsedEnd(p)) {
+      std::memcpy(RecordArea(block, MS_RECORD), p + position, static_cast<size_t>(length));
+      ReleaseShared(b);
+      block[MS_PAGE] = page;
+      block[MS_POSITION] = position;
+      block[MS_STATUS] = 0;
+      return;
+    }
+    ReleaseShared(b);
+    if (next == 0) {
+      block[MS_STATUS] = kStatusEnd;
+      return;
+    }
+    page = next;
+    position = kPageHeaderBytes;
+    ahead = DKCPR0(size, 1);
+  }
+  block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
+}

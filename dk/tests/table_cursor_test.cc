@@ -1,0 +1,250 @@
+// Cursors, opens and generated keys of tables: fetches in both directions
+// against a sorted model, a cursor that survives inserts into its page, the
+// access-mode rule of open, the generated key base, and bad or damaged
+// input giving error codes with nothing held.
+#include "dk/table_cursor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <set>
+
+#include "dk/table_open.h"
+#include "dk/tests/table_fixture.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+class CursorTest : public TableTest {
+ protected:
+  std::vector<int32_t> Cursor(const Table& t, int32_t mode, const std::string& key = "") {
+    std::vector<int32_t> c(static_cast<size_t>(CursorBlockWords(t.length)) + 1, 0);
+    c[CUR_STATUS] = mode;
+    c[CUR_TABLE] = t.entry;
+    c[CUR_TBL] = t.tbl;
+    c[CUR_KEY_LENGTH] = t.key;
+    c[CUR_RECORD_LENGTH] = t.length;
+    std::memcpy(c.data() + CUR_RECORD, key.data(), std::min<size_t>(key.size(), t.key));
+    return c;
+  }
+  static std::string RecordIn(const std::vector<int32_t>& c, int32_t length) {
+    return std::string(reinterpret_cast<const char*>(c.data() + CUR_RECORD),
+                       static_cast<size_t>(length));
+  }
+  // Fetches with `code` until the status is not 0; the records in order.
+  std::vector<std::string> Scan(const Table& t, int32_t code, std::vector<int32_t> c) {
+    std::vector<std::string> out;
+    for (;;) {
+      DKEXE1(code, c.data());
+      if (c[CUR_STATUS] != 0) {
+        EXPECT_EQ(c[CUR_STATUS], kStatusEnd);
+        return out;
+      }
+      out.push_back(RecordIn(c, t.length));
+      c[CUR_STATUS] = FET_NEXT;
+    }
+  }
+  int32_t OpenTable(int32_t tbl, int32_t mode, int32_t key, int32_t length,
+                    int32_t* entry = nullptr) {
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_STATUS] = mode;
+    b[RQ_DID] = 5;
+    b[OPT_KIND] = kOpenAnyKind;
+    b[RQ_TBL] = tbl;
+    b[RQ_KEY_LENGTH] = key;
+    b[RQ_RECORD_LENGTH] = length;
+    DKEXE1(45, b);
+    if (entry) *entry = b[RQ_TABLE];
+    return b[RQ_STATUS];
+  }
+};
+
+TEST_F(CursorTest, FetchOnAnEmptyTableAnswersEnd) {
+  Table t = CreateTable(40, 8, 100);
+  auto c = Cursor(t, FET_FROM_KEY);
+  DKEXE1(27, c.data());
+  EXPECT_EQ(c[CUR_STATUS], kStatusEnd);
+  c[CUR_STATUS] = FET_FROM_KEY;
+  DKEXE1(26, c.data());
+  EXPECT_EQ(c[CUR_STATUS], kStatusEnd);
+}
+
+TEST_F(CursorTest, ScansBothWaysAgreeWithASortedModelAcrossLevels) {
+  Table t = CreateTable(41, 200, 300, 2048, 2048);
+  std::set<std::string> model;
+  std::mt19937 rng(7);
+  for (int i = 0; i < 600; ++i) {
+    std::string r =
+        MakeRecord(std::to_string(rng() % 100000), 200, 300, static_cast<char>('a' + i % 26));
+    if (Insert(t, r) == 0) model.insert(r);
+  }
+  ASSERT_GE(Levels(t), 3);
+  std::vector<std::string> forward = Scan(t, 27, Cursor(t, FET_FROM_KEY));
+  EXPECT_EQ(forward, std::vector<std::string>(model.begin(), model.end()));
+  std::vector<std::string> backward =
+      Scan(t, 26, Cursor(t, FET_FROM_KEY, std::string(200, '\xFF')));
+  EXPECT_EQ(backward, std::vector<std::string>(model.rbegin(), model.rend()));
+  // From a key in the middle: at or after, after, before.
+  const std::string mid = *std::next(model.begin(), 300);
+  auto c = Cursor(t, FET_FROM_KEY, mid);
+  DKEXE1(27, c.data());
+  EXPECT_EQ(RecordIn(c, 300), mid);
+  c = Cursor(t, FET_AFTER_KEY, mid);
+  DKEXE1(27, c.data());
+  EXPECT_EQ(RecordIn(c, 300), *std::next(model.begin(), 301));
+  c = Cursor(t, FET_AFTER_KEY, mid);
+  DKEXE1(26, c.data());
+  EXPECT_EQ(RecordIn(c, 300), *std::next(model.begin(), 299));
+}
+
+TEST_F(CursorTest, AFetchAfterAnInsertIntoTheCursorsPageResumesAfterTheLastRecord) {
+  Table t = CreateTable(42, 8, 100);
+  for (const char* k : {"k10", "k20", "k30", "k40"}) ASSERT_EQ(Insert(t, MakeRecord(k, 8, 100)), 0);
+  auto c = Cursor(t, FET_FROM_KEY);
+  DKEXE1(27, c.data());
+  c[CUR_STATUS] = FET_NEXT;
+  DKEXE1(27, c.data());
+  ASSERT_EQ(RecordIn(c, 100).substr(0, 3), "k20");
+  const int32_t stamp = c[CUR_STAMP];
+  ASSERT_EQ(Insert(t, MakeRecord("k15", 8, 100)), 0);
+  ASSERT_EQ(Insert(t, MakeRecord("k25", 8, 100)), 0);
+  c[CUR_STATUS] = FET_NEXT;
+  DKEXE1(27, c.data());
+  EXPECT_EQ(c[CUR_STATUS], 0);
+  EXPECT_EQ(RecordIn(c, 100).substr(0, 3), "k25");
+  EXPECT_NE(c[CUR_STAMP], stamp);
+  c[CUR_STATUS] = FET_NEXT;
+  DKEXE1(27, c.data());
+  EXPECT_EQ(RecordIn(c, 100).substr(0, 3), "k30");
+}
+
+TEST_F(CursorTest, OpenOfATableHeldInMode1AnswersConflictForEveryModeBut5) {
+  Table held = CreateTable(43, 8, 100);  // create leaves mode 1
+  for (int32_t mode = 1; mode <= 4; ++mode)
+    EXPECT_EQ(OpenTable(43, mode, 8, 100), kStatusModeConflict) << mode;
+  EXPECT_EQ(OpenTable(43, 5, 8, 100), 0);
+  Table shared = CreateTable(44, 8, 100);
+  int32_t close[CRT_WORDS] = {};
+  close[RQ_TABLE] = shared.entry;
+  close[RQ_TBL] = 44;
+  DKEXE1(13, close);
+  ASSERT_EQ(close[RQ_STATUS], 0);
+  int32_t entry = 0;
+  EXPECT_EQ(OpenTable(44, 3, 8, 100, &entry), 0);
+  EXPECT_EQ(OpenTable(44, 3, 8, 100), 0);
+  EXPECT_EQ(OpenTable(44, 2, 8, 100), kStatusModeConflict);
+  EXPECT_EQ(Bufferpool()[entry + TBE_USES], 2);
+  // Lengths other than the table's are refused and leave the count as it was.
+  EXPECT_EQ(OpenTable(44, 4, 8, 99), -67);
+  EXPECT_EQ(Bufferpool()[entry + TBE_USES], 2);
+  EXPECT_EQ(OpenTable(45, 3, 8, 100), -50);  // no such table
+  EXPECT_EQ(OpenTable(0, 3, 8, 100), -43);
+  (void)held;
+}
+
+TEST_F(CursorTest, GeneratedKeysStartAt2OnAnEmptyTableAndFollowTheHighestKey) {
+  Table t = CreateTable(46, 12, 20);
+  int32_t g[GGK_WORDS] = {};
+  g[GGK_TABLE] = t.entry;
+  g[GGK_TBL] = 46;
+  g[GGK_KEY_LENGTH] = 12;
+  DKEXE1(33, g);
+  EXPECT_EQ(g[GGK_STATUS], 0);
+  EXPECT_EQ(g[GGK_BASE], 2);
+  EXPECT_EQ(g[GGK_COUNTER], 0);
+  DKEXE1(33, g);
+  EXPECT_EQ(g[GGK_BASE], 2);
+  EXPECT_EQ(g[GGK_COUNTER], 1);
+
+  Table u = CreateTable(47, 12, 20);
+  std::string r(20, '\0');
+  value_descriptor v{0, 20, 0, 0};
+  ByteSpan area(reinterpret_cast<uint8_t*>(r.data()), r.size());
+  const int64_t key = 41 * int64_t{10000000000} + 17;
+  ASSERT_EQ(int64_to_decimal(area, v, static_cast<int32_t>(key >> 32), static_cast<int32_t>(key)),
+            0);
+  ASSERT_EQ(Insert(u, r), 0);
+  g[GGK_TABLE] = u.entry;
+  g[GGK_TBL] = 47;
+  DKEXE1(33, g);
+  EXPECT_EQ(g[GGK_STATUS], 0);
+  EXPECT_EQ(g[GGK_BASE], 42);
+  EXPECT_EQ(g[GGK_COUNTER], 0);
+}
+
+TEST_F(CursorTest, BadCursorsAreRefused) {
+  Table t = CreateTable(48, 8, 100);
+  ASSERT_EQ(Insert(t, MakeRecord("a", 8, 100)), 0);
+  ASSERT_EQ(Insert(t, MakeRecord("b", 8, 100)), 0);
+  auto c = Cursor(t, FET_FROM_KEY);
+  DKEXE1(27, c.data());
+  ASSERT_EQ(c[CUR_STATUS], 0);
+  struct Case {
+    const char* what;
+    int word, value, status;
+  };
+  const Case cases[] = {
+      {"position 0 in mode 0", CUR_POSITION, 0, -43},
+      {"position past the page", CUR_POSITION, 20000, -43},
+      {"page size not configured", CUR_PAGE_SIZE, 4096, -43},
+      {"record length not the table's", CUR_RECORD_LENGTH, 99, -67},
+      {"record length beyond any page", CUR_RECORD_LENGTH, 1 << 30, -67},
+      {"key length 0", CUR_KEY_LENGTH, 0, -67},
+      {"table entry of another TBL", CUR_TBL, 77, -46},
+      {"table entry that is none", CUR_TABLE, 3, -46},
+  };
+  for (const Case& k : cases) {
+    auto bad = c;
+    bad[CUR_STATUS] = FET_NEXT;
+    bad[k.word] = k.value;
+    DKEXE1(27, bad.data());
+    EXPECT_EQ(bad[CUR_STATUS], k.status) << k.what;
+  }
+  // A page that no longer holds the cursor's records makes the fetch search
+  // again from the top page.
+  auto moved = c;
+  moved[CUR_STATUS] = FET_NEXT;
+  moved[CUR_STAMP] ^= 0x5555;
+  DKEXE1(27, moved.data());
+  EXPECT_EQ(moved[CUR_STATUS], 0);
+  EXPECT_EQ(RecordIn(moved, 100)[0], 'b');
+}
+
+TEST_F(CursorTest, ADamagedLeafGivesTheCorruptionCodeAndHoldsNothing) {
+  Table t = CreateTable(49, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 60; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(1000 + 10 * i), 8, 100)), 0);
+  ASSERT_EQ(Levels(t), 2);
+  int32_t top = Get(db_, Top(t), 2048, GET_SHARED);
+  const int32_t leaf = LoadChild(PageBytes(top) + kPageHeaderBytes + 8);
+  DKPUT0(PUT_END_SHARED, top);
+  int32_t b = Get(db_, leaf, 2048, GET_UPDATE);
+  SetPageWord(PageBytes(b), PAGE_USED_END, 3000);
+  DKPUT0(PUT_CHANGED, b);
+  auto c = Cursor(t, FET_FROM_KEY);
+  DKEXE1(27, c.data());
+  EXPECT_EQ(c[CUR_STATUS], -65);
+  // Nothing is held: the page can be had for update at once.
+  b = Get(db_, leaf, 2048, GET_UPDATE);
+  ASSERT_GT(b, 0);
+  DKPUT0(PUT_UNCHANGED, b);
+}
+
+TEST_F(CursorTest, DescribeGivesTheRootEntryAndTheTopPageEntries) {
+  Table t = CreateTable(50, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 15; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(i), 8, 100)), 0);
+  int32_t b[CRT_WORDS + 4] = {};
+  b[RQ_TABLE] = t.entry;
+  b[RQ_TBL] = 50;
+  DKEXE1(36, b);
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(b[RQ_TYPE], 10);
+  EXPECT_EQ(b[RQ_KEY_LENGTH], 8);
+  EXPECT_EQ(b[RQ_RECORD_LENGTH], 100);
+  EXPECT_EQ(b[GTS_LEVELS], Levels(t));
+  EXPECT_GT(b[GTS_TOP_ENTRIES], 0);
+}
+
+}  // namespace
