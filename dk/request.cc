@@ -7,11 +7,15 @@
 #include <atomic>
 
 #include "dk/control_area.h"
+#include "dk/bulk_load.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "dk/index_create.h"
 #include "dk/record_routines.h"
 #include "dk/routine_names.h"
 #include "dk/set_requests.h"
+#include "dk/table_cursor.h"
+#include "dk/table_open.h"
 #include "dk/table_entries.h"
 
 namespace {
@@ -55,7 +59,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 4 DKALR1
     {1, 0, nullptr},          // 5 DKAFC1
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
-    {1, 6, nullptr},          // 7 DKBIN1
+    {1, 6, TableEntry<DKBIN1>},  // 7 DKBIN1
     {1, 0, nullptr},          // 8 DKBTR1
     {1, 6, nullptr},          // 9 DKCCS1
     {1, 5, TableEntry<DKCHK1>},  // 10 DKCHK1
@@ -65,7 +69,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 14 DKCOP1
     {1, 0, CreateDatabankEntry},  // 15 DKCRD1
     {1, 5, TableEntry<DKCRT1>},  // 16 DKCRT1
-    {1, 0, nullptr},          // 17 DKCRX1
+    {1, 0, TableEntry<DKCRX1>},  // 17 DKCRX1
     {1, 0, nullptr},          // 18 DKDCT1
     {1, 0, nullptr},          // 19 DKDDS1
     {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
@@ -74,27 +78,27 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DKDRS1Entry},  // 23 DKDRS1
     {1, 0, TableEntry<DKDRT1>},  // 24 DKDRT1
     {1, 0, nullptr},          // 25 DKETR1
-    {1, 5, nullptr},          // 26 DKFEP1
-    {1, 5, nullptr},          // 27 DKFET1
+    {1, 5, TableEntry<DKFEP1>},  // 26 DKFEP1
+    {1, 5, TableEntry<DKFET1>},  // 27 DKFET1
     {1, 6, nullptr},          // 28 DKFNT1
     {1, 6, nullptr},          // 29 DKFPT1
-    {1, 6, nullptr},          // 30 DKFMS1
+    {1, 6, TableEntry<DKFMS1>},  // 30 DKFMS1
     {1, 0, StatisticsEntry},  // 31 DKGBS1
     {1, 0, nullptr},          // 32 DKGDS1
-    {1, 5, nullptr},          // 33 DKGGK1
+    {1, 5, TableEntry<DKGGK1>},  // 33 DKGGK1
     {1, 0, DKGNS1Entry},  // 34 DKGNS1
     {1, 0, DKGPS1Entry},  // 35 DKGPS1
-    {1, 0, nullptr},          // 36 DKGTS1
+    {1, 0, TableEntry<DKGTS1>},  // 36 DKGTS1
     {1, 0, TableEntry<DKIND1>},  // 37 DKIND1
     {1, 0, TableEntry<DKINS1>},  // 38 DKINS1
     {1, 6, nullptr},          // 39 DKINT1
-    {1, 6, nullptr},          // 40 DKLOA1
-    {1, 0, nullptr},          // 41 DKMOT1
-    {1, 6, nullptr},          // 42 DKMRG1
+    {1, 6, TableEntry<DKLOA1>},  // 40 DKLOA1
+    {1, 0, TableEntry<DKMOT1>},  // 41 DKMOT1
+    {1, 6, TableEntry<DKMRG1>},  // 42 DKMRG1
     {1, 0, nullptr},          // 43 DKOCD1
     {1, 0, nullptr},          // 44 DKOPD1
-    {1, 0, nullptr},          // 45 DKOPT1
-    {1, 0, nullptr},          // 46 DKPFU1
+    {1, 0, TableEntry<DKOPT1>},  // 45 DKOPT1
+    {1, 0, TableEntry<DKPFU1>},  // 46 DKPFU1
     {1, 0, DKPIN1},           // 47 DKPIN1
     {1, 0, nullptr},          // 48 DKRCM1
     {1, 0, nullptr},          // 49 DKRED1
