@@ -148,9 +148,22 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
 namespace {
 
 // Gives back a page the walk has moved past (the root page, -61, or a
-// parent, -60); on failure everything else still held goes too.
+// parent, -60); on failure everything else still held goes too. Written at
+// once, a page that waits for the held child (a leaf a transaction moved)
+// has the child written first: its write would otherwise wait for the walk.
 int32_t Leave(int32_t* tab, bool shared, int32_t buffer, int32_t fail_code, int32_t routine,
               int32_t parent, int32_t child) {
+  if (!shared && child > 0 && tab[TAB_WRITE_MODE] == -2 &&
+      BufferIoStatus(buffer) == IOS_CHANGED_HELD && DKGPA0(52, child) == BufferBcb(buffer)) {
+    int32_t rq[REQ_WORDS] = {tab[TAB_DATABANK], BufferPage(child), 0, 0, -1, 0};
+    if (DKWRP0(rq, WRP_WRITE_HOLD, child) < 0) {
+      const int32_t rc = tab[TAB_LEVEL] >= tab[TAB_LEVELS] ? -62 : -60;
+      ReportPageError(routine, rc, 3, rq[REQ_PAGE], tab[TAB_DATABANK]);
+      DKPUT0(PUT_UNCHANGED, buffer);
+      ReleaseAll(tab, shared, parent, child);
+      return rc;
+    }
+  }
   int32_t rc =
       shared ? (ReleaseShared(buffer), 0) : ReleaseTreePage(tab, buffer, fail_code, routine);
   if (rc < 0) ReleaseAll(tab, shared, parent, child);

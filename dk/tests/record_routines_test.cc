@@ -56,6 +56,24 @@ TEST_F(RecordTest, ATopPageLinkedToTheRootGrowsInWriteAtOnceMode) {
   EXPECT_EQ(ReadTree(t).records.size(), 21u);
 }
 
+TEST_F(RecordTest, LeavesMovedForATransactionAreWrittenBeforeTheirParentInWriteAtOnceMode) {
+  // Splits with a TSS move leaves and link them before their parent. A
+  // later request in mode -2 whose reorganisation changes the parent writes
+  // it while the walk holds such a leaf.
+  Table t = CreateTable(18, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 200; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(1000 + i), 8, 100), 9), 0);
+  // Keys below all others fill the first leaf (moved and linked) up to its
+  // last free place; the next one, in mode -2, makes room and stays on it.
+  const int32_t first = ReadTree(t).leaf_counts.at(0);
+  for (int32_t i = first; i < 20; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k0" + std::to_string(50 + i), 8, 100), 9), 0);
+  ASSERT_EQ(ReadTree(t).leaf_counts.at(0), 20);
+  EndsWithin(20, "an insert in mode -2",
+             [&] { ASSERT_EQ(Insert(t, MakeRecord("k00", 8, 100), -2), 0); });
+  EXPECT_EQ(ReadTree(t).records.size(), static_cast<size_t>(221 - first));
+}
+
 TEST_F(RecordTest, StatusesOfEachRoutine) {
   Table t = CreateTable(9, 4, 20);
   const std::string a = MakeRecord("aaaa", 4, 20, '1');
