@@ -129,6 +129,9 @@ void GlxSetInput(GlxScanner* s, const uint8_t* text) {
   t->length = 0;
   t->number = 0;
   s->current = t;
+  // Nothing lies before a text's first token: the entries behind this one
+  // hold another text's tokens, which an unget or a rewind must not reach.
+  if (!s->marked) s->anchor = t;
   s->input = text;
   s->input_length = 0;
 }

@@ -191,6 +191,24 @@ TEST_F(ScannerFixture, UngetStopsAtTheOldestKeptToken) {
   for (int i = 0; i < 3; ++i) GlxUnget(s);
   EXPECT_EQ(Next(), (Tok{kId, 0, 1, "x"}));
   EXPECT_EQ(Next(), (Tok{kId, 2, 1, "y"}));
+
+  // Before the first token of a text nothing is kept: the entries behind it
+  // hold the previous text's tokens.
+  for (int ungets : {1, 2, 3}) {
+    Input("p q");
+    for (int i = 0; i < ungets; ++i) GlxUnget(s);
+    EXPECT_EQ(Next(), (Tok{kId, 0, 1, "p"})) << ungets;
+    EXPECT_EQ(Next(), (Tok{kId, 2, 1, "q"})) << ungets;
+    EXPECT_EQ(Next().code, kEnd) << ungets;
+  }
+  // A mark set there rewinds to the first token.
+  Input("p q");
+  GlxMark(s);
+  EXPECT_EQ(Next().text, "p");
+  GlxRewind(s);
+  EXPECT_EQ(Next(), (Tok{kId, 0, 1, "p"}));
+  GlxUnmark(s);
+  EXPECT_EQ(Next(), (Tok{kId, 2, 1, "q"}));
 }
 
 int g_filter_calls = 0;
