@@ -4,6 +4,8 @@
 // the syntax messages.
 #include "sql/front/sql_parser.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "sql/front/compile_diag.h"
@@ -46,6 +48,18 @@ void StoreToken(SqlParseRun& r, int32_t d, const SqlTokenRecord& t) {
   sem[SEM_TEXT] = e.text;
 }
 
+// The token table's terminal of every lexer code, made once; each parse
+// copies it into its area, where 297 table look-ups would cost more than the
+// rest of a short statement's parse.
+const int32_t* TokenSymbols() {
+  static const std::array<int32_t, kSqlTokenCount> symbols = [] {
+    std::array<int32_t, kSqlTokenCount> m{};
+    for (int32_t c = 0; c < kSqlTokenCount; ++c) m[c] = SqlTokenEntry(c).code;
+    return m;
+  }();
+  return symbols.data();
+}
+
 void Start(SqlParseRun& r) {
   SqlParseArea* a = r.a;
   a->depth = 0;
@@ -57,9 +71,11 @@ void Start(SqlParseRun& r) {
   a->deleted_count = a->inserted_count = 0;
   a->deleted_text[0] = a->inserted_text[0] = 0;
   a->last_error[0] = a->last_error[1] = -1;
-  for (int32_t c = 0; c < kSqlTokenCount; ++c) {
-    a->symbol_map[c] = c < r.g->terminal_count ? SqlTokenEntry(c).code : 0;
-  }
+  // Codes the grammar has no terminal for map to 0.
+  int32_t known = std::clamp(r.g->terminal_count, 0, kSqlTokenCount);
+  std::memcpy(a->symbol_map, TokenSymbols(), sizeof(int32_t) * static_cast<size_t>(known));
+  std::memset(a->symbol_map + known, 0,
+              sizeof(int32_t) * static_cast<size_t>(kSqlTokenCount - known));
   const SqlCompileCtx* ctx = r.ctx;
   SqlLexReset(&a->lexer, reinterpret_cast<const uint8_t*>(ctx->single_byte_text), ctx->text,
               ctx->text_length, LexError, r.ctx);

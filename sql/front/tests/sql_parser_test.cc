@@ -131,6 +131,36 @@ TEST(SqlParser, ValueEntryMove) {
   EXPECT_TRUE(FakeKernel::conditions.empty());
 }
 
+// Codes at or above the grammar's terminal count map to 0 and are reported
+// as unknown, whatever the work area held before the parse.
+TEST(SqlParser, SymbolMapCoversTheGrammarsTerminals) {
+  const SqlGrammarTables small = kSqlSmallTables;
+  SqlGrammarTables narrow = small;
+  narrow.terminal_count = 100;  // "(" (100) and above have no terminal
+  for (const SqlGrammarTables* g : {&small, static_cast<const SqlGrammarTables*>(&narrow)}) {
+    FakeKernel kernel;
+    TestContext tc;
+    std::vector<uint64_t> area(kSqlParseWorkBytes / 8 + 1, 0x5555555555555555u);
+    tc.ctx.work_area = area.data();
+    tc.ctx.work_area_bytes = kSqlParseWorkBytes;
+    std::string text = "SELECT a ( FROM t";
+    std::string wide;
+    for (unsigned char c : text) wide += std::string{'\0', '\0', static_cast<char>(c)};
+    tc.ctx.single_byte_text = text.data();
+    tc.ctx.text = reinterpret_cast<const uint8_t*>(wide.data());
+    tc.ctx.text_length = static_cast<int32_t>(text.size());
+    SqlParse(&tc.ctx, *g, [](SqlCompileCtx*, int32_t) {});
+    const SqlParseArea* a = SqlParseAreaOf(&tc.ctx);
+    for (int32_t c = 0; c < kSqlTokenCount; ++c) {
+      ASSERT_EQ(a->symbol_map[c], c < g->terminal_count ? c : 0) << c;
+    }
+    ASSERT_FALSE(FakeKernel::conditions.empty());
+    EXPECT_EQ(FakeKernel::conditions[0].code, -12102);
+    EXPECT_EQ(FakeKernel::conditions[0].position, 9);
+    EXPECT_EQ(FakeKernel::conditions[0].text, g == &narrow ? "N\tUNKNOWN_TOKEN " : "N\t'(' ");
+  }
+}
+
 // ---- the driver against the generic engine on random token strings
 
 // Token codes of the small grammar and a text for each.
