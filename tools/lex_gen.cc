@@ -161,7 +161,7 @@ struct RegexParser {
       pos = close + 1;
       auto it = defs.find(name);
       if (it == defs.end()) Error("no definition '" + name + "'");
-      if (depth > kMaxDefinitionDepth) Error("definitions nest too deep");
+      if (depth >= kMaxDefinitionDepth) Error("definitions nest too deep");
       RegexParser sub{it->second, 0, nfa, defs, where, depth + 1, nesting};
       Fragment f = sub.Alternation();
       if (sub.pos != it->second.size())

@@ -271,10 +271,10 @@ TEST(LalrGenerator, SqlTablesDecodeBackIntoTheAutomaton) {
   EXPECT_EQ(d.nosearch, (std::vector<int>{9}));
 }
 
-// Deep parentheses in a pattern stop the lexer generator with the line of the
-// pattern, well before its recursion could run out of stack; the bound counts
-// the parentheses of the definitions a pattern uses.
-TEST(LexGenerator, ParenthesesNestOnlySoDeep) {
+// Deep parentheses or definitions in a pattern stop the lexer generator with
+// the line of the pattern, well before its recursion could run out of stack;
+// the bound on parentheses counts those of the definitions a pattern uses.
+TEST(LexGenerator, ParenthesesAndDefinitionsNestOnlySoDeep) {
   auto nested = [](int levels, const std::string& inner) {
     return std::string(levels, '(') + inner + std::string(levels, ')');
   };
@@ -282,13 +282,24 @@ TEST(LexGenerator, ParenthesesNestOnlySoDeep) {
     std::string lexer;
     int status;
     std::string phrase;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {"token 0 \"<error>\"\ntoken 2 \"x\" = " + nested(100000, "a") + "\n", 1,
        ".lex:2: parentheses nest deeper than 200"},
       {"# deepest allowed\ntoken 2 \"x\" = " + nested(200, "a") + "\n", 0, ""},
       {"def A " + nested(150, "a") + "\n\ntoken 2 \"x\" = " + nested(60, "{A}") + "\n", 1,
        ".lex:3: parentheses nest deeper than 200"},
   };
+  // Definitions nest 20 deep: D1 is "a", each further one uses the one before.
+  auto chain = [](int n) {
+    std::string lexer = "def D1 a\n";
+    for (int i = 2; i <= n; ++i) {
+      lexer += "def D" + std::to_string(i) + " {D" + std::to_string(i - 1) + "}\n";
+    }
+    return lexer + "token 2 \"x\" = {D" + std::to_string(n) + "}\n";
+  };
+  cases.push_back({chain(20), 0, ""});
+  cases.push_back({chain(21), 1, ".lex:22: definitions nest too deep"});
   for (const Case& c : cases) {
     std::string path = TempPath("deep.lex");
     std::ofstream(path, std::ios::binary) << c.lexer;
