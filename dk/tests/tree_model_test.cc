@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <map>
 #include <random>
 
@@ -21,7 +22,7 @@ struct Shape {
   int32_t fill;        // records held at the full point
   int32_t levels;      // levels the tree reaches at least
   int32_t method = 0;  // compression method
-  int32_t mode = 0;    // write mode: a TSS, -2 or 0
+  int32_t mode = 0;    // write mode: a TSS, -2 or 0; 1: each request picks one
   bool work = false;   // on a work databank
 };
 
@@ -107,19 +108,20 @@ TEST_P(TreeModelTest, RandomOperationsAgreeWithAMap) {
       std::string key = KeyOf(n, s.key);
       std::string record = RecordFor(n, s.key, s.length, ++version);
       int roll = static_cast<int>(rng() % 100);
+      const int32_t mode = s.mode != 1 ? s.mode : std::array<int32_t, 3>{0, 9, -2}[rng() % 3];
       bool present = model.count(key) != 0;
       if (roll < phases[phase][0]) {
-        ASSERT_EQ(Insert(t, record, s.mode), present ? kStatusDuplicate : 0) << op;
+        ASSERT_EQ(Insert(t, record, mode), present ? kStatusDuplicate : 0) << op;
         if (!present) model[key] = record;
       } else if (roll < phases[phase][0] + phases[phase][1]) {
         // The stored length the caller knows, or now and then one too long,
         // which makes the update walk again when the record does not fit.
         int32_t before = present ? StoredLength(model[key], s.method) : 0;
         if (op % 5 == 0) before = s.length + 128;
-        ASSERT_EQ(Update(t, record, s.mode, before), present ? 0 : kStatusNotFound) << op;
+        ASSERT_EQ(Update(t, record, mode, before), present ? 0 : kStatusNotFound) << op;
         if (present) model[key] = record;
       } else {
-        ASSERT_EQ(Delete(t, record, s.mode), present ? 0 : kStatusNotFound) << op;
+        ASSERT_EQ(Delete(t, record, mode), present ? 0 : kStatusNotFound) << op;
         model.erase(key);
       }
       int32_t levels = Levels(t);
@@ -176,7 +178,11 @@ INSTANTIATE_TEST_SUITE_P(
         // A work databank: no write sets, pages freed at once.
         ::Shape{"Records100OnAWorkDatabank", 16, 100, 2048, 2048, 6000, 3000, 3, 0, 9, true},
         ::Shape{"RunLengthOnAWorkDatabank", 60, 200, 2048, 2048, 6000, 3000, 3, 1, -2, true},
-        ::Shape{"Records100WrittenAtOnce", 16, 100, 2048, 2048, 6000, 3000, 3, 0, -2}),
+        ::Shape{"Records100WrittenAtOnce", 16, 100, 2048, 2048, 6000, 3000, 3, 0, -2},
+        // Each request in a write mode of its own: a transaction's, at once,
+        // or neither, on the same pages.
+        ::Shape{"Records100InMixedModes", 16, 100, 2048, 2048, 6000, 3000, 3, 0, 1},
+        ::Shape{"BackReferenceInMixedModes", 60, 200, 2048, 2048, 6000, 3000, 3, 2, 1}),
     [](const ::testing::TestParamInfo<::Shape>& info) { return std::string(info.param.name); });
 
 }  // namespace
