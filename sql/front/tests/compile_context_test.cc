@@ -107,6 +107,28 @@ TEST(Workspace, TopBlocksStackBelowTheLimitAndPopOnlyFromTheHead) {
   EXPECT_EQ(t.ctx.ws.top_limit, limit);
 }
 
+TEST(Workspace, AllocatingInATopBlockIsAnInternalErrorNotAGrowth) {
+  // Measured from a top block the room test always fails, so a growth would
+  // repeat in every attempt until the storage ran out.
+  struct Case {
+    const char* routine;
+    int32_t (*allocate)(SqlCompileCtx*, int32_t);
+  };
+  for (Case c : {Case{"N\tQST: qqwsal", qqwsal}, Case{"N\tQST: qqdbal", qqdbal}}) {
+    FakeKernel k;
+    TestContext t(1000);
+    qqwsnewblk(&t.ctx);
+    int32_t size = t.ctx.workspace_size;
+    WorkspacePushTop(&t.ctx, 40);
+    EXPECT_EQ(JumpCode(&t.ctx, [&] { c.allocate(&t.ctx, 1); }), -1);
+    EXPECT_EQ(t.ctx.workspace_grown, 0);
+    EXPECT_EQ(t.ctx.workspace_size, size);
+    ASSERT_EQ(FakeKernel::conditions.size(), 1u);
+    EXPECT_EQ(FakeKernel::conditions[0].code, -19202);
+    EXPECT_EQ(FakeKernel::conditions[0].text, c.routine);
+  }
+}
+
 TEST(Workspace, OverflowDoublesTheSizeAndLeavesForARestart) {
   FakeKernel k;
   TestContext t(1000);
