@@ -57,9 +57,13 @@ void CopyCallerNames(SqlCompileCtx* ctx, const int32_t* pairs, const char* area,
     if (offset < 0) continue;
     char* name = ctx->caller_names[i];
     // A name reaching outside the caller's area is cut at its end; at most
-    // 128 characters are kept.
-    if (area == nullptr || length < 0 || offset > area_bytes) length = 0;
-    if (length > area_bytes - offset) length = area_bytes - offset;
+    // 128 characters are kept. A negative area size counts as an empty area,
+    // so that the cut never goes below 0.
+    if (area == nullptr || area_bytes < 0 || length < 0 || offset > area_bytes) {
+      length = 0;
+    } else if (length > area_bytes - offset) {
+      length = area_bytes - offset;
+    }
     if (length > kCompileNameMax) length = kCompileNameMax;
     if (length > 0) std::memcpy(name, area + offset, static_cast<size_t>(length));
     name[length] = 0;

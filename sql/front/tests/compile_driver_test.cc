@@ -533,8 +533,17 @@ TEST_F(Driver, CallerNamesAreBounded) {
   start = 0;
   qmcpsn(result, text, &start, 1, nullptr, request_, without, area.data(),
          static_cast<int32_t>(area.size()));
-  SqlInstallPhaseServices(&old);
   EXPECT_EQ(g_names[0], "-");
+  // A negative area size is an empty area: every name is empty, and nothing
+  // before the name fields is written.
+  const int32_t first[8] = {0, 3, 0, 3, 0, 3, 0, 3};
+  for (int32_t bytes : {-1, -200, INT32_MIN}) {
+    start = 0;
+    qmcpsn(result, text, &start, 1, nullptr, request_, first, area.data(), bytes);
+    EXPECT_EQ(result[RES_STATUS], 0) << bytes;
+    for (const std::string& name : g_names) EXPECT_EQ(name, "") << bytes;
+  }
+  SqlInstallPhaseServices(&old);
 }
 
 }  // namespace
