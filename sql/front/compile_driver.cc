@@ -227,8 +227,10 @@ void Compile(SqlCompileCtx* ctx, Call* call) {
     ctx->compile_mode = request[REQ_MODE];
     ResetResult(result);
     ctx->error_code = -1;
-    // The text must be addressable as 3 * length bytes from its start.
+    // The text must be addressable as 3 * length bytes from its start, and
+    // its end must be a character position the start can be advanced to.
     if (call->text_length < 0 || *call->start < 0 || call->text_length > INT32_MAX / 3 ||
+        *call->start > INT32_MAX - call->text_length ||
         (call->text_length > 0 && call->text_base == nullptr)) {
       qcinterr(ctx, "QMN: qmcpsn", -19253);
     }

@@ -335,6 +335,13 @@ TEST_F(Driver, BadLengthsAreRefused) {
   r = Run(0, nullptr, 5, -2);
   EXPECT_EQ(r[RES_STATUS], -1);
   EXPECT_EQ(start_, -2);
+  // A statement whose end lies past the 32-bit character positions: the
+  // start position could not be advanced past it.
+  r = Run(0, nullptr, 5, INT32_MAX - 2);
+  EXPECT_EQ(r[RES_STATUS], -1);
+  EXPECT_EQ(start_, INT32_MAX - 2);
+  EXPECT_EQ(g_conditions.back().code, -19253);
+  EXPECT_EQ(g_conditions.back().text, "N\tQMN: qmcpsn");
   EXPECT_EQ(g.sizes.size(), 0u);
 }
 
