@@ -231,11 +231,12 @@ void qclitscan(int32_t* status, int32_t* digits, int32_t* scale, const char* tex
 double qcnstd(SqlCompileCtx* ctx, const uint8_t* value, int32_t length, int32_t code) {
   if (length < 0) length = 0;
   if (code == kSqlTypeInt || code == kSqlTypeFloat || code == kSqlTypeDecimal || code == 5) {
+    // The digits the length holds, counted wide: a huge length names no
+    // precision rather than a wrapped one.
+    int64_t precision = 2 * int64_t{length} - 3;
+    if (precision < 1 || precision > kDecimalMaxPrecision) qcinterr(ctx, "QCO: qcnstd", -19231);
     value_descriptor d;
-    d.precision = 2 * length - 3;
-    if (d.precision < 1 || d.precision > kDecimalMaxPrecision) {
-      qcinterr(ctx, "QCO: qcnstd", -19231);
-    }
+    d.precision = static_cast<int32_t>(precision);
     double out = 0;
     int32_t rc = decimal_to_double(&out, ConstByteSpan(value, static_cast<size_t>(length)), d);
     if (rc == kDecimalOk || rc == kDecimalDigitsLost) return out;

@@ -112,6 +112,12 @@ TEST(SqlTypes, EstimateValues) {
   EXPECT_THROW(qcnstd(&t.ctx, packed, 1, 3), CompileJump);
   EXPECT_EQ(FakeKernel::conditions.back().code, -19231);
   EXPECT_EQ(FakeKernel::conditions.back().text, "N\tQCO: qcnstd");
+  // Lengths whose digit count passes the 32-bit range name no precision
+  // either.
+  for (int32_t length : {INT32_MAX / 2 + 10, INT32_MAX}) {
+    EXPECT_THROW(qcnstd(&t.ctx, packed, length, 3), CompileJump) << length;
+    EXPECT_EQ(FakeKernel::conditions.back().code, -19231) << length;
+  }
 }
 
 TEST(SqlTypes, IntegerTextAndCompare) {
