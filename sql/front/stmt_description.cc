@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "kernel/pool_move.h"
+#include "kernel/word_storage.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
 #include "sql/front/compile_driver.h"
@@ -33,12 +34,22 @@ std::string NameAt(SqlCompileCtx* ctx, int32_t reference) {
   return std::string(buffer, n > 0 ? n - 1 : 0);
 }
 
+// Gives a kernel block back; freeing leaves its first word in the index,
+// which for a cursor record is the previous record of the chain.
+int32_t GiveBack(int32_t index) {
+  if (index == 0 || SqlKernel().pool == nullptr) return 0;
+  DSPoolMem(SqlKernel().pool, &index, 0, 0);
+  return index;
+}
+
 // A kernel block holding `bytes`; its index.
 int32_t CopyToKernel(const void* bytes, int32_t n) {
   if (n <= 0) return 0;
   int32_t index = 0;
   sqlsvc::ShellAllocWords(&index, (n - 1) / 4 + 1);
-  if (index == 0 || DSMoveToPool(SqlKernel().pool, index, 0, bytes, n) != 0) {
+  if (index == 0) throw ArenaExit(1);
+  if (DSMoveToPool(SqlKernel().pool, index, 0, bytes, n) != 0) {
+    GiveBack(index);
     throw ArenaExit(1);
   }
   return index;
@@ -197,27 +208,40 @@ int32_t ProgramCopy(SqlCompileCtx* ctx, int32_t builder_block) {
   return index;
 }
 
-int32_t CursorRecords(SqlCompileCtx* ctx) {
-  int32_t last = 0;
+// Chains the cursor records from *last, which always names the newest one
+// made, so that a failure part way leaves a chain that can be given back.
+void CursorRecords(SqlCompileCtx* ctx, int32_t* last) {
   ForEachCell(ctx, ctx->cursor_list, [&](int32_t entry) {
     int32_t record[kCursorRecordWords] = {};
-    record[0] = last;
+    record[0] = *last;
     record[1] = ctx->program_block;
     if (entry != 0) std::memcpy(&record[2], qqwsadr(ctx, entry), kCursorEntryWords * 4);
-    last = CopyToKernel(record, sizeof record);
+    *last = CopyToKernel(record, sizeof record);
   });
-  return last;
 }
 
 }  // namespace
 
 void BuildDescriptions(SqlCompileCtx* ctx, int32_t* result, int32_t builder_block, int32_t start) {
-  // The tree and the statement's lists live in the first block.
-  qqwswb(ctx, 1);
-  result[RES_DESCRIPTION] = Description(ctx, start);
-  if (builder_block != 0) {
-    result[RES_PROGRAM] = ProgramCopy(ctx, builder_block);
-    ctx->program_block = result[RES_PROGRAM];
+  try {
+    // The tree and the statement's lists live in the first block.
+    qqwswb(ctx, 1);
+    result[RES_DESCRIPTION] = Description(ctx, start);
+    if (builder_block != 0) {
+      result[RES_PROGRAM] = ProgramCopy(ctx, builder_block);
+      ctx->program_block = result[RES_PROGRAM];
+    }
+    CursorRecords(ctx, &result[RES_CURSORS]);
+  } catch (...) {
+    // The call ends without results: the blocks made so far would be lost
+    // to the kernel storage if they were not given back here.
+    GiveBack(result[RES_DESCRIPTION]);
+    GiveBack(result[RES_PROGRAM]);
+    for (int32_t c = result[RES_CURSORS]; c != 0;) c = GiveBack(c);
+    result[RES_DESCRIPTION] = 0;
+    result[RES_PROGRAM] = 0;
+    result[RES_CURSORS] = 0;
+    ctx->program_block = 0;
+    throw;
   }
-  result[RES_CURSORS] = CursorRecords(ctx);
 }

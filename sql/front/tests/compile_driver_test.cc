@@ -64,6 +64,20 @@ void Release(int32_t) {
 void AllocWords(int32_t* index, int32_t words) {
   DSGetMem(g_pool, index, words * 4);
 }
+// Kernel blocks the caller holds: allocations not given back.
+int64_t BlocksHeld() {
+  return DSPoolSize(g_pool, sqlpool::ITEM_ALLOCS) - DSPoolSize(g_pool, sqlpool::ITEM_DEALLOCS);
+}
+// The n-th description block (1-based) the storage cannot supply.
+int32_t g_fail_block = 0;
+int32_t g_blocks_asked = 0;
+void AllocWordsUntil(int32_t* index, int32_t words) {
+  if (++g_blocks_asked == g_fail_block) {
+    *index = 0;
+    return;
+  }
+  DSGetMem(g_pool, index, words * 4);
+}
 void NoChunks(int32_t*, int32_t* index, int32_t bytes) {
   if (bytes > 0) *index = 0;
 }
@@ -294,6 +308,53 @@ TEST_F(Driver, AFailingProviderGivesOutOfStorage) {
   EXPECT_EQ(r[RES_STATUS], -11002);
   EXPECT_EQ(r[RES_KIND], -1);
   for (int32_t w : {1, 2, 3, 5, 6}) EXPECT_EQ(r[w], 0);
+}
+
+TEST_F(Driver, BlocksMadeBeforeOneTheStorageCannotSupplyAreGivenBack) {
+  // Description, program copy and two cursor records: each block in turn is
+  // the one that fails; the call ends out of storage and holds nothing.
+  SqlPhaseServices p = SqlPhases();
+  p.build = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t list = 0;
+    for (int32_t i = 0; i < 2; ++i) {
+      int32_t entry = qqwsal(ctx, kCursorEntryWords * 4);
+      std::memset(qqwsadr(ctx, entry), 0, kCursorEntryWords * 4);
+      list = qqlcons(ctx, list, entry);
+    }
+    ctx->cursor_list = list;
+    return Build(ctx, root);
+  };
+  SqlPhaseServices old_phases = SqlInstallPhaseServices(&p);
+  SqlKernelServices k = SqlKernel();
+  k.alloc_words = AllocWordsUntil;
+  SqlKernelServices old = SqlInstallKernelServices(&k);
+  for (int32_t fail = 1; fail <= 4; ++fail) {
+    g_fail_block = fail;
+    g_blocks_asked = 0;
+    int64_t held = BlocksHeld();
+    auto r = Run();
+    EXPECT_EQ(r[RES_STATUS], SQLPOOL_EXHAUSTED_ERROR) << fail;
+    for (int32_t w : {RES_DESCRIPTION, RES_PROGRAM, RES_CURSORS}) EXPECT_EQ(r[w], 0) << fail;
+    EXPECT_EQ(BlocksHeld(), held) << fail;
+  }
+  // All four supplied: the caller holds them.
+  g_fail_block = 0;
+  int64_t held = BlocksHeld();
+  auto r = Run();
+  EXPECT_EQ(r[RES_STATUS], 0);
+  EXPECT_EQ(BlocksHeld(), held + 4);
+  // An internal error after the description was made (the builder names a
+  // block that is not in the chain) gives it back too.
+  p.build = [](SqlCompileCtx*, int32_t) { return 9999; };
+  SqlInstallPhaseServices(&p);
+  held = BlocksHeld();
+  r = Run();
+  EXPECT_EQ(r[RES_STATUS], -1);
+  EXPECT_EQ(r[RES_DESCRIPTION], 0);
+  EXPECT_EQ(g_conditions.back().code, -19217);
+  EXPECT_EQ(BlocksHeld(), held);
+  SqlInstallKernelServices(&old);
+  SqlInstallPhaseServices(&old_phases);
 }
 
 TEST_F(Driver, ADefinitionBeforeASeparatorIsNotExecuted) {
