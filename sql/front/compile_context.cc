@@ -179,17 +179,16 @@ int32_t WorkspacePushTop(SqlCompileCtx* ctx, int32_t n) {
 void WorkspacePopTop(SqlCompileCtx* ctx, int32_t block) {
   SqlWorkspace& ws = ctx->ws;
   if (block == 0 || block != ws.chain_head || block <= ws.top_limit) return;
-  int32_t remembered = ws.block == block ? 0 : ws.block;
+  // The current block is selected again after the pop; when that was the
+  // popped block, the selection finds it gone and reports it.
+  int32_t remembered = ws.block;
   int32_t* header = WsBlock(ctx, block);
   ws.chain_head = header[WST_LINK];
   ws.top_limit = static_cast<int32_t>(
       RoundUp(int64_t{ws.top_limit} + header[WST_SIZE] + WST_RESERVE_BYTES, 8));
   if (ws.top_limit > ctx->workspace_size) ws.top_limit = ctx->workspace_size;
-  if (remembered == 0) {
-    ws.block = 0;
-    ws.used = 0;
-    return;
-  }
+  ws.block = 0;
+  ws.used = 0;
   SelectBlock(ctx, remembered, "QST: qqwswb");
 }
 

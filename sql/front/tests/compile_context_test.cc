@@ -102,9 +102,32 @@ TEST(Workspace, TopBlocksStackBelowTheLimitAndPopOnlyFromTheHead) {
   WorkspacePopTop(&t.ctx, b);
   EXPECT_EQ(t.ctx.ws.chain_head, a);
   EXPECT_EQ(qqwscur(&t.ctx), a);
+  qqwswb(&t.ctx, bottom);
   WorkspacePopTop(&t.ctx, a);
   EXPECT_EQ(t.ctx.ws.chain_head, bottom);
   EXPECT_EQ(t.ctx.ws.top_limit, limit);
+  EXPECT_EQ(qqwscur(&t.ctx), bottom);
+  EXPECT_TRUE(FakeKernel::conditions.empty());
+}
+
+TEST(Workspace, PoppingTheCurrentBlockSelectsABlockNoLongerInTheChain) {
+  // The popped block was current: selecting it again finds it gone (-19217),
+  // or finds no block at all when it was the only one (-19223).
+  struct Case {
+    bool bottom;
+    int32_t code;
+  };
+  for (Case c : {Case{true, -19217}, Case{false, -19223}}) {
+    FakeKernel k;
+    TestContext t(1000);
+    if (c.bottom) qqwsnewblk(&t.ctx);
+    int32_t top = WorkspacePushTop(&t.ctx, 40);
+    EXPECT_EQ(JumpCode(&t.ctx, [&] { WorkspacePopTop(&t.ctx, top); }), -1);
+    ASSERT_EQ(FakeKernel::conditions.size(), 1u);
+    EXPECT_EQ(FakeKernel::conditions[0].code, c.code);
+    EXPECT_EQ(FakeKernel::conditions[0].text, "N\tQST: qqwswb");
+    EXPECT_NE(qqwscur(&t.ctx), top);
+  }
 }
 
 TEST(Workspace, AllocatingInATopBlockIsAnInternalErrorNotAGrowth) {
