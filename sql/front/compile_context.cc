@@ -59,13 +59,15 @@ void SelectBlock(SqlCompileCtx* ctx, int32_t block, const char* routine) {
 // `pad` is the alignment slack before the data.
 int32_t* CheckAllocation(SqlCompileCtx* ctx, int32_t n, int32_t pad, const char* routine) {
   if (n < 0 || ctx->ws.block == 0) qcinterr(ctx, routine, -19202);
-  // A top block lies above the top limit, so the room test would fail there
-  // in every attempt and the workspace would double until the storage ran
-  // out: allocating in one is the caller's defect, reported as such.
+  // Only the newest bottom block takes allocations, and this is tested before
+  // the room: a growth cannot help in any other block (in a top block, above
+  // the top limit, the room test would even fail in every attempt), so the
+  // workspace would double until the storage ran out instead of the caller's
+  // defect being reported.
   if (ctx->ws.block > ctx->ws.top_limit) qcinterr(ctx, routine, -19202);
-  if (int64_t{ctx->ws.block} + n + pad + ctx->ws.used - 1 >= ctx->ws.top_limit) Grow(ctx);
   int32_t* header = WsBlock(ctx, ctx->ws.block);
   if (header[WSB_LINK] != 0) qcinterr(ctx, routine, -19202);
+  if (int64_t{ctx->ws.block} + n + pad + ctx->ws.used - 1 >= ctx->ws.top_limit) Grow(ctx);
   return header;
 }
 

@@ -65,6 +65,25 @@ TEST(Workspace, SecondBlockFollowsTheFirstAtAnEightByteBoundary) {
   EXPECT_EQ(qqwsal(&t.ctx, 4), 20);
 }
 
+TEST(Workspace, AnAllocationTooLargeForAnOlderBlockIsStillAnInternalError) {
+  // A growth cannot help there (the block stays an older one); a count the
+  // workspace can never hold would double it in every attempt until the
+  // storage ran out.
+  for (int32_t n : {200000, INT32_MAX}) {
+    FakeKernel k;
+    TestContext t;
+    qqwsnewblk(&t.ctx);
+    qqwsnewblk(&t.ctx);
+    qqwswb(&t.ctx, 1);
+    int32_t size = t.ctx.workspace_size;
+    EXPECT_EQ(JumpCode(&t.ctx, [&] { qqwsal(&t.ctx, n); }), -1) << n;
+    EXPECT_EQ(t.ctx.workspace_grown, 0) << n;
+    EXPECT_EQ(t.ctx.workspace_size, size) << n;
+    ASSERT_EQ(FakeKernel::conditions.size(), 1u) << n;
+    EXPECT_EQ(FakeKernel::conditions[0].code, -19202) << n;
+  }
+}
+
 TEST(Workspace, SelectingAMissingBlockIsAnInternalError) {
   struct Case {
     bool open;
