@@ -290,6 +290,18 @@ void qmcpsn(int32_t* result, const uint8_t* text, int32_t* start, int32_t text_l
   try {
     Compile(&ctx, &call);
   } catch (const ArenaExit& exit) {
+    // The compilation ends here, so a dictionary transaction a definition
+    // statement left open is rolled back as the compiler's own exits do.
+    if (ctx.dictionary_transaction != 0) {
+      ctx.dictionary_transaction = 0;
+      int32_t status = 0;
+      // The call ends with the arena's status whatever the roll-back does.
+      try {
+        sqlsvc::qrdend(&ctx, &status, 1);
+      } catch (const CompileJump&) {
+      } catch (const ArenaExit&) {
+      }
+    }
     if (call.shared_program != 0) sqlsvc::DSRelShpProgram(call.shared_program);
     ResetResult(result);
     result[RES_STATUS] = exit.value == 1 ? SQLPOOL_EXHAUSTED_ERROR : -19083;

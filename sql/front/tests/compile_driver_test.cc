@@ -357,6 +357,32 @@ TEST_F(Driver, BlocksMadeBeforeOneTheStorageCannotSupplyAreGivenBack) {
   SqlInstallPhaseServices(&old_phases);
 }
 
+// A definition statement that opens a dictionary transaction and then finds
+// the arena's storage exhausted.
+int32_t g_rollbacks = 0;
+void RunOutInsideTransaction(SqlCompileCtx* ctx, int32_t) {
+  ctx->dictionary_transaction = 1;
+  throw ArenaExit(1);
+}
+void CountRollbacks(SqlCompileCtx*, int32_t* status, int32_t mode) {
+  if (mode == 1) ++g_rollbacks;
+  *status = 0;
+}
+
+TEST_F(Driver, AnArenaExitRollsAnOpenDictionaryTransactionBack) {
+  SqlDefinitionServices d;
+  d.qqrtex = RunOutInsideTransaction;
+  d.qrdend = CountRollbacks;
+  SqlDefinitionServices old = SqlInstallDefinitionServices(&d);
+  g.kind = 30;
+  g_rollbacks = 0;
+  auto r = Run();
+  SqlInstallDefinitionServices(&old);
+  EXPECT_EQ(r[RES_STATUS], SQLPOOL_EXHAUSTED_ERROR);
+  EXPECT_EQ(r[RES_KIND], -1);
+  EXPECT_EQ(g_rollbacks, 1);
+}
+
 TEST_F(Driver, ADefinitionBeforeASeparatorIsNotExecuted) {
   g.kind = 30;
   g.statement_end = 7;
