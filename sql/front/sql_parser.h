@@ -17,6 +17,9 @@ constexpr int32_t kSqlParseDepth = 256;
 constexpr int32_t kSqlSemanticWords = 54;
 constexpr int32_t kSqlLookaheadTokens = 6;
 constexpr int32_t kSqlNameTextMax = 15000;
+// Words of the parser area that belong to the grammar actions (their NOT
+// stack and statement scratch words, sql_action_words.h).
+constexpr int32_t kSqlActionScratchWords = 320;
 
 // Syntax error codes (tag "QSA"; severity 3, the warning 1).
 constexpr int32_t kSqlErrInserted = -12101;
@@ -80,6 +83,7 @@ struct SqlParseArea {
   int32_t deleted_length, inserted_length;
   int32_t deleted_count, inserted_count;  // names appended
   int32_t last_error[2];                  // line and position of the last report
+  int32_t action_scratch[kSqlActionScratchWords];
 };
 
 // Called at every reduction with the rule number, after the depth has been

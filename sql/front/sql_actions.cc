@@ -1,0 +1,59 @@
+// The grammar action routine: clears the entry of an empty production, then
+// hands the production to its family; and the parse phase over the generated
+// SQL grammar tables.
+#include "sql/front/sql_actions.h"
+
+#include <cstring>
+
+#include "sql/front/compile_services.h"
+#include "sql/front/sql_action_words.h"
+#include "sql_grammar_tables_gen.h"
+
+int32_t SqlRuleLength(int32_t rule) {
+  if (rule < 0 || rule >= kSqlGrammarTables.rule_count) return 0;
+  return kSqlGrammarTables.rule_length[rule];
+}
+
+void SqlActionOf(SqlCompileCtx* ctx, int32_t rule) {
+  SqlParseArea* a = SqlParseAreaOf(ctx);
+  // The result entry lies above the stack; at depth 255 the driver's push
+  // stops the parse, so there is nothing to write.
+  if (a->depth < 0 || a->depth + 1 >= kSqlParseDepth) return;
+  if (SqlRuleLength(rule) == 0) {
+    // An empty production has no right-hand entry whose values it keeps: its
+    // entry starts cleared, so an absent phrase reads as 0 and empty.
+    std::memset(a->semantic[a->depth + 1], 0, sizeof a->semantic[0]);
+  }
+  if (rule <= 221) {
+    SqlActionsStatement(ctx, rule);
+  } else if (rule <= 400) {
+    SqlActionsControl(ctx, rule);
+  } else if (rule <= 499) {
+    SqlActionsQuery(ctx, rule);
+  } else if (rule <= 620) {
+    SqlActionsValue(ctx, rule);
+  } else {
+    SqlActionsNames(ctx, rule);
+  }
+}
+
+void SqlParseStatement(SqlCompileCtx* ctx) {
+  if (ctx->work_area == nullptr || ctx->work_area_bytes < kSqlParseWorkBytes) {
+    ctx->work_area = ArenaAllocAligned(&ctx->arena, kSqlParseWorkBytes);
+    ctx->work_area_bytes = kSqlParseWorkBytes;
+  }
+  if (qqwscur(ctx) == 0) qqwsnewblk(ctx);
+  SqlActionState* s = ActionState(ctx);
+  std::memset(s, 0, sizeof *s);
+  s->collection = -1;
+  s->column_list = -1;
+  ctx->parse_root = -1;
+  SqlParse(ctx, kSqlGrammarTables, SqlActionOf);
+}
+
+void SqlInstallParsePhase() {
+  SqlPhaseServices phases = SqlPhases();
+  phases.parse = SqlParseStatement;
+  phases.parse_work_bytes = kSqlParseWorkBytes;
+  SqlInstallPhaseServices(&phases);
+}

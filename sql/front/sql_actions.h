@@ -1,0 +1,35 @@
+// The SQL grammar's actions: the routine the parser driver calls at every
+// reduction, dispatching on the production number to the action families,
+// and the parse phase that runs the driver over the SQL grammar's tables.
+#pragma once
+
+#include <cstdint>
+
+#include "sql/front/compile_context.h"
+
+// The action of production `rule`; the right-hand side starts at depth + 1.
+void SqlActionOf(SqlCompileCtx* ctx, int32_t rule);
+
+// The parse phase: parses the context's statement text with the SQL grammar;
+// leaves the root in ctx->parse_root (-1 when no statement was closed) and
+// the kind in ctx->statement_kind.
+void SqlParseStatement(SqlCompileCtx* ctx);
+
+// Installs SqlParseStatement as the compile driver's parse phase (the other
+// phase entries stay as they are).
+void SqlInstallParsePhase();
+
+// The families, each over its range of production numbers.
+void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule);  // 1 to 221
+void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);    // 222 to 400
+void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);      // 401 to 499
+void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);      // 500 to 620
+void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule);      // 621 to 991
+
+// The function-call builder: a built-in function's node, a COALESCE or
+// NULLIF expansion, or a routine call node; `arguments` in source order.
+int32_t SqlBuildFunctionCall(SqlCompileCtx* ctx, const int32_t* position, int32_t name,
+                             int32_t arguments, int32_t count);
+
+// Rule lengths of the SQL grammar (0 for numbers it does not use).
+int32_t SqlRuleLength(int32_t rule);

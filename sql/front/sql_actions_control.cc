@@ -1,0 +1,190 @@
+// Grammar actions of the control statements that only record their kind
+// (LEAVE, SET TRANSACTION, SET SESSION), the data change statements and the
+// query statement with its ORDER BY list and FOR clause.
+#include <cstring>
+
+#include "sql/front/sql_action_helpers.h"
+#include "sql/front/sql_actions.h"
+#include "sql/front/stmt_tree.h"
+
+namespace {
+
+// Kinds recorded by the statements that build no node.
+struct KindOf {
+  int32_t rule;
+  int32_t kind;
+};
+constexpr KindOf kKinds[] = {
+    {304, 47}, {310, 55}, {311, 54}, {312, 78},  {313, 79},  {314, 86},  {315, 87},
+    {318, 83}, {321, 91}, {324, 80}, {325, 81},  {326, 82},  {327, 88},  {328, 89},
+    {329, 90}, {330, 52}, {331, 53}, {319, 103}, {320, 103}, {322, 104}, {323, 104},
+};
+
+void RecordKind(SqlCompileCtx* ctx, int32_t rule) {
+  for (const KindOf& k : kKinds) {
+    if (k.rule == rule) ctx->statement_kind = k.kind;
+  }
+  if (rule == 319 || rule == 322) {
+    const int32_t* s5 = SemEntry(ctx, 5);
+    ctx->early_result = NumericValue(ctx, s5, EntryText(ctx, s5), s5[VW_TEXT_LENGTH]);
+  } else if (rule == 320 || rule == 323) {
+    ctx->early_result = 0;
+  }
+}
+
+// The first and second option words of the compile request.
+bool FirstOption(const SqlCompileCtx* ctx) {
+  return ctx->request_word6 != 0;
+}
+bool SecondOption(const SqlCompileCtx* ctx) {
+  return ctx->request_word7 != 0;
+}
+
+void DataChange(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  auto s = [&](int32_t k) { return SemEntry(ctx, k); };
+  switch (rule) {
+    case 368: {
+      int32_t args[] = {s(2)[VW_TABLE_REF], qqlrev(ctx, s(4)[VW_LIST]), s(5)[VW_VALUE]};
+      r[VW_QUERY] = StmtNode(ctx, 24, r, args, 3);
+      ctx->statement_kind = args[2] != 0 ? 6 : 7;
+      break;
+    }
+    case 369: {
+      int32_t args[] = {s(2)[VW_TABLE_REF], qqlrev(ctx, s(4)[VW_LIST]), s(5)[VW_SIMPLE_NAME]};
+      r[VW_QUERY] = StmtNode(ctx, 25, r, args, 3);
+      ctx->statement_kind = 5;
+      break;
+    }
+    case 370:
+    case 378:
+      r[VW_LIST] = qqlcons(ctx, 0, r[VW_VALUE]);
+      break;
+    case 371:
+    case 379:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s(3)[VW_VALUE]);
+      break;
+    case 372:
+    case 373:
+    case 374: {
+      int32_t columns = rule == 374 ? qqlrev(ctx, s(5)[VW_LIST]) : 0;
+      int32_t source = rule == 372 ? s(4)[VW_LIST] : rule == 374 ? s(7)[VW_LIST] : 0;
+      int32_t args[] = {s(3)[VW_TABLE_REF], columns, source};
+      r[VW_QUERY] = StmtNode(ctx, 26, r, args, 3);
+      if (rule == 373) ctx->statement_kind = 3;
+      break;
+    }
+    case 375:
+      r[VW_TABLE_REF] = JoinLeaf(ctx, r[VW_NAME], 0, 0);
+      break;
+    case 376:
+      r[VW_LIST] = qqlrev(ctx, s(3)[VW_LIST]);
+      ctx->statement_kind = 3;
+      break;
+    case 377:
+      r[VW_LIST] = qqlcons(ctx, 0, ExprOfKind(ctx, kExprSubquery, r, r[VW_QUERY], 0));
+      ctx->statement_kind = 4;
+      break;
+    case 380: {
+      int32_t values[] = {0, r[VW_SIMPLE_NAME]};
+      int32_t column = ExprOfKind(ctx, kExprColumnRef, r, TreeRecord(ctx, 2, values), 0);
+      r[VW_VALUE] = ExprGeneric(ctx, s(2), column, s(3)[VW_VALUE]);
+      break;
+    }
+    case 384: {
+      int32_t args[] = {s(3)[VW_TABLE_REF], s(4)[VW_VALUE]};
+      r[VW_QUERY] = StmtNode(ctx, 22, r, args, 2);
+      ctx->statement_kind = args[1] != 0 ? 9 : 10;
+      break;
+    }
+    case 385: {
+      int32_t args[] = {s(3)[VW_TABLE_REF], s(4)[VW_SIMPLE_NAME]};
+      r[VW_QUERY] = StmtNode(ctx, 23, r, args, 2);
+      ctx->statement_kind = 8;
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+void QueryStatement(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  auto s = [&](int32_t k) { return SemEntry(ctx, k); };
+  switch (rule) {
+    case 386: {
+      int32_t args[] = {r[VW_QUERY], s(2)[VW_LIST], s(3)[VW_LIST], s(3)[VW_FLAG]};
+      r[VW_QUERY] = StmtNode(ctx, 21, r, args, 4);
+      break;
+    }
+    case 387:
+      r[VW_LIST] = 0;
+      break;
+    case 388:
+      r[VW_LIST] = qqlrev(ctx, s(3)[VW_LIST]);
+      break;
+    case 389:
+      r[VW_LIST] = qqlcons(ctx, 0, r[VW_SORT_ITEM]);
+      r[VW_SORT_COUNT] = 1;
+      break;
+    case 390:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s(3)[VW_SORT_ITEM]);
+      ++r[VW_SORT_COUNT];
+      break;
+    case 391:
+    case 392: {
+      int32_t key = r[VW_VALUE];
+      if (rule == 391) {
+        key = ExprLiteral(ctx, r, 1, SignedLiteralRecord(ctx, EntryText(ctx, r), r[VW_TEXT_LENGTH]),
+                          0);
+      }
+      int32_t values[] = {key, s(3)[VW_ORDERING], -1, s(2)[VW_NAME], 0, 0};
+      r[VW_SORT_ITEM] = TreeRecord(ctx, 6, values);
+      break;
+    }
+    case 393:
+      r[VW_NAME] = 0;
+      break;
+    case 394:
+      r[VW_NAME] = s(2)[VW_NAME];
+      break;
+    case 395:
+      r[VW_ORDERING] = 2;
+      break;
+    case 396:
+      r[VW_ORDERING] = 0;
+      break;
+    case 397:
+      r[VW_ORDERING] = 1;
+      break;
+    case 398:
+      r[VW_LIST] = 0;
+      r[VW_FLAG] = 0;
+      ctx->statement_kind =
+          SecondOption(ctx) ? (FirstOption(ctx) ? 57 : 58) : (FirstOption(ctx) ? 1 : 2);
+      break;
+    case 399:
+      r[VW_LIST] = 0;
+      r[VW_FLAG] = 1;
+      ctx->statement_kind = SecondOption(ctx) ? 57 : 1;
+      break;
+    case 400:
+      r[VW_FLAG] = 0;
+      ctx->statement_kind = SecondOption(ctx) ? 58 : 2;
+      if (FirstOption(ctx)) ActionError(ctx, r, -14016);
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace
+
+void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
+  int32_t* r = SemEntry(ctx, 1);
+  if (rule >= 304 && rule <= 331) {
+    RecordKind(ctx, rule);
+  } else if (rule >= 368 && rule <= 385) {
+    DataChange(ctx, rule, r);
+  } else if (rule >= 386) {
+    QueryStatement(ctx, rule, r);
+  }
+}

@@ -1,0 +1,60 @@
+// The grammar actions' look-up table and the calls through it; a missing
+// entry is reported under its own name and answers kSqlServiceMissing, never
+// a made-up success.
+#include "sql/front/sql_lookup_services.h"
+
+#include <cstring>
+
+#include "kernel/error_report.h"
+#include "sql/front/compile_services.h"
+
+namespace {
+
+SqlLookupServices g_lookup;
+
+int32_t Missing(const char* name) {
+  DSErrRep(name, static_cast<int32_t>(std::strlen(name)), kSqlServiceMissing, SEV_ERROR);
+  return kSqlServiceMissing;
+}
+
+}  // namespace
+
+SqlLookupServices SqlInstallLookupServices(const SqlLookupServices* services) {
+  SqlLookupServices old = g_lookup;
+  g_lookup = services != nullptr ? *services : SqlLookupServices{};
+  return old;
+}
+
+namespace sqlsvc {
+
+int32_t qdgetroutine(SqlCompileCtx* ctx, const QualifiedName& name) {
+  if (g_lookup.get_routine == nullptr) return Missing("qdgetroutine");
+  return g_lookup.get_routine(ctx, name);
+}
+
+int32_t qdgetcollation(SqlCompileCtx* ctx, const char* qualifier, const char* name, int32_t* id) {
+  *id = 0;
+  if (g_lookup.get_collation == nullptr) return Missing("qdgetcollation");
+  return g_lookup.get_collation(ctx, qualifier, name, id);
+}
+
+int32_t CurrentSchema(SqlCompileCtx* ctx, char name[129]) {
+  name[0] = 0;
+  if (g_lookup.current_schema == nullptr) return Missing("qdgetschema");
+  return g_lookup.current_schema(ctx, name);
+}
+
+int32_t qmcoll(SqlCompileCtx* ctx, int32_t operation, int32_t a, int32_t b) {
+  if (g_lookup.qmcoll == nullptr) return Missing("qmcoll");
+  return g_lookup.qmcoll(ctx, operation, a, b);
+}
+
+int32_t qmrefname(SqlCompileCtx* ctx, int32_t node, int32_t mode, char* out, int32_t capacity) {
+  if (capacity > 0) out[0] = 0;
+  if (g_lookup.qmrefname == nullptr) return Missing("qmrefname");
+  int32_t status = g_lookup.qmrefname(ctx, node, mode, out, capacity);
+  if (status != 0 && capacity > 0) out[0] = 0;
+  return status;
+}
+
+}  // namespace sqlsvc

@@ -1,0 +1,257 @@
+// The SQL grammar and its actions: statements to printed trees and kinds,
+// the negated predicates built in mirror form, the LIKE key range, signed
+// literals, COALESCE and NULLIF, the actions' errors, and the trees staying
+// the same when the entries above the stack hold garbage.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sql/front/sql_action_words.h"
+#include "sql/front/stmt_tree.h"
+#include "sql/front/tests/sql_grammar_support.h"
+
+namespace {
+
+// The lexer upper-cases names: the expected text with its letters outside
+// quotes upper-cased.
+std::string Upper(const std::string& text) {
+  std::string out = text;
+  bool quoted = false;
+  for (char& c : out) {
+    if (c == '\'') quoted = !quoted;
+    if (!quoted && c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+std::string Codes(const ParsedStatement& p) {
+  std::string out;
+  for (const RecordedCondition& c : p.conditions) out += std::to_string(c.code) + " ";
+  return out;
+}
+
+TEST(SqlGrammar, StatementsToTreesAndKinds) {
+  struct Case {
+    const char* text;
+    int32_t kind;
+    const char* printed;
+  } cases[] = {
+      {"SELECT a FROM t WHERE NOT (a = 1 OR b = 2)", 2,
+       "SELECT a FROM t WHERE ((a <> 1) AND (b <> 2))"},
+      {"SELECT a FROM t WHERE NOT NOT a = 1", 2, "SELECT a FROM t WHERE (a = 1)"},
+      {"SELECT a FROM t WHERE x NOT BETWEEN 1 AND 5", 2,
+       "SELECT a FROM t WHERE ((x < 1) OR (x > 5))"},
+      {"SELECT a FROM t WHERE x NOT IN (1, 2, 3)", 2,
+       "SELECT a FROM t WHERE (((x <> 1) AND (x <> 2)) AND (x <> 3))"},
+      {"SELECT a FROM t WHERE x IN (SELECT b FROM u)", 2,
+       "SELECT a FROM t WHERE (x = ANY (SELECT b FROM u))"},
+      {"SELECT a FROM t WHERE x NOT IN (SELECT b FROM u)", 2,
+       "SELECT a FROM t WHERE (x <> ALL (SELECT b FROM u))"},
+      {"SELECT a FROM t WHERE NOT x > ANY (SELECT b FROM u)", 2,
+       "SELECT a FROM t WHERE (x <= ALL (SELECT b FROM u))"},
+      {"SELECT a FROM t WHERE x IS NULL AND NOT y IS NOT NULL", 2,
+       "SELECT a FROM t WHERE ((x IS NULL) AND (y IS NULL))"},
+      {"SELECT - -5, -5, - a FROM t", 2, "SELECT +5, -5, (-a) FROM t"},
+      {"SELECT a + b * c - d || 'x' FROM t", 2, "SELECT (((a + (b * c)) - d) || 'x') FROM t"},
+      {"SELECT COALESCE(a, b, c) FROM t", 2,
+       "SELECT CASE WHEN (a IS NOT NULL) THEN a ELSE CASE WHEN (b IS NOT NULL) THEN b ELSE c END "
+       "END FROM t"},
+      {"SELECT NULLIF(a, 1) FROM t", 2, "SELECT CASE WHEN (a = 1) THEN NULL ELSE a END FROM t"},
+      {"SELECT CASE a WHEN 1 THEN 'x' ELSE 'y' END FROM t", 2,
+       "SELECT CASE WHEN (a = 1) THEN 'x' ELSE 'y' END FROM t"},
+      {"SELECT CASE WHEN NOT a = 1 THEN 2 END FROM t", 2,
+       "SELECT CASE WHEN (a <> 1) THEN 2 ELSE NULL END FROM t"},
+      {"SELECT DISTINCT t.*, s.u.*, a AS x, COUNT(*), SUM(DISTINCT b) FROM s.u t", 2,
+       "SELECT DISTINCT t.*, s.u.*, a AS x, COUNT(*), SUM(DISTINCT b) FROM s.u t"},
+      {"SELECT a FROM t LEFT JOIN u ON t.a = u.a, v NATURAL JOIN w", 2,
+       "SELECT a FROM (t LEFT JOIN u ON (t.a = u.a)), (v JOIN w)"},
+      {"SELECT a, COUNT(b) FROM t GROUP BY a HAVING COUNT(b) > 1 ORDER BY 2 DESC, a", 2,
+       "SELECT a, COUNT(b) FROM t GROUP BY a HAVING (COUNT(b) > 1) ORDER BY 2 DESC, a"},
+      {"SELECT a FROM t UNION ALL (SELECT b FROM u) FOR READ ONLY", 2,
+       "(SELECT a FROM t UNION ALL SELECT b FROM u)"},
+      {"SELECT a FROM t FOR UPDATE OF a", 1, "SELECT a FROM t FOR UPDATE"},
+      {"TABLE t", 2, "SELECT * FROM t"},
+      {"SELECT a FROM t WHERE EXISTS (SELECT b FROM u) AND 'ab' 'cd' = a", 2,
+       "SELECT a FROM t WHERE (EXISTS (SELECT b FROM u) AND ('abcd' = a))"},
+      {"UPDATE t SET a = 1", 7, "UPDATE t SET a = 1"},
+      {"UPDATE t SET a = 1, b = a + 1 WHERE b = 2", 6,
+       "UPDATE t SET a = 1, b = (a + 1) WHERE (b = 2)"},
+      {"UPDATE t SET a = 1 WHERE CURRENT OF c", 5, "UPDATE t SET a = 1 WHERE CURRENT OF c"},
+      {"DELETE FROM t", 10, "DELETE FROM t"},
+      {"DELETE FROM t WHERE a = 1", 9, "DELETE FROM t WHERE (a = 1)"},
+      {"DELETE FROM t WHERE CURRENT OF c", 8, "DELETE FROM t WHERE CURRENT OF c"},
+      {"INSERT INTO t DEFAULT VALUES", 3, "INSERT INTO t DEFAULT VALUES"},
+      {"INSERT INTO t (a, b) VALUES (1, 'x')", 3, "INSERT INTO t (a, b) VALUES (1, 'x')"},
+      {"INSERT INTO t SELECT a FROM u", 4, "INSERT INTO t SELECT a FROM u"},
+      {"CREATE UNIQUE INDEX i ON t (a DESC, b)", 27, "CREATE UNIQUE INDEX i ON t (a DESC, b)"},
+      {"SELECT SUBSTRING(a FROM 2 FOR 3), TRIM(LEADING 'x' FROM a), POSITION('a' IN b) FROM t", 2,
+       "SELECT SUBSTRING(a FROM 2 FOR 3), TRIM(LEADING 'x' FROM a), POSITION('a' IN b) FROM t"},
+      {"SELECT UPPER(a), MOD(a, 2), f(a, 1), ROUND(a) FROM t", 2,
+       "SELECT F42(a), F65(a, 2), f(a, 1), ROUND(a) FROM t"},
+      {"SELECT :h, ? FROM t", 2, "SELECT :h, ? FROM t"},
+  };
+  for (const Case& c : cases) {
+    ParsedStatement p = ParseSql(c.text);
+    EXPECT_EQ(Codes(p), "") << c.text;
+    EXPECT_EQ(p.kind, c.kind) << c.text;
+    EXPECT_EQ(p.printed, Upper(c.printed)) << c.text;
+    // Garbage above the stack changes nothing: no action reads a word that
+    // its symbols did not write.
+    ParseOptions poison;
+    poison.poison = true;
+    EXPECT_EQ(ParseSql(c.text, poison).printed, Upper(c.printed)) << c.text;
+  }
+}
+
+TEST(SqlGrammar, KindsWithoutNodes) {
+  struct Case {
+    const char* text;
+    int32_t kind;
+    int32_t early;
+  } cases[] = {
+      {"SET TRANSACTION DIAGNOSTICS SIZE 10", 103, 10},
+      {"SET TRANSACTION DIAGNOSTICS SIZE DEFAULT", 103, 0},
+      {"SET SESSION DIAGNOSTICS SIZE 7", 104, 7},
+      {"SET TRANSACTION READ ONLY", 78, 0},
+      {"SET SESSION ISOLATION LEVEL REPEATABLE READ", 90, 0},
+      {"SET TRANSACTION START IMPLICIT", 53, 0},
+      {"LEAVE", 47, 0},
+  };
+  for (const Case& c : cases) {
+    ParsedStatement p = ParseSql(c.text);
+    EXPECT_EQ(Codes(p), "") << c.text;
+    EXPECT_EQ(p.kind, c.kind) << c.text;
+    EXPECT_EQ(p.early_result, c.early) << c.text;
+  }
+}
+
+TEST(SqlGrammar, QueryKindFollowsTheRequestOptions) {
+  ParseOptions first;
+  first.first_option = 1;
+  EXPECT_EQ(ParseSql("SELECT a FROM t", first).kind, 1);
+  ParseOptions both = first;
+  both.second_option = 1;
+  EXPECT_EQ(ParseSql("SELECT a FROM t", both).kind, 57);
+  ParsedStatement p = ParseSql("SELECT a FROM t FOR READ ONLY", first);
+  EXPECT_EQ(p.kind, 2);
+  EXPECT_EQ(Codes(p), "-14016 ");
+}
+
+TEST(SqlGrammar, LikeKeyRangeBesideTheLikeNode) {
+  for (bool negated : {false, true}) {
+    std::string text =
+        std::string("SELECT a FROM t WHERE x ") + (negated ? "NOT " : "") + "LIKE 'AB%'";
+    ParseOptions o;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+      int32_t range = WsWord(ctx, query, 8);
+      EXPECT_EQ(WsWord(ctx, range, EXN_KIND), negated ? kExprOr : kExprAnd);
+      int32_t like = WsWord(ctx, range, EXN_WORD24);
+      ASSERT_NE(like, 0);
+      EXPECT_EQ(WsWord(ctx, like, EXN_KIND), kExprLike);
+      EXPECT_EQ(WsWord(ctx, like, EXN_OPERAND2), negated ? 1 : 0);
+      int32_t low = WsWord(ctx, WsWord(ctx, range, EXN_OPERAND1), EXN_OPERAND2);
+      int32_t record = WsWord(ctx, low, EXN_OPERAND1);
+      ASSERT_EQ(WsWord(ctx, record, 0), 15000);
+      const char* bytes = qqwsadr(ctx, record) + 4;
+      EXPECT_EQ(std::string(bytes, 2), "AB");
+      EXPECT_EQ(bytes[2], '\0');
+      EXPECT_EQ(bytes[14999], '\0');
+    };
+    ParsedStatement p = ParseSql(text, o);
+    EXPECT_EQ(p.printed, Upper(negated ? "SELECT a FROM t WHERE ((x < 'AB'<00*14998>) OR (x > "
+                                         "'AB'<FF*14998>))"
+                                       : "SELECT a FROM t WHERE ((x >= 'AB'<00*14998>) AND (x <= "
+                                         "'AB'<FF*14998>))"));
+  }
+  struct Case {
+    const char* pattern;
+    const char* printed;
+  } alone[] = {
+      {"'A_B%'", "(x LIKE 'A_B%')"},
+      {"'AB%C'", "(x LIKE 'AB%C')"},
+      {"'AB'", "(x LIKE 'AB')"},
+      {"'AB %'", "(x LIKE 'AB %')"},
+      {"'AB!' ESCAPE '!'", "(x LIKE 'AB!' ESCAPE '!')"},
+      {"b", "(x LIKE b)"},
+  };
+  for (const Case& c : alone) {
+    ParsedStatement p = ParseSql(std::string("SELECT a FROM t WHERE x LIKE ") + c.pattern);
+    EXPECT_EQ(p.printed, Upper(std::string("SELECT a FROM t WHERE ") + c.printed)) << c.pattern;
+  }
+  EXPECT_EQ(ParseSql("SELECT a FROM t WHERE x LIKE4 'AB%'").printed,
+            Upper("SELECT a FROM t WHERE (x LIKE4 'AB%')"));
+}
+
+TEST(SqlGrammar, ActionErrorsAndTheParseGoesOn) {
+  struct Case {
+    const char* text;
+    int32_t mode;
+    const char* codes;
+    const char* param;  // of the first condition
+  } cases[] = {
+      {"SELECT CAST(a AS CHAR(15001)) FROM t", 0, "-12512 ", ""},
+      {"SELECT CAST(a AS CHAR(15000)) FROM t", 0, "", ""},
+      {"SELECT CAST(a AS CHAR(0)) FROM t", 0, "-12512 ", ""},
+      {"SELECT CAST(a AS NCHAR(5001)) FROM t", 0, "-12512 ", ""},
+      {"SELECT CAST(a AS DECIMAL(46)) FROM t", 0, "-12512 ", ""},
+      {"SELECT CAST(a AS DECIMAL(5, 6)) FROM t", 0, "-12512 ", ""},
+      {"SELECT cursor FROM t", 0, "-12125 ", ""},
+      {"SELECT a FROM t;", 1, "-12108 ", ""},
+      {"SELECT a FROM t WHERE a = (b", 0, "-12101 ", "N\t')' "},
+      {"SELECT a FROM t WHERE (CURRENT_DATE - b) DAY = 1 AND (a) DAY = 2", 0, "-12283 ", ""},
+      {"SELECT a COLLATE nowhere.x FROM t", 0, "-12632 ", "O\tNOWHERE.X"},
+  };
+  for (const Case& c : cases) {
+    ParseOptions o;
+    o.mode = c.mode;
+    ParsedStatement p = ParseSql(c.text, o);
+    EXPECT_EQ(Codes(p), c.codes) << c.text;
+    if (!p.conditions.empty()) {
+      EXPECT_EQ(p.conditions[0].text, c.param) << c.text;
+    }
+  }
+  ParsedStatement p = ParseSql("SELECT a FROM t;");
+  EXPECT_EQ(p.end, 15);
+  ParseOptions mode1;
+  mode1.mode = 1;
+  p = ParseSql("SELECT a FROM t;", mode1);
+  EXPECT_EQ(p.end, -1);
+  EXPECT_EQ(p.root, -1);
+}
+
+TEST(SqlGrammar, IndexColumnLimit) {
+  std::string columns;
+  for (int i = 1; i <= 33; ++i) columns += (i > 1 ? ", c" : "c") + std::to_string(i);
+  ParsedStatement p = ParseSql("CREATE INDEX i ON t (" + columns + ")");
+  EXPECT_EQ(Codes(p), "-12544 ");
+  ASSERT_FALSE(p.conditions.empty());
+  EXPECT_EQ(p.conditions[0].text, "N\tCREATE INDEX");
+  std::string fewer = columns.substr(0, columns.rfind(','));
+  EXPECT_EQ(Codes(ParseSql("CREATE INDEX i ON t (" + fewer + ")")), "");
+}
+
+TEST(SqlGrammar, CharLengthOutOfRangeBecomesOne) {
+  ParseOptions o;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+    int32_t item = WsWord(ctx, WsWord(ctx, query, 4), CELL_VALUE);
+    int32_t cast = WsWord(ctx, WsWord(ctx, item, 3), EXN_OPERAND1);
+    int32_t type = WsWord(ctx, cast, 24);
+    EXPECT_EQ(WsWord(ctx, type, 0), 4);
+    EXPECT_EQ(WsWord(ctx, type, 1), 1);
+  };
+  ParseSql("SELECT CAST(a AS CHAR(15001)) FROM t", o);
+}
+
+TEST(SqlGrammar, NotStackDepthIsBounded) {
+  std::string deep = "SELECT a FROM t WHERE ";
+  for (int i = 0; i < 300; ++i) deep += "NOT ";
+  deep += "a = 1";
+  ParsedStatement p = ParseSql(deep);
+  ASSERT_FALSE(p.conditions.empty());
+  // The parser stack or the NOT stack ends it, whichever fills first.
+  EXPECT_TRUE(p.conditions.back().code == -19226 || p.conditions.back().code == -11113) << Codes(p);
+}
+
+}  // namespace
