@@ -164,9 +164,14 @@ int32_t WorkspacePushTop(SqlCompileCtx* ctx, int32_t n) {
   if (n < 0) qcinterr(ctx, "QST: qqwspush", -19202);
   if (ws.block != 0 && ws.block <= ws.top_limit) SyncUsed(ctx);
   // The room left is measured from the end of the newest bottom block: the
-  // current block may be an older one or a top block itself.
-  if (BottomEnd(ctx) + n + WST_RESERVE_BYTES > ws.top_limit) Grow(ctx);
+  // current block may be an older one or a top block itself. The new limit is
+  // rounded down to 8, which may take it below that end: the block must fit
+  // after the rounding, or its header would overwrite the bottom block's
+  // last bytes.
+  int64_t bottom_end = BottomEnd(ctx);
+  if (bottom_end + n + WST_RESERVE_BYTES > ws.top_limit) Grow(ctx);
   int64_t limit = (int64_t{ws.top_limit} - WST_RESERVE_BYTES - n) / 8 * 8;
+  if (limit < bottom_end - 1) Grow(ctx);
   ws.top_limit = static_cast<int32_t>(limit);
   int32_t block = ws.top_limit + 1;
   int32_t* header = WsBlock(ctx, block);
@@ -188,7 +193,9 @@ void WorkspacePopTop(SqlCompileCtx* ctx, int32_t block) {
   ws.chain_head = header[WST_LINK];
   ws.top_limit = static_cast<int32_t>(
       RoundUp(int64_t{ws.top_limit} + header[WST_SIZE] + WST_RESERVE_BYTES, 8));
-  if (ws.top_limit > ctx->workspace_size) ws.top_limit = ctx->workspace_size;
+  // Every top block's limit lies at least 12 bytes below the one before it;
+  // a limit within 8 bytes of the end is the unaligned end itself.
+  if (ws.top_limit > ctx->workspace_size - kBlockAlign) ws.top_limit = ctx->workspace_size;
   ws.block = 0;
   ws.used = 0;
   SelectBlock(ctx, remembered, "QST: qqwswb");

@@ -129,6 +129,36 @@ TEST(Workspace, TopBlocksStackBelowTheLimitAndPopOnlyFromTheHead) {
   EXPECT_TRUE(FakeKernel::conditions.empty());
 }
 
+TEST(Workspace, PushAndPopGiveBackEveryByteOfAnUnalignedTopLimit) {
+  for (int32_t n : {1, 3, 5, 7, 40}) {
+    FakeKernel k;
+    TestContext t(1003);
+    int32_t bottom = qqwsnewblk(&t.ctx);
+    int32_t limit = t.ctx.ws.top_limit;
+    ASSERT_NE(limit % 8, 0);
+    int32_t top = WorkspacePushTop(&t.ctx, n);
+    qqwswb(&t.ctx, bottom);
+    WorkspacePopTop(&t.ctx, top);
+    EXPECT_EQ(t.ctx.ws.top_limit, limit) << n;
+  }
+}
+
+TEST(Workspace, ATopBlockRoundedDownNeverReachesIntoTheNewestBottomBlock) {
+  // The newest bottom block ends 5 bytes past an 8-byte boundary; a top block
+  // whose unrounded limit would be that end is rounded down into the block's
+  // last allocation. It does not fit, so the workspace grows instead.
+  FakeKernel k;
+  TestContext t(1000);
+  qqwsnewblk(&t.ctx);
+  int32_t r = qqwsal(&t.ctx, 4);  // used 20: the bottom end is offset 21
+  WsWord(&t.ctx, r, 0) = 0x11223344;
+  int32_t n = t.ctx.ws.top_limit - 12 - 21;
+  EXPECT_EQ(JumpCode(&t.ctx, [&] { WorkspacePushTop(&t.ctx, n); }), -1);
+  EXPECT_EQ(t.ctx.workspace_grown, 1);
+  qqwswb(&t.ctx, 1);
+  EXPECT_EQ(WsWord(&t.ctx, r, 0), 0x11223344);
+}
+
 TEST(Workspace, PoppingTheCurrentBlockSelectsABlockNoLongerInTheChain) {
   // The popped block was current: selecting it again finds it gone (-19217),
   // or finds no block at all when it was the only one (-19223).
