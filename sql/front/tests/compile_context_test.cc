@@ -6,6 +6,8 @@
 
 #include <climits>
 #include <cstring>
+#include <random>
+#include <vector>
 
 #include "kernel/word_storage.h"
 #include "sql/front/compile_diag.h"
@@ -157,6 +159,76 @@ TEST(Workspace, ATopBlockRoundedDownNeverReachesIntoTheNewestBottomBlock) {
   EXPECT_EQ(t.ctx.workspace_grown, 1);
   qqwswb(&t.ctx, 1);
   EXPECT_EQ(WsWord(&t.ctx, r, 0), 0x11223344);
+}
+
+// Random opens, allocations, pushes, pops and selections on small workspaces
+// against a model of the byte ranges in use: nothing handed out overlaps
+// anything else or reaches past its limit, until the one growth that ends
+// the attempt; popping every top block gives the whole top back.
+TEST(Workspace, RandomBlocksNeverOverlap) {
+  struct Range {
+    int64_t low, high;  // bytes from the base, high exclusive
+    int32_t block;
+  };
+  std::mt19937 rng(7);
+  for (int round = 0; round < 2000; ++round) {
+    FakeKernel k;
+    TestContext t(200 + static_cast<int32_t>(rng() % 3000));
+    SqlCompileCtx* c = &t.ctx;
+    const int32_t end = c->workspace_size;
+    std::vector<int32_t> bottoms, tops;
+    std::vector<Range> taken;
+    auto take = [&](Range r) {
+      for (const Range& o : taken) {
+        ASSERT_FALSE(r.low < o.high && o.low < r.high) << "round " << round;
+      }
+      taken.push_back(r);
+    };
+    try {
+      for (int op = 0; op < 120; ++op) {
+        int32_t what = static_cast<int32_t>(rng() % 6);
+        if (what == 0 || bottoms.empty()) {
+          int32_t b = qqwsnewblk(c);
+          bottoms.push_back(b);
+          take({b - 1, b - 1 + WSB_HEADER_BYTES, b});
+        } else if (what <= 2) {
+          int32_t n = static_cast<int32_t>(rng() % 300);
+          int32_t b = bottoms.back();
+          qqwswb(c, b);
+          int32_t r = what == 1 ? qqwsal(c, n) : qqdbal(c, n);
+          if (what == 2) {
+            ASSERT_EQ(reinterpret_cast<uintptr_t>(qqwsadr(c, r)) % 8, 0u);
+          }
+          ASSERT_LE(b - 1 + r + n, c->ws.top_limit);
+          if (n > 0) take({b - 1 + r, b - 1 + r + n, b});
+        } else if (what == 3) {
+          int32_t n = static_cast<int32_t>(rng() % 200);
+          int32_t top = WorkspacePushTop(c, n);
+          ASSERT_LE(top - 1 + n + WST_RESERVE_BYTES, end);
+          tops.push_back(top);
+          take({top - 1, top - 1 + n + WST_RESERVE_BYTES, top});
+        } else if (what == 4 && !tops.empty()) {
+          qqwswb(c, bottoms.back());
+          WorkspacePopTop(c, tops.back());
+          std::erase_if(taken, [&](const Range& r) { return r.block == tops.back(); });
+          tops.pop_back();
+          ASSERT_EQ(qqwscur(c), bottoms.back());
+        } else if (what == 5) {
+          int32_t b = rng() % 2 == 0 || tops.empty() ? bottoms[rng() % bottoms.size()]
+                                                     : tops[rng() % tops.size()];
+          qqwswb(c, b);
+          ASSERT_EQ(qqwscur(c), b);
+        }
+      }
+    } catch (const CompileJump&) {
+      ASSERT_EQ(c->workspace_grown, 1) << "round " << round;
+      continue;
+    }
+    if (bottoms.empty()) continue;
+    qqwswb(c, bottoms.back());
+    for (; !tops.empty(); tops.pop_back()) WorkspacePopTop(c, tops.back());
+    EXPECT_EQ(c->ws.top_limit, end) << "round " << round;
+  }
 }
 
 TEST(Workspace, PoppingTheCurrentBlockSelectsABlockNoLongerInTheChain) {
