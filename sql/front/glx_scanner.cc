@@ -31,7 +31,7 @@ int32_t MappedChar(const GlxScanner* s, int32_t p) {
   return c[2];
 }
 
-void Scan(GlxScanner* s, GlxToken* t) {
+void GlxScan(GlxScanner* s, GlxToken* t) {
   int32_t p = t->start + t->length;
   int32_t start = p;
   int32_t code = 0;
@@ -173,7 +173,7 @@ int32_t GlxNext(GlxScanner* s) {
       s->last = t;
       s->current = t;
     }
-    Scan(s, t);
+    GlxScan(s, t);
     code = t->code;
   }
   if (!s->in_filter && s->filter != nullptr) {

@@ -31,11 +31,11 @@ constexpr ClassText kClassTexts[] = {
     {kSqlTokUnicodeString, "'TEXT'"},
 };
 
-struct Table {
+struct SqlTokenTable {
   std::vector<std::string> texts;  // display and insertion texts, kept alive
   SqlTokenInfo entries[kSqlTokenCount];
 
-  Table() {
+  SqlTokenTable() {
     texts.reserve(2 * kSqlTokenCount);
     for (int32_t code = 0; code < kSqlTokenCount; ++code) {
       int32_t n = 0;
@@ -61,7 +61,7 @@ struct Table {
 }  // namespace
 
 const SqlTokenInfo& SqlTokenEntry(int32_t code) {
-  static const Table table;
+  static const SqlTokenTable table;
   if (code < 0 || code >= kSqlTokenCount) code = 0;
   return table.entries[code];
 }
