@@ -15,7 +15,7 @@ constexpr int32_t kTrialTokens = 5;
 constexpr int32_t kNoRepair = 25;
 constexpr int32_t kLocalLimit = 10;
 // Continuations lead to the end of input from every state's access path; the
-// bound only guards a search on another path.
+// bound (actions taken) only guards a search on another path.
 constexpr int32_t kSearchSteps = 4 * kSqlParseDepth;
 
 enum Choice { kChoiceNone, kChoiceInsert, kChoiceReplace, kChoiceDelete };
@@ -153,9 +153,11 @@ bool LocalRepair(SqlParseRun& r) {
   return true;
 }
 
-// The continuation search from the current state: the terminals to insert
-// until the error token is expected. 1 found, 0 not found, -1 a continuation
-// ran into an error.
+// The continuation search from the current state: at each state the action
+// of its continuation terminal (or of the alternative, when that lets the
+// error token in), one action a step, so that after a reduction the exposed
+// state's own continuation is followed; the path holds the terminal of each
+// step. 1 found, 0 not found, -1 a continuation ran into an error.
 int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
   SqlSimStack s;
   SqlSimCopy(r, &s);
@@ -169,12 +171,13 @@ int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
     if (alt >= 1 && alt < r.g->terminal_count && alt != c &&
         SqlLookupAction(*r.g, state, alt) != SqlLookupAction(*r.g, state, c)) {
       SqlSimStack t = s;
-      if (SqlSimFeed(r, &t, alt) == kSqlSimShifted && ExpectedOn(r, t, error)) {
+      int32_t res = SqlSimStep(r, &t, alt);
+      if ((res == kSqlSimShifted || res == kSqlSimReduced) && ExpectedOn(r, t, error)) {
         path[(*length)++] = alt;
         return 1;
       }
     }
-    int32_t res = SqlSimFeed(r, &s, c);
+    int32_t res = SqlSimStep(r, &s, c);
     if (res == kSqlSimError) return -1;
     if (res == kSqlSimAccepted) return 0;
     path[(*length)++] = c;
@@ -182,13 +185,26 @@ int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
   return 0;
 }
 
-// Feeds the continuation tokens with real shifts, reductions and actions.
+// Takes the path's actions again on the real stacks, the grammar actions
+// running: a shift inserts a token of its terminal, a reduction inserts none.
 void InsertPath(SqlParseRun& r, const int32_t* path, int32_t length) {
   SqlParseArea* a = r.a;
   for (int32_t i = 0; i < length; ++i) {
+    int32_t v = SqlLookupAction(*r.g, r.current, path[i]);
+    int32_t kind = SqlActionKindOf(v);
+    if (kind == kSqlReduce) {
+      SqlReduce(r, SqlActionTargetOf(v));
+      continue;
+    }
+    if (kind != kSqlShift && kind != kSqlShiftReduce) break;  // faulty tables only
     MakeInserted(r, path[i], &a->lookahead);
     NoteInserted(a, path[i]);
-    if (!SqlFeedLookahead(r)) break;  // the search saw it shift; faulty tables only
+    if (kind == kSqlShift) {
+      SqlShift(r, r.current = SqlActionTargetOf(v));
+    } else {
+      SqlShift(r, r.current);
+      SqlReduce(r, SqlActionTargetOf(v));
+    }
   }
   a->lookahead = a->error_token;
 }

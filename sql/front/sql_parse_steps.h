@@ -38,9 +38,17 @@ struct SqlSimStack {
   int32_t state[kSqlParseDepth];
 };
 
-enum SqlSimResult : int32_t { kSqlSimError = 0, kSqlSimShifted = 1, kSqlSimAccepted = 2 };
+enum SqlSimResult : int32_t {
+  kSqlSimError = 0,
+  kSqlSimShifted = 1,
+  kSqlSimAccepted = 2,
+  kSqlSimReduced = 3,  // the terminal is still to be fed
+};
 
 void SqlSimCopy(const SqlParseRun& r, SqlSimStack* s);
+// Takes the one action of the terminal in the copy's top state: a shift (with
+// the reduction of a shift-and-reduce), or a reduction with its chain.
+int32_t SqlSimStep(SqlParseRun& r, SqlSimStack* s, int32_t terminal);
 // Feeds one terminal on the copy, with its reductions.
 int32_t SqlSimFeed(SqlParseRun& r, SqlSimStack* s, int32_t terminal);
 

@@ -174,26 +174,30 @@ void SqlSimCopy(const SqlParseRun& r, SqlSimStack* s) {
   s->state[s->depth] = r.current;
 }
 
+int32_t SqlSimStep(SqlParseRun& r, SqlSimStack* s, int32_t terminal) {
+  int32_t v = SqlLookupAction(*r.g, s->state[s->depth], terminal);
+  switch (SqlActionKindOf(v)) {
+    case kSqlShift:
+      SimPush(r, s);
+      s->state[s->depth] = SqlActionTargetOf(v);
+      return kSqlSimShifted;
+    case kSqlShiftReduce:
+      SimPush(r, s);
+      s->state[s->depth] = 0;
+      return SimReduce(r, s, SqlActionTargetOf(v)) ? kSqlSimShifted : kSqlSimError;
+    case kSqlReduce:
+      return SimReduce(r, s, SqlActionTargetOf(v)) ? kSqlSimReduced : kSqlSimError;
+    case kSqlAccept:
+      return kSqlSimAccepted;
+    default:
+      return kSqlSimError;
+  }
+}
+
 int32_t SqlSimFeed(SqlParseRun& r, SqlSimStack* s, int32_t terminal) {
   for (;;) {
-    int32_t v = SqlLookupAction(*r.g, s->state[s->depth], terminal);
-    switch (SqlActionKindOf(v)) {
-      case kSqlShift:
-        SimPush(r, s);
-        s->state[s->depth] = SqlActionTargetOf(v);
-        return kSqlSimShifted;
-      case kSqlShiftReduce:
-        SimPush(r, s);
-        s->state[s->depth] = 0;
-        return SimReduce(r, s, SqlActionTargetOf(v)) ? kSqlSimShifted : kSqlSimError;
-      case kSqlReduce:
-        if (!SimReduce(r, s, SqlActionTargetOf(v))) return kSqlSimError;
-        break;
-      case kSqlAccept:
-        return kSqlSimAccepted;
-      default:
-        return kSqlSimError;
-    }
+    int32_t res = SqlSimStep(r, s, terminal);
+    if (res != kSqlSimReduced) return res;
   }
 }
 
