@@ -1,0 +1,166 @@
+// The phrase table: statements whose action traces together reduce every
+// production of the SQL grammar, so that no production is left untried; each
+// must parse without a syntax error.
+#include <gtest/gtest.h>
+
+#include <set>
+#include <string>
+
+#include "sql/front/tests/sql_grammar_support.h"
+#include "sql_grammar_tables_gen.h"
+
+namespace {
+
+const char* const kPhrases[] = {
+    "SELECT a FROM t;",
+    "SELECT ALL t.*, s.u.*, a x, b AS y, COUNT(*), COUNT(DISTINCT a), AVG(ALL a), SUM(DISTINCT a), "
+    "MAX(DISTINCT a), MIN(ALL a) FROM WITH JOIN ORDER s.u (INDEX i) AS x, v y "
+    "WHERE CURRENT_TIME IS NOT NULL GROUP BY a, t.b, s.t.c HAVING COUNT(a) > 1",
+    "SELECT * FROM t JOIN u USING (a, b) INNER JOIN v ON a = b LEFT JOIN w ON a < b "
+    "RIGHT JOIN x ON a > b LEFT OUTER JOIN y ON a <= b RIGHT OUTER JOIN z ON a >= b "
+    "NATURAL JOIN q, (TABLE r)",
+    "SELECT a FROM t UNION SELECT b FROM u UNION DISTINCT TABLE v UNION ALL (SELECT c FROM w) "
+    "ORDER BY 1 COLLATE german ASC, a DESC, b FOR READ ONLY",
+    "SELECT a FROM t FOR UPDATE",
+    "SELECT a FROM t FOR UPDATE OF a, b",
+    "SELECT a FROM t WHERE NOT a = 1 OR (b <> 2 AND c LIKE 'x%' AND c NOT LIKE4 'y' AND "
+    "c LIKE 'z' ESCAPE '!' AND a IN (1) AND a NOT IN (1, 2, 3) AND b IS NULL AND "
+    "b NOT BETWEEN 1 AND 2 AND (a, b) OVERLAPS (c, d) AND EXISTS (SELECT a FROM u) AND "
+    "a IN (SELECT a FROM u) AND a = ALL (SELECT a FROM u) AND a < ANY (SELECT a FROM u) AND "
+    "a > SOME (SELECT a FROM u))",
+    "SELECT a + b - c || d * e / f, +a, -1, (a) COLLATE german, (c - d) YEAR, (c - d) MONTH, "
+    "(c - d) DAY, (c - d) HOUR, (c - d) MINUTE, (c - d) SECOND, :h, ?, :h INDICATOR :i, "
+    "CASE a WHEN 1 THEN 2 WHEN 3 THEN 4 END, CASE WHEN a = 1 THEN 2 WHEN b = 2 THEN 3 ELSE 4 END, "
+    "CAST(a AS INTEGER), (SELECT a FROM u), f(a, b), fn(), CURRENT_VALUE OF s, NEXT_VALUE OF s.q "
+    "FROM t",
+    "SELECT SUBSTRING(a FROM 1), SUBSTRING(a FROM 1 FOR 2), TRIM(a FROM b), REPEAT(a, 2), "
+    "TRIM(LEADING FROM a), TRIM(TRAILING 'x' FROM a), TRIM(BOTH FROM a), POSITION(a IN b), "
+    "COUNT(a), AVG(a), SUM(a), MAX(a), MIN(a), EXTRACT(a), POSITION(a), SUBSTRING(a, 1), TRIM(a) "
+    "FROM t",
+    "SELECT X'01' X'02', N'a' 'b', 'a' 'b', 1, 1.5, 1E3, DATE '2020-01-01', TIME '10:00:00', "
+    "TIMESTAMP '2020-01-01 10:00:00', CURRENT_DATE, CURRENT_TIMESTAMP, NULL, DEFAULT, USER, "
+    "CURRENT_USER, SESSION_USER, SYSTEM_USER FROM t",
+    "SELECT CAST(a AS CHAR), CAST(a AS CHARACTER), CAST(a AS SMALLINT), CAST(a AS BIGINT), "
+    "CAST(a AS DEC), CAST(a AS DECIMAL), CAST(a AS NUMERIC), CAST(a AS REAL), CAST(a AS FLOAT), "
+    "CAST(a AS INT), CAST(a AS DATE), CAST(a AS TIME), CAST(a AS TIMESTAMP), CAST(a AS BINARY), "
+    "CAST(a AS BLOB), CAST(a AS CLOB), CAST(a AS NCHAR), CAST(a AS NATIONAL CHAR) FROM t",
+    "SELECT CAST(a AS CHAR(2)), CAST(a AS VARCHAR(2)), CAST(a AS CHAR VARYING(2)), "
+    "CAST(a AS CHARACTER VARYING(2)), CAST(a AS NCHAR(2)), CAST(a AS BINARY(2)), "
+    "CAST(a AS VARBINARY(2)), CAST(a AS INTEGER(5)), CAST(a AS DECIMAL(5)), CAST(a AS FLOAT(5)), "
+    "CAST(a AS DECIMAL(5, 2)), CAST(a AS DOUBLE PRECISION), CAST(a AS NCHAR VARYING(3) COLLATE "
+    "german) "
+    "FROM t",
+    "UPDATE t SET a = 1, b = 2 WHERE a = 3",
+    "UPDATE t SET a = 1 WHERE CURRENT OF c",
+    "INSERT INTO t VALUES (1, 2)",
+    "INSERT INTO t DEFAULT VALUES",
+    "INSERT INTO s.t (a, b) SELECT a, b FROM u",
+    "DELETE FROM t WHERE a = 1",
+    "DELETE FROM t WHERE CURRENT OF c",
+    "CREATE INDEX i ON t (a)",
+    "CREATE UNIQUE INDEX i ON t (a)",
+    "LEAVE",
+    "SET TRANSACTION CHANGES INVISIBLE",
+    "SET TRANSACTION CHANGES VISIBLE",
+    "SET TRANSACTION READ ONLY",
+    "SET TRANSACTION READ WRITE",
+    "SET SESSION READ ONLY",
+    "SET SESSION READ WRITE",
+    "SET TRANSACTION ISOLATION LEVEL SERIALIZABLE",
+    "SET TRANSACTION DIAGNOSTICS SIZE 5",
+    "SET TRANSACTION DIAGNOSTICS SIZE DEFAULT",
+    "SET SESSION ISOLATION LEVEL SERIALIZABLE",
+    "SET SESSION DIAGNOSTICS SIZE 5",
+    "SET SESSION DIAGNOSTICS SIZE DEFAULT",
+    "SET TRANSACTION ISOLATION LEVEL READ UNCOMMITTED",
+    "SET TRANSACTION ISOLATION LEVEL READ COMMITTED",
+    "SET TRANSACTION ISOLATION LEVEL REPEATABLE READ",
+    "SET SESSION ISOLATION LEVEL READ UNCOMMITTED",
+    "SET SESSION ISOLATION LEVEL READ COMMITTED",
+    "SET SESSION ISOLATION LEVEL REPEATABLE READ",
+    "SET TRANSACTION START EXPLICIT",
+    "SET TRANSACTION START IMPLICIT",
+};
+
+// The first-group keywords, each used once as a name (with -12125).
+const char* const kFirstGroup[] = {"ALLOCATE",
+                                   "ARE",
+                                   "AT",
+                                   "BEGIN",
+                                   "CALL",
+                                   "CLOSE",
+                                   "CONNECT",
+                                   "CORRESPONDING",
+                                   "CROSS",
+                                   "CURRENT_PATH",
+                                   "CURSOR",
+                                   "DEALLOCATE",
+                                   "DECLARE",
+                                   "DESCRIBE",
+                                   "DISCONNECT",
+                                   "DO",
+                                   "EACH",
+                                   "ELSEIF",
+                                   "EXCEPT",
+                                   "FALSE",
+                                   "FETCH",
+                                   "FULL",
+                                   "GET",
+                                   "GLOBAL",
+                                   "HOLD",
+                                   "IDENTITY",
+                                   "IF",
+                                   "INOUT",
+                                   "INTERSECT",
+                                   "LOCAL",
+                                   "LOOP",
+                                   "MATCH",
+                                   "NEW",
+                                   "OLD",
+                                   "OPEN",
+                                   "OUT",
+                                   "PREPARE",
+                                   "REFERENCING",
+                                   "RELEASE",
+                                   "RESIGNAL",
+                                   "RETURN",
+                                   "ROW",
+                                   "SIGNAL",
+                                   "SPECIFIC",
+                                   "SQLEXCEPTION",
+                                   "SQLSTATE",
+                                   "SQLWARNING",
+                                   "TIMEZONE_HOUR",
+                                   "TIMEZONE_MINUTE",
+                                   "TRANSLATION",
+                                   "TRUE",
+                                   "UNKNOWN",
+                                   "UNTIL",
+                                   "WHILE"};
+
+TEST(SqlGrammarPhrases, EveryProductionIsReduced) {
+  std::set<int32_t> reduced;
+  for (const char* text : kPhrases) {
+    ParsedStatement p = ParseSql(text);
+    for (const RecordedCondition& c : p.conditions) {
+      EXPECT_TRUE(c.code != -12101 && c.code != -12102 && c.code != -12103 && c.code != -12104 &&
+                  c.code != -12106)
+          << text << ": " << c.code << " at " << c.position;
+    }
+    reduced.insert(p.rules.begin(), p.rules.end());
+  }
+  for (const char* keyword : kFirstGroup) {
+    ParsedStatement p = ParseSql(std::string("SELECT a FROM ") + keyword);
+    ASSERT_EQ(p.conditions.size(), 1u) << keyword;
+    EXPECT_EQ(p.conditions[0].code, -12125) << keyword;
+    reduced.insert(p.rules.begin(), p.rules.end());
+  }
+  std::string missing;
+  for (int32_t rule = 1; rule < kSqlGrammarTables.rule_count; ++rule) {
+    if (kSqlGrammarTables.lhs_column[rule] == 0) continue;  // not in the grammar
+    if (reduced.count(rule) == 0) missing += std::to_string(rule) + " ";
+  }
+  EXPECT_EQ(missing, "");
+}
+
+}  // namespace
