@@ -1,6 +1,7 @@
 // Grammar actions of the statement level (start, statement start and end,
 // the kinds of the definition statements) and of the definition statements'
-// phrases built so far: CREATE INDEX.
+// phrases built so far: CREATE INDEX (the table definition's are in
+// sql_actions_table.cc).
 #include <cstring>
 
 #include "sql/front/sql_action_helpers.h"
@@ -57,8 +58,14 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
         ctx->statement_end = r[VW_POS];
       }
       break;
+    case 22:
+      ctx->statement_kind = 36;
+      break;
     case 23:
       ctx->statement_kind = 27;
+      break;
+    case 41:
+      SqlActionsTable(ctx, rule);
       break;
     case 66:
       CreateIndex(ctx, r);
@@ -69,7 +76,8 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
     case 80:
       r[VW_FLAG] = 1;
       break;
-    default:
-      break;  // 5 to 10: the statement passes through
+    default:  // 5 to 10: the statement passes through
+      if (rule >= 164) SqlActionsTable(ctx, rule);
+      break;
   }
 }

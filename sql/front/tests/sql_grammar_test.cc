@@ -231,6 +231,44 @@ TEST(SqlGrammar, IndexColumnLimit) {
   EXPECT_EQ(Codes(ParseSql("CREATE INDEX i ON t (" + fewer + ")")), "");
 }
 
+TEST(SqlGrammar, TableDefinitionChecks) {
+  struct Case {
+    const char* text;
+    const char* codes;
+  } cases[] = {
+      {"CREATE TABLE t (a INT UNIQUE PRIMARY KEY)", "-12582 "},
+      {"CREATE TABLE t (a INT PRIMARY KEY UNIQUE)", "-12582 "},
+      {"CREATE TABLE t (a INT UNIQUE UNIQUE)", "-12583 "},
+      {"CREATE TABLE t (a INT PRIMARY KEY PRIMARY KEY)", "-12131 "},
+      {"CREATE TABLE t (a INT PRIMARY KEY, b INT PRIMARY KEY)", "-12131 "},
+      {"CREATE TABLE t (PRIMARY KEY (a))", "-12129 "},
+      {"CREATE TABLE t (a INT REFERENCES u (x, y))", "-12132 "},
+      {"CREATE TABLE t (a INT REFERENCES u (x) ON DELETE CASCADE, b INT NOT NULL)", ""},
+  };
+  for (const Case& c : cases) {
+    ParsedStatement p = ParseSql(c.text);
+    EXPECT_EQ(Codes(p), c.codes) << c.text;
+    EXPECT_EQ(p.kind, 36) << c.text;
+  }
+}
+
+TEST(SqlGrammar, AbsentReferencedColumnsAreEmpty) {
+  // Garbage above the stack must not become the absent list's count or head.
+  ParseOptions o;
+  o.poison = true;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t table = WsWord(ctx, root, STN_ROOT_TOP);
+    int32_t references = WsWord(ctx, table, 7);
+    ASSERT_NE(references, 0);
+    int32_t record = WsWord(ctx, references, CELL_VALUE);
+    EXPECT_EQ(WsWord(ctx, record, 2), 0);  // referenced columns
+    EXPECT_EQ(WsWord(ctx, record, 4), 4);  // NO ACTION when none is written
+    EXPECT_EQ(WsWord(ctx, table, 10), 0);  // the absent trailing option
+  };
+  ParsedStatement p = ParseSql("CREATE TABLE t (a INT REFERENCES u)", o);
+  EXPECT_EQ(Codes(p), "");
+}
+
 TEST(SqlGrammar, CharLengthOutOfRangeBecomesOne) {
   ParseOptions o;
   o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
