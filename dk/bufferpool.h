@@ -52,7 +52,8 @@ constexpr int GPA_WAITER = 52;     // the BCB that waits for it
 constexpr int GPA_BCB = 53;
 
 // Words of a list page (page word 1 = LIST_KIND_VALUE): the page size of the
-// pages listed, the end of the list, and the first entry after the header.
+// pages listed, the slot of the last entry in use (LIST_FIRST_ENTRY - 1 when
+// none), and the first entry after the header.
 constexpr int LIST_KIND = 1;
 constexpr int32_t LIST_KIND_VALUE = -40;
 constexpr int LIST_PAGE_SIZE = 2;

@@ -85,12 +85,12 @@ void CorruptListPage(int32_t* request, int32_t buffer, const Collected& list) {
 void WriteListImage(int32_t* request, const Collected& list, int32_t buffer, int32_t reached) {
   int32_t bcb = BufferBcb(buffer);
   int32_t* words = PageWords(buffer);
-  int32_t end = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
+  int32_t last = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
   std::vector<Collected> pending;
-  for (int32_t slot = reached + 1; slot < end; ++slot)
+  for (int32_t slot = reached + 1; slot <= last; ++slot)
     pending.push_back({list.databank, words[slot], listed_size});
-  int32_t written_end = std::min(reached + 1, end);
-  bool whole = written_end == end;
+  int32_t written_last = std::min(reached, last);
+  bool whole = written_last == last;
   if (LoadWord(bcb + BCB_FAILED_BEFORE) > 0 || !OnlyPendingEntriesLinked(bcb, pending)) {
     // A page the list waits for failed, or one it does not list is linked
     // to it: only a whole write, after every linked page, is sound.
@@ -100,10 +100,10 @@ void WriteListImage(int32_t* request, const Collected& list, int32_t buffer, int
     return;
   }
   int32_t rq[REQ_WORDS] = {list.databank, list.page, list.page_size, 0, -1, 0};
-  words[LIST_END] = written_end;
+  words[LIST_END] = written_last;
   AddWord(bcb + BCB_VERSION, 1);
   int32_t rc = WriteHeld(rq, bcb, whole ? WriteKind::kListed : WriteKind::kListedPartial);
-  words[LIST_END] = end;
+  words[LIST_END] = last;
   if (rc < 0) {
     NoteError(request, rc, rq[REQ_OS_ERROR]);
     DKPUT0(PUT_UNCHANGED, buffer);
@@ -124,17 +124,17 @@ void WriteListImage(int32_t* request, const Collected& list, int32_t buffer, int
 namespace bufferpool_internal {
 
 // Writes a held, changed list page in order with the pages it lists (word 2
-// their page size, entries in words progress mark + 1 .. word 5 - 1): the
-// listed pages that are changed are written in list order, and the list
-// page goes to disk naming only the entries up to the last one that reached
-// disk (its word 5 lowered for the write). The progress mark then names that
-// entry, and the next round starts after it.
+// their page size, word 5 the slot of the last entry in use, 5 when none):
+// the listed pages after the progress mark that are changed are written in
+// list order, and the list page goes to disk naming only the entries up to
+// the last one that reached disk (its word 5 lowered for the write). The
+// progress mark then names that entry, and the next round starts after it.
 void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
   int32_t bcb = BufferBcb(buffer);
   int32_t* words = PageWords(buffer);
-  int32_t end = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
+  int32_t last = words[LIST_END], listed_size = words[LIST_PAGE_SIZE];
   int32_t pool = FindPool(listed_size);
-  if (end < LIST_FIRST_ENTRY - 1 || end > list.page_size / 4 || pool == 0)
+  if (last < LIST_FIRST_ENTRY - 1 || last >= list.page_size / 4 || pool == 0)
     return CorruptListPage(request, buffer, list);
   int32_t units = LoadWord(pool + PART_UNITS);
   bool waited_for = LoadWord(bcb + BCB_WAITS_FOR) > 0;
@@ -150,9 +150,9 @@ void WriteListPage(int32_t* request, const Collected& list, int32_t buffer) {
   // slots before the first entry are header words, and a mark beyond the end
   // (the list got shorter) counts only up to the end.
   int32_t floor = LIST_FIRST_ENTRY - 1;
-  int32_t start = std::min(std::max(progress, floor), std::max(end - 1, floor));
+  int32_t start = std::min(std::max(progress, floor), last);
   int32_t reached = start;
-  for (int32_t slot = start + 1; slot < end; ++slot) {
+  for (int32_t slot = start + 1; slot <= last; ++slot) {
     Collected entry{list.databank, words[slot], listed_size};
     // An entry naming the list page itself would wait for its own buffer.
     if (entry.page <= 0 || (entry.page & (units - 1)) != 0 ||

@@ -104,6 +104,21 @@ bool IsChanged(int32_t buffer) {
   return status == IOS_CHANGED || status == IOS_CHANGED_KEPT || status == IOS_CHANGED_HELD;
 }
 
+// A new data page reaches disk before the list page that names it: it is
+// linked to the list page, whose progress mark says up to which entry the
+// list on disk names pages known to be there (all it names when the list
+// page is clean, else no more than its mark, and none when it has none), so
+// that a write of the list walks the later entries first. `before` is the
+// list's last entry before the new one.
+void LinkToList(const Set& s, int32_t list, int32_t data, int32_t before) {
+  if (s.work) return;
+  const int32_t mark = DKGPA0(GPA_PROGRESS, list);
+  int32_t known = before;
+  if (IsChanged(list)) known = mark > 0 ? std::min(mark, before) : SETLIST_FIRST - 1;
+  DKMRK0(known, MRK_PROGRESS, list);
+  DKMRK0(list, MRK_LINK, data);
+}
+
 // Before a list page is written at once, every data page it names that an
 // earlier append left changed in the pool is written: those behind its
 // progress mark (the last entry known to be on disk), which then moves to the
@@ -176,6 +191,7 @@ int32_t Append(std::span<int32_t> block, Set& s) {
     d[SETDATA_END] = SETDATA_FIRST;
     d[SETDATA_LIST] = list_page;
     int32_t* l = Words(list);
+    LinkToList(s, list, data, l[SETLIST_LAST]);
     l[SETLIST_LAST] += 1;
     l[l[SETLIST_LAST]] = data_page;
     list_changed = true;
@@ -416,6 +432,9 @@ int32_t RemovePage(std::span<int32_t> block, const Set& s, int32_t list, int32_t
   std::memmove(l + slot, l + slot + 1, sizeof(int32_t) * (last - slot));
   l[last] = 0;
   l[SETLIST_LAST] = last - 1;
+  // The entries moved down may not be on disk: a write of the list walks
+  // them again.
+  if (!s.work && DKGPA0(GPA_PROGRESS, list) >= slot) DKMRK0(slot - 1, MRK_PROGRESS, list);
   const int32_t following = slot <= l[SETLIST_LAST] ? l[slot] : 0;
   const int32_t next_list = l[SETLIST_NEXT];
   const int32_t mode = block[SETRQ_RC];

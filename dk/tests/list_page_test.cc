@@ -21,14 +21,14 @@ constexpr int32_t kFirstSlot = 6;
 
 class ListPageTest : public PageTest {
  protected:
-  // Makes the list page empty (word 5 at the first slot, progress mark just
-  // before it) and leaves it held.
+  // Makes the list page empty (word 5, the last slot in use, and the
+  // progress mark just before the first slot) and leaves it held.
   int32_t NewList(int32_t entry, int32_t page = kList) {
     int32_t list = Get(entry, page, 2048, GET_UPDATE);
     EXPECT_GT(list, 0);
     PageWords(list)[1] = -40;
     PageWords(list)[2] = kListed;
-    PageWords(list)[5] = kFirstSlot;
+    PageWords(list)[5] = kFirstSlot - 1;
     EXPECT_EQ(DKMRK0(kFirstSlot - 1, 24, list), 0);
     return list;
   }
@@ -45,13 +45,13 @@ class ListPageTest : public PageTest {
       EXPECT_EQ(DKMRK0(list, 23, b), 0);
       EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
       int32_t* words = PageWords(list);
-      words[words[5]++] = page;
+      words[++words[5]] = page;
     }
   }
 
   // The list page on disk names only pages whose latest contents reached
-  // disk, and its entries are those of the list in the pool. Returns the
-  // end word of the list on disk (0: never written).
+  // disk, and its entries are those of the list in the pool. Returns word 5
+  // of the list on disk, its last slot (0: never written).
   int32_t CheckDisk(const std::string& name, int32_t list) {
     int32_t end = FileWord(name, kList, 5);
     if (FileWord(name, kList, 1) != -40) {
@@ -59,7 +59,7 @@ class ListPageTest : public PageTest {
       return 0;
     }
     EXPECT_LE(end, PageWords(list)[5]);
-    for (int32_t slot = kFirstSlot; slot < end; ++slot) {
+    for (int32_t slot = kFirstSlot; slot <= end; ++slot) {
       int32_t page = FileWord(name, kList, slot);
       EXPECT_EQ(page, PageWords(list)[slot]) << slot;
       EXPECT_EQ(FileWord(name, page, 100), stamps_[page]) << "slot " << slot << " page " << page;
@@ -83,8 +83,8 @@ TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
     int32_t progress;  // progress mark afterwards
   };
   const Case cases[] = {
-      {4, 0, 11, 10}, {4, 1, 0, 5},   {4, 2, 7, 6}, {4, 3, 8, 7},
-      {4, 5, 10, 9},  {1, 0, 11, 10}, {1, 2, 0, 5}, {1, 5, 0, 5},
+      {4, 0, 10, 10}, {4, 1, 0, 5},   {4, 2, 6, 6}, {4, 3, 7, 7},
+      {4, 5, 9, 9},   {1, 0, 10, 10}, {1, 2, 0, 5}, {1, 5, 0, 5},
   };
   int n = 0;
   for (const Case& c : cases) {
@@ -109,7 +109,7 @@ TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
     // The list page's buffer still holds it: it is either clean or keeps
     // its changes (a page whose write was refused is never replaced).
     EXPECT_EQ(CheckDisk(name, list), c.end);
-    EXPECT_EQ(PageWords(list)[5], 11);  // the buffer keeps the whole list
+    EXPECT_EQ(PageWords(list)[5], 10);  // the buffer keeps the whole list
     EXPECT_EQ(DKGPA0(50, list), c.progress);
     if (c.fail == 0) {
       EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
@@ -119,7 +119,7 @@ TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
       // waited for by the pages it names that are not on disk.
       EXPECT_EQ(BufferIoStatus(list), IOS_CHANGED);
       EXPECT_EQ(area_[BufferBcb(list) + BCB_WS_STATUS], WS_IN_SET);
-      EXPECT_EQ(DKGPA0(51, list), 11 - c.end);
+      EXPECT_EQ(DKGPA0(51, list), 10 - c.end);
     }
     if (c.code == 1 && c.fail > 0) {
       EXPECT_EQ(BufferIoStatus(list), -31);
@@ -131,13 +131,13 @@ TEST_F(ListPageTest, AFailedListedWriteIsNeverNamedOnDisk) {
 
 // Pages appended over several flushes: each flush writes only the pages
 // after the progress mark, then the list page naming them all, and the list
-// ends fully written with its mark at its last entry (slot word 5 - 1).
+// ends fully written with its mark at its last entry (the slot in word 5).
 TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
   int32_t entry = Create("rounds", 600);
   int32_t list = NewList(entry);
   EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
   const std::vector<std::vector<int32_t>> rounds = {{64, 72}, {200, 80, 120}, {88}, {}};
-  int32_t end = kFirstSlot;
+  int32_t end = kFirstSlot - 1;
   for (size_t r = 0; r < rounds.size(); ++r) {
     SCOPED_TRACE(r);
     list = Get(entry, kList, 2048, GET_UPDATE);
@@ -152,7 +152,7 @@ TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
     // Only this round's pages and the list page itself.
     EXPECT_EQ(fault_.writes(), writes + static_cast<int>(rounds[r].size()) + 1);
     EXPECT_EQ(CheckDisk("rounds", list), end);
-    EXPECT_EQ(DKGPA0(50, list), end - 1);
+    EXPECT_EQ(DKGPA0(50, list), end);
     EXPECT_EQ(DKGPA0(51, list), 0);
     EXPECT_EQ(BufferIoStatus(list), IOS_CLEAN);
   }
@@ -162,7 +162,7 @@ TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
   int32_t extra = Get(entry, 160, kListed, GET_UPDATE);
   PageWords(extra)[100] = stamps_[160] = 4160;
   EXPECT_EQ(DKPUT0(PUT_CHANGED, extra), 0);
-  PageWords(list)[end++] = 160;
+  PageWords(list)[++end] = 160;
   PageWords(list)[5] = end;
   PageWords(list)[4] = 48;
   EXPECT_EQ(DKMRK0(7, 22, list), 0);
@@ -173,7 +173,7 @@ TEST_F(ListPageTest, AListWrittenOverSeveralRoundsEndsWhole) {
   EXPECT_EQ(fault_.writes(), writes + 2);
   EXPECT_EQ(FileWord("rounds", kList, 4), 48);
   EXPECT_EQ(CheckDisk("rounds", list), end);
-  EXPECT_EQ(DKGPA0(50, list), end - 1);
+  EXPECT_EQ(DKGPA0(50, list), end);
 }
 
 // A list page others wait for must have a progress mark; an entry that is
@@ -231,7 +231,7 @@ TEST_F(ListPageTest, AListNamingItselfIsCorrupt) {
   PageWords(list)[1] = -40;
   PageWords(list)[2] = 2048;
   PageWords(list)[kFirstSlot] = kList;
-  PageWords(list)[5] = kFirstSlot + 1;
+  PageWords(list)[5] = kFirstSlot;
   EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
   EndsWithin(20, "DKPAG0 of a list naming itself",
@@ -256,7 +256,7 @@ TEST_F(ListPageTest, APageWaitingForAListWrittenInPartIsRefused) {
   EXPECT_EQ(rq[REQ_RC], -31);
   EXPECT_EQ(FileWord("partial", 41, 100), 0);
   EXPECT_EQ(FileWord("partial", 64, 100), 1064);
-  EXPECT_EQ(FileWord("partial", kList, 5), kFirstSlot + 1);
+  EXPECT_EQ(FileWord("partial", kList, 5), kFirstSlot);
   int32_t rc = 0;
   EXPECT_EQ(Get(entry, 41, 2048, GET_SHARED, &rc), -44);
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
@@ -277,7 +277,7 @@ TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
   EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
   int32_t flush[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
   ASSERT_EQ(DKPAG0(flush, 4), 0);
-  ASSERT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
+  ASSERT_EQ(CheckDisk("pending", list), kFirstSlot);
 
   list = Get(entry, kList, 2048, GET_UPDATE);
   int32_t next = HeldDataPage(entry, 41, 4141), y = HeldDataPage(entry, 42, 4242);
@@ -301,7 +301,7 @@ TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
   EXPECT_EQ(FileWord("pending", 41, 100), 4141);
   EXPECT_EQ(FileWord("pending", kList, 4), 77);
   EXPECT_EQ(FileWord("pending", 42, 100), 4242);
-  EXPECT_EQ(CheckDisk("pending", list), kFirstSlot + 1);
+  EXPECT_EQ(CheckDisk("pending", list), kFirstSlot);
 }
 
 // Two lists appended to on threads of their own while another thread flushes
@@ -337,14 +337,14 @@ TEST_F(ListPageTest, ListsAppendedWhileFlushedNeverNameMissingPages) {
         // No walk of this list is under way while it is held.
         int32_t disk_end = FileWord(name, list_page, 1) == -40 ? FileWord(name, list_page, 5) : 0;
         EXPECT_LE(disk_end, words[5]);
-        for (int32_t slot = kFirstSlot; slot < disk_end; ++slot) {
+        for (int32_t slot = kFirstSlot; slot <= disk_end; ++slot) {
           int32_t page = FileWord(name, list_page, slot);
           ASSERT_EQ(page, words[slot]);
           EXPECT_GE(FileWord(name, page, 100), first[page]) << "list " << t << " slot " << slot;
         }
-        if (words[5] > kFirstSlot && rng() % 3 == 0) {
+        if (words[5] >= kFirstSlot && rng() % 3 == 0) {
           // The last page changes again.
-          int32_t b = Get(entry, words[words[5] - 1], kListed, GET_UPDATE);
+          int32_t b = Get(entry, words[words[5]], kListed, GET_UPDATE);
           ASSERT_GT(b, 0);
           PageWords(b)[100] = ++stamp;
           if (DKGPA0(52, b) == 0) {
@@ -361,7 +361,7 @@ TEST_F(ListPageTest, ListsAppendedWhileFlushedNeverNameMissingPages) {
           PageWords(b)[100] = first[page] = ++stamp;
           EXPECT_EQ(DKMRK0(list, 23, b), 0);
           EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
-          words[words[5]++] = page;
+          words[++words[5]] = page;
         }
         EXPECT_EQ(DKMRK0(10 + t, 22, list), 0);
         EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
@@ -380,7 +380,7 @@ TEST_F(ListPageTest, ListsAppendedWhileFlushedNeverNameMissingPages) {
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
   EXPECT_EQ(DKPAG0(pag, 1), 0);
   for (int t = 0; t < kLists; ++t) {
-    EXPECT_EQ(FileWord("concurrent", kList + t, 5), kFirstSlot + 2 * kRounds) << t;
+    EXPECT_EQ(FileWord("concurrent", kList + t, 5), kFirstSlot + 2 * kRounds - 1) << t;
     int32_t list = Get(entry, kList + t, 2048, GET_SHARED);
     ASSERT_GT(list, 0);
     EXPECT_EQ(DKGPA0(51, list), 0);
