@@ -523,6 +523,9 @@ int32_t GetMiss(int32_t* request, int32_t mode, const PagePlace& at, int32_t bcb
     StoreWord(bcb + BCB_WRITE_SIZE, LoadWord(at.pool + PART_PAGE_SIZE));
     StoreWord(bcb + BCB_DATABANK, databank);
     StoreWord(bcb + BCB_FAILED_BEFORE, 0);
+    // A progress mark says how much of this page's list is on disk; one left
+    // from the page the buffer held before would skip entries of this one.
+    StoreWord(bcb + BCB_PROGRESS, 0);
     Hook(at.pool, bcb);
   }
   AddWord(bcb + BCB_USERS, 1);

@@ -304,6 +304,50 @@ TEST_F(ListPageTest, APageWaitingForAPendingListIsRefusedButKept) {
   EXPECT_EQ(CheckDisk("pending", list), kFirstSlot);
 }
 
+// A buffer taken for another page starts without the progress mark of the
+// page it held: a list page read into it that nobody waits for is walked from
+// its first entry, so the entries it names reach disk before it.
+TEST_F(ListPageTest, ABufferTakenForAnotherPageForgetsTheProgressMark) {
+  int32_t entry = Create("reused", 1200);
+  int32_t old = NewList(entry);
+  const int32_t bcb = BufferBcb(old);
+  EXPECT_EQ(DKMRK0(200, 24, old), 0);
+  EXPECT_EQ(DKPUT0(PUT_UNCHANGED, old), 0);
+  int32_t drop[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_EQ(DKPAG0(drop, 3), 0);
+  int32_t list = 0, list_page = 0;
+  for (int32_t page = 100; page < 1100 && list == 0; ++page) {
+    int32_t b = Get(entry, page, 2048, GET_NEW);
+    ASSERT_GT(b, 0);
+    if (BufferBcb(b) == bcb) {
+      list = b;
+      list_page = page;
+    } else {
+      EXPECT_EQ(DKPUT0(PUT_UNCHANGED, b), 0);
+    }
+  }
+  ASSERT_GT(list, 0);
+  EXPECT_EQ(DKGPA0(50, list), 0);
+  std::fill(PageWords(list) + 1, PageWords(list) + 512, 0);
+  PageWords(list)[1] = -40;
+  PageWords(list)[2] = kListed;
+  PageWords(list)[5] = kFirstSlot - 1;
+  for (int32_t page : {1120, 1136, 1152}) {
+    int32_t b = Get(entry, page, kListed, GET_NEW);
+    ASSERT_GT(b, 0);
+    PageWords(b)[1] = 1;
+    PageWords(b)[100] = page + 7;
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+    PageWords(list)[++PageWords(list)[5]] = page;
+  }
+  EXPECT_EQ(DKMRK0(7, 22, list), 0);
+  EXPECT_EQ(DKPUT0(PUT_CHANGED, list), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 7, 0};
+  EXPECT_EQ(DKPAG0(pag, 4), 0);
+  EXPECT_EQ(FileWord("reused", list_page, 5), kFirstSlot + 2);
+  for (int32_t page : {1120, 1136, 1152}) EXPECT_EQ(FileWord("reused", page, 100), page + 7);
+}
+
 // Two lists appended to on threads of their own while another thread flushes
 // the databank: whenever an appender holds its list (so no walk of it is
 // under way), the list on disk names only pages whose contents are on disk;
