@@ -88,6 +88,16 @@ int32_t ExtendList(const Set& s, int32_t mode, int32_t full, int32_t* page) {
   w[SETLIST_DATA_SIZE] = s.data_size;
   w[SETLIST_PREV] = *page;
   w[SETLIST_LAST] = SETLIST_FIRST - 1;
+  // The full page and the root record are about to name the new page: it
+  // reaches disk first, empty, so that neither ever names a page not there.
+  if (!s.work) {
+    int32_t rq[REQ_WORDS] = {s.databank, new_page, s.list_size, 0, -1, 0};
+    if (DKWRP0(rq, WRP_WRITE_HOLD, b) < 0) {
+      Release(b, GET_UPDATE);
+      Release(full, GET_UPDATE);
+      return Fail(s, -60, new_page);
+    }
+  }
   Words(full)[SETLIST_NEXT] = new_page;
   int32_t rc = Finish(s, mode, full, *page, s.list_size, -60);
   if (rc == 0) rc = UpdateRoot(s, mode, new_page, -1);

@@ -308,6 +308,26 @@ TEST_F(SetTableTest, RollBackToAMark) {
   }
 }
 
+// Appends in a transaction's write set that fill a list page: the next list
+// page is on disk, empty, before the full page or the root record can name it.
+TEST_F(SetTableTest, ANewListPageIsOnDiskBeforeAnythingNamesIt) {
+  const int32_t databank = Create("extend", 2000, 9);
+  const int32_t t = MakeSet(2048, 2048, kTbl + 20, 0, databank);
+  int32_t appended = 0;
+  for (; appended < 600 && RootWord(t, SETROOT_LAST_LIST) == RootWord(t, SETROOT_FIRST_LIST);
+       ++appended)
+    ASSERT_EQ(Append(t, Record(300, appended), 7, 2048).rc, 0);
+  const int32_t first = RootWord(t, SETROOT_FIRST_LIST), last = RootWord(t, SETROOT_LAST_LIST);
+  ASSERT_NE(last, first);
+  EXPECT_EQ(appended, 2048 / 4 - SETLIST_FIRST + 1);
+  EXPECT_EQ(FileWord("extend", last, SETLIST_MARK), kSetListMark);
+  EXPECT_EQ(FileWord("extend", last, SETLIST_PREV), first);
+  int32_t pag[PAGREQ_WORDS] = {databank, 0, 0, 0, -1, 0, 7, 0};
+  EXPECT_EQ(DKPAG0(pag, PAG_WRITE_SET), 0);
+  EXPECT_EQ(FileWord("extend", first, SETLIST_NEXT), last);
+  EXPECT_EQ(FileWord("extend", last, SETLIST_LAST), SETLIST_FIRST);
+}
+
 }  // namespace
 
 namespace {
