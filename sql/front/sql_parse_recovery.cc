@@ -157,13 +157,18 @@ bool LocalRepair(SqlParseRun& r) {
 // of its continuation terminal (or of the alternative, when that lets the
 // error token in), one action a step, so that after a reduction the exposed
 // state's own continuation is followed; the path holds the terminal of each
-// step. 1 found, 0 not found, -1 a continuation ran into an error.
+// step. A path of reductions alone never lets the error token in: the tables
+// refused it in the state those reductions start from (an explicit error
+// entry, as a non-associative operator makes), and a repair that inserts
+// nothing would let that error pass unreported. 1 found, 0 not found, -1 a
+// continuation ran into an error.
 int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
   SqlSimStack s;
   SqlSimCopy(r, &s);
   *length = 0;
+  bool inserted = false;
   for (int32_t step = 0; step < kSearchSteps; ++step) {
-    if (ExpectedOn(r, s, error)) return 1;
+    if ((step == 0 || inserted) && ExpectedOn(r, s, error)) return 1;
     int32_t state = s.state[s.depth];
     int32_t c = r.g->continuation[state];
     int32_t alt = r.g->alternative[state];
@@ -172,7 +177,8 @@ int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
         SqlLookupAction(*r.g, state, alt) != SqlLookupAction(*r.g, state, c)) {
       SqlSimStack t = s;
       int32_t res = SqlSimStep(r, &t, alt);
-      if ((res == kSqlSimShifted || res == kSqlSimReduced) && ExpectedOn(r, t, error)) {
+      if ((res == kSqlSimShifted || (res == kSqlSimReduced && inserted)) &&
+          ExpectedOn(r, t, error)) {
         path[(*length)++] = alt;
         return 1;
       }
@@ -180,6 +186,7 @@ int32_t Search(SqlParseRun& r, int32_t error, int32_t* path, int32_t* length) {
     int32_t res = SqlSimStep(r, &s, c);
     if (res == kSqlSimError) return -1;
     if (res == kSqlSimAccepted) return 0;
+    inserted = inserted || res == kSqlSimShifted;
     path[(*length)++] = c;
   }
   return 0;

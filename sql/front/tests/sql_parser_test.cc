@@ -13,6 +13,7 @@
 
 #include "sql/front/gpr_parser.h"
 #include "sql/front/tests/compile_test_support.h"
+#include "sql_nonassoc_tables.h"
 #include "sql_small_grammar.h"
 #include "sql_small_tables.h"
 
@@ -33,7 +34,7 @@ struct Parsed {
   int32_t severity;
 };
 
-Parsed ParseText(const std::string& text) {
+Parsed ParseText(const std::string& text, const SqlGrammarTables& tables = kSqlSmallTables) {
   FakeKernel kernel;
   TestContext tc;
   std::string wide;
@@ -43,7 +44,7 @@ Parsed ParseText(const std::string& text) {
   tc.ctx.text_length = static_cast<int32_t>(text.size());
   g_rules.clear();
   g_texts.clear();
-  SqlParse(&tc.ctx, kSqlSmallTables, Record);
+  SqlParse(&tc.ctx, tables, Record);
   return {g_rules, FakeKernel::conditions, tc.ctx.highest_severity};
 }
 
@@ -81,6 +82,21 @@ TEST(SqlParser, RepairsAndTheirMessages) {
       EXPECT_EQ(p.conditions[i].severity, c.conditions[i].code == -12107 ? 1 : 3) << c.text;
     }
   }
+}
+
+// The second "<" of "a < b < c" meets an error entry of the tables, though
+// "<" is taken again once "a < b" is reduced. A repair made of that reduction
+// alone would let the error pass unreported: the continuation search inserts
+// a token before it lets the error token in.
+TEST(SqlParser, AnErrorEntryIsNotRepairedByReductionsAlone) {
+  Parsed p = ParseText("SELECT ( a < b < c )", kSqlNonassocTables);
+  ASSERT_EQ(p.conditions.size(), 2u);
+  EXPECT_EQ(p.conditions[0].code, -12101);
+  EXPECT_EQ(p.conditions[0].position, 15);
+  EXPECT_EQ(p.conditions[0].text, "N\t')' ");
+  EXPECT_EQ(p.conditions[1].code, -12101);  // the end is inserted before the last ")"
+  EXPECT_EQ(p.conditions[1].position, 19);
+  EXPECT_EQ(p.severity, 3);
 }
 
 TEST(SqlParser, DeepNestingEndsWithAFullStack) {
