@@ -9,11 +9,6 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/stmt_tree.h"
 
-int32_t* SemEntry(SqlCompileCtx* ctx, int32_t k) {
-  SqlParseArea* a = SqlParseAreaOf(ctx);
-  return a->semantic[a->depth + k];
-}
-
 const char* EntryText(SqlCompileCtx* ctx, const int32_t* entry) {
   if (entry[VW_TEXT] <= 0 || entry[VW_TEXT_LENGTH] <= 0) return "";
   return reinterpret_cast<const char*>(ctx->arena.chunks + (entry[VW_TEXT] - 1));

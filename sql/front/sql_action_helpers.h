@@ -15,7 +15,10 @@ constexpr int32_t kSqlNameMax = 128;
 
 // Entry k (1-based) of the right-hand side of the production being reduced;
 // entry 1 is also the result.
-int32_t* SemEntry(SqlCompileCtx* ctx, int32_t k);
+inline int32_t* SemEntry(SqlCompileCtx* ctx, int32_t k) {
+  auto* a = static_cast<SqlParseArea*>(ctx->work_area);
+  return a->semantic[a->depth + k];
+}
 // The token text of an entry (words 12 and 13), "" for none.
 const char* EntryText(SqlCompileCtx* ctx, const int32_t* entry);
 // A zero-terminated copy of n bytes in the arena, as a word index (0 for an
