@@ -23,6 +23,7 @@ void SqlInstallParsePhase();
 void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule);  // 1 to 221
 void SqlActionsTable(SqlCompileCtx* ctx, int32_t rule);      // 41, 164 to 221
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);    // 222 to 400
+void SqlActionsAccess(SqlCompileCtx* ctx, int32_t rule);     // 222 to 281
 void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);      // 401 to 499
 void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);      // 500 to 620
 void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule);      // 621 to 991

@@ -180,7 +180,9 @@ void QueryStatement(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
   int32_t* r = SemEntry(ctx, 1);
-  if (rule >= 304 && rule <= 331) {
+  if (rule <= 281) {
+    SqlActionsAccess(ctx, rule);
+  } else if (rule >= 304 && rule <= 331) {
     RecordKind(ctx, rule);
   } else if (rule >= 368 && rule <= 385) {
     DataChange(ctx, rule, r);

@@ -27,7 +27,7 @@ void Identifier(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   r[VW_TRUNCATED] = n > kSqlNameMax ? 1 : 0;
   r[VW_NAME_TEXT] = TreeTextCopy(ctx, EntryText(ctx, r), std::min(n, kSqlNameMax));
   r[VW_QUALIFIER] = 0;
-  r[VW_IDENT_CLASS] = rule == 794 ? 1 : 0;
+  r[VW_IDENT_CLASS] = rule == 794 ? 1 : rule == 797 ? 3 : 0;
   r[VW_SIMPLE_NAME] = NamePart(ctx, r, r[VW_NAME_TEXT], 0);
   if (rule == 794) {
     SqlParseArea* a = SqlParseAreaOf(ctx);
@@ -195,6 +195,18 @@ void Lists(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_SIMPLE_NAME]);
       ++r[VW_COUNT];
       break;
+    case 740:
+      r[VW_LIST] = qqlcons(ctx, 0, r[VW_SIMPLE_NAME]);
+      break;
+    case 741:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_SIMPLE_NAME]);
+      break;
+    case 742:
+      r[VW_LIST] = qqlcons(ctx, 0, r[VW_NAME]);
+      break;
+    case 743:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_NAME]);
+      break;
     case 752: {
       ExprWord w[] = {{EXN_OPERAND1, r[VW_COLUMN]}};
       r[VW_VALUE] = ExprFixed(ctx, kExprColumnRef, r, w, 1);
@@ -231,7 +243,7 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     HostParameter(ctx, rule, r);
   } else if (rule >= 785 && rule <= 790) {
     Names(ctx, rule, r);
-  } else if (rule == 793 || rule == 794) {
+  } else if (rule == 793 || rule == 794 || rule == 797) {
     Identifier(ctx, rule, r);
   } else if (rule >= 839 && rule <= 847) {
     r[VW_VARIANT] = Variant(rule);

@@ -10,6 +10,9 @@
 
 namespace {
 
+constexpr int32_t kObjectWord = 28;  // object descriptor (class, name)
+constexpr int32_t kBehaviour = 50;   // 0 CASCADE, 1 RESTRICT
+
 // 2: every statement starts with no pending NOT, no sign and no collection.
 void StatementStart(SqlCompileCtx* ctx) {
   SqlActionState* s = ActionState(ctx);
@@ -28,6 +31,58 @@ void CreateIndex(SqlCompileCtx* ctx, int32_t* r) {
                     qqlrev(ctx, s8[VW_LIST])};
   r[VW_QUERY] = StmtNode(ctx, 2, r, args, 4);
   if (s8[VW_SORT_COUNT] >= 33) ActionError(ctx, s8, -12544, "CREATE INDEX");
+}
+
+// 91 to 106 and 149 to 163: an object named by its class keyword; the
+// removal phrases also record the statement kind.
+void ObjectPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  struct Object {
+    int32_t cls;
+    int32_t word;  // of symbol 2
+    int32_t kind;
+  };
+  static const Object kRemoval[] = {// 91 .. 106
+                                    {3, 3, 25},   {4, 6, 19},  {5, 2, 22},  {6, 2, 40},
+                                    {12, 2, 96},  {14, 6, 97}, {13, 2, 99}, {16, 2, 114},
+                                    {15, 2, 112}, {0, 2, 37},  {9, 2, 75},  {10, 2, 76},
+                                    {11, 2, 95},  {1, 2, 28},  {7, 2, 34},  {8, 6, 31}};
+  static const Object kComment[] = {// 149 .. 163
+                                    {3, 3, 0}, {4, 6, 0}, {5, 2, 0},  {6, 2, 0},  {12, 2, 0},
+                                    {1, 2, 0}, {7, 2, 0}, {8, 6, 0},  {14, 6, 0}, {13, 2, 0},
+                                    {0, 2, 0}, {9, 2, 0}, {10, 2, 0}, {11, 2, 0}, {2, 5, 0}};
+  const Object& o = rule <= 106 ? kRemoval[rule - 91] : kComment[rule - 149];
+  int32_t values[] = {o.cls, SemEntry(ctx, 2)[o.word]};
+  r[kObjectWord] = TreeRecord(ctx, 2, values);
+  if (o.kind != 0) ctx->statement_kind = o.kind;
+}
+
+void Removal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  switch (rule) {
+    case 89:
+    case 90: {
+      int32_t args[] = {SemEntry(ctx, 2)[kObjectWord],
+                        rule == 89 ? SemEntry(ctx, 3)[kBehaviour] : 0};
+      r[VW_QUERY] = StmtNode(ctx, 9, r, args, 2);
+      break;
+    }
+    case 107:
+    case 109:
+      r[kBehaviour] = 1;
+      break;
+    case 108:
+      r[kBehaviour] = 0;
+      break;
+    case 146: {
+      const int32_t* s5 = SemEntry(ctx, 5);
+      int32_t text = TreeCountedCopy(ctx, EntryText(ctx, s5), s5[VW_TEXT_LENGTH]);
+      int32_t args[] = {SemEntry(ctx, 3)[kObjectWord], 0, text};
+      r[VW_QUERY] = StmtNode(ctx, 14, r, args, 3);
+      break;
+    }
+    default:
+      ObjectPhrase(ctx, rule, r);
+      break;
+  }
 }
 
 }  // namespace
@@ -58,6 +113,9 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
         ctx->statement_end = r[VW_POS];
       }
       break;
+    case 14:
+      ctx->statement_kind = 41;
+      break;
     case 22:
       ctx->statement_kind = 36;
       break;
@@ -76,8 +134,12 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
     case 80:
       r[VW_FLAG] = 1;
       break;
-    default:  // 5 to 10: the statement passes through
-      if (rule >= 164) SqlActionsTable(ctx, rule);
+    default:  // 5 to 10, 12: the statement passes through
+      if (rule >= 164) {
+        SqlActionsTable(ctx, rule);
+      } else if ((rule >= 89 && rule <= 109) || (rule >= 146 && rule <= 163)) {
+        Removal(ctx, rule, r);
+      }
       break;
   }
 }

@@ -125,6 +125,64 @@ TEST(SqlGrammar, KindsWithoutNodes) {
   }
 }
 
+TEST(SqlGrammar, RemovalAndAccessControl) {
+  struct Case {
+    const char* text;
+    int32_t kind;
+    int32_t node_kind;
+    int32_t word3;  // of the node: object class, variant code or list
+  } cases[] = {
+      {"DROP TABLE t CASCADE", 37, 9, -1},
+      {"DROP INDEX i", 28, 9, -1},
+      {"DROP SCHEMA s", 97, 9, -1},
+      {"COMMENT ON COLUMN t.a IS 'text'", 41, 14, -1},
+      {"GRANT IDENT, BACKUP TO u WITH GRANT OPTION", 46, 15, -1},
+      {"GRANT ALL PRIVILEGES ON t TO u", 44, 17, -1},
+      {"GRANT EXECUTE ON PROCEDURE p TO u", 45, 16, 0},
+      {"GRANT MEMBER ON IDENT i TO u", 45, 16, 1},
+      {"GRANT USAGE ON DOMAIN d TO u", 45, 16, 2},
+      {"GRANT USAGE ON SEQUENCE q TO u", 45, 16, 3},
+      {"GRANT EXECUTE ON FUNCTION f TO u", 45, 16, 4},
+      {"GRANT EXECUTE ON MODULE md TO u", 45, 16, 5},
+      {"GRANT USAGE ON COLLATION c TO u", 45, 16, 6},
+      {"GRANT USAGE ON SCHEMA s TO u", 45, 16, 7},
+      {"REVOKE GRANT OPTION FOR SHADOW FROM u CASCADE", 50, 18, -1},
+      {"REVOKE SELECT ON t FROM u", 49, 20, -1},
+      {"REVOKE USAGE ON SCHEMA s FROM PUBLIC", 51, 19, 7},
+  };
+  for (const Case& c : cases) {
+    ParseOptions o;
+    int32_t node_kind = -1;
+    int32_t word3 = -1;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      if (root <= 0) return;
+      int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+      node_kind = WsWord(ctx, top, STN_KIND);
+      word3 = WsWord(ctx, top, 3);
+    };
+    ParsedStatement p = ParseSql(c.text, o);
+    EXPECT_EQ(Codes(p), "") << c.text;
+    EXPECT_EQ(p.kind, c.kind) << c.text;
+    EXPECT_EQ(node_kind, c.node_kind) << c.text;
+    if (c.word3 >= 0) {
+      EXPECT_EQ(word3, c.word3) << c.text;
+    }
+  }
+  // ALL and ALL PRIVILEGES: one privilege record (0, no columns).
+  for (const char* text : {"GRANT ALL ON t TO u", "GRANT ALL PRIVILEGES ON t TO u"}) {
+    ParseOptions o;
+    o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+      int32_t list = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+      ASSERT_NE(list, 0);
+      EXPECT_EQ(WsWord(ctx, list, CELL_NEXT), 0);
+      int32_t record = WsWord(ctx, list, CELL_VALUE);
+      EXPECT_EQ(WsWord(ctx, record, 0), 0);
+      EXPECT_EQ(WsWord(ctx, record, 1), 0);
+    };
+    ParseSql(text, o);
+  }
+}
+
 TEST(SqlGrammar, QueryKindFollowsTheRequestOptions) {
   ParseOptions first;
   first.first_option = 1;
