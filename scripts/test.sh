@@ -28,6 +28,8 @@ command -v ccache >/dev/null || need_install+=(ccache)
 [ -f /usr/include/gtest/gtest.h ] || need_install+=(libgtest-dev libgmock-dev)
 [ -f /usr/include/benchmark/benchmark.h ] || need_install+=(libbenchmark-dev)
 [ -f /usr/include/sqlite3.h ] || need_install+=(libsqlite3-dev)
+# The SQL grammar test reads the EXAMPLES of these manual pages.
+[ -d /usr/share/postgresql/15/man/man7 ] || need_install+=(postgresql-client-15)
 if [ ${#need_install[@]} -gt 0 ]; then
   if [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
     echo "installing: ${need_install[*]}"
