@@ -11,6 +11,7 @@
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "dk/index_create.h"
+#include "dk/large_object.h"
 #include "dk/record_routines.h"
 #include "dk/routine_names.h"
 #include "dk/set_requests.h"
@@ -110,11 +111,11 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
     {1, 0, nullptr},          // 56 DKRCX1
     {2, 0, nullptr},          // 57 DKEPT1
-    {2, 0, nullptr},          // 58 DKALO1
-    {2, 0, nullptr},          // 59 DKPLO1
-    {2, 0, nullptr},          // 60 DKGLO1
-    {2, 0, nullptr},          // 61 DKFLO1
-    {2, 0, nullptr},          // 62 DKFLX1
+    {2, 0, DKALO1},  // 58 DKALO1
+    {2, 0, DKPLO1},  // 59 DKPLO1
+    {2, 0, DKGLO1},  // 60 DKGLO1
+    {2, 0, DKFLO1},  // 61 DKFLO1
+    {2, 0, DKFLX1},  // 62 DKFLX1
     {1, 0, nullptr},          // 63 DKMHT1
     {1, 6, nullptr},          // 64 DKULD1
     {2, 0, nullptr},          // 65 DKCPL1

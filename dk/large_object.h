@@ -1,0 +1,63 @@
+// Large objects: bytes kept outside a table's records on pages of their own,
+// each page a 40-byte frame around its data. The caller holds the object's
+// page list (pairs of page number and page size, ended by 0) in the kernel
+// word storage; these routines allocate its pages (DKALO1), put and get its
+// bytes (DKPLO1, DKGLO1) and free its pages (DKFLO1 by runs, DKFLX1 by list).
+#pragma once
+
+#include <cstdint>
+
+// Function codes, all sent through DKEXE2.
+constexpr int32_t DKF_ALO1 = 58;
+constexpr int32_t DKF_PLO1 = 59;
+constexpr int32_t DKF_GLO1 = 60;
+constexpr int32_t DKF_FLO1 = 61;
+constexpr int32_t DKF_FLX1 = 62;
+
+// Words of an allocate, put, get and free-by-list request. Lengths and
+// offsets are 64-bit values in two words, low word first.
+constexpr int LOB_STATUS = 0;    // write mode in (put: a TSS or 0), status out
+constexpr int LOB_DID = 1;       // the databank that holds the pages
+constexpr int LOB_LIST = 2;      // the page list's index in the word storage
+constexpr int LOB_IDENTITY = 3;  // words 3..5: the object's identity
+constexpr int LOB_IDENTITY_WORDS = 3;
+constexpr int LOB_LENGTH = 6;  // words 6, 7: the object's length (allocate)
+constexpr int LOB_OFFSET = 9;  // words 9, 10: where the bytes start in the object
+constexpr int LOB_COUNT = 12;  // bytes to put; bytes wanted in, delivered out (get)
+constexpr int LOB_WORDS = 13;
+
+// Words of a free-by-runs request (DKFLO1): the runs follow from word 3,
+// four words each. The databank's DID is the second argument.
+constexpr int FLO_STATUS = 0;
+constexpr int FLO_RUNS = 1;
+constexpr int FLO_FIRST_RUN = 3;
+constexpr int RUN_PAGE = 0;       // first page of the run
+constexpr int RUN_CARRIED = 1;    // carried with the run, not read here
+constexpr int RUN_PAGE_SIZE = 2;  // in bytes
+constexpr int RUN_PAGES = 3;
+constexpr int RUN_WORDS = 4;
+
+// A large-object page: the frame's words and the bytes it leaves for data.
+constexpr int32_t LOP_LAST_WORD = 2;  // last page word in use: the trailer (5 when fresh)
+constexpr int32_t LOP_COUNT = 5;      // data bytes on the page
+constexpr int32_t LOP_IDENTITY = 6;   // words 6..8
+constexpr int32_t LOP_DATA_BYTE = 36;
+constexpr int32_t LOP_FRAME_BYTES = 40;
+constexpr int32_t LOP_FRESH_LAST_WORD = 5;
+
+inline int32_t LobCapacity(int32_t page_size) {
+  return page_size - LOP_FRAME_BYTES;
+}
+// The page word that repeats the data count after n data bytes.
+inline int32_t LobTrailerWord(int32_t n) {
+  return 7 + (n + 11) / 4;
+}
+
+// Entry routines (block, second argument). Allocate: the argument points at
+// the page list's index. Put: the data; get: the buffer. Free by runs: the
+// argument points at the DID.
+void DKALO1(int32_t* block, void* list_index);
+void DKPLO1(int32_t* block, void* data);
+void DKGLO1(int32_t* block, void* buffer);
+void DKFLO1(int32_t* block, void* did);
+void DKFLX1(int32_t* block, void* unused);

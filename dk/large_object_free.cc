@@ -1,0 +1,79 @@
+// Freeing the pages of a large object: by runs of pages that follow each
+// other in the file (DKFLO1, the form the large-object directory records
+// keep) or by the caller's page list (DKFLX1). Every page is read for update
+// and freed through the bitmap; runs and lists are checked whole before the
+// first page is freed, so a bad entry frees nothing.
+#include <cstring>
+
+#include "dk/databank_format.h"
+#include "dk/large_object.h"
+#include "dk/large_object_internal.h"
+
+namespace {
+
+constexpr int32_t kIndexDKFLO1 = DKF_FLO1;
+constexpr int32_t kIndexDKFLX1 = DKF_FLX1;
+
+int32_t UnitsOf(int32_t page_size) {
+  return page_size / 2048;
+}
+
+// -76 or -43 for a run that names no pages of its size inside chunks.
+int32_t CheckRun(const int32_t* run, int32_t databank) {
+  const int32_t page = run[RUN_PAGE], size = run[RUN_PAGE_SIZE], pages = run[RUN_PAGES];
+  if (size != 2048 && size != 16384 && size != 65536) return LobReport(kIndexDKFLO1, -76, size);
+  if (pages < 0) return LobReport(kIndexDKFLO1, -43, pages);
+  if (pages == 0) return 0;
+  const int64_t last = page + int64_t{UnitsOf(size)} * (pages - 1);
+  // Its pages follow each other, so a run that left its chunk would cover
+  // the next bitmap page.
+  if (!LobPageSound(page, size) || !LobPageSound(last, size) ||
+      page / kBitmapChunkUnits != last / kBitmapChunkUnits)
+    return LobReport(kIndexDKFLO1, -43, page, databank);
+  return 0;
+}
+
+}  // namespace
+
+void DKFLO1(int32_t* block, void* did) {
+  if (did == nullptr) return void(block[FLO_STATUS] = LobReport(kIndexDKFLO1, -43, 0));
+  const int32_t databank = LobDatabank(*static_cast<const int32_t*>(did), kIndexDKFLO1);
+  if (databank < 0) return void(block[FLO_STATUS] = databank);
+  const int32_t runs = block[FLO_RUNS];
+  if (runs < 0) return void(block[FLO_STATUS] = LobReport(kIndexDKFLO1, -43, runs));
+  for (int32_t r = 0; r < runs; ++r)
+    if (int32_t rc = CheckRun(block + FLO_FIRST_RUN + RUN_WORDS * r, databank))
+      return void(block[FLO_STATUS] = rc);
+  for (int32_t r = 0; r < runs; ++r) {
+    const int32_t* run = block + FLO_FIRST_RUN + RUN_WORDS * r;
+    for (int32_t k = 0; k < run[RUN_PAGES]; ++k) {
+      const int32_t page = run[RUN_PAGE] + k * UnitsOf(run[RUN_PAGE_SIZE]);
+      if (int32_t rc = FreeLobPage(databank, page, run[RUN_PAGE_SIZE]))
+        return void(block[FLO_STATUS] = rc);
+    }
+  }
+  block[FLO_STATUS] = 0;
+}
+
+void DKFLX1(int32_t* block, void*) {
+  const int32_t databank = LobDatabank(block[LOB_DID], kIndexDKFLX1);
+  if (databank < 0) return void(block[LOB_STATUS] = databank);
+  LobPageList list;
+  if (int32_t rc = OpenPageList(block[LOB_LIST], kIndexDKFLX1, &list))
+    return void(block[LOB_STATUS] = rc);
+  if (int32_t rc = CheckListPages(list, kIndexDKFLX1, databank, nullptr))
+    return void(block[LOB_STATUS] = rc);
+  for (int32_t i = 0; i < list.pages; ++i) {
+    const int32_t rc = FreeLobPage(databank, list.pairs[2 * i], list.pairs[2 * i + 1]);
+    if (rc != 0) {
+      // The pages freed so far leave the list, so that it names only pages
+      // the object still holds and a second free cannot free them again.
+      std::memmove(list.pairs, list.pairs + 2 * i,
+                   sizeof(int32_t) * static_cast<size_t>(2 * (list.pages - i)));
+      list.pairs[2 * (list.pages - i)] = 0;
+      return void(block[LOB_STATUS] = rc);
+    }
+  }
+  list.pairs[0] = 0;
+  block[LOB_STATUS] = 0;
+}
