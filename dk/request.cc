@@ -18,6 +18,7 @@
 #include "dk/table_cursor.h"
 #include "dk/table_open.h"
 #include "dk/table_entries.h"
+#include "dk/transactions.h"
 
 namespace {
 
@@ -61,7 +62,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 5 DKAFC1
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
     {1, 6, TableEntry<DKBIN1>},  // 7 DKBIN1
-    {1, 0, nullptr},          // 8 DKBTR1
+    {1, 0, DKBTR1Entry},      // 8 DKBTR1
     {1, 6, nullptr},          // 9 DKCCS1
     {1, 5, TableEntry<DKCHK1>},  // 10 DKCHK1
     {1, 6, nullptr},          // 11 DKCHT1
@@ -78,7 +79,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKDRP1>},  // 22 DKDRP1
     {1, 0, DKDRS1Entry},  // 23 DKDRS1
     {1, 0, TableEntry<DKDRT1>},  // 24 DKDRT1
-    {1, 0, nullptr},          // 25 DKETR1
+    {1, 0, DKETR1Entry},      // 25 DKETR1
     {1, 5, TableEntry<DKFEP1>},  // 26 DKFEP1
     {1, 5, TableEntry<DKFET1>},  // 27 DKFET1
     {1, 6, nullptr},          // 28 DKFNT1

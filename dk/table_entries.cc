@@ -178,6 +178,9 @@ int32_t SearchRootEntries(int32_t* block, int32_t databank, int32_t table, int32
   const int32_t tbl = block[RQ_TBL], kind = (block[RQ_TYPE] / 10) % 10;
   int32_t free_buffer = 0, free_page = 0, free_word = 0;
   int32_t page = FirstRootPage(databank), last_page = 0, last_buffer = 0;
+  // A TRANS databank whose header names no restore directory has no root
+  // page to add one after.
+  if (page <= 0) return page < 0 ? page : Report(kIndexDKCRT0, -64, 3, page, databank);
   for (int32_t n = 0; page > 0; ++n) {
     int32_t rq[REQ_WORDS];
     int32_t b =

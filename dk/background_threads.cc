@@ -1,0 +1,295 @@
+// The background threads' loop: registration into a slot, the master that
+// waits for work and scans the transaction states, the slaves that wait in
+// their queue, and the work unit that applies one committed transaction's
+// records from the commit set and secures it.
+#include "dk/background_threads.h"
+
+#include <algorithm>
+#include <climits>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/commit_write_set.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/request.h"
+#include "dk/set_pages.h"
+#include "dk/set_table.h"
+#include "dk/table_entries.h"
+#include "dk/transactions.h"
+#include "platform/enqdeq.h"
+
+namespace {
+
+using dkset::RoutineIndex;
+
+constexpr int32_t kDeferredThreads = 170;
+
+int32_t* A() {
+  return Bufferpool();
+}
+
+bool Up() {
+  return LoadWord(BP_STATUS) == BP_STATUS_UP;
+}
+
+// TSS states are read under the TSS lock by other threads.
+void SetState(int32_t tss, int32_t state) {
+  DKLock(BP_LOCK_TSS_HASH);
+  A()[tss + TSS_STATE] = state;
+  DKUnlock(BP_LOCK_TSS_HASH);
+}
+
+// Takes the first unused slot (state 1); 0 when every slot is taken.
+int32_t Register() {
+  int32_t* a = A();
+  EnqdeqGuard guard(a + BP_LOCK_SERVER);
+  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS) {
+    if (a[s + SWA_STATE] == SLOT_UNUSED) {
+      a[s + SWA_STATE] = SLOT_PREPARING;
+      return s;
+    }
+  }
+  return 0;
+}
+
+// Under lock 210: the slot becomes the master when there is none.
+bool ClaimMaster(int32_t slot) {
+  int32_t* a = A();
+  EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_CS_READ);
+  if (LoadWord(BP_MASTER_SLOT) == 0) StoreWord(BP_MASTER_SLOT, slot);
+  return LoadWord(BP_MASTER_SLOT) == slot;
+}
+
+// A slave waits in the slave queue until it is woken; then, when the
+// master's place is free, it takes it.
+void SlaveWait(int32_t slot) {
+  int32_t* a = A();
+  DKLock(BP_LOCK_BACKGROUND_CS_READ);
+  if (LoadWord(BP_MASTER_SLOT) == 0) {
+    StoreWord(BP_MASTER_SLOT, slot);
+    DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
+    return;
+  }
+  a[slot + ENTRY_LINK] = a[BP_SLAVE_QUEUE];
+  a[BP_SLAVE_QUEUE] = slot;
+  StoreWord(slot + SWA_STATE, SLOT_INACTIVE_SLAVE);
+  DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
+  DKLock(slot + SWA_WAKE);
+  StoreWord(slot + SWA_STATE, SLOT_ACTIVE_SLAVE);
+  ClaimMaster(slot);
+}
+
+// The master gives its place up and wakes the first slave, which takes it.
+void GiveUpMaster() {
+  int32_t* a = A();
+  DKLock(BP_LOCK_BACKGROUND_CS_READ);
+  StoreWord(BP_MASTER_SLOT, 0);
+  const int32_t slave = a[BP_SLAVE_QUEUE];
+  if (slave > 0) a[BP_SLAVE_QUEUE] = a[slave + ENTRY_LINK];
+  DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
+  if (slave > 0) DKUnlock(slave + SWA_WAKE);
+}
+
+// The master waits for a request (under lock 204); false when the kernel
+// is no longer up (lock 204 then given back).
+bool AwaitWork(int32_t slot) {
+  int32_t* a = A();
+  DKLock(BP_LOCK_BACKGROUND_QUEUE);
+  if (a[BP_PENDING_BACKGROUND] >= 1) {
+    --a[BP_PENDING_BACKGROUND];
+  } else {
+    StoreWord(slot + SWA_STATE, SLOT_INACTIVE);
+    DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+    DKLock(slot + SWA_WAKE);
+    DKLock(BP_LOCK_BACKGROUND_QUEUE);
+  }
+  if (!Up()) {
+    DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+    return false;
+  }
+  DKLock(BP_LOCK_SERVER);
+  DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+  return true;
+}
+
+// Reads the transaction's records from the commit set, from TSS words 9
+// and 10 up to its header, and applies each; the first failure is kept.
+int32_t ApplyRecords(int32_t tss, int32_t commit) {
+  int32_t* a = A();
+  const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = table;
+  b[SETRQ_TBL] = a[table + TBE_TBL];
+  b[SETRQ_PAGE] = a[tss + TSS_FIRST_PAGE];
+  b[SETRQ_POSITION] = a[tss + TSS_FIRST_POS];
+  b[SETRQ_RC] = 2;
+  int32_t result = 0;
+  for (;;) {
+    const int32_t rc = DKGXN0(b);
+    if (rc != 0) {
+      int32_t value = rc == SET_END ? a[tss + TSS_GROUP] : rc;
+      DKReportError(RoutineIndex("DKSSD1"), -87, DK_SEV_FATAL_REPEATED, &value,
+                    LoadWord(BP_TRANS_DATABANK));
+      return rc < 0 ? rc : -87;
+    }
+    b[SETRQ_RC] = 0;
+    std::span<int32_t> record(b.data() + SETRQ_RECORD, b.size() - SETRQ_RECORD);
+    if (record[WS_CODE] == kCodeHeader) return result;
+    const int32_t applied = DKPTR1(record.first(b[SETRQ_LENGTH]), commit);
+    if (applied < 0 && result == 0) result = applied;
+  }
+}
+
+// Writes the pages the transaction's records changed, then marks it
+// secured; a synchronous committer of kind 129 is woken here.
+void Secure(int32_t slot, int32_t tss, int32_t commit, int32_t applied) {
+  int32_t* a = A();
+  SetState(tss, TSS_AFTER_PROC);
+  StoreWord(slot + SWA_STATE, SLOT_IO);
+  int32_t pag[PAGREQ_WORDS] = {};
+  pag[PAGREQ_ORDER] = commit;
+  const int32_t written = DKPAG0(pag, 2);
+  StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  DKLock(BP_LOCK_TSS_HASH);
+  a[tss + TSS_STATE] = TSS_SECURED;
+  StoreWord(BP_SECURED_TRANS_NUMBER, std::max(LoadWord(BP_SECURED_TRANS_NUMBER), commit));
+  a[BP_TSS_SAFE_COMMIT] = std::max(a[BP_TSS_SAFE_COMMIT], commit);
+  ++a[BP_TSS_SECURED];
+  DKUnlock(BP_LOCK_TSS_HASH);
+  if (a[tss + TSS_KIND] == kKindWaitSecured) {
+    StoreWord(BP_SYNCH_RESULT, applied != 0 ? applied : written);
+    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+  }
+}
+
+// The work unit of one committed transaction.
+void WorkUnit(int32_t slot, int32_t tss) {
+  int32_t* a = A();
+  a[slot + SWA_PHASE] = a[tss + TSS_STATE] == TSS_CHECKPOINT ? TSS_CHECKPOINT : TSS_TABLE_PROC;
+  SetState(tss, TSS_TABLE_PROC);
+  a[slot + SWA_TRANS] = a[tss + TSS_PREPARE];
+  a[slot + SWA_PARALLEL] = a[tss + TSS_PARALLEL];
+  a[slot + SWA_SEQNO] = ++a[BP_LAST_UNIT];
+  StoreWord(slot + SWA_STATE, SLOT_ACTIVE);
+  DKUnlock(BP_LOCK_SERVER);
+  ++a[slot + SWA_COUNT];
+  const int32_t commit = a[tss + TSS_COMMIT];
+  const int32_t applied = ApplyRecords(tss, commit);
+  if (a[tss + TSS_KIND] == kKindWaitApplied) {
+    StoreWord(BP_SYNCH_RESULT, applied);
+    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+  }
+  StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  Secure(slot, tss, commit, applied);
+}
+
+// Nothing to apply: the master's place goes to a slave.
+void NothingToApply(int32_t slot) {
+  int32_t* a = A();
+  StoreWord(slot + SWA_STATE, SLOT_CHECKING);
+  DKUnlock(BP_LOCK_SERVER);
+  GiveUpMaster();
+  DKLock(BP_LOCK_BACKGROUND_QUEUE);
+  if (a[kDeferredThreads] > 0) --a[kDeferredThreads];
+  DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+  StoreWord(slot + SWA_STATE, SLOT_ACTIVE_SLAVE);
+}
+
+// Whether `entry` (state 17 or 20) goes before the candidate chosen so far.
+bool Before(int32_t entry, int32_t chosen) {
+  const int32_t* a = A();
+  if (chosen == 0) return true;
+  const bool chosen_checkpoint = a[chosen + TSS_STATE] == TSS_CHECKPOINT;
+  if (a[entry + TSS_STATE] == TSS_CHECKPOINT)
+    return !chosen_checkpoint || a[chosen + TSS_COMMIT] > a[entry + TSS_COMMIT];
+  return !chosen_checkpoint && a[chosen + TSS_COMMIT] > a[entry + TSS_COMMIT];
+}
+
+}  // namespace
+
+int32_t DKScanTransactionStates() {
+  int32_t* a = A();
+  int32_t lowest_start = INT32_MAX, lowest_writing = INT32_MAX;
+  int32_t lowest_view = a[BP_COMMITS_SECURED], lowest_release = a[BP_TSS_SAFE_COMMIT];
+  int32_t chosen = 0;
+  std::vector<int32_t> freed;
+  DKLock(BP_LOCK_TSS_HASH);
+  int32_t state[4] = {0, a[BP_TSS_HASH], 0, 0};
+  for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) {
+    for (int32_t x = e, n = 0; DKIsTssEntry(x) && n <= a[BP_TSS_COUNT];
+         x = a[x + TSS_DEPENDENT], ++n) {
+      lowest_start = std::min(lowest_start, a[x + TSS_START]);
+      const int32_t s = a[x + TSS_STATE];
+      if (s == TSS_BUILDUP_RO || s == TSS_BUILDUP_RW || s == TSS_PREPARED) {
+        lowest_view = std::min(lowest_view, a[x + TSS_VIEW]);
+        if (s != TSS_PREPARED) lowest_release = std::min(lowest_release, a[x + TSS_SAFE_RELEASE]);
+      }
+      if (s == TSS_BUILDUP_RW || (s >= TSS_PREPARED && s <= TSS_CHECKPOINT && s != TSS_AFTER_PROC))
+        lowest_writing = std::min(lowest_writing, a[x + TSS_START]);
+      if ((s == TSS_COMMITTED || s == TSS_CHECKPOINT) && Before(x, chosen)) chosen = x;
+      if (s == TSS_SECURED && x == e && a[x + TSS_ON_DISK] < a[BP_LOW_VIEW_TRANS] &&
+          a[x + TSS_COMMIT] < a[BP_TSS_SAFE_LOW])
+        freed.push_back(x);
+      if (s < TSS_BUILDUP_RO || s > TSS_SECURED) {
+        DKUnlock(BP_LOCK_TSS_HASH);
+        DKReportError(RoutineIndex("DKSSD1"), -85, DK_SEV_INTERNAL, &x, x);
+        return 0;
+      }
+    }
+  }
+  a[BP_LOW_START_TRANS] = lowest_start;
+  a[BP_LOW_VIEW_TRANS] = std::max(a[BP_LOW_VIEW_TRANS], lowest_view);
+  a[BP_TSS_SAFE_LOW] = std::max(a[BP_TSS_SAFE_LOW], lowest_release);
+  if (lowest_writing != INT32_MAX) StoreWord(BP_SAFE_HIGH_START, lowest_writing);
+  for (int32_t x : freed) {
+    DKHMP0(a[BP_TSS_HASH], x);
+    if (a[x + TSS_COMMIT] != 0) --a[BP_TSS_SECURED];
+  }
+  DKUnlock(BP_LOCK_TSS_HASH);
+  for (int32_t x : freed) {
+    PoolWord(BP_TCACHE_USERS).fetch_sub(1);
+    DKLock(BP_LOCK_TSS_FREE);
+    a[x + TSS_START] = 0;
+    a[x + TSS_STATE] = 0;
+    DKHML0(a[BP_TSS_HASH], x);
+    DKUnlock(BP_LOCK_TSS_FREE);
+  }
+  return chosen;
+}
+
+void DKSSD1() {
+  int32_t check[1] = {0};
+  DKBEG1(check);
+  if (check[0] != 0) {
+    if (check[0] != -1)
+      DKReportError(RoutineIndex("DKSSD1"), check[0], DK_SEV_FATAL_REPEATED, nullptr, 0);
+    return;
+  }
+  const int32_t slot = Register();
+  if (slot == 0) {
+    int32_t configured = A()[BP_BACKGROUND_THREADS];
+    DKReportError(RoutineIndex("DKSSD1"), -43, DK_SEV_FATAL, &configured, configured);
+    return;
+  }
+  PoolWord(BP_LOCK_BACKGROUND_BARRIER).fetch_sub(1);
+  ClaimMaster(slot);
+  for (;;) {
+    if (LoadWord(BP_MASTER_SLOT) != slot) {
+      if (!Up()) break;
+      SlaveWait(slot);
+      continue;
+    }
+    if (!AwaitWork(slot)) break;
+    const int32_t tss = DKScanTransactionStates();
+    if (tss == 0) {
+      NothingToApply(slot);
+      continue;
+    }
+    WorkUnit(slot, tss);
+    StoreWord(slot + SWA_STATE, SLOT_PREPARING);
+    A()[slot + SWA_TRANS] = A()[slot + SWA_PARALLEL] = 0;
+  }
+  StoreWord(slot + SWA_STATE, SLOT_UNUSED);
+  DKUnlock(BP_LOCK_BACKGROUND_BARRIER);
+}

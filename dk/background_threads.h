@@ -1,0 +1,48 @@
+// The databank kernel's background threads: each runs DKSSD1 for its whole
+// life. The first to register is the master: it waits for work, scans the
+// transaction states, applies committed write sets to the tables (DKPTR1)
+// and secures them; the others wait in the slave queue.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+// Slot words beyond the layout's (SWA_* in control_words.h).
+constexpr int32_t SWA_TRANS = 1;     // prepare number of the transaction applied
+constexpr int32_t SWA_COUNT = 2;     // transactions applied by this thread
+constexpr int32_t SWA_PARALLEL = 3;  // its parallel count
+constexpr int32_t SWA_SEQNO = 4;     // sequence number of the work unit
+constexpr int32_t SWA_PHASE = 5;     // 18 apply table operations, 20 checkpoint
+
+// Slot states.
+constexpr int32_t SLOT_UNUSED = 0;
+constexpr int32_t SLOT_PREPARING = 1;
+constexpr int32_t SLOT_INACTIVE = 2;
+constexpr int32_t SLOT_INACTIVE_SLAVE = 3;
+constexpr int32_t SLOT_ACTIVE_SOON = 4;
+constexpr int32_t SLOT_ACTIVE = 5;
+constexpr int32_t SLOT_ACTIVE_SLAVE = 6;
+constexpr int32_t SLOT_QUEUES = 7;
+constexpr int32_t SLOT_IO = 8;
+constexpr int32_t SLOT_CHECKING = 9;
+
+// Words of the control area the threads keep.
+constexpr int32_t BP_MASTER_SLOT = 150;
+constexpr int32_t BP_SLAVE_QUEUE = 151;
+constexpr int32_t BP_LAST_UNIT = 152;
+
+// The thread body; returns when the kernel leaves the up state. The caller
+// has attached the thread to the ENQ/DEQ area.
+void DKSSD1();
+
+// The master's scan of the transaction states: stores the low limits,
+// frees secured entries every transaction has seen, and answers the
+// committed transaction to apply next (0 when none): one waiting for a
+// checkpoint first, within one state the lowest commit number. The caller
+// holds lock 222.
+int32_t DKScanTransactionStates();
+
+// Applies one committed write-set record (the request it carries, from its
+// word 0) under the commit number `commit`. Records whose routines are not
+// part of the kernel answer the invalid-code result.
+int32_t DKPTR1(std::span<int32_t> record, int32_t commit);

@@ -1,0 +1,40 @@
+// Commit of a write set: the commit number (DKStartCommit), the move of a
+// transaction's write set into the commit set that the background threads
+// apply (DKCXT0, with group commit of the commit set's pages) and the
+// commit-set step of the end of a transaction (DKCommitWriteSet).
+#pragma once
+
+#include <cstdint>
+
+// Control-area words of the commit set beyond the layout's names: the TRANS
+// databank that holds it, and the highest commit-set order number whose
+// records are on disk (the group commit's mark).
+constexpr int32_t BP_TRANS_DATABANK = 100;
+constexpr int32_t BP_COMMIT_SET_WRITTEN = 155;
+// The result a synchronous committer finds once the background threads are
+// done with its commit.
+constexpr int32_t BP_SYNCH_RESULT = 144;
+// Queues of the background threads.
+constexpr int32_t BP_AFTER_PROC_QUEUE = 158;
+constexpr int32_t BP_SECURE_QUEUE = 159;
+constexpr int32_t BP_LAST_PREPARE = 180;
+// The commit set's data pages are of this size.
+constexpr int32_t kCommitSetPageSize = 16384;
+
+// Commit number for the transaction of `tss` (request word 0 is 1 for an end
+// without changes, word 3 the TSS): 0, with result[1] = 1 and result[3] the
+// commit number when one was given; -87 when the write set in `write_set`
+// (a table entry) does not begin with its header.
+int32_t DKStartCommit(const int32_t* request, int32_t* result, int32_t write_set);
+
+// Moves the write set (a table entry) of the transaction `tss` into the
+// commit set: its change records, then its header, each carrying the
+// transaction's commit-set order number in word 1; TSS words 9 and 10 name
+// the first record there, 11 and 12 the header. Returns only once the
+// records are on disk; then the entry is in state 17 (Commit). Any failure
+// leaves the entry as it was, out of the background threads' sight.
+int32_t DKCXT0(int32_t write_set, int32_t tss);
+
+// The commit-set step of the end of a transaction: the commit number, then
+// DKCXT0. `end_mode` -1 (a distributed prepare) takes no commit number.
+int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode);

@@ -1,0 +1,195 @@
+// Transactions end to end inside the databank kernel: begin, the write set
+// and its header, the commit into the commit set, background threads that
+// apply it, aborts, lost validations, a commit the commit set does not take,
+// and the order in which the master takes committed transactions.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <mutex>
+
+#include "dk/tests/transaction_fixture.h"
+
+namespace {
+
+TEST_F(TransactionTest, BeginNumbersStartsUntilEveryEntryIsTaken) {
+  std::vector<int32_t> starts;
+  for (;;) {
+    Began t = Begin();
+    if (t.rc != 0) {
+      EXPECT_EQ(t.rc, -84);
+      EXPECT_EQ(t.tss, 0);
+      break;
+    }
+    starts.push_back(t.start);
+  }
+  ASSERT_EQ(static_cast<int32_t>(starts.size()), area_[BP_TSS_COUNT]);
+  for (size_t i = 1; i < starts.size(); ++i) EXPECT_EQ(starts[i], starts[i - 1] + 1);
+  EXPECT_EQ(area_[BP_TRANSACTIONS_STARTED], starts.back());
+}
+
+TEST_F(TransactionTest, BeginRefusesAnOwnerThatIsNoTransaction) {
+  Began t = Begin(0, area_[BP_TSS_FIRST] + 1);
+  EXPECT_EQ(t.rc, -85);
+  Began owner = Begin();
+  Began dependent = Begin(0, owner.tss);
+  EXPECT_EQ(dependent.rc, 0);
+  EXPECT_EQ(dependent.start, owner.start);
+  EXPECT_EQ(area_[dependent.tss + TSS_DEPENDENT], -1);
+  EXPECT_EQ(area_[owner.tss + TSS_DEPENDENT], dependent.tss);
+}
+
+TEST_F(TransactionTest, HeaderOnlyWriteSetCommitsAsReadCommit) {
+  const int32_t in_use = TssInUse();
+  Began t = Begin();
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {}));
+  int32_t tss_after = -1;
+  EXPECT_EQ(End(t.tss, s, kEndCommit, &tss_after), 0);
+  EXPECT_EQ(tss_after, 0);
+  EXPECT_EQ(area_[BP_READ_COMMITS], 1);
+  EXPECT_EQ(area_[BP_COMMITS], 0);
+  EXPECT_EQ(area_[BP_TRANSACTIONS_BEFORE_GROUP], 0);
+  EXPECT_EQ(TssInUse(), in_use);
+}
+
+TEST_F(TransactionTest, EndRefusesWhatIsNoTransactionOrNoWorkTable) {
+  Began t = Begin();
+  Sets s = NewSets();
+  Table table = CreateTable(77, 4, 8);
+  struct Case {
+    int32_t write, read, tss, rc;
+  } cases[] = {
+      {table.entry, s.read, t.tss, -46},
+      {s.write, 0, t.tss, -46},
+      {s.write, s.read, t.tss + 1, -85},
+      {s.write, s.read, 0, -85},
+  };
+  for (const Case& c : cases) {
+    int32_t b[ETR_WORDS] = {0, c.write, c.read, c.tss, 0, 0, 0};
+    DKEXE1(25, b);
+    EXPECT_EQ(b[ETR_MODE], c.rc);
+  }
+}
+
+TEST_F(TransactionTest, WriteSetWithoutHeaderIsCorrupt) {
+  Began t = Begin();
+  Sets s = NewSets();
+  Table table = CreateTable(77, 4, 8);
+  AppendTo(s.write, Change(1, table, MakeRecord("k1", 4, 8)));
+  EXPECT_EQ(End(t.tss, s), -66);
+  EXPECT_EQ(TssInUse(), 0);
+}
+
+TEST_F(TransactionTest, CommittedInsertsAreAppliedByTheBackground) {
+  StartBackground(2);
+  Table table = CreateTable(77, 4, 8);
+  const std::string r1 = MakeRecord("k1", 4, 8, 'a'), r2 = MakeRecord("k2", 4, 8, 'b');
+  ASSERT_EQ(CommitChanges({Change(1, table, r1), Change(1, table, r2)}), 0);
+  EXPECT_EQ(Rows(table), (std::vector<std::string>{r1, r2}));
+  EXPECT_EQ(area_[BP_COMMITS], 1);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], 1);
+}
+
+TEST_F(TransactionTest, AbortLeavesTheTableUnchanged) {
+  StartBackground(2);
+  Table table = CreateTable(77, 4, 8);
+  const std::string kept = MakeRecord("k1", 4, 8, 'a');
+  ASSERT_EQ(CommitChanges({Change(1, table, kept), Change(1, table, MakeRecord("k0", 4, 8))}), 0);
+  Began t = Begin();
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {{db_, 3}}));
+  AppendTo(s.write, Change(1, table, MakeRecord("k2", 4, 8)));
+  AppendTo(s.write, Change(4, table, kept));
+  EXPECT_EQ(End(t.tss, s, kEndAbort), 0);
+  // A later synchronous commit: everything committed before it is applied.
+  ASSERT_EQ(CommitChanges({Change(1, table, MakeRecord("k3", 4, 8)),
+                           Change(4, table, MakeRecord("k0", 4, 8))}),
+            0);
+  EXPECT_EQ(Rows(table), (std::vector<std::string>{kept, MakeRecord("k3", 4, 8)}));
+  EXPECT_EQ(area_[BP_TRANSACTION_ABORTS], 1);
+}
+
+TEST_F(TransactionTest, CommitWithoutCommitSetIsNotDone) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  area_[BP_COMMIT_SET_TBL] = 0;
+  const int32_t in_use = TssInUse();
+  EXPECT_EQ(
+      CommitChanges(
+          {Change(1, table, MakeRecord("k1", 4, 8)), Change(1, table, MakeRecord("k2", 4, 8))}, 0),
+      -46);
+  EXPECT_EQ(TssInUse(), in_use);
+  area_[BP_COMMIT_SET_TBL] = commit_set_;
+  ASSERT_EQ(CommitChanges({Change(1, table, MakeRecord("k3", 4, 8)),
+                           Change(1, table, MakeRecord("k4", 4, 8))}),
+            0);
+  EXPECT_EQ(Rows(table),
+            (std::vector<std::string>{MakeRecord("k3", 4, 8), MakeRecord("k4", 4, 8)}));
+}
+
+TEST_F(TransactionTest, CommitWhoseCommitSetWriteFailsIsNotDone) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  ASSERT_EQ(CommitChanges({Change(1, table, MakeRecord("k0", 4, 8)),
+                           Change(1, table, MakeRecord("k9", 4, 8))}),
+            0);
+  const int32_t in_use = TssInUse();
+  Began t = Begin();
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {{db_, 3}}));
+  AppendTo(s.write, Change(1, table, MakeRecord("k1", 4, 8)));
+  AppendTo(s.write, Change(1, table, MakeRecord("k2", 4, 8)));
+  fault_.FailNthWrite(1, EIO);
+  EXPECT_LT(End(t.tss, s), 0);
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], 1);
+  EXPECT_EQ(Rows(table),
+            (std::vector<std::string>{MakeRecord("k0", 4, 8), MakeRecord("k9", 4, 8)}));
+}
+
+TEST_F(TransactionTest, FirstRegisteredIsMasterTheSecondWaitsAsSlave) {
+  StartBackground(2);
+  const int32_t first = area_[BP_FIRST_SWA], second = first + SWA_WORDS;
+  while (PoolWord(second + SWA_STATE).load() != SLOT_INACTIVE_SLAVE) std::this_thread::yield();
+  while (PoolWord(first + SWA_STATE).load() != SLOT_INACTIVE) std::this_thread::yield();
+  EXPECT_EQ(area_[BP_MASTER_SLOT], first);
+  EXPECT_EQ(area_[BP_SLAVE_QUEUE], second);
+}
+
+TEST_F(TransactionTest, ShutdownReturnsOnceEveryBackgroundThreadLeft) {
+  StartBackground(2);
+  for (int32_t e : open_) Close(e);
+  open_.clear();
+  int32_t rc = 0;
+  DKStopBackground(&rc);
+  DKShutdown(&rc);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(Bufferpool(), nullptr);
+  for (std::thread& t : threads_) t.join();
+  threads_.clear();
+}
+
+// The master's choice: a transaction waiting for a checkpoint first, then
+// the lowest commit number.
+TEST_F(TransactionTest, MasterTakesCheckpointFirstThenLowestCommitNumber) {
+  struct Made {
+    int32_t commit, state, tss;
+  } made[] = {{7, TSS_COMMITTED, 0}, {9, TSS_CHECKPOINT, 0}, {5, TSS_COMMITTED, 0}};
+  for (Made& m : made) {
+    Began t = Begin();
+    m.tss = t.tss;
+    area_[t.tss + TSS_COMMIT] = m.commit;
+    area_[t.tss + TSS_STATE] = m.state;
+  }
+  std::vector<int32_t> order;
+  for (int i = 0; i < 3; ++i) {
+    const int32_t tss = DKScanTransactionStates();
+    ASSERT_NE(tss, 0);
+    order.push_back(area_[tss + TSS_COMMIT]);
+    area_[tss + TSS_STATE] = TSS_AFTER_PROC;
+  }
+  EXPECT_EQ(order, (std::vector<int32_t>{9, 5, 7}));
+  EXPECT_EQ(DKScanTransactionStates(), 0);
+}
+
+}  // namespace

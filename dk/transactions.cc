@@ -1,0 +1,371 @@
+// Begin and end of transactions: the TSS entries taken and given back, the
+// write-set check and prepare with the validation through the read set, the
+// post-commit step that hands a commit to the background threads, and the
+// waking of a background thread.
+#include "dk/transactions.h"
+
+#include <algorithm>
+#include <atomic>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/commit_write_set.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/set_pages.h"
+#include "dk/set_table.h"
+#include "dk/table_entries.h"
+#include "platform/enqdeq.h"
+
+namespace {
+
+using dkset::RoutineIndex;
+
+constexpr int32_t kIndexDKBTR1 = 8, kIndexDKETR1 = 25;
+constexpr int32_t kDeferredLimit = 168, kDeferredThreads = 170, kDeferredRefused = 171;
+constexpr int32_t kMaxTablesRemembered = 100;
+
+std::atomic<const DKReadChecks*> read_checks{nullptr};
+
+int32_t Report(int32_t routine, int32_t rc, int32_t value, int32_t severity = DK_SEV_ERROR) {
+  DKReportError(routine, rc, severity, &value, value);
+  return rc;
+}
+
+bool InBuildup(int32_t state) {
+  return state == TSS_BUILDUP_RO || state == TSS_BUILDUP_RW || state == TSS_IN_DOUBT;
+}
+
+// The set block of a work table, room for the largest record of a 16K page.
+std::vector<int32_t> SetBlock(int32_t table) {
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = table;
+  b[SETRQ_TBL] = Bufferpool()[table + TBE_TBL];
+  return b;
+}
+
+// A work table: a table entry whose identifier is -1.
+bool IsWorkTable(int32_t table) {
+  return dkset::IsTableEntry(table) && Bufferpool()[table + TBE_TBL] == -1;
+}
+
+// A copy of a databank is usable when its error word is 0 and its word 8 is
+// 0 or 4.
+int32_t UsableOrError(int32_t databank) {
+  int32_t* a = Bufferpool();
+  for (int32_t d = databank, n = 0; d > 0 && DKIsDatabankEntry(d) && n <= a[BP_DATABANK_COUNT];
+       d = a[d + DBE_DEPENDENT], ++n)
+    if (a[d + DBE_ERROR] == 0 && (a[d + DBE_ERROR2] == 0 || a[d + DBE_ERROR2] == 4)) return 0;
+  return a[databank + DBE_ERROR] != 0 ? a[databank + DBE_ERROR] : -45;
+}
+
+struct Prepared {
+  int32_t largest = 0;  // largest record count over the listed databanks
+  bool synchronous = false;
+};
+
+// Walks the header's databank list: every entry a databank with a usable
+// copy. The largest record count goes to *largest.
+int32_t CheckHeader(std::span<const int32_t> header, int32_t length, int32_t* largest) {
+  const int32_t routine = RoutineIndex("DKPTC1");
+  *largest = 0;
+  for (int32_t at = WSH_DATABANKS; at + WSH_ENTRY_WORDS <= length; at += WSH_ENTRY_WORDS) {
+    const int32_t databank = header[at + WSHE_DATABANK];
+    if (databank < 0) break;
+    if (!DKIsDatabankEntry(databank)) return Report(routine, -45, databank);
+    if (int32_t rc = UsableOrError(databank)) return rc;
+    *largest = std::max(*largest, header[at + WSHE_RECORDS]);
+  }
+  return 0;
+}
+
+// Validation: each read-set record is checked against the writes committed
+// since the transaction's view; a whole table only once.
+int32_t Validate(int32_t tss, int32_t read_set) {
+  CountWord(BP_TRANSACTION_CHECKS);
+  if (read_set == 0) return 0;
+  std::vector<int32_t> b = SetBlock(read_set);
+  std::vector<int32_t> tables;
+  b[SETRQ_RC] = 2;
+  for (;;) {
+    const int32_t rc = DKGXN0(b);
+    if (rc == SET_END) return 0;
+    if (rc < 0) return rc;
+    b[SETRQ_RC] = 0;
+    std::span<const int32_t> record(b.data() + SETRQ_RECORD, b[SETRQ_LENGTH]);
+    if (record.size() <= RS_TABLE) continue;
+    const DKReadChecks* checks = read_checks.load(std::memory_order_acquire);
+    const bool whole = record[RS_KIND] == kReadWholeTable;
+    if (whole) {
+      if (std::find(tables.begin(), tables.end(), record[RS_TABLE]) != tables.end()) continue;
+      if (tables.size() < kMaxTablesRemembered) tables.push_back(record[RS_TABLE]);
+    }
+    auto check = checks ? (whole ? checks->check_table : checks->check_record) : nullptr;
+    if (!check) {
+      // The transaction cache is not part of the kernel yet.
+      return Report(RoutineIndex(whole ? "DKCHW0" : "DKCHR0"), -86, record[RS_KIND]);
+    }
+    if (int32_t answer = check(tss, record); answer != 0) return answer;
+  }
+}
+
+// DKPTC1: the header, the databanks it lists, the prepare number, and the
+// validation when others prepared in between.
+int32_t CheckAndPrepare(int32_t tss, int32_t write_set, int32_t read_set, Prepared* p) {
+  const int32_t routine = RoutineIndex("DKPTC1");
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> b = SetBlock(write_set);
+  b[SETRQ_RC] = 2;
+  int32_t rc = DKGXN0(b);
+  if (rc == SET_END || (rc == 0 && (b[SETRQ_LENGTH] < 1 || b[SETRQ_RECORD] != kCodeHeader)))
+    return Report(routine, -66, rc == SET_END ? 0 : b[SETRQ_RECORD]);
+  if (rc < 0) return rc;
+  std::span<const int32_t> header(b.data() + SETRQ_RECORD, b.size() - SETRQ_RECORD);
+  const int32_t length = b[SETRQ_LENGTH];
+  const int32_t kind = length > WSH_KIND ? header[WSH_KIND] : 0;
+  a[tss + TSS_KIND] = kind;
+  p->synchronous = kind == kKindWaitApplied || kind == kKindWaitSecured;
+  if (p->synchronous) DKLock(BP_LOCK_SYNCH_TRANS);
+  rc = CheckHeader(header, length, &p->largest);
+  if (rc == 0 && kind != 0 && p->largest <= 2) {
+    Report(routine, -43, kind);
+    rc = -55;
+  }
+  if (rc == 0 && p->largest > 1) {
+    DKLock(BP_LOCK_TSS_HASH);
+    const int32_t prepare = ++a[BP_LAST_PREPARE];
+    if (p->synchronous) a[BP_AWAITED_TRANSACTION] = prepare;
+    const bool others_between = a[tss + TSS_PREPARE] + 1 != prepare;
+    a[tss + TSS_PREPARE] = prepare;
+    a[tss + TSS_STATE] = TSS_PREPARED;
+    ++a[BP_USERS_IN_COMMIT];
+    DKUnlock(BP_LOCK_TSS_HASH);
+    if (others_between) rc = Validate(tss, read_set);
+  }
+  if (rc != 0 && p->synchronous) {
+    p->synchronous = false;
+    DKUnlock(BP_LOCK_SYNCH_TRANS);
+  }
+  return rc;
+}
+
+// A prepared transaction that does not commit leaves the prepare phase.
+void LeavePrepare(int32_t tss) {
+  int32_t* a = Bufferpool();
+  DKLock(BP_LOCK_TSS_HASH);
+  if (a[tss + TSS_STATE] == TSS_PREPARED) --a[BP_USERS_IN_COMMIT];
+  DKUnlock(BP_LOCK_TSS_HASH);
+}
+
+// DKAfterCommit for a commit handed to the background threads: a background
+// thread is woken; a synchronous committer waits until its commit is applied
+// (128) or secured (129) and answers what the background thread left.
+int32_t AfterCommit(const Prepared& p) {
+  int32_t* a = Bufferpool();
+  DKBTW0(24);
+  if (!p.synchronous) return 0;
+  DKLock(BP_LOCK_KERNEL_WAIT_SYNCH);
+  const int32_t result = a[BP_SYNCH_RESULT];
+  a[BP_AWAITED_TRANSACTION] = 0;
+  DKUnlock(BP_LOCK_SYNCH_TRANS);
+  return result;
+}
+
+void LeaveBuildup(int32_t tss) {
+  if (Bufferpool()[tss + TSS_STATE] == TSS_BUILDUP_RW)
+    PoolWord(BP_TRANSACTIONS_BEFORE_GROUP).fetch_sub(1);
+}
+
+// Ends a transaction that is not in doubt with a commit or a distributed
+// prepare. The entry is released unless the background threads took it.
+int32_t Commit(int32_t* block, int32_t tss, bool* released) {
+  *released = true;
+  const int32_t mode = block[ETR_MODE];
+  Prepared p;
+  int32_t rc = CheckAndPrepare(tss, block[ETR_WRITE_SET], block[ETR_READ_SET], &p);
+  if (rc != 0) {
+    LeaveBuildup(tss);
+    LeavePrepare(tss);
+    DKFreeTss(tss);
+    return rc;
+  }
+  if (p.largest < 2) {
+    LeaveBuildup(tss);
+    CountWord(BP_READ_COMMITS);
+    DKFreeTss(tss);
+    return mode == kEndPrepare ? 1 : 0;
+  }
+  LeaveBuildup(tss);
+  rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, mode);
+  if (rc != 0) {
+    // Not in the commit set: the background threads never see it.
+    if (p.synchronous) DKUnlock(BP_LOCK_SYNCH_TRANS);
+    LeavePrepare(tss);
+    DKFreeTss(tss);
+    return rc;
+  }
+  *released = false;
+  if (mode == kEndPrepare) return 0;
+  return AfterCommit(p);
+}
+
+int32_t CheckEnd(const int32_t* block) {
+  int32_t* a = Bufferpool();
+  for (int word : {ETR_WRITE_SET, ETR_READ_SET}) {
+    const int32_t t = block[word];
+    if (!IsWorkTable(t)) return Report(kIndexDKETR1, -46, t);
+  }
+  const int32_t tss = block[ETR_TSS];
+  if (!DKIsTssEntry(tss)) return Report(kIndexDKETR1, -85, tss);
+  const int32_t state = a[tss + TSS_STATE];
+  if (!InBuildup(state) && !(state == TSS_WAIT_COMMIT && block[ETR_MODE] != kEndPrepare))
+    return Report(kIndexDKETR1, -85, tss);
+  return 0;
+}
+
+}  // namespace
+
+void DKInstallReadChecks(const DKReadChecks* checks) {
+  read_checks.store(checks, std::memory_order_release);
+}
+
+bool DKIsTssEntry(int32_t tss) {
+  int32_t* a = Bufferpool();
+  if (!a || tss < a[BP_TSS_FIRST] || tss > a[BP_TSS_LAST]) return false;
+  return (tss - a[BP_TSS_FIRST]) % TSS_WORDS == 0;
+}
+
+void DKFreeTss(int32_t tss) {
+  int32_t* a = Bufferpool();
+  if (PoolWord(BP_TCACHE_USERS).fetch_sub(1) == 1) CountWord(BP_TCACHE_DROP_TIMESTAMP);
+  std::vector<int32_t> entries{tss};
+  DKLock(BP_LOCK_TSS_HASH);
+  for (int32_t d = a[tss + TSS_DEPENDENT], n = 0; DKIsTssEntry(d) && n < a[BP_TSS_COUNT];
+       d = a[d + TSS_DEPENDENT], ++n)
+    entries.push_back(d);
+  if (a[tss + TSS_DEPENDENT] != -1) DKHMP0(a[BP_TSS_HASH], tss);
+  DKUnlock(BP_LOCK_TSS_HASH);
+  DKLock(BP_LOCK_TSS_FREE);
+  for (int32_t e : entries) {
+    a[e + TSS_START] = 0;
+    a[e + TSS_STATE] = 0;
+    DKHML0(a[BP_TSS_HASH], e);
+  }
+  DKUnlock(BP_LOCK_TSS_FREE);
+}
+
+void DKBTR1(int32_t* block) {
+  int32_t* a = Bufferpool();
+  const int32_t mode = block[BTR_MODE];
+  const int32_t owner = block[BTR_TSS];
+  if (owner != 0 && (!DKIsTssEntry(owner) || !InBuildup(a[owner + TSS_STATE]))) {
+    block[BTR_MODE] = Report(kIndexDKBTR1, -85, owner);
+    return;
+  }
+  DKLock(BP_LOCK_TSS_FREE);
+  const int32_t tss = DKHMA0(a[BP_TSS_HASH]);
+  DKUnlock(BP_LOCK_TSS_FREE);
+  if (tss < 1) {
+    block[BTR_TSS] = 0;
+    block[BTR_MODE] = Report(kIndexDKBTR1, -84, a[BP_TSS_COUNT]);
+    return;
+  }
+  for (int32_t w : {1, 4, 5, 6, 7, 9, 10, 11, 12, 13, 14, 16}) a[tss + w] = 0;
+  enqdeq_init_semaphore(a + tss + TSS_WAIT, 0);
+  a[tss + TSS_SAFE_HIGH] = LoadWord(BP_SAFE_HIGH_START);
+  a[tss + TSS_STATE] = mode == 0 ? TSS_BUILDUP_RW : mode < 0 ? TSS_IN_DOUBT : TSS_BUILDUP_RO;
+  if (mode == 0) PoolWord(BP_TRANSACTIONS_BEFORE_GROUP).fetch_add(1);
+  PoolWord(BP_TCACHE_USERS).fetch_add(1);
+  if (mode >= 0 && owner != 0) {
+    for (int32_t w : {TSS_START, TSS_VIEW, TSS_PREPARE}) a[tss + w] = a[owner + w];
+    a[tss + TSS_DEPENDENT] = -1;
+    a[owner + TSS_DEPENDENT] = tss;
+  } else {
+    DKLock(BP_LOCK_TSS_HASH);
+    if (mode >= 0) {
+      a[tss + TSS_START] = ++a[BP_TRANSACTIONS_STARTED];
+      a[tss + TSS_VIEW] = a[BP_COMMITS_SECURED];
+      a[tss + TSS_PREPARE] = a[BP_USERS_IN_COMMIT] == 0 ? a[BP_LAST_PREPARE] : -1;
+    } else {
+      a[tss + TSS_START] = block[BTR_START];
+      a[tss + TSS_VIEW] = a[tss + TSS_PREPARE] = 0;
+      if (a[BP_TRANSACTIONS_STARTED] <= block[BTR_START])
+        a[BP_TRANSACTIONS_STARTED] = block[BTR_START] + 1;
+    }
+    a[tss + TSS_SAFE_RELEASE] = a[BP_TSS_SAFE_COMMIT];
+    DKHML0(a[BP_TSS_HASH], tss);
+    DKUnlock(BP_LOCK_TSS_HASH);
+  }
+  block[BTR_MODE] = 0;
+  block[BTR_TSS] = tss;
+  block[BTR_START] = a[tss + TSS_START];
+}
+
+void DKETR1(int32_t* block) {
+  int32_t* a = Bufferpool();
+  if (int32_t rc = CheckEnd(block)) {
+    block[ETR_MODE] = rc;
+    return;
+  }
+  const int32_t tss = block[ETR_TSS];
+  const int32_t mode = block[ETR_MODE];
+  const int32_t state = a[tss + TSS_STATE];
+  if (block[ETR_LOB_FLAG] != 0) {
+    int32_t pag[PAGREQ_WORDS] = {};
+    pag[PAGREQ_ORDER] = a[tss + TSS_START];
+    DKPAG0(pag, 6);
+  }
+  if (state == TSS_IN_DOUBT || state == TSS_WAIT_COMMIT) {
+    // The outcome of a distributed transaction comes with the kernel's
+    // transaction table, which is not part of the kernel yet.
+    block[ETR_MODE] = Report(kIndexDKETR1, -86, state);
+    return;
+  }
+  if (mode == kEndAbort) {
+    LeaveBuildup(tss);
+    DKFreeTss(tss);
+    CountWord(BP_TRANSACTION_ABORTS);
+    block[ETR_TSS] = 0;
+    block[ETR_MODE] = 0;
+    return;
+  }
+  bool released = true;
+  const int32_t rc = Commit(block, tss, &released);
+  if (released) block[ETR_TSS] = 0;
+  block[ETR_MODE] = rc;
+}
+
+void DKBTW0(int32_t kind) {
+  int32_t* a = Bufferpool();
+  DKLock(BP_LOCK_BACKGROUND_QUEUE);
+  if (kind == 25) {
+    if (a[kDeferredThreads] >= a[kDeferredLimit]) {
+      ++a[kDeferredRefused];
+      DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+      return;
+    }
+    ++a[kDeferredThreads];
+  } else if (kind != 24) {
+    DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+    Report(RoutineIndex("DKBTW0"), -43, kind, DK_SEV_INTERNAL);
+    return;
+  }
+  int32_t chosen = 0;
+  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS) {
+    if (LoadWord(s + SWA_STATE) == 2) {
+      StoreWord(s + SWA_STATE, 4);
+      chosen = s;
+      break;
+    }
+  }
+  if (chosen == 0) ++a[BP_PENDING_BACKGROUND];
+  DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+  if (chosen != 0) DKUnlock(chosen + SWA_WAKE);
+}
+
+void DKBTR1Entry(int32_t* block, void*) {
+  DKBTR1(block);
+}
+void DKETR1Entry(int32_t* block, void*) {
+  DKETR1(block);
+}

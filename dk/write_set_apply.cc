@@ -1,0 +1,151 @@
+// Applying one committed write-set record: the record is the request block
+// of its entry routine, run on the table entry and each usable copy chained
+// from it, with the commit number as the write mode so that the changed
+// pages join that commit's write set.
+#include <vector>
+
+#include "dk/background_threads.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/record_routines.h"
+#include "dk/request.h"
+#include "dk/set_pages.h"
+#include "dk/table_entries.h"
+#include "dk/transactions.h"
+
+namespace {
+
+using dkset::RoutineIndex;
+
+// Function codes of the entry routines behind the table-bound records.
+int32_t EntryCode(int32_t fcode) {
+  switch (fcode) {
+    case 1:
+      return 38;  // DKINS1
+    case 2:
+      return 55;  // DKUPD1
+    case 4:
+      return 20;  // DKDEL1
+    case 5:
+      return 22;  // DKDRP1
+    case 6:
+      return 41;  // DKMOT1
+    case 7:
+      return 18;  // DKDCT1
+    case 10:
+      return 3;  // DKACT1
+    case 11:
+      return 17;  // DKCRX1
+    case 23:
+      return 56;  // DKRCX1
+    case 24:
+      return 4;  // DKALR1
+  }
+  return 0;
+}
+
+bool NothingToDo(int32_t fcode) {
+  switch (fcode) {
+    case 3:
+    case 12:
+    case 15:
+    case 20:
+    case 21:
+    case 22:
+    case 51:
+    case 52:
+    case 53:
+    case 54:
+    case 60:
+      return true;
+  }
+  return false;
+}
+
+bool Usable(int32_t databank) {
+  const int32_t* a = Bufferpool();
+  return DKIsDatabankEntry(databank) && a[databank + DBE_ERROR] == 0 &&
+         a[databank + DBE_ERROR2] == 0;
+}
+
+// A table-bound record on the table entry and every usable copy of it.
+int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
+  int32_t* a = Bufferpool();
+  const int32_t routine = RoutineIndex("DKPTR1");
+  const int32_t first = record[WSR_TABLE];
+  if (!dkset::IsTableEntry(first) || a[first + TBE_TBL] != record[WSR_TBL]) {
+    const int32_t databank = dkset::IsTableEntry(first) ? a[first + TBE_DATABANK] : 0;
+    if (!DKIsDatabankEntry(databank)) {
+      DKReportError(routine, -45, DK_SEV_INTERNAL, &databank, databank);
+      return -45;
+    }
+    int32_t tbl = record[WSR_TBL];
+    DKReportError(routine, -46, DK_SEV_DISABLE, &tbl, databank);
+    return -46;
+  }
+  std::vector<int32_t> request(record.begin(), record.end());
+  int32_t result = 0;
+  for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= a[BP_TABLE_COUNT];
+       t = a[t + TBE_NEXT], ++n) {
+    if (t != first && !Usable(a[t + TBE_DATABANK])) continue;
+    std::copy(record.begin(), record.end(), request.begin());
+    request[RQ_STATUS] = code == 4 ? -2 : commit;
+    request[RQ_TABLE] = t;
+    DKCallEntry(code, request.data(), nullptr);
+    const int32_t rc = request[RQ_STATUS];
+    if (rc < 0) result = rc;
+  }
+  return result;
+}
+
+}  // namespace
+
+int32_t DKPTR1(std::span<int32_t> record, int32_t commit) {
+  const int32_t routine = RoutineIndex("DKPTR1");
+  if (record.size() <= static_cast<size_t>(WSR_TBL)) {
+    int32_t length = static_cast<int32_t>(record.size());
+    DKReportError(routine, -66, DK_SEV_INTERNAL, &length, 0);
+    return -66;
+  }
+  const int32_t fcode = record[WS_CODE];
+  if (NothingToDo(fcode)) return 0;
+  if (int32_t code = EntryCode(fcode)) return ApplyToTable(record, commit, code);
+  std::vector<int32_t> request(record.begin(), record.end());
+  switch (fcode) {
+    case 8:
+      request[RQ_STATUS] = commit;
+      request[RQ_TABLE] = -1;
+      DKDRT1(request.data());
+      return request[RQ_STATUS] < 0 ? request[RQ_STATUS] : 0;
+    case 9:
+      if (request.size() < CRT_WORDS) request.resize(CRT_WORDS, 0);
+      request[RQ_STATUS] = commit;
+      DKCRT1(request.data());
+      if (request[RQ_STATUS] != 0) return request[RQ_STATUS];
+      DKCLT1(request.data());
+      return 0;
+    case 16:
+      request[RQ_STATUS] = commit;
+      DKCallEntry(53, request.data(), nullptr);  // DKSUD1
+      return request[RQ_STATUS];
+    case 17:
+      request[RQ_STATUS] = commit;
+      DKCallEntry(49, request.data(), nullptr);  // DKRED1
+      return request[RQ_STATUS];
+    case 13:
+    case 14:
+    case 18:
+    case 19:
+    case 25:
+    case 26: {
+      // Restore-directory stamps, table post-processing and shadow
+      // copies come with the routines of databank operations.
+      int32_t value = fcode;
+      DKReportError(routine, -86, DK_SEV_ERROR, &value, value);
+      return -86;
+    }
+  }
+  int32_t value = fcode;
+  DKReportError(routine, -66, DK_SEV_INTERNAL, &value, 0);
+  return -66;
+}
