@@ -45,8 +45,8 @@ int32_t Register() {
   int32_t* a = A();
   EnqdeqGuard guard(a + BP_LOCK_SERVER);
   for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS) {
-    if (a[s + SWA_STATE] == SLOT_UNUSED) {
-      a[s + SWA_STATE] = SLOT_PREPARING;
+    if (LoadWord(s + SWA_STATE) == SLOT_UNUSED) {
+      StoreWord(s + SWA_STATE, SLOT_PREPARING);
       return s;
     }
   }
@@ -96,8 +96,9 @@ void GiveUpMaster() {
 bool AwaitWork(int32_t slot) {
   int32_t* a = A();
   DKLock(BP_LOCK_BACKGROUND_QUEUE);
-  if (a[BP_PENDING_BACKGROUND] >= 1) {
-    --a[BP_PENDING_BACKGROUND];
+  // Read without the lock elsewhere, so changed atomically.
+  if (LoadWord(BP_PENDING_BACKGROUND) >= 1) {
+    AddWord(BP_PENDING_BACKGROUND, -1);
   } else {
     StoreWord(slot + SWA_STATE, SLOT_INACTIVE);
     DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
@@ -141,26 +142,76 @@ int32_t ApplyRecords(int32_t tss, int32_t commit) {
   }
 }
 
-// Writes the pages the transaction's records changed, then marks it
-// secured; a synchronous committer of kind 129 is woken here.
-void Secure(int32_t slot, int32_t tss, int32_t commit, int32_t applied) {
+// Applied transactions wait in the queue at word 158 (ascending commit
+// number, linked through TSS word 7) until their pages are written: while
+// more commits wait to be applied, up to the flush rate (word 153) of them
+// share one write, unless one has a committer waiting for it to be secured.
+constexpr int32_t TSS_APPLIED_RESULT = 18;
+
+// Queues the transaction; true when the queue is to be written now.
+bool QueueApplied(int32_t tss, int32_t applied) {
   int32_t* a = A();
+  a[tss + TSS_APPLIED_RESULT] = applied;
   SetState(tss, TSS_AFTER_PROC);
+  EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_IO);
+  int32_t* at = &a[BP_AFTER_PROC_QUEUE];
+  int32_t count = 0;
+  bool waiting = a[tss + TSS_KIND] == kKindWaitSecured;
+  while (*at > 0 && a[*at + TSS_COMMIT] < a[tss + TSS_COMMIT]) {
+    waiting = waiting || a[*at + TSS_KIND] == kKindWaitSecured;
+    at = &a[*at + TSS_LINK], ++count;
+  }
+  a[tss + TSS_LINK] = *at;
+  *at = tss;
+  for (int32_t x = a[tss + TSS_LINK]; x > 0; x = a[x + TSS_LINK]) {
+    waiting = waiting || a[x + TSS_KIND] == kKindWaitSecured;
+    ++count;
+  }
+  DKLock(BP_LOCK_TSS_FREE);
+  const bool none_free = a[a[BP_TSS_HASH] + HASH_FREE_HEAD] <= 0;
+  DKUnlock(BP_LOCK_TSS_FREE);
+  const bool more = LoadWord(BP_PENDING_BACKGROUND) > 0;
+  return waiting || none_free || !more || count + 1 >= a[BP_BACKGROUND_FLUSH_RATE];
+}
+
+// Writes the pages of every queued transaction, then marks them secured;
+// a committer of kind 129 is woken here.
+void SecureQueued(int32_t slot) {
+  int32_t* a = A();
+  DKLock(BP_LOCK_BACKGROUND_IO);
+  int32_t run = a[BP_AFTER_PROC_QUEUE], last = 0;
+  a[BP_AFTER_PROC_QUEUE] = 0;
+  for (int32_t x = run; x > 0; x = a[x + TSS_LINK]) last = std::max(last, a[x + TSS_COMMIT]);
+  DKUnlock(BP_LOCK_BACKGROUND_IO);
+  if (run == 0) return;
   StoreWord(slot + SWA_STATE, SLOT_IO);
   int32_t pag[PAGREQ_WORDS] = {};
-  pag[PAGREQ_ORDER] = commit;
+  pag[PAGREQ_ORDER] = last;
   const int32_t written = DKPAG0(pag, 2);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  std::vector<int32_t> waiting;
   DKLock(BP_LOCK_TSS_HASH);
-  a[tss + TSS_STATE] = TSS_SECURED;
-  StoreWord(BP_SECURED_TRANS_NUMBER, std::max(LoadWord(BP_SECURED_TRANS_NUMBER), commit));
-  a[BP_TSS_SAFE_COMMIT] = std::max(a[BP_TSS_SAFE_COMMIT], commit);
-  ++a[BP_TSS_SECURED];
+  for (int32_t x = run; x > 0; x = a[x + TSS_LINK]) {
+    a[x + TSS_STATE] = TSS_SECURED;
+    a[BP_TSS_SAFE_COMMIT] = std::max(a[BP_TSS_SAFE_COMMIT], a[x + TSS_COMMIT]);
+    ++a[BP_TSS_SECURED];
+    if (a[x + TSS_KIND] == kKindWaitSecured) waiting.push_back(x);
+  }
+  StoreWord(BP_SECURED_TRANS_NUMBER, std::max(LoadWord(BP_SECURED_TRANS_NUMBER), last));
   DKUnlock(BP_LOCK_TSS_HASH);
-  if (a[tss + TSS_KIND] == kKindWaitSecured) {
+  // Synchronous commits run one at a time (lock 244), so at most one waits.
+  for (int32_t x : waiting) {
+    const int32_t applied = a[x + TSS_APPLIED_RESULT];
     StoreWord(BP_SYNCH_RESULT, applied != 0 ? applied : written);
     DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
   }
+  // The entries just secured go back to the free list now rather than at
+  // the next wake, which may not come while begins find no free entry.
+  DKScanTransactionStates();
+}
+
+void Secure(int32_t slot, int32_t tss, int32_t applied) {
+  if (QueueApplied(tss, applied)) SecureQueued(slot);
 }
 
 // The work unit of one committed transaction.
@@ -181,14 +232,15 @@ void WorkUnit(int32_t slot, int32_t tss) {
     DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
   }
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
-  Secure(slot, tss, commit, applied);
+  Secure(slot, tss, applied);
 }
 
 // Nothing to apply: the master's place goes to a slave.
 void NothingToApply(int32_t slot) {
   int32_t* a = A();
-  StoreWord(slot + SWA_STATE, SLOT_CHECKING);
   DKUnlock(BP_LOCK_SERVER);
+  SecureQueued(slot);
+  StoreWord(slot + SWA_STATE, SLOT_CHECKING);
   GiveUpMaster();
   DKLock(BP_LOCK_BACKGROUND_QUEUE);
   if (a[kDeferredThreads] > 0) --a[kDeferredThreads];
@@ -211,10 +263,10 @@ bool Before(int32_t entry, int32_t chosen) {
 int32_t DKScanTransactionStates() {
   int32_t* a = A();
   int32_t lowest_start = INT32_MAX, lowest_writing = INT32_MAX;
-  int32_t lowest_view = a[BP_COMMITS_SECURED], lowest_release = a[BP_TSS_SAFE_COMMIT];
   int32_t chosen = 0;
   std::vector<int32_t> freed;
   DKLock(BP_LOCK_TSS_HASH);
+  int32_t lowest_view = a[BP_COMMITS_SECURED], lowest_release = a[BP_TSS_SAFE_COMMIT];
   int32_t state[4] = {0, a[BP_TSS_HASH], 0, 0};
   for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) {
     for (int32_t x = e, n = 0; DKIsTssEntry(x) && n <= a[BP_TSS_COUNT];
@@ -228,9 +280,7 @@ int32_t DKScanTransactionStates() {
       if (s == TSS_BUILDUP_RW || (s >= TSS_PREPARED && s <= TSS_CHECKPOINT && s != TSS_AFTER_PROC))
         lowest_writing = std::min(lowest_writing, a[x + TSS_START]);
       if ((s == TSS_COMMITTED || s == TSS_CHECKPOINT) && Before(x, chosen)) chosen = x;
-      if (s == TSS_SECURED && x == e && a[x + TSS_ON_DISK] < a[BP_LOW_VIEW_TRANS] &&
-          a[x + TSS_COMMIT] < a[BP_TSS_SAFE_LOW])
-        freed.push_back(x);
+      if (s == TSS_SECURED && x == e) freed.push_back(x);
       if (s < TSS_BUILDUP_RO || s > TSS_SECURED) {
         DKUnlock(BP_LOCK_TSS_HASH);
         DKReportError(RoutineIndex("DKSSD1"), -85, DK_SEV_INTERNAL, &x, x);
@@ -242,6 +292,11 @@ int32_t DKScanTransactionStates() {
   a[BP_LOW_VIEW_TRANS] = std::max(a[BP_LOW_VIEW_TRANS], lowest_view);
   a[BP_TSS_SAFE_LOW] = std::max(a[BP_TSS_SAFE_LOW], lowest_release);
   if (lowest_writing != INT32_MAX) StoreWord(BP_SAFE_HIGH_START, lowest_writing);
+  // A secured entry goes once every transaction began after it reached disk
+  // and after it was secured: no check can ask for it any more.
+  std::erase_if(freed, [a](int32_t x) {
+    return a[x + TSS_ON_DISK] >= a[BP_LOW_VIEW_TRANS] || a[x + TSS_COMMIT] >= a[BP_TSS_SAFE_LOW];
+  });
   for (int32_t x : freed) {
     DKHMP0(a[BP_TSS_HASH], x);
     if (a[x + TSS_COMMIT] != 0) --a[BP_TSS_SECURED];
@@ -290,6 +345,7 @@ void DKSSD1() {
     StoreWord(slot + SWA_STATE, SLOT_PREPARING);
     A()[slot + SWA_TRANS] = A()[slot + SWA_PARALLEL] = 0;
   }
+  SecureQueued(slot);
   StoreWord(slot + SWA_STATE, SLOT_UNUSED);
   DKUnlock(BP_LOCK_BACKGROUND_BARRIER);
 }

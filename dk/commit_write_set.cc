@@ -206,9 +206,9 @@ int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode) {
   int32_t result[4] = {};
   if (int32_t rc = DKStartCommit(request, result, write_set)) return rc;
   if (int32_t rc = DKCXT0(write_set, tss)) return rc;
+  const int32_t secured = LoadWord(BP_SECURED_TRANS_NUMBER);
   DKLock(BP_LOCK_WS_POSTPROC);
-  if (a[BP_RESTART_TRANS_NUMBER] < a[BP_SECURED_TRANS_NUMBER])
-    a[BP_RESTART_TRANS_NUMBER] = a[BP_SECURED_TRANS_NUMBER];
+  if (a[BP_RESTART_TRANS_NUMBER] < secured) a[BP_RESTART_TRANS_NUMBER] = secured;
   DKUnlock(BP_LOCK_WS_POSTPROC);
   return 0;
 }

@@ -358,7 +358,7 @@ void DKBTW0(int32_t kind) {
       break;
     }
   }
-  if (chosen == 0) ++a[BP_PENDING_BACKGROUND];
+  if (chosen == 0) AddWord(BP_PENDING_BACKGROUND, 1);
   DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
   if (chosen != 0) DKUnlock(chosen + SWA_WAKE);
 }
