@@ -94,9 +94,13 @@ void GiveUpMaster() {
 // The master waits for a request (under lock 204); false when the kernel
 // is no longer up (lock 204 then given back).
 bool AwaitWork(int32_t slot) {
-  int32_t* a = A();
   DKLock(BP_LOCK_BACKGROUND_QUEUE);
-  // Read without the lock elsewhere, so changed atomically.
+  // Read without the lock elsewhere, so changed atomically. A slave that
+  // became master after the stop woke it has no wake left to wait for.
+  if (!Up()) {
+    DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+    return false;
+  }
   if (LoadWord(BP_PENDING_BACKGROUND) >= 1) {
     AddWord(BP_PENDING_BACKGROUND, -1);
   } else {
