@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -209,6 +211,74 @@ TEST_F(ScannerFixture, UngetStopsAtTheOldestKeptToken) {
   EXPECT_EQ(Next(), (Tok{kId, 0, 1, "p"}));
   GlxUnmark(s);
   EXPECT_EQ(Next(), (Tok{kId, 2, 1, "q"}));
+}
+
+// A filter that reads the next token ahead and gives it back, as the routine
+// language's filter does for ATOMIC and FOR.
+int32_t PeekingFilter(GlxScanner* s, int32_t, int32_t code) {
+  GlxNext(s);
+  GlxUnget(s);
+  return code;
+}
+
+// Random reads, ungets, marks, rewinds and unmarks, over several texts on one
+// scanner, with and without a peeking filter: a read delivers the token after
+// the current one, an unget steps back exactly one token unless it stands at
+// the anchor, and the entries from the anchor to the newest one hold
+// consecutive tokens of the current text, the current one among them.
+TEST_F(ScannerFixture, RingKeepsConsecutiveTokensUnderRandomMoves) {
+  constexpr int kTokens = 40;
+  std::string text;
+  for (int i = 0; i < kTokens; ++i) text += "t" + std::to_string(i) + " ";
+  // 0 is the entry before the first token, kTokens + 1 the end.
+  auto index = [&](const GlxToken* t) {
+    if (t->code == kEnd) return kTokens + 1;
+    if (t->code == kErr && t->length == 0) return 0;
+    return std::atoi(t->text + 1) + 1;
+  };
+  std::mt19937 rng(17);
+  for (int round = 0; round < 400; ++round) {
+    GlxSetFilter(s, round % 2 == 0 ? PeekingFilter : nullptr);
+    GlxUnmark(s);
+    Input(text);
+    for (int op = 0; op < 150; ++op) {
+      int before = index(s->current);
+      bool at_anchor = s->current == s->anchor;
+      switch (rng() % 10) {
+        case 0:
+          GlxMark(s);
+          break;
+        case 1:
+          GlxRewind(s);
+          break;
+        case 2:
+          GlxUnmark(s);
+          break;
+        case 3:
+        case 4:
+        case 5:
+          GlxUnget(s);
+          ASSERT_EQ(index(s->current), at_anchor ? before : before - 1) << round << "/" << op;
+          break;
+        default:
+          GlxNext(s);
+          ASSERT_EQ(index(s->current), std::min(before + 1, kTokens + 1)) << round << "/" << op;
+      }
+      bool current_seen = false;
+      int previous = -1;
+      for (const GlxToken* t = s->anchor;; t = t->next) {
+        int i = index(t);
+        if (previous >= 0 && previous <= kTokens) {
+          ASSERT_EQ(i, previous + 1) << round << "/" << op;
+        }
+        previous = i;
+        current_seen = current_seen || t == s->current;
+        if (t == s->last) break;
+      }
+      ASSERT_TRUE(current_seen) << round << "/" << op;
+    }
+  }
+  GlxSetFilter(s, nullptr);
 }
 
 int g_filter_calls = 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sql/front/gpr_parser.h"
+#include "sql/front/sql_token_table.h"
 #include "sql/front/tests/compile_test_support.h"
 #include "sql_nonassoc_tables.h"
 #include "sql_small_grammar.h"
@@ -392,6 +393,100 @@ TEST(SqlParser, RecoveryEndsOnArbitraryTokens) {
       ASSERT_NE(c.code, -12106) << text;
     }
   }
+}
+
+// The single-token repair against a model of its costs on the generic engine
+// over the same grammar: expected terminals, trial parses of five tokens,
+// insertion before replacement before deletion, ties to the earlier
+// candidate, nothing above 10. The first condition of every statement whose
+// first error the model mends must be that repair, at the error token.
+struct RepairModel {
+  std::vector<int32_t> tokens;  // ends with the end token
+
+  // Tokens of `seq` accepted after the first `prefix` tokens, at most
+  // `limit`; accepting the end counts as five.
+  int32_t Accepted(size_t prefix, const std::vector<int32_t>& seq, int32_t limit) const {
+    CompileArena arena;
+    ArenaUseLocalStorage(&arena);
+    GprParser* p = GprCreate(&arena, &kSqlSmallGrammar);
+    auto feed = [&](int32_t t) {
+      int32_t r;
+      while ((r = GprFeed(p, t)) > 0) {
+      }
+      return r;
+    };
+    int32_t n = 0;
+    bool prefix_ok = true;
+    for (size_t i = 0; i < prefix && prefix_ok; ++i) prefix_ok = feed(tokens[i]) == 0;
+    for (size_t i = 0; prefix_ok && i < seq.size() && n < limit; ++i) {
+      if (feed(seq[i]) != 0) break;
+      n = seq[i] == kGlxEndToken ? 5 : n + 1;
+    }
+    GprFree(p);
+    ArenaRelease(&arena);
+    return prefix_ok ? n : -1;
+  }
+};
+
+TEST(SqlParser, SingleTokenRepairsAgainstAModel) {
+  std::mt19937 rng(11);
+  int32_t modelled = 0;
+  for (int round = 0; round < 1500; ++round) {
+    std::vector<int32_t> tokens = Sentence(rng);
+    std::string text;
+    std::vector<int32_t> positions;
+    for (int32_t t : tokens) {
+      positions.push_back(static_cast<int32_t>(text.size()));
+      text += TextOf(t);
+      text += ' ';
+    }
+    positions.push_back(static_cast<int32_t>(text.size()));
+    RepairModel m{tokens};
+    m.tokens.push_back(kGlxEndToken);
+    size_t e = 0;
+    while (e < m.tokens.size() && m.Accepted(e, {m.tokens[e]}, 1) >= 1) ++e;
+    if (e == m.tokens.size()) continue;
+    auto queue = [&](size_t i) { return e + i < m.tokens.size() ? m.tokens[e + i] : kGlxEndToken; };
+    auto trial = [&](int32_t candidate, size_t from) {
+      std::vector<int32_t> seq{candidate};
+      for (size_t i = from; i < from + 5; ++i) seq.push_back(i < 6 ? queue(i) : kGlxEndToken);
+      return (5 - m.Accepted(e, seq, 5)) * 5;
+    };
+    auto insertion = [](int32_t t) { return t >= 9 && t <= 98 ? 5 : 1; };
+    int32_t best = 25, choice = 0, chosen = 0;
+    std::vector<bool> expected(kSqlTokenCount);
+    for (int32_t t = 1; t < kSqlTokenCount; ++t) expected[t] = m.Accepted(e, {t}, 1) >= 1;
+    for (int32_t t = 1; t < kSqlTokenCount; ++t) {
+      if (!expected[t] || insertion(t) >= best) continue;
+      int32_t cost = trial(t, 0) + insertion(t);
+      if (cost < best) best = cost, choice = kSqlErrInserted, chosen = t;
+    }
+    for (int32_t t = 1; t < kSqlTokenCount; ++t) {
+      int32_t base = (1 + insertion(t)) / 2 + 1;
+      if (!expected[t] || base >= best) continue;
+      int32_t cost = trial(t, 1) + base;
+      if (cost < best) best = cost, choice = kSqlErrReplaced, chosen = t;
+    }
+    if (queue(0) != kGlxEndToken && 1 < best) {
+      int32_t cost = trial(queue(1), 2) + 1;
+      if (cost < best) best = cost, choice = kSqlErrDeleted;
+    }
+    if (choice == 0 || best > 10) continue;
+    auto name = [](int32_t t) {
+      return std::string(t == kGlxEndToken ? "END_OF_QUERY" : SqlTokenEntry(t).display) + " ";
+    };
+    std::string want = choice == kSqlErrInserted ? "N\t" + name(chosen)
+                       : choice == kSqlErrDeleted
+                           ? "N\t" + name(queue(0))
+                           : "N\t" + name(queue(0)) + "\xffN\t" + name(chosen);
+    Parsed p = ParseText(text);
+    ASSERT_FALSE(p.conditions.empty()) << text;
+    EXPECT_EQ(p.conditions[0].code, choice) << text;
+    EXPECT_EQ(p.conditions[0].position, positions[e]) << text;
+    EXPECT_EQ(p.conditions[0].text, want) << text;
+    ++modelled;
+  }
+  EXPECT_GT(modelled, 300);
 }
 
 }  // namespace
