@@ -55,6 +55,13 @@ void Names(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_COLUMN] = QualifiedNameNode(ctx, r, column, NamePart(ctx, r, r[VW_NAME_TEXT], 0));
       break;
     }
+    case 788: {  // CONSTRAINT name: a three-word name record
+      const int32_t* s2 = SemEntry(ctx, 2);
+      if (s2[VW_TRUNCATED] != 0) ActionError(ctx, s2, -12156);
+      int32_t values[] = {r[VW_LINE], r[VW_POS], s2[VW_NAME_TEXT]};
+      r[VW_NAME] = TreeRecord(ctx, 3, values);
+      break;
+    }
     case 789:
       r[VW_NAME] = QualifiedNameNode(ctx, r, NamePart(ctx, r, r[VW_NAME_TEXT], 0), 0);
       break;
@@ -89,21 +96,49 @@ void HostParameter(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   r[VW_VALUE] = ExprFixed(ctx, kExprHostParameter, r, w, 3);
 }
 
-// 638, 648 to 653: the interval qualifier of a datetime difference.
-void IntervalField(SqlCompileCtx* ctx, int32_t rule) {
+// 638 to 641, 648 to 653: the interval qualifier (no precision phrase is
+// taken yet: the leading precision is 2 and the seconds precision 6).
+void IntervalField(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
   static const int32_t kDigits[] = {2, 0, 5, 4, 2, 0};  // YEAR .. SECOND
   SqlActionState* s = ActionState(ctx);
-  if (rule >= 648) {
-    s->type_code = 13 + (rule - 648);
-    return;
+  switch (rule) {
+    case 638: {
+      s->leading_precision = 2;
+      s->second_word = 6;
+      int32_t field = s->type_code - 13;
+      if (field < 0 || field > 5) return;
+      s->leading_precision += field == 5 ? s->second_word : kDigits[field];
+      return;
+    }
+    case 639: {
+      struct Range {
+        int32_t start, end, code, digits;
+      };
+      static const Range kRanges[] = {{13, 14, 19, 2}, {15, 16, 20, 5}, {15, 17, 21, 5},
+                                      {15, 18, 22, 5}, {16, 17, 23, 4}, {16, 18, 24, 4},
+                                      {17, 18, 25, 2}};
+      s->type_code = 0;
+      for (const Range& range : kRanges) {
+        if (range.start != s->start_field || range.end != s->end_field) continue;
+        s->type_code = range.code;
+        s->leading_precision += range.digits + (range.end == 18 ? s->second_word : 0);
+      }
+      if (s->type_code == 0) ActionError(ctx, r, -12282);
+      return;
+    }
+    case 640:
+      s->start_field = s->type_code;
+      s->leading_precision = 2;
+      s->second_word = 6;
+      return;
+    case 641:
+      s->end_field = s->type_code;
+      s->second_word = 0;
+      return;
+    default:
+      s->type_code = 13 + (rule - 648);
+      return;
   }
-  // No precision phrase was written: the defaults 2 and 6, then the field's
-  // fixed digits.
-  s->leading_precision = 2;
-  s->second_word = 6;
-  int32_t field = s->type_code - 13;
-  if (field < 0 || field > 5) return;
-  s->leading_precision += field == 5 ? s->second_word : kDigits[field];
 }
 
 void Literal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
@@ -113,6 +148,23 @@ void Literal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 664:
     case 665:
       r[VW_VALUE] = ExprLiteral(ctx, r, 10 + (rule - 663), TextRecord(ctx, s2), 0);
+      break;
+    case 666: {
+      SqlActionState* s = ActionState(ctx);
+      const int32_t* s3 = SemEntry(ctx, 3);
+      int32_t node = ExprLiteral(ctx, r, s->type_code, TextRecord(ctx, s3), 0);
+      WsWord(ctx, node, EXN_TYPE) =
+          TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);
+      WsWord(ctx, node, EXN_TYPE_FLAG) = s->pending_sign == '-' ? 0 : 1;
+      s->pending_sign = 0;
+      r[VW_VALUE] = node;
+      break;
+    }
+    case 696:
+      ActionState(ctx)->pending_sign = '+';
+      break;
+    case 697:
+      ActionState(ctx)->pending_sign = '-';
       break;
     case 702:
       r[VW_VALUE] = ExprLiteral(ctx, r, r[VW_LITERAL_TYPE], r[VW_TEXT_RECORD], 0);
@@ -229,19 +281,24 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
   int32_t* r = SemEntry(ctx, 1);
   if (rule == 762) {
     SqlActionsQuery(ctx, rule);
-  } else if (rule == 638 || (rule >= 648 && rule <= 653)) {
-    IntervalField(ctx, rule);
-  } else if (rule >= 663 && rule <= 665) {
+  } else if ((rule >= 638 && rule <= 641) || (rule >= 648 && rule <= 653)) {
+    IntervalField(ctx, rule, r);
+  } else if (rule == 621) {
+    SqlActionState* s = ActionState(ctx);
+    r[VW_TYPE] = TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);
+    r[VW_VARIANT] = 0;
+    r[VW_NAME] = 0;
+  } else if (rule >= 663 && rule <= 666) {
     Literal(ctx, rule, r);
   } else if (rule >= 667 && rule <= 686) {
     SpecialValue(ctx, rule, r);
-  } else if (rule >= 702 && rule <= 724) {
+  } else if (rule >= 695 && rule <= 724) {
     Literal(ctx, rule, r);
   } else if (rule >= 725 && rule <= 752) {
     Lists(ctx, rule, r);
   } else if (rule >= 763 && rule <= 784) {
     HostParameter(ctx, rule, r);
-  } else if (rule >= 785 && rule <= 790) {
+  } else if (rule >= 785 && rule <= 790) {  // 788: a constraint's name
     Names(ctx, rule, r);
   } else if (rule == 793 || rule == 794 || rule == 797) {
     Identifier(ctx, rule, r);

@@ -182,9 +182,31 @@ void TableDefinition(SqlCompileCtx* ctx, int32_t* r) {
   if (s5[VW_COLUMN_RECORDS] == 0) ActionError(ctx, r, -12129);
 }
 
+// 180: CONSTRAINT name before a column constraint.
+void NamedConstraint(SqlCompileCtx* ctx, int32_t* r) {
+  const int32_t* c = SemEntry(ctx, 2);
+  int32_t name = r[VW_NAME];
+  r[VW_CONSTRAINT_NAME] = name;
+  SetPosition(r, c);
+  int32_t kind = c[VW_CONSTRAINT_KIND];
+  r[VW_CONSTRAINT_KIND] = kind;
+  if (kind == 1) {
+    r[VW_VALUE] = FourWord(ctx, name, c, 0);
+  } else if (kind == 5) {
+    r[VW_NAME] = c[VW_NAME];
+    r[VW_LIST] = c[VW_LIST];
+    r[VW_QUANTIFIER] = c[VW_QUANTIFIER];
+  } else if (kind != 3 && kind != 4) {
+    r[VW_VALUE] = FourWord(ctx, name, c, c[VW_VALUE]);
+  }
+}
+
 void Constraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   auto s = [&](int32_t k) { return SemEntry(ctx, k); };
   switch (rule) {
+    case 180:
+      NamedConstraint(ctx, r);
+      break;
     case 181:
       r[VW_CONSTRAINT_KIND] = 5;
       if (r[VW_COUNT] >= 2) ActionError(ctx, r, -12132);

@@ -259,6 +259,9 @@ TEST(SqlGrammar, ActionErrorsAndTheParseGoesOn) {
       {"SELECT a FROM t WHERE a = (b", 0, "-12101 ", "N\t')' "},
       {"SELECT a FROM t WHERE (CURRENT_DATE - b) DAY = 1 AND (a) DAY = 2", 0, "-12283 ", ""},
       {"SELECT a COLLATE nowhere.x FROM t", 0, "-12632 ", "O\tNOWHERE.X"},
+      {"SELECT INTERVAL '1' MONTH TO DAY FROM t", 0, "-12282 ", ""},
+      {"SELECT INTERVAL '1' DAY TO HOUR FROM t", 0, "", ""},
+      {"CREATE TABLE t (a INT CONSTRAINT kk UNIQUE PRIMARY KEY)", 0, "-12582 ", ""},
   };
   for (const Case& c : cases) {
     ParseOptions o;
