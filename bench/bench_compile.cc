@@ -10,11 +10,10 @@
 #include <vector>
 
 #include "kernel/word_storage.h"
-#include "leave_tables.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_driver.h"
 #include "sql/front/compile_services.h"
-#include "sql/front/sql_parser.h"
+#include "sql/front/sql_actions.h"
 
 namespace {
 
@@ -23,15 +22,6 @@ int32_t* g_pool = nullptr;
 void NoDiag(int32_t, int32_t, int32_t, int32_t, const char*, int32_t) {}
 void AllocWords(int32_t* index, int32_t words) {
   DSGetMem(g_pool, index, words * 4);
-}
-
-// The parse phase: the parser driver over the one-statement grammar, whose
-// only action records kind 47.
-void LeaveAction(SqlCompileCtx* ctx, int32_t rule) {
-  if (rule == 1) ctx->statement_kind = 47;
-}
-void Parse(SqlCompileCtx* ctx) {
-  SqlParse(ctx, kLeaveTables, LeaveAction);
 }
 
 void SetUpCompiler() {
@@ -43,10 +33,8 @@ void SetUpCompiler() {
   k.add_diag = NoDiag;
   k.alloc_words = AllocWords;
   SqlInstallKernelServices(&k);
-  SqlPhaseServices p;
-  p.parse = Parse;
-  p.parse_work_bytes = kSqlParseWorkBytes;
-  SqlInstallPhaseServices(&p);
+  // The parse phase: the SQL grammar and its actions.
+  SqlInstallParsePhase();
 }
 
 std::vector<uint8_t> Wide(const char* text) {
