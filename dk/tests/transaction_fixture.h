@@ -1,6 +1,6 @@
 // Transactions over a databank with tables: a TRANS databank whose commit set
 // (TBL 10) takes the commits, write and read sets as work tables, background
-// threads run on threads of their own, and a reader of a one-page table.
+// threads run on threads of their own, and the rows read back with DKFET1.
 #pragma once
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include "dk/background_threads.h"
 #include "dk/commit_write_set.h"
 #include "dk/set_table.h"
+#include "dk/table_cursor.h"
 #include "dk/tests/table_fixture.h"
 #include "dk/transactions.h"
 
@@ -142,24 +143,23 @@ class TransactionTest : public TableTest {
     return End(t.tss, s);
   }
 
-  // The records of a table whose tree is one leaf (levels 0 or 1).
+  // The records of a table in key order, read with DKFET1.
   std::vector<std::string> Rows(const Table& t) {
-    int32_t record = 0;
-    const int32_t root = GetRootEntry(t.entry, GET_SHARED, 10, &record);
-    EXPECT_GT(root, 0);
-    if (root <= 0) return {};
-    const int32_t top = Bufferpool()[record + RE_TOP], levels = Bufferpool()[record + RE_LEVELS];
-    const int32_t size = Bufferpool()[record + RE_DATA_PAGE_SIZE];
+    std::vector<int32_t> b(CursorBlockWords(t.length) + 1, 0);
+    b[CUR_TABLE] = t.entry;
+    b[CUR_TBL] = t.tbl;
+    b[CUR_KEY_LENGTH] = t.key;
+    b[CUR_RECORD_LENGTH] = t.length;
     std::vector<std::string> rows;
-    EXPECT_LE(levels, 1);
-    if (levels == 1) {
-      const int32_t b = Get(db_, top, size, GET_SHARED);
-      const uint8_t* p = PageBytes(b);
-      for (int32_t o = kPageHeaderBytes; o < UsedEnd(p); o += t.length)
-        rows.emplace_back(reinterpret_cast<const char*>(p) + o, static_cast<size_t>(t.length));
-      DKPUT0(PUT_END_SHARED, b);
+    for (int32_t mode = FET_FROM_KEY;; mode = FET_NEXT) {
+      b[CUR_STATUS] = mode;
+      DKEXE1(27, b.data());
+      if (b[CUR_STATUS] == kStatusEnd) break;
+      EXPECT_EQ(b[CUR_STATUS], 0);
+      if (b[CUR_STATUS] != 0) break;
+      rows.emplace_back(reinterpret_cast<const char*>(b.data() + CUR_RECORD),
+                        static_cast<size_t>(t.length));
     }
-    DKPUT0(PUT_END_SHARED, root);
     return rows;
   }
 
