@@ -503,6 +503,12 @@ void DKDRT1(int32_t* block) {
           block[RQ_STATUS] = b;
           return;
         }
+        // A chain that leads off the root pages would have other pages marked.
+        if (PageWord(PageBytes(b), PAGE_KIND) != ROOT_PAGE_KIND) {
+          DKPUT0(PUT_UNCHANGED, b);
+          block[RQ_STATUS] = Report(kIndexDKDRT1, -64, 3, page, db);
+          return;
+        }
         bool changed = false;
         for (int32_t w = kFirstRootWord; w >= kLowestRootWord; w -= kRootEntryWords)
           if (a[b + w + RE_TBL] == tbl) a[b + w + RE_TYPE] = kTypeDropped, changed = true;
@@ -536,6 +542,11 @@ void DKNTE1(int32_t* block) {
     int32_t b = GetUnitPage(d, page, GET_SHARED, rq);
     if (b < 0) {
       block[NTE_STATUS] = b;
+      return;
+    }
+    if (PageWord(PageBytes(b), PAGE_KIND) != ROOT_PAGE_KIND) {
+      DKPUT0(PUT_END_SHARED, b);
+      block[NTE_STATUS] = Report(kIndexDKNTE1, -64, 3, page, d);
       return;
     }
     if (!RootWordValid(word) && word != kFirstRootWord + kRootEntryWords)

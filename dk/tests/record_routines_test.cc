@@ -321,6 +321,30 @@ TEST_F(TableEntryTest, ATableOfADatabankWithAShadowHasAnEntryAndARootEntryOnEach
   area_[db_ + DBE_DEPENDENT] = 0;
 }
 
+TEST_F(TableEntryTest, ARootPageChainThatLeadsOffTheRootPagesIsRefused) {
+  // Records of 12 bytes: a data page's word 1 (its entry length) is not the
+  // root page kind 8.
+  Table t = CreateTable(46, 4, 12);
+  ASSERT_EQ(Insert(t, "abcdefghijkl"), 0);
+  const int32_t data_page = Top(t);
+  int32_t rq[REQ_WORDS];
+  int32_t header = GetUnitPage(db_, kHeaderUnit, GET_UPDATE, rq);
+  SetPageWord(PageBytes(header), HDR_NEXT_ROOT, data_page);
+  DKPUT0(PUT_CHANGED, header);
+  int32_t walk[NTE_WORDS] = {0, db_, 0, 0};
+  DKNTE1(walk);
+  EXPECT_EQ(walk[NTE_STATUS], 0);  // the header's own entry
+  DKNTE1(walk);
+  EXPECT_EQ(walk[NTE_STATUS], -64);
+  int32_t drop[CRT_WORDS] = {0, 0, 5, 0, 1, 47};
+  DKEXE1(24, drop);
+  EXPECT_EQ(drop[RQ_STATUS], -64);
+  int32_t rc = 0;
+  CreateTable(47, 4, 8, 0, 0, &rc);  // not on the header: the walk goes on to the data page
+  EXPECT_EQ(rc, -64);
+  EXPECT_EQ(Check(t, "abcdefghijkl"), 0);  // the data page is as it was
+}
+
 TEST_F(TableEntryTest, CheckModesCompareWhatTheyAreAskedTo) {
   Table t = CreateTable(45, 4, 12);
   ASSERT_EQ(Insert(t, "keyAbcdefghi"), 0);
