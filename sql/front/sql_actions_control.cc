@@ -21,6 +21,8 @@ constexpr KindOf kKinds[] = {
 };
 
 void RecordKind(SqlCompileCtx* ctx, int32_t rule) {
+  // No node: the statement's value is 0, not whatever its first token held.
+  SemEntry(ctx, 1)[VW_QUERY] = 0;
   for (const KindOf& k : kKinds) {
     if (k.rule == rule) ctx->statement_kind = k.kind;
   }
@@ -167,6 +169,7 @@ void QueryStatement(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       ctx->statement_kind = SecondOption(ctx) ? 57 : 1;
       break;
     case 400:
+      r[VW_LIST] = 0;  // no FOR UPDATE OF list (386 reads it)
       r[VW_FLAG] = 0;
       ctx->statement_kind = SecondOption(ctx) ? 58 : 2;
       if (FirstOption(ctx)) ActionError(ctx, r, -14016);

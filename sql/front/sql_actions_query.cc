@@ -278,6 +278,7 @@ bool FromPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 438:
       if (s2[VW_TABLE_REF] == 0) ActionError(ctx, r, -12104);
       r[VW_TABLE_REF] = s2[VW_TABLE_REF];
+      r[VW_FLAG] = 0;  // read by the FROM list and TABLE; the "(" wrote none
       CopyPosition(r, s2);
       break;
     case 439:

@@ -182,6 +182,22 @@ void TableDefinition(SqlCompileCtx* ctx, int32_t* r) {
   if (s5[VW_COLUMN_RECORDS] == 0) ActionError(ctx, r, -12129);
 }
 
+// 187 to 190: a table constraint as a table element: the element words its
+// kind does not set are cleared, so the element list reads no column record,
+// reference, unique record, key or check it does not have.
+void TableConstraint(int32_t* r, int32_t rule) {
+  int32_t keep[] = {rule == 187 ? VW_UNIQUE : 0, rule == 188 ? VW_PRIMARY : 0,
+                    rule == 188 ? VW_PRIMARY_NAME : 0, rule == 189 ? VW_REFERENCE : 0,
+                    rule == 190 ? VW_VALUE : 0};
+  if (rule == 188) r[VW_PRIMARY] = r[VW_LIST];
+  for (int32_t word : {VW_COLUMN_RECORD, VW_REFERENCE, VW_REFERENCES, VW_UNIQUE, VW_PRIMARY,
+                       VW_PRIMARY_NAME, VW_VALUE}) {
+    bool kept = false;
+    for (int32_t k : keep) kept = kept || k == word;
+    if (!kept) r[word] = 0;
+  }
+}
+
 // 180: CONSTRAINT name before a column constraint.
 void NamedConstraint(SqlCompileCtx* ctx, int32_t* r) {
   const int32_t* c = SemEntry(ctx, 2);
@@ -209,22 +225,26 @@ void Constraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       break;
     case 181:
       r[VW_CONSTRAINT_KIND] = 5;
+      r[VW_CONSTRAINT_NAME] = 0;
       if (r[VW_COUNT] >= 2) ActionError(ctx, r, -12132);
       break;
     case 182:
-      r[VW_CONSTRAINT_KIND] = 3;
-      break;
     case 183:
-      r[VW_CONSTRAINT_KIND] = 4;
-      break;
     case 184:
-      r[VW_CONSTRAINT_KIND] = 1;
+      // No condition record and no name of their own (180 gives the name).
+      r[VW_CONSTRAINT_KIND] = rule == 182 ? 3 : rule == 183 ? 4 : 1;
+      r[VW_VALUE] = 0;
+      r[VW_CONSTRAINT_NAME] = 0;
       break;
     case 185:
       r[VW_CONSTRAINT_KIND] = 2;
+      r[VW_CONSTRAINT_NAME] = 0;
       break;
+    case 187:
     case 188:
-      r[VW_PRIMARY] = r[VW_LIST];
+    case 189:
+    case 190:
+      TableConstraint(r, rule);
       break;
     case 191:
       SetPosition(r, s(2));

@@ -165,6 +165,7 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     int32_t variant = rule >= 575 && rule <= 580 ? r[VW_VARIANT] : 0;
     r[VW_TYPE] = TypeNode(ctx, f.code, f.length, f.scale, variant);
     if (rule == 574 || rule == 578 || rule >= 581) r[VW_VARIANT] = 0;
+    r[VW_NAME] = 0;  // no type name (CAST reads it)
     return;
   }
   int32_t code = 0;

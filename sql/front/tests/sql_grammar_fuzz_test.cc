@@ -29,9 +29,13 @@ TEST(SqlGrammarFuzz, RandomTokenStrings) {
       text += kWords[rng() % (sizeof kWords / sizeof kWords[0])];
       text += ' ';
     }
-    ParsedStatement p = ParseSql(text);
-    // A finished parse either closed a statement or reported why not.
+    ParseOptions poison;
+    poison.poison = true;
+    ParsedStatement p = ParseSql(text, poison);
+    // A finished parse either closed a statement or reported why not, and
+    // the repairs' forced reductions built nothing from unwritten words.
     EXPECT_TRUE(p.root != -1 || !p.conditions.empty()) << text;
+    EXPECT_TRUE(p.poisoned.empty()) << text << ": rule " << p.poisoned[0];
   }
 }
 

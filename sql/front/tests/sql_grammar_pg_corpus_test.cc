@@ -50,8 +50,13 @@ std::string WordAt(const std::string& text, int32_t position) {
   return w;
 }
 
+// The outcome of a statement parsed with poison in every value-entry word no
+// symbol wrote; a node built from such a word is a failure of its own.
 std::string Outcome(const std::string& text) {
-  ParsedStatement p = ParseSql(text);
+  ParseOptions poison;
+  poison.poison = true;
+  ParsedStatement p = ParseSql(text, poison);
+  EXPECT_TRUE(p.poisoned.empty()) << text << ": rule " << p.poisoned[0];
   for (const RecordedCondition& c : p.conditions) {
     if (SyntaxError(c.code)) return "rejects " + WordAt(text, c.position);
   }

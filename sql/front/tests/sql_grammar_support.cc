@@ -2,8 +2,10 @@
 // fake look-ups installed, recording the action trace and the printed tree.
 #include "sql/front/tests/sql_grammar_support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
 
 #include "sql/front/compile_diag.h"
 #include "sql/front/sql_action_words.h"
@@ -18,16 +20,59 @@ namespace {
 std::vector<int32_t>* g_trace = nullptr;
 bool g_poison = false;
 
+// Which stack entries hold a reduction's result (the others hold shifted
+// tokens), for the poisoning.
+bool g_is_result[kSqlParseDepth + 1];
+
+// The poison: far outside any workspace, so a reference read from it fails
+// at once, and never a plausible count or flag.
+constexpr int32_t kPoison = 0x7A7A7A7A;
+
+// Before an action: the entries above the stack, and every word of a shifted
+// token's entry but its position and text, hold poison, so an action that
+// reads a word its symbols do not write gets garbage instead of a zero.
+void Poison(SqlParseArea* a, int32_t rule) {
+  int32_t n = SqlRuleLength(rule);
+  for (int32_t k = 1; k <= n && a->depth + k < kSqlParseDepth; ++k) {
+    int32_t d = a->depth + k;
+    if (g_is_result[d]) continue;
+    for (int32_t w = 0; w < kSqlSemanticWords; ++w) {
+      if (w != 0 && w != 1 && w != 12 && w != 13) a->semantic[d][w] = kPoison;
+    }
+    g_is_result[d] = true;  // poisoned once
+  }
+  for (int32_t d = a->depth + std::max(n, 1) + 1; d < kSqlParseDepth; ++d) {
+    std::fill(a->semantic[d], a->semantic[d] + kSqlSemanticWords, kPoison);
+  }
+  if (n == 0 && a->depth + 1 < kSqlParseDepth) {
+    std::fill(a->semantic[a->depth + 1], a->semantic[a->depth + 1] + kSqlSemanticWords, kPoison);
+  }
+}
+
+std::vector<int32_t>* g_poisoned = nullptr;
+
 void TracingAction(SqlCompileCtx* ctx, int32_t rule) {
   g_trace->push_back(rule);
-  if (g_poison) {
-    SqlParseArea* a = SqlParseAreaOf(ctx);
-    int32_t first = a->depth + (SqlRuleLength(rule) == 0 ? 1 : SqlRuleLength(rule) + 1);
-    for (int32_t d = first; d < kSqlParseDepth; ++d) {
-      std::memset(a->semantic[d], 0x5A, sizeof a->semantic[d]);
+  SqlParseArea* a = SqlParseAreaOf(ctx);
+  if (g_poison) Poison(a, rule);
+  int32_t used = ctx->ws.used;
+  SqlActionOf(ctx, rule);
+  // A node the action built that holds poison was built from a word no
+  // symbol wrote.
+  if (g_poison && ctx->ws.block != 0) {
+    for (int32_t at = (used + 3) / 4 * 4; at + 4 <= ctx->ws.used; at += 4) {
+      int32_t word = 0;
+      std::memcpy(&word, qqwsadr(ctx, at), 4);
+      if (word == kPoison) {
+        g_poisoned->push_back(rule);
+        break;
+      }
     }
   }
-  SqlActionOf(ctx, rule);
+  // The result is at depth + 1; what lies above it will be shifted tokens.
+  for (int32_t d = std::max(a->depth + 1, 0); d < kSqlParseDepth; ++d) {
+    g_is_result[d] = d == a->depth + 1;
+  }
 }
 
 int32_t NoRoutine(SqlCompileCtx*, const QualifiedName&) {
@@ -76,7 +121,9 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
     tc.ctx.request_word6 = options.first_option;
     tc.ctx.request_word7 = options.second_option;
     g_trace = &out.rules;
+    g_poisoned = &out.poisoned;
     g_poison = options.poison;
+    std::fill(std::begin(g_is_result), std::end(g_is_result), false);
     // SqlParseStatement's set-up, with the tracing action.
     tc.ctx.work_area = ArenaAllocAligned(&tc.ctx.arena, kSqlParseWorkBytes);
     tc.ctx.work_area_bytes = kSqlParseWorkBytes;
@@ -95,6 +142,9 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
     out.end = tc.ctx.statement_end;
     out.early_result = tc.ctx.early_result;
     if (out.root > 0) out.printed = SqlPrintStatement(&tc.ctx, out.root);
+    if (tc.ctx.ws.block != 0) {
+      out.workspace.assign(qqwsadr(&tc.ctx, 0), static_cast<size_t>(std::max(tc.ctx.ws.used, 0)));
+    }
     if (options.inspect) options.inspect(&tc.ctx, out.root);
   }
   out.conditions = FakeKernel::conditions;

@@ -19,6 +19,8 @@ struct ParsedStatement {
   std::string printed;
   std::vector<RecordedCondition> conditions;
   std::vector<int32_t> rules;  // the action trace
+  std::string workspace;       // the bytes of the tree's block in use
+  std::vector<int32_t> poisoned;  // rules whose new nodes hold poison
 };
 
 struct ParseOptions {
