@@ -193,3 +193,83 @@ TEST_F(TransactionTest, MasterTakesCheckpointFirstThenLowestCommitNumber) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransactionTest, WakesGoToAnInactiveSlotOrArePending) {
+  const int32_t slot = area_[BP_FIRST_SWA];
+  DKBTW0(24);
+  EXPECT_EQ(area_[BP_PENDING_BACKGROUND], 1);
+  area_[slot + SWA_STATE] = SLOT_INACTIVE;
+  DKBTW0(24);
+  EXPECT_EQ(area_[slot + SWA_STATE], SLOT_ACTIVE_SOON);
+  EXPECT_EQ(area_[BP_PENDING_BACKGROUND], 1);
+  // Deferred work stops at its limit (word 168) and is counted in 171.
+  area_[170] = area_[BP_HALF_BACKGROUND];
+  DKBTW0(25);
+  EXPECT_EQ(area_[BP_PENDING_BACKGROUND], 1);
+  EXPECT_EQ(area_[171], 1);
+  area_[slot + SWA_STATE] = SLOT_UNUSED;
+}
+
+TEST_F(TransactionTest, InDoubtBeginRaisesTheLastStartNumber) {
+  area_[BP_TRANSACTIONS_STARTED] = 200;
+  int32_t b[ETR_WORDS] = {-1, 0, 0, 0, 500, 0, 0};
+  DKEXE1(8, b);
+  ASSERT_EQ(b[BTR_MODE], 0);
+  EXPECT_EQ(area_[BP_TRANSACTIONS_STARTED], 501);
+  EXPECT_EQ(area_[b[BTR_TSS] + TSS_STATE], TSS_IN_DOUBT);
+  EXPECT_EQ(area_[b[BTR_TSS] + TSS_START], 500);
+  Began next = Begin();
+  EXPECT_EQ(next.start, 502);
+}
+
+// What the check of the header refuses, each ending with the entry free.
+TEST_F(TransactionTest, HeaderCheckRefusals) {
+  Table table = CreateTable(77, 4, 8);
+  struct Case {
+    const char* what;
+    int32_t kind, databank, records, error, rc;
+  } cases[] = {
+      {"commit kind with two records at most", 128, db_, 2, 0, -55},
+      {"databank index outside the area", 0, 3, 3, 0, -45},
+      {"no usable copy", 0, db_, 3, -44, -44},
+  };
+  for (const Case& c : cases) {
+    const int32_t in_use = TssInUse();
+    area_[db_ + DBE_ERROR] = c.error;
+    Began t = Begin();
+    Sets s = NewSets();
+    AppendTo(s.write, Header(c.kind, {{c.databank, c.records}}));
+    AppendTo(s.write, Change(1, table, MakeRecord("k1", 4, 8)));
+    EXPECT_EQ(End(t.tss, s), c.rc) << c.what;
+    EXPECT_EQ(TssInUse(), in_use) << c.what;
+    area_[db_ + DBE_ERROR] = 0;
+  }
+  EXPECT_EQ(area_[BP_COMMITS], 0);
+}
+
+TEST_F(TransactionTest, KindOf128ReturnsOnceTheRecordsAreApplied) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const std::string r = MakeRecord("k1", 4, 8);
+  ASSERT_EQ(CommitChanges({Change(1, table, r), Change(1, table, MakeRecord("k2", 4, 8))}, 128), 0);
+  EXPECT_EQ(Rows(table).front(), r);
+  EXPECT_EQ(area_[BP_AWAITED_TRANSACTION], 0);
+}
+
+TEST_F(TransactionTest, StopEndsAMasterThatWaits) {
+  StartBackground(1);
+  const int32_t slot = area_[BP_FIRST_SWA];
+  while (PoolWord(slot + SWA_STATE).load() != SLOT_INACTIVE) std::this_thread::yield();
+  int32_t rc = 0;
+  DKStopBackground(&rc);
+  threads_.front().join();
+  threads_.clear();
+  EXPECT_EQ(area_[slot + SWA_STATE], SLOT_UNUSED);
+  EXPECT_EQ(area_[BP_STATUS], BP_STATUS_SHUTDOWN);
+  EXPECT_EQ(area_[BP_LOCK_BACKGROUND_BARRIER], 1);
+  PoolWord(BP_STATUS).store(BP_STATUS_UP);
+}
+
+}  // namespace
