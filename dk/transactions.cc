@@ -181,21 +181,20 @@ void LeaveBuildup(int32_t tss) {
 int32_t Commit(int32_t* block, int32_t tss, bool* released) {
   *released = true;
   const int32_t mode = block[ETR_MODE];
+  // Whatever its outcome, the transaction stops building up.
+  LeaveBuildup(tss);
   Prepared p;
   int32_t rc = CheckAndPrepare(tss, block[ETR_WRITE_SET], block[ETR_READ_SET], &p);
   if (rc != 0) {
-    LeaveBuildup(tss);
     LeavePrepare(tss);
     DKFreeTss(tss);
     return rc;
   }
   if (p.largest < 2) {
-    LeaveBuildup(tss);
     CountWord(BP_READ_COMMITS);
     DKFreeTss(tss);
     return mode == kEndPrepare ? 1 : 0;
   }
-  LeaveBuildup(tss);
   rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, mode);
   if (rc != 0) {
     // Not in the commit set: the background threads never see it.

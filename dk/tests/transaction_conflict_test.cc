@@ -153,6 +153,8 @@ TEST_F(ConflictTest, SecondCommitOfTheSameRowLosesAndNeverReachesTheTable) {
   ASSERT_EQ(CommitChanges({Change(1, t, Counter(3, 0)), Change(4, t, Counter(3, 0))}), 0);
   EXPECT_EQ(Rows(t), (std::vector<std::string>{Counter(1, 10), Counter(2, 0)}));
   EXPECT_EQ(area_[BP_TRANSACTION_CHECKS], 1);
+  EXPECT_EQ(area_[BP_TRANSACTIONS_BEFORE_GROUP], 0);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
 }
 
 TEST_F(ConflictTest, ReadWithoutReadCheckInstalledIsRefused) {
