@@ -1,10 +1,12 @@
 // Commit of a write set: the commit number (DKStartCommit), the move of a
 // transaction's write set into the commit set that the background threads
 // apply (DKCXT0, with group commit of the commit set's pages) and the
-// commit-set step of the end of a transaction (DKCommitWriteSet).
+// commit-set step of the end of a transaction (DKCommitWriteSet), and the
+// removal of given objects' records from a write set (DKDeleteSetRecords).
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // Control-area words of the commit set beyond the layout's names: the TRANS
 // databank that holds it, and the highest commit-set order number whose
@@ -38,3 +40,10 @@ int32_t DKCXT0(int32_t write_set, int32_t tss);
 // The commit-set step of the end of a transaction: the commit number, then
 // DKCXT0. `end_mode` -1 (a distributed prepare) takes no commit number.
 int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode);
+
+// Deletes from a set (request words 4 and 5) the records of the objects
+// listed from request word 30 (word 29 their count): end records go unless a
+// record kept names their transaction; a record of kind 15 whose 16 bytes
+// from its word 5 are not below those at request word 25 ends the scan.
+// Answers, in word 0 too, the number of records deleted or a negative code.
+int32_t DKDeleteSetRecords(std::span<int32_t> request);

@@ -273,3 +273,43 @@ TEST_F(TransactionTest, StopEndsAMasterThatWaits) {
 }
 
 }  // namespace
+
+namespace {
+
+// Records of listed objects leave a write set, with the end records of the
+// transactions nothing else names; a bound record ends the scan.
+TEST_F(TransactionTest, DeleteSetRecordsOfListedObjects) {
+  Sets s = NewSets();
+  auto record = [](int32_t code, int32_t number, int32_t object, int32_t fill = 0) {
+    return std::vector<int32_t>{code, number, object, 0, 0, fill, fill, fill, fill};
+  };
+  const std::vector<std::vector<int32_t>> records = {
+      record(2, 5, 100), record(21, 5, 0),  record(2, 6, 200), record(21, 6, 0),
+      record(4, 7, 100), record(2, 7, 200), record(21, 7, 0),  record(15, 8, 100, -1),
+      record(2, 8, 100), record(21, 8, 0)};
+  for (const auto& r : records) AppendTo(s.write, r);
+  std::vector<int32_t> request(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  request[SETRQ_TABLE] = s.write;
+  request[SETRQ_TBL] = -1;
+  std::memset(request.data() + 25, 0x10, 16);
+  request[29] = 1;
+  request[30] = 100;
+  EXPECT_EQ(DKDeleteSetRecords(request), 3);
+  std::vector<std::vector<int32_t>> left;
+  std::vector<int32_t> b(request.size(), 0);
+  b[SETRQ_TABLE] = s.write;
+  b[SETRQ_TBL] = -1;
+  b[SETRQ_RC] = 2;
+  while (DKGXN0(b) == 0) {
+    left.emplace_back(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + b[SETRQ_LENGTH]);
+    b[SETRQ_RC] = 0;
+  }
+  const std::vector<std::vector<int32_t>> expected = {
+      record(2, 6, 200),      record(21, 6, 0),  record(2, 7, 200), record(21, 7, 0),
+      record(15, 8, 100, -1), record(2, 8, 100), record(21, 8, 0)};
+  EXPECT_EQ(left, expected);
+  request[29] = -1;
+  EXPECT_EQ(DKDeleteSetRecords(request), -43);
+}
+
+}  // namespace

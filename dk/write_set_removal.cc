@@ -1,0 +1,121 @@
+// Removal from a write set of the records that belong to given objects
+// (DKDeleteSetRecords): the records of a listed object go, and so do end
+// records that no kept record names, so that what stays still reads as
+// whole transactions.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/commit_write_set.h"
+#include "dk/control_area.h"
+#include "dk/error_log.h"
+#include "dk/set_pages.h"
+#include "dk/set_table.h"
+#include "dk/table_entries.h"
+#include "dk/transactions.h"
+
+namespace {
+
+using dkset::RoutineIndex;
+
+constexpr size_t kMaxRemembered = 100;
+constexpr int32_t kKindBound = 15;    // a record that bounds the scan
+constexpr int32_t kKindInsert = 1;    // an insert, whose large object goes too
+constexpr int32_t kKindLobTable = 6;  // word 3 of a record of a kind-6 table
+
+// The 16 bytes from record word 5 against the bound, unsigned.
+bool NotBelow(std::span<const int32_t> record, const std::array<uint8_t, 16>& bound) {
+  if (record.size() < 9) return false;
+  std::array<uint8_t, 16> bytes;
+  std::memcpy(bytes.data(), record.data() + 5, bytes.size());
+  return std::memcmp(bytes.data(), bound.data(), bytes.size()) >= 0;
+}
+
+// The large object a deleted insert names is removed with it; that removal
+// belongs to the large-object routines, which have none for it yet.
+int32_t RemoveLargeObject(int32_t lob_table) {
+  int32_t value = lob_table;
+  DKReportError(RoutineIndex("DKDLD0"), -86, DK_SEV_ERROR, &value, value);
+  return -86;
+}
+
+}  // namespace
+
+int32_t DKDeleteSetRecords(std::span<int32_t> request) {
+  constexpr size_t kBound = 25, kCount = 29, kIds = 30;
+  if (request.size() < kIds || request[kCount] < 0 ||
+      static_cast<size_t>(request[kCount]) > request.size() - kIds) {
+    const int32_t size = static_cast<int32_t>(request.size());
+    DKReportError(RoutineIndex("DKCXT0"), -43, DK_SEV_ERROR, &size, size);
+    return request.empty() ? -43 : (request[0] = -43);
+  }
+  std::array<uint8_t, 16> bound;
+  std::memcpy(bound.data(), request.data() + kBound, bound.size());
+  const std::vector<int32_t> ids(request.begin() + kIds, request.begin() + kIds + request[kCount]);
+  DKLock(BP_LOCK_TABLE_HASH);
+  const int32_t lob_table = DKHMI0(LoadWord(BP_TABLE_HASH), 240);
+  DKUnlock(BP_LOCK_TABLE_HASH);
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = request[SETRQ_TABLE];
+  b[SETRQ_TBL] = request[SETRQ_TBL];
+  std::vector<int32_t> remembered;
+  bool overflow = false;  // a number could not be remembered: end records stay
+  int32_t deleted = 0, result = 0;
+  b[SETRQ_RC] = 2;
+  for (;;) {
+    int32_t rc = DKGXN0(b);
+    if (rc == SET_END) break;
+    if (rc < 0) {
+      result = rc;
+      break;
+    }
+    std::span<const int32_t> record(b.data() + SETRQ_RECORD, b[SETRQ_LENGTH]);
+    bool remove = false;
+    if (!record.empty() && record[WS_CODE] == kCodeHeader) {
+      const int32_t number = record.size() > 1 ? record[1] : 0;
+      auto at = std::find(remembered.begin(), remembered.end(), number);
+      remove = !overflow && at == remembered.end();
+      if (at != remembered.end()) remembered.erase(at);
+    } else if (record.size() < 3 || std::find(ids.begin(), ids.end(), record[2]) == ids.end()) {
+      const int32_t number = record.size() > 1 ? record[1] : 0;
+      if (std::find(remembered.begin(), remembered.end(), number) == remembered.end()) {
+        if (remembered.size() < kMaxRemembered)
+          remembered.push_back(number);
+        else
+          overflow = true;
+      }
+    } else if (record[WS_CODE] == kKindBound && NotBelow(record, bound)) {
+      break;
+    } else {
+      remove = true;
+    }
+    if (!remove) {
+      b[SETRQ_RC] = 0;
+      continue;
+    }
+    const bool lob = record[WS_CODE] == kKindInsert && record.size() > 3 &&
+                     record[3] == kKindLobTable && record[2] != 3;
+    std::vector<int32_t> del(b);
+    del[SETRQ_RC] = 0;
+    rc = DKDXR0(del);
+    if (rc == SET_NO_MATCH) {
+      b[SETRQ_RC] = 0;
+      continue;
+    }
+    if (rc < 0) {
+      result = rc;
+      break;
+    }
+    ++deleted;
+    if (lob && (result = RemoveLargeObject(lob_table)) != 0) break;
+    if (rc == SET_END) break;
+    // The next record now lies where the deleted one was.
+    b[SETRQ_PAGE] = del[SETRQ_PAGE];
+    b[SETRQ_POSITION] = del[SETRQ_POSITION];
+    b[SETRQ_RC] = 2;
+  }
+  request[0] = result != 0 ? result : deleted;
+  return request[0];
+}
