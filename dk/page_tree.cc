@@ -92,7 +92,7 @@ int32_t ReleaseTreePage(const int32_t* tab, int32_t buffer, int32_t fail_code, i
     }
     return 0;
   }
-  if (mode > 0 && !IsWorkDatabank(tab)) DKMRK0(mode, 22, buffer);
+  if (mode > 0 && !IsWorkDatabank(tab)) DKMRK0(mode, MRK_WRITE_SET, buffer);
   DKPUT0(PUT_CHANGED, buffer);
   return 0;
 }
@@ -154,7 +154,8 @@ namespace {
 int32_t Leave(int32_t* tab, bool shared, int32_t buffer, int32_t fail_code, int32_t routine,
               int32_t parent, int32_t child) {
   if (!shared && child > 0 && tab[TAB_WRITE_MODE] == -2 &&
-      BufferIoStatus(buffer) == IOS_CHANGED_HELD && DKGPA0(52, child) == BufferBcb(buffer)) {
+      BufferIoStatus(buffer) == IOS_CHANGED_HELD &&
+      DKGPA0(GPA_WAITER, child) == BufferBcb(buffer)) {
     int32_t rq[REQ_WORDS] = {tab[TAB_DATABANK], BufferPage(child), 0, 0, -1, 0};
     if (DKWRP0(rq, WRP_WRITE_HOLD, child) < 0) {
       const int32_t rc = tab[TAB_LEVEL] >= tab[TAB_LEVELS] ? -62 : -60;
@@ -222,8 +223,8 @@ int32_t DescendToLeaf(int32_t* tab, const uint8_t* key, TreeRoom room, int32_t r
     }
     if (level >= tab[TAB_LEVELS]) {
       if (parent > 0) {
-        if (!shared && tab[TAB_WRITE_MODE] > 0 && DKGPA0(52, child) != 0)
-          DKMRK0(tab[TAB_WRITE_MODE], 22, parent);
+        if (!shared && tab[TAB_WRITE_MODE] > 0 && DKGPA0(GPA_WAITER, child) != 0)
+          DKMRK0(tab[TAB_WRITE_MODE], MRK_WRITE_SET, parent);
         if (int32_t rc = Leave(tab, shared, parent, -60, routine, 0, child); rc < 0) return rc;
       }
       return child;

@@ -209,10 +209,10 @@ int32_t InsertIntoEmpty(int32_t* block, int32_t* tab) {
     return 0;
   }
   record[RE_TOP] = rq[REQ_PAGE], record[RE_LEVELS] = 1;
-  if (!work) DKMRK0(root, 23, leaf);
+  if (!work) DKMRK0(root, MRK_LINK, leaf);
   if (mode > 0 && !work) {
-    DKMRK0(mode, 22, leaf);
-    DKMRK0(mode, 22, root);
+    DKMRK0(mode, MRK_WRITE_SET, leaf);
+    DKMRK0(mode, MRK_WRITE_SET, root);
   }
   DKPUT0(PUT_CHANGED, leaf);
   DKPUT0(PUT_CHANGED, root);
@@ -244,7 +244,7 @@ int32_t EmptyTree(int32_t* tab, int32_t leaf) {
   record[RE_TOP] = 0, record[RE_LEVELS] = 0;
   tab[TAB_ROOT_BUFFER] = 0;
   int32_t rq[REQ_WORDS] = {databank, page, tab[TAB_LEAF_SIZE], 0, -1, 0};
-  DKMRK0(root, 27, leaf);
+  DKMRK0(root, MRK_UNLINK, leaf);
   if (mode == -2 && !work) {
     int32_t rrq[REQ_WORDS] = {databank, tab[TAB_ROOT_PAGE], kUnitBytes, 0, -1, 0};
     if (DKWRP0(rrq, WRP_WRITE_WAIT, root) != 0) {
@@ -259,7 +259,7 @@ int32_t EmptyTree(int32_t* tab, int32_t leaf) {
     return DKFRE0(rq, leaf);
   }
   DKWRP0(rq, WRP_DROP, leaf);
-  if (mode > 0) DKMRK0(mode, 22, root);
+  if (mode > 0) DKMRK0(mode, MRK_WRITE_SET, root);
   DKPUT0(PUT_CHANGED, root);
   return 0;
 }

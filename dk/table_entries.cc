@@ -74,7 +74,7 @@ int32_t ReleaseRootPage(int32_t mode, int32_t databank, int32_t page, int32_t bu
     if (DKWRP0(rq, WRP_WRITE_WAIT, buffer) != 0) return Report(routine, -61, 3, page, databank);
     return 0;
   }
-  if (mode > 0) DKMRK0(mode, 22, buffer);
+  if (mode > 0) DKMRK0(mode, MRK_WRITE_SET, buffer);
   DKPUT0(PUT_CHANGED_KEEP, buffer);
   return 0;
 }
@@ -514,7 +514,7 @@ void DKDRT1(int32_t* block) {
           if (a[b + w + RE_TBL] == tbl) a[b + w + RE_TYPE] = kTypeDropped, changed = true;
         int32_t next = PageWord(PageBytes(b), HDR_NEXT_ROOT);
         if (changed) {
-          if (mode > 0) DKMRK0(mode, 22, b);
+          if (mode > 0) DKMRK0(mode, MRK_WRITE_SET, b);
           DKPUT0(PUT_CHANGED_KEEP, b);
         } else {
           DKPUT0(PUT_UNCHANGED, b);

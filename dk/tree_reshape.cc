@@ -77,7 +77,7 @@ void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper, in
 // A new leaf joins the transaction's write set as a moved one does: it
 // reaches disk before the parent that names it.
 void LinkNewLeaf(const Reshape& r, int32_t buffer) {
-  if (!r.work && r.tab[TAB_WRITE_MODE] > 0 && r.Leaf()) DKMRK0(*r.parent, 23, buffer);
+  if (!r.work && r.tab[TAB_WRITE_MODE] > 0 && r.Leaf()) DKMRK0(*r.parent, MRK_LINK, buffer);
 }
 
 int32_t GetNeighbour(const Reshape& r, int32_t position) {
@@ -97,7 +97,8 @@ void SetHighKey(const Reshape& r, int32_t position, const uint8_t* page) {
 // the old page is freed once the parent is on disk. So the file keeps the
 // old leaf until the parent that names its successor is written.
 int32_t Relocate(const Reshape& r, int32_t buffer) {
-  if (r.work || r.tab[TAB_WRITE_MODE] <= 0 || !r.Leaf() || DKGPA0(52, buffer) != 0) return 0;
+  if (r.work || r.tab[TAB_WRITE_MODE] <= 0 || !r.Leaf() || DKGPA0(GPA_WAITER, buffer) != 0)
+    return 0;
   const int32_t old_page = BufferPage(buffer);
   uint8_t* pp = r.Parent();
   int32_t position = kPageHeaderBytes;
@@ -113,7 +114,7 @@ int32_t Relocate(const Reshape& r, int32_t buffer) {
     int32_t frq[REQ_WORDS] = {r.tab[TAB_DATABANK], old_page, r.s, 0, -1, 0};
     DKFRE0(frq, 0);
   }
-  DKMRK0(*r.parent, 23, buffer);
+  DKMRK0(*r.parent, MRK_LINK, buffer);
   return 0;
 }
 
@@ -285,7 +286,7 @@ int32_t GrowTree(Reshape& r) {
   // The root page stops naming the old top; a write-order link from it to
   // the root page would make writing the root page write the old top, which
   // this walk holds.
-  DKMRK0(r.tab[TAB_ROOT_BUFFER], 27, *r.child);
+  DKMRK0(r.tab[TAB_ROOT_BUFFER], MRK_UNLINK, *r.child);
   int32_t* record = RootRecord(r);
   record[RE_TOP] = BufferPage(t);
   record[RE_LEVELS] += 1;
@@ -318,7 +319,7 @@ int32_t ShrinkTree(Reshape& r) {
   MarkChanged(r.tab[TAB_ROOT_BUFFER]);
   // The old top is dropped: a write-order link from its child to it would
   // make the drop write the child, which this walk holds.
-  DKMRK0(old_top, 27, next);
+  DKMRK0(old_top, MRK_UNLINK, next);
   FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER], kUnitBytes);
   *r.child = next;
   r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, 1);
