@@ -1048,10 +1048,10 @@ std::vector<int> FoldedStates(const Grammar& g, const Automaton& a, const Tables
   return folds;
 }
 
-constexpr int kSqlDivisor = 992;
+constexpr int kSqlDivisor = 4096;
 constexpr int kSqlRowWords = 11;
 
-// SQL parser layout: action values kind * 992 + target, a check bitmap per row
+// SQL parser layout: action values kind * 4096 + target, a check bitmap per row
 // class, gotos that fold states whose only action is one reduction.
 std::string SqlBackEnd(const Grammar& g, const Automaton& a, const Tables& tb,
                        const Continuations& c, const std::string& name,
@@ -1067,7 +1067,7 @@ std::string SqlBackEnd(const Grammar& g, const Automaton& a, const Tables& tb,
     int num = g.rules[r].number;
     if (num <= 0 || num >= kSqlDivisor) {
       Fail(g.file + ":" + std::to_string(g.rules[r].line) +
-           ": production number must be 1 to 991 for the SQL tables");
+           ": production number must be 1 to 4095 for the SQL tables");
     }
     if (!numbers.insert(num).second) {
       Fail(g.file + ":" + std::to_string(g.rules[r].line) + ": production number " +

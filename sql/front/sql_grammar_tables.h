@@ -1,12 +1,12 @@
 // Layout of the SQL parser's generated grammar tables: action values encode a
-// kind and a target as kind * 992 + target, an action entry counts only when
+// kind and a target as kind * 4096 + target, an action entry counts only when
 // its terminal's bit is set in the state's row class, gotos chain unit
 // reductions, and per-state continuation terminals drive the error repair.
 #pragma once
 
 #include <cstdint>
 
-constexpr int32_t kSqlActionDivisor = 992;
+constexpr int32_t kSqlActionDivisor = 4096;
 constexpr int32_t kSqlRowWords = 11;  // 176 bits per row class
 constexpr int32_t kSqlStartState = 1;
 
