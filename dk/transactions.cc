@@ -236,13 +236,19 @@ bool DKIsTssEntry(int32_t tss) {
 
 void DKFreeTss(int32_t tss) {
   int32_t* a = Bufferpool();
-  if (PoolWord(BP_TCACHE_USERS).fetch_sub(1) == 1) CountWord(BP_TCACHE_DROP_TIMESTAMP);
   std::vector<int32_t> entries{tss};
   DKLock(BP_LOCK_TSS_HASH);
-  for (int32_t d = a[tss + TSS_DEPENDENT], n = 0; DKIsTssEntry(d) && n < a[BP_TSS_COUNT];
-       d = a[d + TSS_DEPENDENT], ++n)
-    entries.push_back(d);
-  if (a[tss + TSS_DEPENDENT] != -1) DKHMP0(a[BP_TSS_HASH], tss);
+  if (a[tss + TSS_DEPENDENT] == -1) {
+    // A dependent alone: its owner, found under the same start number,
+    // stops naming it, so that the owner's end does not free it again.
+    const int32_t owner = DKHMI0(a[BP_TSS_HASH], a[tss + TSS_START]);
+    if (DKIsTssEntry(owner) && a[owner + TSS_DEPENDENT] == tss) a[owner + TSS_DEPENDENT] = 0;
+  } else {
+    for (int32_t d = a[tss + TSS_DEPENDENT], n = 0; DKIsTssEntry(d) && n < a[BP_TSS_COUNT];
+         d = a[d + TSS_DEPENDENT], ++n)
+      entries.push_back(d);
+    DKHMP0(a[BP_TSS_HASH], tss);
+  }
   DKUnlock(BP_LOCK_TSS_HASH);
   DKLock(BP_LOCK_TSS_FREE);
   for (int32_t e : entries) {
@@ -251,6 +257,9 @@ void DKFreeTss(int32_t tss) {
     DKHML0(a[BP_TSS_HASH], e);
   }
   DKUnlock(BP_LOCK_TSS_FREE);
+  // Every entry counted as a cache user at its begin.
+  for (size_t i = 0; i < entries.size(); ++i)
+    if (PoolWord(BP_TCACHE_USERS).fetch_sub(1) == 1) CountWord(BP_TCACHE_DROP_TIMESTAMP);
 }
 
 void DKBTR1(int32_t* block) {

@@ -313,3 +313,27 @@ TEST_F(TransactionTest, DeleteSetRecordsOfListedObjects) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dependent that ends first is given back once: its owner's end later
+// gives back the owner alone.
+TEST_F(TransactionTest, DependentEndedBeforeItsOwnerIsFreedOnce) {
+  const int32_t in_use = TssInUse();
+  Began owner = Begin();
+  Began dependent = Begin(0, owner.tss);
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {}));
+  EXPECT_EQ(End(dependent.tss, s, kEndAbort), 0);
+  EXPECT_EQ(area_[owner.tss + TSS_DEPENDENT], 0);
+  EXPECT_EQ(TssInUse(), in_use + 1);
+  Began other = Begin();
+  EXPECT_EQ(End(owner.tss, s, kEndAbort), 0);
+  EXPECT_EQ(TssInUse(), in_use + 1);
+  EXPECT_EQ(area_[other.tss + TSS_START], other.start);
+  EXPECT_EQ(End(other.tss, s, kEndAbort), 0);
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_TCACHE_USERS], 0);
+}
+
+}  // namespace
