@@ -4,6 +4,7 @@
 // value-entry word that no symbol wrote holds poison.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -118,6 +119,23 @@ const char* const kPhrases[] = {
     "d INT REFERENCES u ON DELETE SET NULL, e INT REFERENCES u ON DELETE SET DEFAULT, "
     "UNIQUE (a, b), FOREIGN KEY (c) REFERENCES u (y), CHECK (c < 5))",
     "CREATE TABLE t (a INT, PRIMARY KEY (a))",
+    "CREATE SCHEMA s",
+    "CREATE SCHEMA AUTHORIZATION u CREATE TABLE t (a INT) CREATE VIEW v AS SELECT a FROM t "
+    "CREATE INDEX i ON t (a) GRANT SELECT ON t TO PUBLIC",
+    "CREATE SCHEMA s AUTHORIZATION u CREATE DOMAIN d AS INT CREATE SEQUENCE q",
+    "CREATE VIEW v (a, b) AS SELECT a, b FROM t WITH CHECK OPTION",
+    "CREATE VIEW v AS SELECT a FROM t WITH CASCADED CHECK OPTION",
+    "CREATE DOMAIN d AS CHAR(5) COLLATE german DEFAULT 'x'",
+    "CREATE UNIQUE SEQUENCE q INITIAL_VALUE = - 5 INCREMENT = 2 MAX_VALUE = 100",
+    "ALTER TABLE t ADD COLUMN a INT",
+    "ALTER TABLE t ADD (a INT DEFAULT 1, b CHAR(2) COLLATE german)",
+    "ALTER TABLE t ADD PRIMARY KEY (a)",
+    "ALTER TABLE t DROP COLUMN a CASCADE",
+    "ALTER TABLE t DROP CONSTRAINT c RESTRICT",
+    "ALTER TABLE t INTO db",
+    "ALTER TABLE t ALTER a INTEGER COLLATE german",
+    "ALTER TABLE t ALTER COLUMN a SET DEFAULT 1",
+    "ALTER TABLE t ALTER a DROP DEFAULT",
     "CREATE TABLE t (a INT CONSTRAINT c1 NOT NULL CONSTRAINT c2 CHECK (a > 0), "
     "CONSTRAINT c3 PRIMARY KEY (a))",
     "SELECT INTERVAL '1' DAY, INTERVAL - '1-2' YEAR TO MONTH, INTERVAL + '1' HOUR, "
@@ -217,7 +235,10 @@ TEST(SqlGrammarPhrases, EveryProductionIsReduced) {
     std::string poisoned;
     for (int32_t rule : p.poisoned) poisoned += std::to_string(rule) + " ";
     EXPECT_EQ(poisoned, "") << text;
+    // 117 refuses its phrase with -12104 by design.
+    bool refused = std::find(p.rules.begin(), p.rules.end(), 117) != p.rules.end();
     for (const RecordedCondition& c : p.conditions) {
+      if (refused && c.code == -12104) continue;
       EXPECT_TRUE(c.code != -12101 && c.code != -12102 && c.code != -12103 && c.code != -12104 &&
                   c.code != -12106)
           << text << ": " << c.code << " at " << c.position;

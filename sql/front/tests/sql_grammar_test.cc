@@ -183,6 +183,57 @@ TEST(SqlGrammar, RemovalAndAccessControl) {
   }
 }
 
+TEST(SqlGrammar, Definitions) {
+  struct Case {
+    const char* text;
+    int32_t kind;
+    const char* codes;
+  } cases[] = {
+      {"CREATE SEQUENCE q", 98, ""},
+      {"CREATE SEQUENCE q INCREMENT = 0", 98, "-12842 "},
+      {"CREATE SEQUENCE q INITIAL_VALUE = 10 MAX_VALUE = 1", 98, "-12843 "},
+      {"CREATE SEQUENCE q INITIAL_VALUE = 10 INCREMENT = - 1 MAX_VALUE = 1", 98, ""},
+      {"CREATE SEQUENCE q INITIAL_VALUE = 5 MAX_VALUE = 5", 98, ""},
+      {"CREATE DOMAIN d AS INTEGER", 21, ""},
+      {"CREATE VIEW v AS SELECT a FROM t", 39, ""},
+      {"CREATE SCHEMA s CREATE TABLE t (a INT)", 94, ""},
+      {"ALTER TABLE t INTO db", 35, "-12104 "},
+      {"ALTER TABLE t ADD a INT", 35, ""},
+  };
+  for (const Case& c : cases) {
+    ParsedStatement p = ParseSql(c.text);
+    EXPECT_EQ(Codes(p), c.codes) << c.text;
+    EXPECT_EQ(p.kind, c.kind) << c.text;
+  }
+  // Start, step and limit: 1, 1 and 2147483647 when not written; a minus
+  // sign negates through the pending sign.
+  ParseOptions o;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t node = WsWord(ctx, root, STN_ROOT_TOP);
+    EXPECT_EQ(WsWord(ctx, node, 5), -5);
+    EXPECT_EQ(WsWord(ctx, node, 6), 1);
+    EXPECT_EQ(WsWord(ctx, node, 7), 2147483647);
+  };
+  ParseSql("CREATE SEQUENCE q INITIAL_VALUE = - 5", o);
+  // A schema without elements: empty list and count 0; each element is a
+  // tree of its own with the format tag.
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t node = WsWord(ctx, root, STN_ROOT_TOP);
+    EXPECT_EQ(WsWord(ctx, node, 5), 0);
+    EXPECT_EQ(WsWord(ctx, node, 6), 0);
+  };
+  ParseSql("CREATE SCHEMA s", o);
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t node = WsWord(ctx, root, STN_ROOT_TOP);
+    EXPECT_EQ(WsWord(ctx, node, 6), 2);
+    int32_t first = WsWord(ctx, WsWord(ctx, node, 5), CELL_VALUE);
+    EXPECT_EQ(WsWord(ctx, first, STN_KIND), 0);
+    EXPECT_EQ(std::string(qqwsadr(ctx, first) + 4 * STN_ROOT_TAG), "V8.2");
+    EXPECT_EQ(WsWord(ctx, WsWord(ctx, first, STN_ROOT_TOP), STN_KIND), 1);
+  };
+  ParseSql("CREATE SCHEMA s CREATE TABLE t (a INT) CREATE INDEX i ON t (a)", o);
+}
+
 TEST(SqlGrammar, QueryKindFollowsTheRequestOptions) {
   ParseOptions first;
   first.first_option = 1;
