@@ -303,6 +303,106 @@ TEST(Compression, RunLengthFormsAgreeWithTheStepByStepModel) {
   }
 }
 
+void PutLeb(Bytes& out, uint64_t v) {
+  for (; v >= 0x80; v >>= 7) out.push_back(static_cast<uint8_t>(0x80 | (v & 0x7F)));
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+// The method-2 compressor step by step as the format is defined: a plain
+// table of positions (-1 empty), one candidate per position, each match
+// extended to the end of the source and written in the shortest item its
+// distance and length allow.
+Bytes ModelBackReference(const Bytes& s) {
+  const int64_t n = static_cast<int64_t>(s.size());
+  Bytes out;
+  if (n < 1) return out;
+  std::vector<int64_t> slot(4096, -1);
+  auto hash = [&](int64_t p) {
+    return (1119 * s[p] + 961 * s[p + 1] + 31 * s[p + 2] + s[p + 3]) % 4096;
+  };
+  if (n >= 4) slot[hash(0)] = 0;
+  int64_t pending = 0, p = 1, c = -1;
+  for (;;) {
+    for (;; ++p) {
+      if (p >= n - 3) {
+        p = n;
+        break;
+      }
+      c = slot[hash(p)];
+      slot[hash(p)] = p;
+      if (c >= 0 && c < p && p - c <= 18440 && std::equal(&s[c], &s[c] + 3, &s[p]) &&
+          (p - c < 2057 || s[c + 3] == s[p + 3]))
+        break;
+    }
+    const int64_t k = p - pending;
+    if (k > 0) {
+      if (pending == 0) {
+        out.push_back(static_cast<uint8_t>(k <= 255 ? k : 0));
+        if (k > 255) PutLeb(out, k - 256);
+      } else if (k <= 3) {
+        out.back() |= static_cast<uint8_t>(k);
+      } else if (k <= 34) {
+        out.push_back(static_cast<uint8_t>(k - 3));
+      } else {
+        out.push_back(0x00);
+        PutLeb(out, k - 35);
+      }
+      out.insert(out.end(), s.begin() + pending, s.begin() + p);
+    }
+    if (p == n) return out;
+    int64_t l = 3;
+    while (p + l < n && s[c + l] == s[p + l]) ++l;
+    const int64_t d = p - c;
+    if (d <= 8) {
+      out.push_back(static_cast<uint8_t>(0x20 | ((d - 1) << 1) | ((l - 3) & 1)));
+      uint64_t v = (l - 3) >> 1;
+      for (; v >= 32; v >>= 7) out.push_back(static_cast<uint8_t>(0x80 | (v & 0x7F)));
+      out.push_back(static_cast<uint8_t>(v << 2));
+    } else if (d <= 2056) {
+      const int64_t e = d - 9, m = l - 9;
+      if (l <= 8) {
+        out.push_back(static_cast<uint8_t>(((l - 1) << 5) | (e & 0x1F)));
+      } else {
+        out.push_back(static_cast<uint8_t>(0x30 | ((m >> 2) & 7)));
+        for (uint64_t v = m >> 5; v != 0; v >>= 7)
+          out.push_back(static_cast<uint8_t>(0x80 | (v & 0x7F)));
+        out.push_back(static_cast<uint8_t>(((m & 3) << 5) | (e & 0x1F)));
+      }
+      out.push_back(static_cast<uint8_t>((e >> 5) << 2));
+    } else {
+      const int64_t e = d - 2057;
+      out.push_back(static_cast<uint8_t>(l >= 11 ? 0x38 : 0x38 | (l - 3)));
+      if (l >= 11) PutLeb(out, l - 11);
+      out.push_back(static_cast<uint8_t>(e & 0xFF));
+      out.push_back(static_cast<uint8_t>((e >> 8) << 2));
+    }
+    p += l;
+    pending = p;
+  }
+}
+
+TEST(Compression, BackReferenceFormsAgreeWithTheStepByStepModel) {
+  std::vector<Bytes> sources = RoundTripSources();
+  std::mt19937 rng(405);
+  for (size_t n : {255u, 256u, 257u, 16639u, 16640u}) sources.push_back(RandomBytes(rng, n));
+  for (int i = 0; i < 200; ++i) {  // copies of every length, from near, middle and far back
+    Bytes b = RandomBytes(rng, 1 + rng() % 3000, 1 + rng() % 256);
+    const size_t target = b.size() + rng() % 30000;
+    while (b.size() < target) {
+      const size_t back = 1 + rng() % std::min<size_t>(b.size(), rng() % 2 ? 64 : 20000);
+      const size_t n = 3 + rng() % (rng() % 4 ? 12 : 400);
+      for (size_t k = 0; k < n; ++k) b.push_back(b[b.size() - back]);
+      const Bytes gap = RandomBytes(rng, rng() % 50);
+      b.insert(b.end(), gap.begin(), gap.end());
+    }
+    sources.push_back(b);
+  }
+  for (size_t i = 0; i < sources.size(); ++i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(Compress(sources[i], 2), ModelBackReference(sources[i]));
+  }
+}
+
 // The back-reference hash table outlives a compression; what earlier
 // sources left in it must not change a form.
 TEST(Compression, FormsDependOnTheSourceAlone) {
@@ -364,6 +464,34 @@ TEST(Compression, ComparisonsAgreeWithMemcmpOfThePlainKeys) {
       ASSERT_EQ(DKCompareKey(fb, 0, a, 0, k, method), -expected);
       ASSERT_EQ(DKCompareKeys(fa, 0, fb, 0, k, method), expected);
       ASSERT_EQ(DKCompareKeys(fb, 0, fa, 0, k, method), -expected);
+    }
+  }
+}
+
+// Long records of every shape with one byte changed, so that the first
+// difference falls inside literals, repeats and matches from near, middle
+// and far back alike, or only beyond the key length.
+TEST(Compression, ComparisonsAgreeWithMemcmpWhereverTheKeysDiffer) {
+  std::mt19937 rng(77);
+  for (const Bytes& a : RoundTripSources()) {
+    if (a.size() < 2) continue;
+    const size_t longest = std::min<size_t>(a.size(), 16000);
+    for (int round = 0; round < 6; ++round) {
+      Bytes b = a;
+      const size_t at = rng() % longest;
+      b[at] = static_cast<uint8_t>(rng() % 2 ? b[at] + (rng() % 2 ? 1 : -1) : rng());
+      const int32_t k = static_cast<int32_t>(1 + rng() % longest);
+      const int32_t expected = MemSign(a.data(), b.data(), k);
+      for (int32_t method : {1, 2}) {
+        SCOPED_TRACE("size " + std::to_string(a.size()) + " at " + std::to_string(at) + " k " +
+                     std::to_string(k) + " method " + std::to_string(method));
+        const Bytes fa = Compress(a, method);
+        const Bytes fb = Compress(b, method);
+        ASSERT_EQ(DKCompareKey(fa, 0, b, 0, k, method), expected);
+        ASSERT_EQ(DKCompareKey(fb, 0, a, 0, k, method), -expected);
+        ASSERT_EQ(DKCompareKeys(fa, 0, fb, 0, k, method), expected);
+        ASSERT_EQ(DKCompareKeys(fb, 0, fa, 0, k, method), -expected);
+      }
     }
   }
 }
