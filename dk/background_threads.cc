@@ -212,6 +212,8 @@ void SecureQueued(int32_t slot) {
   // The entries just secured go back to the free list now rather than at
   // the next wake, which may not come while begins find no free entry.
   DKScanTransactionStates();
+  // What is secured need not stay in the commit set.
+  if (written == 0) DKTrimCommitSet();
 }
 
 void Secure(int32_t slot, int32_t tss, int32_t applied) {

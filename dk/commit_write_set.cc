@@ -89,7 +89,10 @@ int32_t AppendGroup(int32_t tss, int32_t commit, int32_t pages,
   const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
   std::vector<int32_t> b = SetBlock(table, kCommitSetPageSize);
   EnqdeqGuard guard(a + BP_LOCK_COMMIT_SET);
+  // Taken at once: records left behind by a failed append keep a number of
+  // their own.
   const int32_t group = LoadWord(BP_COMMIT_SET_ORDER) + 1;
+  StoreWord(BP_COMMIT_SET_ORDER, group);
   int32_t page = 0, position = 0;
   for (size_t i = 1; i < records.size(); ++i) {
     std::vector<int32_t>& r = records[i];
@@ -108,7 +111,6 @@ int32_t AppendGroup(int32_t tss, int32_t commit, int32_t pages,
   a[tss + TSS_END_PAGE] = page;
   a[tss + TSS_END_POS] = position;
   a[tss + TSS_GROUP] = group;
-  StoreWord(BP_COMMIT_SET_ORDER, group);
   return 0;
 }
 

@@ -47,3 +47,10 @@ int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode);
 // from its word 5 are not below those at request word 25 ends the scan.
 // Answers, in word 0 too, the number of records deleted or a negative code.
 int32_t DKDeleteSetRecords(std::span<int32_t> request);
+
+// Takes out of the commit set its first data pages while every record on
+// them belongs to a secured transaction or to a commit that never
+// completed; the number of pages taken out, or a negative code. Run by the
+// background thread that applies, never while it reads a transaction's
+// records, since a deletion moves the records behind it on its page.
+int32_t DKTrimCommitSet();

@@ -125,6 +125,15 @@ class TransactionTest : public TableTest {
     return r;
   }
 
+  static void Empty(const Sets& s) {
+    for (int32_t set : {s.write, s.read}) {
+      std::vector<int32_t> b(SETRQ_RECORD + 8, 0);
+      b[SETRQ_TABLE] = set;
+      b[SETRQ_TBL] = -1;
+      EXPECT_EQ(DKDXT0(b), 0);
+    }
+  }
+
   int32_t End(int32_t tss, const Sets& s, int32_t mode = kEndCommit, int32_t* tss_out = nullptr) {
     int32_t b[ETR_WORDS] = {mode, s.write, s.read, tss, 0, 0, 0};
     DKEXE1(25, b);
@@ -137,7 +146,10 @@ class TransactionTest : public TableTest {
   int32_t CommitChanges(const std::vector<std::vector<int32_t>>& changes, int32_t kind = 129) {
     Began t = Begin();
     EXPECT_EQ(t.rc, 0);
-    Sets s = NewSets();
+    // One pair of work tables serves every such commit, emptied first.
+    if (reused_.write == 0) reused_ = NewSets();
+    Empty(reused_);
+    const Sets& s = reused_;
     AppendTo(s.write, Header(kind, {{db_, static_cast<int32_t>(changes.size()) + 1}}));
     for (const auto& c : changes) AppendTo(s.write, c);
     return End(t.tss, s);
@@ -167,5 +179,6 @@ class TransactionTest : public TableTest {
 
   int32_t trans_ = 0;
   int32_t commit_set_ = 0;
+  Sets reused_;
   std::vector<std::thread> threads_;
 };

@@ -6,6 +6,7 @@
 
 #include <map>
 #include <mutex>
+#include <set>
 
 #include "dk/tests/transaction_fixture.h"
 
@@ -357,6 +358,36 @@ TEST_F(TransactionTest, RecordsWithoutTheirRoutineAnswerInvalidCode) {
     EXPECT_EQ(CommitChanges({other, Change(1, table, r)}), c.rc) << c.fcode;
   }
   EXPECT_EQ(Rows(table).size(), 3u);
+}
+
+}  // namespace
+
+namespace {
+
+// The commit set keeps only what may still be applied: after many commits
+// it holds the last page's records and no more.
+TEST_F(TransactionTest, CommitSetDropsThePagesOfSecuredTransactions) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  std::vector<int32_t> filler(1000, 7);
+  filler[WS_CODE] = 3;  // a record applied as nothing
+  for (int32_t i = 0; i < 60; ++i) {
+    const std::string r = MakeRecord("k" + std::to_string(i), 4, 8);
+    ASSERT_EQ(CommitChanges({filler, Change(1, table, r)}, i % 10 == 9 ? 129 : 0), 0);
+  }
+  ASSERT_EQ(CommitChanges({filler, Change(1, table, MakeRecord("last", 4, 8))}), 0);
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = commit_set_;
+  b[SETRQ_TBL] = 10;
+  b[SETRQ_RC] = 2;
+  std::set<int32_t> pages;
+  while (DKGXN0(b) == 0) {
+    pages.insert(b[SETRQ_PAGE]);
+    b[SETRQ_RC] = 0;
+  }
+  EXPECT_LE(pages.size(), 1u);
+  EXPECT_GT(area_[BP_COMMIT_SET_TRIM_COUNT], 3);
+  EXPECT_EQ(Rows(table).size(), 61u);
 }
 
 }  // namespace
