@@ -179,12 +179,50 @@ void QueryStatement(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   }
 }
 
+// 282 to 303: COMMIT, ROLLBACK, the start of a transaction, backup and LOAD
+// control; the one-symbol alternatives record the kind of the phrase's node.
+void TransactionControl(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  static const int32_t kKinds[] = {12, 13, 14, 107, 108, 109, 100, 101, 102};  // 282 .. 290
+  if (rule <= 290) {
+    ctx->statement_kind = kKinds[rule - 282];
+    return;
+  }
+  switch (rule) {
+    case 291:
+    case 292:
+    case 293:
+      r[VW_QUERY] = StmtGeneric(ctx, 29 + (rule - 291), r);
+      break;
+    case 297:
+      r[VW_QUERY] = StmtGeneric(ctx, 44, r);
+      break;
+    case 298:
+      r[VW_QUERY] = StmtGeneric(ctx, 45, r);
+      break;
+    case 299:
+      r[VW_QUERY] = StmtGeneric(ctx, 48, r);
+      break;
+    case 300:
+      r[VW_QUERY] = StmtGeneric(ctx, 46, r);
+      break;
+    case 301:
+    case 302:
+    case 303:
+      r[VW_QUERY] = StmtGeneric3(ctx, 40 + (rule - 301), r, SemEntry(ctx, 4)[VW_NAME]);
+      break;
+    default:
+      break;  // 294 to 296: WORK or not
+  }
+}
+
 }  // namespace
 
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
   int32_t* r = SemEntry(ctx, 1);
   if (rule <= 281) {
     SqlActionsAccess(ctx, rule);
+  } else if (rule <= 303) {
+    TransactionControl(ctx, rule, r);
   } else if (rule >= 304 && rule <= 331) {
     RecordKind(ctx, rule);
   } else if (rule >= 368 && rule <= 385) {

@@ -116,6 +116,15 @@ TEST(SqlGrammar, KindsWithoutNodes) {
       {"SET SESSION ISOLATION LEVEL REPEATABLE READ", 90, 0},
       {"SET TRANSACTION START IMPLICIT", 53, 0},
       {"LEAVE", 47, 0},
+      {"COMMIT", 12, 0},
+      {"ROLLBACK WORK", 13, 0},
+      {"START TRANSACTION", 14, 0},
+      {"START BACKUP", 107, 0},
+      {"COMMIT BACKUP FOR EXPORT", 108, 0},
+      {"ROLLBACK BACKUP", 109, 0},
+      {"START LOAD FOR t", 100, 0},
+      {"COMMIT LOAD FOR t", 101, 0},
+      {"ROLLBACK LOAD FOR t", 102, 0},
   };
   for (const Case& c : cases) {
     ParsedStatement p = ParseSql(c.text);
