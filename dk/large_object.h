@@ -13,6 +13,7 @@ constexpr int32_t DKF_PLO1 = 59;
 constexpr int32_t DKF_GLO1 = 60;
 constexpr int32_t DKF_FLO1 = 61;
 constexpr int32_t DKF_FLX1 = 62;
+constexpr int32_t DKF_CLO1 = 66;
 
 // Words of an allocate, put, get and free-by-list request. Lengths and
 // offsets are 64-bit values in two words, low word first.
@@ -36,6 +37,35 @@ constexpr int RUN_CARRIED = 1;    // carried with the run, not read here
 constexpr int RUN_PAGE_SIZE = 2;  // in bytes
 constexpr int RUN_PAGES = 3;
 constexpr int RUN_WORDS = 4;
+
+// Words of a close request (DKCLO1): the record request words (word 0 the
+// mode, 4 and 5 the table entry and TBL of the table that receives the
+// record, 6 and 7 key and record length, 8 the stored length, the record
+// from word 10) and these. The answer goes to word 5.
+constexpr int CLO_MODE = 0;
+constexpr int CLO_DID = 2;
+constexpr int CLO_ANSWER = 5;
+constexpr int CLO_SEQNO_FIELD = 13;  // record bytes 12..15
+constexpr int CLO_STAMP = 19;        // words 19, 20: record bytes 36..43
+constexpr int CLO_WORDS = 21;
+// Words of a close's work block (all word-storage indexes, 0 when empty).
+constexpr int LWB_NEW_PAGES = 2;      // page list of the object's new pages
+constexpr int LWB_DIRECTORY = 13;     // table entry of the source's directory (TBL 240)
+constexpr int LWB_SOURCE_PAGES = 14;  // page list of its source pages
+constexpr int LWB_FREE_RUNS = 15;
+constexpr int LWB_WORDS = 16;
+
+// A large-object directory record: the key is its first 20 bytes (integers
+// big-endian), the rest in the machine's byte order.
+constexpr int32_t LDR_IDENTITY = 0;  // 12 bytes
+constexpr int32_t LDR_SEQNO = 12;
+constexpr int32_t LDR_PART = 16;
+constexpr int32_t LDR_FIRST_PAGE = 20;  // bytes 20..35: the run, as a DKFLO1 run
+constexpr int32_t LDR_PAGE_SIZE = 28;
+constexpr int32_t LDR_PAGES = 32;
+constexpr int32_t LDR_STAMP = 36;  // bytes 36..43
+constexpr int32_t LDR_KEY_BYTES = 20;
+constexpr int32_t LDR_BYTES = 44;
 
 // A large-object page: the frame's words and the bytes it leaves for data.
 constexpr int32_t LOP_LAST_WORD = 2;  // last page word in use: the trailer (5 when fresh)
@@ -61,3 +91,9 @@ void DKPLO1(int32_t* block, void* data);
 void DKGLO1(int32_t* block, void* buffer);
 void DKFLO1(int32_t* block, void* did);
 void DKFLX1(int32_t* block, void* unused);
+// Close: the second argument is the object's work block.
+void DKCLO1(int32_t* block, void* work);
+// Removes an object's directory record: `cursor` (a cursor block of the
+// directory table with the record's key) is fetched, the record deleted in
+// write mode `write_mode` and its run freed. 0 also when there is none.
+int32_t DKDLD0(int32_t* cursor, int32_t write_mode);

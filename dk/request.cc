@@ -120,7 +120,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 63 DKMHT1
     {1, 6, nullptr},          // 64 DKULD1
     {2, 0, nullptr},          // 65 DKCPL1
-    {2, 5, nullptr},          // 66 DKCLO1
+    {2, 5, DKCLO1},  // 66 DKCLO1
 };
 
 std::atomic<const DKChannelAccess*> channel_access{nullptr};

@@ -1,0 +1,212 @@
+// Closing large objects: directory records brought up to date in a table of
+// another databank, the object's pages copied there once every part has
+// arrived, records replaced, left alone or removed by mode, and the end of
+// a large-object session.
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dk/bitmap_page.h"
+#include "dk/large_object.h"
+#include "dk/page_runs.h"
+#include "dk/table_cursor.h"
+#include "dk/table_entries.h"
+#include "dk/tests/large_object_fixture.h"
+
+namespace {
+
+class LargeObjectCloseTest : public LargeObjectTest {
+ protected:
+  void SetUp() override {
+    LargeObjectTest::SetUp();
+    target_ = Create("copy", 2000, 6, 9);
+    directory_ = CreateDirectory(5, 240);
+    table_ = CreateDirectory(6, 300);
+    work_[LWB_DIRECTORY] = directory_;
+  }
+
+  int32_t CreateDirectory(int32_t did, int32_t tbl) {
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_DID] = did;
+    b[RQ_TYPE] = 60;
+    b[RQ_TBL] = tbl;
+    b[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+    b[RQ_RECORD_LENGTH] = LDR_BYTES;
+    DKEXE1(16, b);
+    EXPECT_EQ(b[RQ_STATUS], 0);
+    return b[RQ_TABLE];
+  }
+
+  static void Big(uint8_t* p, int32_t v) {
+    for (int i = 0; i < 4; ++i)
+      p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (24 - 8 * i));
+  }
+  // A directory record of part `part` of object 7 whose run of `pages`
+  // middle pages starts at `first`; SEQNO field `seqno`.
+  static std::vector<int32_t> Record(int32_t seqno, int32_t part, int32_t first, int32_t pages,
+                                     int32_t stamp = 0) {
+    std::vector<int32_t> r(LDR_BYTES / 4, 0);
+    uint8_t* b = reinterpret_cast<uint8_t*>(r.data());
+    r[0] = 7;
+    r[1] = 0x5a5a;
+    r[2] = -7;
+    Big(b + LDR_SEQNO, seqno);
+    Big(b + LDR_PART, part);
+    r[LDR_FIRST_PAGE / 4] = first;
+    r[LDR_PAGE_SIZE / 4] = 16384;
+    r[LDR_PAGES / 4] = pages;
+    r[LDR_STAMP / 4] = stamp;
+    return r;
+  }
+  int32_t InsertInto(int32_t table, int32_t tbl, const std::vector<int32_t>& record) {
+    std::vector<int32_t> b(CLO_WORDS, 0);
+    b[RQ_TABLE] = table;
+    b[RQ_TBL] = tbl;
+    b[RQ_RECORD_LENGTH] = LDR_BYTES;
+    std::copy(record.begin(), record.end(), b.begin() + RQ_RECORD);
+    DKEXE1(38, b.data());
+    return b[RQ_STATUS];
+  }
+  // Sends a close of `record` for table 300 in mode `mode`; the request
+  // comes back in *out.
+  int32_t CloseRecord(int32_t mode, const std::vector<int32_t>& record,
+                      std::vector<int32_t>* out = nullptr) {
+    std::vector<int32_t> b(CLO_WORDS, 0);
+    b[CLO_MODE] = mode;
+    b[CLO_DID] = 6;
+    b[RQ_TABLE] = table_;
+    b[RQ_TBL] = 300;
+    b[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+    b[RQ_RECORD_LENGTH] = LDR_BYTES;
+    std::copy(record.begin(), record.end(), b.begin() + RQ_RECORD);
+    DKEXE2(DKF_CLO1, b.data(), work_);
+    if (out) *out = b;
+    return b[CLO_ANSWER];
+  }
+  // The record of table 300 with the key of `record`; empty when none.
+  std::vector<int32_t> Stored(const std::vector<int32_t>& record) {
+    std::vector<int32_t> c(CursorBlockWords(LDR_BYTES), 0);
+    c[CUR_STATUS] = FET_FROM_KEY;
+    c[CUR_TABLE] = table_;
+    c[CUR_TBL] = 300;
+    c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+    c[CUR_RECORD_LENGTH] = LDR_BYTES;
+    std::copy(record.begin(), record.begin() + LDR_KEY_BYTES / 4, c.begin() + CUR_RECORD);
+    DKFET1(c.data());
+    if (c[CUR_STATUS] != 0 ||
+        !std::equal(record.begin(), record.begin() + 5, c.begin() + CUR_RECORD))
+      return {};
+    return std::vector<int32_t>(c.begin() + CUR_RECORD, c.end());
+  }
+  // Puts `bytes` on a run of middle pages in the source databank; its first
+  // page.
+  int32_t SourcePart(const std::string& bytes, int32_t pages) {
+    int32_t runs = 0, first = 0, counter = 0;
+    EXPECT_EQ(DKALC0(db_, 16384, pages, &runs, &first), 0);
+    Object o;
+    EXPECT_EQ(DKELC0(first, 16384, pages, &o.list, &counter), 0);
+    o.identity[0] = 7;
+    o.identity[1] = 0x5a5a;
+    o.identity[2] = -7;
+    EXPECT_EQ(Put(o, 0, bytes), 0);
+    return first;
+  }
+  // The object read in the target databank from its runs in order.
+  std::string ReadTarget(const std::vector<std::pair<int32_t, int32_t>>& runs, int32_t length,
+                         int32_t* rc = nullptr) {
+    Object o;
+    int32_t counter = 0;
+    for (auto [first, pages] : runs) EXPECT_EQ(DKELC0(first, 16384, pages, &o.list, &counter), 0);
+    o.identity[0] = 7;
+    o.identity[1] = 0x5a5a;
+    o.identity[2] = -7;
+    auto b = Request(o);
+    b[LOB_DID] = 6;
+    b[LOB_COUNT] = length;
+    std::string back(static_cast<size_t>(length), '\0');
+    DKEXE2(DKF_GLO1, b.data(), back.data());
+    if (rc)
+      *rc = b[LOB_STATUS];
+    else
+      EXPECT_EQ(b[LOB_STATUS], 0);
+    back.resize(static_cast<size_t>(std::max(0, b[LOB_COUNT])));
+    return back;
+  }
+
+  int32_t target_ = 0, directory_ = 0, table_ = 0;
+  int32_t work_[LWB_WORDS] = {};
+};
+
+TEST_F(LargeObjectCloseTest, PagesAreCopiedOnceEveryPartHasArrived) {
+  const std::string one = Pattern(2 * 16344, 1), two = Pattern(16344 + 100, 2);
+  const int32_t first1 = SourcePart(one, 2), first2 = SourcePart(two, 2);
+  ASSERT_EQ(InsertInto(directory_, 240, Record(3, 1, first1, 2)), 0);
+  ASSERT_EQ(InsertInto(directory_, 240, Record(3, 2, first2, 2)), 0);
+  const int64_t before = FreeUnits();
+
+  // Part 2 first: it gets its run, nothing is copied yet.
+  std::vector<int32_t> sent;
+  ASSERT_EQ(CloseRecord(1, Record(9, 2, 0, 2), &sent), 0);
+  std::vector<int32_t> stored2 = Stored(Record(9, 2, 0, 2));
+  ASSERT_FALSE(stored2.empty());
+  const int32_t target2 = stored2[LDR_FIRST_PAGE / 4];
+  EXPECT_EQ(target2, sent[RQ_RECORD + LDR_FIRST_PAGE / 4]);
+  int32_t rc = 0;
+  EXPECT_EQ(ReadTarget({{target2, 2}}, 100, &rc), "");
+  EXPECT_EQ(rc, -55) << "not copied yet: the pages carry no object";
+
+  // Part 1 completes the object: both parts' pages are copied.
+  ASSERT_EQ(CloseRecord(1, Record(9, 1, 0, 2)), 0);
+  std::vector<int32_t> stored1 = Stored(Record(9, 1, 0, 2));
+  ASSERT_FALSE(stored1.empty());
+  const int32_t target1 = stored1[LDR_FIRST_PAGE / 4];
+  EXPECT_EQ(ReadTarget({{target1, 2}, {target2, 2}}, 3 * 16344 + 100), one + two);
+  EXPECT_EQ(FreeUnits(), before) << "the source databank lost no page";
+  EXPECT_EQ(CloseRecord(-2, {}), 0);
+  EXPECT_EQ(work_[LWB_NEW_PAGES], 0);
+  EXPECT_EQ(work_[LWB_SOURCE_PAGES], 0);
+}
+
+TEST_F(LargeObjectCloseTest, ModesReplaceKeepOrRemoveTheRecord) {
+  const int32_t first = SourcePart(Pattern(100, 3), 1);
+  ASSERT_EQ(InsertInto(directory_, 240, Record(3, 1, first, 1)), 0);
+  // Modes 2 and 4 change nothing when the record is not there.
+  EXPECT_EQ(CloseRecord(2, Record(9, 1, 0, 1)), 0);
+  EXPECT_EQ(CloseRecord(4, Record(9, 1, 0, 1)), 0);
+  EXPECT_TRUE(Stored(Record(9, 1, 0, 1)).empty());
+  ASSERT_EQ(CloseRecord(1, Record(9, 1, 0, 1, 5)), 0);
+  std::vector<int32_t> stored = Stored(Record(9, 1, 0, 1));
+  ASSERT_FALSE(stored.empty());
+  const int32_t page = stored[LDR_FIRST_PAGE / 4];
+  // The same bytes 36..43: no update, even with another run in the request.
+  EXPECT_EQ(CloseRecord(2, Record(9, 1, 1234, 1, 5)), 0);
+  EXPECT_EQ(Stored(Record(9, 1, 0, 1))[LDR_FIRST_PAGE / 4], page);
+  // Other bytes 36..43: the record is replaced.
+  EXPECT_EQ(CloseRecord(2, Record(9, 1, page, 1, 6)), 0);
+  EXPECT_EQ(Stored(Record(9, 1, 0, 1))[LDR_STAMP / 4], 6);
+  // Mode 4 removes it and frees its run.
+  int32_t rq[REQ_WORDS] = {target_, page, 16384, 0, -1, 0};
+  EXPECT_EQ(CloseRecord(4, Record(9, 1, 0, 1)), 0);
+  EXPECT_TRUE(Stored(Record(9, 1, 0, 1)).empty());
+  EXPECT_EQ(DKFRE0(rq, 0), -49) << "its page is free already";
+}
+
+TEST_F(LargeObjectCloseTest, BadDirectoriesAndSessionEnds) {
+  work_[LWB_DIRECTORY] = table_;  // not table 240
+  EXPECT_EQ(CloseRecord(1, Record(9, 1, 0, 1)), -46);
+  work_[LWB_DIRECTORY] = 0;
+  EXPECT_EQ(CloseRecord(2, Record(9, 1, 0, 1)), -46);
+  work_[LWB_DIRECTORY] = directory_;
+  std::vector<int32_t> b(CLO_WORDS, 0);
+  b[CLO_MODE] = 1;
+  b[RQ_TABLE] = table_;
+  b[RQ_TBL] = 301;
+  DKEXE2(DKF_CLO1, b.data(), work_);
+  EXPECT_EQ(b[CLO_ANSWER], -46) << "no table 301";
+  // Mode -1 only forgets the lists.
+  work_[LWB_NEW_PAGES] = storage_.NewList(4);
+  EXPECT_EQ(CloseRecord(-1, {}), 0);
+  EXPECT_EQ(work_[LWB_NEW_PAGES], 0);
+}
+
+}  // namespace
