@@ -303,19 +303,11 @@ int32_t DKScanTransactionStates() {
   std::erase_if(freed, [a](int32_t x) {
     return a[x + TSS_ON_DISK] >= a[BP_LOW_VIEW_TRANS] || a[x + TSS_COMMIT] >= a[BP_TSS_SAFE_LOW];
   });
-  for (int32_t x : freed) {
-    DKHMP0(a[BP_TSS_HASH], x);
+  for (int32_t x : freed)
     if (a[x + TSS_COMMIT] != 0) --a[BP_TSS_SECURED];
-  }
   DKUnlock(BP_LOCK_TSS_HASH);
-  for (int32_t x : freed) {
-    PoolWord(BP_TCACHE_USERS).fetch_sub(1);
-    DKLock(BP_LOCK_TSS_FREE);
-    a[x + TSS_START] = 0;
-    a[x + TSS_STATE] = 0;
-    DKHML0(a[BP_TSS_HASH], x);
-    DKUnlock(BP_LOCK_TSS_FREE);
-  }
+  // With their dependents, as an end gives entries back.
+  for (int32_t x : freed) DKFreeTss(x);
   return chosen;
 }
 

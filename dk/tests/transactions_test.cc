@@ -388,6 +388,9 @@ TEST_F(TransactionTest, CommitSetDropsThePagesOfSecuredTransactions) {
   EXPECT_LE(pages.size(), 1u);
   EXPECT_GT(area_[BP_COMMIT_SET_TRIM_COUNT], 3);
   EXPECT_EQ(Rows(table).size(), 61u);
+  // Secured entries went back to the free list but the newest.
+  EXPECT_LE(TssInUse(), 2);
+  EXPECT_EQ(area_[BP_TCACHE_USERS], TssInUse());
 }
 
 }  // namespace
