@@ -10,7 +10,10 @@
 #include "sql/front/stmt_tree.h"
 
 const char* EntryText(SqlCompileCtx* ctx, const int32_t* entry) {
-  if (entry[VW_TEXT] <= 0 || entry[VW_TEXT_LENGTH] <= 0) return "";
+  // Indexes count from the arena's first chunk; a later chunk of the kernel
+  // word storage may lie below it, so an index is negative as often as not.
+  // Only 0 means no text.
+  if (entry[VW_TEXT] == 0 || entry[VW_TEXT_LENGTH] <= 0) return "";
   return reinterpret_cast<const char*>(ctx->arena.chunks + (entry[VW_TEXT] - 1));
 }
 
