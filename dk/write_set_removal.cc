@@ -11,8 +11,10 @@
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
+#include "dk/large_object.h"
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
+#include "dk/table_cursor.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
 
@@ -21,9 +23,10 @@ namespace {
 using dkset::RoutineIndex;
 
 constexpr size_t kMaxRemembered = 100;
-constexpr int32_t kKindBound = 15;    // a record that bounds the scan
-constexpr int32_t kKindInsert = 1;    // an insert, whose large object goes too
-constexpr int32_t kKindLobTable = 6;  // word 3 of a record of a kind-6 table
+constexpr int32_t kKindBound = 15;      // a record that bounds the scan
+constexpr int32_t kKindInsert = 1;      // an insert, whose large object goes too
+constexpr int32_t kKindLobTable = 6;    // word 3 of a record of a kind-6 table
+constexpr int32_t kDirectoryTbl = 240;  // the large objects' directory table
 
 // The 16 bytes from record word 5 against the bound, unsigned.
 bool NotBelow(std::span<const int32_t> record, const std::array<uint8_t, 16>& bound) {
@@ -33,12 +36,22 @@ bool NotBelow(std::span<const int32_t> record, const std::array<uint8_t, 16>& bo
   return std::memcmp(bytes.data(), bound.data(), bytes.size()) >= 0;
 }
 
-// The large object a deleted insert names is removed with it; that removal
-// belongs to the large-object routines, which have none for it yet.
-int32_t RemoveLargeObject(int32_t lob_table) {
-  int32_t value = lob_table;
-  DKReportError(RoutineIndex("DKDLD0"), -86, DK_SEV_ERROR, &value, value);
-  return -86;
+// The large object a deleted insert names (its directory key from record
+// word 10 on) is removed with it, through the directory table (TBL 240).
+int32_t RemoveLargeObject(int32_t directory, std::span<const int32_t> record) {
+  if (!dkset::IsTableEntry(directory)) {
+    int32_t tbl = kDirectoryTbl;
+    DKReportError(RoutineIndex("DKDLD0"), -46, DK_SEV_ERROR, &tbl, tbl);
+    return -46;
+  }
+  std::vector<int32_t> cursor(CursorBlockWords(LDR_BYTES), 0);
+  cursor[CUR_TABLE] = directory;
+  cursor[CUR_TBL] = kDirectoryTbl;
+  cursor[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+  cursor[CUR_RECORD_LENGTH] = LDR_BYTES;
+  const size_t bytes = std::min<size_t>(LDR_KEY_BYTES, (record.size() - 10) * 4);
+  std::memcpy(cursor.data() + CUR_RECORD, record.data() + 10, bytes);
+  return DKDLD0(cursor.data(), 0);
 }
 
 }  // namespace
@@ -55,7 +68,7 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request) {
   std::memcpy(bound.data(), request.data() + kBound, bound.size());
   const std::vector<int32_t> ids(request.begin() + kIds, request.begin() + kIds + request[kCount]);
   DKLock(BP_LOCK_TABLE_HASH);
-  const int32_t lob_table = DKHMI0(LoadWord(BP_TABLE_HASH), 240);
+  const int32_t lob_table = DKHMI0(LoadWord(BP_TABLE_HASH), kDirectoryTbl);
   DKUnlock(BP_LOCK_TABLE_HASH);
   std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
   b[SETRQ_TABLE] = request[SETRQ_TABLE];
@@ -95,8 +108,9 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request) {
       b[SETRQ_RC] = 0;
       continue;
     }
-    const bool lob = record[WS_CODE] == kKindInsert && record.size() > 3 &&
+    const bool lob = record[WS_CODE] == kKindInsert && record.size() > 10 &&
                      record[3] == kKindLobTable && record[2] != 3;
+    const std::vector<int32_t> removed(record.begin(), record.end());
     std::vector<int32_t> del(b);
     del[SETRQ_RC] = 0;
     rc = DKDXR0(del);
@@ -109,7 +123,7 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request) {
       break;
     }
     ++deleted;
-    if (lob && (result = RemoveLargeObject(lob_table)) != 0) break;
+    if (lob && (result = RemoveLargeObject(lob_table, removed)) != 0) break;
     if (rc == SET_END) break;
     // The next record now lies where the deleted one was.
     b[SETRQ_PAGE] = del[SETRQ_PAGE];

@@ -311,6 +311,14 @@ TEST_F(TransactionTest, DeleteSetRecordsOfListedObjects) {
   EXPECT_EQ(left, expected);
   request[29] = -1;
   EXPECT_EQ(DKDeleteSetRecords(request), -43);
+  // An insert into a table of large objects takes its object along, found
+  // through the directory table (TBL 240), which is not open here.
+  std::vector<int32_t> insert(14, 0);
+  insert[WS_CODE] = 1, insert[1] = 9, insert[2] = 300, insert[3] = 6;
+  AppendTo(s.write, insert);
+  request[29] = 1;
+  request[30] = 300;
+  EXPECT_EQ(DKDeleteSetRecords(request), -46);
 }
 
 }  // namespace
