@@ -242,7 +242,7 @@ int32_t Refill(const Reshape& r) {
     int32_t right = GetNeighbour(r, r.Position() + r.lp);
     if (right < 0) return right;
     int32_t ub = UsedEnd(PageBytes(right));
-    if (ub - kPageHeaderBytes <= room) return Merge(r, *r.child, right, r.Position());
+    if (ub <= room) return Merge(r, *r.child, right, r.Position());
     if (r.IsFirst()) {
       if (ShiftLeft(r, *r.child, right, r.Position(), (ub - u + r.l) / (2 * r.l)))
         return FinishMove(r, *r.child, right);
@@ -255,7 +255,7 @@ int32_t Refill(const Reshape& r) {
   int32_t left = GetNeighbour(r, r.Position() - r.lp);
   if (left < 0) return left;
   int32_t ul = UsedEnd(PageBytes(left));
-  if (ul - kPageHeaderBytes <= room) return Merge(r, left, *r.child, r.Position() - r.lp);
+  if (ul < room) return Merge(r, left, *r.child, r.Position() - r.lp);
   if (ShiftRight(r, left, *r.child, r.Position() - r.lp, (ul - u + r.l) / (2 * r.l)))
     return FinishMove(r, left, *r.child);
   DKPUT0(PUT_UNCHANGED, left);

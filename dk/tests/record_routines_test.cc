@@ -175,6 +175,43 @@ TEST_F(RecordTest, SplittingAFullPageOfHundredByteEntriesMovesTen) {
   EXPECT_EQ(shape.records.size(), 21u);
 }
 
+TEST_F(RecordTest, PagesBelowHalfMergeOnlyWhenTheMergedPageKeepsItsMargin) {
+  // 12-byte records on 2048-byte pages. A leaf of 84 entries (used end
+  // 1024) falls below half on a delete; room = 2048 - 12 - 1024 = 1012, and
+  // 1024 for a leaf of 83. The right neighbour merges in when its used end is
+  // at most the room, the child into the left one when that one's is below
+  // it; otherwise entries shift, none between pages of equal fill.
+  struct Case {
+    const char* name;
+    int32_t left;  // entries of the left leaf; the right one has 84
+    bool from_left;
+    std::vector<int32_t> after;
+  } cases[] = {
+      {"right neighbour 1024 above room 1012", 84, true, {83, 84}},
+      {"left neighbour 1024 above room 1012", 84, false, {84, 83}},
+      {"left neighbour 1012 not below room 1012", 83, false, {83, 83}},
+      {"right neighbour 1024 at room 1024", 83, true, {166}},
+  };
+  auto key = [](int32_t i) {
+    std::string k(4, '\0');
+    k[0] = static_cast<char>(i >> 8), k[1] = static_cast<char>(i);
+    return MakeRecord(k, 4, 12);
+  };
+  int32_t tbl = 60;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Table t = CreateTable(tbl++, 4, 12, 2048, 2048);
+    // 170 ascending records: the full top page splits into 85 and 85.
+    for (int32_t i = 0; i < 170; ++i) ASSERT_EQ(Insert(t, key(i)), 0);
+    ASSERT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{85, 85}));
+    ASSERT_EQ(Delete(t, key(169)), 0);
+    for (int32_t i = 0; i < 85 - c.left; ++i) ASSERT_EQ(Delete(t, key(i)), 0);
+    ASSERT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{c.left, 84}));
+    ASSERT_EQ(Delete(t, key(c.from_left ? 84 : 85)), 0);
+    EXPECT_EQ(ReadTree(t).leaf_counts, c.after);
+  }
+}
+
 TEST_F(RecordTest, CloseKeepsTheEntryAndAClosedDroppedTableLosesItsPages) {
   Table t = CreateTable(14, 4, 8);
   ASSERT_EQ(Insert(t, "abcdefgh"), 0);
