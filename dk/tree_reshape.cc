@@ -447,21 +447,26 @@ int32_t MergeDirectory(const Reshape& r, int32_t left, int32_t right, int32_t po
   return FinishMove(r, left, 0);
 }
 
-// Room on the insert side: share with a neighbour, else split. On the
-// delete side: merge with a neighbour that fits, else share.
+// Room on the insert side: share with a neighbour that uses at most a
+// quarter of a page less than the child, else split. On the delete side:
+// merge with a neighbour that uses less than the child leaves free, else
+// share.
 int32_t ReorganiseDirectory(const Reshape& r, bool insert_side) {
   const int32_t room = insert_side ? r.tab[TAB_NEW_LENGTH] + 4 : 0;
-  const int64_t cap = r.s - kPageHeaderBytes - 4;
-  const int32_t used = DirUsed(r.Child(), r.s) - kPageHeaderBytes - 4;
+  const uint8_t* c = r.Child();
+  const int32_t limit = UsedEnd(c) - (r.s - kPageHeaderBytes) / 4;
+  const int32_t free = r.s - UsedEnd(c) - 4 * DirCount(c, r.s);
   for (bool right_side : {true, false}) {
     if (right_side ? !r.HasRight() : r.IsFirst()) continue;
     int32_t position = right_side ? r.Position() : r.Position() - r.lp;
     int32_t other = GetNeighbour(r, right_side ? r.Position() + r.lp : position);
     if (other < 0) return other;
     int32_t left = right_side ? *r.child : other, right = right_side ? other : *r.child;
-    int32_t other_used = DirUsed(PageBytes(other), r.s) - kPageHeaderBytes - 4;
-    if (!insert_side && used + other_used <= cap) return MergeDirectory(r, left, right, position);
-    int32_t rc = Rebalance(r, left, right, position, room);
+    const uint8_t* o = PageBytes(other);
+    if (!insert_side && DirUsed(o, r.s) < free) return MergeDirectory(r, left, right, position);
+    int32_t rc = kNoMove;
+    if (!insert_side || UsedEnd(o) + 4 * (DirCount(o, r.s) + 2) <= limit)
+      rc = Rebalance(r, left, right, position, room);
     if (rc == kMoved) return FinishMove(r, left, right);
     DKPUT0(PUT_UNCHANGED, other);
     if (rc < 0) return rc;

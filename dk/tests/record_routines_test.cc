@@ -399,3 +399,61 @@ TEST_F(TableEntryTest, CheckModesCompareWhatTheyAreAskedTo) {
 }
 
 }  // namespace
+
+namespace {
+
+class DirectoryReshapeTest : public TableTest {
+ protected:
+  // Records of 162 bytes without runs: method 1 stores each as one long
+  // literal of 164 bytes, so an entry with its directory word takes 168 and
+  // a 2048-byte leaf holds 12.
+  static std::string Record(int32_t i) {
+    std::string r(162, '\0');
+    r[0] = static_cast<char>(i >> 8), r[1] = static_cast<char>(i);
+    for (size_t j = 2; j < r.size(); ++j) r[j] = static_cast<char>(j * 7 + 3);
+    return r;
+  }
+  // The length of a record's stored form under method 1.
+  static int32_t StoredLengthOf(const std::string& r) {
+    std::vector<uint8_t> out(static_cast<size_t>(CompressedSizeBound(r.size())) + 16);
+    int32_t n = 0;
+    DKCompress(ByteSpan(out), 0, &n,
+               ConstByteSpan(reinterpret_cast<const uint8_t*>(r.data()), r.size()), 0,
+               static_cast<int32_t>(r.size()), 1);
+    return n;
+  }
+  // Keys 100..112 fill a leaf and split it into 100..105 and 106..112.
+  Table TwoLeaves(int32_t tbl) {
+    Table t = CreateTable(tbl, 8, 162, 2048, 2048, nullptr, 1);
+    for (int32_t i = 100; i <= 112; ++i) EXPECT_EQ(Insert(t, Record(i)), 0);
+    EXPECT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{6, 7}));
+    return t;
+  }
+};
+
+TEST_F(DirectoryReshapeTest, ALeafBelowHalfMergesOnlyWhenTheNeighbourUsesLessThanTheRoom) {
+  ASSERT_EQ(StoredLengthOf(Record(0)), 164);
+  Table t = TwoLeaves(70);
+  ASSERT_EQ(Delete(t, Record(112)), 0);
+  ASSERT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{6, 6}));
+  // The left leaf (used space 20 + 6 x 168 = 1028) falls below half; its
+  // room is 2048 - 1000 - 24 = 1024, and the right neighbour uses 1028, so
+  // it is not merged in although the two would fit one page.
+  ASSERT_EQ(Delete(t, Record(100)), 0);
+  EXPECT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{5, 6}));
+}
+
+TEST_F(DirectoryReshapeTest, AFullLeafSharesOnlyWithANeighbourBelowTheLimit) {
+  Table t = TwoLeaves(71);
+  for (int32_t i = 0; i < 6; ++i) ASSERT_EQ(Insert(t, Record(i)), 0);
+  for (int32_t i = 113; i < 115; ++i) ASSERT_EQ(Insert(t, Record(i)), 0);
+  ASSERT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{12, 9}));
+  // The full left leaf has used end 16 + 12 x 164 = 1984, so a neighbour
+  // takes a share only when its used end and directory with one more word,
+  // 24 + 9 x 168 = 1536, are at most 1984 - 508 = 1476: the leaf splits.
+  ASSERT_EQ(Insert(t, Record(6)), 0);
+  EXPECT_EQ(ReadTree(t).leaf_counts.size(), 3u);
+  EXPECT_EQ(ReadTree(t).records.size(), 22u);
+}
+
+}  // namespace
