@@ -22,7 +22,8 @@ void SqlInstallParsePhase();
 // The families, each over its range of production numbers.
 void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule);   // 1 to 221
 void SqlActionsTable(SqlCompileCtx* ctx, int32_t rule);       // 41, 164 to 221
-void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule);  // 16-40, 63-88, 110-133
+void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule);  // 15-40, 63-88, 110-133
+void SqlActionsStorage(SqlCompileCtx* ctx, int32_t rule);     // 11, 44-62, 77, 88, 134-145
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);     // 222 to 400
 void SqlActionsAccess(SqlCompileCtx* ctx, int32_t rule);      // 222 to 281
 void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);       // 401 to 499

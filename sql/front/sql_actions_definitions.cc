@@ -218,9 +218,10 @@ void AlterTable(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 
 }  // namespace
 
-// 16 to 40, 63 to 88, 110 to 133.
+// 15 to 40, 63 to 88, 110 to 133.
 void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule) {
-  static const int32_t kKinds[][2] = {{16, 94}, {17, 98}, {18, 21}, {25, 39}, {113, 35}};
+  static const int32_t kKinds[][2] = {{15, 18}, {16, 94},  {17, 98},  {18, 21},  {19, 24}, {24, 30},
+                                      {25, 39}, {110, 17}, {111, 29}, {112, 23}, {113, 35}};
   int32_t* r = SemEntry(ctx, 1);
   for (const auto& k : kKinds) {
     if (k[0] == rule) ctx->statement_kind = k[1];

@@ -294,6 +294,8 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     SpecialValue(ctx, rule, r);
   } else if (rule >= 695 && rule <= 724) {
     Literal(ctx, rule, r);
+  } else if (rule == 738 || rule == 739) {
+    SqlActionsStorage(ctx, rule);
   } else if (rule >= 725 && rule <= 752) {
     Lists(ctx, rule, r);
   } else if (rule >= 763 && rule <= 784) {

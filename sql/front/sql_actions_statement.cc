@@ -139,7 +139,10 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
         SqlActionsTable(ctx, rule);
       } else if ((rule >= 89 && rule <= 109) || (rule >= 146 && rule <= 163)) {
         Removal(ctx, rule, r);
-      } else if ((rule >= 16 && rule <= 40) || (rule >= 63 && rule <= 88) ||
+      } else if (rule == 11 || (rule >= 44 && rule <= 62) || rule == 77 || rule == 88 ||
+                 (rule >= 134 && rule <= 145)) {
+        SqlActionsStorage(ctx, rule);
+      } else if ((rule >= 15 && rule <= 40) || (rule >= 63 && rule <= 88) ||
                  (rule >= 110 && rule <= 133)) {
         SqlActionsDefinition(ctx, rule);
       }

@@ -208,6 +208,16 @@ TEST(SqlGrammar, Definitions) {
       {"CREATE SCHEMA s CREATE TABLE t (a INT)", 94, ""},
       {"ALTER TABLE t INTO db", 35, "-12104 "},
       {"ALTER TABLE t ADD a INT", 35, ""},
+      {"SET PATH a, b, c", 56, ""},
+      {"SET PATH a, b, c, d", 56, "-12169 "},
+      {"CREATE IDENT u AS USER IDENTIFIED 'abcdefghijklmnopqr'", 24, ""},
+      {"CREATE IDENT u AS USER IDENTIFIED 'abcdefghijklmnopqrs'", 24, "-12123 "},
+      {"CREATE IDENT u AS USER IDENTIFIED 'a b'", 24, "-12123 "},
+      {"ALTER IDENT u IDENTIFIED 'x'", 23, ""},
+      {"CREATE DATABANK d", 18, ""},
+      {"ALTER DATABANK d ADD 5 PAGES", 17, ""},
+      {"CREATE SHADOW h FOR d IN 'f'", 30, ""},
+      {"ALTER SHADOW h TO MASTER", 29, ""},
   };
   for (const Case& c : cases) {
     ParsedStatement p = ParseSql(c.text);
