@@ -97,3 +97,8 @@ void DKCLO1(int32_t* block, void* work);
 // directory table with the record's key) is fetched, the record deleted in
 // write mode `write_mode` and its run freed. 0 also when there is none.
 int32_t DKDLD0(int32_t* cursor, int32_t write_mode);
+// Copies the directory records of a table (request words 4 and 5; word 2
+// the DID, printed with -45) into its entry on the copy of its databank
+// whose SEQNO is `seqno`, each record's run copied along when its pages lie
+// in the source. The answer: 0, or the failure, which request word 0 gets.
+int32_t DKCLL1(int32_t* request, int32_t seqno);

@@ -210,3 +210,65 @@ TEST_F(LargeObjectCloseTest, BadDirectoriesAndSessionEnds) {
 }
 
 }  // namespace
+
+namespace {
+
+// A copy of the source databank (DID 5, SEQNO 4) with the directory table
+// on both.
+class LargeObjectCopyTest : public LargeObjectCloseTest {
+ protected:
+  void SetUp() override {
+    LargeObjectCloseTest::SetUp();
+    copy_ = Create("shadow", 2000, 5, 4);
+    chain_ = CreateDirectory(5, 310);
+  }
+  int32_t copy_ = 0, chain_ = 0;
+};
+
+TEST_F(LargeObjectCopyTest, RecordsGoToTheCopyWithTheirPagesCopied) {
+  const std::string bytes = Pattern(16344 + 500, 8);
+  const int32_t first = SourcePart(bytes, 2);
+  ASSERT_EQ(InsertInto(chain_, 310, Record(3, 1, first, 2)), 0);
+  ASSERT_EQ(InsertInto(chain_, 310, Record(8, 1, 777, 1)), 0) << "pages in another databank";
+  const int32_t copy_table = area_[chain_ + TBE_NEXT];
+  ASSERT_EQ(area_[copy_table + TBE_DATABANK], copy_);
+  std::vector<int32_t> rq(CLO_WORDS, 0);
+  rq[RQ_STATUS] = 55;
+  rq[RQ_DID] = 5;
+  rq[RQ_TABLE] = chain_;
+  rq[RQ_TBL] = 310;
+  rq[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+  rq[RQ_RECORD_LENGTH] = LDR_BYTES;
+  ASSERT_EQ(DKCLL1(rq.data(), 4), 0);
+  EXPECT_EQ(rq[RQ_STATUS], 55) << "left as it was";
+  // Both records are in the copy's entry; the first names a run there.
+  std::vector<int32_t> c(CursorBlockWords(LDR_BYTES), 0);
+  c[CUR_STATUS] = FET_FROM_KEY;
+  c[CUR_TABLE] = copy_table;
+  c[CUR_TBL] = 310;
+  c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+  c[CUR_RECORD_LENGTH] = LDR_BYTES;
+  std::vector<std::vector<int32_t>> records;
+  for (DKFET1(c.data()); c[CUR_STATUS] == 0; DKFET1(c.data())) {
+    records.emplace_back(c.begin() + CUR_RECORD, c.end());
+    c[CUR_STATUS] = FET_NEXT;
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1][LDR_FIRST_PAGE / 4], 777);
+  const int32_t target = records[0][LDR_FIRST_PAGE / 4];
+  std::string back;
+  for (int k = 0; k < 2; ++k) {
+    int32_t b = Get(copy_, target + 8 * k, 16384, GET_SHARED);
+    ASSERT_GT(b, 0);
+    const uint8_t* p = PageBytes(b);
+    back.append(reinterpret_cast<const char*>(p) + LOP_DATA_BYTE,
+                static_cast<size_t>(PageWord(p, LOP_COUNT)));
+    DKPUT0(PUT_END_SHARED, b);
+  }
+  EXPECT_EQ(back, bytes);
+  // No copy with that SEQNO: -45 in word 0.
+  EXPECT_EQ(DKCLL1(rq.data(), 99), -45);
+  EXPECT_EQ(rq[RQ_STATUS], -45);
+}
+
+}  // namespace
