@@ -15,9 +15,13 @@ constexpr int32_t kSqlNameMax = 128;
 
 // Entry k (1-based) of the right-hand side of the production being reduced;
 // entry 1 is also the result.
+// Actions take the entries of their longest form up front; near the top of
+// the stack an entry beyond the production's length lies past the stack, so
+// the index is clamped (such an entry is never read).
 inline int32_t* SemEntry(SqlCompileCtx* ctx, int32_t k) {
   auto* a = static_cast<SqlParseArea*>(ctx->work_area);
-  return a->semantic[a->depth + k];
+  int32_t d = a->depth + k;
+  return a->semantic[d < kSqlParseDepth ? d : kSqlParseDepth - 1];
 }
 // The token text of an entry (words 12 and 13), "" for none.
 const char* EntryText(SqlCompileCtx* ctx, const int32_t* entry);

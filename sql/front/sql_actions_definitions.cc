@@ -133,6 +133,12 @@ void ViewAndSequence(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 75:
       r[VW_FLAG] = 1;
       break;
+    case 76:
+      r[VW_QUERY] = Node(ctx, 4, r, {S(ctx, 3)[VW_NAME], S(ctx, 5)[VW_NAME]});
+      break;
+    case 87:
+      r[VW_QUERY] = Node(ctx, 47, r, {S(ctx, 3)[VW_NAME], S(ctx, 5)[14]});
+      break;
     case 78: {
       int32_t start = S(ctx, 5)[VW_COUNT];
       int32_t step = S(ctx, 6)[VW_COUNT];
@@ -220,8 +226,9 @@ void AlterTable(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 
 // 15 to 40, 63 to 88, 110 to 133.
 void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule) {
-  static const int32_t kKinds[][2] = {{15, 18}, {16, 94},  {17, 98},  {18, 21},  {19, 24}, {24, 30},
-                                      {25, 39}, {110, 17}, {111, 29}, {112, 23}, {113, 35}};
+  static const int32_t kKinds[][2] = {{15, 18},  {16, 94},  {17, 98}, {18, 21}, {19, 24},
+                                      {20, 33},  {21, 113}, {24, 30}, {25, 39}, {110, 17},
+                                      {111, 29}, {112, 23}, {113, 35}};
   int32_t* r = SemEntry(ctx, 1);
   for (const auto& k : kKinds) {
     if (k[0] == rule) ctx->statement_kind = k[1];

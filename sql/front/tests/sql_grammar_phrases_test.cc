@@ -143,6 +143,8 @@ const char* const kPhrases[] = {
     "CREATE UNIQUE INDEX i ON t (a)",
     "LEAVE",
     "SET PATH s1, s2, s3",
+    "CREATE SYNONYM y FOR s.t",
+    "CREATE COLLATION c FROM 'rules'",
     "CREATE IDENT u AS OS_USER",
     "CREATE IDENT grp AS GROUP",
     "CREATE IDENT p AS PROGRAM IDENTIFIED 'secret' WITHOUT SCHEMA",

@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "sql/front/sql_action_helpers.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/sql_grammar_support.h"
@@ -209,6 +210,8 @@ TEST(SqlGrammar, Definitions) {
       {"ALTER TABLE t INTO db", 35, "-12104 "},
       {"ALTER TABLE t ADD a INT", 35, ""},
       {"SET PATH a, b, c", 56, ""},
+      {"CREATE SYNONYM y FOR t", 33, ""},
+      {"CREATE COLLATION c FROM 'x'", 113, ""},
       {"SET PATH a, b, c, d", 56, "-12169 "},
       {"CREATE IDENT u AS USER IDENTIFIED 'abcdefghijklmnopqr'", 24, ""},
       {"CREATE IDENT u AS USER IDENTIFIED 'abcdefghijklmnopqrs'", 24, "-12123 "},
@@ -349,6 +352,34 @@ TEST(SqlGrammar, ActionErrorsAndTheParseGoesOn) {
   p = ParseSql("SELECT a FROM t;", mode1);
   EXPECT_EQ(p.end, -1);
   EXPECT_EQ(p.root, -1);
+}
+
+TEST(SqlGrammar, JoinedLiteralsStopAt15000Bytes) {
+  ParseOptions o;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+    int32_t item = WsWord(ctx, WsWord(ctx, query, 4), CELL_VALUE);
+    int32_t literal = WsWord(ctx, WsWord(ctx, item, 3), EXN_OPERAND1);
+    EXPECT_EQ(WsWord(ctx, WsWord(ctx, literal, EXN_OPERAND1), 0), 15000);
+  };
+  std::string text =
+      "SELECT '" + std::string(7500, 'a') + "' '" + std::string(7501, 'b') + "' FROM t";
+  EXPECT_EQ(Codes(ParseSql(text, o)), "-12128 ");
+  text = "SELECT '" + std::string(7500, 'a') + "' '" + std::string(7500, 'b') + "' FROM t";
+  EXPECT_EQ(Codes(ParseSql(text)), "");
+}
+
+TEST(SqlGrammar, LengthSuffixes) {
+  int64_t v = 0;
+  EXPECT_EQ(LengthWithSuffix(&v, "10", 1), 0);
+  EXPECT_EQ(v, 10240);
+  EXPECT_EQ(LengthWithSuffix(&v, "1", 3), 0);
+  EXPECT_EQ(v, 1073741824);
+  EXPECT_EQ(LengthWithSuffix(&v, "7", 0), 0);
+  EXPECT_EQ(v, 7);
+  EXPECT_EQ(LengthWithSuffix(&v, "7", 4), -1);
+  EXPECT_EQ(LengthWithSuffix(&v, "99999999999999999999", 2), 1);
+  EXPECT_EQ(LengthWithSuffix(&v, "1x", 0), 1);
 }
 
 TEST(SqlGrammar, IndexColumnLimit) {
