@@ -54,6 +54,41 @@ int32_t RemoveLargeObject(int32_t directory, std::span<const int32_t> record) {
   return DKDLD0(cursor.data(), 0);
 }
 
+// The transaction numbers of the records kept; once one could not be
+// remembered, every end record stays.
+struct Remembered {
+  std::vector<int32_t> numbers;
+  bool overflow = false;
+};
+
+enum class Verdict { kKeep, kRemove, kStop };
+
+// What becomes of one record: an end record goes unless a kept record
+// named its number; a record of no listed object stays and its number is
+// remembered; a bound record of a listed object at or above the bound ends
+// the scan; any other record of a listed object goes.
+Verdict Judge(std::span<const int32_t> record, const std::vector<int32_t>& ids,
+              const std::array<uint8_t, 16>& bound, Remembered* kept) {
+  const int32_t number = record.size() > 1 ? record[1] : 0;
+  auto at = std::find(kept->numbers.begin(), kept->numbers.end(), number);
+  if (!record.empty() && record[WS_CODE] == kCodeHeader) {
+    const bool named = at != kept->numbers.end();
+    if (named) kept->numbers.erase(at);
+    return kept->overflow || named ? Verdict::kKeep : Verdict::kRemove;
+  }
+  if (record.size() < 3 || std::find(ids.begin(), ids.end(), record[2]) == ids.end()) {
+    if (at == kept->numbers.end()) {
+      if (kept->numbers.size() < kMaxRemembered)
+        kept->numbers.push_back(number);
+      else
+        kept->overflow = true;
+    }
+    return Verdict::kKeep;
+  }
+  if (record[WS_CODE] == kKindBound && NotBelow(record, bound)) return Verdict::kStop;
+  return Verdict::kRemove;
+}
+
 }  // namespace
 
 int32_t DKDeleteSetRecords(std::span<int32_t> request) {
@@ -73,8 +108,7 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request) {
   std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
   b[SETRQ_TABLE] = request[SETRQ_TABLE];
   b[SETRQ_TBL] = request[SETRQ_TBL];
-  std::vector<int32_t> remembered;
-  bool overflow = false;  // a number could not be remembered: end records stay
+  Remembered numbers;
   int32_t deleted = 0, result = 0;
   b[SETRQ_RC] = 2;
   for (;;) {
@@ -85,25 +119,9 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request) {
       break;
     }
     std::span<const int32_t> record(b.data() + SETRQ_RECORD, b[SETRQ_LENGTH]);
-    bool remove = false;
-    if (!record.empty() && record[WS_CODE] == kCodeHeader) {
-      const int32_t number = record.size() > 1 ? record[1] : 0;
-      auto at = std::find(remembered.begin(), remembered.end(), number);
-      remove = !overflow && at == remembered.end();
-      if (at != remembered.end()) remembered.erase(at);
-    } else if (record.size() < 3 || std::find(ids.begin(), ids.end(), record[2]) == ids.end()) {
-      const int32_t number = record.size() > 1 ? record[1] : 0;
-      if (std::find(remembered.begin(), remembered.end(), number) == remembered.end()) {
-        if (remembered.size() < kMaxRemembered)
-          remembered.push_back(number);
-        else
-          overflow = true;
-      }
-    } else if (record[WS_CODE] == kKindBound && NotBelow(record, bound)) {
-      break;
-    } else {
-      remove = true;
-    }
+    const Verdict verdict = Judge(record, ids, bound, &numbers);
+    if (verdict == Verdict::kStop) break;
+    const bool remove = verdict == Verdict::kRemove;
     if (!remove) {
       b[SETRQ_RC] = 0;
       continue;
