@@ -38,8 +38,8 @@ void DKSSD1();
 // The master's scan of the transaction states: stores the low limits,
 // frees secured entries every transaction has seen, and answers the
 // committed transaction to apply next (0 when none): one waiting for a
-// checkpoint first, within one state the lowest commit number. The caller
-// holds lock 222.
+// checkpoint first, within one state the lowest commit number. Only the
+// master runs it (the limits are its to write).
 int32_t DKScanTransactionStates();
 
 // Applies one committed write-set record (the request it carries, from its
