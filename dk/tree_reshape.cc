@@ -174,11 +174,14 @@ int32_t Split(const Reshape& r) {
 
 // Moves entries from the end of `left` to the front of `right` (left's
 // parent entry at `position` gets its new high key). Nothing moves when the
-// count leaves no entry behind or overfills the receiver.
+// count leaves no entry behind or leaves the receiver without room for one
+// more entry: with few long entries to a page, a full receiver would hand
+// them back for the key that lands on it, and the two pages would take
+// turns being full.
 bool ShiftRight(const Reshape& r, int32_t left, int32_t right, int32_t position, int32_t count) {
   uint8_t* lp = PageBytes(left);
   uint8_t* rp = PageBytes(right);
-  count = std::min({count, r.Count(lp) - 1, (r.s - UsedEnd(rp)) / r.l});
+  count = std::min({count, r.Count(lp) - 1, (r.s - r.l - UsedEnd(rp)) / r.l});
   if (count < 1) return false;
   MoveLastEntries(lp, rp, count);
   SetHighKey(r, position, lp);
@@ -188,7 +191,7 @@ bool ShiftRight(const Reshape& r, int32_t left, int32_t right, int32_t position,
 bool ShiftLeft(const Reshape& r, int32_t left, int32_t right, int32_t position, int32_t count) {
   uint8_t* lp = PageBytes(left);
   uint8_t* rp = PageBytes(right);
-  count = std::min({count, r.Count(rp) - 1, (r.s - UsedEnd(lp)) / r.l});
+  count = std::min({count, r.Count(rp) - 1, (r.s - r.l - UsedEnd(lp)) / r.l});
   if (count < 1) return false;
   MoveFirstEntries(rp, lp, count);
   SetHighKey(r, position, lp);

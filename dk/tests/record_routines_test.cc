@@ -212,6 +212,21 @@ TEST_F(RecordTest, PagesBelowHalfMergeOnlyWhenTheMergedPageKeepsItsMargin) {
   }
 }
 
+TEST_F(RecordTest, FourRecordsThatFillAPageTakeAFifthInTheMiddle) {
+  // 508-byte records: four fill a 2048-byte page exactly. A full leaf whose
+  // right neighbour holds three would pass it its last record; when the new
+  // key goes after that one, the neighbour would be full in turn and hand it
+  // back. The leaf is split instead.
+  Table t = CreateTable(19, 8, 508, 2048, 2048);
+  auto record = [](int32_t n) { return MakeRecord("k" + std::to_string(n), 8, 508); };
+  for (int32_t n : {10, 20, 30, 40, 50, 11, 12}) ASSERT_EQ(Insert(t, record(n)), 0);
+  ASSERT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{4, 3}));
+  ASSERT_EQ(Insert(t, record(15)), 0);
+  TreeShape shape = ReadTree(t);
+  EXPECT_EQ(shape.records.size(), 8u);
+  EXPECT_EQ(shape.leaf_counts.size(), 3u);
+}
+
 TEST_F(RecordTest, CloseKeepsTheEntryAndAClosedDroppedTableLosesItsPages) {
   Table t = CreateTable(14, 4, 8);
   ASSERT_EQ(Insert(t, "abcdefgh"), 0);
