@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
@@ -22,6 +23,8 @@ constexpr int32_t kIndexDKFET0 = -46;
 // A descent moves on to the next (previous) leaf by starting again with a
 // greater (smaller) key; more restarts than this means the keys do not move.
 constexpr int kMaxRestarts = 1 << 16;
+// The longest plain record of any table (with compression, 16376 bytes).
+constexpr int32_t kMaxPlainRecord = 16376;
 // A sorted chain longer than this is a loop.
 constexpr int64_t kMaxChainSteps = int64_t{1} << 22;
 
@@ -60,7 +63,6 @@ int32_t OpenRead(const int32_t* block, int32_t table, int32_t routine, int32_t* 
   const int32_t databank = a[table + TBE_DATABANK];
   if (!RootEntrySound(r) || (r[RE_LEVELS] == 0) != (r[RE_TOP] == 0))
     return Report(routine, -64, a[table + TBE_ROOT_PAGE], databank);
-  if (r[RE_METHOD] != 0) return Report(routine, -55, a[table + TBE_TBL], databank);
   if (block[CUR_KEY_LENGTH] != r[RE_KEY_LENGTH] || block[CUR_RECORD_LENGTH] != r[RE_RECORD_LENGTH])
     return Report(routine, -67, block[CUR_RECORD_LENGTH], databank);
   tab[TAB_DATABANK] = databank;
@@ -71,18 +73,46 @@ int32_t OpenRead(const int32_t* block, int32_t table, int32_t routine, int32_t* 
   tab[TAB_LEAF_SIZE] = r[RE_DATA_PAGE_SIZE];
   tab[TAB_ROOT_PAGE] = a[table + TBE_ROOT_PAGE];
   tab[TAB_RECORD_LENGTH] = r[RE_RECORD_LENGTH];
+  tab[TAB_METHOD] = r[RE_METHOD];
   return r[RE_LEVELS] == 0 ? kStatusEnd : 0;
 }
 
-void Deliver(int32_t* block, int32_t leaf, int32_t position, int32_t size) {
+// Copies (or expands, on a directory page of a table with compression)
+// the record at `position` into the record area and sets the cursor; the
+// leaf is released either way. Returns 0 or -65.
+int32_t Deliver(int32_t* block, int32_t leaf, int32_t position, int32_t size, int32_t method,
+                int32_t routine) {
   const int32_t length = block[CUR_RECORD_LENGTH];
-  std::memcpy(RecordArea(block, CUR_RECORD), PageBytes(leaf) + position,
-              static_cast<size_t>(length));
+  const uint8_t* p = PageBytes(leaf);
+  uint8_t* out = RecordArea(block, CUR_RECORD);
+  if (method == 0) {
+    std::memcpy(out, p + position, static_cast<size_t>(length));
+  } else {
+    int32_t produced = length;
+    int32_t rc = DKExpand(ByteSpan(out, static_cast<size_t>(length)), 0, &produced,
+                          ConstByteSpan(p, static_cast<size_t>(size)), DirOffset(p, size, position),
+                          DirLength(p, size, position), method);
+    if (rc < 0 || produced != length) {
+      const int32_t page = BufferPage(leaf);
+      ReleaseShared(leaf);
+      return Report(routine, -65, page, 0);
+    }
+  }
   block[CUR_PAGE] = BufferPage(leaf);
   block[CUR_POSITION] = position;
   block[CUR_STAMP] = Stamp(leaf);
   block[CUR_PAGE_SIZE] = size;
   ReleaseShared(leaf);
+  return 0;
+}
+
+// The first and last positions of the records on a leaf, and one step.
+struct LeafRange {
+  int32_t first, last, step;
+};
+LeafRange RangeOf(const uint8_t* p, int32_t size, int32_t length, int32_t method) {
+  if (method != 0) return {1, DirCount(p, size), 1};
+  return {kPageHeaderBytes, UsedEnd(p) - length, length};
 }
 
 // One descent from the top page. Forward: the first record at or after
@@ -108,7 +138,8 @@ int32_t DescendOnce(int32_t* tab, const int32_t* block, const uint8_t* key, bool
     parent = 0;
     if (b < 0) return b;
     const uint8_t* p = PageBytes(b);
-    int32_t found = DKSearchFixed(tab, key, p);
+    int32_t found =
+        DirectoryLevel(tab, level) ? DKSearchDir(tab, key, p) : DKSearchFixed(tab, key, p);
     int32_t pos = tab[TAB_POSITION];
     const int32_t u = tab[TAB_USED_END], l = tab[TAB_ENTRY_LENGTH];
     const int32_t rc = level >= levels ? -65 : -63;
@@ -135,9 +166,11 @@ int32_t DescendOnce(int32_t* tab, const int32_t* block, const uint8_t* key, bool
       page = LoadChild(p + pos + k);
       continue;
     }
-    int32_t target = forward ? (found > 0 && !inclusive ? pos + l : pos)
-                             : (found > 0 && inclusive ? pos : pos - l);
-    if (target >= kPageHeaderBytes && target < u) {
+    const LeafRange range = RangeOf(p, tab[TAB_PAGE_SIZE], tab[TAB_RECORD_LENGTH], tab[TAB_METHOD]);
+    const int32_t step = range.step;
+    int32_t target = forward ? (found > 0 && !inclusive ? pos + step : pos)
+                             : (found > 0 && inclusive ? pos : pos - step);
+    if (target >= range.first && target <= range.last) {
       *leaf = b;
       *position = target;
       return 0;
@@ -159,10 +192,8 @@ int32_t DKFET0(int32_t* block, int32_t table, bool forward, bool inclusive, bool
     int32_t leaf = 0, position = 0;
     int32_t rc = DescendOnce(tab, block, key.data(), forward, inclusive, kIndexDKFET0, &leaf,
                              &position, &next);
-    if (rc == 0) {
-      Deliver(block, leaf, position, tab[TAB_LEAF_SIZE]);
-      return 0;
-    }
+    if (rc == 0)
+      return Deliver(block, leaf, position, tab[TAB_LEAF_SIZE], tab[TAB_METHOD], kIndexDKFET0);
     if (rc != 1) return rc;
     if (one_leaf || tab[TAB_LEVELS] == 1) return kStatusEnd;
     if (forward && AllHigh(next.data(), k)) return kStatusEnd;
@@ -186,45 +217,51 @@ int32_t FromCursorPage(int32_t* block, int32_t table, bool forward, int32_t mode
   int32_t* a = Bufferpool();
   const int32_t page = block[CUR_PAGE], size = block[CUR_PAGE_SIZE];
   const int32_t k = block[CUR_KEY_LENGTH], length = block[CUR_RECORD_LENGTH];
-  const int32_t databank = a[table + TBE_DATABANK];
-  if (k < 1 || length < k || length > LoadWord(BP_MAX_RECORD_LENGTH))
+  const int32_t databank = a[table + TBE_DATABANK], method = a[table + TBE_METHOD];
+  if (k < 1 || length < k || length > kMaxPlainRecord)
     return Report(routine, -67, length, databank);
   if (page == 0) return 1;
   if (FindPool(size) == 0 || !TreePageNumber(page, size))
     return Report(routine, -43, page, databank);
-  if (mode == FET_NEXT && (block[CUR_POSITION] < kPageHeaderBytes || block[CUR_POSITION] > size))
-    return Report(routine, -43, block[CUR_POSITION], databank);
+  const int32_t position = block[CUR_POSITION];
+  const bool position_valid = method != 0 ? position >= 1 && position <= size / 5
+                                          : position >= kPageHeaderBytes && position <= size;
+  if (mode == FET_NEXT && !position_valid) return Report(routine, -43, position, databank);
   int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
   int32_t b = DKGET0(rq, GET_SHARED_IF_RESIDENT);
   if (b < 0) return b;
   if (b == 0) return 1;
-  if (rq[REQ_VERSION] != block[CUR_STAMP] || !FixedPageSound(PageBytes(b), size, length, k)) {
+  const uint8_t* p = PageBytes(b);
+  const bool sound =
+      method != 0 ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k);
+  if (rq[REQ_VERSION] != block[CUR_STAMP] || !sound) {
     ReleaseShared(b);
     return 1;
   }
-  const uint8_t* p = PageBytes(b);
-  const int32_t u = UsedEnd(p);
+  const LeafRange range = RangeOf(p, size, length, method);
   int32_t target = -1;
   if (mode == FET_NEXT) {
-    target = block[CUR_POSITION] + (forward ? length : -length);
+    target = position + (forward ? range.step : -range.step);
   } else {
     int32_t tab[TAB_WORDS] = {};
     tab[TAB_KEY_LENGTH] = k;
     tab[TAB_PAGE_SIZE] = size;
-    int32_t found = DKSearchFixed(tab, RecordArea(block, CUR_RECORD), p);
+    tab[TAB_METHOD] = method;
+    int32_t found = method != 0 ? DKSearchDir(tab, RecordArea(block, CUR_RECORD), p)
+                                : DKSearchFixed(tab, RecordArea(block, CUR_RECORD), p);
     int32_t pos = tab[TAB_POSITION];
     // The page answers only for keys inside its own range: a key before its
     // first record (after its last) may have records on another page.
-    bool inside = pos < u && (pos > kPageHeaderBytes || found > 0);
+    bool inside = found >= 0 && pos <= range.last && (pos > range.first || found > 0);
     if (inside)
-      target = forward ? (found > 0 && mode == FET_AFTER_KEY ? pos + length : pos) : pos - length;
+      target = forward ? (found > 0 && mode == FET_AFTER_KEY ? pos + range.step : pos)
+                       : pos - range.step;
   }
-  if (target < kPageHeaderBytes || target + length > u) {
+  if (target < range.first || target > range.last) {
     ReleaseShared(b);
     return 1;
   }
-  Deliver(block, b, target, size);
-  return 0;
+  return Deliver(block, b, target, size, method, routine);
 }
 
 void Fetch(int32_t* block, bool forward, int32_t routine) {
@@ -235,10 +272,6 @@ void Fetch(int32_t* block, bool forward, int32_t routine) {
   }
   table = DKChooseTableCopy(table);
   const int32_t mode = block[CUR_STATUS];
-  if (Bufferpool()[table + TBE_METHOD] != 0) {
-    block[CUR_STATUS] = Report(routine, -55, block[CUR_TBL], Bufferpool()[table + TBE_DATABANK]);
-    return;
-  }
   int32_t rc = 1;
   if (mode == FET_NEXT || mode == FET_AFTER_KEY || (forward && mode == FET_AT_KEY))
     rc = FromCursorPage(block, table, forward, mode, routine);

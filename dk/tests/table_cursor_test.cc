@@ -98,6 +98,41 @@ TEST_F(CursorTest, ScansBothWaysAgreeWithASortedModelAcrossLevels) {
   EXPECT_EQ(RecordIn(c, 300), *std::next(model.begin(), 299));
 }
 
+TEST_F(CursorTest, CompressedTablesAreReadRecordByRecordInBothDirections) {
+  for (int32_t method : {1, 2}) {
+    SCOPED_TRACE(method);
+    Table t = CreateTable(51 + method, 8, 300, 2048, 2048, nullptr, method);
+    std::set<std::string> model;
+    std::mt19937 rng(3);
+    for (int i = 0; i < 400; ++i) {
+      std::string r = MakeRecord(std::to_string(rng() % 100000), 8, 300, ' ');
+      r.replace(40, 20, std::string(20, static_cast<char>('a' + i % 26)));
+      if (Insert(t, r) == 0) model.insert(r);
+    }
+    ASSERT_GE(Levels(t), 2);
+    EXPECT_EQ(Scan(t, 27, Cursor(t, FET_FROM_KEY)),
+              std::vector<std::string>(model.begin(), model.end()));
+    EXPECT_EQ(Scan(t, 26, Cursor(t, FET_FROM_KEY, std::string(8, '\xFF'))),
+              std::vector<std::string>(model.rbegin(), model.rend()));
+    // A cursor on a directory page steps by slot and survives an insert.
+    auto c = Cursor(t, FET_FROM_KEY);
+    DKEXE1(27, c.data());
+    EXPECT_EQ(c[CUR_POSITION], 1);
+    c[CUR_STATUS] = FET_NEXT;
+    DKEXE1(27, c.data());
+    const std::string second = RecordIn(c, 300);
+    EXPECT_EQ(second, *std::next(model.begin()));
+    ASSERT_EQ(Insert(t, MakeRecord(model.begin()->substr(0, 7) + "~", 8, 300, ' ')), 0);
+    c[CUR_STATUS] = FET_NEXT;
+    DKEXE1(27, c.data());
+    EXPECT_EQ(RecordIn(c, 300), *std::next(model.begin(), 2));
+    c[CUR_STATUS] = FET_NEXT;
+    c[CUR_POSITION] = 0;
+    DKEXE1(27, c.data());
+    EXPECT_EQ(c[CUR_STATUS], -43);  // slot 0
+  }
+}
+
 TEST_F(CursorTest, AFetchAfterAnInsertIntoTheCursorsPageResumesAfterTheLastRecord) {
   Table t = CreateTable(42, 8, 100);
   for (const char* k : {"k10", "k20", "k30", "k40"}) ASSERT_EQ(Insert(t, MakeRecord(k, 8, 100)), 0);
