@@ -182,6 +182,9 @@ int32_t Install(const int32_t* block, const LoadTable& t, int32_t index_size, in
   e[RE_TOP] = top;
   e[RE_LEVELS] = levels;
   if (replace) {
+    // A reshape's table entry carries the new kind and method meanwhile.
+    e[RE_KIND] = a[table + TBE_KIND];
+    e[RE_METHOD] = a[table + TBE_METHOD];
     e[RE_KEY_LENGTH] = t.key_length;
     e[RE_RECORD_LENGTH] = t.record_length;
     e[RE_DATA_PAGE_SIZE] = t.data_size;

@@ -17,6 +17,7 @@
 #include "dk/set_requests.h"
 #include "dk/table_cursor.h"
 #include "dk/table_open.h"
+#include "dk/table_reshape.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
 
@@ -57,7 +58,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {0, 0, nullptr},          // 0
     {1, 0, BeginEntry},       // 1 DKBEG1
     {1, 0, DKEND1},           // 2 DKEND1
-    {1, 0, nullptr},          // 3 DKACT1
+    {1, 0, TableEntry<DKACT1>},  // 3 DKACT1
     {1, 0, nullptr},          // 4 DKALR1
     {1, 0, nullptr},          // 5 DKAFC1
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
@@ -72,7 +73,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, CreateDatabankEntry},  // 15 DKCRD1
     {1, 5, TableEntry<DKCRT1>},  // 16 DKCRT1
     {1, 0, TableEntry<DKCRX1>},  // 17 DKCRX1
-    {1, 0, nullptr},          // 18 DKDCT1
+    {1, 0, TableEntry<DKDCT1>},  // 18 DKDCT1
     {1, 0, nullptr},          // 19 DKDDS1
     {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
     {1, 6, nullptr},          // 21 DKDET1
