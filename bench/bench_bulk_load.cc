@@ -52,7 +52,7 @@ struct Kernel {
     enq.assign(static_cast<size_t>(enqdeq_size(4) / 4), 0);
     enqdeq_init(enq.data(), 4, nullptr, nullptr, 0);
     enqdeq_attach(enq.data(), 1);
-    int32_t counts[4] = {0, 30, 30, 30}, pages[3] = {2000, 30000, 64},
+    int32_t counts[4] = {0, 30, 30, 30}, pages[3] = {200000, 64, 4},
             threads[5] = {2, 2, 0, 10, 0};
     int32_t rc = 0;
     DKCheckParams(&rc, counts, pages, threads);
@@ -62,7 +62,7 @@ struct Kernel {
     std::string path = dir + "/bench.dbf";
     std::vector<int32_t> rq(CRD_WORDS, 0);
     rq[CRD_MODE] = -2;
-    rq[CRD_UNITS] = 260000;  // room for both tables, so the file never grows
+    rq[CRD_UNITS] = 300000;  // room for both tables, so the file never grows
     rq[CRD_DID] = 5;
     rq[CRD_SEQNO] = 1;
     rq[CRD_TYPE] = 9;
@@ -146,7 +146,7 @@ int Load(Kernel& k, const std::vector<std::string>& records, double* steps) {
 double Floor(Kernel& k) {
   const int32_t work_size = LoadWord(BP_MAX_PAGE_SIZE);
   int32_t pages[3] = {0, 0, 0};
-  const int32_t sizes[3] = {kControlPageSize, work_size, 16384};
+  const int32_t sizes[3] = {kControlPageSize, work_size, DKBSC0(kLength)};
   for (int i = 0; i < 3; ++i) {
     int32_t rq[REQ_WORDS] = {k.databank, 0, sizes[i], 0, -1, 0};
     int32_t b = DKHLD0(rq, -1);

@@ -112,12 +112,21 @@ struct Load {
 
   uint8_t* Slot(int32_t s) const { return wp + kPageHeaderBytes + s * t.record_length; }
   uint8_t* LastKey() const { return Slot(pairs); }
+  // The arrival number of the record in slot s (4 bytes a slot after the
+  // two spare records).
+  uint8_t* Arrival(int32_t s) const { return Slot(pairs + 2) + 4 * s; }
   int32_t* Pair(int32_t j) const { return cp + 2 * j + 4; }
 };
 
 int32_t PairsFor(int32_t work_size, int32_t length) {
   int32_t room = work_size - kPageHeaderBytes - 2 * length - kLoadStateBytes;
-  return std::min(kMaxPairs, room / length);
+  return std::min(kMaxPairs, room / (length + 4));
+}
+
+uint32_t ArrivalOf(const Load& l, int32_t s) {
+  uint32_t v;
+  std::memcpy(&v, l.Arrival(s), 4);
+  return v;
 }
 
 bool Beats(const Load& l, int32_t sa, int32_t ra, int32_t sb, int32_t rb) {
@@ -125,6 +134,10 @@ bool Beats(const Load& l, int32_t sa, int32_t ra, int32_t sb, int32_t rb) {
   if (ra >= 1 && ra != kEmptyRun) {
     int c = std::memcmp(l.Slot(sa), l.Slot(sb), static_cast<size_t>(l.t.key_length));
     if (c != 0) return c < 0;
+    // Of equal keys the first to arrive leaves first; the others are then
+    // dropped as duplicates of it.
+    uint32_t xa = ArrivalOf(l, sa), xb = ArrivalOf(l, sb);
+    if (xa != xb) return xa < xb;
   }
   return sa < sb;
 }
@@ -277,7 +290,8 @@ int32_t Add(Load& l, const uint8_t* record) {
     run += 1;
   }
   std::memcpy(l.Slot(s), record, static_cast<size_t>(l.t.record_length));
-  ++l.cp[CP_FILL];
+  const uint32_t arrival = static_cast<uint32_t>(l.cp[CP_FILL]++);
+  std::memcpy(l.Arrival(s), &arrival, 4);
   return Replay(l, s, run);
 }
 
