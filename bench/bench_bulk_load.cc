@@ -52,11 +52,14 @@ struct Kernel {
     enq.assign(static_cast<size_t>(enqdeq_size(4) / 4), 0);
     enqdeq_init(enq.data(), 4, nullptr, nullptr, 0);
     enqdeq_attach(enq.data(), 1);
-    int32_t counts[4] = {0, 30, 30, 30}, pages[3] = {200000, 64, 4},
-            threads[5] = {2, 2, 0, 10, 0};
+    int32_t counts[4] = {0, 30, 30, 30}, pages[3] = {200000, 64, 32}, threads[5] = {2, 2, 0, 10, 0};
     int32_t rc = 0;
     DKCheckParams(&rc, counts, pages, threads);
     DKSTA9(&rc, "BENCH", 5, counts, pages, threads, 0);
+    if (rc != 0) {
+      std::fprintf(stderr, "kernel start: %d\n", rc);
+      std::abort();
+    }
     char tmpl[] = "/tmp/bench_load_XXXXXX";
     dir = mkdtemp(tmpl);
     std::string path = dir + "/bench.dbf";

@@ -12,6 +12,7 @@
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
@@ -23,6 +24,7 @@ namespace {
 constexpr int32_t kIndexDKLOA1 = 40;
 constexpr int32_t kMaxPairs = (kControlPageSize / 4 - CP_FIRST_PAIR) / 2;  // 2045
 constexpr int32_t kEmptyRun = 0x7fffffff;
+constexpr int32_t kMaxCompressedRecord = 16376;
 // A chain longer than this is a loop.
 constexpr int64_t kMaxChainPages = int64_t{1} << 24;
 
@@ -48,8 +50,6 @@ int32_t OpenLoadTable(const int32_t* block, int32_t routine, LoadTable* t) {
   t->databank = a[table + TBE_DATABANK];
   if (!RootEntrySound(r) || (r[RE_LEVELS] == 0) != (r[RE_TOP] == 0))
     return Report(routine, -64, a[table + TBE_ROOT_PAGE], t->databank);
-  if (r[RE_METHOD] != 0 || a[table + TBE_METHOD] != 0)
-    return Report(routine, -55, block[LOA_TBL], t->databank);
   t->key_length = block[LOA_KEY_LENGTH];
   t->record_length = block[LOA_RECORD_LENGTH];
   t->data_size = block[LOA_PAGE_SIZE] != 0 ? block[LOA_PAGE_SIZE] : r[RE_DATA_PAGE_SIZE];
@@ -64,10 +64,59 @@ int32_t OpenLoadTable(const int32_t* block, int32_t routine, LoadTable* t) {
   if (FindPool(t->data_size) == 0) return Report(routine, -76, t->data_size, t->databank);
   // A load may build a tree of other lengths than the table's (a reshape
   // loads the new format), but never one its pages cannot hold.
+  // While a reshape runs, the table entry carries the new method.
+  t->method = a[table + TBE_METHOD];
+  if (t->method < 0 || t->method > 2) return Report(routine, -55, t->method, t->databank);
   const int32_t k = t->key_length, l = t->record_length;
-  if (k < 1 || l < k || l > LoadWord(BP_MAX_RECORD_LENGTH) ||
-      kPageHeaderBytes + 4 * l > t->data_size)
-    return Report(routine, -67, l, t->databank);
+  const bool fits = t->method != 0 ? l <= kMaxCompressedRecord
+                                   : l <= LoadWord(BP_MAX_RECORD_LENGTH) &&
+                                         kPageHeaderBytes + 4 * l <= t->data_size;
+  if (k < 1 || l < k || !fits) return Report(routine, -67, l, t->databank);
+  return 0;
+}
+
+bool ChainPageSound(const LoadTable& t, const uint8_t* page) {
+  return t.method != 0 ? DirPageSound(page, t.data_size, t.record_length)
+                       : FixedPageSound(page, t.data_size, t.record_length, t.key_length);
+}
+
+int32_t ChainPageRecords(const LoadTable& t, const uint8_t* page) {
+  return t.method != 0 ? DirCount(page, t.data_size)
+                       : (UsedEnd(page) - kPageHeaderBytes) / t.record_length;
+}
+
+int32_t ChainRecord(const LoadTable& t, const uint8_t* page, int32_t i, uint8_t* out) {
+  const int32_t length = t.record_length, size = t.data_size;
+  if (t.method == 0) {
+    std::memcpy(out, page + kPageHeaderBytes + i * length, static_cast<size_t>(length));
+    return 0;
+  }
+  int32_t produced = length;
+  int32_t rc = DKExpand(ByteSpan(out, static_cast<size_t>(length)), 0, &produced,
+                        ConstByteSpan(page, static_cast<size_t>(size)),
+                        DirOffset(page, size, i + 1), DirLength(page, size, i + 1), t.method);
+  return rc < 0 || produced != length ? -65 : 0;
+}
+
+int32_t AppendToChainPage(const LoadTable& t, uint8_t* page, const uint8_t* record) {
+  const int32_t length = t.record_length, size = t.data_size;
+  if (t.method == 0) {
+    const int32_t u = UsedEnd(page);
+    if (u + length > size) return 1;
+    std::memcpy(page + u, record, static_cast<size_t>(length));
+    SetPageWord(page, PAGE_USED_END, u + length);
+    return 0;
+  }
+  thread_local std::vector<uint8_t> form;
+  form.resize(static_cast<size_t>(CompressedSizeBound(length)) + 1);
+  int32_t stored = 0;
+  int32_t rc = DKCompress(ByteSpan(form), 0, &stored,
+                          ConstByteSpan(record, static_cast<size_t>(length)), 0, length, t.method);
+  if (rc < 0) return Report(kIndexDKLOA1, -67, length, t.databank);
+  // An empty page holds the header, the count word and one offset.
+  if (kPageHeaderBytes + 8 + stored > size) return Report(kIndexDKLOA1, -67, length, t.databank);
+  if (DirUsed(page, size) + 4 + stored > size) return 1;
+  DirInsert(page, size, DirCount(page, size) + 1, form.data(), stored);
   return 0;
 }
 
@@ -78,8 +127,12 @@ int32_t NewChainPage(const LoadTable& t, int32_t length, int32_t* page) {
   if (b < 0) return b;
   *page = rq[REQ_PAGE];
   int32_t* w = PageWords(b);
-  w[PAGE_ENTRY_LENGTH] = length;
-  w[PAGE_USED_END] = kPageHeaderBytes;
+  if (length != 0 && t.method != 0) {
+    DirFormat(PageBytes(b), t.data_size, length);
+  } else {
+    w[PAGE_ENTRY_LENGTH] = length;
+    w[PAGE_USED_END] = kPageHeaderBytes;
+  }
   w[3] = 0;
   return b;
 }
@@ -250,10 +303,12 @@ int32_t Emit(Load& l, int32_t s, int32_t r) {
     int32_t rq[REQ_WORDS] = {l.t.databank, page, l.t.data_size, 0, -1, 0};
     l.run_buffer = DKGET0(rq, GET_UPDATE);
     if (l.run_buffer < 0) return std::exchange(l.run_buffer, 0);
-    if (!FixedPageSound(PageBytes(l.run_buffer), l.t.data_size, length, k))
+    if (!ChainPageSound(l.t, PageBytes(l.run_buffer)))
       return Report(kIndexDKLOA1, -65, page, l.t.databank);
   }
-  if (l.run_buffer == 0 || UsedEnd(PageBytes(l.run_buffer)) + length > l.t.data_size) {
+  int32_t appended = l.run_buffer > 0 ? AppendToChainPage(l.t, PageBytes(l.run_buffer), record) : 1;
+  if (appended < 0) return appended;
+  if (appended == 1) {
     int32_t page = 0;
     int32_t b = NewChainPage(l.t, length, &page);
     if (b < 0) return b;
@@ -264,11 +319,8 @@ int32_t Emit(Load& l, int32_t s, int32_t r) {
     l.run_buffer = b;
     if (l.state[LS_RUN_FIRST] == 0) l.state[LS_RUN_FIRST] = page;
     l.state[LS_RUN_LAST] = page;
+    if (int32_t rc = AppendToChainPage(l.t, PageBytes(b), record)) return rc < 0 ? rc : -67;
   }
-  uint8_t* p = PageBytes(l.run_buffer);
-  int32_t u = UsedEnd(p);
-  std::memcpy(p + u, record, static_cast<size_t>(length));
-  SetPageWord(p, PAGE_USED_END, u + length);
   std::memcpy(l.LastKey(), record, static_cast<size_t>(k));
   l.state[LS_LAST_VALID] = 1;
   return 0;

@@ -45,7 +45,8 @@ struct LoadTable {
   int32_t table_key_length = 0;  // the lengths of the table's own tree
   int32_t table_record_length = 0;
   int32_t table_data_size = 0;
-  bool work = false;  // a work databank: pages are changed without write order
+  bool work = false;   // a work databank: pages are changed without write order
+  int32_t method = 0;  // compression: the chain's pages are directory pages
 };
 // Checks the table entry and the block's lengths against the root entry
 // and fills `t`. Returns 0 or a negative code reported under `routine`.
@@ -65,7 +66,7 @@ class ChainReader {
  private:
   int32_t Load(int32_t page);
   const LoadTable& t_;
-  std::vector<uint8_t> image_;
+  std::vector<uint8_t> image_;  // the plain records of the page being read
   int32_t next_ = 0, position_ = 0, used_ = 0;
   bool consume_, started_ = false;
 };
@@ -84,6 +85,16 @@ class ChainWriter {
   const LoadTable& t_;
   int32_t first_ = 0, buffer_ = 0;
 };
+
+// Pages of a chain in the load's page form: fixed entries, or directory
+// pages of compressed records. A sound page for the load's lengths; the
+// records it holds; record i (from 0) copied or expanded into `out` (0 or
+// -65); and a record appended (0), no room (1), or -67 for a record whose
+// stored form fits no empty page.
+bool ChainPageSound(const LoadTable& t, const uint8_t* page);
+int32_t ChainPageRecords(const LoadTable& t, const uint8_t* page);
+int32_t ChainRecord(const LoadTable& t, const uint8_t* page, int32_t i, uint8_t* out);
+int32_t AppendToChainPage(const LoadTable& t, uint8_t* page, const uint8_t* record);
 
 // A new data page of a chain (entry length `length`, empty, no next page),
 // held; or a negative code.

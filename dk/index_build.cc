@@ -98,40 +98,51 @@ int32_t MergeWithTable(const int32_t* block, const LoadTable& t, int32_t* chain,
   return 0;
 }
 
+// The last key of a held child page: its last record's (expanded on a
+// directory leaf) or its last entry's. False for a page that is not sound.
+bool LastKeyOf(const LoadTable& t, const uint8_t* p, int32_t size, int32_t length, bool leaf,
+               std::vector<uint8_t>* last, uint8_t* key) {
+  const int32_t k = t.key_length;
+  if (leaf) {
+    const int32_t count = ChainPageSound(t, p) ? ChainPageRecords(t, p) : 0;
+    if (count <= 0 || ChainRecord(t, p, count - 1, last->data()) != 0) return false;
+    std::memcpy(key, last->data(), static_cast<size_t>(k));
+    return true;
+  }
+  if (!FixedPageSound(p, size, length, k) || UsedEnd(p) <= kPageHeaderBytes) return false;
+  std::memcpy(key, p + UsedEnd(p) - length, static_cast<size_t>(k));
+  return true;
+}
+
 // One index level over the pages of `children` (a chain of data pages for
 // the first level): an entry per child of its last key and its page number,
-// the fill key in the last one.
+// the fill key in the last one. With `link` each child is made to reach its
+// file before the index page that names it (DKMRK0 code 23).
 int32_t BuildLevel(const LoadTable& t, int32_t index_size, const std::vector<int32_t>& children,
-                   int32_t child_size, int32_t child_length, std::vector<int32_t>* level) {
+                   int32_t child_size, int32_t child_length, std::vector<int32_t>* level,
+                   bool leaf_level, bool link) {
   const int32_t k = t.key_length, l = k + kChildBytes;
   int32_t buffer = 0;
   std::vector<uint8_t> entry(static_cast<size_t>(l));
+  std::vector<uint8_t> last(static_cast<size_t>(t.record_length));
+  auto stop = [&](int32_t rc, int32_t held) {
+    if (held > 0) DKPUT0(link ? PUT_UNCHANGED : PUT_END_SHARED, held);
+    if (buffer > 0) DKPUT0(PUT_CHANGED, buffer);
+    return rc;
+  };
   for (size_t i = 0; i < children.size(); ++i) {
     const int32_t child = children[i];
     int32_t rq[REQ_WORDS] = {t.databank, child, child_size, 0, -1, 0};
-    int32_t b = DKGET0(rq, GET_SHARED);
-    if (b < 0) {
-      if (buffer > 0) DKPUT0(PUT_CHANGED, buffer);
-      return b;
-    }
-    const uint8_t* p = PageBytes(b);
-    const bool sound =
-        FixedPageSound(p, child_size, child_length, k) && UsedEnd(p) > kPageHeaderBytes;
-    if (sound) std::memcpy(entry.data(), p + UsedEnd(p) - child_length, static_cast<size_t>(k));
-    ReleaseShared(b);
-    if (!sound) {
-      if (buffer > 0) DKPUT0(PUT_CHANGED, buffer);
-      return Report(child_length == t.record_length ? -65 : -63, child, t.databank);
-    }
+    int32_t b = DKGET0(rq, link ? GET_UPDATE : GET_SHARED);
+    if (b < 0) return stop(b, 0);
+    if (!LastKeyOf(t, PageBytes(b), child_size, child_length, leaf_level, &last, entry.data()))
+      return stop(Report(leaf_level ? -65 : -63, child, t.databank), b);
     if (i + 1 == children.size()) std::memset(entry.data(), 0xFF, static_cast<size_t>(k));
     StoreChild(entry.data() + k, child);
     if (buffer == 0 || UsedEnd(PageBytes(buffer)) + l > index_size) {
       int32_t nrq[REQ_WORDS] = {t.databank, 0, index_size, 0, -1, 0};
       int32_t nb = DKHLD0(nrq, -1);
-      if (nb < 0) {
-        if (buffer > 0) DKPUT0(PUT_CHANGED, buffer);
-        return nb;
-      }
+      if (nb < 0) return stop(nb, b);
       int32_t* w = PageWords(nb);
       w[PAGE_ENTRY_LENGTH] = l;
       w[PAGE_USED_END] = kPageHeaderBytes;
@@ -144,6 +155,8 @@ int32_t BuildLevel(const LoadTable& t, int32_t index_size, const std::vector<int
     const int32_t u = UsedEnd(p2);
     std::memcpy(p2 + u, entry.data(), static_cast<size_t>(l));
     SetPageWord(p2, PAGE_USED_END, u + l);
+    if (link && DKMRK0(buffer, 23, b) != 0) return stop(Report(-55, child, t.databank), b);
+    DKPUT0(link ? PUT_UNCHANGED : PUT_END_SHARED, b);
   }
   if (buffer > 0) DKPUT0(PUT_CHANGED, buffer);
   return 0;
@@ -167,7 +180,7 @@ int32_t ChainPages(const LoadTable& t, int32_t first, std::vector<int32_t>* page
 // Sets the root entry to the new tree and writes it. Returns 0 or a code;
 // on -61 the root page keeps the new entry in the pool.
 int32_t Install(const int32_t* block, const LoadTable& t, int32_t index_size, int32_t top,
-                int32_t levels, bool replace) {
+                int32_t levels, bool replace, bool linked) {
   int32_t* a = Bufferpool();
   const int32_t table = block[LOA_TABLE];
   int32_t record = 0;
@@ -192,6 +205,22 @@ int32_t Install(const int32_t* block, const LoadTable& t, int32_t index_size, in
   }
   const int32_t page = a[table + TBE_ROOT_PAGE];
   if (t.work) return DKPUT0(PUT_CHANGED, b);
+  if (linked) {
+    // The root page follows the tree to disk: the top page first, and it
+    // after the pages it names.
+    if (top != 0) {
+      int32_t rq[REQ_WORDS] = {t.databank, top, levels == 1 ? t.data_size : index_size, 0, -1, 0};
+      int32_t tb = DKGET0(rq, GET_UPDATE);
+      if (tb < 0 || DKMRK0(b, 23, tb) != 0) {
+        if (tb > 0) DKPUT0(PUT_UNCHANGED, tb);
+        e[RE_TOP] = t.top, e[RE_LEVELS] = t.levels;
+        DKPUT0(PUT_UNCHANGED, b);
+        return tb < 0 ? tb : Report(-55, top, t.databank);
+      }
+      DKPUT0(PUT_UNCHANGED, tb);
+    }
+    return DKPUT0(PUT_CHANGED, b);
+  }
   if (WriteUnitPage(t.databank, page, b) != 0) return Report(-61, page, t.databank);
   return 0;
 }
@@ -217,6 +246,9 @@ int32_t Build(int32_t* block) {
     block[LOA_CHAIN] = chain;
   }
   std::vector<int32_t> leaves, inner;
+  // A table that had no tree loses nothing when its root page reaches disk
+  // late: its tree's pages are only ordered before it.
+  const bool linked = !replace && !keep_old && !t.work;
   int32_t top = 0, levels = 0;
   auto fail = [&](int32_t rc) {
     FreePages(t, inner, index_size);
@@ -234,7 +266,7 @@ int32_t Build(int32_t* block) {
     levels = 1;
     while (level.size() > 1) {
       std::vector<int32_t> up;
-      int32_t rc = BuildLevel(t, index_size, level, size, length, &up);
+      int32_t rc = BuildLevel(t, index_size, level, size, length, &up, levels == 1, linked);
       inner.insert(inner.end(), up.begin(), up.end());
       if (rc < 0) return fail(rc);
       level.swap(up);
@@ -242,13 +274,15 @@ int32_t Build(int32_t* block) {
       ++levels;
     }
     top = level[0];
-    // Every page of the new tree is on disk before the root entry names it.
-    if (!t.work) {
+    // Every page of the new tree is on disk before the root entry names it:
+    // written now when an old tree goes as soon as the root entry is
+    // written, else ordered before the root page, which stays changed.
+    if (!t.work && !linked) {
       if (int32_t rc = WriteNewPages(t, &leaves, t.data_size)) return fail(rc);
       if (int32_t rc = WriteNewPages(t, &inner, index_size)) return fail(rc);
     }
   }
-  int32_t rc = Install(block, t, index_size, top, levels, replace);
+  int32_t rc = Install(block, t, index_size, top, levels, replace, linked);
   if (rc < 0 && rc != -61) return fail(rc);
   block[LOA_CHAIN] = 0;
   if (rc == 0 && keep_old)

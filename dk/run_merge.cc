@@ -41,13 +41,18 @@ int32_t ChainReader::Load(int32_t page) {
   int32_t b = DKGET0(rq, consume_ ? GET_UPDATE : GET_SHARED);
   if (b < 0) return b;
   const uint8_t* p = PageBytes(b);
-  if (!FixedPageSound(p, size, length, t_.key_length)) {
+  const int32_t count = ChainPageSound(t_, p) ? ChainPageRecords(t_, p) : -1;
+  image_.resize(static_cast<size_t>(std::max(count, 0)) * static_cast<size_t>(length));
+  int32_t rc = count < 0 ? -65 : 0;
+  for (int32_t i = 0; i < count && rc == 0; ++i)
+    rc =
+        ChainRecord(t_, p, i, image_.data() + static_cast<size_t>(i) * static_cast<size_t>(length));
+  if (rc != 0) {
     DKPUT0(consume_ ? PUT_UNCHANGED : PUT_END_SHARED, b);
     return Report(-65, page, t_.databank);
   }
-  used_ = UsedEnd(p);
+  used_ = count * length;
   next_ = PageWord(p, 3);
-  image_.assign(p, p + used_);
   if (consume_)
     DKFRE0(rq, b);
   else
@@ -56,7 +61,7 @@ int32_t ChainReader::Load(int32_t page) {
     int32_t prq[REQ_WORDS] = {t_.databank, next_, size, 0, -1, 0};
     DKGET0(prq, GET_PREFETCH);
   }
-  position_ = kPageHeaderBytes;
+  position_ = 0;
   return 0;
 }
 
@@ -76,23 +81,19 @@ void ChainReader::FreeRest() {
 }
 
 int32_t ChainWriter::Append(const uint8_t* record) {
-  const int32_t length = t_.record_length;
-  if (buffer_ == 0 || UsedEnd(PageBytes(buffer_)) + length > t_.data_size) {
-    int32_t page = 0;
-    int32_t b = NewChainPage(t_, length, &page);
-    if (b < 0) return b;
-    if (buffer_ > 0) {
-      PageWords(buffer_)[3] = page;
-      DKPUT0(PUT_CHANGED, buffer_);
-    }
-    if (first_ == 0) first_ = page;
-    buffer_ = b;
+  int32_t appended = buffer_ > 0 ? AppendToChainPage(t_, PageBytes(buffer_), record) : 1;
+  if (appended <= 0) return appended;
+  int32_t page = 0;
+  int32_t b = NewChainPage(t_, t_.record_length, &page);
+  if (b < 0) return b;
+  if (buffer_ > 0) {
+    PageWords(buffer_)[3] = page;
+    DKPUT0(PUT_CHANGED, buffer_);
   }
-  uint8_t* p = PageBytes(buffer_);
-  const int32_t u = UsedEnd(p);
-  std::memcpy(p + u, record, static_cast<size_t>(length));
-  SetPageWord(p, PAGE_USED_END, u + length);
-  return 0;
+  if (first_ == 0) first_ = page;
+  buffer_ = b;
+  int32_t rc = AppendToChainPage(t_, PageBytes(b), record);
+  return rc <= 0 ? rc : -67;
 }
 
 void ChainWriter::Finish() {

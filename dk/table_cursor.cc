@@ -328,10 +328,9 @@ void DKFMS1(int32_t* block) {
   }
   int32_t* a = Bufferpool();
   const int32_t databank = a[table + TBE_DATABANK];
-  if (a[table + TBE_METHOD] != 0) {
-    block[MS_STATUS] = Report(kIndexDKFMS1, -55, block[MS_TBL], databank);
-    return;
-  }
+  const int32_t method = a[table + TBE_METHOD];
+  // Positions are byte offsets on fixed pages, slot numbers on directory pages.
+  const int32_t first = method != 0 ? 1 : kPageHeaderBytes;
   if (block[MS_FIRST] == 0) {
     block[MS_STATUS] = kStatusEnd;
     return;
@@ -341,7 +340,8 @@ void DKFMS1(int32_t* block) {
     block[MS_STATUS] = Report(kIndexDKFMS1, -76, size, databank);
     return;
   }
-  if (length < 1 || length > LoadWord(BP_MAX_RECORD_LENGTH)) {
+  if (length < 1 || length > kMaxPlainRecord ||
+      (method == 0 && length > LoadWord(BP_MAX_RECORD_LENGTH))) {
     block[MS_STATUS] = Report(kIndexDKFMS1, -67, length, databank);
     return;
   }
@@ -349,14 +349,14 @@ void DKFMS1(int32_t* block) {
   int32_t ahead = 0;
   if (page == 0) {
     page = block[MS_FIRST];
-    position = kPageHeaderBytes;
+    position = first;
     ahead = DKCPR0(size, 1);
   } else {
-    if (position < kPageHeaderBytes || position > size) {
+    if (position < first || position > (method != 0 ? size / 5 : size)) {
       block[MS_STATUS] = Report(kIndexDKFMS1, -43, position, databank);
       return;
     }
-    position += length;
+    position += method != 0 ? 1 : length;
   }
   for (int64_t steps = 0; steps < kMaxChainSteps; ++steps) {
     if (!TreePageNumber(page, size)) {
@@ -370,7 +370,7 @@ void DKFMS1(int32_t* block) {
       return;
     }
     const uint8_t* p = PageBytes(b);
-    if (!FixedPageSound(p, size, length, 0)) {
+    if (method != 0 ? !DirPageSound(p, size, length) : !FixedPageSound(p, size, length, 0)) {
       ReleaseShared(b);
       block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
       return;
@@ -380,9 +380,20 @@ void DKFMS1(int32_t* block) {
       int32_t prq[REQ_WORDS] = {databank, next, size, 0, -1, 0};
       DKGET0(prq, GET_PREFETCH);
     }
-    if (position + length <= UsedEnd(p)) {
-      std::memcpy(RecordArea(block, MS_RECORD), p + position, static_cast<size_t>(length));
+    if (method != 0 ? position <= DirCount(p, size) : position + length <= UsedEnd(p)) {
+      uint8_t* out = RecordArea(block, MS_RECORD);
+      int32_t produced = length, rc = 0;
+      if (method == 0)
+        std::memcpy(out, p + position, static_cast<size_t>(length));
+      else
+        rc = DKExpand(ByteSpan(out, static_cast<size_t>(length)), 0, &produced,
+                      ConstByteSpan(p, static_cast<size_t>(size)), DirOffset(p, size, position),
+                      DirLength(p, size, position), method);
       ReleaseShared(b);
+      if (rc < 0 || produced != length) {
+        block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
+        return;
+      }
       block[MS_PAGE] = page;
       block[MS_POSITION] = position;
       block[MS_STATUS] = 0;
@@ -394,7 +405,7 @@ void DKFMS1(int32_t* block) {
       return;
     }
     page = next;
-    position = kPageHeaderBytes;
+    position = first;
     ahead = DKCPR0(size, 1);
   }
   block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);

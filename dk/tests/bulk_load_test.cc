@@ -102,6 +102,21 @@ TEST_F(BulkLoadTest, InputInKeyOrderMakesOneRunAndAnEmptyLoadAnEmptyTree) {
   EXPECT_EQ(Top(e), 0);
 }
 
+// The tree of a load into an empty table reaches the file before the root
+// entry that names it; read back from the file it is the same.
+TEST_F(BulkLoadTest, ALoadedTreeReadsBackFromTheFile) {
+  Table t = CreateTable(59, 8, 100, 2048, 2048);
+  std::vector<std::string> rows;
+  for (uint32_t i = 0; i < 2000; ++i) rows.push_back(Row(i * 2654435761u % 100000, 8, 100, 'f'));
+  ASSERT_EQ(LoadAll(t, rows), 0);
+  const auto loaded = ReadTree(t).records;
+  Flush();
+  int32_t drop[PAGREQ_WORDS] = {db_, 0, 0, 0, -1, 0, 0, 0};
+  ASSERT_EQ(DKPAG0(drop, 3), 0);
+  EXPECT_EQ(ReadTree(t).records, loaded);
+  EXPECT_GE(Levels(t), 2);
+}
+
 TEST_F(BulkLoadTest, DuplicatesRaiseTheCountAndTheFirstRowStays) {
   Table t = CreateTable(63, 8, 100);
   std::vector<std::string> rows;
@@ -120,6 +135,7 @@ TEST_F(BulkLoadTest, DuplicatesRaiseTheCountAndTheFirstRowStays) {
 struct LoadShape {
   const char* name;
   int32_t key, length, data_size, index_size, rows, keys;
+  int32_t method = 0;
 };
 void PrintTo(const LoadShape& s, std::ostream* out) {
   *out << s.name;
@@ -132,8 +148,8 @@ class BulkLoadModelTest : public BulkLoadTest, public ::testing::WithParamInterf
 // key that is there changes nothing, the load keeps the first of them.
 TEST_P(BulkLoadModelTest, TheLoadedTreeHoldsWhatSingleInsertsHold) {
   const LoadShape s = GetParam();
-  Table loaded = CreateTable(70, s.key, s.length, s.data_size, s.index_size);
-  Table inserted = CreateTable(71, s.key, s.length, s.data_size, s.index_size);
+  Table loaded = CreateTable(70, s.key, s.length, s.data_size, s.index_size, nullptr, s.method);
+  Table inserted = CreateTable(71, s.key, s.length, s.data_size, s.index_size, nullptr, s.method);
   std::mt19937 rng(11);
   std::vector<std::string> rows;
   for (int32_t i = 0; i < s.rows; ++i) {
@@ -159,8 +175,47 @@ INSTANTIATE_TEST_SUITE_P(
     Shapes, BulkLoadModelTest,
     ::testing::Values(LoadShape{"small_pages", 8, 100, 2048, 2048, 4000, 3000},
                       LoadShape{"long_keys", 200, 300, 2048, 2048, 1500, 100000},
-                      LoadShape{"large_pages", 12, 40, 16384, 2048, 20000, 15000}),
+                      LoadShape{"large_pages", 12, 40, 16384, 2048, 20000, 15000},
+                      LoadShape{"run_length", 8, 300, 2048, 2048, 3000, 2500, 1},
+                      LoadShape{"back_reference", 8, 300, 16384, 2048, 3000, 2500, 2}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A load that serves a sort: the merged chain read record by record.
+TEST_F(BulkLoadTest, ASortedChainIsReadInKeyOrder) {
+  for (int32_t method : {0, 1}) {
+    SCOPED_TRACE(method);
+    Table t = CreateTable(68 + method * 10, 8, 200, 2048, 2048, nullptr, method);
+    std::mt19937 rng(2);
+    std::map<std::string, std::string> model;
+    auto b = LoadBlock(t);
+    for (int i = 0; i < 3000; ++i) {
+      std::string r = Row(rng() % 2000, 8, 200, static_cast<char>('a' + i % 26));
+      model.emplace(r.substr(0, 8), r);
+      ASSERT_EQ(Add(b, r), 0);
+    }
+    ASSERT_EQ(End(b), 0);
+    DKEXE1(42, b.data());
+    ASSERT_EQ(b[LOA_STATUS], 0);
+    std::vector<int32_t> c(static_cast<size_t>(ChainBlockWords(200)), 0);
+    c[MS_FIRST] = b[LOA_CHAIN];
+    c[MS_TABLE] = t.entry;
+    c[MS_TBL] = t.tbl;
+    c[MS_RECORD_LENGTH] = 200;
+    c[MS_PAGE_SIZE] = 2048;
+    std::vector<std::string> read;
+    for (DKEXE1(30, c.data()); c[MS_STATUS] == 0; DKEXE1(30, c.data()))
+      read.emplace_back(reinterpret_cast<const char*>(c.data() + MS_RECORD), 200);
+    EXPECT_EQ(c[MS_STATUS], kStatusEnd);
+    std::vector<std::string> expected;
+    for (auto& [k, r] : model) expected.push_back(r);
+    EXPECT_EQ(read, expected);
+    auto bad = c;
+    bad[MS_PAGE] = b[LOA_CHAIN];
+    bad[MS_POSITION] = 0;
+    DKEXE1(30, bad.data());
+    EXPECT_EQ(bad[MS_STATUS], -43);
+  }
+}
 
 TEST_F(BulkLoadTest, ALoadIntoATableWithRecordsKeepsThem) {
   Table t = CreateTable(64, 8, 100);
