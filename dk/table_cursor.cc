@@ -102,6 +102,7 @@ int32_t Deliver(int32_t* block, int32_t leaf, int32_t position, int32_t size, in
   block[CUR_POSITION] = position;
   block[CUR_STAMP] = Stamp(leaf);
   block[CUR_PAGE_SIZE] = size;
+  block[CUR_FORM] = method + 1;
   ReleaseShared(leaf);
   return 0;
 }
@@ -217,7 +218,11 @@ int32_t FromCursorPage(int32_t* block, int32_t table, bool forward, int32_t mode
   int32_t* a = Bufferpool();
   const int32_t page = block[CUR_PAGE], size = block[CUR_PAGE_SIZE];
   const int32_t k = block[CUR_KEY_LENGTH], length = block[CUR_RECORD_LENGTH];
-  const int32_t databank = a[table + TBE_DATABANK], method = a[table + TBE_METHOD];
+  // The form of the page the cursor was set on: a reshape changes the
+  // table entry's method while its cursor still reads the old tree.
+  const int32_t databank = a[table + TBE_DATABANK];
+  const int32_t method =
+      block[CUR_FORM] >= 1 && block[CUR_FORM] <= 3 ? block[CUR_FORM] - 1 : a[table + TBE_METHOD];
   if (k < 1 || length < k || length > kMaxPlainRecord)
     return Report(routine, -67, length, databank);
   if (page == 0) return 1;

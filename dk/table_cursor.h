@@ -11,6 +11,7 @@ constexpr int CUR_PAGE = 0;      // out: the cursor's page
 constexpr int CUR_POSITION = 1;  // out: byte offset of the record on it
 constexpr int CUR_STAMP = 2;     // out: the page's change stamp when the cursor was set
 constexpr int CUR_SCAN = 3;      // scan kind for read-ahead (0 none, 1..4)
+constexpr int CUR_FORM = 4;      // out: the compression method of the cursor's page + 1
 constexpr int CUR_STATUS = 5;    // mode in, status out
 constexpr int CUR_TABLE = 9;
 constexpr int CUR_TBL = 10;

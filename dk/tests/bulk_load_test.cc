@@ -380,6 +380,44 @@ TEST_F(BulkLoadTest, AnIndexCreatedFromItsTableHoldsTheModelsEntries) {
   EXPECT_EQ(bad[RQ_STATUS], -43);
 }
 
+TEST_F(BulkLoadTest, ACompressedIndexHoldsTheModelsEntries) {
+  Table base = CreateTable(84, 8, 60);
+  std::vector<std::string> rows;
+  for (uint32_t i = 0; i < 1500; ++i) {
+    rows.push_back(Row(i * 7919 % 100000, 8, 60, static_cast<char>('a' + i % 3)));
+    ASSERT_EQ(Insert(base, rows.back()), 0);
+  }
+  std::vector<int32_t> b(CRX_FIRST_PART + 3, 0);
+  b[RQ_DID] = 5;
+  b[CRX_INDEX_TYPE] = 11;
+  b[RQ_TABLE] = base.entry;
+  b[RQ_TBL] = 84;
+  b[CRX_BASE_RECORD_LENGTH] = 60;
+  b[CRX_INDEX_TBL] = 85;
+  b[CRX_KEY_LENGTH] = 40;
+  b[CRX_ENTRY_LENGTH] = 40;
+  b[CRX_METHOD] = 1;
+  b[CRX_PARTS] = 1;
+  b[CRX_FIRST_PART] = 0;
+  b[CRX_FIRST_PART + 1] = 40;
+  DKEXE1(17, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  std::set<std::string> model;
+  for (const std::string& r : rows) model.insert(r.substr(0, 40));
+  ASSERT_EQ(model.size(), rows.size());
+  int32_t crt[CRT_WORDS] = {};
+  crt[RQ_DID] = 5;
+  crt[RQ_TYPE] = 111;
+  crt[RQ_TBL] = 85;
+  crt[RQ_KEY_LENGTH] = 40;
+  crt[RQ_RECORD_LENGTH] = 40;
+  crt[RQ_METHOD] = 1;
+  DKEXE1(16, crt);
+  Table index{crt[RQ_TABLE], 85, 40, 40};
+  EXPECT_EQ(RootEntry(index)[9], 1);
+  EXPECT_EQ(ReadTree(index).records, std::vector<std::string>(model.begin(), model.end()));
+}
+
 TEST_F(BulkLoadTest, AnIndexOnAnEmptyTableIsEmpty) {
   Table base = CreateTable(82, 8, 60);
   std::vector<int32_t> b(CRX_FIRST_PART + 3, 0);

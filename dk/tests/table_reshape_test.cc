@@ -65,6 +65,23 @@ TEST_F(ReshapeTest, InsertedBytesLandInEveryRecord) {
   EXPECT_EQ(Insert(t, MakeRecord("zzy", 8, 100)), -67);
 }
 
+TEST_F(ReshapeTest, AReshapeIntoAKindWithCompressionCompressesTheRecords) {
+  Table t = CreateTable(95, 8, 100);
+  const auto before = Fill(t, 600);
+  auto b = Block(t, 8, 110);
+  b[RQ_TYPE] = 11;  // kind 1 with compression
+  b[RS_OFFSET] = 100;
+  std::memcpy(b.data() + RS_BYTES, "0123456789", 10);
+  DKEXE1(3, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  std::vector<std::string> expected;
+  for (const std::string& r : before) expected.push_back(r + "0123456789");
+  Table u = Reopened(t, 8, 110);
+  EXPECT_EQ(RootEntry(u)[9], 1);
+  EXPECT_EQ(ReadTree(u).records, expected);
+  EXPECT_EQ(Insert(u, MakeRecord("zzz", 8, 110)), 0);
+}
+
 TEST_F(ReshapeTest, RemovedRangesAndRunningNumbersGiveTheModelsRecords) {
   Table t = CreateTable(91, 8, 100);
   const auto before = Fill(t, 800);
