@@ -152,6 +152,28 @@ void FreeChain(int32_t databank, int32_t first, int32_t size) {
 
 namespace {
 
+// The table of a load under way: the table entry checked, the lengths
+// from the block (the work page's state must agree), the page size from the
+// block or, when 0, from that state.
+int32_t OpenLoadUnderWay(const int32_t* block, LoadTable* t) {
+  const int32_t table = block[LOA_TABLE];
+  if (int32_t rc = CheckTableEntry(table, block[LOA_TBL], kIndexDKLOA1)) return rc;
+  const int32_t* a = Bufferpool();
+  t->databank = a[table + TBE_DATABANK];
+  t->work = a[t->databank + DBE_KIND] == DBK_WORK;
+  t->method = a[table + TBE_METHOD];
+  t->key_length = block[LOA_KEY_LENGTH];
+  t->record_length = block[LOA_RECORD_LENGTH];
+  t->data_size = block[LOA_PAGE_SIZE];
+  if (t->method < 0 || t->method > 2) return Report(kIndexDKLOA1, -55, t->method, t->databank);
+  if (t->data_size != 0 && FindPool(t->data_size) == 0)
+    return Report(kIndexDKLOA1, -76, t->data_size, t->databank);
+  const int32_t k = t->key_length, l = t->record_length;
+  const int32_t most = t->method != 0 ? kMaxCompressedRecord : LoadWord(BP_MAX_RECORD_LENGTH);
+  if (k < 1 || l < k || l > most) return Report(kIndexDKLOA1, -67, l, t->databank);
+  return 0;
+}
+
 // The load's pages while one call works on them.
 struct Load {
   LoadTable t;
@@ -185,7 +207,7 @@ uint32_t ArrivalOf(const Load& l, int32_t s) {
 bool Beats(const Load& l, int32_t sa, int32_t ra, int32_t sb, int32_t rb) {
   if (ra != rb) return ra < rb;
   if (ra >= 1 && ra != kEmptyRun) {
-    int c = std::memcmp(l.Slot(sa), l.Slot(sb), static_cast<size_t>(l.t.key_length));
+    int c = CompareLoadKeys(l.Slot(sa), l.Slot(sb), l.t.key_length);
     if (c != 0) return c < 0;
     // Of equal keys the first to arrive leaves first; the others are then
     // dropped as duplicates of it.
@@ -379,6 +401,8 @@ int32_t Resume(int32_t* block, Load& l) {
   if (l.work < 0) return std::exchange(l.work, 0);
   l.wp = PageBytes(l.work);
   l.state = reinterpret_cast<int32_t*>(l.wp + l.work_size - kLoadStateBytes);
+  if (l.t.data_size == 0 && FindPool(l.state[LS_DATA_SIZE]) != 0)
+    l.t.data_size = l.state[LS_DATA_SIZE];
   if (l.state[LS_KEY_LENGTH] != l.t.key_length || l.state[LS_RECORD_LENGTH] != l.t.record_length ||
       l.state[LS_DATA_SIZE] != l.t.data_size)
     return Report(kIndexDKLOA1, -43, control, l.t.databank);
@@ -444,7 +468,11 @@ void AbandonLoad(int32_t* block, const LoadTable& t) {
 
 void DKLOA1(int32_t* block) {
   Load l;
-  if (int32_t rc = OpenLoadTable(block, kIndexDKLOA1, &l.t)) {
+  // A load under way keeps its lengths and page size in its work page, so
+  // the records after the first need not read the root entry again.
+  int32_t rc = block[LOA_CONTROL] == 0 ? OpenLoadTable(block, kIndexDKLOA1, &l.t)
+                                       : OpenLoadUnderWay(block, &l.t);
+  if (rc != 0) {
     block[LOA_STATUS] = rc;
     return;
   }
@@ -461,7 +489,7 @@ void DKLOA1(int32_t* block) {
     return;
   }
   const bool starting = block[LOA_CONTROL] == 0;
-  int32_t rc = starting ? Start(block, l) : Resume(block, l);
+  rc = starting ? Start(block, l) : Resume(block, l);
   // Only pages known to be this load's are ever given back: a control page
   // that fails its checks may be anybody's.
   const bool owned = starting || rc == 0;

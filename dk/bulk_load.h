@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 // Load block.
@@ -31,6 +32,21 @@ constexpr int32_t kBuildIndex = -2;
 void DKLOA1(int32_t* block);
 void DKMRG1(int32_t* block);
 void DKBIN1(int32_t* block);
+
+// Three-way comparison of two keys of `k` bytes, unsigned, eight bytes at a
+// time: the sort and the merge compare keys many times per record.
+inline int CompareLoadKeys(const uint8_t* a, const uint8_t* b, int32_t k) {
+  int32_t i = 0;
+  for (; i + 8 <= k; i += 8) {
+    uint64_t x, y;
+    std::memcpy(&x, a + i, 8);
+    std::memcpy(&y, b + i, 8);
+    if (x != y) return __builtin_bswap64(x) < __builtin_bswap64(y) ? -1 : 1;
+  }
+  for (; i < k; ++i)
+    if (a[i] != b[i]) return a[i] < b[i] ? -1 : 1;
+  return 0;
+}
 
 // Shared by the three: the table's root entry as a load sees it.
 struct LoadTable {

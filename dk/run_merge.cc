@@ -44,7 +44,9 @@ int32_t ChainReader::Load(int32_t page) {
   const int32_t count = ChainPageSound(t_, p) ? ChainPageRecords(t_, p) : -1;
   image_.resize(static_cast<size_t>(std::max(count, 0)) * static_cast<size_t>(length));
   int32_t rc = count < 0 ? -65 : 0;
-  for (int32_t i = 0; i < count && rc == 0; ++i)
+  if (t_.method == 0 && count > 0)  // fixed entries: the records as they lie
+    std::memcpy(image_.data(), p + kPageHeaderBytes, image_.size());
+  for (int32_t i = 0; t_.method != 0 && i < count && rc == 0; ++i)
     rc =
         ChainRecord(t_, p, i, image_.data() + static_cast<size_t>(i) * static_cast<size_t>(length));
   if (rc != 0) {
@@ -128,8 +130,8 @@ int32_t MergeGroup(const LoadTable& t, const std::vector<int32_t>& group, int32_
     if (done[static_cast<size_t>(a)] != done[static_cast<size_t>(b)])
       return !done[static_cast<size_t>(a)];
     if (!done[static_cast<size_t>(a)]) {
-      int c = std::memcmp(readers[static_cast<size_t>(a)].Record(),
-                          readers[static_cast<size_t>(b)].Record(), static_cast<size_t>(k));
+      int c = CompareLoadKeys(readers[static_cast<size_t>(a)].Record(),
+                              readers[static_cast<size_t>(b)].Record(), k);
       if (c != 0) return c < 0;
     }
     return a < b;
