@@ -142,8 +142,14 @@ int32_t InsertNewPart(int32_t* block, int32_t* work, int32_t databank) {
                     nullptr);
   if (rc == 0 && new_count == source_count && new_count > 1)
     rc = DKCLP0(source, databank, work[LWB_SOURCE_PAGES], work[LWB_NEW_PAGES]);
-  else if (rc == 0 && new_count > source_count)
-    rc = LobReport(kIndexDKCLO1, -55, new_count - source_count);
+  if (rc == 0 && new_count > source_count) {
+    // An internal error ends the server: the answer and the run are settled
+    // before it is reported.
+    DKDLC0(databank, first, size / 2048, pages, nullptr);
+    block[CLO_ANSWER] = -55;
+    ReportPageError(kIndexDKCLO1, -55, DK_SEV_INTERNAL, new_count - source_count);
+    return -55;
+  }
   int32_t status = rc;
   if (rc == 0) {
     std::vector<int32_t> insert(block, block + CLO_WORDS);
@@ -238,8 +244,10 @@ int32_t DKDLD0(int32_t* cursor, int32_t write_mode) {
 void DKCLO1(int32_t* block, void* work) {
   const int32_t mode = block[CLO_MODE];
   if (mode < -2 || mode > 4 || mode == 0 || mode == 3) {
-    ReportPageError(kIndexDKCLO1, -43, DK_SEV_INTERNAL, mode);
+    // Reported as an internal error, which ends the server: the answer is
+    // in place first.
     block[CLO_ANSWER] = -43;
+    ReportPageError(kIndexDKCLO1, -43, DK_SEV_INTERNAL, mode);
     return;
   }
   if (work == nullptr) return void(block[CLO_ANSWER] = LobReport(kIndexDKCLO1, -43, 0));

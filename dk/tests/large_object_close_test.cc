@@ -203,6 +203,13 @@ TEST_F(LargeObjectCloseTest, BadDirectoriesAndSessionEnds) {
   b[RQ_TBL] = 301;
   DKEXE2(DKF_CLO1, b.data(), work_);
   EXPECT_EQ(b[CLO_ANSWER], -46) << "no table 301";
+  // A mode that is none is an internal error; the answer is there first.
+  for (int32_t mode : {0, 3, 5, -3}) {
+    std::vector<int32_t> bad(CLO_WORDS, 0);
+    bad[CLO_MODE] = mode;
+    EXPECT_THROW(DKEXE2(DKF_CLO1, bad.data(), work_), ServerException) << mode;
+    EXPECT_EQ(bad[CLO_ANSWER], -43) << mode;
+  }
   // Mode -1 only forgets the lists.
   work_[LWB_NEW_PAGES] = storage_.NewList(4);
   EXPECT_EQ(CloseRecord(-1, {}), 0);

@@ -299,6 +299,21 @@ TEST_F(LargeObjectTest, FreedAndNeverWrittenObjectsAreNotReadAsData) {
   EXPECT_EQ(rc, -55);
 }
 
+TEST_F(LargeObjectTest, AFreeThatFailsPartWayKeepsOnlyThePagesNotFreed) {
+  Object o;
+  ASSERT_EQ(Allocate(&o, 2 * 65496 + 1, 4), 0);
+  auto pages = Pages(o);
+  ASSERT_EQ(pages.size(), 3u);
+  // The second page was freed elsewhere: freeing it again fails.
+  int32_t rq[REQ_WORDS] = {db_, pages[1].first, pages[1].second, 0, -1, 0};
+  ASSERT_EQ(DKFRE0(rq, 0), 0);
+  EXPECT_EQ(Free(o), -49);
+  auto left = Pages(o);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(left[0], pages[1]);
+  EXPECT_EQ(left[1], pages[2]);
+}
+
 TEST_F(LargeObjectTest, DamagedPagesFromTheFileAreRefused) {
   Object o;
   ASSERT_EQ(Allocate(&o, 2000, 4), 0);
