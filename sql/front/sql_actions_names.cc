@@ -4,6 +4,7 @@
 // 128-character limit, type keywords and the short lists of names and values.
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "sql/front/sql_action_helpers.h"
 #include "sql/front/sql_actions.h"
@@ -194,6 +195,35 @@ void Literal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   }
 }
 
+// 662, 676 to 680: the seconds precision and the K, M, G large-object size,
+// left in the type state for the data type that reads them.
+void SizeAndPrecision(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
+  SqlActionState* s = ActionState(ctx);
+  const int32_t* s2 = SemEntry(ctx, 2);
+  if (rule == 662) {
+    int32_t p = NumericValue(ctx, s2, EntryText(ctx, s2), s2[VW_TEXT_LENGTH]);
+    if (p > 9) {
+      ActionError(ctx, s2, -12512);
+      p = 6;
+    }
+    s->second_word = p;
+  } else if (rule == 676) {
+    int64_t size = 0;
+    std::string digits(EntryText(ctx, s2), static_cast<size_t>(std::max(s2[VW_TEXT_LENGTH], 0)));
+    if (LengthWithSuffix(&size, digits.c_str(), s->second_word) != 0) {
+      ActionError(ctx, s2, -12512);
+      size = 0;
+    }
+    // The 64-bit size: the length word is its low half, the second word
+    // its high half.
+    s->leading_precision = static_cast<int32_t>(static_cast<uint64_t>(size) & 0xFFFFFFFFu);
+    s->second_word = static_cast<int32_t>(static_cast<uint64_t>(size) >> 32);
+  } else {
+    s->second_word = rule - 677;  // 677 none, 678 K, 679 M, 680 G
+  }
+  (void)r;
+}
+
 void SpecialValue(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   int32_t node = 0;
   switch (rule) {
@@ -209,6 +239,15 @@ void SpecialValue(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       node = ExprOfKind(ctx, kExprCurrentDate, r, 0, 0);
       WsWord(ctx, node, EXN_TYPE) = TypeNode(ctx, 10, 8, 0);
       break;
+    case 669:
+    case 670: {
+      int32_t p = ActionState(ctx)->second_word;
+      bool time = rule == 669;
+      node = ExprOfKind(ctx, time ? kExprCurrentTime : kExprCurrentTimestamp, r, 0, 0);
+      int32_t values[] = {time ? 11 : 12, p + (time ? 6 : 14), p, 0};
+      WsWord(ctx, node, EXN_TYPE) = TreeRecord(ctx, 4, values);
+      break;
+    }
     case 681:
       node = ExprOfKind(ctx, kExprNull, r, 0, 0);
       break;
@@ -281,6 +320,8 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
   int32_t* r = SemEntry(ctx, 1);
   if (rule == 762) {
     SqlActionsQuery(ctx, rule);
+  } else if (rule == 662 || (rule >= 676 && rule <= 680)) {
+    SizeAndPrecision(ctx, rule, r);
   } else if ((rule >= 638 && rule <= 641) || (rule >= 648 && rule <= 653)) {
     IntervalField(ctx, rule, r);
   } else if (rule == 621) {

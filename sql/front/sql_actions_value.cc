@@ -201,6 +201,23 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       if (scale > length) ActionError(ctx, e, -12512);
       break;
     }
+    case 606:
+    case 607: {
+      SqlActionState* st = ActionState(ctx);
+      r[VW_TYPE] = TypeNode(ctx, rule == 606 ? 31 : 32, st->leading_precision, st->second_word, 0);
+      st->leading_precision = 0;
+      r[VW_NAME] = 0;
+      r[VW_VARIANT] = 0;
+      return;
+    }
+    case 612:
+    case 613: {
+      int32_t p = ActionState(ctx)->second_word;
+      code = rule == 612 ? 11 : 12;
+      length = p + (rule == 612 ? 6 : 14);
+      scale = p;
+      break;
+    }
     case 618:
       r[VW_TYPE] = TypeNode(ctx, 2, 16, -1, 205);
       r[VW_VARIANT] = 205;

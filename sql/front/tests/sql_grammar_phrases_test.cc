@@ -144,6 +144,8 @@ const char* const kPhrases[] = {
     "LEAVE",
     "SET PATH s1, s2, s3",
     "CREATE SYNONYM y FOR s.t",
+    "CREATE TABLE t (a BLOB (10), b BLOB (10 K), c CLOB (2 M), d BLOB (1 G), e TIME (3), "
+    "f TIMESTAMP (0), g2 INT DEFAULT CURRENT_TIME (2), h INT DEFAULT CURRENT_TIMESTAMP (3))",
     "CREATE COLLATION c FROM 'rules'",
     "CREATE IDENT u AS OS_USER",
     "CREATE IDENT grp AS GROUP",

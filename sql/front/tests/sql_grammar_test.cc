@@ -369,6 +369,31 @@ TEST(SqlGrammar, JoinedLiteralsStopAt15000Bytes) {
   EXPECT_EQ(Codes(ParseSql(text)), "");
 }
 
+TEST(SqlGrammar, SizedAndTimedTypes) {
+  struct Case {
+    const char* type;
+    int32_t code, length, scale;
+  } cases[] = {
+      {"BLOB (10 K)", 31, 10240, 0}, {"CLOB (1 G)", 32, 1073741824, 0},
+      {"BLOB (8 G)", 31, 0, 2},      {"TIME (3)", 11, 9, 3},
+      {"TIMESTAMP (0)", 12, 14, 0},  {"TIMESTAMP (10)", 12, 20, 6},
+  };
+  for (const Case& c : cases) {
+    ParseOptions o;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+      int32_t item = WsWord(ctx, WsWord(ctx, query, 4), CELL_VALUE);
+      int32_t cast = WsWord(ctx, WsWord(ctx, item, 3), EXN_OPERAND1);
+      int32_t type = WsWord(ctx, cast, 24);
+      EXPECT_EQ(WsWord(ctx, type, 0), c.code) << c.type;
+      EXPECT_EQ(WsWord(ctx, type, 1), c.length) << c.type;
+      EXPECT_EQ(WsWord(ctx, type, 2), c.scale) << c.type;
+    };
+    ParsedStatement p = ParseSql(std::string("SELECT CAST(a AS ") + c.type + ") FROM t", o);
+    EXPECT_EQ(Codes(p), std::string(c.type) == "TIMESTAMP (10)" ? "-12512 " : "") << c.type;
+  }
+}
+
 TEST(SqlGrammar, LengthSuffixes) {
   int64_t v = 0;
   EXPECT_EQ(LengthWithSuffix(&v, "10", 1), 0);
