@@ -12,6 +12,7 @@
 #include "dk/bufferpool.h"
 #include "dk/databank_format.h"
 #include "dk/large_object_internal.h"
+#include "dk/transactions.h"
 
 namespace {
 
@@ -19,9 +20,6 @@ constexpr int32_t kIndexDKALO1 = DKF_ALO1;
 constexpr int32_t kIndexDKPLO1 = DKF_PLO1;
 constexpr int32_t kIndexDKGLO1 = DKF_GLO1;
 constexpr int32_t kSmallPage = 2048, kMiddlePage = 16384;
-// Word 0 of a transaction state entry: its start number, 0 while the entry
-// is free.
-constexpr int32_t kTssStartNumber = 0;
 
 int64_t Words64(const int32_t* block, int word) {
   return static_cast<int64_t>(
@@ -47,13 +45,13 @@ int64_t PagesFor(int64_t length, int32_t largest, int64_t limit) {
   return pages;
 }
 
-// The start number of the transaction in a put's word 0, or -85 reported.
+// The start number of the transaction in a put's word 0, or -85 reported:
+// the entry must be one a begin made and that is still building up.
 int32_t TransactionStart(int32_t tss) {
-  const int32_t* a = Bufferpool();
-  const int32_t first = a[BP_TSS_FIRST], last = a[BP_TSS_LAST];
-  if (tss >= first && tss <= last && (tss - first) % TSS_WORDS == 0) {
-    const int32_t start = LoadWord(tss + kTssStartNumber);
-    if (start > 0) return start;
+  if (DKIsTssEntry(tss)) {
+    const int32_t start = LoadWord(tss + TSS_START), state = LoadWord(tss + TSS_STATE);
+    if (start > 0 && (state == TSS_BUILDUP_RO || state == TSS_BUILDUP_RW || state == TSS_IN_DOUBT))
+      return start;
   }
   return LobReport(kIndexDKPLO1, -85, tss);
 }

@@ -9,8 +9,11 @@
 
 #include "dk/bitmap_page.h"
 #include "dk/tests/large_object_fixture.h"
+#include "dk/transactions.h"
 
 namespace {
+
+constexpr int BTR_WORDS_FOR_TEST = 8;
 
 using PageSizes = std::vector<int32_t>;
 
@@ -129,9 +132,10 @@ TEST_F(LargeObjectTest, APutThatDoesNotContinueItsPageIsRefused) {
 }
 
 TEST_F(LargeObjectTest, APutForATransactionReachesTheFileAtOnce) {
-  int32_t tss = DKHMA0(area_[BP_TSS_HASH]);
-  ASSERT_GT(tss, 0);
-  area_[tss] = 77;  // the start number
+  int32_t begin[BTR_WORDS_FOR_TEST] = {};
+  DKBTR1(begin);
+  ASSERT_EQ(begin[BTR_MODE], 0);
+  const int32_t tss = begin[BTR_TSS];
   Object o;
   ASSERT_EQ(Allocate(&o, 3000), 0);
   std::string bytes = Pattern(3000, 9);
@@ -140,8 +144,8 @@ TEST_F(LargeObjectTest, APutForATransactionReachesTheFileAtOnce) {
   std::vector<char> unit = FileUnit("lob", page);
   EXPECT_EQ(PageWord(reinterpret_cast<uint8_t*>(unit.data()), LOP_COUNT), 3000);
   EXPECT_EQ(std::string(unit.data() + LOP_DATA_BYTE, 100), bytes.substr(0, 100));
-  // An entry that is free, or no entry at all, is no transaction.
-  area_[tss] = 0;
+  // An entry that is free again, or no entry at all, is no transaction.
+  DKFreeTss(tss);
   EXPECT_EQ(Put(o, 3000 - 1, "x", tss), -85);
   EXPECT_EQ(Put(o, 0, "x", tss + 1), -85);
 }
