@@ -15,12 +15,24 @@ struct KindOf {
   int32_t kind;
 };
 constexpr KindOf kKinds[] = {
-    {304, 47}, {310, 55}, {311, 54}, {312, 78},  {313, 79},  {314, 86},  {315, 87},
-    {318, 83}, {321, 91}, {324, 80}, {325, 81},  {326, 82},  {327, 88},  {328, 89},
-    {329, 90}, {330, 52}, {331, 53}, {319, 103}, {320, 103}, {322, 104}, {323, 104},
+    {304, 47}, {305, 48}, {310, 55},  {311, 54},  {312, 78},  {313, 79},  {314, 86}, {315, 87},
+    {318, 83}, {321, 91}, {324, 80},  {325, 81},  {326, 82},  {327, 88},  {328, 89}, {329, 90},
+    {330, 52}, {331, 53}, {319, 103}, {320, 103}, {322, 104}, {323, 104},
 };
 
 void RecordKind(SqlCompileCtx* ctx, int32_t rule) {
+  if (rule == 306 || rule == 307 || rule == 316 || rule == 317) {
+    // One-symbol alternatives over a node their phrase built; the mode
+    // statements' kinds follow the mode word (3 OFFLINE, 1 ONLINE PRESERVE
+    // LOG, 2 ONLINE RESET LOG).
+    int32_t mode = ActionState(ctx)->mode_word;
+    int32_t base = rule == 316 ? 63 : rule == 307 ? 66 : rule == 317 ? 69 : 0;
+    if (rule == 306) ctx->statement_kind = 72;
+    if (base != 0 && (mode == 3 || mode == 1 || mode == 2)) {
+      ctx->statement_kind = base + (mode == 3 ? 0 : mode);
+    }
+    return;
+  }
   // No node: the statement's value is 0, not whatever its first token held.
   SemEntry(ctx, 1)[VW_QUERY] = 0;
   for (const KindOf& k : kKinds) {
@@ -215,6 +227,63 @@ void TransactionControl(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   }
 }
 
+// 332 to 367: statistics and mode statements with their phrases.
+void Utility(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  SqlActionState* st = ActionState(ctx);
+  auto s = [&](int32_t k) { return SemEntry(ctx, k); };
+  switch (rule) {
+    case 332:
+      ctx->statement_kind = 62;
+      break;
+    case 350:
+    case 351:
+    case 352: {
+      int32_t args[] = {st->mode_word, rule == 351 ? s(3)[VW_SIMPLE_NAME] : 0,
+                        rule == 352 ? qqlrev(ctx, s(3)[VW_LIST]) : 0};
+      r[VW_QUERY] = StmtNode(ctx, 36, r, args, 3);
+      break;
+    }
+    case 353:
+      st->mode_word = 3;
+      break;
+    case 354:
+      st->mode_word = 1;
+      break;
+    case 355:
+      st->mode_word = 2;
+      break;
+    case 356:
+    case 357: {
+      int32_t objects = s(3)[VW_LIST];
+      bool tables = st->mode_word != 0;
+      int32_t args[] = {rule == 356 ? 0 : 1, tables ? objects : 0, tables ? 0 : objects,
+                        s(4)[VW_QUANTIFIER]};
+      r[VW_QUERY] = StmtNode(ctx, 37, r, args, 4);
+      break;
+    }
+    case 358:
+      st->mode_word = 0;
+      r[VW_LIST] = 0;
+      break;
+    case 359:
+    case 360:
+      st->mode_word = rule == 360 ? 1 : 0;
+      r[VW_LIST] = qqlrev(ctx, s(3)[VW_LIST]);
+      break;
+    case 361:
+      r[VW_QUANTIFIER] = 2;
+      break;
+    case 362:
+      r[VW_QUANTIFIER] = 3;
+      break;
+    case 363:
+      r[VW_QUANTIFIER] = 1;
+      break;
+    default:
+      break;
+  }
+}
+
 }  // namespace
 
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
@@ -225,6 +294,8 @@ void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
     TransactionControl(ctx, rule, r);
   } else if (rule >= 304 && rule <= 331) {
     RecordKind(ctx, rule);
+  } else if (rule >= 332 && rule <= 367) {
+    Utility(ctx, rule, r);
   } else if (rule >= 368 && rule <= 385) {
     DataChange(ctx, rule, r);
   } else if (rule >= 386) {
