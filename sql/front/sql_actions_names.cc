@@ -28,13 +28,13 @@ void Identifier(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   r[VW_TRUNCATED] = n > kSqlNameMax ? 1 : 0;
   r[VW_NAME_TEXT] = TreeTextCopy(ctx, EntryText(ctx, r), std::min(n, kSqlNameMax));
   r[VW_QUALIFIER] = 0;
-  r[VW_IDENT_CLASS] = rule == 794 ? 1 : rule == 797 ? 3 : 0;
+  r[VW_IDENT_CLASS] = rule == 794 ? 1 : rule == 795 ? 2 : rule == 797 ? 3 : 0;
   r[VW_SIMPLE_NAME] = NamePart(ctx, r, r[VW_NAME_TEXT], 0);
-  if (rule == 794) {
+  if (rule != 793) {
     SqlParseArea* a = SqlParseAreaOf(ctx);
     a->value[a->depth + 1].code = 2;  // the token now stands as an IDENTIFIER
-    ActionError(ctx, r, -12125);
   }
+  if (rule == 794) ActionError(ctx, r, -12125);
 }
 
 // 785 to 790: column references and qualified names.
@@ -343,7 +343,7 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     HostParameter(ctx, rule, r);
   } else if (rule >= 785 && rule <= 790) {  // 788: a constraint's name
     Names(ctx, rule, r);
-  } else if (rule == 793 || rule == 794 || rule == 797) {
+  } else if (rule >= 793 && rule <= 797) {
     Identifier(ctx, rule, r);
   } else if (rule >= 839 && rule <= 847) {
     r[VW_VARIANT] = Variant(rule);
