@@ -111,7 +111,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 53 DKSUD1
     {1, 0, nullptr},          // 54 DKTDB1
     {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
-    {1, 0, nullptr},          // 56 DKRCX1
+    {1, 0, TableEntry<DKRCX1>},  // 56 DKRCX1
     {2, 0, nullptr},          // 57 DKEPT1
     {2, 0, DKALO1},  // 58 DKALO1
     {2, 0, DKPLO1},  // 59 DKPLO1

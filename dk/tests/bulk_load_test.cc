@@ -418,6 +418,60 @@ TEST_F(BulkLoadTest, ACompressedIndexHoldsTheModelsEntries) {
   EXPECT_EQ(ReadTree(index).records, std::vector<std::string>(model.begin(), model.end()));
 }
 
+// A rebuilt index holds the entries of the table as it is now, with the
+// lengths asked for.
+TEST_F(BulkLoadTest, ARebuiltIndexHoldsTheTablesEntriesNow) {
+  Table base = CreateTable(86, 8, 60);
+  std::vector<std::string> rows;
+  for (uint32_t i = 0; i < 800; ++i) {
+    rows.push_back(Row(i * 31 % 5000, 8, 60, static_cast<char>('a' + i % 26)));
+    ASSERT_EQ(Insert(base, rows.back()), 0);
+  }
+  std::vector<int32_t> b(RCX_FIRST_PART + 3, 0);
+  b[RQ_DID] = 5;
+  b[CRX_INDEX_TYPE] = 2;
+  b[RQ_TABLE] = base.entry;
+  b[RQ_TBL] = 86;
+  b[CRX_BASE_RECORD_LENGTH] = 60;
+  b[CRX_INDEX_TBL] = 87;
+  b[CRX_KEY_LENGTH] = 9;
+  b[CRX_ENTRY_LENGTH] = 9;
+  b[RCX_PARTS] = 1;
+  b[RCX_FIRST_PART + 1] = 9;  // the key and the first filler byte
+  DKEXE1(56, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  for (uint32_t i = 0; i < 300; ++i) {
+    rows.push_back(Row(100000 + i, 8, 60, 'z'));
+    ASSERT_EQ(Insert(base, rows.back()), 0);
+  }
+  b[RQ_TABLE] = base.entry;
+  b[RQ_STATUS] = 0;
+  DKEXE1(56, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  std::set<std::string> model;
+  for (const std::string& r : rows) model.insert(r.substr(0, 9));
+  int32_t crt[CRT_WORDS] = {};
+  crt[RQ_DID] = 5;
+  crt[RQ_TYPE] = 24;
+  crt[RQ_TBL] = 87;
+  crt[RQ_KEY_LENGTH] = 9;
+  crt[RQ_RECORD_LENGTH] = 9;
+  DKEXE1(16, crt);
+  Table index{crt[RQ_TABLE], 87, 9, 9};
+  EXPECT_EQ(ReadTree(index).records, std::vector<std::string>(model.begin(), model.end()));
+  // Mode -1 leaves an index with the wanted lengths as it is.
+  b[RQ_STATUS] = -1;
+  b[RQ_TABLE] = base.entry;
+  DKEXE1(56, b.data());
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(ReadTree(index).records.size(), model.size());
+  b[RQ_STATUS] = 0;
+  b[RQ_TABLE] = base.entry;
+  b[CRX_INDEX_TYPE] = 1;
+  DKEXE1(56, b.data());
+  EXPECT_EQ(b[RQ_STATUS], -86);
+}
+
 TEST_F(BulkLoadTest, AnIndexOnAnEmptyTableIsEmpty) {
   Table base = CreateTable(82, 8, 60);
   std::vector<int32_t> b(CRX_FIRST_PART + 3, 0);
