@@ -18,6 +18,7 @@
 #include "dk/error_log.h"
 #include "dk/request.h"
 #include "dk/routine_names.h"
+#include "dk/transaction_cache.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
 #include "platform/host_services.h"
@@ -420,6 +421,8 @@ void DKSTA9(int32_t* rc, const char* name, int32_t name_length, const int32_t* c
   w[BP_BACKGROUND_THREADS] = p.background;
   w[BP_IO_SERVERS] = p.io_servers;
   w[BP_ASYNC_IO_LEFT] = static_cast<int32_t>(l.allowance);
+  // The commit validation reads the transaction cache.
+  DKInstallTransactionCacheChecks();
   DKOpenRequests();
   *rc = 0;
 }

@@ -19,6 +19,7 @@
 #include "dk/table_open.h"
 #include "dk/table_reshape.h"
 #include "dk/table_entries.h"
+#include "dk/transaction_cache.h"
 #include "dk/transactions.h"
 
 namespace {
@@ -64,9 +65,9 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
     {1, 6, TableEntry<DKBIN1>},  // 7 DKBIN1
     {1, 0, DKBTR1Entry},      // 8 DKBTR1
-    {1, 6, nullptr},          // 9 DKCCS1
+    {1, 6, DKCCS1Entry},  // 9 DKCCS1
     {1, 5, TableEntry<DKCHK1>},  // 10 DKCHK1
-    {1, 6, nullptr},          // 11 DKCHT1
+    {1, 6, DKCHT1Entry},  // 11 DKCHT1
     {1, 0, nullptr},          // 12 DKCLD1
     {1, 5, TableEntry<DKCLT1>},  // 13 DKCLT1
     {1, 0, nullptr},          // 14 DKCOP1
@@ -76,14 +77,14 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKDCT1>},  // 18 DKDCT1
     {1, 0, nullptr},          // 19 DKDDS1
     {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
-    {1, 6, nullptr},          // 21 DKDET1
+    {1, 6, DKDET1Entry},  // 21 DKDET1
     {1, 0, TableEntry<DKDRP1>},  // 22 DKDRP1
     {1, 0, DKDRS1Entry},  // 23 DKDRS1
     {1, 0, TableEntry<DKDRT1>},  // 24 DKDRT1
     {1, 0, DKETR1Entry},      // 25 DKETR1
     {1, 5, TableEntry<DKFEP1>},  // 26 DKFEP1
     {1, 5, TableEntry<DKFET1>},  // 27 DKFET1
-    {1, 6, nullptr},          // 28 DKFNT1
+    {1, 6, DKFNT1Entry},  // 28 DKFNT1
     {1, 6, nullptr},          // 29 DKFPT1
     {1, 6, TableEntry<DKFMS1>},  // 30 DKFMS1
     {1, 0, StatisticsEntry},  // 31 DKGBS1
@@ -94,7 +95,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKGTS1>},  // 36 DKGTS1
     {1, 0, TableEntry<DKIND1>},  // 37 DKIND1
     {1, 0, TableEntry<DKINS1>},  // 38 DKINS1
-    {1, 6, nullptr},          // 39 DKINT1
+    {1, 6, DKINT1Entry},  // 39 DKINT1
     {1, 6, TableEntry<DKLOA1>},  // 40 DKLOA1
     {1, 0, TableEntry<DKMOT1>},  // 41 DKMOT1
     {1, 6, TableEntry<DKMRG1>},  // 42 DKMRG1

@@ -1,0 +1,354 @@
+// The transaction cache: records of a row's changes ordered newest
+// transaction first, a transaction reading its own changes (against a model
+// of the table plus its changes), the check of a row, the read checks of the
+// commit validation, and the refusal of bad requests.
+#include "dk/transaction_cache.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <random>
+
+#include "dk/tests/transaction_fixture.h"
+
+namespace {
+
+class TransactionCacheTest : public TransactionTest {
+ protected:
+  static constexpr int32_t kKey = 8, kLength = 24;
+
+  void SetUp() override {
+    TransactionTest::SetUp();
+    t_ = CreateTable(60, kKey, kLength);
+  }
+
+  static std::string Row(int32_t key, int32_t value) {
+    std::string r(kLength, '\0');
+    for (int i = 0; i < 4; ++i) r[4 + i] = static_cast<char>(key >> (24 - 8 * i));
+    std::memcpy(r.data() + kKey, &value, 4);
+    return r;
+  }
+  static int32_t ValueOf(const std::string& r) {
+    int32_t v = 0;
+    std::memcpy(&v, r.data() + kKey, 4);
+    return v;
+  }
+
+  // A row request (DKINT1, DKDET1, DKCHT1, DKFNT1) for `row`.
+  std::vector<int32_t> Request(int32_t tss, int32_t mode, int32_t sequence, const std::string& row,
+                               const Table* t = nullptr) {
+    const Table& table = t ? *t : t_;
+    std::vector<int32_t> b(static_cast<size_t>(TcRequestWords(kLength) + 2), 0);
+    b[TC_TSS] = tss;
+    b[TC_MODE] = mode;
+    b[TC_TABLE] = table.entry;
+    b[TC_TBL] = table.tbl;
+    b[TC_KEY_LENGTH] = table.key;
+    b[TC_RECORD_LENGTH] = table.length;
+    b[TC_SEQUENCE] = sequence;
+    std::memcpy(b.data() + TC_ROW, row.data(), row.size());
+    return b;
+  }
+  int32_t Send(int32_t code, std::vector<int32_t> b) {
+    DKEXE1(code, b.data());
+    last_ = b;
+    return b[TC_MODE];
+  }
+  int32_t Cache(int32_t tss, int32_t kind, int32_t sequence, const std::string& row) {
+    return Send(39, Request(tss, kind, sequence, row));
+  }
+  int32_t CheckRow(int32_t tss, int32_t sequence, const std::string& row) {
+    return Send(11, Request(tss, -1, sequence, row));
+  }
+  // DKFNT1 mode 2: the row of that key as the transaction sees it through
+  // the cache; the delivered row in *out.
+  int32_t FetchRow(int32_t tss, int32_t sequence, const std::string& row, std::string* out) {
+    int32_t rc = Send(28, Request(tss, 2, sequence, row));
+    out->assign(reinterpret_cast<const char*>(last_.data() + TC_ROW), kLength);
+    return rc;
+  }
+  int32_t CacheState(int32_t tss, int32_t mode, int32_t sequence, const std::string& row,
+                     int32_t count = 0) {
+    std::vector<int32_t> b(CCS_ROW + kLength / 4 + 2, 0);
+    b[CCS_TSS] = tss;
+    b[CCS_MODE] = mode;
+    b[CCS_COUNT] = count;
+    b[CCS_TABLE] = t_.entry;
+    b[CCS_TBL] = t_.tbl;
+    b[CCS_KEY_LENGTH] = kKey;
+    b[CCS_SEQUENCE] = sequence;
+    std::memcpy(b.data() + CCS_ROW, row.data(), kKey);
+    DKEXE1(9, b.data());
+    return b[CCS_ANSWER];
+  }
+
+  // The cache table's records in key order: their suffixes.
+  std::vector<CacheSuffix> CacheRecords() {
+    std::vector<CacheSuffix> out;
+    const int32_t cache = area_[t_.entry + TBE_SECOND];
+    if (cache == 0) return out;
+    Table c{cache, -1, kKey + kSuffixKeyBytes, kLength + kSuffixBytes};
+    for (const std::string& r : Rows(c))
+      out.push_back(DKReadCacheSuffix(reinterpret_cast<const uint8_t*>(r.data()) + kKey));
+    return out;
+  }
+
+  // The base table's row of a key, if any.
+  std::optional<std::string> BaseRow(const std::string& row) {
+    std::vector<int32_t> b(CursorBlockWords(kLength) + 1, 0);
+    b[CUR_TABLE] = t_.entry;
+    b[CUR_TBL] = t_.tbl;
+    b[CUR_KEY_LENGTH] = kKey;
+    b[CUR_RECORD_LENGTH] = kLength;
+    b[CUR_STATUS] = FET_FROM_KEY;
+    std::memcpy(b.data() + CUR_RECORD, row.data(), kKey);
+    DKEXE1(27, b.data());
+    std::string found(reinterpret_cast<const char*>(b.data() + CUR_RECORD), kLength);
+    if (b[CUR_STATUS] != 0 || found.substr(0, kKey) != row.substr(0, kKey)) return std::nullopt;
+    return found;
+  }
+
+  Table t_;
+  std::vector<int32_t> last_;
+};
+
+TEST_F(TransactionCacheTest, TableWithoutCacheAnswersFourAndAZeroSequenceInsertsNothing) {
+  Began t = Begin();
+  EXPECT_EQ(CacheState(t.tss, -10, 1, Row(1, 0)), 4);
+  EXPECT_EQ(Cache(t.tss, kChangeInsert, 0, Row(1, 0)), -43);
+  EXPECT_EQ(area_[t_.entry + TBE_SECOND], 0) << "no cache table made";
+  EXPECT_EQ(CheckRow(t.tss, 5, Row(1, 0)), 0);
+  std::string out;
+  EXPECT_EQ(FetchRow(t.tss, 5, Row(1, 0), &out), 4);
+}
+
+TEST_F(TransactionCacheTest, ChangesOfOneKeySortNewestTransactionFirst) {
+  Began older = Begin(), newer = Begin();
+  ASSERT_GT(newer.start, older.start);
+  ASSERT_EQ(Cache(older.tss, kChangeUpdate, 1, Row(7, 10)), 0);
+  ASSERT_EQ(Cache(newer.tss, kChangeUpdate, 1, Row(7, 20)), 0);
+  ASSERT_EQ(Cache(older.tss, kChangeDelete, 2, Row(7, 10)), 0);
+  std::vector<CacheSuffix> r = CacheRecords();
+  ASSERT_EQ(r.size(), 3u);
+  EXPECT_EQ(r[0].start, newer.start);
+  EXPECT_EQ(r[1].start, older.start);
+  EXPECT_EQ(r[1].sequence, 2) << "a later change of one transaction sorts first";
+  EXPECT_EQ(r[2].start, older.start);
+  EXPECT_EQ(r[2].sequence, 1);
+  EXPECT_EQ(Cache(older.tss, kChangeDelete, 2, Row(7, 10)), 1) << "same key and suffix";
+}
+
+TEST_F(TransactionCacheTest, CheckOfARowAnswersByTheTransactionsOwnEarlierChange) {
+  Began t = Begin(), other = Begin();
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  ASSERT_EQ(Cache(t.tss, kChangeUpdate, 2, Row(2, 2)), 0);
+  ASSERT_EQ(Cache(t.tss, kChangeDelete, 3, Row(3, 3)), 0);
+  ASSERT_EQ(Cache(other.tss, kChangeDelete, 1, Row(4, 4)), 0);
+  struct Case {
+    int32_t key, expected;
+  } cases[] = {{1, 4}, {2, 4}, {3, 1}, {4, 0}, {5, 0}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(CheckRow(t.tss, 10, Row(c.key, 0)), c.expected) << c.key;
+  }
+  // Words 1 to 3 tell the sequence of the change that answered.
+  EXPECT_EQ(CheckRow(t.tss, 10, Row(3, 0)), 1);
+  EXPECT_EQ(last_[TC_OWN_SEQUENCE], 3);
+  // A change of the current statement (sequence not below word 15) is not
+  // seen yet.
+  EXPECT_EQ(CheckRow(t.tss, 3, Row(3, 0)), 0);
+  // Cache state of the caller's own change: mode -11 finds the insert of
+  // sequence 1, mode -13 the delete of sequence 3.
+  EXPECT_EQ(CacheState(t.tss, -11, 1, Row(1, 0)), 0);
+  EXPECT_EQ(CacheState(t.tss, -11, 2, Row(1, 0)), 4);
+  EXPECT_EQ(CacheState(t.tss, -13, 3, Row(3, 0)), 0);
+  EXPECT_EQ(CacheState(t.tss, -13, 3, Row(2, 0)), 4);
+  // Records of a newer transaction and later changes of this one are
+  // stepped over to reach the caller's own change.
+  ASSERT_EQ(Cache(other.tss, kChangeUpdate, 1, Row(1, 9)), 0);
+  ASSERT_EQ(Cache(t.tss, kChangeUpdate, 5, Row(1, 5)), 0);
+  EXPECT_EQ(CacheState(t.tss, -11, 1, Row(1, 0)), 0);
+  EXPECT_EQ(CheckRow(t.tss, 10, Row(1, 0)), 4);
+  // Mode -10 compares over the length word 8 + 14 names (here word 21, the
+  // key length) and asks for both an insert or update and a delete.
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 7, Row(8, 8)), 0);
+  EXPECT_EQ(CacheState(t.tss, -10, 7, Row(8, 0), CCS_KEY_LENGTH - 14), 4);
+  ASSERT_EQ(Cache(t.tss, kChangeDelete, 7, Row(8, 8)), 0);
+  EXPECT_EQ(CacheState(t.tss, -10, 7, Row(8, 0), CCS_KEY_LENGTH - 14), 0);
+}
+
+TEST_F(TransactionCacheTest, ReadsOfOwnChangesAgreeWithAModelOfTableAndChanges) {
+  std::mt19937 rng(16);
+  std::map<int32_t, int32_t> model;
+  for (int32_t key = 0; key < 60; key += 2) {
+    ASSERT_EQ(Insert(t_, Row(key, 1000 + key)), 0);
+    model[key] = 1000 + key;
+  }
+  Began t = Begin(), other = Begin();
+  int32_t seq = 0;
+  // Another transaction's uncommitted changes of the same keys are never
+  // seen.
+  for (int32_t key = 0; key < 60; key += 3)
+    ASSERT_EQ(Cache(other.tss, key % 2 ? kChangeInsert : kChangeDelete, 1, Row(key, -1)), 0);
+  auto verify = [&] {
+    for (int32_t key = 0; key < 60; ++key) {
+      std::string out;
+      const int32_t rc = FetchRow(t.tss, seq + 1, Row(key, 0), &out);
+      std::optional<std::string> seen;
+      if (rc == 0) seen = out;
+      if (rc == 4) seen = BaseRow(Row(key, 0));
+      ASSERT_TRUE(rc == 0 || rc == 1 || rc == 4) << rc;
+      auto m = model.find(key);
+      ASSERT_EQ(seen.has_value(), m != model.end()) << "key " << key << " after " << seq;
+      if (seen) {
+        EXPECT_EQ(seen->substr(0, kKey), Row(key, 0).substr(0, kKey));
+        EXPECT_EQ(ValueOf(*seen), m->second) << "key " << key;
+      }
+      const int32_t check = CheckRow(t.tss, seq + 1, Row(key, 0));
+      EXPECT_EQ(check, rc == 0 ? 4 : rc == 1 ? 1 : 0) << "key " << key;
+    }
+  };
+  for (int step = 0; step < 300; ++step) {
+    const int32_t key = static_cast<int32_t>(rng() % 60);
+    const int32_t value = static_cast<int32_t>(rng() % 100000);
+    const bool present = model.count(key) != 0;
+    int32_t kind = kChangeInsert;
+    if (present) kind = rng() % 3 == 0 ? kChangeDelete : kChangeUpdate;
+    ASSERT_EQ(Cache(t.tss, kind, ++seq, Row(key, value)), 0);
+    if (kind == kChangeDelete)
+      model.erase(key);
+    else
+      model[key] = value;
+    if (step % 60 == 59) verify();
+  }
+  verify();
+}
+
+TEST_F(TransactionCacheTest, ReadCheckAgainstALaterCommitConflicts) {
+  DKInstallTransactionCacheChecks();
+  // The reader begins, then a writer changes the row the reader reads and
+  // commits first: the reader's commit fails its validation.
+  Began reader = Begin(), writer = Begin();
+  ASSERT_EQ(Insert(t_, Row(5, 0)), 0);
+  ASSERT_EQ(Cache(writer.tss, kChangeUpdate, 1, Row(5, 50)), 0);
+  Sets ws = NewSets();
+  AppendTo(ws.write, Header(0, {{db_, 2}}));
+  AppendTo(ws.write, Change(2, t_, Row(5, 50)));
+  ASSERT_EQ(End(writer.tss, ws), 0);
+
+  Sets rs = NewSets();
+  std::vector<int32_t> read(RSC_KEY + kKey / 4, 0);
+  read[RS_KIND] = 1;
+  read[RS_TABLE] = t_.entry;
+  read[RSC_TABLE] = t_.entry;
+  read[RSC_TBL] = t_.tbl;
+  read[RSC_KEY_LENGTH] = kKey;
+  std::string key = Row(5, 0);
+  std::memcpy(read.data() + RSC_KEY, key.data(), kKey);
+  AppendTo(rs.read, read);
+  AppendTo(rs.write, Header(0, {{db_, 2}}));
+  AppendTo(rs.write, Change(2, t_, Row(6, 60)));
+  EXPECT_EQ(End(reader.tss, rs), kConflict);
+}
+
+TEST_F(TransactionCacheTest, ReadChecksAnswerByTheWritersPrepareViewAndState) {
+  Began reader = Begin(), writer = Begin();
+  ASSERT_EQ(Cache(writer.tss, kChangeUpdate, 1, Row(5, 50)), 0);
+  ASSERT_EQ(Cache(reader.tss, kChangeUpdate, 1, Row(6, 60)), 0);
+  std::vector<int32_t> read(RSC_KEY + kKey / 4, 0);
+  read[RSC_TABLE] = t_.entry;
+  read[RSC_TBL] = t_.tbl;
+  read[RSC_KEY_LENGTH] = kKey;
+  std::string key = Row(5, 0);
+  std::memcpy(read.data() + RSC_KEY, key.data(), kKey);
+  const int32_t view = 5;
+  area_[reader.tss + TSS_VIEW] = view;
+  area_[reader.tss + TSS_PREPARE] = 20;
+  struct Case {
+    int32_t state, prepare, on_disk, answer;
+  } cases[] = {
+      {TSS_COMMITTED, 10, view + 1, kConflict},  // committed after the reader's view
+      {TSS_IN_DOUBT, 10, 0, kConflictInDoubt},   // prepared, in doubt
+      {TSS_PREPARED, 10, 0, kConflict},          // prepared, not on disk yet
+      {TSS_COMMITTED, 30, view + 1, 0},          // prepared after the reader
+      {TSS_COMMITTED, 10, view, 0},              // on disk within the reader's view
+      {TSS_BUILDUP_RW, 10, 0, 0},                // still building up
+  };
+  for (const Case& c : cases) {
+    area_[writer.tss + TSS_STATE] = c.state;
+    area_[writer.tss + TSS_PREPARE] = c.prepare;
+    area_[writer.tss + TSS_ON_DISK] = c.on_disk;
+    for (int32_t mode : {0, -1, -3})
+      EXPECT_EQ((read[RSC_MODE] = mode, DKCHR0(reader.tss, read)), c.answer) << c.state;
+    read[RSC_MODE] = 0;
+    EXPECT_EQ(DKCHW0(reader.tss, read), c.answer) << c.state;
+  }
+  area_[writer.tss + TSS_STATE] = TSS_BUILDUP_RW;
+  read[RSC_MODE] = 5;
+  EXPECT_EQ(DKCHR0(reader.tss, read), -86);
+  EXPECT_EQ(DKCHW0(reader.tss, read), -86);
+  read[RSC_MODE] = 0;
+  read[RSC_TBL] = 99;
+  EXPECT_EQ(DKCHR0(reader.tss, read), -46);
+  EXPECT_EQ(DKCHR0(reader.tss, std::span<const int32_t>(read.data(), 4)), -43);
+}
+
+TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
+  Began t = Begin();
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  struct Case {
+    const char* what;
+    int32_t code, word, value, answer;
+  } cases[] = {
+      {"bad kind", 39, TC_MODE, 7, -43},
+      {"key length 0", 39, TC_KEY_LENGTH, 0, -43},
+      {"key longer than the record", 39, TC_KEY_LENGTH, kLength + 1, -67},
+      {"record past the largest", 39, TC_RECORD_LENGTH, 1 << 30, -67},
+      {"negative record length", 39, TC_RECORD_LENGTH, -5, -67},
+      {"another record length", 39, TC_RECORD_LENGTH, kLength - 4, -67},
+      {"table out of range", 39, TC_TABLE, 1 << 30, -46},
+      {"table of another TBL", 39, TC_TBL, 61, -46},
+      {"no transaction", 39, TC_TSS, 0, -85},
+      {"transaction out of range", 21, TC_TSS, -7, -85},
+      {"check without transaction", 11, TC_TSS, 0, -85},
+      {"check mode", 11, TC_MODE, -2, -86},
+      {"fetch mode", 28, TC_MODE, 3, -86},
+      {"fetch compare length", 28, TC_MODE, 4, -43},
+      {"fetch key length", 28, TC_KEY_LENGTH, -1, -43},
+  };
+  for (const Case& c : cases) {
+    std::vector<int32_t> b = Request(t.tss,
+                                     c.code == 39   ? kChangeInsert
+                                     : c.code == 11 ? -1
+                                                    : 2,
+                                     2, Row(2, 2));
+    b[c.word] = c.value;
+    b[TC_ROW + kKey / 4] = c.value == 4 ? 99 : b[TC_ROW + kKey / 4];
+    EXPECT_EQ(Send(c.code, b), c.answer) << c.what;
+  }
+  EXPECT_EQ(CacheRecords().size(), 1u) << "nothing inserted by a refused request";
+  EXPECT_EQ(CacheState(t.tss, -12, 1, Row(1, 0)), -86);
+  EXPECT_EQ(CacheState(t.tss, -10, 1, Row(1, 0), 1000), -43);
+  EXPECT_EQ(CacheState(t.tss, -10, 1, Row(1, 0), -100), -43);
+}
+
+TEST_F(TransactionCacheTest, RemovedChangeAndStaleCacheAreNoLongerSeen) {
+  Began t = Begin();
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(2, 2)), 0);
+  EXPECT_EQ(Send(21, Request(t.tss, kChangeInsert, 1, Row(1, 1))), 0);
+  EXPECT_EQ(Send(21, Request(t.tss, kChangeInsert, 1, Row(1, 1))), 5);
+  std::string out;
+  EXPECT_EQ(FetchRow(t.tss, 2, Row(1, 0), &out), 4);
+  EXPECT_EQ(FetchRow(t.tss, 2, Row(2, 0), &out), 0);
+  // Once no transaction uses the cache, its records are dropped at the next
+  // use.
+  Sets s = NewSets();
+  ASSERT_EQ(End(t.tss, s, kEndAbort), 0);
+  Began next = Begin();
+  EXPECT_EQ(FetchRow(next.tss, 2, Row(2, 0), &out), 4);
+  ASSERT_EQ(Cache(next.tss, kChangeInsert, 1, Row(3, 3)), 0);
+  EXPECT_EQ(CacheRecords().size(), 1u);
+}
+
+}  // namespace

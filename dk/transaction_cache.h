@@ -1,0 +1,117 @@
+// The transaction cache: for a table that has one, every change a transaction
+// makes to a row is also a record of a private cache table, keyed by the
+// row's key and a suffix naming the transaction, so that the transaction
+// reads its own changes and the commit check finds the changes of others.
+// See dk/README.md, "Transaction cache".
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+// ---- Cache suffix: 20 bytes after the row's key, integers big-endian ----
+constexpr int32_t kSuffixBytes = 20;
+constexpr int32_t kSuffixKeyBytes = 12;  // start, sequence and kind belong to the key
+constexpr int32_t kSuffixStart = 0;      // start number, complemented
+constexpr int32_t kSuffixSequence = 4;   // caller's sequence word, complemented
+constexpr int32_t kSuffixKind = 8;       // kind of change
+constexpr int32_t kSuffixPosition = 12;  // request words 1 and 2, as given
+
+// Kinds of change in a cache record; 60 marks an insert deleted again.
+constexpr int32_t kChangeInsert = 1;
+constexpr int32_t kChangeUpdate = 2;
+constexpr int32_t kChangeDelete = 4;
+constexpr int32_t kChangeMarker = 60;
+
+// ---- Row requests: DKINT1 (39), DKDET1 (21), DKCHT1 (11), DKFNT1 (28) ----
+constexpr int TC_STAMP = 0;     // DKFNT1 out: commits secured on disk
+constexpr int TC_POSITION = 1;  // words 1 and 2: the change's place in the write set
+constexpr int TC_OWN_SEQUENCE = 3;
+constexpr int TC_TSS = 5;
+constexpr int TC_MODE = 6;        // mode or kind of change in, answer out
+constexpr int TC_COUNT = 8;       // DKDET1: with word 9 = 6, the object's list length
+constexpr int TC_TABLE_KIND = 9;  // the table's kind as the caller knows it
+constexpr int TC_TABLE = 10;
+constexpr int TC_TBL = 11;
+constexpr int TC_KEY_LENGTH = 12;
+constexpr int TC_RECORD_LENGTH = 13;
+constexpr int TC_SEQUENCE = 15;
+constexpr int TC_ROW = 16;
+constexpr int32_t TcRequestWords(int32_t record_length) {
+  return TC_ROW + (record_length + 3) / 4 + 1;
+}
+
+// ---- Cache state of a row: DKCCS1 (9) ----
+constexpr int CCS_ANSWER = 0;
+constexpr int CCS_COUNT = 8;
+constexpr int CCS_TSS = 14;
+constexpr int CCS_MODE = 15;
+constexpr int CCS_SUBKIND = 18;
+constexpr int CCS_TABLE = 19;
+constexpr int CCS_TBL = 20;
+constexpr int CCS_KEY_LENGTH = 21;
+constexpr int CCS_SEQUENCE = 24;
+constexpr int CCS_ROW = 25;
+
+// ---- Read-set records the commit check reads ----
+// A record read (kind other than 9) or a whole table read (kind 9): word 0
+// the kind, 4 the table entry, 6 the check's mode, 10 and 11 the table entry
+// and its TBL, 12 the key length, the key read from word 16.
+constexpr int RSC_MODE = 6;
+constexpr int RSC_TABLE = 10;
+constexpr int RSC_TBL = 11;
+constexpr int RSC_KEY_LENGTH = 12;
+constexpr int RSC_KEY = 16;
+
+// The suffix of one cache record.
+struct CacheSuffix {
+  int32_t start = 0;
+  int32_t sequence = 0;
+  int32_t kind = 0;
+  int32_t position[2] = {0, 0};
+};
+void DKMakeCacheSuffix(uint8_t* at, const CacheSuffix& suffix);
+CacheSuffix DKReadCacheSuffix(const uint8_t* at);
+
+// The cache table of table entry `table` for rows of the given lengths:
+// fills `cursor` (a DKFET1 block for the cache table) and answers 0 for a
+// valid cache, 4 for none, or a negative code. `make` asks for one to be made
+// (or a stale one to be stamped anew). Bad lengths are reported under
+// `routine`.
+int32_t DKDPT0(int32_t table, int32_t key_length, int32_t record_length, bool make, int32_t routine,
+               std::vector<int32_t>* cursor);
+// Removes the cache record in the cursor's record area.
+int32_t DKDLT0(std::vector<int32_t>* cursor);
+
+// The writer of a cache record, looked up by its start number.
+struct CacheWriter {
+  int32_t on_disk = -1;  // TSS word 5; -1 when the writer is found nowhere
+  int32_t prepared = 0;  // TSS word 3 once its state is above 13, else 0
+  int32_t state = 0;
+};
+CacheWriter DKLTS0(int32_t start);
+
+// Record access's test of a view: request word 0 against the commits
+// secured on disk; word 6 = 0 when equal, else 4 (and one more retry
+// counted).
+void DKCheckTCacheStamp(int32_t* block);
+
+// Entry routines.
+void DKINT1(int32_t* block);
+void DKDET1(int32_t* block);
+void DKCCS1(int32_t* block);
+void DKCHT1(int32_t* block);
+void DKFNT1(int32_t* block);
+
+// The commit check's read checks (DKCHR0 for a record read, DKCHW0 for a
+// whole table), installed into the transactions with DKInstallReadChecks.
+int32_t DKCHR0(int32_t tss, std::span<const int32_t> record);
+int32_t DKCHW0(int32_t tss, std::span<const int32_t> record);
+void DKInstallTransactionCacheChecks();
+
+// Slot-table entries.
+void DKINT1Entry(int32_t* block, void*);
+void DKDET1Entry(int32_t* block, void*);
+void DKCCS1Entry(int32_t* block, void*);
+void DKCHT1Entry(int32_t* block, void*);
+void DKFNT1Entry(int32_t* block, void*);
