@@ -106,6 +106,7 @@ struct SqlActionState {
   int32_t host_counter;
   int32_t path_counter;
   int32_t mode_word;
+  int32_t empty_statement;  // 1 after the empty statement (13)
 };
 static_assert(sizeof(SqlActionState) <= sizeof(int32_t) * kSqlActionScratchWords,
               "the parser area's action words hold the action state");

@@ -23,6 +23,7 @@ void StatementStart(SqlCompileCtx* ctx) {
   s->comparison = 0;
   s->collection = -1;
   s->column_list = -1;
+  s->empty_statement = 0;
 }
 
 void CreateIndex(SqlCompileCtx* ctx, int32_t* r) {
@@ -93,8 +94,10 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
     case 1: {
       const int32_t* s2 = SemEntry(ctx, 2);
       int32_t root = StmtRoot(ctx, s2, s2[VW_QUERY]);
-      // A separator refused in compile mode 1 leaves no statement to run.
-      ctx->parse_root = ActionState(ctx)->mode_word == -1 ? -1 : root;
+      // A separator refused in compile mode 1, or an empty statement, leaves
+      // no statement to run.
+      SqlActionState* st = ActionState(ctx);
+      ctx->parse_root = st->mode_word == -1 || st->empty_statement != 0 ? -1 : root;
       qfnpop(ctx);
       break;
     }
@@ -115,6 +118,9 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
       break;
     case 14:
       ctx->statement_kind = 41;
+      break;
+    case 13:
+      ActionState(ctx)->empty_statement = 1;
       break;
     case 22:
       ctx->statement_kind = 36;

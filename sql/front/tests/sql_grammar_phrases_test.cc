@@ -15,6 +15,7 @@ namespace {
 
 const char* const kPhrases[] = {
     "SELECT a FROM t;",
+    ";",
     "SELECT ALL t.*, s.u.*, a x, b AS y, COUNT(*), COUNT(DISTINCT a), AVG(ALL a), SUM(DISTINCT a), "
     "MAX(DISTINCT a), MIN(ALL a) FROM WITH JOIN ORDER s.u (INDEX i) AS x, v y "
     "WHERE CURRENT_TIME IS NOT NULL GROUP BY a, t.b, s.t.c HAVING COUNT(a) > 1",

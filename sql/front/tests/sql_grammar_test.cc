@@ -415,6 +415,24 @@ TEST(SqlGrammar, LengthSuffixes) {
   EXPECT_EQ(LengthWithSuffix(&v, "1x", 0), 1);
 }
 
+TEST(SqlGrammar, EmptyStatementsAndLongNames) {
+  for (const char* text : {"", ";", "  -- only a comment"}) {
+    ParsedStatement p = ParseSql(text);
+    EXPECT_EQ(Codes(p), "") << text;
+    EXPECT_EQ(p.root, -1) << text;
+    EXPECT_EQ(p.kind, -1) << text;  // no kind recorded
+  }
+  std::string name(129, 'n');
+  ParsedStatement p = ParseSql("SELECT a AS " + name + " FROM t");
+  EXPECT_EQ(Codes(p), "-12164 ");
+  EXPECT_EQ(p.printed, "SELECT A AS " + std::string(128, 'N') + " FROM T");
+  p = ParseSql("SELECT " + name + " FROM t");
+  EXPECT_EQ(Codes(p), "");
+  EXPECT_EQ(p.printed, "SELECT " + std::string(128, 'N') + " FROM T");
+  p = ParseSql("SELECT :" + name + " FROM t");
+  EXPECT_EQ(Codes(p), "-12162 ");
+}
+
 TEST(SqlGrammar, IndexColumnLimit) {
   std::string columns;
   for (int i = 1; i <= 33; ++i) columns += (i > 1 ? ", c" : "c") + std::to_string(i);
