@@ -144,7 +144,7 @@ TEST_F(LargeObjectCloseTest, PagesAreCopiedOnceEveryPartHasArrived) {
   ASSERT_EQ(InsertInto(directory_, 240, Record(3, 2, first2, 2)), 0);
   const int64_t before = FreeUnits();
 
-  // Part 2 first: it gets its run, nothing is copied yet.
+  // The second part first: it gets its run, nothing is copied yet.
   std::vector<int32_t> sent;
   ASSERT_EQ(CloseRecord(1, Record(9, 2, 0, 2), &sent), 0);
   std::vector<int32_t> stored2 = Stored(Record(9, 2, 0, 2));
@@ -155,7 +155,7 @@ TEST_F(LargeObjectCloseTest, PagesAreCopiedOnceEveryPartHasArrived) {
   EXPECT_EQ(ReadTarget({{target2, 2}}, 100, &rc), "");
   EXPECT_EQ(rc, -55) << "not copied yet: the pages carry no object";
 
-  // Part 1 completes the object: both parts' pages are copied.
+  // The first part completes the object: both parts' pages are copied.
   ASSERT_EQ(CloseRecord(1, Record(9, 1, 0, 2)), 0);
   std::vector<int32_t> stored1 = Stored(Record(9, 1, 0, 2));
   ASSERT_FALSE(stored1.empty());
