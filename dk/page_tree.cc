@@ -8,6 +8,7 @@
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
+#include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/page_entries.h"
@@ -114,6 +115,31 @@ bool TreePageNumber(int32_t page, int32_t page_size) {
   return page > kHeaderUnit && units > 0 && page % units == 0 && page % kBitmapChunkUnits != 0;
 }
 
+namespace {
+
+// The keys of a directory page's entries, expanded, rise strictly and the
+// last is not above `bound` (null for none).
+bool DirKeysOrdered(const int32_t* tab, const uint8_t* page, int32_t size, const uint8_t* bound) {
+  const int32_t k = tab[TAB_KEY_LENGTH], n = DirCount(page, size);
+  if (k < 1) return n <= 1;
+  thread_local std::vector<uint8_t> keys;
+  keys.resize(2 * static_cast<size_t>(k));
+  ConstByteSpan area(page, static_cast<size_t>(size));
+  for (int32_t i = 1; i <= n; ++i) {
+    uint8_t* key = keys.data() + (i % 2) * k;
+    int32_t produced = k;
+    if (DKExpand(ByteSpan(key, static_cast<size_t>(k)), 0, &produced, area,
+                 DirOffset(page, size, i), DirLength(page, size, i), tab[TAB_METHOD]) < 0 ||
+        produced != k)
+      return false;
+    if (i > 1 && CompareKeys(keys.data() + ((i - 1) % 2) * k, key, k) >= 0) return false;
+    if (i == n && bound && CompareKeys(key, bound, k) > 0) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, const uint8_t* bound,
                     const int32_t* held, int32_t held_count, int32_t routine) {
   const int32_t level = tab[TAB_LEVEL], size = LevelPageSize(tab, level);
@@ -138,6 +164,8 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
     if (sound && bound && u > kPageHeaderBytes)
       sound = CompareKeys(p + u - EntryLength(p), bound, k) <= 0;
   }
+  if (sound && directory && Bufferpool()[tab[TAB_DATABANK] + DBE_STATE] != kCheckComplete)
+    sound = DirKeysOrdered(tab, p, size, bound);
   if (!sound) {
     DKPUT0(mode == GET_SHARED ? PUT_END_SHARED : PUT_UNCHANGED, b);
     return Corrupt(tab, level, page, routine);

@@ -95,7 +95,18 @@ TEST_F(TreeFaultTest, DamagedDirectoryPagesGiveTheCorruptionCode) {
       {"used end into the directory", [](uint8_t* p) { SetPageWord(p, 2, 2040); }},
       {"record length changed", [](uint8_t* p) { SetPageWord(p, 1, 99); }},
       {"garbled compressed bytes", [](uint8_t* p) { std::memset(p + 16, 0xC0, 40); }},
+      {"keys out of order",
+       [](uint8_t* p) {
+         // The three records have forms of one length: the first and the
+         // last change places.
+         const int32_t n = DirLength(p, 2048, 1);
+         std::vector<uint8_t> first(p + 16, p + 16 + n);
+         std::memcpy(p + 16, p + 16 + 2 * n, static_cast<size_t>(n));
+         std::memcpy(p + 16 + 2 * n, first.data(), static_cast<size_t>(n));
+       }},
   };
+  // Keys are checked for order while the databank's check is not complete.
+  area_[db_ + DBE_STATE] = 17;
   int32_t tbl = 500;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
