@@ -231,7 +231,8 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   r[VW_VARIANT] = 0;
 }
 
-void Expression(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+// 500 to 527: operators, signs, COLLATE and the parenthesised values.
+void Operators(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   int32_t* s2 = SemEntry(ctx, 2);
   int32_t* s3 = SemEntry(ctx, 3);
   switch (rule) {
@@ -300,6 +301,16 @@ void Expression(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 527:
       r[VW_OPERATOR] = kExprMinusSign;
       break;
+    default:
+      break;
+  }
+}
+
+// 528 to 541: CASE and CAST.
+void CaseAndCast(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  int32_t* s2 = SemEntry(ctx, 2);
+  int32_t* s3 = SemEntry(ctx, 3);
+  switch (rule) {
     case 528:
     case 529:
       Case(ctx, rule, r);
@@ -339,6 +350,15 @@ void Expression(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_VALUE] = ExprFixed(ctx, kExprCast, r, w, 4);
       break;
     }
+    default:
+      break;
+  }
+}
+
+// 545 to 573: set functions, string functions, function calls, sequences.
+void Calls(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  int32_t* s3 = SemEntry(ctx, 3);
+  switch (rule) {
     case 545:
       r[VW_VALUE] = qqcfnx(ctx, kExprCount, r, 0, 0);
       break;
@@ -390,7 +410,6 @@ void Expression(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       break;
     }
     default:
-      DataType(ctx, rule, r);
       break;
   }
 }
@@ -398,5 +417,14 @@ void Expression(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 }  // namespace
 
 void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule) {
-  Expression(ctx, rule, SemEntry(ctx, 1));
+  int32_t* r = SemEntry(ctx, 1);
+  if (rule <= 527) {
+    Operators(ctx, rule, r);
+  } else if (rule <= 541) {
+    CaseAndCast(ctx, rule, r);
+  } else if (rule <= 573) {
+    Calls(ctx, rule, r);
+  } else {
+    DataType(ctx, rule, r);
+  }
 }
