@@ -276,7 +276,8 @@ int32_t LastEntryFrom(const Set& s, int32_t page, int32_t from) {
 
 // The data page after (`step` 1) or before (-1) `data_page`, found through
 // the list page that names it (its own word 3 first, then the later list
-// pages); 0 when none follows or precedes.
+// pages); 0 when none follows or precedes. A data page that none of them
+// names is damaged (-65): ending the set there would hide the records behind.
 int32_t NeighbourPage(const Set& s, int32_t data_page, int32_t list_page, int step) {
   for (int32_t steps = 0; list_page != 0; ++steps) {
     if (steps > kMaxChain) return Fail(s, -63, list_page);
@@ -293,7 +294,7 @@ int32_t NeighbourPage(const Set& s, int32_t data_page, int32_t list_page, int st
                       : LastEntryFrom(s, list_page, slot - 1);
     list_page = next;
   }
-  return 0;
+  return Fail(s, -65, data_page);
 }
 
 int32_t CopyOut(std::span<int32_t> block, const Set& s, int32_t* w, int32_t page, int32_t q) {

@@ -442,3 +442,38 @@ TEST_F(SetTableTest, ConcurrentAppendsKeepEveryRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// A data page that no list page from the one its word 3 names on lists is
+// damaged: a read that steps off it reports the page instead of ending the
+// set early, forwards and backwards.
+TEST_F(SetTableTest, ADataPageNoListPageNamesIsCorrupt) {
+  const int32_t other = MakeSet(2048, 2048, kTbl + 50);
+  ASSERT_EQ(Append(other, Record(3, 1), 0, 2048).rc, 0);
+  const int32_t foreign_list = RootWord(other, SETROOT_FIRST_LIST);
+  int32_t n = 0;
+  for (const int32_t word3 : {0, foreign_list}) {
+    const int32_t t = MakeSet(2048, 2048, kTbl + 51 + n++);
+    std::vector<Appended> at;
+    for (int32_t i = 0; i < 3; ++i) at.push_back(Append(t, Record(300, i), 0, 2048));
+    ASSERT_NE(at[0].page, at[1].page);
+    const int32_t buffer = Get(databank_, at[1].page, 2048, GET_UPDATE);
+    ASSERT_GT(buffer, 0);
+    PageWords(buffer)[SETDATA_LIST] = word3;
+    DKPUT0(PUT_CHANGED, buffer);
+    for (const bool forwards : {true, false}) {
+      std::vector<int32_t> b = Block(t, 2048);
+      b[SETRQ_RC] = 2;
+      int32_t read = 0, rc = 0;
+      while ((rc = forwards ? DKGXN0(b) : DKGXP0(b)) == 0 && read < 10) {
+        ++read;
+        b[SETRQ_RC] = 0;
+      }
+      EXPECT_EQ(rc, -65) << word3 << " " << forwards;
+      EXPECT_EQ(read, 2) << word3 << " " << forwards;
+    }
+  }
+}
+
+}  // namespace
