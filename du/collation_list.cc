@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 #include "du/collation.h"
 #include "kernel/control_blocks.h"
@@ -16,12 +17,48 @@ namespace {
 // the lock keeps two of them from losing each other's link all the same.
 std::mutex list_change_lock;
 
+// A walk of the list may stand on a block while another thread unlinks it:
+// walkers count themselves in one of these counters (chosen once per thread,
+// so that lookups do not contend on one word), and a removal gives its block
+// back only after it has seen every counter at 0 once since the unlink. A
+// walk that begins after the unlink cannot reach the block.
+struct alignas(64) WalkCounter {
+  std::atomic<int32_t> walks{0};
+};
+constexpr int kWalkCounters = 64;
+WalkCounter walk_counters[kWalkCounters];
+std::atomic<uint32_t> next_walk_counter{0};
+
+class Walking {
+ public:
+  Walking() : counter_(own_counter()) { counter_.fetch_add(1, std::memory_order_seq_cst); }
+  ~Walking() { counter_.fetch_sub(1, std::memory_order_release); }
+  Walking(const Walking&) = delete;
+  Walking& operator=(const Walking&) = delete;
+
+ private:
+  static std::atomic<int32_t>& own_counter() {
+    thread_local const uint32_t index = next_walk_counter.fetch_add(1) % kWalkCounters;
+    return walk_counters[index].walks;
+  }
+  std::atomic<int32_t>& counter_;
+};
+
+// Waits until every walk that began before the unlink just made is over.
+void wait_for_walks() {
+  for (WalkCounter& c : walk_counters) {
+    while (c.walks.load(std::memory_order_seq_cst) != 0) std::this_thread::yield();
+  }
+}
+
+// The links are read and written in one total order with the walk counters,
+// so a walk that a removal does not see counted sees the unlink.
 int32_t load_word(int32_t* base, int64_t index) {
-  return std::atomic_ref<int32_t>(sqlpool_word(base, index)).load(std::memory_order_acquire);
+  return std::atomic_ref<int32_t>(sqlpool_word(base, index)).load(std::memory_order_seq_cst);
 }
 
 void store_word(int32_t* base, int64_t index, int32_t value) {
-  std::atomic_ref<int32_t>(sqlpool_word(base, index)).store(value, std::memory_order_release);
+  std::atomic_ref<int32_t>(sqlpool_word(base, index)).store(value, std::memory_order_seq_cst);
 }
 
 int64_t highest_index(int32_t* base) {
@@ -102,6 +139,7 @@ int32_t remove(int32_t* base, int32_t sys, int32_t id) {
     if (b == 0) return XL_NO_COLLATION;
     store_word(base, link, load_word(base, b + COLL_NEXT));
   }
+  wait_for_walks();
   DSGetMem(base, &b, 0);
   return 0;
 }
@@ -122,9 +160,11 @@ void XLInstallTable(int32_t* base, int32_t* status, int32_t function, int32_t id
     case XL_REMOVE:
       *status = remove(base, sys, id);
       return;
-    default:
+    default: {
+      const Walking walking;
       *status = find_linked(base, sys, id, nullptr) != 0 ? 0 : XL_NO_COLLATION;
       return;
+    }
   }
 }
 
@@ -132,6 +172,7 @@ int32_t FindCollationBlock(int32_t* base, int64_t id, int32_t* cache, int32_t* b
   *block = 0;
   const int32_t sys = system_block(base);
   if (sys == 0) return XL_NO_SYSTEM_BLOCK;
+  const Walking walking;
   if (cache != nullptr && *cache != 0 && is_linked_with_id(base, sys, *cache, id)) {
     *block = *cache;
     return 0;

@@ -3,11 +3,14 @@
 // services as the databank kernel reaches them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dk/record_access_services.h"
 #include "du/databank_services.h"
+#include "platform/enqdeq.h"
 #include "platform/host_services.h"
 #include "storage_fixture.h"
 
@@ -136,6 +139,40 @@ TEST_F(CollationList, DamagedLinksEndTheWalk) {
   sqlpool_word(base_, newest + COLL_NEXT) = -40;
   EXPECT_EQ(Call(XL_CHECK, 1), XL_NO_COLLATION);
   EXPECT_EQ(Call(XL_CHECK, 2), 0);
+}
+
+// Other collations come and go while lookups run: a removed block is not
+// given back while a walk may still stand on it, so a lookup of a collation
+// that stays installed always finds it and its table.
+TEST_F(CollationList, LookupsFindTheirCollationWhileOthersComeAndGo) {
+  ASSERT_EQ(Install(1000, MapA('A')), 0);
+  constexpr int kChangers = 2, kReaders = 2, kRounds = 100000;
+  std::vector<int32_t> enq(enqdeq_size(kChangers + kReaders) / 4 + 1);
+  ASSERT_EQ(enqdeq_init(enq.data(), kChangers + kReaders, nullptr, base_, 0), 0);
+  std::atomic<int> changers_left{kChangers}, failures{0};
+  std::vector<std::thread> threads;
+  for (int c = 0; c < kChangers; ++c) {
+    threads.emplace_back([&, c] {
+      enqdeq_attach(enq.data(), c + 1);
+      for (int i = 0; i < kRounds; ++i) {
+        if (Install(2000 + c, MapA('B')) != 0 || Call(XL_REMOVE, 2000 + c) != 0) ++failures;
+      }
+      --changers_left;
+    });
+  }
+  for (int r = 0; r < kReaders; ++r) {
+    threads.emplace_back([&, r] {
+      enqdeq_attach(enq.data(), kChangers + r + 1);
+      while (changers_left > 0) {
+        int32_t status = 0;
+        if (TranslationOfA(base_, 1000, nullptr, &status) != 'A' || status != 0) ++failures;
+        if (Call(XL_CHECK, 1000) != 0) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Head() != 0 && Call(XL_CHECK, 2000) == XL_NO_COLLATION, true);
 }
 
 class SmallStorage : public StorageTest {
