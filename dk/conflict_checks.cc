@@ -56,7 +56,7 @@ int32_t OpenCache(std::span<const int32_t> record, int32_t routine, CacheCursor*
 // before the checker's safe high start unless `whole_row`.
 int32_t Walk(int32_t tss, CacheCursor& cur, const uint8_t* row, bool whole_row) {
   const Checker me = CheckerOf(tss);
-  const int32_t low = LoadWord(BP_LOW_START_TRANS), k = cur.row_key_length();
+  const int32_t low = TssLockedWord(BP_LOW_START_TRANS), k = cur.row_key_length();
   int32_t last_start = 0;
   CacheWriter writer;
   for (int32_t rc = cur.Next(FET_FROM_KEY);; rc = cur.Next()) {

@@ -24,9 +24,14 @@ int32_t Report(int32_t routine, int32_t rc, int32_t value) {
   return rc;
 }
 
+int32_t TssLockedWord(int32_t word) {
+  EnqdeqGuard lock(Bufferpool() + BP_LOCK_TSS_HASH);
+  return Bufferpool()[word];
+}
+
 int32_t CheckTss(int32_t tss, int32_t routine) {
   if (DKIsTssEntry(tss)) {
-    const int32_t state = LoadWord(tss + TSS_STATE);
+    const int32_t state = TssLockedWord(tss + TSS_STATE);
     if (state == TSS_BUILDUP_RO || state == TSS_BUILDUP_RW || state == TSS_IN_DOUBT) return 0;
   }
   return Report(routine, kRcTss, tss);
@@ -207,7 +212,7 @@ CacheWriter DKLTS0(int32_t start) {
 }
 
 void DKCheckTCacheStamp(int32_t* block) {
-  if (block[0] == LoadWord(BP_COMMITS_SECURED)) {
+  if (block[0] == TssLockedWord(BP_COMMITS_SECURED)) {
     block[TC_MODE] = 0;
     return;
   }
@@ -329,7 +334,7 @@ int32_t CompareLength(const int32_t* block, int32_t* length) {
 // not, or a negative code.
 int32_t WalkRowState(const int32_t* block, int32_t length, CacheCursor& cur) {
   const int32_t mode = block[CCS_MODE], own = LoadWord(block[CCS_TSS] + TSS_START);
-  const int32_t seq = block[CCS_SEQUENCE], low = LoadWord(BP_LOW_START_TRANS);
+  const int32_t seq = block[CCS_SEQUENCE], low = TssLockedWord(BP_LOW_START_TRANS);
   const uint8_t* row = reinterpret_cast<const uint8_t*>(block + CCS_ROW);
   OwnChanges seen;
   int32_t rc = cur.Fetch(FET_FROM_KEY, cur.KeyOf(row, 0).data());

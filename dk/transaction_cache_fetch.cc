@@ -71,7 +71,7 @@ int32_t Consider(const Reader& r, CacheCursor& cur, const CacheSuffix& s, int32_
 // record chosen (or none), or a negative code.
 int32_t Walk(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_t* key, Held* h,
              int32_t routine) {
-  const int32_t low = LoadWord(BP_LOW_START_TRANS), k = cur.row_key_length();
+  const int32_t low = TssLockedWord(BP_LOW_START_TRANS), k = cur.row_key_length();
   int32_t last_start = 0;
   CacheWriter writer;
   int32_t rc = cur.Fetch(first_mode, key);
@@ -178,7 +178,7 @@ constexpr FetchMode kFetchModes[] = {
 int32_t Fetch(int32_t* block) {
   Reader r;
   if (int32_t rc = ReaderOf(block, false, kIndexDKFNT1, &r)) return rc;
-  block[TC_STAMP] = LoadWord(BP_COMMITS_SECURED);
+  block[TC_STAMP] = TssLockedWord(BP_COMMITS_SECURED);
   const FetchMode* m = nullptr;
   for (const FetchMode& f : kFetchModes)
     if (f.mode == block[TC_MODE]) m = &f;

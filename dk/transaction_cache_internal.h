@@ -20,6 +20,10 @@ constexpr int32_t kNoCache = 4;
 
 int32_t Report(int32_t routine, int32_t rc, int32_t value);
 
+// Area words the transactions change under the TSS lock (236), read under
+// it: the low start limit (131) and the commits secured on disk (189).
+int32_t TssLockedWord(int32_t word);
+
 // 0 when `tss` is a TSS entry building up or in doubt, else -85 reported.
 int32_t CheckTss(int32_t tss, int32_t routine);
 
