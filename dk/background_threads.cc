@@ -203,17 +203,23 @@ void SecureQueued(int32_t slot) {
   }
   StoreWord(BP_SECURED_TRANS_NUMBER, std::max(LoadWord(BP_SECURED_TRANS_NUMBER), last));
   DKUnlock(BP_LOCK_TSS_HASH);
-  // Synchronous commits run one at a time (lock 244), so at most one waits.
+  std::vector<int32_t> results;
   for (int32_t x : waiting) {
     const int32_t applied = a[x + TSS_APPLIED_RESULT];
-    StoreWord(BP_SYNCH_RESULT, applied != 0 ? applied : written);
-    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+    results.push_back(applied != 0 ? applied : written);
   }
   // The entries just secured go back to the free list now rather than at
-  // the next wake, which may not come while begins find no free entry.
+  // the next wake, which may not come while begins find no free entry; a
+  // waiting committer reads only word 144 once woken, not its entry.
   DKScanTransactionStates();
   // What is secured need not stay in the commit set.
   if (written == 0) DKTrimCommitSet();
+  // Synchronous commits run one at a time (lock 244), so at most one waits;
+  // it finds the work of this page write done.
+  for (int32_t result : results) {
+    StoreWord(BP_SYNCH_RESULT, result);
+    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+  }
 }
 
 void Secure(int32_t slot, int32_t tss, int32_t applied) {

@@ -175,7 +175,11 @@ class TransactionTest : public TableTest {
     return rows;
   }
 
-  int32_t TssInUse() { return area_[area_[BP_TSS_HASH] + HASH_IN_USE]; }
+  // Background threads free entries too: read under the free list's lock.
+  int32_t TssInUse() {
+    EnqdeqGuard guard(area_ + BP_LOCK_TSS_FREE);
+    return area_[area_[BP_TSS_HASH] + HASH_IN_USE];
+  }
 
   int32_t trans_ = 0;
   int32_t commit_set_ = 0;
