@@ -506,6 +506,11 @@ int32_t Drop(std::span<int32_t> block, const Set& s) {
   const bool keep = block[SETRQ_RC] > 0;
   if (s.first_list == 0) return 0;
   int32_t kept_data = 0, rc = 0;
+  // The root lets go of the chain before any page of it is given back: a
+  // drop stopped half way (or a crash) then leaves pages unused, never a
+  // set that names pages another table may get.
+  if (!keep)
+    if (rc = UpdateRoot(s, kWriteAtOnce, 0, 0); rc < 0) return rc;
   int32_t page = s.first_list;
   for (int32_t steps = 0; page != 0; ++steps) {
     if (steps > kMaxChain) return Fail(s, -63, page);
@@ -535,7 +540,7 @@ int32_t Drop(std::span<int32_t> block, const Set& s) {
     rc = Finish(s, kWriteAtOnce, data, kept_data, s.data_size, -62);
     if (rc < 0) return rc;
   }
-  return keep ? UpdateRoot(s, kWriteAtOnce, s.first_list, -1) : UpdateRoot(s, kWriteAtOnce, 0, 0);
+  return keep ? UpdateRoot(s, kWriteAtOnce, s.first_list, -1) : 0;
 }
 
 // Mark records carry the code 22 in their word 0 and the mark number in

@@ -477,3 +477,31 @@ TEST_F(SetTableTest, ADataPageNoListPageNamesIsCorrupt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A drop that meets a damaged list page half way has given back the pages
+// before it: the set must no longer name them, or it would read (and append
+// into) whatever table gets them next.
+TEST_F(SetTableTest, ADropStoppedByADamagedListPageLeavesNoPageNamedThatWasFreed) {
+  const int32_t databank = Create("dropped", 3000, 12);
+  const int32_t t = MakeSet(2048, 2048, kTbl + 60, 0, databank);
+  for (int32_t i = 0; i < 600; ++i) ASSERT_EQ(Append(t, Record(300, i), 0, 2048).rc, 0);
+  const int32_t last = RootWord(t, SETROOT_LAST_LIST);
+  ASSERT_NE(RootWord(t, SETROOT_FIRST_LIST), last);
+  const int32_t buffer = Get(databank, last, 2048, GET_UPDATE);
+  ASSERT_GT(buffer, 0);
+  PageWords(buffer)[SETLIST_MARK] = 5;
+  DKPUT0(PUT_CHANGED, buffer);
+  std::vector<int32_t> b = Block(t, 2048);
+  EXPECT_EQ(DKDXT0(b), -63);
+  EXPECT_EQ(RootWord(t, SETROOT_FIRST_LIST), 0);
+  EXPECT_EQ(RootWord(t, SETROOT_LAST_LIST), 0);
+  // Another set takes the pages given back; the dropped one stays empty.
+  const int32_t other = MakeSet(2048, 2048, kTbl + 61, 0, databank);
+  ASSERT_EQ(Append(other, Record(3, 1), 0, 2048).rc, 0);
+  EXPECT_TRUE(ReadAll(t, true, 2048).empty());
+  EXPECT_EQ(ReadAll(other, true, 2048), std::vector<std::vector<int32_t>>{Record(3, 1)});
+}
+
+}  // namespace
