@@ -61,7 +61,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DKEND1},           // 2 DKEND1
     {1, 0, TableEntry<DKACT1>},  // 3 DKACT1
     {1, 0, nullptr},          // 4 DKALR1
-    {1, 0, nullptr},          // 5 DKAFC1
+    {1, 0, DKAFC1Entry},  // 5 DKAFC1
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
     {1, 6, TableEntry<DKBIN1>},  // 7 DKBIN1
     {1, 0, DKBTR1Entry},      // 8 DKBTR1
@@ -104,7 +104,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKOPT1>},  // 45 DKOPT1
     {1, 0, TableEntry<DKPFU1>},  // 46 DKPFU1
     {1, 0, DKPIN1},           // 47 DKPIN1
-    {1, 0, nullptr},          // 48 DKRCM1
+    {1, 0, DKRCM1Entry},  // 48 DKRCM1
     {1, 0, nullptr},          // 49 DKRED1
     {1, 0, DKROL1Entry},  // 50 DKROL1
     {1, 0, RootPageEntry},    // 51 DKROO1

@@ -53,6 +53,31 @@ constexpr int CCS_KEY_LENGTH = 21;
 constexpr int CCS_SEQUENCE = 24;
 constexpr int CCS_ROW = 25;
 
+// ---- Changes against the write set: DKAFC1 (5) and DKRCM1 (48) ----
+// The request is a set block over the transaction's write set (words 4 and
+// 5, position 6 and 7) whose record area holds a change record: DKAFC1's is
+// the change about to be appended, DKRCM1 reads the write set into it.
+constexpr int AFC_ANSWER = 0;  // DKRCM1: the mark number in
+constexpr int AFC_TSS = 14;
+constexpr int AFC_MODE = 15;  // the change record's code: 1, 2 or 4 in, the new kind out
+constexpr int AFC_TABLE = 19;
+constexpr int AFC_TBL = 20;
+constexpr int AFC_KEY_LENGTH = 21;
+constexpr int AFC_RECORD_LENGTH = 22;
+constexpr int AFC_BEFORE_LENGTH = 23;
+constexpr int AFC_SEQUENCE = 24;
+constexpr int AFC_ROW = 25;
+// Change record words (record area word k is set block word 15 + k).
+constexpr int WSC_CODE = 0;
+constexpr int WSC_TABLE = 4;
+constexpr int WSC_TBL = 5;
+constexpr int WSC_KEY_LENGTH = 6;
+constexpr int WSC_RECORD_LENGTH = 7;
+constexpr int WSC_BEFORE_LENGTH = 8;
+constexpr int WSC_SEQUENCE = 9;
+constexpr int WSC_ROW = 10;
+constexpr int32_t kSupersededBy = 50;  // a superseded change's code: its kind + 50
+
 // ---- Read-set records the commit check reads ----
 // A record read (kind other than 9) or a whole table read (kind 9): word 0
 // the kind, 4 the table entry, 6 the check's mode, 10 and 11 the table entry
@@ -97,6 +122,8 @@ CacheWriter DKLTS0(int32_t start);
 void DKCheckTCacheStamp(int32_t* block);
 
 // Entry routines.
+void DKAFC1(int32_t* block);
+void DKRCM1(int32_t* block);
 void DKINT1(int32_t* block);
 void DKDET1(int32_t* block);
 void DKCCS1(int32_t* block);
@@ -110,6 +137,8 @@ int32_t DKCHW0(int32_t tss, std::span<const int32_t> record);
 void DKInstallTransactionCacheChecks();
 
 // Slot-table entries.
+void DKAFC1Entry(int32_t* block, void*);
+void DKRCM1Entry(int32_t* block, void*);
 void DKINT1Entry(int32_t* block, void*);
 void DKDET1Entry(int32_t* block, void*);
 void DKCCS1Entry(int32_t* block, void*);

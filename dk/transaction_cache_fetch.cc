@@ -51,6 +51,8 @@ int32_t CorruptKind(int32_t routine, int32_t kind) {
 // A record of another transaction: the candidate rules. 0, or -66.
 int32_t Consider(const Reader& r, CacheCursor& cur, const CacheSuffix& s, int32_t p, Held* h,
                  int32_t routine) {
+  // An insert deleted again by its own transaction changed nothing.
+  if (s.kind == kChangeMarker) return 0;
   const bool after_view = r.tss != 0 && p > r.view;
   const bool held_after = h->any && r.tss != 0 && h->on_disk > r.view;
   if (after_view) {
@@ -89,7 +91,8 @@ int32_t Walk(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_
     }
     if (r.tss != 0 && s.start == r.start) {
       if (s.sequence < r.sequence) {
-        Take(h, cur, s, s.kind, 0, true);
+        // An insert deleted again: the row is not there for the transaction.
+        Take(h, cur, s, s.kind == kChangeMarker ? kChangeDelete : s.kind, 0, true);
         return 0;
       }
       if (r.dependent) {

@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "dk/set_requests.h"
 #include "dk/tests/transaction_fixture.h"
 #include "platform/enqdeq.h"
 
@@ -427,6 +428,127 @@ TEST_F(TransactionCacheTest, CachedIncrementsOfManyThreadsAreEachAppliedOnce) {
   std::vector<std::string> expected;
   for (int32_t row = 0; row < kCounters; ++row) expected.push_back(Row(row, committed[row].load()));
   EXPECT_EQ(Rows(t_), expected);
+}
+
+}  // namespace
+
+namespace {
+
+class CacheChangesTest : public TransactionCacheTest {
+ protected:
+  void SetUp() override {
+    TransactionCacheTest::SetUp();
+    ws_ = MakeSet(5, -1);
+    tx_ = Begin();
+  }
+  // The write set's block with the change record of `row` from word 15.
+  std::vector<int32_t> ChangeBlock(int32_t code, int32_t seq, const std::string& row) {
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+    b[SETRQ_TABLE] = ws_;
+    b[SETRQ_TBL] = -1;
+    b[AFC_TSS] = tx_.tss;
+    b[AFC_MODE] = code;
+    b[AFC_TABLE] = t_.entry;
+    b[AFC_TBL] = t_.tbl;
+    b[AFC_KEY_LENGTH] = kKey;
+    b[AFC_RECORD_LENGTH] = kLength;
+    b[AFC_SEQUENCE] = seq;
+    std::memcpy(b.data() + AFC_ROW, row.data(), kLength);
+    return b;
+  }
+  // Record access's side of a change: DKAFC1 gives its kind (4: the row's
+  // first change), the change goes to the write set and the cache record
+  // names its place there. The kind, or DKAFC1's negative answer.
+  int32_t Change(int32_t code, int32_t seq, const std::string& row) {
+    std::vector<int32_t> b = ChangeBlock(code, seq, row);
+    DKEXE1(5, b.data());
+    if (b[AFC_ANSWER] < 0) return b[AFC_ANSWER];
+    const int32_t kind = b[AFC_ANSWER] == 0 ? b[AFC_MODE] : code;
+    b[SETRQ_RC] = 0;
+    b[AFC_MODE] = kind;
+    b[SETRQ_LENGTH] = WSC_ROW + kLength / 4;
+    EXPECT_EQ(DKAXR0(b), 0);
+    std::vector<int32_t> c = Request(tx_.tss, kind, seq, row);
+    c[TC_POSITION] = b[SETRQ_PAGE];
+    c[TC_POSITION + 1] = b[SETRQ_POSITION];
+    EXPECT_EQ(Send(39, c), 0);
+    return kind;
+  }
+  void Mark(int32_t number) { AppendTo(ws_, {kCodeMark, 0, number}); }
+  // The codes of the write set's records in order.
+  std::vector<int32_t> Codes() {
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0), codes;
+    b[SETRQ_TABLE] = ws_;
+    b[SETRQ_TBL] = -1;
+    for (b[SETRQ_RC] = 2; DKGXN0(b) == 0; b[SETRQ_RC] = 0) codes.push_back(b[SETRQ_RECORD]);
+    return codes;
+  }
+  int32_t RollBack(int32_t mark) {
+    std::vector<int32_t> b = ChangeBlock(0, 0, Row(0, 0));
+    b[AFC_ANSWER] = mark;
+    DKEXE1(48, b.data());
+    return b[AFC_ANSWER];
+  }
+
+  int32_t ws_ = 0;
+  Began tx_{};
+};
+
+TEST_F(CacheChangesTest, LaterChangesSupersedeEarlierOnesAndARollBackRestoresThem) {
+  ASSERT_EQ(Insert(t_, Row(3, 30)), 0);
+  EXPECT_EQ(Change(kChangeInsert, 1, Row(1, 10)), kChangeInsert);
+  Mark(7);
+  EXPECT_EQ(Change(kChangeDelete, 2, Row(1, 10)), kChangeMarker);
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, kChangeMarker}));
+  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(1, 0)), 1) << "inserted and deleted again";
+  std::string out;
+  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 1);
+  // An insert after the insert was deleted is the insert again.
+  EXPECT_EQ(Change(kChangeInsert, 3, Row(1, 11)), kChangeInsert);
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, 60, kChangeInsert}));
+  // Updates: of an own insert it stays an insert, of a stored row an update.
+  EXPECT_EQ(Change(kChangeUpdate, 4, Row(1, 12)), kChangeInsert);
+  EXPECT_EQ(Change(kChangeUpdate, 5, Row(3, 31)), kChangeUpdate);
+  EXPECT_EQ(Change(kChangeDelete, 6, Row(3, 31)), kChangeDelete);
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, 60, 51, kChangeInsert, 52, 4}));
+  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 0);
+  EXPECT_EQ(ValueOf(out), 12);
+  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(3, 0)), 1);
+
+  // Back to the mark: the changes after it leave the cache, the insert
+  // before it is current again.
+  EXPECT_EQ(RollBack(7), 0);
+  EXPECT_EQ(Codes()[0], kChangeInsert);
+  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 0);
+  EXPECT_EQ(ValueOf(out), 10);
+  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(3, 0)), 0) << "the stored row, unchanged";
+  EXPECT_EQ(CacheRecords().size(), 1u);
+}
+
+TEST_F(CacheChangesTest, BadChangesAndMissingMarksAreRefused) {
+  EXPECT_EQ(Change(3, 1, Row(1, 1)), -86);
+  std::vector<int32_t> b = ChangeBlock(kChangeInsert, 1, Row(1, 1));
+  b[AFC_TSS] = 0;
+  DKEXE1(5, b.data());
+  EXPECT_EQ(b[AFC_ANSWER], -85);
+  b = ChangeBlock(kChangeInsert, 1, Row(1, 1));
+  b[AFC_TBL] = 1234;
+  DKEXE1(5, b.data());
+  EXPECT_EQ(b[AFC_ANSWER], -46);
+  EXPECT_EQ(Change(kChangeInsert, 1, Row(1, 10)), kChangeInsert);
+  EXPECT_EQ(RollBack(9), -55) << "no such mark";
+  // A cache record whose write-set place holds another row is a corrupt
+  // write set; one whose place is no place of the set is refused by the
+  // set routines.
+  std::vector<int32_t> c = Request(tx_.tss, kChangeInsert, 2, Row(2, 20));
+  ASSERT_EQ(Send(39, c), 0);
+  EXPECT_EQ(Change(kChangeUpdate, 3, Row(2, 21)), -66);
+  c = Request(tx_.tss, kChangeInsert, 2, Row(4, 40));
+  c[TC_POSITION] = 1 << 20;
+  c[TC_POSITION + 1] = 99999;
+  ASSERT_EQ(Send(39, c), 0);
+  EXPECT_LT(Change(kChangeUpdate, 3, Row(4, 41)), 0);
+  EXPECT_EQ(Codes(), (std::vector<int32_t>{kChangeInsert}));
 }
 
 }  // namespace
