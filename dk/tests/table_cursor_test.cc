@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <random>
 #include <set>
+#include <thread>
 
 #include "dk/table_open.h"
 #include "dk/tests/table_fixture.h"
@@ -152,6 +154,55 @@ TEST_F(CursorTest, AFetchAfterAnInsertIntoTheCursorsPageResumesAfterTheLastRecor
   c[CUR_STATUS] = FET_NEXT;
   DKEXE1(27, c.data());
   EXPECT_EQ(RecordIn(c, 100).substr(0, 3), "k30");
+}
+
+// Scans while writers split and merge the pages under them: every scan
+// delivers keys strictly ascending and finds each record that stays put.
+TEST_F(CursorTest, ScansSurviveWritersChangingThePagesUnderThem) {
+  for (int32_t method : {0, 1}) {
+    SCOPED_TRACE(method);
+    const Table t = CreateTable(60 + method, 8, 100, 2048, 2048, nullptr, method);
+    for (int i = 0; i < 50; ++i)
+      ASSERT_EQ(Insert(t, MakeRecord("m" + std::to_string(100000 + i), 8, 100)), 0);
+    std::atomic<bool> writing{true};
+    EndsWithin(60, "two writers and a scanner", [&] {
+      std::vector<std::thread> threads;
+      threads.emplace_back([&] {
+        enqdeq_attach(enq_, 8 + method);
+        for (int round = 0; writing.load() || round < 3; ++round) {
+          std::vector<std::string> seen =
+              Scan(t, round % 2 ? 26 : 27,
+                   Cursor(t, FET_FROM_KEY, std::string(round % 2 ? 8 : 0, '\xFF')));
+          if (round % 2) std::reverse(seen.begin(), seen.end());
+          int stayed = 0;
+          for (size_t i = 0; i < seen.size(); ++i) {
+            if (i > 0) {
+              ASSERT_LT(seen[i - 1].substr(0, 8), seen[i].substr(0, 8)) << round;
+            }
+            stayed += seen[i][0] == 'm';
+          }
+          ASSERT_EQ(stayed, 50) << round;
+        }
+      });
+      for (int w = 0; w < 2; ++w)
+        threads.emplace_back([&, w] {
+          enqdeq_attach(enq_, 2 + w + 2 * method);
+          char key[16];
+          for (int i = 0; i < 1500; ++i) {
+            std::snprintf(key, sizeof key, "%c%06d", 'a' + w * 20, i * 7919 % 1500);
+            EXPECT_EQ(Insert(t, MakeRecord(key, 8, 100, static_cast<char>('0' + w))), 0);
+          }
+          for (int i = 0; i < 1500; i += 2) {
+            std::snprintf(key, sizeof key, "%c%06d", 'a' + w * 20, i);
+            EXPECT_EQ(Delete(t, MakeRecord(key, 8, 100)), 0);
+          }
+        });
+      for (size_t n = 1; n < threads.size(); ++n) threads[n].join();
+      writing = false;
+      threads[0].join();
+    });
+    EXPECT_EQ(Scan(t, 27, Cursor(t, FET_FROM_KEY)).size(), 50u + 1500u);
+  }
 }
 
 TEST_F(CursorTest, OpenOfATableHeldInMode1AnswersConflictForEveryModeBut5) {
