@@ -278,9 +278,8 @@ void Fetch(int32_t* block, bool forward, int32_t routine) {
   table = DKChooseTableCopy(table);
   const int32_t mode = block[CUR_STATUS];
   int32_t rc = 1;
-  if (mode == FET_NEXT || mode == FET_AFTER_KEY || (forward && mode == FET_AT_KEY))
-    rc = FromCursorPage(block, table, forward, mode, routine);
-  else if (!forward && mode == FET_AT_KEY)
+  // Modes 0, -1 and 3 try the cursor's page first; 1 and 2 always descend.
+  if (mode == FET_NEXT || mode == FET_AFTER_KEY || mode == FET_AT_KEY)
     rc = FromCursorPage(block, table, forward, mode, routine);
   if (rc == 1) {
     const bool inclusive = forward
