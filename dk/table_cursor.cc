@@ -324,93 +324,83 @@ void DKReadAhead(int32_t databank, const uint8_t* page, int32_t position, int32_
   }
 }
 
-void DKFMS1(int32_t* block) {
-  const int32_t table = block[MS_TABLE];
-  if (int32_t rc = CheckTableEntry(table, block[MS_TBL], kIndexDKFMS1)) {
-    block[MS_STATUS] = rc;
-    return;
-  }
-  int32_t* a = Bufferpool();
-  const int32_t databank = a[table + TBE_DATABANK];
-  const int32_t method = a[table + TBE_METHOD];
-  // Positions are byte offsets on fixed pages, slot numbers on directory pages.
-  const int32_t first = method != 0 ? 1 : kPageHeaderBytes;
-  if (block[MS_FIRST] == 0) {
-    block[MS_STATUS] = kStatusEnd;
-    return;
-  }
-  const int32_t size = block[MS_PAGE_SIZE], length = block[MS_RECORD_LENGTH];
-  if (FindPool(size) == 0) {
-    block[MS_STATUS] = Report(kIndexDKFMS1, -76, size, databank);
-    return;
-  }
-  if (length < 1 || length > kMaxPlainRecord ||
-      (method == 0 && length > LoadWord(BP_MAX_RECORD_LENGTH))) {
-    block[MS_STATUS] = Report(kIndexDKFMS1, -67, length, databank);
-    return;
-  }
-  int32_t page = block[MS_PAGE], position = block[MS_POSITION];
-  int32_t ahead = 0;
-  if (page == 0) {
-    page = block[MS_FIRST];
-    position = first;
-    ahead = DKCPR0(size, 1);
-  } else {
-    if (position < first || position > (method != 0 ? size / 5 : size)) {
-      block[MS_STATUS] = Report(kIndexDKFMS1, -43, position, databank);
-      return;
-    }
-    position += method != 0 ? 1 : length;
-  }
+namespace {
+
+// Where a sorted-chain read stands: the chain's page form and lengths.
+struct ChainRead {
+  int32_t databank, size, length, method, first;
+};
+
+// Reads the record at `position` of the chain from `page` on, going on to
+// the next pages while a page has no record there. Returns 0 with the record
+// in the block and its page and position, kStatusEnd, or a negative code.
+int32_t ReadChain(int32_t* block, const ChainRead& c, int32_t page, int32_t position,
+                  int32_t ahead) {
   for (int64_t steps = 0; steps < kMaxChainSteps; ++steps) {
-    if (!TreePageNumber(page, size)) {
-      block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
-      return;
-    }
-    int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
+    if (!TreePageNumber(page, c.size)) return Report(kIndexDKFMS1, -65, page, c.databank);
+    int32_t rq[REQ_WORDS] = {c.databank, page, c.size, 0, -1, 0};
     int32_t b = DKGET0(rq, GET_SHARED);
-    if (b < 0) {
-      block[MS_STATUS] = b;
-      return;
-    }
+    if (b < 0) return b;
     const uint8_t* p = PageBytes(b);
-    if (method != 0 ? !DirPageSound(p, size, length) : !FixedPageSound(p, size, length, 0)) {
+    if (c.method != 0 ? !DirPageSound(p, c.size, c.length)
+                      : !FixedPageSound(p, c.size, c.length, 0)) {
       ReleaseShared(b);
-      block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
-      return;
+      return Report(kIndexDKFMS1, -65, page, c.databank);
     }
     const int32_t next = PageWord(p, 3);
-    if (ahead >= 2 && next != 0 && TreePageNumber(next, size)) {
-      int32_t prq[REQ_WORDS] = {databank, next, size, 0, -1, 0};
+    if (ahead >= 2 && next != 0 && TreePageNumber(next, c.size)) {
+      int32_t prq[REQ_WORDS] = {c.databank, next, c.size, 0, -1, 0};
       DKGET0(prq, GET_PREFETCH);
     }
-    if (method != 0 ? position <= DirCount(p, size) : position + length <= UsedEnd(p)) {
+    if (c.method != 0 ? position <= DirCount(p, c.size) : position + c.length <= UsedEnd(p)) {
       uint8_t* out = RecordArea(block, MS_RECORD);
-      int32_t produced = length, rc = 0;
-      if (method == 0)
-        std::memcpy(out, p + position, static_cast<size_t>(length));
+      int32_t produced = c.length, rc = 0;
+      if (c.method == 0)
+        std::memcpy(out, p + position, static_cast<size_t>(c.length));
       else
-        rc = DKExpand(ByteSpan(out, static_cast<size_t>(length)), 0, &produced,
-                      ConstByteSpan(p, static_cast<size_t>(size)), DirOffset(p, size, position),
-                      DirLength(p, size, position), method);
+        rc = DKExpand(ByteSpan(out, static_cast<size_t>(c.length)), 0, &produced,
+                      ConstByteSpan(p, static_cast<size_t>(c.size)), DirOffset(p, c.size, position),
+                      DirLength(p, c.size, position), c.method);
       ReleaseShared(b);
-      if (rc < 0 || produced != length) {
-        block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
-        return;
-      }
+      if (rc < 0 || produced != c.length) return Report(kIndexDKFMS1, -65, page, c.databank);
       block[MS_PAGE] = page;
       block[MS_POSITION] = position;
-      block[MS_STATUS] = 0;
-      return;
+      return 0;
     }
     ReleaseShared(b);
-    if (next == 0) {
-      block[MS_STATUS] = kStatusEnd;
-      return;
-    }
+    if (next == 0) return kStatusEnd;
     page = next;
-    position = first;
-    ahead = DKCPR0(size, 1);
+    position = c.first;
+    ahead = DKCPR0(c.size, 1);
   }
-  block[MS_STATUS] = Report(kIndexDKFMS1, -65, page, databank);
+  return Report(kIndexDKFMS1, -65, page, c.databank);
+}
+
+int32_t NextOfChain(int32_t* block) {
+  const int32_t table = block[MS_TABLE];
+  if (int32_t rc = CheckTableEntry(table, block[MS_TBL], kIndexDKFMS1)) return rc;
+  const int32_t* a = Bufferpool();
+  ChainRead c;
+  c.databank = a[table + TBE_DATABANK];
+  c.method = a[table + TBE_METHOD];
+  // Positions are byte offsets on fixed pages, slot numbers on directory pages.
+  c.first = c.method != 0 ? 1 : kPageHeaderBytes;
+  c.size = block[MS_PAGE_SIZE];
+  c.length = block[MS_RECORD_LENGTH];
+  if (block[MS_FIRST] == 0) return kStatusEnd;
+  if (FindPool(c.size) == 0) return Report(kIndexDKFMS1, -76, c.size, c.databank);
+  if (c.length < 1 || c.length > kMaxPlainRecord ||
+      (c.method == 0 && c.length > LoadWord(BP_MAX_RECORD_LENGTH)))
+    return Report(kIndexDKFMS1, -67, c.length, c.databank);
+  const int32_t page = block[MS_PAGE], position = block[MS_POSITION];
+  if (page == 0) return ReadChain(block, c, block[MS_FIRST], c.first, DKCPR0(c.size, 1));
+  if (position < c.first || position > (c.method != 0 ? c.size / 5 : c.size))
+    return Report(kIndexDKFMS1, -43, position, c.databank);
+  return ReadChain(block, c, page, position + (c.method != 0 ? 1 : c.length), 0);
+}
+
+}  // namespace
+
+void DKFMS1(int32_t* block) {
+  block[MS_STATUS] = NextOfChain(block);
 }
