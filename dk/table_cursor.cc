@@ -123,11 +123,28 @@ LeafRange RangeOf(const uint8_t* p, int32_t size, int32_t length, int32_t method
 // entry before the one taken on the deepest index page where there is one.
 // Returns 0 with *leaf held, 1 when the search goes on with *next, or the
 // end or a code.
-int32_t DescendOnce(int32_t* tab, const int32_t* block, const uint8_t* key, bool forward,
-                    bool inclusive, int32_t routine, int32_t* leaf, int32_t* position,
+int32_t DescendOnce(int32_t* tab, int32_t table, const int32_t* block, const uint8_t* key,
+                    bool forward, bool inclusive, int32_t routine, int32_t* leaf, int32_t* position,
                     std::vector<uint8_t>* next) {
+  // The root page is held until the top page is: a writer may give the tree
+  // a new top page or take one away meanwhile, and a descent from a stale
+  // top would read a page of another level.
+  int32_t record = 0;
+  int32_t parent = GetRootEntry(table, GET_SHARED, routine, &record);
+  if (parent < 0) return parent;
+  const int32_t* e = Bufferpool() + record;
+  if (e[RE_LEVELS] < 0 || e[RE_LEVELS] > kMaxLevels || (e[RE_LEVELS] == 0) != (e[RE_TOP] == 0)) {
+    ReleaseShared(parent);
+    return Report(routine, -64, tab[TAB_ROOT_PAGE], tab[TAB_DATABANK]);
+  }
+  tab[TAB_LEVELS] = e[RE_LEVELS];
+  tab[TAB_PAGE] = e[RE_TOP];
+  if (e[RE_LEVELS] == 0) {
+    ReleaseShared(parent);
+    return kStatusEnd;
+  }
   const int32_t k = tab[TAB_KEY_LENGTH], levels = tab[TAB_LEVELS];
-  int32_t parent = 0, page = tab[TAB_PAGE];
+  int32_t page = tab[TAB_PAGE];
   const uint8_t* bound = nullptr;
   bool have_next = false;
   for (int32_t level = 1;; ++level) {
@@ -191,7 +208,7 @@ int32_t DKFET0(int32_t* block, int32_t table, bool forward, bool inclusive, bool
   std::vector<uint8_t> next;
   for (int restarts = 0; restarts < kMaxRestarts; ++restarts) {
     int32_t leaf = 0, position = 0;
-    int32_t rc = DescendOnce(tab, block, key.data(), forward, inclusive, kIndexDKFET0, &leaf,
+    int32_t rc = DescendOnce(tab, table, block, key.data(), forward, inclusive, kIndexDKFET0, &leaf,
                              &position, &next);
     if (rc == 0)
       return Deliver(block, leaf, position, tab[TAB_LEAF_SIZE], tab[TAB_METHOD], kIndexDKFET0);
