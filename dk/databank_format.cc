@@ -100,10 +100,10 @@ int32_t BitmapAllocate(uint8_t* page, int32_t unit, int32_t units) {
     // would otherwise be walked bit by bit on every allocation.
     if (units == 1 && bit % 8 == 0) {
       const int32_t from = bit;
-      while (bit % 64 == 0 && bit + 64 <= limit &&
-             std::all_of(&MapByte(page, bit), &MapByte(page, bit) + 8,
-                         [](uint8_t b) { return b == 0xFF; }))
-        bit += 64;
+      for (uint64_t word = 0; bit % 64 == 0 && bit + 64 <= limit; bit += 64) {
+        std::memcpy(&word, &MapByte(page, bit), 8);
+        if (word != ~uint64_t{0}) break;
+      }
       while (bit + 8 <= limit && MapByte(page, bit) == 0xFF) bit += 8;
       if (bit != from) {
         bit -= units;  // the loop steps on to the first byte with a free unit
