@@ -467,8 +467,10 @@ int32_t ReorganiseDirectory(const Reshape& r, bool insert_side) {
     int32_t left = right_side ? *r.child : other, right = right_side ? other : *r.child;
     const uint8_t* o = PageBytes(other);
     if (!insert_side && DirUsed(o, r.s) < free) return MergeDirectory(r, left, right, position);
+    // As on fixed pages: below half, only the parent's first child takes
+    // from its right neighbour; the others take from the left one.
     int32_t rc = kNoMove;
-    if (!insert_side || UsedEnd(o) + 4 * (DirCount(o, r.s) + 2) <= limit)
+    if (insert_side ? UsedEnd(o) + 4 * (DirCount(o, r.s) + 2) <= limit : !right_side || r.IsFirst())
       rc = Rebalance(r, left, right, position, room);
     if (rc == kMoved) return FinishMove(r, left, right);
     DKPUT0(PUT_UNCHANGED, other);

@@ -458,6 +458,27 @@ TEST_F(DirectoryReshapeTest, ALeafBelowHalfMergesOnlyWhenTheNeighbourUsesLessTha
   EXPECT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{5, 6}));
 }
 
+TEST_F(DirectoryReshapeTest, ALeafBelowHalfWithTwoNeighboursTakesFromTheLeftOne) {
+  Table t = TwoLeaves(72);
+  struct Step {
+    std::vector<int32_t> inserts;
+    std::vector<int32_t> leaves;
+  } steps[] = {
+      {{113, 114, 115, 116, 117, 118}, {9, 10}},  // the full right leaf shares with the left
+      {{119, 120, 121}, {9, 6, 7}},               // the left one is too full to share: a split
+      {{0, 122, 123, 124}, {10, 6, 10}},
+  };
+  for (const Step& s : steps) {
+    for (int32_t i : s.inserts) ASSERT_EQ(Insert(t, Record(i)), 0) << i;
+    ASSERT_EQ(ReadTree(t).leaf_counts, s.leaves);
+  }
+  // The middle leaf falls below half; neither neighbour fits into it. As on
+  // fixed pages, a leaf that is not its parent's first takes from the left.
+  ASSERT_EQ(Delete(t, Record(110)), 0);
+  EXPECT_EQ(ReadTree(t).leaf_counts, (std::vector<int32_t>{8, 7, 10}));
+  EXPECT_EQ(ReadTree(t).records.size(), 25u);
+}
+
 TEST_F(DirectoryReshapeTest, AFullLeafSharesOnlyWithANeighbourBelowTheLimit) {
   Table t = TwoLeaves(71);
   for (int32_t i = 0; i < 6; ++i) ASSERT_EQ(Insert(t, Record(i)), 0);
