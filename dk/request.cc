@@ -85,7 +85,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 5, TableEntry<DKFEP1>},  // 26 DKFEP1
     {1, 5, TableEntry<DKFET1>},  // 27 DKFET1
     {1, 6, DKFNT1Entry},  // 28 DKFNT1
-    {1, 6, nullptr},          // 29 DKFPT1
+    {1, 6, DKFPT1Entry},  // 29 DKFPT1
     {1, 6, TableEntry<DKFMS1>},  // 30 DKFMS1
     {1, 0, StatisticsEntry},  // 31 DKGBS1
     {1, 0, nullptr},          // 32 DKGDS1

@@ -23,7 +23,7 @@ constexpr int32_t kChangeUpdate = 2;
 constexpr int32_t kChangeDelete = 4;
 constexpr int32_t kChangeMarker = 60;
 
-// ---- Row requests: DKINT1 (39), DKDET1 (21), DKCHT1 (11), DKFNT1 (28) ----
+// ---- Row requests: DKINT1 (39), DKDET1 (21), DKCHT1 (11), DKFNT1 (28), DKFPT1 (29) ----
 constexpr int TC_STAMP = 0;     // DKFNT1 out: commits secured on disk
 constexpr int TC_POSITION = 1;  // words 1 and 2: the change's place in the write set
 constexpr int TC_OWN_SEQUENCE = 3;
@@ -129,6 +129,7 @@ void DKDET1(int32_t* block);
 void DKCCS1(int32_t* block);
 void DKCHT1(int32_t* block);
 void DKFNT1(int32_t* block);
+void DKFPT1(int32_t* block);
 
 // The commit check's read checks (DKCHR0 for a record read, DKCHW0 for a
 // whole table), installed into the transactions with DKInstallReadChecks.
@@ -144,3 +145,4 @@ void DKDET1Entry(int32_t* block, void*);
 void DKCCS1Entry(int32_t* block, void*);
 void DKCHT1Entry(int32_t* block, void*);
 void DKFNT1Entry(int32_t* block, void*);
+void DKFPT1Entry(int32_t* block, void*);

@@ -1,5 +1,5 @@
-// Reading rows through the transaction cache: the fetch of the next row
-// (DKFNT1), which delivers the transaction's own change of a row or the
+// Reading rows through the transaction cache: the fetch of the next and the
+// previous row (DKFNT1, DKFPT1), which delivers the transaction's own change of a row or the
 // version of it that the transaction's view sees, and the check of a row
 // (DKCHT1), which tells whether the row exists for the transaction.
 #include "dk/bufferpool.h"
@@ -127,18 +127,77 @@ int32_t Walk(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_
   return rc < 0 ? rc : 0;
 }
 
-// Runs the walk until its choice still stands: a candidate of another
+using Walker = int32_t (*)(const Reader& r, CacheCursor& cur, int32_t first_mode,
+                           const uint8_t* key, Held* h, int32_t routine);
+
+// Runs a walk until its choice still stands: a candidate of another
 // transaction that the view sees must still have its writer, else the
 // search starts again (counted in word 199).
-int32_t Search(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_t* key, Held* h,
-               int32_t routine) {
+int32_t Search(Walker walk, const Reader& r, CacheCursor& cur, int32_t first_mode,
+               const uint8_t* key, Held* h, int32_t routine) {
   for (int32_t n = 0;; ++n) {
     *h = Held();
-    if (int32_t rc = Walk(r, cur, first_mode, key, h, routine)) return rc;
+    if (int32_t rc = walk(r, cur, first_mode, key, h, routine)) return rc;
     if (!h->any || h->own || (r.tss != 0 && h->on_disk > r.view)) return 0;
     if (DKLTS0(h->suffix.start).on_disk >= 0 || n >= kMaxRestarts) return 0;
     CountWord(BP_TCACHE_RETRIES);
   }
+}
+
+// The walk of DKFPT1 from the last record before the search key towards
+// smaller keys, where the records of one row come oldest change first.
+int32_t WalkBack(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_t* key, Held* h,
+                 int32_t routine) {
+  const int32_t low = TssLockedWord(BP_LOW_START_TRANS), k = cur.row_key_length();
+  int32_t last_start = 0;
+  CacheWriter writer;
+  int32_t rc = cur.FetchBack(first_mode, key);
+  while (rc == 0) {
+    const CacheSuffix s = cur.suffix();
+    if (h->any && std::memcmp(cur.record(), h->record.data(), static_cast<size_t>(k)) != 0) break;
+    if (s.start < low) {
+      std::vector<uint8_t> at(cur.record(), cur.record() + cur.key_length());
+      if (rc = DKDLT0(cur.block()); rc < 0) return rc;
+      rc = cur.FetchBack(FET_AFTER_KEY, at.data());
+      continue;
+    }
+    const bool own = r.tss != 0 && s.start == r.start;
+    if (own) {
+      int32_t kind = s.kind == kChangeMarker ? kChangeDelete : s.kind;
+      if (s.sequence >= r.sequence) kind = r.dependent ? ReversedKind(s.kind) : 0;
+      if (kind < 0) return CorruptKind(routine, s.kind);
+      if (kind > 0) Take(h, cur, s, kind, 0, true);
+      rc = cur.Previous();
+      continue;
+    }
+    if (h->any && h->own) break;
+    if (r.tss != 0 && s.start < r.safe_high) {
+      // The older changes of this row come first backwards: over them to the
+      // changes of transactions begun at or after the safe high start.
+      std::vector<uint8_t> skip = cur.RowKeyWith(0xFF);
+      CacheSuffix bound;
+      bound.start = r.safe_high;
+      uint8_t suffix[kSuffixBytes];
+      DKMakeCacheSuffix(suffix, bound);
+      std::memcpy(skip.data() + k, suffix, 4);
+      rc = cur.FetchBack(FET_FROM_KEY, skip.data());
+      continue;
+    }
+    if (s.start != last_start) {
+      writer = DKLTS0(s.start);
+      last_start = s.start;
+    }
+    if (writer.on_disk < 0) {
+      std::vector<uint8_t> at(cur.record(), cur.record() + cur.key_length());
+      if (rc = DKDLT0(cur.block()); rc < 0) return rc;
+      rc = cur.FetchBack(FET_AFTER_KEY, at.data());
+      continue;
+    }
+    if (writer.on_disk > 0)
+      if (int32_t bad = Consider(r, cur, s, writer.on_disk, h, routine)) return bad;
+    rc = cur.Previous();
+  }
+  return rc < 0 ? rc : 0;
 }
 
 // The request checks of DKFNT1 and DKCHT1 and the reader they describe.
@@ -163,6 +222,20 @@ void Origin(int32_t* block, const Held& h) {
   block[TC_POSITION] = h.own ? h.suffix.position[0] : 0;
   block[TC_POSITION + 1] = h.own ? h.suffix.position[1] : 0;
   block[TC_OWN_SEQUENCE] = h.own ? h.suffix.sequence : 0;
+}
+
+// The row of the record chosen into the row area; the answer: 0 the row is
+// there, 1 it is deleted, 4 nothing chosen.
+int32_t Deliver(int32_t* block, const Held& h, int32_t routine) {
+  if (!h.any) return kStatusEnd;
+  if (h.kind != kChangeInsert && h.kind != kChangeUpdate && h.kind != kChangeDelete)
+    return CorruptKind(routine, h.kind);
+  const int32_t k = block[TC_KEY_LENGTH], length = block[TC_RECORD_LENGTH];
+  uint8_t* row = reinterpret_cast<uint8_t*>(block + TC_ROW);
+  std::memcpy(row, h.record.data(), static_cast<size_t>(k));
+  std::memcpy(row + k, h.record.data() + k + kSuffixBytes, static_cast<size_t>(length - k));
+  Origin(block, h);
+  return h.kind == kChangeDelete ? 1 : 0;
 }
 
 // DKFNT1's modes: the fill of the search key, the first fetch, the compare
@@ -197,16 +270,36 @@ int32_t Fetch(int32_t* block) {
   }
   r.stop_early = m->mode == 2;
   Held h;
-  rc = Search(r, cur, m->first, cur.KeyOf(r.row, m->fill).data(), &h, kIndexDKFNT1);
+  rc = Search(Walk, r, cur, m->first, cur.KeyOf(r.row, m->fill).data(), &h, kIndexDKFNT1);
   if (rc != 0) return rc;
-  if (!h.any) return kStatusEnd;
-  if (h.kind != kChangeInsert && h.kind != kChangeUpdate && h.kind != kChangeDelete)
-    return CorruptKind(kIndexDKFNT1, h.kind);
-  uint8_t* row = reinterpret_cast<uint8_t*>(block + TC_ROW);
-  std::memcpy(row, h.record.data(), static_cast<size_t>(k));
-  std::memcpy(row + k, h.record.data() + k + kSuffixBytes, static_cast<size_t>(length - k));
-  Origin(block, h);
-  return h.kind == kChangeDelete ? 1 : 0;
+  return Deliver(block, h, kIndexDKFNT1);
+}
+
+// DKFPT1: mode -2 the row before the given key, 1 the row at it or before.
+int32_t FetchBack(int32_t* block) {
+  Reader r;
+  if (int32_t rc = ReaderOf(block, false, kIndexDKFPT1, &r)) return rc;
+  block[TC_STAMP] = TssLockedWord(BP_COMMITS_SECURED);
+  const int32_t mode = block[TC_MODE];
+  CacheCursor cur;
+  const int32_t k = block[TC_KEY_LENGTH];
+  int32_t rc =
+      DKDPT0(block[TC_TABLE], k, block[TC_RECORD_LENGTH], false, kIndexDKFPT1, cur.block());
+  if (rc != 0) return rc;
+  if (mode != -2 && mode != 1) return Report(kIndexDKFPT1, kRcMode, mode);
+  std::vector<uint8_t> key = cur.KeyOf(r.row, mode == 1 ? 0xFF : 0);
+  if (mode == 1 && r.tss != 0) {
+    CacheSuffix bound;
+    bound.start = r.safe_high;
+    uint8_t suffix[kSuffixBytes];
+    DKMakeCacheSuffix(suffix, bound);
+    std::memcpy(key.data() + k, suffix, 4);
+  }
+  Held h;
+  rc = Search(WalkBack, r, cur, mode == 1 ? FET_FROM_KEY : FET_AFTER_KEY, key.data(), &h,
+              kIndexDKFPT1);
+  if (rc != 0) return rc;
+  return Deliver(block, h, kIndexDKFPT1);
 }
 
 int32_t Check(int32_t* block) {
@@ -222,7 +315,7 @@ int32_t Check(int32_t* block) {
   r.compare = k;
   r.stop_early = true;
   Held h;
-  rc = Search(r, cur, FET_FROM_KEY, cur.KeyOf(r.row, 0).data(), &h, kIndexDKCHT1);
+  rc = Search(Walk, r, cur, FET_FROM_KEY, cur.KeyOf(r.row, 0).data(), &h, kIndexDKCHT1);
   if (rc != 0) return rc;
   if (!h.any) return 0;
   Origin(block, h);
@@ -238,12 +331,20 @@ void DKFNT1(int32_t* block) {
   block[TC_MODE] = rc;
 }
 
+void DKFPT1(int32_t* block) {
+  const int32_t rc = FetchBack(block);
+  block[TC_MODE] = rc;
+}
+
 void DKCHT1(int32_t* block) {
   block[TC_MODE] = Check(block);
 }
 
 void DKFNT1Entry(int32_t* block, void*) {
   DKFNT1(block);
+}
+void DKFPT1Entry(int32_t* block, void*) {
+  DKFPT1(block);
 }
 void DKCHT1Entry(int32_t* block, void*) {
   DKCHT1(block);

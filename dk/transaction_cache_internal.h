@@ -12,8 +12,8 @@
 
 namespace dktc {
 
-constexpr int32_t kIndexDKCHT1 = 11, kIndexDKDET1 = 21, kIndexDKFNT1 = 28, kIndexDKINT1 = 39,
-                  kIndexDKCCS1 = 9;
+constexpr int32_t kIndexDKCHT1 = 11, kIndexDKDET1 = 21, kIndexDKFNT1 = 28, kIndexDKFPT1 = 29,
+                  kIndexDKINT1 = 39, kIndexDKCCS1 = 9;
 constexpr int32_t kRcBadParameter = -43, kRcTable = -46, kRcCorrupt = -66, kRcTss = -85,
                   kRcMode = -86;
 constexpr int32_t kNoCache = 4;
@@ -45,6 +45,16 @@ class CacheCursor {
   int32_t Next(int32_t mode = FET_NEXT) {
     block_[CUR_STATUS] = mode;
     DKFET1(block_.data());
+    return block_[CUR_STATUS];
+  }
+  // The same backwards (DKFEP1): modes as for DKFET1, towards smaller keys.
+  int32_t FetchBack(int32_t mode, const uint8_t* key) {
+    std::memcpy(record(), key, static_cast<size_t>(key_length()));
+    return Previous(mode);
+  }
+  int32_t Previous(int32_t mode = FET_NEXT) {
+    block_[CUR_STATUS] = mode;
+    DKFEP1(block_.data());
     return block_[CUR_STATUS];
   }
   // The search key made of `row` (the row key length) and `fill` bytes.

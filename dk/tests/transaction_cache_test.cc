@@ -193,8 +193,30 @@ TEST_F(TransactionCacheTest, ReadsOfOwnChangesAgreeWithAModelOfTableAndChanges) 
   // seen.
   for (int32_t key = 0; key < 60; key += 3)
     ASSERT_EQ(Cache(other.tss, key % 2 ? kChangeInsert : kChangeDelete, 1, Row(key, -1)), 0);
+  // The transaction's last change of each key: its value, or none when
+  // deleted.
+  std::map<int32_t, std::optional<int32_t>> own;
+  auto verify_backwards = [&](int32_t key) {
+    for (int32_t mode : {1, -2}) {
+      auto m = own.upper_bound(mode == 1 ? key : key - 1);
+      std::vector<int32_t> b = Request(t.tss, mode, seq + 1, Row(key, 0));
+      DKEXE1(29, b.data());
+      std::string out(reinterpret_cast<const char*>(b.data() + TC_ROW), kLength);
+      if (m == own.begin()) {
+        EXPECT_EQ(b[TC_MODE], 4) << "key " << key << " mode " << mode;
+        continue;
+      }
+      --m;
+      EXPECT_EQ(b[TC_MODE], m->second ? 0 : 1) << "key " << key << " mode " << mode;
+      EXPECT_EQ(out.substr(0, kKey), Row(m->first, 0).substr(0, kKey));
+      if (m->second) {
+        EXPECT_EQ(ValueOf(out), *m->second);
+      }
+    }
+  };
   auto verify = [&] {
     for (int32_t key = 0; key < 60; ++key) {
+      verify_backwards(key);
       std::string out;
       const int32_t rc = FetchRow(t.tss, seq + 1, Row(key, 0), &out);
       std::optional<std::string> seen;
@@ -218,10 +240,13 @@ TEST_F(TransactionCacheTest, ReadsOfOwnChangesAgreeWithAModelOfTableAndChanges) 
     int32_t kind = kChangeInsert;
     if (present) kind = rng() % 3 == 0 ? kChangeDelete : kChangeUpdate;
     ASSERT_EQ(Cache(t.tss, kind, ++seq, Row(key, value)), 0);
-    if (kind == kChangeDelete)
+    if (kind == kChangeDelete) {
       model.erase(key);
-    else
+      own[key] = std::nullopt;
+    } else {
       model[key] = value;
+      own[key] = value;
+    }
     if (step % 60 == 59) verify();
   }
   verify();
@@ -318,6 +343,9 @@ TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
       {"fetch mode", 28, TC_MODE, 3, -86},
       {"fetch compare length", 28, TC_MODE, 4, -43},
       {"fetch key length", 28, TC_KEY_LENGTH, -1, -43},
+      {"backward fetch mode", 29, TC_MODE, 2, -86},
+      {"backward fetch of another TBL", 29, TC_TBL, 61, -46},
+      {"backward fetch transaction", 29, TC_TSS, 12345, -85},
   };
   for (const Case& c : cases) {
     std::vector<int32_t> b = Request(t.tss,
