@@ -349,13 +349,17 @@ int32_t ReadNext(std::span<int32_t> block, const Set& s) {
     q = SETDATA_FIRST;
     step = false;
   }
+  // The page after `page`, once found: `page` is read once more before the
+  // read moves there.
+  int32_t following = 0;
   for (int32_t steps = 0;; ++steps) {
     if (page <= 0) return page < 0 ? page : AtEnd(block);
     if (steps > kMaxChain) return Fail(s, -65, page);
     const int32_t b = GetData(s, page, GET_SHARED);
     if (b < 0) return b;
     int32_t* w = Words(b);
-    if (q < SETDATA_FIRST || q > w[SETDATA_END]) {
+    // A page looked at once more may have lost records to a delete meanwhile.
+    if (q < SETDATA_FIRST || (q > w[SETDATA_END] && following == 0)) {
       Release(b, GET_SHARED);
       return Fail(s, -43, q, 2);
     }
@@ -375,8 +379,20 @@ int32_t ReadNext(std::span<int32_t> block, const Set& s) {
     }
     const int32_t list_page = w[SETDATA_LIST];
     Release(b, GET_SHARED);
-    page = NeighbourPage(s, page, list_page, 1);
-    q = SETDATA_FIRST;
+    if (following != 0) {
+      page = following;
+      following = 0;
+      q = SETDATA_FIRST;
+      continue;
+    }
+    // Appends go to a page only while it is the last: an append may have
+    // added to this one since its end was read, but not once a page follows
+    // it. So with a page found behind it, this page is looked at once more.
+    following = NeighbourPage(s, page, list_page, 1);
+    if (following <= 0) {
+      page = following;
+      following = 0;
+    }
   }
 }
 

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "dk/tests/set_fixture.h"
@@ -502,6 +504,54 @@ TEST_F(SetTableTest, ADropStoppedByADamagedListPageLeavesNoPageNamedThatWasFreed
   ASSERT_EQ(Append(other, Record(3, 1), 0, 2048).rc, 0);
   EXPECT_TRUE(ReadAll(t, true, 2048).empty());
   EXPECT_EQ(ReadAll(other, true, 2048), std::vector<std::vector<int32_t>>{Record(3, 1)});
+}
+
+}  // namespace
+
+namespace {
+
+// A reader that goes through the set while threads append to it: a record
+// appended to a page just after the reader found its end, and before the
+// next page came, is read all the same; no record of a writer is skipped.
+TEST_F(SetTableTest, AReadAlongsideAppendsSkipsNoRecord) {
+  const int32_t t = MakeSet(2048);
+  constexpr int32_t kWriters = 3, kReaders = 3, kEach = 1000;
+  std::atomic<int32_t> writing{kWriters};
+  std::atomic<int32_t> failures{0};
+  std::vector<std::thread> threads;
+  for (int32_t w = 0; w < kWriters; ++w) {
+    threads.emplace_back([&, w] {
+      enqdeq_attach(enq_, 2 + w);
+      for (int32_t i = 0; i < kEach; ++i) {
+        std::vector<int32_t> b = Block(t, 2048);
+        b[SETRQ_LENGTH] = 2 + (i * 7 + w) % 150;
+        b[SETRQ_RECORD] = w;
+        b[SETRQ_RECORD + 1] = i;
+        if (DKAXR0(b) != 0) ++failures;
+      }
+      --writing;
+    });
+  }
+  for (int32_t r = 0; r < kReaders; ++r) {
+    threads.emplace_back([&, r] {
+      enqdeq_attach(enq_, 2 + kWriters + r);
+      while (writing > 0) {
+        std::vector<int32_t> b = Block(t, 2048);
+        b[SETRQ_RC] = 2;
+        std::vector<int32_t> next(kWriters, 0);
+        for (int32_t rc = 0; (rc = DKGXN0(b)) != SET_END; b[SETRQ_RC] = 0) {
+          const int32_t w = b[SETRQ_RECORD], i = b[SETRQ_RECORD + 1];
+          if (rc != 0 || w < 0 || w >= kWriters || i != next[w]++) {
+            ++failures;
+            break;
+          }
+        }
+      }
+    });
+  }
+  for (auto& th : threads) th.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(ReadAll(t, true, 2048).size(), static_cast<size_t>(kWriters * kEach));
 }
 
 }  // namespace
