@@ -333,4 +333,112 @@ TEST_F(CursorTest, DescribeGivesTheRootEntryAndTheTopPageEntries) {
   EXPECT_GT(b[GTS_TOP_ENTRIES], 0);
 }
 
+TEST_F(CursorTest, DescribeByDidFindsTheRootEntryOfTheKindAsked) {
+  Table t = CreateTable(63, 8, 100, 2048, 2048);
+  ASSERT_EQ(Insert(t, MakeRecord("a", 8, 100)), 0);
+  int32_t b[CRT_WORDS + 4] = {};
+  b[RQ_DID] = 5;
+  b[RQ_TYPE] = 1;  // kind
+  b[RQ_TBL] = 63;
+  DKEXE1(36, b);
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(b[RQ_RECORD_LENGTH], 100);
+  EXPECT_EQ(b[GTS_LEVELS], 1);
+  EXPECT_EQ(b[GTS_TOP_ENTRIES], 1);
+  b[RQ_TYPE] = 2;  // no table 63 of kind 2
+  DKEXE1(36, b);
+  EXPECT_EQ(b[RQ_STATUS], -50);
+  b[RQ_DID] = 77;
+  DKEXE1(36, b);
+  EXPECT_EQ(b[RQ_STATUS], -45);
+}
+
+TEST_F(CursorTest, KindAndTypeChangeAndPageSizesOnlyWhileEmpty) {
+  Table t = CreateTable(64, 8, 100, 2048, 2048);
+  struct Case {
+    const char* what;
+    int32_t code, data, index, status;
+  };
+  const Case cases[] = {
+      {"type 2 is none of 1, 3, 4", 12, 0, 0, -43},
+      {"kind 3 is none of 1, 2, 5, 6", 31, 0, 0, -43},
+      {"page size not configured", 21, 4096, 0, -76},
+      {"kind 2 type 1 with new sizes", 21, 16384, 16384, 0},
+  };
+  for (const Case& c : cases) {
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_TYPE] = c.code;
+    b[RQ_TABLE] = t.entry;
+    b[RQ_TBL] = 64;
+    b[RQ_DATA_PAGE_SIZE] = c.data;
+    b[RQ_INDEX_PAGE_SIZE] = c.index;
+    DKEXE1(41, b);
+    EXPECT_EQ(b[RQ_STATUS], c.status) << c.what;
+  }
+  auto e = RootEntry(t);
+  EXPECT_EQ(e[5], 2);  // kind
+  EXPECT_EQ(e[6], 1);  // type
+  EXPECT_EQ(e[7], 16384);
+  ASSERT_EQ(Insert(t, MakeRecord("a", 8, 100)), 0);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_TYPE] = 13;
+  b[RQ_TABLE] = t.entry;
+  b[RQ_TBL] = 64;
+  b[RQ_DATA_PAGE_SIZE] = 2048;
+  DKEXE1(41, b);
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  e = RootEntry(t);
+  EXPECT_EQ(e[6], 3);
+  EXPECT_EQ(e[7], 16384);  // a table with records keeps its page sizes
+}
+
+TEST_F(CursorTest, StoredLengthIsTheCompressedLengthWithCompression) {
+  Table plain = CreateTable(65, 8, 300);
+  Table packed = CreateTable(66, 8, 300, 0, 0, nullptr, 1);
+  const std::string r = MakeRecord("k", 8, 300, ' ');
+  auto b = Block(plain, r);
+  DKEXE1(46, b.data());
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(b[PFU_STORED_LENGTH], 300);
+  b = Block(packed, r);
+  DKEXE1(46, b.data());
+  EXPECT_EQ(b[RQ_STATUS], 0);
+  EXPECT_GT(b[PFU_STORED_LENGTH], 0);
+  EXPECT_LT(b[PFU_STORED_LENGTH], 30);
+  // The update of a compressed record takes that length as its before-length.
+  ASSERT_EQ(Insert(packed, r), 0);
+  auto u = Block(packed, MakeRecord("k", 8, 300, 'x'));
+  u[RQ_BEFORE_LENGTH] = b[PFU_STORED_LENGTH];
+  DKEXE1(55, u.data());
+  EXPECT_EQ(u[RQ_STATUS], 0);
+  b = Block(packed, r);
+  b[RQ_RECORD_LENGTH] = 20000;
+  DKEXE1(46, b.data());
+  EXPECT_EQ(b[RQ_STATUS], -67);
+  b[RQ_STATUS] = -1;
+  DKEXE1(46, b.data());
+  EXPECT_EQ(b[RQ_STATUS], 0);
+}
+
+TEST_F(CursorTest, GeneratedKeysOfLobTablesNeedTheirCompanion) {
+  Table t = CreateTable(67, 20, 44);
+  int32_t g[GGK_WORDS] = {};
+  g[GGK_KIND] = 6;
+  g[GGK_TABLE] = t.entry;
+  g[GGK_TBL] = 67;
+  DKEXE1(33, g);
+  EXPECT_EQ(g[GGK_STATUS], -46);  // no table 240
+  Table refs = CreateTable(kLobReferenceTbl, 20, 44);
+  std::string high(44, '\0');
+  high[3] = 9;  // object number 9 in the companion
+  ASSERT_EQ(Insert(refs, high), 0);
+  std::string own(44, '\0');
+  own[3] = 5;
+  ASSERT_EQ(Insert(t, own), 0);
+  DKEXE1(33, g);
+  EXPECT_EQ(g[GGK_STATUS], 0);
+  EXPECT_EQ(g[GGK_BASE], 10);
+  EXPECT_EQ(g[GGK_COUNTER], 1);
+}
+
 }  // namespace
