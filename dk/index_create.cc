@@ -238,6 +238,7 @@ int32_t CreateIndex(int32_t* block, const IndexRequest& q) {
   drop[RQ_TBL] = block[CRX_INDEX_TBL];
   DKDRP1(drop);
   if (drop[RQ_STATUS] != 0) return drop[RQ_STATUS];
+  DKFreeSecondEntry(index);
   a[index + TBE_METHOD] = method;
   return Fill(block, on_databank, index, record_length, parts, kBuildReplace, index_size);
 }

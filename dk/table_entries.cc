@@ -334,6 +334,16 @@ int32_t DKFindDatabank(int32_t did) {
   return FindDatabank(did);
 }
 
+void DKFreeSecondEntry(int32_t table) {
+  int32_t* a = Area();
+  const int32_t second = a[table + TBE_SECOND];
+  if (!IsTableEntry(second)) return;
+  if (a[second + TBE_SECOND] != 0) Report(kIndexDKCLT1, -55, 7, second);
+  ReleaseDroppedTable(second);
+  FreeTableChain(second);
+  a[table + TBE_SECOND] = 0;
+}
+
 int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode) {
   return MakeTableEntries(block, databank, mode);
 }

@@ -97,4 +97,7 @@ bool RootEntrySound(const int32_t* entry);
 // -3 and -4 give access mode 3), the first linked into the table hash. The
 // caller holds the table lock; 0 when the free list ran out.
 int32_t DKFindDatabank(int32_t did);
+// Frees the second table entry (word 8) of `table`, as a close does: a
+// dropped second table's rows go first. Nothing when it has none.
+void DKFreeSecondEntry(int32_t table);
 int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode);

@@ -173,6 +173,7 @@ int32_t Run(int32_t* block, int32_t routine) {
   r.table = block[RQ_TABLE];
   const int32_t mode = block[RQ_STATUS];
   if (int32_t rc = CheckTableEntry(r.table, block[RQ_TBL], routine)) return rc;
+  DKFreeSecondEntry(r.table);
   r.databank = a[r.table + TBE_DATABANK];
   r.old_key = block[RS_OLD_KEY];
   r.old_length = block[RQ_RECORD_LENGTH];

@@ -123,6 +123,19 @@ TEST_F(ReshapeTest, EmptyTablesAndTablesAlreadyReshaped) {
   EXPECT_EQ(b[RQ_STATUS], -67);
 }
 
+TEST_F(ReshapeTest, AReshapeFreesTheTablesSecondEntry) {
+  Table t = CreateTable(96, 8, 100);
+  Fill(t, 20);
+  Table second = CreateTable(-1, 8, 100);  // an anonymous table the first owns
+  Bufferpool()[t.entry + TBE_SECOND] = second.entry;
+  auto b = Block(t, 8, 100);
+  b[RQ_TYPE] = 1;
+  DKEXE1(3, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(Bufferpool()[t.entry + TBE_SECOND], 0);
+  EXPECT_EQ(Bufferpool()[second.entry + TBE_TBL], 0);  // back on the free list
+}
+
 TEST_F(ReshapeTest, BadShapesAreRefused) {
   Table t = CreateTable(93, 8, 100);
   Fill(t, 50);
