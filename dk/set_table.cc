@@ -464,10 +464,19 @@ int32_t RemovePage(std::span<int32_t> block, const Set& s, int32_t list, int32_t
   if (!s.work && DKGPA0(GPA_PROGRESS, list) >= slot) DKMRK0(slot - 1, MRK_PROGRESS, list);
   const int32_t following = slot <= l[SETLIST_LAST] ? l[slot] : 0;
   const int32_t next_list = l[SETLIST_NEXT];
+  // The list page reaches disk before the page is freed, whatever the mode:
+  // a page freed and taken again is never named by the list on disk. When
+  // it cannot be written, the emptied page stays allocated.
+  // The emptied page is no longer listed: the list need not wait for it (a
+  // write of the list would wait for this held page).
+  if (!s.work) DKMRK0(list, MRK_UNLINK, data);
   const int32_t mode = block[SETRQ_RC];
-  int32_t rc = Finish(s, mode, list, list_page, s.list_size, -60);
+  const int32_t rc = Finish(s, s.work ? mode : kWriteAtOnce, list, list_page, s.list_size, -60);
+  if (rc < 0) {
+    DKPUT0(PUT_CHANGED, data);
+    return rc;
+  }
   FreePage(s, data_page, s.data_size, data);
-  if (rc < 0) return rc;
   int32_t next = following;
   if (next == 0 && next_list != 0) next = FirstEntryFrom(s, next_list, SETLIST_FIRST);
   if (next < 0) return next;

@@ -123,6 +123,45 @@ TEST_F(SetTableTest, CompressedRecords) {
   EXPECT_TRUE(ReadAll(t, true, 2048).empty());
 }
 
+// A delete that empties a data page takes it out of its list page, which
+// reaches disk before the page is freed, in every mode: a page freed and
+// taken again for something else is never named by the list on disk. The
+// list does not wait for the emptied page, which the delete holds, also
+// when that page was appended without being written.
+TEST_F(SetTableTest, AnEmptiedPageIsFreedOnlyOnceTheListOnDiskNoLongerNamesIt) {
+  struct Case {
+    int32_t append_mode, delete_mode;
+    bool flush;
+  };
+  const Case cases[] = {{0, 0, true}, {7, 7, true}, {-2, -2, true}, {0, -2, false}, {7, 0, false}};
+  int32_t n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.append_mode << " " << c.delete_mode << " " << c.flush);
+    const int32_t t = MakeSet(2048, 2048, kTbl + 40 + n++);
+    std::vector<int32_t> pages;
+    for (int32_t i = 0; i < 3; ++i)
+      pages.push_back(Append(t, Record(300, i), c.append_mode, 2048).page);
+    int32_t flush[PAGREQ_WORDS] = {databank_, 0, 0, 0, -1, 0, 0, 0};
+    if (c.flush) {
+      ASSERT_EQ(DKPAG0(flush, PAG_FLUSH), 0);
+    }
+    std::vector<int32_t> b = Block(t, 2048);
+    b[SETRQ_RC] = c.delete_mode;
+    b[SETRQ_PAGE] = pages[1];
+    b[SETRQ_POSITION] = SETDATA_FIRST;
+    b[SETRQ_LENGTH] = 300;
+    const std::vector<int32_t> record = Record(300, 1);
+    std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+    EndsWithin(20, "a delete that empties a page", [&] { EXPECT_EQ(DKDXR0(b), 0); });
+    const int32_t list = RootWord(t, SETROOT_FIRST_LIST);
+    EXPECT_EQ(FileWord("sets", list, SETLIST_LAST), SETLIST_FIRST + 1);
+    EXPECT_EQ(FileWord("sets", list, SETLIST_FIRST), pages[0]);
+    EXPECT_EQ(FileWord("sets", list, SETLIST_FIRST + 1), pages[2]);
+    for (const int32_t p : {pages[0], pages[2]})
+      EXPECT_EQ(FileWord("sets", p, SETDATA_MARK), kSetDataMark) << p;
+  }
+}
+
 TEST_F(SetTableTest, DeleteRemovesInPlaceAndFreesAnEmptiedPage) {
   const int32_t t = MakeSet(2048);
   std::vector<std::vector<int32_t>> model;
