@@ -253,13 +253,13 @@ int32_t EmptyTree(int32_t* tab, int32_t leaf) {
     }
     return DKFRE0(rq, leaf);
   }
+  if (mode > 0 && !work) DKMRK0(mode, MRK_WRITE_SET, root);
   // A release record holds pages of its holder's size only.
   if (work || tab[TAB_LEAF_SIZE] != kUnitBytes || DKRPL0(root, page, mode > 0 ? mode : 0) != 0) {
     DKPUT0(PUT_CHANGED, root);
     return DKFRE0(rq, leaf);
   }
   DKWRP0(rq, WRP_DROP, leaf);
-  if (mode > 0) DKMRK0(mode, MRK_WRITE_SET, root);
   DKPUT0(PUT_CHANGED, root);
   return 0;
 }

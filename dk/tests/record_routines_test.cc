@@ -33,6 +33,25 @@ TEST_F(RecordTest, FirstInsertMakesAOneLevelTreeAndTheLastDeleteEmptiesIt) {
   EXPECT_FALSE(InUse(page));
 }
 
+TEST_F(RecordTest, TheLastDeleteOfATransactionPutsTheRootPageInItsWriteSet) {
+  // Leaves of 16384 and 2048 bytes: the emptied leaf is freed at once or
+  // once the root page is on disk; either way the root entry that stops
+  // naming it goes to disk with the transaction.
+  for (int32_t leaf : {16384, 2048}) {
+    SCOPED_TRACE(leaf);
+    Table t = CreateTable(30 + leaf / 2048, 8, 100, leaf, 2048);
+    ASSERT_EQ(Insert(t, MakeRecord("k", 8, 100), 9), 0);
+    Flush();  // the insert's pages leave the write set
+    ASSERT_EQ(Delete(t, MakeRecord("k", 8, 100), 9), 0);
+    ASSERT_EQ(Levels(t), 0);
+    int32_t b = Get(db_, area_[t.entry + TBE_ROOT_PAGE], kUnitBytes, GET_SHARED);
+    ASSERT_GT(b, 0);
+    EXPECT_EQ(LoadWord(BufferBcb(b) + BCB_WS_STATUS), WS_IN_SET);
+    EXPECT_EQ(LoadWord(BufferBcb(b) + BCB_ORDER), 9);
+    DKPUT0(PUT_END_SHARED, b);
+  }
+}
+
 TEST_F(RecordTest, WriteAtOnceModeWritesThePagesAndFreesAtOnce) {
   Table t = CreateTable(8, 8, 100);
   ASSERT_EQ(Insert(t, MakeRecord("k", 8, 100), -2), 0);
