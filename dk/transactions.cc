@@ -149,11 +149,13 @@ int32_t CheckAndPrepare(int32_t tss, int32_t write_set, int32_t read_set, Prepar
   return rc;
 }
 
-// A prepared transaction that does not commit leaves the prepare phase.
+// A prepared transaction that does not commit leaves the prepare phase; one
+// waiting for a distributed outcome has stayed in it since its prepare.
 void LeavePrepare(int32_t tss) {
   int32_t* a = Bufferpool();
   DKLock(BP_LOCK_TSS_HASH);
-  if (a[tss + TSS_STATE] == TSS_PREPARED) --a[BP_USERS_IN_COMMIT];
+  const int32_t state = a[tss + TSS_STATE];
+  if (state == TSS_PREPARED || state == TSS_WAIT_COMMIT) --a[BP_USERS_IN_COMMIT];
   DKUnlock(BP_LOCK_TSS_HASH);
 }
 
@@ -204,7 +206,49 @@ int32_t Commit(int32_t* block, int32_t tss, bool* released) {
     return rc;
   }
   *released = false;
-  if (mode == kEndPrepare) return 0;
+  if (mode == kEndPrepare) {
+    // The outcome may be long in coming and is asked for in a request of
+    // its own: a synchronous committer must not hold the kernel's one
+    // synchronous place meanwhile. It takes the place again at the commit.
+    if (p.synchronous) {
+      StoreWord(BP_AWAITED_TRANSACTION, 0);
+      DKUnlock(BP_LOCK_SYNCH_TRANS);
+    }
+    return 0;
+  }
+  return AfterCommit(p);
+}
+
+// Ends a transaction prepared for a distributed commit: its write set, given
+// again in word 1, goes into the commit set as any commit's does; an abort
+// gives the entry back. The entry is released unless the background threads
+// took it.
+int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
+  int32_t* a = Bufferpool();
+  *released = true;
+  if (block[ETR_MODE] == kEndAbort) {
+    LeavePrepare(tss);
+    DKFreeTss(tss);
+    CountWord(BP_TRANSACTION_ABORTS);
+    return 0;
+  }
+  Prepared p;
+  const int32_t kind = a[tss + TSS_KIND];
+  p.synchronous = kind == kKindWaitApplied || kind == kKindWaitSecured;
+  if (p.synchronous) {
+    DKLock(BP_LOCK_SYNCH_TRANS);
+    StoreWord(BP_AWAITED_TRANSACTION, a[tss + TSS_PREPARE]);
+  }
+  if (int32_t rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, kEndCommit)) {
+    if (p.synchronous) {
+      StoreWord(BP_AWAITED_TRANSACTION, 0);
+      DKUnlock(BP_LOCK_SYNCH_TRANS);
+    }
+    LeavePrepare(tss);
+    DKFreeTss(tss);
+    return rc;
+  }
+  *released = false;
   return AfterCommit(p);
 }
 
@@ -323,10 +367,17 @@ void DKETR1(int32_t* block) {
     pag[PAGREQ_ORDER] = a[tss + TSS_START];
     DKPAG0(pag, 6);
   }
-  if (state == TSS_IN_DOUBT || state == TSS_WAIT_COMMIT) {
-    // The outcome of a distributed transaction comes with the kernel's
-    // transaction table, which is not part of the kernel yet.
+  if (state == TSS_IN_DOUBT) {
+    // The outcome of a transaction re-created in doubt is read from the
+    // kernel's set of prepared write sets, which nothing keeps yet.
     block[ETR_MODE] = Report(kIndexDKETR1, -86, state);
+    return;
+  }
+  if (state == TSS_WAIT_COMMIT) {
+    bool released = true;
+    const int32_t rc = EndWaiting(block, tss, &released);
+    if (released) block[ETR_TSS] = 0;
+    block[ETR_MODE] = rc;
     return;
   }
   if (mode == kEndAbort) {

@@ -403,3 +403,94 @@ TEST_F(TransactionTest, CommitSetDropsThePagesOfSecuredTransactions) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transaction prepared for a distributed commit waits in state 15 with
+// its prepare number and no commit number; its end decides.
+class WaitingCommitTest : public TransactionTest {
+ protected:
+  int32_t Prepare(const Table& table, int32_t kind, Sets* s) {
+    Began t = Begin();
+    EXPECT_EQ(t.rc, 0);
+    *s = NewSets();
+    AppendTo(s->write, Header(kind, {{db_, 3}}));
+    AppendTo(s->write, Change(1, table, MakeRecord("k1", 4, 8)));
+    AppendTo(s->write, Change(1, table, MakeRecord("k2", 4, 8)));
+    int32_t left = 0;
+    EXPECT_EQ(End(t.tss, *s, kEndPrepare, &left), 0);
+    EXPECT_EQ(left, t.tss);
+    EXPECT_EQ(area_[t.tss + TSS_STATE], TSS_WAIT_COMMIT);
+    EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 1);
+    EXPECT_EQ(area_[BP_COMMITS], 0);
+    return t.tss;
+  }
+  int32_t SynchPlace() { return area_[BP_LOCK_SYNCH_TRANS + ENQDEQ_COUNT]; }
+};
+
+TEST_F(WaitingCommitTest, CommitOfAWaitingTransactionIsApplied) {
+  StartBackground(2);
+  Table table = CreateTable(77, 4, 8);
+  Sets s;
+  const int32_t tss = Prepare(table, 129, &s);
+  // Prepared but undecided: nothing is applied, and another synchronous
+  // committer is not kept waiting for the outcome.
+  EXPECT_EQ(SynchPlace(), 1);
+  EXPECT_EQ(Rows(table), std::vector<std::string>{});
+  EXPECT_EQ(End(tss, s, kEndPrepare), -85);
+  EXPECT_EQ(End(tss, s, kEndCommit), 0);
+  EXPECT_EQ(Rows(table),
+            (std::vector<std::string>{MakeRecord("k1", 4, 8), MakeRecord("k2", 4, 8)}));
+  EXPECT_EQ(area_[BP_COMMITS], 1);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  EXPECT_EQ(SynchPlace(), 1);
+  EXPECT_EQ(area_[BP_AWAITED_TRANSACTION], 0);
+}
+
+TEST_F(WaitingCommitTest, AbortOfAWaitingTransactionLeavesTheTable) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const int32_t in_use = TssInUse();
+  Sets s;
+  const int32_t tss = Prepare(table, 0, &s);
+  int32_t left = -1;
+  EXPECT_EQ(End(tss, s, kEndAbort, &left), 0);
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  EXPECT_EQ(area_[BP_TRANSACTION_ABORTS], 1);
+  ASSERT_EQ(CommitChanges({Change(1, table, MakeRecord("k3", 4, 8)),
+                           Change(1, table, MakeRecord("k4", 4, 8))}),
+            0);
+  EXPECT_EQ(Rows(table),
+            (std::vector<std::string>{MakeRecord("k3", 4, 8), MakeRecord("k4", 4, 8)}));
+}
+
+// A commit of a waiting transaction that the commit set does not take is
+// not done: the entry goes back and the next prepare can use the place.
+TEST_F(WaitingCommitTest, CommitThatTheCommitSetRefusesIsNotDone) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const int32_t in_use = TssInUse();
+  Sets s;
+  const int32_t tss = Prepare(table, 129, &s);
+  area_[BP_COMMIT_SET_TBL] = 0;
+  int32_t left = -1;
+  EXPECT_EQ(End(tss, s, kEndCommit, &left), -46);
+  area_[BP_COMMIT_SET_TBL] = commit_set_;
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  EXPECT_EQ(SynchPlace(), 1);
+  EXPECT_EQ(Rows(table), std::vector<std::string>{});
+}
+
+TEST_F(WaitingCommitTest, EndOfAnInDoubtTransactionIsNotBuilt) {
+  int32_t b[ETR_WORDS] = {-1, 0, 0, 0, 500, 0, 0};
+  DKEXE1(8, b);
+  ASSERT_EQ(b[BTR_MODE], 0);
+  Sets s = NewSets();
+  EXPECT_EQ(End(b[BTR_TSS], s, kEndCommit), -86);
+}
+
+}  // namespace
