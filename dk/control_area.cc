@@ -560,7 +560,7 @@ void DKShutdown(int32_t* rc) {
     if (chosen) WakeWaitingChain(chosen);
     DKUnlock(BP_LOCK_DATABANK_HASH);
     if (!chosen) break;
-    int32_t close[4] = {-22, chosen, w[chosen + DBE_KIND], -1};
+    int32_t close[4] = {-22, chosen, -1, w[chosen + DBE_SEQNO]};
     DKCallEntry(DKF_CLD1, close, nullptr);
     code = close[0];
     if (code != 0) break;

@@ -38,7 +38,7 @@ const char* EntryName(int32_t databank) {
 // Returns the entry, or a negative code; *taken_over tells that an entry
 // already open was taken over.
 int32_t FindOrMakeEntry(const int32_t* request, bool* taken_over) {
-  int32_t did = request[CRD_DID], seqno = request[CRD_SEQNO], type = request[CRD_TYPE];
+  int32_t did = request[CRD_DID], seqno = request[CRD_SEQNO];
   int32_t* area = Bufferpool();
   int32_t hash = LoadWord(BP_DATABANK_HASH);
   *taken_over = false;
@@ -53,39 +53,7 @@ int32_t FindOrMakeEntry(const int32_t* request, bool* taken_over) {
     *taken_over = true;
     return at;
   }
-  int32_t entry;
-  {
-    EnqdeqGuard free_guard(area + BP_LOCK_DATABANK_FREE);
-    entry = DKHMA0(hash);
-  }
-  if (entry < 1) return -11;
-  std::memset(area + entry, 0, sizeof(int32_t) * (DBE_WORDS - 1));
-  enqdeq_init_semaphore(area + entry + DBE_LOCK1, 1);
-  enqdeq_init_semaphore(area + entry + DBE_LOCK2, 1);
-  enqdeq_init_semaphore(area + entry + DBE_WAIT, 0);
-  enqdeq_init_semaphore(area + entry + DBE_LOCK3, 1);
-  area[entry + DBE_DID] = did;
-  area[entry + DBE_SEQNO] = seqno;
-  area[entry + DBE_OPENS] = 1;
-  if (type == DBT_BACKUP_MAKING || type == DBT_SHADOW_MAKING) {
-    area[entry + DBE_KIND] = type == DBT_BACKUP_MAKING ? DBT_BACKUP : DBT_SHADOW;
-    area[entry + DBE_ACCESS] = 3;
-    area[entry + DBE_OFFLINE] = 4;
-  } else {
-    area[entry + DBE_KIND] = type;
-    area[entry + DBE_ACCESS] = 1;
-  }
-  area[entry + DBE_STATE] = CHK_INIT;
-  std::memcpy(area + entry + DBE_NAME, request + CRD_NAME, DBE_NAME_BYTES);
-  if (head > 0) {
-    // A second entry of the same DID hangs from the first one's chain.
-    int32_t tail = head;
-    while (area[tail + DBE_DEPENDENT] > 0) tail = area[tail + DBE_DEPENDENT];
-    area[tail + DBE_DEPENDENT] = entry;
-  } else {
-    DKHML0(hash, entry);
-  }
-  return entry;
+  return NewDatabankEntry(request, head);
 }
 
 // An open that asked for the file's SEQNO (-1) learns it only from the
@@ -330,12 +298,52 @@ int32_t OpenExisting(int32_t* request, int32_t entry, bool taken_over, int32_t* 
 
 }  // namespace
 
-void ReleaseDatabank(int32_t databank, bool write_pages) {
+int32_t NewDatabankEntry(const int32_t* request, int32_t head) {
+  int32_t did = request[CRD_DID], seqno = request[CRD_SEQNO], type = request[CRD_TYPE];
+  int32_t* area = Bufferpool();
+  int32_t hash = LoadWord(BP_DATABANK_HASH);
+  int32_t entry;
+  {
+    EnqdeqGuard free_guard(area + BP_LOCK_DATABANK_FREE);
+    entry = DKHMA0(hash);
+  }
+  if (entry < 1) return -11;
+  std::memset(area + entry, 0, sizeof(int32_t) * (DBE_WORDS - 1));
+  enqdeq_init_semaphore(area + entry + DBE_LOCK1, 1);
+  enqdeq_init_semaphore(area + entry + DBE_LOCK2, 1);
+  enqdeq_init_semaphore(area + entry + DBE_WAIT, 0);
+  enqdeq_init_semaphore(area + entry + DBE_LOCK3, 1);
+  area[entry + DBE_DID] = did;
+  area[entry + DBE_SEQNO] = seqno;
+  area[entry + DBE_OPENS] = 1;
+  if (type == DBT_BACKUP_MAKING || type == DBT_SHADOW_MAKING) {
+    area[entry + DBE_KIND] = type == DBT_BACKUP_MAKING ? DBT_BACKUP : DBT_SHADOW;
+    area[entry + DBE_ACCESS] = 3;
+    area[entry + DBE_OFFLINE] = 4;
+  } else {
+    area[entry + DBE_KIND] = type;
+    area[entry + DBE_ACCESS] = 1;
+  }
+  area[entry + DBE_STATE] = CHK_INIT;
+  std::memcpy(area + entry + DBE_NAME, request + CRD_NAME, DBE_NAME_BYTES);
+  if (head > 0) {
+    // A second entry of the same DID hangs from the first one's chain.
+    int32_t tail = head;
+    while (area[tail + DBE_DEPENDENT] > 0) tail = area[tail + DBE_DEPENDENT];
+    area[tail + DBE_DEPENDENT] = entry;
+  } else {
+    DKHML0(hash, entry);
+  }
+  return entry;
+}
+
+int32_t ReleaseDatabank(int32_t databank, bool write_pages) {
   int32_t pag[PAGREQ_WORDS] = {databank, 0, 0, 0, -1, 0, 0, 0};
   if (write_pages) DKPAG0(pag, PAG_FLUSH);
   DKPAG0(pag, PAG_DROP);
-  CloseFile(databank, false);
+  int32_t rc = CloseFile(databank, false);
   FreeEntry(databank);
+  return rc;
 }
 
 int32_t DKCRD1(int32_t* request) {

@@ -100,5 +100,11 @@ int32_t CheckHeaderAtOpen(int32_t databank, int32_t type, int32_t* seqno, int32_
 int32_t WriteCloseMark(int32_t databank);
 
 // Frees a databank entry and closes its file after a failed create or open,
-// or at close.
-void ReleaseDatabank(int32_t databank, bool write_pages);
+// or at close; returns the file layer's result of the close.
+int32_t ReleaseDatabank(int32_t databank, bool write_pages);
+
+// Takes a free databank entry for a create or open request (DID, SEQNO, type
+// and the kept name of the DKCRD1 words) and hashes it, or chains it behind
+// `head` (the first entry of its DID, 0 when none). The caller holds the
+// databank hash lock. Returns the entry or -11.
+int32_t NewDatabankEntry(const int32_t* request, int32_t head);

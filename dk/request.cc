@@ -9,6 +9,7 @@
 #include "dk/control_area.h"
 #include "dk/bulk_load.h"
 #include "dk/databank_file.h"
+#include "dk/databank_operations.h"
 #include "dk/error_log.h"
 #include "dk/index_create.h"
 #include "dk/large_object.h"
@@ -48,6 +49,12 @@ void TableEntry(int32_t* block, void*) {
   Routine(block);
 }
 
+// Databank operations.
+template <int32_t (*Routine)(int32_t*)>
+void DatabankEntry(int32_t* block, void*) {
+  Routine(block);
+}
+
 struct Slot {
   int8_t dispatcher;   // 1 DKEXE1, 2 DKEXE2
   int8_t return_word;  // 0, 5 or 6
@@ -68,7 +75,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 6, DKCCS1Entry},  // 9 DKCCS1
     {1, 5, TableEntry<DKCHK1>},  // 10 DKCHK1
     {1, 6, DKCHT1Entry},  // 11 DKCHT1
-    {1, 0, nullptr},          // 12 DKCLD1
+    {1, 0, DatabankEntry<DKCLD1>},  // 12 DKCLD1
     {1, 5, TableEntry<DKCLT1>},  // 13 DKCLT1
     {1, 0, nullptr},          // 14 DKCOP1
     {1, 0, CreateDatabankEntry},  // 15 DKCRD1
@@ -100,7 +107,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKMOT1>},  // 41 DKMOT1
     {1, 6, TableEntry<DKMRG1>},  // 42 DKMRG1
     {1, 0, nullptr},          // 43 DKOCD1
-    {1, 0, nullptr},          // 44 DKOPD1
+    {1, 0, DatabankEntry<DKOPD1>},  // 44 DKOPD1
     {1, 0, TableEntry<DKOPT1>},  // 45 DKOPT1
     {1, 0, TableEntry<DKPFU1>},  // 46 DKPFU1
     {1, 0, DKPIN1},           // 47 DKPIN1
@@ -108,9 +115,9 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, nullptr},          // 49 DKRED1
     {1, 0, DKROL1Entry},  // 50 DKROL1
     {1, 0, RootPageEntry},    // 51 DKROO1
-    {1, 0, nullptr},          // 52 DKSIZ1
+    {1, 0, DatabankEntry<DKSIZ1>},  // 52 DKSIZ1
     {1, 0, nullptr},          // 53 DKSUD1
-    {1, 0, nullptr},          // 54 DKTDB1
+    {1, 0, DatabankEntry<DKTDB1>},  // 54 DKTDB1
     {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
     {1, 0, TableEntry<DKRCX1>},  // 56 DKRCX1
     {2, 0, nullptr},          // 57 DKEPT1

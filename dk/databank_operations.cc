@@ -1,0 +1,415 @@
+// Opening a databank for use (DKOPD1) around the header checks, closing it
+// (DKCLD1) with its close mark, its size from the bitmap pages (DKSIZ1), and
+// cutting the file after its last used unit (DKTDB1).
+#include "dk/databank_operations.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/databank_verification.h"
+#include "dk/error_log.h"
+#include "dk/table_entries.h"
+#include "platform/databank_io.h"
+#include "platform/enqdeq.h"
+
+namespace {
+
+constexpr int32_t kIndexDKCLD1 = 12, kIndexDKOPD1 = 44, kIndexDKSIZ1 = 52, kIndexDKTDB1 = 54;
+
+void Report(int32_t index, int32_t rc, int32_t severity, const void* value, int32_t databank,
+            int32_t os_error = -1) {
+  int32_t context[5] = {databank, 0, 0, 0, os_error};
+  DKLogError(index, rc, severity, value, context);
+}
+
+int32_t Finish(int32_t* request, int32_t rc) {
+  request[0] = rc;
+  return rc;
+}
+
+// The first entry of a DID; the caller holds the databank hash lock.
+int32_t HeadOf(int32_t did) {
+  int32_t head = DKHMI0(LoadWord(BP_DATABANK_HASH), did);
+  return DKIsDatabankEntry(head) ? head : 0;
+}
+
+// The copy of a DID with a SEQNO (-1: the first), 0 when none; under the
+// databank hash lock.
+int32_t CopyOf(int32_t head, int32_t seqno) {
+  int32_t* a = Bufferpool();
+  int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t at = head, n = 0; DKIsDatabankEntry(at) && n < limit;
+       at = a[at + DBE_DEPENDENT], ++n)
+    if (seqno == -1 || a[at + DBE_SEQNO] == seqno) return at;
+  return 0;
+}
+
+// An entry in use is shared when the two access modes add up to more than 5
+// (a closed entry keeps mode 5, so any open takes it back); the lower mode
+// stays.
+int32_t Share(int32_t entry, int32_t access) {
+  int32_t* a = Bufferpool();
+  if (a[entry + DBE_ACCESS] + access <= 5) return -32;
+  a[entry + DBE_ACCESS] = std::min(a[entry + DBE_ACCESS], access);
+  ++a[entry + DBE_OPENS];
+  return 0;
+}
+
+// Finds the entry of the request's DID and SEQNO or makes one. *fresh tells
+// that the entry is new, or an offline shadow whose file is to be opened
+// again; an entry shared otherwise is returned as it is.
+int32_t FindOrMake(const int32_t* request, bool* fresh) {
+  int32_t* a = Bufferpool();
+  int32_t access = request[CRD_MODE], type = request[CRD_TYPE];
+  EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+  int32_t head = HeadOf(request[CRD_DID]);
+  if (int32_t found = CopyOf(head, request[CRD_SEQNO])) {
+    if (int32_t rc = Share(found, access)) return rc;
+    *fresh = a[found + DBE_KIND] == DBT_SHADOW && a[found + DBE_OFFLINE] != 0 &&
+             a[found + DBE_CHANNEL] == 0;
+    return found;
+  }
+  std::vector<int32_t> words(request, request + CRD_WORDS);
+  if (words[CRD_SEQNO] == -1) words[CRD_SEQNO] = 0;
+  int32_t entry = NewDatabankEntry(words.data(), head);
+  if (entry < 0) return entry;
+  a[entry + DBE_ACCESS] = access;
+  if (type == DBT_SHADOW_MAKING) {
+    a[entry + DBE_OFFLINE] = 1;
+    a[entry + DBE_OFFLINE_COPY] = 1;
+  }
+  *fresh = true;
+  return entry;
+}
+
+// Opens the entry's file. A shadow that cannot be opened goes offline
+// instead of failing the open.
+int32_t OpenFile(int32_t* request, int32_t entry, bool* offline) {
+  int32_t* a = Bufferpool();
+  int32_t io[IO_REQUEST_WORDS] = {IO_OPEN_READ_WRITE, -1, 0, 0, 0};
+  mdrdmo(io, reinterpret_cast<const char*>(request + CRD_FILE));
+  if (io[IO_RC] == 0) {
+    a[entry + DBE_CHANNEL] = io[IO_FILE_ID];
+    return 0;
+  }
+  Report(kIndexDKOPD1, io[IO_RC], 2, request + CRD_FILE, entry, io[IO_OS_STATUS]);
+  if (a[entry + DBE_KIND] != DBT_SHADOW) return io[IO_RC];
+  a[entry + DBE_OFFLINE] = 1;
+  a[entry + DBE_ERROR] = io[IO_RC];
+  *offline = true;
+  return 0;
+}
+
+// A SEQNO learnt from the header may be one that another entry of the DID
+// carries already: that entry is shared as at the start of the open, or the
+// open is refused with -32, so no two entries of one DID and SEQNO exist.
+int32_t ClaimSeqno(int32_t entry, int32_t access, int32_t* other) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+  int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t at = HeadOf(a[entry + DBE_DID]), n = 0; DKIsDatabankEntry(at) && n < limit;
+       at = a[at + DBE_DEPENDENT], ++n) {
+    if (at == entry || a[at + DBE_SEQNO] != a[entry + DBE_SEQNO]) continue;
+    *other = at;
+    return Share(at, access);
+  }
+  return 0;
+}
+
+// The file of a fresh entry: opened, its header checked, its SEQNO claimed
+// and the check its close mark asks for run. On failure the file is left as
+// the failing step found it and the entry is freed, so that no entry that
+// is not in service stays behind to answer a later open.
+int32_t BringIntoService(int32_t* request, int32_t* entry) {
+  int32_t* a = Bufferpool();
+  bool offline = false;
+  if (int32_t rc = OpenFile(request, *entry, &offline)) {
+    ReleaseDatabank(*entry, false);
+    return rc;
+  }
+  if (offline) return 0;
+  int32_t seqno = request[CRD_SEQNO], mark = 0;
+  int32_t rc = CheckHeaderAtOpen(*entry, request[CRD_TYPE], &seqno, &mark);
+  int32_t other = 0;
+  if (rc == 0 && request[CRD_SEQNO] == -1) {
+    rc = ClaimSeqno(*entry, request[CRD_MODE], &other);
+    if (rc == -32) Report(kIndexDKOPD1, rc, 2, &seqno, *entry);
+  }
+  if (rc == 0 && other != 0) {
+    ReleaseDatabank(*entry, false);
+    *entry = other;
+    return 0;
+  }
+  if (rc == 0) rc = DKOpenCheck(*entry, request[CRD_TYPE], mark);
+  if (rc != 0) {
+    a[*entry + DBE_ERROR] = rc;
+    ReleaseDatabank(*entry, false);
+    return rc;
+  }
+  if (a[*entry + DBE_DID] == 1) StoreWord(BP_SYSDB_ENTRY, *entry);
+  return 0;
+}
+
+}  // namespace
+
+int32_t DKOPD1(int32_t* request) {
+  bool fresh = false;
+  int32_t entry = FindOrMake(request, &fresh);
+  if (entry < 0) {
+    int32_t limit = LoadWord(BP_DATABANK_COUNT);
+    if (entry == -11)
+      Report(kIndexDKOPD1, -11, 2, &limit, 0);
+    else
+      Report(kIndexDKOPD1, entry, 2, request + CRD_NAME, 0);
+    return Finish(request, entry);
+  }
+  if (fresh && request[CRD_TYPE] != DBT_SHADOW_MAKING) {
+    if (int32_t rc = BringIntoService(request, &entry)) return Finish(request, rc);
+  }
+  request[CRD_UNITS] = entry;
+  request[CRD_SEQNO] = Bufferpool()[entry + DBE_SEQNO];
+  return Finish(request, 0);
+}
+
+namespace {
+
+// Closes one copy: its tables (for the first copy of the DID), its pages
+// written with its deferred releases run between, the close mark unless the
+// mode asks for none, its buffers dropped and its file closed. A file that
+// cannot be closed is logged; the entry is freed all the same.
+void CloseCopy(int32_t entry, int32_t mode, bool first) {
+  int32_t* a = Bufferpool();
+  if (first) {
+    int32_t tables[RQ_TBL + 1] = {34, 0, a[entry + DBE_DID], 0, 0, 0};
+    DKCLT1(tables);
+  }
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  DKPAG0(pag, PAG_FLUSH);
+  int32_t chain;
+  {
+    EnqdeqGuard guard(a + entry + DBE_RELEASE_LOCK);
+    chain = a[entry + DBE_RELEASES];
+    a[entry + DBE_RELEASES] = 0;
+  }
+  if (chain != 0) {
+    RunReleaseChain(entry, chain);
+    DKPAG0(pag, PAG_FLUSH);
+  }
+  if (mode != 2) WriteCloseMark(entry);
+  int32_t channel = a[entry + DBE_CHANNEL];
+  if (ReleaseDatabank(entry, false) != 0) Report(kIndexDKCLD1, -73, 2, &channel, 0);
+}
+
+// A background check of a databank being closed is stopped.
+void StopCheck(int32_t entry, int32_t mode) {
+  int32_t* a = Bufferpool();
+  if (a[entry + DBE_STATE] == CHK_WAIT_BACKGROUND) a[entry + DBE_STATE] = CHK_ABORTED;
+  if (mode == 1 && a[entry + DBE_STATE] == CHK_BACKGROUND) a[entry + DBE_STATE] = CHK_ABORTING;
+}
+
+// Lowers the open count of every copy; returns the copies to close, none
+// while one of them is still open.
+std::vector<int32_t> LowerOpens(int32_t head) {
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> copies;
+  bool open = false;
+  int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t at = head, n = 0; DKIsDatabankEntry(at) && n < limit;
+       at = a[at + DBE_DEPENDENT], ++n) {
+    if (a[at + DBE_OPENS] > 0) --a[at + DBE_OPENS];
+    if (a[at + DBE_OPENS] == 0)
+      a[at + DBE_ACCESS] = 5;
+    else
+      open = true;
+    copies.push_back(at);
+  }
+  if (open) copies.clear();
+  return copies;
+}
+
+}  // namespace
+
+int32_t DKCLD1(int32_t* request) {
+  int32_t* a = Bufferpool();
+  int32_t mode = request[CLD_MODE], seqno = request[CLD_SEQNO];
+  std::vector<int32_t> copies;
+  int32_t head = 0;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    int32_t did = request[CLD_DID];
+    if (did == -1) {
+      int32_t given = request[CLD_ENTRY];
+      did = DKIsDatabankEntry(given) ? a[given + DBE_DID] : 0;
+    }
+    head = did > 0 ? HeadOf(did) : 0;
+    if (head == 0) {
+      Report(kIndexDKCLD1, -45, 2, &request[CLD_DID], 0);
+      return Finish(request, -45);
+    }
+    if (seqno < 0) {
+      copies = LowerOpens(head);
+      if (copies.empty() || mode == 0 || mode == 2) return Finish(request, 0);
+    } else if (int32_t copy = CopyOf(head, seqno)) {
+      copies.push_back(copy);
+    } else {
+      Report(kIndexDKCLD1, -47, 2, &seqno, head);
+      return Finish(request, -47);
+    }
+    for (int32_t copy : copies) StopCheck(copy, mode);
+  }
+  // The dependents go first, so that the first copy stays the head of the
+  // hash chain until its own close.
+  std::reverse(copies.begin(), copies.end());
+  for (int32_t copy : copies) CloseCopy(copy, mode, copy == head);
+  return Finish(request, 0);
+}
+
+int32_t LastUsedBit(const uint8_t* page) {
+  for (int32_t byte = kBitmapChunkUnits / 8 - 1; byte >= 0; --byte) {
+    uint8_t bits = page[16 + byte];
+    if (bits == 0) continue;
+    int32_t bit = byte * 8 + 7;
+    while ((bits & (0x80 >> (bit % 8))) == 0) --bit;
+    return bit;
+  }
+  return -1;
+}
+
+namespace {
+
+// The copy a size or truncation request names: -45 without an entry of the
+// DID, -47 without the SEQNO.
+int32_t FindCopy(int32_t index, int32_t did, int32_t seqno) {
+  int32_t copy;
+  {
+    EnqdeqGuard guard(Bufferpool() + BP_LOCK_DATABANK_HASH);
+    int32_t head = HeadOf(did);
+    if (head == 0) {
+      Report(index, -45, 2, &did, 0);
+      return -45;
+    }
+    copy = CopyOf(head, seqno);
+  }
+  if (copy == 0) {
+    Report(index, -47, 2, &seqno, 0);
+    return -47;
+  }
+  return copy;
+}
+
+// Word 3 of a bitmap page: the next chunk's unit, or for the last chunk a
+// unit of its own chunk (the page itself when the file ends there). Anything else would lead a walk
+// astray.
+enum class Next { kChunk, kLast, kCorrupt };
+Next NextOf(int32_t unit, int32_t word3) {
+  if (word3 == unit + kBitmapChunkUnits) return Next::kChunk;
+  if (word3 >= unit && word3 < unit + kBitmapChunkUnits) return Next::kLast;
+  return Next::kCorrupt;
+}
+
+struct Sizes {
+  int32_t in_use = 0, last_unit = 0, highest = 0, last_bitmap = 0, previous_bitmap = -1;
+};
+
+// Walks the bitmap pages to the last one, shared.
+int32_t WalkBitmaps(int32_t databank, int32_t index, Sizes* s) {
+  int32_t limit = 1 + INT32_MAX / kBitmapChunkUnits;
+  for (int32_t unit = 0, n = 0; n < limit; ++n) {
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, unit, GET_SHARED, rq);
+    if (buffer < 0) return buffer;
+    const uint8_t* page = PageBytes(buffer);
+    int32_t free = PageWord(page, BMP_FREE), next = PageWord(page, BMP_NEXT);
+    Next kind = NextOf(unit, next);
+    if (free < 0 || free > kBitmapChunkUnits || kind == Next::kCorrupt) {
+      DKPUT0(PUT_END_SHARED, buffer);
+      ReportPageError(index, kCorruptBitmap, 3, unit, databank);
+      return kCorruptBitmap;
+    }
+    s->in_use += kBitmapChunkUnits - free;
+    if (kind == Next::kLast) {
+      s->last_unit = next;
+      s->highest = unit + LastUsedBit(page);
+      s->last_bitmap = unit;
+      DKPUT0(PUT_END_SHARED, buffer);
+      return 0;
+    }
+    DKPUT0(PUT_END_SHARED, buffer);
+    s->previous_bitmap = unit;
+    unit = next;
+  }
+  return kCorruptBitmap;
+}
+
+}  // namespace
+
+int32_t DKSIZ1(int32_t* request) {
+  int32_t copy = FindCopy(kIndexDKSIZ1, request[SIZ_DID], request[SIZ_SEQNO]);
+  if (copy < 0) return Finish(request, copy);
+  Sizes s;
+  if (int32_t rc = WalkBitmaps(copy, kIndexDKSIZ1, &s)) return Finish(request, rc);
+  request[SIZ_IN_USE] = s.in_use;
+  request[SIZ_UNITS] = s.last_unit + 1;
+  request[SIZ_HIGHEST] = s.highest;
+  return Finish(request, 0);
+}
+
+namespace {
+
+// Makes the bitmap page at `unit` the last one, its word 3 its highest unit
+// in use, written at once; returns that unit or the error.
+int32_t EndAtBitmap(int32_t databank, int32_t unit) {
+  int32_t rq[REQ_WORDS];
+  int32_t buffer = GetUnitPage(databank, unit, GET_UPDATE, rq);
+  if (buffer < 0) return buffer;
+  uint8_t* page = PageBytes(buffer);
+  int32_t highest = unit + std::max(LastUsedBit(page), 0);
+  SetPageWord(page, BMP_NEXT, highest);
+  if (WriteUnitPage(databank, unit, buffer) != 0) {
+    ReportPageError(kIndexDKTDB1, -59, 3, unit, databank);
+    return -59;
+  }
+  return highest;
+}
+
+int32_t CutFile(int32_t databank, int32_t last_unit) {
+  int32_t io[IO_REQUEST_WORDS] = {0, -1, Bufferpool()[databank + DBE_CHANNEL], last_unit + 1, 0};
+  mdrdmt(io);
+  if (io[IO_RC] == 0) return 0;
+  ReportPageError(kIndexDKTDB1, -44, 3, last_unit + 1, databank, io[IO_OS_STATUS]);
+  return -44;
+}
+
+}  // namespace
+
+int32_t DKTDB1(int32_t* request) {
+  int32_t copy = FindCopy(kIndexDKTDB1, request[TDB_DID], request[TDB_SEQNO]);
+  if (copy < 0) return Finish(request, copy);
+  // Changed pages reach the file first: a freed page written back after the
+  // cut would make the file long again.
+  int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, 0, 0};
+  DKPAG0(pag, PAG_FLUSH);
+  for (;;) {
+    Sizes s;
+    if (int32_t rc = WalkBitmaps(copy, kIndexDKTDB1, &s)) return Finish(request, rc);
+    bool drop_chunk = s.previous_bitmap >= 0 && s.highest == s.last_bitmap;
+    int32_t keep = drop_chunk ? s.previous_bitmap : s.last_bitmap;
+    // The page before becomes the last one on disk before the file is cut.
+    int32_t highest = EndAtBitmap(copy, keep);
+    if (highest < 0) return Finish(request, highest);
+    if (drop_chunk) {
+      int32_t rq[REQ_WORDS];
+      int32_t buffer = GetUnitPage(copy, s.last_bitmap, GET_UPDATE_IF_RESIDENT, rq);
+      if (buffer > 0) DKWRP0(rq, WRP_DROP, buffer);
+      int32_t hint = s.last_bitmap;
+      PoolWord(copy + DBE_ALLOC_HINT).compare_exchange_strong(hint, keep);
+    }
+    if (int32_t rc = CutFile(copy, highest)) return Finish(request, rc);
+    if (!drop_chunk) return Finish(request, 0);
+  }
+}

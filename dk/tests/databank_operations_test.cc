@@ -1,0 +1,183 @@
+// Databank operations as a caller sees them through the dispatcher: opening
+// for use with sharing by access mode, closing by DID or by copy with the
+// close mark on disk, the size from the bitmap pages, and the file cut after
+// its last used unit.
+#include "dk/databank_operations.h"
+
+#include <gtest/gtest.h>
+
+#include "dk/bitmap_page.h"
+#include "dk/request.h"
+#include "dk/tests/bufferpool_fixture.h"
+
+namespace {
+
+class DatabankOperationsTest : public PageTest {
+ protected:
+  // A databank file of `units` units closed properly (close mark 1).
+  void Make(const std::string& name, int32_t units, int32_t did = 5) {
+    int32_t entry = Create(name, units, did, 3);
+    Close(entry);
+  }
+
+  // DKOPD1 through the dispatcher; the entry in *entry.
+  int32_t OpenDb(const std::string& name, int32_t access, int32_t did, int32_t seqno,
+                 int32_t* entry = nullptr) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = access;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = seqno;
+    rq[CRD_TYPE] = 9;
+    FillNames(rq.data(), name);
+    DKCallEntry(44, rq.data(), nullptr);
+    if (rq[CRD_MODE] == 0) {
+      open_.push_back(rq[CRD_UNITS]);
+      if (entry) *entry = rq[CRD_UNITS];
+    }
+    return rq[CRD_MODE];
+  }
+
+  int32_t CloseDb(int32_t mode, int32_t did, int32_t seqno, int32_t entry = 0) {
+    int32_t rq[4] = {mode, entry, did, seqno};
+    DKCallEntry(12, rq, nullptr);
+    return rq[CLD_MODE];
+  }
+
+  int32_t Allocate(int32_t entry, int32_t size) {
+    int32_t rq[REQ_WORDS] = {entry, 0, size, 0, -1, 0};
+    EXPECT_EQ(DKHLD0(rq, 0), 0);
+    return rq[REQ_PAGE];
+  }
+
+  std::vector<int32_t> Size(int32_t did, int32_t seqno = -1) {
+    int32_t rq[SIZ_WORDS] = {0, did, seqno, -9, -9, -9};
+    DKCallEntry(52, rq, nullptr);
+    return {rq[0], rq[SIZ_IN_USE], rq[SIZ_UNITS], rq[SIZ_HIGHEST]};
+  }
+
+  int32_t Truncate(int32_t did, int32_t seqno = -1) {
+    int32_t rq[TDB_WORDS] = {0, 0, did, seqno};
+    DKCallEntry(54, rq, nullptr);
+    return rq[0];
+  }
+};
+
+TEST_F(DatabankOperationsTest, SharedOpenClosesOnTheLastCloseWithMarkOne) {
+  Make("db", 64);
+  int32_t first = 0, second = 0;
+  ASSERT_EQ(OpenDb("db", 3, 5, -1, &first), 0);
+  EXPECT_EQ(area_[first + DBE_STATE], CHK_COMPLETE);
+  EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 0);  // open on disk
+  ASSERT_EQ(OpenDb("db", 3, 5, -1, &second), 0);
+  EXPECT_EQ(second, first);
+  EXPECT_EQ(area_[first + DBE_OPENS], 2);
+
+  EXPECT_EQ(CloseDb(1, 5, -1), 0);
+  EXPECT_EQ(area_[first + DBE_DID], 5);
+  EXPECT_EQ(area_[first + DBE_OPENS], 1);
+  EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 0);
+
+  EXPECT_EQ(CloseDb(1, 5, -1), 0);
+  EXPECT_EQ(area_[first + DBE_DID], 0);
+  EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 1);
+}
+
+TEST_F(DatabankOperationsTest, AccessModesDecideSharing) {
+  Make("db", 64);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("db", 1, 5, 3, &entry), 0);
+  // Modes adding up to 5 or less do not share: an explicit SEQNO, and one
+  // learnt from the header, alike.
+  EXPECT_EQ(OpenDb("db", 1, 5, 3), -32);
+  EXPECT_EQ(OpenDb("db", 4, 5, -1), -32);
+  EXPECT_EQ(area_[entry + DBE_OPENS], 1);
+  EXPECT_EQ(OpenDb("db", 5, 5, 3), 0);
+  EXPECT_EQ(area_[entry + DBE_OPENS], 2);
+  EXPECT_EQ(area_[entry + DBE_ACCESS], 1);
+}
+
+TEST_F(DatabankOperationsTest, CloseModesAndUnknownCopies) {
+  Make("db", 64);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("db", 1, 5, 3, &entry), 0);
+  EXPECT_EQ(CloseDb(1, 9, -1), -45);
+  EXPECT_EQ(CloseDb(1, 5, 4), -47);
+  EXPECT_EQ(CloseDb(1, -1, -1, 7), -45);  // no entry there
+  // Mode 0 only lowers the count; the entry stays for a later open.
+  EXPECT_EQ(CloseDb(0, 5, -1), 0);
+  EXPECT_EQ(area_[entry + DBE_ACCESS], 5);
+  ASSERT_EQ(OpenDb("db", 1, 5, 3), 0);
+  EXPECT_EQ(area_[entry + DBE_OPENS], 1);
+  // A close of the copy by entry and SEQNO in mode 2 writes no mark.
+  EXPECT_EQ(CloseDb(2, -1, 3, entry), 0);
+  EXPECT_EQ(area_[entry + DBE_DID], 0);
+  EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 0);
+}
+
+TEST_F(DatabankOperationsTest, FailedOpenLeavesNoEntryAndTheFileAsItWas) {
+  Make("db", 64);
+  std::vector<char> before = FileBytes("db");
+  EXPECT_EQ(OpenDb("db", 1, 6, -1), -16);  // another DID
+  EXPECT_EQ(OpenDb("missing", 1, 6, -1), -2);
+  EXPECT_EQ(FileBytes("db"), before);
+  // Nothing of the failures is left to answer a later open.
+  EXPECT_EQ(CloseDb(1, 6, -1), -45);
+  EXPECT_EQ(OpenDb("db", 1, 5, -1), 0);
+}
+
+TEST_F(DatabankOperationsTest, CrashMarkIsKeptForTheCheck) {
+  Make("db", 64);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
+  // Dropped without a close: the mark on disk says so.
+  ReleaseDatabank(entry, true);
+  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
+  EXPECT_NE(area_[entry + DBE_STATE], CHK_COMPLETE);
+  EXPECT_EQ(CloseDb(1, 5, -1), 0);
+  EXPECT_NE(FileWord("db", 1, HDR_CLOSE_MARK), 1);
+}
+
+TEST_F(DatabankOperationsTest, SizeCountsUnitsInUse) {
+  Make("db", 100);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
+  EXPECT_EQ(Size(5), (std::vector<int32_t>{0, 2, 100, 1}));
+  EXPECT_EQ(Allocate(entry, 16384), 8);
+  EXPECT_EQ(Allocate(entry, 2048), 2);
+  EXPECT_EQ(Size(5, 3), (std::vector<int32_t>{0, 11, 100, 15}));
+  EXPECT_EQ(Size(7)[0], -45);
+  EXPECT_EQ(Size(5, 4)[0], -47);
+}
+
+TEST_F(DatabankOperationsTest, TruncationCutsAfterTheLastUsedUnit) {
+  struct Case {
+    int32_t units;
+    std::vector<int32_t> sizes;  // pages to allocate
+    int32_t last_unit;           // of the cut file
+  };
+  const Case cases[] = {
+      {100, {}, 1},
+      {100, {16384, 2048}, 15},
+      {16256 + 40, {}, 1},          // an empty last chunk goes
+      {16256 * 2 + 40, {2048}, 2},  // two of them
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.units);
+    std::string name = "t" + std::to_string(c.units) + "_" + std::to_string(c.sizes.size());
+    Make(name, c.units);
+    int32_t entry = 0;
+    ASSERT_EQ(OpenDb(name, 1, 5, -1, &entry), 0);
+    for (int32_t size : c.sizes) Allocate(entry, size);
+    EXPECT_EQ(Truncate(5), 0);
+    EXPECT_EQ(FileSize(name), int64_t{c.last_unit + 1} * kUnitBytes);
+    EXPECT_EQ(FileWord(name, 0, BMP_NEXT), c.last_unit);
+    EXPECT_EQ(Size(5)[2], c.last_unit + 1);
+    // The file still grows as pages are taken after the cut.
+    int32_t page = Allocate(entry, 16384);
+    EXPECT_GT(page, c.last_unit);
+    EXPECT_EQ(CloseDb(1, 5, -1), 0);
+    EXPECT_GE(FileSize(name), int64_t{page + 8} * kUnitBytes);
+  }
+}
+
+}  // namespace
