@@ -37,8 +37,11 @@ int32_t* RunRecord(int32_t record) {
 }
 
 // Frees the pages of one run, each read for update first; -43 for a run that
-// is no run of pages inside one chunk, before a page is touched.
-int32_t FreeRun(int32_t databank, int32_t first, int32_t units, int32_t pages, int32_t routine) {
+// is no run of pages inside one chunk, before a page is touched. `*freed`
+// (when not null) gets the pages freed before a failure.
+int32_t FreeRun(int32_t databank, int32_t first, int32_t units, int32_t pages, int32_t routine,
+                int32_t* freed = nullptr) {
+  if (freed) *freed = 0;
   if ((units != 1 && units != 8 && units != 32) || pages < 0)
     return LobReport(routine, -43, pages < 0 ? pages : units, databank);
   if (pages == 0) return 0;
@@ -47,8 +50,28 @@ int32_t FreeRun(int32_t databank, int32_t first, int32_t units, int32_t pages, i
   if (!LobPageSound(first, size) || !LobPageSound(last, size) ||
       first / kBitmapChunkUnits != last / kBitmapChunkUnits)
     return LobReport(routine, -43, first, databank);
-  for (int32_t k = 0; k < pages; ++k)
+  for (int32_t k = 0; k < pages; ++k) {
     if (int32_t rc = FreeLobPage(databank, first + k * units, size)) return rc;
+    if (freed) *freed = k + 1;
+  }
+  return 0;
+}
+
+// Frees the run of the free run record that `*link` names and takes the
+// record off the list. A run that fails part-way stays on the list with the
+// pages it still holds: taken off, they would be named nowhere and lost.
+int32_t FreeRecordRun(int32_t databank, int32_t* link) {
+  const int32_t record = *link;
+  int32_t* w = RunRecord(record);
+  int32_t freed = 0;
+  if (int32_t rc =
+          FreeRun(databank, w[FRR_PAGE], w[FRR_UNITS], w[FRR_PAGES], kIndexDKDLC0, &freed)) {
+    w[FRR_PAGE] += freed * w[FRR_UNITS];
+    w[FRR_PAGES] -= freed;
+    return rc;
+  }
+  *link = w[FRR_LINK];
+  DKStorageRelease(record);
   return 0;
 }
 
@@ -113,12 +136,9 @@ int32_t DKDLC0(int32_t databank, int32_t first_page, int32_t units, int32_t page
   if (int32_t rc = FreeRun(databank, first_page, units, pages, kIndexDKDLC0)) return rc;
   for (int32_t n = 0; run_list != nullptr && *run_list != 0; ++n) {
     const int32_t record = *run_list;
-    const int32_t* w = RunRecord(record);
-    if (w == nullptr || n == kMaxRuns) return LobReport(kIndexDKDLC0, -43, record, databank);
-    const int32_t page = w[FRR_PAGE], u = w[FRR_UNITS], count = w[FRR_PAGES];
-    *run_list = w[FRR_LINK];
-    DKStorageRelease(record);
-    if (int32_t rc = FreeRun(databank, page, u, count, kIndexDKDLC0)) return rc;
+    if (RunRecord(record) == nullptr || n == kMaxRuns)
+      return LobReport(kIndexDKDLC0, -43, record, databank);
+    if (int32_t rc = FreeRecordRun(databank, run_list)) return rc;
   }
   return 0;
 }
@@ -152,14 +172,8 @@ int32_t DKALC0(int32_t databank, int32_t page_size, int32_t pages, int32_t* free
     link = w + FRR_LINK;
   }
   // Else the smallest larger one goes back to the databank first.
-  if (best_link != nullptr) {
-    const int32_t record = *best_link;
-    const int32_t* w = RunRecord(record);
-    const int32_t page = w[FRR_PAGE], u = w[FRR_UNITS], count = w[FRR_PAGES];
-    *best_link = w[FRR_LINK];
-    DKStorageRelease(record);
-    if (int32_t rc = DKDLC0(databank, page, u, count, nullptr)) return rc;
-  }
+  if (best_link != nullptr)
+    if (int32_t rc = FreeRecordRun(databank, best_link)) return rc;
   return TakeNewRun(databank, units, pages, free_runs, first_page);
 }
 

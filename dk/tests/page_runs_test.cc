@@ -134,4 +134,38 @@ TEST_F(PageRunsTest, ARunCopiedIntoAnotherDatabankReadsBackTheSame) {
   EXPECT_EQ(DKDLC0(other, target, 8, 3, &runs), 0);
 }
 
+// A free run whose middle page was freed elsewhere: giving the run back
+// fails there, and the pages not freed stay on the list, so that none is
+// lost. Both ways of giving free runs back: DKDLC0 with the list, and
+// DKALC0 when the run is the smallest larger than the one wanted.
+TEST_F(PageRunsTest, AFreeRunThatFailsPartWayKeepsItsPagesNotFreed) {
+  for (bool through_alc : {false, true}) {
+    SCOPED_TRACE(through_alc ? "DKALC0" : "DKDLC0");
+    const int64_t before = FreeUnits();
+    int32_t runs = 0, first = 0;
+    ASSERT_EQ(DKALC0(db_, 2048, 3, &runs, &first), 0);
+    ASSERT_EQ(runs, 0);
+    runs = storage_.NewList(1) - 1;  // any 4-word block will do
+    storage_[runs + FRR_LINK] = 0;
+    storage_[runs + FRR_PAGE] = first;
+    storage_[runs + FRR_UNITS] = 1;
+    storage_[runs + FRR_PAGES] = 3;
+    int32_t rq[REQ_WORDS] = {db_, first + 1, 2048, 0, -1, 0};
+    ASSERT_EQ(DKFRE0(rq, 0), 0);
+    int32_t taken = 0;
+    const int32_t rc =
+        through_alc ? DKALC0(db_, 2048, 1, &runs, &taken) : DKDLC0(db_, 0, 1, 0, &runs);
+    EXPECT_EQ(rc, -49);
+    EXPECT_EQ(FreeUnits(), before - 1) << "the last page is still held";
+    ASSERT_NE(runs, 0);
+    EXPECT_EQ(storage_[runs + FRR_PAGE], first + 1);
+    EXPECT_EQ(storage_[runs + FRR_UNITS], 1);
+    EXPECT_EQ(storage_[runs + FRR_PAGES], 2);
+    EXPECT_EQ(storage_[runs + FRR_LINK], 0);
+    int32_t last[REQ_WORDS] = {db_, first + 2, 2048, 0, -1, 0};
+    ASSERT_EQ(DKFRE0(last, 0), 0);
+    EXPECT_EQ(FreeUnits(), before);
+  }
+}
+
 }  // namespace
