@@ -116,6 +116,13 @@ struct CacheWriter {
 };
 CacheWriter DKLTS0(int32_t start);
 
+// After the background threads applied an insert (code 1, `value` 0) or a
+// delete (code 4, `value` 1) of a change record of a table that refers to
+// large objects: the cache records of that change by the transaction of
+// commit number `commit` get `value` in their bytes 60 to 63. 0, 4 without
+// a cache, or a negative code.
+int32_t DKUPT0(std::span<const int32_t> change, int32_t commit, int32_t value);
+
 // Record access's test of a view: request word 0 against the commits
 // secured on disk; word 6 = 0 when equal, else 4 (and one more retry
 // counted).
@@ -130,6 +137,7 @@ void DKCCS1(int32_t* block);
 void DKCHT1(int32_t* block);
 void DKFNT1(int32_t* block);
 void DKFPT1(int32_t* block);
+void DKULD1(int32_t* block);
 
 // The commit check's read checks (DKCHR0 for a record read, DKCHW0 for a
 // whole table), installed into the transactions with DKInstallReadChecks.
@@ -146,3 +154,4 @@ void DKCCS1Entry(int32_t* block, void*);
 void DKCHT1Entry(int32_t* block, void*);
 void DKFNT1Entry(int32_t* block, void*);
 void DKFPT1Entry(int32_t* block, void*);
+void DKULD1Entry(int32_t* block, void*);

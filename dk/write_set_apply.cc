@@ -11,6 +11,7 @@
 #include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/table_entries.h"
+#include "dk/transaction_cache.h"
 #include "dk/transactions.h"
 
 namespace {
@@ -95,6 +96,12 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
     const int32_t rc = request[RQ_STATUS];
     if (rc < 0) result = rc;
   }
+  // The cache records of a row that refers to a large object learn that its
+  // insert or delete is applied; the row's change stands whatever they say.
+  constexpr int32_t kLobInserted = 19;
+  if (record[WSR_KIND] == kKindLobRefs &&
+      (code == 20 || (code == 38 && record.size() > kLobInserted && record[kLobInserted] > 0)))
+    DKUPT0(record, commit, code == 38 ? 0 : 1);
   return result;
 }
 
