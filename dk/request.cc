@@ -127,7 +127,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {2, 0, DKGLO1},  // 60 DKGLO1
     {2, 0, DKFLO1},  // 61 DKFLO1
     {2, 0, DKFLX1},  // 62 DKFLX1
-    {1, 5, DKMHT1Entry},      // 63 DKMHT1
+    {1, 0, DKMHT1Entry},      // 63 DKMHT1
     {1, 6, DKULD1Entry},  // 64 DKULD1
     {2, 0, nullptr},          // 65 DKCPL1
     {2, 5, DKCLO1},  // 66 DKCLO1
