@@ -6,49 +6,12 @@
 
 #include <gtest/gtest.h>
 
-#include "dk/bitmap_page.h"
-#include "dk/request.h"
-#include "dk/tests/bufferpool_fixture.h"
+#include "dk/tests/databank_fixture.h"
 
 namespace {
 
-class DatabankOperationsTest : public PageTest {
+class DatabankOperationsTest : public DatabankTest {
  protected:
-  // A databank file of `units` units closed properly (close mark 1).
-  void Make(const std::string& name, int32_t units, int32_t did = 5) {
-    int32_t entry = Create(name, units, did, 3);
-    Close(entry);
-  }
-
-  // DKOPD1 through the dispatcher; the entry in *entry.
-  int32_t OpenDb(const std::string& name, int32_t access, int32_t did, int32_t seqno,
-                 int32_t* entry = nullptr) {
-    std::vector<int32_t> rq(CRD_WORDS, 0);
-    rq[CRD_MODE] = access;
-    rq[CRD_DID] = did;
-    rq[CRD_SEQNO] = seqno;
-    rq[CRD_TYPE] = 9;
-    FillNames(rq.data(), name);
-    DKCallEntry(44, rq.data(), nullptr);
-    if (rq[CRD_MODE] == 0) {
-      open_.push_back(rq[CRD_UNITS]);
-      if (entry) *entry = rq[CRD_UNITS];
-    }
-    return rq[CRD_MODE];
-  }
-
-  int32_t CloseDb(int32_t mode, int32_t did, int32_t seqno, int32_t entry = 0) {
-    int32_t rq[4] = {mode, entry, did, seqno};
-    DKCallEntry(12, rq, nullptr);
-    return rq[CLD_MODE];
-  }
-
-  int32_t Allocate(int32_t entry, int32_t size) {
-    int32_t rq[REQ_WORDS] = {entry, 0, size, 0, -1, 0};
-    EXPECT_EQ(DKHLD0(rq, 0), 0);
-    return rq[REQ_PAGE];
-  }
-
   std::vector<int32_t> Size(int32_t did, int32_t seqno = -1) {
     int32_t rq[SIZ_WORDS] = {0, did, seqno, -9, -9, -9};
     DKCallEntry(52, rq, nullptr);
@@ -123,18 +86,6 @@ TEST_F(DatabankOperationsTest, FailedOpenLeavesNoEntryAndTheFileAsItWas) {
   // Nothing of the failures is left to answer a later open.
   EXPECT_EQ(CloseDb(1, 6, -1), -45);
   EXPECT_EQ(OpenDb("db", 1, 5, -1), 0);
-}
-
-TEST_F(DatabankOperationsTest, CrashMarkIsKeptForTheCheck) {
-  Make("db", 64);
-  int32_t entry = 0;
-  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
-  // Dropped without a close: the mark on disk says so.
-  ReleaseDatabank(entry, true);
-  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
-  EXPECT_NE(area_[entry + DBE_STATE], CHK_COMPLETE);
-  EXPECT_EQ(CloseDb(1, 5, -1), 0);
-  EXPECT_NE(FileWord("db", 1, HDR_CLOSE_MARK), 1);
 }
 
 TEST_F(DatabankOperationsTest, SizeCountsUnitsInUse) {
