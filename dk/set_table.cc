@@ -664,13 +664,19 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
   SetWriteSizeFromPage(data);
   int32_t rc = Finish(s, 0, data, page, s.data_size, -62);
   int32_t* l = Words(list);
-  FreeEntries(s, l, slot + 1);
+  const std::vector<int32_t> cut(l + slot + 1, l + std::max(l[SETLIST_LAST], slot) + 1);
   std::fill(l + slot + 1, l + s.list_words(), 0);
   l[SETLIST_LAST] = slot;
   int32_t next = l[SETLIST_NEXT];
   l[SETLIST_NEXT] = 0;
-  if (const int32_t list_rc = Finish(s, 0, list, list_page, s.list_size, -60); rc == 0)
-    rc = list_rc;
+  // The list page and the root record reach disk naming none of the pages
+  // cut before those are freed: a page freed and taken again is never named
+  // on disk. When either cannot be written, the pages stay allocated.
+  const int32_t mode = s.work ? 0 : kWriteAtOnce;
+  if (const int32_t list_rc = Finish(s, mode, list, list_page, s.list_size, -60); list_rc < 0)
+    return list_rc;
+  if (const int32_t root_rc = UpdateRoot(s, mode, list_page, -1); root_rc < 0) return root_rc;
+  for (const int32_t p : cut) FreePage(s, p, s.data_size);
   for (int32_t steps = 0; next != 0 && steps <= kMaxChain; ++steps) {
     const int32_t b = GetList(s, next, GET_UPDATE);
     if (b < 0) return b;
@@ -679,8 +685,7 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
     FreePage(s, next, s.list_size, b);
     next = after;
   }
-  if (rc < 0) return rc;
-  return UpdateRoot(s, 0, list_page, -1);
+  return rc;
 }
 
 int32_t RollBack(std::span<int32_t> block, const Set& s) {

@@ -299,6 +299,28 @@ std::vector<int32_t> MarkRecord(int32_t mark, int32_t words = 3) {
   return r;
 }
 
+// A roll back frees the data pages behind the mark only once the list page
+// on disk no longer names them: a page freed and taken again for something
+// else is never named by the list on disk.
+TEST_F(SetTableTest, ARollBackFreesPagesOnlyOnceTheListOnDiskNoLongerNamesThem) {
+  const int32_t t = MakeSet(2048, 2048, kTbl + 60);
+  std::vector<int32_t> pages;
+  for (int32_t i = 0; i < 6; ++i) {
+    std::vector<int32_t> r = i == 2 ? MarkRecord(5, 300) : Record(300, i);
+    pages.push_back(Append(t, r, 0, 2048).page);
+  }
+  int32_t flush[PAGREQ_WORDS] = {databank_, 0, 0, 0, -1, 0, 0, 0};
+  ASSERT_EQ(DKPAG0(flush, PAG_FLUSH), 0);
+  std::vector<int32_t> b = Block(t, 2048);
+  b[SETRQ_RC] = 5;
+  ASSERT_EQ(DKRXT0(b), 0);
+  EXPECT_EQ(b[SETRQ_PAGE], pages[2]);
+  const int32_t list = RootWord(t, SETROOT_FIRST_LIST);
+  EXPECT_EQ(FileWord("sets", list, SETLIST_LAST), SETLIST_FIRST + 2);
+  for (int32_t slot = SETLIST_FIRST + 3; slot < SETLIST_FIRST + 6; ++slot)
+    EXPECT_EQ(FileWord("sets", list, slot), 0) << slot;
+}
+
 // Roll back against the model: the records behind the mark go, the mark
 // stays; appends go on from there, also after list pages were freed.
 TEST_F(SetTableTest, RollBackToAMark) {
