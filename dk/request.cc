@@ -16,6 +16,7 @@
 #include "dk/record_routines.h"
 #include "dk/routine_names.h"
 #include "dk/set_requests.h"
+#include "dk/table_alter.h"
 #include "dk/table_cursor.h"
 #include "dk/table_open.h"
 #include "dk/table_reshape.h"
@@ -68,7 +69,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, BeginEntry},       // 1 DKBEG1
     {1, 0, DKEND1},           // 2 DKEND1
     {1, 0, TableEntry<DKACT1>},  // 3 DKACT1
-    {1, 0, nullptr},          // 4 DKALR1
+    {1, 0, TableEntry<DKALR1>},  // 4 DKALR1
     {1, 0, DKAFC1Entry},  // 5 DKAFC1
     {1, 0, DKAPS1Entry},  // 6 DKAPS1
     {1, 6, TableEntry<DKBIN1>},  // 7 DKBIN1
