@@ -321,6 +321,64 @@ TEST_F(TransactionCacheTest, ReadChecksAnswerByTheWritersPrepareViewAndState) {
   EXPECT_EQ(DKCHR0(reader.tss, std::span<const int32_t>(read.data(), 4)), -43);
 }
 
+// What a reader sees of another transaction's change, by where the
+// writer's commit stands against the reader's view.
+TEST_F(TransactionCacheTest, OthersChangesAreSeenByTheirCommitAgainstTheView) {
+  Began reader = Begin(), writer = Begin();
+  const int32_t view = 5;
+  area_[reader.tss + TSS_VIEW] = view;
+  struct Case {
+    const char* what;
+    int32_t kind, state, on_disk, fetch, check;
+  } cases[] = {
+      {"insert after the view", kChangeInsert, TSS_COMMITTED, view + 1, 1, 1},
+      {"insert within the view", kChangeInsert, TSS_COMMITTED, view, 0, 4},
+      {"update after the view", kChangeUpdate, TSS_COMMITTED, view + 1, 4, 0},
+      {"update within the view", kChangeUpdate, TSS_COMMITTED, view - 1, 0, 4},
+      {"delete within the view", kChangeDelete, TSS_COMMITTED, view, 1, 1},
+      {"delete after the view", kChangeDelete, TSS_COMMITTED, view + 2, 0, 4},
+      {"not on disk yet", kChangeInsert, TSS_PREPARED, 0, 4, 0},
+  };
+  int32_t key = 0;
+  for (const Case& c : cases) {
+    ++key;
+    ASSERT_EQ(Cache(writer.tss, c.kind, 1, Row(key, 100 + key)), 0) << c.what;
+    area_[writer.tss + TSS_STATE] = c.state;
+    area_[writer.tss + TSS_ON_DISK] = c.on_disk;
+    std::string out;
+    EXPECT_EQ(FetchRow(reader.tss, 1, Row(key, 0), &out), c.fetch) << c.what;
+    if (c.fetch == 0) {
+      EXPECT_EQ(ValueOf(out), 100 + key) << c.what;
+    }
+    EXPECT_EQ(last_[TC_OWN_SEQUENCE], 0) << c.what;
+    EXPECT_EQ(CheckRow(reader.tss, 1, Row(key, 0)), c.check) << c.what;
+    area_[writer.tss + TSS_STATE] = TSS_BUILDUP_RW;
+    area_[writer.tss + TSS_ON_DISK] = 0;
+  }
+  // The records of a writer that is gone, and of writers below the low
+  // start limit, are removed as they are met.
+  const size_t records = CacheRecords().size();
+  area_[BP_LOW_START_TRANS] = writer.start + 1;
+  std::string out;
+  EXPECT_EQ(FetchRow(reader.tss, 1, Row(1, 0), &out), 4);
+  EXPECT_EQ(CacheRecords().size(), records - 2) << "row 1's and the stale one that ended the walk";
+  area_[BP_LOW_START_TRANS] = 0;
+  Sets s = NewSets();
+  ASSERT_EQ(End(writer.tss, s, kEndAbort), 0);
+  EXPECT_EQ(CheckRow(reader.tss, 1, Row(3, 0)), 0);
+  EXPECT_EQ(CacheRecords().size(), records - 3);
+}
+
+TEST_F(TransactionCacheTest, StampTestCountsARetryWhenCommitsReachedDisk) {
+  int32_t b[7] = {area_[BP_COMMITS_SECURED], 0, 0, 0, 0, 0, 9};
+  DKCheckTCacheStamp(b);
+  EXPECT_EQ(b[TC_MODE], 0);
+  b[0] += 1;
+  DKCheckTCacheStamp(b);
+  EXPECT_EQ(b[TC_MODE], 4);
+  EXPECT_EQ(area_[BP_TCACHE_DU1_RETRIES], 1);
+}
+
 TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
   Began t = Begin();
   ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
