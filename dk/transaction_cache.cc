@@ -125,6 +125,13 @@ int32_t MakeCache(int32_t table, int32_t key_length, int32_t record_length) {
   DKCRT1(b);
   if (b[RQ_STATUS] < 0) return b[RQ_STATUS];
   const int32_t cache = b[RQ_TABLE];
+  // Marked dropped from the start: when its table's entry is freed, the
+  // close that frees it releases the cache's pages and root entry too.
+  int32_t record = 0;
+  const int32_t root = GetRootEntry(cache, GET_UPDATE, kIndexDKDPT0, &record);
+  if (root < 0) return root;
+  a[record + RE_TYPE] = kTypeDropped;
+  DKPUT0(PUT_CHANGED_KEEP, root);
   a[cache + TBE_KEY_BASE] = LoadWord(BP_TCACHE_DROP_TIMESTAMP);
   DKLock(BP_LOCK_TABLE_HASH);
   DKHMP0(a[BP_TABLE_HASH], cache);

@@ -379,6 +379,28 @@ TEST_F(TransactionCacheTest, StampTestCountsARetryWhenCommitsReachedDisk) {
   EXPECT_EQ(area_[BP_TCACHE_DU1_RETRIES], 1);
 }
 
+TEST_F(TransactionCacheTest, ClosingTheTableGivesItsCacheBack) {
+  auto anonymous_tables = [&] {
+    int32_t b[NTE_WORDS] = {};
+    b[NTE_DATABANK] = trans_;
+    int32_t count = 0;
+    for (int n = 0; n < 100; ++n) {
+      DKNTE1(b);
+      if (b[NTE_STATUS] != 0) break;
+      count += b[NTE_TBL] == -1;
+    }
+    return count;
+  };
+  Began t = Begin();
+  for (int32_t key = 0; key < 200; ++key)
+    ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(key, key)), 0);
+  EXPECT_EQ(anonymous_tables(), 1);
+  int32_t b[CRT_WORDS] = {-22, 0, 0, 0, t_.entry, t_.tbl};
+  DKEXE1(13, b);
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(anonymous_tables(), 0);
+}
+
 TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
   Began t = Begin();
   ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
