@@ -8,6 +8,7 @@
 
 #include "dk/control_area.h"
 #include "dk/bulk_load.h"
+#include "dk/databank_copies.h"
 #include "dk/databank_file.h"
 #include "dk/databank_operations.h"
 #include "dk/error_log.h"
@@ -97,7 +98,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 6, DKFPT1Entry},  // 29 DKFPT1
     {1, 6, TableEntry<DKFMS1>},  // 30 DKFMS1
     {1, 0, StatisticsEntry},  // 31 DKGBS1
-    {1, 0, nullptr},          // 32 DKGDS1
+    {1, 0, DatabankEntry<DKGDS1>},  // 32 DKGDS1
     {1, 5, TableEntry<DKGGK1>},  // 33 DKGGK1
     {1, 0, DKGNS1Entry},  // 34 DKGNS1
     {1, 0, DKGPS1Entry},  // 35 DKGPS1
@@ -118,7 +119,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DKROL1Entry},  // 50 DKROL1
     {1, 0, RootPageEntry},    // 51 DKROO1
     {1, 0, DatabankEntry<DKSIZ1>},  // 52 DKSIZ1
-    {1, 0, nullptr},          // 53 DKSUD1
+    {1, 0, DatabankEntry<DKSUD1>},  // 53 DKSUD1
     {1, 0, DatabankEntry<DKTDB1>},  // 54 DKTDB1
     {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
     {1, 0, TableEntry<DKRCX1>},  // 56 DKRCX1
