@@ -130,7 +130,12 @@ int32_t WalkRootPages(Check* c) {
       if (e[RE_TBL] == 0) continue;
       if (int32_t rc = CheckRootEntry(c, e)) return rc;
     }
-    if (page == kHeaderUnit) {
+    int32_t next = words[HDR_NEXT_ROOT];
+    // The TRANS databank keeps no restore directory: its word 4 starts the
+    // chain of the root pages that hold its tables.
+    if (page == kHeaderUnit && Bufferpool()[c->databank + DBE_DID] == 2) {
+      next = words[HDR_RESTORE_DIRECTORY];
+    } else if (page == kHeaderUnit) {
       int32_t dir = words[HDR_RESTORE_DIRECTORY];
       for (int32_t d = 0; dir != 0 && d < kMaxRootPages; ++d) {
         if (int32_t rc = Reach(c, dir, kUnitBytes)) return rc;
@@ -141,7 +146,7 @@ int32_t WalkRootPages(Check* c) {
         DKPUT0(PUT_END_SHARED, db);
       }
     }
-    page = words[HDR_NEXT_ROOT];
+    page = next;
   }
   return page == 0 ? 0 : Corrupt(*c, -64, page);
 }

@@ -95,6 +95,27 @@ TEST_F(DatabankVerificationTest, RootPageOfAnotherKindFailsTheOpen) {
   EXPECT_EQ(FileWord("db", kHeaderUnit, HDR_CLOSE_MARK), 0);
 }
 
+TEST_F(DatabankVerificationTest, TransRootPagesStartAtHeaderWordFour) {
+  // A root page at unit 2 named by word 4, as the TRANS databank keeps its
+  // tables; its bit is lost. Then the page at unit 3 named after it is of
+  // another kind.
+  Make("trans", 64, 2);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("trans", 1, 2, -1, &entry), 0);
+  ASSERT_EQ(Allocate(entry, kUnitBytes), 2);
+  SetWord(entry, 2, HDR_KIND, ROOT_PAGE_KIND, true);
+  SetWord(entry, kHeaderUnit, HDR_RESTORE_DIRECTORY, 2);
+  LoseBits(entry, {2});
+  Crash(entry);
+  ASSERT_EQ(OpenDb("trans", 1, 2, -1, &entry), 0);
+  EXPECT_EQ(area_[entry + DBE_STATE], CHK_COMPLETE);
+  ASSERT_EQ(Allocate(entry, kUnitBytes), 3);  // unit 2 is in use again
+  SetWord(entry, 3, HDR_KIND, 5, true);
+  SetWord(entry, 2, HDR_NEXT_ROOT, 3);
+  Crash(entry);
+  EXPECT_EQ(OpenDb("trans", 1, 2, -1), -64);
+}
+
 TEST_F(DatabankVerificationTest, CheckOptionDecidesTheStateAfterTheOpen) {
   const int32_t cases[][2] = {{0, CHK_COMPLETE}, {1, CHK_WAIT_BACKGROUND}};
   for (auto [option, state] : cases) {
