@@ -17,6 +17,7 @@
 #include "dk/record_routines.h"
 #include "dk/routine_names.h"
 #include "dk/set_requests.h"
+#include "dk/shadow_copy.h"
 #include "dk/table_alter.h"
 #include "dk/table_cursor.h"
 #include "dk/table_open.h"
@@ -131,7 +132,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {2, 0, DKFLX1},  // 62 DKFLX1
     {1, 0, DKMHT1Entry},      // 63 DKMHT1
     {1, 6, DKULD1Entry},  // 64 DKULD1
-    {2, 0, nullptr},          // 65 DKCPL1
+    {2, 0, DKCPL1},  // 65 DKCPL1
     {2, 5, DKCLO1},  // 66 DKCLO1
 };
 
