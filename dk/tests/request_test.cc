@@ -93,7 +93,8 @@ TEST_F(RequestTest, CancelledRequestsGetMinus89InTheirReturnWord) {
     fake = {c.mode, c.matches, 0};
     log_.records.clear();
     const int32_t cancels = Bufferpool()[BP_CANCELLED_REQUESTS];
-    std::vector<int32_t> block(8, 7);
+    // Room for the request of code 9 (DKCCS1), which runs when not cancelled.
+    std::vector<int32_t> block(64, 7);
     DKEXE1(9, block.data());
     EXPECT_EQ(fake.kernel_requests, c.counted);
     if (c.cancelled) {
