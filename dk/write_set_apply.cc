@@ -2,6 +2,7 @@
 // of its entry routine, run on the table entry and each usable copy chained
 // from it, with the commit number as the write mode so that the changed
 // pages join that commit's write set.
+#include <algorithm>
 #include <vector>
 
 #include "dk/background_threads.h"
@@ -10,6 +11,7 @@
 #include "dk/record_routines.h"
 #include "dk/request.h"
 #include "dk/set_pages.h"
+#include "dk/table_alter.h"
 #include "dk/table_entries.h"
 #include "dk/transaction_cache.h"
 #include "dk/transactions.h"
@@ -85,6 +87,13 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
     return -46;
   }
   std::vector<int32_t> request(record.begin(), record.end());
+  // DKALR1 reads its alter structure up to the length the structure states:
+  // what a short record lacks is read as zeros, never past its end.
+  if (code == 4) {
+    const int64_t stated = record.size() > ALR_TOTAL_WORDS ? record[ALR_TOTAL_WORDS] : 0;
+    const auto words = static_cast<size_t>(std::clamp<int64_t>(stated, ALR_HEADER, kAlterMaxWords));
+    request.resize(std::max(request.size(), words));
+  }
   int32_t result = 0;
   for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= a[BP_TABLE_COUNT];
        t = a[t + TBE_NEXT], ++n) {
