@@ -11,6 +11,7 @@
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
+#include "dk/databank_restart.h"
 #include "dk/databank_verification.h"
 #include "dk/error_log.h"
 #include "dk/table_entries.h"
@@ -121,6 +122,21 @@ int32_t ClaimSeqno(int32_t entry, int32_t access, int32_t* other) {
   return 0;
 }
 
+// The databank's own restart: the work its restart set owes it. Restart
+// sets live in the TRANS databank, so without one nothing is owed; the
+// TRANS and LOG databanks and shadows are restarted otherwise.
+int32_t Restart(int32_t entry) {
+  int32_t* a = Bufferpool();
+  int32_t did = a[entry + DBE_DID];
+  if (a[entry + DBE_KIND] == DBT_SHADOW || did == 2 || did == 3) return 0;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    if (HeadOf(2) == 0) return 0;
+  }
+  int32_t request[RSD_WORDS] = {-1, entry, did, -1};
+  return DKRSD1(request);
+}
+
 // The file of a fresh entry: opened, its header checked, its SEQNO claimed
 // and the check its close mark asks for run. On failure the file is left as
 // the failing step found it and the entry is freed, so that no entry that
@@ -152,6 +168,11 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
     return rc;
   }
   if (a[*entry + DBE_DID] == 1) StoreWord(BP_SYSDB_ENTRY, *entry);
+  if (int32_t rc = Restart(*entry)) {
+    a[*entry + DBE_ERROR] = rc;
+    ReleaseDatabank(*entry, false);
+    return rc;
+  }
   return 0;
 }
 

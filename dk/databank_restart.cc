@@ -1,0 +1,288 @@
+// The replay of a databank's restart set at its open (DKRSD1): the records
+// owed to every copy (section 32) or to one copy (section 31) are applied to
+// the usable copies, each section's mark is rewritten once it is settled,
+// and a set whose sections are all done is dropped.
+#include "dk/databank_restart.h"
+
+#include <vector>
+
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/error_log.h"
+#include "dk/request.h"
+#include "dk/set_pages.h"
+#include "dk/set_requests.h"
+#include "dk/set_table.h"
+#include "dk/table_entries.h"
+#include "dk/table_open.h"
+#include "platform/enqdeq.h"
+
+namespace {
+
+constexpr int32_t kDone = 30, kOneCopy = 31, kEveryCopy = 32, kEnd = 33;
+
+struct Replay {
+  int32_t mode = -1, entry = 0, did = 0;
+  int32_t set = 0;     // the restart set's table entry
+  int32_t state = 0;   // 0 before the first mark, else the open section's mark
+  int32_t chosen = 0;  // the copy of a section 31
+  int32_t mark_page = 0, mark_position = 0;
+  int32_t verdict = 0;  // 30 while every settled section is done
+  std::vector<int32_t> block;
+};
+
+int32_t Index() {
+  static const int32_t index = dkset::RoutineIndex("DKRSD1");
+  return index;
+}
+
+void Report(int32_t rc, int32_t severity, int32_t value, int32_t databank) {
+  int32_t context[5] = {databank, 0, 0, 0, -1};
+  DKLogError(Index(), rc, severity, &value, context);
+}
+
+std::vector<int32_t> Copies(const Replay& r) {
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> copies;
+  int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t at = r.entry, n = 0; DKIsDatabankEntry(at) && n < limit;
+       at = a[at + DBE_DEPENDENT], ++n)
+    copies.push_back(at);
+  return copies;
+}
+
+bool Usable(int32_t copy) {
+  const int32_t* a = Bufferpool();
+  return a[copy + DBE_ERROR] == 0 && a[copy + DBE_OFFLINE] == 0;
+}
+
+// The table entry of a TBL, opened (and closed again, so that it stays in
+// the table hash) when it is not there; 0 when it cannot be had.
+int32_t TableOf(const Replay& r, const int32_t* record, int32_t length) {
+  int32_t tbl = record[RQ_TBL];
+  {
+    EnqdeqGuard guard(Bufferpool() + BP_LOCK_TABLE_HASH);
+    int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
+    if (dkset::IsTableEntry(t)) return t;
+  }
+  std::vector<int32_t> open(CRT_WORDS, 0);
+  open[RQ_STATUS] = 3;
+  open[RQ_DID] = r.did;
+  open[OPT_KIND] = -1;
+  open[RQ_TBL] = tbl;
+  if (length > RQ_RECORD_LENGTH) {
+    open[RQ_KEY_LENGTH] = record[RQ_KEY_LENGTH];
+    open[RQ_RECORD_LENGTH] = record[RQ_RECORD_LENGTH];
+  }
+  DKOPT1(open.data());
+  if (open[RQ_STATUS] != 0) return 0;
+  int32_t t = open[RQ_TABLE];
+  open[RQ_STATUS] = 0;
+  DKCLT1(open.data());
+  return t;
+}
+
+// Function codes of the record routines a replayed record goes to.
+int32_t EntryCode(int32_t fcode) {
+  switch (fcode) {
+    case 1:
+      return 38;  // DKINS1
+    case 2:
+      return 55;  // DKUPD1
+    case 4:
+      return 20;  // DKDEL1
+  }
+  return 0;
+}
+
+// Records that concern no copy at restart.
+bool Skipped(int32_t code) {
+  switch (code) {
+    case 3:
+    case 12:
+    case 15:
+    case 16:
+    case 20:
+    case 21:
+    case 22:
+    case 51:
+    case 52:
+    case 53:
+    case 54:
+    case 60:
+      return true;
+  }
+  return false;
+}
+
+// A table operation applied to each copy it is owed to.
+void ApplyRecord(Replay* r, int32_t length) {
+  int32_t* a = Bufferpool();
+  int32_t* record = r->block.data() + SETRQ_RECORD;
+  int32_t code = EntryCode(record[0]);
+  int32_t first = TableOf(*r, record, length);
+  if (first == 0) return;
+  std::vector<int32_t> request(record, record + length);
+  for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= LoadWord(BP_TABLE_COUNT);
+       t = a[t + TBE_NEXT], ++n) {
+    int32_t d = a[t + TBE_DATABANK];
+    if (!DKIsDatabankEntry(d) || a[d + DBE_CHANNEL] == 0 || a[d + DBE_OFFLINE] != 0) continue;
+    if (r->state == kOneCopy && d != r->chosen) continue;
+    std::copy(record, record + length, request.begin());
+    request[RQ_STATUS] = r->mode == -1 ? 0 : r->mode;
+    request[RQ_TABLE] = t;
+    DKCallEntry(code, request.data(), nullptr);
+    if (request[RQ_STATUS] < 0) Report(request[RQ_STATUS], 4, record[RQ_TBL], d);
+  }
+}
+
+// Rewrites the mark of the section being settled, when the log is open.
+int32_t RewriteMark(Replay* r, int32_t mark) {
+  if (LoadWord(BP_LOG_TABLE) <= 0) {
+    if (r->did == 1) StoreWord(BP_SYSDB_RESTARTED, 0);
+    return 0;
+  }
+  std::vector<int32_t> update(SETRQ_RECORD + 4, 0);
+  update[SETRQ_RC] = -2;
+  update[SETRQ_TABLE] = r->set;
+  update[SETRQ_TBL] = r->did;
+  update[SETRQ_PAGE] = r->mark_page;
+  update[SETRQ_POSITION] = r->mark_position;
+  update[SETRQ_LENGTH] = 4;
+  update[SETRQ_RECORD] = mark;
+  update[SETRQ_RECORD + 2] = r->did;
+  update[SETRQ_RECORD + 3] =
+      mark == kOneCopy ? Bufferpool()[r->chosen + DBE_SEQNO] : (mark == kEveryCopy ? -1 : 0);
+  return DKUOS0(update);
+}
+
+// Settles the open section: pages written, its new mark found and written
+// back. Returns 0, or the error that ends the replay.
+int32_t Settle(Replay* r, bool end) {
+  if (r->verdict == 0) r->verdict = kDone;
+  if (r->state == 0) return 0;
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> copies = Copies(*r);
+  for (int32_t copy : copies) {
+    if (r->state == kOneCopy && copy != r->chosen) continue;
+    int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, r->mode, 0};
+    DKPAG0(pag, r->mode == -1 ? PAG_FLUSH_NO_PREFETCH : PAG_WRITE_SETS_UP_TO);
+  }
+  int32_t mark = kDone;
+  if (r->state == kOneCopy) {
+    mark = r->chosen != 0 && !Usable(r->chosen) ? kOneCopy : kDone;
+  } else if (r->state == kEveryCopy) {
+    int32_t usable = 0, unusable = 0, in_error = 0, offline = 0;
+    for (int32_t copy : copies) {
+      if (Usable(copy)) {
+        ++usable;
+        continue;
+      }
+      ++unusable;
+      if (a[copy + DBE_ERROR] != 0) in_error = copy;
+      if (a[copy + DBE_OFFLINE] != 0) offline = copy;
+    }
+    r->chosen = in_error != 0 ? in_error : offline;
+    if (usable == 0) return r->chosen != 0 ? a[r->chosen + DBE_ERROR] : -45;
+    mark = unusable == 0 ? kDone : (unusable == 1 ? kOneCopy : kEveryCopy);
+  }
+  if (mark != kDone) r->verdict = mark;
+  if (mark != r->state && !(end && r->verdict == kDone)) return RewriteMark(r, mark);
+  return 0;
+}
+
+// Opens the section a mark starts.
+void OpenSection(Replay* r, const int32_t* record) {
+  int32_t* a = Bufferpool();
+  r->state = record[0];
+  r->chosen = 0;
+  r->mark_page = r->block[SETRQ_PAGE];
+  r->mark_position = r->block[SETRQ_POSITION];
+  if (r->state != kOneCopy) return;
+  for (int32_t copy : Copies(*r))
+    if (a[copy + DBE_SEQNO] == record[3]) r->chosen = copy;
+  if (r->chosen == 0) {
+    if (LoadWord(BP_LOG_TABLE) > 0 && record[3] != 100000) {
+      int32_t context[5] = {r->entry, 0, 0, 0, -1};
+      DKLogError(Index(), -47, 2, &record[3], context);
+    }
+    r->state = kDone;
+  }
+}
+
+int32_t ReadAll(Replay* r) {
+  r->block.assign(static_cast<size_t>(SetRequestBlockWords()), 0);
+  r->block[SETRQ_TABLE] = r->set;
+  r->block[SETRQ_TBL] = r->did;
+  for (;;) {
+    r->block[SETRQ_RC] = 0;
+    int32_t rc = DKGXN0(r->block);
+    if (rc < 0) return rc;
+    int32_t* record = r->block.data() + SETRQ_RECORD;
+    int32_t length = r->block[SETRQ_LENGTH];
+    int32_t code = rc == SET_END ? kEnd : (length > 0 ? record[0] : 0);
+    if (code == kEnd) return Settle(r, true);
+    if (code == kOneCopy || code == kEveryCopy || code == kDone) {
+      if (code != kDone) {
+        if (int32_t s = Settle(r, false)) return s;
+      }
+      OpenSection(r, record);
+      continue;
+    }
+    if (EntryCode(code) != 0) {
+      if (r->state == kOneCopy || r->state == kEveryCopy) ApplyRecord(r, length);
+      continue;
+    }
+    if (Skipped(code)) continue;
+    // Table and copy operations whose replay is not part of the kernel yet
+    // are reported rather than passed over as if they had been applied;
+    // any other value is a damaged set.
+    bool known = code >= 1 && code <= 24 && code != 21 && code != 22;
+    if (r->state == kOneCopy || r->state == kEveryCopy || !known)
+      Report(known ? -86 : -88, 2, code, known ? r->entry : LoadWord(BP_TRANS_ENTRY));
+  }
+}
+
+}  // namespace
+
+int32_t DKRSD1(int32_t* request) {
+  Replay r;
+  r.mode = request[RSD_MODE];
+  r.entry = request[RSD_ENTRY];
+  r.did = request[RSD_DID];
+  auto finish = [&](int32_t rc) {
+    request[RSD_MODE] = rc;
+    return rc;
+  };
+  if (!DKIsDatabankEntry(r.entry) || r.did == 2 || r.did == 3) {
+    // The replays of the LOG databank and of TRANS copies are not part of
+    // the kernel yet.
+    Report(-43, 2, r.did, 0);
+    return finish(-43);
+  }
+  std::vector<int32_t> open(CRT_WORDS, 0);
+  open[RQ_STATUS] = 3;
+  open[RQ_DID] = 2;
+  open[OPT_KIND] = kKindSet;
+  open[RQ_TBL] = r.did;
+  DKOPT1(open.data());
+  if (open[RQ_STATUS] == -50) return finish(0);
+  if (open[RQ_STATUS] != 0) return finish(open[RQ_STATUS]);
+  r.set = open[RQ_TABLE];
+  int32_t rc = ReadAll(&r);
+  if (rc == 0 && r.verdict == kDone && LoadWord(BP_LOG_TABLE) > 0) {
+    std::vector<int32_t> drop(SETRQ_RECORD + 1, 0);
+    drop[SETRQ_TABLE] = r.set;
+    drop[SETRQ_TBL] = r.did;
+    rc = DKDRS1(drop);
+  } else if (rc == 0 && r.verdict != kDone && r.did == 1) {
+    StoreWord(BP_SYSDB_RESTARTED, 0);
+  }
+  open[RQ_STATUS] = -22;
+  open[RQ_TABLE] = r.set;
+  open[RQ_TBL] = r.did;
+  DKCLT1(open.data());
+  if (rc != 0 && r.mode != -1) Report(rc, 4, r.did, r.entry);
+  return finish(rc);
+}

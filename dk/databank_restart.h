@@ -1,0 +1,17 @@
+// The replay of a databank's restart set when the databank is opened
+// (DKRSD1): work committed while a copy could not take it, applied now.
+#pragma once
+
+#include <cstdint>
+
+// DKRSD1 request words.
+constexpr int RSD_MODE = 0;  // -1 at open, else an order value; result out
+constexpr int RSD_ENTRY = 1;
+constexpr int RSD_DID = 2;
+constexpr int RSD_WORDS = 4;
+
+// Control-area words of the restart.
+constexpr int32_t BP_SYSDB_RESTARTED = 99;  // the system databank's restart ran with the log
+constexpr int32_t BP_LOG_TABLE = 104;       // the log table's entry, 0 or less when not open
+
+int32_t DKRSD1(int32_t* request);
