@@ -89,6 +89,12 @@ class AlterTest : public TableTest {
     image.replace(17, 4, "DFLT");
     return Request(t, {Step(6, 8, 0), Widen(), Step(3, 4), Step(6, 6, 14)}, 8, 27, image);
   }
+  int32_t FreeUnits() {
+    int32_t b = Get(db_, 0, kUnitBytes, GET_SHARED);
+    const int32_t free = PageWords(b)[BMP_FREE];
+    DKPUT0(PUT_END_SHARED, b);
+    return free;
+  }
   static std::string Widened(const std::string& old) {
     return old.substr(0, 8) + old.substr(8, 6) + "   " + "DFLT" + old.substr(14, 6);
   }
@@ -153,15 +159,18 @@ TEST_F(AlterTest, IntoASecondTableWithGeneratedKeys) {
 
 TEST_F(AlterTest, AFailurePartWayLeavesTheOldTreeWhole) {
   Table t = CreateTable(84, kOldKey, kOldLength);
-  const auto before = Fill(t, 1000, 640);
+  const auto before = Fill(t, 3000, 2600);
   const auto root = RootEntry(t);
-  // Kind 7 copies a column that must not be null; record 640's is.
+  const int32_t free_before = FreeUnits();
+  // Kind 7 copies a column that must not be null; record 2600's is, after the sort has written
+  // runs.
   auto b = Request(t, {Step(6, 8, 0), Step(7, 6, 8), Step(6, 6, 14)}, 8, 20);
   b[RQ_STATUS] = -1;
   DKEXE1(4, b.data());
   EXPECT_EQ(b[RQ_STATUS], kConvertNull);
   EXPECT_EQ(RootEntry(t), root);
   EXPECT_EQ(ReadTree(t).records, before);
+  EXPECT_EQ(FreeUnits(), free_before) << "the runs written before the failure are given back";
   EXPECT_EQ(Insert(t, OldRecord(5000)), 0);
 }
 
