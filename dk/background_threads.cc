@@ -183,9 +183,10 @@ bool QueueApplied(int32_t tss, int32_t applied) {
 void SecureQueued(int32_t slot) {
   int32_t* a = A();
   DKLock(BP_LOCK_BACKGROUND_IO);
-  int32_t run = a[BP_AFTER_PROC_QUEUE], last = 0;
+  int32_t run = a[BP_AFTER_PROC_QUEUE], last = 0, last_tss = 0;
   a[BP_AFTER_PROC_QUEUE] = 0;
-  for (int32_t x = run; x > 0; x = a[x + TSS_LINK]) last = std::max(last, a[x + TSS_COMMIT]);
+  for (int32_t x = run; x > 0; x = a[x + TSS_LINK])
+    if (a[x + TSS_COMMIT] > last) last = a[x + TSS_COMMIT], last_tss = x;
   DKUnlock(BP_LOCK_BACKGROUND_IO);
   if (run == 0) return;
   StoreWord(slot + SWA_STATE, SLOT_IO);
@@ -208,6 +209,10 @@ void SecureQueued(int32_t slot) {
     const int32_t applied = a[x + TSS_APPLIED_RESULT];
     results.push_back(applied != 0 ? applied : written);
   }
+  // Stamped while the entries still name their headers, and before the trim
+  // may take the header's page out. The commits are secured whatever the
+  // stamp's fate: a failure is reported and costs the restart replay work.
+  if (written == 0) DKFPQ1(last_tss);
   // The entries just secured go back to the free list now rather than at
   // the next wake, which may not come while begins find no free entry; a
   // waiting committer reads only word 144 once woken, not its entry.

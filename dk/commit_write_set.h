@@ -54,3 +54,11 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request);
 // background thread that applies, never while it reads a transaction's
 // records, since a deletion moves the records behind it on its page.
 int32_t DKTrimCommitSet();
+
+// The post-processing flush: the header of `last`, the last transaction of a
+// run just secured, gets in its word 5 the secured transaction number less
+// one (rewritten in place in the commit set), and the restart transaction
+// number is raised to that. 0, or the read's or rewrite's code; -86 when the
+// position does not hold a header, -87 when the header is another
+// transaction's (both reported as internal errors).
+int32_t DKFPQ1(int32_t last);
