@@ -130,6 +130,7 @@ int32_t ApplyRecords(int32_t tss, int32_t commit) {
   b[SETRQ_POSITION] = a[tss + TSS_FIRST_POS];
   b[SETRQ_RC] = 2;
   int32_t result = 0;
+  bool any_logged = false;
   for (;;) {
     const int32_t rc = DKGXN0(b);
     if (rc != 0) {
@@ -140,8 +141,13 @@ int32_t ApplyRecords(int32_t tss, int32_t commit) {
     }
     b[SETRQ_RC] = 0;
     std::span<int32_t> record(b.data() + SETRQ_RECORD, b.size() - SETRQ_RECORD);
-    if (record[WS_CODE] == kCodeHeader) return result;
-    const int32_t applied = DKPTR1(record.first(b[SETRQ_LENGTH]), commit);
+    record = record.first(b[SETRQ_LENGTH]);
+    // A record missing from the log is a failure of its commit too.
+    const int32_t logged = DKPTL1(record, commit, any_logged);
+    if (logged < 0 && result == 0) result = logged;
+    any_logged = any_logged || logged > 0;
+    if (!record.empty() && record[WS_CODE] == kCodeHeader) return result;
+    const int32_t applied = DKPTR1(record, commit);
     if (applied < 0 && result == 0) result = applied;
   }
 }

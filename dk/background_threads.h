@@ -46,3 +46,14 @@ int32_t DKScanTransactionStates();
 // word 0) under the commit number `commit`. Records whose routines are not
 // part of the kernel answer the invalid-code result.
 int32_t DKPTR1(std::span<int32_t> record, int32_t commit);
+
+// The log table (a set, TBL 8 on the LOG databank) that takes a copy of the
+// records of logged databanks; 0 or less when it is not open.
+constexpr int32_t BP_LOG_TABLE = 104;
+// Before a record is applied (and for the header that ends a transaction's
+// records): a record of a databank of kind 3 is appended to the log table
+// under the commit number; the header too when `closes_logged` (a record of
+// its transaction went to the log), so that the log's records of a
+// transaction end with their header. 1 when appended, 0 when not, or the
+// append's code.
+int32_t DKPTL1(std::span<const int32_t> record, int32_t commit, bool closes_logged);
