@@ -134,6 +134,10 @@ int32_t Restart(int32_t entry) {
     if (HeadOf(2) == 0) return 0;
   }
   int32_t request[RSD_WORDS] = {-1, entry, did, -1};
+  if (did >= 5) {
+    if (int32_t rc = DKRSL1(request); rc < 0) return rc;
+    request[RSD_MODE] = -1;
+  }
   return DKRSD1(request);
 }
 

@@ -28,13 +28,17 @@ struct Replay {
   int32_t state = 0;   // 0 before the first mark, else the open section's mark
   int32_t chosen = 0;  // the copy of a section 31
   int32_t mark_page = 0, mark_position = 0;
-  int32_t verdict = 0;  // 30 while every settled section is done
+  int32_t verdict = 0;   // 30 while every settled section is done
+  bool extents = false;  // DKRSL1: settle extents only, write and rewrite nothing
   std::vector<int32_t> block;
 };
 
+// The routine a report names: the replay, or the extent settlement.
+thread_local bool settling = false;
 int32_t Index() {
-  static const int32_t index = dkset::RoutineIndex("DKRSD1");
-  return index;
+  static const int32_t replay = dkset::RoutineIndex("DKRSD1");
+  static const int32_t settle = dkset::RoutineIndex("DKRSL1");
+  return settling ? settle : replay;
 }
 
 void Report(int32_t rc, int32_t severity, int32_t value, int32_t databank) {
@@ -165,7 +169,7 @@ int32_t Settle(Replay* r, bool end) {
   int32_t* a = Bufferpool();
   std::vector<int32_t> copies = Copies(*r);
   for (int32_t copy : copies) {
-    if (r->state == kOneCopy && copy != r->chosen) continue;
+    if (r->extents || (r->state == kOneCopy && copy != r->chosen)) continue;
     int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, r->mode, 0};
     DKPAG0(pag, r->mode == -1 ? PAG_FLUSH_NO_PREFETCH : PAG_WRITE_SETS_UP_TO);
   }
@@ -188,7 +192,48 @@ int32_t Settle(Replay* r, bool end) {
     mark = unusable == 0 ? kDone : (unusable == 1 ? kOneCopy : kEveryCopy);
   }
   if (mark != kDone) r->verdict = mark;
+  if (r->extents) return 0;
   if (mark != r->state && !(end && r->verdict == kDone)) return RewriteMark(r, mark);
+  return 0;
+}
+
+// Marks in use, in the entry's bitmap pages, the units of the pages of one
+// extent row (first page, page size, number of pages); a page outside the
+// file is -42.
+int32_t SettleExtent(const Replay& r, const int32_t* row) {
+  int32_t first = row[0], size = row[2], count = row[3];
+  int32_t units = size / kUnitBytes;
+  if (units < 1) return 0;
+  if (first < 0 || count < 0 || count > INT32_MAX / units - first / units) {
+    Report(-42, 3, first, r.entry);
+    return -42;
+  }
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t page = first + k * units;
+    int32_t chunk = page - page % kBitmapChunkUnits, bit = page % kBitmapChunkUnits;
+    int32_t rq[REQ_WORDS];
+    int32_t b = GetUnitPage(r.entry, chunk, GET_UPDATE, rq);
+    if (b < 0) return b;
+    uint8_t* p = PageBytes(b);
+    int32_t next = PageWord(p, BMP_NEXT);
+    bool last = next != chunk + kBitmapChunkUnits;
+    if (bit == 0 || bit + units > kBitmapChunkUnits || (last && page + units - 1 > next)) {
+      DKPUT0(PUT_UNCHANGED, b);
+      Report(-42, 3, page, r.entry);
+      return -42;
+    }
+    bool changed = false;
+    for (int32_t u = bit; u < bit + units; ++u) {
+      if (BitmapBit(p, u)) continue;
+      if (BitmapMark(p, u, 1) != 0) {
+        DKPUT0(changed ? PUT_CHANGED_KEEP : PUT_UNCHANGED, b);
+        Report(-42, 3, page, r.entry);
+        return -42;
+      }
+      changed = true;
+    }
+    DKPUT0(changed ? PUT_CHANGED_KEEP : PUT_UNCHANGED, b);
+  }
   return 0;
 }
 
@@ -230,8 +275,18 @@ int32_t ReadAll(Replay* r) {
       OpenSection(r, record);
       continue;
     }
+    bool owed = r->state == kOneCopy || r->state == kEveryCopy;
+    if (r->extents) {
+      // Inserted rows of a table of extents name pages of this databank
+      // that must be in use; a failure ends the open.
+      if (owed && code == 1 && length > RQ_RECORD + 3 && record[RQ_TYPE] == kKindLobRefs &&
+          record[RQ_DID] == r->did) {
+        if (int32_t e = SettleExtent(*r, record + RQ_RECORD)) return e;
+      }
+      continue;
+    }
     if (EntryCode(code) != 0) {
-      if (r->state == kOneCopy || r->state == kEveryCopy) ApplyRecord(r, length);
+      if (owed) ApplyRecord(r, length);
       continue;
     }
     if (Skipped(code)) continue;
@@ -239,7 +294,7 @@ int32_t ReadAll(Replay* r) {
     // are reported rather than passed over as if they had been applied;
     // any other value is a damaged set.
     bool known = code >= 1 && code <= 24 && code != 21 && code != 22;
-    if (r->state == kOneCopy || r->state == kEveryCopy || !known)
+    if (owed || !known)
       Report(known ? -86 : -88, 2, code, known ? r->entry : LoadWord(BP_TRANS_ENTRY));
   }
 }
@@ -279,6 +334,42 @@ int32_t DKRSD1(int32_t* request) {
   } else if (rc == 0 && r.verdict != kDone && r.did == 1) {
     StoreWord(BP_SYSDB_RESTARTED, 0);
   }
+  open[RQ_STATUS] = -22;
+  open[RQ_TABLE] = r.set;
+  open[RQ_TBL] = r.did;
+  DKCLT1(open.data());
+  if (rc != 0 && r.mode != -1) Report(rc, 4, r.did, r.entry);
+  return finish(rc);
+}
+
+int32_t DKRSL1(int32_t* request) {
+  Replay r;
+  r.extents = true;
+  r.mode = request[RSD_MODE];
+  r.entry = request[RSD_ENTRY];
+  r.did = request[RSD_DID];
+  settling = true;
+  struct Reset {
+    ~Reset() { settling = false; }
+  } reset;
+  auto finish = [&](int32_t rc) {
+    request[RSD_MODE] = rc;
+    return rc;
+  };
+  if (!DKIsDatabankEntry(r.entry) || (r.did < 5 && r.did != 3)) {
+    Report(-43, DK_SEV_INTERNAL, r.did, 0);
+    return finish(-43);
+  }
+  std::vector<int32_t> open(CRT_WORDS, 0);
+  open[RQ_STATUS] = 3;
+  open[RQ_DID] = 2;
+  open[OPT_KIND] = kKindSet;
+  open[RQ_TBL] = r.did;
+  DKOPT1(open.data());
+  if (open[RQ_STATUS] == -50) return finish(0);
+  if (open[RQ_STATUS] != 0) return finish(open[RQ_STATUS]);
+  r.set = open[RQ_TABLE];
+  int32_t rc = ReadAll(&r);
   open[RQ_STATUS] = -22;
   open[RQ_TABLE] = r.set;
   open[RQ_TBL] = r.did;

@@ -1,5 +1,6 @@
 // The replay of a databank's restart set when the databank is opened
-// (DKRSD1): work committed while a copy could not take it, applied now.
+// (DKRSD1): work committed while a copy could not take it, applied now; and
+// the settlement of the extents it names against the bitmap (DKRSL1).
 #pragma once
 
 #include <cstdint>
@@ -15,3 +16,9 @@ constexpr int32_t BP_SYSDB_RESTARTED = 99;  // the system databank's restart ran
 constexpr int32_t BP_LOG_TABLE = 104;       // the log table's entry, 0 or less when not open
 
 int32_t DKRSD1(int32_t* request);
+
+// The extent settlement of a databank being opened (DID 3 or 5 and up): the
+// pages that inserted rows of its tables of extents name, as its restart
+// set still owes them, are marked in use in its bitmap pages. Any failure
+// is returned, and fails the open.
+int32_t DKRSL1(int32_t* request);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dk/bitmap_page.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_open.h"
@@ -128,6 +129,45 @@ TEST_F(RestartTest, AnOfflineCopyKeepsItsSectionOwed) {
   ASSERT_EQ(records.size(), 4u);
   EXPECT_EQ(records[0], std::make_pair(31, 4));  // owed to the offline copy
   EXPECT_EQ(records[2].first, 30);
+}
+
+TEST_F(RestartTest, ExtentsOfInsertedRowsAreInUseAndOneOutsideTheFileFails) {
+  // Rows of a table of extents (record word 3 = 6): three 2048-byte pages
+  // from unit 3000, owed to every copy.
+  auto extent = [&](int32_t first) {
+    std::vector<int32_t> r(RQ_RECORD + 4, 0);
+    r[RQ_STATUS] = 1;
+    r[RQ_DID] = 5;
+    r[RQ_TYPE] = kKindLobRefs;
+    r[RQ_TBL] = 70;
+    r[RQ_RECORD] = first;
+    r[RQ_RECORD + 2] = 2048;
+    r[RQ_RECORD + 3] = 3;
+    Append(r);
+  };
+  auto in_use = [&](int32_t unit) {
+    int32_t b = Get(db_, 0, kUnitBytes, GET_SHARED);
+    bool used = BitmapBit(PageBytes(b), unit);
+    DKPUT0(PUT_END_SHARED, b);
+    return used;
+  };
+  Mark(32, -1);
+  extent(3000);
+  int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
+  EXPECT_EQ(DKRSL1(rq), 0);
+  for (int32_t u : {3000, 3001, 3002}) EXPECT_TRUE(in_use(u)) << u;
+  EXPECT_FALSE(in_use(3003));
+  EXPECT_EQ(DKRSL1(rq), 0);  // settled already: nothing changes
+
+  // The settlement closed the set: it is found again for the next append.
+  int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 5};
+  DKOPT1(open);
+  ASSERT_EQ(open[RQ_STATUS], 0);
+  set_ = open[RQ_TABLE];
+  open[RQ_STATUS] = 0;
+  DKCLT1(open);
+  extent(3998);  // its last page lies past the file's last unit, 3999
+  EXPECT_EQ(DKRSL1(rq), -42);
 }
 
 TEST_F(RestartTest, NoRestartSetNothingOwed) {
