@@ -45,11 +45,19 @@ void DKFLO1(int32_t* block, void* did) {
     if (int32_t rc = CheckRun(block + FLO_FIRST_RUN + RUN_WORDS * r, databank))
       return void(block[FLO_STATUS] = rc);
   for (int32_t r = 0; r < runs; ++r) {
-    const int32_t* run = block + FLO_FIRST_RUN + RUN_WORDS * r;
+    int32_t* run = block + FLO_FIRST_RUN + RUN_WORDS * r;
     for (int32_t k = 0; k < run[RUN_PAGES]; ++k) {
       const int32_t page = run[RUN_PAGE] + k * UnitsOf(run[RUN_PAGE_SIZE]);
-      if (int32_t rc = FreeLobPage(databank, page, run[RUN_PAGE_SIZE]))
+      if (int32_t rc = FreeLobPage(databank, page, run[RUN_PAGE_SIZE])) {
+        // The pages freed so far leave the block, so that its runs name only
+        // pages still held and a second free cannot free one again.
+        run[RUN_PAGE] = page;
+        run[RUN_PAGES] -= k;
+        std::memmove(block + FLO_FIRST_RUN, run,
+                     sizeof(int32_t) * static_cast<size_t>(RUN_WORDS * (runs - r)));
+        block[FLO_RUNS] = runs - r;
         return void(block[FLO_STATUS] = rc);
+      }
     }
   }
   block[FLO_STATUS] = 0;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dk/bitmap_page.h"
+#include "dk/page_runs.h"
 #include "dk/tests/large_object_fixture.h"
 #include "dk/transactions.h"
 
@@ -316,6 +317,43 @@ TEST_F(LargeObjectTest, AFreeThatFailsPartWayKeepsOnlyThePagesNotFreed) {
   ASSERT_EQ(left.size(), 2u);
   EXPECT_EQ(left[0], pages[1]);
   EXPECT_EQ(left[1], pages[2]);
+}
+
+// The same for a free by runs: the block keeps only the runs and pages not
+// freed, so that a page freed and taken again by another object is never
+// freed a second time.
+TEST_F(LargeObjectTest, AFreeByRunsThatFailsPartWayKeepsOnlyThePagesNotFreed) {
+  const int64_t before = FreeUnits();
+  int32_t runs = 0, a = 0, b = 0;
+  ASSERT_EQ(DKALC0(db_, 2048, 3, &runs, &a), 0);
+  ASSERT_EQ(DKALC0(db_, 16384, 2, &runs, &b), 0);
+  std::vector<int32_t> block(FLO_FIRST_RUN + 2 * RUN_WORDS, 0);
+  block[FLO_RUNS] = 2;
+  const int32_t given[2][RUN_WORDS] = {{a, 11, 2048, 3}, {b, 12, 16384, 2}};
+  std::copy(&given[0][0], &given[0][0] + 2 * RUN_WORDS, block.begin() + FLO_FIRST_RUN);
+  int32_t rq[REQ_WORDS] = {db_, a + 1, 2048, 0, -1, 0};
+  ASSERT_EQ(DKFRE0(rq, 0), 0);
+  int32_t did = 5;
+  DKEXE2(DKF_FLO1, block.data(), &did);
+  EXPECT_EQ(block[FLO_STATUS], -49);
+  EXPECT_EQ(FreeUnits(), before - 1 - 16) << "the third small page and the run of middle pages";
+  const std::vector<int32_t> left = {a + 1, 11, 2048, 2, b, 12, 16384, 2};
+  EXPECT_EQ(block[FLO_RUNS], 2);
+  EXPECT_EQ(std::vector<int32_t>(block.begin() + FLO_FIRST_RUN, block.end()), left);
+  // Its first page taken again: a second free fails where the first did and
+  // leaves it alone.
+  int32_t again[REQ_WORDS] = {db_, 0, 2048, 0, -1, 0};
+  ASSERT_EQ(DKHLD0(again, 0), 0);
+  ASSERT_EQ(again[REQ_PAGE], a);
+  DKEXE2(DKF_FLO1, block.data(), &did);
+  EXPECT_EQ(block[FLO_STATUS], -49);
+  EXPECT_EQ(FreeUnits(), before - 2 - 16);
+  // Past the failing page, the rest frees.
+  block[FLO_FIRST_RUN + RUN_PAGE] = a + 2;
+  block[FLO_FIRST_RUN + RUN_PAGES] = 1;
+  DKEXE2(DKF_FLO1, block.data(), &did);
+  EXPECT_EQ(block[FLO_STATUS], 0);
+  EXPECT_EQ(FreeUnits(), before - 1);
 }
 
 TEST_F(LargeObjectTest, DamagedPagesFromTheFileAreRefused) {
