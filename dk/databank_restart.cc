@@ -377,3 +377,67 @@ int32_t DKRSL1(int32_t* request) {
   if (rc != 0 && r.mode != -1) Report(rc, 4, r.did, r.entry);
   return finish(rc);
 }
+
+int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seqno) {
+  int32_t* a = Bufferpool();
+  if (block.size() <= static_cast<size_t>(SETRQ_RECORD) || block[SETRQ_LENGTH] < 1) {
+    Report(-43, 2, block.size() > SETRQ_LENGTH ? block[SETRQ_LENGTH] : 0, 0);
+    if (!block.empty()) block[SETRQ_RC] = -43;
+    return -43;
+  }
+  const int32_t mode = block[SETRQ_RC];
+  int32_t set = 0;
+  DKLock(BP_LOCK_RESTART_SET_CREATE);
+  {
+    EnqdeqGuard guard(a + BP_LOCK_TABLE_HASH);
+    int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
+    if (dkset::IsTableEntry(t)) set = t;
+  }
+  if (set == 0) {
+    // The set's first append since it was made or freed opens a section:
+    // the mark says to whom the records after it are owed.
+    int32_t c[CRT_WORDS] = {};
+    c[RQ_STATUS] = mode;
+    c[RQ_DID] = 2;
+    c[RQ_TYPE] = 151;
+    c[RQ_TBL] = tbl;
+    c[RQ_INDEX_PAGE_SIZE] = 2048;
+    c[RQ_DATA_PAGE_SIZE] = 16384;
+    c[RQ_METHOD] = 2;
+    DKCRT1(c);
+    int32_t rc = c[RQ_STATUS];
+    const int32_t mark = seqno == -1 ? kEveryCopy : kOneCopy;
+    if (rc == 0 && block[SETRQ_RECORD] != mark) {
+      std::vector<int32_t> m(SETRQ_RECORD + 4, 0);
+      m[SETRQ_RC] = mode;
+      m[SETRQ_TABLE] = c[RQ_TABLE];
+      m[SETRQ_TBL] = tbl;
+      m[SETRQ_LENGTH] = 4;
+      m[SETRQ_RECORD] = mark;
+      m[SETRQ_RECORD + 2] = tbl;
+      m[SETRQ_RECORD + 3] = seqno;
+      rc = DKAPS1(m);
+    }
+    if (c[RQ_STATUS] == 0) {
+      set = c[RQ_TABLE];
+      c[RQ_STATUS] = 0;
+      DKCLT1(c);
+    }
+    if (rc != 0) {
+      DKUnlock(BP_LOCK_RESTART_SET_CREATE);
+      block[SETRQ_RC] = rc;
+      return rc;
+    }
+  }
+  DKUnlock(BP_LOCK_RESTART_SET_CREATE);
+  const int32_t saved[3] = {block[2], block[SETRQ_TABLE], block[SETRQ_TBL]};
+  block[2] = 2;
+  block[SETRQ_TABLE] = set;
+  block[SETRQ_TBL] = tbl;
+  int32_t rc = DKAPS1(block);
+  block[2] = saved[0];
+  block[SETRQ_TABLE] = saved[1];
+  block[SETRQ_TBL] = saved[2];
+  block[SETRQ_RC] = rc;
+  return rc;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 // DKRSD1 request words.
 constexpr int RSD_MODE = 0;  // -1 at open, else an order value; result out
@@ -22,3 +23,11 @@ int32_t DKRSD1(int32_t* request);
 // set still owes them, are marked in use in its bitmap pages. Any failure
 // is returned, and fails the open.
 int32_t DKRSL1(int32_t* request);
+
+// Appends the record in block words 15 on (length in word 8) to the restart
+// set TBL of the TRANS databank, under the mode in word 0; SEQNO -1 owes it
+// to every copy, another SEQNO to that copy. The set is created when it is
+// not in the table hash, and a section mark written before the record
+// unless the record is that mark. Words 2, 4 and 5 are the caller's again
+// on return; the status is in word 0.
+int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seqno);

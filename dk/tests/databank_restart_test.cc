@@ -71,15 +71,15 @@ class RestartTest : public TableTest {
     Append(r);
   }
   // The records of the restart set, word 0 and word 3 of each.
-  std::vector<std::pair<int32_t, int32_t>> SetRecords() {
+  std::vector<std::pair<int32_t, int32_t>> SetRecords(int32_t tbl = 5) {
     std::vector<std::pair<int32_t, int32_t>> out;
     // The replay closed the set: it is opened again as the next open would.
-    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 5};
+    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, tbl};
     DKOPT1(open);
     EXPECT_EQ(open[RQ_STATUS], 0);
     std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
     b[SETRQ_TABLE] = open[RQ_TABLE];
-    b[SETRQ_TBL] = 5;
+    b[SETRQ_TBL] = tbl;
     int32_t rc = 0;
     while (true) {
       b[SETRQ_RC] = 0;
@@ -168,6 +168,33 @@ TEST_F(RestartTest, ExtentsOfInsertedRowsAreInUseAndOneOutsideTheFileFails) {
   DKCLT1(open);
   extent(3998);  // its last page lies past the file's last unit, 3999
   EXPECT_EQ(DKRSL1(rq), -42);
+}
+
+TEST_F(RestartTest, AppendsOpenASectionOnlyWhenTheSetIsNotInUse) {
+  auto append = [&](int32_t fcode, int32_t seqno) {
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+    b[SETRQ_LENGTH] = 4;
+    b[SETRQ_RECORD] = fcode;
+    b[2] = 77;
+    b[SETRQ_TABLE] = 88;
+    b[SETRQ_TBL] = 99;
+    EXPECT_EQ(DKAppendRestartRecord(b, 6, seqno), 0);
+    EXPECT_EQ(std::vector<int32_t>({b[2], b[SETRQ_TABLE], b[SETRQ_TBL]}),
+              std::vector<int32_t>({77, 88, 99}));
+  };
+  append(1, -1);  // a new set: mark 32 first
+  append(2, -1);  // no second mark
+  using P = std::pair<int32_t, int32_t>;
+  EXPECT_EQ(SetRecords(6), (std::vector<P>{{32, -1}, {1, 0}, {2, 0}}));
+  // The set left the table hash (as at a restart): the next append, for one
+  // copy, opens its own section.
+  int32_t set = DKHMI0(area_[BP_TABLE_HASH], 6);
+  ASSERT_GT(set, 0);
+  int32_t close[CRT_WORDS] = {-22, 0, 2, 0, set, 6};
+  DKCLT1(close);
+  append(4, 3);
+  append(31, 3);  // a mark of its own is appended as it is
+  EXPECT_EQ(SetRecords(6), (std::vector<P>{{32, -1}, {1, 0}, {2, 0}, {31, 3}, {4, 0}, {31, 0}}));
 }
 
 TEST_F(RestartTest, NoRestartSetNothingOwed) {
