@@ -391,9 +391,23 @@ TEST_F(TransactionCacheTest, ClosingTheTableGivesItsCacheBack) {
     }
     return count;
   };
-  Began t = Begin();
-  for (int32_t key = 0; key < 200; ++key)
-    ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(key, key)), 0);
+  // Threads that make the cache at once make one.
+  constexpr int kRunning = 4, kRows = 50;
+  std::vector<std::thread> running;
+  std::vector<Began> began;
+  for (int i = 0; i < kRunning; ++i) began.push_back(Begin());
+  for (int i = 0; i < kRunning; ++i) {
+    running.emplace_back([&, i] {
+      enqdeq_attach(enq_, 2 + i);
+      for (int32_t key = 0; key < kRows; ++key) {
+        std::vector<int32_t> b = Request(began[i].tss, kChangeInsert, 1, Row(key, i));
+        DKEXE1(39, b.data());
+        EXPECT_EQ(b[TC_MODE], 0);
+      }
+    });
+  }
+  for (std::thread& r : running) r.join();
+  EXPECT_EQ(CacheRecords().size(), static_cast<size_t>(kRunning * kRows));
   EXPECT_EQ(anonymous_tables(), 1);
   int32_t b[CRT_WORDS] = {-22, 0, 0, 0, t_.entry, t_.tbl};
   DKEXE1(13, b);
