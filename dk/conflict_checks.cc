@@ -51,9 +51,9 @@ int32_t OpenCache(std::span<const int32_t> record, int32_t routine, CacheCursor*
   return rc;
 }
 
-// Walks the records from the cursor's first fetch on while `same_row` holds
-// (all of the table when null); each row's walk ends at a writer begun
-// before the checker's safe high start unless `whole_row`.
+// Walks the records from the key in the cursor's record area on: those of
+// `row` when it is given (each row's walk ending at a writer begun before
+// the checker's safe high start unless `whole_row`), else the whole table.
 int32_t Walk(int32_t tss, CacheCursor& cur, const uint8_t* row, bool whole_row) {
   const Checker me = CheckerOf(tss);
   const int32_t low = TssLockedWord(BP_LOW_START_TRANS), k = cur.row_key_length();

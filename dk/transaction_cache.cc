@@ -320,7 +320,6 @@ namespace {
 struct OwnChanges {
   bool inserted_or_updated = false;
   bool deleted_or_other = false;
-  bool twice = false;
 };
 
 // The compare length of DKCCS1: the key length, or for mode -10 and for
