@@ -438,3 +438,69 @@ int32_t DKTDB1(int32_t* request) {
     if (!drop_chunk) return Finish(request, 0);
   }
 }
+
+namespace {
+
+constexpr int32_t kIndexDKCOP1 = 14;
+
+// A databank of a copy request: its entry in use with the DID (-45) and
+// carrying the SEQNO (-43).
+int32_t CheckCopyEnd(int32_t entry, int32_t did, int32_t seqno) {
+  int32_t* a = Bufferpool();
+  if (!DKIsDatabankEntry(entry) || a[entry + DBE_DID] == 0 || a[entry + DBE_DID] != did ||
+      a[entry + DBE_CHANNEL] == 0) {
+    Report(kIndexDKCOP1, -45, 2, &did, 0);
+    return -45;
+  }
+  if (a[entry + DBE_SEQNO] != seqno) {
+    Report(kIndexDKCOP1, -43, 2, &seqno, entry);
+    return -43;
+  }
+  return 0;
+}
+
+// Moves `units` units at `unit` from one file to the other.
+int32_t CopyUnits(int32_t from, int32_t to, int32_t unit, int32_t units, std::vector<char>* bytes) {
+  int32_t* a = Bufferpool();
+  int32_t io[IO_REQUEST_WORDS] = {0, -1, a[from + DBE_CHANNEL], unit, units * kUnitBytes};
+  mdrdmr(io, bytes->data());
+  int32_t databank = from;
+  if (io[IO_RC] == 0) {
+    int32_t out[IO_REQUEST_WORDS] = {0, -1, a[to + DBE_CHANNEL], unit, units * kUnitBytes};
+    mdrdmw(out, bytes->data());
+    std::copy(out, out + IO_REQUEST_WORDS, io);
+    databank = to;
+  }
+  if (io[IO_RC] == 0) return 0;
+  ReportPageError(kIndexDKCOP1, -44, 3, unit, databank, io[IO_OS_STATUS]);
+  return -44;
+}
+
+}  // namespace
+
+int32_t DKCOP1(int32_t* request) {
+  int32_t from = request[COP_SOURCE], to = request[COP_TARGET];
+  if (int32_t rc = CheckCopyEnd(from, request[COP_SOURCE + 1], request[COP_SOURCE + 2]))
+    return Finish(request, rc);
+  if (int32_t rc = CheckCopyEnd(to, request[COP_TARGET + 1], request[COP_TARGET + 2]))
+    return Finish(request, rc);
+  if (from == to) {
+    Report(kIndexDKCOP1, -43, 2, &to, to);
+    return Finish(request, -43);
+  }
+  int32_t pag[PAGREQ_WORDS] = {from, 0, 0, 0, -1, 0, 0, 0};
+  if (int32_t rc = DKPAG0(pag, PAG_FLUSH)) return Finish(request, rc);
+  int32_t drop[PAGREQ_WORDS] = {to, 0, 0, 0, -1, 0, 0, 0};
+  DKPAG0(drop, PAG_DROP);
+  Sizes s;
+  if (int32_t rc = WalkBitmaps(from, kIndexDKCOP1, &s)) return Finish(request, rc);
+  int32_t block_units = std::max(LoadWord(BP_MAX_PAGE_SIZE) / kUnitBytes, 1);
+  std::vector<char> bytes(static_cast<size_t>(block_units) * kUnitBytes);
+  for (int32_t unit = 0; unit <= s.last_unit; unit += block_units) {
+    int32_t units = std::min(block_units, s.last_unit + 1 - unit);
+    if (int32_t rc = CopyUnits(from, to, unit, units, &bytes)) return Finish(request, rc);
+  }
+  // The target's bitmap pages are the source's now.
+  StoreWord(to + DBE_ALLOC_HINT, 0);
+  return Finish(request, 0);
+}

@@ -1,6 +1,7 @@
 // Databank operations beyond the file format: opening a databank for use
-// (DKOPD1), closing it (DKCLD1), asking its size (DKSIZ1) and giving the free
-// space at the end of its file back to the file system (DKTDB1).
+// (DKOPD1), closing it (DKCLD1), asking its size (DKSIZ1), giving the free
+// space at the end of its file back to the file system (DKTDB1) and copying
+// its file (DKCOP1).
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,10 @@ constexpr int SIZ_WORDS = 6;
 constexpr int TDB_DID = 2;
 constexpr int TDB_SEQNO = 3;
 constexpr int TDB_WORDS = 4;
+// DKCOP1: mode, then the source's entry, DID and SEQNO, the target's.
+constexpr int COP_SOURCE = 1;
+constexpr int COP_TARGET = 4;
+constexpr int COP_WORDS = 7;
 
 // Control-area word naming the system databank's entry once it is open.
 constexpr int BP_SYSDB_ENTRY = 98;
@@ -27,6 +32,9 @@ int32_t DKOPD1(int32_t* request);
 int32_t DKCLD1(int32_t* request);
 int32_t DKSIZ1(int32_t* request);
 int32_t DKTDB1(int32_t* request);
+// Copies a databank's file, up to its last unit, over another's (a copy of
+// the same databank being made).
+int32_t DKCOP1(int32_t* request);
 
 // The highest bit set in a bitmap page's map, -1 when none is.
 int32_t LastUsedBit(const uint8_t* bitmap_page);

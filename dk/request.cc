@@ -81,7 +81,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 6, DKCHT1Entry},  // 11 DKCHT1
     {1, 0, DatabankEntry<DKCLD1>},  // 12 DKCLD1
     {1, 5, TableEntry<DKCLT1>},  // 13 DKCLT1
-    {1, 0, nullptr},          // 14 DKCOP1
+    {1, 0, DatabankEntry<DKCOP1>},  // 14 DKCOP1
     {1, 0, CreateDatabankEntry},  // 15 DKCRD1
     {1, 5, TableEntry<DKCRT1>},  // 16 DKCRT1
     {1, 0, TableEntry<DKCRX1>},  // 17 DKCRX1

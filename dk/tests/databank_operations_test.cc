@@ -131,4 +131,37 @@ TEST_F(DatabankOperationsTest, TruncationCutsAfterTheLastUsedUnit) {
   }
 }
 
+TEST_F(DatabankOperationsTest, CopyTakesTheFileUpToItsLastUnit) {
+  Make("src", 64);
+  int32_t from = 0;
+  ASSERT_EQ(OpenDb("src", 1, 5, 3, &from), 0);
+  int32_t page = Allocate(from, 16384);
+  int32_t b = Get(from, page, 16384, GET_NEW);
+  ASSERT_GT(b, 0);
+  std::memset(PageWords(b) + 1, 0x5a, 16384 - 4);
+  DKPUT0(PUT_CHANGED, b);  // still in the pool: the copy writes it first
+  int32_t to = Create("tgt", 200, 5, 4);
+  auto copy = [&](int32_t did, int32_t seqno) {
+    int32_t rq[COP_WORDS] = {0, from, 5, 3, to, did, seqno};
+    DKCallEntry(14, rq, nullptr);
+    return rq[0];
+  };
+  EXPECT_EQ(copy(6, 4), -45);
+  EXPECT_EQ(copy(5, 7), -43);
+  ASSERT_EQ(copy(5, 4), 0);
+  std::vector<char> source = FileBytes("src"), target = FileBytes("tgt");
+  ASSERT_EQ(source.size(), 64u * kUnitBytes);
+  target.resize(source.size());
+  // Word 0 of each page holds the in-memory buffer index; the rest matches.
+  EXPECT_EQ(FileWord("tgt", page, 1), FileWord("src", page, 1));
+  EXPECT_EQ(FileWord("tgt", page, 1), 0x5a5a5a5a);
+  for (int64_t u = 2; u < 64; ++u)
+    EXPECT_EQ(std::vector<char>(source.begin() + u * kUnitBytes + 4,
+                                source.begin() + (u + 1) * kUnitBytes),
+              std::vector<char>(target.begin() + u * kUnitBytes + 4,
+                                target.begin() + (u + 1) * kUnitBytes))
+        << u;
+  EXPECT_EQ(FileWord("tgt", 0, BMP_FREE), FileWord("src", 0, BMP_FREE));
+}
+
 }  // namespace
