@@ -268,6 +268,7 @@ void NothingToApply(int32_t slot) {
   DKLock(BP_LOCK_BACKGROUND_QUEUE);
   if (a[kDeferredThreads] > 0) --a[kDeferredThreads];
   DKUnlock(BP_LOCK_BACKGROUND_QUEUE);
+  DKCheckWaitingDatabanks();
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE_SLAVE);
 }
 

@@ -57,3 +57,16 @@ constexpr int32_t BP_LOG_TABLE = 104;
 // transaction end with their header. 1 when appended, 0 when not, or the
 // append's code.
 int32_t DKPTL1(std::span<const int32_t> record, int32_t commit, bool closes_logged);
+
+// The background check of a databank's data pages (the databank
+// verification installs it): called with a databank entry in check state
+// 17; it leaves the state it ends in.
+using DKBackgroundCheck = int32_t (*)(int32_t databank);
+void DKInstallBackgroundCheck(DKBackgroundCheck check);
+// Run by a master that found nothing to apply: while fewer threads than
+// area word 168 are checking, the databanks in check state 16 are checked
+// one at a time (the first found each pass), a further pass only while
+// area word 171 counts refused requests, each pass taking one; at the limit
+// word 171 grows instead. Without an installed check, -86 is reported
+// naming DKVDB0 and the databank stays in state 16.
+void DKCheckWaitingDatabanks();
