@@ -338,6 +338,11 @@ int32_t DKRSD1(int32_t* request) {
   open[RQ_TABLE] = r.set;
   open[RQ_TBL] = r.did;
   DKCLT1(open.data());
+  // At an open, the tables the replay opened leave the table hash again.
+  if (rc == 0 && r.mode == -1) {
+    int32_t all[CRT_WORDS] = {34, 0, r.did};
+    DKCLT1(all);
+  }
   if (rc != 0 && r.mode != -1) Report(rc, 4, r.did, r.entry);
   return finish(rc);
 }
