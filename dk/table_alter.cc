@@ -205,7 +205,8 @@ int32_t Run(int32_t* block) {
   r.kind = code == -1 ? te[RE_KIND] % 10 : (code >= 11 ? code - 10 : code);
   r.method = code == -1 ? te[RE_METHOD] : (code >= 11 ? 1 : 0);
   if (r.kind < 0 || r.kind > 9) return Report(-43, block[ALR_TYPE], r.databank);
-  DKFreeSecondEntry(r.source);
+  // The table's own second entry may be the target: it is kept.
+  if (a[r.source + TBE_SECOND] != r.target) DKFreeSecondEntry(r.source);
   if (!in_place) DKFreeSecondEntry(r.target);
   const int32_t saved_kind = a[r.target + TBE_KIND], saved_method = a[r.target + TBE_METHOD];
   a[r.target + TBE_KIND] = r.kind;

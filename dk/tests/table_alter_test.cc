@@ -157,6 +157,23 @@ TEST_F(AlterTest, IntoASecondTableWithGeneratedKeys) {
   EXPECT_EQ(ReadTree(s).records, before);  // the source stays as it was
 }
 
+// The table's own second entry is the natural target of a rewrite: it
+// stays the table's second entry and receives the records.
+TEST_F(AlterTest, IntoTheTablesOwnSecondEntry) {
+  Table s = CreateTable(87, kOldKey, kOldLength);
+  const auto before = Fill(s, 300);
+  Table t = CreateTable(88, kOldKey, kOldLength);
+  Bufferpool()[s.entry + TBE_SECOND] = t.entry;
+  auto b = Request(s, {Step(6, kOldLength, 0)}, kOldKey, kOldLength);
+  b[ALR_TARGET] = t.entry;
+  b[ALR_TARGET_TBL] = t.tbl;
+  DKEXE1(4, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  EXPECT_EQ(Bufferpool()[s.entry + TBE_SECOND], t.entry);
+  EXPECT_EQ(ReadTree(t).records, before);
+  EXPECT_EQ(ReadTree(s).records, before);
+}
+
 TEST_F(AlterTest, AFailurePartWayLeavesTheOldTreeWhole) {
   Table t = CreateTable(84, kOldKey, kOldLength);
   const auto before = Fill(t, 3000, 2600);
