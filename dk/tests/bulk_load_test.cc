@@ -544,3 +544,41 @@ TEST_F(BulkLoadTest, AnIndexOnAnEmptyTableIsEmpty) {
 }
 
 }  // namespace
+
+namespace {
+
+// The table of cases is every write of a load, merge and build into a
+// table that has records, each failing in turn: a load that fails keeps
+// every record the table had, one that gets through holds both.
+TEST_F(BulkLoadTest, ALoadFailingAtAnyWriteLosesNoRowTheTableHad) {
+  for (int n = 1; n <= 60; ++n) {
+    SCOPED_TRACE(n);
+    Table t = CreateTable(100 + n, 8, 100);
+    std::map<std::string, std::string> model;
+    for (uint32_t i = 0; i < 60; ++i) {
+      std::string r = Row(i * 5, 8, 100, 'o');
+      ASSERT_EQ(Insert(t, r), 0);
+      model.emplace(r.substr(0, 8), r);
+    }
+    const auto before = ReadTree(t).records;
+    Flush();
+    std::vector<std::string> rows;
+    for (uint32_t i = 0; i < 400; ++i) {
+      rows.push_back(Row((i * 37) % 400 * 3 + 1, 8, 100, 'n'));
+      model.emplace(rows.back().substr(0, 8), rows.back());
+    }
+    fault_.FailNthWrite(n, EIO);
+    const int32_t rc = LoadAll(t, rows);
+    fault_.FailNthWrite(0, 0);
+    // The root page's own write comes last; a page whose write failed
+    // stays unreadable until its databank is opened again.
+    if (rc == -61) break;
+    Flush();
+    std::vector<std::string> both;
+    for (auto& [k, r] : model) both.push_back(r);
+    EXPECT_EQ(ReadTree(t).records, rc == 0 ? both : before) << rc;
+    if (rc == 0) break;
+  }
+}
+
+}  // namespace
