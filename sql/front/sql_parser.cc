@@ -247,7 +247,9 @@ SqlParseArea* SqlParseAreaOf(SqlCompileCtx* ctx) {
 }
 
 const char* SqlValueText(SqlCompileCtx* ctx, const SqlValueEntry& entry) {
-  if (entry.text <= 0) return "";
+  // Indexes count from the arena's first chunk, and a later chunk of the
+  // kernel word storage may lie below it: only 0 means no text.
+  if (entry.text == 0) return "";
   return reinterpret_cast<const char*>(ctx->arena.chunks + (entry.text - 1));
 }
 

@@ -4,13 +4,18 @@
 // parser's condition.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "kernel/word_storage.h"
 #include "sql/front/compile_driver.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/sql_action_words.h"
 #include "sql/front/sql_actions.h"
+#include "sql/front/sql_parser.h"
+#include "sql_grammar_tables_gen.h"
 
 namespace {
 
@@ -62,6 +67,69 @@ class GrammarDriver : public ::testing::Test {
   SqlKernelServices old_kernel_;
   SqlPhaseServices old_phases_;
 };
+
+// Token texts seen by the actions through SqlValueText, with their arena
+// indexes.
+struct SeenText {
+  int32_t index;
+  int32_t length;
+  std::string text;
+};
+std::vector<SeenText> g_seen;
+
+void RecordingAction(SqlCompileCtx* ctx, int32_t rule) {
+  SqlParseArea* a = SqlParseAreaOf(ctx);
+  for (int32_t k = 1; k <= SqlRuleLength(rule) && a->depth + k < kSqlParseDepth; ++k) {
+    const SqlValueEntry& e = a->value[a->depth + k];
+    if (e.text != 0) g_seen.push_back({e.text, e.length, SqlValueText(ctx, e)});
+  }
+  SqlActionOf(ctx, rule);
+}
+
+// The parse phase as installed, with the recording action.
+void RecordingParse(SqlCompileCtx* ctx) {
+  if (ctx->work_area == nullptr || ctx->work_area_bytes < kSqlParseWorkBytes) {
+    ctx->work_area = ArenaAllocAligned(&ctx->arena, kSqlParseWorkBytes);
+    ctx->work_area_bytes = kSqlParseWorkBytes;
+  }
+  if (qqwscur(ctx) == 0) qqwsnewblk(ctx);
+  SqlActionState* s = ActionState(ctx);
+  std::memset(s, 0, sizeof *s);
+  s->collection = -1;
+  s->column_list = -1;
+  ctx->parse_root = -1;
+  SqlParse(ctx, kSqlGrammarTables, RecordingAction);
+}
+
+TEST_F(GrammarDriver, TokenTextsInEveryArenaChunkAreRead) {
+  SqlPhaseServices phases = SqlPhases();
+  phases.parse = RecordingParse;
+  SqlInstallPhaseServices(&phases);
+  // Enough long names that the arena takes further chunks of the word
+  // storage, which may lie below its first one (a negative index).
+  std::string sql = "SELECT ";
+  const int kNames = 600;
+  for (int i = 0; i < kNames; ++i) {
+    if (i > 0) sql += ", ";
+    char name[40];
+    std::snprintf(name, sizeof name, "COLUMN_NAME_OF_SOME_LENGTH_%05d", i);
+    sql += name;
+  }
+  sql += " FROM T";
+  g_seen.clear();
+  Compile(sql);
+  bool negative = false;
+  int named = 0;
+  int wrong = 0;
+  for (const SeenText& t : g_seen) {
+    negative = negative || t.index < 0;
+    if (static_cast<int32_t>(t.text.size()) != t.length) ++wrong;
+    if (t.text.rfind("COLUMN_NAME_OF_SOME_LENGTH_", 0) == 0) ++named;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GE(named, kNames);
+  EXPECT_TRUE(negative) << "no token text landed below the first chunk";
+}
 
 TEST_F(GrammarDriver, StatementsThatStopAfterParsing) {
   struct Case {
