@@ -324,6 +324,8 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     SizeAndPrecision(ctx, rule, r);
   } else if ((rule >= 638 && rule <= 641) || (rule >= 648 && rule <= 653)) {
     IntervalField(ctx, rule, r);
+  } else if (rule == 992) {
+    r[VW_TYPE] = TypeNode(ctx, ActionState(ctx)->type_code, 0, 0);
   } else if (rule == 621) {
     SqlActionState* s = ActionState(ctx);
     r[VW_TYPE] = TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);

@@ -129,6 +129,9 @@ void StringFunctions(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 560:
       r[VW_VALUE] = ExprOfKind(ctx, kExprPosition, r, v(3), v(5));
       break;
+    case 561:
+      r[VW_VALUE] = ExprOfKind(ctx, kExprExtract, r, s3[VW_TYPE], v(5));
+      break;
     default:
       break;
   }
@@ -380,6 +383,7 @@ void Calls(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 555:
     case 556:
     case 560:
+    case 561:
       StringFunctions(ctx, rule, r);
       break;
     case 557:

@@ -138,6 +138,14 @@ std::string Function(SqlCompileCtx* ctx, int32_t node, int32_t kind) {
       return "REPEAT(" + e(22) + ", " + e(23) + ")";
     case kExprPosition:
       return "POSITION(" + e(22) + " IN " + e(23) + ")";
+    case kExprExtract: {
+      // Word 22 is the field's type node, its code 13 (YEAR) to 18 (SECOND).
+      static const char* const kFields[] = {"YEAR", "MONTH", "DAY", "HOUR", "MINUTE", "SECOND"};
+      int32_t type = WsWord(ctx, node, 22);
+      int32_t field = type != 0 ? WsWord(ctx, type, 0) - 13 : -1;
+      return std::string("EXTRACT(") + (field >= 0 && field <= 5 ? kFields[field] : "?") +
+             " FROM " + e(23) + ")";
+    }
     case kExprRoutineCall:
       return Qualified(ctx, WsWord(ctx, node, 22)) + "(" +
              List(ctx, WsWord(ctx, node, 23), SqlPrintExpression) + ")";

@@ -38,6 +38,7 @@ const char* const kPhrases[] = {
     "FROM t",
     "SELECT SUBSTRING(a FROM 1), SUBSTRING(a FROM 1 FOR 2), TRIM(a FROM b), REPEAT(a, 2), "
     "TRIM(LEADING FROM a), TRIM(TRAILING 'x' FROM a), TRIM(BOTH FROM a), POSITION(a IN b), "
+    "EXTRACT(YEAR FROM a), EXTRACT(SECOND FROM b), "
     "COUNT(a), AVG(a), SUM(a), MAX(a), MIN(a), EXTRACT(a), POSITION(a), SUBSTRING(a, 1), TRIM(a) "
     "FROM t",
     "SELECT X'01' X'02', N'a' 'b', 'a' 'b', 1, 1.5, 1E3, DATE '2020-01-01', TIME '10:00:00', "

@@ -87,6 +87,8 @@ TEST(SqlGrammar, StatementsToTreesAndKinds) {
       {"CREATE UNIQUE INDEX i ON t (a DESC, b)", 27, "CREATE UNIQUE INDEX i ON t (a DESC, b)"},
       {"SELECT SUBSTRING(a FROM 2 FOR 3), TRIM(LEADING 'x' FROM a), POSITION('a' IN b) FROM t", 2,
        "SELECT SUBSTRING(a FROM 2 FOR 3), TRIM(LEADING 'x' FROM a), POSITION('a' IN b) FROM t"},
+      {"SELECT EXTRACT(YEAR FROM d), EXTRACT(SECOND FROM t + 1) FROM t", 2,
+       "SELECT EXTRACT(YEAR FROM d), EXTRACT(SECOND FROM (t + 1)) FROM t"},
       {"SELECT UPPER(a), MOD(a, 2), f(a, 1), ROUND(a) FROM t", 2,
        "SELECT F42(a), F65(a, 2), f(a, 1), ROUND(a) FROM t"},
       {"SELECT :h, ? FROM t", 2, "SELECT :h, ? FROM t"},
