@@ -123,7 +123,14 @@ int32_t WriteGroup(int32_t group) {
     CountWord(BP_GROUPED_TRANSACTIONS);
     return 0;
   }
-  const int32_t upto = LoadWord(BP_COMMIT_SET_ORDER);
+  // A group is numbered when its append begins: under the commit-set lock
+  // every group up to the last number is in the pages (or has failed), and
+  // none still being appended is counted as written.
+  int32_t upto;
+  {
+    EnqdeqGuard set_guard(a + BP_LOCK_COMMIT_SET);
+    upto = LoadWord(BP_COMMIT_SET_ORDER);
+  }
   int32_t pag[PAGREQ_WORDS] = {};
   pag[0] = a[LoadWord(BP_COMMIT_SET_TBL) + TBE_DATABANK];
   const int32_t rc = DKPAG0(pag, 1);

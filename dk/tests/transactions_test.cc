@@ -148,6 +148,41 @@ TEST_F(TransactionTest, CommitWhoseCommitSetWriteFailsIsNotDone) {
             (std::vector<std::string>{MakeRecord("k0", 4, 8), MakeRecord("k9", 4, 8)}));
 }
 
+// A committer whose group is appended writes the commit set's pages for the
+// groups numbered so far. A group is numbered when its append begins, so a
+// group still being appended must not count as written: its committer would
+// find it written and report a commit whose records never reached the disk.
+TEST_F(TransactionTest, GroupStillBeingAppendedIsNotCountedAsWritten) {
+  Table table = CreateTable(77, 4, 8);
+  Began t = Begin();
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {{db_, 3}}));
+  AppendTo(s.write, Change(1, table, MakeRecord("k1", 4, 8)));
+  AppendTo(s.write, Change(1, table, MakeRecord("k2", 4, 8)));
+  const int32_t group = LoadWord(BP_COMMIT_SET_ORDER) + 1;
+  std::atomic<int32_t> rc{1};
+  std::atomic<bool> done{false};
+  DKLock(BP_LOCK_GROUP_COMMIT);
+  std::thread committer([&] {
+    enqdeq_attach(enq_, 2);
+    rc = End(t.tss, s);
+    done = true;
+  });
+  // The committer has appended its group and waits to write it.
+  while (PoolWord(BP_LOCK_GROUP_COMMIT + ENQDEQ_HEAD).load() == 0) std::this_thread::yield();
+  // Another committer begins its append: it numbers its group and holds
+  // the commit-set lock while its records go in.
+  DKLock(BP_LOCK_COMMIT_SET);
+  StoreWord(BP_COMMIT_SET_ORDER, group + 1);
+  DKUnlock(BP_LOCK_GROUP_COMMIT);
+  while (!done && PoolWord(BP_LOCK_COMMIT_SET + ENQDEQ_HEAD).load() == 0) std::this_thread::yield();
+  EXPECT_LT(LoadWord(BP_COMMIT_SET_WRITTEN), group + 1);
+  DKUnlock(BP_LOCK_COMMIT_SET);
+  committer.join();
+  EXPECT_EQ(rc, 0);
+  EXPECT_GE(area_[BP_COMMIT_SET_WRITTEN], group);
+}
+
 TEST_F(TransactionTest, FirstRegisteredIsMasterTheSecondWaitsAsSlave) {
   StartBackground(2);
   const int32_t first = area_[BP_FIRST_SWA], second = first + SWA_WORDS;
