@@ -142,6 +142,11 @@ int32_t Rebuild(int32_t* block, Reshape& r) {
   if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
   DKMRG1(load.data());
   if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
+  if (load[LOA_DUPLICATES] > 0) {
+    // Records whose new keys are equal: the tree would keep one of each.
+    FreeChain(r.databank, load[LOA_CHAIN], r.data_size);
+    return -55;
+  }
   load[LOA_STATUS] = kBuildReplace;
   load[LOA_RECORD] = r.index_size;
   DKBIN1(load.data());

@@ -191,6 +191,20 @@ TEST_F(AlterTest, AFailurePartWayLeavesTheOldTreeWhole) {
   EXPECT_EQ(Insert(t, OldRecord(5000)), 0);
 }
 
+// A new key shorter than the old one makes the records' keys collide: the
+// rewrite is refused rather than keep one record of each key.
+TEST_F(AlterTest, NewKeysThatCollideLeaveTheOldTreeWhole) {
+  Table t = CreateTable(89, kOldKey, kOldLength);
+  const auto before = Fill(t, 500);
+  const auto root = RootEntry(t);
+  auto b = Request(t, {Step(6, kOldLength, 0)}, 4, kOldLength);
+  b[RQ_STATUS] = -1;
+  DKEXE1(4, b.data());
+  EXPECT_EQ(b[RQ_STATUS], -55);
+  EXPECT_EQ(RootEntry(t), root);
+  EXPECT_EQ(ReadTree(t).records, before);
+}
+
 TEST_F(AlterTest, BadRequestsAreRefused) {
   Table t = CreateTable(85, kOldKey, kOldLength);
   Table second = CreateTable(86, 8, 27);

@@ -106,6 +106,22 @@ TEST_F(ReshapeTest, RemovedRangesAndRunningNumbersGiveTheModelsRecords) {
   EXPECT_EQ(ReadTree(Reopened(t, 12, 97)).records, expected);
 }
 
+// New keys that collide would leave one record of each key: the reshape
+// is refused and the table keeps every record in its old form.
+TEST_F(ReshapeTest, ANewKeyThatCollidesKeepsTheOldTable) {
+  Table t = CreateTable(92, 8, 100);
+  const auto before = Fill(t, 800);
+  const auto root = RootEntry(t);
+  auto b = Block(t, 4, 96);
+  b[RS_FIRST_OFFSET] = 0;
+  b[RS_FIRST_LENGTH] = 4;
+  DKEXE1(18, b.data());
+  EXPECT_EQ(b[RQ_STATUS], -55);
+  EXPECT_EQ(RootEntry(t), root);
+  EXPECT_EQ(ReadTree(t).records, before);
+  EXPECT_EQ(Insert(t, MakeRecord("zzy", 8, 100)), 0);
+}
+
 TEST_F(ReshapeTest, EmptyTablesAndTablesAlreadyReshaped) {
   Table e = CreateTable(92, 8, 100);
   auto b = Block(e, 8, 120);
