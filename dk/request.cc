@@ -86,7 +86,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 5, TableEntry<DKCRT1>},  // 16 DKCRT1
     {1, 0, TableEntry<DKCRX1>},  // 17 DKCRX1
     {1, 0, TableEntry<DKDCT1>},  // 18 DKDCT1
-    {1, 0, nullptr},          // 19 DKDDS1
+    {1, 0, DKDDS1Entry},  // 19 DKDDS1
     {1, 5, TableEntry<DKDEL1>},  // 20 DKDEL1
     {1, 6, DKDET1Entry},  // 21 DKDET1
     {1, 0, TableEntry<DKDRP1>},  // 22 DKDRP1

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/control_words.h"
 #include "dk/set_pages.h"
@@ -24,6 +25,7 @@ using SetRoutine = int32_t (*)(std::span<int32_t>);
 
 struct Routines {
   int32_t append = RoutineIndex("DKAPS1");
+  int32_t delete_records = RoutineIndex("DKDDS1");
   int32_t drop = RoutineIndex("DKDRS1");
   int32_t roll_back = RoutineIndex("DKROL1");
   int32_t next = RoutineIndex("DKGNS1");
@@ -38,6 +40,8 @@ const Routines& Index() {
 }
 
 constexpr int32_t kKindOfLargeObjects = 13;
+// DKDDS1: the count of object identifiers, then the identifiers.
+constexpr size_t kDeleteCount = 29, kDeleteIds = 30;
 
 // Runs `run` with the databank marked busy: the pair is lowered without
 // waiting and raised again, which wakes a thread that waits to take it.
@@ -59,10 +63,12 @@ enum class Answer {
   kStatus,    // the status alone
   kPosition,  // words 1, 6 and 7 as the first databank gave them
   kMark,      // as kPosition, and a missing mark (-55) ends the walk
+  kCount,     // a status of 0 from every databank gives the first other one
 };
 
 // The walk of every request routine but DKGNS1 and DKGPS1. The status is the
-// last negative status of a databank, else 0.
+// last negative status of a databank, else 0 (kCount: else the first nonzero
+// status of a databank, which is a count there).
 int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, Answer answer) {
   if (const int32_t rc = CheckSetTable(block, routine); rc < 0) {
     block[SETRQ_RC] = rc;
@@ -70,7 +76,7 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, Answer a
   }
   int32_t* area = Bufferpool();
   const int32_t given = block[SETRQ_TABLE], mode = block[SETRQ_RC];
-  int32_t result = 0, kept[3] = {0, 0, 0};
+  int32_t result = 0, first_nonzero = 0, kept[3] = {0, 0, 0};
   bool first = true;
   for (int32_t t = given, n = 0; t != 0 && n < area[BP_TABLE_COUNT]; t = area[t + TBE_NEXT], ++n) {
     if (!IsTableEntry(t)) break;
@@ -89,6 +95,7 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, Answer a
     const int32_t rc = RunMarkedBusy(databank, block, run, true, &ran);
     if (!ran) continue;
     if (rc < 0) result = rc;
+    if (first_nonzero == 0) first_nonzero = rc;
     if (rc == -55 && answer == Answer::kMark) break;
     if (first) {
       kept[0] = block[SETRQ_DATA_PAGE_SIZE];
@@ -98,7 +105,8 @@ int32_t Walk(std::span<int32_t> block, int32_t routine, SetRoutine run, Answer a
     }
   }
   block[SETRQ_TABLE] = given;
-  if (answer != Answer::kStatus && !first) {
+  if (answer == Answer::kCount && result == 0) result = first_nonzero;
+  if ((answer == Answer::kPosition || answer == Answer::kMark) && !first) {
     block[SETRQ_DATA_PAGE_SIZE] = kept[0];
     block[SETRQ_PAGE] = kept[1];
     block[SETRQ_POSITION] = kept[2];
@@ -219,6 +227,23 @@ int32_t DKAPS1(std::span<int32_t> block) {
   return Walk(block, Index().append, DKAXR0, Answer::kPosition);
 }
 
+int32_t DKDDS1(std::span<int32_t> block) {
+  const int32_t routine = Index().delete_records;
+  int32_t rc = CheckSetTable(block, routine);
+  // The identifiers must lie in the block: every databank reads them there.
+  if (rc == 0 && (block.size() < kDeleteIds || block[kDeleteCount] < 0 ||
+                  static_cast<size_t>(block[kDeleteCount]) > block.size() - kDeleteIds)) {
+    const int32_t value = block.size() > kDeleteCount ? block[kDeleteCount] : 0;
+    ReportPageError(routine, -43, 2, value);
+    rc = -43;
+  }
+  if (rc < 0) {
+    if (!block.empty()) block[SETRQ_RC] = rc;
+    return rc;
+  }
+  return Walk(block, routine, DKDeleteSetRecords, Answer::kCount);
+}
+
 int32_t DKDRS1(std::span<int32_t> block) {
   return Walk(block, Index().drop, DKDXT0, Answer::kStatus);
 }
@@ -242,6 +267,9 @@ int32_t SetRequestBlockWords() {
 
 void DKAPS1Entry(int32_t* block, void*) {
   DKAPS1(std::span<int32_t>(block, SetRequestBlockWords()));
+}
+void DKDDS1Entry(int32_t* block, void*) {
+  DKDDS1(std::span<int32_t>(block, SetRequestBlockWords()));
 }
 void DKDRS1Entry(int32_t* block, void*) {
   DKDRS1(std::span<int32_t>(block, SetRequestBlockWords()));

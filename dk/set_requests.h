@@ -10,6 +10,10 @@
 // Request-level routines (block words as the set routines read them). Each
 // returns its status and leaves it in word 0.
 int32_t DKAPS1(std::span<int32_t> block);  // 6: append on every databank
+// 19: removes on every databank the records of the objects listed from word
+// 30 (word 29 their count) up to the mark in words 25-28 (DKDeleteSetRecords);
+// the status is the last negative one, else the first count not 0.
+int32_t DKDDS1(std::span<int32_t> block);
 int32_t DKDRS1(std::span<int32_t> block);  // 23: empty the set on every databank
 int32_t DKROL1(std::span<int32_t> block);  // 50: roll back to the mark in word 0
 int32_t DKGNS1(std::span<int32_t> block);  // 34: next record, the given entry alone
@@ -28,6 +32,7 @@ int32_t SetRequestBlockWords();
 
 // Slot-table entries of the function codes.
 void DKAPS1Entry(int32_t* block, void* argument);
+void DKDDS1Entry(int32_t* block, void* argument);
 void DKDRS1Entry(int32_t* block, void* argument);
 void DKROL1Entry(int32_t* block, void* argument);
 void DKGNS1Entry(int32_t* block, void* argument);
