@@ -180,6 +180,23 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
   return 0;
 }
 
+// The system databank taken over while the log is open: its restart, owed
+// since it last ran without the log, runs now.
+int32_t RestartSystemDatabank(int32_t entry) {
+  int32_t* a = Bufferpool();
+  if (a[entry + DBE_DID] != 1 || LoadWord(BP_LOG_TABLE) <= 0 || LoadWord(BP_SYSDB_RESTARTED) != 0)
+    return 0;
+  if (a[entry + DBE_ERROR] == -19) a[entry + DBE_ERROR] = 0;
+  a[entry + DBE_OFFLINE_COPY] = 0;
+  // The replay sets the word back to 0 when it leaves work owed.
+  StoreWord(BP_SYSDB_RESTARTED, 1);
+  if (int32_t rc = Restart(entry)) {
+    StoreWord(BP_SYSDB_RESTARTED, 0);
+    return rc;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int32_t DKOPD1(int32_t* request) {
@@ -195,6 +212,10 @@ int32_t DKOPD1(int32_t* request) {
   }
   if (fresh && request[CRD_TYPE] != DBT_SHADOW_MAKING) {
     if (int32_t rc = BringIntoService(request, &entry)) return Finish(request, rc);
+  } else if (int32_t rc = RestartSystemDatabank(entry)) {
+    EnqdeqGuard guard(Bufferpool() + BP_LOCK_DATABANK_HASH);
+    --Bufferpool()[entry + DBE_OPENS];  // the share taken above is given back
+    return Finish(request, rc);
   }
   request[CRD_UNITS] = entry;
   request[CRD_SEQNO] = Bufferpool()[entry + DBE_SEQNO];

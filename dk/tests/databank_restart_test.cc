@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "dk/bitmap_page.h"
+#include "dk/databank_operations.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_open.h"
@@ -195,6 +196,27 @@ TEST_F(RestartTest, AppendsOpenASectionOnlyWhenTheSetIsNotInUse) {
   append(4, 3);
   append(31, 3);  // a mark of its own is appended as it is
   EXPECT_EQ(SetRecords(6), (std::vector<P>{{32, -1}, {1, 0}, {2, 0}, {31, 3}, {4, 0}, {31, 0}}));
+}
+
+TEST_F(RestartTest, SystemDatabankTakenOverWithTheLogOpenRunsItsRestart) {
+  Close(Create("sys", 64, 1, 1));
+  auto open = [&] {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = 3;
+    rq[CRD_DID] = 1;
+    rq[CRD_SEQNO] = -1;
+    rq[CRD_TYPE] = 9;
+    FillNames(rq.data(), "sys");
+    DKCallEntry(44, rq.data(), nullptr);
+    if (rq[CRD_MODE] == 0) open_.push_back(rq[CRD_UNITS]);
+    return rq[CRD_MODE];
+  };
+  ASSERT_EQ(open(), 0);
+  EXPECT_EQ(area_[BP_SYSDB_RESTARTED], 0);  // the log was not open
+  area_[BP_LOG_TABLE] = 1;
+  ASSERT_EQ(open(), 0);
+  EXPECT_EQ(area_[BP_SYSDB_RESTARTED], 1);
+  EXPECT_EQ(area_[area_[BP_SYSDB_ENTRY] + DBE_OPENS], 2);
 }
 
 TEST_F(RestartTest, NoRestartSetNothingOwed) {
