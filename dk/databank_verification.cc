@@ -231,7 +231,12 @@ int32_t DKOpenCheck(int32_t databank, int32_t type, int32_t close_mark) {
     return 0;
   }
   int32_t option = close_mark == -1 ? 0 : LoadWord(BP_CHECK_OPTION);
-  if (type == DBT_WORK) option = -1;
+  if (type == DBT_WORK)
+    option = -1;
+  else
+    PoolWord(BP_STAT_174).fetch_add(1);  // databanks verified
   int32_t request[VED_WORDS] = {option, databank};
-  return DKVED0(request);
+  int32_t rc = DKVED0(request);
+  if (rc == -42) PoolWord(BP_STAT_175).fetch_add(1);  // found corrupt
+  return rc;
 }

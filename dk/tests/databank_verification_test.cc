@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "dk/table_entries.h"
 #include "dk/tests/databank_fixture.h"
 #include "dk/tests/table_fixture.h"
 
@@ -114,6 +115,21 @@ TEST_F(DatabankVerificationTest, TransRootPagesStartAtHeaderWordFour) {
   SetWord(entry, 2, HDR_NEXT_ROOT, 3);
   Crash(entry);
   EXPECT_EQ(OpenDb("trans", 1, 2, -1), -64);
+}
+
+TEST_F(DatabankVerificationTest, CorruptRootEntryFailsTheOpenAndIsCounted) {
+  Make("db", 64);
+  const int32_t checks = area_[BP_STAT_174], failures = area_[BP_STAT_175];
+  int32_t entry = Crashed("db");
+  // The first table root entry of the header names a table of kind 9.
+  const int32_t first = kFirstRootWord + 1;
+  SetWord(entry, kHeaderUnit, first + RE_TBL, 70);
+  SetWord(entry, kHeaderUnit, first + RE_KIND, 9);
+  Crash(entry);
+  EXPECT_EQ(OpenDb("db", 1, 5, -1), -42);
+  EXPECT_EQ(area_[BP_STAT_174], checks + 1);  // the open after the crash
+  EXPECT_EQ(area_[BP_STAT_175], failures + 1);
+  EXPECT_EQ(CloseDb(1, 5, -1), -45);
 }
 
 TEST_F(DatabankVerificationTest, CheckOptionDecidesTheStateAfterTheOpen) {
