@@ -15,6 +15,7 @@
 #include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
+#include "dk/stored_tss.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
@@ -352,6 +353,8 @@ void DKSSD1() {
       continue;
     }
     if (!AwaitWork(slot)) break;
+    // Stored records every running view already holds are no longer asked for.
+    DKPurgeStoredTss(LoadWord(BP_LOW_VIEW_TRANS));
     const int32_t tss = DKScanTransactionStates();
     if (tss == 0) {
       NothingToApply(slot);

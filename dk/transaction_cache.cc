@@ -11,6 +11,7 @@
 #include "dk/error_log.h"
 #include "dk/record_routines.h"
 #include "dk/set_pages.h"
+#include "dk/stored_tss.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
 #include "dk/transaction_cache_internal.h"
@@ -208,13 +209,19 @@ int32_t DKDLT0(std::vector<int32_t>* cursor) {
 CacheWriter DKLTS0(int32_t start) {
   int32_t* a = Bufferpool();
   CacheWriter w;
-  EnqdeqGuard lock(a + BP_LOCK_TSS_HASH);
-  const int32_t e = DKHMI0(a[BP_TSS_HASH], start);
-  if (e > 0 && DKIsTssEntry(e) && a[e + TSS_START] == start) {
-    w.state = a[e + TSS_STATE];
-    w.on_disk = a[e + TSS_ON_DISK];
-    w.prepared = w.state > TSS_BUILDUP_RW ? a[e + TSS_PREPARE] : 0;
+  {
+    EnqdeqGuard lock(a + BP_LOCK_TSS_HASH);
+    const int32_t e = DKHMI0(a[BP_TSS_HASH], start);
+    if (e > 0 && DKIsTssEntry(e) && a[e + TSS_START] == start) {
+      w.state = a[e + TSS_STATE];
+      w.on_disk = a[e + TSS_ON_DISK];
+      w.prepared = w.state > TSS_BUILDUP_RW ? a[e + TSS_PREPARE] : 0;
+      return w;
+    }
   }
+  // An entry is stored before it leaves the hash, so a miss there finds it
+  // among the stored records; read with lock 236 released, as it reads pages.
+  DKFindStoredTss(start, &w);
   return w;
 }
 

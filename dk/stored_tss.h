@@ -1,0 +1,30 @@
+// Stored TSS records: secured transactions whose TSS entries had to leave
+// the TSS hash are kept as records of the kernel's TSS table, so that the
+// writer lookup of the transaction cache still finds them (DKITS1), until no
+// running transaction can ask for them (DKPurgeStoredTss).
+#pragma once
+
+#include <cstdint>
+
+#include "dk/transaction_cache.h"
+
+// Control-area word holding the table entry of the kernel's TSS table (0
+// while none is made). The table lives in the databank of area word 101
+// (the TRANS databank, word 100, when 101 is 0).
+constexpr int32_t BP_STORED_TSS_DATABANK = 101;
+constexpr int32_t BP_STORED_TSS_TABLE = 106;
+
+// Stores TSS entry `tss` (start number, state, prepare and commit-on-disk
+// numbers) and counts it in area word 135. 0, or a negative code; an insert
+// answering a positive status is reported as -43 and taken as done.
+int32_t DKITS1(int32_t tss);
+
+// The stored record of start number `start`: true with `writer` filled in
+// as DKLTS0 answers, false when none is stored.
+bool DKFindStoredTss(int32_t start, CacheWriter* writer);
+
+// Removes every stored record whose commit-on-disk number is below `limit`
+// (the low view limit, area word 132): every running transaction's view
+// already holds those commits. Answers the number removed, or a negative
+// code.
+int32_t DKPurgeStoredTss(int32_t limit);
