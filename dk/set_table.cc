@@ -698,6 +698,17 @@ int32_t RollBack(std::span<int32_t> block, const Set& s) {
   return 0;
 }
 
+// Opens the block's set for the routine, runs the step on it and leaves the
+// result in the block.
+template <typename Step>
+int32_t Run(std::span<int32_t> block, int32_t routine, Step step) {
+  Set s;
+  int32_t rc = OpenSet(block, routine, &s);
+  if (rc == 0) rc = step(block, s);
+  if (!block.empty()) block[SETRQ_RC] = rc;
+  return rc;
+}
+
 }  // namespace
 
 int32_t SetMaxRecordWords(int32_t page_size) {
@@ -706,49 +717,25 @@ int32_t SetMaxRecordWords(int32_t page_size) {
 }
 
 int32_t DKAXR0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().append, &s);
-  if (rc == 0) rc = Append(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().append, Append);
 }
 
 int32_t DKGXN0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().next, &s);
-  if (rc == 0) rc = ReadNext(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().next, ReadNext);
 }
 
 int32_t DKGXP0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().previous, &s);
-  if (rc == 0) rc = ReadPrevious(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().previous, ReadPrevious);
 }
 
 int32_t DKDXR0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().remove, &s);
-  if (rc == 0) rc = Delete(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().remove, Delete);
 }
 
 int32_t DKDXT0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().drop, &s);
-  if (rc == 0) rc = Drop(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().drop, Drop);
 }
 
 int32_t DKRXT0(std::span<int32_t> block) {
-  Set s;
-  int32_t rc = OpenSet(block, Index().roll_back, &s);
-  if (rc == 0) rc = RollBack(block, s);
-  if (!block.empty()) block[SETRQ_RC] = rc;
-  return rc;
+  return Run(block, Index().roll_back, RollBack);
 }
