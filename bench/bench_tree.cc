@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_kernel.h"
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
@@ -29,80 +30,32 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr int kRecords = 1000000;
-constexpr int32_t kKey = 16, kLength = 100;
-constexpr int32_t kRecordWords = (kLength + 3) / 4;
-
-struct QuietServices : HostServices {
-  void write_output(StatusPair* status, int, const char*, int) override { set_success(status); }
-};
-
-double Seconds(Clock::time_point a, Clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
+using bench::Clock;
+using bench::CreateTable;
+using bench::kKey;
+using bench::kLength;
+using bench::kRecords;
+using bench::kRecordWords;
+using bench::Records;
+using bench::Seconds;
 
 // A started kernel whose pools hold the whole tree, one databank file and
 // one table of 16-byte keys and 100-byte records on the default page sizes.
 struct Kernel {
   Kernel() {
-    InstallHostServices(&quiet);
-    enq.assign(static_cast<size_t>(enqdeq_size(4) / 4), 0);
-    enqdeq_init(enq.data(), 4, nullptr, nullptr, 0);
-    enqdeq_attach(enq.data(), 1);
-    int32_t counts[4] = {0, 30, 30, 30}, pages[3] = {120000, 64, 0}, threads[5] = {2, 2, 0, 10, 0};
-    int32_t rc = 0;
-    DKCheckParams(&rc, counts, pages, threads);
-    DKSTA9(&rc, "BENCH", 5, counts, pages, threads, 0);
+    int32_t pages[3] = {120000, 64, 0};
+    bench::StartKernel(&quiet, &enq, pages);
     char tmpl[] = "/tmp/bench_tree_XXXXXX";
     dir = mkdtemp(tmpl);
-    std::string path = dir + "/bench.dbf";
-    std::vector<int32_t> rq(CRD_WORDS, 0);
-    rq[CRD_MODE] = -2;
-    rq[CRD_UNITS] = 16000;
-    rq[CRD_DID] = 5;
-    rq[CRD_SEQNO] = 1;
-    rq[CRD_TYPE] = 9;
-    char* file = reinterpret_cast<char*>(rq.data() + CRD_FILE);
-    std::memset(file, ' ', 256);
-    std::memcpy(file, path.data(), path.size());
-    std::memset(rq.data() + CRD_NAME, ' ', 128);
-    DKCRD1(rq.data());
-    databank = rq[CRD_UNITS];
-    int32_t b[CRT_WORDS] = {};
-    b[RQ_DID] = 5;
-    b[RQ_TYPE] = 10;
-    b[RQ_TBL] = 7;
-    b[RQ_KEY_LENGTH] = kKey;
-    b[RQ_RECORD_LENGTH] = kLength;
-    DKEXE1(16, b);
-    table = b[RQ_TABLE];
+    databank = bench::CreateDatabank(dir, 16000);
+    table = CreateTable(7);
   }
-  ~Kernel() {
-    ReleaseDatabank(databank, false);
-    int32_t rc = 0;
-    DKShutdown(&rc);
-    std::filesystem::remove_all(dir);
-  }
-  QuietServices quiet;
+  ~Kernel() { bench::StopKernel(databank, dir); }
+  bench::QuietServices quiet;
   std::vector<int32_t> enq;
   std::string dir;
   int32_t databank = 0, table = 0;
 };
-
-std::vector<std::string> Records() {
-  std::mt19937_64 rng(42);
-  std::vector<std::string> records(kRecords);
-  for (std::string& r : records) {
-    r.resize(kLength);
-    for (int32_t i = 0; i < kLength; i += 8) {
-      uint64_t v = rng();
-      std::memcpy(r.data() + i, &v, static_cast<size_t>(std::min(8, kLength - i)));
-    }
-  }
-  return records;
-}
 
 // Every page of the tree by level (the walk the floor takes its pages from).
 std::vector<std::vector<int32_t>> TreePages(Kernel& k, int32_t* root_page, int32_t* levels) {
