@@ -16,6 +16,7 @@
 #include "dk/table_cursor.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
+#include "dk/table_rebuild.h"
 #include "platform/packed_decimal.h"
 #include "platform/record_conversion.h"
 
@@ -121,53 +122,20 @@ int32_t Convert(const int32_t* block, const Alter& r, const uint8_t* old, uint8_
 // Reads every record of the source, loads its new form into the target,
 // merges and installs the tree.
 int32_t Rebuild(const int32_t* block, const Alter& r) {
-  int32_t* a = Bufferpool();
-  std::vector<int32_t> cursor(static_cast<size_t>(CursorBlockWords(r.old_length)), 0);
-  cursor[CUR_STATUS] = FET_FROM_KEY;
-  cursor[CUR_SCAN] = 1;
-  cursor[CUR_TABLE] = r.source;
-  cursor[CUR_TBL] = a[r.source + TBE_TBL];
-  cursor[CUR_KEY_LENGTH] = r.old_key;
-  cursor[CUR_RECORD_LENGTH] = r.old_length;
-  std::vector<int32_t> load(static_cast<size_t>(LoadBlockWords(r.new_length)), 0);
-  load[LOA_TABLE] = r.target;
-  load[LOA_TBL] = a[r.target + TBE_TBL];
-  load[LOA_KEY_LENGTH] = r.new_key;
-  load[LOA_RECORD_LENGTH] = r.new_length;
-  load[LOA_PAGE_SIZE] = r.data_size;
-  const auto* old = reinterpret_cast<const uint8_t*>(cursor.data() + CUR_RECORD);
-  auto* out = reinterpret_cast<uint8_t*>(load.data() + LOA_RECORD);
-  auto abandon = [&](int32_t rc) {
-    LoadTable t;
-    if (load[LOA_CONTROL] != 0 && OpenLoadTable(load.data(), kIndexDKALR1, &t) == 0)
-      AbandonLoad(load.data(), t);
-    return rc;
-  };
-  for (;;) {
-    DKFET1(cursor.data());
-    const int32_t status = cursor[CUR_STATUS];
-    cursor[CUR_STATUS] = FET_NEXT;
-    if (status == kStatusEnd) break;
-    if (status != 0) return abandon(status);
-    if (int32_t rc = Convert(block, r, old, out)) return abandon(rc);
-    load[LOA_STATUS] = 0;
-    DKLOA1(load.data());
-    if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  }
-  load[LOA_STATUS] = kLoadEndOfInput;
-  DKLOA1(load.data());
-  if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  DKMRG1(load.data());
-  if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  if (load[LOA_DUPLICATES] > 0) {
-    // Records whose new keys are equal: the tree would keep one of each.
-    FreeChain(a[r.target + TBE_DATABANK], load[LOA_CHAIN], r.data_size);
-    return -55;
-  }
-  load[LOA_STATUS] = kBuildReplace;
-  load[LOA_RECORD] = r.index_size;
-  DKBIN1(load.data());
-  return load[LOA_STATUS];
+  dkrebuild::Shape shape;
+  shape.routine = kIndexDKALR1;
+  shape.source = r.source;
+  shape.target = r.target;
+  shape.databank = Bufferpool()[r.target + TBE_DATABANK];
+  shape.old_key = r.old_key;
+  shape.old_length = r.old_length;
+  shape.new_key = r.new_key;
+  shape.new_length = r.new_length;
+  shape.data_size = r.data_size;
+  shape.index_size = r.index_size;
+  return dkrebuild::Rebuild(shape, [&](const uint8_t* old, uint8_t* out, int64_t) {
+    return Convert(block, r, old, out);
+  });
 }
 
 int32_t Run(int32_t* block) {

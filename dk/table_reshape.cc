@@ -16,6 +16,7 @@
 #include "dk/page_tree.h"
 #include "dk/table_cursor.h"
 #include "dk/table_entries.h"
+#include "dk/table_rebuild.h"
 #include "platform/packed_decimal.h"
 
 namespace {
@@ -101,56 +102,24 @@ int32_t CheckShape(int32_t* block, Reshape& r) {
 
 // Reads every record, loads its new form, merges and installs the tree.
 int32_t Rebuild(int32_t* block, Reshape& r) {
-  int32_t* a = Bufferpool();
-  std::vector<int32_t> cursor(static_cast<size_t>(CursorBlockWords(r.old_length)), 0);
-  cursor[CUR_STATUS] = FET_FROM_KEY;
-  cursor[CUR_SCAN] = 1;
-  cursor[CUR_TABLE] = r.table;
-  cursor[CUR_TBL] = a[r.table + TBE_TBL];
-  cursor[CUR_KEY_LENGTH] = r.old_key;
-  cursor[CUR_RECORD_LENGTH] = r.old_length;
-  std::vector<int32_t> load(static_cast<size_t>(LoadBlockWords(r.new_length)), 0);
-  load[LOA_TABLE] = r.table;
-  load[LOA_TBL] = a[r.table + TBE_TBL];
-  load[LOA_KEY_LENGTH] = r.new_key;
-  load[LOA_RECORD_LENGTH] = r.new_length;
-  load[LOA_PAGE_SIZE] = r.data_size;
-  const auto* old = reinterpret_cast<const uint8_t*>(cursor.data() + CUR_RECORD);
-  auto* out = reinterpret_cast<uint8_t*>(load.data() + LOA_RECORD);
-  auto abandon = [&](int32_t rc) {
-    LoadTable t;
-    if (load[LOA_CONTROL] != 0 && OpenLoadTable(load.data(), r.routine, &t) == 0)
-      AbandonLoad(load.data(), t);
-    return rc;
-  };
-  for (int64_t number = 1;; ++number) {
-    DKFET1(cursor.data());
-    const int32_t status = cursor[CUR_STATUS];
-    cursor[CUR_STATUS] = FET_NEXT;
-    if (status == kStatusEnd) break;
-    if (status != 0) return abandon(status);
-    if (r.routine == kIndexDKACT1)
+  dkrebuild::Shape shape;
+  shape.routine = r.routine;
+  shape.source = r.table;
+  shape.target = r.table;
+  shape.databank = r.databank;
+  shape.old_key = r.old_key;
+  shape.old_length = r.old_length;
+  shape.new_key = r.new_key;
+  shape.new_length = r.new_length;
+  shape.data_size = r.data_size;
+  shape.index_size = r.index_size;
+  return dkrebuild::Rebuild(shape, [&](const uint8_t* old, uint8_t* out, int64_t number) {
+    if (r.routine == kIndexDKACT1) {
       Insert(block, r, old, out);
-    else if (int32_t rc = Remove(block, r, old, number, out))
-      return abandon(rc);
-    load[LOA_STATUS] = 0;
-    DKLOA1(load.data());
-    if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  }
-  load[LOA_STATUS] = kLoadEndOfInput;
-  DKLOA1(load.data());
-  if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  DKMRG1(load.data());
-  if (load[LOA_STATUS] != 0) return load[LOA_STATUS];
-  if (load[LOA_DUPLICATES] > 0) {
-    // Records whose new keys are equal: the tree would keep one of each.
-    FreeChain(r.databank, load[LOA_CHAIN], r.data_size);
-    return -55;
-  }
-  load[LOA_STATUS] = kBuildReplace;
-  load[LOA_RECORD] = r.index_size;
-  DKBIN1(load.data());
-  return load[LOA_STATUS];
+      return int32_t{0};
+    }
+    return Remove(block, r, old, number, out);
+  });
 }
 
 // An empty table takes the new format in its root entry alone.
