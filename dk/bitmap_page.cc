@@ -139,6 +139,15 @@ int32_t DKHLD0(int32_t* request, int32_t buffer) {
       request[REQ_OS_ERROR] = rq[REQ_OS_ERROR];
       return rq[REQ_RC];
     }
+    // A chunk a cut of the file took away is left with word 3 before its
+    // own unit: its page is no longer the file's, so the walk starts again
+    // from the hint, or from the first chunk when the hint names this one.
+    if (PageWord(PageBytes(map_buffer), BMP_NEXT) < bitmap) {
+      DKPUT0(PUT_UNCHANGED, map_buffer);
+      int32_t hint = LoadWord(databank + DBE_ALLOC_HINT);
+      bitmap = hint < bitmap ? hint : 0;
+      continue;
+    }
     uint8_t* map = PageBytes(map_buffer);
     bool extended = false;
     int32_t bit;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "dk/bitmap_page.h"
@@ -407,16 +408,17 @@ int32_t DKSIZ1(int32_t* request) {
 
 namespace {
 
-// Makes the bitmap page at `unit` the last one, its word 3 its highest unit
-// in use, written at once; returns that unit or the error.
-int32_t EndAtBitmap(int32_t databank, int32_t unit) {
-  int32_t rq[REQ_WORDS];
-  int32_t buffer = GetUnitPage(databank, unit, GET_UPDATE, rq);
-  if (buffer < 0) return buffer;
+// Sets the held bitmap page at `unit` last, its word 3 its highest unit in
+// use, and writes it keeping it held; returns that unit or the error (the
+// page then goes back as it was, released).
+int32_t EndAtBitmap(int32_t databank, int32_t unit, int32_t* rq, int32_t buffer) {
   uint8_t* page = PageBytes(buffer);
+  int32_t before = PageWord(page, BMP_NEXT);
   int32_t highest = unit + std::max(LastUsedBit(page), 0);
   SetPageWord(page, BMP_NEXT, highest);
-  if (WriteUnitPage(databank, unit, buffer) != 0) {
+  if (DKWRP0(rq, WRP_WRITE_HOLD, buffer) != 0) {
+    SetPageWord(page, BMP_NEXT, before);
+    DKPUT0(PUT_CHANGED_KEEP, buffer);
     ReportPageError(kIndexDKTDB1, -59, 3, unit, databank);
     return -59;
   }
@@ -431,6 +433,45 @@ int32_t CutFile(int32_t databank, int32_t last_unit) {
   return -44;
 }
 
+// The bitmap pages a cut changes, held for update from the reading of the
+// highest unit in use until the file is cut, so that no allocation claims a
+// unit or grows the file in between. They are taken in chunk order, as
+// allocation takes them.
+struct HeldBitmaps {
+  int32_t previous = 0, last = 0;
+  int32_t previous_rq[REQ_WORDS] = {}, last_rq[REQ_WORDS] = {};
+
+  void Release() {
+    if (last > 0) DKPUT0(PUT_UNCHANGED, last);
+    if (previous > 0) DKPUT0(PUT_UNCHANGED, previous);
+    last = previous = 0;
+  }
+};
+
+// Holds the pages the walk found; 1 when a chunk came or went since the walk
+// (nothing is held then), 0 when both are held, else the error.
+int32_t HoldBitmaps(int32_t databank, const Sizes& s, HeldBitmaps* h) {
+  if (s.previous_bitmap >= 0) {
+    h->previous = GetUnitPage(databank, s.previous_bitmap, GET_UPDATE, h->previous_rq);
+    if (h->previous < 0) return std::exchange(h->previous, 0);
+    if (PageWord(PageBytes(h->previous), BMP_NEXT) != s.last_bitmap) {
+      h->Release();
+      return 1;
+    }
+  }
+  h->last = GetUnitPage(databank, s.last_bitmap, GET_UPDATE, h->last_rq);
+  if (h->last < 0) {
+    int32_t rc = std::exchange(h->last, 0);
+    h->Release();
+    return rc;
+  }
+  if (NextOf(s.last_bitmap, PageWord(PageBytes(h->last), BMP_NEXT)) != Next::kLast) {
+    h->Release();
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int32_t DKTDB1(int32_t* request) {
@@ -443,19 +484,35 @@ int32_t DKTDB1(int32_t* request) {
   for (;;) {
     Sizes s;
     if (int32_t rc = WalkBitmaps(copy, kIndexDKTDB1, &s)) return Finish(request, rc);
-    bool drop_chunk = s.previous_bitmap >= 0 && s.highest == s.last_bitmap;
-    int32_t keep = drop_chunk ? s.previous_bitmap : s.last_bitmap;
+    HeldBitmaps h;
+    int32_t held = HoldBitmaps(copy, s, &h);
+    if (held < 0) return Finish(request, held);
+    if (held > 0) continue;
+    bool drop_chunk = h.previous > 0 && LastUsedBit(PageBytes(h.last)) <= 0;
     // The page before becomes the last one on disk before the file is cut.
-    int32_t highest = EndAtBitmap(copy, keep);
-    if (highest < 0) return Finish(request, highest);
-    if (drop_chunk) {
-      int32_t rq[REQ_WORDS];
-      int32_t buffer = GetUnitPage(copy, s.last_bitmap, GET_UPDATE_IF_RESIDENT, rq);
-      if (buffer > 0) DKWRP0(rq, WRP_DROP, buffer);
-      int32_t hint = s.last_bitmap;
-      PoolWord(copy + DBE_ALLOC_HINT).compare_exchange_strong(hint, keep);
+    int32_t highest = drop_chunk ? EndAtBitmap(copy, s.previous_bitmap, h.previous_rq, h.previous)
+                                 : EndAtBitmap(copy, s.last_bitmap, h.last_rq, h.last);
+    if (highest < 0) {
+      (drop_chunk ? h.previous : h.last) = 0;
+      h.Release();
+      return Finish(request, highest);
     }
-    if (int32_t rc = CutFile(copy, highest)) return Finish(request, rc);
+    if (drop_chunk) {
+      int32_t hint = s.last_bitmap;
+      PoolWord(copy + DBE_ALLOC_HINT).compare_exchange_strong(hint, s.previous_bitmap);
+      // The dropped page stays in the pool, clean and marked as no chunk of
+      // the file (word 3 before its own unit), for the allocations that wait
+      // for it: they start again from the hint rather than read a unit the
+      // cut took away.
+      SetPageWord(PageBytes(h.last), BMP_NEXT, s.last_bitmap - 1);
+      if (DKWRP0(h.last_rq, WRP_WRITE_HOLD, h.last) != 0) {
+        DKWRP0(h.last_rq, WRP_DROP, h.last);
+        h.last = 0;
+      }
+    }
+    int32_t rc = CutFile(copy, highest);
+    h.Release();
+    if (rc != 0) return Finish(request, rc);
     if (!drop_chunk) return Finish(request, 0);
   }
 }

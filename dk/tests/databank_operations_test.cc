@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <barrier>
+#include <thread>
+
 #include "dk/tests/databank_fixture.h"
 
 namespace {
@@ -129,6 +133,85 @@ TEST_F(DatabankOperationsTest, TruncationCutsAfterTheLastUsedUnit) {
     EXPECT_EQ(CloseDb(1, 5, -1), 0);
     EXPECT_GE(FileSize(name), int64_t{page + 8} * kUnitBytes);
   }
+}
+
+// Pages taken on other threads while the file is cut: an empty last chunk
+// that gets a page, and a kept chunk that grows, are never cut under them.
+TEST_F(DatabankOperationsTest, TruncationRacingAllocationsCutsNoPageInUse) {
+  const std::string name = "race";
+  Make(name, kBitmapChunkUnits + 40);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb(name, 1, 5, -1, &entry), 0);
+  // The first chunk full, so that pages come from the last one.
+  for (int32_t unit = 2; unit < 8; ++unit) ASSERT_EQ(Allocate(entry, 2048), unit);
+  for (int32_t unit = 8; unit < kBitmapChunkUnits; unit += 8)
+    ASSERT_EQ(Allocate(entry, 16384), unit);
+  // One thread cuts the file while the others take pages, round after
+  // round; between rounds the test thread looks at the file.
+  constexpr int kThreads = 3, kPages = 4, kRounds = 150;
+  std::barrier start(kThreads + 2), end(kThreads + 2);
+  std::atomic<bool> stop{false};
+  std::atomic<int32_t> cut_rc{0};
+  std::vector<std::vector<int32_t>> pages(kThreads);
+  std::vector<std::thread> threads;
+  threads.emplace_back([&] {
+    enqdeq_attach(enq_, 2);
+    for (;;) {
+      start.arrive_and_wait();
+      if (stop) return;
+      for (int i = 0; i < 3; ++i)
+        if (int32_t rc = Truncate(5)) cut_rc = rc;
+      end.arrive_and_wait();
+    }
+  });
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      enqdeq_attach(enq_, 3 + t);
+      for (;;) {
+        start.arrive_and_wait();
+        if (stop) return;
+        for (int i = 0; i < kPages; ++i) {
+          int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+          if (DKHLD0(rq, 0) == 0) pages[t].push_back(rq[REQ_PAGE]);
+        }
+        end.arrive_and_wait();
+      }
+    });
+  }
+  for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+    SCOPED_TRACE(round);
+    for (std::vector<int32_t>& list : pages) list.clear();
+    start.arrive_and_wait();
+    end.arrive_and_wait();
+    EXPECT_EQ(cut_rc.load(), 0);
+    int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+    EXPECT_EQ(DKPAG0(pag, PAG_FLUSH), 0);
+    int64_t units = FileSize(name) / kUnitBytes;
+    for (const std::vector<int32_t>& list : pages) {
+      EXPECT_EQ(list.size(), size_t{kPages});
+      for (int32_t page : list) EXPECT_LT(page, units);
+    }
+    // The chain of bitmap pages on disk stays inside the file.
+    for (int32_t unit = 0;;) {
+      int32_t next = FileWord(name, unit, BMP_NEXT);
+      EXPECT_LT(next, units) << "bitmap page " << unit;
+      if (next != unit + kBitmapChunkUnits || next >= units) break;
+      unit = next;
+    }
+    if (HasFailure()) break;
+    // The round's pages go back, so that the next round starts again with
+    // an empty last chunk.
+    for (const std::vector<int32_t>& list : pages) {
+      for (int32_t page : list) {
+        int32_t rq[REQ_WORDS] = {entry, page, 2048, 0, -1, 0};
+        EXPECT_EQ(DKFRE0(rq, 0), 0);
+      }
+    }
+  }
+  stop = true;
+  start.arrive_and_wait();
+  for (std::thread& thread : threads) thread.join();
+  EXPECT_EQ(CloseDb(1, 5, -1), 0);
 }
 
 TEST_F(DatabankOperationsTest, CopyTakesTheFileUpToItsLastUnit) {
