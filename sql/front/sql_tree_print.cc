@@ -130,8 +130,8 @@ std::string Function(SqlCompileCtx* ctx, int32_t node, int32_t kind) {
       return "SUBSTRING(" + e(22) + " FROM " + e(23) +
              (WsWord(ctx, node, 24) != 0 ? " FOR " + e(24) : "") + ")";
     case kExprTrim: {
-      int32_t spec = WsWord(ctx, node, 22);
-      std::string s = spec == 46 ? "LEADING " : spec == 47 ? "TRAILING " : "BOTH ";
+      int32_t side = WsWord(ctx, node, 22);
+      std::string s = side == 46 ? "LEADING " : side == 47 ? "TRAILING " : "BOTH ";
       return "TRIM(" + s + (WsWord(ctx, node, 23) != 0 ? e(23) + " " : "") + "FROM " + e(24) + ")";
     }
     case kExprRepeat:
