@@ -116,7 +116,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, TableEntry<DKPFU1>},  // 46 DKPFU1
     {1, 0, DKPIN1},           // 47 DKPIN1
     {1, 0, DKRCM1Entry},  // 48 DKRCM1
-    {1, 0, nullptr},          // 49 DKRED1
+    {1, 0, DatabankEntry<DKRED1>},  // 49 DKRED1
     {1, 0, DKROL1Entry},  // 50 DKROL1
     {1, 0, RootPageEntry},    // 51 DKROO1
     {1, 0, DatabankEntry<DKSIZ1>},  // 52 DKSIZ1
