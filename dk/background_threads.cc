@@ -78,6 +78,8 @@ void SlaveWait(int32_t slot) {
   DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
   DKLock(slot + SWA_WAKE);
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE_SLAVE);
+  // Woken while a master runs: to take records of the unit being read.
+  if (Up() && LoadWord(BP_MASTER_SLOT) != 0) DKTakeUnitRecords(slot);
   ClaimMaster(slot);
 }
 
@@ -119,46 +121,10 @@ bool AwaitWork(int32_t slot) {
   return true;
 }
 
-// Reads the transaction's records from the commit set, from TSS words 9
-// and 10 up to its header, and applies each; the first failure is kept.
-int32_t ApplyRecords(int32_t tss, int32_t commit) {
-  int32_t* a = A();
-  const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
-  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
-  b[SETRQ_TABLE] = table;
-  b[SETRQ_TBL] = a[table + TBE_TBL];
-  b[SETRQ_PAGE] = a[tss + TSS_FIRST_PAGE];
-  b[SETRQ_POSITION] = a[tss + TSS_FIRST_POS];
-  b[SETRQ_RC] = 2;
-  int32_t result = 0;
-  bool any_logged = false;
-  for (;;) {
-    const int32_t rc = DKGXN0(b);
-    if (rc != 0) {
-      int32_t value = rc == SET_END ? a[tss + TSS_GROUP] : rc;
-      DKReportError(RoutineIndex("DKSSD1"), -87, DK_SEV_FATAL_REPEATED, &value,
-                    LoadWord(BP_TRANS_DATABANK));
-      return rc < 0 ? rc : -87;
-    }
-    b[SETRQ_RC] = 0;
-    std::span<int32_t> record(b.data() + SETRQ_RECORD, b.size() - SETRQ_RECORD);
-    record = record.first(b[SETRQ_LENGTH]);
-    // A record missing from the log is a failure of its commit too.
-    const int32_t logged = DKPTL1(record, commit, any_logged);
-    if (logged < 0 && result == 0) result = logged;
-    any_logged = any_logged || logged > 0;
-    if (!record.empty() && record[WS_CODE] == kCodeHeader) return result;
-    const int32_t applied = DKPTR1(record, commit);
-    if (applied < 0 && result == 0) result = applied;
-  }
-}
-
 // Applied transactions wait in the queue at word 158 (ascending commit
 // number, linked through TSS word 7) until their pages are written: while
 // more commits wait to be applied, up to the flush rate (word 153) of them
 // share one write, unless one has a committer waiting for it to be secured.
-constexpr int32_t TSS_APPLIED_RESULT = 18;
-
 // Queues the transaction; true when the queue is to be written now.
 bool QueueApplied(int32_t tss, int32_t applied) {
   int32_t* a = A();
@@ -249,8 +215,9 @@ void WorkUnit(int32_t slot, int32_t tss) {
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE);
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
-  const int32_t commit = a[tss + TSS_COMMIT];
-  const int32_t applied = ApplyRecords(tss, commit);
+  DKOpenUnitReading(tss);
+  DKTakeUnitRecords(slot);
+  const int32_t applied = DKCloseUnitReading(slot, tss);
   if (a[tss + TSS_KIND] == kKindWaitApplied) {
     StoreWord(BP_SYNCH_RESULT, applied);
     DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);

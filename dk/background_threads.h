@@ -13,6 +13,7 @@ constexpr int32_t SWA_COUNT = 2;     // transactions applied by this thread
 constexpr int32_t SWA_PARALLEL = 3;  // its parallel count
 constexpr int32_t SWA_SEQNO = 4;     // sequence number of the work unit
 constexpr int32_t SWA_PHASE = 5;     // 18 apply table operations, 20 checkpoint
+constexpr int32_t SWA_APPLYING = 6;  // mark of the row change the slot applies, 0 none
 
 // Slot states.
 constexpr int32_t SLOT_UNUSED = 0;
@@ -30,6 +31,13 @@ constexpr int32_t SLOT_CHECKING = 9;
 constexpr int32_t BP_MASTER_SLOT = 150;
 constexpr int32_t BP_SLAVE_QUEUE = 151;
 constexpr int32_t BP_LAST_UNIT = 152;
+// The unit whose records are being read (its TSS; 0 when reading is over)
+// and whether one of its records went to the log. Area words 119 to 122
+// hold its commit number, the read mode and the position reached.
+constexpr int32_t BP_UNIT_TSS = 196;
+constexpr int32_t BP_UNIT_LOGGED = 201;
+// TSS word: the first failure of applying the transaction's records.
+constexpr int32_t TSS_APPLIED_RESULT = 18;
 
 // The thread body; returns when the kernel leaves the up state. The caller
 // has attached the thread to the ENQ/DEQ area.
@@ -41,6 +49,21 @@ void DKSSD1();
 // checkpoint first, within one state the lowest commit number. Only the
 // master runs it (the limits are its to write).
 int32_t DKScanTransactionStates();
+
+// The records of a work unit: the unit's thread opens the reading of the
+// transaction's records, then it and each slave woken to help take records
+// in turn and apply them (DKTakeUnitRecords returns once the header is
+// read); the close waits until every record taken is applied and answers
+// the first failure. A row change waits only for earlier records of its
+// row; every other record is applied alone.
+void DKOpenUnitReading(int32_t tss);
+void DKTakeUnitRecords(int32_t slot);
+int32_t DKCloseUnitReading(int32_t slot, int32_t tss);
+// The mark of a row change (insert, update, delete): its first table entry
+// and key, hashed into a positive word. 0 for every other record and for a
+// change whose table or root entry cannot be read, which is then applied
+// alone (and reports its own fault).
+int32_t DKRowMark(std::span<const int32_t> record);
 
 // Applies one committed write-set record (the request it carries, from its
 // word 0) under the commit number `commit`. Records whose routines are not
