@@ -142,6 +142,18 @@ int32_t Restart(int32_t entry) {
   return DKRSD1(request);
 }
 
+// Units that two structures still own once the restart has settled what it
+// owed make the databank corrupt: freeing one owner's page would take it
+// from the other.
+int32_t OwnedTwice(int32_t entry) {
+  std::vector<int32_t> units = DKUnitsReachedTwice(entry);
+  if (units.empty() && Bufferpool()[entry + DBE_CORRUPT] == 0) return 0;
+  int32_t first = units.empty() ? 0 : units.front();
+  ReportPageError(kIndexDKOPD1, -42, DK_SEV_DISABLE, first, entry);
+  PoolWord(BP_STAT_175).fetch_add(1);  // found corrupt
+  return -42;
+}
+
 // The file of a fresh entry: opened, its header checked, its SEQNO claimed
 // and the check its close mark asks for run. On failure the file is left as
 // the failing step found it and the entry is freed, so that no entry that
@@ -167,14 +179,12 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
     return 0;
   }
   if (rc == 0) rc = DKOpenCheck(*entry, request[CRD_TYPE], mark);
+  if (rc == 0 && a[*entry + DBE_DID] == 1) StoreWord(BP_SYSDB_ENTRY, *entry);
+  if (rc == 0) rc = Restart(*entry);
+  if (rc == 0) rc = OwnedTwice(*entry);
   if (rc != 0) {
     a[*entry + DBE_ERROR] = rc;
-    ReleaseDatabank(*entry, false);
-    return rc;
-  }
-  if (a[*entry + DBE_DID] == 1) StoreWord(BP_SYSDB_ENTRY, *entry);
-  if (int32_t rc = Restart(*entry)) {
-    a[*entry + DBE_ERROR] = rc;
+    DKForgetUnitsReachedTwice(*entry);
     ReleaseDatabank(*entry, false);
     return rc;
   }

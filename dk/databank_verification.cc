@@ -1,12 +1,16 @@
 // The check an open runs by the close mark of a databank's header, and the
 // databank check itself (DKVED0): the root pages and their table root
-// entries are checked, the pages the databank reaches are collected, and
-// every one of them is marked in use in the bitmap pages.
+// entries are checked, every page that a structure of the databank owns is
+// found (the trees of tables, the list and data pages of sets, the runs that
+// the records of tables of kind 6 name, root and restore directory pages),
+// and the bitmap pages are rebuilt to exactly those units: a unit nothing
+// owns is free again, a unit two structures own is recorded.
 #include "dk/databank_verification.h"
 
 #include <algorithm>
 #include <vector>
 
+#include "dk/background_threads.h"
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
@@ -14,13 +18,14 @@
 #include "dk/page_entries.h"
 #include "dk/page_tree.h"
 #include "dk/set_pages.h"
+#include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
+#include "dk/verification_pages.h"
 
 namespace {
 
 const int32_t kIndexDKVED0 = dkset::RoutineIndex("DKVED0");
-constexpr int32_t kMaxLevels = 19;
 constexpr int32_t kMaxRootPages = 1 << 21;
 
 struct Check {
@@ -28,7 +33,7 @@ struct Check {
   int32_t option = 0;
   int32_t last_unit = 0;  // of the file, from the last bitmap page
   std::vector<bool> reached;
-  int64_t twice = 0;  // units reached more than once
+  std::vector<int32_t> twice;  // units reached more than once
 };
 
 int32_t Corrupt(const Check& c, int32_t rc, int32_t page) {
@@ -36,18 +41,28 @@ int32_t Corrupt(const Check& c, int32_t rc, int32_t page) {
   return rc;
 }
 
-// Records the units of a page as reached; a page outside the file is -42.
+// Records the units of a page as reached: 0, 1 when one of them was reached
+// before (the page has two owners: recorded, and not walked again), or -42
+// for a page that no structure may own (outside the file, misaligned, on a
+// bitmap unit).
 int32_t Reach(Check* c, int32_t page, int32_t page_size) {
   int32_t units = page_size / kUnitBytes;
-  if (page < 0 || units < 1 || page > c->last_unit - units + 1) return Corrupt(*c, -42, page);
+  bool unit_page = units == 1 && page == kHeaderUnit;
+  if (!unit_page && !TreePageNumber(page, page_size)) return Corrupt(*c, -42, page);
+  if (page > c->last_unit - units + 1) return Corrupt(*c, -42, page);
+  bool before = false;
   for (int32_t u = page; u < page + units; ++u) {
-    if (c->reached[u]) ++c->twice;
+    if (c->reached[u]) {
+      c->twice.push_back(u);
+      before = true;
+    }
     c->reached[u] = true;
   }
-  return 0;
+  return before ? 1 : 0;
 }
 
-// The file's last unit, from word 3 of the last bitmap page.
+// The file's last unit, from word 3 of the last bitmap page; the bitmap
+// pages themselves are reached.
 int32_t FindLastUnit(Check* c) {
   for (int32_t unit = 0, n = 0; n < kMaxRootPages; ++n) {
     int32_t rq[REQ_WORDS];
@@ -59,7 +74,8 @@ int32_t FindLastUnit(Check* c) {
       unit = next;
       continue;
     }
-    if (next < unit || next >= unit + kBitmapChunkUnits) return Corrupt(*c, kCorruptBitmap, unit);
+    if (next < std::max(unit, kHeaderUnit) || next >= unit + kBitmapChunkUnits)
+      return Corrupt(*c, kCorruptBitmap, unit);
     c->last_unit = next;
     c->reached.assign(static_cast<size_t>(next) + 1, false);
     for (int32_t b = 0; b <= next; b += kBitmapChunkUnits) c->reached[b] = true;
@@ -68,33 +84,97 @@ int32_t FindLastUnit(Check* c) {
   return Corrupt(*c, kCorruptBitmap, 0);
 }
 
-// Walks a table's tree: every inner page must be a sound page of index
-// entries, and every page of the tree is reached.
-int32_t WalkTree(Check* c, const int32_t* e) {
-  int32_t top = e[RE_TOP], levels = e[RE_LEVELS], key = e[RE_KEY_LENGTH];
-  int32_t inner = e[RE_INDEX_PAGE_SIZE], leaf = e[RE_DATA_PAGE_SIZE];
-  if (top == 0) return 0;
-  if (levels < 1 || levels > kMaxLevels || key < 0) return Corrupt(*c, -42, top);
-  std::vector<std::pair<int32_t, int32_t>> stack = {{top, 1}};  // page, level
+// The pages of the runs that a leaf of a table of kind 6 names.
+int32_t ReachRuns(Check* c, const std::vector<PageRun>& runs) {
+  for (const PageRun& r : runs) {
+    int32_t units = r.page_size / kUnitBytes;
+    if (FindPool(r.page_size) == 0 || r.pages < 0 || r.pages > c->last_unit / units)
+      return Corrupt(*c, -42, r.page);
+    for (int32_t k = 0; k < r.pages; ++k)
+      if (int32_t rc = Reach(c, r.page + k * units, r.page_size); rc < 0) return rc;
+  }
+  return 0;
+}
+
+// Walks a table's tree in key order: every page is reached; index pages
+// must be sound (and with options 1 and 2 ordered inside their parent's
+// bounds); leaves are read with option 2 and for tables of kind 6, whose
+// records own the runs of large objects.
+int32_t WalkTree(Check* c, const TreeShape& s) {
+  if (s.levels == 0) return 0;
+  if (s.levels > kMaxLevels) return Corrupt(*c, -42, s.top);
+  const bool ordered = c->option != 0;
+  const bool read_leaves = c->option == 2 || s.kind == kKindLobRefs;
+  struct Node {
+    int32_t page, level;
+    KeyBounds bounds;
+  };
+  std::vector<Node> stack;
+  stack.push_back({s.top, 1, {}});
   while (!stack.empty()) {
-    auto [page, level] = stack.back();
+    Node n = std::move(stack.back());
     stack.pop_back();
-    int32_t size = level >= levels ? leaf : inner;
-    if (!TreePageNumber(page, size)) return Corrupt(*c, -42, page);
-    if (int32_t rc = Reach(c, page, size)) return rc;
-    if (level >= levels) continue;
-    int32_t rq[REQ_WORDS] = {c->databank, page, size, 0, -1, 0};
+    const bool leaf = n.level >= s.levels;
+    const int32_t size = leaf ? s.leaf_size : s.inner_size;
+    int32_t reached = Reach(c, n.page, size);
+    if (reached < 0) return reached;
+    if (reached > 0 || (leaf && !read_leaves)) continue;
+    int32_t rq[REQ_WORDS] = {c->databank, n.page, size, 0, -1, 0};
     int32_t b = DKGET0(rq, GET_SHARED);
     if (b < 0) return b;
     const uint8_t* p = PageBytes(b);
-    bool sound = FixedPageSound(p, size, key + kChildBytes, key);
-    if (sound)
-      for (int32_t o = kPageHeaderBytes; o < UsedEnd(p); o += key + kChildBytes)
-        stack.push_back({LoadChild(p + o + key), level + 1});
+    std::vector<int32_t> children;
+    std::vector<std::vector<uint8_t>> keys;
+    std::vector<PageRun> runs;
+    bool sound = leaf ? CheckLeafPage(s, p, ordered, n.bounds, &runs)
+                      : CheckIndexPage(s, p, ordered, n.bounds, &children, &keys);
     DKPUT0(PUT_END_SHARED, b);
-    if (!sound) return Corrupt(*c, -42, page);
+    if (!sound) return Corrupt(*c, -42, n.page);
+    if (int32_t rc = ReachRuns(c, runs)) return rc;
+    // Pushed from the last child, so that the walk runs in key order.
+    for (size_t i = children.size(); i-- > 0;) {
+      KeyBounds bounds;
+      bounds.lower = i > 0 ? keys[i - 1] : n.bounds.lower;
+      bounds.upper = keys[i];
+      stack.push_back({children[i], n.level + 1, std::move(bounds)});
+    }
   }
   return 0;
+}
+
+// A set: its list pages from the first, as word 4 links them, and the data
+// pages they list. Every page a reader can reach is owned, so the walk
+// follows the chain to its end; the last list page the root entry names
+// (where appends go) must be on it.
+int32_t WalkSet(Check* c, const int32_t* e) {
+  const int32_t first = e[SETROOT_FIRST_LIST], last = e[SETROOT_LAST_LIST];
+  const int32_t data_size = e[SETROOT_DATA_SIZE], list_size = e[SETROOT_LIST_SIZE];
+  if ((first == 0) != (last == 0)) return Corrupt(*c, -42, e[RE_TBL]);
+  bool met_last = last == 0;
+  for (int32_t page = first, n = 0; page != 0; ++n) {
+    if (n >= dkset::kMaxChain) return Corrupt(*c, -42, page);
+    int32_t reached = Reach(c, page, list_size);
+    if (reached != 0) return reached < 0 ? reached : Corrupt(*c, -42, page);
+    int32_t rq[REQ_WORDS] = {c->databank, page, list_size, 0, -1, 0};
+    int32_t b = DKGET0(rq, GET_SHARED);
+    if (b < 0) return b;
+    const uint8_t* p = PageBytes(b);
+    const int32_t end = PageWord(p, SETLIST_LAST);
+    bool sound = PageWord(p, SETLIST_MARK) == kSetListMark &&
+                 PageWord(p, SETLIST_DATA_SIZE) == data_size && end >= SETLIST_FIRST - 1 &&
+                 end < list_size / 4;
+    std::vector<int32_t> data;
+    for (int32_t w = SETLIST_FIRST; sound && w <= end; ++w)
+      if (int32_t d = PageWord(p, w); d != 0) data.push_back(d);
+    int32_t next = PageWord(p, SETLIST_NEXT);
+    DKPUT0(PUT_END_SHARED, b);
+    if (!sound) return Corrupt(*c, -42, page);
+    for (int32_t d : data)
+      if (int32_t rc = Reach(c, d, data_size); rc < 0) return rc;
+    met_last = met_last || page == last;
+    page = next;
+  }
+  return met_last ? 0 : Corrupt(*c, -42, last);
 }
 
 // One table root entry: its kind and page sizes, then its pages.
@@ -104,16 +184,34 @@ int32_t CheckRootEntry(Check* c, const int32_t* e) {
     return Corrupt(*c, -42, e[RE_TBL]);
   for (int32_t size : {e[RE_DATA_PAGE_SIZE], e[RE_INDEX_PAGE_SIZE]})
     if (FindPool(size) == 0) return Corrupt(*c, -76, size);
-  // A set's pages hang from its list pages, which this check does not walk.
-  if (kind == kKindSet) return 0;
-  return WalkTree(c, e);
+  if (kind == kKindSet) return WalkSet(c, e);
+  TreeShape s;
+  if (!TreeShapeOf(e, &s)) return Corrupt(*c, -42, e[RE_TBL]);
+  return WalkTree(c, s);
+}
+
+// The restore directory: a chain of 2048-byte pages from header word 4.
+int32_t WalkRestoreDirectory(Check* c, int32_t dir) {
+  for (int32_t d = 0; dir != 0; ++d) {
+    if (d >= kMaxRootPages) return Corrupt(*c, -42, dir);
+    int32_t reached = Reach(c, dir, kUnitBytes);
+    if (reached != 0) return std::min(reached, 0);
+    int32_t drq[REQ_WORDS];
+    int32_t db = GetUnitPage(c->databank, dir, GET_SHARED, drq);
+    if (db < 0) return db;
+    dir = PageWord(PageBytes(db), RDIR_NEXT);
+    DKPUT0(PUT_END_SHARED, db);
+  }
+  return 0;
 }
 
 // The chain of root pages from the header, and the restore directory.
 int32_t WalkRootPages(Check* c) {
   int32_t page = kHeaderUnit;
   for (int32_t n = 0; page != 0 && n < kMaxRootPages; ++n) {
-    if (int32_t rc = Reach(c, page, kUnitBytes)) return rc;
+    int32_t reached = Reach(c, page, kUnitBytes);
+    if (reached < 0) return reached;
+    if (reached > 0) return Corrupt(*c, -64, page);  // the chain runs in a circle
     int32_t rq[REQ_WORDS];
     int32_t b = GetUnitPage(c->databank, page, GET_SHARED, rq);
     if (b < 0) return b;
@@ -136,44 +234,66 @@ int32_t WalkRootPages(Check* c) {
     if (page == kHeaderUnit && Bufferpool()[c->databank + DBE_DID] == 2) {
       next = words[HDR_RESTORE_DIRECTORY];
     } else if (page == kHeaderUnit) {
-      int32_t dir = words[HDR_RESTORE_DIRECTORY];
-      for (int32_t d = 0; dir != 0 && d < kMaxRootPages; ++d) {
-        if (int32_t rc = Reach(c, dir, kUnitBytes)) return rc;
-        int32_t drq[REQ_WORDS];
-        int32_t db = GetUnitPage(c->databank, dir, GET_SHARED, drq);
-        if (db < 0) return db;
-        dir = PageWord(PageBytes(db), RDIR_NEXT);
-        DKPUT0(PUT_END_SHARED, db);
-      }
+      if (int32_t rc = WalkRestoreDirectory(c, words[HDR_RESTORE_DIRECTORY])) return rc;
     }
     page = next;
   }
   return page == 0 ? 0 : Corrupt(*c, -64, page);
 }
 
-// Every reached unit is marked in use in its bitmap page. Units the walk
-// does not reach keep the state the file gives them: the pages of sets and
-// large objects are not walked, and clearing their bits would hand them out
-// twice.
-int32_t MarkReached(Check* c) {
+// Each bitmap page rebuilt from the units reached: its own bit and theirs
+// set, every other bit clear, the free count and hint to match. Released as
+// changed when anything moved; the close (or a later flush) writes it.
+int32_t Rebuild(Check* c) {
   for (int32_t chunk = 0; chunk <= c->last_unit; chunk += kBitmapChunkUnits) {
     int32_t rq[REQ_WORDS];
     int32_t b = GetUnitPage(c->databank, chunk, GET_UPDATE, rq);
     if (b < 0) return b;
     uint8_t* p = PageBytes(b);
-    bool changed = false;
+    bool changed = PageWord(p, BMP_HINT) != 0;
+    int32_t used = 0;
     int32_t end = std::min(c->last_unit, chunk + kBitmapChunkUnits - 1);
-    for (int32_t u = chunk; u <= end; ++u) {
-      if (!c->reached[u] || BitmapBit(p, u - chunk)) continue;
-      if (BitmapMark(p, u - chunk, 1) != 0) {
-        DKPUT0(PUT_UNCHANGED, b);
-        return Corrupt(*c, -42, chunk);
+    for (int32_t bit = 0; bit < kBitmapChunkUnits; ++bit) {
+      bool want = chunk + bit <= end && c->reached[chunk + bit];
+      uint8_t& byte = p[kPageHeaderBytes + bit / 8];
+      uint8_t mask = static_cast<uint8_t>(0x80 >> (bit % 8));
+      if (((byte & mask) != 0) != want) {
+        byte = static_cast<uint8_t>(want ? byte | mask : byte & ~mask);
+        changed = true;
       }
-      changed = true;
+      used += want ? 1 : 0;
     }
+    changed = changed || PageWord(p, BMP_FREE) != kBitmapChunkUnits - used;
+    SetPageWord(p, BMP_FREE, kBitmapChunkUnits - used);
+    SetPageWord(p, BMP_HINT, 0);
     DKPUT0(changed ? PUT_CHANGED : PUT_UNCHANGED, b);
   }
+  // Allocation starts again from the first chunk.
+  StoreWord(c->databank + DBE_ALLOC_HINT, 0);
   return 0;
+}
+
+// Units owned twice stay in use and are recorded with the databank.
+int32_t RecordTwice(Check* c) {
+  std::sort(c->twice.begin(), c->twice.end());
+  c->twice.erase(std::unique(c->twice.begin(), c->twice.end()), c->twice.end());
+  DKForgetUnitsReachedTwice(c->databank);
+  if (c->twice.empty()) return 0;
+  int32_t rc = DKRecordUnitsReachedTwice(c->databank, c->twice);
+  if (rc != 0) ReportPageError(kIndexDKVED0, rc, DK_SEV_ERROR, c->twice.front(), c->databank);
+  return rc;
+}
+
+int32_t BackgroundCheck(int32_t databank) {
+  int32_t request[VED_WORDS] = {0, databank};
+  return DKVDB0(request);
+}
+
+// The check of data pages is left to a background thread (state 16).
+void ScheduleBackgroundCheck(int32_t databank) {
+  DKInstallBackgroundCheck(BackgroundCheck);
+  Bufferpool()[databank + DBE_STATE] = CHK_WAIT_BACKGROUND;
+  DKBTW0(25);
 }
 
 }  // namespace
@@ -204,17 +324,17 @@ int32_t DKVED0(int32_t* request) {
   c.option = option;
   int32_t rc = FindLastUnit(&c);
   if (rc == 0) rc = WalkRootPages(&c);
-  if (rc == 0) rc = MarkReached(&c);
+  if (rc == 0) rc = Rebuild(&c);
+  if (rc == 0) rc = RecordTwice(&c);
   // A check that failed is not complete, and not one a background thread
   // may finish either: back in its first state, the close writes no mark,
   // so the next open checks the databank again from the start.
   if (rc != 0)
     a[databank + DBE_STATE] = CHK_INIT;
   else if (option == 1)
-    a[databank + DBE_STATE] = CHK_WAIT_BACKGROUND;
+    ScheduleBackgroundCheck(databank);
   else
     a[databank + DBE_STATE] = CHK_COMPLETE;
-  if (rc == 0 && option == 1) DKBTW0(25);
   return finish(rc);
 }
 
@@ -226,8 +346,7 @@ int32_t DKOpenCheck(int32_t databank, int32_t type, int32_t close_mark) {
     return 0;
   }
   if (close_mark == CLOSE_MARK_CHECK_PENDING) {
-    a[databank + DBE_STATE] = CHK_WAIT_BACKGROUND;
-    DKBTW0(25);
+    ScheduleBackgroundCheck(databank);
     return 0;
   }
   int32_t option = close_mark == -1 ? 0 : LoadWord(BP_CHECK_OPTION);
