@@ -87,6 +87,10 @@ constexpr int32_t WSR_DID = 2;
 constexpr int32_t WSR_KIND = 3;
 constexpr int32_t WSR_TABLE = 4;
 constexpr int32_t WSR_TBL = 5;
+// Records of a databank's copy (16, 17, 25, 26): 2 the DID, 3 the copy's
+// SEQNO, 4 (26) the new SEQNO or -1.
+constexpr int32_t WSR_SEQNO = 3;
+constexpr int32_t WSR_NEW_SEQNO = 4;
 
 // Read-set records: word 0 the kind (9 a read of a whole table), word 4 the
 // table entry; the rest belongs to the read checks.

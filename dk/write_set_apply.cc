@@ -7,12 +7,14 @@
 
 #include "dk/background_threads.h"
 #include "dk/control_area.h"
+#include "dk/copy_making.h"
 #include "dk/error_log.h"
 #include "dk/record_routines.h"
 #include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/table_alter.h"
 #include "dk/table_entries.h"
+#include "dk/table_open.h"
 #include "dk/transaction_cache.h"
 #include "dk/transactions.h"
 
@@ -114,6 +116,49 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
   return result;
 }
 
+// Records 18 and 19: with a key of -1 (record word 10) the table (record
+// words 2 and 5, DID and TBL; 6 and 7 its lengths) is marked dropped in its root entry, opened
+// around the change so that the close that leaves it unused gives it back.
+int32_t PostProcessTable(std::vector<int32_t>& request, int32_t commit) {
+  if (request.size() <= static_cast<size_t>(RQ_RECORD) || request[RQ_RECORD] != -1) {
+    // The rewrite of a code-31 record as 30 reads a record layout that no
+    // table of the kernel has yet.
+    int32_t value = request[WS_CODE];
+    DKReportError(RoutineIndex("DKPTR1"), -86, DK_SEV_ERROR, &value, value);
+    return -86;
+  }
+  // Opened beside every user but an exclusive one, with the lengths the
+  // record carries (words 6 and 7).
+  int32_t open[CRT_WORDS] = {};
+  open[RQ_STATUS] = 4;
+  open[RQ_DID] = request[WSR_DID];
+  open[OPT_KIND] = kOpenAnyKind;
+  open[RQ_TBL] = request[WSR_TBL];
+  open[RQ_KEY_LENGTH] = request[RQ_KEY_LENGTH];
+  open[RQ_RECORD_LENGTH] = request[RQ_RECORD_LENGTH];
+  DKOPT1(open);
+  if (open[RQ_STATUS] > 0) {
+    // Held exclusively: the change is not made, which is no success.
+    int32_t value = open[RQ_STATUS];
+    DKReportError(RoutineIndex("DKPTR1"), -43, DK_SEV_ERROR, &value, value);
+    return -43;
+  }
+  if (open[RQ_STATUS] < 0) return open[RQ_STATUS];
+  int32_t drop[CRT_WORDS] = {};
+  drop[RQ_STATUS] = commit;
+  drop[RQ_DID] = request[WSR_DID];
+  drop[RQ_TABLE] = open[RQ_TABLE];
+  drop[RQ_TBL] = request[WSR_TBL];
+  DKDRT1(drop);
+  // Closed in its dropping mode: the last user's close gives it back.
+  int32_t close[CRT_WORDS] = {};
+  close[RQ_STATUS] = -22;
+  close[RQ_TABLE] = open[RQ_TABLE];
+  close[RQ_TBL] = request[WSR_TBL];
+  DKCLT1(close);
+  return std::min({drop[RQ_STATUS], close[RQ_STATUS], 0});
+}
+
 }  // namespace
 
 int32_t DKPTR1(std::span<int32_t> record, int32_t commit) {
@@ -145,19 +190,19 @@ int32_t DKPTR1(std::span<int32_t> record, int32_t commit) {
       DKCallEntry(53, request.data(), nullptr);  // DKSUD1
       return request[RQ_STATUS];
     case 17:
-      request[RQ_STATUS] = commit;
-      DKCallEntry(49, request.data(), nullptr);  // DKRED1
-      return request[RQ_STATUS];
-    case 13:
-    case 14:
+      return DKPutCopyOnline(request[WSR_DID], request[WSR_SEQNO], commit);
     case 18:
     case 19:
+      return PostProcessTable(request, commit);
     case 25:
-    case 26: {
-      // Restore-directory stamps, table post-processing and shadow
-      // copies come with the routines of databank operations.
+      return DKSDC1(request[WSR_DID], request[WSR_SEQNO]);
+    case 26:
+      return DKEDC1(request[WSR_DID], request[WSR_SEQNO], request[WSR_NEW_SEQNO], commit);
+    case 13:
+    case 14: {
+      // The restore directory stamps of DKILT1 are not part of the kernel.
       int32_t value = fcode;
-      DKReportError(routine, -86, DK_SEV_ERROR, &value, value);
+      DKReportError(RoutineIndex("DKILT1"), -86, DK_SEV_ERROR, &value, value);
       return -86;
     }
   }

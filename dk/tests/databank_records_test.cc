@@ -1,0 +1,119 @@
+// Write-set records of databanks and their copies applied by the background:
+// the start and end of a copy's making (25, 26), a copy put online (17), the
+// post-processing drop of a table (18, 19), and the records whose routine
+// the kernel does not have, which answer the invalid-code result.
+#include <gtest/gtest.h>
+
+#include "dk/databank_file.h"
+#include "dk/table_open.h"
+#include "dk/tests/transaction_fixture.h"
+
+namespace {
+
+class DatabankRecordsTest : public TransactionTest {
+ protected:
+  void SetUp() override {
+    TransactionTest::SetUp();
+    copy_ = Create("copy", 64, 5, 4);
+    // The restart sets that putting a copy online reads live in DID 2.
+    Create("restart", 400, 2, 1);
+  }
+
+  // A record of the databank `did`'s copy `seqno`, committed with an
+  // insert beside it (a commit kind asks for more than one record); the
+  // result the committer of kind 129 gets back.
+  int32_t Apply(std::vector<int32_t> record, const Table& t) {
+    record.resize(std::max<size_t>(record.size(), 12), 0);
+    const std::string row = MakeRecord("r" + std::to_string(++rows_), 4, 8);
+    return CommitChanges({record, Change(1, t, row)});
+  }
+
+  int32_t copy_ = 0, rows_ = 0;
+};
+
+TEST_F(DatabankRecordsTest, MakingOfACopyAndPuttingItOnline) {
+  StartBackground(1);
+  Table t = CreateTable(77, 4, 8);
+  struct Step {
+    const char* what;
+    std::vector<int32_t> record;  // code, order, DID, SEQNO, new SEQNO
+    int32_t rc, offline, offline_copy;
+  } steps[] = {
+      {"start of the making", {25, 0, 5, 4}, 0, 1, 1},
+      {"start for a SEQNO no copy carries", {25, 0, 5, 9}, -47, 1, 1},
+      {"start of a TRANS copy changes nothing", {25, 0, 2, 1}, 0, 1, 1},
+      {"end of the making", {26, 0, 5, 4, -1}, 0, 1, 0},
+      {"end for a SEQNO no copy carries", {26, 0, 5, 9, -1}, -47, 1, 0},
+      {"end of a LOG copy needs DKOCD1", {26, 0, 3, 1, -1}, -86, 1, 0},
+      {"copy put online", {17, 0, 5, 4}, 0, 0, 0},
+      {"copy online already", {17, 0, 5, 4}, 0, 0, 0},
+      {"copy that is not there", {17, 0, 5, 9}, -45, 0, 0},
+      {"end with a new SEQNO", {26, 0, 5, 4, 6}, 0, 0, 0},
+  };
+  for (const Step& s : steps) {
+    EXPECT_EQ(Apply(s.record, t), s.rc) << s.what;
+    EXPECT_EQ(area_[copy_ + DBE_OFFLINE], s.offline) << s.what;
+    EXPECT_EQ(area_[copy_ + DBE_OFFLINE_COPY], s.offline_copy) << s.what;
+  }
+  EXPECT_EQ(FileWord("copy", kHeaderUnit, HDR_SEQNO), 6);
+  EXPECT_EQ(FileWord("tables", kHeaderUnit, HDR_SEQNO), 3);
+  // The inserts beside them were applied all the same.
+  EXPECT_EQ(Rows(t).size(), std::size(steps));
+}
+
+TEST_F(DatabankRecordsTest, PostProcessingDropsTheTableAndOtherRecordsAnswerInvalidCode) {
+  StartBackground(1);
+  Table t = CreateTable(77, 4, 8);
+  Table dropped = CreateTable(88, 4, 8);
+  int32_t close[CRT_WORDS] = {};
+  close[RQ_TABLE] = dropped.entry;
+  close[RQ_TBL] = 88;
+  DKCLT1(close);
+  ASSERT_EQ(close[RQ_STATUS], 0);
+  auto open = [](int32_t tbl) {
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_STATUS] = 4;
+    b[RQ_KEY_LENGTH] = 4;
+    b[RQ_RECORD_LENGTH] = 8;
+    b[RQ_DID] = 5;
+    b[OPT_KIND] = kOpenAnyKind;
+    b[RQ_TBL] = tbl;
+    DKOPT1(b);
+    return b[RQ_STATUS];
+  };
+  struct Case {
+    const char* what;
+    std::vector<int32_t> record;  // code, order, DID, 3, 4, TBL, key and record length, ..., key
+    int32_t rc;
+  } cases[] = {
+      {"a table marked dropped", {18, 0, 5, 0, 0, 88, 4, 8, 0, 0, -1}, 0},
+      {"a table that is not there", {19, 0, 5, 0, 0, 89, 4, 8, 0, 0, -1}, -50},
+      {"a record rewritten by its key", {19, 0, 5, 0, 0, 77, 4, 8, 0, 0, 5}, -86},
+      {"restore directory stamp", {13, 0, 5}, -86},
+      {"restore directory stamp and databank step", {14, 0, 5}, -86},
+  };
+  for (const Case& c : cases) EXPECT_EQ(Apply(c.record, t), c.rc) << c.what;
+  EXPECT_EQ(open(88), -50);
+  // Held exclusively, a table is not changed, and that is no success.
+  Table held = CreateTable(90, 4, 8);
+  int32_t exclusive[CRT_WORDS] = {};
+  exclusive[RQ_STATUS] = 1;
+  exclusive[RQ_TABLE] = held.entry;
+  exclusive[RQ_TBL] = 90;
+  DKCLT1(exclusive);
+  exclusive[RQ_STATUS] = 1;
+  exclusive[RQ_DID] = 5;
+  exclusive[OPT_KIND] = kOpenAnyKind;
+  exclusive[RQ_KEY_LENGTH] = 4;
+  exclusive[RQ_RECORD_LENGTH] = 8;
+  DKOPT1(exclusive);
+  ASSERT_EQ(exclusive[RQ_STATUS], 0);
+  EXPECT_EQ(Apply({18, 0, 5, 0, 0, 90, 4, 8, 0, 0, -1}, t), -43);
+  EXPECT_EQ(Rows(held).size(), 0u);
+  exclusive[RQ_STATUS] = 0;
+  DKCLT1(exclusive);
+  EXPECT_EQ(open(90), 0);
+  EXPECT_EQ(Rows(t).size(), std::size(cases) + 1);
+}
+
+}  // namespace
