@@ -12,9 +12,11 @@
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
+#include "dk/databank_open_steps.h"
 #include "dk/databank_restart.h"
 #include "dk/databank_verification.h"
 #include "dk/error_log.h"
+#include "dk/restore_directory.h"
 #include "dk/table_entries.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
@@ -179,11 +181,12 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
     return 0;
   }
   if (rc == 0) rc = DKOpenCheck(*entry, request[CRD_TYPE], mark);
-  if (rc == 0 && a[*entry + DBE_DID] == 1) StoreWord(BP_SYSDB_ENTRY, *entry);
+  if (rc == 0) rc = DKOpenStepsByDid(*entry);
   if (rc == 0) rc = Restart(*entry);
   if (rc == 0) rc = OwnedTwice(*entry);
   if (rc != 0) {
     a[*entry + DBE_ERROR] = rc;
+    DKForgetOpenSteps(*entry);
     DKForgetUnitsReachedTwice(*entry);
     ReleaseDatabank(*entry, false);
     return rc;
@@ -198,6 +201,10 @@ int32_t RestartSystemDatabank(int32_t entry) {
   if (a[entry + DBE_DID] != 1 || LoadWord(BP_LOG_TABLE) <= 0 || LoadWord(BP_SYSDB_RESTARTED) != 0)
     return 0;
   if (a[entry + DBE_ERROR] == -19) a[entry + DBE_ERROR] = 0;
+  // Its slot in the restore directory first: a system databank the
+  // directory says must be restored is not restarted.
+  if (LoadWord(BP_LOG_ENTRY) > 0)
+    if (int32_t rc = DKCheckRestoreSlot(entry); rc < 0) return rc;
   a[entry + DBE_OFFLINE_COPY] = 0;
   // The replay sets the word back to 0 when it leaves work owed.
   StoreWord(BP_SYSDB_RESTARTED, 1);
@@ -241,6 +248,7 @@ namespace {
 // cannot be closed is logged; the entry is freed all the same.
 void CloseCopy(int32_t entry, int32_t mode, bool first) {
   int32_t* a = Bufferpool();
+  DKForgetOpenSteps(entry);
   if (first) {
     int32_t tables[RQ_TBL + 1] = {34, 0, a[entry + DBE_DID], 0, 0, 0};
     DKCLT1(tables);

@@ -1,13 +1,17 @@
 // Slots of the restore directory: looked up, checked, added and removed on the
-// LOG databank and its online copies. A new directory page reaches disk before
-// the link that names it.
+// LOG databank and its online copies; the directory copied into a copy of the
+// LOG databank, and the open databanks registered in it. A new directory page
+// reaches disk before the link that names it.
 #include "dk/restore_directory.h"
+
+#include <vector>
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
@@ -179,4 +183,113 @@ int32_t RestoreDirectory(int32_t* request) {
     if (int32_t rc = SetHeaderStamp(request[ROO_DATABANK], stamp + 1)) return rc;
   }
   return result;
+}
+
+namespace {
+
+constexpr int32_t kMaxDirectoryPages = 1 << 20;
+
+// The slot words (4..511) of every page of a databank's directory chain.
+int32_t ReadDirectory(int32_t databank, int32_t first, std::vector<std::vector<int32_t>>* pages) {
+  for (int32_t unit = first; unit != 0;) {
+    if (static_cast<int32_t>(pages->size()) >= kMaxDirectoryPages) return -64;
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, unit, GET_SHARED, rq);
+    if (buffer < 0) return buffer;
+    const uint8_t* page = PageBytes(buffer);
+    std::vector<int32_t> words(kUnitBytes / 4 - RDIR_FIRST_SLOT);
+    for (size_t k = 0; k < words.size(); ++k)
+      words[k] = PageWord(page, RDIR_FIRST_SLOT + static_cast<int32_t>(k));
+    unit = PageWord(page, RDIR_NEXT);
+    DKPUT0(PUT_END_SHARED, buffer);
+    pages->push_back(std::move(words));
+  }
+  return 0;
+}
+
+int32_t HeaderDirectory(int32_t databank) {
+  int32_t rq[REQ_WORDS];
+  int32_t header = GetUnitPage(databank, kHeaderUnit, GET_SHARED, rq);
+  if (header < 0) return header;
+  int32_t unit = PageWord(PageBytes(header), HDR_RESTORE_DIRECTORY);
+  DKPUT0(PUT_END_SHARED, header);
+  return unit;
+}
+
+// Frees a directory chain, each page's link read before the page goes.
+void FreeDirectory(int32_t databank, int32_t unit) {
+  for (int32_t n = 0; unit > kHeaderUnit && n < kMaxDirectoryPages; ++n) {
+    int32_t rq[REQ_WORDS];
+    int32_t buffer = GetUnitPage(databank, unit, GET_SHARED, rq);
+    if (buffer < 0) return;
+    int32_t next = PageWord(PageBytes(buffer), RDIR_NEXT);
+    DKPUT0(PUT_END_SHARED, buffer);
+    int32_t frq[REQ_WORDS] = {databank, unit, kUnitBytes, 0, -1, 0};
+    if (DKFRE0(frq, 0) != 0) return;
+    unit = next;
+  }
+}
+
+}  // namespace
+
+int32_t DKCopyRestoreDirectory(int32_t source, int32_t target) {
+  int32_t first = HeaderDirectory(source);
+  if (first <= 0) return first;
+  std::vector<std::vector<int32_t>> pages;
+  if (int32_t rc = ReadDirectory(source, first, &pages)) return rc;
+  // From the last page back, so that each page names one already on disk.
+  int32_t next = 0;
+  for (size_t i = pages.size(); i-- > 0;) {
+    int32_t rq[REQ_WORDS] = {target, 0, kUnitBytes, 0, -1, 0};
+    int32_t fresh = DKHLD0(rq, -1);
+    if (fresh < 0) return fresh;
+    uint8_t* page = PageBytes(fresh);
+    SetPageWord(page, RDIR_NEXT, next);
+    for (size_t k = 0; k < pages[i].size(); ++k)
+      SetPageWord(page, RDIR_FIRST_SLOT + static_cast<int32_t>(k), pages[i][k]);
+    next = rq[REQ_PAGE];
+    if (int32_t rc = WritePage(target, fresh, next)) return rc;
+  }
+  int32_t rq[REQ_WORDS];
+  int32_t header = GetUnitPage(target, kHeaderUnit, GET_UPDATE, rq);
+  if (header < 0) return header;
+  int32_t old = PageWord(PageBytes(header), HDR_RESTORE_DIRECTORY);
+  SetPageWord(PageBytes(header), HDR_RESTORE_DIRECTORY, next);
+  if (int32_t rc = WritePage(target, header, kHeaderUnit)) return rc;
+  FreeDirectory(target, old);
+  return 0;
+}
+
+int32_t DKCheckRestoreSlot(int32_t databank) {
+  int32_t rq[ROO_WORDS] = {1, databank};
+  if (int32_t rc = DKROO1(rq)) return rc;
+  // A slot's sequence value is -1 once consumed, and a slot the check adds
+  // is consumed at once: the check asks for that, and for the stamp.
+  rq[ROO_CODE] = 5;
+  rq[ROO_OTHER_DID] = Bufferpool()[databank + DBE_DID];
+  rq[ROO_SEQNO] = -1;
+  return DKROO1(rq);
+}
+
+int32_t DKRegisterRestoreDirectory() {
+  int32_t* a = Bufferpool();
+  if (LoadWord(BP_LOG_ENTRY) <= 0) return 0;
+  std::vector<int32_t> databanks;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    int32_t state[4] = {0, LoadWord(BP_DATABANK_HASH), 0, 0};
+    for (int32_t d = DKHMS0(state); d != 0; d = DKHMS0(state)) {
+      int32_t did = a[d + DBE_DID];
+      if (did >= 2 && did <= 4) continue;
+      if (a[d + DBE_KIND] == DBT_BACKUP || a[d + DBE_CHANNEL] == 0) continue;
+      databanks.push_back(d);
+    }
+  }
+  for (int32_t d : databanks) {
+    int32_t rc = DKCheckRestoreSlot(d);
+    // The databank must be restored before it is used; the others go on.
+    int32_t usable = 0;
+    if (rc < 0) PoolWord(d + DBE_ERROR).compare_exchange_strong(usable, rc);
+  }
+  return 0;
 }

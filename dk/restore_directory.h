@@ -1,6 +1,7 @@
 // The restore directory of the LOG databank: a chain of 2048-byte pages from
 // header word 4 holding one slot per other databank with the restore time
-// stamp that databank must carry.
+// stamp that databank must carry; its copy into another copy of the LOG
+// databank, and the registration of the open databanks in it.
 #pragma once
 
 #include <cstdint>
@@ -10,3 +11,18 @@
 // DKROO1 codes 4 (look up), 5 (check or add), 7 (remove) and 14 (look up at
 // open) on a request already checked by DKROO1. Returns the result code.
 int32_t RestoreDirectory(int32_t* request);
+
+// Copies the restore directory of `source` (header word 4) into new pages of
+// `target`, written before the target's header names them; the target's old
+// directory pages are freed after. 0 (also when the source has none), -61
+// or a page error.
+int32_t DKCopyRestoreDirectory(int32_t source, int32_t target);
+
+// Checks or adds the restore directory slot of every open databank but the
+// TRANS, LOG and WORK databanks and backups (DKROO1 codes 1 and 5). A
+// databank whose slot says it must be restored gets -19 as its error
+// status; nothing is done while the LOG databank is not open. Returns 0.
+int32_t DKRegisterRestoreDirectory();
+
+// The slot check of one databank (DKROO1 codes 1 and 5): 0, -19 or an error.
+int32_t DKCheckRestoreSlot(int32_t databank);
