@@ -13,6 +13,7 @@
 #include "dk/control_area.h"
 #include "dk/error_log.h"
 #include "dk/set_pages.h"
+#include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
@@ -83,8 +84,7 @@ int32_t AppendRecord(std::vector<int32_t>& b, const std::vector<int32_t>& record
 
 // Under the commit-set lock: the records go in with the transaction's order
 // number in word 1, change records first and the header last.
-int32_t AppendGroup(int32_t tss, int32_t commit, int32_t pages,
-                    std::vector<std::vector<int32_t>>& records) {
+int32_t AppendGroup(int32_t tss, int32_t commit, std::vector<std::vector<int32_t>>& records) {
   int32_t* a = Bufferpool();
   const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
   std::vector<int32_t> b = SetBlock(table, kCommitSetPageSize);
@@ -94,10 +94,12 @@ int32_t AppendGroup(int32_t tss, int32_t commit, int32_t pages,
   const int32_t group = LoadWord(BP_COMMIT_SET_ORDER) + 1;
   StoreWord(BP_COMMIT_SET_ORDER, group);
   int32_t page = 0, position = 0;
+  std::set<int32_t> on;  // the commit set's data pages the group lies on
   for (size_t i = 1; i < records.size(); ++i) {
     std::vector<int32_t>& r = records[i];
     if (r.size() > 1) r[1] = group;
     if (int32_t rc = AppendRecord(b, r, &page, &position)) return rc;
+    on.insert(page);
     if (i == 1) a[tss + TSS_FIRST_PAGE] = page, a[tss + TSS_FIRST_POS] = position;
   }
   std::vector<int32_t>& header = records.front();
@@ -105,8 +107,19 @@ int32_t AppendGroup(int32_t tss, int32_t commit, int32_t pages,
   header[WSH_GROUP] = group;
   header[WSH_PREPARE] = a[tss + TSS_PREPARE];
   header[WSH_COMMIT] = commit;
-  header[WSH_PAGES] = pages;
+  // Word 13 counts the pages of the group in the commit set: the restart
+  // replays a group only when it finds them all.
+  header[WSH_PAGES] = static_cast<int32_t>(on.size()) + (on.empty() ? 1 : 0);
   if (int32_t rc = AppendRecord(b, header, &page, &position)) return rc;
+  if (!on.empty() && on.count(page) == 0) {
+    ++header[WSH_PAGES];
+    b[SETRQ_RC] = 0;
+    b[SETRQ_PAGE] = page;
+    b[SETRQ_POSITION] = position;
+    b[SETRQ_LENGTH] = WSH_PAGES + 1;
+    std::copy(header.begin(), header.begin() + WSH_PAGES + 1, b.begin() + SETRQ_RECORD);
+    if (int32_t rc = DKUOS0(b); rc < 0) return rc;
+  }
   if (records.size() == 1) a[tss + TSS_FIRST_PAGE] = page, a[tss + TSS_FIRST_POS] = position;
   a[tss + TSS_END_PAGE] = page;
   a[tss + TSS_END_POS] = position;
@@ -189,7 +202,7 @@ int32_t DKCXT0(int32_t write_set, int32_t tss) {
   int32_t pages = 0;
   if (int32_t rc = ReadWriteSet(write_set, &records, &pages)) return rc;
   a[tss + TSS_DATA_PAGES] = pages;
-  if (int32_t rc = AppendGroup(tss, commit, pages, records)) {
+  if (int32_t rc = AppendGroup(tss, commit, records)) {
     Report(RoutineIndex("DKLTR0"), rc, LoadWord(BP_COMMIT_SET_TBL));
     return rc;
   }

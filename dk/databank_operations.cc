@@ -126,22 +126,19 @@ int32_t ClaimSeqno(int32_t entry, int32_t access, int32_t* other) {
 }
 
 // The databank's own restart: the work its restart set owes it. Restart
-// sets live in the TRANS databank, so without one nothing is owed; the
-// TRANS and LOG databanks and shadows are restarted otherwise.
+// sets live in the TRANS databank, so without one nothing is owed; shadows
+// are restarted otherwise. The TRANS databank's open first hands its commit
+// set on to the restart sets.
 int32_t Restart(int32_t entry) {
   int32_t* a = Bufferpool();
   int32_t did = a[entry + DBE_DID];
-  if (a[entry + DBE_KIND] == DBT_SHADOW || did == 2 || did == 3) return 0;
+  if (a[entry + DBE_KIND] == DBT_SHADOW) return 0;
   {
     EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
     if (HeadOf(2) == 0) return 0;
   }
-  int32_t request[RSD_WORDS] = {-1, entry, did, -1};
-  if (did >= 5) {
-    if (int32_t rc = DKRSL1(request); rc < 0) return rc;
-    request[RSD_MODE] = -1;
-  }
-  return DKRSD1(request);
+  if (did == 2) return DKRestartTrans(entry);
+  return DKReplayAtOpen(entry);
 }
 
 // Units that two structures still own once the restart has settled what it

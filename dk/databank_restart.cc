@@ -63,28 +63,40 @@ bool Usable(int32_t copy) {
 
 // The table entry of a TBL, opened (and closed again, so that it stays in
 // the table hash) when it is not there; 0 when it cannot be had.
-int32_t TableOf(const Replay& r, const int32_t* record, int32_t length) {
+int32_t TableOf(const Replay& r, const int32_t* record) {
   int32_t tbl = record[RQ_TBL];
   {
     EnqdeqGuard guard(Bufferpool() + BP_LOCK_TABLE_HASH);
     int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
     if (dkset::IsTableEntry(t)) return t;
   }
-  std::vector<int32_t> open(CRT_WORDS, 0);
-  open[RQ_STATUS] = 3;
+  // The lengths the open must name are the table's own: a change record
+  // carries its record length but not always the key length.
+  std::vector<int32_t> open(GTS_TOP_ENTRIES + 1, 0);
   open[RQ_DID] = r.did;
   open[OPT_KIND] = -1;
   open[RQ_TBL] = tbl;
-  if (length > RQ_RECORD_LENGTH) {
-    open[RQ_KEY_LENGTH] = record[RQ_KEY_LENGTH];
-    open[RQ_RECORD_LENGTH] = record[RQ_RECORD_LENGTH];
-  }
+  DKGTS1(open.data());
+  if (open[RQ_STATUS] < 0) return 0;
+  open[RQ_STATUS] = 3;
+  open[OPT_KIND] = -1;
+  open[RQ_TABLE] = 0;
   DKOPT1(open.data());
   if (open[RQ_STATUS] != 0) return 0;
   int32_t t = open[RQ_TABLE];
   open[RQ_STATUS] = 0;
   DKCLT1(open.data());
   return t;
+}
+
+// The write mode of the replayed operations: the caller's order value, or
+// at an open the order value 1, as the TRANS restart's appends use. A tree
+// changed under an order value keeps its write order (a split's new page
+// before the parent that names it), so a replay cut short by a crash leaves
+// every tree readable and is simply run again.
+constexpr int32_t kOpenOrder = 1;
+int32_t WriteMode(const Replay& r) {
+  return r.mode == -1 ? kOpenOrder : r.mode;
 }
 
 // Function codes of the record routines a replayed record goes to.
@@ -125,7 +137,7 @@ void ApplyRecord(Replay* r, int32_t length) {
   int32_t* a = Bufferpool();
   int32_t* record = r->block.data() + SETRQ_RECORD;
   int32_t code = EntryCode(record[0]);
-  int32_t first = TableOf(*r, record, length);
+  int32_t first = TableOf(*r, record);
   if (first == 0) return;
   std::vector<int32_t> request(record, record + length);
   for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= LoadWord(BP_TABLE_COUNT);
@@ -134,7 +146,7 @@ void ApplyRecord(Replay* r, int32_t length) {
     if (!DKIsDatabankEntry(d) || a[d + DBE_CHANNEL] == 0 || a[d + DBE_OFFLINE] != 0) continue;
     if (r->state == kOneCopy && d != r->chosen) continue;
     std::copy(record, record + length, request.begin());
-    request[RQ_STATUS] = r->mode == -1 ? 0 : r->mode;
+    request[RQ_STATUS] = WriteMode(*r);
     request[RQ_TABLE] = t;
     DKCallEntry(code, request.data(), nullptr);
     if (request[RQ_STATUS] < 0) Report(request[RQ_STATUS], 4, record[RQ_TBL], d);
@@ -310,7 +322,7 @@ int32_t DKRSD1(int32_t* request) {
     request[RSD_MODE] = rc;
     return rc;
   };
-  if (!DKIsDatabankEntry(r.entry) || r.did == 2 || r.did == 3) {
+  if (!DKIsDatabankEntry(r.entry) || (r.did == 2 && r.mode != -1) || r.did == 3) {
     // The replays of the LOG databank and of TRANS copies are not part of
     // the kernel yet.
     Report(-43, 2, r.did, 0);
@@ -445,4 +457,16 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
   block[SETRQ_TBL] = saved[2];
   block[SETRQ_RC] = rc;
   return rc;
+}
+
+int32_t DKReplayAtOpen(int32_t entry) {
+  const int32_t did = Bufferpool()[entry + DBE_DID];
+  int32_t request[RSD_WORDS] = {-1, entry, did, -1};
+  if (did == 3 || did >= 5) {
+    const int32_t rc = DKRSL1(request);
+    if (rc < 0) return rc;
+    if (rc > 0) return 0;
+    request[RSD_MODE] = -1;
+  }
+  return DKRSD1(request);
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // DKRSD1 request words.
 constexpr int RSD_MODE = 0;  // -1 at open, else an order value; result out
@@ -31,3 +32,22 @@ int32_t DKRSL1(int32_t* request);
 // unless the record is that mark. Words 2, 4 and 5 are the caller's again
 // on return; the status is in word 0.
 int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seqno);
+
+// The restart of the TRANS databank at its open: the committed transactions
+// still in the commit set (control word 107) become records of the restart
+// sets of the databanks they change, those of prepared distributed
+// transactions records of set 167, and the commit set is emptied. The
+// result goes to *result (may be null) and is returned; *dids (may be null)
+// receives the TBLs of the restart sets that took records.
+int32_t DKRST1(int32_t* result, std::vector<int32_t>* dids = nullptr);
+
+// The restart steps of a databank's open after its check (the caller has
+// seen that a TRANS databank is open): DKRSL1 for DID 3 and 5 and up (a
+// positive answer skips the replay), then DKRSD1. A negative result fails
+// the open.
+int32_t DKReplayAtOpen(int32_t entry);
+// The open of the TRANS databank (its first copy): the commit set (TBL 10)
+// is opened into control word 107 and the entry kept in word 100, DKRST1
+// runs, and then the restart sets of TRANS, of the system databank and of
+// every other open databank that DKRST1 gave records are replayed.
+int32_t DKRestartTrans(int32_t entry);
