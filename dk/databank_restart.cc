@@ -461,6 +461,7 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
 
 int32_t DKReplayAtOpen(int32_t entry) {
   const int32_t did = Bufferpool()[entry + DBE_DID];
+  if (did == 3) return 0;  // the log replay is not part of the kernel yet
   int32_t request[RSD_WORDS] = {-1, entry, did, -1};
   if (did == 3 || did >= 5) {
     const int32_t rc = DKRSL1(request);
