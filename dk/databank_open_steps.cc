@@ -67,6 +67,7 @@ void DKForgetOpenSteps(int32_t databank) {
   int32_t* a = Bufferpool();
   const int32_t word = NamingWord(a[databank + DBE_DID]);
   if (word == 0 || LoadWord(word) != databank) return;
+  if (word == BP_TRANS_ENTRY) DKForgetCommitSet();
   if (word == BP_LOG_ENTRY) {
     const int32_t table = LoadWord(BP_LOG_TABLE);
     StoreWord(BP_LOG_TABLE, 0);

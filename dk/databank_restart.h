@@ -51,3 +51,6 @@ int32_t DKReplayAtOpen(int32_t entry);
 // runs, and then the restart sets of TRANS, of the system databank and of
 // every other open databank that DKRST1 gave records are replayed.
 int32_t DKRestartTrans(int32_t entry);
+// The TRANS databank leaves service: its commit set is closed and control
+// word 107 cleared, so that nothing commits into a freed entry.
+void DKForgetCommitSet();

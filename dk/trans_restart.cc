@@ -359,16 +359,12 @@ int32_t DKRestartTrans(int32_t entry) {
   // A TRANS databank without a commit set has nothing committed to hand on.
   if (open[RQ_STATUS] == -50) return Replay(entry, 2);
   if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
-  StoreWord(BP_TRANS_ENTRY, entry);
   StoreWord(BP_COMMIT_SET_TBL, open[RQ_TABLE]);
   std::vector<int32_t> dids;
   int32_t rc = DKRST1(nullptr, &dids);
   if (rc != 0) {
     // The open fails: nothing may go on committing into this commit set.
-    open[RQ_STATUS] = -22;
-    DKCLT1(open);
-    StoreWord(BP_COMMIT_SET_TBL, 0);
-    StoreWord(BP_TRANS_ENTRY, 0);
+    DKForgetCommitSet();
     return rc;
   }
   if (int32_t r = Replay(entry, 2)) return r;
@@ -385,4 +381,12 @@ int32_t DKRestartTrans(int32_t entry) {
     }
   }
   return 0;
+}
+
+void DKForgetCommitSet() {
+  const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
+  StoreWord(BP_COMMIT_SET_TBL, 0);
+  if (!dkset::IsTableEntry(table) || Bufferpool()[table + TBE_TBL] != 10) return;
+  int32_t close[CRT_WORDS] = {-22, 0, 2, 0, table, 10};
+  DKCLT1(close);
 }
