@@ -9,10 +9,11 @@
 #include "dk/transaction_cache.h"
 
 // Control-area word holding the table entry of the kernel's TSS table (0
-// while none is made). The table lives in the databank of area word 101
-// (the TRANS databank, word 100, when 101 is 0).
+// while none is made): a header word nothing else names, since words 106
+// to 118 belong to the commit set's list pages. The table lives in the
+// databank of area word 101 (the TRANS databank, word 100, when 101 is 0).
 constexpr int32_t BP_STORED_TSS_DATABANK = 101;
-constexpr int32_t BP_STORED_TSS_TABLE = 106;
+constexpr int32_t BP_STORED_TSS_TABLE = 92;
 
 // Stores TSS entry `tss` (start number, state, prepare and commit-on-disk
 // numbers) and counts it in area word 135. 0, or a negative code; an insert

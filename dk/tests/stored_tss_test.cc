@@ -47,6 +47,27 @@ TEST_F(StoredTssTest, StoredRecordIsFoundAfterItsEntryIsGone) {
   EXPECT_EQ(DKLTS0(t.start + 1).on_disk, -1);
 }
 
+// The kernel's TSS table is named by a word of its own: words 106 to 118
+// belong to the commit set's list pages and stay as they were.
+TEST_F(StoredTssTest, TheTablesWordIsNoneOfTheCommitSetsWords) {
+  static_assert(BP_STORED_TSS_TABLE < 106 || BP_STORED_TSS_TABLE > 118);
+  Began t = Begin();
+  ASSERT_EQ(t.rc, 0);
+  for (int32_t w = 106; w <= 118; ++w) area_[w] = w == BP_COMMIT_SET_TBL ? area_[w] : 1000 + w;
+  const std::vector<int32_t> commit_set(area_ + 106, area_ + 119);
+  Secure(t.tss, t.start, 7);
+  ASSERT_EQ(DKITS1(t.tss), 0);
+  EXPECT_EQ(std::vector<int32_t>(area_ + 106, area_ + 119), commit_set);
+  const int32_t table = area_[BP_STORED_TSS_TABLE];
+  ASSERT_NE(table, 0);
+  EXPECT_EQ(area_[table + TBE_TBL], -1);
+  EXPECT_EQ(area_[table + TBE_DATABANK], area_[BP_TRANS_DATABANK]);
+  DKFreeTss(t.tss);
+  EXPECT_EQ(DKLTS0(t.start).on_disk, 7);
+  for (int32_t w = 106; w <= 118; ++w)
+    if (w != BP_COMMIT_SET_TBL) area_[w] = 0;
+}
+
 TEST_F(StoredTssTest, PurgeRemovesOnlyRecordsBelowTheLimitAgainstAModel) {
   Began t = Begin();
   ASSERT_EQ(t.rc, 0);
