@@ -344,6 +344,10 @@ void DKFreeSecondEntry(int32_t table) {
   a[table + TBE_SECOND] = 0;
 }
 
+bool DKIsCacheTable(int32_t second) {
+  return IsTableEntry(second) && LoadWord(second + TBE_TBL) == -1;
+}
+
 int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode) {
   return MakeTableEntries(block, databank, mode);
 }

@@ -100,4 +100,8 @@ int32_t DKFindDatabank(int32_t did);
 // Frees the second table entry (word 8) of `table`, as a close does: a
 // dropped second table's rows go first. Nothing when it has none.
 void DKFreeSecondEntry(int32_t table);
+// True when `second`, a table's second entry, is the table's transaction
+// cache: the cache tables are the anonymous second entries (TBL -1). A
+// named second entry is another table the table owns.
+bool DKIsCacheTable(int32_t second);
 int32_t DKMakeTableEntries(const int32_t* block, int32_t databank, int32_t mode);

@@ -237,7 +237,9 @@ int32_t Describe(int32_t* block) {
       ReleaseShared(b);
       databank = a[table + TBE_DATABANK];
       const int32_t second = a[table + TBE_SECOND];
-      if (e[1 + RE_LEVELS] != 0 || !IsEntry(second) || step == 1) break;
+      // An empty table is described by a second table it owns, never by
+      // its transaction cache, whose key and records carry the suffix.
+      if (e[1 + RE_LEVELS] != 0 || !IsEntry(second) || DKIsCacheTable(second) || step == 1) break;
       table = second;
     }
   }

@@ -8,7 +8,9 @@
 #include "dk/bufferpool.h"
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
+#include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "dk/large_object.h"
 #include "dk/record_routines.h"
 #include "dk/set_pages.h"
 #include "dk/stored_tss.h"
@@ -77,6 +79,8 @@ constexpr int32_t BP_TCACHE_DATABANK = 105;
 // Lock pair that makes and restamps cache tables one at a time; taken
 // before the table hash lock (230), never while a page is held.
 constexpr int32_t BP_LOCK_TCACHE_MAKE = BP_LOCK_KERNEL_240;
+// The SEQNO of a databank copy that keeps cache records from being removed.
+constexpr int32_t kKeepCacheMark = 100000;
 const int32_t kIndexDKDPT0 = dkset::RoutineIndex("DKDPT0");
 const int32_t kIndexDKDLT0 = dkset::RoutineIndex("DKDLT0");
 
@@ -90,15 +94,30 @@ int32_t GetBig(const uint8_t* at) {
   return static_cast<int32_t>(u);
 }
 
+// True when the databank or one of its copies carries the mark 100000 in
+// its SEQNO word: while it does, cache records stay where they are.
+bool CopyCarriesMark(int32_t databank) {
+  const int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t d = databank, n = 0; DKIsDatabankEntry(d) && n <= limit;
+       d = LoadWord(d + DBE_DEPENDENT), ++n)
+    if (LoadWord(d + DBE_SEQNO) == kKeepCacheMark) return true;
+  return false;
+}
+
 // A stale cache table is emptied and stamped anew (0 unless asked to make
 // one), under the make lock so that nobody empties a table another has just
-// stamped and written to.
+// stamped and written to. A cache whose databank has a copy carrying the
+// mark keeps its records and is taken as valid.
 int32_t Restamp(int32_t cache, bool make) {
   const int32_t stamp = LoadWord(BP_TCACHE_DROP_TIMESTAMP);
   EnqdeqGuard lock(Bufferpool() + BP_LOCK_TCACHE_MAKE);
   const int32_t own = LoadWord(cache + TBE_KEY_BASE);
   if (own == stamp) return 0;
   if (own == 0 && !make) return kNoCache;
+  if (CopyCarriesMark(LoadWord(cache + TBE_DATABANK))) {
+    StoreWord(cache + TBE_KEY_BASE, make ? stamp : 0);
+    return 0;
+  }
   int32_t drop[CRT_WORDS] = {};
   drop[RQ_TABLE] = cache;
   drop[RQ_TBL] = -1;
@@ -147,7 +166,9 @@ int32_t MakeCache(int32_t table, int32_t key_length, int32_t record_length) {
 void DKMakeCacheSuffix(uint8_t* at, const CacheSuffix& s) {
   PutBig(at + kSuffixStart, ~s.start);
   PutBig(at + kSuffixSequence, ~s.sequence);
-  PutBig(at + kSuffixKind, s.kind);
+  const uint32_t order = ~static_cast<uint32_t>(s.order) & kMaxChangeOrder;
+  PutBig(at + kSuffixKind,
+         static_cast<int32_t>(order << 8 | (static_cast<uint32_t>(s.kind) & 0xFF)));
   std::memcpy(at + kSuffixPosition, s.position, sizeof s.position);
 }
 
@@ -155,7 +176,9 @@ CacheSuffix DKReadCacheSuffix(const uint8_t* at) {
   CacheSuffix s;
   s.start = ~GetBig(at + kSuffixStart);
   s.sequence = ~GetBig(at + kSuffixSequence);
-  s.kind = GetBig(at + kSuffixKind);
+  const uint32_t field = static_cast<uint32_t>(GetBig(at + kSuffixKind));
+  s.kind = static_cast<int32_t>(field & 0xFF);
+  s.order = static_cast<int32_t>(~(field >> 8) & kMaxChangeOrder);
   std::memcpy(s.position, at + kSuffixPosition, sizeof s.position);
   return s;
 }
@@ -182,6 +205,9 @@ int32_t DKDPT0(int32_t table, int32_t key_length, int32_t record_length, bool ma
   }
   if (cache == 0) return kNoCache;
   if (!dkset::IsTableEntry(cache)) return Report(routine, kRcTable, cache);
+  // A named second entry is another table this one owns: it is never
+  // emptied or written as a cache, and the table has no cache meanwhile.
+  if (!DKIsCacheTable(cache)) return make ? Report(routine, -55, cache) : kNoCache;
   c[CUR_TABLE] = cache;
   const int32_t stamp = LoadWord(BP_TCACHE_DROP_TIMESTAMP), own = LoadWord(cache + TBE_KEY_BASE);
   if (own == stamp) return 0;
@@ -196,6 +222,7 @@ int32_t DKDLT0(std::vector<int32_t>* cursor) {
     return Report(kIndexDKDLT0, kRcTable, cache);
   const int32_t databank = Bufferpool()[cache + TBE_DATABANK];
   if (!DKIsDatabankEntry(databank)) return Report(kIndexDKDLT0, -45, databank);
+  if (CopyCarriesMark(databank)) return 0;
   const int32_t length = c[CUR_RECORD_LENGTH];
   std::vector<int32_t> b(static_cast<size_t>(RQ_RECORD + (length + 3) / 4 + 1), 0);
   b[RQ_TABLE] = cache;
@@ -248,7 +275,7 @@ bool KnownKind(int32_t kind) {
 
 // The cache record of a row request, `length` bytes: the key, the suffix of
 // the request's transaction, the rest of the row.
-std::vector<uint8_t> CacheRecord(const int32_t* block) {
+std::vector<uint8_t> CacheRecord(const int32_t* block, int32_t order) {
   const int32_t k = block[TC_KEY_LENGTH], r = block[TC_RECORD_LENGTH];
   std::vector<uint8_t> rec(static_cast<size_t>(r + kSuffixBytes), 0);
   const uint8_t* row = reinterpret_cast<const uint8_t*>(block + TC_ROW);
@@ -257,11 +284,73 @@ std::vector<uint8_t> CacheRecord(const int32_t* block) {
   s.start = LoadWord(block[TC_TSS] + TSS_START);
   s.sequence = block[TC_SEQUENCE];
   s.kind = block[TC_MODE];
+  s.order = order;
   s.position[0] = block[TC_POSITION];
   s.position[1] = block[TC_POSITION + 1];
   DKMakeCacheSuffix(rec.data() + k, s);
   std::memcpy(rec.data() + k + kSuffixBytes, row + k, static_cast<size_t>(r - k));
   return rec;
+}
+
+}  // namespace
+
+namespace {
+
+// Puts the cursor on this transaction's newest change of the row (`row`,
+// the row key length) under sequence `seq`, of kind `kind` (any kind when
+// 0). 0 with *found telling whether there is one, or a negative code.
+int32_t FindOwnChange(CacheCursor& cur, const uint8_t* row, int32_t start, int32_t seq,
+                      int32_t kind, bool* found) {
+  *found = false;
+  std::vector<uint8_t> key = cur.KeyOf(row, 0);
+  CacheSuffix mine;
+  mine.start = start;
+  mine.sequence = seq;
+  uint8_t suffix[kSuffixBytes];
+  DKMakeCacheSuffix(suffix, mine);
+  // Start and sequence only: zero bytes in the order and kind field sort
+  // before the newest change of the sequence.
+  std::memcpy(key.data() + cur.row_key_length(), suffix, kSuffixKind);
+  int32_t rc = cur.Fetch(FET_FROM_KEY, key.data());
+  for (; rc == 0; rc = cur.Next()) {
+    const CacheSuffix s = cur.suffix();
+    if (std::memcmp(cur.record(), row, static_cast<size_t>(cur.row_key_length())) != 0 ||
+        s.start != start || s.sequence != seq)
+      break;
+    if (kind == 0 || s.kind == kind) {
+      *found = true;
+      return 0;
+    }
+  }
+  return rc < 0 ? rc : 0;
+}
+
+// The order a new change of the request's row takes: one after the
+// transaction's newest change of the row under the same sequence word.
+int32_t NextOrder(const int32_t* block, CacheCursor& cur, int32_t* order) {
+  *order = 0;
+  bool found = false;
+  const uint8_t* row = reinterpret_cast<const uint8_t*>(block + TC_ROW);
+  const int32_t rc =
+      FindOwnChange(cur, row, LoadWord(block[TC_TSS] + TSS_START), block[TC_SEQUENCE], 0, &found);
+  if (rc < 0 || !found) return rc;
+  *order = cur.suffix().order + 1;
+  if (*order > kMaxChangeOrder) return Report(kIndexDKINT1, kRcBadParameter, block[TC_SEQUENCE]);
+  return 0;
+}
+
+// DKDET1 of a delete of a row that refers to a large object frees the
+// object's run of pages in the table's databank. 0 or the free's code.
+int32_t FreeRowObject(const int32_t* block) {
+  const int32_t databank = LoadWord(block[TC_TABLE] + TBE_DATABANK);
+  if (!DKIsDatabankEntry(databank) || LoadWord(databank + DBE_DID) != block[TC_DID])
+    return Report(kIndexDKDET1, -45, block[TC_DID]);
+  int32_t flo[FLO_FIRST_RUN + RUN_WORDS] = {};
+  flo[FLO_RUNS] = 1;
+  std::memcpy(flo + FLO_FIRST_RUN, block + TC_LOB_RUN, sizeof(int32_t) * RUN_WORDS);
+  int32_t did = block[TC_DID];
+  DKFLO1(flo, &did);
+  return flo[FLO_STATUS];
 }
 
 }  // namespace
@@ -280,13 +369,16 @@ void DKINT1(int32_t* block) {
     return;
   }
   CacheCursor cursor;
-  const int32_t rc = DKDPT0(block[TC_TABLE], block[TC_KEY_LENGTH], block[TC_RECORD_LENGTH], true,
-                            kIndexDKINT1, cursor.block());
+  int32_t rc = DKDPT0(block[TC_TABLE], block[TC_KEY_LENGTH], block[TC_RECORD_LENGTH], true,
+                      kIndexDKINT1, cursor.block());
+  int32_t order = 0;
+  // A cache just made or emptied holds no change of the row.
+  if (rc == 0) rc = NextOrder(block, cursor, &order);
   if (rc < 0) {
     block[TC_MODE] = rc;
     return;
   }
-  std::vector<uint8_t> rec = CacheRecord(block);
+  std::vector<uint8_t> rec = CacheRecord(block, order);
   // A row that refers to a large object carries in its cache record whether
   // the object was inserted with it.
   constexpr size_t kLobFlag = 60;
@@ -310,14 +402,34 @@ void DKDET1(int32_t* block) {
     return;
   }
   CacheCursor cursor;
-  const int32_t rc = DKDPT0(block[TC_TABLE], block[TC_KEY_LENGTH], block[TC_RECORD_LENGTH], false,
-                            kIndexDKDET1, cursor.block());
+  int32_t rc = DKDPT0(block[TC_TABLE], block[TC_KEY_LENGTH], block[TC_RECORD_LENGTH], false,
+                      kIndexDKDET1, cursor.block());
   if (rc != 0) {
     block[TC_MODE] = rc;
     return;
   }
-  std::vector<uint8_t> rec = CacheRecord(block);
-  std::memcpy(cursor.record(), rec.data(), rec.size());
+  // The change removed is the transaction's newest of that row, sequence
+  // and kind; with none there nothing is freed either.
+  bool found = false;
+  rc = FindOwnChange(cursor, reinterpret_cast<const uint8_t*>(block + TC_ROW),
+                     LoadWord(block[TC_TSS] + TSS_START), block[TC_SEQUENCE], block[TC_MODE],
+                     &found);
+  if (rc < 0 || !found) {
+    block[TC_MODE] = rc < 0 ? rc : kStatusNotFound;
+    return;
+  }
+  // A record kept under the mark keeps its object too.
+  if (CopyCarriesMark(LoadWord((*cursor.block())[CUR_TABLE] + TBE_DATABANK))) {
+    block[TC_MODE] = 0;
+    return;
+  }
+  if (block[TC_TABLE_KIND] == kKindLobRefs && block[TC_MODE] == kChangeDelete &&
+      block[TC_LOB_MARK] != 0 && block[TC_RECORD_LENGTH] >= (TC_LOB_MARK - TC_ROW + 1) * 4) {
+    if (rc = FreeRowObject(block); rc != 0) {
+      block[TC_MODE] = rc;
+      return;
+    }
+  }
   block[TC_MODE] = DKDLT0(cursor.block());
 }
 

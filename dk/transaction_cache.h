@@ -14,8 +14,13 @@ constexpr int32_t kSuffixBytes = 20;
 constexpr int32_t kSuffixKeyBytes = 12;  // start, sequence and kind belong to the key
 constexpr int32_t kSuffixStart = 0;      // start number, complemented
 constexpr int32_t kSuffixSequence = 4;   // caller's sequence word, complemented
-constexpr int32_t kSuffixKind = 8;       // kind of change
+constexpr int32_t kSuffixKind = 8;       // bytes 8..11: the change's order and kind
 constexpr int32_t kSuffixPosition = 12;  // request words 1 and 2, as given
+// Bytes 8..10 hold the change's order among the transaction's changes of the
+// row under one sequence word (0 for the first), complemented so that the
+// later change sorts first; byte 11 holds the kind. A search key that puts 0
+// (255) in bytes 8..11 sorts before (after) every change of its sequence.
+constexpr int32_t kMaxChangeOrder = 0xFFFFFF;
 
 // Kinds of change in a cache record; 60 marks an insert deleted again.
 constexpr int32_t kChangeInsert = 1;
@@ -29,7 +34,7 @@ constexpr int TC_POSITION = 1;  // words 1 and 2: the change's place in the writ
 constexpr int TC_OWN_SEQUENCE = 3;
 constexpr int TC_TSS = 5;
 constexpr int TC_MODE = 6;        // mode or kind of change in, answer out
-constexpr int TC_COUNT = 8;       // DKDET1: with word 9 = 6, the object's list length
+constexpr int TC_DID = 8;         // the DID of the table's databank
 constexpr int TC_TABLE_KIND = 9;  // the table's kind as the caller knows it
 constexpr int TC_TABLE = 10;
 constexpr int TC_TBL = 11;
@@ -37,6 +42,11 @@ constexpr int TC_KEY_LENGTH = 12;
 constexpr int TC_RECORD_LENGTH = 13;
 constexpr int TC_SEQUENCE = 15;
 constexpr int TC_ROW = 16;
+// DKDET1 of a delete of a row that refers to a large object: the run of the
+// object's pages (row bytes 20..35: first page, a carried word, page size,
+// pages) and the applied mark (row bytes 40..43).
+constexpr int TC_LOB_RUN = 21;
+constexpr int TC_LOB_MARK = 26;
 constexpr int32_t TcRequestWords(int32_t record_length) {
   return TC_ROW + (record_length + 3) / 4 + 1;
 }
@@ -92,7 +102,8 @@ constexpr int RSC_KEY = 16;
 struct CacheSuffix {
   int32_t start = 0;
   int32_t sequence = 0;
-  int32_t kind = 0;
+  int32_t kind = 0;   // 0..255
+  int32_t order = 0;  // 0..kMaxChangeOrder
   int32_t position[2] = {0, 0};
 };
 void DKMakeCacheSuffix(uint8_t* at, const CacheSuffix& suffix);

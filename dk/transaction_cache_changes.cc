@@ -3,7 +3,9 @@
 // write set and gets its kind from the two (DKAFC1), and a roll back to a
 // mark removes the cache records of the changes behind the mark and makes
 // the earlier changes current again (DKRCM1).
+#include <set>
 #include <span>
+#include <utility>
 
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
@@ -132,10 +134,14 @@ int32_t AddOrChange(int32_t* block) {
   return 0;
 }
 
+// The write-set places (page, word) of the changes a roll back made
+// current again.
+using Restored = std::set<std::pair<int32_t, int32_t>>;
+
 // Undoes in the cache the change record in `ws`: the transaction's cache
 // records of that row and sequence go, and the change before it in the
-// write set is made current again. 0 or a negative code.
-int32_t UndoChange(const std::vector<int32_t>& ws, int32_t start) {
+// write set is made current again, once. 0 or a negative code.
+int32_t UndoChange(const std::vector<int32_t>& ws, int32_t start, Restored* restored) {
   const int32_t* rec = ws.data() + SETRQ_RECORD;
   if (ws[SETRQ_LENGTH] <= WSC_ROW) return Report(kIndexDKRCM1, kRcCorrupt, rec[WSC_CODE]);
   if (int32_t rc = CheckTableEntry(rec[WSC_TABLE], rec[WSC_TBL], kIndexDKRCM1)) return rc;
@@ -157,10 +163,17 @@ int32_t UndoChange(const std::vector<int32_t>& ws, int32_t start) {
     const CacheSuffix s = cur.suffix();
     if (std::memcmp(cur.record(), row, static_cast<size_t>(k)) != 0 || s.start != start) break;
     if (s.sequence == mine.sequence) {
+      // Stepped over rather than fetched again from the key: a record that
+      // DKDLT0 keeps (a copy carries the mark) would be met for ever.
+      std::vector<uint8_t> at(cur.record(), cur.record() + cur.key_length());
       if (rc = DKDLT0(cur.block()); rc < 0) return rc;
-      rc = cur.Fetch(FET_FROM_KEY, key.data());
+      rc = cur.Fetch(FET_AFTER_KEY, at.data());
       continue;
     }
+    // A row changed more than once under one sequence word: the last of
+    // those changes (met first backwards) made the earlier change current
+    // already.
+    if (!restored->insert({s.position[0], s.position[1]}).second) break;
     std::vector<int32_t> earlier = ws;
     rc = ReadChangeOf(s, &earlier);
     if (rc < 0) return rc;
@@ -185,6 +198,7 @@ int32_t RollBack(const int32_t* block) {
   if (int32_t rc = CheckTss(block[AFC_TSS], kIndexDKRCM1)) return rc;
   const int32_t mark = block[AFC_ANSWER], start = LoadWord(block[AFC_TSS] + TSS_START);
   std::vector<int32_t> ws = WriteSetBlock(block);
+  Restored restored;
   for (;;) {
     ws[SETRQ_RC] = 0;
     const int32_t rc = DKGXP0(ws);
@@ -193,7 +207,7 @@ int32_t RollBack(const int32_t* block) {
     const int32_t code = ws[SETRQ_RECORD + WSC_CODE];
     if (code == kCodeMark && ws[SETRQ_LENGTH] > 2 && ws[SETRQ_RECORD + 2] == mark) return 0;
     if (!IsChange(code)) continue;
-    if (int32_t bad = UndoChange(ws, start)) return bad;
+    if (int32_t bad = UndoChange(ws, start, &restored)) return bad;
   }
 }
 

@@ -27,7 +27,6 @@ constexpr size_t kMarkedRecord = kMarkByte + 4;
 
 // DKULD1 request words beyond the set block's.
 constexpr int ULD_ANSWER = 0;
-constexpr int ULD_POSITION = 10;  // words 10 and 11, carried into the search key
 constexpr int ULD_CLEARED = 13;
 constexpr int ULD_TSS = 14;
 constexpr int ULD_INCREMENT = 15;
@@ -103,14 +102,11 @@ int32_t AdjustOwn(int32_t* block) {
   CacheSuffix mine;
   mine.start = LoadWord(block[ULD_TSS] + TSS_START);
   mine.sequence = seq;
-  // The kind field starts at 0, so every kind of the sequence's records is
-  // reached.
-  mine.kind = 0;
-  mine.position[0] = block[ULD_POSITION];
-  mine.position[1] = block[ULD_POSITION + 1];
   uint8_t suffix[kSuffixBytes];
   DKMakeCacheSuffix(suffix, mine);
-  std::memcpy(key.data() + k, suffix, kSuffixKeyBytes);
+  // The order and kind field stays 0, so every change of the sequence's
+  // records is reached.
+  std::memcpy(key.data() + k, suffix, kSuffixKind);
   const int32_t increment = block[ULD_INCREMENT];
   int32_t changed = 0;
   for (rc = cur.Fetch(FET_FROM_KEY, key.data()); rc == 0; rc = cur.Next()) {

@@ -11,110 +11,13 @@
 #include <random>
 #include <thread>
 
+#include "dk/databank_file.h"
 #include "dk/set_requests.h"
-#include "dk/tests/transaction_fixture.h"
+#include "dk/table_open.h"
+#include "dk/tests/transaction_cache_fixture.h"
 #include "platform/enqdeq.h"
 
 namespace {
-
-class TransactionCacheTest : public TransactionTest {
- protected:
-  static constexpr int32_t kKey = 8, kLength = 24;
-
-  void SetUp() override {
-    TransactionTest::SetUp();
-    t_ = CreateTable(60, kKey, kLength);
-  }
-
-  static std::string Row(int32_t key, int32_t value) {
-    std::string r(kLength, '\0');
-    for (int i = 0; i < 4; ++i) r[4 + i] = static_cast<char>(key >> (24 - 8 * i));
-    std::memcpy(r.data() + kKey, &value, 4);
-    return r;
-  }
-  static int32_t ValueOf(const std::string& r) {
-    int32_t v = 0;
-    std::memcpy(&v, r.data() + kKey, 4);
-    return v;
-  }
-
-  // A row request (DKINT1, DKDET1, DKCHT1, DKFNT1) for `row`.
-  std::vector<int32_t> Request(int32_t tss, int32_t mode, int32_t sequence, const std::string& row,
-                               const Table* t = nullptr) {
-    const Table& table = t ? *t : t_;
-    std::vector<int32_t> b(static_cast<size_t>(TcRequestWords(kLength) + 2), 0);
-    b[TC_TSS] = tss;
-    b[TC_MODE] = mode;
-    b[TC_TABLE] = table.entry;
-    b[TC_TBL] = table.tbl;
-    b[TC_KEY_LENGTH] = table.key;
-    b[TC_RECORD_LENGTH] = table.length;
-    b[TC_SEQUENCE] = sequence;
-    std::memcpy(b.data() + TC_ROW, row.data(), row.size());
-    return b;
-  }
-  int32_t Send(int32_t code, std::vector<int32_t> b) {
-    DKEXE1(code, b.data());
-    last_ = b;
-    return b[TC_MODE];
-  }
-  int32_t Cache(int32_t tss, int32_t kind, int32_t sequence, const std::string& row) {
-    return Send(39, Request(tss, kind, sequence, row));
-  }
-  int32_t CheckRow(int32_t tss, int32_t sequence, const std::string& row) {
-    return Send(11, Request(tss, -1, sequence, row));
-  }
-  // DKFNT1 mode 2: the row of that key as the transaction sees it through
-  // the cache; the delivered row in *out.
-  int32_t FetchRow(int32_t tss, int32_t sequence, const std::string& row, std::string* out) {
-    int32_t rc = Send(28, Request(tss, 2, sequence, row));
-    out->assign(reinterpret_cast<const char*>(last_.data() + TC_ROW), kLength);
-    return rc;
-  }
-  int32_t CacheState(int32_t tss, int32_t mode, int32_t sequence, const std::string& row,
-                     int32_t count = 0) {
-    std::vector<int32_t> b(CCS_ROW + kLength / 4 + 2, 0);
-    b[CCS_TSS] = tss;
-    b[CCS_MODE] = mode;
-    b[CCS_COUNT] = count;
-    b[CCS_TABLE] = t_.entry;
-    b[CCS_TBL] = t_.tbl;
-    b[CCS_KEY_LENGTH] = kKey;
-    b[CCS_SEQUENCE] = sequence;
-    std::memcpy(b.data() + CCS_ROW, row.data(), kKey);
-    DKEXE1(9, b.data());
-    return b[CCS_ANSWER];
-  }
-
-  // The cache table's records in key order: their suffixes.
-  std::vector<CacheSuffix> CacheRecords() {
-    std::vector<CacheSuffix> out;
-    const int32_t cache = area_[t_.entry + TBE_SECOND];
-    if (cache == 0) return out;
-    Table c{cache, -1, kKey + kSuffixKeyBytes, kLength + kSuffixBytes};
-    for (const std::string& r : Rows(c))
-      out.push_back(DKReadCacheSuffix(reinterpret_cast<const uint8_t*>(r.data()) + kKey));
-    return out;
-  }
-
-  // The base table's row of a key, if any.
-  std::optional<std::string> BaseRow(const std::string& row) {
-    std::vector<int32_t> b(CursorBlockWords(kLength) + 1, 0);
-    b[CUR_TABLE] = t_.entry;
-    b[CUR_TBL] = t_.tbl;
-    b[CUR_KEY_LENGTH] = kKey;
-    b[CUR_RECORD_LENGTH] = kLength;
-    b[CUR_STATUS] = FET_FROM_KEY;
-    std::memcpy(b.data() + CUR_RECORD, row.data(), kKey);
-    DKEXE1(27, b.data());
-    std::string found(reinterpret_cast<const char*>(b.data() + CUR_RECORD), kLength);
-    if (b[CUR_STATUS] != 0 || found.substr(0, kKey) != row.substr(0, kKey)) return std::nullopt;
-    return found;
-  }
-
-  Table t_;
-  std::vector<int32_t> last_;
-};
 
 TEST_F(TransactionCacheTest, TableWithoutCacheAnswersFourAndAZeroSequenceInsertsNothing) {
   Began t = Begin();
@@ -132,14 +35,75 @@ TEST_F(TransactionCacheTest, ChangesOfOneKeySortNewestTransactionFirst) {
   ASSERT_EQ(Cache(older.tss, kChangeUpdate, 1, Row(7, 10)), 0);
   ASSERT_EQ(Cache(newer.tss, kChangeUpdate, 1, Row(7, 20)), 0);
   ASSERT_EQ(Cache(older.tss, kChangeDelete, 2, Row(7, 10)), 0);
+  // A second change of the row under the same sequence word is stored too,
+  // and sorts before the first.
+  ASSERT_EQ(Cache(older.tss, kChangeInsert, 2, Row(7, 11)), 0);
   std::vector<CacheSuffix> r = CacheRecords();
-  ASSERT_EQ(r.size(), 3u);
+  ASSERT_EQ(r.size(), 4u);
   EXPECT_EQ(r[0].start, newer.start);
   EXPECT_EQ(r[1].start, older.start);
   EXPECT_EQ(r[1].sequence, 2) << "a later change of one transaction sorts first";
-  EXPECT_EQ(r[2].start, older.start);
-  EXPECT_EQ(r[2].sequence, 1);
-  EXPECT_EQ(Cache(older.tss, kChangeDelete, 2, Row(7, 10)), 1) << "same key and suffix";
+  EXPECT_EQ(r[1].kind, kChangeInsert);
+  EXPECT_EQ(r[1].order, 1);
+  EXPECT_EQ(r[2].sequence, 2);
+  EXPECT_EQ(r[2].kind, kChangeDelete);
+  EXPECT_EQ(r[2].order, 0);
+  EXPECT_EQ(r[3].start, older.start);
+  EXPECT_EQ(r[3].sequence, 1);
+}
+
+// Changes of one row under one sequence word: the later one is what the
+// transaction reads in its next statement, whatever the kinds' order.
+TEST_F(TransactionCacheTest, TheLaterChangeOfOneSequenceIsRead) {
+  Began t = Begin();
+  struct Case {
+    const char* what;
+    std::vector<std::pair<int32_t, int32_t>> changes;  // kind, value
+    int32_t fetch, value;
+  } cases[] = {
+      {"insert, delete", {{kChangeInsert, 1}, {kChangeDelete, 1}}, 1, 0},
+      {"insert, delete, insert",
+       {{kChangeInsert, 1}, {kChangeDelete, 1}, {kChangeInsert, 3}},
+       0,
+       3},
+      {"delete, insert", {{kChangeDelete, 1}, {kChangeInsert, 2}}, 0, 2},
+      {"before image, new image", {{3, 1}, {kChangeUpdate, 2}}, 0, 2},
+      {"update, update", {{3, 1}, {kChangeUpdate, 2}, {3, 2}, {kChangeUpdate, 5}}, 0, 5},
+      {"update, delete", {{3, 1}, {kChangeUpdate, 2}, {kChangeDelete, 2}}, 1, 0},
+      {"insert, marker", {{kChangeInsert, 4}, {kChangeMarker, 4}}, 1, 0},
+  };
+  int32_t key = 0;
+  for (const Case& c : cases) {
+    ++key;
+    for (auto [kind, value] : c.changes)
+      ASSERT_EQ(Cache(t.tss, kind, 3, Row(key, value)), 0) << c.what;
+    std::string out;
+    EXPECT_EQ(FetchRow(t.tss, 4, Row(key, 0), &out), c.fetch) << c.what;
+    if (c.fetch == 0) {
+      EXPECT_EQ(ValueOf(out), c.value) << c.what;
+    }
+    EXPECT_EQ(CheckRow(t.tss, 4, Row(key, 0)), c.fetch == 0 ? 4 : 1) << c.what;
+    std::vector<int32_t> b = Request(t.tss, 1, 4, Row(key, 0));
+    DKEXE1(29, b.data());
+    EXPECT_EQ(b[TC_MODE], c.fetch) << c.what << " backwards";
+    if (c.fetch == 0) {
+      EXPECT_EQ(b[TC_ROW + kKey / 4], c.value) << c.what << " backwards";
+    }
+  }
+  // The cache state of a sequence counts every change under it: an insert
+  // and a delete of a key answer 0; a second insert of the key in the same
+  // sequence is met twice, 4.
+  EXPECT_EQ(CacheState(t.tss, -10, 3, Row(1, 0), CCS_KEY_LENGTH - 14), 0);
+  EXPECT_EQ(CacheState(t.tss, -10, 3, Row(3, 0), CCS_KEY_LENGTH - 14), 0);
+  EXPECT_EQ(CacheState(t.tss, -10, 3, Row(2, 0), CCS_KEY_LENGTH - 14), 4);
+  EXPECT_EQ(CacheState(t.tss, -11, 3, Row(2, 0)), 0);
+  EXPECT_EQ(CacheState(t.tss, -13, 3, Row(1, 0)), 0);
+  // DKDET1 takes the newest change of that kind: the second insert, so the
+  // delete is what the next statement reads.
+  EXPECT_EQ(Send(21, Request(t.tss, kChangeInsert, 3, Row(2, 3))), 0);
+  std::string out;
+  EXPECT_EQ(FetchRow(t.tss, 4, Row(2, 0), &out), 1);
+  EXPECT_EQ(Send(21, Request(t.tss, kChangeUpdate, 3, Row(2, 3))), 5) << "no update of the row";
 }
 
 TEST_F(TransactionCacheTest, CheckOfARowAnswersByTheTransactionsOwnEarlierChange) {
@@ -552,310 +516,73 @@ TEST_F(TransactionCacheTest, CachedIncrementsOfManyThreadsAreEachAppliedOnce) {
   EXPECT_EQ(Rows(t_), expected);
 }
 
-}  // namespace
+// Table entry word 8 names a table's cache, or another table the table
+// owns: an empty table is described by the second table it owns, never by
+// its cache, and a cache request never takes the owned table for a cache.
+TEST_F(TransactionCacheTest, TheCacheAndAnOwnedTableShareNoRole) {
+  auto describe = [&](int32_t entry, int32_t tbl) {
+    int32_t b[GTS_TOP_ENTRIES + 1] = {};
+    b[RQ_TABLE] = entry;
+    b[RQ_TBL] = tbl;
+    DKEXE1(36, b);
+    EXPECT_EQ(b[RQ_STATUS], 0);
+    return std::make_pair(b[RQ_KEY_LENGTH], b[RQ_RECORD_LENGTH]);
+  };
+  Began t = Begin();
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  const int32_t cache = area_[t_.entry + TBE_SECOND];
+  ASSERT_NE(cache, 0);
+  EXPECT_EQ(describe(t_.entry, t_.tbl), std::make_pair(kKey, kLength)) << "empty, with a cache";
+  EXPECT_EQ(describe(cache, -1), std::make_pair(kKey + kSuffixKeyBytes, kLength + kSuffixBytes));
 
-namespace {
+  // The same table owning a named table instead: described by it while
+  // empty, and cache requests leave its rows alone, even once every cache
+  // is stale.
+  DKFreeSecondEntry(t_.entry);
+  Table owned = CreateTable(62, 12, 40);
+  ASSERT_EQ(Insert(owned, std::string(40, 'o')), 0);
+  area_[t_.entry + TBE_SECOND] = owned.entry;
+  EXPECT_EQ(describe(t_.entry, t_.tbl), std::make_pair(12, 40)) << "empty, owning a table";
+  for (int32_t stamp : {area_[BP_TCACHE_DROP_TIMESTAMP], area_[BP_TCACHE_DROP_TIMESTAMP] + 7}) {
+    area_[BP_TCACHE_DROP_TIMESTAMP] = stamp;
+    EXPECT_EQ(Cache(t.tss, kChangeInsert, 2, Row(2, 2)), -55);
+    std::string out;
+    EXPECT_EQ(FetchRow(t.tss, 5, Row(2, 0), &out), 4);
+    EXPECT_EQ(CheckRow(t.tss, 5, Row(2, 0)), 0);
+    EXPECT_EQ(CacheState(t.tss, -11, 2, Row(2, 0)), 4);
+    EXPECT_EQ(Rows(owned).size(), 1u) << "the owned table keeps its rows";
+    EXPECT_EQ(area_[t_.entry + TBE_SECOND], owned.entry);
+  }
+  // Once the table has rows, it describes itself.
+  ASSERT_EQ(Insert(t_, Row(3, 3)), 0);
+  EXPECT_EQ(describe(t_.entry, t_.tbl), std::make_pair(kKey, kLength));
+  area_[t_.entry + TBE_SECOND] = 0;
+}
 
-class CacheChangesTest : public TransactionCacheTest {
- protected:
-  void SetUp() override {
-    TransactionCacheTest::SetUp();
-    ws_ = MakeSet(5, -1);
-    tx_ = Begin();
-  }
-  // The write set's block with the change record of `row` from word 15.
-  std::vector<int32_t> ChangeBlock(int32_t code, int32_t seq, const std::string& row) {
-    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
-    b[SETRQ_TABLE] = ws_;
-    b[SETRQ_TBL] = -1;
-    b[AFC_TSS] = tx_.tss;
-    b[AFC_MODE] = code;
-    b[AFC_TABLE] = t_.entry;
-    b[AFC_TBL] = t_.tbl;
-    b[AFC_KEY_LENGTH] = kKey;
-    b[AFC_RECORD_LENGTH] = kLength;
-    b[AFC_SEQUENCE] = seq;
-    std::memcpy(b.data() + AFC_ROW, row.data(), kLength);
-    return b;
-  }
-  // Record access's side of a change: DKAFC1 gives its kind (4: the row's
-  // first change), the change goes to the write set and the cache record
-  // names its place there. The kind, or DKAFC1's negative answer.
-  int32_t Change(int32_t code, int32_t seq, const std::string& row) {
-    std::vector<int32_t> b = ChangeBlock(code, seq, row);
-    DKEXE1(5, b.data());
-    if (b[AFC_ANSWER] < 0) return b[AFC_ANSWER];
-    const int32_t kind = b[AFC_ANSWER] == 0 ? b[AFC_MODE] : code;
-    b[SETRQ_RC] = 0;
-    b[AFC_MODE] = kind;
-    b[SETRQ_LENGTH] = WSC_ROW + kLength / 4;
-    EXPECT_EQ(DKAXR0(b), 0);
-    std::vector<int32_t> c = Request(tx_.tss, kind, seq, row);
-    c[TC_POSITION] = b[SETRQ_PAGE];
-    c[TC_POSITION + 1] = b[SETRQ_POSITION];
-    EXPECT_EQ(Send(39, c), 0);
-    return kind;
-  }
-  void Mark(int32_t number) { AppendTo(ws_, {kCodeMark, 0, number}); }
-  // The codes of the write set's records in order.
-  std::vector<int32_t> Codes() {
-    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0), codes;
-    b[SETRQ_TABLE] = ws_;
-    b[SETRQ_TBL] = -1;
-    for (b[SETRQ_RC] = 2; DKGXN0(b) == 0; b[SETRQ_RC] = 0) codes.push_back(b[SETRQ_RECORD]);
-    return codes;
-  }
-  int32_t RollBack(int32_t mark) {
-    std::vector<int32_t> b = ChangeBlock(0, 0, Row(0, 0));
-    b[AFC_ANSWER] = mark;
-    DKEXE1(48, b.data());
-    return b[AFC_ANSWER];
-  }
-
-  int32_t ws_ = 0;
-  Began tx_{};
-};
-
-TEST_F(CacheChangesTest, LaterChangesSupersedeEarlierOnesAndARollBackRestoresThem) {
-  ASSERT_EQ(Insert(t_, Row(3, 30)), 0);
-  EXPECT_EQ(Change(kChangeInsert, 1, Row(1, 10)), kChangeInsert);
-  Mark(7);
-  EXPECT_EQ(Change(kChangeDelete, 2, Row(1, 10)), kChangeMarker);
-  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, kChangeMarker}));
-  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(1, 0)), 1) << "inserted and deleted again";
+// While the cache's databank or one of its copies carries the mark 100000
+// in its SEQNO word, cache records are not removed: not by DKDET1, not as
+// the records of a writer gone, not when the cache turns stale.
+TEST_F(TransactionCacheTest, ACopyCarryingTheMarkKeepsTheCacheRecords) {
+  const int32_t seqno = area_[trans_ + DBE_SEQNO];
+  Began t = Begin();
+  for (int32_t key = 1; key <= 3; ++key)
+    ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(key, key)), 0);
+  area_[trans_ + DBE_SEQNO] = 100000;
+  EXPECT_EQ(Send(21, Request(t.tss, kChangeInsert, 1, Row(1, 1))), 0);
+  EXPECT_EQ(CacheRecords().size(), 3u) << "DKDET1 removes nothing";
+  Sets s = NewSets();
+  ASSERT_EQ(End(t.tss, s, kEndAbort), 0);
+  Began next = Begin();
   std::string out;
-  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 1);
-  // An insert after the insert was deleted is the insert again.
-  EXPECT_EQ(Change(kChangeInsert, 3, Row(1, 11)), kChangeInsert);
-  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, 60, kChangeInsert}));
-  // Updates: of an own insert it stays an insert, of a stored row an update.
-  EXPECT_EQ(Change(kChangeUpdate, 4, Row(1, 12)), kChangeInsert);
-  EXPECT_EQ(Change(kChangeUpdate, 5, Row(3, 31)), kChangeUpdate);
-  EXPECT_EQ(Change(kChangeDelete, 6, Row(3, 31)), kChangeDelete);
-  EXPECT_EQ(Codes(), (std::vector<int32_t>{51, kCodeMark, 60, 51, kChangeInsert, 52, 4}));
-  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 0);
-  EXPECT_EQ(ValueOf(out), 12);
-  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(3, 0)), 1);
-
-  // Back to the mark: the changes after it leave the cache, the insert
-  // before it is current again.
-  EXPECT_EQ(RollBack(7), 0);
-  EXPECT_EQ(Codes()[0], kChangeInsert);
-  EXPECT_EQ(FetchRow(tx_.tss, 10, Row(1, 0), &out), 0);
-  EXPECT_EQ(ValueOf(out), 10);
-  EXPECT_EQ(CheckRow(tx_.tss, 10, Row(3, 0)), 0) << "the stored row, unchanged";
-  EXPECT_EQ(CacheRecords().size(), 1u);
-}
-
-// Changes through DKAFC1, marks and one roll back to a mark in random order:
-// after each step the rows the transaction reads through the cache (or,
-// where it holds nothing, from the table) agree with a model.
-TEST_F(CacheChangesTest, ReadsAfterChangesAndARollBackAgreeWithAModel) {
-  constexpr int32_t kKeys = 8;
-  std::mt19937 rng(16);
-  std::map<int32_t, int32_t> model;
-  for (int32_t key = 0; key < kKeys; key += 2) {
-    ASSERT_EQ(Insert(t_, Row(key, 1000 + key)), 0);
-    model[key] = 1000 + key;
-  }
-  // The write set keeps the changes behind a mark after a roll back, so one
-  // roll back is made.
-  std::vector<std::pair<int32_t, std::map<int32_t, int32_t>>> marks;
-  int32_t seq = 0;
-  bool rolled_back = false;
-  for (int step = 0; step < 300; ++step) {
-    const uint32_t r = rng() % 10;
-    if (r == 0) {
-      const int32_t mark = static_cast<int32_t>(marks.size()) + 1;
-      Mark(mark);
-      marks.push_back({mark, model});
-    } else if (r == 1 && !marks.empty() && !rolled_back) {
-      rolled_back = true;
-      const size_t i = rng() % marks.size();
-      ASSERT_EQ(RollBack(marks[i].first), 0) << "step " << step;
-      model = marks[i].second;
-    } else {
-      const int32_t key = static_cast<int32_t>(rng() % kKeys);
-      const int32_t value = static_cast<int32_t>(rng() % 1000);
-      int32_t code = kChangeInsert;
-      if (model.count(key)) code = rng() % 2 ? kChangeUpdate : kChangeDelete;
-      ASSERT_GT(Change(code, ++seq, Row(key, value)), 0) << "step " << step;
-      if (code == kChangeDelete) {
-        model.erase(key);
-      } else {
-        model[key] = value;
-      }
-    }
-    for (int32_t key = 0; key < kKeys; ++key) {
-      std::string out;
-      const int32_t rc = FetchRow(tx_.tss, seq + 1, Row(key, 0), &out);
-      std::optional<std::string> seen;
-      if (rc == 0) seen = out;
-      if (rc == 4) seen = BaseRow(Row(key, 0));
-      ASSERT_EQ(seen.has_value(), model.count(key) != 0)
-          << "step " << step << " key " << key << " answer " << rc;
-      if (seen) {
-        ASSERT_EQ(ValueOf(*seen), model[key]) << "step " << step << " key " << key;
-      }
-    }
-  }
-  EXPECT_TRUE(rolled_back);
-}
-
-TEST_F(CacheChangesTest, BadChangesAndMissingMarksAreRefused) {
-  EXPECT_EQ(Change(3, 1, Row(1, 1)), -86);
-  std::vector<int32_t> b = ChangeBlock(kChangeInsert, 1, Row(1, 1));
-  b[AFC_TSS] = 0;
-  DKEXE1(5, b.data());
-  EXPECT_EQ(b[AFC_ANSWER], -85);
-  b = ChangeBlock(kChangeInsert, 1, Row(1, 1));
-  b[AFC_TBL] = 1234;
-  DKEXE1(5, b.data());
-  EXPECT_EQ(b[AFC_ANSWER], -46);
-  EXPECT_EQ(Change(kChangeInsert, 1, Row(1, 10)), kChangeInsert);
-  EXPECT_EQ(RollBack(9), -55) << "no such mark";
-  // A cache record whose write-set place holds another row is a corrupt
-  // write set; one whose place is no place of the set is refused by the
-  // set routines.
-  std::vector<int32_t> c = Request(tx_.tss, kChangeInsert, 2, Row(2, 20));
-  ASSERT_EQ(Send(39, c), 0);
-  EXPECT_EQ(Change(kChangeUpdate, 3, Row(2, 21)), -66);
-  c = Request(tx_.tss, kChangeInsert, 2, Row(4, 40));
-  c[TC_POSITION] = 1 << 20;
-  c[TC_POSITION + 1] = 99999;
-  ASSERT_EQ(Send(39, c), 0);
-  EXPECT_LT(Change(kChangeUpdate, 3, Row(4, 41)), 0);
-  EXPECT_EQ(Codes(), (std::vector<int32_t>{kChangeInsert}));
-}
-
-}  // namespace
-
-namespace {
-
-// Rows that refer to large objects: a 20-byte key and 44-byte rows whose
-// cache records carry a counter (row bytes 36 to 39) and a mark (40 to 43).
-class CacheMarksTest : public TransactionTest {
- protected:
-  static constexpr int32_t kKey = 20, kLength = 44;
-  void SetUp() override {
-    TransactionTest::SetUp();
-    t_ = CreateTable(61, kKey, kLength);
-    ws_ = MakeSet(5, -1);
-    tx_ = Begin();
-  }
-  static std::string Row(int32_t id) {
-    std::string r(kLength, '\0');
-    for (int i = 0; i < 4; ++i) r[i] = static_cast<char>(id >> (24 - 8 * i));
-    return r;
-  }
-  // The change record of `row` appended to the write set and cached as the
-  // transaction's change `seq`, through a table kind of 6.
-  std::vector<int32_t> Record(int32_t code, int32_t seq, const std::string& row) {
-    std::vector<int32_t> r(WSC_ROW + kLength / 4, 0);
-    r[WSC_CODE] = code;
-    r[WSR_KIND] = kKindLobRefs;
-    r[WSC_TABLE] = t_.entry;
-    r[WSC_TBL] = t_.tbl;
-    r[WSC_KEY_LENGTH] = kKey;
-    r[WSC_RECORD_LENGTH] = kLength;
-    r[WSC_SEQUENCE] = seq;
-    std::memcpy(r.data() + WSC_ROW, row.data(), kLength);
-    return r;
-  }
-  void Cache(int32_t code, int32_t seq, const std::string& row) {
-    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
-    b[SETRQ_TABLE] = ws_;
-    b[SETRQ_TBL] = -1;
-    std::vector<int32_t> r = Record(code, seq, row);
-    b[SETRQ_LENGTH] = static_cast<int32_t>(r.size());
-    std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
-    ASSERT_EQ(DKAXR0(b), 0);
-    std::vector<int32_t> c(static_cast<size_t>(TcRequestWords(kLength) + 2), 0);
-    c[TC_POSITION] = b[SETRQ_PAGE];
-    c[TC_POSITION + 1] = b[SETRQ_POSITION];
-    c[TC_TSS] = tx_.tss;
-    c[TC_MODE] = code;
-    c[TC_TABLE_KIND] = kKindLobRefs;
-    c[TC_TABLE] = t_.entry;
-    c[TC_TBL] = t_.tbl;
-    c[TC_KEY_LENGTH] = kKey;
-    c[TC_RECORD_LENGTH] = kLength;
-    c[TC_SEQUENCE] = seq;
-    std::memcpy(c.data() + TC_ROW, row.data(), kLength);
-    DKEXE1(39, c.data());
-    ASSERT_EQ(c[TC_MODE], 0);
-  }
-  // The transaction's row through the cache: words 9 and 10 of the row.
-  std::pair<int32_t, int32_t> CounterAndMark(const std::string& row) {
-    std::vector<int32_t> c(static_cast<size_t>(TcRequestWords(kLength) + 2), 0);
-    c[TC_TSS] = tx_.tss;
-    c[TC_MODE] = 2;
-    c[TC_TABLE] = t_.entry;
-    c[TC_TBL] = t_.tbl;
-    c[TC_KEY_LENGTH] = kKey;
-    c[TC_RECORD_LENGTH] = kLength;
-    c[TC_SEQUENCE] = 100;
-    std::memcpy(c.data() + TC_ROW, row.data(), kKey);
-    DKEXE1(28, c.data());
-    EXPECT_EQ(c[TC_MODE], 0);
-    return {c[TC_ROW + 9], c[TC_ROW + 10]};
-  }
-  int32_t Adjust(int32_t seq, int32_t increment, int32_t value, const std::string& row) {
-    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
-    b[SETRQ_TABLE] = ws_;
-    b[SETRQ_TBL] = -1;
-    b[14] = tx_.tss;
-    b[15] = increment;
-    b[19] = t_.entry;
-    b[20] = t_.tbl;
-    b[21] = kKey;
-    b[22] = kLength;
-    b[24] = seq;
-    std::memcpy(b.data() + 25, row.data(), kKey);
-    b[35] = value;
-    DKEXE1(64, b.data());
-    return b[0];
-  }
-  // Word `w` of the write set's last record.
-  int32_t LastRecordWord(int32_t w) {
-    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
-    b[SETRQ_TABLE] = ws_;
-    b[SETRQ_TBL] = -1;
-    EXPECT_EQ(DKGXP0(b), 0);
-    return b[SETRQ_RECORD + w];
-  }
-
-  Table t_;
-  int32_t ws_ = 0;
-  Began tx_{};
-};
-
-TEST_F(CacheMarksTest, OwnRecordsOfAKeyTakeACounterAndAValue) {
-  Cache(kChangeInsert, 5, Row(1));
-  EXPECT_EQ(CounterAndMark(Row(1)), std::make_pair(0, 1)) << "inserted with its object";
-  EXPECT_EQ(Adjust(5, 3, 0, Row(1)), 0);
-  EXPECT_EQ(Adjust(5, 4, 0, Row(1)), 0);
-  EXPECT_EQ(CounterAndMark(Row(1)).first, 7);
-  EXPECT_EQ(LastRecordWord(WSC_ROW + 9), 7) << "the write set's record follows";
-  EXPECT_EQ(Adjust(5, 0, 77, Row(1)), 0);
-  EXPECT_EQ(CounterAndMark(Row(1)), std::make_pair(7, 77));
-  EXPECT_EQ(Adjust(0, 1, 0, Row(1)), -43) << "sequence 0";
-  EXPECT_EQ(Adjust(6, 2, 0, Row(1)), -43) << "no own record of that sequence";
-  EXPECT_EQ(Adjust(5, 2, 0, Row(2)), -43) << "no own record of that key";
-}
-
-TEST_F(CacheMarksTest, AppliedChangesAreMarkedForTheirCommitOnly) {
-  Cache(kChangeInsert, 1, Row(1));
-  std::vector<int32_t> change = Record(kChangeInsert, 1, Row(1));
-  EXPECT_EQ(DKUPT0(change, 9, 0), -43) << "the writer has no commit number yet";
-  area_[tx_.tss + TSS_COMMIT] = 9;
-  EXPECT_EQ(DKUPT0(change, 8, 0), -43) << "another commit";
-  change[WSC_CODE] = kChangeDelete;
-  EXPECT_EQ(DKUPT0(change, 9, 0), -43) << "another kind";
-  change[WSC_CODE] = kChangeInsert;
-  EXPECT_EQ(DKUPT0(change, 9, 0), 0);
-  EXPECT_EQ(CounterAndMark(Row(1)).second, 0);
-  area_[tx_.tss + TSS_COMMIT] = 0;
+  EXPECT_EQ(FetchRow(next.tss, 2, Row(2, 0), &out), 4) << "a writer gone is never seen";
+  ASSERT_EQ(Cache(next.tss, kChangeInsert, 1, Row(4, 4)), 0);
+  EXPECT_EQ(CacheRecords().size(), 4u) << "the stale cache kept its records";
+  // Without the mark the stale records go as they are met.
+  area_[trans_ + DBE_SEQNO] = seqno;
+  EXPECT_EQ(FetchRow(next.tss, 2, Row(2, 0), &out), 4);
+  EXPECT_EQ(CacheRecords().size(), 3u);
+  EXPECT_EQ(Send(21, Request(next.tss, kChangeInsert, 1, Row(4, 4))), 0);
+  EXPECT_EQ(CacheRecords().size(), 2u);
 }
 
 }  // namespace
