@@ -190,6 +190,9 @@ void SecureQueued(int32_t slot) {
   // the next wake, which may not come while begins find no free entry; a
   // waiting committer reads only word 144 once woken, not its entry.
   DKScanTransactionStates();
+  // Secured entries that running views still hold, once there are too
+  // many of them or none is left to begin with, are kept as stored records.
+  DKStoreTssOverflow();
   // What is secured need not stay in the commit set.
   if (written == 0) DKTrimCommitSet();
   // Synchronous commits run one at a time (lock 244), so at most one waits;
@@ -280,7 +283,7 @@ int32_t DKScanTransactionStates() {
       }
     }
   }
-  a[BP_LOW_START_TRANS] = lowest_start;
+  a[BP_LOW_START_TRANS] = DKLowStartWithStored(lowest_start);
   a[BP_LOW_VIEW_TRANS] = std::max(a[BP_LOW_VIEW_TRANS], lowest_view);
   a[BP_TSS_SAFE_LOW] = std::max(a[BP_TSS_SAFE_LOW], lowest_release);
   if (lowest_writing != INT32_MAX) StoreWord(BP_SAFE_HIGH_START, lowest_writing);

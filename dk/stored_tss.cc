@@ -4,6 +4,8 @@
 // master once every running view holds their commits.
 #include "dk/stored_tss.h"
 
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -154,4 +156,81 @@ int32_t DKPurgeStoredTss(int32_t limit) {
     ++removed;
   }
   return c[CUR_STATUS] < 0 ? c[CUR_STATUS] : removed;
+}
+
+namespace {
+
+bool TssFreeListEmpty() {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_FREE);
+  return a[a[BP_TSS_HASH] + HASH_FREE_HEAD] <= 0;
+}
+
+// Under lock 236: the secured entries of the hash that carry a commit
+// number, with the highest commit-on-disk number among them.
+std::vector<int32_t> SecuredEntries(int32_t* highest) {
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> secured;
+  int32_t state[4] = {0, a[BP_TSS_HASH], 0, 0};
+  for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) {
+    if (a[e + TSS_STATE] != TSS_SECURED || a[e + TSS_COMMIT] == 0) continue;
+    secured.push_back(e);
+    *highest = std::max(*highest, a[e + TSS_ON_DISK]);
+  }
+  return secured;
+}
+
+// Under lock 236: the entry is still the secured one that was stored, so
+// the free takes no other transaction's entry.
+bool StillStored(int32_t tss, int32_t start) {
+  const int32_t* a = Bufferpool();
+  return a[tss + TSS_START] == start && a[tss + TSS_STATE] == TSS_SECURED &&
+         a[tss + TSS_DEPENDENT] != -1 && DKHMI0(a[BP_TSS_HASH], start) == tss;
+}
+
+}  // namespace
+
+int32_t DKStoreTssOverflow() {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard postproc(a + BP_LOCK_WS_POSTPROC);
+  const bool none_free = TssFreeListEmpty();
+  if (!none_free && LoadWord(BP_TSS_SECURED) < a[BP_TSS_OVERFLOW_LIMIT]) return 0;
+  int32_t highest = 0;
+  std::vector<int32_t> secured;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+    secured = SecuredEntries(&highest);
+    int32_t bound =
+        std::max(a[BP_TSS_OVERFLOW_BOUND], a[BP_LOW_VIEW_TRANS] + a[BP_TSS_OVERFLOW_CHUNK]);
+    // Every begin is refused until an entry comes back: whatever is
+    // secured goes, however far it is from the low view.
+    if (none_free) bound = std::max(bound, highest);
+    a[BP_TSS_OVERFLOW_BOUND] = bound;
+    std::erase_if(secured, [a, bound](int32_t x) { return a[x + TSS_ON_DISK] > bound; });
+  }
+  int32_t stored = 0;
+  for (int32_t x : secured) {
+    const int32_t start = a[x + TSS_START];
+    // Stored before it leaves the hash: a lookup that misses it there
+    // finds the record.
+    if (int32_t rc = DKITS1(x); rc < 0) return rc;
+    {
+      EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+      if (!StillStored(x, start)) continue;
+      a[BP_TSS_OVERFLOW_HIGH_START] = std::max(a[BP_TSS_OVERFLOW_HIGH_START], start);
+      const bool first = a[BP_TSS_OVERFLOWED] - a[BP_TSS_DELETED] == 1;
+      if (first || start < a[BP_TSS_OVERFLOW_LOW_START]) a[BP_TSS_OVERFLOW_LOW_START] = start;
+      --a[BP_TSS_SECURED];
+    }
+    DKFreeTss(x);
+    ++stored;
+  }
+  return stored;
+}
+
+int32_t DKLowStartWithStored(int32_t lowest_start) {
+  const int32_t* a = Bufferpool();
+  if (a[BP_TSS_OVERFLOWED] - a[BP_TSS_DELETED] <= 0) return lowest_start;
+  if (a[BP_TSS_OVERFLOW_BOUND] < a[BP_LOW_VIEW_TRANS]) return lowest_start;
+  return std::min(lowest_start, a[BP_TSS_OVERFLOW_LOW_START]);
 }

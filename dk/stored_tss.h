@@ -15,6 +15,11 @@
 constexpr int32_t BP_STORED_TSS_DATABANK = 101;
 constexpr int32_t BP_STORED_TSS_TABLE = 92;
 
+// The overflow bound (the highest commit-on-disk number stored or to be
+// stored) and the lowest start number stored.
+constexpr int32_t BP_TSS_OVERFLOW_BOUND = 133;
+constexpr int32_t BP_TSS_OVERFLOW_LOW_START = 167;
+
 // Stores TSS entry `tss` (start number, state, prepare and commit-on-disk
 // numbers) and counts it in area word 135. 0, or a negative code; an insert
 // answering a positive status is reported as -43 and taken as done.
@@ -29,3 +34,16 @@ bool DKFindStoredTss(int32_t start, CacheWriter* writer);
 // already holds those commits. Answers the number removed, or a negative
 // code.
 int32_t DKPurgeStoredTss(int32_t limit);
+
+// The TSS overflow: while as many secured entries stay in the TSS hash as
+// the overflow limit (area word 164), or when the TSS free list is empty,
+// the secured entries up to the overflow bound (raised to the low view
+// limit plus area word 165; with the free list empty, to every secured
+// entry) that carry a commit number are stored (DKITS1) and given back.
+// Run by the background master after its scan. Answers the number stored,
+// or the failed store's code (the entries not stored stay).
+int32_t DKStoreTssOverflow();
+
+// The low start limit as the scan found it, lowered to the lowest start
+// number stored while stored records may still be asked for.
+int32_t DKLowStartWithStored(int32_t lowest_start);
