@@ -259,3 +259,13 @@ int32_t DKRED1(int32_t* request) {
   }
   return Finish(request, result);
 }
+
+int32_t DKTableEntriesOnCopy(int32_t copy) {
+  int32_t rc = 0;
+  TableEntriesFor(copy, Bufferpool()[copy + DBE_DID], &rc);
+  if (rc != 0) {
+    int32_t limit = LoadWord(BP_TABLE_COUNT);
+    Report(dkset::RoutineIndex("DKOCD1"), rc, &limit, 0);
+  }
+  return rc;
+}

@@ -110,7 +110,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 6, TableEntry<DKLOA1>},  // 40 DKLOA1
     {1, 0, TableEntry<DKMOT1>},  // 41 DKMOT1
     {1, 6, TableEntry<DKMRG1>},  // 42 DKMRG1
-    {1, 0, nullptr},          // 43 DKOCD1
+    {1, 0, DatabankEntry<DKOCD1>},  // 43 DKOCD1
     {1, 0, DatabankEntry<DKOPD1>},  // 44 DKOPD1
     {1, 0, TableEntry<DKOPT1>},  // 45 DKOPT1
     {1, 0, TableEntry<DKPFU1>},  // 46 DKPFU1
