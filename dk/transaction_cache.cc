@@ -292,10 +292,6 @@ std::vector<uint8_t> CacheRecord(const int32_t* block, int32_t order) {
   return rec;
 }
 
-}  // namespace
-
-namespace {
-
 // Puts the cursor on this transaction's newest change of the row (`row`,
 // the row key length) under sequence `seq`, of kind `kind` (any kind when
 // 0). 0 with *found telling whether there is one, or a negative code.
