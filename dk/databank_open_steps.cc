@@ -1,16 +1,23 @@
 // The open's steps by DID: the restore directory registration of the system
 // databank, the control-area words that name the TRANS, LOG and WORK
-// databanks, and the log table of the LOG databank, found or made as a set.
+// databanks, and the log table of the LOG databank, found or made as a set;
+// and the removal of tables a crash left dropping.
 #include "dk/databank_open_steps.h"
+
+#include <algorithm>
+#include <vector>
 
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/databank_operations.h"
 #include "dk/databank_restart.h"
+#include "dk/error_log.h"
 #include "dk/restore_directory.h"
+#include "dk/set_pages.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
@@ -47,7 +54,102 @@ int32_t OpenLogTable() {
   return 0;
 }
 
+constexpr int32_t kNoMoreRoots = 4;  // DKNTE1 at the end of the root entries
+// Types 2 (dropping) and 3 (dropped) are what a crash leaves of a drop;
+// type 4 is the type a rebuilt index (DKRCX1) and DKMOT1 give live tables.
+constexpr int32_t kTypeDropping = 2;
+
+struct LeftDropping {
+  int32_t databank, page, word, tbl, kind;
+};
+
+// A table entry of its own for a root entry (hashed under its TBL, closed,
+// one databank), as a close finds a table; 0 when none is free.
+int32_t EntryFor(const LeftDropping& d) {
+  int32_t* a = Bufferpool();
+  const int32_t hash = LoadWord(BP_TABLE_HASH);
+  EnqdeqGuard lock(a + BP_LOCK_TABLE_HASH);
+  EnqdeqGuard free_lock(a + BP_LOCK_TABLE_FREE);
+  const int32_t t = DKHMA0(hash);
+  if (t < 1) return 0;
+  std::fill(a + t, a + t + TBE_WORDS - 1, 0);
+  a[t + TBE_TBL] = d.tbl;
+  a[t + TBE_USES] = 1;
+  a[t + TBE_ACCESS] = 1;
+  a[t + TBE_DATABANK] = d.databank;
+  a[t + TBE_ROOT_WORD] = d.word;
+  a[t + TBE_KIND] = d.kind;
+  StoreWord(t + TBE_ROOT_PAGE, d.page);
+  DKHML0(hash, t);
+  return t;
+}
+
+// Marks the root entry dropped and closes the table in the dropping mode.
+int32_t Remove(const LeftDropping& d) {
+  int32_t* a = Bufferpool();
+  const int32_t t = EntryFor(d);
+  if (t == 0) {
+    int32_t limit = LoadWord(BP_TABLE_COUNT);
+    ReportPageError(dkset::RoutineIndex("DKOPD1"), -14, DK_SEV_ERROR, limit, 0);
+    return -14;
+  }
+  int32_t record = 0;
+  const int32_t b = GetRootEntry(t, GET_UPDATE, dkset::RoutineIndex("DKOPD1"), &record);
+  if (b > 0) {
+    a[record + RE_TYPE] = kTypeDropped;
+    DKPUT0(PUT_CHANGED_KEEP, b);
+  }
+  int32_t close[CRT_WORDS] = {};
+  close[RQ_STATUS] = -22;
+  close[RQ_TABLE] = t;
+  close[RQ_TBL] = d.tbl;
+  DKCLT1(close);
+  return b < 0 ? b : 0;
+}
+
+// The root entries of one copy left dropping; -76 for a page size above the
+// largest in use.
+int32_t FindLeftDropping(int32_t databank, std::vector<LeftDropping>* found) {
+  int32_t nte[NTE_WORDS] = {};
+  nte[NTE_DATABANK] = databank;
+  const int32_t largest = LoadWord(BP_MAX_PAGE_SIZE);
+  for (;;) {
+    DKNTE1(nte);
+    if (nte[NTE_STATUS] == kNoMoreRoots) return 0;
+    if (nte[NTE_STATUS] != 0) return nte[NTE_STATUS];
+    for (int32_t size : {nte[NTE_DATA_PAGE_SIZE], nte[NTE_INDEX_PAGE_SIZE]})
+      if (size > largest) {
+        ReportPageError(dkset::RoutineIndex("DKOPD1"), -76, DK_SEV_ERROR, size, databank);
+        return -76;
+      }
+    const int32_t type = nte[NTE_TYPE] % 10;
+    if (type == kTypeDropping || type == kTypeDropped)
+      found->push_back(
+          {databank, nte[NTE_PAGE], nte[NTE_OFFSET], nte[NTE_TBL], (nte[NTE_TYPE] / 10) % 10});
+  }
+}
+
 }  // namespace
+
+int32_t DKRemoveDroppedTables(int32_t databank) {
+  int32_t* a = Bufferpool();
+  if (a[databank + DBE_KIND] == DBT_SHADOW) return 0;
+  std::vector<int32_t> copies;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    for (int32_t d = databank, n = 0; DKIsDatabankEntry(d) && n < LoadWord(BP_DATABANK_COUNT);
+         d = a[d + DBE_DEPENDENT], ++n)
+      if (d == databank || (a[d + DBE_OFFLINE] == 0 && a[d + DBE_CHANNEL] != 0))
+        copies.push_back(d);
+  }
+  for (int32_t d : copies) {
+    std::vector<LeftDropping> found;
+    if (int32_t rc = FindLeftDropping(d, &found)) return rc;
+    for (const LeftDropping& left : found)
+      if (int32_t rc = Remove(left)) return rc;
+  }
+  return 0;
+}
 
 int32_t DKOpenStepsByDid(int32_t databank) {
   int32_t* a = Bufferpool();

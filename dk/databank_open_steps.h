@@ -13,6 +13,11 @@ constexpr int32_t kLogTableTbl = 8;
 // Runs the steps for a databank entry just brought into service; 0 or the
 // error that fails its open.
 int32_t DKOpenStepsByDid(int32_t databank);
+// The root entries of the databank and of its online copies: a page size
+// above the largest in use is -76; a table left dropping (root entry type 2
+// or 3) is marked dropped and closed in the dropping mode, which gives its
+// pages and root entry back. 0, -14, -76 or a page error.
+int32_t DKRemoveDroppedTables(int32_t databank);
 // Before a databank entry is freed: the control-area words that name it are
 // cleared, and the log table it holds is closed.
 void DKForgetOpenSteps(int32_t databank);

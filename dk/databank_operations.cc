@@ -181,6 +181,7 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
   if (rc == 0) rc = DKOpenStepsByDid(*entry);
   if (rc == 0) rc = Restart(*entry);
   if (rc == 0) rc = OwnedTwice(*entry);
+  if (rc == 0) rc = DKRemoveDroppedTables(*entry);
   if (rc != 0) {
     a[*entry + DBE_ERROR] = rc;
     DKForgetOpenSteps(*entry);

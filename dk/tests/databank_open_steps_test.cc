@@ -10,6 +10,7 @@
 #include "dk/restore_directory.h"
 #include "dk/table_entries.h"
 #include "dk/tests/databank_fixture.h"
+#include "dk/tests/table_fixture.h"
 
 namespace {
 
@@ -173,6 +174,64 @@ TEST_F(OpenStepsTest, RestoreDirectoryIsCopiedIntoAnotherCopy) {
   const int32_t empty = Create("empty", 64, 6, 1);
   EXPECT_EQ(DKCopyRestoreDirectory(empty, copy), 0);
   EXPECT_EQ(FileWord("logcopy", kHeaderUnit, HDR_RESTORE_DIRECTORY), first);
+}
+
+class DroppedTablesTest : public TableTest {
+ protected:
+  // Sets word j of a table's root entry (numbered from its level count).
+  void SetRootWord(const Table& t, int32_t j, int32_t value) {
+    int32_t record = 0;
+    int32_t b = GetRootEntry(t.entry, GET_UPDATE, 44, &record);
+    ASSERT_GT(b, 0);
+    area_[record + j] = value;
+    ASSERT_EQ(WriteUnitPage(db_, area_[t.entry + TBE_ROOT_PAGE], b), 0);
+  }
+  // Closed properly, then opened again through DKOPD1 (no check runs).
+  int32_t Reopen() {
+    Close(db_);
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = 1;
+    rq[CRD_DID] = 5;
+    rq[CRD_SEQNO] = -1;
+    rq[CRD_TYPE] = 9;
+    FillNames(rq.data(), "tables");
+    DKCallEntry(44, rq.data(), nullptr);
+    if (rq[CRD_MODE] == 0) {
+      db_ = rq[CRD_UNITS];
+      open_.push_back(db_);
+    }
+    return rq[CRD_MODE];
+  }
+  std::vector<int32_t> TablesOnDisk() {
+    std::vector<int32_t> tbls;
+    int32_t nte[NTE_WORDS] = {};
+    nte[NTE_DATABANK] = db_;
+    for (DKNTE1(nte); nte[NTE_STATUS] == 0; DKNTE1(nte)) tbls.push_back(nte[NTE_TBL]);
+    return tbls;
+  }
+};
+
+TEST_F(DroppedTablesTest, TablesLeftDroppingAreRemovedAtOpen) {
+  Table dropping = CreateTable(70, 4, 200, 2048, 2048);
+  Table dropped = CreateTable(71, 4, 200, 2048, 2048);
+  Table rebuilt = CreateTable(72, 4, 200, 2048, 2048);
+  for (int i = 0; i < 60; ++i)
+    for (const Table* t : {&dropping, &dropped, &rebuilt})
+      ASSERT_EQ(Insert(*t, MakeRecord(std::to_string(1000 + i), 4, 200)), 0);
+  const int32_t top = Top(dropping);
+  ASSERT_TRUE(InUse(top));
+  SetRootWord(dropping, RE_TYPE, 2);
+  SetRootWord(dropped, RE_TYPE, kTypeDropped);
+  SetRootWord(rebuilt, RE_TYPE, 4);
+  ASSERT_EQ(Reopen(), 0);
+  EXPECT_EQ(TablesOnDisk(), (std::vector<int32_t>{72}));
+  EXPECT_FALSE(InUse(top));  // its pages are given back
+}
+
+TEST_F(DroppedTablesTest, PageSizeAboveTheLargestFailsTheOpen) {
+  Table t = CreateTable(73, 4, 40);
+  SetRootWord(t, RE_DATA_PAGE_SIZE, 131072);
+  EXPECT_EQ(Reopen(), -76);
 }
 
 }  // namespace
