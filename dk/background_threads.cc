@@ -175,8 +175,10 @@ void SecureQueued(int32_t slot) {
     ++a[BP_TSS_SECURED];
     if (a[x + TSS_KIND] == kKindWaitSecured) waiting.push_back(x);
   }
-  StoreWord(BP_SECURED_TRANS_NUMBER, std::max(LoadWord(BP_SECURED_TRANS_NUMBER), last));
   DKUnlock(BP_LOCK_TSS_HASH);
+  // Not simply to `last`: a lower commit number may still be on its way
+  // into the commit set.
+  DKRaiseSecuredNumber();
   std::vector<int32_t> results;
   for (int32_t x : waiting) {
     const int32_t applied = a[x + TSS_APPLIED_RESULT];
@@ -197,10 +199,7 @@ void SecureQueued(int32_t slot) {
   if (written == 0) DKTrimCommitSet();
   // Synchronous commits run one at a time (lock 244), so at most one waits;
   // it finds the work of this page write done.
-  for (int32_t result : results) {
-    StoreWord(BP_SYNCH_RESULT, result);
-    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
-  }
+  for (int32_t result : results) DKWakeSynchronousCommitter(result);
 }
 
 void Secure(int32_t slot, int32_t tss, int32_t applied) {
@@ -221,10 +220,7 @@ void WorkUnit(int32_t slot, int32_t tss) {
   DKOpenUnitReading(tss);
   DKTakeUnitRecords(slot);
   const int32_t applied = DKCloseUnitReading(slot, tss);
-  if (a[tss + TSS_KIND] == kKindWaitApplied) {
-    StoreWord(BP_SYNCH_RESULT, applied);
-    DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
-  }
+  if (a[tss + TSS_KIND] == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
   Secure(slot, tss, applied);
 }

@@ -16,6 +16,7 @@
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
+#include "dk/test_points.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
 
@@ -227,6 +228,7 @@ int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode) {
   const int32_t request[4] = {0, 0, 0, tss};
   int32_t result[4] = {};
   if (int32_t rc = DKStartCommit(request, result, write_set)) return rc;
+  DKReachTestPoint(DKTestPoint::kCommitNumbered, result[3]);
   if (int32_t rc = DKCXT0(write_set, tss)) return rc;
   const int32_t secured = LoadWord(BP_SECURED_TRANS_NUMBER);
   DKLock(BP_LOCK_WS_POSTPROC);

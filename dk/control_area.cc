@@ -19,6 +19,7 @@
 #include "dk/request.h"
 #include "dk/routine_names.h"
 #include "dk/transaction_cache.h"
+#include "dk/transactions.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
 #include "platform/host_services.h"
@@ -540,6 +541,8 @@ void DKShutdown(int32_t* rc) {
   if (!w) return;
   // Waits until every background thread has left; never given back.
   if (PoolWord(BP_STATUS).load() == BP_STATUS_SHUTDOWN) DKLock(BP_LOCK_BACKGROUND_BARRIER);
+  // Nobody is left to apply or secure a synchronous commit.
+  DKEndSynchronousWaits();
   int32_t code = 0;
   // Each round closes one databank; a close takes the entry out of the
   // table, so the walk starts afresh and ends when the table is empty. The

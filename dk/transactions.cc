@@ -12,9 +12,11 @@
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
+#include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
+#include "dk/test_points.h"
 #include "platform/enqdeq.h"
 
 namespace {
@@ -109,6 +111,29 @@ int32_t Validate(int32_t tss, int32_t read_set) {
   }
 }
 
+// Word 143 names the synchronous committer still to be woken (its prepare
+// number), 0 when none, or kNoBackgroundLeft once the shutdown found every
+// background thread gone. Whoever wakes the committer clears it, under the
+// TSS lock, so that it is woken once and reads the result of that one wake.
+constexpr int32_t kNoBackgroundLeft = -1;
+
+// A synchronous committer that will not wait takes its name back.
+void ForgetAwaited() {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+  if (a[BP_AWAITED_TRANSACTION] > 0) a[BP_AWAITED_TRANSACTION] = 0;
+}
+
+// Names a synchronous committer whose commit has been decided (the prepare
+// number); false once no background thread is left to wake it.
+bool AwaitAs(int32_t prepare) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+  if (a[BP_AWAITED_TRANSACTION] == kNoBackgroundLeft) return false;
+  a[BP_AWAITED_TRANSACTION] = prepare;
+  return true;
+}
+
 // DKPTC1: the header, the databanks it lists, the prepare number, and the
 // validation when others prepared in between.
 int32_t CheckAndPrepare(int32_t tss, int32_t write_set, int32_t read_set, Prepared* p) {
@@ -133,17 +158,24 @@ int32_t CheckAndPrepare(int32_t tss, int32_t write_set, int32_t read_set, Prepar
   }
   if (rc == 0 && p->largest > 1) {
     DKLock(BP_LOCK_TSS_HASH);
-    const int32_t prepare = ++a[BP_LAST_PREPARE];
-    if (p->synchronous) a[BP_AWAITED_TRANSACTION] = prepare;
-    const bool others_between = a[tss + TSS_PREPARE] + 1 != prepare;
-    a[tss + TSS_PREPARE] = prepare;
-    a[tss + TSS_STATE] = TSS_PREPARED;
-    ++a[BP_USERS_IN_COMMIT];
-    DKUnlock(BP_LOCK_TSS_HASH);
-    if (others_between) rc = Validate(tss, read_set);
+    if (p->synchronous && a[BP_AWAITED_TRANSACTION] == kNoBackgroundLeft) {
+      // The kernel stops and nobody would wake the committer.
+      DKUnlock(BP_LOCK_TSS_HASH);
+      rc = DK_RC_DOWN;
+    } else {
+      const int32_t prepare = ++a[BP_LAST_PREPARE];
+      if (p->synchronous) a[BP_AWAITED_TRANSACTION] = prepare;
+      const bool others_between = a[tss + TSS_PREPARE] + 1 != prepare;
+      a[tss + TSS_PREPARE] = prepare;
+      a[tss + TSS_STATE] = TSS_PREPARED;
+      ++a[BP_USERS_IN_COMMIT];
+      DKUnlock(BP_LOCK_TSS_HASH);
+      if (others_between) rc = Validate(tss, read_set);
+    }
   }
   if (rc != 0 && p->synchronous) {
     p->synchronous = false;
+    ForgetAwaited();
     DKUnlock(BP_LOCK_SYNCH_TRANS);
   }
   return rc;
@@ -163,12 +195,12 @@ void LeavePrepare(int32_t tss) {
 // thread is woken; a synchronous committer waits until its commit is applied
 // (128) or secured (129) and answers what the background thread left.
 int32_t AfterCommit(const Prepared& p) {
-  int32_t* a = Bufferpool();
   DKBTW0(24);
   if (!p.synchronous) return 0;
+  // Woken by the background thread that applied or secured the commit, or
+  // by the shutdown when none is left; the waker cleared word 143.
   DKLock(BP_LOCK_KERNEL_WAIT_SYNCH);
-  const int32_t result = a[BP_SYNCH_RESULT];
-  a[BP_AWAITED_TRANSACTION] = 0;
+  const int32_t result = LoadWord(BP_SYNCH_RESULT);
   DKUnlock(BP_LOCK_SYNCH_TRANS);
   return result;
 }
@@ -200,9 +232,14 @@ int32_t Commit(int32_t* block, int32_t tss, bool* released) {
   rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, mode);
   if (rc != 0) {
     // Not in the commit set: the background threads never see it.
-    if (p.synchronous) DKUnlock(BP_LOCK_SYNCH_TRANS);
+    if (p.synchronous) {
+      ForgetAwaited();
+      DKUnlock(BP_LOCK_SYNCH_TRANS);
+    }
     LeavePrepare(tss);
     DKFreeTss(tss);
+    // Its commit number, if it had one, is never applied.
+    DKRaiseSecuredNumber();
     return rc;
   }
   *released = false;
@@ -211,7 +248,7 @@ int32_t Commit(int32_t* block, int32_t tss, bool* released) {
     // its own: a synchronous committer must not hold the kernel's one
     // synchronous place meanwhile. It takes the place again at the commit.
     if (p.synchronous) {
-      StoreWord(BP_AWAITED_TRANSACTION, 0);
+      ForgetAwaited();
       DKUnlock(BP_LOCK_SYNCH_TRANS);
     }
     return 0;
@@ -237,15 +274,21 @@ int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
   p.synchronous = kind == kKindWaitApplied || kind == kKindWaitSecured;
   if (p.synchronous) {
     DKLock(BP_LOCK_SYNCH_TRANS);
-    StoreWord(BP_AWAITED_TRANSACTION, a[tss + TSS_PREPARE]);
+    if (!AwaitAs(a[tss + TSS_PREPARE])) {
+      // Undecided still: the entry waits on for a decision.
+      DKUnlock(BP_LOCK_SYNCH_TRANS);
+      *released = false;
+      return DK_RC_DOWN;
+    }
   }
   if (int32_t rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, kEndCommit)) {
     if (p.synchronous) {
-      StoreWord(BP_AWAITED_TRANSACTION, 0);
+      ForgetAwaited();
       DKUnlock(BP_LOCK_SYNCH_TRANS);
     }
     LeavePrepare(tss);
     DKFreeTss(tss);
+    DKRaiseSecuredNumber();
     return rc;
   }
   *released = false;
@@ -293,6 +336,16 @@ void DKFreeTss(int32_t tss) {
       entries.push_back(d);
     DKHMP0(a[BP_TSS_HASH], tss);
   }
+  // Every entry counted as a cache user at its begin. The last user's end
+  // moves the drop stamp on in the same step, under the lock a begin counts
+  // itself under: a transaction that began in between would otherwise make
+  // its cache records under the old stamp and see them dropped as stale.
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (PoolWord(BP_TCACHE_USERS).fetch_sub(1) == 1) {
+      DKReachTestPoint(DKTestPoint::kCacheUsersDropped, 0);
+      CountWord(BP_TCACHE_DROP_TIMESTAMP);
+    }
+  }
   DKUnlock(BP_LOCK_TSS_HASH);
   DKLock(BP_LOCK_TSS_FREE);
   for (int32_t e : entries) {
@@ -301,9 +354,46 @@ void DKFreeTss(int32_t tss) {
     DKHML0(a[BP_TSS_HASH], e);
   }
   DKUnlock(BP_LOCK_TSS_FREE);
-  // Every entry counted as a cache user at its begin.
-  for (size_t i = 0; i < entries.size(); ++i)
-    if (PoolWord(BP_TCACHE_USERS).fetch_sub(1) == 1) CountWord(BP_TCACHE_DROP_TIMESTAMP);
+}
+
+void DKWakeSynchronousCommitter(int32_t result) {
+  int32_t* a = Bufferpool();
+  bool wake = false;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+    if (a[BP_AWAITED_TRANSACTION] > 0) {
+      a[BP_AWAITED_TRANSACTION] = 0;
+      StoreWord(BP_SYNCH_RESULT, result);
+      wake = true;
+    }
+  }
+  if (wake) DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+}
+
+void DKEndSynchronousWaits() {
+  int32_t* a = Bufferpool();
+  bool wake = false;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+    wake = a[BP_AWAITED_TRANSACTION] > 0;
+    a[BP_AWAITED_TRANSACTION] = kNoBackgroundLeft;
+    if (wake) StoreWord(BP_SYNCH_RESULT, DK_RC_DOWN);
+  }
+  if (wake) DKUnlock(BP_LOCK_KERNEL_WAIT_SYNCH);
+}
+
+void DKRaiseSecuredNumber() {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+  // Commit numbers are given under this lock and the entry carries its own
+  // at once; an entry freed without being secured takes its number out of
+  // the way, so a commit that failed is passed over.
+  int32_t bound = LoadWord(BP_COMMITS) + 1;
+  int32_t state[4] = {0, a[BP_TSS_HASH], 0, 0};
+  for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state))
+    if (a[e + TSS_COMMIT] > 0 && a[e + TSS_STATE] != TSS_SECURED)
+      bound = std::min(bound, a[e + TSS_COMMIT]);
+  if (bound - 1 > LoadWord(BP_SECURED_TRANS_NUMBER)) StoreWord(BP_SECURED_TRANS_NUMBER, bound - 1);
 }
 
 void DKBTR1(int32_t* block) {
@@ -327,13 +417,16 @@ void DKBTR1(int32_t* block) {
   a[tss + TSS_SAFE_HIGH] = LoadWord(BP_SAFE_HIGH_START);
   a[tss + TSS_STATE] = mode == 0 ? TSS_BUILDUP_RW : mode < 0 ? TSS_IN_DOUBT : TSS_BUILDUP_RO;
   if (mode == 0) PoolWord(BP_TRANSACTIONS_BEFORE_GROUP).fetch_add(1);
+  // A cache user from here on: counted under the TSS lock, where the end of
+  // the last user moves the drop stamp on (DKFreeTss).
+  DKLock(BP_LOCK_TSS_HASH);
   PoolWord(BP_TCACHE_USERS).fetch_add(1);
   if (mode >= 0 && owner != 0) {
     for (int32_t w : {TSS_START, TSS_VIEW, TSS_PREPARE}) a[tss + w] = a[owner + w];
     a[tss + TSS_DEPENDENT] = -1;
     a[owner + TSS_DEPENDENT] = tss;
+    DKUnlock(BP_LOCK_TSS_HASH);
   } else {
-    DKLock(BP_LOCK_TSS_HASH);
     if (mode >= 0) {
       a[tss + TSS_START] = ++a[BP_TRANSACTIONS_STARTED];
       a[tss + TSS_VIEW] = a[BP_COMMITS_SECURED];

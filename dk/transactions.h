@@ -124,6 +124,19 @@ bool DKIsTssEntry(int32_t tss);
 // back on the free list (the caller holds neither lock).
 void DKFreeTss(int32_t tss);
 
+// Wakes the synchronous committer (kinds 128, 129) waiting on lock 246, if
+// one still is, with `result` as the answer of its commit; run by the
+// background thread that applied or secured its commit.
+void DKWakeSynchronousCommitter(int32_t result);
+// Run by the shutdown once every background thread has left: a synchronous
+// committer still waiting is woken with the kernel-down result (-1), and
+// one that has not yet prepared is refused with it, as nobody would wake it.
+void DKEndSynchronousWaits();
+// Raises the secured transaction number (area word 145) to the highest
+// number below which every commit number given is secured or was given to
+// a commit that failed; never past a commit still to be applied.
+void DKRaiseSecuredNumber();
+
 // Slot-table entries.
 void DKBTR1Entry(int32_t* block, void* argument);
 void DKETR1Entry(int32_t* block, void* argument);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
 #include <optional>
 #include <random>
@@ -14,6 +15,7 @@
 #include "dk/databank_file.h"
 #include "dk/set_requests.h"
 #include "dk/table_open.h"
+#include "dk/test_points.h"
 #include "dk/tests/transaction_cache_fixture.h"
 #include "platform/enqdeq.h"
 
@@ -437,6 +439,47 @@ TEST_F(TransactionCacheTest, RemovedChangeAndStaleCacheAreNoLongerSeen) {
   Began next = Begin();
   EXPECT_EQ(FetchRow(next.tss, 2, Row(2, 0), &out), 4);
   ASSERT_EQ(Cache(next.tss, kChangeInsert, 1, Row(3, 3)), 0);
+  EXPECT_EQ(CacheRecords().size(), 1u);
+}
+
+// The last cache user ends while another transaction begins and caches a
+// row: the begin either comes before the drop stamp moves on (and the new
+// records belong to the new stamp) or waits for it, so the new
+// transaction's records are never dropped as stale.
+std::atomic<bool> begin_now{false}, cached{false}, armed{false};
+void BeginWhileTheStampMoves(DKTestPoint point, int32_t) {
+  if (point != DKTestPoint::kCacheUsersDropped || !armed.exchange(false)) return;
+  begin_now = true;
+  begin_now.notify_all();
+  // Until the other thread has cached its row, or waits for the TSS lock
+  // that this end holds.
+  while (!cached.load() && PoolWord(BP_LOCK_TSS_HASH + ENQDEQ_HEAD).load() == 0)
+    std::this_thread::yield();
+}
+
+TEST_F(TransactionCacheTest, BeginWhileTheLastUserEndsKeepsItsCacheRecords) {
+  Began first = Begin();
+  ASSERT_EQ(Cache(first.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  DKInstallTestHook(BeginWhileTheStampMoves);
+  armed = true;
+  Began next{};
+  int32_t rc = 1;
+  std::thread other([&] {
+    enqdeq_attach(enq_, 2);
+    begin_now.wait(false);
+    next = Begin();
+    rc = Cache(next.tss, kChangeInsert, 1, Row(2, 2));
+    cached = true;
+  });
+  Sets s = NewSets();
+  ASSERT_EQ(End(first.tss, s, kEndAbort), 0);
+  other.join();
+  DKInstallTestHook(nullptr);
+  ASSERT_EQ(next.rc, 0);
+  ASSERT_EQ(rc, 0);
+  std::string out;
+  EXPECT_EQ(FetchRow(next.tss, 2, Row(2, 0), &out), 0);
+  EXPECT_EQ(out, Row(2, 2));
   EXPECT_EQ(CacheRecords().size(), 1u);
 }
 

@@ -1,0 +1,21 @@
+// Named places in the kernel's code where a test can hold a thread, so
+// that an interleaving of threads happens on purpose rather than by
+// chance. Without an installed hook a place costs one atomic load.
+#pragma once
+
+#include <cstdint>
+
+enum class DKTestPoint : int32_t {
+  // A commit has its commit number (the value) and has not yet put its
+  // write set into the commit set.
+  kCommitNumbered = 1,
+  // The last user of the transaction cache has ended, before the cache's
+  // drop stamp moves on (the value: the users left, 0).
+  kCacheUsersDropped = 2,
+};
+
+using DKTestHook = void (*)(DKTestPoint point, int32_t value);
+
+// Installs the hook every place calls (nullptr: none); tests only.
+void DKInstallTestHook(DKTestHook hook);
+void DKReachTestPoint(DKTestPoint point, int32_t value);
