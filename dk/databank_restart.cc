@@ -4,19 +4,25 @@
 // and a set whose sections are all done is dropped.
 #include "dk/databank_restart.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
+#include "dk/background_threads.h"
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "dk/request.h"
+#include "dk/restore_directory.h"
 #include "dk/set_pages.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
+#include "dk/table_alter.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
 #include "platform/enqdeq.h"
+#include "platform/server_clock.h"
 
 namespace {
 
@@ -28,18 +34,24 @@ struct Replay {
   int32_t state = 0;   // 0 before the first mark, else the open section's mark
   int32_t chosen = 0;  // the copy of a section 31
   int32_t mark_page = 0, mark_position = 0;
-  int32_t verdict = 0;   // 30 while every settled section is done
-  bool extents = false;  // DKRSL1: settle extents only, write and rewrite nothing
+  int32_t verdict = 0;    // 30 while every settled section is done
+  bool extents = false;   // DKRSL1: settle extents only, write and rewrite nothing
+  bool log = false;       // DKREL1: the LOG databank's set, owed to its log table
+  int32_t last_mark = 0;  // the new mark of the last section settled
   std::vector<int32_t> block;
 };
 
-// The routine a report names: the replay, or the extent settlement.
-thread_local bool settling = false;
+// The routine a report names: the replay, the extent settlement or the log
+// replay, set for the time one of them runs.
+thread_local const char* running = "DKRSD1";
 int32_t Index() {
-  static const int32_t replay = dkset::RoutineIndex("DKRSD1");
-  static const int32_t settle = dkset::RoutineIndex("DKRSL1");
-  return settling ? settle : replay;
+  return dkset::RoutineIndex(running);
 }
+struct Running {
+  explicit Running(const char* name) : before(running) { running = name; }
+  ~Running() { running = before; }
+  const char* before;
+};
 
 void Report(int32_t rc, int32_t severity, int32_t value, int32_t databank) {
   int32_t context[5] = {databank, 0, 0, 0, -1};
@@ -108,8 +120,38 @@ int32_t EntryCode(int32_t fcode) {
       return 55;  // DKUPD1
     case 4:
       return 20;  // DKDEL1
+    case 5:
+      return 22;  // DKDRP1
+    case 6:
+      return 41;  // DKMOT1
+    case 7:
+      return 18;  // DKDCT1
+    case 10:
+      return 3;  // DKACT1
+    case 11:
+      return 17;  // DKCRX1
+    case 23:
+      return 56;  // DKRCX1
+    case 24:
+      return 4;  // DKALR1
   }
   return 0;
+}
+
+// Records that act on a table's existence or on a copy rather than on a
+// table's rows.
+bool CopyOperation(int32_t code) {
+  switch (code) {
+    case 8:
+    case 9:
+    case 13:
+    case 14:
+    case 17:
+    case 18:
+    case 19:
+      return true;
+  }
+  return false;
 }
 
 // Records that concern no copy at restart.
@@ -132,30 +174,130 @@ bool Skipped(int32_t code) {
   return false;
 }
 
-// A table operation applied to each copy it is owed to.
-void ApplyRecord(Replay* r, int32_t length) {
+// A table operation applied to each copy it is owed to (only to the copy
+// with `only_seqno` when that is not 0).
+void ApplyRecord(Replay* r, int32_t length, int32_t only_seqno = 0) {
   int32_t* a = Bufferpool();
   int32_t* record = r->block.data() + SETRQ_RECORD;
   int32_t code = EntryCode(record[0]);
   int32_t first = TableOf(*r, record);
   if (first == 0) return;
   std::vector<int32_t> request(record, record + length);
+  // DKALR1 reads its alter structure up to the length the structure
+  // states: what a short record lacks is read as zeros, never past its end.
+  if (code == 4) {
+    const int64_t stated = length > ALR_TOTAL_WORDS ? record[ALR_TOTAL_WORDS] : 0;
+    request.resize(std::max(request.size(), static_cast<size_t>(std::clamp<int64_t>(
+                                                stated, ALR_HEADER, kAlterMaxWords))));
+  }
   for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= LoadWord(BP_TABLE_COUNT);
        t = a[t + TBE_NEXT], ++n) {
     int32_t d = a[t + TBE_DATABANK];
     if (!DKIsDatabankEntry(d) || a[d + DBE_CHANNEL] == 0 || a[d + DBE_OFFLINE] != 0) continue;
     if (r->state == kOneCopy && d != r->chosen) continue;
+    if (only_seqno != 0 && a[d + DBE_SEQNO] != only_seqno) continue;
     std::copy(record, record + length, request.begin());
-    request[RQ_STATUS] = WriteMode(*r);
+    request[RQ_STATUS] = code == 4 ? -1 : WriteMode(*r);
     request[RQ_TABLE] = t;
     DKCallEntry(code, request.data(), nullptr);
     if (request[RQ_STATUS] < 0) Report(request[RQ_STATUS], 4, record[RQ_TBL], d);
   }
 }
 
+// The copies of the replayed databank that are not backups.
+std::vector<int32_t> NonBackupCopies(const Replay& r) {
+  std::vector<int32_t> out;
+  for (int32_t copy : Copies(r))
+    if (Bufferpool()[copy + DBE_KIND] != DBT_BACKUP) out.push_back(copy);
+  return out;
+}
+
+// Record 8: the table is marked dropped on the chosen copy (in a section
+// 31) or on every copy (32). DKDRT1 takes the head alone (word 4 not 0) or
+// the copies after it (0).
+int32_t DropTable(Replay* r, std::span<int32_t> record) {
+  std::vector<int32_t> rq(record.begin(), record.end());
+  if (rq.size() < CRT_WORDS) rq.resize(CRT_WORDS, 0);
+  std::vector<int32_t> which;
+  if (r->state == kOneCopy)
+    which.push_back(Bufferpool()[r->chosen + DBE_KIND] == DBT_SHADOW ? 0 : 1);
+  else
+    which = {1, 0};
+  for (int32_t w : which) {
+    std::copy(record.begin(), record.end(), rq.begin());
+    rq[RQ_STATUS] = WriteMode(*r);
+    rq[RQ_TABLE] = w;
+    DKDRT1(rq.data());
+    if (rq[RQ_STATUS] < 0) return rq[RQ_STATUS];
+  }
+  return 0;
+}
+
+// Record 17 of the TRANS databank: the copy with the record's SEQNO, when
+// its file is open, is rebuilt from the TRANS databank.
+int32_t RebuildTransCopy(const Replay& r, std::span<int32_t> record) {
+  if (record[RQ_DID] != 2) return 0;
+  const int32_t* a = Bufferpool();
+  for (int32_t copy : Copies(r)) {
+    if (a[copy + DBE_SEQNO] != record[RQ_TYPE] || a[copy + DBE_CHANNEL] == 0) continue;
+    int32_t rq[RSD_WORDS] = {-1, copy, 2, -1};
+    return DKRET1(rq);
+  }
+  return 0;
+}
+
+// The records of copy operations in an owed section. Failures are
+// reported against the chosen copy and the replay goes on; only the
+// restore-directory stamps of a copy end it.
+int32_t ApplyCopyOperation(Replay* r, std::span<int32_t> record) {
+  const int32_t code = record[0];
+  int32_t rc = 0;
+  switch (code) {
+    case 8:
+      rc = DropTable(r, record);
+      break;
+    case 9: {
+      std::vector<int32_t> rq(record.begin(), record.end());
+      if (rq.size() < CRT_WORDS) rq.resize(CRT_WORDS, 0);
+      rq[RQ_STATUS] = WriteMode(*r);
+      DKCRT1(rq.data());
+      rc = rq[RQ_STATUS];
+      if (rc == 0) {
+        rq[RQ_STATUS] = 0;
+        DKCLT1(rq.data());
+      }
+      break;
+    }
+    case 13:
+    case 14: {
+      // The restore-directory stamps of DKILT1 are not part of the kernel:
+      // reported for each copy they are owed to, never passed over.
+      const bool any = r->state == kEveryCopy ? !NonBackupCopies(*r).empty()
+                                              : Bufferpool()[r->chosen + DBE_KIND] != DBT_BACKUP;
+      if (any) {
+        int32_t value = code;
+        DKReportError(dkset::RoutineIndex("DKILT1"), -86, DK_SEV_ERROR, &value, r->entry);
+      }
+      return 0;
+    }
+    case 17:
+      rc = RebuildTransCopy(*r, record);
+      break;
+    case 18:
+    case 19: {
+      // The table post-processing of the write-set application.
+      std::vector<int32_t> rq(record.begin(), record.end());
+      rc = DKPTR1(rq, WriteMode(*r));
+      break;
+    }
+  }
+  if (rc < 0) Report(rc, 4, code, r->chosen != 0 ? r->chosen : r->entry);
+  return 0;
+}
+
 // Rewrites the mark of the section being settled, when the log is open.
 int32_t RewriteMark(Replay* r, int32_t mark) {
-  if (LoadWord(BP_LOG_TABLE) <= 0) {
+  if (!r->log && LoadWord(BP_LOG_TABLE) <= 0) {
     if (r->did == 1) StoreWord(BP_SYSDB_RESTARTED, 0);
     return 0;
   }
@@ -204,6 +346,7 @@ int32_t Settle(Replay* r, bool end) {
     mark = unusable == 0 ? kDone : (unusable == 1 ? kOneCopy : kEveryCopy);
   }
   if (mark != kDone) r->verdict = mark;
+  r->last_mark = mark;
   if (r->extents) return 0;
   if (mark != r->state && !(end && r->verdict == kDone)) return RewriteMark(r, mark);
   return 0;
@@ -257,15 +400,85 @@ void OpenSection(Replay* r, const int32_t* record) {
   r->mark_page = r->block[SETRQ_PAGE];
   r->mark_position = r->block[SETRQ_POSITION];
   if (r->state != kOneCopy) return;
-  for (int32_t copy : Copies(*r))
-    if (a[copy + DBE_SEQNO] == record[3]) r->chosen = copy;
+  if (r->log) {
+    // The copy whose log table entry comes first in the log table's chain.
+    const int32_t limit = LoadWord(BP_TABLE_COUNT);
+    for (int32_t t = LoadWord(BP_LOG_TABLE), n = 0;
+         dkset::IsTableEntry(t) && r->chosen == 0 && n <= limit; t = a[t + TBE_NEXT], ++n)
+      if (DKIsDatabankEntry(a[t + TBE_DATABANK]) && a[a[t + TBE_DATABANK] + DBE_SEQNO] == record[3])
+        r->chosen = a[t + TBE_DATABANK];
+  } else {
+    for (int32_t copy : Copies(*r))
+      if (a[copy + DBE_SEQNO] == record[3]) r->chosen = copy;
+  }
   if (r->chosen == 0) {
-    if (LoadWord(BP_LOG_TABLE) > 0 && record[3] != 100000) {
+    if ((r->log || LoadWord(BP_LOG_TABLE) > 0) && record[3] != 100000) {
       int32_t context[5] = {r->entry, 0, 0, 0, -1};
       DKLogError(Index(), -47, 2, &record[3], context);
     }
     r->state = kDone;
   }
+}
+
+// The log table's entry on one copy of the LOG databank, 0 when none.
+int32_t LogTableOn(int32_t copy) {
+  const int32_t* a = Bufferpool();
+  const int32_t limit = LoadWord(BP_TABLE_COUNT);
+  for (int32_t t = LoadWord(BP_LOG_TABLE), n = 0; dkset::IsTableEntry(t) && n <= limit;
+       t = a[t + TBE_NEXT], ++n)
+    if (a[t + TBE_DATABANK] == copy) return t;
+  return 0;
+}
+
+// One record of the LOG databank's restart set in an owed section: copied
+// into the log table of every copy (32) or of the chosen one (31); the
+// rows of the large-object reference table (TBL 240) applied as well.
+int32_t ApplyLogRecord(Replay* r, std::span<int32_t> rec) {
+  int32_t* a = Bufferpool();
+  const int32_t code = rec[0];
+  const auto length = static_cast<int32_t>(rec.size());
+  if (code == 21 && length >= 20) {
+    char text[16];
+    mdr_local_time_text(text);
+    std::memcpy(&rec[16], text, sizeof text);
+  }
+  if (code == 17 && r->mode == -1 && length > RQ_TYPE && rec[RQ_DID] == 3) {
+    for (int32_t copy : Copies(*r)) {
+      if (a[copy + DBE_SEQNO] != rec[RQ_TYPE] || a[copy + DBE_OFFLINE] != 0) continue;
+      if (int32_t rc = DKCopyRestoreDirectory(LoadWord(BP_LOG_ENTRY), copy); rc < 0) return rc;
+    }
+  }
+  const int32_t log = LoadWord(BP_LOG_TABLE);
+  if (!dkset::IsTableEntry(log)) {
+    // Without the log table the section cannot be settled as done.
+    int32_t tbl = 8;
+    Report(-46, 2, tbl, r->entry);
+    return -46;
+  }
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  if (static_cast<size_t>(SETRQ_RECORD + length) > b.size()) {
+    Report(-88, 2, length, LoadWord(BP_TRANS_ENTRY));
+    return 0;
+  }
+  b[SETRQ_RC] = r->mode == -1 ? 0 : r->mode;
+  b[SETRQ_LENGTH] = length;
+  b[SETRQ_TBL] = 8;
+  std::copy(rec.begin(), rec.end(), b.begin() + SETRQ_RECORD);
+  int32_t rc = 0;
+  if (r->state == kEveryCopy) {
+    b[SETRQ_TABLE] = log;
+    rc = DKAPS1(b);
+  } else if (const int32_t t = LogTableOn(r->chosen);
+             t != 0 && a[r->chosen + DBE_OFFLINE] == 0 && a[t + TBE_ROOT_PAGE] != -1) {
+    b[SETRQ_TABLE] = t;
+    rc = DKAXR0(b);
+  }
+  if (rc < 0) Report(rc, 4, code, r->chosen != 0 ? r->chosen : r->entry);
+  if ((code == 1 || code == 2 || code == 4) && length > RQ_TBL && rec[RQ_TBL] == kLobReferenceTbl) {
+    // Deletes reach only a copy of SEQNO 100000.
+    ApplyRecord(r, length, code == 4 ? 100000 : 0);
+  }
+  return 0;
 }
 
 int32_t ReadAll(Replay* r) {
@@ -288,6 +501,12 @@ int32_t ReadAll(Replay* r) {
       continue;
     }
     bool owed = r->state == kOneCopy || r->state == kEveryCopy;
+    if (r->log) {
+      std::span<int32_t> rec(record, static_cast<size_t>(length));
+      if (owed && length > 0)
+        if (int32_t e = ApplyLogRecord(r, rec)) return e;
+      continue;
+    }
     if (r->extents) {
       // Inserted rows of a table of extents name pages of this databank
       // that must be in use; a failure ends the open.
@@ -302,48 +521,43 @@ int32_t ReadAll(Replay* r) {
       continue;
     }
     if (Skipped(code)) continue;
-    // Table and copy operations whose replay is not part of the kernel yet
-    // are reported rather than passed over as if they had been applied;
-    // any other value is a damaged set.
-    bool known = code >= 1 && code <= 24 && code != 21 && code != 22;
-    if (owed || !known)
-      Report(known ? -86 : -88, 2, code, known ? r->entry : LoadWord(BP_TRANS_ENTRY));
+    if (CopyOperation(code)) {
+      if (!owed) continue;
+      std::span<int32_t> rec(record, static_cast<size_t>(length));
+      if (int32_t e = ApplyCopyOperation(r, rec)) return e;
+      continue;
+    }
+    Report(-88, 2, code, LoadWord(BP_TRANS_ENTRY));
   }
 }
 
 }  // namespace
 
-int32_t DKRSD1(int32_t* request) {
-  Replay r;
-  r.mode = request[RSD_MODE];
-  r.entry = request[RSD_ENTRY];
-  r.did = request[RSD_DID];
-  auto finish = [&](int32_t rc) {
-    request[RSD_MODE] = rc;
-    return rc;
-  };
-  if (!DKIsDatabankEntry(r.entry) || (r.did == 2 && r.mode != -1) || r.did == 3) {
-    // The replays of the LOG databank and of TRANS copies are not part of
-    // the kernel yet.
-    Report(-43, 2, r.did, 0);
-    return finish(-43);
-  }
+namespace {
+
+// Opens the restart set, reads it, and settles what the reading left: the
+// set dropped when its sections are done, and closed.
+int32_t Run(Replay& r) {
   std::vector<int32_t> open(CRT_WORDS, 0);
   open[RQ_STATUS] = 3;
   open[RQ_DID] = 2;
   open[OPT_KIND] = kKindSet;
   open[RQ_TBL] = r.did;
   DKOPT1(open.data());
-  if (open[RQ_STATUS] == -50) return finish(0);
-  if (open[RQ_STATUS] != 0) return finish(open[RQ_STATUS]);
+  if (open[RQ_STATUS] == -50) return 0;
+  if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
   r.set = open[RQ_TABLE];
   int32_t rc = ReadAll(&r);
-  if (rc == 0 && r.verdict == kDone && LoadWord(BP_LOG_TABLE) > 0) {
-    std::vector<int32_t> drop(SETRQ_RECORD + 1, 0);
-    drop[SETRQ_TABLE] = r.set;
-    drop[SETRQ_TBL] = r.did;
-    rc = DKDRS1(drop);
-  } else if (rc == 0 && r.verdict != kDone && r.did == 1) {
+  const bool log_open = LoadWord(BP_LOG_TABLE) > 0;
+  // The log replay looks at its last section only; the others drop the set
+  // when every section is done, with the log open (TRANS also without).
+  const bool drop = r.log ? r.last_mark == kDone : r.verdict == kDone && (log_open || r.did == 2);
+  if (rc == 0 && drop) {
+    std::vector<int32_t> d(SETRQ_RECORD + 1, 0);
+    d[SETRQ_TABLE] = r.set;
+    d[SETRQ_TBL] = r.did;
+    rc = DKDRS1(d);
+  } else if (rc == 0 && !r.log && r.verdict != kDone && r.did == 1) {
     StoreWord(BP_SYSDB_RESTARTED, 0);
   }
   open[RQ_STATUS] = -22;
@@ -351,12 +565,51 @@ int32_t DKRSD1(int32_t* request) {
   open[RQ_TBL] = r.did;
   DKCLT1(open.data());
   // At an open, the tables the replay opened leave the table hash again.
-  if (rc == 0 && r.mode == -1) {
+  if (rc == 0 && r.mode == -1 && !r.log) {
     int32_t all[CRT_WORDS] = {34, 0, r.did};
     DKCLT1(all);
   }
   if (rc != 0 && r.mode != -1) Report(rc, 4, r.did, r.entry);
-  return finish(rc);
+  return rc;
+}
+
+}  // namespace
+
+int32_t DKRSD1(int32_t* request) {
+  if (request[RSD_DID] == 3) return DKREL1(request);
+  if (request[RSD_DID] == 2 && request[RSD_MODE] != -1) return DKRET1(request);
+  Replay r;
+  r.mode = request[RSD_MODE];
+  r.entry = request[RSD_ENTRY];
+  r.did = request[RSD_DID];
+  if (!DKIsDatabankEntry(r.entry) || r.did < 1) {
+    Report(-43, 2, r.did, 0);
+    request[RSD_MODE] = -43;
+    return -43;
+  }
+  request[RSD_MODE] = Run(r);
+  return request[RSD_MODE];
+}
+
+int32_t DKREL1(int32_t* request) {
+  Running name("DKREL1");
+  Replay r;
+  r.log = true;
+  r.mode = request[RSD_MODE];
+  r.entry = request[RSD_ENTRY];
+  r.did = 3;
+  int32_t* a = Bufferpool();
+  int32_t rc = 0;
+  if (!DKIsDatabankEntry(r.entry)) {
+    Report(-43, 2, r.entry, 0);
+    rc = -43;
+  } else if (r.mode != -1 && a[r.entry + DBE_KIND] == DBT_SHADOW && LoadWord(BP_LOG_ENTRY) > 0) {
+    // A shadow of the LOG databank first takes its restore directory.
+    rc = DKCopyRestoreDirectory(LoadWord(BP_LOG_ENTRY), r.entry);
+  }
+  if (rc == 0) rc = Run(r);
+  request[RSD_MODE] = rc;
+  return rc;
 }
 
 int32_t DKRSL1(int32_t* request) {
@@ -365,10 +618,7 @@ int32_t DKRSL1(int32_t* request) {
   r.mode = request[RSD_MODE];
   r.entry = request[RSD_ENTRY];
   r.did = request[RSD_DID];
-  settling = true;
-  struct Reset {
-    ~Reset() { settling = false; }
-  } reset;
+  Running name("DKRSL1");
   auto finish = [&](int32_t rc) {
     request[RSD_MODE] = rc;
     return rc;
@@ -461,7 +711,6 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
 
 int32_t DKReplayAtOpen(int32_t entry) {
   const int32_t did = Bufferpool()[entry + DBE_DID];
-  if (did == 3) return 0;  // the log replay is not part of the kernel yet
   int32_t request[RSD_WORDS] = {-1, entry, did, -1};
   if (did == 3 || did >= 5) {
     const int32_t rc = DKRSL1(request);
@@ -470,4 +719,17 @@ int32_t DKReplayAtOpen(int32_t entry) {
     request[RSD_MODE] = -1;
   }
   return DKRSD1(request);
+}
+
+int32_t DKOweToCopies(std::span<const int32_t> record, int32_t order) {
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  const auto length = static_cast<int32_t>(record.size());
+  if (length <= RQ_TBL || static_cast<size_t>(SETRQ_RECORD + length) > b.size()) {
+    Report(-43, 2, length, 0);
+    return -43;
+  }
+  b[SETRQ_RC] = order;
+  b[SETRQ_LENGTH] = length;
+  std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+  return DKAppendRestartRecord(b, record[RQ_DID], -1);
 }

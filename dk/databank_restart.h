@@ -7,6 +7,8 @@
 #include <span>
 #include <vector>
 
+#include "dk/background_threads.h"  // BP_LOG_TABLE, the log table's entry
+
 // DKRSD1 request words.
 constexpr int RSD_MODE = 0;  // -1 at open, else an order value; result out
 constexpr int RSD_ENTRY = 1;
@@ -15,7 +17,6 @@ constexpr int RSD_WORDS = 4;
 
 // Control-area words of the restart.
 constexpr int32_t BP_SYSDB_RESTARTED = 99;  // the system databank's restart ran with the log
-constexpr int32_t BP_LOG_TABLE = 104;       // the log table's entry, 0 or less when not open
 
 int32_t DKRSD1(int32_t* request);
 
@@ -54,3 +55,14 @@ int32_t DKRestartTrans(int32_t entry);
 // The TRANS databank leaves service: its commit set is closed and control
 // word 107 cleared, so that nothing commits into a freed entry.
 void DKForgetCommitSet();
+// The rebuild of a TRANS copy (word 1 its entry) from the TRANS databank;
+// word 0 the mode in and the result out.
+int32_t DKRET1(int32_t* request);
+// The replay of the LOG databank's restart set (DKRSD1 for DID 3).
+int32_t DKREL1(int32_t* request);
+// A committed write-set record that a copy of its databank could not take
+// (offline or in error), appended to the databank's restart set (TBL = the
+// record's DID) under the commit's order value, owed to every copy: the
+// replay finds the usable copies equal already and applies it again
+// harmlessly, in order. 0 or the append's negative code.
+int32_t DKOweToCopies(std::span<const int32_t> record, int32_t order);

@@ -8,6 +8,7 @@
 #include "dk/background_threads.h"
 #include "dk/control_area.h"
 #include "dk/copy_making.h"
+#include "dk/databank_restart.h"
 #include "dk/error_log.h"
 #include "dk/record_routines.h"
 #include "dk/request.h"
@@ -97,15 +98,24 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
     request.resize(std::max(request.size(), words));
   }
   int32_t result = 0;
+  bool owed = false;
   for (int32_t t = first, n = 0; dkset::IsTableEntry(t) && n <= a[BP_TABLE_COUNT];
        t = a[t + TBE_NEXT], ++n) {
-    if (t != first && !Usable(a[t + TBE_DATABANK])) continue;
+    if (t != first && !Usable(a[t + TBE_DATABANK])) {
+      owed = true;
+      continue;
+    }
     std::copy(record.begin(), record.end(), request.begin());
     request[RQ_STATUS] = code == 4 ? -2 : commit;
     request[RQ_TABLE] = t;
     DKCallEntry(code, request.data(), nullptr);
     const int32_t rc = request[RQ_STATUS];
     if (rc < 0) result = rc;
+  }
+  // A copy that could not take the record finds it in its restart set when
+  // it is opened or put online again.
+  if (owed) {
+    if (const int32_t rc = DKOweToCopies(record, commit); rc < 0) result = rc;
   }
   // The cache records of a row that refers to a large object learn that its
   // insert or delete is applied; the row's change stands whatever they say.

@@ -16,7 +16,7 @@ class DatabankRecordsTest : public TransactionTest {
     TransactionTest::SetUp();
     copy_ = Create("copy", 64, 5, 4);
     // The restart sets that putting a copy online reads live in DID 2.
-    Create("restart", 400, 2, 1);
+    GiveTransRootPage(Create("restart", 400, 2, 1));
   }
 
   // A record of the databank `did`'s copy `seqno`, committed with an

@@ -25,18 +25,7 @@ class TransRestartCrashTest : public TransactionTest {
   void SetUp() override {
     TableTest::SetUp();
     trans_ = Create("trans", 1200, 2, 1);
-    // The TRANS databank keeps its tables on the root pages its header's
-    // word 4 names.
-    int32_t rq[REQ_WORDS] = {trans_, 0, 2048, 0, -1, 0};
-    ASSERT_EQ(DKHLD0(rq, 0), 0);
-    const int32_t root = rq[REQ_PAGE];
-    int32_t b = Get(trans_, root, 2048, GET_NEW);
-    std::memset(PageWords(b) + 1, 0, 2044);
-    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
-    ASSERT_EQ(WriteUnitPage(trans_, root, b), 0);
-    b = Get(trans_, kHeaderUnit, 2048, GET_UPDATE);
-    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
-    ASSERT_EQ(WriteUnitPage(trans_, kHeaderUnit, b), 0);
+    GiveTransRootPage(trans_);
     commit_set_ = MakeSet(2, 10);
     area_[BP_TRANS_DATABANK] = trans_;
     area_[BP_COMMIT_SET_TBL] = commit_set_;
