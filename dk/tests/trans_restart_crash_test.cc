@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 
+#include "dk/databank_restart.h"
 #include "dk/table_open.h"
 #include "dk/tests/transaction_fixture.h"
 
@@ -197,6 +198,32 @@ TEST_F(TransRestartCrashTest, ARestartCutShortByAPowerFailureGivesTheSameResultW
     ASSERT_EQ(Reopen(), 0);
     EXPECT_EQ(Differences(model), "");
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TransRestartCrashTest, ACommitAnOfflineCopyMissedReachesItWhenItComesBack) {
+  const int32_t copy = Create("copy", 4000, 5, 4);
+  const Table t = CreateTable(71, 4, kLength);
+  const Table on_copy = {area_[t.entry + TBE_NEXT], 71, 4, kLength};
+  ASSERT_EQ(area_[on_copy.entry + TBE_DATABANK], copy);
+  area_[copy + DBE_OFFLINE] = 1;
+  StartBackground(1);
+  const std::string row = Row(7, 3), other = Row(8, 4);
+  // A synchronous commit of two rows: the committer waits until it is applied.
+  ASSERT_EQ(CommitChanges({Change(1, t, row), Change(1, t, other)}), 0);
+  StopBackground();
+  EXPECT_EQ(Check(t, row), 0);
+  EXPECT_NE(Check(on_copy, row), 0);  // not there
+  // The copy comes back: its databank's restart set gives it the row.
+  area_[copy + DBE_OFFLINE] = 0;
+  area_[BP_LOG_TABLE] = 1;
+  int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
+  EXPECT_EQ(DKRSD1(rq), 0);
+  EXPECT_EQ(Check(on_copy, row), 0);
+  EXPECT_EQ(Check(t, row), 0);
 }
 
 }  // namespace

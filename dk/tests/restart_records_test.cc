@@ -1,0 +1,222 @@
+// Restart records beyond row changes: a table emptied, dropped or created
+// again on the copies a section owes it to, records whose routine the
+// kernel lacks, damaged records; the LOG databank's replay into its log
+// table; the rebuild of a TRANS copy; and the records a copy that was
+// offline missed, owed in the restart set by the write-set application.
+#include <gtest/gtest.h>
+
+#include "dk/databank_restart.h"
+#include "dk/set_requests.h"
+#include "dk/set_table.h"
+#include "dk/table_open.h"
+#include "dk/tests/table_fixture.h"
+#include "dk/transactions.h"
+
+namespace {
+
+class RestartRecordsTest : public TableTest {
+ protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    copy_ = Create("copy", 4000, 5, 4);
+    trans_ = Create("trans", 800, 2, 1);
+    GiveTransRootPage(trans_);
+    area_[BP_TRANS_ENTRY] = trans_;
+    table_ = CreateTable(70, 4, 20);
+    copy_table_ = {area_[table_.entry + TBE_NEXT], 70, 4, 20};
+    for (const Table& t : {table_, copy_table_})
+      ASSERT_EQ(Insert(t, MakeRecord("bbbb", 4, 20, '1')), 0);
+    // Closed as after the server stopped; the entry stays in the table hash.
+    int32_t close[CRT_WORDS] = {0, 0, 5, 0, table_.entry, 70};
+    DKCLT1(close);
+    area_[BP_LOG_TABLE] = 1;  // marks are rewritten, settled sets dropped
+  }
+
+  // A set of TRANS (made when missing), its entry.
+  int32_t TransSet(int32_t tbl, int32_t did = 2) {
+    int32_t c[CRT_WORDS] = {};
+    c[RQ_DID] = did;
+    c[RQ_TYPE] = 10 * kKindSet;
+    c[RQ_TBL] = tbl;
+    c[RQ_INDEX_PAGE_SIZE] = 2048;
+    c[RQ_DATA_PAGE_SIZE] = 16384;
+    DKCRT1(c);
+    EXPECT_EQ(c[RQ_STATUS], 0);
+    // Closed as after the server stopped; the entry stays in the table hash.
+    c[RQ_STATUS] = 0;
+    DKCLT1(c);
+    return c[RQ_TABLE];
+  }
+  static void Append(int32_t set, int32_t tbl, const std::vector<int32_t>& record) {
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+    b[SETRQ_TABLE] = set;
+    b[SETRQ_TBL] = tbl;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
+    std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+    ASSERT_EQ(DKAXR0(b), 0);
+  }
+  static std::vector<std::vector<int32_t>> Records(int32_t set, int32_t tbl) {
+    std::vector<std::vector<int32_t>> out;
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+    b[SETRQ_TABLE] = set;
+    b[SETRQ_TBL] = tbl;
+    for (;;) {
+      b[SETRQ_RC] = 0;
+      if (DKGXN0(b) != 0) break;
+      out.emplace_back(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + b[SETRQ_LENGTH]);
+    }
+    return out;
+  }
+  // A record of code `code` for table 70 of DID 5: CRT words filled.
+  static std::vector<int32_t> TableRecord(int32_t code, int32_t tbl = 70) {
+    std::vector<int32_t> r(RQ_RECORD + 6, 0);
+    r[0] = code;
+    r[RQ_DID] = 5;
+    r[RQ_TYPE] = 10;
+    r[RQ_TBL] = tbl;
+    r[RQ_KEY_LENGTH] = 4;
+    r[RQ_RECORD_LENGTH] = 20;
+    if (code == 18 || code == 19) r[RQ_RECORD] = -1;  // the table itself
+    return r;
+  }
+  int32_t Replay(int32_t did, int32_t entry) {
+    int32_t rq[RSD_WORDS] = {-1, entry, did, -1};
+    return DKRSD1(rq);
+  }
+  bool Logged(const std::string& text) {
+    for (const LogRecord& r : log_.records)
+      for (const std::string& line : r.lines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+  // DKCHK1 of a row of table 70 on the head (copy false) or on copy 4,
+  // through an open of the table, as the replay closed it.
+  int32_t CheckRow(bool copy, const std::string& row) {
+    int32_t open[CRT_WORDS] = {3, 0, 5, -1, 0, 70, 4, 20};
+    DKOPT1(open);
+    if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
+    const int32_t head = open[RQ_TABLE];
+    const int32_t rc = Check({copy ? area_[head + TBE_NEXT] : head, 70, 4, 20}, row);
+    open[RQ_STATUS] = 0;
+    DKCLT1(open);
+    return rc;
+  }
+  // The root entry type of TBL on a databank, -1 when it has none.
+  int32_t RootType(int32_t databank, int32_t tbl) {
+    int32_t nte[NTE_WORDS] = {};
+    nte[NTE_DATABANK] = databank;
+    for (DKNTE1(nte); nte[NTE_STATUS] == 0; DKNTE1(nte))
+      if (nte[NTE_TBL] == tbl) return nte[NTE_TYPE] % 10;
+    return -1;
+  }
+
+  int32_t copy_ = 0, trans_ = 0;
+  Table table_, copy_table_;
+};
+
+TEST_F(RestartRecordsTest, TableRecordsReachTheCopiesTheirSectionNames) {
+  struct Case {
+    const char* what;
+    int32_t mark, seqno;  // the section
+    std::vector<int32_t> record;
+    int32_t type_head, type_copy;  // root entry types of TBL 70 after
+    bool rows_head, rows_copy;     // TBL 70 still holds its row
+  } cases[] = {
+      {"empty the table on every copy", 32, -1, TableRecord(5), 0, 0, false, false},
+      {"empty it on copy 4 only", 31, 4, TableRecord(5), 0, 0, true, false},
+      {"drop it on every copy", 32, -1, TableRecord(8), -1, -1, true, true},
+      {"drop it on the head only", 31, 3, TableRecord(8), -1, 0, true, true},
+      {"post-processing drops it", 32, -1, TableRecord(18), -1, -2, true, true},
+      {"a section done already", 30, -1, TableRecord(5), 0, 0, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TearDown();
+    SetUp();
+    const int32_t set = TransSet(5);
+    Append(set, 5, {c.mark, 0, 5, c.seqno});
+    Append(set, 5, c.record);
+    EXPECT_EQ(Replay(5, db_), 0);
+    EXPECT_EQ(RootType(db_, 70), c.type_head);
+    if (c.type_copy != -2) EXPECT_EQ(RootType(copy_, 70), c.type_copy);
+    if (c.type_head == 0) {
+      EXPECT_EQ(CheckRow(false, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_head);
+      EXPECT_EQ(CheckRow(true, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_copy);
+    }
+  }
+}
+
+TEST_F(RestartRecordsTest, ACreatedTableAppearsOnEveryCopy) {
+  const int32_t set = TransSet(5);
+  Append(set, 5, {32, 0, 5, -1});
+  Append(set, 5, TableRecord(9, 71));
+  EXPECT_EQ(Replay(5, db_), 0);
+  EXPECT_EQ(RootType(db_, 71), 0);
+  EXPECT_EQ(RootType(copy_, 71), 0);
+}
+
+TEST_F(RestartRecordsTest, RecordsWithoutARoutineAreReportedAndDamagedOnesSkipped) {
+  const int32_t set = TransSet(5);
+  Append(set, 5, {32, 0, 5, -1});
+  Append(set, 5, {13, 0, 5, 0});  // a restore directory stamp
+  Append(set, 5, {27, 0, 5, 0});  // no such record
+  std::vector<int32_t> insert = TableRecord(1);
+  const std::string row = MakeRecord("cccc", 4, 20, '2');
+  std::memcpy(insert.data() + RQ_RECORD, row.data(), row.size());
+  Append(set, 5, insert);
+  EXPECT_EQ(Replay(5, db_), 0);
+  EXPECT_TRUE(Logged("in function DKILT1"));
+  EXPECT_TRUE(Logged("restart set corrupt, value = 27"));
+  // The replay went on past both.
+  EXPECT_EQ(CheckRow(false, row), 0);
+  EXPECT_EQ(CheckRow(true, row), 0);
+}
+
+TEST_F(RestartRecordsTest, TheLogReplayCopiesOwedRecordsIntoTheLogTableAndDropsTheSet) {
+  const int32_t log = Create("log", 400, 3, 1);
+  area_[BP_LOG_ENTRY] = log;
+  const int32_t log_table = TransSet(8, 3);
+  area_[BP_LOG_TABLE] = log_table;
+  const int32_t set = TransSet(3);
+  Append(set, 3, {32, 0, 3, -1});
+  Append(set, 3, {1, 41, 5, 0, 0, 70, 0, 20, 0, 0, 7});
+  std::vector<int32_t> header(WSH_DATABANKS + 1, 0);
+  header[0] = kCodeHeader;
+  header[1] = 41;
+  Append(set, 3, header);
+  EXPECT_EQ(Replay(3, log), 0);
+  const auto logged = Records(log_table, 8);
+  ASSERT_EQ(logged.size(), 2u);
+  EXPECT_EQ(logged[0][0], 1);
+  EXPECT_EQ(logged[0][RQ_RECORD], 7);
+  EXPECT_EQ(logged[1][0], kCodeHeader);
+  // The header carries the time of the replay in words 16 to 19.
+  EXPECT_NE(logged[1][16], 0);
+  EXPECT_TRUE(Records(set, 3).empty());
+}
+
+TEST_F(RestartRecordsTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
+  const int32_t copy = Create("transcopy", 800, 2, 2);
+  GiveTransRootPage(copy);
+  area_[trans_ + DBE_DEPENDENT] = copy;  // chained behind the TRANS databank
+  const int32_t set = TransSet(6);
+  ASSERT_EQ(area_[area_[set + TBE_NEXT] + TBE_DATABANK], copy);
+  // Records the copy missed: appended on the TRANS databank alone.
+  for (int32_t i = 1; i <= 5; ++i) Append(set, 6, {1, i, 5, 0, 0, 70, 0, 20, 0, 0, 100 + i});
+  int32_t kernel[CRT_WORDS] = {0, 0, 2, 10, 0, 5, 128, 148};
+  DKCRT1(kernel);
+  ASSERT_EQ(kernel[RQ_STATUS], 0);
+  const Table head5 = {kernel[RQ_TABLE], 5, 128, 148};
+  ASSERT_EQ(Insert(head5, MakeRecord("kernel row", 128, 148, 'k')), 0);
+  int32_t rq[RSD_WORDS] = {-1, copy, 2, -1};
+  ASSERT_EQ(DKRET1(rq), 0);
+  const int32_t copy_set = area_[set + TBE_NEXT];
+  EXPECT_EQ(Records(copy_set, 6), Records(set, 6));
+  EXPECT_EQ(Records(copy_set, 6).size(), 5u);
+  const Table copy5 = {area_[head5.entry + TBE_NEXT], 5, 128, 148};
+  EXPECT_EQ(Check(copy5, MakeRecord("kernel row", 128, 148, 'k')), 0);
+  EXPECT_EQ(FileWord("transcopy", kHeaderUnit, HDR_CLOSE_MARK), 0);
+  area_[trans_ + DBE_DEPENDENT] = 0;
+}
+
+}  // namespace
