@@ -138,7 +138,9 @@ TEST_F(RestartRecordsTest, TableRecordsReachTheCopiesTheirSectionNames) {
     Append(set, 5, c.record);
     EXPECT_EQ(Replay(5, db_), 0);
     EXPECT_EQ(RootType(db_, 70), c.type_head);
-    if (c.type_copy != -2) EXPECT_EQ(RootType(copy_, 70), c.type_copy);
+    if (c.type_copy != -2) {
+      EXPECT_EQ(RootType(copy_, 70), c.type_copy);
+    }
     if (c.type_head == 0) {
       EXPECT_EQ(CheckRow(false, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_head);
       EXPECT_EQ(CheckRow(true, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_copy);
