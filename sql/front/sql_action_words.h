@@ -36,9 +36,11 @@ constexpr int32_t VW_SORT_ITEM = 24;
 constexpr int32_t VW_ORDERING = 25;  // 0 ASC, 1 DESC, 2 not given
 constexpr int32_t VW_SET_OP = 26;
 constexpr int32_t VW_SET_ALL = 27;
-constexpr int32_t VW_IDENT_CLASS = 40;   // 0 identifier, 1 to 18 a keyword used as one
-constexpr int32_t VW_TRUNCATED = 41;     // 1 when the identifier was cut to 128
-constexpr int32_t VW_TYPE_KEYWORD = 43;  // type keyword code
+constexpr int32_t VW_TRUNCATED = 41;  // 1 when the identifier was cut to 128
+// The identifier class: 0 an identifier, 1 to 18 a keyword used as one; a
+// data type written as a name (589) reads it as its type keyword code.
+constexpr int32_t VW_IDENT_CLASS = 43;
+constexpr int32_t VW_ELEMENT = 38;       // a list element's record (view column, parameter)
 constexpr int32_t VW_LITERAL_TYPE = 44;  // 1 integer, 3 decimal, 2 float
 constexpr int32_t VW_SORT_COUNT = 46;
 constexpr int32_t VW_VARIANT = 48;  // numeric type variant (201 to 208)

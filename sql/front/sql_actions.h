@@ -20,15 +20,17 @@ void SqlParseStatement(SqlCompileCtx* ctx);
 void SqlInstallParsePhase();
 
 // The families, each over its range of production numbers.
-void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule);   // 1 to 221
-void SqlActionsTable(SqlCompileCtx* ctx, int32_t rule);       // 41, 164 to 221
-void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule);  // 15-40, 63-88, 110-133
-void SqlActionsStorage(SqlCompileCtx* ctx, int32_t rule);     // 11, 44-62, 77, 88, 134-145
-void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);     // 222 to 400
-void SqlActionsAccess(SqlCompileCtx* ctx, int32_t rule);      // 222 to 281
-void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);       // 401 to 499
-void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);       // 500 to 620
-void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule);       // 621 to 991
+void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule);    // 1 to 221
+void SqlActionsTable(SqlCompileCtx* ctx, int32_t rule);        // 41, 164 to 221
+void SqlActionsDefinition(SqlCompileCtx* ctx, int32_t rule);   // 15-40, 63-88, 110-133
+void SqlActionsStorage(SqlCompileCtx* ctx, int32_t rule);      // 11, 44-62, 77, 88, 134-145
+void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);      // 222 to 400
+void SqlActionsAccess(SqlCompileCtx* ctx, int32_t rule);       // 222 to 281
+void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);        // 401 to 499
+void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);        // 500 to 620
+void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule);        // 621 to 991
+void SqlActionsIdentifiers(SqlCompileCtx* ctx, int32_t rule);  // 729-731, 753-761, 767-831
+void SqlActionsLiterals(SqlCompileCtx* ctx, int32_t rule);     // 663-666, 687-724
 
 // The function-call builder: a built-in function's node, a COALESCE or
 // NULLIF expansion, or a routine call node; `arguments` in source order.

@@ -227,8 +227,74 @@ void TransactionControl(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   }
 }
 
+// 336 to 349: backup and restore with their options and the time range.
+void BackupAndRestore(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  auto s = [&](int32_t k) { return SemEntry(ctx, k); };
+  constexpr int32_t kOption = 14;
+  switch (rule) {
+    case 336: {
+      int32_t online = s(2)[VW_FLAG];
+      int32_t args[] = {s(9)[VW_SIMPLE_NAME], s(5)[kOption], s(6)[kOption], online};
+      r[VW_QUERY] = StmtNode(ctx, 34, r, args, 4);
+      ctx->statement_kind = online != 0 ? 110 : 60;
+      // An online backup takes no copy of the log.
+      if (online != 0 && args[2] != 0) ActionError(ctx, r, -12618);
+      break;
+    }
+    case 337:
+    case 338:
+      r[VW_FLAG] = 1;
+      break;
+    case 339:
+      r[VW_FLAG] = 0;
+      break;
+    case 340:
+    case 349:
+      r[kOption] = 0;
+      break;
+    case 342: {
+      int32_t args[] = {s(5)[VW_SIMPLE_NAME], 0, s(2)[kOption], 0};
+      r[VW_QUERY] = StmtNode(ctx, 34, r, args, 4);
+      ctx->statement_kind = 61;
+      break;
+    }
+    case 343:
+      r[kOption] = s(4)[kOption];
+      break;
+    case 344: {
+      int32_t args[] = {s(3)[VW_SIMPLE_NAME], s(7)[kOption], s(5)[VW_VALUE]};
+      r[VW_QUERY] = StmtNode(ctx, 35, r, args, 3);
+      break;
+    }
+    case 345:
+      r[VW_VALUE] = 0;
+      break;
+    case 346:
+    case 347: {
+      const int32_t* t3 = s(3);
+      int32_t from = ExprLiteral(
+          ctx, s(2), 12, SignedLiteralRecord(ctx, EntryText(ctx, t3), t3[VW_TEXT_LENGTH]), 0);
+      if (rule == 346) {
+        r[VW_VALUE] = from;  // from a time to now
+        break;
+      }
+      const int32_t* t6 = s(6);
+      int32_t to = ExprLiteral(ctx, s(5), 12,
+                               SignedLiteralRecord(ctx, EntryText(ctx, t6), t6[VW_TEXT_LENGTH]), 0);
+      r[VW_VALUE] = qqcbix(ctx, kExprAnd, r, from, to, 0, 0);
+      break;
+    }
+    default:
+      break;  // 341, 348: the option passes through
+  }
+}
+
 // 332 to 367: statistics and mode statements with their phrases.
 void Utility(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
+  if (rule >= 336 && rule <= 349) {
+    BackupAndRestore(ctx, rule, r);
+    return;
+  }
   SqlActionState* st = ActionState(ctx);
   auto s = [&](int32_t k) { return SemEntry(ctx, k); };
   switch (rule) {
@@ -292,8 +358,15 @@ void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule) {
     SqlActionsAccess(ctx, rule);
   } else if (rule <= 303) {
     TransactionControl(ctx, rule, r);
+  } else if (rule == 308 || rule == 309) {
+    // The two-operand statement: a target and the value it is given.
+    int32_t args[] = {SemEntry(ctx, 2)[VW_VALUE], SemEntry(ctx, 3)[VW_VALUE]};
+    r[VW_QUERY] = StmtNode(ctx, 33, r, args, 2);
+    ctx->statement_kind = 42;
   } else if (rule >= 304 && rule <= 331) {
     RecordKind(ctx, rule);
+  } else if (rule == 335) {
+    r[VW_VALUE] = SemEntry(ctx, 2)[VW_VALUE];
   } else if (rule >= 332 && rule <= 367) {
     Utility(ctx, rule, r);
   } else if (rule >= 368 && rule <= 385) {

@@ -166,7 +166,7 @@ void ViewAndSequence(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 }
 
 void AlterTable(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
-  int32_t table = S(ctx, 3)[VW_NAME];
+  int32_t table = rule <= 122 ? S(ctx, 3)[VW_NAME] : 0;
   switch (rule) {
     case 115:
       r[VW_QUERY] = Node(ctx, 10, r, {table, qqlrev(ctx, S(ctx, 5)[VW_LIST]), 0, 0, -1, 0, 0, 0});
@@ -176,8 +176,13 @@ void AlterTable(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
           ctx, 10, r, {table, 0, S(ctx, 6)[VW_SIMPLE_NAME], 0, S(ctx, 7)[VW_BEHAVIOUR], 0, 0, 0});
       break;
     case 117:
-      ActionError(ctx, S(ctx, 4), -12104);
-      r[VW_QUERY] = 0;  // refused: no node
+    case 121:
+    case 129:
+    case 130:
+    case 131:
+      // Parsed and refused: no node.
+      ActionError(ctx, S(ctx, rule == 117 ? 4 : rule == 121 ? 7 : 2), -12104);
+      r[VW_QUERY] = 0;
       break;
     case 118:
       r[VW_QUERY] = Node(ctx, 10, r,

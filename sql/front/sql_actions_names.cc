@@ -8,6 +8,7 @@
 
 #include "sql/front/sql_action_helpers.h"
 #include "sql/front/sql_actions.h"
+#include "sql/front/sql_lookup_services.h"
 #include "sql/front/stmt_tree.h"
 
 namespace {
@@ -15,26 +16,6 @@ namespace {
 int32_t TypeNode(SqlCompileCtx* ctx, int32_t code, int32_t length, int32_t scale) {
   int32_t values[] = {code, length, scale, 0};
   return TreeRecord(ctx, 4, values);
-}
-
-int32_t TextRecord(SqlCompileCtx* ctx, const int32_t* entry) {
-  return TreeCountedCopy(ctx, EntryText(ctx, entry), std::max(entry[VW_TEXT_LENGTH], 0));
-}
-
-// 793, 794: an identifier, cut to 128 characters; a keyword of the first
-// group used as one is reported.
-void Identifier(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
-  int32_t n = std::max(r[VW_TEXT_LENGTH], 0);
-  r[VW_TRUNCATED] = n > kSqlNameMax ? 1 : 0;
-  r[VW_NAME_TEXT] = TreeTextCopy(ctx, EntryText(ctx, r), std::min(n, kSqlNameMax));
-  r[VW_QUALIFIER] = 0;
-  r[VW_IDENT_CLASS] = rule == 794 ? 1 : rule == 795 ? 2 : rule == 797 ? 3 : 0;
-  r[VW_SIMPLE_NAME] = NamePart(ctx, r, r[VW_NAME_TEXT], 0);
-  if (rule != 793) {
-    SqlParseArea* a = SqlParseAreaOf(ctx);
-    a->value[a->depth + 1].code = 2;  // the token now stands as an IDENTIFIER
-  }
-  if (rule == 794) ActionError(ctx, r, -12125);
 }
 
 // 785 to 790: column references and qualified names.
@@ -69,6 +50,12 @@ void Names(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 790:
       r[VW_NAME] =
           QualifiedNameNode(ctx, r, NamePart(ctx, r, s3[VW_NAME_TEXT], r[VW_NAME_TEXT]), 0);
+      // The inner name's text and class stand for the whole name; a cut in
+      // either part counts.
+      r[VW_NAME_TEXT] = s3[VW_NAME_TEXT];
+      r[VW_IDENT_CLASS] = s3[VW_IDENT_CLASS];
+      r[VW_VARIANT] = s3[VW_VARIANT];
+      r[VW_TRUNCATED] = r[VW_TRUNCATED] != 0 || s3[VW_TRUNCATED] != 0 ? 1 : 0;
       break;
     default:
       break;
@@ -91,21 +78,28 @@ void HostParameter(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     return;
   }
   ++s->host_counter;
-  int32_t name = rule == 764 ? TreeTextCopy(ctx, "?", 1) : r[VW_HOST_NAME];
+  bool unnamed = rule == 764 || rule == 766;
+  int32_t name = unnamed ? TreeTextCopy(ctx, "?", 1) : r[VW_HOST_NAME];
   int32_t indicator = rule == 765 ? SemEntry(ctx, 2)[VW_HOST_NAME] : 0;
   ExprWord w[] = {{22, name}, {23, indicator}, {24, s->host_counter}};
   r[VW_VALUE] = ExprFixed(ctx, kExprHostParameter, r, w, 3);
+  if (rule == 766) {
+    // The interval type its qualifier left in the type state.
+    WsWord(ctx, r[VW_VALUE], EXN_TYPE) =
+        TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);
+    WsWord(ctx, r[VW_VALUE], EXN_TYPE_CLASS) = s->type_code;
+  }
 }
 
-// 638 to 641, 648 to 653: the interval qualifier (no precision phrase is
-// taken yet: the leading precision is 2 and the seconds precision 6).
+// 638 to 661, 648 to 653: the interval qualifier. The precision phrases set
+// the leading precision (default 2) and the seconds precision (default 6, an
+// end field without one 0) before the qualifier adds the fields' digits.
 void IntervalField(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
-  static const int32_t kDigits[] = {2, 0, 5, 4, 2, 0};  // YEAR .. SECOND
+  static const int32_t kDigits[] = {2, 0, 5, 4, 2, 0};    // YEAR .. SECOND
+  static const int32_t kLimits[] = {7, 7, 7, 8, 10, 12};  // leading precision
   SqlActionState* s = ActionState(ctx);
   switch (rule) {
     case 638: {
-      s->leading_precision = 2;
-      s->second_word = 6;
       int32_t field = s->type_code - 13;
       if (field < 0 || field > 5) return;
       s->leading_precision += field == 5 ? s->second_word : kDigits[field];
@@ -129,69 +123,41 @@ void IntervalField(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
     }
     case 640:
       s->start_field = s->type_code;
-      s->leading_precision = 2;
-      s->second_word = 6;
       return;
     case 641:
       s->end_field = s->type_code;
       s->second_word = 0;
       return;
-    default:
-      s->type_code = 13 + (rule - 648);
+    case 642:
+      s->end_field = s->type_code;
       return;
-  }
-}
-
-void Literal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
-  const int32_t* s2 = SemEntry(ctx, 2);
-  switch (rule) {
-    case 663:
-    case 664:
-    case 665:
-      r[VW_VALUE] = ExprLiteral(ctx, r, 10 + (rule - 663), TextRecord(ctx, s2), 0);
-      break;
-    case 666: {
-      SqlActionState* s = ActionState(ctx);
-      const int32_t* s3 = SemEntry(ctx, 3);
-      int32_t node = ExprLiteral(ctx, r, s->type_code, TextRecord(ctx, s3), 0);
-      WsWord(ctx, node, EXN_TYPE) =
-          TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);
-      WsWord(ctx, node, EXN_TYPE_FLAG) = s->pending_sign == '-' ? 0 : 1;
-      s->pending_sign = 0;
-      r[VW_VALUE] = node;
-      break;
+    case 643:
+      s->second_word = 0;
+      return;
+    case 654:
+      s->leading_precision = 2;
+      return;
+    case 656:
+    case 659:
+      s->second_word = 6;
+      return;
+    case 658:
+      s->leading_precision = 2;
+      s->second_word = 6;
+      return;
+    case 661: {
+      int32_t p = NumericValue(ctx, r, EntryText(ctx, r), r[VW_TEXT_LENGTH]);
+      int32_t field = s->type_code - 13;
+      if (p <= 0 || field < 0 || field > 5 || p > kLimits[field]) {
+        ActionError(ctx, r, -12512);
+        p = 2;
+      }
+      s->leading_precision = p;
+      return;
     }
-    case 696:
-      ActionState(ctx)->pending_sign = '+';
-      break;
-    case 697:
-      ActionState(ctx)->pending_sign = '-';
-      break;
-    case 702:
-      r[VW_VALUE] = ExprLiteral(ctx, r, r[VW_LITERAL_TYPE], r[VW_TEXT_RECORD], 0);
-      break;
-    case 707:
-      r[VW_VALUE] = ExprLiteral(ctx, r, 29, TextRecord(ctx, r), 0);
-      break;
-    case 713:
-      r[VW_VALUE] = ExprLiteral(ctx, r, 34, TextRecord(ctx, r), 0);
-      break;
-    case 719:
-      r[VW_VALUE] = ExprLiteral(ctx, r, 4, TextRecord(ctx, r), 0);
-      break;
-    case 709:
-    case 715:
-    case 721:
-      JoinLiteralTexts(ctx, r, s2);
-      break;
-    case 716:
-    case 717:
-    case 718:
-      r[VW_LITERAL_TYPE] = rule == 716 ? 1 : rule == 717 ? 3 : 2;
-      r[VW_TEXT_RECORD] = SignedLiteralRecord(ctx, EntryText(ctx, r), r[VW_TEXT_LENGTH]);
-      break;
     default:
-      break;
+      if (rule >= 648 && rule <= 653) s->type_code = 13 + (rule - 648);
+      return;  // 644, 646, 647, 655, 657, 660: no action
   }
 }
 
@@ -201,9 +167,9 @@ void SizeAndPrecision(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
   SqlActionState* s = ActionState(ctx);
   const int32_t* s2 = SemEntry(ctx, 2);
   if (rule == 662) {
-    int32_t p = NumericValue(ctx, s2, EntryText(ctx, s2), s2[VW_TEXT_LENGTH]);
+    int32_t p = NumericValue(ctx, r, EntryText(ctx, r), r[VW_TEXT_LENGTH]);
     if (p > 9) {
-      ActionError(ctx, s2, -12512);
+      ActionError(ctx, r, -12512);
       p = 6;
     }
     s->second_word = p;
@@ -221,7 +187,6 @@ void SizeAndPrecision(SqlCompileCtx* ctx, int32_t rule, const int32_t* r) {
   } else {
     s->second_word = rule - 677;  // 677 none, 678 K, 679 M, 680 G
   }
-  (void)r;
 }
 
 void SpecialValue(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
@@ -254,11 +219,35 @@ void SpecialValue(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 682:
       node = ExprOfKind(ctx, kExprDefault, r, 0, 0);
       break;
-    default:
+    case 683:
+    case 684:
+    case 685:
+    case 686:
       node = ExprOfKind(ctx, kExprUserValue, r, rule - 683, 0);
-      break;  // 683 to 686
+      break;
+    default:
+      return;  // 672 to 675: the keyword's position passes on
   }
   r[VW_VALUE] = node;
+}
+
+// 748, 749: a GROUP BY column with its collation: looked up by name; not
+// found: -12632 with the qualified name. The built-in collations 136, 138 and
+// 140 are stored as 0.
+int32_t CollatedElement(SqlCompileCtx* ctx, const int32_t* element, const int32_t* collate) {
+  int32_t node = element[VW_VALUE];
+  if (collate[VW_NAME] == 0 || node == 0) return node;
+  QualifiedName name;
+  qqnamget(ctx, collate[VW_NAME], &name);
+  int32_t id = 0;
+  if (sqlsvc::qdgetcollation(ctx, name.name[1], name.name[0], &id) != 0) {
+    std::string shown = name.name[1][0] != 0 ? std::string(name.name[1]) + "." : std::string();
+    ActionErrorItem(ctx, collate, -12632, 'O', shown + name.name[0]);
+    id = 0;
+  }
+  WsWord(ctx, node, EXN_COLLATION_LEVEL) = 3;
+  WsWord(ctx, node, EXN_COLLATION) = id == 136 || id == 138 || id == 140 ? 0 : id;
+  return node;
 }
 
 void Lists(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
@@ -269,13 +258,31 @@ void Lists(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_LIST] = 0;
       break;
     case 727:
+    case 734:
     case 736:
       r[VW_LIST] = qqlcons(ctx, 0, r[VW_VALUE]);
       r[VW_COUNT] = 1;
       break;
     case 728:
+    case 735:
     case 737:
       r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_VALUE]);
+      ++r[VW_COUNT];
+      break;
+    case 748:
+      r[VW_LIST] = qqlcons(ctx, 0, CollatedElement(ctx, r, SemEntry(ctx, 2)));
+      r[VW_COUNT] = 1;
+      break;
+    case 749:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], CollatedElement(ctx, s3, SemEntry(ctx, 4)));
+      ++r[VW_COUNT];
+      break;
+    case 750:
+      r[VW_LIST] = qqlcons(ctx, 0, r[VW_ELEMENT]);
+      r[VW_COUNT] = 1;
+      break;
+    case 751:
+      r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_ELEMENT]);
       ++r[VW_COUNT];
       break;
     case 732:
@@ -287,9 +294,13 @@ void Lists(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       ++r[VW_COUNT];
       break;
     case 740:
+    case 744:
+    case 746:
       r[VW_LIST] = qqlcons(ctx, 0, r[VW_SIMPLE_NAME]);
       break;
     case 741:
+    case 745:
+    case 747:
       r[VW_LIST] = qqlcons(ctx, r[VW_LIST], s3[VW_SIMPLE_NAME]);
       break;
     case 742:
@@ -322,8 +333,10 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     SqlActionsQuery(ctx, rule);
   } else if (rule == 662 || (rule >= 676 && rule <= 680)) {
     SizeAndPrecision(ctx, rule, r);
-  } else if ((rule >= 638 && rule <= 641) || (rule >= 648 && rule <= 653)) {
+  } else if (rule >= 638 && rule <= 661 && rule != 645) {
     IntervalField(ctx, rule, r);
+  } else if (rule == 645) {
+    r[VW_TYPE] = ActionState(ctx)->type_code;
   } else if (rule == 992) {
     r[VW_TYPE] = TypeNode(ctx, ActionState(ctx)->type_code, 0, 0);
   } else if (rule == 621) {
@@ -331,22 +344,21 @@ void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule) {
     r[VW_TYPE] = TypeNode(ctx, s->type_code, s->leading_precision, s->second_word);
     r[VW_VARIANT] = 0;
     r[VW_NAME] = 0;
-  } else if (rule >= 663 && rule <= 666) {
-    Literal(ctx, rule, r);
+  } else if ((rule >= 663 && rule <= 666) || (rule >= 687 && rule <= 724)) {
+    SqlActionsLiterals(ctx, rule);
   } else if (rule >= 667 && rule <= 686) {
     SpecialValue(ctx, rule, r);
-  } else if (rule >= 695 && rule <= 724) {
-    Literal(ctx, rule, r);
   } else if (rule == 738 || rule == 739) {
     SqlActionsStorage(ctx, rule);
+  } else if ((rule >= 729 && rule <= 731) || (rule >= 753 && rule <= 761) ||
+             (rule >= 767 && rule <= 781) || (rule >= 791 && rule <= 831)) {
+    SqlActionsIdentifiers(ctx, rule);
   } else if (rule >= 725 && rule <= 752) {
     Lists(ctx, rule, r);
-  } else if (rule >= 763 && rule <= 784) {
+  } else if ((rule >= 763 && rule <= 766) || rule == 783 || rule == 784) {
     HostParameter(ctx, rule, r);
   } else if (rule >= 785 && rule <= 790) {  // 788: a constraint's name
     Names(ctx, rule, r);
-  } else if (rule >= 793 && rule <= 797) {
-    Identifier(ctx, rule, r);
   } else if (rule >= 839 && rule <= 847) {
     r[VW_VARIANT] = Variant(rule);
   }

@@ -211,7 +211,9 @@ bool QueryPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_FLAG] = Or(r[VW_FLAG], s3[VW_FLAG]);
       break;
     case 422:
+    case 424:
       r[VW_SELECT_ITEM] = PredicateNode(ctx, 2, r, r[VW_VALUE], s2[VW_ALIAS], s2[VW_ALIAS] != 0);
+      if (rule == 424) r[VW_FLAG] = 0;
       break;
     case 423:
     case 425:

@@ -73,10 +73,12 @@ void Removal(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 108:
       r[kBehaviour] = 0;
       break;
-    case 146: {
+    case 146:
+    case 147:
+    case 148: {  // 146 sets the comment, 147 and 148 append to it
       const int32_t* s5 = SemEntry(ctx, 5);
       int32_t text = TreeCountedCopy(ctx, EntryText(ctx, s5), s5[VW_TEXT_LENGTH]);
-      int32_t args[] = {SemEntry(ctx, 3)[kObjectWord], 0, text};
+      int32_t args[] = {SemEntry(ctx, 3)[kObjectWord], rule == 146 ? 0 : 1, text};
       r[VW_QUERY] = StmtNode(ctx, 14, r, args, 3);
       break;
     }
@@ -133,6 +135,12 @@ void SqlActionsStatement(SqlCompileCtx* ctx, int32_t rule) {
       break;
     case 66:
       CreateIndex(ctx, r);
+      break;
+    case 42:
+      r[VW_SIMPLE_NAME] = 0;
+      break;
+    case 43:
+      r[VW_SIMPLE_NAME] = SemEntry(ctx, 2)[VW_SIMPLE_NAME];
       break;
     case 79:
       r[VW_FLAG] = 0;

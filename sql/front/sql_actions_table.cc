@@ -273,8 +273,12 @@ void Constraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_LIST] = s(2)[VW_LIST];
       break;
     case 197:
+    case 199:  // only the update rule written: the delete action is NO ACTION
     case 205:
       r[VW_QUANTIFIER] = 4;
+      break;
+    case 200:  // the update rule, then the delete rule's action
+      r[VW_QUANTIFIER] = s(2)[VW_QUANTIFIER];
       break;
     case 203:
       r[VW_QUANTIFIER] = s(3)[VW_QUANTIFIER];
@@ -289,7 +293,17 @@ void Constraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_QUANTIFIER] = 3;
       break;
     case 208:
+    case 213:
       r[VW_VALUE] = FourWord(ctx, r[VW_NAME], s(2), s(2)[VW_VALUE]);
+      break;
+    case 211:  // a domain's checks
+      r[VW_VALUE] = qqlcons(ctx, 0, r[VW_VALUE]);
+      break;
+    case 212:
+      r[VW_VALUE] = qqlcons(ctx, r[VW_VALUE], s(2)[VW_VALUE]);
+      break;
+    case 217:  // TABLE name
+      r[VW_NAME] = s(2)[VW_NAME];
       break;
     case 214:
       r[VW_VALUE] = s(4)[VW_VALUE];

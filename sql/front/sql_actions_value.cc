@@ -154,15 +154,40 @@ int32_t Bounded(SqlCompileCtx* ctx, int32_t k, int32_t limit, int32_t fallback) 
   return n;
 }
 
+struct Fixed {
+  int32_t rule, code, length, scale;
+};
+
+// 589: a type written as a name. A type keyword used as a name (its class,
+// 4 to 16 and 18) gives the node of its keyword form (574 to 587); any other
+// name gives none: its type is the named domain's, found later. The name
+// stays the type name.
+template <size_t N>
+void NamedType(SqlCompileCtx* ctx, int32_t* r, const Fixed (&fixed)[N]) {
+  int32_t code = r[VW_IDENT_CLASS];
+  r[VW_TYPE] = 0;
+  int32_t rule = code >= 4 && code <= 16 ? 574 + (code - 4) : code == 18 ? 587 : 0;
+  for (const Fixed& f : fixed) {
+    if (rule == 0 || f.rule != rule) continue;
+    int32_t variant = rule >= 575 && rule <= 580 ? r[VW_VARIANT] : 0;
+    r[VW_TYPE] = TypeNode(ctx, f.code, f.length, f.scale, variant);
+  }
+  if (rule == 0 || rule == 574 || rule == 578 || rule >= 581) r[VW_VARIANT] = 0;
+}
+
 void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
-  struct Fixed {
-    int32_t rule, code, length, scale;
-  };
-  static const Fixed kFixed[] = {{574, 4, 1, -1},       {575, 1, 10, 0},  {576, 1, 5, 0},
-                                 {577, 1, 19, 0},       {578, 3, 15, 0},  {579, 2, 7, -1},
-                                 {580, 2, 16, -1},      {581, 10, 8, 0},  {582, 11, 6, 0},
-                                 {583, 12, 20, 6},      {584, 29, 1, -1}, {585, 31, 1048576, 0},
-                                 {586, 32, 1048576, 0}, {587, 34, 1, -1}};
+  static const Fixed kFixed[] = {
+      {574, 4, 1, -1},       {575, 1, 10, 0},       {576, 1, 5, 0},    {577, 1, 19, 0},
+      {578, 3, 15, 0},       {579, 2, 7, -1},       {580, 2, 16, -1},  {581, 10, 8, 0},
+      {582, 11, 6, 0},       {583, 12, 20, 6},      {584, 29, 1, -1},  {585, 31, 1048576, 0},
+      {586, 32, 1048576, 0}, {587, 34, 1, -1},      {590, 4, 1, -1},   {592, 34, 1, -1},
+      {593, 31, 1048576, 0}, {594, 32, 1048576, 0}, {595, 4, -1, -1},  {596, 8, -1, -1},
+      {597, 29, -1, -1},     {598, 30, -1, -1},     {599, 11, -1, -1}, {600, 12, -1, -1},
+      {608, 34, -1, -1},     {619, 35, -1, -1}};
+  if (rule == 589) {
+    NamedType(ctx, r, kFixed);
+    return;
+  }
   for (const Fixed& f : kFixed) {
     if (f.rule != rule) continue;
     int32_t variant = rule >= 575 && rule <= 580 ? r[VW_VARIANT] : 0;
@@ -183,8 +208,9 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       length = Bounded(ctx, 3, kSqlLiteralBytes, 1);
       break;
     case 603:
+    case 614:
       code = 34;
-      length = Bounded(ctx, 3, 5000, 1);
+      length = Bounded(ctx, rule == 603 ? 3 : 4, 5000, 1);
       break;
     case 620:
       code = 35;
@@ -205,9 +231,12 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       break;
     }
     case 606:
-    case 607: {
+    case 607:
+    case 615:
+    case 616: {
       SqlActionState* st = ActionState(ctx);
-      r[VW_TYPE] = TypeNode(ctx, rule == 606 ? 31 : 32, st->leading_precision, st->second_word, 0);
+      bool blob = rule == 606 || rule == 615;
+      r[VW_TYPE] = TypeNode(ctx, blob ? 31 : 32, st->leading_precision, st->second_word, 0);
       st->leading_precision = 0;
       r[VW_NAME] = 0;
       r[VW_VARIANT] = 0;
@@ -260,6 +289,9 @@ void Operators(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 518:
     case 519:
     case 520:
+    case 542:
+    case 543:
+    case 544:
       r[VW_FLAG] = 0;
       break;
     case 513:
@@ -422,7 +454,7 @@ void Calls(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
 
 void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule) {
   int32_t* r = SemEntry(ctx, 1);
-  if (rule <= 527) {
+  if (rule <= 527 || (rule >= 542 && rule <= 544)) {
     Operators(ctx, rule, r);
   } else if (rule <= 541) {
     CaseAndCast(ctx, rule, r);

@@ -69,8 +69,15 @@ std::string Literal(SqlCompileCtx* ctx, int32_t node) {
       return "TIMESTAMP " + Quoted(text);
     case 29:
       return "X" + Quoted(text);
-    case 34:
-      return "N" + Quoted(text);
+    case 34: {
+      // National texts hold three bytes a character (big-endian).
+      std::string narrow;
+      for (size_t i = 0; i + 2 < text.size(); i += 3) {
+        bool wide = text[i] != 0 || text[i + 1] != 0;
+        narrow += wide ? '?' : text[i + 2];
+      }
+      return "N" + Quoted(narrow);
+    }
     default:
       return Quoted(text);
   }
@@ -346,6 +353,8 @@ std::string SqlPrintStatement(SqlCompileCtx* ctx, int32_t node) {
       }
       return out + " VALUES (" + List(ctx, n[5], SqlPrintExpression) + ")";
     }
+    case 33:  // the two-operand statement: a target and its value
+      return "SET " + SqlPrintExpression(ctx, n[3]) + " = " + SqlPrintExpression(ctx, n[4]);
     case 2:
       return std::string("CREATE ") + (n[5] != 0 ? "UNIQUE " : "") + "INDEX " +
              Qualified(ctx, n[3]) + " ON " + Qualified(ctx, n[4]) + " (" +

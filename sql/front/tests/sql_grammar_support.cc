@@ -100,6 +100,11 @@ int32_t ShowName(SqlCompileCtx* ctx, int32_t node, int32_t, char* out, int32_t c
   return 0;
 }
 
+int32_t HomeSchema(SqlCompileCtx*, char name[129]) {
+  std::snprintf(name, 129, "%s", "HOME");
+  return 0;
+}
+
 }  // namespace
 
 ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
@@ -108,6 +113,7 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
   lookups.get_routine = NoRoutine;
   lookups.get_collation = Collation;
   lookups.qmrefname = ShowName;
+  lookups.current_schema = HomeSchema;
   SqlLookupServices old = SqlInstallLookupServices(&lookups);
   ParsedStatement out;
   {

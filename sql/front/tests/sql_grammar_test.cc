@@ -92,6 +92,21 @@ TEST(SqlGrammar, StatementsToTreesAndKinds) {
       {"SELECT UPPER(a), MOD(a, 2), f(a, 1), ROUND(a) FROM t", 2,
        "SELECT F42(a), F65(a, 2), f(a, 1), ROUND(a) FROM t"},
       {"SELECT :h, ? FROM t", 2, "SELECT :h, ? FROM t"},
+      // Keywords as names: function names before no "(", type keywords.
+      {"SELECT count, max(a), date, t.time FROM t", 2, "SELECT count, MAX(a), date, t.time FROM t"},
+      {"SELECT a date, b count2 FROM t integer", 2, "SELECT a AS date, b AS count2 FROM t integer"},
+      {"UPDATE t SET date = 1 WHERE value2 = 2", 6, "UPDATE t SET date = 1 WHERE (value2 = 2)"},
+      {"SELECT LOCALTIME, LOCALTIMESTAMP, CURRENT_USER FROM t", 2,
+       "SELECT CURRENT_TIME, CURRENT_TIMESTAMP, CURRENT_USER FROM t"},
+      {"SELECT a FROM t WHERE a LIKE b ESCAPE '!'", 2,
+       "SELECT a FROM t WHERE (a LIKE b ESCAPE '!')"},
+      {"SELECT U&'ab' 'c' FROM t", 2, "SELECT N'abc' FROM t"},
+      {"SET :h = a + 1", 42, "SET :h = (a + 1)"},
+      {"SELECT EXISTS (SELECT b FROM u) found, COUNT(*) FROM t", 2,
+       "SELECT EXISTS (SELECT b FROM u) AS found, COUNT(*) FROM t"},
+      {"SET x = -2", 42, "SET x = -2"},
+      {"DELETE FROM t WHERE time = DATE '2020-01-01'", 9,
+       "DELETE FROM t WHERE (time = DATE '2020-01-01')"},
   };
   for (const Case& c : cases) {
     ParsedStatement p = ParseSql(c.text);
@@ -205,7 +220,7 @@ TEST(SqlGrammar, RemovalAndAccessControl) {
 
 TEST(SqlGrammar, Definitions) {
   struct Case {
-    const char* text;
+    std::string text;
     int32_t kind;
     const char* codes;
   } cases[] = {
@@ -231,6 +246,35 @@ TEST(SqlGrammar, Definitions) {
       {"ALTER DATABANK d ADD 5 PAGES", 17, ""},
       {"CREATE SHADOW h FOR d IN 'f'", 30, ""},
       {"ALTER SHADOW h TO MASTER", 29, ""},
+      {"CREATE IDENT u AS USER IDENTIFIED BY 'x'", 24, ""},
+      {"CREATE DOMAIN d INTEGER CHECK (VALUE > 0) CHECK (VALUE < 9) INITIALLY IMMEDIATE", 21, ""},
+      {"CREATE SCHEMA s CREATE SYNONYM y FOR TABLE t CREATE COLLATION c FROM 'x'", 94, ""},
+      {"COMMENT ON TABLE t ADD 'x'", 41, ""},
+      {"COMMENT ON TABLE t IS '" + std::string(257, 'c') + "'", 41, "-12163 "},
+      {"COMMIT TRANSACTION", 12, ""},
+      {"SET :h = 1", 42, ""},
+      {"CREATE BACKUP IN 'f' FOR DATABANK d", 110, ""},
+      {"CREATE ONLINE BACKUP IN 'f' WITH LOG IN 'g' FOR DATABANK d", 110, "-12618 "},
+      {"CREATE EXCLUSIVE BACKUP IN 'f' WITH LOG IN 'g' FOR DATABANK d", 60, ""},
+      {"RESTORE LOG FOR DATABANK d", 61, ""},
+      {"RESTORE IN 'f' FOR DATABANK d", 61, ""},
+      {"ALTER DATABANK d RESTORE BETWEEN TIMESTAMP 'x' AND CURRENT_TIMESTAMP USING 'f'", 17, ""},
+      // Parsed and refused at their second symbol (ALTER TABLE's at its seventh).
+      {"ALTER SCHEMA s AUTHORIZATION u", -1, "-12104 "},
+      {"CALL p(1, 'x')", -1, "-12104 "},
+      {"CREATE PROCEDURE p (a INTEGER, b s.dom)", -1, "-12104 "},
+      {"ALTER TABLE t ALTER a ADD UNIQUE", 35, "-12104 "},
+      // Names each phrase limits to 128 characters.
+      {"CREATE DATABANK " + std::string(129, 'd'), 18, "-12166 "},
+      {"CREATE SHADOW " + std::string(129, 'h') + " FOR d IN 'f'", 30, "-12168 "},
+      {"CREATE SCHEMA " + std::string(129, 's'), 94, "-12154 "},
+      {"CREATE SCHEMA AUTHORIZATION " + std::string(129, 'u'), 94, "-12154 "},
+      {"DROP STATEMENT " + std::string(129, 's'), 112, "-12165 "},
+      {"DELETE FROM t WHERE CURRENT OF " + std::string(129, 'c'), 8, "-12157 "},
+      {"CREATE IDENT " + std::string(129, 'i') + " AS GROUP", 24, "-12166 "},
+      {"ALTER TABLE t DROP CONSTRAINT " + std::string(129, 'c'), 35, "-12166 "},
+      {"CREATE VIEW " + std::string(129, 'v') + " AS SELECT a FROM t", 39, "-12167 "},
+      {"INSERT INTO t (" + std::string(129, 'c') + ") VALUES (1)", 3, "-12120 "},
   };
   for (const Case& c : cases) {
     ParsedStatement p = ParseSql(c.text);
@@ -345,6 +389,12 @@ TEST(SqlGrammar, ActionErrorsAndTheParseGoesOn) {
       {"SELECT INTERVAL '1' MONTH TO DAY FROM t", 0, "-12282 ", ""},
       {"SELECT INTERVAL '1' DAY TO HOUR FROM t", 0, "", ""},
       {"CREATE TABLE t (a INT CONSTRAINT kk UNIQUE PRIMARY KEY)", 0, "-12582 ", ""},
+      {"SELECT INTERVAL '1' DAY (8) FROM t", 0, "-12512 ", ""},
+      {"SELECT INTERVAL '1' HOUR (8) FROM t", 0, "", ""},
+      {"SELECT INTERVAL '1' SECOND (5, 10) FROM t", 0, "-12512 ", ""},
+      {"SELECT INTERVAL '1' MINUTE (11) TO SECOND FROM t", 0, "-12512 ", ""},
+      {"SELECT a FROM t GROUP BY a COLLATE nowhere.x", 0, "-12632 ", "O\tNOWHERE.X"},
+      {"SELECT a at FROM t", 0, "-12125 ", ""},
   };
   for (const Case& c : cases) {
     ParseOptions o;
@@ -505,6 +555,128 @@ TEST(SqlGrammar, NotStackDepthIsBounded) {
   ASSERT_FALSE(p.conditions.empty());
   // The parser stack or the NOT stack ends it, whichever fills first.
   EXPECT_TRUE(p.conditions.back().code == -19226 || p.conditions.back().code == -11113) << Codes(p);
+}
+
+// The first select item's value of a query statement.
+int32_t FirstItem(SqlCompileCtx* ctx, int32_t root) {
+  int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+  int32_t item = WsWord(ctx, WsWord(ctx, query, 4), CELL_VALUE);
+  return WsWord(ctx, WsWord(ctx, item, 3), EXN_OPERAND1);
+}
+
+std::string TypeWords(SqlCompileCtx* ctx, int32_t type) {
+  if (type == 0) return "none";
+  return std::to_string(WsWord(ctx, type, 0)) + " " + std::to_string(WsWord(ctx, type, 1)) + " " +
+         std::to_string(WsWord(ctx, type, 2));
+}
+
+TEST(SqlGrammar, IntervalPrecisionsAndTypesWithoutLength) {
+  struct Case {
+    const char* value;  // a select item
+    bool cast;          // the type is a CAST's target (else the literal's type)
+    const char* type;   // code, length, scale
+  } cases[] = {
+      {"INTERVAL '1' DAY", false, "15 7 6"},
+      {"INTERVAL '1' DAY (3)", false, "15 8 6"},
+      {"INTERVAL '1' DAY (8)", false, "15 7 6"},  // -12512: the default 2
+      {"INTERVAL '1' SECOND (5, 3)", false, "18 8 3"},
+      {"INTERVAL '1' SECOND (3)", false, "18 9 6"},
+      {"INTERVAL '1' DAY (2) TO SECOND (3)", false, "22 10 3"},
+      {"INTERVAL '1' DAY TO SECOND", false, "22 7 0"},
+      {"INTERVAL '1' DAY (4) TO HOUR", false, "20 9 0"},
+      {"INTERVAL '1' YEAR TO MONTH", false, "19 4 0"},
+      {"CAST(a AS CHAR(*))", true, "4 -1 -1"},
+      {"CAST(a AS VARCHAR(*))", true, "8 -1 -1"},
+      {"CAST(a AS NCHAR VARYING(*))", true, "35 -1 -1"},
+      {"CAST(a AS TIMESTAMP(*))", true, "12 -1 -1"},
+      {"CAST(a AS TIME WITHOUT TIME ZONE)", true, "11 6 0"},
+      {"CAST(a AS BINARY LARGE OBJECT)", true, "31 1048576 0"},
+      {"CAST(a AS CHARACTER LARGE OBJECT (2 K))", true, "32 2048 0"},
+      {"CAST(a AS NATIONAL CHARACTER (7))", true, "34 7 -1"},
+      {"CAST(a AS BINARY VARYING (9))", true, "30 9 -1"},
+  };
+  for (const Case& c : cases) {
+    std::string type;
+    ParseOptions o;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t node = FirstItem(ctx, root);
+      type = TypeWords(ctx, c.cast ? WsWord(ctx, node, 24) : WsWord(ctx, node, EXN_TYPE));
+    };
+    ParseSql(std::string("SELECT ") + c.value + " FROM t", o);
+    EXPECT_EQ(type, c.type) << c.value;
+  }
+}
+
+TEST(SqlGrammar, ReferentialRulesKeepTheDeleteAction) {
+  struct Case {
+    const char* rules;
+    int32_t action;
+  } cases[] = {
+      {"", 4},
+      {"ON DELETE CASCADE", 1},
+      {"ON UPDATE CASCADE", 4},
+      {"ON UPDATE CASCADE ON DELETE SET NULL", 2},
+      {"ON DELETE SET DEFAULT ON UPDATE NO ACTION", 3},
+  };
+  for (const Case& c : cases) {
+    int32_t action = -1;
+    ParseOptions o;
+    o.poison = true;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t table = WsWord(ctx, root, STN_ROOT_TOP);
+      action = WsWord(ctx, WsWord(ctx, WsWord(ctx, table, 7), CELL_VALUE), 4);
+    };
+    ParsedStatement p =
+        ParseSql(std::string("CREATE TABLE t (a INT REFERENCES u ") + c.rules + ")", o);
+    EXPECT_EQ(Codes(p), "") << c.rules;
+    EXPECT_EQ(action, c.action) << c.rules;
+  }
+}
+
+TEST(SqlGrammar, UtilityNodesAndCollectedNames) {
+  // Backup: databank, file, log file, online flag.
+  ParseOptions o;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t* n = &WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 0);
+    EXPECT_EQ(n[STN_KIND], 34);
+    EXPECT_EQ(std::string(qqwsadr(ctx, WsWord(ctx, n[3], 2))), "D");
+    EXPECT_EQ(WsWord(ctx, n[4], 0), 1);  // 'f'
+    EXPECT_EQ(WsWord(ctx, n[5], 0), 2);  // 'gg'
+    EXPECT_EQ(n[6], 0);
+  };
+  EXPECT_EQ(ParseSql("CREATE EXCLUSIVE BACKUP IN 'f' WITH LOG IN 'gg' FOR DATABANK d", o).kind, 60);
+  // Restore over a time range: the AND of two timestamp literals.
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t* n = &WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 0);
+    EXPECT_EQ(n[STN_KIND], 35);
+    EXPECT_EQ(WsWord(ctx, n[5], EXN_KIND), kExprAnd);
+    EXPECT_EQ(WsWord(ctx, WsWord(ctx, n[5], EXN_OPERAND2), EXN_LITERAL_TYPE), 12);
+  };
+  ParseSql("ALTER DATABANK d RESTORE BETWEEN TIMESTAMP 'a' AND TIMESTAMP 'b' USING 'f'", o);
+  // A view collects the names of its query's column lists.
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t view = WsWord(ctx, root, STN_ROOT_TOP);
+    int32_t collected = WsWord(ctx, view, 9);
+    ASSERT_EQ(qqllen(ctx, collected), 2);
+    int32_t first = WsWord(ctx, collected, CELL_VALUE);
+    EXPECT_EQ(std::string(qqwsadr(ctx, WsWord(ctx, first, 2))), "A");
+  };
+  ParseSql("CREATE VIEW v AS SELECT x FROM t JOIN u USING (a, b)", o);
+  // USER in the schema path is the user's schema; a domain's checks in order.
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t path = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+    int32_t second = WsWord(ctx, WsWord(ctx, path, CELL_NEXT), CELL_VALUE);
+    EXPECT_EQ(std::string(qqwsadr(ctx, WsWord(ctx, second, 2))), "HOME");
+  };
+  ParseSql("SET PATH s, USER", o);
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t checks = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 6);
+    ASSERT_EQ(qqllen(ctx, checks), 2);
+    int32_t first = WsWord(ctx, WsWord(ctx, checks, CELL_VALUE), 3);
+    // A check condition is built under the NOT flag its opening pushes.
+    EXPECT_EQ(WsWord(ctx, first, EXN_KIND), kExprLe);
+  };
+  ParseSql("CREATE DOMAIN d INTEGER CHECK (VALUE > 0) CONSTRAINT c CHECK (VALUE < 9)", o);
 }
 
 }  // namespace
