@@ -4,6 +4,7 @@
 // the same when the entries above the stack hold garbage.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "sql/front/sql_action_helpers.h"
@@ -677,6 +678,14 @@ TEST(SqlGrammar, UtilityNodesAndCollectedNames) {
     EXPECT_EQ(WsWord(ctx, first, EXN_KIND), kExprLe);
   };
   ParseSql("CREATE DOMAIN d INTEGER CHECK (VALUE > 0) CONSTRAINT c CHECK (VALUE < 9)", o);
+  // VALUE before a comparison takes its own form (482), elsewhere it is a
+  // primary (544); both build a column named VALUE.
+  for (const char* check : {"VALUE > 0", "VALUE + 1 > 0", "VALUE BETWEEN 1 AND 2"}) {
+    ParsedStatement p = ParseSql(std::string("CREATE DOMAIN d INTEGER CHECK (") + check + ")");
+    EXPECT_EQ(Codes(p), "") << check;
+    bool comparison_form = std::find(p.rules.begin(), p.rules.end(), 482) != p.rules.end();
+    EXPECT_EQ(comparison_form, std::string(check) == "VALUE > 0") << check;
+  }
 }
 
 }  // namespace
