@@ -167,12 +167,15 @@ void DKTakeUnitRecords(int32_t slot) {
       DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
       continue;
     }
-    const std::vector<int32_t> before = SlotsApplying(slot, mark);
+    // Waited for with lock 210 held: a slot with a record in hand only
+    // applies it and cannot take a later one meanwhile, so the wait ends
+    // with that record (a mark left behind by a slot that is done passes at
+    // once), and no two slots ever wait for each other.
+    AwaitSlots(SlotsApplying(slot, mark));
     DKLock(slot + SWA_LOCK2);
     StoreWord(slot + SWA_APPLYING, mark);
     WakeHelper();
     DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
-    AwaitSlots(before);
     KeepFailure(tss, DKPTR1(record, commit));
     DKUnlock(slot + SWA_LOCK2);
   }
