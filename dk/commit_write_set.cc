@@ -203,6 +203,12 @@ int32_t DKCXT0(int32_t write_set, int32_t tss) {
   int32_t pages = 0;
   if (int32_t rc = ReadWriteSet(write_set, &records, &pages)) return rc;
   a[tss + TSS_DATA_PAGES] = pages;
+  int32_t kind = 0;
+  if (int32_t rc = DKWriteSetKind(write_set, pages, &kind)) return rc;
+  // Before anything reaches the commit set: a copy that fails leaves the
+  // commit undone.
+  if (kind == kWriteSetSpread)
+    if (int32_t rc = DKCopyWriteSet(write_set, commit); rc < 0) return rc;
   if (int32_t rc = AppendGroup(tss, commit, records)) {
     Report(RoutineIndex("DKLTR0"), rc, LoadWord(BP_COMMIT_SET_TBL));
     return rc;

@@ -37,6 +37,18 @@ int32_t DKStartCommit(const int32_t* request, int32_t* result, int32_t write_set
 // leaves the entry as it was, out of the background threads' sight.
 int32_t DKCXT0(int32_t write_set, int32_t tss);
 
+// The kind of a write set at its commit: its records on one data page,
+// on several data pages that one list page names (at most one for every 8
+// bytes of the list page), or spread further.
+constexpr int32_t kWriteSetOnePage = 1, kWriteSetOneList = 2, kWriteSetSpread = 3;
+int32_t DKWriteSetKind(int32_t write_set, int32_t data_pages, int32_t* kind);
+// A write set of the spread kind is copied (DKCPX0, its new pages marked
+// with `commit`) into a set on every copy of its databank that is online,
+// open and no backup, through the table entries chained from its own; the
+// set there is made (DKCRT0) or emptied first. The number of chained
+// entries, or the first failure.
+int32_t DKCopyWriteSet(int32_t write_set, int32_t commit);
+
 // The commit-set step of the end of a transaction: the commit number, then
 // DKCXT0. `end_mode` -1 (a distributed prepare) takes no commit number.
 int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode);
