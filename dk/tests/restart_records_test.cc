@@ -6,9 +6,11 @@
 #include <gtest/gtest.h>
 
 #include "dk/databank_restart.h"
+#include "dk/databank_verification.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_open.h"
+#include "dk/tests/large_object_fixture.h"
 #include "dk/tests/table_fixture.h"
 #include "dk/transactions.h"
 
@@ -219,6 +221,33 @@ TEST_F(RestartRecordsTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
   EXPECT_EQ(Check(copy5, MakeRecord("kernel row", 128, 148, 'k')), 0);
   EXPECT_EQ(FileWord("transcopy", kHeaderUnit, HDR_CLOSE_MARK), 0);
   area_[trans_ + DBE_DEPENDENT] = 0;
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RestartRecordsTest, AnOwedDeleteOfAnExtentRowExplainsItsUnitsReachedTwice) {
+  TestWordStorage storage(4000);
+  storage.Install();
+  ASSERT_EQ(DKRecordUnitsReachedTwice(db_, {2990, 3000, 3001, 3002, 3010}), 0);
+  const int32_t set = TransSet(5);
+  Append(set, 5, {32, 0, 5, -1});
+  // A row of a table of extents: three 2048-byte pages from unit 3000.
+  std::vector<int32_t> row(RQ_RECORD + 4, 0);
+  row[0] = 4;
+  row[RQ_DID] = 6;  // a delete settles whatever databank the row was of
+  row[RQ_TYPE] = kKindLobRefs;
+  row[RQ_TBL] = 70;
+  row[RQ_RECORD] = 3000;
+  row[RQ_RECORD + 2] = 2048;
+  row[RQ_RECORD + 3] = 3;
+  Append(set, 5, row);
+  int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
+  EXPECT_EQ(DKRSL1(rq), 0);
+  EXPECT_EQ(DKUnitsReachedTwice(db_), (std::vector<int32_t>{2990, 3010}));
+  DKForgetUnitsReachedTwice(db_);
+  TestWordStorage::Uninstall();
 }
 
 }  // namespace
