@@ -16,6 +16,7 @@
 #include "dk/databank_restart.h"
 #include "dk/databank_verification.h"
 #include "dk/error_log.h"
+#include "dk/in_doubt_transactions.h"
 #include "dk/restore_directory.h"
 #include "dk/table_entries.h"
 #include "platform/databank_io.h"
@@ -141,6 +142,14 @@ int32_t Restart(int32_t entry) {
   return DKReplayAtOpen(entry);
 }
 
+// The transactions prepared for a distributed commit and not decided when
+// the server stopped: in doubt again, their changes of this databank's
+// tables back in the transaction cache (DKRTC1).
+int32_t PendingDistributed(int32_t entry) {
+  int32_t request[RTC_WORDS] = {-1, entry, Bufferpool()[entry + DBE_DID]};
+  return DKRTC1(request);
+}
+
 // Units that two structures still own once the restart has settled what it
 // owed make the databank corrupt: freeing one owner's page would take it
 // from the other.
@@ -182,6 +191,7 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
   if (rc == 0) rc = Restart(*entry);
   if (rc == 0) rc = OwnedTwice(*entry);
   if (rc == 0) rc = DKRemoveDroppedTables(*entry);
+  if (rc == 0) rc = PendingDistributed(*entry);
   if (rc != 0) {
     a[*entry + DBE_ERROR] = rc;
     DKForgetOpenSteps(*entry);
@@ -210,7 +220,7 @@ int32_t RestartSystemDatabank(int32_t entry) {
     StoreWord(BP_SYSDB_RESTARTED, 0);
     return rc;
   }
-  return 0;
+  return PendingDistributed(entry);
 }
 
 }  // namespace

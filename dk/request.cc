@@ -12,6 +12,7 @@
 #include "dk/databank_file.h"
 #include "dk/databank_operations.h"
 #include "dk/error_log.h"
+#include "dk/in_doubt_transactions.h"
 #include "dk/index_create.h"
 #include "dk/large_object.h"
 #include "dk/record_routines.h"
@@ -124,7 +125,7 @@ constexpr Slot kSlots[DKF_MAX_CODE + 1] = {
     {1, 0, DatabankEntry<DKTDB1>},  // 54 DKTDB1
     {1, 0, TableEntry<DKUPD1>},  // 55 DKUPD1
     {1, 0, TableEntry<DKRCX1>},  // 56 DKRCX1
-    {2, 0, nullptr},          // 57 DKEPT1
+    {2, 0, DKEPT1},           // 57 DKEPT1
     {2, 0, DKALO1},  // 58 DKALO1
     {2, 0, DKPLO1},  // 59 DKPLO1
     {2, 0, DKGLO1},  // 60 DKGLO1

@@ -12,6 +12,7 @@
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
+#include "dk/in_doubt_transactions.h"
 #include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
@@ -229,7 +230,10 @@ int32_t Commit(int32_t* block, int32_t tss, bool* released) {
     DKFreeTss(tss);
     return mode == kEndPrepare ? 1 : 0;
   }
-  rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, mode);
+  // A prepared write set is kept where a restart finds it, before the
+  // prepare is answered.
+  if (mode == kEndPrepare) rc = DKKeepPreparedWriteSet(block[ETR_WRITE_SET], tss);
+  if (rc == 0) rc = DKCommitWriteSet(block[ETR_WRITE_SET], tss, mode);
   if (rc != 0) {
     // Not in the commit set: the background threads never see it.
     if (p.synchronous) {
@@ -263,7 +267,16 @@ int32_t Commit(int32_t* block, int32_t tss, bool* released) {
 int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
   int32_t* a = Bufferpool();
   *released = true;
+  // Where its write set is kept until the decision (set 167); the commit
+  // set's positions take these words over.
+  int32_t kept[4];
+  for (int w = 0; w < 4; ++w) kept[w] = a[tss + TSS_FIRST_PAGE + w];
   if (block[ETR_MODE] == kEndAbort) {
+    if (int32_t rc = DKForgetPreparedWriteSet(kept[2], kept[3], tss)) {
+      // Still prepared where the next open looks: it waits on.
+      *released = false;
+      return rc;
+    }
     LeavePrepare(tss);
     DKFreeTss(tss);
     CountWord(BP_TRANSACTION_ABORTS);
@@ -286,12 +299,24 @@ int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
       ForgetAwaited();
       DKUnlock(BP_LOCK_SYNCH_TRANS);
     }
-    LeavePrepare(tss);
-    DKFreeTss(tss);
+    // Not decided: it waits on for a decision, without the commit number
+    // it may have got, which is then passed over.
+    {
+      EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+      a[tss + TSS_COMMIT] = 0;
+      for (int w = 0; w < 4; ++w) a[tss + TSS_FIRST_PAGE + w] = kept[w];
+      a[tss + TSS_STATE] = TSS_WAIT_COMMIT;
+    }
     DKRaiseSecuredNumber();
+    *released = false;
     return rc;
   }
   *released = false;
+  // In the commit set on disk: the kept write set is no longer owed. A
+  // failure leaves the commit done and the transaction in doubt at the
+  // next open.
+  if (int32_t forgot = DKForgetPreparedWriteSet(kept[2], kept[3], tss))
+    Report(kIndexDKETR1, forgot, tss);
   return AfterCommit(p);
 }
 
@@ -304,7 +329,9 @@ int32_t CheckEnd(const int32_t* block) {
   const int32_t tss = block[ETR_TSS];
   if (!DKIsTssEntry(tss)) return Report(kIndexDKETR1, -85, tss);
   const int32_t state = a[tss + TSS_STATE];
-  if (!InBuildup(state) && !(state == TSS_WAIT_COMMIT && block[ETR_MODE] != kEndPrepare))
+  // A transaction prepared already is decided, not prepared again.
+  const bool prepared = state == TSS_WAIT_COMMIT || state == TSS_IN_DOUBT;
+  if (!(InBuildup(state) || prepared) || (prepared && block[ETR_MODE] == kEndPrepare))
     return Report(kIndexDKETR1, -85, tss);
   return 0;
 }
@@ -461,9 +488,11 @@ void DKETR1(int32_t* block) {
     DKPAG0(pag, 6);
   }
   if (state == TSS_IN_DOUBT) {
-    // The outcome of a transaction re-created in doubt is read from the
-    // kernel's set of prepared write sets, which nothing keeps yet.
-    block[ETR_MODE] = Report(kIndexDKETR1, -86, state);
+    // Its write set is in set 167, where the prepare kept it.
+    bool released = false;
+    const int32_t rc = DKEndInDoubt(tss, mode, &released);
+    if (released) block[ETR_TSS] = 0;
+    block[ETR_MODE] = rc;
     return;
   }
   if (state == TSS_WAIT_COMMIT) {

@@ -1,0 +1,421 @@
+// Transactions prepared for a distributed commit: waiting for their
+// outcome while the server runs, kept in set 167 of the TRANS databank
+// across a stop, re-created in doubt at the next open with their changes
+// back in the transaction cache, listed by DKEPT1 (code 57) and decided by
+// DKETR1; and the refusals of what their state does not allow.
+#include "dk/in_doubt_transactions.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dk/databank_file.h"
+#include "dk/table_open.h"
+#include "dk/tests/large_object_fixture.h"
+#include "dk/tests/transaction_fixture.h"
+#include "dk/transaction_cache.h"
+
+namespace {
+
+class PreparedTest : public TransactionTest {
+ protected:
+  void SetUp() override {
+    TableTest::SetUp();
+    storage_.Install();
+    trans_ = Create("trans", 1200, 2, 1);
+    // The TRANS databank keeps its tables on the root pages its header's
+    // word 4 names.
+    int32_t rq[REQ_WORDS] = {trans_, 0, 2048, 0, -1, 0};
+    ASSERT_EQ(DKHLD0(rq, 0), 0);
+    const int32_t root = rq[REQ_PAGE];
+    int32_t b = Get(trans_, root, 2048, GET_NEW);
+    std::memset(PageWords(b) + 1, 0, 2044);
+    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
+    ASSERT_EQ(WriteUnitPage(trans_, root, b), 0);
+    b = Get(trans_, kHeaderUnit, 2048, GET_UPDATE);
+    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
+    ASSERT_EQ(WriteUnitPage(trans_, kHeaderUnit, b), 0);
+    commit_set_ = MakeSet(2, 10);
+    area_[BP_TRANS_DATABANK] = trans_;
+    area_[BP_COMMIT_SET_TBL] = commit_set_;
+    table_ = CreateTable(77, 4, 8);
+  }
+  void TearDown() override {
+    TransactionTest::TearDown();
+    TestWordStorage::Uninstall();
+  }
+
+  // A change record as record access writes it: key length and sequence
+  // word filled in.
+  std::vector<int32_t> Row(int32_t fcode, const std::string& key, char fill = 'r') {
+    std::vector<int32_t> r = Change(fcode, table_, MakeRecord(key, 4, 8, fill));
+    r[RQ_KEY_LENGTH] = table_.key;
+    r[9] = 1;
+    return r;
+  }
+
+  // Prepares a transaction of two inserts whose header carries the
+  // distributed identifier `id`; the TSS, now waiting for its outcome.
+  int32_t Prepare(const std::string& id, const std::string& k1, const std::string& k2,
+                  int32_t kind = 0, Sets* sets = nullptr) {
+    Began t = Begin();
+    EXPECT_EQ(t.rc, 0);
+    const Sets s = NewSets();
+    std::vector<int32_t> h = Header(kind, {{db_, 3}});
+    h[WSH_IDENTIFIER_LENGTH] = static_cast<int32_t>(id.size());
+    std::vector<int32_t> bytes((id.size() + 3) / 4, 0);
+    std::memcpy(bytes.data(), id.data(), id.size());
+    h.insert(h.end(), bytes.begin(), bytes.end());
+    AppendTo(s.write, h);
+    AppendTo(s.write, Row(1, k1));
+    AppendTo(s.write, Row(1, k2));
+    int32_t left = 0;
+    EXPECT_EQ(End(t.tss, s, kEndPrepare, &left), 0);
+    EXPECT_EQ(left, t.tss);
+    EXPECT_EQ(area_[t.tss + TSS_STATE], TSS_WAIT_COMMIT);
+    if (sets) *sets = s;
+    starts_.push_back(t.start);
+    return t.tss;
+  }
+
+  // The server dies: files closed unwritten, the kernel started afresh,
+  // then the TRANS databank and the tables' databank opened again.
+  void Restart() {
+    StopBackground();
+    for (int32_t e : open_)
+      if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
+    open_.clear();
+    reused_ = {};
+    int32_t rc = 0;
+    DKShutdown(&rc);
+    ASSERT_EQ(enqdeq_init(enq_, kThreads, nullptr, nullptr, 0), 0);
+    ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
+    params_.counts[0] = 0;
+    ASSERT_EQ(params_.Start(), 0);
+    area_ = Bufferpool();
+    log_.records.clear();
+    ASSERT_EQ(OpenDb("trans", 2, 2), 0);
+    ASSERT_EQ(OpenDb("tables", 5, 9), 0);
+    db_ = open_.back();
+    const int32_t found = DKHMI0(area_[BP_TABLE_HASH], 77);
+    table_.entry = found > 0 && area_[found + TBE_TBL] == 77 ? found : OpenTable();
+  }
+  int32_t OpenDb(const std::string& name, int32_t did, int32_t type) {
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = 3;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = -1;
+    rq[CRD_TYPE] = type;
+    FillNames(rq.data(), name);
+    DKCallEntry(44, rq.data(), nullptr);
+    if (rq[CRD_MODE] == 0) open_.push_back(rq[CRD_UNITS]);
+    return rq[CRD_MODE];
+  }
+  int32_t OpenTable() {
+    int32_t open[CRT_WORDS] = {3, 0, 5, -1, 0, 77, 4, 8};
+    DKOPT1(open);
+    EXPECT_EQ(open[RQ_STATUS], 0);
+    open[RQ_STATUS] = 0;
+    const int32_t t = open[RQ_TABLE];
+    DKCLT1(open);
+    return t;
+  }
+
+  struct Listed {
+    int32_t status = 0, start = 0, tss = 0;
+    std::string id;
+    std::vector<std::pair<int32_t, int32_t>> tables;
+  };
+  // One call of code 57; `first` starts the list.
+  Listed List(bool first) {
+    int32_t b[EPT_WORDS] = {};
+    std::copy(std::begin(walk_), std::end(walk_), b);
+    b[EPT_STATUS] = first ? 1 : 0;
+    char area[kMaxIdentifierBytes] = {};
+    DKEXE2(57, b, area);
+    std::copy(b, b + EPT_WORDS, walk_);
+    Listed l{b[EPT_STATUS], b[EPT_START], b[EPT_TSS], {}, {}};
+    if (l.status != 0) return l;
+    l.id.assign(area, static_cast<size_t>(b[EPT_IDENTIFIER_LENGTH]));
+    for (int32_t at = b[EPT_TABLES]; at != 0;) {
+      const int32_t* w = &storage_[at];
+      for (int32_t k = 0; k < w[TBLK_COUNT]; ++k)
+        l.tables.emplace_back(w[TBLK_FIRST + 2 * k], w[TBLK_FIRST + 2 * k + 1]);
+      at = w[TBLK_NEXT];
+    }
+    return l;
+  }
+  // The start numbers of every transaction in doubt, in listing order.
+  std::vector<int32_t> ListedStarts() {
+    std::vector<int32_t> starts;
+    for (Listed l = List(true); l.status == 0; l = List(false)) starts.push_back(l.start);
+    return starts;
+  }
+
+  // The in-doubt transaction's own view of a key through the cache.
+  int32_t OwnFetch(int32_t tss, const std::string& key, std::string* row) {
+    std::vector<int32_t> b(static_cast<size_t>(TcRequestWords(8) + 2), 0);
+    b[TC_TSS] = tss;
+    b[TC_MODE] = 2;
+    b[TC_TABLE] = table_.entry;
+    b[TC_TBL] = 77;
+    b[TC_KEY_LENGTH] = 4;
+    b[TC_RECORD_LENGTH] = 8;
+    b[TC_SEQUENCE] = 2;
+    const std::string probe = MakeRecord(key, 4, 8);
+    std::memcpy(b.data() + TC_ROW, probe.data(), probe.size());
+    DKEXE1(28, b.data());
+    row->assign(reinterpret_cast<const char*>(b.data() + TC_ROW), 8);
+    return b[TC_MODE];
+  }
+
+  // The records set 167 holds.
+  int32_t PreparedSetRecords() {
+    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, kPreparedSetTbl};
+    DKOPT1(open);
+    EXPECT_EQ(open[RQ_STATUS], 0);
+    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+    b[SETRQ_TABLE] = open[RQ_TABLE];
+    b[SETRQ_TBL] = kPreparedSetTbl;
+    b[SETRQ_RC] = 2;
+    int32_t n = 0;
+    while (DKGXN0(b) == 0) {
+      ++n;
+      b[SETRQ_RC] = 0;
+    }
+    open[RQ_STATUS] = 0;
+    DKCLT1(open);
+    return n;
+  }
+
+  bool Logged(const std::string& text) {
+    for (const auto& r : log_.records)
+      for (const std::string& line : r.lines)
+        if (line.find(text) != std::string::npos) return true;
+    return false;
+  }
+
+  // Waits until everything committed so far is applied: a synchronous
+  // commit of its own, applied after them.
+  void Settle(const std::string& key) {
+    ASSERT_EQ(CommitChanges({Row(1, key), Row(1, key + "z")}, 129), 0);
+  }
+
+  TestWordStorage storage_{4096};
+  Table table_;
+  std::vector<int32_t> starts_;
+  int32_t walk_[EPT_WORDS] = {};
+};
+
+// The main road, once with a commit and once with a roll back as the
+// outcome decided after the restart.
+TEST_F(PreparedTest, PreparedTransactionSurvivesARestartAndIsDecided) {
+  const struct {
+    const char* what;
+    int32_t outcome;
+    const char* key;
+  } cases[] = {{"committed", kEndCommit, "k1"}, {"rolled back", kEndAbort, "m1"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t rows_before = static_cast<int32_t>(Rows(table_).size());
+    Prepare("gtrid-0001/bq", c.key, std::string(c.key) + "x");
+    Restart();
+    EXPECT_TRUE(Logged("There are pending distributed transactions, count = 1"));
+    Listed l = List(true);
+    ASSERT_EQ(l.status, 0);
+    EXPECT_EQ(l.start, starts_.back());
+    EXPECT_EQ(l.id, "gtrid-0001/bq");
+    EXPECT_EQ(l.tables, (std::vector<std::pair<int32_t, int32_t>>{{5, 77}}));
+    ASSERT_TRUE(DKIsTssEntry(l.tss));
+    EXPECT_EQ(area_[l.tss + TSS_STATE], TSS_IN_DOUBT);
+    EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 1);
+    EXPECT_EQ(List(false).status, 1);
+    // Its changes are back in the cache: it reads its own insert, which
+    // the table does not hold.
+    std::string row;
+    EXPECT_EQ(OwnFetch(l.tss, c.key, &row), 0);
+    EXPECT_EQ(row, MakeRecord(c.key, 4, 8, 'r'));
+    EXPECT_EQ(static_cast<int32_t>(Rows(table_).size()), rows_before);
+    StartBackground(1);
+    int32_t left = -1;
+    EXPECT_EQ(End(l.tss, NewSets(), c.outcome, &left), 0);
+    EXPECT_EQ(left, c.outcome == kEndAbort ? 0 : l.tss);
+    Settle(c.outcome == kEndAbort ? "s2" : "s1");
+    const std::vector<std::string> rows = Rows(table_);
+    const bool present = std::count(rows.begin(), rows.end(), MakeRecord(c.key, 4, 8, 'r')) == 1;
+    EXPECT_EQ(present, c.outcome == kEndCommit);
+    EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+    // Decided: the next restart finds nothing in doubt, and set 167 was
+    // emptied with the last undecided group.
+    Restart();
+    EXPECT_FALSE(Logged("pending distributed"));
+    EXPECT_EQ(List(true).status, 1);
+    EXPECT_EQ(Rows(table_), rows);
+    EXPECT_EQ(PreparedSetRecords(), 0);
+  }
+}
+
+// Several in doubt: listed by ascending start number; deciding one leaves
+// the others listed and owed.
+TEST_F(PreparedTest, SeveralInDoubtAreListedInStartOrderAndDecidedOneByOne) {
+  Prepare("first", "a1", "a2");
+  Prepare("second", "b1", "b2");
+  Prepare("third", "c1", "c2");
+  Restart();
+  EXPECT_TRUE(Logged("There are pending distributed transactions, count = 3"));
+  EXPECT_EQ(ListedStarts(), starts_);
+  StartBackground(1);
+  Listed second = List(true);
+  second = List(false);
+  ASSERT_EQ(second.id, "second");
+  EXPECT_EQ(End(second.tss, NewSets(), kEndAbort), 0);
+  EXPECT_EQ(ListedStarts(), (std::vector<int32_t>{starts_[0], starts_[2]}));
+  Restart();
+  EXPECT_EQ(ListedStarts(), (std::vector<int32_t>{starts_[0], starts_[2]}));
+  StartBackground(1);
+  Listed first = List(true);
+  ASSERT_EQ(first.id, "first");
+  EXPECT_EQ(End(first.tss, NewSets(), kEndCommit), 0);
+  Settle("s1");
+  EXPECT_EQ(ListedStarts(), (std::vector<int32_t>{starts_[2]}));
+  EXPECT_GT(PreparedSetRecords(), 0);
+  const std::vector<std::string> rows = Rows(table_);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord("a1", 4, 8, 'r')), 1);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord("b1", 4, 8, 'r')), 0);
+}
+
+// What the state of a prepared transaction does not allow, and failures
+// that leave it in doubt rather than lose it.
+TEST_F(PreparedTest, RefusalsLeaveTheTransactionInDoubt) {
+  Prepare("refused", "k1", "k2");
+  Restart();
+  StartBackground(1);
+  const int32_t tss = List(true).tss;
+  // Prepared already: not prepared again.
+  EXPECT_EQ(End(tss, NewSets(), kEndPrepare), -85);
+  // The identifier needs a data area.
+  int32_t b[EPT_WORDS] = {1};
+  DKEXE2(57, b, nullptr);
+  EXPECT_EQ(b[EPT_STATUS], -43);
+  // No word storage for the tables' blocks.
+  TestWordStorage::Uninstall();
+  int32_t c[EPT_WORDS] = {1};
+  char area[kMaxIdentifierBytes];
+  DKEXE2(57, c, area);
+  EXPECT_EQ(c[EPT_STATUS], -14);
+  EXPECT_TRUE(Logged("Table control area exhausted, limit = "));
+  storage_.Install();
+  // A commit the commit set does not take: still in doubt, listed, and
+  // committed later; the number it took is passed over.
+  const int32_t table = area_[BP_COMMIT_SET_TBL];
+  StoreWord(BP_COMMIT_SET_TBL, 0);
+  int32_t left = -1;
+  EXPECT_EQ(End(tss, NewSets(), kEndCommit, &left), -46);
+  StoreWord(BP_COMMIT_SET_TBL, table);
+  EXPECT_EQ(left, tss);
+  EXPECT_EQ(area_[tss + TSS_STATE], TSS_IN_DOUBT);
+  EXPECT_EQ(area_[tss + TSS_COMMIT], 0);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], area_[BP_COMMITS]);
+  EXPECT_EQ(ListedStarts(), starts_);
+  EXPECT_EQ(End(tss, NewSets(), kEndCommit), 0);
+  Settle("s1");
+  const std::vector<std::string> rows = Rows(table_);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord("k2", 4, 8, 'r')), 1);
+  EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
+}
+
+// A group whose append was cut short (no header closes it) is not a
+// prepared transaction; the complete ones around it are.
+TEST_F(PreparedTest, GroupWithoutItsHeaderIsPassedOver) {
+  Prepare("before", "k1", "k2");
+  int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, kPreparedSetTbl};
+  DKOPT1(open);
+  ASSERT_EQ(open[RQ_STATUS], 0);
+  std::vector<int32_t> b(SETRQ_RECORD + 64, 0);
+  std::vector<int32_t> r = Row(1, "zz");
+  r[1] = 99999;
+  b[SETRQ_RC] = -2;
+  b[SETRQ_TABLE] = open[RQ_TABLE];
+  b[SETRQ_TBL] = kPreparedSetTbl;
+  b[SETRQ_LENGTH] = static_cast<int32_t>(r.size());
+  std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
+  ASSERT_EQ(DKAXR0(b), 0);
+  open[RQ_STATUS] = 0;
+  DKCLT1(open);
+  Prepare("after", "k3", "k4");
+  Restart();
+  EXPECT_TRUE(Logged("There are pending distributed transactions, count = 2"));
+  EXPECT_EQ(ListedStarts(), starts_);
+  std::string row;
+  for (int32_t start : starts_) {
+    const int32_t tss = DKHMI0(area_[BP_TSS_HASH], start);
+    ASSERT_TRUE(DKIsTssEntry(tss));
+    EXPECT_EQ(OwnFetch(tss, "zz", &row), 4);
+  }
+}
+
+// While the server runs, a prepared transaction waits in state 15 with its
+// prepare number and no commit number; its end decides.
+TEST_F(PreparedTest, CommitOfAWaitingTransactionIsApplied) {
+  StartBackground(2);
+  Sets s;
+  const int32_t tss = Prepare("live", "k1", "k2", 129, &s);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 1);
+  EXPECT_EQ(area_[BP_COMMITS], 0);
+  // Prepared but undecided: nothing is applied, and another synchronous
+  // committer is not kept waiting for the outcome.
+  EXPECT_EQ(area_[BP_LOCK_SYNCH_TRANS + ENQDEQ_COUNT], 1);
+  EXPECT_EQ(Rows(table_), std::vector<std::string>{});
+  EXPECT_EQ(End(tss, s, kEndPrepare), -85);
+  EXPECT_EQ(End(tss, s, kEndCommit), 0);
+  EXPECT_EQ(Rows(table_),
+            (std::vector<std::string>{MakeRecord("k1", 4, 8, 'r'), MakeRecord("k2", 4, 8, 'r')}));
+  EXPECT_EQ(area_[BP_COMMITS], 1);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  EXPECT_EQ(area_[BP_LOCK_SYNCH_TRANS + ENQDEQ_COUNT], 1);
+  EXPECT_EQ(area_[BP_AWAITED_TRANSACTION], 0);
+  // Decided while running: a restart finds nothing in doubt.
+  Restart();
+  EXPECT_EQ(List(true).status, 1);
+}
+
+TEST_F(PreparedTest, AbortOfAWaitingTransactionLeavesTheTable) {
+  StartBackground(1);
+  const int32_t in_use = TssInUse();
+  Sets s;
+  const int32_t tss = Prepare("live", "k1", "k2", 0, &s);
+  int32_t left = -1;
+  EXPECT_EQ(End(tss, s, kEndAbort, &left), 0);
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  EXPECT_EQ(area_[BP_TRANSACTION_ABORTS], 1);
+  Settle("s1");
+  const std::vector<std::string> rows = Rows(table_);
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord("k1", 4, 8, 'r')), 0);
+  Restart();
+  EXPECT_EQ(List(true).status, 1);
+}
+
+// A commit of a waiting transaction that the commit set does not take is
+// not done: the transaction waits on and can be decided again.
+TEST_F(PreparedTest, CommitThatTheCommitSetRefusesLeavesItWaiting) {
+  StartBackground(1);
+  Sets s;
+  const int32_t tss = Prepare("live", "k1", "k2", 129, &s);
+  StoreWord(BP_COMMIT_SET_TBL, 0);
+  int32_t left = -1;
+  EXPECT_EQ(End(tss, s, kEndCommit, &left), -46);
+  StoreWord(BP_COMMIT_SET_TBL, commit_set_);
+  EXPECT_EQ(left, tss);
+  EXPECT_EQ(area_[tss + TSS_STATE], TSS_WAIT_COMMIT);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 1);
+  EXPECT_EQ(area_[BP_LOCK_SYNCH_TRANS + ENQDEQ_COUNT], 1);
+  EXPECT_EQ(Rows(table_), std::vector<std::string>{});
+  EXPECT_EQ(End(tss, s, kEndCommit), 0);
+  EXPECT_EQ(Rows(table_).size(), 2u);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+}
+
+}  // namespace
