@@ -70,11 +70,11 @@ class RestartRecordsTest : public TableTest {
     return out;
   }
   // A record of code `code` for table 70 of DID 5: CRT words filled.
-  static std::vector<int32_t> TableRecord(int32_t code, int32_t tbl = 70) {
+  static std::vector<int32_t> TableRecord(int32_t code, int32_t tbl = 70, int32_t type = 10) {
     std::vector<int32_t> r(RQ_RECORD + 6, 0);
     r[0] = code;
     r[RQ_DID] = 5;
-    r[RQ_TYPE] = 10;
+    r[RQ_TYPE] = type;
     r[RQ_TBL] = tbl;
     r[RQ_KEY_LENGTH] = 4;
     r[RQ_RECORD_LENGTH] = 20;
@@ -130,6 +130,8 @@ TEST_F(RestartRecordsTest, TableRecordsReachTheCopiesTheirSectionNames) {
       {"drop it on the head only", 31, 3, TableRecord(8), -1, 0, true, true},
       {"post-processing drops it", 32, -1, TableRecord(18), -1, -2, true, true},
       {"a section done already", 30, -1, TableRecord(5), 0, 0, true, true},
+      {"kind and type changed on every copy", 32, -1, TableRecord(6, 70, 14), 4, 4, true, true},
+      {"kind and type changed on copy 4", 31, 4, TableRecord(6, 70, 14), 0, 4, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -143,7 +145,7 @@ TEST_F(RestartRecordsTest, TableRecordsReachTheCopiesTheirSectionNames) {
     if (c.type_copy != -2) {
       EXPECT_EQ(RootType(copy_, 70), c.type_copy);
     }
-    if (c.type_head == 0) {
+    if (c.type_head >= 0) {
       EXPECT_EQ(CheckRow(false, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_head);
       EXPECT_EQ(CheckRow(true, MakeRecord("bbbb", 4, 20, '1')) == 0, c.rows_copy);
     }
@@ -199,7 +201,10 @@ TEST_F(RestartRecordsTest, TheLogReplayCopiesOwedRecordsIntoTheLogTableAndDropsT
   EXPECT_TRUE(Records(set, 3).empty());
 }
 
-TEST_F(RestartRecordsTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
+class TransCopyTest : public RestartRecordsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(TransCopyTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
+  const bool by_record = GetParam();
   const int32_t copy = Create("transcopy", 800, 2, 2);
   GiveTransRootPage(copy);
   area_[trans_ + DBE_DEPENDENT] = copy;  // chained behind the TRANS databank
@@ -212,16 +217,37 @@ TEST_F(RestartRecordsTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
   ASSERT_EQ(kernel[RQ_STATUS], 0);
   const Table head5 = {kernel[RQ_TABLE], 5, 128, 148};
   ASSERT_EQ(Insert(head5, MakeRecord("kernel row", 128, 148, 'k')), 0);
-  int32_t rq[RSD_WORDS] = {-1, copy, 2, -1};
-  ASSERT_EQ(DKRET1(rq), 0);
-  const int32_t copy_set = area_[set + TBE_NEXT];
-  EXPECT_EQ(Records(copy_set, 6), Records(set, 6));
+  if (by_record) {
+    // Record 17 of TRANS owed in its restart set: the copy came online.
+    const int32_t owed = TransSet(2);
+    Append(owed, 2, {32, 0, 2, -1});
+    Append(owed, 2, {17, 0, 2, 2});
+    ASSERT_EQ(Replay(2, trans_), 0);
+  } else {
+    int32_t rq[RSD_WORDS] = {-1, copy, 2, -1};
+    ASSERT_EQ(DKRET1(rq), 0);
+  }
+  // The replay at an open closes the tables it leaves unused: opened again.
+  int32_t open6[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 6};
+  DKOPT1(open6);
+  ASSERT_EQ(open6[RQ_STATUS], 0);
+  const int32_t head_set = open6[RQ_TABLE], copy_set = area_[head_set + TBE_NEXT];
+  EXPECT_EQ(Records(copy_set, 6), Records(head_set, 6));
   EXPECT_EQ(Records(copy_set, 6).size(), 5u);
-  const Table copy5 = {area_[head5.entry + TBE_NEXT], 5, 128, 148};
+  int32_t open5[CRT_WORDS] = {3, 0, 2, -1, 0, 5, 128, 148};
+  DKOPT1(open5);
+  ASSERT_EQ(open5[RQ_STATUS], 0);
+  const Table copy5 = {area_[open5[RQ_TABLE] + TBE_NEXT], 5, 128, 148};
   EXPECT_EQ(Check(copy5, MakeRecord("kernel row", 128, 148, 'k')), 0);
+  for (int32_t* b : {open6, open5}) {
+    b[RQ_STATUS] = 0;
+    DKCLT1(b);
+  }
   EXPECT_EQ(FileWord("transcopy", kHeaderUnit, HDR_CLOSE_MARK), 0);
   area_[trans_ + DBE_DEPENDENT] = 0;
 }
+
+INSTANTIATE_TEST_SUITE_P(DirectOrByRecord17, TransCopyTest, ::testing::Bool());
 
 }  // namespace
 
@@ -248,6 +274,39 @@ TEST_F(RestartRecordsTest, AnOwedDeleteOfAnExtentRowExplainsItsUnitsReachedTwice
   EXPECT_EQ(DKUnitsReachedTwice(db_), (std::vector<int32_t>{2990, 3010}));
   DKForgetUnitsReachedTwice(db_);
   TestWordStorage::Uninstall();
+}
+
+}  // namespace
+
+namespace {
+
+// Each table operation reaches its own routine on both copies; these
+// records carry no format, so each routine refuses it under its own name,
+// the copies are disabled and the replay ends with their error word.
+TEST_F(RestartRecordsTest, EachTableOperationReachesItsRoutineOnEveryCopy) {
+  struct Case {
+    int32_t code;
+    const char* routine;
+    int32_t result, reports;
+  } cases[] = {
+      {7, "DKDCT1", -67, 2},  {10, "DKACT1", -67, 2}, {11, "DKCRX1", -86, 2},
+      {23, "DKRCX1", -86, 2}, {24, "DKALR1", -67, 2}, {14, "DKILT1", 0, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.routine);
+    TearDown();
+    SetUp();
+    log_.records.clear();
+    const int32_t set = TransSet(5);
+    Append(set, 5, {32, 0, 5, -1});
+    Append(set, 5, TableRecord(c.code));
+    EXPECT_EQ(Replay(5, db_), c.result);
+    int32_t reports = 0;
+    const std::string name = std::string("in function ") + c.routine;
+    for (const LogRecord& r : log_.records)
+      for (const std::string& line : r.lines) reports += line.find(name) != std::string::npos;
+    EXPECT_EQ(reports, c.reports);
+  }
 }
 
 }  // namespace
