@@ -69,6 +69,18 @@ class RestartRecordsTest : public TableTest {
     }
     return out;
   }
+  // The records of a restart set of TRANS, read through an open of it (a
+  // replay closes the sets it reads).
+  static std::vector<std::vector<int32_t>> Owed(int32_t tbl) {
+    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, tbl};
+    DKOPT1(open);
+    EXPECT_EQ(open[RQ_STATUS], 0);
+    if (open[RQ_STATUS] != 0) return {};
+    auto out = Records(open[RQ_TABLE], tbl);
+    open[RQ_STATUS] = 0;
+    DKCLT1(open);
+    return out;
+  }
   // A record of code `code` for table 70 of DID 5: CRT words filled.
   static std::vector<int32_t> TableRecord(int32_t code, int32_t tbl = 70, int32_t type = 10) {
     std::vector<int32_t> r(RQ_RECORD + 6, 0);
@@ -198,7 +210,7 @@ TEST_F(RestartRecordsTest, TheLogReplayCopiesOwedRecordsIntoTheLogTableAndDropsT
   EXPECT_EQ(logged[1][0], kCodeHeader);
   // The header carries the time of the replay in words 16 to 19.
   EXPECT_NE(logged[1][16], 0);
-  EXPECT_TRUE(Records(set, 3).empty());
+  EXPECT_TRUE(Owed(3).empty());
 }
 
 class TransCopyTest : public RestartRecordsTest, public ::testing::WithParamInterface<bool> {};
@@ -307,6 +319,53 @@ TEST_F(RestartRecordsTest, EachTableOperationReachesItsRoutineOnEveryCopy) {
       for (const std::string& line : r.lines) reports += line.find(name) != std::string::npos;
     EXPECT_EQ(reports, c.reports);
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RestartRecordsTest, TheSystemDatabankReplayedWithoutTheLogKeepsItsSetAndIsOwedAgain) {
+  const int32_t sys = Create("sys", 2000, 1, 1);
+  area_[BP_LOG_TABLE] = 0;
+  area_[BP_SYSDB_RESTARTED] = 1;
+  // TBLs are the kernel's, not a databank's: the system databank's own.
+  int32_t c[CRT_WORDS] = {0, 0, 1, 10, 0, 71, 4, 20};
+  DKCRT1(c);
+  ASSERT_EQ(c[RQ_STATUS], 0);
+  c[RQ_STATUS] = 0;
+  DKCLT1(c);
+  const int32_t set = TransSet(1);
+  Append(set, 1, {32, 0, 1, -1});
+  std::vector<int32_t> insert = TableRecord(1, 71);
+  insert[RQ_DID] = 1;
+  const std::string row = MakeRecord("ssss", 4, 20, '9');
+  std::memcpy(insert.data() + RQ_RECORD, row.data(), row.size());
+  Append(set, 1, insert);
+  Append(set, 1, {31, 0, 1, 1});
+  EXPECT_EQ(Replay(1, sys), 0);
+  EXPECT_EQ(area_[BP_SYSDB_RESTARTED], 0);
+  // Applied, the marks as they were, the set kept.
+  int32_t open[CRT_WORDS] = {3, 0, 1, -1, 0, 71, 4, 20};
+  DKOPT1(open);
+  ASSERT_EQ(open[RQ_STATUS], 0);
+  EXPECT_EQ(Check({open[RQ_TABLE], 71, 4, 20}, row), 0);
+  open[RQ_STATUS] = 0;
+  DKCLT1(open);
+  const auto records = Owed(1);
+  ASSERT_EQ(records.size(), 3u);
+  EXPECT_EQ(records[0][0], 32);
+  EXPECT_EQ(records[2][0], 31);
+}
+
+TEST_F(RestartRecordsTest, AStampOwedToABackupCopyIsLeftAlone) {
+  area_[copy_ + DBE_KIND] = DBT_BACKUP;
+  const int32_t set = TransSet(5);
+  Append(set, 5, {31, 0, 5, 4});
+  Append(set, 5, {13, 0, 5, 0});
+  log_.records.clear();
+  EXPECT_EQ(Replay(5, db_), 0);
+  EXPECT_FALSE(Logged("DKILT1"));
 }
 
 }  // namespace
