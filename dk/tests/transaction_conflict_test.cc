@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 
+#include "dk/stored_tss.h"
 #include "dk/tests/transaction_fixture.h"
 #include "platform/enqdeq.h"
 
@@ -24,26 +25,40 @@ std::map<int32_t, std::vector<int32_t>> writers;
 
 // The read check of the model: a read conflicts with a writer of the row
 // that prepared before the checker and whose records were not applied when
-// the row was read (or that has no commit number yet).
+// the row was read (or that has no commit number yet). A writer the TSS
+// overflow stored (secured, out of the hash) conflicts when it prepared
+// before the checker and reached the commit set after the checker began:
+// its commit may have been applied after the read.
 int32_t CheckRead(int32_t tss, std::span<const int32_t> record) {
   int32_t* a = Bufferpool();
-  std::vector<int32_t> starts;
+  std::vector<int32_t> starts, stored;
   {
     std::lock_guard<std::mutex> lock(model_lock);
     starts = writers[record[RS_ROW]];
   }
   DKLock(BP_LOCK_TSS_HASH);
   const int32_t mine = a[tss + TSS_START], prepare = a[tss + TSS_PREPARE];
+  const int32_t view = a[tss + TSS_VIEW];
   int32_t answer = 0;
   for (int32_t start : starts) {
     if (start == mine) continue;
     const int32_t w = DKHMI0(a[BP_TSS_HASH], start);
-    if (w <= 0 || a[w + TSS_START] != start) continue;
+    if (w <= 0 || a[w + TSS_START] != start) {
+      stored.push_back(start);
+      continue;
+    }
     const int32_t c = a[w + TSS_STATE] > TSS_BUILDUP_RW ? a[w + TSS_PREPARE] : 0;
     const int32_t commit = a[w + TSS_COMMIT];
     if (c != 0 && c < prepare && (commit == 0 || commit > record[RS_APPLIED])) answer = kConflict;
   }
   DKUnlock(BP_LOCK_TSS_HASH);
+  // The stored records are read from pages, never under the TSS lock.
+  for (int32_t start : stored) {
+    CacheWriter w;
+    if (answer == 0 && DKFindStoredTss(start, &w) && w.prepared != 0 && w.prepared < prepare &&
+        w.on_disk > view)
+      answer = kConflict;
+  }
   return answer;
 }
 const DKReadChecks kModel = {CheckRead, nullptr};
