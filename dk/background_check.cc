@@ -24,7 +24,7 @@ int32_t TakeWaiting() {
   EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
   for (int32_t d = a[BP_DATABANK_FIRST]; d > 0 && d <= a[BP_DATABANK_LAST]; d += DBE_WORDS) {
     if (a[d + DBE_STATE] == CHK_WAIT_BACKGROUND) {
-      a[d + DBE_STATE] = CHK_BACKGROUND;
+      StoreWord(d + DBE_STATE, CHK_BACKGROUND);
       return d;
     }
   }

@@ -177,12 +177,14 @@ int32_t DKVDB0(int32_t* request) {
   // Finished: complete. Stopped or failed: aborted, so that the close
   // writes -2 and the next open checks in the background again (a corrupt
   // databank is disabled by the report and gets no close mark at all).
+  // The state is read without the lock by the tree routines: stored whole.
   EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
-  int32_t& state = a[databank + DBE_STATE];
+  int32_t state = LoadWord(databank + DBE_STATE);
   if (rc == 0 && state == CHK_BACKGROUND)
     state = CHK_COMPLETE;
   else if (state == CHK_BACKGROUND || state == CHK_ABORTING || rc != 0)
     state = CHK_ABORTED;
+  StoreWord(databank + DBE_STATE, state);
   if (rc == 0 && state == CHK_ABORTED) rc = kCheckStopped;
   return finish(rc);
 }

@@ -158,13 +158,14 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
   const int32_t k = tab[TAB_KEY_LENGTH];
   const bool directory = DirectoryLevel(tab, level);
   bool sound = directory ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k);
-  if (sound && !directory && Bufferpool()[tab[TAB_DATABANK] + DBE_STATE] != kCheckComplete) {
+  // The check state moves on (a background check ends) while tables are in use.
+  if (sound && !directory && LoadWord(tab[TAB_DATABANK] + DBE_STATE) != kCheckComplete) {
     sound = FixedPageOrdered(p, size, length, k);
     int32_t u = UsedEnd(p);
     if (sound && bound && u > kPageHeaderBytes)
       sound = CompareKeys(p + u - EntryLength(p), bound, k) <= 0;
   }
-  if (sound && directory && Bufferpool()[tab[TAB_DATABANK] + DBE_STATE] != kCheckComplete)
+  if (sound && directory && LoadWord(tab[TAB_DATABANK] + DBE_STATE) != kCheckComplete)
     sound = DirKeysOrdered(tab, p, size, bound);
   if (!sound) {
     DKPUT0(mode == GET_SHARED ? PUT_END_SHARED : PUT_UNCHANGED, b);
