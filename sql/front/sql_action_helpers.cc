@@ -3,6 +3,7 @@
 // conversion, length suffixes, signed literal texts and function-name nodes.
 #include "sql/front/sql_action_helpers.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -116,10 +117,21 @@ enum LikeState { kLiteral, kEscaped, kAfterPercent, kAfterUnderscore };
 
 }  // namespace
 
+int32_t LikeKeyRecord(SqlCompileCtx* ctx, const std::string& prefix, char pad) {
+  int32_t n = kSqlLiteralBytes;
+  size_t kept = std::min<size_t>(prefix.size(), static_cast<size_t>(n));
+  int32_t r = qqwsal(ctx, n + 5);
+  char* p = qqwsadr(ctx, r);
+  std::memcpy(p, &n, 4);
+  std::memcpy(p + 4, prefix.data(), kept);
+  std::memset(p + 4 + kept, pad, static_cast<size_t>(n) - kept);
+  p[4 + n] = 0;
+  return r;
+}
+
 bool LikeKeyRange(SqlCompileCtx* ctx, int32_t pattern, int32_t escape, LikeKeys* keys,
                   int32_t* characters) {
-  keys->low.clear();
-  keys->high.clear();
+  keys->prefix.clear();
   *characters = 0;
   if (!IsCharacterLiteral(ctx, pattern)) return false;
   int32_t escape_char = -1;
@@ -172,10 +184,7 @@ bool LikeKeyRange(SqlCompileCtx* ctx, int32_t pattern, int32_t escape, LikeKeys*
   if (!prefix.empty() && prefix.back() == ' ') return false;
   // The prefix cannot pass 15000 bytes: the pattern literal is cut there.
   prefix.resize(std::min<size_t>(prefix.size(), kSqlLiteralBytes));
-  keys->low = prefix;
-  keys->high = prefix;
-  keys->low.resize(kSqlLiteralBytes, '\0');
-  keys->high.resize(kSqlLiteralBytes, '\xff');
+  keys->prefix = std::move(prefix);
   return true;
 }
 

@@ -48,14 +48,17 @@ int32_t EffectiveNot(SqlCompileCtx* ctx, int32_t written);
 
 // ---- LIKE key range ------------------------------------------------------------
 struct LikeKeys {
-  std::string low;   // prefix padded with zero bytes to 15000
-  std::string high;  // prefix padded with 0xFF to 15000
+  std::string prefix;  // the fixed prefix of the pattern's matches
 };
 // True when the pattern (a character literal node) has an exact prefix that
 // bounds its matches; escape is a one-character literal node or 0.
 // `characters` counts the pattern characters walked.
 bool LikeKeyRange(SqlCompileCtx* ctx, int32_t pattern, int32_t escape, LikeKeys* keys,
                   int32_t* characters);
+// A key of the range as a string record of 15000 bytes in the workspace: the
+// prefix padded with `pad` (zero bytes for the low key, 0xFF for the high),
+// written in place.
+int32_t LikeKeyRecord(SqlCompileCtx* ctx, const std::string& prefix, char pad);
 
 // ---- Literals ------------------------------------------------------------------
 // Joins the token text of `right` to that of `left` into left's words 12 and

@@ -4,6 +4,7 @@
 #include "sql/front/sql_actions.h"
 
 #include <cstring>
+#include <initializer_list>
 
 #include "sql/front/compile_services.h"
 #include "sql/front/sql_action_words.h"
@@ -14,7 +15,29 @@ int32_t SqlRuleLength(int32_t rule) {
   return kSqlGrammarTables.rule_length[rule];
 }
 
+namespace {
+
+// Productions of one symbol or more whose action is none (the first
+// right-hand value is the result): most are the unit chains through the
+// layered nonterminals a value or condition reduces by (term to value,
+// factor to term, predicate to condition ...) and the keywords reduced to
+// names. Their dispatch through the families is skipped.
+struct NoActionRules {
+  bool none[kSqlGrammarRuleLimit] = {};
+  constexpr NoActionRules() {
+    for (int32_t rule : {5,   6,   7,   8,   9,   10,  12,  381, 382, 383, 404, 413, 415, 418,
+                         434, 452, 462, 463, 465, 471, 500, 501, 502, 504, 539, 540, 694, 726}) {
+      none[rule] = true;
+    }
+    for (int32_t rule = 848; rule <= 991; ++rule) none[rule] = true;
+  }
+};
+constexpr NoActionRules kNoAction;
+
+}  // namespace
+
 void SqlActionOf(SqlCompileCtx* ctx, int32_t rule) {
+  if (rule >= 0 && rule < kSqlGrammarRuleLimit && kNoAction.none[rule]) return;
   SqlParseArea* a = SqlParseAreaOf(ctx);
   // The result entry lies above the stack; at depth 255 the driver's push
   // stops the parse, so there is nothing to write.

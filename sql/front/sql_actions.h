@@ -7,6 +7,9 @@
 
 #include "sql/front/compile_context.h"
 
+// Production numbers lie below this (the highest is the helper 992).
+constexpr int32_t kSqlGrammarRuleLimit = 993;
+
 // The action of production `rule`; the right-hand side starts at depth + 1.
 void SqlActionOf(SqlCompileCtx* ctx, int32_t rule);
 

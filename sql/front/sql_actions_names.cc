@@ -22,8 +22,11 @@ int32_t TypeNode(SqlCompileCtx* ctx, int32_t code, int32_t length, int32_t scale
 void Names(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   const int32_t* s3 = SemEntry(ctx, 3);
   switch (rule) {
+    // 785, 789: the identifier's own name part (position, name, no
+    // qualifier) is the one part of the name; no consumer of a column
+    // reference or qualified name reads it besides.
     case 785:
-      r[VW_COLUMN] = QualifiedNameNode(ctx, r, NamePart(ctx, r, r[VW_NAME_TEXT], 0), 0);
+      r[VW_COLUMN] = QualifiedNameNode(ctx, r, r[VW_SIMPLE_NAME], 0);
       break;
     case 786:
       if (r[VW_TRUNCATED] != 0) ActionError(ctx, r, -12120);
@@ -45,7 +48,7 @@ void Names(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       break;
     }
     case 789:
-      r[VW_NAME] = QualifiedNameNode(ctx, r, NamePart(ctx, r, r[VW_NAME_TEXT], 0), 0);
+      r[VW_NAME] = QualifiedNameNode(ctx, r, r[VW_SIMPLE_NAME], 0);
       break;
     case 790:
       r[VW_NAME] =

@@ -105,9 +105,8 @@ void Like(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     return;
   }
   if (rule == 477) sqlsvc::qmcoll(ctx, 21, pattern, escape);
-  int32_t low = ExprLiteral(ctx, s4, 4, TreeCountedCopy(ctx, keys.low.data(), kSqlLiteralBytes), 0);
-  int32_t high =
-      ExprLiteral(ctx, s4, 4, TreeCountedCopy(ctx, keys.high.data(), kSqlLiteralBytes), 0);
+  int32_t low = ExprLiteral(ctx, s4, 4, LikeKeyRecord(ctx, keys.prefix, '\0'), 0);
+  int32_t high = ExprLiteral(ctx, s4, 4, LikeKeyRecord(ctx, keys.prefix, '\xff'), 0);
   for (int32_t literal : {low, high}) {
     WsWord(ctx, literal, EXN_COLLATION_LEVEL) = WsWord(ctx, pattern, EXN_COLLATION_LEVEL);
     WsWord(ctx, literal, EXN_COLLATION) = WsWord(ctx, pattern, EXN_COLLATION);

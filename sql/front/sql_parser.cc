@@ -30,18 +30,33 @@ void Push(SqlParseRun& r) {
   ++r.a->depth;
 }
 
+// Token texts are taken from blocks of the arena in turn (a block per token
+// cost an arena allocation each); they live as long as the parse's arena.
+constexpr int32_t kSqlTextBlockWords = 1024;
+
 int32_t CopyText(SqlParseRun& r, const SqlTokenRecord& t) {
   if (t.length <= 0) return 0;
-  auto* copy = static_cast<char*>(ArenaAlloc(&r.ctx->arena, nullptr, t.length + 1));
-  std::memcpy(copy, t.text, static_cast<size_t>(t.length) + 1);
-  return static_cast<int32_t>(reinterpret_cast<int32_t*>(copy) - r.ctx->arena.chunks) + 1;
+  SqlParseArea* a = r.a;
+  int32_t words = (t.length + 1 + 3) / 4;
+  if (a->text_end - a->text_next < words) {
+    int32_t block = std::max(words, kSqlTextBlockWords);
+    auto* base = static_cast<int32_t*>(ArenaAlloc(&r.ctx->arena, nullptr, block * 4));
+    a->text_next = static_cast<int32_t>(base - r.ctx->arena.chunks) + 1;
+    a->text_end = a->text_next + block;
+  }
+  int32_t index = a->text_next;
+  a->text_next += words;
+  std::memcpy(r.ctx->arena.chunks + (index - 1), t.text, static_cast<size_t>(t.length) + 1);
+  return index;
 }
 
+// A shifted token's semantic record gets its position and text only: no
+// action reads another word of a token's entry (the grammar tests poison
+// them), so the rest of the 216 bytes is not cleared.
 void StoreToken(SqlParseRun& r, int32_t d, const SqlTokenRecord& t) {
   SqlValueEntry& e = r.a->value[d];
   e = {t.code, t.line, t.position, t.length, CopyText(r, t)};
   int32_t* sem = r.a->semantic[d];
-  std::memset(sem, 0, sizeof r.a->semantic[d]);
   sem[SEM_LINE] = t.line;
   sem[SEM_POSITION] = t.position;
   sem[SEM_TEXT_LENGTH] = e.length;
@@ -71,6 +86,7 @@ void Start(SqlParseRun& r) {
   a->deleted_count = a->inserted_count = 0;
   a->deleted_text[0] = a->inserted_text[0] = 0;
   a->last_error[0] = a->last_error[1] = -1;
+  a->text_next = a->text_end = 0;
   // Codes the grammar has no terminal for map to 0.
   int32_t known = std::clamp(r.g->terminal_count, 0, kSqlTokenCount);
   std::memcpy(a->symbol_map, TokenSymbols(), sizeof(int32_t) * static_cast<size_t>(known));

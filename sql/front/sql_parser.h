@@ -83,6 +83,9 @@ struct SqlParseArea {
   int32_t deleted_length, inserted_length;
   int32_t deleted_count, inserted_count;  // names appended
   int32_t last_error[2];                  // line and position of the last report
+  // The block the token texts are copied into: arena word indexes of its
+  // next free word and of its end.
+  int32_t text_next, text_end;
   int32_t action_scratch[kSqlActionScratchWords];
 };
 
