@@ -71,7 +71,10 @@ void SqlParseStatement(SqlCompileCtx* ctx) {
   s->collection = -1;
   s->column_list = -1;
   ctx->parse_root = -1;
-  SqlParse(ctx, kSqlGrammarTables, SqlActionOf);
+  // The rules without an action are not even called.
+  const bool* skip =
+      kSqlGrammarTables.rule_count <= kSqlGrammarRuleLimit ? kNoAction.none : nullptr;
+  SqlParse(ctx, kSqlGrammarTables, SqlActionOf, skip);
 }
 
 void SqlInstallParsePhase() {

@@ -12,6 +12,7 @@ struct SqlParseRun {
   SqlCompileCtx* ctx;
   const SqlGrammarTables* g;
   SqlGrammarAction action;
+  const bool* skip;  // rules whose action is none (not called), or null
   SqlParseArea* a;
   int32_t current;
 };

@@ -152,7 +152,7 @@ void SqlReduce(SqlParseRun& r, int32_t rule) {
   for (;;) {
     a->depth -= r.g->rule_length[rule];
     if (a->depth < 1) a->depth = 1;  // only faulty tables get here
-    r.action(r.ctx, rule);
+    if (r.skip == nullptr || !r.skip[rule]) r.action(r.ctx, rule);
     int32_t v = SqlLookupGoto(*r.g, a->state[a->depth], rule);
     Push(r);
     if (SqlActionKindOf(v) == kSqlShift) {
@@ -228,12 +228,13 @@ void SqlAppendName(char* text, int32_t* length, int32_t* count, const char* name
   text[*length] = 0;
 }
 
-void SqlParse(SqlCompileCtx* ctx, const SqlGrammarTables& tables, SqlGrammarAction action) {
+void SqlParse(SqlCompileCtx* ctx, const SqlGrammarTables& tables, SqlGrammarAction action,
+              const bool* skip) {
   if (ctx->work_area == nullptr || ctx->work_area_bytes < kSqlParseWorkBytes) {
     ctx->work_area = ArenaAllocAligned(&ctx->arena, kSqlParseWorkBytes);
     ctx->work_area_bytes = kSqlParseWorkBytes;
   }
-  SqlParseRun r{ctx, &tables, action, SqlParseAreaOf(ctx), kSqlStartState};
+  SqlParseRun r{ctx, &tables, action, skip, SqlParseAreaOf(ctx), kSqlStartState};
   try {
     Start(r);
     for (;;) {

@@ -99,8 +99,11 @@ constexpr int32_t kSqlParseWorkBytes = static_cast<int32_t>(sizeof(SqlParseArea)
 // Parses the statement in ctx->single_byte_text (ctx->text is the same text
 // in 3 bytes a character). Returns when the statement is accepted, when a
 // recovery leaves the stack empty, or after the stack overflowed. Takes the
-// work area from the arena when the context has none large enough.
-void SqlParse(SqlCompileCtx* ctx, const SqlGrammarTables& tables, SqlGrammarAction action);
+// work area from the arena when the context has none large enough. `skip`,
+// when given (one flag per rule of the tables), names the rules whose action
+// does nothing: the driver does not call it for them.
+void SqlParse(SqlCompileCtx* ctx, const SqlGrammarTables& tables, SqlGrammarAction action,
+              const bool* skip = nullptr);
 
 // The parse area in the context's work area.
 SqlParseArea* SqlParseAreaOf(SqlCompileCtx* ctx);
