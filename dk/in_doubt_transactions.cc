@@ -100,8 +100,10 @@ std::vector<int32_t> RecordOf(const std::vector<int32_t>& b) {
 // Reads the set from its start; every complete group whose header is
 // undecided goes to `each`, whose failure ends the walk. Records of a group
 // that another group's records interrupt, or that no header closes, are
-// passed over: an append cut short leaves them.
-int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& each) {
+// passed over: an append cut short leaves them. *highest receives the
+// highest group number met, complete or not.
+int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& each,
+                   int32_t* highest) {
   std::vector<int32_t> b = SetBlock(table);
   b[SETRQ_RC] = 2;
   Group open;
@@ -112,6 +114,7 @@ int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& ea
     b[SETRQ_RC] = 0;
     std::vector<int32_t> r = RecordOf(b);
     if (r.size() < 2 || (r[WS_CODE] >= kFirstMark && r[WS_CODE] <= kLastMark)) continue;
+    *highest = std::max(*highest, r[1]);
     const Place place{b[SETRQ_PAGE], b[SETRQ_POSITION]};
     const bool apart = !open.records.empty() && open.records.front()[1] != r[1];
     if (apart) open = Group{};
@@ -564,29 +567,39 @@ int32_t DKRTC1(int32_t* request) {
   int32_t table = 0;
   int32_t rc = OpenPreparedSet(&table);
   if (rc != 0) return request[RTC_MODE] = rc == -50 ? 0 : rc;
-  int32_t created = 0;
-  rc = ScanGroups(table, [&](const Group& g) {
-    if (did == kTransDid) {
-      bool there = false;
-      if (int32_t failed = Recreate(g, &created, &there)) return failed;
-      // Its cache records were made when it was re-created.
-      if (there) return 0;
-    }
-    int32_t tss;
-    {
-      EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
-      tss = DKHMI0(a[BP_TSS_HASH], g.Word(WSH_START));
-    }
-    if (!DKIsTssEntry(tss) || a[tss + TSS_STATE] != TSS_IN_DOUBT) return 0;
-    for (size_t i = 0; i < g.records.size(); ++i) {
-      const std::vector<int32_t>& r = g.records[i];
-      if (r.size() <= WSR_TBL || r[WSR_DID] != did) continue;
-      if (r[WS_CODE] != 1 && r[WS_CODE] != 2 && r[WS_CODE] != 4) continue;
-      if (int32_t failed = Recache(tss, did, r, g.places[i])) return failed;
-    }
-    return 0;
-  });
+  int32_t created = 0, highest = 0;
+  rc = ScanGroups(
+      table,
+      [&](const Group& g) {
+        if (did == kTransDid) {
+          bool there = false;
+          if (int32_t failed = Recreate(g, &created, &there)) return failed;
+          // Its cache records were made when it was re-created.
+          if (there) return 0;
+        }
+        int32_t tss;
+        {
+          EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+          tss = DKHMI0(a[BP_TSS_HASH], g.Word(WSH_START));
+        }
+        if (!DKIsTssEntry(tss) || a[tss + TSS_STATE] != TSS_IN_DOUBT) return 0;
+        for (size_t i = 0; i < g.records.size(); ++i) {
+          const std::vector<int32_t>& r = g.records[i];
+          if (r.size() <= WSR_TBL || r[WSR_DID] != did) continue;
+          if (r[WS_CODE] != 1 && r[WS_CODE] != 2 && r[WS_CODE] != 4) continue;
+          if (int32_t failed = Recache(tss, did, r, g.places[i])) return failed;
+        }
+        return 0;
+      },
+      &highest);
   ClosePreparedSet(table);
+  if (rc == 0 && did == kTransDid) {
+    // Group numbers are prepare numbers: a new group never takes the
+    // number of records an append cut short left behind, which would join
+    // them to it.
+    EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+    if (a[BP_LAST_PREPARE] <= highest) a[BP_LAST_PREPARE] = highest + 1;
+  }
   if (rc == 0 && created > 0) Report(IndexDKRTC1(), -95, created, DK_SEV_INFO);
   return request[RTC_MODE] = rc;
 }

@@ -7,8 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <set>
 #include <string>
+#include <thread>
 
 #include "dk/databank_file.h"
 #include "dk/table_open.h"
@@ -81,7 +84,7 @@ class PreparedTest : public TransactionTest {
 
   // The server dies: files closed unwritten, the kernel started afresh,
   // then the TRANS databank and the tables' databank opened again.
-  void Restart() {
+  void Restart(bool open_tables = true) {
     StopBackground();
     for (int32_t e : open_)
       if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
@@ -96,6 +99,7 @@ class PreparedTest : public TransactionTest {
     area_ = Bufferpool();
     log_.records.clear();
     ASSERT_EQ(OpenDb("trans", 2, 2), 0);
+    if (!open_tables) return;
     ASSERT_EQ(OpenDb("tables", 5, 9), 0);
     db_ = open_.back();
     const int32_t found = DKHMI0(area_[BP_TABLE_HASH], 77);
@@ -325,6 +329,76 @@ TEST_F(PreparedTest, RefusalsLeaveTheTransactionInDoubt) {
   EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
 }
 
+// The databank it changes is not open: its commit is refused (-45) and it
+// stays in doubt; once the databank is open again it commits.
+TEST_F(PreparedTest, CommitWhileItsDatabankIsClosedLeavesItInDoubt) {
+  Prepare("later", "k1", "k2");
+  Restart(false);
+  const Listed l = List(true);
+  ASSERT_EQ(l.status, 0);
+  EXPECT_EQ(l.tables, (std::vector<std::pair<int32_t, int32_t>>{{5, 77}}));
+  const int32_t work = MakeSet(2, -1), read = MakeSet(2, -1);
+  int32_t b[ETR_WORDS] = {kEndCommit, work, read, l.tss, 0, 0, 0};
+  DKEXE1(25, b);
+  EXPECT_EQ(b[ETR_MODE], -45);
+  EXPECT_EQ(b[ETR_TSS], l.tss);
+  EXPECT_TRUE(Logged("Databank identifier invalid, DID = 5"));
+  EXPECT_EQ(ListedStarts(), starts_);
+  ASSERT_EQ(OpenDb("tables", 5, 9), 0);
+  db_ = open_.back();
+  table_.entry = OpenTable();
+  StartBackground(1);
+  EXPECT_EQ(End(l.tss, NewSets(), kEndCommit), 0);
+  Settle("s1");
+  EXPECT_EQ(Rows(table_).size(), 4u);
+  EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
+}
+
+// Threads prepare at once: each group lands whole in set 167, and after a
+// restart every one is in doubt with its own identifier and rows.
+TEST_F(PreparedTest, ConcurrentPreparesEachKeepTheirWholeGroup) {
+  constexpr int kThreadsRunning = 4, kEach = 3;
+  std::vector<Sets> sets;
+  for (int i = 0; i < kThreadsRunning * kEach; ++i) sets.push_back(NewSets());
+  std::vector<std::thread> running;
+  std::atomic<int> failures{0};
+  for (int i = 0; i < kThreadsRunning; ++i) {
+    running.emplace_back([&, i] {
+      enqdeq_attach(enq_, 2 + i);
+      for (int k = 0; k < kEach; ++k) {
+        const std::string name = "t" + std::to_string(i) + std::to_string(k);
+        Began t = Begin();
+        const Sets& s = sets[static_cast<size_t>(i * kEach + k)];
+        std::vector<int32_t> h = Header(0, {{db_, 3}});
+        h[WSH_IDENTIFIER_LENGTH] = static_cast<int32_t>(name.size());
+        std::vector<int32_t> bytes(1, 0);
+        std::memcpy(bytes.data(), name.data(), name.size());
+        h.insert(h.end(), bytes.begin(), bytes.end());
+        AppendTo(s.write, h);
+        AppendTo(s.write, Row(1, name + "a"));
+        AppendTo(s.write, Row(1, name + "b"));
+        if (t.rc != 0 || End(t.tss, s, kEndPrepare) != 0) failures.fetch_add(1);
+      }
+    });
+  }
+  for (std::thread& t : running) t.join();
+  ASSERT_EQ(failures.load(), 0);
+  Restart();
+  EXPECT_TRUE(Logged("There are pending distributed transactions, count = 12"));
+  std::set<std::string> ids;
+  StartBackground(1);
+  for (Listed l = List(true); l.status == 0; l = List(false)) {
+    ids.insert(l.id);
+    std::string row;
+    EXPECT_EQ(OwnFetch(l.tss, l.id + "a", &row), 0) << l.id;
+    EXPECT_EQ(OwnFetch(l.tss, l.id + "b", &row), 0) << l.id;
+    EXPECT_EQ(End(l.tss, NewSets(), kEndCommit), 0) << l.id;
+  }
+  EXPECT_EQ(ids.size(), static_cast<size_t>(kThreadsRunning * kEach));
+  Settle("s1");
+  EXPECT_EQ(Rows(table_).size(), static_cast<size_t>(2 * kThreadsRunning * kEach + 2));
+}
+
 // A group whose append was cut short (no header closes it) is not a
 // prepared transaction; the complete ones around it are.
 TEST_F(PreparedTest, GroupWithoutItsHeaderIsPassedOver) {
@@ -353,6 +427,8 @@ TEST_F(PreparedTest, GroupWithoutItsHeaderIsPassedOver) {
     ASSERT_TRUE(DKIsTssEntry(tss));
     EXPECT_EQ(OwnFetch(tss, "zz", &row), 4);
   }
+  // A later group never takes the number the cut-short records carry.
+  EXPECT_GE(area_[BP_LAST_PREPARE], 99999);
 }
 
 // While the server runs, a prepared transaction waits in state 15 with its
