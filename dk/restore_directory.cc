@@ -11,6 +11,7 @@
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "dk/set_pages.h"
 #include "platform/enqdeq.h"
 
 namespace {
@@ -29,9 +30,9 @@ struct Slot {
   int32_t free_index = 0;
 };
 
-int32_t WritePage(int32_t databank, int32_t buffer, int32_t unit) {
+int32_t WritePage(int32_t databank, int32_t buffer, int32_t unit, int32_t index = kIndexDKROO1) {
   if (WriteUnitPage(databank, unit, buffer) == 0) return 0;
-  ReportPageError(kIndexDKROO1, -61, 3, unit, databank);
+  ReportPageError(index, -61, 3, unit, databank);
   return -61;
 }
 
@@ -76,19 +77,31 @@ int32_t SetHeaderStamp(int32_t databank, int32_t stamp) {
 
 // Takes a zero-filled directory page, fills its first slot and links it at
 // the end of the chain (or from the header).
-int32_t AddPage(int32_t databank, const Slot& found, const int32_t* values) {
+int32_t AddPage(int32_t databank, const Slot& found, const int32_t* values, int32_t index) {
   int32_t rq[REQ_WORDS] = {databank, 0, kUnitBytes, 0, -1, 0};
   int32_t fresh = DKHLD0(rq, -1);
   if (fresh < 0) return fresh;
   int32_t unit = rq[REQ_PAGE];
   for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
     SetPageWord(PageBytes(fresh), RDIR_FIRST_SLOT + k, values[k]);
-  if (int32_t rc = WritePage(databank, fresh, unit)) return rc;
+  if (int32_t rc = WritePage(databank, fresh, unit, index)) return rc;
   int32_t link_unit = found.last_page != 0 ? found.last_page : kHeaderUnit;
   int32_t buffer = GetUnitPage(databank, link_unit, GET_UPDATE, rq);
   if (buffer < 0) return buffer;
   SetPageWord(PageBytes(buffer), found.last_page != 0 ? RDIR_NEXT : HDR_RESTORE_DIRECTORY, unit);
-  return WritePage(databank, buffer, link_unit);
+  return WritePage(databank, buffer, link_unit, index);
+}
+
+// Puts a slot's four words into the first free slot the walk met, or into
+// a new directory page when every slot is in use.
+int32_t AddSlot(int32_t databank, const Slot& slot, const int32_t* values, int32_t index) {
+  if (slot.free_page == 0) return AddPage(databank, slot, values, index);
+  int32_t rq[REQ_WORDS];
+  int32_t buffer = GetUnitPage(databank, slot.free_page, GET_UPDATE, rq);
+  if (buffer < 0) return buffer;
+  for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
+    SetPageWord(PageBytes(buffer), SlotWord(slot.free_index, k), values[k]);
+  return WritePage(databank, buffer, slot.free_page, index);
 }
 
 int32_t OnOneDirectory(int32_t databank, int32_t code, int32_t* request) {
@@ -142,18 +155,7 @@ int32_t OnOneDirectory(int32_t databank, int32_t code, int32_t* request) {
   }
   int32_t state = request[ROO_SLOT_STATE] == 2 ? 2 : 1;
   int32_t values[4] = {did, stamp, -1, state};
-  int32_t rc;
-  if (slot.free_page != 0) {
-    int32_t rq[REQ_WORDS];
-    int32_t buffer = GetUnitPage(databank, slot.free_page, GET_UPDATE, rq);
-    if (buffer < 0) return buffer;
-    for (int k = 0; k < RDIR_SLOT_WORDS; ++k)
-      SetPageWord(PageBytes(buffer), SlotWord(slot.free_index, k), values[k]);
-    rc = WritePage(databank, buffer, slot.free_page);
-  } else {
-    rc = AddPage(databank, slot, values);
-  }
-  return rc;
+  return AddSlot(databank, slot, values, kIndexDKROO1);
 }
 
 }  // namespace
@@ -290,6 +292,52 @@ int32_t DKRegisterRestoreDirectory() {
     // The databank must be restored before it is used; the others go on.
     int32_t usable = 0;
     if (rc < 0) PoolWord(d + DBE_ERROR).compare_exchange_strong(usable, rc);
+  }
+  return 0;
+}
+
+int32_t DKILT0(int32_t copy, int32_t did, int32_t stamp, int32_t option) {
+  const int32_t index = dkset::RoutineIndex("DKILT0");
+  Slot slot;
+  if (int32_t rc = FindSlot(copy, did, &slot)) return rc;
+  if (slot.page == 0) {
+    int32_t values[4] = {did, stamp, -1, 1};
+    return AddSlot(copy, slot, values, index);
+  }
+  int32_t rq[REQ_WORDS];
+  int32_t buffer = GetUnitPage(copy, slot.page, GET_UPDATE, rq);
+  if (buffer < 0) return buffer;
+  uint8_t* page = PageBytes(buffer);
+  const int32_t stored = PageWord(page, SlotWord(slot.index, RDIR_TIME));
+  if (stored != stamp - 1 && stored != stamp - 2) {
+    DKPUT0(PUT_UNCHANGED, buffer);
+    // Option -1 only warns: the stamp is known to be behind.
+    ReportPageError(index, -19, option == -1 ? DK_SEV_INFO : DK_SEV_ERROR, stored, copy);
+    return option == -1 ? 0 : -19;
+  }
+  SetPageWord(page, SlotWord(slot.index, RDIR_STATE), 1);
+  return WritePage(copy, buffer, slot.page, index);
+}
+
+int32_t DKILT1(int32_t databank, int32_t did, int32_t stamp, int32_t option) {
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> copies;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    for (int32_t d = databank, n = 0; DKIsDatabankEntry(d) && n < LoadWord(BP_DATABANK_COUNT);
+         d = a[d + DBE_DEPENDENT], ++n) {
+      bool online = a[d + DBE_OFFLINE] == 0 && a[d + DBE_CHANNEL] != 0;
+      if (d == databank || (online && a[d + DBE_KIND] != DBT_BACKUP)) copies.push_back(d);
+    }
+  }
+  if (copies.empty()) {
+    ReportPageError(dkset::RoutineIndex("DKILT1"), -45, DK_SEV_ERROR, databank, 0);
+    return -45;
+  }
+  for (int32_t copy : copies) {
+    int32_t rc = DKILT0(copy, did, stamp, option);
+    // A shadow that fails is left behind; the databank itself is not.
+    if (rc < 0 && (copy == databank || a[copy + DBE_KIND] != DBT_SHADOW)) return rc;
   }
   return 0;
 }

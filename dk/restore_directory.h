@@ -26,3 +26,13 @@ int32_t DKRegisterRestoreDirectory();
 
 // The slot check of one databank (DKROO1 codes 1 and 5): 0, -19 or an error.
 int32_t DKCheckRestoreSlot(int32_t databank);
+
+// The restore time stamp of databank `did` in the directory of `copy`
+// (DKILT0): a slot whose stamp is the given one less 1 or 2 gets state 1; a
+// missing slot is added (the stamp, sequence -1, state 1), the directory's
+// first page made when there is none; another stamp is -19 (option -1: a
+// warning only, result 0). Writes are at once; a failed one is -61.
+int32_t DKILT0(int32_t copy, int32_t did, int32_t stamp, int32_t option);
+// DKILT0 on `databank` and each of its online copies that is not a backup;
+// the first failure ends it, unless it is a shadow's. -45 for no databank.
+int32_t DKILT1(int32_t databank, int32_t did, int32_t stamp, int32_t option);
