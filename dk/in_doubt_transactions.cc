@@ -367,8 +367,17 @@ int32_t Recreate(const Group& g, int32_t* created, bool* there) {
   int32_t b[ETR_WORDS] = {-1, 0, 0, 0, g.Word(WSH_START), 0, 0};
   {
     EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
-    *there = DKIsTssEntry(DKHMI0(a[BP_TSS_HASH], g.Word(WSH_START)));
-    if (*there) return 0;
+    const int32_t found = DKHMI0(a[BP_TSS_HASH], g.Word(WSH_START));
+    *there = DKIsTssEntry(found);
+    if (*there && a[found + TSS_STATE] == TSS_IN_DOUBT &&
+        a[found + TSS_PREPARE] == g.Word(WSH_PREPARE))
+      return 0;
+  }
+  if (*there) {
+    // A transaction of this run, begun before the TRANS databank opened,
+    // holds the start number: the group stays owed to a later open.
+    Report(IndexDKRTC1(), -85, g.Word(WSH_START));
+    return 0;
   }
   DKBTR1(b);
   if (b[BTR_MODE] != 0) return b[BTR_MODE];
