@@ -3,6 +3,7 @@
 // SQL grammar tables.
 #include "sql/front/sql_actions.h"
 
+#include <cstddef>
 #include <cstring>
 #include <initializer_list>
 
@@ -67,7 +68,10 @@ void SqlParseStatement(SqlCompileCtx* ctx) {
   }
   if (qqwscur(ctx) == 0) qqwsnewblk(ctx);
   SqlActionState* s = ActionState(ctx);
-  std::memset(s, 0, sizeof *s);
+  // Every word but the NOT stack's entries, which are written as they are
+  // pushed (the statement start resets the depth).
+  std::memset(s, 0, offsetof(SqlActionState, not_stack));
+  std::memset(&s->zero_position, 0, sizeof *s - offsetof(SqlActionState, zero_position));
   s->collection = -1;
   s->column_list = -1;
   ctx->parse_root = -1;

@@ -276,6 +276,12 @@ TEST(SqlGrammar, Definitions) {
       {"ALTER TABLE t DROP CONSTRAINT " + std::string(129, 'c'), 35, "-12166 "},
       {"CREATE VIEW " + std::string(129, 'v') + " AS SELECT a FROM t", 39, "-12167 "},
       {"INSERT INTO t (" + std::string(129, 'c') + ") VALUES (1)", 3, "-12120 "},
+      // The refused forms' names are checked before the form is refused.
+      {"CREATE PROCEDURE " + std::string(129, 'p') + " (a INTEGER)", -1, "-12158 -12104 "},
+      {"CREATE PROCEDURE p (" + std::string(129, 'a') + " INTEGER)", -1, "-12161 -12156 -12104 "},
+      {"ALTER SCHEMA " + std::string(129, 's'), -1, "-12160 -12104 "},
+      {"ALTER SCHEMA s AUTHORIZATION " + std::string(129, 'u'), -1, "-12166 -12104 "},
+      {"ALTER TABLE t ALTER " + std::string(129, 'c') + " ADD UNIQUE", 35, "-12159 -12104 "},
   };
   for (const Case& c : cases) {
     ParsedStatement p = ParseSql(c.text);
