@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <random>
 #include <string>
 #include <vector>
@@ -124,6 +125,49 @@ TEST(SqlParser, ShiftedTokensCarryTheirTexts) {
   EXPECT_EQ(g_texts[0], "ABC");
   auto at = std::find(g_rules.begin(), g_rules.end(), 32) - g_rules.begin();
   EXPECT_EQ(g_texts[at], "x y");
+}
+
+TEST(SqlParser, TokenTextsSpanSeveralBlocks) {
+  // Sixty names of 120 characters and a literal of 6000 fill more than one
+  // block of copied texts; each keeps its own text.
+  std::string text = "SELECT ";
+  for (int i = 0; i < 60; ++i) text += std::string(120, static_cast<char>('a' + i % 26)) + ", ";
+  text += "'" + std::string(6000, 'q') + "' FROM t";
+  Parsed p = ParseText(text);
+  EXPECT_TRUE(p.conditions.empty());
+  size_t names = 0;
+  for (size_t i = 0; i < g_rules.size(); ++i) {
+    if (g_rules[i] == 30 && names < 60) {
+      EXPECT_EQ(g_texts[i], std::string(120, static_cast<char>('A' + names % 26))) << names;
+      ++names;
+    }
+    if (g_rules[i] == 32) EXPECT_EQ(g_texts[i], std::string(6000, 'q'));
+  }
+  EXPECT_EQ(names, 60u);
+}
+
+TEST(SqlParser, SkippedRulesAreNotCalled) {
+  Parsed all = ParseText("SELECT abc, 'x y' FROM t WHERE a = 1");
+  std::vector<bool> flags(static_cast<size_t>(kSqlSmallTables.rule_count), false);
+  flags[30] = true;
+  std::unique_ptr<bool[]> skip(new bool[flags.size()]);
+  for (size_t i = 0; i < flags.size(); ++i) skip[i] = flags[i];
+  FakeKernel kernel;
+  TestContext tc;
+  std::string text = "SELECT abc, 'x y' FROM t WHERE a = 1";
+  std::string wide;
+  for (unsigned char c : text) wide += std::string{'\0', '\0', static_cast<char>(c)};
+  tc.ctx.single_byte_text = text.data();
+  tc.ctx.text = reinterpret_cast<const uint8_t*>(wide.data());
+  tc.ctx.text_length = static_cast<int32_t>(text.size());
+  g_rules.clear();
+  SqlParse(&tc.ctx, kSqlSmallTables, Record, skip.get());
+  std::vector<int32_t> expected;
+  for (int32_t rule : all.rules) {
+    if (rule != 30) expected.push_back(rule);
+  }
+  EXPECT_NE(expected.size(), all.rules.size());
+  EXPECT_EQ(g_rules, expected);
 }
 
 int32_t g_moved_text = -1;
