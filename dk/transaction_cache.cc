@@ -450,6 +450,14 @@ int32_t CompareLength(const int32_t* block, int32_t* length) {
   return *length >= 1 && *length <= k ? 0 : kRcBadParameter;
 }
 
+// Whether a start number or sequence word `x` sorts before `y` in the cache
+// key, whose fields hold them complemented: the greater read unsigned. A
+// signed test would take a negative sequence word for an earlier one, and
+// the jump to the caller's own records would go back to where it started.
+bool LaterInKey(int32_t x, int32_t y) {
+  return static_cast<uint32_t>(x) > static_cast<uint32_t>(y);
+}
+
 // The walk of DKCCS1 over the records whose keys agree with the row's over
 // `length` bytes: 0 when the caller's own change asked for is there, 4 when
 // not, or a negative code.
@@ -476,7 +484,7 @@ int32_t WalkRowState(const int32_t* block, int32_t length, CacheCursor& cur) {
         return 0;
       }
       rc = cur.Next();
-    } else if (s.start > own || (s.start == own && s.sequence > seq)) {
+    } else if (LaterInKey(s.start, own) || (s.start == own && LaterInKey(s.sequence, seq))) {
       std::vector<uint8_t> key = cur.RowKeyWith(0);
       CacheSuffix mine;
       mine.start = own;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <map>
 #include <optional>
 #include <random>
@@ -421,6 +422,22 @@ TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
   EXPECT_EQ(CacheState(t.tss, -12, 1, Row(1, 0)), -86);
   EXPECT_EQ(CacheState(t.tss, -10, 1, Row(1, 0), 1000), -43);
   EXPECT_EQ(CacheState(t.tss, -10, 1, Row(1, 0), -100), -43);
+}
+
+// The cache state walk jumps over later changes to the caller's own ones in
+// key order, where sequence words sort as their complements do: a negative
+// word is a later one there, and every jump must still move forward.
+TEST_F(TransactionCacheTest, CacheStateOfAnySequenceWordEnds) {
+  Began t = Begin(), newer = Begin();
+  const int32_t sequences[] = {5, -1, INT32_MIN, INT32_MAX - 1};
+  for (int32_t q : sequences) ASSERT_EQ(Cache(t.tss, kChangeInsert, q, Row(1, q)), 0) << q;
+  ASSERT_EQ(Cache(newer.tss, kChangeInsert, 1, Row(1, 0)), 0);
+  for (int32_t q : sequences) {
+    EXPECT_EQ(CacheState(t.tss, -11, q, Row(1, 0)), 0) << q;
+    EXPECT_EQ(CacheState(t.tss, -13, q, Row(1, 0)), 4) << q;
+  }
+  for (int32_t q : {-2, 0, 4, 6, INT32_MAX})
+    EXPECT_EQ(CacheState(t.tss, -11, q, Row(1, 0)), 4) << q;
 }
 
 TEST_F(TransactionCacheTest, RemovedChangeAndStaleCacheAreNoLongerSeen) {
