@@ -48,9 +48,13 @@ int32_t CorruptKind(int32_t routine, int32_t kind) {
   return Report(routine, kRcCorrupt, kind);
 }
 
-// A record of another transaction: the candidate rules. 0, or -66.
+// A record of another transaction: the candidate rules. 0, or -66. The
+// changes of one writer come latest first forward and earliest first
+// `backward`; either way the candidate is the writer's earliest change of
+// the row when it committed after the view (the row as it was before it),
+// else its latest.
 int32_t Consider(const Reader& r, CacheCursor& cur, const CacheSuffix& s, int32_t p, Held* h,
-                 int32_t routine) {
+                 int32_t routine, bool backward) {
   // An insert deleted again by its own transaction changed nothing.
   if (s.kind == kChangeMarker) return 0;
   const bool after_view = r.tss != 0 && p > r.view;
@@ -59,12 +63,14 @@ int32_t Consider(const Reader& r, CacheCursor& cur, const CacheSuffix& s, int32_
     const int32_t kind = ReversedKind(s.kind);
     if (kind < 0) return CorruptKind(routine, s.kind);
     if (kind == 0) return 0;
+    const bool same_sequence = h->on_disk == p && h->suffix.sequence == s.sequence;
     const bool held_earlier =
-        held_after && (h->on_disk < p || (h->on_disk == p && h->suffix.sequence < s.sequence));
+        held_after && (h->on_disk < p || (h->on_disk == p && h->suffix.sequence < s.sequence) ||
+                       (backward && same_sequence));
     if (!held_earlier) Take(h, cur, s, kind, p, false);
     return 0;
   }
-  if (held_after || (h->any && h->on_disk >= p)) return 0;
+  if (held_after || (h->any && (backward ? h->on_disk > p : h->on_disk >= p))) return 0;
   Take(h, cur, s, s.kind, p, false);
   return 0;
 }
@@ -120,7 +126,7 @@ int32_t Walk(const Reader& r, CacheCursor& cur, int32_t first_mode, const uint8_
       continue;
     }
     if (writer.on_disk > 0) {
-      if (int32_t bad = Consider(r, cur, s, writer.on_disk, h, routine)) return bad;
+      if (int32_t bad = Consider(r, cur, s, writer.on_disk, h, routine, false)) return bad;
     }
     rc = cur.Next();
   }
@@ -194,7 +200,7 @@ int32_t WalkBack(const Reader& r, CacheCursor& cur, int32_t first_mode, const ui
       continue;
     }
     if (writer.on_disk > 0)
-      if (int32_t bad = Consider(r, cur, s, writer.on_disk, h, routine)) return bad;
+      if (int32_t bad = Consider(r, cur, s, writer.on_disk, h, routine, true)) return bad;
     rc = cur.Previous();
   }
   return rc < 0 ? rc : 0;

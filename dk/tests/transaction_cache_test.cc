@@ -336,6 +336,71 @@ TEST_F(TransactionCacheTest, OthersChangesAreSeenByTheirCommitAgainstTheView) {
   EXPECT_EQ(CacheRecords().size(), records - 3);
 }
 
+// A committed writer that changed a row more than once: the backward fetch
+// meets its changes oldest first and must choose what the forward fetch
+// chooses: the latest change when the commit is within the reader's view,
+// the row as it was before the first change when it came after.
+TEST_F(TransactionCacheTest, BothFetchDirectionsChooseTheSameChangeOfAWriter) {
+  Began reader = Begin(), writer = Begin();
+  const int32_t view = 5;
+  area_[reader.tss + TSS_VIEW] = view;
+  struct Change {
+    int32_t kind, sequence, value;
+  };
+  struct Case {
+    const char* what;
+    std::vector<Change> changes;
+    int32_t on_disk, answer, value;
+  } cases[] = {
+      {"inserted, then changed in a later statement, within the view",
+       {{kChangeInsert, 1, 1}, {kChangeInsert, 2, 2}},
+       view,
+       0,
+       2},
+      {"updated in two statements, within the view",
+       {{3, 1, 1}, {kChangeUpdate, 1, 2}, {3, 2, 2}, {kChangeUpdate, 2, 3}},
+       view,
+       0,
+       3},
+      {"updated and deleted in one statement, within the view",
+       {{3, 1, 1}, {kChangeUpdate, 1, 2}, {kChangeDelete, 1, 2}},
+       view,
+       1,
+       0},
+      {"updated and deleted in one statement, after the view",
+       {{3, 1, 1}, {kChangeUpdate, 1, 2}, {kChangeDelete, 1, 2}},
+       view + 1,
+       0,
+       1},
+      {"updated in two statements, after the view",
+       {{3, 1, 1}, {kChangeUpdate, 1, 2}, {3, 2, 2}, {kChangeUpdate, 2, 3}},
+       view + 1,
+       0,
+       1},
+  };
+  int32_t key = 0;
+  for (const Case& c : cases) {
+    ++key;
+    for (const Change& ch : c.changes)
+      ASSERT_EQ(Cache(writer.tss, ch.kind, ch.sequence, Row(key, ch.value)), 0) << c.what;
+    area_[writer.tss + TSS_STATE] = TSS_COMMITTED;
+    area_[writer.tss + TSS_ON_DISK] = c.on_disk;
+    std::string out;
+    EXPECT_EQ(FetchRow(reader.tss, 1, Row(key, 0), &out), c.answer) << c.what;
+    if (c.answer == 0) {
+      EXPECT_EQ(ValueOf(out), c.value) << c.what;
+    }
+    std::vector<int32_t> b = Request(reader.tss, 1, 1, Row(key, 0));
+    DKEXE1(29, b.data());
+    EXPECT_EQ(b[TC_MODE], c.answer) << c.what << ", backwards";
+    if (c.answer == 0) {
+      EXPECT_EQ(b[TC_ROW + kKey / 4], c.value) << c.what << ", backwards";
+    }
+    area_[writer.tss + TSS_STATE] = TSS_BUILDUP_RW;
+    area_[writer.tss + TSS_ON_DISK] = 0;
+  }
+}
+
 TEST_F(TransactionCacheTest, StampTestCountsARetryWhenCommitsReachedDisk) {
   int32_t b[7] = {area_[BP_COMMITS_SECURED], 0, 0, 0, 0, 0, 9};
   DKCheckTCacheStamp(b);
