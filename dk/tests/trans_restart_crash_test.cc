@@ -234,3 +234,16 @@ TEST_F(TransRestartCrashTest, ACommitAnOfflineCopyMissedReachesItWhenItComesBack
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransRestartCrashTest, ADatabankOpenBeforeTheTransDatabankIsGivenItsCommitsThen) {
+  CommitSome();
+  Crash();
+  area_[BP_LOG_TABLE] = 1;
+  ASSERT_EQ(OpenDb("tables", 5, 9), 0);  // nothing can be owed yet
+  ASSERT_EQ(OpenDb("trans", 2, 2), 0);
+  EXPECT_EQ(Differences(Model()), "");
+}
+
+}  // namespace
