@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/checkpoint.h"
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
@@ -167,9 +168,13 @@ void SecureQueued(int32_t slot) {
   pag[PAGREQ_ORDER] = last;
   const int32_t written = DKPAG0(pag, 2);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  // A member whose databank has a copy out of step waits for its
+  // checkpoint unit, and so does every later one.
+  DKAskCheckpoints(run);
   std::vector<int32_t> waiting;
   DKLock(BP_LOCK_TSS_HASH);
   for (int32_t x = run; x > 0; x = a[x + TSS_LINK]) {
+    if (a[x + TSS_STATE] == TSS_CHECKPOINT) continue;
     a[x + TSS_STATE] = TSS_SECURED;
     a[BP_TSS_SAFE_COMMIT] = std::max(a[BP_TSS_SAFE_COMMIT], a[x + TSS_COMMIT]);
     ++a[BP_TSS_SECURED];
@@ -217,9 +222,12 @@ void WorkUnit(int32_t slot, int32_t tss) {
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE);
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
+  const bool checkpoint = a[slot + SWA_PHASE] == TSS_CHECKPOINT;
+  if (checkpoint) DKStartCheckpointUnit();
   DKOpenUnitReading(tss);
   DKTakeUnitRecords(slot);
   const int32_t applied = DKCloseUnitReading(slot, tss);
+  if (checkpoint) DKEndCheckpointUnit();
   if (a[tss + TSS_KIND] == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
   Secure(slot, tss, applied);

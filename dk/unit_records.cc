@@ -7,6 +7,7 @@
 
 #include "dk/background_threads.h"
 #include "dk/bufferpool.h"
+#include "dk/checkpoint.h"
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
@@ -149,14 +150,22 @@ void DKTakeUnitRecords(int32_t slot) {
     }
     const int32_t commit = a[tss + TSS_COMMIT];
     std::span<int32_t> record(b.data() + SETRQ_RECORD, static_cast<size_t>(b[SETRQ_LENGTH]));
+    // A checkpoint unit passes records its first unit logged already.
+    const bool checkpoint = a[LoadWord(BP_MASTER_SLOT) + SWA_PHASE] == TSS_CHECKPOINT;
     // The log takes the records in their order, the header last.
-    const int32_t logged = DKPTL1(record, commit, LoadWord(BP_UNIT_LOGGED) != 0);
+    const int32_t logged = checkpoint ? 0 : DKPTL1(record, commit, LoadWord(BP_UNIT_LOGGED) != 0);
     KeepFailure(tss, logged);
     if (logged > 0) StoreWord(BP_UNIT_LOGGED, 1);
     if (record.empty() || record[WS_CODE] == kCodeHeader) {
       EndReading();
       DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
       return;
+    }
+    if (checkpoint) {
+      // Owed again in their order, one at a time.
+      KeepFailure(tss, DKPassCheckpointRecord(record, commit));
+      DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
+      continue;
     }
     const int32_t mark = DKRowMark(record);
     if (mark == 0) {

@@ -99,10 +99,11 @@ TEST_F(WriteSetCopiesTest, SpreadWriteSetIsCopiedToEveryUsableCopy) {
   std::vector<std::vector<int32_t>> copied;
   int tag = 0;
   for (const Step& step : steps) {
-    area_[copy_ + DBE_OFFLINE] = step.offline;
+    // Offline as DKSUD1 leaves a copy: both flags.
+    area_[copy_ + DBE_OFFLINE] = area_[copy_ + DBE_OFFLINE_COPY] = step.offline;
     int32_t rc = 1;
     const auto records = Commit(s, t, step.fillers, ++tag, &rc);
-    area_[copy_ + DBE_OFFLINE] = 0;
+    area_[copy_ + DBE_OFFLINE] = area_[copy_ + DBE_OFFLINE_COPY] = 0;
     EXPECT_EQ(rc, 0) << step.what;
     if (step.copied) copied = records;
     if (area_[on_copy + TBE_ROOT_PAGE] > 0)
