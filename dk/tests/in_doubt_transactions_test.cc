@@ -82,7 +82,8 @@ class PreparedTest : public TransactionTest {
     return t.tss;
   }
 
-  // The server dies: files closed unwritten, the kernel started afresh,
+  // The power fails: files closed unwritten and what they held unsynced
+  // lost, the kernel started afresh,
   // then the TRANS databank and the tables' databank opened again.
   void Restart(bool open_tables = true) {
     Crash();
@@ -93,6 +94,8 @@ class PreparedTest : public TransactionTest {
     for (int32_t e : open_)
       if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
     open_.clear();
+    // Whatever was not synced is lost with the power.
+    fault_.DropUnsyncedData();
     reused_ = {};
     int32_t rc = 0;
     DKShutdown(&rc);
