@@ -670,13 +670,35 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
   }
   const int32_t mode = block[SETRQ_RC];
   int32_t set = 0;
+  auto finish = [&](int32_t rc) {
+    if (set != 0) {
+      // Held in use while appending, as an open would hold it, so that a
+      // replay closing the set meanwhile cannot free its entry.
+      int32_t c[CRT_WORDS] = {0, 0, 2, 0, set, tbl};
+      DKCLT1(c);
+    }
+    block[SETRQ_RC] = rc;
+    return rc;
+  };
   DKLock(BP_LOCK_RESTART_SET_CREATE);
   {
     EnqdeqGuard guard(a + BP_LOCK_TABLE_HASH);
-    int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
-    if (dkset::IsTableEntry(t)) set = t;
+    const int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
+    if (dkset::IsTableEntry(t) && a[t + TBE_TBL] == tbl) {
+      set = t;
+      ++a[set + TBE_USES];
+    }
   }
-  if (set == 0) {
+  if (set != 0) {
+    DKUnlock(BP_LOCK_RESTART_SET_CREATE);
+    // TBLs are the kernel's: a DID that is also the TBL of another table
+    // names that table, which is no restart set.
+    const int32_t d = a[set + TBE_DATABANK];
+    if (a[set + TBE_KIND] != kKindSet || !DKIsDatabankEntry(d) || a[d + DBE_DID] != 2) {
+      Report(-46, 2, tbl, 0);
+      return finish(-46);
+    }
+  } else {
     // The set's first append since it was made or freed opens a section:
     // the mark says to whom the records after it are owed.
     int32_t c[CRT_WORDS] = {};
@@ -689,11 +711,12 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
     c[RQ_METHOD] = 2;
     DKCRT1(c);
     int32_t rc = c[RQ_STATUS];
+    if (rc == 0) set = c[RQ_TABLE];
     const int32_t mark = seqno == -1 ? kEveryCopy : kOneCopy;
     if (rc == 0 && block[SETRQ_RECORD] != mark) {
       std::vector<int32_t> m(SETRQ_RECORD + 4, 0);
       m[SETRQ_RC] = mode;
-      m[SETRQ_TABLE] = c[RQ_TABLE];
+      m[SETRQ_TABLE] = set;
       m[SETRQ_TBL] = tbl;
       m[SETRQ_LENGTH] = 4;
       m[SETRQ_RECORD] = mark;
@@ -701,28 +724,18 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
       m[SETRQ_RECORD + 3] = seqno;
       rc = DKAPS1(m);
     }
-    if (c[RQ_STATUS] == 0) {
-      set = c[RQ_TABLE];
-      c[RQ_STATUS] = 0;
-      DKCLT1(c);
-    }
-    if (rc != 0) {
-      DKUnlock(BP_LOCK_RESTART_SET_CREATE);
-      block[SETRQ_RC] = rc;
-      return rc;
-    }
+    DKUnlock(BP_LOCK_RESTART_SET_CREATE);
+    if (rc != 0) return finish(rc);
   }
-  DKUnlock(BP_LOCK_RESTART_SET_CREATE);
   const int32_t saved[3] = {block[2], block[SETRQ_TABLE], block[SETRQ_TBL]};
   block[2] = 2;
   block[SETRQ_TABLE] = set;
   block[SETRQ_TBL] = tbl;
-  int32_t rc = DKAPS1(block);
+  const int32_t rc = DKAPS1(block);
   block[2] = saved[0];
   block[SETRQ_TABLE] = saved[1];
   block[SETRQ_TBL] = saved[2];
-  block[SETRQ_RC] = rc;
-  return rc;
+  return finish(rc);
 }
 
 int32_t DKReplayAtOpen(int32_t entry) {

@@ -369,3 +369,20 @@ TEST_F(RestartRecordsTest, AStampOwedToABackupCopyIsLeftAlone) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RestartRecordsTest, AnAppendForADidThatNamesAnotherTableIsRefused) {
+  // TBL 70 is a table of DID 5: a databank with DID 70 would find it in
+  // the table hash in place of its restart set.
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  b[SETRQ_LENGTH] = 4;
+  b[SETRQ_RECORD] = 1;
+  EXPECT_EQ(DKAppendRestartRecord(b, 70, -1), -46);
+  EXPECT_EQ(b[SETRQ_RC], -46);
+  // Given back as it was found: the table is still in use by nobody.
+  EXPECT_EQ(area_[DKHMI0(area_[BP_TABLE_HASH], 70) + TBE_USES], 0);
+  EXPECT_EQ(CheckRow(false, MakeRecord("bbbb", 4, 20, '1')), 0);
+}
+
+}  // namespace
