@@ -401,6 +401,72 @@ TEST_F(TransactionCacheTest, BothFetchDirectionsChooseTheSameChangeOfAWriter) {
   }
 }
 
+// Random changes of rows by three writers and the reader, the writers'
+// commits placed before, at and after the reader's view or not on disk yet:
+// a fetch at a key backwards (DKFPT1 mode 1) delivers what the forward
+// fetch of that key (DKFNT1 mode 2) does, whenever the forward one answers
+// from the cache.
+TEST_F(TransactionCacheTest, ForwardAndBackwardFetchesOfAKeyAgree) {
+  std::mt19937 rng(104);
+  Began reader = Begin();
+  std::vector<Began> writers = {Begin(), Begin(), Begin()};
+  const int32_t view = 41, sequence = 5;
+  area_[reader.tss + TSS_VIEW] = view;
+  int32_t key = 100, compared = 0;
+  for (int round = 0; round < 150; ++round) {
+    const int32_t first = key;
+    for (int row = 0; row < 6; ++row, ++key) {
+      for (int w = 0; w < 4; ++w) {
+        const int32_t tss = w == 3 ? reader.tss : writers[w].tss;
+        for (int c = static_cast<int>(rng() % 3); c > 0; --c) {
+          const int32_t q = 1 + static_cast<int32_t>(rng() % 8), v = rng() % 1000;
+          std::vector<std::pair<int32_t, int32_t>> kinds;
+          switch (rng() % 4) {
+            case 0:
+              kinds = {{kChangeInsert, v}};
+              break;
+            case 1:
+              kinds = {{3, v}, {kChangeUpdate, v + 1}};
+              break;
+            case 2:
+              kinds = {{kChangeDelete, v}};
+              break;
+            default:
+              kinds = {{kChangeInsert, v}, {kChangeMarker, v}};
+              break;
+          }
+          for (auto [kind, value] : kinds) ASSERT_EQ(Cache(tss, kind, q, Row(key, value)), 0);
+        }
+      }
+    }
+    // Commit-on-disk numbers apart for each writer: before, at or after the
+    // view, or none yet.
+    for (int w = 0; w < 3; ++w) {
+      const int32_t place = static_cast<int32_t>(rng() % 5) - 2;
+      area_[writers[w].tss + TSS_STATE] = place == 2 ? TSS_PREPARED : TSS_COMMITTED;
+      area_[writers[w].tss + TSS_ON_DISK] = place == 2 ? 0 : view + 4 * place + w - 1;
+    }
+    for (int32_t k = first; k < key; ++k) {
+      std::string forward;
+      const int32_t answer = FetchRow(reader.tss, sequence, Row(k, 0), &forward);
+      if (answer != 0 && answer != 1) continue;
+      ++compared;
+      std::vector<int32_t> b = Request(reader.tss, 1, sequence, Row(k, 0));
+      DKEXE1(29, b.data());
+      std::string backward(reinterpret_cast<const char*>(b.data() + TC_ROW), kLength);
+      EXPECT_EQ(b[TC_MODE], answer) << k;
+      if (answer == 0) {
+        EXPECT_EQ(backward, forward) << k;
+      }
+    }
+    for (const Began& w : writers) {
+      area_[w.tss + TSS_STATE] = TSS_BUILDUP_RW;
+      area_[w.tss + TSS_ON_DISK] = 0;
+    }
+  }
+  EXPECT_GT(compared, 300);
+}
+
 TEST_F(TransactionCacheTest, StampTestCountsARetryWhenCommitsReachedDisk) {
   int32_t b[7] = {area_[BP_COMMITS_SECURED], 0, 0, 0, 0, 0, 9};
   DKCheckTCacheStamp(b);
