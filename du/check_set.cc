@@ -1,0 +1,191 @@
+// The transaction's read set and check set on the SQL side: mark records in
+// the write and read sets (DUWriteMark, the user's stacked marks), the queue
+// append every read-set and check-set record goes through (DKKeyCall), the
+// check set created on first use (DUAddCheckEntry), and the deferred
+// constraint checks run before a commit (DUCheckDeferred).
+//
+// A check-set record is the appending record block from its word 19 on: the
+// kind (-10 to -13), the identity words, the key, then four words: the
+// table number, the constraint id, the key-part prefix length and the index
+// number. The kernel's re-check reads the record's last word as the length
+// to compare, so the index number is replaced by the prefix length first.
+#include <cstring>
+
+#include "du/kernel_requests.h"
+#include "du/record_access_words.h"
+#include "du/transactions.h"
+#include "du/upper_services.h"
+
+using du::W;
+
+namespace {
+
+int64_t F(int32_t block, int32_t field) {
+  return int64_t{block} + field;
+}
+
+// Appends a three-word mark record to the queue of `field`; the kernel code.
+int32_t AppendMark(int32_t* base, int32_t tp, int32_t field, int32_t mark) {
+  du::SetRequest b;
+  b[0] = 3;
+  du::QueueToRequest(base, tp, field, b.data());
+  b[8] = 3;
+  b[15] = RECORD_KIND_MARK;
+  b[16] = W(base, F(tp, TP_TRANSACTION_NUMBER));
+  b[17] = mark;
+  DUKernel(DK_APS1, b.data());
+  if (b[0] < 0) return b[0];
+  W(base, F(tp, field + QD_PAGE)) = b[6];
+  W(base, F(tp, field + QD_POS)) = b[7];
+  return 0;
+}
+
+int32_t CreateCheckSet(int32_t* base, int32_t tp) {
+  du::SetRequest b;
+  b[0] = 0;
+  b[2] = W(base, F(tp, TP_RS_QLID));
+  b[3] = QUEUE_TYPE;
+  b[5] = -1;
+  b[12] = 2;
+  DUKernel(DK_CRT1, b.data());
+  if (b[0] < 0) return KernelStatus(b[0]);
+  b[1] = b[11];
+  du::QueueFromRequest(base, tp, TP_CS_QBLKSIZ, b.data());
+  return 0;
+}
+
+int32_t ViolationOf(int32_t kind) {
+  switch (kind) {
+    case -10:
+      return -10110;
+    case -11:
+      return -10105;
+    case -12:
+      return -10106;
+    default:
+      return -10101;
+  }
+}
+
+// Re-checks one check-set record (read into `read` from word 15 on); 0, the
+// violation's code, or a negative failure.
+int32_t Recheck(int32_t* base, int32_t usr, int32_t tp, const int32_t* read, int32_t* table,
+                int32_t* constraint) {
+  const int32_t length = read[8];
+  const int32_t kind = read[15];
+  if (kind < -13 || kind > -10) return -16226;
+  const int32_t keylen = read[15 + 6];
+  const int32_t tail = 10 + (keylen + 3) / 4;
+  if (keylen < 1 || length != tail + 4) return DU_BAD_ARGUMENT;
+  du::SetRequest c;
+  std::memcpy(c.data(), read, static_cast<size_t>(15 + length) * 4);
+  c[0] = 0;
+  c[14] = W(base, F(tp, TP_TSS));
+  c[15 + tail + 3] = c[15 + tail + 2];  // the prefix length the kernel compares
+  DUKernel(DK_CCS1, c.data());
+  if (c[0] < 0) return KernelStatus(c[0]);
+  if (c[0] == 0) return 0;
+  *table = read[15 + tail];
+  *constraint = read[15 + tail + 1];
+  W(base, F(usr, USR_CURRENT_TABLE_SYSID)) = *table;
+  W(base, F(usr, USR_CURRENT_CONSTRAINT_SYSID)) = *constraint;
+  return ViolationOf(kind);
+}
+
+}  // namespace
+
+void DUWriteMark(int32_t* base, int32_t usr, int32_t value) {
+  const int32_t tp = W(base, F(usr, USR_TP));
+  W(base, F(usr, USR_TRV_COND)) = 0;
+  if (tp == 0) return;
+  int32_t rc = AppendMark(base, tp, TP_WS_QBLKSIZ, value);
+  if (rc == 0) rc = AppendMark(base, tp, TP_RS_QBLKSIZ, value);
+  if (rc < 0) {
+    W(base, F(usr, USR_TRV_COND)) = KernelStatus(rc);
+    W(base, F(tp, TP_TRANSACTION_STATE)) = 2;
+  }
+}
+
+int32_t DUSetStackedMarks(int32_t* base, int32_t usr) {
+  int32_t status = 0;
+  int32_t block = W(base, F(usr, USR_STACKED_MARK));
+  W(base, F(usr, USR_STACKED_MARK)) = 0;
+  while (block != 0) {
+    const int32_t next = W(base, block);
+    if (status == 0) {
+      DUWriteMark(base, usr, W(base, F(block, 1)));
+      status = W(base, F(usr, USR_TRV_COND));
+    }
+    du::FreeBlock(base, block);
+    block = next;
+  }
+  return status;
+}
+
+void DUFreeStackedMarks(int32_t* base, int32_t usr) {
+  int32_t block = W(base, F(usr, USR_STACKED_MARK));
+  W(base, F(usr, USR_STACKED_MARK)) = 0;
+  while (block != 0) {
+    const int32_t next = W(base, block);
+    du::FreeBlock(base, block);
+    block = next;
+  }
+}
+
+int32_t DKKeyCall(int32_t* base, int32_t* request, int32_t descriptor) {
+  for (int32_t k = 0; k < QUEUE_WORDS; ++k) request[1 + k] = W(base, F(descriptor, k));
+  DUKernel(DK_APS1, request);
+  if (request[0] >= 0) {
+    W(base, F(descriptor, QD_PAGE)) = request[6];
+    W(base, F(descriptor, QD_POS)) = request[7];
+  }
+  return request[0];
+}
+
+void DUAddCheckEntry(int32_t* base, int32_t* record, int32_t usr) {
+  const int32_t tp = W(base, F(usr, USR_TP));
+  int32_t rc = tp == 0 ? DU_NO_TRANSACTION : 0;
+  if (rc == 0 && W(base, F(tp, TP_CS_QTBL)) == 0) rc = CreateCheckSet(base, tp);
+  if (rc == 0) {
+    record[DUREC_APPEND_STATUS] = 0;
+    rc = DKKeyCall(base, record + DUREC_APPEND_STATUS, tp + TP_CS_QBLKSIZ);
+    if (rc < 0) rc = KernelStatus(rc);
+  }
+  if (rc == 0) ++W(base, F(tp, TP_TRANSACTION_CHECK_COUNT));
+  record[DUREC_APPEND_STATUS] = rc;
+}
+
+int32_t DUCheckDeferred(int32_t* base, int32_t usr, int32_t mode, int32_t* table_id,
+                        int32_t* constraint_id) {
+  const int32_t tp = W(base, F(usr, USR_TP));
+  if (tp == 0 || W(base, F(tp, TP_TRANSACTION_CHECK_COUNT)) < 1) return 0;
+  int32_t first = 0;
+  du::SetRequest b;
+  if (mode >= 0) {
+    du::QueueToRequest(base, tp, TP_CS_QBLKSIZ, b.data());
+    b[5] = -1;
+    for (b[0] = 2;; b[0] = 0) {
+      DUKernel(DK_GNS1, b.data());
+      if (b[0] != 0) break;
+      if (b[8] < 1 || 15 + b[8] > b.size()) {
+        first = first == 0 ? DU_BAD_ARGUMENT : first;
+        break;
+      }
+      const int32_t rc = Recheck(base, usr, tp, b.data(), table_id, constraint_id);
+      if (rc != 0 && first == 0) first = rc;
+    }
+    if (b[0] < 0 && first == 0) first = KernelStatus(b[0]);
+  }
+  du::QueueToRequest(base, tp, TP_CS_QBLKSIZ, b.data());
+  b[0] = 1;
+  b[5] = -1;
+  DUKernel(DK_DRS1, b.data());
+  if (b[0] < 0) {
+    if (first == 0) first = KernelStatus(b[0]);
+  } else {
+    W(base, F(tp, TP_CS_QPAGE)) = b[6];
+    W(base, F(tp, TP_CS_QPOS)) = b[7];
+  }
+  W(base, F(tp, TP_TRANSACTION_CHECK_COUNT)) = 0;
+  return first;
+}

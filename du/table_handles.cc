@@ -1,0 +1,122 @@
+// Table handles that keep a table open beyond a statement (DSOTH2,
+// DSCloseTableHandle), and the table reference blocks (TRB) of an XA branch
+// in which a transaction keeps a handle on every table its statements use
+// until it ends (DSTransCleanup).
+#include "du/table_internal.h"
+#include "du/tables.h"
+#include "du/transactions.h"
+#include "kernel/error_report.h"
+
+using du::F;
+using du::W;
+
+namespace {
+
+constexpr int32_t kSlots = 10;
+constexpr int32_t kRecoveryHandleKind = 10;
+
+}  // namespace
+
+void DSOTH2(int32_t* base, int32_t* pb, int32_t* handle, const int32_t* record) {
+  const int32_t usr = pb[1];
+  int32_t tcb = record[DUREC_OBJECT];
+  const int32_t type = record[DUREC_TYPE];
+  if ((type == DU_TYPE_INDEX || type == DU_TYPE_INDEX_REF) && du::BlockInside(base, tcb, ICB_WORDS))
+    tcb = W(base, F(tcb, ICB_TCB));
+  const int32_t hash = du::TcbHash(base);
+  if (tcb == 0 || hash == 0 || !du::BlockInside(base, tcb, TCB_WORDS)) {
+    pb[0] = DU_BAD_ARGUMENT;
+    W(base, F(usr, USR_RVEC_RCODE)) = DU_BAD_ARGUMENT;
+    DSErrRep("DSOTH2", 6, DU_BAD_ARGUMENT, SEV_ERROR);
+    return;
+  }
+  {
+    du::BucketGuard guard(base, du::Bucket(base, hash, W(base, F(tcb, TCB_TNAME)), tcb));
+    if (du::LockedAdd(base, F(tcb, TCB_USECOUNT), 1) == 1)
+      du::LockedAdd(base, F(tcb, TCB_REMOVAL_USECOUNT), 1);
+  }
+  *handle = tcb;
+  pb[0] = 0;
+}
+
+void DSCloseTableHandle(int32_t* base, int32_t* pb, int32_t* handle) {
+  const int32_t usr = pb[1];
+  const int32_t h = *handle;
+  int32_t status = 0;
+  if (h == 0 || !du::BlockInside(base, h, TCB_WORDS)) {
+    status = DU_BAD_ARGUMENT;
+  } else if (W(base, F(h, TCB_IXTYPE)) == kRecoveryHandleKind) {
+    // XA recovery handles come from DSXaAttachTable, which is not built.
+    status = DU_BAD_ARGUMENT;
+  } else {
+    int32_t record[DUREC_RECORD + 2] = {};
+    record[DUREC_OBJECT] = h;
+    record[DUREC_TNAME] = W(base, F(h, TCB_TNAME));
+    int32_t close_pb[2] = {0, usr};
+    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+    DSCloseTableRefs(base, close_pb, record, close);
+    status = close_pb[0];
+    *handle = 0;
+  }
+  if (status != 0) W(base, F(usr, USR_RVEC_RCODE)) = status;
+  pb[0] = status;
+}
+
+int32_t RegisterStatementTables(int32_t* base, int32_t usr, int32_t stm, int32_t tp) {
+  int32_t status = 0;
+  du::ForEachRecord(base, stm, [&](int32_t record) {
+    ForEachListedRecordBlock(base, record, [&](int32_t* rec) {
+      if (status != 0) return;
+      const int32_t tname = rec[DUREC_TNAME];
+      int32_t* link = &W(base, F(tp, TP_TRB));
+      int32_t free_trb = 0, free_slot = -1;
+      for (int32_t trb = *link; trb != 0; link = &W(base, trb), trb = *link) {
+        for (int32_t k = 0; k < kSlots; ++k) {
+          const int32_t t = W(base, F(trb, TRB_TABLE_LIST + k));
+          if (t == tname) return;
+          if (t == 0 && free_trb == 0) {
+            free_trb = trb;
+            free_slot = k;
+          }
+        }
+      }
+      if (free_trb == 0) {
+        free_trb = du::NewBlock(base, TRB_BYTES);
+        if (free_trb == 0) {
+          status = DU_NO_STORAGE;
+          return;
+        }
+        *link = free_trb;
+        free_slot = 0;
+      }
+      int32_t pb[2] = {0, usr};
+      DSOTH2(base, pb, &W(base, F(free_trb, TRB_HANDLE_LIST + free_slot)), rec);
+      if (pb[0] < 0) {
+        status = pb[0];
+        return;
+      }
+      W(base, F(free_trb, TRB_TABLE_LIST + free_slot)) = tname;
+    });
+    return status == 0;
+  });
+  return status;
+}
+
+void DSTransCleanup(int32_t* base, int32_t* pb) {
+  const int32_t usr = pb[1];
+  const int32_t tp = W(base, F(usr, USR_TP));
+  pb[0] = 0;
+  if (tp == 0) return;
+  int32_t trb = W(base, F(tp, TP_TRB));
+  W(base, F(tp, TP_TRB)) = 0;
+  while (trb != 0) {
+    for (int32_t k = 0; k < kSlots && W(base, F(trb, TRB_TABLE_LIST + k)) != 0; ++k) {
+      int32_t close_pb[2] = {0, usr};
+      DSCloseTableHandle(base, close_pb, &W(base, F(trb, TRB_HANDLE_LIST + k)));
+      if (close_pb[0] < 0) pb[0] = close_pb[0];
+    }
+    const int32_t next = W(base, trb);
+    du::FreeBlock(base, trb);
+    trb = next;
+  }
+}

@@ -1,0 +1,94 @@
+// Open tables: the table control blocks TCB, ICB and FICB shared by all
+// users and found through the TCB hash (table_hash.cc, table_description.cc,
+// table_open.cc, table_close.cc), and the tables of a statement with their
+// databanks and the table handles that keep a table open beyond a statement
+// (statement_tables.cc, table_handles.cc). See du/README.md, "Open tables".
+#pragma once
+
+#include <cstdint>
+
+#include "du/pool_words.h"
+#include "du/record_access_words.h"
+#include "du/statement_records.h"
+
+// ---- Table control blocks ----
+// Creates the TCB hash when SYS TCB_LIST is 0: 0, or -11002.
+int32_t DUCrtTcbHash(int32_t* base);
+// Frees the whole hash with every TCB (kernel tables closed): 0, 1 when
+// there was none.
+int32_t DUFreeTcbHash(int32_t* base);
+// Creates a TCB for table `tname` from a catalog description of
+// `desc_words` words (kind 1 only): 0, 1 when one exists, or a failure.
+int32_t DUCreateTcb(int32_t* base, int32_t tname, const int32_t* description, int32_t desc_words,
+                    int32_t dcb);
+// Opens the table of `record` (a DUREC) for the user; the status in record
+// word 19 (0 opened, negative failure). `open` is an open block of
+// OPB_WORDS words. The catalog description and the databank come through
+// the upper services.
+void DUOpenTableChain(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
+// Attaches a record block to the open TCB `tcb` (function code in record
+// word 3: 3 or 4); `second` non-zero sets word 6 by the table number.
+void DUOSTX1(int32_t* base, int32_t* record, int32_t tcb, int32_t second);
+// Closes one level of the record block's table; record word 19 > 0 while
+// further levels (referenced tables) remain. `close` has CLB_WORDS words.
+void DUCLT1(int32_t* base, int32_t* record, int32_t* close);
+// Repeats DUCLT1 while word 19 stays positive and no LID was handed back.
+void DUCloseTables(int32_t* base, int32_t* record, int32_t* close);
+// USECOUNT + REFERENCE_USECOUNT of the TCB of `tname` (0 when none);
+// -19040 without the hash.
+int32_t DUTcbUseCount(int32_t* base, int32_t tname);
+int32_t DUSetTableLock(int32_t* base, int32_t usr, int32_t tcb);
+void DUFreeTableRefs(int32_t* base, int32_t usr, int32_t tcb);
+// Claims (*status not 0 on input) or frees (0) a databank for exclusive use;
+// *table the number of a table held exclusively on -16001.
+void DSClaimDatabank(int32_t* base, int32_t* status, int32_t dcb, int32_t* table);
+
+// ---- Statement tables and handles ----
+// pb: {status, USR}. Opens one table of a statement with its databank.
+void DSOpenTableDcb(int32_t* base, int32_t* pb, int32_t* record, int32_t* open);
+// Closes one table completely and releases its databank references.
+void DSCloseTableRefs(int32_t* base, int32_t* pb, int32_t* record, int32_t* close);
+// pb: {status (-2 re-open for a cursor), USR}; the statement.
+void DSOpenStmPermTables(int32_t* base, int32_t* pb, int32_t stm);
+void DSCloseStmPermTables(int32_t* base, int32_t* pb, int32_t stm);
+void DSOpenStmTempTables(int32_t* base, int32_t* pb, int32_t stm);
+// A handle on the record block's table (its TCB, USECOUNT raised).
+void DSOTH2(int32_t* base, int32_t* pb, int32_t* handle, const int32_t* record);
+void DSCloseTableHandle(int32_t* base, int32_t* pb, int32_t* handle);
+// The TRB registration of a statement's tables for an XA branch.
+int32_t RegisterStatementTables(int32_t* base, int32_t usr, int32_t stm, int32_t tp);
+// pb {status, USR}: closes the TRB table handles of the user's TP.
+void DSTransCleanup(int32_t* base, int32_t* pb);
+
+// Which lists ForEachListedRecordBlock walks.
+inline constexpr int32_t LIST_PERMANENT = 1;
+inline constexpr int32_t LIST_TEMPORARY = 2;
+
+// Calls f(record block pointer) for each record block of the listed table
+// lists of one statement record, reading each list no further than its
+// count and stopping at its first negative word or at an entry whose block
+// does not lie in the storage.
+template <typename F>
+void ForEachListedRecordBlock(int32_t* base, int32_t record, F f,
+                              int32_t lists = LIST_PERMANENT | LIST_TEMPORARY) {
+  const int32_t sd = du::W(base, int64_t{record} + du::REC_SD);
+  const int32_t stg = du::W(base, int64_t{record} + du::REC_STG);
+  if (!du::BlockInside(base, sd, 10)) return;
+  for (int32_t which = 0; which < 2; ++which) {
+    if ((lists & (which ? LIST_TEMPORARY : LIST_PERMANENT)) == 0) continue;
+    const int32_t offset = du::W(base, int64_t{sd} + (which ? du::SD_TEMP_LIST : du::SD_PERM_LIST));
+    const int32_t count =
+        du::W(base, int64_t{sd} + (which ? du::SD_TEMP_COUNT : du::SD_PERM_COUNT));
+    for (int32_t k = 0; k < count && offset >= 0; ++k) {
+      const int64_t at = int64_t{sd} + offset + k;
+      if (!du::BlockInside(base, at, 1)) break;
+      const int32_t r = du::W(base, at);
+      if (r < 0 || !du::BlockInside(base, int64_t{stg} + r, DUREC_RECORD)) break;
+      int32_t* rec = &du::W(base, int64_t{stg} + r);
+      if (rec[DUREC_RECLEN] < 0 ||
+          !du::BlockInside(base, int64_t{stg} + r, DurecWords(rec[DUREC_RECLEN])))
+        break;
+      f(rec);
+    }
+  }
+}

@@ -1,0 +1,357 @@
+// A kernel word storage with the system block, a user with its level, an
+// ENQ/DEQ area, services of the upper layers that count databank
+// references, and a model of the databank kernel's transaction and table
+// requests that records every request it is sent.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "du/pool_words.h"
+#include "du/record_access_words.h"
+#include "du/tables.h"
+#include "du/transactions.h"
+#include "du/upper_services.h"
+#include "kernel/control_blocks.h"
+#include "kernel/word_storage.h"
+#include "platform/enqdeq.h"
+#include "platform/host_services.h"
+
+struct CapturedLog : HostServices {
+  std::mutex lock;
+  std::vector<std::string> lines;
+  void write_output(StatusPair* status, int, const char* area, int count) override {
+    set_success(status);
+    std::lock_guard<std::mutex> g(lock);
+    if (count < 0) lines.emplace_back(area);
+    for (int i = 0; i < count; ++i, area += lines.back().size() + 1) lines.emplace_back(area);
+  }
+  bool Has(const std::string& text) {
+    std::lock_guard<std::mutex> g(lock);
+    for (const auto& l : lines)
+      if (l.find(text) != std::string::npos) return true;
+    return false;
+  }
+};
+
+// The model of the databank kernel: queues (write, read and check sets) as
+// vectors of records, kernel tables by number, TSS entries by number.
+class KernelModel {
+ public:
+  struct Queue {
+    std::vector<std::vector<int32_t>> records;
+  };
+  std::mutex lock;
+  std::map<int32_t, Queue> queues;                 // by TBL (the kernel's table entry)
+  std::map<int32_t, int32_t> sent;                 // requests by function code
+  std::map<int32_t, int32_t> fail;                 // code -> status answered once
+  std::vector<std::vector<int32_t>> ended;         // DKETR1 blocks
+  std::function<int32_t(const int32_t*)> recheck;  // DKCCS1 answer
+  std::function<void(int32_t*)> open_table;        // DKOPT1 answer
+  std::map<int32_t, int32_t> open_tables;          // TBL -> uses
+  int32_t next_tbl = 100;
+  int32_t next_tss = 1;
+  int32_t open_tss = 0;
+
+  static KernelModel*& Current() {
+    static KernelModel* current = nullptr;
+    return current;
+  }
+  static void Dispatch(int32_t code, int32_t* b) { Current()->Serve(code, b); }
+
+  int32_t Sent(int32_t code) {
+    std::lock_guard<std::mutex> g(lock);
+    return sent[code];
+  }
+
+  void Serve(int32_t code, int32_t* b) {
+    std::lock_guard<std::mutex> g(lock);
+    ++sent[code];
+    if (auto f = fail.find(code); f != fail.end()) {
+      b[code == DK_FET1 || code == DK_FEP1 ? 5 : 0] = f->second;
+      fail.erase(f);
+      return;
+    }
+    switch (code) {
+      case DK_CRT1: {
+        const int32_t tbl = next_tbl++;
+        if (b[3] == QUEUE_TYPE) queues[tbl];
+        b[0] = 0;
+        b[4] = tbl;
+        b[11] = 2048;
+        if (b[3] == QUEUE_TYPE) b[6] = b[7] = 0;
+        if (b[3] != QUEUE_TYPE) {
+          open_tables[tbl]++;
+          b[4] = tbl;
+        }
+        return;
+      }
+      case DK_DRS1:
+        queues[b[4]].records.clear();
+        b[0] = 0;
+        b[6] = b[7] = 0;
+        return;
+      case DK_APS1: {
+        auto& q = queues[b[4]].records;
+        q.emplace_back(b + 15, b + 15 + b[8]);
+        b[0] = 0;
+        b[6] = 1;
+        b[7] = static_cast<int32_t>(q.size());
+        return;
+      }
+      case DK_BTR1:
+        b[0] = 0;
+        b[3] = next_tss++;
+        b[4] = 1000 + b[3];
+        ++open_tss;
+        return;
+      case DK_ETR1:
+        ended.emplace_back(b, b + 7);
+        b[0] = 0;
+        b[3] = 0;
+        --open_tss;
+        return;
+      case DK_CLT1:
+        if (open_tables.count(b[4]) && --open_tables[b[4]] == 0) open_tables.erase(b[4]);
+        if (b[0] == -22) queues.erase(b[4]);
+        b[0] = 0;
+        return;
+      case DK_RCM1:
+        b[0] = 0;
+        return;
+      case DK_ROL1: {
+        auto& q = queues[b[4]].records;
+        for (size_t i = 0; i < q.size(); ++i)
+          if (q[i].size() > 2 && q[i][0] == RECORD_KIND_MARK && q[i][2] == b[0]) {
+            q.resize(i + 1);
+            break;
+          }
+        b[0] = 0;
+        b[6] = 1;
+        b[7] = static_cast<int32_t>(q.size());
+        return;
+      }
+      case DK_GNS1: {
+        auto& q = queues[b[4]].records;
+        const size_t at = b[0] == 2 ? 0 : static_cast<size_t>(b[7]);
+        if (at >= q.size()) {
+          b[0] = 4;
+          return;
+        }
+        std::copy(q[at].begin(), q[at].end(), b + 15);
+        b[8] = static_cast<int32_t>(q[at].size());
+        b[7] = static_cast<int32_t>(at + 1);
+        b[0] = 0;
+        return;
+      }
+      case DK_CCS1:
+        b[0] = recheck ? recheck(b) : 0;
+        return;
+      case DK_OPT1: {
+        const int32_t tbl = next_tbl++;
+        open_tables[tbl]++;
+        b[0] = 0;
+        b[4] = tbl;
+        if (b[3] == DU_TYPE_INDEX) b[6] = b[7];  // an index answers its whole key
+        if (open_table) open_table(b);
+        return;
+      }
+      default:
+        b[0] = -43;
+    }
+  }
+};
+
+// Databank references the upper services counted, by LID, and the catalog
+// descriptions they answer with, by table number.
+struct UpperModel {
+  std::mutex lock;
+  std::map<int32_t, int32_t> databank_refs;
+  std::map<int32_t, std::vector<int32_t>> descriptions;
+  std::map<int32_t, int32_t> dcbs;  // LID -> DCB
+  int32_t* base = nullptr;
+  int32_t used_by_user = 1;
+  int32_t closed_statements = 0;
+
+  static UpperModel*& Current() {
+    static UpperModel* current = nullptr;
+    return current;
+  }
+  static const DUUpperServices* Table() {
+    static const DUUpperServices table = {
+        [](int32_t*, int32_t, int32_t lid, int32_t* dcb) {
+          UpperModel* m = Current();
+          std::lock_guard<std::mutex> g(m->lock);
+          if (!m->dcbs.count(lid)) return -16181;
+          m->databank_refs[lid]++;
+          *dcb = m->dcbs[lid];
+          return 0;
+        },
+        [](int32_t*, int32_t, int32_t, int32_t lid, int32_t) {
+          UpperModel* m = Current();
+          std::lock_guard<std::mutex> g(m->lock);
+          if (--m->databank_refs[lid] < 0) return -19021;
+          return 0;
+        },
+        [](int32_t*, int32_t, int32_t lid, int32_t) {
+          UpperModel* m = Current();
+          std::lock_guard<std::mutex> g(m->lock);
+          --m->databank_refs[lid];
+          return 0;
+        },
+        [](int32_t* base, int32_t, int32_t* open) {
+          UpperModel* m = Current();
+          std::vector<int32_t> d;
+          {
+            std::lock_guard<std::mutex> g(m->lock);
+            auto it = m->descriptions.find(open[OPB_TNAME]);
+            if (it == m->descriptions.end()) return 1;
+            d = it->second;
+          }
+          int32_t block = du::NewBlock(base, static_cast<int32_t>(d.size()) * 4);
+          if (block == 0) return DU_NO_STORAGE;
+          std::memcpy(&du::W(base, block), d.data(), d.size() * 4);
+          open[OPB_DESCRIPTION] = block;
+          return 0;
+        },
+        [](int32_t* base, int32_t usr, int32_t* record, int32_t* open) {
+          DUOpenTableChain(base, usr, record, open);
+          return 0;
+        },
+        [](int32_t*, int32_t, int32_t) { return Current()->used_by_user; },
+        [](int32_t*, int32_t, int32_t) {
+          ++Current()->closed_statements;
+          return 0;
+        },
+    };
+    return &table;
+  }
+};
+
+class RecordAccessTest : public ::testing::Test {
+ protected:
+  static constexpr int32_t kThreads = 12;
+
+  RecordAccessTest() : base_(SqlPoolCreate(4000000, 400000)) {
+    int32_t w = 400000;
+    DSPoolMem(base_, &w, -1, 0);
+    enq_.assign(static_cast<size_t>(enqdeq_size(kThreads) / 4), 0);
+    EXPECT_EQ(enqdeq_init(enq_.data(), kThreads, nullptr, base_, 0), 0);
+    enqdeq_attach(enq_.data(), 1);
+    DSGetMem(base_, &sys_, SYS_BYTES);
+    base_[sqlpool::RESERV] = sys_;
+    enqdeq_init_semaphore(&W(sys_ + SYS_POOLED_TP_S), 1);
+    previous_log_ = InstallHostServices(&log_);
+    KernelModel::Current() = &kernel_;
+    UpperModel::Current() = &upper_;
+    upper_.base = base_;
+    previous_dispatcher_ = DUInstallKernelDispatcher(&KernelModel::Dispatch);
+    previous_services_ = DUInstallUpperServices(UpperModel::Table());
+    usr_ = NewUser();
+  }
+  ~RecordAccessTest() override {
+    DUInstallKernelDispatcher(previous_dispatcher_);
+    DUInstallUpperServices(previous_services_);
+    InstallHostServices(previous_log_);
+    KernelModel::Current() = nullptr;
+    UpperModel::Current() = nullptr;
+    SqlPoolDestroy(base_);
+  }
+
+  int32_t& W(int64_t index) { return du::W(base_, index); }
+
+  int32_t NewUser() {
+    int32_t usr = 0, lvl = 0;
+    DSGetMem(base_, &usr, USR_BYTES);
+    DSGetMem(base_, &lvl, LVL_BYTES);
+    W(usr + USR_LVL) = lvl;
+    W(lvl + LVL_USR) = usr;
+    W(usr + USR_TRANSACTION_AUTOCOMMIT) = NO_AUTOMATIC_END;
+    W(usr + USR_TRANSACTION_START) = 1;
+    W(usr + USR_TRANSACTION_VIEW) = 3;
+    W(usr + USR_MARK_ID) = FIRST_MARK_ID;
+    return usr;
+  }
+
+  // A statement on the user's level (at the head of its chain) whose own
+  // program header has `type`.
+  int32_t NewStatement(int32_t usr, int32_t type) {
+    int32_t stm = 0, sd = 0, stg = 0;
+    DSGetMem(base_, &stm, STM_BYTES);
+    DSGetMem(base_, &sd, 400);
+    DSGetMem(base_, &stg, 8000);
+    W(sd + du::SD_PROGRAM_TYPE) = type;
+    W(sd + du::SD_PERM_LIST) = 20;
+    W(sd + du::SD_TEMP_LIST) = 60;
+    W(stm + STM_SD) = sd;
+    W(stm + STM_STG) = stg;
+    const int32_t lvl = W(usr + USR_LVL);
+    W(stm + STM_LVL) = lvl;
+    W(stm) = W(lvl + LVL_STM);
+    W(lvl + LVL_STM) = stm;
+    return stm;
+  }
+
+  // The statement's access list: pairs {TRS, access} and -1.
+  void SetAccess(int32_t stm, const std::vector<std::pair<int32_t, int32_t>>& pairs) {
+    int32_t list = 0;
+    DSGetMem(base_, &list, 8 * static_cast<int32_t>(pairs.size()) + 12);
+    int32_t k = 1;
+    for (auto [trs, access] : pairs) {
+      W(list + k++) = trs;
+      W(list + k++) = access;
+    }
+    W(list + k) = -1;
+    W(stm + STM_LTRS) = list;
+  }
+
+  // A DCB with `lid` and `trans_mode`, and the user's TRS entry for it.
+  int32_t NewDatabank(int32_t lid, int32_t trans_mode, int32_t did = 0) {
+    int32_t dcb = 0;
+    DSGetMem(base_, &dcb, DCB_BYTES);
+    W(dcb + DCB_LID) = lid;
+    W(dcb + DCB_DID) = did != 0 ? did : 100 + lid;
+    W(dcb + DCB_TRANS_MODE) = trans_mode;
+    upper_.dcbs[lid] = dcb;
+    return dcb;
+  }
+  int32_t NewTrs(int32_t usr, int32_t dcb) {
+    int32_t trs = 0;
+    DSGetMem(base_, &trs, TRS_BYTES);
+    W(trs + TRS_DCB) = dcb;
+    W(trs) = W(usr + USR_TRS);
+    W(usr + USR_TRS) = trs;
+    return trs;
+  }
+
+  int32_t Begin(int32_t mode, int32_t usr = 0) {
+    int32_t pb[2] = {mode, usr ? usr : usr_};
+    DSBTR3(base_, pb);
+    return pb[0];
+  }
+  int32_t End(int32_t code, int32_t usr = 0, int32_t stm = 0) {
+    int32_t pb[3] = {code, usr ? usr : usr_, stm};
+    DSEndTrans(base_, pb);
+    return pb[0];
+  }
+  int32_t Tp(int32_t usr = 0) { return W((usr ? usr : usr_) + USR_TP); }
+
+  int32_t* base_;
+  std::vector<int32_t> enq_;
+  int32_t sys_ = 0;
+  int32_t usr_ = 0;
+  CapturedLog log_;
+  HostServices* previous_log_ = nullptr;
+  KernelModel kernel_;
+  UpperModel upper_;
+  DUKernelDispatcher previous_dispatcher_ = nullptr;
+  const DUUpperServices* previous_services_ = nullptr;
+};
