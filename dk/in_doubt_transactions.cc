@@ -510,6 +510,38 @@ int32_t DKKeepPreparedWriteSet(int32_t write_set, int32_t tss) {
   return 0;
 }
 
+namespace {
+
+// The same group on the copies of the TRANS databank, whose pages differ:
+// found by its group and start numbers and marked there too. A copy that
+// cannot be read or written keeps it undecided; that is reported.
+void MarkOnCopies(int32_t table, const std::vector<int32_t>& header) {
+  int32_t* a = Bufferpool();
+  for (int32_t t = a[table + TBE_NEXT], n = 0; dkset::IsTableEntry(t) && n < a[BP_TABLE_COUNT];
+       t = a[t + TBE_NEXT], ++n) {
+    const int32_t d = a[t + TBE_DATABANK];
+    if (!DKIsDatabankEntry(d) || a[d + DBE_ERROR] != 0 || a[d + DBE_ERROR2] != 0) continue;
+    std::vector<int32_t> b = SetBlock(t);
+    b[SETRQ_RC] = 2;
+    int32_t rc = 0;
+    while ((rc = DKGXN0(b)) == 0) {
+      b[SETRQ_RC] = 0;
+      const int32_t* r = b.data() + SETRQ_RECORD;
+      if (b[SETRQ_LENGTH] <= WSH_START || r[WS_CODE] != kCodeHeader || r[WSH_GROUP] != header[1] ||
+          r[WSH_KIND] != kKindPrepared || r[WSH_START] != header[WSH_START])
+        continue;
+      b[SETRQ_RECORD + WSH_KIND] = kKindDecided;
+      b[SETRQ_LENGTH] = 4;
+      b[SETRQ_RC] = -2;
+      rc = DKUOS0(b);
+      break;
+    }
+    if (rc < 0) Report(kIndexDKETR1, rc, header[1]);
+  }
+}
+
+}  // namespace
+
 int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss) {
   EnqdeqGuard guard(Bufferpool() + BP_LOCK_PREPARED_SET);
   int32_t table = 0;
@@ -524,11 +556,13 @@ int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss) {
     rc = Report(kIndexDKETR1, -87, b[SETRQ_RECORD]);
   if (rc == SET_END) rc = Report(kIndexDKETR1, -87, 0);
   if (rc == 0) {
+    const std::vector<int32_t> header = RecordOf(b);
     // The first four words are kept plain in every stored form.
     b[SETRQ_RECORD + WSH_KIND] = kKindDecided;
     b[SETRQ_LENGTH] = 4;
     b[SETRQ_RC] = -2;
     rc = DKUOS0(b);
+    if (rc == 0) MarkOnCopies(table, header);
   }
   if (rc == 0 && !OthersUndecided(tss)) {
     // Nothing in it is owed any more: emptied, so that it does not grow.

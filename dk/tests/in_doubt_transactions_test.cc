@@ -26,19 +26,7 @@ class PreparedTest : public TransactionTest {
   void SetUp() override {
     TableTest::SetUp();
     storage_.Install();
-    trans_ = Create("trans", 1200, 2, 1);
-    // The TRANS databank keeps its tables on the root pages its header's
-    // word 4 names.
-    int32_t rq[REQ_WORDS] = {trans_, 0, 2048, 0, -1, 0};
-    ASSERT_EQ(DKHLD0(rq, 0), 0);
-    const int32_t root = rq[REQ_PAGE];
-    int32_t b = Get(trans_, root, 2048, GET_NEW);
-    std::memset(PageWords(b) + 1, 0, 2044);
-    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
-    ASSERT_EQ(WriteUnitPage(trans_, root, b), 0);
-    b = Get(trans_, kHeaderUnit, 2048, GET_UPDATE);
-    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
-    ASSERT_EQ(WriteUnitPage(trans_, kHeaderUnit, b), 0);
+    trans_ = CreateTrans("trans", 1);
     commit_set_ = MakeSet(2, 10);
     area_[BP_TRANS_DATABANK] = trans_;
     area_[BP_COMMIT_SET_TBL] = commit_set_;
@@ -47,6 +35,23 @@ class PreparedTest : public TransactionTest {
   void TearDown() override {
     TransactionTest::TearDown();
     TestWordStorage::Uninstall();
+  }
+
+  // A copy of the TRANS databank, which keeps its tables on the root pages
+  // its header's word 4 names.
+  int32_t CreateTrans(const std::string& name, int32_t seqno) {
+    const int32_t entry = Create(name, 1200, 2, seqno);
+    int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+    EXPECT_EQ(DKHLD0(rq, 0), 0);
+    const int32_t root = rq[REQ_PAGE];
+    int32_t b = Get(entry, root, 2048, GET_NEW);
+    std::memset(PageWords(b) + 1, 0, 2044);
+    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
+    EXPECT_EQ(WriteUnitPage(entry, root, b), 0);
+    b = Get(entry, kHeaderUnit, 2048, GET_UPDATE);
+    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
+    EXPECT_EQ(WriteUnitPage(entry, kHeaderUnit, b), 0);
+    return entry;
   }
 
   // A change record as record access writes it: key length and sequence
@@ -336,6 +341,38 @@ TEST_F(PreparedTest, RefusalsLeaveTheTransactionInDoubt) {
   const std::vector<std::string> rows = Rows(table_);
   EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord("k2", 4, 8, 'r')), 1);
   EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
+}
+
+// With a copy of the TRANS databank, a group lands on both, and a decision
+// marks it on both, each at its own place.
+TEST_F(PreparedTest, DecisionMarksTheGroupOnEveryCopyOfTrans) {
+  CreateTrans("transcopy", 2);
+  Sets s;
+  const int32_t decided = Prepare("decided", "k1", "k2", 0, &s);
+  const int32_t group = area_[decided + TSS_PREPARE];
+  Prepare("undecided", "k3", "k4");
+  EXPECT_EQ(End(decided, s, kEndAbort), 0);
+  int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, kPreparedSetTbl};
+  DKOPT1(open);
+  ASSERT_EQ(open[RQ_STATUS], 0);
+  std::vector<int32_t> kinds;
+  for (int32_t t = open[RQ_TABLE]; t > 0; t = area_[t + TBE_NEXT]) {
+    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+    b[SETRQ_TABLE] = t;
+    b[SETRQ_TBL] = kPreparedSetTbl;
+    b[SETRQ_RC] = 2;
+    while (DKGXN0(b) == 0) {
+      b[SETRQ_RC] = 0;
+      if (b[SETRQ_RECORD] == kCodeHeader)
+        kinds.push_back(b[SETRQ_RECORD + WSH_GROUP] == group ? -b[SETRQ_RECORD + WSH_KIND]
+                                                             : b[SETRQ_RECORD + WSH_KIND]);
+    }
+  }
+  open[RQ_STATUS] = 0;
+  DKCLT1(open);
+  // Per copy: the decided group (negated) and the undecided one.
+  EXPECT_EQ(kinds,
+            (std::vector<int32_t>{-kKindDecided, kKindPrepared, -kKindDecided, kKindPrepared}));
 }
 
 // The databank it changes is not open: its commit is refused (-45) and it
