@@ -661,83 +661,6 @@ int32_t DKRSL1(int32_t* request) {
   return finish(rc);
 }
 
-int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seqno) {
-  int32_t* a = Bufferpool();
-  if (block.size() <= static_cast<size_t>(SETRQ_RECORD) || block[SETRQ_LENGTH] < 1) {
-    Report(-43, 2, block.size() > SETRQ_LENGTH ? block[SETRQ_LENGTH] : 0, 0);
-    if (!block.empty()) block[SETRQ_RC] = -43;
-    return -43;
-  }
-  const int32_t mode = block[SETRQ_RC];
-  int32_t set = 0;
-  auto finish = [&](int32_t rc) {
-    if (set != 0) {
-      // Held in use while appending, as an open would hold it, so that a
-      // replay closing the set meanwhile cannot free its entry.
-      int32_t c[CRT_WORDS] = {0, 0, 2, 0, set, tbl};
-      DKCLT1(c);
-    }
-    block[SETRQ_RC] = rc;
-    return rc;
-  };
-  DKLock(BP_LOCK_RESTART_SET_CREATE);
-  {
-    EnqdeqGuard guard(a + BP_LOCK_TABLE_HASH);
-    const int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
-    if (dkset::IsTableEntry(t) && a[t + TBE_TBL] == tbl) {
-      set = t;
-      ++a[set + TBE_USES];
-    }
-  }
-  if (set != 0) {
-    DKUnlock(BP_LOCK_RESTART_SET_CREATE);
-    // TBLs are the kernel's: a DID that is also the TBL of another table
-    // names that table, which is no restart set.
-    const int32_t d = a[set + TBE_DATABANK];
-    if (a[set + TBE_KIND] != kKindSet || !DKIsDatabankEntry(d) || a[d + DBE_DID] != 2) {
-      Report(-46, 2, tbl, 0);
-      return finish(-46);
-    }
-  } else {
-    // The set's first append since it was made or freed opens a section:
-    // the mark says to whom the records after it are owed.
-    int32_t c[CRT_WORDS] = {};
-    c[RQ_STATUS] = mode;
-    c[RQ_DID] = 2;
-    c[RQ_TYPE] = 151;
-    c[RQ_TBL] = tbl;
-    c[RQ_INDEX_PAGE_SIZE] = 2048;
-    c[RQ_DATA_PAGE_SIZE] = 16384;
-    c[RQ_METHOD] = 2;
-    DKCRT1(c);
-    int32_t rc = c[RQ_STATUS];
-    if (rc == 0) set = c[RQ_TABLE];
-    const int32_t mark = seqno == -1 ? kEveryCopy : kOneCopy;
-    if (rc == 0 && block[SETRQ_RECORD] != mark) {
-      std::vector<int32_t> m(SETRQ_RECORD + 4, 0);
-      m[SETRQ_RC] = mode;
-      m[SETRQ_TABLE] = set;
-      m[SETRQ_TBL] = tbl;
-      m[SETRQ_LENGTH] = 4;
-      m[SETRQ_RECORD] = mark;
-      m[SETRQ_RECORD + 2] = tbl;
-      m[SETRQ_RECORD + 3] = seqno;
-      rc = DKAPS1(m);
-    }
-    DKUnlock(BP_LOCK_RESTART_SET_CREATE);
-    if (rc != 0) return finish(rc);
-  }
-  const int32_t saved[3] = {block[2], block[SETRQ_TABLE], block[SETRQ_TBL]};
-  block[2] = 2;
-  block[SETRQ_TABLE] = set;
-  block[SETRQ_TBL] = tbl;
-  const int32_t rc = DKAPS1(block);
-  block[2] = saved[0];
-  block[SETRQ_TABLE] = saved[1];
-  block[SETRQ_TBL] = saved[2];
-  return finish(rc);
-}
-
 int32_t DKReplayAtOpen(int32_t entry) {
   const int32_t did = Bufferpool()[entry + DBE_DID];
   int32_t request[RSD_WORDS] = {-1, entry, did, -1};
@@ -748,17 +671,4 @@ int32_t DKReplayAtOpen(int32_t entry) {
     request[RSD_MODE] = -1;
   }
   return DKRSD1(request);
-}
-
-int32_t DKOweToCopies(std::span<const int32_t> record, int32_t order) {
-  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
-  const auto length = static_cast<int32_t>(record.size());
-  if (length <= RQ_TBL || static_cast<size_t>(SETRQ_RECORD + length) > b.size()) {
-    Report(-43, 2, length, 0);
-    return -43;
-  }
-  b[SETRQ_RC] = order;
-  b[SETRQ_LENGTH] = length;
-  std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
-  return DKAppendRestartRecord(b, record[RQ_DID], -1);
 }
