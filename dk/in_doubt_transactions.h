@@ -48,11 +48,13 @@ constexpr int32_t kTableBlockWords = TBLK_FIRST + 2 * kTablesPerBlock;
 
 // At the prepare of a transaction (end mode -1): its write set (a work
 // table) is appended to set 167 as one group and written; TSS words 9, 10
-// and 11, 12 receive the positions there of its first record and header.
+// and 11, 12 receive the positions there of its first record and header,
+// and the entry is in state 15 (waiting for the outcome).
 int32_t DKKeepPreparedWriteSet(int32_t write_set, int32_t tss);
-// Marks the group whose header is at (page, position) decided (kind 9),
-// written at once: the next open does not re-create it.
-// Once no other transaction waits for its outcome, the set is emptied.
+// Marks the group whose header is at (page, position) decided (kind 9) on
+// the TRANS databank and its usable copies, written at once: the next open
+// does not re-create it. Once no transaction but `tss` waits for its
+// outcome, the set is emptied.
 int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss);
 // The end of a transaction re-created in doubt (state 16): an abort marks
 // its group decided and gives the entry back; a commit puts the group's
