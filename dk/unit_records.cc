@@ -151,7 +151,8 @@ void DKTakeUnitRecords(int32_t slot) {
     const int32_t commit = a[tss + TSS_COMMIT];
     std::span<int32_t> record(b.data() + SETRQ_RECORD, static_cast<size_t>(b[SETRQ_LENGTH]));
     // A checkpoint unit passes records its first unit logged already.
-    const bool checkpoint = a[LoadWord(BP_MASTER_SLOT) + SWA_PHASE] == TSS_CHECKPOINT;
+    const int32_t unit_slot = LoadWord(BP_MASTER_SLOT);
+    const bool checkpoint = unit_slot > 0 && a[unit_slot + SWA_PHASE] == TSS_CHECKPOINT;
     // The log takes the records in their order, the header last.
     const int32_t logged = checkpoint ? 0 : DKPTL1(record, commit, LoadWord(BP_UNIT_LOGGED) != 0);
     KeepFailure(tss, logged);
