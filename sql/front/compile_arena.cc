@@ -317,11 +317,20 @@ namespace {
 constexpr int64_t kLocalWords = int64_t{1} << 29;  // 2 GiB of address space
 constexpr int64_t kLocalGrain = 4;                 // words; keeps chunks 16-byte aligned
 
+// Chunks given back lately stay out of the free map for the next request
+// they cover: a job takes and returns the same chunks over and over, and the
+// maps' node churn cost more than a short parse's own allocations.
+constexpr int kRecentChunks = 8;
+
 struct LocalStorage {
   std::mutex lock;
   int32_t* base = nullptr;
   std::map<int64_t, int64_t> free_ranges;  // first index -> words
-  std::map<int64_t, int64_t> used;         // first index -> words
+  // first index -> words of a chunk handed out; -words while it waits in
+  // `recent`, oldest first.
+  std::map<int64_t, int64_t> used;
+  int64_t recent[kRecentChunks];
+  int recent_count = 0;
   LocalStorage() {
     void* p = mmap(nullptr, static_cast<size_t>(kLocalWords) * 4, PROT_READ | PROT_WRITE,
                    MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
@@ -343,6 +352,30 @@ int32_t* ArenaLocalBase() {
   return Local().base;
 }
 
+namespace {
+
+// A chunk goes back to the free ranges, merged with its free neighbours.
+void ReturnChunk(LocalStorage& ls, std::map<int64_t, int64_t>::iterator it) {
+  int64_t first = it->first;
+  int64_t words = it->second < 0 ? -it->second : it->second;
+  ls.used.erase(it);
+  auto next = ls.free_ranges.lower_bound(first);
+  if (next != ls.free_ranges.end() && next->first == first + words) {
+    words += next->second;
+    next = ls.free_ranges.erase(next);
+  }
+  if (next != ls.free_ranges.begin()) {
+    auto prev = std::prev(next);
+    if (prev->first + prev->second == first) {
+      prev->second += words;
+      return;
+    }
+  }
+  ls.free_ranges[first] = words;
+}
+
+}  // namespace
+
 void ArenaLocalProvider(int32_t* base, int32_t* index, int32_t bytes) {
   LocalStorage& ls = Local();
   std::lock_guard<std::mutex> guard(ls.lock);
@@ -351,29 +384,32 @@ void ArenaLocalProvider(int32_t* base, int32_t* index, int32_t bytes) {
     return;
   }
   if (bytes == 0) {
-    // Index i names word base[i - 1]; the maps hold word offsets.
+    // Index i names word base[i - 1]; the maps hold word offsets. A chunk
+    // not handed out (or waiting already) is ignored.
     auto it = ls.used.find(int64_t{*index} - 1);
-    if (it == ls.used.end()) return;
-    int64_t first = it->first;
-    int64_t words = it->second;
-    ls.used.erase(it);
-    auto next = ls.free_ranges.lower_bound(first);
-    if (next != ls.free_ranges.end() && next->first == first + words) {
-      words += next->second;
-      next = ls.free_ranges.erase(next);
+    if (it == ls.used.end() || it->second < 0) return;
+    if (ls.recent_count == kRecentChunks) {
+      ReturnChunk(ls, ls.used.find(ls.recent[0]));
+      std::memmove(ls.recent, ls.recent + 1, sizeof ls.recent[0] * (kRecentChunks - 1));
+      --ls.recent_count;
     }
-    if (next != ls.free_ranges.begin()) {
-      auto prev = std::prev(next);
-      if (prev->first + prev->second == first) {
-        prev->second += words;
-        return;
-      }
-    }
-    ls.free_ranges[first] = words;
+    it->second = -it->second;
+    ls.recent[ls.recent_count++] = it->first;
     return;
   }
   int64_t words = (int64_t{bytes} + 3) / 4;
   words = (words + kLocalGrain - 1) / kLocalGrain * kLocalGrain;
+  // The newest waiting chunk that is large enough.
+  for (int i = ls.recent_count - 1; i >= 0; --i) {
+    auto it = ls.used.find(ls.recent[i]);
+    if (-it->second < words) continue;
+    it->second = -it->second;
+    std::memmove(ls.recent + i, ls.recent + i + 1,
+                 sizeof ls.recent[0] * static_cast<size_t>(ls.recent_count - i - 1));
+    --ls.recent_count;
+    *index = static_cast<int32_t>(it->first + 1);
+    return;
+  }
   for (auto it = ls.free_ranges.begin(); it != ls.free_ranges.end(); ++it) {
     if (it->second < words) continue;
     int64_t first = it->first;

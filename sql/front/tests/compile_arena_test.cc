@@ -332,3 +332,47 @@ TEST(CompileArena, WordIndexInterfaceOverAWordStorage) {
 }
 
 }  // namespace
+
+namespace {
+
+// The local word storage: a chunk given back is handed out again for a
+// request it covers, a chunk given back twice waits once, and chunks given
+// back beyond those kept waiting return to the free ranges, where they can
+// be taken again.
+TEST(CompileArena, LocalStorageReusesReturnedChunks) {
+  int32_t* base = ArenaLocalBase();
+  ASSERT_NE(base, nullptr);
+  int32_t first = 0;
+  ArenaLocalProvider(base, &first, 4000);
+  ASSERT_GT(first, 0);
+  base[first - 1] = 7;  // the chunk's pages are usable
+  ArenaLocalProvider(base, &first, 0);
+  ArenaLocalProvider(base, &first, 0);  // a second return is ignored
+  int32_t again = 0;
+  int32_t other = 0;
+  ArenaLocalProvider(base, &again, 3000);
+  ArenaLocalProvider(base, &other, 3000);
+  EXPECT_EQ(again, first);
+  EXPECT_NE(other, first);
+  ArenaLocalProvider(base, &again, 0);
+  ArenaLocalProvider(base, &other, 0);
+  // Twenty chunks taken and given back: every one is distinct while held,
+  // and all can be taken again afterwards.
+  std::set<int32_t> held;
+  std::vector<int32_t> chunks(20);
+  for (int32_t& c : chunks) {
+    ArenaLocalProvider(base, &c, 1 << 16);
+    ASSERT_GT(c, 0);
+    EXPECT_TRUE(held.insert(c).second);
+  }
+  for (int32_t& c : chunks) ArenaLocalProvider(base, &c, 0);
+  held.clear();
+  for (int32_t& c : chunks) {
+    ArenaLocalProvider(base, &c, 1 << 16);
+    ASSERT_GT(c, 0);
+    EXPECT_TRUE(held.insert(c).second);
+  }
+  for (int32_t& c : chunks) ArenaLocalProvider(base, &c, 0);
+}
+
+}  // namespace
