@@ -80,7 +80,10 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
     if (!block.empty()) block[SETRQ_RC] = -43;
     return -43;
   }
-  int32_t set = 0;
+  // The whole append under lock 254: a replay, which holds it while it
+  // reads a set and drops it, never drops a record appended meanwhile.
+  EnqdeqGuard guard(Bufferpool() + BP_LOCK_RESTART_SET_CREATE);
+  int32_t set = HoldSet(tbl);
   auto finish = [&](int32_t rc) {
     if (set != 0) {
       int32_t c[CRT_WORDS] = {0, 0, 2, 0, set, tbl};
@@ -89,12 +92,10 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
     block[SETRQ_RC] = rc;
     return rc;
   };
-  DKLock(BP_LOCK_RESTART_SET_CREATE);
-  set = HoldSet(tbl);
-  int32_t rc = 0;
-  if (set == 0) rc = MakeSet(tbl, seqno, block[SETRQ_RC], block[SETRQ_RECORD], &set);
-  DKUnlock(BP_LOCK_RESTART_SET_CREATE);
-  if (rc != 0) return finish(rc);
+  if (set == 0) {
+    if (int32_t rc = MakeSet(tbl, seqno, block[SETRQ_RC], block[SETRQ_RECORD], &set))
+      return finish(rc);
+  }
   if (!IsRestartSet(set)) {
     Report(-46, tbl);
     return finish(-46);
@@ -103,7 +104,7 @@ int32_t DKAppendRestartRecord(std::span<int32_t> block, int32_t tbl, int32_t seq
   block[2] = 2;
   block[SETRQ_TABLE] = set;
   block[SETRQ_TBL] = tbl;
-  rc = DKAPS1(block);
+  const int32_t rc = DKAPS1(block);
   block[2] = saved[0];
   block[SETRQ_TABLE] = saved[1];
   block[SETRQ_TBL] = saved[2];
