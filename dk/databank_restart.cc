@@ -559,6 +559,7 @@ int32_t RunLocked(Replay& r) {
   open[RQ_DID] = 2;
   open[OPT_KIND] = kKindSet;
   open[RQ_TBL] = r.did;
+  if (!DKTransHasTable(r.did)) return 0;
   DKOPT1(open.data());
   if (open[RQ_STATUS] == -50) return 0;
   if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
@@ -656,6 +657,7 @@ int32_t DKRSL1(int32_t* request) {
   open[RQ_DID] = 2;
   open[OPT_KIND] = kKindSet;
   open[RQ_TBL] = r.did;
+  if (!DKTransHasTable(r.did)) return finish(0);
   DKOPT1(open.data());
   if (open[RQ_STATUS] == -50) return finish(0);
   if (open[RQ_STATUS] != 0) return finish(open[RQ_STATUS]);
@@ -679,4 +681,20 @@ int32_t DKReplayAtOpen(int32_t entry) {
     request[RSD_MODE] = -1;
   }
   return DKRSD1(request);
+}
+
+bool DKTransHasTable(int32_t tbl) {
+  int32_t* a = Bufferpool();
+  {
+    EnqdeqGuard guard(a + BP_LOCK_TABLE_HASH);
+    const int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
+    if (dkset::IsTableEntry(t) && a[t + TBE_TBL] == tbl) return true;
+  }
+  int32_t nte[NTE_WORDS] = {};
+  nte[NTE_DATABANK] = DKFindDatabank(2);
+  if (nte[NTE_DATABANK] == 0) return false;
+  for (DKNTE1(nte); nte[NTE_STATUS] == 0; DKNTE1(nte))
+    if (nte[NTE_TBL] == tbl) return true;
+  // A walk that failed leaves the answer to the open, which reports.
+  return nte[NTE_DATABANK] != -1;
 }

@@ -66,3 +66,7 @@ int32_t DKREL1(int32_t* request);
 // replay finds the usable copies equal already and applies it again
 // harmlessly, in order. 0 or the append's negative code.
 int32_t DKOweToCopies(std::span<const int32_t> record, int32_t order);
+// Whether the TRANS databank holds a table TBL (in the table hash or among
+// its root entries), found without the report that an open finding none
+// makes: a databank that owes nothing would log one at every open.
+bool DKTransHasTable(int32_t tbl);

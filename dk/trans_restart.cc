@@ -355,8 +355,9 @@ int32_t Replay(int32_t entry, int32_t did) {
 int32_t DKRestartTrans(int32_t entry) {
   int32_t* a = Bufferpool();
   int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 10};
-  DKOPT1(open);
   // A TRANS databank without a commit set has nothing committed to hand on.
+  if (!DKTransHasTable(10)) return Replay(entry, 2);
+  DKOPT1(open);
   if (open[RQ_STATUS] == -50) return Replay(entry, 2);
   if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
   StoreWord(BP_COMMIT_SET_TBL, open[RQ_TABLE]);

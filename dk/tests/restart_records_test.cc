@@ -386,3 +386,15 @@ TEST_F(RestartRecordsTest, AnAppendForADidThatNamesAnotherTableIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RestartRecordsTest, ADatabankThatOwesNothingLogsNothing) {
+  log_.records.clear();
+  EXPECT_EQ(Replay(5, db_), 0);
+  int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
+  EXPECT_EQ(DKRSL1(rq), 0);
+  EXPECT_TRUE(log_.records.empty());
+}
+
+}  // namespace
