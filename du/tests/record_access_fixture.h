@@ -57,9 +57,44 @@ class KernelModel {
   std::function<int32_t(const int32_t*)> recheck;  // DKCCS1 answer
   std::function<void(int32_t*)> open_table;        // DKOPT1 answer
   std::map<int32_t, int32_t> open_tables;          // TBL -> uses
+  // Stored rows and the transaction's write-set entries of each table (by
+  // TBL), keyed by the row key.
+  struct Entry {
+    int32_t status = 0;  // 0 insert or update, 1 delete
+    std::string row;
+    int32_t order = 0;
+  };
+  std::map<int32_t, std::map<std::string, std::string>> rows;
+  std::map<int32_t, std::map<std::string, Entry>> writes;
   int32_t next_tbl = 100;
   int32_t next_tss = 1;
   int32_t open_tss = 0;
+
+  // The first key at or after (1, 4), after (-2, -4, 0) or at (2) the key
+  // of `keylen` bytes at `at`, or before for a backward search; modes 4 and
+  // -4 keep to the prefix whose length follows the key.
+  template <typename Map>
+  static typename Map::iterator Search(Map& m, const int32_t* at, int32_t keylen, int32_t mode,
+                                       bool forward) {
+    const char* bytes = reinterpret_cast<const char*>(at);
+    const std::string key(bytes, static_cast<size_t>(keylen));
+    int32_t prefix = 0;
+    if (mode == 4 || mode == -4) std::memcpy(&prefix, bytes + keylen, 4);
+    typename Map::iterator it;
+    if (mode == 2) return m.find(key);
+    const bool inclusive = mode == 1 || mode == 4;
+    if (forward) {
+      it = inclusive ? m.lower_bound(key) : m.upper_bound(key);
+    } else {
+      it = inclusive ? m.upper_bound(key) : m.lower_bound(key);
+      if (it == m.begin()) return m.end();
+      --it;
+    }
+    if (it != m.end() && prefix > 0 &&
+        it->first.compare(0, static_cast<size_t>(prefix), key, 0, static_cast<size_t>(prefix)) != 0)
+      return m.end();
+    return it;
+  }
 
   static KernelModel*& Current() {
     static KernelModel* current = nullptr;
@@ -152,6 +187,33 @@ class KernelModel {
         b[0] = 0;
         return;
       }
+      case DK_FET1:
+      case DK_FEP1: {
+        auto it = Search(rows[b[9]], b + 15, b[11], b[5], code == DK_FET1);
+        if (it == rows[b[9]].end()) {
+          b[5] = 4;
+          return;
+        }
+        std::memcpy(b + 15, it->second.data(), it->second.size());
+        b[5] = 0;
+        return;
+      }
+      case DK_FNT1:
+      case DK_FPT1: {
+        auto& w = writes[b[10]];
+        auto it = Search(w, b + 16, b[12], b[6], code == DK_FNT1);
+        if (it == w.end()) {
+          b[6] = 4;
+          return;
+        }
+        std::memcpy(b + 16, it->second.row.data(), it->second.row.size());
+        b[3] = it->second.order;
+        b[6] = it->second.status;
+        return;
+      }
+      case 30:
+        b[6] = 1;
+        return;
       case DK_CCS1:
         b[0] = recheck ? recheck(b) : 0;
         return;
