@@ -18,7 +18,9 @@
 #include "dk/error_log.h"
 #include "dk/in_doubt_transactions.h"
 #include "dk/restore_directory.h"
+#include "dk/stored_tss.h"
 #include "dk/table_entries.h"
+#include "dk/transaction_cache.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
 
@@ -257,6 +259,11 @@ namespace {
 void CloseCopy(int32_t entry, int32_t mode, bool first) {
   int32_t* a = Bufferpool();
   DKForgetOpenSteps(entry);
+  // The kernel's TSS table is held open by the kernel and the cache tables
+  // are kept out of the table hash: the close of all tables below passes
+  // them over.
+  DKForgetStoredTss(entry);
+  DKForgetCacheTables(entry);
   if (first) {
     int32_t tables[RQ_TBL + 1] = {34, 0, a[entry + DBE_DID], 0, 0, 0};
     DKCLT1(tables);

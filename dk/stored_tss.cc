@@ -158,6 +158,20 @@ int32_t DKPurgeStoredTss(int32_t limit) {
   return c[CUR_STATUS] < 0 ? c[CUR_STATUS] : removed;
 }
 
+void DKForgetStoredTss(int32_t databank) {
+  int32_t* a = Bufferpool();
+  // The make lock: no store makes or names the table meanwhile. Taken before
+  // the table lock and with no page held, as a make takes it.
+  EnqdeqGuard lock(a + BP_LOCK_KERNEL_240);
+  const int32_t table = Table();
+  if (table == 0 || a[table + TBE_DATABANK] != databank) return;
+  StoreWord(BP_STORED_TSS_TABLE, 0);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_TABLE] = table;
+  b[RQ_TBL] = -1;
+  DKCLT1(b);
+}
+
 namespace {
 
 bool TssFreeListEmpty() {

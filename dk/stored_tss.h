@@ -35,6 +35,11 @@ bool DKFindStoredTss(int32_t start, CacheWriter* writer);
 // code.
 int32_t DKPurgeStoredTss(int32_t limit);
 
+// Called as databank entry `databank` is closed: when the table lies there,
+// the word stops naming it and its entry is given back (with its pages, as
+// the table is marked dropped). Its records describe this run only.
+void DKForgetStoredTss(int32_t databank);
+
 // The TSS overflow: while as many secured entries stay in the TSS hash as
 // the overflow limit (area word 164), or when the TSS free list is empty,
 // the secured entries up to the overflow bound (raised to the low view

@@ -215,6 +215,19 @@ int32_t DKDPT0(int32_t table, int32_t key_length, int32_t record_length, bool ma
   return Restamp(cache, make);
 }
 
+void DKForgetCacheTables(int32_t databank) {
+  int32_t* a = Bufferpool();
+  // The make lock keeps caches from being made or emptied meanwhile; it is
+  // taken before the table lock and with no page held.
+  EnqdeqGuard lock(a + BP_LOCK_TCACHE_MAKE);
+  const int32_t first = LoadWord(BP_TABLE_FIRST), last = LoadWord(BP_TABLE_LAST);
+  for (int32_t t = first; first > 0 && t <= last; t += TBE_WORDS) {
+    const int32_t cache = LoadWord(t + TBE_SECOND);
+    if (cache != t && DKIsCacheTable(cache) && LoadWord(cache + TBE_DATABANK) == databank)
+      DKFreeSecondEntry(t);
+  }
+}
+
 int32_t DKDLT0(std::vector<int32_t>* cursor) {
   const std::vector<int32_t>& c = *cursor;
   const int32_t cache = c[CUR_TABLE];

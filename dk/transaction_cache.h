@@ -116,6 +116,10 @@ CacheSuffix DKReadCacheSuffix(const uint8_t* at);
 // `routine`.
 int32_t DKDPT0(int32_t table, int32_t key_length, int32_t record_length, bool make, int32_t routine,
                std::vector<int32_t>* cursor);
+// Called as databank entry `databank` is closed: every cache table that
+// lies there is given back by the table that owns it (with its pages, as a
+// cache is marked dropped), so that no cache names a closed databank.
+void DKForgetCacheTables(int32_t databank);
 // Removes the cache record in the cursor's record area.
 int32_t DKDLT0(std::vector<int32_t>* cursor);
 

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "dk/request.h"
 #include "dk/tests/transaction_fixture.h"
 
 namespace {
@@ -142,6 +143,41 @@ TEST_F(StoredTssTest, BadEntriesAndNoDatabankAreRefusedAndStoreNothing) {
   EXPECT_EQ(DKLTS0(t.start + 5).on_disk, -1);
   EXPECT_EQ(DKPurgeStoredTss(1000), 0);
   area_[BP_STORED_TSS_TABLE] = 0;
+}
+
+// The table lives in its databank: when that databank is closed, the word
+// stops naming the table and its entry is given back, so that a store once
+// the TRANS databank is open again makes the table anew there.
+TEST_F(StoredTssTest, ClosingTheTablesDatabankForgetsTheTable) {
+  Began t = Begin();
+  ASSERT_EQ(t.rc, 0);
+  Secure(t.tss, t.start, 7);
+  ASSERT_EQ(DKITS1(t.tss), 0);
+  const int32_t table = area_[BP_STORED_TSS_TABLE];
+  ASSERT_NE(table, 0);
+  const int32_t tables_used = DKHMU0(area_[BP_TABLE_HASH]);
+  // Closing another databank leaves it alone.
+  const int32_t other = Create("other", 200, 9);
+  int32_t close[4] = {1, 0, 9, -1};
+  DKCallEntry(12, close, nullptr);
+  ASSERT_EQ(close[0], 0);
+  EXPECT_EQ(area_[BP_STORED_TSS_TABLE], table);
+  EXPECT_NE(other, 0);
+  close[0] = 1;
+  close[2] = kTransDid;
+  DKCallEntry(12, close, nullptr);
+  ASSERT_EQ(close[0], 0);
+  EXPECT_EQ(area_[BP_STORED_TSS_TABLE], 0);
+  EXPECT_EQ(DKHMU0(area_[BP_TABLE_HASH]), tables_used - 1) << "the entry is given back";
+  EXPECT_EQ(DKLTS0(t.start + 1000).on_disk, -1);
+  // The TRANS databank open again (here in another file).
+  area_[BP_TRANS_DATABANK] = db_;
+  Secure(t.tss, t.start + 1, 9);
+  EXPECT_EQ(DKITS1(t.tss), 0);
+  EXPECT_EQ(area_[area_[BP_STORED_TSS_TABLE] + TBE_DATABANK], db_);
+  Secure(t.tss, t.start, 1);
+  DKFreeTss(t.tss);
+  EXPECT_EQ(DKLTS0(t.start + 1).on_disk, 9);
 }
 
 TEST_F(StoredTssTest, BackgroundMasterPurgesWhatNoRunningViewNeeds) {

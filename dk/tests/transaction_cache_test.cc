@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "dk/databank_file.h"
+#include "dk/request.h"
 #include "dk/set_requests.h"
 #include "dk/table_open.h"
 #include "dk/test_points.h"
@@ -511,6 +512,36 @@ TEST_F(TransactionCacheTest, ClosingTheTableGivesItsCacheBack) {
   DKEXE1(13, b);
   ASSERT_EQ(b[RQ_STATUS], 0);
   EXPECT_EQ(anonymous_tables(), 0);
+}
+
+// The cache tables lie in the TRANS databank while their tables lie in
+// others: when that databank is closed they are given back, so that a cache
+// entry never names a databank entry that another file has taken since.
+TEST_F(TransactionCacheTest, ClosingTheCachesDatabankGivesTheCachesBack) {
+  Began t = Begin();
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(1, 1)), 0);
+  const int32_t cache = area_[t_.entry + TBE_SECOND];
+  ASSERT_EQ(area_[cache + TBE_DATABANK], trans_);
+  // Closing the table's own databank's neighbour changes nothing.
+  ASSERT_NE(Create("other", 200, 9), 0);
+  int32_t close[4] = {1, 0, 9, -1};
+  DKCallEntry(12, close, nullptr);
+  ASSERT_EQ(close[0], 0);
+  EXPECT_EQ(area_[t_.entry + TBE_SECOND], cache);
+  close[0] = 1;
+  close[2] = kTransDid;
+  DKCallEntry(12, close, nullptr);
+  ASSERT_EQ(close[0], 0);
+  EXPECT_EQ(area_[t_.entry + TBE_SECOND], 0);
+  // The TRANS databank open again; the entry it had may name another file.
+  const int32_t reopened = Create("trans2", 400, kTransDid);
+  area_[BP_TRANS_DATABANK] = reopened;
+  std::string out;
+  EXPECT_EQ(FetchRow(t.tss, 2, Row(1, 0), &out), 4) << "no cache";
+  ASSERT_EQ(Cache(t.tss, kChangeInsert, 1, Row(2, 2)), 0);
+  EXPECT_EQ(area_[area_[t_.entry + TBE_SECOND] + TBE_DATABANK], reopened);
+  EXPECT_EQ(FetchRow(t.tss, 2, Row(2, 0), &out), 0);
+  EXPECT_EQ(ValueOf(out), 2);
 }
 
 TEST_F(TransactionCacheTest, BadRequestsGetTheKernelsErrors) {
