@@ -1,0 +1,102 @@
+// The services the kernel core takes from the layers above it: record access
+// (tables, transactions, collations), the statement interpreter, the data
+// dictionary's statement images and the request interface's information
+// items. Their owners install one table at start; an entry nobody installed
+// answers KERNEL_SERVICE_ABSENT and logs a report that names it.
+#pragma once
+
+#include <cstdint>
+
+// What an uninstalled entry answers (the same answer record access and the
+// databank kernel give for their own missing upper services).
+inline constexpr int32_t KERNEL_SERVICE_ABSENT = -19040;
+
+struct KernelUpperServices {
+  // --- Record access ---
+  // DUCrtTcbHash: creates SYS TCB_LIST; 0 or negative.
+  int32_t (*du_crt_tcb_hash)(int32_t* base);
+  // DUOpenSysTable: registers a catalog base table from its description
+  // (`words` words) for the databank DCB; 0, 1 already registered, negative.
+  int32_t (*du_open_sys_table)(int32_t* base, const int32_t* description, int32_t words,
+                               int32_t dcb);
+  // DUTcbBucketOf: the TCB_LIST bucket of a table number, negative without the list.
+  int32_t (*du_tcb_bucket_of)(int32_t* base, int32_t table);
+  // DUOpenTableChain: open kind, LID, table, access, key and record length,
+  // transaction mode; the TCB in *tcb. 0 or negative.
+  int32_t (*du_open_table_chain)(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
+  // DUCloseTables: closes a TCB with a close kind.
+  int32_t (*du_close_tables)(int32_t* base, int32_t tcb, int32_t kind);
+  // DUFreeTcbEntry: closes and frees every open TCB of TCB_LIST.
+  int32_t (*du_free_tcb_entries)(int32_t* base);
+  // DSCloseSecTables / DSOpenComTables: the table handles of a section.
+  int32_t (*close_sec_tables)(int32_t* base, int32_t usr, int32_t sd, int32_t stg);
+  int32_t (*open_com_tables)(int32_t* base, int32_t usr, int32_t com);
+  // DSGetTransScope: the session's TP TRANSACTION_SCOPE, 0 without one.
+  int32_t (*get_trans_scope)(int32_t* base, int32_t usr);
+  // XLInstallTable: (mode, table number, 256-byte table); status.
+  int32_t (*xl_install_table)(int32_t* base, int32_t mode, int32_t id, const uint8_t* table);
+  // DSTransCleanup and DSFreeTP of a session's transaction block.
+  int32_t (*trans_cleanup)(int32_t* base, int32_t usr, int32_t tp);
+
+  // --- Statement interpreter ---
+  // DAMAE2: runs `stm` (its active compound block's program and storage)
+  // from its PC for session `usr`; result[0] the status, result[1..12] the
+  // result vector. Status 0 with PC not 0: a row; PC 0: the end.
+  void (*damae2)(int32_t* base, int32_t* result, int32_t stm, int32_t usr);
+  // DAOpName: the opcode's three letters into name[0..2]; 0, or not 0 when unknown.
+  int32_t (*da_op_name)(int32_t opcode, char* name);
+
+  // --- Data dictionary ---
+  // DDStmtImage: the precompiled statement `number` (negative): its header
+  // of 16-bit values and its run-length encoded body. 0, or negative when
+  // there is no such image.
+  int32_t (*dd_stmt_image)(int32_t number, const int16_t** header, int32_t* header_length,
+                           const int32_t** body, int32_t* body_length);
+
+  // --- Request interface ---
+  // DSInfoBuild (SYS SIIA word, 4711), DSInfoGet/DSInfoPut (error
+  // translation table), DSInfoFree, DSInfoClear, DSRegEscCallbacks.
+  int32_t (*info_build)(int32_t* base, int32_t* siia);
+  int32_t (*info_error_table)(int32_t* base, int32_t* table);
+  int32_t (*info_free)(int32_t* base, int32_t* area);
+  int32_t (*info_clear)(int32_t* base, int32_t siia);
+  int32_t (*reg_esc_callbacks)(int32_t* base);
+  // DSRelStm (session, statement, kind); DSTransEndReq; DSLockTables mode 1;
+  // DSSeqSave.
+  int32_t (*rel_stm)(int32_t* base, int32_t usr, int32_t stm, int32_t kind);
+  int32_t (*trans_end_req)(int32_t* base, int32_t usr);
+  int32_t (*lock_tables_end_load)(int32_t* base, int32_t usr);
+  int32_t (*seq_save)(int32_t* base, int32_t sequence);
+};
+
+// Installs `services` (not owned; null members count as not installed) and
+// returns the table it replaces; nullptr takes every entry away.
+const KernelUpperServices* KernelInstallUpperServices(const KernelUpperServices* services);
+
+// The kernel's calls. Each answers KERNEL_SERVICE_ABSENT (DAMAE2: in
+// result[0]) and logs "<name>: kernel upper service not installed" when
+// nobody installed it.
+int32_t UpCrtTcbHash(int32_t* base);
+int32_t UpOpenSysTable(int32_t* base, const int32_t* description, int32_t words, int32_t dcb);
+int32_t UpTcbBucketOf(int32_t* base, int32_t table);
+int32_t UpOpenTableChain(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
+int32_t UpCloseTables(int32_t* base, int32_t tcb, int32_t kind);
+int32_t UpFreeTcbEntries(int32_t* base);
+int32_t UpCloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg);
+int32_t UpOpenComTables(int32_t* base, int32_t usr, int32_t com);
+int32_t UpGetTransScope(int32_t* base, int32_t usr);
+int32_t UpXLInstallTable(int32_t* base, int32_t mode, int32_t id, const uint8_t* table);
+int32_t UpTransCleanup(int32_t* base, int32_t usr, int32_t tp);
+void UpDAMAE2(int32_t* base, int32_t* result, int32_t stm, int32_t usr);
+int32_t UpDAOpName(int32_t opcode, char* name);
+int32_t UpStmtImage(int32_t number, const int16_t** header, int32_t* header_length,
+                    const int32_t** body, int32_t* body_length);
+int32_t UpInfoBuild(int32_t* base, int32_t* siia);
+int32_t UpInfoErrorTable(int32_t* base, int32_t* table);
+int32_t UpInfoFree(int32_t* base, int32_t* area);
+int32_t UpInfoClear(int32_t* base, int32_t siia);
+int32_t UpRegEscCallbacks(int32_t* base);
+int32_t UpRelStm(int32_t* base, int32_t usr, int32_t stm, int32_t kind);
+int32_t UpTransEndReq(int32_t* base, int32_t usr);
+int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr);
+int32_t UpSeqSave(int32_t* base, int32_t sequence);
