@@ -93,6 +93,47 @@ TEST_F(ParallelApplyTest, RecordsWaitForTheEarlierRecordsOfTheirRow) {
   }
 }
 
+// The master's record waits on a page the test holds; the slave it woke
+// meanwhile takes the next record, of a table on another databank, and
+// applies it: records of a unit are applied by more than one thread.
+TEST_F(ParallelApplyTest, ASlaveAppliesTheNextRecordWhileTheMasterWaits) {
+  Table x = CreateTable(71, 4, 8);
+  ASSERT_EQ(Insert(x, MakeRecord("x0", 4, 8)), 0);
+  Create("other", 400, 6, 3);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_DID] = 6;
+  b[RQ_TYPE] = 10;
+  b[RQ_TBL] = 72;
+  b[RQ_KEY_LENGTH] = 4;
+  b[RQ_RECORD_LENGTH] = 8;
+  DKEXE1(16, b);
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  const Table y{b[RQ_TABLE], 72, 4, 8};
+  StartBackground(2);
+  // The slave waits in its queue, where the master finds it.
+  const int32_t slave = area_[BP_FIRST_SWA] + SWA_WORDS;
+  while (LoadWord(slave + SWA_STATE) != SLOT_INACTIVE_SLAVE) std::this_thread::yield();
+  const std::string rx = MakeRecord("x1", 4, 8), ry = MakeRecord("y1", 4, 8);
+  // The write set is made before the page is held: its pages are written
+  // through the pool the held page is in.
+  Began t = Begin();
+  Sets s = NewSets();
+  AppendTo(s.write, Header(0, {{db_, 3}}));
+  AppendTo(s.write, Change(1, x, rx));
+  AppendTo(s.write, Change(1, y, ry));
+  const std::vector<int32_t> e = RootEntry(x);
+  const int32_t held = Get(db_, e[RE_TOP + 1], e[RE_DATA_PAGE_SIZE + 1], GET_UPDATE);
+  ASSERT_GT(held, 0);
+  ASSERT_EQ(End(t.tss, s), 0);
+  const int32_t commit = LoadWord(BP_COMMITS);
+  // The master holds x's root page while it waits for the leaf: x is not
+  // read before the leaf is given back.
+  AwaitRow(y, ry.substr(0, 4), ry);
+  DKPUT0(PUT_UNCHANGED, held);
+  AwaitSecured(commit);
+  EXPECT_EQ(Rows(x), (std::vector<std::string>{MakeRecord("x0", 4, 8), rx}));
+}
+
 // Transactions of many inserts, updates and deletes over three shared
 // tables, several changes of one row within a transaction among them, are
 // committed one after the other while four background threads apply them;
