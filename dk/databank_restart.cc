@@ -205,11 +205,15 @@ void ApplyRecord(Replay* r, int32_t length, int32_t only_seqno = 0) {
   }
 }
 
-// The copies of the replayed databank that are not backups.
+// The copies of the replayed databank that are online, with their file
+// open, and not backups.
 std::vector<int32_t> NonBackupCopies(const Replay& r) {
+  const int32_t* a = Bufferpool();
   std::vector<int32_t> out;
   for (int32_t copy : Copies(r))
-    if (Bufferpool()[copy + DBE_KIND] != DBT_BACKUP) out.push_back(copy);
+    if (a[copy + DBE_KIND] != DBT_BACKUP && a[copy + DBE_OFFLINE] == 0 &&
+        a[copy + DBE_CHANNEL] != 0)
+      out.push_back(copy);
   return out;
 }
 
@@ -247,6 +251,35 @@ int32_t RebuildTransCopy(const Replay& r, std::span<int32_t> record) {
   return 0;
 }
 
+// Records 13 and 14: the restore time stamps owed to the restore
+// directories of the copies, read as DKROO1 reads its request: word 2 the
+// DID whose slot, word 9 the stamp. Every copy that is not a backup takes
+// them in a section 32, the chosen one in a 31 (unless a backup). At an
+// open (mode -1) a stamp that does not fit only warns. A failure for a
+// copy ends the replay.
+int32_t Stamps(Replay* r, std::span<int32_t> record) {
+  if (record.size() <= static_cast<size_t>(ROO_STAMP)) {
+    Report(-88, 2, record[0], LoadWord(BP_TRANS_ENTRY));
+    return 0;
+  }
+  std::vector<int32_t> copies;
+  if (r->state == kEveryCopy)
+    copies = NonBackupCopies(*r);
+  else if (Bufferpool()[r->chosen + DBE_KIND] != DBT_BACKUP)
+    copies.push_back(r->chosen);
+  for (int32_t copy : copies) {
+    // The TRANS databank's header word 4 starts its root pages, not a
+    // restore directory.
+    if (r->did == 2) {
+      Report(-43, 2, record[0], copy);
+      return 0;
+    }
+    const int32_t rc = DKILT0(copy, record[ROO_OTHER_DID], record[ROO_STAMP], r->mode);
+    if (rc < 0) return rc;
+  }
+  return 0;
+}
+
 // The records of copy operations in an owed section. Failures are
 // reported against the chosen copy and the replay goes on; only the
 // restore-directory stamps of a copy end it.
@@ -270,17 +303,8 @@ int32_t ApplyCopyOperation(Replay* r, std::span<int32_t> record) {
       break;
     }
     case 13:
-    case 14: {
-      // The restore-directory stamps of DKILT1 are not part of the kernel:
-      // reported for each copy they are owed to, never passed over.
-      const bool any = r->state == kEveryCopy ? !NonBackupCopies(*r).empty()
-                                              : Bufferpool()[r->chosen + DBE_KIND] != DBT_BACKUP;
-      if (any) {
-        int32_t value = code;
-        DKReportError(dkset::RoutineIndex("DKILT1"), -86, DK_SEV_ERROR, &value, r->entry);
-      }
-      return 0;
-    }
+    case 14:
+      return Stamps(r, record);
     case 17:
       rc = RebuildTransCopy(*r, record);
       break;

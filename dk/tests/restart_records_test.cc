@@ -176,14 +176,14 @@ TEST_F(RestartRecordsTest, ACreatedTableAppearsOnEveryCopy) {
 TEST_F(RestartRecordsTest, RecordsWithoutARoutineAreReportedAndDamagedOnesSkipped) {
   const int32_t set = TransSet(5);
   Append(set, 5, {32, 0, 5, -1});
-  Append(set, 5, {13, 0, 5, 0});  // a restore directory stamp
+  Append(set, 5, {14, 0, 5});     // a restore directory stamp cut short
   Append(set, 5, {27, 0, 5, 0});  // no such record
   std::vector<int32_t> insert = TableRecord(1);
   const std::string row = MakeRecord("cccc", 4, 20, '2');
   std::memcpy(insert.data() + RQ_RECORD, row.data(), row.size());
   Append(set, 5, insert);
   EXPECT_EQ(Replay(5, db_), 0);
-  EXPECT_TRUE(Logged("in function DKILT1"));
+  EXPECT_TRUE(Logged("restart set corrupt, value = 14"));
   EXPECT_TRUE(Logged("restart set corrupt, value = 27"));
   // The replay went on past both.
   EXPECT_EQ(CheckRow(false, row), 0);
@@ -302,7 +302,7 @@ TEST_F(RestartRecordsTest, EachTableOperationReachesItsRoutineOnEveryCopy) {
     int32_t result, reports;
   } cases[] = {
       {7, "DKDCT1", -67, 2},  {10, "DKACT1", -67, 2}, {11, "DKCRX1", -86, 2},
-      {23, "DKRCX1", -86, 2}, {24, "DKALR1", -67, 2}, {14, "DKILT1", 0, 1},
+      {23, "DKRCX1", -86, 2}, {24, "DKALR1", -67, 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.routine);
@@ -362,10 +362,11 @@ TEST_F(RestartRecordsTest, AStampOwedToABackupCopyIsLeftAlone) {
   area_[copy_ + DBE_KIND] = DBT_BACKUP;
   const int32_t set = TransSet(5);
   Append(set, 5, {31, 0, 5, 4});
-  Append(set, 5, {13, 0, 5, 0});
+  Append(set, 5, {13, 0, 7, 0, 0, 0, 0, 0, 0, 12});
   log_.records.clear();
   EXPECT_EQ(Replay(5, db_), 0);
-  EXPECT_FALSE(Logged("DKILT1"));
+  EXPECT_TRUE(log_.records.empty());
+  EXPECT_EQ(FileWord("copy", kHeaderUnit, HDR_RESTORE_DIRECTORY), 0);
 }
 
 }  // namespace
@@ -395,6 +396,35 @@ TEST_F(RestartRecordsTest, ADatabankThatOwesNothingLogsNothing) {
   int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
   EXPECT_EQ(DKRSL1(rq), 0);
   EXPECT_TRUE(log_.records.empty());
+}
+
+}  // namespace
+
+namespace {
+
+// Records 13 and 14 carry, as a DKROO1 request does, the DID whose slot
+// (word 2) and its stamp (word 9).
+TEST_F(RestartRecordsTest, StampsOwedToEveryCopyReachTheirRestoreDirectories) {
+  const int32_t set = TransSet(5);
+  Append(set, 5, {32, 0, 5, -1});
+  Append(set, 5, {13, 0, 7, 0, 0, 0, 0, 0, 0, 12});
+  EXPECT_EQ(Replay(5, db_), 0);
+  for (const char* file : {"tables", "copy"}) {
+    SCOPED_TRACE(file);
+    const int32_t directory = FileWord(file, kHeaderUnit, HDR_RESTORE_DIRECTORY);
+    ASSERT_GT(directory, 1);
+    // The first slot: DID, stamp, sequence, state.
+    EXPECT_EQ(FileWord(file, directory, 4), 7);
+    EXPECT_EQ(FileWord(file, directory, 5), 12);
+    EXPECT_EQ(FileWord(file, directory, 7), 1);
+  }
+  // A stamp that does not fit the slot only warns at an open.
+  const int32_t again = TransSet(5);
+  Append(again, 5, {32, 0, 5, -1});
+  Append(again, 5, {13, 0, 7, 0, 0, 0, 0, 0, 0, 30});
+  log_.records.clear();
+  EXPECT_EQ(Replay(5, db_), 0);
+  EXPECT_TRUE(Logged("restore needed due to invalid timestamp"));
 }
 
 }  // namespace
