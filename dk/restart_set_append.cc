@@ -36,11 +36,12 @@ int32_t HoldSet(int32_t tbl) {
 }
 
 // TBLs are the kernel's: a DID that is also the TBL of another table names
-// that table, which is no restart set.
+// that table, which is no restart set (the commit set among them).
 bool IsRestartSet(int32_t set) {
   const int32_t* a = Bufferpool();
   const int32_t d = a[set + TBE_DATABANK];
-  return a[set + TBE_KIND] == kKindSet && DKIsDatabankEntry(d) && a[d + DBE_DID] == 2;
+  return a[set + TBE_KIND] == kKindSet && DKIsDatabankEntry(d) && a[d + DBE_DID] == 2 &&
+         set != LoadWord(BP_COMMIT_SET_TBL);
 }
 
 // The set's first append since it was made or freed opens a section: the

@@ -233,3 +233,24 @@ TEST_F(TransRestartTest, TwoGroupsOfOneCommitNumberEndTheServer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TransRestartTest, TheCommitSetIsNoDatabanksRestartSet) {
+  // A databank of DID 10 would name the commit set's TBL.
+  Put(Change(1, 1, 5, 1));
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  b[SETRQ_LENGTH] = 4;
+  b[SETRQ_RECORD] = 1;
+  EXPECT_EQ(DKAppendRestartRecord(b, 10, -1), -46);
+  // Nothing was appended to it.
+  std::vector<int32_t> r(static_cast<size_t>(SetRequestBlockWords()), 0);
+  r[SETRQ_TABLE] = commit_set_;
+  r[SETRQ_TBL] = 10;
+  r[SETRQ_RC] = 2;
+  ASSERT_EQ(DKGXN0(r), 0);
+  r[SETRQ_RC] = 0;
+  EXPECT_EQ(DKGXN0(r), SET_END);
+}
+
+}  // namespace
