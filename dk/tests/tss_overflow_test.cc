@@ -53,6 +53,29 @@ TEST_F(TssOverflowTest, CommitsGoOnOnceEveryEntryIsTaken) {
   EXPECT_EQ(area_[BP_TSS_DELETED], area_[BP_TSS_OVERFLOWED]);
 }
 
+// The low start limit the scan stores is lowered to the lowest start number
+// stored while stored records may still be asked for.
+TEST_F(TssOverflowTest, LowStartLimitCountsStoredRecords) {
+  struct Case {
+    const char* what;
+    int32_t overflowed, deleted, bound, low_view, stored_low, lowest, limit;
+  } cases[] = {
+      {"nothing stored", 0, 0, 500, 100, 7, 40, 40},
+      {"stored, all purged", 5, 5, 500, 100, 7, 40, 40},
+      {"stored, still asked for", 5, 2, 500, 100, 7, 40, 7},
+      {"stored above the lowest start", 5, 2, 500, 100, 70, 40, 40},
+      {"stored below every view", 5, 2, 90, 100, 7, 40, 40},
+  };
+  for (const Case& c : cases) {
+    area_[BP_TSS_OVERFLOWED] = c.overflowed;
+    area_[BP_TSS_DELETED] = c.deleted;
+    area_[BP_TSS_OVERFLOW_BOUND] = c.bound;
+    area_[BP_LOW_VIEW_TRANS] = c.low_view;
+    area_[BP_TSS_OVERFLOW_LOW_START] = c.stored_low;
+    EXPECT_EQ(DKLowStartWithStored(c.lowest), c.limit) << c.what;
+  }
+}
+
 // Below the overflow limit and with entries free, secured entries a view
 // still holds stay in the hash and nothing is stored.
 TEST_F(TssOverflowTest, NothingIsStoredWhileEntriesAreLeft) {
