@@ -8,10 +8,12 @@
 #include "dk/background_threads.h"
 #include "dk/control_area.h"
 #include "dk/copy_making.h"
+#include "dk/databank_file.h"
 #include "dk/databank_restart.h"
 #include "dk/error_log.h"
 #include "dk/record_routines.h"
 #include "dk/request.h"
+#include "dk/restore_directory.h"
 #include "dk/set_pages.h"
 #include "dk/table_alter.h"
 #include "dk/table_entries.h"
@@ -126,6 +128,19 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
   return result;
 }
 
+// Records 13 and 14: the restore time stamp of databank `did` (record word
+// 2; the stamp in the word a DKROO1 request keeps it in, as the restart
+// decodes the same record) into the restore directory of the LOG databank
+// and each online copy of it that is no backup (DKILT1).
+int32_t RestoreStamp(const std::vector<int32_t>& request, int32_t commit) {
+  if (request.size() <= static_cast<size_t>(ROO_STAMP)) {
+    int32_t value = request[WS_CODE];
+    DKReportError(RoutineIndex("DKPTR1"), -66, DK_SEV_INTERNAL, &value, 0);
+    return -66;
+  }
+  return DKILT1(LoadWord(BP_LOG_ENTRY), request[ROO_OTHER_DID], request[ROO_STAMP], commit);
+}
+
 // Records 18 and 19: with a key of -1 (record word 10) the table (record
 // words 2 and 5, DID and TBL; 6 and 7 its lengths) is marked dropped in its root entry, opened
 // around the change so that the close that leaves it unused gives it back.
@@ -209,12 +224,8 @@ int32_t DKPTR1(std::span<int32_t> record, int32_t commit) {
     case 26:
       return DKEDC1(request[WSR_DID], request[WSR_SEQNO], request[WSR_NEW_SEQNO], commit);
     case 13:
-    case 14: {
-      // The restore directory stamps of DKILT1 are not part of the kernel.
-      int32_t value = fcode;
-      DKReportError(RoutineIndex("DKILT1"), -86, DK_SEV_ERROR, &value, value);
-      return -86;
-    }
+    case 14:
+      return RestoreStamp(request, commit);
   }
   int32_t value = fcode;
   DKReportError(routine, -66, DK_SEV_INTERNAL, &value, 0);

@@ -98,8 +98,6 @@ TEST_F(DatabankRecordsTest, PostProcessingDropsTheTableAndOtherRecordsAnswerInva
       {"a table marked dropped", {18, 0, 5, 0, 0, 88, 4, 8, 0, 0, -1}, 0},
       {"a table that is not there", {19, 0, 5, 0, 0, 89, 4, 8, 0, 0, -1}, -50},
       {"a record rewritten by its key", {19, 0, 5, 0, 0, 77, 4, 8, 0, 0, 5}, -86},
-      {"restore directory stamp", {13, 0, 5}, -86},
-      {"restore directory stamp and databank step", {14, 0, 5}, -86},
   };
   for (const Case& c : cases) EXPECT_EQ(Apply(c.record, t), c.rc) << c.what;
   EXPECT_EQ(open(88), -50);
@@ -122,7 +120,38 @@ TEST_F(DatabankRecordsTest, PostProcessingDropsTheTableAndOtherRecordsAnswerInva
   exclusive[RQ_STATUS] = 0;
   DKCLT1(exclusive);
   EXPECT_EQ(open(90), 0);
-  EXPECT_EQ(Rows(t).size(), std::size(cases) + 1);
+  EXPECT_EQ(Rows(t).size(), std::size(cases) + 1);  // and the held table's
+}
+
+// Records 13 and 14 give the restore directory of the LOG databank the
+// stamp of a databank: a slot is added, a stamp one or two ahead of the
+// slot's passes, another one asks for a restore (-19); without a LOG
+// databank there is no directory (-45).
+TEST_F(DatabankRecordsTest, RestoreStampsReachTheLogDirectory) {
+  StartBackground(1);
+  Table t = CreateTable(77, 4, 8);
+  auto stamp = [](int32_t code, int32_t did, int32_t value) {
+    std::vector<int32_t> r(ROO_WORDS, 0);
+    r[WS_CODE] = code;
+    r[ROO_OTHER_DID] = did;
+    r[ROO_STAMP] = value;
+    return r;
+  };
+  EXPECT_EQ(Apply(stamp(13, 5, 20), t), -45);
+  area_[BP_LOG_ENTRY] = Create("log", 400, 3, 1);
+  struct Step {
+    const char* what;
+    std::vector<int32_t> record;
+    int32_t rc;
+  } steps[] = {
+      {"a slot added", stamp(13, 5, 20), 0},
+      {"one ahead", stamp(14, 5, 21), 0},
+      {"two ahead", stamp(13, 5, 22), 0},
+      {"another databank's slot added", stamp(13, 6, 7), 0},
+      {"far ahead: restore needed", stamp(14, 5, 40), -19},
+  };
+  for (const Step& step : steps) EXPECT_EQ(Apply(step.record, t), step.rc) << step.what;
+  EXPECT_EQ(Rows(t).size(), std::size(steps) + 1);
 }
 
 }  // namespace

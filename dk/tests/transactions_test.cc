@@ -393,7 +393,7 @@ TEST_F(TransactionTest, RecordsWithoutTheirRoutineAnswerInvalidCode) {
   Table table = CreateTable(77, 4, 8);
   struct Case {
     int32_t fcode, rc;
-  } cases[] = {{24, -46}, {13, -86}, {60, 0}};  // 24: DKALR1 naming no second table entry
+  } cases[] = {{24, -46}, {19, -86}, {60, 0}};  // 24: DKALR1 naming no second table entry
   int32_t n = 0;
   for (const Case& c : cases) {
     const std::string r = MakeRecord("k" + std::to_string(n++), 4, 8);
