@@ -69,14 +69,20 @@ int32_t DKSDC1(int32_t did, int32_t seqno) {
 
 int32_t DKEDC1(int32_t did, int32_t seqno, int32_t new_seqno, int32_t order) {
   int32_t* a = Bufferpool();
-  // The tables of a TRANS or LOG copy are brought up to date by DKOCD1,
-  // which the kernel does not have yet: the copy stays as it is.
-  if (did == 2 || did == 3) return Report("DKOCD1", -86, did, DKFindDatabank(did));
   const int32_t copy = CopyOf(did, seqno);
   if (copy == 0) return Report("DKEDC1", -47, seqno, DKFindDatabank(did));
   {
     EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
     a[copy + DBE_OFFLINE_COPY] = 0;
+  }
+  // The tables of a TRANS or LOG copy are made current from the first copy
+  // before its restart set runs.
+  if (did == 2 || did == 3) {
+    int32_t current[OCD_WORDS] = {};
+    current[OCD_COUNT] = 1;
+    current[OCD_SEQNO] = seqno;
+    current[OCD_FIRST_DID] = did;
+    if (int32_t rc = DKOCD1(current); rc < 0) return rc;
   }
   int32_t restart[RSD_WORDS] = {};
   restart[RSD_MODE] = order;

@@ -12,9 +12,9 @@ int32_t DKPutCopyOnline(int32_t did, int32_t seqno, int32_t order);
 // The copy of `did` with `seqno` gets both offline flags (entry words 8 and
 // 9); nothing for DID 2; -47 when no copy carries the SEQNO.
 int32_t DKSDC1(int32_t did, int32_t seqno);
-// The copy's second offline flag is cleared, its restart set replayed
-// (DKRSD1 with `order` as its mode) and, unless `new_seqno` is -1, the new
-// SEQNO written into its header (DKROO1 code 13). -47 when no copy carries
-// the SEQNO; -86 naming DKOCD1 for DIDs 2 and 3, whose tables that routine
-// must bring up to date first and which is not built.
+// The copy's second offline flag is cleared, for DIDs 2 and 3 its tables
+// made current (DKOCD1), its restart set replayed (DKRSD1 with `order` as
+// its mode) and, unless `new_seqno` is -1, the new SEQNO written into its
+// header (DKROO1 code 13). -47 when no copy carries the SEQNO; else 0 or
+// the first failure.
 int32_t DKEDC1(int32_t did, int32_t seqno, int32_t new_seqno, int32_t order);

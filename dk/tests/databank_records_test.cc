@@ -53,7 +53,7 @@ TEST_F(DatabankRecordsTest, MakingOfACopyAndPuttingItOnline) {
       // a checkpoint, which marks it out of step again (word 9).
       {"end of the making", {26, 0, 5, 4, -1}, 0, 1, 1},
       {"end for a SEQNO no copy carries", {26, 0, 5, 9, -1}, -47, 1, 1},
-      {"end of a LOG copy needs DKOCD1", {26, 0, 3, 1, -1}, -86, 1, 1},
+      {"end for a DID with no databank", {26, 0, 9, 1, -1}, -47, 1, 1},
       {"copy put online", {17, 0, 5, 4}, 0, 0, 0},
       {"copy online already", {17, 0, 5, 4}, 0, 0, 0},
       {"copy that is not there", {17, 0, 5, 9}, -45, 0, 0},
@@ -121,6 +121,19 @@ TEST_F(DatabankRecordsTest, PostProcessingDropsTheTableAndOtherRecordsAnswerInva
   DKCLT1(exclusive);
   EXPECT_EQ(open(90), 0);
   EXPECT_EQ(Rows(t).size(), std::size(cases) + 1);  // and the held table's
+}
+
+// The end of a LOG copy's making makes its tables current from the first
+// copy (DKOCD1) before its restart runs.
+TEST_F(DatabankRecordsTest, EndOfALogCopysMakingMakesItCurrent) {
+  const int32_t log = Create("log", 400, 3, 1);
+  const int32_t copy = Create("logcopy", 400, 3, 2);
+  area_[BP_LOG_ENTRY] = log;
+  ASSERT_EQ(DKSDC1(3, 2), 0);
+  EXPECT_EQ(area_[copy + DBE_OFFLINE_COPY], 1);
+  EXPECT_EQ(DKEDC1(3, 2, 5, 0), 0);
+  EXPECT_EQ(area_[copy + DBE_OFFLINE_COPY], 0);
+  EXPECT_EQ(FileWord("logcopy", kHeaderUnit, HDR_SEQNO), 5);
 }
 
 // Records 13 and 14 give the restore directory of the LOG databank the
