@@ -28,3 +28,17 @@ void DUFetchMany(int32_t* base, int32_t* record);
 void DUPrepareForUpdate(int32_t* base, int32_t* record, int32_t usr);
 // REF: re-classifies the current row against the write set.
 void DURefresh(int32_t* base, int32_t* record, int32_t usr);
+
+// INS: inserts the row of the block's buffer with its index entries; 0, 1
+// for a duplicate key (the program branches), or an error.
+void DUInsertRow(int32_t* base, int32_t* record, int32_t usr);
+// DEL: deletes the row of the block's buffer (the current row) with its
+// index entries; 0 also when the transaction deleted it before.
+void DUDEL1(int32_t* base, int32_t* record, int32_t usr);
+// UPD: the row in the buffer replaces the before image the PFU of the row
+// kept; word 1 carries the row-operation code (50 to 400).
+void DURowOp1(int32_t* base, int32_t* record, int32_t usr);
+// DLA and DRP: every row of the table deleted (DLA answers 100 when there
+// was none).
+void DUDeleteAll(int32_t* base, int32_t* record, int32_t usr, int32_t work);
+void DUDropRows(int32_t* base, int32_t* record, int32_t usr, int32_t work);

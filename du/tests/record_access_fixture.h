@@ -66,6 +66,7 @@ class KernelModel {
   };
   std::map<int32_t, std::map<std::string, std::string>> rows;
   std::map<int32_t, std::map<std::string, Entry>> writes;
+  std::vector<int32_t> last_appended;
   int32_t next_tbl = 100;
   int32_t next_tss = 1;
   int32_t open_tss = 0;
@@ -137,6 +138,7 @@ class KernelModel {
       case DK_APS1: {
         auto& q = queues[b[4]].records;
         q.emplace_back(b + 15, b + 15 + b[8]);
+        last_appended = q.back();
         b[0] = 0;
         b[6] = 1;
         b[7] = static_cast<int32_t>(q.size());
@@ -150,6 +152,16 @@ class KernelModel {
         return;
       case DK_ETR1:
         ended.emplace_back(b, b + 7);
+        if (b[0] == 0) {
+          for (auto& [tbl, entries] : writes)
+            for (auto& [key, e] : entries) {
+              if (e.status == 1)
+                rows[tbl].erase(key);
+              else
+                rows[tbl][key] = e.row;
+            }
+        }
+        if (b[0] == 0 || b[0] == 1) writes.clear();
         b[0] = 0;
         b[3] = 0;
         --open_tss;
@@ -213,6 +225,50 @@ class KernelModel {
       }
       case 30:
         b[6] = 1;
+        return;
+      case DK_AFC1:
+        b[0] = 0;
+        return;
+      case DK_INT1: {
+        const auto& r = last_appended;
+        const int32_t kind = b[6];
+        const std::string row(reinterpret_cast<const char*>(r.data() + 10),
+                              static_cast<size_t>(b[13]));
+        const std::string key = row.substr(0, static_cast<size_t>(b[12]));
+        if (kind == 1 || kind == 2) writes[b[10]][key] = {0, row, b[15]};
+        if (kind == 4) writes[b[10]][key] = {1, row, b[15]};
+        b[6] = 0;
+        return;
+      }
+      case DK_INS1:
+      case DK_DEL1:
+      case DK_UPD1:
+      case DK_CHK1: {
+        const std::string row(reinterpret_cast<const char*>(b + 10), static_cast<size_t>(b[7]));
+        const std::string key = row.substr(0, static_cast<size_t>(b[6]));
+        auto& t = rows[b[4]];
+        const bool there = t.count(key) != 0;
+        if (code == DK_INS1) {
+          if (!there) t[key] = row;
+          b[0] = there ? 1 : 0;
+        } else if (code == DK_DEL1) {
+          t.erase(key);
+          b[0] = there ? 0 : 5;
+        } else if (code == DK_UPD1) {
+          if (there) t[key] = row;
+          b[0] = there ? 0 : 5;
+        } else {
+          b[0] = there ? 4 : 0;
+        }
+        return;
+      }
+      case DK_PFU1:
+        b[8] = b[7];
+        b[0] = 0;
+        return;
+      case DK_DRP1:
+        rows[b[4]].clear();
+        b[0] = 0;
         return;
       case DK_CCS1:
         b[0] = recheck ? recheck(b) : 0;
