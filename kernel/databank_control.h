@@ -1,0 +1,87 @@
+// Databank control blocks (DCB): one per databank the kernel uses, shared by
+// all sessions and found in SYS DCB_LIST by logical id. DSOpenDcb finds or
+// creates one with a claimed access mode and opens its files from the
+// catalog's databank rows; DSOpenSysdb builds the system databank's block at
+// start and registers the catalog base tables; DSCloseDcb gives references
+// back; DSOpenSesDb/DSOpenDbFile claim a databank alone for a file request.
+#pragma once
+
+#include <cstdint>
+
+// DSOpenDcb request words.
+inline constexpr int32_t OPD_KIND = 0;  // kind in, status out
+inline constexpr int32_t OPD_LID = 1;
+inline constexpr int32_t OPD_DID = 2;
+inline constexpr int32_t OPD_DCB = 3;
+inline constexpr int32_t OPD_SEQNO = 4;     // -1 after an error, else the failing file's
+inline constexpr int32_t OPD_TYPE = 5;      // the failing file's type
+inline constexpr int32_t OPD_DEFERRED = 6;  // a deferred error of logical id 2
+inline constexpr int32_t OPD_FILES = 7;     // files opened
+inline constexpr int32_t OPD_WORDS = 8;
+
+// DSCloseDcb request words.
+inline constexpr int32_t CLS_MODE = 0;  // mode 0-3 in, status out
+inline constexpr int32_t CLS_LID = 1;
+inline constexpr int32_t CLS_REF = 2;  // negative: give one reference back
+inline constexpr int32_t CLS_WORDS = 3;
+
+// Columns of the catalog's databank rows (the STM_MOS_DATABANK statement).
+inline constexpr int32_t DBROW_NAME = 1;     // databank name, 128 characters
+inline constexpr int32_t DBROW_SEQNO = 2;    // the file's sequence number
+inline constexpr int32_t DBROW_FILE = 3;     // file name, 256 characters
+inline constexpr int32_t DBROW_LOBDIR = 4;   // LOB directory table number, 0 none
+inline constexpr int32_t DBROW_TYPE = 5;     // type letter N T L W S
+inline constexpr int32_t DBROW_SHADOW = 6;   // "Y": a type-5 copy opened as type 6
+inline constexpr int32_t DBROW_OFFLINE = 8;  // "Y": offline
+
+// Statuses.
+inline constexpr int32_t DCB_IN_USE = -16172;
+inline constexpr int32_t DCB_NOT_EXCLUSIVE = -16191;
+inline constexpr int32_t DCB_NOT_FOUND = -19021;
+inline constexpr int32_t DCB_BAD_CLOSE_MODE = -19022;
+inline constexpr int32_t DCB_NO_ROW = -19046;
+inline constexpr int32_t DCB_BAD_TYPE = -19010;
+inline constexpr int32_t DCB_OFFLINE = -18233;
+inline constexpr int32_t DCB_NO_THREAD = -18515;
+inline constexpr int32_t DCB_LAST_IS_COPY = -18013;
+inline constexpr int32_t DCB_NO_DEFERRED = -16215;
+inline constexpr int32_t DK_ERROR_BIAS = 16140;  // a databank kernel result r is r - 16140
+inline constexpr int32_t LOBDIR_KEY_LENGTH = 20;
+inline constexpr int32_t LOBDIR_RECORD_LENGTH = 44;
+inline constexpr int32_t LOGDB_LOBDIR_TABLE = 240;
+
+void DSOpenDcb(int32_t* base, int32_t* request);
+void DSCloseDcb(int32_t* base, int32_t* request);
+void DSOpenSysdb(int32_t* base, int32_t* status);
+// The REFCOUNT of the DCB of `lid`, 0 when there is none, -19040 without the list.
+int32_t DSGetDcbRefs(int32_t* base, int32_t lid);
+// Opens / closes the databank's LOB directory table; 0 or the table layer's error.
+int32_t DSOpnLobdir2(int32_t* base, int32_t dcb, int32_t table);
+int32_t DSClsLobdir(int32_t* base, int32_t dcb);
+// Finds the DCB of `lid` in its bucket; the caller holds the bucket semaphore.
+int32_t FindDcbLocked(int32_t* base, int32_t list, int32_t bucket, int32_t lid);
+
+// Six catalog base table descriptions in registration order: word counts
+// and words (for DSOpenSysdb and its tests).
+struct CatalogTableDescription {
+  int32_t table;
+  int32_t words;
+  const int32_t* description;
+};
+const CatalogTableDescription* CatalogBaseTables(int32_t* count);
+
+// DSOpenDbFile / DSOpenSesDb request words.
+inline constexpr int32_t ODF_MODE = 0;  // 1-12 in, status out
+inline constexpr int32_t ODF_LID = 2;
+inline constexpr int32_t ODF_SEQNO = 4;
+inline constexpr int32_t ODF_TYPE = 5;
+inline constexpr int32_t ODF_SIZE = 6;
+inline constexpr int32_t ODF_NAME = 8;          // 128 characters
+inline constexpr int32_t ODF_KERNEL_NAME = 40;  // 128 characters, type 5
+inline constexpr int32_t ODF_FILE = 72;         // 256 characters
+inline constexpr int32_t ODF_WORDS = 136;
+inline constexpr int32_t ODF_BAD_MODE = -19034;
+inline constexpr int32_t ODF_NEEDS_RESTORE = -16159;
+
+void DSOpenDbFile(int32_t* base, int32_t* request);
+void DSOpenSesDb(int32_t* base, int32_t* request);

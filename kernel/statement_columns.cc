@@ -1,0 +1,195 @@
+// Parameter and column fields of the kernel's internal statements (see
+// statement_columns.h). Every number and offset is checked against the
+// descriptor and the storage block before a byte is read or written.
+#include "kernel/statement_columns.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "kernel/control_blocks.h"
+#include "kernel/system_block.h"
+#include "platform/packed_decimal.h"
+
+int32_t StatementField(int32_t* base, int32_t stm, bool output, int32_t n, uint8_t** field,
+                       int32_t* length) {
+  if (!InStorage(base, stm, STM_WORDS)) return KERNEL_BAD_PARAMETER;
+  const int32_t com = Wd(base, stm, STM_ACTIVE_COM);
+  if (!InStorage(base, com, COM_DBGINF + 1)) return KERNEL_BAD_PARAMETER;
+  const int32_t sd = Wd(base, com, COM_SD), stg = Wd(base, com, COM_STG);
+  if (!InStorage(base, sd, SD_MIN_WORDS)) return KERNEL_BAD_PARAMETER;
+  const int32_t table = output ? SD_OUTPUT_TABLE : SD_INPUT_TABLE;
+  const int64_t offset = Wd(base, sd, table), count = Wd(base, sd, table + 1);
+  if (n < 1 || n > count || offset < 0) return KERNEL_BAD_PARAMETER;
+  const int64_t entry = sd + offset + 2 * int64_t{n - 1};
+  if (!InStorage(base, entry, 2)) return KERNEL_BAD_PARAMETER;
+  const int64_t at = sqlpool_word(base, entry), len = sqlpool_word(base, entry + 1);
+  const int64_t stg_bytes = 4 * int64_t{Wd(base, sd, SD_STORAGE_WORDS)};
+  if (at < 0 || len < 1 || at + len > stg_bytes || !InStorage(base, stg, (stg_bytes + 3) / 4))
+    return KERNEL_BAD_PARAMETER;
+  *field = reinterpret_cast<uint8_t*>(&sqlpool_word(base, stg)) + at;
+  *length = static_cast<int32_t>(len);
+  return 0;
+}
+
+namespace {
+
+value_descriptor NumberOf(int32_t length) {
+  value_descriptor v;
+  v.precision = std::clamp(2 * length - 3, 1, kDecimalMaxPrecision);
+  return v;
+}
+
+// The column's value bytes into buffer+position unless null.
+void CopyValue(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+               int32_t position) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status != 0) return;
+  if (f[0] == 255) {
+    *status = COLUMN_NULL;
+    return;
+  }
+  if (position < 0) {
+    *status = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  std::memcpy(buffer + position, f + 1, len - 1);
+}
+
+// Indicator 0 and the value from `bytes` (count bytes), padded with `pad`.
+void PutValue(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
+              int32_t count, uint8_t pad) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status != 0) return;
+  if (count < 0) {
+    *status = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  const int32_t take = std::min(count, len - 1);
+  f[0] = 0;
+  if (take > 0) std::memcpy(f + 1, bytes, take);
+  std::memset(f + 1 + take, pad, len - 1 - take);
+}
+
+}  // namespace
+
+void DSGetColBytes(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                   int32_t position) {
+  CopyValue(base, status, stm, n, buffer, position);
+}
+
+void DSGetColChar(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                  int32_t position) {
+  CopyValue(base, status, stm, n, buffer, position);
+}
+
+void DSGetColRaw(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                 int32_t position, int32_t* length) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status == 0 && position < 0) *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return;
+  std::memcpy(buffer + position, f, len);
+  *length = len;
+}
+
+void DSGetColInt(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t* value) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status != 0) return;
+  *status = decimal_to_int(value, ConstByteSpan(f, len), NumberOf(len));
+}
+
+void DSGetColInt64(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t* high,
+                   int32_t* low) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status != 0) return;
+  *status = decimal_to_int64_checked(high, low, ConstByteSpan(f, len), NumberOf(len));
+}
+
+void DSGetColVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                 int32_t position, int32_t capacity, int32_t* length) {
+  uint8_t *f, *lf;
+  int32_t len, llen;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status == 0) *status = StatementField(base, stm, true, n + 1, &lf, &llen);
+  if (*status == 0 && (position < 0 || capacity < position)) *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return;
+  *length = 0;
+  if (f[0] == 255 || lf[0] == 255) {
+    *status = COLUMN_NULL;
+    return;
+  }
+  int32_t l = 0;
+  if (decimal_to_int(&l, ConstByteSpan(lf, llen), NumberOf(llen)) != 0) l = 0;
+  if (l < 1) {
+    if (capacity > position) buffer[position] = ' ';
+    return;
+  }
+  l = std::min({l, len - 1, capacity - position});
+  std::memcpy(buffer + position, f + 1, l);
+  *length = l;
+}
+
+void DSSetParBin(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* buffer,
+                 int32_t position) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status == 0 && position < 0) *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return;
+  f[0] = 0;
+  std::memcpy(f + 1, buffer + position, len - 1);
+}
+
+void DSSetParText(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* buffer,
+                  int32_t position) {
+  DSSetParBin(base, status, stm, n, buffer, position);
+}
+
+void DSSetParInt(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t value) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status != 0) return;
+  *status = int_to_decimal(ByteSpan(f, len), NumberOf(len), value);
+}
+
+void DSSetParInt64(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t high,
+                   int32_t low) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status != 0) return;
+  *status = int64_to_decimal(ByteSpan(f, len), NumberOf(len), high, low);
+}
+
+void DSSetParNull(int32_t* base, int32_t* status, int32_t stm, int32_t n) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status == 0) std::memset(f, 255, len);
+}
+
+void DSSetParPad(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
+                 int32_t position, int32_t length) {
+  PutValue(base, status, stm, n, bytes + std::max(position, 0), length, 0);
+}
+
+void DSSetParChar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
+                  int32_t position, int32_t length) {
+  PutValue(base, status, stm, n, bytes + std::max(position, 0), length, ' ');
+}
+
+void DSSetParVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
+                 int32_t position, int32_t length) {
+  PutValue(base, status, stm, n, bytes + std::max(position, 0), length, ' ');
+  if (*status == 0) DSSetParInt(base, status, stm, n + 1, length);
+}
