@@ -287,7 +287,12 @@ int32_t DKScanTransactionStates() {
       }
     }
   }
-  a[BP_LOW_START_TRANS] = DKLowStartWithStored(lowest_start);
+  // With no entry in the hash the limit stays: every later start number is
+  // above it, while the largest value would have the cache checks take
+  // every writer of a transaction begun before the next scan for an old
+  // one, and miss its conflicts.
+  const int32_t low_start = DKLowStartWithStored(lowest_start);
+  if (low_start != INT32_MAX) a[BP_LOW_START_TRANS] = low_start;
   a[BP_LOW_VIEW_TRANS] = std::max(a[BP_LOW_VIEW_TRANS], lowest_view);
   a[BP_TSS_SAFE_LOW] = std::max(a[BP_TSS_SAFE_LOW], lowest_release);
   if (lowest_writing != INT32_MAX) StoreWord(BP_SAFE_HIGH_START, lowest_writing);

@@ -76,6 +76,19 @@ TEST_F(TssOverflowTest, LowStartLimitCountsStoredRecords) {
   }
 }
 
+// A scan that finds no entry leaves the low start limit as it was: set to
+// the largest value, the cache checks would take every writer begun before
+// the next scan for an old one and drop its records unchecked.
+TEST_F(TssOverflowTest, ScanOfAnEmptyHashKeepsTheLowStartLimit) {
+  area_[BP_LOW_START_TRANS] = 5;
+  EXPECT_EQ(DKScanTransactionStates(), 0);
+  EXPECT_EQ(area_[BP_LOW_START_TRANS], 5);
+  Began t = Begin();
+  ASSERT_EQ(t.rc, 0);
+  EXPECT_EQ(DKScanTransactionStates(), 0);
+  EXPECT_EQ(area_[BP_LOW_START_TRANS], t.start);
+}
+
 // Below the overflow limit and with entries free, secured entries a view
 // still holds stay in the hash and nothing is stored.
 TEST_F(TssOverflowTest, NothingIsStoredWhileEntriesAreLeft) {
