@@ -3,7 +3,9 @@
 // frees that give every unit back, and requests with bad input.
 #include "dk/large_object.h"
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "dk/page_runs.h"
 #include "dk/tests/large_object_fixture.h"
 #include "dk/transactions.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
@@ -390,6 +393,48 @@ TEST_F(LargeObjectTest, DamagedPagesFromTheFileAreRefused) {
   }
   FlushAndDrop();
   EXPECT_EQ(Get(o, 0, 2000), std::string(1000, 'd'));
+}
+
+// Threads that allocate, put, get and free objects of their own in one
+// databank at once: every object reads back byte for byte, and every unit
+// is back in the bitmaps at the end.
+TEST_F(LargeObjectTest, ObjectsOfConcurrentThreadsStayApart) {
+  constexpr int kRunning = 4, kObjects = 5;
+  const int64_t before = FreeUnits();
+  // Lists made beforehand: the test's word storage is not for threads.
+  std::vector<Object> objects(kRunning * kObjects);
+  for (Object& o : objects) o.list = storage_.NewList(16);
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> running;
+  for (int t = 0; t < kRunning; ++t)
+    running.emplace_back([&, t] {
+      enqdeq_attach(enq_, 2 + t);
+      for (int i = 0; i < kObjects; ++i) {
+        Object& o = objects[t * kObjects + i];
+        const int64_t length = (t * 7919 + i * 30011) % 150000;
+        o.identity[0] = t * 100 + i + 1;
+        auto a = Request(o, length, LOB_LENGTH);
+        int32_t index = o.list;
+        DKEXE2(DKF_ALO1, a.data(), &index);
+        std::string bytes = Pattern(length, static_cast<uint32_t>(t * 10 + i));
+        auto p = Request(o, 0);
+        p[LOB_COUNT] = static_cast<int32_t>(length);
+        DKEXE2(DKF_PLO1, p.data(), bytes.data());
+        std::string out(static_cast<size_t>(length) + 5, '\0');
+        auto g = Request(o, 0);
+        g[LOB_COUNT] = static_cast<int32_t>(out.size());
+        DKEXE2(DKF_GLO1, g.data(), out.data());
+        auto f = Request(o);
+        DKEXE2(DKF_FLX1, f.data(), nullptr);
+        if (a[LOB_STATUS] != 0 || p[LOB_STATUS] != 0 || g[LOB_STATUS] != 0 ||
+            g[LOB_COUNT] != length || out.substr(0, static_cast<size_t>(length)) != bytes ||
+            f[LOB_STATUS] != 0)
+          ++wrong;
+      }
+    });
+  for (std::thread& r : running) r.join();
+  EXPECT_EQ(wrong.load(), 0);
+  EXPECT_EQ(FreeUnits(), before);
 }
 
 TEST_F(LargeObjectTest, WithoutTheWordStorageEveryRequestIsRefused) {
