@@ -141,7 +141,9 @@ TEST(SqlParser, TokenTextsSpanSeveralBlocks) {
       EXPECT_EQ(g_texts[i], std::string(120, static_cast<char>('A' + names % 26))) << names;
       ++names;
     }
-    if (g_rules[i] == 32) EXPECT_EQ(g_texts[i], std::string(6000, 'q'));
+    if (g_rules[i] == 32) {
+      EXPECT_EQ(g_texts[i], std::string(6000, 'q'));
+    }
   }
   EXPECT_EQ(names, 60u);
 }
