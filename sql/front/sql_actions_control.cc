@@ -176,7 +176,8 @@ void QueryStatement(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
           SecondOption(ctx) ? (FirstOption(ctx) ? 57 : 58) : (FirstOption(ctx) ? 1 : 2);
       break;
     case 399:
-      r[VW_LIST] = 0;
+      // The FOR UPDATE phrase left its OF columns in word 49 (402: none), and
+      // the query statement keeps them for the semantic walk.
       r[VW_FLAG] = 1;
       ctx->statement_kind = SecondOption(ctx) ? 57 : 1;
       break;

@@ -324,6 +324,7 @@ std::string SqlPrintStatement(SqlCompileCtx* ctx, int32_t node) {
       std::string out = Query(ctx, n[3]);
       if (n[4] != 0) out += " ORDER BY " + List(ctx, n[4], SortItem);
       if (n[7] != 0) out += " FOR UPDATE";
+      if (n[5] != 0) out += " OF " + List(ctx, n[5], SqlPrintExpression);
       return out;
     }
     case 27:

@@ -71,7 +71,9 @@ TEST(SqlGrammar, StatementsToTreesAndKinds) {
        "SELECT a, COUNT(b) FROM t GROUP BY a HAVING (COUNT(b) > 1) ORDER BY 2 DESC, a"},
       {"SELECT a FROM t UNION ALL (SELECT b FROM u) FOR READ ONLY", 2,
        "(SELECT a FROM t UNION ALL SELECT b FROM u)"},
-      {"SELECT a FROM t FOR UPDATE OF a", 1, "SELECT a FROM t FOR UPDATE"},
+      {"SELECT a FROM t FOR UPDATE", 1, "SELECT a FROM t FOR UPDATE"},
+      // The OF columns reach the query statement (the semantic walk checks them).
+      {"SELECT a FROM t FOR UPDATE OF a, t.b", 1, "SELECT a FROM t FOR UPDATE OF a, t.b"},
       {"TABLE t", 2, "SELECT * FROM t"},
       {"SELECT a FROM t WHERE EXISTS (SELECT b FROM u) AND 'ab' 'cd' = a", 2,
        "SELECT a FROM t WHERE (EXISTS (SELECT b FROM u) AND ('abcd' = a))"},
