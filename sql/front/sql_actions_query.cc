@@ -211,8 +211,13 @@ bool QueryPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       break;
     case 422:
     case 424:
+      if (rule == 424) {
+        // EXISTS as a select item is a value: a NOT pending over the
+        // subquery that holds this select list does not negate it.
+        if (r[VW_VALUE] != 0) WsWord(ctx, r[VW_VALUE], EXN_OPERAND2) = 0;
+        r[VW_FLAG] = 0;
+      }
       r[VW_SELECT_ITEM] = PredicateNode(ctx, 2, r, r[VW_VALUE], s2[VW_ALIAS], s2[VW_ALIAS] != 0);
-      if (rule == 424) r[VW_FLAG] = 0;
       break;
     case 423:
     case 425:

@@ -331,6 +331,47 @@ TEST(SqlGrammar, QueryKindFollowsTheRequestOptions) {
   EXPECT_EQ(Codes(p), "-14016 ");
 }
 
+// EXISTS as a select item is a value of its own: a NOT pending over the
+// subquery whose select list holds it does not negate it (word 23), while
+// NOT EXISTS in a condition is negated.
+TEST(SqlGrammar, ExistsItemIsNotNegated) {
+  struct Case {
+    const char* condition;
+    int32_t item_negated;
+    int32_t condition_negated;
+  } cases[] = {
+      {"x = ANY (SELECT EXISTS (SELECT b FROM u) FROM v)", 0, -1},
+      {"NOT x = ANY (SELECT EXISTS (SELECT b FROM u) FROM v)", 0, -1},
+      {"NOT (x IN (SELECT EXISTS (SELECT b FROM u) e FROM v))", 0, -1},
+      {"NOT EXISTS (SELECT b FROM u)", -1, 1},
+      {"EXISTS (SELECT b FROM u)", -1, 0},
+  };
+  for (const Case& c : cases) {
+    int32_t item = -1;
+    int32_t condition = -1;
+    ParseOptions o;
+    o.poison = true;
+    o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t where = WsWord(ctx, WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3), 8);
+      if (WsWord(ctx, where, EXN_KIND) == kExprExists) {
+        condition = WsWord(ctx, where, EXN_OPERAND2);
+        return;
+      }
+      // comparison, quantified node, subquery, query, first select item
+      int32_t right = WsWord(ctx, where, EXN_OPERAND2);
+      int32_t query = WsWord(ctx, WsWord(ctx, right, EXN_OPERAND1), EXN_OPERAND1);
+      int32_t first = WsWord(ctx, WsWord(ctx, query, 4), CELL_VALUE);
+      int32_t exists = WsWord(ctx, WsWord(ctx, first, 3), EXN_OPERAND1);
+      ASSERT_EQ(WsWord(ctx, exists, EXN_KIND), kExprExists);
+      item = WsWord(ctx, exists, EXN_OPERAND2);
+    };
+    ParsedStatement p = ParseSql(std::string("SELECT a FROM t WHERE ") + c.condition, o);
+    EXPECT_EQ(Codes(p), "") << c.condition;
+    EXPECT_EQ(item, c.item_negated) << c.condition;
+    EXPECT_EQ(condition, c.condition_negated) << c.condition;
+  }
+}
+
 TEST(SqlGrammar, LikeKeyRangeBesideTheLikeNode) {
   for (bool negated : {false, true}) {
     std::string text =
