@@ -203,15 +203,15 @@ void JoinLiteralTexts(SqlCompileCtx* ctx, int32_t* left, const int32_t* right) {
 }
 
 int32_t NumericValue(SqlCompileCtx* ctx, const int32_t* entry, const char* text, int32_t n) {
-  char buffer[64];
-  bool ok = n > 0 && n < static_cast<int32_t>(sizeof buffer);
+  // The whole text, however long: leading zeros do not make a value too
+  // large.
+  std::string buffer(text, static_cast<size_t>(std::max(n, 0)));
+  bool ok = n > 0;
   double v = 0;
   if (ok) {
-    std::memcpy(buffer, text, static_cast<size_t>(n));
-    buffer[n] = 0;
     char* end = nullptr;
-    v = std::strtod(buffer, &end);
-    ok = end == buffer + n && v >= -2147483648.0 && v <= 2147483647.0;
+    v = std::strtod(buffer.c_str(), &end);
+    ok = end == buffer.c_str() + n && v >= -2147483648.0 && v <= 2147483647.0;
   }
   if (!ok) {
     ActionError(ctx, entry, -12230);

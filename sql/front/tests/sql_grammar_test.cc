@@ -161,6 +161,10 @@ TEST(SqlGrammar, KindsWithoutNodes) {
     EXPECT_EQ(p.kind, c.kind) << c.text;
     EXPECT_EQ(p.early_result, c.early) << c.text;
   }
+  // Leading zeros, however many, leave the value as it is.
+  ParsedStatement p = ParseSql("SET TRANSACTION DIAGNOSTICS SIZE " + std::string(80, '0') + "10");
+  EXPECT_EQ(Codes(p), "");
+  EXPECT_EQ(p.early_result, 10);
 }
 
 TEST(SqlGrammar, RemovalAndAccessControl) {
