@@ -247,7 +247,10 @@ void DUReadRowByKey(int32_t* base, int32_t* record, int32_t usr) {
   std::vector<uint8_t> key(Row(record), Row(record) + keylen);
   record[DUREC_STATUS] = 2;
   DUKernel(DK_FET1, record + DUREC_FETCH_REQUEST);
-  const int32_t ts = record[DUREC_STATUS];
+  int32_t ts = record[DUREC_STATUS];
+  // A positioning mode that answers the next row when the key is absent
+  // must not pass that row off as the one asked for.
+  if (ts == 0 && std::memcmp(Row(record), key.data(), keylen) != 0) ts = 4;
   const bool merge = record[DUREC_MERGE] > 0;
   if (ts < 0 || (ts > 0 && !merge)) {
     record[DUREC_FETCH_CODE] = -1;

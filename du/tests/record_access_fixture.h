@@ -67,6 +67,9 @@ class KernelModel {
   std::map<int32_t, std::map<std::string, std::string>> rows;
   std::map<int32_t, std::map<std::string, Entry>> writes;
   std::vector<int32_t> last_appended;
+  // The databank kernel's mode 2 of DKFET1 stays on the leaf the key leads
+  // to and answers the next row there when the key is absent.
+  bool exact_reads_next = false;
   int32_t next_tbl = 100;
   int32_t next_tss = 1;
   int32_t open_tss = 0;
@@ -201,7 +204,8 @@ class KernelModel {
       }
       case DK_FET1:
       case DK_FEP1: {
-        auto it = Search(rows[b[9]], b + 15, b[11], b[5], code == DK_FET1);
+        const int32_t mode = b[5] == 2 && exact_reads_next ? 1 : b[5];
+        auto it = Search(rows[b[9]], b + 15, b[11], mode, code == DK_FET1);
         if (it == rows[b[9]].end()) {
           b[5] = 4;
           return;

@@ -152,6 +152,20 @@ TEST_F(RecordFetchTest, ExactKeyFetchNeverDeliversADeletedRow) {
   EXPECT_EQ(record_[DUREC_FETCH_CODE], 13);
 }
 
+TEST_F(RecordFetchTest, ExactReadDoesNotTakeTheNextRowForTheKey) {
+  kernel_.exact_reads_next = true;
+  Stored(RowOf(Key(2), 's'));
+  for (int32_t merge : {0, 2}) {
+    record_[DUREC_MERGE] = merge;
+    SetKey(Key(1));
+    DUReadRowByKey(base_, record_.data(), usr_);
+    EXPECT_EQ(record_[DUREC_STATUS], DU_NO_ROW) << merge;
+    SetKey(Key(2));
+    DUReadRowByKey(base_, record_.data(), usr_);
+    EXPECT_EQ(record_[DUREC_STATUS], 0) << merge;
+  }
+}
+
 TEST_F(RecordFetchTest, WithoutWriteSetMergeTheKernelsRowsComeDirectly) {
   record_[DUREC_MERGE] = 0;
   Stored(RowOf(Key(1), 's'));
