@@ -1,0 +1,107 @@
+// Fetches through an index: the index's entries are read as any table's
+// (stored entries merged with the transaction's own, DUFetchRow), and the
+// row of each is read by its key (DUReadRowByKey); an entry whose row the
+// transaction deleted or changed so that its index key is another is
+// stepped over. The unique fetch reads the one row of an index key prefix.
+#include <cstring>
+#include <vector>
+
+#include "du/record_operations.h"
+#include "du/row_change_internal.h"
+
+namespace {
+
+uint8_t* Row(int32_t* record) {
+  return reinterpret_cast<uint8_t*>(record + DUREC_RECORD);
+}
+
+void EndBoth(int32_t* table, int32_t* index, int32_t status, bool forward) {
+  index[DUREC_STATUS] = table[DUREC_STATUS] = status;
+  index[DUREC_FETCH_CODE] = table[DUREC_FETCH_CODE] = forward ? -1 : -2;
+}
+
+bool Sound(int32_t* base, const int32_t* table, const int32_t* index) {
+  const int32_t tk = table[DUREC_KEYLEN], xk = index[DUREC_KEYLEN];
+  return tk >= 1 && tk <= table[DUREC_RECLEN] && xk > tk && xk <= index[DUREC_RECLEN] &&
+         du::BlockInside(base, index[DUREC_OBJECT], ICB_WORDS) &&
+         du::BlockInside(base, table[DUREC_OBJECT], TCB_WORDS);
+}
+
+// The row of the index entry in `index`'s buffer into `table`; 1 when it is
+// there and still has that index key, 0 when the entry is to be stepped
+// over, negative on failure.
+int32_t RowOfEntry(int32_t* base, int32_t* table, int32_t* index, int32_t usr) {
+  const int32_t tk = table[DUREC_KEYLEN], xk = index[DUREC_KEYLEN];
+  std::memcpy(Row(table), Row(index) + (xk - tk), static_cast<size_t>(tk));
+  DUReadRowByKey(base, table, usr);
+  if (table[DUREC_STATUS] < 0) return table[DUREC_STATUS];
+  if (table[DUREC_STATUS] != 0) return 0;
+  du::Block rebuilt;
+  if (!du::IndexBlock(base, index[DUREC_OBJECT], table, Row(table), &rebuilt))
+    return DU_BAD_ARGUMENT;
+  return std::memcmp(rebuilt.row(), Row(index), static_cast<size_t>(xk)) == 0 ? 1 : 0;
+}
+
+}  // namespace
+
+void DUFetchRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work,
+                  const uint8_t* stop_key, int32_t stop_length) {
+  int32_t code = index[DUREC_FETCH_CODE];
+  const bool forward = (code < 0 ? -code : code) % 2 == 1;
+  if (!Sound(base, table, index) || stop_length < 0 || stop_length > index[DUREC_KEYLEN] ||
+      table[DUREC_KEY_FLAG] != 0) {
+    // The key-part path (the table's own key as index) is not built.
+    return EndBoth(table, index, DU_BAD_ARGUMENT, forward);
+  }
+  for (int32_t n = 0; n < 100000000; ++n) {
+    DUFetchRow(base, index, usr, work);
+    if (index[DUREC_STATUS] != 0) {
+      table[DUREC_STATUS] = index[DUREC_STATUS];
+      table[DUREC_FETCH_CODE] = index[DUREC_FETCH_CODE];
+      return;
+    }
+    if (stop_length > 0 && std::memcmp(Row(index), stop_key, static_cast<size_t>(stop_length)) != 0)
+      return EndBoth(table, index, DU_NO_ROW, forward);
+    const int32_t got = RowOfEntry(base, table, index, usr);
+    if (got < 0) return EndBoth(table, index, got, forward);
+    if (got == 1) {
+      const int32_t from_writes = table[DUREC_FETCH_CODE] == 3;
+      table[DUREC_FETCH_CODE] = from_writes ? (forward ? 3 : 4) : index[DUREC_FETCH_CODE];
+      table[DUREC_STATUS] = index[DUREC_STATUS] = 0;
+      return;
+    }
+    index[DUREC_STATUS] = 0;  // stepped over: the next entry
+  }
+  EndBoth(table, index, DU_BAD_ARGUMENT, forward);
+}
+
+void DUGetRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work) {
+  DUFetchRowIx(base, table, index, usr, work, nullptr, 0);
+}
+
+void DUGetUnique(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work) {
+  if (!Sound(base, table, index) || table[DUREC_KEY_FLAG] != 0)
+    return EndBoth(table, index, DU_BAD_ARGUMENT, true);
+  const int32_t xk = index[DUREC_KEYLEN];
+  const int32_t prefix = xk - table[DUREC_KEYLEN];
+  const std::vector<uint8_t> saved(Row(index), Row(index) + xk);
+  std::memset(Row(index) + prefix, 0, static_cast<size_t>(xk - prefix));
+  index[DUREC_FETCH_CODE] = 15;
+  index[DUREC_STATUS] = 1;
+  for (int32_t n = 0; n < 100000000; ++n) {
+    DUFetchRow(base, index, usr, work);
+    if (index[DUREC_STATUS] != 0) break;
+    const int32_t got = RowOfEntry(base, table, index, usr);
+    if (got < 0) return EndBoth(table, index, got, true);
+    if (got == 1) {
+      const int32_t code = index[DUREC_MERGE] <= 0 ? 11 : table[DUREC_FETCH_CODE] == 3 ? 3 : 7;
+      table[DUREC_FETCH_CODE] = index[DUREC_FETCH_CODE] = code;
+      table[DUREC_STATUS] = index[DUREC_STATUS] = 0;
+      return;
+    }
+    index[DUREC_STATUS] = 0;
+  }
+  const int32_t status = index[DUREC_STATUS] < 0 ? index[DUREC_STATUS] : DU_NO_ROW;
+  std::memcpy(Row(index), saved.data(), saved.size());
+  EndBoth(table, index, status, true);
+}
