@@ -29,9 +29,12 @@ void QueryNodes(SqlCompileCtx* ctx, int32_t rule, int32_t* r, int32_t* s2, int32
     r[VW_TABLE_REF] = 0;
   } else if (rule == 407 || rule == 762) {
     if (rule == 762) {
-      // TABLE t: the table reference and its outer-join flag are the phrase's.
-      r[VW_TABLE_REF] = s2[VW_TABLE_REF];
-      r[VW_FLAG] = s2[VW_FLAG];
+      // TABLE t: the table reference and its outer-join flag are the phrase's;
+      // the marker before it pushed the no-NOT its ON conditions were built
+      // under.
+      r[VW_TABLE_REF] = s3[VW_TABLE_REF];
+      r[VW_FLAG] = s3[VW_FLAG];
+      qfnpop(ctx);
       return;
     }
     int32_t item = qqlcons(ctx, 0, PredicateNode(ctx, 0, r, 0, 0, 0));

@@ -75,6 +75,10 @@ TEST(SqlGrammar, StatementsToTreesAndKinds) {
       // The OF columns reach the query statement (the semantic walk checks them).
       {"SELECT a FROM t FOR UPDATE OF a, t.b", 1, "SELECT a FROM t FOR UPDATE OF a, t.b"},
       {"TABLE t", 2, "SELECT * FROM t"},
+      // A TABLE query's ON conditions are not under the NOT pending over it.
+      {"SELECT a FROM t WHERE NOT x IN (TABLE u JOIN v ON u.a = v.a AND NOT u.b = 1)", 2,
+       "SELECT a FROM t WHERE (x <> ALL (SELECT * FROM (u JOIN v ON ((u.a = v.a) AND (u.b <> "
+       "1)))))"},
       {"SELECT a FROM t WHERE EXISTS (SELECT b FROM u) AND 'ab' 'cd' = a", 2,
        "SELECT a FROM t WHERE (EXISTS (SELECT b FROM u) AND ('abcd' = a))"},
       {"UPDATE t SET a = 1", 7, "UPDATE t SET a = 1"},
