@@ -263,8 +263,8 @@ std::string SqlPrintExpression(SqlCompileCtx* ctx, int32_t node) {
       return "(" + e(22) + (WsWord(ctx, node, 23) != 0 ? " NOT " : " ") +
              (WsWord(ctx, node, 24) != 0 ? "LIKE4 " : "LIKE ") + e(25) +
              (WsWord(ctx, node, 26) != 0 ? " ESCAPE " + e(26) : "") + ")";
-    case kExprExists:
-      return "EXISTS " + e(22);
+    case kExprExists:  // word 23: NOT EXISTS
+      return (WsWord(ctx, node, 23) != 0 ? "NOT EXISTS " : "EXISTS ") + e(22);
     case kExprAll:
       return "ALL " + e(22);
     case kExprAny:

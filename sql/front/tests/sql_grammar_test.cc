@@ -87,6 +87,8 @@ TEST(SqlGrammar, StatementsToTreesAndKinds) {
       {"UPDATE t SET a = 1 WHERE CURRENT OF c", 5, "UPDATE t SET a = 1 WHERE CURRENT OF c"},
       {"DELETE FROM t", 10, "DELETE FROM t"},
       {"DELETE FROM t WHERE a = 1", 9, "DELETE FROM t WHERE (a = 1)"},
+      {"DELETE FROM t WHERE NOT EXISTS (SELECT b FROM u WHERE NOT b = 1)", 9,
+       "DELETE FROM t WHERE NOT EXISTS (SELECT b FROM u WHERE (b <> 1))"},
       {"DELETE FROM t WHERE CURRENT OF c", 8, "DELETE FROM t WHERE CURRENT OF c"},
       {"INSERT INTO t DEFAULT VALUES", 3, "INSERT INTO t DEFAULT VALUES"},
       {"INSERT INTO t (a, b) VALUES (1, 'x')", 3, "INSERT INTO t (a, b) VALUES (1, 'x')"},
