@@ -32,6 +32,10 @@ void DURefresh(int32_t* base, int32_t* record, int32_t usr);
 // INS: inserts the row of the block's buffer with its index entries; 0, 1
 // for a duplicate key (the program branches), or an error.
 void DUInsertRow(int32_t* base, int32_t* record, int32_t usr);
+// IND (and request 34): as INS, except that an existing key reads its row
+// into the buffer and answers 1 (word 1: 11 stored, 3 or 7 from the write
+// set).
+void DUInsertIndex(int32_t* base, int32_t* record, int32_t usr);
 // DEL: deletes the row of the block's buffer (the current row) with its
 // index entries; 0 also when the transaction deleted it before.
 void DUDEL1(int32_t* base, int32_t* record, int32_t usr);

@@ -3,6 +3,7 @@
 // write-set merge (DKINS1, DKDEL1, DKPFU1 and DKUPD1), through the
 // transaction's write set otherwise (DKAPS1 and DKINT1), where the stored
 // table changes only when the transaction commits.
+#include <cstdio>
 #include <cstring>
 
 #include "du/kernel_requests.h"
@@ -10,6 +11,7 @@
 #include "du/row_change_internal.h"
 #include "du/transactions.h"
 #include "du/upper_services.h"
+#include "platform/decimal_text.h"
 
 using du::Block;
 using du::W;
@@ -103,11 +105,39 @@ int32_t CurrentRow(int32_t* base, int32_t usr, const int32_t* record, std::vecto
   return 1;
 }
 
-int32_t Insert(int32_t* base, int32_t* record, int32_t usr) {
+constexpr int32_t kBadGeneratedKey = -19055;
+constexpr int32_t kGeneratedKeyBytes = 12;  // 20 digits as a packed decimal
+
+// A new key from the kernel's generator (DKGGK1: two numbers, high and
+// low), written as high x 10^10 + low at the start of the row.
+int32_t GenerateKey(int32_t* base, int32_t* record) {
+  (void)base;
+  if (record[DUREC_KEYLEN] < kGeneratedKeyBytes) return kBadGeneratedKey;
+  record[DUREC_STATUS] = 0;
+  DUKernel(DK_GGK1, record + DUREC_FETCH_REQUEST);
+  if (record[DUREC_STATUS] < 0) return KernelStatus(record[DUREC_STATUS]);
+  const int32_t high = record[DUREC_RECORD], low = record[DUREC_RECORD + 1];
+  if (high < 0 || low < 0) return kBadGeneratedKey;
+  char digits[32];
+  const int n = std::snprintf(digits, sizeof digits, "%010d%010d", high, low);
+  if (n != 20) return kBadGeneratedKey;
+  value_descriptor field;
+  field.precision = 20;
+  field.scale = 0;
+  const int32_t rc =
+      text_to_decimal(ByteSpan(Row(record), kGeneratedKeyBytes), field,
+                      ConstByteSpan(reinterpret_cast<const uint8_t*>(digits), 20), 0, 20);
+  return rc == 0 ? 0 : kBadGeneratedKey;
+}
+
+// Insert (`find` false) or insert-or-find (`find` true: an existing key
+// reads its row and answers 1).
+int32_t Insert(int32_t* base, int32_t* record, int32_t usr, bool find = false) {
   if (int32_t rc = Preamble(base, record, usr); rc != 0) return rc;
   const int32_t tcb = record[DUREC_OBJECT];
-  // Generated keys (DKGGK1) are not built yet.
-  if (W(base, F(tcb, TCB_IXTYPE)) == TCB_GENERATED_KEY) return -19055;
+  const bool generated = W(base, F(tcb, TCB_IXTYPE)) == TCB_GENERATED_KEY;
+  if (generated)
+    if (int32_t rc = GenerateKey(base, record); rc != 0) return rc;
   const std::vector<uint8_t> row(Row(record), Row(record) + record[DUREC_RECLEN]);
   for (int32_t icb = W(base, F(tcb, TCB_ICB)); icb != 0; icb = W(base, icb)) {
     int32_t rc = 0;
@@ -116,16 +146,28 @@ int32_t Insert(int32_t* base, int32_t* record, int32_t usr) {
     if (rc != 0) return rc;
   }
   const bool merge = record[DUREC_MERGE] > 0;
-  if (merge) {
+  if (merge && !generated) {
     const int32_t visible = du::KeyVisible(base, usr, record);
     if (visible < 0) return visible;
+    if (visible == 1 && find) {
+      DUReadRowByKey(base, record, usr);
+      return record[DUREC_STATUS] == 0 ? 1 : record[DUREC_STATUS];
+    }
     if (visible == 1) {
       du::SetCurrent(base, usr, W(base, F(tcb, TCB_TNAME)), W(base, F(tcb, TCB_CONSTRAINT_SYSID)));
       return 1;
     }
-  } else {
+  } else if (!merge) {
     // The row first: a duplicate then leaves no index entry behind.
-    const int32_t st = Direct(DK_INS1, record);
+    const int32_t st = Direct(find ? DK_IND1 : DK_INS1, record);
+    if (st > 0 && find) {
+      record[DUREC_STATUS] = 2;
+      DUKernel(DK_FET1, record + DUREC_FETCH_REQUEST);
+      if (record[DUREC_STATUS] < 0) return KernelStatus(record[DUREC_STATUS]);
+      if (record[DUREC_STATUS] > 0) return -19074;
+      record[DUREC_FETCH_CODE] = 11;
+      return 1;
+    }
     if (st != 0) {
       if (st > 0)
         du::SetCurrent(base, usr, W(base, F(tcb, TCB_TNAME)),
@@ -334,6 +376,10 @@ int32_t Update(int32_t* base, int32_t* record, int32_t usr) {
 
 void DUInsertRow(int32_t* base, int32_t* record, int32_t usr) {
   record[DUREC_STATUS] = Insert(base, record, usr);
+}
+
+void DUInsertIndex(int32_t* base, int32_t* record, int32_t usr) {
+  record[DUREC_STATUS] = Insert(base, record, usr, true);
 }
 
 void DUDEL1(int32_t* base, int32_t* record, int32_t usr) {

@@ -70,6 +70,7 @@ class KernelModel {
   // The databank kernel's mode 2 of DKFET1 stays on the leaf the key leads
   // to and answers the next row there when the key is absent.
   bool exact_reads_next = false;
+  int32_t generated_high = 0, generated_low = 0;
   int32_t next_tbl = 100;
   int32_t next_tss = 1;
   int32_t open_tss = 0;
@@ -244,6 +245,12 @@ class KernelModel {
         b[6] = 0;
         return;
       }
+      case DK_GGK1:
+        b[5] = 0;
+        b[15] = generated_high;
+        b[16] = ++generated_low;
+        return;
+      case DK_IND1:
       case DK_INS1:
       case DK_DEL1:
       case DK_UPD1:
@@ -252,7 +259,7 @@ class KernelModel {
         const std::string key = row.substr(0, static_cast<size_t>(b[6]));
         auto& t = rows[b[4]];
         const bool there = t.count(key) != 0;
-        if (code == DK_INS1) {
+        if (code == DK_INS1 || code == DK_IND1) {
           if (!there) t[key] = row;
           b[0] = there ? 1 : 0;
         } else if (code == DK_DEL1) {

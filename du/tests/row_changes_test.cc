@@ -131,6 +131,56 @@ TEST_F(RowChangesTest, RowCodesOutsideTheirRange) {
   EXPECT_EQ(parent_[DUREC_STATUS], 0);
 }
 
+TEST_F(RowChangesTest, InsertOrFindReadsTheRowThatIsThere) {
+  for (bool merge : {true, false}) {
+    SCOPED_TRACE(merge);
+    kernel_.rows.clear();
+    parent_.clear();
+    OpenTables(merge);
+    ASSERT_EQ(Begin(1), 0);
+    ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+    Put(parent_, {1, 11, 999});
+    DUInsertIndex(base_, parent_.data(), usr_);
+    EXPECT_EQ(parent_[DUREC_STATUS], 1);
+    EXPECT_EQ(Get(parent_), (RowValue{1, 10, 100}));
+    EXPECT_EQ(parent_[DUREC_FETCH_CODE], merge ? 7 : 11);
+    Put(parent_, {2, 12, 200});
+    DUInsertIndex(base_, parent_.data(), usr_);
+    EXPECT_EQ(parent_[DUREC_STATUS], 0);
+    EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
+    int32_t pb[2] = {0, usr_};
+    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+    DSCloseTableRefs(base_, pb, parent_.data(), close);
+    int32_t close2[CLB_WORDS] = {CLOSE_TABLE};
+    DSCloseTableRefs(base_, pb, child_.data(), close2);
+  }
+}
+
+TEST_F(RowChangesTest, GeneratedKeys) {
+  OpenTables(true);
+  W(parent_[DUREC_OBJECT] + TCB_IXTYPE) = TCB_GENERATED_KEY;
+  W(parent_[DUREC_OBJECT] + TCB_KEYLEN) = 12;
+  // The 12-byte key covers the unique column: the table without its index.
+  const int32_t icbs = W(parent_[DUREC_OBJECT] + TCB_ICB);
+  W(parent_[DUREC_OBJECT] + TCB_ICB) = 0;
+  kernel_.generated_high = 3;
+  ASSERT_EQ(Begin(1), 0);
+  parent_[DUREC_KEYLEN] = 7;  // too short for the 12-byte key
+  EXPECT_EQ(Insert(parent_, {0, std::nullopt, 1}), -19055);
+  parent_[DUREC_KEYLEN] = 12;
+  std::vector<std::string> keys;
+  for (int n = 0; n < 3; ++n) {
+    ASSERT_EQ(Insert(parent_, {0, std::nullopt, n}), 0);
+    keys.emplace_back(reinterpret_cast<const char*>(Buffer(parent_)), 12);
+  }
+  // 3 x 10^10 + n as a packed decimal of 20 digits: ascending, all different.
+  EXPECT_LT(keys[0], keys[1]);
+  EXPECT_LT(keys[1], keys[2]);
+  EXPECT_EQ(kernel_.writes[parent_[DUREC_TBL]].size(), 3u);
+  EXPECT_EQ(End(END_ROLLBACK), 0);
+  W(parent_[DUREC_OBJECT] + TCB_ICB) = icbs;
+}
+
 TEST_F(RowChangesTest, DeleteAll) {
   OpenTables(true);
   ASSERT_EQ(Begin(1), 0);
