@@ -1,6 +1,10 @@
 // The read-set records of a statement run: the key of a row the program
 // locks (LSR) and the key prefix of a scan it flushes (WFR), appended to the
 // transaction's read set, where the commit validation finds them.
+#include <cstring>
+#include <vector>
+
+#include "du/kernel_requests.h"
 #include "du/pool_words.h"
 #include "du/record_access_words.h"
 #include "du/record_operations.h"
@@ -97,4 +101,70 @@ void DUWriteFlush(int32_t* base, int32_t* record, int32_t usr) {
   const int32_t rc = AppendKey(base, record, tp, -3, 1);
   after_key = kept;
   record[DUREC_STATUS] = rc;
+}
+
+void DSReadSetCheck(int32_t* base, int32_t* record, int32_t usr, const int32_t* position) {
+  const int32_t tp = W(base, F(usr, USR_TP));
+  if (tp == 0 || W(base, F(tp, TP_TRANSACTION_STATE)) == 0 || W(base, F(tp, TP_TSS)) == 0 ||
+      record[DUREC_MERGE] <= 0) {
+    record[DUREC_STATUS] = DU_NO_TRANSACTION;
+    return;
+  }
+  const int32_t keylen = record[DUREC_KEYLEN], reclen = record[DUREC_RECLEN];
+  du::SetRequest b;
+  if (keylen < 1 || keylen > reclen || 25 + (reclen + 3) / 4 + 1 > b.size()) {
+    record[DUREC_STATUS] = DU_BAD_ARGUMENT;
+    return;
+  }
+  b[0] = 0;
+  du::QueueToRequest(base, tp, TP_RS_QBLKSIZ, b.data());
+  b[6] = position[0];
+  b[7] = position[1];
+  DUKernel(DK_GPS1, b.data());
+  if (b[0] != 0) {
+    record[DUREC_STATUS] = b[0] > 0 ? DU_NO_ROW : KernelStatus(b[0]);
+    return;
+  }
+  // The entry read back from word 15 is a DKFNT1 request from word 9: its
+  // identity at 17 to 22, its key from 25.
+  bool same = b[8] == QueueRecordWords(keylen);
+  for (int32_t k = 0; k < 6 && same; ++k) same = b[17 + k] == record[DUREC_LID + k];
+  if (!same) {
+    record[DUREC_STATUS] = DU_READ_SET_MISMATCH;
+    return;
+  }
+  std::vector<uint8_t> key(reinterpret_cast<uint8_t*>(b.data() + 25),
+                           reinterpret_cast<uint8_t*>(b.data() + 25) + keylen);
+  int32_t* fnt = b.data() + 9;
+  fnt[4] = 0;
+  fnt[5] = W(base, F(tp, TP_TSS));
+  fnt[15] = ALL_ENTRIES_VISIBLE;
+  fnt[6] = 2;
+  DUKernel(DK_FNT1, fnt);
+  int32_t status = fnt[6];
+  bool from_table = false;
+  if (status == 1) {
+    record[DUREC_STATUS] = DU_ROW_GONE;  // deleted by the transaction
+    return;
+  }
+  if (status > 0) {
+    int32_t* fet = b.data() + 10;  // its status word is the same word
+    fet[5] = 2;
+    DUKernel(DK_FET1, fet);
+    status = fet[5];
+    from_table = true;
+    if (status == 0 && std::memcmp(b.data() + 25, key.data(), key.size()) != 0) status = 4;
+    if (status > 0) {
+      record[DUREC_STATUS] = DU_ROW_GONE;
+      return;
+    }
+  }
+  if (status < 0) {
+    record[DUREC_STATUS] = KernelStatus(status);
+    return;
+  }
+  std::memcpy(record + DUREC_RECORD, b.data() + 25, static_cast<size_t>(reclen));
+  record[DUREC_CURSOR_ORDER] = fnt[15];
+  record[DUREC_FETCH_CODE] = from_table ? -11 : fnt[3] == 0 ? -7 : -3;
+  record[DUREC_STATUS] = 0;
 }

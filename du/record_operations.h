@@ -62,3 +62,10 @@ void DUFetchRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, in
 void DUGetRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work);
 // GUX: the one row whose index key starts with the index block's key prefix.
 void DUGetUnique(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work);
+
+// Re-reads the row a read-set entry names (its place in `position`: page
+// and position) into the block: from the write set first, else the table.
+// Word 1 becomes -11 (the table), -7 or -3 (the write set, without or with
+// cursor order number); -19068 when the row is gone, -19072 when the entry
+// does not belong to the block's table.
+void DSReadSetCheck(int32_t* base, int32_t* record, int32_t usr, const int32_t* position);

@@ -130,4 +130,39 @@ TEST_F(IndexFetchTest, LockedRowsAndFlushedScansGoToTheReadSet) {
   EXPECT_EQ(parent_[DUREC_STATUS], DU_NO_TRANSACTION);
 }
 
+TEST_F(IndexFetchTest, ReadSetEntriesReadTheRowAgain) {
+  OpenTables(true);
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+  ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Read(parent_, 1), 0);
+  DULockRow(base_, parent_.data(), usr_, work_);
+  ASSERT_EQ(parent_[DUREC_STATUS], 0);
+  const int32_t position[2] = {1, 1};
+  std::vector<int32_t> again = parent_;
+  std::memset(Buffer(again), 0, kRecLen);
+  DSReadSetCheck(base_, again.data(), usr_, position);
+  ASSERT_EQ(again[DUREC_STATUS], 0);
+  EXPECT_EQ(Get(again), (RowValue{1, 10, 100}));
+  EXPECT_EQ(again[DUREC_FETCH_CODE], -11);  // the stored row
+  ASSERT_EQ(Update(parent_, 1, {1, 10, 101}), 0);
+  DSReadSetCheck(base_, again.data(), usr_, position);
+  ASSERT_EQ(again[DUREC_STATUS], 0);
+  EXPECT_EQ(Get(again), (RowValue{1, 10, 101}));
+  EXPECT_EQ(again[DUREC_FETCH_CODE], -7);  // this transaction's new version
+  std::vector<int32_t> other = child_;
+  DSReadSetCheck(base_, other.data(), usr_, position);
+  EXPECT_EQ(other[DUREC_STATUS], DU_READ_SET_MISMATCH);
+  const int32_t nowhere[2] = {1, 9};
+  DSReadSetCheck(base_, again.data(), usr_, nowhere);
+  EXPECT_EQ(again[DUREC_STATUS], DU_NO_ROW);
+  ASSERT_EQ(Delete(parent_, 1), 0);
+  DSReadSetCheck(base_, again.data(), usr_, position);
+  EXPECT_EQ(again[DUREC_STATUS], DU_ROW_GONE);
+  EXPECT_EQ(End(END_ROLLBACK), 0);
+  DSReadSetCheck(base_, again.data(), usr_, position);
+  EXPECT_EQ(again[DUREC_STATUS], DU_NO_TRANSACTION);
+}
+
 }  // namespace

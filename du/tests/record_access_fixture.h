@@ -281,6 +281,18 @@ class KernelModel {
         rows[b[4]].clear();
         b[0] = 0;
         return;
+      case DK_GPS1: {
+        auto& q = queues[b[4]].records;
+        const size_t at = static_cast<size_t>(b[7]) - 1;
+        if (b[7] < 1 || at >= q.size()) {
+          b[0] = 4;
+          return;
+        }
+        std::copy(q[at].begin(), q[at].end(), b + 15);
+        b[8] = static_cast<int32_t>(q[at].size());
+        b[0] = 0;
+        return;
+      }
       case DK_CCS1:
         b[0] = recheck ? recheck(b) : 0;
         return;
