@@ -92,3 +92,20 @@ void ForEachListedRecordBlock(int32_t* base, int32_t record, F f,
     }
   }
 }
+
+// ---- Key-position lookups (request code 33) and table lists ----
+// Over every index of the table: the smallest byte offset at which `column`
+// is a key part (the parts before it added up; a key's scan stops at a part
+// of kind 1, 2 or one whose magnitude is above 2) and that index's number.
+// Start values 2147483647 and 0 stay when no index has the column.
+void DUIndexLimits(int32_t* base, int32_t tcb, int32_t column, int32_t* offset, int32_t* index);
+// In the index `number` of the table: the offset and length of `column`'s
+// key part, or (the sum of all part lengths + the column, 0) when it is not
+// one. -19077 when the table has no such index.
+int32_t DUFindIndexKind(int32_t* base, int32_t tcb, int32_t number, int32_t column, int32_t* offset,
+                        int32_t* length);
+// The index after *cursor (0: the first) of the table, its DCB, LID, TYPE,
+// TBL, TNAME and CONSTRAINT_SYSID in out[0..5]; -19077 after the last.
+int32_t DUNextTableInfo(int32_t* base, int32_t tcb, int32_t* cursor, int32_t* out);
+// DKDRP1 for every record block of the list; 0 or the last failure.
+int32_t DUDropTableList(int32_t* base, int32_t* const* records, int32_t count);

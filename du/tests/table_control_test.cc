@@ -395,3 +395,37 @@ TEST_F(TableControlTest, ThreadsOpeningAndClosingLeaveNothingOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TableControlTest, KeyPositionLookups) {
+  auto t = Record(kParent, 3, 8, 40);
+  ASSERT_EQ(Open(t), 0);
+  const int32_t tcb = t[DUREC_OBJECT];
+  int32_t offset = 0, index = 0, length = 0;
+  DUIndexLimits(base_, tcb, 8, &offset, &index);
+  EXPECT_EQ(offset, 0);
+  EXPECT_EQ(index, kParentUnique);
+  DUIndexLimits(base_, tcb, 0, &offset, &index);  // only behind a part of kind 1
+  EXPECT_EQ(offset, 2147483647);
+  EXPECT_EQ(index, 0);
+  EXPECT_EQ(DUFindIndexKind(base_, tcb, kParentUnique, 0, &offset, &length), 0);
+  EXPECT_EQ(offset, 8);
+  EXPECT_EQ(length, 8);
+  EXPECT_EQ(DUFindIndexKind(base_, tcb, kParentUnique, 30, &offset, &length), 0);
+  EXPECT_EQ(offset, 16 + 30);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(DUFindIndexKind(base_, tcb, 99, 0, &offset, &length), DU_BAD_ARGUMENT);
+  int32_t cursor = 0, out[6] = {};
+  ASSERT_EQ(DUNextTableInfo(base_, tcb, &cursor, out), 0);
+  EXPECT_EQ(out[0], dcb_);
+  EXPECT_EQ(out[4], kParentUnique);
+  EXPECT_EQ(out[5], 901);
+  EXPECT_EQ(DUNextTableInfo(base_, tcb, &cursor, out), DU_BAD_ARGUMENT);
+  int32_t* list[1] = {t.data()};
+  EXPECT_EQ(DUDropTableList(base_, list, 1), 0);
+  EXPECT_EQ(kernel_.Sent(DK_DRP1), 1);
+  EXPECT_EQ(Close(t), 0);
+}
+
+}  // namespace
