@@ -83,6 +83,8 @@ int32_t NewSys(int32_t* base, int32_t mode, int32_t* status) {
   Wd(base, sys, SYS_ID) = SYS_ID_MARKER;
   Wd(base, sys, SYS_MODE) = mode;
   Wd(base, sys, SYS_SYSTEM_STATUS) = 1;
+  // TIMESTAMP 0 marks an abandoned SQL program, so the stamp is never 0.
+  Wd(base, sys, SYS_SHP_TIMESTAMP) = 1;
   if (UpInfoBuild(base, &Wd(base, sys, SYS_SIIA)) != 0) *status = SQLPOOL_EXHAUSTED_ERROR;
   const int32_t usr = sys + SYS_USR_START;
   const int32_t lvl = sys + SYS_LVL_START;

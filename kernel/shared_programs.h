@@ -1,0 +1,62 @@
+// Shared programs (SHP): compiled programs kept once in two SYS caches, SQL
+// programs keyed by their text (SHP_SQL_LIST, a semaphore per bucket) and
+// routine and dictionary programs keyed by number (SHP_PSM_LIST). The first
+// session to ask compiles while later ones wait on the program's S; every
+// holder but the one using the shared storage gets a private copy.
+#pragma once
+
+#include <cstdint>
+
+// What a holder gets of a program.
+struct ShpHandle {
+  int32_t sd = 0, stg = 0, snd = 0, shp = 0, dbginf = 0;
+};
+
+// Access modes.
+inline constexpr int32_t SHP_PSM_COMPILING = 5;
+inline constexpr int32_t SHP_PSM_READY = 2;
+inline constexpr int32_t SHP_PSM_LOCKED = 1;
+inline constexpr int32_t SHP_SQL_COMPILING = -5;
+inline constexpr int32_t SHP_SQL_READY = -2;
+inline constexpr int32_t SHP_SQL_TEXT_WORD = 20;  // the SQL text, then the qualifier
+inline constexpr int32_t SHP_SQL_BYTES = 80;      // plus the two texts
+
+// Statuses.
+inline constexpr int32_t SHP_COMPILE = 1;
+inline constexpr int32_t SHP_NO_CACHE = -19081;
+inline constexpr int32_t SHP_NUMBER_LOCKED = -16402;
+inline constexpr int32_t SHP_NUMBER_IN_USE = -16401;
+inline constexpr int32_t CLN_KIND_ROUTINE_LOCK = 2;
+
+// The SQL text key: four Pearson lanes over the qualifier and then the text.
+int32_t SqlTextKey(const uint8_t* qualifier, int32_t qualifier_length, const uint8_t* sql,
+                   int32_t sql_length);
+
+// 0 found (h filled; the storage is shared or a private copy), 1 the caller
+// compiles (h.shp; the caller holds its S), or an error.
+int32_t DSFindShpSql(int32_t* base, int32_t usr, const uint8_t* qualifier, int32_t qualifier_length,
+                     const uint8_t* sql, int32_t sql_length, ShpHandle* h);
+int32_t DSFindShpPsm(int32_t* base, int32_t usr, int32_t number, int32_t qualifier, ShpHandle* h);
+
+// Publishes the compiled program of compound block `com` (its SHP word
+// names the program): 0, -19078 without descriptor or SHP, or the table
+// open's error.
+int32_t DSPublishShp(int32_t* base, int32_t usr, int32_t com);
+
+// Gives one holder's use back: 1 still held (references cleared), 0 dropped
+// (the SHP freed; *sd receives the descriptor when it was 0, the caller
+// frees it), -19040.
+int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp, int32_t* sd, int32_t* stg, int32_t* snd,
+               int32_t* dbginf);
+// DSCSL2 and, when the program was dropped, its descriptor freed; DSCSL2's
+// status (1 kept, 0 dropped, negative: reported).
+int32_t DSRSH3(int32_t* base, int32_t usr, int32_t* shp, int32_t* stg);
+
+int32_t DSLockShpPsm(int32_t* base, int32_t usr, int32_t number);
+int32_t DSUnlockShpPsm(int32_t* base, int32_t usr, int32_t shp);
+int32_t DSFlushShpPsm(int32_t* base);
+
+// Clears in storage `stg` the handle words the descriptor's three handle
+// lists name and the two callee words of each call-list entry; offsets
+// outside the storage are passed over.
+void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg);

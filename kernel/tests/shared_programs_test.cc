@@ -1,0 +1,308 @@
+// Shared programs: image decoding, the SQL and routine caches (first
+// compiles, others wait and share on private copies, old time stamps miss,
+// abandoned compiles wake their waiters, locked numbers), the storage
+// handle reset, DSBadHandle, and a model of 8 threads preparing, publishing,
+// abandoning and releasing texts at random.
+#include "kernel/shared_programs.h"
+
+#include <atomic>
+#include <random>
+#include <set>
+#include <thread>
+
+#include "kernel/hash_lists.h"
+#include "kernel/statement_columns.h"
+#include "kernel/statements.h"
+#include "kernel/tests/core_fixture.h"
+
+namespace {
+
+int32_t TablesOk(int32_t*, int32_t, int32_t) {
+  return 0;
+}
+int32_t SecTablesOk(int32_t*, int32_t, int32_t, int32_t) {
+  return 0;
+}
+
+class ShpTest : public CoreTest {
+ protected:
+  void SetUp() override {
+    CoreTest::SetUp();
+    services_.open_com_tables = TablesOk;
+    services_.close_sec_tables = SecTablesOk;
+    usr_ = NewSession();
+  }
+  int32_t NewSession() {
+    const int32_t usr = Alloc(USR_BYTES), lvl = Alloc(LVL_BYTES);
+    W(usr, USR_USR) = usr;
+    W(usr, USR_LVL) = lvl;
+    W(lvl, LVL_USR) = usr;
+    return usr;
+  }
+  // A compiled program: a descriptor naming a storage of 256 words whose
+  // table-handle list names words 3 and 5, and a compound block for it.
+  int32_t Compiled(int32_t shp) {
+    const int32_t sd = Alloc(4 * 32), stg = Alloc(4 * 256), com = Alloc(4 * 11);
+    W(sd, SD_STORAGE_WORDS) = 256;
+    W(sd, SD_TABLE_HANDLES) = 24;
+    W(sd, SD_TABLE_HANDLES + 1) = 3;
+    W(sd, 24) = 3;
+    W(sd, 25) = 5;
+    W(sd, 26) = -1;
+    W(sd, SD_CALL_LIST) = -1;
+    for (int32_t i = 0; i < 256; ++i) W(stg, i) = 1000 + i;
+    W(com, COM_SD) = sd;
+    W(com, COM_STG) = stg;
+    W(com, COM_SHP) = shp;
+    return com;
+  }
+  int32_t Find(int32_t usr, const std::string& text, ShpHandle* h) {
+    return DSFindShpSql(base_, usr, reinterpret_cast<const uint8_t*>("Q"), 1,
+                        reinterpret_cast<const uint8_t*>(text.data()),
+                        static_cast<int32_t>(text.size()), h);
+  }
+  int32_t Release(int32_t usr, ShpHandle& h) { return DSRSH3(base_, usr, &h.shp, &h.stg); }
+  int32_t SqlPrograms() {
+    const int32_t list = W(sys_, SYS_SHP_SQL_LIST);
+    int32_t n = 0;
+    for (int32_t b = 0; b < 500; ++b)
+      for (int32_t s = W(list, 7 + 4 * b); s != 0; s = W(s, SHP_NEXT)) ++n;
+    return n;
+  }
+  int32_t usr_ = 0;
+};
+
+TEST_F(ShpTest, ImageBodiesDecode) {
+  int16_t header[SD_MIN_WORDS] = {};
+  header[SD_PROGRAM] = SD_MIN_WORDS;
+  const int32_t body[] = {-3, 7, 2, 8, 9};
+  int32_t sd = 0;
+  ASSERT_EQ(DSDecodeImage(base_, header, SD_MIN_WORDS, body, 5, &sd), 0);
+  EXPECT_EQ(W(sd, SD_HEADER_LENGTH), SD_MIN_WORDS);
+  EXPECT_EQ(W(sd, SD_STORAGE_WORDS), 5);
+  EXPECT_EQ(W(sd, SD_BODY_LENGTH), 5);
+  const int32_t expected[5] = {7, 7, 7, 8, 9};
+  for (int32_t i = 0; i < 5; ++i) EXPECT_EQ(W(sd, SD_MIN_WORDS + i), expected[i]);
+  // Counts past the image are refused before anything is allocated.
+  const int64_t live = Live();
+  for (std::vector<int32_t> bad : {std::vector<int32_t>{3, 1, 2}, {-3}, {2147483647, 1}}) {
+    int32_t out = 0;
+    EXPECT_EQ(DSDecodeImage(base_, header, SD_MIN_WORDS, bad.data(), (int32_t)bad.size(), &out),
+              -19078);
+  }
+  EXPECT_EQ(DSDecodeImage(base_, header, 3, body, 5, &sd), -19078) << "header too short";
+  EXPECT_EQ(Live(), live);
+}
+
+TEST_F(ShpTest, SecondSessionWaitsThenSharesOnAPrivateCopy) {
+  ShpHandle first, second;
+  ASSERT_EQ(Find(usr_, "select 1", &first), 1);
+  const int32_t other = NewSession();
+  std::atomic<int> got{-99};
+  std::thread t([&] {
+    ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
+    got = Find(other, "select 1", &second);
+  });
+  // The second finder waits until the program is published.
+  while (W(first.shp, SHP_USECOUNT) < 2) std::this_thread::yield();
+  EXPECT_EQ(got.load(), -99);
+  const int32_t com = Compiled(first.shp);
+  ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
+  t.join();
+  ASSERT_EQ(got.load(), 0);
+  EXPECT_EQ(second.shp, first.shp);
+  EXPECT_EQ(second.sd, W(com, COM_SD));
+  EXPECT_NE(second.stg, W(com, COM_STG)) << "a private copy";
+  EXPECT_EQ(W(second.stg, 3), 0) << "handle words reset";
+  EXPECT_EQ(W(second.stg, 5), 0);
+  EXPECT_EQ(W(second.stg, 4), 1004);
+  EXPECT_EQ(W(W(com, COM_STG), 3), 1003) << "the shared storage keeps its handles";
+  EXPECT_EQ(W(first.shp, SHP_ACCESS_MODE), -2);
+  EXPECT_EQ(W(sys_, SYS_ST_COMPILED_SQL), 1);
+  // Releases: the first keeps it shared, the last drops it.
+  ShpHandle mine{W(com, COM_SD), W(com, COM_STG), 0, first.shp, 0};
+  EXPECT_EQ(Release(usr_, mine), 1);
+  EXPECT_EQ(SqlPrograms(), 1);
+  EXPECT_EQ(Release(other, second), 0);
+  EXPECT_EQ(SqlPrograms(), 0);
+  EXPECT_EQ(W(sys_, SYS_ST_COMPILED_SQL), 0);
+}
+
+TEST_F(ShpTest, OlderTimeStampMissesAndTheCallerCompilesAgain) {
+  ShpHandle a, b;
+  ASSERT_EQ(Find(usr_, "select 2", &a), 1);
+  ASSERT_EQ(DSPublishShp(base_, usr_, Compiled(a.shp)), 0);
+  W(sys_, SYS_SHP_TIMESTAMP) += 1;
+  EXPECT_EQ(Find(NewSession(), "select 2", &b), 1);
+  EXPECT_NE(b.shp, a.shp);
+  // Same text under another qualifier is another program as well.
+  ShpHandle c;
+  EXPECT_EQ(DSFindShpSql(base_, usr_, reinterpret_cast<const uint8_t*>("R"), 1,
+                         reinterpret_cast<const uint8_t*>("select 2"), 8, &c),
+            1);
+}
+
+TEST_F(ShpTest, AbandonedCompileWakesWaitersAndIsNeverFoundAgain) {
+  ShpHandle first;
+  ASSERT_EQ(Find(usr_, "select 3", &first), 1);
+  const int32_t other = NewSession();
+  ShpHandle second;
+  std::atomic<int> got{-99};
+  std::thread t([&] {
+    ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
+    got = Find(other, "select 3", &second);
+  });
+  while (W(first.shp, SHP_USECOUNT) < 2) std::this_thread::yield();
+  const int32_t abandoned = first.shp;
+  EXPECT_EQ(Release(usr_, first), 1) << "still held by the waiter";
+  t.join();
+  // The waiter left the abandoned block and now compiles a new one.
+  EXPECT_EQ(got.load(), 1);
+  (void)abandoned;
+  EXPECT_EQ(SqlPrograms(), 1);
+  EXPECT_EQ(W(second.shp, SHP_ACCESS_MODE), -5);
+  EXPECT_EQ(W(second.shp, SHP_TIMESTAMP), W(sys_, SYS_SHP_TIMESTAMP));
+  ShpHandle none{};
+  none.shp = second.shp;
+  EXPECT_EQ(Release(other, none), 0);
+  EXPECT_EQ(SqlPrograms(), 0);
+}
+
+TEST_F(ShpTest, AbandonedCompileWithoutWaitersLeavesTimeStampZero) {
+  ShpHandle first, again;
+  ASSERT_EQ(Find(usr_, "select 4", &first), 1);
+  ShpHandle held = first;
+  // Another holder keeps the block: it stays in the list, TIMESTAMP 0.
+  W(first.shp, SHP_USECOUNT) += 1;
+  EXPECT_EQ(Release(usr_, held), 1);
+  EXPECT_EQ(W(first.shp, SHP_TIMESTAMP), 0);
+  EXPECT_EQ(Find(NewSession(), "select 4", &again), 1);
+  EXPECT_NE(again.shp, first.shp);
+}
+
+TEST_F(ShpTest, LockedRoutineNumberRefusesEveryLookUp) {
+  ASSERT_EQ(DSLockShpPsm(base_, usr_, 77), 0);
+  const int32_t entry = W(usr_, USR_CLN);
+  ASSERT_NE(entry, 0);
+  const int32_t shp = W(entry, 2);
+  ShpHandle h;
+  EXPECT_EQ(DSFindShpPsm(base_, usr_, 77, 0, &h), -16402);
+  EXPECT_EQ(W(usr_, USR_RVEC_RCODE), -16402);
+  EXPECT_EQ(DSLockShpPsm(base_, NewSession(), 77), -16401);
+  EXPECT_EQ(DSUnlockShpPsm(base_, NewSession(), shp), 2);
+  EXPECT_EQ(DSUnlockShpPsm(base_, usr_, shp), 0);
+  EXPECT_EQ(W(usr_, USR_CLN), 0);
+  EXPECT_EQ(DSFindShpPsm(base_, usr_, 77, 0, &h), 1);
+}
+
+TEST_F(ShpTest, DictionaryStatementsShareOneProgram) {
+  int16_t header[SD_MIN_WORDS] = {};
+  header[SD_PROGRAM] = SD_MIN_WORDS;
+  header[SD_CALL_LIST] = -1;
+  const int32_t body[] = {-4, 0, 2, 11, 12};
+  const int64_t live = Live();
+  int32_t a = 0, b = 0;
+  ASSERT_EQ(DSCreateStm(base_, usr_, -255, header, SD_MIN_WORDS, body, 5, &a), 0);
+  ASSERT_EQ(DSCreateStm(base_, usr_, -255, header, SD_MIN_WORDS, body, 5, &b), 0);
+  EXPECT_EQ(W(a, STM_STATUS), 1);
+  EXPECT_EQ(W(W(usr_, USR_LVL), LVL_STM), b);
+  EXPECT_EQ(W(a, STM_SD), W(b, STM_SD));
+  EXPECT_NE(W(a, STM_STG), W(b, STM_STG));
+  EXPECT_EQ(W(W(b, STM_STG), 4), 11);
+  EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 2);
+  EXPECT_EQ(DSOpenStm(base_, 0, usr_, a), 0);
+  EXPECT_EQ(W(a, STM_STATUS), 5);
+  // A handle that names nothing of the session is a bad handle.
+  int32_t stranger = base_[sqlpool::WORDS] + 9;
+  EXPECT_EQ(DSCloseStm(base_, usr_, &stranger), -19039);
+  EXPECT_EQ(W(usr_, USR_RVEC_RCODE), -19039);
+  EXPECT_EQ(DSCloseStm(base_, usr_, &a), 0);
+  EXPECT_EQ(DSCloseStm(base_, usr_, &b), 0);
+  EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
+  EXPECT_EQ(Live(), live);
+}
+
+TEST_F(ShpTest, BadHandleAnswersByKernelState) {
+  EXPECT_EQ(DSBadHandle(base_, usr_), -19039);
+  EXPECT_EQ(W(usr_, USR_RVEC_RCODE), -19039);
+  base_[sqlpool::RESERV] = 0;
+  EXPECT_EQ(DSBadHandle(base_, usr_), -19040);
+  base_[sqlpool::RESERV] = sys_;
+}
+
+TEST_F(ShpTest, HandleResetStaysInsideTheStorage) {
+  const int32_t com = Compiled(0);
+  const int32_t sd = W(com, COM_SD), stg = W(com, COM_STG);
+  W(sd, 25) = 256;  // one past the storage
+  W(sd, SD_CALL_LIST) = 28;
+  W(sd, 28) = 0;
+  W(sd, 29) = 100;  // callee slot: words 100 and 101
+  W(sd, 37) = -1;
+  const int32_t after = W(stg, 256);
+  DSResetStorageHandles(base_, sd, stg);
+  EXPECT_EQ(W(stg, 3), 0);
+  EXPECT_EQ(W(stg, 100), 0);
+  EXPECT_EQ(W(stg, 101), 0);
+  EXPECT_EQ(W(stg, 102), 1102);
+  EXPECT_EQ(W(stg, 256), after);
+}
+
+// Model: threads prepare random texts, publish or abandon what they must
+// compile, and release what they hold; at the end nothing is left.
+TEST_F(ShpTest, ModelOfEightThreads) {
+  const int64_t live = Live();
+  constexpr int kThreadsUsed = 8;
+  std::vector<int32_t> sessions;
+  for (int i = 0; i < kThreadsUsed; ++i) sessions.push_back(NewSession());
+  const int64_t live_sessions = Live();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreadsUsed; ++t) {
+    threads.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(enq_, 2 + t), 0);
+      std::mt19937 rng(1234 + t);
+      std::vector<ShpHandle> held;
+      const int32_t usr = sessions[t];
+      for (int i = 0; i < 400; ++i) {
+        const std::string text = "select " + std::to_string(rng() % 6) + " from t";
+        ShpHandle h;
+        const int32_t rc = Find(usr, text, &h);
+        ASSERT_GE(rc, 0);
+        if (rc == 1 && rng() % 4 == 0) {
+          Release(usr, h);  // abandoned
+          continue;
+        }
+        if (rc == 1) {
+          const int32_t sd = 0;
+          (void)sd;
+          int32_t s = 0, g = 0, c = 0;
+          DSGetMem(base_, &s, 4 * 32);
+          DSGetMem(base_, &g, 4 * 256);
+          DSGetMem(base_, &c, 4 * 11);
+          sqlpool_word(base_, s + SD_STORAGE_WORDS) = 256;
+          sqlpool_word(base_, s + SD_CALL_LIST) = -1;
+          sqlpool_word(base_, c + COM_SD) = s;
+          sqlpool_word(base_, c + COM_STG) = g;
+          sqlpool_word(base_, c + COM_SHP) = h.shp;
+          ASSERT_EQ(DSPublishShp(base_, usr, c), 0);
+          h.sd = s;
+          h.stg = g;
+          DSGetMem(base_, &c, 0);
+        }
+        held.push_back(h);
+        if (held.size() > 3 || rng() % 3 == 0) {
+          const size_t k = rng() % held.size();
+          Release(usr, held[k]);
+          held.erase(held.begin() + k);
+        }
+      }
+      for (ShpHandle& h : held) Release(usr, h);
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(SqlPrograms(), 0);
+  EXPECT_EQ(W(sys_, SYS_ST_COMPILED_SQL), 0);
+  EXPECT_EQ(Live(), live_sessions);
+  EXPECT_EQ(live_sessions - live, 2 * kThreadsUsed);
+}
+
+}  // namespace
