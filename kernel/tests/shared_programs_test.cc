@@ -104,7 +104,7 @@ TEST_F(ShpTest, SecondSessionWaitsThenSharesOnAPrivateCopy) {
     got = Find(other, "select 1", &second);
   });
   // The second finder waits until the program is published.
-  while (W(first.shp, SHP_USECOUNT) < 2) std::this_thread::yield();
+  while (std::atomic_ref<int32_t>(W(first.shp, SHP_USECOUNT)).load() < 2) std::this_thread::yield();
   EXPECT_EQ(got.load(), -99);
   const int32_t com = Compiled(first.shp);
   ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
@@ -152,7 +152,7 @@ TEST_F(ShpTest, AbandonedCompileWakesWaitersAndIsNeverFoundAgain) {
     ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
     got = Find(other, "select 3", &second);
   });
-  while (W(first.shp, SHP_USECOUNT) < 2) std::this_thread::yield();
+  while (std::atomic_ref<int32_t>(W(first.shp, SHP_USECOUNT)).load() < 2) std::this_thread::yield();
   const int32_t abandoned = first.shp;
   EXPECT_EQ(Release(usr_, first), 1) << "still held by the waiter";
   t.join();
