@@ -75,7 +75,13 @@ void TracingAction(SqlCompileCtx* ctx, int32_t rule) {
   }
 }
 
-int32_t NoRoutine(SqlCompileCtx*, const QualifiedName&) {
+const ParseOptions* g_options = nullptr;
+
+int32_t NoRoutine(SqlCompileCtx*, const QualifiedName& name) {
+  const char* stored = g_options != nullptr ? g_options->stored_routine : nullptr;
+  if (stored != nullptr && std::strcmp(name.name[0], stored) == 0) {
+    return g_options->stored_routine_status;
+  }
   return 100;
 }
 
@@ -129,6 +135,7 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
     g_trace = &out.rules;
     g_poisoned = &out.poisoned;
     g_poison = options.poison;
+    g_options = &options;
     std::fill(std::begin(g_is_result), std::end(g_is_result), false);
     // SqlParseStatement's set-up, with the tracing action.
     tc.ctx.work_area = ArenaAllocAligned(&tc.ctx.arena, kSqlParseWorkBytes);
@@ -153,6 +160,7 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
     }
     if (options.inspect) options.inspect(&tc.ctx, out.root);
   }
+  g_options = nullptr;
   out.conditions = FakeKernel::conditions;
   SqlInstallLookupServices(&old);
   return out;

@@ -18,8 +18,8 @@ struct ParsedStatement {
   int32_t early_result = 0;
   std::string printed;
   std::vector<RecordedCondition> conditions;
-  std::vector<int32_t> rules;  // the action trace
-  std::string workspace;       // the bytes of the tree's block in use
+  std::vector<int32_t> rules;     // the action trace
+  std::string workspace;          // the bytes of the tree's block in use
   std::vector<int32_t> poisoned;  // rules whose new nodes hold poison
 };
 
@@ -28,6 +28,10 @@ struct ParseOptions {
   int32_t first_option = 0;
   int32_t second_option = 0;
   bool poison = false;  // fill the entries above the stack before every action
+  // The routine look-up's answer for the name `stored_routine` (0: a stored
+  // routine, negative: a failed look-up); every other name is no routine.
+  const char* stored_routine = nullptr;
+  int32_t stored_routine_status = 0;
   // Runs on the finished tree before the context goes away.
   std::function<void(SqlCompileCtx*, int32_t root)> inspect;
 };
