@@ -131,6 +131,8 @@ int32_t StartTrans(int32_t* base, int32_t stm, int32_t usr) {
 // Pushes the statement's own transaction on the user's stack, the user's
 // entries saved into the outer one and restored from it; 0 or a failure.
 int32_t PushOwned(int32_t* base, int32_t usr, int32_t stp) {
+  // Already innermost (not parked): pushing it again would link it to itself.
+  if (W(base, F(usr, USR_TP)) == stp) return 0;
   if (W(base, F(usr, USR_TP)) != 0) {
     int32_t save[4] = {0, usr, 0, 0};
     DSSaveTrs(base, save);

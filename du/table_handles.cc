@@ -5,6 +5,7 @@
 #include "du/table_internal.h"
 #include "du/tables.h"
 #include "du/transactions.h"
+#include "du/upper_services.h"
 #include "kernel/error_report.h"
 
 using du::F;
@@ -119,4 +120,31 @@ void DSTransCleanup(int32_t* base, int32_t* pb) {
     du::FreeBlock(base, trb);
     trb = next;
   }
+}
+
+void DSReqTransCheck(int32_t* base, int32_t* pb) {
+  const int32_t usr = pb[1], stm = pb[2];
+  const int32_t sys = du::SystemBlock(base);
+  bool on_level = false;
+  if (sys != 0 && du::BlockInside(base, stm, STM_WORDS)) {
+    const int32_t lvl = W(base, F(stm, STM_LVL));
+    for (int32_t l = W(base, F(usr, USR_LVL)), n = 0;
+         l != 0 && n < 1000 && du::BlockInside(base, l, LVL_WORDS); l = W(base, l), ++n)
+      on_level = on_level || l == lvl;
+  }
+  if (!on_level) {
+    // The invalid-handle report of the kernel core.
+    pb[0] = sys != 0 ? -19039 : DU_NOT_INITIALISED;
+    if (sys != 0) W(base, F(usr, USR_RVEC_RCODE)) = -19039;
+    return;
+  }
+  const int32_t status = W(base, F(stm, STM_STATUS));
+  pb[0] = 0;
+  if (W(base, F(W(base, F(stm, STM_LVL)), LVL_USR)) == 0 ||
+      (status != 2 && status != 3 && status != 4 && status != 7))
+    return;
+  const int32_t work = DUStatementWorkEnd(base, usr, stm);
+  int32_t end[3] = {0, usr, stm};
+  DSEndStmTrans(base, end);
+  pb[0] = end[0] != 0 ? end[0] : work;
 }

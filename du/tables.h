@@ -55,6 +55,9 @@ void DSOpenStmTempTables(int32_t* base, int32_t* pb, int32_t stm);
 // A handle on the record block's table (its TCB, USECOUNT raised).
 void DSOTH2(int32_t* base, int32_t* pb, int32_t* handle, const int32_t* record);
 void DSCloseTableHandle(int32_t* base, int32_t* pb, int32_t* handle);
+// Request code 119: pb {status, USR, STM}; a statement that ran has its
+// work finished and its statement-owned transaction committed.
+void DSReqTransCheck(int32_t* base, int32_t* pb);
 // The TRB registration of a statement's tables for an XA branch.
 int32_t RegisterStatementTables(int32_t* base, int32_t usr, int32_t stm, int32_t tp);
 // pb {status, USR}: closes the TRB table handles of the user's TP.

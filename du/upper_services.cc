@@ -72,6 +72,12 @@ int32_t DUCloseStatement(int32_t* base, int32_t usr, int32_t stm) {
   return s->close_statement(base, usr, stm);
 }
 
+int32_t DUStatementWorkEnd(int32_t* base, int32_t usr, int32_t stm) {
+  const DUUpperServices* s = Services();
+  if (!s || !s->statement_work_end) return Absent("DSStmWorkEnd");
+  return s->statement_work_end(base, usr, stm);
+}
+
 DUKernelDispatcher DUInstallKernelDispatcher(DUKernelDispatcher dispatcher) {
   return g_dispatcher.exchange(dispatcher, std::memory_order_acq_rel);
 }

@@ -1,7 +1,8 @@
 // The services record access takes from the layers above it (the kernel
 // core's databank lookup and close, the request interface's databank open
 // and close, the catalog description of a table, the exclusive open, the
-// test whether a statement of the user uses a table, the statement close)
+// test whether a statement of the user uses a table, the statement close and
+// work end)
 // and the kernel dispatcher it sends its requests to. The owners install
 // them at start; an entry nobody installed answers -19040 and logs its name.
 #pragma once
@@ -28,6 +29,9 @@ struct DUUpperServices {
   int32_t (*table_used_by_user)(int32_t* base, int32_t usr, int32_t tname);
   // DSCloseStm: closes a statement of the user.
   int32_t (*close_statement)(int32_t* base, int32_t usr, int32_t stm);
+  // DSStmWorkEnd: drops a statement's temporary tables and clears the
+  // user's statement work list after its execution.
+  int32_t (*statement_work_end)(int32_t* base, int32_t usr, int32_t stm);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -43,6 +47,7 @@ int32_t DUConstrText(int32_t* base, int32_t usr, int32_t* open_block);
 int32_t DUOpenTableExclusive(int32_t* base, int32_t usr, int32_t* record, int32_t* open_block);
 int32_t DUTableUsedByUser(int32_t* base, int32_t usr, int32_t tname);
 int32_t DUCloseStatement(int32_t* base, int32_t usr, int32_t stm);
+int32_t DUStatementWorkEnd(int32_t* base, int32_t usr, int32_t stm);
 
 // The databank kernel's dispatcher: DKEXE1 unless another is installed
 // (tests put a model of the kernel here). nullptr puts DKEXE1 back.

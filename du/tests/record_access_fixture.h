@@ -321,6 +321,7 @@ struct UpperModel {
   int32_t* base = nullptr;
   int32_t used_by_user = 1;
   int32_t closed_statements = 0;
+  int32_t work_ends = 0;
 
   static UpperModel*& Current() {
     static UpperModel* current = nullptr;
@@ -370,6 +371,10 @@ struct UpperModel {
         [](int32_t*, int32_t, int32_t) { return Current()->used_by_user; },
         [](int32_t*, int32_t, int32_t) {
           ++Current()->closed_statements;
+          return 0;
+        },
+        [](int32_t*, int32_t, int32_t) {
+          ++Current()->work_ends;
           return 0;
         },
     };

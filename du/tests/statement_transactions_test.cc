@@ -178,4 +178,31 @@ TEST_F(StatementTransactionTest, EndClosesOpenCursorsOfTheTransaction) {
   EXPECT_EQ(W(cursor + STM_TP), 0);
 }
 
+TEST_F(StatementTransactionTest, RequestTransCheckEndsAStatementsOwnTransaction) {
+  W(usr_ + USR_TRANSACTION_AUTOCOMMIT) = 89;
+  const int32_t stm = NewStatement(usr_, 2);
+  int32_t pb[4] = {0, usr_, stm, 0};
+  DSStmResumeTrans(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  W(stm + STM_TP) = Tp();
+  W(stm + STM_STATUS) = 3;
+  int32_t check[3] = {0, usr_, stm};
+  DSReqTransCheck(base_, check);
+  EXPECT_EQ(check[0], 0);
+  EXPECT_EQ(upper_.work_ends, 1);
+  EXPECT_EQ(kernel_.open_tss, 0);  // committed
+  EXPECT_EQ(W(Tp()), 0);           // and never linked to itself
+  W(stm + STM_STATUS) = 1;         // linked, not run: nothing to do
+  DSReqTransCheck(base_, check);
+  EXPECT_EQ(upper_.work_ends, 1);
+  // A statement of no level of the user is an invalid handle.
+  const int32_t other = NewUser();
+  check[1] = other;
+  DSReqTransCheck(base_, check);
+  EXPECT_EQ(check[0], -19039);
+  check[2] = 0;
+  DSReqTransCheck(base_, check);
+  EXPECT_EQ(check[0], -19039);
+}
+
 }  // namespace
