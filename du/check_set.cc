@@ -13,6 +13,8 @@
 
 #include "du/kernel_requests.h"
 #include "du/record_access_words.h"
+#include "du/row_change_internal.h"
+#include "du/table_internal.h"
 #include "du/transactions.h"
 #include "du/upper_services.h"
 
@@ -67,6 +69,38 @@ int32_t ViolationOf(int32_t kind) {
   }
 }
 
+// Referencing rows still there for a kind -12 record the kernel reports
+// present: the referencing index scanned for the key as the transaction sees
+// it. 1, 0, or a failure; 1 when the referencing table is not open.
+int32_t ChildrenStillThere(int32_t* base, int32_t usr, const int32_t* read, int32_t tail) {
+  const int32_t table = read[15 + tail], prefix = read[15 + tail + 2], index = read[15 + tail + 3];
+  const int32_t hash = du::TcbHash(base);
+  if (hash == 0) return 1;
+  int32_t tcb = 0;
+  {
+    du::BucketGuard guard(base, du::Bucket(base, hash, table, 0));
+    tcb = du::FindInBucket(base, du::Bucket(base, hash, table, 0), table);
+    if (tcb == 0 || W(base, F(tcb, TCB_USECOUNT)) < 1) return 1;
+    // A use of its own keeps the table while it is read.
+    du::LockedAdd(base, F(tcb, TCB_USECOUNT), 1);
+  }
+  int32_t icb = W(base, F(tcb, TCB_ICB));
+  while (icb != 0 && W(base, F(icb, ICB_TNAME)) != index) icb = W(base, icb);
+  int32_t found = 1;
+  du::Block b;
+  if (icb != 0 && du::IndexBlock(base, icb, nullptr, nullptr, &b) && prefix >= 1 &&
+      prefix <= b[DUREC_KEYLEN]) {
+    std::memcpy(b.row(), read + 25, static_cast<size_t>(prefix));
+    found = du::PrefixFound(base, usr, b, prefix, nullptr);
+  }
+  if (du::DropUse(base, tcb, false)) {
+    int32_t lid = 0;
+    du::FinalClose(base, tcb, 0, &lid);
+    if (lid != 0) DUCloseDatabank(base, usr, 0, lid, -1);
+  }
+  return found;
+}
+
 // Re-checks one check-set record (read into `read` from word 15 on); 0, the
 // violation's code, or a negative failure.
 int32_t Recheck(int32_t* base, int32_t usr, int32_t tp, const int32_t* read, int32_t* table,
@@ -85,6 +119,10 @@ int32_t Recheck(int32_t* base, int32_t usr, int32_t tp, const int32_t* read, int
   DUKernel(DK_CCS1, c.data());
   if (c[0] < 0) return KernelStatus(c[0]);
   if (c[0] == 0) return 0;
+  if (kind == -12) {
+    const int32_t still = ChildrenStillThere(base, usr, read, tail);
+    if (still <= 0) return still;
+  }
   *table = read[15 + tail];
   *constraint = read[15 + tail + 1];
   W(base, F(usr, USR_CURRENT_TABLE_SYSID)) = *table;

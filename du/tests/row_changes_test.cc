@@ -115,6 +115,36 @@ TEST_F(RowChangesTest, ViolationsPutOffIntoTheCheckSet) {
   }
 }
 
+// A parent deleted while a child references it, put off: at the end the
+// kernel still reports the key present, and the referencing index is read
+// to see whether the child is still there.
+TEST_F(RowChangesTest, PutOffReferencingRowsAreLookedForAtTheEnd) {
+  OpenTables(true);
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+  ASSERT_EQ(Insert(child_, {7, 1, 0}), 0);
+  ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+  W(usr_ + USR_SET_MARK_FLAG) = 1;
+  kernel_.recheck = [](const int32_t*) { return 1; };
+  for (bool child_deleted : {true, false}) {
+    SCOPED_TRACE(child_deleted);
+    ASSERT_EQ(Begin(1), 0);
+    EXPECT_EQ(Delete(parent_, 1), 0);
+    EXPECT_EQ(W(Tp() + TP_TRANSACTION_CHECK_COUNT), 1);
+    if (child_deleted) {
+      EXPECT_EQ(Delete(child_, 7), 0);
+    }
+    EXPECT_EQ(End(END_AFTER_SUCCESS), child_deleted ? 0 : -10106);
+    if (child_deleted) {
+      // Put both back for the second round.
+      ASSERT_EQ(Begin(1), 0);
+      ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+      ASSERT_EQ(Insert(child_, {7, 1, 0}), 0);
+      ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+    }
+  }
+}
+
 TEST_F(RowChangesTest, RowCodesOutsideTheirRange) {
   OpenTables(true);
   ASSERT_EQ(Begin(1), 0);
