@@ -69,6 +69,13 @@ class ShpTest : public CoreTest {
       for (int32_t s = W(list, 7 + 4 * b); s != 0; s = W(s, SHP_NEXT)) ++n;
     return n;
   }
+  // USECOUNT read under its bucket semaphore, as the cache reads it.
+  int32_t UseCount(int32_t shp) {
+    const int32_t list = W(sys_, SYS_SHP_SQL_LIST);
+    EnqdeqGuard guard(
+        HashListSemaphore(base_, list, HashListBucket(base_, list, W(shp, SHP_CBKEY))));
+    return W(shp, SHP_USECOUNT);
+  }
   int32_t usr_ = 0;
 };
 
@@ -104,7 +111,7 @@ TEST_F(ShpTest, SecondSessionWaitsThenSharesOnAPrivateCopy) {
     got = Find(other, "select 1", &second);
   });
   // The second finder waits until the program is published.
-  while (std::atomic_ref<int32_t>(W(first.shp, SHP_USECOUNT)).load() < 2) std::this_thread::yield();
+  while (UseCount(first.shp) < 2) std::this_thread::yield();
   EXPECT_EQ(got.load(), -99);
   const int32_t com = Compiled(first.shp);
   ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
@@ -152,7 +159,7 @@ TEST_F(ShpTest, AbandonedCompileWakesWaitersAndIsNeverFoundAgain) {
     ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
     got = Find(other, "select 3", &second);
   });
-  while (std::atomic_ref<int32_t>(W(first.shp, SHP_USECOUNT)).load() < 2) std::this_thread::yield();
+  while (UseCount(first.shp) < 2) std::this_thread::yield();
   const int32_t abandoned = first.shp;
   EXPECT_EQ(Release(usr_, first), 1) << "still held by the waiter";
   t.join();
