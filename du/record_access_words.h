@@ -104,6 +104,16 @@ inline constexpr int32_t TCBH_BUCKET_HEAD = 3;
 inline constexpr int32_t TCBH_BUCKET_COUNT = 400;
 inline constexpr int32_t TCBH_BYTES = 6416;
 
+// ---- XA recovery handle (24 bytes) ----
+inline constexpr int32_t RATH_LID = 0;  // the NEXT word holds the databank's LID
+inline constexpr int32_t RATH_DCB = 1;
+inline constexpr int32_t RATH_KIND = 2;  // 10
+inline constexpr int32_t RATH_TNAME = 3;
+inline constexpr int32_t RATH_TCB = 4;
+inline constexpr int32_t RATH_USECOUNT = 5;
+inline constexpr int32_t RATH_BYTES = 24;
+inline constexpr int32_t RATH_KIND_RECOVERY = 10;
+
 // ---- Catalog description of a table ----
 inline constexpr int32_t DESC_KIND = 0;
 inline constexpr int32_t DESC_LID = 2;

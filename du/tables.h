@@ -58,6 +58,12 @@ void DSCloseTableHandle(int32_t* base, int32_t* pb, int32_t* handle);
 // Request code 119: pb {status, USR, STM}; a statement that ran has its
 // work finished and its statement-owned transaction committed.
 void DSReqTransCheck(int32_t* base, int32_t* pb);
+// Attaches table `tname` of databank `lid` for an XA branch rebuilt at
+// start: *handle the table's recovery handle (answer 1) when the table was
+// not held in a stronger mode, else its TCB (answer 0); negative on failure
+// (also in the user's RVEC_RCODE).
+int32_t DSXaAttachTable(int32_t* base, int32_t* pb, int32_t* handle, int32_t tname, int32_t lid,
+                        int32_t mode);
 // The TRB registration of a statement's tables for an XA branch.
 int32_t RegisterStatementTables(int32_t* base, int32_t usr, int32_t stm, int32_t tp);
 // pb {status, USR}: closes the TRB table handles of the user's TP.

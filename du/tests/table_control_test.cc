@@ -429,3 +429,41 @@ TEST_F(TableControlTest, KeyPositionLookups) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(TableControlTest, XaRecoveryAttach) {
+  int32_t dcb_hash = 0;
+  DSGetMem(base_, &dcb_hash, TCBH_BYTES);
+  W(dcb_hash) = TCBH_BUCKET_COUNT;
+  for (int32_t k = 0; k < TCBH_BUCKET_COUNT; ++k)
+    enqdeq_init_semaphore(&W(dcb_hash + TCBH_FIRST_BUCKET + TCBH_BUCKET_WORDS * k), 1);
+  int32_t pb[2] = {0, usr_};
+  int32_t first = 0, second = 0;
+  EXPECT_EQ(DSXaAttachTable(base_, pb, &first, 30, 9, 3), DU_NOT_INITIALISED);
+  W(sys_ + SYS_DCB_LIST) = dcb_hash;
+  ASSERT_EQ(DSXaAttachTable(base_, pb, &first, 30, 9, 3), 1);
+  ASSERT_EQ(DSXaAttachTable(base_, pb, &second, 30, 9, 3), 1);
+  EXPECT_EQ(first, second);
+  EXPECT_EQ(W(first + RATH_USECOUNT), 2);
+  const int32_t tcb = W(first + RATH_TCB);
+  EXPECT_EQ(W(tcb + TCB_RATH), first);
+  EXPECT_EQ(W(tcb + TCB_USECOUNT), 2);
+  const int32_t dcb = W(first + RATH_DCB);
+  ASSERT_NE(dcb, 0);
+  EXPECT_EQ(W(dcb + DCB_ACCESS_MODE), 10);
+  EXPECT_EQ(W(dcb + DCB_LID), 9);
+  EXPECT_EQ(W(dcb + DCB_REFCOUNT), 1);
+  int32_t excl = 0;
+  EXPECT_EQ(DSXaAttachTable(base_, pb, &excl, 30, 9, 1), DU_TABLE_IN_USE);
+  upper_.databank_refs[9] = 1;
+  DSCloseTableHandle(base_, pb, &first);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(upper_.databank_refs[9], 1);
+  DSCloseTableHandle(base_, pb, &second);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(upper_.databank_refs[9], 0);  // the recovery handle's databank given back
+  EXPECT_EQ(TcbCount(), 0);
+}
+
+}  // namespace
