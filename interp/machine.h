@@ -1,0 +1,39 @@
+// The statement interpreter's entry points: DAMAE2 runs a program over its
+// storage area until an action, an error or a requeue; DAOpLength is the
+// instruction length service; DARecordError the run-time error recorder;
+// the statement work list of a thread and the read-set check of an exit.
+#pragma once
+
+#include <cstdint>
+
+namespace interp {
+
+// Runs `program` (program[0] is position 1, which holds BEG) over `storage`
+// (storage[0] is storage word 1) from *position until an action; copies state
+// words 0..11 into `rvec` and the resume position into *position. `usr` is
+// the session block (0 none), `user_name` 128 bytes. A requeue writes only
+// rvec[0] (-16234) and *position.
+void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t program_words,
+            int32_t* storage, int32_t storage_words, int32_t* position, const char* user_name,
+            int32_t usr);
+
+// 0 with length and branch index; -19901 (both set) for the level-2
+// instructions; -19078 outside 1..201.
+int32_t DAOpLength(int32_t opcode, int32_t* length, int32_t* branch);
+
+void DAReturnState(int32_t* rvec, const int32_t* storage, int32_t* position);
+
+// Writes the error into the machine state and sets *position to 1.
+// `instruction` is the failing opcode word (nullptr: opcode 0); `base` is
+// needed only for AGH/AGE, whose table lies behind a group block.
+void DARecordError(const int32_t* base, const int32_t* instruction, int32_t* storage,
+                   int32_t storage_words, int32_t* position, int32_t error);
+
+// The thread's statement work list.
+void DSClrStmList(int32_t* base, int32_t thr);
+// Entry of the descriptor at storage word `key`; status into record word 19.
+void DSGetStmWork(int32_t* base, int32_t* record, int32_t key, int32_t thr, int32_t* entry);
+// 0 or a negative error, also stored in USR TRV_COND.
+int32_t DSExitReadSetCheck(int32_t* base, int32_t usr, int32_t thr);
+
+}  // namespace interp

@@ -1,0 +1,78 @@
+// Packed decimal instructions that the loop runs itself: assignment, the four
+// operations, integer and character-text conversions. A value routine's
+// negative status s fails the instruction with s - 10300.
+#include "interp/run_state.h"
+#include "platform/decimal_arith.h"
+#include "platform/decimal_text.h"
+#include "platform/packed_decimal.h"
+
+namespace interp {
+namespace {
+
+value_descriptor Dec(int32_t offset, int32_t precision) {
+  return value_descriptor{offset, precision};
+}
+
+void Assign(Run& run) {  // MVN
+  const int32_t rc = decimal_assign(run.bytes(), Dec(run.op(1), run.op(2)), run.bytes(),
+                                    Dec(run.op(3), run.op(4)));
+  if (rc < -1) return run.fail(kDecimalErrorBase + rc);
+  run.next();
+}
+
+// ADD, SUB, MUL, DIV: (op1, op2) := (op1, op2) operation (op3, op4), mode op5.
+template <int32_t operation>
+void Arith(Run& run) {
+  const int32_t rc = decimal_arith(run.bytes(), Dec(run.op(1), run.op(2)), run.bytes(),
+                                   Dec(run.op(3), run.op(4)), operation, run.op(5));
+  if (rc < 0 && rc != kDecimalDigitsLost) return run.fail(kDecimalErrorBase + rc);
+  run.next();
+}
+
+void FromInteger(Run& run) {  // CIN
+  const int32_t w = run.op(3) + 1;
+  if (!run.words(w, 1)) return run.fail(kErrBadOperand);
+  const int32_t rc = int_to_decimal(run.bytes(), Dec(run.op(1), run.op(2)), run.word(w));
+  if (rc < 0) return run.fail(kDecimalErrorBase + rc);
+  run.next();
+}
+
+void ToInteger(Run& run) {  // CNI
+  const int32_t w = run.op(1) + 1;
+  if (!run.words(w, 1)) return run.fail(kErrBadOperand);
+  int32_t value = 0;
+  const int32_t rc = decimal_to_int(&value, run.bytes(), Dec(run.op(2), run.op(3)));
+  if (rc < 0 && rc != kDecimalDigitsLost) return run.fail(kDecimalErrorBase + rc);
+  run.word(w) = value;
+  run.next();
+}
+
+// CCN: text (op4, length op5) to the decimal (op1, precision op2, scale op3).
+void FromText(Run& run) {
+  const int32_t t = run.op(4), n = run.op(5);
+  if (n < 0 || !run.fits(t, int64_t{n} + 1)) return run.fail(kErrBadOperand);
+  value_descriptor out{run.op(1), run.op(2), run.op(3)};
+  if (run.at(t)[0] == 255) {
+    decimal_set_null(run.bytes(), out);
+    return run.next();
+  }
+  const int32_t rc = text_to_decimal(run.bytes(), out, run.bytes(), t + 1, n);
+  if (rc == 1) return run.fail(kErrTextSyntax);
+  if (rc < -1) return run.fail(kErrTextRange);
+  run.next();
+}
+
+}  // namespace
+
+void InstallNumericOps(Instruction t[]) {
+  t[32] = Assign;
+  t[33] = Arith<kDecimalAdd>;
+  t[34] = Arith<kDecimalSubtract>;
+  t[35] = Arith<kDecimalMultiply>;
+  t[36] = Arith<kDecimalDivide>;
+  t[80] = FromText;
+  t[124] = FromInteger;
+  t[125] = ToInteger;
+}
+
+}  // namespace interp

@@ -1,0 +1,102 @@
+// The default record service table: record access's routines that exist, and
+// for each one that does not yet an entry that names itself in the log and
+// answers -19040, so that no record instruction ever reports a made-up row.
+#include "interp/record_services.h"
+
+#include <atomic>
+#include <string>
+
+#include "du/record_operations.h"
+#include "interp/program_layout.h"
+#include "kernel/error_report.h"
+
+namespace interp {
+namespace {
+
+void Absent(const char* name, int32_t* record) {
+  StatusPair status{};
+  const std::string text = std::string(name) + ": record access routine not installed";
+  DSLogMsgShort(&status, 3, text.c_str(), nullptr, static_cast<int32_t>(text.size()));
+  record[kRecStatus] = kErrServiceAbsent;
+}
+
+#define HB_ABSENT_RECORD(fn)                             \
+  void fn(int32_t*, int32_t* record, int32_t, int32_t) { \
+    Absent(#fn, record);                                 \
+  }
+#define HB_ABSENT_INDEX(fn)                                     \
+  void fn(int32_t*, int32_t* key, int32_t*, int32_t, int32_t) { \
+    Absent(#fn, key);                                           \
+  }
+
+HB_ABSENT_INDEX(DUGetRowIx)
+HB_ABSENT_INDEX(DUGetUnique)
+HB_ABSENT_RECORD(DULockRow)
+HB_ABSENT_RECORD(DULoadRows)
+HB_ABSENT_RECORD(DUSortRows)
+HB_ABSENT_RECORD(DUInsertIndex)
+HB_ABSENT_RECORD(DUMergeRows)
+HB_ABSENT_RECORD(DUWriteFlush)
+
+int32_t ReadSetWalkAbsent(int32_t*, int32_t, int32_t) {
+  StatusPair status{};
+  const char text[] = "DSExitReadSetCheck: read-set walk not installed";
+  DSLogMsgShort(&status, 3, text, nullptr, sizeof text - 1);
+  return kErrServiceAbsent;
+}
+
+void GetRow(int32_t* b, int32_t* r, int32_t u, int32_t w) {
+  DUGetRow(b, r, u, w);
+}
+void GetPrevRow(int32_t* b, int32_t* r, int32_t u, int32_t w) {
+  DUGetPrevRow(b, r, u, w);
+}
+void PrepareUpdate(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DUPrepareForUpdate(b, r, u);
+}
+void InsertRow(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DUInsertRow(b, r, u);
+}
+void UpdateRow(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DURowOp1(b, r, u);
+}
+void DeleteRow(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DUDEL1(b, r, u);
+}
+void DropRows(int32_t* b, int32_t* r, int32_t u, int32_t w) {
+  DUDropRows(b, r, u, w);
+}
+void DeleteAll(int32_t* b, int32_t* r, int32_t u, int32_t w) {
+  DUDeleteAll(b, r, u, w);
+}
+void FetchMany(int32_t* b, int32_t* r, int32_t, int32_t) {
+  DUFetchMany(b, r);
+}
+void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DURefresh(b, r, u);
+}
+
+const RecordServiceTable kDefault = {
+    GetRow,        GetPrevRow, DUGetRowIx,   DUGetUnique,       DULockRow,
+    PrepareUpdate, InsertRow,  UpdateRow,    DeleteRow,         DULoadRows,
+    DUSortRows,    DropRows,   DeleteAll,    DUInsertIndex,     DUMergeRows,
+    FetchMany,     Refresh,    DUWriteFlush, ReadSetWalkAbsent,
+};
+
+std::atomic<const RecordServiceTable*> current{&kDefault};
+
+}  // namespace
+
+const RecordServiceTable& RecordServices() {
+  return *current.load(std::memory_order_acquire);
+}
+
+const RecordServiceTable& DefaultRecordServices() {
+  return kDefault;
+}
+
+const RecordServiceTable* DAInstallRecordServices(const RecordServiceTable* table) {
+  return current.exchange(table != nullptr ? table : &kDefault, std::memory_order_acq_rel);
+}
+
+}  // namespace interp

@@ -1,0 +1,48 @@
+// The record access routines the record instructions call, as one table:
+// record access's routines where they exist, and for the ones not built yet
+// an entry that logs its own name and answers -19040 in the record block's
+// status word. Tests install a model of a table here.
+#pragma once
+
+#include <cstdint>
+
+namespace interp {
+
+// One record block; `work` the work entry (0 when the routine takes none).
+using RecordRoutine = void (*)(int32_t* base, int32_t* record, int32_t usr, int32_t work);
+// Two record blocks: the index or key side and the table.
+using IndexRoutine = void (*)(int32_t* base, int32_t* key_record, int32_t* table_record,
+                              int32_t usr, int32_t work);
+
+struct RecordServiceTable {
+  RecordRoutine get_row;         // GNR, GUR: DUGetRow
+  RecordRoutine get_prev_row;    // GPR: DUGetPrevRow
+  IndexRoutine get_row_index;    // GNX, GPX: DUGetRowIx
+  IndexRoutine get_unique;       // GUX: DUGetUnique
+  RecordRoutine lock_row;        // LSR: DULockRow
+  RecordRoutine prepare_update;  // PFU: DUPrepareForUpdate
+  RecordRoutine insert_row;      // INS, AGE kind 1: DUInsertRow
+  RecordRoutine update_row;      // UPD, AGE kind 3: DURowOp1
+  RecordRoutine delete_row;      // DEL: DUDEL1
+  RecordRoutine load_rows;       // LOA, AGE kind 2: DULoadRows
+  RecordRoutine sort_rows;       // SRT: DUSortRows
+  RecordRoutine drop_rows;       // DRP: DUDropRows
+  RecordRoutine delete_all;      // DLA: DUDeleteAll
+  RecordRoutine insert_index;    // IND: DUInsertIndex
+  RecordRoutine merge_rows;      // MRG: DUMergeRows
+  RecordRoutine fetch_many;      // FMS: DUFetchMany
+  RecordRoutine refresh;         // REF: DURefresh
+  RecordRoutine write_flush;     // WFR: DUWriteFlush
+  // The read-set walk of an action exit; 0 or a negative kernel error.
+  int32_t (*read_set_check)(int32_t* base, int32_t usr, int32_t thr);
+};
+
+// The table in force (record access's routines unless a test installed one).
+const RecordServiceTable& RecordServices();
+// The default table; a test copies it and replaces the members it models.
+const RecordServiceTable& DefaultRecordServices();
+// Installs `table` (not owned, every member set); nullptr puts the default
+// back. Returns the table it replaces.
+const RecordServiceTable* DAInstallRecordServices(const RecordServiceTable* table);
+
+}  // namespace interp

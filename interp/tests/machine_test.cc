@@ -1,0 +1,265 @@
+// The interpreter loop: the entry checks, opcodes without an instruction,
+// the warning exit of a cutting move, the length service, and a table of
+// branch, move and random-number cases written as small programs.
+#include "interp/opcode_table.h"
+#include "interp/tests/interp_fixture.h"
+
+using namespace interp;
+
+namespace {
+
+TEST_F(InterpTest, FirstWordOtherThanBegEndsWithNoBeg) {
+  std::vector<int32_t> program = {44, 1};
+  std::vector<int32_t> storage(20, 0);
+  int32_t pos = 2;
+  DAMAE2(base_, rvec_, program.data(), 2, storage.data(), 20, &pos, name_, usr_);
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrNoBeg);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateResume], 1);
+  EXPECT_EQ(pos, 1);
+}
+
+TEST_F(InterpTest, OpcodesWithoutInstructionEndWithBadOpcode) {
+  for (int32_t op : {0, 202, 57, 65, 120, -5}) {
+    std::vector<int32_t> program = {41, op, 0, 0, 0, 44, 1};
+    std::vector<int32_t> storage(20, 0);
+    int32_t pos = 2;
+    DAMAE2(base_, rvec_, program.data(), 7, storage.data(), 20, &pos, name_, usr_);
+    EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode) << op;
+    EXPECT_EQ(rvec_[kStateOpcode], op) << op;
+    EXPECT_EQ(rvec_[kStateAction], kActionError) << op;
+    EXPECT_EQ(rvec_[kStateResume], 2) << op;  // the failing position
+    EXPECT_EQ(rvec_[kStateBitVector], kBitsNoTable) << op;
+  }
+}
+
+TEST_F(InterpTest, StartAtBegWithNothingSavedIsBadOpcode) {
+  Load("code\n BEG\n END 1\n");
+  pos_ = 1;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+}
+
+TEST_F(InterpTest, InstructionRunningPastProgramEndFails) {
+  std::vector<int32_t> program = {41, 16, 1, 48, 48};  // CBF needs 6 words
+  std::vector<int32_t> storage(20, 0);
+  int32_t pos = 2;
+  DAMAE2(base_, rvec_, program.data(), 5, storage.data(), 20, &pos, name_, usr_);
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode);
+  EXPECT_EQ(rvec_[kStateOpcode], 16);
+}
+
+TEST_F(InterpTest, TruncatingMcwEndsWithWarningBehindIt) {
+  Load(R"(field T char 3
+field S char 6 = 'abcdef'
+code
+  BEG
+  MCW T, 3, S, 6
+  END 1
+)");
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kWarnCut);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateResume], 2 + 5);
+  EXPECT_EQ(pos_, 7);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("T")), 4), std::string("\0abc", 4));
+  // Resumed behind the warning, the program ends normally.
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionEnd);
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+}
+
+TEST_F(InterpTest, OpLengthService) {
+  int32_t length = 0, branch = 0;
+  EXPECT_EQ(DAOpLength(56, &length, &branch), kErrNotSteppable);
+  EXPECT_EQ(length, 9);
+  EXPECT_EQ(branch, -1);
+  EXPECT_EQ(DAOpLength(0, &length, &branch), kErrOutOfRange);
+  EXPECT_EQ(DAOpLength(202, &length, &branch), kErrOutOfRange);
+  EXPECT_EQ(DAOpLength(3, &length, &branch), 0);
+  EXPECT_EQ(length, 3);
+  EXPECT_EQ(branch, 2);
+}
+
+// Each program ends with END 7 when its test instruction branched to `yes`
+// and END 3 when it went on; `setup` runs before it.
+struct BranchCase {
+  const char* name;
+  const char* fields;
+  const char* body;
+  bool branches;
+};
+
+const BranchCase kBranchCases[] = {
+    {"CCF null, operator 6", "field A char 2 = null\nfield B char 2 = 'xy'\n",
+     "CCF 6, A, 2, B, 2, yes", true},
+    {"CCT null, operator 6", "field A char 2 = null\nfield B char 2 = 'xy'\n",
+     "CCT 6, A, 2, B, 2, yes", false},
+    {"CCT blank-extended equal", "field A char 2 = 'x'\nfield B char 3 = 'x'\n",
+     "CCT 1, A, 2, B, 3, yes", true},
+    {"CBT operator 2, equal bytes", "field A char 2 = 'ab'\nfield B char 2 = 'ab'\n",
+     "CBT 2, A, B, 3, yes", true},
+    {"CBF operator 2, equal bytes", "field A char 2 = 'ab'\nfield B char 2 = 'ab'\n",
+     "CBF 2, A, B, 3, yes", false},
+    {"CBT operator 5, greater", "field A char 2 = 'b'\nfield B char 2 = 'a'\n",
+     "CBT 5, A, B, 3, yes", false},
+    {"TVT test 1, indicator 255", "field A char 1 = null\n", "TVT 1, A, yes", true},
+    {"TVT test 1, indicator 0", "field A bytes 1\n", "TVT 1, A, yes", false},
+    {"TVT test 1, indicator 1", "field A bytes 1\nfield ONE word = 1\n",
+     "MVB A, ONE, 1\n TVT 1, A, yes", false},
+    {"TVF test 2, indicator 255", "field A char 1 = null\n", "TVF 2, A, yes", true},
+    {"TFN state word 1 = 128", "field V word = 128\n", "MVB 4, V, 4\n TFN yes", true},
+    {"TFN state word 1 = 0", "", "TFN yes", false},
+    {"TFN state word 1 = bit vector 18", "field V word = 18\n", "MVB 4, V, 4\n TFN yes", false},
+    {"TFN state word 1 = 129", "field V word = 129\n", "MVB 4, V, 4\n TFN yes", false},
+    {"JMP", "", "JMP yes", true},
+    {"CNT equal decimals", "field A decimal 9\nfield B decimal 9\nfield I word = 42\n",
+     "CIN A, 9, I\n CIN B, 9, I\n CNT 1, A, 9, B, 9, yes", true},
+    {"CNF null decimal", "field A decimal 9 = null\nfield B decimal 9\n", "CNF 4, A, 9, B, 9, yes",
+     true},
+};
+
+class BranchTable : public InterpTest, public ::testing::WithParamInterface<BranchCase> {};
+
+TEST_P(BranchTable, BranchesExactlyWhenTheTestSays) {
+  const BranchCase& c = GetParam();
+  Load(std::string(c.fields) + "code\n BEG\n " + c.body + "\n END 3\nyes: END 7\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionEnd) << c.name << " code " << rvec_[0];
+  EXPECT_EQ(rvec_[kStateReturnCode], c.branches ? 7 : 3) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, BranchTable, ::testing::ValuesIn(kBranchCases));
+
+TEST_F(InterpTest, MvbOfLengthZeroMovesOnByFour) {
+  Load("field A char 2 = 'ab'\nfield B char 2 = 'xy'\ncode\n BEG\n MVB A, B, 0\n BRK\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionBreak);
+  EXPECT_EQ(pos_, 6);  // BRK resumes at itself, right behind the 4 words
+  EXPECT_EQ(Bytes("A")[1], 'a');
+  Run();  // and stops there again
+  EXPECT_EQ(pos_, 6);
+}
+
+TEST_F(InterpTest, RandomSeedAndParkMillerSequence) {
+  Load(R"(field D decimal 10
+field Z word = 0
+field OUT word
+code
+  BEG
+  CIN D, 10, Z
+  RAS D, 10
+  END 1
+)");
+  Run();
+  EXPECT_EQ(Wd(base_, usr_, USR_SEED), 2147483645);
+
+  Load(R"(field D decimal 10
+field OUT word
+code
+  BEG
+  RAN D, 10
+  CNI OUT, D, 10
+  END 1
+)");
+  Wd(base_, usr_, USR_SEED) = 1;
+  Run();
+  EXPECT_EQ(WordAt("OUT"), 16807);
+  for (int call = 2; call <= 10000; ++call) {
+    pos_ = 2;
+    Run();
+  }
+  EXPECT_EQ(Wd(base_, usr_, USR_SEED), 1043618065);
+  EXPECT_EQ(WordAt("OUT"), 1043618065);
+}
+
+TEST_F(InterpTest, RasKeepsSeedOnNullAndMapsTheTopValue) {
+  Load(R"(field D decimal 10
+field MAX word = 2147483647
+code
+  BEG
+  CIN D, 10, MAX
+  RAS D, 10
+  END 1
+)");
+  Run();
+  EXPECT_EQ(Wd(base_, usr_, USR_SEED), 2147483646);
+  Load("field D decimal 10 = null\ncode\n BEG\n RAS D, 10\n END 1\n");
+  Wd(base_, usr_, USR_SEED) = 99;
+  Run();
+  EXPECT_EQ(Wd(base_, usr_, USR_SEED), 99);
+}
+
+// NN2 keeps its entry in storage word op8; the shared program is not written.
+TEST_F(InterpTest, Nn2KeepsItsEntryInStorageNotInTheProgram) {
+  Load(R"(field A char 1 = null
+field KEEP word = 5
+code
+  BEG
+  NN2 1, A, 0, 0, 0, zero, other, KEEP
+zero: END 3
+other: END 7
+)");
+  const std::vector<int32_t> before = asm_.words;
+  Run();
+  EXPECT_EQ(asm_.words, before);
+  EXPECT_EQ(WordAt("KEEP"), -1);  // row 1, unknown
+  EXPECT_EQ(rvec_[kStateReturnCode], 7);
+}
+
+TEST_F(InterpTest, OperandOutsideStorageFailsWithoutTouchingIt) {
+  Load("field A char 2 = 'ab'\ncode\n BEG\n MVB 100000, A, 2\n END 1\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOperand);
+  EXPECT_EQ(rvec_[kStateOpcode], 55);
+}
+
+TEST_F(InterpTest, ActionsLeaveArgumentAndResume) {
+  Load("code\n BEG\n CAL 5\n OPN 9\n SEE 3, 0\n EXI 2\n END 1\n END 4\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionCall);
+  EXPECT_EQ(rvec_[kStateArgument], 5);
+  EXPECT_EQ(pos_, 4);
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionOpen);
+  EXPECT_EQ(rvec_[kStateArgument], 9);
+  EXPECT_EQ(pos_, 6);
+  Run();  // SEE: return code from storage word op2 + 1 (state word 0: 0)
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateArgument], 3);
+  EXPECT_EQ(pos_, 9);
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionExit);
+  EXPECT_EQ(rvec_[kStateEndKind], 3);
+  EXPECT_EQ(pos_, 11);
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionEnd);
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+  EXPECT_EQ(rvec_[kStateEndKind], 2);  // END 1
+}
+
+TEST_F(InterpTest, JmcCancelRecordsCancelled) {
+  Load("code\n BEG\nloop: JMC loop\n");
+  Wd(base_, cha_, CHA_REQNO_CANCEL) = 7;
+  Wd(base_, cha_, CHA_INTERRUPT_MODE) = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrCancelled);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateOpcode], 134);
+}
+
+TEST_F(InterpTest, JmcGivesWayInModeOne) {
+  Load("code\n BEG\nloop: JMC loop\n");
+  Wd(base_, cha_, CHA_INTERRUPT_MODE) = 1;
+  Wd(base_, cha_, CHA_INTERRUPT_REQNO) = 7;
+  const int32_t sys = KernelSys(base_);
+  const int32_t before = Wd(base_, sys, SYS_REQUEUE_COUNT);
+  Run();
+  EXPECT_EQ(rvec_[0], kErrRequeue);
+  EXPECT_EQ(pos_, 2);
+  EXPECT_EQ(Wd(base_, sys, SYS_REQUEUE_COUNT), before + 1);
+  EXPECT_EQ(Wd(base_, cha_, CHA_JMC_COUNT), 1);
+}
+
+}  // namespace
