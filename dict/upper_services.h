@@ -1,0 +1,28 @@
+// The services the data dictionary takes from the layers above it (the
+// request interface's sequence values). Their owner installs the table at
+// start; an entry nobody installed answers DD_SERVICE_ABSENT and logs a
+// report naming it, never a made-up value.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int32_t DD_SERVICE_ABSENT = -19040;
+
+// Words of the sequence request block.
+inline constexpr int32_t DDSEQ_STATUS = 0;  // 1 = next values on entry; status on return
+inline constexpr int32_t DDSEQ_USR = 1;     // the requesting session
+inline constexpr int32_t DDSEQ_NEXT_VALUES = 1;
+
+struct DDUpperServices {
+  // DSSeqValue: the next `count` values of `sequence` (kind in block word
+  // 0), the first into *value; the status in block word 0 and returned.
+  int32_t (*seq_value)(int32_t* block, int32_t sequence, int32_t count, int32_t* value);
+};
+
+// Installs `services` (not owned; null members count as not installed) and
+// returns the table it replaces; nullptr takes every service away.
+const DDUpperServices* DDInstallUpperServices(const DDUpperServices* services);
+
+// The dictionary's call of the sequence routine: DD_SERVICE_ABSENT, with a
+// report naming "DSSeqValue", when nobody installed it.
+int32_t DDSeqValue(int32_t* block, int32_t sequence, int32_t count, int32_t* value);
