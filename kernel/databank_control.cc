@@ -12,6 +12,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/error_report.h"
 #include "kernel/hash_lists.h"
+#include "kernel/shared_programs.h"
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
@@ -294,6 +295,24 @@ void DSOpenDcb(int32_t* base, int32_t* rq) {
     int32_t cls[CLS_WORDS] = {0, rq[OPD_LID], -1};
     DSCloseDcb(base, cls);
   }
+}
+
+void DSCallCentral(int32_t* base, int32_t* rq) {
+  const int32_t kind = rq[OPD_KIND];
+  if (kind == 1 || kind == 7) {
+    if (!InStorage(base, CurrentThread(), THR_WORDS)) {
+      rq[OPD_KIND] = DCB_NO_THREAD;
+      rq[OPD_SEQNO] = -1;
+      return;
+    }
+    const int32_t refs = DSGetDcbRefs(base, rq[OPD_LID]);
+    if (refs < 0) {
+      rq[OPD_KIND] = refs;
+      return;
+    }
+    if (refs > 0) DSFlushShpPsm(base);
+  }
+  DSOpenDcb(base, rq);
 }
 
 int32_t DSGetDcbRefs(int32_t* base, int32_t lid) {

@@ -51,6 +51,10 @@ inline constexpr int32_t LOBDIR_RECORD_LENGTH = 44;
 inline constexpr int32_t LOGDB_LOBDIR_TABLE = 240;
 
 void DSOpenDcb(int32_t* base, int32_t* request);
+// The dictionary's entry in front of DSOpenDcb: for kinds 1 and 7 it needs
+// the calling thread's THR (-18515, word 4 -1) and drops unused routine
+// programs while the databank has references.
+void DSCallCentral(int32_t* base, int32_t* request);
 void DSCloseDcb(int32_t* base, int32_t* request);
 void DSOpenSysdb(int32_t* base, int32_t* status);
 // The REFCOUNT of the DCB of `lid`, 0 when there is none, -19040 without the list.

@@ -12,6 +12,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
 #include "kernel/hash_lists.h"
+#include "kernel/shared_programs.h"
 #include "kernel/system_block.h"
 #include "platform/enqdeq.h"
 
@@ -244,8 +245,8 @@ void DSOpenSesDb(int32_t* base, int32_t* rq) {
       rq[ODF_MODE] = refs;
       return;
     }
-    // Unused routine programs of the databank would hold references; they
-    // are dropped once the shared-program cache exists (see README).
+    // Unused routine programs hold references to the databank: drop them.
+    if (refs > 0) DSFlushShpPsm(base);
   }
   DSOpenDbFile(base, rq);
 }
