@@ -278,3 +278,20 @@ TEST(CatalogTables, DescriptionsAsWrittenOut) {
 }
 
 }  // namespace
+
+#include "kernel/record_access_services.h"
+
+namespace {
+
+// Record access releases a databank reference through the kernel's entry.
+TEST_F(DcbTest, RecordAccessReleasesThroughTheKernelsEntry) {
+  const DUUpperServices* s = KernelRecordAccessServices();
+  ASSERT_NE(s->release_databank, nullptr);
+  EXPECT_EQ(s->open_databank, nullptr);
+  ASSERT_EQ(Open(3, 4)[OPD_KIND], 0);
+  EXPECT_EQ(s->release_databank(base_, 0, 4, -1), 0);
+  EXPECT_EQ(Find(4), 0);
+  EXPECT_EQ(s->release_databank(base_, 0, 4, -1), -19021);
+}
+
+}  // namespace
