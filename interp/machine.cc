@@ -44,6 +44,7 @@ struct Table {
     InstallNumericOps(entry);
     InstallTableOps(entry);
     InstallRecordOps(entry);
+    InstallVaryingOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

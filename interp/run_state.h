@@ -72,6 +72,7 @@ void InstallMoveOps(Instruction table[]);
 void InstallNumericOps(Instruction table[]);
 void InstallTableOps(Instruction table[]);
 void InstallRecordOps(Instruction table[]);
+void InstallVaryingOps(Instruction table[]);
 
 // Leaves the loop with an action (action exit of the machine).
 void ActionExit(Run& run, int32_t action, int32_t argument, int32_t resume);

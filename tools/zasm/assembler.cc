@@ -168,10 +168,9 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
     }
     if (type != "bytes") std::memset(&image_[at + 1], ' ', static_cast<size_t>(n));
     if (value(&v)) {
-      if (len_at >= 0 && v != "null")
-        throw Failure{line_, "a varchar field takes only 'null' as initial value"};
       if (v == "null") {
         std::memset(&image_[at], 255, static_cast<size_t>(n) + 1);
+        if (len_at >= 0) std::memset(&image_[len_at], 255, 4);
         return;
       }
       if (v.size() < 2 || v.front() != '\'' || v.back() != '\'')

@@ -1,0 +1,49 @@
+// Length fields of varying values: read, written and set null with the
+// packed decimal routines, every field checked against the storage first.
+#include "interp/varying.h"
+
+#include <cstring>
+
+#include "platform/packed_decimal.h"
+
+namespace interp {
+
+int32_t LengthPrecision(int32_t maximum) {
+  int32_t digits = 1;
+  for (int64_t m = maximum; m >= 10; m /= 10) ++digits;
+  return digits;
+}
+
+int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* length) {
+  if (field == -1) {
+    *length = maximum;
+    return 0;
+  }
+  const value_descriptor d{field, LengthPrecision(maximum)};
+  if (!run.fits(field, decimal_bytes(d.precision))) return kDecimalBadArgument;
+  const int32_t rc = decimal_to_int(length, run.bytes(), d);
+  if (rc == kDecimalNull) return 1;
+  if (rc < 0) return rc;
+  if (*length < 0 || *length > maximum) return kDecimalBadArgument;
+  return 0;
+}
+
+int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length) {
+  if (field == -1) return 0;
+  const value_descriptor d{field, LengthPrecision(maximum)};
+  if (!run.fits(field, decimal_bytes(d.precision))) return kDecimalBadArgument;
+  return int_to_decimal(run.bytes(), d, length);
+}
+
+bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field) {
+  if (maximum < 0 || !run.fits(value, int64_t{maximum} + 1)) return false;
+  if (field != -1) {
+    const value_descriptor d{field, LengthPrecision(maximum)};
+    if (!run.fits(field, decimal_bytes(d.precision))) return false;
+    decimal_set_null(run.bytes(), d);
+  }
+  std::memset(run.at(value), 255, static_cast<size_t>(maximum) + 1);
+  return true;
+}
+
+}  // namespace interp

@@ -1,0 +1,26 @@
+// Varying values: a character or binary value whose current length lives in
+// a separate packed decimal (the length field) of as many digits as its
+// maximum length has; a length-field offset of -1 marks a fixed value whose
+// length is its maximum. Shared by the moves and string instructions.
+#pragma once
+
+#include <cstdint>
+
+#include "interp/run_state.h"
+
+namespace interp {
+
+// Digits of the maximum length: the length field's precision (at least 1).
+int32_t LengthPrecision(int32_t maximum);
+
+// The current length into *length: 0, 1 when the length field is null, or a
+// negative status (the field outside the storage: -5). A length beyond the
+// maximum or below 0 answers -5 too, so no caller copies past its value.
+int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* length);
+// Writes the length (nothing for a fixed value); 0 or a negative status.
+int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length);
+// Fills indicator and `maximum` data bytes with 255 and makes the length
+// field null; false when the value lies outside the storage.
+bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field);
+
+}  // namespace interp
