@@ -77,8 +77,9 @@ struct Scan {
 // The table stream's next row from the key in the record buffer; the row
 // lands in the buffer. 0 a row, positive none, negative a kernel code.
 int32_t TableNext(const Scan& s, int32_t mode) {
-  s.record[DUREC_STATUS] = mode;
-  if (s.prefix > 0) PutPrefix(Row(s.record), s.keylen, s.prefix);
+  // The table cursor knows no prefix modes: it is positioned as 1 or -2,
+  // and the prefix is kept here.
+  s.record[DUREC_STATUS] = mode == 4 ? 1 : mode == -4 ? -2 : mode;
   DUKernel(s.forward ? DK_FET1 : DK_FEP1, s.record + DUREC_FETCH_REQUEST);
   return s.record[DUREC_STATUS];
 }
@@ -120,12 +121,17 @@ void Merge(const Scan& s, int32_t mode, bool exact) {
   const bool merge = record[DUREC_MERGE] > 0;
   const int32_t again = s.prefix > 0 ? -4 : -2;
   std::vector<uint8_t> key(Row(record), Row(record) + s.keylen);
+  const std::vector<uint8_t> scope(key.begin(), key.begin() + std::min(s.prefix, s.keylen));
+  // A row outside the prefix of a prefix scan ends that stream.
+  auto in_scope = [&](const uint8_t* row) {
+    return scope.empty() || std::memcmp(row, scope.data(), scope.size()) == 0;
+  };
   std::vector<uint8_t> table_row(static_cast<size_t>(s.reclen));
   for (;;) {
     std::memcpy(Row(record), key.data(), key.size());
     const int32_t ts = TableNext(s, mode);
     if (ts < 0) return End(record, Mapped(ts), s.forward);
-    const bool have_table = ts == 0;
+    const bool have_table = ts == 0 && in_scope(Row(record));
     if (!merge) {
       if (!have_table) return End(record, DU_NO_ROW, s.forward);
       W(s.base, F(s.work, WRK_STATE)) = MERGE_WS_DONE;
@@ -134,9 +140,9 @@ void Merge(const Scan& s, int32_t mode, bool exact) {
     if (have_table) std::memcpy(table_row.data(), Row(record), table_row.size());
     const int32_t ws = WriteSetNext(s, key.data(), mode);
     if (ws < 0) return End(record, Mapped(ws), s.forward);
-    const bool have_entry = ws == 0 || ws == 1;
     const uint8_t* entry =
         reinterpret_cast<const uint8_t*>(&W(s.base, F(s.work, WRK_REQUEST + WRQ_ROW)));
+    const bool have_entry = (ws == 0 || ws == 1) && in_scope(entry);
     if (!have_table && !have_entry) {
       W(s.base, F(s.work, WRK_STATE)) = MERGE_FRESH;
       return End(record, DU_NO_ROW, s.forward);
