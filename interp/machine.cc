@@ -45,6 +45,7 @@ struct Table {
     InstallTableOps(entry);
     InstallRecordOps(entry);
     InstallVaryingOps(entry);
+    InstallAggregateOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

@@ -62,6 +62,33 @@ void FromText(Run& run) {
   run.next();
 }
 
+// NFC: numeric function op1 on the decimal (op2, precision op3) in place.
+void NumericFunction(Run& run) {
+  const value_descriptor d = Dec(run.op(2), run.op(3));
+  int32_t rc = 0;
+  switch (run.op(1)) {
+    case 21:
+      rc = decimal_ceiling(run.bytes(), d);
+      break;
+    case 22:
+      rc = decimal_floor(run.bytes(), d);
+      break;
+    case 23:
+      rc = decimal_abs(run.bytes(), d);
+      break;
+    case 24: {
+      const int32_t sign = decimal_sign(run.bytes(), d);
+      if (sign < 0) return run.fail(kDecimalErrorBase + sign);
+      if (sign != kTruthUnknown) rc = int_to_decimal(run.bytes(), d, sign - 3);
+      break;
+    }
+    default:
+      return run.fail(kErrBadOperand);
+  }
+  if (rc < 0 && rc != kDecimalDigitsLost) return run.fail(kDecimalErrorBase + rc);
+  run.next();
+}
+
 }  // namespace
 
 void InstallNumericOps(Instruction t[]) {
@@ -71,6 +98,7 @@ void InstallNumericOps(Instruction t[]) {
   t[35] = Arith<kDecimalMultiply>;
   t[36] = Arith<kDecimalDivide>;
   t[80] = FromText;
+  t[88] = NumericFunction;
   t[124] = FromInteger;
   t[125] = ToInteger;
 }

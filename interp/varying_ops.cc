@@ -136,11 +136,52 @@ void Position(Run& run) {
   run.next();
 }
 
+// ASC: (op1, precision op2) := first data byte of the value (op3, max op4,
+// length field op5); null for a null or empty value.
+void CharacterCode(Run& run) {
+  const value_descriptor out{run.op(1), run.op(2)};
+  const int32_t v = run.op(3), max = run.op(4);
+  if (max < 0 || !run.fits(v, int64_t{max} + 1)) return run.fail(kErrBadOperand);
+  int32_t length = 0;
+  if (run.at(v)[0] != 255) {
+    const int32_t rc = ReadLength(run, run.op(5), max, &length);
+    if (rc != 1 && LengthFailed(run, rc)) return;
+  }
+  if (run.at(v)[0] == 255 || length == 0) {
+    decimal_set_null(run.bytes(), out);
+    return run.next();
+  }
+  const int32_t rc = int_to_decimal(run.bytes(), out, run.at(v)[1]);
+  if (rc < 0) return run.fail(kDecimalErrorBase + rc);
+  run.next();
+}
+
+// CHR: the value (op1, length op2, length field op3) := the byte whose code
+// the decimal (op4, precision op5) holds, blank padded.
+void CodeCharacter(Run& run) {
+  const int32_t v = run.op(1), n = run.op(2), lf = run.op(3);
+  if (n < 1 || !run.fits(v, int64_t{n} + 1)) return run.fail(kErrBadOperand);
+  int32_t code = 0;
+  const int32_t rc = decimal_to_int(&code, run.bytes(), value_descriptor{run.op(4), run.op(5)});
+  if (rc < 0 && rc != kDecimalNull) return run.fail(kDecimalErrorBase + rc);
+  if (rc == kDecimalNull || code < 0 || code > 255) {
+    if (!SetVaryingNull(run, v, n, lf)) return run.fail(kErrBadOperand);
+    return run.next();
+  }
+  run.at(v)[0] = 0;
+  run.at(v)[1] = static_cast<uint8_t>(code);
+  std::memset(run.at(v + 2), ' ', static_cast<size_t>(n) - 1);
+  if (LengthFailed(run, WriteLength(run, lf, n, 1))) return;
+  run.next();
+}
+
 }  // namespace
 
 void InstallVaryingOps(Instruction t[]) {
   t[64] = Append;
   t[77] = Concatenate;
+  t[91] = CharacterCode;
+  t[92] = CodeCharacter;
   t[93] = Length;
   t[94] = Position;
   t[131] = MoveVarying<' ', Cut::kFailNonBlank>;  // MTV

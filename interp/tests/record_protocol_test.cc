@@ -34,7 +34,10 @@ void ModelGetRow(int32_t*, int32_t* rec, int32_t, int32_t work) {
   rec[kRecStatus] = 0;
 }
 
+std::vector<int32_t> g_inserted;  // first key word of each inserted row
+
 void ModelInsert(int32_t*, int32_t* rec, int32_t, int32_t) {
+  if (g_fail == 0) g_inserted.push_back(rec[kRecBuffer]);
   rec[kRecStatus] = g_fail;
 }
 
@@ -53,6 +56,7 @@ class RecordProtocol : public InterpTest {
     DAInstallRecordServices(&table_);
     g_rows.clear();
     g_seen.clear();
+    g_inserted.clear();
     g_fail = 0;
   }
   RecordServiceTable table_;
@@ -185,6 +189,45 @@ TEST_F(RecordProtocol, GroupInstructionsReportTheBlocksTable) {
     EXPECT_EQ(storage[kStateLid], 61) << op;
     EXPECT_EQ(storage[kStateTable], 62) << op;
   }
+}
+
+// T is the first field (storage byte 48), so its row buffer is byte 164.
+constexpr const char* kGroups = R"(field T table 5 key 4 reclen 8
+field G word
+field K1 word = 1
+field K2 word = 2
+code
+  BEG
+  AGB T, G, 1
+  AGE G
+  MVB 164, K1, 4
+  AGH G, same1
+same1: MVB 164, K1, 4
+  AGH G, same2
+  END 9
+same2: MVB 164, K2, 4
+  AGH G, other
+other: AGE G
+  END 1
+)";
+
+TEST_F(RecordProtocol, GroupRowsAreWrittenOnKeyChangeAndAtTheEnd) {
+  Load(kGroups);
+  ASSERT_EQ(Off("T"), 48);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+  // AGE right after AGB wrote nothing; the change from key 1 to 2 wrote the
+  // row then in the buffer, and AGE the last one.
+  EXPECT_EQ(g_inserted, (std::vector<int32_t>{2, 2}));
+}
+
+TEST_F(RecordProtocol, GroupRowWriteWithPositiveResultIsDuplicate) {
+  Load(kGroups);
+  g_fail = 1;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrDuplicate);
+  EXPECT_EQ(rvec_[kStateOpcode], 164);
+  EXPECT_EQ(rvec_[kStateTable], 5);  // the table behind the group block
 }
 
 }  // namespace

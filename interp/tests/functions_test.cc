@@ -1,0 +1,63 @@
+// The small functions the loop runs itself: NFC on packed decimals, ASC and
+// CHR between characters and codes, and the decimal assignment and
+// operations, each computed from a word and read back as a word.
+#include "interp/tests/interp_fixture.h"
+
+using namespace interp;
+
+namespace {
+
+struct FunctionCase {
+  const char* name;
+  int32_t in;
+  const char* body;  // computes from D (decimal 9, set from IN) into OUT
+  int32_t code;
+  int32_t out;
+};
+
+const FunctionCase kCases[] = {
+    {"ABS", -42, "NFC 23, D, 9\n CNI OUT, D, 9", 1, 42},
+    {"SIGN negative", -42, "NFC 24, D, 9\n CNI OUT, D, 9", 1, -1},
+    {"SIGN zero", 0, "NFC 24, D, 9\n CNI OUT, D, 9", 1, 0},
+    {"SIGN positive", 7, "NFC 24, D, 9\n CNI OUT, D, 9", 1, 1},
+    {"CEILING of an integer", 7, "NFC 21, D, 9\n CNI OUT, D, 9", 1, 7},
+    {"unknown NFC code", 7, "NFC 25, D, 9", kErrBadOperand, -7},
+    {"ADD", 40, "ADD D, 9, D, 9, 1\n CNI OUT, D, 9", 1, 80},
+    {"SUB", 40, "CIN E, 9, TWO\n SUB D, 9, E, 9, 1\n CNI OUT, D, 9", 1, 38},
+    {"MUL", 40, "CIN E, 9, TWO\n MUL D, 9, E, 9, 1\n CNI OUT, D, 9", 1, 80},
+    {"DIV by zero", 40, "DIV D, 9, Z, 9, 1", kDecimalErrorBase - 4, -7},
+    {"MVN to a wider decimal", 123, "MVN E, 9, D, 9\n CNI OUT, E, 9", 1, 123},
+    {"CHR then ASC", 65, "CHR C, 3, C.len, D, 9\n ASC E, 9, C, 3, C.len\n CNI OUT, E, 9", 1, 65},
+    {"CHR out of range is null", 300,
+     "CHR C, 3, C.len, D, 9\n CHL E, 9, C, 3, C.len\n"
+     " TVT 1, E, null\n END 2\nnull: CNI OUT, D, 9",
+     1, 300},
+};
+
+class Functions : public InterpTest, public ::testing::WithParamInterface<FunctionCase> {};
+
+TEST_P(Functions, ComputeFromAWord) {
+  const FunctionCase& c = GetParam();
+  Load(std::string(R"(field D decimal 9
+field E decimal 9
+field Z decimal 9
+field C varchar 3
+field IN word
+field TWO word = 2
+field ZERO word = 0
+field OUT word = -7
+code
+  BEG
+  CIN D, 9, IN
+  CIN Z, 9, ZERO
+  )") + c.body +
+       "\n END 1\n");
+  WordAt("IN") = c.in;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], c.code) << c.name;
+  EXPECT_EQ(WordAt("OUT"), c.out) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, Functions, ::testing::ValuesIn(kCases));
+
+}  // namespace
