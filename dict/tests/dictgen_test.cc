@@ -97,6 +97,8 @@ TEST_F(DictgenTest, EachBrokenRuleFailsWithFileAndLine) {
       {"unknown form", "  col 7 int BASE_OBJECT_ID", "  col 7 word BASE_OBJECT_ID", "form"},
       {"bad name", "  col 7 int BASE_OBJECT_ID", "  col 7 int base", "name"},
       {"column twice", "  col 7 int BASE_OBJECT_ID", "  col 7 int OBJECT_ID", "twice"},
+      {"record past the kernel's largest", "table 12 OBJECT_LINKS key 7 record 14",
+       "table 12 OBJECT_LINKS key 7 record 16001", "16000"},
       {"trailing inside a column", "constraint 76 trailing 186", "constraint 76 trailing 187",
        "trailing"},
   };

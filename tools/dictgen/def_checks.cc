@@ -11,6 +11,8 @@
 namespace dictgen {
 namespace {
 
+constexpr int32_t kMaxRecordLength = 16000;
+
 const Column* FindColumn(const Table& table, const std::string& name) {
   for (const Column& c : table.columns)
     if (c.name == name) return &c;
@@ -171,6 +173,11 @@ bool CheckCatalog(const Catalog& catalog, DefError* error) {
     if (!names.insert(t.name).second) return Fail(error, t.where, what + ": name used twice");
     if (t.key_length <= 0 || t.record_length < t.key_length)
       return Fail(error, t.where, what + ": key and record length out of order");
+    // The databank kernel creates no record longer; the bound also keeps
+    // every sum of offsets and widths below within 32 bits.
+    if (t.record_length > kMaxRecordLength)
+      return Fail(error, t.where,
+                  what + ": record length over " + std::to_string(kMaxRecordLength));
     for (const Index& ix : t.indexes)
       if (!claim(ix.number, ix.where, "index " + std::to_string(ix.number))) return false;
     if (!CheckColumns(t, error) || !CheckIndexes(t, error)) return false;
