@@ -301,6 +301,15 @@ int32_t DKScanTransactionStates() {
   std::erase_if(freed, [a](int32_t x) {
     return a[x + TSS_ON_DISK] >= a[BP_LOW_VIEW_TRANS] || a[x + TSS_COMMIT] >= a[BP_TSS_SAFE_LOW];
   });
+  DKUnlock(BP_LOCK_TSS_HASH);
+  // The stored records these entries' views no longer need go first: a
+  // writer the lookup finds neither in the hash nor stored has its cache
+  // records removed, and an older writer of the same row still found stored
+  // would then be read instead of the row the freed one left in the table.
+  // The entries freed here are below the same low view, so every stored
+  // writer older than they are goes with this purge. Kept when it fails.
+  if (freed.empty() || DKPurgeStoredTss(a[BP_LOW_VIEW_TRANS]) < 0) return chosen;
+  DKLock(BP_LOCK_TSS_HASH);
   for (int32_t x : freed)
     if (a[x + TSS_COMMIT] != 0) --a[BP_TSS_SECURED];
   DKUnlock(BP_LOCK_TSS_HASH);

@@ -16,6 +16,7 @@
 #include "dk/databank_file.h"
 #include "dk/request.h"
 #include "dk/set_requests.h"
+#include "dk/stored_tss.h"
 #include "dk/table_open.h"
 #include "dk/test_points.h"
 #include "dk/tests/transaction_cache_fixture.h"
@@ -637,6 +638,9 @@ void BeginWhileTheStampMoves(DKTestPoint point, int32_t) {
 }
 
 TEST_F(TransactionCacheTest, BeginWhileTheLastUserEndsKeepsItsCacheRecords) {
+  // Left set by an earlier run of the test in the same process.
+  begin_now = false;
+  cached = false;
   Began first = Begin();
   ASSERT_EQ(Cache(first.tss, kChangeInsert, 1, Row(1, 1)), 0);
   DKInstallTestHook(BeginWhileTheStampMoves);
@@ -805,6 +809,55 @@ TEST_F(TransactionCacheTest, ACopyCarryingTheMarkKeepsTheCacheRecords) {
   EXPECT_EQ(CacheRecords().size(), 3u);
   EXPECT_EQ(Send(21, Request(next.tss, kChangeInsert, 1, Row(4, 4))), 0);
   EXPECT_EQ(CacheRecords().size(), 2u);
+}
+
+// A writer whose entry the TSS overflow stored and a later writer of the
+// same row freed from the hash by a scan: the later one's cache records go
+// (its lookup finds nothing), and the stored one must not be read instead
+// of the row the later one left in the table. An entry in doubt keeps the
+// safe high start below both writers, as a transaction still committing
+// would, and a transaction running between them keeps the stored one from
+// being purged before the later one is secured.
+TEST_F(TransactionCacheTest, AStoredWriterIsNotReadOverTheLaterWriterAppliedAfterIt) {
+  DKInstallTransactionCacheChecks();
+  StartBackground(1);
+  ASSERT_EQ(CommitChanges({Change(1, t_, Row(1, 0)), Change(1, t_, Row(50, 0))}), 0);
+  int32_t doubt[ETR_WORDS] = {-1, 0, 0, 0, 1000};
+  DKEXE1(8, doubt);
+  ASSERT_EQ(doubt[BTR_MODE], 0);
+  auto write = [&](int32_t value, int32_t* start) {
+    Began w = Begin();
+    *start = w.start;
+    EXPECT_EQ(Cache(w.tss, kChangeUpdate, 1, Row(1, value)), 0);
+    if (reused_.write == 0) reused_ = NewSets();
+    Empty(reused_);
+    AppendTo(reused_.write, Header(129, {{db_, 3}}));
+    AppendTo(reused_.write, Change(2, t_, Row(1, value)));
+    AppendTo(reused_.write, Change(1, t_, Row(100 + value, value)));
+    return End(w.tss, reused_);
+  };
+  // The first writer is stored as soon as it is secured.
+  area_[BP_TSS_OVERFLOW_LIMIT] = 1;
+  int32_t stored = 0, later = 0;
+  ASSERT_EQ(write(1, &stored), 0);
+  area_[BP_TSS_OVERFLOW_LIMIT] = 1000;
+  CacheWriter found;
+  ASSERT_TRUE(DKFindStoredTss(stored, &found));
+  Began running = Begin();
+  ASSERT_EQ(write(2, &later), 0);
+  Sets s = NewSets();
+  ASSERT_EQ(End(running.tss, s, kEndAbort), 0);
+  // Another commit: once it is secured the later writer leaves the hash.
+  ASSERT_EQ(CommitChanges({Change(1, t_, Row(2, 0)), Change(1, t_, Row(3, 0))}), 0);
+  ASSERT_EQ(DKHMI0(area_[BP_TSS_HASH], later) > 0 &&
+                area_[DKHMI0(area_[BP_TSS_HASH], later) + TSS_START] == later,
+            false);
+  EXPECT_EQ(BaseRow(Row(1, 0)), Row(1, 2));
+  Began reader = Begin();
+  std::string out;
+  const int32_t rc = FetchRow(reader.tss, 1, Row(1, 0), &out);
+  if (rc == 4) out = BaseRow(Row(1, 0)).value_or("");
+  EXPECT_EQ(out, Row(1, 2)) << "fetch answered " << rc;
 }
 
 }  // namespace
