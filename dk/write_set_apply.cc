@@ -25,6 +25,10 @@ namespace {
 
 using dkset::RoutineIndex;
 
+// Words of the largest fixed part of a table-bound request (the key parts of
+// an index), beside which a request may carry one record's bytes.
+constexpr size_t kRequestFloor = 256;
+
 // Function codes of the entry routines behind the table-bound records.
 int32_t EntryCode(int32_t fcode) {
   switch (fcode) {
@@ -91,7 +95,25 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
     DKReportError(routine, -46, DK_SEV_DISABLE, &tbl, databank);
     return -46;
   }
+  // A row change carries its record from word 10 for the length it states,
+  // which the record routine reads: a record cut short is corrupt.
+  if (code == 38 || code == 55 || code == 20) {
+    const int64_t length = record.size() > RQ_RECORD_LENGTH ? record[RQ_RECORD_LENGTH] : -1;
+    if (length < 0 || RQ_RECORD + (length + 3) / 4 > static_cast<int64_t>(record.size())) {
+      int32_t value = static_cast<int32_t>(record.size());
+      DKReportError(routine, -66, DK_SEV_INTERNAL, &value, a[first + TBE_DATABANK]);
+      return -66;
+    }
+  }
   std::vector<int32_t> request(record.begin(), record.end());
+  // The other table-bound requests are blocks of the entry routines (index
+  // key parts, the bytes a reshape inserts) with counts of their own: what a
+  // short record lacks is read as zeros, never past its end.
+  if (code != 38 && code != 55 && code != 20) {
+    const size_t floor =
+        kRequestFloor + static_cast<size_t>(std::max(LoadWord(BP_MAX_RECORD_LENGTH), 0) / 4 + 1);
+    request.resize(std::max(request.size(), floor));
+  }
   // DKALR1 reads its alter structure up to the length the structure states:
   // what a short record lacks is read as zeros, never past its end.
   if (code == 4) {
