@@ -9,6 +9,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The installation's version key and the key under which each database of the
 // machine is defined (one subkey per database name).
@@ -33,3 +35,15 @@ bool registry_key_exists(const std::string& key_path);
 // "dword:" takes a decimal number or 0x and hexadecimal digits within 32 bits;
 // anything else there makes the value kOther, as does an unknown type prefix.
 RegistryValue registry_read_value(const std::string& key_path, const std::string& name);
+
+// Adds a new section `key_path` with `values` (name and a kString or kDword
+// value) to the registry file, creating the file and its folder (mode 0700)
+// when missing. The whole file is written to a temporary file renamed over
+// the old one, under an exclusive lock on "<file>.lock", so that a reader
+// sees the old or the new file and two writers never lose each other's
+// section. False, with nothing changed and *error set, when the section
+// exists already, a name or value cannot be written as one line, or the
+// file cannot be written.
+bool registry_add_section(const std::string& key_path,
+                          const std::vector<std::pair<std::string, RegistryValue>>& values,
+                          std::string* error);
