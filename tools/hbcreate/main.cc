@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fprintf(stderr,
-               "hbcreate: the creation of databank files, catalog tables and rows is not "
+               "hbcreate: the creation of databank files, catalog tables and rows is not all "
                "built yet; nothing was created\n");
   return 1;
 }
