@@ -56,6 +56,16 @@ int32_t ReadWriteSet(int32_t write_set, std::vector<std::vector<int32_t>>* recor
     const int32_t code = records->empty() || records->front().empty() ? 0 : records->front()[0];
     return Report(RoutineIndex("DKCXT0"), -87, code, Bufferpool()[BP_TRANS_DATABANK]);
   }
+  // The background reads a transaction's records up to the first header and
+  // applies none shorter than a table-bound record's words: a later header
+  // would leave the records after it unapplied under a commit reported done,
+  // a short record would end the server when applied (and one without its
+  // order number word would hold the commit set's trim for ever).
+  for (size_t i = 1; i < records->size(); ++i) {
+    const std::vector<int32_t>& r = (*records)[i];
+    if (r.size() <= static_cast<size_t>(WSR_TBL) || r[WS_CODE] == kCodeHeader)
+      return Report(RoutineIndex("DKCXT0"), -66, r.empty() ? 0 : r[WS_CODE]);
+  }
   return 0;
 }
 

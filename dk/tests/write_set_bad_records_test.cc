@@ -54,4 +54,37 @@ TEST_F(BadRecordTest, ShortRequestsOfTheOtherTableCodesAreAnsweredByTheirRoutine
   }
 }
 
+// Records the background could not apply as one commit: a second header
+// (the reading of a transaction ends at its first) or a record shorter than
+// a table-bound one's words. The commit is refused, nothing of it applied,
+// and its commit number passed over.
+TEST_F(BadRecordTest, AWriteSetWithALaterHeaderOrAShortRecordIsNotCommitted) {
+  StartBackground(2);
+  Table t = CreateTable(77, 4, 8);
+  struct Case {
+    const char* what;
+    std::vector<int32_t> middle;
+  } cases[] = {
+      {"a second header", Header(0, {{db_, 4}})},
+      {"a header of seven words", {kCodeHeader, 0, 0, 0, 0, 0, 0}},
+      {"a record of five words", {3, 0, 5, 0, t.entry}},
+  };
+  int32_t n = 0;
+  for (const Case& c : cases) {
+    Began b = Begin();
+    Sets s = NewSets();
+    AppendTo(s.write, Header(129, {{db_, 4}}));
+    AppendTo(s.write, Change(1, t, MakeRecord("a" + std::to_string(n), 4, 8)));
+    AppendTo(s.write, c.middle);
+    AppendTo(s.write, Change(1, t, MakeRecord("b" + std::to_string(n++), 4, 8)));
+    int32_t tss_after = -1;
+    EXPECT_EQ(End(b.tss, s, kEndCommit, &tss_after), -66) << c.what;
+    EXPECT_EQ(tss_after, 0) << c.what;
+  }
+  const std::string kept = MakeRecord("k", 4, 8);
+  ASSERT_EQ(CommitChanges({Change(1, t, kept), Change(1, t, MakeRecord("l", 4, 8))}), 0);
+  EXPECT_EQ(Rows(t), (std::vector<std::string>{kept, MakeRecord("l", 4, 8)}));
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], area_[BP_COMMITS]);
+}
+
 }  // namespace
