@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <vector>
 
 #include "dk/bufferpool.h"
@@ -429,6 +430,14 @@ void DKBTR1(int32_t* block) {
   const int32_t owner = block[BTR_TSS];
   if (owner != 0 && (!DKIsTssEntry(owner) || !InBuildup(a[owner + TSS_STATE]))) {
     block[BTR_MODE] = Report(kIndexDKBTR1, -85, owner);
+    return;
+  }
+  // A start number given for an in-doubt transaction is a hash key and
+  // raises the last one given past it: 0 names a free entry, and the
+  // largest word would leave no next number.
+  if (mode < 0 && (block[BTR_START] < 1 || block[BTR_START] == INT32_MAX)) {
+    block[BTR_TSS] = 0;
+    block[BTR_MODE] = Report(kIndexDKBTR1, -43, block[BTR_START]);
     return;
   }
   DKLock(BP_LOCK_TSS_FREE);

@@ -4,6 +4,7 @@
 // and the order in which the master takes committed transactions.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <map>
 #include <mutex>
 #include <set>
@@ -259,6 +260,20 @@ TEST_F(TransactionTest, InDoubtBeginRaisesTheLastStartNumber) {
   EXPECT_EQ(area_[b[BTR_TSS] + TSS_START], 500);
   Began next = Begin();
   EXPECT_EQ(next.start, 502);
+}
+
+TEST_F(TransactionTest, InDoubtBeginRefusesAStartNumberOutOfRange) {
+  area_[BP_TRANSACTIONS_STARTED] = 200;
+  const int32_t in_use = TssInUse();
+  for (int32_t start : {0, -7, INT32_MIN, INT32_MAX}) {
+    int32_t b[ETR_WORDS] = {-1, 0, 0, 0, start, 0, 0};
+    DKEXE1(8, b);
+    EXPECT_EQ(b[BTR_MODE], -43) << start;
+    EXPECT_EQ(b[BTR_TSS], 0) << start;
+  }
+  EXPECT_EQ(TssInUse(), in_use);
+  EXPECT_EQ(area_[BP_TRANSACTIONS_STARTED], 200);
+  EXPECT_EQ(Begin().start, 201);
 }
 
 // What the check of the header refuses, each ending with the entry free.
