@@ -178,6 +178,19 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
     DAReturnState(rvec, storage, position);
     return;
   }
+#ifndef NDEBUG
+  // Debug builds refuse a program that a loader or emitter got wrong before
+  // any instruction of it runs.
+  int32_t bad = 0;
+  if (const int32_t rc = DACheckProgram(program, program_words, &bad); rc != 0) {
+    run.pos = bad;
+    DARecordError(base, program + (bad - 1), storage, storage_words, &run.pos, rc);
+    storage[kStateAction] = kActionError;
+    storage[kStateArgument] = 0;
+    DAReturnState(rvec, storage, position);
+    return;
+  }
+#endif
   run.pos = *position;
   storage[kStateAction] = kActionEnd;
   storage[kStateReturnCode] = 0;

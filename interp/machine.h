@@ -21,6 +21,13 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
 // instructions; -19078 outside 1..201.
 int32_t DAOpLength(int32_t opcode, int32_t* length, int32_t* branch);
 
+// Checks that the code (program[0] = position 1, program_words words of
+// instructions only) decodes into whole instructions from BEG on and that
+// every displacement lands on one: 0, -19017 without BEG, or -19018 with the
+// offending instruction's position in *bad_position. DAMAE2 runs it on every
+// entry in debug builds.
+int32_t DACheckProgram(const int32_t* program, int32_t program_words, int32_t* bad_position);
+
 void DAReturnState(int32_t* rvec, const int32_t* storage, int32_t* position);
 
 // Writes the error into the machine state and sets *position to 1.

@@ -21,10 +21,15 @@ TEST_F(InterpTest, FirstWordOtherThanBegEndsWithNoBeg) {
 
 TEST_F(InterpTest, OpcodesWithoutInstructionEndWithBadOpcode) {
   for (int32_t op : {0, 202, 57, 65, 120, -5}) {
-    std::vector<int32_t> program = {41, op, 0, 0, 0, 44, 1};
+    // A whole instruction of its length, so that the program is well formed
+    // around it (debug builds check that before they run it).
+    std::vector<int32_t> program = {41, op};
+    if (IsOpcode(op)) program.resize(program.size() + kOpcodes[op].length - 1, 0);
+    program.insert(program.end(), {44, 1});
     std::vector<int32_t> storage(20, 0);
     int32_t pos = 2;
-    DAMAE2(base_, rvec_, program.data(), 7, storage.data(), 20, &pos, name_, usr_);
+    DAMAE2(base_, rvec_, program.data(), static_cast<int32_t>(program.size()), storage.data(), 20,
+           &pos, name_, usr_);
     EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode) << op;
     EXPECT_EQ(rvec_[kStateOpcode], op) << op;
     EXPECT_EQ(rvec_[kStateAction], kActionError) << op;
@@ -260,6 +265,31 @@ TEST_F(InterpTest, JmcGivesWayInModeOne) {
   EXPECT_EQ(pos_, 2);
   EXPECT_EQ(Wd(base_, sys, SYS_REQUEUE_COUNT), before + 1);
   EXPECT_EQ(Wd(base_, cha_, CHA_JMC_COUNT), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ProgramCheck, FindsTheFirstBrokenInstruction) {
+  struct Case {
+    std::vector<int32_t> code;
+    int32_t rc, position;
+  };
+  const Case cases[] = {
+      {{41, 42, 2, 44, 1, 44, 2}, 0, 0},               // JMP to the second END
+      {{41, 42, 3, 44, 1}, -19018, 2},                 // JMP into nothing
+      {{41, 42, 1, 44, 1}, -19018, 2},                 // JMP into an operand
+      {{41, 16, 1, 20, 20, 4}, -19018, 2},             // CBF cut short
+      {{41, 0}, -19018, 2},                            // no opcode 0
+      {{44, 1}, -19017, 0},                            // no BEG
+      {{41, 56, 1, 48, 0, 0, 0, 9, 1, 0}, -19018, 2},  // NN2's op6 past the end
+  };
+  for (const Case& c : cases) {
+    int32_t bad = -1;
+    EXPECT_EQ(DACheckProgram(c.code.data(), static_cast<int32_t>(c.code.size()), &bad), c.rc);
+    EXPECT_EQ(bad, c.position);
+  }
 }
 
 }  // namespace
