@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "interp/run_state.h"
+#include "interp/varying.h"
 #include "platform/packed_decimal.h"
 
 namespace interp {
@@ -73,6 +74,15 @@ void TruthTest(Run& run) {  // TVF, TVT
   Decide(run, truth, on_true, 3);
 }
 
+// CPT, CPF: varying byte values (op2..op4) and (op5..op7) under operator op1.
+template <bool on_true>
+void CompareVarying(Run& run) {
+  const int32_t a[3] = {run.op(2), run.op(3), run.op(4)}, b[3] = {run.op(5), run.op(6), run.op(7)};
+  const int32_t c = CompareVaryingBytes(run, a, b);
+  if (c < 1) return run.fail(kLengthFieldErrorBase + c);
+  Decide(run, Holds(run.op(1), c), on_true, 8);
+}
+
 // NN2: the entry of row op1 for the value's truth state decides the jump.
 // The entry is kept in the run's storage (storage word op8, 0 for none),
 // never in the program, which other sessions may be running at once.
@@ -111,6 +121,8 @@ void InstallCompareOps(Instruction t[]) {
   t[24] = TruthTest<false>;
   t[25] = TruthTest<true>;
   t[56] = ThreeValuedTest;
+  t[149] = CompareVarying<true>;
+  t[150] = CompareVarying<false>;
   t[59] = IndexedMove;
 }
 

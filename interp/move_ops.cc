@@ -1,10 +1,13 @@
 // Null fills and the plain moves of character and binary values: blank or
 // 0x00 padded, with the error-raising and the warning forms of a cut, the
 // session user name, and the session's random number generator.
+#include <algorithm>
 #include <cstring>
 
 #include "interp/run_state.h"
+#include "interp/varying.h"
 #include "kernel/control_blocks.h"
+#include "platform/datetime.h"
 #include "platform/packed_decimal.h"
 
 namespace interp {
@@ -103,6 +106,56 @@ void Random(Run& run) {  // RAN
   run.next();
 }
 
+// Moves `n` text bytes into the value (op-given offset, length): indicator
+// 0, blank padded or cut.
+void PutText(Run& run, int32_t value, int32_t length, const char* text, int32_t n) {
+  run.at(value)[0] = 0;
+  mdr_move_pad(run.bytes(), value + 1, length,
+               ConstByteSpan(reinterpret_cast<const uint8_t*>(text), static_cast<size_t>(n)), 0, n,
+               ' ');
+}
+
+void Timestamp(Run& run) {  // SDT
+  const int32_t v = run.op(1), n = run.op(2);
+  if (n < 0 || !run.fits(v, int64_t{n} + 1)) return run.fail(kErrBadOperand);
+  char now[16];
+  if (run.usr != 0 && run.usr_field(USR_SIMULATION_MODE) != 0) {
+    std::memcpy(now, &run.usr_field(USR_SIMULATION_TIME), 16);
+  } else {
+    const char none[16] = {};
+    DSTimestampAdd(now, 0, none);
+  }
+  PutText(run, v, n, now, 16);
+  run.next();
+}
+
+// UOP: special register op1 into the value (op2, length op3, length field op4).
+void SpecialRegister(Run& run) {
+  const int32_t item = run.op(1), v = run.op(2), n = run.op(3), lf = run.op(4);
+  if (n < 0 || !run.fits(v, int64_t{n} + 1) || run.usr == 0) return run.fail(kErrBadOperand);
+  int32_t length_field = 0, text_field = 0;
+  switch (item) {
+    case 1:
+      length_field = USR_CURRENT_USER_LENGTH;
+      text_field = USR_CURRENT_USER;
+      break;
+    case 2:
+      length_field = USR_CURRENT_CONNECTED_IDENT_LENGTH;
+      text_field = USR_CURRENT_CONNECTED_IDENT;
+      break;
+    case 3:
+      if (!SetVaryingNull(run, v, n, lf)) return run.fail(kErrBadOperand);
+      return run.next();
+    default:
+      return run.fail(kErrBadOperand);  // item 4 and others: see README
+  }
+  const int32_t length = std::clamp(run.usr_field(length_field), 0, 128);
+  PutText(run, v, n, reinterpret_cast<const char*>(&run.usr_field(text_field)), length);
+  if (const int32_t rc = WriteLength(run, lf, n, std::min(length, n)); rc != 0)
+    return run.fail(kLengthFieldErrorBase + rc);
+  run.next();
+}
+
 }  // namespace
 
 void InstallMoveOps(Instruction t[]) {
@@ -110,7 +163,9 @@ void InstallMoveOps(Instruction t[]) {
   t[31] = MoveValue<' '>;
   t[55] = MoveBytes;
   t[69] = UserName;
-  t[70] = MoveFixed<' ', Cut::kFailNonBlank, false>;   // MTC
+  t[70] = MoveFixed<' ', Cut::kFailNonBlank, false>;  // MTC
+  t[82] = Timestamp;
+  t[145] = SpecialRegister;
   t[132] = MoveFixed<' ', Cut::kWarnNonBlank, false>;  // MCW
   t[148] = MoveValue<0>;                               // MVP
   t[154] = MoveFixed<0, Cut::kFailAny, true>;          // MTP

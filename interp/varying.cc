@@ -2,6 +2,7 @@
 // packed decimal routines, every field checked against the storage first.
 #include "interp/varying.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/packed_decimal.h"
@@ -44,6 +45,24 @@ bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field) {
   }
   std::memset(run.at(value), 255, static_cast<size_t>(maximum) + 1);
   return true;
+}
+
+int32_t CompareVaryingBytes(const Run& run, const int32_t a[3], const int32_t b[3]) {
+  if (a[1] < 0 || b[1] < 0 || !run.fits(a[0], int64_t{a[1]} + 1) ||
+      !run.fits(b[0], int64_t{b[1]} + 1))
+    return kDecimalBadArgument;
+  if (run.at(a[0])[0] == 255 || run.at(b[0])[0] == 255) return kTruthUnknown;
+  int32_t al = 0, bl = 0;
+  int32_t rc = ReadLength(run, a[2], a[1], &al);
+  if (rc == 1) return kTruthUnknown;
+  if (rc < 0) return rc;
+  rc = ReadLength(run, b[2], b[1], &bl);
+  if (rc == 1) return kTruthUnknown;
+  if (rc < 0) return rc;
+  const int32_t c =
+      mdr_compare_bytes(run.bytes(), a[0] + 1, run.bytes(), b[0] + 1, std::min(al, bl));
+  if (c != 0) return c + kTruthEqual;
+  return al < bl ? kTruthLess : al == bl ? kTruthEqual : kTruthGreater;
 }
 
 }  // namespace interp

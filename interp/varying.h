@@ -23,4 +23,11 @@ int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length);
 // field null; false when the value lies outside the storage.
 bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field);
 
+// CompareVaryingBytes over two (offset, maximum, length field) triples: 1
+// when either value is null, else 2, 3 or 4 as the first is less, equal or
+// greater (the common length of data bytes first, then the lengths); a
+// length-field status (negative) as it came; -5 for a value outside the
+// storage.
+int32_t CompareVaryingBytes(const Run& run, const int32_t a[3], const int32_t b[3]);
+
 }  // namespace interp

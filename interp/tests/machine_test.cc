@@ -119,6 +119,14 @@ const BranchCase kBranchCases[] = {
     {"TFN state word 1 = bit vector 18", "field V word = 18\n", "MVB 4, V, 4\n TFN yes", false},
     {"TFN state word 1 = 129", "field V word = 129\n", "MVB 4, V, 4\n TFN yes", false},
     {"JMP", "", "JMP yes", true},
+    {"CPT equal", "field A char 3 = 'abc'\nfield B char 3 = 'abc'\n",
+     "CPT 1, A, 3, -1, B, 3, -1, yes", true},
+    {"CPT shorter is less", "field A char 2 = 'ab'\nfield B char 3 = 'abc'\n",
+     "CPT 5, A, 2, -1, B, 3, -1, yes", true},
+    {"CPT first byte decides", "field A char 2 = 'b'\nfield B char 3 = 'abc'\n",
+     "CPT 4, A, 2, -1, B, 3, -1, yes", true},
+    {"CPF null", "field A char 2 = null\nfield B char 3 = 'abc'\n",
+     "CPF 6, A, 2, -1, B, 3, -1, yes", true},
     {"CNT equal decimals", "field A decimal 9\nfield B decimal 9\nfield I word = 42\n",
      "CIN A, 9, I\n CIN B, 9, I\n CNT 1, A, 9, B, 9, yes", true},
     {"CNF null decimal", "field A decimal 9 = null\nfield B decimal 9\n", "CNF 4, A, 9, B, 9, yes",
@@ -136,6 +144,21 @@ TEST_P(BranchTable, BranchesExactlyWhenTheTestSays) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, BranchTable, ::testing::ValuesIn(kBranchCases));
+
+TEST_F(InterpTest, SpecialRegistersAndSimulatedTimestamp) {
+  Load(
+      "field U char 5\nfield N char 3\nfield S char 18\ncode\n BEG\n UOP 1, U, 5, -1\n"
+      " UOP 3, N, 3, -1\n SDT S, 18\n END 1\n");
+  Wd(base_, usr_, USR_CURRENT_USER_LENGTH) = 3;
+  std::memcpy(&Wd(base_, usr_, USR_CURRENT_USER), "BOB", 3);
+  Wd(base_, usr_, USR_SIMULATION_MODE) = 1;
+  std::memcpy(&Wd(base_, usr_, USR_SIMULATION_TIME), "2026121012000000", 16);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("U")), 6), std::string("\0BOB  ", 6));
+  EXPECT_EQ(Bytes("N")[0], 255);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("S")) + 1, 18), "2026121012000000  ");
+}
 
 TEST_F(InterpTest, MvbOfLengthZeroMovesOnByFour) {
   Load("field A char 2 = 'ab'\nfield B char 2 = 'xy'\ncode\n BEG\n MVB A, B, 0\n BRK\n");
