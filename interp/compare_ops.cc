@@ -95,15 +95,16 @@ void ThreeValuedTest(Run& run) {
   const int32_t state = mdr_null_state(run.bytes(), run.op(2));  // 1 unknown, 2 false, 3 true
   const int32_t entry = kRows[row - 1][state - 1];
   if (keep != 0) run.word(keep) = entry;
-  run.pos += entry == 0 ? run.op(6) : run.op(7);
+  run.pos = run.Target(entry == 0 ? run.op(6) : run.op(7));
 }
 
 void IndexedMove(Run& run) {  // MV2
-  const int64_t from = run.op(2) + 4 * (int64_t{run.state(kStateLevel2Index)} - 1);
   const int32_t n = run.op(3);
   if (n > 0) {
-    if (run.storage_words <= kStateLevel2Index || !run.fits(run.op(1), n) || !run.fits(from, n))
-      return run.fail(kErrBadOperand);
+    // State word 12 exists only in a storage area longer than the machine state.
+    if (run.storage_words <= kStateLevel2Index) return run.fail(kErrBadOperand);
+    const int64_t from = run.op(2) + 4 * (int64_t{run.state(kStateLevel2Index)} - 1);
+    if (!run.fits(run.op(1), n) || !run.fits(from, n)) return run.fail(kErrBadOperand);
     std::memmove(run.at(run.op(1)), run.at(static_cast<int32_t>(from)), static_cast<size_t>(n));
   }
   run.next();

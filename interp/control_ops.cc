@@ -16,6 +16,12 @@ void Jump(Run& run) {
   run.branch(1);
 }
 
+// Words the caller reads back (resume positions, arguments) are computed
+// modulo 2^32, as the caller's own checks decide what they may name.
+int32_t Wrapped(int32_t a, int32_t b) {
+  return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+
 void TestNullEliminated(Run& run) {
   if (run.state(kStateBitVector) == kNullEliminatedWord)
     run.branch(1);
@@ -55,12 +61,12 @@ void End(Run& run) {
 void Exit(Run& run) {
   run.state(kStateReturnCode) = 0;
   run.state(kStateEndKind) = 3;
-  ActionExit(run, kActionExit, run.state(kStateArgument), run.pos + run.op(1));
+  ActionExit(run, kActionExit, run.state(kStateArgument), Wrapped(run.pos, run.op(1)));
 }
 void ExitNotFound(Run& run) {
   run.state(kStateReturnCode) = 1;
   run.state(kStateEndKind) = 4;
-  ActionExit(run, kActionExit, run.state(kStateArgument), run.pos + run.op(1));
+  ActionExit(run, kActionExit, run.state(kStateArgument), Wrapped(run.pos, run.op(1)));
 }
 
 // Actions whose argument is op1 (or p + 1) and whose resume lies behind them.
@@ -76,13 +82,13 @@ void StartTransaction(Run& run) {
   ActionExit(run, kActionStartTrans, run.state(kStateArgument), run.pos + 1);
 }
 void Signal(Run& run) {
-  const int32_t w = run.op(2) + 1;
+  const int64_t w = int64_t{run.op(2)} + 1;
   if (!run.words(w, 1)) return run.fail(kErrBadOperand);
-  run.state(kStateReturnCode) = run.word(w);
+  run.state(kStateReturnCode) = run.word(static_cast<int32_t>(w));
   ActionExit(run, kActionError, run.op(1), run.pos + 3);
 }
 void EndCompound(Run& run) {
-  ActionExit(run, kActionEndCompound, run.op(1) + 1, run.pos + 2);
+  ActionExit(run, kActionEndCompound, Wrapped(run.op(1), 1), run.pos + 2);
 }
 void Break(Run& run) {
   ActionExit(run, kActionBreak, 0, run.pos);
@@ -124,7 +130,7 @@ void BeginCompound(Run& run) {
 void SetContinuation(Run& run) {
   if (!StackOk(run)) return run.fail(kErrBadOperand);
   int32_t status = 0;
-  stack5_set_second(&status, Words(run), run.op(1), run.op(2) + 1);
+  stack5_set_second(&status, Words(run), run.op(1), Wrapped(run.op(2), 1));
   if (status < 0) return run.fail(kErrNoBeg);
   run.next();
 }

@@ -30,16 +30,18 @@ void Arith(Run& run) {
 }
 
 void FromInteger(Run& run) {  // CIN
-  const int32_t w = run.op(3) + 1;
+  const int64_t w = int64_t{run.op(3)} + 1;
   if (!run.words(w, 1)) return run.fail(kErrBadOperand);
-  const int32_t rc = int_to_decimal(run.bytes(), Dec(run.op(1), run.op(2)), run.word(w));
+  const int32_t rc =
+      int_to_decimal(run.bytes(), Dec(run.op(1), run.op(2)), run.word(static_cast<int32_t>(w)));
   if (rc < 0) return run.fail(kDecimalErrorBase + rc);
   run.next();
 }
 
 void ToInteger(Run& run) {  // CNI
-  const int32_t w = run.op(1) + 1;
-  if (!run.words(w, 1)) return run.fail(kErrBadOperand);
+  const int64_t w64 = int64_t{run.op(1)} + 1;
+  if (!run.words(w64, 1)) return run.fail(kErrBadOperand);
+  const int32_t w = static_cast<int32_t>(w64);
   int32_t value = 0;
   const int32_t rc = decimal_to_int(&value, run.bytes(), Dec(run.op(2), run.op(3)));
   if (rc < 0 && rc != kDecimalDigitsLost) return run.fail(kDecimalErrorBase + rc);

@@ -32,7 +32,13 @@ struct Run {
   int32_t opcode() const { return program[pos - 1]; }
   int32_t length() const { return kOpcodes[opcode()].length; }
   void next() { pos += length(); }
-  void branch(int k) { pos += op(k); }
+  // A target off the program becomes position 0, which the loop answers
+  // with -19018; no displacement can overflow the position.
+  void branch(int k) { pos = Target(op(k)); }
+  int32_t Target(int32_t displacement) const {
+    const int64_t t = int64_t{pos} + displacement;
+    return t < 1 || t > program_words ? 0 : static_cast<int32_t>(t);
+  }
   int32_t& state(int32_t k) { return storage[k]; }
 
   ByteSpan bytes() const {

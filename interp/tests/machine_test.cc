@@ -243,6 +243,23 @@ TEST_F(InterpTest, OperandOutsideStorageFailsWithoutTouchingIt) {
   EXPECT_EQ(rvec_[kStateOpcode], 55);
 }
 
+TEST_F(InterpTest, DisplacementsOffTheProgramFailWithoutOverflow) {
+  for (int32_t d : {2147483647, -2147483647 - 1, 100, -2}) {
+    std::vector<int32_t> program = {41, 42, d, 44, 1};
+    std::vector<int32_t> storage(12, 0);
+    int32_t pos = 2;
+    DAMAE2(base_, rvec_, program.data(), 5, storage.data(), 12, &pos, name_, usr_);
+    EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode) << d;
+    EXPECT_EQ(rvec_[kStateAction], kActionError) << d;
+  }
+  // MV2 in a storage area without state word 12.
+  std::vector<int32_t> program = {41, 59, 0, 4, 4, 44, 1};
+  std::vector<int32_t> storage(12, 0);
+  int32_t pos = 2;
+  DAMAE2(base_, rvec_, program.data(), 7, storage.data(), 12, &pos, name_, usr_);
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOperand);
+}
+
 TEST_F(InterpTest, ActionsLeaveArgumentAndResume) {
   Load("code\n BEG\n CAL 5\n OPN 9\n SEE 3, 0\n EXI 2\n END 1\n END 4\n");
   Run();

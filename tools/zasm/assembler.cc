@@ -15,6 +15,8 @@ namespace {
 
 using interp::kOpcodes;
 
+constexpr int32_t kMaxStorageBytes = 64 << 20;
+
 struct Failure {
   int line;
   std::string message;
@@ -74,6 +76,8 @@ class Assembler {
   int32_t Resolve(const Pending& p);
   int32_t Take(int32_t bytes, int32_t align) {
     storage_bytes_ = (storage_bytes_ + align - 1) / align * align;
+    if (storage_bytes_ > kMaxStorageBytes - bytes)
+      throw Failure{line_, "storage larger than 64 MB"};
     const int32_t at = storage_bytes_;
     storage_bytes_ += bytes;
     image_.resize(static_cast<size_t>(storage_bytes_ + 3) / 4 * 4, 0);
