@@ -3,6 +3,8 @@
 // lines and counts the rest, and the lists of an assembled program.
 #include "interp/program_dump.h"
 
+#include <algorithm>
+
 #include "interp/opcode_table.h"
 #include "interp/tests/interp_fixture.h"
 
@@ -116,6 +118,61 @@ code
   EXPECT_NE(all.find("  31: Call status descriptor type: Atomic (4)"), std::string::npos);
   EXPECT_NE(all.find("  37: Sys identification for called program:     77"), std::string::npos);
   EXPECT_NE(all.find("  39: Recursive invocation"), std::string::npos);
+}
+
+// Right-aligned number of the dump's row templates.
+std::string Num(int64_t v, size_t width) {
+  std::string s = std::to_string(v);
+  return std::string(width - s.size(), ' ') + s;
+}
+
+TEST_F(ProgramDump, CompoundStatementsAndHandlers) {
+  Load(R"(type 77
+csh 1 0 -1 h1 0 0
+csh 2 2 21 -1 0 0
+end
+h1: ehd -1 4 1 9 0
+code
+  BEG
+  END 1
+)");
+  std::vector<int32_t> target(4000, 0);
+  target[2] = 3997;
+  DAPrtProgram(asm_.words.data(), static_cast<int32_t>(asm_.words.size()), 0, target.data(), 4000);
+  std::vector<std::string> lines;
+  std::string cur;
+  for (int32_t i = 0; i < target[0]; ++i) {
+    const char c = reinterpret_cast<const char*>(target.data())[12 + i];
+    if (static_cast<uint8_t>(c) == 0xFF) {
+      lines.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  const std::string head1 = "      Start  Compound      Compound  Index to         Index to EHD";
+  const std::string row1 = "       " + Num(21, 4) + ": " + Num(1, 11) + "   " + Num(0, 7) + "   " +
+                           Num(-1, 10) + "       " + Num(34, 11);
+  const std::string handler = "       " + Num(34, 4) + ": " + Num(-1, 11) + "   " + Num(4, 7) +
+                              "   " + Num(9, 10) + "       " + Num(0, 11);
+  const std::string row2 = "       " + Num(27, 4) + ": " + Num(2, 11) + "   " + Num(2, 7) + "   " +
+                           Num(21, 10) + "       " + Num(-1, 11);
+  auto at = std::find(lines.begin(), lines.end(), head1);
+  ASSERT_NE(at, lines.end());
+  const std::vector<std::string> expected = {
+      head1,
+      "             statement id  type      surrounding CSH  of compound",
+      row1,
+      "",
+      "      Start  Next          Class     ZEZ address      Nr of SQL-states",
+      handler,
+      "",
+      head1,
+      "             statement id  type      surrounding CSH  of compound",
+      row2};
+  ASSERT_GE(lines.end() - at, static_cast<long>(expected.size()));
+  EXPECT_EQ(std::vector<std::string>(at, at + static_cast<long>(expected.size())), expected);
+  EXPECT_EQ(asm_.words[kDescCompoundHierarchy], 21);
 }
 
 }  // namespace
