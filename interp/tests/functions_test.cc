@@ -27,6 +27,10 @@ const FunctionCase kCases[] = {
     {"MUL", 40, "CIN E, 9, TWO\n MUL D, 9, E, 9, 1\n CNI OUT, D, 9", 1, 80},
     {"DIV by zero", 40, "DIV D, 9, Z, 9, 1", kDecimalErrorBase - 4, -7},
     {"MVN to a wider decimal", 123, "MVN E, 9, D, 9\n CNI OUT, E, 9", 1, 123},
+    {"MOD", 17, "CIN E, 9, FIVE\n MOD D, 9, E, 9\n CNI OUT, D, 9", 1, 2},
+    {"MOD of a negative", -17, "CIN E, 9, FIVE\n MOD D, 9, E, 9\n CNI OUT, D, 9", 1, -2},
+    {"MOD exact", 15, "CIN E, 9, FIVE\n MOD D, 9, E, 9\n CNI OUT, D, 9", 1, 0},
+    {"MOD by zero", 17, "MOD D, 9, Z, 9", kDecimalErrorBase - 4, -7},
     {"CHR then ASC", 65, "CHR C, 3, C.len, D, 9\n ASC E, 9, C, 3, C.len\n CNI OUT, E, 9", 1, 65},
     {"CHR out of range is null", 300,
      "CHR C, 3, C.len, D, 9\n CHL E, 9, C, 3, C.len\n"
@@ -44,6 +48,7 @@ field Z decimal 9
 field C varchar 3
 field IN word
 field TWO word = 2
+field FIVE word = 5
 field ZERO word = 0
 field OUT word = -7
 code
