@@ -7,6 +7,7 @@
 #include "interp/run_state.h"
 #include "interp/varying.h"
 #include "kernel/control_blocks.h"
+#include "platform/char_format.h"
 #include "platform/datetime.h"
 #include "platform/packed_decimal.h"
 
@@ -49,8 +50,8 @@ void MoveFixed(Run& run) {
   const int32_t t = run.op(1), tl = run.op(2), s = run.op(3), sl = run.op(4);
   if (tl < 0 || sl < 0 || !run.fits(t, int64_t{tl} + 1) || !run.fits(s, int64_t{sl} + 1))
     return run.fail(kErrBadOperand);
-  if (run.at(s)[0] == 255) {
-    run.at(t)[0] = 255;
+  if (run.at(s)[0] == 255) {  // a null value is null in every byte
+    std::memset(run.at(t), 255, static_cast<size_t>(tl) + 1);
     return run.next();
   }
   bool lost = false;
@@ -156,6 +157,34 @@ void SpecialRegister(Run& run) {
   run.next();
 }
 
+enum class WideCut { kFail, kWarn, kUnchecked };
+
+// MUS, MUW, MUC: wide characters (3 bytes each) (op3, op4 characters) into
+// the wide field (op1, op2 characters).
+template <WideCut cut>
+void MoveWide(Run& run) {
+  const int64_t t = run.op(1), tl = int64_t{run.op(2)} * 3, s = run.op(3),
+                sl = int64_t{run.op(4)} * 3;
+  if (tl < 0 || sl < 0 || !run.fits(t, tl + 1) || !run.fits(s, sl + 1))
+    return run.fail(kErrBadOperand);
+  const int32_t to = static_cast<int32_t>(t), from = static_cast<int32_t>(s);
+  if (run.at(from)[0] == 255) {
+    std::memset(run.at(to), 255, static_cast<size_t>(tl) + 1);
+    return run.next();
+  }
+  run.at(to)[0] = 0;
+  const int32_t rc = charenc_copy_units3(run.bytes(), to + 1, static_cast<int32_t>(tl), run.bytes(),
+                                         from + 1, static_cast<int32_t>(sl));
+  if (cut == WideCut::kUnchecked) return run.next();
+  if (rc == kCharInvalid) return run.fail(kErrInvalidWide);
+  if (rc < 0) return run.fail(kErrConvert);
+  if (rc == kCharCut) {
+    if (cut == WideCut::kWarn) return run.warn(kWarnCut);
+    return run.fail(kErrCharsLost);
+  }
+  run.next();
+}
+
 }  // namespace
 
 void InstallMoveOps(Instruction t[]) {
@@ -165,6 +194,9 @@ void InstallMoveOps(Instruction t[]) {
   t[69] = UserName;
   t[70] = MoveFixed<' ', Cut::kFailNonBlank, false>;  // MTC
   t[82] = Timestamp;
+  t[181] = MoveWide<WideCut::kFail>;       // MUS
+  t[184] = MoveWide<WideCut::kWarn>;       // MUW
+  t[195] = MoveWide<WideCut::kUnchecked>;  // MUC
   t[145] = SpecialRegister;
   t[132] = MoveFixed<' ', Cut::kWarnNonBlank, false>;  // MCW
   t[148] = MoveValue<0>;                               // MVP

@@ -173,6 +173,7 @@ enum InterpError : int32_t {
   kErrMissingParent = -10105,
   kErrChildExists = -10106,
   kErrTooLong = -10201,
+  kErrInvalidWide = -10210,
   kErrConvert = -10305,
   kErrShortBinary = -10307,
   kErrTextSyntax = -10310,

@@ -65,4 +65,34 @@ code
 
 INSTANTIATE_TEST_SUITE_P(Cases, Functions, ::testing::ValuesIn(kCases));
 
+// Wide characters: 3 bytes each, most significant first.
+TEST_F(InterpTest, WideMovesCutInvalidAndNull) {
+  struct Case {
+    const char* body;
+    int32_t code;
+  };
+  const Case cases[] = {
+      {"MUS T, 2, S, 2", 1},              // fits
+      {"MUS T, 2, S, 3", kErrCharsLost},  // a non-blank third character
+      {"MUW T, 2, S, 3", kWarnCut},
+      {"MUC T, 2, S, 3", 1},
+      {"MUS T, 2, BAD, 1", kErrInvalidWide},
+      {"MUS T, 2, N, 1", 1},
+  };
+  for (const Case& c : cases) {
+    Load(std::string("field T bytes 7\nfield S bytes 10\nfield BAD bytes 4\n"
+                     "field N char 3 = null\ncode\n BEG\n ") +
+         c.body + "\n END 1\n");
+    const uint8_t s[10] = {0, 0, 0, 'a', 0, 0, 'b', 0, 0, 'c'};
+    std::memcpy(Bytes("S"), s, sizeof s);
+    const uint8_t bad[4] = {0, 0x11, 0x00, 0x00};  // above U+10FFFF
+    std::memcpy(Bytes("BAD"), bad, sizeof bad);
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], c.code) << c.body;
+  }
+  Load("field T bytes 7\nfield N char 3 = null\ncode\n BEG\n MUS T, 2, N, 1\n END 1\n");
+  Run();
+  for (int i = 0; i < 7; ++i) EXPECT_EQ(Bytes("T")[i], 255) << i;
+}
+
 }  // namespace
