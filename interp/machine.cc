@@ -46,6 +46,7 @@ struct Table {
     InstallRecordOps(entry);
     InstallVaryingOps(entry);
     InstallAggregateOps(entry);
+    InstallWideOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

@@ -95,4 +95,31 @@ TEST_F(InterpTest, WideMovesCutInvalidAndNull) {
   for (int i = 0; i < 7; ++i) EXPECT_EQ(Bytes("T")[i], 255) << i;
 }
 
+// Single-byte text to wide characters and back, with length fields.
+TEST_F(InterpTest, WideConversionsRoundTrip) {
+  Load(R"(field A char 4 = 'abc'
+field W bytes 13
+field WL bytes 4
+field B char 4
+field BL bytes 4
+field C char 2
+field THREE word = 3
+field OUT word = -7
+code
+  BEG
+  CCU W, 4, WL, A, 4, -1
+  CUC B, 4, BL, W, 4, WL
+  CNI OUT, BL, 1
+  CUW C, 2, -1, W, 4, WL
+  END 1
+)");
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kWarnCut);  // CUW: "abc " into 2 characters
+  EXPECT_EQ(WordAt("OUT"), 4);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("B")), 5), std::string("\0abc ", 5));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("C")), 3), std::string("\0ab", 3));
+  const uint8_t wide[7] = {0, 0, 0, 'a', 0, 0, 'b'};
+  EXPECT_EQ(std::memcmp(Bytes("W"), wide, sizeof wide), 0);
+}
+
 }  // namespace
