@@ -8,6 +8,7 @@
 
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
+#include "platform/char_format.h"
 #include "platform/packed_decimal.h"
 
 int32_t StatementField(int32_t* base, int32_t stm, bool output, int32_t n, uint8_t** field,
@@ -192,4 +193,52 @@ void DSSetParVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const u
                  int32_t position, int32_t length) {
   PutValue(base, status, stm, n, bytes + std::max(position, 0), length, ' ');
   if (*status == 0) DSSetParInt(base, status, stm, n + 1, length);
+}
+
+void DSGetColNum(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                 int32_t position, int32_t capacity, int32_t* length) {
+  uint8_t *f, *lf;
+  int32_t len, llen;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status == 0) *status = StatementField(base, stm, true, n + 1, &lf, &llen);
+  if (*status == 0 && (position < 0 || capacity < position)) *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return;
+  *length = 0;
+  if (f[0] == 255 || lf[0] == 255) {
+    *status = COLUMN_NULL;
+    return;
+  }
+  int32_t l = 0;
+  if (decimal_to_int(&l, ConstByteSpan(lf, llen), NumberOf(llen)) != 0) l = 0;
+  if (l < 1) {
+    if (capacity - position >= 3) {
+      buffer[position] = buffer[position + 1] = 0;
+      buffer[position + 2] = ' ';
+    }
+    return;
+  }
+  l = std::min({int64_t{l}, int64_t{len - 1} / 3, int64_t{capacity - position} / 3});
+  std::memcpy(buffer + position, f + 1, 3 * size_t(l));
+  *length = l;
+}
+
+void DSSetParNVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* chars,
+                  int32_t position, int32_t length) {
+  uint8_t* f;
+  int32_t len;
+  *status = StatementField(base, stm, false, n, &f, &len);
+  if (*status == 0 && (position < 0 || length < 0 || length > (1 << 28)))
+    *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return;
+  const int32_t rc = charenc_to_units3(
+      ByteSpan(f, len), 1, len - 1,
+      ConstByteSpan(chars + 3 * int64_t{position}, 3 * size_t(length)), 0, 3 * length, 3);
+  // A text that had to be cut (1) is refused like a bad one: the length
+  // parameter would name characters that are not there.
+  if (rc != 0) {
+    *status = rc;
+    return;
+  }
+  f[0] = 0;
+  DSSetParInt(base, status, stm, n + 1, length);
 }

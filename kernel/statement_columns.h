@@ -48,6 +48,11 @@ void DSGetColInt64(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32
 // copied (at most the value field's), L below 1 gives one blank and length 0.
 void DSGetColVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
                  int32_t position, int32_t capacity, int32_t* length);
+// As DSGetColVar for 3-byte national characters: L counts characters and
+// 3L bytes are copied (whole characters only); L below 1 gives one 3-byte
+// blank and length 0. *length counts characters.
+void DSGetColNum(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
+                 int32_t position, int32_t capacity, int32_t* length);
 
 // Parameter setters of input parameter n.
 void DSSetParBin(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* buffer,
@@ -64,6 +69,10 @@ void DSSetParChar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const 
                   int32_t position, int32_t length);
 void DSSetParVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
                  int32_t position, int32_t length);
+// Parameter n: L 3-byte characters from chars + 3 * position, checked and
+// blank padded (format 3); parameter n+1: L. A conversion error is the status.
+void DSSetParNVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* chars,
+                  int32_t position, int32_t length);
 
 // The field of parameter (output false) or column n: its bytes in the
 // storage and its length; 0 or -19078.

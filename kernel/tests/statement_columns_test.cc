@@ -137,4 +137,37 @@ TEST_F(ColumnsTest, BadNumbersAndDescriptorsAreRefused) {
   EXPECT_EQ(status, -19078);
 }
 
+// National characters: 3 bytes each, counted in characters.
+TEST_F(ColumnsTest, NationalCharacters) {
+  const int32_t stm = MakeStatement(base_, {10, 8}, {10, 8});
+  const uint8_t chars[] = {0, 0, 'a', 0, 0, 'b', 0, 0, 'c', 0, 0, 'd'};
+  int32_t status = 0;
+  DSSetParNVar(base_, &status, stm, 1, chars, 1, 2);
+  ASSERT_EQ(status, 0);
+  uint8_t* f;
+  int32_t len;
+  ASSERT_EQ(StatementField(base_, stm, false, 1, &f, &len), 0);
+  EXPECT_EQ(std::vector<uint8_t>(f, f + 10),
+            (std::vector<uint8_t>{0, 0, 0, 'b', 0, 0, 'c', 0, 0, ' '}));
+  bool null = true;
+  EXPECT_EQ(ParameterInt(base_, stm, 2, &null), 2);
+  DSSetParNVar(base_, &status, stm, 1, chars, 0, 4);  // one character too many
+  EXPECT_NE(status, 0);
+  int32_t cl;
+  uint8_t* c = ColumnField(base_, stm, 1, &cl);
+  c[0] = 0;
+  std::memcpy(c + 1, chars, 9);
+  PutColumnInt(base_, stm, 2, 5);
+  uint8_t out[12] = {};
+  int32_t length = -1;
+  DSGetColNum(base_, &status, stm, 1, out, 0, 12, &length);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(length, 3) << "cut to the field's whole characters";
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 9), std::vector<uint8_t>(chars, chars + 9));
+  PutColumnInt(base_, stm, 2, 0);
+  DSGetColNum(base_, &status, stm, 1, out, 3, 12, &length);
+  EXPECT_EQ(length, 0);
+  EXPECT_EQ(out[5], ' ');
+}
+
 }  // namespace
