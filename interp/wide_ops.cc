@@ -1,6 +1,7 @@
 // Conversions between single-byte character values (format 1) and wide
 // character values (3 bytes a character): CUC and CUW to single bytes, CCU
-// and CCW to wide characters, with their length fields.
+// and CCW to wide characters, with their length fields; and the varying
+// wide moves MTU and MUV and the concatenation AUV.
 #include <algorithm>
 #include <cstring>
 
@@ -12,6 +13,7 @@ namespace interp {
 namespace {
 
 constexpr int32_t kCharFormatErrorBase = -10350;
+constexpr int32_t kMaxWideChars = 5000;
 
 // Target (op1, op2 characters, length field op3), source (op4, op5
 // characters, length field op6).
@@ -50,13 +52,75 @@ void Convert(Run& run) {
   run.next();
 }
 
+// Null in every byte of a wide value (op-given offset, characters) and its
+// length field; false when either lies outside the storage.
+bool WideNull(Run& run, int32_t v, int32_t chars, int32_t field) {
+  if (field != -1) {
+    const value_descriptor d{field, LengthPrecision(chars)};
+    if (!run.fits(field, decimal_bytes(d.precision))) return false;
+    decimal_set_null(run.bytes(), d);
+  }
+  std::memset(run.at(v), 255, static_cast<size_t>(3 * int64_t{chars} + 1));
+  return true;
+}
+
+// MTU, MUV: varying wide target (op1, op2 characters, op3) := varying wide
+// source (op4, op5, op6).
+template <bool warn>
+void MoveWideVarying(Run& run) {
+  const int32_t t = run.op(1), tl = run.op(2), tlf = run.op(3);
+  const int32_t s = run.op(4), sl = run.op(5), slf = run.op(6);
+  if (tl < 0 || sl < 0 || !run.fits(t, 3 * int64_t{tl} + 1) || !run.fits(s, 3 * int64_t{sl} + 1))
+    return run.fail(kErrBadOperand);
+  int32_t n = 0;
+  const int32_t lrc = run.at(s)[0] == 255 ? 1 : ReadLength(run, slf, sl, &n);
+  if (lrc == 1) return WideNull(run, t, tl, tlf) ? run.next() : run.fail(kErrBadOperand);
+  if (lrc != 0) return run.fail(kLengthFieldErrorBase + lrc);
+  run.at(t)[0] = 0;
+  const int32_t rc = charenc_copy_units3(run.bytes(), t + 1, 3 * tl, run.bytes(), s + 1, 3 * n);
+  if (rc == kCharInvalid) return run.fail(kErrInvalidWide);
+  if (rc < 0) return run.fail(kErrConvert);
+  if (const int32_t w = WriteLength(run, tlf, tl, std::min(n, tl)); w != 0)
+    return run.fail(kLengthFieldErrorBase + w);
+  if (rc == kCharCut) return warn ? run.warn(kWarnCut) : run.fail(kErrCharsLost);
+  run.next();
+}
+
+// AUV: the varying wide value at op4 appended to the one at op1 (lengths in
+// characters).
+void ConcatenateWide(Run& run) {
+  const int32_t t = run.op(1), tl = run.op(2), tlf = run.op(3);
+  const int32_t s = run.op(4), sl = run.op(5), slf = run.op(6);
+  if (tl < 0 || sl < 0 || !run.fits(t, 3 * int64_t{tl} + 1) || !run.fits(s, 3 * int64_t{sl} + 1))
+    return run.fail(kErrBadOperand);
+  if (run.at(t)[0] == 255) return run.next();
+  if (run.at(s)[0] == 255) return WideNull(run, t, tl, tlf) ? run.next() : run.fail(kErrBadOperand);
+  int32_t a = 0, b = 0;
+  if (const int32_t rc = ReadLength(run, tlf, tl, &a); rc != 0)
+    return run.fail(kLengthFieldErrorBase + rc);
+  if (const int32_t rc = ReadLength(run, slf, sl, &b); rc != 0)
+    return run.fail(kLengthFieldErrorBase + rc);
+  const int64_t total = int64_t{a} + b;
+  if (total > kMaxWideChars || total > tl) return run.fail(kErrTooLong);
+  const int32_t rc =
+      charenc_copy_units3(run.bytes(), t + 1 + 3 * a, 3 * b, run.bytes(), s + 1, 3 * b);
+  if (rc == kCharInvalid) return run.fail(kErrInvalidWide);
+  if (rc < 0) return run.fail(kErrConvert);
+  if (const int32_t w = WriteLength(run, tlf, tl, static_cast<int32_t>(total)); w != 0)
+    return run.fail(kLengthFieldErrorBase + w);
+  run.next();
+}
+
 }  // namespace
 
 void InstallWideOps(Instruction t[]) {
-  t[173] = Convert<false, false>;  // CUC
-  t[174] = Convert<true, false>;   // CCU
-  t[196] = Convert<true, true>;    // CCW
-  t[197] = Convert<false, true>;   // CUW
+  t[173] = Convert<false, false>;   // CUC
+  t[182] = ConcatenateWide;         // AUV
+  t[183] = MoveWideVarying<false>;  // MTU
+  t[185] = MoveWideVarying<true>;   // MUV
+  t[174] = Convert<true, false>;    // CCU
+  t[196] = Convert<true, true>;     // CCW
+  t[197] = Convert<false, true>;    // CUW
 }
 
 }  // namespace interp

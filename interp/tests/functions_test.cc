@@ -122,4 +122,35 @@ code
   EXPECT_EQ(std::memcmp(Bytes("W"), wide, sizeof wide), 0);
 }
 
+TEST_F(InterpTest, VaryingWideMovesAndConcatenation) {
+  struct Case {
+    const char* body;
+    int32_t code, out;
+  };
+  const Case cases[] = {
+      {"MTU V, 9, VL, W, 4, WL\n AUV V, 9, VL, W, 4, WL\n CNI OUT, VL, 1", 1, 8},
+      {"MTU V, 9, VL, W, 4, WL\n AUV V, 9, VL, V, 9, VL\n AUV V, 9, VL, W, 4, WL", kErrTooLong, -7},
+      {"MTU S, 2, SL, W, 4, WL", kErrCharsLost, -7},
+      {"MUV S, 2, SL, W, 4, WL", kWarnCut, -7},
+  };
+  for (const Case& c : cases) {
+    Load(std::string(R"(field A char 4 = 'abcd'
+field W bytes 13
+field WL bytes 4
+field V bytes 28
+field VL bytes 4
+field S bytes 7
+field SL bytes 4
+field OUT word = -7
+code
+  BEG
+  CCU W, 4, WL, A, 4, -1
+  )") + c.body +
+         "\n END 1\n");
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], c.code) << c.body;
+    EXPECT_EQ(WordAt("OUT"), c.out) << c.body;
+  }
+}
+
 }  // namespace
