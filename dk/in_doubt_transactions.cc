@@ -114,6 +114,10 @@ int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& ea
     b[SETRQ_RC] = 0;
     std::vector<int32_t> r = RecordOf(b);
     if (r.size() < 2 || (r[WS_CODE] >= kFirstMark && r[WS_CODE] <= kLastMark)) continue;
+    // Group numbers are prepare numbers, from 1 on, and the last one is
+    // raised past the highest: a number out of that range (a damaged file)
+    // is no group of ours, and its record is passed over.
+    if (r[1] < 1 || r[1] == INT32_MAX) continue;
     *highest = std::max(*highest, r[1]);
     const Place place{b[SETRQ_PAGE], b[SETRQ_POSITION]};
     const bool apart = !open.records.empty() && open.records.front()[1] != r[1];
@@ -125,7 +129,8 @@ int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& ea
     }
     open.header = std::move(r);
     open.header_place = place;
-    if (open.Word(WSH_KIND) == kKindPrepared)
+    const int32_t prepare = open.Word(WSH_PREPARE);
+    if (open.Word(WSH_KIND) == kKindPrepared && prepare >= 1 && prepare < INT32_MAX)
       if (int32_t failed = each(open)) return failed;
     open = Group{};
   }

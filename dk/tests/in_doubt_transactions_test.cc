@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <set>
 #include <string>
@@ -495,6 +496,38 @@ TEST_F(PreparedTest, GroupWithoutItsHeaderIsPassedOver) {
   }
   // A later group never takes the number the cut-short records carry.
   EXPECT_GE(area_[BP_LAST_PREPARE], 99999);
+}
+
+// Records of set 167 whose group number no prepare gives (a damaged file):
+// passed over, and the last prepare number stays one a later prepare can
+// follow.
+TEST_F(PreparedTest, GroupNumbersOutOfRangeArePassedOver) {
+  Prepare("before", "k1", "k2");
+  int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, kPreparedSetTbl};
+  DKOPT1(open);
+  ASSERT_EQ(open[RQ_STATUS], 0);
+  for (int32_t group : {INT32_MAX, 0, -5}) {
+    std::vector<int32_t> b(SETRQ_RECORD + 64, 0);
+    std::vector<int32_t> r = Row(1, "zz");
+    r[1] = group;
+    b[SETRQ_RC] = -2;
+    b[SETRQ_TABLE] = open[RQ_TABLE];
+    b[SETRQ_TBL] = kPreparedSetTbl;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(r.size());
+    std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
+    ASSERT_EQ(DKAXR0(b), 0);
+  }
+  open[RQ_STATUS] = 0;
+  DKCLT1(open);
+  Restart();
+  EXPECT_TRUE(Logged("There are pending distributed transactions, count = 1"));
+  EXPECT_EQ(ListedStarts(), starts_);
+  EXPECT_GT(area_[BP_LAST_PREPARE], 0);
+  EXPECT_LT(area_[BP_LAST_PREPARE], 1000);
+  const int32_t last = area_[BP_LAST_PREPARE];
+  const int32_t after = Prepare("after", "k3", "k4");
+  EXPECT_EQ(area_[after + TSS_STATE], TSS_WAIT_COMMIT);
+  EXPECT_EQ(area_[after + TSS_PREPARE], last + 1);
 }
 
 // While the server runs, a prepared transaction waits in state 15 with its
