@@ -47,6 +47,7 @@ struct Table {
     InstallVaryingOps(entry);
     InstallAggregateOps(entry);
     InstallWideOps(entry);
+    InstallCollationOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

@@ -224,8 +224,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"AGE", 2, 0, OpFamily::kAggregate, "w"},             // 165
     {"MPR", 2, 0, OpFamily::kTable, "t"},                 // 166
     {"MLO", 7, 0, OpFamily::kLob, "vnnvnn"},              // 167
-    {"COC", 8, 0, OpFamily::kConvert, "nnvlvln"},         // 168
-    {"COV", 10, 0, OpFamily::kConvert, "nnvlfvlfn"},      // 169
+    {"COC", 8, 0, OpFamily::kConvert, "nnvlvld"},         // 168
+    {"COV", 10, 0, OpFamily::kConvert, "nnvlfvlfd"},      // 169
     {"SCH", 10, 0, OpFamily::kSetfn, "nnnnnnnnn"},        // 170
     {"SOH", 12, 0, OpFamily::kSetfn, "nnnnnnnnnnn"},      // 171
     {"ILB", 8, 0, OpFamily::kLob, "tvlnvlf"},             // 172

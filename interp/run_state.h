@@ -81,6 +81,7 @@ void InstallRecordOps(Instruction table[]);
 void InstallVaryingOps(Instruction table[]);
 void InstallAggregateOps(Instruction table[]);
 void InstallWideOps(Instruction table[]);
+void InstallCollationOps(Instruction table[]);
 
 // Leaves the loop with an action (action exit of the machine).
 void ActionExit(Run& run, int32_t action, int32_t argument, int32_t resume);

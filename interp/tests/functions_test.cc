@@ -154,3 +154,23 @@ code
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InterpTest, CollationTranslationAndMissingCollation) {
+  for (int32_t code : {3, 77}) {
+    Load("field A char 3 = 'abc'\nfield T char 3\ncode\n BEG\n COC " + std::to_string(code) +
+         ", 0, T, 3, A, 3, miss\n JMP ok\nmiss: END -19114\nok: END 1\n");
+    const std::vector<int32_t> program = asm_.words;
+    Run();
+    if (code == 3) {
+      EXPECT_EQ(rvec_[kStateReturnCode], 1);
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("T")), 4), std::string("\0ABC", 4));
+    } else {
+      EXPECT_EQ(rvec_[kStateReturnCode], -19114);
+    }
+    EXPECT_EQ(asm_.words, program);  // the cache operand is never written
+  }
+}
+
+}  // namespace
