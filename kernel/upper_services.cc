@@ -116,3 +116,17 @@ int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr) {
 int32_t UpSeqSave(int32_t* base, int32_t sequence) {
   UP_CALL(seq_save, "DSSeqSave", base, sequence);
 }
+
+int32_t UpBeginTrans(int32_t* base, int32_t usr) {
+  UP_CALL(begin_trans, "DSBTR3", base, usr);
+}
+int32_t UpGetTransState(int32_t* base, int32_t usr) {
+  UP_CALL(get_trans_state, "DSGetTransState", base, usr);
+}
+int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* xid,
+                       int32_t length) {
+  UP_CALL(end_trans_work, "DSEndTransWork", base, usr, code, xid, length);
+}
+int32_t UpFreeTP(int32_t* base, int32_t tp) {
+  UP_CALL(free_tp, "DSFreeTP", base, tp);
+}

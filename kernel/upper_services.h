@@ -67,6 +67,19 @@ struct KernelUpperServices {
   int32_t (*trans_end_req)(int32_t* base, int32_t usr);
   int32_t (*lock_tables_end_load)(int32_t* base, int32_t usr);
   int32_t (*seq_save)(int32_t* base, int32_t sequence);
+
+  // --- Record access: the transactions of XA branches ---
+  // DSBTR3: begins a transaction for the session (its USR TP); 0 or negative.
+  int32_t (*begin_trans)(int32_t* base, int32_t usr);
+  // DSGetTransState: not 0 while the session is inside a local transaction.
+  int32_t (*get_trans_state)(int32_t* base, int32_t usr);
+  // DSEndTransWork / DSEndTrans: ends the session's transaction by the end
+  // code (84, 87, 89, 90) over the identifier bytes; 1 nothing written,
+  // -10001/-10002 a lost conflict, other negatives errors.
+  int32_t (*end_trans_work)(int32_t* base, int32_t usr, int32_t code, const uint8_t* xid,
+                            int32_t length);
+  // DSFreeTP: releases a transaction block (and its kernel transaction).
+  int32_t (*free_tp)(int32_t* base, int32_t tp);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -100,3 +113,8 @@ int32_t UpRelStm(int32_t* base, int32_t usr, int32_t stm, int32_t kind);
 int32_t UpTransEndReq(int32_t* base, int32_t usr);
 int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr);
 int32_t UpSeqSave(int32_t* base, int32_t sequence);
+int32_t UpBeginTrans(int32_t* base, int32_t usr);
+int32_t UpGetTransState(int32_t* base, int32_t usr);
+int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* xid,
+                       int32_t length);
+int32_t UpFreeTP(int32_t* base, int32_t tp);
