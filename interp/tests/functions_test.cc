@@ -174,3 +174,28 @@ TEST_F(InterpTest, CollationTranslationAndMissingCollation) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(InterpTest, LargeObjectLengthCopy) {
+  // Two large-object values: indicator, then their length decimal at byte 12
+  // (precision 10 for a maximum of 2^32, 7 bytes).
+  Load(R"(field S bytes 24
+field T bytes 24
+field N word = 123456
+field OUT word = -7
+code
+  BEG
+  CIN 60, 10, N
+  MLO T, 0, 1, S, 0, 1
+  CNI OUT, 84, 10
+  END 1
+)");
+  ASSERT_EQ(Off("S"), 48);
+  ASSERT_EQ(Off("T"), 72);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+  EXPECT_EQ(WordAt("OUT"), 123456);
+}
+
+}  // namespace
