@@ -29,14 +29,9 @@ void Absent(const char* name, int32_t* record) {
     Absent(#fn, key);                                           \
   }
 
-HB_ABSENT_INDEX(DUGetRowIx)
-HB_ABSENT_INDEX(DUGetUnique)
-HB_ABSENT_RECORD(DULockRow)
 HB_ABSENT_RECORD(DULoadRows)
 HB_ABSENT_RECORD(DUSortRows)
-HB_ABSENT_RECORD(DUInsertIndex)
 HB_ABSENT_RECORD(DUMergeRows)
-HB_ABSENT_RECORD(DUWriteFlush)
 
 int32_t ReadSetWalkAbsent(int32_t*, int32_t, int32_t) {
   StatusPair status{};
@@ -72,15 +67,30 @@ void DeleteAll(int32_t* b, int32_t* r, int32_t u, int32_t w) {
 void FetchMany(int32_t* b, int32_t* r, int32_t, int32_t) {
   DUFetchMany(b, r);
 }
+// Record access takes the table block first, the index block second.
+void GetRowIndex(int32_t* b, int32_t* key, int32_t* table, int32_t u, int32_t w) {
+  DUGetRowIx(b, table, key, u, w);
+}
+void GetUnique(int32_t* b, int32_t* key, int32_t* table, int32_t u, int32_t w) {
+  DUGetUnique(b, table, key, u, w);
+}
+void LockRow(int32_t* b, int32_t* r, int32_t u, int32_t w) {
+  DULockRow(b, r, u, w);
+}
+void InsertIndex(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DUInsertIndex(b, r, u);
+}
+void WriteFlush(int32_t* b, int32_t* r, int32_t u, int32_t) {
+  DUWriteFlush(b, r, u);
+}
 void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
   DURefresh(b, r, u);
 }
 
 const RecordServiceTable kDefault = {
-    GetRow,        GetPrevRow, DUGetRowIx,   DUGetUnique,       DULockRow,
-    PrepareUpdate, InsertRow,  UpdateRow,    DeleteRow,         DULoadRows,
-    DUSortRows,    DropRows,   DeleteAll,    DUInsertIndex,     DUMergeRows,
-    FetchMany,     Refresh,    DUWriteFlush, ReadSetWalkAbsent,
+    GetRow,      GetPrevRow, GetRowIndex, GetUnique,  LockRow,           PrepareUpdate, InsertRow,
+    UpdateRow,   DeleteRow,  DULoadRows,  DUSortRows, DropRows,          DeleteAll,     InsertIndex,
+    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};
