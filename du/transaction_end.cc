@@ -2,6 +2,7 @@
 // the statements it closes, the deferred checks before a commit, the commit
 // record appended to the write set, the kernel end, a successor for code 85,
 // and the clean-up of the per-databank entries and of the stack.
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -67,6 +68,76 @@ void CloseStatements(int32_t* base, int32_t usr, int32_t tp, int32_t code) {
   }
 }
 
+// Appends the record in `b` (length word 8, record from word 15) to the set
+// of descriptor `d` (request words 1 to 7), whose position words it takes
+// back; the kernel code.
+int32_t AppendTo(int32_t* d, du::SetRequest& b) {
+  b[0] = 0;
+  std::memcpy(b.data() + 1, d, 7 * 4);
+  DUKernel(DK_APS1, b.data());
+  if (b[0] >= 0) {
+    d[5] = b[6];
+    d[6] = b[7];
+  }
+  return b[0];
+}
+
+// The kernel reads the first record of a write set as its header (code 21),
+// so the commit record, known only now, must come first. An empty write set
+// takes it as it is; one that holds records already (changes, marks) is
+// copied behind it into a new work table, which replaces it as the
+// transaction's write set. On failure the old write set stays; 0 or the
+// SQL-side status.
+int32_t PutCommitRecordFirst(int32_t* base, int32_t tp, du::SetRequest& record) {
+  int32_t old_set[7], new_set[7];
+  std::memcpy(old_set, &W(base, F(tp, TP_WS_QBLKSIZ)), sizeof old_set);
+  du::SetRequest read;
+  read[0] = 2;  // read at the position; page 0 is the start of the set
+  std::memcpy(read.data() + 1, old_set, sizeof old_set);
+  read[6] = read[7] = 0;
+  DUKernel(DK_GNS1, read.data());
+  if (read[0] < 0) return KernelStatus(read[0]);
+  if (read[0] == SET_AT_END) {
+    if (const int32_t rc = AppendTo(old_set, record); rc < 0) return KernelStatus(rc);
+    std::memcpy(&W(base, F(tp, TP_WS_QBLKSIZ)), old_set, sizeof old_set);
+    return 0;
+  }
+  {
+    du::SetRequest c;
+    c[0] = 0;
+    c[2] = 2;
+    c[3] = QUEUE_TYPE;
+    c[5] = -1;
+    DUKernel(DK_CRT1, c.data());
+    if (c[0] < 0) return KernelStatus(c[0]);
+    c[1] = c[11];
+    std::memcpy(new_set, c.data() + 1, sizeof new_set);
+  }
+  // A record that would not fit the block cannot have come from the kernel.
+  constexpr int32_t kBadRecord = INT32_MIN;
+  int32_t rc = AppendTo(new_set, record);
+  while (rc >= 0 && read[0] == 0) {
+    if (read[8] < 1 || 15 + int64_t{read[8]} > record.size()) {
+      rc = kBadRecord;
+      break;
+    }
+    record[8] = read[8];
+    std::memcpy(record.data() + 15, read.data() + 15, static_cast<size_t>(read[8]) * 4);
+    rc = AppendTo(new_set, record);
+    read[0] = 0;  // step past the record read
+    if (rc >= 0) DUKernel(DK_GNS1, read.data());
+  }
+  if (rc >= 0 && read[0] != SET_AT_END) rc = read[0] < 0 ? read[0] : kBadRecord;
+  const bool copied = rc >= 0;
+  du::SetRequest drop;
+  drop[0] = -22;
+  std::memcpy(drop.data() + 1, copied ? old_set : new_set, sizeof old_set);
+  DUKernel(DK_CLT1, drop.data());
+  if (!copied) return rc == kBadRecord ? DU_BAD_ARGUMENT : KernelStatus(rc);
+  std::memcpy(&W(base, F(tp, TP_WS_QBLKSIZ)), new_set, sizeof new_set);
+  return 0;
+}
+
 // The commit record: kind 21, the transaction's words, the value, the byte
 // string's length, one six-word entry per databank the transaction used, -1,
 // then the bytes. The kernel code, -11014 when it does not fit, or
@@ -109,15 +180,9 @@ int32_t AppendCommitRecord(int32_t* base, int32_t usr, int32_t tp, int32_t value
   du::SetRequest b;
   const int64_t words = 15 + static_cast<int64_t>(r.size());
   if (words * 4 > du::KernelRecordBytes() || words > b.size()) return DU_COMMIT_RECORD_TOO_LONG;
-  b[0] = 0;
-  du::QueueToRequest(base, tp, TP_WS_QBLKSIZ, b.data());
   b[8] = static_cast<int32_t>(r.size());
   std::memcpy(b.data() + 15, r.data(), r.size() * 4);
-  DUKernel(DK_APS1, b.data());
-  if (b[0] < 0) return KernelStatus(b[0]);
-  W(base, F(tp, TP_WS_QPAGE)) = b[6];
-  W(base, F(tp, TP_WS_QPOS)) = b[7];
-  return 0;
+  return PutCommitRecordFirst(base, tp, b);
 }
 
 // Rolls the kernel transaction of `tp` back; its answer.

@@ -31,6 +31,7 @@ inline constexpr int32_t FIRST_MARK_ID = 1000;
 inline constexpr int32_t QUEUE_TYPE = 53;  // the kernel table type of a transaction queue
 inline constexpr int32_t RECORD_KIND_COMMIT = 21;
 inline constexpr int32_t RECORD_KIND_MARK = 22;
+inline constexpr int32_t SET_AT_END = 4;  // DKGNS1: no record after the position
 inline constexpr int32_t TRS_BYTES_EACH = 28;
 
 // TP queue descriptors: seven words each, copied to and from request words

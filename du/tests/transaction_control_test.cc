@@ -145,6 +145,41 @@ TEST_F(TransactionControlTest, CommitRecordNamesTheDatabanksUsed) {
   }
 }
 
+// The kernel reads a write set's first record as its header: records
+// written before the commit record are copied behind it into a new write
+// set, which the block keeps for its next transaction.
+TEST_F(TransactionControlTest, CommitRecordComesFirstInTheWriteSet) {
+  ASSERT_EQ(Begin(1), 0);
+  const int32_t tp = Tp(), before = W(tp + TP_WS_QTBL);
+  DUWriteMark(base_, usr_, 1001);
+  DUWriteMark(base_, usr_, 1002);
+  const int32_t created = kernel_.Sent(DK_CRT1);
+  EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
+  EXPECT_EQ(kernel_.Sent(DK_CRT1), created + 1);
+  const int32_t after = W(tp + TP_WS_QTBL);
+  EXPECT_NE(after, before);
+  EXPECT_EQ(kernel_.queues.count(before), 0u);  // the old write set is dropped
+  const auto& ws = kernel_.queues[after].records;
+  ASSERT_EQ(ws.size(), 3u);
+  EXPECT_EQ(ws[0][0], RECORD_KIND_COMMIT);
+  EXPECT_EQ(ws[1][2], 1001);
+  EXPECT_EQ(ws[2][2], 1002);
+  EXPECT_EQ(W(tp + TP_WS_QPOS), 3);
+  EXPECT_EQ(kernel_.ended.back()[1], after);
+
+  // A copy that fails keeps the old write set, drops the new one, and the
+  // kernel transaction is rolled back.
+  ASSERT_EQ(Begin(1), 0);
+  DUWriteMark(base_, usr_, 1001);
+  const size_t queues = kernel_.queues.size();
+  kernel_.fail[DK_APS1] = -60;
+  EXPECT_EQ(End(END_AFTER_SUCCESS), -60 + DU_KERNEL_OFFSET);
+  EXPECT_EQ(W(tp + TP_WS_QTBL), after);
+  EXPECT_EQ(kernel_.ended.back()[0], 1);
+  EXPECT_EQ(kernel_.queues.size(), queues);
+  EXPECT_EQ(kernel_.open_tss, 0);
+}
+
 TEST_F(TransactionControlTest, FailedCommitRecordFreesTheKernelTransaction) {
   ASSERT_EQ(Begin(1), 0);
   kernel_.fail[DK_APS1] = -50;
@@ -276,11 +311,12 @@ TEST_F(TransactionControlTest, DeferredChecksAtCommit) {
     EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
     EXPECT_EQ(kernel_.ended.back()[0], 0);
   }
-  // A transaction that put nothing off does not read the check set.
+  // A transaction that put nothing off does not read the check set; the one
+  // read is the look at the write set before the commit record goes in.
   const int32_t reads = kernel_.Sent(DK_GNS1);
   ASSERT_EQ(Begin(1), 0);
   EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
-  EXPECT_EQ(kernel_.Sent(DK_GNS1), reads);
+  EXPECT_EQ(kernel_.Sent(DK_GNS1), reads + 1);
 }
 
 }  // namespace
