@@ -41,9 +41,12 @@ int32_t Tss(int32_t* base, int32_t usr) {
   return tp == 0 ? 0 : W(base, F(tp, TP_TSS));
 }
 
+// The kernel delivers the transaction's own entries written under a cursor
+// order number below the one asked with; outside view 2 every entry counts.
 void SetVisibility(int32_t* base, int32_t* record, int32_t usr) {
-  record[DUREC_CURSOR_ORDER] =
-      W(base, F(usr, USR_TRANSACTION_VIEW)) == 2 ? W(base, F(usr, USR_CURSOR_ORDER_NUMBER)) : 0;
+  record[DUREC_CURSOR_ORDER] = W(base, F(usr, USR_TRANSACTION_VIEW)) == 2
+                                   ? W(base, F(usr, USR_CURSOR_ORDER_NUMBER))
+                                   : ALL_ENTRIES_VISIBLE;
 }
 
 // Lengths the request words and buffers can hold.
