@@ -109,6 +109,10 @@ int32_t Validate(int32_t tss, int32_t read_set) {
       // The transaction cache is not part of the kernel yet.
       return Report(RoutineIndex(whole ? "DKCHW0" : "DKCHR0"), -86, record[RS_KIND]);
     }
+    // The words before the record in the block are the request view's own.
+    if (!whole)
+      record = std::span<const int32_t>(b.data() + SETRQ_RECORD - RS_ROW_VIEW,
+                                        record.size() + RS_ROW_VIEW);
     if (int32_t answer = check(tss, record); answer != 0) return answer;
   }
 }

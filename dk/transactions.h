@@ -93,7 +93,12 @@ constexpr int32_t WSR_SEQNO = 3;
 constexpr int32_t WSR_NEW_SEQNO = 4;
 
 // Read-set records: word 0 the kind (9 a read of a whole table), word 4 the
-// table entry; the rest belongs to the read checks.
+// table entry; the rest belongs to the read checks. A row read is record
+// access's key record (kind, transaction number, LID, type, table entry,
+// TBL, key length, record length, handle, cursor order, the row), which the
+// record check (DKCHR0) reads as a request block that begins RS_ROW_VIEW
+// words before it: its mode word is the kind, its key the row.
+constexpr int32_t RS_ROW_VIEW = 6;
 constexpr int32_t RS_KIND = 0;
 constexpr int32_t RS_TABLE = 4;
 constexpr int32_t kReadWholeTable = 9;

@@ -234,14 +234,15 @@ TEST_F(TransactionCacheTest, ReadCheckAgainstALaterCommitConflicts) {
   ASSERT_EQ(End(writer.tss, ws), 0);
 
   Sets rs = NewSets();
-  std::vector<int32_t> read(RSC_KEY + kKey / 4, 0);
-  read[RS_KIND] = 1;
-  read[RS_TABLE] = t_.entry;
-  read[RSC_TABLE] = t_.entry;
-  read[RSC_TBL] = t_.tbl;
-  read[RSC_KEY_LENGTH] = kKey;
+  // Record access's key record of the row read (kind 0): the check reads it
+  // as a request that begins RS_ROW_VIEW words before it.
+  std::vector<int32_t> read(RSC_KEY - RS_ROW_VIEW + kKey / 4, 0);
+  read[RS_KIND] = 0;
+  read[RSC_TABLE - RS_ROW_VIEW] = t_.entry;
+  read[RSC_TBL - RS_ROW_VIEW] = t_.tbl;
+  read[RSC_KEY_LENGTH - RS_ROW_VIEW] = kKey;
   std::string key = Row(5, 0);
-  std::memcpy(read.data() + RSC_KEY, key.data(), kKey);
+  std::memcpy(read.data() + RSC_KEY - RS_ROW_VIEW, key.data(), kKey);
   AppendTo(rs.read, read);
   AppendTo(rs.write, Header(0, {{db_, 2}}));
   AppendTo(rs.write, Change(2, t_, Row(6, 60)));
@@ -702,12 +703,14 @@ TEST_F(TransactionCacheTest, CachedIncrementsOfManyThreadsAreEachAppliedOnce) {
     b = Request(tx.tss, kChangeUpdate, 1, next);
     DKEXE1(39, b.data());
     EXPECT_EQ(b[TC_MODE], 0);
-    std::vector<int32_t> read(RSC_KEY + kKey / 4, 0);
-    read[RS_KIND] = 1;
-    read[RS_TABLE] = read[RSC_TABLE] = t_.entry;
-    read[RSC_TBL] = t_.tbl;
-    read[RSC_KEY_LENGTH] = kKey;
-    std::memcpy(read.data() + RSC_KEY, next.data(), kKey);
+    // Record access's key record: the check reads it from RS_ROW_VIEW
+    // words before, so its kind is the check's mode.
+    std::vector<int32_t> read(RSC_KEY - RS_ROW_VIEW + kKey / 4, 0);
+    read[RS_KIND] = 0;
+    read[RSC_TABLE - RS_ROW_VIEW] = t_.entry;
+    read[RSC_TBL - RS_ROW_VIEW] = t_.tbl;
+    read[RSC_KEY_LENGTH - RS_ROW_VIEW] = kKey;
+    std::memcpy(read.data() + RSC_KEY - RS_ROW_VIEW, next.data(), kKey);
     AppendTo(s.write, Header(0, {{db_, 2}}));
     AppendTo(s.write, Change(2, t_, next));
     AppendTo(s.read, read);

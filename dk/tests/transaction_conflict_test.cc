@@ -34,7 +34,7 @@ int32_t CheckRead(int32_t tss, std::span<const int32_t> record) {
   std::vector<int32_t> starts, stored;
   {
     std::lock_guard<std::mutex> lock(model_lock);
-    starts = writers[record[RS_ROW]];
+    starts = writers[record[RS_ROW_VIEW + RS_ROW]];
   }
   DKLock(BP_LOCK_TSS_HASH);
   const int32_t mine = a[tss + TSS_START], prepare = a[tss + TSS_PREPARE];
@@ -49,7 +49,8 @@ int32_t CheckRead(int32_t tss, std::span<const int32_t> record) {
     }
     const int32_t c = a[w + TSS_STATE] > TSS_BUILDUP_RW ? a[w + TSS_PREPARE] : 0;
     const int32_t commit = a[w + TSS_COMMIT];
-    if (c != 0 && c < prepare && (commit == 0 || commit > record[RS_APPLIED])) answer = kConflict;
+    if (c != 0 && c < prepare && (commit == 0 || commit > record[RS_ROW_VIEW + RS_APPLIED]))
+      answer = kConflict;
   }
   DKUnlock(BP_LOCK_TSS_HASH);
   // The stored records are read from pages, never under the TSS lock.
