@@ -4,8 +4,8 @@
 // DUReadRowByKey, against an in-memory SQLite database (a WITHOUT ROWID
 // table with two indexes, one transaction, prepared statements). "ratio" is
 // ours over SQLite's. The rows go to the tables directly (no write-set
-// merge): a transaction of record access cannot commit through this kernel
-// yet (see du/README.md, "Not built yet").
+// merge); the run through a transaction is not written yet (see
+// du/README.md, "Not built yet").
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <stdlib.h>
