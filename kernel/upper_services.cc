@@ -130,3 +130,7 @@ int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* 
 int32_t UpFreeTP(int32_t* base, int32_t tp) {
   UP_CALL(free_tp, "DSFreeTP", base, tp);
 }
+int32_t UpOpenTable(int32_t* base, int32_t usr, int32_t trv_cond, int32_t* table_request,
+                    const int32_t* descriptor) {
+  UP_CALL(open_table, "DUOpenTable", base, usr, trv_cond, table_request, descriptor);
+}

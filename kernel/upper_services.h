@@ -80,6 +80,11 @@ struct KernelUpperServices {
                             int32_t length);
   // DSFreeTP: releases a transaction block (and its kernel transaction).
   int32_t (*free_tp)(int32_t* base, int32_t tp);
+  // The table open of record access for a session: the table request (kind
+  // in word 19) and the table's descriptor, with the session's TRV_COND;
+  // 0 or the status.
+  int32_t (*open_table)(int32_t* base, int32_t usr, int32_t trv_cond, int32_t* table_request,
+                        const int32_t* descriptor);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -118,3 +123,5 @@ int32_t UpGetTransState(int32_t* base, int32_t usr);
 int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* xid,
                        int32_t length);
 int32_t UpFreeTP(int32_t* base, int32_t tp);
+int32_t UpOpenTable(int32_t* base, int32_t usr, int32_t trv_cond, int32_t* table_request,
+                    const int32_t* descriptor);

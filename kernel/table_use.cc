@@ -1,0 +1,95 @@
+// DSOpenTable with its TRS bookkeeping, the level path moves and the
+// compound-block ring of a statement. No lock is taken here: a session's
+// TRS chain, level and statements are its own request thread's.
+#include "kernel/table_use.h"
+
+#include <cstring>
+
+#include "kernel/control_blocks.h"
+#include "kernel/databank_control.h"
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
+#include "kernel/upper_services.h"
+
+void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
+                 const int32_t* descriptor) {
+  const int32_t usr = request[1];
+  if (!InStorage(base, usr, USR_WORDS)) {
+    request[0] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  auto fail = [&](int32_t status) {
+    request[0] = status;
+    Wd(base, usr, USR_RVEC_RCODE) = status;
+  };
+  int32_t look[OPD_WORDS] = {5, table_request[TRQ_LID]};
+  DSOpenDcb(base, look);
+  if (look[OPD_KIND] != 0) return fail(TABLE_UNKNOWN_DATABANK);
+  const int32_t dcb = look[OPD_DCB];
+  int32_t trs = Wd(base, usr, USR_TRS);
+  // The chain is the session's own; a bound keeps a damaged link from looping.
+  for (int n = 0; trs != 0 && n < 100000; trs = Wd(base, trs, TRS_NEXT), ++n)
+    if (!InStorage(base, trs, TRS_WORDS) || Wd(base, trs, TRS_DCB) == dcb) break;
+  if (trs != 0 && !InStorage(base, trs, TRS_WORDS)) trs = 0;
+  if (trs == 0 || Wd(base, trs, TRS_DCB) != dcb) {
+    DSGetMem(base, &trs, TRS_BYTES);
+    if (trs == 0) return fail(SQLPOOL_EXHAUSTED_ERROR);
+    Wd(base, trs, TRS_DCB) = dcb;
+    Wd(base, trs, TRS_NEXT) = Wd(base, usr, USR_TRS);
+    Wd(base, usr, USR_TRS) = trs;
+  }
+  if (Wd(base, trs, TRS_STATUS) < TRS_TABLE_OPENED) Wd(base, trs, TRS_STATUS) = TRS_TABLE_OPENED;
+  const int32_t tp = Wd(base, usr, USR_TP);
+  if (InStorage(base, tp, TP_WORDS) && Wd(base, tp, TP_TRANSACTION_TYPE) == 0)
+    Wd(base, tp, TP_TRANSACTION_TYPE) = TP_TYPE_TABLES;
+  const int32_t r = UpOpenTable(base, usr, Wd(base, usr, USR_TRV_COND), table_request, descriptor);
+  table_request[TRQ_KIND] = r;
+  request[0] = r;
+  if (r != 0) Wd(base, usr, USR_RVEC_RCODE) = r;
+}
+
+void DSGetLvlPath(int32_t* base, int32_t* request, uint8_t* buffer) {
+  const int32_t usr = request[1];
+  const int32_t lvl = InStorage(base, usr, USR_WORDS) ? Wd(base, usr, USR_LVL) : 0;
+  if (!InStorage(base, lvl, LVL_WORDS)) {
+    request[0] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  std::memcpy(buffer, &Wd(base, lvl, LVL_PATH), LVL_PATH_BYTES - 1);
+  request[0] = 0;
+}
+
+void DSSetParPath(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t lvl) {
+  uint8_t* field = nullptr;
+  int32_t length = 0;
+  *status = StatementField(base, stm, false, n, &field, &length);
+  if (*status != 0) return;
+  if (length != LVL_PATH_BYTES) {
+    *status = PATH_BAD_LENGTH;
+    return;
+  }
+  if (!InStorage(base, lvl, LVL_WORDS)) {
+    *status = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  std::memcpy(field, &Wd(base, lvl, LVL_PATH), LVL_PATH_BYTES - 1);
+}
+
+void DSStepRing(int32_t* base, int32_t* request) {
+  const int32_t stm = request[2];
+  if (!InStorage(base, stm, STM_WORDS)) {
+    request[0] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  const int32_t own = stm + STM_NEXT_COM;
+  // Members 1..: own part, then the chain; the ring's length bounds the walk.
+  int32_t length = 1;
+  for (int32_t c = Wd(base, own, 0); c != 0 && InStorage(base, c, 4) && length < 100000;
+       c = Wd(base, c, 0))
+    ++length;
+  int32_t step = request[0] <= 0 ? 0 : (request[0] - 1) % length;
+  int32_t member = own;
+  while (step-- > 0) member = Wd(base, member, 0);
+  Wd(base, stm, STM_ACTIVE_COM) = member;
+  request[0] = 0;
+}

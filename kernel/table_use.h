@@ -1,0 +1,33 @@
+// Table use by sessions: before record access opens a table for a session,
+// the kernel finds the table's databank and records in the session's TRS
+// chain that its transaction uses that databank. Beside it, the small moves
+// of a level's path into internal statements and the compound-block ring.
+#pragma once
+
+#include <cstdint>
+
+// Words of a table request used here.
+inline constexpr int32_t TRQ_KIND = 19;  // kind in, record access's status out
+inline constexpr int32_t TRQ_LID = 21;
+inline constexpr int32_t TRQ_WORDS = 22;
+
+// The TRS STATUS once a table of the databank is opened, and the TP
+// TRANSACTION_TYPE a session's transaction takes with its first table.
+inline constexpr int32_t TRS_TABLE_OPENED = 3;
+inline constexpr int32_t TP_TYPE_TABLES = 128;
+
+inline constexpr int32_t TABLE_UNKNOWN_DATABANK = -19021;
+inline constexpr int32_t PATH_BAD_LENGTH = -19052;
+inline constexpr int32_t LVL_PATH_BYTES = 387;
+
+// request {status, session}; table_request TRQ_WORDS words; descriptor is
+// handed to record access as it stands.
+void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
+                 const int32_t* descriptor);
+// request {status, session}: 386 bytes of the session's level PATH.
+void DSGetLvlPath(int32_t* base, int32_t* request, uint8_t* buffer);
+// Parameter n of `stm` (387 bytes long, else -19052) takes the level's PATH.
+void DSSetParPath(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t lvl);
+// request {count, -, statement}: ACTIVE_COM becomes the count-th member of
+// the ring (the statement's own part first, then the NEXT_COM chain).
+void DSStepRing(int32_t* base, int32_t* request);
