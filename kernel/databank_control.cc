@@ -270,7 +270,7 @@ void DSOpenDcb(int32_t* base, int32_t* rq) {
     const int32_t a = Wd(base, dcb, DCB_ACCESS_MODE);
     if (m < 3 && a + m < 6 && (m < a || owner != Wd(base, dcb, DCB_EXCLUSIVE_CHA)) && !created)
       status = DCB_IN_USE;
-    OpenState s{m, kind, rq[OPD_LID], dcb};
+    OpenState s{m, kind, rq[OPD_LID], dcb, 0, 0, 0, 0, 0, {}};
     if (status == 0 && (Wd(base, dcb, DCB_DID) == 0 || kind == 6))
       status = OpenFiles(base, sys, rq, &s);
     if (status == 0 && m < Wd(base, dcb, DCB_ACCESS_MODE)) {

@@ -25,6 +25,7 @@ const DUUpperServices kServices = {
     nullptr,          // open_table_excl
     nullptr,          // table_used_by_user: DSTableInUse, not built yet
     CloseStatement,   // DSCloseStm
+    nullptr,          // statement_work_end: the request interface's DSStmWorkEnd
 };
 
 }  // namespace
