@@ -198,7 +198,9 @@ void Dispatch(int32_t dispatcher, int32_t code, int32_t* block, void* argument) 
   const int32_t routine_index = dispatcher == 1 ? DKR_DKEXE1 : DKR_DKEXE2;
   const int32_t word = DKReturnWord(code, dispatcher);
   InsideKernel inside;
-  if (!inside.admitted()) {
+  // A request before the start (or after the stop freed the control area)
+  // finds no bufferpool: it is turned away as while the kernel is down.
+  if (!inside.admitted() || !Bufferpool()) {
     if (block) block[word] = DK_RC_DOWN;
     return;
   }

@@ -190,4 +190,19 @@ TEST(Statistics, WithoutAControlAreaEveryCodeIsUnavailable) {
   EXPECT_EQ(block[5], -1);
 }
 
+// Without a started kernel there is no control area to work in: every valid
+// code is turned away in its return word, none reaches its routine.
+TEST(RequestsBeforeStart, EveryCodeIsTurnedAwayAsDown) {
+  for (int32_t code = 1; code <= 66; ++code) {
+    SCOPED_TRACE(code);
+    const int32_t dispatcher = DKDispatcherOf(code);
+    std::vector<int32_t> block(256, 0);
+    if (dispatcher == 1)
+      DKEXE1(code, block.data());
+    else
+      DKEXE2(code, block.data(), nullptr);
+    EXPECT_EQ(block[DKReturnWord(code, dispatcher)], DK_RC_DOWN);
+  }
+}
+
 }  // namespace
