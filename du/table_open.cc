@@ -94,27 +94,15 @@ void FailTable(int32_t* base, int32_t hash, int32_t tcb) {
   du::AtomicStore(base, F(tcb, TCB_OUTER_ACCESS_MODE), -1);
 }
 
-int32_t KeyLengthBeforePlainPart(int32_t* base, int32_t icb) {
-  const int32_t words = W(base, F(icb, ICB_XD));
-  int32_t length = 0;
-  for (int32_t k = 1; k + 2 < words; k += 3) {
-    if (W(base, F(icb, ICB_XD + k)) < 0 || W(base, F(icb, ICB_XD + k + 2)) == 1) return length;
-    length += W(base, F(icb, ICB_XD + k + 1));
-  }
-  return W(base, F(icb, ICB_KEYLEN));
-}
-
 // DKOPT1 (or DKCRT1 for a work table) for the identity words at `id` of a
-// TCB or ICB; the lengths answered must be the block's.
-int32_t KernelOpen(int32_t* base, int32_t block, int32_t id, int32_t mode, bool work,
-                   int32_t key_before_plain) {
+// TCB or ICB. An index is a kernel table whose key is the whole index key
+// (its columns and the table's key) and whose record is the index entry, so
+// entries of equal column values are distinct keys. The kernel answers
+// with the lengths it holds, which must be the block's.
+int32_t KernelOpen(int32_t* base, int32_t block, int32_t id, int32_t mode, bool work) {
   int32_t b[16] = {};
   b[0] = work ? 0 : (mode == 4 ? 3 : mode);
   for (int32_t k = 0; k < 6; ++k) b[2 + k] = W(base, F(block, id + k));
-  if (key_before_plain >= 0) {
-    b[6] = key_before_plain;
-    b[7] = W(base, F(block, id + 4));
-  }
   if (work) b[12] = W(base, F(block, id + 1)) / 10 >= 11 ? 1 : 0;
   DUKernel(work ? DK_CRT1 : DK_OPT1, b);
   if (b[0] > 0) return DU_TABLE_IN_USE;
@@ -174,15 +162,14 @@ int32_t OpenInKernel(int32_t* base, int32_t usr, int32_t tcb, int32_t mode, int3
     if (W(base, F(tcb, TCB_TYPE)) == 0) W(base, F(tcb, TCB_TYPE)) = open[OPB_TYPE];
     if (W(base, F(tcb, TCB_KEYLEN)) == 0) W(base, F(tcb, TCB_KEYLEN)) = open[OPB_KEYLEN];
     if (W(base, F(tcb, TCB_RECLEN)) == 0) W(base, F(tcb, TCB_RECLEN)) = open[OPB_RECLEN];
-    const int32_t rc = KernelOpen(base, tcb, TCB_LID, mode, work, -1);
+    const int32_t rc = KernelOpen(base, tcb, TCB_LID, mode, work);
     if (rc != 0) return rc;
     if (work) du::AtomicStore(base, F(tcb, TCB_OPEN_STATUS), 1);
   }
   for (int32_t icb = W(base, F(tcb, TCB_ICB)); icb != 0; icb = W(base, icb)) {
     if (W(base, F(icb, ICB_TBL)) != 0) continue;
     W(base, F(icb, ICB_LID)) = W(base, F(tcb, TCB_LID));
-    const int32_t rc =
-        KernelOpen(base, icb, ICB_LID, 3, false, KeyLengthBeforePlainPart(base, icb));
+    const int32_t rc = KernelOpen(base, icb, ICB_LID, 3, false);
     if (rc != 0) return rc;
     W(base, F(icb, ICB_QRECLEN)) = QueueRecordWords(W(base, F(icb, ICB_KEYLEN)));
   }

@@ -301,7 +301,6 @@ class KernelModel {
         open_tables[tbl]++;
         b[0] = 0;
         b[4] = tbl;
-        if (b[3] == DU_TYPE_INDEX) b[6] = b[7];  // an index answers its whole key
         if (open_table) open_table(b);
         return;
       }
@@ -381,6 +380,17 @@ struct UpperModel {
     return &table;
   }
 };
+
+// The TCBs in the hash of SYS TCB_LIST.
+inline int32_t CountTcbs(int32_t* base) {
+  const int32_t hash = du::W(base, base[sqlpool::RESERV] + SYS_TCB_LIST);
+  int32_t n = 0;
+  for (int32_t k = 0; k < TCBH_BUCKET_COUNT; ++k)
+    for (int32_t t = du::W(base, hash + TCBH_FIRST_BUCKET + TCBH_BUCKET_WORDS * k + TCBH_BUCKET_HEAD);
+         t != 0; t = du::W(base, t))
+      ++n;
+  return n;
+}
 
 class RecordAccessTest : public ::testing::Test {
  protected:

@@ -28,17 +28,14 @@ int32_t Create(int32_t did, int32_t kind, int32_t number, int32_t key, int32_t r
 }  // namespace
 
 int32_t IndexKernelKeyLength(const CatalogTable&, const CatalogIndex& index) {
-  int32_t length = 0;
-  for (int32_t k = 0; k < index.key_count; ++k)
-    length += kCatalogColumns[kCatalogIndexKeys[index.first_key + k]].width;
-  return length;
+  return index.key_length;
 }
 
 int32_t CreateCatalogTable(int32_t did, const CatalogTable& table) {
   int32_t rc = Create(did, kCreateTableKind, table.number, table.key_length, table.record_length);
   for (int32_t i = 0; rc == 0 && i < table.index_count; ++i) {
     const CatalogIndex& ix = kCatalogIndexes[table.first_index + i];
-    rc = Create(did, kCreateIndexKind, ix.number, IndexKernelKeyLength(table, ix), ix.key_length);
+    rc = Create(did, kCreateIndexKind, ix.number, IndexKernelKeyLength(table, ix), ix.entry_length);
   }
   return rc;
 }

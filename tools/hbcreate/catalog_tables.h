@@ -12,9 +12,9 @@
 inline constexpr int32_t kCreateTableKind = 1;
 inline constexpr int32_t kCreateIndexKind = 2;
 
-// The lengths record access opens an index with: the key is the part of the
-// index key before the table's own key (the key columns), the record the
-// whole index key.
+// The lengths record access opens an index with: the key is the whole index
+// key (the key columns and the table's own key, so that entries of equal
+// columns are distinct keys), the record the index entry.
 int32_t IndexKernelKeyLength(const CatalogTable& table, const CatalogIndex& index);
 
 // Creates one table and its indexes in the databank `did` (DKCRT1); 0 or the

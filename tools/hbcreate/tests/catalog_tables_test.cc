@@ -42,13 +42,14 @@ TEST_F(CatalogTablesTest, EveryTableAndIndexOpensWithItsLengths) {
     for (int32_t k = 0; k < t.index_count; ++k) {
       const CatalogIndex& ix = kCatalogIndexes[t.first_index + k];
       SCOPED_TRACE("index " + std::to_string(ix.number));
-      EXPECT_EQ(Open(kCreateIndexKind, ix.number, IndexKernelKeyLength(t, ix), ix.key_length), 0);
-      EXPECT_NE(Open(kCreateIndexKind, ix.number, ix.key_length, ix.key_length), 0);
+      EXPECT_EQ(Open(kCreateIndexKind, ix.number, ix.key_length, ix.entry_length), 0);
+      EXPECT_NE(Open(kCreateIndexKind, ix.number, ix.key_length - 1, ix.entry_length), 0);
     }
   }
-  // Index 70 of table 16: the key column (7 bytes) before the table key, 14 in all.
+  // Index 70 of table 16: the key column (7 bytes) and the table key, 14 in
+  // all, is the kernel's key.
   const CatalogTable* t16 = CatalogFindTable(16);
-  EXPECT_EQ(IndexKernelKeyLength(*t16, kCatalogIndexes[t16->first_index]), 7);
+  EXPECT_EQ(IndexKernelKeyLength(*t16, kCatalogIndexes[t16->first_index]), 14);
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+// The insert, delete, update and scan calls of a test over the parent and
+// child tables (du/tests/descriptions.h), both open for one user; rows made
+// of numbers.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "du/record_operations.h"
+#include "du/tests/descriptions.h"
+#include "kernel/control_blocks.h"
+#include "kernel/word_storage.h"
+
+struct RowValue {
+  int64_t id = 0;
+  std::optional<int64_t> ref;  // parent: the unique column; child: the parent's id
+  int64_t v = 0;
+  bool operator==(const RowValue& o) const { return id == o.id && ref == o.ref && v == o.v; }
+};
+
+// The change calls over a fixture `Base` that gives the word storage
+// (`base_`, `W`), a user (`usr_`), the databank's `dcb_`, and `Record` and
+// `Open` of a table's record block.
+template <class Base>
+class ChangeTestOn : public Base {
+ protected:
+  using Base::base_;
+  using Base::usr_;
+
+  static constexpr int32_t kRecLen = 40;
+
+  // `merge` false gives the databank TRANS_MODE 1: changes go to the tables
+  // directly.
+  void OpenTables(bool merge) {
+    this->W(this->dcb_ + DCB_TRANS_MODE) = merge ? 3 : 1;
+    parent_ = this->Record(ParentChild::kParent, 3, 8, kRecLen);
+    child_ = this->Record(ParentChild::kChild, 3, 8, kRecLen);
+    ASSERT_EQ(this->Open(parent_), 0);
+    ASSERT_EQ(this->Open(child_), 0);
+    DSGetMem(base_, &work_, WRK_BYTES + 32768);
+  }
+  // Called before each change and scan: a fixture whose kernel keeps
+  // changes by statement starts a new one here.
+  virtual void NextStatement() {}
+
+  static void PutNumber(uint8_t* at, int64_t n) {
+    for (int i = 7; i >= 0; --i, n >>= 8) at[i] = static_cast<uint8_t>(n & 0xff);
+  }
+  static int64_t GetNumber(const uint8_t* at) {
+    int64_t n = 0;
+    for (int i = 0; i < 8; ++i) n = (n << 8) | at[i];
+    return n;
+  }
+  static uint8_t* Buffer(std::vector<int32_t>& r) {
+    return reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
+  }
+  // Key, then the reference (8 bytes of 255 for null), then the value.
+  static void Put(std::vector<int32_t>& r, const RowValue& row) {
+    uint8_t* b = Buffer(r);
+    std::memset(b, 0, kRecLen);
+    PutNumber(b, row.id);
+    if (row.ref)
+      PutNumber(b + 8, *row.ref);
+    else
+      std::memset(b + 8, 255, 8);
+    PutNumber(b + 16, row.v);
+  }
+  static RowValue Get(std::vector<int32_t>& r) {
+    const uint8_t* b = Buffer(r);
+    RowValue row;
+    row.id = GetNumber(b);
+    if (b[8] != 255) row.ref = GetNumber(b + 8);
+    row.v = GetNumber(b + 16);
+    return row;
+  }
+
+  int32_t Insert(std::vector<int32_t>& r, const RowValue& row) {
+    NextStatement();
+    Put(r, row);
+    DUInsertRow(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  // Reads the row of `id` into the block; 0 or 100.
+  int32_t Read(std::vector<int32_t>& r, int64_t id) {
+    NextStatement();
+    std::memset(Buffer(r), 0, kRecLen);
+    PutNumber(Buffer(r), id);
+    DUReadRowByKey(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  int32_t Delete(std::vector<int32_t>& r, int64_t id) {
+    if (int32_t rc = Read(r, id); rc != 0) return rc;
+    DUDEL1(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  // Reads the row of `id`, prepares it for update and writes `row` over it.
+  int32_t Update(std::vector<int32_t>& r, int64_t id, const RowValue& row, int32_t marker = 0) {
+    if (int32_t rc = Read(r, id); rc != 0) return rc;
+    DUPrepareForUpdate(base_, r.data(), usr_);
+    if (r[DUREC_STATUS] != 0) return r[DUREC_STATUS];
+    Put(r, row);
+    r[DUREC_STATUS] = marker;
+    DURowOp1(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  // Every row of the table in key order (or backwards, reversed back).
+  std::vector<RowValue> Scan(std::vector<int32_t>& r, bool forward) {
+    NextStatement();
+    std::vector<RowValue> rows;
+    std::vector<int32_t> s = r;
+    std::memset(Buffer(s), forward ? 0 : 255, 8);
+    s[DUREC_FETCH_CODE] = forward ? 1 : 2;
+    s[DUREC_STATUS] = 0;
+    for (int n = 0; n < 100000; ++n) {
+      DUFetchRow(base_, s.data(), usr_, work_);
+      if (s[DUREC_STATUS] != 0) {
+        EXPECT_EQ(s[DUREC_STATUS], DU_NO_ROW);
+        break;
+      }
+      rows.push_back(Get(s));
+      s[DUREC_STATUS] = 0;
+    }
+    if (!forward) std::reverse(rows.begin(), rows.end());
+    return rows;
+  }
+
+  std::vector<int32_t> parent_, child_;
+  int32_t work_ = 0;
+};
