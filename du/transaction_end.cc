@@ -293,6 +293,9 @@ int32_t Finish(int32_t* base, int32_t usr, int32_t stm, int32_t tp, int32_t code
   int32_t cleanup[3] = {0, usr, 0};
   DSTransCleanup(base, cleanup);
   W(base, F(tp, TP_TRANSACTION_STATE)) = 0;
+  // The kernel's entry is given back: a read outside a transaction passes no
+  // TSS, which a later transaction may hold by then.
+  W(base, F(tp, TP_TSS)) = 0;
   W(base, F(tp, TP_OWNER_STM)) = 0;
   const bool outermost = W(base, tp) == 0;
   if (outermost && W(base, F(usr, USR_STM_PENDING_CLOSE)) != 0)
