@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "du/kernel_requests.h"
+#include "du/large_objects.h"
 #include "du/record_operations.h"
 #include "du/row_change_internal.h"
 #include "du/transactions.h"
@@ -177,6 +178,7 @@ int32_t Insert(int32_t* base, int32_t* record, int32_t usr, bool find = false) {
   }
   if (int32_t rc = ChangeAllIndexes(base, usr, record, row.data(), du::ENTRY_INSERT, 0); rc != 0)
     return rc;
+  if (int32_t rc = du::LobColumnsInserted(base, usr, record, row.data()); rc != 0) return rc;
   if (merge)
     return du::AppendEntry(base, usr, record, du::ENTRY_INSERT,
                            QueueRecordWords(record[DUREC_RECLEN]), 0);
@@ -222,7 +224,10 @@ int32_t Delete(int32_t* base, int32_t* record, int32_t usr) {
     const int32_t st = Direct(DK_DEL1, current.data());
     if (st < 0) return st;
   }
-  return ChangeAllIndexes(base, usr, record, row.data(), du::ENTRY_DELETE, 0);
+  if (int32_t rc = ChangeAllIndexes(base, usr, record, row.data(), du::ENTRY_DELETE, 0); rc != 0)
+    return rc;
+  du::LobColumnsDeleted(base, usr, record, row.data());
+  return 0;
 }
 
 // For each index in chain order, followed by one mark for the table key: 0
@@ -362,11 +367,15 @@ int32_t Update(int32_t* base, int32_t* record, int32_t usr) {
   }
   if (int32_t rc = CheckReferencingRows(base, usr, record, before.data(), &marks); rc != 0)
     return rc;
-  if (!key_changed) return UpdateSameKey(base, usr, record, before.data(), marks, origin);
+  if (!key_changed) {
+    const int32_t rc = UpdateSameKey(base, usr, record, before.data(), marks, origin);
+    return rc != 0 ? rc : du::LobColumnsUpdated(base, usr, record, now, before.data());
+  }
   const int32_t cha = W(base, F(usr, USR_CHA));
   if (cha != 0 && du::BlockInside(base, cha, CHA_WORDS))
     W(base, F(usr, USR_REQNO_FOR_LAST_PKUPD)) = W(base, F(cha, CHA_REQNO));
-  const int32_t rc = UpdateNewKey(base, usr, record, before.data(), origin);
+  int32_t rc = UpdateNewKey(base, usr, record, before.data(), origin);
+  if (rc == 0) rc = du::LobColumnsUpdated(base, usr, record, now, before.data());
   // The scan goes on from the old position.
   if (rc == 0) std::memcpy(Row(record), before.data(), keylen);
   return rc;

@@ -14,6 +14,7 @@ namespace {
 
 std::atomic<const DUUpperServices*> g_services{nullptr};
 std::atomic<DUKernelDispatcher> g_dispatcher{nullptr};
+std::atomic<DUKernelDispatcher2> g_dispatcher2{nullptr};
 
 const DUUpperServices* Services() {
   return g_services.load(std::memory_order_acquire);
@@ -88,4 +89,16 @@ void DUKernel(int32_t code, int32_t* block) {
     d(code, block);
   else
     DKEXE1(code, block);
+}
+
+DUKernelDispatcher2 DUInstallKernelDispatcher2(DUKernelDispatcher2 dispatcher) {
+  return g_dispatcher2.exchange(dispatcher, std::memory_order_acq_rel);
+}
+
+void DUKernel2(int32_t code, int32_t* block, void* argument) {
+  DUKernelDispatcher2 d = g_dispatcher2.load(std::memory_order_acquire);
+  if (d)
+    d(code, block, argument);
+  else
+    DKEXE2(code, block, argument);
 }

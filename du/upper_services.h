@@ -54,3 +54,8 @@ int32_t DUStatementWorkEnd(int32_t* base, int32_t usr, int32_t stm);
 using DUKernelDispatcher = void (*)(int32_t code, int32_t* block);
 DUKernelDispatcher DUInstallKernelDispatcher(DUKernelDispatcher dispatcher);
 void DUKernel(int32_t code, int32_t* block);
+// The same for the requests of the second dispatcher (a block and a second
+// argument): DKEXE2 unless another is installed.
+using DUKernelDispatcher2 = void (*)(int32_t code, int32_t* block, void* argument);
+DUKernelDispatcher2 DUInstallKernelDispatcher2(DUKernelDispatcher2 dispatcher);
+void DUKernel2(int32_t code, int32_t* block, void* argument);
