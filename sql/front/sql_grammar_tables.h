@@ -39,11 +39,13 @@ struct SqlGrammarTables {
   const uint16_t* sync;          // terminal bit set: synchronising token
 };
 
+// Action values are never negative: the kind and target come out of the
+// unsigned division, a shift and a mask.
 inline int32_t SqlActionKindOf(int32_t value) {
-  return value / kSqlActionDivisor;
+  return static_cast<int32_t>(static_cast<uint32_t>(value) / kSqlActionDivisor);
 }
 inline int32_t SqlActionTargetOf(int32_t value) {
-  return value % kSqlActionDivisor;
+  return static_cast<int32_t>(static_cast<uint32_t>(value) % kSqlActionDivisor);
 }
 
 // The action value of a state for a terminal: two table reads and a bit test.

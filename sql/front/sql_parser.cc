@@ -87,11 +87,12 @@ void Start(SqlParseRun& r) {
   a->deleted_text[0] = a->inserted_text[0] = 0;
   a->last_error[0] = a->last_error[1] = -1;
   a->text_next = a->text_end = 0;
-  // Codes the grammar has no terminal for map to 0.
-  int32_t known = std::clamp(r.g->terminal_count, 0, kSqlTokenCount);
-  std::memcpy(a->symbol_map, TokenSymbols(), sizeof(int32_t) * static_cast<size_t>(known));
-  std::memset(a->symbol_map + known, 0,
-              sizeof(int32_t) * static_cast<size_t>(kSqlTokenCount - known));
+  // Codes the grammar has no terminal for map to 0. The map of the codes
+  // below the grammar's terminal count is the token table's, the same for
+  // every parse: the area refers to it (copying its 297 words cost a
+  // twentieth of a short statement's parse).
+  a->symbol_map = TokenSymbols();
+  a->symbol_count = std::clamp(r.g->terminal_count, 0, kSqlTokenCount);
   const SqlCompileCtx* ctx = r.ctx;
   SqlLexReset(&a->lexer, reinterpret_cast<const uint8_t*>(ctx->single_byte_text), ctx->text,
               ctx->text_length, LexError, r.ctx);
@@ -125,7 +126,7 @@ bool SimReduce(SqlParseRun& r, SqlSimStack* s, int32_t rule) {
 }  // namespace
 
 int32_t SqlTerminalOf(const SqlParseRun& r, const SqlTokenRecord& t) {
-  return t.code >= 0 && t.code < kSqlTokenCount ? r.a->symbol_map[t.code] : 0;
+  return t.code >= 0 && t.code < r.a->symbol_count ? r.a->symbol_map[t.code] : 0;
 }
 
 void SqlReadToken(SqlParseRun& r) {
@@ -148,18 +149,38 @@ void SqlShift(SqlParseRun& r, int32_t state) {
 }
 
 void SqlReduce(SqlParseRun& r, int32_t rule) {
+  // The depth, the tables and the skip flags are kept in locals: the action
+  // call could change anything behind a pointer, so reading them from the
+  // area after it made every reduction wait for the depth's last store. No
+  // action changes the depth; each sees it lowered by the rule's length.
   SqlParseArea* a = r.a;
+  const int16_t* rule_length = r.g->rule_length;
+  const int16_t* lhs_column = r.g->lhs_column;
+  const int32_t* goto_base = r.g->goto_base;
+  const int32_t* goto_table = r.g->goto_table;
+  const bool* skip = r.skip;
+  const SqlGrammarAction action = r.action;
+  SqlCompileCtx* ctx = r.ctx;
+  int32_t depth = a->depth;
+  // The state below the folded entry of a chained reduction: a unit rule of
+  // the chain uncovers it again without reading the stack.
+  int32_t below = -1;
   for (;;) {
-    a->depth -= r.g->rule_length[rule];
-    if (a->depth < 1) a->depth = 1;  // only faulty tables get here
-    if (r.skip == nullptr || !r.skip[rule]) r.action(r.ctx, rule);
-    int32_t v = SqlLookupGoto(*r.g, a->state[a->depth], rule);
-    Push(r);
+    int32_t length = rule_length[rule];
+    depth -= length;
+    if (depth < 1) depth = 1;  // only faulty tables get here
+    a->depth = depth;
+    if (skip == nullptr || !skip[rule]) action(ctx, rule);
+    int32_t state = length == 1 && below >= 0 ? below : a->state[depth];
+    int32_t v = goto_table[goto_base[state] + lhs_column[rule]];
+    if (depth + 1 >= kSqlParseDepth) StackFull(r);
+    a->depth = ++depth;
     if (SqlActionKindOf(v) == kSqlShift) {
-      a->state[a->depth] = r.current = SqlActionTargetOf(v);
+      a->state[depth] = r.current = SqlActionTargetOf(v);
       return;
     }
-    a->state[a->depth] = 0;
+    a->state[depth] = 0;
+    below = state;
     rule = SqlActionTargetOf(v);
   }
 }
@@ -237,22 +258,33 @@ void SqlParse(SqlCompileCtx* ctx, const SqlGrammarTables& tables, SqlGrammarActi
   SqlParseRun r{ctx, &tables, action, skip, SqlParseAreaOf(ctx), kSqlStartState};
   try {
     Start(r);
+    // The lookahead's terminal changes only where a token is read or the
+    // recovery has run, not at the reductions in between.
+    int32_t terminal = SqlTerminalOf(r, r.a->lookahead);
     for (;;) {
-      int32_t v = SqlLookupAction(tables, r.current, SqlTerminalOf(r, r.a->lookahead));
+      int32_t v = SqlLookupAction(tables, r.current, terminal);
       int32_t kind = SqlActionKindOf(v);
+      // A shift reads the next token; a reduction keeps the lookahead.
+      if (kind == kSqlReduce) {
+        SqlReduce(r, SqlActionTargetOf(v));
+        continue;
+      }
       if (kind == kSqlAccept) return;
       if (kind == kSqlError) {
         SqlRecover(r);
         if (r.a->depth == 0) return;
-        continue;
-      }
-      // A shift reads the next token; a reduction keeps the lookahead.
-      if (kind == kSqlReduce) {
+      } else if (kind == kSqlShift) {
+        SqlShift(r, r.current = SqlActionTargetOf(v));
+        SqlReadToken(r);
+      } else if (kind == kSqlShiftReduce) {
+        SqlShift(r, r.current);
         SqlReduce(r, SqlActionTargetOf(v));
+        SqlReadToken(r);
       } else {
-        SqlFeedLookahead(r);
+        SqlFeedLookahead(r);  // faulty tables only
         SqlReadToken(r);
       }
+      terminal = SqlTerminalOf(r, r.a->lookahead);
     }
   } catch (const SqlParseAbort&) {
     r.a->depth = 0;

@@ -69,7 +69,10 @@ struct SqlParseArea {
   // The grammar actions' records: the right-hand side of a rule of length n
   // reduced at depth d is at d + 1 .. d + n, its result goes to d + 1.
   int32_t semantic[kSqlParseDepth][kSqlSemanticWords];
-  int32_t symbol_map[kSqlTokenCount];  // lexer code to terminal, 0 unknown
+  // Lexer code to terminal for the codes below symbol_count; the codes from
+  // symbol_count on (the grammar has no terminal for them) map to 0.
+  const int32_t* symbol_map;
+  int32_t symbol_count;
   SqlTokenRecord lookahead;
   SqlTokenRecord queue[kSqlLookaheadTokens];  // the error token and the tokens after it
   int32_t queue_read;

@@ -219,7 +219,7 @@ TEST(SqlParser, SymbolMapCoversTheGrammarsTerminals) {
     SqlParse(&tc.ctx, *g, [](SqlCompileCtx*, int32_t) {});
     const SqlParseArea* a = SqlParseAreaOf(&tc.ctx);
     for (int32_t c = 0; c < kSqlTokenCount; ++c) {
-      ASSERT_EQ(a->symbol_map[c], c < g->terminal_count ? c : 0) << c;
+      ASSERT_EQ(c < a->symbol_count ? a->symbol_map[c] : 0, c < g->terminal_count ? c : 0) << c;
     }
     ASSERT_FALSE(FakeKernel::conditions.empty());
     EXPECT_EQ(FakeKernel::conditions[0].code, -12102);
