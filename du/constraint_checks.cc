@@ -2,6 +2,7 @@
 // row, the write-set append of an entry, the key lookups as the transaction
 // sees them, and the unique-index and foreign-key checks in both
 // directions, put off into the check set under SET_MARK_FLAG.
+#include <algorithm>
 #include <cstring>
 
 #include "du/collation.h"
@@ -26,13 +27,15 @@ bool Merged(int32_t* base, int32_t tcb) {
 std::vector<KeyPart> KeyParts(int32_t* base, int32_t icb, int32_t reclen, bool stop_at_kind2) {
   std::vector<KeyPart> parts;
   const int32_t words = W(base, int64_t{icb} + ICB_XD);
-  const int32_t keylen = W(base, int64_t{icb} + ICB_KEYLEN);
+  // A trailing part (kind 2) lies in the entry behind the key.
+  const int32_t entry =
+      std::max(W(base, int64_t{icb} + ICB_KEYLEN), W(base, int64_t{icb} + ICB_RECLEN));
   int32_t total = 0;
   for (int32_t k = 1; k + 2 < words && static_cast<int32_t>(parts.size()) < kMaxParts; k += 3) {
     const KeyPart p{W(base, int64_t{icb} + ICB_XD + k), W(base, int64_t{icb} + ICB_XD + k + 1),
                     W(base, int64_t{icb} + ICB_XD + k + 2)};
     if (p.offset < 0 || (stop_at_kind2 && p.kind == 2)) break;
-    if (p.length < 1 || p.offset > reclen - p.length || total > keylen - p.length) return {};
+    if (p.length < 1 || p.offset > reclen - p.length || total > entry - p.length) return {};
     total += p.length;
     parts.push_back(p);
   }

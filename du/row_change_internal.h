@@ -38,7 +38,7 @@ struct KeyPart {
 // The parts of an ICB, as many as its key description holds, stopping at a
 // negative offset (and, with `stop_at_kind2`, before a part of kind 2).
 // Empty when a part does not lie inside a row of `reclen` bytes or the parts
-// are longer than the index key.
+// are longer than the index entry (the key, then the trailing part).
 std::vector<KeyPart> KeyParts(int32_t* base, int32_t icb, int32_t reclen,
                               bool stop_at_kind2 = false);
 

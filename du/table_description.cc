@@ -16,9 +16,10 @@ int32_t FillFromDescription(int32_t* base, int32_t tcb, const int32_t* d, int32_
 
 namespace {
 
-// Index entry words 2 to 5: the index's kernel type, a spare word, its key
-// length and its record length.
-constexpr int32_t DESCIX_TYPE = 2;
+// Index entry words 2 to 5: the table's logical id (the index takes the
+// table's), the index's kernel type (2), its key length and its record
+// length.
+constexpr int32_t DESCIX_TYPE = 3;
 constexpr int32_t DESCIX_KEYLEN = 4;
 constexpr int32_t DESCIX_RECLEN = 5;
 constexpr int32_t kMaxKeyDescription = 3 * 64 + 1;

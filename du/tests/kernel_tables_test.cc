@@ -75,6 +75,7 @@ TEST_F(KernelTablesTest, CatalogTableOpensByItsDescription) {
     const int32_t icb = Icb(r, ix.number);
     ASSERT_NE(icb, 0);
     EXPECT_GT(W(icb + ICB_TBL), 0);
+    EXPECT_EQ(W(icb + ICB_TYPE), DU_TYPE_INDEX);  // entry word 3; word 2 is the LID
     EXPECT_EQ(W(icb + ICB_KEYLEN), ix.key_length);
     EXPECT_EQ(W(icb + ICB_RECLEN), ix.entry_length);
   }
