@@ -57,15 +57,21 @@ int32_t DDFormPrecision(int32_t form) {
   }
 }
 
-int32_t DDRowImage(const CatalogRow& row, std::span<uint8_t> record) {
+int32_t DDRowImage(const CatalogRow& row, std::span<const CatalogValue> values,
+                   std::span<uint8_t> record) {
   const CatalogTable* t = CatalogFindTable(row.table);
   if (!t || static_cast<int64_t>(record.size()) != t->record_length) return DD_ROW_IMAGE_BAD;
   for (int32_t i = 0; i < t->column_count; ++i)
     SetNull(record, kCatalogColumns[t->first_column + i]);
-  for (int32_t k = 0; k < row.value_count; ++k) {
-    const CatalogValue& v = kCatalogValues[row.first_value + k];
+  for (const CatalogValue& v : values) {
     const CatalogColumn* c = ColumnAt(*t, v.offset);
     if (!c || !Put(record, *c, v)) return DD_ROW_IMAGE_BAD;
   }
   return 0;
+}
+
+int32_t DDRowImage(const CatalogRow& row, std::span<uint8_t> record) {
+  if (row.first_value < 0 || row.value_count < 0) return DD_ROW_IMAGE_BAD;
+  return DDRowImage(row, {kCatalogValues + row.first_value, static_cast<size_t>(row.value_count)},
+                    record);
 }
