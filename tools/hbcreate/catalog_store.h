@@ -1,0 +1,52 @@
+// The catalog's tables as the creation writes and reads them: record access
+// over the system databank, in a word storage of its own with the system
+// block, the table hash, the system databank's control block and one
+// session. Record access takes each table's description from the generated
+// description lists (the catalog cannot describe itself before its rows
+// exist) and finds the system databank (logical id 1) through the services
+// this store installs. Rows are written to the tables at once (no
+// transaction: nothing else runs while a database is created).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <vector>
+
+using CatalogRecord = std::vector<uint8_t>;
+
+class CatalogStore {
+ public:
+  CatalogStore() = default;
+  CatalogStore(const CatalogStore&) = delete;
+  CatalogStore& operator=(const CatalogStore&) = delete;
+  ~CatalogStore();
+
+  // Sets the store up over the open system databank whose kernel entry is
+  // `sysdb_entry`; 0 or a failure. One store at a time.
+  int32_t Start(int32_t sysdb_entry);
+  // Frees every open table (closing it in the databank kernel) and the
+  // storage.
+  void Stop();
+
+  // Opens the table and its indexes through record access (which checks
+  // the lengths the databank kernel holds them with); 0 or the status.
+  int32_t Open(int32_t table);
+  // Inserts a row (exactly the table's record length) with its index
+  // entries; 0, 1 for a key that is there already, or a failure.
+  int32_t Insert(int32_t table, std::span<const uint8_t> row);
+  // Reads the row whose key is the first key-length bytes of `row` into
+  // `row`: 0, 100 when there is none, or a failure.
+  int32_t ReadByKey(int32_t table, std::span<uint8_t> row);
+  // Every row of the table in key order (index 0), or in the order of one
+  // of its indexes; 0 or a failure.
+  int32_t Scan(int32_t table, int32_t index, std::vector<CatalogRecord>* rows);
+
+ private:
+  std::vector<int32_t>* TableRecord(int32_t table, int32_t* status);
+  std::vector<int32_t>* IndexRecord(int32_t table, int32_t index, int32_t* status);
+
+  int32_t* base_ = nullptr;
+  int32_t usr_ = 0, work_ = 0;
+  std::map<int32_t, std::vector<int32_t>> tables_, indexes_;
+};

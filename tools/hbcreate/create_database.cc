@@ -1,0 +1,203 @@
+// The creation's steps in order, each on the server's own code: the home
+// directory, the databank kernel and the four databank files, the system
+// tables (DKCRT1), the rows (record access), a stop, a reopen with the
+// verification, the registry section.
+#include "tools/hbcreate/create_database.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "catalog_gen.h"
+#include "platform/registry.h"
+#include "tools/hbcreate/catalog_tables.h"
+#include "tools/hbcreate/databank_files.h"
+#include "tools/hbcreate/home_directory.h"
+
+namespace {
+
+std::string Status(const std::string& what, int32_t status) {
+  return what + " (status " + std::to_string(status) + ")";
+}
+
+// The bytes an index orders its entries by: its key columns, then the
+// table's key.
+CatalogRecord IndexKey(const CatalogTable& t, const CatalogIndex& ix, const CatalogRecord& row) {
+  CatalogRecord key;
+  for (int32_t k = 0; k < ix.key_count; ++k) {
+    const CatalogColumn& c = kCatalogColumns[kCatalogIndexKeys[ix.first_key + k]];
+    key.insert(key.end(), row.begin() + c.offset, row.begin() + c.offset + c.width);
+  }
+  key.insert(key.end(), row.begin(), row.begin() + t.key_length);
+  return key;
+}
+
+int32_t WriteRows(CatalogStore& store, const std::vector<TableRows>& rows, std::string* error) {
+  for (int32_t i = 0; i < kCatalogTableCount; ++i) {
+    if (const int32_t rc = store.Open(kCatalogTables[i].number)) {
+      *error = Status("cannot open system table " + std::to_string(kCatalogTables[i].number), rc);
+      return rc;
+    }
+  }
+  for (const TableRows& t : rows) {
+    for (const CatalogRecord& row : t.rows) {
+      const int32_t rc = store.Insert(t.table, row);
+      if (rc != 0) {
+        *error = Status("cannot insert a row into system table " + std::to_string(t.table), rc);
+        return rc;
+      }
+    }
+  }
+  return 0;
+}
+
+// The steps between the home directory and the registry; 0 or a failure.
+int32_t CreateInHome(const std::string& home, const CreateOptions& options,
+                     const uint8_t scrambled[kPasswordBytes], std::string* error) {
+  std::vector<TableRows> rows;
+  int32_t table = 0;
+  if (int32_t rc = NewDatabaseRows(options.admin, scrambled, &rows, &table)) {
+    *error = Status("a row of system table " + std::to_string(table) + " does not fit it", rc);
+    return rc;
+  }
+  int32_t entries[kDatabankFileCount] = {};
+  std::string failed;
+  int32_t rc = CreateDatabankFiles(home, options, entries, &failed);
+  if (rc != 0) {
+    *error = Status("cannot create databank file " + failed, rc);
+    return rc;
+  }
+  rc = CreateCatalogTables(1, &table);
+  if (rc != 0) {
+    *error = Status("cannot create system table " + std::to_string(table), rc);
+    return rc;
+  }
+  {
+    CatalogStore store;
+    rc = store.Start(entries[0]);
+    if (rc != 0) *error = Status("cannot set up record access", rc);
+    if (rc == 0) rc = WriteRows(store, rows, error);
+  }
+  // Stopped, the kernel writes every page; the reopen reads what is on disk.
+  const int32_t stopped = StopCreationKernel();
+  if (rc == 0 && stopped != 0) {
+    *error = Status("the databank kernel did not stop cleanly", stopped);
+    rc = stopped;
+  }
+  const int32_t started = StartCreationKernel();
+  if (rc == 0 && started != 0) {
+    *error = Status("cannot start the databank kernel again", started);
+    rc = started;
+  }
+  if (rc != 0) return rc;
+  rc = OpenDatabankFiles(home, entries, &failed);
+  if (rc != 0) {
+    *error = Status("cannot open databank file " + failed + " again", rc);
+    return rc;
+  }
+  CatalogStore store;
+  rc = store.Start(entries[0]);
+  if (rc != 0) {
+    *error = Status("cannot set up record access", rc);
+    return rc;
+  }
+  return VerifyDatabase(store, rows, error);
+}
+
+}  // namespace
+
+int32_t VerifyDatabase(CatalogStore& store, const std::vector<TableRows>& rows,
+                       std::string* error) {
+  std::map<int32_t, std::vector<CatalogRecord>> expected;
+  for (const TableRows& t : rows) {
+    std::vector<CatalogRecord>& e = expected[t.table];
+    e.insert(e.end(), t.rows.begin(), t.rows.end());
+  }
+  for (int32_t i = 0; i < kCatalogTableCount; ++i) {
+    const CatalogTable& t = kCatalogTables[i];
+    const std::string name = "system table " + std::to_string(t.number);
+    if (const int32_t rc = store.Open(t.number)) {
+      *error = Status("cannot open " + name + " with its lengths", rc);
+      return rc;
+    }
+    std::vector<CatalogRecord> want = expected[t.number];
+    auto key_less = [&](const CatalogRecord& a, const CatalogRecord& b) {
+      return std::memcmp(a.data(), b.data(), static_cast<size_t>(t.key_length)) < 0;
+    };
+    std::sort(want.begin(), want.end(), key_less);
+    for (const CatalogRecord& row : want) {
+      CatalogRecord read(row.size(), 0);
+      std::memcpy(read.data(), row.data(), static_cast<size_t>(t.key_length));
+      const int32_t rc = store.ReadByKey(t.number, read);
+      if (rc != 0 || read != row) {
+        *error = Status("a row of " + name + " does not read back by its key", rc);
+        return rc != 0 ? rc : -1;
+      }
+    }
+    std::vector<CatalogRecord> got;
+    if (const int32_t rc = store.Scan(t.number, 0, &got)) {
+      *error = Status("cannot read " + name, rc);
+      return rc;
+    }
+    if (got != want) {
+      *error = name + " holds " + std::to_string(got.size()) + " rows, not the " +
+               std::to_string(want.size()) + " written";
+      return -1;
+    }
+    for (int32_t k = 0; k < t.index_count; ++k) {
+      const CatalogIndex& ix = kCatalogIndexes[t.first_index + k];
+      const std::string index = "index " + std::to_string(ix.number) + " of " + name;
+      std::vector<CatalogRecord> in_order = want;
+      std::stable_sort(in_order.begin(), in_order.end(),
+                       [&](const CatalogRecord& a, const CatalogRecord& b) {
+                         return IndexKey(t, ix, a) < IndexKey(t, ix, b);
+                       });
+      if (const int32_t rc = store.Scan(t.number, ix.number, &got)) {
+        *error = Status("cannot read " + index, rc);
+        return rc;
+      }
+      if (got != in_order) {
+        *error = index + " does not deliver the table's rows in its order";
+        return -1;
+      }
+    }
+  }
+  return 0;
+}
+
+int CreateDatabase(const CreateOptions& options, const uint8_t scrambled[kPasswordBytes],
+                   std::string* error) {
+  std::error_code ec;
+  const std::string home = std::filesystem::absolute(options.home, ec).lexically_normal().string();
+  if (ec) {
+    *error = "cannot use the home directory " + options.home + ": " + ec.message();
+    return 1;
+  }
+  bool made = false;
+  if (!MakeHomeDirectory(home, &made, error)) return 1;
+  int32_t rc = StartCreationKernel();
+  if (rc != 0) {
+    *error = Status("cannot start the databank kernel", rc);
+  } else {
+    rc = CreateInHome(home, options, scrambled, error);
+    const int32_t stopped = StopCreationKernel();
+    if (rc == 0 && stopped != 0) {
+      *error = Status("the databank kernel did not stop cleanly", stopped);
+      rc = stopped;
+    }
+  }
+  if (rc == 0) {
+    const std::string directory = home.size() > 1 && home.back() == '/' ? home.substr(0, home.size() - 1) : home;
+    RegistryValue dir, start;
+    dir.type = RegistryValue::kString;
+    dir.text = directory;
+    start.type = RegistryValue::kDword;
+    start.dword = kStartOnDemand;
+    if (registry_add_section(DatabaseRegistryKey(options.database),
+                             {{kRegistryDirectory, dir}, {kRegistryStartType, start}}, error))
+      return 0;
+  }
+  RemoveHomeDirectory(home, made);
+  return 1;
+}

@@ -1,0 +1,190 @@
+// The databank kernel started for a creation and the four databank files
+// made and opened with its own requests (DKCRD1 code 15, DKOPD1 code 44,
+// DKCRT1 code 16 for the base tables).
+#include "tools/hbcreate/databank_files.h"
+
+#include <chrono>
+#include <cstring>
+#include <random>
+
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
+#include "dk/control_area.h"
+#include "dk/databank_file.h"
+#include "dk/request.h"
+#include "dk/table_entries.h"
+#include "tools/hbcreate/home_directory.h"
+
+const DatabankFile kDatabankFiles[kDatabankFileCount] = {
+    {1, "SYSDB", "sysdb9.dbf", DBT_TRANS, 'N'},
+    {2, "TRANSDB", "transdb.dbf", DBT_TRANS, 'T'},
+    {3, "LOGDB", "logdb.dbf", DBT_LOG, 'L'},
+    {4, "WORKDB", "workdb.dbf", DBT_WORK, 'W'},
+};
+
+namespace {
+
+constexpr int32_t kCreateCode = 15, kOpenCode = 44, kCreateTableCode = 16, kCloseTableCode = 13;
+constexpr int32_t kCreateNewFile = -1;  // DKCRD1: a new file, never one that exists
+constexpr int32_t kOpenShared = 3;
+// Transactions, databanks and tables the kernel makes room for: the
+// catalog's tables and indexes, and what the databanks' base tables need.
+constexpr int32_t kCounts[4] = {0, 30, 16, 400};
+constexpr int32_t kPages[3] = {2048, 64, 0};
+constexpr int32_t kThreads[5] = {2, 2, 0, 10, 0};
+
+// Base tables of a new transaction (2) and log (3) databank: number,
+// type code, key and record length, compression method.
+struct BaseTable {
+  int32_t lid, table, type, key, record, method;
+};
+constexpr BaseTable kBaseTables[] = {
+    {2, 10, 51, 0, 0, 0},
+    {2, 5, 11, 128, 148, 0},
+    {3, 8, 151, 0, 0, 2},
+    {3, 240, 61, 20, 44, 0},
+};
+
+void Text(int32_t* words, const std::string& text, int32_t bytes) {
+  char* p = reinterpret_cast<char*>(words);
+  std::memset(p, ' ', static_cast<size_t>(bytes));
+  std::memcpy(p, text.data(), std::min(text.size(), static_cast<size_t>(bytes)));
+}
+
+int32_t Units(const CreateOptions& o, int32_t lid) {
+  switch (lid) {
+    case 1:
+      return o.sysdb_units;
+    case 2:
+      return o.transdb_units;
+    case 3:
+      return o.logdb_units;
+    default:
+      return o.workdb_units;
+  }
+}
+
+// Create (mode -1) or open (kOpenShared) one file; its entry, or the
+// negative status.
+int32_t FileRequest(int32_t code, int32_t mode, int32_t units, const std::string& home,
+                    const DatabankFile& f) {
+  int32_t rq[CRD_WORDS] = {};
+  rq[CRD_MODE] = mode;
+  rq[CRD_UNITS] = units;
+  rq[CRD_DID] = f.lid;
+  rq[CRD_SEQNO] = code == kCreateCode ? 1 : -1;
+  rq[CRD_TYPE] = f.type;
+  Text(rq + CRD_FILE, HomePath(home, f.file), 256);
+  Text(rq + CRD_NAME, f.name, 128);
+  DKEXE1(code, rq);
+  if (rq[CRD_MODE] != 0) return rq[CRD_MODE] < 0 ? rq[CRD_MODE] : -rq[CRD_MODE];
+  return rq[CRD_UNITS];
+}
+
+int32_t CreateBaseTables(int32_t lid) {
+  for (const BaseTable& t : kBaseTables) {
+    if (t.lid != lid) continue;
+    int32_t c[CRT_WORDS] = {};
+    c[RQ_STATUS] = -2;
+    c[RQ_DID] = lid;
+    c[RQ_TYPE] = t.type;
+    c[RQ_TBL] = t.table;
+    c[RQ_KEY_LENGTH] = t.key;
+    c[RQ_RECORD_LENGTH] = t.record;
+    c[RQ_METHOD] = t.method;
+    DKEXE1(kCreateTableCode, c);
+    if (c[RQ_STATUS] != 0) return c[RQ_STATUS];
+    c[RQ_STATUS] = 0;
+    DKEXE1(kCloseTableCode, c);
+    if (c[RQ_STATUS] != 0) return c[RQ_STATUS];
+  }
+  return 0;
+}
+
+// The transaction databank keeps its tables in a chain of root pages that
+// its header's word 4 names (where other databanks have their restore
+// directory); a new file has none, so its first root page is made here,
+// written at once, before the header that names it.
+int32_t GiveTransRootPage(int32_t entry) {
+  int32_t rq[REQ_WORDS] = {entry, 0, kUnitBytes, 0, -1, 0};
+  if (const int32_t rc = DKHLD0(rq, 0)) return rc;
+  const int32_t root = rq[REQ_PAGE];
+  int32_t get[REQ_WORDS] = {entry, root, kUnitBytes, 0, -1, 0};
+  int32_t b = DKGET0(get, GET_NEW);
+  if (b < 0) return b;
+  std::memset(PageWords(b) + 1, 0, kUnitBytes - 4);
+  PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
+  if (const int32_t rc = WriteUnitPage(entry, root, b)) return rc;
+  b = GetUnitPage(entry, kHeaderUnit, GET_UPDATE, get);
+  if (b < 0) return b;
+  PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
+  return WriteUnitPage(entry, kHeaderUnit, b);
+}
+
+// A system identity no other database of the machine is likely to carry:
+// positive, never 0.
+int32_t FreshIdentity() {
+  std::random_device random;
+  const auto now = std::chrono::system_clock::now().time_since_epoch().count();
+  const uint32_t mixed = random() ^ static_cast<uint32_t>(now) ^ static_cast<uint32_t>(now >> 32);
+  const int32_t identity = static_cast<int32_t>(mixed & 0x7fffffff);
+  return identity == 0 ? 1 : identity;
+}
+
+}  // namespace
+
+int32_t StartCreationKernel() {
+  int32_t counts[4] = {kCounts[0], kCounts[1], kCounts[2], kCounts[3]};
+  int32_t rc = 0;
+  DKCheckParams(&rc, counts, kPages, kThreads);
+  if (rc != 0) return rc;
+  const char name[] = "HBCREATE";
+  DKSTA9(&rc, name, static_cast<int32_t>(sizeof name - 1), counts, kPages, kThreads, 0);
+  if (rc != 0) return rc;
+  int32_t begin[1] = {0};
+  DKBEG1(begin);
+  return begin[0];
+}
+
+int32_t StopCreationKernel() {
+  int32_t rc = 0;
+  DKShutdown(&rc);
+  return rc;
+}
+
+int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& options,
+                            int32_t entries[kDatabankFileCount], std::string* failed) {
+  // Every header the kernel writes carries the system identity.
+  PoolWord(BP_SYSDB_IDENTITY).store(FreshIdentity());
+  for (int32_t i = 0; i < kDatabankFileCount; ++i) {
+    const DatabankFile& f = kDatabankFiles[i];
+    int32_t rc = FileRequest(kCreateCode, kCreateNewFile, Units(options, f.lid), home, f);
+    if (rc > 0) {
+      entries[i] = rc;
+      rc = f.lid == 2 ? GiveTransRootPage(rc) : 0;
+      if (rc == 0) rc = CreateBaseTables(f.lid);
+    }
+    if (rc != 0) {
+      *failed = f.file;
+      return rc;
+    }
+  }
+  return 0;
+}
+
+int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFileCount],
+                          std::string* failed) {
+  for (int32_t i = 0; i < kDatabankFileCount; ++i) {
+    const int32_t rc = FileRequest(kOpenCode, kOpenShared, 0, home, kDatabankFiles[i]);
+    if (rc <= 0) {
+      *failed = kDatabankFiles[i].file;
+      return rc;
+    }
+    entries[i] = rc;
+  }
+  return 0;
+}
+
+int32_t SystemIdentity() {
+  return PoolWord(BP_SYSDB_IDENTITY).load();
+}

@@ -1,0 +1,39 @@
+// The databank kernel under the creation, and the four databank files of a
+// new database: the system databank "sysdb9.dbf" (logical id 1) with the
+// catalog, the transaction, log and work databanks (2, 3, 4).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tools/hbcreate/create_args.h"
+
+struct DatabankFile {
+  int32_t lid;
+  const char* name;  // the databank's name
+  const char* file;  // its file in the home directory
+  int32_t type;      // the databank kernel's kind when created
+  char letter;       // the kind as the catalog's databank rows hold it
+};
+inline constexpr int32_t kDatabankFileCount = 4;
+extern const DatabankFile kDatabankFiles[kDatabankFileCount];
+
+// Starts the databank kernel with room for the catalog's tables; 0 or the
+// start's failure (the kernel is down then).
+int32_t StartCreationKernel();
+// Stops it; 0 or the shutdown's status.
+int32_t StopCreationKernel();
+
+// Creates the four files in `home` with the units of `options`, each a new
+// file (an existing one is refused), with a fresh system identity, and the
+// base tables of the transaction and log databanks. The databanks stay
+// open; their kernel entries in entries[lid - 1]. 0, or the failing file's
+// status with its name in *failed.
+int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& options,
+                            int32_t entries[kDatabankFileCount], std::string* failed);
+// Opens the four files of a created database again (the system databank
+// first, which gives the kernel the system identity the others must carry).
+int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFileCount],
+                          std::string* failed);
+// The system identity of the open system databank.
+int32_t SystemIdentity();
