@@ -10,6 +10,7 @@
 #include "du/large_objects.h"
 #include "du/record_operations.h"
 #include "du/row_change_internal.h"
+#include "du/table_load.h"
 #include "du/transactions.h"
 #include "du/upper_services.h"
 #include "platform/decimal_text.h"
@@ -435,8 +436,8 @@ void DUDropRows(int32_t* base, int32_t* record, int32_t usr, int32_t work) {
     record[DUREC_STATUS] = n < 0 ? n : 0;
     return;
   }
-  if (record[DUREC_FETCH_CODE] == 20 || record[DUREC_FETCH_CODE] == 21)
-    record[DUREC_FETCH_CODE] = 0;
+  if (record[DUREC_FETCH_CODE] == DU_LOAD_OPEN || record[DUREC_FETCH_CODE] == DU_LOAD_MERGED)
+    DUEndLoad(base, record);
   int32_t st = Direct(DK_DRP1, record);
   for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); st >= 0 && icb != 0;
        icb = W(base, icb)) {

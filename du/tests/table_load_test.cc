@@ -1,0 +1,233 @@
+// Bulk load: rows fed into sort runs (LOA), merged (MRG) and built (SRT) on
+// a model of the kernel's runs. The stored rows and index entries after
+// loads equal those of single inserts; the first load keeps the rows the
+// table held; a failing load gives every run back to the table.
+#include "du/table_load.h"
+
+#include <algorithm>
+#include <random>
+
+#include "du/record_operations.h"
+#include "du/tests/table_fixture.h"
+
+namespace {
+
+// The kernel's runs: records by handle until a build puts them into the
+// stored table (duplicates of a key dropped).
+struct RunModel {
+  struct Run {
+    int32_t table = 0, keylen = 0, reclen = 0;
+    std::vector<std::string> records;
+  };
+  std::map<int32_t, Run> runs;
+  int32_t next = 1;
+  int32_t fail_feed = -1;  // the feed (counted from 0) that fails
+  int32_t feeds = 0;
+  std::map<int32_t, int32_t> sent;
+
+  static RunModel*& Current() {
+    static RunModel* current = nullptr;
+    return current;
+  }
+  static void Dispatch(int32_t code, int32_t* b) {
+    RunModel* m = Current();
+    if (code != DK_LOA1 && code != DK_MRG1 && code != DK_BIN1) {
+      KernelModel::Dispatch(code, b);
+      return;
+    }
+    ++m->sent[code];
+    KernelModel* k = KernelModel::Current();
+    if (code == DK_LOA1 && b[6] == 0) {
+      if (m->feeds++ == m->fail_feed) {
+        b[6] = -50;
+        return;
+      }
+      if (b[0] == 0) {
+        b[0] = m->next++;
+        b[14] = 4096;
+        m->runs[b[0]] = {b[10], b[12], b[13], {}};
+      }
+      Run& r = m->runs[b[0]];
+      r.records.emplace_back(reinterpret_cast<const char*>(b + 16), static_cast<size_t>(b[13]));
+    } else if (code == DK_BIN1) {
+      auto it = m->runs.find(b[0]);
+      if (it != m->runs.end()) {
+        for (const std::string& rec : it->second.records) {
+          const std::string key = rec.substr(0, static_cast<size_t>(it->second.keylen));
+          k->rows[it->second.table].emplace(key, rec);
+        }
+        m->runs.erase(it);
+      }
+    }
+    b[6] = 0;
+  }
+};
+
+class TableLoadTest : public TableTest {
+ protected:
+  static constexpr int32_t kSingle = 60, kLoaded = 61, kRecLen = 40;
+
+  TableLoadTest() {
+    for (int32_t t : {kSingle, kLoaded})
+      upper_.descriptions[t] = Description(kLid, 8, kRecLen, 800,
+                                           {{3, t * 10 + 1, 16, 0, 0, 0, {8, 8, 0, 0, 8, 1}},
+                                            {6, t * 10 + 2, 12, 0, 0, 0, {16, 4, -1, 0, 8, 1}}},
+                                           {});
+    RunModel::Current() = &runs_;
+    DUInstallKernelDispatcher(&RunModel::Dispatch);
+    W(dcb_ + DCB_TRANS_MODE) = 1;
+    single_ = Record(kSingle, 3, 8, kRecLen);
+    loaded_ = Record(kLoaded, 3, 8, kRecLen);
+    EXPECT_EQ(Open(single_), 0);
+    EXPECT_EQ(Open(loaded_), 0);
+  }
+  ~TableLoadTest() override { RunModel::Current() = nullptr; }
+
+  static void Put(std::vector<int32_t>& r, uint32_t key, uint32_t a, uint32_t b) {
+    uint8_t* row = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
+    std::memset(row, 0, kRecLen);
+    for (int i = 0; i < 4; ++i) {
+      row[4 + i] = uint8_t(key >> (24 - 8 * i));
+      row[12 + i] = uint8_t(a >> (24 - 8 * i));
+      row[16 + i] = uint8_t(b >> (24 - 8 * i));
+    }
+  }
+  int32_t Insert(std::vector<int32_t>& r, uint32_t key, uint32_t a, uint32_t b) {
+    Put(r, key, a, b);
+    DUInsertRow(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  int32_t Load(std::vector<int32_t>& r, uint32_t key, uint32_t a, uint32_t b) {
+    Put(r, key, a, b);
+    DULoadRows(base_, r.data());
+    return r[DUREC_STATUS];
+  }
+  // The stored rows of the table and of each index, in key order.
+  std::vector<std::vector<std::string>> Stored(const std::vector<int32_t>& r) {
+    std::vector<std::vector<std::string>> all;
+    auto contents = [&](int32_t tbl) {
+      std::vector<std::string> rows;
+      for (const auto& [key, row] : kernel_.rows[tbl]) rows.push_back(row);
+      return rows;
+    };
+    all.push_back(contents(r[DUREC_TBL]));
+    for (int32_t icb = W(r[DUREC_OBJECT] + TCB_ICB); icb != 0; icb = W(icb))
+      all.push_back(contents(W(icb + ICB_TBL)));
+    return all;
+  }
+  std::vector<int32_t> SortIds(const std::vector<int32_t>& r) {
+    std::vector<int32_t> ids;
+    for (int32_t icb = W(r[DUREC_OBJECT] + TCB_ICB); icb != 0; icb = W(icb))
+      ids.push_back(W(icb + ICB_SORTID));
+    return ids;
+  }
+
+  RunModel runs_;
+  std::vector<int32_t> single_, loaded_;
+};
+
+TEST_F(TableLoadTest, MergeAndSortWithoutLoadChangeNothing) {
+  ASSERT_EQ(Insert(loaded_, 1, 2, 3), 0);
+  const auto before = Stored(loaded_);
+  DUMergeRows(base_, loaded_.data());
+  EXPECT_EQ(loaded_[DUREC_STATUS], 0);
+  EXPECT_EQ(loaded_[DUREC_FETCH_CODE], DU_LOAD_MERGED);
+  DUSortRows(base_, loaded_.data());
+  EXPECT_EQ(loaded_[DUREC_STATUS], 0);
+  EXPECT_EQ(loaded_[DUREC_FETCH_CODE], 0);
+  EXPECT_TRUE(runs_.sent.empty());
+  EXPECT_EQ(Stored(loaded_), before);
+}
+
+TEST_F(TableLoadTest, LoadsEqualSingleInsertsAndKeepTheRowsHeldBefore) {
+  std::mt19937 rng(5);
+  std::vector<uint32_t> keys(300);
+  for (size_t i = 0; i < keys.size(); ++i) keys[i] = uint32_t(i * 7 + 1);
+  std::shuffle(keys.begin(), keys.end(), rng);
+  for (size_t i = 0; i < keys.size(); ++i) {
+    const uint32_t k = keys[i];
+    ASSERT_EQ(Insert(single_, k, k % 13, k * 3), 0);
+    // The first 40 rows are in the table before the load starts.
+    if (i < 40) {
+      ASSERT_EQ(Insert(loaded_, k, k % 13, k * 3), 0);
+    }
+  }
+  for (size_t i = 40; i < keys.size(); ++i) {
+    const uint32_t k = keys[i];
+    ASSERT_EQ(Load(loaded_, k, k % 13, k * 3), 0);
+    EXPECT_EQ(loaded_[DUREC_FETCH_CODE], DU_LOAD_OPEN);
+    if (i == 150) {
+      DUMergeRows(base_, loaded_.data());
+      ASSERT_EQ(loaded_[DUREC_STATUS], 0);
+      EXPECT_EQ(loaded_[DUREC_FETCH_CODE], DU_LOAD_MERGED);
+    }
+  }
+  EXPECT_GT(loaded_[DUREC_LOAD_HANDLE], 0);
+  for (int32_t id : SortIds(loaded_)) EXPECT_GT(id, 0);
+  DUSortRows(base_, loaded_.data());
+  ASSERT_EQ(loaded_[DUREC_STATUS], 0);
+  EXPECT_EQ(loaded_[DUREC_LOAD_HANDLE], 0);
+  EXPECT_EQ(loaded_[DUREC_FETCH_CODE], 0);
+  EXPECT_EQ(SortIds(loaded_), (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(runs_.runs.empty());
+  EXPECT_EQ(Stored(loaded_), Stored(single_));
+}
+
+TEST_F(TableLoadTest, LoadThroughTheWriteSetIsRefused) {
+  loaded_[DUREC_MERGE] = 1;
+  EXPECT_EQ(Load(loaded_, 1, 2, 3), DU_LOAD_WITH_MERGE);
+  EXPECT_TRUE(runs_.sent.empty());
+}
+
+// A feed that fails ends every run: each SORTID, word 13 and word 1 are 0,
+// and the table has its rows back (those held before and those loaded).
+TEST_F(TableLoadTest, FailingLoadEndsEveryRunAndKeepsTheRows) {
+  for (int32_t fail_at : {0, 1, 2, 5, 7}) {
+    kernel_.rows.clear();
+    runs_ = RunModel();
+    runs_.fail_feed = -1;
+    for (uint32_t k : {100u, 200u}) {
+      ASSERT_EQ(Insert(loaded_, k, k, k), 0);
+      ASSERT_EQ(Insert(single_, k, k, k), 0);
+    }
+    runs_.fail_feed = runs_.feeds + fail_at;
+    int32_t rc = 0;
+    uint32_t k = 1;
+    for (; k <= 3 && rc == 0; ++k) {
+      rc = Load(loaded_, k, k, k);
+      if (rc == 0) {
+        ASSERT_EQ(Insert(single_, k, k, k), 0);
+      }
+    }
+    ASSERT_LT(rc, 0) << fail_at;
+    EXPECT_EQ(rc, -50 - 16140);
+    EXPECT_EQ(loaded_[DUREC_FETCH_CODE], 0);
+    EXPECT_EQ(loaded_[DUREC_LOAD_HANDLE], 0);
+    EXPECT_EQ(SortIds(loaded_), (std::vector<int32_t>{0, 0}));
+    EXPECT_TRUE(runs_.runs.empty());
+    // Every row held before the load is there again.
+    const auto stored = Stored(loaded_)[0];
+    for (uint32_t held : {100u, 200u}) {
+      bool found = false;
+      for (const std::string& row : stored)
+        found |= uint8_t(row[7]) == uint8_t(held) && row[6] == 0;
+      EXPECT_TRUE(found) << fail_at << " " << held;
+    }
+    if (fail_at == 0) {
+      EXPECT_EQ(Stored(loaded_), Stored(single_));
+    }
+  }
+}
+
+TEST_F(TableLoadTest, DropRowsDuringALoadEndsItFirst) {
+  ASSERT_EQ(Insert(loaded_, 9, 9, 9), 0);
+  ASSERT_EQ(Load(loaded_, 1, 1, 1), 0);
+  DUDropRows(base_, loaded_.data(), usr_, 0);
+  EXPECT_EQ(loaded_[DUREC_STATUS], 0);
+  EXPECT_EQ(loaded_[DUREC_LOAD_HANDLE], 0);
+  EXPECT_EQ(SortIds(loaded_), (std::vector<int32_t>{0, 0}));
+  EXPECT_TRUE(runs_.runs.empty());
+  for (const auto& rows : Stored(loaded_)) EXPECT_TRUE(rows.empty());
+}
+
+}  // namespace
