@@ -75,6 +75,9 @@ int32_t CheckParent(int32_t* base, int32_t usr, int32_t icb, const int32_t* tabl
                     const uint8_t* row);
 int32_t CheckChildren(int32_t* base, int32_t usr, int32_t ficb, const int32_t* table_record,
                       const uint8_t* row);
+// A new key from the kernel's generator (DKGGK1) written over the first 12
+// bytes of the row as a 20-digit packed decimal; -19055 when it cannot be.
+int32_t GenerateKey(int32_t* base, int32_t* record);
 // Records a violation in the user's diagnostics words.
 void SetCurrent(int32_t* base, int32_t usr, int32_t table, int32_t constraint);
 

@@ -18,6 +18,43 @@
 using du::Block;
 using du::W;
 
+namespace du {
+
+namespace {
+
+uint8_t* KeyRow(int32_t* record) {
+  return reinterpret_cast<uint8_t*>(record + DUREC_RECORD);
+}
+
+}  // namespace
+
+constexpr int32_t kBadGeneratedKey = -19055;
+constexpr int32_t kGeneratedKeyBytes = 12;  // 20 digits as a packed decimal
+
+// A new key from the kernel's generator (DKGGK1: two numbers, high and
+// low), written as high x 10^10 + low at the start of the row.
+int32_t GenerateKey(int32_t* base, int32_t* record) {
+  (void)base;
+  if (record[DUREC_KEYLEN] < kGeneratedKeyBytes) return kBadGeneratedKey;
+  record[DUREC_STATUS] = 0;
+  DUKernel(DK_GGK1, record + DUREC_FETCH_REQUEST);
+  if (record[DUREC_STATUS] < 0) return KernelStatus(record[DUREC_STATUS]);
+  const int32_t high = record[DUREC_RECORD], low = record[DUREC_RECORD + 1];
+  if (high < 0 || low < 0) return kBadGeneratedKey;
+  char digits[32];
+  const int n = std::snprintf(digits, sizeof digits, "%010d%010d", high, low);
+  if (n != 20) return kBadGeneratedKey;
+  value_descriptor field;
+  field.precision = 20;
+  field.scale = 0;
+  const int32_t rc =
+      text_to_decimal(ByteSpan(KeyRow(record), kGeneratedKeyBytes), field,
+                      ConstByteSpan(reinterpret_cast<const uint8_t*>(digits), 20), 0, 20);
+  return rc == 0 ? 0 : kBadGeneratedKey;
+}
+
+}  // namespace du
+
 namespace {
 
 constexpr int32_t kKeyChangeForbidden = 314159;
@@ -107,31 +144,6 @@ int32_t CurrentRow(int32_t* base, int32_t usr, const int32_t* record, std::vecto
   return 1;
 }
 
-constexpr int32_t kBadGeneratedKey = -19055;
-constexpr int32_t kGeneratedKeyBytes = 12;  // 20 digits as a packed decimal
-
-// A new key from the kernel's generator (DKGGK1: two numbers, high and
-// low), written as high x 10^10 + low at the start of the row.
-int32_t GenerateKey(int32_t* base, int32_t* record) {
-  (void)base;
-  if (record[DUREC_KEYLEN] < kGeneratedKeyBytes) return kBadGeneratedKey;
-  record[DUREC_STATUS] = 0;
-  DUKernel(DK_GGK1, record + DUREC_FETCH_REQUEST);
-  if (record[DUREC_STATUS] < 0) return KernelStatus(record[DUREC_STATUS]);
-  const int32_t high = record[DUREC_RECORD], low = record[DUREC_RECORD + 1];
-  if (high < 0 || low < 0) return kBadGeneratedKey;
-  char digits[32];
-  const int n = std::snprintf(digits, sizeof digits, "%010d%010d", high, low);
-  if (n != 20) return kBadGeneratedKey;
-  value_descriptor field;
-  field.precision = 20;
-  field.scale = 0;
-  const int32_t rc =
-      text_to_decimal(ByteSpan(Row(record), kGeneratedKeyBytes), field,
-                      ConstByteSpan(reinterpret_cast<const uint8_t*>(digits), 20), 0, 20);
-  return rc == 0 ? 0 : kBadGeneratedKey;
-}
-
 // Insert (`find` false) or insert-or-find (`find` true: an existing key
 // reads its row and answers 1).
 int32_t Insert(int32_t* base, int32_t* record, int32_t usr, bool find = false) {
@@ -139,7 +151,7 @@ int32_t Insert(int32_t* base, int32_t* record, int32_t usr, bool find = false) {
   const int32_t tcb = record[DUREC_OBJECT];
   const bool generated = W(base, F(tcb, TCB_IXTYPE)) == TCB_GENERATED_KEY;
   if (generated)
-    if (int32_t rc = GenerateKey(base, record); rc != 0) return rc;
+    if (int32_t rc = du::GenerateKey(base, record); rc != 0) return rc;
   const std::vector<uint8_t> row(Row(record), Row(record) + record[DUREC_RECLEN]);
   for (int32_t icb = W(base, F(tcb, TCB_ICB)); icb != 0; icb = W(base, icb)) {
     int32_t rc = 0;
@@ -385,6 +397,7 @@ int32_t Update(int32_t* base, int32_t* record, int32_t usr) {
 }  // namespace
 
 void DUInsertRow(int32_t* base, int32_t* record, int32_t usr) {
+  if (DULoadingTable(base, usr, record)) return DUInsertLoad(base, record, usr);
   record[DUREC_STATUS] = Insert(base, record, usr);
 }
 

@@ -26,3 +26,41 @@ void DUSortRows(int32_t* base, int32_t* record);
 // a DRP during a load): the table keeps the rows of the runs, every SORTID
 // and word 13 become 0, word 1 becomes 0; word 19 is kept.
 void DUEndLoad(int32_t* base, int32_t* record);
+
+// The load control block (USR LOADCB) of a user who bulk-loads a table.
+// Header, n + 3 words: NEXT, the index count n, the table entry, then the n
+// index entries in the table's index chain order.
+inline constexpr int32_t LCB_INDEX_COUNT = 1;
+inline constexpr int32_t LCB_TABLE_ENTRY = 2;
+inline constexpr int32_t LCB_FIRST_INDEX = 3;
+// Table entry, 42 words and two key rooms: kind 3, the table's TNAME, its
+// LID and DCB, a status word, the TCB, then the insert request head.
+inline constexpr int32_t LCBT_KIND = 0;
+inline constexpr int32_t LCBT_TNAME = 1;
+inline constexpr int32_t LCBT_LID = 2;
+inline constexpr int32_t LCBT_DCB = 3;
+inline constexpr int32_t LCBT_STATUS = 4;
+inline constexpr int32_t LCBT_TCB = 5;
+inline constexpr int32_t LCBT_REQUEST = 6;
+inline constexpr int32_t LCBT_WORDS = 42;
+// Index entry, 11 words and a key room: the ICB, then the request head.
+inline constexpr int32_t LCBI_ICB = 0;
+inline constexpr int32_t LCBI_REQUEST = 1;
+inline constexpr int32_t LCBI_WORDS = 11;
+// A request head: {status, transaction, LID, TYPE, TBL (the load's own
+// table), TNAME, KEYLEN, RECLEN, handle, cursor order}, the words 19-28 of a
+// record block.
+inline constexpr int32_t LCB_REQUEST_WORDS = 10;
+
+// Whether the user bulk-loads the table of `record` (LOADCB set and the
+// table held in LOCKED_TCB).
+bool DULoadingTable(int32_t* base, int32_t usr, const int32_t* record);
+// The insert of a bulk-loading user: the checks, then DKINS1 of the row and
+// of each index key on the load's own tables; 0, 1 duplicate, or an error.
+void DUInsertLoad(int32_t* base, int32_t* record, int32_t usr);
+// Builds the user's load control block for the table `tcb`; `tables` holds
+// the load's own table numbers (TBL), the table's first, then one per index
+// in chain order. 0, -11002, or -19077 (a load is in progress).
+int32_t DUNewLoadBlock(int32_t* base, int32_t usr, int32_t tcb, const int32_t* tables);
+// Frees the user's load control block; LOADCB becomes 0.
+void DUFreeLoadBlock(int32_t* base, int32_t usr);

@@ -230,4 +230,31 @@ TEST_F(TableLoadTest, DropRowsDuringALoadEndsItFirst) {
   for (const auto& rows : Stored(loaded_)) EXPECT_TRUE(rows.empty());
 }
 
+// The inserts of a bulk-loading user go to the load's own tables (here the
+// table's and its indexes' own, so they can be compared) with the checks.
+TEST_F(TableLoadTest, InsertsOfALoadingUserGoToTheLoadTables) {
+  const int32_t tcb = loaded_[DUREC_OBJECT];
+  std::vector<int32_t> tables = {loaded_[DUREC_TBL]};
+  for (int32_t icb = W(tcb + TCB_ICB); icb != 0; icb = W(icb)) tables.push_back(W(icb + ICB_TBL));
+  ASSERT_EQ(DUNewLoadBlock(base_, usr_, tcb, tables.data()), 0);
+  const int32_t lcb = W(usr_ + USR_LOADCB);
+  EXPECT_EQ(W(lcb + LCB_INDEX_COUNT), 2);
+  EXPECT_EQ(W(W(lcb + LCB_TABLE_ENTRY) + LCBT_KIND), 3);
+  EXPECT_EQ(DUNewLoadBlock(base_, usr_, tcb, tables.data()), DU_BAD_ARGUMENT);
+  W(usr_ + USR_LOCKED_TCB) = tcb;
+  const int32_t inserts = kernel_.Sent(DK_INS1);
+  for (uint32_t k = 1; k <= 20; ++k) {
+    ASSERT_EQ(Insert(loaded_, k, k % 3, k), 0);
+    ASSERT_EQ(Insert(single_, k, k % 3, k), 0);
+  }
+  EXPECT_EQ(kernel_.Sent(DK_INS1) - inserts, 2 * 20 * 3);
+  EXPECT_EQ(Insert(loaded_, 5, 0, 99), 1);       // the key is there
+  EXPECT_EQ(Insert(loaded_, 50, 0, 7), -10110);  // the unique column
+  EXPECT_EQ(W(usr_ + USR_CURRENT_TABLE_SYSID), kLoaded);
+  EXPECT_EQ(Stored(loaded_), Stored(single_));
+  DUFreeLoadBlock(base_, usr_);
+  EXPECT_EQ(W(usr_ + USR_LOADCB), 0);
+  W(usr_ + USR_LOCKED_TCB) = 0;
+}
+
 }  // namespace
