@@ -88,4 +88,7 @@ inline constexpr int32_t ODF_BAD_MODE = -19034;
 inline constexpr int32_t ODF_NEEDS_RESTORE = -16159;
 
 void DSOpenDbFile(int32_t* base, int32_t* request);
+// Creates the base tables of a new TRANS (logical id 2) or LOG (3)
+// databank, each written at once and closed; 0 or r - 16140.
+int32_t CreateBaseTables(int32_t lid);
 void DSOpenSesDb(int32_t* base, int32_t* request);

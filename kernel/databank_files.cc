@@ -50,7 +50,8 @@ bool Apart(int32_t type) {
   return type == 5 || type == 7 || type == 8;
 }
 
-// Creates the base tables of a new TRANS (2) or LOG (3) databank; 0 or r - 16140.
+}  // namespace
+
 int32_t CreateBaseTables(int32_t lid) {
   for (const BaseTable& t : kBaseTables) {
     if (t.lid != lid) continue;
@@ -70,6 +71,8 @@ int32_t CreateBaseTables(int32_t lid) {
   }
   return 0;
 }
+
+namespace {
 
 // Step 2-4: finds, claims or makes the DCB. 0 with *dcb (0 when none is
 // made) and *taken, or the refusal.

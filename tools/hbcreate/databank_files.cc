@@ -1,6 +1,6 @@
 // The databank kernel started for a creation and the four databank files
 // made and opened with its own requests (DKCRD1 code 15, DKOPD1 code 44,
-// DKCRT1 code 16 for the base tables).
+// and the kernel core's base tables of the transaction and log databanks).
 #include "tools/hbcreate/databank_files.h"
 
 #include <chrono>
@@ -13,6 +13,7 @@
 #include "dk/databank_file.h"
 #include "dk/request.h"
 #include "dk/table_entries.h"
+#include "kernel/databank_control.h"
 #include "tools/hbcreate/home_directory.h"
 
 const DatabankFile kDatabankFiles[kDatabankFileCount] = {
@@ -24,7 +25,7 @@ const DatabankFile kDatabankFiles[kDatabankFileCount] = {
 
 namespace {
 
-constexpr int32_t kCreateCode = 15, kOpenCode = 44, kCreateTableCode = 16, kCloseTableCode = 13;
+constexpr int32_t kCreateCode = 15, kOpenCode = 44;
 constexpr int32_t kCreateNewFile = -1;  // DKCRD1: a new file, never one that exists
 constexpr int32_t kOpenShared = 3;
 // Transactions, databanks and tables the kernel makes room for: the
@@ -32,18 +33,6 @@ constexpr int32_t kOpenShared = 3;
 constexpr int32_t kCounts[4] = {0, 30, 16, 400};
 constexpr int32_t kPages[3] = {2048, 64, 0};
 constexpr int32_t kThreads[5] = {2, 2, 0, 10, 0};
-
-// Base tables of a new transaction (2) and log (3) databank: number,
-// type code, key and record length, compression method.
-struct BaseTable {
-  int32_t lid, table, type, key, record, method;
-};
-constexpr BaseTable kBaseTables[] = {
-    {2, 10, 51, 0, 0, 0},
-    {2, 5, 11, 128, 148, 0},
-    {3, 8, 151, 0, 0, 2},
-    {3, 240, 61, 20, 44, 0},
-};
 
 void Text(int32_t* words, const std::string& text, int32_t bytes) {
   char* p = reinterpret_cast<char*>(words);
@@ -79,26 +68,6 @@ int32_t FileRequest(int32_t code, int32_t mode, int32_t units, const std::string
   DKEXE1(code, rq);
   if (rq[CRD_MODE] != 0) return rq[CRD_MODE] < 0 ? rq[CRD_MODE] : -rq[CRD_MODE];
   return rq[CRD_UNITS];
-}
-
-int32_t CreateBaseTables(int32_t lid) {
-  for (const BaseTable& t : kBaseTables) {
-    if (t.lid != lid) continue;
-    int32_t c[CRT_WORDS] = {};
-    c[RQ_STATUS] = -2;
-    c[RQ_DID] = lid;
-    c[RQ_TYPE] = t.type;
-    c[RQ_TBL] = t.table;
-    c[RQ_KEY_LENGTH] = t.key;
-    c[RQ_RECORD_LENGTH] = t.record;
-    c[RQ_METHOD] = t.method;
-    DKEXE1(kCreateTableCode, c);
-    if (c[RQ_STATUS] != 0) return c[RQ_STATUS];
-    c[RQ_STATUS] = 0;
-    DKEXE1(kCloseTableCode, c);
-    if (c[RQ_STATUS] != 0) return c[RQ_STATUS];
-  }
-  return 0;
 }
 
 // The transaction databank keeps its tables in a chain of root pages that

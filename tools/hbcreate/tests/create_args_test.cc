@@ -14,6 +14,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "tools/hbcreate/tests/scratch_fixture.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -105,27 +107,8 @@ TEST(CreateArgs, PasswordsOf1To18CharactersAreKeptOnlyScrambled) {
   }
 }
 
-class CreateTargetTest : public ::testing::Test {
+class CreateTargetTest : public ScratchTest {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("hbcreate_test_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    registry_ = dir_ / "registry";
-    const char* old = std::getenv("ZAVOR_REGISTRY");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv("ZAVOR_REGISTRY", registry_.c_str(), 1);
-  }
-  void TearDown() override {
-    if (had_)
-      ::setenv("ZAVOR_REGISTRY", old_.c_str(), 1);
-    else
-      ::unsetenv("ZAVOR_REGISTRY");
-    fs::remove_all(dir_);
-  }
   int Run(const std::string& args, const std::string& password) {
     std::ofstream(dir_ / "pw") << password;
     const std::string cmd = std::string(HBCREATE) + " " + args + " < " + (dir_ / "pw").string() +
@@ -137,9 +120,7 @@ class CreateTargetTest : public ::testing::Test {
     err_ = s.str();
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
-  fs::path dir_, registry_;
-  bool had_ = false;
-  std::string old_, err_;
+  std::string err_;
 };
 
 TEST_F(CreateTargetTest, AnExistingSectionOrANonEmptyHomeIsRefused) {

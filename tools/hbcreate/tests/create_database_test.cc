@@ -21,23 +21,16 @@
 #include "platform/file_system.h"
 #include "platform/registry.h"
 #include "tools/hbcreate/databank_files.h"
+#include "tools/hbcreate/tests/scratch_fixture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class CreateDatabaseTest : public ::testing::Test {
+class CreateDatabaseTest : public ScratchTest {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("hbcreate_db_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    const char* old = std::getenv("ZAVOR_REGISTRY");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    ::setenv("ZAVOR_REGISTRY", (dir_ / "registry").c_str(), 1);
+    ScratchTest::SetUp();
     options_.home = (dir_ / "home").string();
     options_.database = "DB1";
     options_.admin = "BOSS";
@@ -46,14 +39,6 @@ class CreateDatabaseTest : public ::testing::Test {
     std::memset(scrambled_, 0, sizeof scrambled_);
     for (int i = 0; i < kPasswordBytes; ++i) scrambled_[i] = static_cast<uint8_t>(i * 37);
   }
-  void TearDown() override {
-    if (had_)
-      ::setenv("ZAVOR_REGISTRY", old_.c_str(), 1);
-    else
-      ::unsetenv("ZAVOR_REGISTRY");
-    fs::remove_all(dir_);
-  }
-
   static std::string Contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream s;
@@ -67,9 +52,6 @@ class CreateDatabaseTest : public ::testing::Test {
     return files;
   }
 
-  fs::path dir_;
-  bool had_ = false;
-  std::string old_;
   CreateOptions options_;
   uint8_t scrambled_[kPasswordBytes];
 };
