@@ -112,6 +112,17 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
     EXPECT_NE(error.find("system table " + std::to_string(more.back().table)), std::string::npos)
         << error;
   }
+  const int32_t identity = SystemIdentity();
+  EXPECT_NE(identity, 0);
+  EXPECT_EQ(StopCreationKernel(), 0);
+
+  // A second database carries a system identity of its own.
+  options_.home = (dir_ / "home2").string();
+  options_.database = "DB2";
+  ASSERT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
+  ASSERT_EQ(StartCreationKernel(), 0);
+  ASSERT_EQ(OpenDatabankFiles(options_.home, entries, &failed), 0) << failed;
+  EXPECT_NE(SystemIdentity(), identity);
   EXPECT_EQ(StopCreationKernel(), 0);
 }
 
