@@ -63,8 +63,11 @@ int32_t Order(const uint8_t* a, const uint8_t* b, int32_t keylen, bool forward) 
   return forward ? s : -s;
 }
 
+// The prefix length is the word after the key's words, where the kernel's
+// DKFNT1 reads it (for a key whose length is no multiple of 4 that is
+// past the key's last byte).
 void PutPrefix(uint8_t* buffer, int32_t keylen, int32_t prefix) {
-  std::memcpy(buffer + keylen, &prefix, 4);
+  std::memcpy(buffer + (keylen + 3) / 4 * 4, &prefix, 4);
 }
 
 struct Scan {

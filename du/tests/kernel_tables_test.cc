@@ -83,6 +83,57 @@ TEST_F(KernelTablesTest, CatalogTableOpensByItsDescription) {
   EXPECT_EQ(CountTcbs(base_), 0);
 }
 
+// Index 77 of the catalog's table 20 carries a trailing part behind its
+// whole key (entry 160 bytes, key 157, no multiple of 4): rows are inserted
+// in a transaction with their entries, each checked unique through a
+// prefix scan of the write set (the prefix length in the word after the
+// key's words), and read back through the index in its order.
+TEST_F(KernelTablesTest, CatalogIndexWithATrailingPartTakesEntries) {
+  const CatalogTable* t = CatalogFindTable(20);
+  ASSERT_NE(t, nullptr);
+  int32_t words = 0;
+  const int32_t* list = CatalogDescription(t->number, &words);
+  std::vector<int32_t> d(list, list + words);
+  d[DESC_LID] = kLid;
+  CreateDescribedTable(t->number, d);
+  auto r = Record(t->number, 3, t->key_length, t->record_length);
+  ASSERT_EQ(Open(r), 0);
+  auto* row = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
+  ASSERT_EQ(Begin(1), 0);
+  for (uint8_t n : {3, 1, 2}) {
+    std::memset(row, 'a', static_cast<size_t>(t->record_length));
+    row[0] = n;   // the table key
+    row[21] = n;  // the column name: index 77's second key column
+    NextCursorOrder(usr_);
+    DUInsertRow(base_, r.data(), usr_);
+    EXPECT_EQ(r[DUREC_STATUS], 0) << int{n};
+  }
+  EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
+  auto x = Record(77, 3, 157, 160);
+  x[DUREC_TYPE] = DU_TYPE_INDEX;
+  x[DUREC_KEY_FLAG] = t->number;
+  ASSERT_EQ(Open(x), 0);
+  for (int32_t k = 0; k < 6; ++k) x[DUREC_LID + k] = W(x[DUREC_OBJECT] + ICB_LID + k);
+  x[DUREC_MERGE] = r[DUREC_MERGE];
+  int32_t work = 0;
+  DSGetMem(base_, &work, WRK_BYTES + 4096);
+  std::memset(x.data() + DUREC_RECORD, 0, 160);
+  x[DUREC_FETCH_CODE] = 1;
+  std::vector<int> order;
+  for (int n = 0; n < 4; ++n) {
+    x[DUREC_STATUS] = 0;
+    NextCursorOrder(usr_);
+    DUGetRowIx(base_, r.data(), x.data(), usr_, work);
+    if (x[DUREC_STATUS] != 0) break;
+    order.push_back(row[0]);
+  }
+  EXPECT_EQ(x[DUREC_STATUS], DU_NO_ROW);
+  EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+  DSGetMem(base_, &work, 0);
+  EXPECT_EQ(Close(x), 0);
+  EXPECT_EQ(Close(r), 0);
+}
+
 // An index the kernel holds with a key of its columns alone (not the whole
 // index key) is refused by the kernel's open; nothing stays open.
 TEST_F(KernelTablesTest, IndexOfOtherLengthsIsRefused) {

@@ -84,7 +84,7 @@ class KernelModel {
     const char* bytes = reinterpret_cast<const char*>(at);
     const std::string key(bytes, static_cast<size_t>(keylen));
     int32_t prefix = 0;
-    if (mode == 4 || mode == -4) std::memcpy(&prefix, bytes + keylen, 4);
+    if (mode == 4 || mode == -4) std::memcpy(&prefix, bytes + (keylen + 3) / 4 * 4, 4);
     typename Map::iterator it;
     if (mode == 2) return m.find(key);
     const bool inclusive = mode == 1 || mode == 4;
