@@ -62,6 +62,29 @@ int32_t DSGetDcbRefs(int32_t* base, int32_t lid);
 // Opens / closes the databank's LOB directory table; 0 or the table layer's error.
 int32_t DSOpnLobdir2(int32_t* base, int32_t dcb, int32_t table);
 int32_t DSClsLobdir(int32_t* base, int32_t dcb);
+// The utilities' look-ups. DSFindDcbByName: the open databank whose DNAME
+// (128 bytes) is `name`; *value1 its header's restore time stamp (root-page
+// request 1), *value4 its restore directory slot's stamp (request 4; 0
+// when that request does not succeed). 0, -19021 none, -19040, or a
+// databank kernel result r as r - 16140.
+void DSFindDcbByName(int32_t* base, int32_t* status, int32_t* value1, int32_t* value4,
+                     const uint8_t* name);
+// DSChkDbList request words: status, session, the value written into each
+// root page and sent as the SEQNO of DKOCD1, the count (its sign is
+// ignored by the walk and passed on to DKOCD1) and the logical ids.
+inline constexpr int32_t CDL_STATUS = 0;
+inline constexpr int32_t CDL_USR = 1;
+inline constexpr int32_t CDL_VALUE = 4;
+inline constexpr int32_t CDL_COUNT = 6;
+inline constexpr int32_t CDL_FIRST_LID = 12;
+inline constexpr int32_t CDL_MAX_COUNT = 100;
+// Each databank looked up (-19046 when not open), its root page read and
+// the value written (root-page requests 1 and 9); then DKOCD1 over the
+// list. A failure stands in the status and the session's result vector.
+void DSChkDbList(int32_t* base, int32_t* request);
+// The result vector's bit of a databank (RVEC_LID and RVEC_SEQNO set).
+inline constexpr int32_t RVEC_MASK_DATABANK = 1 << 2;
+
 // Finds the DCB of `lid` in its bucket; the caller holds the bucket semaphore.
 int32_t FindDcbLocked(int32_t* base, int32_t list, int32_t bucket, int32_t lid);
 

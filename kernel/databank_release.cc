@@ -3,6 +3,7 @@
 // chain and REFCOUNT; the databank kernel's close runs after it is given back.
 #include <cstring>
 
+#include "dk/databank_copies.h"
 #include "dk/databank_file.h"
 #include "dk/request.h"
 #include "kernel/control_blocks.h"
@@ -14,6 +15,7 @@
 namespace {
 
 constexpr int32_t kRootPageCode = 51;
+constexpr int32_t kCopiesCurrentCode = 43;  // DKOCD1
 
 int32_t CloseInKernel(int32_t mode, int32_t did, int32_t lid, int32_t seqno) {
   int32_t cld[4] = {mode, did, lid, seqno};
@@ -116,4 +118,86 @@ void DSCloseDcb(int32_t* base, int32_t* rq) {
   }
   rq[CLS_MODE] = r == 0 ? 0 : r - DK_ERROR_BIAS;
   if (last) FreeDcb(base, dcb);
+}
+
+namespace {
+
+// A root-page request {code, entry, LID, ..., value in word 9, SEQNO -1}.
+int32_t RootPage(int32_t code, int32_t did, int32_t lid, int32_t value, int32_t* stamp) {
+  int32_t roo[ROO_WORDS] = {code, did, lid};
+  roo[ROO_STAMP] = value;
+  roo[ROO_SEQNO] = -1;
+  DKEXE1(kRootPageCode, roo);
+  if (stamp != nullptr) *stamp = roo[ROO_STAMP];
+  return roo[ROO_CODE];
+}
+
+}  // namespace
+
+void DSFindDcbByName(int32_t* base, int32_t* status, int32_t* value1, int32_t* value4,
+                     const uint8_t* name) {
+  const int32_t sys = KernelSys(base);
+  const int32_t list = sys != 0 ? Wd(base, sys, SYS_DCB_LIST) : 0;
+  if (list == 0) {
+    *status = KERNEL_NOT_STARTED;
+    return;
+  }
+  int32_t did = 0, lid = 0;
+  const int32_t n = Wd(base, list, HL_BUCKETS);
+  for (int32_t b = 0; b < n && did == 0; ++b) {
+    EnqdeqGuard guard(HashListSemaphore(base, list, b));
+    for (int32_t d = sqlpool_word(base, HashListHead(base, list, b)); d != 0;
+         d = Wd(base, d, DCB_NEXT)) {
+      if (std::memcmp(&Wd(base, d, DCB_DNAME), name, 128) == 0) {
+        did = Wd(base, d, DCB_DID);
+        lid = Wd(base, d, DCB_LID);
+        break;
+      }
+    }
+  }
+  if (did == 0) {
+    *status = DCB_NOT_FOUND;
+    return;
+  }
+  const int32_t r = RootPage(1, did, lid, 0, value1);
+  if (r < 0) {
+    *status = r - DK_ERROR_BIAS;
+    return;
+  }
+  int32_t slot = 0;
+  *value4 = RootPage(4, did, lid, 0, &slot) == 0 ? slot : 0;
+  *status = 0;
+}
+
+void DSChkDbList(int32_t* base, int32_t* rq) {
+  const int32_t usr = rq[CDL_USR];
+  const int32_t count = rq[CDL_COUNT];
+  const int64_t n = count < 0 ? -int64_t{count} : count;
+  auto fail = [&](int32_t status, int32_t lid, int32_t mask) {
+    rq[CDL_STATUS] = status;
+    if (!InStorage(base, usr, USR_WORDS)) return;
+    Wd(base, usr, USR_RVEC_RCODE) = status;
+    Wd(base, usr, USR_RVEC_BITVEC) = mask;
+    if (mask != 0) {
+      Wd(base, usr, USR_RVEC_LID) = lid;
+      Wd(base, usr, USR_RVEC_SEQNO) = rq[CDL_VALUE];
+    }
+  };
+  if (KernelSys(base) == 0) return fail(KERNEL_NOT_STARTED, 0, 0);
+  // Nothing past the list's limit is read.
+  if (n > CDL_MAX_COUNT) return fail(KERNEL_BAD_PARAMETER, 0, 0);
+  for (int32_t i = 0; i < n; ++i) {
+    const int32_t lid = rq[CDL_FIRST_LID + i];
+    int32_t look[OPD_WORDS] = {5, lid};
+    DSOpenDcb(base, look);
+    if (look[OPD_KIND] != 0) return fail(DCB_NO_ROW, lid, RVEC_MASK_DATABANK);
+    int32_t r = RootPage(1, look[OPD_DID], lid, 0, nullptr);
+    if (r == 0) r = RootPage(9, look[OPD_DID], lid, rq[CDL_VALUE], nullptr);
+    if (r < 0) return fail(r - DK_ERROR_BIAS, lid, RVEC_MASK_DATABANK);
+  }
+  int32_t ocd[OCD_FIRST_DID + CDL_MAX_COUNT] = {0, count, rq[CDL_VALUE]};
+  for (int32_t i = 0; i < n; ++i) ocd[OCD_FIRST_DID + i] = rq[CDL_FIRST_LID + i];
+  DKEXE1(kCopiesCurrentCode, ocd);
+  if (ocd[0] < 0) return fail(ocd[0] - DK_ERROR_BIAS, 0, 0);
+  rq[CDL_STATUS] = 0;
 }

@@ -295,3 +295,69 @@ TEST_F(DcbTest, RecordAccessReleasesThroughTheKernelsEntry) {
 }
 
 }  // namespace
+
+namespace {
+
+// The header's restore time stamp of the open databank `lid`.
+int32_t HeaderStamp(int32_t did, int32_t lid) {
+  int32_t roo[ROO_WORDS] = {1, did, lid};
+  roo[ROO_SEQNO] = -1;
+  DKEXE1(51, roo);
+  EXPECT_EQ(roo[0], 0);
+  return roo[ROO_STAMP];
+}
+
+TEST_F(DcbTest, FindByNameReadsTheRootOfTheOpenDatabank) {
+  const auto a = Open(3, 4);
+  ASSERT_EQ(a[OPD_KIND], 0);
+  uint8_t name[128];
+  std::memset(name, ' ', sizeof name);
+  std::memcpy(name, "USERDB", 6);
+  int32_t status = 1, value1 = -5, value4 = -5;
+  DSFindDcbByName(base_, &status, &value1, &value4, name);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(value1, HeaderStamp(a[OPD_DID], 4));
+  EXPECT_EQ(value4, 0);  // no restore directory without a log databank
+  name[0] = 'X';
+  DSFindDcbByName(base_, &status, &value1, &value4, name);
+  EXPECT_EQ(status, -19021);
+}
+
+TEST_F(DcbTest, DatabankListWritesEachRootThenMakesTheCopiesCurrent) {
+  const int32_t usr = Alloc(USR_BYTES);
+  const auto a = Open(3, 4);
+  ASSERT_EQ(a[OPD_KIND], 0);
+  std::vector<int32_t> rq(CDL_FIRST_LID + CDL_MAX_COUNT + 4, 0);
+  auto run = [&](int32_t count, int32_t value) {
+    rq[CDL_STATUS] = 1;
+    rq[CDL_USR] = usr;
+    rq[CDL_VALUE] = value;
+    rq[CDL_COUNT] = count;
+    DSChkDbList(base_, rq.data());
+    return rq[CDL_STATUS];
+  };
+  const int32_t before = HeaderStamp(a[OPD_DID], 4);
+  // Counts past the limit: nothing is looked up or written.
+  rq[CDL_FIRST_LID] = 4;
+  for (int32_t count : {101, -101, INT32_MIN}) {
+    EXPECT_EQ(run(count, before + 7), -19078) << count;
+    EXPECT_EQ(W(usr, USR_RVEC_RCODE), -19078);
+  }
+  EXPECT_EQ(HeaderStamp(a[OPD_DID], 4), before);
+  // The walk ends at a databank that is not open; the one before it is written.
+  rq[CDL_FIRST_LID] = 4;
+  rq[CDL_FIRST_LID + 1] = 9;
+  EXPECT_EQ(run(-2, before + 7), -19046);
+  EXPECT_EQ(W(usr, USR_RVEC_LID), 9);
+  EXPECT_EQ(W(usr, USR_RVEC_SEQNO), before + 7);
+  EXPECT_EQ(W(usr, USR_RVEC_BITVEC), RVEC_MASK_DATABANK);
+  EXPECT_EQ(HeaderStamp(a[OPD_DID], 4), before + 7);
+  // Every root written; the copy with that SEQNO does not exist (-47).
+  EXPECT_EQ(run(1, before + 9), -47 - 16140);
+  EXPECT_EQ(W(usr, USR_RVEC_RCODE), -47 - 16140);
+  EXPECT_EQ(HeaderStamp(a[OPD_DID], 4), before + 9);
+  // An empty list has nothing to make current.
+  EXPECT_EQ(run(0, 1), 0);
+}
+
+}  // namespace
