@@ -5,6 +5,7 @@
 // transaction_end.cc.
 #include <cstring>
 
+#include "du/ddl_transaction.h"
 #include "du/kernel_requests.h"
 #include "du/record_access_words.h"
 #include "du/transactions.h"
@@ -236,7 +237,7 @@ void DSFreeTP(int32_t* base, int32_t usr) {
   W(base, F(usr, USR_TP)) = W(base, tp);
   if (mode == 4 && du::SystemBlock(base) != 0) {
     // The queue tables stay open: the next begin only empties them.
-    du::FreeBlock(base, W(base, F(tp, TP_DDLTRA)));
+    du::FreeDdlRecord(base, W(base, F(tp, TP_DDLTRA)));
     W(base, F(tp, TP_DDLTRA)) = 0;
     PushPool(base, tp);
   } else {
@@ -245,7 +246,7 @@ void DSFreeTP(int32_t* base, int32_t usr) {
       const int32_t rc = CloseQueue(base, tp, field, -22, check);
       if (rc < 0 && status == 0) status = KernelStatus(rc);
     }
-    du::FreeBlock(base, W(base, F(tp, TP_DDLTRA)));
+    du::FreeDdlRecord(base, W(base, F(tp, TP_DDLTRA)));
     du::FreeBlock(base, tp);
   }
   W(base, F(usr, USR_TRV_COND)) = status;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "du/ddl_transaction.h"
 #include "du/kernel_requests.h"
 #include "du/record_access_words.h"
 #include "du/statement_records.h"
@@ -249,16 +250,6 @@ void ResetDatabankEntries(int32_t* base, int32_t usr, int32_t code) {
   }
 }
 
-// Until the DDL transaction record's own end lands, an end frees the record
-// and puts the user's view back.
-void FinishDdlRecord(int32_t* base, int32_t usr, int32_t tp) {
-  const int32_t record = W(base, F(tp, TP_DDLTRA));
-  if (record == 0) return;
-  W(base, F(usr, USR_TRANSACTION_VIEW)) = W(base, record) == 0 ? 3 : 2;
-  du::FreeBlock(base, record);
-  W(base, F(tp, TP_DDLTRA)) = 0;
-}
-
 // Step 7: begins the successor of a code-85 end and takes it off the stack
 // again; 0 or the failure.
 int32_t BeginSuccessor(int32_t* base, int32_t usr, int32_t stm, int32_t* successor) {
@@ -306,7 +297,7 @@ int32_t Finish(int32_t* base, int32_t usr, int32_t stm, int32_t tp, int32_t code
     W(base, F(successor, TP_OWNER_STM)) = stm;
     if (du::BlockInside(base, stm, STM_WORDS)) W(base, F(stm, STM_TP)) = successor;
   }
-  FinishDdlRecord(base, usr, tp);
+  du::FinishDdlTransaction(base, usr, tp, code);
   if (outermost) {
     W(base, F(usr, USR_MARK_ID)) = FIRST_MARK_ID;
   } else {
