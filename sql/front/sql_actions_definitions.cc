@@ -100,8 +100,8 @@ void ViewAndSequence(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
                 qqlrev(ctx, S(ctx, 8)[VW_VALUE]), S(ctx, 6)[VW_NAME]});
       break;
     case 67: {
-      // No phrase of the view opens the collection yet: a collection never
-      // opened gives an empty list.
+      // The view's name (772) opened the collection of column names; one
+      // never opened (-1) gives an empty list.
       int32_t collected = s->collection == -1 ? 0 : qqlrev(ctx, s->collection);
       r[VW_QUERY] = Node(ctx, 3, r,
                          {S(ctx, 3)[VW_NAME], S(ctx, 4)[VW_LIST], S(ctx, 6)[VW_QUERY],
