@@ -200,3 +200,39 @@ TEST_F(KernelTransactionsTest, SecondWriterOfARowLosesAtCommit) {
 }
 
 }  // namespace
+
+namespace {
+
+// A row the transaction changed itself, read back from its write set and
+// locked, is validated by its key like a stored row: the commit goes
+// through when another transaction committed in between, and loses when
+// that one changed the row first.
+TEST_F(KernelTransactionsTest, LockedRowOfTheOwnWriteSetIsValidated) {
+  const int32_t a = users_[0], b = users_[1];
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 3, "base"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(BeginFor(b), 0);
+  ASSERT_EQ(Insert(a, 8, "own"), 0);
+  ASSERT_EQ(Read(a, 8, true), 0);
+  EXPECT_EQ(Rec(a)[DUREC_FETCH_CODE], -3);  // an entry of the write set
+  ASSERT_EQ(Insert(b, 9, "other"), 0);
+  ASSERT_EQ(EndFor(b, END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(BeginFor(b), 0);
+  ASSERT_EQ(Update(a, 3, "by a"), 0);
+  ASSERT_EQ(Update(b, 3, "by b"), 0);
+  ASSERT_EQ(Read(a, 3, true), 0);
+  EXPECT_EQ(Rec(a)[DUREC_FETCH_CODE], -3);
+  ASSERT_EQ(EndFor(b, END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), DU_FORCED_ROLLBACK);
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{3, "by b"}, {8, "own"}, {9, "other"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+}  // namespace
