@@ -150,6 +150,18 @@ TEST_F(CreateDatabaseTest, AFailingLogDatabankLeavesNothing) {
   EXPECT_FALSE(registry_key_exists(DatabaseRegistryKey("DB1")));
 }
 
+// The registry cannot be written (its folder is a file): the database made
+// so far is removed again, since a database without its section cannot be
+// started or created anew under its name.
+TEST_F(CreateDatabaseTest, ARegistryThatCannotBeWrittenLeavesNothing) {
+  std::ofstream(dir_ / "file") << "x";
+  ::setenv("ZAVOR_REGISTRY", (dir_ / "file" / "registry").c_str(), 1);
+  std::string error;
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 1);
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(fs::exists(options_.home));
+}
+
 // The program run twice: the second run is refused (the section exists, or
 // the home directory is not empty) and the first database stays byte for
 // byte as it was, its section too.
