@@ -19,6 +19,16 @@ class KernelTablesTest : public KernelRecordAccessTest {
       if (W(icb + ICB_TNAME) == number) return icb;
     return 0;
   }
+  // A system table of the catalog made in the kernel by its own
+  // description list (in this test's databank) and opened on `r`.
+  int32_t OpenCatalogTable(const CatalogTable& t, std::vector<int32_t>& r) {
+    int32_t words = 0;
+    const int32_t* list = CatalogDescription(t.number, &words);
+    std::vector<int32_t> d(list, list + words);
+    d[DESC_LID] = kLid;
+    CreateDescribedTable(t.number, d);
+    return Open(r);
+  }
   int32_t Close(std::vector<int32_t>& r) {
     int32_t pb[2] = {0, usr_};
     int32_t close[CLB_WORDS] = {CLOSE_TABLE};
@@ -62,13 +72,8 @@ TEST_F(KernelTablesTest, CatalogTableOpensByItsDescription) {
   const CatalogTable* t = CatalogFindTable(16);
   ASSERT_NE(t, nullptr);
   ASSERT_GT(t->index_count, 0);
-  int32_t words = 0;
-  const int32_t* list = CatalogDescription(t->number, &words);
-  std::vector<int32_t> d(list, list + words);
-  d[DESC_LID] = kLid;
-  CreateDescribedTable(t->number, d);
   auto r = Record(t->number, 3, t->key_length, t->record_length);
-  ASSERT_EQ(Open(r), 0);
+  ASSERT_EQ(OpenCatalogTable(*t, r), 0);
   for (int32_t k = 0; k < t->index_count; ++k) {
     const CatalogIndex& ix = kCatalogIndexes[t->first_index + k];
     SCOPED_TRACE("index " + std::to_string(ix.number));
@@ -91,13 +96,8 @@ TEST_F(KernelTablesTest, CatalogTableOpensByItsDescription) {
 TEST_F(KernelTablesTest, CatalogIndexWithATrailingPartTakesEntries) {
   const CatalogTable* t = CatalogFindTable(20);
   ASSERT_NE(t, nullptr);
-  int32_t words = 0;
-  const int32_t* list = CatalogDescription(t->number, &words);
-  std::vector<int32_t> d(list, list + words);
-  d[DESC_LID] = kLid;
-  CreateDescribedTable(t->number, d);
   auto r = Record(t->number, 3, t->key_length, t->record_length);
-  ASSERT_EQ(Open(r), 0);
+  ASSERT_EQ(OpenCatalogTable(*t, r), 0);
   auto* row = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
   ASSERT_EQ(Begin(1), 0);
   for (uint8_t n : {3, 1, 2}) {
