@@ -5,8 +5,10 @@
 // locked increments.
 #include "kernel/shared_programs.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <vector>
 
 #include "kernel/control_blocks.h"
 #include "kernel/error_report.h"
@@ -307,12 +309,7 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
   }
   if (*sd == 0) *sd = Wd(base, shp, SHP_SD);
   if (int32_t area = Wd(base, shp, SHP_SND); area != 0) DSGetMem(base, &area, 0);
-  // The shared storage is its own block unless it lies inside the
-  // descriptor (a program built from an image keeps it there).
-  int32_t shared_stg = Wd(base, shp, SHP_STG);
-  const int32_t psd = Wd(base, shp, SHP_SD);
-  const bool inside = psd != 0 && shared_stg >= psd && shared_stg < psd - Wd(base, psd, -3);
-  if (shared_stg != 0 && !inside) DSGetMem(base, &shared_stg, 0);
+  FreeStorageBlock(base, Wd(base, shp, SHP_SD), Wd(base, shp, SHP_STG));
   DSGetMem(base, &shp, 0);
   *shp_ref = *stg = *snd = *dbginf = 0;
   return 0;
@@ -321,9 +318,66 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
 int32_t DSRSH3(int32_t* base, int32_t usr, int32_t* shp, int32_t* stg) {
   int32_t sd = 0, snd = 0, dbginf = 0;
   const int32_t rc = DSCSL2(base, usr, shp, &sd, stg, &snd, &dbginf);
-  if (rc == 0 && sd != 0) DSGetMem(base, &sd, 0);
-  if (rc < 0) DSErrRep("DSRSH3", 6, rc, SEV_ERROR);
+  int32_t first = rc < 0 ? rc : 0;
+  // A dropped program takes the owned callees of its call list with it,
+  // depth-first; each finished descriptor is freed.
+  std::vector<int32_t> pending;
+  if (rc == 0 && sd != 0) pending.push_back(sd);
+  while (!pending.empty()) {
+    int32_t d = pending.back();
+    pending.pop_back();
+    std::vector<int32_t> met;
+    ForEachCall(base, d, [&](int32_t e) {
+      int32_t callee = sqlpool_word(base, e + CALL_SHP);
+      if (callee == 0 || sqlpool_word(base, e + CALL_NOT_OWNED) != 0) return;
+      if (std::find(met.begin(), met.end(), callee) != met.end()) return;
+      met.push_back(callee);
+      int32_t csd = 0, cstg = 0, csnd = 0, cdbg = 0;
+      const int32_t r = DSCSL2(base, usr, &callee, &csd, &cstg, &csnd, &cdbg);
+      if (r < 0 && first == 0) first = r;
+      if (r == 0 && csd != 0) pending.push_back(csd);
+    });
+    DSGetMem(base, &d, 0);
+  }
+  if (first < 0) {
+    static constexpr char kText[] = "Error when traversing internal structures in DSRSH3";
+    StatusPair st{};
+    const int32_t items[1] = {static_cast<int32_t>(sizeof kText - 1)};
+    DSLogMsg(&st, SEV_ERROR, kText, nullptr, items, 1);
+    DSErrRep("DSRSH3", 6, first, SEV_ERROR);
+    return first;
+  }
   return rc;
+}
+
+int32_t DSRelShpProgram(int32_t* base, int32_t* shp, int32_t* sd, int32_t* stg, int32_t* snd,
+                        int32_t* dbginf) {
+  const int32_t sys = KernelSys(base);
+  if (sys != 0 && *shp != 0) DSCSL2(base, sys + SYS_USR_START, shp, sd, stg, snd, dbginf);
+  return 0;
+}
+
+void DSUnlinkShpStm(int32_t* base, int32_t com) {
+  const int32_t sys = KernelSys(base);
+  if (sys == 0 || !InStorage(base, com, COM_DBGINF + 1)) return;
+  const int32_t shp = Wd(base, com, COM_SHP);
+  int32_t stg = Wd(base, com, COM_STG);
+  if (InStorage(base, shp, SHP_WORDS) && stg != 0) {
+    if (stg == Wd(base, shp, SHP_STG)) {
+      int32_t list, bucket;
+      EnqdeqGuard guard(BucketSemaphore(base, sys, shp, &list, &bucket));
+      if (Wd(base, shp, SHP_STG_USECOUNT) > 0) --Wd(base, shp, SHP_STG_USECOUNT);
+    } else {
+      DSGetMem(base, &stg, 0);
+    }
+  }
+  for (int32_t w = COM_SD; w <= COM_DBGINF; ++w) Wd(base, com, w) = 0;
+}
+
+void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg) {
+  // Block header word -3 holds minus the block's data words while in use.
+  const bool inside = sd != 0 && stg >= sd && stg < sd - Wd(base, sd, -3);
+  if (stg != 0 && !inside) DSGetMem(base, &stg, 0);
 }
 
 void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg) {
@@ -343,8 +397,5 @@ void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg) {
       clear(at, 1);
     }
   }
-  const int32_t calls = Wd(base, sd, SD_CALL_LIST);
-  if (calls <= 0) return;
-  for (int64_t e = sd + calls; InStorage(base, e, 9) && sqlpool_word(base, e) != -1; e += 9)
-    clear(sqlpool_word(base, e + 1), 2);
+  ForEachCall(base, sd, [&](int32_t e) { clear(sqlpool_word(base, e + CALL_SLOT), 2); });
 }

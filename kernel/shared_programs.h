@@ -56,7 +56,48 @@ int32_t DSLockShpPsm(int32_t* base, int32_t usr, int32_t number);
 int32_t DSUnlockShpPsm(int32_t* base, int32_t usr, int32_t shp);
 int32_t DSFlushShpPsm(int32_t* base);
 
+// Call-list entries (9 words, the list ended by -1): the storage offset of
+// the callee's two slot words, the callee's SHP, and whether the call does
+// not own the callee.
+inline constexpr int32_t CALL_ENTRY_WORDS = 9;
+inline constexpr int32_t CALL_SLOT = 1;
+inline constexpr int32_t CALL_SHP = 7;
+inline constexpr int32_t CALL_NOT_OWNED = 8;
+// Calls f(entry index) for each entry of the descriptor's call list; the
+// walk stays inside the storage and ends at -1 or after `kMaxCalls`.
+inline constexpr int32_t kMaxCalls = 100000;
+template <typename F>
+void ForEachCall(int32_t* base, int32_t sd, F f);
+
+// DSCSL2 for the compiler on behalf of the system session; status 0.
+int32_t DSRelShpProgram(int32_t* base, int32_t* shp, int32_t* sd, int32_t* stg, int32_t* snd,
+                        int32_t* dbginf);
+// Gives compound block `com`'s storage back (the shared one's STG_USECOUNT
+// lowered under its bucket semaphore, a private copy freed) and clears its
+// descriptor, program, storage, send area, SHP and debugger words.
+void DSUnlinkShpStm(int32_t* base, int32_t com);
+
+// Frees storage `stg` unless it lies inside descriptor block `sd` (a
+// program built from an image keeps its storage there).
+void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg);
+
 // Clears in storage `stg` the handle words the descriptor's three handle
 // lists name and the two callee words of each call-list entry; offsets
 // outside the storage are passed over.
 void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg);
+
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
+
+template <typename F>
+void ForEachCall(int32_t* base, int32_t sd, F f) {
+  if (!InStorage(base, sd, SD_MIN_WORDS)) return;
+  const int32_t calls = Wd(base, sd, SD_CALL_LIST);
+  if (calls <= 0) return;
+  int64_t e = int64_t{sd} + calls;
+  for (int32_t n = 0; n < kMaxCalls && InStorage(base, e, 1) && sqlpool_word(base, e) != -1;
+       ++n, e += CALL_ENTRY_WORDS) {
+    if (!InStorage(base, e, CALL_ENTRY_WORDS)) return;
+    f(static_cast<int32_t>(e));
+  }
+}

@@ -11,6 +11,20 @@
 inline constexpr int32_t STM_CREATED = 1;
 inline constexpr int32_t STM_OPEN = 5;
 inline constexpr int32_t STM_RELEASED = 6;
+inline constexpr int32_t STM_CLOSE_PENDING = 8;
+inline constexpr int32_t STM_CLOSE_PENDING_IDLE = 9;  // of a created or released statement
+
+// Words of a table handle: record access's record block in the storage.
+inline constexpr int32_t HANDLE_ACCESS = 3;  // below 4: the table is written
+inline constexpr int32_t HANDLE_LID = 21;
+inline constexpr int32_t HANDLE_WORDS = 25;
+// The statement's databank list (STM LTRS): word 0 free, then pairs {TRS,
+// flag 3 written / 1 read} ended by -1; at most 100 databanks.
+inline constexpr int32_t LTRS_WRITTEN = 3;
+inline constexpr int32_t LTRS_READ = 1;
+inline constexpr int32_t LTRS_MAX_DATABANKS = 100;
+inline constexpr int32_t STM_TOO_MANY_DATABANKS = -11013;
+inline constexpr int32_t STM_TRS_MISSING = -19044;
 
 // Decodes a program image into a new descriptor block: the header's 16-bit
 // values widened to words, then the run-length encoded body (a negative
@@ -24,8 +38,23 @@ int32_t DSCreateStm(int32_t* base, int32_t usr, int32_t number, const int16_t* h
                     int32_t header_length, const int32_t* body, int32_t body_length, int32_t* stm);
 // Creates the statement from the dictionary image `number` (DDStmtImage).
 int32_t DSCreateStmFromImage(int32_t* base, int32_t usr, int32_t number, int32_t* stm);
+// Opens the tables of compound blocks without SHP, sets the parameter
+// sizes, builds LTRS (one TRS of the session per databank the statement's
+// tables use, its STM_COUNT raised) and sets STATUS 5.
 int32_t DSOpenStm(int32_t* base, int32_t mode, int32_t usr, int32_t stm);
-// Closes and frees the statement; *stm cleared.
+// Closes a statement's resources (STATUS 6): its hold on the session's
+// transaction, its TRS counts (a TRS with no statement, STATUS 0 and no
+// databank release owed is freed) and the tables of compound blocks
+// without SHP. The first error.
+int32_t DSReleaseStm(int32_t* base, int32_t mode, int32_t usr, int32_t stm);
+// Releases the tree of statements the statement called (depth-first,
+// through the call lists of its compound blocks), then its own resources.
+// The first error.
+int32_t DSRSS3(int32_t* base, int32_t usr, int32_t stm);
+// Closes and frees the statement; *stm cleared. While the session's
+// transaction is open and another open statement of the session was
+// declared on this one (its DECLARE_STM), the close waits: STATUS 8 (9
+// for a created or released one) and USR STM_PENDING_CLOSE 1.
 int32_t DSCloseStm(int32_t* base, int32_t usr, int32_t* stm);
 // -19039 (also in the session's RVEC_RCODE) when the kernel is started,
 // else -19040.

@@ -11,6 +11,23 @@
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 
+int32_t SessionTrs(int32_t* base, int32_t usr, int32_t dcb, bool create) {
+  int32_t trs = Wd(base, usr, USR_TRS);
+  // The chain is the session's own; a bound keeps a damaged link from looping.
+  for (int n = 0; trs != 0 && n < 100000; trs = Wd(base, trs, TRS_NEXT), ++n) {
+    if (!InStorage(base, trs, TRS_WORDS)) break;
+    if (Wd(base, trs, TRS_DCB) == dcb) return trs;
+  }
+  if (!create) return 0;
+  trs = 0;
+  DSGetMem(base, &trs, TRS_BYTES);
+  if (trs == 0) return 0;
+  Wd(base, trs, TRS_DCB) = dcb;
+  Wd(base, trs, TRS_NEXT) = Wd(base, usr, USR_TRS);
+  Wd(base, usr, USR_TRS) = trs;
+  return trs;
+}
+
 void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
                  const int32_t* descriptor) {
   const int32_t usr = request[1];
@@ -26,18 +43,8 @@ void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
   DSOpenDcb(base, look);
   if (look[OPD_KIND] != 0) return fail(TABLE_UNKNOWN_DATABANK);
   const int32_t dcb = look[OPD_DCB];
-  int32_t trs = Wd(base, usr, USR_TRS);
-  // The chain is the session's own; a bound keeps a damaged link from looping.
-  for (int n = 0; trs != 0 && n < 100000; trs = Wd(base, trs, TRS_NEXT), ++n)
-    if (!InStorage(base, trs, TRS_WORDS) || Wd(base, trs, TRS_DCB) == dcb) break;
-  if (trs != 0 && !InStorage(base, trs, TRS_WORDS)) trs = 0;
-  if (trs == 0 || Wd(base, trs, TRS_DCB) != dcb) {
-    DSGetMem(base, &trs, TRS_BYTES);
-    if (trs == 0) return fail(SQLPOOL_EXHAUSTED_ERROR);
-    Wd(base, trs, TRS_DCB) = dcb;
-    Wd(base, trs, TRS_NEXT) = Wd(base, usr, USR_TRS);
-    Wd(base, usr, USR_TRS) = trs;
-  }
+  const int32_t trs = SessionTrs(base, usr, dcb, true);
+  if (trs == 0) return fail(SQLPOOL_EXHAUSTED_ERROR);
   if (Wd(base, trs, TRS_STATUS) < TRS_TABLE_OPENED) Wd(base, trs, TRS_STATUS) = TRS_TABLE_OPENED;
   const int32_t tp = Wd(base, usr, USR_TP);
   if (InStorage(base, tp, TP_WORDS) && Wd(base, tp, TP_TRANSACTION_TYPE) == 0)

@@ -20,6 +20,10 @@ inline constexpr int32_t TABLE_UNKNOWN_DATABANK = -19021;
 inline constexpr int32_t PATH_BAD_LENGTH = -19052;
 inline constexpr int32_t LVL_PATH_BYTES = 387;
 
+// The session's TRS of databank `dcb`; with `create` a new one (STATUS 0)
+// is pushed on USR TRS when there is none. 0 when none (or no storage).
+int32_t SessionTrs(int32_t* base, int32_t usr, int32_t dcb, bool create);
+
 // request {status, session}; table_request TRQ_WORDS words; descriptor is
 // handed to record access as it stands.
 void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
