@@ -22,30 +22,11 @@ using du::W;
 
 namespace {
 
-// The load request of a run, in the kernel's load block layout: the table's
-// lies over its record block from word 13 (the handle), whose status word
-// 19, identity words 23-26 and row from word 29 are the request's own.
-constexpr int32_t LQ_CONTROL = 0;
-constexpr int32_t LQ_STATUS = 6;  // mode in: 0 a record, 1 end of input; -2 build
-constexpr int32_t LQ_TABLE = 10;
-constexpr int32_t LQ_TBL = 11;
-constexpr int32_t LQ_KEY_LENGTH = 12;
-constexpr int32_t LQ_RECORD_LENGTH = 13;
-constexpr int32_t LQ_PAGE_SIZE = 14;
-constexpr int32_t LQ_RECORD = 16;
-constexpr int32_t kEndOfInput = 1;
-constexpr int32_t kBuildFromRun = -2;
+constexpr int32_t kEndOfInput = LQ_END_OF_INPUT;
+constexpr int32_t kBuildFromRun = LQ_BUILD;
 
 int32_t* TableRun(int32_t* record) {
   return record + DUREC_LOAD_HANDLE;
-}
-
-// One kernel step on a run: its status, kernel codes mapped.
-int32_t Step(int32_t code, int32_t* run, int32_t mode) {
-  run[LQ_STATUS] = mode;
-  DUKernel(code, run);
-  const int32_t st = run[LQ_STATUS];
-  return st < 0 ? KernelStatus(st) : st;
 }
 
 // The run request of an index, from its ICB (identity and run fields) with
@@ -74,7 +55,7 @@ int32_t FeedIndex(int32_t* base, int32_t icb, const int32_t* record, const uint8
   if (!du::IndexBlock(base, icb, record, row, &key)) return DU_BAD_ARGUMENT;
   std::vector<int32_t> run = IndexRun(base, icb);
   std::memcpy(run.data() + LQ_RECORD, key.row(), static_cast<size_t>(run[LQ_RECORD_LENGTH]));
-  const int32_t st = Step(DK_LOA1, run.data(), 0);
+  const int32_t st = DULoadStep(DK_LOA1, run.data(), 0);
   KeepRunFields(base, icb, run);
   return st < 0 ? st : 0;
 }
@@ -108,7 +89,7 @@ int32_t MoveExistingRows(int32_t* base, int32_t* record) {
     const int32_t rc = MoveStoredRecords(index.data(), [&](int32_t* b) {
       std::memcpy(run.data() + LQ_RECORD, b + DUREC_RECORD,
                   static_cast<size_t>(run[LQ_RECORD_LENGTH]));
-      const int32_t st = Step(DK_LOA1, run.data(), 0);
+      const int32_t st = DULoadStep(DK_LOA1, run.data(), 0);
       return st < 0 ? st : 0;
     });
     KeepRunFields(base, icb, run);
@@ -125,7 +106,7 @@ int32_t MoveExistingRows(int32_t* base, int32_t* record) {
   const int32_t rc = MoveStoredRecords(scan.data(), [&](int32_t* b) {
     std::memcpy(record + DUREC_RECORD, b + DUREC_RECORD, reclen);
     record[DUREC_HANDLE] = 0;
-    const int32_t st = Step(DK_LOA1, run, 0);
+    const int32_t st = DULoadStep(DK_LOA1, run, 0);
     return st < 0 ? st : 0;
   });
   std::memcpy(record + DUREC_RECORD, row.data(), reclen);
@@ -134,9 +115,9 @@ int32_t MoveExistingRows(int32_t* base, int32_t* record) {
 
 // Closes, merges and builds one run; the steps stop at the first failure.
 int32_t Finish(int32_t* run, bool build) {
-  int32_t st = Step(DK_LOA1, run, kEndOfInput);
-  if (st >= 0) st = Step(DK_MRG1, run, 0);
-  if (st >= 0 && build) st = Step(DK_BIN1, run, kBuildFromRun);
+  int32_t st = DULoadStep(DK_LOA1, run, kEndOfInput);
+  if (st >= 0) st = DULoadStep(DK_MRG1, run, 0);
+  if (st >= 0 && build) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
   return st;
 }
 
@@ -183,7 +164,7 @@ int32_t LoadRow(int32_t* base, int32_t* record) {
   const std::vector<uint8_t> row(reinterpret_cast<uint8_t*>(record + DUREC_RECORD),
                                  reinterpret_cast<uint8_t*>(record + DUREC_RECORD) + reclen);
   record[DUREC_HANDLE] = 0;
-  int32_t st = Step(DK_LOA1, TableRun(record), 0);
+  int32_t st = DULoadStep(DK_LOA1, TableRun(record), 0);
   if (st < 0) return Fail(base, record, st);
   if (first)
     if (int32_t rc = MoveExistingRows(base, record); rc != 0) return Fail(base, record, rc);
@@ -210,10 +191,10 @@ int32_t FinishRuns(int32_t* base, int32_t* record, bool build) {
   }
   record[DUREC_HANDLE] = 0;
   int32_t* run = TableRun(record);
-  int32_t st = Step(DK_LOA1, run, kEndOfInput);
+  int32_t st = DULoadStep(DK_LOA1, run, kEndOfInput);
   int32_t merged = st;
-  if (st >= 0) merged = st = Step(DK_MRG1, run, 0);
-  if (st >= 0 && build) st = Step(DK_BIN1, run, kBuildFromRun);
+  if (st >= 0) merged = st = DULoadStep(DK_MRG1, run, 0);
+  if (st >= 0 && build) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
   if (st < 0) return Fail(base, record, st);
   if (!build) {
     record[DUREC_FETCH_CODE] = DU_LOAD_MERGED;
@@ -236,4 +217,11 @@ void DUMergeRows(int32_t* base, int32_t* record) {
 
 void DUSortRows(int32_t* base, int32_t* record) {
   record[DUREC_STATUS] = FinishRuns(base, record, true);
+}
+
+int32_t DULoadStep(int32_t code, int32_t* run, int32_t mode) {
+  run[LQ_STATUS] = mode;
+  DUKernel(code, run);
+  const int32_t st = run[LQ_STATUS];
+  return st < 0 ? KernelStatus(st) : st;
 }

@@ -12,8 +12,28 @@ inline constexpr int32_t DU_LOAD_OPEN = 20;
 inline constexpr int32_t DU_LOAD_MERGED = 21;
 inline constexpr int32_t DU_LOAD_WITH_MERGE = -16192;
 
+// The load request of a run, in the kernel's load block layout; the
+// table's lies over its record block from word 13 (the handle), whose
+// status word 19, identity words 23-26 and row from word 29 are the
+// request's own.
+inline constexpr int32_t LQ_CONTROL = 0;
+inline constexpr int32_t LQ_DUPLICATES = 2;  // out of the end of input and the merge
+inline constexpr int32_t LQ_STATUS = 6;      // mode in: 0 a record, 1 end of input; -2 build
+inline constexpr int32_t LQ_TABLE = 10;
+inline constexpr int32_t LQ_TBL = 11;
+inline constexpr int32_t LQ_KEY_LENGTH = 12;
+inline constexpr int32_t LQ_RECORD_LENGTH = 13;
+inline constexpr int32_t LQ_PAGE_SIZE = 14;
+inline constexpr int32_t LQ_RECORD = 16;
+inline constexpr int32_t LQ_END_OF_INPUT = 1;
+inline constexpr int32_t LQ_BUILD = -2;
+
 // Kernel function codes of the runs.
 inline constexpr int32_t DK_BIN1 = 7, DK_LOA1 = 40, DK_MRG1 = 42;
+
+// One kernel step (DKLOA1, DKMRG1, DKBIN1) on a run with `mode`: its status,
+// kernel codes mapped.
+int32_t DULoadStep(int32_t code, int32_t* run, int32_t mode);
 
 // LOA: the row of the block into the table's run, its index keys into the
 // index runs; the first LOA of a load moves the stored rows into the runs.

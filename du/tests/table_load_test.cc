@@ -8,60 +8,10 @@
 #include <random>
 
 #include "du/record_operations.h"
+#include "du/tests/run_model.h"
 #include "du/tests/table_fixture.h"
 
 namespace {
-
-// The kernel's runs: records by handle until a build puts them into the
-// stored table (duplicates of a key dropped).
-struct RunModel {
-  struct Run {
-    int32_t table = 0, keylen = 0, reclen = 0;
-    std::vector<std::string> records;
-  };
-  std::map<int32_t, Run> runs;
-  int32_t next = 1;
-  int32_t fail_feed = -1;  // the feed (counted from 0) that fails
-  int32_t feeds = 0;
-  std::map<int32_t, int32_t> sent;
-
-  static RunModel*& Current() {
-    static RunModel* current = nullptr;
-    return current;
-  }
-  static void Dispatch(int32_t code, int32_t* b) {
-    RunModel* m = Current();
-    if (code != DK_LOA1 && code != DK_MRG1 && code != DK_BIN1) {
-      KernelModel::Dispatch(code, b);
-      return;
-    }
-    ++m->sent[code];
-    KernelModel* k = KernelModel::Current();
-    if (code == DK_LOA1 && b[6] == 0) {
-      if (m->feeds++ == m->fail_feed) {
-        b[6] = -50;
-        return;
-      }
-      if (b[0] == 0) {
-        b[0] = m->next++;
-        b[14] = 4096;
-        m->runs[b[0]] = {b[10], b[12], b[13], {}};
-      }
-      Run& r = m->runs[b[0]];
-      r.records.emplace_back(reinterpret_cast<const char*>(b + 16), static_cast<size_t>(b[13]));
-    } else if (code == DK_BIN1) {
-      auto it = m->runs.find(b[0]);
-      if (it != m->runs.end()) {
-        for (const std::string& rec : it->second.records) {
-          const std::string key = rec.substr(0, static_cast<size_t>(it->second.keylen));
-          k->rows[it->second.table].emplace(key, rec);
-        }
-        m->runs.erase(it);
-      }
-    }
-    b[6] = 0;
-  }
-};
 
 class TableLoadTest : public TableTest {
  protected:
