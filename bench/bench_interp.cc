@@ -41,7 +41,7 @@ code
   CIN SUM, 15, ZERO
   IGN T
 loop: GNR T, done
-  ADD SUM, 15, A, 15, 1
+  ADD 1, SUM, 15, A, 15
   JMC loop
 done: END 1
 )";

@@ -48,6 +48,9 @@ struct Table {
     InstallAggregateOps(entry);
     InstallWideOps(entry);
     InstallCollationOps(entry);
+    InstallDatetimeOps(entry);
+    InstallPatternOps(entry);
+    InstallStringOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

@@ -7,6 +7,7 @@
 #include "interp/run_state.h"
 #include "interp/varying.h"
 #include "kernel/control_blocks.h"
+#include "kernel/system_block.h"
 #include "platform/char_format.h"
 #include "platform/datetime.h"
 #include "platform/packed_decimal.h"
@@ -120,12 +121,7 @@ void Timestamp(Run& run) {  // SDT
   const int32_t v = run.op(1), n = run.op(2);
   if (n < 0 || !run.fits(v, int64_t{n} + 1)) return run.fail(kErrBadOperand);
   char now[16];
-  if (run.usr != 0 && run.usr_field(USR_SIMULATION_MODE) != 0) {
-    std::memcpy(now, &run.usr_field(USR_SIMULATION_TIME), 16);
-  } else {
-    const char none[16] = {};
-    DSTimestampAdd(now, 0, none);
-  }
+  CurrentTimestamp(run, now);
   PutText(run, v, n, now, 16);
   run.next();
 }
@@ -186,6 +182,15 @@ void MoveWide(Run& run) {
 }
 
 }  // namespace
+
+void CurrentTimestamp(const Run& run, char out[16]) {
+  if (run.usr != 0 && Wd(run.base, run.usr, USR_SIMULATION_MODE) != 0) {
+    std::memcpy(out, &Wd(run.base, run.usr, USR_SIMULATION_TIME), 16);
+  } else {
+    const char none[16] = {};
+    DSTimestampAdd(out, 0, none);
+  }
+}
 
 void InstallMoveOps(Instruction t[]) {
   t[28] = SetNull;

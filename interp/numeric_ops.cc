@@ -2,8 +2,10 @@
 // operations, integer and character-text conversions. A value routine's
 // negative status s fails the instruction with s - 10300.
 #include <algorithm>
+#include <cstring>
 
 #include "interp/run_state.h"
+#include "interp/varying.h"
 #include "platform/decimal_arith.h"
 #include "platform/decimal_text.h"
 #include "platform/packed_decimal.h"
@@ -22,11 +24,11 @@ void Assign(Run& run) {  // MVN
   run.next();
 }
 
-// ADD, SUB, MUL, DIV: (op1, op2) := (op1, op2) operation (op3, op4), mode op5.
+// ADD, SUB, MUL, DIV: mode op1; (op2, op3) := (op2, op3) operation (op4, op5).
 template <int32_t operation>
 void Arith(Run& run) {
-  const int32_t rc = decimal_arith(run.bytes(), Dec(run.op(1), run.op(2)), run.bytes(),
-                                   Dec(run.op(3), run.op(4)), operation, run.op(5));
+  const int32_t rc = decimal_arith(run.bytes(), Dec(run.op(2), run.op(3)), run.bytes(),
+                                   Dec(run.op(4), run.op(5)), operation, run.op(1));
   if (rc < 0 && rc != kDecimalDigitsLost) return run.fail(kDecimalErrorBase + rc);
   run.next();
 }
@@ -63,6 +65,35 @@ void FromText(Run& run) {
   const int32_t rc = text_to_decimal(run.bytes(), out, run.bytes(), t + 1, n);
   if (rc == 1) return run.fail(kErrTextSyntax);
   if (rc < -1) return run.fail(kErrTextRange);
+  run.next();
+}
+
+// CNC: the character value (op1, maximum op2, length field op3 or -1) :=
+// the decimal (op5, precision op6) as text, left aligned and blank padded:
+// with op4 fraction digits, integer digits only for a scale of 0, the
+// exponent form for a floating value (scale -1). The length field gets the
+// text's length.
+void ToText(Run& run) {
+  const int32_t t = run.op(1), n = run.op(2), lf = run.op(3), scale = run.op(4);
+  const value_descriptor source{run.op(5), run.op(6)};
+  if (n < 1 || n > kDecimalTextMaxLength || !run.fits(t, int64_t{n} + 1) ||
+      source.precision < 1 || source.precision > kDecimalMaxPrecision ||
+      !run.fits(source.offset, decimal_bytes(source.precision)) || scale > kDecimalMaxPrecision)
+    return run.fail(kErrBadOperand);
+  if (run.at(source.offset)[0] == 255)
+    return SetVaryingNull(run, t, n, lf) ? run.next() : run.fail(kErrBadOperand);
+  const int32_t format = scale < 0 ? kDecimalTextExponent : scale == 0 ? kDecimalTextInteger : scale;
+  const int32_t rc = decimal_to_fitted_text(run.bytes(), t + 1, n, format, run.bytes(), source);
+  if (rc == kDecimalOverflowPos || rc == kDecimalOverflowNeg) return run.fail(kErrCharsLost);
+  if (rc < kDecimalDigitsLost) return run.fail(kErrTextRange);
+  // Right aligned by the routine: move the text to the left.
+  uint8_t* text = run.at(t + 1);
+  const int32_t lead = mdr_find_byte(run.bytes(), t + 1, n, ' ') - 1;
+  std::memmove(text, text + lead, static_cast<size_t>(n - lead));
+  std::memset(text + n - lead, ' ', static_cast<size_t>(lead));
+  run.at(t)[0] = 0;
+  if (const int32_t w = WriteLength(run, lf, n, n - lead); w != 0)
+    return run.fail(kLengthFieldErrorBase + w);
   run.next();
 }
 
@@ -126,6 +157,7 @@ void InstallNumericOps(Instruction t[]) {
   t[35] = Arith<kDecimalMultiply>;
   t[36] = Arith<kDecimalDivide>;
   t[80] = FromText;
+  t[81] = ToText;
   t[88] = NumericFunction;
   t[89] = Remainder;
   t[124] = FromInteger;

@@ -89,10 +89,10 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"SIV", 3, 0, OpFamily::kNull, "nn"},                 // 30
     {"MVC", 5, 0, OpFamily::kMove, "vlvl"},               // 31
     {"MVN", 5, 0, OpFamily::kMove, "vlvl"},               // 32
-    {"ADD", 6, 0, OpFamily::kArith, "vlvlc"},             // 33
-    {"SUB", 6, 0, OpFamily::kArith, "vlvlc"},             // 34
-    {"MUL", 6, 0, OpFamily::kArith, "vlvlc"},             // 35
-    {"DIV", 6, 0, OpFamily::kArith, "vlvlc"},             // 36
+    {"ADD", 6, 0, OpFamily::kArith, "cvlvl"},             // 33
+    {"SUB", 6, 0, OpFamily::kArith, "cvlvl"},             // 34
+    {"MUL", 6, 0, OpFamily::kArith, "cvlvl"},             // 35
+    {"DIV", 6, 0, OpFamily::kArith, "cvlvl"},             // 36
     {"TRN", 5, 0, OpFamily::kNumeric, "nnnn"},            // 37
     {"SFB", 6, 0, OpFamily::kSetfn, "nnnnn"},             // 38
     {"SFH", 8, 0, OpFamily::kSetfn, "nnnnnnn"},           // 39
@@ -116,8 +116,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CB2", 1, 0, OpFamily::kNone, ""},                   // 57
     {"RP2", 8, -1, OpFamily::kLevel2, "nnnnnnn"},         // 58
     {"MV2", 4, -1, OpFamily::kLevel2, "vvl"},             // 59
-    {"CC2", 9, -1, OpFamily::kLevel2, "cvvlnddn"},        // 60
-    {"CN2", 9, -1, OpFamily::kLevel2, "cvvlnddn"},        // 61
+    {"CC2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 60
+    {"CN2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 61
     {"SRS", 3, 0, OpFamily::kNumeric, "nn"},              // 62
     {"TRL", 4, 0, OpFamily::kString, "nnn"},              // 63
     {"APC", 5, 0, OpFamily::kMove, "vlvl"},               // 64
@@ -153,16 +153,16 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"POS", 9, 0, OpFamily::kString, "vlvlfvlf"},         // 94
     {"REP", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 95
     {"RPL", 15, 0, OpFamily::kString, "nnnnnnnnnnnnnn"},  // 96
-    {"DTA", 6, 0, OpFamily::kDatetime, "nnnnn"},          // 97
-    {"DTD", 9, 0, OpFamily::kDatetime, "nnnnnnnn"},       // 98
+    {"DTA", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 97
+    {"DTD", 9, 0, OpFamily::kDatetime, "cvllvlvl"},       // 98
     {"TDC", 8, 0, OpFamily::kDatetime, "cvllvlf"},        // 99
-    {"TCD", 8, 0, OpFamily::kDatetime, "cvlfnvl"},        // 100
-    {"TDN", 7, 0, OpFamily::kDatetime, "nnnnnn"},         // 101
-    {"TND", 8, 0, OpFamily::kDatetime, "nnnnnnn"},        // 102
-    {"TDD", 6, 0, OpFamily::kDatetime, "nnnnn"},          // 103
+    {"TCD", 8, 0, OpFamily::kDatetime, "cvlflvl"},        // 100
+    {"TDN", 7, 0, OpFamily::kDatetime, "cvllvl"},         // 101
+    {"TND", 8, 0, OpFamily::kDatetime, "cvllcvl"},        // 102
+    {"TDD", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 103
     {"DTC", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 104
-    {"DTW", 7, 0, OpFamily::kDatetime, "cnvlvl"},         // 105
-    {"DTT", 6, 0, OpFamily::kDatetime, "nnnnn"},          // 106
+    {"DTW", 7, 0, OpFamily::kDatetime, "ccvlvl"},         // 105
+    {"DTT", 6, 0, OpFamily::kDatetime, "vlllc"},          // 106
     {"PST", 14, 0, OpFamily::kString, "vlfvlfvlvlvlf"},   // 107
     {"TAL", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 108
     {"IPR", 4, 0, OpFamily::kAction, "xnn"},              // 109

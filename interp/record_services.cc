@@ -13,11 +13,16 @@
 namespace interp {
 namespace {
 
-void Absent(const char* name, int32_t* record) {
+// Logs that the routine `name` is not there; -19040.
+int32_t LogAbsent(const char* name) {
   StatusPair status{};
   const std::string text = std::string(name) + ": record access routine not installed";
   DSLogMsgShort(&status, 3, text.c_str(), nullptr, static_cast<int32_t>(text.size()));
-  record[kRecStatus] = kErrServiceAbsent;
+  return kErrServiceAbsent;
+}
+
+void Absent(const char* name, int32_t* record) {
+  record[kRecStatus] = LogAbsent(name);
 }
 
 #define HB_ABSENT_RECORD(fn)                             \
@@ -38,6 +43,16 @@ int32_t ReadSetWalkAbsent(int32_t*, int32_t, int32_t) {
   const char text[] = "DSExitReadSetCheck: read-set walk not installed";
   DSLogMsgShort(&status, 3, text, nullptr, sizeof text - 1);
   return kErrServiceAbsent;
+}
+
+int32_t DUMatchPattern2(int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
+  return LogAbsent("DUMatchPattern2");
+}
+int32_t DUMatchPattern1(int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
+  return LogAbsent("DUMatchPattern1");
+}
+int32_t DUMatchPattern4(const int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
+  return LogAbsent("DUMatchPattern4");
 }
 
 void GetRow(int32_t* b, int32_t* r, int32_t u, int32_t w) {
@@ -90,7 +105,8 @@ void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
 const RecordServiceTable kDefault = {
     GetRow,      GetPrevRow, GetRowIndex, GetUnique,  LockRow,           PrepareUpdate, InsertRow,
     UpdateRow,   DeleteRow,  DULoadRows,  DUSortRows, DropRows,          DeleteAll,     InsertIndex,
-    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent,
+    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent, DUMatchPattern2,
+    DUMatchPattern1, DUMatchPattern4,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "platform/bytes.h"
+
 namespace interp {
 
 // One record block; `work` the work entry (0 when the routine takes none).
@@ -35,6 +37,19 @@ struct RecordServiceTable {
   RecordRoutine write_flush;     // WFR: DUWriteFlush
   // The read-set walk of an action exit; 0 or a negative kernel error.
   int32_t (*read_set_check)(int32_t* base, int32_t usr, int32_t thr);
+  // LIKE matchers over `length` subject bytes (characters for the wide one)
+  // at `offset` of the statement's storage: 1 match, 2 no match, negative an
+  // error (-1 a bad pattern instruction).
+  // MCF, MVF: DUMatchPattern2, the program in kernel storage block `block`
+  // (its backtracking stack behind it), its literal text in the storage.
+  int32_t (*match_pattern)(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
+                           int32_t length);
+  // MUF: DUMatchPattern1, the same for wide characters.
+  int32_t (*match_pattern_wide)(int32_t* base, int32_t block, ConstByteSpan storage,
+                                int32_t offset, int32_t length);
+  // CC2: DUMatchPattern4, a self-contained program of `words` words.
+  int32_t (*match_pattern_self)(const int32_t* program, int32_t words, ConstByteSpan storage,
+                                int32_t offset, int32_t length);
 };
 
 // The table in force (record access's routines unless a test installed one).

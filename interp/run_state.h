@@ -35,6 +35,14 @@ struct Run {
   // A target off the program becomes position 0, which the loop answers
   // with -19018; no displacement can overflow the position.
   void branch(int k) { pos = Target(op(k)); }
+  // Branches by operand k when the test's truth equals `on_true`, else
+  // moves on.
+  void decide(bool truth, bool on_true, int k) {
+    if (truth == on_true)
+      branch(k);
+    else
+      next();
+  }
   int32_t Target(int32_t displacement) const {
     const int64_t t = int64_t{pos} + displacement;
     return t < 1 || t > program_words ? 0 : static_cast<int32_t>(t);
@@ -82,6 +90,14 @@ void InstallVaryingOps(Instruction table[]);
 void InstallAggregateOps(Instruction table[]);
 void InstallWideOps(Instruction table[]);
 void InstallCollationOps(Instruction table[]);
+
+void InstallDatetimeOps(Instruction table[]);
+void InstallPatternOps(Instruction table[]);
+void InstallStringOps(Instruction table[]);
+
+// The current time as 16 digits YYYYMMDDhhmmssff: the session's simulated
+// time when it runs in simulation mode, else the local time.
+void CurrentTimestamp(const Run& run, char out[16]);
 
 // Leaves the loop with an action (action exit of the machine).
 void ActionExit(Run& run, int32_t action, int32_t argument, int32_t resume);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/char_format.h"
 #include "platform/packed_decimal.h"
 
 namespace interp {
@@ -36,33 +37,50 @@ int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length) {
   return int_to_decimal(run.bytes(), d, length);
 }
 
-bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field) {
-  if (maximum < 0 || !run.fits(value, int64_t{maximum} + 1)) return false;
+bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field, int32_t width) {
+  const int64_t bytes = int64_t{width} * maximum;
+  if (maximum < 0 || !run.fits(value, bytes + 1)) return false;
   if (field != -1) {
     const value_descriptor d{field, LengthPrecision(maximum)};
     if (!run.fits(field, decimal_bytes(d.precision))) return false;
     decimal_set_null(run.bytes(), d);
   }
-  std::memset(run.at(value), 255, static_cast<size_t>(maximum) + 1);
+  std::memset(run.at(value), 255, static_cast<size_t>(bytes) + 1);
   return true;
 }
 
-int32_t CompareVaryingBytes(const Run& run, const int32_t a[3], const int32_t b[3]) {
-  if (a[1] < 0 || b[1] < 0 || !run.fits(a[0], int64_t{a[1]} + 1) ||
-      !run.fits(b[0], int64_t{b[1]} + 1))
+namespace {
+
+// The data lengths of two varying values of `width` bytes a unit: 0 with
+// both lengths, 1 when either value is null, or a negative status.
+int32_t ReadBoth(const Run& run, const int32_t a[3], const int32_t b[3], int64_t width,
+                 int32_t* al, int32_t* bl) {
+  if (a[1] < 0 || b[1] < 0 || !run.fits(a[0], width * a[1] + 1) ||
+      !run.fits(b[0], width * b[1] + 1))
     return kDecimalBadArgument;
-  if (run.at(a[0])[0] == 255 || run.at(b[0])[0] == 255) return kTruthUnknown;
+  if (run.at(a[0])[0] == 255 || run.at(b[0])[0] == 255) return 1;
+  int32_t rc = ReadLength(run, a[2], a[1], al);
+  if (rc != 0) return rc;
+  return ReadLength(run, b[2], b[1], bl);
+}
+
+}  // namespace
+
+int32_t CompareVaryingBytes(const Run& run, const int32_t a[3], const int32_t b[3]) {
   int32_t al = 0, bl = 0;
-  int32_t rc = ReadLength(run, a[2], a[1], &al);
-  if (rc == 1) return kTruthUnknown;
-  if (rc < 0) return rc;
-  rc = ReadLength(run, b[2], b[1], &bl);
-  if (rc == 1) return kTruthUnknown;
-  if (rc < 0) return rc;
+  const int32_t rc = ReadBoth(run, a, b, 1, &al, &bl);
+  if (rc != 0) return rc == 1 ? kTruthUnknown : rc;
   const int32_t c =
       mdr_compare_bytes(run.bytes(), a[0] + 1, run.bytes(), b[0] + 1, std::min(al, bl));
   if (c != 0) return c + kTruthEqual;
   return al < bl ? kTruthLess : al == bl ? kTruthEqual : kTruthGreater;
+}
+
+int32_t CompareVaryingChars(const Run& run, const int32_t a[3], const int32_t b[3]) {
+  int32_t al = 0, bl = 0;
+  const int32_t rc = ReadBoth(run, a, b, 3, &al, &bl);
+  if (rc != 0) return rc == 1 ? kTruthUnknown : rc;
+  return charenc_compare_units3(run.bytes(), a[0] + 1, al, run.bytes(), b[0] + 1, bl);
 }
 
 }  // namespace interp

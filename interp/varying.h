@@ -19,9 +19,9 @@ int32_t LengthPrecision(int32_t maximum);
 int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* length);
 // Writes the length (nothing for a fixed value); 0 or a negative status.
 int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length);
-// Fills indicator and `maximum` data bytes with 255 and makes the length
-// field null; false when the value lies outside the storage.
-bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field);
+// Fills indicator and `maximum` data units of `width` bytes with 255 and
+// makes the length field null; false when the value lies outside the storage.
+bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field, int32_t width = 1);
 
 // CompareVaryingBytes over two (offset, maximum, length field) triples: 1
 // when either value is null, else 2, 3 or 4 as the first is less, equal or
@@ -29,5 +29,10 @@ bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field);
 // length-field status (negative) as it came; -5 for a value outside the
 // storage.
 int32_t CompareVaryingBytes(const Run& run, const int32_t a[3], const int32_t b[3]);
+
+// CompareVaryingChars: the same over wide-character values (maximum and
+// length in characters, 3 bytes each), compared blank padded
+// (charenc_compare_units3).
+int32_t CompareVaryingChars(const Run& run, const int32_t a[3], const int32_t b[3]);
 
 }  // namespace interp

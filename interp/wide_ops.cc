@@ -26,15 +26,9 @@ void Convert(Run& run) {
     return run.fail(kErrBadOperand);
   int32_t n = 0;
   const int32_t lrc = run.at(s)[0] == 255 ? 1 : ReadLength(run, slf, sl, &n);
-  if (lrc == 1) {  // a null source
-    if (tlf != -1) {
-      const value_descriptor d{tlf, LengthPrecision(tl)};
-      if (!run.fits(tlf, decimal_bytes(d.precision))) return run.fail(kErrBadOperand);
-      decimal_set_null(run.bytes(), d);
-    }
-    std::memset(run.at(t), 255, static_cast<size_t>(tw * tl + 1));
-    return run.next();
-  }
+  if (lrc == 1)  // a null source
+    return SetVaryingNull(run, t, tl, tlf, static_cast<int32_t>(tw)) ? run.next()
+                                                                      : run.fail(kErrBadOperand);
   if (lrc != 0) return run.fail(kLengthFieldErrorBase + lrc);
   run.at(t)[0] = 0;
   const int32_t rc = to_wide ? charenc_to_units3(run.bytes(), t + 1, 3 * tl, run.bytes(), s + 1, n,
@@ -52,18 +46,6 @@ void Convert(Run& run) {
   run.next();
 }
 
-// Null in every byte of a wide value (op-given offset, characters) and its
-// length field; false when either lies outside the storage.
-bool WideNull(Run& run, int32_t v, int32_t chars, int32_t field) {
-  if (field != -1) {
-    const value_descriptor d{field, LengthPrecision(chars)};
-    if (!run.fits(field, decimal_bytes(d.precision))) return false;
-    decimal_set_null(run.bytes(), d);
-  }
-  std::memset(run.at(v), 255, static_cast<size_t>(3 * int64_t{chars} + 1));
-  return true;
-}
-
 // MTU, MUV: varying wide target (op1, op2 characters, op3) := varying wide
 // source (op4, op5, op6).
 template <bool warn>
@@ -74,7 +56,7 @@ void MoveWideVarying(Run& run) {
     return run.fail(kErrBadOperand);
   int32_t n = 0;
   const int32_t lrc = run.at(s)[0] == 255 ? 1 : ReadLength(run, slf, sl, &n);
-  if (lrc == 1) return WideNull(run, t, tl, tlf) ? run.next() : run.fail(kErrBadOperand);
+  if (lrc == 1) return SetVaryingNull(run, t, tl, tlf, 3) ? run.next() : run.fail(kErrBadOperand);
   if (lrc != 0) return run.fail(kLengthFieldErrorBase + lrc);
   run.at(t)[0] = 0;
   const int32_t rc = charenc_copy_units3(run.bytes(), t + 1, 3 * tl, run.bytes(), s + 1, 3 * n);
@@ -94,7 +76,7 @@ void ConcatenateWide(Run& run) {
   if (tl < 0 || sl < 0 || !run.fits(t, 3 * int64_t{tl} + 1) || !run.fits(s, 3 * int64_t{sl} + 1))
     return run.fail(kErrBadOperand);
   if (run.at(t)[0] == 255) return run.next();
-  if (run.at(s)[0] == 255) return WideNull(run, t, tl, tlf) ? run.next() : run.fail(kErrBadOperand);
+  if (run.at(s)[0] == 255) return SetVaryingNull(run, t, tl, tlf, 3) ? run.next() : run.fail(kErrBadOperand);
   int32_t a = 0, b = 0;
   if (const int32_t rc = ReadLength(run, tlf, tl, &a); rc != 0)
     return run.fail(kLengthFieldErrorBase + rc);
