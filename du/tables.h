@@ -116,5 +116,14 @@ int32_t DUFindIndexKind(int32_t* base, int32_t tcb, int32_t number, int32_t colu
 // The index after *cursor (0: the first) of the table, its DCB, LID, TYPE,
 // TBL, TNAME and CONSTRAINT_SYSID in out[0..5]; -19077 after the last.
 int32_t DUNextTableInfo(int32_t* base, int32_t tcb, int32_t* cursor, int32_t* out);
+// Makes the kernel tables a load of the open table `tcb` fills (open for
+// the caller): one of the table's lengths and page settings numbered
+// `number` (its type the table's with the last digit 4), then one per index
+// in chain order numbered number + 2, number + 3, ...; their kernel entries
+// (TBL) in tables[0] and tables[1..], at most `count`. 0; -16002 when a
+// number names a table already; a kernel failure (status - 16140); -19077
+// for more indexes than `count`. On failure the tables made are dropped.
+int32_t DUCrtTempTable(int32_t* base, int32_t tcb, int32_t number, int32_t* tables,
+                       int32_t count);
 // DKDRP1 for every record block of the list; 0 or the last failure.
 int32_t DUDropTableList(int32_t* base, int32_t* const* records, int32_t count);

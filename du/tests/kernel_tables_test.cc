@@ -6,6 +6,7 @@
 
 #include "catalog_gen.h"
 #include "du/table_internal.h"
+#include "du/tables.h"
 #include "du/tests/descriptions.h"
 #include "du/tests/kernel_fixture.h"
 
@@ -146,6 +147,51 @@ TEST_F(KernelTablesTest, IndexOfOtherLengthsIsRefused) {
   EXPECT_EQ(Open(r), -67 - 16140);
   EXPECT_EQ(CountTcbs(base_), 0);
   EXPECT_EQ(upper_.databank_refs[kLid], 0);
+}
+
+// The tables of a load: like the table and its index, under new numbers,
+// never over a table that exists.
+TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
+  std::vector<int32_t> d = ParentChild::Parent(kLid);
+  d.erase(d.end() - 5, d.end() - 1);  // no foreign key: the table alone
+  CreateDescribedTable(ParentChild::kParent, d);
+  auto r = Record(ParentChild::kParent, 3, 8, 40);
+  ASSERT_EQ(Open(r), 0);
+  const int32_t tcb = r[DUREC_OBJECT];
+  int32_t tables[3] = {};
+  EXPECT_EQ(DUCrtTempTable(base_, tcb, 700, tables, 1), DU_BAD_ARGUMENT);  // no room for the index
+  ASSERT_EQ(DUCrtTempTable(base_, tcb, 700, tables, 3), 0);
+  const int32_t lengths[2][3] = {{700, 8, 40}, {702, 16, 16}};
+  for (int k = 0; k < 2; ++k) {
+    SCOPED_TRACE(k);
+    int32_t g[CRT_WORDS] = {};
+    g[RQ_DID] = kLid;
+    g[RQ_TABLE] = tables[k];
+    g[RQ_TBL] = lengths[k][0];
+    DKEXE1(36, g);  // DKGTS1
+    EXPECT_EQ(g[RQ_STATUS], 0);
+    EXPECT_EQ(g[RQ_KEY_LENGTH], lengths[k][1]);
+    EXPECT_EQ(g[RQ_RECORD_LENGTH], lengths[k][2]);
+    EXPECT_EQ(g[RQ_TYPE] % 10, 4);
+  }
+  // Numbers that name tables already: nothing is made over them, and a
+  // table made before the index's number was found taken is dropped again.
+  int32_t again[3] = {};
+  EXPECT_EQ(DUCrtTempTable(base_, tcb, 700, again, 3), DU_TABLE_IN_USE);
+  CreateKernelTable(692, 2, 16, 16);
+  EXPECT_EQ(DUCrtTempTable(base_, tcb, 690, again, 3), DU_TABLE_IN_USE);
+  int32_t g[CRT_WORDS] = {};
+  g[RQ_DID] = kLid;
+  g[RQ_TYPE] = 1;
+  g[RQ_TBL] = 690;
+  DKEXE1(36, g);
+  EXPECT_EQ(g[RQ_STATUS], -50);  // the table made first was dropped again
+  for (int k = 0; k < 2; ++k) {
+    int32_t close[CRT_WORDS] = {};
+    close[RQ_TABLE] = tables[k];
+    close[RQ_TBL] = lengths[k][0];
+    DKEXE1(DK_CLT1, close);
+  }
 }
 
 }  // namespace
