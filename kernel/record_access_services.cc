@@ -4,6 +4,7 @@
 
 #include "kernel/databank_control.h"
 #include "kernel/statements.h"
+#include "kernel/table_use.h"
 
 namespace {
 
@@ -11,6 +12,10 @@ int32_t ReleaseDatabank(int32_t* base, int32_t mode, int32_t lid, int32_t sequen
   int32_t request[CLS_WORDS] = {mode, lid, sequence};
   DSCloseDcb(base, request);
   return request[CLS_MODE];
+}
+
+int32_t TableUsedByUser(int32_t* base, int32_t usr, int32_t table) {
+  return DSTableInUse(base, usr, 1, table);
 }
 
 int32_t CloseStatement(int32_t* base, int32_t usr, int32_t stm) {
@@ -23,7 +28,7 @@ const DUUpperServices kServices = {
     ReleaseDatabank,  // DSCloseDcb
     nullptr,          // constr_text: the dictionary's table description
     nullptr,          // open_table_excl
-    nullptr,          // table_used_by_user: DSTableInUse, not built yet
+    TableUsedByUser,  // DSTableInUse kind 1
     CloseStatement,   // DSCloseStm
     nullptr,          // statement_work_end: the request interface's DSStmWorkEnd
 };

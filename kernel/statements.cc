@@ -15,40 +15,7 @@
 
 namespace {
 
-constexpr int32_t kMaxCompounds = 4096;
 constexpr int32_t kMaxCallDepth = 256;
-
-// Calls f(compound block) for the statement's own part and each block of
-// its NEXT_COM chain that lies in the storage.
-template <typename F>
-void ForEachCompound(int32_t* base, int32_t stm, F f) {
-  int32_t com = stm + STM_NEXT_COM;
-  for (int32_t n = 0; com != 0 && n < kMaxCompounds; ++n) {
-    if (!InStorage(base, com, COM_DBGINF + 1)) return;
-    const int32_t next = Wd(base, com, COM_NEXT);
-    f(com);
-    com = next;
-  }
-}
-
-// Calls f(record block index) for each table handle of a compound block:
-// the table-handle list holds storage offsets (ended by a negative one) of
-// record blocks that lie inside the storage.
-template <typename F>
-void ForEachTableHandle(int32_t* base, int32_t com, F f) {
-  const int32_t sd = Wd(base, com, COM_SD), stg = Wd(base, com, COM_STG);
-  if (!InStorage(base, sd, SD_MIN_WORDS) || stg == 0) return;
-  const int32_t off = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
-  const int64_t words = Wd(base, sd, SD_STORAGE_WORDS);
-  if (off <= 0 || count <= 0 || !InStorage(base, int64_t{sd} + off, count) ||
-      !InStorage(base, stg, words))
-    return;
-  for (int32_t i = 0; i < count; ++i) {
-    const int32_t at = Wd(base, sd, off + i);
-    if (at < 0 || at + int64_t{HANDLE_WORDS} > words) return;
-    f(stg + at);
-  }
-}
 
 bool HasTableHandles(int32_t* base, int32_t com) {
   bool any = false;

@@ -8,6 +8,10 @@
 
 #include <cstdint>
 
+#include "kernel/control_blocks.h"
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
+
 inline constexpr int32_t STM_CREATED = 1;
 inline constexpr int32_t STM_OPEN = 5;
 inline constexpr int32_t STM_RELEASED = 6;
@@ -15,8 +19,10 @@ inline constexpr int32_t STM_CLOSE_PENDING = 8;
 inline constexpr int32_t STM_CLOSE_PENDING_IDLE = 9;  // of a created or released statement
 
 // Words of a table handle: record access's record block in the storage.
+inline constexpr int32_t HANDLE_OBJECT = 2;  // the open table's TCB
 inline constexpr int32_t HANDLE_ACCESS = 3;  // below 4: the table is written
 inline constexpr int32_t HANDLE_LID = 21;
+inline constexpr int32_t HANDLE_TNAME = 24;
 inline constexpr int32_t HANDLE_WORDS = 25;
 // The statement's databank list (STM LTRS): word 0 free, then pairs {TRS,
 // flag 3 written / 1 read} ended by -1; at most 100 databanks.
@@ -59,3 +65,38 @@ int32_t DSCloseStm(int32_t* base, int32_t usr, int32_t* stm);
 // -19039 (also in the session's RVEC_RCODE) when the kernel is started,
 // else -19040.
 int32_t DSBadHandle(int32_t* base, int32_t usr);
+
+// Walks of a statement's compound blocks and their table handles.
+inline constexpr int32_t kMaxCompounds = 4096;
+// Calls f(compound block) for the statement's own part and each block of
+// its NEXT_COM chain that lies in the storage.
+template <typename F>
+void ForEachCompound(int32_t* base, int32_t stm, F f) {
+  int32_t com = stm + STM_NEXT_COM;
+  for (int32_t n = 0; com != 0 && n < kMaxCompounds; ++n) {
+    if (!InStorage(base, com, COM_DBGINF + 1)) return;
+    const int32_t next = Wd(base, com, COM_NEXT);
+    f(com);
+    com = next;
+  }
+}
+
+// Calls f(record block index) for each table handle of a compound block:
+// the table-handle list holds storage offsets (ended by a negative one) of
+// record blocks that lie inside the storage.
+template <typename F>
+void ForEachTableHandle(int32_t* base, int32_t com, F f) {
+  const int32_t sd = Wd(base, com, COM_SD), stg = Wd(base, com, COM_STG);
+  if (!InStorage(base, sd, SD_MIN_WORDS) || stg == 0) return;
+  const int32_t off = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
+  const int64_t words = Wd(base, sd, SD_STORAGE_WORDS);
+  if (off <= 0 || count <= 0 || !InStorage(base, int64_t{sd} + off, count) ||
+      !InStorage(base, stg, words))
+    return;
+  for (int32_t i = 0; i < count; ++i) {
+    const int32_t at = Wd(base, sd, off + i);
+    if (at < 0 || at + int64_t{HANDLE_WORDS} > words) return;
+    f(stg + at);
+  }
+}
+

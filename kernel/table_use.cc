@@ -8,6 +8,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
 #include "kernel/statement_columns.h"
+#include "kernel/statements.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 
@@ -99,4 +100,56 @@ void DSStepRing(int32_t* base, int32_t* request) {
   while (step-- > 0) member = Wd(base, member, 0);
   Wd(base, stm, STM_ACTIVE_COM) = member;
   request[0] = 0;
+}
+
+namespace {
+
+constexpr int32_t kMaxChain = 100000;
+
+// True when the handle names the table, or its table is open in kind 5
+// and an index refers to the table or belongs to a referencing table, or
+// one of its references names the table.
+bool HandleUses(int32_t* base, int32_t handle, int32_t table) {
+  if (Wd(base, handle, HANDLE_TNAME) == table) return true;
+  const int32_t tcb = Wd(base, handle, HANDLE_OBJECT);
+  if (!InStorage(base, tcb, TCB_WORDS) || Wd(base, tcb, TCB_FK_ACCESS_MODE) != TCB_FK_OPEN)
+    return false;
+  int32_t icb = Wd(base, tcb, TCB_ICB);
+  for (int32_t n = 0; icb != 0 && n < kMaxChain && InStorage(base, icb, ICB_WORDS); ++n) {
+    if (Wd(base, icb, ICB_FK_TNAME) == table || Wd(base, icb, ICB_TNAME) != 0) return true;
+    icb = Wd(base, icb, ICB_NEXT);
+  }
+  int32_t ficb = Wd(base, tcb, TCB_FICB);
+  for (int32_t n = 0; ficb != 0 && n < kMaxChain && InStorage(base, ficb, FICB_WORDS); ++n) {
+    if (Wd(base, ficb, FICB_FK_TNAME) == table) return true;
+    ficb = Wd(base, ficb, FICB_NEXT);
+  }
+  return false;
+}
+
+}  // namespace
+
+int32_t DSTableInUse(int32_t* base, int32_t usr, int32_t kind, int32_t table) {
+  if (kind != 1 || !InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
+  int32_t lvl = Wd(base, usr, USR_LVL);
+  for (int32_t l = 0; lvl != 0 && l < kMaxChain && InStorage(base, lvl, LVL_WORDS); ++l) {
+    for (int32_t head : {LVL_STM, LVL_CUCB}) {
+      int32_t stm = Wd(base, lvl, head);
+      for (int32_t k = 0; stm != 0 && k < kMaxChain && InStorage(base, stm, STM_WORDS); ++k) {
+        const int32_t status = Wd(base, stm, STM_STATUS);
+        bool used = false;
+        if (status != STM_CREATED && status != STM_RELEASED && status != STM_CLOSE_PENDING_IDLE) {
+          ForEachCompound(base, stm, [&](int32_t com) {
+            ForEachTableHandle(base, com, [&](int32_t handle) {
+              used = used || HandleUses(base, handle, table);
+            });
+          });
+        }
+        if (used) return 0;
+        stm = Wd(base, stm, STM_NEXT);
+      }
+    }
+    lvl = Wd(base, lvl, LVL_NEXT);
+  }
+  return 1;
 }

@@ -35,3 +35,11 @@ void DSSetParPath(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_
 // request {count, -, statement}: ACTIVE_COM becomes the count-th member of
 // the ring (the statement's own part first, then the NEXT_COM chain).
 void DSStepRing(int32_t* base, int32_t* request);
+
+// DSTableInUse (record access's DSChkTableUse) for kind 1: 0 when a
+// statement or cursor of the session (any level; STATUS other than 1, 6
+// and 9) uses table `table` through a table handle, or through the indexes
+// or references of a handle's table open in foreign-key access mode 5; 1
+// when none does; -19078 for another kind.
+int32_t DSTableInUse(int32_t* base, int32_t usr, int32_t kind, int32_t table);
+inline constexpr int32_t TCB_FK_OPEN = 5;

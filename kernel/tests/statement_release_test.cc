@@ -11,6 +11,8 @@
 #include "kernel/hash_lists.h"
 #include "kernel/shared_programs.h"
 #include "kernel/statement_columns.h"
+#include "kernel/record_access_services.h"
+#include "kernel/table_use.h"
 #include "kernel/tests/core_fixture.h"
 
 namespace {
@@ -302,6 +304,46 @@ TEST_F(StmReleaseTest, UnlinkGivesTheStorageBackAndRelShpProgramAlwaysSucceeds) 
   int32_t ref = shp, sd = 0, stg = 0, snd = 0, dbg = 0;
   EXPECT_EQ(DSRelShpProgram(base_, &ref, &sd, &stg, &snd, &dbg), 0);
   EXPECT_EQ(W(shp, SHP_USECOUNT), 2);  // one of the three uses went
+}
+
+TEST_F(StmReleaseTest, TableInUseByHandlesIndexesAndReferences) {
+  const int32_t stm = Stm({{4, 5}, {4, 5}});
+  const int32_t stg = W(stm, STM_STG);
+  const int32_t h1 = stg + 32, h2 = stg + 57;
+  W(h1, HANDLE_TNAME) = 300;
+  W(h2, HANDLE_TNAME) = 301;
+  const int32_t tcb = Alloc(TCB_BYTES), icb = Alloc(ICB_BYTES), ficb = Alloc(FICB_BYTES);
+  W(h2, HANDLE_OBJECT) = tcb;
+  W(tcb, TCB_ICB) = icb;
+  W(tcb, TCB_FICB) = ficb;
+  W(icb, ICB_FK_TNAME) = 302;
+  W(ficb, FICB_FK_TNAME) = 303;
+  const DUUpperServices* ra = KernelRecordAccessServices();
+  ASSERT_NE(ra->table_used_by_user, nullptr);
+  auto used = [&](int32_t table) { return ra->table_used_by_user(base_, usr_, table); };
+  // A created statement uses nothing yet.
+  EXPECT_EQ(used(300), 1);
+  W(stm, STM_STATUS) = STM_OPEN;
+  EXPECT_EQ(used(300), 0);
+  EXPECT_EQ(used(301), 0);
+  EXPECT_EQ(used(302), 1) << "indexes count only for a table open in kind 5";
+  W(tcb, TCB_FK_ACCESS_MODE) = TCB_FK_OPEN;
+  EXPECT_EQ(used(302), 0);
+  EXPECT_EQ(used(303), 0);
+  EXPECT_EQ(used(304), 1);
+  W(icb, ICB_TNAME) = 77;  // an index of a referencing table
+  EXPECT_EQ(used(304), 0);
+  W(icb, ICB_TNAME) = 0;
+  // Cursors of an outer level count too; released ones do not.
+  W(lvl_, LVL_STM) = 0;
+  const int32_t inner = Alloc(LVL_BYTES);
+  W(inner, LVL_NEXT) = lvl_;
+  W(usr_, USR_LVL) = inner;
+  W(lvl_, LVL_CUCB) = stm;
+  EXPECT_EQ(used(300), 0);
+  W(stm, STM_STATUS) = STM_RELEASED;
+  EXPECT_EQ(used(300), 1);
+  EXPECT_EQ(DSTableInUse(base_, usr_, 2, 300), KERNEL_BAD_PARAMETER);
 }
 
 }  // namespace
