@@ -12,6 +12,7 @@
 #include "du/pool_words.h"
 #include "du/record_operations.h"
 #include "du/row_change_internal.h"
+#include "du/row_scan.h"
 #include "du/table_internal.h"
 #include "du/table_load.h"
 #include "du/upper_services.h"
@@ -29,22 +30,14 @@ constexpr int32_t kNullsSkipped = 5;
 constexpr int32_t COLS_MODE = 2, COLS_COUNT = 8, COLS_FIRST = 9;
 constexpr int32_t kNull = 255;
 
-// Calls `visit` with every row of the table of `record`, in key order; 0,
-// the first failure of the fetch or the first non-zero answer of `visit`.
+// Calls `visit` with every row of the table of `record`, in key order;
+// 0, the first failure of the fetch or the first non-zero answer of `visit`.
 template <typename Visit>
 int32_t ForEachRow(int32_t* base, int32_t usr, int32_t work, const int32_t* record, Visit visit) {
-  Block scan;
-  scan.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
-  std::memset(scan.row(), 0, static_cast<size_t>(record[DUREC_KEYLEN]));
-  scan[DUREC_FETCH_CODE] = 1;
-  scan[DUREC_STATUS] = 1;
-  for (;;) {
-    DUFetchRow(base, scan.data(), usr, work);
-    if (scan[DUREC_STATUS] == DU_NO_ROW) return 0;
-    if (scan[DUREC_STATUS] != 0) return scan[DUREC_STATUS];
-    if (int32_t rc = visit(scan.row()); rc != 0) return rc;
-    scan[DUREC_STATUS] = 0;
-  }
+  Block start;
+  start.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
+  std::memset(start.row(), 0, static_cast<size_t>(record[DUREC_KEYLEN]));
+  return du::ScanRows(base, usr, work, start, [&](Block& row) { return visit(row.row()); });
 }
 
 struct Column {

@@ -11,6 +11,7 @@
 #include "du/pool_words.h"
 #include "du/record_operations.h"
 #include "du/row_change_internal.h"
+#include "du/row_scan.h"
 #include "du/table_internal.h"
 #include "du/upper_services.h"
 #include "kernel/error_report.h"
@@ -81,26 +82,9 @@ template <typename Visit>
 int32_t ForEachRow(int32_t* base, int32_t usr, Block& dir, Visit visit) {
   uint8_t identifier[LOB_ID_BYTES];
   std::memcpy(identifier, dir.row(), LOB_ID_BYTES);
-  int32_t work = 0;
-  DSGetMem(base, &work, WRK_BYTES + du::KernelRecordBytes());
-  if (work == 0) return DU_NO_STORAGE;
-  Block scan = dir;
-  scan[DUREC_FETCH_CODE] = 1;
-  scan[DUREC_STATUS] = 1;
-  int32_t rc = 0;
-  for (;;) {
-    DUFetchRow(base, scan.data(), usr, work);
-    if (scan[DUREC_STATUS] != 0) {
-      rc = scan[DUREC_STATUS] == DU_NO_ROW ? 0 : scan[DUREC_STATUS];
-      break;
-    }
-    if (std::memcmp(scan.row(), identifier, LOB_ID_BYTES) != 0) break;
-    Block row = scan;
-    if ((rc = visit(row)) != 0) break;
-    scan[DUREC_STATUS] = 0;
-  }
-  du::FreeBlock(base, work);
-  return rc;
+  return du::ScanRows(base, usr, 0, dir, [&](Block& row) {
+    return std::memcmp(row.row(), identifier, LOB_ID_BYTES) != 0 ? du::kScanStop : visit(row);
+  });
 }
 
 // Rewrites the directory row in `row` (the current row of a fetch) with its
@@ -278,32 +262,13 @@ void DULobDropTable(int32_t* base, int32_t* status, int32_t tcb, int32_t usr) {
     return;
   }
   const uint32_t table = static_cast<uint32_t>(W(base, F(tcb, TCB_TNAME)));
-  Block scan = DirectoryBlock(base, dir, merge);
-  int32_t work = 0;
-  DSGetMem(base, &work, WRK_BYTES + du::KernelRecordBytes());
-  if (work == 0) {
-    *status = DU_NO_STORAGE;
-    return;
-  }
-  scan[DUREC_FETCH_CODE] = 1;
-  scan[DUREC_STATUS] = 1;
-  int32_t rc = 0;
-  for (;;) {
-    DUFetchRow(base, scan.data(), usr, work);
-    if (scan[DUREC_STATUS] != 0) {
-      rc = scan[DUREC_STATUS] == DU_NO_ROW ? 0 : scan[DUREC_STATUS];
-      break;
-    }
-    const uint8_t* r = scan.row();
-    if (load_be32(r + LDIR_ID + 8) == table && load_le32(r + LDIR_SPARE) == 0) {
-      Block victim = scan;
-      DUDEL1(base, victim.data(), usr);
-      if ((rc = victim[DUREC_STATUS]) != 0) break;
-    }
-    scan[DUREC_STATUS] = 0;
-  }
-  du::FreeBlock(base, work);
-  *status = rc;
+  const Block scan = DirectoryBlock(base, dir, merge);
+  *status = du::ScanRows(base, usr, 0, scan, [&](Block& row) -> int32_t {
+    const uint8_t* r = row.row();
+    if (load_be32(r + LDIR_ID + 8) != table || load_le32(r + LDIR_SPARE) != 0) return 0;
+    DUDEL1(base, row.data(), usr);
+    return row[DUREC_STATUS];
+  });
 }
 
 namespace du {

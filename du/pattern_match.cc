@@ -52,6 +52,37 @@ bool HeaderSound(const int32_t* program) {
          program[PAT_FIRST] == PAT_RETRY;
 }
 
+// The fixed-place instructions both matchers share (CLB, FSTEP, FPOS) at
+// operand index *pc; kNext goes on with *pc behind the instruction.
+enum class Fixed { kNext, kFailed, kNoMatch, kBad };
+
+Fixed FixedStep(int32_t op, const int32_t* program, int32_t* pc, int32_t size, const Area& literals,
+                const uint8_t* subject, int64_t length, int64_t* pos) {
+  const int32_t at = *pc;
+  if (op == PAT_CLB) {
+    if (at + 2 > size) return Fixed::kBad;
+    const int64_t offset = program[at];
+    const int64_t n = program[at + 1];
+    if (!literals.Holds(offset, n)) return Fixed::kBad;
+    if (*pos + n > length) return Fixed::kNoMatch;
+    if (std::memcmp(subject + *pos, literals.bytes + offset, size_t(n)) != 0) return Fixed::kFailed;
+    *pos += n;
+    *pc += 3;
+    return Fixed::kNext;
+  }
+  if (at + 1 > size || program[at] < 0) return Fixed::kBad;
+  const int64_t n = program[at];
+  if (op == PAT_FSTEP) {
+    *pos += n;
+    if (*pos > length) return Fixed::kNoMatch;
+  } else {
+    if (*pos > length - n) return Fixed::kNoMatch;
+    *pos = length - n;
+  }
+  *pc += 2;
+  return Fixed::kNext;
+}
+
 // Runs the program over subject[0, length).
 Outcome Run(const int32_t* program, int32_t* stack, const Area& literals, const uint8_t* subject,
             int64_t length) {
@@ -119,33 +150,13 @@ Outcome Run(const int32_t* program, int32_t* stack, const Area& literals, const 
         pc += 4;
         break;
       }
-      case PAT_CLB: {
-        if (pc + 2 > size) return kBadProgram;
-        const int64_t offset = program[pc];
-        const int64_t n = program[pc + 1];
-        if (!literals.Holds(offset, n)) return kBadProgram;
-        if (pos + n > length) return kNoMatch;
-        if (std::memcmp(subject + pos, literals.bytes + offset, size_t(n)) != 0) {
-          failed = true;
-          break;
-        }
-        pos += n;
-        pc += 3;
-        break;
-      }
-      case PAT_FSTEP: {
-        if (pc + 1 > size || program[pc] < 0) return kBadProgram;
-        pos += program[pc];
-        if (pos > length) return kNoMatch;
-        pc += 2;
-        break;
-      }
+      case PAT_CLB:
+      case PAT_FSTEP:
       case PAT_FPOS: {
-        if (pc + 1 > size || program[pc] < 0) return kBadProgram;
-        const int64_t n = program[pc];
-        if (pos > length - n) return kNoMatch;
-        pos = length - n;
-        pc += 2;
+        const Fixed f = FixedStep(op, program, &pc, size, literals, subject, length, &pos);
+        if (f == Fixed::kBad) return kBadProgram;
+        if (f == Fixed::kNoMatch) return kNoMatch;
+        failed = f == Fixed::kFailed;
         break;
       }
       default:
@@ -251,32 +262,15 @@ int32_t DUMatchPattern1(const int32_t* program, ConstByteSpan storage, int32_t s
         pc += 3;
         break;
       }
-      case PAT_CLB: {
-        if (pc + 2 > size) return PAT_BAD_PROGRAM;
-        const int64_t offset = program[pc];
-        const int64_t n = program[pc + 1];
-        if (!literals.Holds(offset, n)) return PAT_BAD_PROGRAM;
-        if (pos + n > length) return PAT_NO_MATCH;
-        if (std::memcmp(subject + pos, literals.bytes + offset, size_t(n)) != 0) {
-          failed = true;
-          break;
-        }
-        pos += n;
-        pc += 3;
+      case PAT_CLB:
+      case PAT_FSTEP:
+      case PAT_FPOS: {
+        const Fixed f = FixedStep(op, program, &pc, size, literals, subject, length, &pos);
+        if (f == Fixed::kBad) return PAT_BAD_PROGRAM;
+        if (f == Fixed::kNoMatch) return PAT_NO_MATCH;
+        failed = f == Fixed::kFailed;
         break;
       }
-      case PAT_FSTEP:
-        if (pc + 1 > size || program[pc] < 0) return PAT_BAD_PROGRAM;
-        pos += program[pc];
-        if (pos > length) return PAT_NO_MATCH;
-        pc += 2;
-        break;
-      case PAT_FPOS:
-        if (pc + 1 > size || program[pc] < 0) return PAT_BAD_PROGRAM;
-        if (pos > length - program[pc]) return PAT_NO_MATCH;
-        pos = length - program[pc];
-        pc += 2;
-        break;
       default:
         return PAT_BAD_PROGRAM;
     }
