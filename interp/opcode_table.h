@@ -154,15 +154,15 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"REP", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 95
     {"RPL", 15, 0, OpFamily::kString, "nnnnnnnnnnnnnn"},  // 96
     {"DTA", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 97
-    {"DTD", 9, 0, OpFamily::kDatetime, "cvllvlvl"},       // 98
+    {"DTD", 9, 0, OpFamily::kDatetime, "cvlnvlvl"},       // 98
     {"TDC", 8, 0, OpFamily::kDatetime, "cvllvlf"},        // 99
     {"TCD", 8, 0, OpFamily::kDatetime, "cvlflvl"},        // 100
-    {"TDN", 7, 0, OpFamily::kDatetime, "cvllvl"},         // 101
-    {"TND", 8, 0, OpFamily::kDatetime, "cvllcvl"},        // 102
+    {"TDN", 7, 0, OpFamily::kDatetime, "cvlnvl"},         // 101
+    {"TND", 8, 0, OpFamily::kDatetime, "cvlncvl"},        // 102
     {"TDD", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 103
     {"DTC", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 104
     {"DTW", 7, 0, OpFamily::kDatetime, "ccvlvl"},         // 105
-    {"DTT", 6, 0, OpFamily::kDatetime, "vlllc"},          // 106
+    {"DTT", 6, 0, OpFamily::kDatetime, "vllnc"},          // 106
     {"PST", 14, 0, OpFamily::kString, "vlfvlfvlvlvlf"},   // 107
     {"TAL", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 108
     {"IPR", 4, 0, OpFamily::kAction, "xnn"},              // 109
@@ -262,6 +262,27 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
 
 constexpr bool IsOpcode(int32_t op) {
   return op >= 1 && op <= kOpcodeCount;
+}
+
+// Whether `value` can stand in an operand of `kind`: byte offsets, lengths
+// and word indexes are not negative, a length field is an offset or -1, a
+// record block is a storage word number (from 1); a storage word operand may
+// be 0 where the instruction takes it as "none". Codes, displacements (their
+// targets are checked apart) and other words take any value.
+constexpr bool OperandFits(char kind, int32_t value) {
+  switch (kind) {
+    case 'v':
+    case 'l':
+    case 'w':
+    case 'x':
+      return value >= 0;
+    case 'f':
+      return value >= -1;
+    case 't':
+      return value >= 1;
+    default:
+      return true;
+  }
 }
 
 // The opcode named `name` (three upper-case letters), or 0.

@@ -324,6 +324,9 @@ TEST(ProgramCheck, FindsTheFirstBrokenInstruction) {
       {{41, 0}, -19018, 2},                            // no opcode 0
       {{44, 1}, -19017, 0},                            // no BEG
       {{41, 56, 1, 48, 0, 0, 0, 9, 1, 0}, -19018, 2},  // NN2's op6 past the end
+      {{41, 55, 48, 52, -1, 44, 1}, -19077, 2},        // MVB of length -1
+      {{41, 44, 1, 3, 0, -2}, -19077, 4},              // GNR of record block 0
+      {{41, 131, 48, 2, -2, 60, 2, -1, 44, 1}, -19077, 2},  // MTV length field -2
   };
   for (const Case& c : cases) {
     int32_t bad = -1;

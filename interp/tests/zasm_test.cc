@@ -56,7 +56,11 @@ std::vector<int32_t> RandomProgram(std::mt19937& rng) {
     const int32_t op = 1 + static_cast<int32_t>(rng() % kOpcodeCount);
     starts.push_back(static_cast<int32_t>(code.size()) + 1);
     code.push_back(op);
-    for (int i = 1; i < kOpcodes[op].length; ++i) code.push_back(any());
+    for (int i = 1; i < kOpcodes[op].length; ++i) {
+      int32_t v = any();
+      while (!OperandFits(kOpcodes[op].operands[i - 1], v)) v = any();
+      code.push_back(v);
+    }
   }
   // Displacements to a random instruction.
   for (size_t k = 0; k < starts.size(); ++k) {
@@ -154,6 +158,10 @@ const BadText kBadTexts[] = {
     {"bogus 1\ncode\n BEG\n", "bad.zasm:1: unknown directive 'bogus'"},
     {"field B bytes 1\nfield C char 3\ncode\n BEG\n RSK C\n",
      "bad.zasm:5: 'C' is not word aligned"},
+    {"code\n BEG\n MVB 0, 4, -1\n", "bad.zasm:3: operand '-1' out of range"},
+    {"code\n BEG\n MVC -4, 1, 8, 1\n", "bad.zasm:3: operand '-4' out of range"},
+    {"code\n BEG\n MTV 8, 2, -2, 16, 2, -1\n", "bad.zasm:3: operand '-2' out of range"},
+    {"code\n BEG\n GNR 0, 0\n", "bad.zasm:3: operand '0' out of range"},
 };
 
 TEST(Zasm, BadTextGivesFileAndLine) {

@@ -358,6 +358,9 @@ void Assembler::Run(Assembly* out) {
   for (const auto& p : list_pending_) lists_[p.index] = Resolve(p);
   for (const auto& p : code_pending_) {
     code_[p.index] = Resolve(p);
+    if (!interp::OperandFits(p.kind, code_[p.index]))
+      throw Failure{p.line, "operand '" + p.token + "' out of range (" +
+                                std::to_string(code_[p.index]) + ")"};
     if (p.kind == 'd') {
       const int32_t target = p.position + code_[p.index];
       if (!std::binary_search(starts_.begin(), starts_.end(), target))
