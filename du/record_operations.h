@@ -47,9 +47,9 @@ void DURowOp1(int32_t* base, int32_t* record, int32_t usr);
 void DUDeleteAll(int32_t* base, int32_t* record, int32_t usr, int32_t work);
 void DUDropRows(int32_t* base, int32_t* record, int32_t usr, int32_t work);
 
-// LSR: records the current row's key in the read set (kind -5 for a row
-// from the write set, 0 for a stored one); word 1 is negated so that the
-// next fetch re-enters the scan.
+// LSR: records the current row's key in the read set (kind 0, wherever the
+// row came from); word 1 is negated so that the next fetch re-enters the
+// scan.
 void DULockRow(int32_t* base, int32_t* record, int32_t usr, int32_t work);
 // WFR: records the key prefix of the current scan (kind -3) in the read set.
 void DUWriteFlush(int32_t* base, int32_t* record, int32_t usr);
@@ -57,6 +57,8 @@ void DUWriteFlush(int32_t* base, int32_t* record, int32_t usr);
 // GNX, GPX: a row of the table block through the index block; the index
 // entries whose row the transaction changed are stepped over. With a stop
 // key of `stop_length` bytes the scan ends where the index key leaves it.
+// With the table block's word 0 set the index's key is the table's own and
+// the rows come from the table's scan (the index block's code 99).
 void DUFetchRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work,
                   const uint8_t* stop_key, int32_t stop_length);
 void DUGetRowIx(int32_t* base, int32_t* table, int32_t* index, int32_t usr, int32_t work);
