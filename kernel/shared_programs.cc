@@ -353,7 +353,15 @@ int32_t DSRSH3(int32_t* base, int32_t usr, int32_t* shp, int32_t* stg) {
 int32_t DSRelShpProgram(int32_t* base, int32_t* shp, int32_t* sd, int32_t* stg, int32_t* snd,
                         int32_t* dbginf) {
   const int32_t sys = KernelSys(base);
-  if (sys != 0 && *shp != 0) DSCSL2(base, sys + SYS_USR_START, shp, sd, stg, snd, dbginf);
+  if (sys == 0 || *shp == 0) return 0;
+  const bool had_sd = *sd != 0;
+  // A dropped program's descriptor comes back in *sd; nobody else frees it
+  // when the caller had none.
+  if (DSCSL2(base, sys + SYS_USR_START, shp, sd, stg, snd, dbginf) == 0 && !had_sd && *sd != 0) {
+    int32_t block = *sd;
+    DSGetMem(base, &block, 0);
+    *sd = 0;
+  }
   return 0;
 }
 

@@ -69,7 +69,8 @@ inline constexpr int32_t kMaxCalls = 100000;
 template <typename F>
 void ForEachCall(int32_t* base, int32_t sd, F f);
 
-// DSCSL2 for the compiler on behalf of the system session; status 0.
+// DSCSL2 for the compiler on behalf of the system session; status 0. The
+// descriptor of a dropped program is freed when *sd was 0.
 int32_t DSRelShpProgram(int32_t* base, int32_t* shp, int32_t* sd, int32_t* stg, int32_t* snd,
                         int32_t* dbginf);
 // Gives compound block `com`'s storage back (the shared one's STG_USECOUNT

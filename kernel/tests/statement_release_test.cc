@@ -10,6 +10,7 @@
 
 #include "kernel/hash_lists.h"
 #include "kernel/shared_programs.h"
+#include "kernel/sql_compile_services.h"
 #include "kernel/statement_columns.h"
 #include "kernel/record_access_services.h"
 #include "kernel/table_use.h"
@@ -344,6 +345,44 @@ TEST_F(StmReleaseTest, TableInUseByHandlesIndexesAndReferences) {
   W(stm, STM_STATUS) = STM_RELEASED;
   EXPECT_EQ(used(300), 1);
   EXPECT_EQ(DSTableInUse(base_, usr_, 2, 300), KERNEL_BAD_PARAMETER);
+}
+
+// The SQL compiler reaches the cache through the kernel's entries of its
+// table: a text it abandons is dropped, one it publishes is shared, and
+// the last release frees every block.
+TEST_F(StmReleaseTest, CompilerEntriesFindAndReleaseSqlPrograms) {
+  SqlKernelServices table;
+  KernelFillSqlServices(base_, &table);
+  EXPECT_EQ(table.pool, base_);
+  const int64_t live = Live();
+  const uint8_t key[] = "K1";
+  const uint8_t text[] = "select 1 from t";
+  int32_t shp = 0, second = 0;
+  ASSERT_EQ(table.cursor_create(usr_, &shp, &second, key, 2, text, 15), SHP_COMPILE);
+  table.release_shared_program(shp);  // abandoned
+  EXPECT_EQ(Live(), live);
+  ASSERT_EQ(table.cursor_create(usr_, &shp, &second, key, 2, text, 15), SHP_COMPILE);
+  const int32_t sd = Alloc(4 * SD_MIN_WORDS), stg = Alloc(4 * 8), com = Alloc(4 * 11);
+  W(sd, SD_STORAGE_WORDS) = 8;
+  W(sd, SD_CALL_LIST) = -1;
+  W(com, COM_SD) = sd;
+  W(com, COM_STG) = stg;
+  W(com, COM_SHP) = shp;
+  ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
+  int32_t block = com;
+  DSGetMem(base_, &block, 0);
+  int32_t other = 0, copy = 0;
+  const int32_t usr2 = Alloc(USR_BYTES);
+  ASSERT_EQ(table.cursor_create(usr2, &other, &copy, key, 2, text, 15), 0);
+  EXPECT_EQ(other, shp);
+  EXPECT_NE(copy, 0);
+  int32_t ref = other, no_sd = 0, no_snd = 0, no_dbg = 0;
+  EXPECT_EQ(DSRelShpProgram(base_, &ref, &no_sd, &copy, &no_snd, &no_dbg), 0);
+  table.release_shared_program(shp);
+  block = usr2;
+  DSGetMem(base_, &block, 0);
+  EXPECT_EQ(Live(), live);
+  EXPECT_EQ(W(sys_, SYS_ST_COMPILED_SQL), 0);
 }
 
 }  // namespace
