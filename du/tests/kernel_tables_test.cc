@@ -192,6 +192,7 @@ TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
     close[RQ_TBL] = lengths[k][0];
     DKEXE1(DK_CLT1, close);
   }
+  EXPECT_EQ(Close(r), 0);
 }
 
 }  // namespace
