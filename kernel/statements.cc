@@ -119,19 +119,9 @@ int32_t ReleaseLtrs(int32_t* base, int32_t usr, int32_t stm) {
 bool CloseMustWait(int32_t* base, int32_t usr, int32_t stm) {
   const int32_t tp = Wd(base, usr, USR_TP);
   if (!InStorage(base, tp, TP_WORDS) || Wd(base, tp, TP_TRANSACTION_STATE) != 1) return false;
-  int32_t lvl = Wd(base, usr, USR_LVL);
-  for (int32_t l = 0; lvl != 0 && l < 100000 && InStorage(base, lvl, LVL_WORDS); ++l) {
-    for (int32_t head : {LVL_STM, LVL_CUCB}) {
-      int32_t s = Wd(base, lvl, head);
-      for (int32_t k = 0; s != 0 && k < 100000 && InStorage(base, s, STM_WORDS); ++k) {
-        if (s != stm && Wd(base, s, STM_DECLARE_STM) == stm && Wd(base, s, STM_STATUS) == STM_OPEN)
-          return true;
-        s = Wd(base, s, STM_NEXT);
-      }
-    }
-    lvl = Wd(base, lvl, LVL_NEXT);
-  }
-  return false;
+  return AnySessionStatement(base, usr, [&](int32_t s) {
+    return s != stm && Wd(base, s, STM_DECLARE_STM) == stm && Wd(base, s, STM_STATUS) == STM_OPEN;
+  });
 }
 
 bool Released(int32_t status) {

@@ -100,3 +100,22 @@ void ForEachTableHandle(int32_t* base, int32_t com, F f) {
   }
 }
 
+
+// Calls f(statement) for each statement and cursor of every level of the
+// session until f answers true; true when one did.
+template <typename F>
+bool AnySessionStatement(int32_t* base, int32_t usr, F f) {
+  constexpr int32_t kMaxChain = 100000;
+  int32_t lvl = Wd(base, usr, USR_LVL);
+  for (int32_t l = 0; lvl != 0 && l < kMaxChain && InStorage(base, lvl, LVL_WORDS); ++l) {
+    for (int32_t head : {LVL_STM, LVL_CUCB}) {
+      int32_t stm = Wd(base, lvl, head);
+      for (int32_t k = 0; stm != 0 && k < kMaxChain && InStorage(base, stm, STM_WORDS); ++k) {
+        if (f(stm)) return true;
+        stm = Wd(base, stm, STM_NEXT);
+      }
+    }
+    lvl = Wd(base, lvl, LVL_NEXT);
+  }
+  return false;
+}

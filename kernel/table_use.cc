@@ -131,25 +131,17 @@ bool HandleUses(int32_t* base, int32_t handle, int32_t table) {
 
 int32_t DSTableInUse(int32_t* base, int32_t usr, int32_t kind, int32_t table) {
   if (kind != 1 || !InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
-  int32_t lvl = Wd(base, usr, USR_LVL);
-  for (int32_t l = 0; lvl != 0 && l < kMaxChain && InStorage(base, lvl, LVL_WORDS); ++l) {
-    for (int32_t head : {LVL_STM, LVL_CUCB}) {
-      int32_t stm = Wd(base, lvl, head);
-      for (int32_t k = 0; stm != 0 && k < kMaxChain && InStorage(base, stm, STM_WORDS); ++k) {
-        const int32_t status = Wd(base, stm, STM_STATUS);
-        bool used = false;
-        if (status != STM_CREATED && status != STM_RELEASED && status != STM_CLOSE_PENDING_IDLE) {
-          ForEachCompound(base, stm, [&](int32_t com) {
-            ForEachTableHandle(base, com, [&](int32_t handle) {
-              used = used || HandleUses(base, handle, table);
-            });
-          });
-        }
-        if (used) return 0;
-        stm = Wd(base, stm, STM_NEXT);
-      }
-    }
-    lvl = Wd(base, lvl, LVL_NEXT);
-  }
-  return 1;
+  const bool used = AnySessionStatement(base, usr, [&](int32_t stm) {
+    const int32_t status = Wd(base, stm, STM_STATUS);
+    if (status == STM_CREATED || status == STM_RELEASED || status == STM_CLOSE_PENDING_IDLE)
+      return false;
+    bool uses = false;
+    ForEachCompound(base, stm, [&](int32_t com) {
+      ForEachTableHandle(base, com, [&](int32_t handle) {
+        uses = uses || HandleUses(base, handle, table);
+      });
+    });
+    return uses;
+  });
+  return used ? 0 : 1;
 }
