@@ -82,33 +82,33 @@ const char* const kCaptions[kDescriptorWords] = {
 
 std::string TypeName(int32_t type) {
   switch (type) {
-    case 1:
+    case kProgSelect:
       return " - select";
-    case 2:
+    case kProgSelectUpdate:
       return " - select update";
-    case 3:
+    case kProgInsertOne:
       return " - insert one";
-    case 4:
+    case kProgInsertMany:
       return " - insert many";
-    case 5:
+    case kProgUpdateOne:
       return " - update one";
-    case 6:
+    case kProgUpdateMany:
       return " - update many";
-    case 7:
+    case kProgUpdateAll:
       return " - update all";
-    case 8:
+    case kProgDeleteOne:
       return " - delete one";
-    case 9:
+    case kProgDeleteMany:
       return " - delete many";
-    case 10:
+    case kProgDeleteAll:
       return " - delete all";
-    case 15:
+    case kProgLevel2:
       return " - level 2";
-    case 16:
+    case kProgSelectDelete:
       return " - select delete";
-    case 77:
-    case 84:
-    case 85:
+    case kProgCall:
+    case kProgCall84:
+    case kProgCall85:
       return " - call";
     default:
       return "";
@@ -117,15 +117,15 @@ std::string TypeName(int32_t type) {
 
 std::string CsdName(int32_t type) {
   switch (type) {
-    case 1:
+    case kCsdCursor:
       return "Cursor (1)";
-    case 2:
+    case kCsdScrollableCursor:
       return "Scrollable cursor (2)";
-    case 3:
+    case kCsdProcedure:
       return "Procedure (3)";
-    case 4:
+    case kCsdAtomic:
       return "Atomic (4)";
-    case 5:
+    case kCsdTrigger:
       return "Trigger (5)";
     default:
       return "";
@@ -143,11 +143,11 @@ void Dump::Lists() {
       int32_t code = 0;
       const bool known = At(int64_t{W(kDescStorageOffset)} + e - 1 + kRecAccess, &code);
       s += std::to_string(e);
-      if (known && code == 4)
+      if (known && code == kAccessRead)
         s += " - R";
-      else if (known && code == 3)
+      else if (known && code == kAccessWrite)
         s += " - W";
-      else if (known && code == 1)
+      else if (known && code == kAccessExclusive)
         s += " - X";
       else
         s += " - ? (" + std::to_string(code) + ")";

@@ -37,6 +37,32 @@ inline constexpr int32_t kDescriptorWords = 21;
 inline constexpr int32_t kListEnd = -1;
 inline constexpr int32_t kParameterEntryWords = 2;  // byte offset, byte length
 
+// Program types (descriptor word 1).
+enum ProgramType : int32_t {
+  kProgSelect = 1,
+  kProgSelectUpdate = 2,
+  kProgInsertOne = 3,
+  kProgInsertMany = 4,
+  kProgUpdateOne = 5,
+  kProgUpdateMany = 6,
+  kProgUpdateAll = 7,
+  kProgDeleteOne = 8,
+  kProgDeleteMany = 9,
+  kProgDeleteAll = 10,
+  kProgLevel2 = 15,
+  kProgSelectDelete = 16,
+  kProgCall = 77,
+  kProgCall84 = 84,
+  kProgCall85 = 85,
+};
+
+// Access codes of a table list's record block (its word 3).
+enum AccessCode : int32_t {
+  kAccessExclusive = 1,
+  kAccessWrite = 3,
+  kAccessRead = 4,
+};
+
 // Call status descriptor rows (descriptor word 19), ended by type -1.
 enum CsdWord : int32_t {
   kCsdType = 0,
@@ -50,6 +76,13 @@ enum CsdWord : int32_t {
   kCsdRecursive = 8,
 };
 inline constexpr int32_t kCsdWords = 9;
+enum CsdType : int32_t {
+  kCsdCursor = 1,
+  kCsdScrollableCursor = 2,
+  kCsdProcedure = 3,
+  kCsdAtomic = 4,
+  kCsdTrigger = 5,
+};
 inline constexpr int32_t kCallParameterWords = 3;  // next, byte offset, byte length
 
 // Compound statement hierarchy rows (descriptor word 18), ended by -1.
@@ -62,6 +95,7 @@ enum CshWord : int32_t {
   kCshSavepoint = 5,
 };
 inline constexpr int32_t kCshWords = 6;
+inline constexpr int32_t kCshHandlerBody = 2;  // compound type of a handler's body
 // Exception handler descriptor, then `count` pairs (entry kind, value).
 enum EhdWord : int32_t {
   kEhdNext = 0,
@@ -71,6 +105,13 @@ enum EhdWord : int32_t {
   kEhdCount = 4,
   kEhdEntries = 5,
 };
+// EHD class bits (word 1) and entry kinds.
+inline constexpr int32_t kEhdClassEntries = 1 << 1;
+inline constexpr int32_t kEhdClassAnyException = 1 << 2;
+inline constexpr int32_t kEhdClassNoData = 1 << 3;
+inline constexpr int32_t kEhdClassWarning = 1 << 4;
+inline constexpr int32_t kEhdEntrySqlstate = 0;
+inline constexpr int32_t kEhdEntryCondition = 1;
 
 // Machine state: storage words 1..12 are state words 0..11 (0-based index
 // here = state word number).
