@@ -9,6 +9,7 @@
 
 #include "du/alter_table.h"
 #include "du/kernel_requests.h"
+#include "du/large_objects.h"
 #include "du/pool_words.h"
 #include "du/record_operations.h"
 #include "du/row_change_internal.h"
@@ -81,6 +82,18 @@ bool AssembleKey(const std::vector<Column>& columns, const uint8_t* row,
     key->insert(key->end(), row + c.offset, row + c.offset + c.length);
   }
   return !null;
+}
+
+// Whether a step that takes old bytes takes the byte at `offset`.
+bool StepTakes(std::span<const int32_t> steps, int32_t offset) {
+  for (size_t p = 0; p + ALR_STEP_WORDS <= steps.size(); p += ALR_STEP_WORDS) {
+    const int32_t kind = steps[p + ALR_STEP_KIND];
+    if (kind != ALR_CONVERT && kind != ALR_TO_KEY && kind != ALR_NEXT_TO_KEY && kind != ALR_COPY)
+      continue;
+    const int64_t s = steps[p + ALR_STEP_OFFSET], e = s + steps[p + ALR_STEP_LENGTH];
+    if (s <= offset && offset < e) return true;
+  }
+  return false;
 }
 
 void LogTooLarge() {
@@ -215,7 +228,7 @@ int32_t DULPO1(int32_t* base, int32_t usr, int32_t work, int32_t* record,
   const int32_t in_use = description[ALR_IN_USE];
   if (in_use <= ALR_STEPS || static_cast<size_t>(in_use) > description.size())
     return fail(DU_BAD_ARGUMENT);
-  const int32_t kind = description[ALR_KIND];
+  int32_t kind = description[ALR_KIND];
   const int64_t step_words = in_use - ALR_STEPS;
   const int64_t trailing =
       kind == 9 ? int64_t{description[ALR_NEW_RECLEN]} - description[ALR_OLD_RECLEN] : 0;
@@ -226,11 +239,23 @@ int32_t DULPO1(int32_t* base, int32_t usr, int32_t work, int32_t* record,
     return fail(DU_BAD_ARGUMENT);
   }
   if (total > static_cast<int64_t>(structure.size())) return fail(DU_BAD_ARGUMENT);
-  // A dropped large-object column needs its objects released first.
-  if (kind == 12) return fail(DU_BAD_ARGUMENT);
+  if (kind == 12) {
+    // A dropped large-object column: its objects are released (each row's
+    // column set to null) before the kernel alters the table. The column
+    // is the one whose bytes no step takes.
+    for (int32_t offset : du::LobColumnOffsets(base, record)) {
+      if (StepTakes(description.subspan(ALR_STEPS, static_cast<size_t>(step_words)), offset))
+        continue;
+      int32_t st = 0;
+      DULobClearColumn(base, &st, record, usr, offset);
+      if (st != 0) return fail(st);
+    }
+    kind = 10;
+  }
   std::fill(structure.begin(), structure.begin() + total, 0);
   for (int32_t k = 1; k <= 6; ++k) structure[static_cast<size_t>(k + 1)] = description[k];
   structure[ALS_KIND] = kind;
+  description[ALR_KIND] = kind;
   structure[ALS_LENGTH] = static_cast<int32_t>(total);
   structure[ALS_HEADER_WORDS] = ALS_HEADER;
   structure[ALS_ENTRY_WORDS] = ALR_STEP_WORDS;

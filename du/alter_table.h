@@ -100,10 +100,10 @@ int32_t DUALRCheckFKKey(int32_t* base, int32_t usr, int32_t* parent, const uint8
 // default image `image` of the new row behind the steps), sends it to the
 // kernel (DKALR1) and, unless the kind is 11, converts the rows of the
 // table of `record` into `new_rows`; the structure's length in *length.
-// -19077 for a structure that would pass 4000 words (logged) or
-// `structure`'s size, and for kind 12 (the release of a dropped column's
-// large objects is not built); the record block's status word is kept on a
-// failure.
+// Kind 12 first sets the dropped large-object column of every row to null,
+// releasing its objects, and goes on as kind 10. -19077 for a structure
+// that would pass 4000 words (logged) or `structure`'s size; the record
+// block's status word is kept on a failure.
 int32_t DULPO1(int32_t* base, int32_t usr, int32_t work, int32_t* record,
                std::span<int32_t> structure, std::span<int32_t> description, ConstByteSpan image,
                int32_t* new_rows, int32_t* length);

@@ -331,4 +331,47 @@ int32_t LobColumnsUpdated(int32_t* base, int32_t usr, const int32_t* record, con
   return 0;
 }
 
+std::vector<int32_t> LobColumnOffsets(int32_t* base, const int32_t* record) {
+  return LobColumns(base, record);
+}
+
 }  // namespace du
+
+void DULobClearColumn(int32_t* base, int32_t* status, int32_t* record, int32_t usr,
+                      int32_t column_offset) {
+  if (!IsTableBlock(base, record) || column_offset < 0 ||
+      column_offset > record[DUREC_RECLEN] - LOB_COLUMN_BYTES) {
+    *status = DU_BAD_ARGUMENT;
+    return;
+  }
+  // The updates release the objects through the table's LOBCOLS list; a
+  // table without one gets a list of this column for the pass.
+  const int64_t lobcols = F(record[DUREC_OBJECT], TCB_LOBCOLS);
+  int32_t temporary = 0;
+  if (W(base, lobcols) == 0) {
+    temporary = du::NewBlock(base, 8);
+    if (temporary == 0) {
+      *status = DU_NO_STORAGE;
+      return;
+    }
+    W(base, temporary) = 1;
+    W(base, F(temporary, 1)) = column_offset;
+    W(base, lobcols) = temporary;
+  }
+  Block start;
+  start.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
+  std::memset(start.row(), 0, static_cast<size_t>(record[DUREC_KEYLEN]));
+  *status = du::ScanRows(base, usr, 0, start, [&](Block& row) -> int32_t {
+    if (!HoldsObject(row.row() + column_offset)) return 0;
+    DUPrepareForUpdate(base, row.data(), usr);
+    if (row[DUREC_STATUS] != 0) return row[DUREC_STATUS];
+    std::memset(row.row() + column_offset, kNullIndicator, LOB_COLUMN_BYTES);
+    row[DUREC_STATUS] = 0;
+    DURowOp1(base, row.data(), usr);
+    return row[DUREC_STATUS];
+  });
+  if (temporary != 0) {
+    W(base, lobcols) = 0;
+    du::FreeBlock(base, temporary);
+  }
+}

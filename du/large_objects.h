@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 // A large-object column: the 12-byte identifier (three words in the row's
 // byte order: the two generated numbers and the owning table's TNAME), then
@@ -60,7 +61,16 @@ void DULobRelease(int32_t* base, int32_t* status, const int32_t* record, int32_t
 // its databank has no directory.
 void DULobDropTable(int32_t* base, int32_t* status, int32_t tcb, int32_t usr);
 
+// Sets the large-object column at `column_offset` of every row of the
+// table of `record` to null and releases its objects (ALTER TABLE dropping
+// the column); 0 or the first failure.
+void DULobClearColumn(int32_t* base, int32_t* status, int32_t* record, int32_t usr,
+                      int32_t column_offset);
+
 namespace du {
+
+// The offsets of the table's large-object columns (TCB LOBCOLS).
+std::vector<int32_t> LobColumnOffsets(int32_t* base, const int32_t* record);
 
 // The large-object steps of a row change on the table of `record`: every
 // column of TCB LOBCOLS. 0 or a failure.
