@@ -65,21 +65,27 @@ inline int32_t StartKernel(QuietServices* quiet, std::vector<int32_t>* enq, int3
   return rc;
 }
 
-// Makes databank 5's file bench.dbf of `units` units in the folder; its entry.
-inline int32_t CreateDatabank(const std::string& dir, int32_t units) {
-  std::string path = dir + "/bench.dbf";
+// Makes the file `path` of databank `did` (of `type`), `units` units; its
+// entry.
+inline int32_t CreateDatabankFile(const std::string& path, int32_t did, int32_t type,
+                                  int32_t units) {
   std::vector<int32_t> rq(CRD_WORDS, 0);
   rq[CRD_MODE] = -2;
   rq[CRD_UNITS] = units;
-  rq[CRD_DID] = 5;
+  rq[CRD_DID] = did;
   rq[CRD_SEQNO] = 1;
-  rq[CRD_TYPE] = 9;
+  rq[CRD_TYPE] = type;
   char* file = reinterpret_cast<char*>(rq.data() + CRD_FILE);
   std::memset(file, ' ', 256);
   std::memcpy(file, path.data(), path.size());
   std::memset(rq.data() + CRD_NAME, ' ', 128);
   DKCRD1(rq.data());
   return rq[CRD_UNITS];
+}
+
+// Makes databank 5's file bench.dbf of `units` units in the folder; its entry.
+inline int32_t CreateDatabank(const std::string& dir, int32_t units) {
+  return CreateDatabankFile(dir + "/bench.dbf", 5, 9, units);
 }
 
 // Makes table `tbl` of the records' key and length in databank 5; its entry.

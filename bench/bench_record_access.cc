@@ -33,22 +33,6 @@ namespace {
 constexpr int kRows = 200000;
 constexpr int32_t kIndexKey = 24;  // an 8-byte column and the row's key
 
-// Another databank of the run: DID `did`, of `type`, in the folder.
-int32_t CreateDatabank(const std::string& path, int32_t did, int32_t type, int32_t units) {
-  std::vector<int32_t> rq(CRD_WORDS, 0);
-  rq[CRD_MODE] = -2;
-  rq[CRD_UNITS] = units;
-  rq[CRD_DID] = did;
-  rq[CRD_SEQNO] = 1;
-  rq[CRD_TYPE] = type;
-  char* file = reinterpret_cast<char*>(rq.data() + CRD_FILE);
-  std::memset(file, ' ', 256);
-  std::memcpy(file, path.data(), path.size());
-  std::memset(rq.data() + CRD_NAME, ' ', 128);
-  DKCRD1(rq.data());
-  return rq[CRD_UNITS];
-}
-
 struct Setup {
   // `merge`: the databank is one transactions write: a commit set, a
   // databank for the write and read sets (logical id 2) and the background
@@ -116,8 +100,8 @@ struct Setup {
     WriteUnitPage(entry, kHeaderUnit, b);
   }
   void StartTransactions() {
-    trans = CreateDatabank(dir + "/trans.dbf", 7, 9, 120000);
-    sets = CreateDatabank(dir + "/sets.dbf", 2, DBT_WORK, 120000);
+    trans = bench::CreateDatabankFile(dir + "/trans.dbf", 7, 9, 120000);
+    sets = bench::CreateDatabankFile(dir + "/sets.dbf", 2, DBT_WORK, 120000);
     GiveRootPage(sets);
     Bufferpool()[BP_TRANS_DATABANK] = trans;
     int32_t b[CRT_WORDS] = {};

@@ -101,15 +101,7 @@ class KernelRecordAccessTest : public TransactionTest {
 
   // A user whose one databank entry is written in every transaction.
   int32_t NewUser() {
-    int32_t usr = 0, lvl = 0, trs = 0;
-    DSGetMem(base_, &usr, USR_BYTES);
-    DSGetMem(base_, &lvl, LVL_BYTES);
-    W(usr + USR_LVL) = lvl;
-    W(lvl + LVL_USR) = usr;
-    W(usr + USR_TRANSACTION_AUTOCOMMIT) = NO_AUTOMATIC_END;
-    W(usr + USR_TRANSACTION_START) = 1;
-    W(usr + USR_TRANSACTION_VIEW) = 3;
-    W(usr + USR_MARK_ID) = FIRST_MARK_ID;
+    int32_t usr = NewUserBlock(base_), trs = 0;
     W(usr + USR_TRANSDB_DID) = sql_trans_;
     W(usr + USR_SQLDB_DID) = sql_trans_;
     DSGetMem(base_, &trs, TRS_BYTES);
@@ -120,13 +112,7 @@ class KernelRecordAccessTest : public TransactionTest {
   }
 
   std::vector<int32_t> Record(int32_t tname, int32_t mode, int32_t keylen, int32_t reclen) {
-    std::vector<int32_t> r(static_cast<size_t>(DurecWords(std::max(reclen, 64))), 0);
-    r[DUREC_ACCESS_MODE] = mode;
-    r[DUREC_TNAME] = tname;
-    r[DUREC_KEYLEN] = keylen;
-    r[DUREC_RECLEN] = reclen;
-    r[DUREC_TYPE] = 1;
-    return r;
+    return RecordBlock(tname, mode, keylen, reclen);
   }
   // Opens the record block's table with its references; closed at the end
   // (the block must outlive the test body).

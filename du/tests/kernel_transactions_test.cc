@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "du/tests/descriptions.h"
 #include "du/tests/kernel_fixture.h"
 
 namespace {
@@ -22,14 +23,7 @@ class KernelTransactionsTest : public KernelRecordAccessTest {
   void SetUp() override {
     KernelRecordAccessTest::SetUp();
     if (HasFatalFailure()) return;
-    std::vector<int32_t> d(DESC_ENTRIES, 0);
-    d[DESC_KIND] = 1;
-    d[DESC_LID] = kLid;
-    d[DESC_TYPE] = 1;
-    d[DESC_KEYLEN] = kKeyLen;
-    d[DESC_RECLEN] = kRecLen;
-    d.push_back(DESC_END);
-    CreateDescribedTable(kTname, d);
+    CreateDescribedTable(kTname, Description(kLid, kKeyLen, kRecLen, 0, {}, {}));
     DSGetMem(base_, &work_, WRK_BYTES + 32768);
   }
 

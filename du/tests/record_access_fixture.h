@@ -381,6 +381,33 @@ struct UpperModel {
   }
 };
 
+// A user with its level, no automatic end, transactions begun at once and
+// view 3; its index.
+inline int32_t NewUserBlock(int32_t* base) {
+  int32_t usr = 0, lvl = 0;
+  DSGetMem(base, &usr, USR_BYTES);
+  DSGetMem(base, &lvl, LVL_BYTES);
+  du::W(base, usr + USR_LVL) = lvl;
+  du::W(base, lvl + LVL_USR) = usr;
+  du::W(base, usr + USR_TRANSACTION_AUTOCOMMIT) = NO_AUTOMATIC_END;
+  du::W(base, usr + USR_TRANSACTION_START) = 1;
+  du::W(base, usr + USR_TRANSACTION_VIEW) = 3;
+  du::W(base, usr + USR_MARK_ID) = FIRST_MARK_ID;
+  return usr;
+}
+
+// A record block of a base table to be opened in `mode`.
+inline std::vector<int32_t> RecordBlock(int32_t tname, int32_t mode, int32_t keylen,
+                                        int32_t reclen) {
+  std::vector<int32_t> r(static_cast<size_t>(DurecWords(std::max(reclen, 64))), 0);
+  r[DUREC_ACCESS_MODE] = mode;
+  r[DUREC_TNAME] = tname;
+  r[DUREC_KEYLEN] = keylen;
+  r[DUREC_RECLEN] = reclen;
+  r[DUREC_TYPE] = 1;
+  return r;
+}
+
 // The TCBs in the hash of SYS TCB_LIST.
 inline int32_t CountTcbs(int32_t* base) {
   const int32_t hash = du::W(base, base[sqlpool::RESERV] + SYS_TCB_LIST);
@@ -424,18 +451,7 @@ class RecordAccessTest : public ::testing::Test {
 
   int32_t& W(int64_t index) { return du::W(base_, index); }
 
-  int32_t NewUser() {
-    int32_t usr = 0, lvl = 0;
-    DSGetMem(base_, &usr, USR_BYTES);
-    DSGetMem(base_, &lvl, LVL_BYTES);
-    W(usr + USR_LVL) = lvl;
-    W(lvl + LVL_USR) = usr;
-    W(usr + USR_TRANSACTION_AUTOCOMMIT) = NO_AUTOMATIC_END;
-    W(usr + USR_TRANSACTION_START) = 1;
-    W(usr + USR_TRANSACTION_VIEW) = 3;
-    W(usr + USR_MARK_ID) = FIRST_MARK_ID;
-    return usr;
-  }
+  int32_t NewUser() { return NewUserBlock(base_); }
 
   // A statement on the user's level (at the head of its chain) whose own
   // program header has `type`.

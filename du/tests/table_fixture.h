@@ -23,13 +23,7 @@ class TableTest : public RecordAccessTest {
   }
 
   std::vector<int32_t> Record(int32_t tname, int32_t mode, int32_t keylen = 0, int32_t reclen = 0) {
-    std::vector<int32_t> r(DurecWords(std::max(reclen, 64)), 0);
-    r[DUREC_ACCESS_MODE] = mode;
-    r[DUREC_TNAME] = tname;
-    r[DUREC_KEYLEN] = keylen;
-    r[DUREC_RECLEN] = reclen;
-    r[DUREC_TYPE] = 1;
-    return r;
+    return RecordBlock(tname, mode, keylen, reclen);
   }
   int32_t Open(std::vector<int32_t>& r, int32_t usr = 0) {
     int32_t open[OPB_WORDS] = {OPEN_BASE};
