@@ -1,28 +1,27 @@
-// The default record service table: record access's routines that exist, and
-// for each one that does not yet an entry that names itself in the log and
-// answers -19040, so that no record instruction ever reports a made-up row.
+// The default record service table: record access's routines that exist
+// (its LIKE matchers among them), and for each one that does not yet an
+// entry that names itself in the log and answers -19040, so that no record
+// instruction ever reports a made-up row.
 #include "interp/record_services.h"
 
 #include <atomic>
 #include <string>
+#include <vector>
 
+#include "du/pattern_programs.h"
 #include "du/record_operations.h"
 #include "interp/program_layout.h"
 #include "kernel/error_report.h"
+#include "kernel/system_block.h"
 
 namespace interp {
 namespace {
 
-// Logs that the routine `name` is not there; -19040.
-int32_t LogAbsent(const char* name) {
+void Absent(const char* name, int32_t* record) {
   StatusPair status{};
   const std::string text = std::string(name) + ": record access routine not installed";
   DSLogMsgShort(&status, 3, text.c_str(), nullptr, static_cast<int32_t>(text.size()));
-  return kErrServiceAbsent;
-}
-
-void Absent(const char* name, int32_t* record) {
-  record[kRecStatus] = LogAbsent(name);
+  record[kRecStatus] = kErrServiceAbsent;
 }
 
 #define HB_ABSENT_RECORD(fn)                             \
@@ -45,14 +44,37 @@ int32_t ReadSetWalkAbsent(int32_t*, int32_t, int32_t) {
   return kErrServiceAbsent;
 }
 
-int32_t DUMatchPattern2(int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
-  return LogAbsent("DUMatchPattern2");
+// The pattern program in kernel storage block `block` with its backtracking
+// stack behind it: the program's first word, or nullptr when the block does
+// not hold its program and stack inside the word storage.
+int32_t* PatternBlock(int32_t* base, int32_t block) {
+  if (!InStorage(base, block, PAT_CODE)) return nullptr;
+  int32_t* program = &Wd(base, block, 0);
+  const int64_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
+  if (size < PAT_CODE || stack < 0 || !InStorage(base, block, size + stack)) return nullptr;
+  return program;
 }
-int32_t DUMatchPattern1(int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
-  return LogAbsent("DUMatchPattern1");
+int32_t MatchPattern(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
+                     int32_t length) {
+  int32_t* program = PatternBlock(base, block);
+  if (program == nullptr) return PAT_BAD_PROGRAM;
+  return DUMatchPattern2(program, program + program[PAT_SIZE], storage, offset, length);
 }
-int32_t DUMatchPattern4(const int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
-  return LogAbsent("DUMatchPattern4");
+int32_t MatchPatternWide(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
+                         int32_t length) {
+  const int32_t* program = PatternBlock(base, block);
+  if (program == nullptr) return PAT_BAD_PROGRAM;
+  return DUMatchPattern1(program, storage, offset, length);
+}
+// A self-contained program of `words` words; its stack is the run's own.
+int32_t MatchPatternSelf(const int32_t* program, int32_t words, ConstByteSpan storage,
+                         int32_t offset, int32_t length) {
+  constexpr int32_t kMaxStack = PAT_CAPACITY * PAT_STACK_ENTRY;
+  if (words < PAT_CODE || program[PAT_SIZE] < PAT_CODE || program[PAT_SIZE] > words ||
+      program[PAT_STORAGE] < 0 || program[PAT_STORAGE] > kMaxStack)
+    return PAT_BAD_PROGRAM;
+  std::vector<int32_t> stack(static_cast<size_t>(program[PAT_STORAGE]) + 1);
+  return DUMatchPattern4(program, stack.data(), storage, offset, length);
 }
 
 void GetRow(int32_t* b, int32_t* r, int32_t u, int32_t w) {
@@ -105,8 +127,8 @@ void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
 const RecordServiceTable kDefault = {
     GetRow,      GetPrevRow, GetRowIndex, GetUnique,  LockRow,           PrepareUpdate, InsertRow,
     UpdateRow,   DeleteRow,  DULoadRows,  DUSortRows, DropRows,          DeleteAll,     InsertIndex,
-    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent, DUMatchPattern2,
-    DUMatchPattern1, DUMatchPattern4,
+    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent, MatchPattern,
+    MatchPatternWide, MatchPatternSelf,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};

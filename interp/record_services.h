@@ -41,7 +41,8 @@ struct RecordServiceTable {
   // at `offset` of the statement's storage: 1 match, 2 no match, negative an
   // error (-1 a bad pattern instruction).
   // MCF, MVF: DUMatchPattern2, the program in kernel storage block `block`
-  // (its backtracking stack behind it), its literal text in the storage.
+  // (its backtracking stack behind it), its literal text in the storage; a
+  // block that does not hold both answers -1.
   int32_t (*match_pattern)(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
                            int32_t length);
   // MUF: DUMatchPattern1, the same for wide characters.

@@ -2,6 +2,7 @@
 // (CC2, CN2, NN2), over a model of record access's pattern matchers: a
 // program block names a literal, and a subject matches when it begins with
 // that literal.
+#include "du/pattern_programs.h"
 #include "interp/tests/interp_fixture.h"
 
 using namespace interp;
@@ -111,10 +112,56 @@ TEST_F(Patterns, LikeFailures) {
   EXPECT_EQ(RunLike("MCT 1, V, 6, 100000, yes"), kErrBadOperand);
   // A bad pattern instruction.
   EXPECT_EQ(RunLike("MVT 1, V, 6, V.len, PW, yes", kModelBlock, kBadProgram), kErrBadPatternOp);
-  // Without record access's matcher the test fails and names it.
-  DAInstallRecordServices(nullptr);
-  EXPECT_EQ(RunLike("MCT 1, V, 6, PW, yes"), kErrServiceAbsent);
-  EXPECT_TRUE(log_.Contains("DUMatchPattern2"));
+}
+
+// Record access's own compilers and matchers through the default service
+// table: patterns compiled into kernel storage blocks for MCF, MVF and MCT,
+// and a self-contained program in the storage for CC2.
+TEST_F(InterpTest, RecordAccessPatternPrograms) {
+  Load(R"(field PG bytes 800
+field V varchar 6 = 'abcdef'
+field C char 6 = 'abcdef'
+field P char 3 = 'ab%'
+field Q char 5 = '%cd__'
+field R char 2 = 'b%'
+field PW word
+field QW word
+field RW word
+field SIX word = 6
+code
+ BEG
+ CIN V.len, 1, SIX
+ MCF 1, V, 6, PW, bad
+ MVF 1, V, 6, V.len, QW, bad
+ MCT 1, V, 6, RW, bad
+ CC2 13, C, 12, 800, 7, good, bad, 0
+bad: END 2
+good: END 1
+)");
+  ASSERT_EQ(Off("PG"), 48);  // storage word index 12
+  const ByteSpan storage(reinterpret_cast<uint8_t*>(storage_.data()), storage_.size() * 4);
+  for (auto [field, length] : {std::pair{"P", 3}, std::pair{"Q", 5}, std::pair{"R", 2}}) {
+    std::vector<int32_t> program(PAT_CAPACITY);
+    ASSERT_GE(DUCmpPattern2(program.data(), PAT_CAPACITY, storage, Off(field) + 1, &length,
+                            PAT_MODE_LIKE, storage, 0),
+              0)
+        << field;
+    const int32_t size = program[PAT_SIZE];
+    program[PAT_LITERAL_BASE] = 1;  // literal offsets count from storage byte 0
+    const int32_t block = Block(4 * (size + program[PAT_STORAGE]));
+    std::memcpy(&Wd(base_, block, 0), program.data(), 4 * static_cast<size_t>(size));
+    WordAt(std::string(field) + "W") = block;
+  }
+  ASSERT_GT(DUCmpPattern3(reinterpret_cast<int32_t*>(Bytes("PG")), 200, storage, Off("P") + 1, 3,
+                          PAT_MODE_LIKE),
+            0);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1) << "opcode " << rvec_[kStateOpcode];
+  // A block too short for its program and stack is a bad program.
+  Wd(base_, WordAt("PW"), PAT_STORAGE) = 1 << 28;
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadPatternOp);
 }
 
 // Level-2 condition tests: the instruction's op6 is taken when the test
