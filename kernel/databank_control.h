@@ -112,6 +112,8 @@ inline constexpr int32_t ODF_NEEDS_RESTORE = -16159;
 
 void DSOpenDbFile(int32_t* base, int32_t* request);
 // Creates the base tables of a new TRANS (logical id 2) or LOG (3)
-// databank, each written at once and closed; 0 or r - 16140.
-int32_t CreateBaseTables(int32_t lid);
+// databank open at the databank kernel's `entry` (a TRANS databank gets its
+// first root page before them), each written at once and closed; 0 or
+// r - 16140.
+int32_t CreateBaseTables(int32_t lid, int32_t entry);
 void DSOpenSesDb(int32_t* base, int32_t* request);

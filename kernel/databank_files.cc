@@ -6,7 +6,10 @@
 // the bucket is searched and the DCB claimed, made or unlinked.
 #include <cstring>
 
+#include "dk/bitmap_page.h"
+#include "dk/bufferpool.h"
 #include "dk/databank_file.h"
+#include "dk/databank_format.h"
 #include "dk/request.h"
 #include "dk/table_entries.h"
 #include "kernel/control_blocks.h"
@@ -50,9 +53,32 @@ bool Apart(int32_t type) {
   return type == 5 || type == 7 || type == 8;
 }
 
+// The transaction databank keeps its tables in a chain of root pages that
+// its header's word 4 names (where other databanks have their restore
+// directory); a new file has none, so its first root page is made here,
+// written at once, before the header that names it.
+int32_t GiveTransRootPage(int32_t entry) {
+  int32_t rq[REQ_WORDS] = {entry, 0, kUnitBytes, 0, -1, 0};
+  if (const int32_t rc = DKHLD0(rq, 0)) return rc;
+  const int32_t root = rq[REQ_PAGE];
+  int32_t get[REQ_WORDS] = {entry, root, kUnitBytes, 0, -1, 0};
+  int32_t b = DKGET0(get, GET_NEW);
+  if (b < 0) return b;
+  std::memset(PageWords(b) + 1, 0, kUnitBytes - 4);
+  PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
+  if (const int32_t rc = WriteUnitPage(entry, root, b)) return rc;
+  b = GetUnitPage(entry, kHeaderUnit, GET_UPDATE, get);
+  if (b < 0) return b;
+  PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
+  return WriteUnitPage(entry, kHeaderUnit, b);
+}
+
 }  // namespace
 
-int32_t CreateBaseTables(int32_t lid) {
+int32_t CreateBaseTables(int32_t lid, int32_t entry) {
+  if (lid == 2) {
+    if (const int32_t rc = GiveTransRootPage(entry); rc != 0) return rc - DK_ERROR_BIAS;
+  }
   for (const BaseTable& t : kBaseTables) {
     if (t.lid != lid) continue;
     int32_t c[CRT_WORDS] = {};
@@ -203,7 +229,7 @@ void DSOpenDbFile(int32_t* base, int32_t* rq) {
   }
   if ((status == 0 || status == ODF_NEEDS_RESTORE) && (lid == 2 || lid == 3) && !Apart(type)) {
     int32_t created = 0;
-    if (mode == 3 || mode == 9) created = CreateBaseTables(lid);
+    if (mode == 3 || mode == 9) created = CreateBaseTables(lid, index);
     if (created != 0) {
       status = created;
     } else if (lid == 2) {

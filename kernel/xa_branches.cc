@@ -278,3 +278,37 @@ int32_t DSXATransKind(int32_t* base, int32_t usr) {
   const int32_t state = Wd(base, x, XAENT_STATE);
   return state == XA_STARTED || state == XA_PREPARED_OWN ? 3 : 4;
 }
+
+void DSXAFreeAll(int32_t* base, int32_t sys) {
+  int32_t x = 0;
+  {
+    EnqdeqGuard guard(Sem(base, sys, SYS_XAENT_S));
+    x = Wd(base, sys, SYS_FIRST_XAENT);
+    Wd(base, sys, SYS_FIRST_XAENT) = 0;
+  }
+  for (int32_t steps = 0; x != 0 && steps < (1 << 20); ++steps) {
+    if (!InStorage(base, x, XAENT_WORDS)) break;
+    const int32_t next = Wd(base, x, XAENT_NEXT);
+    const int32_t state = Wd(base, x, XAENT_STATE), tp = Wd(base, x, XAENT_TP);
+    const bool prepared = state == XA_PREPARED || state == XA_PREPARED_OWN;
+    if (tp != 0) {
+      if (prepared) {
+        int32_t block = tp;
+        DSGetMem(base, &block, 0);
+      } else {
+        UpFreeTP(base, tp);
+      }
+    }
+    FreeEntry(base, x);
+    x = next;
+  }
+  EnqdeqGuard guard(Sem(base, sys, SYS_POOLED_TP_S));
+  int32_t tp = Wd(base, sys, SYS_POOLED_TP);
+  Wd(base, sys, SYS_POOLED_TP) = 0;
+  for (int32_t steps = 0; tp != 0 && steps < (1 << 20); ++steps) {
+    if (!InStorage(base, tp, 1)) break;
+    int32_t block = tp;
+    tp = sqlpool_word(base, tp);
+    DSGetMem(base, &block, 0);
+  }
+}

@@ -95,3 +95,7 @@ int32_t DSXATransKind(int32_t* base, int32_t usr);
 // Administrator check of the session's user through THR STM_MOS_IDENT: 0 or
 // a negative status.
 int32_t DSChkAdmIdent(int32_t* base, int32_t usr);
+// At database stop: every branch leaves FIRST_XAENT and is freed (a
+// prepared branch's transaction stays recorded by the databank kernel;
+// others free their transaction), and the pooled transaction blocks go.
+void DSXAFreeAll(int32_t* base, int32_t sys);

@@ -70,26 +70,6 @@ int32_t FileRequest(int32_t code, int32_t mode, int32_t units, const std::string
   return rq[CRD_UNITS];
 }
 
-// The transaction databank keeps its tables in a chain of root pages that
-// its header's word 4 names (where other databanks have their restore
-// directory); a new file has none, so its first root page is made here,
-// written at once, before the header that names it.
-int32_t GiveTransRootPage(int32_t entry) {
-  int32_t rq[REQ_WORDS] = {entry, 0, kUnitBytes, 0, -1, 0};
-  if (const int32_t rc = DKHLD0(rq, 0)) return rc;
-  const int32_t root = rq[REQ_PAGE];
-  int32_t get[REQ_WORDS] = {entry, root, kUnitBytes, 0, -1, 0};
-  int32_t b = DKGET0(get, GET_NEW);
-  if (b < 0) return b;
-  std::memset(PageWords(b) + 1, 0, kUnitBytes - 4);
-  PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
-  if (const int32_t rc = WriteUnitPage(entry, root, b)) return rc;
-  b = GetUnitPage(entry, kHeaderUnit, GET_UPDATE, get);
-  if (b < 0) return b;
-  PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
-  return WriteUnitPage(entry, kHeaderUnit, b);
-}
-
 // A system identity no other database of the machine is likely to carry:
 // positive, never 0.
 int32_t FreshIdentity() {
@@ -130,8 +110,7 @@ int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& option
     int32_t rc = FileRequest(kCreateCode, kCreateNewFile, Units(options, f.lid), home, f);
     if (rc > 0) {
       entries[i] = rc;
-      rc = f.lid == 2 ? GiveTransRootPage(rc) : 0;
-      if (rc == 0) rc = CreateBaseTables(f.lid);
+      rc = CreateBaseTables(f.lid, rc);
     }
     if (rc != 0) {
       *failed = f.file;
