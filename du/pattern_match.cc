@@ -23,6 +23,14 @@ struct Area {
   }
 };
 
+// Literals are mostly a few bytes: compared in line rather than by a call.
+inline bool SameBytes(const uint8_t* a, const uint8_t* b, int64_t n) {
+  if (n > 16) return std::memcmp(a, b, size_t(n)) == 0;
+  for (int64_t i = 0; i < n; ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // The first place of `needle` within haystack[0, n), or -1.
 int64_t Find(const uint8_t* haystack, int64_t n, const uint8_t* needle, int64_t length) {
   if (length == 0) return 0;
@@ -32,7 +40,7 @@ int64_t Find(const uint8_t* haystack, int64_t n, const uint8_t* needle, int64_t 
     const void* hit = std::memchr(haystack + from, first, size_t(n - from - length + 1));
     if (!hit) return -1;
     const int64_t at = static_cast<const uint8_t*>(hit) - haystack;
-    if (std::memcmp(haystack + at + 1, needle + 1, size_t(length - 1)) == 0) return at;
+    if (SameBytes(haystack + at + 1, needle + 1, length - 1)) return at;
     from = at + 1;
   }
   return -1;
@@ -65,7 +73,7 @@ Fixed FixedStep(int32_t op, const int32_t* program, int32_t* pc, int32_t size, c
     const int64_t n = program[at + 1];
     if (!literals.Holds(offset, n)) return Fixed::kBad;
     if (*pos + n > length) return Fixed::kNoMatch;
-    if (std::memcmp(subject + *pos, literals.bytes + offset, size_t(n)) != 0) return Fixed::kFailed;
+    if (!SameBytes(subject + *pos, literals.bytes + offset, n)) return Fixed::kFailed;
     *pos += n;
     *pc += 3;
     return Fixed::kNext;
