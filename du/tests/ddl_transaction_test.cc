@@ -13,7 +13,8 @@ namespace {
 struct DefinitionModel {
   std::vector<int32_t> installed;
   std::vector<int32_t> released_shp;
-  std::map<int32_t, int32_t> dcbs;  // object -> DCB
+  std::vector<std::pair<int32_t, int32_t>> opened;  // {record kind, LID} of each DSOpenTable
+  std::map<int32_t, int32_t> dcbs;                  // object -> DCB
   int32_t next_shp = 500;
 
   static DefinitionModel*& Current() {
@@ -28,7 +29,11 @@ struct DefinitionModel {
           *dcb = m[id];
           return 0;
         },
-        [](int32_t*, int32_t, int32_t*, const int32_t*) { return 0; },
+        [](int32_t*, int32_t, int32_t* record, const int32_t*) {
+          Current()->opened.emplace_back(record[DUREC_STATUS], record[DUREC_LID]);
+          record[DUREC_STATUS] = 0;
+          return 0;
+        },
         [](int32_t*, int32_t, int32_t) { return 0; },
         [](int32_t*, int32_t, int32_t, int32_t* shp) {
           *shp = Current()->next_shp++;
@@ -184,6 +189,37 @@ TEST_F(DdlTransactionTest, TablesOpenedForTheChangeAreSizedByTheirRows) {
   EXPECT_EQ(Count(DDL_OPEN_TABLES), 1);
   ASSERT_EQ(End(84), 0);
   EXPECT_EQ(Find(kParent), 0);  // closed with the end
+}
+
+TEST_F(DdlTransactionTest, ApplyOpensTheObjectsAndWritesTheStatements) {
+  BeginDefinition();
+  int32_t pb[2] = {0, usr_};
+  DSDdlTransAdd(base_, pb, 0, kParent, kLid, 8, 40, 1);
+  int32_t words[32] = {6};
+  DSDdlTransAddStm(base_, pb, kLid, words);
+  // The statement's object is the objects' too: the object entry waits.
+  DSDdlTransApply(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(Count(DDL_STATEMENTS), 0);
+  EXPECT_EQ(model_.opened, (std::vector<std::pair<int32_t, int32_t>>{{6, kLid}}));
+  EXPECT_EQ(W(Tp() + TP_TRANSACTION_TYPE), 129);
+  DSDdlTransApply(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(model_.opened.size(), 2u);
+  EXPECT_EQ(model_.opened.back(), (std::pair<int32_t, int32_t>{8, kLid}));
+  EXPECT_NE(Find(kParent), 0);
+  ASSERT_EQ(End(84), 0);
+  EXPECT_EQ(Find(kParent), 0);
+}
+
+TEST_F(DdlTransactionTest, AFailedApplyReleasesTheLists) {
+  BeginDefinition();
+  int32_t pb[2] = {0, usr_};
+  DSDdlTransAdd(base_, pb, 0, kParent, 99, 8, 40, 1);  // no such databank
+  DSDdlTransApply(base_, pb);
+  EXPECT_EQ(pb[0], -16181);
+  EXPECT_EQ(Count(DDL_OBJECTS), 0);
+  ASSERT_EQ(End(87), 0);
 }
 
 }  // namespace
