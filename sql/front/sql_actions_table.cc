@@ -18,17 +18,16 @@ constexpr int32_t VW_REFERENCES = 34;
 constexpr int32_t VW_UNIQUE = 35;
 constexpr int32_t VW_UNIQUES = 36;  // in a column's constraint phrase: the UNIQUE flag
 constexpr int32_t VW_PRIMARY = 37;
+constexpr int32_t VW_NOT_NULL_RECORDS = 45;  // a column's named NOT NULL records
 constexpr int32_t VW_COLUMN_COUNT = 46;
 constexpr int32_t VW_CONSTRAINT_KIND = 47;
 constexpr int32_t VW_PRIMARY_NAME = 52;
 constexpr int32_t VW_CONSTRAINT_NAME = 53;
 
 // Column definition record words.
-constexpr int32_t CDR_NAME = 0;
 constexpr int32_t CDR_KEY_NAME = 5;
 constexpr int32_t CDR_KEY_MARK = 6;
 constexpr int32_t CDR_REFERENCES = 7;
-constexpr int32_t CDR_CHECKS = 8;
 
 int32_t FourWord(SqlCompileCtx* ctx, int32_t name, const int32_t* position, int32_t value) {
   int32_t values[] = {name, position[0], position[1], value};
@@ -87,19 +86,38 @@ void ColumnAsElement(SqlCompileCtx* ctx, int32_t* r) {
   r[VW_REFERENCE] = 0;
 }
 
+// A named NOT NULL constraint's record (180) gets its condition, the column
+// IS NULL. The column's check list also holds unnamed CHECK conditions as
+// they are, so the records to fill are the ones the constraint list kept
+// apart, not every entry whose word 3 is 0.
+void NotNullConditions(SqlCompileCtx* ctx, int32_t records, int32_t column_name) {
+  for (int32_t c = records; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t record = WsWord(ctx, c, CELL_VALUE);
+    const int32_t* at = &WsWord(ctx, record, 1);
+    int32_t values[] = {0, column_name};
+    int32_t column = ExprOfKind(ctx, kExprColumnRef, at, TreeRecord(ctx, 2, values), 0);
+    int32_t null = ExprOfKind(ctx, kExprNull, at, 0, 0);
+    WsWord(ctx, record, 3) = qqcbix(ctx, kExprEq, at, column, null, 0, 0);
+  }
+}
+
 void ColumnDefinition(SqlCompileCtx* ctx, int32_t* r) {
   const int32_t* s2 = SemEntry(ctx, 2);
   const int32_t* s3 = SemEntry(ctx, 3);
   const int32_t* s4 = SemEntry(ctx, 4);
+  NotNullConditions(ctx, s4[VW_NOT_NULL_RECORDS], r[VW_SIMPLE_NAME]);
+  // The constraint list prepended its checks and references: the column's
+  // lists are finished here, in the order written.
+  int32_t checks = qqlrev(ctx, s4[VW_VALUE]);
   int32_t values[10] = {r[VW_SIMPLE_NAME], r[VW_TYPE], r[VW_NAME], s3[VW_VALUE],
                         s4[VW_FLAG],       0,          0,          0,
-                        s4[VW_VALUE],      s2[VW_NAME]};
+                        checks,            s2[VW_NAME]};
   int32_t record = TreeRecord(ctx, 10, values);
   r[VW_PRIMARY_NAME] = s4[VW_PRIMARY_NAME];
   r[VW_PRIMARY] = s4[VW_PRIMARY];
   r[VW_NAME] = s4[VW_NAME];
   r[VW_UNIQUES] = s4[VW_UNIQUES];
-  r[VW_REFERENCES] = s4[VW_REFERENCES];
+  r[VW_REFERENCES] = qqlrev(ctx, s4[VW_REFERENCES]);
   r[VW_VALUE] = 0;
   int32_t* w = &WsWord(ctx, record, 0);
   if (r[VW_PRIMARY] != 0) {
@@ -124,14 +142,15 @@ void ColumnConstraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       kind == 5 ? Reference(ctx, name, 0, c[VW_LIST], c[VW_NAME], c[VW_QUANTIFIER]) : 0;
   if (rule == 178) {
     for (int32_t word : {VW_FLAG, VW_PRIMARY_NAME, VW_PRIMARY, VW_NAME, VW_UNIQUES, VW_REFERENCES,
-                         VW_VALUE, VW_CONSTRAINT_NAME}) {
+                         VW_VALUE, VW_CONSTRAINT_NAME, VW_NOT_NULL_RECORDS}) {
       r[word] = 0;
     }
   }
   switch (kind) {
-    case 1:
+    case 1:  // a named one (180) brings its record, to be filled by 168
       r[VW_FLAG] = 1;
       r[VW_VALUE] = qqlcons(ctx, r[VW_VALUE], condition);
+      r[VW_NOT_NULL_RECORDS] = qqlcons(ctx, r[VW_NOT_NULL_RECORDS], condition);
       break;
     case 3:
       if (r[VW_UNIQUES] != 0) ActionError(ctx, c, -12583);
@@ -154,22 +173,11 @@ void ColumnConstraint(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
   }
 }
 
-// 41: named NOT NULL constraints get their condition (column IS NULL), then
-// the table node.
+// 41: the table node (the named NOT NULL constraints got their condition
+// with their column, 168).
 void TableDefinition(SqlCompileCtx* ctx, int32_t* r) {
   const int32_t* s3 = SemEntry(ctx, 3);
   const int32_t* s5 = SemEntry(ctx, 5);
-  for (int32_t c = s5[VW_COLUMN_RECORDS]; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
-    int32_t record = WsWord(ctx, c, CELL_VALUE);
-    for (int32_t k = WsWord(ctx, record, CDR_CHECKS); k != 0; k = WsWord(ctx, k, CELL_NEXT)) {
-      int32_t check = WsWord(ctx, k, CELL_VALUE);
-      if (WsWord(ctx, check, 3) != 0) continue;
-      int32_t values[] = {0, WsWord(ctx, record, CDR_NAME)};
-      int32_t column = ExprOfKind(ctx, kExprColumnRef, r, TreeRecord(ctx, 2, values), 0);
-      int32_t null = ExprOfKind(ctx, kExprNull, r, 0, 0);
-      WsWord(ctx, check, 3) = qqcbix(ctx, kExprEq, r, column, null, 0, 0);
-    }
-  }
   int32_t args[] = {s3[VW_NAME],
                     qqlrev(ctx, s5[VW_COLUMN_RECORDS]),
                     s5[VW_PRIMARY_NAME],
@@ -349,8 +357,8 @@ void SqlActionsTable(SqlCompileCtx* ctx, int32_t rule) {
       r[VW_VALUE] = SemEntry(ctx, 2)[VW_VALUE];
       break;
     case 176:
-      for (int32_t word :
-           {VW_FLAG, VW_PRIMARY_NAME, VW_PRIMARY, VW_NAME, VW_UNIQUES, VW_REFERENCES, VW_VALUE}) {
+      for (int32_t word : {VW_FLAG, VW_PRIMARY_NAME, VW_PRIMARY, VW_NAME, VW_UNIQUES, VW_REFERENCES,
+                           VW_VALUE, VW_NOT_NULL_RECORDS}) {
         r[word] = 0;
       }
       break;

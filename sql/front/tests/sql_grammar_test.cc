@@ -9,6 +9,7 @@
 
 #include "sql/front/sql_action_helpers.h"
 #include "sql/front/sql_action_words.h"
+#include "sql/front/sql_tree_print.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/sql_grammar_support.h"
 
@@ -591,6 +592,76 @@ TEST(SqlGrammar, AbsentReferencedColumnsAreEmpty) {
     EXPECT_EQ(WsWord(ctx, table, 10), 0);  // the absent trailing option
   };
   ParsedStatement p = ParseSql("CREATE TABLE t (a INT REFERENCES u)", o);
+  EXPECT_EQ(Codes(p), "");
+}
+
+// A column's check list holds the unnamed CHECK conditions themselves and
+// the named constraints' four-word records; only a named NOT NULL record
+// gets the condition (column IS NULL) filled in: an unnamed CHECK's node is
+// left as it was built.
+TEST(SqlGrammar, ColumnChecksKeepTheirConditions) {
+  ParseOptions o;
+  o.poison = true;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t table = WsWord(ctx, root, STN_ROOT_TOP);
+    int32_t column = WsWord(ctx, WsWord(ctx, table, 4), CELL_VALUE);
+    int32_t checks = WsWord(ctx, column, 8);
+    ASSERT_EQ(qqllen(ctx, checks), 3);
+    // CHECK (a > 0), built under the NOT flag of its opening: a <= 0.
+    int32_t unnamed = qqlnth(ctx, checks, 1);
+    EXPECT_EQ(WsWord(ctx, unnamed, EXN_KIND), kExprLe);
+    for (int32_t w : {2, 3, 4}) EXPECT_EQ(WsWord(ctx, unnamed, w), 0) << w;
+    // CONSTRAINT n NOT NULL: (n, position, a IS NULL).
+    int32_t not_null = qqlnth(ctx, checks, 2);
+    int32_t test = WsWord(ctx, not_null, 3);
+    ASSERT_NE(test, 0);
+    EXPECT_EQ(WsWord(ctx, test, EXN_KIND), kExprEq);
+    EXPECT_EQ(WsWord(ctx, WsWord(ctx, test, EXN_OPERAND2), EXN_KIND), kExprNull);
+    int32_t name = WsWord(ctx, WsWord(ctx, test, EXN_OPERAND1), EXN_OPERAND1);
+    EXPECT_EQ(WsWord(ctx, name, 1), WsWord(ctx, column, 0));
+    // CONSTRAINT c CHECK (a < 9): the record keeps its condition, a >= 9.
+    int32_t named = qqlnth(ctx, checks, 3);
+    EXPECT_EQ(WsWord(ctx, WsWord(ctx, named, 3), EXN_KIND), kExprGe);
+  };
+  ParsedStatement p = ParseSql(
+      "CREATE TABLE t (a INT CHECK (a > 0) CONSTRAINT n NOT NULL CONSTRAINT c CHECK (a < 9))", o);
+  EXPECT_EQ(Codes(p), "");
+  EXPECT_TRUE(p.poisoned.empty());
+}
+
+// Every finished list is in source order: a column's own references and
+// checks, and the table's list of references that collects them.
+TEST(SqlGrammar, ColumnConstraintListsInSourceOrder) {
+  ParseOptions o;
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t table = WsWord(ctx, root, STN_ROOT_TOP);
+    int32_t column = WsWord(ctx, WsWord(ctx, table, 4), CELL_VALUE);
+    auto referenced = [&](int32_t record) {
+      QualifiedName name;
+      qqnamget(ctx, WsWord(ctx, record, 3), &name);
+      return std::string(name.name[0]);
+    };
+    std::string own;
+    for (int32_t c = WsWord(ctx, column, 7); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      own += referenced(WsWord(ctx, c, CELL_VALUE));
+    }
+    EXPECT_EQ(own, "XY");
+    std::string all;
+    for (int32_t c = WsWord(ctx, table, 7); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      all += referenced(WsWord(ctx, c, CELL_VALUE));
+    }
+    EXPECT_EQ(all, "XYZW");
+    // CHECK (a > 1) CHECK (a > 2): a <= 1 first.
+    int32_t checks = WsWord(ctx, column, 8);
+    ASSERT_EQ(qqllen(ctx, checks), 2);
+    int32_t first = qqlnth(ctx, checks, 1);
+    std::string bound = SqlPrintExpression(ctx, first);
+    EXPECT_EQ(bound, "(A <= 1)");
+  };
+  ParsedStatement p = ParseSql(
+      "CREATE TABLE t (a INT REFERENCES x CHECK (a > 1) REFERENCES y CHECK (a > 2), "
+      "b INT REFERENCES z, FOREIGN KEY (b) REFERENCES w)",
+      o);
   EXPECT_EQ(Codes(p), "");
 }
 
