@@ -269,9 +269,9 @@ bool FromPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 433:
       r[VW_FLAG] = 0;
       break;
-    case 435:
+    case 435:  // the right operand may hold an outer join too (438)
       r[VW_TABLE_REF] = JoinNode(ctx, s3[VW_JOIN_TYPE], r[VW_TABLE_REF], s4[VW_TABLE_REF], 0);
-      r[VW_FLAG] = Or(r[VW_FLAG], s3[VW_FLAG]);
+      r[VW_FLAG] = Or(Or(r[VW_FLAG], s3[VW_FLAG]), s4[VW_FLAG]);
       break;
     case 436: {
       int32_t join =
@@ -285,9 +285,12 @@ bool FromPhrase(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       r[VW_TABLE_REF] = JoinLeaf(ctx, r[VW_NAME], s3[VW_SIMPLE_NAME], s2[VW_NAME]);
       break;
     case 438:
+      // ( TABLE reference ) stands for its table reference, and so for the
+      // outer joins the reference holds (the bare table form carries that
+      // flag, 762); any other query is refused and holds none here.
       if (s2[VW_TABLE_REF] == 0) ActionError(ctx, r, -12104);
       r[VW_TABLE_REF] = s2[VW_TABLE_REF];
-      r[VW_FLAG] = 0;  // read by the FROM list and TABLE; the "(" wrote none
+      r[VW_FLAG] = s2[VW_TABLE_REF] != 0 ? s2[VW_FLAG] : 0;
       CopyPosition(r, s2);
       break;
     case 439:

@@ -665,6 +665,37 @@ TEST(SqlGrammar, ColumnConstraintListsInSourceOrder) {
   EXPECT_EQ(Codes(p), "");
 }
 
+// A FROM clause holds an outer join when a joined table of its list does,
+// also one written as a parenthesised TABLE query (which stands for its
+// table reference) and one on the right of a NATURAL join.
+TEST(SqlGrammar, OuterJoinFlagOfTheFromClause) {
+  struct Case {
+    const char* from;
+    int32_t outer;
+  } cases[] = {
+      {"t LEFT JOIN u ON t.a = u.a", 1},
+      {"(TABLE t LEFT JOIN u ON t.a = u.a)", 1},
+      {"(TABLE t JOIN u ON t.a = u.a)", 0},
+      {"v, (TABLE t RIGHT JOIN u ON t.a = u.a)", 1},
+      {"v NATURAL JOIN (TABLE t LEFT JOIN u ON t.a = u.a)", 1},
+      {"v NATURAL JOIN (TABLE t)", 0},
+      {"(TABLE t LEFT JOIN u ON t.a = u.a) JOIN v ON v.a = t.a", 1},
+  };
+  for (const Case& c : cases) {
+    for (bool poison : {false, true}) {
+      int32_t outer = -1;
+      ParseOptions o;
+      o.poison = poison;
+      o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+        outer = WsWord(ctx, WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3), 13);
+      };
+      ParsedStatement p = ParseSql(std::string("SELECT a FROM ") + c.from, o);
+      EXPECT_EQ(Codes(p), "") << c.from;
+      EXPECT_EQ(outer, c.outer) << c.from;
+    }
+  }
+}
+
 TEST(SqlGrammar, CharLengthOutOfRangeBecomesOne) {
   ParseOptions o;
   o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
