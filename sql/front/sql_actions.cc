@@ -57,7 +57,7 @@ void SqlActionOf(SqlCompileCtx* ctx, int32_t rule) {
     SqlActionsControl(ctx, rule);
   } else if (rule <= 499) {
     SqlActionsQuery(ctx, rule);
-  } else if (rule <= 620) {
+  } else if (rule <= 620 || rule == 993 || rule == 994) {
     SqlActionsValue(ctx, rule);
   } else {
     SqlActionsNames(ctx, rule);

@@ -7,8 +7,8 @@
 
 #include "sql/front/compile_context.h"
 
-// Production numbers lie below this (the highest is the helper 992).
-constexpr int32_t kSqlGrammarRuleLimit = 993;
+// Production numbers lie below this (the highest are the helpers 992 to 994).
+constexpr int32_t kSqlGrammarRuleLimit = 995;
 
 // The action of production `rule`; the right-hand side starts at depth + 1.
 void SqlActionOf(SqlCompileCtx* ctx, int32_t rule);
@@ -30,7 +30,7 @@ void SqlActionsStorage(SqlCompileCtx* ctx, int32_t rule);      // 11, 44-62, 77,
 void SqlActionsControl(SqlCompileCtx* ctx, int32_t rule);      // 222 to 400
 void SqlActionsAccess(SqlCompileCtx* ctx, int32_t rule);       // 222 to 281
 void SqlActionsQuery(SqlCompileCtx* ctx, int32_t rule);        // 401 to 499
-void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);        // 500 to 620
+void SqlActionsValue(SqlCompileCtx* ctx, int32_t rule);        // 500 to 620, 993, 994
 void SqlActionsNames(SqlCompileCtx* ctx, int32_t rule);        // 621 to 991
 void SqlActionsIdentifiers(SqlCompileCtx* ctx, int32_t rule);  // 729-731, 753-761, 767-831
 void SqlActionsLiterals(SqlCompileCtx* ctx, int32_t rule);     // 663-666, 687-724

@@ -1,7 +1,9 @@
 // Grammar actions of value expressions: operators and signs (a sign folds
 // into a numeric literal), COLLATE, the datetime difference with an interval
 // qualifier, CASE, CAST, set functions, string functions, function calls,
-// sequence values, and the data type phrases with their length limits.
+// sequence values, and the data type phrases with their length limits (a
+// domain named as a data type among them).
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -249,6 +251,18 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       length = p + (rule == 612 ? 6 : 14);
       scale = p;
       break;
+    }
+    case 993:
+    case 994: {
+      // A domain's name; its type is the domain's, found later.
+      int32_t n = std::min(std::max(r[VW_TEXT_LENGTH], 0), kSqlNameMax);
+      int32_t first = TreeTextCopy(ctx, EntryText(ctx, r), n);
+      int32_t part = rule == 993 ? NamePart(ctx, r, first, 0)
+                                 : NamePart(ctx, r, SemEntry(ctx, 3)[VW_NAME_TEXT], first);
+      r[VW_NAME] = QualifiedNameNode(ctx, r, part, 0);
+      r[VW_TYPE] = 0;
+      r[VW_VARIANT] = 0;
+      return;
     }
     case 618:
       r[VW_TYPE] = TypeNode(ctx, 2, 16, -1, 205);

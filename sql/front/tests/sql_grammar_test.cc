@@ -732,6 +732,54 @@ std::string TypeWords(SqlCompileCtx* ctx, int32_t type) {
          std::to_string(WsWord(ctx, type, 2));
 }
 
+// A domain names the type of a column, a CAST and a domain: the phrase's
+// type name word holds its qualified name and there is no type node (the
+// domain's type is found later); a type keyword alone stays the built-in
+// type.
+TEST(SqlGrammar, DomainsAsDataTypes) {
+  auto name_of = [](SqlCompileCtx* ctx, int32_t node) {
+    if (node == 0) return std::string("none");
+    QualifiedName name;
+    qqnamget(ctx, node, &name);
+    return std::string(name.name[1]) + "." + name.name[0];
+  };
+  std::string seen;
+  ParseOptions o;
+  o.poison = true;
+  o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t table = WsWord(ctx, root, STN_ROOT_TOP);
+    for (int32_t c = WsWord(ctx, table, 4); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t column = WsWord(ctx, c, CELL_VALUE);
+      seen += name_of(ctx, WsWord(ctx, column, 2)) + "/" + std::to_string(WsWord(ctx, column, 1)) +
+              " ";
+    }
+  };
+  ParsedStatement p = ParseSql("CREATE TABLE t (a mydomain, b s.dom NOT NULL, c date)", o);
+  EXPECT_EQ(Codes(p), "");
+  EXPECT_TRUE(p.poisoned.empty());
+  EXPECT_EQ(seen.substr(0, 21), ".MYDOMAIN/0 S.DOM/0 n");  // DATE has its type node
+  // CAST's type name (word 25) and type node (word 24).
+  o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t cast = FirstItem(ctx, root);
+    seen = name_of(ctx, WsWord(ctx, cast, 25)) + " " + std::to_string(WsWord(ctx, cast, 24));
+  };
+  EXPECT_EQ(Codes(ParseSql("SELECT CAST(a AS s.d) FROM t", o)), "");
+  EXPECT_EQ(seen, "S.D 0");
+  o.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t cast = FirstItem(ctx, root);
+    seen = name_of(ctx, WsWord(ctx, cast, 25)) + " " +
+           std::to_string(WsWord(ctx, WsWord(ctx, cast, 24), 0));
+  };
+  EXPECT_EQ(Codes(ParseSql("SELECT CAST(a AS INTEGER) FROM t", o)), "");
+  EXPECT_EQ(seen, "none 1");
+  // A domain over a domain; an altered column given a domain.
+  EXPECT_EQ(Codes(ParseSql("CREATE DOMAIN d AS base")), "");
+  ParsedStatement altered = ParseSql("ALTER TABLE t ALTER a d");
+  EXPECT_EQ(Codes(altered), "");
+  EXPECT_EQ(altered.kind, 35);
+  EXPECT_EQ(Codes(ParseSql("ALTER TABLE t ALTER a ADD UNIQUE")), "-12104 ");
+}
+
 TEST(SqlGrammar, IntervalPrecisionsAndTypesWithoutLength) {
   struct Case {
     const char* value;  // a select item
