@@ -304,17 +304,16 @@ int32_t DKFRE0(int32_t* request, int32_t buffer) {
   return 0;
 }
 
-int32_t DKRPL0(int32_t buffer, int32_t page, int32_t owner) {
+int32_t DKRPL0(int32_t buffer, int32_t page, int32_t owner, int32_t page_size) {
   int32_t bcb = BufferBcb(buffer);
-  int32_t page_size = 0;
-  for (int32_t p = LoadWord(BP_FIRST_PARTITION); p > 0; p = LoadWord(p - 1)) {
+  for (int32_t p = LoadWord(BP_FIRST_PARTITION); p > 0 && page_size == 0; p = LoadWord(p - 1)) {
     int32_t last = LoadWord(p + PART_LAST_BCB);
     if (bcb <= last && bcb >= last - BCB_WORDS * (LoadWord(p + PART_PAGES) - 1))
       page_size = LoadWord(p + PART_PAGE_SIZE);
   }
-  // The page is one of the buffer's size; one that cannot be such a page
+  // A slot carries its page's size; a page that cannot be one of that size
   // would be freed wrongly later, so it is refused now.
-  if (page <= 0 || page_size == 0 || page % UnitsOf(page_size) != 0) {
+  if (page <= 0 || FindPool(page_size) == 0 || page % UnitsOf(page_size) != 0) {
     ReportPageError(kIndexDKRPL0, -43, 2, page, 0);
     return -43;
   }

@@ -9,7 +9,9 @@
 
 int32_t DKHLD0(int32_t* request, int32_t buffer);
 int32_t DKFRE0(int32_t* request, int32_t buffer);
-int32_t DKRPL0(int32_t buffer, int32_t page, int32_t owner);
+// `page` is freed once the page of `buffer` is written; it is a page of
+// `page_size` bytes (0: of the buffer's size).
+int32_t DKRPL0(int32_t buffer, int32_t page, int32_t owner, int32_t page_size = 0);
 
 // Deferred release records (table entries): run a chain (free every page it
 // names, give the records back), give the records back unused, or append a

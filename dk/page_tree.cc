@@ -182,12 +182,16 @@ namespace {
 // has the child written first: its write would otherwise wait for the walk.
 int32_t Leave(int32_t* tab, bool shared, int32_t buffer, int32_t fail_code, int32_t routine,
               int32_t parent, int32_t child) {
-  if (!shared && child > 0 && tab[TAB_WRITE_MODE] == -2 &&
-      BufferIoStatus(buffer) == IOS_CHANGED_HELD &&
-      DKGPA0(GPA_WAITER, child) == BufferBcb(buffer)) {
-    int32_t rq[REQ_WORDS] = {tab[TAB_DATABANK], BufferPage(child), 0, 0, -1, 0};
-    if (DKWRP0(rq, WRP_WRITE_HOLD, child) < 0) {
-      const int32_t rc = tab[TAB_LEVEL] >= tab[TAB_LEVELS] ? -62 : -60;
+  // A held page linked before `buffer` (a new top page before the root
+  // page, a moved leaf before its parent) is written first.
+  for (int32_t held : {parent, child}) {
+    if (shared || held <= 0 || tab[TAB_WRITE_MODE] != -2 ||
+        BufferIoStatus(buffer) != IOS_CHANGED_HELD ||
+        DKGPA0(GPA_WAITER, held) != BufferBcb(buffer))
+      continue;
+    int32_t rq[REQ_WORDS] = {tab[TAB_DATABANK], BufferPage(held), 0, 0, -1, 0};
+    if (DKWRP0(rq, WRP_WRITE_HOLD, held) < 0) {
+      const int32_t rc = held == child && tab[TAB_LEVEL] >= tab[TAB_LEVELS] ? -62 : -60;
       ReportPageError(routine, rc, 3, rq[REQ_PAGE], tab[TAB_DATABANK]);
       DKPUT0(PUT_UNCHANGED, buffer);
       ReleaseAll(tab, shared, parent, child);

@@ -254,8 +254,7 @@ int32_t EmptyTree(int32_t* tab, int32_t leaf) {
     return DKFRE0(rq, leaf);
   }
   if (mode > 0 && !work) DKMRK0(mode, MRK_WRITE_SET, root);
-  // A release record holds pages of its holder's size only.
-  if (work || tab[TAB_LEAF_SIZE] != kUnitBytes || DKRPL0(root, page, mode > 0 ? mode : 0) != 0) {
+  if (work || DKRPL0(root, page, mode > 0 ? mode : 0, tab[TAB_LEAF_SIZE]) != 0) {
     DKPUT0(PUT_CHANGED, root);
     return DKFRE0(rq, leaf);
   }

@@ -61,13 +61,12 @@ int32_t NewPage(const Reshape& r, int32_t size) {
 
 // Frees a held page no parent names any more. Outside a work databank the
 // page is given back only once `keeper` (the page that stopped naming it,
-// of `keeper_size` bytes) is on disk, so a crash never leaves the file
-// naming a page taken again. A release record holds pages of its holder's
-// size only; a page of another size is freed at once.
-void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper, int32_t keeper_size) {
+// of any size) is on disk, so a crash never leaves the file naming a page
+// taken again.
+void FreePage(const Reshape& r, int32_t buffer, int32_t size, int32_t keeper) {
   int32_t rq[REQ_WORDS] = {r.tab[TAB_DATABANK], BufferPage(buffer), size, 0, -1, 0};
   int32_t owner = std::max(r.tab[TAB_WRITE_MODE], 0);
-  if (!r.work && keeper_size == size && DKRPL0(keeper, rq[REQ_PAGE], owner) == 0) {
+  if (!r.work && DKRPL0(keeper, rq[REQ_PAGE], owner, size) == 0) {
     DKWRP0(rq, WRP_DROP, buffer);
     return;
   }
@@ -109,8 +108,7 @@ int32_t Relocate(const Reshape& r, int32_t buffer) {
   if (rc == -21) return 0;  // stays in place; the lack of space shows on the insert
   if (rc < 0) return rc;
   StoreChild(pp + position + r.k, rq[REQ_PAGE]);
-  if (LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1) != r.s ||
-      DKRPL0(*r.parent, old_page, r.tab[TAB_WRITE_MODE]) != 0) {
+  if (DKRPL0(*r.parent, old_page, r.tab[TAB_WRITE_MODE], r.s) != 0) {
     int32_t frq[REQ_WORDS] = {r.tab[TAB_DATABANK], old_page, r.s, 0, -1, 0};
     DKFRE0(frq, 0);
   }
@@ -208,7 +206,7 @@ int32_t Merge(const Reshape& r, int32_t left, int32_t right, int32_t position) {
   StoreChild(pp + position + r.lp + r.k, BufferPage(left));
   RemoveFixedEntry(pp, position);
   MarkChanged(*r.parent);
-  FreePage(r, right, r.s, *r.parent, LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1));
+  FreePage(r, right, r.s, *r.parent);
   return FinishMove(r, left, 0);
 }
 
@@ -290,6 +288,8 @@ int32_t GrowTree(Reshape& r) {
   // the root page would make writing the root page write the old top, which
   // this walk holds.
   DKMRK0(r.tab[TAB_ROOT_BUFFER], MRK_UNLINK, *r.child);
+  // The new top page reaches disk before the root entry that names it.
+  if (!r.work) DKMRK0(r.tab[TAB_ROOT_BUFFER], MRK_LINK, t);
   int32_t* record = RootRecord(r);
   record[RE_TOP] = BufferPage(t);
   record[RE_LEVELS] += 1;
@@ -323,7 +323,7 @@ int32_t ShrinkTree(Reshape& r) {
   // The old top is dropped: a write-order link from its child to it would
   // make the drop write the child, which this walk holds.
   DKMRK0(old_top, MRK_UNLINK, next);
-  FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER], kUnitBytes);
+  FreePage(r, old_top, r.tab[TAB_INNER_SIZE], r.tab[TAB_ROOT_BUFFER]);
   *r.child = next;
   r.tab[TAB_PAGE_SIZE] = LevelPageSize(r.tab, 1);
   return kMoved;
@@ -446,7 +446,7 @@ int32_t MergeDirectory(const Reshape& r, int32_t left, int32_t right, int32_t po
   StoreChild(pp + position + r.lp + r.k, BufferPage(left));
   RemoveFixedEntry(pp, position);
   MarkChanged(*r.parent);
-  FreePage(r, right, r.s, *r.parent, LevelPageSize(r.tab, r.tab[TAB_LEVEL] - 1));
+  FreePage(r, right, r.s, *r.parent);
   return FinishMove(r, left, 0);
 }
 

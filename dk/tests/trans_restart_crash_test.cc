@@ -8,28 +8,16 @@
 #include <filesystem>
 #include <map>
 
-#include "dk/databank_restart.h"
-#include "dk/table_open.h"
-#include "dk/tests/transaction_fixture.h"
+#include "dk/tests/restart_fixture.h"
 
 namespace {
 
-class TransRestartCrashTest : public TransactionTest {
+class TransRestartCrashTest : public RestartCrashTest {
  protected:
   static constexpr int32_t kLength = 200;  // about nine rows to a leaf
 
-  void Shape() override {
-    TransactionTest::Shape();
-    params_.counts[CNT_TRANSACTIONS] = 200;  // unapplied commits keep theirs
-  }
-
   void SetUp() override {
-    TableTest::SetUp();
-    trans_ = Create("trans", 1200, 2, 1);
-    GiveTransRootPage(trans_);
-    commit_set_ = MakeSet(2, 10);
-    area_[BP_TRANS_DATABANK] = trans_;
-    area_[BP_COMMIT_SET_TBL] = commit_set_;
+    RestartCrashTest::SetUp();
     table_ = CreateTable(70, 4, kLength);
   }
 
@@ -57,52 +45,7 @@ class TransRestartCrashTest : public TransactionTest {
     ASSERT_EQ(CommitChanges(changes, kind), 0) << round;
   }
 
-  // The server dies: files closed unwritten, the kernel started afresh.
-  void Crash() {
-    StopBackground();
-    for (int32_t e : open_)
-      if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
-    open_.clear();
-    reused_ = {};
-    int32_t rc = 0;
-    DKShutdown(&rc);
-    ASSERT_EQ(enqdeq_init(enq_, kThreads, nullptr, nullptr, 0), 0);
-    ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
-    params_.counts[0] = 0;
-    ASSERT_EQ(params_.Start(), 0);
-    area_ = Bufferpool();
-  }
-
-  int32_t OpenDb(const std::string& name, int32_t did, int32_t type) {
-    std::vector<int32_t> rq(CRD_WORDS, 0);
-    rq[CRD_MODE] = 3;
-    rq[CRD_DID] = did;
-    rq[CRD_SEQNO] = -1;
-    rq[CRD_TYPE] = type;
-    FillNames(rq.data(), name);
-    DKCallEntry(44, rq.data(), nullptr);
-    if (rq[CRD_MODE] == 0) open_.push_back(rq[CRD_UNITS]);
-    return rq[CRD_MODE];
-  }
-  // The restart: TRANS first, then the databank of the table.
-  int32_t Reopen() {
-    area_[BP_LOG_TABLE] = 1;  // marks are rewritten and settled sets dropped
-    if (int32_t rc = OpenDb("trans", 2, 2)) return rc;
-    return OpenDb("tables", 5, 9);
-  }
-
-  std::vector<std::string> TableRows() {
-    const int32_t found = DKHMI0(area_[BP_TABLE_HASH], 70);
-    if (found > 0 && area_[found + TBE_TBL] == 70) return Rows({found, 70, 4, kLength});
-    int32_t open[CRT_WORDS] = {3, 0, 5, -1, 0, 70, 4, kLength};
-    DKOPT1(open);
-    EXPECT_EQ(open[RQ_STATUS], 0);
-    if (open[RQ_STATUS] != 0) return {};
-    std::vector<std::string> rows = Rows({open[RQ_TABLE], 70, 4, kLength});
-    open[RQ_STATUS] = 0;
-    DKCLT1(open);
-    return rows;
-  }
+  std::vector<std::string> TableRows() { return RestartCrashTest::TableRows(70, 4, kLength); }
   // "" when the table holds the model's rows, else the first difference.
   std::string Differences(const std::vector<std::string>& model) {
     const std::vector<std::string> rows = TableRows();

@@ -1,0 +1,450 @@
+// Crashes during a stream of committing transactions, applied beside them by
+// the background threads: the power cut at chosen points of the stream (the
+// unsynced data dropped or kept, in whole pages), and a real server process killed
+// with SIGKILL at random points. After the restart every transaction whose
+// commit was reported done is there in full, nothing else is visible (the
+// one transaction whose commit was under way may be there whole), and the
+// check of every page of both databanks passes.
+//
+// The suite kills a short series; scripts/dk_kill_series.sh runs a long one
+// (DK_KILL_ROUNDS kills, DK_KILL_SECONDS at most, DK_KILL_SEED to repeat one).
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+
+#include "dk/databank_verification.h"
+#include "dk/tests/restart_fixture.h"
+
+namespace {
+
+// The transactions of the stream, each a function of its number t alone, so
+// that the rows after transactions 0..m are known without replaying them.
+// Table 70 (2048-byte pages): t inserts six rows, updates the first row of
+// t - 3 and deletes the rows of t - 8. Table 71 (16384-byte leaves under
+// 2048-byte index pages): t inserts three rows and deletes those of t - 12.
+// Inserts go to the right of each tree and deletes take from the left, so
+// pages split and merge all along.
+struct Stream {
+  struct TableShape {
+    int32_t tbl, key, length, rows, kept;  // rows a transaction inserts, transactions kept
+  };
+  static constexpr TableShape kTables[2] = {{70, 8, 200, 6, 8}, {71, 8, 1000, 3, 12}};
+  static constexpr int32_t kUpdateDistance = 3;  // table 70 only
+
+  static std::string Key(const TableShape& s, int32_t t, int32_t i) {
+    std::string digits = std::to_string(1000000 + t % 1000000);
+    return (s.tbl == 70 ? "a" : "b") + digits.substr(1) + std::to_string(i % 10);
+  }
+  static std::string Row(const TableShape& s, int32_t t, int32_t i, int32_t writer) {
+    std::string row = Key(s, t, i) + "w" + std::to_string(writer) + ".";
+    row.resize(static_cast<size_t>(s.length), static_cast<char>('a' + writer % 26));
+    return row;
+  }
+  // Who last wrote row i of transaction s once transactions up to m ran.
+  static int32_t Writer(const TableShape& sh, int32_t s, int32_t i, int32_t m) {
+    return sh.tbl == 70 && i == 0 && s + kUpdateDistance <= m ? s + kUpdateDistance : s;
+  }
+  // The rows of a table after transactions 0..m, in key order.
+  static std::vector<std::string> Rows(const TableShape& sh, int32_t m) {
+    std::vector<std::string> rows;
+    for (int32_t s = std::max(0, m - sh.kept + 1); s <= m; ++s)
+      for (int32_t i = 0; i < sh.rows; ++i) rows.push_back(Row(sh, s, i, Writer(sh, s, i, m)));
+    return rows;
+  }
+  struct Change {
+    int32_t table;  // index in kTables
+    int32_t code;
+    std::string row;
+  };
+  static std::vector<Change> Changes(int32_t t) {
+    std::vector<Change> c;
+    for (int32_t n = 0; n < 2; ++n) {
+      const TableShape& sh = kTables[n];
+      for (int32_t i = 0; i < sh.rows; ++i) c.push_back({n, 1, Row(sh, t, i, t)});
+      if (sh.tbl == 70 && t >= kUpdateDistance)
+        c.push_back({n, 2, Row(sh, t - kUpdateDistance, 0, t)});
+      if (t >= sh.kept) {
+        const int32_t s = t - sh.kept;
+        for (int32_t i = 0; i < sh.rows; ++i) c.push_back({n, 4, Row(sh, s, i, Writer(sh, s, i, t))});
+      }
+    }
+    return c;
+  }
+};
+
+int32_t EnvNumber(const char* name, int32_t otherwise) {
+  const char* v = std::getenv(name);
+  return v && *v ? static_cast<int32_t>(std::strtol(v, nullptr, 10)) : otherwise;
+}
+
+constexpr const char* kChildTest = "CommitCrashTest.ChildCommitsUntilKilled";
+
+class CommitCrashTest : public RestartCrashTest {
+ protected:
+  void SetUp() override {
+    RestartCrashTest::SetUp();
+    for (const Stream::TableShape& sh : Stream::kTables)
+      CreateTable(sh.tbl, sh.key, sh.length, sh.length > 500 ? 16384 : 2048, 2048);
+    area_[BP_CHECK_OPTION] = 2;  // a crash found at an open checks every page
+  }
+
+  // Both databanks written and closed, then a power cut that keeps what was
+  // written: the stream starts from files wholly on disk.
+  void CloseDatabanks() {
+    StopBackground();
+    reused_ = {};
+    for (int32_t did : {5, 2}) {
+      int32_t rq[4] = {1, 0, did, -1};
+      DKCallEntry(12, rq, nullptr);
+      ASSERT_EQ(rq[0], 0) << did;
+    }
+    open_.clear();
+  }
+  void MakeDurable() {
+    CloseDatabanks();
+    fault_.Crash({[this](const std::string&, int64_t) { return fault_.page_bytes(); }, nullptr});
+  }
+
+  // Opens the databanks (the restart) and the stream's tables for commits.
+  int32_t Resume() {
+    if (int32_t rc = Reopen()) return rc;
+    for (int n = 0; n < 2; ++n) {
+      const Stream::TableShape& sh = Stream::kTables[n];
+      bool opened = false;
+      tables_[n] = OpenTable(sh.tbl, sh.key, sh.length, &opened);
+      if (tables_[n].entry == 0) return -50;
+    }
+    // The write and read sets: work tables marked dropped, so that the open
+    // after a crash gives their pages back.
+    reused_ = {DroppedSet(), DroppedSet()};
+    return 0;
+  }
+  int32_t DroppedSet() {
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_DID] = 5;
+    b[RQ_TYPE] = 10 * kKindSet + 3;
+    b[RQ_TBL] = -1;
+    b[RQ_INDEX_PAGE_SIZE] = 2048;
+    b[RQ_DATA_PAGE_SIZE] = kCommitSetPageSize;
+    DKCRT1(b);
+    EXPECT_EQ(b[RQ_STATUS], 0);
+    return b[RQ_TABLE];
+  }
+
+  // Commits transaction t; the status of its end (of its begin, or of a
+  // step of filling its write set, when those fail).
+  int32_t CommitTransaction(int32_t t) {
+    const Began began = Begin();
+    if (began.rc != 0) return began.rc;
+    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+    int32_t rc = 0;
+    for (int32_t set : {reused_.write, reused_.read}) {
+      b[SETRQ_TABLE] = set;
+      b[SETRQ_TBL] = -1;
+      if (rc == 0) rc = DKDXT0(b);
+    }
+    const std::vector<Stream::Change> changes = Stream::Changes(t);
+    std::vector<std::vector<int32_t>> records = {
+        Header(0, {{db_, static_cast<int32_t>(changes.size()) + 1}})};
+    for (const Stream::Change& c : changes)
+      records.push_back(Change(c.code, tables_[c.table], c.row));
+    for (const std::vector<int32_t>& r : records) {
+      if (rc != 0) break;
+      b[SETRQ_TABLE] = reused_.write;
+      b[SETRQ_LENGTH] = static_cast<int32_t>(r.size());
+      std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
+      rc = DKAXR0(b);
+    }
+    if (rc == 0) return End(began.tss, reused_);
+    End(began.tss, reused_, kEndAbort);
+    return rc;
+  }
+
+  // After the restart: the transactions present are 0..m for one m between
+  // `low` and `high`; m, or -2 with *what saying what is there instead.
+  int32_t PresentUpTo(int32_t low, int32_t high, std::string* what) {
+    std::vector<std::string> rows[2];
+    for (int n = 0; n < 2; ++n) {
+      const Stream::TableShape& sh = Stream::kTables[n];
+      rows[n] = TableRows(sh.tbl, sh.key, sh.length);
+    }
+    for (int32_t m = high; m >= low; --m) {
+      if (rows[0] == Stream::Rows(Stream::kTables[0], m) &&
+          rows[1] == Stream::Rows(Stream::kTables[1], m))
+        return m;
+    }
+    *what = "transactions " + std::to_string(low) + " to " + std::to_string(high) +
+            " expected; table 70 holds " + std::to_string(rows[0].size()) + " rows";
+    for (int n = 0; n < 2; ++n) {
+      if (!rows[n].empty())
+        *what += ", table " + std::to_string(Stream::kTables[n].tbl) + " from " +
+                 rows[n].front().substr(0, 14) + " to " + rows[n].back().substr(0, 14);
+    }
+    return -2;
+  }
+
+  // The errors logged, one line each.
+  std::string Logged() {
+    std::string text;
+    for (const LogRecord& r : log_.records) {
+      for (const std::string& l : r.lines) text += l + " | ";
+      text += "\n";
+    }
+    return text;
+  }
+
+  // The check of every page of both databanks, as after a crash.
+  void ExpectVerified() {
+    for (int32_t entry : {db_, trans_}) {
+      int32_t request[VED_WORDS] = {2, entry};
+      EXPECT_EQ(DKVED0(request), 0) << area_[entry + DBE_DID];
+      EXPECT_TRUE(DKUnitsReachedTwice(entry).empty()) << area_[entry + DBE_DID];
+    }
+  }
+
+  Table tables_[2];
+};
+
+// -- The server process ------------------------------------------------------
+
+// What a power cut keeps of what was not synced, by number: nothing, all of
+// it, every other 64K block, or the TRANS databank's pages alone. Whole
+// blocks of 64K hold whole pages of every size: a page write is either on
+// disk or not, never torn (pages are written in place and carry no check
+// sum, so a torn one cannot be told from a sound one).
+FaultFileSystem::CrashPlan Plan(FaultFileSystem& fs, int number) {
+  const int64_t page = fs.page_bytes();
+  const int64_t block = 65536 / page;
+  switch (number % 4) {
+    case 1:
+      return {[page](const std::string&, int64_t) { return page; }, nullptr};
+    case 2:
+      return {[page, block](const std::string&, int64_t p) { return p / block % 2 ? page : 0; },
+              nullptr};
+    case 3:
+      return {[page](const std::string& path, int64_t) {
+                return path.ends_with("trans.dbf") ? page : 0;
+              },
+              nullptr};
+    default:
+      return {};
+  }
+}
+
+// Run in a process of its own by the tests below (it is skipped otherwise):
+// opens the databanks in DK_CRASH_DIR (the restart after the last crash) and
+// commits transactions from DK_CRASH_FIRST on, DK_CRASH_COUNT of them (or
+// until it is killed), writing each number to DK_CRASH_FD once its commit is
+// reported done. With DK_CRASH_CUT the power is cut after that many changes
+// of the stream and, once a commit fails, the files are left as plan
+// DK_CRASH_PLAN says. A stream that ends writes -1 - the changes it made.
+TEST_F(CommitCrashTest, ChildCommits) {
+  const char* dir = std::getenv("DK_CRASH_DIR");
+  if (!dir) GTEST_SKIP() << "a process the crash tests start";
+  const int fd = EnvNumber("DK_CRASH_FD", -1);
+  const int32_t first = EnvNumber("DK_CRASH_FIRST", 0);
+  const int32_t count = EnvNumber("DK_CRASH_COUNT", INT32_MAX);
+  const int cut = EnvNumber("DK_CRASH_CUT", -1);
+  Crash();
+  std::filesystem::remove_all(dir_);
+  dir_ = dir;
+  if (Resume() != 0) std::_Exit(3);
+  StartBackground(2);
+  const int before = fault_.changes();
+  if (cut >= 0) fault_.CutPowerAfter(cut);
+  for (int32_t t = first; t - first < count; ++t) {
+    int32_t rc = -1;
+    try {
+      // While the background has every transaction entry in hand, a begin
+      // is refused (-84) and the client tries again.
+      for (int tries = 0; (rc = CommitTransaction(t)) == -84 && tries < 10000; ++tries)
+        usleep(200);
+    } catch (const ServerException&) {
+    }
+    if (rc != 0 && cut < 0) {
+      std::fprintf(stderr, "transaction %d: %d\n%s", t, rc, Logged().c_str());
+      std::_Exit(4);
+    }
+    if (rc != 0) break;
+    if (write(fd, &t, sizeof t) != sizeof t) std::_Exit(5);
+  }
+  const int32_t changes = -1 - (fault_.changes() - before);
+  if (cut < 0) {
+    StopBackground();
+  } else {
+    // The server ends: threads that an internal error left waiting stay so.
+    int32_t rc = 0;
+    DKStopBackground(&rc);
+    for (int i = 0; i < 50 && background_running_ > 0; ++i) usleep(10000);
+    for (std::thread& t : threads_) t.detach();
+    threads_.clear();
+    fault_.Crash(Plan(fault_, EnvNumber("DK_CRASH_PLAN", 0)));
+  }
+  if (write(fd, &changes, sizeof changes) != sizeof changes) std::_Exit(5);
+  std::_Exit(0);
+}
+
+// A server process running ChildCommits.
+class ServerProcess {
+ public:
+  // Starts it with the given DK_CRASH_ settings; false when it could not be.
+  bool Start(const std::vector<std::pair<std::string, int32_t>>& settings,
+             const std::string& dir) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    pid_ = fork();
+    if (pid_ < 0) return false;
+    if (pid_ == 0) {
+      close(fds[0]);
+      setenv("DK_CRASH_DIR", dir.c_str(), 1);
+      setenv("DK_CRASH_FD", std::to_string(fds[1]).c_str(), 1);
+      for (const auto& [name, value] : settings)
+        setenv(("DK_CRASH_" + name).c_str(), std::to_string(value).c_str(), 1);
+      const int null = open("/dev/null", O_WRONLY);
+      dup2(null, 1);
+      execl("/proc/self/exe", "dk_tests", "--gtest_filter=CommitCrashTest.ChildCommits",
+            static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(fds[1]);
+    fd_ = fds[0];
+    return true;
+  }
+  // Reads reported commits until `count` came or `wait_ms` passed; with
+  // `kill_delay_us` 0 or more it then waits so long and kills the process,
+  // else it reads to the end and waits for the process to end.
+  void Run(int count, int wait_ms, int kill_delay_us) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+    while (reports_ < count && std::chrono::steady_clock::now() < until) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 10) <= 0) continue;
+      if (!Read()) break;
+    }
+    if (kill_delay_us >= 0) {
+      usleep(static_cast<useconds_t>(kill_delay_us));
+      kill(pid_, SIGKILL);
+    }
+    while (Read()) {
+    }
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    close(fd_);
+    exit_ = WIFSIGNALED(status) ? (WTERMSIG(status) == SIGKILL ? -1 : 128 + WTERMSIG(status))
+                                : WEXITSTATUS(status);
+  }
+  int32_t last() const { return last_; }  // the last transaction reported done, -1: none
+  int reports() const { return reports_; }
+  int changes() const { return changes_; }  // of a stream that ended
+  int exit_status() const { return exit_; }  // -1 when it was killed
+
+ private:
+  bool Read() {
+    int32_t v = 0;
+    if (read(fd_, &v, sizeof v) != sizeof v) return false;
+    if (v < 0) {
+      changes_ = -1 - v;
+    } else {
+      last_ = v;
+      ++reports_;
+    }
+    return true;
+  }
+  pid_t pid_ = -1;
+  int fd_ = -1;
+  int32_t last_ = -1;
+  int reports_ = 0, changes_ = -1, exit_ = 0;
+};
+
+// -- The power cut -------------------------------------------------------------
+
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
+  constexpr int32_t kTransactions = 30;
+  MakeDurable();
+  const std::filesystem::path saved = dir_ + "/saved";
+  std::filesystem::create_directory(saved);
+  for (const char* name : {"trans", "tables"})
+    std::filesystem::copy_file(Path(name), saved / (std::string(name) + ".dbf"));
+  auto put_back = [&] {
+    for (const char* name : {"trans", "tables"})
+      std::filesystem::copy_file(saved / (std::string(name) + ".dbf"), Path(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+  };
+  ServerProcess whole;
+  ASSERT_TRUE(whole.Start({{"COUNT", kTransactions}}, dir_));
+  whole.Run(kTransactions, 30000, -1);
+  ASSERT_EQ(whole.exit_status(), 0);
+  ASSERT_EQ(whole.last(), kTransactions - 1);
+  const int changes = whole.changes();
+  ASSERT_GT(changes, 50);
+  std::mt19937 random(static_cast<uint32_t>(EnvNumber("DK_CRASH_SEED", 17)));
+  constexpr int kCuts = 24;
+  for (int round = 0; round < kCuts; ++round) {
+    const int cut = round * changes / kCuts +
+                    static_cast<int>(random() % static_cast<uint32_t>(changes / kCuts));
+    SCOPED_TRACE("power cut after " + std::to_string(cut) + " of " + std::to_string(changes) +
+                 ", plan " + std::to_string(round % 4));
+    put_back();
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({{"COUNT", kTransactions}, {"CUT", cut}, {"PLAN", round}}, dir_));
+    server.Run(kTransactions, 30000, -1);
+    ASSERT_EQ(server.exit_status(), 0);
+    log_.records.clear();
+    ASSERT_EQ(Reopen(), 0) << Logged();
+    std::string what;
+    const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, kTransactions - 1),
+                                  &what);
+    ASSERT_GE(m, -1) << what;
+    ExpectVerified();
+    CloseDatabanks();
+  }
+}
+
+// -- The kill of a real process --------------------------------------------
+
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
+  const int rounds = EnvNumber("DK_KILL_ROUNDS", 5);
+  const int seconds = EnvNumber("DK_KILL_SECONDS", 1 << 30);
+  const auto seed = static_cast<uint32_t>(EnvNumber("DK_KILL_SEED", 5));
+  std::mt19937 random(seed);
+  CloseDatabanks();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  int kills = 0, reported_total = 0, lost = 0, half = 0;
+  int32_t next = 0;
+  for (; kills < rounds && std::chrono::steady_clock::now() < end; ++kills) {
+    SCOPED_TRACE("kill " + std::to_string(kills) + ", seed " + std::to_string(seed));
+    ServerProcess server;
+    ASSERT_TRUE(server.Start({{"FIRST", next}}, dir_));
+    // Mostly during the stream; now and then during the process's restart.
+    const int count = random() % 8 == 0 ? 0 : static_cast<int>(random() % 40);
+    const int delay = count == 0 ? static_cast<int>(random() % 60000)
+                                 : static_cast<int>(random() % 3000);
+    server.Run(count, 20000, delay);
+    ASSERT_EQ(server.exit_status(), -1) << "the server ended by itself";
+    reported_total += server.reports();
+    const int32_t reported = server.reports() > 0 ? server.last() : next - 1;
+    log_.records.clear();
+    ASSERT_EQ(Reopen(), 0) << Logged();
+    std::string what;
+    const int32_t m = PresentUpTo(reported, reported + 1, &what);
+    if (m < -1) {
+      std::string earlier;
+      ++(PresentUpTo(next - 1, reported, &earlier) >= -1 ? lost : half);
+      ADD_FAILURE() << what;
+      break;
+    }
+    ExpectVerified();
+    next = m + 1;
+    CloseDatabanks();
+  }
+  std::printf("kills %d, transactions reported committed %d, lost %d, half-visible %d\n", kills,
+              reported_total, lost, half);
+}
+
+}  // namespace
