@@ -27,7 +27,7 @@ const DUUpperServices kServices = {
     nullptr,          // close_databank: the request interface's DSCloseDbReq
     ReleaseDatabank,  // DSCloseDcb
     nullptr,          // constr_text: the dictionary's table description
-    nullptr,          // open_table_excl
+    DSOpenTableExcl,  // open_table_excl
     TableUsedByUser,  // DSTableInUse kind 1
     CloseStatement,   // DSCloseStm
     nullptr,          // statement_work_end: the request interface's DSStmWorkEnd

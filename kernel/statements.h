@@ -21,7 +21,9 @@ inline constexpr int32_t STM_CLOSE_PENDING_IDLE = 9;  // of a created or release
 // Words of a table handle: record access's record block in the storage.
 inline constexpr int32_t HANDLE_OBJECT = 2;  // the open table's TCB
 inline constexpr int32_t HANDLE_ACCESS = 3;  // below 4: the table is written
+inline constexpr int32_t HANDLE_STATUS = 19;
 inline constexpr int32_t HANDLE_LID = 21;
+inline constexpr int32_t HANDLE_TYPE = 22;  // 2, 12: an index's block, word 0 its base table
 inline constexpr int32_t HANDLE_TNAME = 24;
 inline constexpr int32_t HANDLE_WORDS = 25;
 // The statement's databank list (STM LTRS): word 0 free, then pairs {TRS,

@@ -7,6 +7,7 @@
 
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
+#include "kernel/shared_programs.h"
 #include "kernel/statement_columns.h"
 #include "kernel/statements.h"
 #include "kernel/system_block.h"
@@ -144,4 +145,19 @@ int32_t DSTableInUse(int32_t* base, int32_t usr, int32_t kind, int32_t table) {
     return uses;
   });
   return used ? 0 : 1;
+}
+
+int32_t DSOpenTableExcl(int32_t* base, int32_t usr, int32_t* record, int32_t* open) {
+  if (!InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
+  const int32_t type = record[HANDLE_TYPE];
+  const int32_t table = type == 2 || type == 12 ? record[0] : record[HANDLE_TNAME];
+  if (record[HANDLE_ACCESS] == 1 && UpTcbUseCount(base, table) > 0) DSFlushShpPsm(base);
+  UpOpenRecordChain(base, usr, record, open);
+  const int32_t status = record[HANDLE_STATUS];
+  if (status != 0) {
+    Wd(base, usr, USR_RVEC_RCODE) = status;
+    Wd(base, usr, USR_RVEC_TNAME) = record[HANDLE_TNAME];
+    Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_TABLE;
+  }
+  return status;
 }

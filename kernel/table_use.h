@@ -43,3 +43,12 @@ void DSStepRing(int32_t* base, int32_t* request);
 // when none does; -19078 for another kind.
 int32_t DSTableInUse(int32_t* base, int32_t usr, int32_t kind, int32_t table);
 inline constexpr int32_t TCB_FK_OPEN = 5;
+
+// DSOpenTableExcl (record access's open_table_excl): the open of a record
+// block that asks for access mode 1. When the table's TCB is in use, the
+// routine programs no statement uses are dropped first (their table uses
+// go with them); then record access opens the table chain. The record's
+// status is the answer; a non-zero one also stands in RVEC_RCODE, the table
+// in RVEC_TNAME and the table bit in RVEC_BITVEC.
+int32_t DSOpenTableExcl(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
+inline constexpr int32_t RVEC_MASK_TABLE = 1 << 3;

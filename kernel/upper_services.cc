@@ -43,8 +43,16 @@ int32_t UpCrtTcbHash(int32_t* base) {
 int32_t UpOpenSysTable(int32_t* base, const int32_t* description, int32_t words, int32_t dcb) {
   UP_CALL(du_open_sys_table, "DUOpenSysTable", base, description, words, dcb);
 }
-int32_t UpTcbBucketOf(int32_t* base, int32_t table) {
-  UP_CALL(du_tcb_bucket_of, "DUTcbBucketOf", base, table);
+int32_t UpTcbUseCount(int32_t* base, int32_t table) {
+  UP_CALL(du_tcb_use_count, "DUTcbUseCount", base, table);
+}
+void UpOpenRecordChain(int32_t* base, int32_t usr, int32_t* record, int32_t* open) {
+  const KernelUpperServices* t = Table();
+  if (t == nullptr || t->du_open_record_chain == nullptr) {
+    record[19] = Absent("DUOpenTableChain");
+    return;
+  }
+  t->du_open_record_chain(base, usr, record, open);
 }
 int32_t UpOpenTableChain(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb) {
   UP_CALL(du_open_table_chain, "DUOpenTableChain", base, usr, request, tcb);

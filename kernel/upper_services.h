@@ -19,11 +19,15 @@ struct KernelUpperServices {
   // (`words` words) for the databank DCB; 0, 1 already registered, negative.
   int32_t (*du_open_sys_table)(int32_t* base, const int32_t* description, int32_t words,
                                int32_t dcb);
-  // DUTcbBucketOf: the TCB_LIST bucket of a table number, negative without the list.
-  int32_t (*du_tcb_bucket_of)(int32_t* base, int32_t table);
+  // DUTcbUseCount: the use counts of the table's TCB (0 when it is not
+  // open), negative without the list.
+  int32_t (*du_tcb_use_count)(int32_t* base, int32_t table);
   // DUOpenTableChain: open kind, LID, table, access, key and record length,
   // transaction mode; the TCB in *tcb. 0 or negative.
   int32_t (*du_open_table_chain)(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
+  // DUOpenTableChain for a record block and its open block: the record's
+  // status word (19) gets the answer.
+  void (*du_open_record_chain)(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
   // DUCloseTables: closes a TCB with a close kind.
   int32_t (*du_close_tables)(int32_t* base, int32_t tcb, int32_t kind);
   // DUFreeTcbEntry: closes and frees every open TCB of TCB_LIST.
@@ -96,7 +100,9 @@ const KernelUpperServices* KernelInstallUpperServices(const KernelUpperServices*
 // nobody installed it.
 int32_t UpCrtTcbHash(int32_t* base);
 int32_t UpOpenSysTable(int32_t* base, const int32_t* description, int32_t words, int32_t dcb);
-int32_t UpTcbBucketOf(int32_t* base, int32_t table);
+int32_t UpTcbUseCount(int32_t* base, int32_t table);
+// Absent: the record's status word gets KERNEL_SERVICE_ABSENT.
+void UpOpenRecordChain(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
 int32_t UpOpenTableChain(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
 int32_t UpCloseTables(int32_t* base, int32_t tcb, int32_t kind);
 int32_t UpFreeTcbEntries(int32_t* base);

@@ -108,7 +108,7 @@ TEST_F(SystemBlockNoServicesTest, EveryAbsentEntryAnswersOneCodeAndLogsItsName) 
   } cases[] = {
       {"DUCrtTcbHash", UpCrtTcbHash(base_)},
       {"DUOpenSysTable", UpOpenSysTable(base_, &x, 1, 0)},
-      {"DUTcbBucketOf", UpTcbBucketOf(base_, 1)},
+      {"DUTcbUseCount", UpTcbUseCount(base_, 1)},
       {"DUOpenTableChain", UpOpenTableChain(base_, 0, &x, &x)},
       {"DUCloseTables", UpCloseTables(base_, 0, 5)},
       {"DUFreeTcbEntry", UpFreeTcbEntries(base_)},

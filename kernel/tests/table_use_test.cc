@@ -4,6 +4,9 @@
 #include "kernel/table_use.h"
 
 #include "kernel/hash_lists.h"
+#include "kernel/record_access_services.h"
+#include "kernel/shared_programs.h"
+#include "kernel/statements.h"
 #include "kernel/tests/core_fixture.h"
 #include "kernel/tests/statement_fixture.h"
 
@@ -118,6 +121,78 @@ TEST_F(TableUseTest, RingStartsAgainAfterItsLastMember) {
     EXPECT_EQ(rq[0], 0);
     EXPECT_EQ(W(stm, STM_ACTIVE_COM), want[count]) << count;
   }
+}
+
+int32_t g_asked_table = 0, g_use_count = 0, g_record_status = 0;
+int32_t FakeUseCount(int32_t*, int32_t table) {
+  g_asked_table = table;
+  return g_use_count;
+}
+void FakeOpenRecord(int32_t*, int32_t, int32_t* record, int32_t* open) {
+  EXPECT_EQ(open[0], 42);
+  record[HANDLE_STATUS] = g_record_status;
+}
+int32_t ComTablesOk(int32_t*, int32_t, int32_t) {
+  return 0;
+}
+
+// A ready routine program that nobody holds any more: flushable.
+int32_t UnusedRoutine(int32_t* base, int32_t usr, int32_t number) {
+  ShpHandle h;
+  EXPECT_EQ(DSFindShpPsm(base, usr, number, 0, &h), SHP_COMPILE);
+  int32_t sd = 0, com = 0;
+  DSGetMem(base, &sd, 4 * (SD_MIN_WORDS + 1));
+  DSGetMem(base, &com, 4 * 11);
+  sqlpool_word(base, sd + SD_HEADER_LENGTH) = SD_MIN_WORDS;
+  sqlpool_word(base, sd + SD_STORAGE_WORDS) = 1;
+  sqlpool_word(base, sd + SD_CALL_LIST) = -1;
+  sqlpool_word(base, com + COM_SD) = sd;
+  sqlpool_word(base, com + COM_STG) = sd + SD_MIN_WORDS;
+  sqlpool_word(base, com + COM_SHP) = h.shp;
+  EXPECT_EQ(DSPublishShp(base, usr, com), 0);
+  int32_t stg = sd + SD_MIN_WORDS;
+  EXPECT_EQ(DSRSH3(base, usr, &h.shp, &stg), 1);  // kept for reuse
+  DSGetMem(base, &com, 0);
+  return number;
+}
+
+TEST_F(TableUseTest, ExclusiveOpenDropsUnusedRoutinesWhenTheTableIsInUse) {
+  services_.du_tcb_use_count = FakeUseCount;
+  services_.du_open_record_chain = FakeOpenRecord;
+  services_.open_com_tables = ComTablesOk;
+  const DUUpperServices* ra = KernelRecordAccessServices();
+  ASSERT_NE(ra->open_table_excl, nullptr);
+  UnusedRoutine(base_, usr_, 41);
+  auto still_cached = [&] {
+    ShpHandle h;
+    const int32_t rc = DSFindShpPsm(base_, usr_, 41, 0, &h);
+    int32_t stg = h.stg;
+    DSRSH3(base_, usr_, &h.shp, &stg);
+    return rc == 0;
+  };
+  int32_t record[30] = {}, open[8] = {42};
+  record[HANDLE_ACCESS] = 1;
+  record[HANDLE_TNAME] = 600;
+  // An index's record block asks for its base table; not in use: no flush.
+  record[HANDLE_TYPE] = 2;
+  record[0] = 500;
+  EXPECT_EQ(ra->open_table_excl(base_, usr_, record, open), 0);
+  EXPECT_EQ(g_asked_table, 500);
+  EXPECT_TRUE(still_cached());
+  // The table in use: the unused routine goes; the open's refusal is kept.
+  record[HANDLE_TYPE] = 0;
+  g_use_count = 2;
+  g_record_status = -16002;
+  EXPECT_EQ(ra->open_table_excl(base_, usr_, record, open), -16002);
+  EXPECT_EQ(g_asked_table, 600);
+  EXPECT_FALSE(still_cached());
+  EXPECT_EQ(W(usr_, USR_RVEC_RCODE), -16002);
+  EXPECT_EQ(W(usr_, USR_RVEC_TNAME), 600);
+  EXPECT_EQ(W(usr_, USR_RVEC_BITVEC), RVEC_MASK_TABLE);
+  // Without record access's open the answer names the missing service.
+  services_.du_open_record_chain = nullptr;
+  EXPECT_EQ(DSOpenTableExcl(base_, usr_, record, open), KERNEL_SERVICE_ABSENT);
+  EXPECT_TRUE(log_.Contains("DUOpenTableChain: kernel upper service not installed"));
 }
 
 }  // namespace
