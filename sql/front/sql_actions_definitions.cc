@@ -1,7 +1,9 @@
 // Grammar actions of the definitions beside tables and indexes: schemas with
 // their elements (each a statement tree of its own), views, domains,
 // sequences with start, step and limit, and ALTER TABLE's variants.
+#include <algorithm>
 #include <climits>
+#include <string>
 
 #include "sql/front/sql_action_helpers.h"
 #include "sql/front/sql_actions.h"
@@ -26,13 +28,14 @@ int32_t Node(SqlCompileCtx* ctx, int32_t kind, const int32_t* at,
   return StmtNode(ctx, kind, at, a.begin(), static_cast<int32_t>(a.size()));
 }
 
-// The value of a start, step or limit: the integer with the pending sign.
+// The value of a start, step or limit: the integer with the pending sign,
+// converted with its sign, so that the least 32-bit value is in range.
 int32_t SignedInteger(SqlCompileCtx* ctx, const int32_t* entry) {
   SqlActionState* s = ActionState(ctx);
-  int32_t v = NumericValue(ctx, entry, EntryText(ctx, entry), entry[VW_TEXT_LENGTH]);
-  if (s->pending_sign == '-') v = v == INT_MIN ? INT_MAX : -v;
+  std::string text = s->pending_sign == '-' ? "-" : "";
+  text.append(EntryText(ctx, entry), static_cast<size_t>(std::max(entry[VW_TEXT_LENGTH], 0)));
   s->pending_sign = 0;
-  return v;
+  return NumericValue(ctx, entry, text.data(), static_cast<int32_t>(text.size()));
 }
 
 int32_t ColumnRecord(SqlCompileCtx* ctx, const int32_t* name_type, const int32_t* collate,

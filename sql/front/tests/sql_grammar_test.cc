@@ -311,6 +311,19 @@ TEST(SqlGrammar, Definitions) {
     EXPECT_EQ(WsWord(ctx, node, 7), 2147483647);
   };
   ParseSql("CREATE SEQUENCE q INITIAL_VALUE = - 5", o);
+  // The sign belongs to the number: the least 32-bit value is in range, one
+  // below it is not.
+  o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t node = WsWord(ctx, root, STN_ROOT_TOP);
+    EXPECT_EQ(WsWord(ctx, node, 5), INT32_MIN);
+    EXPECT_EQ(WsWord(ctx, node, 6), -2147483647);
+    EXPECT_EQ(WsWord(ctx, node, 7), 0);
+  };
+  ParsedStatement least = ParseSql(
+      "CREATE SEQUENCE q INITIAL_VALUE = -2147483648 INCREMENT = -2147483647 MAX_VALUE = 0", o);
+  EXPECT_EQ(Codes(least), "-12843 ");  // the step runs away from the limit
+  EXPECT_EQ(Codes(ParseSql("CREATE SEQUENCE q INITIAL_VALUE = -2147483649")), "-12230 ");
+  EXPECT_EQ(Codes(ParseSql("CREATE SEQUENCE q INITIAL_VALUE = 2147483648")), "-12230 ");
   // A schema without elements: empty list and count 0; each element is a
   // tree of its own with the format tag.
   o.inspect = [](SqlCompileCtx* ctx, int32_t root) {
