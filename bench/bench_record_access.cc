@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -160,7 +161,10 @@ struct Setup {
   // Waits until the background threads have applied every commit.
   static void WaitApplied() {
     const int32_t last = PoolWord(BP_COMMITS).load();
-    while (PoolWord(BP_SECURED_TRANS_NUMBER).load() < last) std::this_thread::yield();
+    // Asleep between looks, so as not to take a core the background threads
+    // could use.
+    while (PoolWord(BP_SECURED_TRANS_NUMBER).load() < last)
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
   }
   void Identity(int32_t at, int32_t entry, int32_t tname, int32_t keylen, int32_t reclen) {
     const int32_t id[6] = {5, 10, entry, tname, keylen, reclen};
