@@ -149,6 +149,12 @@ enum RecordWord : int32_t {
   kRecBuffer = 29,
 };
 inline constexpr int32_t kRecordHeaderBytes = 116;
+// Bytes of a record block for rows or keys of up to `length` bytes: the
+// header, the row in whole words and one spare word behind it (the prefix
+// length a key may carry), as record access reads it.
+constexpr int32_t RecordBlockBytes(int32_t length) {
+  return kRecordHeaderBytes + (length + 3) / 4 * 4 + 4;
+}
 inline constexpr int32_t kFetchForward = 1;
 inline constexpr int32_t kFetchBackward = 2;
 inline constexpr int32_t kFetchMerged = 21;

@@ -3,6 +3,7 @@
 // std::map of what the table should hold: inserts of keys already there and
 // deletes of absent keys branch, and a scan sees every row once, in key
 // order, before and after the commit.
+#include <list>
 #include <map>
 #include <random>
 #include <string>
@@ -71,9 +72,10 @@ class ProgramsOverKernelTables : public KernelRecordAccessTest {
   // Opens the table in the current transaction and binds the program's
   // record block to it.
   void Bind() {
-    table_ = Record(kTable, 3, kKey, kLen);
-    ASSERT_EQ(Open(table_), 0);
-    std::copy(table_.begin(), table_.begin() + DUREC_RECORD, Block());
+    // Each open keeps its own block: the fixture closes them all at the end.
+    tables_.push_back(Record(kTable, 3, kKey, kLen));
+    ASSERT_EQ(Open(tables_.back()), 0);
+    std::copy(tables_.back().begin(), tables_.back().begin() + DUREC_RECORD, Block());
   }
   // One run from `label` as a statement of its own; the return code.
   int32_t RunAt(const char* label) {
@@ -103,7 +105,8 @@ class ProgramsOverKernelTables : public KernelRecordAccessTest {
 
   interp::RecordServiceTable services_{};
   zasm::Assembly asm_;
-  std::vector<int32_t> storage_, table_;
+  std::vector<int32_t> storage_;
+  std::list<std::vector<int32_t>> tables_;
   int32_t thr_ = 0;
 };
 
@@ -140,6 +143,17 @@ TEST_F(ProgramsOverKernelTables, InsertsDeletesAndScansMatchAMap) {
   ASSERT_EQ(Begin(1), 0);
   Bind();
   EXPECT_EQ(Scan(), Rows(model));
+}
+
+}  // namespace
+
+namespace {
+
+// An assembled table field is as long as the record block record access
+// reads, the spare word behind the row included.
+TEST(RecordBlock, AssembledBlocksHoldWhatRecordAccessReads) {
+  for (int32_t length : {0, 1, 3, 4, 5, 24, 117, 4000})
+    EXPECT_EQ(interp::RecordBlockBytes(length), 4 * DurecWords(length)) << length;
 }
 
 }  // namespace

@@ -210,7 +210,7 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
         t[6] != "reclen" || !Number(t[7], &reclen) || key < 0 || reclen < 0 || key > 16000 ||
         reclen > 16000)
       throw Failure{line_, "table field needs: table TNAME key K reclen R"};
-    const int32_t bytes = interp::kRecordHeaderBytes + static_cast<int32_t>(std::max(key, reclen));
+    const int32_t bytes = interp::RecordBlockBytes(static_cast<int32_t>(std::max(key, reclen)));
     const int32_t at = Take(bytes, 4);
     fields_[name] = {at, bytes};
     auto put = [&](int word, int32_t value) {
