@@ -13,6 +13,7 @@
 #include "kernel/kernel_begin.h"
 #include "kernel/tests/databank_fixture.h"
 #include "kernel/thread_blocks.h"
+#include "platform/password_scramble.h"
 
 // Header word of a canned image that names its number (the program words
 // the kernel does not read).
@@ -129,9 +130,13 @@ inline void FakeCatalog(int32_t* base, int32_t* result, int32_t stm, int32_t usr
       uint8_t* f = nullptr;
       int32_t len = 0;
       StatementField(base, stm, false, 3, &f, &len);
-      std::string pw = it->second.second;
+      std::string pw = it->second.second, id = name;
       pw.resize(18, ' ');
-      if (std::memcmp(f + 1, pw.data(), 18) == 0) {
+      id.resize(18, ' ');
+      uint8_t stored[kPasswordBytes];
+      mdr_password_scramble_ident(stored, reinterpret_cast<const uint8_t*>(pw.data()),
+                                  reinterpret_cast<const uint8_t*>(id.data()));
+      if (std::memcmp(f + 1, stored, 18) == 0) {
         row = true;
         PutColumnInt(base, stm, 1, it->second.first);
         PutColumnText(base, stm, 2, name);
