@@ -60,8 +60,12 @@ void FreeThreadStatements(int32_t* base, int32_t sys, int32_t keep) {
     const int32_t thr = sqlpool_word(base, at);
     const int32_t usr = thr + THR_USR_START, lvl = thr + THR_LVL_START;
     while (Wd(base, lvl, LVL_STM) != 0) {
-      int32_t stm = Wd(base, lvl, LVL_STM);
-      if (DSCloseStm(base, usr, &stm) != 0) Wd(base, lvl, LVL_STM) = Wd(base, stm, STM_NEXT);
+      const int32_t stm = Wd(base, lvl, LVL_STM);
+      int32_t ref = stm;
+      DSCloseStm(base, usr, &ref);
+      // A statement the close left on the chain (refused, or put off) is
+      // passed over, so the walk always moves on.
+      if (Wd(base, lvl, LVL_STM) == stm) Wd(base, lvl, LVL_STM) = Wd(base, stm, STM_NEXT);
     }
     for (int32_t slot = THR_STM_MOS_DATABANK; slot <= THR_STM_LV2_DTBDL2; ++slot)
       Wd(base, thr, slot) = 0;

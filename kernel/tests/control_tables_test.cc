@@ -7,6 +7,7 @@
 #include "kernel/hash_lists.h"
 #include "kernel/shared_programs.h"
 #include "kernel/statement_columns.h"
+#include "kernel/statements.h"
 #include "kernel/tests/core_fixture.h"
 
 namespace {
@@ -91,6 +92,37 @@ TEST_F(ControlTablesTest, KeepZeroFreesTheListsToo) {
                         SYS_SHP_SQL_LIST, SYS_GSEQ_LIST})
     EXPECT_EQ(W(sys_, field), 0) << field;
   EXPECT_EQ(Live(), before - 6);
+}
+
+// A thread whose session has an open transaction and a statement declared
+// on another: the close of the cursor is put off, and the walk over the
+// thread's statements still ends with every statement off the level.
+TEST_F(ControlTablesTest, StatementsWhoseCloseWaitsDoNotStopTheWalk) {
+  const int32_t thr = Alloc(THR_BYTES);
+  W(sys_, SYS_THR) = thr;
+  W(sys_, SYS_THR_COUNT) = 1;
+  const int32_t usr = thr + THR_USR_START, lvl = thr + THR_LVL_START;
+  W(usr, USR_USR) = usr;
+  W(usr, USR_LVL) = lvl;
+  W(lvl, LVL_USR) = usr;
+  const int32_t tp = Alloc(TP_BYTES);
+  W(tp, TP_TRANSACTION_STATE) = 1;
+  W(usr, USR_TP) = tp;
+  int32_t stms[2];
+  for (int32_t& stm : stms) {
+    stm = Alloc(STM_BYTES);
+    W(stm, STM_STATUS) = STM_OPEN;
+    W(stm, STM_LVL) = lvl;
+    W(stm, STM_NEXT) = W(lvl, LVL_STM);
+    W(lvl, LVL_STM) = stm;
+  }
+  W(stms[0], STM_DECLARE_STM) = stms[1];  // the head's cursor is the second
+  W(stms[1], STM_DECLARE_STM) = stms[0];  // and the other way round
+  int32_t status = 9;
+  DSFreeCtlTables(base_, &status, 1);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(W(lvl, LVL_STM), 0);
+  EXPECT_EQ(W(sys_, SYS_THR_COUNT), 0);
 }
 
 }  // namespace
