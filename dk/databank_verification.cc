@@ -350,6 +350,9 @@ int32_t DKOpenCheck(int32_t databank, int32_t type, int32_t close_mark) {
     return 0;
   }
   int32_t option = close_mark == -1 ? 0 : LoadWord(BP_CHECK_OPTION);
+  // The start takes only 0 and 1; any other value found there checks every
+  // page rather than leave a crashed databank unopenable (-86).
+  if (option < 0 || option > 2) option = 1;
   if (type == DBT_WORK)
     option = -1;
   else

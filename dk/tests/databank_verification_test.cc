@@ -133,7 +133,10 @@ TEST_F(DatabankVerificationTest, CorruptRootEntryFailsTheOpenAndIsCounted) {
 }
 
 TEST_F(DatabankVerificationTest, CheckOptionDecidesTheStateAfterTheOpen) {
-  const int32_t cases[][2] = {{0, CHK_COMPLETE}, {1, CHK_WAIT_BACKGROUND}};
+  // A value the start refuses, found in the word all the same, checks every
+  // page as 1 does rather than fail the open.
+  const int32_t cases[][2] = {
+      {0, CHK_COMPLETE}, {1, CHK_WAIT_BACKGROUND}, {7, CHK_WAIT_BACKGROUND}, {-3, CHK_WAIT_BACKGROUND}};
   for (auto [option, state] : cases) {
     SCOPED_TRACE(option);
     std::string name = "o" + std::to_string(option);
