@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "dk/tests/table_fixture.h"
 
 namespace {
@@ -91,6 +93,58 @@ TEST_F(RecordTest, LeavesMovedForATransactionAreWrittenBeforeTheirParentInWriteA
   EndsWithin(20, "an insert in mode -2",
              [&] { ASSERT_EQ(Insert(t, MakeRecord("k00", 8, 100), -2), 0); });
   EXPECT_EQ(ReadTree(t).records.size(), static_cast<size_t>(221 - first));
+}
+
+// The children of a table's top page.
+std::set<int32_t> TopChildren(int32_t db, int32_t top, int32_t key) {
+  std::set<int32_t> children;
+  int32_t rq[REQ_WORDS] = {db, top, 2048, 0, -1, 0};
+  int32_t b = DKGET0(rq, GET_SHARED);
+  EXPECT_GT(b, 0);
+  if (b <= 0) return children;
+  const uint8_t* p = PageBytes(b);
+  for (int32_t o = kPageHeaderBytes; o < UsedEnd(p); o += key + kChildBytes)
+    children.insert(LoadChild(p + o + key));
+  DKPUT0(PUT_END_SHARED, b);
+  return children;
+}
+
+TEST_F(RecordTest, LeavesFreedThroughAParentOfAnotherSizeWaitForTheParentOnDisk) {
+  // Leaves of 16384 bytes under an index page of 2048: a leaf a merge (or a
+  // move for the transaction) frees stays in use until the parent that no
+  // longer names it is on disk, so it cannot be taken and written again
+  // while the parent on disk names it.
+  Table t = CreateTable(41, 8, 1000, 16384, 2048);
+  for (int32_t i = 0; i < 80; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(100 + i), 8, 1000), 9), 0);
+  ASSERT_EQ(Levels(t), 2);
+  Flush();
+  const std::set<int32_t> before = TopChildren(db_, Top(t), 8);
+  for (int32_t i = 10; i < 70; ++i)
+    ASSERT_EQ(Delete(t, MakeRecord("k" + std::to_string(100 + i), 8, 1000), 9), 0);
+  const std::set<int32_t> after = TopChildren(db_, Top(t), 8);
+  std::vector<int32_t> freed;
+  for (int32_t page : before)
+    if (!after.count(page)) freed.push_back(page);
+  ASSERT_FALSE(freed.empty());
+  for (int32_t page : freed) EXPECT_TRUE(InUse(page)) << page;
+  Flush();
+  for (int32_t page : freed) EXPECT_FALSE(InUse(page)) << page;
+  EXPECT_EQ(ReadTree(t).records.size(), 20u);
+}
+
+TEST_F(RecordTest, ANewTopPageReachesDiskBeforeTheRootPage) {
+  Table t = CreateTable(42, 8, 100, 2048, 2048);
+  for (int32_t i = 0; i < 30 && Levels(t) < 2; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord("k" + std::to_string(10 + i), 8, 100), 9), 0);
+  ASSERT_EQ(Levels(t), 2);
+  int32_t top = Get(db_, Top(t), 2048, GET_SHARED);
+  int32_t root = Get(db_, area_[t.entry + TBE_ROOT_PAGE], kUnitBytes, GET_SHARED);
+  ASSERT_GT(top, 0);
+  ASSERT_GT(root, 0);
+  EXPECT_EQ(DKGPA0(GPA_WAITER, top), BufferBcb(root));
+  DKPUT0(PUT_END_SHARED, top);
+  DKPUT0(PUT_END_SHARED, root);
 }
 
 TEST_F(RecordTest, StatusesOfEachRoutine) {
