@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "catalog_gen.h"
+#include "dk/table_open.h"
 #include "du/table_internal.h"
 #include "du/tables.h"
 #include "du/tests/descriptions.h"
@@ -164,7 +165,7 @@ TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
   const int32_t lengths[2][3] = {{700, 8, 40}, {702, 16, 16}};
   for (int k = 0; k < 2; ++k) {
     SCOPED_TRACE(k);
-    int32_t g[CRT_WORDS] = {};
+    int32_t g[GTS_TOP_ENTRIES + 1] = {};  // DKGTS1 answers up to its word 14
     g[RQ_DID] = kLid;
     g[RQ_TABLE] = tables[k];
     g[RQ_TBL] = lengths[k][0];
@@ -180,7 +181,7 @@ TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
   EXPECT_EQ(DUCrtTempTable(base_, tcb, 700, again, 3), DU_TABLE_IN_USE);
   CreateKernelTable(692, 2, 16, 16);
   EXPECT_EQ(DUCrtTempTable(base_, tcb, 690, again, 3), DU_TABLE_IN_USE);
-  int32_t g[CRT_WORDS] = {};
+  int32_t g[GTS_TOP_ENTRIES + 1] = {};
   g[RQ_DID] = kLid;
   g[RQ_TYPE] = 1;
   g[RQ_TBL] = 690;
