@@ -267,7 +267,10 @@ void DataType(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
     case 618:
       r[VW_TYPE] = TypeNode(ctx, 2, 16, -1, 205);
       r[VW_VARIANT] = 205;
-      r[VW_NAME] = NamePart(ctx, r, TreeTextCopy(ctx, "DOUBLE PRECISION", 16), 0);
+      // The type name in the shape of every type name (a qualified name
+      // node), so that its readers unpack it alike.
+      r[VW_NAME] = QualifiedNameNode(
+          ctx, r, NamePart(ctx, r, TreeTextCopy(ctx, "DOUBLE PRECISION", 16), 0), 0);
       return;
     default:
       return;

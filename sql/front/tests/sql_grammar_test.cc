@@ -785,6 +785,9 @@ TEST(SqlGrammar, DomainsAsDataTypes) {
   };
   EXPECT_EQ(Codes(ParseSql("SELECT CAST(a AS INTEGER) FROM t", o)), "");
   EXPECT_EQ(seen, "none 1");
+  // DOUBLE PRECISION spells its type and keeps its name in the same shape.
+  EXPECT_EQ(Codes(ParseSql("SELECT CAST(a AS DOUBLE PRECISION) FROM t", o)), "");
+  EXPECT_EQ(seen, ".DOUBLE PRECISION 2");
   // A domain over a domain; an altered column given a domain.
   EXPECT_EQ(Codes(ParseSql("CREATE DOMAIN d AS base")), "");
   ParsedStatement altered = ParseSql("ALTER TABLE t ALTER a d");
