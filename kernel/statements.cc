@@ -287,7 +287,7 @@ int32_t DSOpenStm(int32_t* base, int32_t mode, int32_t usr, int32_t stm) {
   if (KernelSys(base) == 0) return KERNEL_NOT_STARTED;
   if (!InStorage(base, stm, STM_WORDS) || !InStorage(base, usr, USR_WORDS))
     return DSBadHandle(base, usr);
-  int32_t rc = 0;
+  int32_t rc = 0, opened = 0;
   ForEachCompound(base, stm, [&](int32_t com) {
     if (rc != 0) return;
     const int32_t sd = Wd(base, com, COM_SD);
@@ -299,6 +299,7 @@ int32_t DSOpenStm(int32_t* base, int32_t mode, int32_t usr, int32_t stm) {
       const int32_t r = UpOpenComTables(base, usr, com);
       if (r < 0) rc = r;
     }
+    if (rc == 0) ++opened;
     Wd(base, com, COM_IPARSZ_W) = ParameterWords(base, sd, SD_INPUT_TABLE);
     Wd(base, com, COM_OPARSZ_W) = ParameterWords(base, sd, SD_OUTPUT_TABLE);
   });
@@ -307,6 +308,12 @@ int32_t DSOpenStm(int32_t* base, int32_t mode, int32_t usr, int32_t stm) {
     if (rc != 0) ReleaseLtrs(base, usr, stm);
   }
   if (rc != 0) {
+    // The tables this open took are given back: a statement that did not
+    // open keeps its STATUS, and its close closes no tables.
+    ForEachCompound(base, stm, [&](int32_t com) {
+      if (opened-- > 0 && Wd(base, com, COM_SHP) == 0 && HasTableHandles(base, com))
+        UpCloseSecTables(base, usr, Wd(base, com, COM_SD), Wd(base, com, COM_STG));
+    });
     Wd(base, usr, USR_RVEC_RCODE) = rc;
     return rc;
   }

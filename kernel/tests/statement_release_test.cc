@@ -150,12 +150,17 @@ TEST_F(StmReleaseTest, AHundredDatabanksAtMost) {
   EXPECT_EQ(W(many, STM_LTRS), 0);
   EXPECT_TRUE(Chain().empty());
   EXPECT_EQ(W(many, STM_STATUS), STM_CREATED);
+  EXPECT_EQ(g_closed, (std::vector<int32_t>{W(many, STM_SD)})) << "its tables are given back";
+  g_closed.clear();
   handles.pop_back();
   const int32_t hundred = Stm(handles);
   EXPECT_EQ(DSOpenStm(base_, 0, usr_, hundred), 0);
   EXPECT_EQ(Ltrs(hundred).size(), 100u);
+  const int32_t hundred_sd = W(hundred, STM_SD);
   EXPECT_EQ(Close(hundred), 0);
   EXPECT_EQ(Close(many), 0);
+  EXPECT_EQ(g_closed, (std::vector<int32_t>{hundred_sd}))
+      << "the statement that did not open closes no tables";
   EXPECT_TRUE(Chain().empty());
   EXPECT_EQ(Live(), live);
 }
