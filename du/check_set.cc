@@ -10,11 +10,13 @@
 // number. The kernel's re-check reads the record's last word as the length
 // to compare, so the index number is replaced by the prefix length first.
 #include <cstring>
+#include <vector>
 
 #include "du/kernel_requests.h"
 #include "du/record_access_words.h"
 #include "du/row_change_internal.h"
 #include "du/table_internal.h"
+#include "du/tables.h"
 #include "du/transactions.h"
 #include "du/upper_services.h"
 
@@ -56,6 +58,9 @@ int32_t CreateCheckSet(int32_t* base, int32_t tp) {
   return 0;
 }
 
+// The mode a table is opened in for a check at the end: shared reading.
+constexpr int32_t kCheckAccessMode = 5;
+
 int32_t ViolationOf(int32_t kind) {
   switch (kind) {
     case -10:
@@ -69,36 +74,72 @@ int32_t ViolationOf(int32_t kind) {
   }
 }
 
-// Referencing rows still there for a kind -12 record the kernel reports
-// present: the referencing index scanned for the key as the transaction sees
-// it. 1, 0, or a failure; 1 when the referencing table is not open.
-int32_t ChildrenStillThere(int32_t* base, int32_t usr, const int32_t* read, int32_t tail) {
-  const int32_t table = read[15 + tail], prefix = read[15 + tail + 2], index = read[15 + tail + 3];
+// The end state of a put-off check on the open table `tcb`: 1 violated, 0
+// not, or a failure.
+int32_t ViolatedIn(int32_t* base, int32_t usr, int32_t tcb, const int32_t* read, int32_t tail,
+                   int32_t kind) {
+  const int32_t prefix = read[15 + tail + 2], index = read[15 + tail + 3];
+  int32_t icb = W(base, F(tcb, TCB_ICB));
+  for (int32_t n = 0; icb != 0 && n < 1000 && W(base, F(icb, ICB_TNAME)) != index; ++n)
+    icb = W(base, icb);
+  du::Block b;
+  if (icb == 0 || !du::IndexBlock(base, icb, nullptr, nullptr, &b) || prefix < 1 ||
+      prefix > b[DUREC_KEYLEN] || prefix > W(base, F(icb, ICB_KEYLEN)))
+    return DU_BAD_ARGUMENT;
+  const auto* key = reinterpret_cast<const uint8_t*>(read + 25);
+  std::memcpy(b.row(), key, static_cast<size_t>(prefix));
+  if (kind == -10) {
+    const int32_t rows = du::PrefixEntries(base, usr, b, prefix, nullptr, 2);
+    return rows < 0 ? rows : rows >= 2 ? 1 : 0;
+  }
+  const int32_t referenced = du::PrefixFound(base, usr, b, prefix, nullptr);
+  if (referenced != 1) return referenced;
+  const int32_t parent = du::ParentFound(base, usr, icb, key, prefix);
+  return parent < 0 ? parent : 1 - parent;
+}
+
+// Whether a put-off check of kind -10, -11 or -12 still fails as the
+// transaction sees its rows at the end: a unique key prefix held by two
+// rows (-10); a foreign-key value still referenced by a row of the table
+// while its parent key is not there (-11, -12). A table no longer open (its
+// statements are closed by now) is opened for the check with its
+// references and closed again. 1, 0, or a failure.
+int32_t StillViolated(int32_t* base, int32_t usr, const int32_t* read, int32_t tail, int32_t kind) {
+  const int32_t table = read[15 + tail];
   const int32_t hash = du::TcbHash(base);
-  if (hash == 0) return 1;
+  if (hash == 0) return DU_NOT_INITIALISED;
   int32_t tcb = 0;
   {
     du::BucketGuard guard(base, du::Bucket(base, hash, table, 0));
     tcb = du::FindInBucket(base, du::Bucket(base, hash, table, 0), table);
-    if (tcb == 0 || W(base, F(tcb, TCB_USECOUNT)) < 1) return 1;
     // A use of its own keeps the table while it is read.
-    du::LockedAdd(base, F(tcb, TCB_USECOUNT), 1);
+    if (tcb != 0 && W(base, F(tcb, TCB_USECOUNT)) >= 1)
+      du::LockedAdd(base, F(tcb, TCB_USECOUNT), 1);
+    else
+      tcb = 0;
   }
-  int32_t icb = W(base, F(tcb, TCB_ICB));
-  while (icb != 0 && W(base, F(icb, ICB_TNAME)) != index) icb = W(base, icb);
-  int32_t found = 1;
-  du::Block b;
-  if (icb != 0 && du::IndexBlock(base, icb, nullptr, nullptr, &b) && prefix >= 1 &&
-      prefix <= b[DUREC_KEYLEN]) {
-    std::memcpy(b.row(), read + 25, static_cast<size_t>(prefix));
-    found = du::PrefixFound(base, usr, b, prefix, nullptr);
+  if (tcb != 0) {
+    const int32_t violated = ViolatedIn(base, usr, tcb, read, tail, kind);
+    if (du::DropUse(base, tcb, false)) {
+      int32_t lid = 0;
+      du::FinalClose(base, tcb, 0, &lid);
+      if (lid != 0) DUCloseDatabank(base, usr, 0, lid, -1);
+    }
+    return violated;
   }
-  if (du::DropUse(base, tcb, false)) {
-    int32_t lid = 0;
-    du::FinalClose(base, tcb, 0, &lid);
-    if (lid != 0) DUCloseDatabank(base, usr, 0, lid, -1);
-  }
-  return found;
+  std::vector<int32_t> record(static_cast<size_t>(DurecWords(du::KernelRecordBytes())), 0);
+  record[DUREC_ACCESS_MODE] = kCheckAccessMode;
+  record[DUREC_TNAME] = table;
+  record[DUREC_TYPE] = 1;  // a table
+  int32_t pb[2] = {0, usr};
+  int32_t open[OPB_WORDS] = {OPEN_BASE};
+  DSOpenTableDcb(base, pb, record.data(), open);
+  const int32_t violated =
+      pb[0] != 0 ? pb[0] : ViolatedIn(base, usr, record[DUREC_OBJECT], read, tail, kind);
+  int32_t close_pb[2] = {0, usr};
+  int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+  if (pb[0] == 0) DSCloseTableRefs(base, close_pb, record.data(), close);
+  return violated;
 }
 
 // Re-checks one check-set record (read into `read` from word 15 on); 0, the
@@ -111,16 +152,16 @@ int32_t Recheck(int32_t* base, int32_t usr, int32_t tp, const int32_t* read, int
   const int32_t keylen = read[15 + 6];
   const int32_t tail = 10 + (keylen + 3) / 4;
   if (keylen < 1 || length != tail + 4) return DU_BAD_ARGUMENT;
-  du::SetRequest c;
-  std::memcpy(c.data(), read, static_cast<size_t>(15 + length) * 4);
-  c[0] = 0;
-  c[14] = W(base, F(tp, TP_TSS));
-  c[15 + tail + 3] = c[15 + tail + 2];  // the prefix length the kernel compares
-  DUKernel(DK_CCS1, c.data());
-  if (c[0] < 0) return KernelStatus(c[0]);
-  if (c[0] == 0) return 0;
-  if (kind == -12) {
-    const int32_t still = ChildrenStillThere(base, usr, read, tail);
+  if (kind == -13) {
+    du::SetRequest c;
+    std::memcpy(c.data(), read, static_cast<size_t>(15 + length) * 4);
+    c[0] = 0;
+    c[14] = W(base, F(tp, TP_TSS));
+    DUKernel(DK_CCS1, c.data());
+    if (c[0] < 0) return KernelStatus(c[0]);
+    if (c[0] == 0) return 0;
+  } else {
+    const int32_t still = StillViolated(base, usr, read, tail, kind);
     if (still <= 0) return still;
   }
   *table = read[15 + tail];
@@ -202,6 +243,9 @@ int32_t DUCheckDeferred(int32_t* base, int32_t usr, int32_t mode, int32_t* table
   if (mode >= 0) {
     du::QueueToRequest(base, tp, TP_CS_QBLKSIZ, b.data());
     b[5] = -1;
+    // Read at the position, page 0 being the start of the set: the
+    // descriptor's own position is that of the last append.
+    b[6] = b[7] = 0;
     for (b[0] = 2;; b[0] = 0) {
       DUKernel(DK_GNS1, b.data());
       if (b[0] != 0) break;

@@ -140,8 +140,8 @@ int32_t KeyVisible(int32_t* base, int32_t usr, const int32_t* block) {
   return status == 0 ? 1 : status == DU_NO_ROW ? 0 : status;
 }
 
-int32_t PrefixFound(int32_t* base, int32_t usr, const Block& index_block, int32_t prefix,
-                    const uint8_t* own) {
+int32_t PrefixEntries(int32_t* base, int32_t usr, const Block& index_block, int32_t prefix,
+                      const uint8_t* own, int32_t enough) {
   Block scan = index_block;
   const int32_t keylen = scan[DUREC_KEYLEN];
   if (prefix < 1 || prefix > keylen) return DU_BAD_ARGUMENT;
@@ -153,21 +153,46 @@ int32_t PrefixFound(int32_t* base, int32_t usr, const Block& index_block, int32_
   int32_t found = 0;
   scan[DUREC_FETCH_CODE] = 15;
   scan[DUREC_STATUS] = 1;
-  for (int32_t n = 0; n < 1000000; ++n) {
+  for (int32_t n = 0; n < 1000000 && found < enough; ++n) {
     DUFetchRow(base, scan.data(), usr, work);
     const int32_t status = scan[DUREC_STATUS];
     if (status != 0) {
-      found = status == DU_NO_ROW ? 0 : status;
+      if (status != DU_NO_ROW) found = status;
       break;
     }
-    if (own == nullptr || std::memcmp(scan.row() + prefix, own, static_cast<size_t>(suffix)) != 0) {
-      found = 1;
-      break;
-    }
+    if (own == nullptr || std::memcmp(scan.row() + prefix, own, static_cast<size_t>(suffix)) != 0)
+      ++found;
     scan[DUREC_STATUS] = 0;
   }
   FreeBlock(base, work);
   return found;
+}
+
+int32_t PrefixFound(int32_t* base, int32_t usr, const Block& index_block, int32_t prefix,
+                    const uint8_t* own) {
+  return PrefixEntries(base, usr, index_block, prefix, own, 1);
+}
+
+int32_t ParentFound(int32_t* base, int32_t usr, int32_t icb, const uint8_t* value,
+                    int32_t value_length) {
+  const int32_t ref = W(base, int64_t{icb} + ICB_REFCB);
+  // A reference that is not paired cannot be checked: refused, not passed.
+  if (W(base, int64_t{icb} + ICB_FK_OPEN_STATUS) < 2 || ref == 0) return DU_BAD_ARGUMENT;
+  Block parent;
+  if (W(base, int64_t{ref} + ICB_IXTYPE) < 3) {
+    // The parent's key.
+    if (W(base, int64_t{ref} + TCB_KEYLEN) != value_length) return DU_BAD_ARGUMENT;
+    parent.words.assign(static_cast<size_t>(DurecWords(W(base, int64_t{ref} + TCB_RECLEN)) + 4), 0);
+    for (int32_t k = 0; k < 6; ++k) parent[DUREC_LID + k] = W(base, int64_t{ref} + TCB_LID + k);
+    parent[DUREC_OBJECT] = ref;
+    parent[DUREC_MERGE] = Merged(base, ref) ? 2 : 0;
+    std::memcpy(parent.row(), value, static_cast<size_t>(value_length));
+    return KeyVisible(base, usr, parent.data());
+  }
+  if (!IndexBlock(base, ref, nullptr, nullptr, &parent)) return DU_BAD_ARGUMENT;
+  if (IndexPrefixLength(base, ref) != value_length) return DU_BAD_ARGUMENT;
+  std::memcpy(parent.row(), value, static_cast<size_t>(value_length));
+  return PrefixFound(base, usr, parent, value_length, nullptr);
 }
 
 void SetCurrent(int32_t* base, int32_t usr, int32_t table, int32_t constraint) {
@@ -224,31 +249,14 @@ int32_t CheckUnique(int32_t* base, int32_t usr, int32_t icb, const int32_t* tabl
 
 int32_t CheckParent(int32_t* base, int32_t usr, int32_t icb, const int32_t* table_record,
                     const uint8_t* row) {
-  const int32_t ref = W(base, int64_t{icb} + ICB_REFCB);
-  // A reference that is not paired cannot be checked: refused, not passed.
-  if (W(base, int64_t{icb} + ICB_FK_OPEN_STATUS) < 2 || ref == 0) return DU_BAD_ARGUMENT;
+  if (W(base, int64_t{icb} + ICB_FK_OPEN_STATUS) < 2 || W(base, int64_t{icb} + ICB_REFCB) == 0)
+    return DU_BAD_ARGUMENT;
   Block child;
   bool null_part = false;
   if (!IndexBlock(base, icb, table_record, row, &child, &null_part)) return DU_BAD_ARGUMENT;
   if (null_part) return 0;
   const int32_t value_length = IndexPrefixLength(base, icb);
-  Block parent;
-  int32_t found = 0;
-  if (W(base, int64_t{ref} + ICB_IXTYPE) < 3) {
-    // The parent's key.
-    if (W(base, int64_t{ref} + TCB_KEYLEN) != value_length) return DU_BAD_ARGUMENT;
-    parent.words.assign(static_cast<size_t>(DurecWords(W(base, int64_t{ref} + TCB_RECLEN)) + 4), 0);
-    for (int32_t k = 0; k < 6; ++k) parent[DUREC_LID + k] = W(base, int64_t{ref} + TCB_LID + k);
-    parent[DUREC_OBJECT] = ref;
-    parent[DUREC_MERGE] = Merged(base, ref) ? 2 : 0;
-    std::memcpy(parent.row(), child.row(), static_cast<size_t>(value_length));
-    found = KeyVisible(base, usr, parent.data());
-  } else {
-    if (!IndexBlock(base, ref, nullptr, nullptr, &parent)) return DU_BAD_ARGUMENT;
-    if (IndexPrefixLength(base, ref) != value_length) return DU_BAD_ARGUMENT;
-    std::memcpy(parent.row(), child.row(), static_cast<size_t>(value_length));
-    found = PrefixFound(base, usr, parent, value_length, nullptr);
-  }
+  const int32_t found = ParentFound(base, usr, icb, child.row(), value_length);
   if (found != 0) return found < 0 ? found : 0;
   const int32_t table = W(base, int64_t{TableOf(base, icb)} + TCB_TNAME);
   const int32_t constraint = W(base, int64_t{icb} + ICB_CONSTRAINT_SYSID);

@@ -65,6 +65,14 @@ int32_t KeyVisible(int32_t* base, int32_t usr, const int32_t* block);
 // any): 1 found, 0 none, or a failure.
 int32_t PrefixFound(int32_t* base, int32_t usr, const Block& index_block, int32_t prefix,
                     const uint8_t* own);
+// As PrefixFound, counting such rows up to `enough`: the count, or a failure.
+int32_t PrefixEntries(int32_t* base, int32_t usr, const Block& index_block, int32_t prefix,
+                      const uint8_t* own, int32_t enough);
+// Whether the parent of the value (`value_length` bytes) of the foreign-key
+// index `icb` is there as the transaction sees it: 1, 0, or a failure
+// (-19077 for a reference not paired).
+int32_t ParentFound(int32_t* base, int32_t usr, int32_t icb, const uint8_t* value,
+                    int32_t value_length);
 
 // The constraint checks of a change; each 0 or the violation (after the
 // user's current table and constraint are set), or a deferred check-set

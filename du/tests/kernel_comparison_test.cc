@@ -4,6 +4,8 @@
 #include "du/tests/kernel_fixture.h"
 #include "du/tests/sqlite_comparison.h"
 
+#include <functional>
+
 namespace {
 
 class KernelChanges : public ChangeTestOn<KernelRecordAccessTest> {
@@ -23,5 +25,89 @@ class KernelComparisonTest : public SqliteComparison<KernelChanges>,
 TEST_P(KernelComparisonTest, RandomChangesInShortTransactions) { RunRandomChanges(GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(WriteSetAndDirect, KernelComparisonTest, ::testing::Values(true, false));
+
+}  // namespace
+
+namespace {
+
+// Checks put off under SET_MARK_FLAG, decided at the commit by the kernel's
+// own view of the transaction's changes: each refuses the commit while the
+// violation stands and lets it through once the transaction resolved it.
+TEST_F(KernelChanges, PutOffChecksAreDecidedAtTheCommit) {
+  OpenTables(true);
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+  ASSERT_EQ(Insert(child_, {7, 1, 0}), 0);
+  ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+  W(usr_ + USR_SET_MARK_FLAG) = 1;
+  struct Case {
+    const char* name;
+    std::function<int32_t()> violate, resolve, undo;
+    int32_t at_commit;
+  };
+  const Case cases[] = {
+      {"duplicate", [&] { return Insert(parent_, {2, 10, 0}); },
+       [&] { return Update(parent_, 1, {1, 11, 100}); },
+       [&] { return Delete(parent_, 2) != 0 ? 1 : Update(parent_, 1, {1, 10, 100}); }, -10110},
+      {"missing parent", [&] { return Insert(child_, {8, 9, 0}); },
+       [&] { return Insert(parent_, {9, std::nullopt, 0}); },
+       [&] { return Delete(child_, 8) != 0 ? 1 : Delete(parent_, 9); }, -10105},
+      {"referencing rows", [&] { return Delete(parent_, 1); },
+       [&] { return Delete(child_, 7); },
+       [&] { return Insert(parent_, {1, 10, 100}) != 0 ? 1 : Insert(child_, {7, 1, 0}); },
+       -10106},
+      {"parent put back", [&] { return Delete(parent_, 1); },
+       [&] { return Insert(parent_, {1, 10, 100}); }, [] { return 0; }, -10106},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    for (bool resolved : {false, true}) {
+      SCOPED_TRACE(resolved);
+      ASSERT_EQ(Begin(1), 0);
+      EXPECT_EQ(c.violate(), 0);
+      EXPECT_EQ(W(W(usr_ + USR_TP) + TP_TRANSACTION_CHECK_COUNT), 1);
+      if (resolved) {
+        EXPECT_EQ(c.resolve(), 0);
+      }
+      EXPECT_EQ(End(END_AFTER_SUCCESS), resolved ? 0 : c.at_commit);
+      if (resolved) {
+        ASSERT_EQ(Begin(1), 0);
+        EXPECT_EQ(c.undo(), 0);
+        ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+      }
+    }
+  }
+  EXPECT_EQ(Scan(parent_, true), (std::vector<RowValue>{{1, 10, 100}}));
+  EXPECT_EQ(Scan(child_, true), (std::vector<RowValue>{{7, 1, 0}}));
+}
+
+// A check put off on tables that are closed by the end (their statements
+// are): the end opens them for the check with their references and closes
+// them again.
+TEST_F(KernelChanges, PutOffCheckOnTablesClosedByTheEnd) {
+  OpenTables(true);
+  W(usr_ + USR_SET_MARK_FLAG) = 1;
+  for (bool resolved : {false, true}) {
+    SCOPED_TRACE(resolved);
+    if (resolved) {
+      ASSERT_EQ(Open(parent_), 0);
+      ASSERT_EQ(Open(child_), 0);
+    }
+    ASSERT_EQ(Begin(1), 0);
+    EXPECT_EQ(Insert(child_, {1, 9, 0}), 0);
+    if (resolved) {
+      EXPECT_EQ(Insert(parent_, {9, std::nullopt, 0}), 0);
+    }
+    EXPECT_EQ(Close(child_), 0);
+    EXPECT_EQ(Close(parent_), 0);
+    ASSERT_EQ(CountTcbs(base_), 0);
+    EXPECT_EQ(End(END_AFTER_SUCCESS), resolved ? 0 : -10105);
+    EXPECT_EQ(CountTcbs(base_), 0);
+    EXPECT_EQ(upper_.databank_refs[kLid], 0);
+  }
+  ASSERT_EQ(Open(parent_), 0);
+  ASSERT_EQ(Open(child_), 0);
+  EXPECT_EQ(Scan(child_, true), (std::vector<RowValue>{{1, 9, 0}}));
+}
 
 }  // namespace

@@ -125,6 +125,15 @@ class KernelRecordAccessTest : public TransactionTest {
     return pb[0];
   }
 
+  // Closes a block that Open opened.
+  int32_t Close(std::vector<int32_t>& r, int32_t usr = 0) {
+    int32_t pb[2] = {0, usr != 0 ? usr : usr_};
+    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+    DSCloseTableRefs(base_, pb, r.data(), close);
+    std::erase_if(opened_, [&](const auto& o) { return o.first == r.data(); });
+    return pb[0];
+  }
+
   // A statement of its own: the next cursor order number, under which the
   // kernel keeps the changes, and which sees those of the ones before.
   void NextCursorOrder(int32_t usr) {

@@ -31,13 +31,6 @@ class KernelTablesTest : public KernelRecordAccessTest {
     CreateDescribedTable(t.number, d);
     return Open(r);
   }
-  int32_t Close(std::vector<int32_t>& r) {
-    int32_t pb[2] = {0, usr_};
-    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
-    DSCloseTableRefs(base_, pb, r.data(), close);
-    std::erase_if(opened_, [&](const auto& o) { return o.first == r.data(); });
-    return pb[0];
-  }
 };
 
 // The parent opens the child its key is referenced from; each index is a
