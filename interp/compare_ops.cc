@@ -69,20 +69,14 @@ void TruthTest(Run& run) {  // TVF, TVT
   run.decide(truth, on_true, 3);
 }
 
-// CPT, CPF: varying byte values (op2..op4) and (op5..op7) under operator op1.
-template <bool on_true>
+using VaryingCompare = int32_t (*)(const Run&, const int32_t[3], const int32_t[3]);
+
+// CPT, CPF (byte values) and CUT, CUF (wide characters): the varying values
+// (op2..op4) and (op5..op7) under operator op1.
+template <VaryingCompare compare, bool on_true>
 void CompareVarying(Run& run) {
   const int32_t a[3] = {run.op(2), run.op(3), run.op(4)}, b[3] = {run.op(5), run.op(6), run.op(7)};
-  const int32_t c = CompareVaryingBytes(run, a, b);
-  if (c < 1) return run.fail(kLengthFieldErrorBase + c);
-  run.decide(Holds(run.op(1), c), on_true, 8);
-}
-
-// CUF, CUT: wide-character values (op2..op4) and (op5..op7).
-template <bool on_true>
-void CompareWide(Run& run) {
-  const int32_t a[3] = {run.op(2), run.op(3), run.op(4)}, b[3] = {run.op(5), run.op(6), run.op(7)};
-  const int32_t c = CompareVaryingChars(run, a, b);
+  const int32_t c = compare(run, a, b);
   if (c < 1) return run.fail(kLengthFieldErrorBase + c);
   run.decide(Holds(run.op(1), c), on_true, 8);
 }
@@ -222,13 +216,13 @@ void InstallCompareOps(Instruction t[]) {
   t[24] = TruthTest<false>;
   t[25] = TruthTest<true>;
   t[56] = ThreeValuedTest;
-  t[149] = CompareVarying<true>;
-  t[150] = CompareVarying<false>;
+  t[149] = CompareVarying<CompareVaryingBytes, true>;   // CPT
+  t[150] = CompareVarying<CompareVaryingBytes, false>;  // CPF
   t[59] = IndexedMove;
   t[60] = Level2Compare<false>;  // CC2
   t[61] = Level2Compare<true>;   // CN2
-  t[177] = CompareWide<false>;   // CUF
-  t[178] = CompareWide<true>;    // CUT
+  t[177] = CompareVarying<CompareVaryingChars, false>;  // CUF
+  t[178] = CompareVarying<CompareVaryingChars, true>;   // CUT
 }
 
 }  // namespace interp
