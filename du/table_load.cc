@@ -4,7 +4,9 @@
 // MRG merges the runs, SRT builds the stored table and indexes from them.
 // The first LOA moves the rows the table already holds into the runs, so
 // that they come back with the build; a failure at any step closes, merges
-// and builds every run, which gives the table its rows back.
+// and builds every run, which gives the table its rows back. A row whose
+// feed failed half-way is then taken out of the table and indexes that got
+// it, so that no row lacks an index entry and no entry its row.
 #include "du/table_load.h"
 
 #include <cstring>
@@ -123,7 +125,21 @@ int32_t Finish(int32_t* run, bool build) {
 
 }  // namespace
 
-void DUEndLoad(int32_t* base, int32_t* record) {
+namespace {
+
+// The duplicate keys the clean-up's merges and builds dropped: the table's
+// and each index's whose run it ended.
+struct Dropped {
+  int32_t table = 0;
+  std::vector<std::pair<int32_t, int32_t>> indexes;  // {ICB, duplicates}
+  int32_t Of(int32_t icb) const {
+    for (const auto& [i, n] : indexes)
+      if (i == icb) return n;
+    return 0;
+  }
+};
+
+void EndRuns(int32_t* base, int32_t* record, Dropped* dropped) {
   const int32_t status = record[DUREC_STATUS];
   if (du::BlockInside(base, record[DUREC_OBJECT], TCB_WORDS)) {
     for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb)) {
@@ -132,21 +148,70 @@ void DUEndLoad(int32_t* base, int32_t* record) {
       Finish(run.data(), true);
       KeepRunFields(base, icb, run);
       W(base, F(icb, ICB_SORTID)) = 0;
+      dropped->indexes.emplace_back(icb, run[LQ_DUPLICATES]);
     }
   }
   if (record[DUREC_LOAD_HANDLE] > 0) {
     record[DUREC_HANDLE] = 0;
+    TableRun(record)[LQ_DUPLICATES] = 0;
     Finish(TableRun(record), true);
+    dropped->table = TableRun(record)[LQ_DUPLICATES];
     record[DUREC_LOAD_HANDLE] = 0;
   }
   record[DUREC_FETCH_CODE] = 0;
   record[DUREC_STATUS] = status;
 }
 
+// Deletes the stored record of `block`'s object whose key `bytes` leads,
+// when it is `bytes` itself (`length` bytes).
+void TakeOut(int32_t* block, const uint8_t* bytes, int32_t length) {
+  std::memcpy(block + DUREC_RECORD, bytes, static_cast<size_t>(length));
+  block[DUREC_STATUS] = 1;  // at or after the key
+  DUKernel(DK_FET1, block + DUREC_FETCH_REQUEST);
+  if (block[DUREC_STATUS] != 0 ||
+      std::memcmp(block + DUREC_RECORD, bytes, static_cast<size_t>(length)) != 0)
+    return;
+  block[DUREC_STATUS] = 0;
+  DUKernel(DK_DEL1, block + DUREC_STATUS);
+}
+
+}  // namespace
+
+void DUEndLoad(int32_t* base, int32_t* record) {
+  Dropped dropped;
+  EndRuns(base, record, &dropped);
+}
+
 namespace {
 
 int32_t Fail(int32_t* base, int32_t* record, int32_t rc) {
   DUEndLoad(base, record);
+  return rc;
+}
+
+// A LOA that failed after the table's run took its row (and the index runs
+// in `fed` its keys): the clean-up builds the runs back, and the row and
+// its keys are taken out again, so that the table and its indexes agree.
+// An object whose merge dropped duplicate keys is left as built: the row
+// found there under the key may be another's.
+int32_t FailRow(int32_t* base, int32_t* record, int32_t rc, const std::vector<uint8_t>& row,
+                const std::vector<int32_t>& fed) {
+  Dropped dropped;
+  EndRuns(base, record, &dropped);
+  const int32_t status = record[DUREC_STATUS];
+  for (int32_t icb : fed) {
+    Block key;
+    if (dropped.Of(icb) != 0 || !du::IndexBlock(base, icb, record, row.data(), &key)) continue;
+    std::vector<uint8_t> entry(key.row(), key.row() + key[DUREC_RECLEN]);
+    TakeOut(key.data(), entry.data(), key[DUREC_RECLEN]);
+  }
+  if (dropped.table == 0) {
+    Block table;
+    table.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
+    table[DUREC_HANDLE] = 0;
+    TakeOut(table.data(), row.data(), record[DUREC_RECLEN]);
+  }
+  record[DUREC_STATUS] = status;
   return rc;
 }
 
@@ -163,14 +228,19 @@ int32_t LoadRow(int32_t* base, int32_t* record) {
   const size_t reclen = static_cast<size_t>(record[DUREC_RECLEN]);
   const std::vector<uint8_t> row(reinterpret_cast<uint8_t*>(record + DUREC_RECORD),
                                  reinterpret_cast<uint8_t*>(record + DUREC_RECORD) + reclen);
+  // The rows the table holds go into the runs before the new row, so that
+  // a failed move leaves no part of the new row behind.
+  if (first)
+    if (int32_t rc = MoveExistingRows(base, record); rc != 0) return Fail(base, record, rc);
   record[DUREC_HANDLE] = 0;
   int32_t st = DULoadStep(DK_LOA1, TableRun(record), 0);
   if (st < 0) return Fail(base, record, st);
-  if (first)
-    if (int32_t rc = MoveExistingRows(base, record); rc != 0) return Fail(base, record, rc);
-  for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb))
-    if (int32_t rc = FeedIndex(base, icb, record, row.data()); rc != 0)
-      return Fail(base, record, rc);
+  std::vector<int32_t> fed;  // the indexes whose runs took the row's key
+  int32_t rc = 0;
+  for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0 && rc == 0;
+       icb = W(base, icb))
+    if (rc = FeedIndex(base, icb, record, row.data()); rc == 0) fed.push_back(icb);
+  if (rc != 0) return FailRow(base, record, rc, row, fed);
   record[DUREC_FETCH_CODE] = DU_LOAD_OPEN;
   return 0;
 }
