@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +16,7 @@
 
 #include "du/record_operations.h"
 #include "du/tests/descriptions.h"
+#include "du/transactions.h"
 #include "kernel/control_blocks.h"
 #include "kernel/word_storage.h"
 
@@ -129,6 +131,37 @@ class ChangeTestOn : public Base {
     }
     if (!forward) std::reverse(rows.begin(), rows.end());
     return rows;
+  }
+
+  // A violation put off under SET_MARK_FLAG: the change that causes it,
+  // the change that resolves it, the changes that bring the rows back, and
+  // the commit's answer while it stands.
+  struct PutOffCase {
+    const char* name;
+    std::function<int32_t()> violate, resolve, undo;
+    int32_t at_commit;
+  };
+  // Each case twice, standing and resolved before the end: the rows as the
+  // transaction sees them at its end decide the commit.
+  void RunPutOffCases(const std::vector<PutOffCase>& cases) {
+    for (const PutOffCase& c : cases) {
+      SCOPED_TRACE(c.name);
+      for (bool resolved : {false, true}) {
+        SCOPED_TRACE(resolved);
+        ASSERT_EQ(this->Begin(1), 0);
+        EXPECT_EQ(c.violate(), 0);
+        EXPECT_EQ(this->W(this->W(usr_ + USR_TP) + TP_TRANSACTION_CHECK_COUNT), 1);
+        if (resolved) {
+          EXPECT_EQ(c.resolve(), 0);
+        }
+        EXPECT_EQ(this->End(END_AFTER_SUCCESS), resolved ? 0 : c.at_commit);
+        if (resolved) {
+          ASSERT_EQ(this->Begin(1), 0);
+          EXPECT_EQ(c.undo(), 0);
+          ASSERT_EQ(this->End(END_AFTER_SUCCESS), 0);
+        }
+      }
+    }
   }
 
   std::vector<int32_t> parent_, child_;

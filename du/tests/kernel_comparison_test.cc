@@ -40,12 +40,7 @@ TEST_F(KernelChanges, PutOffChecksAreDecidedAtTheCommit) {
   ASSERT_EQ(Insert(child_, {7, 1, 0}), 0);
   ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
   W(usr_ + USR_SET_MARK_FLAG) = 1;
-  struct Case {
-    const char* name;
-    std::function<int32_t()> violate, resolve, undo;
-    int32_t at_commit;
-  };
-  const Case cases[] = {
+  RunPutOffCases({
       {"duplicate", [&] { return Insert(parent_, {2, 10, 0}); },
        [&] { return Update(parent_, 1, {1, 11, 100}); },
        [&] { return Delete(parent_, 2) != 0 ? 1 : Update(parent_, 1, {1, 10, 100}); }, -10110},
@@ -58,25 +53,7 @@ TEST_F(KernelChanges, PutOffChecksAreDecidedAtTheCommit) {
        -10106},
       {"parent put back", [&] { return Delete(parent_, 1); },
        [&] { return Insert(parent_, {1, 10, 100}); }, [] { return 0; }, -10106},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (bool resolved : {false, true}) {
-      SCOPED_TRACE(resolved);
-      ASSERT_EQ(Begin(1), 0);
-      EXPECT_EQ(c.violate(), 0);
-      EXPECT_EQ(W(W(usr_ + USR_TP) + TP_TRANSACTION_CHECK_COUNT), 1);
-      if (resolved) {
-        EXPECT_EQ(c.resolve(), 0);
-      }
-      EXPECT_EQ(End(END_AFTER_SUCCESS), resolved ? 0 : c.at_commit);
-      if (resolved) {
-        ASSERT_EQ(Begin(1), 0);
-        EXPECT_EQ(c.undo(), 0);
-        ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
-      }
-    }
-  }
+  });
   EXPECT_EQ(Scan(parent_, true), (std::vector<RowValue>{{1, 10, 100}}));
   EXPECT_EQ(Scan(child_, true), (std::vector<RowValue>{{7, 1, 0}}));
 }

@@ -98,12 +98,7 @@ TEST_F(RowChangesTest, ViolationsPutOffIntoTheCheckSet) {
   ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
   ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
   W(usr_ + USR_SET_MARK_FLAG) = 1;
-  struct Case {
-    const char* name;
-    std::function<int32_t()> violate, resolve, undo;
-    int32_t at_commit;
-  };
-  const Case cases[] = {
+  RunPutOffCases({
       {"duplicate", [&] { return Insert(parent_, {2, 10, 0}); },
        [&] { return Update(parent_, 1, {1, 11, 100}); },
        [&] {
@@ -113,25 +108,7 @@ TEST_F(RowChangesTest, ViolationsPutOffIntoTheCheckSet) {
       {"missing parent", [&] { return Insert(child_, {1, 9, 0}); },
        [&] { return Insert(parent_, {9, std::nullopt, 0}); },
        [&] { return Delete(child_, 1) != 0 ? 1 : Delete(parent_, 9); }, -10105},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    for (bool resolved : {false, true}) {
-      ASSERT_EQ(Begin(1), 0);
-      EXPECT_EQ(c.violate(), 0);
-      EXPECT_EQ(W(Tp() + TP_TRANSACTION_CHECK_COUNT), 1);
-      if (resolved) {
-        EXPECT_EQ(c.resolve(), 0);
-      }
-      // The rows as the transaction sees them at its end decide.
-      EXPECT_EQ(End(END_AFTER_SUCCESS), resolved ? 0 : c.at_commit);
-      if (resolved) {
-        ASSERT_EQ(Begin(1), 0);
-        EXPECT_EQ(c.undo(), 0);
-        ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
-      }
-    }
-  }
+  });
   EXPECT_EQ(Scan(parent_, true), (std::vector<RowValue>{{1, 10, 100}}));
   EXPECT_TRUE(Scan(child_, true).empty());
 }
