@@ -132,9 +132,17 @@ TEST_F(StmReleaseTest, OpenBindsOneTrsPerDatabankAndReleaseGivesThemBack) {
   EXPECT_EQ(Chain(), (std::vector<int32_t>{t4}));
   EXPECT_EQ(W(t4, TRS_STM_COUNT), 0);
   EXPECT_EQ(Close(a), 0);
+  // Nor does one that still owes a databank release.
+  const int32_t c = Stm({{44, 5}});
+  ASSERT_EQ(DSOpenStm(base_, 0, usr_, c), 0);
+  const int32_t owed = W(usr_, USR_TRS);
+  ASSERT_NE(owed, t4);
+  W(owed, TRS_CDB_COUNT) = 1;
+  EXPECT_EQ(Close(c), 0);
+  EXPECT_EQ(Chain(), (std::vector<int32_t>{owed, t4}));
   EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
   EXPECT_EQ(W(lvl_, LVL_STM), 0);
-  EXPECT_EQ(Live(), live + 1);  // t4
+  EXPECT_EQ(Live(), live + 2);  // t4 and the owing TRS
 }
 
 TEST_F(StmReleaseTest, AHundredDatabanksAtMost) {
