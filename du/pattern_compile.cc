@@ -330,7 +330,8 @@ int32_t DUCmpPattern3(int32_t* program, int32_t capacity, ConstByteSpan storage,
   const int32_t text_word = capacity - text_words;  // 0-based
   if (text_word <= PAT_CODE) return Fail(program, capacity, PAT_SELF_TOO_LONG);
   uint8_t* copy = reinterpret_cast<uint8_t*>(program + text_word);
-  std::memcpy(copy, storage.data() + pattern_offset, size_t(pattern_length));
+  if (pattern_length > 0)
+    std::memcpy(copy, storage.data() + pattern_offset, size_t(pattern_length));
   PatternText text{copy, 1, pattern_length, 0};
   const int32_t mode_used = mode == PAT_MODE_LIKE ? PAT_MODE_LIKE : PAT_MODE_WILDCARD;
   const int32_t size =
