@@ -299,6 +299,7 @@ enum Opcode : int32_t {
   kOpEND = 44,
   kOpNN2 = 56,
   kOpCB2 = 57,
+  kOpRP2 = 58,
   kOpLGI = 65,
   kOpGEE = 120,
   kOpAGH = 164,
@@ -307,5 +308,22 @@ enum Opcode : int32_t {
 };
 
 static_assert(kOpcodes[kOpBEG].length == 1 && kOpcodes[kOpRMU].name[0] == 'R');
+
+// RP2 carries its key items behind its fixed part; its operand 7 is its
+// whole length in words.
+inline constexpr int kRp2LengthOperand = 7;
+
+// The length in words of the instruction whose opcode word is ins[0], of
+// which `available` words can be read: the table's length, or for RP2 the
+// length its operand 7 gives (at least the fixed part); 0 when the opcode is
+// none or the instruction's words are not all there.
+constexpr int64_t InstructionLength(const int32_t* ins, int64_t available) {
+  if (available < 1 || !IsOpcode(ins[0])) return 0;
+  const int64_t fixed = kOpcodes[ins[0]].length;
+  if (fixed > available) return 0;
+  if (ins[0] != kOpRP2) return fixed;
+  const int64_t n = ins[kRp2LengthOperand];
+  return n < fixed || n > available ? 0 : n;
+}
 
 }  // namespace interp

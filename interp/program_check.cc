@@ -14,16 +14,18 @@ int32_t DACheckProgram(const int32_t* program, int32_t program_words, int32_t* b
   *bad_position = 0;
   if (program_words < 1 || program[0] != kOpBEG) return kErrNoBeg;
   std::vector<bool> start(static_cast<size_t>(program_words) + 1, false);
+  std::vector<int32_t> positions;
   for (int32_t p = 1; p <= program_words;) {
-    const int32_t op = program[p - 1];
-    if (!IsOpcode(op) || int64_t{p} + kOpcodes[op].length - 1 > program_words) {
+    const int64_t length = InstructionLength(program + (p - 1), int64_t{program_words} - p + 1);
+    if (length == 0) {
       *bad_position = p;
       return kErrBadOpcode;
     }
     start[static_cast<size_t>(p)] = true;
-    p += kOpcodes[op].length;
+    positions.push_back(p);
+    p += static_cast<int32_t>(length);
   }
-  for (int32_t p = 1; p <= program_words; p += kOpcodes[program[p - 1]].length) {
+  for (const int32_t p : positions) {
     const OpcodeInfo& info = kOpcodes[program[p - 1]];
     for (int k = 1; k < info.length; ++k) {
       if (!OperandFits(info.operands[k - 1], program[p - 1 + k])) {

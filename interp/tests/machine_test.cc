@@ -327,6 +327,9 @@ TEST(ProgramCheck, FindsTheFirstBrokenInstruction) {
       {{41, 55, 48, 52, -1, 44, 1}, -19077, 2},        // MVB of length -1
       {{41, 44, 1, 3, 0, -2}, -19077, 4},              // GNR of record block 0
       {{41, 131, 48, 2, -2, 60, 2, -1, 44, 1}, -19077, 2},  // MTV length field -2
+      {{41, 58, 8, 1, 0, 0, 4, 0, 10, 9, 9, 44, 1}, 0, 0},     // RP2 of 10 words
+      {{41, 58, 8, 1, 0, 0, 4, 0, 7, 44, 1}, -19018, 2},       // RP2 shorter than 8
+      {{41, 58, 8, 1, 0, 0, 4, 0, 13, 9, 9, 44, 1}, -19018, 2},  // RP2 past the end
   };
   for (const Case& c : cases) {
     int32_t bad = -1;

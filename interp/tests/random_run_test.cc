@@ -88,6 +88,7 @@ TEST_F(RandomRuns, EndWithoutTouchingAnythingOutside) {
         while (!OperandFits(kOpcodes[op].operands[i - 1], v)) v = Operand(rng, 'n');
         code.push_back(v);
       }
+      if (op == kOpRP2) code[starts.back() - 1 + kRp2LengthOperand] = kOpcodes[op].length;
     }
     starts.push_back(static_cast<int32_t>(code.size()) + 1);
     code.insert(code.end(), {kOpEND, 1});

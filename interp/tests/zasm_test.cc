@@ -61,6 +61,11 @@ std::vector<int32_t> RandomProgram(std::mt19937& rng) {
       while (!OperandFits(kOpcodes[op].operands[i - 1], v)) v = any();
       code.push_back(v);
     }
+    if (op == kOpRP2) {  // key items behind the fixed part, operand 7 the length
+      const int items = static_cast<int>(rng() % 10);
+      for (int i = 0; i < items; ++i) code.push_back(any());
+      code[starts.back() - 1 + kRp2LengthOperand] = kOpcodes[op].length + items;
+    }
   }
   // Displacements to a random instruction.
   for (size_t k = 0; k < starts.size(); ++k) {
@@ -162,6 +167,8 @@ const BadText kBadTexts[] = {
     {"code\n BEG\n MVC -4, 1, 8, 1\n", "bad.zasm:3: operand '-4' out of range"},
     {"code\n BEG\n MTV 8, 2, -2, 16, 2, -1\n", "bad.zasm:3: operand '-2' out of range"},
     {"code\n BEG\n GNR 0, 0\n", "bad.zasm:3: operand '0' out of range"},
+    {"code\n BEG\n RP2 0, 0, 0, 0, 0, 0, 8, 5\n", "bad.zasm:3: RP2's operand 7 must be its length, 9"},
+    {"code\n BEG\n RP2 0, 0, 0, 0, 0, 8\n", "bad.zasm:3: RP2 takes 7 or more operands, not 6"},
 };
 
 TEST(Zasm, BadTextGivesFileAndLine) {

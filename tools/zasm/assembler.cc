@@ -98,6 +98,11 @@ class Assembler {
   std::map<std::string, int32_t> labels_;       // code positions
   std::map<std::string, int32_t> data_labels_;  // list positions from descriptor word 0
   std::vector<int32_t> starts_;                 // instruction positions
+  struct Variable {
+    int32_t position, length;
+    int line;
+  };
+  std::vector<Variable> variable_;  // RP2 instructions and their lengths
   struct ListInfo {
     int32_t start = 0, count = 0;
   };
@@ -245,15 +250,19 @@ void Assembler::Instruction(const std::vector<std::string>& t) {
   const int32_t op = interp::OpcodeByName(t[k]);
   if (op == 0) throw Failure{line_, "unknown opcode '" + t[k] + "'"};
   const auto& info = kOpcodes[op];
-  const size_t given = t.size() - k - 1;
-  if (given != static_cast<size_t>(info.length - 1))
-    throw Failure{line_, std::string(info.name) + " takes " + std::to_string(info.length - 1) +
-                             " operands, not " + std::to_string(given)};
+  const size_t given = t.size() - k - 1, fixed = static_cast<size_t>(info.length - 1);
+  // RP2 carries its key items behind its fixed operands.
+  if (given != fixed && (op != interp::kOpRP2 || given < fixed))
+    throw Failure{line_, std::string(info.name) + " takes " + std::to_string(fixed) +
+                             (op == interp::kOpRP2 ? " or more" : "") + " operands, not " +
+                             std::to_string(given)};
   const int32_t position = static_cast<int32_t>(code_.size()) + 1;
   starts_.push_back(position);
+  if (op == interp::kOpRP2) variable_.push_back({position, static_cast<int32_t>(given + 1), line_});
   code_.push_back(op);
   for (size_t i = 0; i < given; ++i) {
-    code_pending_.push_back({code_.size(), t[k + 1 + i], info.operands[i], position, line_});
+    code_pending_.push_back(
+        {code_.size(), t[k + 1 + i], i < fixed ? info.operands[i] : 'n', position, line_});
     code_.push_back(0);
   }
 }
@@ -367,6 +376,9 @@ void Assembler::Run(Assembly* out) {
         throw Failure{p.line, "branch target " + std::to_string(target) + " is not an instruction"};
     }
   }
+  for (const Variable& v : variable_)
+    if (code_[static_cast<size_t>(v.position - 1 + interp::kRp2LengthOperand)] != v.length)
+      throw Failure{v.line, "RP2's operand 7 must be its length, " + std::to_string(v.length)};
   std::vector<int32_t>& w = out->words;
   const int32_t code_start = interp::kDescriptorWords + static_cast<int32_t>(lists_.size());
   const int32_t storage_start = code_start + static_cast<int32_t>(code_.size());

@@ -2,6 +2,7 @@
 // its lists, its instructions with labels at every branch target, and its
 // storage image, so that the text assembles back to the same words.
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "interp/opcode_table.h"
@@ -34,14 +35,16 @@ bool Disassemble(const std::vector<int32_t>& w, std::string* text, std::string* 
   }
   // Instruction positions (1 = the word at `start`), then branch targets.
   std::set<int64_t> starts, targets;
+  std::map<int64_t, int64_t> lengths;  // by position
   for (int64_t at = start; at < end;) {
-    const int32_t op = w[at];
-    if (!interp::IsOpcode(op) || at + kOpcodes[op].length > end) {
+    const int64_t length = interp::InstructionLength(w.data() + at, end - at);
+    if (length == 0) {
       *error = "no whole instruction at program word " + std::to_string(at);
       return false;
     }
     starts.insert(at - start + 1);
-    at += kOpcodes[op].length;
+    lengths[at - start + 1] = length;
+    at += length;
   }
   for (int64_t p : starts) {
     const auto& info = kOpcodes[w[start + p - 1]];
@@ -60,10 +63,10 @@ bool Disassemble(const std::vector<int32_t>& w, std::string* text, std::string* 
     const auto& info = kOpcodes[w[start + p - 1]];
     if (targets.count(p)) *text += "L" + std::to_string(p) + ":";
     *text += std::string("  ") + info.name;
-    for (int k = 1; k < info.length; ++k) {
+    for (int k = 1; k < lengths[p]; ++k) {
       const int32_t v = w[start + p - 1 + k];
       *text += k == 1 ? " " : ", ";
-      if (info.operands[k - 1] == 'd' && targets.count(p + int64_t{v}))
+      if (k < info.length && info.operands[k - 1] == 'd' && targets.count(p + int64_t{v}))
         *text += "L" + std::to_string(p + int64_t{v});
       else
         *text += std::to_string(v);
