@@ -10,92 +10,12 @@
 
 namespace {
 
-class IndexFetchTest : public ChangeTest {
- protected:
-  void OpenIndex() {
-    index_ = Record(kParentUnique, 3, 16, 16);
-    index_[DUREC_TYPE] = DU_TYPE_INDEX;
-    index_[DUREC_KEY_FLAG] = kParent;
-    ASSERT_EQ(Open(index_), 0);
-    for (int32_t k = 0; k < 6; ++k) index_[DUREC_LID + k] = W(index_[DUREC_OBJECT] + ICB_LID + k);
-    index_[DUREC_MERGE] = parent_[DUREC_MERGE];
-  }
-  // The parent's rows in the order of the unique column (nulls last), then
-  // of the key.
-  std::vector<RowValue> ByColumn(bool forward) {
-    std::vector<RowValue> rows;
-    std::vector<int32_t> t = parent_, x = index_;
-    std::memset(Buffer(x), forward ? 0 : 255, 16);
-    x[DUREC_FETCH_CODE] = forward ? 1 : 2;
-    x[DUREC_STATUS] = 0;
-    for (int n = 0; n < 10000; ++n) {
-      DUGetRowIx(base_, t.data(), x.data(), usr_, work_);
-      if (x[DUREC_STATUS] != 0) {
-        EXPECT_EQ(x[DUREC_STATUS], DU_NO_ROW);
-        break;
-      }
-      rows.push_back(Get(t));
-      x[DUREC_STATUS] = 0;
-    }
-    return rows;
-  }
-  std::vector<int32_t> index_;
-};
+class IndexFetchTest : public ChangeTest {};
 
-std::vector<RowValue> Ordered(std::map<int64_t, RowValue> rows, bool forward) {
-  std::vector<RowValue> v;
-  for (auto& [id, r] : rows) v.push_back(r);
-  std::sort(v.begin(), v.end(), [&](const RowValue& a, const RowValue& b) {
-    const uint64_t ka = a.ref ? static_cast<uint64_t>(*a.ref) : UINT64_MAX;
-    const uint64_t kb = b.ref ? static_cast<uint64_t>(*b.ref) : UINT64_MAX;
-    return forward ? std::tie(ka, a.id) < std::tie(kb, b.id)
-                   : std::tie(ka, a.id) > std::tie(kb, b.id);
-  });
-  return v;
-}
-
-TEST_F(IndexFetchTest, ScansThroughTheIndexSeeTheTransactionsChanges) {
-  OpenTables(true);
-  OpenIndex();
-  std::map<int64_t, RowValue> model;
-  std::mt19937 rng(5);
-  ASSERT_EQ(Begin(1), 0);
-  for (int64_t id = 1; id <= 30; ++id) {
-    RowValue r{id, std::nullopt, id};
-    if (rng() % 4 != 0) r.ref = 100 + static_cast<int64_t>(rng() % 1000);
-    if (Insert(parent_, r) == 0) model[id] = r;
-  }
-  ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
-  ASSERT_EQ(Begin(1), 0);
-  for (int n = 0; n < 20; ++n) {
-    const int64_t id = 1 + static_cast<int64_t>(rng() % 30);
-    if (!model.count(id)) continue;
-    if (rng() % 3 == 0) {
-      ASSERT_EQ(Delete(parent_, id), 0);
-      model.erase(id);
-    } else {
-      RowValue r = model[id];
-      r.ref = 2000 + static_cast<int64_t>(rng() % 1000);
-      if (Update(parent_, id, r) == 0) model[id] = r;
-    }
-    EXPECT_EQ(ByColumn(true), Ordered(model, true)) << n;
-    EXPECT_EQ(ByColumn(false), Ordered(model, false)) << n;
-  }
-  // The unique fetch: the row of a value, none for a value nobody has.
-  const RowValue some = model.begin()->second;
-  if (some.ref) {
-    std::vector<int32_t> t = parent_, x = index_;
-    PutNumber(Buffer(x), *some.ref);
-    DUGetUnique(base_, t.data(), x.data(), usr_, work_);
-    ASSERT_EQ(x[DUREC_STATUS], 0);
-    EXPECT_EQ(Get(t), some);
-    EXPECT_TRUE(x[DUREC_FETCH_CODE] == 3 || x[DUREC_FETCH_CODE] == 7);
-    PutNumber(Buffer(x), 99);
-    DUGetUnique(base_, t.data(), x.data(), usr_, work_);
-    EXPECT_EQ(x[DUREC_STATUS], DU_NO_ROW);
-  }
-  EXPECT_EQ(End(END_AFTER_SUCCESS), 0);
-}
+// A scan of the parent in the order of its unique column, with the
+// transaction's changes of that column, agrees with a model; the unique
+// fetch.
+TEST_F(IndexFetchTest, ScansThroughTheIndexSeeTheTransactionsChanges) { RunIndexScans(); }
 
 TEST_F(IndexFetchTest, LockedRowsAndFlushedScansGoToTheReadSet) {
   OpenTables(true);

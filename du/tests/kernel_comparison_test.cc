@@ -87,4 +87,8 @@ TEST_F(KernelChanges, PutOffCheckOnTablesClosedByTheEnd) {
   EXPECT_EQ(Scan(child_, true), (std::vector<RowValue>{{1, 9, 0}}));
 }
 
+// Scans through the parent's unique index over the kernel's index table,
+// merged with the transaction's changes of the column.
+TEST_F(KernelChanges, ScansThroughTheIndexSeeTheTransactionsChanges) { RunIndexScans(); }
+
 }  // namespace
