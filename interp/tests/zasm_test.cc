@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <sstream>
 
+#include "interp/machine.h"
 #include "interp/opcode_table.h"
 #include "interp/program_layout.h"
 
@@ -39,6 +41,54 @@ TEST(OpcodeTable, LengthsAndBranchOperands) {
       EXPECT_EQ(info.operands[info.branch - 1], 'd') << op;
     }
   }
+}
+
+// The instruction set as the program builder's format lists it: name,
+// length and branch operand (-1: a level-2 instruction) of opcodes 1..201.
+constexpr const char* kInstructionSet =
+    "IGN 2 0 IGP 2 0 GNR 3 2 GPR 3 2 GUR 3 2 GNX 4 3 GPX 4 3 LSR 2 0 "
+    "PFU 2 0 INS 3 2 UPD 3 2 DEL 3 2 LOA 2 0 SRT 2 0 DRP 2 0 CBF 6 5 "
+    "CBT 6 5 CCF 7 6 CCT 7 6 CNF 7 6 CNT 7 6 MCF 6 5 MCT 6 5 TVF 4 3 "
+    "TVT 4 3 IMC 6 0 RMC 6 0 SNV 3 0 SZV 3 0 SIV 3 0 MVC 5 0 MVN 5 0 "
+    "ADD 6 0 SUB 6 0 MUL 6 0 DIV 6 0 TRN 5 0 SFB 6 0 SFH 8 0 SFE 6 0 "
+    "BEG 1 0 JMP 2 1 EXI 2 0 END 2 0 ISN 3 0 ISP 3 0 SKP 3 0 SBF 7 5 "
+    "SBT 7 5 SCF 8 6 SCT 8 6 SNF 8 6 SNT 8 6 SIC 1 0 MVB 4 0 NN2 9 -1 "
+    "CB2 1 0 RP2 8 -1 MV2 4 -1 CC2 9 -1 CN2 9 -1 SRS 3 0 TRL 4 0 APC 5 0 "
+    "LGI 1 0 RSK 2 0 SMF 7 5 SMT 7 5 SUN 3 0 MTC 5 0 GUX 4 3 TFN 2 1 "
+    "IND 3 2 EXN 2 0 SUS 11 0 TRM 8 0 ACV 7 0 MVF 7 6 MVT 7 6 CCN 6 0 "
+    "CNC 7 0 SDT 3 0 SVB 7 0 SVH 10 0 SVE 7 0 TRG 6 0 TRT 8 0 NFC 4 0 "
+    "MOD 5 0 TRU 7 0 ASC 6 0 CHR 6 0 CHL 6 0 POS 9 0 REP 9 0 RPL 15 0 "
+    "DTA 6 0 DTD 9 0 TDC 8 0 TCD 8 0 TDN 7 0 TND 8 0 TDD 6 0 DTC 6 0 "
+    "DTW 7 0 DTT 6 0 PST 14 0 TAL 9 0 IPR 4 0 BCS 4 0 ECS 2 0 SCA 3 2 "
+    "JCA 2 0 OPN 2 0 CLO 2 0 STR 1 0 ETR 2 0 STM 3 0 SEE 3 0 GEE 4 0 "
+    "CAL 2 0 LEA 2 0 SDV 3 0 CIN 4 0 CNI 4 0 CVI 3 0 DLA 3 2 IMV 10 0 "
+    "RMV 10 0 TRV 10 0 MTV 7 0 MCW 5 0 MVW 7 0 JMC 2 1 SNX 7 0 SMK 2 0 "
+    "RMK 2 0 SEQ 4 0 CAC 2 0 BRK 1 0 GDI 6 0 SDI 3 0 GDC 7 0 SDC 4 0 "
+    "UOP 5 0 TCH 8 0 THC 8 0 MVP 5 0 CPT 9 8 CPF 9 8 REF 2 0 WFR 2 0 "
+    "MPV 7 0 MTP 5 0 SPF 10 8 SPT 10 8 MRG 2 0 FMS 3 2 RAS 3 0 RAN 3 0 "
+    "MPW 7 0 MTW 5 0 AGB 4 0 AGH 3 2 AGE 2 0 MPR 2 0 MLO 7 0 COC 8 0 "
+    "COV 10 0 SCH 10 0 SOH 12 0 ILB 8 0 CUC 7 0 CCU 7 0 CUH 8 0 CHU 8 0 "
+    "CUF 9 8 CUT 9 8 SUF 8 6 SUT 8 6 MUS 5 0 AUV 7 0 MTU 7 0 MUW 5 0 "
+    "MUV 7 0 TLU 5 0 USU 11 0 UNL 6 0 POU 9 0 REU 9 0 RPU 15 0 PSU 14 0 "
+    "TAU 9 0 TVU 10 0 MUC 5 0 CCW 7 0 CUW 7 0 MUF 7 6 MUT 7 6 IMU 10 0 "
+    "RMU 10 0 ";
+
+TEST(OpcodeTable, EveryOpcodeAsTheProgramFormatListsIt) {
+  std::istringstream in(kInstructionSet);
+  std::string name;
+  int length = 0, branch = 0;
+  int32_t op = 0;
+  while (in >> name >> length >> branch) {
+    ++op;
+    ASSERT_LE(op, kOpcodeCount);
+    EXPECT_EQ(kOpcodes[op].name, name) << op;
+    EXPECT_EQ(kOpcodes[op].length, length) << name;
+    EXPECT_EQ(kOpcodes[op].branch, branch) << name;
+    int32_t l = 0, b = 0;
+    EXPECT_EQ(DAOpLength(op, &l, &b), branch < 0 ? kErrNotSteppable : 0) << name;
+    EXPECT_EQ(l, length) << name;
+  }
+  EXPECT_EQ(op, kOpcodeCount);
 }
 
 // A program of random instructions whose displacement operands all land on
