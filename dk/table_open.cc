@@ -177,8 +177,10 @@ void DKOPT1(int32_t* block) {
 namespace {
 
 // The number of records on the first data page of a compressed table,
-// reached through the first entry of every index level.
-int32_t FirstLeafCount(int32_t databank, const int32_t* e) {
+// reached through the first entry of every index level. Each page is held
+// until the next one is, from the root entry's page (held on entry, given
+// back here): a writer may change the tree's shape meanwhile.
+int32_t FirstLeafCount(int32_t databank, const int32_t* e, int32_t held) {
   int32_t tab[TAB_WORDS] = {};
   tab[TAB_DATABANK] = databank;
   tab[TAB_KEY_LENGTH] = e[RE_KEY_LENGTH];
@@ -188,19 +190,27 @@ int32_t FirstLeafCount(int32_t databank, const int32_t* e) {
   int32_t page = e[RE_TOP];
   for (int32_t level = 1; level < e[RE_LEVELS]; ++level) {
     tab[TAB_LEVEL] = level;
-    int32_t b = GetTreePage(tab, page, GET_SHARED, LevelEntryLength(tab, level), nullptr, nullptr,
-                            0, kIndexDKGTS1);
+    int32_t b = GetTreePage(tab, page, GET_SHARED, LevelEntryLength(tab, level), nullptr, &held,
+                            1, kIndexDKGTS1);
+    ReleaseShared(held);
     if (b < 0) return b;
+    held = b;
     const uint8_t* p = PageBytes(b);
     const bool empty = UsedEnd(p) <= kPageHeaderBytes;
     page = empty ? 0 : LoadChild(p + kPageHeaderBytes + e[RE_KEY_LENGTH]);
-    ReleaseShared(b);
-    if (empty) return Report(kIndexDKGTS1, -63, 3, page, databank);
+    if (empty) {
+      ReleaseShared(held);
+      return Report(kIndexDKGTS1, -63, 3, page, databank);
+    }
   }
   const int32_t size = e[RE_DATA_PAGE_SIZE];
-  if (!TreePageNumber(page, size)) return Report(kIndexDKGTS1, -65, 3, page, databank);
+  if (!TreePageNumber(page, size)) {
+    ReleaseShared(held);
+    return Report(kIndexDKGTS1, -65, 3, page, databank);
+  }
   int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
   int32_t b = DKGET0(rq, GET_SHARED);
+  ReleaseShared(held);
   if (b < 0) return b;
   const int32_t count = PageWord(PageBytes(b), size / 4 - 1);
   ReleaseShared(b);
@@ -213,6 +223,11 @@ int32_t Describe(int32_t* block) {
   int32_t* a = Bufferpool();
   int32_t e[kRootEntryWords];
   int32_t databank = 0;
+  // The page of the root entry stays held until the top page is: a writer
+  // may give the tree a new top page or take one away meanwhile, and the
+  // old top read then would be a page of another level, taken for a
+  // corrupt index page.
+  int32_t held = 0;
   if (block[RQ_TABLE] == 0) {
     databank = DKFindDatabank(block[RQ_DID]);
     if (databank == 0) return Report(kIndexDKGTS1, -45, 2, block[RQ_DID]);
@@ -221,20 +236,19 @@ int32_t Describe(int32_t* block) {
     if (rc == -50) return Report(kIndexDKGTS1, -50, 2, block[RQ_TBL], databank);
     if (rc != 0) return rc;
     int32_t rq[REQ_WORDS];
-    int32_t b = GetUnitPage(databank, page, GET_SHARED, rq);
-    if (b < 0) return b;
-    std::memcpy(e, a + b + word - 1, sizeof e);
-    ReleaseShared(b);
+    held = GetUnitPage(databank, page, GET_SHARED, rq);
+    if (held < 0) return held;
+    std::memcpy(e, a + held + word - 1, sizeof e);
   } else {
     int32_t table = block[RQ_TABLE];
     if (int32_t rc = CheckTableEntry(table, block[RQ_TBL], kIndexDKGTS1)) return rc;
     table = DKChooseTableCopy(table);
     for (int step = 0; step < 2; ++step) {
       int32_t record = 0;
-      int32_t b = GetRootEntry(table, GET_SHARED, kIndexDKGTS1, &record);
-      if (b < 0) return b;
+      if (held > 0) ReleaseShared(held);
+      held = GetRootEntry(table, GET_SHARED, kIndexDKGTS1, &record);
+      if (held < 0) return held;
       std::memcpy(e, a + record - 1, sizeof e);
-      ReleaseShared(b);
       databank = a[table + TBE_DATABANK];
       const int32_t second = a[table + TBE_SECOND];
       // An empty table is described by a second table it owns, never by
@@ -253,10 +267,16 @@ int32_t Describe(int32_t* block) {
   block[GTS_METHOD] = r[RE_METHOD];
   block[GTS_LEVELS] = r[RE_LEVELS];
   block[GTS_TOP_ENTRIES] = 0;
-  if (r[RE_LEVELS] == 0 || r[RE_KIND] % 10 == kKindSet) return 0;
-  if (!RootEntrySound(r)) return Report(kIndexDKGTS1, -64, 3, block[RQ_TBL], databank);
+  if (r[RE_LEVELS] == 0 || r[RE_KIND] % 10 == kKindSet) {
+    ReleaseShared(held);
+    return 0;
+  }
+  if (!RootEntrySound(r)) {
+    ReleaseShared(held);
+    return Report(kIndexDKGTS1, -64, 3, block[RQ_TBL], databank);
+  }
   if (compressed) {
-    int32_t count = FirstLeafCount(databank, r);
+    int32_t count = FirstLeafCount(databank, r, held);
     if (count >= 0) block[GTS_TOP_ENTRIES] = count;
     return count;
   }
@@ -268,8 +288,9 @@ int32_t Describe(int32_t* block) {
   tab[TAB_LEAF_SIZE] = r[RE_DATA_PAGE_SIZE];
   tab[TAB_RECORD_LENGTH] = r[RE_RECORD_LENGTH];
   tab[TAB_LEVEL] = 1;
-  int32_t b = GetTreePage(tab, r[RE_TOP], GET_SHARED, LevelEntryLength(tab, 1), nullptr, nullptr, 0,
+  int32_t b = GetTreePage(tab, r[RE_TOP], GET_SHARED, LevelEntryLength(tab, 1), nullptr, &held, 1,
                           kIndexDKGTS1);
+  ReleaseShared(held);
   if (b < 0) return b;
   const uint8_t* p = PageBytes(b);
   block[GTS_TOP_ENTRIES] = (UsedEnd(p) - kPageHeaderBytes) / EntryLength(p);
