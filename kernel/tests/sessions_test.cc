@@ -2,6 +2,7 @@
 // statement's answers, the admission by the system's state, logout, reset,
 // the login mode, exclusive access, bad connect blocks, and many threads
 // connecting at once.
+#include <barrier>
 #include <thread>
 
 #include "kernel/sessions.h"
@@ -343,21 +344,24 @@ TEST_F(SessionTest, ExclusiveAccessOfOneSession) {
 
 TEST_F(SessionTest, SixteenThreadsConnectAndLeaveOnTheirOwnChannels) {
   // Fifteen new threads with a THR each, and the start thread with its own.
+  // The THRs are all made before anybody connects: a new THR copies the
+  // shared login program's storage, which the first holder's runs write.
   constexpr int32_t kThreadsInAll = 16, kRounds = 20;
   std::atomic<int32_t> failures{0};
+  std::barrier ready(kThreadsInAll);
   auto work = [&](int32_t t, bool own_thr) {
     int32_t status = 0, thr = 0;
     if (own_thr) {
       if (enqdeq_attach(enq_, t + 1) != 0) {
         ++failures;
+        ready.arrive_and_drop();
         return;
       }
       DSCreateThr(base_, &status, &thr);
-      if (status != 0) {
-        ++failures;
-        return;
-      }
+      if (status != 0) ++failures;
     }
+    ready.arrive_and_wait();
+    if (status != 0) return;
     for (int32_t r = 0; r < kRounds; ++r) {
       int32_t cha = 0;
       DSNewCha(base_, &status, 100 + t, 3, &cha);
