@@ -18,7 +18,9 @@ class RollForwardTest : public LogTest {
     } else {
       DSTabScan1(base_, rq);
     }
-    if (rq[RFW_MODE] >= 0) EXPECT_EQ(rq[RFW_DID], db_);
+    if (rq[RFW_MODE] >= 0) {
+      EXPECT_EQ(rq[RFW_DID], db_);
+    }
     return rq[RFW_MODE];
   }
   static std::string Key(int32_t i) {
