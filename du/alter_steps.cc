@@ -279,6 +279,7 @@ void DUALRAlterColumn1(int32_t* status, std::span<int32_t> block, int32_t offset
                        int32_t old_scale, int32_t new_length, int32_t new_type,
                        int32_t new_precision, int32_t new_scale) {
   Run(status, block, true, [&](Work& w) {
+    if (length < 1) return DU_BAD_ARGUMENT;  // no column
     w[ALR_KIND] = 7;
     const int32_t oldrec = w[ALR_OLD_RECLEN];
     if (length_field < 1) length_field = oldrec;
@@ -351,6 +352,7 @@ void DUALRAddPKColumn1(int32_t* status, std::span<int32_t> block) {
 void DUALRDropColumn1(int32_t* status, std::span<int32_t> block, int32_t offset, int32_t length,
                       int32_t second_offset, int32_t second_length, int32_t type) {
   Run(status, block, true, [&](Work& w) {
+    if (length < 1) return DU_BAD_ARGUMENT;  // no column
     const int32_t oldkey = w[ALR_OLD_KEYLEN], oldrec = w[ALR_OLD_RECLEN];
     const int32_t newrec = w[ALR_NEW_RECLEN];
     const int32_t second = second_length > 0 ? second_length : 0;

@@ -127,6 +127,27 @@ TEST(AlterSteps, BrokenBlocksAreRefused) {
   EXPECT_EQ(status, DU_BAD_ARGUMENT);
 }
 
+// A column range of no bytes, or of a negative length, names no column:
+// the builders that drop or convert one refuse it and leave the block as
+// it was (a negative length made steps that ran backwards over the row).
+TEST(AlterSteps, ColumnRangesWithoutBytesAreRefused) {
+  for (int32_t length : {0, -4}) {
+    SCOPED_TRACE(length);
+    std::vector<int32_t> b = Block(200, 8, 24 - 4);
+    const std::vector<int32_t> before = b;
+    int32_t status = 0;
+    DUALRDropColumn1(&status, b, 13, length, 0, 0, 1);
+    EXPECT_EQ(status, DU_BAD_ARGUMENT);
+    EXPECT_EQ(b, before);
+    DUALRDropColumn1(&status, b, 13, 8, 9, length, 1);  // no second range: fine
+    EXPECT_EQ(status, 0);
+    b = before;
+    DUALRAlterColumn1(&status, b, 13, length, 0, 1, 8, 0, 8, 1, 8, 0);
+    EXPECT_EQ(status, DU_BAD_ARGUMENT);
+    EXPECT_EQ(b, before);
+  }
+}
+
 class AlterRowsTest : public TableTest {
  protected:
   AlterRowsTest() {
