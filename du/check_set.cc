@@ -28,12 +28,19 @@ int64_t F(int32_t block, int32_t field) {
   return int64_t{block} + field;
 }
 
-// Appends a three-word mark record to the queue of `field`; the kernel code.
+// Appends a mark record {22, transaction number, mark} to the queue of
+// `field`; the kernel code. In the write set it is padded with zero words to
+// six: the kernel's commit takes no write-set record shorter than a table's
+// change (-66), and passes marks over. In the read set it stays at three
+// words, which the validation passes over as no row read.
+constexpr int32_t kWriteSetMarkWords = 6;
+
 int32_t AppendMark(int32_t* base, int32_t tp, int32_t field, int32_t mark) {
   du::SetRequest b;
   b[0] = 3;
   du::QueueToRequest(base, tp, field, b.data());
-  b[8] = 3;
+  b[8] = field == TP_WS_QBLKSIZ ? kWriteSetMarkWords : 3;
+  for (int32_t k = 0; k < kWriteSetMarkWords; ++k) b[15 + k] = 0;
   b[15] = RECORD_KIND_MARK;
   b[16] = W(base, F(tp, TP_TRANSACTION_NUMBER));
   b[17] = mark;

@@ -230,3 +230,30 @@ TEST_F(KernelTransactionsTest, LockedRowOfTheOwnWriteSetIsValidated) {
 }
 
 }  // namespace
+
+namespace {
+
+// A rollback to a mark takes back the changes after it, in the write set
+// and in the kernel's view of the transaction's rows; the changes before it
+// and after the rollback are committed.
+TEST_F(KernelTransactionsTest, RollbackToAMarkKeepsTheChangesBeforeIt) {
+  const int32_t a = users_[0];
+
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 1, "kept"), 0);
+  DUWriteMark(base_, a, 1001);
+  ASSERT_EQ(W(a + USR_TRV_COND), 0);
+  ASSERT_EQ(Insert(a, 2, "taken back"), 0);
+  ASSERT_EQ(Update(a, 1, "changed"), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "changed"}, {2, "taken back"}}));
+  DSTransRollbackDk(base_, a, 1001);
+  ASSERT_EQ(W(a + USR_TRV_COND), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "kept"}}));
+  ASSERT_EQ(Insert(a, 3, "after"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "kept"}, {3, "after"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+}  // namespace
