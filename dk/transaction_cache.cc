@@ -11,11 +11,11 @@
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
 #include "dk/large_object.h"
+#include "dk/page_tree.h"
 #include "dk/record_routines.h"
 #include "dk/set_pages.h"
 #include "dk/stored_tss.h"
 #include "dk/table_entries.h"
-#include "dk/table_open.h"
 #include "dk/transaction_cache_internal.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
@@ -42,14 +42,17 @@ int32_t CheckTss(int32_t tss, int32_t routine) {
 
 int32_t UseCacheLengths(CacheCursor* cur, int32_t routine) {
   std::vector<int32_t>& c = *cur->block();
-  int32_t gts[GTS_TOP_ENTRIES + 1] = {};
-  gts[RQ_TABLE] = c[CUR_TABLE];
-  gts[RQ_TBL] = -1;
-  DKGTS1(gts);
-  if (gts[RQ_STATUS] < 0) return gts[RQ_STATUS];
-  if (gts[RQ_KEY_LENGTH] != c[CUR_KEY_LENGTH]) return Report(routine, -67, gts[RQ_KEY_LENGTH]);
-  c[CUR_RECORD_LENGTH] = gts[RQ_RECORD_LENGTH];
-  c.resize(static_cast<size_t>(CursorBlockWords(gts[RQ_RECORD_LENGTH]) + 1));
+  // The lengths the cache table was made with, from its root entry alone:
+  // nothing of its tree is needed.
+  int32_t record = 0;
+  const int32_t b = GetRootEntry(c[CUR_TABLE], GET_SHARED, routine, &record);
+  if (b < 0) return b;
+  const int32_t key_length = Bufferpool()[record + RE_KEY_LENGTH];
+  const int32_t record_length = Bufferpool()[record + RE_RECORD_LENGTH];
+  ReleaseShared(b);
+  if (key_length != c[CUR_KEY_LENGTH]) return Report(routine, -67, key_length);
+  c[CUR_RECORD_LENGTH] = record_length;
+  c.resize(static_cast<size_t>(CursorBlockWords(record_length) + 1));
   return 0;
 }
 
