@@ -257,3 +257,37 @@ TEST_F(KernelTransactionsTest, RollbackToAMarkKeepsTheChangesBeforeIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A read-set entry read back by the place its append left: the row again,
+// stored, then as the transaction changed it, then gone.
+TEST_F(KernelTransactionsTest, ReadSetEntryReadsTheRowAgain) {
+  const int32_t a = users_[0];
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 4, "stored"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Read(a, 4, true), 0);
+  const int32_t tp = W(a + USR_TP);
+  const int32_t position[2] = {W(tp + TP_RS_QPAGE), W(tp + TP_RS_QPOS)};
+  std::vector<int32_t> again = Rec(a);
+  std::memset(again.data() + DUREC_RECORD, 0, kRecLen);
+  DSReadSetCheck(base_, again.data(), a, position);
+  ASSERT_EQ(again[DUREC_STATUS], 0);
+  EXPECT_EQ(Row(again).substr(0, 14), Key(4) + "stored");
+  // Not a change of this transaction: the stored row, or the committed
+  // change the kernel still holds for it.
+  EXPECT_TRUE(again[DUREC_FETCH_CODE] == -11 || again[DUREC_FETCH_CODE] == -7);
+  ASSERT_EQ(Update(a, 4, "changed"), 0);
+  DSReadSetCheck(base_, again.data(), a, position);
+  ASSERT_EQ(again[DUREC_STATUS], 0);
+  EXPECT_EQ(Row(again).substr(0, 15), Key(4) + "changed");
+  EXPECT_EQ(again[DUREC_FETCH_CODE], -3);  // the transaction's own version
+  ASSERT_EQ(Delete(a, 4), 0);
+  DSReadSetCheck(base_, again.data(), a, position);
+  EXPECT_EQ(again[DUREC_STATUS], DU_ROW_GONE);
+  EXPECT_EQ(EndFor(a, END_ROLLBACK), 0);
+}
+
+}  // namespace
