@@ -42,5 +42,11 @@ void DSClrStmList(int32_t* base, int32_t thr);
 void DSGetStmWork(int32_t* base, int32_t* record, int32_t key, int32_t thr, int32_t* entry);
 // 0 or a negative error, also stored in USR TRV_COND.
 int32_t DSExitReadSetCheck(int32_t* base, int32_t usr, int32_t thr);
+// The walk of the check (the record service table's default): each scan
+// begun in this run on a table or index whose databank writes through the
+// transaction is registered in the read set (DKAPS1), unless a scan of the
+// same table was continued or locked in the run. The first non-zero result
+// (a kernel error as its number - 16140), else 0.
+int32_t DAReadSetWalk(int32_t* base, int32_t usr, int32_t thr);
 
 }  // namespace interp

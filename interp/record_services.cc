@@ -1,7 +1,5 @@
-// The default record service table: record access's routines that exist
-// (its LIKE matchers among them), and for each one that does not yet an
-// entry that names itself in the log and answers -19040, so that no record
-// instruction ever reports a made-up row.
+// The default record service table: record access's routines (its LIKE
+// matchers among them) and the read-set walk of the action exits.
 #include "interp/record_services.h"
 
 #include <atomic>
@@ -10,39 +8,14 @@
 
 #include "du/pattern_programs.h"
 #include "du/record_operations.h"
+#include "du/table_load.h"
+#include "interp/machine.h"
 #include "interp/program_layout.h"
 #include "kernel/error_report.h"
 #include "kernel/system_block.h"
 
 namespace interp {
 namespace {
-
-void Absent(const char* name, int32_t* record) {
-  StatusPair status{};
-  const std::string text = std::string(name) + ": record access routine not installed";
-  DSLogMsgShort(&status, 3, text.c_str(), nullptr, static_cast<int32_t>(text.size()));
-  record[kRecStatus] = kErrServiceAbsent;
-}
-
-#define HB_ABSENT_RECORD(fn)                             \
-  void fn(int32_t*, int32_t* record, int32_t, int32_t) { \
-    Absent(#fn, record);                                 \
-  }
-#define HB_ABSENT_INDEX(fn)                                     \
-  void fn(int32_t*, int32_t* key, int32_t*, int32_t, int32_t) { \
-    Absent(#fn, key);                                           \
-  }
-
-HB_ABSENT_RECORD(DULoadRows)
-HB_ABSENT_RECORD(DUSortRows)
-HB_ABSENT_RECORD(DUMergeRows)
-
-int32_t ReadSetWalkAbsent(int32_t*, int32_t, int32_t) {
-  StatusPair status{};
-  const char text[] = "DSExitReadSetCheck: read-set walk not installed";
-  DSLogMsgShort(&status, 3, text, nullptr, sizeof text - 1);
-  return kErrServiceAbsent;
-}
 
 // The pattern program in kernel storage block `block` with its backtracking
 // stack behind it: the program's first word, or nullptr when the block does
@@ -95,6 +68,15 @@ void UpdateRow(int32_t* b, int32_t* r, int32_t u, int32_t) {
 void DeleteRow(int32_t* b, int32_t* r, int32_t u, int32_t) {
   DUDEL1(b, r, u);
 }
+void LoadRows(int32_t* b, int32_t* r, int32_t, int32_t) {
+  DULoadRows(b, r);
+}
+void SortRows(int32_t* b, int32_t* r, int32_t, int32_t) {
+  DUSortRows(b, r);
+}
+void MergeRows(int32_t* b, int32_t* r, int32_t, int32_t) {
+  DUMergeRows(b, r);
+}
 void DropRows(int32_t* b, int32_t* r, int32_t u, int32_t w) {
   DUDropRows(b, r, u, w);
 }
@@ -126,8 +108,8 @@ void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
 
 const RecordServiceTable kDefault = {
     GetRow,      GetPrevRow, GetRowIndex, GetUnique,  LockRow,           PrepareUpdate, InsertRow,
-    UpdateRow,   DeleteRow,  DULoadRows,  DUSortRows, DropRows,          DeleteAll,     InsertIndex,
-    DUMergeRows, FetchMany,  Refresh,     WriteFlush, ReadSetWalkAbsent, MatchPattern,
+    UpdateRow,   DeleteRow,  LoadRows,    SortRows,   DropRows,          DeleteAll,     InsertIndex,
+    MergeRows,   FetchMany,  Refresh,     WriteFlush, DAReadSetWalk, MatchPattern,
     MatchPatternWide, MatchPatternSelf,
 };
 

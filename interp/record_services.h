@@ -1,7 +1,7 @@
-// The record access routines the record instructions call, as one table:
-// record access's routines where they exist, and for the ones not built yet
-// an entry that logs its own name and answers -19040 in the record block's
-// status word. Tests install a model of a table here.
+// The record access routines the record instructions and LIKE tests call,
+// as one table (record access's own by default). Tests install a model of a
+// table here. A routine of a layer not built yet would stand here as an
+// entry that logs its name and answers -19040.
 #pragma once
 
 #include <cstdint>
