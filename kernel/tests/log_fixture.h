@@ -35,19 +35,15 @@ class LogTest : public TransactionTest {
 
   void SetUp() override {
     TransactionTest::SetUp();
-    log_db_ = Create("log", 4000, kLogDid);
-    // As the databank kernel makes it when the LOG databank opens.
-    int32_t b[CRT_WORDS] = {};
-    b[RQ_STATUS] = -2;
-    b[RQ_DID] = kLogDid;
-    b[RQ_TYPE] = 10 * kKindSet;
-    b[RQ_TBL] = 8;
-    b[RQ_INDEX_PAGE_SIZE] = 2048;
-    b[RQ_DATA_PAGE_SIZE] = kCommitSetPageSize;
-    DKCRT1(b);
-    ASSERT_EQ(b[RQ_STATUS], 0);
-    log_set_ = b[RQ_TABLE];
-    area_[BP_LOG_TABLE] = log_set_;
+    // The LOG and system databanks opened for use as a start opens them:
+    // the LOG databank makes its log table, the system databank registers
+    // the restore directory.
+    Create("log", 4000, kLogDid);
+    Create("sysdb", 4000, 1);
+    log_db_ = OpenForUse("log", kLogDid, 3);
+    OpenForUse("sysdb", 1, 1);
+    log_set_ = area_[BP_LOG_TABLE];
+    ASSERT_GT(log_set_, 0);
     area_[db_ + DBE_KIND] = kLoggedKind;
     mdr_tls_reset();
     base_ = SqlPoolCreate(int64_t{4} << 20, 1 << 18);
@@ -77,6 +73,23 @@ class LogTest : public TransactionTest {
   }
 
   int32_t& W(int64_t b, int32_t n) { return sqlpool_word(base_, b + n); }
+
+  // Closes a created file and opens it for use (DKOPD1); its entry.
+  int32_t OpenForUse(const std::string& name, int32_t did, int32_t type) {
+    int32_t cld[4] = {1, 0, did, -1};
+    DKEXE1(12, cld);
+    EXPECT_EQ(cld[0], 0);
+    std::vector<int32_t> rq(CRD_WORDS, 0);
+    rq[CRD_MODE] = 3;
+    rq[CRD_DID] = did;
+    rq[CRD_SEQNO] = -1;
+    rq[CRD_TYPE] = type;
+    FillNames(rq.data(), name);
+    DKEXE1(44, rq.data());
+    EXPECT_EQ(rq[CRD_MODE], 0) << name;
+    open_.push_back(rq[CRD_UNITS]);
+    return rq[CRD_UNITS];
+  }
 
   int32_t AddDcb(int32_t lid, int32_t did, int32_t access) {
     int32_t dcb = 0;
