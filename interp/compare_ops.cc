@@ -134,9 +134,9 @@ void Level2Compare(Run& run) {
   const int32_t col = run.op(2), v = run.op(3), vlen = run.op(4);
   const int32_t clen = run.op(5) != 0 ? run.op(5) : vlen;
   const bool like = !numeric && (op == kL2Like || op == kL2NotLike);
-  const bool known = numeric ? OrderHolds(op, kTruthUnknown) >= 0 || op == kL2Null ||
-                                   op == kL2NotNull
-                             : op >= kL2Equal && op <= kL2NotLike;
+  const bool known = numeric
+                         ? OrderHolds(op, kTruthUnknown) >= 0 || op == kL2Null || op == kL2NotNull
+                         : op >= kL2Equal && op <= kL2NotLike;
   if (!known || clen < 1 || vlen < 1 || !run.fits(col, clen) || (!like && !run.fits(v, vlen)) ||
       (numeric && clen != vlen))
     return run.fail(kErrBadOperand);
@@ -157,11 +157,11 @@ void Level2Compare(Run& run) {
     if (numeric) {
       holds = OrderHolds(op, mdr_compare_bytes(c, 0, run.bytes(), v, vlen) + kTruthEqual) == 1;
     } else if (op == kL2Begins || op == kL2NotBegins) {
-      holds = (lv <= lc && mdr_compare_bytes(c, 1, run.bytes(), v + 1, lv) == 0) ==
-              (op == kL2Begins);
+      holds =
+          (lv <= lc && mdr_compare_bytes(c, 1, run.bytes(), v + 1, lv) == 0) == (op == kL2Begins);
     } else if (op == kL2Contains || op == kL2NotContains) {
-      holds = (lv == 0 || mdr_find_bytes(c, 1, lc, run.bytes(), v + 1, lv) != 0) ==
-              (op == kL2Contains);
+      holds =
+          (lv == 0 || mdr_find_bytes(c, 1, lc, run.bytes(), v + 1, lv) != 0) == (op == kL2Contains);
     } else if (like) {
       const int32_t words = static_cast<int32_t>((int64_t{vlen} + 3) / 4);
       if (v < 0 || !run.words(int64_t{v} + 1, words)) return run.fail(kErrBadOperand);
@@ -219,8 +219,8 @@ void InstallCompareOps(Instruction t[]) {
   t[149] = CompareVarying<CompareVaryingBytes, true>;   // CPT
   t[150] = CompareVarying<CompareVaryingBytes, false>;  // CPF
   t[59] = IndexedMove;
-  t[60] = Level2Compare<false>;  // CC2
-  t[61] = Level2Compare<true>;   // CN2
+  t[60] = Level2Compare<false>;                         // CC2
+  t[61] = Level2Compare<true>;                          // CN2
   t[177] = CompareVarying<CompareVaryingChars, false>;  // CUF
   t[178] = CompareVarying<CompareVaryingChars, true>;   // CUT
 }

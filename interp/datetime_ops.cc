@@ -53,10 +53,14 @@ void AddInterval(Run& run) {
     int32_t type, interval, operation;
   };
   static constexpr Mode kModes[] = {
-      {kTypeDate, kTypeYearMonth, kIntervalAdd},      {kTypeDate, kTypeDayTime, kIntervalAdd},
-      {kTypeDate, kTypeYearMonth, kIntervalSubtract}, {kTypeDate, kTypeDayTime, kIntervalSubtract},
-      {kTypeTime, kTypeDayTime, kIntervalAdd},        {kTypeTime, kTypeDayTime, kIntervalSubtract},
-      {kTypeTimestamp, kTypeYearMonth, kIntervalAdd}, {kTypeTimestamp, kTypeDayTime, kIntervalAdd},
+      {kTypeDate, kTypeYearMonth, kIntervalAdd},
+      {kTypeDate, kTypeDayTime, kIntervalAdd},
+      {kTypeDate, kTypeYearMonth, kIntervalSubtract},
+      {kTypeDate, kTypeDayTime, kIntervalSubtract},
+      {kTypeTime, kTypeDayTime, kIntervalAdd},
+      {kTypeTime, kTypeDayTime, kIntervalSubtract},
+      {kTypeTimestamp, kTypeYearMonth, kIntervalAdd},
+      {kTypeTimestamp, kTypeDayTime, kIntervalAdd},
       {kTypeTimestamp, kTypeYearMonth, kIntervalSubtract},
       {kTypeTimestamp, kTypeDayTime, kIntervalSubtract},
   };
@@ -64,9 +68,9 @@ void AddInterval(Run& run) {
   if (mode < 1 || mode > 10 || !Fits(run, run.op(2), run.op(3)) || !Fits(run, run.op(4), run.op(5)))
     return run.fail(kErrBadOperand);
   const Mode& m = kModes[mode - 1];
-  const int32_t rc = datetime_add_interval(run.bytes(), Value(run.op(2), run.op(3), m.type),
-                                           run.bytes(), Value(run.op(4), run.op(5), m.interval),
-                                           m.operation);
+  const int32_t rc =
+      datetime_add_interval(run.bytes(), Value(run.op(2), run.op(3), m.type), run.bytes(),
+                            Value(run.op(4), run.op(5), m.interval), m.operation);
   if (Failed(run, rc, kDecimalErrorBase)) return;
   run.next();
 }
@@ -224,9 +228,8 @@ void NumberToInterval(Run& run) {
     return run.fail(kErrBadOperand);
   if (q < kQualYear || q > kQualSecond)
     return run.fail(kIntervalErrorBase + kDateTimeTypesDoNotFit);
-  const int32_t rc =
-      interval_from_number(run.bytes(), Value(run.op(2), run.op(3), type, run.op(4)), run.bytes(),
-                           value_descriptor{run.op(5), run.op(6)}, q);
+  const int32_t rc = interval_from_number(run.bytes(), Value(run.op(2), run.op(3), type, run.op(4)),
+                                          run.bytes(), value_descriptor{run.op(5), run.op(6)}, q);
   if (Failed(run, rc, kIntervalErrorBase)) return;
   run.next();
 }
@@ -238,8 +241,9 @@ void ExtractField(Run& run) {
   const int32_t type = interval_qualifier_info(q);
   if (type < 1 || !Fits(run, run.op(2), run.op(3)) || !Fits(run, run.op(6), run.op(7)))
     return run.fail(kErrBadOperand);
-  const int32_t rc = datetime_extract(run.bytes(), value_descriptor{run.op(2), run.op(3), run.op(4)},
-                                      run.bytes(), Value(run.op(6), run.op(7), type), run.op(1), q);
+  const int32_t rc =
+      datetime_extract(run.bytes(), value_descriptor{run.op(2), run.op(3), run.op(4)}, run.bytes(),
+                       Value(run.op(6), run.op(7), type), run.op(1), q);
   if (Failed(run, rc, kDecimalErrorBase)) return;
   run.next();
 }
@@ -265,8 +269,8 @@ void ConvertDatetime(Run& run) {
     char now[kTimestampDigits];
     CurrentTimestamp(run, now);
     const int32_t rc = datetime_from_digits(
-        run.bytes(), target,
-        ConstByteSpan(reinterpret_cast<const uint8_t*>(now), sizeof now), 0, kTimestampDigits);
+        run.bytes(), target, ConstByteSpan(reinterpret_cast<const uint8_t*>(now), sizeof now), 0,
+        kTimestampDigits);
     if (Failed(run, rc, kDecimalErrorBase)) return;
     keep = kMergeDate;
   }
@@ -279,16 +283,16 @@ void ConvertDatetime(Run& run) {
 }  // namespace
 
 void InstallDatetimeOps(Instruction t[]) {
-  t[97] = AddInterval;       // DTA
-  t[98] = Difference;        // DTD
-  t[99] = FromText;          // TDC
-  t[100] = ToText;           // TCD
+  t[97] = AddInterval;        // DTA
+  t[98] = Difference;         // DTD
+  t[99] = FromText;           // TDC
+  t[100] = ToText;            // TCD
   t[101] = NumberToInterval;  // TDN
-  t[102] = ExtractField;     // TND
-  t[103] = ConvertDatetime;  // TDD
-  t[104] = CurrentDatetime;  // DTC
-  t[105] = DayNumber;        // DTW
-  t[106] = CastInterval;     // DTT
+  t[102] = ExtractField;      // TND
+  t[103] = ConvertDatetime;   // TDD
+  t[104] = CurrentDatetime;   // DTC
+  t[105] = DayNumber;         // DTW
+  t[106] = CastInterval;      // DTT
 }
 
 }  // namespace interp

@@ -76,13 +76,15 @@ void FromText(Run& run) {
 void ToText(Run& run) {
   const int32_t t = run.op(1), n = run.op(2), lf = run.op(3), scale = run.op(4);
   const value_descriptor source{run.op(5), run.op(6)};
-  if (n < 1 || n > kDecimalTextMaxLength || !run.fits(t, int64_t{n} + 1) ||
-      source.precision < 1 || source.precision > kDecimalMaxPrecision ||
+  if (n < 1 || n > kDecimalTextMaxLength || !run.fits(t, int64_t{n} + 1) || source.precision < 1 ||
+      source.precision > kDecimalMaxPrecision ||
       !run.fits(source.offset, decimal_bytes(source.precision)) || scale > kDecimalMaxPrecision)
     return run.fail(kErrBadOperand);
   if (run.at(source.offset)[0] == 255)
     return SetVaryingNull(run, t, n, lf) ? run.next() : run.fail(kErrBadOperand);
-  const int32_t format = scale < 0 ? kDecimalTextExponent : scale == 0 ? kDecimalTextInteger : scale;
+  const int32_t format = scale < 0    ? kDecimalTextExponent
+                         : scale == 0 ? kDecimalTextInteger
+                                      : scale;
   const int32_t rc = decimal_to_fitted_text(run.bytes(), t + 1, n, format, run.bytes(), source);
   if (rc == kDecimalOverflowPos || rc == kDecimalOverflowNeg) return run.fail(kErrCharsLost);
   if (rc < kDecimalDigitsLost) return run.fail(kErrTextRange);

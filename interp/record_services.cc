@@ -107,10 +107,10 @@ void Refresh(int32_t* b, int32_t* r, int32_t u, int32_t) {
 }
 
 const RecordServiceTable kDefault = {
-    GetRow,      GetPrevRow, GetRowIndex, GetUnique,  LockRow,           PrepareUpdate, InsertRow,
-    UpdateRow,   DeleteRow,  LoadRows,    SortRows,   DropRows,          DeleteAll,     InsertIndex,
-    MergeRows,   FetchMany,  Refresh,     WriteFlush, DAReadSetWalk, MatchPattern,
-    MatchPatternWide, MatchPatternSelf,
+    GetRow,        GetPrevRow,   GetRowIndex,      GetUnique,        LockRow,  PrepareUpdate,
+    InsertRow,     UpdateRow,    DeleteRow,        LoadRows,         SortRows, DropRows,
+    DeleteAll,     InsertIndex,  MergeRows,        FetchMany,        Refresh,  WriteFlush,
+    DAReadSetWalk, MatchPattern, MatchPatternWide, MatchPatternSelf,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};

@@ -46,8 +46,8 @@ struct RecordServiceTable {
   int32_t (*match_pattern)(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
                            int32_t length);
   // MUF: DUMatchPattern1, the same for wide characters.
-  int32_t (*match_pattern_wide)(int32_t* base, int32_t block, ConstByteSpan storage,
-                                int32_t offset, int32_t length);
+  int32_t (*match_pattern_wide)(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
+                                int32_t length);
   // CC2: DUMatchPattern4, a self-contained program of `words` words.
   int32_t (*match_pattern_self)(const int32_t* program, int32_t words, ConstByteSpan storage,
                                 int32_t offset, int32_t length);

@@ -2,8 +2,8 @@
 // a stretch replaced by another string, INSERT(s, start, count, t) of the
 // client escapes.
 #include <algorithm>
-#include <utility>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "interp/run_state.h"
@@ -20,7 +20,8 @@ constexpr int32_t kMaxWideChars = 5000;
 // a negative status (the decimal bad or beyond 32 bits).
 int32_t WholeNumber(const Run& run, int32_t offset, int32_t precision, int32_t* out) {
   const value_descriptor d{offset, precision};
-  if (precision < 1 || precision > kDecimalMaxPrecision || !run.fits(offset, decimal_bytes(precision)))
+  if (precision < 1 || precision > kDecimalMaxPrecision ||
+      !run.fits(offset, decimal_bytes(precision)))
     return kDecimalBadArgument;
   const int32_t rc = decimal_to_int(out, run.bytes(), d);
   if (rc == kDecimalNull) return 1;

@@ -53,8 +53,8 @@ namespace {
 
 // The data lengths of two varying values of `width` bytes a unit: 0 with
 // both lengths, 1 when either value is null, or a negative status.
-int32_t ReadBoth(const Run& run, const int32_t a[3], const int32_t b[3], int64_t width,
-                 int32_t* al, int32_t* bl) {
+int32_t ReadBoth(const Run& run, const int32_t a[3], const int32_t b[3], int64_t width, int32_t* al,
+                 int32_t* bl) {
   if (a[1] < 0 || b[1] < 0 || !run.fits(a[0], width * a[1] + 1) ||
       !run.fits(b[0], width * b[1] + 1))
     return kDecimalBadArgument;

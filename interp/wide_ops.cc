@@ -28,7 +28,7 @@ void Convert(Run& run) {
   const int32_t lrc = run.at(s)[0] == 255 ? 1 : ReadLength(run, slf, sl, &n);
   if (lrc == 1)  // a null source
     return SetVaryingNull(run, t, tl, tlf, static_cast<int32_t>(tw)) ? run.next()
-                                                                      : run.fail(kErrBadOperand);
+                                                                     : run.fail(kErrBadOperand);
   if (lrc != 0) return run.fail(kLengthFieldErrorBase + lrc);
   run.at(t)[0] = 0;
   const int32_t rc = to_wide ? charenc_to_units3(run.bytes(), t + 1, 3 * tl, run.bytes(), s + 1, n,
@@ -76,7 +76,8 @@ void ConcatenateWide(Run& run) {
   if (tl < 0 || sl < 0 || !run.fits(t, 3 * int64_t{tl} + 1) || !run.fits(s, 3 * int64_t{sl} + 1))
     return run.fail(kErrBadOperand);
   if (run.at(t)[0] == 255) return run.next();
-  if (run.at(s)[0] == 255) return SetVaryingNull(run, t, tl, tlf, 3) ? run.next() : run.fail(kErrBadOperand);
+  if (run.at(s)[0] == 255)
+    return SetVaryingNull(run, t, tl, tlf, 3) ? run.next() : run.fail(kErrBadOperand);
   int32_t a = 0, b = 0;
   if (const int32_t rc = ReadLength(run, tlf, tl, &a); rc != 0)
     return run.fail(kLengthFieldErrorBase + rc);

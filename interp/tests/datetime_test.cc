@@ -42,7 +42,8 @@ const DatetimeCase kCases[] = {
      "TDC 1, D, 8, 0, A, 30, -1\n TDC 5, I, 12, 0, C, 30, -1\n DTA 3, D, 8, I, 12\n"
      " TCD 1, T, 30, -1, 0, D, 8",
      1, "2024-01-28", -7},
-    {"a month onto the 31st does not exist", "TDC 1, D, 8, 0, J, 30, -1\n"
+    {"a month onto the 31st does not exist",
+     "TDC 1, D, 8, 0, J, 30, -1\n"
      " TDC 5, I, 12, 0, C, 30, -1\n DTA 1, D, 8, I, 12",
      kDecimalErrorBase - 7, nullptr, -7},
     {"TIMESTAMP difference in seconds",
@@ -61,26 +62,29 @@ const DatetimeCase kCases[] = {
      "TDC 1, D, 8, 0, A, 30, -1\n DTW 3, 1, N, 10, D, 8\n CNI OUT, N, 10", 1, nullptr, 4},
     {"day of the year of a TIMESTAMP",
      "TDC 3, D, 16, 2, B, 30, -1\n DTW 1, 3, N, 10, D, 16\n CNI OUT, N, 10", 1, nullptr, 61},
-    {"ISO week", "TDC 1, D, 8, 0, A, 30, -1\n DTW 2, 1, N, 10, D, 8\n CNI OUT, N, 10", 1,
-     nullptr, 9},
+    {"ISO week", "TDC 1, D, 8, 0, A, 30, -1\n DTW 2, 1, N, 10, D, 8\n CNI OUT, N, 10", 1, nullptr,
+     9},
     {"day of a TIME refused", "DTW 3, 2, N, 10, D, 8", kErrBadOperand, nullptr, -7},
-    {"EXTRACT month", "TDC 1, D, 8, 0, A, 30, -1\n TND 2, N, 10, 0, 1, D, 8\n CNI OUT, N, 10",
-     1, nullptr, 2},
+    {"EXTRACT month", "TDC 1, D, 8, 0, A, 30, -1\n TND 2, N, 10, 0, 1, D, 8\n CNI OUT, N, 10", 1,
+     nullptr, 2},
     {"EXTRACT hour of a DATE refused", "TDC 1, D, 8, 0, A, 30, -1\n TND 4, N, 10, 0, 1, D, 8",
      kDecimalErrorBase - 8, nullptr, -7},
-    {"number of minutes to an interval", "CIN N, 10, NINETY\n TDN 8, I, 12, 0, N, 10\n"
+    {"number of minutes to an interval",
+     "CIN N, 10, NINETY\n TDN 8, I, 12, 0, N, 10\n"
      " CNI OUT, I, 12",
      1, nullptr, 5400},
     {"number to a two-field interval refused", "CIN N, 10, NINETY\n TDN 13, I, 12, 0, N, 10",
      -10330 - 8, nullptr, -7},
-    {"TIMESTAMP to DATE", "TDC 3, D, 16, 2, B, 30, -1\n TDD 1, E, 8, D, 16\n"
+    {"TIMESTAMP to DATE",
+     "TDC 3, D, 16, 2, B, 30, -1\n TDD 1, E, 8, D, 16\n"
      " TCD 1, T, 30, -1, 0, E, 8",
      1, "2024-03-01", -7},
-    {"TIME to TIMESTAMP takes today", "TDC 2, E, 6, 0, TM, 30, -1\n TDD 4, D, 16, E, 6\n"
+    {"TIME to TIMESTAMP takes today",
+     "TDC 2, E, 6, 0, TM, 30, -1\n TDD 4, D, 16, E, 6\n"
      " TCD 3, T, 30, -1, 2, D, 16",
      1, "2026-12-10 08:30:00.00", -7},
-    {"TIMESTAMP text typed literal", "TDC 3, D, 16, 2, B, 30, -1\n TCD 35, T, 40, -1, 2, D, 16",
-     1, "TIMESTAMP'2024-03-01 00:00:00.00'", -7},
+    {"TIMESTAMP text typed literal", "TDC 3, D, 16, 2, B, 30, -1\n TCD 35, T, 40, -1, 2, D, 16", 1,
+     "TIMESTAMP'2024-03-01 00:00:00.00'", -7},
     {"text too short", "TDC 3, D, 16, 2, B, 30, -1\n TCD 3, T, 8, -1, 2, D, 16", -10321, nullptr,
      -7},
     {"text that is no date", "TDC 1, D, 8, 0, C, 30, -1", -10320 - 9, nullptr, -7},
@@ -91,8 +95,8 @@ const DatetimeCase kCases[] = {
     {"interval cast to DAY TO HOUR",
      "TDC 13, I, 12, 0, DS, 30, -1\n DTT I, 12, 8, 0, 11\n CNI OUT, I, 8", 1, nullptr,
      2 * 86400 + 3 * 3600},
-    {"CURRENT_TIMESTAMP from the session clock", "DTC 3, D, 16, DT, 26\n TCD 3, T, 30, -1, 2, D, 16",
-     1, "2026-12-10 08:30:59.25", -7},
+    {"CURRENT_TIMESTAMP from the session clock",
+     "DTC 3, D, 16, DT, 26\n TCD 3, T, 30, -1, 2, D, 16", 1, "2026-12-10 08:30:59.25", -7},
     {"CURRENT_DATE and CURRENT_TIME share one instant",
      "DTC 1, E, 8, DT, 26\n DTC 2, D, 6, DT, 26\n TCD 2, T, 30, -1, 0, D, 6", 1, "08:30:59", -7},
     {"DTC mode outside 1..3", "DTC 4, D, 16, DT, 26", kErrBadOperand, nullptr, -7},

@@ -317,18 +317,18 @@ TEST(ProgramCheck, FindsTheFirstBrokenInstruction) {
     int32_t rc, position;
   };
   const Case cases[] = {
-      {{41, 42, 2, 44, 1, 44, 2}, 0, 0},               // JMP to the second END
-      {{41, 42, 3, 44, 1}, -19018, 2},                 // JMP into nothing
-      {{41, 42, 1, 44, 1}, -19018, 2},                 // JMP into an operand
-      {{41, 16, 1, 20, 20, 4}, -19018, 2},             // CBF cut short
-      {{41, 0}, -19018, 2},                            // no opcode 0
-      {{44, 1}, -19017, 0},                            // no BEG
-      {{41, 56, 1, 48, 0, 0, 0, 9, 1, 0}, -19018, 2},  // NN2's op6 past the end
-      {{41, 55, 48, 52, -1, 44, 1}, -19077, 2},        // MVB of length -1
-      {{41, 44, 1, 3, 0, -2}, -19077, 4},              // GNR of record block 0
-      {{41, 131, 48, 2, -2, 60, 2, -1, 44, 1}, -19077, 2},  // MTV length field -2
-      {{41, 58, 8, 1, 0, 0, 4, 0, 10, 9, 9, 44, 1}, 0, 0},     // RP2 of 10 words
-      {{41, 58, 8, 1, 0, 0, 4, 0, 7, 44, 1}, -19018, 2},       // RP2 shorter than 8
+      {{41, 42, 2, 44, 1, 44, 2}, 0, 0},                         // JMP to the second END
+      {{41, 42, 3, 44, 1}, -19018, 2},                           // JMP into nothing
+      {{41, 42, 1, 44, 1}, -19018, 2},                           // JMP into an operand
+      {{41, 16, 1, 20, 20, 4}, -19018, 2},                       // CBF cut short
+      {{41, 0}, -19018, 2},                                      // no opcode 0
+      {{44, 1}, -19017, 0},                                      // no BEG
+      {{41, 56, 1, 48, 0, 0, 0, 9, 1, 0}, -19018, 2},            // NN2's op6 past the end
+      {{41, 55, 48, 52, -1, 44, 1}, -19077, 2},                  // MVB of length -1
+      {{41, 44, 1, 3, 0, -2}, -19077, 4},                        // GNR of record block 0
+      {{41, 131, 48, 2, -2, 60, 2, -1, 44, 1}, -19077, 2},       // MTV length field -2
+      {{41, 58, 8, 1, 0, 0, 4, 0, 10, 9, 9, 44, 1}, 0, 0},       // RP2 of 10 words
+      {{41, 58, 8, 1, 0, 0, 4, 0, 7, 44, 1}, -19018, 2},         // RP2 shorter than 8
       {{41, 58, 8, 1, 0, 0, 4, 0, 13, 9, 9, 44, 1}, -19018, 2},  // RP2 past the end
   };
   for (const Case& c : cases) {

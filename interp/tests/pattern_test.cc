@@ -18,8 +18,8 @@ int32_t Prefix(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offs
   const int32_t lit = Wd(base, block, 0), n = Wd(base, block, 1);
   if (lit == kBadProgram) return -1;
   if (n > length) return 2;
-  return std::memcmp(storage.data() + offset, storage.data() + lit, static_cast<size_t>(width * n)) ==
-                 0
+  return std::memcmp(storage.data() + offset, storage.data() + lit,
+                     static_cast<size_t>(width * n)) == 0
              ? 1
              : 2;
 }
@@ -32,8 +32,8 @@ int32_t ModelMatchWide(int32_t* base, int32_t block, ConstByteSpan storage, int3
   return Prefix(base, block, storage, offset, length, 3);
 }
 // A self-contained program: word 0 the literal's length, its bytes behind.
-int32_t ModelMatchSelf(const int32_t* program, int32_t words, ConstByteSpan storage,
-                       int32_t offset, int32_t length) {
+int32_t ModelMatchSelf(const int32_t* program, int32_t words, ConstByteSpan storage, int32_t offset,
+                       int32_t length) {
   const int32_t n = program[0];
   if (n < 0 || (n + 3) / 4 + 1 > words) return -1;
   if (n > length) return 2;
@@ -71,7 +71,8 @@ code
  CIN V.len, 1, SIX
  CCU W, 6, WL, V, 6, V.len
  CCU WLIT, 3, WLITL, LIT, 3, -1
- )" + body + "\n END 1\nyes: END 2\n");
+ )" + body +
+         "\n END 1\nyes: END 2\n");
     const bool wide = body.find("MU") != std::string::npos;
     Wd(base_, block_, 0) = literal != 0 ? literal : Off(wide ? "WLIT" : "LIT") + 1;
     Wd(base_, block_, 1) = 3;
@@ -91,13 +92,20 @@ TEST_F(Patterns, LikeTestsBranchByTestAndSense) {
   };
   constexpr int32_t m = kModelBlock;
   const Case cases[] = {
-      {"MCT 1, V, 6, PW, yes", m, 2},        {"MCF 1, V, 6, PW, yes", m, 1},
-      {"MCT 2, V, 6, PW, yes", m, 1},        {"MCF 2, V, 6, PW, yes", m, 2},
-      {"MCT 1, NV, 6, PW, yes", m, 1},       {"MCF 1, NV, 6, PW, yes", m, 2},
-      {"MCF 2, NV, 6, PW, yes", m, 2},       {"MCT 1, V, 6, PW, yes", -1, 1},
-      {"MCF 1, V, 6, PW, yes", -1, 2},       {"MCT 2, V, 6, PW, yes", -1, 1},
-      {"MVT 1, V, 6, V.len, PW, yes", m, 2}, {"CIN V.len, 1, TWO\n MVT 1, V, 6, V.len, PW, yes", m, 1},
-      {"MUT 1, W, 6, WL, PW, yes", m, 2},    {"CIN WL, 1, TWO\n MUF 1, W, 6, WL, PW, yes", m, 2},
+      {"MCT 1, V, 6, PW, yes", m, 2},
+      {"MCF 1, V, 6, PW, yes", m, 1},
+      {"MCT 2, V, 6, PW, yes", m, 1},
+      {"MCF 2, V, 6, PW, yes", m, 2},
+      {"MCT 1, NV, 6, PW, yes", m, 1},
+      {"MCF 1, NV, 6, PW, yes", m, 2},
+      {"MCF 2, NV, 6, PW, yes", m, 2},
+      {"MCT 1, V, 6, PW, yes", -1, 1},
+      {"MCF 1, V, 6, PW, yes", -1, 2},
+      {"MCT 2, V, 6, PW, yes", -1, 1},
+      {"MVT 1, V, 6, V.len, PW, yes", m, 2},
+      {"CIN V.len, 1, TWO\n MVT 1, V, 6, V.len, PW, yes", m, 1},
+      {"MUT 1, W, 6, WL, PW, yes", m, 2},
+      {"CIN WL, 1, TWO\n MUF 1, W, 6, WL, PW, yes", m, 2},
       {"MUF 2, W, 6, WL, PW, yes", m, 2},
   };
   for (const Case& c : cases) EXPECT_EQ(RunLike(c.body, c.word), c.code) << c.body << " " << c.word;
@@ -228,7 +236,8 @@ code
  BEG
  CIN N, 9, FIVE
  CIN M, 9, SEVEN
- )") + c.test + "\nno: END 1\nyes: END 2\n");
+ )") + c.test +
+         "\nno: END 1\nyes: END 2\n");
     ASSERT_EQ(Off("PG"), 48);
     const int32_t program[2] = {3, 'a' | 'b' << 8 | 'c' << 16};
     std::memcpy(Bytes("PG"), program, sizeof program);

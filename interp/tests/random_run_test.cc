@@ -36,10 +36,9 @@ class RandomRuns : public InterpTest {
  protected:
   void SetUp() override {
     InterpTest::SetUp();
-    services_ = {NoRow,  NoRow,  NoRowIndex, NoRowIndex, NoRow, NoRow,     NoRow,
-                 NoRow,  NoRow,  NoRow,      NoRow,      NoRow, NoRow,     NoRow,
-                 NoRow,  NoRow,  NoRow,      NoRow,      NoReadSet, NoMatch,
-                 NoMatch, NoMatchSelf};
+    services_ = {NoRow, NoRow, NoRowIndex, NoRowIndex, NoRow,   NoRow,      NoRow, NoRow,
+                 NoRow, NoRow, NoRow,      NoRow,      NoRow,   NoRow,      NoRow, NoRow,
+                 NoRow, NoRow, NoReadSet,  NoMatch,    NoMatch, NoMatchSelf};
     DAInstallRecordServices(&services_);
   }
   RecordServiceTable services_{};

@@ -42,10 +42,10 @@ struct PasteCase {
 };
 
 const PasteCase kPastes[] = {
-    {"replace two in the middle", 3, 2, "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len",
-     1, "abXYef"},
-    {"insert without removing", 1, 0, "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len", 1,
-     "XYabcdef"},
+    {"replace two in the middle", 3, 2,
+     "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len", 1, "abXYef"},
+    {"insert without removing", 1, 0, "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len",
+     1, "XYabcdef"},
     {"start behind the end appends", 9, 1,
      "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len", 1, "abcdefXY"},
     {"count beyond the end replaces the rest", 5, 100,
@@ -54,8 +54,8 @@ const PasteCase kPastes[] = {
      "null"},
     {"negative count gives null", 1, -1,
      "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len", 1, "null"},
-    {"null string gives null", 1, 1, "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, N, 10, N.len", 1,
-     "null"},
+    {"null string gives null", 1, 1, "PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, N, 10, N.len",
+     1, "null"},
     {"result longer than its field", 1, 0,
      "PST R5, 5, R5.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len", kErrTooLong, ""},
     {"into one of its own operands", 2, 4,
@@ -127,9 +127,12 @@ TEST_F(InterpTest, DecimalToText) {
     const char* result;
   };
   const Case cases[] = {
-      {"123", 0, 10, 1, "123"},       {"-45", 0, 10, 1, "-45"},
-      {"12.5", 2, 10, 1, "12.50"},    {"0.25", 2, 10, 1, "0.25"},
-      {"123456", 0, 3, kErrCharsLost, nullptr}, {"123", 0, 3, 1, "123"},
+      {"123", 0, 10, 1, "123"},
+      {"-45", 0, 10, 1, "-45"},
+      {"12.5", 2, 10, 1, "12.50"},
+      {"0.25", 2, 10, 1, "0.25"},
+      {"123456", 0, 3, kErrCharsLost, nullptr},
+      {"123", 0, 3, 1, "123"},
   };
   for (const Case& c : cases) {
     Load(std::string("field TXT char 12 = '") + c.text + R"('
@@ -139,13 +142,15 @@ field OUT word = -7
 code
  BEG
  CCN D, 12, 2, TXT, 12
- CNC R, )" + std::to_string(c.length) +
-         ", R.len, " + std::to_string(c.scale) + ", D, 12\n CNI OUT, R.len, 2\n END 1\n");
+ CNC R, )" +
+         std::to_string(c.length) + ", R.len, " + std::to_string(c.scale) +
+         ", D, 12\n CNI OUT, R.len, 2\n END 1\n");
     Run();
     ASSERT_EQ(rvec_[kStateReturnCode], c.code) << c.text;
     if (c.result == nullptr) continue;
     EXPECT_EQ(WordAt("OUT"), static_cast<int32_t>(std::strlen(c.result))) << c.text;
-    EXPECT_EQ(Text(Bytes("R") + 1, c.length), c.result + std::string(c.length - std::strlen(c.result), ' '))
+    EXPECT_EQ(Text(Bytes("R") + 1, c.length),
+              c.result + std::string(c.length - std::strlen(c.result), ' '))
         << c.text;
   }
   // A null decimal makes the text and its length null.
@@ -171,8 +176,8 @@ TEST_F(InterpTest, WideCompares) {
     bool holds;
   };
   const Case cases[] = {
-      {"abc", "abc", 1, true}, {"abc", "abd", 5, true}, {"abd", "abc", 4, true},
-      {"ab ", "ab", 1, true},  {"abc", "ab", 6, true},  {"abc", "abc", 6, false},
+      {"abc", "abc", 1, true},   {"abc", "abd", 5, true}, {"abd", "abc", 4, true},
+      {"ab ", "ab", 1, true},    {"abc", "ab", 6, true},  {"abc", "abc", 6, false},
       {"null", "abc", 6, false},
   };
   for (const Case& c : cases) {
