@@ -205,6 +205,31 @@ int32_t WalkRestoreDirectory(Check* c, int32_t dir) {
   return 0;
 }
 
+// Anonymous tables (TBL below 0: work tables, the restart directory,
+// transaction caches) belong to one run of the server and go at its close.
+// Found after a crash, nobody can name them again, and their pages were
+// written in no order (the tree on disk may name pages never written), so
+// their root entries are cleared rather than checked and their pages are
+// free again with the rebuilt bitmap. `words` is the root page's copy.
+int32_t ClearAnonymousTables(Check* c, int32_t page, std::vector<int32_t>* words) {
+  std::vector<int32_t> anonymous;
+  for (int32_t k = 0; k < kRootEntries; ++k)
+    if ((*words)[static_cast<size_t>(kFirstRootWord - k * kRootEntryWords + 1 + RE_TBL)] < 0)
+      anonymous.push_back(kFirstRootWord - k * kRootEntryWords);
+  if (anonymous.empty()) return 0;
+  int32_t rq[REQ_WORDS];
+  int32_t b = GetUnitPage(c->databank, page, GET_UPDATE, rq);
+  if (b < 0) return b;
+  for (int32_t first : anonymous) {
+    for (int32_t w = first; w < first + kRootEntryWords; ++w) {
+      SetPageWord(PageBytes(b), w, 0);
+      (*words)[static_cast<size_t>(w)] = 0;
+    }
+  }
+  DKPUT0(PUT_CHANGED, b);
+  return 0;
+}
+
 // The chain of root pages from the header, and the restore directory.
 int32_t WalkRootPages(Check* c) {
   int32_t page = kHeaderUnit;
@@ -223,6 +248,7 @@ int32_t WalkRootPages(Check* c) {
     std::vector<int32_t> words(kUnitBytes / 4);
     for (int32_t w = 0; w < kUnitBytes / 4; ++w) words[w] = PageWord(p, w);
     DKPUT0(PUT_END_SHARED, b);
+    if (int32_t rc = ClearAnonymousTables(c, page, &words)) return rc;
     for (int32_t k = 0; k < kRootEntries; ++k) {
       const int32_t* e = words.data() + kFirstRootWord - k * kRootEntryWords + 1;
       if (e[RE_TBL] == 0) continue;

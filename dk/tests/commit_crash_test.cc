@@ -84,8 +84,6 @@ int32_t EnvNumber(const char* name, int32_t otherwise) {
   return v && *v ? static_cast<int32_t>(std::strtol(v, nullptr, 10)) : otherwise;
 }
 
-constexpr const char* kChildTest = "CommitCrashTest.ChildCommitsUntilKilled";
-
 class CommitCrashTest : public RestartCrashTest {
  protected:
   void SetUp() override {
@@ -114,6 +112,7 @@ class CommitCrashTest : public RestartCrashTest {
 
   // Opens the databanks (the restart) and the stream's tables for commits.
   int32_t Resume() {
+    area_[BP_CHECK_OPTION] = 2;
     if (int32_t rc = Reopen()) return rc;
     for (int n = 0; n < 2; ++n) {
       const Stream::TableShape& sh = Stream::kTables[n];
@@ -238,28 +237,44 @@ FaultFileSystem::CrashPlan Plan(FaultFileSystem& fs, int number) {
   }
 }
 
+// What the server process writes to its pipe: two words, a kind and a value.
+enum Message : int32_t { kCommitted, kPresent, kChanges };
+
 // Run in a process of its own by the tests below (it is skipped otherwise):
-// opens the databanks in DK_CRASH_DIR (the restart after the last crash) and
-// commits transactions from DK_CRASH_FIRST on, DK_CRASH_COUNT of them (or
-// until it is killed), writing each number to DK_CRASH_FD once its commit is
-// reported done. With DK_CRASH_CUT the power is cut after that many changes
-// of the stream and, once a commit fails, the files are left as plan
-// DK_CRASH_PLAN says. A stream that ends writes -1 - the changes it made.
+// opens the databanks in DK_CRASH_DIR (the restart after the last crash),
+// finds there transactions 0..m for an m from DK_CRASH_LOW to DK_CRASH_HIGH
+// (ending with 6 when it finds anything else) and commits transactions from
+// m + 1 on, DK_CRASH_COUNT of them (or until it is killed). It writes m, and
+// each number once its commit is reported done. With DK_CRASH_CUT the power
+// is cut after that many changes of the stream and, once a commit fails,
+// the files are left as plan DK_CRASH_PLAN says. A stream that ends writes
+// the changes it made.
 TEST_F(CommitCrashTest, ChildCommits) {
   const char* dir = std::getenv("DK_CRASH_DIR");
   if (!dir) GTEST_SKIP() << "a process the crash tests start";
   const int fd = EnvNumber("DK_CRASH_FD", -1);
-  const int32_t first = EnvNumber("DK_CRASH_FIRST", 0);
   const int32_t count = EnvNumber("DK_CRASH_COUNT", INT32_MAX);
   const int cut = EnvNumber("DK_CRASH_CUT", -1);
+  auto send = [fd](Message kind, int32_t value) {
+    const int32_t m[2] = {kind, value};
+    if (write(fd, m, sizeof m) != sizeof m) std::_Exit(5);
+  };
   Crash();
   std::filesystem::remove_all(dir_);
   dir_ = dir;
   if (Resume() != 0) std::_Exit(3);
+  std::string what;
+  const int32_t present =
+      PresentUpTo(EnvNumber("DK_CRASH_LOW", -1), EnvNumber("DK_CRASH_HIGH", -1), &what);
+  if (present < -1) {
+    std::fprintf(stderr, "%s\n", what.c_str());
+    std::_Exit(6);
+  }
+  send(kPresent, present);
   StartBackground(2);
   const int before = fault_.changes();
   if (cut >= 0) fault_.CutPowerAfter(cut);
-  for (int32_t t = first; t - first < count; ++t) {
+  for (int32_t t = present + 1; t - present <= count; ++t) {
     int32_t rc = -1;
     try {
       // While the background has every transaction entry in hand, a begin
@@ -273,9 +288,9 @@ TEST_F(CommitCrashTest, ChildCommits) {
       std::_Exit(4);
     }
     if (rc != 0) break;
-    if (write(fd, &t, sizeof t) != sizeof t) std::_Exit(5);
+    send(kCommitted, t);
   }
-  const int32_t changes = -1 - (fault_.changes() - before);
+  const int32_t changes = fault_.changes() - before;
   if (cut < 0) {
     StopBackground();
   } else {
@@ -287,7 +302,7 @@ TEST_F(CommitCrashTest, ChildCommits) {
     threads_.clear();
     fault_.Crash(Plan(fault_, EnvNumber("DK_CRASH_PLAN", 0)));
   }
-  if (write(fd, &changes, sizeof changes) != sizeof changes) std::_Exit(5);
+  send(kChanges, changes);
   std::_Exit(0);
 }
 
@@ -339,6 +354,8 @@ class ServerProcess {
     exit_ = WIFSIGNALED(status) ? (WTERMSIG(status) == SIGKILL ? -1 : 128 + WTERMSIG(status))
                                 : WEXITSTATUS(status);
   }
+  // What the process found after its restart, -2 when it did not get so far.
+  int32_t present() const { return present_; }
   int32_t last() const { return last_; }  // the last transaction reported done, -1: none
   int reports() const { return reports_; }
   int changes() const { return changes_; }  // of a stream that ended
@@ -346,19 +363,19 @@ class ServerProcess {
 
  private:
   bool Read() {
-    int32_t v = 0;
-    if (read(fd_, &v, sizeof v) != sizeof v) return false;
-    if (v < 0) {
-      changes_ = -1 - v;
-    } else {
-      last_ = v;
+    int32_t m[2];
+    if (read(fd_, m, sizeof m) != sizeof m) return false;
+    if (m[0] == kPresent) present_ = m[1];
+    if (m[0] == kChanges) changes_ = m[1];
+    if (m[0] == kCommitted) {
+      last_ = m[1];
       ++reports_;
     }
     return true;
   }
   pid_t pid_ = -1;
   int fd_ = -1;
-  int32_t last_ = -1;
+  int32_t present_ = -2, last_ = -1;
   int reports_ = 0, changes_ = -1, exit_ = 0;
 };
 
@@ -409,38 +426,55 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
 // -- The kill of a real process --------------------------------------------
 
 TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
-  const int rounds = EnvNumber("DK_KILL_ROUNDS", 5);
+  const int rounds = EnvNumber("DK_KILL_ROUNDS", 6);
   const int seconds = EnvNumber("DK_KILL_SECONDS", 1 << 30);
   const auto seed = static_cast<uint32_t>(EnvNumber("DK_KILL_SEED", 5));
   std::mt19937 random(seed);
   CloseDatabanks();
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   int kills = 0, reported_total = 0, lost = 0, half = 0;
-  int32_t next = 0;
+  // Transactions 0..m are on disk for an m from low to high.
+  int32_t low = -1, high = -1;
   for (; kills < rounds && std::chrono::steady_clock::now() < end; ++kills) {
     SCOPED_TRACE("kill " + std::to_string(kills) + ", seed " + std::to_string(seed));
     ServerProcess server;
-    ASSERT_TRUE(server.Start({{"FIRST", next}}, dir_));
+    ASSERT_TRUE(server.Start({{"LOW", low}, {"HIGH", high}}, dir_));
     // Mostly during the stream; now and then during the process's restart.
     const int count = random() % 8 == 0 ? 0 : static_cast<int>(random() % 40);
     const int delay = count == 0 ? static_cast<int>(random() % 60000)
                                  : static_cast<int>(random() % 3000);
     server.Run(count, 20000, delay);
+    if (server.exit_status() == 6) {
+      // The process found after its restart what no m gives.
+      ++half;
+      ADD_FAILURE() << "the restart after a kill found neither of transactions " << low
+                    << " to " << high;
+      break;
+    }
     ASSERT_EQ(server.exit_status(), -1) << "the server ended by itself";
     reported_total += server.reports();
-    const int32_t reported = server.reports() > 0 ? server.last() : next - 1;
+    if (server.reports() > 0) {
+      low = server.last();
+      high = low + 1;
+    } else if (server.present() >= -1) {
+      low = server.present();
+      high = low + 1;
+    }
+    // Every other round the next process restarts from the kill itself;
+    // the others are checked here, and end with the databanks closed.
+    if (kills % 2 == 1 && kills + 1 < rounds) continue;
     log_.records.clear();
     ASSERT_EQ(Reopen(), 0) << Logged();
     std::string what;
-    const int32_t m = PresentUpTo(reported, reported + 1, &what);
+    const int32_t m = PresentUpTo(low, high, &what);
     if (m < -1) {
       std::string earlier;
-      ++(PresentUpTo(next - 1, reported, &earlier) >= -1 ? lost : half);
+      ++(PresentUpTo(-1, low, &earlier) >= -1 ? lost : half);
       ADD_FAILURE() << what;
       break;
     }
     ExpectVerified();
-    next = m + 1;
+    low = high = m;
     CloseDatabanks();
   }
   std::printf("kills %d, transactions reported committed %d, lost %d, half-visible %d\n", kills,

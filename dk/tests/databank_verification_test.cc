@@ -204,4 +204,36 @@ TEST_F(TreeVerificationTest, PagesOfATableTreeAreInUseAgain) {
   EXPECT_EQ(FileWord("tables", 0, BMP_FREE), free_before);
 }
 
+TEST_F(TreeVerificationTest, AnonymousTablesFoundAfterACrashAreClearedNotChecked) {
+  // A work table (TBL -1) outlives no run: found after a crash with its top
+  // page never written, it is forgotten and its pages are free again,
+  // where checking it would have found the databank corrupt.
+  Flush();
+  const int32_t free_before = FileWord("tables", 0, BMP_FREE);
+  Table t = CreateTable(-1, 4, 200);
+  for (int i = 0; i < 400; ++i)
+    ASSERT_EQ(Insert(t, MakeRecord(std::to_string(1000 + i), 4, 200)), 0);
+  const int32_t top = RootEntry(t)[0];
+  Flush();
+  ASSERT_LT(FileWord("tables", 0, BMP_FREE), free_before);
+  int32_t buffer = Get(db_, top, kUnitBytes, GET_UPDATE);
+  std::memset(PageWords(buffer) + 1, 0, kUnitBytes - 4);
+  ASSERT_EQ(WriteUnitPage(db_, top, buffer), 0);
+  ReleaseDatabank(db_, true);
+
+  std::vector<int32_t> rq(CRD_WORDS, 0);
+  rq[CRD_MODE] = 1;
+  rq[CRD_DID] = 5;
+  rq[CRD_SEQNO] = -1;
+  rq[CRD_TYPE] = 9;
+  FillNames(rq.data(), "tables");
+  DKCallEntry(44, rq.data(), nullptr);
+  ASSERT_EQ(rq[CRD_MODE], 0);
+  open_.push_back(rq[CRD_UNITS]);
+  int32_t close[4] = {1, 0, 5, -1};
+  DKCallEntry(12, close, nullptr);
+  EXPECT_EQ(close[0], 0);
+  EXPECT_EQ(FileWord("tables", 0, BMP_FREE), free_before);
+}
+
 }  // namespace
