@@ -5,6 +5,7 @@
 // stepped over. The unique fetch reads the one row of an index key prefix.
 // An index whose key is the table's own (the table block's word 0 set) is
 // read through the table itself: the key-part path.
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -104,7 +105,10 @@ void FetchByTableKey(int32_t* base, int32_t* table, int32_t* index, int32_t usr,
     return;
   }
   CopyKey(parts, Row(table), Row(index));
-  if (stop_length > 0 && std::memcmp(Row(index), stop_key, static_cast<size_t>(stop_length)) != 0)
+  // Only the table's key is put in the index block: a stop key is compared
+  // that far.
+  const int32_t compared = std::min(stop_length, table[DUREC_KEYLEN]);
+  if (compared > 0 && std::memcmp(Row(index), stop_key, static_cast<size_t>(compared)) != 0)
     return EndBoth(table, index, DU_NO_ROW, (table[DUREC_FETCH_CODE] & 1) == 1);
   index[DUREC_FETCH_CODE] = kTableKeyCode;
   index[DUREC_STATUS] = 0;
