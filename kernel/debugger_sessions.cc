@@ -49,22 +49,24 @@ int32_t OpenDebuggee(int32_t* base, int32_t sys, int32_t usr, int32_t cha, int32
   if (Wd(base, cha, CHA_DBS) != 0) return Report(base, usr, DBG_ALREADY_ATTACHED);
   int32_t dbs = 0;
   {
+    // The block is set up before the semaphore goes: a debugger attaching
+    // at once finds it whole.
     EnqdeqGuard guard(&Wd(base, sys, SYS_S));
     if (Wd(base, sys, SYS_SYSTEM_STATUS) != 0) dbs = -1;
     for (int32_t d = dbs == 0 ? Wd(base, sys, SYS_DBS) : 0; d != 0; d = Wd(base, d, DBS_NEXT)) {
       if (Wd(base, d, DBS_USECOUNT) != 0) continue;
       Wd(base, d, DBS_USECOUNT) = 1;
+      Wd(base, d, DBS_USR_DEBUGGEE) = usr;
+      Wd(base, d, DBS_STATUS) = 1;
+      Wd(base, d, DBS_TERMINATE_FLAG) = 0;
+      enqdeq_init_semaphore(&Wd(base, d, DBS_E_S), 0);
+      enqdeq_init_semaphore(&Wd(base, d, DBS_IC_S), 0);
       dbs = d;
       break;
     }
   }
   if (dbs == -1) return Report(base, usr, DBG_NOT_RUNNING);
   if (dbs == 0) return DBG_NO_FREE_BLOCK;
-  Wd(base, dbs, DBS_USR_DEBUGGEE) = usr;
-  Wd(base, dbs, DBS_STATUS) = 1;
-  Wd(base, dbs, DBS_TERMINATE_FLAG) = 0;
-  enqdeq_init_semaphore(&Wd(base, dbs, DBS_E_S), 0);
-  enqdeq_init_semaphore(&Wd(base, dbs, DBS_IC_S), 0);
   Wd(base, cha, CHA_DBS) = dbs;
   *arg = dbs;
   return 0;
@@ -94,28 +96,37 @@ int32_t AttachDebugger(int32_t* base, int32_t sys, int32_t usr, int32_t cha, int
 int32_t Detach(int32_t* base, int32_t sys, int32_t usr, int32_t cha, int32_t* arg) {
   const int32_t dbs = cha != 0 ? Wd(base, cha, CHA_DBS) : 0;
   if (!InStorage(base, dbs, DBS_WORDS)) return Report(base, usr, KERNEL_BAD_PARAMETER);
-  const int32_t debuggee = Wd(base, dbs, DBS_USR_DEBUGGEE);
-  const int32_t debugger = Wd(base, dbs, DBS_USR_DEBUGGER);
-  if (usr != debuggee && usr != debugger) return Report(base, usr, KERNEL_BAD_PARAMETER);
-  *arg = usr == debuggee ? debugger : debuggee;
-  Wd(base, dbs, DBS_TERMINATE_FLAG) = 1;
-  enqdeq_give(&Wd(base, dbs, DBS_IC_S));
-  enqdeq_give(&Wd(base, dbs, DBS_E_S));
-  int32_t left;
+  int32_t left = 0, bis = 0;
   {
+    // Everything the parties share changes under the SYS semaphore: a block
+    // whose count reaches 0 is free for the next debuggee the moment the
+    // semaphore goes, so its party words and BIS are cleared before that.
     EnqdeqGuard guard(&Wd(base, sys, SYS_S));
-    left = --Wd(base, dbs, DBS_USECOUNT);
-    if (usr == debugger) Wd(base, dbs, DBS_USR_DEBUGGER) = 0;
+    const int32_t debuggee = Wd(base, dbs, DBS_USR_DEBUGGEE);
+    const int32_t debugger = Wd(base, dbs, DBS_USR_DEBUGGER);
+    if (Wd(base, dbs, DBS_USECOUNT) < 1 || (usr != debuggee && usr != debugger)) {
+      left = -1;
+    } else {
+      *arg = usr == debuggee ? debugger : debuggee;
+      Wd(base, dbs, DBS_TERMINATE_FLAG) = 1;
+      enqdeq_give(&Wd(base, dbs, DBS_IC_S));
+      enqdeq_give(&Wd(base, dbs, DBS_E_S));
+      left = --Wd(base, dbs, DBS_USECOUNT);
+      if (usr == debugger) Wd(base, dbs, DBS_USR_DEBUGGER) = 0;
+      if (left == 0) {
+        bis = Wd(base, dbs, DBS_BIS);
+        Wd(base, dbs, DBS_USR_DEBUGGEE) = 0;
+        Wd(base, dbs, DBS_USR_DEBUGGER) = 0;
+        Wd(base, dbs, DBS_BIS) = 0;
+      }
+    }
   }
+  if (left < 0) return Report(base, usr, KERNEL_BAD_PARAMETER);
   Wd(base, cha, CHA_DBS) = 0;
   if (left > 0) {
     *arg = 0;
     return 1;
   }
-  const int32_t bis = Wd(base, dbs, DBS_BIS);
-  Wd(base, dbs, DBS_USR_DEBUGGEE) = 0;
-  Wd(base, dbs, DBS_USR_DEBUGGER) = 0;
-  Wd(base, dbs, DBS_BIS) = 0;
   FreeTree(base, bis);
   return 0;
 }

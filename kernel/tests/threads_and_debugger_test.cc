@@ -1,5 +1,8 @@
 // Thread blocks made from the dictionary's operator statement images, and
 // the routine-debugger session pool of DSDBG2.
+#include <atomic>
+#include <thread>
+
 #include "kernel/control_blocks.h"
 #include "kernel/debugger_sessions.h"
 #include "kernel/statement_columns.h"
@@ -168,6 +171,33 @@ TEST_F(DebuggerTest, AttachToNobodyAndStoppedSystemAndBadOperations) {
   EXPECT_EQ(Op(usr, 1, &arg), -18903);
   EXPECT_EQ(Op(0, 10, &arg), 0);
   EXPECT_EQ(W(sys_, SYS_DBS), 0);
+}
+
+// Two debuggees take and give back the one block of the pool at once: a
+// block given back is never handed out with the last party's words still
+// to be cleared, so every detach of a block a session holds succeeds.
+TEST_F(DebuggerTest, BlockGivenBackIsReusedWithoutLosingItsNewDebuggee) {
+  int32_t arg = 0;
+  ASSERT_EQ(Op(0, 6, &arg), 0);
+  const int32_t sessions[2] = {Session(), Session()};
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(enq_, 2 + t), 0);
+      for (int i = 0; i < 20000 && failures == 0; ++i) {
+        int32_t dbs = 0, other = 0;
+        const int32_t got = Op(sessions[t], 1, &dbs);
+        if (got == -18028) continue;
+        if (got != 0 || Op(sessions[t], 5, &other) != 0) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  const int32_t dbs = W(sys_, SYS_DBS);
+  EXPECT_EQ(W(dbs, DBS_USECOUNT), 0);
+  EXPECT_EQ(W(dbs, DBS_USR_DEBUGGEE), 0);
 }
 
 }  // namespace
