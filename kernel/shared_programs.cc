@@ -233,15 +233,18 @@ int32_t DSPublishShp(int32_t* base, int32_t usr, int32_t com) {
   const int32_t shp = Wd(base, com, COM_SHP), sd = Wd(base, com, COM_SD);
   if (!InStorage(base, shp, SHP_WORDS) || !InStorage(base, sd, SD_MIN_WORDS))
     return KERNEL_BAD_PARAMETER;
-  Wd(base, shp, SHP_SD) = sd;
-  Wd(base, shp, SHP_STG) = Wd(base, com, COM_STG);
-  Wd(base, shp, SHP_SND) = Wd(base, com, COM_SND);
-  Wd(base, shp, SHP_DBGINF) = Wd(base, com, COM_DBGINF);
   const bool sql = IsSql(base, shp);
   if (sql || Wd(base, shp, SHP_CBKEY) < 0) {
     const int32_t rc = UpOpenComTables(base, usr, com);
     if (rc < 0) return rc;
   }
+  // Only a program that publishes names its areas: after a failure the
+  // compiler frees them, and a waiter that takes the compile over must not
+  // find them (its release would count the shared storage as given back).
+  Wd(base, shp, SHP_SD) = sd;
+  Wd(base, shp, SHP_STG) = Wd(base, com, COM_STG);
+  Wd(base, shp, SHP_SND) = Wd(base, com, COM_SND);
+  Wd(base, shp, SHP_DBGINF) = Wd(base, com, COM_DBGINF);
   int32_t list, bucket;
   {
     EnqdeqGuard guard(BucketSemaphore(base, sys, shp, &list, &bucket));

@@ -242,8 +242,8 @@ int32_t DSCreateStm(int32_t* base, int32_t usr, int32_t number, const int16_t* h
         if (share) rc = DSPublishShp(base, usr, com);
       }
       if (rc != 0 && share) {
-        int32_t s = 0;
-        int32_t stg = Wd(base, com, COM_STG);
+        // The storage lies inside the descriptor, freed here.
+        int32_t s = 0, stg = 0;
         DSCSL2(base, usr, &h.shp, &s, &stg, &s, &s);
         if (sd != 0) DSGetMem(base, &sd, 0);
       } else if (rc != 0 && sd != 0) {

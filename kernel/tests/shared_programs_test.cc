@@ -23,6 +23,11 @@ int32_t TablesOk(int32_t*, int32_t, int32_t) {
 int32_t SecTablesOk(int32_t*, int32_t, int32_t, int32_t) {
   return 0;
 }
+// Refuses the tables of the compound block named here.
+std::atomic<int32_t> g_refused_com{0};
+int32_t TablesOkBut(int32_t*, int32_t, int32_t com) {
+  return com == g_refused_com ? -16001 : 0;
+}
 
 class ShpTest : public CoreTest {
  protected:
@@ -72,6 +77,12 @@ class ShpTest : public CoreTest {
   // USECOUNT read under its bucket semaphore, as the cache reads it.
   int32_t UseCount(int32_t shp) {
     const int32_t list = W(sys_, SYS_SHP_SQL_LIST);
+    EnqdeqGuard guard(
+        HashListSemaphore(base_, list, HashListBucket(base_, list, W(shp, SHP_CBKEY))));
+    return W(shp, SHP_USECOUNT);
+  }
+  int32_t PsmUseCount(int32_t shp) {
+    const int32_t list = W(sys_, SYS_SHP_PSM_LIST);
     EnqdeqGuard guard(
         HashListSemaphore(base_, list, HashListBucket(base_, list, W(shp, SHP_CBKEY))));
     return W(shp, SHP_USECOUNT);
@@ -310,6 +321,50 @@ TEST_F(ShpTest, ModelOfEightThreads) {
   EXPECT_EQ(W(sys_, SYS_ST_COMPILED_SQL), 0);
   EXPECT_EQ(Live(), live_sessions);
   EXPECT_EQ(live_sessions - live, 2 * kThreadsUsed);
+}
+
+// A compiler whose publish fails (its tables refused) gives the program up;
+// the waiter that takes the compile over publishes its own storage, which
+// then counts as used: the next holder gets a private copy, never the
+// storage the new compiler runs on.
+TEST_F(ShpTest, PublishThatFailsLeavesTheProgramToTheNextCompiler) {
+  services_.open_com_tables = TablesOkBut;
+  ShpHandle first, second, third;
+  ASSERT_EQ(DSFindShpPsm(base_, usr_, -300, 0, &first), 1);
+  const int32_t other = NewSession();
+  std::atomic<int> got{-99};
+  std::thread t([&] {
+    ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
+    got = DSFindShpPsm(base_, other, -300, 0, &second);
+  });
+  while (PsmUseCount(first.shp) < 2) std::this_thread::yield();
+  const int32_t refused = Compiled(first.shp);
+  g_refused_com = refused;
+  EXPECT_EQ(DSPublishShp(base_, usr_, refused), -16001);
+  g_refused_com = 0;
+  EXPECT_EQ(W(first.shp, SHP_SD), 0) << "the program names no descriptor of a failed publish";
+  int32_t sd = 0, stg = W(refused, COM_STG), snd = 0, dbg = 0, shp = first.shp;
+  EXPECT_EQ(DSCSL2(base_, usr_, &shp, &sd, &stg, &snd, &dbg), 1) << "the waiter holds it";
+  t.join();
+  ASSERT_EQ(got.load(), 1) << "the waiter compiles";
+  ASSERT_EQ(second.shp, first.shp);
+  const int32_t com = Compiled(second.shp);
+  ASSERT_EQ(DSPublishShp(base_, other, com), 0);
+  EXPECT_EQ(W(second.shp, SHP_STG_USECOUNT), 1);
+  ASSERT_EQ(DSFindShpPsm(base_, NewSession(), -300, 0, &third), 0);
+  EXPECT_EQ(third.sd, W(com, COM_SD));
+  EXPECT_NE(third.stg, W(com, COM_STG)) << "a private copy";
+  // A statement whose program fails to publish leaves nothing behind.
+  services_.open_com_tables = [](int32_t*, int32_t, int32_t) { return -16001; };
+  int16_t header[SD_MIN_WORDS] = {};
+  header[SD_PROGRAM] = SD_MIN_WORDS;
+  header[SD_CALL_LIST] = -1;
+  const int32_t body[] = {-4, 0};
+  const int64_t live = Live();
+  int32_t stm = 0;
+  EXPECT_EQ(DSCreateStm(base_, usr_, -301, header, SD_MIN_WORDS, body, 2, &stm), -16001);
+  EXPECT_EQ(Live(), live);
+  EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
 }
 
 }  // namespace
