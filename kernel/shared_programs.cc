@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kernel/control_blocks.h"
+#include "kernel/debugger_sessions.h"
 #include "kernel/error_report.h"
 #include "kernel/hash_lists.h"
 #include "kernel/statement_columns.h"
@@ -313,6 +314,7 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
   if (*sd == 0) *sd = Wd(base, shp, SHP_SD);
   if (int32_t area = Wd(base, shp, SHP_SND); area != 0) DSGetMem(base, &area, 0);
   FreeStorageBlock(base, Wd(base, shp, SHP_SD), Wd(base, shp, SHP_STG));
+  FreeDebuggerInformation(base, usr, &Wd(base, shp, SHP_DBGINF));
   DSGetMem(base, &shp, 0);
   *shp_ref = *stg = *snd = *dbginf = 0;
   return 0;
@@ -383,6 +385,12 @@ void DSUnlinkShpStm(int32_t* base, int32_t com) {
     }
   }
   for (int32_t w = COM_SD; w <= COM_DBGINF; ++w) Wd(base, com, w) = 0;
+}
+
+void FreeDebuggerInformation(int32_t* base, int32_t usr, int32_t* info) {
+  if (*info == 0) return;
+  int32_t request[2] = {0, usr};
+  DSDBG2(base, request, DBG_FREE_INFO, info);
 }
 
 void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg) {

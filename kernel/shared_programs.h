@@ -78,6 +78,10 @@ int32_t DSRelShpProgram(int32_t* base, int32_t* shp, int32_t* sd, int32_t* stg, 
 // descriptor, program, storage, send area, SHP and debugger words.
 void DSUnlinkShpStm(int32_t* base, int32_t com);
 
+// Gives debugger information to the routine debugger to free (DSDBG2
+// operation 9) and clears *info.
+void FreeDebuggerInformation(int32_t* base, int32_t usr, int32_t* info);
+
 // Frees storage `stg` unless it lies inside descriptor block `sd` (a
 // program built from an image keeps its storage there).
 void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg);

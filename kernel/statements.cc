@@ -363,6 +363,7 @@ int32_t FreeStatement(int32_t* base, int32_t sys, int32_t usr, int32_t stm, bool
         int32_t block = Wd(base, com, field);
         if (block != 0) DSGetMem(base, &block, 0);
       }
+      FreeDebuggerInformation(base, usr, &Wd(base, com, COM_DBGINF));
     }
     for (int32_t w = COM_SD; w <= COM_DBGINF; ++w) Wd(base, com, w) = 0;
     if (com != stm + STM_NEXT_COM) {

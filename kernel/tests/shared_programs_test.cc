@@ -367,4 +367,36 @@ TEST_F(ShpTest, PublishThatFailsLeavesTheProgramToTheNextCompiler) {
   EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
 }
 
+// A statement whose program is its own (start mode -242: nothing shared)
+// gives everything back at its close, its debugger information included.
+TEST_F(ShpTest, UnsharedStatementFreesItsDebuggerInformation) {
+  W(sys_, SYS_MODE) = -242;
+  int16_t header[SD_MIN_WORDS] = {};
+  header[SD_PROGRAM] = SD_MIN_WORDS;
+  header[SD_CALL_LIST] = -1;
+  const int32_t body[] = {-4, 0};
+  const int64_t live = Live();
+  int32_t stm = 0;
+  ASSERT_EQ(DSCreateStm(base_, usr_, -255, header, SD_MIN_WORDS, body, 2, &stm), 0);
+  EXPECT_EQ(W(stm, STM_SHP), 0);
+  const int32_t info = Alloc(16), child = Alloc(16);
+  W(info, 0) = child;
+  W(stm, STM_DBGINF) = info;
+  EXPECT_EQ(DSCloseStm(base_, usr_, &stm), 0);
+  EXPECT_EQ(Live(), live);
+  // A shared routine program with debugger information is dropped with it.
+  W(sys_, SYS_MODE) = 0;
+  ShpHandle h;
+  ASSERT_EQ(DSFindShpPsm(base_, usr_, 302, 0, &h), 1);
+  const int32_t com = Compiled(h.shp);
+  const int32_t tree = Alloc(16);
+  W(tree, 1) = Alloc(16);
+  W(com, COM_DBGINF) = tree;
+  ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
+  const int64_t published = Live();
+  ShpHandle mine{W(com, COM_SD), W(com, COM_STG), 0, h.shp, tree};
+  EXPECT_EQ(Release(usr_, mine), 0) << "dropped: it carries debugger information";
+  EXPECT_EQ(Live(), published - 5) << "SHP, descriptor, storage and the two-block tree";
+}
+
 }  // namespace
