@@ -1,7 +1,7 @@
 // Crashes during a stream of committing transactions, applied beside them by
 // the background threads: the power cut at chosen points of the stream (the
-// unsynced data dropped or kept, in whole pages), and a real server process killed
-// with SIGKILL at random points. After the restart every transaction whose
+// unsynced data dropped or kept, in whole pages), and a real server process
+// killed with SIGKILL at random points. After the restart every transaction whose
 // commit was reported done is there in full, nothing else is visible (the
 // one transaction whose commit was under way may be there whole), and the
 // check of every page of both databanks passes.
@@ -93,8 +93,7 @@ class CommitCrashTest : public RestartCrashTest {
     area_[BP_CHECK_OPTION] = 2;  // a crash found at an open checks every page
   }
 
-  // Both databanks written and closed, then a power cut that keeps what was
-  // written: the stream starts from files wholly on disk.
+  // Both databanks written and closed (close mark 1).
   void CloseDatabanks() {
     StopBackground();
     reused_ = {};
@@ -105,6 +104,8 @@ class CommitCrashTest : public RestartCrashTest {
     }
     open_.clear();
   }
+  // Closed, then a power cut that keeps what was written: the stream starts
+  // from files wholly on disk.
   void MakeDurable() {
     CloseDatabanks();
     fault_.Crash({[this](const std::string&, int64_t) { return fault_.page_bytes(); }, nullptr});
