@@ -5,6 +5,7 @@
 #include "kernel/roll_forward.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <unordered_map>
 #include <vector>
@@ -59,6 +60,8 @@ int32_t EntryCode(int32_t type) {
   }
 }
 
+std::atomic<size_t> g_kept_words{size_t{1} << 20};
+
 bool PassedOver(int32_t type) {
   return (type >= 12 && type <= 21) || type == 25 || type == 26;
 }
@@ -69,6 +72,7 @@ struct OpenTable {
 };
 
 struct Scan {
+  Scan(int32_t* b, int32_t l, int32_t* block) : base(b), lid(l), reader{block} {}
   int32_t* base;
   int32_t lid;
   LogReader reader;
@@ -198,6 +202,32 @@ struct Scan {
     }
   }
 
+  // The records of the pending transaction kept as they were read (each
+  // its length, then its words), while they fit; a transaction larger than
+  // that is read again from its first record at its commit.
+  std::vector<int32_t> kept;
+  bool overflow = false;
+
+  void Keep(const int32_t* rec, int32_t length) {
+    if (overflow) return;
+    if (kept.size() + length + 1 > g_kept_words.load(std::memory_order_relaxed)) {
+      overflow = true;
+      kept.clear();
+      return;
+    }
+    kept.push_back(length);
+    kept.insert(kept.end(), rec, rec + length);
+  }
+
+  int32_t RedoKept() {
+    for (size_t at = 0; at < kept.size();) {
+      const int32_t length = kept[at];
+      if (const int32_t r = RedoRecord(kept.data() + at + 1, length); r != 0) return r;
+      at += 1 + static_cast<size_t>(length);
+    }
+    return 0;
+  }
+
   int32_t Run(const char* lower, const char* upper) {
     const bool low_bound = std::memcmp(lower, kNoLower, COMMIT_KEY_BYTES) != 0;
     const bool high_bound = std::memcmp(upper, kNoUpper, COMMIT_KEY_BYTES) != 0;
@@ -214,22 +244,31 @@ struct Scan {
         break;
       }
       const int32_t* rec = reader.Record();
+      const int32_t length = reader.Length();
       if (rec[LOGREC_TYPE] != LOGREC_COMMIT) {
-        if (!pending && reader.Length() > LOGREC_LID && rec[LOGREC_LID] == lid) {
+        if (length <= LOGREC_LID || rec[LOGREC_LID] != lid) continue;
+        if (!pending) {
           pending = true;
           first_page = page;
           first_word = word;
+          kept.clear();
+          overflow = false;
         }
+        if (length > LOGREC_TBL && !PassedOver(rec[LOGREC_TYPE])) Keep(rec, length);
         continue;
       }
       if (!pending) continue;
       pending = false;
       const char* key = reinterpret_cast<const char*>(rec + LOGREC_COMMIT_KEY);
-      const bool has_key = reader.Length() >= LOGREC_COMMIT_KEY + COMMIT_KEY_BYTES / 4;
+      const bool has_key = length >= LOGREC_COMMIT_KEY + COMMIT_KEY_BYTES / 4;
       const bool in_range =
           (!low_bound || (has_key && std::memcmp(key, lower, COMMIT_KEY_BYTES) >= 0)) &&
           (!high_bound || (has_key && std::memcmp(key, upper, COMMIT_KEY_BYTES) <= 0));
       if (!in_range) continue;
+      if (!overflow) {
+        if ((status = RedoKept()) != 0) break;
+        continue;
+      }
       const int32_t here_page = reader.block[SETRQ_PAGE], here_word = reader.block[SETRQ_POSITION];
       if ((status = Redo(first_page, first_word)) != 0) break;
       reader.block[SETRQ_PAGE] = here_page;
@@ -297,7 +336,8 @@ void RollForward(int32_t* base, int32_t* request, bool limited) {
     std::memcpy(lower, kNoLower, COMMIT_KEY_BYTES);
     std::memcpy(upper, kNoUpper, COMMIT_KEY_BYTES);
   }
-  Scan scan{base, lid, LogReader{b}, {}, std::vector<int32_t>(LOG_BUFFER_WORDS + 256, 0)};
+  Scan scan(base, lid, b);
+  scan.request.assign(LOG_BUFFER_WORDS + 256, 0);
   const int32_t status = scan.Run(lower, upper);
   const int32_t closed = borrowed ? 0 : CloseTable(b[SETRQ_TABLE], b[SETRQ_TBL]);
   DSGetMem(base, &block, 0);
@@ -307,6 +347,10 @@ void RollForward(int32_t* base, int32_t* request, bool limited) {
 }
 
 }  // namespace
+
+void SetRollForwardKeep(int32_t words) {
+  g_kept_words.store(static_cast<size_t>(std::max(words, 0)), std::memory_order_relaxed);
+}
 
 int32_t LogBlockWords() {
   return std::max(LOG_BLOCK_BYTES / 4, SetRequestBlockWords());

@@ -46,6 +46,11 @@ inline constexpr int32_t RFW_BAD_RECORD_TYPE = -18010;
 inline constexpr int32_t RFW_SKIPPED_NO_TABLE = -16190;
 inline constexpr int32_t RFW_SKIPPED_RECORDS = -16207;
 
+// The words of a transaction's records the scan keeps in memory to redo
+// them at its commit record (1,048,576 by default); a larger transaction is
+// read again from its first record.
+void SetRollForwardKeep(int32_t words);
+
 // The full roll-forward (commit keys "0000000000000000" to
 // "9999999999999999") and the limited one (the range of words 8-15).
 void DSTabScan1(int32_t* base, int32_t* request);

@@ -50,7 +50,23 @@ struct Txn {
   bool commits;
 };
 
-TEST_F(RollForwardTest, FullAndLimitedRedoTheCommittedChanges) {
+class RollForwardKeepTest : public RollForwardTest,
+                            public ::testing::WithParamInterface<int32_t> {
+ protected:
+  void SetUp() override {
+    RollForwardTest::SetUp();
+    SetRollForwardKeep(GetParam());
+  }
+  void TearDown() override {
+    SetRollForwardKeep(1 << 20);
+    RollForwardTest::TearDown();
+  }
+};
+
+// Transactions kept in memory, and every one read again from the log.
+INSTANTIATE_TEST_SUITE_P(KeptOrReadAgain, RollForwardKeepTest, ::testing::Values(1 << 20, 0));
+
+TEST_P(RollForwardKeepTest, FullAndLimitedRedoTheCommittedChanges) {
   Table table = LoggedTable(77, 8, 16);
   std::mt19937 rng(124);
   std::vector<Txn> txns;
