@@ -291,3 +291,43 @@ TEST_F(KernelTransactionsTest, ReadSetEntryReadsTheRowAgain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table of generated keys (catalog kind 2): the kernel's generator gives
+// each insert a new 20-digit key, ascending, also across commits.
+TEST_F(KernelTransactionsTest, GeneratedKeysAscendAcrossCommits) {
+  constexpr int32_t kGenerated = 41;
+  std::vector<int32_t> d = Description(kLid, 12, kRecLen, 0, {}, {});
+  d[DESC_KIND] = 2;
+  CreateDescribedTable(kGenerated, d);
+  const int32_t a = users_[0];
+  std::vector<int32_t> r = Record(kGenerated, 3, 12, kRecLen);
+  ASSERT_EQ(Open(r, a), 0);
+  std::vector<std::string> keys;
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(BeginFor(a), 0);
+    for (int n = 0; n < 3; ++n) {
+      NextCursorOrder(a);
+      std::memset(r.data() + DUREC_RECORD, 0, kRecLen);
+      DUInsertRow(base_, r.data(), a);
+      ASSERT_EQ(r[DUREC_STATUS], 0);
+      keys.emplace_back(reinterpret_cast<const char*>(r.data() + DUREC_RECORD), 12);
+    }
+    ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  }
+  for (size_t k = 1; k < keys.size(); ++k) EXPECT_LT(keys[k - 1], keys[k]) << k;
+  // Every row is there under its key.
+  ASSERT_EQ(BeginFor(a), 0);
+  for (const std::string& key : keys) {
+    NextCursorOrder(a);
+    std::memset(r.data() + DUREC_RECORD, 0, kRecLen);
+    std::memcpy(r.data() + DUREC_RECORD, key.data(), 12);
+    DUReadRowByKey(base_, r.data(), a);
+    EXPECT_EQ(r[DUREC_STATUS], 0);
+  }
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Close(r, a), 0);
+}
+
+}  // namespace
