@@ -269,10 +269,14 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
   const bool used_shared = *stg != 0 && *stg == Wd(base, shp, SHP_STG);
   int32_t list, bucket;
   bool kept;
-  int32_t mode;
+  int32_t mode, left;
+  // Once the bucket semaphore goes, a program this call keeps may be
+  // dropped and freed by another holder: what the counters need is read
+  // under it.
+  const bool numbered = Wd(base, shp, SHP_CBKEY) >= 0;
   {
     EnqdeqGuard guard(BucketSemaphore(base, sys, shp, &list, &bucket));
-    const int32_t left = --Wd(base, shp, SHP_USECOUNT);
+    left = --Wd(base, shp, SHP_USECOUNT);
     mode = Wd(base, shp, SHP_ACCESS_MODE);
     if (sql) {
       kept = left > 0;
@@ -292,8 +296,7 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
     enqdeq_give(&Wd(base, shp, SHP_S));
   } else if (kept) {
     if (sql) Count(base, sys, SYS_ST_SHARED_SQL, -1);
-    if (!sql && Wd(base, shp, SHP_CBKEY) >= 0 && Wd(base, shp, SHP_USECOUNT) > 0)
-      Count(base, sys, SYS_ST_SHARED_PSM, -1);
+    if (!sql && numbered && left > 0) Count(base, sys, SYS_ST_SHARED_PSM, -1);
   } else {
     if (sql) Count(base, sys, SYS_ST_COMPILED_SQL, -1);
     if (!sql && Wd(base, shp, SHP_CBKEY) > 0) Count(base, sys, SYS_ST_COMPILED_PSM, -1);

@@ -399,4 +399,67 @@ TEST_F(ShpTest, UnsharedStatementFreesItsDebuggerInformation) {
   EXPECT_EQ(Live(), published - 5) << "SHP, descriptor, storage and the two-block tree";
 }
 
+// Model of the routine cache: threads find numbered and unnumbered
+// programs, publish or abandon what they must compile, release, and flush
+// now and then; at the end a flush leaves no program and no block behind.
+TEST_F(ShpTest, ModelOfEightThreadsOnRoutinePrograms) {
+  constexpr int kThreadsUsed = 8;
+  std::vector<int32_t> sessions;
+  for (int i = 0; i < kThreadsUsed; ++i) sessions.push_back(NewSession());
+  const int64_t live_sessions = Live();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreadsUsed; ++t) {
+    threads.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(enq_, 2 + t), 0);
+      std::mt19937 rng(4321 + t);
+      std::vector<ShpHandle> held;
+      const int32_t usr = sessions[t];
+      for (int i = 0; i < 400; ++i) {
+        const int32_t number = static_cast<int32_t>(rng() % 4) + 1;
+        ShpHandle h;
+        const int32_t rc =
+            DSFindShpPsm(base_, usr, rng() % 2 == 0 ? number : -number, 0, &h);
+        ASSERT_GE(rc, 0);
+        if (rc == 1 && rng() % 4 == 0) {
+          Release(usr, h);  // abandoned: a waiter, if any, compiles
+          continue;
+        }
+        if (rc == 1) {
+          int32_t sd = 0, stg = 0, com = 0;
+          DSGetMem(base_, &sd, 4 * 32);
+          DSGetMem(base_, &stg, 4 * 256);
+          DSGetMem(base_, &com, 4 * 11);
+          sqlpool_word(base_, sd + SD_STORAGE_WORDS) = 256;
+          sqlpool_word(base_, sd + SD_CALL_LIST) = -1;
+          sqlpool_word(base_, com + COM_SD) = sd;
+          sqlpool_word(base_, com + COM_STG) = stg;
+          sqlpool_word(base_, com + COM_SHP) = h.shp;
+          ASSERT_EQ(DSPublishShp(base_, usr, com), 0);
+          h.sd = sd;
+          h.stg = stg;
+          DSGetMem(base_, &com, 0);
+        }
+        held.push_back(h);
+        if (held.size() > 3 || rng() % 3 == 0) {
+          const size_t k = rng() % held.size();
+          Release(usr, held[k]);
+          held.erase(held.begin() + k);
+        }
+        if (rng() % 50 == 0) DSFlushShpPsm(base_);
+      }
+      for (ShpHandle& h : held) Release(usr, h);
+    });
+  }
+  for (auto& t : threads) t.join();
+  DSFlushShpPsm(base_);
+  const int32_t list = W(sys_, SYS_SHP_PSM_LIST);
+  int32_t left = 0;
+  for (int32_t b = 0; b < 200; ++b)
+    for (int32_t p = W(list, 7 + b); p != 0; p = W(p, SHP_NEXT)) ++left;
+  EXPECT_EQ(left, 0);
+  EXPECT_EQ(W(sys_, SYS_ST_COMPILED_PSM), 0);
+  EXPECT_EQ(W(sys_, SYS_ST_SHARED_PSM), 0);
+  EXPECT_EQ(Live(), live_sessions);
+}
+
 }  // namespace
