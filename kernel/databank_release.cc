@@ -101,7 +101,13 @@ void DSCloseDcb(int32_t* base, int32_t* rq) {
       last = true;
     }
   }
-  if (last && Wd(base, dcb, DCB_LOBDIR_TCB) != 0) DSClsLobdir(base, dcb);
+  // A reference given back without being the last leaves the block to its
+  // other holders: it is not read again (the last of them may free it).
+  if (!last) {
+    rq[CLS_MODE] = 0;
+    return;
+  }
+  if (Wd(base, dcb, DCB_LOBDIR_TCB) != 0) DSClsLobdir(base, dcb);
   const int32_t a = Wd(base, dcb, DCB_ACCESS_MODE), did = Wd(base, dcb, DCB_DID);
   int32_t r = 0;
   if (mode == 3 && ref < 0) {
@@ -110,14 +116,11 @@ void DSCloseDcb(int32_t* base, int32_t* rq) {
     DKEXE1(kRootPageCode, roo);
     r = roo[0];
     if (r == 0 && a < 10) r = CloseInKernel(1, did, lid, ref);
-  } else if (!last) {
-    rq[CLS_MODE] = 0;
-    return;
   } else if (did != 0 && a < 10) {
     r = CloseInKernel(mode == 1 ? -22 : a == 4 ? 2 : 0, did, lid, ref);
   }
   rq[CLS_MODE] = r == 0 ? 0 : r - DK_ERROR_BIAS;
-  if (last) FreeDcb(base, dcb);
+  FreeDcb(base, dcb);
 }
 
 namespace {

@@ -3,6 +3,9 @@
 // refusals that change nothing, and catalog statements that find no row.
 #include "kernel/databank_control.h"
 
+#include <atomic>
+#include <thread>
+
 #include "kernel/tests/databank_fixture.h"
 
 namespace {
@@ -146,6 +149,31 @@ TEST_F(DcbTest, CloseModes) {
   // Mode 1 unlinks and closes whatever the count.
   EXPECT_EQ(Close(1, 4), 0);
   EXPECT_EQ(Find(4), 0);
+}
+
+// Sessions give their references back at once: each but the last leaves
+// the block to the others without reading it again, and the last closes
+// the databank and frees the block.
+TEST_F(DcbTest, ReferencesGivenBackAtOnce) {
+  constexpr int kThreadsUsed = 8;
+  ASSERT_EQ(Open(3, 4)[OPD_KIND], 0);
+  const int32_t dcb = Find(4);
+  W(dcb, DCB_REFCOUNT) = kThreadsUsed;
+  const int64_t live = Live();
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreadsUsed; ++t) {
+    threads.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(enq_, 2 + t), 0);
+      int32_t cls[CLS_WORDS] = {0, 4, -1};
+      DSCloseDcb(base_, cls);
+      if (cls[CLS_MODE] != 0) ++failures;
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  EXPECT_EQ(Find(4), 0);
+  EXPECT_EQ(Live(), live - 1);
 }
 
 TEST_F(DcbTest, AccessModeTenFreesWithoutAClose) {
