@@ -216,6 +216,11 @@ int32_t DSCreateStm(int32_t* base, int32_t usr, int32_t number, const int16_t* h
                     int32_t* stm_out) {
   const int32_t sys = KernelSys(base);
   if (sys == 0) return KERNEL_NOT_STARTED;
+  // The statement goes on the session's current level, which must exist
+  // (a session not logged in has none; its word 0 would name the storage
+  // header).
+  if (!InStorage(base, usr, USR_WORDS) || !InStorage(base, Wd(base, usr, USR_LVL), LVL_WORDS))
+    return DSBadHandle(base, usr);
   int32_t stm = 0;
   DSGetMem(base, &stm, STM_BYTES);
   int32_t rc = stm == 0 ? SQLPOOL_EXHAUSTED_ERROR : 0;

@@ -462,4 +462,27 @@ TEST_F(ShpTest, ModelOfEightThreadsOnRoutinePrograms) {
   EXPECT_EQ(Live(), live_sessions);
 }
 
+// A statement hangs on its session's current level: a session that has
+// none (not logged in) or a handle outside the storage is a bad handle, and
+// nothing is made or written.
+TEST_F(ShpTest, StatementOfASessionWithoutLevelIsABadHandle) {
+  int16_t header[SD_MIN_WORDS] = {};
+  header[SD_PROGRAM] = SD_MIN_WORDS;
+  header[SD_CALL_LIST] = -1;
+  const int32_t body[] = {-4, 0};
+  const int32_t unbound = NewSession();
+  W(unbound, USR_LVL) = 0;
+  const int64_t live = Live();
+  int32_t stm = 0;
+  EXPECT_EQ(DSCreateStm(base_, unbound, -255, header, SD_MIN_WORDS, body, 2, &stm), -19039);
+  EXPECT_EQ(W(unbound, USR_RVEC_RCODE), -19039);
+  EXPECT_EQ(KernelSys(base_), sys_) << "the storage header is untouched";
+  EXPECT_EQ(DSCreateStm(base_, base_[sqlpool::WORDS] + 5, -255, header, SD_MIN_WORDS, body, 2,
+                        &stm),
+            -19039);
+  EXPECT_EQ(stm, 0);
+  EXPECT_EQ(Live(), live);
+  EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
+}
+
 }  // namespace
