@@ -4,6 +4,7 @@
 
 #include <atomic>
 
+#include "kernel/diagnostics_area.h"
 #include "kernel/shared_programs.h"
 
 namespace {
@@ -31,11 +32,18 @@ void ReleaseSharedProgram(int32_t shared_program) {
   DSRelShpProgram(g_base.load(std::memory_order_acquire), &shp, &sd, &stg, &snd, &dbginf);
 }
 
+void AddDiag(int32_t session, int32_t position, int32_t code, int32_t severity, const char* text,
+             int32_t length) {
+  DSAddDiag(g_base.load(std::memory_order_acquire), session, position, code, severity,
+            reinterpret_cast<const uint8_t*>(text), length);
+}
+
 }  // namespace
 
 void KernelFillSqlServices(int32_t* base, SqlKernelServices* table) {
   g_base.store(base, std::memory_order_release);
   table->pool = base;
+  table->add_diag = AddDiag;
   table->cursor_create = CursorCreate;
   table->release_shared_program = ReleaseSharedProgram;
 }

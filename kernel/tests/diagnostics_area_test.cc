@@ -4,6 +4,7 @@
 #include <random>
 
 #include "kernel/diagnostics_area.h"
+#include "kernel/sql_compile_services.h"
 #include "kernel/tests/core_fixture.h"
 
 namespace {
@@ -83,6 +84,17 @@ TEST_F(DiagTest, TheFiftyFirstIsDroppedAndTheNextAddClears) {
   EXPECT_EQ(W(r, DIAREC_TEXT_LENGTH), 13);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&W(r, DIAREC_TEXT)), 13), "duplicate key");
   EXPECT_EQ(W(usr_ + USR_DIA_NEXT, DIAREC_NUMBER), 0);
+}
+
+TEST_F(DiagTest, TheCompilersEntryAddsToTheArea) {
+  SqlKernelServices table;
+  KernelFillSqlServices(base_, &table);
+  ASSERT_NE(table.add_diag, nullptr);
+  table.add_diag(usr_, 12, -10512, 3, "syntax", 6);
+  EXPECT_EQ(W(usr_, USR_TOTAL_ERROR_COUNT), 1);
+  const int32_t r = W(usr_, USR_DIA_NEXT);
+  EXPECT_EQ(W(r, DIAREC_POSITION), 12);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(&W(r, DIAREC_TEXT)), 6), "syntax");
 }
 
 TEST_F(DiagTest, BadSessionsAndTextsAreRefused) {
