@@ -225,6 +225,43 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
     put(interp::kRecTable, static_cast<int32_t>(tname));
     put(interp::kRecKeyLength, static_cast<int32_t>(key));
     put(interp::kRecRowLength, static_cast<int32_t>(reclen));
+  } else if (type == "alias") {
+    // field NAME alias BASE OFFSET LENGTH [= null | = 'text' | = x'hex' | = n]
+    // names LENGTH bytes at OFFSET inside field BASE (a column of a record
+    // block's row, say) and may give them a first value.
+    auto b = t.size() >= 6 ? fields_.find(t[3]) : fields_.end();
+    int64_t off = 0, len = 0;
+    if (b == fields_.end() || !Number(t[4], &off) || !Number(t[5], &len) || off < 0 ||
+        len < 1 || off + len > b->second.bytes)
+      throw Failure{line_, "alias needs: alias BASE OFFSET LENGTH inside BASE"};
+    const int32_t at = b->second.offset + static_cast<int32_t>(off);
+    fields_[name] = {at, static_cast<int32_t>(len)};
+    if (!value(&v)) return;
+    uint8_t* p = &image_[at];
+    const size_t n = static_cast<size_t>(len);
+    int64_t w = 0;
+    if (v == "null") {
+      std::memset(p, 255, n);
+    } else if (v.size() >= 3 && v[0] == 'x' && v[1] == '\'' && v.back() == '\'') {
+      const std::string h = v.substr(2, v.size() - 3);
+      if (h.size() != 2 * n) throw Failure{line_, "hex value of '" + name + "' must fill it"};
+      for (size_t k = 0; k < n; ++k) {
+        const std::string byte = h.substr(2 * k, 2);
+        if (byte.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+          throw Failure{line_, "bad hex value of '" + name + "'"};
+        p[k] = static_cast<uint8_t>(std::stoi(byte, nullptr, 16));
+      }
+    } else if (v.size() >= 2 && v.front() == '\'' && v.back() == '\'') {
+      const std::string s = v.substr(1, v.size() - 2);
+      if (s.size() > n) throw Failure{line_, "value longer than '" + name + "'"};
+      std::memset(p, ' ', n);
+      std::memcpy(p, s.data(), s.size());
+    } else if (Number(v, &w) && n == 4) {
+      const uint32_t u = static_cast<uint32_t>(w);
+      for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(u >> (8 * k));
+    } else {
+      throw Failure{line_, "bad value of '" + name + "'"};
+    }
   } else {
     throw Failure{line_, "unknown field type '" + type + "'"};
   }
