@@ -2,10 +2,11 @@
 // datetime routines: interval arithmetic (DTA), differences (DTD), interval
 // casts (DTT), the statement's current date and time (DTC), day and week
 // numbers (DTW), text in and out (TDC, TCD), numbers to intervals (TDN),
-// field extraction (TND) and the conversions between DATE, TIME and
-// TIMESTAMP (TDD). Every value operand is checked against the storage before
+// field extraction (TND), the conversions between DATE, TIME and TIMESTAMP
+// (TDD) and a DATE's day number (CVI). Every value operand is checked against the storage before
 // a routine sees it.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "interp/run_state.h"
@@ -280,6 +281,27 @@ void ConvertDatetime(Run& run) {
   run.next();
 }
 
+// CVI: storage word op1 + 1 := the day number (days from 0001-01-01) of the
+// DATE at op2; the integer -2147483648 for a null date.
+void DateToDayNumber(Run& run) {
+  constexpr int32_t kDatePrecision = 8;
+  const int64_t w = int64_t{run.op(1)} + 1;
+  if (!run.words(w, 1) || !Fits(run, run.op(2), kDatePrecision)) return run.fail(kErrBadOperand);
+  int32_t year = 0, month = 0, day = 0;
+  const int32_t rc =
+      date_decode(&year, &month, &day, run.bytes(), Value(run.op(2), kDatePrecision, kTypeDate));
+  if (Failed(run, rc, kDecimalErrorBase)) return;
+  if (rc == kDecimalNull) {
+    run.word(static_cast<int32_t>(w)) = INT32_MIN;
+    return run.next();
+  }
+  if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
+      day > days_in_month(year, month))
+    return run.fail(kDecimalErrorBase + kDateTimeInvalid);
+  run.word(static_cast<int32_t>(w)) = static_cast<int32_t>(day_number(year, month, day));
+  run.next();
+}
+
 }  // namespace
 
 void InstallDatetimeOps(Instruction t[]) {
@@ -293,6 +315,7 @@ void InstallDatetimeOps(Instruction t[]) {
   t[104] = CurrentDatetime;   // DTC
   t[105] = DayNumber;         // DTW
   t[106] = CastInterval;      // DTT
+  t[126] = DateToDayNumber;   // CVI
 }
 
 }  // namespace interp

@@ -182,7 +182,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"SDV", 3, 0, OpFamily::kNumeric, "nn"},              // 123
     {"CIN", 4, 0, OpFamily::kConvert, "vlx"},             // 124
     {"CNI", 4, 0, OpFamily::kConvert, "xvl"},             // 125
-    {"CVI", 3, 0, OpFamily::kConvert, "nn"},              // 126
+    {"CVI", 3, 0, OpFamily::kConvert, "xv"},              // 126
     {"DLA", 3, 2, OpFamily::kRecord, "td"},               // 127
     {"IMV", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 128
     {"RMV", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 129

@@ -100,6 +100,10 @@ const DatetimeCase kCases[] = {
     {"CURRENT_DATE and CURRENT_TIME share one instant",
      "DTC 1, E, 8, DT, 26\n DTC 2, D, 6, DT, 26\n TCD 2, T, 30, -1, 0, D, 6", 1, "08:30:59", -7},
     {"DTC mode outside 1..3", "DTC 4, D, 16, DT, 26", kErrBadOperand, nullptr, -7},
+    {"day number of a DATE", "TDC 1, D, 8, 0, A, 30, -1\n CVI OUT, D", 1, nullptr, 738943},
+    {"day number of the first day", "TDC 1, D, 8, 0, FIRST, 30, -1\n CVI OUT, D", 1, nullptr, 0},
+    {"day number of a null DATE", "TDC 1, D, 8, 0, X, 30, X.len\n CVI OUT, D", 1, nullptr,
+     INT32_MIN},
 };
 
 class Datetime : public InterpTest, public ::testing::WithParamInterface<DatetimeCase> {};
@@ -108,7 +112,8 @@ TEST_P(Datetime, ComputesFromText) {
   const DatetimeCase& c = GetParam();
   Load(std::string(kFields) +
        "field TM char 30 = '08:30:00'\nfield DS char 30 = '2 03:04:05'\n"
-       "field NINETY word = 90\nfield ONE word = 1\ncode\n BEG\n" +
+       "field NINETY word = 90\nfield ONE word = 1\nfield FIRST char 30 = '0001-01-01'\n"
+       "code\n BEG\n" +
        c.body + "\n END 1\n");
   Wd(base_, usr_, USR_SIMULATION_MODE) = 1;
   std::memcpy(&Wd(base_, usr_, USR_SIMULATION_TIME), "2026121008305925", 16);
