@@ -59,6 +59,23 @@ inline int32_t EscOk(int32_t*) {
   return 0;
 }
 
+// A word storage of 4M words (2^18 committed) with the information-item
+// entries of `services` answering 0, and `services` installed (the table
+// it replaced in *previous). Null when the storage cannot be had.
+inline int32_t* NewCoreStorage(KernelUpperServices* services,
+                               const KernelUpperServices** previous) {
+  mdr_tls_reset();
+  int32_t* base = SqlPoolCreate(int64_t{4} << 20, 1 << 18);
+  if (base == nullptr) return nullptr;
+  int32_t w = 1 << 18;
+  DSPoolMem(base, &w, -1, 0);
+  services->info_build = InfoOk;
+  services->info_error_table = InfoOk;
+  services->reg_esc_callbacks = EscOk;
+  *previous = KernelInstallUpperServices(services);
+  return base;
+}
+
 class CoreTest : public ::testing::Test {
  protected:
   static constexpr int32_t kThreads = 16;
@@ -68,15 +85,8 @@ class CoreTest : public ::testing::Test {
     ASSERT_LE(enqdeq_size(kThreads), int64_t{4} * kEnqWords);
     ASSERT_EQ(enqdeq_init(enq_, kThreads, nullptr, nullptr, 0), 0);
     ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
-    mdr_tls_reset();
-    base_ = SqlPoolCreate(int64_t{4} << 20, 1 << 18);
+    base_ = NewCoreStorage(&services_, &previous_services_);
     ASSERT_NE(base_, nullptr);
-    int32_t w = 1 << 18;
-    DSPoolMem(base_, &w, -1, 0);
-    services_.info_build = InfoOk;
-    services_.info_error_table = InfoOk;
-    services_.reg_esc_callbacks = EscOk;
-    previous_services_ = KernelInstallUpperServices(&services_);
     if (init_sys_) {
       int32_t status = 0;
       DSInitSys(base_, &status);

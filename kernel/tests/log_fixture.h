@@ -15,17 +15,11 @@
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
 #include "kernel/hash_lists.h"
+#include "kernel/tests/core_fixture.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "kernel/word_storage.h"
 #include "platform/thread_slots.h"
-
-inline int32_t LogInfoOk(int32_t*, int32_t*) {
-  return 0;
-}
-inline int32_t LogEscOk(int32_t*) {
-  return 0;
-}
 
 class LogTest : public TransactionTest {
  protected:
@@ -45,15 +39,8 @@ class LogTest : public TransactionTest {
     log_set_ = area_[BP_LOG_TABLE];
     ASSERT_GT(log_set_, 0);
     area_[db_ + DBE_KIND] = kLoggedKind;
-    mdr_tls_reset();
-    base_ = SqlPoolCreate(int64_t{4} << 20, 1 << 18);
+    base_ = NewCoreStorage(&services_, &previous_services_);
     ASSERT_NE(base_, nullptr);
-    int32_t w = 1 << 18;
-    DSPoolMem(base_, &w, -1, 0);
-    services_.info_build = LogInfoOk;
-    services_.info_error_table = LogInfoOk;
-    services_.reg_esc_callbacks = LogEscOk;
-    previous_services_ = KernelInstallUpperServices(&services_);
     int32_t status = 0;
     DSInitSys(base_, &status);
     ASSERT_EQ(status, 0);
