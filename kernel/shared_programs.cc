@@ -46,26 +46,30 @@ void UnlinkLocked(int32_t* base, int32_t list, int32_t bucket, int32_t shp) {
   }
 }
 
-// The storage for a holder: the shared one, or a private copy with its
-// handle words reset. 0 when the copy cannot be had and others hold it.
-int32_t HolderStorage(int32_t* base, int32_t shp, bool shared, int32_t* sem) {
+// The storage for a holder in *out: the shared one, or a private copy with
+// its handle words reset (none for a program without storage). False when
+// the copy cannot be had and others hold the program: the use is given back.
+bool HolderStorage(int32_t* base, int32_t shp, bool shared, int32_t* sem, int32_t* out) {
   const int32_t sd = Wd(base, shp, SHP_SD), stg = Wd(base, shp, SHP_STG);
-  if (shared) return stg;
   const int32_t words = Wd(base, sd, SD_STORAGE_WORDS);
+  *out = shared ? stg : 0;
+  if (shared || stg == 0 || words <= 0) return true;
   int32_t copy = 0;
-  if (words > 0) DSGetMemRaw(base, &copy, 4 * words);
+  DSGetMemRaw(base, &copy, 4 * words);
   if (copy != 0) {
     std::memcpy(&sqlpool_word(base, copy), &sqlpool_word(base, stg), 4 * size_t(words));
     DSResetStorageHandles(base, sd, copy);
-    return copy;
+    *out = copy;
+    return true;
   }
   EnqdeqGuard guard(sem);
   if (--Wd(base, shp, SHP_USECOUNT) == 0) {
     ++Wd(base, shp, SHP_USECOUNT);
     Wd(base, shp, SHP_STG_USECOUNT) = 1;
-    return stg;
+    *out = stg;
+    return true;
   }
-  return 0;
+  return false;
 }
 
 void FillHandle(int32_t* base, int32_t shp, int32_t stg, ShpHandle* h) {
@@ -159,9 +163,10 @@ int32_t DSFindShpSql(int32_t* base, int32_t usr, const uint8_t* qual, int32_t qu
       }
       enqdeq_give(&Wd(base, shp, SHP_S));
     }
-    const int32_t stg = HolderStorage(base, shp, shared, sem);
-    if (stg == 0) return SQLPOOL_EXHAUSTED_ERROR;
-    if (stg == Wd(base, shp, SHP_STG)) DSResetStorageHandles(base, Wd(base, shp, SHP_SD), stg);
+    int32_t stg = 0;
+    if (!HolderStorage(base, shp, shared, sem, &stg)) return SQLPOOL_EXHAUSTED_ERROR;
+    if (stg != 0 && stg == Wd(base, shp, SHP_STG))
+      DSResetStorageHandles(base, Wd(base, shp, SHP_SD), stg);
     Count(base, sys, SYS_ST_SHARED_SQL, 1);
     Count(base, sys, SYS_ST_SQL_REUSE, 1);
     FillHandle(base, shp, stg, h);
@@ -217,8 +222,8 @@ int32_t DSFindShpPsm(int32_t* base, int32_t usr, int32_t number, int32_t qualifi
     }
     enqdeq_give(&Wd(base, shp, SHP_S));
   }
-  const int32_t stg = HolderStorage(base, shp, shared, sem);
-  if (stg == 0) return SQLPOOL_EXHAUSTED_ERROR;
+  int32_t stg = 0;
+  if (!HolderStorage(base, shp, shared, sem, &stg)) return SQLPOOL_EXHAUSTED_ERROR;
   DSResetStorageHandles(base, Wd(base, shp, SHP_SD), stg);
   if (number > 0) {
     if (others > 0) Count(base, sys, SYS_ST_SHARED_PSM, 1);

@@ -485,4 +485,26 @@ TEST_F(ShpTest, StatementOfASessionWithoutLevelIsABadHandle) {
   EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
 }
 
+// A program without storage is shared as it is: every holder gets no
+// storage, and the uses they take are all given back.
+TEST_F(ShpTest, ProgramWithoutStorageIsSharedWithoutACopy) {
+  ShpHandle first, second, third;
+  ASSERT_EQ(Find(usr_, "select 5", &first), 1);
+  const int32_t com = Compiled(first.shp);
+  W(W(com, COM_SD), SD_STORAGE_WORDS) = 0;
+  int32_t stg = W(com, COM_STG);
+  DSGetMem(base_, &stg, 0);
+  W(com, COM_STG) = 0;
+  ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
+  first.sd = W(com, COM_SD);
+  ASSERT_EQ(Find(NewSession(), "select 5", &second), 0);
+  EXPECT_EQ(second.stg, 0);
+  ASSERT_EQ(Find(NewSession(), "select 5", &third), 0);
+  EXPECT_EQ(UseCount(first.shp), 3);
+  EXPECT_EQ(Release(usr_, first), 1);
+  EXPECT_EQ(Release(usr_, second), 1);
+  EXPECT_EQ(Release(usr_, third), 0);
+  EXPECT_EQ(SqlPrograms(), 0);
+}
+
 }  // namespace
