@@ -173,7 +173,9 @@ bool LevelOfSession(int32_t* base, int32_t usr, int32_t lvl) {
 
 int32_t DSDecodeImage(int32_t* base, const int16_t* header, int32_t header_length,
                       const int32_t* body, int32_t body_length, int32_t* sd) {
-  if (header_length < SD_MIN_WORDS || body_length < 0) return KERNEL_BAD_PARAMETER;
+  constexpr int64_t kMaxWords = int64_t{1} << 28;
+  if (header_length < SD_MIN_WORDS || header_length > kMaxWords || body_length < 0)
+    return KERNEL_BAD_PARAMETER;
   int64_t words = 0;
   for (int32_t i = 0; i < body_length;) {
     const int64_t c = body[i];
@@ -186,7 +188,7 @@ int32_t DSDecodeImage(int32_t* base, const int16_t* header, int32_t header_lengt
       words += c;
       i += 1 + static_cast<int32_t>(c);
     }
-    if (words > (int64_t{1} << 28)) return KERNEL_BAD_PARAMETER;
+    if (header_length + words > kMaxWords) return KERNEL_BAD_PARAMETER;
   }
   int32_t block = 0;
   DSGetMemRaw(base, &block, static_cast<int32_t>(4 * (header_length + words)));

@@ -109,6 +109,9 @@ TEST_F(ShpTest, ImageBodiesDecode) {
               -19078);
   }
   EXPECT_EQ(DSDecodeImage(base_, header, 3, body, 5, &sd), -19078) << "header too short";
+  // A header whose length cannot be a block (its bytes would not fit a
+  // word count) is refused before it is read.
+  EXPECT_EQ(DSDecodeImage(base_, header, (1 << 30) + 1, body, 5, &sd), -19078);
   EXPECT_EQ(Live(), live);
 }
 
