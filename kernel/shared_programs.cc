@@ -181,15 +181,21 @@ int32_t DSFindShpPsm(int32_t* base, int32_t usr, int32_t number, int32_t qualifi
   const int32_t bucket = HashListBucket(base, list, number);
   int32_t* sem = HashListSemaphore(base, list, bucket);
   enqdeq_take(sem);
+  // A number locked for a definition change stops the walk whatever its
+  // qualifier; otherwise the program of that number and qualifier is the
+  // match (one of another qualifier must not hide it).
   int32_t shp = sqlpool_word(base, HashListHead(base, list, bucket));
   for (; shp != 0; shp = Wd(base, shp, SHP_NEXT))
-    if (Wd(base, shp, SHP_CBKEY) == number) break;
+    if (Wd(base, shp, SHP_CBKEY) == number &&
+        (Wd(base, shp, SHP_ACCESS_MODE) == SHP_PSM_LOCKED ||
+         Wd(base, shp, SHP_SQL_QUALEN) == qualifier))
+      break;
   if (shp != 0 && Wd(base, shp, SHP_ACCESS_MODE) == SHP_PSM_LOCKED) {
     enqdeq_give(sem);
     if (usr != 0) Wd(base, usr, USR_RVEC_RCODE) = SHP_NUMBER_LOCKED;
     return SHP_NUMBER_LOCKED;
   }
-  if (shp == 0 || Wd(base, shp, SHP_SQL_QUALEN) != qualifier) {
+  if (shp == 0) {
     DSGetMem(base, &shp, SHP_BYTES);
     if (shp == 0) {
       enqdeq_give(sem);

@@ -510,4 +510,19 @@ TEST_F(ShpTest, ProgramWithoutStorageIsSharedWithoutACopy) {
   EXPECT_EQ(SqlPrograms(), 0);
 }
 
+// Programs of one routine number under two qualifiers are two programs,
+// each found again by its own qualifier.
+TEST_F(ShpTest, RoutineProgramsOfOneNumberUnderTwoQualifiers) {
+  ShpHandle a, b, again;
+  ASSERT_EQ(DSFindShpPsm(base_, usr_, 5, 1, &a), 1);
+  ASSERT_EQ(DSPublishShp(base_, usr_, Compiled(a.shp)), 0);
+  ASSERT_EQ(DSFindShpPsm(base_, usr_, 5, 2, &b), 1);
+  ASSERT_EQ(DSPublishShp(base_, usr_, Compiled(b.shp)), 0);
+  EXPECT_NE(a.shp, b.shp);
+  ASSERT_EQ(DSFindShpPsm(base_, NewSession(), 5, 1, &again), 0);
+  EXPECT_EQ(again.shp, a.shp);
+  ASSERT_EQ(DSFindShpPsm(base_, NewSession(), 5, 2, &again), 0);
+  EXPECT_EQ(again.shp, b.shp);
+}
+
 }  // namespace
