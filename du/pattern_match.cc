@@ -31,8 +31,11 @@ inline bool SameBytes(const uint8_t* a, const uint8_t* b, int64_t n) {
   return true;
 }
 
-// The first place of `needle` within haystack[0, n), or -1.
+// The first place of `needle` within haystack[0, n), or -1; none in a
+// window of negative size (a position behind the end), not even an empty
+// needle, so that retries from there end.
 int64_t Find(const uint8_t* haystack, int64_t n, const uint8_t* needle, int64_t length) {
+  if (n < length) return -1;
   if (length == 0) return 0;
   const uint8_t first = needle[0];
   int64_t from = 0;

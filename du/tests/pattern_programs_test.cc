@@ -222,6 +222,19 @@ TEST(PatternMatch, UnknownOpcodesAndBrokenProgramsAreRefused) {
   EXPECT_EQ(DUMatchPattern2(p.program, stack, area, 2, 5), PAT_BAD_ARGUMENT);
 }
 
+// A search for an empty literal whose every retry fails: each retry starts
+// one byte further on, and a start behind the end finds nothing, so the
+// match ends (it searched on behind the end without end).
+TEST(PatternMatch, RetriesOfAnEmptyLiteralEndBehindTheSubject) {
+  const int32_t program[] = {8, PAT_STACK_ENTRY, 1, PAT_RETRY, PAT_SMC, 0, 0, PAT_RETRY};
+  const std::vector<uint8_t> area = {'a', 'b', 'c'};
+  int32_t stack[PAT_STACK_ENTRY];
+  for (int32_t length : {0, 1, 3}) {
+    EXPECT_EQ(DUMatchPattern2(program, stack, area, 0, length), PAT_NO_MATCH) << length;
+    EXPECT_EQ(DUMatchPattern5(program, stack, area, 0, length, 0), 0) << length;
+  }
+}
+
 TEST(PatternMatch, NegationFlagOfTheFifthMatcher) {
   // DUMatchPattern5 reads literals from the start of the subject's storage:
   // compile in the storage that the subject then joins.
