@@ -105,8 +105,9 @@ int32_t& Run::cha_field(int32_t n) {
 }
 
 void Run::fail(int32_t error) {
-  DARecordError(base, pos >= 1 && pos <= program_words ? ins() : nullptr, storage, storage_words,
-                &pos, error);
+  const bool inside = pos >= 1 && pos <= program_words;
+  DARecordError(base, inside ? ins() : nullptr, storage, storage_words, &pos, error,
+                inside ? int64_t{program_words} - pos + 1 : 0);
 }
 
 void Run::warn(int32_t warning) {
@@ -177,7 +178,7 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
   if (program_words < 1 || program[0] != kOpBEG) {
     run.pos = 1;
     DARecordError(base, program_words >= 1 ? program : nullptr, storage, storage_words, &run.pos,
-                  kErrNoBeg);
+                  kErrNoBeg, program_words);
     storage[kStateAction] = kActionError;
     storage[kStateArgument] = 0;
     DAReturnState(rvec, storage, position);
@@ -189,7 +190,8 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
   int32_t bad = 0;
   if (const int32_t rc = DACheckProgram(program, program_words, &bad); rc != 0) {
     run.pos = bad;
-    DARecordError(base, program + (bad - 1), storage, storage_words, &run.pos, rc);
+    DARecordError(base, program + (bad - 1), storage, storage_words, &run.pos, rc,
+                  int64_t{program_words} - bad + 1);
     storage[kStateAction] = kActionError;
     storage[kStateArgument] = 0;
     DAReturnState(rvec, storage, position);

@@ -31,10 +31,13 @@ int32_t DACheckProgram(const int32_t* program, int32_t program_words, int32_t* b
 void DAReturnState(int32_t* rvec, const int32_t* storage, int32_t* position);
 
 // Writes the error into the machine state and sets *position to 1.
-// `instruction` is the failing opcode word (nullptr: opcode 0); `base` is
-// needed only for AGH/AGE, whose table lies behind a group block.
+// `instruction` is the failing opcode word (nullptr: opcode 0), of which
+// `instruction_words` words can be read (an instruction cut short by the
+// program's end names no table); `base` is needed only for AGH/AGE, whose
+// table lies behind a group block.
 void DARecordError(const int32_t* base, const int32_t* instruction, int32_t* storage,
-                   int32_t storage_words, int32_t* position, int32_t error);
+                   int32_t storage_words, int32_t* position, int32_t error,
+                   int64_t instruction_words = INT64_MAX);
 
 // The thread's statement work list.
 void DSClrStmList(int32_t* base, int32_t thr);

@@ -68,12 +68,17 @@ int32_t TableOf(const int32_t* base, const int32_t* ins, const int32_t* storage,
 }  // namespace
 
 void DARecordError(const int32_t* base, const int32_t* instruction, int32_t* storage,
-                   int32_t storage_words, int32_t* position, int32_t error) {
+                   int32_t storage_words, int32_t* position, int32_t error,
+                   int64_t instruction_words) {
   const int32_t opcode = instruction != nullptr ? instruction[0] : 0;
   storage[kStateReturnCode] = error;
   storage[kStateOpcode] = opcode;
   storage[kStateResume] = *position;
-  const TableRole role = IsOpcode(opcode) ? RoleOf(opcode) : TableRole::kNone;
+  TableRole role = IsOpcode(opcode) ? RoleOf(opcode) : TableRole::kNone;
+  // The table operand of an instruction cut short by the program's end is
+  // not there to read.
+  const int64_t operand = role == TableRole::kOp2 ? 2 : 1;
+  if (operand >= instruction_words) role = TableRole::kNone;
   const int32_t t =
       role == TableRole::kNone ? 0 : TableOf(base, instruction, storage, storage_words, role);
   // A descriptor whose words lie outside the storage names no table: the
