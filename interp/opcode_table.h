@@ -175,7 +175,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"STR", 1, 0, OpFamily::kAction, ""},                 // 116
     {"ETR", 2, 0, OpFamily::kAction, "n"},                // 117
     {"STM", 3, 0, OpFamily::kAction, "nn"},               // 118
-    {"SEE", 3, 0, OpFamily::kAction, "nw"},               // 119
+    {"SEE", 3, 0, OpFamily::kAction, "nx"},               // 119
     {"GEE", 4, 0, OpFamily::kNone, "nnn"},                // 120
     {"CAL", 2, 0, OpFamily::kAction, "n"},                // 121
     {"LEA", 2, 0, OpFamily::kAction, "n"},                // 122

@@ -25,10 +25,9 @@ int32_t WholeNumber(const Run& run, int32_t offset, int32_t precision, int32_t* 
     return kDecimalBadArgument;
   const int32_t rc = decimal_to_int(out, run.bytes(), d);
   if (rc == kDecimalNull) return 1;
-  if (rc == kDecimalDigitsLost) {  // no integer digits: the number is 0
-    *out = 0;
-    return 0;
-  }
+  // Fraction digits are dropped: *out holds the whole part (0 when the
+  // number has none).
+  if (rc == kDecimalDigitsLost) return 0;
   return rc < 0 ? rc : 0;
 }
 

@@ -39,3 +39,45 @@ TEST_F(InterpTest, CutShortInstructionNamesNoTableAndReadsNothingBehindTheProgra
 }
 
 }  // namespace
+
+namespace {
+
+// SEE's operand 2 is a storage word index from 0: the assembler gives a
+// word field's index, and the return code is that field's value.
+TEST_F(InterpTest, SeeTakesItsReturnCodeFromTheNamedWordField) {
+  Load("field E word = 5\nfield F word = -777\nfield G word = 9\ncode\n BEG\n SEE 3, F\n END 1\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateReturnCode], -777);
+  EXPECT_EQ(rvec_[kStateArgument], 3);
+}
+
+// PASTE's start and count are whole numbers: fraction digits are dropped,
+// the whole part stays.
+TEST_F(InterpTest, PasteDropsTheFractionOfItsStart) {
+  struct Case {
+    const char* start;
+    const char* result;
+  };
+  const Case cases[] = {{"2.5", "aXYcdef"}, {"2.0", "aXYcdef"}, {"0.5", nullptr}};
+  for (const Case& c : cases) {
+    Load(std::string("field S varchar 20 = 'abcdef'\nfield T varchar 10 = 'XY'\n"
+                     "field R varchar 30\nfield P decimal 10\nfield Q decimal 10\n"
+                     "field PT char 3 = '") +
+         c.start +
+         "'\nfield L word = 6\nfield TL word = 2\nfield C word = 1\nfield OUT word\n"
+         "code\n BEG\n CIN S.len, 2, L\n CIN T.len, 2, TL\n CCN P, 10, 1, PT, 3\n"
+         " CIN Q, 10, C\n PST R, 30, R.len, S, 20, S.len, P, 10, Q, 10, T, 10, T.len\n"
+         " END 1\n");
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], 1) << c.start;
+    if (c.result == nullptr) {
+      EXPECT_EQ(Bytes("R")[0], 255) << c.start;
+      continue;
+    }
+    EXPECT_EQ(Bytes("R")[0], 0) << c.start;
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(Bytes("R")) + 1, 7), c.result) << c.start;
+  }
+}
+
+}  // namespace
