@@ -31,3 +31,12 @@ int32_t DDSeqValue(int32_t* block, int32_t sequence, int32_t count, int32_t* val
   }
   return s->seq_value(block, sequence, count, value);
 }
+
+void DDSelStm(int32_t* base, int32_t* pb) {
+  const DDUpperServices* s = g_services.load(std::memory_order_acquire);
+  if (!s || !s->sel_stm) {
+    pb[0] = Absent("DSSelStm");
+    return;
+  }
+  s->sel_stm(base, pb);
+}

@@ -1,7 +1,7 @@
 // The services the data dictionary takes from the layers above it (the
-// request interface's sequence values). Their owner installs the table at
-// start; an entry nobody installed answers DD_SERVICE_ABSENT and logs a
-// report naming it, never a made-up value.
+// request interface's sequence values and statement selection). Their owner
+// installs the table at start; an entry nobody installed answers
+// DD_SERVICE_ABSENT and logs a report naming it, never a made-up value.
 #pragma once
 
 #include <cstdint>
@@ -17,11 +17,18 @@ struct DDUpperServices {
   // DSSeqValue: the next `count` values of `sequence` (kind in block word
   // 0), the first into *value; the status in block word 0 and returned.
   int32_t (*seq_value)(int32_t* block, int32_t sequence, int32_t count, int32_t* value);
+  // DSSelStm: readies statement pb[2] of session pb[1] for its next run;
+  // the status in pb[0].
+  int32_t (*sel_stm)(int32_t* base, int32_t* pb);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
 // returns the table it replaces; nullptr takes every service away.
 const DDUpperServices* DDInstallUpperServices(const DDUpperServices* services);
+
+// DSSelStm: DD_SERVICE_ABSENT in pb[0], with a report naming "DSSelStm",
+// when nobody installed it.
+void DDSelStm(int32_t* base, int32_t* pb);
 
 // The dictionary's call of the sequence routine: DD_SERVICE_ABSENT, with a
 // report naming "DSSeqValue", when nobody installed it.

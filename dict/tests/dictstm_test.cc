@@ -52,7 +52,8 @@ class DictstmTest : public ::testing::Test {
 
 constexpr const char* kInsIdent = R"(statement DDInsIdent slot 44
   table I 14
-  in I.IDENT_NAME I.CHAR_183 I.IDENT_ID I.IDENT_TYPE I.PASSWORD I.INT_176
+  field NAMELEN int
+  in I.IDENT_NAME NAMELEN I.IDENT_ID I.IDENT_TYPE I.PASSWORD I.INT_176
 code
   insert I else present
   end 0

@@ -1,0 +1,22 @@
+// The dictionary's statement functions: one function per precompiled
+// statement, each in its own slot of the user's work block. Every function
+// takes the caller's parameter block: word 0 the status (the mode on entry
+// for a cursor), word 1 the requesting USR; on return 0 success, positive
+// no (further) row or the statement's own code, negative an error (-19075
+// without dictionary work, -19089 for a kind outside the function's table,
+// before anything runs). Names are blank-padded texts of up to 128 bytes.
+#pragma once
+
+#include <cstdint>
+
+// Inserts an ident row: name, id, kind 1 GROUP, 2 PROGRAM, 3 USER,
+// 4 OS_USER, a byte value (nullptr: NULL) and 0. 2 when the name exists.
+void DDInsIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t id,
+                int32_t kind, const uint8_t* bytes, int32_t bytes_length);
+// Inserts a schema row: id, 135, NULL. 2 when the id exists.
+void DDInsSchema(int32_t* base, int32_t* pb, int32_t id);
+// 2 when a trigger row of `id` exists, 0 when not.
+void DDChkTrigger(int32_t* base, int32_t* pb, int32_t id);
+// Cursor over the objects of a name: mode (pb[0]) not 0 opens it with the
+// name, 0 takes the next; the object's id into *id; 1 at the end.
+void DDGetIdByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t* id);

@@ -1,0 +1,25 @@
+// The run protocol of the dictionary's statement functions: the function's
+// slot in the user's work block, prepared from its image on first use,
+// selected (DSSelStm through the dictionary's service table) and run. A run
+// goes through DDExecStm, which runs the statement's program by the
+// interpreter's DAMAE2 directly from the statement's position: the
+// statement execution runtime (DSExecStm) takes its place once it exists.
+#pragma once
+
+#include <cstdint>
+
+#include "stmt_images_gen.h"
+
+// The prepared statement of slot `number` (image `image`) of user pb[1]:
+// its STM, or 0 with the status in pb[0] (-19075 without a work block,
+// -11002 without a slot table, the preparation's failure).
+int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image);
+
+// Selects the statement and runs it to its next exit, from its first
+// instruction when `restart`: the slot status (0 a row or done, positive no
+// row, negative an error) in pb[0] and returned.
+int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart);
+// One run of statement `stm` for user `usr` from its position (0: from its
+// first instruction), the position kept for the next run; END leaves it 0.
+// The run's status: END's value, 0 for a row handed back, or an error.
+int32_t DDExecStm(int32_t* base, int32_t usr, int32_t stm);
