@@ -423,7 +423,7 @@ void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg) {
   };
   for (int32_t list : {SD_TABLE_HANDLES, SD_HANDLES_2, SD_HANDLES_3}) {
     const int32_t off = Wd(base, sd, list), count = Wd(base, sd, list + 1);
-    if (off <= 0 || count <= 0 || !InStorage(base, sd + off, count)) continue;
+    if (off <= 0 || count <= 0 || !InStorage(base, int64_t{sd} + off, count)) continue;
     for (int32_t i = 0; i < count; ++i) {
       const int32_t at = Wd(base, sd, off + i);
       if (at < 0) break;

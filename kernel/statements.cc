@@ -136,7 +136,7 @@ void Count(int32_t* base, int32_t sys, int32_t field, int32_t by) {
 // (pairs ended by a negative value): ((sum - 1) / 4 + 1) words.
 int32_t ParameterWords(int32_t* base, int32_t sd, int32_t table) {
   const int32_t off = Wd(base, sd, table), count = Wd(base, sd, table + 1);
-  if (off <= 0 || count <= 0 || !InStorage(base, sd + off, 2 * int64_t{count})) return 0;
+  if (off <= 0 || count <= 0 || !InStorage(base, int64_t{sd} + off, 2 * int64_t{count})) return 0;
   int64_t sum = 0;
   for (int32_t i = 0; i < count; ++i) {
     const int32_t len = Wd(base, sd, off + 2 * i + 1);

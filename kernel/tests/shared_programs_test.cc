@@ -525,4 +525,26 @@ TEST_F(ShpTest, RoutineProgramsOfOneNumberUnderTwoQualifiers) {
   EXPECT_EQ(again.shp, b.shp);
 }
 
+// List offsets read from a damaged descriptor that reach past every index
+// are passed over: nothing is read or cleared through them.
+TEST_F(ShpTest, DescriptorOffsetsPastEveryIndexArePassedOver) {
+  const int32_t com = Compiled(0);
+  const int32_t sd = W(com, COM_SD), stg = W(com, COM_STG);
+  for (int32_t list : {SD_TABLE_HANDLES, SD_HANDLES_2, SD_INPUT_TABLE, SD_OUTPUT_TABLE}) {
+    W(sd, list) = 2147483647 - 3;
+    W(sd, list + 1) = 2;
+  }
+  W(sd, SD_CALL_LIST) = 2147483647 - 2;
+  DSResetStorageHandles(base_, sd, stg);
+  EXPECT_EQ(W(stg, 3), 1003);
+  const int32_t stm = Alloc(STM_BYTES);
+  W(stm, STM_ACTIVE_COM) = stm + STM_NEXT_COM;
+  W(stm, STM_SD) = sd;
+  W(stm, STM_STG) = stg;
+  W(stm, STM_LVL) = W(usr_, USR_LVL);
+  EXPECT_EQ(DSOpenStm(base_, 0, usr_, stm), 0);
+  EXPECT_EQ(W(stm, STM_IPARSZ_W), 0);
+  EXPECT_EQ(W(stm, STM_OPARSZ_W), 0);
+}
+
 }  // namespace
