@@ -69,15 +69,19 @@ void DSCreateThr(int32_t* base, int32_t* status, int32_t* thr_out) {
     *status = Wd(base, sys, SYS_RVEC) = SQLPOOL_EXHAUSTED_ERROR;
     return;
   }
+  // THR_COUNT counts the blocks on the chain: a thread whose statements
+  // failed stays there until DSFreeThr takes it off and counts it out.
+  int32_t count;
   {
     EnqdeqGuard guard(&Wd(base, sys, SYS_S));
     Wd(base, thr, THR_NEXT) = Wd(base, sys, SYS_THR);
     Wd(base, sys, SYS_THR) = thr;
+    count = ++Wd(base, sys, SYS_THR_COUNT);
   }
   StatusPair st;
   mdr_tls_set(&st, thr, TLS_SLOT_THR);
   if (st.rc != 0) {
-    UnlinkThr(base, sys, thr, nullptr);
+    UnlinkThr(base, sys, thr, &count);
     DSGetMem(base, &thr, 0);
     *status = Wd(base, sys, SYS_RVEC) = KERNEL_THREAD_INIT_FAILED;
     return;
@@ -99,11 +103,6 @@ void DSCreateThr(int32_t* base, int32_t* status, int32_t* thr_out) {
     rc = OperatorStatements(base, sys, thr, usr);
   }
   if (rc == 0) {
-    int32_t count;
-    {
-      EnqdeqGuard guard(&Wd(base, sys, SYS_S));
-      count = ++Wd(base, sys, SYS_THR_COUNT);
-    }
     if (count % 2 == 1 && count >= 3) {
       int32_t request[2] = {0, sys + SYS_USR_START};
       int32_t arg = 0;

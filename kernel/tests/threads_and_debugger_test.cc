@@ -100,9 +100,12 @@ TEST_F(ThreadTest, MissingImageFailsIntoSysRvec) {
   EXPECT_EQ(W(sys_, SYS_RVEC), -19040);
   for (int32_t i = 0; i < 8; ++i) EXPECT_EQ(W(thr, THR_STM_MOS_DATABANK + i), 0);
   EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
+  EXPECT_EQ(W(sys_, SYS_THR), thr) << "the block stays for DSFreeThr";
+  EXPECT_EQ(W(sys_, SYS_THR_COUNT), 1) << "the count follows the chain";
   DSFreeThr(base_, &status);
   EXPECT_EQ(status, 0);
-  (void)live;
+  EXPECT_EQ(Live(), live);
+  EXPECT_EQ(W(sys_, SYS_THR_COUNT), 0);
 }
 
 class DebuggerTest : public CoreTest {
