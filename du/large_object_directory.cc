@@ -164,17 +164,44 @@ void DUInsLobdir1(int32_t* base, int32_t* status, const int32_t* record, int32_t
   if (*status == 0 && merge > 0) W(base, F(W(base, F(usr, USR_TP)), TP_FLUSH_LOB_FLAG)) = 1;
 }
 
+namespace {
+
+// The open table the identifier's table word names (a request that names
+// no table): its TCB, 0 when it is not open, -19040 without table list.
+int32_t OwningTable(int32_t* base, int32_t tname) {
+  const int32_t hash = du::TcbHash(base);
+  if (hash == 0) return DU_NOT_INITIALISED;
+  const int64_t bucket = du::Bucket(base, hash, tname, 0);
+  du::BucketGuard guard(base, bucket);
+  return du::FindInBucket(base, bucket, tname);
+}
+
+}  // namespace
+
 void DUGetLob1(int32_t* base, int32_t* status, const int32_t* record, int32_t usr,
                int32_t* descriptor) {
   int32_t dcb = descriptor[LOBD_DCB];
-  if (dcb == 0) dcb = DatabankOf(base, record);
+  int32_t merge = record[DUREC_MERGE];
+  if (dcb == 0 && record[DUREC_TNAME] == -1) {
+    const int32_t tcb = OwningTable(base, descriptor[LOBD_ID + 2]);
+    if (tcb < 0) {
+      *status = tcb;
+      return;
+    }
+    if (tcb != 0) {
+      dcb = W(base, F(tcb, TCB_DCB));
+      merge = W(base, F(tcb, TCB_TRANS_MODE)) >= 2 ? 1 : 0;
+    }
+  } else if (dcb == 0) {
+    dcb = DatabankOf(base, record);
+  }
   if (dcb != 0 && !du::BlockInside(base, dcb, DCB_WORDS)) dcb = 0;
   const int32_t dir = DirectoryOf(base, dcb);
   if (dir == 0) {
     *status = LOB_NOT_FOUND;
     return;
   }
-  Block b = DirectoryBlock(base, dir, record[DUREC_MERGE]);
+  Block b = DirectoryBlock(base, dir, merge);
   uint8_t* row = b.row();
   PutKey(row, reinterpret_cast<const uint8_t*>(descriptor + LOBD_ID));
   store_be32(row + LDIR_SEQNO, static_cast<uint32_t>(W(base, F(dcb, DCB_MASTER_SEQNO))));

@@ -275,6 +275,24 @@ TEST_F(LargeObjectTest, DescriptorReadsBackTheLocation) {
   EXPECT_TRUE(log_.Has("DUInsLobdir1"));
 }
 
+// A record block that names no table (TNAME -1) finds the databank through
+// the open table the identifier names.
+TEST_F(LargeObjectTest, WithoutTableTheIdentifierFindsTheDatabank) {
+  OpenAll(false);
+  const std::vector<int32_t> id = NewObject(table_);
+  std::vector<int32_t> request(table_.size(), 0);
+  request[DUREC_TNAME] = -1;
+  int32_t d[LOBD_WORDS] = {id[0], id[1], id[2]};
+  int32_t status = 1;
+  DUGetLob1(base_, &status, request.data(), usr_, d);
+  ASSERT_EQ(status, 0);
+  for (int k = 0; k < 4; ++k) EXPECT_EQ(d[LOBD_LOCATION + k], 1000 * id[1] + k);
+  // A table that is not open.
+  int32_t unknown[LOBD_WORDS] = {id[0], id[1], 999};
+  DUGetLob1(base_, &status, request.data(), usr_, unknown);
+  EXPECT_EQ(status, LOB_NOT_FOUND);
+}
+
 // ALTER TABLE dropping the large-object column: every row's column becomes
 // null and every object's references go before the kernel alters the table.
 TEST_F(LargeObjectTest, DroppingTheColumnReleasesEveryObject) {
