@@ -100,9 +100,19 @@ int32_t AppendEntry(int32_t* base, int32_t usr, int32_t* block, int32_t kind, in
   block[DUREC_STATUS] = kind;
   int32_t rc = 0;
   if (origin >= 3 && origin <= 6) {
+    // The kernel folds the change into the row's earlier one in this
+    // transaction, whose record it marks superseded, and answers the kind
+    // to write in word 19: an insert changed again stays an insert. Written
+    // as asked instead, an update followed the insert it had superseded and
+    // the row was gone once the commit was applied. An insert deleted again
+    // (the marker kind) is still written as a delete: the transaction's
+    // reads take it as the row gone, and the commit leaves no row.
     block[DUREC_APPEND_STATUS] = 0;
     DUKernel(DK_AFC1, block + DUREC_APPEND_STATUS);
     if (block[DUREC_APPEND_STATUS] < 0) rc = block[DUREC_APPEND_STATUS];
+    const int32_t folded = block[DUREC_STATUS];
+    if (block[DUREC_APPEND_STATUS] == 0 && folded >= ENTRY_INSERT && folded <= ENTRY_DELETE)
+      kind = folded;
   }
   if (rc == 0) {
     block[DUREC_APPEND_STATUS] = 0;

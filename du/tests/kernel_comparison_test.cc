@@ -92,3 +92,88 @@ TEST_F(KernelChanges, PutOffCheckOnTablesClosedByTheEnd) {
 TEST_F(KernelChanges, ScansThroughTheIndexSeeTheTransactionsChanges) { RunIndexScans(); }
 
 }  // namespace
+
+namespace {
+
+// A row changed more than once in one transaction: the kernel folds each
+// change into the row's earlier one (an insert updated stays an insert, an
+// insert deleted leaves nothing), and the rows stay so once the commit is
+// applied and its cache is gone (two more transactions later).
+TEST_F(KernelChanges, RowsChangedTwiceInATransactionAreCommittedAsTheyEnded) {
+  OpenTables(true);
+  struct Case {
+    const char* name;
+    bool stored;  // row 12 is there before the transaction
+    std::function<void()> changes;
+    std::vector<RowValue> after;
+  };
+  const std::vector<Case> cases = {
+      {"insert, update", false,
+       [&] {
+         ASSERT_EQ(Insert(parent_, {12, std::nullopt, 1}), 0);
+         ASSERT_EQ(Update(parent_, 12, {12, std::nullopt, 2}), 0);
+       },
+       {{12, std::nullopt, 2}}},
+      {"insert, update of the unique column, update", false,
+       [&] {
+         ASSERT_EQ(Insert(parent_, {12, 5, 1}), 0);
+         ASSERT_EQ(Update(parent_, 12, {12, 6, 2}), 0);
+         ASSERT_EQ(Update(parent_, 12, {12, 6, 3}), 0);
+       },
+       {{12, 6, 3}}},
+      {"insert, delete", false,
+       [&] {
+         ASSERT_EQ(Insert(parent_, {12, std::nullopt, 1}), 0);
+         ASSERT_EQ(Delete(parent_, 12), 0);
+       },
+       {}},
+      {"insert, key change", false,
+       [&] {
+         ASSERT_EQ(Insert(parent_, {9, 9, 1}), 0);
+         ASSERT_EQ(Update(parent_, 9, {12, std::nullopt, 2}), 0);
+       },
+       {{12, std::nullopt, 2}}},
+      {"insert, key change, key change refused", false,
+       [&] {
+         ASSERT_EQ(Insert(parent_, {9, 9, 1}), 0);
+         ASSERT_EQ(Update(parent_, 9, {12, std::nullopt, 2}), 0);
+         ASSERT_EQ(Update(parent_, 12, {12, std::nullopt, 3}), 0);
+       },
+       {{12, std::nullopt, 3}}},
+      {"update, update", true,
+       [&] {
+         ASSERT_EQ(Update(parent_, 12, {12, std::nullopt, 2}), 0);
+         ASSERT_EQ(Update(parent_, 12, {12, std::nullopt, 3}), 0);
+       },
+       {{12, std::nullopt, 3}}},
+      {"update, delete", true,
+       [&] {
+         ASSERT_EQ(Update(parent_, 12, {12, std::nullopt, 2}), 0);
+         ASSERT_EQ(Delete(parent_, 12), 0);
+       },
+       {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.stored) {
+      ASSERT_EQ(Begin(1), 0);
+      ASSERT_EQ(Insert(parent_, {12, std::nullopt, 1}), 0);
+      ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+    }
+    ASSERT_EQ(Begin(1), 0);
+    c.changes();
+    EXPECT_EQ(Scan(parent_, true), c.after);
+    ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+    for (int n = 0; n < 2; ++n) {
+      ASSERT_EQ(Begin(1), 0);
+      ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+    }
+    ASSERT_EQ(Begin(1), 0);
+    EXPECT_EQ(Scan(parent_, true), c.after);
+    EXPECT_EQ(Scan(parent_, false), c.after);
+    for (const RowValue& row : c.after) EXPECT_EQ(Delete(parent_, row.id), 0);
+    ASSERT_EQ(End(END_AFTER_SUCCESS), 0);
+  }
+}
+
+}  // namespace
