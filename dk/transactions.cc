@@ -341,6 +341,36 @@ int32_t CheckEnd(const int32_t* block) {
   return 0;
 }
 
+// A transaction prepared for a distributed commit is decided by one end at
+// a time. The sessions of a distributed transaction, or a manager asking
+// again, may decide it at once: two commits would apply its write set
+// twice, and an abort would free the entry under a commit. The decider
+// marks TSS word 13 (the parallel count, which only the commit's entry into
+// the commit set gives) under the TSS lock; an end that finds the mark is
+// refused as for a state that does not allow it.
+constexpr int32_t kBeingDecided = -1;
+
+bool ClaimDecision(int32_t tss, int32_t state) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+  if (a[tss + TSS_STATE] != state || a[tss + TSS_PARALLEL] != 0) return false;
+  a[tss + TSS_PARALLEL] = kBeingDecided;
+  return true;
+}
+
+// An end that left the transaction undecided gives the decision back. A
+// committed entry carries its parallel count instead of the mark; once
+// secured it may have been freed and taken again, which its start number
+// tells.
+void GiveDecisionBack(int32_t tss, int32_t start) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+  const int32_t state = a[tss + TSS_STATE];
+  if ((state == TSS_WAIT_COMMIT || state == TSS_IN_DOUBT) && a[tss + TSS_START] == start &&
+      a[tss + TSS_PARALLEL] == kBeingDecided)
+    a[tss + TSS_PARALLEL] = 0;
+}
+
 }  // namespace
 
 void DKInstallReadChecks(const DKReadChecks* checks) {
@@ -500,18 +530,21 @@ void DKETR1(int32_t* block) {
     pag[PAGREQ_ORDER] = a[tss + TSS_START];
     DKPAG0(pag, 6);
   }
-  if (state == TSS_IN_DOUBT) {
-    // Its write set is in set 167, where the prepare kept it.
+  if (state == TSS_IN_DOUBT || state == TSS_WAIT_COMMIT) {
+    if (!ClaimDecision(tss, state)) {
+      block[ETR_MODE] = Report(kIndexDKETR1, -85, tss);
+      return;
+    }
+    const int32_t start = a[tss + TSS_START];
     bool released = false;
-    const int32_t rc = DKEndInDoubt(tss, mode, &released);
-    if (released) block[ETR_TSS] = 0;
-    block[ETR_MODE] = rc;
-    return;
-  }
-  if (state == TSS_WAIT_COMMIT) {
-    bool released = true;
-    const int32_t rc = EndWaiting(block, tss, &released);
-    if (released) block[ETR_TSS] = 0;
+    // An in-doubt write set is in set 167, where the prepare kept it; a
+    // waiting one is given again in word 1.
+    const int32_t rc = state == TSS_IN_DOUBT ? DKEndInDoubt(tss, mode, &released)
+                                             : EndWaiting(block, tss, &released);
+    if (released)
+      block[ETR_TSS] = 0;
+    else
+      GiveDecisionBack(tss, start);
     block[ETR_MODE] = rc;
     return;
   }

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <climits>
 #include <cstring>
@@ -16,11 +17,25 @@
 
 #include "dk/databank_file.h"
 #include "dk/table_open.h"
+#include "dk/test_points.h"
 #include "dk/tests/large_object_fixture.h"
 #include "dk/tests/transaction_fixture.h"
 #include "dk/transaction_cache.h"
 
 namespace {
+
+// The decider held once its commit has its number: the thread that sets
+// `hold_here`.
+thread_local bool hold_here = false;
+std::atomic<int32_t> holding{0};
+std::atomic<bool> let_go{false};
+
+void HoldAtCommitNumber(DKTestPoint point, int32_t value) {
+  if (point != DKTestPoint::kCommitNumbered || !hold_here) return;
+  holding.store(value);
+  holding.notify_all();
+  let_go.wait(false);
+}
 
 class PreparedTest : public TransactionTest {
  protected:
@@ -590,6 +605,75 @@ TEST_F(PreparedTest, CommitThatTheCommitSetRefusesLeavesItWaiting) {
   EXPECT_EQ(Rows(table_), std::vector<std::string>{});
   EXPECT_EQ(End(tss, s, kEndCommit), 0);
   EXPECT_EQ(Rows(table_).size(), 2u);
+  EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+}
+
+
+// A prepared transaction has one outcome: while one end commits it, a
+// second end (a commit or an abort, from another session of the
+// distributed transaction) is refused, and the write set is applied once.
+TEST_F(PreparedTest, ASecondEndWhileOneDecidesIsRefused) {
+  const struct {
+    const char* what;
+    bool in_doubt;
+    int32_t second;
+  } cases[] = {{"waiting, a second commit", false, kEndCommit},
+               {"waiting, an abort", false, kEndAbort},
+               {"in doubt, a second commit", true, kEndCommit}};
+  int n = 0;
+  // Background threads start once a run (the restart of the last case
+  // starts a run of its own).
+  StartBackground(1);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string key = "d" + std::to_string(n++);
+    Sets s;
+    int32_t tss = 0;
+    if (c.in_doubt) {
+      Prepare("gtrid-" + key, key, key + "x");
+      Restart();
+      Listed l = List(true);
+      ASSERT_EQ(l.status, 0);
+      tss = l.tss;
+      s = NewSets();
+      StartBackground(1);
+    } else {
+      tss = Prepare("gtrid-" + key, key, key + "x", 0, &s);
+    }
+    holding = 0;
+    let_go = false;
+    DKInstallTestHook(HoldAtCommitNumber);
+    std::atomic<int32_t> first{1};
+    std::thread decider([&, n] {
+      enqdeq_attach(enq_, 1 + n);  // an index of its own for each thread
+      hold_here = true;
+      first = End(tss, s, kEndCommit);
+    });
+    holding.wait(0);
+    EXPECT_EQ(End(tss, s, c.second), -85);
+    let_go = true;
+    let_go.notify_all();
+    decider.join();
+    DKInstallTestHook(nullptr);
+    EXPECT_EQ(first, 0);
+    Settle("s" + key);
+    const std::vector<std::string> rows = Rows(table_);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord(key, 4, 8, 'r')), 1);
+    EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  }
+}
+
+// Refused while undecided: the decision is given back, and a later end
+// decides.
+TEST_F(PreparedTest, AnEndThatLeavesItWaitingLetsTheNextDecide) {
+  StartBackground(1);
+  Sets s;
+  const int32_t tss = Prepare("live", "k1", "k2", 0, &s);
+  StoreWord(BP_COMMIT_SET_TBL, 0);
+  EXPECT_EQ(End(tss, s, kEndCommit), -46);
+  StoreWord(BP_COMMIT_SET_TBL, commit_set_);
+  EXPECT_EQ(area_[tss + TSS_PARALLEL], 0);
+  EXPECT_EQ(End(tss, s, kEndAbort), 0);
   EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
 }
 
