@@ -20,3 +20,15 @@ void DDChkTrigger(int32_t* base, int32_t* pb, int32_t id);
 // Cursor over the objects of a name: mode (pb[0]) not 0 opens it with the
 // name, 0 takes the next; the object's id into *id; 1 at the end.
 void DDGetIdByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t* id);
+
+// Does `grantee` hold the privilege of kind 1..17 (holes 14 and 16) on the
+// object (id 0 for kinds without object): pb[0] 0 when not, 1 when it does,
+// -19089 for another kind.
+void DDChkPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
+                    const char* grantee, int32_t grantee_length);
+// Inserts a privilege row of kind 1..17 (holes 14 and 16), or gives a row
+// present already the grantable flag; a grantor "SYSTEM" is stored as
+// "_SYSTEM". -19007 when the present row cannot be read back.
+void DDInsPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id, bool grantable,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length);

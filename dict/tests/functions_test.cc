@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "catalog_gen.h"
 #include "dict/kind_words.h"
@@ -47,7 +48,7 @@ class FunctionsTest : public WorkTest {
     WorkTest::SetUp();
     if (HasFatalFailure()) return;
     upper_.dcbs[1] = dcb_;  // the catalog's databank
-    for (int32_t table : {11, 13, 14, 33}) {
+    for (int32_t table : {11, 13, 14, 27, 33}) {
       int32_t words = 0;
       const int32_t* d = CatalogDescription(table, &words);
       ASSERT_NE(d, nullptr) << table;
@@ -71,6 +72,19 @@ class FunctionsTest : public WorkTest {
   int32_t InsIdent(const std::string& name, int32_t id, int32_t kind) {
     int32_t pb[2] = {0, usr_};
     DDInsIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), id, kind, nullptr, 0);
+    return pb[0];
+  }
+  int32_t InsPrivilege(int32_t kind, int32_t id, bool grantable, const std::string& grantee,
+                       const std::string& grantor) {
+    int32_t pb[2] = {0, usr_};
+    DDInsPrivilege(base_, pb, kind, id, grantable, grantee.data(),
+                   static_cast<int32_t>(grantee.size()), grantor.data(),
+                   static_cast<int32_t>(grantor.size()));
+    return pb[0];
+  }
+  int32_t ChkPrivilege(int32_t kind, int32_t id, const std::string& grantee) {
+    int32_t pb[2] = {0, usr_};
+    DDChkPrivilege(base_, pb, kind, id, grantee.data(), static_cast<int32_t>(grantee.size()));
     return pb[0];
   }
   int32_t InsSchema(int32_t id) {
@@ -120,6 +134,68 @@ TEST_F(FunctionsTest, IdentsAndSchemasAgainstAModel) {
   ASSERT_EQ(BegWork(), 0);
   EXPECT_EQ(InsIdent("NEWCOMER", 5000, 1), 0);
   EXPECT_EQ(InsSchema(999), 0);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+// Privilege rows against a model: a present row is updated (0), a check
+// finds a row of the grantee whatever its grantor, a rollback takes new
+// rows away, holes and kinds outside the table are refused before a run.
+TEST_F(FunctionsTest, PrivilegesAgainstAModel) {
+  std::mt19937 rng(6);
+  std::map<std::tuple<int32_t, int32_t, std::string, std::string>, bool> rows;
+  auto has = [&](int32_t kind, int32_t id, const std::string& grantee) {
+    for (const auto& [k, g] : rows)
+      if (std::get<0>(k) == kind && std::get<1>(k) == id && std::get<2>(k) == grantee) return 1;
+    return 0;
+  };
+  auto stored_id = [](int32_t kind, int32_t id) {
+    return kind == 1 || kind == 2 || (kind >= 10 && kind <= 13) ? 0 : id;
+  };
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t kind : {0, 14, 16, 18}) {
+    EXPECT_EQ(InsPrivilege(kind, 1, true, "U", "G"), DD_KIND_OUTSIDE) << kind;
+    EXPECT_EQ(ChkPrivilege(kind, 1, "U"), DD_KIND_OUTSIDE) << kind;
+  }
+  const int32_t kinds[] = {1, 2, 4, 5, 9, 12, 17};
+  for (int n = 0; n < 200; ++n) {
+    const int32_t kind = kinds[rng() % 7], id = static_cast<int32_t>(rng() % 4);
+    const std::string grantee = "U" + std::to_string(rng() % 5);
+    const std::string grantor = rng() % 2 ? "G" : "H";
+    const bool grantable = rng() % 2;
+    if (rng() % 3 == 0) {
+      EXPECT_EQ(ChkPrivilege(kind, id, grantee), has(kind, stored_id(kind, id), grantee)) << n;
+      continue;
+    }
+    EXPECT_EQ(InsPrivilege(kind, id, grantable, grantee, grantor), 0) << n;
+    rows[{kind, stored_id(kind, id), grantee, grantor}] = grantable;
+  }
+  EXPECT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  for (const auto& [k, g] : rows)
+    EXPECT_EQ(ChkPrivilege(std::get<0>(k), std::get<1>(k), std::get<2>(k)), 1);
+  EXPECT_EQ(InsPrivilege(5, 77, false, "NEWBIE", "G"), 0);
+  EXPECT_EQ(ChkPrivilege(5, 77, "NEWBIE"), 1);
+  EXPECT_EQ(EndWork(1), 0);
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(ChkPrivilege(5, 77, "NEWBIE"), 0);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+// The grantor "SYSTEM" is stored as "_SYSTEM": the row the statement wrote.
+TEST_F(FunctionsTest, TheSystemGrantorIsStoredWithItsUnderscore) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  for (const char* grantor : {"SYSTEM", "SYSTEM   ", "_SYSTEM", "SYSTEMS"}) {
+    EXPECT_EQ(InsPrivilege(5, 3, true, "U", grantor), 0);
+    int32_t status = 0;
+    int32_t* slot = DDWorkSlot(base_, usr_, SLOT_DDInsPrivilege, &status);
+    uint8_t* field = nullptr;
+    int32_t length = 0;
+    ASSERT_EQ(StatementField(base_, slot[SLOT_STM], false, 6, &field, &length), 0);
+    const std::string stored(reinterpret_cast<char*>(field) + 1, 8);
+    EXPECT_EQ(stored, std::string(grantor) == "SYSTEMS" ? "SYSTEMS " : "_SYSTEM ") << grantor;
+  }
   EXPECT_EQ(EndWork(1), 0);
 }
 

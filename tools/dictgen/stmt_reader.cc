@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "interp/opcode_table.h"
+#include "platform/packed_decimal.h"
 #include "tools/dictgen/stmt_model.h"
 
 namespace dictgen {
@@ -124,7 +125,16 @@ std::vector<uint8_t> Compiler::Initial(const std::string& value, Form form, int3
     for (std::size_t k = 0; k < text.size(); ++k) b[k + 1] = static_cast<uint8_t>(text[k]);
     return b;
   }
-  throw Failure{"a first value is null or a quoted text of a char or byte field, not " + value};
+  int32_t n = 0;
+  if (IsInt(form) && Int(value, &n)) {
+    value_descriptor d;
+    d.precision = 2 * width - 3;
+    if (int_to_decimal(ByteSpan(b.data(), b.size()), d, n) != 0)
+      throw Failure{"value " + value + " does not fit the field"};
+    return b;
+  }
+  throw Failure{"a first value is null, a number of an integer field or a quoted text of a char or "
+                "byte field, not " + value};
 }
 
 Place& Compiler::Ref(const std::string& ref) {
@@ -307,6 +317,20 @@ void Compiler::Step(std::vector<std::string> t) {
     code_ << top << ":\n";
     Emit(b.kind == 2 ? "GNX " + b.name + ", " + other(b) + ", " + t[3]
                      : "GNR " + b.name + ", " + t[3]);
+  } else if (k == "position") {
+    // position BLOCK: the next fetch starts at the key the block's row
+    // holds (fetch code 1, status 1), without clearing it as a start does.
+    need(2, "position BLOCK");
+    const StmtBlock& b = Block(t[1]);
+    if (!places_.count("$one")) {
+      head_ << "field $one$ bytes 4\nfield $one alias $one$ 0 4 = 1\n";
+      places_["$one"] = Place{"$one", 4, Form::kByte, ""};
+    }
+    for (int32_t w : {1, 19}) {
+      const std::string name = b.name + "$p" + std::to_string(w);
+      head_ << "field " << name << " alias " << b.name << " " << 4 * w << " 4\n";
+      Emit("MVC " + name + ", 3, $one, 3");
+    }
   } else if (k == "start") {
     need(2, "start BLOCK");
     Emit("IGN " + Block(t[1]).name);
@@ -319,18 +343,15 @@ void Compiler::Step(std::vector<std::string> t) {
     need(2, "lock|prepare BLOCK");
     Emit((k == "lock" ? "LSR " : "PFU ") + Block(t[1]).name);
   } else if (k == "set" || k == "key") {
-    // set A = B: the value moved (packed decimals by their precisions).
+    // set A = B: the bytes of a field of the same form and width moved,
+    // indicator included (MVC takes the length behind the indicator).
     need(4, "set A = B");
     if (t[2] != "=") throw Failure{"expected 'set A = B'"};
     const Place a = Ref(t[1]), b = Ref(t[3]);
-    if (IsInt(a.form) && IsInt(b.form)) {
-      Emit("MVP " + a.asm_name + ", " + std::to_string(2 * a.width - 3) + ", " + b.asm_name +
-           ", " + std::to_string(2 * b.width - 3));
-    } else {
-      if (a.width != b.width) throw Failure{"set between fields of different widths"};
-      Emit("MVC " + a.asm_name + ", " + std::to_string(a.width) + ", " + b.asm_name + ", " +
-           std::to_string(b.width));
-    }
+    if (a.width != b.width || IsInt(a.form) != IsInt(b.form))
+      throw Failure{"set between fields of different forms or widths"};
+    const std::string n = std::to_string(a.width - 1);
+    Emit("MVC " + a.asm_name + ", " + n + ", " + b.asm_name + ", " + n);
   } else if (k == "null") {
     need(2, "null A");
     const Place a = Ref(t[1]);

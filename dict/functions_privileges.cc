@@ -1,0 +1,65 @@
+// Statement functions of privileges.
+#include <string_view>
+
+#include "dict/kind_words.h"
+#include "dict/statement_functions.h"
+#include "dict/statement_params.h"
+#include "dict/statement_run.h"
+
+namespace {
+
+// The stored word of a privilege kind and the object id it keeps; false for
+// a kind outside the table.
+bool PrivilegeKind(int32_t kind, int32_t object_id, std::string_view* word, int32_t* stored_id) {
+  if (DDWordOf(kDDPrivKindWords, kind, word) != 0) return false;
+  *stored_id = DDPrivKindHasObject(kind) ? object_id : 0;
+  return true;
+}
+
+std::string_view Trimmed(const char* s, int32_t n) {
+  std::string_view v(s, static_cast<std::size_t>(n < 0 ? 0 : n));
+  while (!v.empty() && v.back() == ' ') v.remove_suffix(1);
+  return v;
+}
+
+}  // namespace
+
+void DDChkPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
+                    const char* grantee, int32_t grantee_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkPrivilege, IMAGE_DDChkPrivilege);
+  if (stm == 0) return;
+  std::string_view word;
+  int32_t id = 0;
+  if (!PrivilegeKind(kind, object_id, &word, &id)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Text(1, word).Int(2, id).TextLength(3, grantee, grantee_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t found = 0, status = 0;
+  DSGetColInt(base, &status, stm, 1, &found);
+  pb[0] = status != 0 ? status : found;
+}
+
+void DDInsPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id, bool grantable,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsPrivilege, IMAGE_DDInsPrivilege);
+  if (stm == 0) return;
+  std::string_view word;
+  int32_t id = 0;
+  if (!PrivilegeKind(kind, object_id, &word, &id)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  std::string_view by = Trimmed(grantor, grantor_length);
+  if (by == DD_GRANTOR_SYSTEM) by = DD_GRANTOR_SYSTEM_STORED;
+  DDParams p(base, stm);
+  p.Text(1, word).Int(2, id).Text(3, grantable ? DD_YES : DD_NO);
+  p.TextLength(4, grantee, grantee_length);
+  p.TextLength(6, by.data(), static_cast<int32_t>(by.size()));
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

@@ -1,0 +1,46 @@
+// Setting a statement's parameters in order until one fails, with the
+// kernel's setters.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "kernel/statement_columns.h"
+
+inline const uint8_t* DDBytes(const char* s) {
+  return reinterpret_cast<const uint8_t*>(s);
+}
+
+// Sets parameters in order until one fails; the failure.
+class DDParams {
+ public:
+  DDParams(int32_t* base, int32_t stm) : base_(base), stm_(stm) {}
+  DDParams& Int(int32_t n, int32_t v) {
+    if (status_ == 0) DSSetParInt(base_, &status_, stm_, n, v);
+    return *this;
+  }
+  DDParams& Null(int32_t n) {
+    if (status_ == 0) DSSetParNull(base_, &status_, stm_, n);
+    return *this;
+  }
+  DDParams& Text(int32_t n, std::string_view t) {  // blank padded
+    if (status_ == 0)
+      DSSetParChar(base_, &status_, stm_, n, DDBytes(t.data()), 0, static_cast<int32_t>(t.size()));
+    return *this;
+  }
+  DDParams& TextLength(int32_t n, const char* t, int32_t length) {  // n and its length n + 1
+    if (status_ == 0) DSSetParVar(base_, &status_, stm_, n, DDBytes(t), 0, length);
+    return *this;
+  }
+  DDParams& Raw(int32_t n, const uint8_t* b, int32_t length) {  // zero padded
+    if (status_ == 0) DSSetParPad(base_, &status_, stm_, n, b, 0, length);
+    return *this;
+  }
+  int32_t status() const { return status_; }
+
+ private:
+  int32_t* base_;
+  int32_t stm_;
+  int32_t status_ = 0;
+};
+
