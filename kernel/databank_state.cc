@@ -7,6 +7,7 @@
 #include "dk/databank_file.h"
 #include "dk/request.h"
 #include "kernel/control_blocks.h"
+#include "kernel/databank_control.h"
 #include "kernel/system_block.h"
 
 namespace {
@@ -18,7 +19,7 @@ void Fail(int32_t* base, int32_t* request, int32_t status, int32_t seqno) {
   Wd(base, usr, USR_RVEC_RCODE) = status;
   Wd(base, usr, USR_RVEC_LID) = request[DBSTATE_LID];
   Wd(base, usr, USR_RVEC_SEQNO) = seqno;
-  Wd(base, usr, USR_RVEC_BITVEC) = 0;
+  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
 }
 
 }  // namespace

@@ -37,6 +37,7 @@ TEST_F(DbStateTest, FirstCopyGivesItsEntryAndSequence) {
   EXPECT_EQ(W(usr_, USR_RVEC_RCODE), other[DBSTATE_STATUS]);
   EXPECT_EQ(W(usr_, USR_RVEC_LID), 4);
   EXPECT_EQ(W(usr_, USR_RVEC_SEQNO), 5);
+  EXPECT_EQ(W(usr_, USR_RVEC_BITVEC), RVEC_MASK_DATABANK);
   EXPECT_EQ(Close(0, 4), 0);
 }
 
