@@ -136,7 +136,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"ACV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 77
     {"MVF", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 78
     {"MVT", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 79
-    {"CCN", 6, 0, OpFamily::kConvert, "vllvl"},           // 80
+    {"CCN", 6, 0, OpFamily::kConvert, "vlnvl"},           // 80
     {"CNC", 7, 0, OpFamily::kConvert, "vlfnvl"},          // 81
     {"SDT", 3, 0, OpFamily::kMove, "vl"},                 // 82
     {"SVB", 7, 0, OpFamily::kSetfn, "nnnnnn"},            // 83

@@ -81,3 +81,21 @@ TEST_F(InterpTest, PasteDropsTheFractionOfItsStart) {
 }
 
 }  // namespace
+
+namespace {
+
+// CCN's scale -1 asks for a floating value (a cast to a floating decimal
+// type): the assembler and the program check accept it, and the number keeps
+// every digit the text gives.
+TEST_F(InterpTest, CcnTakesAFloatingScale) {
+  Load("field D decimal 12\nfield E decimal 12\nfield PT char 8 = '12.375'\n"
+       "field PE char 8 = '12.375'\nfield OUT word\n"
+       "code\n BEG\n CCN D, 12, -1, PT, 8\n CCN E, 12, 3, PE, 8\n"
+       " CNF 1, D, 12, E, 12, differ\n END 1\ndiffer: END 2\n");
+  int32_t bad = 0;
+  EXPECT_EQ(DACheckProgram(asm_.words.data() + start_, storage_at_ - start_, &bad), 0);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+}
+
+}  // namespace
