@@ -127,10 +127,12 @@ void BeginCompound(Run& run) {
   run.next();
 }
 
+// SCA's operand 2 is its branch operand: the continuation is the position
+// it leads to, the instruction the program check found there.
 void SetContinuation(Run& run) {
   if (!StackOk(run)) return run.fail(kErrBadOperand);
   int32_t status = 0;
-  stack5_set_second(&status, Words(run), run.op(1), Wrapped(run.op(2), 1));
+  stack5_set_second(&status, Words(run), run.op(1), run.Target(run.op(2)));
   if (status < 0) return run.fail(kErrNoBeg);
   run.next();
 }

@@ -99,3 +99,35 @@ TEST_F(InterpTest, CcnTakesAFloatingScale) {
 }
 
 }  // namespace
+
+namespace {
+
+// The compound-statement stack: IPR empties it (action 10), BCS pushes an
+// item, SCA points the top item's continuation at its branch target and JCA
+// goes there; SCA and JCA on an empty stack fail with -19017.
+TEST_F(InterpTest, CompoundStackContinuationIsTheBranchTarget) {
+  Load("field STK bytes 64\ncode\n BEG\n IPR STK, 0, 0\n BCS STK, 7, 1\n SCA STK, there\n"
+       " JCA STK\n END 1\nthere: END 2\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionInitCompound);
+  EXPECT_EQ(pos_, 6);
+  Run();
+  EXPECT_EQ(rvec_[kStateAction], kActionEnd);
+  EXPECT_EQ(rvec_[kStateReturnCode], 2);
+  const int32_t* stack = &WordAt("STK");
+  EXPECT_EQ(stack[0], 1);   // one item
+  EXPECT_EQ(stack[1], 7);   // its statement identifier
+  EXPECT_EQ(stack[2], 17);  // its continuation: the position of `there`
+  EXPECT_EQ(stack[4], 1);   // the atomic flag
+
+  for (const char* body : {" SCA STK, there\n", " JCA STK\n"}) {
+    Load(std::string("field STK bytes 64\ncode\n BEG\n IPR STK, 0, 0\n") + body +
+         " END 1\nthere: END 2\n");
+    Run();
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], kErrNoBeg) << body;
+    EXPECT_EQ(rvec_[kStateAction], kActionError) << body;
+  }
+}
+
+}  // namespace
