@@ -174,7 +174,17 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
   run.storage_words = storage_words;
   run.user_name = user_name;
   run.usr = usr;
-  if (storage_words < kStateWords) return;  // no machine state to report in
+  if (storage_words < kStateWords) {
+    // No machine state to record in: the error goes to the caller's vector
+    // directly, so that no result of an earlier run is read as this one's.
+    for (int32_t k = 0; k < kStateWords; ++k) rvec[k] = 0;
+    rvec[kStateReturnCode] = kErrBadOperand;
+    rvec[kStateBitVector] = kBitsNoTable;
+    rvec[kStateResume] = 1;
+    rvec[kStateAction] = kActionError;
+    *position = 1;
+    return;
+  }
   if (program_words < 1 || program[0] != kOpBEG) {
     run.pos = 1;
     DARecordError(base, program_words >= 1 ? program : nullptr, storage, storage_words, &run.pos,

@@ -131,3 +131,25 @@ TEST_F(InterpTest, CompoundStackContinuationIsTheBranchTarget) {
 }
 
 }  // namespace
+
+namespace {
+
+// A storage area too small for the machine state: the run cannot record its
+// error there, so the caller's vector gets it; nothing of an earlier run's
+// result (an END here) is left to be read as this run's.
+TEST_F(InterpTest, StorageWithoutMachineStateFailsInTheReturnVector) {
+  std::vector<int32_t> program = {41, 44, 1};
+  std::vector<int32_t> storage(4, 0);
+  for (int k = 0; k < kStateWords; ++k) rvec_[k] = 0;
+  rvec_[kStateAction] = kActionEnd;
+  rvec_[kStateReturnCode] = 1;
+  int32_t pos = 2;
+  DAMAE2(base_, rvec_, program.data(), 3, storage.data(), 4, &pos, name_, usr_);
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOperand);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateResume], 1);
+  EXPECT_EQ(pos, 1);
+  EXPECT_EQ(storage, std::vector<int32_t>(4, 0));
+}
+
+}  // namespace
