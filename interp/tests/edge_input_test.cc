@@ -88,10 +88,11 @@ namespace {
 // type): the assembler and the program check accept it, and the number keeps
 // every digit the text gives.
 TEST_F(InterpTest, CcnTakesAFloatingScale) {
-  Load("field D decimal 12\nfield E decimal 12\nfield PT char 8 = '12.375'\n"
-       "field PE char 8 = '12.375'\nfield OUT word\n"
-       "code\n BEG\n CCN D, 12, -1, PT, 8\n CCN E, 12, 3, PE, 8\n"
-       " CNF 1, D, 12, E, 12, differ\n END 1\ndiffer: END 2\n");
+  Load(
+      "field D decimal 12\nfield E decimal 12\nfield PT char 8 = '12.375'\n"
+      "field PE char 8 = '12.375'\nfield OUT word\n"
+      "code\n BEG\n CCN D, 12, -1, PT, 8\n CCN E, 12, 3, PE, 8\n"
+      " CNF 1, D, 12, E, 12, differ\n END 1\ndiffer: END 2\n");
   int32_t bad = 0;
   EXPECT_EQ(DACheckProgram(asm_.words.data() + start_, storage_at_ - start_, &bad), 0);
   Run();
@@ -106,8 +107,9 @@ namespace {
 // item, SCA points the top item's continuation at its branch target and JCA
 // goes there; SCA and JCA on an empty stack fail with -19017.
 TEST_F(InterpTest, CompoundStackContinuationIsTheBranchTarget) {
-  Load("field STK bytes 64\ncode\n BEG\n IPR STK, 0, 0\n BCS STK, 7, 1\n SCA STK, there\n"
-       " JCA STK\n END 1\nthere: END 2\n");
+  Load(
+      "field STK bytes 64\ncode\n BEG\n IPR STK, 0, 0\n BCS STK, 7, 1\n SCA STK, there\n"
+      " JCA STK\n END 1\nthere: END 2\n");
   Run();
   EXPECT_EQ(rvec_[kStateAction], kActionInitCompound);
   EXPECT_EQ(pos_, 6);
@@ -150,6 +152,33 @@ TEST_F(InterpTest, StorageWithoutMachineStateFailsInTheReturnVector) {
   EXPECT_EQ(rvec_[kStateResume], 1);
   EXPECT_EQ(pos, 1);
   EXPECT_EQ(storage, std::vector<int32_t>(4, 0));
+}
+
+}  // namespace
+
+namespace {
+
+// A varying field's length field starts as the length of its first value
+// (0 without one), so that a program can read it before writing it.
+TEST_F(InterpTest, VaryingFieldStartsWithTheLengthOfItsValue) {
+  struct Case {
+    const char* field;
+    int32_t length;
+  };
+  const Case cases[] = {{"varchar 20 = 'abc'", 3},
+                        {"varchar 20", 0},
+                        {"varchar 9 = 'abcdefghi'", 9},
+                        {"varchar 32000 = 'abcdefghijkl'", 12},
+                        {"varchar 100 = ''", 0}};
+  for (const Case& c : cases) {
+    Load(std::string("field V ") + c.field +
+         "\nfield D decimal 5\nfield OUT word = -7\ncode\n BEG\n CHL D, 5, V, " +
+         std::string(c.field).substr(8, std::string(c.field).find_first_of(" ", 8) - 8) +
+         ", V.len\n CNI OUT, D, 5\n END 1\n");
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], 1) << c.field;
+    EXPECT_EQ(WordAt("OUT"), c.length) << c.field;
+  }
 }
 
 }  // namespace

@@ -51,6 +51,27 @@ bool Number(const std::string& s, int64_t* v) {
   return *v >= INT32_MIN && *v <= INT32_MAX;
 }
 
+// Stores the whole number v (0 <= v <= 32000) as a packed decimal of as
+// many digits as `maximum` has, the form in which a varying value's length
+// field holds its current length: zero is 128 and zeros; else the exponent
+// field 3072 + (digits of v) in 12 bits, then v's digits in nibbles.
+void PutLength(uint8_t* field, int32_t maximum, int32_t v) {
+  int32_t precision = 1;
+  for (int32_t m = maximum; m >= 10; m /= 10) ++precision;
+  const int32_t bytes = (precision + 4) / 2;
+  std::memset(field, 0, static_cast<size_t>(bytes));
+  if (v == 0) {
+    field[0] = 128;
+    return;
+  }
+  const std::string digits = std::to_string(v);
+  const int32_t exponent_field = 3072 + static_cast<int32_t>(digits.size());
+  field[0] = static_cast<uint8_t>(exponent_field >> 4);
+  field[1] = static_cast<uint8_t>((exponent_field & 15) << 4 | (digits[0] - '0'));
+  for (size_t j = 1; j < digits.size(); ++j)
+    field[1 + (j + 1) / 2] |= static_cast<uint8_t>((digits[j] - '0') << (j % 2 == 1 ? 4 : 0));
+}
+
 struct Field {
   int32_t offset;
   int32_t bytes;
@@ -172,8 +193,9 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
     fields_[name] = {at, static_cast<int32_t>(n) + ind};
     int32_t len_at = -1;
     if (type == "varchar") {
-      len_at = Take(4, 1);  // a packed decimal of 5 digits
+      len_at = Take(4, 1);  // room for a packed decimal of 5 digits
       fields_[name + ".len"] = {len_at, 4};
+      PutLength(&image_[len_at], static_cast<int32_t>(n), 0);  // empty until given a value
     }
     if (type != "bytes") std::memset(&image_[at + 1], ' ', static_cast<size_t>(n));
     if (value(&v)) {
@@ -188,6 +210,8 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
       if (static_cast<int64_t>(s.size()) > n)
         throw Failure{line_, "value longer than '" + name + "'"};
       std::memcpy(&image_[at + ind], s.data(), s.size());
+      if (len_at >= 0)
+        PutLength(&image_[len_at], static_cast<int32_t>(n), static_cast<int32_t>(s.size()));
     }
   } else if (type == "decimal") {
     if (t.size() < 4 || !Number(t[3], &n) || n < 1 || n > 45)
