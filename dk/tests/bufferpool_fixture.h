@@ -85,8 +85,12 @@ class PageTest : public KernelTest {
     ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
     KernelTest::SetUp();
     area_ = Bufferpool();
-    char tmpl[] = "/tmp/bpool_test_XXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    // DK_TEST_SCRATCH names where the scratch directory goes (/tmp when
+    // unset): a test that runs the test program as a process of its own
+    // keeps what a killed process leaves inside its own directory.
+    const char* scratch = std::getenv("DK_TEST_SCRATCH");
+    std::string tmpl = std::string(scratch ? scratch : "/tmp") + "/bpool_test_XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
     dir_ = tmpl;
     previous_fs_ = mdr_install_file_system(&fault_);
   }
