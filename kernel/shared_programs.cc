@@ -15,6 +15,7 @@
 #include "kernel/error_report.h"
 #include "kernel/hash_lists.h"
 #include "kernel/statement_columns.h"
+#include "kernel/statements.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "platform/enqdeq.h"
@@ -186,9 +187,8 @@ int32_t DSFindShpPsm(int32_t* base, int32_t usr, int32_t number, int32_t qualifi
   // match (one of another qualifier must not hide it).
   int32_t shp = sqlpool_word(base, HashListHead(base, list, bucket));
   for (; shp != 0; shp = Wd(base, shp, SHP_NEXT))
-    if (Wd(base, shp, SHP_CBKEY) == number &&
-        (Wd(base, shp, SHP_ACCESS_MODE) == SHP_PSM_LOCKED ||
-         Wd(base, shp, SHP_SQL_QUALEN) == qualifier))
+    if (Wd(base, shp, SHP_CBKEY) == number && (Wd(base, shp, SHP_ACCESS_MODE) == SHP_PSM_LOCKED ||
+                                               Wd(base, shp, SHP_SQL_QUALEN) == qualifier))
       break;
   if (shp != 0 && Wd(base, shp, SHP_ACCESS_MODE) == SHP_PSM_LOCKED) {
     enqdeq_give(sem);
@@ -421,13 +421,19 @@ void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg) {
     if (offset >= 0 && offset + n <= words)
       for (int32_t i = 0; i < n; ++i) sqlpool_word(base, stg + offset + i) = 0;
   };
-  for (int32_t list : {SD_TABLE_HANDLES, SD_HANDLES_2, SD_HANDLES_3}) {
-    const int32_t off = Wd(base, sd, list), count = Wd(base, sd, list + 1);
+  // The temporary-table list names record blocks whose open table (word 2)
+  // is the holder's own; the dynamic list names storage words of their own.
+  // The permanent tables stay: they are opened once, for every holder.
+  const struct {
+    int32_t list, word;
+  } lists[] = {{SD_TEMP_TABLES, HANDLE_OBJECT}, {SD_DYNAMIC_LIST, 0}};
+  for (const auto& l : lists) {
+    const int32_t off = Wd(base, sd, l.list), count = Wd(base, sd, l.list + 1);
     if (off <= 0 || count <= 0 || !InStorage(base, int64_t{sd} + off, count)) continue;
     for (int32_t i = 0; i < count; ++i) {
       const int32_t at = Wd(base, sd, off + i);
       if (at < 0) break;
-      clear(at, 1);
+      clear(int64_t{at} + l.word, 1);
     }
   }
   ForEachCall(base, sd, [&](int32_t e) { clear(sqlpool_word(base, e + CALL_SLOT), 2); });

@@ -86,9 +86,11 @@ void FreeDebuggerInformation(int32_t* base, int32_t usr, int32_t* info);
 // program built from an image keeps its storage there).
 void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg);
 
-// Clears in storage `stg` the handle words the descriptor's three handle
-// lists name and the two callee words of each call-list entry; offsets
-// outside the storage are passed over.
+// Readies storage `stg` for a new holder: clears the open table (word 2)
+// of each record block the temporary-table list names, each word the
+// dynamic list names and the two callee words of each call-list entry; the
+// permanent tables' record blocks stay (their tables are open for every
+// holder). Offsets outside the storage are passed over.
 void DSResetStorageHandles(int32_t* base, int32_t sd, int32_t stg);
 
 #include "kernel/statement_columns.h"

@@ -12,9 +12,12 @@ inline constexpr int32_t SD_PROGRAM = 2;
 inline constexpr int32_t SD_HEADER_LENGTH = 3;
 inline constexpr int32_t SD_STORAGE_WORDS = 4;
 inline constexpr int32_t SD_BODY_LENGTH = 5;
-inline constexpr int32_t SD_TABLE_HANDLES = 6;  // offset, count
-inline constexpr int32_t SD_HANDLES_2 = 8;
-inline constexpr int32_t SD_HANDLES_3 = 10;
+// Lists of storage offsets (offset from the descriptor, count): record
+// blocks of the permanent tables, record blocks of the temporary tables,
+// and storage words each holder keeps of its own (the dynamic list).
+inline constexpr int32_t SD_TABLE_HANDLES = 6;
+inline constexpr int32_t SD_TEMP_TABLES = 8;
+inline constexpr int32_t SD_DYNAMIC_LIST = 10;
 inline constexpr int32_t SD_INPUT_TABLE = 12;   // offset, count
 inline constexpr int32_t SD_OUTPUT_TABLE = 14;  // offset, count
 inline constexpr int32_t SD_CALL_LIST = 19;     // offset, -1 when none

@@ -45,12 +45,12 @@ class ShpTest : public CoreTest {
     return usr;
   }
   // A compiled program: a descriptor naming a storage of 256 words whose
-  // table-handle list names words 3 and 5, and a compound block for it.
+  // dynamic list names words 3 and 5, and a compound block for it.
   int32_t Compiled(int32_t shp) {
     const int32_t sd = Alloc(4 * 32), stg = Alloc(4 * 256), com = Alloc(4 * 11);
     W(sd, SD_STORAGE_WORDS) = 256;
-    W(sd, SD_TABLE_HANDLES) = 24;
-    W(sd, SD_TABLE_HANDLES + 1) = 3;
+    W(sd, SD_DYNAMIC_LIST) = 24;
+    W(sd, SD_DYNAMIC_LIST + 1) = 3;
     W(sd, 24) = 3;
     W(sd, 25) = 5;
     W(sd, 26) = -1;
@@ -420,8 +420,7 @@ TEST_F(ShpTest, ModelOfEightThreadsOnRoutinePrograms) {
       for (int i = 0; i < 400; ++i) {
         const int32_t number = static_cast<int32_t>(rng() % 4) + 1;
         ShpHandle h;
-        const int32_t rc =
-            DSFindShpPsm(base_, usr, rng() % 2 == 0 ? number : -number, 0, &h);
+        const int32_t rc = DSFindShpPsm(base_, usr, rng() % 2 == 0 ? number : -number, 0, &h);
         ASSERT_GE(rc, 0);
         if (rc == 1 && rng() % 4 == 0) {
           Release(usr, h);  // abandoned: a waiter, if any, compiles
@@ -480,9 +479,9 @@ TEST_F(ShpTest, StatementOfASessionWithoutLevelIsABadHandle) {
   EXPECT_EQ(DSCreateStm(base_, unbound, -255, header, SD_MIN_WORDS, body, 2, &stm), -19039);
   EXPECT_EQ(W(unbound, USR_RVEC_RCODE), -19039);
   EXPECT_EQ(KernelSys(base_), sys_) << "the storage header is untouched";
-  EXPECT_EQ(DSCreateStm(base_, base_[sqlpool::WORDS] + 5, -255, header, SD_MIN_WORDS, body, 2,
-                        &stm),
-            -19039);
+  EXPECT_EQ(
+      DSCreateStm(base_, base_[sqlpool::WORDS] + 5, -255, header, SD_MIN_WORDS, body, 2, &stm),
+      -19039);
   EXPECT_EQ(stm, 0);
   EXPECT_EQ(Live(), live);
   EXPECT_EQ(W(sys_, SYS_ST_STATEMENTS), 0);
@@ -530,7 +529,8 @@ TEST_F(ShpTest, RoutineProgramsOfOneNumberUnderTwoQualifiers) {
 TEST_F(ShpTest, DescriptorOffsetsPastEveryIndexArePassedOver) {
   const int32_t com = Compiled(0);
   const int32_t sd = W(com, COM_SD), stg = W(com, COM_STG);
-  for (int32_t list : {SD_TABLE_HANDLES, SD_HANDLES_2, SD_INPUT_TABLE, SD_OUTPUT_TABLE}) {
+  for (int32_t list :
+       {SD_TABLE_HANDLES, SD_TEMP_TABLES, SD_DYNAMIC_LIST, SD_INPUT_TABLE, SD_OUTPUT_TABLE}) {
     W(sd, list) = 2147483647 - 3;
     W(sd, list + 1) = 2;
   }
@@ -545,6 +545,31 @@ TEST_F(ShpTest, DescriptorOffsetsPastEveryIndexArePassedOver) {
   EXPECT_EQ(DSOpenStm(base_, 0, usr_, stm), 0);
   EXPECT_EQ(W(stm, STM_IPARSZ_W), 0);
   EXPECT_EQ(W(stm, STM_OPARSZ_W), 0);
+}
+
+// A new holder's storage keeps the permanent tables' record blocks (their
+// tables are open once, for every holder) and loses the open table (word 2)
+// of each temporary table's record block and each word of the dynamic list.
+TEST_F(ShpTest, HandleResetClearsTheHoldersOwnWordsOnly) {
+  const int32_t com = Compiled(0);
+  const int32_t sd = W(com, COM_SD), stg = W(com, COM_STG);
+  W(sd, SD_TABLE_HANDLES) = 27;  // one permanent table at storage word 40
+  W(sd, SD_TABLE_HANDLES + 1) = 2;
+  W(sd, 27) = 40;
+  W(sd, 28) = -1;
+  W(sd, SD_TEMP_TABLES) = 29;  // temporary tables at storage words 80 and 120
+  W(sd, SD_TEMP_TABLES + 1) = 2;
+  W(sd, 29) = 80;
+  W(sd, 30) = 120;
+  DSResetStorageHandles(base_, sd, stg);
+  for (int32_t w = 40; w < 40 + HANDLE_WORDS; ++w) EXPECT_EQ(W(stg, w), 1000 + w) << w;
+  for (int32_t table : {80, 120}) {
+    EXPECT_EQ(W(stg, table + HANDLE_OBJECT), 0) << table;
+    EXPECT_EQ(W(stg, table), 1000 + table) << table;
+    EXPECT_EQ(W(stg, table + HANDLE_ACCESS), 1000 + table + HANDLE_ACCESS) << table;
+  }
+  EXPECT_EQ(W(stg, 3), 0);
+  EXPECT_EQ(W(stg, 5), 0);
 }
 
 }  // namespace
