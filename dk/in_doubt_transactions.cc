@@ -137,10 +137,8 @@ int32_t ScanGroups(int32_t table, const std::function<int32_t(const Group&)>& ea
 }
 
 // The group of a transaction from its positions (TSS words 9 to 12).
-int32_t ReadGroup(int32_t table, int32_t tss, Group* g) {
-  const int32_t* a = Bufferpool();
-  const Place first{a[tss + TSS_FIRST_PAGE], a[tss + TSS_FIRST_POS]};
-  g->header_place = {a[tss + TSS_END_PAGE], a[tss + TSS_END_POS]};
+int32_t ReadGroup(int32_t table, Place first, Place header, Group* g) {
+  g->header_place = header;
   std::vector<int32_t> b = SetBlock(table);
   b[SETRQ_PAGE] = first.page;
   b[SETRQ_POSITION] = first.position;
@@ -452,23 +450,36 @@ int32_t CollectTables(const Group& g, int32_t* first, int32_t* count) {
 }
 
 // The in-doubt transaction with the lowest start number above `after`.
-int32_t NextInDoubt(int32_t after) {
+// An in-doubt transaction as the listing found it under the TSS lock:
+// where its group lies in set 167 is read there too, since an end deciding
+// it replaces those words with its places in the commit set.
+struct InDoubt {
+  int32_t tss = 0, start = 0;
+  Place first, header;
+};
+
+// The in-doubt transaction of the lowest start number above `after` that
+// no end is deciding; tss 0 when none.
+InDoubt NextInDoubt(int32_t after) {
   int32_t* a = Bufferpool();
   EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
   int32_t found = 0;
   int32_t state[4] = {0, a[BP_TSS_HASH], 0, 0};
   for (int32_t e = DKHMS0(state); e > 0; e = DKHMS0(state)) {
     if (a[e + TSS_STATE] != TSS_IN_DOUBT || a[e + TSS_START] <= after) continue;
+    if (a[e + TSS_PARALLEL] == kTssBeingDecided) continue;
     if (found == 0 || a[e + TSS_START] < a[found + TSS_START]) found = e;
   }
-  return found;
+  if (found == 0) return {};
+  return {found, a[found + TSS_START], {a[found + TSS_FIRST_PAGE], a[found + TSS_FIRST_POS]},
+          {a[found + TSS_END_PAGE], a[found + TSS_END_POS]}};
 }
 
-int32_t ListOne(int32_t* block, uint8_t* area, int32_t tss) {
+int32_t ListOne(int32_t* block, uint8_t* area, const InDoubt& t) {
   int32_t table = 0;
   if (int32_t rc = OpenPreparedSet(&table)) return rc;
   Group g;
-  int32_t rc = ReadGroup(table, tss, &g);
+  int32_t rc = ReadGroup(table, t.first, t.header, &g);
   ClosePreparedSet(table);
   if (rc != 0) return rc;
   const uint8_t* bytes = nullptr;
@@ -595,7 +606,9 @@ int32_t DKEndInDoubt(int32_t tss, int32_t end_mode, bool* released) {
   int32_t table = 0;
   if (int32_t rc = OpenPreparedSet(&table)) return rc;
   Group g;
-  int32_t rc = ReadGroup(table, tss, &g);
+  // Decided by this end alone: the places are the prepare's still.
+  int32_t rc = ReadGroup(table, {a[tss + TSS_FIRST_PAGE], a[tss + TSS_FIRST_POS]}, {page, position},
+                         &g);
   ClosePreparedSet(table);
   if (rc == 0) rc = CommitInDoubt(tss, g);
   if (rc != 0) return rc;
@@ -655,13 +668,27 @@ int32_t DKRTC1(int32_t* request) {
 void DKEPT1(int32_t* block, void* area) {
   if (!block) return;
   const int32_t after = block[EPT_STATUS] != 0 ? INT32_MIN : block[EPT_LAST];
-  const int32_t tss = NextInDoubt(after);
-  if (tss == 0) {
-    block[EPT_STATUS] = 1;
+  int32_t* a = Bufferpool();
+  for (;;) {
+    const InDoubt t = NextInDoubt(after);
+    if (t.tss == 0) {
+      block[EPT_STATUS] = 1;
+      return;
+    }
+    // Its group is read under the lock that marks groups decided and
+    // empties the set: once the transaction is found undecided and no end
+    // deciding it, the group stays where it was found while it is read.
+    EnqdeqGuard set_guard(a + BP_LOCK_PREPARED_SET);
+    {
+      EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
+      if (a[t.tss + TSS_STATE] != TSS_IN_DOUBT || a[t.tss + TSS_START] != t.start ||
+          a[t.tss + TSS_PARALLEL] == kTssBeingDecided)
+        continue;  // decided meanwhile: the next one
+    }
+    block[EPT_LAST] = t.start;
+    for (int w = EPT_LAST + 1; w < EPT_TABLES; ++w) block[w] = 0;
+    block[EPT_TSS] = t.tss;
+    block[EPT_STATUS] = ListOne(block, static_cast<uint8_t*>(area), t);
     return;
   }
-  block[EPT_LAST] = Bufferpool()[tss + TSS_START];
-  for (int w = EPT_LAST + 1; w < EPT_TABLES; ++w) block[w] = 0;
-  block[EPT_TSS] = tss;
-  block[EPT_STATUS] = ListOne(block, static_cast<uint8_t*>(area), tss);
 }

@@ -348,13 +348,12 @@ int32_t CheckEnd(const int32_t* block) {
 // marks TSS word 13 (the parallel count, which only the commit's entry into
 // the commit set gives) under the TSS lock; an end that finds the mark is
 // refused as for a state that does not allow it.
-constexpr int32_t kBeingDecided = -1;
 
 bool ClaimDecision(int32_t tss, int32_t state) {
   int32_t* a = Bufferpool();
   EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
   if (a[tss + TSS_STATE] != state || a[tss + TSS_PARALLEL] != 0) return false;
-  a[tss + TSS_PARALLEL] = kBeingDecided;
+  a[tss + TSS_PARALLEL] = kTssBeingDecided;
   return true;
 }
 
@@ -367,7 +366,7 @@ void GiveDecisionBack(int32_t tss, int32_t start) {
   EnqdeqGuard guard(a + BP_LOCK_TSS_HASH);
   const int32_t state = a[tss + TSS_STATE];
   if ((state == TSS_WAIT_COMMIT || state == TSS_IN_DOUBT) && a[tss + TSS_START] == start &&
-      a[tss + TSS_PARALLEL] == kBeingDecided)
+      a[tss + TSS_PARALLEL] == kTssBeingDecided)
     a[tss + TSS_PARALLEL] = 0;
 }
 

@@ -22,6 +22,10 @@ constexpr int32_t TSS_FIRST_POS = 10;  // 4 once the write set is being committe
 constexpr int32_t TSS_END_PAGE = 11;   // position of the header record
 constexpr int32_t TSS_END_POS = 12;
 constexpr int32_t TSS_PARALLEL = 13;
+// TSS word 13 of a prepared transaction (15, 16) while an end decides it:
+// no other end may decide it meanwhile, and its commit-set positions
+// (words 9 to 12) are being replaced.
+constexpr int32_t kTssBeingDecided = -1;
 constexpr int32_t TSS_KIND = 14;          // commit kind: 128 and 129 are synchronous
 constexpr int32_t TSS_SAFE_RELEASE = 15;  // safe release commit number at begin
 constexpr int32_t TSS_DATA_PAGES = 16;
