@@ -119,11 +119,14 @@ void FreeList(int32_t* base, int32_t record, int32_t slot) {
   W(base, F(record, slot)) = 0;
 }
 
-// Step 3 of the apply, also its end after a failure: every object entry's
-// record block closed and freed, its object released, both lists freed.
+// Step 3 of the apply, also its end after a failure: every applied object
+// entry's record block closed and freed and its object released (an entry
+// not applied holds no databank), both lists freed.
 void ReleaseApplyLists(int32_t* base, int32_t usr, int32_t record) {
   for (int32_t e = W(base, F(record, DDL_OBJECTS)); e != 0; e = W(base, e)) {
-    CloseRecordBlock(base, usr, W(base, F(e, OBJ_RECORD)), CLOSE_TABLE);
+    const int32_t block = W(base, F(e, OBJ_RECORD));
+    if (block == 0 || block == kApplying) continue;
+    CloseRecordBlock(base, usr, block, CLOSE_TABLE);
     Release(base, usr, 0, W(base, F(e, OBJ_ID)));
   }
   FreeList(base, record, DDL_OBJECTS);
@@ -150,8 +153,12 @@ int32_t ApplyObjects(int32_t* base, int32_t usr, int32_t record, int32_t tp) {
     DropOpenTables(base, usr, record, OTE_TNAME, tname);
     int32_t dcb = 0;
     if (int32_t rc = DUOpenDatabankKind(base, usr, 3, object, &dcb); rc != 0) return rc;
+    // From here the databank is held: an entry left unapplied gives it back.
     const int32_t block = du::NewBlock(base, 4 * DUREC_RECORD);
-    if (block == 0) return DU_NO_STORAGE;
+    if (block == 0) {
+      Release(base, usr, 0, object);
+      return DU_NO_STORAGE;
+    }
     int32_t* b = Block(base, block);
     b[DUREC_ACCESS_MODE] = 1;
     b[DUREC_LID] = object;
@@ -161,14 +168,11 @@ int32_t ApplyObjects(int32_t* base, int32_t usr, int32_t record, int32_t tp) {
     b[DUREC_RECLEN] = W(base, F(e, OBJ_RECLEN));
     W(base, F(e, OBJ_RECORD)) = kApplying;
     const int32_t st = OpenExclusive(base, usr, b, dcb);
-    if (st == kTableMissing) {
-      CloseRecordBlock(base, usr, block, CLOSE_TABLE);
-      W(base, F(e, OBJ_RECORD)) = 0;
-      continue;
-    }
     if (st != 0) {
       CloseRecordBlock(base, usr, block, CLOSE_TABLE);
       W(base, F(e, OBJ_RECORD)) = 0;
+      Release(base, usr, 0, object);
+      if (st == kTableMissing) continue;
       return st;
     }
     W(base, F(e, OBJ_RECORD)) = block;

@@ -23,10 +23,12 @@ struct DefinitionModel {
   }
   static const DUDefinitionServices* Table() {
     static const DUDefinitionServices table = {
+        // The databank is held until the object is released.
         [](int32_t*, int32_t, int32_t, int32_t id, int32_t* dcb) {
           auto& m = Current()->dcbs;
           if (!m.count(id)) return -16181;
           *dcb = m[id];
+          ++UpperModel::Current()->databank_refs[id];
           return 0;
         },
         [](int32_t*, int32_t, int32_t* record, const int32_t*) {
@@ -212,14 +214,35 @@ TEST_F(DdlTransactionTest, ApplyOpensTheObjectsAndWritesTheStatements) {
   EXPECT_EQ(Find(kParent), 0);
 }
 
+// A failed apply releases what it opened, and only that: the entry it
+// had not reached yet (older, later in the list) holds no databank.
 TEST_F(DdlTransactionTest, AFailedApplyReleasesTheLists) {
   BeginDefinition();
   int32_t pb[2] = {0, usr_};
+  DSDdlTransAdd(base_, pb, 0, 30, kLid, 4, 12, 1);     // not reached
   DSDdlTransAdd(base_, pb, 0, kParent, 99, 8, 40, 1);  // no such databank
+  DSDdlTransAdd(base_, pb, 0, kChild, kLid, 8, 40, 1);  // applied first
   DSDdlTransApply(base_, pb);
   EXPECT_EQ(pb[0], -16181);
   EXPECT_EQ(Count(DDL_OBJECTS), 0);
   ASSERT_EQ(End(87), 0);
+  EXPECT_EQ(upper_.databank_refs[kLid], 0);
+  EXPECT_EQ(upper_.databank_refs[99], 0);
+}
+
+// An object whose table is gone (-16190) stays unapplied and gives its
+// databank back at once; the end releases the applied ones.
+TEST_F(DdlTransactionTest, AnObjectWithoutTableHoldsNoDatabank) {
+  BeginDefinition();
+  int32_t pb[2] = {0, usr_};
+  DSDdlTransAdd(base_, pb, 0, kParent, kLid, 8, 40, 1);
+  DSDdlTransAdd(base_, pb, 0, 30, kLid, 4, 12, 1);
+  kernel_.fail[DK_OPT1] = -50;  // the kernel has no table 30
+  DSDdlTransApply(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_NE(Find(kParent), 0);
+  ASSERT_EQ(End(84), 0);
+  EXPECT_EQ(upper_.databank_refs[kLid], 0);
 }
 
 }  // namespace
