@@ -148,7 +148,7 @@ TEST(AlterSteps, ColumnRangesWithoutBytesAreRefused) {
   }
 }
 
-class AlterRowsTest : public TableTest {
+class AlterRowsTest : public ModelTableTest {
  protected:
   AlterRowsTest() {
     upper_.descriptions[kOld] = Description(kLid, kOldKey, kOldRec, 0, {}, {});

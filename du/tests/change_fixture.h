@@ -4,4 +4,4 @@
 #include "du/tests/change_operations.h"
 #include "du/tests/table_fixture.h"
 
-using ChangeTest = ChangeTestOn<TableTest>;
+using ChangeTest = ChangeTestOn<ModelTableTest>;

@@ -55,7 +55,7 @@ struct DefinitionModel {
   }
 };
 
-class DdlTransactionTest : public TableTest {
+class DdlTransactionTest : public ModelTableTest {
  protected:
   DdlTransactionTest() {
     DefinitionModel::Current() = &model_;

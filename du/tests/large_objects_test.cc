@@ -30,7 +30,7 @@ struct Freed {
   }
 };
 
-class LargeObjectTest : public TableTest {
+class LargeObjectTest : public ModelTableTest {
  protected:
   static constexpr int32_t kTable = 40, kOther = 41, kDirectory = 50;
   static constexpr int32_t kRecLen = 40, kColumn = 16;

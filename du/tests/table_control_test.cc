@@ -11,7 +11,7 @@
 
 namespace {
 
-class TableControlTest : public TableTest {};
+class TableControlTest : public ModelTableTest {};
 
 TEST_F(TableControlTest, UsersShareATableByAccessMode) {
   const int64_t blocks = BlocksInUse();
@@ -272,7 +272,7 @@ TEST_F(TableControlTest, IndexRecordBlockUsesItsBaseTable) {
 }
 
 // A statement whose permanent list names the given tables.
-class StatementTablesTest : public TableTest {
+class StatementTablesTest : public ModelTableTest {
  protected:
   int32_t Statement(const std::vector<int32_t>& tables, int32_t count = -1) {
     const int32_t stm = NewStatement(usr_, 2);

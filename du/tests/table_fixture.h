@@ -1,19 +1,21 @@
-// Tables for the open-table tests: catalog descriptions of a parent table
-// with a unique index and of a child table whose foreign key references the
-// parent's key, record blocks naming them, and the opens and closes.
+// Tables for the open-table tests over the kernel model: catalog
+// descriptions of a parent table with a unique index and of a child table
+// whose foreign key references the parent's key, record blocks naming them,
+// and the opens and closes. Named apart from the databank kernel's own
+// TableTest, which the kernel fixtures link into the same test program.
 #pragma once
 
 #include "du/tests/descriptions.h"
 #include "du/tests/record_access_fixture.h"
 
-class TableTest : public RecordAccessTest {
+class ModelTableTest : public RecordAccessTest {
  protected:
   static constexpr int32_t kParent = ParentChild::kParent,
                            kParentUnique = ParentChild::kParentUnique,
                            kChild = ParentChild::kChild, kChildFk = ParentChild::kChildFk;
   static constexpr int32_t kLid = 5;
 
-  TableTest() {
+  ModelTableTest() {
     EXPECT_EQ(DUCrtTcbHash(base_), 0);
     dcb_ = NewDatabank(kLid, 3);
     upper_.descriptions[kParent] = ParentChild::Parent(kLid);

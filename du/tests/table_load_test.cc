@@ -13,7 +13,7 @@
 
 namespace {
 
-class TableLoadTest : public TableTest {
+class TableLoadTest : public ModelTableTest {
  protected:
   static constexpr int32_t kSingle = 60, kLoaded = 61, kRecLen = 40;
 
