@@ -59,3 +59,49 @@ void DDGetIdByName(int32_t* base, int32_t* pb, const char* name, int32_t name_le
   DSGetColInt(base, &status, stm, 1, id);
   pb[0] = status;
 }
+
+void DDInsObject(int32_t* base, int32_t* pb, int32_t id, int32_t kind, const char* schema,
+                 int32_t schema_length, const char* name, int32_t name_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsObject, IMAGE_DDInsObject);
+  if (stm == 0) return;
+  std::string_view word;
+  if (DDWordOf(kDDObjectWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, id).Text(2, word);
+  if (schema_length < 1)
+    p.Null(3).Null(4);
+  else
+    p.TextLength(3, schema, schema_length);
+  p.TextLength(5, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDDelIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t* id,
+                int32_t* kind, char* name_out) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelIdent, IMAGE_DDDelIdent);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    if (mode == 1)
+      p.TextLength(1, name, name_length).Null(3).Null(4);
+    else
+      p.Null(1).Null(2).TextLength(3, name, name_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, id);
+  uint8_t word[21] = {};
+  if (status == 0) DSGetColChar(base, &status, stm, 2, word, 0);
+  *kind = status == 0 ? DDNumberOf(kDDGranteeWords,
+                                   std::string_view(reinterpret_cast<char*>(word), 20))
+                      : 0;
+  if (status == 0 && mode != 1 && name_out != nullptr)
+    DSGetColChar(base, &status, stm, 3, reinterpret_cast<uint8_t*>(name_out), 0);
+  pb[0] = status;
+}

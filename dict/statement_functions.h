@@ -32,3 +32,16 @@ void DDChkPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
 void DDInsPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id, bool grantable,
                     const char* grantee, int32_t grantee_length, const char* grantor,
                     int32_t grantor_length);
+
+// Inserts an object row: id, kind (of the object kinds, 8 COLUMN and 20
+// GENERATED included), schema (a length below 1: NULL) and name. 2 when
+// the id exists.
+void DDInsObject(int32_t* base, int32_t* pb, int32_t id, int32_t kind, const char* schema,
+                 int32_t schema_length, const char* name, int32_t name_length);
+// Cursor over the idents of a name, deleting each one's object, ident and
+// privilege rows before it is handed back: mode (pb[0]) 1 opens by name,
+// another non-zero mode by the second name form, 0 takes the next. The
+// ident's id, its kind (1 GROUP, 2 PROGRAM, 3 USER, 4 OS_USER, 0 none) and,
+// outside mode 1, its name (128 bytes, blank padded; may be nullptr).
+void DDDelIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t* id,
+                int32_t* kind, char* name_out);

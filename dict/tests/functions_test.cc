@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "catalog_gen.h"
 #include "dict/kind_words.h"
@@ -86,6 +87,24 @@ class FunctionsTest : public WorkTest {
     int32_t pb[2] = {0, usr_};
     DDChkPrivilege(base_, pb, kind, id, grantee.data(), static_cast<int32_t>(grantee.size()));
     return pb[0];
+  }
+  int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, kind, schema.data(), static_cast<int32_t>(schema.size()),
+                name.data(), static_cast<int32_t>(name.size()));
+    return pb[0];
+  }
+  struct Deleted {
+    int32_t status, id, kind;
+    std::string name;
+  };
+  Deleted DelIdent(int32_t mode, const std::string& name) {
+    int32_t pb[2] = {mode, usr_};
+    Deleted d{0, 0, -1, std::string(128, '?')};
+    DDDelIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), &d.id, &d.kind,
+               d.name.data());
+    d.status = pb[0];
+    return d;
   }
   int32_t InsSchema(int32_t id) {
     int32_t pb[2] = {0, usr_};
@@ -179,6 +198,63 @@ TEST_F(FunctionsTest, PrivilegesAgainstAModel) {
   EXPECT_EQ(EndWork(1), 0);
   ASSERT_EQ(BegWork(), 0);
   EXPECT_EQ(ChkPrivilege(5, 77, "NEWBIE"), 0);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+// Dropping idents: each one's object, ident and privilege rows are gone
+// when it is handed back; the next call gives 1; the other idents and
+// their rows stay.
+TEST_F(FunctionsTest, DroppingAnIdentDeletesItsRowsBeforeHandingItBack) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(InsObject(1, 17, "", "X"), DD_KIND_OUTSIDE);
+  const std::map<std::string, std::pair<int32_t, int32_t>> idents = {
+      {"ANN", {301, 3}}, {"BOB", {302, 1}}, {"CID", {303, 4}}};
+  for (const auto& [name, v] : idents) {
+    ASSERT_EQ(InsIdent(name, v.first, v.second), 0);
+    ASSERT_EQ(InsObject(v.first, 3, "", name), 0);
+    // Privileges granted to every ident, on objects 1 to 3.
+    for (int32_t object = 1; object <= 3; ++object)
+      ASSERT_EQ(InsPrivilege(5, object, false, name, "G"), 0);
+  }
+  ASSERT_EQ(InsObject(400, 6, "ANN", "ANN"), 0);  // a table of ANN's: not an ident
+  EXPECT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  const Deleted bob = DelIdent(1, "BOB");
+  EXPECT_EQ(bob.status, 0);
+  EXPECT_EQ(bob.id, 302);
+  EXPECT_EQ(bob.kind, 1);
+  // Gone before the hand-back: the rows can be made again.
+  for (int32_t object = 1; object <= 3; ++object) EXPECT_EQ(ChkPrivilege(5, object, "BOB"), 0);
+  EXPECT_EQ(DelIdent(0, "").status, 1);
+  const Deleted cid = DelIdent(2, "CID");
+  EXPECT_EQ(cid.status, 0);
+  EXPECT_EQ(cid.id, 303);
+  EXPECT_EQ(cid.kind, 4);
+  EXPECT_EQ(cid.name.substr(0, 4), "CID ");
+  EXPECT_EQ(DelIdent(0, "").status, 1);
+  EXPECT_EQ(DelIdent(1, "NOBODY").status, 1);
+  EXPECT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(InsIdent("BOB", 302, 1), 0);
+  EXPECT_EQ(InsObject(302, 3, "", "BOB"), 0);
+  EXPECT_EQ(InsIdent("CID", 303, 4), 0);
+  EXPECT_EQ(InsIdent("ANN", 301, 3), 2);
+  EXPECT_EQ(InsObject(301, 3, "", "ANN"), 2);
+  EXPECT_EQ(InsObject(400, 6, "ANN", "ANN"), 2);
+  EXPECT_EQ(ChkPrivilege(5, 2, "ANN"), 1);
+  // The objects of a name, in the order of index 60 (schema, name; a NULL
+  // schema last).
+  std::vector<int32_t> ids;
+  int32_t pb[2] = {1, usr_}, id = 0;
+  for (DDGetIdByName(base_, pb, "ANN", 3, &id); pb[0] == 0 && ids.size() < 10;
+       DDGetIdByName(base_, pb, nullptr, 0, &id))
+    ids.push_back(id), pb[0] = 0;
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(ids, (std::vector<int32_t>{400, 301}));
+  int32_t chk[2] = {0, usr_};
+  DDChkTrigger(base_, chk, 400);
+  EXPECT_EQ(chk[0], 0);
   EXPECT_EQ(EndWork(1), 0);
 }
 

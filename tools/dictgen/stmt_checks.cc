@@ -1,5 +1,5 @@
-// The build checks of the statement images: every statement of the
-// dictionary's statement functions has its rule here, written once from
+// The build checks of the statement images: every private statement has
+// its rule here, written once from
 // what the statement must do: its slot, the least number of parameters and
 // result columns it has (exactly none where it hands back nothing), the
 // system tables it works on and what it does to each (i insert, u update,
@@ -241,6 +241,108 @@ const Rule kRules[] = {
      "0, 1, -19007"},
 };
 
+// The other dictionary statements: their slot (-1 for a shared one),
+// exactly their parameters and result columns, and the tables they work on
+// with what is done to each.
+struct ExactRule {
+  const char* name;
+  int32_t slot;
+  int32_t inputs, outputs;
+  const char* tables;
+};
+
+const ExactRule kExactRules[] = {
+    {"DDCmpTableAttr", -1, 8, 23, "11:r 12:r 15:r 16:r 17:r 18:r 25:r 33:r"},
+    {"DDCmpIndexAttr", -1, 1, 8, "15:r 18:r"},
+    {"DDCmpColumns", -1, 4, 22, "22:r"},
+    {"DDCmpCI", -1, 1, 8, "18:r 20:r 22:r"},
+    {"DDCmpTablePriv", -1, 4, 0, "25:r"},
+    {"DDCmpColumnPriv", -1, 6, 0, "26:r"},
+    {"DDCmpSourceText", -1, 5, 6, ""},
+    {"DDCmpDomain", -1, 8, 18, "11:r 23:r 27:r"},
+    {"DDCmpViewCols", -1, 1, 5, "11:r 41:r"},
+    {"DDCmpRoutine", -1, 10, 14, ""},
+    {"DDCmpParams", -1, 2, 11, "31:r"},
+    {"DDCmpParamCols", -1, 2, 9, "31:r"},
+    {"DDCmpPS", -1, 2, 6, "11:r 41:r"},
+    {"DDCmpTrigger", -1, 2, 9, "33:r 41:r"},
+    {"DDCmpSequence", -1, 9, 11, "11:r 27:r 32:r"},
+    {"DDCmpCC", -1, 3, 1, "18:r 21:r 24:r"},
+    {"DDCmpIN", -1, 4, 1, "11:r"},
+    {"DDCmpDefault", -1, 5, 3, ""},
+    {"DDCmpCollation", -1, 5, 1, "11:r"},
+    {"DDLv2Tab", -1, 4, 4, "11:r 12:r 16:r 17:r"},
+    {"DDLv2Acc", -1, 3, 6, "25:r"},
+    {"DDLv2Vcl", -1, 1, 3, "55:r"},
+    {"DDLv2Vre", -1, 1, 5, "56:r"},
+    {"DDLv2Col", -1, 1, 10, "22:r"},
+    {"DDLv2Idx", -1, 1, 5, "20:r 22:r"},
+    {"DDLv2Tbx", -1, 1, 3, "16:r 18:r"},
+    {"DDLv2Dde", -1, 1, 2, "23:r"},
+    {"DDLv2Dre", -1, 1, 4, "54:r"},
+    {"DDLv2Upd", -1, 4, 0, "22:r 26:r"},
+    {"DDLv2Dtb", -1, 2, 1, "15:r"},
+    {"DDInsStatement", 128, 12, 0, "148:i 149:i"},
+    {"DDInsStatementItem", 129, 9, 0, "149:i 150:i"},
+    {"DDDelStatement", 130, 4, 0, "11:d 27:d 38:d 39:d 41:d 148:d 149:d 150:d"},
+    {"DDCmpGQST", -1, 10, 6, "11:r 27:r 148:r 149:r"},
+    {"DDCmpGQSD", -1, 5, 4, "149:r 150:r"},
+    {"DDChkTablePriv", 27, 4, 2, "25:r"},
+    {"DDChkIdPair", 19, 2, 0, "15:r 16:r 18:r 33:r"},
+    {"DDGetRefKey", 56, 4, 3, "18:r 20:r"},
+    {"DDChkColumnPriv", 28, 6, 1, "26:r"},
+    {"DDGetKeyId", 46, 5, 1, "11:r 19:r 20:r"},
+    {"DDGetColumn", 25, 5, 18, "22:r"},
+    {"DDChkColumnUse", 58, 4, 0, "18:r 19:r 20:r 22:r 39:r"},
+    {"DDScanTableRows", 63, 0, 1, ""},
+    {"DDGetKeyColumn", 117, 3, 13, "20:r 22:r"},
+    {"DDSelObject", 98, 6, 1, "11:r 16:r 18:r 19:r 29:r 38:r 39:r 40:r"},
+    {"DDChkView", 23, 3, 7, "11:r 12:r"},
+    {"DDGetObjectIds", 24, 3, 7, "11:r 16:r 18:r"},
+    {"DDGetDatabankOpt", 54, 2, 2, "11:r 15:r 27:r"},
+    {"DDCurColumnGrants", 108, 9, 8, "14:r 25:du 26:du"},
+    {"DDCurTableGrants", 38, 7, 6, "14:r 25:du 26:du"},
+    {"DDCurTablePrivs", 43, 4, 2, "25:r"},
+    {"DDCurDeps", 48, 1, 1, "38:r 42:d"},
+    {"DDDelDatabankRows", 29, 3, 4, "11:d 12:d 15:d 27:d 51:d"},
+    {"DDCurTableKeys2", 59, 3, 7, "22:du 26:d 38:d 39:r 40:d 41:d 55:u 56:u"},
+    {"DDDropUsage", 61, 6, 0, "22:u 38:d 40:d 55:r"},
+    {"DDDelSynonyms", 33, 4, 0, "11:d 12:d"},
+    {"DDDelTableRows", 34, 4, 4, "11:d 16:d 18:r 22:d 25:d 26:d 38:d 40:d 41:d"},
+    {"DDDelKeys", 32, 3, 6, "11:d 16:r 18:d 19:d 20:d 21:d 22:u 33:d 38:d 39:d 41:d 42:d 43:d"},
+    {"DDDelViews", 35, 3, 1, "11:d 16:d 17:d 22:d 25:d 26:d 38:d 39:d 40:d 41:d 42:d 43:d 55:d 56:d"},
+    {"DDCurTableKeyKinds", 60, 3, 2, "18:r 20:r 39:r"},
+    {"DDCurDatabank", 105, 3, 12, "11:r 15:r"},
+    {"DDCurDatabankFile", 106, 4, 11, "15:r"},
+    {"DDCurObjText", 62, 2, 5, "11:r"},
+    {"DDCurKeys", 66, 1, 7, "18:r"},
+    {"DDInsTablePriv", 0, 9, 0, "25:iu"},
+    {"DDInsCheckParts", 1, 7, 0, "42:i 43:i"},
+    {"DDInsColumn", 3, 23, 0, "22:i 40:i"},
+    {"DDInsDatabank", 4, 10, 0, "15:i"},
+    {"DDInsDbfile", 57, 10, 0, "51:i"},
+    {"DDInsObject", 9, 6, 0, "11:i"},
+    {"DDInsLv2Cond", 11, 6, 0, "54:i"},
+    {"DDInsBaseLink", 12, 2, 0, "12:i"},
+    {"DDInsTable", 13, 6, 0, "16:i"},
+    {"DDInsView", 97, 6, 0, "17:i"},
+    {"DDInsConstraint", 14, 8, 0, "15:r 18:i"},
+    {"DDInsRefConstraint", 8, 7, 0, "19:i"},
+    {"DDInsColumnPriv", 15, 10, 0, "26:iu"},
+    {"DDInsViewTableUse", 16, 4, 0, "16:r 55:i"},
+    {"DDInsViewUse", 17, 2, 2, "16:r 38:i"},
+    {"DDInsLv2Cond2", 18, 8, 0, "56:i"},
+    {"DDInsKey", 7, 9, 0, "20:i"},
+    {"DDUpdConstraint", 65, 7, 0, "18:u"},
+    {"DDUpdDatabank", 40, 5, 0, "11:u 15:u"},
+    {"DDUpdTableFlag", 49, 1, 0, "16:u"},
+    {"DDUpdByTable", 80, 1, 0, "16:r 18:u"},
+    {"DDUpdTableInts", 41, 5, 0, "16:u 18:u"},
+    {"DDUpdDatabankFile", 53, 7, 0, "11:u 15:u"},
+    {"DDUpdStatistics", 64, 10, 0, "16:u 18:u 22:u"},
+    {"DDDelDatabank", 52, 4, 0, "11:d 12:d 15:d"},
+};
+
 struct Op {
   std::string code;  // opcode name, "JMP" for a backward jump
   int32_t number = 0;
@@ -357,11 +459,25 @@ bool Walk(const StmtImage& im, Program* p, std::string* fault) {
   return true;
 }
 
+// "T:ops ..." as a map of table to what is done.
+std::map<int32_t, std::set<char>> Wanted(const char* tables) {
+  std::map<int32_t, std::set<char>> want;
+  std::istringstream in(tables);
+  for (std::string x; in >> x;) {
+    const std::size_t c = x.find(':');
+    auto& set = want[std::atoi(x.substr(0, c).c_str())];
+    for (char ch : x.substr(c + 1)) set.insert(ch);
+  }
+  return want;
+}
+
 }  // namespace
 
 bool CheckImages(const std::vector<StmtImage>& images, DefError* error) {
   std::map<std::string, const Rule*> rules;
   for (const Rule& r : kRules) rules[r.name] = &r;
+  std::map<std::string, const ExactRule*> exact_rules;
+  for (const ExactRule& r : kExactRules) exact_rules[r.name] = &r;
   std::map<int32_t, std::string> slots, ids;
   for (const StmtImage& im : images) {
     const Statement& s = im.statement;
@@ -377,6 +493,26 @@ bool CheckImages(const std::vector<StmtImage>& images, DefError* error) {
     std::string fault;
     if (!Walk(im, &p, &fault)) return fail(fault);
     if (p.ends.empty()) return fail("the program has no END");
+    auto tables_of = [&]() {
+      std::map<int32_t, std::set<char>> got;
+      for (auto [table, what] : p.tables) {
+        if (what.size() > 1) what.erase('r');
+        got[table] = what;
+      }
+      return got;
+    };
+    auto exact = exact_rules.find(s.name);
+    if (exact != exact_rules.end()) {
+      const ExactRule& r = *exact->second;
+      if (s.slot != r.slot) return fail("slot " + std::to_string(r.slot) + " is its slot");
+      if (static_cast<int32_t>(s.inputs.size()) != r.inputs ||
+          static_cast<int32_t>(s.outputs.size()) != r.outputs)
+        return fail(std::to_string(r.inputs) + " parameters and " + std::to_string(r.outputs) +
+                    " result columns");
+      if (*r.tables != '\0' && tables_of() != Wanted(r.tables))
+        return fail(std::string("tables and what is done to them: ") + r.tables);
+      continue;
+    }
     auto it = rules.find(s.name);
     if (it == rules.end()) {
       if (s.slot >= 0) return fail("a private statement without a rule");
@@ -389,19 +525,8 @@ bool CheckImages(const std::vector<StmtImage>& images, DefError* error) {
     if (r.no_outputs ? !s.outputs.empty() : static_cast<int32_t>(s.outputs.size()) < r.outputs)
       return fail((r.no_outputs ? "no" : "at least " + std::to_string(r.outputs)) +
                   std::string(" result columns"));
-    std::map<int32_t, std::set<char>> want;
-    std::istringstream tin(r.tables);
-    for (std::string x; tin >> x;) {
-      const std::size_t c = x.find(':');
-      auto& set = want[std::atoi(x.substr(0, c).c_str())];
-      for (char ch : x.substr(c + 1)) set.insert(ch);
-    }
-    std::map<int32_t, std::set<char>> got;
-    for (auto [table, what] : p.tables) {
-      if (what.size() > 1) what.erase('r');
-      got[table] = what;
-    }
-    if (got != want) return fail(std::string("tables and what is done to them: ") + r.tables);
+    if (tables_of() != Wanted(r.tables))
+      return fail(std::string("tables and what is done to them: ") + r.tables);
     const std::vector<Op> expected = Expected(r.program);
     if (!Matches(expected, p.ops))
       return fail(std::string("record program: ") + r.program + " (the program does " +
