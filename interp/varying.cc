@@ -24,7 +24,10 @@ int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* leng
   const value_descriptor d{field, LengthPrecision(maximum)};
   if (!run.fits(field, decimal_bytes(d.precision))) return kDecimalBadArgument;
   const int32_t rc = decimal_to_int(length, run.bytes(), d);
-  if (rc == kDecimalNull) return 1;
+  if (rc == kDecimalNull) {  // not the decoder's placeholder: no caller may copy by it
+    *length = 0;
+    return 1;
+  }
   if (rc < 0) return rc;
   if (*length < 0 || *length > maximum) return kDecimalBadArgument;
   return 0;

@@ -13,9 +13,10 @@ namespace interp {
 // Digits of the maximum length: the length field's precision (at least 1).
 int32_t LengthPrecision(int32_t maximum);
 
-// The current length into *length: 0, 1 when the length field is null, or a
-// negative status (the field outside the storage: -5). A length beyond the
-// maximum or below 0 answers -5 too, so no caller copies past its value.
+// The current length into *length: 0, 1 when the length field is null (the
+// length then reads 0), or a negative status (the field outside the storage:
+// -5). A length beyond the maximum or below 0 answers -5 too, so no caller
+// copies past its value.
 int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* length);
 // Writes the length (nothing for a fixed value); 0 or a negative status.
 int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length);

@@ -182,3 +182,22 @@ TEST_F(InterpTest, VaryingFieldStartsWithTheLengthOfItsValue) {
 }
 
 }  // namespace
+
+namespace {
+
+// A null length field makes the value null: ASC gives null for it, and never
+// reads a data byte that its maximum does not give the value.
+TEST_F(InterpTest, AscOfAValueWithANullLengthFieldIsNull) {
+  for (const char* field : {"varchar 5 = 'abc'", "varchar 0"}) {
+    const std::string f = field;
+    const std::string max =
+        f.substr(8, f.find(' ', 8) == std::string::npos ? std::string::npos : f.find(' ', 8) - 8);
+    Load("field D decimal 5\nfield V " + f + "\ncode\n BEG\n SNV V.len, 3\n ASC D, 5, V, " + max +
+         ", V.len\n END 1\n");
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], 1) << field;
+    EXPECT_EQ(Bytes("D")[0], 255) << field;
+  }
+}
+
+}  // namespace

@@ -117,3 +117,87 @@ TEST_F(RandomRuns, EndWithoutTouchingAnythingOutside) {
 }
 
 }  // namespace
+
+namespace {
+
+// The same over the instructions that read length fields, with a storage
+// area whose words are mostly readable values: length fields of 0..9 (for
+// any maximum of up to four digits), nulls, blanks and wide blanks, so that
+// the moves, concatenations, conversions and string functions get past their
+// length reads and copy at the edges of their fields and of the storage.
+TEST_F(RandomRuns, VaryingValuesEndWithoutTouchingAnythingOutside) {
+  static constexpr int32_t kOps[] = {31,  64,  70,  77,  80,  81,  91,  92,  93,  94,  107, 131,
+                                     132, 133, 148, 153, 154, 161, 162, 173, 174, 181, 182, 183,
+                                     184, 185, 192, 195, 196, 197, 100, 99,  55,  28,  59,  69};
+  std::mt19937 rng(2223);
+  const int32_t bytes = 4 * kStorageWords;
+  for (int round = 0; round < 20000; ++round) {
+    std::vector<int32_t> code = {kOpBEG};
+    const int n = 1 + static_cast<int>(rng() % 6);
+    for (int k = 0; k < n; ++k) {
+      const int32_t op = kOps[rng() % std::size(kOps)];
+      code.push_back(op);
+      for (int i = 1; i < kOpcodes[op].length; ++i) {
+        const char kind = kOpcodes[op].operands[i - 1];
+        int32_t v = 0;
+        switch (kind) {
+          case 'f':  // a word's first byte, or a fixed value
+            v = rng() % 4 == 0 ? -1 : 48 + 4 * static_cast<int32_t>(rng() % (kStorageWords - 12));
+            break;
+          case 'l':
+            v = rng() % 6 == 0 ? static_cast<int32_t>(rng() % (bytes + 8))
+                               : static_cast<int32_t>(rng() % 12);
+            break;
+          case 'v':
+            v = rng() % 6 == 0 ? bytes - static_cast<int32_t>(rng() % 16)
+                               : 48 + static_cast<int32_t>(rng() % (bytes - 48));
+            break;
+          case 'c':
+            v = static_cast<int32_t>(rng() % 6);
+            break;
+          default:
+            v = static_cast<int32_t>(rng() % 40);
+            break;
+        }
+        code.push_back(v);
+      }
+    }
+    code.insert(code.end(), {kOpEND, 1});
+    int32_t bad = 0;
+    ASSERT_EQ(DACheckProgram(code.data(), static_cast<int32_t>(code.size()), &bad), 0) << round;
+    std::vector<int32_t> storage(kStorageWords, 0);
+    auto* b = reinterpret_cast<uint8_t*>(storage.data());
+    for (int32_t w = kStateWords; w < kStorageWords; ++w) {
+      uint8_t* p = b + 4 * w;
+      switch (rng() % 6) {
+        case 0:  // a length of 0
+          p[0] = 128;
+          break;
+        case 1:  // a length of 1..9
+          p[0] = 0xC0;
+          p[1] = static_cast<uint8_t>(0x10 | (1 + rng() % 9));
+          break;
+        case 2:
+          std::memset(p, 255, 4);
+          break;
+        case 3:
+          std::memset(p, ' ', 4);
+          p[0] = 0;
+          break;
+        case 4:  // wide blanks
+          p[0] = 0;
+          p[1] = p[2] = 0;
+          p[3] = ' ';
+          break;
+        default:
+          for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(rng());
+          break;
+      }
+    }
+    int32_t pos = 2;
+    DAMAE2(base_, rvec_, code.data(), static_cast<int32_t>(code.size()), storage.data(),
+           kStorageWords, &pos, name_, usr_);
+  }
+}
+
+}  // namespace
