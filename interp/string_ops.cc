@@ -67,17 +67,18 @@ void Paste(Run& run) {
   if (total > (wide ? kMaxWideChars : kMaxVaryingBytes) || total > rmax)
     return run.fail(kErrTooLong);
   // Built aside first: the result may be one of the operands.
-  std::vector<uint8_t> out(static_cast<size_t>(width * total));
+  // One spare byte: an empty result still has a buffer to copy nothing into.
+  std::vector<uint8_t> out(static_cast<size_t>(width * total) + 1);
   const uint8_t* s = run.at(a[0] + 1);
   std::memcpy(out.data(), s, static_cast<size_t>(width * head));
   std::memcpy(out.data() + width * head, run.at(b[0] + 1), static_cast<size_t>(width * bl));
   std::memcpy(out.data() + width * (head + bl), s + width * (head + cut),
               static_cast<size_t>(width * (al - head - cut)));
-  const ConstByteSpan built(out.data(), out.size());
+  const ConstByteSpan built(out.data(), static_cast<size_t>(width * total));
   run.at(r)[0] = 0;
   if (wide) {
     const int32_t crc = charenc_copy_units3(run.bytes(), r + 1, static_cast<int32_t>(3 * rmax),
-                                            built, 0, static_cast<int32_t>(out.size()));
+                                            built, 0, static_cast<int32_t>(built.size()));
     if (crc == kCharInvalid) return run.fail(kErrInvalidWide);
     if (crc < 0) return run.fail(kErrConvert);
   } else {

@@ -201,3 +201,23 @@ TEST_F(InterpTest, AscOfAValueWithANullLengthFieldIsNull) {
 }
 
 }  // namespace
+
+namespace {
+
+// PASTE of empty strings is the empty string (present, length 0), for
+// single-byte and wide values alike.
+TEST_F(InterpTest, PasteOfEmptyStringsIsEmpty) {
+  for (const char* op : {"PST", "PSU"}) {
+    Load(std::string("field S varchar 30\nfield T varchar 30\nfield R varchar 30 = 'zz'\n"
+                     "field P decimal 10\nfield ONE word = 1\nfield OUT word = -7\ncode\n BEG\n"
+                     " CIN P, 10, ONE\n ") +
+         op + " R, 10, R.len, S, 10, S.len, P, 10, P, 10, T, 10, T.len\n CNI OUT, R.len, 2\n"
+              " END 1\n");
+    Run();
+    EXPECT_EQ(rvec_[kStateReturnCode], 1) << op;
+    EXPECT_EQ(Bytes("R")[0], 0) << op;
+    EXPECT_EQ(WordAt("OUT"), 0) << op;
+  }
+}
+
+}  // namespace
