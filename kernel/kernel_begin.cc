@@ -14,6 +14,7 @@
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
+#include "kernel/xa_branches.h"
 #include "platform/enqdeq.h"
 
 namespace {
@@ -161,6 +162,9 @@ int32_t Begin2(int32_t* base, int32_t sys, int32_t mode) {
   int32_t ctl[2] = {0, sys + SYS_USR_START};
   DSSysStmCtl(base, ctl, 3, 0, nullptr);
   if (ctl[0] != 0) return ctl[0];
+  int32_t xa = 0;
+  DSXAB2(base, &xa);
+  if (xa != 0) return Wd(base, sys, SYS_RVEC) = xa;
   return b.warned ? Wd(base, sys, SYS_RVEC) : 0;
 }
 

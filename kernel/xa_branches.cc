@@ -312,3 +312,20 @@ void DSXAFreeAll(int32_t* base, int32_t sys) {
     DSGetMem(base, &block, 0);
   }
 }
+
+int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state) {
+  const int32_t sys = KernelSys(base);
+  if (sys == 0) return KERNEL_NOT_STARTED;
+  if (!ValidId(xid)) return XA_BAD_IDENTIFIER;
+  const int32_t fresh = NewEntry(base, xid);
+  if (fresh == 0) return SQLPOOL_EXHAUSTED_ERROR;
+  Wd(base, fresh, XAENT_STATE) = state;
+  EnqdeqGuard guard(Sem(base, sys, SYS_XAENT_S));
+  if (Find(base, sys, xid) != 0) {
+    FreeEntry(base, fresh);
+    return XA_DUPLICATE_ID;
+  }
+  Wd(base, fresh, XAENT_NEXT) = Wd(base, sys, SYS_FIRST_XAENT);
+  Wd(base, sys, SYS_FIRST_XAENT) = fresh;
+  return 0;
+}

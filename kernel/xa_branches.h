@@ -99,3 +99,19 @@ int32_t DSChkAdmIdent(int32_t* base, int32_t usr);
 // prepared branch's transaction stays recorded by the databank kernel;
 // others free their transaction), and the pooled transaction blocks go.
 void DSXAFreeAll(int32_t* base, int32_t sys);
+
+// The words after the 128-byte key of a heuristic decision's record in the
+// databank kernel's table 5: the decided state (56 or 57), the format and
+// the two lengths of the identifier.
+inline constexpr int32_t XAREC_STATE = 32;
+inline constexpr int32_t XAREC_FORMAT = 33;
+inline constexpr int32_t XAREC_GTRID_LENGTH = 34;
+inline constexpr int32_t XAREC_BQUAL_LENGTH = 35;
+
+// Links a released branch in `state` (a decision rebuilt at begin): 0,
+// -19085 for an identifier out of range, -14047 when it exists, -11002.
+int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state);
+// DSXAB2: at database begin, the heuristically decided branches rebuilt
+// from the databank kernel's table 5. *status 0, -19040 without SYS,
+// -18515 without a thread block (into SYS RVEC).
+void DSXAB2(int32_t* base, int32_t* status);

@@ -24,13 +24,20 @@ int32_t IdLength(const int32_t* xid) {
 }
 
 // Records a heuristic decision (mode 12) or its forget (13) in the databank
-// kernel's table 5, keyed by the identifier.
-int32_t RecordDecision(int32_t* base, int32_t x, int32_t mode) {
+// kernel's table 5, keyed by the identifier; the record carries the decided
+// state and the identifier's format and lengths, so that the begin can
+// rebuild the branch.
+int32_t RecordDecision(int32_t* base, int32_t x, int32_t mode, int32_t decided = 0) {
   int32_t block[64] = {};
   block[5] = mode;
-  uint8_t* key = reinterpret_cast<uint8_t*>(block + 15);
+  int32_t* record = block + 15;
+  uint8_t* key = reinterpret_cast<uint8_t*>(record);
   const int32_t length = Wd(base, x, XAENT_GTRID_LENGTH) + Wd(base, x, XAENT_BQUAL_LENGTH);
   std::memcpy(key, &Wd(base, x, XAENT_TRANSACTION_ID), std::min(length, 128));
+  record[XAREC_STATE] = decided;
+  record[XAREC_FORMAT] = Wd(base, x, XAENT_FORMATID);
+  record[XAREC_GTRID_LENGTH] = Wd(base, x, XAENT_GTRID_LENGTH);
+  record[XAREC_BQUAL_LENGTH] = Wd(base, x, XAENT_BQUAL_LENGTH);
   DKEXE1(63, block);
   return block[0] != 0 ? block[0] : std::min(block[5], 0);
 }
@@ -117,7 +124,7 @@ void DSXAT3(int32_t* base, int32_t* request, const int32_t* xid) {
     case 8:
     case 13: {
       if (op != 13) DSXAAttach(base, usr, x, 0);
-      int32_t r = op == 8 ? RecordDecision(base, x, 12) : 0;
+      int32_t r = op == 8 ? RecordDecision(base, x, 12, XA_HEURISTIC_COMMIT) : 0;
       if (r < 0) {
         DSXARelease(base, usr, x, 0);
         Answer(request, r - 16140, XAER_RMERR);
@@ -138,7 +145,7 @@ void DSXAT3(int32_t* base, int32_t* request, const int32_t* xid) {
     case 9:
     case 14: {
       if (op != 14) DSXAAttach(base, usr, x, 0);
-      int32_t r = op == 9 ? RecordDecision(base, x, 12) : 0;
+      int32_t r = op == 9 ? RecordDecision(base, x, 12, XA_HEURISTIC_ROLLBACK) : 0;
       if (r < 0) {
         DSXARelease(base, usr, x, 0);
         Answer(request, r - 16140, XAER_RMERR);

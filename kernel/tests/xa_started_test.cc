@@ -83,3 +83,58 @@ TEST_F(XaStartedTest, AHeuristicCommitRefusesTheCommitAndIsForgotten) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(XaStartedTest, DecisionsComeBackAtTheNextBegin) {
+  const int32_t alice = Login(1, "ALICE", "secret"), admin = Login(2, "ADMIN", "adm");
+  auto xid = [](const std::string& g, const std::string& b) {
+    std::array<int32_t, XID_WORDS> x{};
+    x[XID_FORMAT] = 77;
+    x[XID_GTRID_LENGTH] = static_cast<int32_t>(g.size());
+    x[XID_BQUAL_LENGTH] = static_cast<int32_t>(b.size());
+    std::memcpy(x.data() + XID_DATA, (g + b).data(), g.size() + b.size());
+    return x;
+  };
+  const auto committed = xid("commit", "1"), rolled = xid("rollback", "22");
+  for (const auto& x : {committed, rolled}) {
+    ASSERT_EQ(Op(alice, 1, x).first, 0);
+    ASSERT_EQ(Op(alice, 4, x).first, 0);
+    ASSERT_EQ(Op(alice, 5, x).first, 0);
+  }
+  ASSERT_EQ(Op(admin, 8, committed).first, 0);
+  ASSERT_EQ(Op(admin, 9, rolled).first, 0);
+  // The database stops and starts again.
+  int32_t status = 0;
+  DSStopDb(base_, &status);
+  ASSERT_EQ(status, 0);
+  for (int32_t lid = 2; lid <= 4; ++lid) {
+    int32_t cld[4] = {1, 0, lid, -1};
+    DKEXE1(DKF_CLD1, cld);
+  }
+  ASSERT_EQ(Start(1), 0);
+  std::map<std::string, std::pair<int32_t, int32_t>> found;  // id -> state, format
+  for (int32_t e = W(sys_, SYS_FIRST_XAENT); e != 0; e = W(e, XAENT_NEXT)) {
+    const int32_t n = W(e, XAENT_GTRID_LENGTH) + W(e, XAENT_BQUAL_LENGTH);
+    found[std::string(reinterpret_cast<char*>(&W(e, XAENT_TRANSACTION_ID)), n)] = {
+        W(e, XAENT_STATE), W(e, XAENT_FORMATID)};
+    EXPECT_EQ(W(e, XAENT_USECOUNT), 0);
+  }
+  EXPECT_EQ(found, (std::map<std::string, std::pair<int32_t, int32_t>>{
+                       {"commit1", {XA_HEURISTIC_COMMIT, 77}},
+                       {"rollback22", {XA_HEURISTIC_ROLLBACK, 77}}}));
+  // Forgotten, a decision does not come back.
+  const int32_t admin2 = Login(3, "ADMIN", "adm");
+  EXPECT_EQ(Op(admin2, 10, committed), std::make_pair(0, XA_OK));
+  DSStopDb(base_, &status);
+  for (int32_t lid = 2; lid <= 4; ++lid) {
+    int32_t cld[4] = {1, 0, lid, -1};
+    DKEXE1(DKF_CLD1, cld);
+  }
+  ASSERT_EQ(Start(1), 0);
+  int32_t branches = 0;
+  for (int32_t e = W(sys_, SYS_FIRST_XAENT); e != 0; e = W(e, XAENT_NEXT)) ++branches;
+  EXPECT_EQ(branches, 1);
+}
+
+}  // namespace
