@@ -105,3 +105,27 @@ void DDDelIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_lengt
     DSGetColChar(base, &status, stm, 3, reinterpret_cast<uint8_t*>(name_out), 0);
   pb[0] = status;
 }
+
+void DDCurGrantee(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                  int32_t* id_out, char* name_out, int32_t* kind) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurGrantee, IMAGE_DDCurGrantee);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (mode == 1)
+    p.Null(1).TextLength(2, name, name_length);
+  else
+    p.Int(1, id).Null(2).Null(3);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  if (mode == 1)
+    DSGetColInt(base, &status, stm, 1, id_out);
+  else if (name_out != nullptr)
+    DSGetColChar(base, &status, stm, 2, reinterpret_cast<uint8_t*>(name_out), 0);
+  uint8_t word[21] = {};
+  if (status == 0) DSGetColChar(base, &status, stm, 4, word, 0);
+  const int32_t k = DDNumberOf(kDDGranteeWords, std::string_view(reinterpret_cast<char*>(word), 20));
+  *kind = k == 0 ? 5 : k;
+  pb[0] = status;
+}

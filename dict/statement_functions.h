@@ -45,3 +45,10 @@ void DDInsObject(int32_t* base, int32_t* pb, int32_t id, int32_t kind, const cha
 // outside mode 1, its name (128 bytes, blank padded; may be nullptr).
 void DDDelIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t* id,
                 int32_t* kind, char* name_out);
+
+// A grantee: mode (pb[0]) 1 by name, giving its id; any other mode by id,
+// giving its name (128 bytes, blank padded; may be nullptr); always its
+// kind (1 GROUP, 2 PROGRAM, 3 USER, 4 OS_USER, 5 none). 1 when there is
+// none.
+void DDCurGrantee(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                  int32_t* id_out, char* name_out, int32_t* kind);

@@ -144,7 +144,28 @@ TEST_F(FunctionsTest, IdentsAndSchemasAgainstAModel) {
   EXPECT_EQ(EndWork(0), 0);
   // The rows stay after the commit: every name is present.
   ASSERT_EQ(BegWork(), 0);
-  for (const auto& [name, id] : idents) EXPECT_EQ(InsIdent(name, id, 3), 2) << name;
+  for (const auto& [name, id] : idents) {
+    EXPECT_EQ(InsIdent(name, id, 3), 2) << name;
+    int32_t pb[2] = {1, usr_}, got = 0, kind = 0;
+    DDCurGrantee(base_, pb, 0, name.data(), static_cast<int32_t>(name.size()), &got, nullptr,
+                 &kind);
+    EXPECT_EQ(pb[0], 0) << name;
+    EXPECT_EQ(got, id) << name;
+    EXPECT_EQ(kind, 1 + (id - 1000) % 4) << name;
+    std::string back(128, '?');
+    pb[0] = 2;
+    DDCurGrantee(base_, pb, id, nullptr, 0, nullptr, back.data(), &kind);
+    EXPECT_EQ(pb[0], 0) << name;
+    EXPECT_EQ(back, name + std::string(128 - name.size(), ' '));
+  }
+  {
+    int32_t pb[2] = {1, usr_}, got = 0, kind = 0;
+    DDCurGrantee(base_, pb, 0, "NOONE", 5, &got, nullptr, &kind);
+    EXPECT_EQ(pb[0], 1);
+    pb[0] = 2;
+    DDCurGrantee(base_, pb, 4242, nullptr, 0, nullptr, nullptr, &kind);
+    EXPECT_EQ(pb[0], 1);
+  }
   for (const auto& [sid, present] : schemas) EXPECT_EQ(InsSchema(sid), 2) << sid;
   // New rows rolled back are gone.
   EXPECT_EQ(InsIdent("NEWCOMER", 5000, 1), 0);
