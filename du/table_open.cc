@@ -94,6 +94,15 @@ void FailTable(int32_t* base, int32_t hash, int32_t tcb) {
   du::AtomicStore(base, F(tcb, TCB_OUTER_ACCESS_MODE), -1);
 }
 
+// An exclusive open refused before its databank counted it: the mode goes
+// back to shared, so that its close gives back no count of another
+// exclusive table (and a claim of the databank does not wait on it).
+void GiveUpExclusive(int32_t* base, int32_t hash, int32_t tcb) {
+  du::BucketGuard guard(base, du::Bucket(base, hash, W(base, F(tcb, TCB_TNAME)), tcb));
+  if (du::AtomicLoad(base, F(tcb, TCB_OUTER_ACCESS_MODE)) == 1)
+    du::AtomicStore(base, F(tcb, TCB_OUTER_ACCESS_MODE), 5);
+}
+
 // DKOPT1 (or DKCRT1 for a work table) for the identity words at `id` of a
 // TCB or ICB. An index is a kernel table whose key is the whole index key
 // (its columns and the table's key) and whose record is the index entry, so
@@ -326,7 +335,10 @@ int32_t OpenOne(int32_t* base, int32_t usr, int32_t hash, int32_t* record, int32
       !CountExclusive(base, W(base, F(tcb, TCB_DCB))))
     rc = DU_TABLE_HELD;
   if (rc != 0) {
-    if (rc != DU_TABLE_HELD && rc != DU_TABLE_IN_USE) FailTable(base, hash, tcb);
+    if (rc != DU_TABLE_HELD && rc != DU_TABLE_IN_USE)
+      FailTable(base, hash, tcb);
+    else if (mode == 1)
+      GiveUpExclusive(base, hash, tcb);
     du::Give(base, F(tcb, TCB_S));
     return rc;
   }

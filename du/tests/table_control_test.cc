@@ -92,7 +92,22 @@ TEST_F(TableControlTest, IdleTableOpenedExclusively) {
   W(dcb_ + DCB_EXCLUSIVE_TABLES) = -1;
   auto e = Record(31, 1);
   EXPECT_EQ(Open(e), DU_TABLE_HELD);
+  EXPECT_EQ(Find(31) != 0 ? W(Find(31) + TCB_OUTER_ACCESS_MODE) : 5, 5);
+  // The claim goes and another table of the databank is taken exclusively
+  // before the refused block is closed: the close gives back no count the
+  // refused open never took.
+  W(dcb_ + DCB_EXCLUSIVE_TABLES) = 0;
+  auto f = Record(30, 1);
+  ASSERT_EQ(Open(f), 0);
+  EXPECT_EQ(W(dcb_ + DCB_EXCLUSIVE_TABLES), 1);
   EXPECT_EQ(Close(e), 0);
+  EXPECT_EQ(W(dcb_ + DCB_EXCLUSIVE_TABLES), 1);
+  int32_t status = 1, table = 0;
+  DSClaimDatabank(base_, &status, dcb_, &table);
+  EXPECT_EQ(status, DU_TABLE_HELD);
+  EXPECT_EQ(table, 30);
+  EXPECT_EQ(Close(f), 0);
+  EXPECT_EQ(W(dcb_ + DCB_EXCLUSIVE_TABLES), 0);
   EXPECT_EQ(TcbCount(), 0);
 }
 
