@@ -52,3 +52,13 @@ void DDDelIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_lengt
 // none.
 void DDCurGrantee(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
                   int32_t* id_out, char* name_out, int32_t* kind);
+
+// Stores a source text of `length` three-byte characters in pieces of 800
+// (pieces numbered from 1; only the first carries the total length, the
+// others NULL): object id, name (a length below 1: one blank), kind 1
+// ROUTINE, 2 VIEW, 3 CHECK, 4 DEFAULT, 5 PATH, 6 STATEMENT. Stops at the
+// first piece that does not go in (2 when it is present already). A text
+// of no characters is one empty piece.
+void DDInsSource(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                 int32_t kind, const uint8_t* text3, int32_t length);
+inline constexpr int32_t DD_SOURCE_PIECE = 800;

@@ -13,6 +13,7 @@
 #include "dict/statement_functions.h"
 #include "dict/statement_prepare.h"
 #include "dict/tests/work_fixture.h"
+#include "kernel/tests/statement_fixture.h"
 #include "dict/upper_services.h"
 #include "du/tables.h"
 #include "kernel/statement_columns.h"
@@ -49,7 +50,7 @@ class FunctionsTest : public WorkTest {
     WorkTest::SetUp();
     if (HasFatalFailure()) return;
     upper_.dcbs[1] = dcb_;  // the catalog's databank
-    for (int32_t table : {11, 13, 14, 27, 33}) {
+    for (int32_t table : {11, 13, 14, 27, 33, 41}) {
       int32_t words = 0;
       const int32_t* d = CatalogDescription(table, &words);
       ASSERT_NE(d, nullptr) << table;
@@ -276,6 +277,50 @@ TEST_F(FunctionsTest, DroppingAnIdentDeletesItsRowsBeforeHandingItBack) {
   int32_t chk[2] = {0, usr_};
   DDChkTrigger(base_, chk, 400);
   EXPECT_EQ(chk[0], 0);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+// Source texts in pieces of 800 characters, only the first with the total
+// length: the last piece stored is the one the statement's row holds.
+TEST_F(FunctionsTest, SourceTextsAreStoredInPieces) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 2400; ++i) text.insert(text.end(), {0, 0, uint8_t('a' + i % 26)});
+  auto store = [&](int32_t id, int32_t kind, int32_t length) {
+    int32_t pb[2] = {0, usr_};
+    DDInsSource(base_, pb, id, "V", 1, kind, text.data(), length);
+    return pb[0];
+  };
+  struct Last {
+    int32_t piece, total, chars;
+  };
+  auto last = [&]() {
+    int32_t status = 0;
+    const int32_t stm = DDWorkSlot(base_, usr_, SLOT_DDInsSource, &status)[SLOT_STM];
+    Last l{};
+    bool null = false;
+    l.piece = ParameterInt(base_, stm, 4, &null);
+    l.total = ParameterInt(base_, stm, 6, &null);
+    if (null) l.total = -1;
+    l.chars = ParameterInt(base_, stm, 8, &null);
+    return l;
+  };
+  struct Case {
+    int32_t length, pieces, last_chars;
+  } cases[] = {{800, 1, 800}, {801, 2, 1}, {2000, 3, 400}, {0, 1, 0}, {1600, 2, 800}};
+  int32_t id = 10;
+  for (const Case& c : cases) {
+    ASSERT_EQ(store(++id, 2, c.length), 0) << c.length;
+    const Last l = last();
+    EXPECT_EQ(l.piece, c.pieces) << c.length;
+    EXPECT_EQ(l.total, c.pieces == 1 ? c.length : -1) << c.length;
+    EXPECT_EQ(l.chars, c.last_chars) << c.length;
+  }
+  EXPECT_EQ(store(11, 2, 5), 2);  // its first piece is there
+  EXPECT_EQ(store(11, 3, 5), 0);  // another kind
+  EXPECT_EQ(store(11, 7, 5), DD_KIND_OUTSIDE);
+  EXPECT_EQ(store(11, 0, 5), DD_KIND_OUTSIDE);
   EXPECT_EQ(EndWork(1), 0);
 }
 
