@@ -86,6 +86,9 @@ bool IsUnique(int32_t* base, int32_t icb) {
 int32_t Preamble(int32_t* base, const int32_t* record, int32_t usr) {
   if (!LengthsSound(record) || !du::BlockInside(base, record[DUREC_OBJECT], TCB_WORDS))
     return DU_BAD_ARGUMENT;
+  // The index keys are built from this block's row along key parts that
+  // the table's row length bounds: a shorter block would be read past.
+  if (record[DUREC_RECLEN] != W(base, F(record[DUREC_OBJECT], TCB_RECLEN))) return DU_BAD_ARGUMENT;
   if (record[DUREC_MERGE] <= 0) return 0;
   const int32_t tp = W(base, F(usr, USR_TP));
   return tp != 0 && W(base, F(tp, TP_TRANSACTION_STATE)) != 0 ? 0 : DU_NO_TRANSACTION;

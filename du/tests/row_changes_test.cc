@@ -222,3 +222,26 @@ TEST_F(RowChangesTest, DeleteAll) {
 }
 
 }  // namespace
+
+namespace {
+
+// A record block shorter than its table's rows: the index keys, built along
+// key parts the table's row length bounds, would be read past its buffer.
+TEST_F(RowChangesTest, BlockShorterThanItsTableIsRefused) {
+  OpenTables(true);
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+  std::vector<int32_t> short_block(parent_.begin(), parent_.begin() + DurecWords(12));
+  short_block[DUREC_RECLEN] = 12;
+  std::memset(short_block.data() + DUREC_RECORD, 0, 12);
+  short_block[DUREC_RECORD + 1] = 0x02000000;  // key 2
+  DUInsertRow(base_, short_block.data(), usr_);
+  EXPECT_EQ(short_block[DUREC_STATUS], DU_BAD_ARGUMENT);
+  short_block[DUREC_RECORD + 1] = 0x01000000;  // key 1
+  DUDEL1(base_, short_block.data(), usr_);
+  EXPECT_EQ(short_block[DUREC_STATUS], DU_BAD_ARGUMENT);
+  EXPECT_EQ(Scan(parent_, true), (std::vector<RowValue>{{1, 10, 100}}));
+  EXPECT_EQ(End(END_ROLLBACK), 0);
+}
+
+}  // namespace
