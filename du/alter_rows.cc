@@ -110,10 +110,8 @@ void LogTooLarge() {
 
 int32_t DUALRConvertRows(int32_t* base, int32_t usr, int32_t work, std::span<const int32_t> block,
                          int32_t* old_rows, int32_t* new_rows, ConstByteSpan image) {
-  if (block.size() <= static_cast<size_t>(ALR_STEPS)) return DU_BAD_ARGUMENT;
+  if (!DUALRListSound(block)) return DU_BAD_ARGUMENT;
   const int32_t in_use = block[ALR_IN_USE];
-  if (in_use <= ALR_STEPS || static_cast<size_t>(in_use) > block.size() || block[in_use - 1] != -1)
-    return DU_BAD_ARGUMENT;
   const int32_t newrec = new_rows[DUREC_RECLEN], oldrec = old_rows[DUREC_RECLEN];
   if (block[ALR_NEW_RECLEN] != newrec || block[ALR_OLD_RECLEN] != oldrec ||
       static_cast<int64_t>(image.size()) < newrec)
@@ -226,8 +224,6 @@ int32_t DULPO1(int32_t* base, int32_t usr, int32_t work, int32_t* record,
   };
   if (description.size() <= static_cast<size_t>(ALR_STEPS)) return fail(DU_BAD_ARGUMENT);
   const int32_t in_use = description[ALR_IN_USE];
-  if (in_use <= ALR_STEPS || static_cast<size_t>(in_use) > description.size())
-    return fail(DU_BAD_ARGUMENT);
   int32_t kind = description[ALR_KIND];
   const int64_t step_words = in_use - ALR_STEPS;
   const int64_t trailing =
@@ -238,7 +234,9 @@ int32_t DULPO1(int32_t* base, int32_t usr, int32_t work, int32_t* record,
     LogTooLarge();
     return fail(DU_BAD_ARGUMENT);
   }
-  if (total > static_cast<int64_t>(structure.size())) return fail(DU_BAD_ARGUMENT);
+  // A broken list is refused before the kernel alters anything.
+  if (!DUALRListSound(description) || total > static_cast<int64_t>(structure.size()))
+    return fail(DU_BAD_ARGUMENT);
   if (kind == 12) {
     // A dropped large-object column: its objects are released (each row's
     // column set to null) before the kernel alters the table. The column

@@ -42,16 +42,7 @@ class Work {
     w_[ALR_MIN_WORDS - 1] = -1;
     w_[ALR_IN_USE] = ALR_MIN_WORDS;
   }
-  // The list as it must be: steps within the words in use, the end marker
-  // behind the last.
-  bool Sound() const {
-    const int32_t n = in_use();
-    if (n < ALR_STEPS + 1 || n > capacity() || (n - ALR_STEPS - 1) % ALR_STEP_WORDS != 0)
-      return false;
-    for (int32_t p = ALR_STEPS; p < n - 1; p += ALR_STEP_WORDS)
-      if (w_[static_cast<size_t>(p)] == -1) return false;
-    return w_[static_cast<size_t>(n - 1)] == -1;
-  }
+  bool Sound() const { return DUALRListSound(w_); }
   // A zeroed step of `kind` inserted at `pos`; kFull without room.
   int32_t Insert(int32_t pos, int32_t kind, int32_t offset, int32_t length) {
     if (in_use() + ALR_STEP_WORDS > capacity()) return kFull;
@@ -192,6 +183,17 @@ int32_t Digits(uint64_t v) {
 }
 
 }  // namespace
+
+bool DUALRListSound(std::span<const int32_t> block) {
+  if (block.size() <= static_cast<size_t>(ALR_STEPS)) return false;
+  const int64_t capacity = block[ALR_CAPACITY], n = block[ALR_IN_USE];
+  if (capacity > static_cast<int64_t>(block.size()) || n < ALR_STEPS + 1 || n > capacity ||
+      (n - ALR_STEPS - 1) % ALR_STEP_WORDS != 0)
+    return false;
+  for (int64_t p = ALR_STEPS; p < n - 1; p += ALR_STEP_WORDS)
+    if (block[static_cast<size_t>(p)] == -1) return false;
+  return block[static_cast<size_t>(n - 1)] == -1;
+}
 
 int32_t DUALRLengthFieldSize(int32_t type, int32_t precision, int32_t scale) {
   if (type == 5 || type == 30 || type == 35)

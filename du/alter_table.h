@@ -71,6 +71,10 @@ void DUALRAddPKColumn1(int32_t* status, std::span<int32_t> block);
 void DUALRDropColumn1(int32_t* status, std::span<int32_t> block, int32_t offset, int32_t length,
                       int32_t second_offset, int32_t second_length, int32_t type);
 void DUALRInitWork11(int32_t* status, std::span<int32_t> block);
+// Whether the block's step list is as the builders leave it: its capacity
+// within the block's words, the words in use within the capacity and whole
+// steps, the end marker (-1) behind the last step and nowhere before.
+bool DUALRListSound(std::span<const int32_t> block);
 // Bytes of the length field of a varying column of `type` (0 for none).
 int32_t DUALRLengthFieldSize(int32_t type, int32_t precision, int32_t scale);
 

@@ -359,4 +359,33 @@ TEST_F(AlterRowsTest, TheAlterStructureNeverPassesFourThousandWords) {
   EXPECT_EQ(structure[ALS_ENTRY_WORDS], 14);
 }
 
+// A step list without its end, or with more words in use than its capacity
+// or than whole steps, is refused before the kernel alters the table: the
+// conversion would refuse it afterwards, with the table already altered.
+TEST_F(AlterRowsTest, ABrokenListIsRefusedBeforeTheKernelAlters) {
+  InsertOld(OldRow(1, "ab", 1));
+  std::vector<int32_t> fresh = NewTable(8, 16);
+  std::vector<int32_t> b = Block(200, 8, 16);
+  int32_t st = 0;
+  DUALRDropColumn1(&st, b, 13, 8, 0, 0, 2);
+  ASSERT_EQ(st, 0);
+  std::vector<int32_t> structure(ALS_MAX_WORDS, 0);
+  const std::string image(16, '\0');
+  const ConstByteSpan image_span(reinterpret_cast<const uint8_t*>(image.data()), 16);
+  std::vector<std::vector<int32_t>> broken(3, b);
+  broken[0][static_cast<size_t>(b[ALR_IN_USE] - 1)] = 0;  // no end
+  broken[1][ALR_CAPACITY] = b[ALR_IN_USE] - 1;           // in use beyond the capacity
+  broken[2][ALR_IN_USE] = b[ALR_IN_USE] - 1;             // not whole steps
+  for (std::vector<int32_t>& d : broken) {
+    const int32_t alters = kernel_.Sent(4);
+    int32_t length = 0;
+    old_[DUREC_STATUS] = 24;
+    EXPECT_EQ(
+        DULPO1(base_, usr_, work_, old_.data(), structure, d, image_span, fresh.data(), &length),
+        DU_BAD_ARGUMENT);
+    EXPECT_EQ(kernel_.Sent(4), alters);
+    EXPECT_EQ(old_[DUREC_STATUS], 24);
+  }
+}
+
 }  // namespace
