@@ -129,7 +129,12 @@ void Merge(const Scan& s, int32_t mode, bool exact) {
   std::vector<uint8_t> key(Row(record), Row(record) + s.keylen);
   const std::vector<uint8_t> scope(key.begin(), key.begin() + std::min(s.prefix, s.keylen));
   // A row outside the prefix of a prefix scan ends that stream.
+  // In the exact mode a row of another key is not the row asked for: the
+  // kernel's exact positioning answers the next row of the key's leaf when
+  // the key is absent.
+  const std::vector<uint8_t> asked = key;
   auto in_scope = [&](const uint8_t* row) {
+    if (exact) return std::memcmp(row, asked.data(), asked.size()) == 0;
     return scope.empty() || std::memcmp(row, scope.data(), scope.size()) == 0;
   };
   std::vector<uint8_t> table_row(static_cast<size_t>(s.reclen));

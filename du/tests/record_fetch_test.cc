@@ -163,6 +163,20 @@ TEST_F(RecordFetchTest, ExactReadDoesNotTakeTheNextRowForTheKey) {
     SetKey(Key(2));
     DUReadRowByKey(base_, record_.data(), usr_);
     EXPECT_EQ(record_[DUREC_STATUS], 0) << merge;
+    // A fetch in the exact mode (2) neither.
+    for (int32_t code : {1, 2}) {
+      SetKey(Key(1));
+      record_[DUREC_FETCH_CODE] = code;
+      record_[DUREC_STATUS] = 2;
+      DUFetchRow(base_, record_.data(), usr_, work_);
+      EXPECT_EQ(record_[DUREC_STATUS], DU_NO_ROW) << merge << " " << code;
+      SetKey(Key(2));
+      record_[DUREC_FETCH_CODE] = code;
+      record_[DUREC_STATUS] = 2;
+      DUFetchRow(base_, record_.data(), usr_, work_);
+      EXPECT_EQ(record_[DUREC_STATUS], 0) << merge << " " << code;
+      EXPECT_EQ(RowNow(), RowOf(Key(2), 's'));
+    }
   }
 }
 
