@@ -28,9 +28,12 @@ void EndBoth(int32_t* table, int32_t* index, int32_t status, bool forward) {
 
 bool Sound(int32_t* base, const int32_t* table, const int32_t* index) {
   const int32_t tk = table[DUREC_KEYLEN], xk = index[DUREC_KEYLEN];
+  // The index key is rebuilt from the table block's row along key parts
+  // that the table's row length bounds: the block must hold such a row.
   return tk >= 1 && tk <= table[DUREC_RECLEN] && xk > tk && xk <= index[DUREC_RECLEN] &&
          du::BlockInside(base, index[DUREC_OBJECT], ICB_WORDS) &&
-         du::BlockInside(base, table[DUREC_OBJECT], TCB_WORDS);
+         du::BlockInside(base, table[DUREC_OBJECT], TCB_WORDS) &&
+         table[DUREC_RECLEN] == du::W(base, int64_t{table[DUREC_OBJECT]} + TCB_RECLEN);
 }
 
 // The row of the index entry in `index`'s buffer into `table`; 1 when it is

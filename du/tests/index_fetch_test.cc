@@ -177,3 +177,29 @@ TEST_F(IndexFetchTest, IndexOfTheTablesOwnKey) {
 }
 
 }  // namespace
+
+namespace {
+
+// A table block shorter than its table's rows: the index key rebuilt from
+// the row, along key parts the table's row length bounds, would be read
+// past its buffer.
+TEST_F(IndexFetchTest, TableBlockShorterThanItsTableIsRefused) {
+  OpenTables(true);
+  OpenIndex();
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(Insert(parent_, {1, 10, 100}), 0);
+  std::vector<int32_t> t(parent_.begin(), parent_.begin() + DurecWords(12));
+  t[DUREC_RECLEN] = 12;
+  std::vector<int32_t> x = index_;
+  std::memset(Buffer(x), 0, 16);
+  x[DUREC_FETCH_CODE] = 1;
+  x[DUREC_STATUS] = 0;
+  DUGetRowIx(base_, t.data(), x.data(), usr_, work_);
+  EXPECT_EQ(x[DUREC_STATUS], DU_BAD_ARGUMENT);
+  PutNumber(Buffer(x), 10);
+  DUGetUnique(base_, t.data(), x.data(), usr_, work_);
+  EXPECT_EQ(x[DUREC_STATUS], DU_BAD_ARGUMENT);
+  EXPECT_EQ(End(END_ROLLBACK), 0);
+}
+
+}  // namespace
