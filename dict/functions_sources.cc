@@ -1,4 +1,5 @@
 // Statement functions of source texts.
+#include <cstring>
 #include <string_view>
 
 #include "dict/kind_words.h"
@@ -32,5 +33,44 @@ void DDInsSource(int32_t* base, int32_t* pb, int32_t id, const char* name, int32
     if (p.status() == 0) DSSetParNVar(base, &pb[0], stm, 7, text3, at, n);
     if (p.status() != 0) pb[0] = p.status();
     if (pb[0] != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  }
+}
+
+void DDGetSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, uint8_t* text3, int32_t capacity,
+                     int32_t* total, int32_t* length) {
+  *length = 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetSourceInfo, IMAGE_DDGetSourceInfo);
+  if (stm == 0) return;
+  std::string_view word;
+  if (DDWordOf(kDDSourceWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (name_length < 1) name = " ", name_length = 1;
+  *total = 0;
+  for (int32_t piece = 1; *length < *total || piece == 1; ++piece) {
+    DDParams p(base, stm);
+    p.Int(1, id).TextLength(2, name, name_length).Int(4, piece).Text(5, word);
+    if ((pb[0] = p.status()) != 0) return;
+    if (DDSelectRun(base, pb, stm, true) != 0) {
+      if (piece > 1 && pb[0] > 0) pb[0] = 0;  // no further piece
+      return;
+    }
+    if (piece == 1) {
+      DSGetColInt(base, &pb[0], stm, 1, total);
+      if (pb[0] != 0) return;
+    }
+    uint8_t* field = nullptr;
+    int32_t bytes = 0;
+    if ((pb[0] = StatementField(base, stm, true, 2, &field, &bytes)) != 0) return;
+    // The piece's characters, never past the caller's buffer.
+    int32_t n = *total - *length;
+    if (n > DD_SOURCE_PIECE) n = DD_SOURCE_PIECE;
+    if (n > (bytes - 1) / 3) n = (bytes - 1) / 3;
+    if (n > capacity - *length) n = capacity - *length;
+    if (n <= 0) return;
+    std::memcpy(text3 + 3 * int64_t{*length}, field + 1, 3 * static_cast<size_t>(n));
+    *length += n;
   }
 }

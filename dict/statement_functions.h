@@ -62,3 +62,12 @@ void DDCurGrantee(int32_t* base, int32_t* pb, int32_t id, const char* name, int3
 void DDInsSource(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
                  int32_t kind, const uint8_t* text3, int32_t length);
 inline constexpr int32_t DD_SOURCE_PIECE = 800;
+
+// Reads a source text back piece by piece into `text3` (three-byte
+// characters), appending each piece's characters, but never more than
+// `capacity` characters: *total the stored total length, *length the
+// characters copied. 1 when the text has no first piece; a missing later
+// piece ends the reading with 0.
+void DDGetSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, uint8_t* text3, int32_t capacity,
+                     int32_t* total, int32_t* length);

@@ -2,6 +2,7 @@
 // itself, each family against a std::map model of its tables: random
 // creates and reads inside dictionary work, a rollback that changes
 // nothing, a commit that keeps everything.
+#include <algorithm>
 #include <map>
 #include <random>
 #include <string>
@@ -317,6 +318,29 @@ TEST_F(FunctionsTest, SourceTextsAreStoredInPieces) {
     EXPECT_EQ(l.total, c.pieces == 1 ? c.length : -1) << c.length;
     EXPECT_EQ(l.chars, c.last_chars) << c.length;
   }
+  // Read back whole, and cut at the caller's buffer.
+  auto read = [&](int32_t id, int32_t kind, int32_t capacity, int32_t* total, int32_t* length) {
+    std::vector<uint8_t> back(3 * static_cast<size_t>(capacity) + 3, 0xEE);
+    int32_t pb[2] = {0, usr_};
+    DDGetSourceInfo(base_, pb, id, "V", 1, kind, back.data(), capacity, total, length);
+    EXPECT_EQ(back[3 * static_cast<size_t>(capacity)], 0xEE) << "written past the buffer";
+    back.resize(3 * static_cast<size_t>(*length));
+    EXPECT_TRUE(std::equal(back.begin(), back.end(), text.begin())) << id;
+    return pb[0];
+  };
+  id = 10;
+  for (const Case& c : cases) {
+    ++id;
+    for (int32_t capacity : {2400, c.length, 799, 1}) {
+      int32_t total = -1, length = -1;
+      EXPECT_EQ(read(id, 2, capacity, &total, &length), 0) << c.length;
+      EXPECT_EQ(total, c.length);
+      EXPECT_EQ(length, std::min(capacity, c.length)) << c.length << " " << capacity;
+    }
+  }
+  int32_t total = 0, length = 0;
+  EXPECT_EQ(read(99, 2, 10, &total, &length), 1);
+  EXPECT_EQ(length, 0);
   EXPECT_EQ(store(11, 2, 5), 2);  // its first piece is there
   EXPECT_EQ(store(11, 3, 5), 0);  // another kind
   EXPECT_EQ(store(11, 7, 5), DD_KIND_OUTSIDE);
