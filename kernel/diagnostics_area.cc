@@ -31,6 +31,14 @@ void FreeRecords(int32_t* base, int32_t usr) {
 
 }  // namespace
 
+void DSClearDiag(int32_t* base, int32_t usr) {
+  if (!InStorage(base, usr, USR_WORDS)) return;
+  FreeRecords(base, usr);
+  Wd(base, usr, USR_TOTAL_ERROR_COUNT) = 0;
+  Wd(base, usr, USR_DIA_ERROR_NUMBER) = 0;
+  Wd(base, usr, USR_DIA_NATIVE_ERROR) = 0;
+}
+
 int32_t DSAddDiag(int32_t* base, int32_t usr, int32_t position, int32_t native, int32_t severity,
                   const uint8_t* text, int32_t length) {
   if (KernelSys(base) == 0) return KERNEL_NOT_STARTED;

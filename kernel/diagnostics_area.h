@@ -23,3 +23,7 @@ inline constexpr int32_t DIAG_MAX_TEXT = 32767;
 // session or text that is not one.
 int32_t DSAddDiag(int32_t* base, int32_t usr, int32_t position, int32_t native, int32_t severity,
                   const uint8_t* text, int32_t length);
+
+// Clears the area: the allocated records are freed, the count and the
+// embedded record's number and native code become 0.
+void DSClearDiag(int32_t* base, int32_t usr);
