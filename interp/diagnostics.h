@@ -3,6 +3,9 @@
 
 #include <cstdint>
 
+#include "interp/conditions.h"
+#include "platform/bytes.h"
+
 namespace interp {
 
 // Records `value` (a native code, a packed SQLSTATE, or for raise kinds 1, 3
@@ -14,5 +17,21 @@ namespace interp {
 // nothing of the condition it held before.
 void DSAddCondition(int32_t* base, int32_t usr, int32_t value, int32_t kind, int32_t mode,
                     const char* state, int32_t trigger);
+
+}  // namespace interp
+
+namespace interp {
+
+// GET DIAGNOSTICS: ops are the item code, the condition number's storage
+// offset and precision (offset 0: statement information), the target's
+// offset and length and, for the character form, the offset of the
+// delivered length (-1 none). `program_type` is the running program's.
+// Returns 0, -14651 (a bad condition number), -10311 (a value longer than
+// its target), -16183 (an unknown item), -19077 (an operand outside the
+// storage) or -19040 for items whose catalog or message services are not
+// reachable from here yet.
+int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int32_t ops[6],
+                         bool character, int32_t program_type, ConditionSite& site,
+                         const ConditionRun& run);
 
 }  // namespace interp

@@ -3,11 +3,14 @@
 // takes from the session's current objects, the trigger's second record.
 #include "interp/diagnostics.h"
 
+#include <cstring>
 #include <map>
+#include <string>
 
 #include "interp/conditions.h"
 #include "interp/tests/interp_fixture.h"
 #include "kernel/diagnostics_area.h"
+#include "platform/packed_decimal.h"
 
 namespace interp {
 namespace {
@@ -110,6 +113,78 @@ TEST_F(DiagnosticsTest, TriggerAddsASecondRecordNamingIt) {
   EXPECT_EQ(Native(3), -1);
   EXPECT_EQ(Field(2, USR_DIA_TRIGGER_SYSID), 21);
   EXPECT_EQ(Field(2, USR_DIA_TABLE_SYSID), 11);
+}
+
+}  // namespace
+}  // namespace interp
+
+namespace interp {
+namespace {
+
+class SiteForGet : public ConditionSite {
+ public:
+  void SqlState(int32_t rc, char* state) override {
+    std::memcpy(state, rc == -10101 ? "23000" : "S1000", 5);
+  }
+  int32_t RollbackToMark(int32_t) override { return 0; }
+  int32_t TransactionState() override { return 1; }
+  int32_t TransactionScope() override { return 1; }
+  void EndCompound(int32_t, int32_t) override {}
+  void Log(int32_t, const char*) override {}
+  bool HasDiagnostics() override { return false; }
+  void Record(int32_t, int32_t, const char*, int32_t, int32_t) override {}
+};
+
+class GetDiagnosticsTest : public DiagnosticsTest {
+ protected:
+  static constexpr int32_t kNumber = 100, kTarget = 120, kLength = 160;
+  int32_t Get(int32_t item, int32_t number, int32_t length, int32_t type = kProgInsertOne) {
+    const value_descriptor d{kNumber, 5};
+    int_to_decimal(ByteSpan(bytes_, sizeof bytes_), d, number);
+    const int32_t ops[6] = {item, kNumber, 5, kTarget, length, kLength};
+    run_.storage = reinterpret_cast<int32_t*>(bytes_);
+    run_.storage_words = sizeof bytes_ / 4;
+    run_.program_words = 0;
+    return DSGetDiagnostics(base_, usr_, ByteSpan(bytes_, sizeof bytes_), ops, true, type, site_,
+                            run_);
+  }
+  std::string Target(int32_t length) {
+    return std::string(reinterpret_cast<char*>(bytes_) + kTarget + 1, static_cast<size_t>(length));
+  }
+  alignas(4) uint8_t bytes_[256] = {};
+  SiteForGet site_;
+  ConditionRun run_;
+};
+
+TEST_F(GetDiagnosticsTest, ConditionNumberMustNameARecord) {
+  Add(-10101, 1, "23000");
+  Add(-1, 1);
+  EXPECT_EQ(Get(38, 0, 5), -14651);
+  EXPECT_EQ(Get(38, 3, 5), -14651);
+  EXPECT_EQ(Get(38, -1, 5), -14651);
+  EXPECT_EQ(Get(38, 2, 5), 0);
+  EXPECT_EQ(Target(5), "23000");
+  EXPECT_EQ(bytes_[kTarget], 0);
+}
+
+TEST_F(GetDiagnosticsTest, ItemValuesAndTheirTargets) {
+  Add(-10101, 1, "23000");
+  EXPECT_EQ(Get(26, 1, 4), -10311);  // "INSERT" into 4 bytes
+  EXPECT_EQ(Get(26, 1, 8), 0);
+  EXPECT_EQ(Target(8), "INSERT  ");
+  EXPECT_EQ(Get(26, 1, 8, kProgSelect), 0);
+  EXPECT_EQ(Target(8), "FETCH   ");
+  EXPECT_EQ(Get(31, 1, 1), 0);
+  EXPECT_EQ(Target(1), "N");
+  EXPECT_EQ(Get(99, 1, 8), -16183);
+}
+
+TEST_F(GetDiagnosticsTest, SqlstateOfRecordOneWithoutRecordsIsTheCurrentCondition) {
+  reinterpret_cast<int32_t*>(bytes_)[kStateReturnCode] = -10101;
+  EXPECT_EQ(Get(38, 1, 5), 0);
+  EXPECT_EQ(Target(5), "23000");
+  EXPECT_EQ(Get(38, 2, 5), -14651);
+  EXPECT_EQ(Get(33, 1, 5), -14651);
 }
 
 }  // namespace

@@ -1,0 +1,139 @@
+// GET DIAGNOSTICS (see diagnostics.h).
+#include <cstring>
+#include <string>
+
+#include "interp/diagnostics.h"
+#include "interp/program_layout.h"
+#include "kernel/control_blocks.h"
+#include "kernel/diagnostics_area.h"
+#include "kernel/system_block.h"
+#include "platform/numeric_services.h"
+#include "platform/packed_decimal.h"
+
+namespace interp {
+namespace {
+
+constexpr int32_t kErrBadConditionNumber = -14651;
+constexpr int32_t kErrUnknownItem = -16183;
+constexpr int32_t kPackedNative = -14043;
+
+int32_t FindRecord(int32_t* base, int32_t usr, int32_t number) {
+  for (int32_t r = usr + USR_DIA_NEXT, steps = 0; r != 0 && steps < (1 << 16);
+       r = Wd(base, r, DIAREC_NEXT), ++steps) {
+    if (!InStorage(base, r, DIAREC_TEXT)) break;
+    if (Wd(base, r, DIAREC_NUMBER) == number) return r;
+  }
+  return 0;
+}
+
+std::string StatementKind(int32_t type) {
+  if (type == kProgSelect || type == kProgSelectUpdate) return "FETCH";
+  if (type == kProgInsertOne || type == kProgInsertMany) return "INSERT";
+  if (type >= kProgUpdateOne && type <= kProgUpdateAll) return "UPDATE";
+  if (type >= kProgDeleteOne && type <= kProgDeleteAll) return "DELETE";
+  return "CALL";
+}
+
+std::string StateOf(ConditionSite& site, int32_t native) {
+  char s[5];
+  if (!IsPackedState(native) || UnpackSqlState(native, s) != 0) site.SqlState(native, s);
+  return std::string(s, 5);
+}
+
+}  // namespace
+
+int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int32_t ops[6],
+                         bool character, int32_t program_type, ConditionSite& site,
+                         const ConditionRun& run) {
+  const auto fits = [&](int64_t offset, int64_t length) {
+    return offset >= 0 && length >= 0 && offset + length <= static_cast<int64_t>(storage.size());
+  };
+  const int32_t item = ops[0];
+  const int32_t count = Wd(base, usr, USR_TOTAL_ERROR_COUNT);
+  int32_t record = count > 0 ? FindRecord(base, usr, 1) : 0;
+  bool current = false;
+  if (ops[1] != 0) {
+    const value_descriptor number{ops[1], ops[2]};
+    if (!fits(ops[1], decimal_bytes(ops[2]))) return kErrBadOperand;
+    int32_t n = 0;
+    const bool ok = decimal_to_int(&n, storage, number) == 0 && n > 0;
+    record = ok && n <= count ? FindRecord(base, usr, n) : 0;
+    if (record == 0) {
+      if (!(item == 38 && ok && n < 2 && count == 0)) return kErrBadConditionNumber;
+      current = true;
+    }
+  } else if (item == 38 && record == 0) {
+    current = true;
+  }
+  const int32_t native = record != 0 ? Wd(base, record, DIAREC_NATIVE) : 0;
+
+  bool numeric = false;
+  int32_t number = 0;
+  std::string text;
+  switch (item) {
+    case 9:
+    case 10: {
+      const int32_t field = item == 9 ? USR_DIA_CONDITION_NAME_LENGTH : USR_DIA_CURSOR_NAME_LENGTH;
+      if (record != 0) {
+        const int32_t w = field - USR_DIA_NEXT;
+        const int32_t n = Wd(base, record, w);
+        if (n > 0 && n <= 128)
+          text.assign(reinterpret_cast<const char*>(&Wd(base, record, w + 1)), static_cast<size_t>(n));
+      }
+      break;
+    }
+    case 11:
+    case 15:
+    case 18:
+    case 23:
+    case 27: break;
+    case 26: text = StatementKind(program_type); break;
+    case 30: numeric = true; number = site.TransactionState() == 1 ? 1 : 0; break;
+    case 31: text = count > Wd(base, usr, USR_TRAN_DIAG_SIZE) ? "Y" : "N"; break;
+    case 32: {
+      numeric = true;
+      for (int32_t n = 1; n <= count; ++n) {
+        const int32_t r = FindRecord(base, usr, n);
+        if (r != 0 && Wd(base, r, DIAREC_NATIVE) != 0) ++number;
+      }
+      if (number < 1) number = 1;
+      break;
+    }
+    case 33: numeric = true; number = IsPackedState(native) ? kPackedNative : native; break;
+    case 38: {
+      if (!current) {
+        text = StateOf(site, native);
+      } else {
+        int32_t value = 0, kind = 0;
+        char s[5];
+        DSCurCondition(site, run, 0, false, &value, s, &kind);
+        if (kind == 0) text.assign(s, 5);
+      }
+      break;
+    }
+    default:
+      if ((item >= 12 && item <= 25) || (item >= 28 && item <= 29) || (item >= 34 && item <= 37))
+        return kErrServiceAbsent;
+      return kErrUnknownItem;
+  }
+
+  const int32_t target = ops[3], length = ops[4];
+  if (numeric && !character) {
+    if (!fits(target, decimal_bytes(length))) return kErrBadOperand;
+    return int_to_decimal(storage, value_descriptor{target, length}, number) == 0 ? 0 : kErrTooLong;
+  }
+  if (numeric) text = std::to_string(number);
+  if (!fits(target, int64_t{length} + 1)) return kErrBadOperand;
+  if (static_cast<int64_t>(text.size()) > length) return kErrCharsLost;
+  storage[static_cast<size_t>(target)] = 0;
+  std::memset(&storage[static_cast<size_t>(target) + 1], ' ', static_cast<size_t>(length));
+  std::memcpy(&storage[static_cast<size_t>(target) + 1], text.data(), text.size());
+  if (character && ops[5] >= 0) {
+    const value_descriptor field{ops[5], digits_of_int(length)};
+    if (!fits(ops[5], decimal_bytes(field.precision))) return kErrBadOperand;
+    int_to_decimal(storage, field, static_cast<int32_t>(text.size()));
+  }
+  return 0;
+}
+
+}  // namespace interp
