@@ -133,7 +133,7 @@ void Level2Compare(Run& run) {
   const int32_t op = descending ? (code == INT32_MIN ? 0 : -code) : code;
   const int32_t col = run.op(2), v = run.op(3), vlen = run.op(4);
   const int32_t clen = run.op(5) != 0 ? run.op(5) : vlen;
-  const bool like = !numeric && (op == kL2Like || op == kL2NotLike);
+  const bool like = !numeric && IsLevel2Like(code);
   const bool known = numeric
                          ? OrderHolds(op, kTruthUnknown) >= 0 || op == kL2Null || op == kL2NotNull
                          : op >= kL2Equal && op <= kL2NotLike;

@@ -29,6 +29,9 @@ void Begin(Run& run) {
     run.cha_field(CHA_LV_DAMAE2_RCODE) = 0;
   }
   if (run.state(kStateReturnCode) == 0) run.fail(kErrBadOpcode);
+  // An error (not a warning, whose resume position is behind it) leaves the
+  // statement at position 1; state word 6 keeps the failing position.
+  run.error_end = run.state(kStateReturnCode) < 0;
   run.state(kStateAction) = kActionError;
   run.state(kStateArgument) = 0;
   run.leave = true;
@@ -79,7 +82,7 @@ void Requeue(Run& run) {
     run.fail(rc);
     run.state(kStateAction) = kActionError;
     run.state(kStateArgument) = 0;
-    run.state(kStateResume) = 1;
+    run.error_end = true;
     run.leave = true;
     return;
   }
@@ -138,7 +141,7 @@ void ActionExit(Run& run, int32_t action, int32_t argument, int32_t resume) {
     run.fail(rc);
     run.state(kStateAction) = kActionError;
     run.state(kStateArgument) = 0;
-    run.state(kStateResume) = 1;
+    run.error_end = true;
   } else {
     run.pos = resume;
   }
@@ -155,6 +158,19 @@ void DAReturnState(int32_t* rvec, const int32_t* storage, int32_t* position) {
   for (int32_t k = 0; k < kStateWords; ++k) rvec[k] = storage[k];
   *position = storage[kStateResume];
 }
+
+namespace {
+
+// The end of a run by an error: the state goes back with its failing
+// position in state word 6, and the statement's position is 1 (BEG).
+void ReturnError(int32_t* rvec, int32_t* storage, int32_t* position) {
+  storage[kStateAction] = kActionError;
+  storage[kStateArgument] = 0;
+  DAReturnState(rvec, storage, position);
+  *position = 1;
+}
+
+}  // namespace
 
 int32_t DAOpLength(int32_t opcode, int32_t* length, int32_t* branch) {
   if (!IsOpcode(opcode)) return kErrOutOfRange;
@@ -189,9 +205,7 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
     run.pos = 1;
     DARecordError(base, program_words >= 1 ? program : nullptr, storage, storage_words, &run.pos,
                   kErrNoBeg, program_words);
-    storage[kStateAction] = kActionError;
-    storage[kStateArgument] = 0;
-    DAReturnState(rvec, storage, position);
+    ReturnError(rvec, storage, position);
     return;
   }
 #ifndef NDEBUG
@@ -202,9 +216,7 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
     run.pos = bad;
     DARecordError(base, program + (bad - 1), storage, storage_words, &run.pos, rc,
                   int64_t{program_words} - bad + 1);
-    storage[kStateAction] = kActionError;
-    storage[kStateArgument] = 0;
-    DAReturnState(rvec, storage, position);
+    ReturnError(rvec, storage, position);
     return;
   }
 #endif
@@ -218,9 +230,7 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
   if (run.thr == 0 || !InStorage(base, run.thr, THR_WORDS)) {
     run.thr = 0;
     run.fail(kErrNoThread);
-    storage[kStateAction] = kActionError;
-    storage[kStateArgument] = 0;
-    DAReturnState(rvec, storage, position);
+    ReturnError(rvec, storage, position);
     return;
   }
   DSClrStmList(base, run.thr);
@@ -245,6 +255,7 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
     *position = run.pos;
     return;
   }
+  if (run.error_end) return ReturnError(rvec, storage, position);
   DAReturnState(rvec, storage, position);
 }
 

@@ -41,6 +41,9 @@ enum class OpFamily : uint8_t {
 //   t  table descriptor: storage word number (from 1) of its record block
 //   w  storage word number (from 1)
 //   x  storage word index from 0: the instruction uses storage word x + 1
+//   p  CC2's value: a byte offset, but for LIKE and NOT LIKE (op1 13 or 14,
+//      negated for a descending column) the storage word index from 0 of
+//      a pattern program, as for x
 //   d  branch displacement, relative to the instruction's own position
 //   c  operator, item or kind code
 //   n  any other word
@@ -116,7 +119,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CB2", 1, 0, OpFamily::kNone, ""},                   // 57
     {"RP2", 8, -1, OpFamily::kLevel2, "nnnnnnn"},         // 58
     {"MV2", 4, -1, OpFamily::kLevel2, "vvl"},             // 59
-    {"CC2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 60
+    {"CC2", 9, -1, OpFamily::kLevel2, "cvpllddn"},        // 60
     {"CN2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 61
     {"SRS", 3, 0, OpFamily::kNumeric, "nn"},              // 62
     {"TRL", 4, 0, OpFamily::kString, "nnn"},              // 63
@@ -275,6 +278,7 @@ constexpr bool OperandFits(char kind, int32_t value) {
     case 'l':
     case 'w':
     case 'x':
+    case 'p':
       return value >= 0;
     case 'f':
       return value >= -1;
@@ -283,6 +287,12 @@ constexpr bool OperandFits(char kind, int32_t value) {
     default:
       return true;
   }
+}
+
+// Whether CC2's operator (op1) is LIKE or NOT LIKE, whose op3 (kind p) is
+// a storage word index rather than a byte offset.
+constexpr bool IsLevel2Like(int32_t code) {
+  return code == 13 || code == 14 || code == -13 || code == -14;
 }
 
 // The opcode named `name` (three upper-case letters), or 0.

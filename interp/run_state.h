@@ -25,7 +25,8 @@ struct Run {
   const char* user_name = nullptr;  // 128 bytes
   bool leave = false;               // an action or a requeue ends the loop
   bool requeued = false;
-  int32_t last_work = 0;  // work entry of the most recent read-type record instruction
+  bool error_end = false;  // ended by an error: the caller resumes at 1
+  int32_t last_work = 0;   // work entry of the most recent read-type record instruction
 
   const int32_t* ins() const { return program + (pos - 1); }
   int32_t op(int k) const { return program[pos - 1 + k]; }

@@ -34,7 +34,50 @@ TEST_F(InterpTest, OpcodesWithoutInstructionEndWithBadOpcode) {
     EXPECT_EQ(rvec_[kStateOpcode], op) << op;
     EXPECT_EQ(rvec_[kStateAction], kActionError) << op;
     EXPECT_EQ(rvec_[kStateResume], 2) << op;  // the failing position
+    EXPECT_EQ(pos, 1) << op;                  // the statement goes to BEG
     EXPECT_EQ(rvec_[kStateBitVector], kBitsNoTable) << op;
+  }
+}
+
+// After an error the statement's position is 1, while state word 6 (the
+// program counter of the error report) keeps the failing position; a run
+// resumed there ends at BEG. A warning resumes behind its instruction
+// instead (TruncatingMcwEndsWithWarningBehindIt).
+TEST_F(InterpTest, ErrorLeavesPositionOneAndReportsTheFailingPosition) {
+  Load("field A char 2\ncode\n BEG\n MVB A, A, 2\n MVC A, 1, A, 100000\n END 1\n");
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOperand);
+  EXPECT_EQ(rvec_[kStateAction], kActionError);
+  EXPECT_EQ(rvec_[kStateResume], 6);
+  EXPECT_EQ(pos_, 1);
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOpcode);
+  EXPECT_EQ(rvec_[kStateResume], 1);
+  EXPECT_EQ(pos_, 1);
+}
+
+// The counts of SNV, MVB and MV2 are words of the program: the assembler
+// and the program check refuse a negative one. A program that was not
+// checked (release builds check none) copies nothing for it and goes on.
+TEST_F(InterpTest, NegativeCountCopiesNothing) {
+  for (const int32_t op : {28, 55, 59}) {
+    std::vector<int32_t> program = {41, op, 48, 52, -1, 140, 44, 1};  // ... BRK, END 1
+    if (op == 28) program.erase(program.begin() + 3);                 // SNV 48, -1
+    std::vector<int32_t> storage(20, 0x01010101);
+    const std::vector<int32_t> before = storage;
+    int32_t pos = 2;
+    DAMAE2(base_, rvec_, program.data(), static_cast<int32_t>(program.size()), storage.data(), 20,
+           &pos, name_, usr_);
+#ifdef NDEBUG
+    EXPECT_EQ(rvec_[kStateAction], kActionBreak) << op;
+    EXPECT_EQ(pos, op == 28 ? 5 : 6) << op;
+#else
+    EXPECT_EQ(rvec_[kStateReturnCode], kErrBadOperand) << op;
+    EXPECT_EQ(pos, 1) << op;
+#endif
+    EXPECT_TRUE(
+        std::equal(storage.begin() + kStateWords, storage.end(), before.begin() + kStateWords))
+        << op;
   }
 }
 

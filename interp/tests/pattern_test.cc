@@ -142,7 +142,7 @@ code
  MCF 1, V, 6, PW, bad
  MVF 1, V, 6, V.len, QW, bad
  MCT 1, V, 6, RW, bad
- CC2 13, C, 12, 800, 7, good, bad, 0
+ CC2 13, C, PG, 800, 7, good, bad, 0
 bad: END 2
 good: END 1
 )");
@@ -201,6 +201,8 @@ TEST_F(Patterns, Level2ConditionTests) {
       {"CC2 13, C, 12, 8, 7, yes, no, 0", false, 2},
       {"CC2 14, C, 12, 8, 7, yes, no, 0", false, 1},
       {"CC2 13, NC, 12, 8, 7, yes, no, 0", false, 1},
+      {"CC2 13, C, PG, 8, 7, yes, no, 0", false, 2},  // the pattern named
+      {"CC2 -14, C, PG, 8, 7, yes, no, 0", true, 1},
       {"CC2 -1, C, VAL, 7, 0, yes, no, 0", true, 2},
       {"CC2 -7, C, Z, 7, 0, yes, no, 0", true, 2},
       {"CC2 15, C, VAL, 7, 0, yes, no, 0", false, kErrBadOperand},

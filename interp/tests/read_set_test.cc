@@ -100,6 +100,9 @@ TEST_F(ReadSetCheck, KernelErrorEndsTheRun) {
   RunScan(false);
   EXPECT_EQ(rvec_[kStateAction], kActionError);
   EXPECT_EQ(rvec_[kStateReturnCode], -16147);
+  EXPECT_EQ(rvec_[kStateOpcode], 121);  // CAL
+  EXPECT_EQ(rvec_[kStateResume], 5);    // the failing CAL
+  EXPECT_EQ(pos_, 1);
   EXPECT_EQ(Wd(base_, usr_, USR_TRV_COND), -16147);
 }
 

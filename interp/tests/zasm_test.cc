@@ -222,6 +222,36 @@ const BadText kBadTexts[] = {
     {"code\n BEG\n RP2 0, 0, 0, 0, 0, 8\n", "bad.zasm:3: RP2 takes 7 or more operands, not 6"},
 };
 
+// CC2's op3 names a value (a byte offset) for the order and text tests, and
+// for LIKE and NOT LIKE (descending: negated) the pattern program's storage
+// word index from 0; an unaligned field cannot be a pattern program.
+TEST(Zasm, Level2CompareValueOrPatternOperand) {
+  const std::string head = "field PG bytes 8\nfield C char 6\ncode\n BEG\n";
+  struct Case {
+    const char* op;
+    bool word_index;
+  };
+  for (const Case c : {Case{"1", false}, Case{"11", false}, Case{"13", true}, Case{"14", true},
+                       Case{"-13", true}, Case{"-14", true}, Case{"-1", false}}) {
+    zasm::Assembly a;
+    std::string error;
+    ASSERT_TRUE(zasm::Assemble(head + " CC2 " + c.op + ", C, PG, 8, 7, 9, 9, 0\n END 1\n",
+                               "cc2.zasm", &a, &error))
+        << error;
+    const int32_t pg = a.fields.at("PG");
+    EXPECT_EQ(a.words[static_cast<size_t>(a.words[kDescProgramStart] + 1 + 3)],
+              c.word_index ? pg / 4 : pg)
+        << c.op;
+  }
+  zasm::Assembly a;
+  std::string error;
+  EXPECT_FALSE(
+      zasm::Assemble("field A bytes 1\nfield B bytes 8\ncode\n BEG\n"
+                     " CC2 13, A, B, 8, 7, 9, 9, 0\n END 1\n",
+                     "cc2.zasm", &a, &error));
+  EXPECT_NE(error.find("not word aligned"), std::string::npos) << error;
+}
+
 TEST(Zasm, BadTextGivesFileAndLine) {
   for (const BadText& c : kBadTexts) {
     zasm::Assembly a;

@@ -155,7 +155,11 @@ int32_t Assembler::Resolve(const Pending& p) {
     throw Failure{p.line, "unknown name '" + p.token + "'"};
   }
   const int32_t off = f->second.offset;
-  switch (p.kind) {
+  // CC2's op1 (resolved before its op3) says what its op3 names.
+  const char kind = p.kind == 'p'
+                        ? (interp::IsLevel2Like(code_[static_cast<size_t>(p.position)]) ? 'x' : 'v')
+                        : p.kind;
+  switch (kind) {
     case 't':
     case 'w':
       if (off % 4 != 0) throw Failure{p.line, "'" + p.token + "' is not word aligned"};
@@ -255,8 +259,8 @@ void Assembler::DeclareField(const std::vector<std::string>& t) {
     // block's row, say) and may give them a first value.
     auto b = t.size() >= 6 ? fields_.find(t[3]) : fields_.end();
     int64_t off = 0, len = 0;
-    if (b == fields_.end() || !Number(t[4], &off) || !Number(t[5], &len) || off < 0 ||
-        len < 1 || off + len > b->second.bytes)
+    if (b == fields_.end() || !Number(t[4], &off) || !Number(t[5], &len) || off < 0 || len < 1 ||
+        off + len > b->second.bytes)
       throw Failure{line_, "alias needs: alias BASE OFFSET LENGTH inside BASE"};
     const int32_t at = b->second.offset + static_cast<int32_t>(off);
     fields_[name] = {at, static_cast<int32_t>(len)};
