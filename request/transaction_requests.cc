@@ -2,8 +2,10 @@
 #include "request/transaction_requests.h"
 
 #include "du/transactions.h"
+#include "interp/request_services.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
+#include "request/sql_state.h"
 
 namespace {
 
@@ -89,4 +91,17 @@ int32_t DSCommit(int32_t* base, const int32_t* request) {
     if (kFields[attribute - 6][1] != 0) Wd(base, usr, kFields[attribute - 6][1]) = value;
   }
   return 0;
+}
+
+int32_t DSSetTransOptions(int32_t* base, const int32_t* request) {
+  const int32_t length = request[0];
+  if (length < 0 || length > 64) return KERNEL_BAD_PARAMETER;
+  int32_t commit[5 + 3 + 64] = {0, 0, 0, 0, request[1], length};
+  for (int32_t w = 3; w < length; ++w) commit[5 + w] = request[w];
+  return DSCommit(base, commit);
+}
+
+void RequestInstallRuntimeServices() {
+  static const interp::RequestServiceTable table{DSSetTransOptions, DSSqlState};
+  interp::DAInstallRequestServices(&table);
 }

@@ -20,3 +20,10 @@ int32_t DSTransEndReq(int32_t* base, const int32_t* request);
 // -18020 (attribute or value in RVEC_OPCODE), -14011 (8, 9, 11, 12, 13 inside
 // a transaction), -14651 (a diagnostics size below 1); each in RVEC_RCODE.
 int32_t DSCommit(int32_t* base, const int32_t* request);
+
+// The runtime's settings request (word 0 its length, word 1 the session,
+// pairs from word 3) as DSCommit with a commit of a client-scope transaction.
+int32_t DSSetTransOptions(int32_t* base, const int32_t* request);
+
+// Installs this layer's services into the statement runtime's table.
+void RequestInstallRuntimeServices();

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "interp/request_services.h"
 #include "kernel/tests/core_fixture.h"
 #include "kernel/word_storage.h"
 
@@ -75,6 +76,23 @@ TEST_F(TransactionRequestTest, AttributesApplyInOrderUpToTheFirstFailure) {
   request = {0, 0, 0, 0, usr_, 4, 0, 0, 6, 1};
   EXPECT_EQ(DSCommit(base_, request.data()), 0);
   EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_START), 2);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(TransactionRequestTest, RuntimeTransactionStatementsReachTheSession) {
+  RequestInstallRuntimeServices();
+  int32_t stm = 0;
+  DSGetMem(base_, &stm, STM_BYTES);
+  ASSERT_NE(stm, 0);
+  EXPECT_EQ(interp::DSTransactionStatement(base_, usr_, stm, 5, 0), 0);
+  EXPECT_EQ(Wd(base_, usr_, USR_NEXT_READ_WRITE_MODE), 31);
+  EXPECT_EQ(interp::DSTransactionStatement(base_, usr_, stm, 17, 12), 0);
+  EXPECT_EQ(Wd(base_, usr_, USR_TRAN_DIAG_SIZE), 12);
+  EXPECT_EQ(interp::DSTransactionStatement(base_, usr_, stm, 17, 0), -14651);
+  interp::DAInstallRequestServices(nullptr);
 }
 
 }  // namespace
