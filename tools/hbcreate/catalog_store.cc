@@ -1,10 +1,13 @@
 // Record access over the system databank for the creation: the word
-// storage with SYS (its TCB hash), the system databank's DCB and one
-// session, and the services record access asks the layers above for (the
-// databank of logical id 1 and the generated description lists).
+// storage with SYS and its system session, the kernel's open of the system
+// databank in begin mode -242 (with record access's DUOpenSysTable, which
+// this store installs), and the services record access asks the layers
+// above for (the databank of logical id 1 and the generated description
+// lists).
 #include "tools/hbcreate/catalog_store.h"
 
 #include <cstring>
+#include <filesystem>
 
 #include "catalog_gen.h"
 #include "du/pool_words.h"
@@ -13,6 +16,11 @@
 #include "du/tables.h"
 #include "du/upper_services.h"
 #include "kernel/control_blocks.h"
+#include "kernel/databank_control.h"
+#include "kernel/hash_lists.h"
+#include "kernel/kernel_begin.h"
+#include "kernel/system_block.h"
+#include "kernel/upper_services.h"
 #include "kernel/word_storage.h"
 #include "platform/enqdeq.h"
 
@@ -21,10 +29,11 @@ namespace {
 constexpr int64_t kStorageWords = 8000000;
 constexpr int32_t kInitialWords = 1000000;
 constexpr int32_t kNoDatabank = -19021;
-// The system databank's rows are written at once: neither a transaction
-// nor a write-set merge (TRANS_MODE 2 or 3) stands between them and the
-// tables while the database is created.
-constexpr int32_t kDirectTransMode = 4;
+// The kernel's begin mode of a creation: the system databank is opened as
+// a TRANS databank and then marked (DSMarkSysdbTrans 4) so that its rows
+// are written at once, with neither a transaction nor a write-set merge.
+constexpr int32_t kCreationMode = -242;
+constexpr int32_t kMarkDirect[1] = {4};
 
 // Indexes the catalog's descriptions mark unique (kind 5) on key columns
 // that repeat among the catalog's own rows: 73 (table 18 by table id: every
@@ -35,28 +44,50 @@ constexpr int32_t kDirectTransMode = 4;
 constexpr int32_t kUnenforcedUnique[] = {73, 77};
 constexpr int32_t kUniqueKind = 5, kPlainKind = 3;
 
-struct Services {
-  int32_t* base = nullptr;
-  int32_t dcb = 0;
-  int32_t references = 0;
-};
-Services g_services;
+int32_t g_references = 0;
 
-int32_t OpenDatabank(int32_t*, int32_t, int32_t lid, int32_t* dcb) {
-  if (lid != 1 || g_services.dcb == 0) return kNoDatabank;
-  ++g_services.references;
-  *dcb = g_services.dcb;
+// The system databank's DCB, which the kernel's DSOpenSysdb made.
+int32_t SystemDcb(int32_t* base) {
+  int32_t rq[OPD_WORDS] = {5, 1};
+  DSOpenDcb(base, rq);
+  return rq[OPD_KIND] == 0 ? rq[OPD_DCB] : 0;
+}
+
+int32_t OpenDatabank(int32_t* base, int32_t, int32_t lid, int32_t* dcb) {
+  const int32_t found = lid == 1 ? SystemDcb(base) : 0;
+  if (found == 0) return kNoDatabank;
+  ++g_references;
+  *dcb = found;
   return 0;
 }
 
 int32_t CloseDatabank(int32_t*, int32_t, int32_t, int32_t lid, int32_t) {
-  if (lid != 1 || g_services.references == 0) return kNoDatabank;
-  --g_services.references;
+  if (lid != 1 || g_references == 0) return kNoDatabank;
+  --g_references;
   return 0;
 }
 
 int32_t ReleaseDatabank(int32_t* base, int32_t, int32_t lid, int32_t) {
   return CloseDatabank(base, 0, 0, lid, 0);
+}
+
+// Gives the indexes of kUnenforcedUnique in a description list as plain
+// indexes (kind 3).
+void PlainIndexes(int32_t* d, int32_t words) {
+  for (int32_t e = DESC_ENTRIES; e + DESCIX_XD < words && d[e] != DESC_END;
+       e += DESCIX_XD + d[e + DESCIX_XD]) {
+    for (int32_t index : kUnenforcedUnique)
+      if (d[e] == kUniqueKind && d[e + DESCIX_TNAME] == index) d[e] = kPlainKind;
+  }
+}
+
+// DUOpenSysTable for the kernel's DSOpenSysdb: record access's TCB of one
+// of the catalog's base tables, from the kernel's fixed description.
+int32_t OpenSysTable(int32_t* base, const int32_t* description, int32_t words, int32_t dcb) {
+  if (words <= DESC_ENTRIES) return DU_BAD_ARGUMENT;
+  std::vector<int32_t> d(description, description + words);
+  PlainIndexes(d.data(), words);
+  return DUCreateTcb(base, d[1], d.data(), words, dcb);
 }
 
 // The table's generated description list in a block of the storage, with
@@ -70,17 +101,24 @@ int32_t Description(int32_t* base, int32_t, int32_t* open) {
   if (block == 0) return DU_NO_STORAGE;
   int32_t* d = &du::W(base, block);
   std::memcpy(d, list, static_cast<size_t>(words) * 4);
-  for (int32_t e = DESC_ENTRIES; e + DESCIX_XD < words && d[e] != DESC_END;
-       e += DESCIX_XD + d[e + DESCIX_XD]) {
-    for (int32_t index : kUnenforcedUnique)
-      if (d[e] == kUniqueKind && d[e + DESCIX_TNAME] == index) d[e] = kPlainKind;
-  }
+  PlainIndexes(d, words);
   open[OPB_DESCRIPTION] = block;
   return 0;
 }
 
 const DUUpperServices kServices = {OpenDatabank, CloseDatabank, ReleaseDatabank, Description,
                                    nullptr,      nullptr,       nullptr,         nullptr};
+
+// The kernel's entries of record access that the system databank's open
+// calls.
+KernelUpperServices KernelServices() {
+  KernelUpperServices k{};
+  k.du_crt_tcb_hash = DUCrtTcbHash;
+  k.du_open_sys_table = OpenSysTable;
+  k.du_tcb_use_count = DUTcbUseCount;
+  return k;
+}
+const KernelUpperServices kKernelServices = KernelServices();
 
 int32_t Words(int32_t* base, int32_t bytes) {
   int32_t block = 0;
@@ -108,31 +146,44 @@ CatalogStore::~CatalogStore() {
   Stop();
 }
 
-int32_t CatalogStore::Start(int32_t sysdb_entry) {
+int32_t CatalogStore::Start(const std::string& home) {
   base_ = SqlPoolCreate(kStorageWords, kInitialWords);
   if (base_ == nullptr) return DU_NO_STORAGE;
   int32_t grow = kInitialWords;
   DSPoolMem(base_, &grow, -1, 0);
+  // SYS with its databank list and system session, as DSInitSys makes it in
+  // mode -242 (whose other steps wait for the request interface's services).
   const int32_t sys = Words(base_, SYS_BYTES);
-  const int32_t dcb = Words(base_, DCB_BYTES);
-  const int32_t lvl = Words(base_, LVL_BYTES);
-  usr_ = Words(base_, USR_BYTES);
   work_ = Words(base_, WRK_BYTES + 65536);
-  if (sys == 0 || dcb == 0 || lvl == 0 || usr_ == 0 || work_ == 0) return DU_NO_STORAGE;
-  base_[sqlpool::RESERV] = sys;
-  enqdeq_init_semaphore(&du::W(base_, sys + SYS_POOLED_TP_S), 1);
-  if (const int32_t rc = DUCrtTcbHash(base_)) return rc;
-  du::W(base_, dcb + DCB_LID) = 1;
-  du::W(base_, dcb + DCB_DID) = sysdb_entry;
-  du::W(base_, dcb + DCB_TRANS_MODE) = kDirectTransMode;
-  du::W(base_, dcb + DCB_REFCOUNT) = 1;
-  enqdeq_init_semaphore(&du::W(base_, dcb + DCB_S), 1);
+  if (sys == 0 || work_ == 0) return DU_NO_STORAGE;
+  for (int32_t sem : {SYS_S, SYS_POOLED_TP_S}) enqdeq_init_semaphore(&du::W(base_, sys + sem), 1);
+  du::W(base_, sys + SYS_ID) = SYS_ID_MARKER;
+  du::W(base_, sys + SYS_MODE) = kCreationMode;
+  du::W(base_, sys + SYS_DCB_LIST) = HashListCreate(base_, DCB_LIST_BUCKETS, 1, 0);
+  if (du::W(base_, sys + SYS_DCB_LIST) == 0) return DU_NO_STORAGE;
+  usr_ = sys + SYS_USR_START;
+  const int32_t lvl = sys + SYS_LVL_START;
   du::W(base_, usr_ + USR_USR) = usr_;
   du::W(base_, usr_ + USR_LVL) = lvl;
   du::W(base_, lvl + LVL_USR) = usr_;
-  g_services = {base_, dcb, 0};
+  base_[sqlpool::RESERV] = sys;
+  g_references = 0;
+  KernelInstallUpperServices(&kKernelServices);
   DUInstallUpperServices(&kServices);
   DUInstallKernelDispatcher(nullptr);
+  // The kernel's begin in mode -242: the system databank and its base
+  // tables, then the mark that writes its rows at once.
+  // The kernel opens "sysdb9.dbf" in the working directory, as the server
+  // runs in its home.
+  std::error_code ec;
+  const std::filesystem::path before = std::filesystem::current_path(ec);
+  if (!ec) std::filesystem::current_path(home, ec);
+  if (ec) return kNoDatabank;
+  int32_t status = 0;
+  DSOpenSysdb(base_, &status);
+  std::filesystem::current_path(before, ec);
+  if (status < 0) return status;
+  DSMarkSysdbTrans(base_, kMarkDirect);
   return 0;
 }
 
@@ -142,7 +193,8 @@ void CatalogStore::Stop() {
   indexes_.clear();
   DUFreeTcbHash(base_);
   DUInstallUpperServices(nullptr);
-  g_services = {};
+  KernelInstallUpperServices(nullptr);
+  g_references = 0;
   SqlPoolDestroy(base_);
   base_ = nullptr;
 }

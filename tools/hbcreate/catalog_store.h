@@ -1,16 +1,19 @@
 // The catalog's tables as the creation writes and reads them: record access
-// over the system databank, in a word storage of its own with the system
-// block, the table hash, the system databank's control block and one
-// session. Record access takes each table's description from the generated
-// description lists (the catalog cannot describe itself before its rows
-// exist) and finds the system databank (logical id 1) through the services
-// this store installs. Rows are written to the tables at once (no
-// transaction: nothing else runs while a database is created).
+// over the system databank, in a word storage of its own. The kernel's
+// begin in mode -242 opens the system databank (DSOpenSysdb, with record
+// access's TCBs of the six catalog base tables) and marks it for rows
+// written at once (DSMarkSysdbTrans 4: no transaction, nothing else runs
+// while a database is created). The store makes SYS itself, since the
+// kernel's DSInitSys needs the request interface's services, and installs
+// the services record access asks the layers above for: logical id 1 (the
+// kernel's DCB) and the other tables' descriptions from the generated lists
+// (the catalog cannot describe itself before its rows exist).
 #pragma once
 
 #include <cstdint>
 #include <map>
 #include <span>
+#include <string>
 #include <vector>
 
 using CatalogRecord = std::vector<uint8_t>;
@@ -22,9 +25,11 @@ class CatalogStore {
   CatalogStore& operator=(const CatalogStore&) = delete;
   ~CatalogStore();
 
-  // Sets the store up over the open system databank whose kernel entry is
-  // `sysdb_entry`; 0 or a failure. One store at a time.
-  int32_t Start(int32_t sysdb_entry);
+  // Sets the store up over the system databank of the database in `home`
+  // (the kernel's DSOpenSysdb in begin mode -242, then DSMarkSysdbTrans 4);
+  // 0 or a failure.
+  // One store at a time.
+  int32_t Start(const std::string& home);
   // Frees every open table (closing it in the databank kernel) and the
   // storage.
   void Stop();

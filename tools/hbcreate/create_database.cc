@@ -75,7 +75,8 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
   }
   {
     CatalogStore store;
-    rc = store.Start(entries[0]);
+    rc = HandOverSystemDatabank();
+    if (rc == 0) rc = store.Start(home);
     if (rc != 0) *error = Status("cannot set up record access", rc);
     if (rc == 0) rc = WriteRows(store, rows, error);
   }
@@ -97,7 +98,7 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
     return rc;
   }
   CatalogStore store;
-  rc = store.Start(entries[0]);
+  rc = store.Start(home);
   if (rc != 0) {
     *error = Status("cannot set up record access", rc);
     return rc;

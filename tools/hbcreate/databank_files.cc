@@ -133,6 +133,14 @@ int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFile
   return 0;
 }
 
+int32_t HandOverSystemDatabank() {
+  // The creation holds the new file alone; closed, its kernel entry stays
+  // and the begin's open takes it back.
+  int32_t cld[4] = {1, 0, 1, -1};
+  DKEXE1(DKF_CLD1, cld);
+  return cld[0];
+}
+
 int32_t SystemIdentity() {
   return PoolWord(BP_SYSDB_IDENTITY).load();
 }

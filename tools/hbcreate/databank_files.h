@@ -35,5 +35,8 @@ int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& option
 // first, which gives the kernel the system identity the others must carry).
 int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFileCount],
                           std::string* failed);
+// Closes the creation's own open of the system databank, so that the
+// kernel's begin (DSOpenSysdb) opens it; 0 or the close's status.
+int32_t HandOverSystemDatabank();
 // The system identity of the open system databank.
 int32_t SystemIdentity();

@@ -61,6 +61,7 @@ class CreateDatabaseTest : public ScratchTest {
 // administrator, the id sequence and the catalog's own description are the
 // ones expected.
 TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
+  const fs::path cwd = fs::current_path();
   std::string error;
   ASSERT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
   RegistryValue dir = registry_read_value(DatabaseRegistryKey("DB1"), kRegistryDirectory);
@@ -79,7 +80,7 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
   ASSERT_EQ(OpenDatabankFiles(options_.home, entries, &failed), 0) << failed;
   {
     CatalogStore store;
-    ASSERT_EQ(store.Start(entries[0]), 0);
+    ASSERT_EQ(store.Start(options_.home), 0);
     EXPECT_EQ(VerifyDatabase(store, rows, &error), 0) << error;
 
     // The administrator by name: its id, its kind and its scrambled password.
@@ -112,6 +113,9 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
     EXPECT_NE(error.find("system table " + std::to_string(more.back().table)), std::string::npos)
         << error;
   }
+  // The kernel's begin opened "sysdb9.dbf" in the home; the working
+  // directory is given back.
+  EXPECT_EQ(fs::current_path(), cwd);
   const int32_t identity = SystemIdentity();
   EXPECT_NE(identity, 0);
   EXPECT_EQ(StopCreationKernel(), 0);
@@ -123,6 +127,24 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
   ASSERT_EQ(StartCreationKernel(), 0);
   ASSERT_EQ(OpenDatabankFiles(options_.home, entries, &failed), 0) << failed;
   EXPECT_NE(SystemIdentity(), identity);
+  EXPECT_EQ(StopCreationKernel(), 0);
+}
+
+// The kernel's begin over a home without "sysdb9.dbf": the store answers
+// the kernel's failure, sets nothing up and leaves the working directory.
+TEST_F(CreateDatabaseTest, TheBeginWithoutASystemDatabankFails) {
+  const fs::path cwd = fs::current_path();
+  fs::create_directories(options_.home);
+  ASSERT_EQ(StartCreationKernel(), 0);
+  {
+    CatalogStore store;
+    EXPECT_LT(store.Start(options_.home), 0);
+    CatalogRecord row(kCatalogTables[0].record_length, 0);
+    EXPECT_NE(store.ReadByKey(kCatalogTables[0].number, row), 0);
+    EXPECT_EQ(fs::current_path(), cwd);
+    EXPECT_LT(store.Start((dir_ / "missing").string()), 0);
+    EXPECT_EQ(fs::current_path(), cwd);
+  }
   EXPECT_EQ(StopCreationKernel(), 0);
 }
 
