@@ -5,6 +5,7 @@
 // The block's layout is in du/README.md ("Load control block").
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "du/kernel_requests.h"
 #include "du/large_objects.h"
@@ -74,6 +75,14 @@ int32_t InsertLoad(int32_t* base, int32_t* record, int32_t usr) {
   const int32_t tcb = record[DUREC_OBJECT];
   if (!du::BlockInside(base, lcb, LCB_FIRST_INDEX) || !du::BlockInside(base, tcb, TCB_WORDS))
     return DU_BAD_ARGUMENT;
+  // The index count must fit the block, and every index of the table have
+  // its entry, before anything is inserted.
+  const int32_t n = W(base, F(lcb, LCB_INDEX_COUNT));
+  if (n < 0 || LCB_FIRST_INDEX + n > du::BlockDataWords(base, lcb)) return DU_BAD_ARGUMENT;
+  for (int32_t k = 0; k < n; ++k) {
+    const int32_t entry = W(base, F(lcb, LCB_FIRST_INDEX + k));
+    if (entry != 0 && !du::BlockInside(base, entry, LCBI_WORDS)) return DU_BAD_ARGUMENT;
+  }
   const int32_t table_entry = W(base, F(lcb, LCB_TABLE_ENTRY));
   if (!du::BlockInside(base, table_entry, LCBT_WORDS)) return DU_BAD_ARGUMENT;
   if (W(base, F(tcb, TCB_IXTYPE)) == TCB_GENERATED_KEY)
@@ -89,6 +98,17 @@ int32_t InsertLoad(int32_t* base, int32_t* record, int32_t usr) {
       rc = CheckLoadUnique(base, usr, lcb, icb, record, row);
     if (rc != 0) return rc;
   }
+  // Every index key is built before the row goes in.
+  std::vector<Block> keys;
+  for (int32_t icb = W(base, F(tcb, TCB_ICB)); icb != 0; icb = W(base, icb)) {
+    const int32_t entry = IndexEntry(base, lcb, icb);
+    Block key;
+    if (entry == 0 || !du::IndexBlock(base, icb, record, row, &key)) return DU_BAD_ARGUMENT;
+    const int32_t keylen = W(base, F(icb, ICB_RECLEN));
+    keys.push_back(RequestBlock(base, F(entry, LCBI_REQUEST), keylen));
+    if (keys.back()[DUREC_RECLEN] != keylen) return DU_BAD_ARGUMENT;
+    std::memcpy(keys.back().row(), key.row(), static_cast<size_t>(keylen));
+  }
   Block insert = RequestBlock(base, F(table_entry, LCBT_REQUEST), reclen);
   if (insert[DUREC_RECLEN] != reclen || insert[DUREC_KEYLEN] != record[DUREC_KEYLEN])
     return DU_BAD_ARGUMENT;
@@ -99,15 +119,18 @@ int32_t InsertLoad(int32_t* base, int32_t* record, int32_t usr) {
     du::SetCurrent(base, usr, W(base, F(tcb, TCB_TNAME)), W(base, F(tcb, TCB_CONSTRAINT_SYSID)));
     return 1;
   }
-  for (int32_t icb = W(base, F(tcb, TCB_ICB)); icb != 0; icb = W(base, icb)) {
-    const int32_t entry = IndexEntry(base, lcb, icb);
-    Block key;
-    if (entry == 0 || !du::IndexBlock(base, icb, record, row, &key)) return DU_BAD_ARGUMENT;
-    const int32_t keylen = W(base, F(icb, ICB_RECLEN));
-    Block index = RequestBlock(base, F(entry, LCBI_REQUEST), keylen);
-    std::memcpy(index.row(), key.row(), static_cast<size_t>(keylen));
-    DUKernel(DK_INS1, index.data() + DUREC_STATUS);
-    if (index[DUREC_STATUS] < 0) return KernelStatus(index[DUREC_STATUS]);
+  for (size_t k = 0; k < keys.size(); ++k) {
+    DUKernel(DK_INS1, keys[k].data() + DUREC_STATUS);
+    if (keys[k][DUREC_STATUS] >= 0) continue;
+    // A key that failed: the row and the keys inserted before it go again,
+    // so that the load's tables hold no row without all its entries.
+    const int32_t st = KernelStatus(keys[k][DUREC_STATUS]);
+    for (size_t j = 0; j < k; ++j) {
+      std::vector<uint8_t> done(keys[j].row(), keys[j].row() + keys[j][DUREC_RECLEN]);
+      du::TakeOutRecord(keys[j].data(), done.data(), keys[j][DUREC_RECLEN]);
+    }
+    du::TakeOutRecord(insert.data(), row, reclen);
+    return st;
   }
   return du::LobColumnsInserted(base, usr, record, row);
 }

@@ -4,12 +4,17 @@
 // MRG merges the runs, SRT builds the stored table and indexes from them.
 // The first LOA moves the rows the table already holds into the runs, so
 // that they come back with the build; a failure at any step closes, merges
-// and builds every run, which gives the table its rows back. A row whose
-// feed failed half-way is then taken out of the table and indexes that got
-// it, so that no row lacks an index entry and no entry its row.
+// and builds every run, which gives the table its rows back. Of rows with
+// one key the table's merge keeps the first and drops the others; their
+// index entries, which the index merges keep, are then deleted, so that
+// every index entry names a row that has it. A row's keys go into the index
+// runs before the row goes into the table's: a failed feed leaves the row
+// out of the table, and its keys are deleted as entries without a row.
 #include "du/table_load.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "du/kernel_requests.h"
 #include "du/pool_words.h"
@@ -63,18 +68,25 @@ int32_t FeedIndex(int32_t* base, int32_t icb, const int32_t* record, const uint8
 }
 
 // Reads every stored record of the object of `block` (its key buffer
-// cleared) and hands each to `feed`; then drops the stored records.
+// cleared) and hands each to `feed`.
 template <typename Feed>
-int32_t MoveStoredRecords(int32_t* block, Feed feed) {
+int32_t ScanStoredRecords(int32_t* block, Feed feed) {
   std::memset(block + DUREC_RECORD, 0, static_cast<size_t>(block[DUREC_KEYLEN]));
   for (int32_t mode = 1;; mode = -2) {
     block[DUREC_STATUS] = mode;
     DUKernel(DK_FET1, block + DUREC_FETCH_REQUEST);
     const int32_t st = block[DUREC_STATUS];
     if (st < 0) return KernelStatus(st);
-    if (st > 0) break;
+    if (st > 0) return 0;
     if (int32_t rc = feed(block); rc != 0) return rc;
   }
+}
+
+// Hands every stored record of the object of `block` to `feed`; then drops
+// the stored records.
+template <typename Feed>
+int32_t MoveStoredRecords(int32_t* block, Feed feed) {
+  if (int32_t rc = ScanStoredRecords(block, feed); rc != 0) return rc;
   block[DUREC_STATUS] = 0;
   DUKernel(DK_DRP1, block + DUREC_STATUS);
   return block[DUREC_STATUS] < 0 ? KernelStatus(block[DUREC_STATUS]) : 0;
@@ -116,55 +128,18 @@ int32_t MoveExistingRows(int32_t* base, int32_t* record) {
 }
 
 // Closes, merges and builds one run; the steps stop at the first failure.
-int32_t Finish(int32_t* run, bool build) {
+// `*merged` (when given) gets the merge's status, or the close's failure.
+int32_t Finish(int32_t* run, bool build, int32_t* merged = nullptr) {
   int32_t st = DULoadStep(DK_LOA1, run, kEndOfInput);
   if (st >= 0) st = DULoadStep(DK_MRG1, run, 0);
+  if (merged) *merged = st;
   if (st >= 0 && build) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
   return st;
 }
 
 }  // namespace
 
-namespace {
-
-// The duplicate keys the clean-up's merges and builds dropped: the table's
-// and each index's whose run it ended.
-struct Dropped {
-  int32_t table = 0;
-  std::vector<std::pair<int32_t, int32_t>> indexes;  // {ICB, duplicates}
-  int32_t Of(int32_t icb) const {
-    for (const auto& [i, n] : indexes)
-      if (i == icb) return n;
-    return 0;
-  }
-};
-
-void EndRuns(int32_t* base, int32_t* record, Dropped* dropped) {
-  const int32_t status = record[DUREC_STATUS];
-  if (du::BlockInside(base, record[DUREC_OBJECT], TCB_WORDS)) {
-    for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb)) {
-      if (W(base, F(icb, ICB_SORTID)) <= 0) continue;
-      std::vector<int32_t> run = IndexRun(base, icb);
-      Finish(run.data(), true);
-      KeepRunFields(base, icb, run);
-      W(base, F(icb, ICB_SORTID)) = 0;
-      dropped->indexes.emplace_back(icb, run[LQ_DUPLICATES]);
-    }
-  }
-  if (record[DUREC_LOAD_HANDLE] > 0) {
-    record[DUREC_HANDLE] = 0;
-    TableRun(record)[LQ_DUPLICATES] = 0;
-    Finish(TableRun(record), true);
-    dropped->table = TableRun(record)[LQ_DUPLICATES];
-    record[DUREC_LOAD_HANDLE] = 0;
-  }
-  record[DUREC_FETCH_CODE] = 0;
-  record[DUREC_STATUS] = status;
-}
-
-// Deletes the stored record of `block`'s object whose key `bytes` leads,
-// when it is `bytes` itself (`length` bytes).
-void TakeOut(int32_t* block, const uint8_t* bytes, int32_t length) {
+void du::TakeOutRecord(int32_t* block, const uint8_t* bytes, int32_t length) {
   std::memcpy(block + DUREC_RECORD, bytes, static_cast<size_t>(length));
   block[DUREC_STATUS] = 1;  // at or after the key
   DUKernel(DK_FET1, block + DUREC_FETCH_REQUEST);
@@ -175,43 +150,99 @@ void TakeOut(int32_t* block, const uint8_t* bytes, int32_t length) {
   DUKernel(DK_DEL1, block + DUREC_STATUS);
 }
 
+namespace {
+
+// Whether the stored row under the table key that ends the index key of
+// `entry` (`length` bytes) is there and builds that very entry; `table` is
+// a block of the table whose buffer this overwrites.
+bool NamesItsRow(int32_t* base, int32_t* table, int32_t icb, const uint8_t* entry, int32_t keylen,
+                 int32_t length) {
+  const int32_t tk = table[DUREC_KEYLEN];
+  uint8_t* row = reinterpret_cast<uint8_t*>(table + DUREC_RECORD);
+  std::memcpy(row, entry + (keylen - tk), static_cast<size_t>(tk));
+  table[DUREC_STATUS] = 1;  // at or after the key
+  DUKernel(DK_FET1, table + DUREC_FETCH_REQUEST);
+  if (table[DUREC_STATUS] != 0 ||
+      std::memcmp(row, entry + (keylen - tk), static_cast<size_t>(tk)) != 0)
+    return false;
+  Block rebuilt;
+  return du::IndexBlock(base, icb, table, row, &rebuilt) &&
+         std::memcmp(rebuilt.row(), entry, static_cast<size_t>(length)) == 0;
+}
+
+// Deletes every stored entry of each index of the table that names no row
+// having it: those of rows the table's merge dropped as duplicates of a
+// key, and the keys of a row whose feed failed. The entries are gathered
+// first and deleted after the scan.
+void DropEntriesWithoutRow(int32_t* base, int32_t* record) {
+  Block table;
+  table.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
+  table[DUREC_HANDLE] = 0;
+  for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb)) {
+    Block index;
+    if (!du::IndexBlock(base, icb, record, nullptr, &index)) continue;
+    const int32_t keylen = index[DUREC_KEYLEN], length = index[DUREC_RECLEN];
+    if (keylen < table[DUREC_KEYLEN]) continue;
+    std::vector<std::vector<uint8_t>> stray;
+    ScanStoredRecords(index.data(), [&](int32_t* b) {
+      const uint8_t* entry = reinterpret_cast<const uint8_t*>(b + DUREC_RECORD);
+      if (!NamesItsRow(base, table.data(), icb, entry, keylen, length))
+        stray.emplace_back(entry, entry + length);
+      return 0;
+    });
+    for (const std::vector<uint8_t>& entry : stray)
+      du::TakeOutRecord(index.data(), entry.data(), length);
+  }
+}
+
+// Closes, merges and builds the table's run; `*merged` gets the merge's
+// status. The run's duplicates word adds up the keys every merge of the
+// load dropped, so that an SRT after an MRG still knows of them.
+int32_t FinishTable(int32_t* record, bool build, int32_t* merged) {
+  record[DUREC_HANDLE] = 0;
+  int32_t* run = TableRun(record);
+  const int32_t earlier = run[LQ_DUPLICATES];
+  run[LQ_DUPLICATES] = 0;
+  const int32_t st = Finish(run, build, merged);
+  run[LQ_DUPLICATES] = earlier + std::max(run[LQ_DUPLICATES], 0);
+  return st;
+}
+
+// Ends every run; with `failed`, or when the table's merge dropped rows,
+// the index entries without their row are deleted.
+void EndRuns(int32_t* base, int32_t* record, bool failed) {
+  const int32_t status = record[DUREC_STATUS];
+  const bool table = du::BlockInside(base, record[DUREC_OBJECT], TCB_WORDS);
+  for (int32_t icb = table ? W(base, F(record[DUREC_OBJECT], TCB_ICB)) : 0; icb != 0;
+       icb = W(base, icb)) {
+    if (W(base, F(icb, ICB_SORTID)) <= 0) continue;
+    std::vector<int32_t> run = IndexRun(base, icb);
+    Finish(run.data(), true);
+    KeepRunFields(base, icb, run);
+    W(base, F(icb, ICB_SORTID)) = 0;
+  }
+  int32_t dropped = 0;
+  if (record[DUREC_LOAD_HANDLE] > 0) {
+    int32_t merged = 0;
+    FinishTable(record, true, &merged);
+    dropped = TableRun(record)[LQ_DUPLICATES];
+    record[DUREC_LOAD_HANDLE] = 0;
+  }
+  if (table && (failed || dropped > 0)) DropEntriesWithoutRow(base, record);
+  record[DUREC_FETCH_CODE] = 0;
+  record[DUREC_STATUS] = status;
+}
+
 }  // namespace
 
 void DUEndLoad(int32_t* base, int32_t* record) {
-  Dropped dropped;
-  EndRuns(base, record, &dropped);
+  EndRuns(base, record, false);
 }
 
 namespace {
 
 int32_t Fail(int32_t* base, int32_t* record, int32_t rc) {
-  DUEndLoad(base, record);
-  return rc;
-}
-
-// A LOA that failed after the table's run took its row (and the index runs
-// in `fed` its keys): the clean-up builds the runs back, and the row and
-// its keys are taken out again, so that the table and its indexes agree.
-// An object whose merge dropped duplicate keys is left as built: the row
-// found there under the key may be another's.
-int32_t FailRow(int32_t* base, int32_t* record, int32_t rc, const std::vector<uint8_t>& row,
-                const std::vector<int32_t>& fed) {
-  Dropped dropped;
-  EndRuns(base, record, &dropped);
-  const int32_t status = record[DUREC_STATUS];
-  for (int32_t icb : fed) {
-    Block key;
-    if (dropped.Of(icb) != 0 || !du::IndexBlock(base, icb, record, row.data(), &key)) continue;
-    std::vector<uint8_t> entry(key.row(), key.row() + key[DUREC_RECLEN]);
-    TakeOut(key.data(), entry.data(), key[DUREC_RECLEN]);
-  }
-  if (dropped.table == 0) {
-    Block table;
-    table.words.assign(record, record + DurecWords(record[DUREC_RECLEN]));
-    table[DUREC_HANDLE] = 0;
-    TakeOut(table.data(), row.data(), record[DUREC_RECLEN]);
-  }
-  record[DUREC_STATUS] = status;
+  EndRuns(base, record, true);
   return rc;
 }
 
@@ -230,17 +261,17 @@ int32_t LoadRow(int32_t* base, int32_t* record) {
                                  reinterpret_cast<uint8_t*>(record + DUREC_RECORD) + reclen);
   // The rows the table holds go into the runs before the new row, so that
   // a failed move leaves no part of the new row behind.
-  if (first)
+  if (first) {
+    TableRun(record)[LQ_DUPLICATES] = 0;
     if (int32_t rc = MoveExistingRows(base, record); rc != 0) return Fail(base, record, rc);
+  }
+  // The keys before the row: a feed that fails leaves the row out of the
+  // table, and the clean-up deletes the keys the index runs took.
+  for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb))
+    if (int32_t rc = FeedIndex(base, icb, record, row.data()); rc != 0)
+      return Fail(base, record, rc);
   record[DUREC_HANDLE] = 0;
-  int32_t st = DULoadStep(DK_LOA1, TableRun(record), 0);
-  if (st < 0) return Fail(base, record, st);
-  std::vector<int32_t> fed;  // the indexes whose runs took the row's key
-  int32_t rc = 0;
-  for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0 && rc == 0;
-       icb = W(base, icb))
-    if (rc = FeedIndex(base, icb, record, row.data()); rc == 0) fed.push_back(icb);
-  if (rc != 0) return FailRow(base, record, rc, row, fed);
+  if (int32_t st = DULoadStep(DK_LOA1, TableRun(record), 0); st < 0) return Fail(base, record, st);
   record[DUREC_FETCH_CODE] = DU_LOAD_OPEN;
   return 0;
 }
@@ -259,20 +290,19 @@ int32_t FinishRuns(int32_t* base, int32_t* record, bool build) {
     if (st < 0) return Fail(base, record, st);
     if (build) W(base, F(icb, ICB_SORTID)) = 0;
   }
-  record[DUREC_HANDLE] = 0;
-  int32_t* run = TableRun(record);
-  int32_t st = DULoadStep(DK_LOA1, run, kEndOfInput);
-  int32_t merged = st;
-  if (st >= 0) merged = st = DULoadStep(DK_MRG1, run, 0);
-  if (st >= 0 && build) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
-  if (st < 0) return Fail(base, record, st);
+  int32_t merged = 0;
+  if (int32_t st = FinishTable(record, build, &merged); st < 0) return Fail(base, record, st);
   if (!build) {
     record[DUREC_FETCH_CODE] = DU_LOAD_MERGED;
     return 0;
   }
+  // The table kept the first row of each key; the entries of the others go,
+  // and the status tells that rows were dropped.
+  const bool dropped = TableRun(record)[LQ_DUPLICATES] > 0;
+  if (dropped) DropEntriesWithoutRow(base, record);
   record[DUREC_LOAD_HANDLE] = 0;
   record[DUREC_FETCH_CODE] = 0;
-  return merged;
+  return merged > 0 ? merged : (dropped ? 1 : 0);
 }
 
 }  // namespace

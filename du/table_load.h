@@ -47,6 +47,13 @@ void DUSortRows(int32_t* base, int32_t* record);
 // and word 13 become 0, word 1 becomes 0; word 19 is kept.
 void DUEndLoad(int32_t* base, int32_t* record);
 
+namespace du {
+// Deletes the stored record of the object of `block` (a record block, or a
+// request block shaped like one) that the key of `bytes` leads, when it is
+// `bytes` itself (`length` bytes).
+void TakeOutRecord(int32_t* block, const uint8_t* bytes, int32_t length);
+}  // namespace du
+
 // The load control block (USR LOADCB) of a user who bulk-loads a table.
 // Header, n + 3 words: NEXT, the index count n, the table entry, then the n
 // index entries in the table's index chain order.

@@ -134,7 +134,7 @@ TEST_F(TableLoadTest, LoadThroughTheWriteSetIsRefused) {
 // The row whose feed failed is in neither the table nor any index, also
 // when the table's run or some index runs took it: the table and indexes
 // equal those of the single inserts that succeeded. The first LOA feeds 0-5
-// move the held index entries and rows, 6 is its row, 7 and 8 its keys;
+// move the held index entries and rows, 6 and 7 are its keys, 8 its row;
 // the second LOA's are 9, 10 and 11.
 TEST_F(TableLoadTest, FailingLoadEndsEveryRunAndKeepsTheRows) {
   for (int32_t fail_at : {0, 1, 2, 5, 6, 7, 8, 9, 10, 11}) {
@@ -169,6 +169,58 @@ TEST_F(TableLoadTest, FailingLoadEndsEveryRunAndKeepsTheRows) {
       EXPECT_TRUE(found) << fail_at << " " << held;
     }
     EXPECT_EQ(Stored(loaded_), Stored(single_)) << fail_at;
+  }
+}
+
+// Loads whose rows repeat keys (of each other and of the rows held before),
+// some with a feed failing and an MRG on the way, against single inserts:
+// the table keeps the first row of each key, the held one first; the
+// entries of the rows dropped go from every index, so that the table and
+// indexes equal those of the single inserts that succeed. SRT answers 1
+// when the load dropped rows. A failed row is in neither the table nor any
+// index, and the next LOA starts a new load.
+TEST_F(TableLoadTest, RepeatedKeysKeepTheFirstRowAndOnlyItsEntries) {
+  for (uint32_t seed = 1; seed <= 60; ++seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&](uint32_t n) { return uint32_t(rng() % n); };
+    kernel_.rows.clear();
+    runs_ = RunModel();
+    uint32_t serial = 1;  // the unique column: never repeated
+    for (int i = 0; i < 5; ++i) {
+      const uint32_t k = pick(16), a = pick(3), b = serial++;
+      const int32_t rc = Insert(single_, k, a, b);
+      ASSERT_EQ(Insert(loaded_, k, a, b), rc);
+    }
+    runs_.fail_feed = seed % 3 == 0 ? int32_t(pick(100)) : -1;
+    bool dropped = false;
+    for (int i = 0; i < 30; ++i) {
+      // With an MRG the keys after it are new: the rows dropped are the
+      // MRG's only, and SRT still answers them.
+      const bool merges = seed % 2 == 0;
+      const uint32_t k = merges && i > 15 ? 100 + uint32_t(i) : pick(16);
+      const uint32_t a = pick(3), b = serial++;
+      const int32_t rc = Load(loaded_, k, a, b);
+      if (rc != 0) {
+        ASSERT_EQ(rc, -50 - 16140) << seed;
+        EXPECT_EQ(loaded_[DUREC_LOAD_HANDLE], 0);
+        EXPECT_TRUE(runs_.runs.empty());
+        ASSERT_EQ(Stored(loaded_), Stored(single_)) << seed << " " << i;
+        dropped = false;
+        continue;
+      }
+      const int32_t single = Insert(single_, k, a, b);
+      ASSERT_TRUE(single == 0 || single == 1) << single;
+      dropped |= single == 1;
+      if (i == 15 && merges) {
+        DUMergeRows(base_, loaded_.data());
+        ASSERT_EQ(loaded_[DUREC_STATUS], 0);
+      }
+    }
+    DUSortRows(base_, loaded_.data());
+    EXPECT_EQ(loaded_[DUREC_STATUS], dropped ? 1 : 0) << seed;
+    EXPECT_EQ(loaded_[DUREC_LOAD_HANDLE], 0);
+    EXPECT_TRUE(runs_.runs.empty());
+    EXPECT_EQ(Stored(loaded_), Stored(single_)) << seed;
   }
 }
 
@@ -207,6 +259,54 @@ TEST_F(TableLoadTest, InsertsOfALoadingUserGoToTheLoadTables) {
   EXPECT_EQ(Stored(loaded_), Stored(single_));
   DUFreeLoadBlock(base_, usr_);
   EXPECT_EQ(W(usr_ + USR_LOADCB), 0);
+  W(usr_ + USR_LOCKED_TCB) = 0;
+}
+
+// The kernel's inserts, the one counted `fail_insert` from 0 failing.
+int32_t inserts_seen = 0, fail_insert = -1;
+void FailOneInsert(int32_t code, int32_t* b) {
+  if (code == DK_INS1 && inserts_seen++ == fail_insert) {
+    b[0] = -50;
+    return;
+  }
+  RunModel::Dispatch(code, b);
+}
+
+// A loading user's insert whose row or key the kernel refuses leaves no
+// part of the row in the load's tables: neither the row nor a key inserted
+// before the failure. A block whose index count does not fit it is refused
+// before anything is inserted.
+TEST_F(TableLoadTest, FailedInsertOfALoadingUserLeavesNoPartOfTheRow) {
+  const int32_t tcb = loaded_[DUREC_OBJECT];
+  std::vector<int32_t> tables = {loaded_[DUREC_TBL]};
+  for (int32_t icb = W(tcb + TCB_ICB); icb != 0; icb = W(icb)) tables.push_back(W(icb + ICB_TBL));
+  ASSERT_EQ(DUNewLoadBlock(base_, usr_, tcb, tables.data()), 0);
+  W(usr_ + USR_LOCKED_TCB) = tcb;
+  for (uint32_t k = 1; k <= 5; ++k) {
+    ASSERT_EQ(Insert(loaded_, k, k % 3, k), 0);
+    ASSERT_EQ(Insert(single_, k, k % 3, k), 0);
+  }
+  DUInstallKernelDispatcher(&FailOneInsert);
+  for (int32_t at : {0, 1, 2}) {  // the row, its first key, its second key
+    inserts_seen = 0;
+    fail_insert = at;
+    EXPECT_EQ(Insert(loaded_, 10, 1, 10), -50 - 16140) << at;
+    EXPECT_EQ(Stored(loaded_), Stored(single_)) << at;
+  }
+  fail_insert = -1;
+  const int32_t lcb = W(usr_ + USR_LOADCB);
+  for (int32_t count : {-1, 1000}) {
+    W(lcb + LCB_INDEX_COUNT) = count;
+    inserts_seen = 0;
+    EXPECT_EQ(Insert(loaded_, 11, 1, 11), DU_BAD_ARGUMENT) << count;
+    EXPECT_EQ(inserts_seen, 0) << count;
+  }
+  W(lcb + LCB_INDEX_COUNT) = 2;
+  ASSERT_EQ(Insert(loaded_, 10, 1, 10), 0);
+  ASSERT_EQ(Insert(single_, 10, 1, 10), 0);
+  EXPECT_EQ(Stored(loaded_), Stored(single_));
+  DUInstallKernelDispatcher(&RunModel::Dispatch);
+  DUFreeLoadBlock(base_, usr_);
   W(usr_ + USR_LOCKED_TCB) = 0;
 }
 
