@@ -3,33 +3,21 @@
 
 #include "du/transactions.h"
 #include "interp/request_services.h"
+#include "interp/transaction_end.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "request/sql_state.h"
 
 namespace {
 
-constexpr int32_t kErrXaBranch = -14013;
 constexpr int32_t kErrInTransaction = -14011;
 constexpr int32_t kErrDiagSize = -14651;
 constexpr int32_t kErrBadArgument = -18020;
-constexpr int32_t kEndCommitClient = 1962;
-constexpr int32_t kEndRollback = 87;
-constexpr int32_t kStartedHere = 82;
-constexpr int32_t kScopeBackup = 4;
 constexpr int32_t kScopeClient = 2;
 
 int32_t EndTransaction(int32_t* base, int32_t usr, int32_t word3) {
-  const int32_t tp = Wd(base, usr, USR_TP);
-  if (Wd(base, usr, USR_XAENT) != 0 && tp != 0 && InStorage(base, tp, TP_WORDS) &&
-      Wd(base, tp, TP_FTR_START) != kStartedHere)
-    return kErrXaBranch;
-  if (DSGetTransScope(base, usr) == kScopeBackup) return 0;
-  int32_t pb[3] = {word3 == 0 ? kEndCommitClient : kEndRollback, usr, 0};
-  DSEndTrans(base, pb);
-  return pb[0];
+  return interp::DSEndSessionTransaction(base, usr, word3 == 0);
 }
-
 
 bool Valid(int32_t attribute, int32_t v) {
   switch (attribute) {

@@ -1,8 +1,10 @@
-// The transaction statement: the setting each sub-code asks the settings
-// handler for, and the routine-context guard up the calling chain.
+// The transaction statements: the setting each sub-code asks the settings
+// handler for, the routine-context guard up the calling chain, and the
+// transaction end with its XA guard.
 #include <vector>
 
 #include "interp/request_services.h"
+#include "interp/transaction_end.h"
 #include "interp/tests/interp_fixture.h"
 
 namespace interp {
@@ -57,6 +59,35 @@ TEST_F(TransactionStatementTest, RoutineContextUpTheCallingChainIsRefused) {
   EXPECT_EQ(DSTransactionStatement(base_, usr_, stm_, 5, 0), 0);
   DAInstallRequestServices(nullptr);
   EXPECT_EQ(DSTransactionStatement(base_, usr_, stm_, 5, 0), -19040);
+}
+
+}  // namespace
+}  // namespace interp
+
+
+namespace interp {
+namespace {
+
+TEST_F(TransactionStatementTest, EndOfAnEnlistedBranchNotStartedHereIsRefused) {
+  int32_t tp = Block(TP_BYTES);
+  Wd(base_, tp, TP_TRANSACTION_STATE) = 1;
+  Wd(base_, usr_, USR_TP) = tp;
+  Wd(base_, usr_, USR_XAENT) = 1;
+  const int32_t caller = Block(STM_BYTES);
+  Wd(base_, stm_, STM_CALLING_STM) = caller;
+  Wd(base_, caller, STM_STATUS) = 2;
+  EXPECT_EQ(DSEndTransactionStatement(base_, usr_, stm_, true), -14013);
+  EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), -14013);
+  EXPECT_EQ(Wd(base_, caller, STM_STATUS), 2);
+  // Backup scope ends nothing, but the chain runs again.
+  Wd(base_, tp, TP_FTR_START) = 82;
+  Wd(base_, tp, TP_TRANSACTION_SCOPE) = 4;
+  EXPECT_EQ(DSEndTransactionStatement(base_, usr_, stm_, true), 0);
+  EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_ENDED), 1);
+  EXPECT_EQ(Wd(base_, stm_, STM_STATUS), 3);
+  EXPECT_EQ(Wd(base_, caller, STM_STATUS), 3);
+  Wd(base_, usr_, USR_TP) = 0;
+  Wd(base_, usr_, USR_XAENT) = 0;
 }
 
 }  // namespace
