@@ -70,38 +70,19 @@ constexpr ListSpec kLists[] = {
     {SYS_GSEQ_LIST, GSEQ_LIST_BUCKETS, 1, 0},
 };
 
-// Allocates and sets up a new SYS; 0 when the storage is exhausted.
+// A new SYS with its information area; 0 when the storage is exhausted.
 int32_t NewSys(int32_t* base, int32_t mode, int32_t* status) {
-  int32_t sys = 0;
-  DSGetMem(base, &sys, SYS_BYTES);
+  const int32_t sys = NewSysBlock(base, mode);
   if (sys == 0) {
     *status = SQLPOOL_EXHAUSTED_ERROR;
     return 0;
   }
-  for (int32_t sem : {SYS_S, SYS_SHPLST_REUSE_S, SYS_SHSLST_REUSE_S, SYS_XAENT_S, SYS_POOLED_TP_S})
-    enqdeq_init_semaphore(&Wd(base, sys, sem), 1);
-  Wd(base, sys, SYS_ID) = SYS_ID_MARKER;
-  Wd(base, sys, SYS_MODE) = mode;
-  Wd(base, sys, SYS_SYSTEM_STATUS) = 1;
-  // TIMESTAMP 0 marks an abandoned SQL program, so the stamp is never 0.
-  Wd(base, sys, SYS_SHP_TIMESTAMP) = 1;
   if (UpInfoBuild(base, &Wd(base, sys, SYS_SIIA)) != 0) *status = SQLPOOL_EXHAUSTED_ERROR;
-  const int32_t usr = sys + SYS_USR_START;
-  const int32_t lvl = sys + SYS_LVL_START;
-  Wd(base, usr, USR_USR) = usr;
-  Wd(base, usr, USR_LVL) = lvl;
-  Wd(base, lvl, LVL_USR) = usr;
-  std::atomic_ref<int32_t>(base[sqlpool::RESERV]).store(sys, std::memory_order_release);
   return sys;
 }
 
 int32_t InitSysSteps(int32_t* base, int32_t sys) {
-  for (const ListSpec& l : kLists) {
-    if (Wd(base, sys, l.field) != 0) continue;
-    const int32_t list = HashListCreate(base, l.buckets, l.head_stride, l.sem_stride);
-    if (list == 0) return SQLPOOL_EXHAUSTED_ERROR;
-    Wd(base, sys, l.field) = list;
-  }
+  if (const int32_t rc = CreateSysLists(base, sys)) return rc;
   if (UpInfoErrorTable(base, &Wd(base, sys, SYS_ERROR_TRANSLATION_TABLE)) != 0)
     return SQLPOOL_EXHAUSTED_ERROR;
   int32_t numeric = 0;
@@ -122,6 +103,36 @@ int32_t InitSysSteps(int32_t* base, int32_t sys) {
 }
 
 }  // namespace
+
+int32_t NewSysBlock(int32_t* base, int32_t mode) {
+  int32_t sys = 0;
+  DSGetMem(base, &sys, SYS_BYTES);
+  if (sys == 0) return 0;
+  for (int32_t sem : {SYS_S, SYS_SHPLST_REUSE_S, SYS_SHSLST_REUSE_S, SYS_XAENT_S, SYS_POOLED_TP_S})
+    enqdeq_init_semaphore(&Wd(base, sys, sem), 1);
+  Wd(base, sys, SYS_ID) = SYS_ID_MARKER;
+  Wd(base, sys, SYS_MODE) = mode;
+  Wd(base, sys, SYS_SYSTEM_STATUS) = 1;
+  // TIMESTAMP 0 marks an abandoned SQL program, so the stamp is never 0.
+  Wd(base, sys, SYS_SHP_TIMESTAMP) = 1;
+  const int32_t usr = sys + SYS_USR_START;
+  const int32_t lvl = sys + SYS_LVL_START;
+  Wd(base, usr, USR_USR) = usr;
+  Wd(base, usr, USR_LVL) = lvl;
+  Wd(base, lvl, LVL_USR) = usr;
+  std::atomic_ref<int32_t>(base[sqlpool::RESERV]).store(sys, std::memory_order_release);
+  return sys;
+}
+
+int32_t CreateSysLists(int32_t* base, int32_t sys) {
+  for (const ListSpec& l : kLists) {
+    if (Wd(base, sys, l.field) != 0) continue;
+    const int32_t list = HashListCreate(base, l.buckets, l.head_stride, l.sem_stride);
+    if (list == 0) return SQLPOOL_EXHAUSTED_ERROR;
+    Wd(base, sys, l.field) = list;
+  }
+  return 0;
+}
 
 void DSInitSys(int32_t* base, int32_t* status) {
   const int32_t mode = *status;

@@ -35,6 +35,14 @@ inline int32_t& Wd(int32_t* base, int64_t b, int32_t n) {
 // True when `count` words from index `index` lie inside the storage.
 bool InStorage(const int32_t* base, int64_t index, int64_t count);
 
+// The steps of DSInitSys that need no service of the layers above, for a
+// program that runs the kernel without the request interface (the creation
+// of a database): a new SYS in `mode` with its semaphores, marker and
+// system session, published in RESERV (0 when the storage is exhausted);
+// and the hash lists of a SYS whose list word is 0 (0 or -11002).
+int32_t NewSysBlock(int32_t* base, int32_t mode);
+int32_t CreateSysLists(int32_t* base, int32_t sys);
+
 // DSInitSys: *status holds the start mode on entry and the status on return.
 // Reuses a SYS that RESERV already names and creates only the lists whose
 // SYS word is 0.

@@ -17,12 +17,10 @@
 #include "du/upper_services.h"
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
-#include "kernel/hash_lists.h"
 #include "kernel/kernel_begin.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "kernel/word_storage.h"
-#include "platform/enqdeq.h"
 
 namespace {
 
@@ -151,22 +149,13 @@ int32_t CatalogStore::Start(const std::string& home) {
   if (base_ == nullptr) return DU_NO_STORAGE;
   int32_t grow = kInitialWords;
   DSPoolMem(base_, &grow, -1, 0);
-  // SYS with its databank list and system session, as DSInitSys makes it in
-  // mode -242 (whose other steps wait for the request interface's services).
-  const int32_t sys = Words(base_, SYS_BYTES);
+  // SYS with its lists and system session, by the steps of DSInitSys in
+  // mode -242 that need no request interface.
+  const int32_t sys = NewSysBlock(base_, kCreationMode);
   work_ = Words(base_, WRK_BYTES + 65536);
   if (sys == 0 || work_ == 0) return DU_NO_STORAGE;
-  for (int32_t sem : {SYS_S, SYS_POOLED_TP_S}) enqdeq_init_semaphore(&du::W(base_, sys + sem), 1);
-  du::W(base_, sys + SYS_ID) = SYS_ID_MARKER;
-  du::W(base_, sys + SYS_MODE) = kCreationMode;
-  du::W(base_, sys + SYS_DCB_LIST) = HashListCreate(base_, DCB_LIST_BUCKETS, 1, 0);
-  if (du::W(base_, sys + SYS_DCB_LIST) == 0) return DU_NO_STORAGE;
+  if (const int32_t rc = CreateSysLists(base_, sys)) return rc;
   usr_ = sys + SYS_USR_START;
-  const int32_t lvl = sys + SYS_LVL_START;
-  du::W(base_, usr_ + USR_USR) = usr_;
-  du::W(base_, usr_ + USR_LVL) = lvl;
-  du::W(base_, lvl + LVL_USR) = usr_;
-  base_[sqlpool::RESERV] = sys;
   g_references = 0;
   KernelInstallUpperServices(&kKernelServices);
   DUInstallUpperServices(&kServices);
