@@ -102,3 +102,10 @@ int32_t DKDLD0(int32_t* cursor, int32_t write_mode);
 // whose SEQNO is `seqno`, each record's run copied along when its pages lie
 // in the source. The answer: 0, or the failure, which request word 0 gets.
 int32_t DKCLL1(int32_t* request, int32_t seqno);
+// Frees the objects that the records of a table of kind 6 name, before the
+// tree whose root entry is `entry` (numbered from its level count) is
+// released: its pages are read, and the run of each record whose SEQNO is
+// that of `databank` (its pages are held there) is freed once. Nothing for
+// another kind. 0, or the first failure (reported); the walk goes on past it.
+// A rebuild releases its old tree without this: the new tree keeps the runs.
+int32_t FreeTreeObjects(int32_t databank, const int32_t* entry);

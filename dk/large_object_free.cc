@@ -3,16 +3,26 @@
 // keep) or by the caller's page list (DKFLX1). Every page is read for update
 // and freed through the bitmap; runs and lists are checked whole before the
 // first page is freed, so a bad entry frees nothing.
+#include <algorithm>
 #include <cstring>
+#include <utility>
+#include <vector>
 
+#include "dk/bufferpool.h"
+#include "dk/databank_file.h"
 #include "dk/databank_format.h"
 #include "dk/large_object.h"
 #include "dk/large_object_internal.h"
+#include "dk/page_entries.h"
+#include "dk/page_tree.h"
+#include "dk/table_entries.h"
+#include "dk/verification_pages.h"
 
 namespace {
 
 constexpr int32_t kIndexDKFLO1 = DKF_FLO1;
 constexpr int32_t kIndexDKFLX1 = DKF_FLX1;
+constexpr int32_t kIndexDKDRP0 = -32;
 
 int32_t UnitsOf(int32_t page_size) {
   return page_size / 2048;
@@ -33,7 +43,66 @@ int32_t CheckRun(const int32_t* run, int32_t databank) {
   return 0;
 }
 
+// Reads one page of the tree: a leaf's runs go to `runs`, an index page's
+// children to `pages`. False when the page cannot be read or is corrupt.
+bool ReadTreePage(int32_t databank, const TreeShape& s, int32_t page, int32_t level,
+                  std::vector<std::pair<int32_t, int32_t>>* pages, std::vector<PageRun>* runs) {
+  const bool leaf = level >= s.levels;
+  const int32_t size = leaf ? s.leaf_size : s.inner_size;
+  if (!TreePageNumber(page, size)) return false;
+  int32_t rq[REQ_WORDS] = {databank, page, size, 0, -1, 0};
+  const int32_t b = DKGET0(rq, GET_SHARED);
+  if (b <= 0) return false;
+  const uint8_t* p = PageBytes(b);
+  bool sound;
+  if (leaf) {
+    std::vector<PageRun> found;
+    sound = CheckLeafPage(s, p, false, KeyBounds{}, &found);
+    if (sound) runs->insert(runs->end(), found.begin(), found.end());
+  } else {
+    std::vector<int32_t> children;
+    std::vector<std::vector<uint8_t>> keys;
+    sound = CheckIndexPage(s, p, false, KeyBounds{}, &children, &keys);
+    if (sound)
+      for (int32_t child : children) pages->emplace_back(child, level + 1);
+  }
+  DKPUT0(PUT_END_SHARED, b);
+  return sound;
+}
+
 }  // namespace
+
+int32_t FreeTreeObjects(int32_t databank, const int32_t* entry) {
+  TreeShape s;
+  if (!TreeShapeOf(entry, &s) || s.kind != kKindLobRefs || s.levels == 0) return 0;
+  int32_t status = 0;
+  std::vector<PageRun> runs;
+  std::vector<std::pair<int32_t, int32_t>> pages = {{s.top, 1}};
+  // A damaged tree may name pages more than once; no file has more pages
+  // than this, so a longer walk is stopped.
+  const int64_t most = (int64_t{1} << 31) / (s.leaf_size / kUnitBytes);
+  for (int64_t visited = 0; !pages.empty(); ++visited) {
+    const auto [page, level] = pages.back();
+    pages.pop_back();
+    if (visited > most || !ReadTreePage(databank, s, page, level, &pages, &runs)) {
+      if (status == 0) status = LobReport(kIndexDKDRP0, -63, page, databank);
+      if (visited > most) break;
+    }
+  }
+  // Each run once, and only the runs whose pages this databank holds.
+  const int32_t own = Bufferpool()[databank + DBE_SEQNO];
+  std::sort(runs.begin(), runs.end(),
+            [](const PageRun& x, const PageRun& y) { return x.page < y.page; });
+  int32_t did = Bufferpool()[databank + DBE_DID];
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const PageRun& r = runs[i];
+    if (r.seqno != own || r.pages == 0 || (i > 0 && runs[i - 1].page == r.page)) continue;
+    int32_t free[FLO_FIRST_RUN + RUN_WORDS] = {0, 1, 0, r.page, 0, r.page_size, r.pages};
+    DKFLO1(free, &did);
+    if (free[FLO_STATUS] != 0 && status == 0) status = free[FLO_STATUS];
+  }
+  return status;
+}
 
 void DKFLO1(int32_t* block, void* did) {
   if (did == nullptr) return void(block[FLO_STATUS] = LobReport(kIndexDKFLO1, -43, 0));

@@ -56,6 +56,8 @@ bool TreePageNumber(int32_t page, int32_t page_size);
 // The page number of a held buffer.
 int32_t BufferPage(int32_t buffer);
 
-// Frees every page of a tree, the leaves first (DKDRP0).
+// Frees every page of a tree, the leaves first (DKDRP0). The large objects
+// that a kind-6 table's records name are not touched: the empty and the drop
+// free them first (FreeTreeObjects), a rebuild keeps them for its new tree.
 int32_t DKDRP0(int32_t databank, int32_t top, int32_t levels, int32_t inner_size, int32_t leaf_size,
                int32_t key_length, int32_t kind);

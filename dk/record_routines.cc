@@ -12,6 +12,7 @@
 #include "dk/compression.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
+#include "dk/large_object.h"
 #include "dk/page_entries.h"
 #include "dk/page_tree.h"
 #include "dk/table_entries.h"
@@ -450,6 +451,8 @@ void DKDRP1(int32_t* block) {
     block[RQ_STATUS] = 0;
     return;
   }
+  int32_t saved[kRootEntryWords];
+  std::memcpy(saved, record - 1, sizeof saved);
   record[RE_TOP] = 0, record[RE_LEVELS] = 0;
   const int32_t root = tab[TAB_ROOT_BUFFER], databank = tab[TAB_DATABANK];
   if (Bufferpool()[databank + DBE_KIND] == DBK_WORK) {
@@ -461,6 +464,8 @@ void DKDRP1(int32_t* block) {
       return;
     }
   }
+  // The objects the records name go first, while their leaves are still there.
+  FreeTreeObjects(databank, saved + 1);
   DKDRP0(databank, top, levels, tab[TAB_INNER_SIZE], tab[TAB_LEAF_SIZE], tab[TAB_KEY_LENGTH], kind);
   block[RQ_STATUS] = 0;
 }

@@ -11,6 +11,7 @@
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/error_log.h"
+#include "dk/large_object.h"
 #include "dk/page_entries.h"
 #include "dk/page_tree.h"
 #include "dk/set_table.h"
@@ -281,9 +282,11 @@ void ReleaseDroppedTable(int32_t table) {
   std::memset(a + record - 1, 0, sizeof saved);
   if (ReleaseRootPage(-2, d, a[table + TBE_ROOT_PAGE], b, kIndexDKCLT1) != 0) return;
   const int32_t* e = saved + 1;
-  if (!set && e[RE_LEVELS] > 0 && RootEntrySound(e))
+  if (!set && e[RE_LEVELS] > 0 && RootEntrySound(e)) {
+    FreeTreeObjects(d, e);
     DKDRP0(d, e[RE_TOP], e[RE_LEVELS], e[RE_INDEX_PAGE_SIZE], e[RE_DATA_PAGE_SIZE],
            e[RE_KEY_LENGTH], e[RE_KIND]);
+  }
 }
 
 void CloseChain(int32_t first) {

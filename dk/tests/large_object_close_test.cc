@@ -11,6 +11,7 @@
 #include "dk/page_runs.h"
 #include "dk/table_cursor.h"
 #include "dk/table_entries.h"
+#include "dk/table_reshape.h"
 #include "dk/tests/large_object_fixture.h"
 
 namespace {
@@ -214,6 +215,89 @@ TEST_F(LargeObjectCloseTest, BadDirectoriesAndSessionEnds) {
   work_[LWB_NEW_PAGES] = storage_.NewList(4);
   EXPECT_EQ(CloseRecord(-1, {}), 0);
   EXPECT_EQ(work_[LWB_NEW_PAGES], 0);
+}
+
+// A directory table of kind 6 in the source databank whose records name 60
+// objects of one page there, a second record naming the first object's run
+// again, and a record naming a page held by another databank (SEQNO 9) at a
+// number that an object kept here uses.
+class LargeObjectTreeTest : public LargeObjectCloseTest {
+ protected:
+  static constexpr int32_t kObjects = 60;
+  int32_t Fill(int32_t tbl, int32_t* table) {
+    *table = CreateDirectory(5, tbl);
+    for (int32_t i = 0; i < kObjects; ++i) {
+      pages_.push_back(SourcePart(Pattern(300, static_cast<uint32_t>(i)), 1));
+      if (int32_t rc = InsertInto(*table, tbl, Record(3, i + 1, pages_.back(), 1))) return rc;
+    }
+    if (int32_t rc = InsertInto(*table, tbl, Record(3, kObjects + 1, pages_[0], 1))) return rc;
+    return InsertInto(*table, tbl, Record(9, 1, kept_, 1));
+  }
+  std::string ReadObject(int32_t page) {
+    Object o;
+    int32_t counter = 0;
+    EXPECT_EQ(DKELC0(page, 16384, 1, &o.list, &counter), 0);
+    o.identity[0] = 7;
+    o.identity[1] = 0x5a5a;
+    o.identity[2] = -7;
+    return Get(o, 0, 300);
+  }
+  // Frees `page`: 0 when it was held, -49 when it was free already.
+  int32_t FreePage(int32_t page) {
+    int32_t rq[REQ_WORDS] = {db_, page, 16384, 0, -1, 0};
+    return DKFRE0(rq, 0);
+  }
+  std::vector<int32_t> pages_;
+  int32_t kept_ = 0;
+};
+
+TEST_F(LargeObjectTreeTest, EmptyingOrDroppingTheTableFreesTheObjectsItsRecordsName) {
+  kept_ = SourcePart(Pattern(300, 99), 1);
+  const int64_t before = FreeUnits();
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "drop" : "empty");
+    pages_.clear();
+    const int32_t tbl = drop ? 321 : 320;
+    int32_t table = 0;
+    ASSERT_EQ(Fill(tbl, &table), 0);
+    ASSERT_LT(FreeUnits(), before - kObjects * 8);
+    if (drop) {
+      int32_t b[CRT_WORDS] = {0, 0, 5, 0, 1, tbl};
+      DKEXE1(24, b);
+      ASSERT_EQ(b[RQ_STATUS], 0);
+      int32_t close[CRT_WORDS] = {-22, 0, 0, 0, table, tbl};
+      DKEXE1(13, close);
+      ASSERT_EQ(close[RQ_STATUS], 0);
+    } else {
+      int32_t b[CRT_WORDS] = {0, 0, 0, 0, table, tbl};
+      DKEXE1(22, b);
+      ASSERT_EQ(b[RQ_STATUS], 0);
+    }
+    EXPECT_EQ(FreeUnits(), before) << "every object's page and every tree page back";
+    EXPECT_EQ(ReadObject(kept_), Pattern(300, 99));
+  }
+  EXPECT_EQ(FreePage(kept_), 0) << "the page of another databank's number stays held";
+}
+
+TEST_F(LargeObjectTreeTest, AReshapeKeepsEveryObjectItsRecordsName) {
+  kept_ = SourcePart(Pattern(300, 99), 1);
+  int32_t table = 0;
+  ASSERT_EQ(Fill(330, &table), 0);
+  std::vector<int32_t> b(RS_WORDS + 8, 0);
+  b[RQ_TYPE] = 6;
+  b[RQ_TABLE] = table;
+  b[RQ_TBL] = 330;
+  b[RS_OLD_KEY] = LDR_KEY_BYTES;
+  b[RQ_RECORD_LENGTH] = LDR_BYTES;
+  b[RS_NEW_KEY] = LDR_KEY_BYTES;
+  b[RS_NEW_LENGTH] = LDR_BYTES + 4;
+  b[RS_OFFSET] = LDR_BYTES;
+  DKEXE1(3, b.data());
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  for (int32_t i = 0; i < kObjects; ++i) {
+    EXPECT_EQ(ReadObject(pages_[static_cast<size_t>(i)]), Pattern(300, static_cast<uint32_t>(i)));
+    EXPECT_EQ(FreePage(pages_[static_cast<size_t>(i)]), 0) << "object " << i << " still held";
+  }
 }
 
 }  // namespace
