@@ -252,6 +252,25 @@ TEST_F(ConditionTest, UserConditionMatchesByNameAndReportsUserState) {
   EXPECT_EQ(DSCurCondition(site_, run_, 1, false, &value, state, &kind), -1);  // not begun
 }
 
+TEST_F(ConditionTest, HandlerBodySeesItsConditionAndRaisesItAgainOutward) {
+  // 1 declares a handler at 800 whose body is compound 3.
+  Build({{1, 1, -1, 0, {{kAny, 2, 800}}}, {3, 2, 0, 0, {}}});
+  Push(1);
+  EXPECT_EQ(Raise(-10101), 0);
+  // The body's begin takes the handler's item over.
+  storage_[kStack + 6] = 3;
+  int32_t value = 0, kind = -1;
+  char state[6] = {};
+  ASSERT_EQ(DSCurCondition(site_, run_, 1, false, &value, state, &kind), 0);
+  EXPECT_EQ(value, Packed("23000"));
+  EXPECT_EQ(kind, kRaiseFailure);
+  EXPECT_STREQ(state, "23000");
+  // RESIGNAL: not caught by the declaring compound's handlers.
+  EXPECT_EQ(Raise(0, kRaiseHandled), 1);
+  EXPECT_EQ(word_, Packed("23000"));
+  EXPECT_EQ(Depth(), 0);
+}
+
 TEST_F(ConditionTest, MissingHierarchyRowIsLogged) {
   Build({{1, 1, -1, 0, {}}});
   Push(5);
