@@ -3,11 +3,12 @@
 // begin in mode -242 opens the system databank (DSOpenSysdb, with record
 // access's TCBs of the six catalog base tables) and marks it for rows
 // written at once (DSMarkSysdbTrans 4: no transaction, nothing else runs
-// while a database is created). The store makes SYS itself, since the
-// kernel's DSInitSys needs the request interface's services, and installs
-// the services record access asks the layers above for: logical id 1 (the
-// kernel's DCB) and the other tables' descriptions from the generated lists
-// (the catalog cannot describe itself before its rows exist).
+// while a database is created). SYS is made by the steps of DSInitSys that
+// need no request interface (whose services nobody installs yet); the store
+// installs the services record access asks the layers above for: logical
+// id 1 (the kernel's DCB) and the other tables' descriptions from the
+// generated lists (the catalog cannot describe itself before its rows
+// exist).
 #pragma once
 
 #include <cstdint>
