@@ -1,7 +1,9 @@
 // Bulk load of a table without write-set merge: LOA feeds each row into the
 // sort run the kernel keeps for the table (its handle in record word 13)
 // and each index key into the index's own run (ICB SORTID, SORT_BLKSIZ);
-// MRG merges the runs, SRT builds the stored table and indexes from them.
+// MRG and SRT close, merge and build every run into the stored table and
+// indexes (the kernel's merge ends a run); rows loaded after an MRG go into
+// new runs.
 // The first LOA moves the rows the table already holds into the runs, so
 // that they come back with the build; a failure at any step closes, merges
 // and builds every run, which gives the table its rows back. Of rows with
@@ -129,11 +131,11 @@ int32_t MoveExistingRows(int32_t* base, int32_t* record) {
 
 // Closes, merges and builds one run; the steps stop at the first failure.
 // `*merged` (when given) gets the merge's status, or the close's failure.
-int32_t Finish(int32_t* run, bool build, int32_t* merged = nullptr) {
+int32_t Finish(int32_t* run, int32_t* merged = nullptr) {
   int32_t st = DULoadStep(DK_LOA1, run, kEndOfInput);
   if (st >= 0) st = DULoadStep(DK_MRG1, run, 0);
   if (merged) *merged = st;
-  if (st >= 0 && build) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
+  if (st >= 0) st = DULoadStep(DK_BIN1, run, kBuildFromRun);
   return st;
 }
 
@@ -198,12 +200,12 @@ void DropEntriesWithoutRow(int32_t* base, int32_t* record) {
 // Closes, merges and builds the table's run; `*merged` gets the merge's
 // status. The run's duplicates word adds up the keys every merge of the
 // load dropped, so that an SRT after an MRG still knows of them.
-int32_t FinishTable(int32_t* record, bool build, int32_t* merged) {
+int32_t FinishTable(int32_t* record, int32_t* merged) {
   record[DUREC_HANDLE] = 0;
   int32_t* run = TableRun(record);
   const int32_t earlier = run[LQ_DUPLICATES];
   run[LQ_DUPLICATES] = 0;
-  const int32_t st = Finish(run, build, merged);
+  const int32_t st = Finish(run, merged);
   run[LQ_DUPLICATES] = earlier + std::max(run[LQ_DUPLICATES], 0);
   return st;
 }
@@ -217,14 +219,14 @@ void EndRuns(int32_t* base, int32_t* record, bool failed) {
        icb = W(base, icb)) {
     if (W(base, F(icb, ICB_SORTID)) <= 0) continue;
     std::vector<int32_t> run = IndexRun(base, icb);
-    Finish(run.data(), true);
+    Finish(run.data());
     KeepRunFields(base, icb, run);
     W(base, F(icb, ICB_SORTID)) = 0;
   }
   int32_t dropped = 0;
   if (record[DUREC_LOAD_HANDLE] > 0) {
     int32_t merged = 0;
-    FinishTable(record, true, &merged);
+    FinishTable(record, &merged);
     dropped = TableRun(record)[LQ_DUPLICATES];
     record[DUREC_LOAD_HANDLE] = 0;
   }
@@ -255,7 +257,9 @@ bool Loadable(int32_t* base, const int32_t* record) {
 int32_t LoadRow(int32_t* base, int32_t* record) {
   if (record[DUREC_MERGE] > 0) return DU_LOAD_WITH_MERGE;
   if (!Loadable(base, record)) return DU_BAD_ARGUMENT;
-  const bool first = record[DUREC_LOAD_HANDLE] == 0;
+  // After an MRG the runs are built and closed: the next row opens new
+  // runs, and the rows the table holds stay where they are.
+  const bool first = record[DUREC_LOAD_HANDLE] == 0 && record[DUREC_FETCH_CODE] != DU_LOAD_MERGED;
   const size_t reclen = static_cast<size_t>(record[DUREC_RECLEN]);
   const std::vector<uint8_t> row(reinterpret_cast<uint8_t*>(record + DUREC_RECORD),
                                  reinterpret_cast<uint8_t*>(record + DUREC_RECORD) + reclen);
@@ -276,32 +280,36 @@ int32_t LoadRow(int32_t* base, int32_t* record) {
   return 0;
 }
 
-// MRG (build false) and SRT (build true).
+// MRG (build false) and SRT (build true). The kernel's merge ends a run:
+// its control word comes back 0 and the merged records wait in a chain
+// that only a build takes, so MRG builds every run too. Rows loaded after
+// it go into new runs, whose build keeps the stored record of a key over
+// a loaded one: the rows of the merge stay the first of their keys.
 int32_t FinishRuns(int32_t* base, int32_t* record, bool build) {
+  const int32_t after = build ? 0 : DU_LOAD_MERGED;
   if (record[DUREC_LOAD_HANDLE] == 0) {
-    record[DUREC_FETCH_CODE] = build ? 0 : DU_LOAD_MERGED;
-    return 0;
+    // An SRT right after an MRG still answers the rows that MRG dropped.
+    const bool merged = record[DUREC_FETCH_CODE] == DU_LOAD_MERGED;
+    record[DUREC_FETCH_CODE] = after;
+    return merged && build && TableRun(record)[LQ_DUPLICATES] > 0 ? 1 : 0;
   }
   if (!Loadable(base, record)) return DU_BAD_ARGUMENT;
   for (int32_t icb = W(base, F(record[DUREC_OBJECT], TCB_ICB)); icb != 0; icb = W(base, icb)) {
     std::vector<int32_t> run = IndexRun(base, icb);
-    const int32_t st = Finish(run.data(), build);
+    const int32_t st = Finish(run.data());
     KeepRunFields(base, icb, run);
     if (st < 0) return Fail(base, record, st);
-    if (build) W(base, F(icb, ICB_SORTID)) = 0;
+    W(base, F(icb, ICB_SORTID)) = 0;
   }
   int32_t merged = 0;
-  if (int32_t st = FinishTable(record, build, &merged); st < 0) return Fail(base, record, st);
-  if (!build) {
-    record[DUREC_FETCH_CODE] = DU_LOAD_MERGED;
-    return 0;
-  }
+  if (int32_t st = FinishTable(record, &merged); st < 0) return Fail(base, record, st);
   // The table kept the first row of each key; the entries of the others go,
-  // and the status tells that rows were dropped.
+  // and the status of SRT tells that rows were dropped.
   const bool dropped = TableRun(record)[LQ_DUPLICATES] > 0;
   if (dropped) DropEntriesWithoutRow(base, record);
   record[DUREC_LOAD_HANDLE] = 0;
-  record[DUREC_FETCH_CODE] = 0;
+  record[DUREC_FETCH_CODE] = after;
+  if (!build) return 0;
   return merged > 0 ? merged : (dropped ? 1 : 0);
 }
 

@@ -1,7 +1,8 @@
 // A model of the kernel's sort runs (DKLOA1, DKMRG1, DKBIN1) over the
 // kernel model's tables: records kept by run handle, duplicates of a key
-// dropped and counted by the merge, the build putting them into the stored
-// table. Every other request goes to the kernel model.
+// dropped and counted by the merge, which ends the run (word 0 becomes 0,
+// word 1 names its records), the build putting them into the stored table
+// (a stored row of a key stays). Every other request goes to the kernel model.
 #pragma once
 
 #include <map>
@@ -64,9 +65,13 @@ struct RunModel {
         }
         it->second.records = kept;
       }
+      // As the kernel's: the merge ends the run, its records wait in the
+      // chain of word 1 for the build.
       b[2] = duplicates;
+      b[1] = it != m->runs.end() ? b[0] : 0;
+      b[0] = 0;
     } else if (code == DK_BIN1) {
-      auto it = m->runs.find(b[0]);
+      auto it = m->runs.find(b[1]);
       if (it != m->runs.end()) {
         for (const std::string& rec : it->second.records) {
           const std::string key = rec.substr(0, static_cast<size_t>(it->second.keylen));
