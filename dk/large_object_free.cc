@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/databank_format.h"
 #include "dk/large_object.h"
@@ -17,12 +18,16 @@
 #include "dk/page_tree.h"
 #include "dk/table_entries.h"
 #include "dk/verification_pages.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
 constexpr int32_t kIndexDKFLO1 = DKF_FLO1;
 constexpr int32_t kIndexDKFLX1 = DKF_FLX1;
 constexpr int32_t kIndexDKDRP0 = -32;
+
+// Frees the block's runs in `databank` (DKFLO1 after its databank is found).
+void FreeRuns(int32_t databank, int32_t* block);
 
 int32_t UnitsOf(int32_t page_size) {
   return page_size / 2048;
@@ -70,6 +75,47 @@ bool ReadTreePage(int32_t databank, const TreeShape& s, int32_t page, int32_t le
   return sound;
 }
 
+// The SEQNO of the first copy of the databank's DID when the databank is a
+// later copy in that copy's chain: a copy made current takes the first
+// copy's records with their keys, SEQNO included, and their runs moved into
+// itself. False for the first copy and for an entry outside the chain.
+bool SourceSeqno(int32_t databank, int32_t* seqno) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+  const int32_t head = DKHMI0(LoadWord(BP_DATABANK_HASH), a[databank + DBE_DID]);
+  if (!DKIsDatabankEntry(head) || head == databank) return false;
+  const int32_t limit = LoadWord(BP_DATABANK_COUNT);
+  for (int32_t d = a[head + DBE_DEPENDENT], n = 0; DKIsDatabankEntry(d) && n < limit;
+       d = a[d + DBE_DEPENDENT], ++n)
+    if (d == databank) {
+      *seqno = a[head + DBE_SEQNO];
+      return true;
+    }
+  return false;
+}
+
+// Whether every page of the run is a whole large-object page of the
+// record's object. A copy's record under the first copy's SEQNO names pages
+// of the copy when they were moved there, but a record the copy took as it
+// came names the first copy's page numbers, which here may hold anything.
+bool RunHoldsObject(int32_t databank, const PageRun& r) {
+  if (r.page_size != 2048 && r.page_size != 16384 && r.page_size != 65536) return false;
+  for (int32_t k = 0; k < r.pages; ++k) {
+    const int64_t page = r.page + int64_t{k} * UnitsOf(r.page_size);
+    if (!LobPageSound(page, r.page_size)) return false;
+    int32_t rq[REQ_WORDS] = {databank, static_cast<int32_t>(page), r.page_size, 0, -1, 0};
+    const int32_t b = DKGET0(rq, GET_SHARED);
+    if (b <= 0) return false;
+    const uint8_t* p = PageBytes(b);
+    bool same = LobFrameSound(p, r.page_size);
+    for (int32_t i = 0; same && i < LOB_IDENTITY_WORDS; ++i)
+      same = PageWord(p, LOP_IDENTITY + i) == r.identity[i];
+    DKPUT0(PUT_END_SHARED, b);
+    if (!same) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int32_t FreeTreeObjects(int32_t databank, const int32_t* entry) {
@@ -89,16 +135,25 @@ int32_t FreeTreeObjects(int32_t databank, const int32_t* entry) {
       if (visited > most) break;
     }
   }
-  // Each run once, and only the runs whose pages this databank holds.
+  // Only the runs whose pages this databank holds: those under its own
+  // SEQNO, and on a later copy those under the first copy's whose pages are
+  // the object's here. Each run once.
   const int32_t own = Bufferpool()[databank + DBE_SEQNO];
+  int32_t source = own;
+  const bool copy = SourceSeqno(databank, &source);
+  std::erase_if(runs, [&](const PageRun& r) {
+    if (r.pages == 0) return true;
+    if (r.seqno == own) return false;
+    return !copy || r.seqno != source || !RunHoldsObject(databank, r);
+  });
   std::sort(runs.begin(), runs.end(),
             [](const PageRun& x, const PageRun& y) { return x.page < y.page; });
-  int32_t did = Bufferpool()[databank + DBE_DID];
   for (size_t i = 0; i < runs.size(); ++i) {
     const PageRun& r = runs[i];
-    if (r.seqno != own || r.pages == 0 || (i > 0 && runs[i - 1].page == r.page)) continue;
+    if (i > 0 && runs[i - 1].page == r.page) continue;
+    // Freed in this databank, not through its DID, which names the first copy.
     int32_t free[FLO_FIRST_RUN + RUN_WORDS] = {0, 1, 0, r.page, 0, r.page_size, r.pages};
-    DKFLO1(free, &did);
+    FreeRuns(databank, free);
     if (free[FLO_STATUS] != 0 && status == 0) status = free[FLO_STATUS];
   }
   return status;
@@ -108,6 +163,12 @@ void DKFLO1(int32_t* block, void* did) {
   if (did == nullptr) return void(block[FLO_STATUS] = LobReport(kIndexDKFLO1, -43, 0));
   const int32_t databank = LobDatabank(*static_cast<const int32_t*>(did), kIndexDKFLO1);
   if (databank < 0) return void(block[FLO_STATUS] = databank);
+  FreeRuns(databank, block);
+}
+
+namespace {
+
+void FreeRuns(int32_t databank, int32_t* block) {
   const int32_t runs = block[FLO_RUNS];
   if (runs < 0) return void(block[FLO_STATUS] = LobReport(kIndexDKFLO1, -43, runs));
   for (int32_t r = 0; r < runs; ++r)
@@ -131,6 +192,8 @@ void DKFLO1(int32_t* block, void* did) {
   }
   block[FLO_STATUS] = 0;
 }
+
+}  // namespace
 
 void DKFLX1(int32_t* block, void*) {
   const int32_t databank = LobDatabank(block[LOB_DID], kIndexDKFLX1);

@@ -25,12 +25,17 @@ int32_t Word(const uint8_t* record, int32_t byte) {
 }
 
 // The run a directory record of a large object names (machine byte order,
-// as the record routines store it) and the SEQNO of its key (big-endian).
+// as the record routines store it), the SEQNO of its key (big-endian) and
+// the object's identity.
 PageRun RunOf(const uint8_t* record) {
   const uint8_t* q = record + 12;
   const int32_t seqno = static_cast<int32_t>(uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 |
                                              uint32_t{q[2]} << 8 | q[3]);
-  return {Word(record, 20), Word(record, 28), Word(record, 32), seqno};
+  return {Word(record, 20),
+          Word(record, 28),
+          Word(record, 32),
+          seqno,
+          {Word(record, 0), Word(record, 4), Word(record, 8)}};
 }
 
 }  // namespace

@@ -134,6 +134,33 @@ class LargeObjectCloseTest : public LargeObjectTest {
     return back;
   }
 
+  // The 300 bytes of object 7 on the one page `page` of the first copy.
+  std::string ReadObject(int32_t page) {
+    Object o;
+    int32_t counter = 0;
+    EXPECT_EQ(DKELC0(page, 16384, 1, &o.list, &counter), 0);
+    o.identity[0] = 7;
+    o.identity[1] = 0x5a5a;
+    o.identity[2] = -7;
+    return Get(o, 0, 300);
+  }
+  // Empties the table entry `entry`, or drops TBL `tbl` (`which`: DKDRT1's
+  // word 4) and closes the table `head` so that it is given back.
+  static void EmptyOrDrop(bool drop, int32_t head, int32_t entry, int32_t tbl, int32_t which) {
+    if (drop) {
+      int32_t b[CRT_WORDS] = {0, 0, 5, 0, which, tbl};
+      DKEXE1(24, b);
+      ASSERT_EQ(b[RQ_STATUS], 0);
+      int32_t close[CRT_WORDS] = {-22, 0, 0, 0, head, tbl};
+      DKEXE1(13, close);
+      ASSERT_EQ(close[RQ_STATUS], 0);
+    } else {
+      int32_t b[CRT_WORDS] = {0, 0, 0, 0, entry, tbl};
+      DKEXE1(22, b);
+      ASSERT_EQ(b[RQ_STATUS], 0);
+    }
+  }
+
   int32_t target_ = 0, directory_ = 0, table_ = 0;
   int32_t work_[LWB_WORDS] = {};
 };
@@ -233,15 +260,6 @@ class LargeObjectTreeTest : public LargeObjectCloseTest {
     if (int32_t rc = InsertInto(*table, tbl, Record(3, kObjects + 1, pages_[0], 1))) return rc;
     return InsertInto(*table, tbl, Record(9, 1, kept_, 1));
   }
-  std::string ReadObject(int32_t page) {
-    Object o;
-    int32_t counter = 0;
-    EXPECT_EQ(DKELC0(page, 16384, 1, &o.list, &counter), 0);
-    o.identity[0] = 7;
-    o.identity[1] = 0x5a5a;
-    o.identity[2] = -7;
-    return Get(o, 0, 300);
-  }
   // Frees `page`: 0 when it was held, -49 when it was free already.
   int32_t FreePage(int32_t page) {
     int32_t rq[REQ_WORDS] = {db_, page, 16384, 0, -1, 0};
@@ -261,18 +279,7 @@ TEST_F(LargeObjectTreeTest, EmptyingOrDroppingTheTableFreesTheObjectsItsRecordsN
     int32_t table = 0;
     ASSERT_EQ(Fill(tbl, &table), 0);
     ASSERT_LT(FreeUnits(), before - kObjects * 8);
-    if (drop) {
-      int32_t b[CRT_WORDS] = {0, 0, 5, 0, 1, tbl};
-      DKEXE1(24, b);
-      ASSERT_EQ(b[RQ_STATUS], 0);
-      int32_t close[CRT_WORDS] = {-22, 0, 0, 0, table, tbl};
-      DKEXE1(13, close);
-      ASSERT_EQ(close[RQ_STATUS], 0);
-    } else {
-      int32_t b[CRT_WORDS] = {0, 0, 0, 0, table, tbl};
-      DKEXE1(22, b);
-      ASSERT_EQ(b[RQ_STATUS], 0);
-    }
+    ASSERT_NO_FATAL_FAILURE(EmptyOrDrop(drop, table, table, tbl, 1));
     EXPECT_EQ(FreeUnits(), before) << "every object's page and every tree page back";
     EXPECT_EQ(ReadObject(kept_), Pattern(300, 99));
   }
@@ -360,6 +367,65 @@ TEST_F(LargeObjectCopyTest, RecordsGoToTheCopyWithTheirPagesCopied) {
   // No copy with that SEQNO: -45 in word 0.
   EXPECT_EQ(DKCLL1(rq.data(), 99), -45);
   EXPECT_EQ(rq[RQ_STATUS], -45);
+}
+
+
+// A copy made current holds the first copy's records under their SEQNO with
+// runs of its own: emptying or dropping its table frees those runs, and
+// nothing a record names that is not the object's page in the copy.
+TEST_F(LargeObjectCopyTest, EmptyingOrDroppingTheCopysTableFreesTheObjectsMovedIntoIt) {
+  constexpr int32_t kObjects = 20;
+  for (const bool drop : {false, true}) {
+    SCOPED_TRACE(drop ? "drop" : "empty");
+    const int32_t tbl = drop ? 341 : 340;
+    const int64_t copy_before = FreeUnits(copy_);
+    const int32_t table = CreateDirectory(5, tbl);
+    const int32_t copy_table = area_[table + TBE_NEXT];
+    ASSERT_EQ(area_[copy_table + TBE_DATABANK], copy_);
+    std::vector<int32_t> pages;
+    for (int32_t i = 0; i < kObjects; ++i) {
+      pages.push_back(SourcePart(Pattern(300, static_cast<uint32_t>(i)), 1));
+      ASSERT_EQ(InsertInto(table, tbl, Record(3, i + 1, pages.back(), 1)), 0);
+    }
+    std::vector<int32_t> rq(CLO_WORDS, 0);
+    rq[RQ_DID] = 5;
+    rq[RQ_TABLE] = table;
+    rq[RQ_TBL] = tbl;
+    rq[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+    rq[RQ_RECORD_LENGTH] = LDR_BYTES;
+    ASSERT_EQ(DKCLL1(rq.data(), 4), 0);
+    ASSERT_LT(FreeUnits(copy_), copy_before - kObjects * 8);
+    // Two pages of the copy that records name but that are not the object's
+    // there: a page holding something else under the first copy's SEQNO (a
+    // record taken as it came), and a page of the object under a SEQNO no
+    // databank of the chain has.
+    int32_t runs = 0, other = 0, foreign = 0;
+    ASSERT_EQ(DKALC0(copy_, 16384, 1, &runs, &other), 0);
+    ASSERT_EQ(DKALC0(copy_, 16384, 1, &runs, &foreign), 0);
+    const int32_t b = Get(copy_, foreign, 16384, GET_UPDATE);
+    ASSERT_GT(b, 0);
+    uint8_t* p = PageBytes(b);
+    SetPageWord(p, LOP_LAST_WORD, LOP_FRESH_LAST_WORD);
+    SetPageWord(p, LOP_COUNT, 0);
+    const int32_t identity[3] = {7, 0x5a5a, -7};
+    for (int32_t i = 0; i < 3; ++i) SetPageWord(p, LOP_IDENTITY + i, identity[i]);
+    DKPUT0(PUT_CHANGED, b);
+    ASSERT_EQ(InsertInto(copy_table, tbl, Record(3, kObjects + 1, other, 1)), 0);
+    ASSERT_EQ(InsertInto(copy_table, tbl, Record(9, 1, foreign, 1)), 0);
+    const int64_t source_before = FreeUnits();
+    // A drop with word 4 = 0 drops the copies only.
+    ASSERT_NO_FATAL_FAILURE(EmptyOrDrop(drop, table, copy_table, tbl, 0));
+    EXPECT_EQ(FreeUnits(copy_), copy_before - 2 * 8) << "every moved object and tree page back";
+    for (const int32_t page : {other, foreign}) {
+      int32_t rq_free[REQ_WORDS] = {copy_, page, 16384, 0, -1, 0};
+      EXPECT_EQ(DKFRE0(rq_free, 0), 0) << "page " << page << " was still held";
+    }
+    EXPECT_EQ(FreeUnits(copy_), copy_before);
+    EXPECT_EQ(FreeUnits(), source_before) << "nothing of the first copy freed";
+    for (int32_t i = 0; i < kObjects; ++i)
+      EXPECT_EQ(ReadObject(pages[static_cast<size_t>(i)]), Pattern(300, static_cast<uint32_t>(i)))
+          << "object " << i;
+  }
 }
 
 }  // namespace

@@ -132,11 +132,11 @@ class LargeObjectTest : public PageTest {
       pages.emplace_back(storage_[i], storage_[i + 1]);
     return pages;
   }
-  // Free units over every chunk of the file.
-  int64_t FreeUnits() {
+  // Free units over every chunk of the file (of `databank`, 0: db_).
+  int64_t FreeUnits(int32_t databank = 0) {
     int64_t free = 0;
     for (int32_t unit = 0;;) {
-      int32_t b = Get(db_, unit, kUnitBytes, GET_SHARED);
+      int32_t b = Get(databank != 0 ? databank : db_, unit, kUnitBytes, GET_SHARED);
       EXPECT_GT(b, 0);
       if (b <= 0) return -1;
       free += PageWord(PageBytes(b), BMP_FREE);
