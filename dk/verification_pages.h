@@ -25,7 +25,7 @@ struct PageRun {
   int32_t page = 0;
   int32_t page_size = 0;
   int32_t pages = 0;
-  int32_t seqno = 0;  // SEQNO of the databank that holds the pages (bytes 12..15)
+  int32_t seqno = 0;         // SEQNO of the databank that holds the pages (bytes 12..15)
   int32_t identity[3] = {};  // the object's identity (bytes 0..11, as its pages carry it)
 };
 

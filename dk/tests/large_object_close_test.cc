@@ -369,7 +369,6 @@ TEST_F(LargeObjectCopyTest, RecordsGoToTheCopyWithTheirPagesCopied) {
   EXPECT_EQ(rq[RQ_STATUS], -45);
 }
 
-
 // A copy made current holds the first copy's records under their SEQNO with
 // runs of its own: emptying or dropping its table frees those runs, and
 // nothing a record names that is not the object's page in the copy.
