@@ -22,6 +22,7 @@
 #include "dk/table_alter.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
+#include "dk/write_set_codes.h"
 #include "platform/enqdeq.h"
 #include "platform/server_clock.h"
 
@@ -112,33 +113,6 @@ int32_t WriteMode(const Replay& r) {
   return r.mode == -1 ? kOpenOrder : r.mode;
 }
 
-// Function codes of the record routines a replayed record goes to.
-int32_t EntryCode(int32_t fcode) {
-  switch (fcode) {
-    case 1:
-      return 38;  // DKINS1
-    case 2:
-      return 55;  // DKUPD1
-    case 4:
-      return 20;  // DKDEL1
-    case 5:
-      return 22;  // DKDRP1
-    case 6:
-      return 41;  // DKMOT1
-    case 7:
-      return 18;  // DKDCT1
-    case 10:
-      return 3;  // DKACT1
-    case 11:
-      return 17;  // DKCRX1
-    case 23:
-      return 56;  // DKRCX1
-    case 24:
-      return 4;  // DKALR1
-  }
-  return 0;
-}
-
 // Records that act on a table's existence or on a copy rather than on a
 // table's rows.
 bool CopyOperation(int32_t code) {
@@ -180,7 +154,7 @@ bool Skipped(int32_t code) {
 void ApplyRecord(Replay* r, int32_t length, int32_t only_seqno = 0) {
   int32_t* a = Bufferpool();
   int32_t* record = r->block.data() + SETRQ_RECORD;
-  int32_t code = EntryCode(record[0]);
+  int32_t code = WriteSetEntryCode(record[0]);
   int32_t first = TableOf(*r, record);
   if (first == 0) return;
   std::vector<int32_t> request(record, record + length);
@@ -556,7 +530,7 @@ int32_t ReadAll(Replay* r) {
         ForgiveExtent(*r, record + RQ_RECORD);
       continue;
     }
-    if (EntryCode(code) != 0) {
+    if (WriteSetEntryCode(code) != 0) {
       if (owed) ApplyRecord(r, length);
       continue;
     }

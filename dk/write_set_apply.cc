@@ -20,6 +20,7 @@
 #include "dk/table_open.h"
 #include "dk/transaction_cache.h"
 #include "dk/transactions.h"
+#include "dk/write_set_codes.h"
 
 namespace {
 
@@ -28,33 +29,6 @@ using dkset::RoutineIndex;
 // Words of the largest fixed part of a table-bound request (the key parts of
 // an index), beside which a request may carry one record's bytes.
 constexpr size_t kRequestFloor = 256;
-
-// Function codes of the entry routines behind the table-bound records.
-int32_t EntryCode(int32_t fcode) {
-  switch (fcode) {
-    case 1:
-      return 38;  // DKINS1
-    case 2:
-      return 55;  // DKUPD1
-    case 4:
-      return 20;  // DKDEL1
-    case 5:
-      return 22;  // DKDRP1
-    case 6:
-      return 41;  // DKMOT1
-    case 7:
-      return 18;  // DKDCT1
-    case 10:
-      return 3;  // DKACT1
-    case 11:
-      return 17;  // DKCRX1
-    case 23:
-      return 56;  // DKRCX1
-    case 24:
-      return 4;  // DKALR1
-  }
-  return 0;
-}
 
 bool NothingToDo(int32_t fcode) {
   switch (fcode) {
@@ -217,7 +191,7 @@ int32_t DKPTR1(std::span<int32_t> record, int32_t commit) {
   }
   const int32_t fcode = record[WS_CODE];
   if (NothingToDo(fcode)) return 0;
-  if (int32_t code = EntryCode(fcode)) return ApplyToTable(record, commit, code);
+  if (int32_t code = WriteSetEntryCode(fcode)) return ApplyToTable(record, commit, code);
   std::vector<int32_t> request(record.begin(), record.end());
   switch (fcode) {
     case 8:

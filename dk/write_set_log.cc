@@ -12,28 +12,12 @@
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
+#include "dk/write_set_codes.h"
 
 namespace {
 
 constexpr int32_t kSystemDatabank = 98;
 constexpr int32_t kLoggedKind = 3;
-
-bool TableBound(int32_t fcode) {
-  switch (fcode) {
-    case 1:
-    case 2:
-    case 4:
-    case 5:
-    case 6:
-    case 7:
-    case 10:
-    case 11:
-    case 23:
-    case 24:
-      return true;
-  }
-  return false;
-}
 
 bool OfTransDatabank(int32_t fcode) {
   return fcode == kCodeMark || (fcode >= 51 && fcode <= 54) || fcode == 60;
@@ -44,7 +28,7 @@ bool OfTransDatabank(int32_t fcode) {
 int32_t DatabankOf(std::span<const int32_t> record) {
   const int32_t* a = Bufferpool();
   const int32_t fcode = record[WS_CODE];
-  if (TableBound(fcode)) {
+  if (WriteSetEntryCode(fcode) != 0) {
     if (record.size() <= static_cast<size_t>(WSR_TBL)) return 0;
     const int32_t t = record[WSR_TABLE];
     if (!dkset::IsTableEntry(t) || a[t + TBE_TBL] != record[WSR_TBL]) return 0;
