@@ -58,6 +58,33 @@ void CopyValue(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* 
   std::memcpy(buffer + position, f + 1, len - 1);
 }
 
+// A varying column: the value in field `n`, its length in field `n + 1`.
+// False, with the status set, when either field is out of reach, the place
+// in the caller's buffer is not, or the column is null; else the value
+// field and the length it holds (0 when that is unreadable), with *length
+// set to 0 until the caller copies.
+bool VaryingColumn(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32_t position,
+                   int32_t capacity, int32_t* length, uint8_t** field, int32_t* field_length,
+                   int32_t* value_length) {
+  uint8_t *f, *lf;
+  int32_t len, llen;
+  *status = StatementField(base, stm, true, n, &f, &len);
+  if (*status == 0) *status = StatementField(base, stm, true, n + 1, &lf, &llen);
+  if (*status == 0 && (position < 0 || capacity < position)) *status = KERNEL_BAD_PARAMETER;
+  if (*status != 0) return false;
+  *length = 0;
+  if (f[0] == 255 || lf[0] == 255) {
+    *status = COLUMN_NULL;
+    return false;
+  }
+  int32_t l = 0;
+  if (decimal_to_int(&l, ConstByteSpan(lf, llen), NumberOf(llen)) != 0) l = 0;
+  *field = f;
+  *field_length = len;
+  *value_length = l;
+  return true;
+}
+
 // Indicator 0 and the value from `bytes` (count bytes), padded with `pad`.
 void PutValue(int32_t* base, int32_t* status, int32_t stm, int32_t n, const uint8_t* bytes,
               int32_t count, uint8_t pad) {
@@ -117,19 +144,9 @@ void DSGetColInt64(int32_t* base, int32_t* status, int32_t stm, int32_t n, int32
 
 void DSGetColVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
                  int32_t position, int32_t capacity, int32_t* length) {
-  uint8_t *f, *lf;
-  int32_t len, llen;
-  *status = StatementField(base, stm, true, n, &f, &len);
-  if (*status == 0) *status = StatementField(base, stm, true, n + 1, &lf, &llen);
-  if (*status == 0 && (position < 0 || capacity < position)) *status = KERNEL_BAD_PARAMETER;
-  if (*status != 0) return;
-  *length = 0;
-  if (f[0] == 255 || lf[0] == 255) {
-    *status = COLUMN_NULL;
-    return;
-  }
-  int32_t l = 0;
-  if (decimal_to_int(&l, ConstByteSpan(lf, llen), NumberOf(llen)) != 0) l = 0;
+  uint8_t* f;
+  int32_t len, l;
+  if (!VaryingColumn(base, status, stm, n, position, capacity, length, &f, &len, &l)) return;
   if (l < 1) {
     if (capacity > position) buffer[position] = ' ';
     return;
@@ -197,19 +214,9 @@ void DSSetParVar(int32_t* base, int32_t* status, int32_t stm, int32_t n, const u
 
 void DSGetColNum(int32_t* base, int32_t* status, int32_t stm, int32_t n, uint8_t* buffer,
                  int32_t position, int32_t capacity, int32_t* length) {
-  uint8_t *f, *lf;
-  int32_t len, llen;
-  *status = StatementField(base, stm, true, n, &f, &len);
-  if (*status == 0) *status = StatementField(base, stm, true, n + 1, &lf, &llen);
-  if (*status == 0 && (position < 0 || capacity < position)) *status = KERNEL_BAD_PARAMETER;
-  if (*status != 0) return;
-  *length = 0;
-  if (f[0] == 255 || lf[0] == 255) {
-    *status = COLUMN_NULL;
-    return;
-  }
-  int32_t l = 0;
-  if (decimal_to_int(&l, ConstByteSpan(lf, llen), NumberOf(llen)) != 0) l = 0;
+  uint8_t* f;
+  int32_t len, l;
+  if (!VaryingColumn(base, status, stm, n, position, capacity, length, &f, &len, &l)) return;
   if (l < 1) {
     if (capacity - position >= 3) {
       buffer[position] = buffer[position + 1] = 0;
