@@ -133,9 +133,9 @@ int32_t Rebuild(const int32_t* block, const Alter& r) {
   shape.new_length = r.new_length;
   shape.data_size = r.data_size;
   shape.index_size = r.index_size;
-  return dkrebuild::Rebuild(shape, [&](const uint8_t* old, uint8_t* out, int64_t) {
-    return Convert(block, r, old, out);
-  });
+  return dkrebuild::RebuildAs(
+      shape, r.kind, r.method,
+      [&](const uint8_t* old, uint8_t* out, int64_t) { return Convert(block, r, old, out); });
 }
 
 int32_t Run(int32_t* block) {
@@ -181,15 +181,7 @@ int32_t Run(int32_t* block) {
   // The table's own second entry may be the target: it is kept.
   if (a[r.source + TBE_SECOND] != r.target) DKFreeSecondEntry(r.source);
   if (!in_place) DKFreeSecondEntry(r.target);
-  const int32_t saved_kind = a[r.target + TBE_KIND], saved_method = a[r.target + TBE_METHOD];
-  a[r.target + TBE_KIND] = r.kind;
-  a[r.target + TBE_METHOD] = r.method;
-  const int32_t rc = Rebuild(block, r);
-  if (rc != 0) {
-    a[r.target + TBE_KIND] = saved_kind;
-    a[r.target + TBE_METHOD] = saved_method;
-    return rc < 0 ? Report(rc, block[RQ_TBL], r.databank) : rc;
-  }
+  if (int32_t rc = Rebuild(block, r)) return rc < 0 ? Report(rc, block[RQ_TBL], r.databank) : rc;
   // The tree the target had (the old records, rewritten in place) goes once
   // the new one is installed.
   if (te[RE_LEVELS] > 0)

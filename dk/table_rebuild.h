@@ -78,4 +78,20 @@ int32_t Rebuild(const Shape& r, Convert convert) {
   return load[LOA_STATUS];
 }
 
+// The rebuild with the target's table entry naming the new kind and method
+// while it loads; the entry gets its old ones back when the rebuild fails.
+template <typename Convert>
+int32_t RebuildAs(const Shape& r, int32_t kind, int32_t method, Convert convert) {
+  int32_t* a = Bufferpool();
+  const int32_t saved_kind = a[r.target + TBE_KIND], saved_method = a[r.target + TBE_METHOD];
+  a[r.target + TBE_KIND] = kind;
+  a[r.target + TBE_METHOD] = method;
+  const int32_t rc = Rebuild(r, convert);
+  if (rc != 0) {
+    a[r.target + TBE_KIND] = saved_kind;
+    a[r.target + TBE_METHOD] = saved_method;
+  }
+  return rc;
+}
+
 }  // namespace dkrebuild

@@ -113,13 +113,14 @@ int32_t Rebuild(int32_t* block, Reshape& r) {
   shape.new_length = r.new_length;
   shape.data_size = r.data_size;
   shape.index_size = r.index_size;
-  return dkrebuild::Rebuild(shape, [&](const uint8_t* old, uint8_t* out, int64_t number) {
-    if (r.routine == kIndexDKACT1) {
-      Insert(block, r, old, out);
-      return int32_t{0};
-    }
-    return Remove(block, r, old, number, out);
-  });
+  return dkrebuild::RebuildAs(shape, r.kind, r.method,
+                              [&](const uint8_t* old, uint8_t* out, int64_t number) {
+                                if (r.routine == kIndexDKACT1) {
+                                  Insert(block, r, old, out);
+                                  return int32_t{0};
+                                }
+                                return Remove(block, r, old, number, out);
+                              });
 }
 
 // An empty table takes the new format in its root entry alone.
@@ -176,15 +177,8 @@ int32_t Run(int32_t* block, int32_t routine) {
   r.method = keep_kind ? e[RE_METHOD] : (code >= 11 ? 1 : 0);
   if (r.kind < 0 || r.kind > 9) return Report(routine, -43, block[RQ_TYPE], r.databank);
   if (e[RE_LEVELS] == 0) return ReshapeEmpty(r, routine == kIndexDKDCT1);
-  const int32_t saved_kind = a[r.table + TBE_KIND], saved_method = a[r.table + TBE_METHOD];
-  a[r.table + TBE_KIND] = r.kind;
-  a[r.table + TBE_METHOD] = r.method;
-  int32_t rc = Rebuild(block, r);
-  if (rc != 0) {
-    a[r.table + TBE_KIND] = saved_kind;
-    a[r.table + TBE_METHOD] = saved_method;
+  if (int32_t rc = Rebuild(block, r))
     return rc < 0 ? Report(routine, rc, block[RQ_TBL], r.databank) : rc;
-  }
   DKDRP0(r.databank, e[RE_TOP], e[RE_LEVELS], e[RE_INDEX_PAGE_SIZE], e[RE_DATA_PAGE_SIZE],
          e[RE_KEY_LENGTH], e[RE_KIND]);
   return 0;

@@ -107,16 +107,22 @@ TEST_F(ReshapeTest, RemovedRangesAndRunningNumbersGiveTheModelsRecords) {
 }
 
 // New keys that collide would leave one record of each key: the reshape
-// is refused and the table keeps every record in its old form.
+// is refused and the table keeps every record in its old form, and its
+// entry the kind and method it had (the load ran under the new ones).
 TEST_F(ReshapeTest, ANewKeyThatCollidesKeepsTheOldTable) {
   Table t = CreateTable(92, 8, 100);
   const auto before = Fill(t, 800);
   const auto root = RootEntry(t);
+  const int32_t* a = Bufferpool();
+  const int32_t kind = a[t.entry + TBE_KIND], method = a[t.entry + TBE_METHOD];
   auto b = Block(t, 4, 96);
+  b[RQ_TYPE] = 12;  // kind 2 with compression
   b[RS_FIRST_OFFSET] = 0;
   b[RS_FIRST_LENGTH] = 4;
   DKEXE1(18, b.data());
   EXPECT_EQ(b[RQ_STATUS], -55);
+  EXPECT_EQ(a[t.entry + TBE_KIND], kind);
+  EXPECT_EQ(a[t.entry + TBE_METHOD], method);
   EXPECT_EQ(RootEntry(t), root);
   EXPECT_EQ(ReadTree(t).records, before);
   EXPECT_EQ(Insert(t, MakeRecord("zzy", 8, 100)), 0);
