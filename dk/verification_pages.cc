@@ -9,6 +9,7 @@
 #include "dk/compression.h"
 #include "dk/page_entries.h"
 #include "dk/table_entries.h"
+#include "platform/bytes.h"
 
 namespace {
 
@@ -24,18 +25,22 @@ int32_t Word(const uint8_t* record, int32_t byte) {
   return v;
 }
 
+// A big-endian word of a record's key.
+int32_t KeyWord(const uint8_t* record, int32_t byte) {
+  return static_cast<int32_t>(load_be32(record + byte));
+}
+
 // The run a directory record of a large object names (machine byte order,
-// as the record routines store it), the SEQNO of its key (big-endian) and
-// the object's identity.
+// as the record routines store it), the SEQNO of its key and the object's
+// identity: the key's three words are big-endian (so that the records of
+// one object and of one table are adjacent), while its pages carry the same
+// words in the machine's order.
 PageRun RunOf(const uint8_t* record) {
-  const uint8_t* q = record + 12;
-  const int32_t seqno = static_cast<int32_t>(uint32_t{q[0]} << 24 | uint32_t{q[1]} << 16 |
-                                             uint32_t{q[2]} << 8 | q[3]);
   return {Word(record, 20),
           Word(record, 28),
           Word(record, 32),
-          seqno,
-          {Word(record, 0), Word(record, 4), Word(record, 8)}};
+          KeyWord(record, 12),
+          {KeyWord(record, 0), KeyWord(record, 4), KeyWord(record, 8)}};
 }
 
 }  // namespace

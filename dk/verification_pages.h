@@ -26,7 +26,7 @@ struct PageRun {
   int32_t page_size = 0;
   int32_t pages = 0;
   int32_t seqno = 0;         // SEQNO of the databank that holds the pages (bytes 12..15)
-  int32_t identity[3] = {};  // the object's identity (bytes 0..11, as its pages carry it)
+  int32_t identity[3] = {};  // the object's identity (bytes 0..11, big-endian words)
 };
 
 // Bytes of a directory record of a large object (record bytes 20..35).

@@ -43,14 +43,17 @@ class LargeObjectCloseTest : public LargeObjectTest {
       p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (24 - 8 * i));
   }
   // A directory record of part `part` of object 7 whose run of `pages`
-  // middle pages starts at `first`; SEQNO field `seqno`.
+  // middle pages starts at `first`; SEQNO field `seqno`. Laid out as record
+  // access writes its directory rows: the key's integers (the identity
+  // words 7, 0x5a5a, -7 its pages carry, the SEQNO, the part) big-endian,
+  // the run and the rest in the machine's order.
   static std::vector<int32_t> Record(int32_t seqno, int32_t part, int32_t first, int32_t pages,
                                      int32_t stamp = 0) {
     std::vector<int32_t> r(LDR_BYTES / 4, 0);
     uint8_t* b = reinterpret_cast<uint8_t*>(r.data());
-    r[0] = 7;
-    r[1] = 0x5a5a;
-    r[2] = -7;
+    Big(b + LDR_IDENTITY, 7);
+    Big(b + LDR_IDENTITY + 4, 0x5a5a);
+    Big(b + LDR_IDENTITY + 8, -7);
     Big(b + LDR_SEQNO, seqno);
     Big(b + LDR_PART, part);
     r[LDR_FIRST_PAGE / 4] = first;
