@@ -218,3 +218,13 @@ void DUCloseTables(int32_t* base, int32_t* record, int32_t* close) {
     DUCLT1(base, record, close);
   } while (record[DUREC_STATUS] > 0 && close[CLB_CLOSED_LID] == 0);
 }
+
+int32_t DUCloseKernelTable(int32_t* base, int32_t tcb, int32_t) {
+  if (du::TcbHash(base) == 0) return DU_NOT_INITIALISED;
+  if (!du::BlockInside(base, tcb, TCB_WORDS)) return DU_BAD_ARGUMENT;
+  if (!du::DropUse(base, tcb, false)) return 0;
+  int32_t lid = 0;
+  const int32_t rc = du::FinalClose(base, tcb, 0, &lid);
+  if (lid != 0) DUCloseDatabank(base, 0, 0, lid, -1);
+  return rc;
+}

@@ -489,3 +489,31 @@ int32_t DUCreateTcb(int32_t* base, int32_t tname, const int32_t* description, in
   W(base, bucket + TCBH_BUCKET_HEAD) = tcb;
   return 0;
 }
+
+int32_t DUOpenKernelTable(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb) {
+  *tcb = 0;
+  const int32_t hash = du::TcbHash(base);
+  if (hash == 0) return DU_NOT_INITIALISED;
+  const int32_t lid = request[1], table = request[2];
+  if (table <= 0 || request[4] < 1 || request[5] < 1) return DU_BAD_ARGUMENT;
+  int32_t dcb = 0;
+  int32_t rc = DUOpenDatabank(base, usr, lid, &dcb);
+  if (rc != 0) return rc < 0 ? rc : DU_BAD_ARGUMENT;
+  int32_t d[DESC_ENTRIES + 1] = {};
+  d[DESC_KIND] = 1;
+  d[DESC_LID] = lid;
+  d[DESC_KEYLEN] = request[4];
+  d[DESC_RECLEN] = request[5];
+  d[DESC_ENTRIES] = DESC_END;
+  rc = DUCreateTcb(base, table, d, DESC_ENTRIES + 1, dcb);
+  if (rc == 0) {
+    const int64_t bucket = du::Bucket(base, hash, table, 0);
+    du::BucketGuard guard(base, bucket);
+    *tcb = du::FindInBucket(base, bucket, table);
+    return 0;
+  }
+  // Registered already (by this or another databank), the table cannot be
+  // told apart by its number: refused rather than shared.
+  DUCloseDatabank(base, usr, 0, lid, -1);
+  return rc == 1 ? DU_TABLE_IN_USE : rc;
+}

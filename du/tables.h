@@ -26,6 +26,16 @@ int32_t DUCreateTcb(int32_t* base, int32_t tname, const int32_t* description, in
 // OPB_WORDS words. The catalog description and the databank come through
 // the upper services.
 void DUOpenTableChain(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
+// The kernel's open of one of its own tables (a databank's large-object
+// directory), which has no catalog description: request {open kind, LID,
+// table, access, key length, record length, transaction mode}. The table is
+// registered from a description of its header alone (no indexes), in the
+// databank record access opens for the LID; the TCB in *tcb. 0, or a
+// failure with nothing left registered or referenced.
+int32_t DUOpenKernelTable(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
+// Gives back the use of such a table; the last closes it in the kernel,
+// frees the TCB and releases its databank. 0 or the close's failure.
+int32_t DUCloseKernelTable(int32_t* base, int32_t tcb, int32_t kind);
 // Attaches a record block to the open TCB `tcb` (function code in record
 // word 3: 3 or 4); `second` non-zero sets word 6 by the table number.
 void DUOSTX1(int32_t* base, int32_t* record, int32_t tcb, int32_t second);

@@ -190,3 +190,56 @@ TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
 }
 
 }  // namespace
+
+// One of the kernel's own tables (a databank's large-object directory) has
+// no catalog description: it opens from the kernel's request words alone,
+// with no indexes, in the databank record access opens for the LID, and
+// its close gives that databank back. A second open of the same number,
+// other lengths than the kernel holds and an unknown databank are refused
+// with nothing left registered or referenced.
+TEST_F(KernelTablesTest, KernelTableOpensFromItsRequestWords) {
+  CreateKernelTable(240, 6, 20, 44);
+  CreateKernelTable(241, 6, 20, 44);
+  const int32_t request[7] = {1, kLid, 240, 3, 20, 44, 3};
+  int32_t tcb = 0;
+  ASSERT_EQ(DUOpenKernelTable(base_, usr_, request, &tcb), 0);
+  ASSERT_NE(tcb, 0);
+  EXPECT_EQ(W(tcb + TCB_TNAME), 240);
+  EXPECT_EQ(W(tcb + TCB_KEYLEN), 20);
+  EXPECT_EQ(W(tcb + TCB_RECLEN), 44);
+  EXPECT_GT(W(tcb + TCB_TBL), 0);
+  EXPECT_EQ(W(tcb + TCB_DCB), dcb_);
+  EXPECT_EQ(W(tcb + TCB_ICB), 0);
+  EXPECT_EQ(DUTcbUseCount(base_, 240), 1);
+  EXPECT_EQ(upper_.databank_refs[kLid], 1);
+
+  struct Refused {
+    const char* what;
+    int32_t lid, table, keylen, reclen, status;
+  };
+  const Refused refused[] = {
+      {"registered already", kLid, 240, 20, 44, DU_TABLE_IN_USE},
+      {"other lengths", kLid, 241, 20, 40, -67 - 16140},  // the kernel's own check
+      {"no such databank", 9, 241, 20, 44, -16181},
+      {"no lengths", kLid, 241, 0, 44, DU_BAD_ARGUMENT},
+  };
+  for (const Refused& c : refused) {
+    SCOPED_TRACE(c.what);
+    const int32_t rq[7] = {1, c.lid, c.table, 3, c.keylen, c.reclen, 3};
+    int32_t other = -1;
+    EXPECT_EQ(DUOpenKernelTable(base_, usr_, rq, &other), c.status);
+    EXPECT_EQ(other, 0);
+    EXPECT_EQ(DUTcbUseCount(base_, 240), 1);
+    EXPECT_EQ(DUTcbUseCount(base_, 241), 0);
+    EXPECT_EQ(upper_.databank_refs[kLid], 1);
+  }
+
+  EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);
+  EXPECT_EQ(DUTcbUseCount(base_, 240), 0);
+  EXPECT_EQ(upper_.databank_refs[kLid], 0);
+  EXPECT_EQ(CountTcbs(base_), 0);
+  // Closed, it opens again.
+  ASSERT_EQ(DUOpenKernelTable(base_, usr_, request, &tcb), 0);
+  EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);
+  EXPECT_EQ(CountTcbs(base_), 0);
+}

@@ -1,12 +1,14 @@
 // Record access over the system databank for the creation: the word
 // storage with SYS and its system session, the kernel's open of the system
 // databank in begin mode -242 (with record access's DUOpenSysTable, which
-// this store installs), and the services record access asks the layers
-// above for (the databank of logical id 1 and the generated description
-// lists).
+// this store installs), the kernel's DSOpenSesDb mode 3 making the other
+// databanks, and the services record access asks the layers above for (the
+// databanks of logical ids 1-4 and the generated description lists).
 #include "tools/hbcreate/catalog_store.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <filesystem>
 
 #include "catalog_gen.h"
@@ -21,6 +23,8 @@
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "kernel/word_storage.h"
+#include "tools/hbcreate/databank_files.h"
+#include "tools/hbcreate/home_directory.h"
 
 namespace {
 
@@ -32,6 +36,8 @@ constexpr int32_t kNoDatabank = -19021;
 // are written at once, with neither a transaction nor a write-set merge.
 constexpr int32_t kCreationMode = -242;
 constexpr int32_t kMarkDirect[1] = {4};
+// DSOpenSesDb's mode that makes a new databank file with its base tables.
+constexpr int32_t kCreateMode = 3;
 
 // Indexes the catalog's descriptions mark unique (kind 5) on key columns
 // that repeat among the catalog's own rows: 73 (table 18 by table id: every
@@ -42,26 +48,28 @@ constexpr int32_t kMarkDirect[1] = {4};
 constexpr int32_t kUnenforcedUnique[] = {73, 77};
 constexpr int32_t kUniqueKind = 5, kPlainKind = 3;
 
-int32_t g_references = 0;
+// The references record access holds on the databanks of logical ids 1-4.
+int32_t g_references[5] = {};
 
-// The system databank's DCB, which the kernel's DSOpenSysdb made.
-int32_t SystemDcb(int32_t* base) {
-  int32_t rq[OPD_WORDS] = {5, 1};
+// The DCB the kernel made for a databank of the creation (DSOpenSysdb for
+// logical id 1, DSOpenSesDb for 2-4), found without a claim.
+int32_t CreatedDcb(int32_t* base, int32_t lid) {
+  int32_t rq[OPD_WORDS] = {5, lid};
   DSOpenDcb(base, rq);
   return rq[OPD_KIND] == 0 ? rq[OPD_DCB] : 0;
 }
 
 int32_t OpenDatabank(int32_t* base, int32_t, int32_t lid, int32_t* dcb) {
-  const int32_t found = lid == 1 ? SystemDcb(base) : 0;
+  const int32_t found = lid >= 1 && lid <= 4 ? CreatedDcb(base, lid) : 0;
   if (found == 0) return kNoDatabank;
-  ++g_references;
+  ++g_references[lid];
   *dcb = found;
   return 0;
 }
 
 int32_t CloseDatabank(int32_t*, int32_t, int32_t, int32_t lid, int32_t) {
-  if (lid != 1 || g_references == 0) return kNoDatabank;
-  --g_references;
+  if (lid < 1 || lid > 4 || g_references[lid] == 0) return kNoDatabank;
+  --g_references[lid];
   return 0;
 }
 
@@ -114,6 +122,8 @@ KernelUpperServices KernelServices() {
   k.du_crt_tcb_hash = DUCrtTcbHash;
   k.du_open_sys_table = OpenSysTable;
   k.du_tcb_use_count = DUTcbUseCount;
+  k.du_open_table_chain = DUOpenKernelTable;
+  k.du_close_tables = DUCloseKernelTable;
   return k;
 }
 const KernelUpperServices kKernelServices = KernelServices();
@@ -156,7 +166,7 @@ int32_t CatalogStore::Start(const std::string& home) {
   if (sys == 0 || work_ == 0) return DU_NO_STORAGE;
   if (const int32_t rc = CreateSysLists(base_, sys)) return rc;
   usr_ = sys + SYS_USR_START;
-  g_references = 0;
+  std::fill(std::begin(g_references), std::end(g_references), 0);
   KernelInstallUpperServices(&kKernelServices);
   DUInstallUpperServices(&kServices);
   DUInstallKernelDispatcher(nullptr);
@@ -176,6 +186,22 @@ int32_t CatalogStore::Start(const std::string& home) {
   return 0;
 }
 
+int32_t CatalogStore::CreateDatabank(const std::string& home, int32_t lid, int32_t type,
+                                     int32_t units, const std::string& name,
+                                     const std::string& file) {
+  if (base_ == nullptr) return kNoDatabank;
+  std::vector<int32_t> rq(ODF_WORDS, 0);
+  rq[ODF_MODE] = kCreateMode;
+  rq[ODF_LID] = lid;
+  rq[ODF_SEQNO] = 1;
+  rq[ODF_TYPE] = type;
+  rq[ODF_SIZE] = units;
+  PutBlankPadded(rq.data() + ODF_NAME, name, 128);
+  PutBlankPadded(rq.data() + ODF_FILE, HomePath(home, file), 256);
+  DSOpenSesDb(base_, rq.data());
+  return rq[ODF_MODE];
+}
+
 void CatalogStore::Stop() {
   if (base_ == nullptr) return;
   tables_.clear();
@@ -183,7 +209,7 @@ void CatalogStore::Stop() {
   DUFreeTcbHash(base_);
   DUInstallUpperServices(nullptr);
   KernelInstallUpperServices(nullptr);
-  g_references = 0;
+  std::fill(std::begin(g_references), std::end(g_references), 0);
   SqlPoolDestroy(base_);
   base_ = nullptr;
 }

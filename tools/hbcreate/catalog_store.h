@@ -6,9 +6,11 @@
 // while a database is created). SYS is made by the steps of DSInitSys that
 // need no request interface (whose services nobody installs yet); the store
 // installs the services record access asks the layers above for: logical
-// id 1 (the kernel's DCB) and the other tables' descriptions from the
+// ids 1-4 (the kernel's DCBs) and the other tables' descriptions from the
 // generated lists (the catalog cannot describe itself before its rows
-// exist).
+// exist). It also installs record access's entries for the kernel's own
+// tables, through which DSOpenSesDb opens the log databank's large-object
+// directory.
 #pragma once
 
 #include <cstdint>
@@ -31,6 +33,12 @@ class CatalogStore {
   // 0 or a failure.
   // One store at a time.
   int32_t Start(const std::string& home);
+  // Makes the databank `file` (in `home`, named `name`) of logical id `lid`
+  // (2-4) of kind `type` with `units` by the kernel's DSOpenSesDb mode 3:
+  // a new file with its base tables, and for the log databank its
+  // large-object directory opened through record access. 0 or the status.
+  int32_t CreateDatabank(const std::string& home, int32_t lid, int32_t type, int32_t units,
+                         const std::string& name, const std::string& file);
   // Frees every open table (closing it in the databank kernel) and the
   // storage.
   void Stop();

@@ -61,11 +61,9 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
     *error = Status("a row of system table " + std::to_string(table) + " does not fit it", rc);
     return rc;
   }
-  int32_t entries[kDatabankFileCount] = {};
-  std::string failed;
-  int32_t rc = CreateDatabankFiles(home, options, entries, &failed);
+  int32_t rc = CreateSystemDatabankFile(home, options);
   if (rc != 0) {
-    *error = Status("cannot create databank file " + failed, rc);
+    *error = Status(std::string("cannot create databank file ") + kDatabankFiles[0].file, rc);
     return rc;
   }
   rc = CreateCatalogTables(1, &table);
@@ -79,6 +77,11 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
     if (rc == 0) rc = store.Start(home);
     if (rc != 0) *error = Status("cannot set up record access", rc);
     if (rc == 0) rc = WriteRows(store, rows, error);
+    for (int32_t i = 1; rc == 0 && i < kDatabankFileCount; ++i) {
+      const DatabankFile& f = kDatabankFiles[i];
+      rc = store.CreateDatabank(home, f.lid, f.type, DatabankUnits(options, f.lid), f.name, f.file);
+      if (rc != 0) *error = Status(std::string("cannot create databank file ") + f.file, rc);
+    }
   }
   // Stopped, the kernel writes every page; the reopen reads what is on disk.
   const int32_t stopped = StopCreationKernel();
@@ -92,6 +95,8 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
     rc = started;
   }
   if (rc != 0) return rc;
+  int32_t entries[kDatabankFileCount] = {};
+  std::string failed;
   rc = OpenDatabankFiles(home, entries, &failed);
   if (rc != 0) {
     *error = Status("cannot open databank file " + failed + " again", rc);

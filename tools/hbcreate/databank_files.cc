@@ -1,6 +1,6 @@
-// The databank kernel started for a creation and the four databank files
-// made and opened with its own requests (DKCRD1 code 15, DKOPD1 code 44,
-// and the kernel core's base tables of the transaction and log databanks).
+// The databank kernel started for a creation, the system databank file
+// made and the four databank files opened again with its own requests
+// (DKCRD1 code 15, DKOPD1 code 44).
 #include "tools/hbcreate/databank_files.h"
 
 #include <chrono>
@@ -13,7 +13,6 @@
 #include "dk/databank_file.h"
 #include "dk/request.h"
 #include "dk/table_entries.h"
-#include "kernel/databank_control.h"
 #include "tools/hbcreate/home_directory.h"
 
 const DatabankFile kDatabankFiles[kDatabankFileCount] = {
@@ -22,6 +21,12 @@ const DatabankFile kDatabankFiles[kDatabankFileCount] = {
     {3, "LOGDB", "logdb.dbf", DBT_LOG, 'L'},
     {4, "WORKDB", "workdb.dbf", DBT_WORK, 'W'},
 };
+
+void PutBlankPadded(int32_t* words, const std::string& text, int32_t bytes) {
+  char* p = reinterpret_cast<char*>(words);
+  std::memset(p, ' ', static_cast<size_t>(bytes));
+  std::memcpy(p, text.data(), std::min(text.size(), static_cast<size_t>(bytes)));
+}
 
 namespace {
 
@@ -33,12 +38,6 @@ constexpr int32_t kOpenShared = 3;
 constexpr int32_t kCounts[4] = {0, 30, 16, 400};
 constexpr int32_t kPages[3] = {2048, 64, 0};
 constexpr int32_t kThreads[5] = {2, 2, 0, 10, 0};
-
-void Text(int32_t* words, const std::string& text, int32_t bytes) {
-  char* p = reinterpret_cast<char*>(words);
-  std::memset(p, ' ', static_cast<size_t>(bytes));
-  std::memcpy(p, text.data(), std::min(text.size(), static_cast<size_t>(bytes)));
-}
 
 int32_t Units(const CreateOptions& o, int32_t lid) {
   switch (lid) {
@@ -63,8 +62,8 @@ int32_t FileRequest(int32_t code, int32_t mode, int32_t units, const std::string
   rq[CRD_DID] = f.lid;
   rq[CRD_SEQNO] = code == kCreateCode ? 1 : -1;
   rq[CRD_TYPE] = f.type;
-  Text(rq + CRD_FILE, HomePath(home, f.file), 256);
-  Text(rq + CRD_NAME, f.name, 128);
+  PutBlankPadded(rq + CRD_FILE, HomePath(home, f.file), 256);
+  PutBlankPadded(rq + CRD_NAME, f.name, 128);
   DKEXE1(code, rq);
   if (rq[CRD_MODE] != 0) return rq[CRD_MODE] < 0 ? rq[CRD_MODE] : -rq[CRD_MODE];
   return rq[CRD_UNITS];
@@ -101,23 +100,16 @@ int32_t StopCreationKernel() {
   return rc;
 }
 
-int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& options,
-                            int32_t entries[kDatabankFileCount], std::string* failed) {
+int32_t CreateSystemDatabankFile(const std::string& home, const CreateOptions& options) {
   // Every header the kernel writes carries the system identity.
   PoolWord(BP_SYSDB_IDENTITY).store(FreshIdentity());
-  for (int32_t i = 0; i < kDatabankFileCount; ++i) {
-    const DatabankFile& f = kDatabankFiles[i];
-    int32_t rc = FileRequest(kCreateCode, kCreateNewFile, Units(options, f.lid), home, f);
-    if (rc > 0) {
-      entries[i] = rc;
-      rc = CreateBaseTables(f.lid, rc);
-    }
-    if (rc != 0) {
-      *failed = f.file;
-      return rc;
-    }
-  }
-  return 0;
+  const int32_t rc =
+      FileRequest(kCreateCode, kCreateNewFile, Units(options, 1), home, kDatabankFiles[0]);
+  return rc > 0 ? 0 : rc;
+}
+
+int32_t DatabankUnits(const CreateOptions& options, int32_t lid) {
+  return Units(options, lid);
 }
 
 int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFileCount],

@@ -18,19 +18,22 @@ struct DatabankFile {
 inline constexpr int32_t kDatabankFileCount = 4;
 extern const DatabankFile kDatabankFiles[kDatabankFileCount];
 
+// `text` into the first `bytes` bytes of `words`, cut or padded with blanks.
+void PutBlankPadded(int32_t* words, const std::string& text, int32_t bytes);
+
 // Starts the databank kernel with room for the catalog's tables; 0 or the
 // start's failure (the kernel is down then).
 int32_t StartCreationKernel();
 // Stops it; 0 or the shutdown's status.
 int32_t StopCreationKernel();
 
-// Creates the four files in `home` with the units of `options`, each a new
-// file (an existing one is refused), with a fresh system identity, and the
-// base tables of the transaction and log databanks. The databanks stay
-// open; their kernel entries in entries[lid - 1]. 0, or the failing file's
-// status with its name in *failed.
-int32_t CreateDatabankFiles(const std::string& home, const CreateOptions& options,
-                            int32_t entries[kDatabankFileCount], std::string* failed);
+// Creates the system databank file in `home` with its units of `options`,
+// a new file (an existing one is refused), with a fresh system identity;
+// it stays open. 0 or the failure. The transaction, log and work databanks
+// are made by the kernel's own DSOpenSesDb (CatalogStore::CreateDatabank).
+int32_t CreateSystemDatabankFile(const std::string& home, const CreateOptions& options);
+// The units `options` give the databank of logical id `lid`.
+int32_t DatabankUnits(const CreateOptions& options, int32_t lid);
 // Opens the four files of a created database again (the system databank
 // first, which gives the kernel the system identity the others must carry).
 int32_t OpenDatabankFiles(const std::string& home, int32_t entries[kDatabankFileCount],

@@ -17,6 +17,10 @@
 #include <sstream>
 
 #include "catalog_gen.h"
+#include "dk/request.h"
+#include "dk/table_entries.h"
+#include "dk/table_open.h"
+#include "du/record_access_words.h"
 #include "platform/databank_io.h"
 #include "platform/file_system.h"
 #include "platform/registry.h"
@@ -78,6 +82,29 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
   int32_t entries[kDatabankFileCount] = {};
   std::string failed;
   ASSERT_EQ(OpenDatabankFiles(options_.home, entries, &failed), 0) << failed;
+  // The transaction and log databanks hold their base tables: the
+  // prepared-transaction table and the large-object directory open with
+  // their lengths.
+  struct BaseTable {
+    int32_t lid, tbl, keylen, reclen;
+  };
+  for (const BaseTable& t : {BaseTable{2, 5, 128, 148}, BaseTable{3, 240, 20, 44}}) {
+    SCOPED_TRACE("table " + std::to_string(t.tbl));
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_STATUS] = 3;
+    b[RQ_DID] = t.lid;
+    b[OPT_KIND] = kOpenAnyKind;
+    b[RQ_TBL] = t.tbl;
+    b[RQ_KEY_LENGTH] = t.keylen;
+    b[RQ_RECORD_LENGTH] = t.reclen;
+    DKEXE1(DK_OPT1, b);
+    ASSERT_EQ(b[RQ_STATUS], 0);
+    int32_t close[CRT_WORDS] = {};
+    close[RQ_TABLE] = b[RQ_TABLE];
+    close[RQ_TBL] = t.tbl;
+    DKEXE1(DK_CLT1, close);
+    EXPECT_EQ(close[RQ_STATUS], 0);
+  }
   {
     CatalogStore store;
     ASSERT_EQ(store.Start(options_.home), 0);
