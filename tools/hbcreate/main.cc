@@ -3,6 +3,7 @@
 // reads and scrambles the administrator's password, checks the registry and
 // home directory, and hands the rest to CreateDatabase.
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <string>
@@ -24,12 +25,19 @@ int main(int argc, char** argv) {
   if (options.password_stdin) {
     read = ReadScrambledPassword(std::cin, options.admin, scrambled, &error);
   } else {
+    // A directory opens as a stream but gives no line: it is refused as a
+    // file that cannot be read, not as an empty password.
+    std::error_code ec;
     std::ifstream file(options.password_file);
-    if (!file) {
+    if (!file || std::filesystem::is_directory(options.password_file, ec)) {
       std::fprintf(stderr, "hbcreate: cannot read %s\n", options.password_file.c_str());
       return 1;
     }
     read = ReadScrambledPassword(file, options.admin, scrambled, &error);
+    if (file.bad()) {
+      std::fprintf(stderr, "hbcreate: cannot read %s\n", options.password_file.c_str());
+      return 1;
+    }
   }
   if (!read || !CheckCreateTarget(options, &error)) {
     std::fprintf(stderr, "hbcreate: %s\n", error.c_str());

@@ -149,6 +149,12 @@ TEST_F(CreateTargetTest, TheProgramRefusesBadInputWithExit1AndCreatesNothing) {
   EXPECT_EQ(Run("--home " + home + " --password secret db1", "x\n"), 1);
   EXPECT_NE(err_.find("never given"), std::string::npos) << err_;
   EXPECT_EQ(Run("--home " + home + " --password-file " + (dir_ / "none").string() + " db1", ""), 1);
+  // A password file that cannot be read is named as such, not taken for an
+  // empty password.
+  fs::create_directories(dir_ / "folder");
+  EXPECT_EQ(Run("--home " + home + " --password-file " + (dir_ / "folder").string() + " db1", ""),
+            1);
+  EXPECT_NE(err_.find("cannot read"), std::string::npos) << err_;
   EXPECT_FALSE(fs::exists(home));
   EXPECT_FALSE(fs::exists(registry_));
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "catalog_gen.h"
@@ -240,3 +241,43 @@ TEST_F(CreateDatabaseTest, TheSecondCreationIsRefusedAndTheFirstStaysAsItWas) {
 }
 
 }  // namespace
+
+// A failure at any step of the creation, in any file and at any write,
+// leaves no home directory and no registry section, and a later creation in
+// the same process succeeds.
+TEST_F(CreateDatabaseTest, AFailureAtAnyStepLeavesNothing) {
+  struct Fault {
+    const char* what;
+    std::function<void(FaultFileSystem&)> arm;
+  };
+  std::vector<Fault> faults;
+  int failed = 0;
+  for (const char* file : {"sysdb9.dbf", "transdb.dbf", "logdb.dbf", "workdb.dbf"})
+    faults.push_back({file, [file](FaultFileSystem& f) { f.FailOpen(file, EACCES); }});
+  for (int n : {1, 2, 3, 10, 40, 100, 200, 400, 800})
+    faults.push_back({"write", [n](FaultFileSystem& f) { f.FailNthWrite(n, EIO); }});
+  faults.push_back({"disk full", [](FaultFileSystem& f) { f.SetDiskFull(true); }});
+  for (const Fault& fault : faults) {
+    SCOPED_TRACE(fault.what);
+    FaultFileSystem fs(PosixFileSystem());
+    fault.arm(fs);
+    FileSystem* previous = mdr_install_file_system(&fs);
+    std::string error;
+    const int status = CreateDatabase(options_, scrambled_, &error);
+    mdr_install_file_system(previous);
+    if (status == 0) {
+      // The fault fell past the creation's last write.
+      fs::remove(registry_);
+      fs::remove_all(options_.home);
+      continue;
+    }
+    ++failed;
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(error.empty());
+    EXPECT_FALSE(fs::exists(options_.home)) << error;
+    EXPECT_FALSE(registry_key_exists(DatabaseRegistryKey("DB1"))) << error;
+  }
+  EXPECT_GE(failed, 10);
+  std::string error;
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
+}
