@@ -19,6 +19,12 @@ bool one_line(const std::string& s) {
   return s.find_first_of("\r\n") == std::string::npos;
 }
 
+// A text value reads back as written: one line, no blank or tab at its end
+// (the reader trims them).
+bool reads_back(const std::string& s) {
+  return one_line(s) && (s.empty() || (s.back() != ' ' && s.back() != '\t'));
+}
+
 // Holds an exclusive flock on a file for the lifetime of the object.
 class FileLock {
  public:
@@ -54,12 +60,12 @@ bool registry_add_section(const std::string& key_path,
       *error = "bad registry value name '" + name + "'";
       return false;
     }
-    if (value.type == RegistryValue::kString && one_line(value.text)) {
+    if (value.type == RegistryValue::kString && reads_back(value.text)) {
       section << name << "=sz:" << value.text << "\n";
     } else if (value.type == RegistryValue::kDword) {
       section << name << "=dword:" << value.dword << "\n";
     } else {
-      *error = "the value of " + name + " cannot be written as one line";
+      *error = "the value of " + name + " cannot be kept in the registry as it is";
       return false;
     }
   }

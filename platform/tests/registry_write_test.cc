@@ -83,6 +83,9 @@ TEST_F(RegistryWriteTest, AnExistingSectionOrABadValueChangesNothing) {
   EXPECT_NE(error.find("exists"), std::string::npos);
   const std::string db3 = std::string(REG_SQLHOSTS_KEY) + "\\DB3";
   EXPECT_FALSE(registry_add_section(db3, {{"Directory", Sz("/x\n[Other]")}}, &error));
+  // A text ending in a blank or tab would read back without it.
+  EXPECT_FALSE(registry_add_section(db3, {{"Directory", Sz("/srv/db ")}}, &error));
+  EXPECT_FALSE(registry_add_section(db3, {{"Directory", Sz("/srv/db\t")}}, &error));
   EXPECT_FALSE(registry_add_section(db3, {{"Dir=ectory", Sz("/x")}}, &error));
   EXPECT_FALSE(registry_add_section(db3, {{"Directory", RegistryValue{}}}, &error));
   EXPECT_FALSE(registry_add_section("A]\n[B", {}, &error));

@@ -281,3 +281,14 @@ TEST_F(CreateDatabaseTest, AFailureAtAnyStepLeavesNothing) {
   std::string error;
   EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
 }
+
+// A home whose name ends in a blank cannot be recorded in the registry as it
+// is (the blank would be lost when the section is read): the creation is
+// refused and leaves nothing.
+TEST_F(CreateDatabaseTest, AHomeEndingInABlankIsRefusedAndLeavesNothing) {
+  options_.home = (dir_ / "home ").string();
+  std::string error;
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 1);
+  EXPECT_FALSE(fs::exists(options_.home)) << error;
+  EXPECT_FALSE(registry_key_exists(DatabaseRegistryKey("DB1")));
+}
