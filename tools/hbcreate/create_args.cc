@@ -125,7 +125,10 @@ bool ReadScrambledPassword(std::istream& in, const std::string& admin,
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
-  const bool fits = !line.empty() && static_cast<int32_t>(line.size()) <= kCreateMaxPassword;
+  // The stored password is padded with blanks, as the login pads the one it
+  // is given: blanks alone would be an empty password.
+  const bool fits = line.find_first_not_of(' ') != std::string::npos &&
+                    static_cast<int32_t>(line.size()) <= kCreateMaxPassword;
   if (fits) {
     uint8_t password[kPasswordBytes], ident[kPasswordBytes];
     std::memset(password, ' ', sizeof password);
@@ -136,7 +139,7 @@ bool ReadScrambledPassword(std::istream& in, const std::string& admin,
     volatile uint8_t* wipe = password;
     for (int i = 0; i < kPasswordBytes; ++i) wipe[i] = 0;
   } else {
-    *error = "the password must have 1 to 18 characters";
+    *error = "the password must have 1 to 18 characters, not blanks alone";
   }
   volatile char* wipe = line.data();
   for (std::size_t i = 0; i < line.size(); ++i) wipe[i] = 0;

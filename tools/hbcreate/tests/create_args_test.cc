@@ -87,6 +87,10 @@ TEST(CreateArgs, PasswordsOf1To18CharactersAreKeptOnlyScrambled) {
       {std::string(19, 'p') + "\n", false},
       {"\n", false},
       {"", false},
+      // Blanks alone would be an empty password at the login, which pads
+      // the password it is given with blanks.
+      {"   \n", false},
+      {"\t\n", true},
   };
   for (const auto& [text, ok] : kCases) {
     SCOPED_TRACE(text);
