@@ -227,6 +227,106 @@ class CommitCrashTest : public RestartCrashTest {
   Table tables_[2];
 };
 
+// -- Every write of a commit-set page, checked as it is written -------------
+
+// Passes every call on to another file system and checks each write of a
+// set's data page (word 1 -41; the commit set's and the write sets'): the write covers the
+// used end (word 2), and the records from word 4 to it chain soundly (each
+// record n, its words, n again), both in the image handed to the write and
+// in that image once the write returned (a buffer changed while written).
+class PageCheckingFileSystem : public FileSystem {
+ public:
+  // `exit_on_fault`: a server process ends at once (exit 7) on the first
+  // fault, before the page reaches its file.
+  PageCheckingFileSystem(FileSystem& base, bool exit_on_fault)
+      : base_(base), exit_on_fault_(exit_on_fault) {}
+
+  int Open(const std::string& path, Create create, bool writable, int* handle) override {
+    return base_.Open(path, create, writable, handle);
+  }
+  int Close(int handle) override { return base_.Close(handle); }
+  int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
+              size_t* done) override {
+    const auto* words = static_cast<const int32_t*>(buffer);
+    const bool checked = count >= 16 && offset % 2048 == 0 && words[1] == kSetDataMark;
+    std::vector<int32_t> before;
+    if (checked) {
+      before.assign(words, words + count / 4);
+      Check(offset, before, "as handed to the write");
+    }
+    const int rc = base_.WriteAt(handle, offset, buffer, count, done);
+    if (checked) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      ++pages_;
+      if (!std::equal(before.begin(), before.end(), words)) ++changed_while_written_;
+    }
+    return rc;
+  }
+  int LockExclusive(int handle) override { return base_.LockExclusive(handle); }
+  int ReadAt(int handle, int64_t offset, void* buffer, size_t count, size_t* done) override {
+    return base_.ReadAt(handle, offset, buffer, count, done);
+  }
+  int SyncData(int handle) override { return base_.SyncData(handle); }
+  int Truncate(int handle, int64_t size) override { return base_.Truncate(handle, size); }
+  int Allocate(int handle, int64_t offset, int64_t length) override {
+    return base_.Allocate(handle, offset, length);
+  }
+  int Size(int handle, int64_t* size) override { return base_.Size(handle, size); }
+  int Remove(const std::string& path) override { return base_.Remove(path); }
+  int SyncDirectory(const std::string& dir) override { return base_.SyncDirectory(dir); }
+  bool Exists(const std::string& path) override { return base_.Exists(path); }
+  int ListDirectory(const std::string& dir, std::vector<std::string>* names) override {
+    return base_.ListDirectory(dir, names);
+  }
+
+  // The faults found, one line each; the data pages written.
+  std::vector<std::string> faults() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return faults_;
+  }
+  int pages() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return pages_;
+  }
+  int changed_while_written() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return changed_while_written_;
+  }
+
+ private:
+  void Check(int64_t offset, const std::vector<int32_t>& w, const char* when) {
+    const auto size = static_cast<int32_t>(w.size());
+    const int32_t end = w[SETDATA_END];
+    std::string fault;
+    if (end < SETDATA_FIRST || end > size) {
+      fault = "used end " + std::to_string(end) + " outside the " + std::to_string(size) +
+              " words written";
+    } else {
+      for (int32_t p = SETDATA_FIRST; p < end && fault.empty(); p += w[p]) {
+        const int32_t n = w[p];
+        if (n < 2 || p + n > end || w[p + n - 1] != n)
+          fault = "record at word " + std::to_string(p) + ": length " + std::to_string(n) +
+                  ", used end " + std::to_string(end);
+      }
+    }
+    if (fault.empty()) return;
+    if (exit_on_fault_) {
+      std::fprintf(stderr, "page at byte %lld %s: %s\n", static_cast<long long>(offset), when,
+                   fault.c_str());
+      std::_Exit(7);
+    }
+    std::lock_guard<std::mutex> hold(mutex_);
+    faults_.push_back("page at byte " + std::to_string(offset) + " " + when + ": " + fault);
+  }
+
+  FileSystem& base_;
+  const bool exit_on_fault_;
+  std::mutex mutex_;
+  std::vector<std::string> faults_;
+  int pages_ = 0;
+  int changed_while_written_ = 0;
+};
+
 // -- The server process ------------------------------------------------------
 
 // What a power cut keeps of what was not synced, by number: nothing, all of
@@ -264,7 +364,7 @@ enum Message : int32_t { kCommitted, kPresent, kChanges };
 // each number once its commit is reported done. With DK_CRASH_CUT the power
 // is cut after that many changes of the stream and, once a commit fails,
 // the files are left as plan DK_CRASH_PLAN says. A stream that ends writes
-// the changes it made.
+// the changes it made. A set data page written unsound ends it with 7.
 TEST_F(CommitCrashTest, ChildCommits) {
   const char* dir = std::getenv("DK_CRASH_DIR");
   if (!dir) GTEST_SKIP() << "a process the crash tests start";
@@ -277,6 +377,9 @@ TEST_F(CommitCrashTest, ChildCommits) {
   };
   std::filesystem::remove_all(dir_);
   dir_ = dir;
+  // Every set data page written, the restart's included, is checked whole.
+  static PageCheckingFileSystem checking(fault_, true);
+  mdr_install_file_system(&checking);
   if (Resume() != 0) std::_Exit(3);
   std::string what;
   const int32_t present =
@@ -443,102 +546,11 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
   }
 }
 
-// -- Every write of a commit-set page, checked as it is written -------------
-
-// Passes every call on to another file system and checks each write of a
-// set's data page (word 1 -41; the commit set's and the write sets'): the write covers the
-// used end (word 2), and the records from word 4 to it chain soundly (each
-// record n, its words, n again), both in the image handed to the write and
-// in that image once the write returned (a buffer changed while written).
-class PageCheckingFileSystem : public FileSystem {
- public:
-  explicit PageCheckingFileSystem(FileSystem& base) : base_(base) {}
-
-  int Open(const std::string& path, Create create, bool writable, int* handle) override {
-    return base_.Open(path, create, writable, handle);
-  }
-  int Close(int handle) override { return base_.Close(handle); }
-  int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
-              size_t* done) override {
-    const auto* words = static_cast<const int32_t*>(buffer);
-    const bool checked = count >= 16 && offset % 2048 == 0 && words[1] == kSetDataMark;
-    std::vector<int32_t> before;
-    if (checked) {
-      before.assign(words, words + count / 4);
-      Check(offset, before, "as handed to the write");
-    }
-    const int rc = base_.WriteAt(handle, offset, buffer, count, done);
-    if (checked) {
-      std::lock_guard<std::mutex> hold(mutex_);
-      ++pages_;
-      if (!std::equal(before.begin(), before.end(), words)) ++changed_while_written_;
-    }
-    return rc;
-  }
-  int LockExclusive(int handle) override { return base_.LockExclusive(handle); }
-  int ReadAt(int handle, int64_t offset, void* buffer, size_t count, size_t* done) override {
-    return base_.ReadAt(handle, offset, buffer, count, done);
-  }
-  int SyncData(int handle) override { return base_.SyncData(handle); }
-  int Truncate(int handle, int64_t size) override { return base_.Truncate(handle, size); }
-  int Allocate(int handle, int64_t offset, int64_t length) override {
-    return base_.Allocate(handle, offset, length);
-  }
-  int Size(int handle, int64_t* size) override { return base_.Size(handle, size); }
-  int Remove(const std::string& path) override { return base_.Remove(path); }
-  int SyncDirectory(const std::string& dir) override { return base_.SyncDirectory(dir); }
-  bool Exists(const std::string& path) override { return base_.Exists(path); }
-  int ListDirectory(const std::string& dir, std::vector<std::string>* names) override {
-    return base_.ListDirectory(dir, names);
-  }
-
-  // The faults found, one line each; the data pages written.
-  std::vector<std::string> faults() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return faults_;
-  }
-  int pages() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return pages_;
-  }
-  int changed_while_written() {
-    std::lock_guard<std::mutex> hold(mutex_);
-    return changed_while_written_;
-  }
-
- private:
-  void Check(int64_t offset, const std::vector<int32_t>& w, const char* when) {
-    const auto size = static_cast<int32_t>(w.size());
-    const int32_t end = w[SETDATA_END];
-    std::string fault;
-    if (end < SETDATA_FIRST || end > size) {
-      fault = "used end " + std::to_string(end) + " outside the " + std::to_string(size) +
-              " words written";
-    } else {
-      for (int32_t p = SETDATA_FIRST; p < end && fault.empty(); p += w[p]) {
-        const int32_t n = w[p];
-        if (n < 2 || p + n > end || w[p + n - 1] != n)
-          fault = "record at word " + std::to_string(p) + ": length " + std::to_string(n) +
-                  ", used end " + std::to_string(end);
-      }
-    }
-    if (fault.empty()) return;
-    std::lock_guard<std::mutex> hold(mutex_);
-    faults_.push_back("page at byte " + std::to_string(offset) + " " + when + ": " + fault);
-  }
-
-  FileSystem& base_;
-  std::mutex mutex_;
-  std::vector<std::string> faults_;
-  int pages_ = 0;
-  int changed_while_written_ = 0;
-};
-
 // Commits with two background threads applying them (the commit set wraps
 // and is trimmed along the way), every commit-set page write checked whole.
 TEST_F(CommitCrashTest, CommitSetPagesAreSoundWhenWritten) {
   const int32_t count = EnvNumber("DK_PAGE_CHECK_TRANSACTIONS", 120);
-  PageCheckingFileSystem checking(fault_);
+  PageCheckingFileSystem checking(fault_, false);
   mdr_install_file_system(&checking);
   for (int n = 0; n < 2; ++n) {
     const Stream::TableShape& sh = Stream::kTables[n];
@@ -595,7 +607,8 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
                     << " to " << high;
       break;
     }
-    ASSERT_EQ(server.exit_status(), -1) << "the server ended by itself";
+    ASSERT_EQ(server.exit_status(), -1)
+        << "the server ended by itself (7: it wrote a set data page unsound)";
     reported_total += server.reports();
     if (server.reports() > 0) {
       low = server.last();
