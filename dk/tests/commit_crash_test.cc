@@ -586,6 +586,13 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
   const auto seed = static_cast<uint32_t>(EnvNumber("DK_KILL_SEED", 5));
   std::mt19937 random(seed);
   CloseDatabanks();
+  // This process's own restarts and closes write pages too: checked alike.
+  PageCheckingFileSystem checking(fault_, false);
+  mdr_install_file_system(&checking);
+  struct Uninstall {
+    FileSystem* fs;
+    ~Uninstall() { mdr_install_file_system(fs); }
+  } uninstall{&fault_};
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   int kills = 0, reported_total = 0, lost = 0, half = 0;
   // Transactions 0..m are on disk for an m from low to high.
@@ -628,7 +635,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
                                    std::filesystem::copy_options::overwrite_existing);
     }
     log_.records.clear();
-    ASSERT_EQ(Reopen(), 0) << Logged();
+    ASSERT_EQ(Reopen(), 0) << Logged() << testing::PrintToString(checking.faults());
     std::string what;
     const int32_t m = PresentUpTo(low, high, &what);
     if (m < -1) {
@@ -641,6 +648,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
     low = high = m;
     CloseDatabanks();
   }
+  for (const std::string& f : checking.faults()) ADD_FAILURE() << f;
   std::printf("kills %d, transactions reported committed %d, lost %d, half-visible %d\n", kills,
               reported_total, lost, half);
 }
