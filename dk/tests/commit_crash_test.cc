@@ -258,7 +258,20 @@ class PageCheckingFileSystem : public FileSystem {
     if (checked) {
       std::lock_guard<std::mutex> hold(mutex_);
       ++pages_;
-      if (!std::equal(before.begin(), before.end(), words)) ++changed_while_written_;
+      if (!std::equal(before.begin(), before.end(), words)) {
+        ++changed_while_written_;
+        if (exit_on_fault_) {
+          const auto* after = words;
+          int32_t first = 0;
+          while (before[first] == after[first]) ++first;
+          std::fprintf(stderr,
+                       "page at byte %lld changed while written: word %d %d -> %d, used end %d -> "
+                       "%d\n",
+                       static_cast<long long>(offset), first, before[first], after[first],
+                       before[SETDATA_END], after[SETDATA_END]);
+          std::_Exit(8);
+        }
+      }
     }
     return rc;
   }
@@ -615,7 +628,8 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
       break;
     }
     ASSERT_EQ(server.exit_status(), -1)
-        << "the server ended by itself (7: it wrote a set data page unsound)";
+        << "the server ended by itself (7: it wrote a set data page unsound; 8: a buffer "
+           "changed while written)";
     reported_total += server.reports();
     if (server.reports() > 0) {
       low = server.last();
