@@ -1,4 +1,4 @@
-// Grammar actions of query expressions, the query specification with its
+// Grammar actions of query expressions, the SELECT block with its
 // FROM, WHERE, GROUP BY and HAVING phrases, and the search conditions and
 // predicates. Negated predicates are built in their mirror form through the
 // NOT stack; LIKE over a literal prefix gets a key range beside it.
