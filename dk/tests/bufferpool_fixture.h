@@ -24,44 +24,22 @@
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/tests/kernel_fixture.h"
+#include "dk/tests/pass_through_file_system.h"
 #include "platform/databank_io.h"
 #include "platform/enqdeq.h"
 #include "platform/file_system.h"
 
 // Passes every call on to another file system and lets a test look at the
 // pool, or act on other threads, just before a write reaches the file.
-class HookedFileSystem : public FileSystem {
+class HookedFileSystem : public PassThroughFileSystem {
  public:
-  explicit HookedFileSystem(FileSystem& base) : base_(base) {}
+  explicit HookedFileSystem(FileSystem& base) : PassThroughFileSystem(base) {}
   std::function<void(int64_t offset)> before_write;
 
-  int Open(const std::string& path, Create create, bool writable, int* handle) override {
-    return base_.Open(path, create, writable, handle);
-  }
-  int Close(int handle) override { return base_.Close(handle); }
-  int LockExclusive(int handle) override { return base_.LockExclusive(handle); }
-  int ReadAt(int handle, int64_t offset, void* buffer, size_t count, size_t* done) override {
-    return base_.ReadAt(handle, offset, buffer, count, done);
-  }
   int WriteAt(int handle, int64_t offset, const void* buffer, size_t count, size_t* done) override {
     if (before_write) before_write(offset);
     return base_.WriteAt(handle, offset, buffer, count, done);
   }
-  int SyncData(int handle) override { return base_.SyncData(handle); }
-  int Truncate(int handle, int64_t size) override { return base_.Truncate(handle, size); }
-  int Allocate(int handle, int64_t offset, int64_t length) override {
-    return base_.Allocate(handle, offset, length);
-  }
-  int Size(int handle, int64_t* size) override { return base_.Size(handle, size); }
-  int Remove(const std::string& path) override { return base_.Remove(path); }
-  int SyncDirectory(const std::string& dir) override { return base_.SyncDirectory(dir); }
-  bool Exists(const std::string& path) override { return base_.Exists(path); }
-  int ListDirectory(const std::string& dir, std::vector<std::string>* names) override {
-    return base_.ListDirectory(dir, names);
-  }
-
- private:
-  FileSystem& base_;
 };
 
 class PageTest : public KernelTest {

@@ -25,6 +25,7 @@
 #include <random>
 
 #include "dk/databank_verification.h"
+#include "dk/tests/pass_through_file_system.h"
 #include "dk/tests/restart_fixture.h"
 
 namespace {
@@ -234,17 +235,13 @@ class CommitCrashTest : public RestartCrashTest {
 // used end (word 2), and the records from word 4 to it chain soundly (each
 // record n, its words, n again), both in the image handed to the write and
 // in that image once the write returned (a buffer changed while written).
-class PageCheckingFileSystem : public FileSystem {
+class PageCheckingFileSystem : public PassThroughFileSystem {
  public:
   // `exit_on_fault`: a server process ends at once (exit 7) on the first
   // fault, before the page reaches its file.
   PageCheckingFileSystem(FileSystem& base, bool exit_on_fault)
-      : base_(base), exit_on_fault_(exit_on_fault) {}
+      : PassThroughFileSystem(base), exit_on_fault_(exit_on_fault) {}
 
-  int Open(const std::string& path, Create create, bool writable, int* handle) override {
-    return base_.Open(path, create, writable, handle);
-  }
-  int Close(int handle) override { return base_.Close(handle); }
   int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
               size_t* done) override {
     const auto* words = static_cast<const int32_t*>(buffer);
@@ -274,22 +271,6 @@ class PageCheckingFileSystem : public FileSystem {
       }
     }
     return rc;
-  }
-  int LockExclusive(int handle) override { return base_.LockExclusive(handle); }
-  int ReadAt(int handle, int64_t offset, void* buffer, size_t count, size_t* done) override {
-    return base_.ReadAt(handle, offset, buffer, count, done);
-  }
-  int SyncData(int handle) override { return base_.SyncData(handle); }
-  int Truncate(int handle, int64_t size) override { return base_.Truncate(handle, size); }
-  int Allocate(int handle, int64_t offset, int64_t length) override {
-    return base_.Allocate(handle, offset, length);
-  }
-  int Size(int handle, int64_t* size) override { return base_.Size(handle, size); }
-  int Remove(const std::string& path) override { return base_.Remove(path); }
-  int SyncDirectory(const std::string& dir) override { return base_.SyncDirectory(dir); }
-  bool Exists(const std::string& path) override { return base_.Exists(path); }
-  int ListDirectory(const std::string& dir, std::vector<std::string>* names) override {
-    return base_.ListDirectory(dir, names);
   }
 
   // The faults found, one line each; the data pages written.
@@ -332,7 +313,6 @@ class PageCheckingFileSystem : public FileSystem {
     faults_.push_back("page at byte " + std::to_string(offset) + " " + when + ": " + fault);
   }
 
-  FileSystem& base_;
   const bool exit_on_fault_;
   std::mutex mutex_;
   std::vector<std::string> faults_;
