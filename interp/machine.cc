@@ -54,6 +54,9 @@ struct Table {
     InstallDatetimeOps(entry);
     InstallPatternOps(entry);
     InstallStringOps(entry);
+    InstallSetFunctionOps(entry);
+    InstallKeyRangeOps(entry);
+    InstallPatternCompileOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

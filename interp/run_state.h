@@ -95,6 +95,9 @@ void InstallCollationOps(Instruction table[]);
 void InstallDatetimeOps(Instruction table[]);
 void InstallPatternOps(Instruction table[]);
 void InstallStringOps(Instruction table[]);
+void InstallSetFunctionOps(Instruction table[]);
+void InstallKeyRangeOps(Instruction table[]);
+void InstallPatternCompileOps(Instruction table[]);
 
 // The current time as 16 digits YYYYMMDDhhmmssff: the session's simulated
 // time when it runs in simulation mode, else the local time.
