@@ -85,8 +85,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MCT", 6, 5, OpFamily::kCompare, "cvlwd"},           // 23
     {"TVF", 4, 3, OpFamily::kCompare, "cvd"},             // 24
     {"TVT", 4, 3, OpFamily::kCompare, "cvd"},             // 25
-    {"IMC", 6, 0, OpFamily::kPattern, "nnnnn"},           // 26
-    {"RMC", 6, 0, OpFamily::kPattern, "nnnnn"},           // 27
+    {"IMC", 6, 0, OpFamily::kPattern, "cwnvn"},           // 26
+    {"RMC", 6, 0, OpFamily::kPattern, "cwnvn"},           // 27
     {"SNV", 3, 0, OpFamily::kNull, "vl"},                 // 28
     {"SZV", 3, 0, OpFamily::kNull, "nn"},                 // 29
     {"SIV", 3, 0, OpFamily::kNull, "nn"},                 // 30
@@ -97,27 +97,27 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MUL", 6, 0, OpFamily::kArith, "cvlvl"},             // 35
     {"DIV", 6, 0, OpFamily::kArith, "cvlvl"},             // 36
     {"TRN", 5, 0, OpFamily::kNumeric, "nnnn"},            // 37
-    {"SFB", 6, 0, OpFamily::kSetfn, "nnnnn"},             // 38
-    {"SFH", 8, 0, OpFamily::kSetfn, "nnnnnnn"},           // 39
-    {"SFE", 6, 0, OpFamily::kSetfn, "nnnnn"},             // 40
+    {"SFB", 6, 0, OpFamily::kSetfn, "cvlvl"},             // 38
+    {"SFH", 8, 0, OpFamily::kSetfn, "cvlvlvl"},           // 39
+    {"SFE", 6, 0, OpFamily::kSetfn, "cvlvl"},             // 40
     {"BEG", 1, 0, OpFamily::kControl, ""},                // 41
     {"JMP", 2, 1, OpFamily::kControl, "d"},               // 42
     {"EXI", 2, 0, OpFamily::kAction, "n"},                // 43
     {"END", 2, 0, OpFamily::kAction, "n"},                // 44
     {"ISN", 3, 0, OpFamily::kTable, "tw"},                // 45
     {"ISP", 3, 0, OpFamily::kTable, "tw"},                // 46
-    {"SKP", 3, 0, OpFamily::kKeyrange, "nn"},             // 47
-    {"SBF", 7, 5, OpFamily::kKeyrange, "nnnndn"},         // 48
-    {"SBT", 7, 5, OpFamily::kKeyrange, "nnnndn"},         // 49
-    {"SCF", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 50
-    {"SCT", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 51
-    {"SNF", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 52
-    {"SNT", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 53
+    {"SKP", 3, 0, OpFamily::kKeyrange, "tw"},             // 47
+    {"SBF", 7, 5, OpFamily::kKeyrange, "cvvldw"},         // 48
+    {"SBT", 7, 5, OpFamily::kKeyrange, "cvvldw"},         // 49
+    {"SCF", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 50
+    {"SCT", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 51
+    {"SNF", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 52
+    {"SNT", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 53
     {"SIC", 1, 0, OpFamily::kControl, ""},                // 54
     {"MVB", 4, 0, OpFamily::kMove, "vvl"},                // 55
     {"NN2", 9, -1, OpFamily::kLevel2, "cvvlnddw"},        // 56
     {"CB2", 1, 0, OpFamily::kNone, ""},                   // 57
-    {"RP2", 8, -1, OpFamily::kLevel2, "nnnnnnn"},         // 58
+    {"RP2", 8, -1, OpFamily::kLevel2, "nnnnlnn"},         // 58
     {"MV2", 4, -1, OpFamily::kLevel2, "vvl"},             // 59
     {"CC2", 9, -1, OpFamily::kLevel2, "cvpllddn"},        // 60
     {"CN2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 61
@@ -126,8 +126,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"APC", 5, 0, OpFamily::kMove, "vlvl"},               // 64
     {"LGI", 1, 0, OpFamily::kNone, ""},                   // 65
     {"RSK", 2, 0, OpFamily::kTable, "w"},                 // 66
-    {"SMF", 7, 5, OpFamily::kPattern, "nnnndn"},          // 67
-    {"SMT", 7, 5, OpFamily::kPattern, "nnnndn"},          // 68
+    {"SMF", 7, 5, OpFamily::kPattern, "cvlwdn"},          // 67
+    {"SMT", 7, 5, OpFamily::kPattern, "cvlwdn"},          // 68
     {"SUN", 3, 0, OpFamily::kMove, "vl"},                 // 69
     {"MTC", 5, 0, OpFamily::kMove, "vlvl"},               // 70
     {"GUX", 4, 3, OpFamily::kRecord, "ttd"},              // 71
@@ -142,9 +142,9 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CCN", 6, 0, OpFamily::kConvert, "vlnvl"},           // 80
     {"CNC", 7, 0, OpFamily::kConvert, "vlfnvl"},          // 81
     {"SDT", 3, 0, OpFamily::kMove, "vl"},                 // 82
-    {"SVB", 7, 0, OpFamily::kSetfn, "nnnnnn"},            // 83
-    {"SVH", 10, 0, OpFamily::kSetfn, "nnnnnnnnn"},        // 84
-    {"SVE", 7, 0, OpFamily::kSetfn, "nnnnnn"},            // 85
+    {"SVB", 7, 0, OpFamily::kSetfn, "cvlvlf"},            // 83
+    {"SVH", 10, 0, OpFamily::kSetfn, "cvlvnfvlf"},        // 84
+    {"SVE", 7, 0, OpFamily::kSetfn, "cvlvlf"},            // 85
     {"TRG", 6, 0, OpFamily::kNumeric, "cvlvl"},           // 86
     {"TRT", 8, 0, OpFamily::kNumeric, "nnnnnnn"},         // 87
     {"NFC", 4, 0, OpFamily::kNumeric, "cvl"},             // 88
@@ -187,8 +187,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CNI", 4, 0, OpFamily::kConvert, "xvl"},             // 125
     {"CVI", 3, 0, OpFamily::kConvert, "xv"},              // 126
     {"DLA", 3, 2, OpFamily::kRecord, "td"},               // 127
-    {"IMV", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 128
-    {"RMV", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 129
+    {"IMV", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 128
+    {"RMV", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 129
     {"TRV", 10, 0, OpFamily::kString, "nnnnnnnnn"},       // 130
     {"MTV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 131
     {"MCW", 5, 0, OpFamily::kMove, "vlvl"},               // 132
@@ -214,8 +214,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"WFR", 2, 0, OpFamily::kRecord, "t"},                // 152
     {"MPV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 153
     {"MTP", 5, 0, OpFamily::kMove, "vlvl"},               // 154
-    {"SPF", 10, 8, OpFamily::kKeyrange, "nnnnnnndn"},     // 155
-    {"SPT", 10, 8, OpFamily::kKeyrange, "nnnnnnndn"},     // 156
+    {"SPF", 10, 8, OpFamily::kKeyrange, "cvlfvlfdw"},     // 155
+    {"SPT", 10, 8, OpFamily::kKeyrange, "cvlfvlfdw"},     // 156
     {"MRG", 2, 0, OpFamily::kRecord, "t"},                // 157
     {"FMS", 3, 2, OpFamily::kRecord, "td"},               // 158
     {"RAS", 3, 0, OpFamily::kMove, "vl"},                 // 159
@@ -229,8 +229,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MLO", 7, 0, OpFamily::kLob, "vnnvnn"},              // 167
     {"COC", 8, 0, OpFamily::kConvert, "nnvlvld"},         // 168
     {"COV", 10, 0, OpFamily::kConvert, "nnvlfvlfd"},      // 169
-    {"SCH", 10, 0, OpFamily::kSetfn, "nnnnnnnnn"},        // 170
-    {"SOH", 12, 0, OpFamily::kSetfn, "nnnnnnnnnnn"},      // 171
+    {"SCH", 10, 0, OpFamily::kSetfn, "cnnvlvnvl"},        // 170
+    {"SOH", 12, 0, OpFamily::kSetfn, "cnnvlvnfvlf"},      // 171
     {"ILB", 8, 0, OpFamily::kLob, "tvlnvlf"},             // 172
     {"CUC", 7, 0, OpFamily::kConvert, "vlfvlf"},          // 173
     {"CCU", 7, 0, OpFamily::kConvert, "vlfvlf"},          // 174
@@ -238,8 +238,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CHU", 8, 0, OpFamily::kConvert, "nnnnnnn"},         // 176
     {"CUF", 9, 8, OpFamily::kCompare, "cvlfvlfd"},        // 177
     {"CUT", 9, 8, OpFamily::kCompare, "cvlfvlfd"},        // 178
-    {"SUF", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 179
-    {"SUT", 8, 6, OpFamily::kKeyrange, "nnnnndn"},        // 180
+    {"SUF", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 179
+    {"SUT", 8, 6, OpFamily::kKeyrange, "cvlvldw"},        // 180
     {"MUS", 5, 0, OpFamily::kMove, "vlvl"},               // 181
     {"AUV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 182
     {"MTU", 7, 0, OpFamily::kMove, "vlfvlf"},             // 183
@@ -259,8 +259,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"CUW", 7, 0, OpFamily::kConvert, "vlfvlf"},          // 197
     {"MUF", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 198
     {"MUT", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 199
-    {"IMU", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 200
-    {"RMU", 10, 0, OpFamily::kPattern, "nnnnnnnnn"},      // 201
+    {"IMU", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 200
+    {"RMU", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 201
 };
 
 constexpr bool IsOpcode(int32_t op) {
