@@ -57,6 +57,8 @@ struct Table {
     InstallSetFunctionOps(entry);
     InstallKeyRangeOps(entry);
     InstallPatternCompileOps(entry);
+    InstallNumericFunctions(entry);
+    InstallStringFunctions(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

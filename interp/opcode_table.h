@@ -88,15 +88,15 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"IMC", 6, 0, OpFamily::kPattern, "cwnvn"},           // 26
     {"RMC", 6, 0, OpFamily::kPattern, "cwnvn"},           // 27
     {"SNV", 3, 0, OpFamily::kNull, "vl"},                 // 28
-    {"SZV", 3, 0, OpFamily::kNull, "nn"},                 // 29
-    {"SIV", 3, 0, OpFamily::kNull, "nn"},                 // 30
+    {"SZV", 3, 0, OpFamily::kNull, "vl"},                 // 29
+    {"SIV", 3, 0, OpFamily::kNull, "vl"},                 // 30
     {"MVC", 5, 0, OpFamily::kMove, "vlvl"},               // 31
     {"MVN", 5, 0, OpFamily::kMove, "vlvl"},               // 32
     {"ADD", 6, 0, OpFamily::kArith, "cvlvl"},             // 33
     {"SUB", 6, 0, OpFamily::kArith, "cvlvl"},             // 34
     {"MUL", 6, 0, OpFamily::kArith, "cvlvl"},             // 35
     {"DIV", 6, 0, OpFamily::kArith, "cvlvl"},             // 36
-    {"TRN", 5, 0, OpFamily::kNumeric, "nnnn"},            // 37
+    {"TRN", 5, 0, OpFamily::kNumeric, "vlln"},            // 37
     {"SFB", 6, 0, OpFamily::kSetfn, "cvlvl"},             // 38
     {"SFH", 8, 0, OpFamily::kSetfn, "cvlvlvl"},           // 39
     {"SFE", 6, 0, OpFamily::kSetfn, "cvlvl"},             // 40
@@ -121,8 +121,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MV2", 4, -1, OpFamily::kLevel2, "vvl"},             // 59
     {"CC2", 9, -1, OpFamily::kLevel2, "cvpllddn"},        // 60
     {"CN2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 61
-    {"SRS", 3, 0, OpFamily::kNumeric, "nn"},              // 62
-    {"TRL", 4, 0, OpFamily::kString, "nnn"},              // 63
+    {"SRS", 3, 0, OpFamily::kNumeric, "vl"},              // 62
+    {"TRL", 4, 0, OpFamily::kString, "cvl"},              // 63
     {"APC", 5, 0, OpFamily::kMove, "vlvl"},               // 64
     {"LGI", 1, 0, OpFamily::kNone, ""},                   // 65
     {"RSK", 2, 0, OpFamily::kTable, "w"},                 // 66
@@ -134,8 +134,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"TFN", 2, 1, OpFamily::kControl, "d"},               // 72
     {"IND", 3, 2, OpFamily::kRecord, "td"},               // 73
     {"EXN", 2, 0, OpFamily::kAction, "n"},                // 74
-    {"SUS", 11, 0, OpFamily::kString, "nnnnnnnnnn"},      // 75
-    {"TRM", 8, 0, OpFamily::kString, "nnnnnnn"},          // 76
+    {"SUS", 11, 0, OpFamily::kString, "vlfvlfvlfl"},      // 75
+    {"TRM", 8, 0, OpFamily::kString, "ccnvvlf"},          // 76
     {"ACV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 77
     {"MVF", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 78
     {"MVT", 7, 6, OpFamily::kPattern, "cvlfwd"},          // 79
@@ -146,16 +146,16 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"SVH", 10, 0, OpFamily::kSetfn, "cvlvnfvlf"},        // 84
     {"SVE", 7, 0, OpFamily::kSetfn, "cvlvlf"},            // 85
     {"TRG", 6, 0, OpFamily::kNumeric, "cvlvl"},           // 86
-    {"TRT", 8, 0, OpFamily::kNumeric, "nnnnnnn"},         // 87
+    {"TRT", 8, 0, OpFamily::kNumeric, "cvlvlvl"},         // 87
     {"NFC", 4, 0, OpFamily::kNumeric, "cvl"},             // 88
     {"MOD", 5, 0, OpFamily::kArith, "vlvl"},              // 89
-    {"TRU", 7, 0, OpFamily::kNumeric, "nnnnnn"},          // 90
+    {"TRU", 7, 0, OpFamily::kNumeric, "cvlnvl"},          // 90
     {"ASC", 6, 0, OpFamily::kString, "vlvlf"},            // 91
     {"CHR", 6, 0, OpFamily::kString, "vlfvl"},            // 92
     {"CHL", 6, 0, OpFamily::kString, "vlvlf"},            // 93
     {"POS", 9, 0, OpFamily::kString, "vlvlfvlf"},         // 94
-    {"REP", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 95
-    {"RPL", 15, 0, OpFamily::kString, "nnnnnnnnnnnnnn"},  // 96
+    {"REP", 9, 0, OpFamily::kString, "vlfvlfvl"},         // 95
+    {"RPL", 15, 0, OpFamily::kString, "cnvlfvlfvlfvlf"},  // 96
     {"DTA", 6, 0, OpFamily::kDatetime, "cvlvl"},          // 97
     {"DTD", 9, 0, OpFamily::kDatetime, "cvlnvlvl"},       // 98
     {"TDC", 8, 0, OpFamily::kDatetime, "cvllvlf"},        // 99
@@ -167,7 +167,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"DTW", 7, 0, OpFamily::kDatetime, "ccvlvl"},         // 105
     {"DTT", 6, 0, OpFamily::kDatetime, "vllnc"},          // 106
     {"PST", 14, 0, OpFamily::kString, "vlfvlfvlvlvlf"},   // 107
-    {"TAL", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 108
+    {"TAL", 9, 0, OpFamily::kString, "vlfvlfvl"},         // 108
     {"IPR", 4, 0, OpFamily::kAction, "xnn"},              // 109
     {"BCS", 4, 0, OpFamily::kCompound, "xnn"},            // 110
     {"ECS", 2, 0, OpFamily::kAction, "n"},                // 111
@@ -182,19 +182,19 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"GEE", 4, 0, OpFamily::kNone, "nnn"},                // 120
     {"CAL", 2, 0, OpFamily::kAction, "n"},                // 121
     {"LEA", 2, 0, OpFamily::kAction, "n"},                // 122
-    {"SDV", 3, 0, OpFamily::kNumeric, "nn"},              // 123
+    {"SDV", 3, 0, OpFamily::kNumeric, "vl"},              // 123
     {"CIN", 4, 0, OpFamily::kConvert, "vlx"},             // 124
     {"CNI", 4, 0, OpFamily::kConvert, "xvl"},             // 125
     {"CVI", 3, 0, OpFamily::kConvert, "xv"},              // 126
     {"DLA", 3, 2, OpFamily::kRecord, "td"},               // 127
     {"IMV", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 128
     {"RMV", 10, 0, OpFamily::kPattern, "cwnvlfnnn"},      // 129
-    {"TRV", 10, 0, OpFamily::kString, "nnnnnnnnn"},       // 130
+    {"TRV", 10, 0, OpFamily::kString, "ccnvlfvlf"},       // 130
     {"MTV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 131
     {"MCW", 5, 0, OpFamily::kMove, "vlvl"},               // 132
     {"MVW", 7, 0, OpFamily::kMove, "vlfvlf"},             // 133
     {"JMC", 2, 1, OpFamily::kControl, "d"},               // 134
-    {"SNX", 7, 0, OpFamily::kString, "nnnnnn"},           // 135
+    {"SNX", 7, 0, OpFamily::kString, "vlfvlf"},           // 135
     {"SMK", 2, 0, OpFamily::kAction, "n"},                // 136
     {"RMK", 2, 0, OpFamily::kAction, "n"},                // 137
     {"SEQ", 4, 0, OpFamily::kAction, "nvn"},              // 138
@@ -205,8 +205,8 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"GDC", 7, 0, OpFamily::kAction, "nnnnnn"},           // 143
     {"SDC", 4, 0, OpFamily::kDiag, "cvl"},                // 144
     {"UOP", 5, 0, OpFamily::kMove, "cvlf"},               // 145
-    {"TCH", 8, 0, OpFamily::kString, "nnnnnnn"},          // 146
-    {"THC", 8, 0, OpFamily::kString, "nnnnnnn"},          // 147
+    {"TCH", 8, 0, OpFamily::kString, "cvlfvlf"},          // 146
+    {"THC", 8, 0, OpFamily::kString, "cvlfvlf"},          // 147
     {"MVP", 5, 0, OpFamily::kMove, "vlvl"},               // 148
     {"CPT", 9, 8, OpFamily::kCompare, "cvlfvlfd"},        // 149
     {"CPF", 9, 8, OpFamily::kCompare, "cvlfvlfd"},        // 150
@@ -245,15 +245,15 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MTU", 7, 0, OpFamily::kMove, "vlfvlf"},             // 183
     {"MUW", 5, 0, OpFamily::kMove, "vlvl"},               // 184
     {"MUV", 7, 0, OpFamily::kMove, "vlfvlf"},             // 185
-    {"TLU", 5, 0, OpFamily::kString, "nnnn"},             // 186
-    {"USU", 11, 0, OpFamily::kString, "nnnnnnnnnn"},      // 187
-    {"UNL", 6, 0, OpFamily::kString, "nnnnn"},            // 188
+    {"TLU", 5, 0, OpFamily::kString, "cvlf"},             // 186
+    {"USU", 11, 0, OpFamily::kString, "vlfvlfvlfl"},      // 187
+    {"UNL", 6, 0, OpFamily::kString, "vlvlf"},            // 188
     {"POU", 9, 0, OpFamily::kString, "vlvlfvlf"},         // 189
-    {"REU", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 190
-    {"RPU", 15, 0, OpFamily::kString, "nnnnnnnnnnnnnn"},  // 191
+    {"REU", 9, 0, OpFamily::kString, "vlfvlfvl"},         // 190
+    {"RPU", 15, 0, OpFamily::kString, "cnvlfvlfvlfvlf"},  // 191
     {"PSU", 14, 0, OpFamily::kString, "vlfvlfvlvlvlf"},   // 192
-    {"TAU", 9, 0, OpFamily::kString, "nnnnnnnn"},         // 193
-    {"TVU", 10, 0, OpFamily::kString, "nnnnnnnnn"},       // 194
+    {"TAU", 9, 0, OpFamily::kString, "vlfvlfvl"},         // 193
+    {"TVU", 10, 0, OpFamily::kString, "ccnvlfvlf"},       // 194
     {"MUC", 5, 0, OpFamily::kMove, "vlvl"},               // 195
     {"CCW", 7, 0, OpFamily::kConvert, "vlfvlf"},          // 196
     {"CUW", 7, 0, OpFamily::kConvert, "vlfvlf"},          // 197

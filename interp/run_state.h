@@ -98,6 +98,8 @@ void InstallStringOps(Instruction table[]);
 void InstallSetFunctionOps(Instruction table[]);
 void InstallKeyRangeOps(Instruction table[]);
 void InstallPatternCompileOps(Instruction table[]);
+void InstallNumericFunctions(Instruction table[]);
+void InstallStringFunctions(Instruction table[]);
 
 // The current time as 16 digits YYYYMMDDhhmmssff: the session's simulated
 // time when it runs in simulation mode, else the local time.
