@@ -95,6 +95,7 @@ void DSStartDb(int32_t* base, int32_t* block, int32_t block_bytes) {
     return;
   }
   bool failed = status != 0;
+  KernelInstallDkStorageAccess(base);
   if (failed)
     Wd(base, sys, SYS_RVEC) = status;
   else
@@ -134,5 +135,6 @@ void DSStopDb(int32_t* base, int32_t* status) {
   std::atomic_ref<int32_t>(base[sqlpool::RESERV]).store(0, std::memory_order_release);
   int32_t block = sys;
   DSGetMem(base, &block, 0);
+  KernelInstallDkStorageAccess(nullptr);
   *status = 0;
 }

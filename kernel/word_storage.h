@@ -83,6 +83,10 @@ int32_t* SqlPoolCreate(int64_t max_words, int32_t initial_words);
 // Gives the whole region back (tests and process end only).
 void SqlPoolDestroy(int32_t* base);
 
+// Gives the databank kernel its hooks into the storage at `base` (the
+// started database's); nullptr takes them away.
+void KernelInstallDkStorageAccess(int32_t* base);
+
 // Word `index` (1-based) of the storage at `base`: field n of block b is
 // sqlpool_word(base, b + n).
 inline int32_t& sqlpool_word(int32_t* base, int64_t index) {

@@ -16,6 +16,7 @@
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
+#include "platform/bytes.h"
 #include "platform/enqdeq.h"
 
 namespace {
@@ -313,13 +314,14 @@ void DSXAFreeAll(int32_t* base, int32_t sys) {
   }
 }
 
-int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state) {
+int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state, int32_t tp) {
   const int32_t sys = KernelSys(base);
   if (sys == 0) return KERNEL_NOT_STARTED;
   if (!ValidId(xid)) return XA_BAD_IDENTIFIER;
   const int32_t fresh = NewEntry(base, xid);
   if (fresh == 0) return SQLPOOL_EXHAUSTED_ERROR;
   Wd(base, fresh, XAENT_STATE) = state;
+  Wd(base, fresh, XAENT_TP) = tp;
   EnqdeqGuard guard(Sem(base, sys, SYS_XAENT_S));
   if (Find(base, sys, xid) != 0) {
     FreeEntry(base, fresh);
@@ -328,4 +330,22 @@ int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state) {
   Wd(base, fresh, XAENT_NEXT) = Wd(base, sys, SYS_FIRST_XAENT);
   Wd(base, sys, SYS_FIRST_XAENT) = fresh;
   return 0;
+}
+
+int32_t XAKeptIdentifier(const int32_t* xid, uint8_t* kept) {
+  const int32_t length = ValidId(xid) ? xid[XID_GTRID_LENGTH] + xid[XID_BQUAL_LENGTH] : 0;
+  for (int32_t k = 0; k < 3; ++k) store_le32(kept + 4 * k, static_cast<uint32_t>(xid[XID_FORMAT + k]));
+  std::memcpy(kept + XA_KEPT_HEAD_BYTES, IdBytes(xid), length);
+  return XA_KEPT_HEAD_BYTES + length;
+}
+
+bool XAFromKept(const uint8_t* kept, int32_t length, int32_t* xid) {
+  std::memset(xid, 0, XID_WORDS * sizeof(int32_t));
+  if (length < XA_KEPT_HEAD_BYTES || length > XA_KEPT_HEAD_BYTES + XID_MAX_BYTES) return false;
+  for (int32_t k = 0; k < 3; ++k) xid[XID_FORMAT + k] = static_cast<int32_t>(load_le32(kept + 4 * k));
+  if (!ValidId(xid) ||
+      xid[XID_GTRID_LENGTH] + xid[XID_BQUAL_LENGTH] != length - XA_KEPT_HEAD_BYTES)
+    return false;
+  std::memcpy(xid + XID_DATA, kept + XA_KEPT_HEAD_BYTES, length - XA_KEPT_HEAD_BYTES);
+  return true;
 }

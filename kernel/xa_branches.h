@@ -108,10 +108,23 @@ inline constexpr int32_t XAREC_FORMAT = 33;
 inline constexpr int32_t XAREC_GTRID_LENGTH = 34;
 inline constexpr int32_t XAREC_BQUAL_LENGTH = 35;
 
-// Links a released branch in `state` (a decision rebuilt at begin): 0,
-// -19085 for an identifier out of range, -14047 when it exists, -11002.
-int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state);
-// DSXAB2: at database begin, the heuristically decided branches rebuilt
-// from the databank kernel's table 5. *status 0, -19040 without SYS,
-// -18515 without a thread block (into SYS RVEC).
+// Links a released branch in `state` with the transaction `tp` (0: none)
+// (a branch rebuilt at begin): 0, -19085 for an identifier out of range,
+// -14047 when it exists, -11002.
+int32_t DSXAAddDecided(int32_t* base, const int32_t* xid, int32_t state, int32_t tp = 0);
+
+// The identifier a prepare hands the databank kernel, which keeps it with
+// the prepared transaction: the format and the two lengths as three words,
+// then the identifier bytes. XA_KEPT_HEAD_BYTES + the identifier's length.
+inline constexpr int32_t XA_KEPT_HEAD_BYTES = 12;
+int32_t XAKeptIdentifier(const int32_t* xid, uint8_t* kept);
+// The identifier record of a kept identifier of `length` bytes; false when
+// it is not one a prepare wrote.
+bool XAFromKept(const uint8_t* kept, int32_t length, int32_t* xid);
+
+// DSXAB2: at database begin, the branches the databank kernel kept in
+// doubt (prepared, state 54, with a new TP of the kernel's transaction)
+// and the heuristically decided ones of its table 5 are linked again,
+// released. *status 0; -19040 without SYS, -18515 without a thread block,
+// a kernel error e of the in-doubt list e - 16140 (into SYS RVEC).
 void DSXAB2(int32_t* base, int32_t* status);

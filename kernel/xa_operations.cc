@@ -16,13 +16,6 @@
 
 namespace {
 
-const uint8_t* IdBytes(const int32_t* xid) {
-  return reinterpret_cast<const uint8_t*>(xid + XID_DATA);
-}
-int32_t IdLength(const int32_t* xid) {
-  return xid[XID_GTRID_LENGTH] + xid[XID_BQUAL_LENGTH];
-}
-
 // Records a heuristic decision (mode 12) or its forget (13) in the databank
 // kernel's table 5, keyed by the identifier; the record carries the decided
 // state and the identifier's format and lengths, so that the begin can
@@ -48,7 +41,11 @@ int32_t EndWork(int32_t* base, int32_t usr, int32_t code, const int32_t* xid) {
   const bool cut = InStorage(base, lvl, LVL_WORDS);
   const int32_t chain = cut ? Wd(base, lvl, LVL_STM) : 0;
   if (cut) Wd(base, lvl, LVL_STM) = 0;
-  const int32_t r = UpEndTransWork(base, usr, code, IdBytes(xid), IdLength(xid));
+  // The databank kernel keeps the identifier with a prepared transaction;
+  // its format and lengths go with it, so the begin can name the branch.
+  uint8_t kept[XA_KEPT_HEAD_BYTES + XID_MAX_BYTES];
+  const int32_t length = XAKeptIdentifier(xid, kept);
+  const int32_t r = UpEndTransWork(base, usr, code, kept, length);
   if (cut) Wd(base, lvl, LVL_STM) = chain;
   return r;
 }
