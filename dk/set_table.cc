@@ -688,6 +688,34 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
   return rc;
 }
 
+// Ends the set's last data page at its last sound record. A write of the
+// page that the process's end cut short leaves the page's new start (its
+// used end among it) before the previous image's words; the records behind
+// the first one whose length words do not frame it go. Answers 1 with the
+// page, the new used end and the old one in words 6, 7 and 8 when it cut,
+// 0 when the page is sound or the set has none.
+int32_t EndAtSoundRecord(std::span<int32_t> block, const Set& s) {
+  const int32_t page = LastDataPage(s);
+  if (page <= 0) return page;
+  const int32_t b = GetData(s, page, GET_UPDATE);
+  if (b < 0) return b;
+  int32_t* w = Words(b);
+  const int32_t end = w[SETDATA_END];
+  int32_t q = SETDATA_FIRST;
+  for (int32_t n = 0; q < end && (n = RecordAt(w, q)) != 0;) q += n;
+  if (q == end) {
+    Release(b, GET_UPDATE);
+    return 0;
+  }
+  w[SETDATA_END] = q;
+  SetWriteSizeFromPage(b);
+  if (const int32_t rc = Finish(s, kWriteAtOnce, b, page, s.data_size, -62); rc < 0) return rc;
+  block[SETRQ_PAGE] = page;
+  block[SETRQ_POSITION] = q;
+  block[SETRQ_LENGTH] = end;
+  return 1;
+}
+
 int32_t RollBack(std::span<int32_t> block, const Set& s) {
   int32_t page = 0, end = 0;
   if (const int32_t rc = FindMark(s, block[SETRQ_RC], &page, &end); rc < 0) return rc;
@@ -738,4 +766,8 @@ int32_t DKDXT0(std::span<int32_t> block) {
 
 int32_t DKRXT0(std::span<int32_t> block) {
   return Run(block, Index().roll_back, RollBack);
+}
+
+int32_t DKEndSetAtSoundRecord(std::span<int32_t> block) {
+  return Run(block, Index().next, EndAtSoundRecord);
 }

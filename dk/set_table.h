@@ -63,6 +63,12 @@ int32_t DKDXT0(std::span<int32_t> block);  // drop (empty) the set
 // block word 0): the records behind it go; words 6 and 7 answer its data
 // page and the used end behind it. -55 when the set holds no such mark.
 int32_t DKRXT0(std::span<int32_t> block);
+// The restart's mend of a page write cut short by the end of the process:
+// the set's last data page ends at its last sound record (each record framed
+// by its length word on both sides, up to the used end). Answers 1 with
+// word 6 the page, 7 the new used end and 8 the old one when records went,
+// 0 when nothing did; the page is written at once.
+int32_t DKEndSetAtSoundRecord(std::span<int32_t> block);
 // Copies every page of the source set (word 0: the transaction whose write
 // set takes the new pages, 0 none) into new pages of the target table's
 // databank; the target must be an empty set of the same page sizes and

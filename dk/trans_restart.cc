@@ -137,6 +137,22 @@ int32_t Close(Restart* r, Group& g) {
   return 0;
 }
 
+// A kill can cut the write of the commit set's last data page short at a
+// page-cache boundary: the page's start (its used end among it) is the new
+// image, the rest the previous one. Every group reported committed lies in
+// it whole, since its own write returned before the report and later writes
+// change no word before its end but in place; the words behind it that the
+// new image should hold are those of the group being appended. That page
+// ends at its last sound record, which leaves that group without its header.
+int32_t EndTornPage(Restart* r) {
+  std::vector<int32_t> b = NewSetBlock(r->commit_set);
+  const int32_t rc = DKEndSetAtSoundRecord(b);
+  if (rc <= 0) return rc;
+  const int32_t page = b[SETRQ_PAGE];
+  DKReportError(Index(), -65, DK_SEV_INFO, &page, LoadWord(BP_TRANS_ENTRY));
+  return 0;
+}
+
 // Reads the commit set from its start and fills the directory.
 int32_t Scan(Restart* r) {
   std::vector<int32_t>& b = r->set_block;
@@ -300,7 +316,8 @@ int32_t Run(Restart* r) {
   if (c[RQ_STATUS] != 0) return c[RQ_STATUS];
   r->directory = c[RQ_TABLE];
   r->set_block = NewSetBlock(r->commit_set);
-  int32_t rc = Scan(r);
+  int32_t rc = EndTornPage(r);
+  if (rc == 0) rc = Scan(r);
   if (rc == 0) rc = ReplayDirectory(r);
   int32_t close[CRT_WORDS] = {-22, 0, 2, 0, r->directory, -1};
   DKCLT1(close);

@@ -23,6 +23,7 @@
 #include <iterator>
 #include <mutex>
 #include <random>
+#include <set>
 
 #include "dk/databank_verification.h"
 #include "dk/tests/pass_through_file_system.h"
@@ -117,6 +118,20 @@ class CommitCrashTest : public RestartCrashTest {
   void MakeDurable() {
     CloseDatabanks();
     fault_.Crash({[this](const std::string&, int64_t) { return fault_.page_bytes(); }, nullptr});
+  }
+
+  // Both databanks made durable and kept aside, so that each round of a test
+  // starts from them again (PutBack).
+  void SaveDurable() {
+    MakeDurable();
+    std::filesystem::create_directory(dir_ + "/saved");
+    for (const char* name : {"trans", "tables"})
+      std::filesystem::copy_file(Path(name), dir_ + "/saved/" + name + ".dbf");
+  }
+  void PutBack() {
+    for (const char* name : {"trans", "tables"})
+      std::filesystem::copy_file(dir_ + "/saved/" + name + ".dbf", Path(name),
+                                 std::filesystem::copy_options::overwrite_existing);
   }
 
   // Opens the databanks (the restart) and the stream's tables for commits.
@@ -242,6 +257,36 @@ class PageCheckingFileSystem : public PassThroughFileSystem {
   PageCheckingFileSystem(FileSystem& base, bool exit_on_fault)
       : PassThroughFileSystem(base), exit_on_fault_(exit_on_fault) {}
 
+  int Open(const std::string& path, Create create, bool writable, int* handle) override {
+    const int rc = base_.Open(path, create, writable, handle);
+    std::lock_guard<std::mutex> hold(mutex_);
+    if (rc == 0 && path.ends_with("trans.dbf")) trans_handles_.insert(*handle);
+    return rc;
+  }
+  int Close(int handle) override {
+    {
+      std::lock_guard<std::mutex> hold(mutex_);
+      trans_handles_.erase(handle);
+    }
+    return base_.Close(handle);
+  }
+
+  // From now on the n-th write of a set data page of the TRANS databank
+  // longer than 4096 bytes puts only its first `boundaries` x 4096 bytes into
+  // the file (fewer when the write is shorter) and ends the process (exit
+  // 9): what a SIGKILL does to a buffered write it meets between two
+  // page-cache pages of the file.
+  void TearNthTransPageWrite(int n, int boundaries) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    tear_at_ = trans_page_writes_ + n;
+    tear_boundaries_ = boundaries;
+  }
+  // The writes that a tear counts, made so far.
+  int trans_page_writes() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return trans_page_writes_;
+  }
+
   int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
               size_t* done) override {
     const auto* words = static_cast<const int32_t*>(buffer);
@@ -250,6 +295,16 @@ class PageCheckingFileSystem : public PassThroughFileSystem {
     if (checked) {
       before.assign(words, words + count / 4);
       Check(offset, before, "as handed to the write");
+    }
+    if (checked && count > kCachePage) {
+      std::lock_guard<std::mutex> hold(mutex_);
+      if (trans_handles_.count(handle) != 0 && ++trans_page_writes_ == tear_at_) {
+        const size_t kept =
+            std::min<size_t>(static_cast<size_t>(tear_boundaries_) * kCachePage,
+                             (count - 1) / kCachePage * kCachePage);
+        base_.WriteAt(handle, offset, buffer, kept, done);
+        std::_Exit(9);
+      }
     }
     const int rc = base_.WriteAt(handle, offset, buffer, count, done);
     if (checked) {
@@ -313,11 +368,16 @@ class PageCheckingFileSystem : public PassThroughFileSystem {
     faults_.push_back("page at byte " + std::to_string(offset) + " " + when + ": " + fault);
   }
 
+  static constexpr size_t kCachePage = 4096;
   const bool exit_on_fault_;
   std::mutex mutex_;
   std::vector<std::string> faults_;
   int pages_ = 0;
   int changed_while_written_ = 0;
+  std::set<int> trans_handles_;
+  int trans_page_writes_ = 0;
+  int tear_at_ = 0;
+  int tear_boundaries_ = 1;
 };
 
 // -- The server process ------------------------------------------------------
@@ -347,7 +407,7 @@ FaultFileSystem::CrashPlan Plan(FaultFileSystem& fs, int number) {
 }
 
 // What the server process writes to its pipe: two words, a kind and a value.
-enum Message : int32_t { kCommitted, kPresent, kChanges };
+enum Message : int32_t { kCommitted, kPresent, kChanges, kTearable };
 
 // Run in a process of its own by the tests below (it is skipped otherwise):
 // opens the databanks in DK_CRASH_DIR (the restart after the last crash),
@@ -356,8 +416,12 @@ enum Message : int32_t { kCommitted, kPresent, kChanges };
 // m + 1 on, DK_CRASH_COUNT of them (or until it is killed). It writes m, and
 // each number once its commit is reported done. With DK_CRASH_CUT the power
 // is cut after that many changes of the stream and, once a commit fails,
-// the files are left as plan DK_CRASH_PLAN says. A stream that ends writes
-// the changes it made. A set data page written unsound ends it with 7.
+// the files are left as plan DK_CRASH_PLAN says. With DK_CRASH_TEAR the
+// process ends in the middle of that write of a TRANS set data page (see
+// TearNthTransPageWrite; DK_CRASH_TEAR_PAGES the 4096-byte pages it keeps).
+// A stream that ends writes the changes it made and the writes a tear
+// counts. A set data page written unsound ends it with 7; a restart that
+// fails ends it with 3, its answer and the errors logged on stderr.
 TEST_F(CommitCrashTest, ChildCommits) {
   const char* dir = std::getenv("DK_CRASH_DIR");
   if (!dir) GTEST_SKIP() << "a process the crash tests start";
@@ -373,7 +437,10 @@ TEST_F(CommitCrashTest, ChildCommits) {
   // Every set data page written, the restart's included, is checked whole.
   static PageCheckingFileSystem checking(fault_, true);
   mdr_install_file_system(&checking);
-  if (Resume() != 0) std::_Exit(3);
+  if (const int32_t rc = Resume(); rc != 0) {
+    std::fprintf(stderr, "restart: %d\n%s", rc, Logged().c_str());
+    std::_Exit(3);
+  }
   std::string what;
   const int32_t present =
       PresentUpTo(EnvNumber("DK_CRASH_LOW", -1), EnvNumber("DK_CRASH_HIGH", -1), &what);
@@ -384,7 +451,10 @@ TEST_F(CommitCrashTest, ChildCommits) {
   send(kPresent, present);
   StartBackground(2);
   const int before = fault_.changes();
+  const int tearable = checking.trans_page_writes();
   if (cut >= 0) fault_.CutPowerAfter(cut);
+  if (const int tear = EnvNumber("DK_CRASH_TEAR", 0); tear > 0)
+    checking.TearNthTransPageWrite(tear, EnvNumber("DK_CRASH_TEAR_PAGES", 1));
   for (int32_t t = present + 1; t - present <= count; ++t) {
     int32_t rc = -1;
     try {
@@ -414,6 +484,7 @@ TEST_F(CommitCrashTest, ChildCommits) {
     fault_.Crash(Plan(fault_, EnvNumber("DK_CRASH_PLAN", 0)));
   }
   send(kChanges, changes);
+  send(kTearable, checking.trans_page_writes() - tearable);
   std::_Exit(0);
 }
 
@@ -475,6 +546,7 @@ class ServerProcess {
   int32_t last() const { return last_; }  // the last transaction reported done, -1: none
   int reports() const { return reports_; }
   int changes() const { return changes_; }  // of a stream that ended
+  int tearable() const { return tearable_; }  // writes a tear counts, of a stream that ended
   int exit_status() const { return exit_; }  // -1 when it was killed
 
  private:
@@ -483,6 +555,7 @@ class ServerProcess {
     if (read(fd_, m, sizeof m) != sizeof m) return false;
     if (m[0] == kPresent) present_ = m[1];
     if (m[0] == kChanges) changes_ = m[1];
+    if (m[0] == kTearable) tearable_ = m[1];
     if (m[0] == kCommitted) {
       last_ = m[1];
       ++reports_;
@@ -492,23 +565,14 @@ class ServerProcess {
   pid_t pid_ = -1;
   int fd_ = -1;
   int32_t present_ = -2, last_ = -1;
-  int reports_ = 0, changes_ = -1, exit_ = 0;
+  int reports_ = 0, changes_ = -1, tearable_ = -1, exit_ = 0;
 };
 
 // -- The power cut -------------------------------------------------------------
 
 TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
   constexpr int32_t kTransactions = 30;
-  MakeDurable();
-  const std::filesystem::path saved = dir_ + "/saved";
-  std::filesystem::create_directory(saved);
-  for (const char* name : {"trans", "tables"})
-    std::filesystem::copy_file(Path(name), saved / (std::string(name) + ".dbf"));
-  auto put_back = [&] {
-    for (const char* name : {"trans", "tables"})
-      std::filesystem::copy_file(saved / (std::string(name) + ".dbf"), Path(name),
-                                 std::filesystem::copy_options::overwrite_existing);
-  };
+  SaveDurable();
   ServerProcess whole;
   ASSERT_TRUE(whole.Start({{"COUNT", kTransactions}}, dir_));
   whole.Run(kTransactions, 30000, -1);
@@ -523,7 +587,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
                     static_cast<int>(random() % static_cast<uint32_t>(changes / kCuts));
     SCOPED_TRACE("power cut after " + std::to_string(cut) + " of " + std::to_string(changes) +
                  ", plan " + std::to_string(round % 4));
-    put_back();
+    PutBack();
     ServerProcess server;
     ASSERT_TRUE(server.Start({{"COUNT", kTransactions}, {"CUT", cut}, {"PLAN", round}}, dir_));
     server.Run(kTransactions, 30000, -1);
@@ -537,6 +601,57 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
     ExpectVerified();
     CloseDatabanks();
   }
+}
+
+// -- A write cut short by the end of the process ----------------------------
+
+// A SIGKILL that meets a buffered write between two page-cache pages of the
+// file ends the write there: the file keeps the write's first pages and, after
+// them, what the previous write of the page left. Here the process ends so in
+// its n-th write of a TRANS set data page, for writes spread over a stream,
+// keeping one to three 4096-byte pages of it. After the restart every
+// transaction reported done is there in full, nothing else is, both
+// databanks check sound, and the restart ended the commit set's last data
+// page at its last sound record wherever the cut left it unsound.
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
+  constexpr int32_t kTransactions = 30;
+  SaveDurable();
+  ServerProcess whole;
+  ASSERT_TRUE(whole.Start({{"COUNT", kTransactions}}, dir_));
+  whole.Run(kTransactions, 30000, -1);
+  ASSERT_EQ(whole.exit_status(), 0);
+  const int writes = whole.tearable();
+  ASSERT_GT(writes, 20);
+  constexpr int kRounds = 24;
+  int cut_short = 0, ended_at_sound_record = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    const int n = 1 + round * writes / kRounds;
+    SCOPED_TRACE("write " + std::to_string(n) + " of " + std::to_string(writes) + " cut after " +
+                 std::to_string(round % 3 + 1) + " pages");
+    PutBack();
+    ServerProcess server;
+    ASSERT_TRUE(
+        server.Start({{"COUNT", kTransactions}, {"TEAR", n}, {"TEAR_PAGES", round % 3 + 1}}, dir_));
+    server.Run(kTransactions, 30000, -1);
+    // The background's timing may leave a stream with fewer such writes.
+    ASSERT_TRUE(server.exit_status() == 9 || server.exit_status() == 0) << server.exit_status();
+    cut_short += server.exit_status() == 9;
+    log_.records.clear();
+    ASSERT_EQ(Reopen(), 0) << Logged();
+    for (const LogRecord& r : log_.records)
+      ended_at_sound_record += r.lines.size() > 1 &&
+                               r.lines[1].find("-16205 in function DKRST1") != std::string::npos;
+    std::string what;
+    const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, kTransactions - 1),
+                                  &what);
+    ASSERT_GE(m, -1) << what;
+    ExpectVerified();
+    CloseDatabanks();
+  }
+  EXPECT_GT(cut_short, kRounds / 2);
+  EXPECT_GT(ended_at_sound_record, 0);
+  std::printf("writes cut short %d, commit-set pages ended at their last sound record %d\n",
+              cut_short, ended_at_sound_record);
 }
 
 // Commits with two background threads applying them (the commit set wraps
@@ -608,8 +723,8 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
       break;
     }
     ASSERT_EQ(server.exit_status(), -1)
-        << "the server ended by itself (7: it wrote a set data page unsound; 8: a buffer "
-           "changed while written)";
+        << "the server ended by itself (3: its restart failed, see stderr; 7: it wrote a set "
+           "data page unsound; 8: a buffer changed while written)";
     reported_total += server.reports();
     if (server.reports() > 0) {
       low = server.last();
