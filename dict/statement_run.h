@@ -1,9 +1,7 @@
 // The run protocol of the dictionary's statement functions: the function's
 // slot in the user's work block, prepared from its image on first use,
-// selected (DSSelStm through the dictionary's service table) and run. A run
-// goes through DDExecStm, which runs the statement's program by the
-// interpreter's DAMAE2 directly from the statement's position: the
-// statement execution runtime (DSExecStm) takes its place once it exists.
+// selected (DSSelStm through the dictionary's service table) and run by the
+// statement execution runtime (DSExecStm) through DDExecStm.
 #pragma once
 
 #include <cstdint>

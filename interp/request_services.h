@@ -14,6 +14,25 @@ struct RequestServiceTable {
   int32_t (*set_trans_options)(int32_t* base, const int32_t* request) = nullptr;
   // DSSqlState: the five characters of a native code's SQLSTATE.
   void (*sql_state)(int32_t rc, int32_t warning, int32_t kind, char* state) = nullptr;
+  // DSSeqValue: the value of `sequence` for the session (mode 1 the next,
+  // else the current) into *value; 0 or the failure.
+  int32_t (*sequence_value)(int32_t* base, int32_t usr, int32_t mode, int32_t sequence,
+                            int32_t* value) = nullptr;
+  // DSBREAK2: the debugger's hand-over at a break of the statement pb[2];
+  // *end 1 ends the run with pb[0] as its result.
+  void (*debugger_break)(int32_t* base, int32_t* pb, int32_t* end) = nullptr;
+  // The kernel's statement services the runtime needs and the kernel does
+  // not offer yet: DSBindStm (open the tables a statement built at run time
+  // names, record its databanks), DSUnlinkStm (detach it from its
+  // transaction and tables), DSChkStmOp mode 1 (may `stm` run against the
+  // declared or referenced `cursor`) and DSOpenStmTables (the single-table
+  // open with `mode`). 0 or the failure.
+  int32_t (*bind_statement)(int32_t* base, int32_t usr, int32_t stm) = nullptr;
+  int32_t (*unlink_statement)(int32_t* base, int32_t usr, int32_t stm) = nullptr;
+  int32_t (*check_statement_pair)(int32_t* base, int32_t usr, int32_t cursor,
+                                  int32_t stm) = nullptr;
+  int32_t (*open_statement_tables)(int32_t* base, int32_t usr, int32_t stm,
+                                   int32_t mode) = nullptr;
 };
 
 // Installs `table` (not owned; null: none) and returns the one it replaces.
