@@ -52,8 +52,8 @@ void BM_CreateAgainstInitdb(benchmark::State& state) {
     for (int run = 0; run < kRuns; ++run) {
       const fs::path home = dir / ("home" + std::to_string(run));
       const double t = Timed("ZAVOR_REGISTRY=" + registry.string() + " " + HBCREATE + " --home " +
-                             home.string() + " --password-file " + (dir / "pw").string() +
-                             " DB" + std::to_string(run) + " >/dev/null 2>&1");
+                             home.string() + " --password-file " + (dir / "pw").string() + " DB" +
+                             std::to_string(run) + " >/dev/null 2>&1");
       if (t < 0) {
         state.SkipWithError("hbcreate failed");
         break;

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/bench_kernel.h"
+#include "bench/interp_table.h"
 #include "du/record_access_words.h"
 #include "du/record_operations.h"
 #include "interp/machine.h"
@@ -46,53 +46,9 @@ loop: GNR T, done
 done: END 1
 )";
 
-struct Setup {
-  Setup() {
-    int32_t pages[3] = {20000, 64, 0};
-    bench::StartKernel(&quiet, &enq, pages);
-    char tmpl[] = "/tmp/bench_interp_XXXXXX";
-    dir = mkdtemp(tmpl);
-    databank = bench::CreateDatabank(dir, 16000);
-    base = SqlPoolCreate(4000000, 400000);
-    int32_t w = 400000;
-    DSPoolMem(base, &w, -1, 0);
-    DSGetMem(base, &sys, SYS_BYTES);
-    base[sqlpool::RESERV] = sys;
-    DSGetMem(base, &usr, USR_BYTES);
-    DSGetMem(base, &thr, THR_BYTES);
-    StatusPair st{};
-    mdr_tls_init(&st);
-    mdr_tls_set(&st, thr, TLS_SLOT_THR);
-    DSGetMem(base, &tcb, TCB_BYTES);
-    int32_t b[CRT_WORDS] = {};
-    b[RQ_DID] = 5;
-    b[RQ_TYPE] = 10;
-    b[RQ_TBL] = 7;
-    b[RQ_KEY_LENGTH] = kKeyBytes;
-    b[RQ_RECORD_LENGTH] = kRowBytes;
-    DKEXE1(16, b);
-    const int32_t id[6] = {5, 10, b[RQ_TABLE], 7, kKeyBytes, kRowBytes};
-    for (int32_t k = 0; k < 6; ++k) sqlpool_word(base, tcb + TCB_LID + k) = id[k];
-  }
-  ~Setup() {
-    SqlPoolDestroy(base);
-    bench::StopKernel(databank, dir);
-  }
-  // The record block of the table at `record` (a DUREC of the table).
-  void Bind(int32_t* record) {
-    record[DUREC_OBJECT] = tcb;
-    for (int32_t k = 0; k < 6; ++k) record[DUREC_LID + k] = sqlpool_word(base, tcb + TCB_LID + k);
-  }
-  bench::QuietServices quiet;
-  std::vector<int32_t> enq;
-  std::string dir;
-  int32_t databank = 0, sys = 0, usr = 0, thr = 0, tcb = 0;
-  int32_t* base = nullptr;
-};
-
 void BM_ScanAndSumAgainstSqlite(benchmark::State& state) {
   for (auto _ : state) {
-    Setup s;
+    bench::InterpTable s("bench_interp", kKeyBytes, kRowBytes);
     // Load: key i big-endian, a = i.
     std::vector<int32_t> record(static_cast<size_t>(DurecWords(kRowBytes)), 0);
     s.Bind(record.data());

@@ -149,9 +149,7 @@ struct Setup {
     DSSetCursorOrder(base, usr, DSNextCursorOrder(base, usr));
     return pb[0];
   }
-  int32_t Tss() const {
-    return sqlpool_word(base, sqlpool_word(base, usr + USR_TP) + TP_TSS);
-  }
+  int32_t Tss() const { return sqlpool_word(base, sqlpool_word(base, usr + USR_TP) + TP_TSS); }
   // Commits; 0 or the failure.
   int32_t Commit() {
     int32_t pb[3] = {END_CLIENT_COMMIT, usr, 0};

@@ -152,7 +152,8 @@ struct Setup {
         r[RQ_TBL] = kTbl;
         r[RQ_KEY_LENGTH] = kKey;
         r[RQ_RECORD_LENGTH] = kLength;
-        r[RQ_RECORD] = static_cast<int32_t>(__builtin_bswap32(static_cast<uint32_t>(key) * 2654435761u));
+        r[RQ_RECORD] =
+            static_cast<int32_t>(__builtin_bswap32(static_cast<uint32_t>(key) * 2654435761u));
         r[RQ_RECORD + 1] = __builtin_bswap32(static_cast<uint32_t>(key));
         append(r);
       }

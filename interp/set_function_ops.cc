@@ -18,10 +18,14 @@ namespace {
 
 enum SetFunction : int32_t { kMax = 1, kMin = 2, kSum = 3, kAvg = 4, kCount = 5 };
 
-// The packed decimal 1 that steps every counter.
+// The packed decimal 1 that steps every counter, held at every precision so
+// that a counter is stepped at its own (the arithmetic's short path).
 struct DecimalOne {
-  uint8_t bytes[4] = {};
-  DecimalOne() { int_to_decimal(ByteSpan(bytes, sizeof bytes), value_descriptor{0, 1}, 1); }
+  uint8_t bytes[kDecimalMaxPrecision + 1][kDecimalMaxBytes] = {};
+  DecimalOne() {
+    for (int32_t p = 1; p <= kDecimalMaxPrecision; ++p)
+      int_to_decimal(ByteSpan(bytes[p], kDecimalMaxBytes), value_descriptor{0, p}, 1);
+  }
 };
 const DecimalOne kOne;
 
@@ -43,8 +47,9 @@ bool Decimal(Run& run, int32_t status) {
 }
 
 bool Count(Run& run, Counter c) {
+  const int32_t p = c.precision >= 1 && c.precision <= kDecimalMaxPrecision ? c.precision : 1;
   return Decimal(run, decimal_arith(run.bytes(), Dec(c.offset, c.precision),
-                                    ConstByteSpan(kOne.bytes, sizeof kOne.bytes), Dec(0, 1),
+                                    ConstByteSpan(kOne.bytes[p], kDecimalMaxBytes), Dec(0, p),
                                     kDecimalAdd, kDecimalReportCut));
 }
 
