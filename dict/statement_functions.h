@@ -71,3 +71,39 @@ inline constexpr int32_t DD_SOURCE_PIECE = 800;
 void DDGetSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
                      int32_t name_length, int32_t kind, uint8_t* text3, int32_t capacity,
                      int32_t* total, int32_t* length);
+
+// An object's id by schema (a length below 1: the work block's schema when
+// its path flag is set, else the user's path of up to three schemas), name
+// and kind (the object kinds but 8 COLUMN, 9 SHADOW and 20 GENERATED): of
+// each schema of the path in turn, the first object of the name answers
+// when it is of the kind; 1 when none does.
+void DDGetObjectId(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                   const char* name, int32_t name_length, int32_t kind, int32_t* id);
+// The name (and, unless nullptr, the schema; 128 bytes each, blank padded)
+// of the object of an id; 1 when there is none.
+void DDGetName(int32_t* base, int32_t* pb, int32_t id, char* name, char* schema);
+// Records that object `user_id` of kind 2, 4, 6, 7, 10-13, 16 (stored
+// CHECK) or 22 uses object `used_id` of kind 2, 6, 7, 10-14 or 18. 2 when
+// the row exists.
+void DDInsObjUsage(int32_t* base, int32_t* pb, int32_t user_id, int32_t user_kind,
+                   int32_t used_id, int32_t used_kind);
+// 1 when a usage row names object `id` as used, 0 when none does.
+void DDChkUsed(int32_t* base, int32_t* pb, int32_t id);
+
+// A sequence's object id by schema (as DDGetObjectId) and name; 1 when
+// there is none. pb[0] on entry the preparation mode: 0 prepares (once) and
+// runs, -3 prepares without binding and runs nothing; a statement prepared
+// under the other mode is closed and prepared again.
+void DDGetSequenceObj(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                      const char* name, int32_t name_length, int32_t* id);
+// Inserts a sequence row: id, three bytes (nullptr: NULL), increment, no
+// current value, least and greatest value, not cycling, no block handed
+// out. 2 when the id exists.
+void DDInsSequence(int32_t* base, int32_t* pb, int32_t id, const uint8_t* bytes,
+                   int32_t increment, int32_t minimum, int32_t maximum);
+// Cursor over sequences being dropped: mode (pb[0]) 2 every SEQUENCE of
+// the name, 3 the sequence of id `id`, 0 the next. Each one's sequence,
+// object and privilege rows are deleted before its id is handed back; 1
+// at the end, -19007 for an object without its sequence row.
+void DDDelSequence(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                   int32_t* id_out);

@@ -13,7 +13,7 @@
 #include "dict/kind_words.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_prepare.h"
-#include "dict/tests/work_fixture.h"
+#include "dict/tests/catalog_fixture.h"
 #include "kernel/tests/statement_fixture.h"
 #include "dict/upper_services.h"
 #include "du/tables.h"
@@ -24,54 +24,9 @@
 
 namespace {
 
-// The statement's tables opened and closed by record access, as the start
-// will install them for the kernel.
-int32_t OpenComTables(int32_t* base, int32_t usr, int32_t com) {
-  int32_t pb[2] = {0, usr};
-  DSOpenStmPermTables(base, pb, com - STM_NEXT_COM);
-  return pb[0];
-}
-int32_t CloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg) {
-  int32_t first = 0;
-  const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
-  for (int32_t k = 0; k < count; ++k) {
-    int32_t pb[2] = {0, usr};
-    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
-    int32_t* rec = &Wd(base, stg, Wd(base, sd, list + k));
-    rec[DUREC_STATUS] = 0;
-    DSCloseTableRefs(base, pb, rec, close);
-    if (first == 0) first = pb[0];
-  }
-  return first;
-}
-
-class FunctionsTest : public WorkTest {
+class FunctionsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override {
-    WorkTest::SetUp();
-    if (HasFatalFailure()) return;
-    upper_.dcbs[1] = dcb_;  // the catalog's databank
-    for (int32_t table : {11, 13, 14, 27, 33, 41}) {
-      int32_t words = 0;
-      const int32_t* d = CatalogDescription(table, &words);
-      ASSERT_NE(d, nullptr) << table;
-      // The catalog's databank 1 is the fixture's databank.
-      std::vector<int32_t> description(d, d + words);
-      description[DESC_LID] = kLid;
-      CreateDescribedTable(table, description);
-    }
-    RequestInstallDictionaryServices();
-    kernel_services_.open_com_tables = OpenComTables;
-    kernel_services_.close_sec_tables = CloseSecTables;
-    previous_kernel_ = KernelInstallUpperServices(&kernel_services_);
-  }
-  void TearDown() override {
-    KernelInstallUpperServices(previous_kernel_);
-    DDInstallUpperServices(nullptr);
-    WorkTest::TearDown();
-  }
-  KernelUpperServices kernel_services_{};
-  const KernelUpperServices* previous_kernel_ = nullptr;
+  void SetUp() override { SetUpCatalog({11, 13, 14, 27, 33, 41}); }
   int32_t InsIdent(const std::string& name, int32_t id, int32_t kind) {
     int32_t pb[2] = {0, usr_};
     DDInsIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), id, kind, nullptr, 0);

@@ -71,6 +71,7 @@ struct Place {
   int32_t width = 0;
   Form form = Form::kChar;
   std::string init;  // assembler initial value, empty: none
+  bool own = false;  // a field of the statement's own (parts may be taken of it)
 };
 
 class Compiler {
@@ -196,6 +197,7 @@ void Compiler::DeclareOwn(const std::vector<std::string>& t) {
   pl.asm_name = name;
   pl.form = f->second;
   pl.width = FormWidth(f->second, length);
+  pl.own = true;
   std::string value = "null";
   if (k < t.size()) {
     if (t[k] != "=" || k + 2 != t.size()) throw Failure{"expected '= VALUE' after the field"};
@@ -260,6 +262,23 @@ void Compiler::Head(const std::vector<std::string>& t) {
     s_->blocks.push_back(b);
   } else if (k == "field") {
     DeclareOwn(t);
+  } else if (k == "part") {
+    // part NAME of FIELD OFFSET WIDTH: bytes of an own field under a name
+    // of their own (a path's elements, an indicator byte).
+    int32_t at = 0, width = 0;
+    if (t.size() != 6 || t[2] != "of" || !Int(t[4], &at) || !Int(t[5], &width))
+      throw Failure{"part NAME of FIELD OFFSET WIDTH"};
+    const std::string& name = t[1];
+    auto whole = places_.find(t[3]);
+    if (whole == places_.end() || !whole->second.own)
+      throw Failure{"a part is of a field of the statement's own"};
+    if (places_.count(name) || name.find('.') != std::string::npos)
+      throw Failure{"field '" + name + "' declared twice or badly named"};
+    if (at < 0 || width < 1 || at + width > whole->second.width)
+      throw Failure{"part '" + name + "' lies outside its field"};
+    head_ << "field " << name << " alias " << t[3] << "$ " << at << " " << width << "\n";
+    place_order_.push_back(name);
+    places_[name] = Place{name, width, Form::kByte, ""};
   } else if (k == "init") {
     // init B.COL = VALUE
     if (t.size() != 4 || t[2] != "=") throw Failure{"init B.COL = VALUE"};

@@ -1,0 +1,193 @@
+// Statement functions of objects, object usage and sequences.
+#include <cstring>
+#include <string_view>
+
+#include "dict/kind_words.h"
+#include "dict/statement_functions.h"
+#include "dict/statement_params.h"
+#include "dict/statement_prepare.h"
+#include "dict/statement_run.h"
+#include "dict/work_block.h"
+#include "kernel/control_blocks.h"
+#include "kernel/system_block.h"
+#include "kernel/table_use.h"
+
+namespace {
+
+constexpr int32_t kPathElement = 129;  // an indicator and 128 characters
+
+// Parameter n of `stm` (a 387-byte path): the schema given (a length above
+// 0) as the only element; else the work block's schema when its path flag
+// is set; else the user's level path.
+int32_t SetPath(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
+                int32_t length) {
+  uint8_t path[LVL_PATH_BYTES - 1];
+  std::memset(path, 255, sizeof path);
+  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
+  const char* one = nullptr;
+  if (length > 0) {
+    one = schema;
+  } else if (ucom != 0 && Wd(base, ucom, DDUCOM_PATH_FLAG) > 0) {
+    one = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_SCHEMA));
+    length = Wd(base, ucom, DDUCOM_SCHEMA_LENGTH);
+  }
+  int32_t status = 0;
+  if (one == nullptr) {
+    DSSetParPath(base, &status, stm, n, Wd(base, usr, USR_LVL));
+    return status;
+  }
+  length = length < 0 ? 0 : length > kPathElement - 1 ? kPathElement - 1 : length;
+  std::memset(path, ' ', kPathElement - 1);
+  std::memcpy(path, one, static_cast<std::size_t>(length));
+  DSSetParBin(base, &status, stm, n, path, 0);
+  return status;
+}
+
+// The object kinds an object lookup takes: every object kind but COLUMN,
+// SHADOW and GENERATED.
+bool LookupKind(int32_t kind, std::string_view* word) {
+  return kind != 8 && kind != 9 && kind != 20 && DDWordOf(kDDObjectWords, kind, word) == 0;
+}
+
+bool InList(int32_t kind, std::initializer_list<int32_t> kinds) {
+  for (int32_t k : kinds)
+    if (k == kind) return true;
+  return false;
+}
+
+}  // namespace
+
+void DDGetObjectId(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                   const char* name, int32_t name_length, int32_t kind, int32_t* id) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetObjectId, IMAGE_DDGetObjectId);
+  if (stm == 0) return;
+  std::string_view word;
+  if (!LookupKind(kind, &word)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if ((pb[0] = SetPath(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
+  DDParams p(base, stm);
+  p.TextLength(2, name, name_length).Text(4, word);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, id);
+  pb[0] = status;
+}
+
+void DDGetName(int32_t* base, int32_t* pb, int32_t id, char* name, char* schema) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetName, IMAGE_DDGetName);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  DSGetColChar(base, &status, stm, 1, reinterpret_cast<uint8_t*>(name), 0);
+  if (status == 0 && schema != nullptr)
+    DSGetColChar(base, &status, stm, 2, reinterpret_cast<uint8_t*>(schema), 0);
+  pb[0] = status;
+}
+
+void DDInsObjUsage(int32_t* base, int32_t* pb, int32_t user_id, int32_t user_kind,
+                   int32_t used_id, int32_t used_kind) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsObjUsage, IMAGE_DDInsObjUsage);
+  if (stm == 0) return;
+  std::string_view user, used;
+  if (!InList(user_kind, {2, 4, 6, 7, 10, 11, 12, 13, 16, 22}) ||
+      !InList(used_kind, {2, 6, 7, 10, 11, 12, 13, 14, 18}) ||
+      DDWordOf(kDDUsageWords, user_kind, &user) != 0 ||
+      DDWordOf(kDDUsageWords, used_kind, &used) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, user_id).Text(2, user).Int(3, used_id).Text(4, used);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDChkUsed(int32_t* base, int32_t* pb, int32_t id) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkUsed, IMAGE_DDChkUsed);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDGetSequenceObj(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                      const char* name, int32_t name_length, int32_t* id) {
+  const int32_t mode = pb[0];
+  int32_t* slot = DDWorkSlot(base, pb[1], SLOT_DDGetSequenceObj, &pb[0]);
+  if (slot == nullptr) return;
+  if (mode != 0 && mode != PREPARE_NO_BIND) {
+    pb[0] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  // A statement prepared under the other mode is prepared again.
+  if (slot[SLOT_STM] != 0 && slot[SLOT_STATUS] != mode) {
+    DDClose(base, slot);
+    if (slot[SLOT_STATUS] != 0) {
+      pb[0] = slot[SLOT_STATUS];
+      return;
+    }
+  }
+  if (slot[SLOT_STM] == 0) {
+    slot[SLOT_STATUS] = mode;
+    slot[SLOT_OWNER] = pb[1];
+    DDPrepareImage(base, slot, kStmtImages[IMAGE_DDGetSequenceObj]);
+    if (slot[SLOT_STM] == 0) {
+      pb[0] = slot[SLOT_STATUS];
+      return;
+    }
+    slot[SLOT_STATUS] = mode;
+  }
+  pb[0] = 0;
+  // Prepared without binding, the statement cannot run yet.
+  if (mode == PREPARE_NO_BIND) return;
+  const int32_t stm = slot[SLOT_STM];
+  if ((pb[0] = SetPath(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
+  DDParams p(base, stm);
+  p.TextLength(2, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, id);
+  pb[0] = status;
+}
+
+void DDInsSequence(int32_t* base, int32_t* pb, int32_t id, const uint8_t* bytes,
+                   int32_t increment, int32_t minimum, int32_t maximum) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsSequence, IMAGE_DDInsSequence);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if (bytes != nullptr)
+    p.Raw(2, bytes, 3);
+  else
+    p.Null(2);
+  p.Int(3, increment).Null(4).Int(5, minimum).Int(6, maximum).Text(7, DD_NO).Int(8, 0);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDDelSequence(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                   int32_t* id_out) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelSequence, IMAGE_DDDelSequence);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    if (mode == 2)
+      p.Null(1).TextLength(2, name, name_length);
+    else
+      p.Int(1, id).Null(2).Null(3);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, id_out);
+  pb[0] = status;
+}

@@ -1,0 +1,437 @@
+// Objects, object usage and sequences through their statement functions,
+// and the rows of tables, columns, constraints, keys, table privileges and
+// databanks through their statements, each against a std::map model: rows
+// read back by the kernel's record access after the work, a rollback that
+// leaves nothing, kinds outside a function's table refused before a run.
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "dict/kind_words.h"
+#include "dict/statement_functions.h"
+#include "dict/statement_params.h"
+#include "dict/statement_prepare.h"
+#include "dict/statement_run.h"
+#include "dict/tests/catalog_fixture.h"
+#include "du/record_operations.h"
+#include "kernel/control_blocks.h"
+#include "kernel/table_use.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+std::string Padded(const std::string& s, std::size_t n) { return s + std::string(n - s.size(), ' '); }
+
+class ObjectsTest : public CatalogWorkTest {
+ protected:
+  void SetUp() override { SetUpCatalog({11, 15, 16, 18, 19, 20, 22, 25, 27, 32, 38, 40}); }
+
+  int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, kind, schema.data(), static_cast<int32_t>(schema.size()),
+                name.data(), static_cast<int32_t>(name.size()));
+    return pb[0];
+  }
+  // The object's id or -status.
+  int32_t ObjectId(const std::string& schema, const std::string& name, int32_t kind) {
+    int32_t pb[2] = {0, usr_}, id = 0;
+    DDGetObjectId(base_, pb, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                  static_cast<int32_t>(name.size()), kind, &id);
+    return pb[0] == 0 ? id : -pb[0];
+  }
+  // The user's level path: up to three schemas, the rest NULL.
+  void Path(const std::vector<std::string>& schemas) {
+    uint8_t* path = reinterpret_cast<uint8_t*>(&W(W(usr_ + USR_LVL) + LVL_PATH));
+    std::memset(path, 255, LVL_PATH_BYTES - 1);
+    for (std::size_t k = 0; k < schemas.size(); ++k) {
+      path[129 * k] = 0;
+      std::memcpy(path + 129 * k + 1, Padded(schemas[k], 128).data(), 128);
+    }
+  }
+  // A row of a table read by its key in a transaction of its own (after
+  // the dictionary work): empty when there is none.
+  std::string ReadRow(int32_t table, const std::string& key) {
+    const CatalogTable* t = CatalogFindTable(table);
+    EXPECT_NE(t, nullptr);
+    EXPECT_EQ(Begin(1), 0);
+    NextCursorOrder(usr_);
+    std::vector<int32_t> r = Record(table, 3, t->key_length, t->record_length);
+    EXPECT_EQ(Open(r), 0);
+    std::memcpy(r.data() + DUREC_RECORD, key.data(), key.size());
+    DUReadRowByKey(base_, r.data(), usr_);
+    std::string row;
+    if (r[DUREC_STATUS] == 0)
+      row.assign(reinterpret_cast<const char*>(r.data() + DUREC_RECORD),
+                 static_cast<std::size_t>(t->record_length));
+    EXPECT_EQ(Close(r), 0);
+    EXPECT_EQ(End(0), 0);
+    return row;
+  }
+  // A statement's slot, prepared, for the statements whose functions are
+  // the definition services'.
+  int32_t Slot(int32_t slot, int32_t image) {
+    int32_t pb[2] = {0, usr_};
+    const int32_t stm = DDSlotStatement(base_, pb, slot, image);
+    EXPECT_EQ(pb[0], 0);
+    return stm;
+  }
+  int32_t Run(int32_t stm, const DDParams& p) {
+    if (p.status() != 0) return p.status();
+    int32_t pb[2] = {0, usr_};
+    return DDSelectRun(base_, pb, stm, true);
+  }
+};
+
+// Integer and text fields of a row as the record holds them.
+std::string IntField(int32_t v, int32_t width = 7) {
+  std::vector<uint8_t> b(static_cast<std::size_t>(width), 255);
+  value_descriptor d;
+  d.precision = 2 * width - 3;
+  EXPECT_EQ(int_to_decimal(ByteSpan(b.data(), b.size()), d, v), 0);
+  return std::string(b.begin(), b.end());
+}
+std::string TextField(const std::string& s, std::size_t n) { return std::string(1, '\0') + Padded(s, n); }
+
+TEST_F(ObjectsTest, ObjectLookupsFollowThePathAndTheKind) {
+  std::mt19937 rng(102);
+  // (schema, name) -> objects in the order of index 60 (by id).
+  std::map<std::pair<std::string, std::string>, std::map<int32_t, int32_t>> objects;
+  std::map<int32_t, std::pair<std::string, std::string>> names;
+  const int32_t kinds[] = {2, 4, 6, 7, 14, 18, 22};
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t id = 500; id < 700; ++id) {
+    const std::string schema = "S" + std::to_string(rng() % 3);
+    const std::string name = "N" + std::to_string(rng() % 25);
+    const int32_t kind = kinds[rng() % 7];
+    ASSERT_EQ(InsObject(id, kind, schema, name), 0);
+    objects[{schema, name}][id] = kind;
+    names[id] = {schema, name};
+  }
+  EXPECT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t kind : {0, 8, 9, 17, 19, 20, 21, 23})
+    EXPECT_EQ(ObjectId("S0", "N1", kind), -DD_KIND_OUTSIDE) << kind;
+  // The first object of a schema and name answers when it is of the kind;
+  // else the next schema of the path is tried.
+  auto expect = [&](const std::vector<std::string>& path, const std::string& name, int32_t kind) {
+    for (const std::string& schema : path) {
+      auto it = objects.find({schema, name});
+      if (it == objects.end()) continue;
+      const auto& [id, k] = *it->second.begin();
+      if (k == kind) return id;
+    }
+    return -1;
+  };
+  for (int n = 0; n < 300; ++n) {
+    const std::string schema = "S" + std::to_string(rng() % 4);
+    const std::string name = "N" + std::to_string(rng() % 27);
+    const int32_t kind = kinds[rng() % 7];
+    EXPECT_EQ(ObjectId(schema, name, kind), expect({schema}, name, kind)) << schema << name;
+  }
+  // Without a schema: the user's path, up to three schemas.
+  const std::vector<std::vector<std::string>> paths = {
+      {"S3"}, {"S3", "S1"}, {"S3", "S9", "S2"}, {"S0", "S1", "S2"}, {}};
+  for (const auto& path : paths) {
+    Path(path);
+    for (int n = 0; n < 60; ++n) {
+      const std::string name = "N" + std::to_string(rng() % 27);
+      const int32_t kind = kinds[rng() % 7];
+      EXPECT_EQ(ObjectId("", name, kind), expect(path, name, kind)) << path.size() << name;
+    }
+  }
+  // The work block's schema stands for the path while its flag is set.
+  Path({"S0"});
+  const int32_t ucom = Ucom();
+  std::memcpy(&W(ucom + DDUCOM_SCHEMA), Padded("S2", 128).data(), 128);
+  W(ucom + DDUCOM_SCHEMA_LENGTH) = 2;
+  W(ucom + DDUCOM_PATH_FLAG) = 1;
+  for (const auto& [key, ids] : objects) {
+    const auto& [id, kind] = *ids.begin();
+    EXPECT_EQ(ObjectId("", key.second, kind), expect({"S2"}, key.second, kind));
+  }
+  W(ucom + DDUCOM_PATH_FLAG) = 0;
+  // Names by id.
+  for (int32_t id : {500, 577, 699, 700}) {
+    int32_t pb[2] = {0, usr_};
+    std::string name(128, '?'), schema(128, '?');
+    DDGetName(base_, pb, id, name.data(), schema.data());
+    if (id == 700) {
+      EXPECT_EQ(pb[0], 1);
+      continue;
+    }
+    EXPECT_EQ(pb[0], 0);
+    EXPECT_EQ(name, Padded(names[id].second, 128));
+    EXPECT_EQ(schema, Padded(names[id].first, 128));
+  }
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+TEST_F(ObjectsTest, UsageRowsAreFoundByTheUsedObject) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  auto ins = [&](int32_t user, int32_t user_kind, int32_t used, int32_t used_kind) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObjUsage(base_, pb, user, user_kind, used, used_kind);
+    return pb[0];
+  };
+  auto used = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    DDChkUsed(base_, pb, id);
+    return pb[0];
+  };
+  for (auto [user_kind, used_kind] : {std::pair{1, 6}, {3, 6}, {8, 6}, {6, 4}, {6, 16}, {6, 22}})
+    EXPECT_EQ(ins(1, user_kind, 2, used_kind), DD_KIND_OUTSIDE) << user_kind << used_kind;
+  std::map<int32_t, int> uses;
+  std::map<std::pair<int32_t, int32_t>, bool> pairs;
+  std::mt19937 rng(110);
+  for (int n = 0; n < 80; ++n) {
+    const int32_t user = 100 + static_cast<int32_t>(rng() % 20);
+    const int32_t used_id = 10 + static_cast<int32_t>(rng() % 30);
+    // A view on a table: a pair present already is refused with 2.
+    EXPECT_EQ(ins(user, 7, used_id, 6), pairs.count({user, used_id}) ? 2 : 0) << n;
+    if (pairs.emplace(std::pair{user, used_id}, true).second) ++uses[used_id];
+  }
+  EXPECT_EQ(ins(5, 16, 6, 2), 0);  // a check on a domain: stored CHECK
+  ++uses[6];
+  for (int32_t id = 0; id < 45; ++id) EXPECT_EQ(used(id), uses.count(id) ? 1 : 0) << id;
+  EXPECT_EQ(EndWork(0), 0);
+  const std::string row = ReadRow(38, IntField(6) + TextField("DOMAIN", 20) + IntField(5) +
+                                          TextField("CHECK", 20));
+  EXPECT_FALSE(row.empty());
+}
+
+// Sequences: rows made, found through the path (the first schema that has
+// an object of the name, which must be a SEQUENCE), dropped by name or id
+// with their object and privilege rows; a rollback restores them.
+TEST_F(ObjectsTest, SequencesAgainstAModel) {
+  auto ins_seq = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    const uint8_t bytes[3] = {'A', 'B', 'C'};
+    DDInsSequence(base_, pb, id, bytes, 2, 1, 1000);
+    return pb[0];
+  };
+  auto find = [&](int32_t mode, const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {mode, usr_}, id = 0;
+    DDGetSequenceObj(base_, pb, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                     static_cast<int32_t>(name.size()), &id);
+    return pb[0] == 0 ? id : -pb[0];
+  };
+  auto drop = [&](int32_t mode, int32_t id, const std::string& name) {
+    std::vector<int32_t> out;
+    int32_t pb[2] = {mode, usr_}, got = 0;
+    for (DDDelSequence(base_, pb, id, name.data(), static_cast<int32_t>(name.size()), &got);
+         pb[0] == 0 && out.size() < 20; DDDelSequence(base_, pb, 0, nullptr, 0, &got))
+      out.push_back(got), pb[0] = 0;
+    EXPECT_EQ(pb[0], 1);
+    return out;
+  };
+  auto granted = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    DDChkPrivilege(base_, pb, 9, id, "U", 1);
+    return pb[0];
+  };
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  // Q in S0 (800), S1 (801) and S2 (802); a table Q in S3; R in S1 (803).
+  const std::vector<std::tuple<int32_t, std::string, std::string>> seqs = {
+      {800, "S0", "Q"}, {801, "S1", "Q"}, {802, "S2", "Q"}, {803, "S1", "R"}};
+  for (const auto& [id, schema, name] : seqs) {
+    ASSERT_EQ(ins_seq(id), 0);
+    ASSERT_EQ(InsObject(id, 14, schema, name), 0);
+    int32_t pb[2] = {0, usr_};
+    DDInsPrivilege(base_, pb, 9, id, false, "U", 1, "G", 1);
+    ASSERT_EQ(pb[0], 0);
+  }
+  ASSERT_EQ(InsObject(804, 6, "S3", "Q"), 0);
+  EXPECT_EQ(ins_seq(800), 2);
+  EXPECT_EQ(EndWork(0), 0);
+  const std::string row = ReadRow(32, IntField(801));
+  EXPECT_EQ(row, IntField(801) + std::string("\0ABC", 4) + IntField(2) + std::string(7, '\xff') +
+                     IntField(1) + IntField(1000) + TextField("NO", 3) + IntField(0));
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(find(0, "S1", "Q"), 801);
+  EXPECT_EQ(find(0, "S1", "R"), 803);
+  EXPECT_EQ(find(0, "S2", "R"), -1);
+  EXPECT_EQ(find(0, "S3", "Q"), -1);  // a table
+  Path({"S9", "S2", "S0"});
+  EXPECT_EQ(find(0, "", "Q"), 802);
+  Path({"S3", "S0"});
+  EXPECT_EQ(find(0, "", "Q"), -1);  // the first schema's Q is a table
+  Path({"S9", "S8", "S1"});
+  EXPECT_EQ(find(0, "", "R"), 803);
+  // Prepared without binding and back: each mode change prepares anew.
+  const int32_t statements = W(sys_ + SYS_ST_STATEMENTS);
+  EXPECT_EQ(find(PREPARE_NO_BIND, "S1", "Q"), 0);
+  EXPECT_EQ(find(0, "S1", "Q"), 801);
+  EXPECT_EQ(W(sys_ + SYS_ST_STATEMENTS), statements);
+  EXPECT_EQ(find(5, "S1", "Q"), -KERNEL_BAD_PARAMETER);
+  // Drops: every Q, then 803 by id; rolled back.
+  EXPECT_EQ(drop(2, 0, "Q"), (std::vector<int32_t>{800, 801, 802}));
+  EXPECT_EQ(find(0, "S1", "Q"), -1);
+  EXPECT_EQ(granted(801), 0);
+  EXPECT_EQ(granted(803), 1);
+  EXPECT_EQ(drop(3, 803, ""), (std::vector<int32_t>{803}));
+  EXPECT_EQ(granted(803), 0);
+  EXPECT_EQ(drop(3, 803, ""), (std::vector<int32_t>{}));
+  EXPECT_EQ(find(0, "S3", "Q"), -1);
+  EXPECT_EQ(EndWork(1), 0);
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(find(0, "S0", "Q"), 800);
+  EXPECT_EQ(granted(803), 1);
+  // An object of kind SEQUENCE without its row breaks the catalog.
+  ASSERT_EQ(InsObject(805, 14, "S5", "LOST"), 0);
+  int32_t pb[2] = {2, usr_}, got = 0;
+  DDDelSequence(base_, pb, 0, "LOST", 4, &got);
+  EXPECT_EQ(pb[0], -19007);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+// The rows of a table definition, written by their statements as the
+// definition services will run them, read back after the work.
+TEST_F(ObjectsTest, TableDefinitionRows) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  const int32_t databank = Slot(SLOT_DDInsDatabank, IMAGE_DDInsDatabank);
+  auto ins_databank = [&](int32_t id, int32_t lid, const std::string& name) {
+    DDParams p(base_, databank);
+    p.Int(1, id).Int(2, lid).TextLength(3, name.data(), static_cast<int32_t>(name.size()));
+    p.TextLength(5, "OWNER", 5).TextLength(7, "d.dbf", 5).Text(9, "TRANS").Text(10, "YES");
+    return Run(databank, p);
+  };
+  EXPECT_EQ(ins_databank(900, 9, "DB9"), 0);
+  EXPECT_EQ(ins_databank(900, 9, "DB9"), 2);
+  int32_t table = Slot(SLOT_DDInsTable, IMAGE_DDInsTable);
+  auto ins_table = [&](int32_t id) {
+    DDParams p(base_, table);
+    p.Int(1, id).Text(2, "BASE TABLE").Int(3, 77).Int(4, 14).Text(5, "YES").Int(6, 900);
+    return Run(table, p);
+  };
+  const int32_t constraint = Slot(SLOT_DDInsConstraint, IMAGE_DDInsConstraint);
+  auto ins_constraint = [&](int32_t id, int32_t lid) {
+    DDParams p(base_, constraint);
+    p.Int(1, id).Text(2, "PRIMARY KEY").Int(3, 910).Int(4, 14).Int(5, 2).Int(6, 21).Int(7, 0);
+    if (lid == 0)
+      p.Null(8);
+    else
+      p.Int(8, lid);
+    return Run(constraint, p);
+  };
+  const int32_t column = Slot(SLOT_DDInsColumn, IMAGE_DDInsColumn);
+  auto ins_column = [&](const std::string& name, int32_t number, int32_t domain) {
+    DDParams p(base_, column);
+    p.Int(1, 910).TextLength(2, name.data(), static_cast<int32_t>(name.size())).Int(4, number);
+    p.Int(5, number).Int(6, 136).Text(7, "CHARACTER").Null(8).Int(9, 20);
+    p.Null(10).Null(11).Null(12).Null(13).Null(14).Text(15, "NO ").Text(16, "YES");
+    p.Int(17, 7 * number).Int(18, 21);
+    if (domain == 0)
+      p.Null(19);
+    else
+      p.Int(19, domain);
+    p.Null(20).Null(21).Int(22, 135).Int(23, 20);
+    return Run(column, p);
+  };
+  const int32_t key = Slot(SLOT_DDInsKey, IMAGE_DDInsKey);
+  auto ins_key = [&](int32_t position, const std::string& name) {
+    DDParams p(base_, key);
+    p.Int(1, 920).Int(2, 910).Int(3, position);
+    p.TextLength(4, name.data(), static_cast<int32_t>(name.size()));
+    p.Text(6, "PRIMARY KEY").Text(7, "YES").Text(8, "YES").Int(9, position);
+    return Run(key, p);
+  };
+  const int32_t reference = Slot(SLOT_DDInsRefConstraint, IMAGE_DDInsRefConstraint);
+  auto ins_reference = [&](int32_t id) {
+    DDParams p(base_, reference);
+    p.Int(1, id).Int(2, 910).Int(3, 920).Int(4, 910).Text(5, "NONE").Text(6, "CASCADE");
+    p.Text(7, "NO ACTION");
+    return Run(reference, p);
+  };
+  const int32_t privilege = Slot(SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv);
+  auto ins_privilege = [&](const std::string& kind, const std::string& grantable) {
+    DDParams p(base_, privilege);
+    p.Int(1, 910).Text(2, kind).TextLength(3, "U", 1).TextLength(5, "_SYSTEM", 7);
+    p.Text(7, grantable).Text(8, "NO ").Text(9, grantable);
+    return Run(privilege, p);
+  };
+  EXPECT_EQ(ins_table(910), 0);
+  EXPECT_EQ(ins_table(910), 2);
+  EXPECT_EQ(ins_constraint(920, 9), 0);
+  EXPECT_EQ(ins_constraint(921, 0), 0);
+  EXPECT_EQ(ins_constraint(922, 8), 1);  // no databank of logical id 8
+  EXPECT_EQ(ins_constraint(920, 0), 2);
+  EXPECT_EQ(ins_column("A", 1, 0), 0);
+  EXPECT_EQ(ins_column("B", 2, 930), 0);
+  EXPECT_EQ(ins_column("C", 3, 930), 0);
+  EXPECT_EQ(ins_column("B", 4, 0), 2);
+  EXPECT_EQ(ins_key(1, "A"), 0);
+  EXPECT_EQ(ins_key(2, "B"), 0);
+  EXPECT_EQ(ins_key(2, "B"), 2);
+  EXPECT_EQ(ins_reference(940), 0);
+  EXPECT_EQ(ins_reference(940), 2);
+  EXPECT_EQ(ins_privilege("SELECT", "NO "), 0);
+  EXPECT_EQ(ins_privilege("UPDATE", "NO "), 0);
+  EXPECT_EQ(ins_privilege("SELECT", "YES"), 0);  // present: its flags change
+  EXPECT_EQ(EndWork(0), 0);
+
+  const std::string id910 = IntField(910);
+  std::string row = ReadRow(16, id910);
+  EXPECT_EQ(row, id910 + TextField("BASE TABLE", 20) + IntField(77) + IntField(14) +
+                     std::string(21, '\xff') + TextField("YES", 3) + std::string(4, '\xff') +
+                     IntField(900));
+  row = ReadRow(15, IntField(900) + IntField(1) + IntField(9));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(21, 129), TextField("DB9", 128));
+  EXPECT_EQ(row.substr(150, 129), TextField("OWNER", 128));
+  EXPECT_EQ(row.substr(279, 6), std::string("\0d.dbf", 6));
+  EXPECT_EQ(row.substr(536, 21), TextField("TRANS", 20));
+  EXPECT_EQ(row.substr(557, 4), TextField("YES", 3));
+  EXPECT_EQ(row.substr(572), TextField("N", 2) + TextField("N", 2) + TextField("N", 2));
+  // The constraint keeps the databank id of its logical id, or NULL.
+  row = ReadRow(18, IntField(920) + TextField("PRIMARY KEY", 20) + id910);
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(35, 28), IntField(14) + IntField(2) + IntField(21) + IntField(0));
+  EXPECT_EQ(row.substr(74, 7), IntField(900));
+  row = ReadRow(18, IntField(921) + TextField("PRIMARY KEY", 20) + id910);
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(74, 7), std::string(7, '\xff'));
+  EXPECT_TRUE(ReadRow(18, IntField(922) + TextField("PRIMARY KEY", 20) + id910).empty());
+  // Columns; those of a domain have their type usage row.
+  for (const auto& [name, number, domain] :
+       {std::tuple{"A", 1, 0}, std::tuple{"B", 2, 930}, std::tuple{"C", 3, 930}}) {
+    row = ReadRow(22, id910 + TextField(name, 128));
+    ASSERT_FALSE(row.empty()) << name;
+    EXPECT_EQ(row.substr(136, 21), IntField(number) + IntField(number) + IntField(136));
+    EXPECT_EQ(row.substr(157, 31), TextField("CHARACTER", 30));
+    EXPECT_EQ(row.substr(219, 11), IntField(20, 11));
+    EXPECT_EQ(row.substr(230, 11), IntField(20, 11));
+    EXPECT_EQ(row.substr(276, 8), TextField("NO", 3) + TextField("YES", 3));
+    EXPECT_EQ(row.substr(288, 28), IntField(7 * number) + (domain ? IntField(domain) : std::string(7, '\xff')) +
+                                       IntField(21) + IntField(135));
+    const std::string usage = ReadRow(40, TextField("DOMAIN", 20) + IntField(930) + id910 +
+                                              TextField(name, 128));
+    EXPECT_EQ(usage.empty(), domain == 0) << name;
+  }
+  row = ReadRow(20, IntField(920) + id910 + IntField(2));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(21), TextField("B", 128) + TextField("PRIMARY KEY", 20) +
+                                TextField("YES", 3) + TextField("YES", 3) + IntField(2) +
+                                std::string(3, '\xff'));
+  row = ReadRow(19, IntField(940) + id910);
+  EXPECT_EQ(row.substr(14), IntField(920) + id910 + TextField("NONE", 20) +
+                                TextField("CASCADE", 20) + TextField("NO ACTION", 20));
+  const std::string select = id910 + TextField("SELECT", 20) + TextField("U", 128) + TextField("_SYSTEM", 128);
+  row = ReadRow(25, select);
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(286, 12), TextField("YES", 3) + TextField("NO", 3) + TextField("YES", 3));
+  // Rolled back, nothing of a second table stays.
+  ASSERT_EQ(BegWork(), 0);
+  table = Slot(SLOT_DDInsTable, IMAGE_DDInsTable);  // a new work block, a new slot
+  EXPECT_EQ(ins_table(911), 0);
+  EXPECT_EQ(EndWork(1), 0);
+  EXPECT_TRUE(ReadRow(16, IntField(911)).empty());
+}
+
+}  // namespace
