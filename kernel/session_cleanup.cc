@@ -150,7 +150,7 @@ int32_t SessionCleanup(int32_t* base, int32_t usr, int32_t mode) {
     Keep(&status, UpTransEndReq(base, usr));
   RunCleanupList(base, sys, usr, &status);
   ReleaseDatabanks(base, usr, &status);
-  if (Wd(base, usr, USR_XAENT) != 0) DSXARelease(base, usr, Wd(base, usr, USR_XAENT), 0);
+  DSXAEndSession(base, usr);
   Wd(base, usr, USR_XAENT_ENLIST_PENDING) = 0;
   EndTransactions(base, usr, &status);
   const int32_t userid = Wd(base, usr, USR_USERID);

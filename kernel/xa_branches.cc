@@ -349,3 +349,28 @@ bool XAFromKept(const uint8_t* kept, int32_t length, int32_t* xid) {
   std::memcpy(xid + XID_DATA, kept + XA_KEPT_HEAD_BYTES, length - XA_KEPT_HEAD_BYTES);
   return true;
 }
+
+void DSXAEndSession(int32_t* base, int32_t usr) {
+  // The branch the session works on, then the one it worked on before.
+  for (int round = 0; round < 2; ++round) {
+    const int32_t x = Wd(base, usr, USR_XAENT);
+    if (x == 0) return;
+    if (!InStorage(base, x, XAENT_WORDS)) break;
+    int32_t& state = Wd(base, x, XAENT_STATE);
+    // A branch the session owns and has not prepared ends with it: once
+    // the session is gone no operation could end it.
+    if (Wd(base, x, XAENT_USR) == usr && (state == XA_STARTED || state == XA_ACTIVE)) {
+      int32_t xid[XID_WORDS] = {};
+      xid[XID_FORMAT] = Wd(base, x, XAENT_FORMATID);
+      xid[XID_GTRID_LENGTH] = Wd(base, x, XAENT_GTRID_LENGTH);
+      xid[XID_BQUAL_LENGTH] = Wd(base, x, XAENT_BQUAL_LENGTH);
+      if (ValidId(xid)) std::memcpy(xid + XID_DATA, EntryBytes(base, x), xid[XID_GTRID_LENGTH] + xid[XID_BQUAL_LENGTH]);
+      uint8_t kept[XA_KEPT_HEAD_BYTES + XID_MAX_BYTES];
+      UpEndTransWork(base, usr, XA_END_ROLLBACK, kept, XAKeptIdentifier(xid, kept));
+      state = XA_FINISHED;
+    }
+    DSXARelease(base, usr, x, 0);
+  }
+  Wd(base, usr, USR_XAENT) = 0;
+  Wd(base, usr, USR_SAVED_XAENT) = 0;
+}

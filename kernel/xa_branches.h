@@ -89,6 +89,12 @@ void DSXAR3(int32_t* base, int32_t* request, int32_t* reply, int32_t reply_bytes
 // mode 1 only gives back a hold of a caller not attached to it.
 void DSXARelease(int32_t* base, int32_t usr, int32_t xaent, int32_t mode);
 void DSXAAttach(int32_t* base, int32_t usr, int32_t xaent, int32_t mode);
+// At logout or reset: the session's branches are released; one it owns
+// in state 50 or 51 is rolled back and finished first. A prepared branch
+// (54, 55) stays for the transaction manager.
+void DSXAEndSession(int32_t* base, int32_t usr);
+// The end code of a roll back.
+inline constexpr int32_t XA_END_ROLLBACK = 87;
 // 1 no transaction, 2 not the session's branch's (or a finished one), 3 the
 // branch is in state 50 or 55, 4 any other state.
 int32_t DSXATransKind(int32_t* base, int32_t usr);

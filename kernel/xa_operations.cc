@@ -149,7 +149,7 @@ void DSXAT3(int32_t* base, int32_t* request, const int32_t* xid) {
         break;
       }
       if (state != XA_FINISHED) {
-        EndWork(base, usr, 87, xid);
+        EndWork(base, usr, XA_END_ROLLBACK, xid);
         state = op == 9 ? XA_HEURISTIC_ROLLBACK : XA_FINISHED;
       } else if (op == 9) {
         Answer(request, XA_NO_BRANCH, XAER_NOTA);

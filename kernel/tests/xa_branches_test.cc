@@ -360,3 +360,54 @@ TEST_F(XaTest, RandomOperationsFollowTheOperationTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// At logout a branch the session owns and has not prepared is rolled back
+// and finished; a prepared one stays for the transaction manager; a branch
+// it does not own only loses the session.
+TEST_F(XaTest, SessionEndRollsBackWhatOnlyItCouldEnd) {
+  struct Case {
+    const char* name;
+    std::vector<int32_t> ops;  // run on the branch before the session ends
+    bool rolled_back;
+    int32_t state_after;  // 0: the branch is gone
+  };
+  const Case cases[] = {
+      {"active", {1}, true, 0},
+      {"started", {11}, true, 0},
+      {"prepared own", {11, 12}, false, XA_PREPARED_OWN},
+      {"suspended", {1, 4}, false, XA_SUSPENDED},
+      {"prepared", {1, 4, 5}, false, XA_PREPARED},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const int32_t usr = Session();
+    const auto x = Xid(c.name, "b", 0);
+    for (int32_t op : c.ops) {
+      auto xid = x;
+      if (op == 4 && c.state_after == XA_SUSPENDED) xid[XID_FLAGS] = TMSUSPEND;
+      ASSERT_EQ(Op(usr, op, xid), Answer(0, XA_OK)) << op;
+    }
+    g_end_codes.clear();
+    DSXAEndSession(base_, usr);
+    EXPECT_EQ(W(usr, USR_XAENT), 0);
+    EXPECT_EQ(g_end_codes, c.rolled_back ? std::vector<int32_t>{XA_END_ROLLBACK}
+                                         : std::vector<int32_t>{});
+    const int32_t b = Branch(x);
+    if (c.state_after == 0) {
+      EXPECT_EQ(b, 0);
+    } else {
+      ASSERT_NE(b, 0);
+      EXPECT_EQ(W(b, XAENT_STATE), c.state_after);
+      EXPECT_EQ(W(b, XAENT_USR), 0);
+      EXPECT_EQ(W(b, XAENT_USECOUNT), 0);
+    }
+  }
+  // A second end of the same session does nothing.
+  const int32_t usr = Session();
+  DSXAEndSession(base_, usr);
+  EXPECT_EQ(W(usr, USR_XAENT), 0);
+}
+
+}  // namespace
