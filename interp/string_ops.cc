@@ -16,21 +16,6 @@ namespace {
 
 constexpr int32_t kMaxWideChars = 5000;
 
-// A whole number from the decimal (offset, precision): 0, 1 for a null, or
-// a negative status (the decimal bad or beyond 32 bits).
-int32_t WholeNumber(const Run& run, int32_t offset, int32_t precision, int32_t* out) {
-  const value_descriptor d{offset, precision};
-  if (precision < 1 || precision > kDecimalMaxPrecision ||
-      !run.fits(offset, decimal_bytes(precision)))
-    return kDecimalBadArgument;
-  const int32_t rc = decimal_to_int(out, run.bytes(), d);
-  if (rc == kDecimalNull) return 1;
-  // Fraction digits are dropped: *out holds the whole part (0 when the
-  // number has none).
-  if (rc == kDecimalDigitsLost) return 0;
-  return rc < 0 ? rc : 0;
-}
-
 // The result (op1, maximum op2, length field op3) := the string (op4, op5,
 // op6) with `count` units from `start` on (the numbers at op7/op8 and
 // op9/op10) replaced by the string (op11, op12, op13). A null operand, a
@@ -46,8 +31,8 @@ void Paste(Run& run) {
       !run.fits(a[0], width * a[1] + 1) || !run.fits(b[0], width * b[1] + 1))
     return run.fail(kErrBadOperand);
   int32_t start = 0, count = 0, al = 0, bl = 0;
-  int32_t rc = WholeNumber(run, run.op(7), run.op(8), &start);
-  if (rc == 0) rc = WholeNumber(run, run.op(9), run.op(10), &count);
+  int32_t rc = ReadWholeNumber(run, run.op(7), run.op(8), &start);
+  if (rc == 0) rc = ReadWholeNumber(run, run.op(9), run.op(10), &count);
   if (rc < 0) return run.fail(kErrConvert);
   bool null = rc == 1 || run.at(a[0])[0] == 255 || run.at(b[0])[0] == 255;
   for (const auto& [v, length] : {std::pair{a, &al}, std::pair{b, &bl}}) {

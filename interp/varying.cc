@@ -52,6 +52,18 @@ bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field, int
   return true;
 }
 
+int32_t ReadWholeNumber(const Run& run, int32_t offset, int32_t precision, int32_t* out) {
+  const value_descriptor d{offset, precision};
+  if (precision < 1 || precision > kDecimalMaxPrecision ||
+      !run.fits(offset, decimal_bytes(precision)))
+    return kDecimalBadArgument;
+  const int32_t rc = decimal_to_int(out, run.bytes(), d);
+  if (rc == kDecimalNull) return 1;
+  // *out holds the whole part (0 when the number has none).
+  if (rc == kDecimalDigitsLost) return 0;
+  return rc < 0 ? rc : 0;
+}
+
 namespace {
 
 // The data lengths of two varying values of `width` bytes a unit: 0 with

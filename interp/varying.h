@@ -24,6 +24,11 @@ int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length);
 // makes the length field null; false when the value lies outside the storage.
 bool SetVaryingNull(Run& run, int32_t value, int32_t maximum, int32_t field, int32_t width = 1);
 
+// A whole number from the decimal (offset, precision): 0 (fraction digits
+// dropped), 1 for a null, or a negative status (the decimal bad or beyond 32
+// bits). Counts, starts and places of the string functions.
+int32_t ReadWholeNumber(const Run& run, int32_t offset, int32_t precision, int32_t* out);
+
 // CompareVaryingBytes over two (offset, maximum, length field) triples: 1
 // when either value is null, else 2, 3 or 4 as the first is less, equal or
 // greater (the common length of data bytes first, then the lengths); a
