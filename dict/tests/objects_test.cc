@@ -27,7 +27,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 15, 16, 18, 19, 20, 22, 25, 27, 32, 38, 40}); }
+  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 22, 25, 26, 27, 32, 38, 40}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -82,6 +82,69 @@ class ObjectsTest : public CatalogWorkTest {
     if (p.status() != 0) return p.status();
     int32_t pb[2] = {0, usr_};
     return DDSelectRun(base_, pb, stm, true);
+  }
+
+  // The definition services' statements, run as they will run them.
+  template <typename F>
+  int32_t Exec(int32_t slot, int32_t image, F set) {
+    const int32_t stm = Slot(slot, image);
+    DDParams p(base_, stm);
+    set(p);
+    return Run(stm, p);
+  }
+  int32_t InsDatabank(int32_t id, int32_t lid, const std::string& name) {
+    return Exec(SLOT_DDInsDatabank, IMAGE_DDInsDatabank, [&](DDParams& p) {
+      p.Int(1, id).Int(2, lid).TextLength(3, name.data(), static_cast<int32_t>(name.size()));
+      p.TextLength(5, "OWNER", 5).TextLength(7, "d.dbf", 5).Text(9, "TRANS").Text(10, "YES");
+    });
+  }
+  int32_t InsTable(int32_t id) {
+    return Exec(SLOT_DDInsTable, IMAGE_DDInsTable, [&](DDParams& p) {
+      p.Int(1, id).Text(2, "BASE TABLE").Int(3, 77).Int(4, 14).Text(5, "YES").Int(6, 900);
+    });
+  }
+  int32_t InsConstraint(int32_t id, int32_t lid, const std::string& kind = "PRIMARY KEY") {
+    return Exec(SLOT_DDInsConstraint, IMAGE_DDInsConstraint, [&](DDParams& p) {
+      p.Int(1, id).Text(2, kind).Int(3, 910).Int(4, 14).Int(5, 2).Int(6, 21).Int(7, 0);
+      if (lid == 0)
+        p.Null(8);
+      else
+        p.Int(8, lid);
+    });
+  }
+  int32_t InsColumn(const std::string& name, int32_t number, int32_t domain) {
+    return Exec(SLOT_DDInsColumn, IMAGE_DDInsColumn, [&](DDParams& p) {
+      p.Int(1, 910).TextLength(2, name.data(), static_cast<int32_t>(name.size())).Int(4, number);
+      p.Int(5, number).Int(6, 136).Text(7, "CHARACTER").Null(8).Int(9, 20);
+      p.Null(10).Null(11).Null(12).Null(13).Null(14).Text(15, "NO ").Text(16, "YES");
+      p.Int(17, 7 * number).Int(18, 21);
+      if (domain == 0)
+        p.Null(19);
+      else
+        p.Int(19, domain);
+      p.Null(20).Null(21).Int(22, 135).Int(23, 20);
+    });
+  }
+  int32_t InsKey(int32_t position, const std::string& name, int32_t key = 920) {
+    return Exec(SLOT_DDInsKey, IMAGE_DDInsKey, [&](DDParams& p) {
+      p.Int(1, key).Int(2, 910).Int(3, position);
+      p.TextLength(4, name.data(), static_cast<int32_t>(name.size()));
+      p.Text(6, "PRIMARY KEY").Text(7, "YES").Text(8, "YES").Int(9, position);
+    });
+  }
+  int32_t InsReference(int32_t id) {
+    return Exec(SLOT_DDInsRefConstraint, IMAGE_DDInsRefConstraint, [&](DDParams& p) {
+      p.Int(1, id).Int(2, 910).Int(3, 920).Int(4, 910).Text(5, "NONE").Text(6, "CASCADE");
+      p.Text(7, "NO ACTION");
+    });
+  }
+  int32_t InsTablePriv(const std::string& kind, const std::string& grantable,
+                       const std::string& grantee = "U") {
+    return Exec(SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv, [&](DDParams& p) {
+      p.Int(1, 910).Text(2, kind);
+      p.TextLength(3, grantee.data(), static_cast<int32_t>(grantee.size()));
+      p.TextLength(5, "_SYSTEM", 7).Text(7, grantable).Text(8, "NO ").Text(9, grantable);
+    });
   }
 };
 
@@ -295,85 +358,26 @@ TEST_F(ObjectsTest, SequencesAgainstAModel) {
 TEST_F(ObjectsTest, TableDefinitionRows) {
   Protocol(21);
   ASSERT_EQ(BegWork(), 0);
-  const int32_t databank = Slot(SLOT_DDInsDatabank, IMAGE_DDInsDatabank);
-  auto ins_databank = [&](int32_t id, int32_t lid, const std::string& name) {
-    DDParams p(base_, databank);
-    p.Int(1, id).Int(2, lid).TextLength(3, name.data(), static_cast<int32_t>(name.size()));
-    p.TextLength(5, "OWNER", 5).TextLength(7, "d.dbf", 5).Text(9, "TRANS").Text(10, "YES");
-    return Run(databank, p);
-  };
-  EXPECT_EQ(ins_databank(900, 9, "DB9"), 0);
-  EXPECT_EQ(ins_databank(900, 9, "DB9"), 2);
-  int32_t table = Slot(SLOT_DDInsTable, IMAGE_DDInsTable);
-  auto ins_table = [&](int32_t id) {
-    DDParams p(base_, table);
-    p.Int(1, id).Text(2, "BASE TABLE").Int(3, 77).Int(4, 14).Text(5, "YES").Int(6, 900);
-    return Run(table, p);
-  };
-  const int32_t constraint = Slot(SLOT_DDInsConstraint, IMAGE_DDInsConstraint);
-  auto ins_constraint = [&](int32_t id, int32_t lid) {
-    DDParams p(base_, constraint);
-    p.Int(1, id).Text(2, "PRIMARY KEY").Int(3, 910).Int(4, 14).Int(5, 2).Int(6, 21).Int(7, 0);
-    if (lid == 0)
-      p.Null(8);
-    else
-      p.Int(8, lid);
-    return Run(constraint, p);
-  };
-  const int32_t column = Slot(SLOT_DDInsColumn, IMAGE_DDInsColumn);
-  auto ins_column = [&](const std::string& name, int32_t number, int32_t domain) {
-    DDParams p(base_, column);
-    p.Int(1, 910).TextLength(2, name.data(), static_cast<int32_t>(name.size())).Int(4, number);
-    p.Int(5, number).Int(6, 136).Text(7, "CHARACTER").Null(8).Int(9, 20);
-    p.Null(10).Null(11).Null(12).Null(13).Null(14).Text(15, "NO ").Text(16, "YES");
-    p.Int(17, 7 * number).Int(18, 21);
-    if (domain == 0)
-      p.Null(19);
-    else
-      p.Int(19, domain);
-    p.Null(20).Null(21).Int(22, 135).Int(23, 20);
-    return Run(column, p);
-  };
-  const int32_t key = Slot(SLOT_DDInsKey, IMAGE_DDInsKey);
-  auto ins_key = [&](int32_t position, const std::string& name) {
-    DDParams p(base_, key);
-    p.Int(1, 920).Int(2, 910).Int(3, position);
-    p.TextLength(4, name.data(), static_cast<int32_t>(name.size()));
-    p.Text(6, "PRIMARY KEY").Text(7, "YES").Text(8, "YES").Int(9, position);
-    return Run(key, p);
-  };
-  const int32_t reference = Slot(SLOT_DDInsRefConstraint, IMAGE_DDInsRefConstraint);
-  auto ins_reference = [&](int32_t id) {
-    DDParams p(base_, reference);
-    p.Int(1, id).Int(2, 910).Int(3, 920).Int(4, 910).Text(5, "NONE").Text(6, "CASCADE");
-    p.Text(7, "NO ACTION");
-    return Run(reference, p);
-  };
-  const int32_t privilege = Slot(SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv);
-  auto ins_privilege = [&](const std::string& kind, const std::string& grantable) {
-    DDParams p(base_, privilege);
-    p.Int(1, 910).Text(2, kind).TextLength(3, "U", 1).TextLength(5, "_SYSTEM", 7);
-    p.Text(7, grantable).Text(8, "NO ").Text(9, grantable);
-    return Run(privilege, p);
-  };
-  EXPECT_EQ(ins_table(910), 0);
-  EXPECT_EQ(ins_table(910), 2);
-  EXPECT_EQ(ins_constraint(920, 9), 0);
-  EXPECT_EQ(ins_constraint(921, 0), 0);
-  EXPECT_EQ(ins_constraint(922, 8), 1);  // no databank of logical id 8
-  EXPECT_EQ(ins_constraint(920, 0), 2);
-  EXPECT_EQ(ins_column("A", 1, 0), 0);
-  EXPECT_EQ(ins_column("B", 2, 930), 0);
-  EXPECT_EQ(ins_column("C", 3, 930), 0);
-  EXPECT_EQ(ins_column("B", 4, 0), 2);
-  EXPECT_EQ(ins_key(1, "A"), 0);
-  EXPECT_EQ(ins_key(2, "B"), 0);
-  EXPECT_EQ(ins_key(2, "B"), 2);
-  EXPECT_EQ(ins_reference(940), 0);
-  EXPECT_EQ(ins_reference(940), 2);
-  EXPECT_EQ(ins_privilege("SELECT", "NO "), 0);
-  EXPECT_EQ(ins_privilege("UPDATE", "NO "), 0);
-  EXPECT_EQ(ins_privilege("SELECT", "YES"), 0);  // present: its flags change
+  EXPECT_EQ(InsDatabank(900, 9, "DB9"), 0);
+  EXPECT_EQ(InsDatabank(900, 9, "DB9"), 2);
+  EXPECT_EQ(InsTable(910), 0);
+  EXPECT_EQ(InsTable(910), 2);
+  EXPECT_EQ(InsConstraint(920, 9), 0);
+  EXPECT_EQ(InsConstraint(921, 0), 0);
+  EXPECT_EQ(InsConstraint(922, 8), 1);  // no databank of logical id 8
+  EXPECT_EQ(InsConstraint(920, 0), 2);
+  EXPECT_EQ(InsColumn("A", 1, 0), 0);
+  EXPECT_EQ(InsColumn("B", 2, 930), 0);
+  EXPECT_EQ(InsColumn("C", 3, 930), 0);
+  EXPECT_EQ(InsColumn("B", 4, 0), 2);
+  EXPECT_EQ(InsKey(1, "A"), 0);
+  EXPECT_EQ(InsKey(2, "B"), 0);
+  EXPECT_EQ(InsKey(2, "B"), 2);
+  EXPECT_EQ(InsReference(940), 0);
+  EXPECT_EQ(InsReference(940), 2);
+  EXPECT_EQ(InsTablePriv("SELECT", "NO "), 0);
+  EXPECT_EQ(InsTablePriv("UPDATE", "NO "), 0);
+  EXPECT_EQ(InsTablePriv("SELECT", "YES"), 0);  // present: its flags change
   EXPECT_EQ(EndWork(0), 0);
 
   const std::string id910 = IntField(910);
@@ -428,10 +432,201 @@ TEST_F(ObjectsTest, TableDefinitionRows) {
   EXPECT_EQ(row.substr(286, 12), TextField("YES", 3) + TextField("NO", 3) + TextField("YES", 3));
   // Rolled back, nothing of a second table stays.
   ASSERT_EQ(BegWork(), 0);
-  table = Slot(SLOT_DDInsTable, IMAGE_DDInsTable);  // a new work block, a new slot
-  EXPECT_EQ(ins_table(911), 0);
+  EXPECT_EQ(InsTable(911), 0);
   EXPECT_EQ(EndWork(1), 0);
   EXPECT_TRUE(ReadRow(16, IntField(911)).empty());
+}
+
+// The reads of a table definition against the rows written: privileges of
+// the grantee and of PUBLIC, columns by number, place and name, keys and
+// their columns, databanks by name, id and all; the table's integers
+// rewritten with its primary key's length.
+TEST_F(ObjectsTest, ReadsOfATableDefinition) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsDatabank(900, 9, "DB9"), 0);
+  ASSERT_EQ(InsDatabank(901, 8, "DB8"), 0);
+  ASSERT_EQ(InsObject(900, 1, "", "DB9"), 0);
+  ASSERT_EQ(InsTable(910), 0);
+  ASSERT_EQ(InsConstraint(920, 0), 0);
+  ASSERT_EQ(InsConstraint(921, 9, "UNIQUE"), 0);
+  ASSERT_EQ(InsConstraint(923, 0, "INDEX"), 0);
+  ASSERT_EQ(InsConstraint(924, 0, "CHECK"), 0);
+  ASSERT_EQ(InsColumn("A", 1, 0), 0);
+  ASSERT_EQ(InsColumn("B", 2, 930), 0);
+  ASSERT_EQ(InsColumn("C", 3, 0), 0);
+  ASSERT_EQ(InsKey(1, "A"), 0);
+  ASSERT_EQ(InsKey(2, "B"), 0);
+  ASSERT_EQ(InsTablePriv("SELECT", "NO "), 0);
+  ASSERT_EQ(InsTablePriv("UPDATE", "YES"), 0);
+  ASSERT_EQ(InsTablePriv("INSERT", "YES", "PUBLIC"), 0);
+  ASSERT_EQ(InsTablePriv("INSERT", "NO ", "V"), 0);
+  auto column_priv = [&](const std::string& column, const std::string& grantee) {
+    return Exec(SLOT_DDInsColumnPriv, IMAGE_DDInsColumnPriv, [&](DDParams& p) {
+      p.Int(1, 910).Text(2, "UPDATE").TextLength(3, grantee.data(), static_cast<int32_t>(grantee.size()));
+      p.TextLength(5, "G", 1).TextLength(7, column.data(), static_cast<int32_t>(column.size()));
+      p.Text(9, "NO ").Text(10, "NO ");
+    });
+  };
+  EXPECT_EQ(column_priv("A", "U"), 0);
+  EXPECT_EQ(column_priv("B", "PUBLIC"), 0);
+  EXPECT_EQ(column_priv("A", "U"), 0);  // present: updated
+
+  auto col_int = [&](int32_t stm, int32_t n) {
+    int32_t status = 0, v = -1;
+    DSGetColInt(base_, &status, stm, n, &v);
+    EXPECT_EQ(status, 0) << n;
+    return v;
+  };
+  auto col_text = [&](int32_t stm, int32_t n, std::size_t width) {
+    int32_t status = 0;
+    std::string t(width + 1, '\0');
+    DSGetColChar(base_, &status, stm, n, reinterpret_cast<uint8_t*>(t.data()), 0);
+    EXPECT_EQ(status, 0) << n;
+    t.resize(width);
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    return t;
+  };
+  // Table privileges: (status, a, b).
+  struct Priv {
+    const char* kind;
+    const char* grantee;
+    int32_t status, a, b;
+  } privs[] = {{"SELECT", "U", 0, 1, 0}, {"UPDATE", "U", 0, 1, 1}, {"INSERT", "U", 0, 2, 1},
+               {"INSERT", "V", 0, 1, 0}, {"DELETE", "U", 1, 0, 0}, {"SELECT", "W", 1, 0, 0},
+               {"INSERT", "W", 0, 2, 1}};
+  const int32_t chk = Slot(SLOT_DDChkTablePriv, IMAGE_DDChkTablePriv);
+  for (const Priv& c : privs) {
+    DDParams p(base_, chk);
+    p.Int(1, 910).Text(2, c.kind).TextLength(3, c.grantee, static_cast<int32_t>(std::strlen(c.grantee)));
+    ASSERT_EQ(Run(chk, p), c.status) << c.kind << c.grantee;
+    if (c.status != 0) continue;
+    EXPECT_EQ(col_int(chk, 1), c.a) << c.kind << c.grantee;
+    EXPECT_EQ(col_int(chk, 2), c.b) << c.kind << c.grantee;
+  }
+  const int32_t chk_col = Slot(SLOT_DDChkColumnPriv, IMAGE_DDChkColumnPriv);
+  for (auto [column, grantee, held] : {std::tuple{"A", "U", 1}, std::tuple{"B", "U", 2},
+                                       std::tuple{"C", "U", 0}, std::tuple{"A", "X", 0}}) {
+    DDParams p(base_, chk_col);
+    p.Int(1, 910).Text(2, "UPDATE").TextLength(3, column, 1).TextLength(5, grantee, 1);
+    ASSERT_EQ(Run(chk_col, p), held == 0 ? 1 : 0) << column << grantee;
+    if (held != 0) EXPECT_EQ(col_int(chk_col, 1), held);
+  }
+  // Columns by number, by place and by name.
+  const int32_t get = Slot(SLOT_DDGetColumn, IMAGE_DDGetColumn);
+  struct Lookup {
+    int32_t number, place;
+    const char* name;
+    const char* found;
+  } lookups[] = {{2, 0, "", "B"}, {0, 3, "", "C"}, {0, 0, "A", "A"}, {4, 0, "", nullptr},
+                 {0, 4, "", nullptr}, {0, 0, "D", nullptr}};
+  for (const Lookup& l : lookups) {
+    DDParams p(base_, get);
+    p.Int(1, 910);
+    if (l.number != 0) p.Int(2, l.number); else p.Null(2);
+    p.TextLength(3, l.name, static_cast<int32_t>(std::strlen(l.name)));
+    if (l.place != 0) p.Int(5, l.place); else p.Null(5);
+    ASSERT_EQ(Run(get, p), l.found ? 0 : 1) << l.number << l.place << l.name;
+    if (l.found == nullptr) continue;
+    EXPECT_EQ(col_text(get, 1, 128), l.found);
+    const int32_t number = l.found[0] - 'A' + 1;
+    EXPECT_EQ(col_int(get, 2), number);
+    EXPECT_EQ(col_text(get, 3, 30), "CHARACTER");
+    EXPECT_EQ(col_int(get, 13), 7 * number);
+    EXPECT_EQ(col_int(get, 18), number);
+  }
+  // The compiler's lookup, prepared in a slot of its own here.
+  const int32_t cmp = Slot(134, IMAGE_DDCmpColumns);
+  for (auto [number, name, found] : {std::tuple{3, "", "C"}, std::tuple{0, "B", "B"},
+                                     std::tuple{9, "", ""}}) {
+    DDParams p(base_, cmp);
+    p.Int(1, 910);
+    if (number != 0) p.Int(2, number); else p.Null(2);
+    p.TextLength(3, name, static_cast<int32_t>(std::strlen(name)));
+    ASSERT_EQ(Run(cmp, p), *found ? 0 : 1) << number << name;
+    if (*found == '\0') continue;
+    EXPECT_EQ(col_text(cmp, 1, 128), found);
+    EXPECT_EQ(col_int(cmp, 17), 7 * (found[0] - 'A' + 1));
+  }
+  // Keys of the table: not its primary key, nor its checks.
+  {
+    const int32_t keys = Slot(SLOT_DDCurKeys, IMAGE_DDCurKeys);
+    DDParams p(base_, keys);
+    p.Int(1, 910);
+    std::vector<std::pair<int32_t, std::string>> got;
+    int32_t pb[2] = {0, usr_};
+    for (int32_t rc = Run(keys, p); rc == 0 && got.size() < 10; rc = DDSelectRun(base_, pb, keys, false))
+      got.emplace_back(col_int(keys, 2), col_text(keys, 1, 20));
+    EXPECT_EQ(got, (std::vector<std::pair<int32_t, std::string>>{{921, "UNIQUE"}, {923, "INDEX"}}));
+  }
+  // The columns of a key.
+  const int32_t key_column = Slot(SLOT_DDGetKeyColumn, IMAGE_DDGetKeyColumn);
+  for (int32_t place : {1, 2, 3}) {
+    DDParams p(base_, key_column);
+    p.Int(1, 920).Int(2, 910).Int(3, place);
+    ASSERT_EQ(Run(key_column, p), place == 3 ? 1 : 0) << place;
+    if (place == 3) continue;
+    EXPECT_EQ(col_text(key_column, 1, 3), "YES");
+    EXPECT_EQ(col_text(key_column, 9, 128), place == 1 ? "A" : "B");
+    EXPECT_EQ(col_int(key_column, 10), place);
+  }
+  // Databanks: by name, by id, all.
+  const int32_t databanks = Slot(SLOT_DDCurDatabank, IMAGE_DDCurDatabank);
+  auto walk = [&](int32_t id, const std::string& name) {
+    DDParams p(base_, databanks);
+    if (id != 0) p.Int(1, id); else p.Null(1);
+    if (name.empty()) p.Null(2).Null(3); else p.TextLength(2, name.data(), static_cast<int32_t>(name.size()));
+    std::vector<std::string> got;
+    int32_t pb[2] = {0, usr_};
+    int32_t rc = Run(databanks, p);
+    for (; rc == 0 && got.size() < 10; rc = DDSelectRun(base_, pb, databanks, false)) {
+      uint8_t stamp[28] = {};
+      int32_t status = 0;
+      DSGetColChar(base_, &status, databanks, 12, stamp, 0);
+      got.push_back(std::to_string(col_int(databanks, 1)) + col_text(databanks, 2, 128) +
+                    col_text(databanks, 4, 20) + std::to_string(col_int(databanks, 7)) +
+                    (status == 0 ? "+" : "-"));
+    }
+    EXPECT_EQ(rc, 1);
+    return got;
+  };
+  EXPECT_EQ(walk(0, "DB9"), (std::vector<std::string>{"900DB9TRANS9+"}));
+  EXPECT_EQ(walk(901, ""), (std::vector<std::string>{"901DB8TRANS8-"}));
+  EXPECT_EQ(walk(0, ""), (std::vector<std::string>{"900DB9TRANS9+", "901DB8TRANS8-"}));
+  EXPECT_EQ(walk(0, "DB7"), (std::vector<std::string>{}));
+  // Views and links.
+  auto view = [&](int32_t id) {
+    return Exec(SLOT_DDInsView, IMAGE_DDInsView, [&](DDParams& p) {
+      const uint8_t text[6] = {0, 0, 'V', 0, 0, 'W'};
+      p.Int(1, id).Text(2, "CASCADED").Text(3, "YES").Text(4, "NO ");
+      int32_t status = 0;
+      DSSetParNVar(base_, &status, Slot(SLOT_DDInsView, IMAGE_DDInsView), 5, text, 0, 2);
+      EXPECT_EQ(status, 0);
+    });
+  };
+  EXPECT_EQ(view(950), 0);
+  EXPECT_EQ(view(950), 2);
+  auto link = [&](int32_t id) {
+    return Exec(SLOT_DDInsBaseLink, IMAGE_DDInsBaseLink, [&](DDParams& p) { p.Int(1, id).Int(2, 910); });
+  };
+  EXPECT_EQ(link(951), 0);
+  EXPECT_EQ(link(951), 2);
+  // The table's integers and its primary key's length.
+  auto ints = [&](int32_t id) {
+    return Exec(SLOT_DDUpdTableInts, IMAGE_DDUpdTableInts, [&](DDParams& p) {
+      p.Int(1, id).Int(2, 30).Int(3, 100).Int(4, 0).Int(5, 3);
+    });
+  };
+  EXPECT_EQ(ints(910), 0);
+  EXPECT_EQ(ints(912), 1);
+  EXPECT_EQ(EndWork(0), 0);
+  const std::string table = ReadRow(16, IntField(910));
+  EXPECT_EQ(table.substr(35, 28), IntField(30) + IntField(100) + IntField(0) + IntField(3));
+  const std::string pk = ReadRow(18, IntField(920) + TextField("PRIMARY KEY", 20) + IntField(910));
+  EXPECT_EQ(pk.substr(35, 7), IntField(30));
+  const std::string unique = ReadRow(18, IntField(921) + TextField("UNIQUE", 20) + IntField(910));
+  EXPECT_EQ(unique.substr(35, 7), IntField(14));
+  EXPECT_EQ(ReadRow(17, IntField(950)).substr(36, 7), std::string("\0\0\0V\0\0W", 7));
 }
 
 }  // namespace
