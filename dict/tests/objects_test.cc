@@ -510,7 +510,9 @@ TEST_F(ObjectsTest, ReadsOfATableDefinition) {
     DDParams p(base_, chk_col);
     p.Int(1, 910).Text(2, "UPDATE").TextLength(3, column, 1).TextLength(5, grantee, 1);
     ASSERT_EQ(Run(chk_col, p), held == 0 ? 1 : 0) << column << grantee;
-    if (held != 0) EXPECT_EQ(col_int(chk_col, 1), held);
+    if (held != 0) {
+      EXPECT_EQ(col_int(chk_col, 1), held);
+    }
   }
   // Columns by number, by place and by name.
   const int32_t get = Slot(SLOT_DDGetColumn, IMAGE_DDGetColumn);
