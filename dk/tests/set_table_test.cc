@@ -616,3 +616,70 @@ TEST_F(SetTableTest, AReadAlongsideAppendsSkipsNoRecord) {
 }
 
 }  // namespace
+
+namespace {
+
+// The restart's end of a last data page whose write was cut short: the page
+// ends at the first record its length words do not frame (written at once),
+// the records before it read back and appends go on behind them; a sound set
+// and damage outside the last page are left as they are.
+TEST_F(SetTableTest, TheLastDataPageEndsAtItsLastSoundRecord) {
+  struct Case {
+    const char* what;
+    int32_t record;  // the record damaged, -1 none
+    int32_t word;    // its word damaged: 0 the first length word, -1 the last
+    int32_t answer;
+  };
+  const Case cases[] = {
+      {"sound", -1, 0, 0},
+      {"first length word of the last page's second record", 9, 0, 1},
+      {"last length word of the last page's first record", 8, -1, 1},
+      {"a record of an earlier page", 1, 0, 0},
+  };
+  int32_t tbl = kTbl + 60;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t t = MakeSet(2048, 2048, tbl++);
+    std::vector<std::vector<int32_t>> model;
+    std::vector<Appended> at;
+    for (int32_t i = 0; i < 10; ++i) {
+      model.push_back(Record(100, i));
+      at.push_back(Append(t, model.back(), 0, 2048));
+      ASSERT_EQ(at.back().rc, 0);
+    }
+    // Four records of 102 words a page: records 8 and 9 are on the last.
+    ASSERT_EQ(at[8].page, at[9].page);
+    ASSERT_NE(at[7].page, at[8].page);
+    const int32_t last_page = at[9].page, old_end = at[9].end;
+    if (c.record >= 0) {
+      const Appended& a = at[c.record];
+      const int32_t buffer = Get(databank_, a.page, 2048, GET_UPDATE);
+      ASSERT_GT(buffer, 0);
+      PageWords(buffer)[c.word == 0 ? a.end - 102 : a.end - 1] = 0;
+      DKPUT0(PUT_CHANGED, buffer);
+    }
+    std::vector<int32_t> b = Block(t, 2048);
+    EXPECT_EQ(DKEndSetAtSoundRecord(b), c.answer);
+    if (c.answer == 1) {
+      const int32_t end = at[c.record].end - 102;
+      EXPECT_EQ(b[SETRQ_PAGE], last_page);
+      EXPECT_EQ(b[SETRQ_POSITION], end);
+      EXPECT_EQ(b[SETRQ_LENGTH], old_end);
+      EXPECT_EQ(FileWord("sets", last_page, SETDATA_END), end);
+      model.resize(static_cast<size_t>(c.record));
+      model.push_back(Record(7, 77));
+      ASSERT_EQ(Append(t, model.back(), 0, 2048).rc, 0);
+    }
+    if (c.record >= 0 && c.answer == 0) {
+      std::vector<int32_t> r = Block(t, 2048);
+      r[SETRQ_PAGE] = at[c.record - 1].page;
+      r[SETRQ_POSITION] = at[c.record - 1].end - 102;
+      EXPECT_EQ(DKGXN0(r), -65);
+      continue;
+    }
+    EXPECT_EQ(ReadAll(t, true, 2048), model);
+    EXPECT_EQ(ReadAll(t, false, 2048), model);
+  }
+}
+
+}  // namespace
