@@ -6,7 +6,9 @@
 #   scripts/dk_kill_series.sh [kills] [seconds] [seed]
 # Defaults: 1000 kills, at most 1800 seconds, a seed from the clock. Uses the
 # test program in build/ (built by scripts/test.sh or cmake --build build).
-# Ends with a line: kills, transactions reported committed, lost, half-visible.
+# Ends with a line: kills, transactions reported committed, lost, half-visible,
+# and the restarts that ended the commit set's last data page at its last sound
+# record (a write the kill cut short).
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)

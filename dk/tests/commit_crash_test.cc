@@ -231,6 +231,16 @@ class CommitCrashTest : public RestartCrashTest {
     return text;
   }
 
+  // The restart's ends of the commit set's last data page at its last sound
+  // record, among the errors logged.
+  int EndedAtSoundRecord() {
+    int ended = 0;
+    for (const LogRecord& r : log_.records)
+      ended += r.lines.size() > 1 &&
+               r.lines[1].find("-16205 in function DKRST1") != std::string::npos;
+    return ended;
+  }
+
   // The check of every page of both databanks, as after a crash.
   void ExpectVerified() {
     for (int32_t entry : {db_, trans_}) {
@@ -407,7 +417,7 @@ FaultFileSystem::CrashPlan Plan(FaultFileSystem& fs, int number) {
 }
 
 // What the server process writes to its pipe: two words, a kind and a value.
-enum Message : int32_t { kCommitted, kPresent, kChanges, kTearable };
+enum Message : int32_t { kCommitted, kPresent, kChanges, kTearable, kEnded };
 
 // Run in a process of its own by the tests below (it is skipped otherwise):
 // opens the databanks in DK_CRASH_DIR (the restart after the last crash),
@@ -448,6 +458,7 @@ TEST_F(CommitCrashTest, ChildCommits) {
     std::fprintf(stderr, "%s\n", what.c_str());
     std::_Exit(6);
   }
+  send(kEnded, EndedAtSoundRecord());
   send(kPresent, present);
   StartBackground(2);
   const int before = fault_.changes();
@@ -547,6 +558,7 @@ class ServerProcess {
   int reports() const { return reports_; }
   int changes() const { return changes_; }  // of a stream that ended
   int tearable() const { return tearable_; }  // writes a tear counts, of a stream that ended
+  int ended() const { return ended_; }  // pages its restart ended at their last sound record
   int exit_status() const { return exit_; }  // -1 when it was killed
 
  private:
@@ -556,6 +568,7 @@ class ServerProcess {
     if (m[0] == kPresent) present_ = m[1];
     if (m[0] == kChanges) changes_ = m[1];
     if (m[0] == kTearable) tearable_ = m[1];
+    if (m[0] == kEnded) ended_ = m[1];
     if (m[0] == kCommitted) {
       last_ = m[1];
       ++reports_;
@@ -565,7 +578,7 @@ class ServerProcess {
   pid_t pid_ = -1;
   int fd_ = -1;
   int32_t present_ = -2, last_ = -1;
-  int reports_ = 0, changes_ = -1, tearable_ = -1, exit_ = 0;
+  int reports_ = 0, changes_ = -1, tearable_ = -1, ended_ = 0, exit_ = 0;
 };
 
 // -- The power cut -------------------------------------------------------------
@@ -638,9 +651,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
     cut_short += server.exit_status() == 9;
     log_.records.clear();
     ASSERT_EQ(Reopen(), 0) << Logged();
-    for (const LogRecord& r : log_.records)
-      ended_at_sound_record += r.lines.size() > 1 &&
-                               r.lines[1].find("-16205 in function DKRST1") != std::string::npos;
+    ended_at_sound_record += EndedAtSoundRecord();
     std::string what;
     const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, kTransactions - 1),
                                   &what);
@@ -702,7 +713,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
     ~Uninstall() { mdr_install_file_system(fs); }
   } uninstall{&fault_};
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  int kills = 0, reported_total = 0, lost = 0, half = 0;
+  int kills = 0, reported_total = 0, lost = 0, half = 0, ended = 0;
   // Transactions 0..m are on disk for an m from low to high.
   int32_t low = -1, high = -1;
   for (; kills < rounds && std::chrono::steady_clock::now() < end; ++kills) {
@@ -726,6 +737,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
         << "the server ended by itself (3: its restart failed, see stderr; 7: it wrote a set "
            "data page unsound; 8: a buffer changed while written)";
     reported_total += server.reports();
+    ended += server.ended();
     if (server.reports() > 0) {
       low = server.last();
       high = low + 1;
@@ -745,6 +757,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
     }
     log_.records.clear();
     ASSERT_EQ(Reopen(), 0) << Logged() << testing::PrintToString(checking.faults());
+    ended += EndedAtSoundRecord();
     std::string what;
     const int32_t m = PresentUpTo(low, high, &what);
     if (m < -1) {
@@ -758,8 +771,10 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
     CloseDatabanks();
   }
   for (const std::string& f : checking.faults()) ADD_FAILURE() << f;
-  std::printf("kills %d, transactions reported committed %d, lost %d, half-visible %d\n", kills,
-              reported_total, lost, half);
+  std::printf(
+      "kills %d, transactions reported committed %d, lost %d, half-visible %d, commit-set pages "
+      "ended at their last sound record %d\n",
+      kills, reported_total, lost, half, ended);
 }
 
 }  // namespace
