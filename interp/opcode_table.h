@@ -117,7 +117,7 @@ inline constexpr OpcodeInfo kOpcodes[kOpcodeCount + 1] = {
     {"MVB", 4, 0, OpFamily::kMove, "vvl"},                // 55
     {"NN2", 9, -1, OpFamily::kLevel2, "cvvlnddw"},        // 56
     {"CB2", 1, 0, OpFamily::kNone, ""},                   // 57
-    {"RP2", 8, -1, OpFamily::kLevel2, "nnnnlnn"},         // 58
+    {"RP2", 8, -1, OpFamily::kLevel2, "ntnnlnn"},         // 58
     {"MV2", 4, -1, OpFamily::kLevel2, "vvl"},             // 59
     {"CC2", 9, -1, OpFamily::kLevel2, "cvpllddn"},        // 60
     {"CN2", 9, -1, OpFamily::kLevel2, "cvvllddn"},        // 61

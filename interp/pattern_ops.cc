@@ -1,7 +1,7 @@
-// LIKE tests: MCF/MCT on a fixed character value, MVF/MVT on a varying one
-// and MUF/MUT on a varying wide-character value, each against a compiled
-// pattern program whose kernel storage block a storage word names. The
-// matchers are record access's, reached through the record service table.
+// LIKE tests: MCF/MCT (and the pattern branches SMF/SMT) on a fixed character value, MVF/MVT on a
+// varying one and MUF/MUT on a varying wide-character value, each against a compiled pattern
+// program whose kernel storage block a storage word names. The matchers are record access's,
+// reached through the record service table.
 #include "interp/record_services.h"
 #include "interp/run_state.h"
 #include "interp/varying.h"
@@ -73,8 +73,12 @@ void LikeVarying(Run& run) {  // MVF, MVT, MUF, MUT: op4 length field, op5 patte
 }  // namespace
 
 void InstallPatternOps(Instruction t[]) {
-  t[22] = LikeFixed<false>;           // MCF
-  t[23] = LikeFixed<true>;            // MCT
+  t[22] = LikeFixed<false>;  // MCF
+  t[23] = LikeFixed<true>;   // MCT
+  // The pattern branches of the key-range family take MCF's and MCT's
+  // operands: a null pattern or value never holds.
+  t[67] = LikeFixed<false>;           // SMF
+  t[68] = LikeFixed<true>;            // SMT
   t[78] = LikeVarying<false, false>;  // MVF
   t[79] = LikeVarying<false, true>;   // MVT
   t[198] = LikeVarying<true, false>;  // MUF

@@ -217,7 +217,7 @@ const BadText kBadTexts[] = {
     {"code\n BEG\n MVC -4, 1, 8, 1\n", "bad.zasm:3: operand '-4' out of range"},
     {"code\n BEG\n MTV 8, 2, -2, 16, 2, -1\n", "bad.zasm:3: operand '-2' out of range"},
     {"code\n BEG\n GNR 0, 0\n", "bad.zasm:3: operand '0' out of range"},
-    {"code\n BEG\n RP2 0, 0, 0, 0, 0, 0, 8, 5\n",
+    {"code\n BEG\n RP2 0, 1, 0, 0, 0, 0, 8, 5\n",
      "bad.zasm:3: RP2's operand 7 must be its length, 9"},
     {"code\n BEG\n RP2 0, 0, 0, 0, 0, 8\n", "bad.zasm:3: RP2 takes 7 or more operands, not 6"},
 };
