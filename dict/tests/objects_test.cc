@@ -537,19 +537,6 @@ TEST_F(ObjectsTest, ReadsOfATableDefinition) {
     EXPECT_EQ(col_int(get, 13), 7 * number);
     EXPECT_EQ(col_int(get, 18), number);
   }
-  // The compiler's lookup, prepared in a slot of its own here.
-  const int32_t cmp = Slot(134, IMAGE_DDCmpColumns);
-  for (auto [number, name, found] : {std::tuple{3, "", "C"}, std::tuple{0, "B", "B"},
-                                     std::tuple{9, "", ""}}) {
-    DDParams p(base_, cmp);
-    p.Int(1, 910);
-    if (number != 0) p.Int(2, number); else p.Null(2);
-    p.TextLength(3, name, static_cast<int32_t>(std::strlen(name)));
-    ASSERT_EQ(Run(cmp, p), *found ? 0 : 1) << number << name;
-    if (*found == '\0') continue;
-    EXPECT_EQ(col_text(cmp, 1, 128), found);
-    EXPECT_EQ(col_int(cmp, 17), 7 * (found[0] - 'A' + 1));
-  }
   // Keys of the table: not its primary key, nor its checks.
   {
     const int32_t keys = Slot(SLOT_DDCurKeys, IMAGE_DDCurKeys);
