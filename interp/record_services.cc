@@ -31,6 +31,10 @@ int32_t MatchPattern(int32_t* base, int32_t block, ConstByteSpan storage, int32_
                      int32_t length) {
   int32_t* program = PatternBlock(base, block);
   if (program == nullptr) return PAT_BAD_PROGRAM;
+  // Literal base 1: the literals lie in the statement's storage; any other
+  // names the word of the program where a compiled copy of the text begins.
+  if (program[PAT_LITERAL_BASE] != 1)
+    return DUMatchPattern4(program, program + program[PAT_SIZE], storage, offset, length);
   return DUMatchPattern2(program, program + program[PAT_SIZE], storage, offset, length);
 }
 int32_t MatchPatternWide(int32_t* base, int32_t block, ConstByteSpan storage, int32_t offset,
