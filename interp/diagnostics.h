@@ -35,3 +35,26 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
                          const ConditionRun& run);
 
 }  // namespace interp
+
+namespace interp {
+
+// The most substitution text a diagnostics record delivers.
+inline constexpr int32_t kDiagTextMax = 588;
+
+// One record for the client. block: [0] condition number in, the next
+// number out (0 after the last record); [1] the session (0: the system's
+// return vector); [2] the native code out (-14043 for a packed SQLSTATE).
+// *position, *length and `text` (at least 588 bytes) out: the substitution
+// text without item letters, or the log record reference of the return
+// vector for record 1 without text and without records.
+void DSGetDiagRecord(int32_t* base, int32_t* block, int32_t* position, int32_t* length,
+                     char* text);
+
+// The text that names the log record of a 12-word return vector: the
+// databank, the table, the opcode and the program counter, as its bit
+// vector announces them, separated by byte 255; appended to text[*length ..]
+// within `capacity`.
+void DSLogRecText(int32_t* base, int32_t usr, const int32_t* rvec, char* text, int32_t capacity,
+                  int32_t* length);
+
+}  // namespace interp

@@ -1,9 +1,13 @@
 // GET DIAGNOSTICS (see diagnostics.h).
+#include <algorithm>
+#include <iterator>
 #include <cstring>
 #include <string>
 
 #include "interp/diagnostics.h"
+#include "interp/message_statements.h"
 #include "interp/program_layout.h"
+#include "interp/request_services.h"
 #include "kernel/control_blocks.h"
 #include "kernel/diagnostics_area.h"
 #include "kernel/system_block.h"
@@ -15,7 +19,7 @@ namespace {
 
 constexpr int32_t kErrBadConditionNumber = -14651;
 constexpr int32_t kErrUnknownItem = -16183;
-constexpr int32_t kPackedNative = -14043;
+constexpr int32_t kMessageMax = 8000;
 
 int32_t FindRecord(int32_t* base, int32_t usr, int32_t number) {
   for (int32_t r = usr + USR_DIA_NEXT, steps = 0; r != 0 && steps < (1 << 16);
@@ -32,6 +36,50 @@ std::string StatementKind(int32_t type) {
   if (type >= kProgUpdateOne && type <= kProgUpdateAll) return "UPDATE";
   if (type >= kProgDeleteOne && type <= kProgDeleteAll) return "DELETE";
   return "CALL";
+}
+
+// Catalog names by object kind: the first or the second name field of the
+// lookup, trailing blanks dropped; empty when nothing is found.
+constexpr int32_t kNameBytes = 128;
+struct NameItem {
+  int32_t item, kind, id_field, second_field;  // record words (0: none)
+  bool second_name;
+};
+constexpr int32_t kRec(int32_t usr_field) {
+  return usr_field - USR_DIA_NEXT;
+}
+constexpr NameItem kNameItems[] = {
+    {12, -2, kRec(USR_DIA_TABLE_SYSID), 0, false},
+    {13, -2, kRec(USR_DIA_TABLE_SYSID), 0, true},
+    {14, -5, kRec(USR_DIA_TABLE_SYSID), kRec(USR_DIA_COLUMN_NUMBER), false},
+    {16, -4, kRec(USR_DIA_TRIGGER_SYSID), 0, false},
+    {17, -4, kRec(USR_DIA_TRIGGER_SYSID), 0, true},
+    {19, -4, kRec(USR_DIA_ROUTINE_SYSID), 0, false},
+    {20, -4, kRec(USR_DIA_ROUTINE_SYSID), 0, true},
+    {21, -8, kRec(USR_DIA_ROUTINE_SYSID), 0, false},
+    {22, -6, kRec(USR_DIA_ROUTINE_SYSID), kRec(USR_DIA_PARAMETER_NUMBER), false},
+    {24, -4, kRec(USR_DIA_CONSTRAINT_SYSID), 0, false},
+    {25, -4, kRec(USR_DIA_CONSTRAINT_SYSID), 0, true},
+};
+
+std::string Trimmed(const char* s, int32_t n) {
+  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+  return std::string(s, static_cast<size_t>(n));
+}
+
+// 0 with the name in *text, or the lookup's failure.
+int32_t ObjectName(int32_t* base, int32_t usr, int32_t record, const NameItem& n,
+                   std::string* text) {
+  if (record == 0) return 0;
+  const auto f = RequestServices().object_name;
+  if (f == nullptr) return kErrServiceAbsent;
+  char names[3 * kNameBytes];
+  std::memset(names, ' ', sizeof names);
+  const int32_t second = n.second_field != 0 ? Wd(base, record, n.second_field) : 0;
+  const int32_t rc = f(base, usr, n.kind, Wd(base, record, n.id_field), second, names);
+  if (rc < 0) return rc;
+  if (rc == 0) *text = Trimmed(names + (n.second_name ? kNameBytes : 0), kNameBytes);
+  return 0;
 }
 
 std::string StateOf(ConditionSite& site, int32_t native) {
@@ -111,10 +159,49 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
       }
       break;
     }
-    default:
-      if ((item >= 12 && item <= 25) || (item >= 28 && item <= 29) || (item >= 34 && item <= 37))
-        return kErrServiceAbsent;
-      return kErrUnknownItem;
+    case 28: {
+      const int32_t n = Wd(base, usr, USR_CONNECTION_NAME_LENGTH);
+      if (n > 0 && n <= kNameBytes)
+        text.assign(reinterpret_cast<const char*>(&Wd(base, usr, USR_CONNECTION_NAME)),
+                    static_cast<size_t>(n));
+      break;
+    }
+    case 29: {
+      const int32_t sys = KernelSys(base);
+      if (sys != 0) text = Trimmed(reinterpret_cast<const char*>(&Wd(base, sys, SYS_DATABASE)), kNameBytes);
+      break;
+    }
+    case 34:
+    case 35: {
+      const auto f = RequestServices().std_name;
+      if (f == nullptr) return kErrServiceAbsent;
+      const std::string state = StateOf(site, native);
+      char origin[kNameBytes];
+      int32_t n = kNameBytes;
+      f(origin, 0, &n, state.data(), item == 34 ? 1 : 2);
+      text = Trimmed(origin, std::clamp(n, 0, kNameBytes));
+      break;
+    }
+    case 36:
+    case 37: {
+      char message[kMessageMax];
+      int32_t n = 0;
+      MessageText(base, native, message, kMessageMax, &n);
+      if (item == 36) {
+        text.assign(message, static_cast<size_t>(n));
+      } else {
+        numeric = true;
+        number = n;
+      }
+      break;
+    }
+    default: {
+      const NameItem* n = std::find_if(std::begin(kNameItems), std::end(kNameItems),
+                                       [&](const NameItem& i) { return i.item == item; });
+      if (n == std::end(kNameItems)) return kErrUnknownItem;
+      if (const int32_t rc = ObjectName(base, usr, record, *n, &text); rc != 0) return rc;
+      break;
+    }
   }
 
   const int32_t target = ops[3], length = ops[4];

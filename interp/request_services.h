@@ -33,6 +33,15 @@ struct RequestServiceTable {
                                   int32_t stm) = nullptr;
   int32_t (*open_statement_tables)(int32_t* base, int32_t usr, int32_t stm,
                                    int32_t mode) = nullptr;
+  // DSStdName: the origin text of an SQLSTATE's class (mode 1) or subclass
+  // (mode 2) into text[offset ..], *length its room in, its length out.
+  void (*std_name)(char* text, int32_t offset, int32_t* length, const char* state,
+                   int32_t mode) = nullptr;
+  // DSGetObjectName: the names of catalog object `id` (and `second`) of
+  // `kind` into 384 bytes (0..127 the first name, 128..255 the second); 0
+  // found, 1 none, or the failure.
+  int32_t (*object_name)(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
+                         char* names) = nullptr;
 };
 
 // Installs `table` (not owned; null: none) and returns the one it replaces.

@@ -90,6 +90,12 @@ int32_t DSSetTransOptions(int32_t* base, const int32_t* request) {
 }
 
 void RequestInstallRuntimeServices() {
-  static const interp::RequestServiceTable table{DSSetTransOptions, DSSqlState};
+  static const interp::RequestServiceTable table = [] {
+    interp::RequestServiceTable t{};
+    t.set_trans_options = DSSetTransOptions;
+    t.sql_state = DSSqlState;
+    t.std_name = DSStdName;
+    return t;
+  }();
   interp::DAInstallRequestServices(&table);
 }

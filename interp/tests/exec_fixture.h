@@ -39,7 +39,13 @@ class ExecTest : public InterpTest {
       return 0;
     };
     services_.sql_state = [](int32_t rc, int32_t, int32_t, char* state) {
-      std::memcpy(state, rc == 0 ? "00000" : rc >= 100 ? "02000" : rc > 0 ? "01004" : "S1000", 5);
+      std::memcpy(state,
+                  rc == 0       ? "00000"
+                  : rc >= 100   ? "02000"
+                  : rc > 0      ? "01004"
+                  : rc == -10101 ? "23000"
+                                : "S1000",
+                  5);
     };
     services_.bind_statement = [](int32_t*, int32_t, int32_t) {
       ++g_exec.binds;
