@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "platform/char_format.h"
 #include "platform/packed_decimal.h"
@@ -33,10 +34,47 @@ int32_t ReadLength(const Run& run, int32_t field, int32_t maximum, int32_t* leng
   return 0;
 }
 
+namespace {
+
+// The stored forms of the lengths a length field of up to 5 digits takes
+// most, built once: the string instructions write a length for every value
+// they make, and the packed decimal encoder costs more than the rest of
+// many of them.
+constexpr int32_t kFormedPrecisions = 5;
+constexpr int32_t kFormedLengths = 32768;
+
+struct LengthForms {
+  std::vector<uint8_t> stored[kFormedPrecisions + 1];
+  int32_t count[kFormedPrecisions + 1] = {};
+  LengthForms() {
+    for (int32_t p = 1, limit = 10; p <= kFormedPrecisions; ++p, limit *= 10) {
+      const int32_t width = decimal_bytes(p);
+      count[p] = std::min(limit, kFormedLengths);
+      stored[p].resize(static_cast<size_t>(count[p] * width));
+      for (int32_t n = 0; n < count[p]; ++n)
+        int_to_decimal(ByteSpan(stored[p].data(), stored[p].size()), value_descriptor{n * width, p},
+                       n);
+    }
+  }
+};
+
+const LengthForms& Forms() {
+  static const LengthForms forms;
+  return forms;
+}
+
+}  // namespace
+
 int32_t WriteLength(Run& run, int32_t field, int32_t maximum, int32_t length) {
   if (field == -1) return 0;
   const value_descriptor d{field, LengthPrecision(maximum)};
-  if (!run.fits(field, decimal_bytes(d.precision))) return kDecimalBadArgument;
+  const int32_t width = decimal_bytes(d.precision);
+  if (!run.fits(field, width)) return kDecimalBadArgument;
+  if (d.precision <= kFormedPrecisions && length >= 0 && length < Forms().count[d.precision]) {
+    std::memcpy(run.at(field), Forms().stored[d.precision].data() + length * width,
+                static_cast<size_t>(width));
+    return 0;
+  }
   return int_to_decimal(run.bytes(), d, length);
 }
 

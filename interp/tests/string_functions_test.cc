@@ -326,3 +326,30 @@ TEST_F(StringFunctions, BadLengthsAndOperands) {
 }
 
 }  // namespace
+
+namespace {
+
+// Length fields written from the table of stored forms hold what the packed
+// decimal encoder writes, at each precision's edges and past the table.
+TEST_F(StringFunctions, LengthFormsMatchTheEncoder) {
+  LoadBody("JMP 2");
+  interp::Run run;
+  run.storage = storage_.data();
+  run.storage_words = static_cast<int32_t>(storage_.size());
+  const int32_t field = Off("WSL");
+  for (const int32_t maximum : {9, 99, 999, 9999, 99999, 999999})
+    for (const int32_t length : {0, 1, 7, 9, 10, 99, 100, 999, 1000, 32767, 32768, 99999}) {
+      if (length > maximum) continue;
+      ASSERT_EQ(WriteLength(run, field, maximum, length), 0);
+      uint8_t want[8] = {};
+      const int32_t p = LengthPrecision(maximum);
+      int_to_decimal(ByteSpan(want, sizeof want), value_descriptor{0, p}, length);
+      EXPECT_EQ(std::memcmp(Bytes("WSL"), want, static_cast<size_t>(decimal_bytes(p))), 0)
+          << maximum << " " << length;
+      int32_t back = -1;
+      EXPECT_EQ(ReadLength(run, field, maximum, &back), 0);
+      EXPECT_EQ(back, length);
+    }
+}
+
+}  // namespace
