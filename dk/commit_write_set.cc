@@ -118,6 +118,11 @@ int32_t AppendGroup(int32_t tss, int32_t commit, std::vector<std::vector<int32_t
   header[WSH_GROUP] = group;
   header[WSH_PREPARE] = a[tss + TSS_PREPARE];
   header[WSH_COMMIT] = commit;
+  // The commit that decides a transaction prepared for a distributed commit
+  // (from state 15 or 16, the deciding end's alone) names it, so that its
+  // applying, or the restart that replays it, marks its kept group decided.
+  const int32_t state = a[tss + TSS_STATE];
+  header[WSH_START] = state == TSS_WAIT_COMMIT || state == TSS_IN_DOUBT ? a[tss + TSS_START] : 0;
   // Word 13 counts the pages of the group in the commit set: the restart
   // replays a group only when it finds them all.
   header[WSH_PAGES] = static_cast<int32_t>(on.size()) + (on.empty() ? 1 : 0);

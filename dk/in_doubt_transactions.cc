@@ -22,6 +22,7 @@
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
+#include "dk/test_points.h"
 #include "dk/transaction_cache.h"
 #include "dk/transactions.h"
 #include "dk/word_storage_access.h"
@@ -471,7 +472,9 @@ InDoubt NextInDoubt(int32_t after) {
     if (found == 0 || a[e + TSS_START] < a[found + TSS_START]) found = e;
   }
   if (found == 0) return {};
-  return {found, a[found + TSS_START], {a[found + TSS_FIRST_PAGE], a[found + TSS_FIRST_POS]},
+  return {found,
+          a[found + TSS_START],
+          {a[found + TSS_FIRST_PAGE], a[found + TSS_FIRST_POS]},
           {a[found + TSS_END_PAGE], a[found + TSS_END_POS]}};
 }
 
@@ -528,59 +531,71 @@ int32_t DKKeepPreparedWriteSet(int32_t write_set, int32_t tss) {
 
 namespace {
 
-// The same group on the copies of the TRANS databank, whose pages differ:
-// found by its group and start numbers and marked there too. A copy that
-// cannot be read or written keeps it undecided; that is reported.
-void MarkOnCopies(int32_t table, const std::vector<int32_t>& header) {
+// Marks decided the undecided header of group `group` and start number
+// `start` in the set of table entry `t`, found by those numbers: the pages
+// of copies differ, and a place remembered may since hold another group.
+// 0 when marked or not there (decided, or the set emptied since).
+int32_t MarkInSet(int32_t t, int32_t group, int32_t start) {
+  std::vector<int32_t> b = SetBlock(t);
+  b[SETRQ_RC] = 2;
+  int32_t rc = 0;
+  while ((rc = DKGXN0(b)) == 0) {
+    b[SETRQ_RC] = 0;
+    const int32_t* r = b.data() + SETRQ_RECORD;
+    if (b[SETRQ_LENGTH] <= WSH_START || r[WS_CODE] != kCodeHeader || r[WSH_GROUP] != group ||
+        r[WSH_KIND] != kKindPrepared || r[WSH_START] != start)
+      continue;
+    // The first four words are kept plain in every stored form.
+    b[SETRQ_RECORD + WSH_KIND] = kKindDecided;
+    b[SETRQ_LENGTH] = 4;
+    b[SETRQ_RC] = -2;
+    return DKUOS0(b);
+  }
+  return rc == SET_END ? 0 : rc;
+}
+
+// The same group on the copies of the TRANS databank. A copy that cannot
+// be read or written keeps it undecided; that is reported.
+void MarkOnCopies(int32_t table, int32_t group, int32_t start) {
   int32_t* a = Bufferpool();
   for (int32_t t = a[table + TBE_NEXT], n = 0; dkset::IsTableEntry(t) && n < a[BP_TABLE_COUNT];
        t = a[t + TBE_NEXT], ++n) {
     const int32_t d = a[t + TBE_DATABANK];
     if (!DKIsDatabankEntry(d) || a[d + DBE_ERROR] != 0 || a[d + DBE_ERROR2] != 0) continue;
-    std::vector<int32_t> b = SetBlock(t);
-    b[SETRQ_RC] = 2;
-    int32_t rc = 0;
-    while ((rc = DKGXN0(b)) == 0) {
-      b[SETRQ_RC] = 0;
-      const int32_t* r = b.data() + SETRQ_RECORD;
-      if (b[SETRQ_LENGTH] <= WSH_START || r[WS_CODE] != kCodeHeader || r[WSH_GROUP] != header[1] ||
-          r[WSH_KIND] != kKindPrepared || r[WSH_START] != header[WSH_START])
-        continue;
-      b[SETRQ_RECORD + WSH_KIND] = kKindDecided;
-      b[SETRQ_LENGTH] = 4;
-      b[SETRQ_RC] = -2;
-      rc = DKUOS0(b);
-      break;
-    }
-    if (rc < 0) Report(kIndexDKETR1, rc, header[1]);
+    if (int32_t rc = MarkInSet(t, group, start); rc < 0) Report(kIndexDKETR1, rc, group);
   }
 }
 
 }  // namespace
 
-int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss) {
+int32_t DKForgetPreparedWriteSet(const PreparedPlace& kept, int32_t deciding) {
   EnqdeqGuard guard(Bufferpool() + BP_LOCK_PREPARED_SET);
   int32_t table = 0;
   if (int32_t rc = OpenPreparedSet(&table)) return rc;
   std::vector<int32_t> b = SetBlock(table);
-  b[SETRQ_PAGE] = page;
-  b[SETRQ_POSITION] = position;
+  b[SETRQ_PAGE] = kept.page;
+  b[SETRQ_POSITION] = kept.position;
   b[SETRQ_RC] = 2;
   int32_t rc = DKGXN0(b);
-  if (rc == 0 && (b[SETRQ_LENGTH] <= WSH_KIND || b[SETRQ_RECORD] != kCodeHeader ||
-                  b[SETRQ_PAGE] != page || b[SETRQ_POSITION] != position))
-    rc = Report(kIndexDKETR1, -87, b[SETRQ_RECORD]);
-  if (rc == SET_END) rc = Report(kIndexDKETR1, -87, 0);
-  if (rc == 0) {
-    const std::vector<int32_t> header = RecordOf(b);
-    // The first four words are kept plain in every stored form.
+  const int32_t* r = b.data() + SETRQ_RECORD;
+  const bool ours = rc == 0 && b[SETRQ_PAGE] == kept.page && b[SETRQ_POSITION] == kept.position &&
+                    b[SETRQ_LENGTH] > WSH_START && r[WS_CODE] == kCodeHeader &&
+                    r[WSH_GROUP] == kept.group && r[WSH_START] == kept.start;
+  // The applying of a commit marks its group too, and once it is marked a
+  // decision of another transaction may empty the set and a prepare put
+  // another group at the place: only the transaction's own header is
+  // rewritten, found by its numbers when the place no longer holds it (or
+  // can no longer be read there).
+  if (ours && r[WSH_KIND] == kKindPrepared) {
     b[SETRQ_RECORD + WSH_KIND] = kKindDecided;
     b[SETRQ_LENGTH] = 4;
     b[SETRQ_RC] = -2;
     rc = DKUOS0(b);
-    if (rc == 0) MarkOnCopies(table, header);
+  } else if (!ours) {
+    rc = MarkInSet(table, kept.group, kept.start);
   }
-  if (rc == 0 && !OthersUndecided(tss)) {
+  if (rc == 0) MarkOnCopies(table, kept.group, kept.start);
+  if (rc == 0 && !OthersUndecided(deciding)) {
     // Nothing in it is owed any more: emptied, so that it does not grow.
     std::vector<int32_t> drop = SetBlock(table);
     drop[SETRQ_RC] = -2;
@@ -590,12 +605,28 @@ int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss) {
   return rc;
 }
 
+PreparedPlace DKPreparedPlaceOf(int32_t tss) {
+  const int32_t* a = Bufferpool();
+  return {a[tss + TSS_END_PAGE], a[tss + TSS_END_POS], a[tss + TSS_PREPARE], a[tss + TSS_START]};
+}
+
+int32_t DKMarkPreparedDecided(int32_t group, int32_t start) {
+  EnqdeqGuard guard(Bufferpool() + BP_LOCK_PREPARED_SET);
+  int32_t table = 0;
+  if (int32_t rc = OpenPreparedSet(&table)) return rc == -50 ? 0 : rc;
+  const int32_t rc = MarkInSet(table, group, start);
+  if (rc == 0) MarkOnCopies(table, group, start);
+  ClosePreparedSet(table);
+  return rc;
+}
+
 int32_t DKEndInDoubt(int32_t tss, int32_t end_mode, bool* released) {
   int32_t* a = Bufferpool();
   *released = false;
   const int32_t page = a[tss + TSS_END_PAGE], position = a[tss + TSS_END_POS];
+  const PreparedPlace kept = DKPreparedPlaceOf(tss);
   if (end_mode == kEndAbort) {
-    const int32_t rc = DKForgetPreparedWriteSet(page, position, tss);
+    const int32_t rc = DKForgetPreparedWriteSet(kept, tss);
     if (rc != 0) return rc;  // still prepared on disk: still in doubt
     LeaveCommitPhase();
     DKFreeTss(tss);
@@ -607,16 +638,18 @@ int32_t DKEndInDoubt(int32_t tss, int32_t end_mode, bool* released) {
   if (int32_t rc = OpenPreparedSet(&table)) return rc;
   Group g;
   // Decided by this end alone: the places are the prepare's still.
-  int32_t rc = ReadGroup(table, {a[tss + TSS_FIRST_PAGE], a[tss + TSS_FIRST_POS]}, {page, position},
-                         &g);
+  int32_t rc =
+      ReadGroup(table, {a[tss + TSS_FIRST_PAGE], a[tss + TSS_FIRST_POS]}, {page, position}, &g);
   ClosePreparedSet(table);
   if (rc == 0) rc = CommitInDoubt(tss, g);
   if (rc != 0) return rc;
   // The commit is in the commit set on disk; only then is the group
-  // forgotten. A failure here leaves the commit done, and the group is
-  // re-created in doubt at the next open.
-  if (int32_t forgot = DKForgetPreparedWriteSet(page, position, tss))
-    Report(kIndexDKETR1, forgot, tss);
+  // forgotten. Its entry may be applied, secured and freed meanwhile, so
+  // the mark goes by the numbers kept. A failure here leaves the group to
+  // the commit's applying (or to the restart that replays it), which marks
+  // it as well.
+  DKReachTestPoint(DKTestPoint::kDecisionCommitted, kept.start);
+  if (int32_t forgot = DKForgetPreparedWriteSet(kept, 0)) Report(kIndexDKETR1, forgot, tss);
   DKBTW0(24);
   return 0;
 }

@@ -13,13 +13,12 @@
 // prepare number) in word 1.
 constexpr int32_t kPreparedSetTbl = 167;
 // Header words beyond those of every write set: the kind of a group (word
-// 2) is 6 while undecided and 9 once decided; word 6 the start number of
-// the transaction; word 14 the length in bytes of its distributed
+// 2) is 6 while undecided and 9 once decided; word 6 (WSH_START) the start
+// number of the transaction; word 14 the length in bytes of its distributed
 // transaction identifier, whose bytes follow the word that ends the
 // databank list.
 constexpr int32_t kKindPrepared = 6;
 constexpr int32_t kKindDecided = 9;
-constexpr int32_t WSH_START = 6;
 constexpr int32_t WSH_IDENTIFIER_LENGTH = 14;
 constexpr int32_t kMaxIdentifierBytes = 256;
 
@@ -51,11 +50,26 @@ constexpr int32_t kTableBlockWords = TBLK_FIRST + 2 * kTablesPerBlock;
 // and 11, 12 receive the positions there of its first record and header,
 // and the entry is in state 15 (waiting for the outcome).
 int32_t DKKeepPreparedWriteSet(int32_t write_set, int32_t tss);
-// Marks the group whose header is at (page, position) decided (kind 9) on
-// the TRANS databank and its usable copies, written at once: the next open
-// does not re-create it. Once no transaction but `tss` waits for its
-// outcome, the set is emptied.
-int32_t DKForgetPreparedWriteSet(int32_t page, int32_t position, int32_t tss);
+// Where a prepared transaction's group lies in set 167 (its header's
+// place) and the numbers that name it: the group number (its prepare
+// number) and its start number.
+struct PreparedPlace {
+  int32_t page = 0, position = 0, group = 0, start = 0;
+};
+PreparedPlace DKPreparedPlaceOf(int32_t tss);
+// Marks the group decided (kind 9) on the TRANS databank and its usable
+// copies, written at once: the next open does not re-create it. Once no
+// transaction but `deciding` (0: none) waits for its outcome, the set is
+// emptied.
+int32_t DKForgetPreparedWriteSet(const PreparedPlace& kept, int32_t deciding);
+// The commit of a prepared transaction carries its start number in its
+// header in the commit set (WSH_START; 0 in every other commit's header).
+// Applying it, and replaying it at a restart, marks its group decided here,
+// found by its group and start numbers: 0 when marked, when already
+// decided, or when set 167 no longer holds it. A decision so never depends
+// on the deciding end's own mark, which a crash or a failed write may
+// prevent after the commit is on disk.
+int32_t DKMarkPreparedDecided(int32_t group, int32_t start);
 // The end of a transaction re-created in doubt (state 16): an abort marks
 // its group decided and gives the entry back; a commit puts the group's
 // records into the commit set as any commit does, then marks it decided.

@@ -12,6 +12,10 @@ enum class DKTestPoint : int32_t {
   // The last user of the transaction cache has ended, before the cache's
   // drop stamp moves on (the value: the users left, 0).
   kCacheUsersDropped = 2,
+  // The commit that decides a prepared transaction is in the commit set on
+  // disk, and its end has not yet marked the kept group decided (the
+  // value: the transaction's start number).
+  kDecisionCommitted = 3,
 };
 
 using DKTestHook = void (*)(DKTestPoint point, int32_t value);

@@ -13,6 +13,7 @@
 #include "dk/databank_operations.h"
 #include "dk/databank_restart.h"
 #include "dk/error_log.h"
+#include "dk/in_doubt_transactions.h"
 #include "dk/request.h"
 #include "dk/set_pages.h"
 #include "dk/set_requests.h"
@@ -243,6 +244,17 @@ int32_t Distribute(Restart* r, const std::vector<int32_t>& header, const int32_t
   return Append(r, copy.data(), length, kLogSet);
 }
 
+// A replayed commit that decided a prepared transaction marks its group in
+// set 167 decided: the end that decided it may not have marked it before
+// the crash, and the open re-creates every undecided group in doubt, whose
+// second commit would apply it twice.
+int32_t MarkDecision(const std::vector<int32_t>& header) {
+  if (header[WSH_KIND] == kPrepared || header.size() <= static_cast<size_t>(WSH_START) ||
+      header[WSH_START] <= 0)
+    return 0;
+  return DKMarkPreparedDecided(header[WSH_PREPARE], header[WSH_START]);
+}
+
 // Replays one group from its first record to its header, continuing at the
 // start of the set when the end comes first.
 int32_t ReplayGroup(Restart* r, const int32_t* entry) {
@@ -276,7 +288,7 @@ int32_t ReplayGroup(Restart* r, const int32_t* entry) {
     if (length < 2 || rec[1] != header[WSH_GROUP]) break;
     bool done = false;
     if (int32_t e = Distribute(r, header, rec, length, &to_log, &done)) return e;
-    if (done) return 0;
+    if (done) return MarkDecision(header);
   }
   return Corrupt(header[WSH_GROUP]);
 }

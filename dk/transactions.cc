@@ -276,8 +276,9 @@ int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
   // set's positions take these words over.
   int32_t kept[4];
   for (int w = 0; w < 4; ++w) kept[w] = a[tss + TSS_FIRST_PAGE + w];
+  const PreparedPlace place = DKPreparedPlaceOf(tss);
   if (block[ETR_MODE] == kEndAbort) {
-    if (int32_t rc = DKForgetPreparedWriteSet(kept[2], kept[3], tss)) {
+    if (int32_t rc = DKForgetPreparedWriteSet(place, tss)) {
       // Still prepared where the next open looks: it waits on.
       *released = false;
       return rc;
@@ -317,11 +318,12 @@ int32_t EndWaiting(int32_t* block, int32_t tss, bool* released) {
     return rc;
   }
   *released = false;
-  // In the commit set on disk: the kept write set is no longer owed. A
-  // failure leaves the commit done and the transaction in doubt at the
-  // next open.
-  if (int32_t forgot = DKForgetPreparedWriteSet(kept[2], kept[3], tss))
-    Report(kIndexDKETR1, forgot, tss);
+  // In the commit set on disk: the kept write set is no longer owed. The
+  // entry may be applied and freed meanwhile, so the mark goes by the
+  // numbers kept; a failure leaves the mark to the commit's applying (or to
+  // the restart that replays it).
+  DKReachTestPoint(DKTestPoint::kDecisionCommitted, place.start);
+  if (int32_t forgot = DKForgetPreparedWriteSet(place, 0)) Report(kIndexDKETR1, forgot, tss);
   return AfterCommit(p);
 }
 

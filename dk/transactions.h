@@ -82,6 +82,10 @@ constexpr int32_t WSH_KIND = 2;
 constexpr int32_t WSH_PREPARE = 3;
 constexpr int32_t WSH_COMMIT = 4;
 constexpr int32_t WSH_STAMP = 5;
+// The start number of a transaction prepared for a distributed commit: in
+// its group of set 167, and in the header of the commit that decides it
+// (0 in every other commit's header).
+constexpr int32_t WSH_START = 6;
 constexpr int32_t WSH_PAGES = 13;
 constexpr int32_t WSH_DATABANKS = 20;  // 6 words an entry; a negative entry word 0 ends
 constexpr int32_t WSH_ENTRY_WORDS = 6;

@@ -11,6 +11,7 @@
 #include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/error_log.h"
+#include "dk/in_doubt_transactions.h"
 #include "dk/page_tree.h"
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
@@ -158,6 +159,14 @@ void DKTakeUnitRecords(int32_t slot) {
     KeepFailure(tss, logged);
     if (logged > 0) StoreWord(BP_UNIT_LOGGED, 1);
     if (record.empty() || record[WS_CODE] == kCodeHeader) {
+      // The commit that decides a prepared transaction marks its kept group
+      // decided before the commit can be secured: once the restart skips
+      // the commit, nothing else would. Applied alone, as the last record.
+      if (!checkpoint && record.size() > static_cast<size_t>(WSH_START) && record[WSH_START] > 0 &&
+          record[WSH_KIND] != kKindPrepared) {
+        AwaitSlots(SlotsApplying(slot, 0));
+        KeepFailure(tss, DKMarkPreparedDecided(record[WSH_PREPARE], record[WSH_START]));
+      }
       EndReading();
       DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
       return;

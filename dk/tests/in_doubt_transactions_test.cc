@@ -37,6 +37,14 @@ void HoldAtCommitNumber(DKTestPoint point, int32_t value) {
   let_go.wait(false);
 }
 
+// The decider held once its commit is on disk, before it marks the group.
+void HoldAtDecision(DKTestPoint point, int32_t value) {
+  if (point != DKTestPoint::kDecisionCommitted || !hold_here) return;
+  holding.store(value);
+  holding.notify_all();
+  let_go.wait(false);
+}
+
 class PreparedTest : public TransactionTest {
  protected:
   void SetUp() override {
@@ -608,7 +616,6 @@ TEST_F(PreparedTest, CommitThatTheCommitSetRefusesLeavesItWaiting) {
   EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
 }
 
-
 // A prepared transaction has one outcome: while one end commits it, a
 // second end (a commit or an abort, from another session of the
 // distributed transaction) is refused, and the write set is applied once.
@@ -666,6 +673,96 @@ TEST_F(PreparedTest, ASecondEndWhileOneDecidesIsRefused) {
     const std::vector<std::string> rows = Rows(table_);
     EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord(key, 4, 8, 'r')), 1);
     EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 0);
+  }
+}
+
+// The commit that decides a prepared transaction reaches the commit set on
+// disk before the end marks its kept group decided. A power cut at every
+// step of the decision, once for a transaction in doubt and once for one
+// waiting in the same run: after the restart the transaction is either in
+// doubt with none of its rows in the table, or decided with them there,
+// never both (a second commit would apply it twice); one still in doubt
+// commits once.
+TEST_F(PreparedTest, PowerCutDuringACommitDecisionNeverLeavesItAppliedAndInDoubt) {
+  for (const bool in_doubt : {true, false}) {
+    SCOPED_TRACE(in_doubt ? "in doubt" : "waiting");
+    bool cut = true;
+    for (int n = 0; cut; ++n) {
+      SCOPED_TRACE("power cut after " + std::to_string(n) + " changes");
+      const std::string key = (in_doubt ? "i" : "w") + std::to_string(n);
+      Sets s;
+      int32_t tss = Prepare("gtrid-" + key, key, key + "x", 0, &s);
+      if (in_doubt) {
+        Restart();
+        const Listed l = List(true);
+        ASSERT_EQ(l.status, 0);
+        tss = l.tss;
+        s = NewSets();
+      }
+      // No background thread: the commit stays in the commit set, for the
+      // restart to replay.
+      const int before = fault_.changes();
+      fault_.CutPowerAfter(n);
+      End(tss, s, kEndCommit);
+      cut = fault_.changes() - before > n;
+      Restart();
+      const std::vector<std::string> rows = Rows(table_);
+      const auto present = std::count(rows.begin(), rows.end(), MakeRecord(key, 4, 8, 'r'));
+      const std::vector<int32_t> listed = ListedStarts();
+      ASSERT_LE(listed.size(), 1u);
+      EXPECT_EQ(present, listed.empty() ? 1 : 0);
+      if (!listed.empty()) {
+        StartBackground(1);
+        EXPECT_EQ(End(List(true).tss, NewSets(), kEndCommit), 0);
+        Settle("s" + key);
+        const std::vector<std::string> after = Rows(table_);
+        EXPECT_EQ(std::count(after.begin(), after.end(), MakeRecord(key, 4, 8, 'r')), 1);
+      }
+      Restart();
+      EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
+    }
+  }
+}
+
+// The decider held after its commit is on disk, before its own mark: the
+// background applies and secures the commit meanwhile, and then the power
+// fails before the end's mark reaches the disk. The applying marked the
+// group, so the restart neither replays the commit nor finds it in doubt.
+TEST_F(PreparedTest, CommitAppliedBeforeItsEndMarksTheGroupIsDecidedAtTheRestart) {
+  for (const bool in_doubt : {true, false}) {
+    SCOPED_TRACE(in_doubt ? "in doubt" : "waiting");
+    const std::string key = in_doubt ? "i1" : "w1";
+    Sets s;
+    int32_t tss = Prepare("gtrid-" + key, key, key + "x", 0, &s);
+    if (in_doubt) {
+      Restart();
+      tss = List(true).tss;
+      s = NewSets();
+    }
+    StartBackground(1);
+    holding = 0;
+    let_go = false;
+    DKInstallTestHook(HoldAtDecision);
+    std::atomic<int32_t> result{1};
+    std::thread decider([&] {
+      enqdeq_attach(enq_, 3);
+      hold_here = true;
+      result = End(tss, s, kEndCommit);
+    });
+    holding.wait(0);
+    // The wake the held end would give once it has marked the group.
+    DKBTW0(24);
+    Settle("s" + key);
+    fault_.CutPowerAfter(0);
+    let_go = true;
+    let_go.notify_all();
+    decider.join();
+    DKInstallTestHook(nullptr);
+    EXPECT_EQ(result, 0);
+    Restart();
+    EXPECT_EQ(ListedStarts(), std::vector<int32_t>{});
+    const std::vector<std::string> rows = Rows(table_);
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), MakeRecord(key, 4, 8, 'r')), 1);
   }
 }
 
