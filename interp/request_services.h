@@ -42,6 +42,13 @@ struct RequestServiceTable {
   // found, 1 none, or the failure.
   int32_t (*object_name)(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
                          char* names) = nullptr;
+  // EscTranslate: translates the escape clauses of the text in place:
+  // text[start ..] of `capacity` characters, the translated length out; the
+  // input copy `work` of `count` characters; `highest` the highest single
+  // character code (127, or 383 for three-byte characters). 0 or the error.
+  int32_t (*escape_translate)(int32_t* base, int32_t* pb, uint8_t* text, int32_t start,
+                              int32_t capacity, int32_t* length, const uint8_t* work,
+                              int32_t count, int32_t highest) = nullptr;
 };
 
 // Installs `table` (not owned; null: none) and returns the one it replaces.
