@@ -40,3 +40,13 @@ void DDSelStm(int32_t* base, int32_t* pb) {
   }
   s->sel_stm(base, pb);
 }
+
+void DDPrepStm(int32_t* base, int32_t* pb, int32_t number, const int16_t* header,
+               int32_t header_length, const int32_t* body, int32_t body_length) {
+  const DDUpperServices* s = g_services.load(std::memory_order_acquire);
+  if (!s || !s->prep_stm) {
+    pb[0] = Absent("DSPrepStm");
+    return;
+  }
+  s->prep_stm(base, pb, number, header, header_length, body, body_length);
+}

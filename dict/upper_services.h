@@ -20,6 +20,10 @@ struct DDUpperServices {
   // DSSelStm: readies statement pb[2] of session pb[1] for its next run;
   // the status in pb[0].
   int32_t (*sel_stm)(int32_t* base, int32_t* pb);
+  // DSPrepStm: creates shared statement `number` from its image for
+  // session pb[1] into pb[2] and opens it; the status in pb[0].
+  int32_t (*prep_stm)(int32_t* base, int32_t* pb, int32_t number, const int16_t* header,
+                      int32_t header_length, const int32_t* body, int32_t body_length);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -29,6 +33,11 @@ const DDUpperServices* DDInstallUpperServices(const DDUpperServices* services);
 // DSSelStm: DD_SERVICE_ABSENT in pb[0], with a report naming "DSSelStm",
 // when nobody installed it.
 void DDSelStm(int32_t* base, int32_t* pb);
+
+// DSPrepStm: DD_SERVICE_ABSENT in pb[0], with a report naming "DSPrepStm",
+// when nobody installed it.
+void DDPrepStm(int32_t* base, int32_t* pb, int32_t number, const int16_t* header,
+               int32_t header_length, const int32_t* body, int32_t body_length);
 
 // The dictionary's call of the sequence routine: DD_SERVICE_ABSENT, with a
 // report naming "DSSeqValue", when nobody installed it.

@@ -49,6 +49,7 @@ namespace {
 const DDUpperServices kServices = [] {
   DDUpperServices s{};
   s.sel_stm = DSSelStm;
+  s.prep_stm = DSPrepStm;
   return s;
 }();
 

@@ -1,0 +1,276 @@
+// The compiler's catalog lookups over the per-thread shared statements.
+#include "dict/compiler_lookups.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "dict/column_reader.h"
+#include "dict/statement_params.h"
+#include "dict/statement_run.h"
+#include "dict/type_words.h"
+#include "dict/upper_services.h"
+#include "dict/work_block.h"
+#include "kernel/control_blocks.h"
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+constexpr std::string_view kReservedSchemas[] = {"ZAVOR", "INFO_SCHEM", "OLD_INFO_SCHEMA",
+                                                 "INFORMATION_SCHEMA", "FIPS_DOCUMENTATION"};
+
+}  // namespace
+
+int32_t DDCmpPrepare(int32_t* base, int32_t* pb, int32_t thr_field, int32_t image) {
+  const int32_t usr = pb[1];
+  const int32_t thr = CurrentThread();
+  if (!InStorage(base, thr, THR_WORDS)) {
+    if (InStorage(base, usr, USR_WORDS)) Wd(base, usr, USR_RVEC_RCODE) = DD_NO_THREAD_BLOCK;
+    pb[0] = DD_NO_THREAD_BLOCK;
+    return 0;
+  }
+  const int32_t own = thr + THR_USR_START;
+  pb[1] = own;
+  int32_t& slot = Wd(base, thr, thr_field);
+  if (slot != 0) {
+    pb[0] = 0;
+    return slot;
+  }
+  const DDStmtImage& im = kStmtImages[image];
+  int32_t prep[3] = {-1, own, 0};
+  DDPrepStm(base, prep, im.id, im.header, im.header_length, im.body, im.body_length);
+  if (prep[2] == 0) {
+    if (InStorage(base, usr, USR_WORDS))
+      std::memcpy(&Wd(base, usr, USR_RVEC_RCODE), &Wd(base, own, USR_RVEC_RCODE),
+                  RVEC_WORDS * sizeof(int32_t));
+    pb[0] = prep[0];
+    return 0;
+  }
+  pb[0] = 0;
+  return slot = prep[2];
+}
+
+void DDCurrentSchema(int32_t* base, int32_t* pb, char* name, int32_t* length) {
+  const int32_t usr = pb[1];
+  const int32_t alternate = Wd(base, usr, USR_ALTERNATE_USER);
+  std::memset(name, ' ', DD_NAME_BYTES);
+  pb[0] = 0;
+  if (alternate == 0) {
+    const int32_t lvl = Wd(base, usr, USR_LVL);
+    if (InStorage(base, lvl, LVL_WORDS)) std::memcpy(name, &Wd(base, lvl, LVL_NAME), DD_NAME_BYTES);
+    *length = DDNameLength(name);
+    return;
+  }
+  if (InStorage(base, alternate, DD_ALTERNATE_NAME + DD_NAME_BYTES / 4))
+    std::memcpy(name, &Wd(base, alternate, DD_ALTERNATE_NAME), DD_NAME_BYTES);
+  const std::string_view held = DDTrimmed(std::string_view(name, DD_NAME_BYTES));
+  for (std::string_view reserved : kReservedSchemas) {
+    if (held == reserved) {
+      DDCopyName("SYSTEM", name, length);
+      return;
+    }
+  }
+  *length = static_cast<int32_t>(held.size());
+}
+
+int32_t DDWithUcomPath(int32_t* base, int32_t stm, int32_t n, int32_t usr) {
+  uint8_t* f = nullptr;
+  int32_t len = 0;
+  if (const int32_t rc = StatementField(base, stm, false, n, &f, &len)) return rc;
+  if (len != DD_PATH_BYTES) return DD_PATH_FIELD;
+  const int32_t lvl = Wd(base, usr, USR_LVL);
+  std::memset(f, 255, DD_PATH_BYTES);
+  if (InStorage(base, lvl, LVL_WORDS))
+    std::memcpy(f, &Wd(base, lvl, LVL_PATH), DD_PATH_BYTES);
+  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
+  if (ucom != 0 && Wd(base, ucom, DDUCOM_PATH_FLAG) > 0) {
+    // The work block's schema alone, for this one call.
+    std::memset(f, 255, DD_PATH_BYTES);
+    f[0] = 0;
+    std::memcpy(f + 1, &Wd(base, ucom, DDUCOM_SCHEMA), DD_NAME_BYTES);
+  }
+  for (int32_t e = 0; e < 3; ++e)
+    if (f[e * 129] == 255) std::memset(f + e * 129, 255, 129);
+  return 0;
+}
+
+void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                    DDTableAttr* out) {
+  const int32_t requester = pb[1];
+  if (name.name_length > DD_NAME_BYTES || name.schema_length > DD_NAME_BYTES ||
+      name.name_length < 0 || name.schema_length < 0) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  char current[DD_NAME_BYTES];
+  int32_t current_length = 0;
+  int32_t cs[2] = {0, requester};
+  DDCurrentSchema(base, cs, current, &current_length);
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (name.name_length == 0) {
+    p.Null(1).Null(2).Null(3).Null(4).Int(5, name.id).Null(6);
+  } else {
+    p.TextLength(3, name.name, name.name_length).Null(5);
+    if (name.schema_length > 0)
+      p.TextLength(1, name.schema, name.schema_length).Null(6);
+    else if (Wd(base, requester, USR_ALTERNATE_USER) != 0)
+      p.TextLength(1, current, current_length).Null(6);
+    else
+      p.Null(1).Null(2);
+  }
+  if (test_privilege)
+    p.TextLength(7, current, current_length);
+  else
+    p.Null(7).Null(8);
+  if ((pb[0] = p.status()) != 0) return;
+  if (name.name_length > 0 && name.schema_length == 0 &&
+      Wd(base, requester, USR_ALTERNATE_USER) == 0) {
+    if ((pb[0] = DDWithUcomPath(base, stm, 6, requester)) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, true) != 0) {
+    if (pb[0] > 0) pb[0] = DD_TABLE_NOT_FOUND;
+    return;
+  }
+  DDColumnReader c(base, stm);
+  DDTableAttr a{};
+  a.id = c.Int(1, 0);
+  DDCopyName(c.Text(2), a.schema, &a.schema_length);
+  DDCopyName(c.Text(3), a.name, &a.name_length);
+  const std::string_view type = c.Text(4);
+  a.kind = !type.empty() && type[0] == 'V' ? 2 : 1;
+  const int32_t no = a.kind == 2 ? -1 : 0;  // what a view has not
+  a.owner_id = c.Int(5, 0);
+  a.key_length = c.Int(6, -1);
+  a.record_length = c.Int(7, -1);
+  a.trailing_start = c.Int(8, -1);
+  a.column_count = c.Int(9, 0);
+  a.insertable = DDIs(c.Text(10), "YES") ? 1 : 0;
+  a.statistics = DDIs(c.Text(11), "Y") || DDIs(c.Text(11), "YES") ? 1 : 0;
+  a.databank_id = c.Int(12, -1);
+  a.logical_id = c.Int(13, -1);
+  const std::string_view letter = c.Text(14);
+  const char* at = letter.empty() ? nullptr : std::strchr("NTL", letter[0]);
+  a.trans_option = at != nullptr && letter[0] != 0 ? static_cast<int32_t>(at - "NTL") + 1 : -1;
+  a.check_option = a.kind == 2 ? (DDIs(c.Text(15), "NONE") ? 0 : 1) : -1;
+  a.updatable = a.kind == 2 ? (DDIs(c.Text(16), "YES") ? 1 : 0) : -1;
+  a.primary_key_id = c.Int(17, -1);
+  a.primary_key_length = c.Int(18, -1);
+  a.primary_key_columns = c.Int(19, -1);
+  a.entry_length = c.Int(20, -1);
+  if (a.kind == 2) {
+    a.key_length = a.record_length = a.trailing_start = no;
+    a.databank_id = a.logical_id = a.trans_option = no;
+    a.primary_key_id = a.primary_key_length = a.primary_key_columns = a.entry_length = no;
+  }
+  a.has_triggers = DDIs(c.Text(21), "Y") ? 1 : 0;
+  a.privileged = DDIs(c.Text(22), "Y") ? 1 : 0;
+  a.synonym = DDIs(c.Text(23), "Y") ? 1 : 0;
+  if ((pb[0] = c.status()) != 0) return;
+  *out = a;
+}
+
+void DDCmpColumns(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_id,
+                  const char* name, int32_t name_length, DDColumnDesc* out,
+                  uint8_t* default_text, int32_t default_capacity) {
+  if (column_id <= 0 && (name_length < 1 || name_length > DD_NAME_BYTES)) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_CA, IMAGE_DDCmpColumns);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id);
+  if (column_id > 0)
+    p.Int(2, column_id).Null(3).Null(4);
+  else
+    p.Null(2).TextLength(3, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDColumnDesc d{};
+  DDCopyName(c.Text(1), d.name, &d.name_length);
+  d.column_id = c.Int(2, 0);
+  d.position = c.Int(3, 0);
+  d.character_set = c.Int(4, 0);
+  DDStoredType(c, 5, &d.type, &d.length, &d.scale);
+  d.nullable = DDIs(c.Text(14), "NO") ? 0 : 1;
+  d.second_flag = DDIs(c.Text(15), "NO") ? 0 : 1;
+  d.offset = c.Int(17, 0);
+  d.domain_id = c.Int(18, 0);
+  d.byte_length = c.Int(19, 0);
+  d.collation = c.Int(20, 0);
+  // The catalog keeps no statistics values.
+  d.statistics_count = -1;
+  d.default_length = DDDefaultText(c, 22, default_text, default_capacity);
+  if ((pb[0] = c.status()) != 0) return;
+  *out = d;
+}
+
+int32_t DDKeyKindOf(const char* constraint_type20) {
+  static constexpr std::string_view kKinds[] = {"PRIMARY KEY", "INDEX", "FOREIGN KEY",
+                                                "INDEX UNIQUE", "UNIQUE"};
+  const std::string_view stored = DDTrimmed(std::string_view(constraint_type20, 20));
+  for (int32_t k = 0; k < 5; ++k)
+    if (stored == kKinds[k]) return k + 1;
+  return 0;
+}
+
+void DDCmpCI(int32_t* base, int32_t* pb, int32_t table_id, int32_t capacity, int32_t* entries,
+             int32_t* count) {
+  *count = 0;
+  if (capacity < 1) {
+    pb[0] = DD_TABLE_NOT_FOUND;
+    return;
+  }
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_CI, IMAGE_DDCmpCI);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id);
+  if ((pb[0] = p.status()) != 0) return;
+  int32_t* entry = nullptr;
+  int32_t current = 0;  // the key id of `entry`
+  for (bool restart = true;; restart = false) {
+    if (DDSelectRun(base, pb, stm, restart) != 0) break;
+    DDColumnReader c(base, stm);
+    char type[20];
+    std::memset(type, ' ', sizeof type);
+    const std::string_view t = c.Text(1);
+    std::memcpy(type, t.data(), std::min(t.size(), sizeof type));
+    const int32_t kind = DDKeyKindOf(type);
+    const int32_t id = c.Int(2, 0);
+    if (c.status() != 0) {
+      pb[0] = c.status();
+      return;
+    }
+    if (kind == 0) continue;  // check constraints and internal keys
+    if (entry == nullptr || id != current) {
+      if (*count == capacity) break;
+      entry = entries + static_cast<size_t>(*count) * DD_CI_ENTRY_WORDS;
+      ++*count;
+      current = id;
+      std::fill(entry, entry + DD_CI_ENTRY_WORDS, -1);
+      entry[DD_CI_KIND] = kind;
+      entry[DD_CI_ID] = id;
+      entry[DD_CI_COUNT] = c.Int(3, 0);
+      entry[DD_CI_FLAG] = kind == 1 || kind == 4 || kind == 5 ? 0 : 1;
+    }
+    const int32_t position = c.Int(4, 0);
+    if (position < 1 || position > DD_CI_MAX_COLUMNS) continue;
+    const int32_t k = position - 1;
+    entry[DD_CI_COLUMN + k] = c.Int(5, 0);
+    entry[DD_CI_OFFSET + k] = c.Int(6, 0);
+    const int32_t length = c.Int(7, 0);
+    entry[DD_CI_LENGTH + k] = DDIs(c.Text(8), "NO") ? -length : length;
+    entry[DD_CI_POSITION + k] = position;
+    if (c.status() != 0) {
+      pb[0] = c.status();
+      return;
+    }
+  }
+  if (pb[0] < 0) return;
+  pb[0] = *count == 0 ? 1 : 0;
+}

@@ -1,0 +1,119 @@
+// The compiler's catalog lookups: shared statements kept prepared per server
+// thread (THR STM_DDL_*), run under the thread's own user, which shares the
+// transaction of the user whose dictionary work is open, so that a lookup
+// sees that work in progress. Each call takes a parameter block: word 0 the
+// status (an input where a lookup says so), word 1 the requesting USR
+// (replaced by the thread's own user block). 0 found, positive no (further)
+// row, negative an error.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int32_t DD_NO_THREAD_BLOCK = -18515;
+inline constexpr int32_t DD_PATH_FIELD = -19052;   // a path parameter not 387 bytes long
+inline constexpr int32_t DD_PIECE_MISSING = -19007;
+inline constexpr int32_t DD_PATH_BYTES = 387;      // three schema names of 1 + 128 bytes
+inline constexpr int32_t DD_NAME_BYTES = 128;
+inline constexpr int32_t DD_TABLE_NOT_FOUND = 2;
+inline constexpr int32_t DD_NAME_TOO_LONG = -19113;  // a name over 128 characters, before any run
+
+// The statement of THR field `thr_field` (shared statement image `image`),
+// prepared on first use: its STM, or 0 with the status in pb[0] (-18515,
+// also in the requesting user's RVEC_RCODE, when the thread has no THR; a
+// preparation failure with the thread user's result vector copied to the
+// requesting user). pb[1] becomes the thread's own user block.
+int32_t DDCmpPrepare(int32_t* base, int32_t* pb, int32_t thr_field, int32_t image);
+
+// The compiler's current schema: the level name, or the alternate user's
+// name (the reserved schema names read as "SYSTEM"); 128 bytes blank padded
+// into `name`, the length without trailing blanks in *length. pb[0] 0.
+inline constexpr int32_t DD_ALTERNATE_NAME = 1;  // word of the alternate user's block holding its name
+void DDCurrentSchema(int32_t* base, int32_t* pb, char* name, int32_t* length);
+
+// Sets parameter n of `stm` to user `usr`'s path (LVL PATH), or, while the
+// user's work block has a schema-path flag above 0, to the work block's
+// schema name alone. A null element is null in all its 129 bytes. 0, or
+// -19052 when the parameter is not 387 bytes long.
+int32_t DDWithUcomPath(int32_t* base, int32_t stm, int32_t n, int32_t usr);
+
+// A table or view by name or id.
+struct DDTableName {
+  const char* schema = nullptr;  // schema_length 0: the path, or the alternate user's schema
+  int32_t schema_length = 0;
+  const char* name = nullptr;    // name_length 0: by id
+  int32_t name_length = 0;
+  int32_t id = 0;
+};
+
+// The attributes of a table or view. For a view the words only a base
+// table has (lengths, databank, primary key) are -1; a flag is 1 or 0.
+struct DDTableAttr {
+  int32_t id;
+  char schema[DD_NAME_BYTES];
+  int32_t schema_length;
+  char name[DD_NAME_BYTES];
+  int32_t name_length;
+  int32_t kind;               // 1 base table, 2 view
+  int32_t owner_id;
+  int32_t key_length, record_length, trailing_start, column_count;
+  int32_t insertable;         // "YES"
+  int32_t statistics;         // "Y" or "YES"
+  int32_t databank_id, logical_id;
+  int32_t trans_option;       // the databank's type letter: N 1, T 2, L 3
+  int32_t check_option;       // a view's: "NONE" 0, else 1
+  int32_t updatable;          // a view's: "YES" 1; "NO" 0
+  int32_t primary_key_id, primary_key_length, primary_key_columns, entry_length;
+  int32_t has_triggers;
+  int32_t privileged;         // with the test asked for: the user or PUBLIC holds a privilege
+  int32_t synonym;            // found through a synonym
+};
+
+// DDCmpTableAttr: 0 with the attributes, 2 when there is no such table
+// (every positive status), or an error. `test_privilege` asks whether the
+// current schema (DDCurrentSchema) or PUBLIC holds a privilege on it.
+void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                    DDTableAttr* out);
+
+// One column of a table.
+struct DDColumnDesc {
+  char name[DD_NAME_BYTES];
+  int32_t name_length;
+  int32_t column_id, position;
+  int32_t type, length, scale;  // the dictionary type code (36 unknown) with its length and scale
+  int32_t nullable;             // "NO" 0, else 1
+  int32_t second_flag;          // "NO" 0, else 1
+  int32_t offset, byte_length;
+  int32_t domain_id, character_set, collation;  // 0 when not stored
+  int32_t statistics_count;     // -1: no statistics
+  uint8_t low[16], high[16];
+  int32_t default_length;       // characters of the default; -1 none
+};
+
+// DDCmpColumns: a column by id (column_id above 0) or by name. The default
+// text (three-byte characters) goes into `default_text`, at most
+// `default_capacity` characters. 0, 1 when there is none, or an error.
+void DDCmpColumns(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_id,
+                  const char* name, int32_t name_length, DDColumnDesc* out,
+                  uint8_t* default_text, int32_t default_capacity);
+
+// One key or index of a table, as the compiler takes it.
+inline constexpr int32_t DD_CI_ENTRY_WORDS = 44;
+inline constexpr int32_t DD_CI_MAX_COLUMNS = 10;
+inline constexpr int32_t DD_CI_KIND = 0;      // 1 P primary key, 2 S index, 3 F foreign key,
+                                              // 4 Q unique index, 5 A unique constraint
+inline constexpr int32_t DD_CI_ID = 1;
+inline constexpr int32_t DD_CI_COUNT = 2;     // the key's column count as stored
+inline constexpr int32_t DD_CI_FLAG = 3;      // 0 a key whose values are unique (kinds 1, 4, 5)
+inline constexpr int32_t DD_CI_COLUMN = 4;    // ten column ids
+inline constexpr int32_t DD_CI_OFFSET = 14;   // ten offsets in the record
+inline constexpr int32_t DD_CI_LENGTH = 24;   // ten lengths, negated for a descending column
+inline constexpr int32_t DD_CI_POSITION = 34; // ten positions in the key
+// The letter of key kind k (1-5) is "PSFQA"[k - 1].
+int32_t DDKeyKindOf(const char* constraint_type20);
+
+// DDCmpCI: the table's keys and indexes into `entries` (capacity entries of
+// 44 words), a list shorter than 10 closed by -1; *count the entries
+// written. 2 when capacity is below 1 (nothing run), 1 when no entry was
+// collected, 0, or an error.
+void DDCmpCI(int32_t* base, int32_t* pb, int32_t table_id, int32_t capacity, int32_t* entries,
+             int32_t* count);

@@ -1,0 +1,329 @@
+// The compiler's lookups over the catalog's own rows and rows the
+// dictionary writes: every system table found by name with its lengths,
+// every column with its type as the catalog defines it, the keys of a table
+// with their columns, and the checks made before any statement runs.
+#include <map>
+#include <string>
+
+#include "dict/tests/lookup_fixture.h"
+#include "dict/type_words.h"
+#include "kernel/system_block.h"
+#include "platform/thread_slots.h"
+
+namespace {
+
+std::string Name(const char* bytes, int32_t length) {
+  return std::string(bytes, static_cast<size_t>(length));
+}
+
+// The dictionary type code, length and scale of a catalog column form.
+struct FormType {
+  int32_t code, length, scale;
+};
+FormType TypeOf(const CatalogColumn& c) {
+  switch (c.form) {
+    case CATALOG_INT:
+      return {7, 11, 0};
+    case CATALOG_INT64:
+      return {28, 19, 0};
+    case CATALOG_INT5:
+      return {6, 5, 0};
+    case CATALOG_INT3:
+      return {2, 3, 0};
+    case CATALOG_CHAR:
+      return {1, c.length, 0};
+    case CATALOG_BYTE:
+      return {29, c.length, 0};
+    default:
+      return {34, c.length, 0};
+  }
+}
+
+TEST_F(LookupTest, EverySystemTableIsFoundByNameInSystem) {
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t k = 0; k < kCatalogTableCount; ++k) {
+    const CatalogTable& t = kCatalogTables[k];
+    DDTableAttr a{};
+    ASSERT_EQ(TableAttr("SYSTEM", t.name, &a), 0) << t.name;
+    EXPECT_EQ(a.id, t.number) << t.name;
+    EXPECT_EQ(a.kind, 1);
+    EXPECT_EQ(Name(a.schema, a.schema_length), "SYSTEM");
+    EXPECT_EQ(Name(a.name, a.name_length), t.name);
+    EXPECT_EQ(a.key_length, t.key_length) << t.name;
+    EXPECT_EQ(a.record_length, t.record_length) << t.name;
+    EXPECT_EQ(a.column_count, t.column_count) << t.name;
+    EXPECT_EQ(a.owner_id, CATALOG_SCHEMA_ID);
+    EXPECT_EQ(a.primary_key_id, t.constraint_id) << t.name;
+    EXPECT_EQ(a.databank_id, 1);
+    EXPECT_EQ(a.logical_id, 1);
+    EXPECT_EQ(a.trans_option, 1);  // N
+    EXPECT_EQ(a.has_triggers, 0);
+    EXPECT_EQ(a.synonym, 0);
+  }
+  DDTableAttr a{};
+  a.id = 4242;
+  EXPECT_EQ(TableAttr("SYSTEM", "NO_SUCH_TABLE", &a), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(TableAttr("ADAM", "TABLES", &a), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(a.id, 4242) << "nothing is written for a table not found";
+  // By id.
+  int32_t pb[2] = {0, usr_};
+  DDTableName by_id;
+  by_id.id = CAT_COLUMNS;
+  DDCmpTableAttr(base_, pb, by_id, false, &a);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(Name(a.name, a.name_length), "COLUMNS");
+  by_id.id = 9999;
+  pb[0] = 0;
+  DDCmpTableAttr(base_, pb, by_id, false, &a);
+  EXPECT_EQ(pb[0], DD_TABLE_NOT_FOUND);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+// Unqualified names go through the level's path; the work block's schema
+// takes its place while its path flag is set.
+TEST_F(LookupTest, AnUnqualifiedNameFollowsThePath) {
+  ASSERT_EQ(BegWork(), 0);
+  const int32_t lvl = W(usr_ + USR_LVL);
+  auto set_path = [&](std::vector<std::string> schemas) {
+    uint8_t* path = reinterpret_cast<uint8_t*>(&W(lvl + LVL_PATH));
+    std::memset(path, 255, DD_PATH_BYTES);
+    for (size_t e = 0; e < schemas.size(); ++e) {
+      if (schemas[e].empty()) continue;
+      path[e * 129] = 0;
+      std::memset(path + e * 129 + 1, ' ', 128);
+      std::memcpy(path + e * 129 + 1, schemas[e].data(), schemas[e].size());
+    }
+  };
+  DDTableAttr a{};
+  set_path({"ADAM"});
+  EXPECT_EQ(TableAttr("", "TABLES", &a), DD_TABLE_NOT_FOUND);
+  set_path({"ADAM", "", "SYSTEM"});
+  ASSERT_EQ(TableAttr("", "TABLES", &a), 0);
+  EXPECT_EQ(a.id, CAT_TABLES);
+  EXPECT_EQ(Name(a.schema, a.schema_length), "SYSTEM");
+  set_path({"SYSTEM"});
+  ASSERT_EQ(TableAttr("", "COLUMNS", &a), 0);
+  // The work block's schema alone.
+  const int32_t ucom = Ucom();
+  std::memset(&W(ucom + DDUCOM_SCHEMA), ' ', 128);
+  std::memcpy(&W(ucom + DDUCOM_SCHEMA), "ADAM", 4);
+  W(ucom + DDUCOM_PATH_FLAG) = 1;
+  EXPECT_EQ(TableAttr("", "COLUMNS", &a), DD_TABLE_NOT_FOUND);
+  W(ucom + DDUCOM_PATH_FLAG) = 0;
+  EXPECT_EQ(TableAttr("", "COLUMNS", &a), 0);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+TEST_F(LookupTest, EveryColumnHasItsDefinedTypeAndPlace) {
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t k = 0; k < kCatalogTableCount; ++k) {
+    const CatalogTable& t = kCatalogTables[k];
+    for (int32_t i = 0; i < t.column_count; ++i) {
+      const CatalogColumn& c = kCatalogColumns[t.first_column + i];
+      const FormType want = TypeOf(c);
+      for (bool by_name : {true, false}) {
+        DDColumnDesc d{};
+        int32_t pb[2] = {0, usr_};
+        DDCmpColumns(base_, pb, t.number, by_name ? 0 : i + 1, c.name,
+                     static_cast<int32_t>(std::strlen(c.name)), &d, nullptr, 0);
+        ASSERT_EQ(pb[0], 0) << t.name << "." << c.name;
+        EXPECT_EQ(Name(d.name, d.name_length), c.name);
+        EXPECT_EQ(d.column_id, i + 1);
+        EXPECT_EQ(d.type, want.code) << t.name << "." << c.name;
+        EXPECT_EQ(d.length, want.length) << t.name << "." << c.name;
+        EXPECT_EQ(d.scale, want.scale) << t.name << "." << c.name;
+        EXPECT_EQ(d.offset, c.offset);
+        EXPECT_EQ(d.byte_length, c.width);
+        EXPECT_EQ(d.nullable, c.offset < t.key_length ? 0 : 1);
+        EXPECT_EQ(d.default_length, -1);
+        EXPECT_EQ(d.statistics_count, -1);
+      }
+    }
+  }
+  DDColumnDesc d{};
+  int32_t pb[2] = {0, usr_};
+  DDCmpColumns(base_, pb, CAT_TABLES, 0, "NOPE", 4, &d, nullptr, 0);
+  EXPECT_EQ(pb[0], 1);
+  pb[0] = 0;
+  DDCmpColumns(base_, pb, CAT_TABLES, 99, nullptr, 0, &d, nullptr, 0);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+TEST_F(LookupTest, KeysComeWithTheirColumns) {
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<int32_t> entries(8 * DD_CI_ENTRY_WORDS + 1, 7777);
+  int32_t count = -1;
+  int32_t pb[2] = {0, usr_};
+  DDCmpCI(base_, pb, CAT_COLUMNS, 8, entries.data(), &count);
+  ASSERT_EQ(pb[0], 0);
+  ASSERT_EQ(count, 3);
+  struct Want {
+    int32_t kind, id;
+    std::vector<std::string> columns;
+  };
+  const std::map<int32_t, Want> want = {{79, {1, 79, {"TABLE_ID", "COLUMN_NAME"}}},
+                                        {80, {5, 80, {"TABLE_ID", "COLUMN_ID"}}},
+                                        {81, {2, 81, {"TABLE_ID", "DOMAIN_ID"}}}};
+  const CatalogTable* t = CatalogFindTable(CAT_COLUMNS);
+  for (int32_t e = 0; e < count; ++e) {
+    const int32_t* x = &entries[static_cast<size_t>(e) * DD_CI_ENTRY_WORDS];
+    auto w = want.find(x[DD_CI_ID]);
+    ASSERT_NE(w, want.end()) << x[DD_CI_ID];
+    EXPECT_EQ(x[DD_CI_KIND], w->second.kind);
+    EXPECT_EQ(x[DD_CI_COUNT], 2);
+    EXPECT_EQ(x[DD_CI_FLAG], w->second.kind == 2 ? 1 : 0);
+    for (int32_t k = 0; k < 2; ++k) {
+      const CatalogColumn* col = nullptr;
+      int32_t number = 0;
+      for (int32_t i = 0; i < t->column_count; ++i)
+        if (w->second.columns[k] == kCatalogColumns[t->first_column + i].name)
+          col = &kCatalogColumns[t->first_column + i], number = i + 1;
+      ASSERT_NE(col, nullptr);
+      EXPECT_EQ(x[DD_CI_COLUMN + k], number);
+      EXPECT_EQ(x[DD_CI_OFFSET + k], col->offset);
+      EXPECT_EQ(x[DD_CI_LENGTH + k], col->width);
+      EXPECT_EQ(x[DD_CI_POSITION + k], k + 1);
+    }
+    EXPECT_EQ(x[DD_CI_COLUMN + 2], -1) << "a short list is closed by -1";
+  }
+  EXPECT_EQ(entries[3 * DD_CI_ENTRY_WORDS], 7777) << "nothing past the entries collected";
+  // Room for one entry: one; for none: 2 without a run.
+  std::fill(entries.begin(), entries.end(), 7777);
+  pb[0] = 0;
+  DDCmpCI(base_, pb, CAT_COLUMNS, 1, entries.data(), &count);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(entries[DD_CI_ENTRY_WORDS], 7777);
+  const int32_t runs = W(thr_ + THR_STM_DDL_CI);
+  pb[0] = 0;
+  DDCmpCI(base_, pb, CAT_COLUMNS, 0, entries.data(), &count);
+  EXPECT_EQ(pb[0], 2);
+  EXPECT_EQ(count, 0);
+  EXPECT_EQ(W(thr_ + THR_STM_DDL_CI), runs);
+  pb[0] = 0;
+  DDCmpCI(base_, pb, 9999, 8, entries.data(), &count);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+// A key of twelve columns keeps its first ten in the entry.
+TEST_F(LookupTest, AKeyOfMoreThanTenColumnsKeepsTen) {
+  ASSERT_EQ(BegWork(), 0);
+  const CatalogValue key[] = {{TABLE_CONSTRAINTS_CONSTRAINT_ID, 0, 500, nullptr},
+                              {TABLE_CONSTRAINTS_CONSTRAINT_TYPE, 1, 0, "INDEX"},
+                              {TABLE_CONSTRAINTS_TABLE_ID, 0, CAT_COLUMNS, nullptr},
+                              {TABLE_CONSTRAINTS_KEY_COLUMN_COUNT, 0, 12, nullptr}};
+  ASSERT_EQ(InsertValues(18, key), 0);
+  const CatalogTable* t = CatalogFindTable(CAT_COLUMNS);
+  for (int32_t k = 0; k < 12; ++k) {
+    const CatalogValue column[] = {{INDEXCOL_CONSTRAINT_ID, 0, 500, nullptr},
+                                   {INDEXCOL_TABLE_ID, 0, CAT_COLUMNS, nullptr},
+                                   {INDEXCOL_ORDINAL_POSITION, 0, k + 1, nullptr},
+                                   {INDEXCOL_COLUMN_NAME, 1, 0,
+                                    kCatalogColumns[t->first_column + 10 + k].name},
+                                   {INDEXCOL_IS_ASCENDING, 1, 0, k % 2 ? "NO " : "YES"}};
+    ASSERT_EQ(InsertValues(20, column), 0);
+  }
+  std::vector<int32_t> entries(4 * DD_CI_ENTRY_WORDS, 0);
+  int32_t count = 0, pb[2] = {0, usr_};
+  DDCmpCI(base_, pb, CAT_COLUMNS, 4, entries.data(), &count);
+  ASSERT_EQ(pb[0], 0);
+  ASSERT_EQ(count, 4);
+  const int32_t* x = nullptr;
+  for (int32_t e = 0; e < count; ++e)
+    if (entries[static_cast<size_t>(e) * DD_CI_ENTRY_WORDS + DD_CI_ID] == 500)
+      x = &entries[static_cast<size_t>(e) * DD_CI_ENTRY_WORDS];
+  ASSERT_NE(x, nullptr);
+  EXPECT_EQ(x[DD_CI_COUNT], 12);
+  for (int32_t k = 0; k < 10; ++k) {
+    const CatalogColumn& c = kCatalogColumns[t->first_column + 10 + k];
+    EXPECT_EQ(x[DD_CI_COLUMN + k], 11 + k);
+    EXPECT_EQ(x[DD_CI_OFFSET + k], c.offset);
+    EXPECT_EQ(x[DD_CI_LENGTH + k], k % 2 ? -c.width : c.width) << "descending negated";
+  }
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// A table inserted in open dictionary work is seen by its user's lookups
+// before the work ends, and is gone after a rollback.
+TEST_F(LookupTest, OpenWorkIsSeenByTheSameUsersLookup) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(600, 6, "ADAM", "T1"), 0);
+  const CatalogValue table[] = {{TABLES_TABLE_ID, 0, 600, nullptr},
+                                {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
+                                {TABLES_KEY_LENGTH, 0, 8, nullptr},
+                                {TABLES_RECORD_LENGTH, 0, 20, nullptr},
+                                {TABLES_DATABANK_ID, 0, 1, nullptr}};
+  ASSERT_EQ(InsertValues(16, table), 0);
+  DDTableAttr a{};
+  ASSERT_EQ(TableAttr("ADAM", "T1", &a), 0);
+  EXPECT_EQ(a.id, 600);
+  EXPECT_EQ(a.record_length, 20);
+  EXPECT_EQ(a.primary_key_id, -1);
+  ASSERT_EQ(EndWork(1), 0);
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(TableAttr("ADAM", "T1", &a), DD_TABLE_NOT_FOUND);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+TEST_F(LookupTest, TheCurrentSchemaOfAnAlternateUser) {
+  int32_t block = 0;
+  DSGetMem(base_, &block, 4 + 128);
+  struct Case {
+    const char* held;
+    const char* schema;
+  } cases[] = {{"INFORMATION_SCHEMA", "SYSTEM"}, {"ZAVOR", "SYSTEM"},
+               {"INFO_SCHEM", "SYSTEM"},         {"OLD_INFO_SCHEMA", "SYSTEM"},
+               {"FIPS_DOCUMENTATION", "SYSTEM"}, {"INFORMATION_SCHEMAS", "INFORMATION_SCHEMAS"},
+               {"EVE", "EVE"}};
+  for (const Case& c : cases) {
+    std::memset(&W(block + DD_ALTERNATE_NAME), ' ', 128);
+    std::memcpy(&W(block + DD_ALTERNATE_NAME), c.held, std::strlen(c.held));
+    W(usr_ + USR_ALTERNATE_USER) = block;
+    char name[128];
+    int32_t length = -1, pb[2] = {9, usr_};
+    DDCurrentSchema(base_, pb, name, &length);
+    EXPECT_EQ(pb[0], 0);
+    EXPECT_EQ(Name(name, length), c.schema);
+    EXPECT_EQ(std::string(name + length, 128 - length), std::string(128 - length, ' '));
+  }
+  // The same name as the level name is kept.
+  W(usr_ + USR_ALTERNATE_USER) = 0;
+  const int32_t lvl = W(usr_ + USR_LVL);
+  std::memset(&W(lvl + LVL_NAME), ' ', 128);
+  std::memcpy(&W(lvl + LVL_NAME), "INFORMATION_SCHEMA", 18);
+  char name[128];
+  int32_t length = -1, pb[2] = {0, usr_};
+  DDCurrentSchema(base_, pb, name, &length);
+  EXPECT_EQ(Name(name, length), "INFORMATION_SCHEMA");
+  EXPECT_EQ(length, 18);
+}
+
+TEST_F(LookupTest, BadCallsAreRefusedBeforeAnyRun) {
+  ASSERT_EQ(BegWork(), 0);
+  DDTableAttr a{};
+  EXPECT_EQ(TableAttr("SYSTEM", std::string(129, 'T'), &a), DD_NAME_TOO_LONG);
+  EXPECT_EQ(TableAttr(std::string(129, 'S'), "TABLES", &a), DD_NAME_TOO_LONG);
+  EXPECT_EQ(W(thr_ + THR_STM_DDL_TA), 0) << "nothing prepared";
+  // A path parameter that is not 387 bytes long.
+  DDColumnDesc d{};
+  int32_t pb[2] = {0, usr_};
+  DDCmpColumns(base_, pb, CAT_TABLES, 1, nullptr, 0, &d, nullptr, 0);
+  ASSERT_EQ(pb[0], 0);
+  const int32_t stm = W(thr_ + THR_STM_DDL_CA);
+  EXPECT_EQ(DDWithUcomPath(base_, stm, 3, usr_), DD_PATH_FIELD);
+  // Without a thread block: -18515, also in the user's result vector.
+  StatusPair st{};
+  mdr_tls_set(&st, 0, TLS_SLOT_THR);
+  pb[0] = 0;
+  pb[1] = usr_;  // the last call left the thread's own user there
+  W(usr_ + USR_RVEC_RCODE) = 0;
+  DDCmpColumns(base_, pb, CAT_TABLES, 1, nullptr, 0, &d, nullptr, 0);
+  EXPECT_EQ(pb[0], DD_NO_THREAD_BLOCK);
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), DD_NO_THREAD_BLOCK);
+  mdr_tls_set(&st, thr_, TLS_SLOT_THR);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+}  // namespace

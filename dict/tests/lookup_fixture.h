@@ -1,0 +1,110 @@
+// The catalog tables the lookups and the dictionary's reads and writes work
+// on, over record access's real transactions, with the catalog's own rows
+// (its self-description in 16, 18, 20 and 22, an object row of every system
+// table in schema SYSTEM, the system databank in 15): what a created
+// database holds of them.
+#pragma once
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "catalog_gen.h"
+#include "dict/compiler_lookups.h"
+#include "dict/row_image.h"
+#include "dict/statement_functions.h"
+#include "dict/tests/catalog_fixture.h"
+#include "du/record_operations.h"
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
+
+class LookupTest : public CatalogWorkTest {
+ protected:
+  void SetUp() override {
+    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 20, 22, 25, 27, 33, 40, 41});
+    if (HasFatalFailure()) return;
+    // The kernel's lists, among them the shared programs' cache.
+    ASSERT_EQ(CreateSysLists(base_, sys_), 0);
+    // The thread's own user, as the kernel makes it with the thread.
+    const int32_t own = thr_ + THR_USR_START, lvl = thr_ + THR_LVL_START;
+    W(own + USR_USR) = own;
+    W(own + USR_LVL) = lvl;
+    W(own + USR_CURSOR_ORDER_NUMBER) = 1;
+    W(own + USR_TRANSACTION_VIEW) = 2;
+    W(own + USR_TRS) = W(usr_ + USR_TRS);
+    W(lvl + LVL_USR) = own;
+    Protocol(21);
+    // The catalog's own rows, as a created database holds them.
+    for (int32_t table : {15, 16, 18, 20, 22}) RecordOf(table);
+    ASSERT_EQ(BegWork(), 0);
+    for (int32_t k = 0; k < kCatalogSelfRowCount; ++k) {
+      const CatalogRow& row = kCatalogSelfRows[k];
+      const CatalogTable* t = CatalogFindTable(row.table);
+      std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+      ASSERT_EQ(DDRowImage(row, record), 0);
+      ASSERT_EQ(InsertRow(row.table, record), 0) << row.table;
+    }
+    for (int32_t k = 0; k < kCatalogTableCount; ++k) {
+      const CatalogTable& t = kCatalogTables[k];
+      ASSERT_EQ(InsObject(t.number, 6, CATALOG_SCHEMA, t.name), 0) << t.name;
+    }
+    const CatalogValue databank[] = {{DATABANKS_DATABANK_ID, 0, 1, nullptr},
+                                     {DATABANKS_SEQUENCE_NO, 0, 1, nullptr},
+                                     {DATABANKS_LOGICAL_ID, 0, 1, nullptr},
+                                     {DATABANKS_DATABANK_NAME, 1, 0, "SYSDB"},
+                                     {DATABANKS_DATABANK_TYPE, 1, 0, "N"}};
+    ASSERT_EQ(InsertValues(15, databank), 0);
+    ASSERT_EQ(EndWork(0), 0);
+  }
+  void TearDown() override {
+    for (auto& r : records_) Close(*r);
+    records_.clear();
+    CatalogWorkTest::TearDown();
+  }
+
+  // A row written by record access in the user's open transaction.
+  int32_t InsertRow(int32_t table, const std::vector<uint8_t>& row) {
+    auto& r = RecordOf(table);
+    std::memcpy(r.data() + DUREC_RECORD, row.data(), row.size());
+    r[DUREC_STATUS] = 0;
+    NextCursorOrder(usr_);
+    DUInsertRow(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  int32_t InsertValues(int32_t table, std::span<const CatalogValue> values) {
+    const CatalogTable* t = CatalogFindTable(table);
+    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+    const CatalogRow row{table, 0, static_cast<int32_t>(values.size())};
+    if (const int32_t rc = DDRowImage(row, values, record)) return rc;
+    return InsertRow(table, record);
+  }
+  std::vector<int32_t>& RecordOf(int32_t table) {
+    for (auto& r : records_)
+      if ((*r)[DUREC_TNAME] == table) return *r;
+    const CatalogTable* t = CatalogFindTable(table);
+    records_.push_back(std::make_unique<std::vector<int32_t>>(
+        Record(table, 3, t->key_length, t->record_length)));
+    EXPECT_EQ(Open(*records_.back()), 0) << table;
+    return *records_.back();
+  }
+
+  int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, kind, schema.data(), static_cast<int32_t>(schema.size()),
+                name.data(), static_cast<int32_t>(name.size()));
+    return pb[0];
+  }
+  int32_t TableAttr(const std::string& schema, const std::string& name, DDTableAttr* a,
+                    int32_t usr = 0, bool test_privilege = false) {
+    int32_t pb[2] = {0, usr != 0 ? usr : usr_};
+    DDTableName n;
+    n.schema = schema.data();
+    n.schema_length = static_cast<int32_t>(schema.size());
+    n.name = name.data();
+    n.name_length = static_cast<int32_t>(name.size());
+    DDCmpTableAttr(base_, pb, n, test_privilege, a);
+    return pb[0];
+  }
+
+  std::vector<std::unique_ptr<std::vector<int32_t>>> records_;
+};
