@@ -103,6 +103,31 @@ std::string TableFields() {
          "\n";
 }
 
+// Loads the rows and assembles the program over them; false (the
+// benchmark skipped with the reason) when either fails.
+bool Prepare(benchmark::State& state, Rows& rows, const char* program, bench::InterpProgram* p) {
+  if (!rows.error.empty()) {
+    state.SkipWithError(rows.error.c_str());
+    return false;
+  }
+  if (!p->Load(rows.table, TableFields() + program, "T")) {
+    state.SkipWithError(p->error.c_str());
+    return false;
+  }
+  return true;
+}
+
+// The counters of one comparison; the bare scan is timed after both runs.
+void Report(benchmark::State& state, Rows& rows, double mine, double sqlite) {
+  const double floor = rows.Floor();
+  if (!rows.error.empty()) return state.SkipWithError(rows.error.c_str());
+  state.counters["ratio"] = mine / sqlite;
+  state.counters["floor_ratio"] = floor / sqlite;
+  state.counters["ours_s"] = mine;
+  state.counters["scan_s"] = floor;
+  state.counters["sqlite_s"] = sqlite;
+}
+
 // SELECT count(a), sum(a), min(a), max(a) FROM t.
 constexpr const char* kSetFunctions = R"(
 field N1 decimal 15
@@ -137,10 +162,8 @@ done:
 void BM_SetFunctionsAgainstSqlite(benchmark::State& state) {
   for (auto _ : state) {
     Rows rows;
-    if (!rows.error.empty()) return state.SkipWithError(rows.error.c_str());
     bench::InterpProgram p;
-    if (!p.Load(rows.table, TableFields() + kSetFunctions, "T"))
-      return state.SkipWithError(p.error.c_str());
+    if (!Prepare(state, rows, kSetFunctions, &p)) return;
     auto t0 = bench::Clock::now();
     const int32_t rc = p.Run(rows.table);
     auto t1 = bench::Clock::now();
@@ -163,14 +186,7 @@ void BM_SetFunctionsAgainstSqlite(benchmark::State& state) {
     for (int k = 0; k < 4; ++k)
       if (ours[k] != theirs[k]) return state.SkipWithError("the results differ from SQLite's");
 
-    const double floor = rows.Floor();
-    if (!rows.error.empty()) return state.SkipWithError(rows.error.c_str());
-    const double mine = bench::Seconds(t0, t1), sqlite = bench::Seconds(s0, s1);
-    state.counters["ratio"] = mine / sqlite;
-    state.counters["floor_ratio"] = floor / sqlite;
-    state.counters["ours_s"] = mine;
-    state.counters["scan_s"] = floor;
-    state.counters["sqlite_s"] = sqlite;
+    Report(state, rows, bench::Seconds(t0, t1), bench::Seconds(s0, s1));
   }
 }
 BENCHMARK(BM_SetFunctionsAgainstSqlite)->Iterations(1)->Unit(benchmark::kSecond);
@@ -211,10 +227,8 @@ done:
 void BM_StringFunctionsAgainstSqlite(benchmark::State& state) {
   for (auto _ : state) {
     Rows rows;
-    if (!rows.error.empty()) return state.SkipWithError(rows.error.c_str());
     bench::InterpProgram p;
-    if (!p.Load(rows.table, TableFields() + kStringFunctions, "T"))
-      return state.SkipWithError(p.error.c_str());
+    if (!Prepare(state, rows, kStringFunctions, &p)) return;
     auto t0 = bench::Clock::now();
     const int32_t rc = p.Run(rows.table);
     auto t1 = bench::Clock::now();
@@ -236,14 +250,7 @@ void BM_StringFunctionsAgainstSqlite(benchmark::State& state) {
     if (ours != static_cast<double>(theirs) || bytes == 0)
       return state.SkipWithError("the results differ from SQLite's");
 
-    const double floor = rows.Floor();
-    if (!rows.error.empty()) return state.SkipWithError(rows.error.c_str());
-    const double mine = bench::Seconds(t0, t1), sqlite = bench::Seconds(s0, s1);
-    state.counters["ratio"] = mine / sqlite;
-    state.counters["floor_ratio"] = floor / sqlite;
-    state.counters["ours_s"] = mine;
-    state.counters["scan_s"] = floor;
-    state.counters["sqlite_s"] = sqlite;
+    Report(state, rows, bench::Seconds(t0, t1), bench::Seconds(s0, s1));
   }
 }
 BENCHMARK(BM_StringFunctionsAgainstSqlite)->Iterations(1)->Unit(benchmark::kSecond);

@@ -137,20 +137,39 @@ void Substring(Run& run) {
   PutText(run, r, width, s.value + 1 + static_cast<int32_t>(width * (from - 1)), count);
 }
 
+// The count at op7/op8 and the length of the source s of REPEAT and RIGHT
+// (result r): true with both set, or false when the instruction has ended
+// (a null result for a null operand or a negative count, or failed).
+template <int32_t width>
+bool CountAndLength(Run& run, const Text& r, const Text& s, int32_t* count, int32_t* length) {
+  if (!Inside(run, r, width) || !Inside(run, s, width)) {
+    run.fail(kErrBadOperand);
+    return false;
+  }
+  int32_t rc = ReadWholeNumber(run, run.op(7), run.op(8), count);
+  if (rc < 0) {
+    run.fail(kDecimalErrorBase + rc);
+    return false;
+  }
+  if (rc == 0 && !IsNull(run, s)) rc = ReadLength(run, s.field, s.maximum, length);
+  if (rc < 0) {
+    run.fail(NegativeLength(run, s) ? kErrNegativeLength : kLengthFieldErrorBase + rc);
+    return false;
+  }
+  if (rc == 1 || IsNull(run, s) || *count < 0) {
+    SetNull(run, r, width);
+    return false;
+  }
+  return true;
+}
+
 // REP (bytes) and REU (wide): r (op1-3) := s (op4-6) repeated as many times
 // as the number at op7/op8 says; a negative count gives null.
 template <int32_t width>
 void Repeat(Run& run) {
   const Text r = TextAt(run, 1), s = TextAt(run, 4);
-  if (!Inside(run, r, width) || !Inside(run, s, width)) return run.fail(kErrBadOperand);
   int32_t k = 0, length = 0;
-  int32_t rc = ReadWholeNumber(run, run.op(7), run.op(8), &k);
-  if (rc < 0) return run.fail(kDecimalErrorBase + rc);
-  if (rc == 1 || IsNull(run, s)) return SetNull(run, r, width);
-  rc = ReadLength(run, s.field, s.maximum, &length);
-  if (rc < 0)
-    return run.fail(NegativeLength(run, s) ? kErrNegativeLength : kLengthFieldErrorBase + rc);
-  if (rc == 1 || k < 0) return SetNull(run, r, width);
+  if (!CountAndLength<width>(run, r, s, &k, &length)) return;
   const int64_t total = int64_t{length} * k;
   if (total > r.maximum) return run.fail(kErrNoFit);
   if (width == 1 && k >= 1 && total > kMaxVaryingBytes) return run.fail(kErrTooLong);
@@ -235,14 +254,8 @@ void Replace(Run& run) {
 template <int32_t width>
 void Right(Run& run) {
   const Text r = TextAt(run, 1), s = TextAt(run, 4);
-  if (!Inside(run, r, width) || !Inside(run, s, width)) return run.fail(kErrBadOperand);
   int32_t n = 0, length = 0;
-  int32_t rc = ReadWholeNumber(run, run.op(7), run.op(8), &n);
-  if (rc < 0) return run.fail(kDecimalErrorBase + rc);
-  if (rc == 1 || IsNull(run, s) || n < 0) return SetNull(run, r, width);
-  rc = ReadLength(run, s.field, s.maximum, &length);
-  if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
-  if (rc == 1) return SetNull(run, r, width);
+  if (!CountAndLength<width>(run, r, s, &n, &length)) return;
   const int64_t start = std::max<int64_t>(int64_t{length} - n, 0);
   PutText(run, r, width, s.value + 1 + static_cast<int32_t>(width * start), length - start);
 }
@@ -445,16 +458,27 @@ void CaseWide(Run& run) {
 
 constexpr char kHexDigits[] = "0123456789ABCDEF";
 
+// The length of the byte source s of a function with the byte result r:
+// true with *n set, or false when the instruction has ended (r made null for
+// a null source, or failed).
+bool SourceLength(Run& run, const Text& r, const Text& s, int32_t* n) {
+  if (!Inside(run, r, 1) || !Inside(run, s, 1)) {
+    run.fail(kErrBadOperand);
+    return false;
+  }
+  int32_t rc = 1;
+  if (!IsNull(run, s)) rc = ReadLength(run, s.field, s.maximum, n);
+  if (rc < 0) run.fail(kLengthFieldErrorBase + rc);
+  if (rc == 1) SetNull(run, r, 1);
+  return rc == 0;
+}
+
 // TCH: r (op2-4) := the hexadecimal text of the binary value s (op5-7); op1
 // 1 fills the result with "0" first.
 void ToHex(Run& run) {
   const Text r = TextAt(run, 2), s = TextAt(run, 5);
-  if (!Inside(run, r, 1) || !Inside(run, s, 1)) return run.fail(kErrBadOperand);
-  if (IsNull(run, s)) return SetNull(run, r, 1);
   int32_t n = 0;
-  const int32_t rc = ReadLength(run, s.field, s.maximum, &n);
-  if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
-  if (rc == 1) return SetNull(run, r, 1);
+  if (!SourceLength(run, r, s, &n)) return;
   if (2 * int64_t{n} > r.maximum) return run.fail(kErrNoFit);
   const std::vector<uint8_t> source(run.at(s.value + 1), run.at(s.value + 1) + n);
   uint8_t* out = run.at(r.value + 1);
@@ -479,12 +503,8 @@ int HexValue(uint8_t c) {
 // anything is written.
 void FromHex(Run& run) {
   const Text r = TextAt(run, 2), s = TextAt(run, 5);
-  if (!Inside(run, r, 1) || !Inside(run, s, 1)) return run.fail(kErrBadOperand);
-  if (IsNull(run, s)) return SetNull(run, r, 1);
   int32_t n = 0;
-  const int32_t rc = ReadLength(run, s.field, s.maximum, &n);
-  if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
-  if (rc == 1) return SetNull(run, r, 1);
+  if (!SourceLength(run, r, s, &n)) return;
   if (n > 2 * int64_t{r.maximum} || n % 2 != 0) return run.fail(kErrNoFit);
   std::vector<uint8_t> bytes(static_cast<size_t>(n / 2));
   const uint8_t* text = run.at(s.value + 1);
@@ -505,12 +525,8 @@ void FromHex(Run& run) {
 void Soundex(Run& run) {
   constexpr int32_t kKey = 6;
   const Text r = TextAt(run, 1), s = TextAt(run, 4);
-  if (!Inside(run, r, 1) || !Inside(run, s, 1)) return run.fail(kErrBadOperand);
-  if (IsNull(run, s)) return SetNull(run, r, 1);
   int32_t n = 0;
-  const int32_t rc = ReadLength(run, s.field, s.maximum, &n);
-  if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
-  if (rc == 1) return SetNull(run, r, 1);
+  if (!SourceLength(run, r, s, &n)) return;
   // The routine writes its key and a NUL: 7 bytes, kept aside so that a
   // shorter result is not written past.
   uint8_t key[kKey + 1];
