@@ -4,8 +4,11 @@
 // that record instructions and JMC share. Also the instruction length service.
 #include "interp/machine.h"
 
+#include <atomic>
 #include <mutex>
 
+#include "interp/instruction_printer.h"
+#include "interp/instruction_trace.h"
 #include "interp/run_state.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
@@ -177,6 +180,47 @@ void ReturnError(int32_t* rvec, int32_t* storage, int32_t* position) {
 
 }  // namespace
 
+namespace {
+
+// The opcode counters of the session's trace control block when its trace
+// is on (word 1 = 1), else nullptr.
+int32_t* TraceCounters(int32_t* base, int32_t usr) {
+  if (usr == 0) return nullptr;
+  const int32_t block = Wd(base, usr, USR_TRACEFLAGS);
+  if (block <= 0 || !InStorage(base, block, kTraceBlockWords) || Wd(base, block, kTraceOn) != 1)
+    return nullptr;
+  return &Wd(base, block, kTraceCounters);
+}
+
+// The dispatch loop; a traced run counts each opcode it executes (counter
+// n for opcode n) and lists the instruction to the log first.
+template <bool traced>
+void Loop(Run& run, int32_t* counters) {
+  Instruction* table = Dispatch().entry;
+  while (!run.leave) {
+    // A position off the program, or an instruction running past its end,
+    // is answered like a bad opcode: nothing outside the program is read.
+    if (run.pos < 1 || run.pos > run.program_words) {
+      DARecordError(run.base, nullptr, run.storage, run.storage_words, &run.pos, kErrBadOpcode);
+      continue;
+    }
+    const int32_t op = run.program[run.pos - 1];
+    if (!IsOpcode(op) || run.pos + kOpcodes[op].length - 1 > run.program_words) {
+      run.fail(kErrBadOpcode);
+      continue;
+    }
+    if constexpr (traced) {
+      std::atomic_ref<int32_t>(counters[op]).fetch_add(1, std::memory_order_relaxed);
+      int32_t printed[kPrintResultWords] = {};
+      DAPrtInstr(printed, run.ins(), int64_t{run.program_words} - run.pos + 1, run.storage,
+                 run.storage_words, run.pos, nullptr, nullptr, 0, run.base);
+    }
+    table[op](run);
+  }
+}
+
+}  // namespace
+
 int32_t DAOpLength(int32_t opcode, int32_t* length, int32_t* branch) {
   if (!IsOpcode(opcode)) return kErrOutOfRange;
   *length = kOpcodes[opcode].length;
@@ -239,21 +283,11 @@ void DAMAE2(int32_t* base, int32_t* rvec, const int32_t* program, int32_t progra
     return;
   }
   DSClrStmList(base, run.thr);
-  Instruction* table = Dispatch().entry;
-  while (!run.leave) {
-    // A position off the program, or an instruction running past its end,
-    // is answered like a bad opcode: nothing outside the program is read.
-    if (run.pos < 1 || run.pos > program_words) {
-      DARecordError(base, nullptr, storage, storage_words, &run.pos, kErrBadOpcode);
-      continue;
-    }
-    const int32_t op = program[run.pos - 1];
-    if (!IsOpcode(op) || run.pos + kOpcodes[op].length - 1 > program_words) {
-      run.fail(kErrBadOpcode);
-      continue;
-    }
-    table[op](run);
-  }
+  // The loop is chosen once: an untraced run pays nothing for the trace.
+  if (int32_t* counters = TraceCounters(base, usr); counters != nullptr)
+    Loop<true>(run, counters);
+  else
+    Loop<false>(run, nullptr);
   if (run.requeued) {
     // A requeue writes the result word and the position only.
     rvec[0] = kErrRequeue;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "interp/instruction_printer.h"
 #include "interp/program_layout.h"
 #include "kernel/error_report.h"
 
@@ -15,13 +16,6 @@ namespace interp {
 namespace {
 
 constexpr int32_t kLineMax = 160;
-
-// `value` right-aligned in `width` places; asterisks when it does not fit.
-std::string Num(int64_t value, int width) {
-  std::string s = std::to_string(value);
-  if (static_cast<int>(s.size()) > width) return std::string(static_cast<size_t>(width), '*');
-  return std::string(static_cast<size_t>(width) - s.size(), ' ') + s;
-}
 
 class Dump {
  public:
@@ -136,7 +130,7 @@ void Dump::Lists() {
   const int32_t limit = words_;  // a list never has more entries than words
   if (W(kDescPermSize) >= 1) {
     const int32_t start = W(kDescPermStart);
-    std::string s = Num(start, 4) + ": Permanent table list: ";
+    std::string s = RightAligned(start, 4) + ": Permanent table list: ";
     int32_t e = 0;
     for (int32_t k = 0; k < limit && At(int64_t{start} + k, &e) && e >= 0; ++k) {
       // The access code lies in the table's record block in the storage image.
@@ -163,7 +157,7 @@ void Dump::Lists() {
   for (const auto& o : others) {
     if (W(o.size) < 1) continue;
     const int32_t start = W(o.start);
-    std::string s = Num(start, 4) + o.title;
+    std::string s = RightAligned(start, 4) + o.title;
     int32_t e = 0;
     for (int32_t k = 0; k < limit && At(int64_t{start} + k, &e) && e >= 0; ++k)
       s += (k == 0 ? "" : ", ") + std::to_string(e);
@@ -179,7 +173,8 @@ void Dump::Parameters() {
     int64_t k = W(list);
     int32_t first = 0;
     for (int32_t n = 0; n < words_ && k > 0 && At(k, &first) && first >= 0; ++n, k += 2)
-      Line("       " + Num(k, 4) + ": " + Num(first, 11) + "  " + Num(W(k + 1), 11));
+      Line("       " + RightAligned(k, 4) + ": " + RightAligned(first, 11) + "  " +
+           RightAligned(W(k + 1), 11));
     Line("       <EOL>");
   }
 }
@@ -190,23 +185,27 @@ void Dump::CallStatus() {
   if (c <= 0) return;
   int32_t type = 0;
   for (int32_t n = 0; n < words_ && At(c, &type) && type != -1; ++n, c += kCsdWords) {
-    Line(Num(c, 4) + ": Call status descriptor type: " + CsdName(type));
-    Line(Num(c + 1, 4) + ": CSDSTG structure, storage word offset: " + Num(W(c + 1), 4));
-    Line(Num(c + 2, 4) + ": Input parameters list start: " + Num(W(c + 2), 4));
-    Line(Num(c + 3, 4) + ": Output parameters list start: " + Num(W(c + 3), 4));
+    Line(RightAligned(c, 4) + ": Call status descriptor type: " + CsdName(type));
+    Line(RightAligned(c + 1, 4) +
+         ": CSDSTG structure, storage word offset: " + RightAligned(W(c + 1), 4));
+    Line(RightAligned(c + 2, 4) + ": Input parameters list start: " + RightAligned(W(c + 2), 4));
+    Line(RightAligned(c + 3, 4) + ": Output parameters list start: " + RightAligned(W(c + 3), 4));
     if (W(c + 4) != 0)
-      Line(Num(c + 4, 4) + ": Compound statement id:                 " + Num(W(c + 4), 4));
-    if (W(c + 5) != -1) Line(Num(c + 5, 4) + ": where current csdstg:      " + Num(W(c + 5), 11));
+      Line(RightAligned(c + 4, 4) +
+           ": Compound statement id:                 " + RightAligned(W(c + 4), 4));
+    if (W(c + 5) != -1)
+      Line(RightAligned(c + 5, 4) + ": where current csdstg:      " + RightAligned(W(c + 5), 11));
     if (W(c + 6) != 0)
-      Line(Num(c + 6, 4) + ": Sys identification for called program: " + Num(W(c + 6), 6));
-    if (W(c + 8) != 0) Line(Num(c + 8, 4) + ": Recursive invocation");
+      Line(RightAligned(c + 6, 4) +
+           ": Sys identification for called program: " + RightAligned(W(c + 6), 6));
+    if (W(c + 8) != 0) Line(RightAligned(c + 8, 4) + ": Recursive invocation");
     if (W(c + 2) > 0 || W(c + 3) > 0) {
       Line("      Start  Byte-offset  Byte-length     Next-ptr");
       for (int list : {2, 3}) {
         int64_t k = W(c + list);
         for (int32_t m = 0; m < words_ && k > 0 && At(k, &type); ++m, k = W(k))
-          Line("       " + Num(k, 4) + ": " + Num(W(k + 1), 11) + "  " + Num(W(k + 2), 11) + "  " +
-               Num(W(k), 11));
+          Line("       " + RightAligned(k, 4) + ": " + RightAligned(W(k + 1), 11) + "  " +
+               RightAligned(W(k + 2), 11) + "  " + RightAligned(W(k), 11));
         Line("       <EOL>");
       }
     }
@@ -231,16 +230,18 @@ void Dump::Compounds() {
       Line(head2);
       handlers_printed = false;
     }
-    Line("       " + Num(r, 4) + ": " + Num(first, 11) + "   " + Num(W(r + 1), 7) + "   " +
-         Num(W(r + 2), 10) + "       " + Num(W(r + 3), 11));
+    Line("       " + RightAligned(r, 4) + ": " + RightAligned(first, 11) + "   " +
+         RightAligned(W(r + 1), 7) + "   " + RightAligned(W(r + 2), 10) + "       " +
+         RightAligned(W(r + 3), 11));
     if (W(r + kCshFirstHandler) > 0) {
       Line("");
       Line("      Start  Next          Class     ZEZ address      Nr of SQL-states");
       int64_t h = W(r + kCshFirstHandler);
       int32_t next = 0;
       for (int32_t m = 0; m < words_ && h > 0 && At(h, &next); ++m) {
-        Line("       " + Num(h, 4) + ": " + Num(next, 11) + "   " + Num(W(h + 1), 7) + "   " +
-             Num(W(h + 3), 10) + "       " + Num(W(h + 4), 11));
+        Line("       " + RightAligned(h, 4) + ": " + RightAligned(next, 11) + "   " +
+             RightAligned(W(h + 1), 7) + "   " + RightAligned(W(h + 3), 10) + "       " +
+             RightAligned(W(h + 4), 11));
         if (next == -1) break;
         h = next;
       }
@@ -261,7 +262,7 @@ void Dump::Run() {
   Line("SECTION DESCRIPTOR");
   Line("------------------");
   for (int k = 0; k < kDescriptorWords; ++k) {
-    std::string s = Num(k, 4) + kCaptions[k] + Num(W(k), 10);
+    std::string s = RightAligned(k, 4) + kCaptions[k] + RightAligned(W(k), 10);
     if (k == kDescType) s += TypeName(W(k));
     Line(s);
   }
@@ -280,7 +281,7 @@ void Dump::Run() {
       if (!At(int64_t{user} + i / 4, &w)) break;
       name += static_cast<char>(static_cast<uint32_t>(w) >> (8 * (i % 4)) & 0xFF);
     }
-    Line(Num(user, 4) + ": Current user: " + name);
+    Line(RightAligned(user, 4) + ": Current user: " + name);
   }
   Line("");
   Line("PROGRAM");
@@ -310,8 +311,9 @@ void DAPrtLine(const char* text, int32_t length, int32_t* target, int32_t target
 void DAPrtSeparator(const int32_t* program, int32_t program_words, int32_t position,
                     int32_t* target, int32_t target_words, int32_t width) {
   std::string s(static_cast<size_t>(std::clamp(width, 0, kLineMax)), '-');
-  const std::string value =
-      position >= 0 && position < program_words ? Num(program[position], 6) : std::string(6, '*');
+  const std::string value = position >= 0 && position < program_words
+                                ? RightAligned(program[position], 6)
+                                : std::string(6, '*');
   s += value;
   DAPrtLine(s.data(), static_cast<int32_t>(std::min<size_t>(s.size(), kLineMax)), target,
             target_words);

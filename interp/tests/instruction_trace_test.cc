@@ -1,0 +1,187 @@
+// The instruction printer's columns and the trace: listings that end where
+// the program ends (or where a branch past an end leads), unknown opcodes,
+// buffer targets, the opcode counters a traced run keeps and prints.
+#include "interp/instruction_trace.h"
+
+#include "interp/instruction_printer.h"
+#include "interp/opcode_table.h"
+#include "interp/tests/interp_fixture.h"
+#include "kernel/control_blocks.h"
+
+using namespace interp;
+
+namespace {
+
+class Printer : public InterpTest {
+ protected:
+  // The lines DAPrtInstr (or a listing) writes into a buffer target.
+  std::vector<std::string> Lines(const std::vector<int32_t>& target) {
+    std::vector<std::string> lines;
+    const char* text = reinterpret_cast<const char*>(target.data()) + target[1];
+    std::string cur;
+    for (int32_t i = 0; i < target[0] && 12 + i < static_cast<int32_t>(target.size()) * 4; ++i) {
+      if (static_cast<uint8_t>(text[i]) == 0xFF) {
+        lines.push_back(cur);
+        cur.clear();
+      } else {
+        cur += text[i];
+      }
+    }
+    return lines;
+  }
+  std::vector<std::string> Print(const std::vector<int32_t>& ins, int32_t position,
+                                 int32_t result[kPrintResultWords] = nullptr) {
+    std::vector<int32_t> target(1000, 0);
+    target[1] = 12;
+    target[2] = 990;
+    int32_t r[kPrintResultWords] = {};
+    DAPrtInstr(result ? result : r, ins.data(), static_cast<int64_t>(ins.size()), nullptr, 0,
+               position, nullptr, target.data(), static_cast<int32_t>(target.size()));
+    return Lines(target);
+  }
+};
+
+TEST_F(Printer, ColumnsByOperandKind) {
+  int32_t r[kPrintResultWords] = {};
+  // SCF -2 (descending GE), key 40 len 3, bound 60 len 3, displacement 12, hint 7.
+  auto lines = Print({50, -2, 40, 3, 60, 3, 12, 7}, 10000, r);
+  ASSERT_EQ(lines.size(), 1u);
+  const std::string& l = lines[0];
+  EXPECT_EQ(l.substr(0, 4), "****");
+  EXPECT_EQ(l.substr(6, 5), "SCF  ");
+  EXPECT_EQ(l.substr(12, 3), " 50");
+  EXPECT_EQ(l.substr(17, 2), "GE");
+  EXPECT_EQ(l.substr(20, 3), "(R)");
+  EXPECT_EQ(l.substr(30, 4), "****");  // 10012 does not fit either
+  EXPECT_EQ(l.substr(35, 5), "   40");
+  EXPECT_EQ(l.substr(41, 3), "  3");
+  EXPECT_EQ(l.substr(45, 5), "   60");
+  EXPECT_EQ(l.substr(51, 3), "  3");
+  EXPECT_EQ(l.substr(59), " SDA=7");
+  EXPECT_EQ(r[kPrintStatus], 0);
+  EXPECT_EQ(r[kPrintLength], 8);
+  EXPECT_EQ(r[kPrintBranch], 12);
+  // The branch target at EIP; a set function decoded.
+  lines = Print({39, 4, 0, 9, 12, 30, 40, 15}, 20);
+  EXPECT_EQ(lines[0].substr(17, 3), "avg");
+  EXPECT_EQ(lines[0].substr(59), " 3BO=40 3PR=15");
+  lines = Print({42, 5}, 20);
+  EXPECT_EQ(lines[0].substr(30, 4), "  25");
+}
+
+TEST_F(Printer, UnknownOpcodesAndEnds) {
+  int32_t r[kPrintResultWords] = {};
+  auto lines = Print({202}, 3, r);
+  EXPECT_EQ(lines[0].substr(6, 3), "???");
+  EXPECT_EQ(r[kPrintStatus], kErrBadOpcode);
+  Print({kOpCB2}, 3, r);
+  EXPECT_EQ(r[kPrintStatus], kErrBadOpcode);
+  lines = Print({kOpBEG}, 3, r);
+  EXPECT_EQ(lines[0].substr(6, 3), "EXC");
+  EXPECT_EQ(r[kPrintStatus], 1);
+  Print({kOpEND, 1}, 3, r);
+  EXPECT_EQ(r[kPrintStatus], 1);
+  // RP2 is as long as its operand 7 says.
+  Print({kOpRP2, 8, 1, 0, 0, 4, 0, 17, 60, 1, 0, 0, 0, 0, 1, -8, -1}, 3, r);
+  EXPECT_EQ(r[kPrintLength], 17);
+}
+
+TEST_F(Printer, LongLinesGoOnInAContinuationLine) {
+  // POU has three length fields and a third offset beyond the columns;
+  // PST has five operand triples.
+  const auto lines = Print({107, 100000, 200, 300000, 400000, 500, 600000, 700000, 800, 900000,
+                            1000000, 1100000, 1200000, 1300, 1400000},
+                           5);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0].size(), 79u);
+  EXPECT_FALSE(lines[1].empty());
+}
+
+TEST_F(Printer, ListingEndsAtTheEndOrAtTheFurthestBranch) {
+  // BEG; JMP +4 (to word 6, past the END at word 4); END 1; END 2 at 6.
+  const std::vector<int32_t> program = {kOpBEG, kOpJMP, 4, kOpEND, 1, kOpEND, 2, 202, 0};
+  std::vector<int32_t> target(500, 0);
+  target[2] = 490;
+  DATrcHeader(program.data(), static_cast<int32_t>(program.size()), nullptr, 0, 0, target.data(),
+              static_cast<int32_t>(target.size()));
+  EXPECT_EQ(target[1], 4);
+  target[0] *= 4;  // the word count back to bytes (the rest is not a line)
+  target[1] = 12;
+  auto lines = Lines(target);
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_EQ(lines[0], kTraceHeader1);
+  EXPECT_EQ(lines[1].size(), 59u);
+  EXPECT_EQ(lines[5].substr(0, 4), "   6");
+  EXPECT_EQ(lines.size(), 6u) << "the END at word 6 ends the listing";
+  int32_t end = 0;
+  DATrcRange(&end, program.data(), static_cast<int32_t>(program.size()));
+  EXPECT_EQ(end, 8);
+  // Without the branch the first END ends it; opcode 202 ends a listing too.
+  const std::vector<int32_t> plain = {kOpBEG, kOpEND, 1, kOpEND, 2};
+  DATrcRange(&end, plain.data(), static_cast<int32_t>(plain.size()));
+  EXPECT_EQ(end, 4);
+  const std::vector<int32_t> bad = {kOpBEG, 202, kOpEND, 1};
+  DATrcRange(&end, bad.data(), static_cast<int32_t>(bad.size()));
+  EXPECT_EQ(end, kErrBadOpcode);
+  // End mode 1 lists up to the word -1.
+  const std::vector<int32_t> marked = {kOpBEG, kOpEND, 1, kOpEND, 2, -1};
+  target.assign(500, 0);
+  target[2] = 490;
+  DATrcHeader(marked.data(), static_cast<int32_t>(marked.size()), nullptr, 0, 1, target.data(),
+              static_cast<int32_t>(target.size()));
+  target[0] *= 4;
+  target[1] = 12;
+  EXPECT_EQ(Lines(target).size(), 5u);
+}
+
+TEST_F(Printer, BufferTooSmallForTheHeaderCountsItsBytes) {
+  std::vector<int32_t> target(3 + 5, 0);
+  target[2] = 5;
+  const std::vector<int32_t> program = {kOpBEG};
+  DATrcHeader(program.data(), 1, nullptr, 0, 0, target.data(), static_cast<int32_t>(target.size()));
+  // 55 + 60 + 60 bytes counted, none written.
+  EXPECT_EQ(target[0], (55 + 60 + 60 - 1) / 4 + 1);
+  EXPECT_EQ(target[3], 0);
+}
+
+TEST_F(Printer, TracedRunCountsAndListsEachInstruction) {
+  Load("field N decimal 5\ncode\n BEG\n SZV N, 5\n SIV N, 5\n SIV N, 5\n END 1\n");
+  // No trace block: nothing counted, nothing listed.
+  Run();
+  EXPECT_FALSE(log_.Contains("SIV"));
+  int32_t& field = Wd(base_, usr_, USR_TRACEFLAGS);
+  EXPECT_EQ(DATraceSwitch(base_, usr_, 9, 1), 0);
+  ASSERT_NE(field, 0);
+  EXPECT_EQ(DATraceSwitch(base_, usr_, 10, 1), -1);
+  EXPECT_EQ(DATraceSwitch(base_, usr_, 11, 0), 0);
+  EXPECT_EQ(DATraceSwitch(base_, usr_, 12, 0), -2);
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[0], 1);
+  EXPECT_EQ(Wd(base_, field, kTraceCounters + 30), 2);  // SIV
+  EXPECT_EQ(Wd(base_, field, kTraceCounters + 44), 1);
+  EXPECT_TRUE(log_.Contains("SIV"));
+  log_.Clear();
+  DATraceSwitch(base_, usr_, 8, 0);
+  EXPECT_TRUE(log_.Contains("SIV                2"));
+  EXPECT_TRUE(log_.Contains("A total of         4 instructions executed"));
+  // Off: the run counts nothing more.
+  DATraceSwitch(base_, usr_, 9, 0);
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(Wd(base_, field, kTraceCounters + 30), 2);
+}
+
+TEST_F(Printer, ZeroCountersPrintNothing) {
+  std::vector<int32_t> block(kTraceBlockWords, 0);
+  log_.Clear();
+  DAPrtOpCounts(block.data());
+  EXPECT_FALSE(log_.Contains("total"));
+  char name[4] = "xxx";
+  EXPECT_EQ(DAOpName(name, 0, 202), 1);
+  EXPECT_EQ(std::string(name), "xxx");
+  EXPECT_EQ(DAOpName(name, 0, 39), 0);
+  EXPECT_EQ(std::string(name), "SFH");
+}
+
+}  // namespace
