@@ -62,20 +62,18 @@ void DDCopyName(std::string_view value, char* out, int32_t* length) {
   *length = DDNameLength(out);
 }
 
-// The type code, length and scale of the stored type of columns n (type
-// word), n + 1 (qualifier), n + 2 (length, two words), n + 4 (precision),
-// n + 5 (scale), n + 7 (datetime precision) and n + 8 (interval precision).
-void DDStoredType(DDColumnReader& c, int32_t n, int32_t* type, int32_t* length, int32_t* scale) {
+void DDStoredType(DDColumnReader& c, const DDTypeColumns& at, int32_t* type, int32_t* length,
+                  int32_t* scale) {
   char type_word[DD_TYPE_WORD_LENGTH], qualifier[DD_QUALIFIER_WORD_LENGTH];
   std::memset(type_word, ' ', sizeof type_word);
   std::memset(qualifier, ' ', sizeof qualifier);
-  const std::string_view tw = DDTrimmed(c.Text(n)), qw = DDTrimmed(c.Text(n + 1));
+  const std::string_view tw = DDTrimmed(c.Text(at.type)), qw = DDTrimmed(c.Text(at.qualifier));
   int32_t source[6] = {};
-  source[DDTC_LENGTH] = c.Int64(n + 2, &source[DDTC_S0]);
-  source[DDTC_PRECISION] = c.Int(n + 4, 0);
-  source[DDTC_SCALE] = c.Int(n + 5, 0);
-  source[DDTC_LEADING] = c.Int(n + 7, 0);
-  source[DDTC_INTERVAL_LENGTH] = c.Int(n + 8, 0);
+  source[DDTC_LENGTH] = c.Int64(at.length, &source[DDTC_S0]);
+  source[DDTC_PRECISION] = c.Int(at.precision, 0);
+  source[DDTC_SCALE] = c.Int(at.scale, 0);
+  source[DDTC_LEADING] = c.Int(at.datetime, 0);
+  source[DDTC_INTERVAL_LENGTH] = c.Int(at.interval, 0);
   int32_t code[3] = {DD_TYPE_UNKNOWN, 0, 0};
   if (tw.size() <= sizeof type_word && qw.size() <= sizeof qualifier) {
     std::memcpy(type_word, tw.data(), tw.size());

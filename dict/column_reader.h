@@ -39,12 +39,16 @@ int32_t DDNameLength(const char* name);
 // `value` blank padded into the 128 bytes of `out`; its length in *length.
 void DDCopyName(std::string_view value, char* out, int32_t* length);
 
-// The dictionary type code, length and scale of the stored type in columns
-// n (type word), n + 1 (qualifier word), n + 2 (character length, two
-// words), n + 4 (precision), n + 5 (scale), n + 7 (datetime precision) and
-// n + 8 (interval precision): n + 3 and n + 6 are the octet length and the
-// radix, as the column rows keep them.
-void DDStoredType(DDColumnReader& c, int32_t n, int32_t* type, int32_t* length, int32_t* scale);
+// The result columns holding a stored type: type and qualifier words,
+// character length (two words), precision, scale, datetime and interval
+// precision.
+struct DDTypeColumns {
+  int32_t type, qualifier, length, precision, scale, datetime, interval;
+};
+// The dictionary type code, length and scale of the stored type (36 for
+// words that name no type).
+void DDStoredType(DDColumnReader& c, const DDTypeColumns& at, int32_t* type, int32_t* length,
+                  int32_t* scale);
 
 // A default text (three-byte characters) of column n into `text`, at most
 // `capacity` characters: its length in characters, -1 when it is NULL.

@@ -196,7 +196,7 @@ void DDCmpColumns(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_i
   d.column_id = c.Int(2, 0);
   d.position = c.Int(3, 0);
   d.character_set = c.Int(4, 0);
-  DDStoredType(c, 5, &d.type, &d.length, &d.scale);
+  DDStoredType(c, {5, 6, 7, 9, 10, 12, 13}, &d.type, &d.length, &d.scale);
   d.nullable = DDIs(c.Text(14), "NO") ? 0 : 1;
   d.second_flag = DDIs(c.Text(15), "NO") ? 0 : 1;
   d.offset = c.Int(17, 0);

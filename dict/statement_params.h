@@ -19,6 +19,12 @@ class DDParams {
     if (status_ == 0) DSSetParInt(base_, &status_, stm_, n, v);
     return *this;
   }
+  DDParams& Int64(int32_t n, int64_t v) {  // a two-word value
+    if (status_ == 0)
+      DSSetParInt64(base_, &status_, stm_, n, static_cast<int32_t>(v >> 32),
+                    static_cast<int32_t>(v & 0xFFFFFFFF));
+    return *this;
+  }
   DDParams& Null(int32_t n) {
     if (status_ == 0) DSSetParNull(base_, &status_, stm_, n);
     return *this;

@@ -21,7 +21,7 @@
 class LookupTest : public CatalogWorkTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 20, 22, 25, 27, 33, 40, 41});
+    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 25, 27, 33, 40, 41});
     if (HasFatalFailure()) return;
     // The kernel's lists, among them the shared programs' cache.
     ASSERT_EQ(CreateSysLists(base_, sys_), 0);
@@ -77,6 +77,29 @@ class LookupTest : public CatalogWorkTest {
     const CatalogRow row{table, 0, static_cast<int32_t>(values.size())};
     if (const int32_t rc = DDRowImage(row, values, record)) return rc;
     return InsertRow(table, record);
+  }
+  // The stored row of `table` whose key the values give, in the user's
+  // transaction: 0 and the row, or 100 when there is none.
+  int32_t ReadRow(int32_t table, std::span<const CatalogValue> key, std::vector<uint8_t>* row) {
+    const CatalogTable* t = CatalogFindTable(table);
+    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+    const CatalogRow image{table, 0, static_cast<int32_t>(key.size())};
+    if (const int32_t rc = DDRowImage(image, key, record)) return rc;
+    auto& r = RecordOf(table);
+    uint8_t* buffer = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
+    std::memcpy(buffer, record.data(), record.size());
+    r[DUREC_STATUS] = 0;
+    NextCursorOrder(usr_);
+    DUReadRowByKey(base_, r.data(), usr_);
+    if (r[DUREC_STATUS] == 0) row->assign(buffer, buffer + record.size());
+    return r[DUREC_STATUS];
+  }
+  // The text of a char column of a row read by ReadRow, without its
+  // indicator and trailing blanks.
+  static std::string Column(const std::vector<uint8_t>& row, int32_t offset, int32_t chars) {
+    std::string s(reinterpret_cast<const char*>(row.data()) + offset + 1, chars);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return row[offset] == 255 ? "<null>" : s;
   }
   std::vector<int32_t>& RecordOf(int32_t table) {
     for (auto& r : records_)

@@ -1,0 +1,127 @@
+// The dictionary's reads, cursors and writes inside dictionary work: each
+// routine runs one private statement in its own slot of the user's work
+// block (statement_run.h), translating the caller's numbers into the words
+// the catalog keeps and back. Every routine takes a parameter block: word 0
+// the status (the mode on entry for a cursor), word 1 the requesting USR;
+// 0 success, positive no (further) row, negative an error (-19075 without
+// dictionary work; -19089 for a code outside its table and -19113 for a
+// name over 128 characters, both before anything runs).
+#pragma once
+
+#include <cstdint>
+
+#include "dict/column_reader.h"
+
+inline constexpr int32_t DD_BAD_VALUE = -19113;
+
+// --- Writes ---
+
+// A column as a definition gives it.
+struct DDColumnDef {
+  const char* name = nullptr;
+  int32_t name_length = 0;
+  int32_t number = 0;        // its number and ordinal position
+  int32_t type = 0;          // dictionary type code 1-35
+  int32_t length = 0;        // characters or bytes; a number's precision; an interval's length
+  int32_t length_high = 0;   // the high word of a large object's two-word size
+  int32_t scale = 0;         // a number's scale; the datetime precision
+  int32_t character_set = 0; // 0: the type's own (136, or 140 for national characters)
+  bool nullable = true;
+  bool second_flag = false;
+  int32_t offset = 0, byte_length = 0;  // its place in the record
+};
+
+// Inserts a column row of table `table_id`; a default of `default_length`
+// three-byte characters (below 1: none; above 400: stored empty). 2 when
+// the table has a column of that name.
+void DDInsColumn(int32_t* base, int32_t* pb, int32_t table_id, const DDColumnDef& column,
+                 const uint8_t* default_text3, int32_t default_length);
+// A table row: kind 1 "BASE TABLE", 2 "VIEW". 2 when the id exists.
+void DDInsTable(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t owner_id,
+                int32_t key_length, bool insertable, int32_t databank_id);
+// A table privilege row of privilege 1-7; a grantor "SYSTEM" is stored as
+// "_SYSTEM"; a present row gets the flags given.
+void DDInsTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length, bool grantable, bool third_flag);
+// A column privilege row of privilege 1, 2, 4 or 5, as DDInsTablePriv.
+void DDInsColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                     const char* column, int32_t column_length, const char* grantee,
+                     int32_t grantee_length, const char* grantor, int32_t grantor_length,
+                     bool grantable);
+// A constraint row of kind 1 "PRIMARY KEY", 2 "INDEX", 3 "FOREIGN KEY",
+// 4 "INDEX UNIQUE", 5 "UNIQUE", 6 "INTERNAL KEY", 7 "CHECK"; the index's
+// databank by its logical id (0: none; 1 when there is no such databank).
+void DDInsConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t table_id,
+                     int32_t key_length, int32_t column_count, int32_t entry_length,
+                     int32_t further, int32_t logical_id);
+// A referential constraint row: match 1 "NONE", 2 "PARTIAL", 3 "FULL" (any
+// other "NONE"); rules 1 "CASCADE", 2 "SET NULL", 3 "SET DEFAULT", 4 "NO
+// ACTION", 5 "RESTRICT" (others -19089).
+void DDInsRefConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t table_id,
+                        int32_t unique_id, int32_t referenced_table_id, int32_t match,
+                        int32_t update_rule, int32_t delete_rule);
+// A key column row: kind 1 "PRIMARY KEY", 2 "INDEX", 3 "FOREIGN KEY",
+// 4 "INDEX", 5 "UNIQUE", 6 "INTERNAL KEY"; unique "YES" for 1, 4, 5, 6;
+// ascending "NO " when `direction` is negative.
+void DDInsKey(int32_t* base, int32_t* pb, int32_t key_id, int32_t table_id, int32_t position,
+              const char* column, int32_t column_length, int32_t kind, int32_t direction,
+              int32_t column_number);
+// A databank row: option 1 "LOG", 2 "TRANS", 3 "NULL".
+void DDInsDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t logical_id, const char* name,
+                   int32_t name_length, const char* owner, int32_t owner_length,
+                   const char* file, int32_t file_length, int32_t option, bool flag);
+// A view row: check option "CASCADED" (cascaded) or "NONE", updatable flag,
+// the view text (three-byte characters, at most 400).
+void DDInsView(int32_t* base, int32_t* pb, int32_t table_id, bool cascaded, bool updatable,
+               const uint8_t* text3, int32_t length);
+// A synonym's or shadow's link to its base object.
+void DDInsBaseLink(int32_t* base, int32_t* pb, int32_t id, int32_t base_id);
+
+// --- Reads ---
+
+// Does the grantee hold table privilege 1-7: 1 by a row of its own that
+// is grantable, 3 not grantable; 2 and 4 the same by PUBLIC's; 1 as the
+// status when neither holds it (a positive no-row status).
+void DDChkTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                    const char* grantee, int32_t grantee_length, int32_t* held);
+// Does the grantee hold column privilege 1, 2, 4 or 5: *held 1 by its own
+// row, 2 by PUBLIC's; 1 as the status when neither.
+void DDChkColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                     const char* column, int32_t column_length, const char* grantee,
+                     int32_t grantee_length, int32_t* held);
+// A column by number (above 0), else by ordinal position (above 0), else by
+// name; the default text as DDCmpColumns gives it. 1 when none.
+struct DDColumnRow {
+  char name[DD_NAME_LENGTH];
+  int32_t name_length;
+  int32_t number, position;
+  int32_t type, length, scale;  // by the dictionary's type rules
+  int32_t nullable, second_flag;
+  int32_t offset, byte_length, domain_id, character_set, collation;
+  int32_t default_length;       // -1: none
+};
+void DDGetColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t number, int32_t position,
+                 const char* name, int32_t name_length, DDColumnRow* out, uint8_t* default_text3,
+                 int32_t default_capacity);
+
+// --- Cursors ---
+
+// The keys and indexes of a table (not its primary key): mode (pb[0]) not
+// 0 opens, 0 the next; kind ("INDEX UNIQUE" 4, "FOREIGN KEY" 3, "UNIQUE" 5,
+// "INDEX" 2), id, key length, column count, entry length and two further
+// integers (NULL: -1) into `values` (7 words). 1 at the end.
+void DDCurKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values);
+// The databanks: mode 1 by name, 2 by id, 3 every one (reopened from the
+// first row), 0 the next. 1 at the end.
+struct DDDatabankRow {
+  int32_t id;
+  char name[DD_NAME_LENGTH];
+  int32_t name_length;
+  char file[256];
+  int32_t option;  // "LOG" 1, "TRANS" 2, "NULL" 3, else 0
+  int32_t flag;    // "YES" 1
+  int32_t logical_id;
+};
+void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                   int32_t name_length, DDDatabankRow* out);
