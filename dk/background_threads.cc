@@ -223,10 +223,15 @@ void WorkUnit(int32_t slot, int32_t tss) {
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
   const bool checkpoint = a[slot + SWA_PHASE] == TSS_CHECKPOINT;
-  if (checkpoint) DKStartCheckpointUnit();
+  int32_t logged = 0;
+  if (checkpoint) {
+    DKStartCheckpointUnit();
+    logged = DKPassCheckpointLog(tss);
+  }
   DKOpenUnitReading(tss);
   DKTakeUnitRecords(slot);
-  const int32_t applied = DKCloseUnitReading(slot, tss);
+  int32_t applied = DKCloseUnitReading(slot, tss);
+  if (applied == 0 && logged < 0) applied = logged;
   if (checkpoint) DKEndCheckpointUnit();
   if (a[tss + TSS_KIND] == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);

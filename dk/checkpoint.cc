@@ -7,6 +7,7 @@
 // after them.
 #include "dk/checkpoint.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "dk/background_threads.h"
@@ -18,6 +19,7 @@
 #include "dk/databank_restart.h"
 #include "dk/error_log.h"
 #include "dk/set_pages.h"
+#include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/transactions.h"
@@ -218,6 +220,77 @@ int32_t DKPassCheckpointRecord(std::span<const int32_t> record, int32_t commit) 
     return 0;
   }
   return DKOweToCopies(record, commit);
+}
+
+namespace {
+
+constexpr int32_t kLogDid = 3;
+
+// The log table's records of the transaction of `group` and `commit`: read
+// from the end back to its header and on to its first record. The log takes
+// transactions as they are applied, by ascending commit number, so a header
+// of a lower commit number ends the search: the transaction logged nothing.
+int32_t LoggedRecords(int32_t log, int32_t group, int32_t commit,
+                      std::vector<std::vector<int32_t>>* records) {
+  int32_t* a = A();
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = log;
+  b[SETRQ_TBL] = a[log + TBE_TBL];
+  bool found = false;
+  for (;;) {
+    const int32_t rc = DKGXP0(b);
+    if (rc == SET_END) break;
+    if (rc < 0) return rc;
+    const int32_t* r = b.data() + SETRQ_RECORD;
+    const int32_t length = b[SETRQ_LENGTH];
+    if (length < 2) continue;
+    const bool header = r[WS_CODE] == kCodeHeader;
+    if (found && (header || r[WSH_GROUP] != group)) break;
+    if (!found && header && length > WSH_COMMIT) {
+      if (r[WSH_COMMIT] < commit) break;
+      found = r[WSH_GROUP] == group && r[WSH_COMMIT] == commit;
+    }
+    if (found) records->emplace_back(r, r + length);
+  }
+  std::reverse(records->begin(), records->end());
+  return 0;
+}
+
+}  // namespace
+
+int32_t DKPassCheckpointLog(int32_t tss) {
+  int32_t* a = A();
+  int32_t log_db;
+  {
+    EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
+    log_db = DKHMI0(LoadWord(BP_DATABANK_HASH), kLogDid);
+  }
+  if (!DKIsDatabankEntry(log_db) || LoadWord(log_db + DBE_CHECKPOINT) == 0) return 0;
+  if (DKCopyClass(log_db) == kCopiesUsable) {
+    int32_t value = log_db;
+    DKReportError(RoutineIndex("DKSSD1"), -55, DK_SEV_INTERNAL, &value, log_db);
+    return 0;
+  }
+  // Without a log table nothing was logged.
+  const int32_t log = LoadWord(BP_LOG_TABLE);
+  if (!dkset::IsTableEntry(log)) return 0;
+  const int32_t commit = a[tss + TSS_COMMIT];
+  std::vector<std::vector<int32_t>> records;
+  if (int32_t rc = LoggedRecords(log, a[tss + TSS_GROUP], commit, &records)) {
+    int32_t value = rc;
+    DKReportError(RoutineIndex("DKSSD1"), rc, DK_SEV_FATAL_REPEATED, &value,
+                  LoadWord(BP_TRANS_DATABANK));
+    return rc;
+  }
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  for (const std::vector<int32_t>& r : records) {
+    if (SETRQ_RECORD + r.size() > b.size()) return -67;
+    b[SETRQ_RC] = commit;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(r.size());
+    std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
+    if (int32_t rc = DKAppendRestartRecord(b, kLogDid, -1)) return rc;
+  }
+  return 0;
 }
 
 void DKEndCheckpointUnit() {

@@ -36,6 +36,16 @@ void DKStartCheckpointUnit();
 // number) rather than applied; every other record passes. 0 or the code.
 int32_t DKPassCheckpointRecord(std::span<const int32_t> record, int32_t commit);
 
+// The log pass of a checkpoint unit (the TSS of its transaction): when the
+// LOG databank (DID 3) asked for a checkpoint, the records its first unit
+// copied to the log table (area word 104), up to their header, are owed
+// again to the LOG databank's copies through its restart set (TBL 3, every
+// copy, under the commit number), whose replay appends them to the log
+// table of each copy. A LOG databank whose copies all take records is an
+// internal error (-55); a read failure is reported fatal against the TRANS
+// databank. 0 or the failure.
+int32_t DKPassCheckpointLog(int32_t tss);
+
 // The end of a checkpoint unit: area word 157 drops; at 0 every databank
 // that asked and still has a copy out of step must have one known out of
 // step (entry word 9, else -45 is reported as an internal error), and its

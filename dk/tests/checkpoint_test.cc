@@ -136,4 +136,69 @@ TEST_F(CheckpointTest, CheckpointOwesEveryTableBoundRecordAgain) {
   }
 }
 
+// The log pass of a checkpoint unit: when the LOG databank asked, the log
+// table's records of the unit's transaction (up to its header, no other
+// transaction's) are owed again to the LOG databank's copies; not when it
+// did not ask, and an internal error when all its copies take records.
+TEST_F(CheckpointTest, CheckpointLogPassOwesTheTransactionsLogRecords) {
+  const int32_t log_db = Create("log", 400, 3, 1);
+  const int32_t log_copy = Create("logcopy", 400, 3, 2);
+  const int32_t log = MakeSet(3, 8);
+  area_[BP_LOG_TABLE] = log;
+  // Two transactions in the log: order numbers 7 and 8, commit numbers 4
+  // and 5, each ending with its header.
+  auto logged = [&](int32_t group, int32_t commit, int32_t changes) {
+    for (int32_t i = 0; i < changes; ++i) {
+      std::vector<int32_t> r(12, 0);
+      r[WS_CODE] = 1;
+      r[WSH_GROUP] = group;
+      r[10] = 100 * group + i;
+      AppendTo(log, r);
+    }
+    std::vector<int32_t> h = Header(0, {});
+    h[WSH_GROUP] = group;
+    h[WSH_COMMIT] = commit;
+    AppendTo(log, h);
+  };
+  logged(7, 4, 2);
+  logged(8, 5, 1);
+  const Began t = Begin();
+  ASSERT_EQ(t.rc, 0);
+  area_[t.tss + TSS_GROUP] = 7;
+  area_[t.tss + TSS_COMMIT] = 4;
+  // The records of the LOG databank's restart set: (code, word 1, word 10).
+  auto owed = [&] {
+    std::vector<std::vector<int32_t>> got;
+    const int32_t set = DKHMI0(area_[BP_TABLE_HASH], 3);
+    if (set <= 0 || area_[set + TBE_TBL] != 3) return got;
+    std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+    b[SETRQ_TABLE] = set;
+    b[SETRQ_TBL] = 3;
+    b[SETRQ_RC] = 2;
+    while (DKGXN0(b) == 0) {
+      b[SETRQ_RC] = 0;
+      if (b[SETRQ_RECORD] != 32)
+        got.push_back({b[SETRQ_RECORD], b[SETRQ_RECORD + 1], b[SETRQ_RECORD + 10]});
+    }
+    return got;
+  };
+  // Not asked: nothing.
+  EXPECT_EQ(DKPassCheckpointLog(t.tss), 0);
+  EXPECT_TRUE(owed().empty());
+  // Asked, with all copies taking records: an internal error, nothing owed.
+  StoreWord(log_db + DBE_CHECKPOINT, 1);
+  EXPECT_THROW(DKPassCheckpointLog(t.tss), ServerException);
+  EXPECT_TRUE(owed().empty());
+  // Asked with a copy out: the first transaction's records, header last.
+  StoreWord(log_copy + DBE_ERROR, -44);
+  EXPECT_EQ(DKPassCheckpointLog(t.tss), 0);
+  EXPECT_EQ(owed(), (std::vector<std::vector<int32_t>>{{1, 7, 700}, {1, 7, 701}, {21, 7, 0}}));
+  // A transaction that logged nothing (commit 6, after both): nothing more.
+  area_[t.tss + TSS_GROUP] = 9;
+  area_[t.tss + TSS_COMMIT] = 6;
+  EXPECT_EQ(DKPassCheckpointLog(t.tss), 0);
+  EXPECT_EQ(owed().size(), 3u);
+  area_[BP_LOG_TABLE] = 0;
+}
+
 }  // namespace
