@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "dk/request.h"
+#include "du/large_objects.h"
 #include "du/pattern_programs.h"
 #include "du/record_operations.h"
 #include "du/table_load.h"
@@ -114,7 +116,7 @@ const RecordServiceTable kDefault = {
     GetRow,        GetPrevRow,   GetRowIndex,      GetUnique,        LockRow,  PrepareUpdate,
     InsertRow,     UpdateRow,    DeleteRow,        LoadRows,         SortRows, DropRows,
     DeleteAll,     InsertIndex,  MergeRows,        FetchMany,        Refresh,  WriteFlush,
-    DAReadSetWalk, MatchPattern, MatchPatternWide, MatchPatternSelf,
+    DAReadSetWalk, MatchPattern, MatchPatternWide, MatchPatternSelf, DKEXE2,   DUInsLobdir1,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};

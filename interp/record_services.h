@@ -51,6 +51,12 @@ struct RecordServiceTable {
   // CC2: DUMatchPattern4, a self-contained program of `words` words.
   int32_t (*match_pattern_self)(const int32_t* program, int32_t words, ConstByteSpan storage,
                                 int32_t offset, int32_t length);
+  // The large-object store step: the databank kernel's entries of the
+  // allocate, put and free requests (DKEXE2), and the directory insert
+  // (DUInsLobdir1: 0, or a failure, positive for a duplicate row).
+  void (*lob_kernel)(int32_t code, int32_t* block, void* argument);
+  void (*insert_lob_directory)(int32_t* base, int32_t* status, const int32_t* record, int32_t usr,
+                               const int32_t* descriptor);
 };
 
 // The table in force (record access's routines unless a test installed one).

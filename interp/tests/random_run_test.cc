@@ -36,9 +36,11 @@ class RandomRuns : public InterpTest {
  protected:
   void SetUp() override {
     InterpTest::SetUp();
-    services_ = {NoRow, NoRow, NoRowIndex, NoRowIndex, NoRow,   NoRow,      NoRow, NoRow,
-                 NoRow, NoRow, NoRow,      NoRow,      NoRow,   NoRow,      NoRow, NoRow,
-                 NoRow, NoRow, NoReadSet,  NoMatch,    NoMatch, NoMatchSelf};
+    services_ = {NoRow, NoRow, NoRowIndex, NoRowIndex, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow,
+                 NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoReadSet, NoMatch,
+                 NoMatch, NoMatchSelf,
+                 // No instruction of a random run stores a large object.
+                 nullptr, nullptr};
     DAInstallRecordServices(&services_);
   }
   RecordServiceTable services_{};
