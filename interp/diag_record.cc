@@ -18,8 +18,6 @@ namespace {
 
 constexpr int32_t kNotInitialised = -14002;
 constexpr char kSeparator = static_cast<char>(255);
-constexpr int32_t kNamesBytes = 384;
-constexpr int32_t kNameBytes = 128;
 constexpr int32_t kKindTable = -2;
 
 // Bits of a return vector's bit vector (bit k is 1 << k).
@@ -27,34 +25,6 @@ constexpr int32_t kBitOpcode = 1 << 1;
 constexpr int32_t kBitDatabank = 1 << 2;
 constexpr int32_t kBitTable = 1 << 3;
 constexpr int32_t kBitPosition = 1 << 4;
-
-std::string Trimmed(const char* s, int32_t n) {
-  while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
-  return std::string(s, static_cast<size_t>(n));
-}
-
-// 0 with the two names of object `id`, else the lookup's status.
-int32_t Names(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
-              std::string* first, std::string* other) {
-  const auto f = RequestServices().object_name;
-  if (f == nullptr) return kErrServiceAbsent;
-  char names[kNamesBytes];
-  std::memset(names, ' ', sizeof names);
-  const int32_t rc = f(base, usr, kind, id, second, names);
-  if (rc != 0) return rc;
-  *first = Trimmed(names, kNameBytes);
-  *other = Trimmed(names + kNameBytes, kNameBytes);
-  return 0;
-}
-
-int32_t FindRecord(int32_t* base, int32_t usr, int32_t number) {
-  for (int32_t r = usr + USR_DIA_NEXT, steps = 0; r != 0 && steps < (1 << 16);
-       r = Wd(base, r, DIAREC_NEXT), ++steps) {
-    if (!InStorage(base, r, DIAREC_TEXT)) break;
-    if (Wd(base, r, DIAREC_NUMBER) == number) return r;
-  }
-  return 0;
-}
 
 // The substitution text without its item letters: the part before the
 // first tab is dropped, each later part that ends at a tab loses the tab
@@ -103,7 +73,7 @@ void DSLogRecText(int32_t* base, int32_t usr, const int32_t* rvec, char* text, i
   const int32_t lid = rvec[kStateLid], sequence = rvec[kStateSequence];
   if ((bits & kBitDatabank) != 0) {
     std::string first, second;
-    if (Names(base, usr, sequence, lid, 0, &first, &second) == 0) {
+    if (DSCatalogNames(base, usr, sequence, lid, 0, &first, &second) == 0) {
       item(first + kSeparator + second);
     } else if (lid == 1) {
       item(std::string("SYSDB") + kSeparator + "sysdb9.dbf");
@@ -116,7 +86,7 @@ void DSLogRecText(int32_t* base, int32_t usr, const int32_t* rvec, char* text, i
   if ((bits & kBitTable) != 0) {
     std::string schema, table;
     const int32_t id = rvec[kStateTable];
-    if (Names(base, usr, kKindTable, id, 0, &schema, &table) == 0)
+    if (DSCatalogNames(base, usr, kKindTable, id, 0, &schema, &table) == 0)
       item(schema + "." + table);
     else
       item("TABLEID=" + std::to_string(id));
@@ -154,7 +124,7 @@ void DSGetDiagRecord(int32_t* base, int32_t* block, int32_t* position, int32_t* 
     FromVector(base, usr, &Wd(base, usr, USR_RVEC_RCODE), block, position, length, text);
     return;
   }
-  const int32_t record = n >= 1 && n <= count ? FindRecord(base, usr, n) : 0;
+  const int32_t record = n >= 1 && n <= count ? DSFindDiagRecord(base, usr, n) : 0;
   if (record == 0) {
     block[0] = 0;
     return;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "interp/conditions.h"
 #include "platform/bytes.h"
@@ -37,6 +38,15 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
 }  // namespace interp
 
 namespace interp {
+
+// The record numbered `number` of the session's area (0 none).
+int32_t DSFindDiagRecord(int32_t* base, int32_t usr, int32_t number);
+
+// The two names (trailing blanks dropped) of catalog object `id` (and
+// `second`) of `kind` through the request layer's DSGetObjectName: 0 found,
+// 1 none, or the failure (-19040 without the service).
+int32_t DSCatalogNames(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
+                       std::string* first, std::string* other);
 
 // The most substitution text a diagnostics record delivers.
 inline constexpr int32_t kDiagTextMax = 588;

@@ -51,7 +51,7 @@ int32_t StorageWords(const StmProgram& p, int64_t offset, int64_t count) {
   return static_cast<int32_t>(p.stg + offset);
 }
 
-ConditionRun MakeConditionRun(int32_t* base, const StmProgram& p) {
+ConditionRun MakeConditionRun(int32_t* base, int32_t usr, const StmProgram& p) {
   ConditionRun run;
   run.program = &Wd(base, p.sd, 0);
   run.program_words = p.sd_words;
@@ -60,6 +60,7 @@ ConditionRun MakeConditionRun(int32_t* base, const StmProgram& p) {
   run.pc = Wd(base, p.stm, STM_PC);
   run.mark_id = Wd(base, p.com, kComMarkId);
   run.recursive_depth = Wd(base, p.com, kComRecursiveDepth);
+  run.rvec_rcode = Wd(base, usr, USR_RVEC_RCODE);
   return run;
 }
 

@@ -84,9 +84,10 @@ class RuntimeSite : public ConditionSite {
   int32_t* base_;
   int32_t* pb_;
 };
-// The ConditionRun of a loaded program; WriteBack stores what a raise
-// changed into the statement, its record and the session.
-ConditionRun MakeConditionRun(int32_t* base, const StmProgram& p);
+// The ConditionRun of a loaded program run for session `usr`; WriteBack
+// stores what a raise changed into the statement, its record and the
+// session.
+ConditionRun MakeConditionRun(int32_t* base, int32_t usr, const StmProgram& p);
 void WriteBack(int32_t* base, int32_t usr, const StmProgram& p, const ConditionRun& run);
 
 // The SQLSTATE of a native code (the request layer's derivation).

@@ -219,8 +219,7 @@ bool Actions::Raise(int32_t kind) {
   StmProgram p;
   if (!Program(&p)) return true;
   RuntimeSite site(base_, pb_);
-  ConditionRun run = MakeConditionRun(base_, p);
-  run.rvec_rcode = Wd(base_, usr_, USR_RVEC_RCODE);
+  ConditionRun run = MakeConditionRun(base_, usr_, p);
   const int32_t exit = DSRaiseCondition(site, run, &Result(), kind);
   WriteBack(base_, usr_, p, run);
   if (run.handler != 0) pb_[kExecPc] = run.handler;
@@ -281,10 +280,9 @@ bool Actions::Leave(int32_t target) {
   StmProgram p;
   if (!Program(&p)) return true;
   RuntimeSite site(base_, pb_);
-  ConditionRun run = MakeConditionRun(base_, p);
-  run.rvec_rcode = Wd(base_, usr_, USR_RVEC_RCODE);
+  ConditionRun run = MakeConditionRun(base_, usr_, p);
   DSLeaveCompound(site, run, target, &Result());
-  Wd(base_, usr_, USR_RVEC_RCODE) = run.rvec_rcode;
+  WriteBack(base_, usr_, p, run);
   return Result() < 0;
 }
 
@@ -307,7 +305,7 @@ void Actions::GetDiagnostics(int32_t position) {
   int32_t ops[6] = {0, 0, 0, 0, 0, -1};
   for (int32_t k = 0; k < count; ++k) ops[k] = Wd(base_, p.pgm, position - 1 + k);
   RuntimeSite site(base_, pb_);
-  const ConditionRun run = MakeConditionRun(base_, p);
+  const ConditionRun run = MakeConditionRun(base_, usr_, p);
   ByteSpan storage(reinterpret_cast<uint8_t*>(&Wd(base_, p.stg, 0)),
                    static_cast<size_t>(p.storage_words) * 4);
   Result() = DSGetDiagnostics(base_, usr_, storage, ops, character, SdWord(base_, p, kDescType),

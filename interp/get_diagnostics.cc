@@ -21,15 +21,6 @@ constexpr int32_t kErrBadConditionNumber = -14651;
 constexpr int32_t kErrUnknownItem = -16183;
 constexpr int32_t kMessageMax = 8000;
 
-int32_t FindRecord(int32_t* base, int32_t usr, int32_t number) {
-  for (int32_t r = usr + USR_DIA_NEXT, steps = 0; r != 0 && steps < (1 << 16);
-       r = Wd(base, r, DIAREC_NEXT), ++steps) {
-    if (!InStorage(base, r, DIAREC_TEXT)) break;
-    if (Wd(base, r, DIAREC_NUMBER) == number) return r;
-  }
-  return 0;
-}
-
 std::string StatementKind(int32_t type) {
   if (type == kProgSelect || type == kProgSelectUpdate) return "FETCH";
   if (type == kProgInsertOne || type == kProgInsertMany) return "INSERT";
@@ -71,14 +62,12 @@ std::string Trimmed(const char* s, int32_t n) {
 int32_t ObjectName(int32_t* base, int32_t usr, int32_t record, const NameItem& n,
                    std::string* text) {
   if (record == 0) return 0;
-  const auto f = RequestServices().object_name;
-  if (f == nullptr) return kErrServiceAbsent;
-  char names[3 * kNameBytes];
-  std::memset(names, ' ', sizeof names);
   const int32_t second = n.second_field != 0 ? Wd(base, record, n.second_field) : 0;
-  const int32_t rc = f(base, usr, n.kind, Wd(base, record, n.id_field), second, names);
+  std::string first, other;
+  const int32_t rc =
+      DSCatalogNames(base, usr, n.kind, Wd(base, record, n.id_field), second, &first, &other);
   if (rc < 0) return rc;
-  if (rc == 0) *text = Trimmed(names + (n.second_name ? kNameBytes : 0), kNameBytes);
+  if (rc == 0) *text = n.second_name ? other : first;
   return 0;
 }
 
@@ -90,6 +79,28 @@ std::string StateOf(ConditionSite& site, int32_t native) {
 
 }  // namespace
 
+int32_t DSFindDiagRecord(int32_t* base, int32_t usr, int32_t number) {
+  for (int32_t r = usr + USR_DIA_NEXT, steps = 0; r != 0 && steps < (1 << 16);
+       r = Wd(base, r, DIAREC_NEXT), ++steps) {
+    if (!InStorage(base, r, DIAREC_TEXT)) break;
+    if (Wd(base, r, DIAREC_NUMBER) == number) return r;
+  }
+  return 0;
+}
+
+int32_t DSCatalogNames(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
+                       std::string* first, std::string* other) {
+  const auto f = RequestServices().object_name;
+  if (f == nullptr) return kErrServiceAbsent;
+  char names[3 * kNameBytes];
+  std::memset(names, ' ', sizeof names);
+  const int32_t rc = f(base, usr, kind, id, second, names);
+  if (rc != 0) return rc;
+  *first = Trimmed(names, kNameBytes);
+  *other = Trimmed(names + kNameBytes, kNameBytes);
+  return 0;
+}
+
 int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int32_t ops[6],
                          bool character, int32_t program_type, ConditionSite& site,
                          const ConditionRun& run) {
@@ -98,14 +109,14 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
   };
   const int32_t item = ops[0];
   const int32_t count = Wd(base, usr, USR_TOTAL_ERROR_COUNT);
-  int32_t record = count > 0 ? FindRecord(base, usr, 1) : 0;
+  int32_t record = count > 0 ? DSFindDiagRecord(base, usr, 1) : 0;
   bool current = false;
   if (ops[1] != 0) {
     const value_descriptor number{ops[1], ops[2]};
     if (!fits(ops[1], decimal_bytes(ops[2]))) return kErrBadOperand;
     int32_t n = 0;
     const bool ok = decimal_to_int(&n, storage, number) == 0 && n > 0;
-    record = ok && n <= count ? FindRecord(base, usr, n) : 0;
+    record = ok && n <= count ? DSFindDiagRecord(base, usr, n) : 0;
     if (record == 0) {
       if (!(item == 38 && ok && n < 2 && count == 0)) return kErrBadConditionNumber;
       current = true;
@@ -141,7 +152,7 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
     case 32: {
       numeric = true;
       for (int32_t n = 1; n <= count; ++n) {
-        const int32_t r = FindRecord(base, usr, n);
+        const int32_t r = DSFindDiagRecord(base, usr, n);
         if (r != 0 && Wd(base, r, DIAREC_NATIVE) != 0) ++number;
       }
       if (number < 1) number = 1;

@@ -87,16 +87,20 @@ code
   EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), -10101);
 }
 
-// The cancel and an ordinary failure against a caller with a handler for
-// any exception around the call.
-constexpr char kGuardedCaller[] = R"(field STK bytes 64
+// A caller whose call (CSD recursive flag `recursive`) lies in a compound
+// with a handler for any exception (type `type`) that sets HANDLED and ends
+// with `end`.
+std::string GuardedCaller(int32_t recursive, int32_t type, int32_t end) {
+  return std::string(kCallerWords) + R"(field STK bytes 64
 field HANDLED word = 0
 field ONE word = 1
-callp: csd 3 12 -1 -1 -1 -1 0 0 0
+callp: csd 3 12 -1 -1 -1 -1 0 0 )" +
+         std::to_string(recursive) + R"(
 end
 h1: csh 1 1 -1 e1 0 0
 end
-e1: ehd -1 4 2 handler 0
+e1: ehd -1 4 )" + std::to_string(type) +
+         R"( handler 0
 code
  BEG
  IPR STK 0 0
@@ -104,11 +108,12 @@ code
  CAL callp
  END 0
 handler: MVB HANDLED ONE 4
- END 5
-)";
+ END )" + std::to_string(end) + "\n";
+}
+const std::string kGuardedCaller = GuardedCaller(0, 2, 5);
 
 TEST_F(CallTest, ACancelUnwindsEveryLevelWithoutAHandlerSearch) {
-  const int32_t caller = Make(std::string(kCallerWords) + kGuardedCaller);
+  const int32_t caller = Make(kGuardedCaller);
   Stack(caller, "STK");
   const int32_t failing = Make(R"(type 77
 field ERR word = -10101
@@ -122,7 +127,7 @@ code
   EXPECT_EQ(Field(caller, "HANDLED"), 1);
 
   const int32_t looping = Make("type 77\ncode\n BEG\nloop: JMC loop\n");
-  const int32_t caller2 = Make(std::string(kCallerWords) + kGuardedCaller);
+  const int32_t caller2 = Make(kGuardedCaller);
   Stack(caller2, "STK");
   Field(caller2, "C1") = looping;
   Wd(base_, cha_, CHA_REQNO_CANCEL) = Wd(base_, cha_, CHA_REQNO);
@@ -186,27 +191,11 @@ code
 TEST_F(ExecTest, RecursionDeeperThanTheLimitIsCaughtByTheCallingCopy) {
   // A copy that catches the failure of its own call ends normally, and so
   // does every level above it.
-  const int32_t proc = Make(std::string(kCallerWords) + R"(field STK bytes 64
-field CAUGHT word = 0
-field ONE word = 1
-rec: csd 3 12 -1 -1 -1 -1 0 0 1
-end
-h1: csh 1 1 -1 e1 0 0
-end
-e1: ehd -1 4 3 handler 0
-code
- BEG
- IPR STK 0 0
- BCS STK 1 0
- CAL rec
- END 0
-handler: MVB CAUGHT ONE 4
- END 0
-)");
+  const int32_t proc = Make(GuardedCaller(1, 3, 0));
   Stack(proc, "STK");
   Field(proc, "C1") = proc;
   EXPECT_EQ(Exec(proc), 0);
-  EXPECT_EQ(Field(proc, "CAUGHT"), 0);  // the outermost program did not fail
+  EXPECT_EQ(Field(proc, "HANDLED"), 0);  // the outermost program did not fail
   EXPECT_EQ(Depth(proc), 0);
   EXPECT_EQ(Wd(base_, usr_, USR_DIA_NEXT + DIAREC_NATIVE), kErrTooDeep);
 }
