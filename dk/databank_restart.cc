@@ -14,6 +14,7 @@
 #include "dk/databank_file.h"
 #include "dk/databank_verification.h"
 #include "dk/error_log.h"
+#include "dk/large_object.h"
 #include "dk/request.h"
 #include "dk/restore_directory.h"
 #include "dk/set_pages.h"
@@ -149,6 +150,10 @@ bool Skipped(int32_t code) {
   return false;
 }
 
+constexpr int32_t kObjectCopySeqno = 100000;
+// Entry codes of the record routines.
+constexpr int32_t kInsert = 38, kUpdate = 55, kDelete = 20;
+
 // A table operation applied to each copy it is owed to (only to the copy
 // with `only_seqno` when that is not 0).
 void ApplyRecord(Replay* r, int32_t length, int32_t only_seqno = 0) {
@@ -174,7 +179,14 @@ void ApplyRecord(Replay* r, int32_t length, int32_t only_seqno = 0) {
     std::copy(record, record + length, request.begin());
     request[RQ_STATUS] = code == 4 ? -1 : WriteMode(*r);
     request[RQ_TABLE] = t;
-    DKCallEntry(code, request.data(), nullptr);
+    // A copy of SEQNO 100000 keeps the objects of its large-object
+    // directory in pages of its own.
+    if (a[d + DBE_SEQNO] == kObjectCopySeqno && a[t + TBE_KIND] == kKindLobRefs &&
+        (code == kInsert || code == kUpdate || code == kDelete)) {
+      code == kDelete ? DKDeleteOnCopy(request.data()) : DKUBL0(request.data());
+    } else {
+      DKCallEntry(code, request.data(), nullptr);
+    }
     if (request[RQ_STATUS] < 0) Report(request[RQ_STATUS], 4, record[RQ_TBL], d);
   }
 }

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+#include "dk/verification_pages.h"
+
 // Function codes, all sent through DKEXE2.
 constexpr int32_t DKF_ALO1 = 58;
 constexpr int32_t DKF_PLO1 = 59;
@@ -109,3 +111,29 @@ int32_t DKCLL1(int32_t* request, int32_t seqno);
 // another kind. 0, or the first failure (reported); the walk goes on past it.
 // A rebuild releases its old tree without this: the new tree keeps the runs.
 int32_t FreeTreeObjects(int32_t databank, const int32_t* entry);
+// The first copy of the databank's DID when the databank is a later copy in
+// its chain (a copy made current takes the first copy's records with their
+// keys, SEQNO included, and their runs moved into itself); 0 otherwise.
+int32_t FirstCopyOf(int32_t databank);
+// Whether the databank holds the pages of the run a directory record names:
+// a run under its own SEQNO, or on a later copy one under the first copy's
+// whose every page is a sound page of the record's object there (a record
+// the copy took as it came names the first copy's page numbers).
+bool HoldsRun(int32_t databank, const PageRun& r);
+// Frees the run's pages in the databank itself (not through its DID, which
+// names the first copy): 0 or the failure.
+int32_t FreeRunIn(int32_t databank, const PageRun& r);
+// A directory record's insert or update (request word 0 the write mode, 4
+// and 5 the table entry on a copy of SEQNO 100000 and its TBL, 7 the record
+// length, the record from word 10) replayed there: the record the copy holds
+// under the key is fetched; absent, the record is inserted, when it differs
+// it is updated, each time with its run built in the copy from the first
+// copy's pages, and the run the copy held for it before is freed. A record
+// held already with a run of the copy's own is left as it is. The answer,
+// which word 0 receives.
+int32_t DKUBL0(int32_t* request);
+// A directory record's delete replayed on a copy of SEQNO 100000: the
+// record the copy holds under the key is deleted in the write mode of word
+// 0, and the run it named freed when the copy holds its pages. The answer
+// (positive: no such record), which word 0 receives.
+int32_t DKDeleteOnCopy(int32_t* request);

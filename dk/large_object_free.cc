@@ -75,24 +75,21 @@ bool ReadTreePage(int32_t databank, const TreeShape& s, int32_t page, int32_t le
   return sound;
 }
 
-// The SEQNO of the first copy of the databank's DID when the databank is a
-// later copy in that copy's chain: a copy made current takes the first
-// copy's records with their keys, SEQNO included, and their runs moved into
-// itself. False for the first copy and for an entry outside the chain.
-bool SourceSeqno(int32_t databank, int32_t* seqno) {
+}  // namespace
+
+int32_t FirstCopyOf(int32_t databank) {
   int32_t* a = Bufferpool();
   EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
   const int32_t head = DKHMI0(LoadWord(BP_DATABANK_HASH), a[databank + DBE_DID]);
-  if (!DKIsDatabankEntry(head) || head == databank) return false;
+  if (!DKIsDatabankEntry(head) || head == databank) return 0;
   const int32_t limit = LoadWord(BP_DATABANK_COUNT);
   for (int32_t d = a[head + DBE_DEPENDENT], n = 0; DKIsDatabankEntry(d) && n < limit;
        d = a[d + DBE_DEPENDENT], ++n)
-    if (d == databank) {
-      *seqno = a[head + DBE_SEQNO];
-      return true;
-    }
-  return false;
+    if (d == databank) return head;
+  return 0;
 }
+
+namespace {
 
 // Whether every page of the run is a whole large-object page of the
 // record's object. A copy's record under the first copy's SEQNO names pages
@@ -118,6 +115,22 @@ bool RunHoldsObject(int32_t databank, const PageRun& r) {
 
 }  // namespace
 
+// Those under its own SEQNO, and on a later copy those under the first
+// copy's whose pages are the object's here.
+bool HoldsRun(int32_t databank, const PageRun& r) {
+  if (r.pages == 0) return false;
+  const int32_t* a = Bufferpool();
+  if (r.seqno == a[databank + DBE_SEQNO]) return true;
+  const int32_t first = FirstCopyOf(databank);
+  return first != 0 && r.seqno == a[first + DBE_SEQNO] && RunHoldsObject(databank, r);
+}
+
+int32_t FreeRunIn(int32_t databank, const PageRun& r) {
+  int32_t free[FLO_FIRST_RUN + RUN_WORDS] = {0, 1, 0, r.page, 0, r.page_size, r.pages};
+  FreeRuns(databank, free);
+  return free[FLO_STATUS];
+}
+
 int32_t FreeTreeObjects(int32_t databank, const int32_t* entry) {
   TreeShape s;
   if (!TreeShapeOf(entry, &s) || s.kind != kKindLobRefs || s.levels == 0) return 0;
@@ -135,26 +148,15 @@ int32_t FreeTreeObjects(int32_t databank, const int32_t* entry) {
       if (visited > most) break;
     }
   }
-  // Only the runs whose pages this databank holds: those under its own
-  // SEQNO, and on a later copy those under the first copy's whose pages are
-  // the object's here. Each run once.
-  const int32_t own = Bufferpool()[databank + DBE_SEQNO];
-  int32_t source = own;
-  const bool copy = SourceSeqno(databank, &source);
-  std::erase_if(runs, [&](const PageRun& r) {
-    if (r.pages == 0) return true;
-    if (r.seqno == own) return false;
-    return !copy || r.seqno != source || !RunHoldsObject(databank, r);
-  });
+  // Only the runs whose pages this databank holds, each once.
+  std::erase_if(runs, [&](const PageRun& r) { return !HoldsRun(databank, r); });
   std::sort(runs.begin(), runs.end(),
             [](const PageRun& x, const PageRun& y) { return x.page < y.page; });
   for (size_t i = 0; i < runs.size(); ++i) {
     const PageRun& r = runs[i];
     if (i > 0 && runs[i - 1].page == r.page) continue;
     // Freed in this databank, not through its DID, which names the first copy.
-    int32_t free[FLO_FIRST_RUN + RUN_WORDS] = {0, 1, 0, r.page, 0, r.page_size, r.pages};
-    FreeRuns(databank, free);
-    if (free[FLO_STATUS] != 0 && status == 0) status = free[FLO_STATUS];
+    if (int32_t rc = FreeRunIn(databank, r); rc != 0 && status == 0) status = rc;
   }
   return status;
 }

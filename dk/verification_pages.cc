@@ -30,10 +30,10 @@ int32_t KeyWord(const uint8_t* record, int32_t byte) {
   return static_cast<int32_t>(load_be32(record + byte));
 }
 
-// The run a directory record of a large object names (machine byte order,
-// as the record routines store it), the SEQNO of its key and the object's
-// identity: the key's three words are big-endian (so that the records of
-// one object and of one table are adjacent), while its pages carry the same
+}  // namespace
+
+// The key's three identity words are big-endian (so that the records of one
+// object and of one table are adjacent), while its pages carry the same
 // words in the machine's order.
 PageRun RunOf(const uint8_t* record) {
   return {Word(record, 20),
@@ -42,8 +42,6 @@ PageRun RunOf(const uint8_t* record) {
           KeyWord(record, 12),
           {KeyWord(record, 0), KeyWord(record, 4), KeyWord(record, 8)}};
 }
-
-}  // namespace
 
 bool TreeShapeOf(const int32_t* e, TreeShape* s) {
   s->kind = e[RE_KIND] % 10;

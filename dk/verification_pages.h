@@ -32,6 +32,11 @@ struct PageRun {
 // Bytes of a directory record of a large object (record bytes 20..35).
 constexpr int32_t kRunRecordBytes = 36;
 
+// The run a directory record of a large object names (machine byte order,
+// as the record routines store it), the SEQNO of its key and the object's
+// identity (big-endian key words).
+PageRun RunOf(const uint8_t* record);
+
 // Reads a tree's shape from a root entry (numbered from its level count);
 // false when its lengths, page sizes, method or levels describe no tree.
 bool TreeShapeOf(const int32_t* entry, TreeShape* shape);

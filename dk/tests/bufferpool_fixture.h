@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
@@ -159,6 +160,21 @@ class PageTest : public KernelTest {
     int32_t v = INT32_MIN;
     in.read(reinterpret_cast<char*>(&v), 4);
     return in ? v : INT32_MIN;
+  }
+
+  // A TRANS databank (DID 2) keeps its tables on the root pages its header's
+  // word 4 names: a new file gets its first one.
+  void GiveTransRootPage(int32_t entry) {
+    int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
+    ASSERT_EQ(DKHLD0(rq, 0), 0);
+    const int32_t root = rq[REQ_PAGE];
+    int32_t b = Get(entry, root, 2048, GET_NEW);
+    std::memset(PageWords(b) + 1, 0, 2044);
+    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
+    ASSERT_EQ(WriteUnitPage(entry, root, b), 0);
+    b = Get(entry, kHeaderUnit, 2048, GET_UPDATE);
+    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
+    ASSERT_EQ(WriteUnitPage(entry, kHeaderUnit, b), 0);
   }
 
   int32_t Get(int32_t entry, int32_t page, int32_t size, int32_t mode, int32_t* rc = nullptr) {

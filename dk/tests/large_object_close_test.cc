@@ -7,8 +7,11 @@
 #include <vector>
 
 #include "dk/bitmap_page.h"
+#include "dk/databank_restart.h"
 #include "dk/large_object.h"
 #include "dk/page_runs.h"
+#include "dk/set_requests.h"
+#include "dk/set_table.h"
 #include "dk/table_cursor.h"
 #include "dk/table_entries.h"
 #include "dk/table_reshape.h"
@@ -428,6 +431,197 @@ TEST_F(LargeObjectCopyTest, EmptyingOrDroppingTheCopysTableFreesTheObjectsMovedI
       EXPECT_EQ(ReadObject(pages[static_cast<size_t>(i)]), Pattern(300, static_cast<uint32_t>(i)))
           << "object " << i;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A copy of SEQNO 100000 keeps the objects of its large-object directory in
+// pages of its own: the replay of a directory record's insert or update
+// there (DKUBL0) copies the object's run from the first copy and frees the
+// run it replaces; a delete frees the run of the record it removes. Nothing
+// of the first copy is freed, and a replay made twice changes nothing more.
+class ObjectCopyReplayTest : public LargeObjectCopyTest {
+ protected:
+  void SetUp() override {
+    LargeObjectCopyTest::SetUp();
+    objects_ = Create("objects", 2000, 5, 100000);
+    head_ = CreateDirectory(5, 320);
+    for (int32_t t = head_; t > 0; t = area_[t + TBE_NEXT])
+      if (area_[t + TBE_DATABANK] == objects_) table_ = t;
+    ASSERT_NE(table_, 0);
+  }
+  // The replay of `record` on the copy's entry (`table` 0) by `routine`.
+  int32_t Replay(int32_t (*routine)(int32_t*), const std::vector<int32_t>& record,
+                 int32_t table = 0, int32_t length = LDR_BYTES) {
+    std::vector<int32_t> b(CLO_WORDS, 0);
+    b[RQ_STATUS] = -2;
+    b[RQ_DID] = 5;
+    b[RQ_TABLE] = table != 0 ? table : table_;
+    b[RQ_TBL] = 320;
+    b[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+    b[RQ_RECORD_LENGTH] = length;
+    std::copy(record.begin(), record.end(), b.begin() + RQ_RECORD);
+    const int32_t rc = routine(b.data());
+    EXPECT_EQ(b[RQ_STATUS], rc);
+    return rc;
+  }
+  // The copy's record under the key of `record`; empty when none.
+  std::vector<int32_t> Held(const std::vector<int32_t>& record) {
+    std::vector<int32_t> c(CursorBlockWords(LDR_BYTES), 0);
+    c[CUR_STATUS] = FET_FROM_KEY;
+    c[CUR_TABLE] = table_;
+    c[CUR_TBL] = 320;
+    c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+    c[CUR_RECORD_LENGTH] = LDR_BYTES;
+    std::copy(record.begin(), record.begin() + LDR_KEY_BYTES / 4, c.begin() + CUR_RECORD);
+    DKFET1(c.data());
+    if (c[CUR_STATUS] != 0 ||
+        !std::equal(record.begin(), record.begin() + 5, c.begin() + CUR_RECORD))
+      return {};
+    return std::vector<int32_t>(c.begin() + CUR_RECORD, c.begin() + CUR_RECORD + LDR_BYTES / 4);
+  }
+  // The bytes of the copy's object that `held` names.
+  std::string CopyObject(const std::vector<int32_t>& held) {
+    std::string back;
+    for (int32_t k = 0; k < held[LDR_PAGES / 4]; ++k) {
+      const int32_t b = Get(objects_, held[LDR_FIRST_PAGE / 4] + 8 * k, 16384, GET_SHARED);
+      if (b <= 0) return "unreadable";
+      const uint8_t* p = PageBytes(b);
+      back.append(reinterpret_cast<const char*>(p) + LOP_DATA_BYTE,
+                  static_cast<size_t>(PageWord(p, LOP_COUNT)));
+      DKPUT0(PUT_END_SHARED, b);
+    }
+    return back;
+  }
+  int32_t objects_ = 0, head_ = 0, table_ = 0;
+};
+
+TEST_F(ObjectCopyReplayTest, InsertUpdateAndDeleteKeepTheCopysOwnRuns) {
+  const std::string first_bytes = Pattern(16344 + 500, 1), second_bytes = Pattern(700, 2);
+  const int32_t first = SourcePart(first_bytes, 2), second = SourcePart(second_bytes, 1);
+  const int64_t source_free = FreeUnits();
+  // A record without pages keeps the copy's tree from emptying.
+  ASSERT_EQ(Replay(DKUBL0, Record(3, 9, 0, 0)), 0);
+  const std::vector<int32_t> inserted = Record(3, 1, first, 2, 10);
+  ASSERT_EQ(Replay(DKUBL0, inserted), 0);
+  std::vector<int32_t> held = Held(inserted);
+  ASSERT_FALSE(held.empty());
+  EXPECT_TRUE(CopyObject(held) == first_bytes) << "the copy's own run holds the object";
+  const int64_t after_insert = FreeUnits(objects_);
+  // Replayed again: held already, nothing taken or changed.
+  ASSERT_EQ(Replay(DKUBL0, inserted), 0);
+  EXPECT_EQ(Held(inserted), held);
+  EXPECT_EQ(FreeUnits(objects_), after_insert);
+  // An update names another object: its run is built, the old one freed.
+  const std::vector<int32_t> updated = Record(3, 1, second, 1, 11);
+  ASSERT_EQ(Replay(DKUBL0, updated), 0);
+  held = Held(updated);
+  ASSERT_FALSE(held.empty());
+  EXPECT_EQ(held[LDR_STAMP / 4], 11);
+  EXPECT_TRUE(CopyObject(held) == second_bytes);
+  EXPECT_EQ(FreeUnits(objects_), after_insert + 16 - 8);
+  // The delete frees the run of the record it removes.
+  ASSERT_EQ(Replay(DKDeleteOnCopy, updated), 0);
+  EXPECT_TRUE(Held(updated).empty());
+  EXPECT_EQ(FreeUnits(objects_), after_insert + 16);
+  EXPECT_GT(Replay(DKDeleteOnCopy, updated), 0) << "no such record any more";
+  // The first copy's objects are untouched.
+  EXPECT_EQ(FreeUnits(), source_free);
+  EXPECT_TRUE(ReadObject(first) == first_bytes.substr(0, 300));
+  EXPECT_TRUE(ReadObject(second) == second_bytes.substr(0, 300));
+}
+
+TEST_F(ObjectCopyReplayTest, RecordsOfOtherDatabanksKeepTheirPages) {
+  // Pages under a SEQNO no databank of the chain has: taken as they come,
+  // and their pages never freed in the copy.
+  const std::vector<int32_t> foreign = Record(8, 1, 777, 1);
+  const int64_t before = FreeUnits(objects_);
+  ASSERT_EQ(Replay(DKUBL0, foreign), 0);
+  EXPECT_EQ(Held(foreign), foreign);
+  EXPECT_GE(FreeUnits(objects_), before - 8) << "at most a tree page taken";
+  ASSERT_EQ(Replay(DKDeleteOnCopy, foreign), 0);
+  EXPECT_EQ(FreeUnits(objects_), before) << "the tree page alone back";
+}
+
+// The replay of the databank's restart set at its open: the copy of SEQNO
+// 100000 builds the objects of an insert and an update in runs of its own
+// (the run the update replaced freed), every other copy takes the records as
+// they come.
+TEST_F(ObjectCopyReplayTest, TheRestartReplayBuildsTheCopysObjects) {
+  const int32_t trans = Create("trans", 800, 2, 1);
+  ASSERT_NO_FATAL_FAILURE(GiveTransRootPage(trans));
+  area_[BP_TRANS_ENTRY] = trans;
+  area_[BP_LOG_TABLE] = 1;
+  int32_t c[CRT_WORDS] = {};
+  c[RQ_DID] = 2;
+  c[RQ_TYPE] = 10 * kKindSet;
+  c[RQ_TBL] = 5;
+  c[RQ_INDEX_PAGE_SIZE] = 2048;
+  c[RQ_DATA_PAGE_SIZE] = 16384;
+  DKCRT1(c);
+  ASSERT_EQ(c[RQ_STATUS], 0);
+  const int32_t set = c[RQ_TABLE];
+  auto append = [&](const std::vector<int32_t>& record) {
+    std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+    b[SETRQ_TABLE] = set;
+    b[SETRQ_TBL] = 5;
+    b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
+    std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+    ASSERT_EQ(DKAXR0(b), 0);
+  };
+  auto change = [](int32_t code, const std::vector<int32_t>& record) {
+    std::vector<int32_t> r(RQ_RECORD, 0);
+    r[0] = code;
+    r[RQ_DID] = 5;
+    r[RQ_TYPE] = 60;
+    r[RQ_TBL] = 320;
+    r[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
+    r[RQ_RECORD_LENGTH] = LDR_BYTES;
+    r.insert(r.end(), record.begin(), record.end());
+    return r;
+  };
+  const std::string first_bytes = Pattern(300, 3), second_bytes = Pattern(300, 4);
+  const int32_t first = SourcePart(first_bytes, 1), second = SourcePart(second_bytes, 1);
+  const int64_t before = FreeUnits(objects_), source_free = FreeUnits();
+  const std::vector<int32_t> inserted = Record(3, 1, first, 1, 10);
+  const std::vector<int32_t> updated = Record(3, 1, second, 1, 11);
+  ASSERT_NO_FATAL_FAILURE(append({32, 0, 5, -1}));
+  ASSERT_NO_FATAL_FAILURE(append(change(1, inserted)));
+  ASSERT_NO_FATAL_FAILURE(append(change(2, updated)));
+  // Closed as after the server stopped; the entry stays in the table hash.
+  c[RQ_STATUS] = 0;
+  DKCLT1(c);
+  int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
+  ASSERT_EQ(DKRSD1(rq), 0);
+  const std::vector<int32_t> held = Held(updated);
+  ASSERT_FALSE(held.empty());
+  EXPECT_EQ(held[LDR_STAMP / 4], 11);
+  EXPECT_TRUE(CopyObject(held) == second_bytes);
+  EXPECT_EQ(before - FreeUnits(objects_), 8 + 1) << "one object page and the leaf";
+  EXPECT_EQ(source_free - FreeUnits(), 1) << "the first copy's leaf alone";
+  EXPECT_TRUE(ReadObject(first) == first_bytes);
+  std::vector<int32_t> c2(CursorBlockWords(LDR_BYTES), 0);
+  c2[CUR_STATUS] = FET_FROM_KEY;
+  c2[CUR_TABLE] = head_;
+  c2[CUR_TBL] = 320;
+  c2[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+  c2[CUR_RECORD_LENGTH] = LDR_BYTES;
+  std::copy(updated.begin(), updated.begin() + LDR_KEY_BYTES / 4, c2.begin() + CUR_RECORD);
+  DKFET1(c2.data());
+  ASSERT_EQ(c2[CUR_STATUS], 0);
+  EXPECT_TRUE(std::equal(updated.begin(), updated.end(), c2.begin() + CUR_RECORD))
+      << "the first copy takes the record as it comes";
+}
+
+TEST_F(ObjectCopyReplayTest, BadRequests) {
+  const std::vector<int32_t> r = Record(3, 1, 777, 1);
+  EXPECT_EQ(Replay(DKUBL0, r, head_), -45) << "the first copy is no later copy";
+  EXPECT_EQ(Replay(DKDeleteOnCopy, r, head_), -45);
+  EXPECT_EQ(Replay(DKUBL0, r, 0, LDR_BYTES - 4), -43);
+  EXPECT_EQ(Replay(DKUBL0, r, table_ + 1), -46);
+  EXPECT_TRUE(Held(r).empty());
 }
 
 }  // namespace

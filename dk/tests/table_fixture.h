@@ -54,21 +54,6 @@ class TableTest : public PageTest {
     return {b[RQ_TABLE], tbl, key, length};
   }
 
-  // A TRANS databank (DID 2) keeps its tables on the root pages its header's
-  // word 4 names: a new file gets its first one.
-  void GiveTransRootPage(int32_t entry) {
-    int32_t rq[REQ_WORDS] = {entry, 0, 2048, 0, -1, 0};
-    ASSERT_EQ(DKHLD0(rq, 0), 0);
-    const int32_t root = rq[REQ_PAGE];
-    int32_t b = Get(entry, root, 2048, GET_NEW);
-    std::memset(PageWords(b) + 1, 0, 2044);
-    PageWords(b)[HDR_KIND] = ROOT_PAGE_KIND;
-    ASSERT_EQ(WriteUnitPage(entry, root, b), 0);
-    b = Get(entry, kHeaderUnit, 2048, GET_UPDATE);
-    PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
-    ASSERT_EQ(WriteUnitPage(entry, kHeaderUnit, b), 0);
-  }
-
   // A request block for `code` carrying `record`.
   static std::vector<int32_t> Block(const Table& t, const std::string& record, int32_t mode = 0) {
     std::vector<int32_t> b(RQ_RECORD + record.size() / 4 + 2, 0);
