@@ -28,30 +28,31 @@ class MarksOverRowsTest : public KernelRecordAccessTest {
     mdr_tls_set(&st, thr_, TLS_SLOT_THR);
     // SMK and RMK of the mark word at storage word 12; the run hands back
     // between them.
+    stm_ = Statement("type 77\nfield MARK word\ncode\n BEG\n SMK 12\n EXI 2\n RMK 12\n END 0\n");
+  }
+  // A statement of the assembled `text` (STATUS 5).
+  int32_t Statement(const std::string& text) {
     zasm::Assembly a;
     std::string error;
-    ASSERT_TRUE(zasm::Assemble("type 77\nfield MARK word\ncode\n BEG\n SMK 12\n EXI 2\n RMK 12\n"
-                               " END 0\n",
-                               "marks.zasm", &a, &error))
-        << error;
-    ASSERT_EQ(a.fields.at("MARK"), 48);
-    int32_t sd = 0;
+    EXPECT_TRUE(zasm::Assemble(text, "marks.zasm", &a, &error)) << error;
+    int32_t sd = 0, stm = 0;
     DSGetMem(base_, &sd, static_cast<int32_t>(a.words.size()) * 4);
     std::memcpy(&W(sd), a.words.data(), a.words.size() * 4);
-    DSGetMem(base_, &stm_, STM_BYTES);
-    W(stm_ + STM_ACTIVE_COM) = stm_ + STM_NEXT_COM;
-    W(stm_ + STM_SD) = sd;
-    W(stm_ + STM_PGM) = sd + a.words[interp::kDescProgramStart];
-    W(stm_ + STM_STG) = sd + a.words[interp::kDescStorageOffset];
-    W(stm_ + STM_STATUS) = 5;
+    DSGetMem(base_, &stm, STM_BYTES);
+    W(stm + STM_ACTIVE_COM) = stm + STM_NEXT_COM;
+    W(stm + STM_SD) = sd;
+    W(stm + STM_PGM) = sd + a.words[interp::kDescProgramStart];
+    W(stm + STM_STG) = sd + a.words[interp::kDescStorageOffset];
+    W(stm + STM_STATUS) = 5;
+    return stm;
   }
   void TearDown() override {
     StatusPair st{};
     mdr_tls_set(&st, 0, TLS_SLOT_THR);
     KernelRecordAccessTest::TearDown();
   }
-  int32_t Exec() {
-    int32_t pb[interp::kExecWords] = {0, usr_, stm_, 0, 0, 0};
+  int32_t Exec(int32_t stm = 0) {
+    int32_t pb[interp::kExecWords] = {0, usr_, stm != 0 ? stm : stm_, 0, 0, 0};
     interp::DSExecStm(base_, pb);
     return pb[0];
   }
@@ -113,6 +114,32 @@ TEST_F(MarksOverRowsTest, RowsInsertedAfterTheMarkAreGoneAfterTheRollbackToIt) {
   ASSERT_EQ(Begin(1, usr_), 0);
   EXPECT_EQ(Keys(), Key(1) + " " + Key(4) + " ");
   EXPECT_EQ(End(END_CLIENT_COMMIT, usr_), 0);
+}
+
+// A statement that changes many rows takes a savepoint when it starts in
+// an open transaction; when it fails, what happened in the transaction since
+// (here while its request waited to run again) is taken back and what came
+// before stays.
+TEST_F(MarksOverRowsTest, AFailingStatementOfManyRowsRollsBackToItsOwnMark) {
+  const int32_t many = Statement(
+      "type 4\nfield ERR word = -10101\ncode\n BEG\n JMC next\nnext: SEE 0 ERR\n END 0\n");
+  int32_t cha = 0;
+  DSGetMem(base_, &cha, CHA_BYTES);
+  W(usr_ + USR_CHA) = cha;
+  W(cha + CHA_REQNO) = 3;
+  W(cha + CHA_INTERRUPT_REQNO) = 3;
+  ASSERT_EQ(Begin(1, usr_), 0);
+  ASSERT_EQ(Insert(1), 0);
+  const int32_t before = W(usr_ + USR_MARK_ID);
+  ASSERT_EQ(Exec(many), interp::kErrRequeue);  // started, its mark taken
+  EXPECT_EQ(W(many + STM_NEXT_COM + 12), before + 1);
+  ASSERT_EQ(Insert(2), 0);
+  W(cha + CHA_INTERRUPT_REQNO) = 0;
+  EXPECT_EQ(Exec(many), -10101);
+  EXPECT_EQ(W(many + STM_NEXT_COM + 12), 0);
+  EXPECT_EQ(Keys(), Key(1) + " ");
+  EXPECT_EQ(End(END_CLIENT_COMMIT, usr_), 0);
+  W(usr_ + USR_CHA) = 0;
 }
 
 }  // namespace
