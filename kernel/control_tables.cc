@@ -92,6 +92,7 @@ void FreePrograms(int32_t* base, int32_t sys, int32_t field) {
       if (stg != 0 && !inside) Free(base, stg);
       Free(base, sd);
       Free(base, Wd(base, shp, SHP_SND));
+      Free(base, Wd(base, shp, SHP_STG_IMAGE));
       if (Wd(base, shp, SHP_DBGINF) != 0) {
         int32_t rq[2] = {0, sys + SYS_USR_START};
         DSDBG2(base, rq, DBG_FREE_INFO, &Wd(base, shp, SHP_DBGINF));

@@ -48,17 +48,20 @@ void UnlinkLocked(int32_t* base, int32_t list, int32_t bucket, int32_t shp) {
 }
 
 // The storage for a holder in *out: the shared one, or a private copy with
-// its handle words reset (none for a program without storage). False when
-// the copy cannot be had and others hold the program: the use is given back.
+// its handle words reset (none for a program without storage). A copy is
+// taken from the image kept at publication, never from the shared storage,
+// which its holder may be running on meanwhile. False when the copy cannot
+// be had and others hold the program: the use is given back.
 bool HolderStorage(int32_t* base, int32_t shp, bool shared, int32_t* sem, int32_t* out) {
   const int32_t sd = Wd(base, shp, SHP_SD), stg = Wd(base, shp, SHP_STG);
+  const int32_t image = Wd(base, shp, SHP_STG_IMAGE);
   const int32_t words = Wd(base, sd, SD_STORAGE_WORDS);
   *out = shared ? stg : 0;
   if (shared || stg == 0 || words <= 0) return true;
   int32_t copy = 0;
-  DSGetMemRaw(base, &copy, 4 * words);
+  if (image != 0) DSGetMemRaw(base, &copy, 4 * words);
   if (copy != 0) {
-    std::memcpy(&sqlpool_word(base, copy), &sqlpool_word(base, stg), 4 * size_t(words));
+    std::memcpy(&sqlpool_word(base, copy), &sqlpool_word(base, image), 4 * size_t(words));
     DSResetStorageHandles(base, sd, copy);
     *out = copy;
     return true;
@@ -255,6 +258,7 @@ int32_t DSPublishShp(int32_t* base, int32_t usr, int32_t com) {
   // find them (its release would count the shared storage as given back).
   Wd(base, shp, SHP_SD) = sd;
   Wd(base, shp, SHP_STG) = Wd(base, com, COM_STG);
+  KeepStorageImage(base, shp);
   Wd(base, shp, SHP_SND) = Wd(base, com, COM_SND);
   Wd(base, shp, SHP_DBGINF) = Wd(base, com, COM_DBGINF);
   int32_t list, bucket;
@@ -328,6 +332,7 @@ int32_t DSCSL2(int32_t* base, int32_t usr, int32_t* shp_ref, int32_t* sd, int32_
   if (*sd == 0) *sd = Wd(base, shp, SHP_SD);
   if (int32_t area = Wd(base, shp, SHP_SND); area != 0) DSGetMem(base, &area, 0);
   FreeStorageBlock(base, Wd(base, shp, SHP_SD), Wd(base, shp, SHP_STG));
+  FreeStorageImage(base, shp);
   FreeDebuggerInformation(base, usr, &Wd(base, shp, SHP_DBGINF));
   DSGetMem(base, &shp, 0);
   *shp_ref = *stg = *snd = *dbginf = 0;
@@ -405,6 +410,24 @@ void FreeDebuggerInformation(int32_t* base, int32_t usr, int32_t* info) {
   if (*info == 0) return;
   int32_t request[2] = {0, usr};
   DSDBG2(base, request, DBG_FREE_INFO, info);
+}
+
+void KeepStorageImage(int32_t* base, int32_t shp) {
+  const int32_t sd = Wd(base, shp, SHP_SD), stg = Wd(base, shp, SHP_STG);
+  const int32_t words = InStorage(base, sd, SD_MIN_WORDS) ? Wd(base, sd, SD_STORAGE_WORDS) : 0;
+  FreeStorageImage(base, shp);
+  if (stg == 0 || words <= 0 || !InStorage(base, stg, words)) return;
+  int32_t image = 0;
+  DSGetMemRaw(base, &image, 4 * words);
+  if (image == 0) return;  // holders besides the first then wait for the storage
+  std::memcpy(&sqlpool_word(base, image), &sqlpool_word(base, stg), 4 * size_t(words));
+  Wd(base, shp, SHP_STG_IMAGE) = image;
+}
+
+void FreeStorageImage(int32_t* base, int32_t shp) {
+  int32_t image = Wd(base, shp, SHP_STG_IMAGE);
+  if (image != 0) DSGetMem(base, &image, 0);
+  Wd(base, shp, SHP_STG_IMAGE) = 0;
 }
 
 void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg) {

@@ -85,6 +85,11 @@ void FreeDebuggerInformation(int32_t* base, int32_t usr, int32_t* info);
 // Frees storage `stg` unless it lies inside descriptor block `sd` (a
 // program built from an image keeps its storage there).
 void FreeStorageBlock(int32_t* base, int32_t sd, int32_t stg);
+// The image of a published program's storage (SHP STG_IMAGE), taken before
+// any holder runs on it: the private copies of later holders come from it.
+// Without storage for it, later holders find no copy to take.
+void KeepStorageImage(int32_t* base, int32_t shp);
+void FreeStorageImage(int32_t* base, int32_t shp);
 
 // Readies storage `stg` for a new holder: clears the open table (word 2)
 // of each record block the temporary-table list names, each word the

@@ -6,6 +6,7 @@
 #include "kernel/shared_programs.h"
 
 #include <atomic>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -399,7 +400,8 @@ TEST_F(ShpTest, UnsharedStatementFreesItsDebuggerInformation) {
   const int64_t published = Live();
   ShpHandle mine{W(com, COM_SD), W(com, COM_STG), 0, h.shp, tree};
   EXPECT_EQ(Release(usr_, mine), 0) << "dropped: it carries debugger information";
-  EXPECT_EQ(Live(), published - 5) << "SHP, descriptor, storage and the two-block tree";
+  EXPECT_EQ(Live(), published - 6)
+      << "SHP, descriptor, storage, its published image and the two-block tree";
 }
 
 // Model of the routine cache: threads find numbered and unnumbered
@@ -570,6 +572,66 @@ TEST_F(ShpTest, HandleResetClearsTheHoldersOwnWordsOnly) {
   }
   EXPECT_EQ(W(stg, 3), 0);
   EXPECT_EQ(W(stg, 5), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A later holder's private copy is the storage as published, whatever the
+// holder running on the shared storage writes meanwhile; under the thread
+// sanitizer the copies and the writes race on nothing.
+TEST_F(ShpTest, PrivateCopiesComeFromThePublishedImage) {
+  ShpHandle first;
+  ASSERT_EQ(Find(usr_, "select image", &first), 1);
+  const int32_t com = Compiled(first.shp);
+  ASSERT_EQ(DSPublishShp(base_, usr_, com), 0);
+  const int32_t shared = W(com, COM_STG);
+  // The first holder runs: its storage words change.
+  for (int32_t i = 0; i < 256; ++i) W(shared, i) = -7;
+  const int32_t other = NewSession();
+  ShpHandle second;
+  ASSERT_EQ(Find(other, "select image", &second), 0);
+  ASSERT_NE(second.stg, shared);
+  for (int32_t i : {0, 4, 100, 255}) EXPECT_EQ(W(second.stg, i), 1000 + i) << i;
+  EXPECT_EQ(W(second.stg, 3), 0) << "handle words reset";
+  EXPECT_EQ(Release(other, second), 1);
+  // Now concurrently: one thread keeps writing the shared storage while
+  // others take and give back copies.
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    ASSERT_EQ(enqdeq_attach(enq_, 2), 0);
+    for (int32_t n = 0; !stop.load(); ++n)
+      for (int32_t i = 0; i < 256; ++i)
+        std::atomic_ref<int32_t>(W(shared, i)).store(n, std::memory_order_relaxed);
+  });
+  std::vector<std::thread> readers;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 3; ++t) {
+    readers.emplace_back([&, t] {
+      ASSERT_EQ(enqdeq_attach(enq_, 3 + t), 0);
+      const int32_t usr = [&] {
+        static std::mutex m;
+        std::lock_guard<std::mutex> lock(m);
+        return NewSession();
+      }();
+      for (int k = 0; k < 200; ++k) {
+        ShpHandle h;
+        if (Find(usr, "select image", &h) != 0) {
+          ++wrong;
+          return;
+        }
+        if (W(h.stg, 100) != 1100) ++wrong;
+        Release(usr, h);
+      }
+    });
+  }
+  for (std::thread& r : readers) r.join();
+  stop = true;
+  writer.join();
+  EXPECT_EQ(wrong.load(), 0);
+  ShpHandle mine{W(com, COM_SD), shared, 0, first.shp, 0};
+  EXPECT_EQ(Release(usr_, mine), 0);
 }
 
 }  // namespace
