@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "dict/column_reader.h"
+#include "dict/kind_words.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
 #include "dict/type_words.h"
@@ -273,4 +274,83 @@ void DDCmpCI(int32_t* base, int32_t* pb, int32_t table_id, int32_t capacity, int
   }
   if (pb[0] < 0) return;
   pb[0] = *count == 0 ? 1 : 0;
+}
+
+namespace {
+
+// Runs the source statement for piece `piece`: its status; the piece's
+// stored bytes into *text (empty when NULL) and the total length of a
+// first piece into *total.
+int32_t SourcePiece(int32_t* base, int32_t* pb, int32_t stm, int32_t id, const char* name,
+                    int32_t name_length, std::string_view kind_word, int32_t piece,
+                    std::string_view* text, int32_t* total) {
+  if (name_length < 1) name = " ", name_length = 1;  // as the text was stored
+  DDParams p(base, stm);
+  p.Int(1, id).TextLength(2, name, name_length).Text(4, kind_word).Int(5, piece);
+  if ((pb[0] = p.status()) != 0) return pb[0];
+  if (DDSelectRun(base, pb, stm, true) != 0) return pb[0];
+  DDColumnReader c(base, stm);
+  *total = c.Int(5, 0);
+  *text = c.Text(6);
+  return pb[0] = c.status();
+}
+
+// The first piece of a source text: its statement, or 0 with the status
+// in pb[0] (-19007 for a missing first piece of a routine's text).
+int32_t FirstSourcePiece(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                         int32_t name_length, int32_t kind, std::string_view* word,
+                         std::string_view* text, int32_t* total) {
+  if (DDWordOf(kDDSourceWords, kind, word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return 0;
+  }
+  if (name_length > DD_NAME_BYTES) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return 0;
+  }
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_RA, IMAGE_DDCmpSourceText);
+  if (stm == 0) return 0;
+  const int32_t rc = SourcePiece(base, pb, stm, id, name, name_length, *word, 1, text, total);
+  if (rc > 0 && kind == 1) pb[0] = DD_PIECE_MISSING;
+  return rc == 0 ? stm : 0;
+}
+
+}  // namespace
+
+void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, int32_t* total) {
+  std::string_view word, text;
+  FirstSourcePiece(base, pb, id, name, name_length, kind, &word, &text, total);
+}
+
+void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, bool bytes, uint8_t* buffer,
+                     int32_t capacity, int32_t* length) {
+  *length = 0;
+  std::string_view word, text;
+  int32_t total = 0;
+  const int32_t stm =
+      FirstSourcePiece(base, pb, id, name, name_length, kind, &word, &text, &total);
+  if (stm == 0) return;
+  // A piece holds 800 characters (2400 bytes) but the last; the total
+  // counts characters (bytes in byte form).
+  const int32_t unit = bytes ? 1 : 3;
+  const int32_t per_piece = DD_SOURCE_PIECE_BYTES / unit;
+  const int32_t want = std::min(std::max(capacity, 0), std::max(total, 0));
+  for (int32_t piece = 1; *length < want;) {
+    const int32_t in_piece = std::min(per_piece, total - (piece - 1) * per_piece);
+    const int32_t take = std::min({in_piece, want - *length,
+                                   static_cast<int32_t>(text.size()) / unit});
+    if (take <= 0) break;
+    std::memcpy(buffer + static_cast<size_t>(*length) * unit, text.data(),
+                static_cast<size_t>(take) * unit);
+    *length += take;
+    if (*length >= want) break;
+    int32_t ignored = 0;
+    const int32_t rc =
+        SourcePiece(base, pb, stm, id, name, name_length, word, ++piece, &text, &ignored);
+    if (rc > 0) break;  // no further piece
+    if (rc < 0) return;
+  }
+  pb[0] = 0;
 }

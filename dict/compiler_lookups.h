@@ -117,3 +117,19 @@ int32_t DDKeyKindOf(const char* constraint_type20);
 // collected, 0, or an error.
 void DDCmpCI(int32_t* base, int32_t* pb, int32_t table_id, int32_t capacity, int32_t* entries,
              int32_t* count);
+
+// A stored source text (table 41) of object `id`, name and source kind
+// (1 ROUTINE ... 6 STATEMENT), read piece by piece from piece 1 into
+// `buffer`: three-byte characters (at most 800 a piece), or with `bytes`
+// the pieces' raw bytes (at most 2400 a piece). Never more than `capacity`
+// characters (bytes) are written; *length the characters (bytes) read.
+// 0; 1 when there is no first piece, -19007 when the first piece of a
+// kind-1 text is missing; -19089 for another kind.
+void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, bool bytes, uint8_t* buffer,
+                     int32_t capacity, int32_t* length);
+// Whether the text exists and its stored total length (*total), by its
+// first piece alone; the statuses of DDCmpSourceRead.
+void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, int32_t* total);
+inline constexpr int32_t DD_SOURCE_PIECE_BYTES = 2400;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dict/tests/lookup_fixture.h"
+#include "dict/kind_words.h"
 #include "dict/type_words.h"
 #include "kernel/system_block.h"
 #include "platform/thread_slots.h"
@@ -324,6 +325,60 @@ TEST_F(LookupTest, BadCallsAreRefusedBeforeAnyRun) {
   EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), DD_NO_THREAD_BLOCK);
   mdr_tls_set(&st, thr_, TLS_SLOT_THR);
   ASSERT_EQ(EndWork(0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Source texts read back piece by piece, never past the caller's buffer;
+// a missing first piece of a routine's text is an error, of another kind
+// no text.
+TEST_F(LookupTest, SourceTextsAreReadPieceByPieceWithinTheBuffer) {
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 1700; ++i) text.insert(text.end(), {0, 0, uint8_t('a' + i % 26)});
+  int32_t pb[2] = {0, usr_};
+  DDInsSource(base_, pb, 50, "V", 1, 2, text.data(), 1700);
+  ASSERT_EQ(pb[0], 0);
+  for (int32_t capacity : {1700, 2000, 1600, 800, 801, 5, 0}) {
+    std::vector<uint8_t> back(3 * 2000 + 3, 0xEE);
+    int32_t length = -1, b[2] = {0, usr_};
+    DDCmpSourceRead(base_, b, 50, "V", 1, 2, false, back.data(), capacity, &length);
+    ASSERT_EQ(b[0], 0) << capacity;
+    const int32_t want = std::min(capacity, 1700);
+    EXPECT_EQ(length, want) << capacity;
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 3 * want, text.begin())) << capacity;
+    EXPECT_EQ(back[3 * static_cast<size_t>(want)], 0xEE) << "written past " << capacity;
+  }
+  // In byte form the pieces' bytes, cut at the buffer too.
+  std::vector<uint8_t> raw(3000, 0xEE);
+  int32_t length = -1, b[2] = {0, usr_};
+  DDCmpSourceRead(base_, b, 50, "V", 1, 2, true, raw.data(), 1000, &length);
+  ASSERT_EQ(b[0], 0);
+  EXPECT_EQ(length, 1000);
+  EXPECT_TRUE(std::equal(raw.begin(), raw.begin() + 1000, text.begin()));
+  EXPECT_EQ(raw[1000], 0xEE);
+  int32_t total = -1;
+  b[0] = 0;
+  b[1] = usr_;
+  DDCmpSourceInfo(base_, b, 50, "V", 1, 2, &total);
+  EXPECT_EQ(b[0], 0);
+  EXPECT_EQ(total, 1700);
+  b[0] = 0;
+  b[1] = usr_;
+  DDCmpSourceInfo(base_, b, 51, "V", 1, 2, &total);
+  EXPECT_EQ(b[0], 1) << "no view text";
+  b[0] = 0;
+  b[1] = usr_;
+  DDCmpSourceRead(base_, b, 51, "V", 1, 1, false, raw.data(), 10, &length);
+  EXPECT_EQ(b[0], DD_PIECE_MISSING) << "no routine text";
+  EXPECT_EQ(length, 0);
+  b[0] = 0;
+  b[1] = usr_;
+  DDCmpSourceInfo(base_, b, 50, "V", 1, 7, &total);
+  EXPECT_EQ(b[0], DD_KIND_OUTSIDE);
+  ASSERT_EQ(EndWork(1), 0);
 }
 
 }  // namespace
