@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "du/record_operations.h"
-#include "du/tests/record_access_fixture.h"
 #include "interp/machine.h"
 #include "interp/program_layout.h"
 #include "interp/record_services.h"
+#include "interp/tests/record_access_program.h"
 #include "platform/packed_decimal.h"
 #include "platform/thread_slots.h"
 #include "tools/zasm/zasm.h"
@@ -63,27 +63,11 @@ skip: SKP T, H0
 done: END 1
 )";
 
-class KeyRangeScan : public RecordAccessTest {
+class KeyRangeScan : public ProgramOverRecordAccessTest {
  protected:
-  KeyRangeScan() {
-    StatusPair st{};
-    mdr_tls_init(&st);
-    DSGetMem(base_, &thr_, THR_BYTES);
-    DSGetMem(base_, &cha_, CHA_BYTES);
-    mdr_tls_set(&st, thr_, TLS_SLOT_THR);
-    W(usr_ + USR_CHA) = cha_;
-    W(cha_ + CHA_REQNO) = 3;
-    EXPECT_EQ(Begin(1), 0);
-    services_ = interp::DefaultRecordServices();
-    services_.get_row = CountedGetRow;
-    interp::DAInstallRecordServices(&services_);
+  KeyRangeScan() : ProgramOverRecordAccessTest(CountedGetRow) {
     std::string error;
     EXPECT_TRUE(zasm::Assemble(kScan, "scan.zasm", &asm_, &error)) << error;
-  }
-  ~KeyRangeScan() override {
-    interp::DAInstallRecordServices(nullptr);
-    StatusPair st{};
-    mdr_tls_set(&st, 0, TLS_SLOT_THR);
   }
   ByteSpan Storage() {
     return ByteSpan(reinterpret_cast<uint8_t*>(storage_.data()), storage_.size() * 4);
@@ -123,10 +107,8 @@ class KeyRangeScan : public RecordAccessTest {
     return ids;
   }
 
-  interp::RecordServiceTable services_;
   zasm::Assembly asm_;
   std::vector<int32_t> storage_;
-  int32_t thr_ = 0, cha_ = 0;
 };
 
 TEST_F(KeyRangeScan, RandomRangesDeliverSqlitesRows) {

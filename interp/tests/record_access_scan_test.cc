@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "du/record_operations.h"
-#include "du/tests/record_access_fixture.h"
 #include "interp/machine.h"
 #include "interp/program_layout.h"
 #include "interp/record_services.h"
+#include "interp/tests/record_access_program.h"
 #include "platform/thread_slots.h"
 #include "tools/zasm/zasm.h"
 
@@ -28,20 +28,9 @@ void NotedGetRow(int32_t* base, int32_t* rec, int32_t usr, int32_t work) {
     g_seen.emplace_back(reinterpret_cast<const char*>(rec + DUREC_RECORD), kLen);
 }
 
-class ProgramOverRecordAccess : public RecordAccessTest {
+class ProgramOverRecordAccess : public ProgramOverRecordAccessTest {
  protected:
-  ProgramOverRecordAccess() {
-    StatusPair st{};
-    mdr_tls_init(&st);
-    DSGetMem(base_, &thr_, THR_BYTES);
-    DSGetMem(base_, &cha_, CHA_BYTES);
-    mdr_tls_set(&st, thr_, TLS_SLOT_THR);
-    W(usr_ + USR_CHA) = cha_;
-    W(cha_ + CHA_REQNO) = 3;
-    EXPECT_EQ(Begin(1), 0);
-    services_ = interp::DefaultRecordServices();
-    services_.get_row = NotedGetRow;
-    interp::DAInstallRecordServices(&services_);
+  ProgramOverRecordAccess() : ProgramOverRecordAccessTest(NotedGetRow) {
     g_seen.clear();
     std::string error;
     EXPECT_TRUE(zasm::Assemble(R"(field T table 7 key 4 reclen 12
@@ -58,11 +47,6 @@ done: END 1
     int32_t* rec = storage_.data() + asm_.fields.at("T") / 4;
     rec[DUREC_TBL] = kTbl;
     rec[DUREC_MERGE] = 2;
-  }
-  ~ProgramOverRecordAccess() override {
-    interp::DAInstallRecordServices(nullptr);
-    StatusPair st{};
-    mdr_tls_set(&st, 0, TLS_SLOT_THR);
   }
   void Run() {
     const int32_t start = asm_.words[interp::kDescProgramStart];
@@ -96,10 +80,9 @@ done: END 1
     return rows;
   }
 
-  interp::RecordServiceTable services_;
   zasm::Assembly asm_;
   std::vector<int32_t> storage_;
-  int32_t thr_ = 0, cha_ = 0, pos_ = 2;
+  int32_t pos_ = 2;
   int32_t rvec_[12] = {};
 };
 
