@@ -168,12 +168,10 @@ void DSRunProgramStep(int32_t* base, int32_t* pb, int32_t* action, int32_t* argu
   const int32_t kind = TypeKind(SdWord(base, p, kDescType));
   if (kind == 2) {
     int32_t table = 0, constraint = 0;
+    // The check's failure (record access answers it, rather than leaving
+    // it in TRV_COND, where an earlier failure may still stand).
     const int32_t rc = DUCheckDeferred(base, usr, pb[kExecResult], &table, &constraint);
-    const int32_t trv = Wd(base, usr, USR_TRV_COND);
-    if (rc < 0 && pb[kExecResult] >= 0)
-      pb[kExecResult] = rc;
-    else if (trv < 0)
-      pb[kExecResult] = trv;
+    if (rc < 0) pb[kExecResult] = rc;
   }
   if (pb[kExecResult] < 0 && kind > 0 && DSGetTransState(base, usr) == 1 &&
       Wd(base, p.com, kComMarkId) != 0) {

@@ -318,6 +318,28 @@ TEST_F(CursorTest, OpenRefusesARunningCursorAndClosesAPendingOneFirst) {
   EXPECT_EQ(DSOpenCursor(base_, pb, kCsAt), 0);
 }
 
+TEST_F(CursorTest, TheEndOfItsCompoundClosesAnOpenCursor) {
+  const int32_t caller = Make(std::string(kCallerWords) + R"(field STK bytes 64
+fetch: csd 1 12 -1 -1 1 -1 0 0 0
+end
+code
+ BEG
+ IPR STK 0 0
+ BCS STK 1 0
+ OPN 12
+ CAL fetch
+ ECS 1
+ END 0
+)");
+  Stack(caller, "STK");
+  Field(caller, "C1") = cursor_;
+  Wd(base_, usr_, USR_ATOMIC) = -1;
+  EXPECT_EQ(Exec(caller), 0);
+  EXPECT_EQ(g_exec.work_ends, 1);
+  EXPECT_EQ(Wd(base_, cursor_, STM_STATUS), 5);
+  EXPECT_EQ(Wd(base_, usr_, USR_ATOMIC), 0);  // the stack is empty again
+}
+
 TEST_F(CursorTest, ACursorWithoutStatementOpensAndClosesWithinItsTransaction) {
   const int32_t caller = Make(std::string(kCallerWords) + kCursorCaller);
   int32_t pb[kExecWords] = {0, usr_, caller, 0, 0, 0};
