@@ -50,6 +50,18 @@ void StoreBig(uint8_t* p, int32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (24 - 8 * i));
 }
 
+// A cursor over a directory table, from its lowest key (or the key put in
+// its record area).
+std::vector<int32_t> DirectoryCursor(int32_t table, int32_t tbl) {
+  std::vector<int32_t> c(kCursorWords, 0);
+  c[CUR_STATUS] = FET_FROM_KEY;
+  c[CUR_TABLE] = table;
+  c[CUR_TBL] = tbl;
+  c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
+  c[CUR_RECORD_LENGTH] = LDR_BYTES;
+  return c;
+}
+
 // The run of record `r` built again in the copy when its pages lie in the
 // source: a run of the copy's own, the pages copied there, the record made
 // to name it (*target; 0 when the record keeps its run).
@@ -117,14 +129,9 @@ int32_t DKCLL1(int32_t* request, int32_t seqno) {
   const int32_t source = Bufferpool()[table + TBE_DATABANK];
   uint8_t source_seqno[4];
   StoreBig(source_seqno, Bufferpool()[source + DBE_SEQNO]);
-  std::vector<int32_t> c(kCursorWords, 0);
+  std::vector<int32_t> c = DirectoryCursor(table, tbl);
   c[CUR_SCAN] = 1;
-  c[CUR_TABLE] = table;
-  c[CUR_TBL] = tbl;
-  c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
-  c[CUR_RECORD_LENGTH] = LDR_BYTES;
   int32_t free_runs = 0, list1 = 0, list2 = 0, rc = 0;
-  c[CUR_STATUS] = FET_FROM_KEY;
   for (DKFET1(c.data()); c[CUR_STATUS] == 0; DKFET1(c.data())) {
     rc = PutRecord(DKINS1, 0, reinterpret_cast<uint8_t*>(c.data() + CUR_RECORD), source_seqno,
                    source, copy, copy_table, tbl, &free_runs, &list1, &list2);
@@ -142,12 +149,7 @@ namespace {
 // The record the copy's table entry holds under the key of `r`, in *held;
 // 1 when there is one, 0 when not, or a failed fetch.
 int32_t FetchHeld(int32_t table, int32_t tbl, const uint8_t* r, uint8_t* held) {
-  std::vector<int32_t> c(kCursorWords, 0);
-  c[CUR_STATUS] = FET_FROM_KEY;
-  c[CUR_TABLE] = table;
-  c[CUR_TBL] = tbl;
-  c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
-  c[CUR_RECORD_LENGTH] = LDR_BYTES;
+  std::vector<int32_t> c = DirectoryCursor(table, tbl);
   std::memcpy(c.data() + CUR_RECORD, r, LDR_KEY_BYTES);
   DKFET1(c.data());
   if (c[CUR_STATUS] < 0) return c[CUR_STATUS];

@@ -91,6 +91,8 @@ int32_t EnvNumber(const char* name, int32_t otherwise) {
   return v && *v ? static_cast<int32_t>(std::strtol(v, nullptr, 10)) : otherwise;
 }
 
+class ServerProcess;
+
 class CommitCrashTest : public RestartCrashTest {
  protected:
   void SetUp() override {
@@ -230,6 +232,15 @@ class CommitCrashTest : public RestartCrashTest {
     }
     return text;
   }
+
+  // The files made durable and kept aside (PutBack), then a stream of
+  // `count` transactions run to its end from them by `whole`.
+  void RunWholeStream(int32_t count, ServerProcess* whole);
+  // The restart after a round of a stream of `count` transactions that
+  // `server` ran: every transaction it reported done is there in full,
+  // nothing else is (but the one whose commit was under way, whole), and
+  // both databanks check sound.
+  void ReopenAndCheck(const ServerProcess& server, int32_t count);
 
   // The restart's ends of the commit set's last data page at its last sound
   // record, among the errors logged.
@@ -581,16 +592,29 @@ class ServerProcess {
   int reports_ = 0, changes_ = -1, tearable_ = -1, ended_ = 0, exit_ = 0;
 };
 
+void CommitCrashTest::RunWholeStream(int32_t count, ServerProcess* whole) {
+  SaveDurable();
+  ASSERT_TRUE(whole->Start({{"COUNT", count}}, dir_));
+  whole->Run(count, 30000, -1);
+  ASSERT_EQ(whole->exit_status(), 0);
+  ASSERT_EQ(whole->last(), count - 1);
+}
+
+void CommitCrashTest::ReopenAndCheck(const ServerProcess& server, int32_t count) {
+  log_.records.clear();
+  ASSERT_EQ(Reopen(), 0) << Logged();
+  std::string what;
+  const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, count - 1), &what);
+  ASSERT_GE(m, -1) << what;
+  ExpectVerified();
+}
+
 // -- The power cut -------------------------------------------------------------
 
 TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
   constexpr int32_t kTransactions = 30;
-  SaveDurable();
   ServerProcess whole;
-  ASSERT_TRUE(whole.Start({{"COUNT", kTransactions}}, dir_));
-  whole.Run(kTransactions, 30000, -1);
-  ASSERT_EQ(whole.exit_status(), 0);
-  ASSERT_EQ(whole.last(), kTransactions - 1);
+  ASSERT_NO_FATAL_FAILURE(RunWholeStream(kTransactions, &whole));
   const int changes = whole.changes();
   ASSERT_GT(changes, 50);
   std::mt19937 random(static_cast<uint32_t>(EnvNumber("DK_CRASH_SEED", 17)));
@@ -605,13 +629,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
     ASSERT_TRUE(server.Start({{"COUNT", kTransactions}, {"CUT", cut}, {"PLAN", round}}, dir_));
     server.Run(kTransactions, 30000, -1);
     ASSERT_EQ(server.exit_status(), 0);
-    log_.records.clear();
-    ASSERT_EQ(Reopen(), 0) << Logged();
-    std::string what;
-    const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, kTransactions - 1),
-                                  &what);
-    ASSERT_GE(m, -1) << what;
-    ExpectVerified();
+    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, kTransactions));
     CloseDatabanks();
   }
 }
@@ -628,11 +646,8 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
 // page at its last sound record wherever the cut left it unsound.
 TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
   constexpr int32_t kTransactions = 30;
-  SaveDurable();
   ServerProcess whole;
-  ASSERT_TRUE(whole.Start({{"COUNT", kTransactions}}, dir_));
-  whole.Run(kTransactions, 30000, -1);
-  ASSERT_EQ(whole.exit_status(), 0);
+  ASSERT_NO_FATAL_FAILURE(RunWholeStream(kTransactions, &whole));
   const int writes = whole.tearable();
   ASSERT_GT(writes, 20);
   constexpr int kRounds = 24;
@@ -649,14 +664,8 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
     // The background's timing may leave a stream with fewer such writes.
     ASSERT_TRUE(server.exit_status() == 9 || server.exit_status() == 0) << server.exit_status();
     cut_short += server.exit_status() == 9;
-    log_.records.clear();
-    ASSERT_EQ(Reopen(), 0) << Logged();
+    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, kTransactions));
     ended_at_sound_record += EndedAtSoundRecord();
-    std::string what;
-    const int32_t m = PresentUpTo(server.last(), std::min(server.last() + 1, kTransactions - 1),
-                                  &what);
-    ASSERT_GE(m, -1) << what;
-    ExpectVerified();
     CloseDatabanks();
   }
   EXPECT_GT(cut_short, kRounds / 2);

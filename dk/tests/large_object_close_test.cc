@@ -90,12 +90,14 @@ class LargeObjectCloseTest : public LargeObjectTest {
     if (out) *out = b;
     return b[CLO_ANSWER];
   }
-  // The record of table 300 with the key of `record`; empty when none.
-  std::vector<int32_t> Stored(const std::vector<int32_t>& record) {
+  // The record of table 300 (or of another directory's entry) with the key
+  // of `record`; empty when none.
+  std::vector<int32_t> Stored(const std::vector<int32_t>& record, int32_t table = 0,
+                              int32_t tbl = 300) {
     std::vector<int32_t> c(CursorBlockWords(LDR_BYTES), 0);
     c[CUR_STATUS] = FET_FROM_KEY;
-    c[CUR_TABLE] = table_;
-    c[CUR_TBL] = 300;
+    c[CUR_TABLE] = table != 0 ? table : table_;
+    c[CUR_TBL] = tbl;
     c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
     c[CUR_RECORD_LENGTH] = LDR_BYTES;
     std::copy(record.begin(), record.begin() + LDR_KEY_BYTES / 4, c.begin() + CUR_RECORD);
@@ -449,8 +451,8 @@ class ObjectCopyReplayTest : public LargeObjectCopyTest {
     objects_ = Create("objects", 2000, 5, 100000);
     head_ = CreateDirectory(5, 320);
     for (int32_t t = head_; t > 0; t = area_[t + TBE_NEXT])
-      if (area_[t + TBE_DATABANK] == objects_) table_ = t;
-    ASSERT_NE(table_, 0);
+      if (area_[t + TBE_DATABANK] == objects_) entry_ = t;
+    ASSERT_NE(entry_, 0);
   }
   // The replay of `record` on the copy's entry (`table` 0) by `routine`.
   int32_t Replay(int32_t (*routine)(int32_t*), const std::vector<int32_t>& record,
@@ -458,7 +460,7 @@ class ObjectCopyReplayTest : public LargeObjectCopyTest {
     std::vector<int32_t> b(CLO_WORDS, 0);
     b[RQ_STATUS] = -2;
     b[RQ_DID] = 5;
-    b[RQ_TABLE] = table != 0 ? table : table_;
+    b[RQ_TABLE] = table != 0 ? table : entry_;
     b[RQ_TBL] = 320;
     b[RQ_KEY_LENGTH] = LDR_KEY_BYTES;
     b[RQ_RECORD_LENGTH] = length;
@@ -469,18 +471,9 @@ class ObjectCopyReplayTest : public LargeObjectCopyTest {
   }
   // The copy's record under the key of `record`; empty when none.
   std::vector<int32_t> Held(const std::vector<int32_t>& record) {
-    std::vector<int32_t> c(CursorBlockWords(LDR_BYTES), 0);
-    c[CUR_STATUS] = FET_FROM_KEY;
-    c[CUR_TABLE] = table_;
-    c[CUR_TBL] = 320;
-    c[CUR_KEY_LENGTH] = LDR_KEY_BYTES;
-    c[CUR_RECORD_LENGTH] = LDR_BYTES;
-    std::copy(record.begin(), record.begin() + LDR_KEY_BYTES / 4, c.begin() + CUR_RECORD);
-    DKFET1(c.data());
-    if (c[CUR_STATUS] != 0 ||
-        !std::equal(record.begin(), record.begin() + 5, c.begin() + CUR_RECORD))
-      return {};
-    return std::vector<int32_t>(c.begin() + CUR_RECORD, c.begin() + CUR_RECORD + LDR_BYTES / 4);
+    std::vector<int32_t> held = Stored(record, entry_, 320);
+    if (!held.empty()) held.resize(LDR_BYTES / 4);
+    return held;
   }
   // The bytes of the copy's object that `held` names.
   std::string CopyObject(const std::vector<int32_t>& held) {
@@ -495,7 +488,7 @@ class ObjectCopyReplayTest : public LargeObjectCopyTest {
     }
     return back;
   }
-  int32_t objects_ = 0, head_ = 0, table_ = 0;
+  int32_t objects_ = 0, head_ = 0, entry_ = 0;
 };
 
 TEST_F(ObjectCopyReplayTest, InsertUpdateAndDeleteKeepTheCopysOwnRuns) {
@@ -620,7 +613,7 @@ TEST_F(ObjectCopyReplayTest, BadRequests) {
   EXPECT_EQ(Replay(DKUBL0, r, head_), -45) << "the first copy is no later copy";
   EXPECT_EQ(Replay(DKDeleteOnCopy, r, head_), -45);
   EXPECT_EQ(Replay(DKUBL0, r, 0, LDR_BYTES - 4), -43);
-  EXPECT_EQ(Replay(DKUBL0, r, table_ + 1), -46);
+  EXPECT_EQ(Replay(DKUBL0, r, entry_ + 1), -46);
   EXPECT_TRUE(Held(r).empty());
 }
 
