@@ -142,4 +142,23 @@ TEST_F(MarksOverRowsTest, AFailingStatementOfManyRowsRollsBackToItsOwnMark) {
   W(usr_ + USR_CHA) = 0;
 }
 
+// A cursor whose open mode is 3 begins the transaction its open needs when
+// the session starts transactions itself and none is open.
+TEST_F(MarksOverRowsTest, OpeningACursorOfMode3BeginsATransaction) {
+  const int32_t caller = Statement(
+      "type 77\nfield C0 word\nfield C1 word\nfield C2 word\nfield C3 word\nfield C4 word\n"
+      "field C5 word\nfield C6 word = 3\ncur: csd 1 12 -1 -1 -1 -1 0 0 0\nend\ncode\n BEG\n"
+      " END 0\n");
+  const int32_t cursor = Statement("type 1\ncode\n BEG\n END 0\n");
+  W(W(caller + STM_STG) + 13) = cursor;
+  W(usr_ + USR_TRANSACTION_START) = 1;
+  ASSERT_EQ(DSGetTransState(base_, usr_), 0);
+  int32_t pb[interp::kExecWords] = {0, usr_, caller, 0, 0, 0};
+  EXPECT_EQ(interp::DSOpenCursor(base_, pb, 12), 0);
+  EXPECT_EQ(DSGetTransState(base_, usr_), 1);
+  EXPECT_EQ(W(cursor + STM_STATUS), 3);
+  EXPECT_EQ(W(cursor + STM_CALLING_STM), caller);
+  EXPECT_EQ(End(END_CLIENT_COMMIT, usr_), 0);
+}
+
 }  // namespace
