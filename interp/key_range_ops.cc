@@ -370,20 +370,23 @@ void Skip(Run& run) {
                                        value_descriptor{bound, bound_length});
       if (r < -1) return run.fail(kDecimalErrorBase + r);
     } else {
-      const int32_t n = std::min(bound_length + 1, bytes);
+      // The bound's current length (its length field, else the column's
+      // length), never more than the column holds; the rest is zeros.
+      int32_t bound_now = length;
+      if (h[kHintBoundField] != -1) {
+        const int32_t rc = ReadLength(run, h[kHintBoundField], bound_length, &bound_now);
+        if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
+      }
+      bound_now = std::min(bound_now, length);
+      const int32_t n = std::min(bound_now + 1, bytes);
       if (!run.fits(bound, n)) return run.fail(kErrBadOperand);
       std::memmove(run.at(key), run.at(bound), static_cast<size_t>(n));
       std::memset(run.at(key) + n, 0, static_cast<size_t>(bytes - n));
       const int32_t field = h[kHintKeyField];
       if (field != -1) {
-        int32_t bound_now = length;
-        if (h[kHintBoundField] != -1) {
-          const int32_t rc = ReadLength(run, h[kHintBoundField], bound_length, &bound_now);
-          if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
-        }
         const int32_t field_bytes = decimal_bytes(LengthPrecision(length));
         if (field < start || int64_t{field} + field_bytes > end) return run.fail(kErrBadOperand);
-        const int32_t rc = WriteLength(run, field, length, std::min(bound_now, length));
+        const int32_t rc = WriteLength(run, field, length, bound_now);
         if (rc != 0) return run.fail(kLengthFieldErrorBase + rc);
         if (descending) Complement(run, field, field_bytes);
         p += field_bytes;

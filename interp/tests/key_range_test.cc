@@ -8,6 +8,7 @@
 #include <set>
 
 #include "interp/tests/interp_fixture.h"
+#include "platform/bytes.h"
 #include "platform/packed_decimal.h"
 
 using namespace interp;
@@ -37,7 +38,8 @@ field H9 word
 class KeyRanges : public InterpTest {
  protected:
   // Runs `code` over key `key` and bound `bound` (one character each, '-'
-  // for null; the key as stored, complemented for a negative operator); true when the instruction branched (to `yes`).
+  // for null; the key as stored, complemented for a negative operator); true when the instruction
+  // branched (to `yes`).
   bool Compare(const std::string& code, char key, char bound) {
     Load(std::string(kFields) + "code\n BEG\n " + code + "\n END 1\nyes: END 2\n");
     Put("K", key);
@@ -228,6 +230,85 @@ TEST_F(KeyRanges, KeyItemsBuildTheKeyAndStayInsideTheInstruction) {
   storage_[kStateLevel2Index] = 1;
   Run();
   EXPECT_EQ(rvec_[0], kErrBadOperand);
+}
+
+// The decimal, 3-byte character and varying forms shift a reposition hint by
+// their key part's kind, record the column's stored bytes, and SKP builds
+// the key of each kind.
+TEST_F(KeyRanges, KeyPartKindsAndTheirSearchKeys) {
+  // Decimal: key D (DECIMAL(5), 4 bytes) 3 below bound 5 for GE: code 8.
+  Load(R"(
+field T table 7 key 12 reclen 12
+field D alias T 116 4
+field Z alias T 120 2
+field BD decimal 5
+field H0 word
+field H1 word
+field H2 word
+field H3 word
+field H4 word
+field H5 word
+field H6 word
+field H7 word
+field H8 word
+field H9 word
+code
+ BEG
+ SNF 2, D, 5, BD, 5, s, H0
+ END 1
+s: SKP T, H0
+ END 2
+)");
+  const ByteSpan area(reinterpret_cast<uint8_t*>(storage_.data()), storage_.size() * 4);
+  int_to_decimal(area, value_descriptor{Off("D"), 5}, 3);
+  int_to_decimal(area, value_descriptor{Off("BD"), 5}, 5);
+  Bytes("Z")[0] = 'q';
+  Run();
+  ASSERT_EQ(rvec_[0], 2);
+  int32_t d = 0;
+  EXPECT_EQ(decimal_to_int(&d, area, value_descriptor{Off("D"), 5}), 0);
+  EXPECT_EQ(d, 5);
+  EXPECT_EQ(Bytes("Z")[0], 0) << "padded from the end of the decimal's 4 bytes";
+  EXPECT_EQ(storage_[Off("T") / 4 + kRecStatus], 1);
+  EXPECT_EQ(H(8), 4);
+
+  // Varying: key V (VARCHAR(4), length field behind it) "ab" below bound "b"
+  // for GE: code 9; SKP moves the bound in, zero padded, with its length.
+  Load(R"(
+field T table 7 key 12 reclen 12
+field V alias T 116 5
+field VL alias T 121 2
+field Z alias T 123 2
+field B varchar 4 = 'b'
+field H0 word
+field H1 word
+field H2 word
+field H3 word
+field H4 word
+field H5 word
+field H6 word
+field H7 word
+field H8 word
+field H9 word
+code
+ BEG
+ SPF 2, V, 4, VL, B, 4, B.len, s, H0
+ END 1
+s: SKP T, H0
+ END 2
+)");
+  std::memcpy(Bytes("V"), "\0ab  ", 5);
+  const ByteSpan varea(reinterpret_cast<uint8_t*>(storage_.data()), storage_.size() * 4);
+  int_to_decimal(varea, value_descriptor{Off("VL"), 1}, 2);
+  Bytes("Z")[0] = 'q';
+  Run();
+  ASSERT_EQ(rvec_[0], 2);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(Bytes("V")) + 1, 4), std::string("b\0\0\0", 4));
+  int32_t length = 0;
+  EXPECT_EQ(decimal_to_int(&length, varea, value_descriptor{Off("VL"), 1}), 0);
+  EXPECT_EQ(length, 1);
+  EXPECT_EQ(Bytes("Z")[0], 0) << "padded behind the length field";
+  EXPECT_EQ(storage_[Off("T") / 4 + kRecStatus], 1);
 }
 
 TEST_F(KeyRanges, BadOperandsFail) {
