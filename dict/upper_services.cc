@@ -50,3 +50,13 @@ void DDPrepStm(int32_t* base, int32_t* pb, int32_t number, const int16_t* header
   }
   s->prep_stm(base, pb, number, header, header_length, body, body_length);
 }
+
+void DDMapErrorCode(int32_t* reply, int32_t error) {
+  reply[0] = reply[1] = error;
+  const DDUpperServices* s = g_services.load(std::memory_order_acquire);
+  if (!s || !s->map_error_code) {
+    reply[0] = Absent("DSMapErrorCode");
+    return;
+  }
+  s->map_error_code(reply);
+}

@@ -24,6 +24,9 @@ struct DDUpperServices {
   // session pb[1] into pb[2] and opens it; the status in pb[0].
   int32_t (*prep_stm)(int32_t* base, int32_t* pb, int32_t number, const int16_t* header,
                       int32_t header_length, const int32_t* body, int32_t body_length);
+  // DSMapErrorCode: the kernel number in reply[1] becomes the level-2
+  // reply code in reply[0]; the kernel number returned.
+  int32_t (*map_error_code)(int32_t* reply);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -38,6 +41,11 @@ void DDSelStm(int32_t* base, int32_t* pb);
 // when nobody installed it.
 void DDPrepStm(int32_t* base, int32_t* pb, int32_t number, const int16_t* header,
                int32_t header_length, const int32_t* body, int32_t body_length);
+
+// DSMapErrorCode: the kernel number `error` in reply[1] and the reply code
+// in reply[0]; without the service, reply[0] DD_SERVICE_ABSENT, with a
+// report naming "DSMapErrorCode".
+void DDMapErrorCode(int32_t* reply, int32_t error);
 
 // The dictionary's call of the sequence routine: DD_SERVICE_ABSENT, with a
 // report naming "DSSeqValue", when nobody installed it.

@@ -35,7 +35,7 @@ class NewIdsTest : public ::testing::Test {
     previous_ = DDInstallUpperServices(&services_);
   }
   void TearDown() override { DDInstallUpperServices(previous_); }
-  DDUpperServices services_{FakeSeqValue, nullptr, nullptr};
+  DDUpperServices services_{FakeSeqValue, nullptr, nullptr, nullptr};
   const DDUpperServices* previous_ = nullptr;
 };
 

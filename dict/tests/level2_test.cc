@@ -1,0 +1,140 @@
+// The level-2 interface's catalog reads over the catalog's own rows and
+// rows the dictionary writes: a table by its 18-character names, a user's
+// six privileges, the column cursor, and errors mapped into reply codes.
+#include <string>
+
+#include "dict/dictionary_services.h"
+#include "dict/level2.h"
+#include "dict/tests/lookup_fixture.h"
+#include "kernel/tests/statement_fixture.h"
+#include "platform/thread_slots.h"
+
+namespace {
+
+std::string Name18(const std::string& s) {
+  std::string n = s;
+  n.resize(DD_LV2_NAME, ' ');
+  return n;
+}
+
+// The request interface's mapping, as far as these tests need it.
+int32_t MapError(int32_t* reply) {
+  reply[0] = reply[0] == -18515 ? -91 : -84;
+  return reply[1];
+}
+
+class Level2Test : public LookupTest {
+ protected:
+  void SetUp() override {
+    LookupTest::SetUp();
+    if (HasFatalFailure()) return;
+    services_ = *DDInstallUpperServices(nullptr);
+    services_.map_error_code = MapError;
+    DDInstallUpperServices(&services_);
+  }
+  DDUpperServices services_{};
+};
+
+TEST_F(Level2Test, ATableByItsEighteenCharacterNames) {
+  ASSERT_EQ(BegWork(), 0);
+  DDLv2Table t{};
+  int32_t flag = -5, reply[2] = {};
+  int32_t pb[2] = {0, usr_};
+  DDLv2Tab(base_, pb, Name18("SYSTEM").data(), Name18("TABLES").data(), &t, &flag, reply);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(t.id, CAT_TABLES);
+  EXPECT_EQ(std::string(t.kind, 10), "BASE TABLE");
+  EXPECT_EQ(std::string(t.name, 6), "TABLES");
+  pb[1] = usr_;
+  DDLv2Tab(base_, pb, Name18("SYSTEM").data(), Name18("NOPE").data(), &t, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  // A name of 18 blanks goes with length 0.
+  pb[1] = usr_;
+  DDLv2Tab(base_, pb, Name18("").data(), Name18("TABLES").data(), &t, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  bool null = true;
+  EXPECT_EQ(ParameterInt(base_, W(thr_ + THR_STM_LV2_TABDL2), 2, &null), 0);
+  EXPECT_FALSE(null);
+  EXPECT_EQ(ParameterInt(base_, W(thr_ + THR_STM_LV2_TABDL2), 4, &null), 6);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+TEST_F(Level2Test, AUsersSixPrivileges) {
+  ASSERT_EQ(BegWork(), 0);
+  char flags[7] = "??????";
+  int32_t flag = -5, reply[2] = {};
+  int32_t pb[2] = {0, usr_};
+  DDLv2Acc(base_, pb, 700, Name18("EVE").data(), flags, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(std::string(flags, 6), "NNNNNN");
+  struct Grant {
+    int32_t privilege;
+    const char* grantee;
+  } grants[] = {{1, "EVE"}, {4, "PUBLIC"}, {6, "EVE"}, {2, "BOB"}, {3, "BOB"}};
+  for (const Grant& g : grants) {
+    int32_t b[2] = {0, usr_};
+    DDInsTablePriv(base_, b, 700, g.privilege, g.grantee,
+                   static_cast<int32_t>(std::strlen(g.grantee)), "ADAM", 4, false, false);
+    ASSERT_EQ(b[0], 0);
+  }
+  struct Case {
+    const char* user;
+    const char* flags;
+  } cases[] = {{"EVE", "YNNYNY"}, {"BOB", "NYYYNN"}, {"ANN", "NNNYNN"}};
+  for (const Case& c : cases) {
+    pb[1] = usr_;
+    DDLv2Acc(base_, pb, 700, Name18(c.user).data(), flags, &flag, reply);
+    EXPECT_EQ(flag, 1) << c.user;
+    EXPECT_EQ(std::string(flags, 6), c.flags) << c.user;
+  }
+  pb[1] = usr_;
+  DDLv2Acc(base_, pb, 701, Name18("EVE").data(), flags, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(std::string(flags, 6), "NNNNNN");
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// The cursor delivers the columns in the order of their numbers; a
+// non-zero flag goes on without setting the table again.
+TEST_F(Level2Test, TheColumnCursor) {
+  ASSERT_EQ(BegWork(), 0);
+  const CatalogTable* t = CatalogFindTable(CAT_TABLES);
+  std::vector<std::string> names;
+  int32_t flag = 0, reply[2] = {};
+  DDLv2Column col{};
+  for (int32_t table = CAT_TABLES; names.size() < 20; table = CAT_COLUMNS) {
+    int32_t pb[2] = {0, usr_};
+    DDLv2Col(base_, pb, table, &col, &flag, reply);
+    if (flag != 1) break;
+    const CatalogColumn& want = kCatalogColumns[t->first_column + names.size()];
+    EXPECT_EQ(DDTrimmed(std::string_view(col.name, DD_LV2_NAME)), want.name);
+    EXPECT_EQ(col.offset, want.offset);
+    EXPECT_EQ(col.type, want.form == CATALOG_INT ? 7 : want.form == CATALOG_CHAR ? 1 : -1);
+    names.push_back(std::string(col.name, DD_LV2_NAME));
+  }
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(static_cast<int32_t>(names.size()), t->column_count);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+TEST_F(Level2Test, AnErrorGivesFlagMinusOneAndTheMappedReply) {
+  StatusPair st{};
+  mdr_tls_set(&st, 0, TLS_SLOT_THR);
+  DDLv2Table t{};
+  int32_t flag = 0, reply[2] = {};
+  int32_t pb[2] = {0, usr_};
+  DDLv2Tab(base_, pb, Name18("SYSTEM").data(), Name18("TABLES").data(), &t, &flag, reply);
+  EXPECT_EQ(flag, -1);
+  EXPECT_EQ(reply[0], -91);
+  EXPECT_EQ(reply[1], DD_NO_THREAD_BLOCK);
+  // Without the request interface's mapping: the absent service's answer.
+  services_.map_error_code = nullptr;
+  pb[1] = usr_;
+  DDLv2Tab(base_, pb, Name18("SYSTEM").data(), Name18("TABLES").data(), &t, &flag, reply);
+  EXPECT_EQ(flag, -1);
+  EXPECT_EQ(reply[0], DD_SERVICE_ABSENT);
+  EXPECT_EQ(reply[1], DD_NO_THREAD_BLOCK);
+  mdr_tls_set(&st, thr_, TLS_SLOT_THR);
+}
+
+}  // namespace
