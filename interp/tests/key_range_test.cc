@@ -311,6 +311,22 @@ s: SKP T, H0
   EXPECT_EQ(storage_[Off("T") / 4 + kRecStatus], 1);
 }
 
+TEST_F(KeyRanges, WideKeyPartRecordsItsKindAndStoredBytes) {
+  // Key U (one 3-byte character) 'a' below bound 'b' for GE: code 6 + 1.
+  Load(std::string(kFields) +
+       "field U alias T 116 4\nfield BU bytes 4\ncode\n BEG\n SUF 2, U, 1, BU, 1, s, H0\n END 1\n"
+       "s: SKP T, H0\n END 2\n");
+  const uint8_t key[4] = {0, 0, 0, 'a'}, bound[4] = {0, 0, 0, 'b'};
+  std::memcpy(Bytes("U"), key, 4);
+  std::memcpy(Bytes("BU"), bound, 4);
+  Bytes("K2")[2] = 'q';
+  Run();
+  ASSERT_EQ(rvec_[0], 2);
+  EXPECT_EQ(std::memcmp(Bytes("U"), bound, 4), 0);
+  EXPECT_EQ(Bytes("K2")[2], 0) << "padded from behind the 4 stored bytes";
+  EXPECT_EQ(storage_[Off("T") / 4 + kRecStatus], 1);
+}
+
 TEST_F(KeyRanges, BadOperandsFail) {
   for (const char* code : {"SCF 7, K, 1, B, 1, yes, H0", "SCF 1, K, 1, B, 100000, yes, H0",
                            "SCF 1, K, 1, B, 1, yes, 100000", "SKP T, 100000", "SKP 100000, H0",

@@ -190,6 +190,17 @@ TEST_F(PatternCompiles, LongEscapedPatternIsCopiedThroughATemporaryBlock) {
   EXPECT_EQ(std::memcmp(Bytes("P") + 101, "!%", 2), 0);
 }
 
+// A translation converts the program's copy of the literals (here to upper
+// case); the pattern value stays as it was.
+TEST_F(PatternCompiles, TranslatedPatternMatchesTheTranslatedText) {
+  std::string text = kLike;
+  text.replace(text.find("MODE, PW, 0"), 11, "2, PW, 3");
+  Load(text);
+  EXPECT_EQ(Like("ab%", "ABc", ""), 2);
+  EXPECT_EQ(Like("ab%", "abc", ""), 1);
+  EXPECT_EQ(std::memcmp(Bytes("P") + 1, "ab%", 3), 0);
+}
+
 TEST_F(PatternCompiles, WideFormRefusesATranslation) {
   Load(R"(
 field P bytes 13
