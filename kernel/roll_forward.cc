@@ -14,6 +14,7 @@
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/control_words.h"
+#include "dk/databank_file.h"
 #include "dk/request.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
@@ -26,7 +27,7 @@
 
 namespace {
 
-constexpr int32_t kReadNext = 34, kReadPrevious = 35;
+constexpr int32_t kReadNext = 34, kReadPrevious = 35, kRootPage = 51;
 constexpr int32_t kOpenTable = 45, kCloseTable = 13, kCreateTable = 16, kDropTable = 24;
 constexpr int32_t kTooManyTables = -14, kNoSuchTable = -50, kRecordSkipped = -67;
 constexpr char kNoLower[] = "0000000000000000";
@@ -228,6 +229,27 @@ struct Scan {
     return 0;
   }
 
+  // Reading mode 9: a backup's copy of the databank's log records holds
+  // committed work only, in order: every record is redone in one pass.
+  int32_t RunOnePass() {
+    reader.block[SETRQ_PAGE] = 0;
+    reader.block[SETRQ_POSITION] = 0;
+    int32_t status = 0;
+    for (;;) {
+      const int32_t rc = reader.Next();
+      if (rc != 0) {
+        status = rc < 0 ? rc : 0;
+        break;
+      }
+      const int32_t* rec = reader.Record();
+      const int32_t length = reader.Length();
+      if (length <= LOGREC_TBL || rec[LOGREC_LID] != lid || PassedOver(rec[LOGREC_TYPE])) continue;
+      if ((status = RedoRecord(rec, length)) != 0) break;
+    }
+    const int32_t closed = CloseAll();
+    return status != 0 ? status : closed != 0 ? closed : redone;
+  }
+
   int32_t Run(const char* lower, const char* upper) {
     const bool low_bound = std::memcmp(lower, kNoLower, COMMIT_KEY_BYTES) != 0;
     const bool high_bound = std::memcmp(upper, kNoUpper, COMMIT_KEY_BYTES) != 0;
@@ -300,22 +322,88 @@ int32_t HeldAlone(int32_t* base, int32_t lid, int32_t* did) {
   return 0;
 }
 
+// A root-page request (DKROO1) on the databank `entry` of logical id
+// `lid`: the answer, the header words in `roo`.
+int32_t RootPage(int32_t code, int32_t entry, int32_t lid, int32_t* roo, int32_t seqno = -1,
+                 int32_t stamp = 0) {
+  std::memset(roo, 0, sizeof(int32_t) * ROO_WORDS);
+  roo[ROO_CODE] = code;
+  roo[ROO_DATABANK] = entry;
+  roo[ROO_OTHER_DID] = lid;
+  roo[ROO_STAMP] = stamp;
+  roo[ROO_SEQNO] = seqno;
+  DKEXE1(kRootPage, roo);
+  return roo[ROO_CODE];
+}
+
+int32_t RootFailure(int32_t rc) {
+  return rc < 0 ? rc - DK_ERROR_BIAS : DCB_NO_ROW;
+}
+
+// Where the log comes from and what it says of the databank.
+struct LogChoice {
+  int32_t lid = LOG_LID;
+  bool one_pass = false;  // reading mode 9: a backup's copy, redone in one pass
+  int32_t stamp = 0;      // the restore time stamp the log records for the databank
+};
+
+// Steps 3 to 5: the databank's root, the log's, and their sequence check.
+// 0 or the failure; *set_back false when the root must stay as it is.
+int32_t ChooseLog(int32_t* base, const int32_t* request, bool limited, int32_t did,
+                  int32_t* seqno, LogChoice* log, bool* set_back) {
+  const int32_t mode = request[RFW_MODE], lid = request[RFW_LID];
+  int32_t roo[ROO_WORDS];
+  if (int32_t rc = RootPage(1, did, lid, roo); rc != 0) return RootFailure(rc);
+  const int32_t own = roo[ROO_STAMP];
+  *seqno = roo[ROO_SEQNO];
+  if (!limited && mode != 0) {
+    log->lid = request[RFW_LOG_LID];
+    int32_t log_did = 0;
+    if (int32_t rc = HeldAlone(base, log->lid, &log_did)) return rc;
+    if (int32_t rc = RootPage(1, log_did, log->lid, roo); rc != 0) return RootFailure(rc);
+    if (roo[ROO_DID] == LOG_LID) {
+      // A copy of the LOG databank: its own restore directory.
+      const int32_t rc = RootPage(14, log_did, lid, roo);
+      if (rc < 0) return rc - DK_ERROR_BIAS;
+      log->stamp = roo[ROO_STAMP];
+    } else {
+      // A backup's copy of the records: its header carries the stamp.
+      log->one_pass = true;
+      log->stamp = roo[ROO_STAMP];
+    }
+  } else {
+    int32_t rq[OPD_WORDS] = {5, LOG_LID};
+    DSOpenDcb(base, rq);
+    if (rq[OPD_KIND] != 0 || rq[OPD_DCB] == 0) return rq[OPD_KIND] < 0 ? rq[OPD_KIND] : DCB_NO_ROW;
+    const int32_t rc = RootPage(4, rq[OPD_DID], lid, roo);
+    if (rc < 0) return rc - DK_ERROR_BIAS;
+    log->stamp = roo[ROO_STAMP];
+  }
+  // The log matches the databank in the states the databank kernel's own
+  // open accepts: the databank's stamp is the log's or one past it.
+  const bool matches = log->stamp == own || log->stamp == own - 1;
+  const bool ahead = limited && log->stamp == own + 1;
+  const bool accepted = limited ? ahead || (matches && mode >= 1) : matches;
+  if (!accepted) return RFW_SEQUENCE_MISMATCH;
+  *set_back = !ahead;
+  return 0;
+}
+
 void RollForward(int32_t* base, int32_t* request, bool limited) {
   if (KernelSys(base) == 0) {
     request[RFW_MODE] = KERNEL_NOT_STARTED;
     return;
   }
-  const int32_t mode = request[RFW_MODE], lid = request[RFW_LID];
+  const int32_t lid = request[RFW_LID];
   int32_t did = 0;
   int32_t rc = HeldAlone(base, lid, &did);
   if (rc != 0) return Fail(base, request, rc, lid);
   request[RFW_DID] = did;
-  int32_t log_lid = LOG_LID;
-  if (!limited && mode != 0) {
-    log_lid = request[RFW_LOG_LID];
-    int32_t log_did = 0;
-    if ((rc = HeldAlone(base, log_lid, &log_did)) != 0) return Fail(base, request, rc, log_lid);
-  }
+  LogChoice log;
+  int32_t seqno = -1;
+  bool set_back = true;
+  if ((rc = ChooseLog(base, request, limited, did, &seqno, &log, &set_back)) != 0)
+    return Fail(base, request, rc, rc == RFW_SEQUENCE_MISMATCH ? lid : log.lid);
   const int32_t words = LogBlockWords();
   int32_t block = 0;
   DSGetMemRaw(base, &block, 4 * words);
@@ -323,11 +411,17 @@ void RollForward(int32_t* base, int32_t* request, bool limited) {
   int32_t* b = &Wd(base, block, 0);
   std::memset(b, 0, 4 * static_cast<size_t>(words));
   bool borrowed = false;
-  rc = OpenLog(b, 4, log_lid, &borrowed);
+  rc = log.one_pass ? OpenSet(b, 4, log.lid, BACKUP_COPY_TABLE, &borrowed)
+                    : OpenLog(b, 4, log.lid, &borrowed);
   if (rc != 0) {
     DSGetMem(base, &block, 0);
-    return Fail(base, request, rc, log_lid);
+    return Fail(base, request, rc, log.lid);
   }
+  // The databank is marked as being rolled forward: its sequence number
+  // written again (the caller's, word 4, when it names one).
+  int32_t roo[ROO_WORDS];
+  const int32_t mark = request[RFW_SEQNO] > 0 ? request[RFW_SEQNO] : seqno;
+  rc = RootPage(12, did, lid, roo, mark);
   char lower[COMMIT_KEY_BYTES], upper[COMMIT_KEY_BYTES];
   if (limited) {
     std::memcpy(lower, request + RFW_LOWER_KEY, COMMIT_KEY_BYTES);
@@ -336,9 +430,18 @@ void RollForward(int32_t* base, int32_t* request, bool limited) {
     std::memcpy(lower, kNoLower, COMMIT_KEY_BYTES);
     std::memcpy(upper, kNoUpper, COMMIT_KEY_BYTES);
   }
-  Scan scan(base, lid, b);
-  scan.request.assign(LOG_BUFFER_WORDS + 256, 0);
-  const int32_t status = scan.Run(lower, upper);
+  int32_t status = rc < 0 ? rc - DK_ERROR_BIAS : rc > 0 ? DCB_NO_ROW : 0;
+  if (status == 0) {
+    Scan scan(base, lid, b);
+    scan.request.assign(LOG_BUFFER_WORDS + 256, 0);
+    status = log.one_pass ? scan.RunOnePass() : scan.Run(lower, upper);
+  }
+  // The root is set back: the databank's stamp one past the log's, which
+  // the next open of the databank brings the log's record up to.
+  if (status >= 0 && set_back) {
+    rc = RootPage(3, did, lid, roo, -1, log.stamp);
+    if (rc != 0) status = RootFailure(rc);
+  }
   const int32_t closed = borrowed ? 0 : CloseTable(b[SETRQ_TABLE], b[SETRQ_TBL]);
   DSGetMem(base, &block, 0);
   const int32_t result = status < 0 ? status : closed != 0 ? closed : status;
@@ -371,15 +474,19 @@ int32_t LogReader::Length() const {
 }
 
 int32_t OpenLog(int32_t* block, int32_t access, int32_t lid, bool* borrowed) {
+  return OpenSet(block, access, lid, LOG_TABLE, borrowed);
+}
+
+int32_t OpenSet(int32_t* block, int32_t access, int32_t lid, int32_t tbl, bool* borrowed) {
   int32_t b[CRT_WORDS] = {};
   b[RQ_STATUS] = access;
   b[RQ_DID] = lid;
   b[OPT_KIND] = LOG_TABLE_KIND;
-  b[RQ_TBL] = LOG_TABLE;
+  b[RQ_TBL] = tbl;
   DKEXE1(kOpenTable, b);
   *borrowed = false;
   int32_t table = b[RQ_TABLE];
-  if (b[RQ_STATUS] == kStatusModeConflict) {
+  if (b[RQ_STATUS] == kStatusModeConflict && tbl == LOG_TABLE) {
     // The databank kernel holds the log it writes alone: its own entry is
     // read, and stays open.
     const int32_t* a = Bufferpool();
@@ -394,7 +501,7 @@ int32_t OpenLog(int32_t* block, int32_t access, int32_t lid, bool* borrowed) {
     return RFW_LOG_NOT_OPENED;
   }
   block[SETRQ_TABLE] = table;
-  block[SETRQ_TBL] = LOG_TABLE;
+  block[SETRQ_TBL] = tbl;
   block[SETRQ_PAGE] = 0;
   block[SETRQ_POSITION] = 0;
   return 0;

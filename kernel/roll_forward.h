@@ -14,6 +14,7 @@ inline constexpr int32_t RFW_MODE = 0;
 inline constexpr int32_t RFW_USR = 1;
 inline constexpr int32_t RFW_LID = 2;
 inline constexpr int32_t RFW_DID = 3;  // out
+inline constexpr int32_t RFW_SEQNO = 4;  // the sequence number the databank is marked with (0, -1: its own)
 inline constexpr int32_t RFW_LOG_LID = 5;
 inline constexpr int32_t RFW_LOWER_KEY = 8;  // 16 bytes from byte 32
 inline constexpr int32_t RFW_UPPER_KEY = 12;  // 16 bytes from byte 48
@@ -72,5 +73,9 @@ int32_t LogBlockWords();
 // log it writes alone, its own table entry is read (*borrowed: not to be
 // closed).
 int32_t OpenLog(int32_t* block, int32_t access, int32_t lid, bool* borrowed);
+// As OpenLog for set `tbl` of the databank (a backup's copy of the log is
+// table 9); only the log itself is ever borrowed.
+int32_t OpenSet(int32_t* block, int32_t access, int32_t lid, int32_t tbl, bool* borrowed);
+inline constexpr int32_t BACKUP_COPY_TABLE = 9;
 // Closes the table the block names: 0 or r - 16140.
 int32_t CloseTable(int32_t table, int32_t tbl);

@@ -2,6 +2,7 @@
 // one rebuilds a model of the committed changes, the limited one those in
 // its range; a dropped table's records are skipped and reported once; a
 // databank not held alone is refused.
+#include "kernel/backup_log.h"
 #include "kernel/roll_forward.h"
 #include "kernel/tests/log_fixture.h"
 
@@ -9,8 +10,11 @@ namespace {
 
 class RollForwardTest : public LogTest {
  protected:
-  int32_t Run(bool limited, const std::string& lower = "", const std::string& upper = "") {
-    int32_t rq[RFW_WORDS] = {0, usr_, kDataLid};
+  // A limited run asks with mode 1 to be given a log that matches the
+  // databank (mode 0 takes only a log one ahead of it).
+  int32_t Run(bool limited, const std::string& lower = "", const std::string& upper = "",
+              int32_t mode = -1) {
+    int32_t rq[RFW_WORDS] = {mode >= 0 ? mode : limited ? 1 : 0, usr_, kDataLid};
     if (limited) {
       std::memcpy(rq + RFW_LOWER_KEY, lower.data(), 16);
       std::memcpy(rq + RFW_UPPER_KEY, upper.data(), 16);
@@ -171,6 +175,108 @@ TEST_F(RollForwardTest, ADatabankNotHeldAloneIsRefused) {
   int32_t rq[RFW_WORDS] = {0, usr_, 9};
   DSTabScan1(base_, rq);
   EXPECT_EQ(rq[RFW_MODE], DCB_NO_ROW);
+}
+
+}  // namespace
+
+namespace {
+
+// The databank's restore time stamp (its root page's header word).
+class RollForwardRootTest : public RollForwardTest {
+ protected:
+  int32_t Stamp(int32_t entry, int32_t code = 1, int32_t lid = kDataLid) {
+    int32_t roo[ROO_WORDS] = {code, entry, lid};
+    roo[ROO_SEQNO] = -1;
+    DKEXE1(51, roo);
+    EXPECT_GE(roo[ROO_CODE], 0);
+    return roo[ROO_STAMP];
+  }
+  void SetStamp(int32_t stamp) {
+    int32_t roo[ROO_WORDS] = {9, db_, kDataLid};
+    roo[ROO_STAMP] = stamp;
+    roo[ROO_SEQNO] = -1;
+    DKEXE1(51, roo);
+    ASSERT_EQ(roo[ROO_CODE], 0);
+  }
+  int32_t Slot() { return Stamp(log_db_, 4); }
+  // A transaction of two inserts.
+  void CommitTwo(const Table& t) {
+    ASSERT_EQ(CommitKeyed({LogTest::Logged(1, t, "aaaa0001........"),
+                           LogTest::Logged(1, t, "aaaa0002........")},
+                          "0000000000000005"),
+              0);
+  }
+};
+
+TEST_F(RollForwardRootTest, SequenceCheckOfTheLogAgainstTheDatabank) {
+  Table t = LoggedTable(77, 8, 16);
+  CommitTwo(t);
+  const int32_t slot = Slot();
+  // The databank as the log's slot expects it (its stamp one past the
+  // slot's, or the slot's): the full run redoes and sets the root to one
+  // past the log's.
+  for (int32_t own : {slot + 1, slot}) {
+    SetStamp(own);
+    EmptyTable(t);
+    EXPECT_EQ(Run(false), 2) << own;
+    EXPECT_EQ(Rows(t).size(), 2u);
+    EXPECT_EQ(Stamp(db_), slot + 1);
+  }
+  // A databank whose stamp the log does not know: -18008, nothing redone,
+  // the root untouched.
+  for (int32_t own : {slot + 2, slot - 1, slot + 7}) {
+    SetStamp(own);
+    EmptyTable(t);
+    EXPECT_EQ(Run(false), RFW_SEQUENCE_MISMATCH) << own;
+    EXPECT_EQ(W(usr_, USR_RVEC_RCODE), RFW_SEQUENCE_MISMATCH);
+    EXPECT_EQ(W(usr_, USR_RVEC_LID), kDataLid);
+    EXPECT_TRUE(Rows(t).empty());
+    EXPECT_EQ(Stamp(db_), own);
+  }
+  // The limited run: a log one ahead of the databank is taken in any mode
+  // and leaves the root as it is; a matching one only with mode 1.
+  SetStamp(slot - 1);
+  EmptyTable(t);
+  EXPECT_EQ(Run(true, "0000000000000000", "9999999999999999", 0), 2);
+  EXPECT_EQ(Stamp(db_), slot - 1);
+  SetStamp(slot + 1);
+  EmptyTable(t);
+  EXPECT_EQ(Run(true, "0000000000000000", "9999999999999999", 0), RFW_SEQUENCE_MISMATCH);
+  EXPECT_EQ(Run(true, "0000000000000000", "9999999999999999", 1), 2);
+  EXPECT_EQ(Stamp(db_), slot + 1);
+}
+
+// Reading mode 9: the full run from a backup's copy of the databank's log
+// records (a databank that is no LOG copy) redoes them in one pass.
+TEST_F(RollForwardRootTest, FromABackupsCopyInOnePass) {
+  constexpr int32_t kBackupLid = 6;
+  const int32_t backup = Create("backup", 4000, kBackupLid);
+  AddDcb(kBackupLid, backup, 1);
+  Table t = LoggedTable(77, 8, 16);
+  CommitTwo(t);
+  ASSERT_EQ(CommitKeyed({LogTest::Logged(2, t, "aaaa0001changed."),
+                         LogTest::Logged(4, t, "aaaa0002........")},
+                        "0000000000000006"),
+            0);
+  int32_t copy[BCL_WORDS] = {9, usr_, kBackupLid, 0, 0, kDataLid};
+  std::memcpy(copy + BCL_MARK, "no such mark....", 16);
+  DSBkpCopyLog(base_, copy);
+  ASSERT_EQ(copy[BCL_STATUS], 4);
+  const std::vector<std::string> rows = Rows(t);
+  ASSERT_EQ(rows, std::vector<std::string>{"aaaa0001changed."});
+  EmptyTable(t);
+  int32_t rq[RFW_WORDS] = {1, usr_, kDataLid};
+  rq[RFW_LOG_LID] = kBackupLid;
+  DSTabScan1(base_, rq);
+  EXPECT_EQ(rq[RFW_MODE], 4);
+  EXPECT_EQ(Rows(t), rows);
+  // The backup's stamp no longer matches once the databank moved on.
+  SetStamp(Stamp(db_) + 5);
+  EmptyTable(t);
+  rq[RFW_MODE] = 1;
+  DSTabScan1(base_, rq);
+  EXPECT_EQ(rq[RFW_MODE], RFW_SEQUENCE_MISMATCH);
+  EXPECT_TRUE(Rows(t).empty());
 }
 
 }  // namespace
