@@ -172,6 +172,25 @@ TEST_F(Printer, TracedRunCountsAndListsEachInstruction) {
   EXPECT_EQ(Wd(base_, field, kTraceCounters + 30), 2);
 }
 
+// A pattern compile's line is followed by the program its pattern word holds.
+TEST_F(Printer, PatternCompileListsItsProgram) {
+  Load(
+      "field P varchar 8 = 'ab%'\nfield PW word\ncode\n BEG\n RMV 2, PW, 0, P, 8, P.len, 0, 0, 0\n"
+      " END 1\n");
+  Run();
+  ASSERT_EQ(rvec_[0], 1);
+  ASSERT_GT(WordAt("PW"), 0);
+  log_.Clear();
+  const int32_t* ins = asm_.words.data() + start_ + 1;
+  int32_t r[kPrintResultWords] = {};
+  DAPrtInstr(r, ins, 10, storage_.data(), static_cast<int32_t>(storage_.size()), 2, nullptr,
+             nullptr, 0, base_);
+  EXPECT_TRUE(log_.Contains("RMV"));
+  EXPECT_TRUE(log_.Contains("5.1"));
+  EXPECT_TRUE(log_.Contains("Pattern program size: "));
+  EXPECT_TRUE(log_.Contains(" PPA="));
+}
+
 TEST_F(Printer, ZeroCountersPrintNothing) {
   std::vector<int32_t> block(kTraceBlockWords, 0);
   log_.Clear();
