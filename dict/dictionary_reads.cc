@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "dict/compiler_lookups.h"
 #include "dict/dictionary_services.h"
@@ -96,6 +97,67 @@ void DDGetColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t number, i
   r.position = c.Int(18, 0);
   if ((pb[0] = c.status()) != 0) return;
   *out = r;
+}
+
+void DDGetRefKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t count, const char* names,
+                 const int32_t* lengths, int32_t* key) {
+  if (count < 1 || count > DD_MAX_KEY_COLUMNS) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  std::vector<std::string_view> wanted;
+  for (int32_t k = 0, at = 0; k < count; at += lengths[k++]) {
+    if (lengths[k] < 1 || lengths[k] > DD_NAME_LENGTH) {
+      pb[0] = DD_BAD_VALUE;
+      return;
+    }
+    wanted.push_back(DDTrimmed(std::string_view(names + at, static_cast<size_t>(lengths[k]))));
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetRefKey, IMAGE_DDGetRefKey);
+  if (stm == 0) return;
+  constexpr int32_t kEndOfColumns = 5;
+  for (std::string_view kind : {std::string_view("PRIMARY KEY"), std::string_view("UNIQUE")}) {
+    bool first = true;
+    int32_t after = 0;
+    for (;;) {  // each key of the kind
+      bool match = true;
+      int32_t id = 0, status = 0;
+      for (int32_t place = 1;; ++place) {  // each column of the key
+        DDParams p(base, stm);
+        p.Int(1, table_id).Text(2, kind).Int(4, place);
+        if (first)
+          p.Null(3);
+        else
+          p.Int(3, after);
+        if ((pb[0] = p.status()) != 0) return;
+        status = DDSelectRun(base, pb, stm, true);
+        if (status < 0 || status == 1) break;
+        DDColumnReader c(base, stm);
+        id = c.Int(1, 0);
+        if (status == kEndOfColumns) {
+          match = match && place == count + 1;
+          break;
+        }
+        if (status != 0) {
+          pb[0] = status;
+          return;
+        }
+        match = place <= count && DDTrimmed(c.Text(2)) == wanted[place - 1];
+        if ((pb[0] = c.status()) != 0) return;
+        if (!match) break;  // a name that differs: the next key
+      }
+      if (status < 0) return;
+      if (status == 1) break;  // no further key of the kind
+      if (match) {
+        *key = id;
+        pb[0] = 0;
+        return;
+      }
+      first = false;
+      after = id;
+    }
+  }
+  pb[0] = 1;
 }
 
 void DDCurKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values) {

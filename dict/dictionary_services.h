@@ -105,6 +105,16 @@ void DDGetColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t number, i
                  const char* name, int32_t name_length, DDColumnRow* out, uint8_t* default_text3,
                  int32_t default_capacity);
 
+// The key of table `table_id` whose columns are exactly the `count` names
+// given (one string, `lengths[k]` characters each) in that order: the
+// PRIMARY KEY first, then the UNIQUE keys by increasing number. 0 with its
+// id in *key, 1 when none matches; a count below 1 or above
+// DD_MAX_KEY_COLUMNS or a name length outside 1-128: -19113 before anything
+// runs.
+inline constexpr int32_t DD_MAX_KEY_COLUMNS = 1000;
+void DDGetRefKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t count, const char* names,
+                 const int32_t* lengths, int32_t* key);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

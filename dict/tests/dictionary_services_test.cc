@@ -328,3 +328,66 @@ TEST_F(ServicesTest, TheDatabankCursorStartsAgainWhenReopened) {
 }
 
 }  // namespace
+
+namespace {
+
+// A key found by its columns: the primary key first, then the unique keys
+// in the order of their numbers; a table without primary key falls back to
+// its unique keys; indexes never match.
+TEST_F(ServicesTest, AReferencedKeyIsFoundByItsColumns) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Key {
+    int32_t id, kind;
+    std::vector<std::string> columns;
+  } keys[] = {{950, 5, {"B", "A"}}, {951, 2, {"C"}}, {952, 5, {"C"}},
+              {953, 5, {"A", "B", "C"}}, {954, 1, {"A"}}};
+  auto make = [&](int32_t table, bool primary) {
+    for (const Key& k : keys) {
+      if (k.kind == 1 && !primary) continue;
+      int32_t pb[2] = {0, usr_};
+      DDInsConstraint(base_, pb, k.id, k.kind, table, 0, static_cast<int32_t>(k.columns.size()),
+                      0, 0, 0);
+      ASSERT_EQ(pb[0], 0);
+      for (size_t c = 0; c < k.columns.size(); ++c) {
+        DDInsKey(base_, pb, k.id, table, static_cast<int32_t>(c + 1), k.columns[c].data(), 1,
+                 k.kind == 5 ? 5 : k.kind, 1, 0);
+        ASSERT_EQ(pb[0], 0);
+      }
+    }
+  };
+  make(kTable, true);
+  auto find = [&](int32_t table, std::vector<std::string> names, int32_t* key) {
+    std::string all;
+    std::vector<int32_t> lengths;
+    for (const std::string& n : names) all += n, lengths.push_back(static_cast<int32_t>(n.size()));
+    int32_t pb[2] = {0, usr_};
+    *key = -1;
+    DDGetRefKey(base_, pb, table, static_cast<int32_t>(names.size()), all.data(), lengths.data(),
+                key);
+    return pb[0];
+  };
+  int32_t key = 0;
+  EXPECT_EQ(find(kTable, {"A"}, &key), 0);
+  EXPECT_EQ(key, 954) << "the primary key";
+  EXPECT_EQ(find(kTable, {"B", "A"}, &key), 0);
+  EXPECT_EQ(key, 950);
+  EXPECT_EQ(find(kTable, {"C"}, &key), 0);
+  EXPECT_EQ(key, 952) << "the index on C is no key";
+  EXPECT_EQ(find(kTable, {"A", "B", "C"}, &key), 0);
+  EXPECT_EQ(key, 953);
+  EXPECT_EQ(find(kTable, {"A", "B"}, &key), 1);
+  EXPECT_EQ(key, -1);
+  EXPECT_EQ(find(kTable, {"B"}, &key), 1) << "a prefix of a key is no match";
+  // Without a primary key: the unique keys.
+  make(kTable + 1, false);
+  EXPECT_EQ(find(kTable + 1, {"A"}, &key), 1);
+  EXPECT_EQ(find(kTable + 1, {"B", "A"}, &key), 0);
+  EXPECT_EQ(key, 950);
+  // Counts and names refused before a run.
+  EXPECT_EQ(find(kTable, {}, &key), DD_BAD_VALUE);
+  EXPECT_EQ(find(kTable, {std::string(129, 'A')}, &key), DD_BAD_VALUE);
+  EXPECT_EQ(find(kTable, {""}, &key), DD_BAD_VALUE);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
