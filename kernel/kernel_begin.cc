@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dk/request.h"
+#include "kernel/block_data.h"
 #include "kernel/catalog_lists.h"
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
@@ -22,8 +23,6 @@ namespace {
 constexpr char kRoutine[] = "DSBEG2";
 constexpr int32_t kRoutineLength = 6;
 
-// The constant the block data check reads: the word size.
-constexpr int32_t kWordSize = sizeof(int32_t);
 
 // Records a databank open's failure (or deferred error) in the SYS result
 // vector words after RVEC.
@@ -171,7 +170,13 @@ int32_t Begin2(int32_t* base, int32_t sys, int32_t mode) {
 }  // namespace
 
 int32_t DSChkBlkData() {
-  if (kWordSize == 4) return 0;
+  // The word size is the one constant read before the others are built.
+  const KernelBlockData* data = DSBlkData();
+  if (data == nullptr) {
+    DSErrRep("", 0, BLOCKDATA_NOT_BUILT, SEV_FATAL);
+    return BLOCKDATA_NOT_BUILT;
+  }
+  if (data->word_size == 4) return 0;
   DSErrRep("", 0, BLOCKDATA_MISSING, SEV_FATAL);
   return BLOCKDATA_MISSING;
 }

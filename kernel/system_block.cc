@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstring>
 
+#include "kernel/block_data.h"
 #include "kernel/control_blocks.h"
 #include "kernel/error_report.h"
 #include "kernel/hash_lists.h"
@@ -139,7 +140,8 @@ void DSInitSys(int32_t* base, int32_t* status) {
   int32_t rc = 0;
   int32_t sys = KernelSys(base);
   if (sys != 0 && Wd(base, sys, SYS_ID) != SYS_ID_MARKER) sys = 0;
-  if (sys == 0) sys = NewSys(base, mode, &rc);
+  if (DSBlkData() == nullptr) rc = BLOCKDATA_NOT_BUILT;
+  if (sys == 0 && rc == 0) sys = NewSys(base, mode, &rc);
   if (sys != 0 && rc == 0) rc = InitSysSteps(base, sys);
   *status = rc;
   if (rc == 0) return;
