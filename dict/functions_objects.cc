@@ -191,3 +191,57 @@ void DDDelSequence(int32_t* base, int32_t* pb, int32_t id, const char* name, int
   DSGetColInt(base, &status, stm, 1, id_out);
   pb[0] = status;
 }
+
+void DDGetObjectId2(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                    const char* name, int32_t name_length, int32_t* id) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetObjectId2, IMAGE_DDGetObjectId2);
+  if (stm == 0) return;
+  if (schema_length == 0) {
+    // The work block's copy of the level name.
+    const int32_t ucom = Wd(base, pb[1], USR_DDUCOM);
+    schema = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_LEVEL_NAME));
+    schema_length = Wd(base, ucom, DDUCOM_LEVEL_LENGTH);
+  }
+  DDParams p(base, stm);
+  p.TextLength(1, schema, schema_length).TextLength(3, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, id);
+  pb[0] = status;
+}
+
+void DDGetIdentSchema(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      char* object_name, int32_t* id, int32_t* kind) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetIdentSchema, IMAGE_DDGetIdentSchema);
+  if (stm == 0) return;
+  if (open) {
+    DDParams p(base, stm);
+    p.TextLength(1, name, name_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return;
+  int32_t status = 0;
+  DSGetColChar(base, &status, stm, 1, reinterpret_cast<uint8_t*>(object_name), 0);
+  if (status == 0) DSGetColInt(base, &status, stm, 2, id);
+  uint8_t word[21] = {};
+  if (status == 0) DSGetColChar(base, &status, stm, 3, word, 0);
+  *kind = DDNumberOf(kDDObjectWords, std::string_view(reinterpret_cast<char*>(word), 20));
+  pb[0] = status;
+}
+
+void DDInsTypeUse(int32_t* base, int32_t* pb, int32_t kind, int32_t id, int32_t table_id,
+                  const char* name, int32_t name_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsTypeUse, IMAGE_DDInsTypeUse);
+  if (stm == 0) return;
+  std::string_view word;
+  if (!InList(kind, {2, 14, 18}) || DDWordOf(kDDObjectWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Text(1, word).Int(2, id).Int(3, table_id).TextLength(4, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

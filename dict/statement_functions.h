@@ -107,3 +107,32 @@ void DDInsSequence(int32_t* base, int32_t* pb, int32_t id, const uint8_t* bytes,
 // at the end, -19007 for an object without its sequence row.
 void DDDelSequence(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
                    int32_t* id_out);
+
+// An object's id by schema (a length of 0: the work block's copy of the
+// level name) and name; 1 when there is none.
+void DDGetObjectId2(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                    const char* name, int32_t name_length, int32_t* id);
+// Cursor over the objects of the schema named `name`: mode (pb[0]) not 0
+// opens it, 0 takes the next; each one's name (128 bytes, blank padded),
+// id and kind (0 for a word outside the object kinds); 1 at the end.
+void DDGetIdentSchema(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      char* object_name, int32_t* id, int32_t* kind);
+// Records that column (or routine) `name` of `table_id` uses object `id` of
+// kind 2 DOMAIN, 14 SEQUENCE or 18 COLLATION. 2 when the row exists.
+void DDInsTypeUse(int32_t* base, int32_t* pb, int32_t kind, int32_t id, int32_t table_id,
+                  const char* name, int32_t name_length);
+
+// A table's (domain's) check constraint: its constraint (domain constraint)
+// row and its text of at most 400 three-byte characters (more: -19113). 2
+// when a row exists.
+void DDInsCheck(int32_t* base, int32_t* pb, int32_t id, int32_t table_id, bool deferrable,
+                bool deferred, const uint8_t* text3, int32_t length);
+void DDInsDomainCheck(int32_t* base, int32_t* pb, int32_t id, int32_t domain_id,
+                      bool deferrable, bool deferred, const uint8_t* text3, int32_t length);
+// A collation's row and its definition of at most 256 bytes (more:
+// -19113); -19007 when either exists.
+void DDInsCollation(int32_t* base, int32_t* pb, int32_t id, const uint8_t* definition,
+                    int32_t length);
+// Drops a collation's object row, row, definition and privilege rows;
+// -19007 when one of the first three is missing.
+void DDDelCollation(int32_t* base, int32_t* pb, int32_t id);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "dict/kind_words.h"
+#include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_prepare.h"
@@ -27,7 +28,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 22, 25, 26, 27, 32, 38, 40}); }
+  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 151}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -616,6 +617,113 @@ TEST_F(ObjectsTest, ReadsOfATableDefinition) {
   const std::string unique = ReadRow(18, IntField(921) + TextField("UNIQUE", 20) + IntField(910));
   EXPECT_EQ(unique.substr(35, 7), IntField(14));
   EXPECT_EQ(ReadRow(17, IntField(950)).substr(36, 7), std::string("\0\0\0V\0\0W", 7));
+}
+
+// Checks, collations, type usage and the objects of a schema, read back
+// from their rows.
+TEST_F(ObjectsTest, ChecksCollationsAndSchemaObjects) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 401; ++i) text.insert(text.end(), {0, 0, uint8_t('a' + i % 26)});
+  auto check = [&](int32_t id, int32_t length, bool domain) {
+    int32_t pb[2] = {0, usr_};
+    if (domain)
+      DDInsDomainCheck(base_, pb, id, 930, false, true, text.data(), length);
+    else
+      DDInsCheck(base_, pb, id, 910, true, false, text.data(), length);
+    return pb[0];
+  };
+  EXPECT_EQ(check(700, 5, false), 0);
+  EXPECT_EQ(check(700, 5, false), 2);
+  EXPECT_EQ(check(701, 400, true), 0);
+  EXPECT_EQ(check(701, 3, true), 2);
+  EXPECT_EQ(check(702, 401, false), DD_BAD_PARAMETER);
+  EXPECT_EQ(check(702, -1, true), DD_BAD_PARAMETER);
+  // Collations: made, their privileges granted, dropped with them.
+  auto collation = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    const uint8_t def[3] = {1, 2, 3};
+    DDInsCollation(base_, pb, id, def, 3);
+    return pb[0];
+  };
+  auto drop = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    DDDelCollation(base_, pb, id);
+    return pb[0];
+  };
+  auto granted = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    DDChkPrivilege(base_, pb, 15, id, "U", 1);
+    return pb[0];
+  };
+  for (int32_t id : {720, 721}) {
+    ASSERT_EQ(InsObject(id, 18, "ADAM", "C" + std::to_string(id)), 0);
+    EXPECT_EQ(collation(id), 0);
+    int32_t pb[2] = {0, usr_};
+    DDInsPrivilege(base_, pb, 15, id, false, "U", 1, "G", 1);
+    ASSERT_EQ(pb[0], 0);
+  }
+  EXPECT_EQ(collation(720), -19007);
+  EXPECT_EQ(drop(720), 0);
+  EXPECT_EQ(granted(720), 0);
+  EXPECT_EQ(granted(721), 1);
+  EXPECT_EQ(drop(720), -19007);
+  EXPECT_EQ(collation(720), 0);  // its rows are gone
+  // Type usage.
+  auto use = [&](int32_t kind, const std::string& column) {
+    int32_t pb[2] = {0, usr_};
+    DDInsTypeUse(base_, pb, kind, 930, 910, column.data(), static_cast<int32_t>(column.size()));
+    return pb[0];
+  };
+  EXPECT_EQ(use(3, "A"), DD_KIND_OUTSIDE);
+  EXPECT_EQ(use(6, "A"), DD_KIND_OUTSIDE);
+  EXPECT_EQ(use(2, "A"), 0);
+  EXPECT_EQ(use(2, "A"), 2);
+  EXPECT_EQ(use(14, "A"), 0);
+  // Objects by schema and name; the work block's level name for none.
+  ASSERT_EQ(InsObject(730, 6, "ADAM", "T"), 0);
+  ASSERT_EQ(InsObject(731, 7, "EVE", "T"), 0);
+  auto id2 = [&](const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {0, usr_}, id = 0;
+    DDGetObjectId2(base_, pb, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                   static_cast<int32_t>(name.size()), &id);
+    return pb[0] == 0 ? id : -pb[0];
+  };
+  EXPECT_EQ(id2("ADAM", "T"), 730);
+  EXPECT_EQ(id2("EVE", "T"), 731);
+  EXPECT_EQ(id2("", "T"), 730);
+  EXPECT_EQ(id2("EVE", "U"), -1);
+  // ADAM's objects in the order of index 60 (C720's object row went with
+  // its drop).
+  std::vector<std::pair<std::string, int32_t>> got;
+  int32_t pb[2] = {1, usr_}, id = 0, kind = 0;
+  std::string name(128, ' ');
+  for (DDGetIdentSchema(base_, pb, "ADAM", 4, name.data(), &id, &kind); pb[0] == 0 && got.size() < 10;
+       DDGetIdentSchema(base_, pb, nullptr, 0, name.data(), &id, &kind)) {
+    got.emplace_back(name.substr(0, name.find(' ')), kind);
+    pb[0] = 0;
+  }
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(got, (std::vector<std::pair<std::string, int32_t>>{{"C721", 18}, {"T", 6}}));
+  EXPECT_EQ(EndWork(0), 0);
+  // The rows as written.
+  std::string row = ReadRow(18, IntField(700) + TextField("CHECK", 20) + IntField(910));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(63, 4), TextField("YES", 3));
+  EXPECT_EQ(row.substr(81, 4), TextField("NO", 3));
+  row = ReadRow(21, IntField(700));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(8, 15), std::string(reinterpret_cast<char*>(text.data()), 15));
+  EXPECT_EQ(row.substr(8 + 15, 3), std::string("\0\0 ", 3));  // blank padded
+  row = ReadRow(24, IntField(701) + IntField(930));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(14), TextField("NO", 3) + TextField("YES", 3));
+  row = ReadRow(151, IntField(720));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(7, 7), IntField(3));
+  EXPECT_EQ(row.substr(28, 4), std::string("\0\1\2\3", 4));
+  EXPECT_FALSE(ReadRow(36, IntField(721)).empty());
 }
 
 }  // namespace
