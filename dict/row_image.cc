@@ -15,12 +15,11 @@ const CatalogColumn* ColumnAt(const CatalogTable& t, int32_t offset) {
   return nullptr;
 }
 
+// Every byte of a NULL column is 255, as the dictionary's statements store
+// it (a statement's row starts so, and setting a column NULL fills it so):
+// a key holding a NULL column then sorts the same whoever wrote the row.
 void SetNull(std::span<uint8_t> record, const CatalogColumn& c) {
-  const int32_t precision = DDFormPrecision(c.form);
-  if (precision > 0)
-    decimal_set_null(record, {c.offset, precision, 0, 0});
-  else
-    record[c.offset] = 255;
+  std::memset(&record[c.offset], 255, static_cast<size_t>(c.width));
 }
 
 bool Put(std::span<uint8_t> record, const CatalogColumn& c, const CatalogValue& v) {

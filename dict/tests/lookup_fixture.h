@@ -18,7 +18,73 @@
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
 
-class LookupTest : public CatalogWorkTest {
+// Rows of the catalog's tables written and read by record access itself,
+// beside the dictionary's statements.
+class CatalogRowsTest : public CatalogWorkTest {
+ protected:
+  void TearDown() override {
+    for (auto& r : records_) Close(*r);
+    records_.clear();
+    CatalogWorkTest::TearDown();
+  }
+
+  // A row written by record access in the user's open transaction.
+  int32_t InsertRow(int32_t table, const std::vector<uint8_t>& row) {
+    auto& r = RecordOf(table);
+    std::memcpy(r.data() + DUREC_RECORD, row.data(), row.size());
+    r[DUREC_STATUS] = 0;
+    NextCursorOrder(usr_);
+    DUInsertRow(base_, r.data(), usr_);
+    return r[DUREC_STATUS];
+  }
+  int32_t InsertValues(int32_t table, std::span<const CatalogValue> values) {
+    const CatalogTable* t = CatalogFindTable(table);
+    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+    const CatalogRow row{table, 0, static_cast<int32_t>(values.size())};
+    if (const int32_t rc = DDRowImage(row, values, record)) return rc;
+    return InsertRow(table, record);
+  }
+  // The stored row of `table` whose key the values give, in the user's
+  // transaction: 0 and the row, or 100 when there is none.
+  int32_t ReadRow(int32_t table, std::span<const CatalogValue> key, std::vector<uint8_t>* row) {
+    const CatalogTable* t = CatalogFindTable(table);
+    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+    const CatalogRow image{table, 0, static_cast<int32_t>(key.size())};
+    if (const int32_t rc = DDRowImage(image, key, record)) return rc;
+    return ReadRecord(table, record, row);
+  }
+  // The same, the key the first key-length bytes of `record`.
+  int32_t ReadRecord(int32_t table, const std::vector<uint8_t>& record, std::vector<uint8_t>* row) {
+    auto& r = RecordOf(table);
+    uint8_t* buffer = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
+    std::memcpy(buffer, record.data(), record.size());
+    r[DUREC_STATUS] = 0;
+    NextCursorOrder(usr_);
+    DUReadRowByKey(base_, r.data(), usr_);
+    if (r[DUREC_STATUS] == 0) row->assign(buffer, buffer + record.size());
+    return r[DUREC_STATUS];
+  }
+  // The text of a char column of a row read by ReadRow, without its
+  // indicator and trailing blanks.
+  static std::string Column(const std::vector<uint8_t>& row, int32_t offset, int32_t chars) {
+    std::string s(reinterpret_cast<const char*>(row.data()) + offset + 1, chars);
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return row[offset] == 255 ? "<null>" : s;
+  }
+  std::vector<int32_t>& RecordOf(int32_t table) {
+    for (auto& r : records_)
+      if ((*r)[DUREC_TNAME] == table) return *r;
+    const CatalogTable* t = CatalogFindTable(table);
+    records_.push_back(std::make_unique<std::vector<int32_t>>(
+        Record(table, 3, t->key_length, t->record_length)));
+    EXPECT_EQ(Open(*records_.back()), 0) << table;
+    return *records_.back();
+  }
+
+  std::vector<std::unique_ptr<std::vector<int32_t>>> records_;
+};
+
+class LookupTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
     SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 25, 27, 33, 40, 41});
@@ -56,60 +122,6 @@ class LookupTest : public CatalogWorkTest {
     ASSERT_EQ(InsertValues(15, databank), 0);
     ASSERT_EQ(EndWork(0), 0);
   }
-  void TearDown() override {
-    for (auto& r : records_) Close(*r);
-    records_.clear();
-    CatalogWorkTest::TearDown();
-  }
-
-  // A row written by record access in the user's open transaction.
-  int32_t InsertRow(int32_t table, const std::vector<uint8_t>& row) {
-    auto& r = RecordOf(table);
-    std::memcpy(r.data() + DUREC_RECORD, row.data(), row.size());
-    r[DUREC_STATUS] = 0;
-    NextCursorOrder(usr_);
-    DUInsertRow(base_, r.data(), usr_);
-    return r[DUREC_STATUS];
-  }
-  int32_t InsertValues(int32_t table, std::span<const CatalogValue> values) {
-    const CatalogTable* t = CatalogFindTable(table);
-    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
-    const CatalogRow row{table, 0, static_cast<int32_t>(values.size())};
-    if (const int32_t rc = DDRowImage(row, values, record)) return rc;
-    return InsertRow(table, record);
-  }
-  // The stored row of `table` whose key the values give, in the user's
-  // transaction: 0 and the row, or 100 when there is none.
-  int32_t ReadRow(int32_t table, std::span<const CatalogValue> key, std::vector<uint8_t>* row) {
-    const CatalogTable* t = CatalogFindTable(table);
-    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
-    const CatalogRow image{table, 0, static_cast<int32_t>(key.size())};
-    if (const int32_t rc = DDRowImage(image, key, record)) return rc;
-    auto& r = RecordOf(table);
-    uint8_t* buffer = reinterpret_cast<uint8_t*>(r.data() + DUREC_RECORD);
-    std::memcpy(buffer, record.data(), record.size());
-    r[DUREC_STATUS] = 0;
-    NextCursorOrder(usr_);
-    DUReadRowByKey(base_, r.data(), usr_);
-    if (r[DUREC_STATUS] == 0) row->assign(buffer, buffer + record.size());
-    return r[DUREC_STATUS];
-  }
-  // The text of a char column of a row read by ReadRow, without its
-  // indicator and trailing blanks.
-  static std::string Column(const std::vector<uint8_t>& row, int32_t offset, int32_t chars) {
-    std::string s(reinterpret_cast<const char*>(row.data()) + offset + 1, chars);
-    while (!s.empty() && s.back() == ' ') s.pop_back();
-    return row[offset] == 255 ? "<null>" : s;
-  }
-  std::vector<int32_t>& RecordOf(int32_t table) {
-    for (auto& r : records_)
-      if ((*r)[DUREC_TNAME] == table) return *r;
-    const CatalogTable* t = CatalogFindTable(table);
-    records_.push_back(std::make_unique<std::vector<int32_t>>(
-        Record(table, 3, t->key_length, t->record_length)));
-    EXPECT_EQ(Open(*records_.back()), 0) << table;
-    return *records_.back();
-  }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -129,5 +141,4 @@ class LookupTest : public CatalogWorkTest {
     return pb[0];
   }
 
-  std::vector<std::unique_ptr<std::vector<int32_t>>> records_;
 };

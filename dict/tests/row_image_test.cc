@@ -26,7 +26,9 @@ void CheckRow(const CatalogRow& row) {
         v = &kCatalogValues[row.first_value + k];
     const int32_t precision = DDFormPrecision(c.form);
     if (!v) {
-      EXPECT_EQ(image[c.offset], 255) << c.name;
+      EXPECT_EQ(std::vector<uint8_t>(image.begin() + c.offset, image.begin() + c.offset + c.width),
+                std::vector<uint8_t>(c.width, 255))
+          << c.name;
     } else if (precision > 0) {
       int32_t high = 0, low = 0;
       ASSERT_EQ(decimal_to_int64_checked(&high, &low, image, {c.offset, precision, 0, 0}), 0)

@@ -18,6 +18,7 @@ constexpr int32_t kMemberPrivilege = 4;
 constexpr int32_t kSelectPrivilege = 1;
 constexpr int32_t kObjectTable = 6, kObjectIdent = 3, kObjectSchema = 15;
 constexpr int32_t kGranteeUser = 3, kGranteeGroup = 1;
+constexpr int32_t kSchemaCharacterSet = 135;  // as DDInsSchema stores it
 
 std::string Word(const DDWordTable& table, int32_t number) {
   std::string_view word;
@@ -123,10 +124,14 @@ int32_t NewDatabaseRows(const std::string& admin, const uint8_t scrambled[kPassw
            .End())
     return fail(CAT_SEQUENCES);
 
+  // Each row holds what the dictionary's insert of the same values writes
+  // (DDInsIdent, DDInsSchema, DDInsObject, DDInsPrivilege, DDInsTablePriv,
+  // DDInsSequence), so that both sort and read alike.
   r.Table(CAT_IDENTS);
   ok = r.Int(IDENTS_IDENT_ID, ids.admin)
            .Text(IDENTS_IDENT_NAME, admin)
            .Text(IDENTS_IDENT_TYPE, Word(kDDGranteeWords, kGranteeUser))
+           .Int(IDENTS_INT_176, 0)
            .End();
   if (ok) {
     // The password field holds the scrambled bytes as they are.
@@ -139,13 +144,18 @@ int32_t NewDatabaseRows(const std::string& admin, const uint8_t scrambled[kPassw
     ok = r.Int(IDENTS_IDENT_ID, id)
              .Text(IDENTS_IDENT_NAME, name)
              .Text(IDENTS_IDENT_TYPE, Word(kDDGranteeWords, kGranteeGroup))
+             .Int(IDENTS_INT_176, 0)
              .End() &&
          ok;
   if (!ok) return fail(CAT_IDENTS);
 
   r.Table(CAT_SCHEMATA);
-  ok = r.Int(SCHEMATA_SCHEMA_ID, CATALOG_SCHEMA_ID).End() &&
-       r.Int(SCHEMATA_SCHEMA_ID, ids.admin_schema).End();
+  ok = r.Int(SCHEMATA_SCHEMA_ID, CATALOG_SCHEMA_ID)
+           .Int(SCHEMATA_DEFAULT_CHARACTER_SET_ID, kSchemaCharacterSet)
+           .End() &&
+       r.Int(SCHEMATA_SCHEMA_ID, ids.admin_schema)
+           .Int(SCHEMATA_DEFAULT_CHARACTER_SET_ID, kSchemaCharacterSet)
+           .End();
   if (!ok) return fail(CAT_SCHEMATA);
 
   r.Table(CAT_OBJECTS);
@@ -201,6 +211,8 @@ int32_t NewDatabaseRows(const std::string& admin, const uint8_t scrambled[kPassw
              .Text(TABLE_PRIVILEGES_GRANTEE, kPublicGroup)
              .Text(TABLE_PRIVILEGES_GRANTOR, grantor)
              .Text(TABLE_PRIVILEGES_IS_GRANTABLE, no)
+             .Text(TABLE_PRIVILEGES_CHAR_290, no)
+             .Text(TABLE_PRIVILEGES_CHAR_294, no)
              .End() &&
          ok;
   if (!ok) return fail(CAT_TABLE_PRIVILEGES);
