@@ -229,25 +229,36 @@ struct Scan {
     return 0;
   }
 
+  void Rewind() {
+    reader.block[SETRQ_PAGE] = 0;
+    reader.block[SETRQ_POSITION] = 0;
+  }
+  // The next record: false at the end of the log or on a read error (in
+  // *status).
+  bool NextRecord(int32_t* status) {
+    const int32_t rc = reader.Next();
+    if (rc == 0) return true;
+    *status = rc < 0 ? rc : 0;
+    return false;
+  }
+  // The scan's end: every table closed; the failure or the count redone.
+  int32_t Finish(int32_t status) {
+    const int32_t closed = CloseAll();
+    return status != 0 ? status : closed != 0 ? closed : redone;
+  }
+
   // Reading mode 9: a backup's copy of the databank's log records holds
   // committed work only, in order: every record is redone in one pass.
   int32_t RunOnePass() {
-    reader.block[SETRQ_PAGE] = 0;
-    reader.block[SETRQ_POSITION] = 0;
+    Rewind();
     int32_t status = 0;
-    for (;;) {
-      const int32_t rc = reader.Next();
-      if (rc != 0) {
-        status = rc < 0 ? rc : 0;
-        break;
-      }
+    while (NextRecord(&status)) {
       const int32_t* rec = reader.Record();
       const int32_t length = reader.Length();
       if (length <= LOGREC_TBL || rec[LOGREC_LID] != lid || PassedOver(rec[LOGREC_TYPE])) continue;
       if ((status = RedoRecord(rec, length)) != 0) break;
     }
-    const int32_t closed = CloseAll();
-    return status != 0 ? status : closed != 0 ? closed : redone;
+    return Finish(status);
   }
 
   int32_t Run(const char* lower, const char* upper) {
@@ -255,16 +266,11 @@ struct Scan {
     const bool high_bound = std::memcmp(upper, kNoUpper, COMMIT_KEY_BYTES) != 0;
     bool pending = false;
     int32_t first_page = 0, first_word = 0;
-    reader.block[SETRQ_PAGE] = 0;
-    reader.block[SETRQ_POSITION] = 0;
+    Rewind();
     int32_t status = 0;
     for (;;) {
       const int32_t page = reader.block[SETRQ_PAGE], word = reader.block[SETRQ_POSITION];
-      const int32_t rc = reader.Next();
-      if (rc != 0) {
-        status = rc < 0 ? rc : 0;
-        break;
-      }
+      if (!NextRecord(&status)) break;
       const int32_t* rec = reader.Record();
       const int32_t length = reader.Length();
       if (rec[LOGREC_TYPE] != LOGREC_COMMIT) {
@@ -296,8 +302,7 @@ struct Scan {
       reader.block[SETRQ_PAGE] = here_page;
       reader.block[SETRQ_POSITION] = here_word;
     }
-    const int32_t closed = CloseAll();
-    return status != 0 ? status : closed != 0 ? closed : redone;
+    return Finish(status);
   }
 };
 

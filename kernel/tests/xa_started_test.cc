@@ -57,6 +57,16 @@ class XaStartedTest : public DbStartTest {
     EXPECT_EQ(params[SES_PRM_STATUS], 0) << ident;
     return params[SES_PRM_USR];
   }
+  // The database stops and the databank kernel lets its files go.
+  void Stop() {
+    int32_t status = 0;
+    DSStopDb(base_, &status);
+    ASSERT_EQ(status, 0);
+    for (int32_t lid = 2; lid <= 4; ++lid) {
+      int32_t cld[4] = {1, 0, lid, -1};
+      DKEXE1(DKF_CLD1, cld);
+    }
+  }
   std::pair<int32_t, int32_t> Op(int32_t usr, int32_t op, const std::array<int32_t, XID_WORDS>& x) {
     int32_t rq[XAREQ_WORDS] = {op, usr, 99, 0};
     DSXAT3(base_, rq, x.data());
@@ -109,13 +119,7 @@ TEST_F(XaStartedTest, DecisionsComeBackAtTheNextBegin) {
   ASSERT_EQ(Op(admin, 8, committed).first, 0);
   ASSERT_EQ(Op(admin, 9, rolled).first, 0);
   // The database stops and starts again.
-  int32_t status = 0;
-  DSStopDb(base_, &status);
-  ASSERT_EQ(status, 0);
-  for (int32_t lid = 2; lid <= 4; ++lid) {
-    int32_t cld[4] = {1, 0, lid, -1};
-    DKEXE1(DKF_CLD1, cld);
-  }
+  Stop();
   ASSERT_EQ(Start(1), 0);
   std::map<std::string, std::pair<int32_t, int32_t>> found;  // id -> state, format
   for (int32_t e = W(sys_, SYS_FIRST_XAENT); e != 0; e = W(e, XAENT_NEXT)) {
@@ -130,11 +134,7 @@ TEST_F(XaStartedTest, DecisionsComeBackAtTheNextBegin) {
   // Forgotten, a decision does not come back.
   const int32_t admin2 = Login(3, "ADMIN", "adm");
   EXPECT_EQ(Op(admin2, 10, committed), std::make_pair(0, XA_OK));
-  DSStopDb(base_, &status);
-  for (int32_t lid = 2; lid <= 4; ++lid) {
-    int32_t cld[4] = {1, 0, lid, -1};
-    DKEXE1(DKF_CLD1, cld);
-  }
+  Stop();
   ASSERT_EQ(Start(1), 0);
   int32_t branches = 0;
   for (int32_t e = W(sys_, SYS_FIRST_XAENT); e != 0; e = W(e, XAENT_NEXT)) ++branches;
@@ -210,13 +210,7 @@ class XaPreparedTest : public XaStartedTest {
     return end[ETR_MODE];
   }
   void Restart() {
-    int32_t status = 0;
-    DSStopDb(base_, &status);
-    ASSERT_EQ(status, 0);
-    for (int32_t lid = 2; lid <= 4; ++lid) {
-      int32_t cld[4] = {1, 0, lid, -1};
-      DKEXE1(DKF_CLD1, cld);
-    }
+    Stop();
     // The server process ends: the databank kernel starts afresh, and
     // finds the prepared transactions in its TRANS databank.
     int32_t rc = 0;
