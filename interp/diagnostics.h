@@ -43,8 +43,8 @@ namespace interp {
 int32_t DSFindDiagRecord(int32_t* base, int32_t usr, int32_t number);
 
 // The two names (trailing blanks dropped) of catalog object `id` (and
-// `second`) of `kind` through the request layer's DSGetObjectName: 0 found,
-// 1 none, or the failure (-19040 without the service).
+// `second`) of `kind` through the request service table's entry, else the
+// kernel's own look-ups: 0 found, 1 none, or the failure.
 int32_t DSCatalogNames(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
                        std::string* first, std::string* other);
 
@@ -59,12 +59,5 @@ inline constexpr int32_t kDiagTextMax = 588;
 // vector for record 1 without text and without records.
 void DSGetDiagRecord(int32_t* base, int32_t* block, int32_t* position, int32_t* length,
                      char* text);
-
-// The text that names the log record of a 12-word return vector: the
-// databank, the table, the opcode and the program counter, as its bit
-// vector announces them, separated by byte 255; appended to text[*length ..]
-// within `capacity`.
-void DSLogRecText(int32_t* base, int32_t usr, const int32_t* rvec, char* text, int32_t capacity,
-                  int32_t* length);
 
 }  // namespace interp

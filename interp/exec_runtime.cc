@@ -11,6 +11,7 @@
 #include "interp/program_layout.h"
 #include "interp/request_services.h"
 #include "kernel/control_blocks.h"
+#include "kernel/cursor_row_check.h"
 #include "kernel/error_report.h"
 #include "kernel/system_block.h"
 #include "platform/numeric_services.h"
@@ -163,7 +164,10 @@ int32_t UnlinkStatement(int32_t* base, int32_t usr, int32_t stm) {
 
 int32_t CheckStatementPair(int32_t* base, int32_t usr, int32_t cursor, int32_t stm) {
   const auto f = RequestServices().check_statement_pair;
-  return f != nullptr ? f(base, usr, cursor, stm) : Absent("DSChkStmOp");
+  if (f != nullptr) return f(base, usr, cursor, stm);
+  // The kernel's check on the cursor's first row (mode 1).
+  int32_t request[4] = {0, usr, 0, 1};
+  return DSChkStmOp(base, request, cursor, stm);
 }
 
 int32_t OpenStatementTables(int32_t* base, int32_t usr, int32_t stm, int32_t mode) {

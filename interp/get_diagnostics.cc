@@ -8,8 +8,10 @@
 #include "interp/message_statements.h"
 #include "interp/program_layout.h"
 #include "interp/request_services.h"
+#include "kernel/catalog_queries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/diagnostics_area.h"
+#include "kernel/error_report.h"
 #include "kernel/system_block.h"
 #include "platform/numeric_services.h"
 #include "platform/packed_decimal.h"
@@ -71,6 +73,29 @@ int32_t ObjectName(int32_t* base, int32_t usr, int32_t record, const NameItem& n
   return 0;
 }
 
+constexpr int32_t kKindColumn = -5;
+constexpr int32_t kKindParameter = -6;
+
+// The kernel's own catalog look-ups: a column by table id and column
+// number (DSGetColumnName), every other kind but a parameter by its id
+// (DSGetObjectName). 0 found, 1 none, or the failure.
+int32_t KernelObjectNames(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
+                          char* names) {
+  if (kind == kKindColumn) {
+    int32_t request[4] = {0, usr, id, second};
+    DSGetColumnName(base, request, reinterpret_cast<uint8_t*>(names));
+    return request[0] > 0 ? NAME_NOT_FOUND : request[0];
+  }
+  if (kind == kKindParameter) {
+    // A parameter's name needs the routine and the parameter number, which
+    // the kernel's look-up does not take.
+    static constexpr char kName[] = "DSGetObjectName";
+    DSErrRep(kName, static_cast<int32_t>(sizeof kName - 1), kErrServiceAbsent, SEV_ERROR);
+    return kErrServiceAbsent;
+  }
+  return DSGetObjectName(base, kind, id, reinterpret_cast<uint8_t*>(names), OBJECT_NAME_BYTES);
+}
+
 std::string StateOf(ConditionSite& site, int32_t native) {
   char s[5];
   if (!IsPackedState(native) || UnpackSqlState(native, s) != 0) site.SqlState(native, s);
@@ -91,10 +116,10 @@ int32_t DSFindDiagRecord(int32_t* base, int32_t usr, int32_t number) {
 int32_t DSCatalogNames(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
                        std::string* first, std::string* other) {
   const auto f = RequestServices().object_name;
-  if (f == nullptr) return kErrServiceAbsent;
-  char names[3 * kNameBytes];
+  char names[OBJECT_NAME_BYTES];
   std::memset(names, ' ', sizeof names);
-  const int32_t rc = f(base, usr, kind, id, second, names);
+  const int32_t rc = f != nullptr ? f(base, usr, kind, id, second, names)
+                                  : KernelObjectNames(base, usr, kind, id, second, names);
   if (rc != 0) return rc;
   *first = Trimmed(names, kNameBytes);
   *other = Trimmed(names + kNameBytes, kNameBytes);

@@ -24,9 +24,10 @@ struct RequestServiceTable {
   // The kernel's statement services the runtime needs and the kernel does
   // not offer yet: DSBindStm (open the tables a statement built at run time
   // names, record its databanks), DSUnlinkStm (detach it from its
-  // transaction and tables), DSChkStmOp mode 1 (may `stm` run against the
-  // declared or referenced `cursor`) and DSOpenStmTables (the single-table
-  // open with `mode`). 0 or the failure.
+  // transaction and tables) and DSOpenStmTables (the single-table open with
+  // `mode`). DSChkStmOp mode 1 (may `stm` run against the declared or
+  // referenced `cursor`) is the kernel's own, reached directly when this
+  // entry is not installed. 0 or the failure.
   int32_t (*bind_statement)(int32_t* base, int32_t usr, int32_t stm) = nullptr;
   int32_t (*unlink_statement)(int32_t* base, int32_t usr, int32_t stm) = nullptr;
   int32_t (*check_statement_pair)(int32_t* base, int32_t usr, int32_t cursor,
@@ -39,7 +40,9 @@ struct RequestServiceTable {
                    int32_t mode) = nullptr;
   // DSGetObjectName: the names of catalog object `id` (and `second`) of
   // `kind` into 384 bytes (0..127 the first name, 128..255 the second); 0
-  // found, 1 none, or the failure.
+  // found, 1 none, or the failure. Not installed: the kernel's own look-ups
+  // answer (DSGetColumnName for a column, DSGetObjectName for the others
+  // but a parameter, which answers -19040).
   int32_t (*object_name)(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t second,
                          char* names) = nullptr;
   // EscTranslate: translates the escape clauses of the text in place:

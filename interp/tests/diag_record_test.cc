@@ -7,12 +7,14 @@
 
 #include "interp/conditions.h"
 #include "interp/diagnostics.h"
+#include "interp/instruction_trace.h"
 #include "interp/message_statements.h"
 #include "interp/opcode_table.h"
 #include "interp/request_services.h"
 #include "interp/tests/exec_fixture.h"
 #include "kernel/diagnostics_area.h"
 #include "kernel/statement_columns.h"
+#include "kernel/tests/statement_fixture.h"
 #include "platform/packed_decimal.h"
 
 namespace interp {
@@ -36,6 +38,22 @@ void Origin(char* text, int32_t offset, int32_t* length, const char* state, int3
   const int32_t n = std::min<int32_t>(*length, static_cast<int32_t>(s.size()));
   std::memcpy(text + offset, s.data(), static_cast<size_t>(n));
   *length = static_cast<int32_t>(s.size());
+}
+
+// The kernel's own catalog look-up: the thread's table statement answers
+// table 7 with "SALES"."ORDERS" (columns 1, 2 the kind, 3).
+void KernelTableRows(int32_t* base, int32_t* result, int32_t stm, int32_t) {
+  std::memset(result, 0, (1 + kStateWords) * sizeof(int32_t));
+  int32_t& pc = Wd(base, stm, STM_PC);
+  bool null = false;
+  if (pc != 2 || ParameterInt(base, stm, 1, &null) != 7) {
+    pc = 0;
+    return;
+  }
+  PutColumnText(base, stm, 1, "SALES");
+  PutColumnInt(base, stm, 2, -2);
+  PutColumnText(base, stm, 3, "ORDERS");
+  pc = 3;
 }
 
 class DiagRecordTest : public ExecTest {
@@ -105,6 +123,14 @@ TEST_F(DiagRecordTest, ALongTextIsCutTo588InTheRecord) {
 
 TEST_F(DiagRecordTest, WithoutTextOrRecordsTheReturnVectorNamesTheLogRecord) {
   const std::string sep(1, '\xff');
+  // The names come from the kernel's catalog look-up, not from the
+  // request layer's table.
+  services_.object_name = nullptr;
+  Wd(base_, thr_, THR_STM_MOS_TABLE) = MakeStatement(base_, {8}, {129, 8, 257, 8, 2, 2, 3, 2});
+  CoreTest::services_.damae2 = KernelTableRows;
+  CoreTest::services_.da_op_name = [](int32_t opcode, char* name) {
+    return DAOpName(name, 0, opcode);
+  };
   // No records: the session's return vector: databank 1, table 7, opcode
   // and program counter.
   int32_t* rvec = &Wd(base_, usr_, USR_RVEC_RCODE);
@@ -287,12 +313,18 @@ TEST_F(GetItemTest, NamesOriginsConnectionAndMessageItems) {
   ASSERT_EQ(Get(36, 10), kErrCharsLost);
   ASSERT_EQ(Get(37, 5, false), 0);
   EXPECT_EQ(Number(5), 38);
-  // A failing lookup passes its result on; no lookup service: -19040.
+  // A failing lookup passes its result on.
   Wd(base_, usr_, USR_CURRENT_CONSTRAINT_SYSID) = 666;
   DSAddCondition(base_, usr_, -10101, kRaiseFailure, 0, "23000", 0);
   EXPECT_EQ(Get(24, 20), -19999);
+  // Without the table's entry the kernel's own look-up answers; a
+  // parameter's name, which it cannot look up, fails with -19040.
   services_.object_name = nullptr;
-  EXPECT_EQ(Get(12, 20), kErrServiceAbsent);
+  Wd(base_, thr_, THR_STM_MOS_TABLE) = MakeStatement(base_, {8}, {129, 8, 257, 8, 2, 2, 3, 2});
+  CoreTest::services_.damae2 = KernelTableRows;
+  ASSERT_EQ(Get(13, 20), 0);
+  EXPECT_EQ(Target(20), "ORDERS" + std::string(14, ' '));
+  EXPECT_EQ(Get(22, 20), kErrServiceAbsent);
 }
 
 }  // namespace

@@ -386,6 +386,52 @@ TEST_F(ExecTest, ABadStatementOrSessionGetsTheInvalidHandleReport) {
   EXPECT_EQ(pb_[0], KERNEL_BAD_HANDLE);
 }
 
+// A positioned call (CSD word 5 names the cursor's CSDSTG at D0) and a
+// statement declared for a cursor are checked against the cursor: the
+// cursor must stand on a row, then the kernel's own pairing check decides.
+TEST_F(ExecTest, PositionedAndDeclaredStatementsAreCheckedAgainstTheirCursor) {
+  services_.check_statement_pair = nullptr;
+  const int32_t caller = Make(std::string(kCallerWords) + R"(field D0 word
+field D1 word
+field D2 word
+field D3 word
+field D4 word
+field D5 word
+field D6 word
+field DONE word = 0
+field ONE word = 1
+upd: csd 3 12 -1 -1 -1 19 0 0 0
+end
+code
+ BEG
+ CAL upd
+ MVB DONE ONE 4
+ END 0
+)");
+  ASSERT_EQ(asm_of_[caller].fields.at("D0"), 19 * 4);
+  const int32_t cursor = Make("type 1\ncode\n BEG\n END 0\n");
+  const int32_t update = Make("type 5\ncode\n BEG\n END 0\n");
+  Field(caller, "C1") = update;
+  Field(caller, "D0") = cursor;
+  Wd(base_, cursor, STM_STATUS) = 3;
+  // Not on a row, or not open: the call is in the wrong state.
+  EXPECT_EQ(Exec(caller), kErrWrongState);
+  Field(caller, "D4") = 1;
+  Wd(base_, cursor, STM_STATUS) = 5;
+  Field(caller, "C0") = 0;
+  EXPECT_EQ(Exec(caller), kErrWrongState);
+  // On a row: a read-only cursor refuses the update (the kernel's check).
+  Wd(base_, cursor, STM_STATUS) = 3;
+  Field(caller, "C0") = 0;
+  EXPECT_EQ(Exec(caller), -14404);
+  EXPECT_EQ(Field(caller, "DONE"), 0);
+  EXPECT_EQ(Wd(base_, usr_, USR_DIA_NEXT + DIAREC_NATIVE), -14404);
+  // A statement declared for the cursor: the same check before it starts.
+  Wd(base_, update, STM_DECLARE_STM) = cursor;
+  EXPECT_EQ(Exec(update), -14404);
+  EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), -14404);
+}
+
 TEST_F(ExecTest, AStatementWithoutProgramFailsWith14201) {
   const int32_t stm = Make("type 77\ncode\n BEG\n END 0\n");
   Wd(base_, stm, STM_PGM) = 0;
