@@ -34,7 +34,7 @@ int32_t CopyDataPage(const Set& from, const Set& to, int32_t mark, int32_t page,
   std::copy(s + 1, s + s[SETDATA_END], t + 1);
   Release(source, GET_SHARED);
   t[SETDATA_LIST] = list_page;
-  SetWriteSizeFromPage(target);
+  SealData(to, target);
   if (mark > 0 && !to.work) DKMRK0(mark, MRK_WRITE_SET, target);
   if (!to.work) DKMRK0(list_buffer, MRK_LINK, target);
   return Finish(to, kWriteAtOnce, target, *copy, to.data_size, -62);

@@ -122,6 +122,13 @@ int32_t StoredForm(const Set& s, const int32_t* record, int32_t length,
   return 0;
 }
 
+void SealData(const Set& s, int32_t buffer) {
+  int32_t* w = Words(buffer);
+  const int32_t end = std::clamp(w[SETDATA_END], SETDATA_FIRST, s.data_words());
+  std::fill(w + end, w + s.data_words(), 0);
+  SetWriteSize(buffer, s.data_size);
+}
+
 int32_t NewPage(const Set& s, int32_t size, int32_t* page) {
   int32_t rq[REQ_WORDS] = {s.databank, 0, size, 0, -1, 0};
   const int32_t b = DKHLD0(rq, -1);

@@ -67,6 +67,11 @@ bool IsCompressedRecord(const Set& s, int32_t n);
 ByteSpan BytesOf(int32_t* words, int64_t count);
 // The stored form of the record of `length` words at `record`.
 int32_t StoredForm(const Set& s, const int32_t* record, int32_t length, std::vector<int32_t>* form);
+// Readies a changed data page for its write: the words behind its used end
+// are cleared and the whole page is written. A write cut short by the end of
+// the process then leaves, behind the records it wrote, either the new image
+// or zeros, never records of an earlier image that would read as sound.
+void SealData(const Set& s, int32_t buffer);
 // A new page held for update (its number in *page), or a negative code.
 int32_t NewPage(const Set& s, int32_t size, int32_t* page);
 void FreePage(const Set& s, int32_t page, int32_t size, int32_t buffer = 0);

@@ -148,7 +148,7 @@ int32_t FindLastRecord(std::span<int32_t> block, const Set& s) {
 // the page in its write set and writes it, -2 (any negative mode) writes it,
 // 0 leaves it changed in the pool.
 int32_t FinishUpdate(const Set& s, int32_t mode, int32_t buffer, int32_t page) {
-  SetWriteSizeFromPage(buffer);
+  SealData(s, buffer);
   if (mode == 0 || s.work) {
     DKPUT0(PUT_CHANGED_KEEP, buffer);
     return 0;

@@ -212,7 +212,7 @@ int32_t Append(std::span<int32_t> block, Set& s) {
   std::copy(form.begin(), form.end(), d + q + 1);
   d[q + n - 1] = n;
   d[SETDATA_END] = q + n;
-  SetWriteSizeFromPage(data);
+  SealData(s, data);
   block[SETRQ_DATA_PAGE_SIZE] = s.data_size;
   block[SETRQ_PAGE] = data_page;
   block[SETRQ_POSITION] = q + n;
@@ -516,7 +516,7 @@ int32_t Delete(std::span<int32_t> block, const Set& s) {
   d[SETDATA_END] = used - n;
   if (d[SETDATA_END] > SETDATA_FIRST) {
     Release(list, GET_UPDATE);
-    SetWriteSizeFromPage(data);
+    SealData(s, data);
     return Finish(s, block[SETRQ_RC], data, page, s.data_size, -62);
   }
   return RemovePage(block, s, list, list_page, data, page);
@@ -561,7 +561,7 @@ int32_t Drop(std::span<int32_t> block, const Set& s) {
     const int32_t data = GetData(s, kept_data, GET_UPDATE);
     if (data < 0) return data;
     Words(data)[SETDATA_END] = SETDATA_FIRST;
-    SetWriteSizeFromPage(data);
+    SealData(s, data);
     rc = Finish(s, kWriteAtOnce, data, kept_data, s.data_size, -62);
     if (rc < 0) return rc;
   }
@@ -661,7 +661,7 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
     return Fail(s, -65, page);
   }
   Words(data)[SETDATA_END] = end;
-  SetWriteSizeFromPage(data);
+  SealData(s, data);
   int32_t rc = Finish(s, 0, data, page, s.data_size, -62);
   int32_t* l = Words(list);
   const std::vector<int32_t> cut(l + slot + 1, l + std::max(l[SETLIST_LAST], slot) + 1);
@@ -688,32 +688,40 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
   return rc;
 }
 
-// Ends the set's last data page at its last sound record. A write of the
-// page that the process's end cut short leaves the page's new start (its
-// used end among it) before the previous image's words; the records behind
-// the first one whose length words do not frame it go. Answers 1 with the
-// page, the new used end and the old one in words 6, 7 and 8 when it cut,
-// 0 when the page is sound or the set has none.
+// Ends the set at its first record whose length words do not frame it: the
+// page holding it ends at the record before, every later data page goes
+// (CutBackTo) and the page is written at once. A write of a page that the
+// end of the process cut short leaves the page's new start (its used end
+// among it) before the previous image's words, which hold zeros behind the
+// used end of that image (SealData); everything from there on, and on later
+// pages, was appended after that image was written. Answers 1 with the page,
+// the new used end and the old one in words 6, 7 and 8 when it cut, 0 when
+// every record is sound.
 int32_t EndAtSoundRecord(std::span<int32_t> block, const Set& s) {
-  const int32_t page = LastDataPage(s);
-  if (page <= 0) return page;
-  const int32_t b = GetData(s, page, GET_UPDATE);
-  if (b < 0) return b;
-  int32_t* w = Words(b);
-  const int32_t end = w[SETDATA_END];
-  int32_t q = SETDATA_FIRST;
-  for (int32_t n = 0; q < end && (n = RecordAt(w, q)) != 0;) q += n;
-  if (q == end) {
-    Release(b, GET_UPDATE);
-    return 0;
+  int32_t page = FirstEntryFrom(s, s.first_list, SETLIST_FIRST);
+  for (int32_t steps = 0; page > 0; ++steps) {
+    if (steps > kMaxChain) return Fail(s, -65, page);
+    const int32_t b = GetData(s, page, GET_SHARED);
+    if (b < 0) return b;
+    const int32_t* w = Words(b);
+    const int32_t end = w[SETDATA_END], list_page = w[SETDATA_LIST];
+    int32_t q = SETDATA_FIRST;
+    for (int32_t n = 0; q < end && (n = RecordAt(w, q)) != 0;) q += n;
+    Release(b, GET_SHARED);
+    if (q < end) {
+      if (const int32_t rc = CutBackTo(s, page, q); rc < 0) return rc;
+      const int32_t data = GetData(s, page, GET_UPDATE);
+      if (data < 0) return data;
+      if (const int32_t rc = Finish(s, kWriteAtOnce, data, page, s.data_size, -62); rc < 0)
+        return rc;
+      block[SETRQ_PAGE] = page;
+      block[SETRQ_POSITION] = q;
+      block[SETRQ_LENGTH] = end;
+      return 1;
+    }
+    page = NeighbourPage(s, page, list_page, 1);
   }
-  w[SETDATA_END] = q;
-  SetWriteSizeFromPage(b);
-  if (const int32_t rc = Finish(s, kWriteAtOnce, b, page, s.data_size, -62); rc < 0) return rc;
-  block[SETRQ_PAGE] = page;
-  block[SETRQ_POSITION] = q;
-  block[SETRQ_LENGTH] = end;
-  return 1;
+  return page;
 }
 
 int32_t RollBack(std::span<int32_t> block, const Set& s) {

@@ -64,8 +64,9 @@ int32_t DKDXT0(std::span<int32_t> block);  // drop (empty) the set
 // page and the used end behind it. -55 when the set holds no such mark.
 int32_t DKRXT0(std::span<int32_t> block);
 // The restart's mend of a page write cut short by the end of the process:
-// the set's last data page ends at its last sound record (each record framed
-// by its length word on both sides, up to the used end). Answers 1 with
+// the set ends at its first record not framed by its length words (each
+// record n, its words, n again, up to the used end): the page holding it
+// ends at the record before and every later data page goes. Answers 1 with
 // word 6 the page, 7 the new used end and 8 the old one when records went,
 // 0 when nothing did; the page is written at once.
 int32_t DKEndSetAtSoundRecord(std::span<int32_t> block);

@@ -138,13 +138,15 @@ int32_t Close(Restart* r, Group& g) {
   return 0;
 }
 
-// A kill can cut the write of the commit set's last data page short at a
-// page-cache boundary: the page's start (its used end among it) is the new
-// image, the rest the previous one. Every group reported committed lies in
-// it whole, since its own write returned before the report and later writes
-// change no word before its end but in place; the words behind it that the
-// new image should hold are those of the group being appended. That page
-// ends at its last sound record, which leaves that group without its header.
+// A kill can cut a write of a commit-set data page short at a page-cache
+// boundary: the page's start (its used end among it) is the new image, the
+// rest the previous one, zeros behind that image's used end. Every group
+// reported committed lies whole in the previous image, since its own write
+// returned before the report and later writes change no word before its end
+// but in place; the records from the first unsound one on, and all on later
+// pages, were appended after that image was written, so their groups were
+// never reported. The set ends there, which leaves the group being appended
+// without its header.
 int32_t EndTornPage(Restart* r) {
   std::vector<int32_t> b = NewSetBlock(r->commit_set);
   const int32_t rc = DKEndSetAtSoundRecord(b);

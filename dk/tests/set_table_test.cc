@@ -619,22 +619,21 @@ TEST_F(SetTableTest, AReadAlongsideAppendsSkipsNoRecord) {
 
 namespace {
 
-// The restart's end of a last data page whose write was cut short: the page
-// ends at the first record its length words do not frame (written at once),
-// the records before it read back and appends go on behind them; a sound set
-// and damage outside the last page are left as they are.
-TEST_F(SetTableTest, TheLastDataPageEndsAtItsLastSoundRecord) {
+// The restart's end of a set whose page write was cut short: the set ends at
+// the first record its length words do not frame (that page written at once,
+// later pages gone), the records before it read back and appends go on
+// behind them; a sound set is left as it is.
+TEST_F(SetTableTest, TheSetEndsAtItsFirstUnsoundRecord) {
   struct Case {
     const char* what;
     int32_t record;  // the record damaged, -1 none
     int32_t word;    // its word damaged: 0 the first length word, -1 the last
-    int32_t answer;
   };
   const Case cases[] = {
-      {"sound", -1, 0, 0},
-      {"first length word of the last page's second record", 9, 0, 1},
-      {"last length word of the last page's first record", 8, -1, 1},
-      {"a record of an earlier page", 1, 0, 0},
+      {"sound", -1, 0},
+      {"first length word of the last page's second record", 9, 0},
+      {"last length word of the last page's first record", 8, -1},
+      {"a record of the first page", 1, 0},
   };
   int32_t tbl = kTbl + 60;
   for (const Case& c : cases) {
@@ -650,7 +649,6 @@ TEST_F(SetTableTest, TheLastDataPageEndsAtItsLastSoundRecord) {
     // Four records of 102 words a page: records 8 and 9 are on the last.
     ASSERT_EQ(at[8].page, at[9].page);
     ASSERT_NE(at[7].page, at[8].page);
-    const int32_t last_page = at[9].page, old_end = at[9].end;
     if (c.record >= 0) {
       const Appended& a = at[c.record];
       const int32_t buffer = Get(databank_, a.page, 2048, GET_UPDATE);
@@ -659,27 +657,50 @@ TEST_F(SetTableTest, TheLastDataPageEndsAtItsLastSoundRecord) {
       DKPUT0(PUT_CHANGED, buffer);
     }
     std::vector<int32_t> b = Block(t, 2048);
-    EXPECT_EQ(DKEndSetAtSoundRecord(b), c.answer);
-    if (c.answer == 1) {
-      const int32_t end = at[c.record].end - 102;
-      EXPECT_EQ(b[SETRQ_PAGE], last_page);
-      EXPECT_EQ(b[SETRQ_POSITION], end);
+    EXPECT_EQ(DKEndSetAtSoundRecord(b), c.record >= 0 ? 1 : 0);
+    if (c.record >= 0) {
+      const Appended& a = at[c.record];
+      int32_t old_end = 0;
+      for (const Appended& other : at)
+        if (other.page == a.page) old_end = other.end;
+      EXPECT_EQ(b[SETRQ_PAGE], a.page);
+      EXPECT_EQ(b[SETRQ_POSITION], a.end - 102);
       EXPECT_EQ(b[SETRQ_LENGTH], old_end);
-      EXPECT_EQ(FileWord("sets", last_page, SETDATA_END), end);
+      EXPECT_EQ(FileWord("sets", a.page, SETDATA_END), a.end - 102);
       model.resize(static_cast<size_t>(c.record));
       model.push_back(Record(7, 77));
       ASSERT_EQ(Append(t, model.back(), 0, 2048).rc, 0);
     }
-    if (c.record >= 0 && c.answer == 0) {
-      std::vector<int32_t> r = Block(t, 2048);
-      r[SETRQ_PAGE] = at[c.record - 1].page;
-      r[SETRQ_POSITION] = at[c.record - 1].end - 102;
-      EXPECT_EQ(DKGXN0(r), -65);
-      continue;
-    }
     EXPECT_EQ(ReadAll(t, true, 2048), model);
     EXPECT_EQ(ReadAll(t, false, 2048), model);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// A data page reaches its file whole with zeros behind its used end: a
+// record deleted from the end leaves no copy of itself there that a write
+// cut short could bring back as a sound record.
+TEST_F(SetTableTest, DataPagesAreWrittenWholeWithZerosBehindTheirUsedEnd) {
+  const int32_t t = MakeSet(16384);
+  std::vector<Appended> at;
+  for (int32_t i = 0; i < 3; ++i) at.push_back(Append(t, Record(5, i + 1), -2));
+  ASSERT_EQ(at[2].page, at[0].page);
+  const int32_t page = at[2].page, last = at[2].end - 7;
+  EXPECT_EQ(FileWord("sets", page, last), 7);
+  std::vector<int32_t> b = Block(t, 16384);
+  b[SETRQ_RC] = -2;
+  b[SETRQ_PAGE] = page;
+  b[SETRQ_POSITION] = last;
+  b[SETRQ_LENGTH] = 5;
+  const std::vector<int32_t> r = Record(5, 3);
+  std::copy(r.begin(), r.end(), b.begin() + SETRQ_RECORD);
+  ASSERT_EQ(DKDXR0(b), 0);
+  EXPECT_EQ(FileWord("sets", page, SETDATA_END), last);
+  for (int32_t w = last; w < at[2].end; ++w) EXPECT_EQ(FileWord("sets", page, w), 0) << w;
+  EXPECT_EQ(FileWord("sets", page, 16384 / 4 - 1), 0);
 }
 
 }  // namespace
