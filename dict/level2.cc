@@ -7,6 +7,8 @@
 
 #include "dict/column_reader.h"
 #include "dict/compiler_lookups.h"
+#include "dict/dictionary_services.h"
+#include "dict/kind_words.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
 #include "dict/upper_services.h"
@@ -90,4 +92,108 @@ void DDLv2Col(int32_t* base, int32_t* pb, int32_t table_id, DDLv2Column* out, in
   col.offset = c.Int(10, 0);
   if ((pb[0] = c.status()) == 0) *out = col;
   Finish(pb[0], flag, reply);
+}
+
+namespace {
+
+constexpr std::string_view kConnectives = "ANDOR ";
+constexpr std::string_view kOperators = "EQNELTLEGEGTL4N4L5N5NUNN";
+constexpr std::string_view kUserValue = "-USER-";
+
+// The stored words of a condition; 0, or the refusal.
+int32_t ConditionWords(int32_t position, int32_t connective, int32_t op, int32_t length,
+                       std::string_view* connective_word, std::string_view* op_word) {
+  if (connective < 1 || connective > 2 || op < 1 || op > 12) return DD_KIND_OUTSIDE;
+  if (position < 0 || position > 999 || length < DD_LV2_USER_VALUE || length == -1 ||
+      length > DD_LV2_VALUE)
+    return DD_BAD_VALUE;
+  *connective_word = kConnectives.substr(3 * static_cast<size_t>(connective - 1), 3);
+  *op_word = kOperators.substr(2 * static_cast<size_t>(op - 1), 2);
+  return 0;
+}
+
+// The value as stored: "-USER-" for the user's name, 64 blanks for none.
+std::string_view StoredValue(const char* value, int32_t length) {
+  if (length == DD_LV2_USER_VALUE) return kUserValue;
+  if (length == 0) return "";
+  return {value, static_cast<size_t>(length)};
+}
+
+// A condition row read back: connective, operator and value columns.
+void ReadCondition(DDColumnReader& c, int32_t connective, int32_t first, int32_t op,
+                   int32_t length, int32_t value, DDLv2Condition* out) {
+  DDLv2Condition d{};
+  const std::string_view cw = c.Text(connective), ow = c.Text(op);
+  d.connective = cw == "AND" ? 1 : cw == "OR " ? 2 : 0;
+  d.first = first > 0 ? c.Int(first, 0) : 0;
+  const size_t at = ow.size() == 2 ? kOperators.find(ow) : std::string_view::npos;
+  d.op = at != std::string_view::npos && at % 2 == 0 ? static_cast<int32_t>(at / 2) + 1 : 0;
+  d.length = c.Int(length, 0);
+  CopyText(c.Text(value), d.value, sizeof d.value);
+  if (c.status() == 0) *out = d;
+}
+
+}  // namespace
+
+void DDInsLv2Cond(int32_t* base, int32_t* pb, int32_t id, int32_t position, int32_t connective,
+                  int32_t op, const char* value, int32_t length) {
+  std::string_view cw, ow;
+  if ((pb[0] = ConditionWords(position, connective, op, length, &cw, &ow)) != 0) return;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsLv2Cond, IMAGE_DDInsLv2Cond);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id).Int(2, position).Text(3, cw).Text(4, ow).Int(5, length);
+  p.Text(6, StoredValue(value, length));
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDInsLv2Cond2(int32_t* base, int32_t* pb, int32_t id, int32_t position,
+                   int32_t connective, int32_t first, int32_t second, int32_t op,
+                   const char* value, int32_t length) {
+  std::string_view cw, ow;
+  if ((pb[0] = ConditionWords(position, connective, op, length, &cw, &ow)) != 0) return;
+  if (second < 0 || second > 999) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsLv2Cond2, IMAGE_DDInsLv2Cond2);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id).Int(2, position).Text(3, cw).Int(4, first).Int(5, second).Text(6, ow);
+  p.Int(7, length).Text(8, StoredValue(value, length));
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDLv2Dre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
+              int32_t* reply) {
+  const bool open = *flag == 0;
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_DREDL2, IMAGE_DDLv2Dre);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  if (open) {
+    DDParams p(base, stm);
+    p.Int(1, id);
+    if ((pb[0] = p.status()) != 0) return Finish(pb[0], flag, reply);
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return Finish(pb[0], flag, reply);
+  DDColumnReader c(base, stm);
+  ReadCondition(c, 1, 0, 2, 3, 4, out);
+  Finish(pb[0] = c.status(), flag, reply);
+}
+
+void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
+              int32_t* reply) {
+  const bool open = *flag == 0;
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_VREDL2, IMAGE_DDLv2Vre);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  if (open) {
+    DDParams p(base, stm);
+    p.Int(1, id);
+    if ((pb[0] = p.status()) != 0) return Finish(pb[0], flag, reply);
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return Finish(pb[0], flag, reply);
+  DDColumnReader c(base, stm);
+  ReadCondition(c, 1, 2, 3, 4, 5, out);
+  Finish(pb[0] = c.status(), flag, reply);
 }

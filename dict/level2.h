@@ -36,3 +36,31 @@ struct DDLv2Column {
 };
 void DDLv2Col(int32_t* base, int32_t* pb, int32_t table_id, DDLv2Column* out, int32_t* flag,
               int32_t* reply);
+
+// A stored search condition: connective 1 "AND", 2 "OR "; operator 1-12
+// of "EQ NE LT LE GE GT L4 N4 L5 N5 NU NN"; the value's length (-2: the
+// user's name, stored "-USER-"; 0: none, 64 blanks) and its 64 characters.
+inline constexpr int32_t DD_LV2_VALUE = 64;
+inline constexpr int32_t DD_LV2_USER_VALUE = -2;
+struct DDLv2Condition {
+  int32_t connective;
+  int32_t first;  // the second form's first integer, 0 in the first form
+  int32_t op;
+  int32_t length;
+  char value[DD_LV2_VALUE];
+};
+// Writes a condition at `position` (0-999) of object `id`; the second form
+// keeps two integers besides. 2 when the place is taken; -19089 for a
+// connective or operator outside its table, -19113 for a length outside
+// -2, 0-64 or a place outside 0-999, before anything runs.
+void DDInsLv2Cond(int32_t* base, int32_t* pb, int32_t id, int32_t position, int32_t connective,
+                  int32_t op, const char* value, int32_t length);
+void DDInsLv2Cond2(int32_t* base, int32_t* pb, int32_t id, int32_t position,
+                   int32_t connective, int32_t first, int32_t second, int32_t op,
+                   const char* value, int32_t length);
+// Cursors over an object's conditions in the order of their places (flag 0
+// opens): the first form (DDLv2Dre) and the second (DDLv2Vre).
+void DDLv2Dre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
+              int32_t* reply);
+void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
+              int32_t* reply);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "dict/dictionary_services.h"
+#include "dict/kind_words.h"
 #include "dict/level2.h"
 #include "dict/tests/lookup_fixture.h"
 #include "kernel/tests/statement_fixture.h"
@@ -135,6 +136,68 @@ TEST_F(Level2Test, AnErrorGivesFlagMinusOneAndTheMappedReply) {
   EXPECT_EQ(reply[0], DD_SERVICE_ABSENT);
   EXPECT_EQ(reply[1], DD_NO_THREAD_BLOCK);
   mdr_tls_set(&st, thr_, TLS_SLOT_THR);
+}
+
+// Search conditions written and read back in the order of their places:
+// the user's value stored as "-USER-", no value as 64 blanks.
+TEST_F(Level2Test, SearchConditionsReadBackInOrder) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Cond {
+    int32_t position, connective, op;
+    const char* value;
+    int32_t length;
+    const char* stored;
+  } conds[] = {{3, 2, 12, "", 0, ""},
+               {1, 1, 1, "", -2, "-USER-"},
+               {2, 1, 7, "ABCDEFG", 5, "ABCDE"},
+               {4, 2, 6, "", 0, ""}};
+  std::string full(64, 'Z');
+  for (const Cond& c : conds) {
+    int32_t pb[2] = {0, usr_};
+    DDInsLv2Cond(base_, pb, 900, c.position, c.connective, c.op, c.value, c.length);
+    ASSERT_EQ(pb[0], 0) << c.position;
+    DDInsLv2Cond2(base_, pb, 901, c.position, c.connective, 10 * c.position, 1, c.op, c.value,
+                  c.length);
+    ASSERT_EQ(pb[0], 0) << c.position;
+  }
+  struct Bad {
+    int32_t position, connective, op, length, status;
+  } bad[] = {{5, 3, 1, 0, DD_KIND_OUTSIDE}, {5, 1, 13, 0, DD_KIND_OUTSIDE},
+             {5, 1, 0, 0, DD_KIND_OUTSIDE}, {5, 1, 1, -1, DD_BAD_VALUE},
+             {5, 1, 1, 65, DD_BAD_VALUE},   {1000, 1, 1, 0, DD_BAD_VALUE},
+             {1, 1, 1, 0, 2}};
+  for (const Bad& b : bad) {
+    int32_t pb[2] = {0, usr_};
+    DDInsLv2Cond(base_, pb, 900, b.position, b.connective, b.op, full.data(), b.length);
+    EXPECT_EQ(pb[0], b.status) << b.position << " " << b.connective << " " << b.op;
+  }
+  for (int32_t form = 1; form <= 2; ++form) {
+    int32_t flag = 0, reply[2] = {};
+    int32_t expected_position = 1;
+    for (;; ++expected_position) {
+      DDLv2Condition d{};
+      int32_t pb[2] = {0, usr_};
+      if (form == 1)
+        DDLv2Dre(base_, pb, 900, &d, &flag, reply);
+      else
+        DDLv2Vre(base_, pb, 901, &d, &flag, reply);
+      if (flag != 1) break;
+      const Cond* c = nullptr;
+      for (const Cond& x : conds)
+        if (x.position == expected_position) c = &x;
+      ASSERT_NE(c, nullptr);
+      EXPECT_EQ(d.connective, c->connective);
+      EXPECT_EQ(d.op, c->op);
+      EXPECT_EQ(d.length, c->length);
+      EXPECT_EQ(d.first, form == 2 ? 10 * c->position : 0);
+      std::string stored = c->stored;
+      stored.resize(64, ' ');
+      EXPECT_EQ(std::string(d.value, 64), stored);
+    }
+    EXPECT_EQ(flag, 0);
+    EXPECT_EQ(expected_position, 5) << form;
+  }
+  ASSERT_EQ(EndWork(1), 0);
 }
 
 }  // namespace
