@@ -1,6 +1,7 @@
 // Statement functions of check constraints and collations.
 #include "dict/kind_words.h"
 #include "dict/new_ids.h"
+#include "dict/source_pieces.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -61,4 +62,34 @@ void DDDelCollation(int32_t* base, int32_t* pb, int32_t id) {
   p.Int(1, id);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* constraint,
+                    int32_t* total, uint8_t* text3, int32_t capacity, int32_t* length) {
+  const int32_t mode = pb[0];
+  *length = 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurCheckCols, IMAGE_DDCurCheckCols);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, mode).Int(2, domain_id);
+  if (*constraint > 0)
+    p.Int(3, *constraint);
+  else
+    p.Null(3);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  int32_t status = 0;
+  DSGetColInt(base, &status, stm, 1, constraint);
+  if (status == 0) DSGetColInt(base, &status, stm, 2, total);
+  if ((pb[0] = status) != 0 || mode == 0) return;
+  // The pieces, run by run, never past the caller's buffer.
+  for (bool more = true;;) {
+    if ((pb[0] = DDAppendPiece(base, stm, 3, *total, text3, capacity, length, &more)) != 0 ||
+        !more)
+      return;
+    if (DDSelectRun(base, pb, stm, false) != 0) {
+      if (pb[0] > 0) pb[0] = 0;  // no further piece
+      return;
+    }
+  }
 }

@@ -4,6 +4,7 @@
 
 #include "dict/kind_words.h"
 #include "dict/new_ids.h"
+#include "dict/source_pieces.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -61,16 +62,27 @@ void DDGetSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
       DSGetColInt(base, &pb[0], stm, 1, total);
       if (pb[0] != 0) return;
     }
-    uint8_t* field = nullptr;
-    int32_t bytes = 0;
-    if ((pb[0] = StatementField(base, stm, true, 2, &field, &bytes)) != 0) return;
-    // The piece's characters, never past the caller's buffer.
-    int32_t n = *total - *length;
-    if (n > DD_SOURCE_PIECE) n = DD_SOURCE_PIECE;
-    if (n > (bytes - 1) / 3) n = (bytes - 1) / 3;
-    if (n > capacity - *length) n = capacity - *length;
-    if (n <= 0) return;
-    std::memcpy(text3 + 3 * int64_t{*length}, field + 1, 3 * static_cast<size_t>(n));
-    *length += n;
+    bool more = false;
+    if ((pb[0] = DDAppendPiece(base, stm, 2, *total, text3, capacity, length, &more)) != 0 ||
+        !more)
+      return;
   }
+}
+
+int32_t DDAppendPiece(int32_t* base, int32_t stm, int32_t column, int32_t total, uint8_t* text3,
+                      int32_t capacity, int32_t* length, bool* more) {
+  *more = false;
+  uint8_t* field = nullptr;
+  int32_t bytes = 0;
+  if (const int32_t rc = StatementField(base, stm, true, column, &field, &bytes)) return rc;
+  // The piece's characters, never past the caller's buffer.
+  int32_t n = total - *length;
+  if (n > DD_SOURCE_PIECE) n = DD_SOURCE_PIECE;
+  if (n > (bytes - 1) / 3) n = (bytes - 1) / 3;
+  if (n > capacity - *length) n = capacity - *length;
+  if (n <= 0) return 0;
+  std::memcpy(text3 + 3 * int64_t{*length}, field + 1, 3 * static_cast<size_t>(n));
+  *length += n;
+  *more = *length < total && *length < capacity;
+  return 0;
 }

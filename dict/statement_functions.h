@@ -136,3 +136,10 @@ void DDInsCollation(int32_t* base, int32_t* pb, int32_t id, const uint8_t* defin
 // Drops a collation's object row, row, definition and privilege rows;
 // -19007 when one of the first three is missing.
 void DDDelCollation(int32_t* base, int32_t* pb, int32_t id);
+// The next check constraint of a domain behind *constraint (0: the first)
+// with its CHECK source text: *constraint and *total (its length in
+// characters) set; unless the mode (pb[0]) is 0, its pieces appended to
+// `text3`, never more than `capacity` characters (*length the characters
+// copied). 1 when there is no further constraint.
+void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* constraint,
+                    int32_t* total, uint8_t* text3, int32_t capacity, int32_t* length);

@@ -3,6 +3,7 @@
 // databanks through their statements, each against a std::map model: rows
 // read back by the kernel's record access after the work, a rollback that
 // leaves nothing, kinds outside a function's table refused before a run.
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <random>
@@ -28,7 +29,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 151}); }
+  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 41, 151}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -640,6 +641,35 @@ TEST_F(ObjectsTest, ChecksCollationsAndSchemaObjects) {
   EXPECT_EQ(check(701, 3, true), 2);
   EXPECT_EQ(check(702, 401, false), DD_BAD_PARAMETER);
   EXPECT_EQ(check(702, -1, true), DD_BAD_PARAMETER);
+  // A domain's checks with their source texts, read back whole or cut at
+  // the caller's buffer.
+  EXPECT_EQ(check(703, 4, true), 0);
+  std::vector<uint8_t> source;
+  for (int i = 0; i < 1000; ++i) source.insert(source.end(), {0, 0, uint8_t('A' + i % 26)});
+  for (auto [id, chars] : {std::pair{701, 1000}, std::pair{703, 10}}) {
+    int32_t pb[2] = {0, usr_};
+    DDInsSource(base_, pb, id, " ", 1, 3, source.data(), chars);
+    ASSERT_EQ(pb[0], 0);
+  }
+  struct Walk {
+    int32_t mode, after, capacity;
+    int32_t status, constraint, total, length;
+  } walks[] = {{1, 0, 2000, 0, 701, 1000, 1000}, {1, 0, 900, 0, 701, 1000, 900},
+               {1, 0, 800, 0, 701, 1000, 800},   {1, 0, 1, 0, 701, 1000, 1},
+               {0, 0, 2000, 0, 701, 1000, 0},    {1, 701, 2000, 0, 703, 10, 10},
+               {1, 703, 2000, 1, 703, 0, 0}};
+  for (const Walk& w : walks) {
+    std::vector<uint8_t> back(3 * static_cast<std::size_t>(w.capacity) + 3, 0xEE);
+    int32_t pb[2] = {w.mode, usr_}, constraint = w.after, total = 0, length = -1;
+    DDCurCheckCols(base_, pb, 930, &constraint, &total, back.data(), w.capacity, &length);
+    EXPECT_EQ(pb[0], w.status) << w.after << " " << w.capacity;
+    EXPECT_EQ(back[3 * static_cast<std::size_t>(w.capacity)], 0xEE) << "written past the buffer";
+    if (w.status != 0) continue;
+    EXPECT_EQ(constraint, w.constraint);
+    EXPECT_EQ(total, w.total);
+    EXPECT_EQ(length, w.length) << w.after << " " << w.capacity;
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 3 * length, source.begin()));
+  }
   // Collations: made, their privileges granted, dropped with them.
   auto collation = [&](int32_t id) {
     int32_t pb[2] = {0, usr_};

@@ -308,7 +308,8 @@ void Compiler::Step(std::vector<std::string> t) {
     need(4, "STEP BLOCK else LABEL");
     if (t[2] != "else") throw Failure{"expected 'else LABEL'"};
     const StmtBlock& b = Block(t[1]);
-    const std::string& l = t[3];
+    // else BLOCK: that block's scan fetches its next row.
+    const std::string l = top_.count(t[3]) ? top_[t[3]] : t[3];
     if (k == "get") {
       Emit("GUR " + b.name + ", " + l);
     } else if (k == "next") {
