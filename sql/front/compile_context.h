@@ -7,6 +7,8 @@
 #include <cstdint>
 
 #include "sql/front/compile_arena.h"
+#include "sql/front/sem_stack.h"
+#include "sql/front/trav_stack.h"
 
 // Workspace size of the first attempt of every compilation, in bytes.
 constexpr int32_t kWorkspaceStartBytes = 100000;
@@ -105,6 +107,8 @@ struct SqlCompileCtx {
   void* work_area = nullptr;  // shared by the phases, each with its own layout
   int32_t work_area_bytes = 0;
   int32_t object_id = 0;  // request word 12: usages are registered for it
+  SqlTravStack trav;      // every tree walk's frames
+  SemStacks sem;          // the semantic walk's saved records and query links
 };
 
 // Takes the workspace (workspace_size + 12 bytes) and the scratch area from the

@@ -33,7 +33,8 @@ int32_t KindCode(int32_t kind) {
 
 // Runs one phase; false when it left by the jump.
 template <typename F>
-bool Guarded(F phase) {
+bool Guarded(SqlCompileCtx* ctx, F phase) {
+  ctx->trav.depth = 0;  // every step starts from an empty traversal stack
   try {
     phase();
   } catch (const CompileJump&) {
@@ -85,8 +86,7 @@ bool LookUpCache(SqlCompileCtx* ctx, int32_t* severity, int32_t* shared_program,
 
 int32_t qmcpcl(SqlCompileCtx* ctx, int32_t* shared_program, int32_t* cache_second, int32_t* root,
                int32_t* builder_block, int32_t workspace_size) {
-  // Traversal depth 0 belongs here once the traversal stack is built.
-  if (!Guarded([&] {
+  if (!Guarded(ctx, [&] {
         sqlsvc::Parse(ctx);
         *root = ctx->parse_root;
         WsBlock(ctx, qqwscur(ctx))[WSB_ROOT] = *root;
@@ -100,7 +100,7 @@ int32_t qmcpcl(SqlCompileCtx* ctx, int32_t* shared_program, int32_t* cache_secon
     return severity;
   }
   ctx->semantic_phase = 1;
-  bool analysed = Guarded([&] { sqlsvc::Semantic(ctx, *root); });
+  bool analysed = Guarded(ctx, [&] { sqlsvc::Semantic(ctx, *root); });
   ctx->semantic_phase = 0;
   if (!analysed) return kSevInternal;
   severity = ctx->highest_severity;
@@ -114,15 +114,15 @@ int32_t qmcpcl(SqlCompileCtx* ctx, int32_t* shared_program, int32_t* cache_secon
   if (!KindIsCached(kind)) return severity;
   if (ctx->compile_mode != kModeNoCache) {
     bool go_on = true;
-    if (!Guarded([&] { go_on = LookUpCache(ctx, &severity, shared_program, cache_second); })) {
+    if (!Guarded(ctx, [&] { go_on = LookUpCache(ctx, &severity, shared_program, cache_second); })) {
       return kSevInternal;
     }
     if (!go_on) return severity;
   }
-  if (!Guarded([&] { sqlsvc::Optimize(ctx, *root); })) return kSevInternal;
+  if (!Guarded(ctx, [&] { sqlsvc::Optimize(ctx, *root); })) return kSevInternal;
   severity = ctx->highest_severity;
   if (severity > 2 || ctx->workspace_size != workspace_size) return severity;
-  if (!Guarded([&] { *builder_block = sqlsvc::Build(ctx, *root); })) return kSevInternal;
+  if (!Guarded(ctx, [&] { *builder_block = sqlsvc::Build(ctx, *root); })) return kSevInternal;
   return ctx->highest_severity;
 }
 
