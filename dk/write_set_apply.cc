@@ -3,6 +3,7 @@
 // from it, with the commit number as the write mode so that the changed
 // pages join that commit's write set.
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "dk/background_threads.h"
@@ -16,11 +17,13 @@
 #include "dk/restore_directory.h"
 #include "dk/set_pages.h"
 #include "dk/table_alter.h"
+#include "dk/table_cursor.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
 #include "dk/transaction_cache.h"
 #include "dk/transactions.h"
 #include "dk/write_set_codes.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
@@ -137,19 +140,91 @@ int32_t RestoreStamp(const std::vector<int32_t>& request, int32_t commit) {
   return DKILT1(LoadWord(BP_LOG_ENTRY), request[ROO_OTHER_DID], request[ROO_STAMP], commit);
 }
 
-// Records 18 and 19: with a key of -1 (record word 10) the table (record
-// words 2 and 5, DID and TBL; 6 and 7 its lengths) is marked dropped in its root entry, opened
-// around the change so that the close that leaves it unused gives it back.
-int32_t PostProcessTable(std::vector<int32_t>& request, int32_t commit) {
-  if (request.size() <= static_cast<size_t>(RQ_RECORD) || request[RQ_RECORD] != -1) {
-    // The rewrite of a code-31 record as 30 reads a record layout that no
-    // table of the kernel has yet.
-    int32_t value = request[WS_CODE];
-    DKReportError(RoutineIndex("DKPTR1"), -86, DK_SEV_ERROR, &value, value);
-    return -86;
+// The record of `key` (key_length bytes) on the table entry `table`, into
+// *row; false when the table holds none.
+bool FetchByKey(int32_t table, int32_t tbl, int32_t key_length, int32_t record_length,
+                const int32_t* key, std::vector<int32_t>* row) {
+  std::vector<int32_t> cur(static_cast<size_t>(CursorBlockWords(record_length)) + 1, 0);
+  cur[CUR_TABLE] = table;
+  cur[CUR_TBL] = tbl;
+  cur[CUR_KEY_LENGTH] = key_length;
+  cur[CUR_RECORD_LENGTH] = record_length;
+  cur[CUR_STATUS] = FET_FROM_KEY;
+  std::memcpy(cur.data() + CUR_RECORD, key, static_cast<size_t>(key_length));
+  DKCallEntry(27, cur.data(), nullptr);  // DKFET1
+  if (cur[CUR_STATUS] != 0 ||
+      std::memcmp(cur.data() + CUR_RECORD, key, static_cast<size_t>(key_length)) != 0)
+    return false;
+  row->assign(cur.begin() + CUR_RECORD, cur.begin() + CUR_RECORD + (record_length + 3) / 4);
+  return true;
+}
+
+// Records 18 and 19 with a key: the table's record of that key whose first
+// word is 31 is rewritten with 30 there, on the table and each usable copy
+// (owed to the others) as row changes of the commit. A key is the record's
+// first bytes, so the word is part of it: the record is deleted and
+// inserted under its new key. No such record, or one of another code:
+// nothing to do, so that a replay may apply the record again.
+int32_t RewriteMarkedRecord(const std::vector<int32_t>& request, int32_t table, int32_t commit) {
+  constexpr int32_t kMarkOpen = 31, kMarkDone = 30;
+  const int32_t key_length = request[RQ_KEY_LENGTH], record_length = request[RQ_RECORD_LENGTH];
+  if (key_length < 1 || record_length < 4 || key_length > record_length ||
+      RQ_RECORD + (static_cast<size_t>(key_length) + 3) / 4 > request.size()) {
+    int32_t value = key_length;
+    DKReportError(RoutineIndex("DKPTR1"), -66, DK_SEV_INTERNAL, &value, 0);
+    return -66;
   }
-  // Opened beside every user but an exclusive one, with the lengths the
-  // record carries (words 6 and 7).
+  std::vector<int32_t> row;
+  if (!FetchByKey(table, request[WSR_TBL], key_length, record_length, request.data() + RQ_RECORD,
+                  &row) ||
+      row[0] != kMarkOpen)
+    return 0;
+  // A row change of the table: the request of its entry routine.
+  auto change = [&](int32_t fcode, int32_t mark) {
+    std::vector<int32_t> r(RQ_RECORD + row.size(), 0);
+    r[WS_CODE] = fcode;
+    r[WSR_DID] = request[WSR_DID];
+    r[WSR_TABLE] = table;
+    r[WSR_TBL] = request[WSR_TBL];
+    r[RQ_KEY_LENGTH] = key_length;
+    r[RQ_RECORD_LENGTH] = record_length;
+    std::copy(row.begin(), row.end(), r.begin() + RQ_RECORD);
+    r[RQ_RECORD] = mark;
+    return r;
+  };
+  std::vector<int32_t> remove = change(4, kMarkOpen), insert = change(1, kMarkDone);
+  if (int32_t rc = ApplyToTable(remove, commit, WriteSetEntryCode(4)); rc < 0) return rc;
+  return ApplyToTable(insert, commit, WriteSetEntryCode(1));
+}
+
+// The table entry of TBL on the databank of `did` when the table is open
+// (in the table hash), else 0.
+int32_t OpenTableOf(int32_t did, int32_t tbl) {
+  int32_t* a = Bufferpool();
+  EnqdeqGuard guard(a + BP_LOCK_TABLE_HASH);
+  const int32_t t = DKHMI0(LoadWord(BP_TABLE_HASH), tbl);
+  if (!dkset::IsTableEntry(t) || a[t + TBE_TBL] != tbl) return 0;
+  const int32_t d = a[t + TBE_DATABANK];
+  return DKIsDatabankEntry(d) && a[d + DBE_DID] == did ? t : 0;
+}
+
+// Records 18 and 19: the table (record words 2 and 5, DID and TBL; 6 and 7
+// its lengths) opened around the change beside every user but an exclusive
+// one, whatever its kind. With a key of -1 (record word 10) it is marked
+// dropped in its root entry, and closed so that the close that leaves it
+// unused gives it back; with another key its marked record is rewritten.
+int32_t PostProcessTable(std::vector<int32_t>& request, int32_t commit) {
+  if (request.size() <= static_cast<size_t>(RQ_RECORD)) {
+    int32_t value = request[WS_CODE];
+    DKReportError(RoutineIndex("DKPTR1"), -66, DK_SEV_INTERNAL, &value, 0);
+    return -66;
+  }
+  const bool drop_table = request[RQ_RECORD] == -1;
+  if (!drop_table) {
+    // The rewrite is a row change, made beside the table's users.
+    if (const int32_t open_already = OpenTableOf(request[WSR_DID], request[WSR_TBL]))
+      return RewriteMarkedRecord(request, open_already, commit);
+  }
   int32_t open[CRT_WORDS] = {};
   open[RQ_STATUS] = 4;
   open[RQ_DID] = request[WSR_DID];
@@ -165,19 +240,24 @@ int32_t PostProcessTable(std::vector<int32_t>& request, int32_t commit) {
     return -43;
   }
   if (open[RQ_STATUS] < 0) return open[RQ_STATUS];
-  int32_t drop[CRT_WORDS] = {};
-  drop[RQ_STATUS] = commit;
-  drop[RQ_DID] = request[WSR_DID];
-  drop[RQ_TABLE] = open[RQ_TABLE];
-  drop[RQ_TBL] = request[WSR_TBL];
-  DKDRT1(drop);
-  // Closed in its dropping mode: the last user's close gives it back.
+  int32_t result = 0;
+  if (drop_table) {
+    int32_t drop[CRT_WORDS] = {};
+    drop[RQ_STATUS] = commit;
+    drop[RQ_DID] = request[WSR_DID];
+    drop[RQ_TABLE] = open[RQ_TABLE];
+    drop[RQ_TBL] = request[WSR_TBL];
+    DKDRT1(drop);
+    result = std::min(drop[RQ_STATUS], 0);
+  } else {
+    result = RewriteMarkedRecord(request, open[RQ_TABLE], commit);
+  }
   int32_t close[CRT_WORDS] = {};
-  close[RQ_STATUS] = -22;
+  close[RQ_STATUS] = drop_table ? -22 : 0;
   close[RQ_TABLE] = open[RQ_TABLE];
   close[RQ_TBL] = request[WSR_TBL];
   DKCLT1(close);
-  return std::min({drop[RQ_STATUS], close[RQ_STATUS], 0});
+  return std::min({result, close[RQ_STATUS], 0});
 }
 
 }  // namespace
