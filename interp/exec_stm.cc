@@ -313,10 +313,6 @@ void Actions::GetDiagnostics(int32_t position) {
 bool Actions::Perform(int32_t action, int32_t argument, int32_t* done) {
   const int32_t stm = pb_[kExecStm];
   switch (action) {
-    case kActionEnd:
-    case kActionExit:
-      DSReturnFromProgram(base_, done, pb_, action);
-      return false;
     case kActionCall:
       return RaiseIfFailed(DSCallProgram(base_, pb_, argument));
     case kActionStatement:
@@ -393,6 +389,20 @@ void DSExecStm(int32_t* base, int32_t* caller) {
       pb[kExecStm] = nested;
     }
   }
+  // The calls this run made and has not returned from: a return at depth
+  // 0 ends the run, whatever a damaged caller chain names. A resumed nested
+  // statement counts the callers up to the request's own.
+  int32_t depth = 0;
+  for (int32_t at = pb[kExecStm]; at != first && depth < (1 << 16); ++depth) {
+    const int32_t com = Wd(base, at, STM_ACTIVE_COM);
+    const int32_t recursive =
+        InStorage(base, com, kComMarkId + 1) ? Wd(base, com, kComRecursiveStm) : 0;
+    at = recursive != 0 ? recursive : Wd(base, at, STM_CALLING_STM);
+    if (!IsStatement(base, at)) {
+      depth = 0;
+      break;
+    }
+  }
   Actions actions(base, pb);
   int32_t done = 0, action = kActionError, argument = 0;
   while (done == 0) {
@@ -417,8 +427,19 @@ void DSExecStm(int32_t* base, int32_t* caller) {
       pb[kExecResult] = kErrRequeue;
       break;
     }
-    exit = actions.Perform(action, argument, &done) || exit;
-    if (exit && done == 0) DSReturnFromProgram(base, &done, pb, kActionEnd);
+    bool returned = action == kActionEnd || action == kActionExit;
+    if (returned) {
+      DSReturnFromProgram(base, &done, pb, action, depth == 0);
+    } else {
+      const int32_t running = pb[kExecStm];
+      exit = actions.Perform(action, argument, &done) || exit;
+      if (pb[kExecStm] != running) ++depth;  // a call switched to its statement
+    }
+    if (exit && done == 0) {
+      DSReturnFromProgram(base, &done, pb, kActionEnd, depth == 0);
+      returned = true;
+    }
+    if (returned && done == 0) --depth;
   }
   caller[kExecResult] = pb[kExecResult];
   for (int32_t k = kExecPc; k < kExecWords; ++k) caller[k] = pb[k];

@@ -30,12 +30,17 @@ void DSExecStm(int32_t* base, int32_t* pb);
 void DSRunProgramStep(int32_t* base, int32_t* pb, int32_t* action, int32_t* argument);
 
 // The end of the running program (END: action 1, EXI/EXN: 2): *done 1 at
-// the outermost program, else the caller runs again.
-void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t action);
+// the outermost program, else the caller runs again. `outermost`: the
+// program is the run's own (reached by no call of this run), whatever its
+// CALLING_STM says.
+void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t action,
+                         bool outermost = false);
 
 // CAL: the call through the CSD at `csd_offset` of the running program's
 // descriptor; 0 with the called statement in pb[2], 100 for a FETCH past
-// the end, or the failure (the call is not made).
+// the end, or the failure (the call is not made). A procedure, atomic block
+// or trigger that is already running up the caller chain is not called
+// again (-14601): only a recursive invocation makes a copy to run.
 int32_t DSCallProgram(int32_t* base, int32_t* pb, int32_t csd_offset);
 // OPN: opens the cursor of the CSDSTG at storage word `offset` (from 0).
 int32_t DSOpenCursor(int32_t* base, int32_t* pb, int32_t offset);

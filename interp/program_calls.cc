@@ -237,6 +237,15 @@ int32_t CallerOf(int32_t* base, int32_t stm) {
   return recursive != 0 ? recursive : Wd(base, stm, STM_CALLING_STM);
 }
 
+// Whether `stm` is `running` or a statement up its chain of callers.
+bool OnCallerChain(int32_t* base, int32_t stm, int32_t running) {
+  if (stm == 0) return false;
+  int32_t at = running;
+  for (int32_t n = 0; n < kMaxChain && IsStatement(base, at); ++n, at = CallerOf(base, at))
+    if (at == stm) return true;
+  return false;
+}
+
 void RestoreUser(int32_t* base, int32_t usr, const StmProgram& caller) {
   if (UserFromDescriptor(base, usr, caller)) return;
   StmProgram outer;
@@ -364,7 +373,9 @@ int32_t DSCallProgram(int32_t* base, int32_t* pb, int32_t csd_offset) {
   if (IsRoutine(type)) {
     const int32_t prepared = Wd(base, cs, kCsPrepared);
     if (!recursive) {
-      if (Wd(base, cs, kCsOpen) == 0) {
+      const int32_t held = Wd(base, cs, kCsOpen);
+      if (OnCallerChain(base, held != 0 ? held : prepared, running)) return kErrWrongState;
+      if (held == 0) {
         if (IsStatement(base, prepared)) Link(base, prepared, running, csd);
         Wd(base, cs, kCsOpen) = prepared;
       }
@@ -404,7 +415,8 @@ int32_t DSCallProgram(int32_t* base, int32_t* pb, int32_t csd_offset) {
   return 0;
 }
 
-void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t action) {
+void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t action,
+                         bool outermost) {
   const int32_t usr = pb[kExecUsr], stm = pb[kExecStm];
   StmProgram callee;
   if (!LoadProgram(base, stm, &callee)) {
@@ -418,7 +430,7 @@ void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t acti
   StmProgram caller;
   // A recursive copy of the outermost program keeps its CALLING_STM 0: it
   // returns to the statement that made it all the same.
-  if (!LoadProgram(base, CallerOf(base, stm), &caller)) {
+  if (outermost || !LoadProgram(base, CallerOf(base, stm), &caller)) {
     *done = 1;
     if (action == kActionEnd) Wd(base, stm, STM_STATUS) = kStmDone;
     Wd(base, usr, USR_ATOMIC) = 0;

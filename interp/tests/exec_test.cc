@@ -200,6 +200,45 @@ TEST_F(ExecTest, RecursionDeeperThanTheLimitIsCaughtByTheCallingCopy) {
   EXPECT_EQ(Wd(base_, usr_, USR_DIA_NEXT + DIAREC_NATIVE), kErrTooDeep);
 }
 
+// A program that names itself through a call that is not a recursive
+// invocation is refused rather than started again in place.
+TEST_F(ExecTest, ARoutineAlreadyRunningUpTheChainIsNotCalledAgain) {
+  const int32_t proc = Make(std::string(kCallerWords) + R"(field DONE word = 0
+field ONE word = 1
+rec: csd 3 12 -1 -1 -1 -1 0 0 0
+end
+code
+ BEG
+ CAL rec
+ MVB DONE ONE 4
+ END 0
+)");
+  Field(proc, "C1") = proc;
+  EXPECT_EQ(Exec(proc), kErrWrongState);
+  EXPECT_EQ(Field(proc, "DONE"), 0);
+  EXPECT_EQ(Wd(base_, proc, STM_CALLING_STM), 0);
+}
+
+// The statement a request names ends the run when it returns, whatever a
+// damaged CALLING_STM chain says; so does a cancel unwinding it.
+TEST_F(ExecTest, ADamagedCallerChainDoesNotRunOtherPrograms) {
+  for (const bool cancel : {false, true}) {
+    const int32_t a = Make("type 77\nfield N word = 0\nfield ONE word = 1\ncode\n BEG\n"
+                           " MVB N ONE 4\n JMC next\nnext: END 0\n");
+    const int32_t b = Make("type 77\nfield N word = 0\nfield ONE word = 1\ncode\n BEG\n"
+                           " MVB N ONE 4\n END 0\n");
+    Wd(base_, cha_, CHA_REQNO_CANCEL) = cancel ? Wd(base_, cha_, CHA_REQNO) : 0;
+    for (const int32_t caller : {a, b}) {
+      Wd(base_, a, STM_CALLING_STM) = caller;  // itself, then a cycle with b
+      Wd(base_, b, STM_CALLING_STM) = a;
+      Wd(base_, b, STM_STATUS) = 3;
+      EXPECT_EQ(Exec(a), cancel ? kErrCancelled : 0) << cancel;
+      EXPECT_EQ(Field(b, "N"), 0) << cancel;
+      EXPECT_EQ(Wd(base_, a, STM_STATUS), 5) << cancel;
+    }
+  }
+}
+
 // Output items into caller rows: a shorter row takes the next bytes of the
 // item, an equal one ends it, a longer one receives nothing; rows that lie
 // outside the caller's storage and inputs longer than the callee's item
