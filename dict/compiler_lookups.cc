@@ -354,3 +354,78 @@ void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
   }
   pb[0] = 0;
 }
+
+void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_IA, IMAGE_DDCmpIndexAttr);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, key_id);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDIndexAttr a = *out;
+  char type[20];
+  std::memset(type, ' ', sizeof type);
+  const std::string_view t = c.Text(1);
+  std::memcpy(type, t.data(), std::min(t.size(), sizeof type));
+  const int32_t kind = DDKeyKindOf(type);
+  if (kind >= 2) a.kind = kind;  // the primary key and other words leave it
+  a.id = c.Int(2, 0);
+  a.table_id = c.Int(3, 0);
+  a.key_length = c.Int(4, 0);
+  a.column_count = c.Int(5, 0);
+  a.entry_length = c.Int(6, 0);
+  a.further = c.Int(7, 0);
+  const std::string_view letter = c.Text(8);
+  const size_t at = letter.empty() ? std::string_view::npos
+                                   : std::string_view("NTL").find(letter[0]);
+  a.trans_option = at == std::string_view::npos ? -1 : static_cast<int32_t>(at) + 1;
+  if ((pb[0] = c.status()) == 0) *out = a;
+}
+
+namespace {
+
+// Runs a privilege lookup whose parameters `set` fills, the current schema
+// as the grantee in parameters `grantee` and `grantee` + 1.
+template <typename Set>
+void PrivilegeLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image, int32_t grantee,
+                     Set set) {
+  char schema[DD_NAME_BYTES];
+  int32_t length = 0;
+  int32_t cs[2] = {0, pb[1]};
+  DDCurrentSchema(base, cs, schema, &length);
+  const int32_t stm = DDCmpPrepare(base, pb, field, image);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  set(p);
+  p.TextLength(grantee, schema, length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+}  // namespace
+
+void DDCmpTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege) {
+  std::string_view word;
+  if (privilege > 6 || DDWordOf(kDDTablePrivWords, privilege, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  PrivilegeLookup(base, pb, THR_STM_DDL_TP, IMAGE_DDCmpTablePriv, 3,
+                  [&](DDParams& p) { p.Int(1, table_id).Text(2, word); });
+}
+
+void DDCmpColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                     const char* column, int32_t column_length) {
+  std::string_view word;
+  if (DDWordOf(kDDColumnPrivWords, privilege, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (column_length < 0 || column_length > DD_NAME_BYTES) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  PrivilegeLookup(base, pb, THR_STM_DDL_CP, IMAGE_DDCmpColumnPriv, 5, [&](DDParams& p) {
+    p.Int(1, table_id).Text(2, word).TextLength(3, column, column_length);
+  });
+}

@@ -133,3 +133,23 @@ void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
 void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
                      int32_t name_length, int32_t kind, int32_t* total);
 inline constexpr int32_t DD_SOURCE_PIECE_BYTES = 2400;
+
+// A key or index by id: the kind by its stored word ("INDEX" 2, "FOREIGN
+// KEY" 3, "INDEX UNIQUE" 4, "UNIQUE" 5; another word leaves `kind` as the
+// caller set it), its table, lengths and column count, and the option
+// letter of the databank that holds it (N 1, T 2, L 3; -1 without one).
+struct DDIndexAttr {
+  int32_t kind;
+  int32_t id, table_id, key_length, column_count, entry_length, further;
+  int32_t trans_option;
+};
+// 0, 1 when there is no such key, or an error.
+void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out);
+
+// Does the current schema (DDCurrentSchema) or PUBLIC hold table privilege
+// 1 SELECT, 2 INSERT, 3 DELETE, 4 UPDATE, 5 REFERENCES, 6 LOAD on the table
+// (0), or not (1); -19089 for another privilege before anything runs.
+void DDCmpTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege);
+// The same for column privilege 1, 2, 4 or 5 on the named column.
+void DDCmpColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                     const char* column, int32_t column_length);

@@ -5,6 +5,7 @@
 #include <map>
 #include <string>
 
+#include "dict/dictionary_services.h"
 #include "dict/tests/lookup_fixture.h"
 #include "dict/kind_words.h"
 #include "dict/type_words.h"
@@ -378,6 +379,77 @@ TEST_F(LookupTest, SourceTextsAreReadPieceByPieceWithinTheBuffer) {
   b[1] = usr_;
   DDCmpSourceInfo(base_, b, 50, "V", 1, 7, &total);
   EXPECT_EQ(b[0], DD_KIND_OUTSIDE);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(LookupTest, AKeyByItsId) {
+  ASSERT_EQ(BegWork(), 0);
+  const CatalogTable* t = CatalogFindTable(CAT_COLUMNS);
+  DDIndexAttr a{};
+  a.kind = 99;
+  int32_t pb[2] = {0, usr_};
+  DDCmpIndexAttr(base_, pb, 80, &a);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(a.kind, 5);
+  EXPECT_EQ(a.id, 80);
+  EXPECT_EQ(a.table_id, CAT_COLUMNS);
+  EXPECT_EQ(a.column_count, 2);
+  EXPECT_EQ(a.trans_option, -1) << "the catalog's own keys name no databank";
+  a.kind = 99;
+  pb[1] = usr_;
+  DDCmpIndexAttr(base_, pb, t->constraint_id, &a);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(a.kind, 99) << "a primary key leaves the kind word";
+  EXPECT_EQ(a.key_length, t->key_length);
+  pb[1] = usr_;
+  DDInsConstraint(base_, pb, 960, 4, 700, 15, 2, 15, 0, 1);
+  ASSERT_EQ(pb[0], 0);
+  DDCmpIndexAttr(base_, pb, 960, &a);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(a.kind, 4);
+  EXPECT_EQ(a.trans_option, 1) << "databank 1, type N";
+  pb[1] = usr_;
+  DDCmpIndexAttr(base_, pb, 961, &a);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// Privileges of the current schema (the level name ADAM) or of PUBLIC.
+TEST_F(LookupTest, TheCurrentSchemasPrivileges) {
+  ASSERT_EQ(BegWork(), 0);
+  auto table = [&](int32_t privilege) {
+    int32_t pb[2] = {0, usr_};
+    DDCmpTablePriv(base_, pb, 700, privilege);
+    return pb[0];
+  };
+  auto column = [&](int32_t privilege, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDCmpColumnPriv(base_, pb, 700, privilege, name.data(), static_cast<int32_t>(name.size()));
+    return pb[0];
+  };
+  EXPECT_EQ(table(1), 1);
+  EXPECT_EQ(column(1, "A"), 1);
+  int32_t pb[2] = {0, usr_};
+  DDInsTablePriv(base_, pb, 700, 1, "ADAM", 4, "EVE", 3, false, false);
+  DDInsTablePriv(base_, pb, 700, 4, "PUBLIC", 6, "EVE", 3, false, false);
+  DDInsTablePriv(base_, pb, 700, 2, "ADAMS", 5, "EVE", 3, false, false);
+  DDInsColumnPriv(base_, pb, 700, 2, "A", 1, "ADAM", 4, "EVE", 3, false);
+  DDInsColumnPriv(base_, pb, 700, 5, "B", 1, "PUBLIC", 6, "EVE", 3, false);
+  ASSERT_EQ(pb[0], 0);
+  const int32_t want_table[] = {0, 1, 1, 0, 1, 1};
+  for (int32_t privilege = 1; privilege <= 6; ++privilege)
+    EXPECT_EQ(table(privilege), want_table[privilege - 1]) << privilege;
+  EXPECT_EQ(table(7), DD_KIND_OUTSIDE);
+  EXPECT_EQ(column(2, "A"), 0);
+  EXPECT_EQ(column(2, "B"), 1);
+  EXPECT_EQ(column(5, "B"), 0);
+  EXPECT_EQ(column(1, "A"), 1);
+  EXPECT_EQ(column(3, "A"), DD_KIND_OUTSIDE);
+  EXPECT_EQ(column(1, std::string(129, 'A')), DD_NAME_TOO_LONG);
   ASSERT_EQ(EndWork(1), 0);
 }
 
