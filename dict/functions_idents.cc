@@ -2,6 +2,7 @@
 #include <string_view>
 
 #include "dict/kind_words.h"
+#include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -128,4 +129,28 @@ void DDCurGrantee(int32_t* base, int32_t* pb, int32_t id, const char* name, int3
   const int32_t k = DDNumberOf(kDDGranteeWords, std::string_view(reinterpret_cast<char*>(word), 20));
   *kind = k == 0 ? 5 : k;
   pb[0] = status;
+}
+
+void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                   int32_t kind, const uint8_t* password) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdObjIdent, IMAGE_DDUpdObjIdent);
+  if (stm == 0) return;
+  if (mode != 1 && mode != 2) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  std::string_view word;
+  if (mode == 2 && ((kind != 3 && kind != 4) || DDWordOf(kDDGranteeWords, kind, &word) != 0)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, mode).TextLength(2, name, name_length);
+  if (mode == 2)
+    p.TextLength(4, word.data(), static_cast<int32_t>(word.size())).Null(6);
+  else
+    p.Null(4).Null(5).Raw(6, password, DD_PASSWORD_BYTES);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
 }

@@ -143,3 +143,13 @@ void DDDelCollation(int32_t* base, int32_t* pb, int32_t id);
 // copied). 1 when there is no further constraint.
 void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* constraint,
                     int32_t* total, uint8_t* text3, int32_t capacity, int32_t* length);
+
+// Changes ident `name` and stamps its object row with the current date and
+// time: mode (pb[0]) 1 its password becomes the 18 bytes at `password`; 2
+// its kind becomes `kind` (3 USER or 4 OS_USER, else -19089). 1 when there
+// is no such ident, 3 for a GROUP, 4 for a password of an OS_USER, 5 when
+// the new value is the stored one, -19007 when the ident has no object
+// row; another mode -19113.
+void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                   int32_t kind, const uint8_t* password);
+inline constexpr int32_t DD_PASSWORD_BYTES = 18;

@@ -5,6 +5,7 @@
 // leaves nothing, kinds outside a function's table refused before a run.
 #include <algorithm>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <random>
 #include <string>
@@ -29,7 +30,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 12, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 41, 151}); }
+  void SetUp() override { SetUpCatalog({11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 41, 151}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -754,6 +755,63 @@ TEST_F(ObjectsTest, ChecksCollationsAndSchemaObjects) {
   EXPECT_EQ(row.substr(7, 7), IntField(3));
   EXPECT_EQ(row.substr(28, 4), std::string("\0\1\2\3", 4));
   EXPECT_FALSE(ReadRow(36, IntField(721)).empty());
+}
+
+// An ident's password and kind changed, its object row stamped with the
+// time of the change; the changes that do not fit the ident refused.
+TEST_F(ObjectsTest, IdentChangesAndTheirRefusals) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  auto ins_ident = [&](const std::string& name, int32_t id, int32_t kind) {
+    int32_t pb[2] = {0, usr_};
+    DDInsIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), id, kind, nullptr, 0);
+    return pb[0];
+  };
+  for (auto [name, id, kind] : {std::tuple{"ANN", 801, 3}, std::tuple{"GRP", 802, 1},
+                                std::tuple{"OSU", 803, 4}, std::tuple{"LONE", 804, 3}}) {
+    ASSERT_EQ(ins_ident(name, id, kind), 0);
+    if (id != 804) {
+      ASSERT_EQ(InsObject(id, 3, "", name), 0);
+    }
+  }
+  uint8_t secret[DD_PASSWORD_BYTES] = {'S', 'E', 'C', 'R', 'E', 'T'};
+  auto change = [&](int32_t mode, const std::string& name, int32_t kind) {
+    int32_t pb[2] = {mode, usr_};
+    DDUpdObjIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), kind, secret);
+    return pb[0];
+  };
+  EXPECT_EQ(change(1, "ANN", 0), 0);
+  EXPECT_EQ(change(1, "ANN", 0), 5);  // the password it has
+  EXPECT_EQ(change(1, "GRP", 0), 3);
+  EXPECT_EQ(change(1, "OSU", 0), 4);
+  EXPECT_EQ(change(1, "NOBODY", 0), 1);
+  EXPECT_EQ(change(1, "LONE", 0), -19007);
+  EXPECT_EQ(change(2, "ANN", 1), DD_KIND_OUTSIDE);
+  EXPECT_EQ(change(2, "ANN", 3), 5);
+  EXPECT_EQ(change(2, "GRP", 4), 3);
+  EXPECT_EQ(change(2, "OSU", 3), 0);
+  EXPECT_EQ(change(1, "OSU", 0), 0);  // a USER now
+  EXPECT_EQ(change(2, "ANN", 4), 0);
+  EXPECT_EQ(change(7, "ANN", 4), DD_BAD_PARAMETER);
+  int32_t pb[2] = {1, usr_}, id = 0, kind = 0;
+  DDCurGrantee(base_, pb, 0, "ANN", 3, &id, nullptr, &kind);
+  EXPECT_EQ(kind, 4);
+  EXPECT_EQ(EndWork(0), 0);
+  const std::string ann = ReadRow(14, TextField("ANN", 128));
+  ASSERT_FALSE(ann.empty());
+  EXPECT_EQ(ann.substr(157, 7), std::string("\0SECRET", 7));
+  // The object rows changed carry the time of the change: digits of this
+  // year first; one not changed has none.
+  const std::time_t now = std::time(nullptr);
+  char year[8];
+  std::strftime(year, sizeof year, "%Y", std::gmtime(&now));
+  for (int32_t id : {801, 803}) {
+    const std::string object = ReadRow(11, IntField(id));
+    ASSERT_FALSE(object.empty());
+    EXPECT_EQ(object.substr(286, 1), std::string(1, '\0')) << id;
+    EXPECT_EQ(object.substr(287, 4).substr(0, 2), std::string(year).substr(0, 2)) << id;
+  }
+  EXPECT_EQ(ReadRow(11, IntField(802)).substr(286, 1), "\xff");
 }
 
 }  // namespace
