@@ -131,45 +131,54 @@ void DDInsTable(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t ow
   DDSelectRun(base, pb, stm, true);
 }
 
-void DDInsTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
-                    const char* grantee, int32_t grantee_length, const char* grantor,
-                    int32_t grantor_length, bool grantable, bool third_flag) {
+namespace {
+
+// A table or column privilege row: the privilege word of `words`, table,
+// grantee and grantor (stored as StoredGrantor gives it); `rest` sets the
+// parameters from 7 on.
+template <typename Rest>
+void PrivilegeRow(int32_t* base, int32_t* pb, int32_t slot, int32_t image,
+                  const DDWordTable& words, int32_t table_id, int32_t privilege,
+                  const char* grantee, int32_t grantee_length, const char* grantor,
+                  int32_t grantor_length, int32_t column_length, Rest rest) {
   std::string_view word;
-  if ((pb[0] = DDWordOf(kDDTablePrivWords, privilege, &word)) != 0) return;
-  if (!NameFits(grantee_length) || !NameFits(grantor_length)) {
+  if ((pb[0] = DDWordOf(words, privilege, &word)) != 0) return;
+  if (!NameFits(grantee_length) || !NameFits(grantor_length) || !NameFits(column_length)) {
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv);
+  const int32_t stm = DDSlotStatement(base, pb, slot, image);
   if (stm == 0) return;
   const std::string_view by = StoredGrantor(grantor, grantor_length);
   DDParams p(base, stm);
   p.Int(1, table_id).Text(2, word).TextLength(3, grantee, grantee_length);
   p.TextLength(5, by.data(), static_cast<int32_t>(by.size()));
-  p.Text(7, Flag(grantable)).Text(8, DD_NO).Text(9, Flag(third_flag));
+  rest(p);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+}  // namespace
+
+void DDInsTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length, bool grantable, bool third_flag) {
+  PrivilegeRow(base, pb, SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv, kDDTablePrivWords, table_id,
+               privilege, grantee, grantee_length, grantor, grantor_length, 0,
+               [&](DDParams& p) {
+                 p.Text(7, Flag(grantable)).Text(8, DD_NO).Text(9, Flag(third_flag));
+               });
 }
 
 void DDInsColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
                      const char* column, int32_t column_length, const char* grantee,
                      int32_t grantee_length, const char* grantor, int32_t grantor_length,
                      bool grantable) {
-  std::string_view word;
-  if ((pb[0] = DDWordOf(kDDColumnPrivWords, privilege, &word)) != 0) return;
-  if (!NameFits(grantee_length) || !NameFits(grantor_length) || !NameFits(column_length)) {
-    pb[0] = DD_BAD_VALUE;
-    return;
-  }
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsColumnPriv, IMAGE_DDInsColumnPriv);
-  if (stm == 0) return;
-  const std::string_view by = StoredGrantor(grantor, grantor_length);
-  DDParams p(base, stm);
-  p.Int(1, table_id).Text(2, word).TextLength(3, grantee, grantee_length);
-  p.TextLength(5, by.data(), static_cast<int32_t>(by.size()));
-  p.TextLength(7, column, column_length).Text(9, Flag(grantable)).Text(10, DD_NO);
-  if ((pb[0] = p.status()) != 0) return;
-  DDSelectRun(base, pb, stm, true);
+  PrivilegeRow(base, pb, SLOT_DDInsColumnPriv, IMAGE_DDInsColumnPriv, kDDColumnPrivWords,
+               table_id, privilege, grantee, grantee_length, grantor, grantor_length,
+               column_length, [&](DDParams& p) {
+                 p.TextLength(7, column, column_length).Text(9, Flag(grantable)).Text(10, DD_NO);
+               });
 }
 
 void DDInsConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t table_id,

@@ -37,6 +37,25 @@ void CopyText(std::string_view value, char* out, size_t width) {
   std::memcpy(out, value.data(), std::min(value.size(), width));
 }
 
+// The next row of a cursor over the rows of `id` (a flag of 0 opens it,
+// setting the id; another goes on): its statement, or 0 with the flag and
+// reply set for no row or an error.
+int32_t CursorRow(int32_t* base, int32_t* pb, int32_t field, int32_t image, int32_t id,
+                  int32_t* flag, int32_t* reply) {
+  const bool open = *flag == 0;
+  const int32_t stm = DDCmpPrepare(base, pb, field, image);
+  if (stm != 0 && open) {
+    DDParams p(base, stm);
+    p.Int(1, id);
+    pb[0] = p.status();
+  }
+  if (stm == 0 || pb[0] != 0 || DDSelectRun(base, pb, stm, open) != 0) {
+    Finish(pb[0], flag, reply);
+    return 0;
+  }
+  return stm;
+}
+
 }  // namespace
 
 void DDLv2Tab(int32_t* base, int32_t* pb, const char* schema18, const char* table18,
@@ -75,15 +94,9 @@ void DDLv2Acc(int32_t* base, int32_t* pb, int32_t table_id, const char* user18, 
 
 void DDLv2Col(int32_t* base, int32_t* pb, int32_t table_id, DDLv2Column* out, int32_t* flag,
               int32_t* reply) {
-  const bool open = *flag == 0;
-  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_COLDL2, IMAGE_DDLv2Col);
-  if (stm == 0) return Finish(pb[0], flag, reply);
-  if (open) {
-    DDParams p(base, stm);
-    p.Int(1, table_id);
-    if ((pb[0] = p.status()) != 0) return Finish(pb[0], flag, reply);
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return Finish(pb[0], flag, reply);
+  const int32_t stm =
+      CursorRow(base, pb, THR_STM_LV2_COLDL2, IMAGE_DDLv2Col, table_id, flag, reply);
+  if (stm == 0) return;
   DDColumnReader c(base, stm);
   DDLv2Column col{};
   CopyText(c.Text(1), col.name, sizeof col.name);
@@ -168,15 +181,8 @@ void DDInsLv2Cond2(int32_t* base, int32_t* pb, int32_t id, int32_t position,
 
 void DDLv2Dre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
               int32_t* reply) {
-  const bool open = *flag == 0;
-  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_DREDL2, IMAGE_DDLv2Dre);
-  if (stm == 0) return Finish(pb[0], flag, reply);
-  if (open) {
-    DDParams p(base, stm);
-    p.Int(1, id);
-    if ((pb[0] = p.status()) != 0) return Finish(pb[0], flag, reply);
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return Finish(pb[0], flag, reply);
+  const int32_t stm = CursorRow(base, pb, THR_STM_LV2_DREDL2, IMAGE_DDLv2Dre, id, flag, reply);
+  if (stm == 0) return;
   DDColumnReader c(base, stm);
   ReadCondition(c, 1, 0, 2, 3, 4, out);
   Finish(pb[0] = c.status(), flag, reply);
@@ -184,15 +190,8 @@ void DDLv2Dre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32
 
 void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
               int32_t* reply) {
-  const bool open = *flag == 0;
-  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_VREDL2, IMAGE_DDLv2Vre);
-  if (stm == 0) return Finish(pb[0], flag, reply);
-  if (open) {
-    DDParams p(base, stm);
-    p.Int(1, id);
-    if ((pb[0] = p.status()) != 0) return Finish(pb[0], flag, reply);
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return Finish(pb[0], flag, reply);
+  const int32_t stm = CursorRow(base, pb, THR_STM_LV2_VREDL2, IMAGE_DDLv2Vre, id, flag, reply);
+  if (stm == 0) return;
   DDColumnReader c(base, stm);
   ReadCondition(c, 1, 2, 3, 4, 5, out);
   Finish(pb[0] = c.status(), flag, reply);
