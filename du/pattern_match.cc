@@ -222,14 +222,12 @@ int32_t DUMatchPattern5(const int32_t* program, int32_t* stack, ConstByteSpan st
   return (negate == 1 ? !matched : matched) ? 1 : 0;
 }
 
-int32_t DUMatchPattern1(const int32_t* program, ConstByteSpan storage, int32_t subject_offset,
-                        int32_t subject_length) {
-  if (subject_length < 0 || !field_fits(storage, subject_offset, int64_t(subject_length) * 3))
-    return PAT_BAD_ARGUMENT;
-  if (!HeaderSound(program)) return PAT_BAD_PROGRAM;
-  Area literals;
-  if (!LiteralArea(program, storage.data(), int64_t(storage.size()), &literals))
-    return PAT_BAD_PROGRAM;
+namespace {
+
+// The 3-byte character matcher over subject[0, subject_length) of `storage`
+// with its literals in `literals`.
+int32_t MatchUnits3(const int32_t* program, const Area& literals, ConstByteSpan storage,
+                    int32_t subject_offset, int32_t subject_length) {
   const ConstByteSpan literal_span(literals.bytes, size_t(literals.size));
   const uint8_t* subject = storage.data() + subject_offset;
   const ConstByteSpan subject_span(subject, size_t(subject_length) * 3);
@@ -293,4 +291,32 @@ int32_t DUMatchPattern1(const int32_t* program, ConstByteSpan storage, int32_t s
       if (pos > length) return PAT_NO_MATCH;
     }
   }
+}
+
+// The literal area of a 3-byte character program: the storage, or the
+// program itself when it carries its text.
+int32_t MatchUnits3Checked(const int32_t* program, bool self, ConstByteSpan storage,
+                           int32_t subject_offset, int32_t subject_length) {
+  if (subject_length < 0 || !field_fits(storage, subject_offset, int64_t(subject_length) * 3))
+    return PAT_BAD_ARGUMENT;
+  if (!HeaderSound(program)) return PAT_BAD_PROGRAM;
+  Area literals;
+  const bool found =
+      self ? LiteralArea(program, reinterpret_cast<const uint8_t*>(program),
+                         int64_t(program[PAT_SIZE]) * 4, &literals)
+           : LiteralArea(program, storage.data(), int64_t(storage.size()), &literals);
+  if (!found) return PAT_BAD_PROGRAM;
+  return MatchUnits3(program, literals, storage, subject_offset, subject_length);
+}
+
+}  // namespace
+
+int32_t DUMatchPattern1(const int32_t* program, ConstByteSpan storage, int32_t subject_offset,
+                        int32_t subject_length) {
+  return MatchUnits3Checked(program, false, storage, subject_offset, subject_length);
+}
+
+int32_t DUMatchPattern1Self(const int32_t* program, ConstByteSpan storage, int32_t subject_offset,
+                            int32_t subject_length) {
+  return MatchUnits3Checked(program, true, storage, subject_offset, subject_length);
 }

@@ -92,6 +92,11 @@ int32_t DUMatchPattern4(const int32_t* program, int32_t* stack, ConstByteSpan st
 int32_t DUMatchPattern1(const int32_t* program, ConstByteSpan storage, int32_t subject_offset,
                         int32_t subject_length);
 
+// The same for a program that carries its literal text (word 2 names a word
+// of the program): a pattern compiled from a copy keeps its value unedited.
+int32_t DUMatchPattern1Self(const int32_t* program, ConstByteSpan storage, int32_t subject_offset,
+                            int32_t subject_length);
+
 // Literal offsets count from the start of `storage`. With `negate` 0: 1 for a
 // match, 0 for none; with 1 (NOT LIKE): 0 for a match, 1 for none. -19051 for
 // a bad program, -19077 for a subject outside `storage`.

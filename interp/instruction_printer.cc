@@ -153,6 +153,42 @@ const char* KindLabel(char kind, OpFamily family, int pairs) {
   }
 }
 
+// The operands some opcodes print with labels of their own instead of by
+// their kind: kTdaLabel puts the operand at TDA; a label starting with ","
+// closes the parenthesis its group's first label opened.
+constexpr const char* kTdaLabel = "TDA";
+constexpr int kMaxOperands = 16;
+struct LabelRow {
+  const char* names[2];
+  std::pair<int, const char*> labels[7];
+};
+constexpr LabelRow kLabelRows[] = {
+    {{"SUS", "USU"},
+     {{3, " DLO="}, {6, " SLO="}, {7, " PBO="}, {8, " PPR="}, {9, " LBO="}, {10, " LPR="}}},
+    {{"RPL", "RPU"},
+     {{1, kTdaLabel}, {5, " DLO="}, {8, " 1LO="}, {11, " 2LO="}, {12, " 3BO="}, {13, " 3PR="},
+      {14, " 3LO="}}},
+    {{"TRM", nullptr}, {{2, kTdaLabel}, {4, " TCO="}, {7, " VLO="}}},
+    {{"TRG", nullptr}, {{1, " Top="}}},
+    {{"TRT", nullptr}, {{1, " Top="}, {6, " S2=("}, {7, ", "}}},
+    {{"TRN", nullptr}, {{3, " Prec="}, {4, " Scale="}}},
+    {{"SFH", nullptr}, {{6, " V=("}, {7, ","}}},
+    {{"SPF", "SPT"}, {{4, " KLO="}, {7, " VLO="}}},
+    {{"AGB", nullptr}, {{2, " AWA="}}},
+    {{"AGH", "AGE"}, {{1, " AWA="}}},
+};
+
+// The labels of the opcode's operands by number; nullptr where the operand
+// is printed by its kind.
+void OwnLabels(int32_t op, const char* labels[kMaxOperands]) {
+  for (int k = 0; k < kMaxOperands; ++k) labels[k] = nullptr;
+  for (const LabelRow& row : kLabelRows) {
+    if (!(Is(op, row.names[0]) || (row.names[1] != nullptr && Is(op, row.names[1])))) continue;
+    for (const auto& [k, label] : row.labels)
+      if (label != nullptr) labels[k] = label;
+  }
+}
+
 bool IsFetch(int32_t op) {
   return AnyOf(op, {"GNR", "GPR", "GUR", "GNX", "GPX", "GUX"});
 }
@@ -225,9 +261,20 @@ void DAPrtInstr(int32_t result[kPrintResultWords], const int32_t* ins, int64_t a
     AppendText(line, kLineLimit, text);
     AppendNumber(line, kLineLimit, value);
   };
+  const char* own[kMaxOperands];
+  OwnLabels(op, own);
   for (size_t k = 1; k <= kinds.size(); ++k) {
     const char kind = kinds[k - 1];
     const int32_t v = ins[k];
+    if (k < kMaxOperands && own[k] != nullptr) {
+      if (own[k] == kTdaLabel) {
+        NumberField(line, kColTda, 4, v);
+      } else {
+        label(own[k], v);
+        if (own[k][0] == ',') AppendText(line, kLineLimit, ")");
+      }
+      continue;
+    }
     if (k == 1 && kind == 'c') {
       Optype(line, op, v);
       continue;

@@ -7,6 +7,7 @@
 // literal base; a pattern compiled in place reads its literals from the
 // statement's storage (literal base 1).
 #include <cstring>
+#include <vector>
 
 #include "du/collation.h"
 #include "du/pattern_programs.h"
@@ -90,6 +91,30 @@ int32_t NewBlock(Run& run, const int32_t* program, int32_t program_words, int64_
   return block;
 }
 
+// The block of a program whose literals stay in the storage (literal base
+// 1); 0 when the storage is exhausted (the run failed).
+int32_t InPlaceBlock(Run& run, int32_t* program) {
+  const int32_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
+  program[PAT_LITERAL_BASE] = 1;
+  const int32_t block = NewBlock(run, program, size, int64_t{size} + stack);
+  if (block == 0) run.fail(kErrNoStorage);
+  return block;
+}
+
+// The block of a program that carries `text_bytes` of literal text behind
+// its instructions (literal base: the word where the text starts); the
+// caller writes the text. 0 when the storage is exhausted (the run failed).
+int32_t CopyingBlock(Run& run, const int32_t* program, int64_t text_bytes) {
+  const int32_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
+  const int32_t text_words = static_cast<int32_t>((text_bytes + 3) / 4);
+  const int32_t block = NewBlock(run, program, size, int64_t{size} + text_words + stack);
+  if (block == 0) return run.fail(kErrNoStorage), 0;
+  int32_t* words = &Wd(run.base, block, 0);
+  words[PAT_SIZE] = size + text_words;
+  words[PAT_LITERAL_BASE] = size + 1;
+  return block;
+}
+
 // Compiles the single-byte pattern (text, length); the new block, or 0 when
 // the run failed.
 int32_t CompileBytes(Run& run, int32_t mode, int32_t translation, int32_t text, int32_t length,
@@ -101,11 +126,7 @@ int32_t CompileBytes(Run& run, int32_t mode, int32_t translation, int32_t text, 
     const int32_t rc =
         DUCmpPattern2(program, PAT_CAPACITY, run.bytes(), text, &n, mode, run.bytes(), escape);
     if (rc < 0) return run.fail(rc), 0;
-    const int32_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
-    program[PAT_LITERAL_BASE] = 1;
-    const int32_t block = NewBlock(run, program, size, int64_t{size} + stack);
-    if (block == 0) run.fail(kErrNoStorage);
-    return block;
+    return InPlaceBlock(run, program);
   }
   // The compiler cuts escape characters out of the text it is given: it is
   // given a copy, so the pattern value keeps them.
@@ -126,17 +147,12 @@ int32_t CompileBytes(Run& run, int32_t mode, int32_t translation, int32_t text, 
   if (rc < 0) {
     run.fail(rc);
   } else {
-    const int32_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
-    const int32_t text_words = (n + 3) / 4;
-    block = NewBlock(run, program, size, int64_t{size} + text_words + stack);
-    if (block == 0) {
-      run.fail(kErrNoStorage);
-    } else {
+    const int32_t size = program[PAT_SIZE];
+    block = CopyingBlock(run, program, n);
+    if (block != 0) {
       int32_t* words = &Wd(run.base, block, 0);
-      words[PAT_SIZE] = size + text_words;
-      words[PAT_LITERAL_BASE] = size + 1;
       const ByteSpan target(reinterpret_cast<uint8_t*>(words + size),
-                            static_cast<size_t>(text_words) * 4);
+                            static_cast<size_t>(words[PAT_SIZE] - size) * 4);
       if (translation != 0) {
         int32_t status = 0, cache = 0, written = 0;
         XLConvertPlain(run.base, &status, translation, &cache, target, 0, &written, n,
@@ -155,16 +171,31 @@ int32_t CompileBytes(Run& run, int32_t mode, int32_t translation, int32_t text, 
   return block;
 }
 
-// The 3-byte form compiles in place; its literals stay in the storage.
+// The 3-byte form compiles in place, its literals staying in the storage;
+// in mode 3 the compiler cuts the escape characters out of the text it is
+// given, so it is given a copy (the escape character in front, the text
+// behind it), which the block keeps behind the program as its literals: the
+// pattern value stays as it was for the next compile.
 int32_t CompileWide(Run& run, int32_t mode, int32_t text, int32_t length, int32_t escape) {
   int32_t program[PAT_CAPACITY];
   int32_t n = length;
-  const int32_t rc = DUCmpPattern1(program, PAT_CAPACITY, run.bytes(), text, &n, mode, escape);
+  if (mode != PAT_MODE_LIKE_ESCAPE) {
+    const int32_t rc = DUCmpPattern1(program, PAT_CAPACITY, run.bytes(), text, &n, mode, escape);
+    if (rc < 0) return run.fail(rc), 0;
+    return InPlaceBlock(run, program);
+  }
+  constexpr int32_t kTextAt = 4;  // the escape value's indicator and character first
+  std::vector<uint8_t> copy(static_cast<size_t>(kTextAt + 3 * int64_t{length}));
+  std::memcpy(copy.data(), run.at(escape), kTextAt);
+  std::memcpy(copy.data() + kTextAt, run.at(text), copy.size() - kTextAt);
+  const int32_t rc =
+      DUCmpPattern1(program, PAT_CAPACITY, ByteSpan(copy.data(), copy.size()), kTextAt, &n, mode, 0);
   if (rc < 0) return run.fail(rc), 0;
-  const int32_t size = program[PAT_SIZE], stack = program[PAT_STORAGE];
-  program[PAT_LITERAL_BASE] = 1;
-  const int32_t block = NewBlock(run, program, size, int64_t{size} + stack);
-  if (block == 0) run.fail(kErrNoStorage);
+  const int64_t text_bytes = kTextAt + 3 * int64_t{n};
+  const int32_t block = CopyingBlock(run, program, text_bytes);
+  if (block != 0)
+    std::memcpy(&Wd(run.base, block, program[PAT_SIZE]), copy.data(),
+                static_cast<size_t>(text_bytes));
   return block;
 }
 

@@ -43,6 +43,7 @@ int32_t MatchPatternWide(int32_t* base, int32_t block, ConstByteSpan storage, in
                          int32_t length) {
   const int32_t* program = PatternBlock(base, block);
   if (program == nullptr) return PAT_BAD_PROGRAM;
+  if (program[PAT_LITERAL_BASE] != 1) return DUMatchPattern1Self(program, storage, offset, length);
   return DUMatchPattern1(program, storage, offset, length);
 }
 // A self-contained program of `words` words; its stack is the run's own.

@@ -64,9 +64,34 @@ TEST_F(Printer, ColumnsByOperandKind) {
   // The branch target at EIP; a set function decoded.
   lines = Print({39, 4, 0, 9, 12, 30, 40, 15}, 20);
   EXPECT_EQ(lines[0].substr(17, 3), "avg");
-  EXPECT_EQ(lines[0].substr(59), " 3BO=40 3PR=15");
+  EXPECT_EQ(lines[0].substr(59), " V=(40,15)");
   lines = Print({42, 5}, 20);
   EXPECT_EQ(lines[0].substr(30, 4), "  25");
+}
+
+// Operands some opcodes label by their meaning rather than by their kind.
+TEST_F(Printer, OwnLabelsOfFunctionOperands) {
+  const std::pair<std::vector<int32_t>, const char*> cases[] = {
+      {{37, 40, 20, 5, 2}, " Prec=5 Scale=2"},                       // TRN
+      {{86, 10, 40, 15, 60, 20}, " Top=10"},                         // TRG
+      {{87, 32, 40, 15, 60, 20, 80, 20}, " Top=32 S2=(80, 20)"},     // TRT
+      {{76, 1, 77, 0, 30, 40, 20, 62}, " N=0 TCO=30 VLO=62"},        // TRM
+      {{75, 1, 30, 32, 40, 100, 142, 200, 10, 220, 10},              // SUS
+       " DLO=32 SLO=142 PBO=200 PPR=10 LBO=220 LPR=10"},
+      {{155, 1, 40, 20, 62, 80, 20, 102, 9, 7}, " KLO=62 VLO=102 SDA=7"},  // SPF
+      {{163, 3, 12, 4}, " AWA=12 Top=4"},                                  // AGB
+  };
+  for (const auto& [ins, labels] : cases) {
+    // A line beyond 79 characters goes on in a second.
+    std::string line;
+    for (const std::string& part : Print(ins, 20)) line += part;
+    EXPECT_EQ(line.substr(59), labels) << line;
+  }
+  // TRM's collation id stands at TDA, its trim mode in the operation type.
+  const auto lines = Print({76, 3, 77, 0, 30, 40, 20, 62}, 20);
+  EXPECT_EQ(lines[0].substr(17, 4), "both");
+  EXPECT_EQ(lines[0].substr(25, 4), "  77");
+  EXPECT_EQ(lines[0].substr(35, 5), "   40");
 }
 
 TEST_F(Printer, UnknownOpcodesAndEnds) {

@@ -216,3 +216,50 @@ code
 }
 
 }  // namespace
+
+// The wide form in mode 3: the pattern value keeps its escape characters, so
+// compiling it again gives the same program.
+TEST_F(PatternCompiles, WideEscapedPatternKeepsItsValue) {
+  Load(R"(
+field P bytes 31
+field PL bytes 4
+field E bytes 4
+field EL bytes 4
+field S bytes 31
+field SL bytes 4
+field PW word
+code
+ BEG
+ RMU 3, PW, 0, P, 10, PL, E, 1, EL
+ MUT 1, S, 10, SL, PW, yes
+ END 1
+yes: END 2
+)");
+  auto wide = [&](const std::string& field, const std::string& length, int32_t max,
+                  const std::string& s) {
+    uint8_t* p = Bytes(field);
+    p[0] = 0;
+    for (size_t i = 0; i < static_cast<size_t>(max); ++i) {
+      p[1 + 3 * i] = p[2 + 3 * i] = 0;
+      p[3 + 3 * i] = static_cast<uint8_t>(i < s.size() ? s[i] : ' ');
+    }
+    int_to_decimal(Storage(), value_descriptor{Off(length), max >= 10 ? 2 : 1},
+                   static_cast<int32_t>(s.size()));
+  };
+  wide("P", "PL", 10, "a!%");
+  wide("E", "EL", 1, "!");
+  const std::vector<uint8_t> pattern(Bytes("P"), Bytes("P") + 31);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    wide("S", "SL", 10, "a%");
+    pos_ = 2;
+    Run();
+    EXPECT_EQ(rvec_[0], 2) << "'a%' LIKE 'a!%' ESCAPE '!'";
+    wide("S", "SL", 10, "ab");
+    pos_ = 2;
+    Run();
+    EXPECT_EQ(rvec_[0], 1) << "'ab' NOT LIKE 'a!%' ESCAPE '!'";
+    EXPECT_EQ(std::memcmp(Bytes("P"), pattern.data(), pattern.size()), 0)
+        << "the pattern value is left as it was";
+  }
+}
