@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "sql/front/catalog_access.h"
 #include "sql/front/compile_arena.h"
 #include "sql/front/sem_stack.h"
 #include "sql/front/trav_stack.h"
@@ -109,6 +110,7 @@ struct SqlCompileCtx {
   int32_t object_id = 0;  // request word 12: usages are registered for it
   SqlTravStack trav;      // every tree walk's frames
   SemStacks sem;          // the semantic walk's saved records and query links
+  SqlCatalogState catalog;  // column cache and dependency list of the attempt
 };
 
 // Takes the workspace (workspace_size + 12 bytes) and the scratch area from the

@@ -6,11 +6,22 @@
 #include <cstring>
 
 #include "kernel/error_report.h"
+#include "sql/front/catalog_access.h"
 #include "sql/front/compile_services.h"
 
 namespace {
 
-SqlLookupServices g_lookup;
+// Routines, collations and the current schema come from the compiler's
+// dictionary access unless a caller installs its own.
+SqlLookupServices CatalogLookups() {
+  SqlLookupServices s;
+  s.get_routine = CatalogRoutineLookup;
+  s.get_collation = CatalogCollationLookup;
+  s.current_schema = CatalogSchemaLookup;
+  return s;
+}
+
+SqlLookupServices g_lookup = CatalogLookups();
 
 int32_t Missing(const char* name) {
   DSErrRep(name, static_cast<int32_t>(std::strlen(name)), kSqlServiceMissing, SEV_ERROR);
@@ -21,7 +32,7 @@ int32_t Missing(const char* name) {
 
 SqlLookupServices SqlInstallLookupServices(const SqlLookupServices* services) {
   SqlLookupServices old = g_lookup;
-  g_lookup = services != nullptr ? *services : SqlLookupServices{};
+  g_lookup = services != nullptr ? *services : CatalogLookups();
   return old;
 }
 

@@ -28,7 +28,9 @@ struct SqlLookupServices {
                        int32_t capacity) = nullptr;
 };
 
-// Installs a table (copied; nullptr restores the empty one); returns the old.
+// Installs a table (copied; nullptr restores the one over the compiler's
+// dictionary access, whose routine, collation and schema entries reach the
+// dictionary's lookups and whose other entries are empty); returns the old.
 SqlLookupServices SqlInstallLookupServices(const SqlLookupServices* services);
 
 namespace sqlsvc {

@@ -1,0 +1,421 @@
+// The dictionary access operations over the installed lookups.
+#include "sql/front/catalog_access.h"
+
+#include <cstring>
+#include <vector>
+
+#include "kernel/error_report.h"
+#include "sql/front/compile_context.h"
+#include "sql/front/compile_driver.h"
+#include "sql/front/compile_services.h"
+#include "sql/front/default_text.h"
+#include "sql/front/sql_lookup_services.h"
+#include "sql/front/sql_types.h"
+
+namespace {
+
+SqlDictionaryServices g_dict;
+
+int32_t Missing(const char* name) {
+  DSErrRep(name, static_cast<int32_t>(std::strlen(name)), kSqlServiceMissing, SEV_ERROR);
+  return kSqlServiceMissing;
+}
+
+int32_t Length(const char* text) {
+  return static_cast<int32_t>(strnlen(text, kCatalogNameBytes - 1));
+}
+
+// Ends a text at the length the lookup gave back (never past its slot).
+void EndAt(char* text, int32_t length) {
+  if (length < 0) length = 0;
+  if (length > kCatalogNameBytes - 1) length = kCatalogNameBytes - 1;
+  text[length] = 0;
+}
+
+bool DependencyDue(SqlCompileCtx* ctx, int32_t kind) {
+  if (ctx->catalog.record_dependencies != 0) return true;
+  int32_t k = ctx->statement_kind;
+  if (kind == kDependSequence || kind == kDependCollation) return k == 39 || k == 36 || k == 21;
+  return k == 39;
+}
+
+void RecordDependency(SqlCompileCtx* ctx, int32_t kind, int32_t id, const char* name) {
+  if (!DependencyDue(ctx, kind)) return;
+  int32_t entry = qqwsal(ctx, kDependEntryBytes);
+  char* p = qqwsadr(ctx, entry);
+  std::memset(p, 0, kDependEntryBytes);
+  WsWord(ctx, entry, DEP_ID) = id;
+  WsWord(ctx, entry, DEP_KIND) = kind;
+  if (name != nullptr) {
+    std::strncpy(p + DEP_NAME_BYTE, name, kDependEntryBytes - DEP_NAME_BYTE - 1);
+  }
+  qddepadd(ctx, entry);
+}
+
+// The default text: three-byte characters to code points, checked, then to
+// the column's format (three bytes a character for national types, one
+// byte otherwise; binary texts padded with zero bytes to the column length).
+void ConvertDefault(const uint8_t* text3, int32_t characters, int32_t type_code, int32_t length,
+                    SqlColumnDesc* out) {
+  out->default_text.clear();
+  if (characters <= 0) {
+    out->default_length = -1;
+    return;
+  }
+  std::vector<int32_t> wide(static_cast<size_t>(characters));
+  for (int32_t i = 0; i < characters; ++i) {
+    const uint8_t* c = text3 + 3 * i;
+    wide[static_cast<size_t>(i)] = (c[0] << 16) | (c[1] << 8) | c[2];
+  }
+  int32_t n = characters;
+  DefaultTextCheckW(wide.data(), &n);
+  int32_t units = n < 1 ? characters : n;  // a marker or an empty value keeps the text
+  bool national = type_code == 34 || type_code == 35;
+  for (int32_t i = 0; i < units; ++i) {
+    int32_t c = wide[static_cast<size_t>(i)];
+    if (national) {
+      out->default_text += static_cast<char>((c >> 16) & 0xFF);
+      out->default_text += static_cast<char>((c >> 8) & 0xFF);
+    }
+    out->default_text += static_cast<char>(c & 0xFF);
+  }
+  out->default_length = n < 1 ? n : (national ? 3 * n : n);
+  if (type_code == 29 && static_cast<int32_t>(out->default_text.size()) < length) {
+    out->default_text.resize(static_cast<size_t>(length), '\0');
+  }
+}
+
+void Statistics(SqlCompileCtx* ctx, const SqlDictColumn& d, int32_t type_code,
+                SqlColumnDesc* out) {
+  out->low = -1.0;
+  out->high = -1.0;
+  if (d.statistics_count == -1) return;
+  double low = qcnstd(ctx, d.low, 16, type_code);
+  double high = qcnstd(ctx, d.high, 16, type_code);
+  bool keep;
+  switch (type_code) {
+    case 4:
+    case 8:
+    case 29:
+    case 30:
+    case 34:
+    case 35:
+      keep = high - low >= 65500.0;
+      break;
+    default: {
+      double rel = qcfdiv(high - low, low);
+      keep = low < 1.7e37 && high < 1.7e37 && high - low >= 1e-30 && (rel >= 1e-6 || rel <= -1e-6);
+    }
+  }
+  if (keep) {
+    out->low = low;
+    out->high = high;
+  }
+}
+
+bool SameName(const std::string& a, const char* b) {
+  return a == b;
+}
+
+}  // namespace
+
+int32_t CatalogRoutineLookup(SqlCompileCtx* ctx, const QualifiedName& name) {
+  SqlQualifiedName q;
+  // The function's name is the first part: its name, then its qualifier.
+  std::strncpy(q.name, name.name[0], kCatalogNameBytes - 1);
+  std::strncpy(q.schema, name.name[1], kCatalogNameBytes - 1);
+  int32_t answer[7];
+  return qdgetroutine(ctx, &q, answer);
+}
+
+int32_t CatalogCollationLookup(SqlCompileCtx* ctx, const char* qualifier, const char* name, int32_t* id) {
+  SqlQualifiedName q;
+  if (qualifier != nullptr) std::strncpy(q.schema, qualifier, kCatalogNameBytes - 1);
+  if (name != nullptr) std::strncpy(q.name, name, kCatalogNameBytes - 1);
+  return qdgetcollation(ctx, &q, id);
+}
+
+int32_t CatalogSchemaLookup(SqlCompileCtx* ctx, char name[129]) {
+  return qdcurschema(ctx, name);
+}
+
+SqlDictionaryServices SqlInstallDictionaryServices(const SqlDictionaryServices* services) {
+  SqlDictionaryServices old = g_dict;
+  g_dict = services != nullptr ? *services : SqlDictionaryServices{};
+  return old;
+}
+
+void CatalogReset(SqlCompileCtx* ctx) {
+  SqlCatalogState& s = ctx->catalog;
+  s.dependencies = 0;
+  s.dependency_block = 0;
+  s.next_entry = 0;
+  s.lookups = 0;
+  for (int32_t& v : s.cache_valid) v = 0;
+}
+
+void qdmaptype(int32_t dict_type, int32_t* type_code, int32_t* variant) {
+  *variant = 0;
+  switch (dict_type) {
+    case 6:
+      *type_code = 1;
+      *variant = 202;
+      return;
+    case 7:
+      *type_code = 1;
+      *variant = 201;
+      return;
+    case 8:
+      *type_code = 2;
+      *variant = 204;
+      return;
+    case 9:
+      *type_code = 2;
+      *variant = 203;
+      return;
+    case 10:
+      *type_code = 2;
+      *variant = 205;
+      return;
+    case 11:
+      *type_code = 3;
+      *variant = 207;
+      return;
+    case 28:
+      *type_code = 1;
+      *variant = 208;
+      return;
+    default:
+      *type_code = qctyptab(dict_type);
+  }
+}
+
+void qddepadd(SqlCompileCtx* ctx, int32_t entry) {
+  SqlCatalogState& s = ctx->catalog;
+  WsWord(ctx, entry, DEP_LINK) = 0;
+  if (s.dependencies == 0) {
+    s.dependencies = entry;
+    s.dependency_block = qqwscur(ctx);
+    return;
+  }
+  const char* name = qqwsadr(ctx, entry) + DEP_NAME_BYTE;
+  int32_t id = WsWord(ctx, entry, DEP_ID);
+  int32_t last = 0;
+  for (int32_t e = s.dependencies; e != 0; e = WsWord(ctx, e, DEP_LINK)) {
+    if (WsWord(ctx, e, DEP_ID) == id &&
+        std::strncmp(qqwsadr(ctx, e) + DEP_NAME_BYTE, name,
+                     kDependEntryBytes - DEP_NAME_BYTE) == 0) {
+      return;
+    }
+    last = e;
+  }
+  WsWord(ctx, last, DEP_LINK) = entry;
+}
+
+int32_t qdgetobject(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* kind, int32_t* attrs,
+                    int32_t no_privilege) {
+  if (g_dict.table_attr == nullptr) return Missing("DDCmpTableAttr");
+  bool test = no_privilege == 0 && ctx->catalog.no_privilege_test == 0;
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  int32_t answer[kObjectAttrWords] = {};
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.table_attr(ctx->session, test, name->schema, &schema_length, name->name,
+                                     &name_length, answer);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status > 0) status = 1;  // every positive status is "not found"
+  if (status < 0) return status;
+  for (int32_t i = 0; i < kObjectAttrWords; ++i) attrs[i] = answer[i];
+  *kind = attrs[4];
+  if (*kind != 2 && no_privilege == 0) {
+    if (attrs[5] < 2048) attrs[5] = 2048;
+    if (attrs[6] < 2048) attrs[6] = 2048;
+  } else {
+    attrs[5] = 2048;
+    attrs[6] = 2048;
+    attrs[7] = -1;
+  }
+  if (attrs[4] == 0 || attrs[4] == 1) attrs[4] = 2;
+  return status;
+}
+
+int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, const char* name,
+                    int32_t column_id, SqlColumnDesc* out) {
+  SqlCatalogState& s = ctx->catalog;
+  const char* wanted = name != nullptr ? name : "";
+  int32_t hit = -1;
+  for (int32_t i = 0; i < kColumnCacheEntries; ++i) {
+    const SqlColumnDesc& c = s.cache[i];
+    if (s.cache_valid[i] == 0 || c.table_ref != table_ref) continue;
+    if (column_id == -1 ? SameName(c.name, wanted) : c.column_id == column_id) {
+      hit = i;
+      break;
+    }
+  }
+  if (hit >= 0 && qmisdefk(ctx->statement_kind) == 0) {
+    *out = s.cache[hit];
+    return 0;
+  }
+  if (g_dict.columns == nullptr) return Missing("DDCmpColumns");
+  SqlDictColumn d;
+  std::vector<uint8_t> text3(kDefaultBufferBytes);
+  int32_t characters = 0;
+  ++s.lookups;
+  int32_t status = g_dict.columns(ctx->session, table_id, column_id, wanted,
+                                  static_cast<int32_t>(std::strlen(wanted)), &d, text3.data(),
+                                  &characters);
+  if (status != 0) return status;
+  if (characters > kDefaultBufferBytes / 3) characters = kDefaultBufferBytes / 3;
+  SqlColumnDesc c;
+  if (column_id == -1) c.name = wanted;
+  c.table_ref = table_ref;
+  c.column_id = column_id == -1 ? d.column_id : column_id;
+  int32_t variant = 0;
+  qdmaptype(d.type, &c.type_code, &variant);
+  c.length = d.length;
+  c.scale = c.type_code == 2 ? -1 : d.scale;
+  c.nullable = d.nullable;
+  c.second_flag = d.second_flag;
+  c.offset = d.offset;
+  c.byte_length = d.byte_length;
+  c.domain_id = d.domain_id == 0 ? -1 : d.domain_id;
+  switch (c.type_code) {
+    case 8:
+    case 30:
+    case 31:
+    case 32:
+    case 33:
+    case 35:
+      c.special = d.character_set;
+      break;
+    default:
+      c.special = -1;
+  }
+  c.variant = variant == 0 ? -1 : variant;
+  c.collation = d.collation == 136 || d.collation == 138 || d.collation == 140 ? 0 : d.collation;
+  Statistics(ctx, d, c.type_code, &c);
+  ConvertDefault(text3.data(), characters, c.type_code, c.length, &c);
+  c.interval = d.type >= 15 && d.type <= 27 ? 1 : 0;
+  int32_t slot = hit;
+  if (slot < 0) {
+    slot = s.next_entry;
+    s.next_entry = (s.next_entry + 1) % kColumnCacheEntries;
+  }
+  s.cache[slot] = c;
+  s.cache_valid[slot] = 1;
+  *out = c;
+  RecordDependency(ctx, kDependTable, table_id, column_id == -1 ? wanted : nullptr);
+  return 0;
+}
+
+int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type) {
+  static const char* const kBuiltIn[] = {"INT",    "INTEGER", "SMALLINT",         "BIGINT",
+                                         "REAL",   "FLOAT",   "DOUBLE PRECISION", "DEC",
+                                         "DECIMAL", "NUMERIC"};
+  if (name->schema[0] == 0) {
+    for (const char* b : kBuiltIn) {
+      if (std::strcmp(name->name, b) == 0) return 1;
+    }
+  }
+  if (g_dict.domain == nullptr) return Missing("DDCmpDomain");
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  int32_t triple[3] = {0, 0, 0};
+  ++ctx->catalog.lookups;
+  int32_t status =
+      g_dict.domain(ctx->session, name->schema, &schema_length, name->name, &name_length, id, triple);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status != 0 && status != 1) return status;
+  int32_t variant = 0;
+  qdmaptype(triple[0], &type[0], &variant);
+  type[1] = triple[1];
+  type[2] = triple[2];
+  type[3] = variant;
+  if (status == 0) RecordDependency(ctx, kDependDomain, *id, nullptr);
+  return status;
+}
+
+int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int32_t start,
+                    int32_t* count) {
+  if (g_dict.keys == nullptr) return Missing("DDCmpCI");
+  int32_t capacity = *count;
+  if (capacity < 1) return 2;
+  std::vector<int32_t> answer(static_cast<size_t>(capacity) * 44);
+  int32_t got = 0;
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.keys(ctx->session, table_id, start, capacity, answer.data(), &got);
+  if (got > capacity) got = capacity;
+  if (got < 0) got = 0;
+  *count = got;
+  for (int32_t e = 0; e < got; ++e) {
+    const int32_t* a = &answer[static_cast<size_t>(e) * 44];
+    int32_t* o = entries + static_cast<size_t>(e) * 45;
+    o[0] = a[0];
+    o[1] = a[1];
+    o[2] = a[2];
+    o[4] = a[3] == 0 ? 1 : 0;
+    int32_t items = a[2] < 0 ? 0 : (a[2] > 10 ? 10 : a[2]);
+    for (int32_t i = 0; i < 10; ++i) {
+      bool used = i < items;
+      int32_t third = used ? a[24 + i] : 0;
+      o[5 + i] = used && third < 0 ? 1 : 0;
+      o[15 + i] = used ? a[4 + i] : 0;
+      o[25 + i] = used ? a[14 + i] : 0;
+      o[35 + i] = third == -1 ? 0 : (third < 0 ? -third : third);
+    }
+  }
+  return status;
+}
+
+int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer) {
+  if (g_dict.routine == nullptr) return Missing("DDCmpRoutine1");
+  bool test = ctx->compile_mode != 6 && ctx->compile_mode != 9;
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.routine(ctx->session, test, name->schema, &schema_length, name->name,
+                                  &name_length, answer);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status == 0) RecordDependency(ctx, kDependRoutine, answer[0], nullptr);
+  return status;
+}
+
+int32_t qdgetcollation(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id) {
+  *id = 0;
+  if (g_dict.collation == nullptr) return Missing("DDCmpCollation");
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.collation(ctx->session, name->schema, &schema_length, name->name,
+                                    &name_length, id);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status != 0) *id = 0;
+  if (status == 0) RecordDependency(ctx, kDependCollation, *id, nullptr);
+  return status;
+}
+
+int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]) {
+  buffer[0] = 0;
+  if (g_dict.current_schema == nullptr) return Missing("DDSchemaKind");
+  char name[129] = {};
+  int32_t length = 0;
+  int32_t status = g_dict.current_schema(ctx->session, name, &length);
+  if (status != 0) return status;
+  if (length < 0) length = 0;
+  if (length > 128) length = 128;
+  static const char* const kReserved[] = {"ZAVOR", "INFO_SCHEM", "OLD_INFO_SCHEMA",
+                                          "INFORMATION_SCHEMA", "FIPS_DOCUMENTATION"};
+  for (const char* r : kReserved) {
+    if (static_cast<size_t>(length) == std::strlen(r) && std::memcmp(name, r, length) == 0) {
+      std::memcpy(name, "SYSTEM", 6);
+      length = 6;
+    }
+  }
+  std::memcpy(buffer, name, static_cast<size_t>(length));
+  buffer[length] = 0;
+  return 0;
+}

@@ -1,0 +1,134 @@
+// The compiler's dictionary access: small operations (qd...) that fill the
+// request of one of the dictionary's compiler lookups, call it through the
+// dictionary service table and turn the answer into the compiler's records,
+// with a cache of 20 column descriptions a compilation and the list of what
+// a statement depends on. The lookups live in a layer the compiler cannot
+// link: whoever starts the server installs them; a missing entry names
+// itself in the kernel's error report and answers kSqlServiceMissing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "sql/front/stmt_tree.h"
+
+struct SqlCompileCtx;
+
+constexpr int32_t kCatalogNameBytes = 258;
+constexpr int32_t kColumnCacheEntries = 20;
+constexpr int32_t kDefaultBufferBytes = 90009;  // three-byte characters
+constexpr int32_t kObjectAttrWords = 17;
+
+// A qualified name: schema (empty: not qualified) and object, each ended by 0.
+struct SqlQualifiedName {
+  char schema[kCatalogNameBytes] = {};
+  char name[kCatalogNameBytes] = {};
+};
+
+// The dictionary's answer for one column, as its lookup gives it.
+struct SqlDictColumn {
+  int32_t type = 0, length = 0, scale = 0;  // dictionary type 1-35
+  int32_t nullable = 1, second_flag = 0, offset = 0, byte_length = 0, domain_id = 0;
+  int32_t character_set = 0;
+  int32_t collation = 0;
+  int32_t statistics_count = -1;  // -1 none
+  uint8_t low[16] = {}, high[16] = {};
+  int32_t column_id = 0;
+};
+
+// The lookups (status 0 found, 1 not found, negative an error).
+struct SqlDictionaryServices {
+  // DDCmpTableAttr: the lengths may change; `attrs` takes the 17 answer
+  // words (word 4 the kind); any positive status is not found.
+  int32_t (*table_attr)(int32_t session, bool test_privilege, char* schema, int32_t* schema_length,
+                        char* name, int32_t* name_length, int32_t* attrs) = nullptr;
+  // DDCmpColumns: by id, or by name when column_id is -1; the default in
+  // three-byte characters (at most kDefaultBufferBytes bytes) and its length
+  // in characters, -1 or 0 when none.
+  int32_t (*columns)(int32_t session, int32_t table, int32_t column_id, const char* name,
+                     int32_t name_length, SqlDictColumn* out, uint8_t* default3,
+                     int32_t* default_length) = nullptr;
+  // DDCmpCI: entries of 44 words from entry `start`, at most `capacity`.
+  int32_t (*keys)(int32_t session, int32_t table, int32_t start, int32_t capacity,
+                  int32_t* entries, int32_t* count) = nullptr;
+  // DDCmpDomain: identifier and type triple.
+  int32_t (*domain)(int32_t session, char* schema, int32_t* schema_length, char* name,
+                    int32_t* name_length, int32_t* id, int32_t* type_triple) = nullptr;
+  // DDCmpRoutine1: identifier, kind, three descriptor words, a count and a
+  // yes/no word into `answer` (7 words).
+  int32_t (*routine)(int32_t session, bool test_privilege, char* schema, int32_t* schema_length,
+                     char* name, int32_t* name_length, int32_t* answer) = nullptr;
+  // DDCmpCollation.
+  int32_t (*collation)(int32_t session, char* schema, int32_t* schema_length, char* name,
+                       int32_t* name_length, int32_t* id) = nullptr;
+  // DDSchemaKind: the current schema into 128 bytes, its length.
+  int32_t (*current_schema)(int32_t session, char* name, int32_t* length) = nullptr;
+};
+
+// Installs a table (copied; nullptr the empty one); returns the old one.
+SqlDictionaryServices SqlInstallDictionaryServices(const SqlDictionaryServices* services);
+// The grammar's look-ups over the operations below (the entries of the
+// grammar's look-up table when nothing else is installed): a stored routine
+// of the function's name (its first part's name and qualifier), a
+// collation, the current schema.
+int32_t CatalogRoutineLookup(SqlCompileCtx* ctx, const QualifiedName& name);
+int32_t CatalogCollationLookup(SqlCompileCtx* ctx, const char* qualifier, const char* name,
+                               int32_t* id);
+int32_t CatalogSchemaLookup(SqlCompileCtx* ctx, char name[129]);
+
+// The compiler's column description.
+struct SqlColumnDesc {
+  std::string name;  // when asked for by name
+  int32_t table_ref = 0, column_id = 0;
+  int32_t type_code = 0, length = 0, scale = 0;  // scale -1 for type code 2
+  int32_t nullable = 1, second_flag = 0, offset = 0, byte_length = 0;
+  int32_t domain_id = -1;  // -1 when the answer gives 0
+  int32_t special = -1;    // the character set, for type codes 8, 30-33, 35
+  int32_t variant = -1;
+  int32_t collation = 0;   // 136, 138, 140 read as 0
+  double low = -1.0, high = -1.0;  // -1.0 both: no statistics
+  std::string default_text;        // converted to the column's format
+  int32_t default_length = -1;     // -1 none; below -1 a default marker
+  int32_t interval = 0;            // 1 for dictionary types 15-27
+};
+
+// The per-compilation state, a member of the compile context; cleared at
+// every attempt.
+struct SqlCatalogState {
+  int32_t dependencies = 0;         // list head (workspace reference)
+  int32_t dependency_block = 0;     // the block the list lives in
+  int32_t record_dependencies = 0;  // recording on for every kind
+  int32_t no_privilege_test = 0;    // set by semantic analysis
+  SqlColumnDesc cache[kColumnCacheEntries];
+  int32_t cache_valid[kColumnCacheEntries] = {};
+  int32_t next_entry = 0;
+  int32_t lookups = 0;  // dictionary calls made (statistics for tests)
+};
+void CatalogReset(SqlCompileCtx* ctx);
+
+// Dependency kinds.
+constexpr int32_t kDependDomain = 2;
+constexpr int32_t kDependTable = 6;
+constexpr int32_t kDependRoutine = 12;
+constexpr int32_t kDependSequence = 14;
+constexpr int32_t kDependCollation = 18;
+// Dependency entry words (a 144-byte record): link, object id, kind, name.
+constexpr int32_t DEP_LINK = 0;
+constexpr int32_t DEP_ID = 1;
+constexpr int32_t DEP_KIND = 2;
+constexpr int32_t DEP_NAME_BYTE = 12;
+constexpr int32_t kDependEntryBytes = 144;
+
+void qdmaptype(int32_t dict_type, int32_t* type_code, int32_t* variant);
+void qddepadd(SqlCompileCtx* ctx, int32_t entry);
+int32_t qdgetobject(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* kind, int32_t* attrs,
+                    int32_t no_privilege);
+int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, const char* name,
+                    int32_t column_id, SqlColumnDesc* out);
+int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type);
+// Entries of 45 words from the lookup's 44-word entries.
+int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int32_t start,
+                    int32_t* count);
+int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer);
+int32_t qdgetcollation(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id);
+int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]);

@@ -1,0 +1,353 @@
+// The compiler's dictionary access over a model dictionary installed in the
+// service table: what the layer asks, how often (the column cache), and how
+// it turns the answers into its own records.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+#include <tuple>
+
+#include "sql/front/catalog_access.h"
+#include "sql/front/compile_services.h"
+#include "sql/front/tests/compile_test_support.h"
+
+namespace {
+
+struct ModelColumn {
+  SqlDictColumn d;
+  std::string default_text;  // one byte a character; stored as three-byte characters
+};
+
+// The model: tables by (schema, name), columns by (table, name), counters.
+struct Model {
+  std::map<std::pair<std::string, std::string>, std::vector<int32_t>> tables;
+  std::map<std::pair<int32_t, std::string>, ModelColumn> columns;
+  std::vector<int32_t> keys;  // 44-word entries of table 1
+  std::string schema = "ADAM";
+  int32_t column_calls = 0;
+  int32_t domain_calls = 0;
+  bool last_privilege_test = false;
+};
+Model* g_model = nullptr;
+
+int32_t TableAttr(int32_t, bool test, char* schema, int32_t* schema_length, char* name,
+                  int32_t* name_length, int32_t* attrs) {
+  g_model->last_privilege_test = test;
+  std::string s(schema, static_cast<size_t>(*schema_length));
+  if (s.empty()) {
+    std::memcpy(schema, g_model->schema.data(), g_model->schema.size());
+    *schema_length = static_cast<int32_t>(g_model->schema.size());
+    s = g_model->schema;
+  }
+  auto it = g_model->tables.find({s, std::string(name, static_cast<size_t>(*name_length))});
+  if (it == g_model->tables.end()) return 2;
+  for (int32_t i = 0; i < kObjectAttrWords; ++i) attrs[i] = it->second[static_cast<size_t>(i)];
+  return 0;
+}
+
+int32_t Columns(int32_t, int32_t table, int32_t column_id, const char* name, int32_t length,
+                SqlDictColumn* out, uint8_t* default3, int32_t* default_length) {
+  ++g_model->column_calls;
+  for (auto& [key, c] : g_model->columns) {
+    bool match = key.first == table && (column_id == -1 ? key.second == std::string(name, length)
+                                                        : c.d.column_id == column_id);
+    if (!match) continue;
+    *out = c.d;
+    for (size_t i = 0; i < c.default_text.size(); ++i) {
+      default3[3 * i] = 0;
+      default3[3 * i + 1] = 0;
+      default3[3 * i + 2] = static_cast<uint8_t>(c.default_text[i]);
+    }
+    *default_length = static_cast<int32_t>(c.default_text.size());
+    return 0;
+  }
+  return 1;
+}
+
+int32_t Keys(int32_t, int32_t table, int32_t start, int32_t capacity, int32_t* entries,
+             int32_t* count) {
+  int32_t n = table == 1 ? static_cast<int32_t>(g_model->keys.size() / 44) - start : 0;
+  if (n > capacity) n = capacity;
+  if (n < 0) n = 0;
+  std::memcpy(entries, g_model->keys.data() + static_cast<size_t>(start) * 44,
+              static_cast<size_t>(n) * 44 * 4);
+  *count = n;
+  return n > 0 ? 0 : 1;
+}
+
+int32_t Domain(int32_t, char*, int32_t*, char*, int32_t*, int32_t* id, int32_t* triple) {
+  ++g_model->domain_calls;
+  *id = 77;
+  triple[0] = 3;
+  triple[1] = 10;
+  triple[2] = 0;
+  return 0;
+}
+
+int32_t Schema(int32_t, char* name, int32_t* length) {
+  std::memcpy(name, g_model->schema.data(), g_model->schema.size());
+  *length = static_cast<int32_t>(g_model->schema.size());
+  return 0;
+}
+
+class CatalogAccess : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_model = &model_;
+    SqlDictionaryServices s;
+    s.table_attr = TableAttr;
+    s.columns = Columns;
+    s.keys = Keys;
+    s.domain = Domain;
+    s.current_schema = Schema;
+    old_ = SqlInstallDictionaryServices(&s);
+    qqwsnewblk(&tc_.ctx);
+    tc_.ctx.statement_kind = 1;
+    for (int32_t k = 0; k < 25; ++k) {
+      ModelColumn c;
+      c.d.column_id = k + 1;
+      c.d.type = 3;
+      c.d.length = 10;
+      model_.columns[{1, "C" + std::to_string(k + 1)}] = c;
+    }
+  }
+  void TearDown() override {
+    SqlInstallDictionaryServices(&old_);
+    g_model = nullptr;
+  }
+  SqlColumnDesc Column(const std::string& name, int32_t table = 1) {
+    SqlColumnDesc d;
+    EXPECT_EQ(qdgetcolumn(&tc_.ctx, 100 + table, table, name.c_str(), -1, &d), 0) << name;
+    return d;
+  }
+  FakeKernel kernel_;
+  TestContext tc_;
+  Model model_;
+  SqlDictionaryServices old_;
+};
+
+TEST(CatalogTypes, MapType) {
+  const int32_t cases[][3] = {{1, 4, 0},  {2, 3, 0},    {3, 1, 0},    {4, 2, 0},    {5, 8, 0},
+                              {6, 1, 202}, {7, 1, 201}, {8, 2, 204},  {9, 2, 203},  {10, 2, 205},
+                              {11, 3, 207}, {12, 10, 0}, {27, 25, 0}, {28, 1, 208}, {29, 29, 0},
+                              {35, 35, 0}};
+  for (const auto& c : cases) {
+    int32_t code = -1;
+    int32_t variant = -1;
+    qdmaptype(c[0], &code, &variant);
+    EXPECT_EQ(code, c[1]) << c[0];
+    EXPECT_EQ(variant, c[2]) << c[0];
+  }
+}
+
+TEST_F(CatalogAccess, ColumnCacheAndDefinitionStatements) {
+  Column("C1");
+  Column("C1");
+  EXPECT_EQ(model_.column_calls, 1);  // one run for one compilation
+  SqlColumnDesc by_id;
+  EXPECT_EQ(qdgetcolumn(&tc_.ctx, 101, 1, nullptr, 1, &by_id), 0);
+  EXPECT_EQ(model_.column_calls, 1);  // the same column by its id
+  EXPECT_EQ(by_id.type_code, 1);
+  tc_.ctx.statement_kind = 39;  // a definition statement reads again
+  Column("C1");
+  Column("C1");
+  EXPECT_EQ(model_.column_calls, 3);
+  // Twenty distinct columns fill the cache; the 21st replaces the oldest.
+  tc_.ctx.statement_kind = 1;
+  CatalogReset(&tc_.ctx);
+  model_.column_calls = 0;
+  for (int32_t k = 1; k <= 21; ++k) Column("C" + std::to_string(k));
+  EXPECT_EQ(model_.column_calls, 21);
+  Column("C2");
+  EXPECT_EQ(model_.column_calls, 21);
+  Column("C1");
+  EXPECT_EQ(model_.column_calls, 22);
+  // The same name of another table is another column.
+  model_.columns[{2, "C1"}] = model_.columns[{1, "C1"}];
+  Column("C1", 2);
+  EXPECT_EQ(model_.column_calls, 23);
+  SqlColumnDesc d;
+  EXPECT_EQ(qdgetcolumn(&tc_.ctx, 101, 1, "NONE", -1, &d), 1);
+}
+
+TEST_F(CatalogAccess, ColumnDescriptions) {
+  struct Case {
+    int32_t type;
+    int32_t length;
+    std::string stored;
+    int32_t type_code;
+    int32_t default_length;
+    std::string value;
+  };
+  const Case cases[] = {
+      {34, 5, "'abcde'", 34, 15, std::string("\0\0a\0\0b\0\0c\0\0d\0\0e", 15)},
+      {1, 8, "'It''s'", 4, 4, "It's"},
+      {1, 8, "", 4, -1, ""},
+      {29, 4, "X'0A1'", 29, 2, std::string("\x0a\x10\0\0", 4)},
+      {13, 0, "CURRENT_TIME(3)", 11, -4, "CURRENT_TIME(3)"},
+      {3, 10, "-5", 1, 2, "-5"},
+  };
+  int32_t id = 100;
+  for (const Case& c : cases) {
+    ModelColumn m;
+    m.d.column_id = ++id;
+    m.d.type = c.type;
+    m.d.length = c.length;
+    m.d.collation = 138;
+    m.default_text = c.stored;
+    std::string name = "D" + std::to_string(id);
+    model_.columns[{1, name}] = m;
+    SqlColumnDesc d = Column(name);
+    EXPECT_EQ(d.type_code, c.type_code) << c.stored;
+    EXPECT_EQ(d.default_length, c.default_length) << c.stored;
+    EXPECT_EQ(d.default_text, c.value) << c.stored;
+    EXPECT_EQ(d.collation, 0);
+    EXPECT_EQ(d.domain_id, -1);
+  }
+}
+
+TEST_F(CatalogAccess, CharacterStatisticsNeedAWideRange) {
+  struct Case {
+    const char* low;
+    const char* high;
+    bool kept;
+  };
+  // The first eight bytes read as a base-256 number.
+  const Case cases[] = {{"AAAAAAAA", "AAAAAAAB", false},
+                        {"AAAAAAAA", "AAAAABAA", true},
+                        // exactly at the bound (small values: exact doubles)
+                        {"\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\xFF\xDC", true},
+                        {"\0\0\0\0\0\0\0\0", "\0\0\0\0\0\0\xFF\xDB", false}};
+  int32_t id = 200;
+  for (const Case& c : cases) {
+    ModelColumn m;
+    m.d.column_id = ++id;
+    m.d.type = 1;
+    m.d.length = 8;
+    m.d.statistics_count = 10;
+    std::memcpy(m.d.low, c.low, 8);
+    std::memcpy(m.d.high, c.high, 8);
+    std::string name = "S" + std::to_string(id);
+    model_.columns[{1, name}] = m;
+    SqlColumnDesc d = Column(name);
+    EXPECT_EQ(d.low != -1.0, c.kept) << &c - cases;
+    if (c.kept) {
+      EXPECT_GE(d.high - d.low, 65500.0);
+    } else {
+      EXPECT_EQ(d.high, -1.0);
+    }
+  }
+}
+
+TEST_F(CatalogAccess, ObjectsAndViews) {
+  std::vector<int32_t> table(kObjectAttrWords, 0);
+  table[4] = 1;
+  table[5] = 7;
+  table[6] = 4000;
+  table[7] = 12;
+  model_.tables[{"ADAM", "T"}] = table;
+  std::vector<int32_t> view(kObjectAttrWords, 0);
+  view[4] = 2;
+  view[5] = 9;
+  view[6] = 9;
+  view[7] = 9;
+  model_.tables[{"ADAM", "V"}] = view;
+  SqlQualifiedName n;
+  std::strcpy(n.name, "T");
+  int32_t kind = 0;
+  int32_t attrs[kObjectAttrWords] = {};
+  EXPECT_EQ(qdgetobject(&tc_.ctx, &n, &kind, attrs, 0), 0);
+  EXPECT_STREQ(n.schema, "ADAM");  // ended at the length the lookup gave back
+  EXPECT_TRUE(model_.last_privilege_test);
+  EXPECT_EQ(attrs[5], 2048);
+  EXPECT_EQ(attrs[6], 4000);
+  EXPECT_EQ(attrs[7], 12);
+  EXPECT_EQ(attrs[4], 2);  // kind 1 reads 2
+  SqlQualifiedName v;
+  std::strcpy(v.schema, "ADAM");
+  std::strcpy(v.name, "V");
+  EXPECT_EQ(qdgetobject(&tc_.ctx, &v, &kind, attrs, 0), 0);
+  EXPECT_EQ(attrs[5], 2048);
+  EXPECT_EQ(attrs[6], 2048);
+  EXPECT_EQ(attrs[7], -1);
+  tc_.ctx.catalog.no_privilege_test = 1;
+  SqlQualifiedName missing;
+  std::strcpy(missing.name, "NOPE");
+  EXPECT_EQ(qdgetobject(&tc_.ctx, &missing, &kind, attrs, 0), 1);  // the lookup's 2 reads 1
+  EXPECT_FALSE(model_.last_privilege_test);
+}
+
+TEST_F(CatalogAccess, DomainsAndDependencies) {
+  SqlQualifiedName n;
+  std::strcpy(n.name, "NUMERIC");
+  int32_t id = 0;
+  int32_t type[4] = {};
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type), 1);
+  EXPECT_EQ(model_.domain_calls, 0);
+  std::strcpy(n.schema, "ADAM");
+  tc_.ctx.statement_kind = 39;
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type), 0);
+  EXPECT_EQ(model_.domain_calls, 1);
+  EXPECT_EQ(type[0], 1);  // dictionary type 3
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type), 0);
+  Column("C3");
+  Column("C3");  // read again in a definition statement, recorded once
+  Column("C4");
+  std::vector<std::pair<int32_t, std::string>> listed;
+  for (int32_t e = tc_.ctx.catalog.dependencies; e != 0; e = WsWord(&tc_.ctx, e, DEP_LINK)) {
+    listed.emplace_back(WsWord(&tc_.ctx, e, DEP_KIND), qqwsadr(&tc_.ctx, e) + DEP_NAME_BYTE);
+  }
+  std::vector<std::pair<int32_t, std::string>> expected = {
+      {kDependDomain, ""}, {kDependTable, "C3"}, {kDependTable, "C4"}};
+  EXPECT_EQ(listed, expected);
+}
+
+TEST_F(CatalogAccess, KeyEntries) {
+  std::vector<int32_t> e(44, 0);
+  e[0] = 1;
+  e[1] = 55;
+  e[2] = 12;  // more than ten items: ten are taken
+  e[3] = 0;
+  for (int32_t i = 0; i < 10; ++i) {
+    e[4 + i] = 100 + i;
+    e[14 + i] = 200 + i;
+    e[24 + i] = i == 0 ? -1 : (i == 1 ? -6 : 7);
+  }
+  model_.keys = e;
+  int32_t out[45 * 2];
+  std::fill(std::begin(out), std::end(out), 99);
+  int32_t count = 2;
+  EXPECT_EQ(qdgetcilist(&tc_.ctx, 1, out, 0, &count), 0);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(out[0], 1);
+  EXPECT_EQ(out[1], 55);
+  EXPECT_EQ(out[2], 12);
+  EXPECT_EQ(out[4], 1);
+  EXPECT_EQ(out[5], 1);   // stored -1: descending
+  EXPECT_EQ(out[35], 0);  // and reads 0
+  EXPECT_EQ(out[6], 1);
+  EXPECT_EQ(out[36], 6);
+  EXPECT_EQ(out[7], 0);
+  EXPECT_EQ(out[37], 7);
+  EXPECT_EQ(out[15], 100);
+  EXPECT_EQ(out[25], 200);
+}
+
+TEST_F(CatalogAccess, CurrentSchemaAndMissingLookups) {
+  char buffer[129];
+  EXPECT_EQ(qdcurschema(&tc_.ctx, buffer), 0);
+  EXPECT_STREQ(buffer, "ADAM");
+  model_.schema = "INFORMATION_SCHEMA";
+  EXPECT_EQ(qdcurschema(&tc_.ctx, buffer), 0);
+  EXPECT_STREQ(buffer, "SYSTEM");
+  SqlQualifiedName n;
+  std::strcpy(n.name, "F");
+  int32_t answer[7];
+  EXPECT_EQ(qdgetroutine(&tc_.ctx, &n, answer), kSqlServiceMissing);
+  int32_t id = 5;
+  EXPECT_EQ(qdgetcollation(&tc_.ctx, &n, &id), kSqlServiceMissing);
+  EXPECT_EQ(id, 0);
+}
+
+}  // namespace
