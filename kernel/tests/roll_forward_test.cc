@@ -167,6 +167,21 @@ TEST_F(RollForwardTest, RecordsOfADroppedTableAreSkippedAndReportedOnce) {
   EXPECT_EQ(CountLogged("-16190 in function DSTabScan"), 1);
 }
 
+// Transactions of one change each, committed as record access commits them:
+// each is logged and redone.
+TEST_F(RollForwardTest, TransactionsOfASingleChangeAreRedone) {
+  Table t = LoggedTable(77, 8, 16);
+  ASSERT_EQ(CommitKeyed({LogTest::Logged(1, t, "aaaa0001........")}, Key(1)), 0);
+  ASSERT_EQ(CommitKeyed({LogTest::Logged(1, t, "aaaa0002........")}, Key(2)), 0);
+  ASSERT_EQ(CommitKeyed({LogTest::Logged(2, t, "aaaa0001changed.")}, Key(3)), 0);
+  ASSERT_EQ(CommitKeyed({LogTest::Logged(4, t, "aaaa0002........")}, Key(4)), 0);
+  const std::vector<std::string> rows = Rows(t);
+  ASSERT_EQ(rows, std::vector<std::string>{"aaaa0001changed."});
+  EmptyTable(t);
+  EXPECT_EQ(Run(false), 4);
+  EXPECT_EQ(Rows(t), rows);
+}
+
 TEST_F(RollForwardTest, ADatabankNotHeldAloneIsRefused) {
   W(data_dcb_, DCB_ACCESS_MODE) = 3;
   EXPECT_EQ(Run(false), DCB_NOT_EXCLUSIVE);
