@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <span>
+#include <vector>
 
 #include "du/transactions.h"
 #include "du/upper_services.h"
@@ -327,11 +328,13 @@ int32_t EndWork(int32_t* base, int32_t usr, int32_t stm) {
 
 // The statements `owner`'s CSDSTGs hold, depth first: a -1 word 0 is
 // cleared, a statement's work ended; with `release` (the closed cursor was a
-// recursive copy) each is released and its word cleared.
-void CloseCalled(int32_t* base, int32_t usr, int32_t owner, bool release, int32_t depth,
-                 int32_t* first) {
+// recursive copy) each is released and its word cleared. `seen` holds the
+// statements the walk has reached: one that two words name, or that a
+// damaged chain leads back to, is handled once.
+void CloseCalled(int32_t* base, int32_t usr, int32_t owner, bool release,
+                 std::vector<int32_t>* seen, int32_t* first) {
   StmProgram p;
-  if (depth > kMaxWalkDepth || !LoadProgram(base, owner, &p)) return;
+  if (static_cast<int32_t>(seen->size()) > kMaxWalkDepth || !LoadProgram(base, owner, &p)) return;
   int64_t row = SdWord(base, p, kDescCallStatus);
   for (; row >= kDescriptorWords && row + kCsdWords <= p.sd_words; row += kCsdWords) {
     if (SdWord(base, p, row + kCsdType) < 0) return;
@@ -343,12 +346,15 @@ void CloseCalled(int32_t* base, int32_t usr, int32_t owner, bool release, int32_
       continue;
     }
     // Only statements this one called: a word naming anything else is left.
-    if (!IsStatement(base, held) || CallerOf(base, held) != owner) continue;
+    if (std::find(seen->begin(), seen->end(), held) != seen->end() ||
+        !IsStatement(base, held) || CallerOf(base, held) != owner)
+      continue;
+    seen->push_back(held);
     if (Wd(base, held, STM_STATUS) != kStmDone) {
       const int32_t rc = EndWork(base, usr, held);
       if (*first == 0 && rc < 0) *first = rc;
     }
-    CloseCalled(base, usr, held, release, depth + 1, first);
+    CloseCalled(base, usr, held, release, seen, first);
     if (release) {
       ReleaseCopy(base, usr, held, Wd(base, cs, kCsPrepared));
       Wd(base, cs, kCsOpen) = 0;
@@ -566,7 +572,8 @@ int32_t DSCloseCursor(int32_t* base, int32_t* pb, int32_t cs) {
     const int32_t ended = EndWork(base, usr, open);
     if (rc == 0 && ended < 0) rc = ended;
     int32_t first = 0;
-    CloseCalled(base, usr, open, copy, 0, &first);
+    std::vector<int32_t> seen{open};
+    CloseCalled(base, usr, open, copy, &seen, &first);
     if (rc == 0) rc = first;
   }
   if (copy) ReleaseCopy(base, usr, open, Wd(base, cs, kCsPrepared));

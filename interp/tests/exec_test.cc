@@ -357,6 +357,55 @@ TEST_F(CursorTest, OpenRefusesARunningCursorAndClosesAPendingOneFirst) {
   EXPECT_EQ(DSOpenCursor(base_, pb, kCsAt), 0);
 }
 
+// Closing a cursor that is a recursive copy releases every statement it
+// reached once, even when two of its words name the same statement or a
+// damaged chain leads back to the cursor.
+TEST_F(CursorTest, ClosingACopiedCursorReleasesEachStatementItReachedOnce) {
+  const auto own_storage = [&](int32_t stm) {
+    const int32_t words = Wd(base_, Sd(stm), kDescStorageSize);
+    const int32_t stg = Block(words * 4);
+    std::memcpy(&Wd(base_, stg, 0), &Wd(base_, Wd(base_, stm, STM_STG), 0),
+                static_cast<size_t>(words) * 4);
+    Wd(base_, stm, STM_STG) = stg;
+  };
+  const int32_t caller = Make(kCallerWords + std::string("code\n BEG\n END 0\n"));
+  const int32_t copy = Make(std::string(kCallerWords) + R"(field D0 word
+field D1 word
+field D2 word
+field D3 word
+field D4 word
+field D5 word
+field D6 word
+a: csd 3 12 -1 -1 -1 -1 0 0 0
+b: csd 3 19 -1 -1 -1 -1 0 0 0
+end
+code
+ BEG
+ END 0
+)");
+  const int32_t called = Make(std::string(kCallerWords) + R"(a: csd 3 12 -1 -1 -1 -1 0 0 0
+end
+code
+ BEG
+ END 0
+)");
+  own_storage(copy);
+  own_storage(called);
+  Field(caller, "C0") = copy;
+  Field(copy, "C0") = called;
+  Field(copy, "D0") = called;
+  Field(called, "C0") = copy;
+  Wd(base_, copy, STM_NEXT_COM + kComRecursiveStm) = called;
+  Wd(base_, called, STM_NEXT_COM + kComRecursiveStm) = copy;
+  Wd(base_, copy, STM_STATUS) = 3;
+  Wd(base_, called, STM_STATUS) = 3;
+  int32_t pb[kExecWords] = {0, usr_, caller, 0, 0, 0};
+  EXPECT_EQ(DSCloseCursor(base_, pb, Wd(base_, caller, STM_STG) + kCsAt), 0);
+  EXPECT_EQ(g_exec.unlinks, 2);
+  EXPECT_EQ(g_exec.work_ends, 2);
+  EXPECT_EQ(Field(caller, "C0"), 0);
+}
+
 TEST_F(CursorTest, TheEndOfItsCompoundClosesAnOpenCursor) {
   const int32_t caller = Make(std::string(kCallerWords) + R"(field STK bytes 64
 fetch: csd 1 12 -1 -1 1 -1 0 0 0
