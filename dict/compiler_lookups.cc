@@ -97,11 +97,39 @@ int32_t DDWithUcomPath(int32_t* base, int32_t stm, int32_t n, int32_t usr) {
   return 0;
 }
 
+namespace {
+
+bool NamesFit(const DDTableName& name) {
+  return name.name_length >= 0 && name.name_length <= DD_NAME_BYTES &&
+         name.schema_length >= 0 && name.schema_length <= DD_NAME_BYTES;
+}
+
+// Sets a qualified name: the schema into parameters 1 and 2 (its own, or
+// the alternate user's schema), the name into 3 and 4; without a schema
+// (and no alternate user) the requester's path into parameter `path` (0:
+// the statement takes none) with parameter 1 NULL. 0 or the failure.
+int32_t SetQualifiedName(int32_t* base, int32_t stm, int32_t requester, const DDTableName& name,
+                         const char* current, int32_t current_length, int32_t path) {
+  DDParams p(base, stm);
+  p.TextLength(3, name.name, name.name_length);
+  const bool by_path = name.schema_length == 0 && Wd(base, requester, USR_ALTERNATE_USER) == 0;
+  if (name.schema_length > 0)
+    p.TextLength(1, name.schema, name.schema_length);
+  else if (!by_path)
+    p.TextLength(1, current, current_length);
+  else
+    p.Null(1).Null(2);
+  if (path != 0 && !by_path) p.Null(path);
+  if (p.status() != 0 || path == 0 || !by_path) return p.status();
+  return DDWithUcomPath(base, stm, path, requester);
+}
+
+}  // namespace
+
 void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                     DDTableAttr* out) {
   const int32_t requester = pb[1];
-  if (name.name_length > DD_NAME_BYTES || name.schema_length > DD_NAME_BYTES ||
-      name.name_length < 0 || name.schema_length < 0) {
+  if (!NamesFit(name)) {
     pb[0] = DD_NAME_TOO_LONG;
     return;
   }
@@ -112,26 +140,18 @@ void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool te
   const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr);
   if (stm == 0) return;
   DDParams p(base, stm);
-  if (name.name_length == 0) {
+  if (name.name_length == 0)
     p.Null(1).Null(2).Null(3).Null(4).Int(5, name.id).Null(6);
-  } else {
-    p.TextLength(3, name.name, name.name_length).Null(5);
-    if (name.schema_length > 0)
-      p.TextLength(1, name.schema, name.schema_length).Null(6);
-    else if (Wd(base, requester, USR_ALTERNATE_USER) != 0)
-      p.TextLength(1, current, current_length).Null(6);
-    else
-      p.Null(1).Null(2);
-  }
+  else
+    p.Null(5);
   if (test_privilege)
     p.TextLength(7, current, current_length);
   else
     p.Null(7).Null(8);
   if ((pb[0] = p.status()) != 0) return;
-  if (name.name_length > 0 && name.schema_length == 0 &&
-      Wd(base, requester, USR_ALTERNATE_USER) == 0) {
-    if ((pb[0] = DDWithUcomPath(base, stm, 6, requester)) != 0) return;
-  }
+  if (name.name_length > 0 &&
+      (pb[0] = SetQualifiedName(base, stm, requester, name, current, current_length, 6)) != 0)
+    return;
   if (DDSelectRun(base, pb, stm, true) != 0) {
     if (pb[0] > 0) pb[0] = DD_TABLE_NOT_FOUND;
     return;
@@ -428,4 +448,38 @@ void DDCmpColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privi
   PrivilegeLookup(base, pb, THR_STM_DDL_CP, IMAGE_DDCmpColumnPriv, 5, [&](DDParams& p) {
     p.Int(1, table_id).Text(2, word).TextLength(3, column, column_length);
   });
+}
+
+namespace {
+
+// An object's id by its qualified name (DDCmpCollation, DDCmpIN).
+void ObjectByName(int32_t* base, int32_t* pb, int32_t field, int32_t image,
+                  const DDTableName& name, int32_t path, int32_t* id) {
+  const int32_t requester = pb[1];
+  if (!NamesFit(name) || name.name_length < 1) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  char current[DD_NAME_BYTES];
+  int32_t current_length = 0;
+  int32_t cs[2] = {0, requester};
+  DDCurrentSchema(base, cs, current, &current_length);
+  const int32_t stm = DDCmpPrepare(base, pb, field, image);
+  if (stm == 0) return;
+  if ((pb[0] = SetQualifiedName(base, stm, requester, name, current, current_length, path)) != 0)
+    return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t found = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *id = found;
+}
+
+}  // namespace
+
+void DDCmpCollation(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id) {
+  ObjectByName(base, pb, THR_STM_DDL_CS, IMAGE_DDCmpCollation, name, 5, id);
+}
+
+void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id) {
+  ObjectByName(base, pb, THR_STM_DDL_IN, IMAGE_DDCmpIN, name, 0, id);
 }

@@ -153,3 +153,11 @@ void DDCmpTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privil
 // The same for column privilege 1, 2, 4 or 5 on the named column.
 void DDCmpColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
                      const char* column, int32_t column_length);
+
+// A collation's id by its qualified name (schema length 0: the path, or
+// the alternate user's schema): 0, 1 when there is none.
+void DDCmpCollation(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id);
+// The id of the first object of a qualified name (schema length 0: the
+// alternate user's schema, else NULL, the objects without schema): 0, 1
+// when there is none.
+void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id);

@@ -454,3 +454,66 @@ TEST_F(LookupTest, TheCurrentSchemasPrivileges) {
 }
 
 }  // namespace
+
+namespace {
+
+// A collation by its qualified name or through the path, other kinds of a
+// name passed over; any object by its qualified name.
+TEST_F(LookupTest, CollationsAndObjectsByName) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(810, 6, "ADAM", "C1"), 0);  // a table of the name comes first
+  ASSERT_EQ(InsObject(811, 18, "ADAM", "C1"), 0);
+  ASSERT_EQ(InsObject(812, 18, "SYSTEM", "C2"), 0);
+  ASSERT_EQ(InsObject(813, 3, "", "EVE"), 0);
+  auto collation = [&](const std::string& schema, const std::string& name, int32_t* id) {
+    int32_t pb[2] = {0, usr_};
+    DDTableName n;
+    n.schema = schema.data();
+    n.schema_length = static_cast<int32_t>(schema.size());
+    n.name = name.data();
+    n.name_length = static_cast<int32_t>(name.size());
+    *id = -1;
+    DDCmpCollation(base_, pb, n, id);
+    return pb[0];
+  };
+  auto object = [&](const std::string& schema, const std::string& name, int32_t* id) {
+    int32_t pb[2] = {0, usr_};
+    DDTableName n;
+    n.schema = schema.data();
+    n.schema_length = static_cast<int32_t>(schema.size());
+    n.name = name.data();
+    n.name_length = static_cast<int32_t>(name.size());
+    *id = -1;
+    DDCmpIN(base_, pb, n, id);
+    return pb[0];
+  };
+  int32_t id = 0;
+  EXPECT_EQ(collation("ADAM", "C1", &id), 0);
+  EXPECT_EQ(id, 811);
+  EXPECT_EQ(collation("ADAM", "C2", &id), 1);
+  EXPECT_EQ(id, -1);
+  // The path: ADAM, then SYSTEM.
+  const int32_t lvl = W(usr_ + USR_LVL);
+  uint8_t* path = reinterpret_cast<uint8_t*>(&W(lvl + LVL_PATH));
+  std::memset(path, 255, DD_PATH_BYTES);
+  for (int32_t e = 0; e < 2; ++e) {
+    path[e * 129] = 0;
+    std::memset(path + e * 129 + 1, ' ', 128);
+    std::memcpy(path + e * 129 + 1, e == 0 ? "ADAM" : "SYSTEM", e == 0 ? 4 : 6);
+  }
+  EXPECT_EQ(collation("", "C2", &id), 0);
+  EXPECT_EQ(id, 812);
+  EXPECT_EQ(collation("", "C1", &id), 0);
+  EXPECT_EQ(id, 811);
+  EXPECT_EQ(object("ADAM", "C1", &id), 0);
+  EXPECT_EQ(id, 810);
+  EXPECT_EQ(object("SYSTEM", "TABLES", &id), 0);
+  EXPECT_EQ(id, CAT_TABLES);
+  EXPECT_EQ(object("", "EVE", &id), 0) << "an object without schema";
+  EXPECT_EQ(id, 813);
+  EXPECT_EQ(object("", "C1", &id), 1);
+  EXPECT_EQ(object("ADAM", std::string(129, 'N'), &id), DD_NAME_TOO_LONG);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
