@@ -153,3 +153,18 @@ void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* cons
 void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
                    int32_t kind, const uint8_t* password);
 inline constexpr int32_t DD_PASSWORD_BYTES = 18;
+
+// A module row: id, 139, two integers and its text of at most 400
+// three-byte characters (more: -19113). 2 when the id exists.
+void DDInsModule(int32_t* base, int32_t* pb, int32_t id, int32_t first, int32_t second,
+                 const uint8_t* text3, int32_t length);
+// A routine's name and specific name. 2 when the id exists.
+void DDInsRoutineName(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                      int32_t name_length, const char* specific, int32_t specific_length);
+// Cursor over the routines of a module: mode (pb[0]) not 0 opens it, 0
+// takes the next; each one's id and whether it is a FUNCTION; 1 at the end.
+void DDCurFunctions(int32_t* base, int32_t* pb, int32_t module_id, int32_t* routine_id,
+                    bool* function);
+// Stamps object `id`'s row with the current date and time; 1 when there is
+// no such object.
+void DDUpdChangeTime(int32_t* base, int32_t* pb, int32_t id);

@@ -4,6 +4,7 @@
 // read back by the kernel's record access after the work, a rollback that
 // leaves nothing, kinds outside a function's table refused before a run.
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <ctime>
 #include <map>
@@ -30,7 +31,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 32, 36, 38, 40, 41, 151}); }
+  void SetUp() override { SetUpCatalog({11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 32, 36, 38, 40, 41, 151}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -72,6 +73,21 @@ class ObjectsTest : public CatalogWorkTest {
     EXPECT_EQ(Close(r), 0);
     EXPECT_EQ(End(0), 0);
     return row;
+  }
+  // Inserts a row (the record's bytes) in a transaction of its own.
+  void WriteRow(int32_t table, std::string row) {
+    const CatalogTable* t = CatalogFindTable(table);
+    ASSERT_NE(t, nullptr);
+    row.resize(static_cast<std::size_t>(t->record_length), '\xff');
+    ASSERT_EQ(Begin(1), 0);
+    NextCursorOrder(usr_);
+    std::vector<int32_t> r = Record(table, 3, t->key_length, t->record_length);
+    ASSERT_EQ(Open(r), 0);
+    std::memcpy(r.data() + DUREC_RECORD, row.data(), row.size());
+    DUInsertRow(base_, r.data(), usr_);
+    EXPECT_EQ(r[DUREC_STATUS], 0);
+    EXPECT_EQ(Close(r), 0);
+    EXPECT_EQ(End(0), 0);
   }
   // A statement's slot, prepared, for the statements whose functions are
   // the definition services'.
@@ -812,6 +828,62 @@ TEST_F(ObjectsTest, IdentChangesAndTheirRefusals) {
     EXPECT_EQ(object.substr(287, 4).substr(0, 2), std::string(year).substr(0, 2)) << id;
   }
   EXPECT_EQ(ReadRow(11, IntField(802)).substr(286, 1), "\xff");
+}
+
+// Modules, routine names, the routines of a module and the change time of
+// an object.
+TEST_F(ObjectsTest, ModulesAndRoutines) {
+  // Routines of modules 850 and 851, as the routine statements write them.
+  for (auto [id, module, kind] : {std::tuple{861, 850, "FUNCTION"}, std::tuple{862, 850, "PROCEDURE"},
+                                  std::tuple{863, 851, "FUNCTION"}})
+    WriteRow(29, IntField(id) + IntField(module) + TextField(kind, 20));
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<uint8_t> text;
+  for (int i = 0; i < 401; ++i) text.insert(text.end(), {0, 0, uint8_t('m')});
+  auto module = [&](int32_t id, int32_t length) {
+    int32_t pb[2] = {0, usr_};
+    DDInsModule(base_, pb, id, 4, 5, text.data(), length);
+    return pb[0];
+  };
+  EXPECT_EQ(module(850, 5), 0);
+  EXPECT_EQ(module(850, 5), 2);
+  EXPECT_EQ(module(851, 401), DD_BAD_PARAMETER);
+  auto name = [&](int32_t id) {
+    int32_t pb[2] = {0, usr_};
+    DDInsRoutineName(base_, pb, id, "F", 1, "F_1", 3);
+    return pb[0];
+  };
+  EXPECT_EQ(name(861), 0);
+  EXPECT_EQ(name(861), 2);
+  std::vector<std::pair<int32_t, bool>> got;
+  int32_t pb[2] = {1, usr_}, id = 0;
+  bool function = false;
+  for (DDCurFunctions(base_, pb, 850, &id, &function); pb[0] == 0 && got.size() < 10;
+       DDCurFunctions(base_, pb, 0, &id, &function)) {
+    got.emplace_back(id, function);
+    pb[0] = 0;
+  }
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(got, (std::vector<std::pair<int32_t, bool>>{{861, true}, {862, false}}));
+  ASSERT_EQ(InsObject(850, 10, "ADAM", "M"), 0);
+  auto stamp = [&](int32_t id) {
+    int32_t b[2] = {0, usr_};
+    DDUpdChangeTime(base_, b, id);
+    return b[0];
+  };
+  EXPECT_EQ(stamp(850), 0);
+  EXPECT_EQ(stamp(999), 1);
+  EXPECT_EQ(EndWork(0), 0);
+  const std::string row = ReadRow(28, IntField(850));
+  ASSERT_FALSE(row.empty());
+  EXPECT_EQ(row.substr(7, 21), IntField(139) + IntField(4) + IntField(5));
+  EXPECT_EQ(row.substr(29, 6), std::string("\0\0m\0\0m", 6));
+  EXPECT_EQ(ReadRow(30, IntField(861)).substr(7, 134),
+            TextField("F", 128) + std::string(1, '\0') + "F_1 ");
+  const std::string object = ReadRow(11, IntField(850));
+  EXPECT_EQ(object.substr(286, 1), std::string(1, '\0'));
+  EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(object[287])));
 }
 
 }  // namespace
