@@ -132,13 +132,18 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
   const auto fits = [&](int64_t offset, int64_t length) {
     return offset >= 0 && length >= 0 && offset + length <= static_cast<int64_t>(storage.size());
   };
+  // A packed decimal of `precision` digits at `offset`.
+  const auto decimal_fits = [&](int64_t offset, int32_t precision) {
+    return precision >= 1 && precision <= kDecimalMaxPrecision &&
+           fits(offset, decimal_bytes(precision));
+  };
   const int32_t item = ops[0];
   const int32_t count = Wd(base, usr, USR_TOTAL_ERROR_COUNT);
   int32_t record = count > 0 ? DSFindDiagRecord(base, usr, 1) : 0;
   bool current = false;
   if (ops[1] != 0) {
     const value_descriptor number{ops[1], ops[2]};
-    if (!fits(ops[1], decimal_bytes(ops[2]))) return kErrBadOperand;
+    if (!decimal_fits(ops[1], ops[2])) return kErrBadOperand;
     int32_t n = 0;
     const bool ok = decimal_to_int(&n, storage, number) == 0 && n > 0;
     record = ok && n <= count ? DSFindDiagRecord(base, usr, n) : 0;
@@ -242,7 +247,7 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
 
   const int32_t target = ops[3], length = ops[4];
   if (numeric && !character) {
-    if (!fits(target, decimal_bytes(length))) return kErrBadOperand;
+    if (!decimal_fits(target, length)) return kErrBadOperand;
     return int_to_decimal(storage, value_descriptor{target, length}, number) == 0 ? 0 : kErrTooLong;
   }
   if (numeric) text = std::to_string(number);
@@ -253,7 +258,7 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
   std::memcpy(&storage[static_cast<size_t>(target) + 1], text.data(), text.size());
   if (character && ops[5] >= 0) {
     const value_descriptor field{ops[5], digits_of_int(length)};
-    if (!fits(ops[5], decimal_bytes(field.precision))) return kErrBadOperand;
+    if (!decimal_fits(ops[5], field.precision)) return kErrBadOperand;
     int_to_decimal(storage, field, static_cast<int32_t>(text.size()));
   }
   return 0;

@@ -179,6 +179,32 @@ TEST_F(GetDiagnosticsTest, ItemValuesAndTheirTargets) {
   EXPECT_EQ(Get(99, 1, 8), -16183);
 }
 
+// Decimal operands (the condition number, an integer target, the delivered
+// length) of a precision no decimal has are refused before any size is
+// computed from them; nothing is written.
+TEST_F(GetDiagnosticsTest, DecimalOperandsOfImpossiblePrecisionAreRefused) {
+  Add(-10101, 1, "23000");
+  ASSERT_EQ(Get(26, 1, 8), 0);  // condition number 1 in place, the storage in run_
+  struct Case {
+    int32_t number_precision, target, length, length_field;
+    bool character;
+  } cases[] = {
+      {INT32_MAX, kTarget, 8, kLength, true}, {0, kTarget, 8, kLength, true},
+      {46, kTarget, 8, kLength, true},        {5, kTarget, INT32_MAX, -1, false},
+      {5, kTarget, 0, -1, false},             {5, kTarget, -3, -1, false},
+  };
+  for (const Case& c : cases) {
+    std::memset(bytes_ + kTarget, '#', 16);
+    const int32_t ops[6] = {c.character ? 26 : 33, kNumber, c.number_precision, c.target,
+                            c.length, c.length_field};
+    EXPECT_EQ(DSGetDiagnostics(base_, usr_, ByteSpan(bytes_, sizeof bytes_), ops, c.character,
+                               kProgInsertOne, site_, run_),
+              kErrBadOperand)
+        << c.number_precision << " " << c.length;
+    EXPECT_EQ(bytes_[kTarget], '#');
+  }
+}
+
 TEST_F(GetDiagnosticsTest, SqlstateOfRecordOneWithoutRecordsIsTheCurrentCondition) {
   reinterpret_cast<int32_t*>(bytes_)[kStateReturnCode] = -10101;
   EXPECT_EQ(Get(38, 1, 5), 0);
