@@ -419,3 +419,31 @@ int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]) {
   buffer[length] = 0;
   return 0;
 }
+
+int32_t qdgetdomtext(SqlCompileCtx* ctx, int32_t domain_id, int32_t type_code, int32_t length,
+                     SqlColumnDesc* out) {
+  if (g_dict.domain_default == nullptr) return Missing("DDCmpDomain");
+  std::vector<uint8_t> text3(kDefaultBufferBytes);
+  int32_t characters = 0;
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.domain_default(ctx->session, domain_id, text3.data(), &characters);
+  if (status != 0) return status;
+  if (characters > kDefaultBufferBytes / 3) characters = kDefaultBufferBytes / 3;
+  ConvertDefault(text3.data(), characters, type_code, length, out);
+  return 0;
+}
+
+int32_t qdsrcinfo(SqlCompileCtx* ctx, int32_t id, int32_t item, int32_t* total) {
+  *total = 0;
+  if (g_dict.source_info == nullptr) return Missing("DDCmpSourceInfo");
+  ++ctx->catalog.lookups;
+  return g_dict.source_info(ctx->session, id, item, total);
+}
+
+int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,
+                  int32_t capacity, int32_t* length) {
+  *length = 0;
+  if (g_dict.source_read == nullptr) return Missing("DDCmpSourceRead");
+  ++ctx->catalog.lookups;
+  return g_dict.source_read(ctx->session, id, item, buffer, capacity, length);
+}

@@ -63,6 +63,17 @@ struct SqlDictionaryServices {
                        int32_t* name_length, int32_t* id) = nullptr;
   // DDSchemaKind: the current schema into 128 bytes, its length.
   int32_t (*current_schema)(int32_t session, char* name, int32_t* length) = nullptr;
+  // DDCmpSourceInfo: whether stored item `item` of object `id` (source
+  // kind 1) exists, and its length in bytes; above 0 when it does not.
+  int32_t (*source_info)(int32_t session, int32_t id, int32_t item, int32_t* total) = nullptr;
+  // DDCmpSourceRead: its bytes, at most `capacity`, and how many were read.
+  int32_t (*source_read)(int32_t session, int32_t id, int32_t item, uint8_t* buffer,
+                         int32_t capacity, int32_t* length) = nullptr;
+  // DDCmpDomain by identifier: the domain's default text (three-byte
+  // characters, at most kDefaultBufferBytes bytes) and its length in
+  // characters, 0 when none.
+  int32_t (*domain_default)(int32_t session, int32_t id, uint8_t* default3,
+                            int32_t* default_length) = nullptr;
 };
 
 // Installs a table (copied; nullptr the empty one); returns the old one.
@@ -132,3 +143,11 @@ int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int3
 int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer);
 int32_t qdgetcollation(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id);
 int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]);
+// A domain's default, converted and checked as a column's (type code and
+// length of the column it is used for): 0, or the lookup's status.
+int32_t qdgetdomtext(SqlCompileCtx* ctx, int32_t domain_id, int32_t type_code, int32_t length,
+                     SqlColumnDesc* out);
+// The stored item's presence and length, and its bytes.
+int32_t qdsrcinfo(SqlCompileCtx* ctx, int32_t id, int32_t item, int32_t* total);
+int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,
+                  int32_t capacity, int32_t* length);

@@ -111,6 +111,7 @@ struct SqlCompileCtx {
   SqlTravStack trav;      // every tree walk's frames
   SemStacks sem;          // the semantic walk's saved records and query links
   SqlCatalogState catalog;  // column cache and dependency list of the attempt
+  int32_t missing_object = 0;  // the object whose stored tree was missing
 };
 
 // Takes the workspace (workspace_size + 12 bytes) and the scratch area from the

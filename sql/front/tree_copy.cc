@@ -24,10 +24,7 @@ namespace {
 constexpr const char* kCopyRoutine = "QST: qqcrel";
 constexpr int32_t kInProgress = -1;
 
-struct Child {
-  int32_t word;
-  int32_t kind;
-};
+using Child = TreeChild;
 constexpr int32_t kMaxChildren = 12;
 
 // Bytes of a record of a fixed size (0: lists and texts).
@@ -279,7 +276,12 @@ class Copier {
         add(EXN_TYPE, kRefType);
         add(EXN_WORD19, kRefExpression);
         if (rec[4] > 0) add(4, kRefTableRef);
-        ExpressionChildren(rec[EXN_KIND], add);
+        {
+          TreeChild operands[kMaxExprChildren];
+          int32_t k = TreeExprChildren(rec[EXN_KIND], operands);
+          if (k < 0) Fail(-19207);
+          for (int32_t i = 0; i < k; ++i) add(operands[i].word, operands[i].kind);
+        }
         break;
       case kRefStatement:
         switch (rec[STN_KIND]) {
@@ -379,158 +381,6 @@ class Copier {
     return n;
   }
 
-  template <typename Add>
-  void ExpressionChildren(int32_t kind, Add add) {
-    auto e = [&](std::initializer_list<int32_t> words) {
-      for (int32_t w : words) add(w, kRefExpression);
-    };
-    switch (kind) {
-      case 0:
-      case 1:
-      case 2:
-      case 3:
-      case 4:
-      case 5:
-      case 8:
-      case 9:
-      case 10:
-      case 11:
-      case 12:
-      case 13:
-      case 14:
-      case 15:
-      case 37:
-      case 63:
-      case 64:
-      case 65:
-      case 70:
-      case 84:
-      case 91:
-        e({22, 23});
-        break;
-      case 6:
-      case 7:
-      case 22:
-      case 23:
-      case 24:
-      case 25:
-      case 34:
-      case 38:
-      case 39:
-      case 40:
-      case 41:
-      case 42:
-      case 100:
-        e({22});
-        break;
-      // Built-in functions: one or two operands.
-      case 48:
-      case 53:
-      case 61:
-      case 66:
-      case 67:
-      case 68:
-      case 69:
-      case 71:
-      case 72:
-      case 73:
-      case 74:
-      case 76:
-      case 77:
-      case 80:
-      case 81:
-      case 82:
-      case 83:
-      case 85:
-      case 86:
-      case 87:
-      case 88:
-      case 89:
-      case 90:
-      case 92:
-      case 93:
-      case 94:
-      case 95:
-        e({22, 23});
-        break;
-      case 16:
-      case 17:
-      case 18:
-      case 19:
-      case 20:
-        e({23});
-        break;
-      case 62:  // EXTRACT: the field's type record, the operand
-        add(22, kRefType);
-        e({23});
-        break;
-      case 21:  // LIKE: operand, pattern, escape (23 and 24 are flags)
-        e({22, 25, 26});
-        break;
-      case 26:
-        add(22, kRefStatement);
-        break;
-      case 27:
-        add(22, kRefQualifiedName);
-        add(23, kRefRecord197);
-        add(29, kRefDoubles);
-        add(38, kRefCounted);
-        break;
-      case 28:
-        add(22, kRefPair);
-        break;
-      case 29:
-        add(22, kRefCounted);
-        break;
-      case 30:  // host variable: name and indicator name
-        add(22, kRefText);
-        add(23, kRefText);
-        break;
-      case 31:
-      case 32:
-      case 33:
-      case 97:
-        break;
-      case 35:  // CAST: operand, type, domain and collation names
-        e({22});
-        add(24, kRefType);
-        add(25, kRefQualifiedName);
-        add(27, kRefExpressionList);
-        e({28});
-        add(29, kRefQualifiedName);
-        break;
-      case 36:  // CASE: its arms, the operand
-        add(22, kRefExpressionList);
-        e({23});
-        break;
-      case 43:
-        e({22, 23, 24});
-        break;
-      case 44:  // TRIM: 22 the side
-        e({23, 24});
-        break;
-      case 49:
-      case 50:
-      case 51:
-      case 52:
-        e({22, 23, 24, 25});
-        break;
-      case 75:  // NEXT_VALUE / CURRENT_VALUE of a sequence
-        add(23, kRefQualifiedName);
-        break;
-      case 96:  // OVERLAPS: 22 the NOT flag
-        e({23, 24, 25, 26});
-        break;
-      case 98:  // routine call: name, arguments, 24 their count
-        add(22, kRefQualifiedName);
-        add(23, kRefExpressionList);
-        add(26, kRefRecord15);
-        break;
-      default:
-        Fail(-19207);
-    }
-  }
-
   SqlCompileCtx* ctx_;
   const char* src_ = nullptr;
   int32_t extent_ = 0;
@@ -540,6 +390,161 @@ class Copier {
 };
 
 }  // namespace
+
+int32_t TreeExprChildren(int32_t kind, TreeChild* out) {
+  int32_t n = 0;
+  auto add = [&](int32_t word, int32_t child) { out[n++] = TreeChild{word, child}; };
+  auto e = [&](std::initializer_list<int32_t> words) {
+    for (int32_t w : words) add(w, kRefExpression);
+  };
+  switch (kind) {
+    case 0:
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 8:
+    case 9:
+    case 10:
+    case 11:
+    case 12:
+    case 13:
+    case 14:
+    case 15:
+    case 37:
+    case 63:
+    case 64:
+    case 65:
+    case 70:
+    case 84:
+    case 91:
+      e({22, 23});
+      break;
+    case 6:
+    case 7:
+    case 22:
+    case 23:
+    case 24:
+    case 25:
+    case 34:
+    case 38:
+    case 39:
+    case 40:
+    case 41:
+    case 42:
+    case 100:
+      e({22});
+      break;
+    // Built-in functions: one or two operands.
+    case 48:
+    case 53:
+    case 61:
+    case 66:
+    case 67:
+    case 68:
+    case 69:
+    case 71:
+    case 72:
+    case 73:
+    case 74:
+    case 76:
+    case 77:
+    case 80:
+    case 81:
+    case 82:
+    case 83:
+    case 85:
+    case 86:
+    case 87:
+    case 88:
+    case 89:
+    case 90:
+    case 92:
+    case 93:
+    case 94:
+    case 95:
+      e({22, 23});
+      break;
+    case 16:
+    case 17:
+    case 18:
+    case 19:
+    case 20:
+      e({23});
+      break;
+    case 62:  // EXTRACT: the field's type record, the operand
+      add(22, kRefType);
+      e({23});
+      break;
+    case 21:  // LIKE: operand, pattern, escape (23 and 24 are flags)
+      e({22, 25, 26});
+      break;
+    case 26:
+      add(22, kRefStatement);
+      break;
+    case 27:
+      add(22, kRefQualifiedName);
+      add(23, kRefRecord197);
+      add(29, kRefDoubles);
+      add(38, kRefCounted);
+      break;
+    case 28:
+      add(22, kRefPair);
+      break;
+    case 29:
+      add(22, kRefCounted);
+      break;
+    case 30:  // host variable: name and indicator name
+      add(22, kRefText);
+      add(23, kRefText);
+      break;
+    case 31:
+    case 32:
+    case 33:
+    case 97:
+      break;
+    case 35:  // CAST: operand, type, domain and collation names
+      e({22});
+      add(24, kRefType);
+      add(25, kRefQualifiedName);
+      add(27, kRefExpressionList);
+      e({28});
+      add(29, kRefQualifiedName);
+      break;
+    case 36:  // CASE: its arms, the operand
+      add(22, kRefExpressionList);
+      e({23});
+      break;
+    case 43:
+      e({22, 23, 24});
+      break;
+    case 44:  // TRIM: 22 the side
+      e({23, 24});
+      break;
+    case 49:
+    case 50:
+    case 51:
+    case 52:
+      e({22, 23, 24, 25});
+      break;
+    case 75:  // NEXT_VALUE / CURRENT_VALUE of a sequence
+      add(23, kRefQualifiedName);
+      break;
+    case 96:  // OVERLAPS: 22 the NOT flag
+      e({23, 24, 25, 26});
+      break;
+    case 98:  // routine call: name, arguments, 24 their count
+      add(22, kRefQualifiedName);
+      add(23, kRefExpressionList);
+      add(26, kRefRecord15);
+      break;
+    default:
+      return -1;
+  }
+  return n;
+}
+
 
 void qqcrel(SqlCompileCtx* ctx, int32_t destination, int32_t source, int32_t kind, int32_t ref,
             int32_t* result) {

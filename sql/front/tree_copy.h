@@ -36,6 +36,16 @@ constexpr int32_t kRefMax = 41;
 constexpr int32_t EXN_FORWARD = 11;
 constexpr int32_t kCopyValueSlots = 512;
 
+// The reference words of an expression node of kind `expr_kind` with the
+// reference kind of each, in the order the copy visits them (the type, word
+// 19 and word 4 are every node's); -1 for a kind the copy has no rule for.
+struct TreeChild {
+  int32_t word;
+  int32_t kind;
+};
+constexpr int32_t kMaxExprChildren = 8;
+int32_t TreeExprChildren(int32_t expr_kind, TreeChild* out);
+
 // Copies the record of `kind` at `ref` of block `source` into block
 // `destination` (which must be the newest bottom block) and stores the new
 // reference in *result (0 for a null root). Leaves the destination current.
