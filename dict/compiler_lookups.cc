@@ -483,3 +483,49 @@ void DDCmpCollation(int32_t* base, int32_t* pb, const DDTableName& name, int32_t
 void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id) {
   ObjectByName(base, pb, THR_STM_DDL_IN, IMAGE_DDCmpIN, name, 0, id);
 }
+
+void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                   DDSequenceAttr* out) {
+  const int32_t requester = pb[1];
+  if (!NamesFit(name)) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  char current[DD_NAME_BYTES];
+  int32_t current_length = 0;
+  int32_t cs[2] = {0, requester};
+  DDCurrentSchema(base, cs, current, &current_length);
+  std::string_view privilege;
+  DDWordOf(kDDPrivKindWords, 9, &privilege);  // SEQUENCE
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_SE, IMAGE_DDCmpSequence);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (name.name_length == 0)
+    p.Null(1).Null(2).Null(3).Null(4).Int(5, name.id).Null(6);
+  else
+    p.Null(5);
+  if (test_privilege)
+    p.TextLength(7, current, current_length);
+  else
+    p.Null(7).Null(8);
+  p.Text(9, privilege);
+  if ((pb[0] = p.status()) != 0) return;
+  if (name.name_length > 0 &&
+      (pb[0] = SetQualifiedName(base, stm, requester, name, current, current_length, 6)) != 0)
+    return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDSequenceAttr a{};
+  a.id = c.Int(1, 0);
+  DDCopyName(c.Text(2), a.schema, &a.schema_length);
+  DDCopyName(c.Text(3), a.name, &a.name_length);
+  a.increment = c.Int(4, 0);
+  a.has_current = c.Null(5) ? 0 : 1;
+  a.current = c.Int(5, 0);
+  a.minimum = c.Int(6, 0);
+  a.maximum = c.Int(7, 0);
+  a.cycle = DDIs(c.Text(8), "YES") ? 1 : 0;
+  a.block_end = c.Int(9, 0);
+  a.privileged = DDIs(c.Text(11), "Y") ? 1 : 0;
+  if ((pb[0] = c.status()) == 0) *out = a;
+}

@@ -161,3 +161,22 @@ void DDCmpCollation(int32_t* base, int32_t* pb, const DDTableName& name, int32_t
 // alternate user's schema, else NULL, the objects without schema): 0, 1
 // when there is none.
 void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id);
+
+// A sequence by qualified name (as DDCmpTableAttr: schema length 0 the
+// path or the alternate user's schema) or, the name's length 0, by id.
+struct DDSequenceAttr {
+  int32_t id;
+  char schema[DD_NAME_BYTES];
+  int32_t schema_length;
+  char name[DD_NAME_BYTES];
+  int32_t name_length;
+  int32_t increment, minimum, maximum;
+  int32_t has_current, current;  // no value handed out yet: has_current 0
+  int32_t block_end;
+  int32_t cycle;       // "YES"
+  int32_t privileged;  // with the test asked for: the current schema or PUBLIC holds SEQUENCE on it
+};
+// 0, 1 when there is no such sequence, -19007 for an object without its
+// sequence row, or an error.
+void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                   DDSequenceAttr* out);

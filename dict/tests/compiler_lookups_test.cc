@@ -517,3 +517,51 @@ TEST_F(LookupTest, CollationsAndObjectsByName) {
 }
 
 }  // namespace
+
+namespace {
+
+// A sequence by name, through the path or by id, with its row; the
+// privilege test finds the current schema's or PUBLIC's SEQUENCE rows.
+TEST_F(LookupTest, SequencesByNameOrId) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(820, 14, "ADAM", "S1"), 0);
+  ASSERT_EQ(InsObject(821, 14, "ADAM", "S2"), 0);
+  ASSERT_EQ(InsObject(822, 14, "ADAM", "S3"), 0);  // no sequence row
+  int32_t pb[2] = {0, usr_};
+  DDInsSequence(base_, pb, 820, nullptr, 5, -10, 1000);
+  ASSERT_EQ(pb[0], 0);
+  DDInsSequence(base_, pb, 821, nullptr, 1, 1, 9);
+  ASSERT_EQ(pb[0], 0);
+  DDInsPrivilege(base_, pb, 9, 821, false, "PUBLIC", 6, "EVE", 3);
+  ASSERT_EQ(pb[0], 0);
+  auto find = [&](const std::string& schema, const std::string& name, int32_t id, bool test,
+                  DDSequenceAttr* a) {
+    int32_t b[2] = {0, usr_};
+    DDTableName n;
+    n.schema = schema.data();
+    n.schema_length = static_cast<int32_t>(schema.size());
+    n.name = name.data();
+    n.name_length = static_cast<int32_t>(name.size());
+    n.id = id;
+    DDCmpSequence(base_, b, n, test, a);
+    return b[0];
+  };
+  DDSequenceAttr a{};
+  ASSERT_EQ(find("ADAM", "S1", 0, true, &a), 0);
+  EXPECT_EQ(a.id, 820);
+  EXPECT_EQ(a.increment, 5);
+  EXPECT_EQ(a.minimum, -10);
+  EXPECT_EQ(a.maximum, 1000);
+  EXPECT_EQ(a.has_current, 0);
+  EXPECT_EQ(a.cycle, 0);
+  EXPECT_EQ(a.privileged, 0);
+  ASSERT_EQ(find("", "", 821, true, &a), 0);
+  EXPECT_EQ(std::string(a.name, a.name_length), "S2");
+  EXPECT_EQ(a.privileged, 1) << "PUBLIC holds it";
+  EXPECT_EQ(find("ADAM", "S3", 0, false, &a), DD_PIECE_MISSING);
+  EXPECT_EQ(find("ADAM", "T1", 0, false, &a), 1);
+  EXPECT_EQ(find("", "", CAT_TABLES, false, &a), 1) << "a table is no sequence";
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
