@@ -63,3 +63,23 @@ void DDInsPrivilege(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDGetGranteeById(int32_t* base, int32_t* pb, int32_t id, int32_t* kind, char* name) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetGranteeById, IMAGE_DDGetGranteeById);
+  if (stm == 0) return;
+  if (open) {
+    DDParams p(base, stm);
+    p.Int(1, id);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return;
+  int32_t status = 0;
+  uint8_t word[21] = {};
+  DSGetColChar(base, &status, stm, 1, word, 0);
+  if (status == 0) DSGetColChar(base, &status, stm, 2, reinterpret_cast<uint8_t*>(name), 0);
+  // The kind by its letter: its place in "GPUO", 0 for another.
+  const std::size_t at = DD_GRANTEE_LETTERS.find(static_cast<char>(word[0]));
+  *kind = at == std::string_view::npos ? 0 : static_cast<int32_t>(at) + 1;
+  pb[0] = status;
+}

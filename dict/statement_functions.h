@@ -168,3 +168,9 @@ void DDCurFunctions(int32_t* base, int32_t* pb, int32_t module_id, int32_t* rout
 // Stamps object `id`'s row with the current date and time; 1 when there is
 // no such object.
 void DDUpdChangeTime(int32_t* base, int32_t* pb, int32_t id);
+
+// Cursor over the grantees of the privilege rows on object `id`: mode
+// (pb[0]) not 0 opens it, 0 takes the next; each one's kind by its letter
+// (1 G, 2 P, 3 U, 4 O, 0 another) and name (128 bytes, blank padded); 1 at
+// the end, -19007 for a grantee without its ident row.
+void DDGetGranteeById(int32_t* base, int32_t* pb, int32_t id, int32_t* kind, char* name);

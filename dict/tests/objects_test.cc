@@ -812,6 +812,26 @@ TEST_F(ObjectsTest, IdentChangesAndTheirRefusals) {
   int32_t pb[2] = {1, usr_}, id = 0, kind = 0;
   DDCurGrantee(base_, pb, 0, "ANN", 3, &id, nullptr, &kind);
   EXPECT_EQ(kind, 4);
+  // The members of group GRP (802) by its id: ANN and OSU; then a member
+  // without its ident row.
+  for (const char* member : {"OSU", "ANN", "ZED"}) {
+    int32_t b[2] = {0, usr_};
+    DDInsPrivilege(base_, b, 4, 802, false, member, 3, "G", 1);
+    ASSERT_EQ(b[0], 0);
+  }
+  std::vector<std::pair<std::string, int32_t>> members;
+  std::string name(128, ' ');
+  pb[0] = 1;
+  for (DDGetGranteeById(base_, pb, 802, &kind, name.data()); pb[0] == 0 && members.size() < 10;
+       DDGetGranteeById(base_, pb, 0, &kind, name.data())) {
+    members.emplace_back(name.substr(0, 3), kind);
+    pb[0] = 0;
+  }
+  EXPECT_EQ(pb[0], -19007);  // ZED has no ident row
+  EXPECT_EQ(members, (std::vector<std::pair<std::string, int32_t>>{{"ANN", 4}, {"OSU", 3}}));
+  pb[0] = 1;
+  DDGetGranteeById(base_, pb, 803, &kind, name.data());
+  EXPECT_EQ(pb[0], 1);
   EXPECT_EQ(EndWork(0), 0);
   const std::string ann = ReadRow(14, TextField("ANN", 128));
   ASSERT_FALSE(ann.empty());
