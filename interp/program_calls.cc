@@ -191,6 +191,16 @@ int32_t RecursiveCopy(int32_t* base, int32_t usr, int32_t running, int32_t prepa
   }
   ++depth;
   std::memcpy(&Wd(base, storage, 0), &Wd(base, pp.stg, 0), static_cast<size_t>(pp.storage_words) * 4);
+  // The copy calls and opens nothing yet: the statements the prepared
+  // statement's own call words hold are not the copy's.
+  StmProgram cp = pp;
+  cp.stg = storage;
+  int64_t row = SdWord(base, cp, kDescCallStatus);
+  for (; row >= kDescriptorWords && row + kCsdWords <= cp.sd_words; row += kCsdWords) {
+    if (SdWord(base, cp, row + kCsdType) < 0) break;
+    const int32_t cs = StorageWords(cp, SdWord(base, cp, row + kCsdStorage), kCsWords);
+    if (cs != 0) Wd(base, cs, kCsOpen) = 0;
+  }
   std::memcpy(&Wd(base, block, 0), &Wd(base, prepared, 0), STM_WORDS * 4);
   std::memcpy(&Wd(base, block, STM_NEXT_COM), &Wd(base, pp.com, 0), (kComMarkId + 1) * 4);
   // What belongs to the prepared statement alone is not copied.
@@ -469,6 +479,11 @@ void DSReturnFromProgram(int32_t* base, int32_t* done, int32_t* pb, int32_t acti
   if (IsRoutine(type)) {
     DUStatementWorkEnd(base, usr, stm);
     if (recursive != 0) {
+      // What the copy still holds (cursors it left open, their copies) is
+      // ended and released with it: its storage, which names them, goes.
+      int32_t first = 0;
+      std::vector<int32_t> seen{stm};
+      CloseCalled(base, usr, stm, true, &seen, &first);
       ReleaseCopy(base, usr, stm, prepared);
       if (cs != 0) Wd(base, cs, kCsOpen) = 0;
     }

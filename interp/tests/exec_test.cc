@@ -406,6 +406,37 @@ code
   EXPECT_EQ(Field(caller, "C0"), 0);
 }
 
+// A recursive copy starts with no statement behind its call words, though
+// the statement it was copied from has its cursor open; what a copy leaves
+// open goes with it when it returns.
+TEST_F(CursorTest, ARecursiveCopyOpensItsOwnCursorAndReleasesItOnReturn) {
+  const int32_t proc = Make(std::string(kCallerWords) + R"(field D0 word
+field D1 word
+field D2 word
+field D3 word
+field D4 word
+field D5 word
+field D6 word
+rec: csd 3 12 -1 -1 -1 -1 0 0 1
+cur: csd 1 19 -1 -1 -1 -1 0 0 0
+end
+code
+ BEG
+ OPN 19
+ CAL rec
+ CLO 19
+ END 0
+)");
+  Field(proc, "C1") = proc;
+  Field(proc, "D1") = cursor_;
+  const int32_t before = LevelStatements();
+  EXPECT_EQ(Exec(proc), kErrTooDeep);  // not -14601 from the first copy's OPN
+  EXPECT_EQ(Depth(proc), 0);
+  EXPECT_EQ(Depth(cursor_), 0);
+  EXPECT_EQ(LevelStatements(), before);
+  EXPECT_EQ(g_exec.binds, g_exec.unlinks);
+}
+
 TEST_F(CursorTest, TheEndOfItsCompoundClosesAnOpenCursor) {
   const int32_t caller = Make(std::string(kCallerWords) + R"(field STK bytes 64
 fetch: csd 1 12 -1 -1 1 -1 0 0 0
