@@ -12,6 +12,8 @@
 #include "du/record_access_words.h"
 #include "interp/program_layout.h"
 #include "interp/record_services.h"
+#include "interp/run_state.h"
+#include "interp/varying.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "kernel/word_storage.h"
@@ -125,6 +127,68 @@ void DALobStore(int32_t* base, int32_t* status, int32_t usr, int32_t dcb, const 
     i += n;
   }
   *status = 0;
+}
+
+namespace {
+
+constexpr int32_t kErrLobTooLong = -12121;      // a value above 15000 bytes
+constexpr int32_t kErrLobAboveColumn = -10451;  // above the column's maximum length
+constexpr int32_t kLobMaxValue = 15000;
+constexpr int32_t kLobFrameBytes = 40;  // of every page: the rest holds data
+
+// ILB: the value op5 (maximum op6, length field op7 or -1) stored as a new
+// large object of the table whose record block op1 names; the column op2
+// (identifier, then indicator) gets its identifier. op3 and op4 are the low
+// and high words of the column's maximum length.
+void StoreLargeObject(Run& run) {
+  const int32_t t = run.op(1), column = run.op(2), value = run.op(5), maximum = run.op(6);
+  if (!run.words(t, kRecBuffer) || !run.fits(column, LOB_COLUMN_BYTES) || maximum < 0 ||
+      !run.fits(value, int64_t{maximum} + 1))
+    return run.fail(kErrBadOperand);
+  int32_t length = 0;
+  const int32_t rc = run.at(value)[0] == 255 ? 1 : ReadLength(run, run.op(7), maximum, &length);
+  if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
+  uint8_t* target = run.at(column);
+  if (rc == 1) {  // a null value holds no object
+    std::memset(target, 0, LOB_ID_BYTES);
+    target[LOB_ID_BYTES] = 255;
+    return run.next();
+  }
+  if (length > kLobMaxValue) return run.fail(kErrLobTooLong);
+  const int64_t column_maximum =
+      static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(run.op(3))) |
+                           static_cast<uint64_t>(static_cast<uint32_t>(run.op(4))) << 32);
+  if (length > column_maximum) return run.fail(kErrLobAboveColumn);
+  const int32_t* record = &run.word(t);
+  const int32_t tcb = record[DUREC_OBJECT];
+  if (tcb <= 0 || !InStorage(run.base, tcb, TCB_DCB + 1)) return run.fail(kErrBadOperand);
+  const int32_t dcb = Wd(run.base, tcb, TCB_DCB);
+  const auto& s = RecordServices();
+  int32_t status = 0, identifier[LOB_ID_WORDS] = {};
+  s.new_lob_identifier(run.base, &status, identifier, record);
+  if (status < 0) return run.fail(status);
+  // The piece list: room for pages of the smallest size, the end word, and
+  // its capacity in pairs in the word in front.
+  const int32_t pairs = length / (kLobPageBytes - kLobFrameBytes) + 2;
+  int32_t block = 0;
+  DSGetMem(run.base, &block, 4 * (2 * pairs + 2));
+  if (block == 0) return run.fail(kErrNoStorage);
+  Wd(run.base, block, 0) = pairs;
+  DALobStore(run.base, &status, run.usr, dcb, identifier, run.at(value + 1), length, block + 1,
+             record, run.last_work);
+  DSPoolMem(run.base, &block, 0, 0);
+  // A directory row already there answers its positive status.
+  if (status > 0) status = kErrBadOperand;
+  if (status < 0) return run.fail(status);
+  std::memcpy(target, identifier, LOB_ID_BYTES);
+  target[LOB_ID_BYTES] = 0;
+  run.next();
+}
+
+}  // namespace
+
+void InstallLobOps(Instruction t[]) {
+  t[172] = StoreLargeObject;  // ILB
 }
 
 }  // namespace interp

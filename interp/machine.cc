@@ -62,6 +62,7 @@ struct Table {
     InstallPatternCompileOps(entry);
     InstallNumericFunctions(entry);
     InstallStringFunctions(entry);
+    InstallLobOps(entry);
     entry[kOpBEG] = Begin;
     // Not implemented in this instruction set: always -19018.
     entry[kOpCB2] = entry[kOpLGI] = entry[kOpGEE] = Unbuilt;

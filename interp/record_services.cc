@@ -118,6 +118,7 @@ const RecordServiceTable kDefault = {
     InsertRow,     UpdateRow,    DeleteRow,        LoadRows,         SortRows, DropRows,
     DeleteAll,     InsertIndex,  MergeRows,        FetchMany,        Refresh,  WriteFlush,
     DAReadSetWalk, MatchPattern, MatchPatternWide, MatchPatternSelf, DKEXE2,   DUInsLobdir1,
+    DUGetLobdir1,
 };
 
 std::atomic<const RecordServiceTable*> current{&kDefault};

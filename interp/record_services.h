@@ -57,6 +57,10 @@ struct RecordServiceTable {
   void (*lob_kernel)(int32_t code, int32_t* block, void* argument);
   void (*insert_lob_directory)(int32_t* base, int32_t* status, const int32_t* record, int32_t usr,
                                const int32_t* descriptor);
+  // ILB: a new identifier (three words) for the table of `record`
+  // (DUGetLobdir1: 0, or a failure).
+  void (*new_lob_identifier)(int32_t* base, int32_t* status, int32_t* identifier,
+                             const int32_t* record);
 };
 
 // The table in force (record access's routines unless a test installed one).

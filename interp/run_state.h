@@ -100,6 +100,7 @@ void InstallKeyRangeOps(Instruction table[]);
 void InstallPatternCompileOps(Instruction table[]);
 void InstallNumericFunctions(Instruction table[]);
 void InstallStringFunctions(Instruction table[]);
+void InstallLobOps(Instruction table[]);
 
 // The current time as 16 digits YYYYMMDDhhmmssff: the session's simulated
 // time when it runs in simulation mode, else the local time.

@@ -5,7 +5,10 @@
 
 #include "dk/large_object.h"
 #include "du/large_objects.h"
+#include "du/record_access_words.h"
 #include "interp/tests/interp_fixture.h"
+#include "kernel/control_blocks.h"
+#include "platform/packed_decimal.h"
 
 using namespace interp;
 
@@ -125,6 +128,90 @@ TEST_F(LobStore, KernelFailuresFreeTheObject) {
   g_model.put_status = -85;
   EXPECT_EQ(Store({10, 4096}), -85 + kKernelErrorBase);
   EXPECT_EQ(g_model.freed, (std::vector<int32_t>{10}));
+  EXPECT_TRUE(g_model.rows.empty());
+}
+
+}  // namespace
+
+namespace {
+
+int32_t g_identifier_status = 0;
+void ModelIdentifier(int32_t*, int32_t* status, int32_t* identifier, const int32_t*) {
+  *status = g_identifier_status;
+  if (*status == 0) identifier[0] = 41, identifier[1] = 42, identifier[2] = 43;
+}
+
+// ILB over the models: the value stored through the step, the column given
+// the new identifier, the value's limits and a null value.
+class StoreInstruction : public LobStore {
+ protected:
+  void SetUp() override {
+    LobStore::SetUp();
+    g_identifier_status = 0;
+    services_.new_lob_identifier = ModelIdentifier;
+    Load(R"(
+field T table 9 key 4 reclen 8
+field C bytes 13
+field V varchar 15001
+code
+ BEG
+ ILB T, C, 100, 0, V, 15001, V.len
+ END 1
+)");
+    const int32_t tcb = Block(4 * 64);
+    Wd(base_, tcb, TCB_DCB) = dcb_;
+    WordAt("T") = 0;  // the block's first word; its object word follows
+    storage_[Off("T") / 4 + DUREC_OBJECT] = tcb;
+  }
+  void Value(const std::string& v) {
+    Bytes("V")[0] = 0;
+    std::memcpy(Bytes("V") + 1, v.data(), v.size());
+    int_to_decimal(ByteSpan(reinterpret_cast<uint8_t*>(storage_.data()), storage_.size() * 4),
+                   value_descriptor{Off("V.len"), 5}, static_cast<int32_t>(v.size()));
+  }
+};
+
+TEST_F(StoreInstruction, StoresTheValueAndGivesTheColumnItsIdentifier) {
+  g_model.pages = {10, 4096};
+  Value("hello");
+  std::memset(Bytes("C"), 255, 13);
+  Run();
+  ASSERT_EQ(rvec_[kStateReturnCode], 1);
+  const int32_t* id = reinterpret_cast<const int32_t*>(Bytes("C"));
+  EXPECT_EQ(id[0], 41);
+  EXPECT_EQ(id[2], 43);
+  EXPECT_EQ(Bytes("C")[12], 0);
+  ASSERT_EQ(g_model.rows.size(), 1u);
+  EXPECT_EQ(g_model.rows[0][LOBD_ID], 41);
+  EXPECT_EQ(g_model.rows[0][LOBD_LOCATION], 10);
+  EXPECT_EQ(g_model.rows[0][LOBD_DCB], dcb_);
+}
+
+TEST_F(StoreInstruction, LimitsNullsAndFailures) {
+  Value(std::string(101, 'x'));
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], -10451) << "above the column's maximum of 100";
+  Value(std::string(15001, 'x'));
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], -12121) << "above 15000 bytes";
+  Value("abc");
+  g_identifier_status = -19055;
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], -19055);
+  g_identifier_status = 0;
+  g_model.allocate_status = -5;
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], -16145) << "a kernel failure";
+  EXPECT_TRUE(g_model.rows.empty());
+  // A null value holds no object: nothing stored, the column null.
+  Bytes("V")[0] = 255;
+  pos_ = 2;
+  Run();
+  EXPECT_EQ(rvec_[kStateReturnCode], 1);
+  EXPECT_EQ(Bytes("C")[12], 255);
   EXPECT_TRUE(g_model.rows.empty());
 }
 

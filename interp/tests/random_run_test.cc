@@ -28,6 +28,9 @@ int32_t NoMatch(int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
 int32_t NoMatchSelf(const int32_t*, int32_t, ConstByteSpan, int32_t, int32_t) {
   return 2;
 }
+void NoDirectory(int32_t*, int32_t* status, int32_t*, const int32_t*) {
+  *status = -19055;
+}
 int32_t NoReadSet(int32_t*, int32_t, int32_t) {
   return 0;
 }
@@ -39,8 +42,9 @@ class RandomRuns : public InterpTest {
     services_ = {NoRow, NoRow, NoRowIndex, NoRowIndex, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow,
                  NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoRow, NoReadSet, NoMatch,
                  NoMatch, NoMatchSelf,
-                 // No instruction of a random run stores a large object.
-                 nullptr, nullptr};
+                 // No random large object gets as far as the store step: the
+                 // databank has no directory.
+                 nullptr, nullptr, NoDirectory};
     DAInstallRecordServices(&services_);
   }
   RecordServiceTable services_{};
