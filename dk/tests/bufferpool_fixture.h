@@ -24,6 +24,7 @@
 #include "dk/bufferpool.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
+#include "dk/table_entries.h"
 #include "dk/tests/kernel_fixture.h"
 #include "dk/tests/pass_through_file_system.h"
 #include "platform/databank_io.h"
@@ -175,6 +176,22 @@ class PageTest : public KernelTest {
     b = Get(entry, kHeaderUnit, 2048, GET_UPDATE);
     PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
     ASSERT_EQ(WriteUnitPage(entry, kHeaderUnit, b), 0);
+  }
+
+  // A set of TBL `tbl` in the TRANS databank (or that of `did`), closed as
+  // after the server stopped: its entry stays in the table hash. Its entry.
+  int32_t MakeTransSet(int32_t tbl, int32_t did = 2) {
+    int32_t c[CRT_WORDS] = {};
+    c[RQ_DID] = did;
+    c[RQ_TYPE] = 10 * kKindSet;
+    c[RQ_TBL] = tbl;
+    c[RQ_INDEX_PAGE_SIZE] = 2048;
+    c[RQ_DATA_PAGE_SIZE] = 16384;
+    DKCRT1(c);
+    EXPECT_EQ(c[RQ_STATUS], 0);
+    c[RQ_STATUS] = 0;
+    DKCLT1(c);
+    return c[RQ_TABLE];
   }
 
   int32_t Get(int32_t entry, int32_t page, int32_t size, int32_t mode, int32_t* rc = nullptr) {

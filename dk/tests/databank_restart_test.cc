@@ -39,18 +39,7 @@ class RestartTest : public TableTest {
     ASSERT_EQ(Insert(table_, MakeRecord("bbbb", 4, 20, '1')), 0);
     ASSERT_EQ(Insert(copy_table_, MakeRecord("bbbb", 4, 20, '1')), 0);
 
-    int32_t c[CRT_WORDS] = {};
-    c[RQ_DID] = 2;
-    c[RQ_TYPE] = 10 * kKindSet;
-    c[RQ_TBL] = 5;
-    c[RQ_INDEX_PAGE_SIZE] = 2048;
-    c[RQ_DATA_PAGE_SIZE] = 16384;
-    DKCRT1(c);
-    ASSERT_EQ(c[RQ_STATUS], 0);
-    set_ = c[RQ_TABLE];
-    // Closed as after the server stopped; the entry stays in the table hash.
-    c[RQ_STATUS] = 0;
-    DKCLT1(c);
+    set_ = MakeTransSet(5);
   }
 
   void Append(std::vector<int32_t> record) {

@@ -547,15 +547,7 @@ TEST_F(ObjectCopyReplayTest, TheRestartReplayBuildsTheCopysObjects) {
   ASSERT_NO_FATAL_FAILURE(GiveTransRootPage(trans));
   area_[BP_TRANS_ENTRY] = trans;
   area_[BP_LOG_TABLE] = 1;
-  int32_t c[CRT_WORDS] = {};
-  c[RQ_DID] = 2;
-  c[RQ_TYPE] = 10 * kKindSet;
-  c[RQ_TBL] = 5;
-  c[RQ_INDEX_PAGE_SIZE] = 2048;
-  c[RQ_DATA_PAGE_SIZE] = 16384;
-  DKCRT1(c);
-  ASSERT_EQ(c[RQ_STATUS], 0);
-  const int32_t set = c[RQ_TABLE];
+  const int32_t set = MakeTransSet(5);
   auto append = [&](const std::vector<int32_t>& record) {
     std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
     b[SETRQ_TABLE] = set;
@@ -583,9 +575,6 @@ TEST_F(ObjectCopyReplayTest, TheRestartReplayBuildsTheCopysObjects) {
   ASSERT_NO_FATAL_FAILURE(append({32, 0, 5, -1}));
   ASSERT_NO_FATAL_FAILURE(append(change(1, inserted)));
   ASSERT_NO_FATAL_FAILURE(append(change(2, updated)));
-  // Closed as after the server stopped; the entry stays in the table hash.
-  c[RQ_STATUS] = 0;
-  DKCLT1(c);
   int32_t rq[RSD_WORDS] = {-1, db_, 5, -1};
   ASSERT_EQ(DKRSD1(rq), 0);
   const std::vector<int32_t> held = Held(updated);

@@ -35,20 +35,7 @@ class RestartRecordsTest : public TableTest {
   }
 
   // A set of TRANS (made when missing), its entry.
-  int32_t TransSet(int32_t tbl, int32_t did = 2) {
-    int32_t c[CRT_WORDS] = {};
-    c[RQ_DID] = did;
-    c[RQ_TYPE] = 10 * kKindSet;
-    c[RQ_TBL] = tbl;
-    c[RQ_INDEX_PAGE_SIZE] = 2048;
-    c[RQ_DATA_PAGE_SIZE] = 16384;
-    DKCRT1(c);
-    EXPECT_EQ(c[RQ_STATUS], 0);
-    // Closed as after the server stopped; the entry stays in the table hash.
-    c[RQ_STATUS] = 0;
-    DKCLT1(c);
-    return c[RQ_TABLE];
-  }
+  int32_t TransSet(int32_t tbl, int32_t did = 2) { return MakeTransSet(tbl, did); }
   static void Append(int32_t set, int32_t tbl, const std::vector<int32_t>& record) {
     std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
     b[SETRQ_TABLE] = set;
