@@ -565,3 +565,37 @@ TEST_F(LookupTest, SequencesByNameOrId) {
 }
 
 }  // namespace
+
+namespace {
+
+// Another session's lookup does not see a table of open dictionary work;
+// the working user's does, before and after the other's work.
+TEST_F(LookupTest, OpenWorkIsNotSeenByAnotherSession) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(601, 6, "ADAM", "T2"), 0);
+  const CatalogValue table[] = {{TABLES_TABLE_ID, 0, 601, nullptr},
+                                {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
+                                {TABLES_DATABANK_ID, 0, 1, nullptr}};
+  ASSERT_EQ(InsertValues(16, table), 0);
+  DDTableAttr a{};
+  ASSERT_EQ(TableAttr("ADAM", "T2", &a), 0);
+  // The other session's dictionary work on the same thread.
+  const int32_t other = users_[1];
+  W(other + USR_CHA) = cha_;
+  int32_t pb[2] = {0, other};
+  DDBegWork(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  W(W(other + USR_TRS) + TRS_STATUS) = 3;
+  EXPECT_EQ(TableAttr("ADAM", "T2", &a, other), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(TableAttr("SYSTEM", "TABLES", &a, other), 0) << "committed rows are seen";
+  pb[0] = 1;
+  pb[1] = other;
+  DDEndWork(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  // The working user's own work again.
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(TableAttr("ADAM", "T2", &a), 0);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
