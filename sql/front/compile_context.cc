@@ -99,6 +99,7 @@ void WorkspaceAllocate(SqlCompileCtx* ctx) {
   SqlWorkspace& ws = ctx->ws;
   ws.raw = ArenaAlloc(&ctx->arena, nullptr, ctx->workspace_size + WST_RESERVE_BYTES);
   ws.scratch = static_cast<char*>(ArenaAlloc(&ctx->arena, nullptr, ctx->workspace_size));
+  ws.scratch_clean = 0;
   auto raw = reinterpret_cast<uintptr_t>(ws.raw);
   uintptr_t base = (raw + kBlockAlign - 1) / kBlockAlign * kBlockAlign;
   ws.base = reinterpret_cast<char*>(base);

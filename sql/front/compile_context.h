@@ -43,6 +43,11 @@ struct SqlWorkspace {
   char* base = nullptr;  // a multiple of 8
   void* raw = nullptr;   // as the arena gave it
   char* scratch = nullptr;
+  // Bytes at the start of the scratch area known to be zero: the tree copy's
+  // reference map leaves what it set cleared again, so it clears only what
+  // no copy has cleared before. Whoever else writes the scratch area sets
+  // this to 0.
+  int32_t scratch_clean = 0;
   int32_t top_limit = 0;
   int32_t chain_head = 0;
   // Cache of the current block: its offset (0 none) and used bytes, kept by

@@ -5,22 +5,16 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/stmt_tree.h"
 
+void TravFull(SqlCompileCtx* ctx) {
+  qclimerr(ctx, -11107, "");
+}
+
 void TravPush(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t node) {
-  SqlTravStack& t = ctx->trav;
-  int32_t d = t.depth + 1;
-  if (d >= kTravSlots) qclimerr(ctx, -11107, "");
-  t.depth = d;
-  t.routine[d] = routine;
-  t.resume[d] = resume;
-  t.node[d] = node;
+  TravPushOn(ctx->trav, ctx, routine, resume, node);
 }
 
 TravFrame TravPop(SqlCompileCtx* ctx) {
-  SqlTravStack& t = ctx->trav;
-  int32_t d = t.depth;
-  TravFrame f{t.routine[d], t.resume[d], t.node[d]};
-  t.depth = d - 1;
-  return f;
+  return TravPopFrom(ctx->trav);
 }
 
 int32_t qbworklist(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t list,

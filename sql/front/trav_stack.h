@@ -22,7 +22,20 @@ struct SqlTravStack {
 constexpr int32_t kTravEndOfWalk = 0;
 constexpr int32_t kTravMaxRoutine = 16;
 
-// Pushes a frame; the 2048th is the capacity error -11107 (no return).
+// The capacity error of a full stack: -11107 (no return).
+[[noreturn]] void TravFull(SqlCompileCtx* ctx);
+
+// Pushes a frame onto `t`, the context's stack; the 2048th is the capacity
+// error -11107.
+inline void TravPushOn(SqlTravStack& t, SqlCompileCtx* ctx, int32_t routine, int32_t resume,
+                       int32_t node) {
+  int32_t d = t.depth + 1;
+  if (d >= kTravSlots) TravFull(ctx);
+  t.depth = d;
+  t.routine[d] = routine;
+  t.resume[d] = resume;
+  t.node[d] = node;
+}
 void TravPush(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t node);
 
 struct TravFrame {
@@ -32,6 +45,11 @@ struct TravFrame {
 };
 // Pops the top frame (the caller knows the stack is not empty: a walk always
 // ends at its sentinel).
+inline TravFrame TravPopFrom(SqlTravStack& t) {
+  int32_t d = t.depth;
+  t.depth = d - 1;
+  return TravFrame{t.routine[d], t.resume[d], t.node[d]};
+}
 TravFrame TravPop(SqlCompileCtx* ctx);
 
 // qbworklist: one frame (routine, resume, element) for each element of a list

@@ -13,6 +13,7 @@
 
 #include <cstring>
 #include <initializer_list>
+#include <vector>
 
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
@@ -25,6 +26,21 @@ constexpr const char* kCopyRoutine = "QST: qqcrel";
 constexpr int32_t kInProgress = -1;
 
 using Child = TreeChild;
+
+// The operand rules of the expression kinds 0 to 100, made once.
+struct ExprRule {
+  int32_t count = -1;
+  TreeChild child[kMaxExprChildren];
+};
+const ExprRule& ExprRuleOf(int32_t kind) {
+  static const std::vector<ExprRule> rules = [] {
+    std::vector<ExprRule> r(102);
+    for (int32_t k = 0; k <= 100; ++k) r[static_cast<size_t>(k)].count =
+        TreeExprChildren(k, r[static_cast<size_t>(k)].child);
+    return r;
+  }();
+  return rules[static_cast<size_t>(kind >= 0 && kind <= 100 ? kind : 101)];
+}
 constexpr int32_t kMaxChildren = 12;
 
 // Bytes of a record of a fixed size (0: lists and texts).
@@ -92,15 +108,44 @@ class Copier {
     if (source > ctx->ws.top_limit) extent_ += WST_RESERVE_BYTES;
     if (extent_ < 0 || extent_ > ctx->workspace_size) extent_ = 0;
     map_ = reinterpret_cast<int32_t*>(ctx->ws.scratch);
-    std::memset(map_, 0, (static_cast<size_t>(extent_) / 4 + 1) * 4);
+    // The map is zero at the start of every copy. A copy clears the entries
+    // it set when it ends (their indexes kept after the map, as far as the
+    // scratch area reaches; past that it clears the whole map), so only the
+    // part no copy has cleared yet needs clearing here. A copy left by an
+    // error jump leaves the area marked unknown.
+    map_words_ = extent_ / 4 + 1;
+    int32_t clean = ctx->ws.scratch_clean / 4;
+    ctx->ws.scratch_clean = 0;
+    if (clean < map_words_) {
+      std::memset(map_ + clean, 0, static_cast<size_t>(map_words_ - clean) * 4);
+      clean = map_words_;
+    }
+    clean_words_ = clean;
+    touched_ = map_ + map_words_;
+    touched_capacity_ = ctx->workspace_size / 4 - map_words_;
     qqwswb(ctx, destination);
   }
 
+  // Clears what this copy set and marks the area clean again.
+  void Done() {
+    if (touched_count_ > touched_capacity_) {
+      std::memset(map_, 0, static_cast<size_t>(map_words_) * 4);
+    } else {
+      for (int32_t i = 0; i < touched_count_; ++i) map_[touched_[i]] = 0;
+    }
+    // The touched list itself lay past the map, in the area the next copy
+    // may take as its map.
+    int32_t list_end = touched_count_ > touched_capacity_ ? touched_capacity_ : touched_count_;
+    int32_t clean = clean_words_;
+    if (list_end > 0 && clean > map_words_) clean = map_words_;
+    ctx_->ws.scratch_clean = clean * 4;
+  }
+
   int32_t Run(int32_t kind, int32_t ref) {
-    TravPush(ctx_, 0, 1, 0);
-    TravPush(ctx_, kind, 1, ref);
+    TravPushOn(ctx_->trav, ctx_, 0, 1, 0);
+    TravPushOn(ctx_->trav, ctx_, kind, 1, ref);
     for (;;) {
-      TravFrame f = TravPop(ctx_);
+      TravFrame f = TravPopFrom(ctx_->trav);
       if (f.routine == 0) return values_ > 0 ? value_[values_ - 1] : 0;
       if (f.routine < 0 || f.routine > kRefMax) Fail(-19220);
       if (f.resume == 1) {
@@ -113,6 +158,15 @@ class Copier {
 
  private:
   [[noreturn]] void Fail(int32_t code) { qcinterr(ctx_, kCopyRoutine, code); }
+
+  void SetMap(int32_t ref, int32_t value) {
+    int32_t& slot = map_[ref / 4];
+    if (slot == 0) {
+      if (touched_count_ < touched_capacity_) touched_[touched_count_] = ref / 4;
+      ++touched_count_;
+    }
+    slot = value;
+  }
 
   void PushValue(int32_t v) {
     if (values_ >= kCopyValueSlots) qcinterr(ctx_, "QST: qswpsh", -19258);
@@ -142,18 +196,18 @@ class Copier {
     }
     if (IsLeaf(kind)) {
       int32_t copy = Leaf(kind, ref);
-      map_[ref / 4] = copy;
+      SetMap(ref, copy);
       PushValue(copy);
       return;
     }
     int32_t element = ElementKind(kind);
     if (element != 0) {
       Source(ref, 8);
-      map_[ref / 4] = kInProgress;
-      TravPush(ctx_, kind, 2, ref);
+      SetMap(ref, kInProgress);
+      TravPushOn(ctx_->trav, ctx_, kind, 2, ref);
       int32_t n = ListLength(ref);
       // Pushed last element first, so that the first is copied first.
-      for (int32_t i = n - 1; i >= 0; --i) TravPush(ctx_, element, 1, ListElement(ref, i));
+      for (int32_t i = n - 1; i >= 0; --i) TravPushOn(ctx_->trav, ctx_, element, 1, ListElement(ref, i));
       return;
     }
     int32_t bytes = RecordBytes(kind);
@@ -165,13 +219,18 @@ class Copier {
       int32_t copy = qqwsal(ctx_, bytes);
       std::memcpy(Dest(copy), Source(ref, bytes), static_cast<size_t>(bytes));
       Dest(copy)[EXN_FORWARD] = 0;  // the source's forwarding word means nothing here
-      map_[ref / 4] = copy;
+      SetMap(ref, copy);
       const_cast<int32_t*>(Source(ref, bytes))[EXN_FORWARD] = copy;
     } else {
-      map_[ref / 4] = kInProgress;
+      SetMap(ref, kInProgress);
     }
-    TravPush(ctx_, kind, 2, ref);
-    for (int32_t i = n - 1; i >= 0; --i) TravPush(ctx_, children[i].kind, 1, rec[children[i].word]);
+    TravPushOn(ctx_->trav, ctx_, kind, 2, ref);
+    // A null reference needs no work item: the copied word is already 0, and
+    // the finish skips it the same way (the source does not change).
+    for (int32_t i = n - 1; i >= 0; --i) {
+      int32_t child = rec[children[i].word];
+      if (child != 0) TravPushOn(ctx_->trav, ctx_, children[i].kind, 1, child);
+    }
   }
 
   void Finish(int32_t kind, int32_t ref) {
@@ -185,7 +244,7 @@ class Copier {
         qqwlst(ctx_, cell, list, PopValue());
         list = cell;
       }
-      map_[ref / 4] = list;
+      SetMap(ref, list);
       PushValue(list);
       return;
     }
@@ -199,10 +258,12 @@ class Copier {
     } else {
       copy = qqwsal(ctx_, bytes);
       std::memcpy(Dest(copy), Source(ref, bytes), static_cast<size_t>(bytes));
-      map_[ref / 4] = copy;
+      SetMap(ref, copy);
     }
     int32_t* out = Dest(copy);
-    for (int32_t i = n - 1; i >= 0; --i) out[children[i].word] = PopValue();
+    for (int32_t i = n - 1; i >= 0; --i) {
+      if (rec[children[i].word] != 0) out[children[i].word] = PopValue();
+    }
     PushValue(copy);
   }
 
@@ -277,10 +338,9 @@ class Copier {
         add(EXN_WORD19, kRefExpression);
         if (rec[4] > 0) add(4, kRefTableRef);
         {
-          TreeChild operands[kMaxExprChildren];
-          int32_t k = TreeExprChildren(rec[EXN_KIND], operands);
-          if (k < 0) Fail(-19207);
-          for (int32_t i = 0; i < k; ++i) add(operands[i].word, operands[i].kind);
+          const ExprRule& rule = ExprRuleOf(rec[EXN_KIND]);
+          if (rule.count < 0) Fail(-19207);
+          for (int32_t i = 0; i < rule.count; ++i) add(rule.child[i].word, rule.child[i].kind);
         }
         break;
       case kRefStatement:
@@ -385,6 +445,11 @@ class Copier {
   const char* src_ = nullptr;
   int32_t extent_ = 0;
   int32_t* map_ = nullptr;
+  int32_t map_words_ = 0;
+  int32_t clean_words_ = 0;
+  int32_t* touched_ = nullptr;
+  int32_t touched_capacity_ = 0;
+  int32_t touched_count_ = 0;
   int32_t value_[kCopyValueSlots] = {};
   int32_t values_ = 0;
 };
@@ -550,5 +615,6 @@ void qqcrel(SqlCompileCtx* ctx, int32_t destination, int32_t source, int32_t kin
             int32_t* result) {
   Copier copier(ctx, destination, source);
   *result = copier.Run(kind, ref);
+  copier.Done();
   qqwswb(ctx, destination);
 }

@@ -165,7 +165,9 @@ TEST(TreeCopy, CapacityAndInternalErrors) {
   int32_t values = 0;
   for (int i = 0; i < 600; ++i) values = qqlcons(b.ctx, values, element);
   int32_t deep = b.Literal("1");
-  for (int i = 0; i < 300; ++i) deep = ExprOfKind(b.ctx, 7, b.at, deep, 0);
+  // Each level's first operand is a value before the walk goes down its
+  // second: 600 values wait at the bottom.
+  for (int i = 0; i < 600; ++i) deep = qqcbix(b.ctx, 1, b.at, element, deep, 0, 0);
   int32_t dml = StmtGeneric(b.ctx, 22, b.at);
   int32_t odd = b.Literal("1");
   WsWord(b.ctx, odd, EXN_KIND) = 99;
@@ -194,7 +196,7 @@ TEST(TreeCopy, CapacityAndInternalErrors) {
   const Case cases[] = {
       {"2100 pending elements", kRefExpressionList, wide, -11107, 4, ""},
       {"600 values", kRefExpressionList, values, -19258, 5, "QST: qswpsh"},
-      {"300 levels of two null values each", kRefExpression, deep, -19258, 5, "QST: qswpsh"},
+      {"600 levels of a waiting value each", kRefExpression, deep, -19258, 5, "QST: qswpsh"},
       {"DELETE node", kRefStatement, dml, -19244, 5, "QST: qqcrel"},
       {"expression kind 99", kRefExpression, odd, -19207, 5, "QST: qqcrel"},
       {"reference outside the block", kRefExpression, outside, -19220, 5, "QST: qqcrel"},
