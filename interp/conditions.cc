@@ -26,6 +26,8 @@ namespace {
 
 constexpr char kUserState[] = "45000";
 constexpr int32_t kSeverityError = 2;
+constexpr char kCorruptHierarchy[] =
+    "Did not find the compound statement hierarchy entry. It is probably corrupt.";
 
 // Checked reads of the program's tables and the storage's stack.
 class Tables {
@@ -49,6 +51,9 @@ class Tables {
     }
     return -1;
   }
+  // The most rows a walk outward can pass: more means the surrounding
+  // indexes run in a circle.
+  int32_t MaxWalk() const { return run_.program_words / kCshWords + 1; }
   int32_t Surrounding(int32_t row) const {
     const int32_t next = Word(int64_t{row} + kCshSurrounding);
     return next > 0 && Has(next, kCshWords) ? next : -1;
@@ -147,7 +152,8 @@ int32_t DSCurCondition(ConditionSite& site, const ConditionRun& run, int32_t mod
   int32_t id = 0;
   if (t.StackIndex() >= 0 && TopFirst(t, &id) == 0) {
     int32_t row = t.FindRow(id);
-    while (row > 0 && t.Word(int64_t{row} + kCshType) != kCshHandlerBody) row = t.Surrounding(row);
+    for (int32_t n = 0; row > 0 && t.Word(int64_t{row} + kCshType) != kCshHandlerBody; ++n)
+      row = n < t.MaxWalk() ? t.Surrounding(row) : -1;
     if (row > 0) {
       int32_t status = 0;
       stack5_find(&status, t.Storage(), t.StackIndex(), t.Word(int64_t{row} + kCshId), value, kind);
@@ -223,8 +229,7 @@ int32_t DSRaiseCondition(ConditionSite& site, ConditionRun& run, int32_t* word, 
     if (stacked) {
       row = t.FindRow(id);
       if (row < 0) {
-        site.Log(kSeverityError,
-                 "Did not find the compound statement hierarchy entry. It is probably corrupt.");
+        site.Log(kSeverityError, kCorruptHierarchy);
         return 1;
       }
     }
@@ -233,6 +238,10 @@ int32_t DSRaiseCondition(ConditionSite& site, ConditionRun& run, int32_t* word, 
     int32_t levels = 0, ehd = -1;
     const int32_t first_row = row;
     while (row > 0) {
+      if (levels > t.MaxWalk()) {
+        site.Log(kSeverityError, kCorruptHierarchy);
+        return 1;
+      }
       ehd = SelectHandler(t, row, v, kind, class_bit);
       if (ehd > 0) break;
       const bool body = t.Word(int64_t{row} + kCshType) == kCshHandlerBody;

@@ -271,6 +271,25 @@ TEST_F(ConditionTest, HandlerBodySeesItsConditionAndRaisesItAgainOutward) {
   EXPECT_EQ(Depth(), 0);
 }
 
+// Surrounding indexes that run in a circle (a row naming itself, two rows
+// naming each other) end the search as a corrupt hierarchy, and the
+// condition a handler body looks for is not found.
+TEST_F(ConditionTest, CircularHierarchyEndsTheRunInsteadOfLooping) {
+  for (const std::vector<Row>& rows :
+       {std::vector<Row>{{1, 1, 0, 0, {}}}, std::vector<Row>{{1, 1, 1, 0, {}}, {2, 1, 0, 0, {}}}}) {
+    SetUp();
+    Build(rows);
+    Push(1);
+    site_.logs.clear();
+    EXPECT_EQ(Raise(-10101), 1);
+    ASSERT_EQ(site_.logs.size(), 1u);
+    EXPECT_EQ(site_.logs[0],
+              "Did not find the compound statement hierarchy entry. It is probably corrupt.");
+    int32_t value = 0, kind = 0;
+    EXPECT_EQ(DSCurCondition(site_, run_, 1, false, &value, nullptr, &kind), -1);
+  }
+}
+
 TEST_F(ConditionTest, MissingHierarchyRowIsLogged) {
   Build({{1, 1, -1, 0, {}}});
   Push(5);
