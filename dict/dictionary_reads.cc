@@ -99,6 +99,25 @@ void DDGetColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t number, i
   *out = r;
 }
 
+void DDGetKeyColumn(int32_t* base, int32_t* pb, int32_t key_id, int32_t table_id,
+                    int32_t position, DDKeyColumn* out) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetKeyColumn, IMAGE_DDGetKeyColumn);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, key_id).Int(2, table_id).Int(3, position);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDKeyColumn k{};
+  k.ascending = DDIs(c.Text(1), "NO") ? 0 : 1;
+  DDStoredType(c, {2, 3, 4, 5, 6, 7, 8}, &k.type, &k.length, &k.scale);
+  DDCopyName(c.Text(9), k.name, &k.name_length);
+  k.number = c.Int(10, 0);
+  k.offset = c.Int(11, 0);
+  k.byte_length = c.Int(12, 0);
+  k.nullable = DDIs(c.Text(13), "NO") ? 0 : 1;
+  if ((pb[0] = c.status()) == 0) *out = k;
+}
+
 void DDGetRefKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t count, const char* names,
                  const int32_t* lengths, int32_t* key) {
   if (count < 1 || count > DD_MAX_KEY_COLUMNS) {

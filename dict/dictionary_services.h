@@ -78,6 +78,11 @@ void DDInsView(int32_t* base, int32_t* pb, int32_t table_id, bool cascaded, bool
 // A synonym's or shadow's link to its base object.
 void DDInsBaseLink(int32_t* base, int32_t* pb, int32_t id, int32_t base_id);
 
+// A table's key length, record length, trailing start and column count,
+// and its primary key's key length. 1 when there is no such table.
+void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_length,
+                    int32_t record_length, int32_t trailing_start, int32_t column_count);
+
 // --- Reads ---
 
 // Does the grantee hold table privilege 1-7: 1 by a row of its own that
@@ -104,6 +109,19 @@ struct DDColumnRow {
 void DDGetColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t number, int32_t position,
                  const char* name, int32_t name_length, DDColumnRow* out, uint8_t* default_text3,
                  int32_t default_capacity);
+
+// The column at `position` of a key: its type, place in the record and
+// flags. 1 when the key has no column there, -19007 when the key names a
+// column the table lacks.
+struct DDKeyColumn {
+  int32_t ascending;  // "NO" 0, else 1
+  int32_t type, length, scale;
+  char name[DD_NAME_LENGTH];
+  int32_t name_length;
+  int32_t number, offset, byte_length, nullable;
+};
+void DDGetKeyColumn(int32_t* base, int32_t* pb, int32_t key_id, int32_t table_id,
+                    int32_t position, DDKeyColumn* out);
 
 // The key of table `table_id` whose columns are exactly the `count` names
 // given (one string, `lengths[k]` characters each) in that order: the

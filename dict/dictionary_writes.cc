@@ -282,3 +282,14 @@ void DDInsBaseLink(int32_t* base, int32_t* pb, int32_t id, int32_t base_id) {
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_length,
+                    int32_t record_length, int32_t trailing_start, int32_t column_count) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdTableInts, IMAGE_DDUpdTableInts);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id).Int(2, key_length).Int(3, record_length).Int(4, trailing_start);
+  p.Int(5, column_count);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

@@ -391,3 +391,52 @@ TEST_F(ServicesTest, AReferencedKeyIsFoundByItsColumns) {
 }
 
 }  // namespace
+
+namespace {
+
+// A key's columns read one by one, and a table's integers rewritten.
+TEST_F(ServicesTest, KeyColumnsAndTableIntegers) {
+  ASSERT_EQ(BegWork(), 0);
+  // The catalog's own primary key of table 22: TABLE_ID, COLUMN_NAME.
+  const CatalogTable* t = CatalogFindTable(CAT_COLUMNS);
+  const char* names[] = {"TABLE_ID", "COLUMN_NAME"};
+  for (int32_t position = 1; position <= 3; ++position) {
+    DDKeyColumn k{};
+    int32_t pb[2] = {0, usr_};
+    DDGetKeyColumn(base_, pb, t->constraint_id, CAT_COLUMNS, position, &k);
+    if (position == 3) {
+      EXPECT_EQ(pb[0], 1);
+      break;
+    }
+    ASSERT_EQ(pb[0], 0) << position;
+    EXPECT_EQ(std::string(k.name, k.name_length), names[position - 1]);
+    EXPECT_EQ(k.number, position == 1 ? 1 : 2);
+    EXPECT_EQ(k.type, position == 1 ? 7 : 1);
+    EXPECT_EQ(k.length, position == 1 ? 11 : 128);
+    EXPECT_EQ(k.ascending, 1);
+    EXPECT_EQ(k.nullable, 0);
+  }
+  int32_t pb[2] = {0, usr_};
+  DDInsKey(base_, pb, 970, CAT_COLUMNS, 1, "NO_SUCH", 7, 2, 1, 0);
+  ASSERT_EQ(pb[0], 0);
+  DDKeyColumn k{};
+  DDGetKeyColumn(base_, pb, 970, CAT_COLUMNS, 1, &k);
+  EXPECT_EQ(pb[0], -19007) << "a key column the table lacks";
+  // The table's integers and its primary key's length.
+  pb[0] = 0;
+  DDUpdTableInts(base_, pb, CAT_TABLES, 9, 99, 0, 3);
+  ASSERT_EQ(pb[0], 0);
+  DDTableAttr a{};
+  ASSERT_EQ(TableAttr("SYSTEM", "TABLES", &a), 0);
+  EXPECT_EQ(a.key_length, 9);
+  EXPECT_EQ(a.record_length, 99);
+  EXPECT_EQ(a.column_count, 3);
+  EXPECT_EQ(a.primary_key_length, 9);
+  pb[0] = 0;
+  pb[1] = usr_;
+  DDUpdTableInts(base_, pb, 4242, 1, 1, 0, 1);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
