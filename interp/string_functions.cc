@@ -429,7 +429,8 @@ void TransformField(Run& run) {
 
 // TLU: mode op1 (4 upper, 5 lower) on the wide value op2 (op3 characters,
 // length field op4 or -1) in place; the length grows by the characters the
-// upper-case mapping adds, up to the field's size.
+// upper-case mapping adds, up to the field's size; a value whose non-blank
+// characters would not fit fails with -10305.
 void CaseWide(Run& run) {
   const int32_t mode = run.op(1);
   const Text v = TextAt(run, 2);
@@ -441,11 +442,18 @@ void CaseWide(Run& run) {
   if (rc < 0) return run.fail(kLengthFieldErrorBase + rc);
   if (rc == 1) return run.next();
   int64_t grown = 0;
+  int32_t kept = 0;  // the value's characters up to its last non-blank one
   if (mode == 4) {
     int32_t mapped[3];
-    for (int32_t i = 0; i < length; ++i)
-      grown += unicode_upper(mapped, charenc_get_unit3(run.bytes(), v.value + 1 + 3 * i)) - 1;
+    for (int32_t i = 0; i < length; ++i) {
+      const int32_t c = charenc_get_unit3(run.bytes(), v.value + 1 + 3 * i);
+      grown += unicode_upper(mapped, c) - 1;
+      if (c != static_cast<int32_t>(kBlank)) kept = i + 1;
+    }
   }
+  // Characters of the value pushed off the field would be lost: only its
+  // trailing blanks may go. Nothing is written then.
+  if (kept + grown > v.maximum) return run.fail(kErrConvert);
   int32_t dropped = 0;
   charenc_case_units3(run.bytes(), v.value + 1, v.maximum, &dropped, mode == 4 ? 1 : 2);
   const int64_t change = std::min<int64_t>(grown, v.maximum - length);

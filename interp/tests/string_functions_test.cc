@@ -238,6 +238,12 @@ const WideCase kWideCases[] = {
     {"TLU upper", "TLU 4, WS, 100, WSL", U"straße σ", U"", 0, 1, U"STRASSE Σ", true},
     {"TLU lower", "TLU 5, WS, 100, WSL", U"ÀΣД", U"", 0, 1, U"àσд", true},
     {"TLU mode 3", "TLU 3, WS, 100, WSL", U"a", U"", 0, -19020, std::nullopt, true},
+    // Upper case longer than the field: characters of the value would be
+    // lost, only a trailing blank may go.
+    {"TLU past the field", "TLU 4, WS, 100, WSL", U"ß" + std::u32string(98, U'a') + U"ß", U"", 0,
+     -10305, std::nullopt, true},
+    {"TLU up to the field", "TLU 4, WS, 100, WSL", U"ß" + std::u32string(98, U'a') + U" ", U"", 0,
+     1, U"SS" + std::u32string(98, U'A'), true},
 };
 
 class WideFunctions : public StringFunctions, public ::testing::WithParamInterface<WideCase> {};
