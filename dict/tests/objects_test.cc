@@ -31,7 +31,7 @@ std::string Padded(const std::string& s, std::size_t n) { return s + std::string
 
 class ObjectsTest : public CatalogWorkTest {
  protected:
-  void SetUp() override { SetUpCatalog({11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 32, 36, 38, 40, 41, 151}); }
+  void SetUp() override { SetUpCatalog({11, 12, 14, 15, 16, 17, 18, 19, 20, 21, 22, 24, 25, 26, 27, 28, 29, 30, 32, 36, 38, 40, 41, 44, 151}); }
 
   int32_t InsObject(int32_t id, int32_t kind, const std::string& schema, const std::string& name) {
     int32_t pb[2] = {0, usr_};
@@ -904,6 +904,49 @@ TEST_F(ObjectsTest, ModulesAndRoutines) {
   const std::string object = ReadRow(11, IntField(850));
   EXPECT_EQ(object.substr(286, 1), std::string(1, '\0'));
   EXPECT_TRUE(std::isdigit(static_cast<unsigned char>(object[287])));
+}
+
+// The kernel's catalog check: the version row read, its text handed back,
+// -19050 for another version or none.
+class CatalogCheckTest : public ObjectsTest {
+ protected:
+  int32_t Check(std::string* version) {
+    int32_t pb[2] = {0, usr_};
+    const int32_t stm = DDSlotStatement(base_, pb, 133, IMAGE_STM_MOS_OBJECT);
+    EXPECT_NE(stm, 0);
+    const int32_t rc = DDSelectRun(base_, pb, stm, true);
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, 1, &f, &len), 0);
+    version->assign(reinterpret_cast<char*>(f) + 1, 8);
+    return rc;
+  }
+  std::string VersionRow(const std::string& version) {
+    return TextField("CATALOG VERSION", 254) + TextField(version, 260);
+  }
+};
+
+TEST_F(CatalogCheckTest, TheServersVersionPasses) {
+  WriteRow(44, VersionRow(CATALOG_VERSION));
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  std::string version;
+  EXPECT_EQ(Check(&version), 0);
+  EXPECT_EQ(version, CATALOG_VERSION);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+TEST_F(CatalogCheckTest, AnotherVersionOrNoneIsRefused) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  std::string version;
+  EXPECT_EQ(Check(&version), -19050);
+  EXPECT_EQ(EndWork(0), 0);
+  WriteRow(44, VersionRow("00.09.00"));
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(Check(&version), -19050);
+  EXPECT_EQ(version, "00.09.00");
+  EXPECT_EQ(EndWork(0), 0);
 }
 
 }  // namespace

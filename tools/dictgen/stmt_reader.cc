@@ -114,9 +114,11 @@ class Compiler {
   int32_t labels_ = 0;
 };
 
-std::vector<uint8_t> Compiler::Initial(const std::string& value, Form form, int32_t width) const {
+std::vector<uint8_t> Compiler::Initial(const std::string& given, Form form, int32_t width) const {
   std::vector<uint8_t> b(static_cast<std::size_t>(width), 255);
-  if (value == "null") return b;
+  if (given == "null") return b;
+  // version: the catalog's version text.
+  const std::string value = given == "version" ? "'" + catalog_.version + "'" : given;
   if (value.size() >= 2 && value.front() == '\'' && value.back() == '\'' &&
       (form == Form::kChar || form == Form::kByte)) {
     const std::string text = value.substr(1, value.size() - 2);
