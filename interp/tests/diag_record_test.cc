@@ -40,14 +40,21 @@ void Origin(char* text, int32_t offset, int32_t* length, const char* state, int3
   *length = static_cast<int32_t>(s.size());
 }
 
-// The kernel's own catalog look-up: the thread's table statement answers
-// table 7 with "SALES"."ORDERS" (columns 1, 2 the kind, 3).
+// The kernel's own catalog look-ups: the thread's table statement answers
+// table 7 with "SALES"."ORDERS" (columns 1, 2 the kind, 3), its column
+// statement column 3 of table 7 with "QTY".
+int32_t g_column_statement = 0;
 void KernelTableRows(int32_t* base, int32_t* result, int32_t stm, int32_t) {
   std::memset(result, 0, (1 + kStateWords) * sizeof(int32_t));
   int32_t& pc = Wd(base, stm, STM_PC);
   bool null = false;
   if (pc != 2 || ParameterInt(base, stm, 1, &null) != 7) {
     pc = 0;
+    return;
+  }
+  if (stm == g_column_statement) {
+    if (ParameterInt(base, stm, 2, &null) == 3) PutColumnText(base, stm, 1, "QTY");
+    pc = ParameterInt(base, stm, 2, &null) == 3 ? 3 : 0;
     return;
   }
   PutColumnText(base, stm, 1, "SALES");
@@ -325,6 +332,12 @@ TEST_F(GetItemTest, NamesOriginsConnectionAndMessageItems) {
   ASSERT_EQ(Get(13, 20), 0);
   EXPECT_EQ(Target(20), "ORDERS" + std::string(14, ' '));
   EXPECT_EQ(Get(22, 20), kErrServiceAbsent);
+  // A column's name: table 7, column 3 of a class "42" condition.
+  g_column_statement = Wd(base_, thr_, THR_STM_MOS_COLUMN) = MakeStatement(base_, {8, 8}, {129});
+  Wd(base_, usr_, USR_CURRENT_COLUMN_NUMBER) = 3;
+  DSAddCondition(base_, usr_, -12500, kRaiseFailure, 0, "42000", 0);
+  ASSERT_EQ(Get(14, 20), 0);
+  EXPECT_EQ(Target(20), "QTY" + std::string(17, ' '));
 }
 
 }  // namespace
