@@ -221,13 +221,12 @@ int32_t qdgetobject(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* kind, i
   int32_t answer[kObjectAttrWords] = {};
   ++ctx->catalog.lookups;
   int32_t status = g_dict.table_attr(ctx->session, test, name->schema, &schema_length, name->name,
-                                     &name_length, answer);
+                                     &name_length, kind, answer);
   EndAt(name->schema, schema_length);
   EndAt(name->name, name_length);
   if (status > 0) status = 1;  // every positive status is "not found"
   if (status < 0) return status;
   for (int32_t i = 0; i < kObjectAttrWords; ++i) attrs[i] = answer[i];
-  *kind = attrs[4];
   if (*kind != 2 && no_privilege == 0) {
     if (attrs[5] < 2048) attrs[5] = 2048;
     if (attrs[6] < 2048) attrs[6] = 2048;

@@ -38,10 +38,11 @@ struct SqlDictColumn {
 
 // The lookups (status 0 found, 1 not found, negative an error).
 struct SqlDictionaryServices {
-  // DDCmpTableAttr: the lengths may change; `attrs` takes the 17 answer
-  // words (word 4 the kind); any positive status is not found.
+  // DDCmpTableAttr: the lengths may change; the object's kind (1 base
+  // table, 2 view) in *kind, and the 17 attribute words the compiler takes,
+  // in the order the installer gives them; any positive status is not found.
   int32_t (*table_attr)(int32_t session, bool test_privilege, char* schema, int32_t* schema_length,
-                        char* name, int32_t* name_length, int32_t* attrs) = nullptr;
+                        char* name, int32_t* name_length, int32_t* kind, int32_t* attrs) = nullptr;
   // DDCmpColumns: by id, or by name when column_id is -1; the default in
   // three-byte characters (at most kDefaultBufferBytes bytes) and its length
   // in characters, -1 or 0 when none.

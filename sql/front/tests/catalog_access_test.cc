@@ -32,7 +32,7 @@ struct Model {
 Model* g_model = nullptr;
 
 int32_t TableAttr(int32_t, bool test, char* schema, int32_t* schema_length, char* name,
-                  int32_t* name_length, int32_t* attrs) {
+                  int32_t* name_length, int32_t* kind, int32_t* attrs) {
   g_model->last_privilege_test = test;
   std::string s(schema, static_cast<size_t>(*schema_length));
   if (s.empty()) {
@@ -43,6 +43,7 @@ int32_t TableAttr(int32_t, bool test, char* schema, int32_t* schema_length, char
   auto it = g_model->tables.find({s, std::string(name, static_cast<size_t>(*name_length))});
   if (it == g_model->tables.end()) return 2;
   for (int32_t i = 0; i < kObjectAttrWords; ++i) attrs[i] = it->second[static_cast<size_t>(i)];
+  *kind = it->second[kObjectAttrWords];  // the model keeps the kind after the words
   return 0;
 }
 
@@ -241,14 +242,16 @@ TEST_F(CatalogAccess, CharacterStatisticsNeedAWideRange) {
 }
 
 TEST_F(CatalogAccess, ObjectsAndViews) {
-  std::vector<int32_t> table(kObjectAttrWords, 0);
+  std::vector<int32_t> table(kObjectAttrWords + 1, 0);
+  table[kObjectAttrWords] = 1;
   table[4] = 1;
   table[5] = 7;
   table[6] = 4000;
   table[7] = 12;
   model_.tables[{"ADAM", "T"}] = table;
-  std::vector<int32_t> view(kObjectAttrWords, 0);
-  view[4] = 2;
+  std::vector<int32_t> view(kObjectAttrWords + 1, 0);
+  view[kObjectAttrWords] = 2;
+  view[4] = 5;
   view[5] = 9;
   view[6] = 9;
   view[7] = 9;
@@ -263,12 +266,21 @@ TEST_F(CatalogAccess, ObjectsAndViews) {
   EXPECT_EQ(attrs[5], 2048);
   EXPECT_EQ(attrs[6], 4000);
   EXPECT_EQ(attrs[7], 12);
-  EXPECT_EQ(attrs[4], 2);  // kind 1 reads 2
+  EXPECT_EQ(attrs[4], 2);  // word 4's 1 reads 2
+  EXPECT_EQ(kind, 1);
   SqlQualifiedName v;
   std::strcpy(v.schema, "ADAM");
   std::strcpy(v.name, "V");
   EXPECT_EQ(qdgetobject(&tc_.ctx, &v, &kind, attrs, 0), 0);
+  EXPECT_EQ(kind, 2);
+  EXPECT_EQ(attrs[4], 5);
   EXPECT_EQ(attrs[5], 2048);
+  EXPECT_EQ(attrs[6], 2048);
+  EXPECT_EQ(attrs[7], -1);
+  // A table looked up without privileges gets the same words.
+  std::strcpy(n.schema, "ADAM");
+  EXPECT_EQ(qdgetobject(&tc_.ctx, &n, &kind, attrs, 1), 0);
+  EXPECT_FALSE(model_.last_privilege_test);
   EXPECT_EQ(attrs[6], 2048);
   EXPECT_EQ(attrs[7], -1);
   tc_.ctx.catalog.no_privilege_test = 1;
