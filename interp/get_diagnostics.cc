@@ -145,10 +145,11 @@ int32_t DSGetDiagnostics(int32_t* base, int32_t usr, ByteSpan storage, const int
     const value_descriptor number{ops[1], ops[2]};
     if (!decimal_fits(ops[1], ops[2])) return kErrBadOperand;
     int32_t n = 0;
-    const bool ok = decimal_to_int(&n, storage, number) == 0 && n > 0;
-    record = ok && n <= count ? DSFindDiagRecord(base, usr, n) : 0;
+    const bool converted = decimal_to_int(&n, storage, number) == 0;
+    record = converted && n > 0 && n <= count ? DSFindDiagRecord(base, usr, n) : 0;
     if (record == 0) {
-      if (!(item == 38 && ok && n < 2 && count == 0)) return kErrBadConditionNumber;
+      // Item 38 of a number below 2 in an empty area: the current condition.
+      if (!(item == 38 && converted && n < 2 && count == 0)) return kErrBadConditionNumber;
       current = true;
     }
   } else if (item == 38 && record == 0) {

@@ -209,6 +209,9 @@ TEST_F(GetDiagnosticsTest, SqlstateOfRecordOneWithoutRecordsIsTheCurrentConditio
   reinterpret_cast<int32_t*>(bytes_)[kStateReturnCode] = -10101;
   EXPECT_EQ(Get(38, 1, 5), 0);
   EXPECT_EQ(Target(5), "23000");
+  std::memset(bytes_ + kTarget, 0, 8);
+  EXPECT_EQ(Get(38, 0, 5), 0);  // any number below 2
+  EXPECT_EQ(Target(5), "23000");
   EXPECT_EQ(Get(38, 2, 5), -14651);
   EXPECT_EQ(Get(33, 1, 5), -14651);
 }
