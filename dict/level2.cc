@@ -196,3 +196,56 @@ void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32
   ReadCondition(c, 1, 2, 3, 4, 5, out);
   Finish(pb[0] = c.status(), flag, reply);
 }
+
+void DDLv2Dtb(int32_t* base, int32_t* pb, const char* name18, int32_t* id, int32_t* flag,
+              int32_t* reply) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_DTBDL2, IMAGE_DDLv2Dtb);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  DDParams p(base, stm);
+  p.TextLength(1, name18, Lv2Length(name18));
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0)
+    return Finish(pb[0], flag, reply);
+  DDColumnReader c(base, stm);
+  const int32_t found = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *id = found;
+  Finish(pb[0], flag, reply);
+}
+
+void DDLv2Tbx(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values3, int32_t* flag,
+              int32_t* reply) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_TBXDL2, IMAGE_DDLv2Tbx);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  DDParams p(base, stm);
+  p.Int(1, table_id);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0)
+    return Finish(pb[0], flag, reply);
+  DDColumnReader c(base, stm);
+  const int32_t v[3] = {c.Int(1, 0), c.Int(2, 0), c.Int(3, -1)};
+  if ((pb[0] = c.status()) == 0) std::copy(v, v + 3, values3);
+  Finish(pb[0], flag, reply);
+}
+
+void DDLv2Upd(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_number,
+              const char* user18, int32_t* flag, int32_t* reply) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_UPDDL2, IMAGE_DDLv2Upd);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  DDParams p(base, stm);
+  p.Int(1, table_id).Int(2, column_number).TextLength(3, user18, Lv2Length(user18));
+  if ((pb[0] = p.status()) == 0) DDSelectRun(base, pb, stm, true);
+  Finish(pb[0], flag, reply);
+}
+
+void DDLv2Idx(int32_t* base, int32_t* pb, int32_t key_id, DDLv2KeyColumn* out, int32_t* flag,
+              int32_t* reply) {
+  const int32_t stm = CursorRow(base, pb, THR_STM_LV2_IDXDL2, IMAGE_DDLv2Idx, key_id, flag, reply);
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  DDLv2KeyColumn k{};
+  k.ascending = DDIs(c.Text(1), "NO") ? 0 : 1;
+  k.position = c.Int(2, 0);
+  k.number = c.Int(3, 0);
+  k.offset = c.Int(4, 0);
+  k.length = c.Int(5, 0);
+  if ((pb[0] = c.status()) == 0) *out = k;
+  Finish(pb[0], flag, reply);
+}

@@ -64,3 +64,21 @@ void DDLv2Dre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32
               int32_t* reply);
 void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32_t* flag,
               int32_t* reply);
+
+// A databank's id by its 18-character name.
+void DDLv2Dtb(int32_t* base, int32_t* pb, const char* name18, int32_t* id, int32_t* flag,
+              int32_t* reply);
+// A table's key length, record length and primary key id (-1 without one).
+void DDLv2Tbx(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values3, int32_t* flag,
+              int32_t* reply);
+// Whether the user or PUBLIC holds UPDATE on the column of that number:
+// flag 1 when held, 0 when not.
+void DDLv2Upd(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_number,
+              const char* user18, int32_t* flag, int32_t* reply);
+// Cursor over a key's columns in the order of their places.
+struct DDLv2KeyColumn {
+  int32_t ascending;  // "NO" 0, else 1
+  int32_t position, number, offset, length;
+};
+void DDLv2Idx(int32_t* base, int32_t* pb, int32_t key_id, DDLv2KeyColumn* out, int32_t* flag,
+              int32_t* reply);

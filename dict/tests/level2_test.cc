@@ -201,3 +201,63 @@ TEST_F(Level2Test, SearchConditionsReadBackInOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+// A databank by name, a table's integers, the column UPDATE privilege and
+// a key's columns.
+TEST_F(Level2Test, DatabanksTablesKeysAndTheUpdatePrivilege) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t flag = -5, reply[2] = {}, id = 0;
+  int32_t pb[2] = {0, usr_};
+  DDLv2Dtb(base_, pb, Name18("SYSDB").data(), &id, &flag, reply);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(id, 1);
+  pb[1] = usr_;
+  DDLv2Dtb(base_, pb, Name18("NODB").data(), &id, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  const CatalogTable* t = CatalogFindTable(CAT_COLUMNS);
+  int32_t values[3] = {};
+  pb[1] = usr_;
+  DDLv2Tbx(base_, pb, CAT_COLUMNS, values, &flag, reply);
+  EXPECT_EQ(flag, 1);
+  EXPECT_EQ(values[0], t->key_length);
+  EXPECT_EQ(values[1], t->record_length);
+  EXPECT_EQ(values[2], t->constraint_id);
+  pb[1] = usr_;
+  DDLv2Tbx(base_, pb, 4242, values, &flag, reply);
+  EXPECT_EQ(flag, 0);
+  // UPDATE on column 2 (COLUMN_NAME) of table 22 for EVE, on 3 for PUBLIC.
+  pb[1] = usr_;
+  DDInsColumnPriv(base_, pb, CAT_COLUMNS, 4, "COLUMN_NAME", 11, "EVE", 3, "ADAM", 4, false);
+  ASSERT_EQ(pb[0], 0);
+  DDInsColumnPriv(base_, pb, CAT_COLUMNS, 4, "COLUMN_ID", 9, "PUBLIC", 6, "ADAM", 4, false);
+  ASSERT_EQ(pb[0], 0);
+  struct Case {
+    int32_t column;
+    const char* user;
+    int32_t flag;
+  } cases[] = {{2, "EVE", 1}, {2, "BOB", 0}, {3, "BOB", 1}, {1, "EVE", 0}, {99, "EVE", 0}};
+  for (const Case& c : cases) {
+    pb[1] = usr_;
+    DDLv2Upd(base_, pb, CAT_COLUMNS, c.column, Name18(c.user).data(), &flag, reply);
+    EXPECT_EQ(flag, c.flag) << c.column << c.user;
+  }
+  // The columns of index 80: TABLE_ID, COLUMN_ID.
+  std::vector<int32_t> numbers;
+  flag = 0;
+  for (int32_t n = 0; n < 5; ++n) {
+    DDLv2KeyColumn k{};
+    pb[1] = usr_;
+    DDLv2Idx(base_, pb, 80, &k, &flag, reply);
+    if (flag != 1) break;
+    EXPECT_EQ(k.position, n + 1);
+    EXPECT_EQ(k.ascending, 1);
+    numbers.push_back(k.number);
+  }
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(numbers, (std::vector<int32_t>{1, 3}));
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
