@@ -21,6 +21,7 @@
 #include "dict/statement_run.h"
 #include "dict/tests/catalog_fixture.h"
 #include "du/record_operations.h"
+#include "kernel/catalog_queries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/table_use.h"
 #include "platform/packed_decimal.h"
@@ -946,6 +947,30 @@ TEST_F(CatalogCheckTest, AnotherVersionOrNoneIsRefused) {
   ASSERT_EQ(BegWork(), 0);
   EXPECT_EQ(Check(&version), -19050);
   EXPECT_EQ(version, "00.09.00");
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// The kernel's object names of a table through its statement -251, run by
+// the kernel's own DSGetObjectName on the thread's statement slot.
+TEST_F(ObjectsTest, TheKernelReadsATablesNames) {
+  kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
+    result[0] = DDExecStm(base, usr, stm);
+  };
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(940, 6, "ADAM", "T940"), 0);
+  EXPECT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 132, IMAGE_STM_MOS_TABLE);
+  ASSERT_NE(stm, 0);
+  W(thr_ + THR_STM_MOS_TABLE) = stm;
+  uint8_t names[OBJECT_NAME_BYTES];
+  EXPECT_EQ(DSGetObjectName(base_, OBJECT_KIND_TABLE, 940, names, sizeof names), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(names), 256),
+            Padded("ADAM", 128) + Padded("T940", 128));
+  EXPECT_EQ(DSGetObjectName(base_, OBJECT_KIND_TABLE, 941, names, sizeof names), NAME_NOT_FOUND);
+  W(thr_ + THR_STM_MOS_TABLE) = 0;
   EXPECT_EQ(EndWork(0), 0);
 }
 
