@@ -153,3 +153,9 @@ struct DDDatabankRow {
 };
 void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
                    int32_t name_length, DDDatabankRow* out);
+
+// A table a view uses, at a place (0-999) of the view's list, with a
+// further small integer (0-999); a row present already stays. 1 when the
+// table has no row of 16; -19113 for a place or integer outside 0-999.
+void DDInsViewTableUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t position,
+                       int32_t table_id, int32_t further);

@@ -293,3 +293,18 @@ void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_le
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDInsViewTableUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t position,
+                       int32_t table_id, int32_t further) {
+  if (position < 0 || position > 999 || further < 0 || further > 999) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm =
+      DDSlotStatement(base, pb, SLOT_DDInsViewTableUse, IMAGE_DDInsViewTableUse);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, view_id).Int(2, position).Int(3, table_id).Int(4, further);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

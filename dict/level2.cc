@@ -249,3 +249,13 @@ void DDLv2Idx(int32_t* base, int32_t* pb, int32_t key_id, DDLv2KeyColumn* out, i
   if ((pb[0] = c.status()) == 0) *out = k;
   Finish(pb[0], flag, reply);
 }
+
+void DDLv2Vcl(int32_t* base, int32_t* pb, int32_t view_id, int32_t* values3, int32_t* flag,
+              int32_t* reply) {
+  const int32_t stm = CursorRow(base, pb, THR_STM_LV2_VCLDL2, IMAGE_DDLv2Vcl, view_id, flag, reply);
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t v[3] = {c.Int(1, 0), c.Int(2, 0), c.Int(3, 0)};
+  if ((pb[0] = c.status()) == 0) std::copy(v, v + 3, values3);
+  Finish(pb[0], flag, reply);
+}

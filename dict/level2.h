@@ -82,3 +82,8 @@ struct DDLv2KeyColumn {
 };
 void DDLv2Idx(int32_t* base, int32_t* pb, int32_t key_id, DDLv2KeyColumn* out, int32_t* flag,
               int32_t* reply);
+
+// Cursor over the tables a view uses in the order of their places: place,
+// table and the further integer into `values3`.
+void DDLv2Vcl(int32_t* base, int32_t* pb, int32_t view_id, int32_t* values3, int32_t* flag,
+              int32_t* reply);

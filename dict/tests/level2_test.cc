@@ -261,3 +261,34 @@ TEST_F(Level2Test, DatabanksTablesKeysAndTheUpdatePrivilege) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tables a view uses, written once each and read back in order.
+TEST_F(Level2Test, TheTablesAViewUses) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Use {
+    int32_t position, table, further, status;
+  } uses[] = {{2, CAT_COLUMNS, 7, 0}, {1, CAT_TABLES, 0, 0}, {1, CAT_TABLES, 5, 0},
+              {3, 4242, 0, 1},        {1000, CAT_TABLES, 0, DD_BAD_VALUE}};
+  for (const Use& u : uses) {
+    int32_t pb[2] = {0, usr_};
+    DDInsViewTableUse(base_, pb, 990, u.position, u.table, u.further);
+    EXPECT_EQ(pb[0], u.status) << u.position;
+  }
+  std::vector<std::vector<int32_t>> rows;
+  int32_t flag = 0, reply[2] = {};
+  for (int32_t n = 0; n < 5; ++n) {
+    int32_t values[3] = {};
+    int32_t pb[2] = {0, usr_};
+    DDLv2Vcl(base_, pb, 990, values, &flag, reply);
+    if (flag != 1) break;
+    rows.push_back({values[0], values[1], values[2]});
+  }
+  EXPECT_EQ(flag, 0);
+  EXPECT_EQ(rows, (std::vector<std::vector<int32_t>>{{1, CAT_TABLES, 0}, {2, CAT_COLUMNS, 7}}))
+      << "a row present stays as it was";
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
