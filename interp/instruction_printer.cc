@@ -284,6 +284,7 @@ void DAPrtInstr(int32_t result[kPrintResultWords], const int32_t* ins, int64_t a
         if (two_tables && !ida) {
           ida = true;
           NumberField(line, kColIda, 4, v);
+          if (s.Has(int64_t{v} + kRecTable)) label(" indexid=", s.Word(int64_t{v} + kRecTable));
         } else if (!tda) {
           tda = true;
           NumberField(line, kColTda, 4, v);

@@ -94,6 +94,29 @@ TEST_F(Printer, OwnLabelsOfFunctionOperands) {
   EXPECT_EQ(lines[0].substr(35, 5), "   40");
 }
 
+// An index fetch: the index block at IDA with its id, the table block at
+// TDA with its id and the fetch state its word 19 holds.
+TEST_F(Printer, IndexFetchNamesItsIndexAndTable) {
+  std::vector<int32_t> storage(100, 0);
+  storage[10 - 1 + kRecTable] = 71;
+  storage[50 - 1 + kRecTable] = 72;
+  storage[50 - 1 + kRecStatus] = -2;
+  std::vector<int32_t> target(1000, 0);
+  target[1] = 12;
+  target[2] = 990;
+  int32_t r[kPrintResultWords] = {};
+  const int32_t gnx[] = {6, 10, 50, 4};
+  DAPrtInstr(r, gnx, 4, storage.data(), static_cast<int32_t>(storage.size()), 7, nullptr,
+             target.data(), static_cast<int32_t>(target.size()));
+  std::string line;  // with its continuation
+  for (const std::string& part : Lines(target)) line += part;
+  EXPECT_EQ(line.substr(17, 4), "next");
+  EXPECT_EQ(line.substr(25, 4), "  50");
+  EXPECT_EQ(line.substr(30, 4), "  11");
+  EXPECT_EQ(line.substr(55, 4), "  10");
+  EXPECT_EQ(line.substr(59), " indexid=71 tableid=72");
+}
+
 TEST_F(Printer, UnknownOpcodesAndEnds) {
   int32_t r[kPrintResultWords] = {};
   auto lines = Print({202}, 3, r);
