@@ -9,6 +9,7 @@
 #include "du/collation.h"
 #include "interp/tests/interp_fixture.h"
 #include "platform/decimal_arith.h"
+#include "platform/decimal_text.h"
 #include "platform/packed_decimal.h"
 
 using namespace interp;
@@ -326,6 +327,36 @@ TEST_F(SetFunctions, OperandsOutsideTheStorageFail) {
         std::equal(storage_.begin() + kStateWords, storage_.end(), before.begin() + kStateWords))
         << ins;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// SUM past the largest decimal fails with the overflow's status - 10300
+// and leaves the counter where it was.
+TEST_F(SetFunctions, SumOverflowFails) {
+  Load(R"(
+field N decimal 9
+field A decimal 5
+field V decimal 5
+code
+ BEG
+ SFB 3, N, 9, A, 5
+ SFH 3, N, 9, A, 5, V, 5
+ SFH 3, N, 9, A, 5, V, 5
+ END 1
+)");
+  const std::string big = "9.9999E999";
+  ASSERT_GE(text_to_decimal(Storage(), value_descriptor{Off("V"), 5},
+                            ConstByteSpan(reinterpret_cast<const uint8_t*>(big.data()), big.size()),
+                            0, static_cast<int32_t>(big.size())),
+            0);
+  Run();
+  EXPECT_EQ(State(kStateReturnCode), -10302);
+  int32_t count = 0;
+  EXPECT_EQ(decimal_to_int(&count, Storage(), value_descriptor{Off("N"), 9}), 0);
+  EXPECT_EQ(count, 1);
 }
 
 }  // namespace
