@@ -47,7 +47,8 @@ int32_t DSTransEndReq(int32_t* base, const int32_t* request) {
   return EndTransaction(base, usr, request[3]);
 }
 
-int32_t DSCommit(int32_t* base, const int32_t* request) {
+int32_t DSCommit(int32_t* base, const int32_t* request, int32_t request_words) {
+  if (request_words < 6) return KERNEL_BAD_PARAMETER;
   const int32_t usr = request[4];
   if (!InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
   if (DSGetTransScope(base, usr) == kScopeClient) {
@@ -67,6 +68,9 @@ int32_t DSCommit(int32_t* base, const int32_t* request) {
   };
   const int32_t length = request[5];
   if (length < 5) return 0;
+  // The pairs end at word 5 + length - 1: a length the block does not hold is
+  // refused before anything is set.
+  if (length > request_words - 5) return Fail(base, usr, KERNEL_BAD_PARAMETER, 0);
   for (int32_t p = 4; p < length; p += 2) {
     const int32_t attribute = request[5 + p - 1], value = request[5 + p];
     if (attribute < 6 || attribute > 15) return Fail(base, usr, kErrBadArgument, attribute);
@@ -86,7 +90,7 @@ int32_t DSSetTransOptions(int32_t* base, const int32_t* request) {
   if (length < 0 || length > 64) return KERNEL_BAD_PARAMETER;
   int32_t commit[5 + 3 + 64] = {0, 0, 0, 0, request[1], length};
   for (int32_t w = 3; w < length; ++w) commit[5 + w] = request[w];
-  return DSCommit(base, commit);
+  return DSCommit(base, commit, 5 + length);
 }
 
 void RequestInstallRuntimeServices() {

@@ -19,7 +19,10 @@ int32_t DSTransEndReq(int32_t* base, const int32_t* request);
 // TRANSACTION_TIMEOUT. Stops at the first failure, keeping what it set:
 // -18020 (attribute or value in RVEC_OPCODE), -14011 (8, 9, 11, 12, 13 inside
 // a transaction), -14651 (a diagnostics size below 1); each in RVEC_RCODE.
-int32_t DSCommit(int32_t* base, const int32_t* request);
+// `request_words` is the number of words the request block holds: a block
+// shorter than 6 words, or a word 5 naming pairs past its end, answers -19078
+// (the latter also in RVEC_RCODE) and sets nothing.
+int32_t DSCommit(int32_t* base, const int32_t* request, int32_t request_words);
 
 // The runtime's settings request (word 0 its length, word 1 the session,
 // pairs from word 3) as DSCommit with a commit of a client-scope transaction.

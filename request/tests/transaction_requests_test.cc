@@ -36,7 +36,7 @@ TEST_F(TransactionRequestTest, EnlistedBranchNotStartedHereIsRefusedAndBackupSco
   Wd(base_, usr_, USR_TP) = Tp(4, 82);
   EXPECT_EQ(DSTransEndReq(base_, request), 0);
   Wd(base_, usr_, USR_TP) = Tp(2, 0);
-  EXPECT_EQ(DSCommit(base_, request), -14013);
+  EXPECT_EQ(DSCommit(base_, request, 6), -14013);
   EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), -14013);
 }
 
@@ -55,7 +55,7 @@ TEST_F(TransactionRequestTest, AttributesApplyInOrderUpToTheFirstFailure) {
     Wd(base_, usr_, USR_RVEC_OPCODE) = 0;
     std::vector<int32_t> request = {0, 0, 0, 0, usr_, static_cast<int32_t>(c.pairs.size() + 3), 0, 0};
     request.insert(request.end(), c.pairs.begin(), c.pairs.end());
-    EXPECT_EQ(DSCommit(base_, request.data()), c.result);
+    EXPECT_EQ(DSCommit(base_, request.data(), static_cast<int32_t>(request.size())), c.result);
     EXPECT_EQ(Wd(base_, usr_, USR_RVEC_OPCODE), c.opcode);
     if (c.result != 0) {
       EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), c.result);
@@ -70,12 +70,26 @@ TEST_F(TransactionRequestTest, AttributesApplyInOrderUpToTheFirstFailure) {
   EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_VIEW), 3);
   // (6, 2) then a bad value: the first pair stays set.
   std::vector<int32_t> request = {0, 0, 0, 0, usr_, 7, 0, 0, 6, 2, 8, 5};
-  EXPECT_EQ(DSCommit(base_, request.data()), -18020);
+  EXPECT_EQ(DSCommit(base_, request.data(), static_cast<int32_t>(request.size())), -18020);
   EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_START), 2);
   // A list shorter than one pair changes nothing.
   request = {0, 0, 0, 0, usr_, 4, 0, 0, 6, 1};
-  EXPECT_EQ(DSCommit(base_, request.data()), 0);
+  EXPECT_EQ(DSCommit(base_, request.data(), static_cast<int32_t>(request.size())), 0);
   EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_START), 2);
+}
+
+TEST_F(TransactionRequestTest, AListLongerThanItsBlockIsRefusedBeforeAnythingIsSet) {
+  Wd(base_, usr_, USR_TRANSACTION_START) = 1;
+  // Word 5 names two pairs; the block holds one.
+  std::vector<int32_t> request = {0, 0, 0, 0, usr_, 7, 0, 0, 6, 2};
+  EXPECT_EQ(DSCommit(base_, request.data(), static_cast<int32_t>(request.size())), -19078);
+  EXPECT_EQ(Wd(base_, usr_, USR_RVEC_RCODE), -19078);
+  EXPECT_EQ(Wd(base_, usr_, USR_TRANSACTION_START), 1);
+  // A block too short for its session word.
+  EXPECT_EQ(DSCommit(base_, request.data(), 5), -19078);
+  // A huge length never wraps into an accepted one.
+  request[5] = 0x7fffffff;
+  EXPECT_EQ(DSCommit(base_, request.data(), static_cast<int32_t>(request.size())), -19078);
 }
 
 }  // namespace
