@@ -58,6 +58,23 @@ class ParallelApplyTest : public TransactionTest {
     }
   }
 
+  // Table x (71, holding the row "x0") on the tables' databank and table y
+  // (72, empty) on a databank of its own.
+  void TwoDatabanks(Table* x, Table* y) {
+    *x = CreateTable(71, 4, 8);
+    ASSERT_EQ(Insert(*x, MakeRecord("x0", 4, 8)), 0);
+    Create("other", 400, 6, 3);
+    int32_t b[CRT_WORDS] = {};
+    b[RQ_DID] = 6;
+    b[RQ_TYPE] = 10;
+    b[RQ_TBL] = 72;
+    b[RQ_KEY_LENGTH] = 4;
+    b[RQ_RECORD_LENGTH] = 8;
+    DKEXE1(16, b);
+    ASSERT_EQ(b[RQ_STATUS], 0);
+    *y = {b[RQ_TABLE], 72, 4, 8};
+  }
+
   std::string Key(int32_t n) const {
     std::string k(4, '\0');
     for (int i = 0; i < 4; ++i) k[i] = static_cast<char>(n >> (24 - 8 * i));
@@ -113,18 +130,8 @@ TEST_F(ParallelApplyTest, RecordsWaitForTheEarlierRecordsOfTheirRow) {
 // meanwhile takes the next record, of a table on another databank, and
 // applies it: records of a unit are applied by more than one thread.
 TEST_F(ParallelApplyTest, ASlaveAppliesTheNextRecordWhileTheMasterWaits) {
-  Table x = CreateTable(71, 4, 8);
-  ASSERT_EQ(Insert(x, MakeRecord("x0", 4, 8)), 0);
-  Create("other", 400, 6, 3);
-  int32_t b[CRT_WORDS] = {};
-  b[RQ_DID] = 6;
-  b[RQ_TYPE] = 10;
-  b[RQ_TBL] = 72;
-  b[RQ_KEY_LENGTH] = 4;
-  b[RQ_RECORD_LENGTH] = 8;
-  DKEXE1(16, b);
-  ASSERT_EQ(b[RQ_STATUS], 0);
-  const Table y{b[RQ_TABLE], 72, 4, 8};
+  Table x, y;
+  ASSERT_NO_FATAL_FAILURE(TwoDatabanks(&x, &y));
   StartBackground(2);
   // The slave waits in its queue, where the master finds it.
   const int32_t slave = area_[BP_FIRST_SWA] + SWA_WORDS;
@@ -160,18 +167,7 @@ class OverlapTest : public ParallelApplyTest {
  protected:
   void SetUp() override {
     ParallelApplyTest::SetUp();
-    x_ = CreateTable(71, 4, 8);
-    ASSERT_EQ(Insert(x_, MakeRecord("x0", 4, 8)), 0);
-    Create("other", 400, 6, 3);
-    int32_t b[CRT_WORDS] = {};
-    b[RQ_DID] = 6;
-    b[RQ_TYPE] = 10;
-    b[RQ_TBL] = 72;
-    b[RQ_KEY_LENGTH] = 4;
-    b[RQ_RECORD_LENGTH] = 8;
-    DKEXE1(16, b);
-    ASSERT_EQ(b[RQ_STATUS], 0);
-    y_ = {b[RQ_TABLE], 72, 4, 8};
+    ASSERT_NO_FATAL_FAILURE(TwoDatabanks(&x_, &y_));
     StartBackground(3);
     numbered = 0;
     let_through = 0;
