@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -220,6 +221,72 @@ TEST(TreeCopy, CapacityAndInternalErrors) {
   int32_t copy = b.Copy(kRefExpression, loop, &error);
   EXPECT_EQ(error, 0);
   EXPECT_EQ(WsWord(b.ctx, copy, EXN_OPERAND2), copy);
+}
+
+// Damaged images: random words of a parsed statement's block replaced by
+// references into the block, next to it, misaligned, negative or by small
+// numbers; every copy ends in the copy's own errors or a copy (the address
+// sanitizer's runs watch that nothing past the workspace is touched).
+TEST(TreeCopy, DamagedImagesEndInTheCopysErrors) {
+  std::mt19937 rng(4711);
+  int32_t copied = 0;
+  int32_t failed = 0;
+  ParseOptions options;
+  options.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t source = qqwscur(ctx);
+    int32_t used = WsBlock(ctx, source)[WSB_USED];
+    std::string image = Body(ctx, source);
+    char* body = reinterpret_cast<char*>(WsBlock(ctx, source)) + WSB_HEADER_BYTES;
+    for (int i = 0; i < 300; ++i) {
+      std::memcpy(body, image.data(), image.size());
+      for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
+        int32_t word = static_cast<int32_t>(rng() % static_cast<uint32_t>((used - 16) / 4));
+        int32_t value;
+        switch (rng() % 5) {
+          case 0:
+            value = static_cast<int32_t>(16 + 4 * (rng() % static_cast<uint32_t>((used - 16) / 4)));
+            break;
+          case 1:
+            value = used + static_cast<int32_t>(rng() % 64);
+            break;
+          case 2:
+            value = static_cast<int32_t>(rng() % 2000) | 1;
+            break;
+          case 3:
+            value = -static_cast<int32_t>(rng() % 1000);
+            break;
+          default:
+            value = static_cast<int32_t>(rng() % 120);
+        }
+        std::memcpy(body + 4 * word, &value, 4);
+      }
+      ctx->trav.depth = 0;
+      FakeKernel::conditions.clear();
+      try {
+        int32_t dest = qqwsnewblk(ctx);
+        int32_t result = 0;
+        qqcrel(ctx, dest, source, kRefStatement, root, &result);
+        ++copied;
+      } catch (const CompileJump&) {
+        ++failed;
+        ASSERT_FALSE(FakeKernel::conditions.empty());
+        int32_t code = FakeKernel::conditions.back().code;
+        EXPECT_TRUE(code == -19220 || code == -19207 || code == -19244 || code == -19245 ||
+                    code == -19258 || code == -11107 || code == -19202)
+            << code;
+      }
+      // Give the new block back: the next copy takes the same room.
+      WsBlock(ctx, source)[WSB_LINK] = 0;
+      qqwswb(ctx, source);
+    }
+    std::memcpy(body, image.data(), image.size());
+  };
+  ParseSql("SELECT a, b + 1 AS x FROM t u JOIN s ON u.a = s.a WHERE a IN (SELECT c FROM s "
+           "WHERE CASE WHEN c > 1 THEN 2 ELSE 3 END = b) OR a BETWEEN 1 AND 2 "
+           "UNION SELECT b FROM s",
+           options);
+  EXPECT_GT(copied, 0);
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace
