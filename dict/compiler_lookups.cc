@@ -126,19 +126,25 @@ int32_t SetQualifiedName(int32_t* base, int32_t stm, int32_t requester, const DD
 
 }  // namespace
 
-void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
-                    DDTableAttr* out) {
+namespace {
+
+// Prepares and sets the lookup of an object by name or id whose statement
+// takes schema, name, id, path and grantee as parameters 1 to 8 (the
+// table and sequence lookups): its statement, or 0 with the status in
+// pb[0]. With `test_privilege` the current schema is the grantee.
+int32_t NamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
+                    const DDTableName& name, bool test_privilege) {
   const int32_t requester = pb[1];
   if (!NamesFit(name)) {
     pb[0] = DD_NAME_TOO_LONG;
-    return;
+    return 0;
   }
   char current[DD_NAME_BYTES];
   int32_t current_length = 0;
   int32_t cs[2] = {0, requester};
   DDCurrentSchema(base, cs, current, &current_length);
-  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr);
-  if (stm == 0) return;
+  const int32_t stm = DDCmpPrepare(base, pb, field, image);
+  if (stm == 0) return 0;
   DDParams p(base, stm);
   if (name.name_length == 0)
     p.Null(1).Null(2).Null(3).Null(4).Int(5, name.id).Null(6);
@@ -148,10 +154,20 @@ void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool te
     p.TextLength(7, current, current_length);
   else
     p.Null(7).Null(8);
-  if ((pb[0] = p.status()) != 0) return;
+  if ((pb[0] = p.status()) != 0) return 0;
   if (name.name_length > 0 &&
       (pb[0] = SetQualifiedName(base, stm, requester, name, current, current_length, 6)) != 0)
-    return;
+    return 0;
+  return stm;
+}
+
+}  // namespace
+
+void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                    DDTableAttr* out) {
+  const int32_t stm =
+      NamedLookup(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr, name, test_privilege);
+  if (stm == 0) return;
   if (DDSelectRun(base, pb, stm, true) != 0) {
     if (pb[0] > 0) pb[0] = DD_TABLE_NOT_FOUND;
     return;
@@ -486,33 +502,14 @@ void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id) {
 
 void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                    DDSequenceAttr* out) {
-  const int32_t requester = pb[1];
-  if (!NamesFit(name)) {
-    pb[0] = DD_NAME_TOO_LONG;
-    return;
-  }
-  char current[DD_NAME_BYTES];
-  int32_t current_length = 0;
-  int32_t cs[2] = {0, requester};
-  DDCurrentSchema(base, cs, current, &current_length);
+  const int32_t stm =
+      NamedLookup(base, pb, THR_STM_DDL_SE, IMAGE_DDCmpSequence, name, test_privilege);
+  if (stm == 0) return;
   std::string_view privilege;
   DDWordOf(kDDPrivKindWords, 9, &privilege);  // SEQUENCE
-  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_SE, IMAGE_DDCmpSequence);
-  if (stm == 0) return;
   DDParams p(base, stm);
-  if (name.name_length == 0)
-    p.Null(1).Null(2).Null(3).Null(4).Int(5, name.id).Null(6);
-  else
-    p.Null(5);
-  if (test_privilege)
-    p.TextLength(7, current, current_length);
-  else
-    p.Null(7).Null(8);
   p.Text(9, privilege);
   if ((pb[0] = p.status()) != 0) return;
-  if (name.name_length > 0 &&
-      (pb[0] = SetQualifiedName(base, stm, requester, name, current, current_length, 6)) != 0)
-    return;
   if (DDSelectRun(base, pb, stm, true) != 0) return;
   DDColumnReader c(base, stm);
   DDSequenceAttr a{};

@@ -328,10 +328,6 @@ TEST_F(LookupTest, BadCallsAreRefusedBeforeAnyRun) {
   ASSERT_EQ(EndWork(0), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // Source texts read back piece by piece, never past the caller's buffer;
 // a missing first piece of a routine's text is an error, of another kind
 // no text.
@@ -381,10 +377,6 @@ TEST_F(LookupTest, SourceTextsAreReadPieceByPieceWithinTheBuffer) {
   EXPECT_EQ(b[0], DD_KIND_OUTSIDE);
   ASSERT_EQ(EndWork(1), 0);
 }
-
-}  // namespace
-
-namespace {
 
 TEST_F(LookupTest, AKeyByItsId) {
   ASSERT_EQ(BegWork(), 0);
@@ -453,10 +445,6 @@ TEST_F(LookupTest, TheCurrentSchemasPrivileges) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // A collation by its qualified name or through the path, other kinds of a
 // name passed over; any object by its qualified name.
 TEST_F(LookupTest, CollationsAndObjectsByName) {
@@ -465,7 +453,9 @@ TEST_F(LookupTest, CollationsAndObjectsByName) {
   ASSERT_EQ(InsObject(811, 18, "ADAM", "C1"), 0);
   ASSERT_EQ(InsObject(812, 18, "SYSTEM", "C2"), 0);
   ASSERT_EQ(InsObject(813, 3, "", "EVE"), 0);
-  auto collation = [&](const std::string& schema, const std::string& name, int32_t* id) {
+  // One lookup of an id by qualified name.
+  using ByName = void (*)(int32_t*, int32_t*, const DDTableName&, int32_t*);
+  auto lookup = [&](ByName f, const std::string& schema, const std::string& name, int32_t* id) {
     int32_t pb[2] = {0, usr_};
     DDTableName n;
     n.schema = schema.data();
@@ -473,19 +463,14 @@ TEST_F(LookupTest, CollationsAndObjectsByName) {
     n.name = name.data();
     n.name_length = static_cast<int32_t>(name.size());
     *id = -1;
-    DDCmpCollation(base_, pb, n, id);
+    f(base_, pb, n, id);
     return pb[0];
   };
+  auto collation = [&](const std::string& schema, const std::string& name, int32_t* id) {
+    return lookup(DDCmpCollation, schema, name, id);
+  };
   auto object = [&](const std::string& schema, const std::string& name, int32_t* id) {
-    int32_t pb[2] = {0, usr_};
-    DDTableName n;
-    n.schema = schema.data();
-    n.schema_length = static_cast<int32_t>(schema.size());
-    n.name = name.data();
-    n.name_length = static_cast<int32_t>(name.size());
-    *id = -1;
-    DDCmpIN(base_, pb, n, id);
-    return pb[0];
+    return lookup(DDCmpIN, schema, name, id);
   };
   int32_t id = 0;
   EXPECT_EQ(collation("ADAM", "C1", &id), 0);
@@ -515,10 +500,6 @@ TEST_F(LookupTest, CollationsAndObjectsByName) {
   EXPECT_EQ(object("ADAM", std::string(129, 'N'), &id), DD_NAME_TOO_LONG);
   ASSERT_EQ(EndWork(1), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // A sequence by name, through the path or by id, with its row; the
 // privilege test finds the current schema's or PUBLIC's SEQUENCE rows.
@@ -563,10 +544,6 @@ TEST_F(LookupTest, SequencesByNameOrId) {
   EXPECT_EQ(find("", "", CAT_TABLES, false, &a), 1) << "a table is no sequence";
   ASSERT_EQ(EndWork(1), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // Another session's lookup does not see a table of open dictionary work;
 // the working user's does, before and after the other's work.

@@ -327,10 +327,6 @@ TEST_F(ServicesTest, TheDatabankCursorStartsAgainWhenReopened) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // A key found by its columns: the primary key first, then the unique keys
 // in the order of their numbers; a table without primary key falls back to
 // its unique keys; indexes never match.
@@ -389,10 +385,6 @@ TEST_F(ServicesTest, AReferencedKeyIsFoundByItsColumns) {
   EXPECT_EQ(find(kTable, {""}, &key), DD_BAD_VALUE);
   ASSERT_EQ(EndWork(1), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // A key's columns read one by one, and a table's integers rewritten.
 TEST_F(ServicesTest, KeyColumnsAndTableIntegers) {

@@ -200,10 +200,6 @@ TEST_F(Level2Test, SearchConditionsReadBackInOrder) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
-}  // namespace
-
-namespace {
-
 // A databank by name, a table's integers, the column UPDATE privilege and
 // a key's columns.
 TEST_F(Level2Test, DatabanksTablesKeysAndTheUpdatePrivilege) {
@@ -259,10 +255,6 @@ TEST_F(Level2Test, DatabanksTablesKeysAndTheUpdatePrivilege) {
   EXPECT_EQ(numbers, (std::vector<int32_t>{1, 3}));
   ASSERT_EQ(EndWork(1), 0);
 }
-
-}  // namespace
-
-namespace {
 
 // The tables a view uses, written once each and read back in order.
 TEST_F(Level2Test, TheTablesAViewUses) {
