@@ -57,6 +57,8 @@ int32_t RecordBytes(int32_t kind) {
       return kStmtNodeWords * 4;
     case kRefItem:
       return 40;
+    case kRefSortItem:
+      return 24;
     case kRefTableRef:
       return 64;
     case kRefRecord197:
@@ -86,6 +88,8 @@ int32_t ElementKind(int32_t kind) {
       return kRefRecord197;
     case kRefNameList:
       return kRefNamePart;
+    case kRefSortList:
+      return kRefSortItem;
     case kRefPairList:
       return kRefPairRecord;
     default:
@@ -352,8 +356,10 @@ class Copier {
             add(4, kRefRecord197List);
             add(3, kRefStatement);
             break;
-          case 21:
+          case 21:  // 4 ORDER BY, 5 FOR UPDATE OF, 6 the set keys
             add(6, kRefItemList);
+            add(5, kRefExpressionList);
+            add(4, kRefSortList);
             add(3, kRefStatement);
             break;
           case 27:
@@ -411,6 +417,10 @@ class Copier {
           default:
             Fail(-19245);
         }
+        break;
+      case kRefSortItem:  // the key, its collation's name
+        add(0, kRefExpression);
+        add(3, kRefQualifiedName);
         break;
       case kRefRecord197:
         add(0, kRefText);

@@ -79,9 +79,11 @@ TEST(TreeCopy, RandomQueriesCopyAsTheyPrint) {
       "SELECT a FROM t WHERE % AND a IN (SELECT b FROM s WHERE %)",
       "SELECT COUNT(*), MAX(a) FROM t GROUP BY b HAVING %",
       "SELECT a FROM t WHERE % UNION SELECT b FROM s WHERE EXISTS (SELECT * FROM t WHERE %)",
+      "SELECT a, b FROM t WHERE % ORDER BY 2 DESC, a + 1 ASC",
+      "SELECT a FROM t WHERE % FOR UPDATE OF a, b",
   };
-  for (int i = 0; i < 200; ++i) {
-    std::string text = shapes[i % 5];
+  for (int i = 0; i < 210; ++i) {
+    std::string text = shapes[i % 7];
     for (size_t at; (at = text.find('%')) != std::string::npos;) {
       text.replace(at, 1, g.Condition(3));
     }
