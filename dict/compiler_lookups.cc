@@ -526,3 +526,23 @@ void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool tes
   a.privileged = DDIs(c.Text(11), "Y") ? 1 : 0;
   if ((pb[0] = c.status()) == 0) *out = a;
 }
+
+void DDCmpDomain(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                 DDDomainAttr* out, uint8_t* default_text, int32_t default_capacity) {
+  const int32_t stm =
+      NamedLookup(base, pb, THR_STM_DDL_DA, IMAGE_DDCmpDomain, name, test_privilege);
+  if (stm == 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDDomainAttr d{};
+  d.id = c.Int(1, 0);
+  DDCopyName(c.Text(2), d.schema, &d.schema_length);
+  DDCopyName(c.Text(3), d.name, &d.name_length);
+  DDStoredType(c, {4, 5, 6, 8, 9, 11, 12}, &d.type, &d.length, &d.scale);
+  d.not_null = DDIs(c.Text(13), "YES") ? 1 : 0;
+  d.default_length = DDDefaultText(c, 14, default_text, default_capacity);
+  d.further = c.Int(15, 0);
+  d.character_set = c.Int(16, 0);
+  d.collation = c.Int(17, 0);
+  d.privileged = DDIs(c.Text(18), "Y") ? 1 : 0;
+  if ((pb[0] = c.status()) == 0) *out = d;
+}

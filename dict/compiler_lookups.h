@@ -180,3 +180,22 @@ struct DDSequenceAttr {
 // sequence row, or an error.
 void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                    DDSequenceAttr* out);
+
+// A domain by qualified name or id, as DDCmpSequence.
+struct DDDomainAttr {
+  int32_t id;
+  char schema[DD_NAME_BYTES];
+  int32_t schema_length;
+  char name[DD_NAME_BYTES];
+  int32_t name_length;
+  int32_t type, length, scale;  // by the dictionary's type rules
+  int32_t not_null;             // its flag "YES"
+  int32_t default_length;       // characters of its default; -1 none
+  int32_t further, character_set, collation;
+  int32_t privileged;
+};
+// The default text (three-byte characters) goes into `default_text`, at
+// most `default_capacity` characters. 0, 1 when there is no such domain,
+// -19007 for an object without its domain row, or an error.
+void DDCmpDomain(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
+                 DDDomainAttr* out, uint8_t* default_text, int32_t default_capacity);

@@ -575,4 +575,48 @@ TEST_F(LookupTest, OpenWorkIsNotSeenByAnotherSession) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// A domain by name or id with its type, flag and default; the privilege
+// test finds PUBLIC's DOMAIN row.
+TEST_F(LookupTest, DomainsByNameOrId) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(830, 2, "ADAM", "D1"), 0);
+  ASSERT_EQ(InsObject(831, 2, "ADAM", "D2"), 0);  // no domain row
+  const CatalogValue row[] = {{DOMAINS_DOMAIN_ID, 0, 830, nullptr},
+                              {DOMAINS_DATA_TYPE, 1, 0, "DECIMAL"},
+                              {DOMAINS_NUMERIC_PRECISION, 0, 9, nullptr},
+                              {DOMAINS_NUMERIC_SCALE, 0, 2, nullptr},
+                              {DOMAINS_CHAR_1348, 1, 0, "YES"},
+                              {DOMAINS_CHARACTER_SET_ID, 0, 0, nullptr}};
+  ASSERT_EQ(InsertValues(23, row), 0);
+  int32_t pb[2] = {0, usr_};
+  DDInsPrivilege(base_, pb, 6, 830, false, "PUBLIC", 6, "EVE", 3);
+  ASSERT_EQ(pb[0], 0);
+  auto find = [&](const std::string& name, int32_t id, DDDomainAttr* d) {
+    int32_t b[2] = {0, usr_};
+    DDTableName n;
+    n.schema = "ADAM";
+    n.schema_length = name.empty() ? 0 : 4;
+    n.name = name.data();
+    n.name_length = static_cast<int32_t>(name.size());
+    n.id = id;
+    DDCmpDomain(base_, b, n, true, d, nullptr, 0);
+    return b[0];
+  };
+  DDDomainAttr d{};
+  ASSERT_EQ(find("D1", 0, &d), 0);
+  EXPECT_EQ(d.id, 830);
+  EXPECT_EQ(d.type, 2);
+  EXPECT_EQ(d.length, 9);
+  EXPECT_EQ(d.scale, 2);
+  EXPECT_EQ(d.not_null, 1);
+  EXPECT_EQ(d.default_length, -1);
+  EXPECT_EQ(d.privileged, 1);
+  ASSERT_EQ(find("", 830, &d), 0);
+  EXPECT_EQ(std::string(d.name, d.name_length), "D1");
+  EXPECT_EQ(find("D2", 0, &d), DD_PIECE_MISSING);
+  EXPECT_EQ(find("D3", 0, &d), 1);
+  EXPECT_EQ(find("", CAT_TABLES, &d), 1) << "a table is no domain";
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 }  // namespace
