@@ -446,3 +446,85 @@ int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,
   ++ctx->catalog.lookups;
   return g_dict.source_read(ctx->session, id, item, buffer, capacity, length);
 }
+
+int32_t qdgetindex(SqlCompileCtx* ctx, int32_t table_id, int32_t request, int32_t* record) {
+  if (g_dict.index_attr == nullptr) return Missing("DDCmpIndexAttr");
+  int32_t answer[6] = {};
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.index_attr(ctx->session, table_id, request, answer);
+  if (status < 0) return status;
+  for (int32_t i = 0; i < 6; ++i) record[i] = answer[i];
+  record[6] = 0;
+  return status;
+}
+
+int32_t qdgetcc(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t* value) {
+  if (g_dict.pair_value == nullptr) return Missing("DDCmpCC");
+  ++ctx->catalog.lookups;
+  return g_dict.pair_value(ctx->session, a, b, value);
+}
+
+int32_t qdgettriggers(SqlCompileCtx* ctx, int32_t table_id, int32_t event, int32_t* result,
+                      int32_t* count) {
+  if (g_dict.triggers == nullptr) return Missing("DDCmpTrigger");
+  int32_t code = event == 8 ? 3 : event == 9 ? 2 : event == 10 ? 1 : 0;
+  int32_t answer[11] = {};
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.triggers(ctx->session, code, table_id, count, answer);
+  if (status < 0) return status;
+  if (*count > 0) {
+    result[0] = answer[0];
+    result[1] = 0;
+    for (int32_t i = 1; i <= 10; ++i) result[1 + i] = answer[i];
+    result[12] = table_id;
+  }
+  return status;
+}
+
+int32_t qdgetint(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* value) {
+  *value = 0;
+  if (g_dict.name_value == nullptr) return Missing("DDCmpIN");
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.name_value(ctx->session, name->schema, &schema_length, name->name,
+                                     &name_length, value);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status != 0) *value = 0;
+  return status;
+}
+
+int32_t qdtablepriv(SqlCompileCtx* ctx, int32_t privilege, int32_t object, int32_t* granted) {
+  *granted = 0;
+  if (g_dict.table_priv == nullptr) return Missing("DDCmpTablePriv");
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.table_priv(ctx->session, privilege, object);
+  *granted = status == 0 ? 1 : 0;
+  return status;
+}
+
+int32_t qdcolumnpriv(SqlCompileCtx* ctx, int32_t privilege, const char* column, int32_t object,
+                     int32_t* granted) {
+  *granted = 0;
+  if (g_dict.column_priv == nullptr) return Missing("DDCmpColumnPriv");
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.column_priv(ctx->session, privilege, column,
+                                      static_cast<int32_t>(strnlen(column, 128)), object);
+  *granted = status == 0 ? 1 : 0;
+  return status;
+}
+
+int32_t qdgetsequence(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id) {
+  *id = 0;
+  if (g_dict.sequence == nullptr) return Missing("DDCmpSequence");
+  int32_t schema_length = Length(name->schema);
+  int32_t name_length = Length(name->name);
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.sequence(ctx->session, ctx->compile_mode == 9 ? 2 : 0, name->schema,
+                                   &schema_length, name->name, &name_length, id);
+  EndAt(name->schema, schema_length);
+  EndAt(name->name, name_length);
+  if (status == 0) RecordDependency(ctx, kDependSequence, *id, nullptr);
+  return status;
+}

@@ -75,6 +75,25 @@ struct SqlDictionaryServices {
   // characters, 0 when none.
   int32_t (*domain_default)(int32_t session, int32_t id, uint8_t* default3,
                             int32_t* default_length) = nullptr;
+  // DDCmpIndexAttr: the kind word and five attribute words.
+  int32_t (*index_attr)(int32_t session, int32_t table, int32_t request, int32_t* answer) = nullptr;
+  // DDCmpCC: one integer for a pair of identifiers (in/out).
+  int32_t (*pair_value)(int32_t session, int32_t a, int32_t b, int32_t* value) = nullptr;
+  // DDCmpTrigger: the triggers of a table for event 0-3; *count in/out,
+  // `answer` eleven words.
+  int32_t (*triggers)(int32_t session, int32_t event, int32_t table, int32_t* count,
+                      int32_t* answer) = nullptr;
+  // DDCmpIN: one value for a qualified name.
+  int32_t (*name_value)(int32_t session, char* schema, int32_t* schema_length, char* name,
+                        int32_t* name_length, int32_t* value) = nullptr;
+  // DDCmpTablePriv and DDCmpColumnPriv: 0 when the user holds privilege
+  // 1 SELECT ... 6 LOAD on the object (its column).
+  int32_t (*table_priv)(int32_t session, int32_t privilege, int32_t object) = nullptr;
+  int32_t (*column_priv)(int32_t session, int32_t privilege, const char* column,
+                         int32_t column_length, int32_t object) = nullptr;
+  // DDCmpSequence in mode 0 or 2.
+  int32_t (*sequence)(int32_t session, int32_t mode, char* schema, int32_t* schema_length,
+                      char* name, int32_t* name_length, int32_t* id) = nullptr;
 };
 
 // Installs a table (copied; nullptr the empty one); returns the old one.
@@ -148,6 +167,23 @@ int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]);
 // length of the column it is used for): 0, or the lookup's status.
 int32_t qdgetdomtext(SqlCompileCtx* ctx, int32_t domain_id, int32_t type_code, int32_t length,
                      SqlColumnDesc* out);
+// A key or index: the kind word and five attribute words into `record`
+// (7 words, the last cleared).
+int32_t qdgetindex(SqlCompileCtx* ctx, int32_t table_id, int32_t request, int32_t* record);
+int32_t qdgetcc(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t* value);
+// The triggers of a table for an event code (8 gives event 3, 9 gives 2, 10
+// gives 1, any other 0); with a count above 0, `result` (13 words) takes
+// the answer's first word, 0, its next ten words and the table id.
+int32_t qdgettriggers(SqlCompileCtx* ctx, int32_t table_id, int32_t event, int32_t* result,
+                      int32_t* count);
+// One integer for a qualified name; 0 unless the status is 0.
+int32_t qdgetint(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* value);
+// *granted 1 when the status is 0, else 0.
+int32_t qdtablepriv(SqlCompileCtx* ctx, int32_t privilege, int32_t object, int32_t* granted);
+int32_t qdcolumnpriv(SqlCompileCtx* ctx, int32_t privilege, const char* column, int32_t object,
+                     int32_t* granted);
+// A sequence's identifier (mode 2 in compile mode 9, else 0).
+int32_t qdgetsequence(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id);
 // The stored item's presence and length, and its bytes.
 int32_t qdsrcinfo(SqlCompileCtx* ctx, int32_t id, int32_t item, int32_t* total);
 int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,

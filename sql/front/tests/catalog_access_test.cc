@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <algorithm>
 #include <map>
 #include <string>
 #include <tuple>
@@ -92,6 +93,33 @@ int32_t Schema(int32_t, char* name, int32_t* length) {
   return 0;
 }
 
+int32_t g_last_mode = -1;
+int32_t g_last_event = -1;
+int32_t Sequence(int32_t, int32_t mode, char*, int32_t*, char* name, int32_t* name_length,
+                 int32_t* id) {
+  g_last_mode = mode;
+  if (std::string(name, static_cast<size_t>(*name_length)) != "SQ") return 1;
+  *id = 314;
+  return 0;
+}
+int32_t Triggers(int32_t, int32_t event, int32_t table, int32_t* count, int32_t* answer) {
+  g_last_event = event;
+  if (table != 1) {
+    *count = 0;
+    return 1;
+  }
+  *count = 1;
+  for (int32_t i = 0; i < 11; ++i) answer[i] = 50 + i;
+  return 0;
+}
+int32_t TablePriv(int32_t, int32_t privilege, int32_t object) {
+  return privilege == 1 && object == 1 ? 0 : 1;
+}
+int32_t IndexAttr(int32_t, int32_t, int32_t request, int32_t* answer) {
+  for (int32_t i = 0; i < 6; ++i) answer[i] = request + i;
+  return 0;
+}
+
 class CatalogAccess : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -102,6 +130,10 @@ class CatalogAccess : public ::testing::Test {
     s.keys = Keys;
     s.domain = Domain;
     s.current_schema = Schema;
+    s.sequence = Sequence;
+    s.triggers = Triggers;
+    s.table_priv = TablePriv;
+    s.index_attr = IndexAttr;
     old_ = SqlInstallDictionaryServices(&s);
     qqwsnewblk(&tc_.ctx);
     tc_.ctx.statement_kind = 1;
@@ -344,6 +376,63 @@ TEST_F(CatalogAccess, KeyEntries) {
   EXPECT_EQ(out[37], 7);
   EXPECT_EQ(out[15], 100);
   EXPECT_EQ(out[25], 200);
+}
+
+TEST_F(CatalogAccess, SequencesTriggersPrivilegesIndexes) {
+  SqlQualifiedName n;
+  std::strcpy(n.name, "SQ");
+  int32_t id = 0;
+  tc_.ctx.statement_kind = 21;
+  EXPECT_EQ(qdgetsequence(&tc_.ctx, &n, &id), 0);
+  EXPECT_EQ(id, 314);
+  EXPECT_EQ(g_last_mode, 0);
+  tc_.ctx.compile_mode = 9;
+  EXPECT_EQ(qdgetsequence(&tc_.ctx, &n, &id), 0);
+  EXPECT_EQ(g_last_mode, 2);
+  int32_t e = tc_.ctx.catalog.dependencies;  // recorded once for kind 21
+  ASSERT_NE(e, 0);
+  EXPECT_EQ(WsWord(&tc_.ctx, e, DEP_KIND), kDependSequence);
+  EXPECT_EQ(WsWord(&tc_.ctx, e, DEP_LINK), 0);
+  std::strcpy(n.name, "NO");
+  EXPECT_EQ(qdgetsequence(&tc_.ctx, &n, &id), 1);
+  EXPECT_EQ(id, 0);
+
+  const int32_t events[][2] = {{8, 3}, {9, 2}, {10, 1}, {11, 0}, {0, 0}};
+  for (const auto& ev : events) {
+    int32_t result[13] = {};
+    int32_t count = 5;
+    EXPECT_EQ(qdgettriggers(&tc_.ctx, 1, ev[0], result, &count), 0);
+    EXPECT_EQ(g_last_event, ev[1]);
+    EXPECT_EQ(result[0], 50);
+    EXPECT_EQ(result[1], 0);
+    EXPECT_EQ(result[2], 51);
+    EXPECT_EQ(result[11], 60);
+    EXPECT_EQ(result[12], 1);
+  }
+  int32_t untouched[13];
+  std::fill(std::begin(untouched), std::end(untouched), 7);
+  int32_t count = 5;
+  EXPECT_EQ(qdgettriggers(&tc_.ctx, 2, 8, untouched, &count), 1);
+  EXPECT_EQ(untouched[0], 7);
+
+  int32_t granted = -1;
+  EXPECT_EQ(qdtablepriv(&tc_.ctx, 1, 1, &granted), 0);
+  EXPECT_EQ(granted, 1);
+  EXPECT_EQ(qdtablepriv(&tc_.ctx, 2, 1, &granted), 1);
+  EXPECT_EQ(granted, 0);
+  EXPECT_EQ(qdcolumnpriv(&tc_.ctx, 1, "A", 1, &granted), kSqlServiceMissing);
+  EXPECT_EQ(granted, 0);
+
+  int32_t record[7];
+  std::fill(std::begin(record), std::end(record), 9);
+  EXPECT_EQ(qdgetindex(&tc_.ctx, 1, 40, record), 0);
+  EXPECT_EQ(record[0], 40);
+  EXPECT_EQ(record[5], 45);
+  EXPECT_EQ(record[6], 0);
+  int32_t value = 3;
+  SqlQualifiedName v;
+  EXPECT_EQ(qdgetint(&tc_.ctx, &v, &value), kSqlServiceMissing);
+  EXPECT_EQ(value, 0);
 }
 
 TEST_F(CatalogAccess, CurrentSchemaAndMissingLookups) {
