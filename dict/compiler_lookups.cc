@@ -546,3 +546,18 @@ void DDCmpDomain(int32_t* base, int32_t* pb, const DDTableName& name, bool test_
   d.privileged = DDIs(c.Text(18), "Y") ? 1 : 0;
   if ((pb[0] = c.status()) == 0) *out = d;
 }
+
+void DDCmpViewCols(int32_t* base, int32_t* pb, int32_t view_id, DDViewText* out) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_VC, IMAGE_DDCmpViewCols);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, view_id);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDViewText v{};
+  DDCopyName(c.Text(1), v.schema, &v.schema_length);
+  DDCopyName(c.Text(2), v.name, &v.name_length);
+  v.has_text = c.Null(4) ? 0 : 1;
+  v.length = c.Int(5, 0);
+  if ((pb[0] = c.status()) == 0) *out = v;
+}

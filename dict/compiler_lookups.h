@@ -199,3 +199,16 @@ struct DDDomainAttr {
 // -19007 for an object without its domain row, or an error.
 void DDCmpDomain(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                  DDDomainAttr* out, uint8_t* default_text, int32_t default_capacity);
+
+// A view by id: its schema and name (from which the caller sets the path
+// its text is compiled under) and whether its text is stored, with the
+// text's total length (read by DDCmpSourceRead, kind 2, no name). 0, 1
+// when there is no such view.
+struct DDViewText {
+  char schema[DD_NAME_BYTES];
+  int32_t schema_length;
+  char name[DD_NAME_BYTES];
+  int32_t name_length;
+  int32_t has_text, length;
+};
+void DDCmpViewCols(int32_t* base, int32_t* pb, int32_t view_id, DDViewText* out);

@@ -619,4 +619,37 @@ TEST_F(LookupTest, DomainsByNameOrId) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// A view's names and its text's length; the text read by the source reads.
+TEST_F(LookupTest, AViewsNamesAndText) {
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(840, 7, "ADAM", "V1"), 0);
+  ASSERT_EQ(InsObject(841, 7, "ADAM", "V2"), 0);
+  std::vector<uint8_t> text;
+  for (char ch : std::string("SELECT 1")) text.insert(text.end(), {0, 0, uint8_t(ch)});
+  int32_t pb[2] = {0, usr_};
+  DDInsSource(base_, pb, 840, "", 0, 2, text.data(), 8);
+  ASSERT_EQ(pb[0], 0);
+  DDViewText v{};
+  DDCmpViewCols(base_, pb, 840, &v);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(std::string(v.schema, v.schema_length), "ADAM");
+  EXPECT_EQ(std::string(v.name, v.name_length), "V1");
+  EXPECT_EQ(v.has_text, 1);
+  EXPECT_EQ(v.length, 8);
+  std::vector<uint8_t> back(3 * 8);
+  int32_t length = 0;
+  pb[1] = usr_;
+  DDCmpSourceRead(base_, pb, 840, "", 0, 2, false, back.data(), 8, &length);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(back, text);
+  pb[1] = usr_;
+  DDCmpViewCols(base_, pb, 841, &v);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(v.has_text, 0);
+  pb[1] = usr_;
+  DDCmpViewCols(base_, pb, CAT_TABLES, &v);
+  EXPECT_EQ(pb[0], 1) << "a table is no view";
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 }  // namespace
