@@ -101,7 +101,9 @@ struct Scan {
         return 0;
       }
       if (rc == kTooManyTables && attempt == 0) {
-        CloseAll();
+        // Room made by closing the open tables; their entries (and the
+        // caller's *t) stay, so skipped records are still reported once.
+        CloseHandles();
         continue;
       }
       if (rc == kNoSuchTable) {
@@ -119,18 +121,27 @@ struct Scan {
     return 0;
   }
 
+  // Closes every open table (to be opened again when needed); the first
+  // close error, reported.
+  int32_t CloseHandles() {
+    int32_t first = 0;
+    for (auto& [tbl, t] : tables) {
+      if (t.handle <= 0) continue;
+      const int32_t rc = CloseTable(t.handle, tbl);
+      t.handle = 0;
+      if (rc != 0 && first == 0) {
+        first = rc;
+        DSErrRep2("DSTabScan", 9, rc, SEV_ERROR, &tbl, 1);
+      }
+    }
+    return first;
+  }
+
   // Closes every open table and reports the tables whose records were
   // skipped, each once; the first close error.
   int32_t CloseAll() {
-    int32_t first = 0;
+    const int32_t first = CloseHandles();
     for (auto& [tbl, t] : tables) {
-      if (t.handle > 0) {
-        const int32_t rc = CloseTable(t.handle, tbl);
-        if (rc != 0 && first == 0) {
-          first = rc;
-          DSErrRep2("DSTabScan", 9, rc, SEV_ERROR, &tbl, 1);
-        }
-      }
       if (t.skipped > 0)
         DSErrRep2("DSTabScan", 9, t.handle == -1 ? RFW_SKIPPED_NO_TABLE : RFW_SKIPPED_RECORDS,
                   SEV_WARNING, &tbl, 1);
