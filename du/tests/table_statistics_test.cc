@@ -43,6 +43,12 @@ struct FakeDictionary {
   std::vector<Update> updates;
   std::vector<std::string> calls;
   int32_t commit_failures = 0;  // -10001 answers before a commit succeeds
+  // The tables of the schema cursor, each with the status its scan gives
+  // (0: its rows are `rows`).
+  std::vector<std::pair<std::string, int32_t>> tables;
+  size_t next_table = 0;
+  bool schema_exists = true;
+  int32_t chain = 0;  // the scan statement's chain block, 0 for none
 };
 
 FakeDictionary* fake = nullptr;
@@ -51,11 +57,36 @@ void CheckPrivilege(int32_t*, int32_t* pb, int32_t kind, int32_t, const char*, i
   fake->calls.push_back("privilege " + std::to_string(kind));
   pb[0] = fake->privilege ? 1 : 0;
 }
-void GetTable(int32_t*, int32_t* pb, const char*, int32_t, const char*, int32_t, StatTable* t) {
-  fake->calls.push_back("table");
+void GetTable(int32_t*, int32_t* pb, const char*, int32_t, const char* name, int32_t length,
+              StatTable* t) {
+  std::string n(name, length);
+  n.erase(n.find_last_not_of(' ') + 1);
+  fake->calls.push_back("table " + n);
   *t = fake->table;
+  for (size_t i = 0; i < fake->tables.size(); ++i)
+    if (fake->tables[i].first == n) t->id = 100 + static_cast<int32_t>(i);
   pb[0] = 0;
 }
+void FindSchema(int32_t*, int32_t* pb, const char*, int32_t) {
+  pb[0] = fake->schema_exists ? 0 : 1;
+}
+void NextTable(int32_t*, int32_t* pb, const char*, int32_t schema_length, char* schema_out,
+               char* name_out) {
+  if (pb[0] != 0) {
+    fake->next_table = 0;
+    fake->calls.push_back("tables " + std::to_string(schema_length));
+  }
+  if (fake->next_table >= fake->tables.size()) {
+    pb[0] = 1;
+    return;
+  }
+  std::memset(schema_out, ' ', CS_NAME_MAX);
+  std::memset(name_out, ' ', CS_NAME_MAX);
+  const std::string& n = fake->tables[fake->next_table++].first;
+  std::memcpy(name_out, n.data(), n.size());
+  pb[0] = 0;
+}
+int32_t ScanChain(int32_t*, int32_t) { return fake->chain; }
 void NextColumn(int32_t*, int32_t* pb, int32_t, StatColumn* c) {
   if (pb[0] != 0) fake->next_column = 0;
   if (fake->next_column >= fake->columns.size()) {
@@ -76,6 +107,11 @@ void NextKey(int32_t*, int32_t* pb, int32_t, int32_t* key) {
 }
 void ScanRows(int32_t*, int32_t* pb, const StatTable& t, uint8_t* row) {
   if (pb[0] > 0) fake->next_row = 0;
+  for (size_t i = 0; i < fake->tables.size(); ++i)
+    if (t.id == 100 + static_cast<int32_t>(i) && fake->tables[i].second != 0) {
+      pb[0] = fake->tables[i].second;
+      return;
+    }
   if (fake->next_row >= fake->rows.size()) {
     pb[0] = 100;
     return;
@@ -117,8 +153,8 @@ void EndOpen(int32_t*, int32_t* pb) {
   pb[0] = 0;
 }
 
-const DUStatisticsServices kFake = {CheckPrivilege, GetTable, nullptr, nullptr, NextColumn,
-                                    NextKey, ScanRows, nullptr, UpdateStatistics,
+const DUStatisticsServices kFake = {CheckPrivilege, GetTable, FindSchema, NextTable, NextColumn,
+                                    NextKey, ScanRows, ScanChain, UpdateStatistics,
                                     ListDependencies, Begin, End, EndOpen};
 
 StatColumn Column(const std::string& name, int32_t type, int32_t length, int32_t scale,
@@ -185,10 +221,19 @@ class TableStatisticsTest : public StorageTest {
               0);
   }
 
-  int32_t Run(int32_t key_pass = 0, int32_t remove = 0) {
+  int32_t Run(int32_t key_pass = 0, int32_t remove = 0, const char* schema = "S",
+              const char* table = "T") {
     int32_t pb[2] = {remove, usr_};
-    DSTabStat(base_, pb, "S", 1, "T", 1, &key_pass);
+    DSTabStat(base_, pb, schema, static_cast<int32_t>(std::strlen(schema)), table,
+              static_cast<int32_t>(std::strlen(table)), &key_pass);
     return pb[0];
+  }
+  void AddRows(int32_t n) {
+    for (int32_t v = 0; v < n; ++v) {
+      auto row = NewRow();
+      SetText(row, 0, std::to_string(v));
+      dict_.rows.push_back(row);
+    }
   }
   int32_t Timestamp() { return W(base_, sys_ + SYS_SHP_TIMESTAMP); }
 
@@ -355,6 +400,105 @@ TEST_F(TableStatisticsTest, RefusalsAndMissingServices) {
   DUInstallStatisticsServices(&partial);
   EXPECT_EQ(Run(), STAT_NO_SYSTEM);
   DUInstallStatisticsServices(&kFake);
+}
+
+TEST_F(TableStatisticsTest, SchemaAndEveryTableSkipOnlyTheTablesThatMayBeSkipped) {
+  SetColumns({Column("A", 1, 3, 0, 4)});
+  AddRows(4);
+  dict_.tables = {{"T0", 0}, {"T1", -16143}, {"T2", 0}};
+  const int32_t before = Timestamp();
+  EXPECT_EQ(Run(0, 0, "S", ""), 0);
+  // Two tables stored (one column each), the skipped one not; every
+  // stored table's dependents are walked.
+  ASSERT_EQ(dict_.updates.size(), 2u);
+  EXPECT_EQ(dict_.updates[0].table, 100);
+  EXPECT_EQ(dict_.updates[1].table, 102);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "deps 100"), 1);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "deps 102"), 1);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "tables 1"), 1);
+  EXPECT_EQ(Timestamp(), before + 1);
+
+  // Every table: the cursor over all schemas, one dependency walk at the
+  // end; any other failure ends the statement.
+  dict_.calls.clear();
+  dict_.updates.clear();
+  dict_.tables = {{"T0", 0}, {"T1", -16150}, {"T2", 0}};
+  EXPECT_EQ(Run(0, 0, "", ""), -16150);
+  EXPECT_EQ(dict_.updates.size(), 1u);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "tables 0"), 1);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "deps 0"), 0);
+  dict_.tables = {{"T0", 0}};
+  dict_.calls.clear();
+  EXPECT_EQ(Run(0, 0, "", ""), 0);
+  EXPECT_EQ(dict_.calls.back(), "deps 0");
+
+  dict_.schema_exists = false;
+  EXPECT_EQ(Run(0, 0, "NOSUCH", ""), 1);
+}
+
+TEST_F(TableStatisticsTest, KeyPassFlagFollowsTheScanStatementsChain) {
+  SetColumns({Column("A", 1, 3, 0, 4)});
+  AddRows(2);
+  // Block: word 2 heads the chain, word 6 positive, word 19 the count.
+  const int32_t block = du::NewBlock(base_, 80);
+  const int32_t e1 = du::NewBlock(base_, 32);
+  const int32_t e2 = du::NewBlock(base_, 32);
+  W(base_, block + 2) = e1;
+  W(base_, e1) = e2;
+  W(base_, e2 + 7) = 1;
+  W(base_, block + 6) = 1;
+  W(base_, block + 19) = 77;
+  DUCountUsers(base_, block, 1);
+  EXPECT_EQ(W(base_, block + 19), 2);
+  DUCountUsers(base_, block, 0);
+  EXPECT_EQ(W(base_, block + 19), 1);
+  W(base_, block + 6) = 0;
+  DUCountUsers(base_, block, 1);
+  EXPECT_EQ(W(base_, block + 19), 0);
+  W(base_, block + 6) = 1;
+  W(base_, block + 19) = 77;
+
+  struct Case {
+    int32_t chain, flag, expected;
+  } cases[] = {{0, 1, 0}, {block, 1, 1}, {block, 2, 2}, {block, 3, 3}};
+  for (const Case& c : cases) {
+    dict_.chain = c.chain;
+    int32_t flag = c.flag;
+    int32_t pb[2] = {0, usr_};
+    int32_t count = 0;
+    std::vector<uint8_t> row(4), low(4), high(4);
+    StatTable t = dict_.table;
+    DSTabStatScan(base_, pb, &count, t, 0, row.data(), low.data(), high.data(), &flag);
+    EXPECT_EQ(pb[0], 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(flag, c.expected) << c.chain << " " << c.flag;
+    EXPECT_EQ(W(base_, block + 19), 77);  // the count word keeps its value
+  }
+  W(base_, e2 + 7) = 0;
+  int32_t flag = 2;
+  int32_t pb[2] = {0, usr_};
+  int32_t count = 0;
+  std::vector<uint8_t> row(4), low(4), high(4);
+  DSTabStatScan(base_, pb, &count, dict_.table, 0, row.data(), low.data(), high.data(), &flag);
+  EXPECT_EQ(flag, 0);
+}
+
+// Rows longer than 16000 bytes: the buffer and images follow the record.
+TEST_F(TableStatisticsTest, RowsLongerThanSixteenThousandBytes) {
+  SetColumns({Column("PAD", 1, 20000, 0, 20001), Column("Z", 1, 8, 0, 9)});
+  for (int v = 0; v < 3; ++v) {
+    auto row = NewRow();
+    SetText(row, 0, std::string(19990, char('a' + v)));
+    SetText(row, 1, "z" + std::to_string(v));
+    dict_.rows.push_back(row);
+  }
+  EXPECT_EQ(Run(), 0);
+  ASSERT_EQ(dict_.updates.size(), 2u);
+  EXPECT_EQ(dict_.updates[0].low, std::string(16, 'a'));
+  EXPECT_EQ(dict_.updates[0].high, std::string(16, 'c'));
+  EXPECT_EQ(dict_.updates[1].estimate, 3);
+  EXPECT_EQ(dict_.updates[1].low, "z0              ");
+  EXPECT_EQ(dict_.updates[1].high, "z2              ");
 }
 
 // Statistics of random integer, decimal and text columns against SQLite's
