@@ -10,6 +10,7 @@
 #include "kernel/sessions.h"
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
+#include "kernel/table_use.h"
 #include "kernel/upper_services.h"
 #include "platform/enqdeq.h"
 #include "platform/host_services.h"
@@ -57,18 +58,19 @@ struct Login {
 int32_t RunLogin(const Login& l, const std::string& name, const uint8_t* scrambled,
                  const std::string* admin_of, const CommChannelInfo& info) {
   int32_t st = 0;
-  DSSetParPad(l.base, &st, l.stm, 1, reinterpret_cast<const uint8_t*>(name.data()), 0,
-              static_cast<int32_t>(name.size()));
+  // Names and the node are blank padded, as the catalog keys them.
+  DSSetParChar(l.base, &st, l.stm, 1, reinterpret_cast<const uint8_t*>(name.data()), 0,
+               static_cast<int32_t>(name.size()));
   if (st == 0)
     DSSetParPad(l.base, &st, l.stm, 3, scrambled, 0, scrambled != nullptr ? kPasswordBytes : 0);
   if (st == 0 && admin_of != nullptr)
-    DSSetParPad(l.base, &st, l.stm, 4, reinterpret_cast<const uint8_t*>(admin_of->data()), 0,
-                static_cast<int32_t>(admin_of->size()));
+    DSSetParChar(l.base, &st, l.stm, 4, reinterpret_cast<const uint8_t*>(admin_of->data()), 0,
+                 static_cast<int32_t>(admin_of->size()));
   else if (st == 0)
     DSSetParNull(l.base, &st, l.stm, 4);
   if (st == 0 && info.node_length >= 1 && info.node_length <= 128)
-    DSSetParPad(l.base, &st, l.stm, 6, reinterpret_cast<const uint8_t*>(info.node), 0,
-                info.node_length);
+    DSSetParChar(l.base, &st, l.stm, 6, reinterpret_cast<const uint8_t*>(info.node), 0,
+                 info.node_length);
   else if (st == 0)
     DSSetParNull(l.base, &st, l.stm, 6);
   if (st != 0) return LOGIN_STATEMENT_FAILED;
@@ -179,8 +181,14 @@ void SessionDefaults(int32_t* base, int32_t usr) {
   Wd(base, usr, USR_NEXT_READ_WRITE_MODE) = 0;
   Wd(base, usr, USR_TRANSACTION_TIMEOUT) = 0;
   const int32_t lvl = Wd(base, usr, USR_LVL);
-  if (InStorage(base, lvl, LVL_WORDS))
-    std::memcpy(&Wd(base, lvl, LVL_PATH), &Wd(base, lvl, LVL_NAME), 128);
+  if (InStorage(base, lvl, LVL_WORDS)) {
+    // The path is the level's name alone: its first element (a not-null
+    // indicator and the name), the other two absent.
+    uint8_t* path = reinterpret_cast<uint8_t*>(&Wd(base, lvl, LVL_PATH));
+    std::memset(path, 255, LVL_PATH_BYTES);
+    path[0] = 0;
+    std::memcpy(path + 1, &Wd(base, lvl, LVL_NAME), 128);
+  }
 }
 
 void DSConnect(int32_t* base, int32_t* params, int32_t* connect, int32_t connect_words) {

@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "kernel/sessions.h"
+#include "kernel/table_use.h"
 #include "kernel/tests/start_fixture.h"
+#include "platform/host_services.h"
 
 namespace {
 
@@ -69,7 +71,65 @@ class SessionTest : public DbStartTest {
     p.resize(n, ' ');
     return p;
   }
+  // A level path of one schema: its element (a not-null indicator and the
+  // blank-padded name), the two other elements absent.
+  static std::string OnePath(const std::string& schema) {
+    return std::string(1, '\0') + Padded(schema, 128) + std::string(2 * 129, '\xff');
+  }
 };
+
+// Every run of the login statement with its parameters 1, 4 and 6 as the
+// catalog receives them (indicator byte included).
+struct LoginRun {
+  std::string ident, admin_of, node;
+};
+std::vector<LoginRun> g_login_runs;
+
+std::string RawParameter(int32_t* base, int32_t stm, int32_t n) {
+  uint8_t* f = nullptr;
+  int32_t len = 0;
+  if (StatementField(base, stm, false, n, &f, &len) != 0) return "?";
+  return std::string(reinterpret_cast<char*>(f), len);
+}
+
+void RecordingCatalog(int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
+  if (ImageNumber(base, stm) == -250)
+    g_login_runs.push_back(
+        {RawParameter(base, stm, 1), RawParameter(base, stm, 4), RawParameter(base, stm, 6)});
+  FakeCatalog(base, result, stm, usr);
+}
+
+class NodeHost : public HostServices {
+ public:
+  CommChannelInfo comm_channel_info(int32_t) override {
+    CommChannelInfo info;
+    std::memcpy(info.node, "client-7", 8);
+    info.node_length = 8;
+    return info;
+  }
+};
+
+// The catalog keys its idents by the name blank padded to 128 characters:
+// the login and the administrator check hand it names of that form, and
+// the client's node likewise.
+TEST_F(SessionTest, LoginNamesReachTheCatalogBlankPadded) {
+  NodeHost host;
+  HostServices* previous = InstallHostServices(&host);
+  g_login_runs.clear();
+  services_.damae2 = RecordingCatalog;
+  auto p = Connect(Channel(3), "ADMIN", "adm");
+  services_.damae2 = FakeCatalog;
+  InstallHostServices(previous);
+  EXPECT_EQ(p[SES_PRM_STATUS], 0);
+  ASSERT_EQ(g_login_runs.size(), 2u);
+  const std::string zero(1, '\0');
+  EXPECT_EQ(g_login_runs[0].ident, zero + Padded("ADMIN", 128));
+  EXPECT_EQ(g_login_runs[0].node, zero + Padded("client-7", 128));
+  EXPECT_EQ(g_login_runs[1].ident, zero + Padded("_SYSTEM_ADM", 128));
+  EXPECT_EQ(g_login_runs[1].admin_of, zero + Padded("ADMIN", 128));
+  EXPECT_EQ(g_login_runs[1].node, zero + Padded("client-7", 128));
+  EXPECT_EQ(Logout(p[SES_PRM_USR]), 0);
+}
 
 TEST_F(SessionTest, ConnectLogsInAndLogoutFrees) {
   const int32_t cha = Channel(5);
@@ -89,7 +149,7 @@ TEST_F(SessionTest, ConnectLogsInAndLogoutFrees) {
   EXPECT_EQ(W(lvl, LVL_USR), usr);
   EXPECT_EQ(Text(usr, USR_NAME, 128), Padded("ALICE", 128));
   EXPECT_EQ(Text(lvl, LVL_NAME, 128), Padded("ALICE", 128));
-  EXPECT_EQ(Text(lvl, LVL_PATH, 128), Padded("ALICE", 128));
+  EXPECT_EQ(Text(lvl, LVL_PATH, LVL_PATH_BYTES), OnePath("ALICE"));
   EXPECT_EQ(W(usr, USR_CURRENT_USER_LENGTH), 5);
   EXPECT_EQ(W(usr, USR_CURRENT_CONNECTED_IDENT_LENGTH), 5);
   EXPECT_EQ(W(usr, USR_TRANSACTION_START), 2);
@@ -223,10 +283,13 @@ TEST_F(SessionTest, ResetKeepsTheBaseLevelAndReadsItems) {
   W(usr, USR_TOTAL_ERROR_COUNT) = 4;
   W(usr, USR_RVEC_RCODE) = -5;
   const int32_t items[10] = {10, 8, 0, 2, 2, 77, 3, 2, 9, 9};
+  // A path set since the login goes back to the level's name alone.
+  std::memset(&W(lvl, LVL_PATH), 'x', LVL_PATH_BYTES);
   int32_t params[SES_PRM_WORDS] = {0, 0, usr, 0};
   DSResetSes(base_, params, items, 10);
   EXPECT_EQ(params[SES_PRM_STATUS], 0);
   EXPECT_EQ(W(usr, USR_LVL), lvl);
+  EXPECT_EQ(Text(lvl, LVL_PATH, LVL_PATH_BYTES), OnePath("ALICE"));
   EXPECT_EQ(W(lvl, LVL_NEXT), 0);
   EXPECT_EQ(W(usr, USR_TRANSACTION_AUTOCOMMIT), 77);
   EXPECT_EQ(W(usr, USR_TRANSACTION_START), 2);
