@@ -94,6 +94,19 @@ bool Cancelled(int32_t* base, int32_t usr) {
   return du::AtomicLoad(base, cha + CHA_REQNO) == du::AtomicLoad(base, cha + CHA_REQNO_CANCEL);
 }
 
+// The entries the scan statement's chain counts (see DUCountUsers); the
+// chain block's count word keeps its value.
+int32_t ChainUsers(int32_t* base, int32_t usr, int32_t all) {
+  const DUStatisticsServices* s = Services();
+  const int32_t block = s && s->scan_chain ? s->scan_chain(base, usr) : 0;
+  if (block <= 0) return 0;
+  const int32_t kept = W(base, block + 19);
+  DUCountUsers(base, block, all);
+  const int32_t count = W(base, block + 19);
+  W(base, block + 19) = kept;
+  return count;
+}
+
 void FreeChain(int32_t* base, int32_t chain) {
   while (chain != 0) {
     const int32_t next = W(base, chain + CS_NEXT);
@@ -189,7 +202,7 @@ int32_t StoreFigures(int32_t* base, int32_t usr, const StatTable& table, int32_t
 
 // Gathers (or removes) the statistics of one table.
 int32_t OneTable(int32_t* base, int32_t usr, bool remove, const StatTable& table,
-                 int32_t* key_pass) {
+                 int32_t* key_pass, int32_t* stored) {
   if (table.reclen < 1 || table.reclen > 1 << 24) return STAT_BAD_ARGUMENT;
   int32_t chain = 0;
   int32_t status = BuildChain(base, usr, table.id, &chain);
@@ -230,6 +243,7 @@ int32_t OneTable(int32_t* base, int32_t usr, bool remove, const StatTable& table
     if (status != -10001 || attempt >= STAT_MAX_RETRIES) break;
     status = 0;
   }
+  if (status == 0) ++*stored;
   if (status == 0 && remove) *key_pass = 0;
   FreeChain(base, chain);
   du::FreeBlock(base, high);
@@ -361,18 +375,8 @@ void DSTabStatScan(int32_t* base, int32_t* pb, int32_t* row_count, const StatTab
       return;
     }
     sb[0] = 0;
-    if (first && *key_pass != 3) {
-      const DUStatisticsServices* s = Services();
-      const int32_t block = s && s->scan_chain ? s->scan_chain(base, usr) : 0;
-      int32_t count = 0;
-      if (block > 0) {
-        const int32_t kept = W(base, block + 19);
-        DUCountUsers(base, block, *key_pass == 2 ? 0 : 1);
-        count = W(base, block + 19);
-        W(base, block + 19) = kept;
-      }
-      if (count == 0) *key_pass = 0;
-    }
+    if (first && *key_pass != 3 && ChainUsers(base, usr, *key_pass == 2 ? 0 : 1) == 0)
+      *key_pass = 0;
     if (Cancelled(base, usr)) {
       du::LockedAdd(base, sys + SYS_ST_CANCEL_COUNT, 1);
       pb[0] = STAT_CANCELLED;
@@ -391,6 +395,38 @@ void DSTabStatScan(int32_t* base, int32_t* pb, int32_t* row_count, const StatTab
     }
   }
   pb[0] = 0;
+}
+
+void DSTabStatKeys(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                   const char* table_name, int32_t table_length, int32_t flag) {
+  const int32_t usr = pb[1];
+  StatTable table;
+  pb[0] = 0;
+  Call(pb, &DUStatisticsServices::get_table, "DDGetObjectIds", base, pb, schema,
+       std::clamp(schema_length, 0, CS_NAME_MAX), table_name,
+       std::clamp(table_length, 0, CS_NAME_MAX), &table);
+  if (pb[0] != 0) return;
+  if (table.reclen < 1 || table.reclen > 1 << 24) {
+    pb[0] = STAT_BAD_ARGUMENT;
+    return;
+  }
+  const int32_t row = du::NewBlock(base, table.reclen);
+  if (row == 0) {
+    pb[0] = STAT_NO_STORAGE;
+    return;
+  }
+  pb[0] = 1;
+  Call(pb, &DUStatisticsServices::scan_rows, "DDScanTableRows", base, pb, table, Bytes(base, row));
+  du::FreeBlock(base, row);
+  if (pb[0] < 0) return;
+  const int32_t count = ChainUsers(base, usr, flag == 2 || flag == 3 ? 0 : 1);
+  pb[0] = 0;
+  if (count == 0) return;
+  Call(pb, &DUStatisticsServices::end_open_transaction, "DSEndTransIfOpen", base, pb);
+  if (pb[0] < 0) return;
+  pb[0] = 0;
+  pb[1] = usr;
+  Call(pb, &DUStatisticsServices::key_batches, "DSTabStatKeys batches", base, pb, table, flag);
 }
 
 void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
@@ -419,6 +455,7 @@ void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
     return;
   }
   int32_t status = 0;
+  int32_t stored = 0;  // tables whose figures were stored
   if (mode == 1) {
     StatTable table;
     pb[0] = 0;
@@ -427,7 +464,12 @@ void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
     if (pb[0] > 0) status = STAT_NOT_FOUND;
     else if (pb[0] < 0) status = pb[0];
     else if (table.kind == 3 || table.kind == 4) status = 3;
-    else status = OneTable(base, usr, remove, table, key_pass);
+    else status = OneTable(base, usr, remove, table, key_pass, &stored);
+    if (status == 0 && !remove && *key_pass != 0) {
+      int32_t kb[2] = {0, usr};
+      DSTabStatKeys(base, kb, schema, schema_length, table_name, table_length, *key_pass);
+      status = kb[0];
+    }
     if (status == 0) {
       pb[0] = 0;
       Call(pb, &DUStatisticsServices::list_dependencies, "DDListDeps", base, pb, table.id);
@@ -460,7 +502,12 @@ void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
       int32_t one = tb[0] > 0 ? STAT_NOT_FOUND : tb[0];
       int32_t pass = *key_pass;
       if (one == 0 && table.kind != 3 && table.kind != 4)
-        one = OneTable(base, usr, remove, table, &pass);
+        one = OneTable(base, usr, remove, table, &pass, &stored);
+      if (one == 0 && !remove && pass != 0) {
+        int32_t kb[2] = {0, usr};
+        DSTabStatKeys(base, kb, schema_out, CS_NAME_MAX, name_out, CS_NAME_MAX, pass);
+        one = kb[0];
+      }
       if (one == 0 && mode == 2) {
         tb[0] = 0;
         Call(tb, &DUStatisticsServices::list_dependencies, "DDListDeps", base, tb, table.id);
@@ -476,7 +523,8 @@ void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
       if (pb[0] < 0) status = pb[0];
     }
   }
-  if (status >= 0) du::LockedAdd(base, sys + SYS_SHP_TIMESTAMP, 1);
+  // Compiled statements are compiled again once any figures changed.
+  if (stored > 0) du::LockedAdd(base, sys + SYS_SHP_TIMESTAMP, 1);
   pb[0] = status;
   pb[1] = usr;
 }

@@ -99,6 +99,9 @@ struct DUStatisticsServices {
   void (*begin_transaction)(int32_t* base, int32_t* pb);
   void (*end_transaction)(int32_t* base, int32_t* pb);
   void (*end_open_transaction)(int32_t* base, int32_t* pb);
+  // The batches of the key pass over the table's keys (not built in record
+  // access yet: absent, the pass answers -19040 naming it).
+  void (*key_batches)(int32_t* base, int32_t* pb, const StatTable& table, int32_t flag);
 };
 
 // Installs `services` (not owned) and returns the table it replaces; an
@@ -116,6 +119,13 @@ void DSTabStat(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
 // `chain`; the low and high images cover the table's record length.
 void DSTabStatScan(int32_t* base, int32_t* pb, int32_t* row_count, const StatTable& table,
                    int32_t chain, uint8_t* row, uint8_t* low, uint8_t* high, int32_t* key_pass);
+
+// The key pass after the scan: the table looked up again and its first row
+// read; no entry on the scan statement's chain (all of them counted unless
+// the flag is 2 or 3) ends it with 0; otherwise the open transaction is
+// ended and the batches run.
+void DSTabStatKeys(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                   const char* table, int32_t table_length, int32_t flag);
 
 // Adds one value of `row` to the column's sample.
 void DSTabStatHash(int32_t* base, int32_t entry, const uint8_t* row);

@@ -155,7 +155,12 @@ void EndOpen(int32_t*, int32_t* pb) {
 
 const DUStatisticsServices kFake = {CheckPrivilege, GetTable, FindSchema, NextTable, NextColumn,
                                     NextKey, ScanRows, ScanChain, UpdateStatistics,
-                                    ListDependencies, Begin, End, EndOpen};
+                                    ListDependencies, Begin, End, EndOpen, nullptr};
+
+void KeyBatches(int32_t*, int32_t* pb, const StatTable& t, int32_t flag) {
+  fake->calls.push_back("batches " + std::to_string(t.id) + " " + std::to_string(flag));
+  pb[0] = 0;
+}
 
 StatColumn Column(const std::string& name, int32_t type, int32_t length, int32_t scale,
                   int32_t stored) {
@@ -481,6 +486,42 @@ TEST_F(TableStatisticsTest, KeyPassFlagFollowsTheScanStatementsChain) {
   std::vector<uint8_t> row(4), low(4), high(4);
   DSTabStatScan(base_, pb, &count, dict_.table, 0, row.data(), low.data(), high.data(), &flag);
   EXPECT_EQ(flag, 0);
+}
+
+TEST_F(TableStatisticsTest, KeyPassRunsOnlyWhenTheChainCountsEntries) {
+  SetColumns({Column("A", 1, 3, 0, 4)});
+  AddRows(2);
+  const int32_t block = du::NewBlock(base_, 80);
+  const int32_t e1 = du::NewBlock(base_, 32);
+  W(base_, block + 2) = e1;
+  W(base_, block + 6) = 1;
+  // No chain: the flag is cleared by the scan and no pass runs.
+  EXPECT_EQ(Run(1), 0);
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "end open"), 1);
+  // A chain with an entry: the pass looks the table up again, ends the open
+  // transaction and runs the batches, which nobody installed yet.
+  dict_.chain = block;
+  dict_.calls.clear();
+  const int32_t before = Timestamp();
+  EXPECT_EQ(Run(1), STAT_NO_SYSTEM);
+  EXPECT_EQ(Timestamp(), before + 1);  // the figures were stored before the pass
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "end open"), 2);
+  DUStatisticsServices with_batches = kFake;
+  with_batches.key_batches = KeyBatches;
+  DUInstallStatisticsServices(&with_batches);
+  dict_.calls.clear();
+  EXPECT_EQ(Run(1), 0);
+  EXPECT_EQ(dict_.calls.back(), "deps 7");
+  EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "batches 7 1"), 1);
+  // Flag 2 counts only entries with word 7 set: none, so no pass; removal
+  // never runs one.
+  dict_.calls.clear();
+  EXPECT_EQ(Run(2), 0);
+  EXPECT_EQ(Run(1, 1), 0);
+  EXPECT_EQ(std::count_if(dict_.calls.begin(), dict_.calls.end(),
+                          [](const std::string& c) { return c.rfind("batches", 0) == 0; }),
+            0);
+  DUInstallStatisticsServices(&kFake);
 }
 
 // Rows longer than 16000 bytes: the buffer and images follow the record.
