@@ -81,7 +81,9 @@ void ReleaseDatabanks(int32_t* base, int32_t usr, int32_t* status) {
     const int32_t lid = InStorage(base, dcb, DCB_WORDS) ? Wd(base, dcb, DCB_LID) : 0;
     while (Wd(base, t, TRS_CDB_COUNT) > 0) {
       int32_t cls[CLS_WORDS] = {0, lid, -1};
-      if (Wd(base, t, TRS_DELETE_PENDING) == 1) {
+      // A drop removes the block with every reference: it goes with the
+      // last one the session owes, the others are given back before it.
+      if (Wd(base, t, TRS_DELETE_PENDING) == 1 && Wd(base, t, TRS_CDB_COUNT) == 1) {
         const bool drop = Wd(base, usr, USR_TRV_COND) == 0;
         cls[CLS_MODE] = drop ? 3 : 0;
         if (drop) cls[CLS_REF] = Wd(base, t, TRS_DELETE_SEQNO);

@@ -5,6 +5,7 @@
 #include <barrier>
 #include <thread>
 
+#include "kernel/hash_lists.h"
 #include "kernel/sessions.h"
 #include "kernel/table_use.h"
 #include "kernel/tests/start_fixture.h"
@@ -178,6 +179,34 @@ TEST_F(SessionTest, ConnectLogsInAndLogoutFrees) {
   EXPECT_EQ(W(cha, CHA_CHANNELNO), 6);
   EXPECT_EQ(W(cha, CHA_REQNO), 1);
   EXPECT_EQ(W(cha, CHA_USR), 0);
+}
+
+// A session that owes two references of a databank whose delete is
+// pending: the logout gives the first back and drops the databank with
+// the last, and every reference is accounted for.
+TEST_F(SessionTest, LogoutDropsADatabankPendingDeleteWithItsLastReference) {
+  const int32_t cha = Channel(5);
+  auto p = Connect(cha, "ALICE", "secret");
+  ASSERT_EQ(p[SES_PRM_STATUS], 0);
+  const int32_t usr = p[SES_PRM_USR];
+  constexpr int32_t kLid = 44;
+  const int32_t list = W(sys_, SYS_DCB_LIST);
+  const int32_t head = HashListHead(base_, list, HashListBucket(base_, list, kLid));
+  const int32_t dcb = Alloc(DCB_BYTES);
+  W(dcb, DCB_LID) = kLid;
+  W(dcb, DCB_ACCESS_MODE) = 1;
+  W(dcb, DCB_REFCOUNT) = 2;
+  W(dcb, DCB_NEXT) = W(head, 0);
+  W(head, 0) = dcb;
+  const int32_t trs = Alloc(TRS_BYTES);
+  W(trs, TRS_DCB) = dcb;
+  W(trs, TRS_CDB_COUNT) = 2;
+  W(trs, TRS_DELETE_PENDING) = 1;
+  W(trs, TRS_DELETE_SEQNO) = 5;
+  W(trs, TRS_NEXT) = W(usr, USR_TRS);
+  W(usr, USR_TRS) = trs;
+  EXPECT_EQ(Logout(usr), 0);
+  EXPECT_EQ(W(head, 0) == dcb, false) << "the databank's block is dropped";
 }
 
 TEST_F(SessionTest, RejectedLoginsStayUnboundUntilLogout) {
