@@ -57,8 +57,10 @@ void CheckPrivilege(int32_t*, int32_t* pb, int32_t kind, int32_t, const char*, i
   fake->calls.push_back("privilege " + std::to_string(kind));
   pb[0] = fake->privilege ? 1 : 0;
 }
-void GetTable(int32_t*, int32_t* pb, const char*, int32_t, const char* name, int32_t length,
-              StatTable* t) {
+void GetTable(int32_t*, int32_t* pb, const char*, int32_t schema_length, const char* name,
+              int32_t length, StatTable* t) {
+  EXPECT_LE(schema_length, CS_NAME_MAX);
+  EXPECT_LE(length, CS_NAME_MAX);
   std::string n(name, length);
   n.erase(n.find_last_not_of(' ') + 1);
   fake->calls.push_back("table " + n);
@@ -395,6 +397,15 @@ TEST_F(TableStatisticsTest, RefusalsAndMissingServices) {
   EXPECT_EQ(Run(), 0);
   EXPECT_EQ(std::count(dict_.calls.begin(), dict_.calls.end(), "end"), 3);
   EXPECT_EQ(dict_.updates.size(), 3u);
+  // Names are read only within their 128-byte fields.
+  const std::string long_name(300, 'N');
+  EXPECT_EQ(Run(0, 0, long_name.c_str(), long_name.c_str()), 0);
+  // A column name longer than its field is refused before anything is read.
+  dict_.updates.clear();
+  dict_.columns[0].name_length = CS_NAME_MAX + 1;
+  EXPECT_EQ(Run(), STAT_BAD_ARGUMENT);
+  EXPECT_TRUE(dict_.updates.empty());
+  dict_.columns[0].name_length = 1;
   W(base_, usr_ + USR_DDUCOM) = 0;
   EXPECT_EQ(Run(), STAT_NO_DICTIONARY);
   W(base_, usr_ + USR_DDUCOM) = 1;
