@@ -91,7 +91,13 @@ int32_t Preamble(int32_t* base, const int32_t* record, int32_t usr) {
   if (record[DUREC_RECLEN] != W(base, F(record[DUREC_OBJECT], TCB_RECLEN))) return DU_BAD_ARGUMENT;
   if (record[DUREC_MERGE] <= 0) return 0;
   const int32_t tp = W(base, F(usr, USR_TP));
-  return tp != 0 && W(base, F(tp, TP_TRANSACTION_STATE)) != 0 ? 0 : DU_NO_TRANSACTION;
+  if (tp == 0 || W(base, F(tp, TP_TRANSACTION_STATE)) == 0) return DU_NO_TRANSACTION;
+  // The change goes through the write set: its databank is marked written
+  // here, whatever the statements marked (a saving begin or the end of an
+  // earlier transaction cleared the marks), so that the commit keeps it.
+  const int32_t dcb = W(base, F(record[DUREC_OBJECT], TCB_DCB));
+  if (!du::BlockInside(base, dcb, DCB_WORDS)) return DU_BAD_ARGUMENT;
+  return DUMarkDatabankWritten(base, usr, tp, dcb);
 }
 
 // A kernel record request (word 19 on) of a block: its status, kernel codes

@@ -289,23 +289,35 @@ void DSRestoreTrs(int32_t* base, int32_t* pb) {
   for (int32_t trs = W(base, F(usr, USR_TRS)); trs != 0; trs = W(base, trs))
     W(base, F(trs, TRS_STATUS)) = 0;
   for (int32_t copy = W(base, F(tp, TP_SAVE_TRS)); copy != 0; copy = W(base, copy)) {
-    const int32_t dcb = W(base, F(copy, TRS_DCB));
-    int32_t trs = W(base, F(usr, USR_TRS));
-    while (trs != 0 && W(base, F(trs, TRS_DCB)) != dcb) trs = W(base, trs);
+    const int32_t trs = DUUserTrs(base, usr, W(base, F(copy, TRS_DCB)));
     if (trs == 0) {
-      trs = du::NewBlock(base, TRS_BYTES_EACH);
-      if (trs == 0) {
-        pb[0] = DU_NO_STORAGE;
-        return;
-      }
-      W(base, F(trs, TRS_DCB)) = dcb;
-      W(base, trs) = W(base, F(usr, USR_TRS));
-      W(base, F(usr, USR_TRS)) = trs;
+      pb[0] = DU_NO_STORAGE;
+      return;
     }
     for (int32_t f : {TRS_STATUS, TRS_CDB_COUNT, TRS_DELETE_PENDING, TRS_DELETE_SEQNO})
       W(base, F(trs, f)) = W(base, F(copy, f));
   }
   W(base, F(usr, USR_ATOMIC)) = W(base, F(tp, TP_SAVE_ATOMIC));
+}
+
+int32_t DUUserTrs(int32_t* base, int32_t usr, int32_t dcb) {
+  int32_t trs = W(base, F(usr, USR_TRS));
+  while (trs != 0 && W(base, F(trs, TRS_DCB)) != dcb) trs = W(base, trs);
+  if (trs != 0) return trs;
+  trs = du::NewBlock(base, TRS_BYTES_EACH);
+  if (trs == 0) return 0;
+  W(base, F(trs, TRS_DCB)) = dcb;
+  W(base, trs) = W(base, F(usr, USR_TRS));
+  W(base, F(usr, USR_TRS)) = trs;
+  return trs;
+}
+
+int32_t DUMarkDatabankWritten(int32_t* base, int32_t usr, int32_t tp, int32_t dcb) {
+  if (W(base, F(tp, TP_READ_WRITE_MODE)) == READ_ONLY_MODE) return 0;
+  const int32_t trs = DUUserTrs(base, usr, dcb);
+  if (trs == 0) return DU_NO_STORAGE;
+  if (W(base, F(trs, TRS_STATUS)) < 3) W(base, F(trs, TRS_STATUS)) = 3;
+  return 0;
 }
 
 int32_t DSChkTransWritable(int32_t* base, int32_t* pb, int32_t usr) {

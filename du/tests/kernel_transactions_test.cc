@@ -331,3 +331,93 @@ TEST_F(KernelTransactionsTest, GeneratedKeysAscendAcrossCommits) {
 }
 
 }  // namespace
+
+namespace {
+
+// A transaction begun without any statement marking its databank: the
+// entries that statements marked were set aside by a saving begin, or
+// cleared by the end of an earlier transaction, or the session holds no
+// entry for the databank at all. The row change marks the databank it
+// writes itself; before, the commit record listed no written databank, the
+// kernel took the commit for a reader's and the change was dropped while the
+// update and the commit both answered 0.
+class UnmarkedTransactionTest : public KernelTransactionsTest {
+ protected:
+  // DSBTR3 alone: no statement marks the user's entries.
+  int32_t BeginUnmarked(int32_t mode, int32_t usr) {
+    int32_t pb[2] = {mode, usr};
+    DSBTR3(base_, pb);
+    return pb[0];
+  }
+  int32_t Status(int32_t usr) { return W(W(usr + USR_TRS) + TRS_STATUS); }
+};
+
+TEST_F(UnmarkedTransactionTest, SavingBeginInsideAnOpenTransactionKeepsItsChanges) {
+  const int32_t a = users_[0];
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 1, "base"), 0);
+  ASSERT_EQ(Insert(a, 2, "base"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  ASSERT_EQ(BeginFor(a), 0);  // the session's own transaction, its entry marked
+  ASSERT_EQ(BeginUnmarked(BEGIN_MODE_SAVING, a), 0);
+  ASSERT_EQ(Status(a), 0);  // set aside in the outer transaction
+  ASSERT_EQ(Update(a, 1, "rolled back"), 0);
+  EXPECT_EQ(Status(a), 3);
+  ASSERT_EQ(EndFor(a, END_ROLLBACK), 0);
+  EXPECT_EQ(Status(a), 3);  // the outer transaction's entry again
+  // A later saving transaction, after the rolled-back one, is kept.
+  ASSERT_EQ(BeginUnmarked(BEGIN_MODE_SAVING, a), 0);
+  ASSERT_EQ(Update(a, 1, "inner"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(Update(a, 2, "outer"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "inner"}, {2, "outer"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+// The session's transaction block set aside, or its entries gone: each
+// transaction begun then is committed with its change, also after a
+// rolled-back one.
+TEST_F(UnmarkedTransactionTest, TransactionsWithoutMarkedEntriesKeepTheirChanges) {
+  const int32_t a = users_[0];
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 1, "base"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  // Set aside: a transaction block of its own, released after its end.
+  ASSERT_EQ(BeginFor(a), 0);
+  const int32_t outer = W(a + USR_TP);
+  W(a + USR_TP) = 0;
+  std::map<int, std::string> model{{1, "base"}};
+  for (const auto& [value, code] : std::vector<std::pair<std::string, int32_t>>{
+           {"first", END_CLIENT_COMMIT}, {"taken back", END_ROLLBACK}, {"third", END_CLIENT_COMMIT}}) {
+    ASSERT_EQ(BeginUnmarked(1, a), 0);
+    ASSERT_EQ(Update(a, 1, value), 0) << value;
+    ASSERT_EQ(EndFor(a, code), 0) << value;
+    if (code == END_CLIENT_COMMIT) model[1] = value;
+    ASSERT_EQ(BeginUnmarked(1, a), 0);
+    EXPECT_EQ(Scan(a), Rows(model)) << value;
+    ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  }
+  W(a + USR_TRV_COND) = 3;
+  DSFreeTP(base_, a);
+  ASSERT_EQ(W(a + USR_TP), 0);
+  W(a + USR_TP) = outer;
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  // No entry for the databank at all: the change makes one.
+  W(a + USR_TRS) = 0;
+  ASSERT_EQ(BeginUnmarked(1, a), 0);
+  ASSERT_EQ(Update(a, 1, "no entry"), 0);
+  ASSERT_NE(W(a + USR_TRS), 0);
+  EXPECT_EQ(W(W(a + USR_TRS) + TRS_DCB), dcb_);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(BeginUnmarked(1, a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "no entry"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+}  // namespace
