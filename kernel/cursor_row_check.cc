@@ -59,11 +59,12 @@ int32_t Check(int32_t* base, int32_t usr, int32_t row, int32_t cursor, int32_t s
   if (!InStorage(base, pair, 2)) return ROWCHK_BAD_ROW;
   const int32_t id0 = Wd(base, pair, 0), id1 = Wd(base, pair, 1);
   if (id0 == 0 && id1 == 0) return ROWCHK_NO_ROW;
-  // The cursor stands on the row: its identifier where the cursor's
-  // program keeps the current row's.
-  const int32_t offset = Wd(base, sd1, SD_ROW_ID_OFFSET);
-  const int32_t stg = Wd(base, Wd(base, cursor, STM_ACTIVE_COM), COM_STG);
-  const int64_t words = Wd(base, sd1, SD_STORAGE_WORDS);
+  // The positioned statement is put on the row: its identifier where the
+  // statement's program keeps the current row's. The cursor stays where
+  // it stands.
+  const int32_t offset = Wd(base, sd2, SD_ROW_ID_OFFSET);
+  const int32_t stg = Wd(base, Wd(base, stm, STM_ACTIVE_COM), COM_STG);
+  const int64_t words = Wd(base, sd2, SD_STORAGE_WORDS);
   if (offset > 0 && offset % 4 == 0 && offset / 4 + 2 <= words && InStorage(base, stg, words)) {
     Wd(base, stg, offset / 4) = id0;
     Wd(base, stg, offset / 4 + 1) = id1;

@@ -1,7 +1,7 @@
 // The check of a cursor and a positioned statement (DSChkStmOp): the
 // statement kinds that pair, the table they share, a read-only
 // transaction, the row of the cursor's last block and its identifier put
-// where the cursor keeps its current row's.
+// where the positioned statement keeps its current row's.
 #include "kernel/cursor_row_check.h"
 
 #include "kernel/statements.h"
@@ -87,7 +87,9 @@ TEST_F(RowCheckTest, TableTransactionAndRow) {
   for (int32_t w : {0, 1, 4, 5}) W(list, w) = 100 + w;
   W(cursor, STM_LRID) = list;
   W(cursor, STM_LRIDSZ) = 6;
-  const int32_t stg = W(cursor, STM_STG);
+  const int32_t stg = W(update, STM_STG), own = W(cursor, STM_STG);
+  W(own, kRowIdByte / 4) = 77;
+  W(own, kRowIdByte / 4 + 1) = 78;
   for (int32_t row : {0, 4, -1}) EXPECT_EQ(Check(cursor, update, row), ROWCHK_BAD_ROW) << row;
   EXPECT_EQ(Check(cursor, update, 2), ROWCHK_NO_ROW);
   EXPECT_EQ(W(stg, kRowIdByte / 4), 0);
@@ -96,6 +98,9 @@ TEST_F(RowCheckTest, TableTransactionAndRow) {
   EXPECT_EQ(W(stg, kRowIdByte / 4 + 1), 105);
   EXPECT_EQ(Check(cursor, update, 1), 0);
   EXPECT_EQ(W(stg, kRowIdByte / 4), 100);
+  // The cursor's own current row is left as it was.
+  EXPECT_EQ(W(own, kRowIdByte / 4), 77);
+  EXPECT_EQ(W(own, kRowIdByte / 4 + 1), 78);
   // A statement index naming nothing.
   int32_t rq[4] = {0, usr_, 0, 1};
   EXPECT_EQ(DSChkStmOp(base_, rq, 0, update), KERNEL_BAD_PARAMETER);
