@@ -282,7 +282,7 @@ TEST(StatisticsHashTable, EveryLaneIsAPermutationKeepingTheGivenEntries) {
 
 TEST_F(TableStatisticsTest, UpToOneHundredDistinctValuesStayExact) {
   const int32_t e = Entry(8);
-  std::vector<uint8_t> row(9, 0);
+  std::vector<uint8_t> row(10, 0);  // room for the text's end byte
   for (int round = 0; round < 3; ++round)
     for (int v = 0; v < 100; ++v) {
       std::snprintf(reinterpret_cast<char*>(&row[1]), 9, "v%07d", v);
@@ -296,7 +296,7 @@ TEST_F(TableStatisticsTest, UpToOneHundredDistinctValuesStayExact) {
 
 TEST_F(TableStatisticsTest, TheHundredAndFirstValueHalvesTheSampleByBitZero) {
   const int32_t e = Entry(8);
-  std::vector<uint8_t> row(9, 0);
+  std::vector<uint8_t> row(10, 0);  // room for the text's end byte
   std::vector<uint32_t> hashes;
   for (int v = 0; v < 101; ++v) {
     std::snprintf(reinterpret_cast<char*>(&row[1]), 9, "v%07d", v);
