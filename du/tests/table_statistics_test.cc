@@ -176,6 +176,13 @@ StatColumn Column(const std::string& name, int32_t type, int32_t length, int32_t
   return c;
 }
 
+// Writes prefix and 7 digits of v behind the row's indicator byte.
+void PutKey(std::vector<uint8_t>& row, char prefix, int v) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%c%07d", prefix, v % 10000000);
+  std::memcpy(&row[1], text, 8);
+}
+
 class TableStatisticsTest : public StorageTest {
  protected:
   TableStatisticsTest() : StorageTest(4000000, 2000000) {
@@ -282,10 +289,10 @@ TEST(StatisticsHashTable, EveryLaneIsAPermutationKeepingTheGivenEntries) {
 
 TEST_F(TableStatisticsTest, UpToOneHundredDistinctValuesStayExact) {
   const int32_t e = Entry(8);
-  std::vector<uint8_t> row(10, 0);  // room for the text's end byte
+  std::vector<uint8_t> row(9, 0);
   for (int round = 0; round < 3; ++round)
     for (int v = 0; v < 100; ++v) {
-      std::snprintf(reinterpret_cast<char*>(&row[1]), 9, "v%07d", v);
+      PutKey(row, 'v', v);
       DSTabStatHash(base_, e, row.data());
     }
   EXPECT_EQ(W(base_, e + CS_COUNT), 100);
@@ -296,10 +303,10 @@ TEST_F(TableStatisticsTest, UpToOneHundredDistinctValuesStayExact) {
 
 TEST_F(TableStatisticsTest, TheHundredAndFirstValueHalvesTheSampleByBitZero) {
   const int32_t e = Entry(8);
-  std::vector<uint8_t> row(10, 0);  // room for the text's end byte
+  std::vector<uint8_t> row(9, 0);
   std::vector<uint32_t> hashes;
   for (int v = 0; v < 101; ++v) {
-    std::snprintf(reinterpret_cast<char*>(&row[1]), 9, "v%07d", v);
+    PutKey(row, 'v', v);
     hashes.push_back(DUStatHash(&row[1], 8));
     DSTabStatHash(base_, e, row.data());
   }
@@ -312,6 +319,51 @@ TEST_F(TableStatisticsTest, TheHundredAndFirstValueHalvesTheSampleByBitZero) {
   ASSERT_LT(expected.size(), 101u);
   const int32_t* list = &W(base_, W(base_, e + CS_HASHES));
   EXPECT_EQ(std::vector<int32_t>(list, list + W(base_, e + CS_COUNT)), expected);
+}
+
+// When no kept hash matches the new selector bit, the first 50 stay; the
+// selector's bits alternate 1, 0, 1, ... as the depth grows.
+TEST_F(TableStatisticsTest, AReductionWithoutMatchesKeepsTheFirstFifty) {
+  const int32_t e = Entry(8);
+  std::vector<uint8_t> row(9, 0);
+  std::vector<int32_t> even;
+  int32_t odd_value = -1;
+  for (int v = 0; even.size() < 101 || odd_value < 0; ++v) {
+    PutKey(row, 'w', v);
+    const uint32_t h = DUStatHash(&row[1], 8);
+    if ((h & 1) == 0 && even.size() < 101) {
+      even.push_back(v);
+      DSTabStatHash(base_, e, row.data());
+    } else if ((h & 1) == 1 && odd_value < 0) {
+      odd_value = v;
+    }
+  }
+  // The 101st even hash reduced the sample and was not admitted.
+  EXPECT_EQ(W(base_, e + CS_DEPTH), 1);
+  EXPECT_EQ(W(base_, e + CS_SELECTOR), 1);
+  EXPECT_EQ(W(base_, e + CS_COUNT), 50);
+  const int32_t* list = &W(base_, W(base_, e + CS_HASHES));
+  for (int i = 0; i < 50; ++i) {
+    PutKey(row, 'w', even[size_t(i)]);
+    EXPECT_EQ(list[i], static_cast<int32_t>(DUStatHash(&row[1], 8)));
+  }
+  for (int i = 50; i < STAT_SAMPLE; ++i) EXPECT_EQ(list[i], 0);
+  // An odd hash is admitted after them.
+  PutKey(row, 'w', odd_value);
+  DSTabStatHash(base_, e, row.data());
+  EXPECT_EQ(W(base_, e + CS_COUNT), 51);
+
+  // Many values: the selector is 0b0101... over the depth reached.
+  const int32_t f = Entry(8);
+  for (int v = 0; v < 200000; ++v) {
+    PutKey(row, 'x', v);
+    DSTabStatHash(base_, f, row.data());
+  }
+  const int32_t depth = W(base_, f + CS_DEPTH);
+  EXPECT_GE(depth, 9);
+  EXPECT_EQ(static_cast<uint32_t>(W(base_, f + CS_SELECTOR)), 0x55555555u & ((1u << depth) - 1));
+  W(base_, f + CS_NONNULL) = 200000;
+  EXPECT_NEAR(DUStatEstimate(base_, f, 200000), 200000, 60000);
 }
 
 TEST_F(TableStatisticsTest, EmptyTableAndAllNullColumnStoreMinusOne) {
