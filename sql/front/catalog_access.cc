@@ -113,6 +113,14 @@ void Statistics(SqlCompileCtx* ctx, const SqlDictColumn& d, int32_t type_code,
   }
 }
 
+// The dictionary answers a stored text of kind 1 without its first piece
+// with -19007; for the compiler that is a definition not stored (a positive
+// status), which restarts the compilation instead of ending it.
+constexpr int32_t kFirstPieceMissing = -19007;
+int32_t MissingPieceIsAbsent(int32_t status) {
+  return status == kFirstPieceMissing ? 1 : status;
+}
+
 bool SameName(const std::string& a, const char* b) {
   return a == b;
 }
@@ -436,7 +444,7 @@ int32_t qdsrcinfo(SqlCompileCtx* ctx, int32_t id, int32_t item, int32_t* total) 
   *total = 0;
   if (g_dict.source_info == nullptr) return Missing("DDCmpSourceInfo");
   ++ctx->catalog.lookups;
-  return g_dict.source_info(ctx->session, id, item, total);
+  return MissingPieceIsAbsent(g_dict.source_info(ctx->session, id, item, total));
 }
 
 int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,
@@ -444,7 +452,7 @@ int32_t qdsrcread(SqlCompileCtx* ctx, int32_t id, int32_t item, uint8_t* buffer,
   *length = 0;
   if (g_dict.source_read == nullptr) return Missing("DDCmpSourceRead");
   ++ctx->catalog.lookups;
-  return g_dict.source_read(ctx->session, id, item, buffer, capacity, length);
+  return MissingPieceIsAbsent(g_dict.source_read(ctx->session, id, item, buffer, capacity, length));
 }
 
 int32_t qdgetindex(SqlCompileCtx* ctx, int32_t table_id, int32_t request, int32_t* record) {

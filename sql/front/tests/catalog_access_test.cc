@@ -452,3 +452,37 @@ TEST_F(CatalogAccess, CurrentSchemaAndMissingLookups) {
 }
 
 }  // namespace
+
+namespace {
+
+int32_t FirstPieceMissing(int32_t, int32_t, int32_t, int32_t*) {
+  return -19007;
+}
+int32_t ReadFirstPieceMissing(int32_t, int32_t, int32_t, uint8_t*, int32_t, int32_t*) {
+  return -19007;
+}
+int32_t SourceFails(int32_t, int32_t, int32_t, int32_t*) {
+  return -19089;
+}
+
+// A stored text whose first piece is missing is a definition not stored (a
+// positive status); any other error stays the dictionary's.
+TEST(CatalogSources, MissingFirstPieceIsNotStored) {
+  FakeKernel kernel;
+  TestContext tc;
+  qqwsnewblk(&tc.ctx);
+  SqlDictionaryServices s;
+  s.source_info = FirstPieceMissing;
+  s.source_read = ReadFirstPieceMissing;
+  SqlDictionaryServices old = SqlInstallDictionaryServices(&s);
+  int32_t total = -1, length = -1;
+  uint8_t buffer[8];
+  EXPECT_EQ(qdsrcinfo(&tc.ctx, 7, 59, &total), 1);
+  EXPECT_EQ(qdsrcread(&tc.ctx, 7, 59, buffer, 8, &length), 1);
+  s.source_info = SourceFails;
+  SqlInstallDictionaryServices(&s);
+  EXPECT_EQ(qdsrcinfo(&tc.ctx, 7, 59, &total), -19089);
+  SqlInstallDictionaryServices(&old);
+}
+
+}  // namespace

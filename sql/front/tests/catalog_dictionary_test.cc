@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "dict/compiler_services.h"
 #include "dict/dictionary_services.h"
 #include "dict/tests/lookup_fixture.h"
 #include "sql/front/catalog_access.h"
@@ -14,82 +15,13 @@
 
 namespace {
 
-int32_t* g_base = nullptr;
-int32_t g_usr = 0;
-int32_t g_column_runs = 0;
-
-int32_t DictTableAttr(int32_t, bool test, char* schema, int32_t* schema_length, char* name,
-                  int32_t* name_length, int32_t* kind, int32_t* attrs) {
-  DDTableName n;
-  n.schema = schema;
-  n.schema_length = *schema_length;
-  n.name = name;
-  n.name_length = *name_length;
-  DDTableAttr a{};
-  int32_t pb[2] = {0, g_usr};
-  DDCmpTableAttr(g_base, pb, n, test, &a);
-  if (pb[0] != 0) return pb[0];
-  std::memcpy(schema, a.schema, static_cast<size_t>(a.schema_length));
-  *schema_length = a.schema_length;
-  std::memcpy(name, a.name, static_cast<size_t>(a.name_length));
-  *name_length = a.name_length;
-  *kind = a.kind;
-  const int32_t words[kObjectAttrWords] = {
-      a.id,         a.owner_id,     a.key_length,     a.record_length,   a.insertable,
-      a.privileged, a.privileged,   a.trailing_start, a.column_count,    a.statistics,
-      a.databank_id, a.logical_id,  a.trans_option,   a.primary_key_id, a.primary_key_length,
-      a.primary_key_columns, a.has_triggers};
-  std::memcpy(attrs, words, sizeof words);
-  return 0;
-}
-
-int32_t DictColumns(int32_t, int32_t table, int32_t column_id, const char* name, int32_t length,
-                SqlDictColumn* out, uint8_t* default3, int32_t* default_length) {
-  ++g_column_runs;
-  DDColumnDesc d{};
-  int32_t pb[2] = {0, g_usr};
-  DDCmpColumns(g_base, pb, table, column_id == -1 ? 0 : column_id, name, length, &d, default3,
-               kDefaultBufferBytes / 3);
-  if (pb[0] != 0) return pb[0];
-  out->type = d.type;
-  out->length = d.length;
-  out->scale = d.scale;
-  out->nullable = d.nullable;
-  out->second_flag = d.second_flag;
-  out->offset = d.offset;
-  out->byte_length = d.byte_length;
-  out->domain_id = d.domain_id;
-  out->character_set = d.character_set;
-  out->collation = d.collation;
-  out->statistics_count = d.statistics_count;
-  std::memcpy(out->low, d.low, 16);
-  std::memcpy(out->high, d.high, 16);
-  out->column_id = d.column_id;
-  *default_length = d.default_length;
-  return 0;
-}
-
-int32_t DictKeys(int32_t, int32_t table, int32_t start, int32_t capacity, int32_t* entries,
-             int32_t* count) {
-  if (start != 0) return 1;  // the lookup lists a table's keys from the first
-  int32_t pb[2] = {0, g_usr};
-  DDCmpCI(g_base, pb, table, capacity, entries, count);
-  return pb[0];
-}
-
 class CatalogOverDictionary : public LookupTest {
  protected:
   void SetUp() override {
     LookupTest::SetUp();
     if (HasFatalFailure()) return;
-    g_base = base_;
-    g_usr = usr_;
-    g_column_runs = 0;
-    SqlDictionaryServices s;
-    s.table_attr = DictTableAttr;
-    s.columns = DictColumns;
-    s.keys = DictKeys;
-    old_ = SqlInstallDictionaryServices(&s);
+    old_ = SqlInstallDictionaryServices(nullptr);
+    DDInstallCompilerServices(base_);
   }
   void TearDown() override {
     SqlInstallDictionaryServices(&old_);
@@ -125,6 +57,7 @@ TEST_F(CatalogOverDictionary, TablesColumnsAndDefaults) {
   TestContext tc;
   qqwsnewblk(&tc.ctx);
   tc.ctx.statement_kind = 1;
+  tc.ctx.session = usr_;
   SqlQualifiedName t;
   std::strcpy(t.schema, "ADAM");
   std::strcpy(t.name, "T");
@@ -139,12 +72,13 @@ TEST_F(CatalogOverDictionary, TablesColumnsAndDefaults) {
   EXPECT_EQ(qdgetobject(&tc.ctx, &missing, &kind, attrs, 1), 1);  // the lookup's 2
 
   SqlColumnDesc d;
+  const int32_t runs = tc.ctx.catalog.lookups;
   ASSERT_EQ(qdgetcolumn(&tc.ctx, 1, 5000, "N", -1, &d), 0);
   EXPECT_EQ(d.type_code, 34);
   EXPECT_EQ(d.default_length, 15);
   EXPECT_EQ(d.default_text, std::string("\0\0a\0\0b\0\0c\0\0d\0\0e", 15));
   ASSERT_EQ(qdgetcolumn(&tc.ctx, 1, 5000, "N", -1, &d), 0);
-  EXPECT_EQ(g_column_runs, 1);
+  EXPECT_EQ(tc.ctx.catalog.lookups - runs, 1);
 
   // Every column of the catalog's COLUMNS table against its definition.
   const CatalogTable* columns = CatalogFindTable(CAT_COLUMNS);
@@ -161,6 +95,34 @@ TEST_F(CatalogOverDictionary, TablesColumnsAndDefaults) {
   int32_t count = 8;
   EXPECT_EQ(qdgetcilist(&tc.ctx, CAT_COLUMNS, entries, 0, &count), 0);
   EXPECT_GT(count, 0);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+// The rest of the installed table reaches the dictionary too: the current
+// schema, a missing collation and sequence, a missing stored tree (a
+// positive status, which the stored-tree code reads as not stored).
+TEST_F(CatalogOverDictionary, InstalledLookupsReachTheDictionary) {
+  ASSERT_EQ(BegWork(), 0);
+  FakeKernel kernel;
+  TestContext tc;
+  qqwsnewblk(&tc.ctx);
+  tc.ctx.statement_kind = 1;
+  tc.ctx.session = usr_;
+  char schema[129] = {};
+  EXPECT_EQ(qdcurschema(&tc.ctx, schema), 0);
+  EXPECT_STREQ(schema, "ADAM");
+  SqlQualifiedName c;
+  std::strcpy(c.schema, "ADAM");
+  std::strcpy(c.name, "NO_SUCH_COLLATION");
+  int32_t id = 0;
+  EXPECT_GT(qdgetcollation(&tc.ctx, &c, &id), 0);
+  EXPECT_GT(qdgetsequence(&tc.ctx, &c, &id), 0);
+  int32_t total = -1;
+  EXPECT_GT(qdsrcinfo(&tc.ctx, 5001, 59, &total), 0);
+  uint8_t buffer[16];
+  int32_t length = -1;
+  EXPECT_GT(qdsrcread(&tc.ctx, 5001, 59, buffer, sizeof buffer, &length), 0);
+  EXPECT_EQ(length, 0);
   ASSERT_EQ(EndWork(0), 0);
 }
 
