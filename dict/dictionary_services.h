@@ -133,6 +133,13 @@ inline constexpr int32_t DD_MAX_KEY_COLUMNS = 1000;
 void DDGetRefKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t count, const char* names,
                  const int32_t* lengths, int32_t* key);
 
+// The id of the object of kind 1-7, 9-16, 18 or 22 (kind 8, a column, and
+// 20 are refused: -19089) named `name` in `schema` (length 0: an object
+// outside every schema). 1 when there is none; -19007 when a table, view,
+// index, constraint or routine lacks its own row.
+void DDSelObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                 const char* name, int32_t name_length, int32_t kind, int32_t* id);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

@@ -296,7 +296,7 @@ const ExactRule kExactRules[] = {
     {"DDChkColumnUse", 58, 4, 0, "18:r 19:r 20:r 22:r 39:r"},
     {"DDScanTableRows", 63, 0, 1, ""},
     {"DDGetKeyColumn", 117, 3, 13, "20:r 22:r"},
-    {"DDSelObject", 98, 6, 1, "11:r 16:r 18:r 19:r 29:r 38:r 39:r 40:r"},
+    {"DDSelObject", 98, 6, 1, "11:r 16:r 18:r 19:r 29:r"},
     {"DDChkView", 23, 3, 7, "11:r 12:r"},
     {"DDGetObjectIds", 24, 3, 7, "11:r 16:r 18:r"},
     {"DDGetDatabankOpt", 54, 2, 2, "11:r 15:r 27:r"},

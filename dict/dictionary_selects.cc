@@ -1,0 +1,38 @@
+// The dictionary's object selection by schema, name and kind.
+#include <string_view>
+
+#include "dict/column_reader.h"
+#include "dict/dictionary_services.h"
+#include "dict/kind_words.h"
+#include "dict/statement_params.h"
+#include "dict/statement_prepare.h"
+#include "dict/statement_run.h"
+
+void DDSelObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                 const char* name, int32_t name_length, int32_t kind, int32_t* id) {
+  // A column is no object of its own to select; a generated object is
+  // reached through the object it belongs to.
+  std::string_view word;
+  if (kind == 8 || kind == 20 || DDWordOf(kDDObjectWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (schema_length < 0 || schema_length > DD_NAME_LENGTH || name_length < 1 ||
+      name_length > DD_NAME_LENGTH) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDSelObject, IMAGE_DDSelObject);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (schema_length == 0)
+    p.Null(1).Null(2);
+  else
+    p.TextLength(1, schema, schema_length);
+  p.TextLength(3, name, name_length).Text(5, word).Int(6, kind);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t found = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *id = found;
+}
