@@ -253,6 +253,10 @@ struct ExactRule {
 
 const ExactRule kExactRules[] = {
     {"DDCmpTableAttr", -1, 8, 23, "11:r 12:r 15:r 16:r 17:r 18:r 25:r 33:r"},
+    {"STM_MOS_SEVERITY", -1, 3, 4, "48:r 50:r"},
+    {"STM_MOS_MESSAGE", -1, 4, 1, "49:r"},
+    {"STM_MOS_IDENT", -1, 6, 2, "14:r 27:r"},
+    {"STM_MOS_OBJECT", -1, 0, 1, "44:r"},
     {"DDCmpIndexAttr", -1, 1, 8, "15:r 18:r"},
     {"DDCmpColumns", -1, 4, 22, "22:r"},
     {"DDCmpCI", -1, 1, 8, "18:r 20:r 22:r"},

@@ -1,0 +1,227 @@
+// The kernel's operator statements of a thread over catalog rows: the login
+// and administrator check (-250), a code's severity (-252) and its message
+// lines (-253), each against the rows it reads, and through the kernel's
+// own callers where one runs it.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "dict/statement_run.h"
+#include "dict/tests/lookup_fixture.h"
+#include "interp/message_statements.h"
+#include "kernel/control_blocks.h"
+#include "kernel/statement_columns.h"
+#include "kernel/xa_branches.h"
+#include "platform/password_scramble.h"
+
+namespace {
+
+constexpr int32_t kAdminGroupId = 301, kPublicId = 302, kAdminId = 303, kEveId = 304;
+
+std::string Padded(const std::string& s, size_t n) { return s + std::string(n - s.size(), ' '); }
+
+class OperatorStatementsTest : public CatalogRowsTest {
+ protected:
+  void SetUp() override {
+    SetUpCatalog({14, 27, 44, 48, 49, 50});
+    if (HasFatalFailure()) return;
+    kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
+      result[0] = DDExecStm(base, usr, stm);
+    };
+    Protocol(21);
+  }
+
+  // The seed rows of the message tables, as a created database holds them.
+  void SeedMessages() {
+    for (int32_t k = 0; k < kCatalogSeedRowCount; ++k) {
+      const CatalogRow& row = kCatalogSeedRows[k];
+      if (row.table < 48 || row.table > 50) continue;
+      const CatalogTable* t = CatalogFindTable(row.table);
+      std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
+      ASSERT_EQ(DDRowImage(row, record), 0);
+      ASSERT_EQ(InsertRow(row.table, record), 0) << row.table;
+    }
+  }
+
+  // An ident as the dictionary stores one, its password scrambled with its
+  // name as the login scrambles it.
+  void Ident(const std::string& name, int32_t id, bool user, const std::string& password) {
+    int32_t pb[2] = {0, usr_};
+    uint8_t scrambled[kPasswordBytes];
+    Scramble(name, password, scrambled);
+    DDInsIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), id, user ? 3 : 1,
+               user ? scrambled : nullptr, user ? kPasswordBytes : 0);
+    ASSERT_EQ(pb[0], 0) << name;
+  }
+  void Member(int32_t group, const std::string& grantee) {
+    int32_t pb[2] = {0, usr_};
+    DDInsPrivilege(base_, pb, 4, group, false, grantee.data(),
+                   static_cast<int32_t>(grantee.size()), "SYSTEM", 6);
+    ASSERT_EQ(pb[0], 0) << grantee;
+  }
+  static void Scramble(const std::string& name, const std::string& password, uint8_t* out) {
+    uint8_t pw[kPasswordBytes], ident[kPasswordBytes];
+    std::memset(pw, ' ', sizeof pw);
+    std::memset(ident, ' ', sizeof ident);
+    std::memcpy(pw, password.data(), std::min<size_t>(password.size(), sizeof pw));
+    std::memcpy(ident, name.data(), std::min<size_t>(name.size(), sizeof ident));
+    mdr_password_scramble_ident(out, pw, ident);
+  }
+  // The idents of a created database and one more user.
+  void Idents() {
+    ASSERT_EQ(BegWork(), 0);
+    Ident("_SYSTEM_ADM", kAdminGroupId, false, "");
+    Ident("PUBLIC", kPublicId, false, "");
+    Ident("ADMIN", kAdminId, true, "SECRET");
+    Ident("EVE", kEveId, true, "APPLE");
+    Member(kAdminGroupId, "ADMIN");
+    Member(kPublicId, "EVE");
+    Member(kAdminGroupId, "ZOE");
+    ASSERT_EQ(EndWork(0), 0);
+  }
+
+  // The thread's login statement, prepared from its image.
+  int32_t LoginStatement() {
+    int32_t pb[2] = {0, usr_};
+    const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_IDENT);
+    EXPECT_NE(stm, 0);
+    return stm;
+  }
+  // A login as the kernel binds one: the row's id and name, or -status.
+  int32_t Login(int32_t stm, const std::string& name, const std::string& password,
+                std::string* ident) {
+    uint8_t scrambled[kPasswordBytes];
+    Scramble(name, password, scrambled);
+    int32_t st = 0;
+    DSSetParChar(base_, &st, stm, 1, reinterpret_cast<const uint8_t*>(name.data()), 0,
+                 static_cast<int32_t>(name.size()));
+    DSSetParPad(base_, &st, stm, 3, scrambled, 0, kPasswordBytes);
+    DSSetParNull(base_, &st, stm, 4);
+    DSSetParChar(base_, &st, stm, 6, reinterpret_cast<const uint8_t*>("node"), 0, 4);
+    EXPECT_EQ(st, 0);
+    int32_t pb[2] = {0, usr_};
+    const int32_t rc = DDSelectRun(base_, pb, stm, true);
+    if (rc != 0 || W(stm + STM_PC) == 0) return -(rc == 0 ? 100 : rc);
+    int32_t id = 0;
+    DSGetColInt(base_, &st, stm, 1, &id);
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, 2, &f, &len), 0);
+    ident->assign(reinterpret_cast<char*>(f) + 1, static_cast<size_t>(len - 1));
+    return st == 0 ? id : -st;
+  }
+};
+
+TEST_F(OperatorStatementsTest, ALoginFindsTheIdentByNameAndPassword) {
+  Idents();
+  ASSERT_EQ(BegWork(), 0);
+  const int32_t stm = LoginStatement();
+  ASSERT_NE(stm, 0);
+  std::string ident;
+  EXPECT_EQ(Login(stm, "ADMIN", "SECRET", &ident), kAdminId);
+  EXPECT_EQ(ident, Padded("ADMIN", 128));
+  EXPECT_EQ(Login(stm, "EVE", "APPLE", &ident), kEveId);
+  EXPECT_EQ(ident, Padded("EVE", 128));
+  // A wrong password, an unknown name, a group (no password), another
+  // ident's password: no row.
+  struct Case {
+    const char *name, *password;
+  } const refused[] = {{"ADMIN", "APPLE"}, {"ADMIN", ""},       {"NOBODY", "SECRET"},
+                       {"PUBLIC", ""},     {"_SYSTEM_ADM", ""}, {"EVE", "APPLEX"}};
+  for (const Case& c : refused)
+    EXPECT_EQ(Login(stm, c.name, c.password, &ident), -1) << c.name << "/" << c.password;
+  // A row again after refusals: nothing of a refused run stays behind.
+  EXPECT_EQ(Login(stm, "EVE", "APPLE", &ident), kEveId);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// The administrator check through the kernel's own DSChkAdmIdent: a row
+// exactly for a MEMBER of "_SYSTEM_ADM", whatever the login ran before.
+TEST_F(OperatorStatementsTest, TheKernelsAdministratorCheckAsksForMembership) {
+  Idents();
+  ASSERT_EQ(BegWork(), 0);
+  const int32_t stm = LoginStatement();
+  ASSERT_NE(stm, 0);
+  W(thr_ + THR_STM_MOS_IDENT) = stm;
+  auto check = [&](const std::string& name) {
+    std::memcpy(&W(usr_ + USR_NAME), Padded(name, 128).data(), 128);
+    return DSChkAdmIdent(base_, usr_);
+  };
+  EXPECT_EQ(check("ADMIN"), 0);
+  EXPECT_EQ(check("EVE"), XA_NOT_ADMINISTRATOR);
+  EXPECT_EQ(check("NOBODY"), XA_NOT_ADMINISTRATOR);
+  EXPECT_EQ(check("ZOE"), 0);
+  // A login between two checks leaves the check's answer alone.
+  std::string ident;
+  EXPECT_EQ(Login(stm, "EVE", "APPLE", &ident), kEveId);
+  EXPECT_EQ(check("ADMIN"), 0);
+  EXPECT_EQ(check("EVE"), XA_NOT_ADMINISTRATOR);
+  // Without the thread's statement there is no check.
+  W(thr_ + THR_STM_MOS_IDENT) = 0;
+  EXPECT_EQ(check("ADMIN"), XA_NO_IDENT_STATEMENT);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// Severities and message lines of every seeded code against the generated
+// message texts; a code without a message gives null columns.
+TEST_F(OperatorStatementsTest, MessagesAndSeveritiesOfEveryCode) {
+  ASSERT_EQ(BegWork(), 0);
+  SeedMessages();
+  int32_t pb[2] = {0, usr_};
+  const int32_t severity = DDSlotStatement(base_, pb, 132, IMAGE_STM_MOS_SEVERITY);
+  const int32_t message = DDSlotStatement(base_, pb, 133, IMAGE_STM_MOS_MESSAGE);
+  ASSERT_NE(severity, 0);
+  ASSERT_NE(message, 0);
+  auto text = [&](int32_t stm, int32_t n) {
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, n, &f, &len), 0);
+    return f[0] == 255 ? std::string("<null>")
+                       : std::string(reinterpret_cast<char*>(f) + 1, static_cast<size_t>(len - 1));
+  };
+  auto run = [&](int32_t stm, std::vector<int32_t> params) {
+    int32_t st = 0;
+    for (size_t k = 0; k < params.size(); ++k)
+      DSSetParInt(base_, &st, stm, static_cast<int32_t>(k) + 1, params[k]);
+    EXPECT_EQ(st, 0);
+    int32_t b[2] = {0, usr_};
+    return DDSelectRun(base_, b, stm, true);
+  };
+  int32_t count = 0;
+  for (const CatalogMessage* m = kCatalogMessages; m != kCatalogMessages + kCatalogMessageCount;
+       ++m, ++count) {
+    ASSERT_EQ(run(severity, {m->source, m->number, 0}), 0) << m->number;
+    int32_t value = 0, st = 0;
+    DSGetColInt(base_, &st, severity, 2, &value);
+    EXPECT_EQ(value, m->severity) << m->number;
+    DSGetColInt(base_, &st, severity, 3, &value);
+    EXPECT_EQ(value, m->number);
+    EXPECT_EQ(text(severity, 1).substr(0, 8), "ZAVOR/DB");
+    EXPECT_NE(text(severity, 4), "<null>");
+    for (int32_t line = 1; line <= m->line_count + 1; ++line) {
+      const int32_t rc = run(message, {m->source, m->number, 0, line});
+      if (line > m->line_count) {
+        EXPECT_EQ(rc, 1) << m->number;
+        EXPECT_EQ(text(message, 1), "<null>");
+      } else {
+        ASSERT_EQ(rc, 0) << m->number << " line " << line;
+        EXPECT_EQ(text(message, 1), Padded(m->lines[line - 1], 80));
+      }
+    }
+  }
+  EXPECT_GT(count, 10);
+  // No message of a code: 1 and null columns, after a code that had one.
+  EXPECT_EQ(run(severity, {1, 12345, 0}), 1);
+  EXPECT_EQ(text(severity, 1), "<null>");
+  EXPECT_EQ(text(severity, 4), "<null>");
+  int32_t st = 0, value = 0;
+  DSGetColInt(base_, &st, severity, 2, &value);
+  EXPECT_NE(st, 0);
+  EXPECT_EQ(run(message, {2, -19078, 0, 1}), 1);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+}  // namespace
