@@ -97,7 +97,7 @@ int32_t CurrentSchema(int32_t session, char* name, int32_t* length) {
 }
 
 int32_t Domain(int32_t session, char* schema, int32_t* schema_length, char* name,
-               int32_t* name_length, int32_t* id, int32_t* type_triple) {
+               int32_t* name_length, int32_t* id, int32_t* type_triple, int32_t* further) {
   DDDomainAttr a{};
   int32_t pb[2] = {0, session};
   DDCmpDomain(g_base, pb, Named(schema, *schema_length, name, *name_length), false, &a, nullptr,
@@ -109,6 +109,10 @@ int32_t Domain(int32_t session, char* schema, int32_t* schema_length, char* name
   type_triple[0] = a.type;
   type_triple[1] = a.length;
   type_triple[2] = a.scale;
+  further[0] = a.not_null;
+  further[1] = a.further;
+  further[2] = a.character_set;
+  further[3] = a.collation;
   return 0;
 }
 

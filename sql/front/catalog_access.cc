@@ -121,6 +121,28 @@ int32_t MissingPieceIsAbsent(int32_t status) {
   return status == kFirstPieceMissing ? 1 : status;
 }
 
+// A dictionary type triple as the compiler's type (code, length, scale,
+// variant).
+void MapTriple(const int32_t* triple, int32_t* type) {
+  int32_t variant = 0;
+  qdmaptype(triple[0], &type[0], &variant);
+  type[1] = triple[1];
+  type[2] = triple[2];
+  type[3] = variant;
+}
+
+// The built-in collations 136, 138 and 140 count as none.
+int32_t BuiltInCollationIsNone(int32_t collation) {
+  return collation == 136 || collation == 138 || collation == 140 ? 0 : collation;
+}
+
+int32_t ParameterMode(const char* mode) {
+  if (std::strcmp(mode, "IN") == 0) return 1;
+  if (std::strcmp(mode, "INOUT") == 0) return 2;
+  if (std::strcmp(mode, "OUT") == 0) return 3;
+  return 0;
+}
+
 bool SameName(const std::string& a, const char* b) {
   return a == b;
 }
@@ -300,7 +322,7 @@ int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, con
       c.special = -1;
   }
   c.variant = variant == 0 ? -1 : variant;
-  c.collation = d.collation == 136 || d.collation == 138 || d.collation == 140 ? 0 : d.collation;
+  c.collation = BuiltInCollationIsNone(d.collation);
   Statistics(ctx, d, c.type_code, &c);
   ConvertDefault(text3.data(), characters, c.type_code, c.length, &c);
   c.interval = d.type >= 15 && d.type <= 27 ? 1 : 0;
@@ -316,7 +338,9 @@ int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, con
   return 0;
 }
 
-int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type) {
+int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type,
+                    SqlDomainData* data) {
+  if (data != nullptr) *data = SqlDomainData{};
   static const char* const kBuiltIn[] = {"INT",    "INTEGER", "SMALLINT",         "BIGINT",
                                          "REAL",   "FLOAT",   "DOUBLE PRECISION", "DEC",
                                          "DECIMAL", "NUMERIC"};
@@ -329,17 +353,20 @@ int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int
   int32_t schema_length = Length(name->schema);
   int32_t name_length = Length(name->name);
   int32_t triple[3] = {0, 0, 0};
+  int32_t further[4] = {0, 0, 0, 0};
   ++ctx->catalog.lookups;
-  int32_t status =
-      g_dict.domain(ctx->session, name->schema, &schema_length, name->name, &name_length, id, triple);
+  int32_t status = g_dict.domain(ctx->session, name->schema, &schema_length, name->name,
+                                 &name_length, id, triple, further);
   EndAt(name->schema, schema_length);
   EndAt(name->name, name_length);
   if (status != 0 && status != 1) return status;
-  int32_t variant = 0;
-  qdmaptype(triple[0], &type[0], &variant);
-  type[1] = triple[1];
-  type[2] = triple[2];
-  type[3] = variant;
+  MapTriple(triple, type);
+  if (data != nullptr) {
+    data->not_null = further[0];
+    data->further = further[1];
+    data->character_set = further[2];
+    data->collation = BuiltInCollationIsNone(further[3]);
+  }
   if (status == 0) RecordDependency(ctx, kDependDomain, *id, nullptr);
   return status;
 }
@@ -535,4 +562,43 @@ int32_t qdgetsequence(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id) {
   EndAt(name->name, name_length);
   if (status == 0) RecordDependency(ctx, kDependSequence, *id, nullptr);
   return status;
+}
+
+int32_t qdgetparams(SqlCompileCtx* ctx, int32_t routine, int32_t position, SqlRoutineParam* out) {
+  *out = SqlRoutineParam{};
+  if (g_dict.params == nullptr) return Missing("DDCmpParams");
+  if (position < 1 || position > kRoutineParamCapacity) return 1;
+  int32_t name_length = 0;
+  char mode[8] = {};
+  int32_t triple[3] = {0, 0, 0};
+  ++ctx->catalog.lookups;
+  int32_t status = g_dict.params(ctx->session, routine, position, kRoutineParamCapacity, out->name,
+                                 &name_length, mode, triple);
+  if (status != 0) {
+    *out = SqlRoutineParam{};
+    return status;
+  }
+  EndAt(out->name, name_length);
+  mode[7] = 0;
+  out->mode = ParameterMode(mode);
+  MapTriple(triple, out->type);
+  return 0;
+}
+
+int32_t qdgetparcols(SqlCompileCtx* ctx, int32_t routine, int32_t position, SqlRoutineParam* out) {
+  *out = SqlRoutineParam{};
+  if (g_dict.param_cols == nullptr) return Missing("DDCmpParamCols");
+  if (position < 1) return 1;
+  int32_t name_length = 0;
+  int32_t triple[3] = {0, 0, 0};
+  ++ctx->catalog.lookups;
+  int32_t status =
+      g_dict.param_cols(ctx->session, routine, position, out->name, &name_length, triple);
+  if (status != 0) {
+    *out = SqlRoutineParam{};
+    return status;
+  }
+  EndAt(out->name, name_length);
+  MapTriple(triple, out->type);
+  return 0;
 }

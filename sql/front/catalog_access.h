@@ -52,9 +52,11 @@ struct SqlDictionaryServices {
   // DDCmpCI: entries of 44 words from entry `start`, at most `capacity`.
   int32_t (*keys)(int32_t session, int32_t table, int32_t start, int32_t capacity,
                   int32_t* entries, int32_t* count) = nullptr;
-  // DDCmpDomain: identifier and type triple.
+  // DDCmpDomain: identifier, type triple and four further words (the NOT
+  // NULL flag, the dictionary's further word, character set, collation).
   int32_t (*domain)(int32_t session, char* schema, int32_t* schema_length, char* name,
-                    int32_t* name_length, int32_t* id, int32_t* type_triple) = nullptr;
+                    int32_t* name_length, int32_t* id, int32_t* type_triple,
+                    int32_t* further) = nullptr;
   // DDCmpRoutine1: identifier, kind, three descriptor words, a count and a
   // yes/no word into `answer` (7 words).
   int32_t (*routine)(int32_t session, bool test_privilege, char* schema, int32_t* schema_length,
@@ -91,6 +93,15 @@ struct SqlDictionaryServices {
   int32_t (*table_priv)(int32_t session, int32_t privilege, int32_t object) = nullptr;
   int32_t (*column_priv)(int32_t session, int32_t privilege, const char* column,
                          int32_t column_length, int32_t object) = nullptr;
+  // DDCmpParams: parameter `position` of routine `routine` (at most
+  // `capacity` parameters): its name, mode text ("IN", "OUT", "INOUT", at
+  // most 7 bytes and 0) and dictionary type triple; above 0 past the last.
+  int32_t (*params)(int32_t session, int32_t routine, int32_t position, int32_t capacity,
+                    char* name, int32_t* name_length, char* mode, int32_t* type_triple) = nullptr;
+  // DDCmpParamCols: result column `position` of routine `routine`: its name
+  // and dictionary type triple; above 0 past the last.
+  int32_t (*param_cols)(int32_t session, int32_t routine, int32_t position, char* name,
+                        int32_t* name_length, int32_t* type_triple) = nullptr;
   // DDCmpSequence in mode 0 or 2.
   int32_t (*sequence)(int32_t session, int32_t mode, char* schema, int32_t* schema_length,
                       char* name, int32_t* name_length, int32_t* id) = nullptr;
@@ -156,13 +167,39 @@ int32_t qdgetobject(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* kind, i
                     int32_t no_privilege);
 int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, const char* name,
                     int32_t column_id, SqlColumnDesc* out);
-int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type);
+// What a domain's checks are built from besides its type.
+struct SqlDomainData {
+  int32_t not_null = 0;       // the domain is NOT NULL
+  int32_t further = 0;        // the dictionary's further word, as it gives it
+  int32_t character_set = 0;
+  int32_t collation = 0;      // 136, 138, 140 read as 0
+};
+// A domain's identifier and type (code, length, scale, variant), with its
+// further data when `data` is given.
+int32_t qdgetdomain(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id, int32_t* type,
+                    SqlDomainData* data = nullptr);
 // Entries of 45 words from the lookup's 44-word entries.
 int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int32_t start,
                     int32_t* count);
 int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer);
 int32_t qdgetcollation(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id);
 int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]);
+// A routine's parameter or result column: its name (ended by 0), its mode
+// (parameters: 1 IN, 2 INOUT, 3 OUT; 0 for a result column or a mode the
+// dictionary does not name) and its type (code, length, scale, variant, as
+// `qdgetdomain` gives it).
+constexpr int32_t kRoutineParamCapacity = 128;
+struct SqlRoutineParam {
+  char name[kCatalogNameBytes] = {};
+  int32_t mode = 0;
+  int32_t type[4] = {};
+};
+// Parameter `position` (1 to 128) of routine `routine`: 0, above 0 past the
+// last (a position outside 1 to 128 without a lookup), or the dictionary's
+// error.
+int32_t qdgetparams(SqlCompileCtx* ctx, int32_t routine, int32_t position, SqlRoutineParam* out);
+// Result column `position` (from 1) of routine `routine`, as qdgetparams.
+int32_t qdgetparcols(SqlCompileCtx* ctx, int32_t routine, int32_t position, SqlRoutineParam* out);
 // A domain's default, converted and checked as a column's (type code and
 // length of the column it is used for): 0, or the lookup's status.
 int32_t qdgetdomtext(SqlCompileCtx* ctx, int32_t domain_id, int32_t type_code, int32_t length,

@@ -78,12 +78,17 @@ int32_t Keys(int32_t, int32_t table, int32_t start, int32_t capacity, int32_t* e
   return n > 0 ? 0 : 1;
 }
 
-int32_t Domain(int32_t, char*, int32_t*, char*, int32_t*, int32_t* id, int32_t* triple) {
+int32_t Domain(int32_t, char*, int32_t*, char* name, int32_t*, int32_t* id, int32_t* triple,
+               int32_t* further) {
   ++g_model->domain_calls;
   *id = 77;
   triple[0] = 3;
   triple[1] = 10;
   triple[2] = 0;
+  further[0] = 1;
+  further[1] = 5;
+  further[2] = 2;
+  further[3] = std::strcmp(name, "D138") == 0 ? 138 : 91;
   return 0;
 }
 
@@ -334,7 +339,22 @@ TEST_F(CatalogAccess, DomainsAndDependencies) {
   EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type), 0);
   EXPECT_EQ(model_.domain_calls, 1);
   EXPECT_EQ(type[0], 1);  // dictionary type 3
-  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type), 0);
+  SqlDomainData data;
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type, &data), 0);
+  EXPECT_EQ(data.not_null, 1);
+  EXPECT_EQ(data.further, 5);
+  EXPECT_EQ(data.character_set, 2);
+  EXPECT_EQ(data.collation, 91);
+  SqlQualifiedName builtin_collation = n;
+  std::strcpy(builtin_collation.name, "D138");
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &builtin_collation, &id, type, &data), 0);
+  EXPECT_EQ(data.collation, 0);  // a built-in collation counts as none
+  std::strcpy(n.schema, "");
+  std::strcpy(n.name, "NUMERIC");
+  data.not_null = 7;
+  EXPECT_EQ(qdgetdomain(&tc_.ctx, &n, &id, type, &data), 1);
+  EXPECT_EQ(data.not_null, 0);
+  std::strcpy(n.schema, "ADAM");
   Column("C3");
   Column("C3");  // read again in a definition statement, recorded once
   Column("C4");
@@ -482,6 +502,90 @@ TEST(CatalogSources, MissingFirstPieceIsNotStored) {
   s.source_info = SourceFails;
   SqlInstallDictionaryServices(&s);
   EXPECT_EQ(qdsrcinfo(&tc.ctx, 7, 59, &total), -19089);
+  SqlInstallDictionaryServices(&old);
+}
+
+}  // namespace
+
+namespace {
+
+// Routine parameters and result columns of a model: (routine, position) to
+// name, mode text (empty for a result column) and dictionary type triple.
+struct ModelParam {
+  std::string name, mode;
+  int32_t triple[3];
+};
+std::map<std::pair<int32_t, int32_t>, ModelParam> g_params, g_param_cols;
+int32_t g_param_calls = 0;
+
+int32_t GiveParam(const std::map<std::pair<int32_t, int32_t>, ModelParam>& from, int32_t routine,
+                  int32_t position, char* name, int32_t* name_length, char* mode,
+                  int32_t* triple) {
+  ++g_param_calls;
+  if (routine < 0) return -19089;
+  auto it = from.find({routine, position});
+  if (it == from.end()) return 1;
+  std::memcpy(name, it->second.name.data(), it->second.name.size());
+  *name_length = static_cast<int32_t>(it->second.name.size());
+  if (mode != nullptr) std::strcpy(mode, it->second.mode.c_str());
+  std::copy(it->second.triple, it->second.triple + 3, triple);
+  return 0;
+}
+int32_t Params(int32_t, int32_t routine, int32_t position, int32_t capacity, char* name,
+               int32_t* name_length, char* mode, int32_t* triple) {
+  EXPECT_EQ(capacity, 128);
+  return GiveParam(g_params, routine, position, name, name_length, mode, triple);
+}
+int32_t ParamCols(int32_t, int32_t routine, int32_t position, char* name, int32_t* name_length,
+                  int32_t* triple) {
+  return GiveParam(g_param_cols, routine, position, name, name_length, nullptr, triple);
+}
+
+// Every parameter and result column of the model's routines comes back with
+// its mode as the parameter-mode code and its type through the type map;
+// past the last one is a positive status, positions outside the 128
+// parameters are answered without a lookup, errors stay the dictionary's.
+TEST(CatalogRoutines, ParametersAndResultColumns) {
+  FakeKernel kernel;
+  TestContext tc;
+  qqwsnewblk(&tc.ctx);
+  g_params = {{{9, 1}, {"A", "IN", {3, 10, 0}}},
+              {{9, 2}, {"BB", "INOUT", {6, 0, 0}}},
+              {{9, 3}, {"CCC", "OUT", {8, 0, 0}}},
+              {{12, 128}, {"LAST", "IN", {28, 0, 0}}}};
+  g_param_cols = {{{9, 1}, {"R1", "", {11, 15, 2}}}, {{9, 2}, {"R2", "", {34, 5, 0}}}};
+  SqlDictionaryServices s;
+  SqlDictionaryServices old = SqlInstallDictionaryServices(&s);
+  SqlRoutineParam p;
+  EXPECT_EQ(qdgetparams(&tc.ctx, 9, 1, &p), kSqlServiceMissing);
+  EXPECT_EQ(qdgetparcols(&tc.ctx, 9, 1, &p), kSqlServiceMissing);
+  s.params = Params;
+  s.param_cols = ParamCols;
+  SqlInstallDictionaryServices(&s);
+  const std::map<std::string, int32_t> modes = {{"IN", 1}, {"INOUT", 2}, {"OUT", 3}, {"", 0}};
+  for (bool columns : {false, true}) {
+    for (const auto& [key, want] : columns ? g_param_cols : g_params) {
+      int32_t status = columns ? qdgetparcols(&tc.ctx, key.first, key.second, &p)
+                               : qdgetparams(&tc.ctx, key.first, key.second, &p);
+      ASSERT_EQ(status, 0) << want.name;
+      EXPECT_STREQ(p.name, want.name.c_str());
+      EXPECT_EQ(p.mode, modes.at(want.mode)) << want.name;
+      int32_t code = 0, variant = 0;
+      qdmaptype(want.triple[0], &code, &variant);
+      const int32_t type[4] = {code, want.triple[1], want.triple[2], variant};
+      EXPECT_TRUE(std::equal(type, type + 4, p.type)) << want.name;
+    }
+  }
+  EXPECT_EQ(qdgetparams(&tc.ctx, 9, 4, &p), 1);
+  EXPECT_EQ(p.name[0], 0);
+  EXPECT_EQ(qdgetparcols(&tc.ctx, 9, 3, &p), 1);
+  g_param_calls = 0;
+  EXPECT_EQ(qdgetparams(&tc.ctx, 12, 129, &p), 1);
+  EXPECT_EQ(qdgetparams(&tc.ctx, 12, 0, &p), 1);
+  EXPECT_EQ(qdgetparcols(&tc.ctx, 12, 0, &p), 1);
+  EXPECT_EQ(g_param_calls, 0);
+  EXPECT_EQ(qdgetparams(&tc.ctx, -1, 1, &p), -19089);
+  EXPECT_EQ(qdgetparcols(&tc.ctx, -1, 1, &p), -19089);
   SqlInstallDictionaryServices(&old);
 }
 
