@@ -79,6 +79,7 @@ struct Recorder {
   std::set<int32_t> privileges = {OFF_PRIVILEGE_BACKUP};
   std::string user = "ADMIN";
   size_t walk = 0;
+  std::string timestamp;  // the last one a request or apply was given
   int32_t* base = nullptr;
   int32_t usr = 0;
   // The chain of utility entries as apply_mode, refresh_files and
@@ -186,7 +187,10 @@ struct Recorder {
         [](int32_t*, int32_t* block) { return Request("DSTransEndReq", block); },
         [](int32_t*, int32_t* block) { return Request("DSOpenDbReq", block); },
         [](int32_t*, int32_t* block) { return Request("DSCloseDbReq", block); },
-        [](int32_t*, int32_t* block, const char*) { return Request("DSDisconnect", block); },
+        [](int32_t*, int32_t* block, const char* now) {
+          Current()->timestamp.assign(now, 16);
+          return Request("DSDisconnect", block);
+        },
         [](int32_t*, int32_t* block, const char*) { return Request("DSAttach", block); },
         [](int32_t*, int32_t* block) { return Request("DSBkpEndRecord", block); },
         [](int32_t*, int32_t* block, const char name[DBU_NAME_MAX]) {
@@ -196,8 +200,9 @@ struct Recorder {
           block[3] = 77;
           return r.Answer("DSGetDbRootNums");
         },
-        [](int32_t*, int32_t* pb, const char*) {
+        [](int32_t*, int32_t* pb, const char* now) {
           Recorder& r = *Current();
+          r.timestamp.assign(now, 16);
           r.Keep("DSBkpApplyMode", {pb[0]});
           r.KeepChain();
           pb[0] = r.Answer("DSBkpApplyMode");
@@ -662,6 +667,17 @@ TEST_F(DatabankOfflineTest, NamesStopAtTheirFields) {
             std::string(128, 'F'));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(&W(e + DBU_NAME)), 128), std::string(128, 'N'));
   Op9(5);
+}
+
+TEST_F(DatabankOfflineTest, TimestampsFollowTheUsersSimulatedTime) {
+  ASSERT_EQ(Op7(3), 0);
+  ASSERT_EQ(rec_.timestamp.size(), 16u);
+  EXPECT_EQ(rec_.timestamp.find_first_not_of("0123456789"), std::string::npos) << rec_.timestamp;
+  const std::string simulated = "2031020304050607";
+  W(usr_ + USR_SIMULATION_MODE) = 1;
+  std::memcpy(&W(usr_ + USR_SIMULATION_TIME), simulated.data(), 16);
+  EXPECT_EQ(Op8(3, "SALES"), 0);
+  EXPECT_EQ(rec_.timestamp, simulated);
 }
 
 TEST_F(DatabankOfflineTest, AnAbsentServiceAnswersAndNamesItself) {
