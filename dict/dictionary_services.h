@@ -147,6 +147,37 @@ void DDSelObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
 // "INDEX" 2), id, key length, column count, entry length and two further
 // integers (NULL: -1) into `values` (7 words). 1 at the end.
 void DDCurKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values);
+// The grants of column privilege 1, 2, 4 or 5 on a table, opened (pb[0])
+// by mode: 1 deletes the row of the column from the grantor to the holder
+// and delivers nothing; 2 deletes the column's rows the holder granted on;
+// 3 clears the grant option of the row of 1; 4 deletes the rows of every
+// column from the grantor to the holder; 5 clears their grant option (and
+// that of the table privilege row). A deleted row whose grantee keeps no
+// column row of the privilege from that grantor takes the table privilege
+// row with it. 0 the next row. Modes 2 and 3 deliver the grantee's name,
+// 0, 4 and 5 the whole row. 1 at the end. A name of length 0 is none.
+struct DDGrantWalk {
+  int32_t table_id = 0, privilege = 0;
+  const char* holder = nullptr;
+  int32_t holder_length = 0;
+  const char* column = nullptr;
+  int32_t column_length = 0;
+  const char* grantor = nullptr;
+  int32_t grantor_length = 0;
+};
+struct DDGrantRow {
+  char grantee[DD_NAME_LENGTH];
+  int32_t grantee_length;
+  char column[DD_NAME_LENGTH];
+  int32_t column_length;
+  int32_t table_id, privilege;  // the table privilege's number 1-7
+  char grantor[DD_NAME_LENGTH];
+  int32_t grantor_length;
+  int32_t grantable;            // "YES" 1
+  int32_t ident_id;             // the grantee's ident (NULL: 0)
+  int32_t grantee_kind;         // "GROUP" 1, "PROGRAM" 2, "USER" 3, "OS_USER" 4, none 0
+};
+void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out);
 // The databanks: mode 1 by name, 2 by id, 3 every one (reopened from the
 // first row), 0 the next. 1 at the end.
 struct DDDatabankRow {
