@@ -13,4 +13,4 @@ inline constexpr int32_t DD_BAD_PARAMETER = -19113;
 // Reserves `count` consecutive ids and writes the first into *first; the
 // status (0, or the sequence routine's error such as -14720) goes into
 // block word 0 and is returned. *first is untouched on an error.
-int32_t DDNewIds(int32_t* block, int32_t count, int32_t* first);
+int32_t DDNewIds(int32_t* base, int32_t* block, int32_t count, int32_t* first);

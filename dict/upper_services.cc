@@ -23,13 +23,13 @@ const DDUpperServices* DDInstallUpperServices(const DDUpperServices* services) {
   return g_services.exchange(services, std::memory_order_acq_rel);
 }
 
-int32_t DDSeqValue(int32_t* block, int32_t sequence, int32_t count, int32_t* value) {
+int32_t DDSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count, int32_t* value) {
   const DDUpperServices* s = g_services.load(std::memory_order_acquire);
   if (!s || !s->seq_value) {
     block[DDSEQ_STATUS] = DD_SERVICE_ABSENT;
     return Absent("DSSeqValue");
   }
-  return s->seq_value(block, sequence, count, value);
+  return s->seq_value(base, block, sequence, count, value);
 }
 
 void DDSelStm(int32_t* base, int32_t* pb) {

@@ -16,7 +16,8 @@ inline constexpr int32_t DDSEQ_NEXT_VALUES = 1;
 struct DDUpperServices {
   // DSSeqValue: the next `count` values of `sequence` (kind in block word
   // 0), the first into *value; the status in block word 0 and returned.
-  int32_t (*seq_value)(int32_t* block, int32_t sequence, int32_t count, int32_t* value);
+  int32_t (*seq_value)(int32_t* base, int32_t* block, int32_t sequence, int32_t count,
+                       int32_t* value);
   // DSSelStm: readies statement pb[2] of session pb[1] for its next run;
   // the status in pb[0].
   int32_t (*sel_stm)(int32_t* base, int32_t* pb);
@@ -49,4 +50,4 @@ void DDMapErrorCode(int32_t* reply, int32_t error);
 
 // The dictionary's call of the sequence routine: DD_SERVICE_ABSENT, with a
 // report naming "DSSeqValue", when nobody installed it.
-int32_t DDSeqValue(int32_t* block, int32_t sequence, int32_t count, int32_t* value);
+int32_t DDSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count, int32_t* value);

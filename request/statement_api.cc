@@ -9,6 +9,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/statements.h"
 #include "kernel/system_block.h"
+#include "request/sequence_values.h"
 
 int32_t DSSelStm(int32_t* base, int32_t* pb) {
   const int32_t usr = pb[1], stm = pb[2];
@@ -50,6 +51,7 @@ const DDUpperServices kServices = [] {
   DDUpperServices s{};
   s.sel_stm = DSSelStm;
   s.prep_stm = DSPrepStm;
+  s.seq_value = DSSeqValue;
   return s;
 }();
 

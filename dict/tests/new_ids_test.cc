@@ -17,7 +17,7 @@ struct FakeSequence {
 };
 FakeSequence g_fake;
 
-int32_t FakeSeqValue(int32_t* block, int32_t sequence, int32_t count, int32_t* value) {
+int32_t FakeSeqValue(int32_t*, int32_t* block, int32_t sequence, int32_t count, int32_t* value) {
   g_fake.last_kind = block[DDSEQ_STATUS];
   g_fake.last_usr = block[DDSEQ_USR];
   g_fake.last_sequence = sequence;
@@ -42,14 +42,14 @@ class NewIdsTest : public ::testing::Test {
 TEST_F(NewIdsTest, BlocksFollowOneAnotherWithoutOverlap) {
   int32_t block[2] = {-1, 77};
   int32_t first = 0;
-  ASSERT_EQ(DDNewIds(block, 5, &first), 0);
+  ASSERT_EQ(DDNewIds(nullptr, block, 5, &first), 0);
   EXPECT_EQ(block[0], 0);
   EXPECT_EQ(first, 188);
   EXPECT_EQ(g_fake.last_kind, DDSEQ_NEXT_VALUES);
   EXPECT_EQ(g_fake.last_usr, 77);
   EXPECT_EQ(g_fake.last_sequence, 141);
   EXPECT_EQ(g_fake.last_count, 5);
-  ASSERT_EQ(DDNewIds(block, 1, &first), 0);
+  ASSERT_EQ(DDNewIds(nullptr, block, 1, &first), 0);
   EXPECT_EQ(first, 193);
 }
 
@@ -58,7 +58,7 @@ TEST_F(NewIdsTest, TheSequencesErrorIsTheStatusAndNoIdIsWritten) {
     g_fake.fail = error;
     int32_t block[2] = {0, 1};
     int32_t first = 12345;
-    EXPECT_EQ(DDNewIds(block, 3, &first), error);
+    EXPECT_EQ(DDNewIds(nullptr, block, 3, &first), error);
     EXPECT_EQ(block[0], error);
     EXPECT_EQ(first, 12345);
   }
@@ -67,8 +67,8 @@ TEST_F(NewIdsTest, TheSequencesErrorIsTheStatusAndNoIdIsWritten) {
 TEST_F(NewIdsTest, ACountBelowOneIsRefusedWithoutAsking) {
   int32_t block[2] = {0, 1};
   int32_t first = 5;
-  EXPECT_EQ(DDNewIds(block, 0, &first), DD_BAD_PARAMETER);
-  EXPECT_EQ(DDNewIds(block, -3, &first), DD_BAD_PARAMETER);
+  EXPECT_EQ(DDNewIds(nullptr, block, 0, &first), DD_BAD_PARAMETER);
+  EXPECT_EQ(DDNewIds(nullptr, block, -3, &first), DD_BAD_PARAMETER);
   EXPECT_EQ(g_fake.last_count, 0);
   EXPECT_EQ(first, 5);
 }
@@ -77,12 +77,12 @@ TEST(NewIdsAbsent, AnUninstalledSequenceRoutineAnswersAnErrorNotAnId) {
   const DDUpperServices* previous = DDInstallUpperServices(nullptr);
   int32_t block[2] = {0, 1};
   int32_t first = 9;
-  EXPECT_EQ(DDNewIds(block, 1, &first), DD_SERVICE_ABSENT);
+  EXPECT_EQ(DDNewIds(nullptr, block, 1, &first), DD_SERVICE_ABSENT);
   EXPECT_EQ(block[0], DD_SERVICE_ABSENT);
   EXPECT_EQ(first, 9);
   DDUpperServices empty{};
   DDInstallUpperServices(&empty);
-  EXPECT_EQ(DDNewIds(block, 1, &first), DD_SERVICE_ABSENT);
+  EXPECT_EQ(DDNewIds(nullptr, block, 1, &first), DD_SERVICE_ABSENT);
   DDInstallUpperServices(previous);
 }
 

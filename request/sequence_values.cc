@@ -1,0 +1,281 @@
+// Sequence values: the server entry of a sequence is loaded from its
+// catalog row on first use and linked into its SYS GSEQ_LIST bucket; values
+// are handed out of a reserved block whose end is written back to the row
+// (in a transaction of its own) before any value of it is given, so a
+// restart never hands out a value twice.
+#include "request/sequence_values.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "catalog_gen.h"
+#include "du/record_access_words.h"
+#include "du/record_operations.h"
+#include "du/tables.h"
+#include "du/transactions.h"
+#include "kernel/control_blocks.h"
+#include "kernel/hash_lists.h"
+#include "kernel/sessions.h"
+#include "kernel/system_block.h"
+#include "kernel/word_storage.h"
+#include "platform/enqdeq.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+constexpr int32_t kEndCommit = 1962, kEndRollback = 87, kRetry = -10001;
+constexpr int32_t kUpdateMode = 3;
+
+// The catalog row of a sequence, opened for one read or update.
+class SequenceRow {
+ public:
+  SequenceRow(int32_t* base, int32_t usr)
+      : base_(base), usr_(usr),
+        r_(static_cast<size_t>(DurecWords(std::max(SEQUENCES_RECLEN, 64))), 0) {
+    r_[DUREC_ACCESS_MODE] = kUpdateMode;
+    r_[DUREC_TNAME] = SEQ_CATALOG_TABLE;
+    r_[DUREC_KEYLEN] = SEQUENCES_KEYLEN;
+    r_[DUREC_RECLEN] = SEQUENCES_RECLEN;
+    r_[DUREC_TYPE] = 1;
+    int32_t pb[2] = {0, usr};
+    int32_t open[OPB_WORDS] = {OPEN_BASE};
+    DSOpenTableDcb(base, pb, r_.data(), open);
+    status_ = pb[0];
+    opened_ = status_ == 0;
+  }
+  ~SequenceRow() {
+    if (!opened_) return;
+    int32_t pb[2] = {0, usr_};
+    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+    DSCloseTableRefs(base_, pb, r_.data(), close);
+  }
+  int32_t status() const { return status_; }
+
+  // Reads the row of `sequence`: 0, SEQ_NOT_FOUND or the failure.
+  int32_t Read(int32_t sequence) {
+    std::memset(Row(), 0, static_cast<size_t>(SEQUENCES_RECLEN));
+    if (PutInt(SEQUENCES_SEQUENCE_ID, sequence) != 0) return SEQ_NOT_FOUND;
+    DSSetCursorOrder(base_, usr_, DSNextCursorOrder(base_, usr_));
+    r_[DUREC_STATUS] = 0;
+    DUReadRowByKey(base_, r_.data(), usr_);
+    if (r_[DUREC_STATUS] == 100) return SEQ_NOT_FOUND;
+    return r_[DUREC_STATUS];
+  }
+  // Replaces the current value and block end of the row Read read.
+  int32_t Update(int32_t current, int32_t block_end) {
+    r_[DUREC_STATUS] = 0;
+    DUPrepareForUpdate(base_, r_.data(), usr_);
+    if (r_[DUREC_STATUS] != 0) return r_[DUREC_STATUS];
+    PutInt(SEQUENCES_CURRENT_VALUE, current);
+    PutInt(SEQUENCES_BLOCK_END, block_end);
+    DURowOp1(base_, r_.data(), usr_);
+    return r_[DUREC_STATUS];
+  }
+  // An integer column of the row read; `absent` when it is NULL.
+  int64_t Int(int32_t offset, int64_t absent) {
+    if (Row()[offset] == 255) return absent;
+    int32_t v = 0;
+    if (decimal_to_int(&v, ConstByteSpan(Row(), static_cast<size_t>(SEQUENCES_RECLEN)),
+                       {offset, 11, 0, 0}) != kDecimalOk)
+      return absent;
+    return v;
+  }
+  bool Cycles() { return std::memcmp(Row() + SEQUENCES_CYCLE_OPTION, "\0YES", 4) == 0; }
+
+ private:
+  uint8_t* Row() { return reinterpret_cast<uint8_t*>(r_.data() + DUREC_RECORD); }
+  int32_t PutInt(int32_t offset, int32_t v) {
+    const auto u = static_cast<uint64_t>(static_cast<int64_t>(v));
+    return int64_to_decimal(ByteSpan(Row(), static_cast<size_t>(SEQUENCES_RECLEN)),
+                            {offset, 11, 0, 0}, static_cast<int32_t>(u >> 32),
+                            static_cast<int32_t>(u & 0xffffffffu)) == kDecimalOk
+               ? 0
+               : SEQ_NOT_FOUND;
+  }
+
+  int32_t* base_;
+  int32_t usr_;
+  std::vector<int32_t> r_;
+  int32_t status_ = 0;
+  bool opened_ = false;
+};
+
+int32_t Fail(int32_t* base, int32_t usr, int32_t rc) {
+  if (rc < 0) Wd(base, usr, USR_RVEC_RCODE) = rc;
+  return rc;
+}
+
+// Runs `work` on the sequence's row in an internal transaction of the
+// session, ended by commit; an end answering -10001 runs it again.
+template <class F>
+int32_t InTransaction(int32_t* base, int32_t usr, F work) {
+  const int32_t atomic = Wd(base, usr, USR_ATOMIC), mark = Wd(base, usr, USR_SET_MARK_FLAG);
+  Wd(base, usr, USR_ATOMIC) = 0;
+  Wd(base, usr, USR_SET_MARK_FLAG) = 0;
+  int32_t rc = 0;
+  for (;;) {
+    int32_t begin[2] = {BEGIN_MODE_SAVING, usr};
+    DSBTR3(base, begin);
+    if ((rc = begin[0]) != 0) break;
+    rc = work();
+    int32_t end[3] = {rc == 0 ? kEndCommit : kEndRollback, usr, 0};
+    DSEndTrans(base, end);
+    if (rc == 0) rc = end[0];
+    if (rc != kRetry) break;
+  }
+  Wd(base, usr, USR_ATOMIC) = atomic;
+  Wd(base, usr, USR_SET_MARK_FLAG) = mark;
+  return rc;
+}
+
+// Loads a new server entry of `sequence` from its catalog row into *entry.
+int32_t LoadEntry(int32_t* base, int32_t usr, int32_t sequence, int32_t* entry) {
+  int64_t inc = 1, minimum = 1, maximum = INT32_MAX, current = 0, block_end = 0;
+  bool cycles = false, taken = false;
+  const int32_t rc = InTransaction(base, usr, [&] {
+    SequenceRow row(base, usr);
+    if (row.status() != 0) return row.status();
+    if (const int32_t r = row.Read(sequence)) return r;
+    inc = row.Int(SEQUENCES_INCREMENT, 1);
+    minimum = row.Int(SEQUENCES_MINIMUM_VALUE, inc < 0 ? INT32_MIN : 1);
+    maximum = row.Int(SEQUENCES_MAXIMUM_VALUE, inc < 0 ? -1 : INT32_MAX);
+    const int64_t none = INT64_MIN;
+    current = row.Int(SEQUENCES_CURRENT_VALUE, none);
+    block_end = row.Int(SEQUENCES_BLOCK_END, none);
+    taken = current != none;
+    cycles = row.Cycles();
+    return 0;
+  });
+  if (rc != 0) return rc;
+  if (inc == 0) inc = 1;
+  const int64_t range = maximum - minimum + 1;
+  if (range > 0 && (inc > range || -inc > range)) inc = (inc > 0 ? 1 : -1) * ((inc > 0 ? inc : -inc) % range);
+  if (inc == 0) inc = 1;
+  // Values up to a written block end may have been handed out before the
+  // server stopped: go on after it.
+  if (!taken) {
+    current = inc > 0 ? minimum - inc : maximum - inc;
+  } else if (block_end != INT64_MIN && (inc > 0 ? block_end > current : block_end < current)) {
+    current = block_end;
+  }
+  DSGetMem(base, entry, SEQE_BYTES);
+  if (*entry == 0) return SEQ_STORAGE_EXHAUSTED;
+  Wd(base, *entry, SEQE_ID) = sequence;
+  Wd(base, *entry, SEQE_INCREMENT) = static_cast<int32_t>(inc);
+  Wd(base, *entry, SEQE_MINIMUM) = static_cast<int32_t>(minimum);
+  Wd(base, *entry, SEQE_MAXIMUM) = static_cast<int32_t>(maximum);
+  Wd(base, *entry, SEQE_CURRENT) = static_cast<int32_t>(current);
+  Wd(base, *entry, SEQE_BLOCK_END) = static_cast<int32_t>(current);
+  Wd(base, *entry, SEQE_FLAG) = cycles ? 1 : 0;
+  Wd(base, *entry, SEQE_LEFT) = 0;
+  return 0;
+}
+
+// The session's entry of `sequence`, 0 when it has none.
+int32_t SessionEntry(int32_t* base, int32_t usr, int32_t sequence) {
+  for (int32_t e = Wd(base, usr, USR_SEQUENCE_LCB); e != 0; e = Wd(base, e, SEQS_NEXT))
+    if (Wd(base, e, SEQS_ID) == sequence) return e;
+  return 0;
+}
+
+// Takes `count` values of the server entry (bucket held): the first into
+// *first.
+int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int32_t* first) {
+  if (Wd(base, entry, SEQE_EXHAUSTED) != 0) return SEQ_NO_FURTHER_VALUE;
+  const int64_t inc = Wd(base, entry, SEQE_INCREMENT);
+  const int64_t current = Wd(base, entry, SEQE_CURRENT);
+  const int64_t last = current + inc * count;
+  if (last > Wd(base, entry, SEQE_MAXIMUM) || last < Wd(base, entry, SEQE_MINIMUM)) {
+    Wd(base, entry, SEQE_EXHAUSTED) = 1;
+    return SEQ_NO_FURTHER_VALUE;
+  }
+  const int64_t end = Wd(base, entry, SEQE_BLOCK_END);
+  if (inc > 0 ? last > end : last < end) {
+    // A new block of max(count, 1000) values, bounded by the limit.
+    const int64_t size = std::max<int64_t>(count, SEQ_BLOCK);
+    int64_t new_end = current + inc * size;
+    new_end = std::clamp<int64_t>(new_end, Wd(base, entry, SEQE_MINIMUM),
+                                  Wd(base, entry, SEQE_MAXIMUM));
+    const int32_t rc = DSSeqSave(base, usr, Wd(base, entry, SEQE_ID), static_cast<int32_t>(current),
+                                 static_cast<int32_t>(new_end));
+    if (rc != 0) return rc;
+    Wd(base, entry, SEQE_BLOCK_END) = static_cast<int32_t>(new_end);
+    Wd(base, entry, SEQE_LEFT) = static_cast<int32_t>(size);
+  }
+  Wd(base, entry, SEQE_CURRENT) = static_cast<int32_t>(last);
+  Wd(base, entry, SEQE_LEFT) -= count;
+  *first = static_cast<int32_t>(current + inc);
+  return 0;
+}
+
+}  // namespace
+
+int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
+                  int32_t block_end) {
+  const int32_t rc = InTransaction(base, usr, [&] {
+    SequenceRow row(base, usr);
+    if (row.status() != 0) return row.status();
+    if (const int32_t r = row.Read(sequence)) return r;
+    return row.Update(current, block_end);
+  });
+  return Fail(base, usr, rc);
+}
+
+int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count,
+                   int32_t* value) {
+  const int32_t usr = block[1];
+  if (block[0] == SEQ_CURRENT) {
+    const int32_t s = SessionEntry(base, usr, sequence);
+    if (s == 0 || Wd(base, s, SEQS_VALID) == 0) return block[0] = Fail(base, usr, SEQ_NO_CURRENT_VALUE);
+    *value = Wd(base, s, SEQS_VALUE);
+    return block[0] = 0;
+  }
+  const int32_t kind = block[0];
+  if (count < 1) count = 1;
+  if (count > 1 && sequence != SEQ_MANY_ALLOWED)
+    return block[0] = Fail(base, usr, SEQ_MANY_REFUSED);
+  const int32_t list = Wd(base, KernelSys(base), SYS_GSEQ_LIST);
+  if (list == 0) return block[0] = Fail(base, usr, SEQ_STORAGE_EXHAUSTED);
+  const int32_t bucket = HashListBucket(base, list, sequence);
+  const int32_t head = HashListHead(base, list, bucket);
+  int32_t first = 0, rc = 0;
+  {
+    EnqdeqGuard guard(HashListSemaphore(base, list, bucket));
+    int32_t entry = 0;
+    for (entry = sqlpool_word(base, head); entry != 0; entry = Wd(base, entry, SEQE_NEXT))
+      if (Wd(base, entry, SEQE_ID) == sequence) break;
+    if (entry == 0) {
+      rc = LoadEntry(base, usr, sequence, &entry);
+      if (rc == 0) {
+        Wd(base, entry, SEQE_NEXT) = sqlpool_word(base, head);
+        sqlpool_word(base, head) = entry;
+      }
+    }
+    if (rc == 0) {
+      Wd(base, entry, SEQE_MODE) = kind;
+      rc = TakeValues(base, usr, entry, count, &first);
+    }
+    if (rc == 0) {
+      int32_t s = SessionEntry(base, usr, sequence);
+      if (s == 0) {
+        DSGetMem(base, &s, SEQS_BYTES);
+        if (s == 0) {
+          rc = SEQ_STORAGE_EXHAUSTED;
+        } else {
+          Wd(base, s, SEQS_ID) = sequence;
+          Wd(base, s, SEQS_NEXT) = Wd(base, usr, USR_SEQUENCE_LCB);
+          Wd(base, usr, USR_SEQUENCE_LCB) = s;
+          ++Wd(base, entry, SEQE_USE_COUNT);
+        }
+      }
+      if (s != 0) {
+        Wd(base, s, SEQS_VALUE) = first;
+        Wd(base, s, SEQS_VALID) = 1;
+      }
+    }
+  }
+  if (rc != 0) return block[0] = Fail(base, usr, rc);
+  *value = first;
+  return block[0] = 0;
+}

@@ -1,0 +1,40 @@
+// Sequence values: the server's table of sequences in SYS GSEQ_LIST (one
+// entry per sequence, its values reserved in blocks written back to the
+// sequence's catalog row) and each session's last value per sequence in its
+// USR SEQUENCE_LCB chain.
+#pragma once
+
+#include <cstdint>
+
+inline constexpr int32_t SEQ_NO_FURTHER_VALUE = -14720;
+inline constexpr int32_t SEQ_NO_CURRENT_VALUE = -14721;
+inline constexpr int32_t SEQ_MANY_REFUSED = -14724;
+inline constexpr int32_t SEQ_STORAGE_EXHAUSTED = -11002;
+// The catalog holds no row for the sequence.
+inline constexpr int32_t SEQ_NOT_FOUND = -19007;
+inline constexpr int32_t SEQ_CURRENT = 2;  // kind: the session's current value
+inline constexpr int32_t SEQ_BLOCK = 1000;  // values reserved by one write-back
+inline constexpr int32_t SEQ_MANY_ALLOWED = 141;  // the one sequence giving several at once
+inline constexpr int32_t SEQ_CATALOG_TABLE = 32;
+
+// Words of a server sequence entry (64 bytes).
+inline constexpr int32_t SEQE_NEXT = 0, SEQE_USE_COUNT = 1, SEQE_ID = 2, SEQE_INCREMENT = 3,
+                         SEQE_MINIMUM = 4, SEQE_MAXIMUM = 5, SEQE_CURRENT = 6,
+                         SEQE_BLOCK_END = 7, SEQE_MODE = 8, SEQE_FLAG = 9,
+                         SEQE_EXHAUSTED = 10, SEQE_LEFT = 11, SEQE_BYTES = 64;
+// Words of a session entry (16 bytes).
+inline constexpr int32_t SEQS_NEXT = 0, SEQS_ID = 1, SEQS_VALUE = 2, SEQS_VALID = 3,
+                         SEQS_BYTES = 16;
+
+// DSSeqValue: block word 0 the kind in (2 the current value, any other the
+// next `count` values), word 1 the session. The first value into *value;
+// the status (0 or the failure, also in the session's RVEC_RCODE) into
+// block word 0 and returned.
+int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count,
+                   int32_t* value);
+
+// DSSeqSave: writes `current` and `block_end` to sequence `sequence`'s
+// catalog row in a transaction of its own (also inside the session's open
+// one, which it leaves as it was). 0 or the failure (also in RVEC_RCODE).
+int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
+                  int32_t block_end);

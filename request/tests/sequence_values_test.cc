@@ -1,0 +1,188 @@
+// Sequence values over the catalog's sequence table in the databank kernel:
+// values in and outside the session's transaction and dictionary work, the
+// reserved block's end read back from the catalog row after the session's
+// own work was rolled back, block boundaries and limits, a restart after
+// the server entries are gone, and the errors.
+#include "request/sequence_values.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "dict/new_ids.h"
+#include "dict/tests/lookup_fixture.h"
+#include "kernel/system_block.h"
+#include "kernel/hash_lists.h"
+#include "platform/packed_decimal.h"
+
+namespace {
+
+struct SequenceRowValues {
+  int32_t id;
+  int64_t increment, minimum, maximum;
+  std::optional<int64_t> current, block_end;
+};
+
+class SequenceValuesTest : public CatalogRowsTest {
+ protected:
+  void SetUp() override {
+    SetUpCatalog({11, 32});
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(CreateSysLists(base_, sys_), 0);
+    ASSERT_NE(W(sys_ + SYS_GSEQ_LIST), 0);
+    ASSERT_EQ(Begin(1), 0);
+    for (const SequenceRowValues& s : {SequenceRowValues{141, 1, 1, 2147483647, 500, 500},
+                                       SequenceRowValues{7, 1, 1, 505, std::nullopt, 0},
+                                       SequenceRowValues{8, -5, -100, -1, std::nullopt, 0}})
+      ASSERT_EQ(AddSequence(s), 0) << s.id;
+    ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  }
+
+  int32_t AddSequence(const SequenceRowValues& s) {
+    std::vector<CatalogValue> v = {{SEQUENCES_SEQUENCE_ID, 0, s.id, nullptr},
+                                   {SEQUENCES_INCREMENT, 0, s.increment, nullptr},
+                                   {SEQUENCES_MINIMUM_VALUE, 0, s.minimum, nullptr},
+                                   {SEQUENCES_MAXIMUM_VALUE, 0, s.maximum, nullptr},
+                                   {SEQUENCES_CYCLE_OPTION, 1, 0, "NO "}};
+    if (s.current) v.push_back({SEQUENCES_CURRENT_VALUE, 0, *s.current, nullptr});
+    if (s.block_end) v.push_back({SEQUENCES_BLOCK_END, 0, *s.block_end, nullptr});
+    return InsertValues(32, v);
+  }
+
+  // Next (kind 1) or current (kind 2) values; the status, the value in *value.
+  int32_t Value(int32_t kind, int32_t sequence, int32_t count, int32_t* value) {
+    int32_t block[2] = {kind, usr_};
+    const int32_t rc = DSSeqValue(base_, block, sequence, count, value);
+    EXPECT_EQ(block[0], rc);
+    return rc;
+  }
+  int32_t Next(int32_t sequence, int32_t count = 1) {
+    int32_t v = 0;
+    const int32_t rc = Value(1, sequence, count, &v);
+    EXPECT_EQ(rc, 0) << sequence;
+    return rc == 0 ? v : rc;
+  }
+
+  // The row's current value and block end as a fresh transaction reads it.
+  std::pair<int64_t, int64_t> Stored(int32_t sequence) {
+    EXPECT_EQ(Begin(1), 0);
+    const CatalogValue key[] = {{SEQUENCES_SEQUENCE_ID, 0, sequence, nullptr}};
+    std::vector<uint8_t> row;
+    EXPECT_EQ(ReadRow(32, key, &row), 0);
+    EXPECT_EQ(End(END_CLIENT_COMMIT), 0);
+    if (row.empty()) return {-1, -1};
+    auto read = [&](int32_t offset) -> int64_t {
+      if (row[offset] == 255) return INT64_MIN;
+      int32_t v = 0;
+      EXPECT_EQ(decimal_to_int(&v, ConstByteSpan(row.data(), row.size()), {offset, 11, 0, 0}),
+                kDecimalOk);
+      return v;
+    };
+    return {read(SEQUENCES_CURRENT_VALUE), read(SEQUENCES_BLOCK_END)};
+  }
+
+  // The server entries gone, as after a restart.
+  void ForgetServerEntries() { W(sys_ + SYS_GSEQ_LIST) = HashListCreate(base_, 40, 1, 0); }
+};
+
+TEST_F(SequenceValuesTest, OutsideATransactionTheBlockEndIsWrittenBeforeTheFirstValue) {
+  EXPECT_EQ(Next(141), 501);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{500}, int64_t{1500}));
+  EXPECT_EQ(Next(141), 502);
+  int32_t v = 0;
+  EXPECT_EQ(Value(SEQ_CURRENT, 141, 1, &v), 0);
+  EXPECT_EQ(v, 502);
+}
+
+TEST_F(SequenceValuesTest, TheBlockEndOutlivesTheSessionsRolledBackTransaction) {
+  ASSERT_EQ(Begin(1), 0);
+  // A change of the session's own, in the same table.
+  ASSERT_EQ(AddSequence({9, 1, 1, 100, std::nullopt, 0}), 0);
+  EXPECT_EQ(Next(141), 501);
+  EXPECT_EQ(Next(7), 1);
+  // The session's transaction is still open and still holds its row.
+  const CatalogValue key[] = {{SEQUENCES_SEQUENCE_ID, 0, 9, nullptr}};
+  std::vector<uint8_t> row;
+  EXPECT_EQ(ReadRow(32, key, &row), 0);
+  ASSERT_EQ(End(END_ROLLBACK), 0);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{500}, int64_t{1500}));
+  EXPECT_EQ(Stored(7), std::make_pair(int64_t{0}, int64_t{505}));
+  ASSERT_EQ(Begin(1), 0);
+  EXPECT_EQ(ReadRow(32, key, &row), 100);  // rolled back
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Next(141), 502);
+}
+
+TEST_F(SequenceValuesTest, TheBlockEndOutlivesRolledBackDictionaryWork) {
+  Protocol(21);  // the work ends its own transaction
+  ASSERT_EQ(BegWork(), 0);
+  int32_t first = 0;
+  int32_t block[2] = {0, usr_};
+  // The dictionary's new ids come through its service table.
+  ASSERT_EQ(DDNewIds(base_, block, 3, &first), 0);
+  EXPECT_EQ(first, 501);
+  ASSERT_EQ(EndWork(1), 0);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{500}, int64_t{1500}));
+  EXPECT_EQ(Next(141), 504);
+}
+
+TEST_F(SequenceValuesTest, BlocksEndExactlyWhereTheirEndSays) {
+  EXPECT_EQ(Next(141, 1000), 501);  // 501 .. 1500: the whole first block
+  EXPECT_EQ(Stored(141).second, 1500);
+  EXPECT_EQ(Next(141), 1501);  // the next block
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{1500}, int64_t{2500}));
+  EXPECT_EQ(Next(141, 999), 1502);  // up to 2500, no write
+  EXPECT_EQ(Stored(141).second, 2500);
+  EXPECT_EQ(Next(141, 2500), 2501);  // a block of the count asked
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{2500}, int64_t{5000}));
+  int32_t v = 0;
+  EXPECT_EQ(Value(SEQ_CURRENT, 141, 1, &v), 0);
+  EXPECT_EQ(v, 2501);
+}
+
+TEST_F(SequenceValuesTest, ARestartGoesOnAfterTheWrittenBlockEnd) {
+  EXPECT_EQ(Next(141), 501);
+  EXPECT_EQ(Next(141), 502);
+  ForgetServerEntries();
+  EXPECT_EQ(Next(141), 1501);  // 503 .. 1500 may have been handed out
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{1500}, int64_t{2500}));
+}
+
+TEST_F(SequenceValuesTest, TheLimitEndsTheSequence) {
+  for (int32_t k = 1; k <= 505; ++k) ASSERT_EQ(Next(7), k);
+  EXPECT_EQ(Stored(7).second, 505);
+  int32_t v = -3;
+  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_NO_FURTHER_VALUE);
+  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_NO_FURTHER_VALUE);
+  EXPECT_EQ(v, -3);
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), SEQ_NO_FURTHER_VALUE);
+  EXPECT_EQ(Value(SEQ_CURRENT, 7, 1, &v), 0);
+  EXPECT_EQ(v, 505);
+  // Descending from the greatest value: -1, -6, ..., -96, then no more.
+  for (int32_t k = 0; k < 20; ++k) ASSERT_EQ(Next(8), -1 - 5 * k);
+  EXPECT_EQ(Stored(8).second, -100);
+  EXPECT_EQ(Value(1, 8, 1, &v), SEQ_NO_FURTHER_VALUE);
+}
+
+TEST_F(SequenceValuesTest, Errors) {
+  int32_t v = -3;
+  struct Case {
+    int32_t kind, sequence, count, status;
+  };
+  for (const Case& c : {Case{SEQ_CURRENT, 141, 1, SEQ_NO_CURRENT_VALUE},
+                        Case{1, 7, 2, SEQ_MANY_REFUSED},
+                        Case{1, 4242, 1, SEQ_NOT_FOUND}}) {
+    W(usr_ + USR_RVEC_RCODE) = 0;
+    EXPECT_EQ(Value(c.kind, c.sequence, c.count, &v), c.status) << c.sequence;
+    EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), c.status) << c.sequence;
+    EXPECT_EQ(v, -3);
+  }
+  // Another session has taken no value: no current value of its own.
+  EXPECT_EQ(Next(141), 501);
+  int32_t other = 0;
+  DSGetMem(base_, &other, USR_WORDS * 4);
+  int32_t block[2] = {SEQ_CURRENT, other};
+  EXPECT_EQ(DSSeqValue(base_, block, 141, 1, &v), SEQ_NO_CURRENT_VALUE);
+}
+
+}  // namespace
