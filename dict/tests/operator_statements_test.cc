@@ -4,6 +4,9 @@
 // own callers where one runs it.
 #include <algorithm>
 #include <cstring>
+#include <map>
+#include <random>
+#include <tuple>
 #include <string>
 #include <vector>
 
@@ -12,6 +15,7 @@
 #include "dict/statement_run.h"
 #include "dict/tests/lookup_fixture.h"
 #include "interp/message_statements.h"
+#include "kernel/catalog_queries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/statement_columns.h"
 #include "kernel/xa_branches.h"
@@ -26,7 +30,7 @@ std::string Padded(const std::string& s, size_t n) { return s + std::string(n - 
 class OperatorStatementsTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({14, 27, 44, 48, 49, 50});
+    SetUpCatalog({14, 15, 27, 44, 48, 49, 50});
     if (HasFatalFailure()) return;
     kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
       result[0] = DDExecStm(base, usr, stm);
@@ -221,6 +225,114 @@ TEST_F(OperatorStatementsTest, MessagesAndSeveritiesOfEveryCode) {
   DSGetColInt(base_, &st, severity, 2, &value);
   EXPECT_NE(st, 0);
   EXPECT_EQ(run(message, {2, -19078, 0, 1}), 1);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+
+// A databank file row of the model: what the statement hands back of it.
+struct DatabankFile {
+  int32_t lid, seqno;
+  std::string name, file, letter, copy, owner, offline;
+};
+
+// The databank statement against a model of table 15: random files of a
+// few logical ids, every file of each id in the order of their ids, or the
+// one of a sequence number; and through the kernel's DSGetObjectName.
+TEST_F(OperatorStatementsTest, TheFilesOfADatabankAgainstAModel) {
+  std::mt19937 random(15);
+  std::map<int32_t, DatabankFile> model;  // by databank id
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t n = 0; n < 40; ++n) {
+    const int32_t id = static_cast<int32_t>(random() % 500) + 1;
+    if (model.count(id) != 0) continue;
+    DatabankFile f{static_cast<int32_t>(random() % 5) + 1, static_cast<int32_t>(random() % 4) + 1,
+                   "DB" + std::to_string(id), "f" + std::to_string(id) + ".dbf",
+                   std::string(1, "NTLWS"[random() % 5]), random() % 2 ? "Y" : "N", "OWNER",
+                   random() % 3 ? "N" : "Y"};
+    const CatalogValue row[] = {{DATABANKS_DATABANK_ID, 0, id, nullptr},
+                                {DATABANKS_SEQUENCE_NO, 0, f.seqno, nullptr},
+                                {DATABANKS_LOGICAL_ID, 0, f.lid, nullptr},
+                                {DATABANKS_DATABANK_NAME, 1, 0, f.name.c_str()},
+                                {DATABANKS_DATABANK_OWNER, 1, 0, f.owner.c_str()},
+                                {DATABANKS_FILE_NAME, 1, 0, f.file.c_str()},
+                                {DATABANKS_TRANS_OPTION, 1, 0, "TRANS"},
+                                {DATABANKS_DATABANK_TYPE, 1, 0, f.letter.c_str()},
+                                {DATABANKS_SECOND_FLAG, 1, 0, f.copy.c_str()},
+                                {DATABANKS_OFFLINE_FLAG, 1, 0, f.offline.c_str()}};
+    ASSERT_EQ(InsertValues(CAT_DATABANKS, row), 0);
+    model[id] = f;
+  }
+  // Committed: the kernel reads them under the thread's own session.
+  ASSERT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_DATABANK);
+  ASSERT_NE(stm, 0);
+  auto text = [&](int32_t n) {
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, n, &f, &len), 0);
+    std::string s(reinterpret_cast<char*>(f) + 1, static_cast<size_t>(len - 1));
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.pop_back();
+    return f[0] == 255 ? std::string("<null>") : s;
+  };
+  auto number = [&](int32_t n) {
+    int32_t st = 0, v = 0;
+    DSGetColInt(base_, &st, stm, n, &v);
+    EXPECT_EQ(st, 0) << n;
+    return v;
+  };
+  // Every row handed back, in order, as the kernel's open reads them.
+  auto rows = [&](int32_t lid, int32_t seqno) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, stm, 1, lid);
+    if (seqno == 0)
+      DSSetParNull(base_, &st, stm, 2);
+    else
+      DSSetParInt(base_, &st, stm, 2, seqno);
+    EXPECT_EQ(st, 0);
+    std::vector<std::string> got;
+    for (bool first = true; got.size() < 100; first = false) {
+      int32_t b[2] = {0, usr_};
+      const int32_t rc = DDSelectRun(base_, b, stm, first);
+      if (rc != 0 || W(stm + STM_PC) == 0) {
+        EXPECT_EQ(rc, 1);
+        break;
+      }
+      EXPECT_EQ(number(4), 0);
+      EXPECT_EQ(text(9), "TRANS");
+      got.push_back(text(1) + "|" + std::to_string(number(2)) + "|" + text(3) + "|" + text(5) +
+                    "|" + text(6) + "|" + text(7) + "|" + text(8));
+    }
+    return got;
+  };
+  for (int32_t lid = 0; lid <= 6; ++lid)
+    for (int32_t seqno = 0; seqno <= 4; ++seqno) {
+      std::vector<std::string> want;
+      for (const auto& [id, f] : model)
+        if (f.lid == lid && (seqno == 0 || f.seqno == seqno))
+          want.push_back(f.name + "|" + std::to_string(f.seqno) + "|" + f.file + "|" + f.letter +
+                         "|" + f.copy + "|" + f.owner + "|" + f.offline);
+      EXPECT_EQ(rows(lid, seqno), want) << lid << "/" << seqno;
+    }
+  // The kernel's names of a databank: its first file's row.
+  W(thr_ + THR_STM_MOS_DATABANK) = stm;
+  for (int32_t lid = 1; lid <= 6; ++lid) {
+    uint8_t names[OBJECT_NAME_BYTES];
+    const DatabankFile* first = nullptr;
+    for (const auto& [id, f] : model)
+      if (f.lid == lid && first == nullptr) first = &f;
+    const int32_t rc = DSGetObjectName(base_, -1, lid, names, sizeof names);
+    if (first == nullptr) {
+      EXPECT_EQ(rc, NAME_NOT_FOUND) << lid;
+      continue;
+    }
+    ASSERT_EQ(rc, 0) << lid;
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(names), 128), Padded(first->name, 128));
+    std::string file(reinterpret_cast<char*>(names) + 128, first->file.size());
+    EXPECT_EQ(file, first->file);
+  }
+  W(thr_ + THR_STM_MOS_DATABANK) = 0;
   EXPECT_EQ(EndWork(0), 0);
 }
 
