@@ -13,6 +13,8 @@
 #include "dict/statement_run.h"
 #include "dict/upper_services.h"
 #include "kernel/control_blocks.h"
+#include "platform/char_format.h"
+#include "sql/front/default_text.h"
 
 namespace {
 
@@ -209,6 +211,38 @@ void DDLv2Dtb(int32_t* base, int32_t* pb, const char* name18, int32_t* id, int32
   const int32_t found = c.Int(1, 0);
   if ((pb[0] = c.status()) == 0) *id = found;
   Finish(pb[0], flag, reply);
+}
+
+void DDLv2Dde(int32_t* base, int32_t* pb, int32_t domain_id, char* text, int32_t* length,
+              int32_t* flag, int32_t* reply) {
+  *length = 0;
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_LV2_DDEDL2, IMAGE_DDLv2Dde);
+  if (stm == 0) return Finish(pb[0], flag, reply);
+  DDParams p(base, stm);
+  p.Int(1, domain_id);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0)
+    return Finish(pb[0], flag, reply);
+  DDColumnReader c(base, stm);
+  uint8_t text3[3 * DD_LV2_DEFAULT];
+  const int32_t characters = std::min(DDDefaultText(c, 1, text3, DD_LV2_DEFAULT), DD_LV2_DEFAULT);
+  if ((pb[0] = c.status()) != 0) return Finish(pb[0], flag, reply);
+  char single[DD_LV2_DEFAULT];
+  for (int32_t i = 0; i < characters; ++i) {
+    const uint8_t* u = text3 + 3 * i;
+    single[i] = u[0] != 0 || u[1] != 0 ? static_cast<char>(kLatin1Replacement)
+                                       : static_cast<char>(u[2]);
+  }
+  int32_t n = characters;
+  if (n > 0) DefaultTextCheck(single, &n);
+  if (n == -2 || n == kDefaultCurrentTimestamp || n == kDefaultCurrentUser) {
+    *length = -2;
+  } else if (n < 0) {
+    return Finish(1, flag, reply);  // NULL, another special register, or no default
+  } else {
+    std::memcpy(text, single, static_cast<size_t>(n));
+    *length = n;
+  }
+  Finish(0, flag, reply);
 }
 
 void DDLv2Tbx(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values3, int32_t* flag,

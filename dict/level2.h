@@ -68,6 +68,15 @@ void DDLv2Vre(int32_t* base, int32_t* pb, int32_t id, DDLv2Condition* out, int32
 // A databank's id by its 18-character name.
 void DDLv2Dtb(int32_t* base, int32_t* pb, const char* name18, int32_t* id, int32_t* flag,
               int32_t* reply);
+// A domain's default text as the level-2 interface takes it: the stored
+// text in single-byte characters (above 255: 191), tested as a default
+// text, which decodes literals (`text`, at most DD_LV2_DEFAULT bytes, its
+// *length). USER, CURRENT_TIMESTAMP(n) and CURRENT_USER give the length -2
+// and no text; a domain without a default, with NULL or another special
+// register, flag 0.
+inline constexpr int32_t DD_LV2_DEFAULT = 400;
+void DDLv2Dde(int32_t* base, int32_t* pb, int32_t domain_id, char* text, int32_t* length,
+              int32_t* flag, int32_t* reply);
 // A table's key length, record length and primary key id (-1 without one).
 void DDLv2Tbx(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values3, int32_t* flag,
               int32_t* reply);

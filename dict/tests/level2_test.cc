@@ -1,11 +1,14 @@
 // The level-2 interface's catalog reads over the catalog's own rows and
 // rows the dictionary writes: a table by its 18-character names, a user's
 // six privileges, the column cursor, and errors mapped into reply codes.
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/kind_words.h"
 #include "dict/level2.h"
+#include "dict/row_image.h"
 #include "dict/tests/lookup_fixture.h"
 #include "kernel/tests/statement_fixture.h"
 #include "platform/thread_slots.h"
@@ -284,3 +287,69 @@ TEST_F(Level2Test, TheTablesAViewUses) {
 }
 
 }  // namespace
+
+namespace {
+
+// A domain row of `id` whose default text is `text` (three-byte characters
+// of its bytes), or NULL when `text` is null.
+std::vector<uint8_t> DomainRow(int32_t id, const char* text) {
+  const CatalogValue values[] = {{DOMAINS_DOMAIN_ID, 0, id, nullptr},
+                                 {DOMAINS_DATA_TYPE, 1, 0, "INTEGER"}};
+  std::vector<uint8_t> row(static_cast<size_t>(CatalogFindTable(23)->record_length));
+  const CatalogRow image{23, 0, 2};
+  EXPECT_EQ(DDRowImage(image, values, row), 0);
+  if (text == nullptr) return row;
+  uint8_t* field = &row[DOMAINS_DOMAIN_DEFAULT];
+  field[0] = 0;
+  for (int32_t i = 0; i < 400; ++i) {
+    const size_t n = std::strlen(text);
+    field[1 + 3 * i] = 0;
+    field[2 + 3 * i] = 0;
+    field[3 + 3 * i] = i < static_cast<int32_t>(n) ? static_cast<uint8_t>(text[i]) : ' ';
+  }
+  return row;
+}
+
+}  // namespace
+
+// A domain's default as the level-2 interface takes it: literals decoded,
+// the user's registers as length -2, NULL, other registers and no default
+// as no row.
+TEST_F(Level2Test, DomainDefaultsTestedAsDefaultTexts) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Case {
+    const char* stored;
+    int32_t flag;
+    int32_t length;
+    const char* text;
+  } cases[] = {{"'It''s'", 1, 4, "It's"},
+               {"X'0A1'", 1, 2, "\x0a\x10"},
+               {"''", 1, 0, ""},
+               {"USER", 1, -2, ""},
+               {"CURRENT_USER", 1, -2, ""},
+               {"CURRENT_TIMESTAMP(3)", 1, -2, ""},
+               {"-12", 1, 3, "-12"},
+               {"NULL", 0, 0, ""},
+               {"CURRENT_DATE", 0, 0, ""},
+               {"NEXT_VALUE OF S", 0, 0, ""},
+               {nullptr, 0, 0, ""}};
+  int32_t id = 900;
+  for (const Case& c : cases) {
+    ASSERT_EQ(InsertRow(23, DomainRow(++id, c.stored)), 0);
+    int32_t flag = -5, reply[2] = {}, pb[2] = {0, usr_}, length = 99;
+    char text[DD_LV2_DEFAULT] = {};
+    DDLv2Dde(base_, pb, id, text, &length, &flag, reply);
+    const char* name = c.stored != nullptr ? c.stored : "(null)";
+    EXPECT_EQ(flag, c.flag) << name;
+    if (flag != 1) continue;
+    EXPECT_EQ(length, c.length) << name;
+    if (length > 0) {
+      EXPECT_EQ(std::string(text, static_cast<size_t>(length)), c.text) << name;
+    }
+  }
+  int32_t flag = -5, reply[2] = {}, pb[2] = {0, usr_}, length = 0;
+  char text[DD_LV2_DEFAULT];
+  DDLv2Dde(base_, pb, 4242, text, &length, &flag, reply);
+  EXPECT_EQ(flag, 0) << "no such domain";
+  ASSERT_EQ(EndWork(1), 0);
+}
