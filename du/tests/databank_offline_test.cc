@@ -6,11 +6,15 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <barrier>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <map>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "du/tests/record_access_fixture.h"
@@ -72,6 +76,7 @@ std::string Trimmed(const char* text, int32_t length) {
 // The stand-in: answers from the catalog rows below, or a status programmed
 // for the call's name (taken once each, in order).
 struct Recorder {
+  std::mutex lock;  // calls and answers, for callers on several threads
   std::vector<Recorded> calls;
   std::map<std::string, std::deque<int32_t>> answers;
   std::vector<DUDatabankRow> databanks;
@@ -91,6 +96,7 @@ struct Recorder {
     return current;
   }
   bool Programmed(const std::string& name, int32_t* status) {
+    std::lock_guard<std::mutex> g(lock);
     auto it = answers.find(name);
     if (it == answers.end() || it->second.empty()) return false;
     *status = it->second.front();
@@ -103,6 +109,7 @@ struct Recorder {
     return status;
   }
   void Keep(const std::string& name, std::vector<int32_t> words, std::string text = "") {
+    std::lock_guard<std::mutex> g(lock);
     calls.push_back({name, std::move(words), std::move(text)});
   }
   void KeepChain() {
@@ -324,6 +331,43 @@ TEST_F(DatabankOfflineTest, OtherSessionsKeepTheDatabaseOnlineAndTheFieldAsItWas
   W(sys_ + SYS_USECOUNT) = 1;
   W(sys_ + SYS_DATABASE_OFFLINE) = 0;
   EXPECT_EQ(Op7(3), 0);
+}
+
+// Sessions taking the database offline at once: the test and the set of the
+// field are one step, so exactly one of them walks the databanks.
+TEST_F(DatabankOfflineTest, OneOfManySessionsTakesTheDatabaseOffline) {
+  constexpr int kSessions = 6, kRounds = 40;
+  std::vector<int32_t> users;
+  for (int i = 0; i < kSessions; ++i) {
+    users.push_back(NewUser());
+    W(users.back() + USR_DDUCOM) = ducom_;
+  }
+  std::atomic<int> taken{0}, refused{0}, other{0};
+  std::barrier round(kSessions + 1);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kSessions; ++i) {
+    threads.emplace_back([&, i] {
+      enqdeq_attach(enq_.data(), 2 + i);
+      for (int k = 0; k < kRounds; ++k) {
+        round.arrive_and_wait();
+        int32_t pb[2] = {3, users[i]};
+        DSBkpOp7(base_, pb);
+        (pb[0] == 0 ? taken : pb[0] == 3 ? refused : other)++;
+        round.arrive_and_wait();
+      }
+    });
+  }
+  for (int k = 0; k < kRounds; ++k) {
+    W(sys_ + SYS_DATABASE_OFFLINE) = 0;
+    round.arrive_and_wait();
+    round.arrive_and_wait();
+    EXPECT_EQ(W(sys_ + SYS_DATABASE_OFFLINE), 1);
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(taken.load(), kRounds);
+  EXPECT_EQ(refused.load(), kRounds * (kSessions - 1));
+  EXPECT_EQ(other.load(), 0);
+  EXPECT_EQ(Calls("DSDisconnect").size(), static_cast<size_t>(kRounds));
 }
 
 TEST_F(DatabankOfflineTest, FailedOfflineClearsTheFieldAndRollsBack) {
