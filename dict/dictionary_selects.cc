@@ -36,3 +36,26 @@ void DDSelObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
   const int32_t found = c.Int(1, 0);
   if ((pb[0] = c.status()) == 0) *id = found;
 }
+
+void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema,
+                int32_t schema_length, const char* column, int32_t column_length,
+                int32_t* key_id) {
+  if (schema_length < 1 || schema_length > DD_NAME_LENGTH || column_length < 0 ||
+      column_length > DD_NAME_LENGTH) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetKeyId, IMAGE_DDGetKeyId);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id).TextLength(2, schema, schema_length);
+  if (column_length == 0)
+    p.Null(4).Null(5);
+  else
+    p.TextLength(4, column, column_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t found = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *key_id = found;
+}

@@ -140,6 +140,13 @@ void DDGetRefKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t count, co
 void DDSelObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
                  const char* name, int32_t name_length, int32_t kind, int32_t* id);
 
+// A foreign key resting on table `table_id` from a table of `schema` (the
+// grantee whose REFERENCES goes); with a column (length above 0), one whose
+// referenced key has that column. 0 with its id, 1 when there is none.
+void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema,
+                int32_t schema_length, const char* column, int32_t column_length,
+                int32_t* key_id);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

@@ -1,7 +1,9 @@
 // Objects selected by schema, name and kind: each kind among objects of
 // one name, the own rows a kind needs, and the kinds and names refused
 // before anything runs.
+#include <cstring>
 #include <string>
+#include <utility>
 
 #include "dict/dictionary_services.h"
 #include "dict/kind_words.h"
@@ -89,6 +91,62 @@ TEST_F(SelectsTest, KindsAndNamesRefusedBeforeAnythingRuns) {
   ASSERT_EQ(InsObject(921, 14, longest, longest), 0);
   EXPECT_EQ(Sel(longest, longest, 14, &id), 0);
   EXPECT_EQ(id, 921);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// The foreign keys resting on a table from the tables of a schema, by
+// the referenced key's columns.
+TEST_F(SelectsTest, ForeignKeysRestingOnATable) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  auto key = [&](int32_t id, int32_t table, int32_t position, const std::string& column) {
+    DDInsKey(base_, pb, id, table, position, column.data(), static_cast<int32_t>(column.size()), 5,
+             1, position);
+    EXPECT_EQ(pb[0], 0);
+  };
+  auto ref = [&](int32_t id, int32_t table, int32_t unique, int32_t referenced) {
+    DDInsRefConstraint(base_, pb, id, table, unique, referenced, 1, 1, 1);
+    EXPECT_EQ(pb[0], 0);
+  };
+  // Unique keys 750 (A, B) and 751 (C) of table 700, 752 (A) of 701.
+  key(750, 700, 1, "A");
+  key(750, 700, 2, "B");
+  key(751, 700, 1, "C");
+  key(752, 701, 1, "A");
+  ASSERT_EQ(InsObject(710, 6, "EVE", "T1"), 0);
+  ASSERT_EQ(InsObject(711, 6, "BOB", "T2"), 0);
+  ref(760, 710, 750, 700);
+  ref(761, 711, 750, 700);
+  ref(762, 710, 752, 701);
+  ref(763, 710, 751, 700);
+  struct Case {
+    int32_t table;
+    const char *schema, *column;
+    int32_t status, id;
+  } cases[] = {
+      {700, "EVE", "", 0, 760},  {700, "EVE", "C", 0, 763}, {700, "EVE", "B", 0, 760},
+      {700, "BOB", "", 0, 761},  {700, "BOB", "C", 1, -1},  {701, "EVE", "", 0, 762},
+      {701, "EVE", "B", 1, -1},  {702, "EVE", "", 1, -1},   {700, "ZED", "", 1, -1},
+      {700, "EVE", "D", 1, -1},
+  };
+  for (const Case& c : cases) {
+    int32_t id = -1;
+    int32_t q[2] = {0, usr_};
+    DDGetKeyId(base_, q, c.table, c.schema, static_cast<int32_t>(std::strlen(c.schema)), c.column,
+               static_cast<int32_t>(std::strlen(c.column)), &id);
+    EXPECT_EQ(q[0], c.status) << c.table << c.schema << c.column;
+    EXPECT_EQ(id, c.id) << c.table << c.schema << c.column;
+  }
+  const std::string long_name(129, 'N');
+  for (auto [schema, column] : {std::pair<std::string, std::string>{"", ""},
+                                {long_name, ""}, {"EVE", long_name}}) {
+    int32_t id = -1;
+    int32_t q[2] = {0, usr_};
+    DDGetKeyId(base_, q, 700, schema.data(), static_cast<int32_t>(schema.size()), column.data(),
+               static_cast<int32_t>(column.size()), &id);
+    EXPECT_EQ(q[0], DD_BAD_VALUE);
+    EXPECT_EQ(id, -1);
+  }
   ASSERT_EQ(EndWork(1), 0);
 }
 
