@@ -279,3 +279,9 @@ int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t coun
   *value = first;
   return block[0] = 0;
 }
+
+int32_t DSSeqRuntimeValue(int32_t* base, int32_t usr, int32_t mode, int32_t sequence,
+                          int32_t* value) {
+  int32_t block[2] = {mode, usr};
+  return DSSeqValue(base, block, sequence, 1, value);
+}

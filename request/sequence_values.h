@@ -33,6 +33,11 @@ inline constexpr int32_t SEQS_NEXT = 0, SEQS_ID = 1, SEQS_VALUE = 2, SEQS_VALID 
 int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count,
                    int32_t* value);
 
+// The statement runtime's request: one value of `sequence` for session
+// `usr`, `mode` the kind as DSSeqValue takes it.
+int32_t DSSeqRuntimeValue(int32_t* base, int32_t usr, int32_t mode, int32_t sequence,
+                          int32_t* value);
+
 // DSSeqSave: writes `current` and `block_end` to sequence `sequence`'s
 // catalog row in a transaction of its own (also inside the session's open
 // one, which it leaves as it was). 0 or the failure (also in RVEC_RCODE).

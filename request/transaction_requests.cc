@@ -6,6 +6,7 @@
 #include "interp/transaction_end.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
+#include "request/sequence_values.h"
 #include "request/sql_state.h"
 
 namespace {
@@ -99,6 +100,7 @@ void RequestInstallRuntimeServices() {
     t.set_trans_options = DSSetTransOptions;
     t.sql_state = DSSqlState;
     t.std_name = DSStdName;
+    t.sequence_value = DSSeqRuntimeValue;
     return t;
   }();
   interp::DAInstallRequestServices(&table);

@@ -11,9 +11,11 @@
 
 #include "dict/new_ids.h"
 #include "dict/tests/lookup_fixture.h"
+#include "interp/request_services.h"
 #include "kernel/system_block.h"
 #include "kernel/hash_lists.h"
 #include "platform/packed_decimal.h"
+#include "request/transaction_requests.h"
 
 namespace {
 
@@ -162,6 +164,20 @@ TEST_F(SequenceValuesTest, TheLimitEndsTheSequence) {
   for (int32_t k = 0; k < 20; ++k) ASSERT_EQ(Next(8), -1 - 5 * k);
   EXPECT_EQ(Stored(8).second, -100);
   EXPECT_EQ(Value(1, 8, 1, &v), SEQ_NO_FURTHER_VALUE);
+}
+
+TEST_F(SequenceValuesTest, TheStatementRuntimeTakesOneValueAtATime) {
+  RequestInstallRuntimeServices();
+  const auto f = interp::RequestServices().sequence_value;
+  ASSERT_NE(f, nullptr);
+  int32_t v = 0;
+  EXPECT_EQ(f(base_, usr_, SEQ_CURRENT, 7, &v), SEQ_NO_CURRENT_VALUE);
+  EXPECT_EQ(f(base_, usr_, 1, 7, &v), 0);
+  EXPECT_EQ(v, 1);
+  EXPECT_EQ(f(base_, usr_, 1, 7, &v), 0);
+  EXPECT_EQ(f(base_, usr_, SEQ_CURRENT, 7, &v), 0);
+  EXPECT_EQ(v, 2);
+  interp::DAInstallRequestServices(nullptr);
 }
 
 TEST_F(SequenceValuesTest, Errors) {
