@@ -3,6 +3,7 @@
 // table the dictionary's inserts write): tables and views by name, columns
 // through the cache against the catalog's definition, a national default's
 // length, keys.
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -123,6 +124,29 @@ TEST_F(CatalogOverDictionary, InstalledLookupsReachTheDictionary) {
   int32_t length = -1;
   EXPECT_GT(qdsrcread(&tc.ctx, 5001, 59, buffer, sizeof buffer, &length), 0);
   EXPECT_EQ(length, 0);
+  // A domain the dictionary holds: DECIMAL(9,2), NOT NULL.
+  ASSERT_EQ(InsObject(830, 2, "ADAM", "D1"), 0);
+  const CatalogValue row[] = {{DOMAINS_DOMAIN_ID, 0, 830, nullptr},
+                              {DOMAINS_DATA_TYPE, 1, 0, "DECIMAL"},
+                              {DOMAINS_NUMERIC_PRECISION, 0, 9, nullptr},
+                              {DOMAINS_NUMERIC_SCALE, 0, 2, nullptr},
+                              {DOMAINS_CHAR_1348, 1, 0, "YES"},
+                              {DOMAINS_CHARACTER_SET_ID, 0, 0, nullptr},
+                              {DOMAINS_COLLATION_ID, 0, 136, nullptr}};
+  ASSERT_EQ(InsertValues(23, row), 0);
+  SqlQualifiedName d;
+  std::strcpy(d.schema, "ADAM");
+  std::strcpy(d.name, "D1");
+  int32_t type[4] = {};
+  SqlDomainData data;
+  ASSERT_EQ(qdgetdomain(&tc.ctx, &d, &id, type, &data), 0);
+  EXPECT_EQ(id, 830);
+  const int32_t decimal[4] = {3, 9, 2, 0};
+  EXPECT_TRUE(std::equal(decimal, decimal + 4, type));
+  EXPECT_EQ(data.not_null, 1);
+  EXPECT_EQ(data.collation, 0);
+  std::strcpy(d.name, "NO_SUCH_DOMAIN");
+  EXPECT_EQ(qdgetdomain(&tc.ctx, &d, &id, type, &data), 1);
   ASSERT_EQ(EndWork(0), 0);
 }
 
