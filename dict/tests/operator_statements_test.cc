@@ -30,7 +30,7 @@ std::string Padded(const std::string& s, size_t n) { return s + std::string(n - 
 class OperatorStatementsTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({14, 15, 27, 44, 48, 49, 50});
+    SetUpCatalog({14, 15, 22, 27, 44, 48, 49, 50});
     if (HasFatalFailure()) return;
     kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
       result[0] = DDExecStm(base, usr, stm);
@@ -333,6 +333,85 @@ TEST_F(OperatorStatementsTest, TheFilesOfADatabankAgainstAModel) {
     EXPECT_EQ(file, first->file);
   }
   W(thr_ + THR_STM_MOS_DATABANK) = 0;
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// Column names by table id and column number against a model of table 22,
+// through the kernel's DSGetColumnName; a missing column gives 1 and
+// blanks, whatever the run before found.
+TEST_F(OperatorStatementsTest, ColumnNamesThroughTheKernel) {
+  std::mt19937 random(22);
+  std::map<std::pair<int32_t, int32_t>, std::string> model;
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t n = 0; n < 60; ++n) {
+    const int32_t table = static_cast<int32_t>(random() % 4) + 900;
+    const int32_t number = static_cast<int32_t>(random() % 12) + 1;
+    if (model.count({table, number}) != 0) continue;
+    const std::string name = "C" + std::to_string(random() % 1000) + "_" + std::to_string(number);
+    const CatalogValue row[] = {{COLUMNS_TABLE_ID, 0, table, nullptr},
+                                {COLUMNS_COLUMN_NAME, 1, 0, name.c_str()},
+                                {COLUMNS_COLUMN_ID, 0, number, nullptr}};
+    ASSERT_EQ(InsertValues(CAT_COLUMNS, row), 0);
+    model[{table, number}] = name;
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_COLUMN);
+  ASSERT_NE(stm, 0);
+  W(thr_ + THR_STM_MOS_COLUMN) = stm;
+  for (int32_t table = 899; table <= 904; ++table)
+    for (int32_t number = 0; number <= 13; ++number) {
+      int32_t request[4] = {0, usr_, table, number};
+      uint8_t name[COLUMN_NAME_BYTES];
+      DSGetColumnName(base_, request, name);
+      const auto it = model.find({table, number});
+      EXPECT_EQ(request[COLREQ_STATUS], it == model.end() ? 1 : 0) << table << "/" << number;
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(name), COLUMN_NAME_BYTES),
+                Padded(it == model.end() ? "" : it->second, COLUMN_NAME_BYTES))
+          << table << "/" << number;
+    }
+  W(thr_ + THR_STM_MOS_COLUMN) = 0;
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// A databank's ids by its name: one row for a name of the catalog,
+// -12523 for another, among names that share a prefix.
+TEST_F(OperatorStatementsTest, ADatabankByItsName) {
+  ASSERT_EQ(BegWork(), 0);
+  const std::vector<std::tuple<int32_t, int32_t, std::string>> banks = {
+      {1, 1, "SYSDB"}, {5, 2, "TRANSDB"}, {9, 7, "SALES"}, {10, 8, "SALES2"}};
+  for (const auto& [id, lid, name] : banks) {
+    const CatalogValue row[] = {{DATABANKS_DATABANK_ID, 0, id, nullptr},
+                                {DATABANKS_LOGICAL_ID, 0, lid, nullptr},
+                                {DATABANKS_DATABANK_NAME, 1, 0, name.c_str()}};
+    ASSERT_EQ(InsertValues(CAT_DATABANKS, row), 0);
+  }
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_DBSIZE);
+  ASSERT_NE(stm, 0);
+  auto run = [&](const std::string& name, int32_t* lid, int32_t* id) {
+    int32_t st = 0;
+    DSSetParChar(base_, &st, stm, 1, reinterpret_cast<const uint8_t*>(name.data()), 0,
+                 static_cast<int32_t>(name.size()));
+    EXPECT_EQ(st, 0);
+    int32_t b[2] = {0, usr_};
+    const int32_t rc = DDSelectRun(base_, b, stm, true);
+    if (rc == 0) {
+      DSGetColInt(base_, &st, stm, 1, lid);
+      DSGetColInt(base_, &st, stm, 2, id);
+      EXPECT_EQ(st, 0);
+    }
+    return rc;
+  };
+  for (const auto& [id, lid, name] : banks) {
+    int32_t got_lid = 0, got_id = 0;
+    ASSERT_EQ(run(name, &got_lid, &got_id), 0) << name;
+    EXPECT_EQ(got_lid, lid);
+    EXPECT_EQ(got_id, id);
+  }
+  int32_t lid = 0, id = 0;
+  for (const char* name : {"SALES1", "SALE", "", "LOGDB"}) EXPECT_EQ(run(name, &lid, &id), -12523);
   EXPECT_EQ(EndWork(0), 0);
 }
 
