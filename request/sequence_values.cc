@@ -17,6 +17,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/hash_lists.h"
 #include "kernel/sessions.h"
+#include "kernel/statements.h"
 #include "kernel/system_block.h"
 #include "kernel/word_storage.h"
 #include "platform/enqdeq.h"
@@ -225,6 +226,7 @@ int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
 int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t count,
                    int32_t* value) {
   const int32_t usr = block[1];
+  if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
   if (block[0] == SEQ_CURRENT) {
     const int32_t s = SessionEntry(base, usr, sequence);
     if (s == 0 || Wd(base, s, SEQS_VALID) == 0) return block[0] = Fail(base, usr, SEQ_NO_CURRENT_VALUE);

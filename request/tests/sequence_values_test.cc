@@ -128,6 +128,38 @@ TEST_F(SequenceValuesTest, TheBlockEndOutlivesRolledBackDictionaryWork) {
   EXPECT_EQ(Next(141), 504);
 }
 
+TEST_F(SequenceValuesTest, SessionsShareTheValuesAndKeepTheirOwnCurrentValue) {
+  const int32_t other = users_[1];
+  auto next_of = [&](int32_t usr, int32_t count) {
+    int32_t block[2] = {1, usr}, v = 0;
+    EXPECT_EQ(DSSeqValue(base_, block, 141, count, &v), 0) << usr;
+    return v;
+  };
+  auto current_of = [&](int32_t usr) {
+    int32_t block[2] = {SEQ_CURRENT, usr}, v = 0;
+    EXPECT_EQ(DSSeqValue(base_, block, 141, 1, &v), 0) << usr;
+    return v;
+  };
+  EXPECT_EQ(next_of(usr_, 1), 501);
+  EXPECT_EQ(next_of(other, 3), 502);  // 502 .. 504
+  EXPECT_EQ(next_of(usr_, 1), 505);
+  EXPECT_EQ(current_of(usr_), 505);
+  EXPECT_EQ(current_of(other), 502);
+  // One server entry, used by both sessions, each with one entry of its own.
+  const int32_t list = W(sys_ + SYS_GSEQ_LIST);
+  const int32_t entry = W(HashListHead(base_, list, HashListBucket(base_, list, 141)));
+  ASSERT_NE(entry, 0);
+  EXPECT_EQ(W(entry + SEQE_ID), 141);
+  EXPECT_EQ(W(entry + SEQE_NEXT), 0);
+  EXPECT_EQ(W(entry + SEQE_USE_COUNT), 2);
+  for (int32_t usr : {usr_, other}) {
+    const int32_t s = W(usr + USR_SEQUENCE_LCB);
+    ASSERT_NE(s, 0);
+    EXPECT_EQ(W(s + SEQS_NEXT), 0);
+  }
+  EXPECT_EQ(Stored(141).second, 1500);
+}
+
 TEST_F(SequenceValuesTest, BlocksEndExactlyWhereTheirEndSays) {
   EXPECT_EQ(Next(141, 1000), 501);  // 501 .. 1500: the whole first block
   EXPECT_EQ(Stored(141).second, 1500);
@@ -193,6 +225,12 @@ TEST_F(SequenceValuesTest, Errors) {
     EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), c.status) << c.sequence;
     EXPECT_EQ(v, -3);
   }
+  // A session outside the word storage: nothing is read or written.
+  for (int32_t bad : {-4, 1 << 30}) {
+    int32_t block[2] = {1, bad};
+    EXPECT_EQ(DSSeqValue(base_, block, 141, 1, &v), -19039) << bad;
+  }
+  EXPECT_EQ(v, -3);
   // Another session has taken no value: no current value of its own.
   EXPECT_EQ(Next(141), 501);
   int32_t other = 0;
