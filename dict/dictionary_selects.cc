@@ -59,3 +59,21 @@ void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema
   const int32_t found = c.Int(1, 0);
   if ((pb[0] = c.status()) == 0) *key_id = found;
 }
+
+void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                    int32_t column_length, int32_t number) {
+  if (number <= 0 && (column_length < 1 || column_length > DD_NAME_LENGTH)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkColumnUse, IMAGE_DDChkColumnUse);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id);
+  if (number > 0)
+    p.Null(2).Null(3).Int(4, number);
+  else
+    p.TextLength(2, column, column_length).Null(4);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

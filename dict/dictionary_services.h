@@ -147,6 +147,13 @@ void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema
                 int32_t schema_length, const char* column, int32_t column_length,
                 int32_t* key_id);
 
+// Does another object use a column of a table (by number when above 0,
+// else by name): a foreign key referencing a key of the table that has the
+// column, or an object using a privilege on the column. 0 used, 1 not, 2
+// when the table has no such column.
+void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                    int32_t column_length, int32_t number);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

@@ -150,6 +150,60 @@ TEST_F(SelectsTest, ForeignKeysRestingOnATable) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// A column is used by a foreign key of another table referencing a key
+// that has it, or by an object using a privilege on it; not by the
+// table's own keys.
+TEST_F(SelectsTest, AColumnUsedByAnotherObject) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const char* names[] = {"A", "B", "C", "D"};
+  for (int32_t k = 0; k < 4; ++k) {
+    DDColumnDef c;
+    c.name = names[k];
+    c.name_length = 1;
+    c.number = k + 1;
+    c.type = 1;
+    c.length = 10;
+    DDInsColumn(base_, pb, 700, c, nullptr, 0);
+    ASSERT_EQ(pb[0], 0);
+  }
+  DDInsConstraint(base_, pb, 750, 1, 700, 11, 1, 11, 0, 0);
+  ASSERT_EQ(pb[0], 0);
+  DDInsConstraint(base_, pb, 751, 5, 700, 11, 1, 11, 0, 0);
+  ASSERT_EQ(pb[0], 0);
+  DDInsKey(base_, pb, 750, 700, 1, "A", 1, 1, 1, 1);
+  ASSERT_EQ(pb[0], 0);
+  DDInsKey(base_, pb, 751, 700, 1, "B", 1, 5, 1, 2);
+  ASSERT_EQ(pb[0], 0);
+  DDInsRefConstraint(base_, pb, 760, 710, 750, 700, 1, 1, 1);
+  ASSERT_EQ(pb[0], 0);
+  const CatalogValue usage[] = {{PRIVILEGE_USAGE_OBJECT_ID, 0, 900, nullptr},
+                                {PRIVILEGE_USAGE_OBJECT_NAME, 1, 0, "C"},
+                                {PRIVILEGE_USAGE_TABLE_ID, 0, 700, nullptr},
+                                {PRIVILEGE_USAGE_OBJECT_TYPE, 1, 0, "VIEW"},
+                                {PRIVILEGE_USAGE_PRIVILEGE_TYPE, 1, 0, "SELECT"}};
+  ASSERT_EQ(InsertValues(39, usage), 0);
+  struct Case {
+    int32_t table;
+    const char* name;
+    int32_t number, status;
+  } cases[] = {
+      {700, "A", 0, 0}, {700, "", 1, 0}, {700, "B", 0, 1}, {700, "", 2, 1},
+      {700, "C", 0, 0}, {700, "", 3, 0}, {700, "D", 0, 1}, {700, "E", 0, 2},
+      {700, "", 9, 2},  {701, "A", 0, 2}, {700, "", 0, DD_BAD_VALUE},
+  };
+  for (const Case& c : cases) {
+    int32_t q[2] = {0, usr_};
+    DDChkColumnUse(base_, q, c.table, c.name, static_cast<int32_t>(std::strlen(c.name)), c.number);
+    EXPECT_EQ(q[0], c.status) << c.table << " " << c.name << " " << c.number;
+  }
+  const std::string long_name(129, 'A');
+  int32_t q[2] = {0, usr_};
+  DDChkColumnUse(base_, q, 700, long_name.data(), 129, 0);
+  EXPECT_EQ(q[0], DD_BAD_VALUE);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 TEST_F(SelectsTest, NoWorkNoSelection) {
   int32_t id = 0;
   EXPECT_EQ(Sel("SYSTEM", "TABLES", 6, &id), -19075);
