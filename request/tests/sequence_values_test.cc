@@ -212,6 +212,32 @@ TEST_F(SequenceValuesTest, TheStatementRuntimeTakesOneValueAtATime) {
   interp::DAInstallRequestServices(nullptr);
 }
 
+TEST_F(SequenceValuesTest, AFailingWriteBackHandsOutNothing) {
+  EXPECT_EQ(Next(141), 501);
+  // The row goes; the values of the block written go on.
+  ASSERT_EQ(Begin(1), 0);
+  const CatalogValue key[] = {{SEQUENCES_SEQUENCE_ID, 0, 141, nullptr}};
+  std::vector<uint8_t> row;
+  ASSERT_EQ(ReadRow(32, key, &row), 0);
+  auto& r = RecordOf(32);
+  DUDEL1(base_, r.data(), usr_);
+  ASSERT_EQ(r[DUREC_STATUS], 0);
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Next(141, 999), 502);  // up to 1500
+  int32_t v = -3;
+  EXPECT_EQ(Value(1, 141, 1, &v), SEQ_NOT_FOUND);
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), SEQ_NOT_FOUND);
+  EXPECT_EQ(v, -3);
+  EXPECT_EQ(Value(SEQ_CURRENT, 141, 1, &v), 0);
+  EXPECT_EQ(v, 502);
+  // The row back: the next block follows on from the last value given.
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(AddSequence({141, 1, 1, 2147483647, 7, 7}), 0);
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Next(141), 1501);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{1500}, int64_t{2500}));
+}
+
 TEST_F(SequenceValuesTest, Errors) {
   int32_t v = -3;
   struct Case {
