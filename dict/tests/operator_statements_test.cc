@@ -30,7 +30,7 @@ std::string Padded(const std::string& s, size_t n) { return s + std::string(n - 
 class OperatorStatementsTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({14, 15, 22, 27, 44, 48, 49, 50});
+    SetUpCatalog({11, 14, 15, 22, 27, 32, 44, 48, 49, 50});
     if (HasFatalFailure()) return;
     kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
       result[0] = DDExecStm(base, usr, stm);
@@ -59,6 +59,13 @@ class OperatorStatementsTest : public CatalogRowsTest {
     DDInsIdent(base_, pb, name.data(), static_cast<int32_t>(name.size()), id, user ? 3 : 1,
                user ? scrambled : nullptr, user ? kPasswordBytes : 0);
     ASSERT_EQ(pb[0], 0) << name;
+  }
+  // A sequence's object row.
+  int32_t InsObject(int32_t id, const std::string& schema, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, 14, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                static_cast<int32_t>(name.size()));
+    return pb[0];
   }
   void Member(int32_t group, const std::string& grantee) {
     int32_t pb[2] = {0, usr_};
@@ -412,6 +419,77 @@ TEST_F(OperatorStatementsTest, ADatabankByItsName) {
   }
   int32_t lid = 0, id = 0;
   for (const char* name : {"SALES1", "SALE", "", "LOGDB"}) EXPECT_EQ(run(name, &lid, &id), -12523);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// Sequence values by id against a model of tables 32 and 11: a sequence
+// without its object row gives null names, an unknown id 1 and null
+// columns are not left from the run before.
+TEST_F(OperatorStatementsTest, SequenceValuesAgainstAModel) {
+  struct Sequence {
+    int32_t current, increment, minimum, maximum, block_end;
+    std::string cycle, schema, name;
+  };
+  std::mt19937 random(32);
+  std::map<int32_t, Sequence> model;
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t n = 0; n < 30; ++n) {
+    const int32_t id = static_cast<int32_t>(random() % 100) + 700;
+    if (model.count(id) != 0) continue;
+    const int32_t current = static_cast<int32_t>(random() % 100000);
+    Sequence q{current, static_cast<int32_t>(random() % 9) + 1, 1, 2147483647,
+               current + static_cast<int32_t>(random() % 50), random() % 2 ? "YES" : "NO",
+               "", ""};
+    const CatalogValue row[] = {{SEQUENCES_SEQUENCE_ID, 0, id, nullptr},
+                                {SEQUENCES_INCREMENT, 0, q.increment, nullptr},
+                                {SEQUENCES_CURRENT_VALUE, 0, q.current, nullptr},
+                                {SEQUENCES_MINIMUM_VALUE, 0, q.minimum, nullptr},
+                                {SEQUENCES_MAXIMUM_VALUE, 0, q.maximum, nullptr},
+                                {SEQUENCES_CYCLE_OPTION, 1, 0, q.cycle.c_str()},
+                                {SEQUENCES_BLOCK_END, 0, q.block_end, nullptr}};
+    ASSERT_EQ(InsertValues(CAT_SEQUENCES, row), 0);
+    if (random() % 4 != 0) {
+      q.schema = "S" + std::to_string(id % 3);
+      q.name = "SEQ" + std::to_string(id);
+      ASSERT_EQ(InsObject(id, q.schema, q.name), 0);
+    }
+    model[id] = q;
+  }
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_SEQUENCE);
+  ASSERT_NE(stm, 0);
+  auto text = [&](int32_t n) {
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, n, &f, &len), 0);
+    std::string s(reinterpret_cast<char*>(f) + 1, static_cast<size_t>(len - 1));
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+    return f[0] == 255 ? std::string("<null>") : s;
+  };
+  auto number = [&](int32_t n) {
+    int32_t st = 0, v = 0;
+    DSGetColInt(base_, &st, stm, n, &v);
+    return st == 0 ? v : -1;
+  };
+  for (int32_t id = 699; id <= 800; ++id) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, stm, 1, id);
+    int32_t b[2] = {0, usr_};
+    const int32_t rc = DDSelectRun(base_, b, stm, true);
+    const auto it = model.find(id);
+    if (it == model.end()) {
+      EXPECT_EQ(rc, 1) << id;
+      continue;
+    }
+    ASSERT_EQ(rc, 0) << id;
+    const Sequence& q = it->second;
+    EXPECT_EQ((std::vector<int32_t>{number(1), number(2), number(3), number(4), number(6)}),
+              (std::vector<int32_t>{q.current, q.increment, q.minimum, q.maximum, q.block_end}))
+        << id;
+    EXPECT_EQ(text(5), q.cycle);
+    EXPECT_EQ(text(7), q.name.empty() ? "<null>" : q.schema) << id;
+    EXPECT_EQ(text(8), q.name.empty() ? "<null>" : q.name) << id;
+  }
   EXPECT_EQ(EndWork(0), 0);
 }
 
