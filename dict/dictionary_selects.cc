@@ -77,3 +77,28 @@ void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* co
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDChkView(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+               const char* name, int32_t name_length, DDViewCheck* out) {
+  if (schema_length < 1 || schema_length > DD_NAME_LENGTH || name_length < 1 ||
+      name_length > DD_NAME_LENGTH) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkView, IMAGE_DDChkView);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Text(1, std::string_view(schema, static_cast<size_t>(schema_length)));
+  p.TextLength(2, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  DDViewCheck r{};
+  r.id = c.Int(1, 0);
+  r.view = DDIs(c.Text(2), "VIEW") ? 1 : 0;
+  DDCopyName(c.Text(3), r.schema, &r.schema_length);
+  DDCopyName(c.Text(4), r.name, &r.name_length);
+  r.synonym_id = c.Int(6, 0);
+  DDCopyName(c.Text(7), r.synonym, &r.synonym_length);
+  if ((pb[0] = c.status()) == 0) *out = r;
+}

@@ -154,6 +154,23 @@ void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema
 void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
                     int32_t column_length, int32_t number);
 
+// A table or view by schema and name, a synonym followed to its base
+// table or view. 1 when there is none; -19007 for a synonym without its
+// link or base object.
+struct DDViewCheck {
+  int32_t id;
+  int32_t view;  // "VIEW" 1, "BASE TABLE" 0
+  char schema[DD_NAME_LENGTH];
+  int32_t schema_length;
+  char name[DD_NAME_LENGTH];
+  int32_t name_length;
+  int32_t synonym_id;  // the synonym named (0 and length 0 when none)
+  char synonym[DD_NAME_LENGTH];
+  int32_t synonym_length;
+};
+void DDChkView(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+               const char* name, int32_t name_length, DDViewCheck* out);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

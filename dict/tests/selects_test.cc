@@ -204,6 +204,65 @@ TEST_F(SelectsTest, AColumnUsedByAnotherObject) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// Tables and views by name, directly or through a synonym.
+TEST_F(SelectsTest, ATableOrViewDirectlyOrThroughASynonym) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  ASSERT_EQ(InsObject(929, 14, "S", "T"), 0);  // a sequence of the table's name, met first
+  ASSERT_EQ(InsObject(930, 6, "S", "T"), 0);
+  ASSERT_EQ(InsObject(931, 7, "S", "V"), 0);
+  ASSERT_EQ(InsObject(932, 5, "S", "SYN"), 0);
+  ASSERT_EQ(InsObject(933, 5, "S", "BAD"), 0);
+  ASSERT_EQ(InsObject(934, 14, "S", "SEQ"), 0);
+  ASSERT_EQ(InsObject(935, 5, "S", "SSEQ"), 0);
+  DDInsBaseLink(base_, pb, 932, 931);
+  ASSERT_EQ(pb[0], 0);
+  DDInsBaseLink(base_, pb, 935, 934);
+  ASSERT_EQ(pb[0], 0);
+  struct Case {
+    const char *schema, *name;
+    int32_t status, id, view;
+    const char *base_name, *synonym;
+    int32_t synonym_id;
+  } cases[] = {
+      {"SYSTEM", "TABLES", 0, 16, 0, "TABLES", "", 0},
+      {"S", "T", 0, 930, 0, "T", "", 0},
+      {"S", "V", 0, 931, 1, "V", "", 0},
+      {"S", "SYN", 0, 931, 1, "V", "SYN", 932},
+      {"S", "BAD", -19007, -1, -1, "", "", -1},
+      {"S", "SEQ", 1, -1, -1, "", "", -1},
+      {"S", "SSEQ", 1, -1, -1, "", "", -1},
+      {"S2", "T", 1, -1, -1, "", "", -1},
+  };
+  for (const Case& c : cases) {
+    DDViewCheck v{};
+    v.id = v.view = v.synonym_id = -1;
+    int32_t q[2] = {0, usr_};
+    DDChkView(base_, q, c.schema, static_cast<int32_t>(std::strlen(c.schema)), c.name,
+              static_cast<int32_t>(std::strlen(c.name)), &v);
+    EXPECT_EQ(q[0], c.status) << c.schema << "." << c.name;
+    EXPECT_EQ(v.id, c.id) << c.name;
+    EXPECT_EQ(v.view, c.view) << c.name;
+    EXPECT_EQ(v.synonym_id, c.synonym_id) << c.name;
+    if (q[0] != 0) continue;
+    EXPECT_EQ(std::string(v.name, v.name_length), c.base_name);
+    EXPECT_EQ(std::string(v.schema, v.schema_length), c.schema);
+    EXPECT_EQ(std::string(v.synonym, v.synonym_length), c.synonym);
+  }
+  const std::string long_name(129, 'N');
+  DDViewCheck v{};
+  v.id = -1;
+  for (auto [schema, name] : {std::pair<std::string, std::string>{"", "T"}, {"S", ""},
+                              {long_name, "T"}, {"S", long_name}}) {
+    int32_t q[2] = {0, usr_};
+    DDChkView(base_, q, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+              static_cast<int32_t>(name.size()), &v);
+    EXPECT_EQ(q[0], DD_BAD_VALUE);
+  }
+  EXPECT_EQ(v.id, -1);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 TEST_F(SelectsTest, NoWorkNoSelection) {
   int32_t id = 0;
   EXPECT_EQ(Sel("SYSTEM", "TABLES", 6, &id), -19075);
