@@ -94,6 +94,10 @@ TEST_F(SequenceValuesTest, OutsideATransactionTheBlockEndIsWrittenBeforeTheFirst
   int32_t v = 0;
   EXPECT_EQ(Value(SEQ_CURRENT, 141, 1, &v), 0);
   EXPECT_EQ(v, 502);
+  // A count below 1 takes one value.
+  EXPECT_EQ(Next(141, 0), 503);
+  EXPECT_EQ(Next(7, -2), 1);
+  EXPECT_EQ(Next(141), 504);
 }
 
 TEST_F(SequenceValuesTest, TheBlockEndOutlivesTheSessionsRolledBackTransaction) {
