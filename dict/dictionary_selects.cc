@@ -102,3 +102,31 @@ void DDChkView(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
   DDCopyName(c.Text(7), r.synonym, &r.synonym_length);
   if ((pb[0] = c.status()) == 0) *out = r;
 }
+
+void DDGetObjectIds(int32_t* base, int32_t* pb, int32_t kind, const char* schema,
+                    int32_t schema_length, const char* name, int32_t name_length,
+                    int32_t* values) {
+  std::string_view word;
+  if ((kind != 4 && kind != 6 && kind != 7 && kind != 16) ||
+      DDWordOf(kDDObjectWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (schema_length < 1 || schema_length > DD_NAME_LENGTH || name_length < 1 ||
+      name_length > DD_NAME_LENGTH) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetObjectIds, IMAGE_DDGetObjectIds);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Text(1, word).Text(2, std::string_view(schema, static_cast<size_t>(schema_length)));
+  p.Text(3, std::string_view(name, static_cast<size_t>(name_length)));
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  int32_t r[7];
+  for (int32_t k = 0; k < 7; ++k) r[k] = c.Int(k + 1, -1);
+  if ((pb[0] = c.status()) != 0) return;
+  for (int32_t k = 0; k < 7; ++k) values[k] = r[k];
+}

@@ -171,6 +171,16 @@ struct DDViewCheck {
 void DDChkView(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
                const char* name, int32_t name_length, DDViewCheck* out);
 
+// Seven integers of an object of kind 6 (BASE TABLE), 7 (VIEW), 4 (INDEX)
+// or 16 (CONSTRAINT; others -19089) by schema and name into `values`: the
+// id, then a table's key length, record length, trailing start, column
+// count, databank id and owner id, or a key's key length, entry length,
+// column count, table id, index databank and further integer (NULL: -1).
+// 1 when there is none; -19007 when the object lacks its row.
+void DDGetObjectIds(int32_t* base, int32_t* pb, int32_t kind, const char* schema,
+                    int32_t schema_length, const char* name, int32_t name_length,
+                    int32_t* values);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

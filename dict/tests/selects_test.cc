@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/kind_words.h"
@@ -260,6 +261,55 @@ TEST_F(SelectsTest, ATableOrViewDirectlyOrThroughASynonym) {
     EXPECT_EQ(q[0], DD_BAD_VALUE);
   }
   EXPECT_EQ(v.id, -1);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// The integers of every system table as its definition gives them, and
+// of an index and a constraint by their rows of 18.
+TEST_F(SelectsTest, TheIntegersOfTablesAndKeys) {
+  ASSERT_EQ(BegWork(), 0);
+  auto ids = [&](int32_t kind, const std::string& schema, const std::string& name,
+                 std::vector<int32_t>* v) {
+    v->assign(7, -9);
+    int32_t q[2] = {0, usr_};
+    DDGetObjectIds(base_, q, kind, schema.data(), static_cast<int32_t>(schema.size()),
+                   name.data(), static_cast<int32_t>(name.size()), v->data());
+    return q[0];
+  };
+  std::vector<int32_t> v;
+  for (int32_t k = 0; k < kCatalogTableCount; ++k) {
+    const CatalogTable& t = kCatalogTables[k];
+    ASSERT_EQ(ids(6, CATALOG_SCHEMA, t.name, &v), 0) << t.name;
+    const std::vector<int32_t> want = {t.number,         t.key_length, t.record_length,
+                                       t.trailing_start,
+                                       t.column_count, 1, CATALOG_SCHEMA_ID};
+    EXPECT_EQ(v, want) << t.name;
+  }
+  int32_t pb[2] = {0, usr_};
+  ASSERT_EQ(InsObject(751, 4, "S", "IX"), 0);
+  ASSERT_EQ(InsObject(752, 16, "S", "PK"), 0);
+  ASSERT_EQ(InsObject(753, 16, "S", "LOST"), 0);
+  ASSERT_EQ(InsObject(754, 7, "S", "IX"), 0);
+  DDInsConstraint(base_, pb, 751, 2, 700, 14, 1, 15, 9, 1);
+  ASSERT_EQ(pb[0], 0);
+  DDInsConstraint(base_, pb, 752, 1, 700, 21, 3, 22, 0, 0);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(ids(4, "S", "IX", &v), 0);
+  EXPECT_EQ(v, (std::vector<int32_t>{751, 14, 15, 1, 700, 1, 9}));
+  EXPECT_EQ(ids(16, "S", "PK", &v), 0);
+  EXPECT_EQ(v[0], 752);
+  EXPECT_EQ(v[1], 21);
+  EXPECT_EQ(v[3], 3);
+  EXPECT_EQ(ids(16, "S", "LOST", &v), -19007);
+  EXPECT_EQ(ids(7, "S", "IX", &v), -19007) << "a view without its row of 16";
+  EXPECT_EQ(ids(6, "S", "IX", &v), 1);
+  EXPECT_EQ(ids(6, "S", "NONE", &v), 1);
+  EXPECT_EQ(v, std::vector<int32_t>(7, -9));
+  for (int32_t kind : {0, 1, 5, 8, 14, 17, 23})
+    EXPECT_EQ(ids(kind, "S", "IX", &v), DD_KIND_OUTSIDE) << kind;
+  EXPECT_EQ(ids(4, "", "IX", &v), DD_BAD_VALUE);
+  EXPECT_EQ(ids(4, "S", std::string(129, 'I'), &v), DD_BAD_VALUE);
+  EXPECT_EQ(v, std::vector<int32_t>(7, -9));
   ASSERT_EQ(EndWork(1), 0);
 }
 
