@@ -4,6 +4,7 @@
 #include <array>
 
 #include "kernel/table_description.h"
+#include "kernel/word_storage.h"
 
 TableLoad LoadTableDescription(int32_t* base, int32_t table) {
   std::array<int32_t, OPEN_WORDS> open{};
@@ -14,5 +15,15 @@ TableLoad LoadTableDescription(int32_t* base, int32_t table) {
   out.key_length = open[OPEN_KEYLEN];
   out.record_length = open[OPEN_RECLEN];
   out.description = open[OPEN_DESCRIPTION];
+  return out;
+}
+
+std::vector<TableLoadEntry> TableDescriptionEntries(int32_t* base, int32_t cditcb) {
+  std::vector<TableLoadEntry> out;
+  auto w = [&](int32_t k) { return sqlpool_word(base, cditcb + k); };
+  for (int32_t e = DESC_HEADER_WORDS; e < CDITCB_WORDS - IXE_PARTS && w(e) != DESC_END &&
+                                      w(e) != DESC_KIND_LOB && w(e) != DESC_KIND_REFERENCE;
+       e += IXE_COUNT + w(e + IXE_COUNT))
+    out.push_back({w(e), w(e + IXE_NUMBER), w(e + IXE_FK_TABLE), w(e + IXE_FK_INDEX)});
   return out;
 }

@@ -3,8 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 struct TableLoad {
   int32_t status, lid, key_length, record_length, description;
 };
 TableLoad LoadTableDescription(int32_t* base, int32_t table);
+
+// The entries of the description in the calling thread's CDITCB (area
+// `cditcb`): kind, number, a foreign key's referred table and index each.
+struct TableLoadEntry {
+  int32_t kind, number, fk_table, fk_index;
+  bool operator==(const TableLoadEntry&) const = default;
+};
+std::vector<TableLoadEntry> TableDescriptionEntries(int32_t* base, int32_t cditcb);

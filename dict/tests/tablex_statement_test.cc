@@ -26,6 +26,10 @@ class TablexStatementTest : public LookupTest {
     DSGetMem(base_, &area, CDITCB_BYTES);
     ASSERT_NE(area, 0);
     W(thr_ + THR_CDITCB) = area;
+    Prepare();
+  }
+  // A dictionary work with the statement prepared in it.
+  void Prepare() {
     ASSERT_EQ(BegWork(), 0);
     int32_t pb[2] = {0, usr_};
     stm_ = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_TABLEX);
@@ -67,6 +71,78 @@ TEST_F(TablexStatementTest, AnUnknownTableEndsTheLoad) {
   const TableLoad load = LoadTableDescription(base_, CAT_INDEXCOL);
   ASSERT_EQ(load.status, 0);
   EXPECT_EQ(load.key_length, INDEXCOL_KEYLEN);
+}
+
+// Foreign keys of a user table: the referred table, and the referred key's
+// number or, for a primary key, the table's own; NO ACTION as its kind.
+TEST_F(TablexStatementTest, ForeignKeysNameWhatTheyReferTo) {
+  auto table = [&](int32_t id) {
+    const CatalogValue row[] = {{TABLES_TABLE_ID, 0, id, nullptr},
+                                {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
+                                {TABLES_KEY_LENGTH, 0, 7, nullptr},
+                                {TABLES_RECORD_LENGTH, 0, 21, nullptr},
+                                {TABLES_DATABANK_ID, 0, 1, nullptr}};
+    return InsertValues(CAT_TABLES, row);
+  };
+  auto key = [&](int32_t id, const char* kind, int32_t table_id, int32_t columns) {
+    const CatalogValue row[] = {{TABLE_CONSTRAINTS_CONSTRAINT_ID, 0, id, nullptr},
+                                {TABLE_CONSTRAINTS_CONSTRAINT_TYPE, 1, 0, kind},
+                                {TABLE_CONSTRAINTS_TABLE_ID, 0, table_id, nullptr},
+                                {TABLE_CONSTRAINTS_KEY_LENGTH, 0, 8, nullptr},
+                                {TABLE_CONSTRAINTS_KEY_COLUMN_COUNT, 0, columns, nullptr},
+                                {TABLE_CONSTRAINTS_ENTRY_LENGTH, 0, 15, nullptr}};
+    return InsertValues(CAT_TABLE_CONSTRAINTS, row);
+  };
+  auto refers = [&](int32_t id, int32_t table_id, int32_t to, int32_t to_table, const char* rule) {
+    const CatalogValue row[] = {{REFERENTIAL_CONSTRAINTS_CONSTRAINT_ID, 0, id, nullptr},
+                                {REFERENTIAL_CONSTRAINTS_TABLE_ID, 0, table_id, nullptr},
+                                {REFERENTIAL_CONSTRAINTS_UNIQUE_CONSTRAINT_ID, 0, to, nullptr},
+                                {REFERENTIAL_CONSTRAINTS_REFERENCED_TABLE_ID, 0, to_table, nullptr},
+                                {REFERENTIAL_CONSTRAINTS_DELETE_RULE, 1, 0, rule}};
+    return InsertValues(CAT_REFERENTIAL_CONSTRAINTS, row);
+  };
+  auto column = [&](int32_t key_id, int32_t table_id, const char* name, int32_t offset) {
+    const CatalogValue k[] = {{INDEXCOL_CONSTRAINT_ID, 0, key_id, nullptr},
+                              {INDEXCOL_TABLE_ID, 0, table_id, nullptr},
+                              {INDEXCOL_ORDINAL_POSITION, 0, 1, nullptr},
+                              {INDEXCOL_COLUMN_NAME, 1, 0, name},
+                              {INDEXCOL_IS_ASCENDING, 1, 0, "YES"}};
+    const CatalogValue c[] = {{COLUMNS_TABLE_ID, 0, table_id, nullptr},
+                              {COLUMNS_COLUMN_NAME, 1, 0, name},
+                              {COLUMNS_BYTE_OFFSET, 0, offset, nullptr},
+                              {COLUMNS_BYTE_LENGTH, 0, 7, nullptr}};
+    const int32_t rc = InsertValues(CAT_INDEXCOL, k);
+    return rc != 0 ? rc : InsertValues(CAT_COLUMNS, c);
+  };
+  ASSERT_EQ(table(900), 0);
+  ASSERT_EQ(table(901), 0);
+  ASSERT_EQ(key(910, "PRIMARY KEY", 900, 1), 0);
+  ASSERT_EQ(key(911, "PRIMARY KEY", 901, 1), 0);
+  ASSERT_EQ(key(921, "UNIQUE", 900, 1), 0);
+  ASSERT_EQ(column(921, 900, "X", 7), 0);
+  ASSERT_EQ(key(920, "FOREIGN KEY", 901, 1), 0);
+  ASSERT_EQ(refers(920, 901, 910, 900, "NO ACTION"), 0);
+  ASSERT_EQ(column(920, 901, "B", 7), 0);
+  ASSERT_EQ(key(922, "FOREIGN KEY", 901, 1), 0);
+  ASSERT_EQ(refers(922, 901, 921, 900, "CASCADE"), 0);
+  ASSERT_EQ(column(922, 901, "C", 14), 0);
+  ASSERT_EQ(EndWork(0), 0);
+  Prepare();
+  TableLoad load = LoadTableDescription(base_, 901);
+  ASSERT_EQ(load.status, 0);
+  EXPECT_EQ(TableDescriptionEntries(base_, W(thr_ + THR_CDITCB)),
+            (std::vector<TableLoadEntry>{{4, 920, 900, 900}, {8, 922, 900, 921}}));
+  load = LoadTableDescription(base_, 900);
+  ASSERT_EQ(load.status, 0);
+  EXPECT_EQ(TableDescriptionEntries(base_, W(thr_ + THR_CDITCB)),
+            (std::vector<TableLoadEntry>{{5, 921, 0, 0}}));
+  // A foreign key without its referential row: -19007.
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(key(930, "FOREIGN KEY", 900, 1), 0);
+  ASSERT_EQ(column(930, 900, "Y", 14), 0);
+  ASSERT_EQ(EndWork(0), 0);
+  Prepare();
+  EXPECT_EQ(LoadTableDescription(base_, 900).status, -19007);
 }
 
 }  // namespace
