@@ -83,6 +83,13 @@ void DDInsBaseLink(int32_t* base, int32_t* pb, int32_t id, int32_t base_id);
 void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_length,
                     int32_t record_length, int32_t trailing_start, int32_t column_count);
 
+// Drops a databank by id (above 0), else by name: with a sequence number
+// (above 0) only its databank row of that number; without, every databank
+// row of the id, its object row and its link. 1 when it has no databank
+// row.
+void DDDelDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t sequence, const char* name,
+                   int32_t name_length);
+
 // --- Reads ---
 
 // Does the grantee hold table privilege 1-7: 1 by a row of its own that

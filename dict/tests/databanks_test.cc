@@ -1,0 +1,73 @@
+// A databank dropped by id or name: one sequence row, or every row with
+// its object row and link; other databanks untouched.
+#include <string>
+
+#include "dict/dictionary_services.h"
+#include "dict/tests/lookup_fixture.h"
+
+namespace {
+
+class DatabanksTest : public LookupTest {
+ protected:
+  void Databank(int32_t id, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDInsDatabank(base_, pb, id, id, name.data(), static_cast<int32_t>(name.size()), "ADM", 3,
+                  "f.dbf", 5, 1, false);
+    ASSERT_EQ(pb[0], 0);
+    ASSERT_EQ(InsObject(id, 1, "", name), 0);
+  }
+  int32_t Drop(int32_t id, int32_t sequence, const std::string& name) {
+    int32_t pb[2] = {0, usr_};
+    DDDelDatabank(base_, pb, id, sequence, name.data(), static_cast<int32_t>(name.size()));
+    return pb[0];
+  }
+  // Which of a databank's rows are there: sequence rows 1 and 2, the
+  // object row, the link.
+  std::string Rows(int32_t id) {
+    std::vector<uint8_t> row;
+    std::string there;
+    for (int32_t sequence : {1, 2}) {
+      const CatalogValue key[] = {{DATABANKS_DATABANK_ID, 0, id, nullptr},
+                                  {DATABANKS_SEQUENCE_NO, 0, sequence, nullptr},
+                                  {DATABANKS_LOGICAL_ID, 0, id, nullptr}};
+      there += ReadRow(15, key, &row) == 0 ? "D" : "-";
+    }
+    const CatalogValue object[] = {{OBJECTS_OBJECT_ID, 0, id, nullptr}};
+    there += ReadRow(11, object, &row) == 0 ? "O" : "-";
+    const CatalogValue link[] = {{OBJECT_LINKS_OBJECT_ID, 0, id, nullptr}};
+    there += ReadRow(12, link, &row) == 0 ? "L" : "-";
+    return there;
+  }
+};
+
+TEST_F(DatabanksTest, OneSequenceRowOrTheWholeDatabank) {
+  ASSERT_EQ(BegWork(), 0);
+  Databank(900, "DB900");
+  Databank(902, "DB902");
+  const CatalogValue second[] = {{DATABANKS_DATABANK_ID, 0, 900, nullptr},
+                                 {DATABANKS_SEQUENCE_NO, 0, 2, nullptr},
+                                 {DATABANKS_LOGICAL_ID, 0, 900, nullptr},
+                                 {DATABANKS_DATABANK_NAME, 1, 0, "DB900"}};
+  ASSERT_EQ(InsertValues(15, second), 0);
+  int32_t pb[2] = {0, usr_};
+  DDInsBaseLink(base_, pb, 900, 901);
+  ASSERT_EQ(pb[0], 0);
+  ASSERT_EQ(Rows(900), "DDOL");
+  ASSERT_EQ(Rows(902), "D-O-");
+  EXPECT_EQ(Drop(900, 5, ""), 1) << "no row of that sequence number";
+  EXPECT_EQ(Drop(900, 2, ""), 0);
+  EXPECT_EQ(Rows(900), "D-OL");
+  EXPECT_EQ(Drop(0, 0, "DB900"), 0);
+  EXPECT_EQ(Rows(900), "----");
+  EXPECT_EQ(Rows(902), "D-O-");
+  EXPECT_EQ(Drop(0, 0, "DB900"), 1);
+  EXPECT_EQ(Drop(900, 0, ""), 1);
+  EXPECT_EQ(Drop(99, 0, ""), 1);
+  EXPECT_EQ(Drop(902, 0, ""), 0);
+  EXPECT_EQ(Rows(902), "----");
+  EXPECT_EQ(Drop(0, 0, ""), DD_BAD_VALUE);
+  EXPECT_EQ(Drop(0, 0, std::string(129, 'D')), DD_BAD_VALUE);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
