@@ -21,9 +21,15 @@ TableLoad LoadTableDescription(int32_t* base, int32_t table) {
 std::vector<TableLoadEntry> TableDescriptionEntries(int32_t* base, int32_t cditcb) {
   std::vector<TableLoadEntry> out;
   auto w = [&](int32_t k) { return sqlpool_word(base, cditcb + k); };
-  for (int32_t e = DESC_HEADER_WORDS; e < CDITCB_WORDS - IXE_PARTS && w(e) != DESC_END &&
-                                      w(e) != DESC_KIND_LOB && w(e) != DESC_KIND_REFERENCE;
-       e += IXE_COUNT + w(e + IXE_COUNT))
+  for (int32_t e = DESC_HEADER_WORDS;
+       e < CDITCB_WORDS - IXE_PARTS && w(e) != DESC_END && w(e) != DESC_KIND_LOB;) {
+    if (w(e) == DESC_KIND_REFERENCE) {
+      out.push_back({w(e), w(e + 1), w(e + 2), w(e + 3)});
+      e += REFERENCE_WORDS;
+      continue;
+    }
     out.push_back({w(e), w(e + IXE_NUMBER), w(e + IXE_FK_TABLE), w(e + IXE_FK_INDEX)});
+    e += IXE_COUNT + w(e + IXE_COUNT);
+  }
   return out;
 }

@@ -11,7 +11,8 @@ struct TableLoad {
 TableLoad LoadTableDescription(int32_t* base, int32_t table);
 
 // The entries of the description in the calling thread's CDITCB (area
-// `cditcb`): kind, number, a foreign key's referred table and index each.
+// `cditcb`): kind, number, a foreign key's referred table and index each;
+// a reference entry's three words.
 struct TableLoadEntry {
   int32_t kind, number, fk_table, fk_index;
   bool operator==(const TableLoadEntry&) const = default;

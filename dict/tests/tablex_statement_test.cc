@@ -75,7 +75,9 @@ TEST_F(TablexStatementTest, AnUnknownTableEndsTheLoad) {
 
 // Foreign keys of a user table: the referred table, and the referred key's
 // number or, for a primary key, the table's own; NO ACTION as its kind.
-TEST_F(TablexStatementTest, ForeignKeysNameWhatTheyReferTo) {
+// The referred table's references: the foreign key, the referring table
+// and the key referred to (for its primary key, its own number).
+TEST_F(TablexStatementTest, ForeignKeysAndReferences) {
   auto table = [&](int32_t id) {
     const CatalogValue row[] = {{TABLES_TABLE_ID, 0, id, nullptr},
                                 {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
@@ -135,7 +137,7 @@ TEST_F(TablexStatementTest, ForeignKeysNameWhatTheyReferTo) {
   load = LoadTableDescription(base_, 900);
   ASSERT_EQ(load.status, 0);
   EXPECT_EQ(TableDescriptionEntries(base_, W(thr_ + THR_CDITCB)),
-            (std::vector<TableLoadEntry>{{5, 921, 0, 0}}));
+            (std::vector<TableLoadEntry>{{5, 921, 0, 0}, {7, 920, 901, 900}, {7, 922, 901, 921}}));
   // A foreign key without its referential row: -19007.
   ASSERT_EQ(BegWork(), 0);
   ASSERT_EQ(key(930, "FOREIGN KEY", 900, 1), 0);
