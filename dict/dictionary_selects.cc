@@ -95,11 +95,12 @@ void DDChkView(int32_t* base, int32_t* pb, const char* schema, int32_t schema_le
   DDColumnReader c(base, stm);
   DDViewCheck r{};
   r.id = c.Int(1, 0);
-  r.view = DDIs(c.Text(2), "VIEW") ? 1 : 0;
+  r.kind = DDIs(c.Text(2), "VIEW") ? 3 : 1;
   DDCopyName(c.Text(3), r.schema, &r.schema_length);
   DDCopyName(c.Text(4), r.name, &r.name_length);
   r.synonym_id = c.Int(6, 0);
   DDCopyName(c.Text(7), r.synonym, &r.synonym_length);
+  if (r.synonym_id != 0) ++r.kind;
   if ((pb[0] = c.status()) == 0) *out = r;
 }
 

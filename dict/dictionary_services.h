@@ -156,8 +156,8 @@ void DDGetKeyId(int32_t* base, int32_t* pb, int32_t table_id, const char* schema
 
 // Does another object use a column of a table (by number when above 0,
 // else by name): a foreign key referencing a key of the table that has the
-// column, or an object using a privilege on the column. 0 used, 1 not, 2
-// when the table has no such column.
+// column (3), or an object using a privilege on the column (5); 0 when
+// neither, 1 when the table has no such column.
 void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
                     int32_t column_length, int32_t number);
 
@@ -166,7 +166,7 @@ void DDChkColumnUse(int32_t* base, int32_t* pb, int32_t table_id, const char* co
 // link or base object.
 struct DDViewCheck {
   int32_t id;
-  int32_t view;  // "VIEW" 1, "BASE TABLE" 0
+  int32_t kind;  // 1 a base table, 2 a synonym of one, 3 a view, 4 a synonym of one
   char schema[DD_NAME_LENGTH];
   int32_t schema_length;
   char name[DD_NAME_LENGTH];

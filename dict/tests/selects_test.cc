@@ -189,9 +189,9 @@ TEST_F(SelectsTest, AColumnUsedByAnotherObject) {
     const char* name;
     int32_t number, status;
   } cases[] = {
-      {700, "A", 0, 0}, {700, "", 1, 0}, {700, "B", 0, 1}, {700, "", 2, 1},
-      {700, "C", 0, 0}, {700, "", 3, 0}, {700, "D", 0, 1}, {700, "E", 0, 2},
-      {700, "", 9, 2},  {701, "A", 0, 2}, {700, "", 0, DD_BAD_VALUE},
+      {700, "A", 0, 3}, {700, "", 1, 3}, {700, "B", 0, 0}, {700, "", 2, 0},
+      {700, "C", 0, 5}, {700, "", 3, 5}, {700, "D", 0, 0}, {700, "E", 0, 1},
+      {700, "", 9, 1},  {701, "A", 0, 1}, {700, "", 0, DD_BAD_VALUE},
   };
   for (const Case& c : cases) {
     int32_t q[2] = {0, usr_};
@@ -220,16 +220,20 @@ TEST_F(SelectsTest, ATableOrViewDirectlyOrThroughASynonym) {
   ASSERT_EQ(pb[0], 0);
   DDInsBaseLink(base_, pb, 935, 934);
   ASSERT_EQ(pb[0], 0);
+  ASSERT_EQ(InsObject(937, 5, "S", "TSYN"), 0);
+  DDInsBaseLink(base_, pb, 937, 930);
+  ASSERT_EQ(pb[0], 0);
   struct Case {
     const char *schema, *name;
-    int32_t status, id, view;
+    int32_t status, id, kind;
     const char *base_name, *synonym;
     int32_t synonym_id;
   } cases[] = {
-      {"SYSTEM", "TABLES", 0, 16, 0, "TABLES", "", 0},
-      {"S", "T", 0, 930, 0, "T", "", 0},
-      {"S", "V", 0, 931, 1, "V", "", 0},
-      {"S", "SYN", 0, 931, 1, "V", "SYN", 932},
+      {"SYSTEM", "TABLES", 0, 16, 1, "TABLES", "", 0},
+      {"S", "T", 0, 930, 1, "T", "", 0},
+      {"S", "V", 0, 931, 3, "V", "", 0},
+      {"S", "SYN", 0, 931, 4, "V", "SYN", 932},
+      {"S", "TSYN", 0, 930, 2, "T", "TSYN", 937},
       {"S", "BAD", -19007, -1, -1, "", "", -1},
       {"S", "SEQ", 1, -1, -1, "", "", -1},
       {"S", "SSEQ", 1, -1, -1, "", "", -1},
@@ -237,13 +241,13 @@ TEST_F(SelectsTest, ATableOrViewDirectlyOrThroughASynonym) {
   };
   for (const Case& c : cases) {
     DDViewCheck v{};
-    v.id = v.view = v.synonym_id = -1;
+    v.id = v.kind = v.synonym_id = -1;
     int32_t q[2] = {0, usr_};
     DDChkView(base_, q, c.schema, static_cast<int32_t>(std::strlen(c.schema)), c.name,
               static_cast<int32_t>(std::strlen(c.name)), &v);
     EXPECT_EQ(q[0], c.status) << c.schema << "." << c.name;
     EXPECT_EQ(v.id, c.id) << c.name;
-    EXPECT_EQ(v.view, c.view) << c.name;
+    EXPECT_EQ(v.kind, c.kind) << c.name;
     EXPECT_EQ(v.synonym_id, c.synonym_id) << c.name;
     if (q[0] != 0) continue;
     EXPECT_EQ(std::string(v.name, v.name_length), c.base_name);
