@@ -33,3 +33,14 @@ std::vector<TableLoadEntry> TableDescriptionEntries(int32_t* base, int32_t cditc
   }
   return out;
 }
+
+std::vector<int32_t> TableDescriptionLobs(int32_t* base, int32_t cditcb) {
+  auto w = [&](int32_t k) { return sqlpool_word(base, cditcb + k); };
+  int32_t e = DESC_HEADER_WORDS;
+  while (e < CDITCB_WORDS - IXE_PARTS && w(e) != DESC_END && w(e) != DESC_KIND_LOB)
+    e += w(e) == DESC_KIND_REFERENCE ? REFERENCE_WORDS : IXE_COUNT + w(e + IXE_COUNT);
+  std::vector<int32_t> out;
+  if (e >= CDITCB_WORDS - IXE_PARTS || w(e) != DESC_KIND_LOB) return out;
+  for (; e < CDITCB_WORDS && w(e) != DESC_END; ++e) out.push_back(w(e));
+  return out;
+}

@@ -18,3 +18,6 @@ struct TableLoadEntry {
   bool operator==(const TableLoadEntry&) const = default;
 };
 std::vector<TableLoadEntry> TableDescriptionEntries(int32_t* base, int32_t cditcb);
+// The large-object entry of that description: its words up to its end
+// word, or none.
+std::vector<int32_t> TableDescriptionLobs(int32_t* base, int32_t cditcb);

@@ -147,4 +147,37 @@ TEST_F(TablexStatementTest, ForeignKeysAndReferences) {
   EXPECT_EQ(LoadTableDescription(base_, 900).status, -19007);
 }
 
+// Large-object columns: a pair (type code, byte offset) each, in the order
+// of the column names, behind the table's entries; other columns none.
+TEST_F(TablexStatementTest, LargeObjectColumns) {
+  auto column = [&](int32_t table_id, const char* name, const char* type, int32_t offset) {
+    const CatalogValue c[] = {{COLUMNS_TABLE_ID, 0, table_id, nullptr},
+                              {COLUMNS_COLUMN_NAME, 1, 0, name},
+                              {COLUMNS_DATA_TYPE, 1, 0, type},
+                              {COLUMNS_BYTE_OFFSET, 0, offset, nullptr},
+                              {COLUMNS_BYTE_LENGTH, 0, 20, nullptr}};
+    return InsertValues(CAT_COLUMNS, c);
+  };
+  const CatalogValue t[] = {{TABLES_TABLE_ID, 0, 950, nullptr},
+                            {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
+                            {TABLES_KEY_LENGTH, 0, 7, nullptr},
+                            {TABLES_RECORD_LENGTH, 0, 100, nullptr},
+                            {TABLES_DATABANK_ID, 0, 1, nullptr}};
+  ASSERT_EQ(InsertValues(CAT_TABLES, t), 0);
+  ASSERT_EQ(column(950, "A", "INTEGER", 0), 0);
+  ASSERT_EQ(column(950, "D", "CHARACTER LARGE OBJECT", 7), 0);
+  ASSERT_EQ(column(950, "B", "BINARY LARGE OBJECT", 28), 0);
+  ASSERT_EQ(column(950, "C", "NATIONAL CHAR LARGE OBJECT", 49), 0);
+  ASSERT_EQ(column(950, "E", "BINARY", 70), 0);
+  ASSERT_EQ(column(951, "F", "BINARY LARGE OBJECT", 7), 0);
+  ASSERT_EQ(EndWork(0), 0);
+  Prepare();
+  ASSERT_EQ(LoadTableDescription(base_, 950).status, 0);
+  EXPECT_EQ(TableDescriptionLobs(base_, W(thr_ + THR_CDITCB)),
+            (std::vector<int32_t>{9, 3, 3, 31, 28, 33, 49, 32, 7}));
+  // The system tables have none.
+  ASSERT_EQ(LoadTableDescription(base_, CAT_COLUMNS).status, 0);
+  EXPECT_TRUE(TableDescriptionLobs(base_, W(thr_ + THR_CDITCB)).empty());
+}
+
 }  // namespace

@@ -261,6 +261,7 @@ const ExactRule kExactRules[] = {
     {"STM_MOS_COLUMN", -1, 2, 1, "22:r"},
     {"STM_MOS_DBSIZE", -1, 1, 2, "15:r"},
     {"STM_MOS_SEQUENCE", -1, 1, 8, "11:r 32:r"},
+    {"STM_MOS_TABLEX", -1, 1, 26, "16:r 18:r 19:r 20:r 22:r"},
     {"DDCmpIndexAttr", -1, 1, 8, "15:r 18:r"},
     {"DDCmpColumns", -1, 4, 22, "22:r"},
     {"DDCmpCI", -1, 1, 8, "18:r 20:r 22:r"},
