@@ -1,4 +1,6 @@
 // Removing a databank's rows.
+#include <string_view>
+
 #include "dict/column_reader.h"
 #include "dict/dictionary_services.h"
 #include "dict/statement_params.h"
@@ -22,6 +24,41 @@ void DDDelDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t sequence, con
     p.Int(2, sequence);
   else
     p.Null(2);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+namespace {
+
+bool Digits(const char* text, int32_t count, int32_t* value) {
+  *value = 0;
+  for (int32_t k = 0; k < count; ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    *value = *value * 10 + (text[k] - '0');
+  }
+  return true;
+}
+
+}  // namespace
+
+void DDInsDbfile(int32_t* base, int32_t* pb, const DDDbfileRow& row) {
+  int32_t date = 0, time = 0;
+  if (row.name_length < 1 || row.name_length > DD_NAME_LENGTH || row.user_length < 0 ||
+      row.user_length > DD_NAME_LENGTH || row.text_length < 0 ||
+      row.text_length > DD_DBFILE_TEXT || !Digits(row.date, 8, &date) ||
+      !Digits(row.time, 6, &time)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsDbfile, IMAGE_DDInsDbfile);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.TextLength(1, row.name, row.name_length);
+  p.Raw(3, reinterpret_cast<const uint8_t*>(row.date), 8).Int(4, time);
+  p.Text(5, std::string_view(row.code, 2));
+  p.TextLength(6, row.user, row.user_length);
+  p.Raw(8, reinterpret_cast<const uint8_t*>(row.text), row.text_length).Int(9, row.text_length);
+  p.Int(10, row.sequence);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }

@@ -90,6 +90,26 @@ void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_le
 void DDDelDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t sequence, const char* name,
                    int32_t name_length);
 
+// A databank file row of a backup: the databank's name, the date
+// (YYYYMMDD) and time (hhmmss) of the backup, a two-character row code
+// ("DL", "BU", "BC"), the user's name, a text of at most 256 bytes (a
+// file name; length 0: none) and the sequence number. 2 when the row is
+// there already; a date or time not all digits -19113.
+inline constexpr int32_t DD_DBFILE_TEXT = 256;
+struct DDDbfileRow {
+  const char* name = nullptr;
+  int32_t name_length = 0;
+  const char* date = nullptr;  // 8 characters
+  const char* time = nullptr;  // 6 characters
+  const char* code = nullptr;  // 2 characters
+  const char* user = nullptr;
+  int32_t user_length = 0;
+  const char* text = nullptr;
+  int32_t text_length = 0;
+  int32_t sequence = 0;
+};
+void DDInsDbfile(int32_t* base, int32_t* pb, const DDDbfileRow& row);
+
 // --- Reads ---
 
 // Does the grantee hold table privilege 1-7: 1 by a row of its own that

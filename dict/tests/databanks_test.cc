@@ -1,6 +1,8 @@
 // A databank dropped by id or name: one sequence row, or every row with
 // its object row and link; other databanks untouched.
+#include <cstring>
 #include <string>
+#include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/tests/lookup_fixture.h"
@@ -67,6 +69,57 @@ TEST_F(DatabanksTest, OneSequenceRowOrTheWholeDatabank) {
   EXPECT_EQ(Rows(902), "----");
   EXPECT_EQ(Drop(0, 0, ""), DD_BAD_VALUE);
   EXPECT_EQ(Drop(0, 0, std::string(129, 'D')), DD_BAD_VALUE);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// The rows of a backup: read back by their key, every column as written;
+// the same row again 2; dates, times and lengths refused before anything
+// runs.
+TEST_F(DatabanksTest, BackupFileRowsReadBackByTheirKey) {
+  ASSERT_EQ(BegWork(), 0);
+  auto insert = [&](const char* code, const char* text, int32_t sequence, const char* date = "20261211",
+                    const char* time = "040512", int32_t text_length = -1) {
+    DDDbfileRow r;
+    r.name = "SQLDB";
+    r.name_length = 5;
+    r.date = date;
+    r.time = time;
+    r.code = code;
+    r.user = "ADM";
+    r.user_length = 3;
+    r.text = text;
+    r.text_length = text_length >= 0 ? text_length : static_cast<int32_t>(std::strlen(text));
+    r.sequence = sequence;
+    int32_t pb[2] = {0, usr_};
+    DDInsDbfile(base_, pb, r);
+    return pb[0];
+  };
+  EXPECT_EQ(insert("DL", "", 7), 0);
+  EXPECT_EQ(insert("BU", "/backup/sql.bkp", 7), 0);
+  EXPECT_EQ(insert("BC", "/backup/sql.inc", 8), 0);
+  EXPECT_EQ(insert("BU", "/backup/sql.bkp", 7), 2) << "the same row again";
+  struct Case {
+    const char* code;
+    int32_t sequence;
+    std::string text;
+  } cases[] = {{"DL", 7, ""}, {"BU", 7, "/backup/sql.bkp"}, {"BC", 8, "/backup/sql.inc"}};
+  for (const Case& c : cases) {
+    const CatalogValue key[] = {{DATABANK_FILES_DATABANK_NAME, 1, 0, "SQLDB"},
+                                {DATABANK_FILES_INT_129, 0, c.sequence, nullptr},
+                                {DATABANK_FILES_CHAR_136, 1, 0, c.code},
+                                {DATABANK_FILES_BYTES_139, 1, 0, "20261211"},
+                                {DATABANK_FILES_INT_148, 0, 40512, nullptr}};
+    std::vector<uint8_t> row;
+    ASSERT_EQ(ReadRow(51, key, &row), 0) << c.code;
+    EXPECT_EQ(Column(row, DATABANK_FILES_FILE_LABEL, 128), "ADM");
+    std::string text(reinterpret_cast<const char*>(row.data()) + DATABANK_FILES_FILE_NAME + 1, 256);
+    EXPECT_EQ(text, c.text + std::string(256 - c.text.size(), '\0')) << c.code;
+  }
+  EXPECT_EQ(insert("DL", "", 9, "2026121A"), DD_BAD_VALUE);
+  EXPECT_EQ(insert("DL", "", 9, "20261211", "04051 "), DD_BAD_VALUE);
+  const std::string long_text(257, 'x');
+  EXPECT_EQ(insert("BU", long_text.c_str(), 9), DD_BAD_VALUE);
+  EXPECT_EQ(insert("BU", long_text.c_str(), 9, "20261211", "040512", 256), 0) << "256 bytes fit";
   ASSERT_EQ(EndWork(1), 0);
 }
 

@@ -87,7 +87,7 @@ class CatalogRowsTest : public CatalogWorkTest {
 class LookupTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 23, 25, 26, 27, 29, 32, 33, 39, 40, 41, 54, 55, 56});
+    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 23, 25, 26, 27, 29, 32, 33, 39, 40, 41, 51, 54, 55, 56});
     if (HasFatalFailure()) return;
     // The kernel's lists, among them the shared programs' cache.
     ASSERT_EQ(CreateSysLists(base_, sys_), 0);
