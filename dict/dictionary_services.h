@@ -55,6 +55,12 @@ void DDInsColumnPriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privi
 void DDInsConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t table_id,
                      int32_t key_length, int32_t column_count, int32_t entry_length,
                      int32_t further, int32_t logical_id);
+// A constraint row's key length, column count, entry length and further
+// integer; the row by its id, kind (as DDInsConstraint) and table. 1 when
+// there is none.
+void DDUpdConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t table_id,
+                     int32_t key_length, int32_t column_count, int32_t entry_length,
+                     int32_t further);
 // A referential constraint row: match 1 "NONE", 2 "PARTIAL", 3 "FULL" (any
 // other "NONE"); rules 1 "CASCADE", 2 "SET NULL", 3 "SET DEFAULT", 4 "NO
 // ACTION", 5 "RESTRICT" (others -19089).

@@ -199,6 +199,20 @@ void DDInsConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32
   DDSelectRun(base, pb, stm, true);
 }
 
+void DDUpdConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t table_id,
+                     int32_t key_length, int32_t column_count, int32_t entry_length,
+                     int32_t further) {
+  std::string_view word;
+  if ((pb[0] = WordOf(kConstraintKinds, kind, &word)) != 0) return;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdConstraint, IMAGE_DDUpdConstraint);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id).Text(2, word).Int(3, table_id).Int(4, key_length).Int(5, column_count);
+  p.Int(6, entry_length).Int(7, further);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
 void DDInsRefConstraint(int32_t* base, int32_t* pb, int32_t id, int32_t table_id,
                         int32_t unique_id, int32_t referenced_table_id, int32_t match,
                         int32_t update_rule, int32_t delete_rule) {

@@ -314,6 +314,22 @@ TEST_F(SelectsTest, TheIntegersOfTablesAndKeys) {
   EXPECT_EQ(ids(4, "", "IX", &v), DD_BAD_VALUE);
   EXPECT_EQ(ids(4, "S", std::string(129, 'I'), &v), DD_BAD_VALUE);
   EXPECT_EQ(v, std::vector<int32_t>(7, -9));
+  // A key's integers changed, the row found by id, kind and table.
+  auto upd = [&](int32_t id, int32_t kind, int32_t table) {
+    int32_t q[2] = {0, usr_};
+    DDUpdConstraint(base_, q, id, kind, table, 20, 2, 21, 5);
+    return q[0];
+  };
+  EXPECT_EQ(upd(751, 2, 700), 0);
+  EXPECT_EQ(ids(4, "S", "IX", &v), 0);
+  EXPECT_EQ(v, (std::vector<int32_t>{751, 20, 21, 2, 700, 1, 5}));
+  EXPECT_EQ(upd(751, 5, 700), 1) << "another kind";
+  EXPECT_EQ(upd(751, 2, 701), 1) << "another table";
+  EXPECT_EQ(upd(759, 2, 700), 1);
+  EXPECT_EQ(upd(751, 8, 700), DD_KIND_OUTSIDE);
+  EXPECT_EQ(upd(751, 0, 700), DD_KIND_OUTSIDE);
+  EXPECT_EQ(ids(4, "S", "IX", &v), 0);
+  EXPECT_EQ(v, (std::vector<int32_t>{751, 20, 21, 2, 700, 1, 5}));
   ASSERT_EQ(EndWork(1), 0);
 }
 
