@@ -3,6 +3,7 @@
 
 #include "dict/column_reader.h"
 #include "dict/dictionary_services.h"
+#include "dict/kind_words.h"
 #include "dict/statement_params.h"
 #include "dict/statement_prepare.h"
 #include "dict/statement_run.h"
@@ -59,6 +60,39 @@ void DDInsDbfile(int32_t* base, int32_t* pb, const DDDbfileRow& row) {
   p.TextLength(6, row.user, row.user_length);
   p.Raw(8, reinterpret_cast<const uint8_t*>(row.text), row.text_length).Int(9, row.text_length);
   p.Int(10, row.sequence);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDUpdDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t option, int32_t flag,
+                   char type, int32_t offline) {
+  static constexpr std::string_view kOptions[] = {"LOG", "TRANS", "NULL"};
+  const std::string_view types = "NTLW";
+  if (option < 0 || option > 3 || flag < -1 || flag > 1 || offline < -1 || offline > 1 ||
+      (type != 0 && types.find(type) == std::string_view::npos)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdDatabank, IMAGE_DDUpdDatabank);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if (option == 0)
+    p.Null(2);
+  else
+    p.Text(2, kOptions[option - 1]);
+  if (flag < 0)
+    p.Null(3);
+  else
+    p.Text(3, flag == 1 ? "YES" : "NO");
+  if (type == 0)
+    p.Null(4);
+  else
+    p.Text(4, std::string_view(&type, 1));
+  if (offline < 0)
+    p.Null(5);
+  else
+    p.Text(5, offline == 1 ? "Y" : "N");
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }

@@ -116,6 +116,13 @@ struct DDDbfileRow {
 };
 void DDInsDbfile(int32_t* base, int32_t* pb, const DDDbfileRow& row);
 
+// The rows of databank `id`: option 1 "LOG", 2 "TRANS", 3 "NULL" (0
+// kept), the flag "YES"/"NO" (-1 kept), the type letter N, T, L or W (0
+// kept), offline "Y"/"N" (-1 kept); its object row's change time stamped.
+// 1 when the databank has no row; other codes -19089.
+void DDUpdDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t option, int32_t flag,
+                   char type, int32_t offline);
+
 // --- Reads ---
 
 // Does the grantee hold table privilege 1-7: 1 by a row of its own that

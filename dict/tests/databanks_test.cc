@@ -2,9 +2,11 @@
 // its object row and link; other databanks untouched.
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dict/dictionary_services.h"
+#include "dict/kind_words.h"
 #include "dict/tests/lookup_fixture.h"
 
 namespace {
@@ -120,6 +122,63 @@ TEST_F(DatabanksTest, BackupFileRowsReadBackByTheirKey) {
   const std::string long_text(257, 'x');
   EXPECT_EQ(insert("BU", long_text.c_str(), 9), DD_BAD_VALUE);
   EXPECT_EQ(insert("BU", long_text.c_str(), 9, "20261211", "040512", 256), 0) << "256 bytes fit";
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// A databank's rows changed in the attributes given, the others kept; its
+// object row stamped.
+TEST_F(DatabanksTest, ChangedAttributesOfEveryRow) {
+  ASSERT_EQ(BegWork(), 0);
+  Databank(900, "DB900");
+  Databank(902, "DB902");
+  const CatalogValue second[] = {{DATABANKS_DATABANK_ID, 0, 900, nullptr},
+                                 {DATABANKS_SEQUENCE_NO, 0, 2, nullptr},
+                                 {DATABANKS_LOGICAL_ID, 0, 900, nullptr},
+                                 {DATABANKS_DATABANK_NAME, 1, 0, "DB900"},
+                                 {DATABANKS_OFFLINE_FLAG, 1, 0, "Y"}};
+  ASSERT_EQ(InsertValues(15, second), 0);
+  auto upd = [&](int32_t id, int32_t option, int32_t flag, char type, int32_t offline) {
+    int32_t pb[2] = {0, usr_};
+    DDUpdDatabank(base_, pb, id, option, flag, type, offline);
+    return pb[0];
+  };
+  // option, flag, type, offline of a row as stored.
+  auto stored = [&](int32_t id, int32_t sequence) {
+    const CatalogValue key[] = {{DATABANKS_DATABANK_ID, 0, id, nullptr},
+                                {DATABANKS_SEQUENCE_NO, 0, sequence, nullptr},
+                                {DATABANKS_LOGICAL_ID, 0, id, nullptr}};
+    std::vector<uint8_t> row;
+    if (ReadRow(15, key, &row) != 0) return std::string("none");
+    return Column(row, DATABANKS_TRANS_OPTION, 20) + "," + Column(row, DATABANKS_CHAR_557, 3) +
+           "," + Column(row, DATABANKS_DATABANK_TYPE, 2) + "," +
+           Column(row, DATABANKS_OFFLINE_FLAG, 2);
+  };
+  auto stamp = [&](int32_t id) {
+    const CatalogValue key[] = {{OBJECTS_OBJECT_ID, 0, id, nullptr}};
+    std::vector<uint8_t> row;
+    EXPECT_EQ(ReadRow(11, key, &row), 0);
+    return Column(row, OBJECTS_CHANGE_TIME, 26);
+  };
+  const std::string before = stored(900, 1), other = stored(902, 1);
+  EXPECT_EQ(stamp(900), "<null>");
+  EXPECT_EQ(upd(900, 2, 1, 'T', -1), 0);
+  EXPECT_EQ(before, "LOG,NO,N,N");
+  EXPECT_EQ(stored(900, 1), "TRANS,YES,T,N");
+  EXPECT_EQ(stored(900, 2), "TRANS,YES,T,Y");
+  const std::string stamped = stamp(900);
+  EXPECT_EQ(stamped.size(), 16u) << stamped;
+  EXPECT_EQ(upd(900, 0, -1, 0, 0), 0);
+  EXPECT_EQ(stored(900, 2), "TRANS,YES,T,N");
+  EXPECT_EQ(upd(900, 3, 0, 'W', -1), 0);
+  EXPECT_EQ(stored(900, 2), "NULL,NO,W,N");
+  EXPECT_EQ(stored(902, 1), other) << "another databank untouched";
+  EXPECT_EQ(stamp(902), "<null>");
+  EXPECT_EQ(upd(999, 1, 1, 'N', 1), 1);
+  for (auto [option, flag, type, offline] :
+       {std::tuple<int32_t, int32_t, char, int32_t>{4, -1, 0, -1}, {-1, -1, 0, -1},
+        {0, 2, 0, -1}, {0, -1, 'X', -1}, {0, -1, 0, 2}})
+    EXPECT_EQ(upd(900, option, flag, type, offline), DD_KIND_OUTSIDE);
+  EXPECT_EQ(stored(900, 2), "NULL,NO,W,N");
   ASSERT_EQ(EndWork(1), 0);
 }
 
