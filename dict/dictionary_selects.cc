@@ -131,3 +131,23 @@ void DDGetObjectIds(int32_t* base, int32_t* pb, int32_t kind, const char* schema
   if ((pb[0] = c.status()) != 0) return;
   for (int32_t k = 0; k < 7; ++k) values[k] = r[k];
 }
+
+void DDDelSynonyms(int32_t* base, int32_t* pb, int32_t id, const char* schema,
+                   int32_t schema_length, const char* name, int32_t name_length) {
+  if (id <= 0 && (schema_length < 1 || schema_length > DD_NAME_LENGTH || name_length < 1 ||
+                  name_length > DD_NAME_LENGTH)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelSynonyms, IMAGE_DDDelSynonyms);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (id > 0)
+    p.Int(1, id).Null(2).Null(3).Null(4);
+  else
+    p.Null(1)
+        .Text(2, std::string_view(schema, static_cast<size_t>(schema_length)))
+        .TextLength(3, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

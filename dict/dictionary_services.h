@@ -221,6 +221,12 @@ void DDGetObjectIds(int32_t* base, int32_t* pb, int32_t kind, const char* schema
                     int32_t schema_length, const char* name, int32_t name_length,
                     int32_t* values);
 
+// Drops synonyms: with an id above 0 every SYNONYM linked to that object
+// (object row and link; a shadow's link stays), else the SYNONYM of the
+// schema and name with its link. 1 when there was none.
+void DDDelSynonyms(int32_t* base, int32_t* pb, int32_t id, const char* schema,
+                   int32_t schema_length, const char* name, int32_t name_length);
+
 // --- Cursors ---
 
 // The keys and indexes of a table (not its primary key): mode (pb[0]) not

@@ -333,6 +333,57 @@ TEST_F(SelectsTest, TheIntegersOfTablesAndKeys) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// Synonyms dropped by name, or every synonym of an object by its id; a
+// shadow's link and objects of other kinds stay.
+TEST_F(SelectsTest, SynonymsDroppedByNameOrByTheirObject) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  ASSERT_EQ(InsObject(930, 6, "S", "T"), 0);
+  ASSERT_EQ(InsObject(931, 6, "S", "U"), 0);
+  ASSERT_EQ(InsObject(944, 14, "S", "S1"), 0);
+  struct Link {
+    int32_t id, kind;
+    const char* name;
+    int32_t base;
+  } links[] = {{940, 5, "S1", 930}, {941, 5, "S2", 930}, {942, 5, "S3", 931}, {943, 9, "SH", 930}};
+  for (const Link& l : links) {
+    ASSERT_EQ(InsObject(l.id, l.kind, "S", l.name), 0);
+    DDInsBaseLink(base_, pb, l.id, l.base);
+    ASSERT_EQ(pb[0], 0);
+  }
+  // Which of the objects 940-944 have their object row (O) and link (L).
+  auto there = [&]() {
+    std::string s;
+    std::vector<uint8_t> row;
+    for (int32_t id = 940; id <= 944; ++id) {
+      const CatalogValue key[] = {{OBJECTS_OBJECT_ID, 0, id, nullptr}};
+      s += ReadRow(11, key, &row) == 0 ? "O" : "-";
+      const CatalogValue link[] = {{OBJECT_LINKS_OBJECT_ID, 0, id, nullptr}};
+      s += ReadRow(12, link, &row) == 0 ? "L" : "-";
+      s += " ";
+    }
+    return s;
+  };
+  auto drop = [&](int32_t id, const std::string& schema, const std::string& name) {
+    int32_t q[2] = {0, usr_};
+    DDDelSynonyms(base_, q, id, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                  static_cast<int32_t>(name.size()));
+    return q[0];
+  };
+  ASSERT_EQ(there(), "OL OL OL OL O- ");
+  EXPECT_EQ(drop(0, "S", "S1"), 0);
+  EXPECT_EQ(there(), "-- OL OL OL O- ");
+  EXPECT_EQ(drop(0, "S", "S1"), 1) << "the sequence of that name is no synonym";
+  EXPECT_EQ(drop(0, "S", "T"), 1);
+  EXPECT_EQ(drop(930, "", ""), 0);
+  EXPECT_EQ(there(), "-- -- OL OL O- ");
+  EXPECT_EQ(drop(930, "", ""), 1);
+  EXPECT_EQ(drop(0, "", "S3"), DD_BAD_VALUE);
+  EXPECT_EQ(drop(0, "S", std::string(129, 'S')), DD_BAD_VALUE);
+  EXPECT_EQ(there(), "-- -- OL OL O- ");
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 TEST_F(SelectsTest, NoWorkNoSelection) {
   int32_t id = 0;
   EXPECT_EQ(Sel("SYSTEM", "TABLES", 6, &id), -19075);
