@@ -126,6 +126,9 @@ int32_t AppendGroup(int32_t tss, int32_t commit, std::vector<std::vector<int32_t
   // Word 13 counts the pages of the group in the commit set: the restart
   // replays a group only when it finds them all.
   header[WSH_PAGES] = static_cast<int32_t>(on.size()) + (on.empty() ? 1 : 0);
+  // And its records, the header included: a page written in the middle of
+  // the append leaves every page there but not every record.
+  header[WSH_RECORDS] = static_cast<int32_t>(records.size());
   if (int32_t rc = AppendRecord(b, header, &page, &position)) return rc;
   if (!on.empty() && on.count(page) == 0) {
     ++header[WSH_PAGES];

@@ -55,6 +55,7 @@ struct Group {
   int32_t first_page = 0, first_pos = 0;
   int32_t header_page = 0, header_pos = 0;
   std::set<int32_t> pages;
+  int32_t records = 0;  // its header included
   std::vector<int32_t> header;
   int32_t Word(int32_t w) const {
     return static_cast<size_t>(w) < header.size() ? header[static_cast<size_t>(w)] : 0;
@@ -118,8 +119,14 @@ bool Wanted(const Restart& r, const Group& g) {
   return kind != kNotReplayed && (kind == kPrepared || g.Word(WSH_COMMIT) > r.highest);
 }
 
-bool Complete(const Group& g, int32_t pages) {
-  return g.header.size() > static_cast<size_t>(WSH_PAGES) && pages == g.Word(WSH_PAGES);
+// Its pages all there, and its records: a page can reach its file in the
+// middle of the group's append (a swap-out of the pool) and the group's later
+// pages before that page again, so that the records behind the earlier
+// image's end are missing although every page is found. A header without a
+// count (0) is judged by its pages alone.
+bool Complete(const Group& g, int32_t pages, int32_t records) {
+  return g.header.size() > static_cast<size_t>(WSH_PAGES) && pages == g.Word(WSH_PAGES) &&
+         (g.Word(WSH_RECORDS) == 0 || records == g.Word(WSH_RECORDS));
 }
 
 // A group closed by its header. The first one of the set is held back: it
@@ -130,7 +137,7 @@ int32_t Close(Restart* r, Group& g) {
     r->held = std::move(g);
     return 0;
   }
-  if (!Complete(g, static_cast<int32_t>(g.pages.size()))) return 0;
+  if (!Complete(g, static_cast<int32_t>(g.pages.size()), g.records)) return 0;
   if (Wanted(*r, g)) {
     if (int32_t rc = Enter(r, g, g.first_page, g.first_pos)) return rc;
   }
@@ -179,6 +186,7 @@ int32_t Scan(Restart* r) {
       r->open->first_pos = b[SETRQ_POSITION];
     }
     r->open->pages.insert(b[SETRQ_PAGE]);
+    ++r->open->records;
     if (length < 1 || rec[WS_CODE] != kCodeHeader) continue;
     r->open->header.assign(rec, rec + length);
     r->open->header_page = b[SETRQ_PAGE];
@@ -193,12 +201,14 @@ int32_t Scan(Restart* r) {
   const Group& h = *r->held;
   int32_t first_page = h.first_page, first_pos = h.first_pos;
   auto pages = static_cast<int32_t>(h.pages.size());
+  int32_t records = h.records;
   if (r->open && r->open->id == h.id) {
     first_page = r->open->first_page;
     first_pos = r->open->first_pos;
     pages += static_cast<int32_t>(r->open->pages.size());
+    records += r->open->records;
   }
-  if (Complete(h, pages) && Wanted(*r, h)) return Enter(r, h, first_page, first_pos);
+  if (Complete(h, pages, records) && Wanted(*r, h)) return Enter(r, h, first_page, first_pos);
   return 0;
 }
 

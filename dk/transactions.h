@@ -86,6 +86,9 @@ constexpr int32_t WSH_STAMP = 5;
 // its group of set 167, and in the header of the commit that decides it
 // (0 in every other commit's header).
 constexpr int32_t WSH_START = 6;
+// In the commit set: the records of the group, its header included (0 in a
+// group written before the count was kept).
+constexpr int32_t WSH_RECORDS = 12;
 constexpr int32_t WSH_PAGES = 13;
 constexpr int32_t WSH_DATABANKS = 20;  // 6 words an entry; a negative entry word 0 ends
 constexpr int32_t WSH_ENTRY_WORDS = 6;

@@ -195,6 +195,42 @@ TEST_F(TransRestartTest, AWrappedFirstGroupIsReplayedOnceWhenItsPageCountsAddUp)
   }
 }
 
+TEST_F(TransRestartTest, AGroupMissingRecordsOfAnEarlierPageImageIsNotReplayed) {
+  // A page of the commit set can reach its file in the middle of a group's
+  // append (a swap-out of the pool) and the group's later page and header
+  // before its rewrite: the pages are all there, the records behind the
+  // earlier image's end are not. The header counts the group's records.
+  Group(1, 1, {});  // held back
+  struct Case {
+    int32_t records;  // header word 12 of group 2
+    std::vector<int32_t> tags;
+  };
+  for (const Case& c : {Case{3, {20, 30}}, Case{4, {30}}, Case{0, {20, 30}}}) {
+    SCOPED_TRACE(c.records);
+    const int32_t first = Put(Change(1, 2, 5, 20));
+    // Case 4: the record that followed here is missing from the page.
+    const int32_t second = Put(Change(22, 2, 5, 0, 4050));
+    ASSERT_NE(first, second);
+    std::vector<int32_t> h = Header(2, 0, 2, 0, 2);
+    h[WSH_RECORDS] = c.records;
+    Put(h);
+    Group(3, 3, {30});
+    EXPECT_EQ(DKRST1(nullptr), 0);
+    EXPECT_EQ(Tags(5), c.tags);
+    EXPECT_TRUE(CommitSetEmpty());
+    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 5};
+    DKOPT1(open);
+    ASSERT_EQ(open[RQ_STATUS], 0);
+    std::vector<int32_t> drop(SETRQ_RECORD + 1, 0);
+    drop[SETRQ_TABLE] = open[RQ_TABLE];
+    drop[SETRQ_TBL] = 5;
+    ASSERT_EQ(DKDRS1(drop), 0);
+    open[RQ_STATUS] = -22;
+    DKCLT1(open);
+    Group(1, 1, {});  // held back again
+  }
+}
+
 TEST_F(TransRestartTest, PreparedGroupsGoWholeToSet167AndLoggedChangesToTheLog) {
   Group(1, 1, {});  // held back
   // A prepared distributed transaction: every record, its header last.
