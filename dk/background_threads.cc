@@ -26,12 +26,6 @@ namespace {
 using dkset::RoutineIndex;
 
 constexpr int32_t kDeferredThreads = 170;
-// The securing of units, one at a time ("Restart-no. queue": it moves the
-// restart number on).
-constexpr int32_t BP_LOCK_SECURING = BP_LOCK_RESTART_NUMBER;
-// Lowered without waiting by every unit that may overlap others and given
-// back at its end; a unit that runs alone waits to take it.
-constexpr int32_t BP_LOCK_UNITS_RUNNING = BP_LOCK_KERNEL_250;
 
 int32_t* A() {
   return Bufferpool();
@@ -101,20 +95,6 @@ void GiveUpMaster() {
   if (slave > 0) DKUnlock(slave + SWA_WAKE);
 }
 
-// Once a unit's records are read, while nobody has taken the master's
-// place yet: the first slave is woken to take it.
-void WakeNextMaster() {
-  int32_t* a = A();
-  DKLock(BP_LOCK_BACKGROUND_CS_READ);
-  int32_t slave = 0;
-  if (LoadWord(BP_MASTER_SLOT) == 0) {
-    slave = a[BP_SLAVE_QUEUE];
-    if (slave > 0) a[BP_SLAVE_QUEUE] = a[slave + ENTRY_LINK];
-  }
-  DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
-  if (slave > 0) DKUnlock(slave + SWA_WAKE);
-}
-
 // The master waits for a request (under lock 204); false when the kernel
 // is no longer up (lock 204 then given back).
 bool AwaitWork(int32_t slot) {
@@ -173,13 +153,9 @@ bool QueueApplied(int32_t tss, int32_t applied) {
 }
 
 // Writes the pages of every queued transaction, then marks them secured;
-// a committer of kind 129 is woken here. Units overlap, so the securing of
-// one runs beside the next one's records: it runs one at a time (lock 224),
-// and what frees or stores TSS entries runs under lock 222, as the master's
-// scan does, so that no entry is given back twice.
+// a committer of kind 129 is woken here.
 void SecureQueued(int32_t slot) {
   int32_t* a = A();
-  EnqdeqGuard securing(a + BP_LOCK_SECURING);
   DKLock(BP_LOCK_BACKGROUND_IO);
   int32_t run = a[BP_AFTER_PROC_QUEUE], last = 0, last_tss = 0;
   a[BP_AFTER_PROC_QUEUE] = 0;
@@ -217,23 +193,15 @@ void SecureQueued(int32_t slot) {
   // may take the header's page out. The commits are secured whatever the
   // stamp's fate: a failure is reported and costs the restart replay work.
   if (written == 0) DKFPQ1(last_tss);
-  {
-    EnqdeqGuard choosing(a + BP_LOCK_SERVER);
-    // The entries just secured go back to the free list now rather than at
-    // the next wake, which may not come while begins find no free entry; a
-    // waiting committer reads only word 144 once woken, not its entry.
-    DKScanTransactionStates();
-    // Secured entries that running views still hold, once there are too
-    // many of them or none is left to begin with, are kept as stored
-    // records.
-    DKStoreTssOverflow();
-  }
-  // What is secured need not stay in the commit set; a deletion moves the
-  // records behind it on its page, so not while a unit's records are read.
-  if (written == 0) {
-    EnqdeqGuard reading(a + BP_LOCK_BACKGROUND_CS_READ);
-    if (LoadWord(BP_UNIT_TSS) == 0) DKTrimCommitSet();
-  }
+  // The entries just secured go back to the free list now rather than at
+  // the next wake, which may not come while begins find no free entry; a
+  // waiting committer reads only word 144 once woken, not its entry.
+  DKScanTransactionStates();
+  // Secured entries that running views still hold, once there are too
+  // many of them or none is left to begin with, are kept as stored records.
+  DKStoreTssOverflow();
+  // What is secured need not stay in the commit set.
+  if (written == 0) DKTrimCommitSet();
   // Synchronous commits run one at a time (lock 244), so at most one waits;
   // it finds the work of this page write done.
   for (int32_t result : results) DKWakeSynchronousCommitter(result);
@@ -243,90 +211,31 @@ void Secure(int32_t slot, int32_t tss, int32_t applied) {
   if (QueueApplied(tss, applied)) SecureQueued(slot);
 }
 
-// Under lock 222, at the start of a unit: the unit waits (its wait-for pair
-// lowered once for each) for every active unit that committed before it
-// prepared, whose changes its own may rest on: both that unit's prepare
-// number and its commit point (slot words 1 and 3) below this unit's
-// prepare number. The ends of those units give the pair back.
-void OrderAfterEarlierUnits(int32_t slot) {
-  int32_t* a = A();
-  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS)
-    if (s != slot && LoadWord(s + SWA_STATE) == SLOT_ACTIVE &&
-        a[s + SWA_TRANS] < a[slot + SWA_TRANS] && a[s + SWA_PARALLEL] < a[slot + SWA_TRANS])
-      PoolWord(slot + SWA_LOCK1 + ENQDEQ_COUNT).fetch_sub(1);
-}
-
-// Under lock 222, at the end of a unit's records: the later active units
-// that wait for this one (the counterpart of OrderAfterEarlierUnits).
-void ReleaseLaterUnits(int32_t slot) {
-  int32_t* a = A();
-  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS)
-    if (s != slot && LoadWord(s + SWA_STATE) == SLOT_ACTIVE &&
-        a[s + SWA_SEQNO] > a[slot + SWA_SEQNO] && a[s + SWA_TRANS] > a[slot + SWA_TRANS] &&
-        a[s + SWA_TRANS] > a[slot + SWA_PARALLEL])
-      DKUnlock(s + SWA_LOCK1);
-}
-
-// The work unit of one committed transaction, begun with lock 222 held.
-// Units overlap: once its records are all read the master's place goes on,
-// and the next unit may begin while this one's last records are applied
-// and it is secured. Records of one row keep their order across units (a
-// reader waits for every slot applying its row), and a unit whose
-// transaction prepared after an active one committed waits for that one's
-// records to be applied. A unit of a commit kind (a committer waits for
-// it) or a checkpoint unit runs alone: it takes lock 248, keeping later
-// units from starting, and waits on lock 250 until the units running end,
-// each of which lowered it without waiting.
+// The work unit of one committed transaction.
 void WorkUnit(int32_t slot, int32_t tss) {
   int32_t* a = A();
   a[slot + SWA_PHASE] = a[tss + TSS_STATE] == TSS_CHECKPOINT ? TSS_CHECKPOINT : TSS_TABLE_PROC;
   SetState(tss, TSS_TABLE_PROC);
   a[slot + SWA_TRANS] = a[tss + TSS_PREPARE];
   a[slot + SWA_PARALLEL] = a[tss + TSS_PARALLEL];
-  OrderAfterEarlierUnits(slot);
   a[slot + SWA_SEQNO] = ++a[BP_LAST_UNIT];
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE);
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
   const bool checkpoint = a[slot + SWA_PHASE] == TSS_CHECKPOINT;
-  const int32_t kind = a[tss + TSS_KIND];
-  DKLock(slot + SWA_LOCK1);
-  DKUnlock(slot + SWA_LOCK1);
-  DKLock(BP_LOCK_BACKGROUND_SYNCH);
-  const bool alone = kind != 0 || checkpoint;
-  bool holds_synch = alone;
-  if (!alone) {
-    PoolWord(BP_LOCK_UNITS_RUNNING + ENQDEQ_COUNT).fetch_sub(1);
-    DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
-  } else {
-    DKLock(BP_LOCK_UNITS_RUNNING);
-    // With every earlier unit ended, the applied ones still waiting for
-    // their page write are known: a pending checkpoint takes them.
+  int32_t logged = 0;
+  if (checkpoint) {
     DKStartCheckpointUnit();
+    logged = DKPassCheckpointLog(tss);
   }
-  const int32_t logged = checkpoint ? DKPassCheckpointLog(tss) : 0;
   DKOpenUnitReading(tss);
   DKTakeUnitRecords(slot);
-  // Every record is read and the master's place given up (by the reader of
-  // the header): a slave takes it and the next unit may start.
-  WakeNextMaster();
   int32_t applied = DKCloseUnitReading(slot, tss);
   if (applied == 0 && logged < 0) applied = logged;
   if (checkpoint) DKEndCheckpointUnit();
-  if (kind == kKindWaitApplied) {
-    DKWakeSynchronousCommitter(applied);
-    if (!checkpoint) {
-      DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
-      holds_synch = false;
-    }
-  }
-  DKLock(BP_LOCK_SERVER);
+  if (a[tss + TSS_KIND] == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
-  ReleaseLaterUnits(slot);
-  DKUnlock(BP_LOCK_SERVER);
   Secure(slot, tss, applied);
-  if (holds_synch) DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
-  DKUnlock(BP_LOCK_UNITS_RUNNING);
 }
 
 // Nothing to apply: the master's place goes to a slave.

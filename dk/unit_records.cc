@@ -93,13 +93,10 @@ void WakeHelper() {
   DKUnlock(slave + SWA_WAKE);
 }
 
-// Under lock 210: reading is over for the unit, and the master's place is
-// free for the next unit while this one's last records are applied and it
-// is secured: the reader, or a slave woken for it, takes it.
+// Under lock 210: reading is over for the unit.
 void EndReading() {
   StoreWord(BP_UNIT_TSS, 0);
   StoreWord(BP_COMMIT_SET_SHADOW_GTN, 0);
-  StoreWord(BP_MASTER_SLOT, 0);
 }
 
 // Under lock 210: the next record of the unit into `b`; false (reading

@@ -4,28 +4,12 @@
 // as a model that applies their records one after the other.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <map>
 #include <random>
-#include <thread>
 
-#include "dk/background_threads.h"
-#include "dk/test_points.h"
 #include "dk/tests/transaction_fixture.h"
 
 namespace {
-
-// Committers held once they have their commit number, until the commit
-// numbers up to `let_through` may go on.
-thread_local bool hold_commit = false;
-std::atomic<int32_t> numbered{0}, let_through{0};
-
-void HoldNumbered(DKTestPoint point, int32_t value) {
-  if (point != DKTestPoint::kCommitNumbered || !hold_commit) return;
-  numbered.fetch_add(1);
-  numbered.notify_all();
-  for (int32_t v = let_through.load(); v < value; v = let_through.load()) let_through.wait(v);
-}
 
 class ParallelApplyTest : public TransactionTest {
  protected:
@@ -56,23 +40,6 @@ class ParallelApplyTest : public TransactionTest {
       ASSERT_LT(n, 2'000'000) << "row " << key << " never applied";
       std::this_thread::yield();
     }
-  }
-
-  // Table x (71, holding the row "x0") on the tables' databank and table y
-  // (72, empty) on a databank of its own.
-  void TwoDatabanks(Table* x, Table* y) {
-    *x = CreateTable(71, 4, 8);
-    ASSERT_EQ(Insert(*x, MakeRecord("x0", 4, 8)), 0);
-    Create("other", 400, 6, 3);
-    int32_t b[CRT_WORDS] = {};
-    b[RQ_DID] = 6;
-    b[RQ_TYPE] = 10;
-    b[RQ_TBL] = 72;
-    b[RQ_KEY_LENGTH] = 4;
-    b[RQ_RECORD_LENGTH] = 8;
-    DKEXE1(16, b);
-    ASSERT_EQ(b[RQ_STATUS], 0);
-    *y = {b[RQ_TABLE], 72, 4, 8};
   }
 
   std::string Key(int32_t n) const {
@@ -130,8 +97,18 @@ TEST_F(ParallelApplyTest, RecordsWaitForTheEarlierRecordsOfTheirRow) {
 // meanwhile takes the next record, of a table on another databank, and
 // applies it: records of a unit are applied by more than one thread.
 TEST_F(ParallelApplyTest, ASlaveAppliesTheNextRecordWhileTheMasterWaits) {
-  Table x, y;
-  ASSERT_NO_FATAL_FAILURE(TwoDatabanks(&x, &y));
+  Table x = CreateTable(71, 4, 8);
+  ASSERT_EQ(Insert(x, MakeRecord("x0", 4, 8)), 0);
+  Create("other", 400, 6, 3);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_DID] = 6;
+  b[RQ_TYPE] = 10;
+  b[RQ_TBL] = 72;
+  b[RQ_KEY_LENGTH] = 4;
+  b[RQ_RECORD_LENGTH] = 8;
+  DKEXE1(16, b);
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  const Table y{b[RQ_TABLE], 72, 4, 8};
   StartBackground(2);
   // The slave waits in its queue, where the master finds it.
   const int32_t slave = area_[BP_FIRST_SWA] + SWA_WORDS;
@@ -155,168 +132,6 @@ TEST_F(ParallelApplyTest, ASlaveAppliesTheNextRecordWhileTheMasterWaits) {
   DKPUT0(PUT_UNCHANGED, held);
   AwaitSecured(commit);
   EXPECT_EQ(Rows(x), (std::vector<std::string>{MakeRecord("x0", 4, 8), rx}));
-}
-
-// Work units overlap: a transaction x1 whose record waits on a page the test
-// holds, and ones committed while it is applied, changing a table of
-// another databank. One that prepared before x1's commit was complete is
-// applied at once, beside x1; one that prepared after it (its changes may
-// rest on x1's) waits for x1's records, and so does one of a commit kind,
-// which runs alone: it waits until the units running end (lock 250).
-class OverlapTest : public ParallelApplyTest {
- protected:
-  void SetUp() override {
-    ParallelApplyTest::SetUp();
-    ASSERT_NO_FATAL_FAILURE(TwoDatabanks(&x_, &y_));
-    StartBackground(3);
-    numbered = 0;
-    let_through = 0;
-  }
-  void TearDown() override {
-    DKInstallTestHook(nullptr);
-    ParallelApplyTest::TearDown();
-  }
-
-  // A transaction of one insert. Its work tables are not on x's databank,
-  // whose header page the applying of x1 holds while it waits for the leaf.
-  struct Ready {
-    Began t;
-    Sets s;
-  };
-  Ready Prepare(const Table& t, const std::string& row, int32_t kind = 0) {
-    Ready r{Begin(), {MakeSet(kTransDid, -1), MakeSet(kTransDid, -1)}};
-    EXPECT_EQ(r.t.rc, 0);
-    AppendTo(r.s.write, Header(kind, {{db_, 3}}));
-    AppendTo(r.s.write, Change(1, t, row));
-    return r;
-  }
-  // Holds the leaf of x: x1's record waits on it.
-  int32_t HoldX() {
-    const std::vector<int32_t> e = RootEntry(x_);
-    return Get(db_, e[RE_TOP + 1], e[RE_DATA_PAGE_SIZE + 1], GET_UPDATE);
-  }
-  bool YHas(const std::string& row) {
-    const std::vector<std::string> rows = Rows(y_);
-    return std::find(rows.begin(), rows.end(), row) != rows.end();
-  }
-  // Commits `first` and `second` from two threads, both prepared before
-  // either completes its commit: `first` goes on, and once its record waits
-  // on the held page of x (returned), `second` goes on.
-  int32_t CommitBoth(const Ready& first, const Ready& second, std::thread* threads,
-                     std::atomic<int32_t>* results) {
-    DKInstallTestHook(HoldNumbered);
-    threads[0] = std::thread([&, results] {
-      enqdeq_attach(enq_, 2);
-      hold_commit = true;
-      results[0] = End(first.t.tss, first.s);
-    });
-    numbered.wait(0);
-    threads[1] = std::thread([&, results] {
-      enqdeq_attach(enq_, 3);
-      hold_commit = true;
-      results[1] = End(second.t.tss, second.s);
-    });
-    numbered.wait(1);
-    const int32_t held = HoldX();
-    let_through = LoadWord(BP_COMMITS) - 1;
-    let_through.notify_all();
-    AwaitState(first.t.tss, TSS_TABLE_PROC);
-    let_through = LoadWord(BP_COMMITS);
-    let_through.notify_all();
-    return held;
-  }
-  // Until every commit is secured and every unit has ended.
-  void AwaitUnitsEnded() {
-    AwaitSecured(LoadWord(BP_COMMITS));
-    for (int64_t n = 0; LoadWord(BP_LOCK_KERNEL_250 + ENQDEQ_COUNT) != 1 ||
-                        LoadWord(BP_LOCK_BACKGROUND_SYNCH + ENQDEQ_COUNT) != 1;
-         ++n) {
-      ASSERT_LT(n, 50'000'000) << "a unit never ended";
-      std::this_thread::yield();
-    }
-  }
-  // Until the transaction of `tss` is in `state` (bounded: a unit that never
-  // starts fails the test).
-  // States change under the TSS lock.
-  int32_t StateOf(int32_t tss) {
-    EnqdeqGuard guard(area_ + BP_LOCK_TSS_HASH);
-    return area_[tss + TSS_STATE];
-  }
-  void AwaitState(int32_t tss, int32_t state) {
-    for (int64_t n = 0; StateOf(tss) != state; ++n) {
-      ASSERT_LT(n, 50'000'000) << "state " << state << " never reached";
-      std::this_thread::yield();
-    }
-  }
-  // Until a thread waits on the pair at `pair`.
-  void AwaitWaiter(int32_t pair) {
-    while (LoadWord(pair + ENQDEQ_HEAD) == 0) std::this_thread::yield();
-  }
-
-  Table x_, y_;
-};
-
-TEST_F(OverlapTest, AUnitOfAnIndependentCommitRunsBesideTheUnitBeforeIt) {
-  const std::string x1 = MakeRecord("x1", 4, 8), y1 = MakeRecord("y1", 4, 8);
-  Ready first = Prepare(x_, x1), second = Prepare(y_, y1);
-  std::atomic<int32_t> results[2] = {{1}, {1}};
-  std::thread threads[2];
-  const int32_t held = CommitBoth(first, second, threads, results);
-  ASSERT_GT(held, 0);
-  // y1's unit runs while x1's record still waits (no table is read while
-  // the page is held: a page write of y1's commit waits for x1's pages).
-  AwaitState(second.t.tss, TSS_TABLE_PROC);
-  EXPECT_EQ(StateOf(first.t.tss), TSS_TABLE_PROC);
-  DKPUT0(PUT_UNCHANGED, held);
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(results[0], 0);
-  EXPECT_EQ(results[1], 0);
-  AwaitUnitsEnded();
-  EXPECT_EQ(Rows(x_), (std::vector<std::string>{MakeRecord("x0", 4, 8), x1}));
-  EXPECT_TRUE(YHas(y1));
-}
-
-// A unit of a commit kind runs alone: although its transaction prepared
-// before x1's commit was complete, it waits (lock 250) until x1's unit ends.
-TEST_F(OverlapTest, AUnitOfACommitKindWaitsForTheUnitsRunning) {
-  const std::string x1 = MakeRecord("x1", 4, 8), y1 = MakeRecord("y1", 4, 8);
-  Ready first = Prepare(x_, x1), second = Prepare(y_, y1, kKindWaitSecured);
-  std::atomic<int32_t> results[2] = {{1}, {1}};
-  std::thread threads[2];
-  const int32_t held = CommitBoth(first, second, threads, results);
-  ASSERT_GT(held, 0);
-  AwaitWaiter(BP_LOCK_KERNEL_250);
-  EXPECT_EQ(LoadWord(BP_UNIT_TSS), 0);  // its records are not read
-  DKPUT0(PUT_UNCHANGED, held);
-  for (std::thread& t : threads) t.join();
-  EXPECT_EQ(results[0], 0);
-  EXPECT_EQ(results[1], 0);
-  AwaitUnitsEnded();
-  EXPECT_TRUE(YHas(y1));
-  EXPECT_EQ(Rows(x_), (std::vector<std::string>{MakeRecord("x0", 4, 8), x1}));
-}
-
-// A transaction that prepared after x1's commit was complete may rest on
-// x1's changes: its unit waits on its wait-for pair until x1's unit ends.
-TEST_F(OverlapTest, AUnitOfALaterCommitWaitsForTheUnitBeforeIt) {
-  const std::string x1 = MakeRecord("x1", 4, 8), y1 = MakeRecord("y1", 4, 8);
-  Ready first = Prepare(x_, x1), second = Prepare(y_, y1);
-  const int32_t held = HoldX();
-  ASSERT_GT(held, 0);
-  ASSERT_EQ(End(first.t.tss, first.s), 0);
-  AwaitState(first.t.tss, TSS_TABLE_PROC);
-  ASSERT_EQ(End(second.t.tss, second.s), 0);
-  bool waiting = false;
-  while (!waiting) {
-    for (int32_t s = area_[BP_FIRST_SWA]; s <= area_[BP_LAST_SWA]; s += SWA_WORDS)
-      waiting = waiting || LoadWord(s + SWA_LOCK1 + ENQDEQ_HEAD) != 0;
-    std::this_thread::yield();
-  }
-  EXPECT_EQ(LoadWord(BP_UNIT_TSS), 0);  // its records are not read
-  DKPUT0(PUT_UNCHANGED, held);
-  AwaitUnitsEnded();
-  EXPECT_TRUE(YHas(y1));
-  EXPECT_EQ(Rows(x_), (std::vector<std::string>{MakeRecord("x0", 4, 8), x1}));
 }
 
 // Transactions of many inserts, updates and deletes over three shared
