@@ -56,12 +56,7 @@ void DDInsCollation(int32_t* base, int32_t* pb, int32_t id, const uint8_t* defin
 }
 
 void DDDelCollation(int32_t* base, int32_t* pb, int32_t id) {
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelCollation, IMAGE_DDDelCollation);
-  if (stm == 0) return;
-  DDParams p(base, stm);
-  p.Int(1, id);
-  if ((pb[0] = p.status()) != 0) return;
-  DDSelectRun(base, pb, stm, true);
+  DDRunWithId(base, pb, SLOT_DDDelCollation, IMAGE_DDDelCollation, id);
 }
 
 void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* constraint,

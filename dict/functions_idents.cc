@@ -37,12 +37,7 @@ void DDInsSchema(int32_t* base, int32_t* pb, int32_t id) {
 }
 
 void DDChkTrigger(int32_t* base, int32_t* pb, int32_t id) {
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkTrigger, IMAGE_DDChkTrigger);
-  if (stm == 0) return;
-  DDParams p(base, stm);
-  p.Int(1, id);
-  if ((pb[0] = p.status()) != 0) return;
-  DDSelectRun(base, pb, stm, true);
+  DDRunWithId(base, pb, SLOT_DDChkTrigger, IMAGE_DDChkTrigger, id);
 }
 
 void DDGetIdByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length,

@@ -109,12 +109,7 @@ void DDInsObjUsage(int32_t* base, int32_t* pb, int32_t user_id, int32_t user_kin
 }
 
 void DDChkUsed(int32_t* base, int32_t* pb, int32_t id) {
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkUsed, IMAGE_DDChkUsed);
-  if (stm == 0) return;
-  DDParams p(base, stm);
-  p.Int(1, id);
-  if ((pb[0] = p.status()) != 0) return;
-  DDSelectRun(base, pb, stm, true);
+  DDRunWithId(base, pb, SLOT_DDChkUsed, IMAGE_DDChkUsed, id);
 }
 
 void DDGetSequenceObj(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,

@@ -62,10 +62,5 @@ void DDCurFunctions(int32_t* base, int32_t* pb, int32_t module_id, int32_t* rout
 }
 
 void DDUpdChangeTime(int32_t* base, int32_t* pb, int32_t id) {
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdChangeTime, IMAGE_DDUpdChangeTime);
-  if (stm == 0) return;
-  DDParams p(base, stm);
-  p.Int(1, id);
-  if ((pb[0] = p.status()) != 0) return;
-  DDSelectRun(base, pb, stm, true);
+  DDRunWithId(base, pb, SLOT_DDUpdChangeTime, IMAGE_DDUpdChangeTime, id);
 }

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "dict/statement_params.h"
 #include "dict/statement_prepare.h"
 #include "dict/upper_services.h"
 #include "dict/work_block.h"
@@ -38,6 +39,15 @@ int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart) {
     Wd(base, stm, STM_PC) = 0;
   }
   return pb[0] = DDExecStm(base, pb[1], stm);
+}
+
+void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id) {
+  const int32_t stm = DDSlotStatement(base, pb, number, image);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
 }
 
 namespace {

@@ -17,6 +17,10 @@ int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t imag
 // instruction when `restart`: the slot status (0 a row or done, positive no
 // row, negative an error) in pb[0] and returned.
 int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart);
+
+// The statement of slot `number` (image `image`) run from its first
+// instruction with parameter 1 the integer `id`: the status in pb[0].
+void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id);
 // One run of statement `stm` for user `usr` from its position (0: from its
 // first instruction), the position kept for the next run; END leaves it 0.
 // The run's status: END's value, 0 for a row handed back, or an error.
