@@ -192,6 +192,22 @@ int32_t MarkLogDatabank(int32_t* base, int32_t usr, int32_t mode, const LogDatab
                     log.second_name_length);
 }
 
+// The end of a way back online after status `r`: the LOG databank marked and
+// the transaction committed, then the database online (pb[0] = 0); on any
+// failure the transaction rolled back and the failure in pb[0].
+void FinishOnline(int32_t* base, int32_t usr, int32_t sys, int32_t r, const LogDatabank& log,
+                  int32_t* pb) {
+  if (r >= 0) r = MarkLogDatabank(base, usr, 3, log);
+  if (r >= 0) r = End(base, usr, false);
+  if (r < 0) {
+    End(base, usr, true);
+    pb[0] = r;
+    return;
+  }
+  SysWrite(base, sys, SYS_DATABASE_OFFLINE, 0);
+  pb[0] = 0;
+}
+
 // Steps 4 to 6 of taking the database offline; 0 or the error.
 int32_t TakeDatabaseOffline(int32_t* base, int32_t usr) {
   int32_t r = Begin(base, usr);
@@ -284,15 +300,7 @@ void DSBkpSetOnline(int32_t* base, int32_t* pb) {
                    static_cast<const char*>(nullptr), 0, &row);
     if (r == 0) Remember(&log, row);
   }
-  if (r >= 0) r = MarkLogDatabank(base, usr, 3, log);
-  if (r >= 0) r = End(base, usr, false);
-  if (r < 0) {
-    End(base, usr, true);
-    pb[0] = r;
-    return;
-  }
-  SysWrite(base, sys, SYS_DATABASE_OFFLINE, 0);
-  pb[0] = 0;
+  FinishOnline(base, usr, sys, r, log, pb);
 }
 
 void DSBkpReattach(int32_t* base, int32_t* pb) {
@@ -332,15 +340,7 @@ void DSBkpReattach(int32_t* base, int32_t* pb) {
   if (r >= 0 && (r = End(base, usr, false)) >= 0) r = Begin(base, usr);
   LogDatabank log;
   if (r >= 0) r = ReattachDatabanks(base, usr, now, &log);
-  if (r >= 0) r = MarkLogDatabank(base, usr, 3, log);
-  if (r >= 0) r = End(base, usr, false);
-  if (r < 0) {
-    End(base, usr, true);
-    pb[0] = r;
-    return;
-  }
-  SysWrite(base, sys, SYS_DATABASE_OFFLINE, 0);
-  pb[0] = 0;
+  FinishOnline(base, usr, sys, r, log, pb);
 }
 
 void DSBkpOp7(int32_t* base, int32_t* pb) {
