@@ -161,12 +161,8 @@ void BM_CursorFetchAgainstSqlite(benchmark::State& state) {
     sqlite3_close(db);
     if (their_rows != rows || their_total != total) return state.SkipWithError("SQLite differs");
 
-    const double ours = bench::Seconds(t0, t1), theirs = bench::Seconds(s0, s1);
-    state.counters["ratio"] = ours / theirs;
-    state.counters["floor_ratio"] = bench::Seconds(d0, d1) / theirs;
-    state.counters["ours_s"] = ours;
-    state.counters["direct_s"] = bench::Seconds(d0, d1);
-    state.counters["sqlite_s"] = theirs;
+    bench::ReportAgainstSqlite(state, bench::Seconds(t0, t1), bench::Seconds(d0, d1),
+                               bench::Seconds(s0, s1));
   }
 }
 BENCHMARK(BM_CursorFetchAgainstSqlite)->Iterations(1)->Unit(benchmark::kSecond);

@@ -137,12 +137,8 @@ void BM_ScanAndSumAgainstSqlite(benchmark::State& state) {
     sqlite3_close(db);
     if (sqlite_sum != 500000500000) return state.SkipWithError("SQLite's sum is wrong");
 
-    const double ours = bench::Seconds(t0, t1), theirs = bench::Seconds(s0, s1);
-    state.counters["ratio"] = ours / theirs;
-    state.counters["floor_ratio"] = bench::Seconds(d0, d1) / theirs;
-    state.counters["ours_s"] = ours;
-    state.counters["direct_s"] = bench::Seconds(d0, d1);
-    state.counters["sqlite_s"] = theirs;
+    bench::ReportAgainstSqlite(state, bench::Seconds(t0, t1), bench::Seconds(d0, d1),
+                               bench::Seconds(s0, s1));
   }
 }
 BENCHMARK(BM_ScanAndSumAgainstSqlite)->Iterations(1)->Unit(benchmark::kSecond);

@@ -6,6 +6,8 @@
 
 #include <stdlib.h>
 
+#include <benchmark/benchmark.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -102,5 +104,16 @@ struct InterpProgram {
     return a.fields.at(table) + interp::kRecordHeaderBytes + column;
   }
 };
+
+// The counters of a run against SQLite: our time, the time of the same
+// program run directly (the floor), SQLite's, and the two ratios.
+inline void ReportAgainstSqlite(benchmark::State& state, double ours, double direct,
+                                double theirs) {
+  state.counters["ratio"] = ours / theirs;
+  state.counters["floor_ratio"] = direct / theirs;
+  state.counters["ours_s"] = ours;
+  state.counters["direct_s"] = direct;
+  state.counters["sqlite_s"] = theirs;
+}
 
 }  // namespace bench
