@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "du/pattern_programs.h"
 
 namespace {
@@ -114,23 +115,6 @@ void BM_Fnmatch(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * kSubjects * 4);
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, std::vector<double>> runs;
-  void ReportRuns(const std::vector<Run>& r) override {
-    for (const Run& run : r)
-      if (run.run_type == Run::RT_Iteration)
-        runs[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
-    ConsoleReporter::ReportRuns(r);
-  }
-  double Median(const std::string& name) {
-    std::vector<double> t = runs[name];
-    if (t.empty()) return 0;
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-  }
-};
-
 }  // namespace
 
 BENCHMARK(BM_PatternProgram)->Repetitions(5)->Unit(benchmark::kMillisecond);
@@ -139,7 +123,7 @@ BENCHMARK(BM_Fnmatch)->Repetitions(5)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double ours = reporter.Median("BM_PatternProgram");
   const double base = reporter.Median("BM_Fnmatch");

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/ratio_reporter.h"
 #include "du/pool_words.h"
 #include "du/table_statistics.h"
 #include "kernel/control_blocks.h"
@@ -159,23 +160,6 @@ void BM_Sqlite(benchmark::State& state) {
   sqlite3_finalize(q);
 }
 
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, std::vector<double>> runs;
-  void ReportRuns(const std::vector<Run>& r) override {
-    for (const Run& run : r)
-      if (run.run_type == Run::RT_Iteration)
-        runs[run.run_name.function_name].push_back(run.GetAdjustedCPUTime());
-    ConsoleReporter::ReportRuns(r);
-  }
-  double Median(const std::string& name) {
-    std::vector<double> t = runs[name];
-    if (t.empty()) return 0;
-    std::sort(t.begin(), t.end());
-    return t[t.size() / 2];
-  }
-};
-
 }  // namespace
 
 BENCHMARK(BM_Statistics)->Repetitions(3)->Iterations(1)->Unit(benchmark::kMillisecond);
@@ -184,7 +168,7 @@ BENCHMARK(BM_Sqlite)->Repetitions(3)->Iterations(1)->Unit(benchmark::kMillisecon
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   TheData();
-  RatioReporter reporter;
+  bench::RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const double ours = reporter.Median("BM_Statistics");
   const double theirs = reporter.Median("BM_Sqlite");
