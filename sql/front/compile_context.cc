@@ -96,6 +96,7 @@ int64_t BottomEnd(SqlCompileCtx* ctx) {
 
 void WorkspaceAllocate(SqlCompileCtx* ctx) {
   CatalogReset(ctx);  // its records live in the workspace being replaced
+  ctx->typing = SqlTypingState{};
   SqlWorkspace& ws = ctx->ws;
   ws.raw = ArenaAlloc(&ctx->arena, nullptr, ctx->workspace_size + WST_RESERVE_BYTES);
   ws.scratch = static_cast<char*>(ArenaAlloc(&ctx->arena, nullptr, ctx->workspace_size));

@@ -8,6 +8,7 @@
 
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_arena.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/sem_stack.h"
 #include "sql/front/trav_stack.h"
 
@@ -116,6 +117,7 @@ struct SqlCompileCtx {
   SqlTravStack trav;      // every tree walk's frames
   SemStacks sem;          // the semantic walk's saved records and query links
   SqlCatalogState catalog;  // column cache and dependency list of the attempt
+  SqlTypingState typing;    // what expression typing notes for the later phases
   int32_t missing_object = 0;  // the object whose stored tree was missing
 };
 
