@@ -16,6 +16,7 @@
 #include "dk/tests/transaction_fixture.h"
 #include "du/record_operations.h"
 #include "du/tests/record_access_fixture.h"
+#include "kernel/system_block.h"
 
 class KernelRecordAccessTest : public TransactionTest {
  protected:
@@ -30,9 +31,10 @@ class KernelRecordAccessTest : public TransactionTest {
     base_ = SqlPoolCreate(4000000, 400000);
     int32_t w = 400000;
     DSPoolMem(base_, &w, -1, 0);
-    DSGetMem(base_, &sys_, SYS_BYTES);
-    base_[sqlpool::RESERV] = sys_;
-    enqdeq_init_semaphore(&W(sys_ + SYS_POOLED_TP_S), 1);
+    // SYS as the kernel's start makes it: its semaphores ready, so that
+    // kernel routines taking them (DSCreateThr) do not wait for ever.
+    sys_ = NewSysBlock(base_, 1);
+    ASSERT_NE(sys_, 0);
     ASSERT_EQ(DUCrtTcbHash(base_), 0);
     DSGetMem(base_, &dcb_, DCB_BYTES);
     W(dcb_ + DCB_LID) = kLid;
