@@ -500,6 +500,21 @@ void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id) {
   ObjectByName(base, pb, THR_STM_DDL_IN, IMAGE_DDCmpIN, name, 0, id);
 }
 
+void DDCmpCC(int32_t* base, int32_t* pb, int32_t table_id, int32_t domain_id, int32_t* value) {
+  const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_CC, IMAGE_DDCmpCC);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  if (table_id == 0)
+    p.Null(1);
+  else
+    p.Int(1, table_id);
+  p.Int(2, domain_id).Int(3, *value);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t id = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *value = id;
+}
+
 void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                    DDSequenceAttr* out) {
   const int32_t stm =

@@ -161,6 +161,10 @@ void DDCmpCollation(int32_t* base, int32_t* pb, const DDTableName& name, int32_t
 // alternate user's schema, else NULL, the objects without schema): 0, 1
 // when there is none.
 void DDCmpIN(int32_t* base, int32_t* pb, const DDTableName& name, int32_t* id);
+// The next check constraint behind *value (0: the first) that has its
+// check row: of table `table_id`, or, with a table id of 0, of domain
+// `domain_id`. 0 and its id in *value, 1 when there is no further one.
+void DDCmpCC(int32_t* base, int32_t* pb, int32_t table_id, int32_t domain_id, int32_t* value);
 
 // A sequence by qualified name (as DDCmpTableAttr: schema length 0 the
 // path or the alternate user's schema) or, the name's length 0, by id.

@@ -167,6 +167,14 @@ int32_t NameValue(int32_t session, char* schema, int32_t* schema_length, char* n
   return pb[0];
 }
 
+// The next check constraint behind *value of table `table` (0: of domain
+// `domain` instead).
+int32_t CheckAfter(int32_t session, int32_t table, int32_t domain, int32_t* value) {
+  int32_t pb[2] = {0, session};
+  DDCmpCC(g_base, pb, table, domain, value);
+  return pb[0];
+}
+
 int32_t TablePriv(int32_t session, int32_t privilege, int32_t object) {
   int32_t pb[2] = {0, session};
   DDCmpTablePriv(g_base, pb, object, privilege);
@@ -207,6 +215,7 @@ void DDInstallCompilerServices(int32_t* base) {
   s.source_read = SourceRead;
   s.domain_default = DomainDefault;
   s.index_attr = IndexAttr;
+  s.pair_value = CheckAfter;
   s.table_priv = TablePriv;
   s.column_priv = ColumnPriv;
   s.name_value = NameValue;

@@ -652,4 +652,56 @@ TEST_F(LookupTest, AViewsNamesAndText) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// A table's or a domain's check constraints one after the other, each
+// behind the one given: only those with their check row, the other
+// owner's and the other kinds of constraint passed over.
+TEST_F(LookupTest, ChecksOfATableOrADomain) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const uint8_t text[] = {0, 0, 'X', 0, 0, '>', 0, 0, '0'};
+  // Domain 930's checks 905 and 903, domain 931's 904; table 910's checks
+  // 907 and 902 beside its primary key 906, table 911's check 901.
+  for (auto [id, domain] : {std::pair{905, 930}, {903, 930}, {904, 931}}) {
+    DDInsDomainCheck(base_, pb, id, domain, false, false, text, 3);
+    ASSERT_EQ(pb[0], 0) << id;
+  }
+  for (auto [id, table] : {std::pair{907, 910}, {902, 910}, {901, 911}}) {
+    DDInsCheck(base_, pb, id, table, false, false, text, 3);
+    ASSERT_EQ(pb[0], 0) << id;
+  }
+  DDInsConstraint(base_, pb, 906, 1, 910, 7, 1, 7, 0, 0);
+  ASSERT_EQ(pb[0], 0);
+  // A domain constraint without its check row is not a check.
+  const CatalogValue orphan[] = {{DOMAIN_CONSTRAINTS_CONSTRAINT_ID, 0, 908, nullptr},
+                                 {DOMAIN_CONSTRAINTS_DOMAIN_ID, 0, 930, nullptr}};
+  ASSERT_EQ(InsertValues(24, orphan), 0);
+  auto all = [&](int32_t table, int32_t domain) {
+    std::vector<int32_t> ids;
+    int32_t value = 0;
+    for (int32_t guard = 0; guard < 10; ++guard) {
+      int32_t b[2] = {0, usr_};
+      DDCmpCC(base_, b, table, domain, &value);
+      if (b[0] != 0) {
+        EXPECT_EQ(b[0], 1);
+        break;
+      }
+      ids.push_back(value);
+    }
+    std::sort(ids.begin(), ids.end());
+    return ids;
+  };
+  EXPECT_EQ(all(0, 930), (std::vector<int32_t>{903, 905}));
+  EXPECT_EQ(all(0, 931), (std::vector<int32_t>{904}));
+  EXPECT_EQ(all(0, 932), (std::vector<int32_t>{}));
+  EXPECT_EQ(all(910, 0), (std::vector<int32_t>{902, 907}));
+  EXPECT_EQ(all(911, 0), (std::vector<int32_t>{901}));
+  EXPECT_EQ(all(912, 0), (std::vector<int32_t>{}));
+  // Behind a constraint that is not one of the owner's: none.
+  int32_t value = 901;
+  pb[0] = 0;
+  DDCmpCC(base_, pb, 910, 0, &value);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 }  // namespace

@@ -87,7 +87,8 @@ class CatalogRowsTest : public CatalogWorkTest {
 class LookupTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 22, 23, 25, 26, 27, 29, 32, 33, 39, 40, 41, 51, 54, 55, 56});
+    SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
+                  31, 32, 33, 36, 38, 39, 40, 41, 51, 54, 55, 56, 151});
     if (HasFatalFailure()) return;
     // The kernel's lists, among them the shared programs' cache.
     ASSERT_EQ(CreateSysLists(base_, sys_), 0);

@@ -79,7 +79,9 @@ struct SqlDictionaryServices {
                             int32_t* default_length) = nullptr;
   // DDCmpIndexAttr: the kind word and five attribute words.
   int32_t (*index_attr)(int32_t session, int32_t table, int32_t request, int32_t* answer) = nullptr;
-  // DDCmpCC: one integer for a pair of identifiers (in/out).
+  // DDCmpCC: one integer for a pair of identifiers (in/out). The
+  // dictionary's: the check constraint behind *value (0: the first) of
+  // table `a`, or with `a` 0 of domain `b`; above 0 when there is none.
   int32_t (*pair_value)(int32_t session, int32_t a, int32_t b, int32_t* value) = nullptr;
   // DDCmpTrigger: the triggers of a table for event 0-3; *count in/out,
   // `answer` eleven words.

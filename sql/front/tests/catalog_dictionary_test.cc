@@ -101,7 +101,8 @@ TEST_F(CatalogOverDictionary, TablesColumnsAndDefaults) {
 
 // The rest of the installed table reaches the dictionary too: the current
 // schema, a missing collation and sequence, a missing stored tree (a
-// positive status, which the stored-tree code reads as not stored).
+// positive status, which the stored-tree code reads as not stored), a
+// domain and its check constraints.
 TEST_F(CatalogOverDictionary, InstalledLookupsReachTheDictionary) {
   ASSERT_EQ(BegWork(), 0);
   FakeKernel kernel;
@@ -147,6 +148,19 @@ TEST_F(CatalogOverDictionary, InstalledLookupsReachTheDictionary) {
   EXPECT_EQ(data.collation, 0);
   std::strcpy(d.name, "NO_SUCH_DOMAIN");
   EXPECT_EQ(qdgetdomain(&tc.ctx, &d, &id, type, &data), 1);
+  // Its check constraints, one behind the other, then a positive status.
+  int32_t pb[2] = {0, usr_};
+  const uint8_t text[] = {0, 0, 'X', 0, 0, '>', 0, 0, '0'};
+  for (int32_t check : {842, 841}) {
+    DDInsDomainCheck(base_, pb, check, 830, false, false, text, 3);
+    ASSERT_EQ(pb[0], 0);
+  }
+  int32_t check = 0;
+  ASSERT_EQ(qdgetcc(&tc.ctx, 0, 830, &check), 0);
+  EXPECT_EQ(check, 841);
+  ASSERT_EQ(qdgetcc(&tc.ctx, 0, 830, &check), 0);
+  EXPECT_EQ(check, 842);
+  EXPECT_GT(qdgetcc(&tc.ctx, 0, 830, &check), 0);
   ASSERT_EQ(EndWork(0), 0);
 }
 
