@@ -70,6 +70,9 @@ int32_t Columns(int32_t session, int32_t table, int32_t column_id, const char* n
   std::memcpy(out->low, d.low, 16);
   std::memcpy(out->high, d.high, 16);
   out->column_id = d.column_id;
+  int32_t n = std::clamp(d.name_length, 0, kCatalogNameBytes - 1);
+  std::memcpy(out->name, d.name, static_cast<size_t>(n));
+  out->name[n] = 0;
   *default_length = d.default_length;
   return 0;
 }

@@ -297,7 +297,7 @@ int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, con
   if (status != 0) return status;
   if (characters > kDefaultBufferBytes / 3) characters = kDefaultBufferBytes / 3;
   SqlColumnDesc c;
-  if (column_id == -1) c.name = wanted;
+  c.name = column_id == -1 ? std::string(wanted) : std::string(d.name);
   c.table_ref = table_ref;
   c.column_id = column_id == -1 ? d.column_id : column_id;
   int32_t variant = 0;

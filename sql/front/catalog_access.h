@@ -34,6 +34,7 @@ struct SqlDictColumn {
   int32_t statistics_count = -1;  // -1 none
   uint8_t low[16] = {}, high[16] = {};
   int32_t column_id = 0;
+  char name[kCatalogNameBytes] = {};  // the column's name, ended by 0
 };
 
 // The lookups (status 0 found, 1 not found, negative an error).
@@ -122,7 +123,7 @@ int32_t CatalogSchemaLookup(SqlCompileCtx* ctx, char name[129]);
 
 // The compiler's column description.
 struct SqlColumnDesc {
-  std::string name;  // when asked for by name
+  std::string name;  // as asked for, or the dictionary's name when asked by id
   int32_t table_ref = 0, column_id = 0;
   int32_t type_code = 0, length = 0, scale = 0;  // scale -1 for type code 2
   int32_t nullable = 1, second_flag = 0, offset = 0, byte_length = 0;

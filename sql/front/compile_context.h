@@ -9,6 +9,7 @@
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_arena.h"
 #include "sql/front/expr_types.h"
+#include "sql/front/query_block_state.h"
 #include "sql/front/sem_stack.h"
 #include "sql/front/trav_stack.h"
 
@@ -118,6 +119,7 @@ struct SqlCompileCtx {
   SemStacks sem;          // the semantic walk's saved records and query links
   SqlCatalogState catalog;  // column cache and dependency list of the attempt
   SqlTypingState typing;    // what expression typing notes for the later phases
+  QueryBlockState query;    // what the semantic walk gathers about the statement
   int32_t missing_object = 0;  // the object whose stored tree was missing
 };
 

@@ -1,0 +1,174 @@
+// The fixture of the semantic analysis tests (semantic_fixture.h).
+#include "sql/front/tests/semantic_fixture.h"
+
+#include <cstring>
+
+#include "sql/front/stmt_tree.h"
+
+// The compile driver's entry and its request and result words (its header
+// names words the kernel's headers name too).
+void qmcpsn(int32_t* result, const uint8_t* text, int32_t* start, int32_t text_length,
+            const int32_t* host_variables, int32_t* request, const int32_t* name_pairs,
+            const char* name_area, int32_t name_area_bytes);
+
+namespace {
+
+constexpr int32_t kResultWordCount = 8, kResultStatus = 0, kResultKind = 4;
+constexpr int32_t kRequestWordCount = 13, kRequestMode = 0, kRequestSession = 1;
+
+int32_t* g_pool = nullptr;
+Compiled* g_out = nullptr;
+int32_t g_session = 0;
+
+void Diag(int32_t, int32_t, int32_t code, int32_t severity, const char* text, int32_t length) {
+  if (g_out == nullptr) return;
+  g_out->conditions.push_back(
+      SemCondition{code, severity, text != nullptr ? std::string(text, static_cast<size_t>(length))
+                                                   : std::string()});
+}
+
+void AllocWords(int32_t* index, int32_t words) {
+  DSGetMem(g_pool, index, words * 4);
+}
+
+std::string Counted(SqlCompileCtx* ctx, int32_t record) {
+  if (record <= 0) return std::string();
+  int32_t n = WsWord(ctx, record, 0);
+  return std::string(qqwsadr(ctx, record) + 4, static_cast<size_t>(n < 0 ? 0 : n));
+}
+
+// The semantic phase, with a look at the tree before the driver lets it go.
+void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
+  qmdrive(ctx, root);
+  Compiled& out = *g_out;
+  out.analysed = true;
+  out.depth_after = ctx->trav.depth;
+  out.lookups = ctx->catalog.lookups;
+  out.printed = SqlPrintStatement(ctx, root);
+  int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+  if (top <= 0 || WsWord(ctx, top, STN_KIND) != 21) return;
+  for (int32_t c = WsWord(ctx, top, QST_ORDER_BY); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    out.sort_positions.push_back(WsWord(ctx, WsWord(ctx, c, CELL_VALUE), SRT_POSITION));
+  }
+  int32_t query = WsWord(ctx, top, QST_QUERY);
+  if (query <= 0 || WsWord(ctx, query, STN_KIND) != 28) return;
+  out.from_items = qqllen(ctx, WsWord(ctx, query, QSP_FROM));
+  for (int32_t c = WsWord(ctx, query, QSP_SELECT); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t item = WsWord(ctx, c, CELL_VALUE);
+    std::string text = WsWord(ctx, item, SLI_FORM) == 2
+                           ? SqlPrintExpression(ctx, WsWord(ctx, WsWord(ctx, item, SLI_VALUE),
+                                                              EXN_OPERAND1))
+                           : std::string("*");
+    std::string name = Counted(ctx, WsWord(ctx, item, SLI_NAME));
+    out.items.push_back(name.empty() ? text : text + " AS " + name);
+  }
+}
+
+}  // namespace
+
+std::string CodesText(const std::vector<int32_t>& codes) {
+  std::string s;
+  for (int32_t c : codes) s += std::to_string(c) + " ";
+  return s;
+}
+
+void SemanticTest::SetUp() {
+  LookupTest::SetUp();
+  if (HasFatalFailure()) return;
+  old_dict_ = SqlInstallDictionaryServices(nullptr);
+  DDInstallCompilerServices(base_);
+  pool_ = SqlPoolCreate(int64_t{1} << 26, 1 << 20);
+  g_pool = pool_;
+  int32_t w = 1 << 20;
+  DSPoolMem(pool_, &w, -1, 0);
+  SqlKernelServices k;
+  k.pool = pool_;
+  k.add_diag = Diag;
+  k.alloc_words = AllocWords;
+  old_kernel_ = SqlInstallKernelServices(&k);
+  old_phases_ = SqlInstallPhaseServices(nullptr);
+  SqlInstallParsePhase();
+  SqlPhaseServices phases = SqlPhases();
+  phases.semantic = InspectedSemantics;
+  SqlInstallPhaseServices(&phases);
+  g_session = usr_;
+  // Unqualified names follow the user's path: the schema ADAM alone.
+  uint8_t* path = reinterpret_cast<uint8_t*>(&W(W(usr_ + USR_LVL) + LVL_PATH));
+  std::memset(path, 255, DD_PATH_BYTES);
+  path[0] = 0;
+  std::memset(path + 1, ' ', 128);
+  std::memcpy(path + 1, "ADAM", 4);
+}
+
+void SemanticTest::TearDown() {
+  if (pool_ != nullptr) {
+    SqlInstallKernelServices(&old_kernel_);
+    SqlInstallPhaseServices(&old_phases_);
+    SqlInstallDictionaryServices(&old_dict_);
+    SqlPoolDestroy(pool_);
+    pool_ = nullptr;
+  }
+  LookupTest::TearDown();
+}
+
+void SemanticTest::MakeTable(int32_t id, const std::string& name, std::vector<TestColumn> columns,
+                             bool grant, const std::string& schema) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  DDInsObject(base_, pb, id, 6, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+              static_cast<int32_t>(name.size()));
+  ASSERT_EQ(pb[0], 0) << name;
+  DDInsTable(base_, pb, id, 1, 6, 8, true, 1);
+  ASSERT_EQ(pb[0], 0) << name;
+  int32_t offset = 8;
+  int32_t number = 0;
+  for (const TestColumn& c : columns) {
+    DDColumnDef d;
+    d.name = c.name;
+    d.name_length = static_cast<int32_t>(std::strlen(c.name));
+    d.number = ++number;
+    d.type = c.type;
+    d.length = c.length;
+    d.scale = c.scale;
+    d.offset = offset;
+    d.byte_length = c.length + 1;
+    offset += d.byte_length;
+    DDInsColumn(base_, pb, id, d, nullptr, 0);
+    ASSERT_EQ(pb[0], 0) << c.name;
+  }
+  DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
+  ASSERT_EQ(pb[0], 0) << name;
+  if (grant) {
+    DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
+    ASSERT_EQ(pb[0], 0) << name;
+  }
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+void SemanticTest::MakeFixtureTables() {
+  MakeTable(5001, "T", {{"A", 3, 10, 0}, {"B", 3, 10, 0}, {"C", 1, 10, 0}});
+  MakeTable(5002, "S", {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
+  MakeTable(5003, "R", {{"E", 3, 10, 0}, {"F", 2, 10, 2}, {"G", 32, 1000, 0}});
+  MakeTable(5004, "P", {{"X", 3, 10, 0}, {"Y", 3, 10, 0}}, false);
+}
+
+Compiled SemanticTest::Compile(const std::string& sql, int32_t mode) {
+  Compiled out;
+  g_out = &out;
+  std::vector<uint8_t> text;
+  for (unsigned char c : sql) text.insert(text.end(), {0, 0, c});
+  std::vector<int32_t> result(kResultWordCount, 99);
+  int32_t request[kRequestWordCount] = {};
+  request[kRequestMode] = mode;
+  request[kRequestSession] = usr_;
+  int32_t start = 0;
+  static const int32_t kNoHosts[3] = {0, 0, 0};
+  EXPECT_EQ(BegWork(), 0);
+  qmcpsn(result.data(), text.data(), &start, static_cast<int32_t>(sql.size()), kNoHosts, request,
+         nullptr, nullptr, 0);
+  EXPECT_EQ(EndWork(1), 0);
+  g_out = nullptr;
+  out.status = result[kResultStatus];
+  out.kind = result[kResultKind];
+  return out;
+}

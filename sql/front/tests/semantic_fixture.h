@@ -1,0 +1,95 @@
+// Statements compiled by the compile driver in compile mode 5 (stop after
+// analysis) with the SQL grammar as the parse phase and the semantic walk
+// as the semantic phase, over the dictionary's own lookups on the catalog
+// tables of the dictionary's tests, with a few tables the dictionary's
+// inserts write.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "dict/compiler_services.h"
+#include "dict/dictionary_services.h"
+#include "dict/tests/lookup_fixture.h"
+#include "kernel/word_storage.h"
+#include "sql/front/catalog_access.h"
+#include "sql/front/compile_context.h"
+#include "sql/front/compile_services.h"
+#include "sql/front/sem_walk.h"
+#include "sql/front/sql_actions.h"
+#include "sql/front/sql_tree_print.h"
+
+// A column of a test table: name and dictionary type, length, scale.
+struct TestColumn {
+  const char* name;
+  int32_t type;  // dictionary type: 3 INTEGER, 2 NUMERIC, 1 CHAR, 5 VARCHAR, 32 CLOB ...
+  int32_t length;
+  int32_t scale;
+};
+
+// One condition the compilation reported.
+struct SemCondition {
+  int32_t code;
+  int32_t severity;
+  std::string text;
+};
+
+// What one compilation gave.
+struct Compiled {
+  int32_t status = 0;
+  int32_t kind = -1;
+  std::vector<SemCondition> conditions;
+  bool analysed = false;       // the semantic phase returned normally
+  int32_t depth_after = -1;    // the traversal stack's depth when it did
+  std::string printed;         // the statement printed after analysis
+  int32_t from_items = -1;     // FROM items of the outermost query specification
+  std::vector<std::string> items;  // its select items printed, with their names
+  std::vector<int32_t> sort_positions;
+  int32_t lookups = 0;
+  // The codes, in order.
+  std::vector<int32_t> Codes() const {
+    std::vector<int32_t> codes;
+    for (const SemCondition& c : conditions) codes.push_back(c.code);
+    return codes;
+  }
+  bool Has(int32_t code) const {
+    for (const SemCondition& c : conditions) {
+      if (c.code == code) return true;
+    }
+    return false;
+  }
+  std::string TextOf(int32_t code) const {
+    for (const SemCondition& c : conditions) {
+      if (c.code == code) return c.text;
+    }
+    return "<none>";
+  }
+};
+
+class SemanticTest : public LookupTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // A base table of schema ADAM (or `schema`) with its columns; SELECT is
+  // granted to ADAM unless `grant` is false.
+  void MakeTable(int32_t id, const std::string& name, std::vector<TestColumn> columns,
+                 bool grant = true, const std::string& schema = "ADAM");
+  // The fixture's tables: T (A INTEGER, B INTEGER, C CHAR(10)), S (A
+  // INTEGER, D INTEGER), R (E INTEGER, F NUMERIC(10,2), G CLOB), and P (X, Y
+  // INTEGER) on which ADAM holds no privilege.
+  void MakeFixtureTables();
+
+  Compiled Compile(const std::string& sql, int32_t mode = 5);
+
+  int32_t* pool_ = nullptr;
+  SqlKernelServices old_kernel_;
+  SqlPhaseServices old_phases_;
+  SqlDictionaryServices old_dict_;
+};
+
+// Joins codes for messages.
+std::string CodesText(const std::vector<int32_t>& codes);
