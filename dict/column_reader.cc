@@ -59,7 +59,7 @@ int32_t DDNameLength(const char* name) {
 void DDCopyName(std::string_view value, char* out, int32_t* length) {
   std::memset(out, ' ', DD_NAME_LENGTH);
   std::memcpy(out, value.data(), std::min<size_t>(value.size(), DD_NAME_LENGTH));
-  *length = DDNameLength(out);
+  if (length != nullptr) *length = DDNameLength(out);
 }
 
 void DDStoredType(DDColumnReader& c, const DDTypeColumns& at, int32_t* type, int32_t* length,

@@ -36,7 +36,8 @@ std::string_view DDTrimmed(std::string_view s);
 bool DDIs(std::string_view stored, std::string_view word);
 // The length of a blank-padded 128-byte name without trailing blanks.
 int32_t DDNameLength(const char* name);
-// `value` blank padded into the 128 bytes of `out`; its length in *length.
+// `value` blank padded into the 128 bytes of `out`; its length in *length
+// (unless nullptr).
 void DDCopyName(std::string_view value, char* out, int32_t* length);
 
 // The result columns holding a stored type: type and qualifier words,

@@ -1,12 +1,18 @@
 // Statement functions of idents, schemas and triggers.
 #include <string_view>
 
+#include "dict/column_reader.h"
 #include "dict/kind_words.h"
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
 
+namespace {
+
+constexpr int32_t kTriggerChars = 400;  // a condition or an action
+
+}  // namespace
 
 void DDInsIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length, int32_t id,
                 int32_t kind, const uint8_t* bytes, int32_t bytes_length) {
@@ -148,4 +154,99 @@ void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_le
     p.Null(4).Null(5).Raw(6, password, DD_PASSWORD_BYTES);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+void DDGetNameById(int32_t* base, int32_t* pb, int32_t id, const char* schema,
+                   int32_t schema_length, char* name) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetNameById, IMAGE_DDGetNameById);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id).TextLength(2, schema, schema_length);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DSGetColChar(base, &pb[0], stm, 1, reinterpret_cast<uint8_t*>(name), 0);
+}
+
+void DDGetIdentByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      int32_t* id, int32_t* flag, char* name_out) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetIdentByName, IMAGE_DDGetIdentByName);
+  if (stm == 0) return;
+  if (open) {
+    DDParams p(base, stm);
+    p.TextLength(1, name, name_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return;
+  DDColumnReader c(base, stm);
+  *id = c.Int(1, 0);
+  *flag = c.Text(2).substr(0, 1) == "N" ? 0 : 1;
+  if (name_out != nullptr) DDCopyName(c.Text(3), name_out, nullptr);
+  pb[0] = c.status();
+}
+
+void DDDelSchema(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                 char* name_out) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelSchema, IMAGE_DDDelSchema);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    if (mode == 1)
+      p.TextLength(1, name, name_length);
+    else
+      p.Null(1).Null(2);
+    p.TextLength(3, name, name_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0 || mode == 1) return;
+  if (name_out != nullptr)
+    DSGetColChar(base, &pb[0], stm, 1, reinterpret_cast<uint8_t*>(name_out), 0);
+}
+
+void DDInsTrigger(int32_t* base, int32_t* pb, const DDTriggerDef& t) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsTrigger, IMAGE_DDInsTrigger);
+  if (stm == 0) return;
+  if (t.event < 1 || t.event > 3 || t.timing < 1 || t.timing > 3) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (t.condition_length < 0 || t.condition_length > kTriggerChars || t.action_length < 0 ||
+      t.action_length > kTriggerChars) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, t.id).Int(2, t.table_id).Text(3, DD_TRIGGER_EVENTS[t.event - 1]).Int(4, 0);
+  if (t.condition_length == 0)
+    p.Null(5).Null(6);
+  else
+    p.Chars(5, t.condition3, t.condition_length);
+  p.Chars(7, t.action3, t.action_length);
+  p.Text(9, t.row ? DD_ORIENTATION_ROW : DD_ORIENTATION_STATEMENT);
+  p.Text(10, DD_TRIGGER_TIMINGS[t.timing - 1]);
+  p.TextLength(11, t.old_name, t.old_length).TextLength(13, t.new_name, t.new_length);
+  p.Null(15).Null(16);
+  if (t.columns_mode == 2)
+    p.Text(17, std::string_view(t.columns, 3));
+  else
+    p.Null(17);
+  p.Int(18, t.value);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDGetTriggerNames(int32_t* base, int32_t* pb, int32_t id, char* table_name,
+                       int32_t* table_id, char* schema) {
+  const int32_t stm = DDVariantStatement(base, pb, SLOT_DDGetTriggerNames, IMAGE_DDGetTriggerNames);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  if (table_name != nullptr) DDCopyName(c.Text(1), table_name, nullptr);
+  *table_id = c.Int(2, 0);
+  if (schema != nullptr) DDCopyName(c.Text(3), schema, nullptr);
+  pb[0] = c.status();
 }

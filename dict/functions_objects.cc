@@ -14,35 +14,6 @@
 
 namespace {
 
-constexpr int32_t kPathElement = 129;  // an indicator and 128 characters
-
-// Parameter n of `stm` (a 387-byte path): the schema given (a length above
-// 0) as the only element; else the work block's schema when its path flag
-// is set; else the user's level path.
-int32_t SetPath(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
-                int32_t length) {
-  uint8_t path[LVL_PATH_BYTES - 1];
-  std::memset(path, 255, sizeof path);
-  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
-  const char* one = nullptr;
-  if (length > 0) {
-    one = schema;
-  } else if (ucom != 0 && Wd(base, ucom, DDUCOM_PATH_FLAG) > 0) {
-    one = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_SCHEMA));
-    length = Wd(base, ucom, DDUCOM_SCHEMA_LENGTH);
-  }
-  int32_t status = 0;
-  if (one == nullptr) {
-    DSSetParPath(base, &status, stm, n, Wd(base, usr, USR_LVL));
-    return status;
-  }
-  length = length < 0 ? 0 : length > kPathElement - 1 ? kPathElement - 1 : length;
-  std::memset(path, ' ', kPathElement - 1);
-  std::memcpy(path, one, static_cast<std::size_t>(length));
-  DSSetParBin(base, &status, stm, n, path, 0);
-  return status;
-}
-
 // The object kinds an object lookup takes: every object kind but COLUMN,
 // SHADOW and GENERATED.
 bool LookupKind(int32_t kind, std::string_view* word) {
@@ -66,7 +37,7 @@ void DDGetObjectId(int32_t* base, int32_t* pb, const char* schema, int32_t schem
     pb[0] = DD_KIND_OUTSIDE;
     return;
   }
-  if ((pb[0] = SetPath(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
+  if ((pb[0] = DDSetPathParam(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
   DDParams p(base, stm);
   p.TextLength(2, name, name_length).Text(4, word);
   if ((pb[0] = p.status()) != 0) return;
@@ -114,36 +85,9 @@ void DDChkUsed(int32_t* base, int32_t* pb, int32_t id) {
 
 void DDGetSequenceObj(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
                       const char* name, int32_t name_length, int32_t* id) {
-  const int32_t mode = pb[0];
-  int32_t* slot = DDWorkSlot(base, pb[1], SLOT_DDGetSequenceObj, &pb[0]);
-  if (slot == nullptr) return;
-  if (mode != 0 && mode != PREPARE_NO_BIND) {
-    pb[0] = KERNEL_BAD_PARAMETER;
-    return;
-  }
-  // A statement prepared under the other mode is prepared again.
-  if (slot[SLOT_STM] != 0 && slot[SLOT_STATUS] != mode) {
-    DDClose(base, slot);
-    if (slot[SLOT_STATUS] != 0) {
-      pb[0] = slot[SLOT_STATUS];
-      return;
-    }
-  }
-  if (slot[SLOT_STM] == 0) {
-    slot[SLOT_STATUS] = mode;
-    slot[SLOT_OWNER] = pb[1];
-    DDPrepareImage(base, slot, kStmtImages[IMAGE_DDGetSequenceObj]);
-    if (slot[SLOT_STM] == 0) {
-      pb[0] = slot[SLOT_STATUS];
-      return;
-    }
-    slot[SLOT_STATUS] = mode;
-  }
-  pb[0] = 0;
-  // Prepared without binding, the statement cannot run yet.
-  if (mode == PREPARE_NO_BIND) return;
-  const int32_t stm = slot[SLOT_STM];
-  if ((pb[0] = SetPath(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
+  const int32_t stm = DDVariantStatement(base, pb, SLOT_DDGetSequenceObj, IMAGE_DDGetSequenceObj);
+  if (stm == 0) return;
+  if ((pb[0] = DDSetPathParam(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
   DDParams p(base, stm);
   p.TextLength(2, name, name_length);
   if ((pb[0] = p.status()) != 0) return;

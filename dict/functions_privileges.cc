@@ -1,12 +1,15 @@
 // Statement functions of privileges.
 #include <string_view>
 
+#include "dict/column_reader.h"
 #include "dict/kind_words.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
 
 namespace {
+
+constexpr int32_t kNoPrivKind = 18;  // a stored word outside the kinds
 
 // The stored word of a privilege kind and the object id it keeps; false for
 // a kind outside the table.
@@ -82,4 +85,57 @@ void DDGetGranteeById(int32_t* base, int32_t* pb, int32_t id, int32_t* kind, cha
   const std::size_t at = DD_GRANTEE_LETTERS.find(static_cast<char>(word[0]));
   *kind = at == std::string_view::npos ? 0 : static_cast<int32_t>(at) + 1;
   pb[0] = status;
+}
+
+void DDCurSysPrivs(int32_t* base, int32_t* pb, const char* grantee, int32_t grantee_length,
+                   const char* grantor, int32_t grantor_length, int32_t* kind,
+                   int32_t* object_id) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurSysPrivs, IMAGE_DDCurSysPrivs);
+  if (stm == 0) return;
+  if (open) {
+    DDParams p(base, stm);
+    p.TextLength(1, grantee, grantee_length);
+    if (grantor_length < 1)
+      p.Null(3).Null(4);
+    else
+      p.TextLength(3, grantor, grantor_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t k = DDNumberOf(kDDPrivKindWords, c.Text(1));
+  *kind = k == 0 ? kNoPrivKind : k;
+  *object_id = c.Int(2, 0);
+  pb[0] = c.status();
+}
+
+void DDInsNewColumnPrivs(int32_t* base, int32_t* pb, int32_t table_id, const char* name,
+                         int32_t name_length) {
+  const int32_t stm =
+      DDSlotStatement(base, pb, SLOT_DDInsNewColumnPrivs, IMAGE_DDInsNewColumnPrivs);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id).TextLength(2, name, name_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDInsPrivUsage(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                    int32_t name_length, int32_t table_id, int32_t user_kind,
+                    int32_t privilege) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsPrivUsage, IMAGE_DDInsPrivUsage);
+  if (stm == 0) return;
+  std::string_view user, priv;
+  const bool user_ok = user_kind == 7 || user_kind == 11 || user_kind == 12 ||
+                       user_kind == 13 || user_kind == 16 || user_kind == 22;
+  if (!user_ok || DDWordOf(kDDUsageWords, user_kind, &user) != 0 ||
+      DDWordOf(kDDTablePrivWords, privilege, &priv) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, id).TextLength(2, name, name_length).Int(4, table_id).Text(5, user).Text(6, priv);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
 }

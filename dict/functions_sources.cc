@@ -1,7 +1,9 @@
 // Statement functions of source texts.
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
+#include "dict/column_reader.h"
 #include "dict/kind_words.h"
 #include "dict/new_ids.h"
 #include "dict/source_pieces.h"
@@ -85,4 +87,57 @@ int32_t DDAppendPiece(int32_t* base, int32_t stm, int32_t column, int32_t total,
   *length += n;
   *more = *length < total && *length < capacity;
   return 0;
+}
+
+void DDInsGenRoutine(int32_t* base, int32_t* pb, int32_t mode, int32_t kind, int32_t id,
+                     int32_t piece, int32_t total, const uint8_t* text3, int32_t length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsGenRoutine, IMAGE_DDInsGenRoutine);
+  if (stm == 0) return;
+  std::string_view word;
+  if (kind != 1 || DDWordOf(kDDSourceWords, kind, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (length < 0 || length > DD_SOURCE_PIECE) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, mode).Int(2, id).TextLength(3, " ", 1).Int(5, mode == 2 ? 1 : piece).Text(6, word);
+  if (mode == 1)
+    p.Null(7);
+  else
+    p.Int(7, total);
+  p.Chars(8, text3, length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDGetSourceText(int32_t* base, int32_t* pb, int32_t id, int32_t piece, uint8_t* text3,
+                     int32_t* total) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetSourceText, IMAGE_DDGetSourceText);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id).Int(2, piece);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const std::string_view bytes = c.Text(1);
+  std::memcpy(text3, bytes.data(), std::min<size_t>(bytes.size(), 3 * DD_SOURCE_PIECE));
+  *total = c.Int(2, -1);
+  pb[0] = c.status();
+}
+
+void DDUpdSourceText(int32_t* base, int32_t* pb, int32_t id, int32_t piece,
+                     const uint8_t* text3, int32_t length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdSourceText, IMAGE_DDUpdSourceText);
+  if (stm == 0) return;
+  if (length < 0 || length > DD_SOURCE_PIECE) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, id).Int(2, piece).Chars(3, text3, length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
 }

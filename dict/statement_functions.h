@@ -174,3 +174,178 @@ void DDUpdChangeTime(int32_t* base, int32_t* pb, int32_t id);
 // (1 G, 2 P, 3 U, 4 O, 0 another) and name (128 bytes, blank padded); 1 at
 // the end, -19007 for a grantee without its ident row.
 void DDGetGranteeById(int32_t* base, int32_t* pb, int32_t id, int32_t* kind, char* name);
+
+// ---- Source texts of generated routines, routines, parameters, modules.
+
+// One piece of a system-generated routine's source text (name one blank):
+// kind must be 1 (ROUTINE, else -19089); mode 1 a later piece (no total
+// length), 2 the first piece (piece number 1), another the piece given;
+// `length` characters of at most 800 (else -19113). A piece present
+// already takes the text and total length given.
+void DDInsGenRoutine(int32_t* base, int32_t* pb, int32_t mode, int32_t kind, int32_t id,
+                     int32_t piece, int32_t total, const uint8_t* text3, int32_t length);
+// A generated routine's stored piece: its 2400 bytes into `text3` and the
+// total length (-1: NULL, a later piece). 1 when there is none.
+void DDGetSourceText(int32_t* base, int32_t* pb, int32_t id, int32_t piece, uint8_t* text3,
+                     int32_t* total);
+// A generated routine's stored piece takes a new text of at most 800
+// characters (else -19113). 1 when there is none.
+void DDUpdSourceText(int32_t* base, int32_t* pb, int32_t id, int32_t piece,
+                     const uint8_t* text3, int32_t length);
+
+// A routine row. `access` 1 NO SQL, 2 CONTAINS SQL, 3 READS SQL DATA, 4
+// MODIFIES SQL DATA (else -19089); the definition at most 400 characters
+// (else -19113).
+struct DDRoutineDef {
+  int32_t id = 0, module_id = 0, access = 1;
+  int32_t ints[4] = {};  // stored in INT_56, INT_63, INT_70 and INT_84
+  const uint8_t* text3 = nullptr;
+  int32_t length = 0;
+  bool flags[3] = {};  // YES/NO in CHAR_2300, CHAR_2496, CHAR_2510
+  const char* specific = "";
+  int32_t specific_length = 0;
+};
+// Kind PROCEDURE (INT_77 0, INT_91 NULL) and FUNCTION (INT_77 1, INT_91 0,
+// no third flag). 2 when the id exists.
+void DDInsProcedure(int32_t* base, int32_t* pb, const DDRoutineDef& r);
+void DDInsFunction(int32_t* base, int32_t* pb, const DDRoutineDef& r);
+
+struct DDTypeInput;
+// A parameter row: routine id, position, result flag, mode 1 IN, 2 INOUT,
+// another OUT, name, an integer (INT_160), the type (its code outside 1 to
+// 35: -19089) and a last integer (INT_167). 2 when present.
+struct DDParameterDef {
+  int32_t routine_id = 0, position = 0;
+  bool result = false;
+  int32_t mode = 1;
+  const char* name = "";
+  int32_t name_length = 0;
+  int32_t second = 0;
+  const DDTypeInput* type = nullptr;
+  int32_t last = 0;
+};
+void DDInsParameter(int32_t* base, int32_t* pb, const DDParameterDef& d);
+
+// Cursor over modules being dropped: mode (pb[0]) 2 the module of `id`, 3
+// every MODULE of the name, 0 the next (another -19113). Each one's
+// object, module and privilege rows and its source texts are deleted
+// before its id is handed back; 1 at the end, -19007 for an object without
+// its module row.
+void DDDelModule(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                 int32_t* id_out);
+// A module's sources dropped: the module row takes INT_14 and INT_21, each
+// routine of it INT_84 and INT_91, the module's source texts are deleted. 1
+// when there is no such module.
+void DDDelRoutineSrc(int32_t* base, int32_t* pb, int32_t module_id, int32_t module14,
+                     int32_t module21, int32_t routine84, int32_t routine91);
+
+// ---- Domains.
+
+// A domain row: its id, type, an integer (INT_140), two YES/NO flags and
+// its default text (nullptr or a length below 1: none; over 400
+// characters: stored empty). 2 when present; -19089 for a type code
+// outside 1 to 35.
+void DDInsDomain(int32_t* base, int32_t* pb, int32_t id, const DDTypeInput& type,
+                 int32_t int140, bool flag1, bool flag2, const uint8_t* default3,
+                 int32_t default_length);
+struct DDDomainInfo {
+  int32_t id = 0;
+  int32_t character_set = 0;  // 136 and 140, the defaults, as 0
+  int32_t type = 0, length = 0, scale = 0;  // the dictionary type code
+  int32_t collation = 0, int140 = 0;
+  bool flag1 = false, flag2 = false;  // false for "N"
+  int32_t default_length = -1;        // characters copied; -1 no default
+};
+// A domain by schema (as DDGetObjectId) and name: the first DOMAIN of the
+// name in the path's schemas, with its row; the default text into
+// `default3`, at most `capacity` characters. pb[0] on entry the
+// preparation mode (0, or -3: prepared, not run). 1 when there is none.
+void DDGetDomain(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                 const char* name, int32_t name_length, DDDomainInfo* out, uint8_t* default3,
+                 int32_t capacity);
+// A domain's default dropped: its default NULL, the usage rows of the
+// objects it used deleted. 1 when there is no such domain.
+void DDDelDomainUse(int32_t* base, int32_t* pb, int32_t id);
+// Cursor over the columns (routines) using DOMAIN (kind 2) or SEQUENCE (14)
+// `id` (another kind -19089): mode (pb[0]) not 0 opens it, 0 takes the
+// next; the table's id, the column's name, the table's kind (object kinds,
+// 0 none), name and schema (128 bytes each; may be nullptr); 1 at the end.
+void DDGetDomainSeq(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_t* table_id,
+                    char* column, int32_t* table_kind, char* table_name, char* schema);
+
+// ---- Idents, schemas and privileges.
+
+// The name (128 bytes, blank padded) of object `id` in schema `schema`; 1
+// when the schema holds no object of the id.
+void DDGetNameById(int32_t* base, int32_t* pb, int32_t id, const char* schema,
+                   int32_t schema_length, char* name);
+// The ident of a name while it holds a privilege: mode (pb[0]) not 0 opens
+// the cursor, 0 takes the next; its id, flag (0 when it is "N", else 1) and
+// name (128 bytes; may be nullptr); 1 when there is none (further).
+void DDGetIdentByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      int32_t* id, int32_t* flag, char* name_out);
+// Drops the schemas of a name (their object and schema rows): mode (pb[0])
+// 1 drops and ends with 0; another non-zero mode opens a cursor that hands
+// back each dropped schema's name (128 bytes; may be nullptr), 0 the
+// next. 1 when there is none (further), -19007 for an object without its
+// schema row.
+void DDDelSchema(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                 char* name_out);
+// Cursor over the privileges a grantee holds (of those granted by
+// `grantor`; a length below 1: by anyone): mode (pb[0]) not 0 opens it, 0
+// takes the next; each one's kind (1..17, 18 none) and object id; 1 at the
+// end.
+void DDCurSysPrivs(int32_t* base, int32_t* pb, const char* grantee, int32_t grantee_length,
+                   const char* grantor, int32_t grantor_length, int32_t* kind,
+                   int32_t* object_id);
+// A new column gets a column privilege for every SELECT, INSERT, UPDATE and
+// REFERENCES privilege of its table. -19007 when one is present already.
+void DDInsNewColumnPrivs(int32_t* base, int32_t* pb, int32_t table_id, const char* name,
+                         int32_t name_length);
+// Object `id` (named `name`) of kind 7 VIEW, 11 PROCEDURE, 12 FUNCTION, 13
+// TRIGGER, 16 CHECK or 22 STATEMENT rests on privilege 1 SELECT .. 7
+// TRIGGER of table `table_id` (other kinds -19089): its privilege-usage row
+// and, when missing, its object usage row. 2 when the first is present,
+// -19007 when the table has no object row.
+void DDInsPrivUsage(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                    int32_t name_length, int32_t table_id, int32_t user_kind,
+                    int32_t privilege);
+
+// ---- Columns, keys and triggers.
+
+// The primary key of table `table_id` takes the flag (CHAR_89 "YES" or
+// "NO "). 1 when the table's first constraint is not its primary key.
+void DDUpdConstraintFlag(int32_t* base, int32_t* pb, int32_t table_id, bool flag);
+// A view's column takes the type (words, lengths, precisions, character
+// set, collation, domain) of the column it shows. 1 when the shown column
+// is missing, -19007 when the view's is.
+void DDUpdViewColumn(int32_t* base, int32_t* pb, int32_t from_table, const char* from_name,
+                     int32_t from_length, int32_t to_table, const char* to_name,
+                     int32_t to_length);
+
+// A trigger row. Event 1 INSERT, 2 UPDATE, 3 DELETE and timing 1 BEFORE, 2
+// INSTEAD OF, 3 AFTER (else -19089); texts of at most 400 characters
+// (else -19113; a condition of length 0 is NULL); the update columns'
+// three characters are kept in mode 2 only (1 and 3: NULL).
+struct DDTriggerDef {
+  int32_t id = 0, table_id = 0, event = 1, timing = 1;
+  const uint8_t* condition3 = nullptr;
+  int32_t condition_length = 0;
+  const uint8_t* action3 = nullptr;
+  int32_t action_length = 0;
+  bool row = false;  // ROW, else STATEMENT
+  const char* old_name = "";
+  int32_t old_length = 0;
+  const char* new_name = "";
+  int32_t new_length = 0;
+  int32_t columns_mode = 1;
+  const char* columns = "   ";
+  int32_t value = 0;
+};
+// 2 when the id exists.
+void DDInsTrigger(int32_t* base, int32_t* pb, const DDTriggerDef& t);
+// The table of trigger `id`: its name and schema (128 bytes each; may be
+// nullptr) and id. pb[0] on entry the preparation mode (0, or -3: prepared,
+// not run). 1 when there is no such trigger or table.
+void DDGetTriggerNames(int32_t* base, int32_t* pb, int32_t id, char* table_name,
+                       int32_t* table_id, char* schema);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "kernel/statement_columns.h"
@@ -41,6 +42,17 @@ class DDParams {
   DDParams& Raw(int32_t n, const uint8_t* b, int32_t length) {  // zero padded
     if (status_ == 0) DSSetParPad(base_, &status_, stm_, n, b, 0, length);
     return *this;
+  }
+  DDParams& Chars(int32_t n, const uint8_t* text3, int32_t length) {  // n and its length n + 1
+    if (status_ == 0) DSSetParNVar(base_, &status_, stm_, n, text3, 0, length);
+    return *this;
+  }
+  DDParams& Flag(int32_t n, bool yes) { return Text(n, yes ? "YES" : "NO "); }
+  DDParams& Maybe(int32_t n, const std::optional<int64_t>& v) {  // NULL when empty
+    return v ? Int(n, static_cast<int32_t>(*v)) : Null(n);
+  }
+  DDParams& MaybeWide(int32_t n, const std::optional<int64_t>& v) {
+    return v ? Int64(n, *v) : Null(n);
   }
   int32_t status() const { return status_; }
 

@@ -13,6 +13,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
+#include "kernel/table_use.h"
 
 int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image) {
   const int32_t usr = pb[1];
@@ -39,6 +40,65 @@ int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart) {
     Wd(base, stm, STM_PC) = 0;
   }
   return pb[0] = DDExecStm(base, pb[1], stm);
+}
+
+int32_t DDVariantStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image) {
+  const int32_t mode = pb[0];
+  int32_t* slot = DDWorkSlot(base, pb[1], number, &pb[0]);
+  if (slot == nullptr) return 0;
+  if (mode != 0 && mode != PREPARE_NO_BIND) {
+    pb[0] = KERNEL_BAD_PARAMETER;
+    return 0;
+  }
+  // A statement prepared under the other mode is prepared again.
+  if (slot[SLOT_STM] != 0 && slot[SLOT_STATUS] != mode) {
+    DDClose(base, slot);
+    if (slot[SLOT_STATUS] != 0) {
+      pb[0] = slot[SLOT_STATUS];
+      return 0;
+    }
+  }
+  if (slot[SLOT_STM] == 0) {
+    slot[SLOT_STATUS] = mode;
+    slot[SLOT_OWNER] = pb[1];
+    DDPrepareImage(base, slot, kStmtImages[image]);
+    if (slot[SLOT_STM] == 0) {
+      pb[0] = slot[SLOT_STATUS];
+      return 0;
+    }
+    slot[SLOT_STATUS] = mode;
+  }
+  pb[0] = 0;
+  // Prepared without binding, the statement cannot run yet.
+  return mode == PREPARE_NO_BIND ? 0 : slot[SLOT_STM];
+}
+
+namespace {
+constexpr int32_t kPathElement = 129;  // an indicator and 128 characters
+}  // namespace
+
+int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
+                       int32_t length) {
+  uint8_t path[LVL_PATH_BYTES - 1];
+  std::memset(path, 255, sizeof path);
+  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
+  const char* one = nullptr;
+  if (length > 0) {
+    one = schema;
+  } else if (ucom != 0 && Wd(base, ucom, DDUCOM_PATH_FLAG) > 0) {
+    one = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_SCHEMA));
+    length = Wd(base, ucom, DDUCOM_SCHEMA_LENGTH);
+  }
+  int32_t status = 0;
+  if (one == nullptr) {
+    DSSetParPath(base, &status, stm, n, Wd(base, usr, USR_LVL));
+    return status;
+  }
+  length = length < 0 ? 0 : length > kPathElement - 1 ? kPathElement - 1 : length;
+  std::memset(path, ' ', kPathElement - 1);
+  std::memcpy(path, one, static_cast<std::size_t>(length));
+  DSSetParBin(base, &status, stm, n, path, 0);
+  return status;
 }
 
 void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id) {

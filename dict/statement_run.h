@@ -18,6 +18,19 @@ int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t imag
 // row, negative an error) in pb[0] and returned.
 int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart);
 
+// The variant form: pb[0] on entry is the preparation mode (0 prepares and
+// binds, -3 prepares without binding; another -19113), kept in the slot's
+// status word; a statement prepared under the other mode is closed and
+// prepared again. The STM, or 0 with pb[0] the status (0 under mode -3:
+// prepared, nothing to run).
+int32_t DDVariantStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image);
+
+// Parameter n of `stm`, a 387-byte schema path: the schema given (a length
+// above 0) as the only element; else the work block's schema when its path
+// flag is set; else the user's level path. The setter's status.
+int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
+                       int32_t length);
+
 // The statement of slot `number` (image `image`) run from its first
 // instruction with parameter 1 the integer `id`: the status in pb[0].
 void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id);

@@ -31,6 +31,7 @@ struct Rule {
 // Record program words:
 //   scan T: IGN T, GNR T          scan T by index I: IGN I, GNX I
 //   find T by index I: IGN I, GUX I     get T: GUR T     next T: GNR T
+//   next T by index I: GNX I
 //   lock T: LSR T    delete T: LSR T, DEL T    insert T: INS T
 //   update T: [LSR T] PFU T, UPD T (the PFU left out after a prepare)
 //   prepare update T: PFU T    hand back row: EXI    repeat: a backward jump
@@ -158,8 +159,10 @@ const Rule kRules[] = {
     {"DDDelSequence", 88, 2, 1, false, "11:d 27:d 32:d",
      "scan 11 by index 60; get 32; get 11; delete 32; delete 11; scan 27; delete 27; repeat; hand back row",
      "0, 1, -19007"},
+    // The kind lookups go on through index 60's next entries of the
+    // schema and name: its first entry may be an object of another kind.
     {"DDGetDomain", 89, 4, 14, false, "11:r 23:r",
-     "find 11 by index 60; lock 11; get 23; lock 23",
+     "find 11 by index 60; lock 11; get 23; lock 23; next 11 by index 60; repeat",
      "0, 1"},
     {"DDInsDomain", 90, 17, 0, true, "23:i",
      "insert 23",
@@ -191,8 +194,10 @@ const Rule kRules[] = {
     {"DDUpdSourceText", 101, 3, 0, true, "41:u",
      "get 41; update 41",
      "0, 1, -19007"},
+    // The kind lookups go on through index 60's next entries of the
+    // schema and name: its first entry may be an object of another kind.
     {"DDGetObjectId", 102, 2, 1, false, "11:r",
-     "find 11 by index 60; lock 11",
+     "find 11 by index 60; lock 11; next 11 by index 60; repeat",
      "0, 1"},
     {"DDUpdObject", 103, 8, 0, true, "11:u 22:u",
      "find 11 by index 60; update 11; ends; a second path: find 11 by index 60; find 11 by index 60; lock 11; get 22; update 22",
@@ -396,6 +401,8 @@ std::vector<Op> Expected(const std::string& program) {
       out.push_back({"GUR", num(1)});
     } else if (t[0] == "next" && t.size() == 2) {
       out.push_back({"GNR", num(1)});
+    } else if (t[0] == "next" && by_index) {
+      out.push_back({"GNX", num(4)});
     } else if (t[0] == "lock" && t.size() == 2) {
       out.push_back({"LSR", num(1)});
     } else if (t[0] == "delete" && t.size() == 2) {
