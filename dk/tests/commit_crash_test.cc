@@ -45,9 +45,15 @@ struct Stream {
   static constexpr TableShape kTables[2] = {{70, 8, 200, 6, 8}, {71, 8, 1000, 3, 12}};
   static constexpr int32_t kUpdateDistance = 3;  // table 70 only
 
+  // The table's letter, t in six base-36 digits (0-9 before a-z, as the
+  // bytes sort: 36^6 passes every transaction number, so the keys of later
+  // transactions sort after those of earlier ones however long a series
+  // runs), and the row's digit.
   static std::string Key(const TableShape& s, int32_t t, int32_t i) {
-    std::string digits = std::to_string(1000000 + t % 1000000);
-    return (s.tbl == 70 ? "a" : "b") + digits.substr(1) + std::to_string(i % 10);
+    std::string key = s.tbl == 70 ? "a" : "b";
+    for (int64_t weight = 36LL * 36 * 36 * 36 * 36; weight > 0; weight /= 36)
+      key += "0123456789abcdefghijklmnopqrstuvwxyz"[t / weight % 36];
+    return key + std::to_string(i % 10);
   }
   static std::string Row(const TableShape& s, int32_t t, int32_t i, int32_t writer) {
     std::string row = Key(s, t, i) + "w" + std::to_string(writer) + ".";
@@ -163,9 +169,35 @@ class CommitCrashTest : public RestartCrashTest {
     return b[RQ_TABLE];
   }
 
+  // The stream's tables opened in this process, with the work tables of
+  // its transactions.
+  void OpenStreamTables() {
+    for (int n = 0; n < 2; ++n) {
+      const Stream::TableShape& sh = Stream::kTables[n];
+      bool opened = false;
+      tables_[n] = OpenTable(sh.tbl, sh.key, sh.length, &opened);
+      ASSERT_NE(tables_[n].entry, 0);
+    }
+    reused_ = {DroppedSet(), DroppedSet()};
+  }
+
+  // The rows transactions 0..first - 1 leave, committed in one transaction
+  // beside two background threads (started once a process: an ENQ/DEQ
+  // index attaches once): the stream goes on from transaction `first`.
+  void StartStreamAt(int32_t first) {
+    ASSERT_NO_FATAL_FAILURE(OpenStreamTables());
+    StartBackground(2);
+    std::vector<Stream::Change> rows;
+    for (int32_t n = 0; n < 2; ++n)
+      for (const std::string& row : Stream::Rows(Stream::kTables[n], first - 1))
+        rows.push_back({n, 1, row});
+    ASSERT_EQ(CommitStreamChanges(rows), 0) << Logged();
+  }
+
   // Commits transaction t; the status of its end (of its begin, or of a
   // step of filling its write set, when those fail).
-  int32_t CommitTransaction(int32_t t) {
+  int32_t CommitTransaction(int32_t t) { return CommitStreamChanges(Stream::Changes(t)); }
+  int32_t CommitStreamChanges(const std::vector<Stream::Change>& changes) {
     const Began began = Begin();
     if (began.rc != 0) return began.rc;
     std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
@@ -175,9 +207,7 @@ class CommitCrashTest : public RestartCrashTest {
       b[SETRQ_TBL] = -1;
       if (rc == 0) rc = DKDXT0(b);
     }
-    const std::vector<Stream::Change> changes = Stream::Changes(t);
-    std::vector<std::vector<int32_t>> records = {
-        Header(0, {{db_, static_cast<int32_t>(changes.size()) + 1}})};
+    std::vector<std::vector<int32_t>> records = {Header(0, {{db_, kUseWritten}})};
     for (const Stream::Change& c : changes)
       records.push_back(Change(c.code, tables_[c.table], c.row));
     for (const std::vector<int32_t>& r : records) {
@@ -680,13 +710,7 @@ TEST_F(CommitCrashTest, CommitSetPagesAreSoundWhenWritten) {
   const int32_t count = EnvNumber("DK_PAGE_CHECK_TRANSACTIONS", 120);
   PageCheckingFileSystem checking(fault_, false);
   mdr_install_file_system(&checking);
-  for (int n = 0; n < 2; ++n) {
-    const Stream::TableShape& sh = Stream::kTables[n];
-    bool opened = false;
-    tables_[n] = OpenTable(sh.tbl, sh.key, sh.length, &opened);
-    ASSERT_NE(tables_[n].entry, 0);
-  }
-  reused_ = {DroppedSet(), DroppedSet()};
+  ASSERT_NO_FATAL_FAILURE(OpenStreamTables());
   StartBackground(2);
   for (int32_t t = 0; t < count; ++t) {
     int32_t rc = -84;
@@ -706,13 +730,39 @@ TEST_F(CommitCrashTest, CommitSetPagesAreSoundWhenWritten) {
   std::printf("commit-set data pages written %d\n", checking.pages());
 }
 
+// The stream goes on past transaction 1,000,000, where the rows' keys of an
+// earlier form (the number modulo a million) wrapped and the rows of later
+// transactions sorted before those of earlier ones: after the restart the
+// tables hold exactly the rows transactions 0..m leave.
+TEST_F(CommitCrashTest, TheStreamRunsOnPastAMillionTransactions) {
+  constexpr int32_t kFirst = 999990, kCount = 24;
+  ASSERT_NO_FATAL_FAILURE(StartStreamAt(kFirst));
+  for (int32_t t = kFirst; t < kFirst + kCount; ++t)
+    ASSERT_EQ(CommitTransaction(t), 0) << "transaction " << t << "\n" << Logged();
+  CloseDatabanks();
+  ASSERT_EQ(Reopen(), 0) << Logged();
+  std::string what;
+  EXPECT_EQ(PresentUpTo(kFirst + kCount - 1, kFirst + kCount - 1, &what), kFirst + kCount - 1)
+      << what;
+  ExpectVerified();
+  EXPECT_LT(Stream::Key(Stream::kTables[0], 999999, 5), Stream::Key(Stream::kTables[0], 1000000, 0));
+  EXPECT_LT(Stream::Key(Stream::kTables[1], INT32_MAX - 1, 9),
+            Stream::Key(Stream::kTables[1], INT32_MAX, 0));
+}
+
 // -- The kill of a real process --------------------------------------------
 
 TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
   const int rounds = EnvNumber("DK_KILL_ROUNDS", 6);
   const int seconds = EnvNumber("DK_KILL_SECONDS", 1 << 30);
   const auto seed = static_cast<uint32_t>(EnvNumber("DK_KILL_SEED", 5));
+  // DK_KILL_FIRST starts the stream at that transaction (a long series past
+  // numbers it would take hours to reach).
+  const int32_t first = EnvNumber("DK_KILL_FIRST", 0);
   std::mt19937 random(seed);
+  if (first > 0) {
+    ASSERT_NO_FATAL_FAILURE(StartStreamAt(first));
+  }
   CloseDatabanks();
   // This process's own restarts and closes write pages too: checked alike.
   PageCheckingFileSystem checking(fault_, false);
@@ -724,7 +774,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
   int kills = 0, reported_total = 0, lost = 0, half = 0, ended = 0;
   // Transactions 0..m are on disk for an m from low to high.
-  int32_t low = -1, high = -1;
+  int32_t low = first - 1, high = first - 1;
   for (; kills < rounds && std::chrono::steady_clock::now() < end; ++kills) {
     SCOPED_TRACE("kill " + std::to_string(kills) + ", seed " + std::to_string(seed));
     ServerProcess server;

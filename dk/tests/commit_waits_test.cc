@@ -44,7 +44,7 @@ class CommitWaitTest : public TransactionTest {
     Began t = Begin();
     if (t.rc != 0) return t.rc;
     Empty(s);
-    AppendTo(s.write, Header(kind, {{db_, static_cast<int32_t>(changes.size()) + 1}}));
+    AppendTo(s.write, Header(kind, {{db_, kUseWritten}}));
     for (const auto& c : changes) AppendTo(s.write, c);
     return End(t.tss, s);
   }

@@ -106,7 +106,13 @@ class TransactionTest : public TableTest {
     EXPECT_EQ(DKAXR0(b), 0);
   }
 
-  // The header: commit kind and, per databank, its record count.
+  // A databank's use state in the header, as record access writes it: the
+  // transaction wrote there (read only: 1). A commit kind with no databank
+  // above 2 is refused as inconsistent (-55).
+  static constexpr int32_t kUseWritten = 3;
+
+  // The header: commit kind and, per databank, its use state (or, for the
+  // tests of the rule above, any value).
   std::vector<int32_t> Header(int32_t kind, std::vector<std::pair<int32_t, int32_t>> counts) {
     std::vector<int32_t> h(WSH_DATABANKS, 0);
     h[WS_CODE] = kCodeHeader;
@@ -157,7 +163,7 @@ class TransactionTest : public TableTest {
     if (reused_.write == 0) reused_ = NewSets();
     Empty(reused_);
     const Sets& s = reused_;
-    AppendTo(s.write, Header(kind, {{db_, static_cast<int32_t>(changes.size()) + 1}}));
+    AppendTo(s.write, Header(kind, {{db_, kUseWritten}}));
     for (const auto& c : changes) AppendTo(s.write, c);
     return End(t.tss, s);
   }

@@ -301,6 +301,20 @@ TEST_F(TransactionTest, HeaderCheckRefusals) {
   EXPECT_EQ(area_[BP_COMMITS], 0);
 }
 
+// A synchronous commit of a single change, its databank named written in the
+// header as record access names it: applied, not refused as a commit kind
+// without a written databank.
+TEST_F(TransactionTest, ASynchronousCommitOfOneChangeIsApplied) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const std::string r = MakeRecord("k1", 4, 8);
+  for (int32_t kind : {128, 129}) {
+    ASSERT_EQ(CommitChanges({Change(kind == 128 ? 1 : 4, table, r)}, kind), 0) << kind;
+    EXPECT_EQ(Rows(table), kind == 128 ? std::vector<std::string>{r} : std::vector<std::string>{})
+        << kind;
+  }
+}
+
 TEST_F(TransactionTest, KindOf128ReturnsOnceTheRecordsAreApplied) {
   StartBackground(1);
   Table table = CreateTable(77, 4, 8);
