@@ -88,7 +88,7 @@ class LookupTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
     SetUpCatalog({11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30,
-                  31, 32, 33, 36, 38, 39, 40, 41, 51, 54, 55, 56, 151});
+                  31, 32, 33, 36, 38, 39, 40, 41, 42, 43, 51, 54, 55, 56, 148, 149, 150, 151});
     if (HasFatalFailure()) return;
     // The kernel's lists, among them the shared programs' cache.
     ASSERT_EQ(CreateSysLists(base_, sys_), 0);
