@@ -313,7 +313,13 @@ int32_t DUUserTrs(int32_t* base, int32_t usr, int32_t dcb) {
 }
 
 int32_t DUMarkDatabankWritten(int32_t* base, int32_t usr, int32_t tp, int32_t dcb) {
-  if (W(base, F(tp, TP_READ_WRITE_MODE)) == READ_ONLY_MODE) return 0;
+  // A read-only transaction's commit lists no written databank, so a change
+  // let into its write set would vanish while the commit answers 0: the
+  // change is refused here, before anything is written.
+  if (W(base, F(tp, TP_READ_WRITE_MODE)) == READ_ONLY_MODE) {
+    W(base, F(usr, USR_RVEC_RCODE)) = DU_READ_ONLY;
+    return DU_READ_ONLY;
+  }
   const int32_t trs = DUUserTrs(base, usr, dcb);
   if (trs == 0) return DU_NO_STORAGE;
   if (W(base, F(trs, TRS_STATUS)) < 3) W(base, F(trs, TRS_STATUS)) = 3;

@@ -97,7 +97,8 @@ int32_t DUUserTrs(int32_t* base, int32_t usr, int32_t dcb);
 // Marks the databank of `dcb` written in the user's open transaction `tp`
 // (STATUS 3): the commit record lists only the databanks so marked, and a
 // commit that lists no written one is taken as a reader's, its changes
-// dropped. A read-only transaction is left as it is. 0 or -11002.
+// dropped. In a read-only transaction (READ_WRITE_MODE 31) the change is
+// refused: -14014, also in RVEC_RCODE. 0, -14014 or -11002.
 int32_t DUMarkDatabankWritten(int32_t* base, int32_t usr, int32_t tp, int32_t dcb);
 int32_t DSChkTransWritable(int32_t* base, int32_t* pb, int32_t usr);
 void DSSwapReadWriteMode(int32_t* base, int32_t usr, int32_t mode, int32_t* previous);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <thread>
@@ -417,6 +418,54 @@ TEST_F(UnmarkedTransactionTest, TransactionsWithoutMarkedEntriesKeepTheirChanges
   ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
   ASSERT_EQ(BeginUnmarked(1, a), 0);
   EXPECT_EQ(Scan(a), Rows({{1, "no entry"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A read-only transaction (READ_WRITE_MODE 31) lets a call statement start
+// with write access, raising its databank entry to read only. A change it
+// then makes is refused with -14014: before, the change went into the write
+// set, the commit listed no written databank and dropped it, and both the
+// change and the commit answered 0.
+TEST_F(KernelTransactionsTest, ChangeInAReadOnlyTransactionIsRefused) {
+  const int32_t a = users_[0];
+  ASSERT_EQ(BeginFor(a), 0);
+  ASSERT_EQ(Insert(a, 1, "base"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  W(a + USR_NEXT_READ_WRITE_MODE) = READ_ONLY_MODE;
+  const int32_t trs = W(a + USR_TRS);
+  W(trs + TRS_STATUS) = 0;
+  const int32_t call = NewStatementBlock(base_, a, 84);
+  SetStatementAccess(base_, call, {{trs, 3}});
+  int32_t status = 99;
+  DSStmStartTrans(base_, &status, call, a);
+  ASSERT_EQ(status, 0);
+  ASSERT_EQ(W(W(a + USR_TP) + TP_READ_WRITE_MODE), READ_ONLY_MODE);
+  EXPECT_EQ(W(trs + TRS_STATUS), 1);
+
+  for (const auto& [what, change] : std::vector<std::pair<std::string, std::function<int32_t()>>>{
+           {"insert", [&] { return Insert(a, 2, "read only"); }},
+           {"update", [&] { return Update(a, 1, "read only"); }},
+           {"delete", [&] { return Delete(a, 1); }}}) {
+    W(a + USR_RVEC_RCODE) = 0;
+    EXPECT_EQ(change(), DU_READ_ONLY) << what;
+    EXPECT_EQ(W(a + USR_RVEC_RCODE), DU_READ_ONLY) << what;
+    EXPECT_EQ(W(trs + TRS_STATUS), 1) << what;
+  }
+  EXPECT_EQ(Scan(a), Rows({{1, "base"}}));  // nothing in the write set
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+
+  W(a + USR_NEXT_READ_WRITE_MODE) = 0;
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "base"}}));
+  ASSERT_EQ(Insert(a, 2, "read write"), 0);
+  ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "base"}, {2, "read write"}}));
   EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
 }
 

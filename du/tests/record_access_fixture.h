@@ -419,6 +419,41 @@ inline int32_t CountTcbs(int32_t* base) {
   return n;
 }
 
+// A statement on the user's level (at the head of its chain) whose own
+// program header has `type`.
+inline int32_t NewStatementBlock(int32_t* base, int32_t usr, int32_t type) {
+  using du::W;
+  int32_t stm = 0, sd = 0, stg = 0;
+  DSGetMem(base, &stm, STM_BYTES);
+  DSGetMem(base, &sd, 400);
+  DSGetMem(base, &stg, 8000);
+  W(base, sd + du::SD_PROGRAM_TYPE) = type;
+  W(base, sd + du::SD_PERM_LIST) = 20;
+  W(base, sd + du::SD_TEMP_LIST) = 60;
+  W(base, stm + STM_SD) = sd;
+  W(base, stm + STM_STG) = stg;
+  const int32_t lvl = W(base, usr + USR_LVL);
+  W(base, stm + STM_LVL) = lvl;
+  W(base, stm) = W(base, lvl + LVL_STM);
+  W(base, lvl + LVL_STM) = stm;
+  return stm;
+}
+
+// The statement's access list: pairs {TRS, access} and -1.
+inline void SetStatementAccess(int32_t* base, int32_t stm,
+                               const std::vector<std::pair<int32_t, int32_t>>& pairs) {
+  using du::W;
+  int32_t list = 0;
+  DSGetMem(base, &list, 8 * static_cast<int32_t>(pairs.size()) + 12);
+  int32_t k = 1;
+  for (auto [trs, access] : pairs) {
+    W(base, list + k++) = trs;
+    W(base, list + k++) = access;
+  }
+  W(base, list + k) = -1;
+  W(base, stm + STM_LTRS) = list;
+}
+
 class RecordAccessTest : public ::testing::Test {
  protected:
   static constexpr int32_t kThreads = 12;
@@ -455,34 +490,11 @@ class RecordAccessTest : public ::testing::Test {
 
   // A statement on the user's level (at the head of its chain) whose own
   // program header has `type`.
-  int32_t NewStatement(int32_t usr, int32_t type) {
-    int32_t stm = 0, sd = 0, stg = 0;
-    DSGetMem(base_, &stm, STM_BYTES);
-    DSGetMem(base_, &sd, 400);
-    DSGetMem(base_, &stg, 8000);
-    W(sd + du::SD_PROGRAM_TYPE) = type;
-    W(sd + du::SD_PERM_LIST) = 20;
-    W(sd + du::SD_TEMP_LIST) = 60;
-    W(stm + STM_SD) = sd;
-    W(stm + STM_STG) = stg;
-    const int32_t lvl = W(usr + USR_LVL);
-    W(stm + STM_LVL) = lvl;
-    W(stm) = W(lvl + LVL_STM);
-    W(lvl + LVL_STM) = stm;
-    return stm;
-  }
+  int32_t NewStatement(int32_t usr, int32_t type) { return NewStatementBlock(base_, usr, type); }
 
   // The statement's access list: pairs {TRS, access} and -1.
   void SetAccess(int32_t stm, const std::vector<std::pair<int32_t, int32_t>>& pairs) {
-    int32_t list = 0;
-    DSGetMem(base_, &list, 8 * static_cast<int32_t>(pairs.size()) + 12);
-    int32_t k = 1;
-    for (auto [trs, access] : pairs) {
-      W(list + k++) = trs;
-      W(list + k++) = access;
-    }
-    W(list + k) = -1;
-    W(stm + STM_LTRS) = list;
+    SetStatementAccess(base_, stm, pairs);
   }
 
   // A DCB with `lid` and `trans_mode`, and the user's TRS entry for it.
