@@ -115,6 +115,14 @@ void Bind(SqlCompileCtx* ctx, int32_t node, const Match& m) {
   SemBindColumn(ctx, node, m.desc, m.ref, m.level);
 }
 
+// A name that binds to no column is reported later by the rules of its
+// clause: an ORDER BY key is matched against the select list, a FOR UPDATE
+// OF column reported as one that cannot be updated.
+bool Deferred(SqlCompileCtx* ctx) {
+  const SemContext& cur = Cur(ctx);
+  return qmflagtst(&cur, kFlagOrderBy) != 0 || qmflagtst(&cur, kFlagForUpdate) != 0;
+}
+
 void Unresolved(SqlCompileCtx* ctx, int32_t node, int32_t code, char letter,
                 const std::string& value) {
   SemError(ctx, &W(ctx, node, EXN_LINE), code, {{letter, value}});
@@ -144,7 +152,7 @@ void ResolveQualified(SqlCompileCtx* ctx, int32_t node, const std::string& name,
       return;
     }
   }
-  if (qmflagtst(&Cur(ctx), kFlagOrderBy) != 0) return;  // matched against the select list later
+  if (Deferred(ctx)) return;
   Unresolved(ctx, node, -12202, 'E', name);
 }
 
@@ -192,7 +200,7 @@ void ResolveUnqualified(SqlCompileCtx* ctx, int32_t node, const std::string& nam
   for (int32_t k = level; k >= last && k >= 0; --k) {
     if (SearchBlock(ctx, node, name, k)) return;
   }
-  if (qmflagtst(&cur, kFlagOrderBy) != 0) return;
+  if (Deferred(ctx)) return;
   if (ctx->query.flags[kBlockFailedTable] != 0) return;
   Unresolved(ctx, node, -12202, 'E', name);
 }

@@ -134,11 +134,12 @@ void BindTable(SqlCompileCtx* ctx, int32_t item) {
     }
   }
   if (ctx->compile_mode != 9) {
+    // A privilege not held is reported; the table is bound all the same,
+    // so that its columns raise no further errors.
     int32_t privilege = PrivilegeNeeded(cur);
-    if (!HoldsPrivilege(ctx, item, privilege, attrs[0], display)) return;
-    if ((ctx->statement_kind == 6 || ctx->statement_kind == 9) && privilege != 1 &&
-        !HoldsPrivilege(ctx, item, 1, attrs[0], display)) {
-      return;
+    if (HoldsPrivilege(ctx, item, privilege, attrs[0], display) &&
+        (ctx->statement_kind == 6 || ctx->statement_kind == 9) && privilege != 1) {
+      HoldsPrivilege(ctx, item, 1, attrs[0], display);
     }
   }
   int32_t ref = qqwsal(ctx, kTableRefWords * 4);

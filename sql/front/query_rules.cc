@@ -109,8 +109,9 @@ void StarColumns(SqlCompileCtx* ctx, int32_t item, std::vector<int32_t>* columns
 void ExpandStar(SqlCompileCtx* ctx, int32_t cell, int32_t item) {
   SemContext& cur = Cur(ctx);
   std::vector<int32_t> items;
-  if (W(ctx, item, SLI_FORM) == 0 && cur.w[SEM_EXPR_CONTEXT] == kContextExists) {
-    int32_t one = ExprLiteral(ctx, StmtPosition(ctx, cur.w[SEM_OWNER]), 1,
+  int32_t query = cur.w[SEM_OWNER];
+  if (W(ctx, item, SLI_FORM) == 0 && W(ctx, query, QSP_OPENED_BY) == kContextExists) {
+    int32_t one = ExprLiteral(ctx, StmtPosition(ctx, query), 1,
                               TreeCountedCopy(ctx, "1", 1), 0);
     items.push_back(PredicateNode(ctx, 2, &W(ctx, one, EXN_LINE), one, 0, 0));
   } else {
@@ -174,7 +175,7 @@ void SelectListRules(SqlCompileCtx* ctx, int32_t query) {
     items.push_back(W(ctx, c, CELL_VALUE));
   }
   W(ctx, query, QSP_ITEMS) = static_cast<int32_t>(items.size());
-  if (subquery && cur.w[SEM_EXPR_CONTEXT] != kContextExists && items.size() >= 2) {
+  if (subquery && W(ctx, query, QSP_OPENED_BY) != kContextExists && items.size() >= 2) {
     SemError(ctx, StmtPosition(ctx, query), -12208);
   }
   bool name_items = cur.w[SEM_LEVEL] == 0 && !subquery && !set_operation && q.top_queries == 1;
@@ -402,7 +403,9 @@ void SemQuerySpecification(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
     if (qmflagtst(&cur, kFlagSubquery) != 0) {
       q.flags[kBlockNested] = 1;
       cur.w[SEM_EXPR_CONTEXT] = opened_by;
+      W(ctx, node, QSP_OPENED_BY) = opened_by;
     } else {
+      W(ctx, node, QSP_OPENED_BY) = kContextStatement;
       if (q.outermost_query == 0) q.outermost_query = node;
       ++q.top_queries;
     }

@@ -126,6 +126,7 @@ constexpr int32_t QSP_DISTINCT = 17;     // marked DISTINCT
 constexpr int32_t QSP_SET_FUNCTIONS = 18;
 constexpr int32_t QSP_COLUMNS = 19;
 constexpr int32_t QSP_LEVEL = 20;
+constexpr int32_t QSP_OPENED_BY = 21;  // the expression context that opened the block
 constexpr int32_t QSP_ITEMS = 22;
 // Set operation (kind 27): 3 operator, 4 ALL, 6 and 7 the operands.
 constexpr int32_t SOP_FIRST = 6;

@@ -45,6 +45,18 @@ void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
   out.depth_after = ctx->trav.depth;
   out.lookups = ctx->catalog.lookups;
   out.printed = SqlPrintStatement(ctx, root);
+  for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t ref = WsWord(ctx, c, CELL_VALUE);
+    std::string b = std::string(qqwsadr(ctx, WsWord(ctx, ref, TRF_EXPOSED))) + "@" +
+                    std::to_string(WsWord(ctx, ref, TRF_LEVEL)) + ":";
+    std::vector<std::string> names;
+    for (int32_t k = WsWord(ctx, ref, TRF_COLUMNS); k != 0; k = WsWord(ctx, k, CELL_NEXT)) {
+      names.insert(names.begin(), SemColumnName(ctx, WsWord(ctx, k, CELL_VALUE)));
+    }
+    for (size_t i = 0; i < names.size(); ++i) b += (i == 0 ? "" : ",") + names[i];
+    out.bindings.push_back(b);
+  }
+  if (SemanticTest::inspect) SemanticTest::inspect(ctx, root);
   int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
   if (top <= 0 || WsWord(ctx, top, STN_KIND) != 21) return;
   for (int32_t c = WsWord(ctx, top, QST_ORDER_BY); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
@@ -65,6 +77,8 @@ void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
 }
 
 }  // namespace
+
+std::function<void(SqlCompileCtx*, int32_t root)> SemanticTest::inspect;
 
 std::string CodesText(const std::vector<int32_t>& codes) {
   std::string s;
@@ -101,6 +115,7 @@ void SemanticTest::SetUp() {
 }
 
 void SemanticTest::TearDown() {
+  inspect = nullptr;
   if (pool_ != nullptr) {
     SqlInstallKernelServices(&old_kernel_);
     SqlInstallPhaseServices(&old_phases_);

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,9 @@ struct Compiled {
   std::vector<std::string> items;  // its select items printed, with their names
   std::vector<int32_t> sort_positions;
   int32_t lookups = 0;
+  // Each bound table reference: its exposed name, "@", the level of its
+  // block, ":" and the columns bound to it in the order they were bound.
+  std::vector<std::string> bindings;
   // The codes, in order.
   std::vector<int32_t> Codes() const {
     std::vector<int32_t> codes;
@@ -70,6 +74,10 @@ struct Compiled {
 };
 
 class SemanticTest : public LookupTest {
+ public:
+  // Runs on the analysed tree before the compilation lets it go.
+  static std::function<void(SqlCompileCtx*, int32_t root)> inspect;
+
  protected:
   void SetUp() override;
   void TearDown() override;

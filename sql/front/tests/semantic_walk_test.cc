@@ -36,4 +36,78 @@ TEST_F(SemanticWalk, SimpleQueriesAreKindTwo) {
   }
 }
 
+// The statement's table references: 256 compile, the 257th is -12240.
+TEST_F(SemanticWalk, TwoHundredFiftySixTableReferences) {
+  auto from = [](int n) {
+    std::string sql = "SELECT x1.a FROM t x1";
+    for (int i = 2; i <= n; ++i) sql += ", t x" + std::to_string(i);
+    return sql;
+  };
+  Compiled ok = Compile(from(256));
+  EXPECT_TRUE(ok.conditions.empty()) << CodesText(ok.Codes());
+  EXPECT_EQ(ok.bindings.size(), 256u);
+  Compiled over = Compile(from(257));
+  EXPECT_EQ(over.Codes(), std::vector<int32_t>{-12240});
+  EXPECT_EQ(over.conditions[0].severity, 3);
+}
+
+// FOR UPDATE OF needs a simple query.
+TEST_F(SemanticWalk, ForUpdateOfNeedsASimpleQuery) {
+  EXPECT_TRUE(Compile("SELECT a, b FROM t FOR UPDATE OF a").conditions.empty());
+  for (const char* sql : {"SELECT b FROM t GROUP BY b FOR UPDATE OF b",
+                          "SELECT t.a FROM t, s FOR UPDATE OF b",
+                          "SELECT DISTINCT a FROM t FOR UPDATE OF a"}) {
+    EXPECT_EQ(Compile(sql).Codes(), std::vector<int32_t>{-12245}) << sql;
+  }
+  EXPECT_EQ(Compile("SELECT a FROM t FOR UPDATE OF a, a").Codes(), std::vector<int32_t>{-12227});
+  Compiled missing = Compile("SELECT a FROM t FOR UPDATE OF nosuch");
+  EXPECT_EQ(missing.Codes(), std::vector<int32_t>{-12246});
+  EXPECT_EQ(missing.TextOf(-12246), "E\tNOSUCH");
+}
+
+// Sixteen nested query blocks compile; a seventeenth is the context
+// stack's internal error, which ends the compilation.
+TEST_F(SemanticWalk, SeventeenNestedBlocks) {
+  auto nested = [](int blocks) {
+    std::string sql = "SELECT a FROM t";
+    for (int i = 1; i < blocks; ++i) sql = "SELECT a FROM t WHERE a IN (" + sql + ")";
+    return sql;
+  };
+  Compiled ok = Compile(nested(16));
+  EXPECT_TRUE(ok.conditions.empty()) << CodesText(ok.Codes());
+  EXPECT_EQ(ok.bindings.back(), "T@15:A");
+  Compiled deep = Compile(nested(17));
+  ASSERT_EQ(deep.Codes(), std::vector<int32_t>{-19247});
+  EXPECT_EQ(deep.conditions[0].severity, 5);
+  EXPECT_EQ(deep.conditions[0].text, "N\tQME: qmqset");
+  EXPECT_FALSE(deep.analysed);
+}
+
+// Severity-3 errors do not stop the walk: each is reported.
+TEST_F(SemanticWalk, SeveralErrorsAreAllReported) {
+  Compiled c = Compile(
+      "SELECT nosuch1, q.a FROM t WHERE nosuch2 = 1 GROUP BY a, a ORDER BY 7");
+  // In the order the clauses are walked: GROUP BY, WHERE, select list, ORDER BY.
+  EXPECT_EQ(c.Codes(), (std::vector<int32_t>{-12271, -12202, -12202, -12203, -12224}));
+  EXPECT_TRUE(c.analysed);
+  EXPECT_EQ(c.depth_after, 0);
+  for (const SemCondition& k : c.conditions) EXPECT_EQ(k.severity, 3);
+}
+
+// The statement kinds whose analysis is not here name themselves.
+TEST_F(SemanticWalk, OtherStatementsNameThemselves) {
+  struct Case {
+    const char* sql;
+    const char* routine;
+  } cases[] = {{"DELETE FROM t WHERE a = 1", "N\tQME: qmdelete"},
+               {"UPDATE t SET a = 1", "N\tQME: qmupdate"},
+               {"INSERT INTO t VALUES (1, 2, 'x')", "N\tQME: qminsert"}};
+  for (const Case& k : cases) {
+    Compiled c = Compile(k.sql);
+    ASSERT_EQ(c.conditions.size(), 1u) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(c.conditions[0].text, k.routine) << k.sql;
+    EXPECT_EQ(c.conditions[0].severity, 5) << k.sql;
+  }
+}
+
 }  // namespace

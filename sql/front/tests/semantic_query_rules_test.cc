@@ -1,0 +1,104 @@
+// The rules of query blocks over whole statements: DISTINCT, set functions
+// and grouping, GROUP BY, subquery select lists, set operations, ORDER BY.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "sql/front/tests/semantic_fixture.h"
+
+namespace {
+
+class SemanticQueryRules : public SemanticTest {
+ protected:
+  void SetUp() override {
+    SemanticTest::SetUp();
+    if (HasFatalFailure()) return;
+    MakeFixtureTables();
+  }
+};
+
+using Codes = std::vector<int32_t>;
+
+TEST_F(SemanticQueryRules, CodesOfTheRules) {
+  struct Case {
+    const char* sql;
+    Codes codes;
+  } cases[] = {
+      // DISTINCT once per query specification.
+      {"SELECT DISTINCT COUNT(DISTINCT a) FROM t", {-12207}},
+      {"SELECT COUNT(DISTINCT a), SUM(DISTINCT b) FROM t", {-12207}},
+      {"SELECT DISTINCT a FROM t WHERE a IN (SELECT COUNT(DISTINCT d) FROM s)", {}},
+      {"SELECT COUNT(DISTINCT a) FROM t", {}},
+      // Set functions and columns need grouping.
+      {"SELECT a, COUNT(*) FROM t", {-12221}},
+      {"SELECT a, COUNT(*) FROM t GROUP BY a", {}},
+      {"SELECT COUNT(*), MAX(a) FROM t", {}},
+      {"SELECT a FROM t GROUP BY a HAVING COUNT(*) > 1", {}},
+      // GROUP BY items.
+      {"SELECT a FROM t GROUP BY a, a", {-12271}},
+      {"SELECT a FROM t GROUP BY a, t.a", {-12271}},
+      {"SELECT g FROM r GROUP BY g", {-12643}},
+      // A comparison subquery gives one column; EXISTS takes any.
+      {"SELECT a FROM t WHERE a = (SELECT * FROM s)", {-12208}},
+      {"SELECT a FROM t WHERE a IN (SELECT a, d FROM s)", {-12208}},
+      {"SELECT a FROM t WHERE EXISTS (SELECT * FROM s)", {}},
+      {"SELECT a FROM t WHERE EXISTS (SELECT a, d FROM s WHERE d = 1)", {}},
+      // Set operations.
+      {"SELECT a FROM t UNION SELECT a, d FROM s", {-12244}},
+      {"SELECT NULL FROM t UNION SELECT NULL FROM s", {-12243}},
+      {"SELECT NULL FROM t UNION SELECT a FROM s", {}},
+      {"SELECT a, b FROM t UNION ALL SELECT a, d FROM s UNION SELECT e, f FROM r", {}},
+      {"SELECT a FROM t WHERE a IN (SELECT a FROM s UNION SELECT e FROM r)", {}},
+      // A bare NULL item outside a set operation.
+      {"SELECT NULL FROM t", {-12239}},
+      // ORDER BY.
+      {"SELECT a, b FROM t ORDER BY 3", {-12224}},
+      {"SELECT a, b FROM t ORDER BY 0", {-12224}},
+      {"SELECT a, b FROM t ORDER BY 1, 1", {-12225}},
+      {"SELECT a, b FROM t ORDER BY a, 1", {-12225}},
+      {"SELECT a, b FROM t ORDER BY nosuch", {-12223}},
+      {"SELECT a, b FROM t ORDER BY c", {-12223}},
+      {"SELECT a AS x, b AS x FROM t ORDER BY x", {-12236}},
+      {"SELECT a FROM t UNION SELECT a FROM s ORDER BY a", {}},
+      {"SELECT a FROM t UNION SELECT a FROM s ORDER BY 2", {-12224}},
+      {"SELECT g FROM r ORDER BY 1", {-12643}},
+      {"SELECT c FROM t ORDER BY c COLLATE nosuch", {-12632}},
+      // DISTINCT over a large object.
+      {"SELECT DISTINCT g FROM r", {-12643}},
+  };
+  for (const Case& k : cases) {
+    Compiled c = Compile(k.sql);
+    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_TRUE(c.analysed) << k.sql;
+    EXPECT_EQ(c.depth_after, 0) << k.sql;
+  }
+}
+
+TEST_F(SemanticQueryRules, OrderByMatchesItems) {
+  Compiled as = Compile("SELECT a AS x, b FROM t ORDER BY x DESC, 2");
+  EXPECT_TRUE(as.conditions.empty()) << CodesText(as.Codes());
+  EXPECT_EQ(as.sort_positions, (std::vector<int32_t>{1, 2}));
+  Compiled column = Compile("SELECT b, a FROM t ORDER BY t.a, b");
+  EXPECT_TRUE(column.conditions.empty()) << CodesText(column.Codes());
+  EXPECT_EQ(column.sort_positions, (std::vector<int32_t>{2, 1}));
+  Compiled twice = Compile("SELECT a AS x, b AS x FROM t ORDER BY x");
+  EXPECT_EQ(twice.TextOf(-12236), "E\tX");
+  Compiled collation = Compile("SELECT c FROM t ORDER BY c COLLATE adam.nosuch");
+  EXPECT_EQ(collation.TextOf(-12632), "O\tADAM.NOSUCH");
+}
+
+TEST_F(SemanticQueryRules, StarsExpandInFromOrder) {
+  Compiled c = Compile("SELECT s.*, t.*, s.a FROM t, s");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(c.items, (std::vector<std::string>{"S.A AS A", "S.D AS D", "T.A AS A", "T.B AS B",
+                                               "T.C AS C", "S.A AS A"}));
+  Compiled all = Compile("SELECT * FROM t, s WHERE t.a = s.a");
+  EXPECT_TRUE(all.conditions.empty()) << CodesText(all.Codes());
+  EXPECT_EQ(all.items, (std::vector<std::string>{"T.A AS A", "T.B AS B", "T.C AS C", "S.A AS A",
+                                                 "S.D AS D"}));
+  EXPECT_EQ(all.kind, 1);
+  // A star over one table keeps the query simple.
+  EXPECT_EQ(Compile("SELECT * FROM t").kind, 2);
+}
+
+}  // namespace
