@@ -135,12 +135,7 @@ void DDGetObjectId2(int32_t* base, int32_t* pb, const char* schema, int32_t sche
                     const char* name, int32_t name_length, int32_t* id) {
   const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetObjectId2, IMAGE_DDGetObjectId2);
   if (stm == 0) return;
-  if (schema_length == 0) {
-    // The work block's copy of the level name.
-    const int32_t ucom = Wd(base, pb[1], USR_DDUCOM);
-    schema = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_LEVEL_NAME));
-    schema_length = Wd(base, ucom, DDUCOM_LEVEL_LENGTH);
-  }
+  DDLevelSchemaDefault(base, pb[1], &schema, &schema_length);
   DDParams p(base, stm);
   p.TextLength(1, schema, schema_length).TextLength(3, name, name_length);
   if ((pb[0] = p.status()) != 0) return;

@@ -139,3 +139,20 @@ void DDInsPrivUsage(int32_t* base, int32_t* pb, int32_t id, const char* name,
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDUpdTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdTablePriv, IMAGE_DDUpdTablePriv);
+  if (stm == 0) return;
+  std::string_view word;
+  if (DDWordOf(kDDColumnPrivWords, privilege, &word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  DDParams p(base, stm);
+  p.Int(1, table_id).Text(2, word).TextLength(3, grantee, grantee_length);
+  p.TextLength(5, grantor, grantor_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

@@ -349,3 +349,25 @@ void DDInsTrigger(int32_t* base, int32_t* pb, const DDTriggerDef& t);
 // not run). 1 when there is no such trigger or table.
 void DDGetTriggerNames(int32_t* base, int32_t* pb, int32_t id, char* table_name,
                        int32_t* table_id, char* schema);
+
+// A grantee's table privilege (1 SELECT, 2 INSERT, 4 UPDATE, 5 REFERENCES;
+// else -19089) is marked (CHAR_290) "YES" when every column of the table
+// holds it for the grantee from the grantor, else "NO ". -19007 when the
+// table privilege row is missing.
+void DDUpdTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                    const char* grantee, int32_t grantee_length, const char* grantor,
+                    int32_t grantor_length);
+// The columns of table `table_id` that use domain `domain_id` take `type`
+// (its code outside 1 to 35: -19089) and no domain; their type usage rows
+// of the domain are deleted (-19007 for a column without it).
+void DDUpdColumn(int32_t* base, int32_t* pb, int32_t table_id, int32_t domain_id,
+                 const DDTypeInput& type);
+// A comment of at most 764 bytes (else -19113) on the object of a schema (a
+// length of 0: the work block's copy of the level name), name and kind (1
+// to 15 and 18, else -19089), kept in its object row; kind 8 COLUMN: on
+// column `column` of the BASE TABLE (else VIEW) `name`, kept in the column
+// row. 1 when there is no such object, table or column.
+void DDUpdObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+                 const char* name, int32_t name_length, const char* column,
+                 int32_t column_length, int32_t kind, const uint8_t* text, int32_t text_length);
+inline constexpr int32_t DD_REMARKS_BYTES = 764;

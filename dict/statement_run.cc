@@ -101,6 +101,13 @@ int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const
   return status;
 }
 
+void DDLevelSchemaDefault(int32_t* base, int32_t usr, const char** schema, int32_t* length) {
+  if (*length != 0) return;
+  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
+  *schema = reinterpret_cast<const char*>(&Wd(base, ucom, DDUCOM_LEVEL_NAME));
+  *length = Wd(base, ucom, DDUCOM_LEVEL_LENGTH);
+}
+
 void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id) {
   const int32_t stm = DDSlotStatement(base, pb, number, image);
   if (stm == 0) return;

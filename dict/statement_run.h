@@ -31,6 +31,10 @@ int32_t DDVariantStatement(int32_t* base, int32_t* pb, int32_t number, int32_t i
 int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
                        int32_t length);
 
+// A schema length of 0 stands for the work block's copy of the level name:
+// *schema and *length become it.
+void DDLevelSchemaDefault(int32_t* base, int32_t usr, const char** schema, int32_t* length);
+
 // The statement of slot `number` (image `image`) run from its first
 // instruction with parameter 1 the integer `id`: the status in pb[0].
 void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int32_t id);

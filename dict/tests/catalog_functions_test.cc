@@ -631,4 +631,93 @@ TEST_F(CatalogFunctionsTest, ViewColumnsAndTheKeyFlag) {
   EXPECT_EQ(key.substr(89, 4), TextField("YES", 3));
 }
 
+// A table privilege marked by whether every column holds it; columns of a
+// domain given a type of their own; comments on objects and columns.
+TEST_F(CatalogFunctionsTest, TablePrivilegeMarksColumnTypesAndComments) {
+  ASSERT_EQ(Begin(), 0);
+  ASSERT_EQ(InsColumn("A", 1, 930), 0);  // table 910
+  ASSERT_EQ(InsColumn("B", 2, 930), 0);
+  ASSERT_EQ(InsColumn("C", 3, 0), 0);
+  ASSERT_EQ(InsTablePriv("SELECT", "NO "), 0);  // grantee U, grantor _SYSTEM
+  auto column_priv = [&](const std::string& column) {
+    return Exec(SLOT_DDInsColumnPriv, IMAGE_DDInsColumnPriv, [&](DDParams& p) {
+      p.Int(1, 910).Text(2, "SELECT").TextLength(3, "U", 1).TextLength(5, "_SYSTEM", 7);
+      p.TextLength(7, column.data(), Len(column)).Text(9, "NO ").Text(10, "NO ");
+    });
+  };
+  const std::string select = IntField(910) + TextField("SELECT", 20) + TextField("U", 128) +
+                             TextField("_SYSTEM", 128);
+  int32_t pb[2] = {0, usr_};
+  auto mark = [&]() {
+    DDUpdTablePriv(base_, pb, 910, 1, "U", 1, "_SYSTEM", 7);
+    return pb[0];
+  };
+  ASSERT_EQ(column_priv("A"), 0);
+  ASSERT_EQ(column_priv("B"), 0);
+  EXPECT_EQ(mark(), 0);
+  ASSERT_EQ(EndWork(0), 0);
+  EXPECT_EQ(ReadRow(25, select).substr(290, 4), TextField("NO", 3));
+  ASSERT_EQ(Begin(), 0);
+  ASSERT_EQ(column_priv("C"), 0);
+  EXPECT_EQ(mark(), 0);
+  DDUpdTablePriv(base_, pb, 910, 2, "U", 1, "_SYSTEM", 7);
+  EXPECT_EQ(pb[0], -19007);
+  DDUpdTablePriv(base_, pb, 910, 3, "U", 1, "_SYSTEM", 7);
+  EXPECT_EQ(pb[0], DD_KIND_OUTSIDE);
+
+  // The domain's columns take INTEGER and lose the domain.
+  DDTypeInput integer;
+  integer.code = 2, integer.length = 11;
+  DDUpdColumn(base_, pb, 910, 930, integer);
+  EXPECT_EQ(pb[0], 0);
+  DDUpdColumn(base_, pb, 910, 931, integer);  // no column of it
+  EXPECT_EQ(pb[0], 0);
+  DDTypeInput bad;
+  DDUpdColumn(base_, pb, 910, 930, bad);
+  EXPECT_EQ(pb[0], DD_KIND_OUTSIDE);
+
+  // Comments.
+  ASSERT_EQ(InsObject(905, 4, "S", "TAB"), 0);  // an index of the table's name first
+  ASSERT_EQ(InsObject(910, 6, "S", "TAB"), 0);
+  ASSERT_EQ(InsObject(990, 7, "ADAM", "VW"), 0);
+  ASSERT_EQ(InsObject(991, 2, "ADAM", "VW"), 0);  // a domain of the view's name
+  ASSERT_EQ(InsColumn("A", 1, 0), 2);
+  const std::string note(764, 'n'), long_note(765, 'n');
+  auto comment = [&](const std::string& schema, const std::string& name, const std::string& column,
+                     int32_t kind, const std::string& text) {
+    DDUpdObject(base_, pb, schema.data(), Len(schema), name.data(), Len(name), column.data(),
+                Len(column), kind, U8(text), Len(text));
+    return pb[0];
+  };
+  EXPECT_EQ(comment("S", "TAB", "", 6, "table note"), 0);
+  EXPECT_EQ(comment("S", "TAB", "", 7, "x"), 1);  // not a view
+  EXPECT_EQ(comment("S", "TAB", "B", 8, note), 0);
+  EXPECT_EQ(comment("S", "TAB", "Z", 8, "x"), 1);
+  EXPECT_EQ(comment("S", "NONE", "A", 8, "x"), 1);
+  EXPECT_EQ(comment("", "VW", "", 7, "view note"), 0);  // the level name ADAM
+  EXPECT_EQ(comment("S", "TAB", "", 17, "x"), DD_KIND_OUTSIDE);
+  EXPECT_EQ(comment("S", "TAB", "", 20, "x"), DD_KIND_OUTSIDE);
+  EXPECT_EQ(comment("S", "TAB", "", 6, long_note), DD_BAD_PARAMETER);
+  EXPECT_EQ(EndWork(0), 0);
+
+  EXPECT_EQ(ReadRow(25, select).substr(290, 4), TextField("YES", 3));
+  DDTypeParams want;
+  ASSERT_EQ(DDEncodeType(integer, &want), 0);
+  const std::string word(DDTypeWord(want.type_entry));
+  for (auto [name, changed] : {std::pair{"A", true}, std::pair{"B", true}, std::pair{"C", false}}) {
+    const std::string row = ReadRow(22, IntField(910) + TextField(name, 128));
+    ASSERT_EQ(row.size(), 2352u) << name;
+    EXPECT_EQ(row.substr(157, 31) == TextField(word, 30), changed) << name;
+    EXPECT_EQ(row.substr(295, 7), kNull7) << name;
+    EXPECT_EQ(ReadRow(40, TextField("DOMAIN", 20) + IntField(930) + IntField(910) +
+                              TextField(name, 128)).empty(), true) << name;
+  }
+  std::string row = ReadRow(11, IntField(910));
+  EXPECT_EQ(row.substr(313, 11), std::string(1, '\0') + "table note");
+  EXPECT_EQ(ReadRow(11, IntField(990)).substr(313, 10), std::string(1, '\0') + "view note");
+  EXPECT_EQ(ReadRow(11, IntField(991)).substr(313, 1), "\xff");
+  row = ReadRow(22, IntField(910) + TextField("B", 128));
+  EXPECT_EQ(row.substr(1580, 766), std::string(1, '\0') + note + std::string(1, '\0'));
+}
+
 }  // namespace
