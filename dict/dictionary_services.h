@@ -29,6 +29,7 @@ struct DDColumnDef {
   bool nullable = true;
   bool second_flag = false;
   int32_t offset = 0, byte_length = 0;  // its place in the record
+  int32_t domain_id = 0;     // the domain it is of (0: none), recorded as a type use
 };
 
 // Inserts a column row of table `table_id`; a default of `default_length`

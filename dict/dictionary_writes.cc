@@ -99,7 +99,11 @@ void DDInsColumn(int32_t* base, int32_t* pb, int32_t table_id, const DDColumnDef
   Narrow(p, 13, t.p[10]);
   Narrow(p, 14, t.p[11]);
   p.Text(15, Flag(c.nullable)).Text(16, Flag(c.second_flag));
-  p.Int(17, c.offset).Int(18, c.byte_length).Null(19);
+  p.Int(17, c.offset).Int(18, c.byte_length);
+  if (c.domain_id == 0)
+    p.Null(19);
+  else
+    p.Int(19, c.domain_id);
   if (default_length < 1) {
     p.Null(20).Null(21);
   } else if (p.status() == 0) {

@@ -2,6 +2,8 @@
 // fake look-ups installed, recording the action trace and the printed tree.
 #include "sql/front/tests/sql_grammar_support.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -164,4 +166,25 @@ ParsedStatement ParseSql(const std::string& text, const ParseOptions& options) {
   out.conditions = FakeKernel::conditions;
   SqlInstallLookupServices(&old);
   return out;
+}
+
+std::string ParsedTreeImage(const std::string& text, bool condition, std::string* printed) {
+  std::string image;
+  ParseOptions options;
+  options.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t r = root;
+    if (condition) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), 3);
+      r = WsWord(ctx, query, 8);
+      *printed = SqlPrintExpression(ctx, r);
+    } else {
+      *printed = SqlPrintStatement(ctx, root);
+    }
+    int32_t* header = WsBlock(ctx, qqwscur(ctx));
+    image.assign(reinterpret_cast<const char*>(header), static_cast<size_t>(header[WSB_USED]));
+    std::memcpy(image.data() + 4 * WSB_ROOT, &r, 4);
+  };
+  ParsedStatement p = ParseSql(text, options);
+  EXPECT_TRUE(p.conditions.empty()) << text;
+  return image;
 }

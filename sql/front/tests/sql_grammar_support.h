@@ -39,6 +39,11 @@ struct ParseOptions {
 
 ParsedStatement ParseSql(const std::string& text, const ParseOptions& options = {});
 
+// The image of the block a statement is parsed into, as a stored tree
+// keeps it: its root word the statement or, with `condition`, the WHERE
+// condition of its SELECT block; what the root prints as in *printed.
+std::string ParsedTreeImage(const std::string& text, bool condition, std::string* printed);
+
 // Random conditions over the nullable columns a, b and c (NOT, AND, OR,
 // BETWEEN, IN, IS NULL, arithmetic, CASE, NULLIF, COALESCE), nested to the
 // depth given.

@@ -1,0 +1,474 @@
+// The compiler's dictionary access over the test schema written through
+// the dictionary's inserts (fixture_schema.h), against the schema's model:
+// every object and column as written, the type map, keys, privileges of
+// the owner and of a user without privileges, the column cache and the
+// dependency list, domains and their stored checks; and the schema's DDL
+// taken by SQLite, which judges the stored checks the same way.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dict/compiler_services.h"
+#include "dict/tests/lookup_fixture.h"
+#include "sql/front/catalog_access.h"
+#include "sql/front/compile_services.h"
+#include "sql/front/sql_tree_print.h"
+#include "sql/front/stored_trees.h"
+#include "sql/front/tests/compile_test_support.h"
+#include "sql/front/tests/fixture_schema.h"
+#include "sql/front/tests/sql_grammar_support.h"
+
+namespace {
+
+using fixture::Schema;
+
+// The base: the dictionary tests' catalog on the databank kernel, the
+// administrator ADAM working and a second session EVE; the schema written
+// in one dictionary transaction, with the compiled tree of every check.
+class SchemaFixture : public LookupTest {
+ protected:
+  // One commit writes pages of some thirty catalog tables and their
+  // indexes, each page release taking a table entry of the databank kernel.
+  void Shape() override {
+    LookupTest::Shape();
+    params_.counts[CNT_TABLES] = 400;
+  }
+  void SetUp() override {
+    LookupTest::SetUp();
+    if (HasFatalFailure()) return;
+    old_ = SqlInstallDictionaryServices(nullptr);
+    DDInstallCompilerServices(base_);
+    eve_ = users_[1];
+    W(eve_ + USR_CHA) = cha_;
+    const int32_t lvl = W(eve_ + USR_LVL);
+    std::memset(&W(lvl + LVL_NAME), ' ', 128);
+    std::memcpy(&W(lvl + LVL_NAME), fixture::kUser, 3);
+    ASSERT_EQ(BegWork(), 0);
+    const fixture::Sink sink{base_, usr_, [this](int32_t table, const std::vector<uint8_t>& row) {
+                               return InsertRow(table, row);
+                             }};
+    std::string failed;
+    ASSERT_EQ(fixture::WriteSchema(schema_, sink, &failed), 0) << failed;
+    for (const auto& [name, d] : schema_.domains)
+      for (const fixture::Check& k : d.checks) StoreCheck(sink, k);
+    for (const auto& [name, t] : schema_.tables)
+      for (const fixture::Check& k : t.checks) StoreCheck(sink, k);
+    ASSERT_EQ(EndWork(0), 0);
+  }
+  void TearDown() override {
+    SqlInstallDictionaryServices(&old_);
+    LookupTest::TearDown();
+  }
+  void StoreCheck(const fixture::Sink& sink, const fixture::Check& k) {
+    std::string printed;
+    const std::string image = ParsedTreeImage("SELECT a FROM t WHERE " + k.text, true, &printed);
+    ASSERT_EQ(fixture::StoreTree(sink, k.id, image), 0) << k.name;
+    printed_[k.id] = printed;
+  }
+
+  static SqlQualifiedName Name(const std::string& schema, const std::string& name) {
+    SqlQualifiedName n;
+    std::strcpy(n.schema, schema.c_str());
+    std::strcpy(n.name, name.c_str());
+    return n;
+  }
+  void Compiling(TestContext& tc, int32_t kind, int32_t session = 0) {
+    qqwsnewblk(&tc.ctx);
+    tc.ctx.statement_kind = kind;
+    tc.ctx.session = session != 0 ? session : usr_;
+  }
+
+  const Schema& schema_ = fixture::TestSchema();
+  SqlDictionaryServices old_;
+  int32_t eve_ = 0;
+  std::map<int32_t, std::string> printed_;  // each stored check as parsed
+};
+
+// What the column's length holds by dictionary type for the types whose
+// length is the declared one; -1 for the others.
+int32_t DeclaredLength(const fixture::Column& c) {
+  switch (c.type) {
+    case fixture::kChar: case fixture::kVarchar: case fixture::kNchar: case fixture::kNvarchar:
+    case fixture::kDecimal: case fixture::kNumeric:
+      return c.length;
+    default:
+      return -1;
+  }
+}
+
+// A default's length as the compiler keeps it: a quoted literal its
+// characters (three bytes each for national types), a number as written,
+// CURRENT_TIMESTAMP(d) its marker -5, none -1.
+int32_t DefaultLength(const fixture::Column& c) {
+  const std::string& t = c.default_text;
+  if (t.empty()) return -1;
+  if (t.rfind("CURRENT_TIMESTAMP", 0) == 0) return -5;
+  if (t[0] != '\'') return static_cast<int32_t>(t.size());
+  const int32_t characters = static_cast<int32_t>(t.size()) - 2;
+  return c.type == fixture::kNchar || c.type == fixture::kNvarchar ? 3 * characters : characters;
+}
+
+TEST_F(SchemaFixture, TablesViewsAndColumnsAsWritten) {
+  FakeKernel kernel;
+  TestContext tc;
+  Compiling(tc, 1);
+  int32_t table_ref = 0;
+  for (const auto& [name, t] : schema_.tables) {
+    SqlQualifiedName n = Name(fixture::kSchema, name);
+    int32_t kind = 0, attrs[kObjectAttrWords] = {};
+    ASSERT_EQ(qdgetobject(&tc.ctx, &n, &kind, attrs, 0), 0) << name;
+    EXPECT_EQ(kind, t.IsView() ? 2 : 1) << name;
+    EXPECT_EQ(attrs[0], t.id) << name;
+    EXPECT_EQ(attrs[16], t.triggers.empty() ? 0 : 1) << name << " has triggers";
+    if (t.IsView()) {
+      EXPECT_EQ(attrs[5], 2048) << name;
+      EXPECT_EQ(attrs[6], 2048) << name;
+      EXPECT_EQ(attrs[7], -1) << name;
+    } else {
+      EXPECT_GE(attrs[5], 2048) << name;
+      EXPECT_GE(attrs[6], 2048) << name;
+    }
+    ++table_ref;
+    for (const fixture::Column& c : t.columns) {
+      SqlColumnDesc d;
+      ASSERT_EQ(qdgetcolumn(&tc.ctx, table_ref, t.id, c.name.c_str(), -1, &d), 0) << c.name;
+      int32_t code = 0, variant = 0;
+      qdmaptype(c.type, &code, &variant);
+      EXPECT_EQ(d.type_code, code) << c.name;
+      EXPECT_EQ(d.variant, variant == 0 ? -1 : variant) << c.name;
+      if (DeclaredLength(c) >= 0) {
+        EXPECT_EQ(d.length, DeclaredLength(c)) << c.name;
+      }
+      if (c.type == fixture::kNumeric || c.type == fixture::kDecimal) {
+        EXPECT_EQ(d.scale, c.scale) << c.name;
+      }
+      EXPECT_EQ(d.nullable, c.not_null ? 0 : 1) << c.name;
+      EXPECT_EQ(d.column_id, c.number) << c.name;
+      EXPECT_EQ(d.offset, c.offset) << c.name;
+      EXPECT_EQ(d.byte_length, c.byte_length) << c.name;
+      const fixture::Domain* domain = schema_.DomainOf(c);
+      EXPECT_EQ(d.domain_id, domain ? domain->id : -1) << c.name;
+      // A domain's column is recorded as a use of the domain.
+      const CatalogValue use[] = {{TYPE_USAGE_OBJECT_TYPE, 1, 0, "DOMAIN"},
+                                  {TYPE_USAGE_OBJECT_ID, 0, domain ? domain->id : 0, nullptr},
+                                  {TYPE_USAGE_TABLE_ID, 0, t.id, nullptr},
+                                  {TYPE_USAGE_COLUMN_NAME, 1, 0, c.name.c_str()}};
+      std::vector<uint8_t> row;
+      if (domain) {
+        EXPECT_EQ(ReadRow(40, use, &row), 0) << c.name << " uses its domain";
+      }
+      EXPECT_EQ(d.default_length, DefaultLength(c)) << c.name;
+      EXPECT_EQ(d.interval, 0) << c.name;
+    }
+  }
+  // The type map's three variants, met in the schema's columns.
+  const int32_t expected[][3] = {{6, 1, 202}, {11, 3, 207}, {28, 1, 208}};
+  for (const auto& e : expected) {
+    int32_t code = 0, variant = 0;
+    qdmaptype(e[0], &code, &variant);
+    EXPECT_EQ(code, e[1]) << e[0];
+    EXPECT_EQ(variant, e[2]) << e[0];
+  }
+  SqlColumnDesc nick;
+  ASSERT_EQ(qdgetcolumn(&tc.ctx, 1, 2100, "NICK", -1, &nick), 0);
+  EXPECT_EQ(nick.default_length, 15) << "five national characters";
+}
+
+// Keys with their columns: a descending column whose stored length is 1
+// reads 0 with its descending flag.
+TEST_F(SchemaFixture, KeysAsWritten) {
+  FakeKernel kernel;
+  TestContext tc;
+  Compiling(tc, 1);
+  for (const auto& [name, t] : schema_.tables) {
+    int32_t entries[45 * 8];
+    int32_t count = 8;
+    const int32_t status = qdgetcilist(&tc.ctx, t.id, entries, 0, &count);
+    if (t.keys.empty()) {
+      EXPECT_GT(status, 0) << name;
+      continue;
+    }
+    ASSERT_EQ(status, 0) << name;
+    ASSERT_EQ(count, static_cast<int32_t>(t.keys.size())) << name;
+    for (const fixture::Key& k : t.keys) {
+      const int32_t* e = nullptr;
+      for (int32_t i = 0; i < count; ++i)
+        if (entries[45 * i + 1] == k.id) e = &entries[45 * i];
+      ASSERT_NE(e, nullptr) << k.name;
+      EXPECT_EQ(e[0], k.kind) << k.name;
+      ASSERT_EQ(e[2], static_cast<int32_t>(k.parts.size())) << k.name;
+      EXPECT_EQ(e[4], k.kind == fixture::kIndex ? 0 : 1) << k.name << " unique";
+      for (size_t p = 0; p < k.parts.size(); ++p) {
+        const fixture::Column* c = t.Find(k.parts[p].column);
+        const bool desc = k.parts[p].descending;
+        EXPECT_EQ(e[5 + p], desc ? 1 : 0) << k.name << " " << c->name;
+        EXPECT_EQ(e[15 + p], c->number) << k.name << " " << c->name;
+        EXPECT_EQ(e[25 + p], c->offset) << k.name << " " << c->name;
+        EXPECT_EQ(e[35 + p], desc && c->byte_length == 1 ? 0 : c->byte_length)
+            << k.name << " " << c->name;
+      }
+    }
+  }
+}
+
+// Every table privilege of the owner and of the user without privileges.
+TEST_F(SchemaFixture, PrivilegesOfBothUsers) {
+  FakeKernel kernel;
+  for (const auto& [grantee, session] :
+       {std::pair{std::string(fixture::kAdmin), usr_}, {std::string(fixture::kUser), eve_}}) {
+    TestContext tc;
+    Compiling(tc, 1, session);
+    char current[129] = {};
+    ASSERT_EQ(qdcurschema(&tc.ctx, current), 0);
+    EXPECT_EQ(grantee, current);
+    for (const auto& [name, t] : schema_.tables)
+      for (int32_t privilege = 1; privilege <= 6; ++privilege) {
+        int32_t granted = -1;
+        EXPECT_GE(qdtablepriv(&tc.ctx, privilege, t.id, &granted), 0);
+        EXPECT_EQ(granted, schema_.Holds(grantee, name, privilege) ? 1 : 0)
+            << grantee << " " << name << " " << privilege;
+      }
+  }
+}
+
+// Domains, sequences, the collation and the routine by name; the domain
+// named NUMERIC is a built-in type unqualified, without a lookup.
+TEST_F(SchemaFixture, NamedObjectsAsWritten) {
+  FakeKernel kernel;
+  TestContext tc;
+  Compiling(tc, 1);
+  for (const auto& [name, d] : schema_.domains) {
+    SqlQualifiedName n = Name(fixture::kSchema, name);
+    int32_t id = 0, type[4] = {};
+    SqlDomainData data;
+    ASSERT_EQ(qdgetdomain(&tc.ctx, &n, &id, type, &data), 0) << name;
+    EXPECT_EQ(id, d.id) << name;
+    int32_t code = 0, variant = 0;
+    qdmaptype(d.type, &code, &variant);
+    EXPECT_EQ(type[0], code) << name;
+    if (d.type != fixture::kInteger) {
+      EXPECT_EQ(type[1], d.length) << name;
+    }
+    EXPECT_EQ(data.not_null, d.not_null ? 1 : 0) << name;
+    std::vector<int32_t> checks;
+    for (int32_t check = 0, guard = 0; guard < 10; ++guard) {
+      const int32_t status = qdgetcc(&tc.ctx, 0, d.id, &check);
+      ASSERT_GE(status, 0);
+      if (status > 0) break;
+      checks.push_back(check);
+    }
+    EXPECT_EQ(checks, schema_.DomainChecks(name)) << name;
+  }
+  SqlQualifiedName numeric = Name("", "NUMERIC");
+  int32_t id = 0, type[4] = {};
+  const int32_t runs = tc.ctx.catalog.lookups;
+  EXPECT_EQ(qdgetdomain(&tc.ctx, &numeric, &id, type), 1);
+  EXPECT_EQ(tc.ctx.catalog.lookups, runs) << "no lookup for a built-in type's name";
+  for (const auto& [name, q] : schema_.sequences) {
+    SqlQualifiedName n = Name(fixture::kSchema, name);
+    ASSERT_EQ(qdgetsequence(&tc.ctx, &n, &id), 0) << name;
+    EXPECT_EQ(id, q.id) << name;
+  }
+  for (const auto& [name, c] : schema_.collations) {
+    SqlQualifiedName n = Name(fixture::kSchema, name);
+    ASSERT_EQ(qdgetcollation(&tc.ctx, &n, &id), 0) << name;
+    EXPECT_EQ(id, c.id) << name;
+  }
+  for (const auto& [name, r] : schema_.routines) {
+    SqlQualifiedName n = Name(fixture::kSchema, name);
+    int32_t value = 0;
+    ASSERT_EQ(qdgetint(&tc.ctx, &n, &value), 0) << name;
+    EXPECT_EQ(value, r.id) << name;
+  }
+}
+
+// The cache keeps 20 columns: the 21st distinct one replaces the oldest.
+// A definition statement reads again and records each dependency once.
+TEST_F(SchemaFixture, ColumnCacheAndDependencies) {
+  FakeKernel kernel;
+  TestContext tc;
+  Compiling(tc, 1);
+  std::vector<std::pair<const fixture::Table*, const fixture::Column*>> columns;
+  for (const auto& [name, t] : schema_.tables)
+    if (!t.IsView())
+      for (const fixture::Column& c : t.columns) columns.emplace_back(&t, &c);
+  ASSERT_GE(columns.size(), 21u);
+  auto ask = [&](size_t k) {
+    SqlColumnDesc d;
+    const int32_t before = tc.ctx.catalog.lookups;
+    EXPECT_EQ(qdgetcolumn(&tc.ctx, columns[k].first->id, columns[k].first->id,
+                          columns[k].second->name.c_str(), -1, &d),
+              0);
+    EXPECT_EQ(d.column_id, columns[k].second->number);
+    return tc.ctx.catalog.lookups - before;
+  };
+  for (size_t k = 0; k < 21; ++k) EXPECT_EQ(ask(k), 1) << k;
+  EXPECT_EQ(ask(20), 0);
+  EXPECT_EQ(ask(2), 0);
+  EXPECT_EQ(ask(0), 1) << "the oldest was replaced";
+
+  TestContext def;
+  Compiling(def, 39);
+  SqlColumnDesc d;
+  const fixture::Table& orders = schema_.tables.at("ORDERS");
+  for (int32_t round = 0; round < 2; ++round) {
+    const int32_t before = def.ctx.catalog.lookups;
+    ASSERT_EQ(qdgetcolumn(&def.ctx, 1, orders.id, "AMOUNT", -1, &d), 0);
+    EXPECT_EQ(def.ctx.catalog.lookups - before, 1) << "read again";
+    SqlQualifiedName money = Name(fixture::kSchema, "MONEY");
+    int32_t id = 0, type[4] = {};
+    ASSERT_EQ(qdgetdomain(&def.ctx, &money, &id, type), 0);
+  }
+  std::vector<std::tuple<int32_t, int32_t, std::string>> listed;
+  for (int32_t e = def.ctx.catalog.dependencies; e != 0; e = WsWord(&def.ctx, e, DEP_LINK))
+    listed.emplace_back(WsWord(&def.ctx, e, DEP_KIND), WsWord(&def.ctx, e, DEP_ID),
+                        qqwsadr(&def.ctx, e) + DEP_NAME_BYTE);
+  const std::vector<std::tuple<int32_t, int32_t, std::string>> expected = {
+      {kDependTable, orders.id, "AMOUNT"},
+      {kDependDomain, schema_.domains.at("MONEY").id, ""}};
+  EXPECT_EQ(listed, expected);
+}
+
+// A table's checks, one behind the other, and their stored trees as they
+// were parsed.
+TEST_F(SchemaFixture, TableChecksAndTheirTrees) {
+  FakeKernel kernel;
+  for (const auto& [name, t] : schema_.tables) {
+    TestContext tc(1 << 20);
+    Compiling(tc, 1);
+    std::vector<int32_t> ids, expected;
+    for (int32_t check = 0, guard = 0; guard < 10; ++guard) {
+      const int32_t status = qdgetcc(&tc.ctx, t.id, 0, &check);
+      ASSERT_GE(status, 0);
+      if (status > 0) break;
+      ids.push_back(check);
+      const int32_t root = qmcopytree(&tc.ctx, t.id, check);
+      ASSERT_NE(root, 0) << check;
+      EXPECT_EQ(SqlPrintExpression(&tc.ctx, root), printed_[check]);
+    }
+    for (const fixture::Check& k : t.checks) expected.push_back(k.id);
+    std::sort(ids.begin(), ids.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(ids, expected) << name;
+  }
+}
+
+// Answers a statement's first column as an integer; -1 when it fails.
+int32_t Scalar(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return -1;
+  int32_t value = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  return value;
+}
+
+// A domain's stored checks come back through the dictionary with a value
+// put in; SQLite, given the schema's DDL, accepts exactly the values whose
+// condition holds.
+TEST_F(SchemaFixture, StoredChecksJudgeAsSqliteDoes) {
+  FakeKernel kernel;
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, fixture::SqliteDdl(schema_).c_str(), nullptr, nullptr, nullptr),
+            SQLITE_OK)
+      << sqlite3_errmsg(db);
+  struct Case {
+    const char* domain;
+    int32_t check;
+    int32_t type_code;
+    const char* value;
+    const char* insert;  // the same value in a row SQLite is given
+  };
+  const Case cases[] = {
+      {"MONEY", 2011, 1, "-1", "INSERT INTO ORDERS VALUES (1, 1, -1, NULL)"},
+      {"MONEY", 2011, 1, "0", "INSERT INTO ORDERS VALUES (2, 2, 0, NULL)"},
+      {"MONEY", 2011, 1, "5", "INSERT INTO ORDERS VALUES (3, 3, 5, NULL)"},
+      {"CODE", 2014, 4, "ZZZ", "INSERT INTO CUSTOMERS (ID, NAME, CODE) VALUES (1, 'n', 'ZZZ')"},
+      {"CODE", 2015, 4, "0AB", "INSERT INTO CUSTOMERS (ID, NAME, CODE) VALUES (2, 'n', '0AB')"},
+      {"CODE", 2014, 4, "ABC", "INSERT INTO CUSTOMERS (ID, NAME, CODE) VALUES (3, 'n', 'ABC')"},
+  };
+  for (const Case& c : cases) {
+    TestContext tc(1 << 20);
+    Compiling(tc, 1);
+    const std::vector<int32_t> checks = schema_.DomainChecks(c.domain);
+    ASSERT_NE(std::find(checks.begin(), checks.end(), c.check), checks.end());
+    const int32_t n = static_cast<int32_t>(std::strlen(c.value));
+    const int32_t value = ExprLiteral(&tc.ctx, tc.ctx.position, c.type_code,
+                                      TreeCountedCopy(&tc.ctx, c.value, n), 0);
+    const int32_t condition = qmrangecond(&tc.ctx, 1, c.check, value);
+    ASSERT_NE(condition, 0) << c.check;
+    const std::string printed = SqlPrintExpression(&tc.ctx, condition);
+    const int32_t holds = Scalar(db, "SELECT " + printed);
+    const bool accepted = sqlite3_exec(db, c.insert, nullptr, nullptr, nullptr) == SQLITE_OK;
+    EXPECT_EQ(holds == 1, accepted) << printed << " / " << c.insert;
+  }
+  sqlite3_close(db);
+}
+
+// SQLite takes the schema's DDL and describes each table as the model does.
+TEST(FixtureSchemaDdl, SqliteDescribesTheModel) {
+  const Schema& s = fixture::TestSchema();
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(":memory:", &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, fixture::SqliteDdl(s).c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
+  for (const auto& [name, t] : s.tables) {
+    sqlite3_stmt* stmt = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db, ("PRAGMA table_info(" + name + ")").c_str(), -1, &stmt,
+                                 nullptr),
+              SQLITE_OK);
+    size_t i = 0;
+    for (; sqlite3_step(stmt) == SQLITE_ROW; ++i) {
+      ASSERT_LT(i, t.columns.size()) << name;
+      const fixture::Column& c = t.columns[i];
+      EXPECT_EQ(reinterpret_cast<const char*>(sqlite3_column_text(stmt, 1)), c.name);
+      if (t.IsView()) continue;
+      const fixture::Domain* d = s.DomainOf(c);
+      EXPECT_EQ(sqlite3_column_int(stmt, 3), c.not_null || (d && d->not_null) ? 1 : 0) << c.name;
+      int32_t pk = 0;
+      for (const fixture::Key& k : t.keys)
+        if (k.kind == fixture::kPrimaryKey)
+          for (size_t p = 0; p < k.parts.size(); ++p)
+            if (k.parts[p].column == c.name) pk = static_cast<int32_t>(p) + 1;
+      EXPECT_EQ(sqlite3_column_int(stmt, 5), pk) << c.name;
+      const unsigned char* def = sqlite3_column_text(stmt, 4);
+      const std::string expected = !c.default_text.empty() ? c.default_text : d ? d->default_text : "";
+      EXPECT_EQ(def == nullptr ? "" : std::string(reinterpret_cast<const char*>(def)),
+                expected.rfind("CURRENT_TIMESTAMP", 0) == 0 ? "CURRENT_TIMESTAMP" : expected)
+          << c.name;
+    }
+    sqlite3_finalize(stmt);
+    EXPECT_EQ(i, t.columns.size()) << name;
+    for (const fixture::Key& k : t.keys) {
+      if (k.kind == fixture::kPrimaryKey) continue;
+      for (size_t p = 0; p < k.parts.size(); ++p)
+        EXPECT_EQ(Scalar(db, "SELECT desc FROM pragma_index_xinfo('" + k.name + "') WHERE seqno = " +
+                                 std::to_string(p)),
+                  k.parts[p].descending ? 1 : 0)
+            << k.name;
+    }
+  }
+  sqlite3_close(db);
+}
+
+// The checked-in PostgreSQL script is what the description generates.
+TEST(FixtureSchemaDdl, PostgresScriptIsCurrent) {
+  const std::string generated = fixture::PostgresDdl(fixture::TestSchema());
+  std::ifstream in(HARBOUND_TEST_DATA "/fixture_schema_pg.sql");
+  std::stringstream stored;
+  stored << in.rdbuf();
+  if (stored.str() != generated) {
+    std::ofstream(HB_GENERATED_DIR "/fixture_schema_pg.sql") << generated;
+    FAIL() << "tests/data/fixture_schema_pg.sql differs from the description; the generated "
+              "script is in " HB_GENERATED_DIR "/fixture_schema_pg.sql";
+  }
+}
+
+}  // namespace
