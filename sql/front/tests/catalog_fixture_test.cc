@@ -18,6 +18,7 @@
 #include "dict/compiler_services.h"
 #include "dict/tests/lookup_fixture.h"
 #include "sql/front/catalog_access.h"
+#include "sql/front/compile_diag.h"
 #include "sql/front/compile_services.h"
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stored_trees.h"
@@ -58,8 +59,21 @@ class SchemaFixture : public LookupTest {
     ASSERT_EQ(fixture::WriteSchema(schema_, sink, &failed), 0) << failed;
     for (const auto& [name, d] : schema_.domains)
       for (const fixture::Check& k : d.checks) StoreCheck(sink, k);
-    for (const auto& [name, t] : schema_.tables)
+    for (const auto& [name, t] : schema_.tables) {
       for (const fixture::Check& k : t.checks) StoreCheck(sink, k);
+      if (t.IsView()) {
+        const std::string image = ParsedTreeImage(t.view_query, false, &printed_[t.id]);
+        ASSERT_EQ(fixture::StoreTree(sink, t.id, image), 0) << name;
+      }
+    }
+    // A tree of several pieces, under an object of its own.
+    std::string long_list = "QTY IN (0";
+    for (int32_t i = 1; i < 300; ++i) long_list += ", " + std::to_string(i * 7);
+    long_list += ")";
+    const std::string image = ParsedTreeImage("SELECT a FROM t WHERE " + long_list, true,
+                                              &printed_[kLongTree]);
+    ASSERT_GT(image.size(), 3 * 2400u);
+    ASSERT_EQ(fixture::StoreTree(sink, kLongTree, image), 0);
     ASSERT_EQ(EndWork(0), 0);
   }
   void TearDown() override {
@@ -85,6 +99,7 @@ class SchemaFixture : public LookupTest {
     tc.ctx.session = session != 0 ? session : usr_;
   }
 
+  static constexpr int32_t kLongTree = 2990;
   const Schema& schema_ = fixture::TestSchema();
   SqlDictionaryServices old_;
   int32_t eve_ = 0;
@@ -358,6 +373,35 @@ TEST_F(SchemaFixture, TableChecksAndTheirTrees) {
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(ids, expected) << name;
   }
+}
+
+// The view's stored tree comes back as parsed, so does a tree of several
+// pieces; an object without a stored tree restarts the phase with code -1
+// and is recorded as missing, without a condition.
+TEST_F(SchemaFixture, StoredViewAndMissingTree) {
+  FakeKernel kernel;
+  const fixture::Table& view = schema_.tables.at("BIG_ORDERS");
+  TestContext tc(1 << 20);
+  const int32_t statement = qqwsnewblk(&tc.ctx);
+  tc.ctx.session = usr_;
+  const int32_t copy = qmcopyview(&tc.ctx, view.id);
+  EXPECT_EQ(qqwscur(&tc.ctx), statement);
+  EXPECT_EQ(SqlPrintStatement(&tc.ctx, copy), printed_[view.id]);
+  const int32_t list = qmcopytree(&tc.ctx, 1, kLongTree);
+  EXPECT_EQ(SqlPrintExpression(&tc.ctx, list), printed_[kLongTree]);
+  EXPECT_EQ(tc.ctx.ws.chain_head, statement);
+  EXPECT_TRUE(FakeKernel::conditions.empty());
+  const int32_t table = schema_.tables.at("ORDERS").id;
+  bool jumped = false;
+  try {
+    qmcopyview(&tc.ctx, table);
+  } catch (const CompileJump&) {
+    jumped = true;
+  }
+  EXPECT_TRUE(jumped);
+  EXPECT_EQ(tc.ctx.error_code, -1);
+  EXPECT_EQ(tc.ctx.missing_object, table);
+  EXPECT_TRUE(FakeKernel::conditions.empty());
 }
 
 // Answers a statement's first column as an integer; -1 when it fails.
