@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "dict/column_reader.h"
+#include "dict/compiler_routines.h"
 #include "dict/kind_words.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -126,14 +127,8 @@ int32_t SetQualifiedName(int32_t* base, int32_t stm, int32_t requester, const DD
 
 }  // namespace
 
-namespace {
-
-// Prepares and sets the lookup of an object by name or id whose statement
-// takes schema, name, id, path and grantee as parameters 1 to 8 (the
-// table and sequence lookups): its statement, or 0 with the status in
-// pb[0]. With `test_privilege` the current schema is the grantee.
-int32_t NamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
-                    const DDTableName& name, bool test_privilege) {
+int32_t DDNamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
+                      const DDTableName& name, bool test_privilege) {
   const int32_t requester = pb[1];
   if (!NamesFit(name)) {
     pb[0] = DD_NAME_TOO_LONG;
@@ -161,12 +156,10 @@ int32_t NamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
   return stm;
 }
 
-}  // namespace
-
 void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                     DDTableAttr* out) {
   const int32_t stm =
-      NamedLookup(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr, name, test_privilege);
+      DDNamedLookup(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr, name, test_privilege);
   if (stm == 0) return;
   if (DDSelectRun(base, pb, stm, true) != 0) {
     if (pb[0] > 0) pb[0] = DD_TABLE_NOT_FOUND;
@@ -244,6 +237,17 @@ void DDCmpColumns(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_i
   d.statistics_count = -1;
   d.default_length = DDDefaultText(c, 22, default_text, default_capacity);
   if ((pb[0] = c.status()) != 0) return;
+  if (d.default_length == 0) {
+    // A default too long for its column is kept as a stored text.
+    int32_t df[2] = {0, pb[1]}, length = 0;
+    DDCmpDefault(base, df, table_id, d.name, d.name_length, default_text, default_capacity,
+                 &length);
+    if (df[0] < 0) {
+      pb[0] = df[0];
+      return;
+    }
+    if (df[0] == 0) d.default_length = length;
+  }
   *out = d;
 }
 
@@ -518,7 +522,7 @@ void DDCmpCC(int32_t* base, int32_t* pb, int32_t table_id, int32_t domain_id, in
 void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                    DDSequenceAttr* out) {
   const int32_t stm =
-      NamedLookup(base, pb, THR_STM_DDL_SE, IMAGE_DDCmpSequence, name, test_privilege);
+      DDNamedLookup(base, pb, THR_STM_DDL_SE, IMAGE_DDCmpSequence, name, test_privilege);
   if (stm == 0) return;
   std::string_view privilege;
   DDWordOf(kDDPrivKindWords, 9, &privilege);  // SEQUENCE
@@ -545,7 +549,7 @@ void DDCmpSequence(int32_t* base, int32_t* pb, const DDTableName& name, bool tes
 void DDCmpDomain(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                  DDDomainAttr* out, uint8_t* default_text, int32_t default_capacity) {
   const int32_t stm =
-      NamedLookup(base, pb, THR_STM_DDL_DA, IMAGE_DDCmpDomain, name, test_privilege);
+      DDNamedLookup(base, pb, THR_STM_DDL_DA, IMAGE_DDCmpDomain, name, test_privilege);
   if (stm == 0 || DDSelectRun(base, pb, stm, true) != 0) return;
   DDColumnReader c(base, stm);
   DDDomainAttr d{};

@@ -45,6 +45,14 @@ struct DDTableName {
   int32_t id = 0;
 };
 
+// Prepares the lookup of an object by name or id whose statement takes
+// schema, name, id, path and grantee as parameters 1 to 8 and sets them:
+// its statement, or 0 with the status in pb[0] (-19113 for a name over 128
+// characters, before anything is prepared). With `test_privilege` the
+// current schema is the grantee.
+int32_t DDNamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
+                      const DDTableName& name, bool test_privilege);
+
 // The attributes of a table or view. For a view the words only a base
 // table has (lengths, databank, primary key) are -1; a flag is 1 or 0.
 struct DDTableAttr {

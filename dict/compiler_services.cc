@@ -8,6 +8,7 @@
 #include <string>
 
 #include "dict/compiler_lookups.h"
+#include "dict/compiler_routines.h"
 #include "sql/front/catalog_access.h"
 
 namespace {
@@ -203,6 +204,73 @@ int32_t Sequence(int32_t session, int32_t mode, char* schema, int32_t* schema_le
   return 0;
 }
 
+// The compiler looks up functions: identifier, kind (1 function), the
+// routine row's first three integers, INT_84 and its first flag.
+int32_t RoutineLookup(int32_t session, bool test, char* schema, int32_t* schema_length,
+                      char* name, int32_t* name_length, int32_t* answer) {
+  DDRoutineAttr a{};
+  int32_t pb[2] = {0, session};
+  DDCmpRoutine1(g_base, pb, Named(schema, *schema_length, name, *name_length), true, test, &a);
+  if (pb[0] != 0) return pb[0];
+  GiveName(a.schema, a.schema_length, schema, schema_length);
+  GiveName(a.name, a.name_length, name, name_length);
+  const int32_t words[7] = {a.id, 1, a.ints[0], a.ints[1], a.ints[2], a.ints[4], a.flags[0]};
+  std::memcpy(answer, words, sizeof words);
+  return 0;
+}
+
+// A parameter or result column into the compiler's name, mode text and
+// type triple.
+int32_t GiveParam(int32_t status, const DDParamDesc& d, char* name, int32_t* name_length,
+                  char* mode, int32_t* type_triple) {
+  if (status != 0) return status;
+  GiveName(d.name, d.name_length, name, name_length);
+  if (mode != nullptr) {
+    static constexpr const char* kModes[] = {"", "IN", "INOUT", "OUT"};
+    std::strncpy(mode, kModes[d.mode], 8);
+  }
+  type_triple[0] = d.type;
+  type_triple[1] = d.length;
+  type_triple[2] = d.scale;
+  return 0;
+}
+
+int32_t Params(int32_t session, int32_t routine, int32_t position, int32_t capacity, char* name,
+               int32_t* name_length, char* mode, int32_t* type_triple) {
+  if (position < 1 || position > capacity) return 1;
+  DDParamDesc d{};
+  int32_t pb[2] = {0, session};
+  DDCmpParams(g_base, pb, routine, position, &d);
+  return GiveParam(pb[0], d, name, name_length, mode, type_triple);
+}
+
+int32_t ParamCols(int32_t session, int32_t routine, int32_t position, char* name,
+                  int32_t* name_length, int32_t* type_triple) {
+  DDParamDesc d{};
+  int32_t pb[2] = {0, session};
+  DDCmpParamCols(g_base, pb, routine, position, &d);
+  return GiveParam(pb[0], d, name, name_length, nullptr, type_triple);
+}
+
+// *count 0 opens the walk over a table's triggers of the event; each
+// trigger delivered counts 1 more; after the last *count is 0 and the
+// status 1. Answer: the trigger's id, timing, row flag, three flags, its
+// order and value, the event.
+int32_t Triggers(int32_t session, int32_t event, int32_t table, int32_t* count, int32_t* answer) {
+  DDTriggerAttr t{};
+  int32_t pb[2] = {*count == 0 ? 0 : 1, session};
+  DDCmpTrigger(g_base, pb, table, event, &t);
+  if (pb[0] != 0) {
+    if (pb[0] > 0) *count = 0;
+    return pb[0];
+  }
+  const int32_t words[11] = {t.id,       t.timing,   t.row,   t.flags[0], t.flags[1], t.flags[2],
+                             t.order,    t.value,    event,   0,          0};
+  std::memcpy(answer, words, sizeof words);
+  ++*count;
+  return 0;
+}
+
 }  // namespace
 
 void DDInstallCompilerServices(int32_t* base) {
@@ -223,5 +291,9 @@ void DDInstallCompilerServices(int32_t* base) {
   s.column_priv = ColumnPriv;
   s.name_value = NameValue;
   s.sequence = Sequence;
+  s.routine = RoutineLookup;
+  s.params = Params;
+  s.param_cols = ParamCols;
+  s.triggers = Triggers;
   SqlInstallDictionaryServices(&s);
 }

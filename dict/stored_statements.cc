@@ -32,7 +32,9 @@ void SetPiece(DDParams& p, int32_t n, const uint8_t* bytes, int32_t length, int3
   p.Raw(n, count > 0 ? bytes + offset : bytes, count).Int(n + 1, count);
 }
 
-bool NameFits(int32_t length) { return length >= 0 && length <= DD_NAME_BYTES; }
+bool NameFits(int32_t length) {
+  return length >= 0 && length <= DD_NAME_BYTES;
+}
 
 void OptionalInt(DDParams& p, int32_t n, std::optional<int32_t> v) {
   if (v)
@@ -46,7 +48,8 @@ void OptionalInt(DDParams& p, int32_t n, std::optional<int32_t> v) {
 void DDInsStatement(int32_t* base, int32_t* pb, int32_t id, int32_t number, const uint8_t* first,
                     int32_t first_length, int32_t second_block, int32_t second_length,
                     const uint8_t* decimal3, int32_t decimal_length) {
-  const uint8_t* second = second_length >= 0 ? BlockBytes(base, second_block, second_length) : nullptr;
+  const uint8_t* second =
+      second_length >= 0 ? BlockBytes(base, second_block, second_length) : nullptr;
   if (first_length < 0 || (first == nullptr && first_length > 0) || second == nullptr ||
       decimal_length < 0) {
     pb[0] = DD_NAME_TOO_LONG;
@@ -57,8 +60,7 @@ void DDInsStatement(int32_t* base, int32_t* pb, int32_t id, int32_t number, cons
   const int32_t ucom = Wd(base, pb[1], USR_DDUCOM);
   DDParams fixed(base, stm);
   fixed.Int(1, id).Int(2, Wd(base, ucom, DDUCOM_IDENT)).Int(5, number);
-  if (decimal_length < 1 || decimal_length > DD_STATEMENT_DECIMAL)
-    fixed.Null(3).Null(4);
+  if (decimal_length < 1 || decimal_length > DD_STATEMENT_DECIMAL) fixed.Null(3).Null(4);
   if ((pb[0] = fixed.status()) != 0) return;
   if (decimal_length >= 1 && decimal_length <= DD_STATEMENT_DECIMAL) {
     DSSetParNVar(base, &pb[0], stm, 3, decimal3, 0, decimal_length);
@@ -87,8 +89,7 @@ void DDInsStatementItem(int32_t* base, int32_t* pb, int32_t id, int32_t number, 
     pb[0] = DD_NAME_TOO_LONG;
     return;
   }
-  const int32_t stm =
-      DDSlotStatement(base, pb, SLOT_DDInsStatementItem, IMAGE_DDInsStatementItem);
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsStatementItem, IMAGE_DDInsStatementItem);
   if (stm == 0) return;
   int32_t remaining = length;
   for (int32_t piece = 1, offset = 0;; ++piece, offset += DD_STATEMENT_PIECE) {
@@ -106,8 +107,8 @@ void DDInsStatementItem(int32_t* base, int32_t* pb, int32_t id, int32_t number, 
   pb[0] = 0;
 }
 
-void DDDelStatement(int32_t* base, int32_t* pb, int32_t id, const char* name,
-                    int32_t name_length, std::optional<int32_t> owner) {
+void DDDelStatement(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                    std::optional<int32_t> owner) {
   if (!NameFits(name_length)) {
     pb[0] = DD_NAME_TOO_LONG;
     return;
@@ -135,7 +136,8 @@ int32_t PrepareGQST(int32_t* base, int32_t* pb, int32_t* requester) {
 // `column`'s bytes (at most a piece) into `to`: their count.
 int32_t CopyPiece(DDColumnReader& c, int32_t column, int32_t remaining, uint8_t* to) {
   const std::string_view v = c.Text(column);
-  const int32_t count = std::clamp(remaining, 0, std::min<int32_t>(DD_STATEMENT_PIECE, static_cast<int32_t>(v.size())));
+  const int32_t count = std::clamp(
+      remaining, 0, std::min<int32_t>(DD_STATEMENT_PIECE, static_cast<int32_t>(v.size())));
   std::memcpy(to, v.data(), static_cast<size_t>(count));
   return count;
 }
@@ -194,9 +196,8 @@ void DDCmpGQSTPiece(int32_t* base, int32_t* pb, int32_t id, int32_t piece,
   pb[0] = c.status();
 }
 
-void DDCmpGQSD(int32_t* base, int32_t* pb, int32_t id, int32_t item,
-               std::optional<int32_t> number2, std::optional<int32_t> number3,
-               DDStatementItem* out) {
+void DDCmpGQSD(int32_t* base, int32_t* pb, int32_t id, int32_t item, std::optional<int32_t> number2,
+               std::optional<int32_t> number3, DDStatementItem* out) {
   const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_GQSD, IMAGE_DDCmpGQSD);
   if (stm == 0) return;
   DDParams p(base, stm);
