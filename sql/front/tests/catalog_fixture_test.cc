@@ -50,7 +50,7 @@ class SchemaFixture : public LookupTest {
     W(eve_ + USR_CHA) = cha_;
     const int32_t lvl = W(eve_ + USR_LVL);
     std::memset(&W(lvl + LVL_NAME), ' ', 128);
-    std::memcpy(&W(lvl + LVL_NAME), fixture::kUser, 3);
+    std::memcpy(&W(lvl + LVL_NAME), schema_.user.data(), schema_.user.size());
     ASSERT_EQ(BegWork(), 0);
     const fixture::Sink sink{base_, usr_, [this](int32_t table, const std::vector<uint8_t>& row) {
                                return InsertRow(table, row);
@@ -136,7 +136,7 @@ TEST_F(SchemaFixture, TablesViewsAndColumnsAsWritten) {
   Compiling(tc, 1);
   int32_t table_ref = 0;
   for (const auto& [name, t] : schema_.tables) {
-    SqlQualifiedName n = Name(fixture::kSchema, name);
+    SqlQualifiedName n = Name(schema_.owner, name);
     int32_t kind = 0, attrs[kObjectAttrWords] = {};
     ASSERT_EQ(qdgetobject(&tc.ctx, &n, &kind, attrs, 0), 0) << name;
     EXPECT_EQ(kind, t.IsView() ? 2 : 1) << name;
@@ -237,7 +237,7 @@ TEST_F(SchemaFixture, KeysAsWritten) {
 TEST_F(SchemaFixture, PrivilegesOfBothUsers) {
   FakeKernel kernel;
   for (const auto& [grantee, session] :
-       {std::pair{std::string(fixture::kAdmin), usr_}, {std::string(fixture::kUser), eve_}}) {
+       {std::pair{schema_.owner, usr_}, {schema_.user, eve_}}) {
     TestContext tc;
     Compiling(tc, 1, session);
     char current[129] = {};
@@ -260,7 +260,7 @@ TEST_F(SchemaFixture, NamedObjectsAsWritten) {
   TestContext tc;
   Compiling(tc, 1);
   for (const auto& [name, d] : schema_.domains) {
-    SqlQualifiedName n = Name(fixture::kSchema, name);
+    SqlQualifiedName n = Name(schema_.owner, name);
     int32_t id = 0, type[4] = {};
     SqlDomainData data;
     ASSERT_EQ(qdgetdomain(&tc.ctx, &n, &id, type, &data), 0) << name;
@@ -287,17 +287,17 @@ TEST_F(SchemaFixture, NamedObjectsAsWritten) {
   EXPECT_EQ(qdgetdomain(&tc.ctx, &numeric, &id, type), 1);
   EXPECT_EQ(tc.ctx.catalog.lookups, runs) << "no lookup for a built-in type's name";
   for (const auto& [name, q] : schema_.sequences) {
-    SqlQualifiedName n = Name(fixture::kSchema, name);
+    SqlQualifiedName n = Name(schema_.owner, name);
     ASSERT_EQ(qdgetsequence(&tc.ctx, &n, &id), 0) << name;
     EXPECT_EQ(id, q.id) << name;
   }
   for (const auto& [name, c] : schema_.collations) {
-    SqlQualifiedName n = Name(fixture::kSchema, name);
+    SqlQualifiedName n = Name(schema_.owner, name);
     ASSERT_EQ(qdgetcollation(&tc.ctx, &n, &id), 0) << name;
     EXPECT_EQ(id, c.id) << name;
   }
   for (const auto& [name, r] : schema_.routines) {
-    SqlQualifiedName n = Name(fixture::kSchema, name);
+    SqlQualifiedName n = Name(schema_.owner, name);
     int32_t value = 0;
     ASSERT_EQ(qdgetint(&tc.ctx, &n, &value), 0) << name;
     EXPECT_EQ(value, r.id) << name;
@@ -337,7 +337,7 @@ TEST_F(SchemaFixture, ColumnCacheAndDependencies) {
     const int32_t before = def.ctx.catalog.lookups;
     ASSERT_EQ(qdgetcolumn(&def.ctx, 1, orders.id, "AMOUNT", -1, &d), 0);
     EXPECT_EQ(def.ctx.catalog.lookups - before, 1) << "read again";
-    SqlQualifiedName money = Name(fixture::kSchema, "MONEY");
+    SqlQualifiedName money = Name(schema_.owner, "MONEY");
     int32_t id = 0, type[4] = {};
     ASSERT_EQ(qdgetdomain(&def.ctx, &money, &id, type), 0);
   }

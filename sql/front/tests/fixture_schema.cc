@@ -46,14 +46,18 @@ Column OfDomain(Column c, const char* domain) {
   return c;
 }
 
-std::vector<Grant> Owner() {
+std::vector<Grant> Owner(const std::string& owner) {
   std::vector<Grant> g;
-  for (int32_t p = 1; p <= 6; ++p) g.push_back({kAdmin, p});
+  for (int32_t p = 1; p <= 6; ++p) g.push_back({owner, p});
   return g;
 }
 
-Schema Build() {
+}  // namespace
+
+Schema MakeSchema(const std::string& owner, const std::string& user) {
   Schema s;
+  s.owner = owner;
+  s.user = user;
   s.collations["C_BIN"] = {2001, "C_BIN", "BINARY"};
   s.sequences["ORDER_NO"] = {2002, "ORDER_NO", 1, 1, 1000000};
   s.domains["MONEY"] = {2010, "MONEY", kDecimal, 9, 2, true, "0",
@@ -80,8 +84,8 @@ Schema Build() {
   customers.keys = {{2103, "CUSTOMERS_PK", kPrimaryKey, {{"ID"}}},
                     {2104, "CUSTOMERS_BY_NAME", kIndex, {{"NAME"}, {"FLAG", true}}}};
   customers.checks = {{2105, "RATE_NOT_NEGATIVE", "RATE >= 0"}};
-  customers.grants = Owner();
-  customers.grants.push_back({kUser, 1});
+  customers.grants = Owner(owner);
+  customers.grants.push_back({user, 1});
   customers.triggers = {{2106, "CUSTOMERS_NEW", "INSERT", "BEFORE"}};
   Table orders;
   orders.id = 2110;
@@ -92,7 +96,7 @@ Schema Build() {
                     Col("NOTE", kNvarchar, 20)};
   orders.keys = {{2111, "ORDERS_PK", kPrimaryKey, {{"ORDER_NO"}}},
                  {2112, "ORDERS_BY_CUSTOMER", kUnique, {{"CUSTOMER", true}, {"ORDER_NO"}}}};
-  orders.grants = Owner();
+  orders.grants = Owner(owner);
   Table items;
   items.id = 2120;
   items.name = "ITEMS";
@@ -104,13 +108,13 @@ Schema Build() {
                    Col("TAX", kNumeric, 5, 2)};
   items.keys = {{2121, "ITEMS_PK", kPrimaryKey, {{"ORDER_NO"}, {"LINE"}}}};
   items.checks = {{2122, "QTY_POSITIVE", "QTY > 0"}};
-  items.grants = Owner();
+  items.grants = Owner(owner);
   Table view;
   view.id = 2130;
   view.name = "BIG_ORDERS";
   view.view_query = "SELECT ORDER_NO, AMOUNT FROM ORDERS WHERE AMOUNT > 100";
   view.columns = {Col("ORDER_NO", kInteger, 10, 0, true), Col("AMOUNT", kDecimal, 9, 2, true)};
-  view.grants = {{kAdmin, 1}, {kUser, 1}};
+  view.grants = {{owner, 1}, {user, 1}};
   for (Table* t : {&customers, &orders, &items, &view}) {
     int32_t offset = 0;
     for (size_t i = 0; i < t->columns.size(); ++i) {
@@ -125,6 +129,8 @@ Schema Build() {
   s.routines["DOUBLE_IT"] = {2140, "DOUBLE_IT", "X", "X * 2"};
   return s;
 }
+
+namespace {
 
 std::string TypeText(const Column& c, bool postgres) {
   auto sized = [&](const char* name) { return std::string(name) + "(" + std::to_string(c.length) + ")"; };
@@ -216,7 +222,7 @@ bool Schema::Holds(const std::string& grantee, const std::string& table, int32_t
 }
 
 const Schema& TestSchema() {
-  static const Schema schema = Build();
+  static const Schema schema = MakeSchema(kAdmin, kUser);
   return schema;
 }
 
@@ -255,16 +261,16 @@ std::string SqliteDdl(const Schema& s) {
 }
 
 std::string PostgresDdl(const Schema& s) {
-  const std::string q = std::string(kSchema) + ".";
+  const std::string q = s.owner + ".";
   std::ostringstream out;
   out << "-- The compiler tests' schema (sql/front/tests/fixture_schema.cc), as\n"
          "-- PostgreSQL takes it: run by hand in a scratch database as a superuser,\n"
          "--   psql -v ON_ERROR_STOP=1 -f fixture_schema_pg.sql\n"
          "-- A test keeps this file equal to what the description generates.\n"
          "BEGIN;\n"
-         "DO $$ BEGIN CREATE ROLE " << kUser << "; EXCEPTION WHEN duplicate_object THEN NULL; END $$;\n"
-         "CREATE SCHEMA " << kSchema << ";\n"
-         "SET search_path TO " << kSchema << ";\n";
+         "DO $$ BEGIN CREATE ROLE " << s.user << "; EXCEPTION WHEN duplicate_object THEN NULL; END $$;\n"
+         "CREATE SCHEMA " << s.owner << ";\n"
+         "SET search_path TO " << s.owner << ";\n";
   for (const auto& [name, c] : s.collations)
     out << "CREATE COLLATION " << q << name << " (locale = 'C');\n";
   for (const auto& [name, q2] : s.sequences)
@@ -309,7 +315,7 @@ std::string PostgresDdl(const Schema& s) {
             << g.name << "_F();\n";
     }
     for (const Grant& g : t->grants)
-      if (g.grantee != kAdmin) {
+      if (g.grantee != s.owner) {
         static const char* const kWords[] = {"", "SELECT", "INSERT", "DELETE", "UPDATE", "REFERENCES"};
         out << "GRANT " << kWords[g.privilege] << " ON " << q << t->name << " TO " << g.grantee << ";\n";
       }
@@ -326,7 +332,8 @@ namespace {
 // The writer's steps: each dictionary call's status, the first failure kept.
 class Writer {
  public:
-  Writer(const Sink& sink, std::string* failed) : sink_(sink), failed_(failed) {}
+  Writer(const Sink& sink, const std::string& schema, std::string* failed)
+      : sink_(sink), schema_(schema), failed_(failed) {}
   int32_t status() const { return status_; }
   int32_t* pb() {
     pb_[0] = 0;
@@ -342,7 +349,7 @@ class Writer {
     }
   }
   void Object(int32_t id, int32_t kind, const std::string& name) {
-    DDInsObject(base(), pb(), id, kind, kSchema, static_cast<int32_t>(std::strlen(kSchema)),
+    DDInsObject(base(), pb(), id, kind, schema_.data(), static_cast<int32_t>(schema_.size()),
                 name.data(), static_cast<int32_t>(name.size()));
     Done("object " + name);
   }
@@ -367,6 +374,7 @@ class Writer {
 
  private:
   const Sink& sink_;
+  const std::string schema_;
   std::string* failed_;
   int32_t pb_[2] = {};
   int32_t status_ = 0;
@@ -485,9 +493,9 @@ void WriteTable(Writer& w, const Schema& s, const Table& t) {
 }  // namespace
 
 int32_t WriteSchema(const Schema& s, const Sink& sink, std::string* failed) {
-  Writer w(sink, failed);
-  DDInsObject(w.base(), w.pb(), kSchemaId, 15, "", 0, kSchema,
-              static_cast<int32_t>(std::strlen(kSchema)));
+  Writer w(sink, s.owner, failed);
+  DDInsObject(w.base(), w.pb(), kSchemaId, 15, "", 0, s.owner.data(),
+              static_cast<int32_t>(s.owner.size()));
   w.Done("schema object");
   DDInsSchema(w.base(), w.pb(), kSchemaId);
   w.Done("schema");
@@ -528,8 +536,6 @@ int32_t StoreTree(const Sink& sink, int32_t id, const std::string& image) {
   // byte form (the total in bytes, 2400 bytes a piece).
   constexpr int32_t kPieceBytes = 2400;
   const int32_t total = static_cast<int32_t>(image.size());
-  std::string failed;
-  Writer w(sink, &failed);
   for (int32_t piece = 1, at = 0; at < total || piece == 1; ++piece, at += kPieceBytes) {
     std::vector<CatalogValue> values = {{SOURCES_OBJECT_ID, 0, id, nullptr},
                                         {SOURCES_OBJECT_NAME, 1, 0, "59"},

@@ -17,9 +17,10 @@
 
 namespace fixture {
 
-inline constexpr const char* kAdmin = "ADAM";     // owns the schema
-inline constexpr const char* kUser = "EVE";       // holds SELECT on two objects only
-inline constexpr const char* kSchema = "ADAM";
+// The names TestSchema() is made for: the owner (whose schema it is) and
+// a user who holds SELECT on two objects only.
+inline constexpr const char* kAdmin = "ADAM";
+inline constexpr const char* kUser = "EVE";
 
 // Dictionary type codes the schema uses.
 enum Type : int32_t {
@@ -105,6 +106,8 @@ struct Collation {
 
 // The model: every object of the schema by name.
 struct Schema {
+  std::string owner;  // the schema's name and owner
+  std::string user;   // the user without privileges but two SELECTs
   std::map<std::string, Table> tables;  // tables and views
   std::map<std::string, Domain> domains;
   std::map<std::string, Sequence> sequences;
@@ -117,7 +120,9 @@ struct Schema {
   bool Holds(const std::string& grantee, const std::string& table, int32_t privilege) const;
 };
 
-// The compiler tests' schema, its columns numbered and laid out.
+// The compiler tests' schema for an owner and a user, its columns
+// numbered and laid out; TestSchema() is the one for kAdmin and kUser.
+Schema MakeSchema(const std::string& owner, const std::string& user);
 const Schema& TestSchema();
 
 // The statements that make the schema, in an order each engine takes.
