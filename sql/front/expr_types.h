@@ -23,6 +23,13 @@ struct SemContext;
 constexpr int32_t EXN_NON_NEGATIVE = 10;  // 1 when the value is known not to be negative
 constexpr int32_t EXN_COLUMNS = 12;       // list of the column references the value reads
 constexpr int32_t EXN_DOMAIN = 13;        // domain identifier of a column or CAST, 0 none
+// A bound column reference's table reference (qmsamecol compares it).
+constexpr int32_t EXN_TABLE_REF = 23;
+// A bound column reference's query level (qmgroupchk writes it; the set
+// functions read it to find an outer reference's block).
+constexpr int32_t EXN_LEVEL = 14;
+// A sequence value reference's sequence identifier (kind 75).
+constexpr int32_t EXN_SEQUENCE_ID = 24;
 
 // Type descriptor words (four words, a workspace record).
 constexpr int32_t TD_CODE = 0;
@@ -142,8 +149,9 @@ void qmgroupchk(SqlCompileCtx* ctx, int32_t column, int32_t level, int32_t defin
 
 // ---- Functions, predicates, CASE, CAST --------------------------------------------
 
-// qmtypexpr: types the node by its kind (every kind the walk hands over but
-// 27, 34 and 37, which it types itself). Returns the node's kind afterwards:
+// qmtypexpr: types the node by its kind: every kind the walk hands over but
+// the column reference (27, bound by the walk, then qmgroupchk); the wrapper
+// (34) and the WHEN arm (37) get the walk's own rules here. Returns the node's kind afterwards:
 // OVERLAPS is rewritten into an OR or AND tree (kind 9 or 8), or 0 on an
 // error; the walk walks a rewritten node again.
 int32_t qmtypexpr(SqlCompileCtx* ctx, int32_t node, SemContext* sem);

@@ -3,21 +3,41 @@
 // a made-up success.
 #include "sql/front/sql_lookup_services.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "kernel/error_report.h"
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/expr_types.h"
 
 namespace {
 
+// The grammar's collation check: the first operand takes the collation the
+// operation gives the pair.
+int32_t CollationCheck(SqlCompileCtx* ctx, int32_t operation, int32_t a, int32_t b) {
+  qmcoll(ctx, a, operation, a, b);
+  return 0;
+}
+
+// The grammar's name display, through the reference checks' own.
+int32_t NameDisplay(SqlCompileCtx* ctx, int32_t node, int32_t mode, char* out, int32_t capacity) {
+  char shown[kRefNameBytes];
+  qmrefname(ctx, mode, node, shown);
+  std::snprintf(out, static_cast<size_t>(capacity), "%s", shown);
+  return 0;
+}
+
 // Routines, collations and the current schema come from the compiler's
-// dictionary access unless a caller installs its own.
+// dictionary access, the collation check and the name display from the
+// reference checks, unless a caller installs its own.
 SqlLookupServices CatalogLookups() {
   SqlLookupServices s;
   s.get_routine = CatalogRoutineLookup;
   s.get_collation = CatalogCollationLookup;
   s.current_schema = CatalogSchemaLookup;
+  s.qmcoll = CollationCheck;
+  s.qmrefname = NameDisplay;
   return s;
 }
 

@@ -28,9 +28,9 @@ struct SqlLookupServices {
                        int32_t capacity) = nullptr;
 };
 
-// Installs a table (copied; nullptr restores the one over the compiler's
-// dictionary access, whose routine, collation and schema entries reach the
-// dictionary's lookups and whose other entries are empty); returns the old.
+// Installs a table (copied; nullptr restores the default one: routine,
+// collation and schema entries over the compiler's dictionary access, the
+// collation check and name display of the reference checks); returns the old.
 SqlLookupServices SqlInstallLookupServices(const SqlLookupServices* services);
 
 namespace sqlsvc {
