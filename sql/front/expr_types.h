@@ -16,6 +16,8 @@
 
 #include <cstdint>
 
+#include "sql/front/sem_walk.h"
+
 struct SqlCompileCtx;
 struct SemContext;
 
@@ -23,11 +25,6 @@ struct SemContext;
 constexpr int32_t EXN_NON_NEGATIVE = 10;  // 1 when the value is known not to be negative
 constexpr int32_t EXN_COLUMNS = 12;       // list of the column references the value reads
 constexpr int32_t EXN_DOMAIN = 13;        // domain identifier of a column or CAST, 0 none
-// A bound column reference's table reference (qmsamecol compares it).
-constexpr int32_t EXN_TABLE_REF = 23;
-// A bound column reference's query level (qmgroupchk writes it; the set
-// functions read it to find an outer reference's block).
-constexpr int32_t EXN_LEVEL = 14;
 // A sequence value reference's sequence identifier (kind 75).
 constexpr int32_t EXN_SEQUENCE_ID = 24;
 
