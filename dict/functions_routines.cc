@@ -1,6 +1,7 @@
 // Statement functions of modules and routines.
 #include <string_view>
 
+#include "dict/column_reader.h"
 #include "dict/kind_words.h"
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
@@ -158,4 +159,43 @@ void DDDelRoutineSrc(int32_t* base, int32_t* pb, int32_t module_id, int32_t modu
   p.Int(1, module_id).Int(2, module14).Int(3, module21).Int(4, routine84).Int(5, routine91);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+namespace {
+
+void DelRoutine(int32_t* base, int32_t* pb, int32_t slot, int32_t image, int32_t routine_id,
+                int32_t module_id, const char* name, int32_t name_length, int32_t* columns) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, slot, image);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    if (mode == 2)
+      p.Null(1).Int(2, module_id).Null(3).Null(4);
+    else if (mode == 3)
+      p.Null(1).Null(2).TextLength(3, name, name_length);
+    else if (mode == 4)
+      p.Int(1, routine_id).Null(2).Null(3).Null(4);
+    else
+      pb[0] = DD_BAD_PARAMETER;
+    if (pb[0] != 0 || (pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  DDColumnReader c(base, stm);
+  for (int32_t n = 0; n < 6; ++n) columns[n] = c.Int(n + 1, 0);
+  pb[0] = c.status() != 0 ? c.status() : columns[1] != 0 ? 2 : 0;
+}
+
+}  // namespace
+
+void DDDelRoutine1(int32_t* base, int32_t* pb, int32_t routine_id, int32_t module_id,
+                   const char* name, int32_t name_length, int32_t* columns) {
+  DelRoutine(base, pb, SLOT_DDDelRoutine1, IMAGE_DDDelRoutine1, routine_id, module_id, name,
+             name_length, columns);
+}
+
+void DDDelRoutine2(int32_t* base, int32_t* pb, int32_t routine_id, int32_t module_id,
+                   const char* name, int32_t name_length, int32_t* columns) {
+  DelRoutine(base, pb, SLOT_DDDelRoutine2, IMAGE_DDDelRoutine2, routine_id, module_id, name,
+             name_length, columns);
 }

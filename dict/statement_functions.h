@@ -371,3 +371,17 @@ void DDUpdObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
                  const char* name, int32_t name_length, const char* column,
                  int32_t column_length, int32_t kind, const uint8_t* text, int32_t text_length);
 inline constexpr int32_t DD_REMARKS_BYTES = 764;
+
+// Cursor over routines being dropped: mode (pb[0]) 2 the routines of module
+// `module_id` (by index 98), 3 every PROCEDURE and FUNCTION of the name, 4
+// the routine of `routine_id` (a next call gives 1), 0 the
+// next (another -19113). Each one's object, routine, privilege,
+// specific-name, usage, privilege-usage, parameter and source rows are
+// deleted before it is handed back: columns[0..5] its id, INT_77 (1 for a
+// function), module id, INT_56, INT_63, INT_70; the status 2 instead of 0
+// when columns[1] is not 0. 1 at the end, -19007 for a routine without its
+// object row. The two functions run one statement, each in its own slot.
+void DDDelRoutine1(int32_t* base, int32_t* pb, int32_t routine_id, int32_t module_id,
+                   const char* name, int32_t name_length, int32_t* columns);
+void DDDelRoutine2(int32_t* base, int32_t* pb, int32_t routine_id, int32_t module_id,
+                   const char* name, int32_t name_length, int32_t* columns);

@@ -33,7 +33,7 @@ const std::string kNull7(7, '\xff');
 class CatalogFunctionsTest : public ObjectsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 13, 14, 15, 18, 22, 23, 25, 26, 27, 28, 29, 31, 33, 38, 39, 40, 41});
+    SetUpCatalog({11, 13, 14, 15, 18, 22, 23, 25, 26, 27, 28, 29, 30, 31, 33, 38, 39, 40, 41});
   }
   int32_t Begin() {
     Protocol(21);
@@ -718,6 +718,101 @@ TEST_F(CatalogFunctionsTest, TablePrivilegeMarksColumnTypesAndComments) {
   EXPECT_EQ(ReadRow(11, IntField(991)).substr(313, 1), "\xff");
   row = ReadRow(22, IntField(910) + TextField("B", 128));
   EXPECT_EQ(row.substr(1580, 766), std::string(1, '\0') + note + std::string(1, '\0'));
+}
+
+// Routines dropped by id, by module and by name with every row they own,
+// against a model; the two slots run the one statement independently.
+TEST_F(CatalogFunctionsTest, RoutinesAreDroppedWithTheirRows) {
+  ASSERT_EQ(Begin(), 0);
+  int32_t pb[2] = {0, usr_};
+  ASSERT_EQ(InsObject(950, 6, "S", "TAB"), 0);
+  struct Routine {
+    int32_t id, module;
+    bool function;
+    const char* name;
+  } routines[] = {{700, 600, false, "P"}, {701, 600, true, "F"}, {702, 601, true, "P"},
+                  {703, 601, false, "Q"}, {704, 600, false, "P"}};
+  DDTypeInput integer;
+  integer.code = 2, integer.length = 11;
+  for (const Routine& r : routines) {
+    ASSERT_EQ(InsObject(r.id, r.function ? 12 : 11, "S" + std::to_string(r.id % 2), r.name), 0);
+    DDRoutineDef d;
+    d.id = r.id, d.module_id = r.module, d.ints[0] = r.id - 690;
+    if (r.function)
+      DDInsFunction(base_, pb, d);
+    else
+      DDInsProcedure(base_, pb, d);
+    ASSERT_EQ(pb[0], 0);
+    ASSERT_EQ(InsPrivilege(r.function ? 8 : 7, r.id, "U", "_SYSTEM"), 0);
+    DDInsRoutineName(base_, pb, r.id, r.name, 1, "SPEC", 4);
+    ASSERT_EQ(pb[0], 0);
+    DDInsObjUsage(base_, pb, r.id, r.function ? 12 : 11, 950, 6);
+    ASSERT_EQ(pb[0], 0);
+    DDInsPrivUsage(base_, pb, r.id, r.name, 1, 950, r.function ? 12 : 11, 1);
+    ASSERT_EQ(pb[0], 0);
+    DDParameterDef p;
+    p.routine_id = r.id, p.position = 1, p.name = "X", p.name_length = 1, p.type = &integer;
+    DDInsParameter(base_, pb, p);
+    ASSERT_EQ(pb[0], 0);
+    ASSERT_EQ(InsSource(r.id, 1, "BODY"), 0);
+  }
+  for (int32_t m : {600, 601}) {
+    const std::string text = Chars3("M");
+    DDInsModule(base_, pb, m, 1, 2, U8(text), 1);
+    ASSERT_EQ(pb[0], 0);
+  }
+  auto drop = [&](bool second, int32_t mode, int32_t routine, int32_t module,
+                  const std::string& name) {
+    std::vector<std::pair<int32_t, int32_t>> got;  // (id, status)
+    int32_t cols[6] = {};
+    pb[0] = mode;
+    for (int n = 0; n < 10; ++n, pb[0] = 0) {
+      if (second)
+        DDDelRoutine2(base_, pb, routine, module, name.data(), Len(name), cols);
+      else
+        DDDelRoutine1(base_, pb, routine, module, name.data(), Len(name), cols);
+      if (pb[0] != 0 && pb[0] != 2) break;
+      got.emplace_back(cols[0], pb[0]);
+      EXPECT_EQ(cols[1], pb[0] == 2 ? 1 : 0);
+      EXPECT_EQ(cols[3], cols[0] - 690);
+      if (mode == 4) {
+        pb[0] = 0;
+        DDDelRoutine1(base_, pb, routine, module, name.data(), Len(name), cols);
+        break;
+      }
+    }
+    EXPECT_EQ(pb[0], 1);
+    return got;
+  };
+  using Got = std::vector<std::pair<int32_t, int32_t>>;
+  EXPECT_EQ(drop(false, 4, 703, 0, ""), (Got{{703, 0}}));
+  EXPECT_EQ(drop(false, 4, 703, 0, ""), Got{});
+  // By name: the PROCEDURE and FUNCTION objects of the name, in index 60's
+  // order (schema S0 before S1).
+  EXPECT_EQ(drop(true, 3, 0, 0, "P"), (Got{{700, 0}, {702, 2}, {704, 0}}));
+  EXPECT_EQ(drop(false, 2, 0, 600, ""), (Got{{701, 2}}));
+  EXPECT_EQ(drop(false, 2, 0, 605, ""), Got{});
+  int32_t cols[6];
+  pb[0] = 7;
+  DDDelRoutine1(base_, pb, 0, 0, "", 0, cols);
+  EXPECT_EQ(pb[0], DD_BAD_PARAMETER);
+  EXPECT_EQ(EndWork(0), 0);
+  for (const Routine& r : routines) {
+    const std::string id = IntField(r.id);
+    EXPECT_TRUE(ReadRow(11, id).empty()) << r.id;
+    EXPECT_TRUE(ReadRow(29, id).empty()) << r.id;
+    EXPECT_TRUE(ReadRow(30, id).empty()) << r.id;
+    EXPECT_TRUE(ReadRow(27, id + TextField(r.function ? "FUNCTION" : "PROCEDURE", 20) +
+                                TextField("U", 128) + TextField("_SYSTEM", 128)).empty());
+    const std::string kind = r.function ? "FUNCTION" : "PROCEDURE";
+    EXPECT_TRUE(ReadRow(38, IntField(950) + TextField("BASE TABLE", 20) + id + TextField(kind, 20)).empty());
+    EXPECT_TRUE(ReadRow(39, id + TextField(r.name, 128) + IntField(950) + TextField(kind, 20) +
+                                TextField("SELECT", 20)).empty());
+    EXPECT_TRUE(ReadRow(31, id + IntField(1) + TextField("NO", 3)).empty());
+    EXPECT_FALSE(HasSource(r.id)) << r.id;
+  }
+  EXPECT_FALSE(ReadRow(28, IntField(600)).empty());
+  EXPECT_FALSE(ReadRow(11, IntField(950)).empty());
 }
 
 }  // namespace

@@ -453,6 +453,22 @@ bool ReadStatements(const std::string& path, const Catalog& catalog,
       ++number;
       const std::vector<std::string> t = Words(line);
       if (t.empty()) continue;
+      if (!compiler && t.size() == 6 && t[0] == "statement" && t[2] == "slot" && t[4] == "as") {
+        // statement NAME slot S as OTHER: OTHER's statement (of this file,
+        // above) in a slot of its own, one line.
+        int32_t n = 0;
+        if (!Int(t[3], &n) || n < 0 || n > 135) throw Failure{"a slot is 0 to 135"};
+        const Statement* other = nullptr;
+        for (const Statement& o : *out)
+          if (o.name == t[5] && o.slot >= 0) other = &o;
+        if (other == nullptr) throw Failure{"no private statement " + t[5] + " above"};
+        Statement copy = *other;
+        copy.where = {path, number};
+        copy.name = t[1];
+        copy.slot = n;
+        out->push_back(copy);
+        continue;
+      }
       if (!compiler) {
         // statement NAME slot S | statement NAME id N [kernel]
         int32_t n = 0;
