@@ -608,16 +608,6 @@ void Extract(SqlCompileCtx* ctx, int32_t node) {
   }
 }
 
-// A WHEN arm: its result's type; its derivation class over the condition's.
-void WhenArm(SqlCompileCtx* ctx, int32_t node) {
-  int32_t condition = W(ctx, node, EXN_OPERAND1);
-  int32_t result = W(ctx, node, EXN_OPERAND2);
-  ShareType(ctx, node, result);
-  W(ctx, node, EXN_NULLABLE) = W(ctx, result, EXN_NULLABLE);
-  int32_t d = Derivation(ctx, result);
-  W(ctx, node, EXN_DERIVATION) = condition == 0 ? d : qmderclass(d, Derivation(ctx, condition));
-}
-
 void Case(SqlCompileCtx* ctx, int32_t node) {
   int32_t arms = W(ctx, node, EXN_OPERAND1);
   bool national = false;
@@ -910,8 +900,7 @@ void SmallKind(SqlCompileCtx* ctx, int32_t node, int32_t kind) {
       break;
     }
     case 26: {
-      int32_t query = 0;
-      qmqrpp(ctx, &query);
+      int32_t query = W(ctx, node, EXN_OPERAND1);
       // A set operation takes its first operand's select list.
       for (int32_t guard = 0; query != 0 && WsWord(ctx, query, STN_KIND) == 27 && guard < 4096;
            ++guard) {
@@ -1132,20 +1121,16 @@ int32_t qmtypexpr(SqlCompileCtx* ctx, int32_t node, SemContext* sem) {
     qmaval(ctx, node);
   } else if (kind == kExprHostParameter) {
     qmahos(ctx, node, sem);
-  } else if (kind == kExprWrapper) {
-    int32_t operand = W(ctx, node, EXN_OPERAND1);
-    if (W(ctx, node, EXN_TYPE) == 0) W(ctx, node, EXN_TYPE) = Type(ctx, operand);
-    W(ctx, node, EXN_TYPE_CLASS) = Class(ctx, operand);
-    W(ctx, node, EXN_DERIVATION) = Derivation(ctx, operand);
-    W(ctx, node, EXN_NULLABLE) = W(ctx, operand, EXN_NULLABLE);
-    W(ctx, node, EXN_NON_NEGATIVE) = W(ctx, operand, EXN_NON_NEGATIVE);
-    W(ctx, node, EXN_COLUMNS) = W(ctx, operand, EXN_COLUMNS);
+  } else if (kind == kExprColumnRef) {
+    if (W(ctx, node, EXN_TABLE_REF) != 0) {
+      qmgroupchk(ctx, node, W(ctx, node, EXN_LEVEL), 0, sem);
+    } else {
+      W(ctx, node, EXN_TYPE_CLASS) = kClassNone;  // unbound: its error is reported
+    }
   } else if (kind == kExprCast) {
     qmcast(ctx, node);
   } else if (kind == kExprCase) {
     qmcase(ctx, node);
-  } else if (kind == kExprWhen) {
-    WhenArm(ctx, node);
   } else if (kind == 43 || kind == 44 || InRange(kind, 49, 52) || kind == 63) {
     qmstrfunc(ctx, node);
   } else if (kind == kExprExtract) {

@@ -10,6 +10,7 @@
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tree_copy.h"
@@ -98,31 +99,13 @@ void TypeWhen(SqlCompileCtx* ctx, int32_t node) {
   W(ctx, node, EXN_DERIVATION) = in_range ? kWhenDerivation[r][c] : 0;
 }
 
-bool LargeObject(SqlCompileCtx* ctx, int32_t node) {
-  int32_t type = node > 0 ? W(ctx, node, EXN_TYPE) : 0;
-  int32_t code = type > 0 ? W(ctx, type, 0) : 0;
-  return code >= 31 && code <= 33;
-}
-
-// A set function has been typed: the enclosing select item holds one, and a
-// DISTINCT one over a column counts against the block's one DISTINCT.
-void SetFunctionDone(SqlCompileCtx* ctx, int32_t node, int32_t kind) {
+// A set function has been typed (its DISTINCT count and its argument's
+// checks are the type checker's): the enclosing select item holds one.
+void SetFunctionDone(SqlCompileCtx* ctx) {
   SemContext& cur = Cur(ctx);
   qmflagclr(&cur, kFlagSetFunction);
   if (qmflagtst(&cur, kFlagSelectList) != 0 && ctx->query.select_item != 0) {
     W(ctx, ctx->query.select_item, SLI_SET_FUNCTION) = 1;
-  }
-  int32_t argument = W(ctx, node, EXN_OPERAND2);
-  bool distinct = W(ctx, node, EXN_OPERAND1) == 1 && argument > 0;
-  if (distinct &&
-      (qmflagtst(&cur, kFlagSelectList) != 0 || qmflagtst(&cur, kFlagHaving) != 0)) {
-    int32_t d = W(ctx, argument, EXN_DERIVATION);
-    if (W(ctx, argument, EXN_KIND) == kExprColumnRef || d == 5 || d == 8) {
-      ++cur.w[SEM_DISTINCT];
-    }
-  }
-  if (kind == kExprCount && distinct && LargeObject(ctx, argument)) {
-    SemError(ctx, &W(ctx, node, EXN_LINE), -12643);
   }
 }
 
@@ -160,7 +143,7 @@ void Expression(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       case 19:
       case 20:
         SemTypeExpression(ctx, node);
-        SetFunctionDone(ctx, node, kind);
+        SetFunctionDone(ctx);
         return;
       case kExprOverlaps: {
         SemTypeExpression(ctx, node);
@@ -433,9 +416,8 @@ void SemError(SqlCompileCtx* ctx, const int32_t* position, int32_t code,
   qcerrec(ctx, position, "QME", code, kSevSqlError, text.empty() ? nullptr : text.c_str());
 }
 
-void SemTypeExpression(SqlCompileCtx*, int32_t) {
-  // The type checker's entries are called here once they are part of the
-  // compiler; until then expressions keep the types the binding gave them.
+void SemTypeExpression(SqlCompileCtx* ctx, int32_t node) {
+  qmtypexpr(ctx, node, &Cur(ctx));
 }
 
 std::string SemText(SqlCompileCtx* ctx, int32_t reference) {

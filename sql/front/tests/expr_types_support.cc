@@ -8,6 +8,7 @@
 #include "sql/front/compile_services.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_stack.h"
+#include "sql/front/sql_action_words.h"
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tree_copy.h"
@@ -51,6 +52,11 @@ class HandWalk {
       }
     }
     if (set_function) qmflagclr(sem_, 1);
+    if (kind == kExprWrapper || kind == kExprWhen) {  // the walk's own typing
+      OwnTyping(node, kind);
+      done_.insert(node);
+      return;
+    }
     int32_t after = qmtypexpr(ctx_, node, sem_);
     done_.insert(node);
     if (after != kind && after != 0) {  // rewritten: walked again
@@ -60,6 +66,19 @@ class HandWalk {
   }
 
  private:
+  // A wrapper takes its operand's type, a WHEN arm its result's.
+  void OwnTyping(int32_t node, int32_t kind) {
+    int32_t from = WsWord(ctx_, node, kind == kExprWrapper ? EXN_OPERAND1 : EXN_OPERAND2);
+    for (int32_t word : {EXN_TYPE, EXN_TYPE_CLASS, EXN_NULLABLE, EXN_DERIVATION}) {
+      WsWord(ctx_, node, word) = WsWord(ctx_, from, word);
+    }
+    int32_t condition = WsWord(ctx_, node, EXN_OPERAND1);
+    if (kind == kExprWhen && condition != 0) {
+      WsWord(ctx_, node, EXN_DERIVATION) = qmderclass(WsWord(ctx_, from, EXN_DERIVATION),
+                                                      WsWord(ctx_, condition, EXN_DERIVATION));
+    }
+  }
+
   void Bind(int32_t node) {
     QualifiedName name;
     qqnamget(ctx_, WsWord(ctx_, node, EXN_OPERAND1), &name);
