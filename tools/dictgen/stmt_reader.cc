@@ -18,7 +18,11 @@ namespace {
 
 constexpr int32_t kRowOffset = 116;  // the row of a record block: word 29 on
 constexpr int32_t kWordAccess = 3, kWordLid = 21, kWordKind = 22;
-constexpr int32_t kAccessTable = 3, kLidTable = 1;
+// A table block's access word: written by the statement, or only read. A
+// kernel statement that only reads runs outside a transaction (the
+// kernel's start reads the catalog before the transaction databank is
+// open); every other statement's tables count as written.
+constexpr int32_t kAccessTable = 3, kAccessRead = 4, kLidTable = 1;
 
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> out;
@@ -109,6 +113,7 @@ class Compiler {
   std::map<std::string, Place> places_;
   std::vector<std::string> place_order_;
   std::map<std::string, std::string> top_;  // block -> its scan's loop label
+  std::set<std::string> written_;            // blocks a step inserts, deletes or updates
   std::map<std::string, int32_t> top_position_;
   int32_t position_ = 1 + interp::kOpcodes[interp::kOpBEG].length;
   int32_t labels_ = 0;
@@ -258,7 +263,6 @@ void Compiler::Head(const std::vector<std::string>& t) {
             << v << "\n";
     };
     if (b.kind == 2) word(0, b.table);
-    word(kWordAccess, kAccessTable);
     word(kWordLid, kLidTable);
     word(kWordKind, b.kind);
     s_->blocks.push_back(b);
@@ -310,6 +314,7 @@ void Compiler::Step(std::vector<std::string> t) {
     need(4, "STEP BLOCK else LABEL");
     if (t[2] != "else") throw Failure{"expected 'else LABEL'"};
     const StmtBlock& b = Block(t[1]);
+    if (k == "insert" || k == "delete" || k == "update") written_.insert(b.name);
     // else BLOCK: that block's scan fetches its next row.
     const std::string l = top_.count(t[3]) ? top_[t[3]] : t[3];
     if (k == "get") {
@@ -422,6 +427,11 @@ void Compiler::Step(std::vector<std::string> t) {
 void Compiler::Finish() {
   std::ostringstream out;
   out << "; " << s_->name << "\n" << head_.str();
+  for (const StmtBlock& b : s_->blocks) {
+    const bool read = s_->kernel_protocol && written_.count(b.name) == 0;
+    out << "field " << b.name << "$w" << kWordAccess << " alias " << b.name << " "
+        << 4 * kWordAccess << " 4 = " << (read ? kAccessRead : kAccessTable) << "\n";
+  }
   std::string perm;
   for (const StmtBlock& b : s_->blocks) perm += " " + b.name;
   if (!perm.empty()) out << "perm" << perm << "\n";
