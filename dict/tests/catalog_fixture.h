@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalog_gen.h"
+#include "dict/catalog_descriptions.h"
 #include "dict/tests/work_fixture.h"
 #include "dict/upper_services.h"
 #include "du/tables.h"
@@ -55,10 +56,7 @@ class CatalogWorkTest : public WorkTest {
       description[DESC_LID] = kLid;
       // Indexes 73 and 77 are registered as plain indexes, as the server
       // registers them: the catalog's own rows repeat their key columns.
-      for (int32_t e = DESC_ENTRIES; e + DESCIX_XD < words && description[e] != DESC_END;
-           e += DESCIX_XD + description[e + DESCIX_XD])
-        if (description[e + DESCIX_TNAME] == 73 || description[e + DESCIX_TNAME] == 77)
-          description[e] = 3;
+      DDPlainCatalogIndexes(description.data(), words);
       CreateDescribedTable(table, description);
     }
     RequestInstallDictionaryServices();

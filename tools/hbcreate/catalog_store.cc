@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "catalog_gen.h"
+#include "dict/catalog_descriptions.h"
 #include "du/pool_words.h"
 #include "du/record_access_words.h"
 #include "du/record_operations.h"
@@ -38,15 +39,6 @@ constexpr int32_t kCreationMode = -242;
 constexpr int32_t kMarkDirect[1] = {4};
 // DSOpenSesDb's mode that makes a new databank file with its base tables.
 constexpr int32_t kCreateMode = 3;
-
-// Indexes the catalog's descriptions mark unique (kind 5) on key columns
-// that repeat among the catalog's own rows: 73 (table 18 by table id: every
-// table has its primary key and its indexes there) and 77 (table 20 by
-// table id and column name: a column may be in several keys). Checked as
-// unique, the second row of a table would be refused; the creation writes
-// them as plain indexes, whose entries are the same.
-constexpr int32_t kUnenforcedUnique[] = {73, 77};
-constexpr int32_t kUniqueKind = 5, kPlainKind = 3;
 
 // The references record access holds on the databanks of logical ids 1-4.
 int32_t g_references[5] = {};
@@ -77,39 +69,10 @@ int32_t ReleaseDatabank(int32_t* base, int32_t, int32_t lid, int32_t) {
   return CloseDatabank(base, 0, 0, lid, 0);
 }
 
-// Gives the indexes of kUnenforcedUnique in a description list as plain
-// indexes (kind 3).
-void PlainIndexes(int32_t* d, int32_t words) {
-  for (int32_t e = DESC_ENTRIES; e + DESCIX_XD < words && d[e] != DESC_END;
-       e += DESCIX_XD + d[e + DESCIX_XD]) {
-    for (int32_t index : kUnenforcedUnique)
-      if (d[e] == kUniqueKind && d[e + DESCIX_TNAME] == index) d[e] = kPlainKind;
-  }
-}
-
-// DUOpenSysTable for the kernel's DSOpenSysdb: record access's TCB of one
-// of the catalog's base tables, from the kernel's fixed description.
-int32_t OpenSysTable(int32_t* base, const int32_t* description, int32_t words, int32_t dcb) {
-  if (words <= DESC_ENTRIES) return DU_BAD_ARGUMENT;
-  std::vector<int32_t> d(description, description + words);
-  PlainIndexes(d.data(), words);
-  return DUCreateTcb(base, d[1], d.data(), words, dcb);
-}
-
-// The table's generated description list in a block of the storage, with
-// the indexes of kUnenforcedUnique given as plain indexes (kind 3).
+// The table's generated description list (the catalog's repeated-key
+// indexes given as plain indexes).
 int32_t Description(int32_t* base, int32_t, int32_t* open) {
-  int32_t words = 0;
-  const int32_t* list = CatalogDescription(open[OPB_TNAME], &words);
-  if (list == nullptr) return 1;
-  int32_t block = 0;
-  DSGetMem(base, &block, words * 4);
-  if (block == 0) return DU_NO_STORAGE;
-  int32_t* d = &du::W(base, block);
-  std::memcpy(d, list, static_cast<size_t>(words) * 4);
-  PlainIndexes(d, words);
-  open[OPB_DESCRIPTION] = block;
-  return 0;
+  return DDCatalogDescription(base, open);
 }
 
 const DUUpperServices kServices = {OpenDatabank, CloseDatabank, ReleaseDatabank, Description,
@@ -120,7 +83,7 @@ const DUUpperServices kServices = {OpenDatabank, CloseDatabank, ReleaseDatabank,
 KernelUpperServices KernelServices() {
   KernelUpperServices k{};
   k.du_crt_tcb_hash = DUCrtTcbHash;
-  k.du_open_sys_table = OpenSysTable;
+  k.du_open_sys_table = DDOpenSysTable;
   k.du_tcb_use_count = DUTcbUseCount;
   k.du_open_table_chain = DUOpenKernelTable;
   k.du_close_tables = DUCloseKernelTable;
