@@ -81,6 +81,7 @@ void TypeWrapper(SqlCompileCtx* ctx, int32_t node) {
   W(ctx, node, EXN_DERIVATION) = W(ctx, operand, EXN_DERIVATION);
   W(ctx, node, EXN_COLLATION_LEVEL) = W(ctx, operand, EXN_COLLATION_LEVEL);
   W(ctx, node, EXN_COLLATION) = W(ctx, operand, EXN_COLLATION);
+  W(ctx, node, EXN_COLUMNS) = W(ctx, operand, EXN_COLUMNS);
 }
 
 void TypeWhen(SqlCompileCtx* ctx, int32_t node) {
@@ -89,6 +90,7 @@ void TypeWhen(SqlCompileCtx* ctx, int32_t node) {
   if (result <= 0) return;
   W(ctx, node, EXN_TYPE) = W(ctx, result, EXN_TYPE);
   W(ctx, node, EXN_TYPE_CLASS) = W(ctx, result, EXN_TYPE_CLASS);
+  W(ctx, node, EXN_NULLABLE) = W(ctx, result, EXN_NULLABLE);
   int32_t r = W(ctx, result, EXN_DERIVATION);
   if (condition <= 0) {
     W(ctx, node, EXN_DERIVATION) = r;

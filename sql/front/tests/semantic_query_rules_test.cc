@@ -34,6 +34,9 @@ TEST_F(SemanticQueryRules, CodesOfTheRules) {
       {"SELECT a, COUNT(*) FROM t GROUP BY a", {}},
       {"SELECT COUNT(*), MAX(a) FROM t", {}},
       {"SELECT a FROM t GROUP BY a HAVING COUNT(*) > 1", {}},
+      {"SELECT a, COUNT(*) FROM t GROUP BY b", {-12205}},
+      {"SELECT a + 1, SUM(b) FROM t", {-12221}},
+      {"SELECT b, SUM(a) + 1 FROM t GROUP BY b", {}},
       // GROUP BY items.
       {"SELECT a FROM t GROUP BY a, a", {-12271}},
       {"SELECT a FROM t GROUP BY a, t.a", {-12271}},
