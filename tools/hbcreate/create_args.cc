@@ -120,8 +120,15 @@ bool ParseCreateArgs(const std::vector<std::string>& args, CreateOptions* option
   return false;
 }
 
+void WipePassword(std::string* text) {
+  volatile char* wipe = text->data();
+  for (std::size_t i = 0; i < text->size(); ++i) wipe[i] = 0;
+  text->clear();
+}
+
 bool ReadScrambledPassword(std::istream& in, const std::string& admin,
-                           uint8_t scrambled[kPasswordBytes], std::string* error) {
+                           uint8_t scrambled[kPasswordBytes], std::string* error,
+                           std::string* plain) {
   std::string line;
   std::getline(in, line);
   if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -141,8 +148,8 @@ bool ReadScrambledPassword(std::istream& in, const std::string& admin,
   } else {
     *error = "the password must have 1 to 18 characters, not blanks alone";
   }
-  volatile char* wipe = line.data();
-  for (std::size_t i = 0; i < line.size(); ++i) wipe[i] = 0;
+  if (fits && plain != nullptr) plain->assign(line);
+  WipePassword(&line);
   return fits;
 }
 

@@ -34,12 +34,18 @@ struct CreateOptions {
 bool ParseCreateArgs(const std::vector<std::string>& args, CreateOptions* options,
                      std::string* error);
 
-// Reads the password (its first line, without the line end) and stores only
-// its scrambled form with the administrator's name, as an ident's password is
-// stored. The plain text is wiped before returning. False for a password of
-// no characters or more than 18.
+// Reads the password (its first line, without the line end) and stores its
+// scrambled form with the administrator's name, as an ident's password is
+// stored. The plain text goes to *plain only when asked for (the
+// creation's verification logs in with it; the caller wipes it); otherwise
+// it is wiped before returning. False for a password of no characters or
+// more than 18.
 bool ReadScrambledPassword(std::istream& in, const std::string& admin,
-                           uint8_t scrambled[kPasswordBytes], std::string* error);
+                           uint8_t scrambled[kPasswordBytes], std::string* error,
+                           std::string* plain = nullptr);
+
+// Overwrites the text's characters with zeros.
+void WipePassword(std::string* text);
 
 // The database's registry section must not exist and the home directory
 // must be missing or empty.

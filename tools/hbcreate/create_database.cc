@@ -1,7 +1,8 @@
 // The creation's steps in order, each on the server's own code: the home
 // directory, the databank kernel and the four databank files, the system
-// tables (DKCRT1), the rows (record access), a stop, a reopen with the
-// verification, the registry section.
+// tables (DKCRT1), the rows (record access), a stop, the verification by a
+// start of the database and the administrator's login, the registry
+// section.
 #include "tools/hbcreate/create_database.h"
 
 #include <algorithm>
@@ -10,7 +11,10 @@
 #include <map>
 
 #include "catalog_gen.h"
+#include "kernel/word_storage.h"
+#include "kernel/xa_branches.h"
 #include "platform/registry.h"
+#include "server/database_run.h"
 #include "tools/hbcreate/catalog_tables.h"
 #include "tools/hbcreate/databank_files.h"
 #include "tools/hbcreate/home_directory.h"
@@ -52,9 +56,10 @@ int32_t WriteRows(CatalogStore& store, const std::vector<TableRows>& rows, std::
   return 0;
 }
 
-// The steps between the home directory and the registry; 0 or a failure.
-int32_t CreateInHome(const std::string& home, const CreateOptions& options,
-                     const uint8_t scrambled[kPasswordBytes], std::string* error) {
+// The files, tables and rows, on the creation's databank kernel; 0 or a
+// failure.
+int32_t WriteDatabase(const std::string& home, const CreateOptions& options,
+                      const uint8_t scrambled[kPasswordBytes], std::string* error) {
   std::vector<TableRows> rows;
   int32_t table = 0;
   if (int32_t rc = NewDatabaseRows(options.admin, scrambled, &rows, &table)) {
@@ -83,32 +88,27 @@ int32_t CreateInHome(const std::string& home, const CreateOptions& options,
       if (rc != 0) *error = Status(std::string("cannot create databank file ") + f.file, rc);
     }
   }
-  // Stopped, the kernel writes every page; the reopen reads what is on disk.
+  return rc;
+}
+
+// The steps between the home directory and the registry; 0 or a failure.
+int32_t CreateInHome(const std::string& home, const CreateOptions& options,
+                     const uint8_t scrambled[kPasswordBytes], const std::string& password,
+                     std::string* error) {
+  int32_t rc = StartCreationKernel();
+  if (rc != 0) {
+    *error = Status("cannot start the databank kernel", rc);
+    return rc;
+  }
+  rc = WriteDatabase(home, options, scrambled, error);
+  // Stopped, the kernel writes every page; the start reads what is on disk.
   const int32_t stopped = StopCreationKernel();
   if (rc == 0 && stopped != 0) {
     *error = Status("the databank kernel did not stop cleanly", stopped);
     rc = stopped;
   }
-  const int32_t started = StartCreationKernel();
-  if (rc == 0 && started != 0) {
-    *error = Status("cannot start the databank kernel again", started);
-    rc = started;
-  }
   if (rc != 0) return rc;
-  int32_t entries[kDatabankFileCount] = {};
-  std::string failed;
-  rc = OpenDatabankFiles(home, entries, &failed);
-  if (rc != 0) {
-    *error = Status("cannot open databank file " + failed + " again", rc);
-    return rc;
-  }
-  CatalogStore store;
-  rc = store.Start(home);
-  if (rc != 0) {
-    *error = Status("cannot set up record access", rc);
-    return rc;
-  }
-  return VerifyDatabase(store, rows, error);
+  return VerifyByStart(home, options, password, error);
 }
 
 }  // namespace
@@ -172,8 +172,41 @@ int32_t VerifyDatabase(CatalogStore& store, const std::vector<TableRows>& rows,
   return 0;
 }
 
+int32_t VerifyByStart(const std::string& home, const CreateOptions& options,
+                      const std::string& password, std::string* error) {
+  ServerDatabase db;
+  const int32_t started = ServerStartDatabase(home, options.database, 1, &db);
+  if (started != 0) {
+    *error = Status("the created database does not start", started);
+    return started;
+  }
+  int32_t usr = 0, rc = 0;
+  const int32_t cha = ServerNewChannel(&db, 1);
+  if (cha == 0) {
+    rc = SQLPOOL_EXHAUSTED_ERROR;
+    *error = Status("no channel for the administrator's login", rc);
+  } else if ((rc = ServerLogin(&db, cha, options.admin, password, &usr)) != 0) {
+    *error = Status("the administrator " + options.admin + " cannot log in", rc);
+  } else if ((rc = DSChkAdmIdent(db.base, usr)) != 0) {
+    *error = Status("the administrator " + options.admin + " fails the administrator check", rc);
+  }
+  if (usr != 0) {
+    const int32_t out = ServerLogout(&db, usr);
+    if (rc == 0 && out != 0) {
+      *error = Status("the administrator's logout failed", out);
+      rc = out;
+    }
+  }
+  const int32_t stopped = ServerStopDatabase(&db);
+  if (rc == 0 && stopped != 0) {
+    *error = Status("the started database did not stop cleanly", stopped);
+    rc = stopped;
+  }
+  return rc;
+}
+
 int CreateDatabase(const CreateOptions& options, const uint8_t scrambled[kPasswordBytes],
-                   std::string* error) {
+                   const std::string& password, std::string* error) {
   std::error_code ec;
   const std::string home = std::filesystem::absolute(options.home, ec).lexically_normal().string();
   if (ec) {
@@ -182,17 +215,7 @@ int CreateDatabase(const CreateOptions& options, const uint8_t scrambled[kPasswo
   }
   bool made = false;
   if (!MakeHomeDirectory(home, &made, error)) return 1;
-  int32_t rc = StartCreationKernel();
-  if (rc != 0) {
-    *error = Status("cannot start the databank kernel", rc);
-  } else {
-    rc = CreateInHome(home, options, scrambled, error);
-    const int32_t stopped = StopCreationKernel();
-    if (rc == 0 && stopped != 0) {
-      *error = Status("the databank kernel did not stop cleanly", stopped);
-      rc = stopped;
-    }
-  }
+  const int32_t rc = CreateInHome(home, options, scrambled, password, error);
   if (rc == 0) {
     const std::string directory = home.size() > 1 && home.back() == '/' ? home.substr(0, home.size() - 1) : home;
     RegistryValue dir, start;

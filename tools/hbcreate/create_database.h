@@ -1,6 +1,8 @@
 // Creating a database: the home directory, the databank files, the system
-// tables and their rows, a stop and a reopen that verifies what was
-// written, and the registry section last. A creation that fails anywhere
+// tables and their rows, a stop, then the verification: the database
+// started as the server starts it (mode 1) and the administrator logged in
+// with `password` and checked as the administrator; the registry section
+// last. A creation that fails anywhere
 // removes everything it made and writes no section.
 #pragma once
 
@@ -15,9 +17,16 @@
 // Creates the database `options` name (its arguments and target checked
 // before). 0, or 1 with *error set and nothing left behind.
 int CreateDatabase(const CreateOptions& options, const uint8_t scrambled[kPasswordBytes],
-                   std::string* error);
+                   const std::string& password, std::string* error);
 
-// Checks a created database through record access: every system table and
+// The verification of a created database in `home`: a start in mode 1, the
+// administrator's login and administrator check, a logout and a stop. 0,
+// or the failing status with *error naming the step.
+int32_t VerifyByStart(const std::string& home, const CreateOptions& options,
+                      const std::string& password, std::string* error);
+
+// Checks a created database through record access (the tests' check of
+// the rows written): every system table and
 // index opens with its lengths, the tables hold exactly `rows`, every row
 // reads back by its key and each index delivers the table's rows in the
 // order of its key. 0, or a failure with *error naming the table.

@@ -21,9 +21,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   uint8_t scrambled[kPasswordBytes];
+  std::string password;  // for the verification's login; wiped at the end
   bool read;
   if (options.password_stdin) {
-    read = ReadScrambledPassword(std::cin, options.admin, scrambled, &error);
+    read = ReadScrambledPassword(std::cin, options.admin, scrambled, &error, &password);
   } else {
     // A directory opens as a stream but gives no line: it is refused as a
     // file that cannot be read, not as an empty password.
@@ -33,7 +34,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "hbcreate: cannot read %s\n", options.password_file.c_str());
       return 1;
     }
-    read = ReadScrambledPassword(file, options.admin, scrambled, &error);
+    read = ReadScrambledPassword(file, options.admin, scrambled, &error, &password);
     if (file.bad()) {
       std::fprintf(stderr, "hbcreate: cannot read %s\n", options.password_file.c_str());
       return 1;
@@ -43,7 +44,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "hbcreate: %s\n", error.c_str());
     return 1;
   }
-  const int status = CreateDatabase(options, scrambled, &error);
+  const int status = CreateDatabase(options, scrambled, password, &error);
+  WipePassword(&password);
   if (status != 0) {
     std::fprintf(stderr, "hbcreate: %s; nothing was created\n", error.c_str());
     return status;

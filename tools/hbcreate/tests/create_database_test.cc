@@ -41,8 +41,9 @@ class CreateDatabaseTest : public ScratchTest {
     options_.admin = "BOSS";
     options_.sysdb_units = 300;
     options_.transdb_units = options_.logdb_units = options_.workdb_units = 8;
-    std::memset(scrambled_, 0, sizeof scrambled_);
-    for (int i = 0; i < kPasswordBytes; ++i) scrambled_[i] = static_cast<uint8_t>(i * 37);
+    std::istringstream in(password_ + "\n");
+    std::string error;
+    ASSERT_TRUE(ReadScrambledPassword(in, options_.admin, scrambled_, &error)) << error;
   }
   static std::string Contents(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
@@ -58,6 +59,7 @@ class CreateDatabaseTest : public ScratchTest {
   }
 
   CreateOptions options_;
+  std::string password_ = "boss-pw";
   uint8_t scrambled_[kPasswordBytes];
 };
 
@@ -68,7 +70,7 @@ class CreateDatabaseTest : public ScratchTest {
 TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
   const fs::path cwd = fs::current_path();
   std::string error;
-  ASSERT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
+  ASSERT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 0) << error;
   RegistryValue dir = registry_read_value(DatabaseRegistryKey("DB1"), kRegistryDirectory);
   EXPECT_EQ(dir.text, options_.home);
   EXPECT_EQ(registry_read_value(DatabaseRegistryKey("DB1"), kRegistryStartType).dword,
@@ -151,7 +153,7 @@ TEST_F(CreateDatabaseTest, ACreatedDatabaseReopensWithEveryRow) {
   // A second database carries a system identity of its own.
   options_.home = (dir_ / "home2").string();
   options_.database = "DB2";
-  ASSERT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
+  ASSERT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 0) << error;
   ASSERT_EQ(StartCreationKernel(), 0);
   ASSERT_EQ(OpenDatabankFiles(options_.home, entries, &failed), 0) << failed;
   EXPECT_NE(SystemIdentity(), identity);
@@ -183,7 +185,7 @@ TEST_F(CreateDatabaseTest, AFailingLogDatabankLeavesNothing) {
   faults.FailOpen("logdb.dbf", EIO);
   FileSystem* previous = mdr_install_file_system(&faults);
   std::string error;
-  const int status = CreateDatabase(options_, scrambled_, &error);
+  const int status = CreateDatabase(options_, scrambled_, password_, &error);
   mdr_install_file_system(previous);
   EXPECT_EQ(status, 1);
   EXPECT_NE(error.find("logdb.dbf"), std::string::npos) << error;
@@ -194,7 +196,7 @@ TEST_F(CreateDatabaseTest, AFailingLogDatabankLeavesNothing) {
   fs::create_directories(options_.home);
   faults.FailOpen("logdb.dbf", EIO);
   previous = mdr_install_file_system(&faults);
-  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 1);
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 1);
   mdr_install_file_system(previous);
   EXPECT_TRUE(fs::is_empty(options_.home));
   EXPECT_FALSE(registry_key_exists(DatabaseRegistryKey("DB1")));
@@ -207,7 +209,7 @@ TEST_F(CreateDatabaseTest, ARegistryThatCannotBeWrittenLeavesNothing) {
   std::ofstream(dir_ / "file") << "x";
   ::setenv("ZAVOR_REGISTRY", (dir_ / "file" / "registry").c_str(), 1);
   std::string error;
-  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 1);
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 1);
   EXPECT_FALSE(error.empty());
   EXPECT_FALSE(fs::exists(options_.home));
 }
@@ -263,7 +265,7 @@ TEST_F(CreateDatabaseTest, AFailureAtAnyStepLeavesNothing) {
     fault.arm(fs);
     FileSystem* previous = mdr_install_file_system(&fs);
     std::string error;
-    const int status = CreateDatabase(options_, scrambled_, &error);
+    const int status = CreateDatabase(options_, scrambled_, password_, &error);
     mdr_install_file_system(previous);
     if (status == 0) {
       // The fault fell past the creation's last write.
@@ -279,7 +281,7 @@ TEST_F(CreateDatabaseTest, AFailureAtAnyStepLeavesNothing) {
   }
   EXPECT_GE(failed, 10);
   std::string error;
-  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 0) << error;
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 0) << error;
 }
 
 // A home whose name ends in a blank cannot be recorded in the registry as it
@@ -288,7 +290,7 @@ TEST_F(CreateDatabaseTest, AFailureAtAnyStepLeavesNothing) {
 TEST_F(CreateDatabaseTest, AHomeEndingInABlankIsRefusedAndLeavesNothing) {
   options_.home = (dir_ / "home ").string();
   std::string error;
-  EXPECT_EQ(CreateDatabase(options_, scrambled_, &error), 1);
+  EXPECT_EQ(CreateDatabase(options_, scrambled_, password_, &error), 1);
   EXPECT_FALSE(fs::exists(options_.home)) << error;
   EXPECT_FALSE(registry_key_exists(DatabaseRegistryKey("DB1")));
 }
