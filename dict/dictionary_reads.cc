@@ -199,6 +199,10 @@ void DDCurKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t* values) {
   pb[0] = c.status();
 }
 
+int32_t DDOptionOf(std::string_view word) {
+  return DDIs(word, "LOG") ? 1 : DDIs(word, "TRANS") ? 2 : DDIs(word, "NULL") ? 3 : 0;
+}
+
 void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
                    int32_t name_length, DDDatabankRow* out) {
   const int32_t mode = pb[0];
@@ -206,16 +210,7 @@ void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  if (mode != 0) {
-    // A new walk starts from the first row: a statement prepared already
-    // is closed and prepared again.
-    int32_t* slot = DDWorkSlot(base, pb[1], SLOT_DDCurDatabank, &pb[0]);
-    if (slot == nullptr) return;
-    if (slot[SLOT_STM] != 0) {
-      DDClose(base, slot);
-      if ((pb[0] = slot[SLOT_STATUS]) != 0) return;
-    }
-  }
+  if (mode != 0 && DDReopenSlot(base, pb, SLOT_DDCurDatabank) != 0) return;
   const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurDatabank, IMAGE_DDCurDatabank);
   if (stm == 0) return;
   if (mode != 0) {
@@ -232,14 +227,16 @@ void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
   DDColumnReader c(base, stm);
   DDDatabankRow r{};
   r.id = c.Int(1, 0);
-  DDCopyName(c.Text(2), r.name, &r.name_length);
+  r.number = c.Int(2, 0);
+  DDCopyName(c.Text(3), r.name, &r.name_length);
+  r.logical_id = c.Int(4, 0);
+  DDCopyName(c.Text(5), r.second_name, &r.second_name_length);
   std::memset(r.file, ' ', sizeof r.file);
-  const std::string_view file = c.Text(3);
+  const std::string_view file = c.Text(7);
   std::memcpy(r.file, file.data(), std::min(file.size(), sizeof r.file));
-  const std::string_view option = c.Text(4);
-  r.option = DDIs(option, "LOG") ? 1 : DDIs(option, "TRANS") ? 2 : DDIs(option, "NULL") ? 3 : 0;
-  r.flag = DDIs(c.Text(5), "YES") ? 1 : 0;
-  r.logical_id = c.Int(7, 0);
+  r.option = DDOptionOf(c.Text(9));
+  r.flag = DDIs(c.Text(10), "YES") ? 1 : 0;
+  DDCopyName(c.Text(11), r.creator, &r.creator_length);
   if ((pb[0] = c.status()) != 0) return;
   *out = r;
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "dict/column_reader.h"
 
@@ -270,13 +271,20 @@ void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGr
 // first row), 0 the next. 1 at the end.
 struct DDDatabankRow {
   int32_t id;
+  int32_t number;  // the row's sequence number (a databank has a row per number)
   char name[DD_NAME_LENGTH];
   int32_t name_length;
+  char second_name[DD_NAME_LENGTH];  // the row's own name (a file row's)
+  int32_t second_name_length;
   char file[256];
   int32_t option;  // "LOG" 1, "TRANS" 2, "NULL" 3, else 0
   int32_t flag;    // "YES" 1
   int32_t logical_id;
+  char creator[DD_NAME_LENGTH];  // its object row's schema; blanks without one
+  int32_t creator_length;
 };
+// A databank's transaction option word: "LOG" 1, "TRANS" 2, "NULL" 3, else 0.
+int32_t DDOptionOf(std::string_view word);
 void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
                    int32_t name_length, DDDatabankRow* out);
 

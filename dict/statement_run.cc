@@ -32,6 +32,16 @@ int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t imag
   return slot[SLOT_STM];
 }
 
+int32_t DDReopenSlot(int32_t* base, int32_t* pb, int32_t number) {
+  int32_t* slot = DDWorkSlot(base, pb[1], number, &pb[0]);
+  if (slot == nullptr) return pb[0];
+  if (slot[SLOT_STM] != 0) {
+    DDClose(base, slot);
+    pb[0] = slot[SLOT_STATUS];
+  }
+  return pb[0];
+}
+
 int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart) {
   if (restart) {
     int32_t sel[3] = {0, pb[1], stm};

@@ -13,6 +13,12 @@
 // -11002 without a slot table, the preparation's failure).
 int32_t DDSlotStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image);
 
+// A cursor opened anew starts from its first row: the statement of slot
+// `number`, when prepared, is closed (DDSlotStatement prepares it again).
+// The status in pb[0] and returned (-19075 without a work block, the
+// close's failure).
+int32_t DDReopenSlot(int32_t* base, int32_t* pb, int32_t number);
+
 // Selects the statement and runs it to its next exit, from its first
 // instruction when `restart`: the slot status (0 a row or done, positive no
 // row, negative an error) in pb[0] and returned.

@@ -317,7 +317,7 @@ TEST_F(ObjectsTest, ReadsOfATableDefinition) {
   ASSERT_EQ(BegWork(), 0);
   ASSERT_EQ(InsDatabank(900, 9, "DB9"), 0);
   ASSERT_EQ(InsDatabank(901, 8, "DB8"), 0);
-  ASSERT_EQ(InsObject(900, 1, "", "DB9"), 0);
+  ASSERT_EQ(InsObject(900, 1, "ADM", "DB9"), 0);
   ASSERT_EQ(InsTable(910), 0);
   ASSERT_EQ(InsConstraint(920, 0), 0);
   ASSERT_EQ(InsConstraint(921, 9, "UNIQUE"), 0);
@@ -440,11 +440,11 @@ TEST_F(ObjectsTest, ReadsOfATableDefinition) {
     int32_t pb[2] = {0, usr_};
     int32_t rc = Run(databanks, p);
     for (; rc == 0 && got.size() < 10; rc = DDSelectRun(base_, pb, databanks, false)) {
-      uint8_t stamp[28] = {};
+      uint8_t creator[136] = {};
       int32_t status = 0;
-      DSGetColChar(base_, &status, databanks, 12, stamp, 0);
-      got.push_back(std::to_string(col_int(databanks, 1)) + col_text(databanks, 2, 128) +
-                    col_text(databanks, 4, 20) + std::to_string(col_int(databanks, 7)) +
+      DSGetColChar(base_, &status, databanks, 11, creator, 0);
+      got.push_back(std::to_string(col_int(databanks, 1)) + col_text(databanks, 3, 128) +
+                    col_text(databanks, 9, 20) + std::to_string(col_int(databanks, 4)) +
                     (status == 0 ? "+" : "-"));
     }
     EXPECT_EQ(rc, 1);
