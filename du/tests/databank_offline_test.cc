@@ -17,240 +17,14 @@
 #include <thread>
 #include <vector>
 
-#include "du/tests/record_access_fixture.h"
+#include "du/tests/utility_recorder.h"
 
 namespace {
 
-struct Recorded {
-  std::string name;
-  std::vector<int32_t> words;
-  std::string text;  // a name the call was given, trailing blanks kept
-  bool operator==(const Recorded&) const = default;
-};
+using namespace utility_test;
 
-std::ostream& operator<<(std::ostream& os, const Recorded& r) {
-  os << r.name << " {";
-  for (int32_t w : r.words) os << ' ' << w;
-  return os << " } '" << r.text << "'";
-}
-
-DUDatabankRow Databank(int32_t id, int32_t number, const std::string& name, bool flag = false,
-                       const std::string& creator = "ADMIN") {
-  DUDatabankRow row;
-  row.id = id;
-  row.number = number;
-  row.name_length = static_cast<int32_t>(name.size());
-  std::memset(row.name, ' ', sizeof row.name);
-  std::memcpy(row.name, name.data(), name.size());
-  const std::string second = name + "_S";
-  row.second_name_length = static_cast<int32_t>(second.size());
-  std::memset(row.second_name, ' ', sizeof row.second_name);
-  std::memcpy(row.second_name, second.data(), second.size());
-  row.flag = flag;
-  row.creator_length = static_cast<int32_t>(creator.size());
-  std::memset(row.creator, ' ', sizeof row.creator);
-  std::memcpy(row.creator, creator.data(), creator.size());
-  return row;
-}
-
-DUDatabankFileRow FileRow(const DUDatabankRow& databank, int32_t number, const std::string& second,
-                          int32_t first_flag = 0, int32_t second_flag = 0) {
-  DUDatabankFileRow row;
-  row.id = databank.id;
-  row.number = number;
-  row.first_flag = first_flag;
-  row.second_flag = second_flag;
-  std::memcpy(row.name, databank.name, sizeof row.name);
-  row.name_length = databank.name_length;
-  std::memset(row.second_name, ' ', sizeof row.second_name);
-  std::memcpy(row.second_name, second.data(), second.size());
-  row.second_name_length = static_cast<int32_t>(second.size());
-  return row;
-}
-
-std::string Trimmed(const char* text, int32_t length) {
-  std::string s(text, static_cast<size_t>(std::max(length, 0)));
-  return s;
-}
-
-// The stand-in: answers from the catalog rows below, or a status programmed
-// for the call's name (taken once each, in order).
-struct Recorder {
-  std::mutex lock;  // calls and answers, for callers on several threads
-  std::vector<Recorded> calls;
-  std::map<std::string, std::deque<int32_t>> answers;
-  std::vector<DUDatabankRow> databanks;
-  std::vector<DUDatabankFileRow> files;
-  std::set<int32_t> privileges = {OFF_PRIVILEGE_BACKUP};
-  std::string user = "ADMIN";
-  size_t walk = 0;
-  std::string timestamp;  // the last one a request or apply was given
-  int32_t* base = nullptr;
-  int32_t usr = 0;
-  // The chain of utility entries as apply_mode, refresh_files and
-  // record_files saw it: {id, number} per entry.
-  std::vector<std::vector<int32_t>> chains;
-
-  static Recorder*& Current() {
-    static Recorder* current = nullptr;
-    return current;
-  }
-  bool Programmed(const std::string& name, int32_t* status) {
-    std::lock_guard<std::mutex> g(lock);
-    auto it = answers.find(name);
-    if (it == answers.end() || it->second.empty()) return false;
-    *status = it->second.front();
-    it->second.pop_front();
-    return true;
-  }
-  int32_t Answer(const std::string& name) {
-    int32_t status = 0;
-    Programmed(name, &status);
-    return status;
-  }
-  void Keep(const std::string& name, std::vector<int32_t> words, std::string text = "") {
-    std::lock_guard<std::mutex> g(lock);
-    calls.push_back({name, std::move(words), std::move(text)});
-  }
-  void KeepChain() {
-    std::vector<int32_t> chain;
-    const int32_t ducom = du::W(base, usr + USR_DDUCOM);
-    for (int32_t e = du::W(base, ducom + DDUCOM_DBU_CHAIN); e != 0; e = du::W(base, e + DBU_NEXT)) {
-      chain.push_back(du::W(base, e + DBU_ID));
-      chain.push_back(du::W(base, e + DBU_NUMBER));
-    }
-    chains.push_back(chain);
-  }
-
-  static int32_t Request(const char* name, int32_t* block) {
-    Recorder& r = *Current();
-    r.Keep(name, {block[0], block[1], block[2], block[3], block[4]});
-    return r.Answer(name);
-  }
-
-  static const DUOfflineServices* Table() {
-    static const DUOfflineServices table = {
-        [](int32_t*, int32_t* pb, int32_t id, const char* name, int32_t length,
-           DUDatabankRow* row) {
-          Recorder& r = *Current();
-          const int32_t mode = pb[0];
-          r.Keep("DDCurDatabank", {mode, id}, Trimmed(name, length));
-          if (r.Programmed("DDCurDatabank", &pb[0])) return;
-          pb[0] = 1;
-          if (mode == 3) r.walk = 0;
-          if (mode == 3 || mode == 0) {
-            if (r.walk < r.databanks.size()) {
-              *row = r.databanks[r.walk++];
-              pb[0] = 0;
-            }
-            return;
-          }
-          for (const auto& d : r.databanks) {
-            if ((mode == 2 && d.id == id) ||
-                (mode == 1 && Trimmed(d.name, d.name_length) == Trimmed(name, length))) {
-              *row = d;
-              pb[0] = 0;
-              return;
-            }
-          }
-        },
-        [](int32_t*, int32_t* pb, const char* name, int32_t length, DUDatabankFileRow* row) {
-          Recorder& r = *Current();
-          r.Keep("DDCurDatabankFile", {pb[0]}, Trimmed(name, length));
-          if (r.Programmed("DDCurDatabankFile", &pb[0])) return;
-          pb[0] = 1;
-          for (const auto& f : r.files) {
-            if (Trimmed(f.second_name, f.second_name_length) == Trimmed(name, length)) {
-              *row = f;
-              pb[0] = 0;
-            }
-          }
-        },
-        [](int32_t*, int32_t* pb, int32_t id, int32_t number, const char* second, int32_t length) {
-          Recorder& r = *Current();
-          r.Keep("DDUpdDatabankFile", {pb[0], id, number}, Trimmed(second, length));
-          pb[0] = r.Answer("DDUpdDatabankFile");
-        },
-        [](int32_t*, int32_t* pb, int32_t kind, int32_t object, const char* grantee,
-           int32_t length) {
-          Recorder& r = *Current();
-          r.Keep("DDChkPrivilege", {kind, object}, Trimmed(grantee, length));
-          if (r.Programmed("DDChkPrivilege", &pb[0])) return;
-          pb[0] = r.privileges.count(kind) ? 1 : 0;
-        },
-        [](int32_t*, int32_t, char name[DBU_NAME_MAX]) {
-          Recorder& r = *Current();
-          std::memset(name, ' ', DBU_NAME_MAX);
-          std::memcpy(name, r.user.data(), r.user.size());
-          return static_cast<int32_t>(r.user.size());
-        },
-        [](int32_t*, int32_t* pb, const char* name, int32_t length, const char*,
-           const char code[2], const char*, int32_t text_length, int32_t sequence) {
-          Recorder& r = *Current();
-          r.Keep(std::string("DDInsDbfile ") + code[0] + code[1], {text_length, sequence},
-                 Trimmed(name, length));
-          pb[0] = r.Answer("DDInsDbfile");
-        },
-        [](int32_t*, int32_t* block) { return Request("DSTransEndReq", block); },
-        [](int32_t*, int32_t* block) { return Request("DSOpenDbReq", block); },
-        [](int32_t*, int32_t* block) { return Request("DSCloseDbReq", block); },
-        [](int32_t*, int32_t* block, const char* now) {
-          Current()->timestamp.assign(now, 16);
-          return Request("DSDisconnect", block);
-        },
-        [](int32_t*, int32_t* block, const char*) { return Request("DSAttach", block); },
-        [](int32_t*, int32_t* block) { return Request("DSBkpEndRecord", block); },
-        [](int32_t*, int32_t* block, const char name[DBU_NAME_MAX]) {
-          Recorder& r = *Current();
-          r.Keep("DSGetDbRootNums", {block[0], block[1]}, std::string(name, DBU_NAME_MAX));
-          block[2] = 40;
-          block[3] = 77;
-          return r.Answer("DSGetDbRootNums");
-        },
-        [](int32_t*, int32_t* pb, const char* now) {
-          Recorder& r = *Current();
-          r.timestamp.assign(now, 16);
-          r.Keep("DSBkpApplyMode", {pb[0]});
-          r.KeepChain();
-          pb[0] = r.Answer("DSBkpApplyMode");
-        },
-        [](int32_t*, int32_t* pb) {
-          Recorder& r = *Current();
-          r.Keep("DSBkpRefreshFiles", {pb[0]});
-          r.KeepChain();
-          pb[0] = r.Answer("DSBkpRefreshFiles");
-        },
-        [](int32_t*, int32_t* pb, const char*) {
-          Recorder& r = *Current();
-          r.Keep("DSBkpRecordFiles", {pb[0]});
-          r.KeepChain();
-          pb[0] = r.Answer("DSBkpRecordFiles");
-        },
-    };
-    return &table;
-  }
-};
-
-class DatabankOfflineTest : public RecordAccessTest {
+class DatabankOfflineTest : public UtilityTest {
  protected:
-  DatabankOfflineTest() {
-    enqdeq_init_semaphore(&W(sys_ + SYS_S), 1);
-    DSGetMem(base_, &ducom_, 788);
-    W(usr_ + USR_DDUCOM) = ducom_;
-    rec_.base = base_;
-    rec_.usr = usr_;
-    Recorder::Current() = &rec_;
-    previous_ = DUInstallOfflineServices(Recorder::Table());
-    rec_.databanks = {Databank(1, 11, "SYSDB"), Databank(2, 12, "TRANSDB"),
-                      Databank(3, 13, "LOGDB"), Databank(4, 14, "SQLDB"),
-                      Databank(5, 15, "SALES"), Databank(6, 16, "STOCK", true),
-                      Databank(7, 17, "PARTS", false, "OTHER")};
-  }
-  ~DatabankOfflineTest() override {
-    DUInstallOfflineServices(previous_);
-    Recorder::Current() = nullptr;
-  }
-
   int32_t Op7(int32_t mode) {
     int32_t pb[2] = {mode, usr_};
     DSBkpOp7(base_, pb);
@@ -266,23 +40,6 @@ class DatabankOfflineTest : public RecordAccessTest {
     DSBkpOp9(base_, pb, name.data(), static_cast<int32_t>(name.size()));
     return pb[0];
   }
-  // The calls named `name`, in order.
-  std::vector<Recorded> Calls(const std::string& name) {
-    std::vector<Recorded> out;
-    for (const auto& c : rec_.calls)
-      if (c.name == name) out.push_back(c);
-    return out;
-  }
-  std::vector<std::string> Names() {
-    std::vector<std::string> out;
-    for (const auto& c : rec_.calls) out.push_back(c.name);
-    return out;
-  }
-  std::string Padded(const std::string& s) { return s + std::string(128 - s.size(), ' '); }
-
-  Recorder rec_;
-  int32_t ducom_ = 0;
-  const DUOfflineServices* previous_ = nullptr;
 };
 
 TEST_F(DatabankOfflineTest, DatabaseOfflineWalksTheDatabanksInOrder) {
@@ -725,9 +482,9 @@ TEST_F(DatabankOfflineTest, TimestampsFollowTheUsersSimulatedTime) {
 }
 
 TEST_F(DatabankOfflineTest, AnAbsentServiceAnswersAndNamesItself) {
-  DUOfflineServices partial = *Recorder::Table();
+  DUUtilityServices partial = *Recorder::Table();
   partial.disconnect = nullptr;
-  DUInstallOfflineServices(&partial);
+  DUInstallUtilityServices(&partial);
   EXPECT_EQ(Op7(3), OFF_NO_SYSTEM);
   EXPECT_TRUE(log_.Has("DSDisconnect"));
   EXPECT_EQ(W(sys_ + SYS_DATABASE_OFFLINE), 0);
@@ -735,7 +492,7 @@ TEST_F(DatabankOfflineTest, AnAbsentServiceAnswersAndNamesItself) {
   EXPECT_EQ(Op8(3, "SALES"), OFF_NO_SYSTEM);
   EXPECT_TRUE(log_.Has("DSBkpApplyMode"));
   EXPECT_EQ(W(ducom_ + DDUCOM_DBU_CHAIN), 0);
-  DUInstallOfflineServices(Recorder::Table());
+  DUInstallUtilityServices(Recorder::Table());
 }
 
 }  // namespace
