@@ -250,3 +250,44 @@ void DDGetTriggerNames(int32_t* base, int32_t* pb, int32_t id, char* table_name,
   if (schema != nullptr) DDCopyName(c.Text(3), schema, nullptr);
   pb[0] = c.status();
 }
+
+namespace {
+
+// The number (from 1) of the read-back word a stored trigger word begins
+// with, among `count` from `first`; 0 when none does.
+int32_t TriggerWord(std::string_view stored, int32_t first, int32_t count) {
+  for (int32_t k = 0; k < count; ++k) {
+    const std::string_view w = DD_TRIGGER_READ_BACK[first + k];
+    if (stored.substr(0, w.size()) == w) return k + 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void DDDelTriggers(int32_t* base, int32_t* pb, int32_t table_id, int32_t trigger_id,
+                   const char* name, int32_t name_length, int32_t* id, int32_t* table,
+                   int32_t* event, int32_t* timing) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelTriggers, IMAGE_DDDelTriggers);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    if (mode == 2)
+      p.Int(1, table_id).Null(2).Null(3).Null(4);
+    else if (mode == 3)
+      p.Null(1).Null(2).TextLength(3, name, name_length);
+    else if (mode == 4)
+      p.Null(1).Int(2, trigger_id).Null(3).Null(4);
+    else
+      pb[0] = DD_BAD_PARAMETER;
+    if (pb[0] != 0 || (pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  DDColumnReader c(base, stm);
+  *id = c.Int(1, 0);
+  *table = c.Int(2, 0);
+  *event = TriggerWord(c.Text(3), 0, 3);
+  *timing = TriggerWord(c.Text(4), 3, 3);
+  pb[0] = c.status();
+}

@@ -385,3 +385,16 @@ void DDDelRoutine1(int32_t* base, int32_t* pb, int32_t routine_id, int32_t modul
                    const char* name, int32_t name_length, int32_t* columns);
 void DDDelRoutine2(int32_t* base, int32_t* pb, int32_t routine_id, int32_t module_id,
                    const char* name, int32_t name_length, int32_t* columns);
+
+// Cursor over triggers being dropped: mode (pb[0]) 2 every trigger of
+// table `table_id`, 3 every TRIGGER of the name, 4 the trigger of
+// `trigger_id` (ending with 0), 0 the next (another -19113). Each one's
+// trigger and object rows, usage, privilege-usage and source rows are
+// deleted before it is handed back: its id, table id, event (1 INSERT, 2
+// UPDATE, 3 DELETE) and timing (1 BEFORE, 2 INSTEAD OF, 3 AFTER; 0 for
+// another word). Dropped by id or name, it marks the table's other
+// triggers (CHAR_2479 "YES"). 1 at the end, -19007 for a trigger without
+// its object row.
+void DDDelTriggers(int32_t* base, int32_t* pb, int32_t table_id, int32_t trigger_id,
+                   const char* name, int32_t name_length, int32_t* id, int32_t* table,
+                   int32_t* event, int32_t* timing);

@@ -815,4 +815,77 @@ TEST_F(CatalogFunctionsTest, RoutinesAreDroppedWithTheirRows) {
   EXPECT_FALSE(ReadRow(11, IntField(950)).empty());
 }
 
+// Triggers dropped by id, by name and by table with their rows; the
+// others of a table marked when one is dropped by id or name.
+TEST_F(CatalogFunctionsTest, TriggersAreDroppedWithTheirRows) {
+  ASSERT_EQ(Begin(), 0);
+  int32_t pb[2] = {0, usr_};
+  ASSERT_EQ(InsObject(950, 6, "S", "TAB"), 0);
+  ASSERT_EQ(InsObject(951, 6, "S", "TAB2"), 0);
+  struct Trig {
+    int32_t id, table, event, timing;
+    const char* schema;
+    const char* name;
+  } trigs[] = {{960, 950, 1, 1, "A", "TR"}, {961, 950, 2, 2, "A", "TX"},
+               {962, 950, 3, 3, "A", "TY"}, {963, 951, 3, 3, "B", "TR"},
+               {964, 951, 1, 3, "B", "TZ"}};
+  const std::string action = Chars3("X");
+  for (const Trig& t : trigs) {
+    ASSERT_EQ(InsObject(t.id, 13, t.schema, t.name), 0);
+    DDTriggerDef d;
+    d.id = t.id, d.table_id = t.table, d.event = t.event, d.timing = t.timing;
+    d.action3 = U8(action), d.action_length = 1;
+    DDInsTrigger(base_, pb, d);
+    ASSERT_EQ(pb[0], 0);
+    DDInsObjUsage(base_, pb, t.id, 13, t.table, 6);
+    ASSERT_EQ(pb[0], 0);
+    DDInsPrivUsage(base_, pb, t.id, t.name, 2, t.table, 13, 7);
+    ASSERT_EQ(pb[0], 0);
+    ASSERT_EQ(InsSource(t.id, 1, "BODY"), 0);
+  }
+  struct Dropped {
+    int32_t id, table, event, timing;
+    bool operator==(const Dropped&) const = default;
+  };
+  auto drop = [&](int32_t mode, int32_t table, int32_t trigger, const std::string& name) {
+    std::vector<Dropped> got;
+    pb[0] = mode;
+    for (int n = 0; n < 10; ++n, pb[0] = 0) {
+      Dropped d{};
+      DDDelTriggers(base_, pb, table, trigger, name.data(), Len(name), &d.id, &d.table, &d.event,
+                    &d.timing);
+      if (pb[0] != 0) break;
+      got.push_back(d);
+      if (mode == 4) break;
+    }
+    return got;
+  };
+  using Got = std::vector<Dropped>;
+  EXPECT_EQ(drop(4, 0, 961, ""), (Got{{961, 950, 2, 2}}));
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(drop(4, 0, 961, ""), Got{});
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(drop(3, 0, 0, "TR"), (Got{{960, 950, 1, 1}, {963, 951, 3, 3}}));
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(drop(2, 950, 0, ""), (Got{{962, 950, 3, 3}}));
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(drop(9, 0, 0, ""), Got{});
+  EXPECT_EQ(pb[0], DD_BAD_PARAMETER);
+  EXPECT_EQ(EndWork(0), 0);
+  for (const Trig& t : trigs) {
+    const bool gone = t.id != 964;
+    const std::string id = IntField(t.id);
+    EXPECT_EQ(ReadRow(33, id).empty(), gone) << t.id;
+    EXPECT_EQ(ReadRow(11, id).empty(), gone) << t.id;
+    EXPECT_EQ(ReadRow(38, IntField(t.table) + TextField("BASE TABLE", 20) + id +
+                              TextField("TRIGGER", 20)).empty(), gone) << t.id;
+    EXPECT_EQ(ReadRow(39, id + TextField(t.name, 128) + IntField(t.table) +
+                              TextField("TRIGGER", 20) + TextField("TRIGGER", 20)).empty(), gone)
+        << t.id;
+    EXPECT_EQ(HasSource(t.id), !gone) << t.id;
+  }
+  // 964's table lost 963 by name: it is marked.
+  EXPECT_EQ(ReadRow(33, IntField(964)).substr(2479, 4), TextField("YES", 3));
+}
+
 }  // namespace

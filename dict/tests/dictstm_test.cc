@@ -107,6 +107,14 @@ TEST_F(DictstmTest, EachBrokenRuleFailsNamingStatementAndRule) {
                 "  field A byte 8000\n  field B byte 8000\n  field C byte 8000\n"
                 "  field D byte 8000\n  field E byte 8000\n  field F byte 8000\n  in F\ncode\n")},
        "does not fit 16 bits"},
+      {{Replace(kInsIdent, "  insert I else present\n",
+                "  start I\n  scan I else present\n  start I\n  scan I else present\n"
+                "  insert I else present\n")},
+       "block 'I' is scanned twice"},
+      {{kInsIdent + std::string("statement DDInsSchema slot 47 as DDNoSuch\n")},
+       "no private statement DDNoSuch above"},
+      {{kInsIdent + std::string("statement DDInsSchema slot 47 as DDInsIdent\n")},
+       "DDInsSchema: tables and what is done to them: 13:i"},
   };
   for (const Case& c : cases) {
     std::string err;

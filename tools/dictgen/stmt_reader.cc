@@ -338,6 +338,9 @@ void Compiler::Step(std::vector<std::string> t) {
     // scan BLOCK else LABEL: the loop's fetch (after a start).
     need(4, "scan BLOCK else LABEL");
     const StmtBlock& b = Block(t[1]);
+    // 'repeat', 'back' and 'else' of a block name its one scan.
+    if (top_.count(b.name))
+      throw Failure{"block '" + b.name + "' is scanned twice: a second scan needs a block of its own"};
     const std::string top = "scan" + std::to_string(++labels_);
     top_[b.name] = top;
     top_position_[b.name] = position_;
