@@ -676,10 +676,14 @@ void Case(SqlCompileCtx* ctx, int32_t node) {
     W(ctx, result, EXN_TYPE_CLASS) = cls;
     ShareType(ctx, arm, result);
     if (IsNullLiteral(ctx, result)) continue;
+    int32_t result_level = W(ctx, result, EXN_COLLATION_LEVEL);
+    level = std::min(level, result_level);
+    // Only a result that carries a collation has one to share: a literal's
+    // level 0 takes the others'.
+    if (result_level == 0) continue;
     int32_t rc = W(ctx, result, EXN_COLLATION);
     if (collation < 0) collation = rc;
     if (rc != collation) mixed = true;
-    level = std::min(level, W(ctx, result, EXN_COLLATION_LEVEL));
   }
   if (mixed) {
     UserError(ctx, node, -12274);

@@ -171,6 +171,11 @@ TEST(ExprTypesTest, ComparisonsAndCollations) {
   // A character column against a numeric one: the type error only.
   EXPECT_EQ(Codes(Where("c1 = i")), std::vector<int32_t>{-12216});
   EXPECT_EQ(Codes(Where("l = l2")), std::vector<int32_t>{-12216});
+  // CASE results share one collation; a literal takes the column's.
+  EXPECT_EQ(Codes(Select("CASE WHEN i > 1 THEN c1 ELSE c2 END")), std::vector<int32_t>{-12274});
+  Type shared = Select("CASE WHEN i > 1 THEN c1 ELSE 'x' END");
+  EXPECT_TRUE(shared.conditions.empty());
+  EXPECT_EQ(shared.collation, 7);
   // Concatenated operands of two collations have none.
   Type cat = Select("c1 || c2");
   EXPECT_TRUE(cat.conditions.empty());
