@@ -76,8 +76,9 @@ void DDStoredType(DDColumnReader& c, const DDTypeColumns& at, int32_t* type, int
   source[DDTC_INTERVAL_LENGTH] = c.Int(at.interval, 0);
   int32_t code[3] = {DD_TYPE_UNKNOWN, 0, 0};
   if (tw.size() <= sizeof type_word && qw.size() <= sizeof qualifier) {
-    std::memcpy(type_word, tw.data(), tw.size());
-    std::memcpy(qualifier, qw.data(), qw.size());
+    // An empty text may have no data at all (memcpy takes no null pointer).
+    if (!tw.empty()) std::memcpy(type_word, tw.data(), tw.size());
+    if (!qw.empty()) std::memcpy(qualifier, qw.data(), qw.size());
     DDTypeCode(type_word, qualifier, source, code);
   }
   *type = code[DDTC_OUT_CODE];
