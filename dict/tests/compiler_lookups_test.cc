@@ -6,6 +6,7 @@
 #include <string>
 
 #include "dict/dictionary_services.h"
+#include "dict/tests/catalog_forms.h"
 #include "dict/tests/lookup_fixture.h"
 #include "dict/kind_words.h"
 #include "dict/type_words.h"
@@ -13,33 +14,6 @@
 #include "platform/thread_slots.h"
 
 namespace {
-
-std::string Name(const char* bytes, int32_t length) {
-  return std::string(bytes, static_cast<size_t>(length));
-}
-
-// The dictionary type code, length and scale of a catalog column form.
-struct FormType {
-  int32_t code, length, scale;
-};
-FormType TypeOf(const CatalogColumn& c) {
-  switch (c.form) {
-    case CATALOG_INT:
-      return {7, 11, 0};
-    case CATALOG_INT64:
-      return {28, 19, 0};
-    case CATALOG_INT5:
-      return {6, 5, 0};
-    case CATALOG_INT3:
-      return {2, 3, 0};
-    case CATALOG_CHAR:
-      return {1, c.length, 0};
-    case CATALOG_BYTE:
-      return {29, c.length, 0};
-    default:
-      return {34, c.length, 0};
-  }
-}
 
 TEST_F(LookupTest, EverySystemTableIsFoundByNameInSystem) {
   ASSERT_EQ(BegWork(), 0);
