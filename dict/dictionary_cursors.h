@@ -34,3 +34,18 @@ void DDCurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t nam
 // object's change time. 1 when there is no such row.
 void DDUpdDatabankFile(int32_t* base, int32_t* pb, int32_t id, int32_t number,
                        const char* second_name, int32_t second_name_length, const char* stamp);
+
+// --- Table scans ---
+
+// The table a scan reads, as record access names it.
+struct DDScanTable {
+  int32_t lid, table, type, key_length, record_length;
+};
+inline constexpr int32_t DD_SCAN_RECORD_MAX = 16000;  // the scan statement's row
+// A positive mode (pb[0]) names the table (mode 3 reads it with access
+// mode 3, another with 4) and reads its first row, mode 0 the next. The
+// record goes into `row`, at most `capacity` bytes (*length the bytes
+// written). 1 at the end, and for mode 0 without a table named; -19113 for
+// lengths outside 1 to 16000 (the key at most the record) before anything.
+void DDScanTableRows(int32_t* base, int32_t* pb, const DDScanTable& table, uint8_t* row,
+                     int32_t capacity, int32_t* length);

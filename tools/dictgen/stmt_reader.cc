@@ -64,6 +64,9 @@ bool IsInt(Form f) {
   return f == Form::kInt || f == Form::kInt64 || f == Form::kInt5 || f == Form::kInt3;
 }
 
+// The table a placeholder block names until its caller replaces it.
+constexpr int32_t kPlaceholderTable = 1;
+
 struct Failure {
   std::string message;
 };
@@ -152,6 +155,18 @@ Place& Compiler::Ref(const std::string& ref) {
   if (dot == std::string::npos) throw Failure{"unknown field '" + ref + "'"};
   const StmtBlock& b = Block(ref.substr(0, dot));
   const std::string col = ref.substr(dot + 1);
+  if (b.table == kPlaceholderTable) {
+    // The placeholder's whole row, as raw bytes.
+    if (col != "RECORD") throw Failure{"a placeholder block has only column RECORD"};
+    Place pl;
+    pl.asm_name = b.name + "$RECORD";
+    pl.width = b.record_length;
+    pl.form = Form::kByte;
+    head_ << "field " << pl.asm_name << " alias " << b.name << " " << kRowOffset << " "
+          << pl.width << "\n";
+    place_order_.push_back(ref);
+    return places_[ref] = pl;
+  }
   const Table& t = TableOf(b.table);
   int32_t at = -1;
   const Column* c = nullptr;
@@ -228,10 +243,18 @@ void Compiler::Head(const std::vector<std::string>& t) {
       throw Failure{k + " needs a block name"};
     for (const StmtBlock& o : s_->blocks)
       if (o.name == b.name) throw Failure{"block '" + b.name + "' declared twice"};
-    if (t.size() < 3 || !Int(t[2], &n)) throw Failure{k + " needs a number"};
+    if (t.size() < 3 || (!Int(t[2], &n) && t[2] != "placeholder"))
+      throw Failure{k + " needs a number"};
     b.number = n;
-    if (k == "table") {
-      if (t.size() != 3) throw Failure{"table B NUMBER"};
+    if (k == "table" && t.size() == 4 && t[2] == "placeholder") {
+      // table B placeholder RECLEN: table 1, which the caller replaces by
+      // the table it names before binding; its row is column RECORD.
+      if (!Int(t[3], &n) || n < 1 || n > 16000) throw Failure{"table B placeholder RECLEN"};
+      b.number = b.table = kPlaceholderTable;
+      b.key_length = 0;
+      b.record_length = n;
+    } else if (k == "table") {
+      if (t.size() != 3 || !Int(t[2], &n)) throw Failure{"table B NUMBER"};
       const Table& tab = TableOf(n);
       b.table = n;
       b.key_length = tab.key_length;
