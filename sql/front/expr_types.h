@@ -25,6 +25,8 @@ struct SemContext;
 constexpr int32_t EXN_NON_NEGATIVE = 10;  // 1 when the value is known not to be negative
 constexpr int32_t EXN_COLUMNS = 12;       // list of the column references the value reads
 constexpr int32_t EXN_DOMAIN = 13;        // domain identifier of a column or CAST, 0 none
+// A routine call's routine identifier (kind 98).
+constexpr int32_t EXN_ROUTINE_ID = 25;
 // A sequence value reference's sequence identifier (kind 75).
 constexpr int32_t EXN_SEQUENCE_ID = 24;
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
@@ -1024,6 +1026,111 @@ int32_t Overlaps(SqlCompileCtx* ctx, int32_t node) {
   return kind;
 }
 
+// The class word a routine's parameter of the class is named by.
+const char* ParameterWord(int32_t cls) {
+  switch (cls) {
+    case kClassNumeric:
+      return "NUMERIC";
+    case 10:
+      return "DATE";
+    case 11:
+      return "TIME";
+    case 12:
+      return "TIMESTAMP";
+    case kClassYearMonth:
+      return "LONG INTERVAL";
+    case kClassDayTime:
+      return "SHORT INTERVAL";
+    case kClassBinary:
+      return "BINARY";
+    default:
+      return "CHARACTER";
+  }
+}
+
+SqlQualifiedName NameOf(SqlCompileCtx* ctx, int32_t qualified) {
+  QualifiedName parts;
+  qqnamget(ctx, qualified, &parts);
+  SqlQualifiedName q;
+  std::snprintf(q.schema, sizeof q.schema, "%s", parts.name[1]);
+  std::snprintf(q.name, sizeof q.name, "%s", parts.name[0]);
+  return q;
+}
+
+// A CAST of an argument to its parameter's type.
+int32_t ArgumentCast(SqlCompileCtx* ctx, int32_t argument, const int32_t* type) {
+  int32_t cast = ExprOfKind(ctx, kExprCast, &W(ctx, argument, EXN_LINE), argument, 0);
+  W(ctx, cast, 24) = NewType(ctx, type[0], type[1], type[2], type[3]);
+  W(ctx, cast, EXN_TYPE) = W(ctx, cast, 24);
+  W(ctx, cast, EXN_TYPE_CLASS) = qmtypcls(type[0]);
+  W(ctx, cast, EXN_NULLABLE) = W(ctx, argument, EXN_NULLABLE);
+  W(ctx, cast, EXN_DERIVATION) = Derivation(ctx, argument);
+  W(ctx, cast, EXN_COLUMNS) = W(ctx, argument, EXN_COLUMNS);
+  return cast;
+}
+
+void RoutineCall(SqlCompileCtx* ctx, int32_t node) {
+  int32_t qualified = W(ctx, node, EXN_OPERAND1);
+  SqlQualifiedName name = NameOf(ctx, qualified);
+  int32_t answer[7] = {0, 0, 0, 0, 0, 0, 0};
+  int32_t status = qdgetroutine(ctx, &name, answer);
+  if (status < 0) qcfatal(ctx, status);
+  char shown[kRefNameBytes];
+  if (status > 0 || answer[1] != 1) {
+    qmrefname(ctx, 2, qualified, shown);
+    UserErrorNamed(ctx, node, status > 0 ? -12831 : -12849, 'C', shown);
+    return;
+  }
+  int32_t routine = answer[0];
+  std::vector<SqlRoutineParam> params;
+  for (int32_t position = 1;; ++position) {
+    SqlRoutineParam p;
+    int32_t rc = qdgetparams(ctx, routine, position, &p);
+    if (rc < 0) qcfatal(ctx, rc);
+    if (rc > 0) break;
+    params.push_back(p);
+  }
+  int32_t count = qqllen(ctx, W(ctx, node, EXN_OPERAND2));
+  if (count != static_cast<int32_t>(params.size())) {
+    UserErrorNamed(ctx, node, -12735, 'C', std::to_string(params.size()).c_str());
+    return;
+  }
+  bool ok = true;
+  int32_t i = 0;
+  for (int32_t c = W(ctx, node, EXN_OPERAND2); c != 0; c = W(ctx, c, CELL_NEXT), ++i) {
+    int32_t argument = W(ctx, c, CELL_VALUE);
+    const int32_t* type = params[static_cast<size_t>(i)].type;
+    int32_t want = qmtypcls(type[0]);
+    if (ctx->compile_mode == 1 && Kind(ctx, argument) == kExprHostParameter &&
+        Class(ctx, argument) != want) {
+      SetType(ctx, argument, type[0], type[1], type[2], type[3]);
+    }
+    int32_t cls = Class(ctx, argument);
+    if (cls == kClassUntyped || cls == 0) {
+      SetType(ctx, argument, type[0], type[1], type[2], type[3]);
+    } else if (qmsamecls(cls, want) != 0 ||
+               (cls == kClassCharacter && want == kClassNational) ||
+               (cls == kClassNational && want == kClassCharacter)) {
+      W(ctx, c, CELL_VALUE) = ArgumentCast(ctx, argument, type);
+    } else {
+      UserError(ctx, node, -12736, ParameterWord(want));
+      ok = false;
+    }
+  }
+  W(ctx, node, EXN_DERIVATION) = 3;
+  W(ctx, node, EXN_NULLABLE) = 1;
+  W(ctx, node, EXN_ROUTINE_ID) = routine;
+  if (!ok) return;
+  SqlRoutineParam result;
+  int32_t rc = qdgetparcols(ctx, routine, 1, &result);
+  if (rc < 0) qcfatal(ctx, rc);
+  if (rc > 0) {
+    W(ctx, node, EXN_TYPE_CLASS) = kClassNone;
+    return;
+  }
+  SetType(ctx, node, result.type[0], result.type[1], result.type[2], result.type[3]);
+}
+
 }  // namespace
 
 void qmunary(SqlCompileCtx* ctx, int32_t node) {
@@ -1093,8 +1200,8 @@ void qmcast(SqlCompileCtx* ctx, int32_t node) {
   Cast(ctx, node);
 }
 
-void qmroutine(SqlCompileCtx* ctx, int32_t) {
-  qcinterr(ctx, "QME: qmroutine", -19040);
+void qmroutine(SqlCompileCtx* ctx, int32_t node) {
+  RoutineCall(ctx, node);
 }
 
 void qmassign(SqlCompileCtx* ctx, int32_t, SemContext*) {

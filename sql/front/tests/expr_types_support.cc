@@ -108,10 +108,12 @@ class HandWalk {
 }  // namespace
 
 TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, HandColumn>& columns,
-                         TypedPlace place, int32_t mode, const int32_t* hosts) {
+                         TypedPlace place, int32_t mode, const int32_t* hosts,
+                         const char* routine) {
   TypedExpr out;
   ParseOptions options;
   options.mode = mode;
+  options.stored_routine = routine;
   options.inspect = [&](SqlCompileCtx* ctx, int32_t root) {
     if (root <= 0) return;
     SqlKernelServices kernel = SqlKernel();

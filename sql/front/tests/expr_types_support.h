@@ -36,6 +36,8 @@ enum class TypedPlace { kSelectItem, kWhere };
 // Parses `sql` (compile mode `mode`) and types its first select item or its
 // WHERE condition. Column references bind by their plain name (upper case)
 // to `columns`; a name not there stays unbound (class 0). `hosts` is the
-// request's host-variable list (entries of three words, kind 0 ends).
+// request's host-variable list (entries of three words, kind 0 ends); a
+// function of the name `routine` is a stored routine's call.
 TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, HandColumn>& columns,
-                         TypedPlace place, int32_t mode, const int32_t* hosts = nullptr);
+                         TypedPlace place, int32_t mode, const int32_t* hosts = nullptr,
+                         const char* routine = nullptr);

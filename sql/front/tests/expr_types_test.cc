@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sql/front/compile_diag.h"
+#include "sql/front/catalog_access.h"
 #include "sql/front/compile_services.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_stack.h"
@@ -395,6 +396,71 @@ TEST(ExprTypesTest, OverlapsBecomesComparisons) {
 
 TEST(ExprTypesTest, AggregatesOutsideTheSelectListAndNested) {
   EXPECT_EQ(Codes(Where("SUM(i) > 1")), std::vector<int32_t>{-12213});
+}
+
+// A model dictionary of one function F(INTEGER, VARCHAR(10)) RETURNS
+// NUMERIC(12,2), and a procedure P.
+int32_t ModelRoutine(int32_t, bool, char*, int32_t*, char* name, int32_t*, int32_t* answer) {
+  if (std::strcmp(name, "F") != 0 && std::strcmp(name, "P") != 0) return 100;
+  const int32_t words[7] = {77, name[0] == 'F' ? 1 : 2, 0, 0, 0, 2, 0};
+  std::memcpy(answer, words, sizeof words);
+  return 0;
+}
+int32_t ModelParams(int32_t, int32_t, int32_t position, int32_t, char* name, int32_t* length,
+                    char* mode, int32_t* triple) {
+  if (position > 2) return 100;
+  std::strcpy(name, position == 1 ? "X" : "Y");
+  *length = 1;
+  std::strcpy(mode, "IN");
+  triple[0] = position == 1 ? 3 : 5;  // dictionary types INTEGER, VARCHAR
+  triple[1] = position == 1 ? 10 : 10;
+  triple[2] = 0;
+  return 0;
+}
+int32_t ModelResult(int32_t, int32_t, int32_t position, char* name, int32_t* length,
+                    int32_t* triple) {
+  if (position > 1) return 100;
+  std::strcpy(name, "R");
+  *length = 1;
+  triple[0] = 2;  // NUMERIC
+  triple[1] = 12;
+  triple[2] = 2;
+  return 0;
+}
+
+TEST(ExprTypesTest, StoredFunctionCalls) {
+  SqlDictionaryServices model;
+  model.routine = ModelRoutine;
+  model.params = ModelParams;
+  model.param_cols = ModelResult;
+  SqlDictionaryServices old = SqlInstallDictionaryServices(&model);
+  auto call = [](const std::string& item, const char* routine = "F") {
+    return TypeExpression("SELECT " + item + " FROM tab", Columns(), TypedPlace::kSelectItem, 5,
+                          nullptr, routine);
+  };
+  Type t = call("F(price, v)");
+  EXPECT_TRUE(t.conditions.empty()) << Codes(t)[0];
+  EXPECT_EQ(t.code, 3);
+  EXPECT_EQ(t.length, 12);
+  EXPECT_EQ(t.scale, 2);
+  EXPECT_EQ(t.derivation, 3);
+  // The numeric argument is cast to INTEGER, the character one to VARCHAR.
+  EXPECT_NE(t.printed.find("CAST(PRICE AS T)"), std::string::npos) << t.printed;
+  Type marker = call("F(?, ?)");
+  EXPECT_TRUE(marker.conditions.empty());
+  ASSERT_EQ(marker.hosts.size(), 2u);
+  EXPECT_EQ(marker.hosts[0].code, 1);
+  EXPECT_EQ(marker.hosts[1].code, 8);
+  Type few = call("F(1)");
+  ASSERT_EQ(Codes(few), std::vector<int32_t>{-12735});
+  EXPECT_EQ(few.conditions[0].text, "C\t2");
+  Type wrong = call("F(d, v)");
+  ASSERT_EQ(Codes(wrong), std::vector<int32_t>{-12736});
+  EXPECT_EQ(wrong.conditions[0].text, "N\tNUMERIC");
+  Type procedure = call("P(1, 'a')", "P");
+  ASSERT_EQ(Codes(procedure), std::vector<int32_t>{-12849});
+  EXPECT_EQ(procedure.conditions[0].text, "C\tP");
+  SqlInstallDictionaryServices(&old);
 }
 
 TEST(ExprTypesTest, ReferenceNames) {
