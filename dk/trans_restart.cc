@@ -391,10 +391,52 @@ int32_t Replay(int32_t entry, int32_t did) {
   return DKRSD1(request);
 }
 
+// The restart sets, the LOG databank's and set 167 are written as the commit
+// set is: every record on them that anyone relies on was in an image of its
+// page whose write returned (the records a commit owes its copies before it
+// is secured; a group handed on before the commit set that held it is
+// emptied; a prepared write set before the prepare answers), and their
+// pages change only by appends and in place. A kill that cut the write of
+// one of their data pages short left the records behind that image's used
+// end unsound or gone, and nobody relied on them: each such set ends at its
+// first unsound record, before this restart appends to any of them. Each
+// end is reported (-65, information) with its page.
+int32_t EndTornSets(int32_t trans) {
+  std::vector<int32_t> tbls;
+  int32_t nte[NTE_WORDS] = {};
+  nte[NTE_DATABANK] = trans;
+  for (DKNTE1(nte); nte[NTE_STATUS] == 0 && nte[NTE_DATABANK] == trans; DKNTE1(nte)) {
+    const int32_t type = nte[NTE_TYPE];
+    // Sets that are not work tables (those go with the check) nor dropped;
+    // the commit set ends in DKRST1.
+    if (nte[NTE_TBL] > 0 && nte[NTE_TBL] != 10 && type / 10 % 10 == kKindSet && type % 10 < 2)
+      tbls.push_back(nte[NTE_TBL]);
+  }
+  if (nte[NTE_STATUS] < 0) return nte[NTE_STATUS];
+  for (int32_t tbl : tbls) {
+    int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, tbl};
+    DKOPT1(open);
+    if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
+    std::vector<int32_t> b = NewSetBlock(open[RQ_TABLE]);
+    const int32_t rc = DKEndSetAtSoundRecord(b);
+    if (rc > 0) {
+      const int32_t page = b[SETRQ_PAGE];
+      DKReportError(Index(), -65, DK_SEV_INFO, &page, trans);
+    }
+    // Out of the table hash again, as a replay leaves it: an append then
+    // opens a section of its own, rather than joining one settled before.
+    open[RQ_STATUS] = -22;
+    DKCLT1(open);
+    if (rc < 0) return rc;
+  }
+  return 0;
+}
+
 }  // namespace
 
 int32_t DKRestartTrans(int32_t entry) {
   int32_t* a = Bufferpool();
+  if (int32_t rc = EndTornSets(entry)) return rc;
   int32_t open[CRT_WORDS] = {3, 0, 2, kKindSet, 0, 10};
   // A TRANS databank without a commit set has nothing committed to hand on.
   if (!DKTransHasTable(10)) return Replay(entry, 2);
