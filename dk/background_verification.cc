@@ -103,8 +103,8 @@ int32_t CheckNextLeaf(int32_t databank, const RootEntryAt& at, const std::vector
     const uint8_t* p = PageBytes(b);
     std::vector<int32_t> children;
     std::vector<std::vector<uint8_t>> keys;
-    bool sound = leaf ? CheckLeafPage(s, p, true, bounds, nullptr)
-                      : CheckIndexPage(s, p, true, bounds, &children, &keys);
+    bool sound = !DKPageTorn(b) && (leaf ? CheckLeafPage(s, p, true, bounds, nullptr)
+                                         : CheckIndexPage(s, p, true, bounds, &children, &keys));
     if (!sound) {
       DKPUT0(PUT_END_SHARED, b);
       return Corrupt(databank, page);

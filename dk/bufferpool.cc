@@ -7,6 +7,10 @@
 #include <algorithm>
 #include <atomic>
 #include <bit>
+#include <cstring>
+#include <mutex>
+#include <unordered_set>
+#include <vector>
 
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool_internal.h"
@@ -155,19 +159,56 @@ void HandReleasesToDatabank(int32_t bcb, int32_t databank) {
   HandChainToDatabank(chain, databank);
 }
 
+// The BCBs whose page was read torn; their count, read first, keeps the
+// test free of the lock while there is none (almost always).
+std::mutex torn_mutex;
+std::unordered_set<int32_t> torn_bcbs;
+std::atomic<int32_t> torn_count{0};
+
+void SetTorn(int32_t bcb, bool torn) {
+  if (!torn && torn_count.load(std::memory_order_acquire) == 0) return;
+  std::lock_guard<std::mutex> hold(torn_mutex);
+  if (torn)
+    torn_bcbs.insert(bcb);
+  else
+    torn_bcbs.erase(bcb);
+  torn_count.store(static_cast<int32_t>(torn_bcbs.size()), std::memory_order_release);
+}
+
 // One transfer of the buffer's page. The file routines get a copy of the
 // BCB's I/O block (words 6..10): other threads read those words while the
 // transfer runs, so the results go back through atomic stores.
+//
+// A page larger than a piece of the page cache is written whole from an
+// image whose word 0 (no meaning on disk) carries the check word of the
+// rest (`DKPageCheckWord`): a write cut short between two pieces leaves the
+// first pieces of the new image over the rest of the old one, and a read
+// finds the word does not fit: the BCB is then kept among the torn ones
+// (`SetTorn`; a BCB has no word left), which the page's readers ask with
+// `DKPageTorn`, until the buffer takes a page anew or is written whole.
+// Pages written before carry a BCB index there, a positive word, and are
+// not checked.
 int32_t Transfer(int32_t bcb, bool write) {
   int32_t io[IO_REQUEST_WORDS];
   for (int k = 0; k < IO_REQUEST_WORDS; ++k) io[k] = LoadWord(bcb + BCB_IO_STATUS + k);
   io[IO_RC] = 0;
   StoreWord(bcb + BCB_IO_STATUS, IOS_IN_PROGRESS);
-  if (write)
-    mdrdmw(io, PageBytesOf(bcb));
-  else
-    mdrdmr(io, PageBytesOf(bcb));
+  const int32_t size = LoadWord(PoolOfBcb(bcb) + PART_PAGE_SIZE);
+  int32_t* page = PageBytesOf(bcb);
+  const bool checked = size > kPageCachePiece && io[IO_BYTE_COUNT] == size;
+  if (write && checked) {
+    thread_local std::vector<int32_t> image;
+    image.assign(page, page + size / 4);
+    image[0] = DKPageCheckWord(image.data(), size);
+    mdrdmw(io, image.data());
+  } else if (write) {
+    mdrdmw(io, page);
+  } else {
+    mdrdmr(io, page);
+  }
   if (io[IO_RC] > 0) mdrdma(io);
+  if (io[IO_RC] == 0 && (!write || checked))
+    SetTorn(bcb, !write && checked && page[0] < 0 && page[0] != DKPageCheckWord(page, size));
   StoreWord(bcb + BCB_OS_ERROR, io[IO_OS_STATUS]);
   StoreWord(bcb + BCB_IO_STATUS, io[IO_RC]);
   return io[IO_RC];
@@ -485,6 +526,7 @@ int32_t LoadPage(int32_t* request, int32_t mode, const PagePlace& at, int32_t bc
   if (mode == GET_NEW) {
     StoreWord(bcb + BCB_IO_STATUS, IOS_CLEAN);
     StoreWord(bcb + BCB_OS_ERROR, -1);
+    SetTorn(bcb, false);
   } else {
     CountWord(at.pool + PART_STAT_FAULTS);
     if (mode == GET_PREFETCH) CountWord(at.pool + PART_STAT_PREFETCH_FAULTS);
@@ -703,6 +745,12 @@ void DropCarriedBuffer(int32_t buffer) {
 
 void InitBufferPool(int32_t pool) {
   int32_t* area = Bufferpool();
+  {
+    // A new start: the BCBs of an earlier area are gone.
+    std::lock_guard<std::mutex> hold(torn_mutex);
+    torn_bcbs.clear();
+    torn_count.store(0, std::memory_order_release);
+  }
   int32_t buffers = area[pool + PART_PAGES], parts = area[pool + PART_GROUPS];
   int32_t buckets = area[pool + PART_HASH_SIZE], units = area[pool + PART_UNITS];
   int32_t first_bucket = area[pool + PART_HASH];
@@ -752,4 +800,35 @@ void InitBufferPool(int32_t pool) {
       area[head] = bcb;
     }
   }
+}
+
+int32_t DKPageCheckWord(const int32_t* page, int32_t size) {
+  // Four lanes of 64-bit words from word 2 on, word 1 and the size mixed in
+  // first; the result has its sign bit set, so no BCB index equals it.
+  constexpr uint64_t kMul = 0x9E3779B97F4A7C15ull;
+  uint64_t lane[4] = {static_cast<uint32_t>(page[1]) ^ static_cast<uint64_t>(size) << 32,
+                      0x243F6A8885A308D3ull, 0x13198A2E03707344ull, 0xA4093822299F31D0ull};
+  const auto* bytes = reinterpret_cast<const uint8_t*>(page);
+  size_t at = 8;
+  const auto end = static_cast<size_t>(size);
+  auto mix = [&](int j) {
+    uint64_t v;
+    std::memcpy(&v, bytes + at, 8);
+    lane[j] = (lane[j] ^ v) * kMul;
+    lane[j] ^= lane[j] >> 29;
+    at += 8;
+  };
+  while (at + 32 <= end)
+    for (int j = 0; j < 4; ++j) mix(j);
+  while (at + 8 <= end) mix(0);
+  uint64_t h = lane[0] ^ std::rotl(lane[1], 17) ^ std::rotl(lane[2], 31) ^ std::rotl(lane[3], 47);
+  h = (h ^ (h >> 32)) * kMul;
+  return static_cast<int32_t>(static_cast<uint32_t>(h >> 32) | 0x80000000u);
+}
+
+bool DKPageTorn(int32_t buffer) {
+  if (torn_count.load(std::memory_order_acquire) == 0) return false;
+  const int32_t bcb = Bufferpool()[buffer - 1];
+  std::lock_guard<std::mutex> hold(torn_mutex);
+  return torn_bcbs.count(bcb) != 0;
 }

@@ -86,6 +86,17 @@ constexpr int32_t BCB_FAILED_BEFORE = 16;  // of those, pages whose write failed
 constexpr int32_t BCB_USERS = 17;
 constexpr int32_t BCB_UNWRITTEN = 18;  // 1: the last write failed, the changes are kept
 
+// Pages larger than this carry on disk, in word 0, a check word of their
+// other words (written whole only; see DKPageCheckWord): a buffered write
+// that a kill ends between two pieces of the page cache leaves a page of
+// two images, which its check word shows.
+constexpr int32_t kPageCachePiece = 4096;
+// The check word of a page image of `size` bytes (words 1 on); negative.
+int32_t DKPageCheckWord(const int32_t* page, int32_t size);
+// Whether the page in `buffer` (its word 1's index) was read whole from a
+// write cut short: its check word does not fit what the file holds.
+bool DKPageTorn(int32_t buffer);
+
 // Write-set status (BCB_WS_STATUS).
 constexpr int32_t WS_NONE = 0;
 constexpr int32_t WS_IN_SET = -1;

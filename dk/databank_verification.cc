@@ -126,8 +126,8 @@ int32_t WalkTree(Check* c, const TreeShape& s) {
     std::vector<int32_t> children;
     std::vector<std::vector<uint8_t>> keys;
     std::vector<PageRun> runs;
-    bool sound = leaf ? CheckLeafPage(s, p, ordered, n.bounds, &runs)
-                      : CheckIndexPage(s, p, ordered, n.bounds, &children, &keys);
+    bool sound = !DKPageTorn(b) && (leaf ? CheckLeafPage(s, p, ordered, n.bounds, &runs)
+                                         : CheckIndexPage(s, p, ordered, n.bounds, &children, &keys));
     DKPUT0(PUT_END_SHARED, b);
     if (!sound) return Corrupt(*c, -42, n.page);
     if (int32_t rc = ReachRuns(c, runs)) return rc;

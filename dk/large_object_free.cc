@@ -59,8 +59,9 @@ bool ReadTreePage(int32_t databank, const TreeShape& s, int32_t page, int32_t le
   const int32_t b = DKGET0(rq, GET_SHARED);
   if (b <= 0) return false;
   const uint8_t* p = PageBytes(b);
-  bool sound;
-  if (leaf) {
+  bool sound = false;
+  if (DKPageTorn(b)) {
+  } else if (leaf) {
     std::vector<PageRun> found;
     sound = CheckLeafPage(s, p, false, KeyBounds{}, &found);
     if (sound) runs->insert(runs->end(), found.begin(), found.end());

@@ -157,7 +157,8 @@ int32_t GetTreePage(int32_t* tab, int32_t page, int32_t mode, int32_t length, co
   const uint8_t* p = PageBytes(b);
   const int32_t k = tab[TAB_KEY_LENGTH];
   const bool directory = DirectoryLevel(tab, level);
-  bool sound = directory ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k);
+  bool sound = !DKPageTorn(b) &&
+               (directory ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k));
   // The check state moves on (a background check ends) while tables are in use.
   if (sound && !directory && LoadWord(tab[TAB_DATABANK] + DBE_STATE) != kCheckComplete) {
     sound = FixedPageOrdered(p, size, length, k);
@@ -303,7 +304,7 @@ int32_t DKDRP0(int32_t databank, int32_t top, int32_t levels, int32_t inner_size
       int32_t b = TreePageNumber(f.page, size) ? DKGET0(rq, GET_SHARED) : -63;
       if (b > 0) {
         const uint8_t* p = PageBytes(b);
-        if (FixedPageSound(p, size, key_length + kChildBytes, key_length)) {
+        if (!DKPageTorn(b) && FixedPageSound(p, size, key_length + kChildBytes, key_length)) {
           for (int32_t o = kPageHeaderBytes; o < UsedEnd(p); o += key_length + kChildBytes)
             f.children.push_back(LoadChild(p + o + key_length));
         } else {

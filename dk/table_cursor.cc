@@ -254,8 +254,8 @@ int32_t FromCursorPage(int32_t* block, int32_t table, bool forward, int32_t mode
   if (b < 0) return b;
   if (b == 0) return 1;
   const uint8_t* p = PageBytes(b);
-  const bool sound =
-      method != 0 ? DirPageSound(p, size, length) : FixedPageSound(p, size, length, k);
+  const bool sound = !DKPageTorn(b) && (method != 0 ? DirPageSound(p, size, length)
+                                                     : FixedPageSound(p, size, length, k));
   if (rq[REQ_VERSION] != block[CUR_STAMP] || !sound) {
     ReleaseShared(b);
     return 1;
@@ -359,8 +359,8 @@ int32_t ReadChain(int32_t* block, const ChainRead& c, int32_t page, int32_t posi
     int32_t b = DKGET0(rq, GET_SHARED);
     if (b < 0) return b;
     const uint8_t* p = PageBytes(b);
-    if (c.method != 0 ? !DirPageSound(p, c.size, c.length)
-                      : !FixedPageSound(p, c.size, c.length, 0)) {
+    if (DKPageTorn(b) || (c.method != 0 ? !DirPageSound(p, c.size, c.length)
+                                        : !FixedPageSound(p, c.size, c.length, 0))) {
       ReleaseShared(b);
       return Report(kIndexDKFMS1, -65, page, c.databank);
     }

@@ -190,4 +190,59 @@ TEST_F(TornPageTest, APreparedWriteSetPageWrittenInPartEndsAtItsLastSoundRecord)
   EXPECT_EQ(Logged("-16205 in function DKRST1"), 1);
 }
 
+// A leaf of 16 KiB whose rows were all updated, its write cut after the
+// first cache piece: the rows there read new, the others old, and every key
+// in order, so nothing but its check word tells it from a sound leaf. The
+// open that checks every page refuses the databank (-42); one that leaves
+// the leaves to their readers opens it, and a read of the leaf answers the
+// corrupt data page (-65) instead of rows of two images.
+TEST_F(TornPageTest, ALeafWrittenInPartIsRefusedRatherThanReadHalfOld) {
+  const Table t = CreateTable(71, 4, kLength, kCommitSetPageSize, 2048);
+  auto row = [](int32_t k, char fill) { return MakeRecord("r" + std::to_string(100 + k), 4, kLength, fill); };
+  constexpr int32_t kRows = 60;
+  for (int32_t k = 0; k < kRows; ++k) ASSERT_EQ(Insert(t, row(k, 'o')), 0);
+  auto flush = [&] {
+    int32_t pag[PAGREQ_WORDS] = {db_, 0, 0, 0, -1, 0, 0, 0};
+    ASSERT_EQ(DKPAG0(pag, PAG_FLUSH), 0);
+  };
+  ASSERT_NO_FATAL_FAILURE(flush());
+  ASSERT_EQ(Levels(t), 1);
+  const int32_t leaf = Top(t);
+  const std::vector<char> before = PageImage("tables", leaf, kCommitSetPageSize);
+  for (int32_t k = 0; k < kRows; ++k) ASSERT_EQ(Update(t, row(k, 'n')), 0);
+  ASSERT_NO_FATAL_FAILURE(flush());
+  ASSERT_EQ(Top(t), leaf);
+  const std::vector<char> now = PageImage("tables", leaf, kCommitSetPageSize);
+  Crash();
+  ASSERT_NO_FATAL_FAILURE(WriteTorn("tables", leaf, now, before, 1));
+  const std::filesystem::path saved = dir_ + "/saved";
+  std::filesystem::create_directory(saved);
+  for (const char* name : {"trans", "tables"})
+    std::filesystem::copy_file(Path(name), saved / (std::string(name) + ".dbf"));
+  struct Case {
+    int32_t check_option, open, fetch;
+  } cases[] = {{2, -42, 0}, {0, 0, -65}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE("check option " + std::to_string(c.check_option));
+    for (const char* name : {"trans", "tables"})
+      std::filesystem::copy_file(saved / (std::string(name) + ".dbf"), Path(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+    area_[BP_CHECK_OPTION] = c.check_option;
+    EXPECT_EQ(Reopen(), c.open);
+    if (c.open == 0) {
+      bool opened = false;
+      const Table again = OpenTable(71, 4, kLength, &opened);
+      std::vector<int32_t> b(CursorBlockWords(kLength) + 1, 0);
+      b[CUR_TABLE] = again.entry;
+      b[CUR_TBL] = 71;
+      b[CUR_KEY_LENGTH] = 4;
+      b[CUR_RECORD_LENGTH] = kLength;
+      b[CUR_STATUS] = FET_FROM_KEY;
+      DKFET1(b.data());
+      EXPECT_EQ(b[CUR_STATUS], c.fetch);
+    }
+    Crash();
+  }
+}
+
 }  // namespace
