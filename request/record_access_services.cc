@@ -1,0 +1,233 @@
+// Adapters from the record-access service tables of the databank utilities
+// and the table statistics to the routines that serve them.
+#include "request/record_access_services.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "dict/compiler_lookups.h"
+#include "dict/dictionary_cursors.h"
+#include "dict/dictionary_services.h"
+#include "dict/statement_functions.h"
+#include "dict/work_block.h"
+#include "du/databank_utility.h"
+#include "du/table_statistics.h"
+#include "du/transactions.h"
+#include "kernel/databank_control.h"
+#include "kernel/databank_figures.h"
+#include "kernel/roll_forward.h"
+#include "request/transaction_requests.h"
+
+namespace {
+
+// The length of `text` (at most `size` bytes) without trailing blanks or
+// zero bytes.
+int32_t Trimmed(const char* text, int32_t size) {
+  while (size > 0 && (text[size - 1] == ' ' || text[size - 1] == '\0')) --size;
+  return size;
+}
+
+// Copies `length` bytes of `text` into a blank-padded field of `size`.
+void Field(char* out, int32_t size, const char* text, int32_t length) {
+  length = std::clamp(length, 0, size);
+  std::memset(out, ' ', size);
+  std::memcpy(out, text, length);
+}
+
+// The dictionary's option word (LOG 1, TRANS 2, NULL 3) as the kernel's
+// transaction mode (LOG 3, TRANS 2, NULL 1).
+int32_t OptionCode(int32_t option) {
+  return option == 1 ? 3 : option == 3 ? 1 : option;
+}
+
+void CurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                 DUDatabankRow* row) {
+  DDDatabankRow d{};
+  DDCurDatabank(base, pb, id, name, name_length, &d);
+  if (pb[0] != 0) return;
+  row->id = d.id;
+  row->number = d.number;
+  Field(row->name, DBU_NAME_MAX, d.name, d.name_length);
+  row->name_length = std::clamp(d.name_length, 0, DBU_NAME_MAX);
+  Field(row->second_name, DBU_NAME_MAX, d.second_name, d.second_name_length);
+  row->second_name_length = std::clamp(d.second_name_length, 0, DBU_NAME_MAX);
+  row->flag = d.flag == 1;
+  Field(row->creator, DBU_NAME_MAX, d.creator, d.creator_length);
+  row->creator_length = std::clamp(d.creator_length, 0, DBU_NAME_MAX);
+  row->file_name_length = Trimmed(d.file, DBU_FILE_MAX);
+  Field(row->file_name, DBU_FILE_MAX, d.file, row->file_name_length);
+  row->trans_option = OptionCode(d.option);
+}
+
+void CurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                     DUDatabankFileRow* row) {
+  DDDatabankFileRow f{};
+  DDCurDatabankFile(base, pb, name, name_length, &f);
+  if (pb[0] != 0) return;
+  row->id = f.id;
+  row->number = f.number;
+  row->first_flag = f.first_flag;
+  row->second_flag = f.second_flag;
+  Field(row->name, DBU_NAME_MAX, f.name, f.name_length);
+  row->name_length = std::clamp(f.name_length, 0, DBU_NAME_MAX);
+  Field(row->second_name, DBU_NAME_MAX, f.second_name, f.second_name_length);
+  row->second_name_length = std::clamp(f.second_name_length, 0, DBU_NAME_MAX);
+  Field(row->file_name, DBU_FILE_MAX, f.file, f.file_length);
+  row->file_name_length = std::clamp(f.file_length, 0, DBU_FILE_MAX);
+  // The row's words 9 to 12 are not read by the cursor: DSChkTableKind,
+  // their only reader, is not built either.
+  std::fill(row->kind_words, row->kind_words + 4, 0);
+}
+
+void UpdDatabankFile(int32_t* base, int32_t* pb, int32_t id, int32_t number, const char* second,
+                     int32_t second_length) {
+  DDUpdDatabankFile(base, pb, id, number, second, second_length, nullptr);
+}
+
+int32_t WorkUser(int32_t* base, int32_t usr, char name[DBU_NAME_MAX]) {
+  uint8_t buffer[DD_NAME_LENGTH];
+  int32_t length = 0;
+  int32_t pb[2] = {0, usr};
+  DDGetUserName(base, pb, buffer, &length);
+  length = pb[0] == 0 ? std::clamp(length, 0, DBU_NAME_MAX) : 0;
+  Field(name, DBU_NAME_MAX, reinterpret_cast<const char*>(buffer), length);
+  return length;
+}
+
+void InsertDbfile(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                  const char timestamp[16], const char code[2], const char* text,
+                  int32_t text_length, int32_t sequence) {
+  char user[DBU_NAME_MAX];
+  const int32_t user_length = WorkUser(base, pb[1], user);
+  DDDbfileRow row;
+  row.name = name;
+  row.name_length = name_length;
+  row.date = timestamp;
+  row.time = timestamp + 8;
+  row.code = code;
+  row.user = user;
+  row.user_length = user_length;
+  row.text = text;
+  row.text_length = text_length;
+  row.sequence = sequence;
+  DDInsDbfile(base, pb, row);
+}
+
+int32_t EndTransaction(int32_t* base, int32_t* block) {
+  int32_t request[8] = {0, 0, 0, block[0], block[1], 0, 0, 0};
+  return DSTransEndReq(base, request);
+}
+
+int32_t RootNumbers(int32_t* base, int32_t* block, const char name[DBU_NAME_MAX]) {
+  int32_t status = 0;
+  DSFindDcbByName(base, &status, &block[2], &block[3], reinterpret_cast<const uint8_t*>(name));
+  return status;
+}
+
+// A kernel-core request that answers in its word 0.
+template <void (*Routine)(int32_t*, int32_t*)>
+int32_t Kernel(int32_t* base, int32_t* block) {
+  Routine(base, block);
+  return block[0];
+}
+
+int32_t DatabaseInfo(int32_t* base, int32_t* block, int32_t* first, int32_t* second) {
+  DSGetDbInfo(base, block, first, second);
+  return block[0];
+}
+
+DUUtilityServices UtilityTable() {
+  DUUtilityServices t{};
+  t.cur_databank = CurDatabank;
+  t.cur_databank_file = CurDatabankFile;
+  t.upd_databank_file = UpdDatabankFile;
+  t.check_privilege = DDChkPrivilege;
+  t.work_user = WorkUser;
+  t.insert_dbfile = InsertDbfile;
+  t.end_transaction = EndTransaction;
+  t.root_numbers = RootNumbers;
+  DUUtilityOwnEntries(&t);
+  t.create_work_block = DDCreUcom;
+  t.delete_work_block = DDDelUcom;
+  t.begin_work = DDBegWork;
+  t.end_work = DDEndWork;
+  t.open_file = Kernel<DSOpenDbFile>;
+  t.database_info = DatabaseInfo;
+  t.set_roots = Kernel<DSChkDbList>;
+  t.scan_full = Kernel<DSTabScan1>;
+  t.scan_range = Kernel<DSTabScan2>;
+  // Not built in their layers: DSOpenDbReq, DSCloseDbReq, DSDisconnect,
+  // DSAttach, DSBkpEndRecord, DDUpdByTable, DSChkTableKind, DSCopyDbReq,
+  // DSChkTabUtil, DSSetDbOpt, DSNewCursor, DSExecRoutine, DSDkResult,
+  // DSRelUserObjs.
+  return t;
+}
+
+// ---- Statistics ----
+
+void GetTable(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,
+              const char* name, int32_t name_length, StatTable* table) {
+  DDTableName n;
+  n.schema = schema;
+  n.schema_length = Trimmed(schema, schema_length);
+  n.name = name;
+  n.name_length = Trimmed(name, name_length);
+  DDTableAttr a{};
+  DDCmpTableAttr(base, pb, n, false, &a);
+  if (pb[0] != 0) return;
+  table->id = a.id;
+  table->lid = a.logical_id;
+  table->tname = a.id;
+  table->type = a.trans_option;
+  table->keylen = a.key_length;
+  table->reclen = a.record_length;
+  table->kind = a.kind == 1 ? 1 : 3;  // a view has no statistics
+}
+
+thread_local int32_t t_next_column = 1;
+
+void NextColumn(int32_t* base, int32_t* pb, int32_t table_id, StatColumn* column) {
+  if (pb[0] != 0) t_next_column = 1;
+  DDColumnDesc d{};
+  pb[0] = 0;
+  DDCmpColumns(base, pb, table_id, t_next_column, nullptr, 0, &d, nullptr, 0);
+  if (pb[0] != 0) return;
+  ++t_next_column;
+  column->name_length = std::clamp(d.name_length, 0, CS_NAME_MAX);
+  std::memcpy(column->name, d.name, column->name_length);
+  column->type_code = d.type;
+  column->length = d.length;
+  column->scale = d.scale;
+  column->stored = d.byte_length;
+}
+
+void NextKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t* key_id) {
+  int32_t values[7] = {};
+  DDCurKeys(base, pb, table_id, values);
+  if (pb[0] == 0) *key_id = values[1];
+}
+
+
+DUStatisticsServices StatisticsTable() {
+  DUStatisticsServices t{};
+  t.check_privilege = DDChkPrivilege;
+  t.get_table = GetTable;
+  t.next_column = NextColumn;
+  t.next_key = NextKey;
+  t.begin_transaction = DSBTR3;
+  t.end_transaction = DSEndTrans;
+  t.end_open_transaction = DSEndTransIfOpen;
+  // Not built in the dictionary: the schema lookup and the cursor over the
+  // tables, DDScanTableRows and its statement's chain, DDUpdStatistics,
+  // DDListDeps.
+  return t;
+}
+
+}  // namespace
+
+void RequestInstallRecordAccessServices() {
+  static const DUUtilityServices utility = UtilityTable();
+  static const DUStatisticsServices statistics = StatisticsTable();
+  DUInstallUtilityServices(&utility);
+  DUInstallStatisticsServices(&statistics);
+}

@@ -1,0 +1,152 @@
+// The record-access service tables of the databank utilities and of the
+// table statistics, installed from the request interface over a created,
+// started database: the dictionary's databank rows and a system table's
+// description come through them from the real catalog, and an operation that
+// reaches a routine whose layer is not built fails with -19040 instead of
+// reporting a made-up success.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+
+#include "dict/statement_functions.h"
+#include "dict/tests/catalog_forms.h"
+#include "dict/work_block.h"
+#include "du/databank_offline.h"
+#include "du/pool_words.h"
+#include "du/table_statistics.h"
+#include "request/record_access_services.h"
+#include "server/testing/started_database.h"
+
+namespace {
+
+class RecordAccessServicesTest : public StartedDatabaseTest {
+ protected:
+  void SetUp() override {
+    StartedDatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    RequestInstallRecordAccessServices();
+    utility_ = DUInstallUtilityServices(nullptr);
+    DUInstallUtilityServices(utility_);
+    statistics_ = DUInstallStatisticsServices(nullptr);
+    DUInstallStatisticsServices(statistics_);
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+  }
+  void TearDown() override {
+    int32_t pb[2] = {1, admin_};
+    if (base_ != nullptr) DDEndWork(base_, pb);
+  }
+
+  // Grants the administrator privilege `kind` inside the test's dictionary
+  // work (the statistics statement commits it: an administrator may keep
+  // BACKUP and STATISTICS).
+  void Grant(int32_t kind) {
+    char user[DBU_NAME_MAX];
+    const int32_t length = utility_->work_user(base_, admin_, user);
+    int32_t pb[2] = {0, admin_};
+    DDInsPrivilege(base_, pb, kind, 0, false, user, length, "SYSTEM", 6);
+    ASSERT_GE(pb[0], 0);
+    pb[0] = 0;
+    DDChkPrivilege(base_, pb, kind, 0, user, length);
+    ASSERT_EQ(pb[0], 1);
+  }
+
+  const DUUtilityServices* utility_ = nullptr;
+  const DUStatisticsServices* statistics_ = nullptr;
+};
+
+TEST_F(RecordAccessServicesTest, TheDatabankRowsComeFromTheCatalog) {
+  ASSERT_NE(utility_, nullptr);
+  std::set<int32_t> ids;
+  std::string system_names[5];
+  DUDatabankRow row;
+  for (int32_t mode = 3;; mode = 0) {
+    int32_t pb[2] = {mode, admin_};
+    utility_->cur_databank(base_, pb, 0, nullptr, 0, &row);
+    if (pb[0] != 0) {
+      EXPECT_EQ(pb[0], 1);
+      break;
+    }
+    ids.insert(row.id);
+    EXPECT_GT(row.name_length, 0);
+    EXPECT_LE(row.name_length, DBU_NAME_MAX);
+    if (row.id >= 1 && row.id <= 4) system_names[row.id] = std::string(row.name, row.name_length);
+  }
+  for (int32_t id : {1, 2, 3, 4}) EXPECT_TRUE(ids.count(id)) << id;
+
+  // The system databanks other than the first are refused by name through
+  // the real row; an unknown name is not found.
+  for (int32_t id : {2, 3, 4}) {
+    int32_t pb[2] = {1, admin_};
+    DSBkpOp8(base_, pb, system_names[id].data(), static_cast<int32_t>(system_names[id].size()));
+    EXPECT_EQ(pb[0], 2) << system_names[id];
+  }
+  int32_t pb[2] = {1, admin_};
+  DSBkpOp8(base_, pb, "NO_SUCH_DATABANK", 16);
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(du::W(base_, du::W(base_, admin_ + USR_DDUCOM) + DDUCOM_DBU_CHAIN), 0)
+      << "the chain is freed";
+}
+
+TEST_F(RecordAccessServicesTest, AnOperationReachingAnUnbuiltRequestFails) {
+  // Databank 1 brought online while online: the kind 8 requests need the
+  // request interface's databank open, which is not built.
+  DUDatabankRow row;
+  int32_t find[2] = {2, admin_};
+  utility_->cur_databank(base_, find, 1, nullptr, 0, &row);
+  ASSERT_EQ(find[0], 0);
+  int32_t pb[2] = {1, admin_};
+  DSBkpOp8(base_, pb, row.name, row.name_length);
+  EXPECT_EQ(pb[0], 2);  // the administrator did not create it and lacks BACKUP
+  ASSERT_NO_FATAL_FAILURE(Grant(OFF_PRIVILEGE_BACKUP));
+  pb[0] = 1;
+  DSBkpOp8(base_, pb, row.name, row.name_length);
+  EXPECT_EQ(pb[0], OFF_NO_SYSTEM);
+}
+
+TEST_F(RecordAccessServicesTest, StatisticsFindASystemTableAndItsColumns) {
+  ASSERT_NE(statistics_, nullptr);
+  const CatalogTable& t = kCatalogTables[0];
+  StatTable table;
+  int32_t pb[2] = {0, admin_};
+  statistics_->get_table(base_, pb, "SYSTEM", 6, t.name, static_cast<int32_t>(std::strlen(t.name)),
+                         &table);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(table.id, t.number);
+  EXPECT_EQ(table.keylen, t.key_length);
+  EXPECT_EQ(table.reclen, t.record_length);
+  EXPECT_EQ(table.kind, 1);
+  int32_t columns = 0;
+  for (pb[0] = 1;; pb[0] = 0) {
+    StatColumn c{};
+    pb[1] = admin_;
+    statistics_->next_column(base_, pb, table.id, &c);
+    if (pb[0] != 0) break;
+    const CatalogColumn& want = kCatalogColumns[t.first_column + columns];
+    EXPECT_EQ(Name(c.name, c.name_length), want.name);
+    EXPECT_EQ(c.stored, want.width);
+    ++columns;
+  }
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(columns, t.column_count);
+
+  // The statement itself stops where the dictionary's table scan is not
+  // built: nothing is stored, no success is reported.
+  int32_t stat[2] = {0, admin_};
+  int32_t key_pass = 0;
+  const int32_t name_length = static_cast<int32_t>(std::strlen(t.name));
+  DSTabStat(base_, stat, "SYSTEM", 6, t.name, name_length, &key_pass);
+  EXPECT_EQ(stat[0], 2);  // no STATISTICS privilege
+  ASSERT_NO_FATAL_FAILURE(Grant(STAT_PRIVILEGE));
+  const int32_t stamp = du::W(base_, base_[sqlpool::RESERV] + SYS_SHP_TIMESTAMP);
+  stat[0] = 0;
+  DSTabStat(base_, stat, "SYSTEM", 6, t.name, name_length, &key_pass);
+  EXPECT_EQ(stat[0], STAT_NO_SYSTEM);
+  EXPECT_EQ(du::W(base_, base_[sqlpool::RESERV] + SYS_SHP_TIMESTAMP), stamp);
+}
+
+}  // namespace
