@@ -13,6 +13,7 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_stack.h"
+#include "sql/front/stored_trees.h"
 #include "sql/front/typing_support.h"
 
 using namespace typing;
@@ -821,6 +822,28 @@ void CastCollation(SqlCompileCtx* ctx, int32_t node, int32_t target) {
   }
 }
 
+// The run-time guards of a CAST: the range condition of the target's
+// numeric variant (word 28) and the domain's check conditions (word 27),
+// built over a placeholder (kind 34) of the target type that stands for the
+// converted value.
+void CastGuards(SqlCompileCtx* ctx, int32_t node, int32_t domain) {
+  int32_t type = W(ctx, node, EXN_TYPE);
+  int32_t placeholder = ExprOfKind(ctx, kExprWrapper, &W(ctx, node, EXN_LINE), 0, 0);
+  W(ctx, placeholder, EXN_TYPE) = type;
+  W(ctx, placeholder, EXN_TYPE_CLASS) = W(ctx, node, EXN_TYPE_CLASS);
+  W(ctx, node, 28) = qmrangecond(ctx, domain, type != 0 ? W(ctx, type, TD_VARIANT) : 0, placeholder);
+  if (domain <= 0) return;
+  int32_t checks = 0;
+  int32_t check = 0;
+  for (int32_t guard = 0; guard < 4096; ++guard) {
+    int32_t status = qdgetcc(ctx, 0, domain, &check);
+    if (status < 0) qcfatal(ctx, status);
+    if (status > 0 || check <= 0) break;
+    checks = qqlcons(ctx, checks, qmrangecond(ctx, domain, check, placeholder));
+  }
+  W(ctx, node, 27) = qqlrev(ctx, checks);
+}
+
 void Cast(SqlCompileCtx* ctx, int32_t node) {
   int32_t operand = W(ctx, node, EXN_OPERAND1);
   int32_t spelled = W(ctx, node, 24);
@@ -891,6 +914,7 @@ void Cast(SqlCompileCtx* ctx, int32_t node) {
   if (target[0] == kSqlTypeTimestamp && Code(ctx, operand) == kSqlTypeTime) {
     ctx->typing.needs_date = 1;
   }
+  CastGuards(ctx, node, W(ctx, node, EXN_DOMAIN));
 }
 
 void SmallKind(SqlCompileCtx* ctx, int32_t node, int32_t kind) {

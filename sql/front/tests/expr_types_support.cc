@@ -169,6 +169,7 @@ TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, Han
       out.hosts.push_back(host);
     }
     out.printed = SqlPrintExpression(ctx, node);
+    if (out.kind == kExprCast) out.guard = SqlPrintExpression(ctx, WsWord(ctx, node, 28));
     if (out.kind == kExprColumnRef) {
       char shown[kRefNameBytes];
       qmrefname(ctx, 3, node, shown);

@@ -29,6 +29,7 @@ struct TypedExpr {
   std::vector<RecordedCondition> conditions;
   std::string printed;
   std::string column_name;  // the display name of a column reference
+  std::string guard;        // a CAST's range condition printed
 };
 
 enum class TypedPlace { kSelectItem, kWhere };

@@ -150,6 +150,14 @@ TEST(ExprTypesTest, UserErrorsWithTheirParameters) {
   }
 }
 
+TEST(ExprTypesTest, CastsCarryTheRangeOfTheirVariant) {
+  Type small = Select("CAST(f AS SMALLINT)");
+  EXPECT_TRUE(small.conditions.empty());
+  EXPECT_EQ(small.variant, 202);
+  EXPECT_EQ(small.guard, "(( < -32768) OR ( > 32767))");
+  EXPECT_EQ(Select("CAST(f AS NUMERIC(9,2))").guard, "");
+}
+
 TEST(ExprTypesTest, CharacterBesideNationalIsCastUnlessTooLong) {
   Type t = Select("'a' || N'b'");
   EXPECT_TRUE(t.conditions.empty());
