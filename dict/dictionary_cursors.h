@@ -49,3 +49,51 @@ inline constexpr int32_t DD_SCAN_RECORD_MAX = 16000;  // the scan statement's ro
 // lengths outside 1 to 16000 (the key at most the record) before anything.
 void DDScanTableRows(int32_t* base, int32_t* pb, const DDScanTable& table, uint8_t* row,
                      int32_t capacity, int32_t* length);
+
+// --- Cursors ---
+// Each: a non-zero mode (pb[0]) opens the walk with the arguments given, 0
+// takes the next row; 1 after the last. Names over 128 characters -19113
+// before anything runs.
+
+// The table privileges `grantee` holds, on table `table_id` only (0:
+// every table), with `with_public` PUBLIC's too: each privilege 1-7 and
+// whether it is grantable.
+void DDCurTablePrivs(int32_t* base, int32_t* pb, const char* grantee, int32_t grantee_length,
+                     int32_t table_id, bool with_public, int32_t* privilege, int32_t* grantable);
+// The objects of a name in any schema.
+struct DDObjectText {
+  int32_t id;
+  char schema[DD_NAME_LENGTH];
+  int32_t schema_length;
+  int32_t kind;  // the object kind number of its word
+  char change_time[26];
+};
+void DDCurObjText(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                  DDObjectText* out);
+// The keys of table `table_id` that have column `column`: each key's id
+// and kind ("PRIMARY KEY" 1 ... "UNIQUE" 5, as DDCmpCI; another word 0);
+// then the objects whose privilege use names the column, with kind 0.
+void DDCurTableKeyKinds(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                        int32_t column_length, int32_t* id, int32_t* kind);
+// The objects using object `id` (mode 2: of every usage row): each one's
+// id, its check-text rows (42) deleted first.
+void DDCurDeps(int32_t* base, int32_t* pb, int32_t id, int32_t* dependent);
+// The rows of a databank by id (above 0) or by name, each deleted with the
+// databank file rows of its name; the first also takes the object row,
+// link and privilege rows on the id.
+struct DDDroppedDatabankRow {
+  int32_t id, number;
+  int32_t flag;  // "YES" 1
+  char name[DD_NAME_LENGTH];
+  int32_t name_length;
+};
+void DDDelDatabankRows(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                       int32_t name_length, DDDroppedDatabankRow* out);
+
+// --- Writes ---
+
+// The usage row of view `view_id` on table `used_id`, its used kind VIEW
+// or BASE TABLE by the table's row; *used_is_view 1 for a view. 1 when the
+// table has no row, 2 when the usage row is there.
+void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
+                  int32_t* used_is_view);

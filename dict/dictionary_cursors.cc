@@ -1,0 +1,147 @@
+// Cursors over catalog rows for the definition statements, and the view
+// usage insert.
+#include "dict/dictionary_cursors.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "dict/compiler_lookups.h"
+#include "dict/kind_words.h"
+#include "dict/statement_params.h"
+#include "dict/statement_run.h"
+
+namespace {
+
+bool NameFits(int32_t length) { return length >= 1 && length <= DD_NAME_LENGTH; }
+
+// Prepares the cursor's slot and, when `pb[0]` opens it, sets its
+// parameters by `set`; then runs it from its start (an opening) or on. Its
+// statement when a row came, else 0 with the status in pb[0].
+template <typename Set>
+int32_t Walk(int32_t* base, int32_t* pb, int32_t slot, int32_t image, Set set) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, slot, image);
+  if (stm == 0) return 0;
+  if (open) {
+    DDParams p(base, stm);
+    set(p);
+    if ((pb[0] = p.status()) != 0) return 0;
+  }
+  return DDSelectRun(base, pb, stm, open) == 0 ? stm : 0;
+}
+
+}  // namespace
+
+void DDCurTablePrivs(int32_t* base, int32_t* pb, const char* grantee, int32_t grantee_length,
+                     int32_t table_id, bool with_public, int32_t* privilege, int32_t* grantable) {
+  if (pb[0] != 0 && !NameFits(grantee_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = Walk(base, pb, SLOT_DDCurTablePrivs, IMAGE_DDCurTablePrivs, [&](DDParams& p) {
+    p.TextLength(1, grantee, grantee_length);
+    if (table_id > 0)
+      p.Int(3, table_id);
+    else
+      p.Null(3);
+    p.Text(4, with_public ? "Y" : "N");
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t kind = DDNumberOf(kDDTablePrivWords, c.Text(1));
+  const int32_t option = DDIs(c.Text(2), "YES") ? 1 : 0;
+  if ((pb[0] = c.status()) != 0) return;
+  *privilege = kind;
+  *grantable = option;
+}
+
+void DDCurObjText(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                  DDObjectText* out) {
+  if (pb[0] != 0 && !NameFits(name_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = Walk(base, pb, SLOT_DDCurObjText, IMAGE_DDCurObjText,
+                           [&](DDParams& p) { p.TextLength(1, name, name_length); });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  DDObjectText o{};
+  o.id = c.Int(1, 0);
+  DDCopyName(c.Text(2), o.schema, &o.schema_length);
+  o.kind = DDNumberOf(kDDObjectWords, c.Text(4));
+  std::memset(o.change_time, ' ', sizeof o.change_time);
+  const std::string_view time = c.Text(5);
+  std::memcpy(o.change_time, time.data(), std::min(time.size(), sizeof o.change_time));
+  if ((pb[0] = c.status()) == 0) *out = o;
+}
+
+void DDCurTableKeyKinds(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                        int32_t column_length, int32_t* id, int32_t* kind) {
+  if (pb[0] != 0 && !NameFits(column_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm =
+      Walk(base, pb, SLOT_DDCurTableKeyKinds, IMAGE_DDCurTableKeyKinds, [&](DDParams& p) {
+        p.Int(1, table_id).TextLength(2, column, column_length);
+      });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t key = c.Int(1, 0);
+  char word[20];
+  std::memset(word, ' ', sizeof word);
+  const std::string_view t = c.Text(2);
+  std::memcpy(word, t.data(), std::min(t.size(), sizeof word));
+  if ((pb[0] = c.status()) != 0) return;
+  *id = key;
+  *kind = t.empty() ? 0 : DDKeyKindOf(word);
+}
+
+void DDCurDeps(int32_t* base, int32_t* pb, int32_t id, int32_t* dependent) {
+  const int32_t mode = pb[0];
+  const int32_t stm = Walk(base, pb, SLOT_DDCurDeps, IMAGE_DDCurDeps, [&](DDParams& p) {
+    if (mode == 2)
+      p.Null(1);
+    else
+      p.Int(1, id);
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t user = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *dependent = user;
+}
+
+void DDDelDatabankRows(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                       int32_t name_length, DDDroppedDatabankRow* out) {
+  if (pb[0] != 0 && id <= 0 && !NameFits(name_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm =
+      Walk(base, pb, SLOT_DDDelDatabankRows, IMAGE_DDDelDatabankRows, [&](DDParams& p) {
+        if (id > 0)
+          p.Int(1, id).Null(2).Null(3);
+        else
+          p.Null(1).TextLength(2, name, name_length);
+      });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  DDDroppedDatabankRow r{};
+  r.id = c.Int(1, 0);
+  r.flag = DDIs(c.Text(2), "YES") ? 1 : 0;
+  DDCopyName(c.Text(3), r.name, &r.name_length);
+  r.number = c.Int(4, 0);
+  if ((pb[0] = c.status()) == 0) *out = r;
+}
+
+void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
+                  int32_t* used_is_view) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsViewUse, IMAGE_DDInsViewUse);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, view_id).Int(2, used_id);
+  if ((pb[0] = p.status()) != 0 || DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const bool view = DDIs(c.Text(1), "VIEW");
+  if ((pb[0] = c.status()) == 0) *used_is_view = view ? 1 : 0;
+}
