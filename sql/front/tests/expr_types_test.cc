@@ -402,6 +402,50 @@ TEST(ExprTypesTest, OverlapsBecomesComparisons) {
             std::vector<int32_t>{-12216});
 }
 
+TEST(ExprTypesTest, DatetimeDifferencesWithTheirQualifier) {
+  Type t = Select("(ts3 - ts3) DAY TO SECOND");
+  EXPECT_TRUE(t.conditions.empty()) << Codes(t)[0];
+  EXPECT_EQ(t.code, 22);
+  EXPECT_EQ(t.cls, 27);
+  EXPECT_EQ(Codes(Select("(i - i) DAY")), std::vector<int32_t>{-12215});
+  EXPECT_EQ(Select("(i - i) DAY").conditions[0].text, "N\tDATETIME");
+  EXPECT_EQ(Codes(Select("(d - ts3) DAY")), std::vector<int32_t>{-12216});
+  EXPECT_EQ(Codes(Select("(t - t) YEAR")), std::vector<int32_t>{-12215});
+}
+
+TEST(ExprTypesTest, PredicatesAndNiladicValues) {
+  // LIKE (a pattern without a literal prefix, which would make a key range):
+  // the value must be a string, the pattern of its family.
+  Type like = Where("v LIKE '%a' ESCAPE '!'");
+  EXPECT_TRUE(like.conditions.empty());
+  EXPECT_EQ(like.cls, 6);
+  EXPECT_EQ(like.derivation, 8);
+  EXPECT_EQ(Codes(Where("i LIKE '%a'")), std::vector<int32_t>{-12215});
+  EXPECT_EQ(Codes(Where("nc LIKE '%a'")), std::vector<int32_t>{});  // the pattern is cast
+  Type marker = Where("v LIKE ?");
+  ASSERT_EQ(marker.hosts.size(), 1u);
+  EXPECT_EQ(marker.hosts[0].code, 4);
+  EXPECT_EQ(marker.hosts[0].length, 61);  // 3 x 20 + 1
+  Type user = Select("CURRENT_USER");
+  EXPECT_EQ(user.code, 8);
+  EXPECT_EQ(user.length, 128);
+  EXPECT_EQ(user.nullable, 0);
+  Type now = Select("CURRENT_TIMESTAMP");
+  EXPECT_EQ(now.cls, 12);
+  EXPECT_EQ(now.derivation, 3);
+  EXPECT_EQ(Select("TRIM(v)").length, 20);
+  EXPECT_EQ(Codes(Select("TRIM(N'a' FROM b)")), std::vector<int32_t>{-12214});
+  EXPECT_EQ(Select("ASCII_CHAR(65)").code, 4);
+  EXPECT_EQ(Select("SOUNDEX(v)").length, 6);
+  EXPECT_EQ(Select("DAYOFYEAR(d)").length, 3);
+  EXPECT_EQ(Codes(Select("DAYOFYEAR(t)")), std::vector<int32_t>{-12214});
+  EXPECT_EQ(Select("IRAND()").length, 10);
+  EXPECT_EQ(Select("CEILING(f)").length, 45);
+  EXPECT_EQ(Select("SIGN(i)").length, 1);
+  EXPECT_EQ(Select("DATAN2(f, 1)").length, 16);
+  EXPECT_EQ(Codes(Select("MOD(price, 2)")), std::vector<int32_t>{-12214});
+}
+
 TEST(ExprTypesTest, AggregatesOutsideTheSelectListAndNested) {
   EXPECT_EQ(Codes(Where("SUM(i) > 1")), std::vector<int32_t>{-12213});
 }
