@@ -10,6 +10,7 @@
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
@@ -218,6 +219,72 @@ void SelectListRules(SqlCompileCtx* ctx, int32_t query) {
   }
 }
 
+// A result column whose operands' types could not be combined: reported
+// once, and not again as a column that is NULL in every operand.
+constexpr int32_t kUntypedFailed = 2;
+
+int32_t CodeOf(SqlCompileCtx* ctx, int32_t type) {
+  return type > 0 ? W(ctx, type, 0) : 0;
+}
+
+bool Character(int32_t code) {
+  return code == 4 || code == 8;
+}
+
+bool National(int32_t code) {
+  return code == 34 || code == 35;
+}
+
+// The same type with its character code turned national (CHAR 34, VARCHAR
+// 35).
+int32_t NationalOf(SqlCompileCtx* ctx, int32_t type) {
+  int32_t code = CodeOf(ctx, type);
+  if (!Character(code)) return type;
+  return SemTypeRecord(ctx, code == 4 ? 34 : 35, W(ctx, type, 1), W(ctx, type, 2), W(ctx, type, 3));
+}
+
+// Unifies a result column's type with a later operand's item type: a CHAR
+// item under an NCHAR column is converted later, an NCHAR item makes the
+// column NCHAR; lengths, precisions and scales merge as common types do.
+void UnifyType(SqlCompileCtx* ctx, int32_t query, int32_t column, int32_t item_type) {
+  int32_t result_type = W(ctx, column, RSC_TYPE);
+  if (result_type <= 0 || item_type <= 0) return;
+  int32_t rc = CodeOf(ctx, result_type);
+  int32_t ic = CodeOf(ctx, item_type);
+  if (Character(ic) && National(rc)) item_type = NationalOf(ctx, item_type);
+  if (National(ic) && Character(rc)) result_type = NationalOf(ctx, result_type);
+  int32_t a = qmtypcls(CodeOf(ctx, result_type));
+  int32_t b = qmtypcls(CodeOf(ctx, item_type));
+  if (a != 0 && b != 0 && a != b) {
+    SemError(ctx, StmtPosition(ctx, query), -12242);
+    W(ctx, column, RSC_UNTYPED) = kUntypedFailed;
+    return;
+  }
+  if (a == 0 || b == 0) return;
+  int32_t common = 0, common_class = 0;
+  qmcommontype(ctx, result_type, item_type, &common, &common_class, 1);
+  if (common > 0) W(ctx, column, RSC_TYPE) = common;
+}
+
+// The conversion pass of a set operation's query specification: a CHAR
+// item under an NCHAR result column is converted to NCHAR.
+void ConvertItems(SqlCompileCtx* ctx, int32_t query) {
+  int32_t c = ctx->query.result_columns;
+  for (int32_t k = W(ctx, query, QSP_SELECT); k != 0 && c != 0;
+       k = W(ctx, k, CELL_NEXT), c = W(ctx, c, CELL_NEXT)) {
+    int32_t wrapper = W(ctx, W(ctx, k, CELL_VALUE), SLI_VALUE);
+    int32_t value = ItemValue(ctx, W(ctx, k, CELL_VALUE));
+    if (wrapper <= 0 || value <= 0) continue;
+    if (!National(CodeOf(ctx, W(ctx, W(ctx, c, CELL_VALUE), RSC_TYPE)))) continue;
+    if (!Character(TypeCode(ctx, value))) continue;
+    int32_t cast = qmnchcast(ctx, value);
+    if (cast == value) continue;
+    W(ctx, wrapper, EXN_OPERAND1) = cast;
+    W(ctx, wrapper, EXN_TYPE) = W(ctx, cast, EXN_TYPE);
+    W(ctx, wrapper, EXN_TYPE_CLASS) = W(ctx, cast, EXN_TYPE_CLASS);
+  }
+}
+
 // The result columns of a set operation: made from its first operand's
 // items, then unified with every later operand's.
 void ResultColumns(SqlCompileCtx* ctx, int32_t query) {
@@ -253,9 +320,12 @@ void ResultColumns(SqlCompileCtx* ctx, int32_t query) {
     int32_t value = ItemValue(ctx, items[i]);
     if (wrapper <= 0) continue;
     bool untyped_item = value > 0 && W(ctx, value, EXN_KIND) == kExprNull;
+    if (W(ctx, column, RSC_UNTYPED) == kUntypedFailed) continue;
     if (W(ctx, column, RSC_UNTYPED) != 0 && !untyped_item) {
       W(ctx, column, RSC_TYPE) = W(ctx, wrapper, EXN_TYPE);
       W(ctx, column, RSC_UNTYPED) = 0;
+    } else if (!untyped_item) {
+      UnifyType(ctx, query, column, W(ctx, wrapper, EXN_TYPE));
     }
     if (W(ctx, wrapper, EXN_NULLABLE) != 0) W(ctx, column, RSC_NULLABLE) = 1;
     int32_t kind = W(ctx, wrapper, EXN_COLLATION_LEVEL);
@@ -396,7 +466,10 @@ void ForUpdateRules(SqlCompileCtx* ctx, int32_t statement) {
 void SemQuerySpecification(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
   SemContext& cur = Cur(ctx);
   QueryBlockState& q = ctx->query;
-  if (resume == 3) return;  // the set operation's conversion pass: nothing to convert yet
+  if (resume == 3) {  // the set operation's conversion pass
+    ConvertItems(ctx, node);
+    return;
+  }
   if (resume == 1) {
     int32_t opened_by = cur.w[SEM_EXPR_CONTEXT];
     qmqset(ctx, node, &cur);
@@ -523,7 +596,7 @@ void SemQueryStatementRules(SqlCompileCtx* ctx, int32_t node) {
   QueryBlockState& q = ctx->query;
   if (qmflagtst(&cur, kFlagSetOperation) != 0) {
     for (int32_t c = q.result_columns; c != 0; c = W(ctx, c, CELL_NEXT)) {
-      if (W(ctx, W(ctx, c, CELL_VALUE), RSC_UNTYPED) != 0) {
+      if (W(ctx, W(ctx, c, CELL_VALUE), RSC_UNTYPED) == 1) {
         SemError(ctx, StmtPosition(ctx, node), -12243);
         break;
       }

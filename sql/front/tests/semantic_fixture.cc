@@ -56,6 +56,13 @@ void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
     for (size_t i = 0; i < names.size(); ++i) b += (i == 0 ? "" : ",") + names[i];
     out.bindings.push_back(b);
   }
+  for (int32_t c = ctx->query.result_columns; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t type = WsWord(ctx, WsWord(ctx, c, CELL_VALUE), RSC_TYPE);
+    out.result_types.push_back(type <= 0 ? std::string("none")
+                                         : std::to_string(WsWord(ctx, type, 0)) + "(" +
+                                               std::to_string(WsWord(ctx, type, 1)) + "," +
+                                               std::to_string(WsWord(ctx, type, 2)) + ")");
+  }
   if (SemanticTest::inspect) SemanticTest::inspect(ctx, root);
   int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
   if (top <= 0 || WsWord(ctx, top, STN_KIND) != 21) return;
@@ -165,6 +172,7 @@ void SemanticTest::MakeFixtureTables() {
   MakeTable(5002, "S", {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
   MakeTable(5003, "R", {{"E", 3, 10, 0}, {"F", 2, 10, 2}, {"G", 32, 1000, 0}});
   MakeTable(5004, "P", {{"X", 3, 10, 0}, {"Y", 3, 10, 0}}, false);
+  MakeTable(5005, "Q", {{"H", 34, 5, 0}, {"I", 5, 30, 0}});
 }
 
 Compiled SemanticTest::Compile(const std::string& sql, int32_t mode) {

@@ -49,6 +49,7 @@ struct Compiled {
   int32_t from_items = -1;     // FROM items of the outermost query specification
   std::vector<std::string> items;  // its select items printed, with their names
   std::vector<int32_t> sort_positions;
+  std::vector<std::string> result_types;  // a set operation's: "code(length,scale)"
   int32_t lookups = 0;
   // Each bound table reference: its exposed name, "@", the level of its
   // block, ":" and the columns bound to it in the order they were bound.
@@ -87,8 +88,9 @@ class SemanticTest : public LookupTest {
   void MakeTable(int32_t id, const std::string& name, std::vector<TestColumn> columns,
                  bool grant = true, const std::string& schema = "ADAM");
   // The fixture's tables: T (A INTEGER, B INTEGER, C CHAR(10)), S (A
-  // INTEGER, D INTEGER), R (E INTEGER, F NUMERIC(10,2), G CLOB), and P (X, Y
-  // INTEGER) on which ADAM holds no privilege.
+  // INTEGER, D INTEGER), R (E INTEGER, F NUMERIC(10,2), G CLOB), Q (H
+  // NCHAR(5), I VARCHAR(30)) and P (X, Y INTEGER) on which ADAM holds no
+  // privilege.
   void MakeFixtureTables();
 
   Compiled Compile(const std::string& sql, int32_t mode = 5);

@@ -90,6 +90,27 @@ TEST_F(SemanticQueryRules, OrderByMatchesItems) {
   EXPECT_EQ(collation.TextOf(-12632), "O\tADAM.NOSUCH");
 }
 
+// The result columns of a set operation take the operands' common types.
+TEST_F(SemanticQueryRules, SetOperationResultColumns) {
+  Compiled numeric = Compile("SELECT a, c FROM t UNION SELECT f, i FROM r, q");
+  EXPECT_TRUE(numeric.conditions.empty()) << CodesText(numeric.Codes());
+  EXPECT_EQ(numeric.result_types, (std::vector<std::string>{"3(12,2)", "8(30,0)"}));
+  // A CHAR item under an NCHAR column is converted; an NCHAR item makes a
+  // CHAR column national.
+  Compiled national = Compile("SELECT h FROM q UNION SELECT c FROM t");
+  EXPECT_TRUE(national.conditions.empty()) << CodesText(national.Codes());
+  EXPECT_EQ(national.result_types, std::vector<std::string>{"34(10,0)"});
+  EXPECT_EQ(national.printed, "(SELECT H FROM Q UNION SELECT CAST(C AS T) FROM T)");
+  Compiled widened = Compile("SELECT c FROM t UNION SELECT h FROM q");
+  EXPECT_EQ(widened.result_types, std::vector<std::string>{"34(10,0)"});
+  // A NULL takes the type of a later operand.
+  EXPECT_EQ(Compile("SELECT NULL FROM t UNION SELECT a FROM s").result_types,
+            std::vector<std::string>{"1(10,0)"});
+  // Types that cannot be combined are reported once.
+  Compiled mixed = Compile("SELECT a FROM t UNION SELECT c FROM t UNION SELECT d FROM s");
+  EXPECT_EQ(mixed.Codes(), std::vector<int32_t>{-12242});
+}
+
 TEST_F(SemanticQueryRules, StarsExpandInFromOrder) {
   Compiled c = Compile("SELECT s.*, t.*, s.a FROM t, s");
   EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
