@@ -172,7 +172,7 @@ void SemanticTest::MakeFixtureTables() {
   MakeTable(5002, "S", {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
   MakeTable(5003, "R", {{"E", 3, 10, 0}, {"F", 2, 10, 2}, {"G", 32, 1000, 0}});
   MakeTable(5004, "P", {{"X", 3, 10, 0}, {"Y", 3, 10, 0}}, false);
-  MakeTable(5005, "Q", {{"H", 34, 5, 0}, {"I", 5, 30, 0}});
+  MakeTable(5100, "Q", {{"H", 34, 5, 0}, {"I", 5, 30, 0}});
 }
 
 Compiled SemanticTest::Compile(const std::string& sql, int32_t mode) {

@@ -90,7 +90,7 @@ class SemanticTest : public LookupTest {
   // The fixture's tables: T (A INTEGER, B INTEGER, C CHAR(10)), S (A
   // INTEGER, D INTEGER), R (E INTEGER, F NUMERIC(10,2), G CLOB), Q (H
   // NCHAR(5), I VARCHAR(30)) and P (X, Y INTEGER) on which ADAM holds no
-  // privilege.
+  // privilege (ids 5001-5004 and 5100; tests add their own from 5005).
   void MakeFixtureTables();
 
   Compiled Compile(const std::string& sql, int32_t mode = 5);
