@@ -15,6 +15,7 @@
 #include "dk/set_pages.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
+#include "dk/shadow_copy.h"
 #include "dk/table_cursor.h"
 #include "dk/table_entries.h"
 #include "platform/enqdeq.h"
@@ -85,31 +86,6 @@ bool InTableHash(int32_t tbl) {
   return dkset::IsTableEntry(t) && a[t + TBE_TBL] == tbl;
 }
 
-// The rows of the kernel table copied from its first entry into the copy's.
-int32_t CopyRows(int32_t from, int32_t to, int32_t key, int32_t length, int32_t mode) {
-  std::vector<int32_t> cur(static_cast<size_t>(CursorBlockWords(length)) + 1, 0);
-  cur[CUR_TABLE] = from;
-  cur[CUR_TBL] = kKernelTable;
-  cur[CUR_KEY_LENGTH] = key;
-  cur[CUR_RECORD_LENGTH] = length;
-  std::vector<int32_t> ins(RQ_RECORD + (length + 3) / 4 + 1, 0);
-  for (int32_t fetch = FET_FROM_KEY;; fetch = FET_NEXT) {
-    cur[CUR_STATUS] = fetch;
-    DKCallEntry(27, cur.data(), nullptr);  // DKFET1
-    if (cur[CUR_STATUS] == kStatusEnd) return 0;
-    if (cur[CUR_STATUS] != 0) return cur[CUR_STATUS];
-    std::fill(ins.begin(), ins.end(), 0);
-    ins[RQ_STATUS] = mode;
-    ins[RQ_TABLE] = to;
-    ins[RQ_TBL] = kKernelTable;
-    ins[RQ_RECORD_LENGTH] = length;
-    std::copy(cur.begin() + CUR_RECORD, cur.begin() + CUR_RECORD + (length + 3) / 4,
-              ins.begin() + RQ_RECORD);
-    DKCallEntry(38, ins.data(), nullptr);  // DKINS1
-    if (ins[RQ_STATUS] < 0) return ins[RQ_STATUS];
-  }
-}
-
 // One table of the TRANS databank made again in the copy and filled.
 int32_t RebuildTable(int32_t copy, const int32_t* nte, int32_t mode) {
   int32_t* a = Bufferpool();
@@ -142,7 +118,13 @@ int32_t RebuildTable(int32_t copy, const int32_t* nte, int32_t mode) {
     }
   }
   if (rc == 0 && tbl == kKernelTable) {
-    rc = CopyRows(first, target, nte[NTE_KEY_LENGTH], nte[NTE_RECORD_LENGTH], mode);
+    // Page by page: the rows read in key order fill whole pages of a new
+    // tree (DKCPI0, DKCPT0 and the load's build), which the copy's pages
+    // written then put on disk whatever the mode (an open writes them
+    // again at its end).
+    rc = DKCPT1(first, target);
+    int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, 0, 0};
+    if (rc == 0 && DKPAG0(pag, PAG_FLUSH) != 0) rc = pag[PAGREQ_RC] != 0 ? pag[PAGREQ_RC] : -44;
   } else if (rc == 0) {
     std::vector<int32_t> source(static_cast<size_t>(SetRequestBlockWords()), 0);
     source[SETRQ_RC] = mode > 0 ? mode : 0;

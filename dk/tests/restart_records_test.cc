@@ -5,10 +5,13 @@
 // offline missed, owed in the restart set by the write-set application.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "dk/databank_restart.h"
 #include "dk/databank_verification.h"
 #include "dk/set_requests.h"
 #include "dk/set_table.h"
+#include "dk/table_cursor.h"
 #include "dk/table_open.h"
 #include "dk/tests/large_object_fixture.h"
 #include "dk/tests/table_fixture.h"
@@ -200,7 +203,26 @@ TEST_F(RestartRecordsTest, TheLogReplayCopiesOwedRecordsIntoTheLogTableAndDropsT
   EXPECT_TRUE(Owed(3).empty());
 }
 
-class TransCopyTest : public RestartRecordsTest, public ::testing::WithParamInterface<bool> {};
+class TransCopyTest : public RestartRecordsTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  // The rows of a table in key order, each with the leaf it lies on.
+  std::vector<std::pair<int32_t, std::string>> Leaves(const Table& t) {
+    std::vector<int32_t> b(CursorBlockWords(t.length) + 1, 0);
+    b[CUR_TABLE] = t.entry;
+    b[CUR_TBL] = t.tbl;
+    b[CUR_KEY_LENGTH] = t.key;
+    b[CUR_RECORD_LENGTH] = t.length;
+    std::vector<std::pair<int32_t, std::string>> rows;
+    for (b[CUR_STATUS] = FET_FROM_KEY;; b[CUR_STATUS] = FET_NEXT) {
+      DKFET1(b.data());
+      if (b[CUR_STATUS] != 0) break;
+      rows.emplace_back(b[CUR_PAGE], std::string(reinterpret_cast<const char*>(b.data() + CUR_RECORD),
+                                                 static_cast<size_t>(t.length)));
+    }
+    EXPECT_EQ(b[CUR_STATUS], kStatusEnd);
+    return rows;
+  }
+};
 
 TEST_P(TransCopyTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
   const bool by_record = GetParam();
@@ -216,6 +238,9 @@ TEST_P(TransCopyTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
   ASSERT_EQ(kernel[RQ_STATUS], 0);
   const Table head5 = {kernel[RQ_TABLE], 5, 128, 148};
   ASSERT_EQ(Insert(head5, MakeRecord("kernel row", 128, 148, 'k')), 0);
+  // Rows enough for several leaves, inserted out of order.
+  for (int32_t i = 0; i < 60; ++i)
+    ASSERT_EQ(Insert(head5, MakeRecord("row " + std::to_string(100 + i * 37 % 60), 128, 148)), 0);
   if (by_record) {
     // Record 17 of TRANS owed in its restart set: the copy came online.
     const int32_t owed = TransSet(2);
@@ -238,6 +263,18 @@ TEST_P(TransCopyTest, AStaleTransCopyIsRebuiltFromTheTransDatabank) {
   ASSERT_EQ(open5[RQ_STATUS], 0);
   const Table copy5 = {area_[open5[RQ_TABLE] + TBE_NEXT], 5, 128, 148};
   EXPECT_EQ(Check(copy5, MakeRecord("kernel row", 128, 148, 'k')), 0);
+  // Copied page by page: the same rows, on whole leaves but the last.
+  const std::vector<std::pair<int32_t, std::string>> copied = Leaves(copy5);
+  const std::vector<std::pair<int32_t, std::string>> source = Leaves({open5[RQ_TABLE], 5, 128, 148});
+  ASSERT_EQ(copied.size(), 61u);
+  std::map<int32_t, int32_t> per_page;
+  for (size_t i = 0; i < copied.size(); ++i) {
+    EXPECT_EQ(copied[i].second, source[i].second) << i;
+    ++per_page[copied[i].first];
+  }
+  const int32_t per_leaf = (RootEntry(copy5)[7] - kPageHeaderBytes) / 148;
+  ASSERT_GE(per_page.size(), 2u);
+  EXPECT_EQ(per_page.size(), (61u + per_leaf - 1) / per_leaf);
   for (int32_t* b : {open6, open5}) {
     b[RQ_STATUS] = 0;
     DKCLT1(b);
