@@ -137,8 +137,10 @@ int32_t SessionCleanup(int32_t* base, int32_t usr, int32_t mode) {
   if (sys == 0) return KERNEL_NOT_STARTED;
   int32_t status = 0;
   if (Wd(base, usr, USR_LOADCB) != 0) Keep(&status, UpLockTablesEndLoad(base, usr));
-  // Sequences: the entries the session used; the values kept with the
-  // sequence are written back by its owner.
+  // Sequences: the request interface lets go of the entries the session
+  // used (writing back the values of a sequence no session uses any more);
+  // whatever it left is freed here.
+  if (Wd(base, usr, USR_SEQUENCE_LCB) != 0) Keep(&status, UpSeqRelease(base, usr));
   FreeChain(base, Wd(base, usr, USR_SEQUENCE_LCB));
   Wd(base, usr, USR_SEQUENCE_LCB) = 0;
   FreeChain(base, Wd(base, usr, USR_DIA_NEXT));

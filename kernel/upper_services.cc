@@ -121,8 +121,8 @@ int32_t UpTransEndReq(int32_t* base, int32_t usr) {
 int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr) {
   UP_CALL(lock_tables_end_load, "DSLockTables", base, usr);
 }
-int32_t UpSeqSave(int32_t* base, int32_t sequence) {
-  UP_CALL(seq_save, "DSSeqSave", base, sequence);
+int32_t UpSeqRelease(int32_t* base, int32_t usr) {
+  UP_CALL(seq_release, "DSSeqRelease", base, usr);
 }
 
 int32_t UpBeginTrans(int32_t* base, int32_t usr) {

@@ -66,11 +66,13 @@ struct KernelUpperServices {
   int32_t (*info_clear)(int32_t* base, int32_t siia);
   int32_t (*reg_esc_callbacks)(int32_t* base);
   // DSRelStm (session, statement, kind); DSTransEndReq; DSLockTables mode 1;
-  // DSSeqSave.
+  // DSSeqRelease: the session lets go of the sequences it used (its
+  // SEQUENCE_LCB chain, freed), each one's unwritten values written back
+  // when it was the last session using it.
   int32_t (*rel_stm)(int32_t* base, int32_t usr, int32_t stm, int32_t kind);
   int32_t (*trans_end_req)(int32_t* base, int32_t usr);
   int32_t (*lock_tables_end_load)(int32_t* base, int32_t usr);
-  int32_t (*seq_save)(int32_t* base, int32_t sequence);
+  int32_t (*seq_release)(int32_t* base, int32_t usr);
 
   // --- Record access: the transactions of XA branches ---
   // DSBTR3: begins a transaction for the session (its USR TP); 0 or negative.
@@ -123,7 +125,7 @@ int32_t UpRegEscCallbacks(int32_t* base);
 int32_t UpRelStm(int32_t* base, int32_t usr, int32_t stm, int32_t kind);
 int32_t UpTransEndReq(int32_t* base, int32_t usr);
 int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr);
-int32_t UpSeqSave(int32_t* base, int32_t sequence);
+int32_t UpSeqRelease(int32_t* base, int32_t usr);
 int32_t UpBeginTrans(int32_t* base, int32_t usr);
 int32_t UpGetTransState(int32_t* base, int32_t usr);
 int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* xid,

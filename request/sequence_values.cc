@@ -185,19 +185,29 @@ int32_t SessionEntry(int32_t* base, int32_t usr, int32_t sequence) {
 int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int32_t* first) {
   if (Wd(base, entry, SEQE_EXHAUSTED) != 0) return SEQ_NO_FURTHER_VALUE;
   const int64_t inc = Wd(base, entry, SEQE_INCREMENT);
-  const int64_t current = Wd(base, entry, SEQE_CURRENT);
-  const int64_t last = current + inc * count;
-  if (last > Wd(base, entry, SEQE_MAXIMUM) || last < Wd(base, entry, SEQE_MINIMUM)) {
-    Wd(base, entry, SEQE_EXHAUSTED) = 1;
-    return SEQ_NO_FURTHER_VALUE;
+  const int64_t minimum = Wd(base, entry, SEQE_MINIMUM), maximum = Wd(base, entry, SEQE_MAXIMUM);
+  int64_t current = Wd(base, entry, SEQE_CURRENT);
+  int64_t last = current + inc * count;
+  bool wrapped = false;
+  if (last > maximum || last < minimum) {
+    // A cycling sequence starts again at its least (greatest) value, in a
+    // block of its own.
+    if (Wd(base, entry, SEQE_FLAG) == 1) {
+      current = inc > 0 ? minimum - inc : maximum - inc;
+      last = current + inc * count;
+      wrapped = true;
+    }
+    if (!wrapped || last > maximum || last < minimum) {
+      Wd(base, entry, SEQE_EXHAUSTED) = 1;
+      return SEQ_NO_FURTHER_VALUE;
+    }
   }
   const int64_t end = Wd(base, entry, SEQE_BLOCK_END);
-  if (inc > 0 ? last > end : last < end) {
+  if (wrapped || (inc > 0 ? last > end : last < end)) {
     // A new block of max(count, 1000) values, bounded by the limit.
     const int64_t size = std::max<int64_t>(count, SEQ_BLOCK);
     int64_t new_end = current + inc * size;
-    new_end = std::clamp<int64_t>(new_end, Wd(base, entry, SEQE_MINIMUM),
-                                  Wd(base, entry, SEQE_MAXIMUM));
+    new_end = std::clamp<int64_t>(new_end, minimum, maximum);
     const int32_t rc = DSSeqSave(base, usr, Wd(base, entry, SEQE_ID), static_cast<int32_t>(current),
                                  static_cast<int32_t>(new_end));
     if (rc != 0) return rc;
@@ -210,7 +220,102 @@ int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int
   return 0;
 }
 
+// Runs `work` on the server entry of `sequence` under its bucket's
+// semaphore: found in the list, or (when `load`) loaded from the catalog
+// and linked at the head of its bucket. 1 when it is not there and not to
+// be loaded; else the load's failure or what `work` answers.
+template <class F>
+int32_t WithEntry(int32_t* base, int32_t usr, int32_t sequence, bool load, F work) {
+  const int32_t list = Wd(base, KernelSys(base), SYS_GSEQ_LIST);
+  if (list == 0) return SEQ_STORAGE_EXHAUSTED;
+  const int32_t bucket = HashListBucket(base, list, sequence);
+  const int32_t head = HashListHead(base, list, bucket);
+  EnqdeqGuard guard(HashListSemaphore(base, list, bucket));
+  int32_t entry = 0;
+  for (entry = sqlpool_word(base, head); entry != 0; entry = Wd(base, entry, SEQE_NEXT))
+    if (Wd(base, entry, SEQE_ID) == sequence) break;
+  if (entry == 0) {
+    if (!load) return 1;
+    if (const int32_t rc = LoadEntry(base, usr, sequence, &entry)) return rc;
+    Wd(base, entry, SEQE_NEXT) = sqlpool_word(base, head);
+    sqlpool_word(base, head) = entry;
+  }
+  return work(entry);
+}
+
+// Writes the entry's current value as its block end too, so that a later
+// load goes on right after the last value handed out.
+int32_t WriteBack(int32_t* base, int32_t usr, int32_t entry) {
+  const int32_t current = Wd(base, entry, SEQE_CURRENT);
+  const int32_t rc = DSSeqSave(base, usr, Wd(base, entry, SEQE_ID), current, current);
+  if (rc != 0) return rc;
+  Wd(base, entry, SEQE_BLOCK_END) = current;
+  Wd(base, entry, SEQE_LEFT) = 0;
+  return 0;
+}
+
 }  // namespace
+
+int32_t DSSeqRelease(int32_t* base, int32_t usr) {
+  if (!InStorage(base, usr, USR_WORDS)) return DSBadHandle(base, usr);
+  int32_t first = 0;
+  for (int32_t s = Wd(base, usr, USR_SEQUENCE_LCB); s != 0;) {
+    const int32_t next = Wd(base, s, SEQS_NEXT);
+    const int32_t rc = WithEntry(base, usr, Wd(base, s, SEQS_ID), false, [&](int32_t entry) {
+      if (--Wd(base, entry, SEQE_USE_COUNT) > 0) return 0;
+      Wd(base, entry, SEQE_USE_COUNT) = 0;
+      const bool unwritten = Wd(base, entry, SEQE_CURRENT) != Wd(base, entry, SEQE_BLOCK_END);
+      return unwritten ? WriteBack(base, usr, entry) : 0;
+    });
+    if (rc < 0 && first == 0) first = rc;
+    Wd(base, usr, USR_SEQUENCE_LCB) = next;
+    DSGetMem(base, &s, 0);
+    s = next;
+  }
+  return Fail(base, usr, first);
+}
+
+int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* state) {
+  const int32_t usr = block[1];
+  if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
+  const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    DSSeqState s;
+    s.exhausted = Wd(base, entry, SEQE_EXHAUSTED);
+    s.current = Wd(base, entry, SEQE_CURRENT);
+    s.minimum = Wd(base, entry, SEQE_MINIMUM);
+    s.maximum = Wd(base, entry, SEQE_MAXIMUM);
+    s.increment = Wd(base, entry, SEQE_INCREMENT);
+    s.flag = Wd(base, entry, SEQE_FLAG) == 1 ? 0 : -1;
+    s.value = s.flag == 0 ? s.current : Wd(base, entry, SEQE_BLOCK_END);
+    *state = s;
+    return s.exhausted != 0 ? SEQ_NO_FURTHER_VALUE : 0;
+  });
+  return block[0] = Fail(base, usr, rc);
+}
+
+int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t value,
+                   int32_t count) {
+  const int32_t usr = block[1], only_load = block[0] == SEQ_RESET_LOAD;
+  if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
+  const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    int32_t rc = 0;
+    Wd(base, entry, SEQE_MODE) = SEQ_RESET_MODE;
+    if (!only_load) {
+      if (count < 1) {
+        Wd(base, entry, SEQE_CURRENT) = value;
+        Wd(base, entry, SEQE_EXHAUSTED) = 0;
+      } else {
+        Wd(base, entry, SEQE_EXHAUSTED) = 1;
+      }
+      rc = WriteBack(base, usr, entry);
+      if (const int32_t s = SessionEntry(base, usr, sequence); s != 0 && rc == 0)
+        Wd(base, s, SEQS_VALUE) = Wd(base, entry, SEQE_CURRENT);
+    }
+    Wd(base, entry, SEQE_MODE) = 0;
+    return rc;
+  });
+  return block[0] = Fail(base, usr, rc);
+}
 
 int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
                   int32_t block_end) {
@@ -237,27 +342,10 @@ int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t coun
   if (count < 1) count = 1;
   if (count > 1 && sequence != SEQ_MANY_ALLOWED)
     return block[0] = Fail(base, usr, SEQ_MANY_REFUSED);
-  const int32_t list = Wd(base, KernelSys(base), SYS_GSEQ_LIST);
-  if (list == 0) return block[0] = Fail(base, usr, SEQ_STORAGE_EXHAUSTED);
-  const int32_t bucket = HashListBucket(base, list, sequence);
-  const int32_t head = HashListHead(base, list, bucket);
-  int32_t first = 0, rc = 0;
-  {
-    EnqdeqGuard guard(HashListSemaphore(base, list, bucket));
-    int32_t entry = 0;
-    for (entry = sqlpool_word(base, head); entry != 0; entry = Wd(base, entry, SEQE_NEXT))
-      if (Wd(base, entry, SEQE_ID) == sequence) break;
-    if (entry == 0) {
-      rc = LoadEntry(base, usr, sequence, &entry);
-      if (rc == 0) {
-        Wd(base, entry, SEQE_NEXT) = sqlpool_word(base, head);
-        sqlpool_word(base, head) = entry;
-      }
-    }
-    if (rc == 0) {
-      Wd(base, entry, SEQE_MODE) = kind;
-      rc = TakeValues(base, usr, entry, count, &first);
-    }
+  int32_t first = 0;
+  const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    Wd(base, entry, SEQE_MODE) = kind;
+    int32_t rc = TakeValues(base, usr, entry, count, &first);
     if (rc == 0) {
       int32_t s = SessionEntry(base, usr, sequence);
       if (s == 0) {
@@ -276,7 +364,8 @@ int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t coun
         Wd(base, s, SEQS_VALID) = 1;
       }
     }
-  }
+    return rc;
+  });
   if (rc != 0) return block[0] = Fail(base, usr, rc);
   *value = first;
   return block[0] = 0;

@@ -38,6 +38,38 @@ int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t coun
 int32_t DSSeqRuntimeValue(int32_t* base, int32_t usr, int32_t mode, int32_t sequence,
                           int32_t* value);
 
+// DSSeqRelease: the session lets go of every sequence of its SEQUENCE_LCB
+// chain (the chain freed): a sequence's use count goes down, and at 0 its
+// values not yet written (a current value short of the block end) are
+// written back with the current value as the block end, so that the next
+// load goes on right after the last value handed out. The first failure
+// (also in RVEC_RCODE), else 0.
+int32_t DSSeqRelease(int32_t* base, int32_t usr);
+
+// A sequence described for the definition statements.
+struct DSSeqState {
+  int32_t current = 0, minimum = 0, maximum = 0, increment = 0;
+  int32_t flag = 0;       // 0 for a cycling sequence, else -1
+  int32_t value = 0;      // the current value (cycling), else the block end
+  int32_t exhausted = 0;  // 1 when it has no further value
+};
+// DSSeqInit: block word 1 the session; the server entry (loaded when
+// needed) described into *state; -14720 for a sequence with no further
+// value (its state filled, exhausted 1). Status in block word 0 and
+// returned (also in RVEC_RCODE).
+int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* state);
+
+inline constexpr int32_t SEQ_RESET_LOAD = 1;  // DSSeqReset: only load the entry
+inline constexpr int32_t SEQ_RESET_MODE = 2;  // the entry's mode word during a reset
+// DSSeqReset: block word 0 SEQ_RESET_LOAD only loads the entry; otherwise a
+// `count` below 1 makes `value` the last value handed out (the next is
+// value + increment, the sequence no longer exhausted), any other count
+// marks it exhausted; either is written back (value as the block end) and
+// a session entry of the sequence takes the current value. Word 1 the
+// session; status in word 0 and returned (also in RVEC_RCODE).
+int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t value,
+                   int32_t count);
+
 // DSSeqSave: writes `current` and `block_end` to sequence `sequence`'s
 // catalog row in a transaction of its own (also inside the session's open
 // one, which it leaves as it was). 0 or the failure (also in RVEC_RCODE).

@@ -25,6 +25,7 @@
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "request/escape_callbacks.h"
+#include "request/sequence_values.h"
 #include "request/server_information.h"
 #include "request/statement_api.h"
 #include "request/transaction_requests.h"
@@ -136,9 +137,9 @@ KernelUpperServices KernelServices() {
   k.get_trans_state = DSGetTransState;
   k.end_trans_work = EndTransWork;
   k.free_tp = FreeTp;
-  // Not built yet, so absent: DSRelStm, the load end's DSLockTables, the
-  // session-aware DSSeqSave, the XA table open, XLInstallTable through the
-  // kernel.
+  k.seq_release = DSSeqRelease;
+  // Not built yet, so absent: DSRelStm, the load end's DSLockTables, the XA
+  // table open, XLInstallTable through the kernel.
   return k;
 }
 const KernelUpperServices kKernelServices = KernelServices();

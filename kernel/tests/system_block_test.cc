@@ -127,7 +127,7 @@ TEST_F(SystemBlockNoServicesTest, EveryAbsentEntryAnswersOneCodeAndLogsItsName) 
       {"DSRelStm", UpRelStm(base_, 0, 0, 0)},
       {"DSTransEndReq", UpTransEndReq(base_, 0)},
       {"DSLockTables", UpLockTablesEndLoad(base_, 0)},
-      {"DSSeqSave", UpSeqSave(base_, 0)},
+      {"DSSeqRelease", UpSeqRelease(base_, 0)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.rc, KERNEL_SERVICE_ABSENT) << c.name;

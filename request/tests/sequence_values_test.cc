@@ -14,6 +14,8 @@
 #include "interp/request_services.h"
 #include "kernel/system_block.h"
 #include "kernel/hash_lists.h"
+#include "kernel/sessions.h"
+#include "kernel/upper_services.h"
 #include "platform/packed_decimal.h"
 #include "request/transaction_requests.h"
 
@@ -23,6 +25,7 @@ struct SequenceRowValues {
   int32_t id;
   int64_t increment, minimum, maximum;
   std::optional<int64_t> current, block_end;
+  bool cycle = false;
 };
 
 class SequenceValuesTest : public CatalogRowsTest {
@@ -45,7 +48,7 @@ class SequenceValuesTest : public CatalogRowsTest {
                                    {SEQUENCES_INCREMENT, 0, s.increment, nullptr},
                                    {SEQUENCES_MINIMUM_VALUE, 0, s.minimum, nullptr},
                                    {SEQUENCES_MAXIMUM_VALUE, 0, s.maximum, nullptr},
-                                   {SEQUENCES_CYCLE_OPTION, 1, 0, "NO "}};
+                                   {SEQUENCES_CYCLE_OPTION, 1, 0, s.cycle ? "YES" : "NO "}};
     if (s.current) v.push_back({SEQUENCES_CURRENT_VALUE, 0, *s.current, nullptr});
     if (s.block_end) v.push_back({SEQUENCES_BLOCK_END, 0, *s.block_end, nullptr});
     return InsertValues(32, v);
@@ -267,6 +270,128 @@ TEST_F(SequenceValuesTest, Errors) {
   DSGetMem(base_, &other, USR_WORDS * 4);
   int32_t block[2] = {SEQ_CURRENT, other};
   EXPECT_EQ(DSSeqValue(base_, block, 141, 1, &v), SEQ_NO_CURRENT_VALUE);
+}
+
+}  // namespace
+
+namespace {
+
+// The server entry of a sequence, 0 when none is loaded.
+int32_t ServerEntry(int32_t* base, int32_t sys, int32_t sequence) {
+  const int32_t list = Wd(base, sys, SYS_GSEQ_LIST);
+  for (int32_t e = sqlpool_word(base, HashListHead(base, list, HashListBucket(base, list, sequence)));
+       e != 0; e = Wd(base, e, SEQE_NEXT))
+    if (Wd(base, e, SEQE_ID) == sequence) return e;
+  return 0;
+}
+
+TEST_F(SequenceValuesTest, TheLastSessionLettingGoWritesTheValuesBack) {
+  const int32_t other = users_[1];
+  int32_t block[2] = {1, other}, v = 0;
+  EXPECT_EQ(Next(141), 501);
+  ASSERT_EQ(DSSeqValue(base_, block, 141, 1, &v), 0);
+  EXPECT_EQ(Next(141), 503);
+  EXPECT_EQ(Next(7), 1);
+  const int32_t entry = ServerEntry(base_, sys_, 141);
+  ASSERT_NE(entry, 0);
+  EXPECT_EQ(W(entry + SEQE_USE_COUNT), 2);
+  // The first session to let go writes nothing: the other still uses it.
+  EXPECT_EQ(DSSeqRelease(base_, usr_), 0);
+  EXPECT_EQ(W(usr_ + USR_SEQUENCE_LCB), 0);
+  EXPECT_EQ(W(entry + SEQE_USE_COUNT), 1);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{500}, int64_t{1500}));
+  // Sequence 7 had this session alone: its values are written back.
+  EXPECT_EQ(Stored(7), std::make_pair(int64_t{1}, int64_t{1}));
+  // The last one, through the kernel's session clean-up (whose other steps
+  // meet services the fixture does not install).
+  KernelUpperServices services = kernel_services_;
+  services.seq_release = DSSeqRelease;
+  KernelInstallUpperServices(&services);
+  SessionCleanup(base_, other, 2);
+  KernelInstallUpperServices(&kernel_services_);
+  EXPECT_EQ(W(other + USR_SEQUENCE_LCB), 0);
+  EXPECT_EQ(W(entry + SEQE_USE_COUNT), 0);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{503}, int64_t{503}));
+  // A restart goes on right after the last value, no gap.
+  ForgetServerEntries();
+  EXPECT_EQ(Next(141), 504);
+  EXPECT_EQ(Next(7), 2);
+  int32_t current = 0;
+  EXPECT_EQ(Value(SEQ_CURRENT, 141, 1, &current), 0);
+  EXPECT_EQ(current, 504);
+  // Without the request interface's entry the kernel still frees the chain
+  // (nothing is written back).
+  EXPECT_EQ(SessionCleanup(base_, usr_, 2), KERNEL_SERVICE_ABSENT);
+  EXPECT_EQ(W(usr_ + USR_SEQUENCE_LCB), 0);
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{503}, int64_t{1503}));
+}
+
+TEST_F(SequenceValuesTest, ACyclingSequenceStartsAgainInABlockOfItsOwn) {
+  ASSERT_EQ(Begin(1), 0);
+  SequenceRowValues up{10, 2, 1, 7, std::nullopt, 0};
+  up.cycle = true;
+  SequenceRowValues down{11, -3, -8, -1, std::nullopt, 0};
+  down.cycle = true;
+  ASSERT_EQ(AddSequence(up), 0);
+  ASSERT_EQ(AddSequence(down), 0);
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  std::vector<int32_t> got;
+  for (int k = 0; k < 9; ++k) got.push_back(Next(10));
+  EXPECT_EQ(got, (std::vector<int32_t>{1, 3, 5, 7, 1, 3, 5, 7, 1}));
+  // Each new round wrote its block first: a restart goes on after it.
+  EXPECT_EQ(Stored(10), std::make_pair(int64_t{-1}, int64_t{7}));
+  ForgetServerEntries();
+  EXPECT_EQ(Next(10), 1);  // 3 .. 7 may have been handed out
+  got.clear();
+  for (int k = 0; k < 4; ++k) got.push_back(Next(11));
+  EXPECT_EQ(got, (std::vector<int32_t>{-1, -4, -7, -1}));
+}
+
+TEST_F(SequenceValuesTest, DefinitionStatementsDescribeAndResetASequence) {
+  EXPECT_EQ(Next(7), 1);
+  EXPECT_EQ(Next(7), 2);
+  int32_t block[2] = {0, usr_};
+  DSSeqState st;
+  EXPECT_EQ(DSSeqInit(base_, block, 7, &st), 0);
+  EXPECT_EQ(block[0], 0);
+  EXPECT_EQ(st.current, 2);
+  EXPECT_EQ(st.minimum, 1);
+  EXPECT_EQ(st.maximum, 505);
+  EXPECT_EQ(st.increment, 1);
+  EXPECT_EQ(st.flag, -1);
+  EXPECT_EQ(st.value, 505);  // the block end, cut at the bound
+  EXPECT_EQ(st.exhausted, 0);
+  // Described without use: loaded from the catalog.
+  EXPECT_EQ(DSSeqInit(base_, block, 8, &st), 0);
+  EXPECT_EQ(st.increment, -5);
+  EXPECT_EQ(st.current, 4);  // before the greatest value -1
+  EXPECT_EQ(DSSeqInit(base_, block, 4242, &st), SEQ_NOT_FOUND);
+  // Reset: 100 is the last value handed out; written back at once.
+  block[0] = 0;
+  EXPECT_EQ(DSSeqReset(base_, block, 7, 100, 0), 0);
+  EXPECT_EQ(Stored(7), std::make_pair(int64_t{100}, int64_t{100}));
+  int32_t v = 0;
+  EXPECT_EQ(Value(SEQ_CURRENT, 7, 1, &v), 0);
+  EXPECT_EQ(v, 100);
+  EXPECT_EQ(Next(7), 101);
+  // Marked exhausted, then reset again.
+  block[0] = 0;
+  EXPECT_EQ(DSSeqReset(base_, block, 7, 0, 1), 0);
+  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_NO_FURTHER_VALUE);
+  block[0] = 0;
+  EXPECT_EQ(DSSeqInit(base_, block, 7, &st), SEQ_NO_FURTHER_VALUE);
+  EXPECT_EQ(st.exhausted, 1);
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), SEQ_NO_FURTHER_VALUE);
+  block[0] = SEQ_RESET_LOAD;  // only loads: nothing changes
+  EXPECT_EQ(DSSeqReset(base_, block, 7, 5, 0), 0);
+  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_NO_FURTHER_VALUE);
+  block[0] = 0;
+  EXPECT_EQ(DSSeqReset(base_, block, 7, 5, 0), 0);
+  EXPECT_EQ(Next(7), 6);
+  EXPECT_EQ(W(ServerEntry(base_, sys_, 7) + SEQE_MODE), 1);  // the reset's mode cleared
+  block[0] = 0;
+  EXPECT_EQ(DSSeqReset(base_, block, 4242, 5, 0), SEQ_NOT_FOUND);
+  EXPECT_EQ(block[0], SEQ_NOT_FOUND);
 }
 
 }  // namespace
