@@ -283,6 +283,10 @@ int32_t qmrangecond(SqlCompileCtx* ctx, int32_t referencing, int32_t variant, in
     case 207:
       return 0;
     default:
-      return PutValue(ctx, qmcopytree(ctx, referencing, variant), value);
+      return qmcheckcond(ctx, referencing, variant, value);
   }
+}
+
+int32_t qmcheckcond(SqlCompileCtx* ctx, int32_t referencing, int32_t check, int32_t value) {
+  return PutValue(ctx, qmcopytree(ctx, referencing, check), value);
 }

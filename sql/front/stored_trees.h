@@ -37,3 +37,8 @@ int32_t qmcoldefault(SqlCompileCtx* ctx, const SqlColumnDesc& column);
 // 206, 207). Any other value names a stored check tree, copied with the
 // value in place of its VALUE references.
 int32_t qmrangecond(SqlCompileCtx* ctx, int32_t referencing, int32_t variant, int32_t value);
+// The stored check tree `check` copied with the value in place of its
+// VALUE references. Object ids are handed out from low numbers on, so a
+// check's id may be one of the variants' numbers: whoever holds a check
+// id (a domain's checks, through qdgetcc) asks here, not qmrangecond.
+int32_t qmcheckcond(SqlCompileCtx* ctx, int32_t referencing, int32_t check, int32_t value);

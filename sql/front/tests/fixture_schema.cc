@@ -2,6 +2,8 @@
 // engines and its writer over the dictionary's inserts.
 #include "sql/front/tests/fixture_schema.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 #include <cstring>
 #include <span>
@@ -54,20 +56,21 @@ std::vector<Grant> Owner(const std::string& owner) {
 
 }  // namespace
 
-Schema MakeSchema(const std::string& owner, const std::string& user) {
+Schema MakeSchema(const std::string& owner, const std::string& user, int32_t first) {
   Schema s;
+  s.first_id = first;
   s.owner = owner;
   s.user = user;
-  s.collations["C_BIN"] = {2001, "C_BIN", "BINARY"};
-  s.sequences["ORDER_NO"] = {2002, "ORDER_NO", 1, 1, 1000000};
-  s.domains["MONEY"] = {2010, "MONEY", kDecimal, 9, 2, true, "0",
-                        {{2011, "MONEY_NOT_NEGATIVE", "VALUE >= 0"}}};
-  s.domains["NUMERIC"] = {2012, "NUMERIC", kInteger, 10, 0, false, "", {}};
-  s.domains["CODE"] = {2013, "CODE", kChar, 3, 0, false, "'XXX'",
-                       {{2014, "CODE_NOT_Z", "VALUE <> 'ZZZ'"},
-                        {2015, "CODE_FROM_A", "VALUE >= 'A'"}}};
+  s.collations["C_BIN"] = {first + 1, "C_BIN", "BINARY"};
+  s.sequences["ORDER_NO"] = {first + 2, "ORDER_NO", 1, 1, 1000000};
+  s.domains["MONEY"] = {first + 10, "MONEY", kDecimal, 9, 2, true, "0",
+                        {{first + 11, "MONEY_NOT_NEGATIVE", "VALUE >= 0"}}};
+  s.domains["NUMERIC"] = {first + 12, "NUMERIC", kInteger, 10, 0, false, "", {}};
+  s.domains["CODE"] = {first + 13, "CODE", kChar, 3, 0, false, "'XXX'",
+                       {{first + 14, "CODE_NOT_Z", "VALUE <> 'ZZZ'"},
+                        {first + 15, "CODE_FROM_A", "VALUE >= 'A'"}}};
   Table customers;
-  customers.id = 2100;
+  customers.id = first + 100;
   customers.name = "CUSTOMERS";
   customers.columns = {Col("ID", kInteger, 10, 0, true),
                        Col("NAME", kVarchar, 40, 0, true),
@@ -81,24 +84,24 @@ Schema MakeSchema(const std::string& owner, const std::string& user) {
                        Col("SCORE", kReal, 7),
                        Col("WEIGHT", kDouble, 15),
                        Col("FLAG", kChar, 1, 0, true, "'N'")};
-  customers.keys = {{2103, "CUSTOMERS_PK", kPrimaryKey, {{"ID"}}},
-                    {2104, "CUSTOMERS_BY_NAME", kIndex, {{"NAME"}, {"FLAG", true}}}};
-  customers.checks = {{2105, "RATE_NOT_NEGATIVE", "RATE >= 0"}};
+  customers.keys = {{first + 103, "CUSTOMERS_PK", kPrimaryKey, {{"ID"}}},
+                    {first + 104, "CUSTOMERS_BY_NAME", kIndex, {{"NAME"}, {"FLAG", true}}}};
+  customers.checks = {{first + 105, "RATE_NOT_NEGATIVE", "RATE >= 0"}};
   customers.grants = Owner(owner);
   customers.grants.push_back({user, 1});
-  customers.triggers = {{2106, "CUSTOMERS_NEW", "INSERT", "BEFORE"}};
+  customers.triggers = {{first + 106, "CUSTOMERS_NEW", "INSERT", "BEFORE"}};
   Table orders;
-  orders.id = 2110;
+  orders.id = first + 110;
   orders.name = "ORDERS";
   orders.columns = {Col("ORDER_NO", kInteger, 10, 0, true),
                     Col("CUSTOMER", kInteger, 10, 0, true),
                     OfDomain(Col("AMOUNT", kDecimal, 9, 2, true, "0"), "MONEY"),
                     Col("NOTE", kNvarchar, 20)};
-  orders.keys = {{2111, "ORDERS_PK", kPrimaryKey, {{"ORDER_NO"}}},
-                 {2112, "ORDERS_BY_CUSTOMER", kUnique, {{"CUSTOMER", true}, {"ORDER_NO"}}}};
+  orders.keys = {{first + 111, "ORDERS_PK", kPrimaryKey, {{"ORDER_NO"}}},
+                 {first + 112, "ORDERS_BY_CUSTOMER", kUnique, {{"CUSTOMER", true}, {"ORDER_NO"}}}};
   orders.grants = Owner(owner);
   Table items;
-  items.id = 2120;
+  items.id = first + 120;
   items.name = "ITEMS";
   items.columns = {Col("ORDER_NO", kInteger, 10, 0, true),
                    Col("LINE", kSmallint, 5, 0, true),
@@ -106,11 +109,11 @@ Schema MakeSchema(const std::string& owner, const std::string& user) {
                    Col("QTY", kInteger, 10, 0, false, "1"),
                    OfDomain(Col("PRICE", kDecimal, 9, 2), "MONEY"),
                    Col("TAX", kNumeric, 5, 2)};
-  items.keys = {{2121, "ITEMS_PK", kPrimaryKey, {{"ORDER_NO"}, {"LINE"}}}};
-  items.checks = {{2122, "QTY_POSITIVE", "QTY > 0"}};
+  items.keys = {{first + 121, "ITEMS_PK", kPrimaryKey, {{"ORDER_NO"}, {"LINE"}}}};
+  items.checks = {{first + 122, "QTY_POSITIVE", "QTY > 0"}};
   items.grants = Owner(owner);
   Table view;
-  view.id = 2130;
+  view.id = first + 130;
   view.name = "BIG_ORDERS";
   view.view_query = "SELECT ORDER_NO, AMOUNT FROM ORDERS WHERE AMOUNT > 100";
   view.columns = {Col("ORDER_NO", kInteger, 10, 0, true), Col("AMOUNT", kDecimal, 9, 2, true)};
@@ -126,7 +129,7 @@ Schema MakeSchema(const std::string& owner, const std::string& user) {
     }
     s.tables[t->name] = *t;
   }
-  s.routines["DOUBLE_IT"] = {2140, "DOUBLE_IT", "X", "X * 2"};
+  s.routines["DOUBLE_IT"] = {first + 140, "DOUBLE_IT", "X", "X * 2"};
   return s;
 }
 
@@ -222,7 +225,7 @@ bool Schema::Holds(const std::string& grantee, const std::string& table, int32_t
 }
 
 const Schema& TestSchema() {
-  static const Schema schema = MakeSchema(kAdmin, kUser);
+  static const Schema schema = MakeSchema(kAdmin, kUser, kFirstId);
   return schema;
 }
 
@@ -380,7 +383,6 @@ class Writer {
   int32_t status_ = 0;
 };
 
-constexpr int32_t kSchemaId = 2000;
 constexpr int32_t kDatabank = 1;
 constexpr int32_t kTextColumnCharacters = 400;
 
@@ -426,7 +428,7 @@ void WriteTable(Writer& w, const Schema& s, const Table& t) {
   for (const Key& k : t.keys)
     if (k.kind == kPrimaryKey)
       for (const KeyPart& p : k.parts) key_length += t.Find(p.column)->byte_length;
-  DDInsTable(w.base(), w.pb(), t.id, t.IsView() ? 2 : 1, kSchemaId, key_length, !t.IsView(),
+  DDInsTable(w.base(), w.pb(), t.id, t.IsView() ? 2 : 1, s.first_id, key_length, !t.IsView(),
              kDatabank);
   w.Done("table " + t.name);
   if (t.IsView()) {
@@ -494,10 +496,10 @@ void WriteTable(Writer& w, const Schema& s, const Table& t) {
 
 int32_t WriteSchema(const Schema& s, const Sink& sink, std::string* failed) {
   Writer w(sink, s.owner, failed);
-  DDInsObject(w.base(), w.pb(), kSchemaId, 15, "", 0, s.owner.data(),
+  DDInsObject(w.base(), w.pb(), s.first_id, 15, "", 0, s.owner.data(),
               static_cast<int32_t>(s.owner.size()));
   w.Done("schema object");
-  DDInsSchema(w.base(), w.pb(), kSchemaId);
+  DDInsSchema(w.base(), w.pb(), s.first_id);
   w.Done("schema");
   for (const auto& [name, c] : s.collations) {
     w.Object(c.id, 18, name);
@@ -554,6 +556,14 @@ int32_t StoreTree(const Sink& sink, int32_t id, const std::string& image) {
     if (int32_t rc = sink.insert_row(CAT_SOURCES, record); rc != 0) return rc;
   }
   return 0;
+}
+
+int32_t SqliteScalar(sqlite3* db, const std::string& sql) {
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &stmt, nullptr) != SQLITE_OK) return -1;
+  const int32_t value = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int(stmt, 0) : -1;
+  sqlite3_finalize(stmt);
+  return value;
 }
 
 }  // namespace fixture

@@ -15,12 +15,18 @@
 #include <string>
 #include <vector>
 
+struct sqlite3;
+
 namespace fixture {
 
 // The names TestSchema() is made for: the owner (whose schema it is) and
 // a user who holds SELECT on two objects only.
 inline constexpr const char* kAdmin = "ADAM";
 inline constexpr const char* kUser = "EVE";
+inline constexpr int32_t kFirstId = 2000;
+// The schema's objects take ids from its first id to the first id + 999:
+// the schema itself the first.
+inline constexpr int32_t kSchemaIds = 1000;
 
 // Dictionary type codes the schema uses.
 enum Type : int32_t {
@@ -108,6 +114,7 @@ struct Collation {
 struct Schema {
   std::string owner;  // the schema's name and owner
   std::string user;   // the user without privileges but two SELECTs
+  int32_t first_id = 0;  // the schema's id; its objects' ids follow
   std::map<std::string, Table> tables;  // tables and views
   std::map<std::string, Domain> domains;
   std::map<std::string, Sequence> sequences;
@@ -122,7 +129,7 @@ struct Schema {
 
 // The compiler tests' schema for an owner and a user, its columns
 // numbered and laid out; TestSchema() is the one for kAdmin and kUser.
-Schema MakeSchema(const std::string& owner, const std::string& user);
+Schema MakeSchema(const std::string& owner, const std::string& user, int32_t first);
 const Schema& TestSchema();
 
 // The statements that make the schema, in an order each engine takes.
@@ -142,5 +149,8 @@ int32_t WriteSchema(const Schema& s, const Sink& sink, std::string* failed);
 // Stores `image` as the compiled tree (item 59) of object `id`, where the
 // compiler's tree reader finds it.
 int32_t StoreTree(const Sink& sink, int32_t id, const std::string& image);
+
+// A statement's first column as an integer; -1 when it fails.
+int32_t SqliteScalar(sqlite3* db, const std::string& sql);
 
 }  // namespace fixture

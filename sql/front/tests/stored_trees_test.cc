@@ -214,4 +214,17 @@ TEST_F(StoredTrees, StoredCheckTakesTheValue) {
             "((7 > 5) AND ((7 < 10) OR ((7 = 20) OR (7 = 30))))");
 }
 
+// A check whose id is one of the variants' numbers: qmrangecond gives the
+// variant's range, qmcheckcond the stored check.
+TEST_F(StoredTrees, CheckWithAVariantsNumber) {
+  Store(204, "SELECT a FROM t WHERE VALUE >= 0", true);
+  FakeKernel kernel;
+  TestContext tc(1 << 20);
+  qqwsnewblk(&tc.ctx);
+  int32_t v = ExprLiteral(&tc.ctx, tc.ctx.position, 1, TreeCountedCopy(&tc.ctx, "7", 1), 0);
+  EXPECT_EQ(SqlPrintExpression(&tc.ctx, qmcheckcond(&tc.ctx, 3, 204, v)), "(7 >= 0)");
+  EXPECT_EQ(SqlPrintExpression(&tc.ctx, qmrangecond(&tc.ctx, 3, 204, v)),
+            "(((7 <> 0) AND ((7 < -1E+38) OR (7 > -1E-38))) AND ((7 < 1E-38) OR (7 > 1E+38)))");
+}
+
 }  // namespace
