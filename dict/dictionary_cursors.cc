@@ -145,3 +145,31 @@ void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
   const bool view = DDIs(c.Text(1), "VIEW");
   if ((pb[0] = c.status()) == 0) *used_is_view = view ? 1 : 0;
 }
+
+void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
+                    int32_t name_length, int32_t out[4]) {
+  const int32_t mode = pb[0];
+  if (mode < 0 || mode > 3 || (mode == 3 && !NameFits(name_length))) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = Walk(base, pb, SLOT_DDDelTableRows, IMAGE_DDDelTableRows, [&](DDParams& p) {
+    if (mode == 1)
+      p.Int(1, value);
+    else
+      p.Null(1);
+    if (mode == 2)
+      p.Int(2, value);
+    else
+      p.Null(2);
+    if (mode == 3)
+      p.TextLength(3, name, name_length);
+    else
+      p.Null(3).Null(4);
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  int32_t v[4];
+  for (int32_t k = 0; k < 4; ++k) v[k] = c.Int(k + 1, 0);
+  if ((pb[0] = c.status()) == 0) std::memcpy(out, v, sizeof v);
+}

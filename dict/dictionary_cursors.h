@@ -97,3 +97,13 @@ void DDDelDatabankRows(int32_t* base, int32_t* pb, int32_t id, const char* name,
 // table has no row, 2 when the usage row is there.
 void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
                   int32_t* used_is_view);
+
+// --- Drops ---
+
+// The tables of databank `value` (mode 1), of owner `value` (mode 2) or
+// named `name` (mode 3: base tables and views of any schema), one a call,
+// each with its object, table, column, privilege, usage, type usage and
+// source rows deleted: its id, owner, databank and primary key (0 without
+// one) into `out`. 1 at the end.
+void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
+                    int32_t name_length, int32_t out[4]);
