@@ -164,39 +164,16 @@ class Catalog : public LookupTest {
   bool Start() {
     SetUp();
     if (::testing::Test::HasFailure() || BegWork() != 0) return false;
-    struct Col {
-      const char* name;
-      int32_t type, length, scale;
-    } cols[] = {{"A", 3, 10, 0}, {"B", 3, 10, 0}, {"C", 3, 10, 0}, {"D", 2, 10, 2}, {"E", 1, 20, 0}};
+    const std::vector<ColumnSpec> cols = {
+        {"A", 3, 10, 0}, {"B", 3, 10, 0}, {"C", 3, 10, 0}, {"D", 2, 10, 2}, {"E", 1, 20, 0}};
     for (int32_t k = 1; k <= kTables; ++k) {
       const int32_t id = 5000 + k;
-      const std::string name = "T" + std::to_string(k);
       int32_t pb[2] = {0, usr_};
-      DDInsObject(base_, pb, id, 6, "ADAM", 4, name.data(), static_cast<int32_t>(name.size()));
-      if (pb[0] == 0) DDInsTable(base_, pb, id, 1, 6, 8, true, 1);
-      int32_t offset = 8, number = 0;
-      for (const Col& c : cols) {
-        DDColumnDef d;
-        d.name = c.name;
-        d.name_length = 1;
-        d.number = ++number;
-        d.type = c.type;
-        d.length = c.length;
-        d.scale = c.scale;
-        d.offset = offset;
-        d.byte_length = c.length + 1;
-        offset += d.byte_length;
-        if (pb[0] == 0) DDInsColumn(base_, pb, id, d, nullptr, 0);
-      }
-      if (pb[0] == 0) DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
+      pb[0] = InsBaseTable(id, "ADAM", "T" + std::to_string(k), cols);
       if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
       if (pb[0] != 0) return false;
     }
-    uint8_t* path = reinterpret_cast<uint8_t*>(&W(W(usr_ + USR_LVL) + LVL_PATH));
-    std::memset(path, 255, DD_PATH_BYTES);
-    path[0] = 0;
-    std::memset(path + 1, ' ', 128);
-    std::memcpy(path + 1, "ADAM", 4);
+    SetPathTo("ADAM");
     return EndWork(0) == 0 && BegWork() == 0;
   }
   void Stop() {

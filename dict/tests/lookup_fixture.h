@@ -5,12 +5,14 @@
 // database holds of them.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "catalog_gen.h"
 #include "dict/compiler_lookups.h"
+#include "dict/dictionary_services.h"
 #include "dict/row_image.h"
 #include "dict/statement_functions.h"
 #include "dict/tests/catalog_fixture.h"
@@ -129,6 +131,46 @@ class LookupTest : public CatalogRowsTest {
     DDInsObject(base_, pb, id, kind, schema.data(), static_cast<int32_t>(schema.size()),
                 name.data(), static_cast<int32_t>(name.size()));
     return pb[0];
+  }
+  // A base table of `schema` written by the dictionary's inserts: its
+  // object and table rows, its columns (name, dictionary type, length,
+  // scale) laid out one after the other behind an 8-byte key, each with an
+  // indicator byte, and its lengths and column count. 0 or the failing
+  // status.
+  struct ColumnSpec {
+    const char* name;
+    int32_t type, length, scale;
+  };
+  int32_t InsBaseTable(int32_t id, const std::string& schema, const std::string& name,
+                       const std::vector<ColumnSpec>& columns) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, 6, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                static_cast<int32_t>(name.size()));
+    if (pb[0] == 0) DDInsTable(base_, pb, id, 1, 6, 8, true, 1);
+    int32_t offset = 8, number = 0;
+    for (const ColumnSpec& c : columns) {
+      DDColumnDef d;
+      d.name = c.name;
+      d.name_length = static_cast<int32_t>(std::strlen(c.name));
+      d.number = ++number;
+      d.type = c.type;
+      d.length = c.length;
+      d.scale = c.scale;
+      d.offset = offset;
+      d.byte_length = c.length + 1;
+      offset += d.byte_length;
+      if (pb[0] == 0) DDInsColumn(base_, pb, id, d, nullptr, 0);
+    }
+    if (pb[0] == 0) DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
+    return pb[0];
+  }
+  // The user's level path: the one schema given, the rest NULL.
+  void SetPathTo(const std::string& schema) {
+    uint8_t* path = reinterpret_cast<uint8_t*>(&W(W(usr_ + USR_LVL) + LVL_PATH));
+    std::memset(path, 255, DD_PATH_BYTES);
+    path[0] = 0;
+    std::memset(path + 1, ' ', 128);
+    std::memcpy(path + 1, schema.data(), std::min<size_t>(schema.size(), 128));
   }
   int32_t TableAttr(const std::string& schema, const std::string& name, DDTableAttr* a,
                     int32_t usr = 0, bool test_privilege = false) {

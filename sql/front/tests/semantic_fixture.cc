@@ -114,11 +114,7 @@ void SemanticTest::SetUp() {
   SqlInstallPhaseServices(&phases);
   g_session = usr_;
   // Unqualified names follow the user's path: the schema ADAM alone.
-  uint8_t* path = reinterpret_cast<uint8_t*>(&W(W(usr_ + USR_LVL) + LVL_PATH));
-  std::memset(path, 255, DD_PATH_BYTES);
-  path[0] = 0;
-  std::memset(path + 1, ' ', 128);
-  std::memcpy(path + 1, "ADAM", 4);
+  SetPathTo("ADAM");
 }
 
 void SemanticTest::TearDown() {
@@ -136,30 +132,10 @@ void SemanticTest::TearDown() {
 void SemanticTest::MakeTable(int32_t id, const std::string& name, std::vector<TestColumn> columns,
                              bool grant, const std::string& schema) {
   ASSERT_EQ(BegWork(), 0);
+  std::vector<ColumnSpec> specs;
+  for (const TestColumn& c : columns) specs.push_back({c.name, c.type, c.length, c.scale});
+  ASSERT_EQ(InsBaseTable(id, schema, name, specs), 0) << name;
   int32_t pb[2] = {0, usr_};
-  DDInsObject(base_, pb, id, 6, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
-              static_cast<int32_t>(name.size()));
-  ASSERT_EQ(pb[0], 0) << name;
-  DDInsTable(base_, pb, id, 1, 6, 8, true, 1);
-  ASSERT_EQ(pb[0], 0) << name;
-  int32_t offset = 8;
-  int32_t number = 0;
-  for (const TestColumn& c : columns) {
-    DDColumnDef d;
-    d.name = c.name;
-    d.name_length = static_cast<int32_t>(std::strlen(c.name));
-    d.number = ++number;
-    d.type = c.type;
-    d.length = c.length;
-    d.scale = c.scale;
-    d.offset = offset;
-    d.byte_length = c.length + 1;
-    offset += d.byte_length;
-    DDInsColumn(base_, pb, id, d, nullptr, 0);
-    ASSERT_EQ(pb[0], 0) << c.name;
-  }
-  DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
-  ASSERT_EQ(pb[0], 0) << name;
   if (grant) {
     DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
     ASSERT_EQ(pb[0], 0) << name;
