@@ -839,7 +839,7 @@ void CastGuards(SqlCompileCtx* ctx, int32_t node, int32_t domain) {
     int32_t status = qdgetcc(ctx, 0, domain, &check);
     if (status < 0) qcfatal(ctx, status);
     if (status > 0 || check <= 0) break;
-    checks = qqlcons(ctx, checks, qmrangecond(ctx, domain, check, placeholder));
+    checks = qqlcons(ctx, checks, qmcheckcond(ctx, domain, check, placeholder));
   }
   W(ctx, node, 27) = qqlrev(ctx, checks);
 }
