@@ -95,6 +95,29 @@ void CarryContent(int32_t from_bcb, int32_t to_bcb) {
   StoreWord(to_bcb + BCB_IO_STATUS, IOS_CHANGED_HELD);
 }
 
+namespace {
+
+// A page's content reaches the readers on disk only through the pages that
+// name it, its waiter and theirs: each of those that lies in a later write
+// set moves to `order` (the page's own), so that the page write of a write
+// set takes them along. A page of an earlier commit changed after a later
+// one moved it (a leaf moved to a new page whose parent names it only in
+// the later set) would otherwise be written while the parent on disk still
+// names its old page, and a commit secured with its write set would lose
+// that change at a restart. Lowered by compare-and-swap: the waiter's
+// holder may set its order meanwhile.
+void LowerWaiters(int32_t bcb, int32_t order) {
+  int32_t at = LoadWord(bcb + BCB_WAITER);
+  for (int32_t steps = 0; at > 0 && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps) {
+    if (LoadWord(at + BCB_WS_STATUS) != WS_IN_SET) continue;
+    int32_t present = LoadWord(at + BCB_ORDER);
+    while (present > order && !PoolWord(at + BCB_ORDER).compare_exchange_weak(present, order)) {
+    }
+  }
+}
+
+}  // namespace
+
 int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
   int32_t bcb = BufferBcb(buffer);
   int32_t status = LoadWord(bcb + BCB_WS_STATUS);
@@ -103,6 +126,7 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
       if (status == WS_NONE || status == WS_MARKED || value < LoadWord(bcb + BCB_ORDER)) {
         StoreWord(bcb + BCB_ORDER, value);
         StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
+        LowerWaiters(bcb, value);
       }
       return 0;
     case MRK_LINK: {
@@ -121,6 +145,7 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
         ReportPageError(kIndexDKMRK0, -55, 7, code);
         return -55;
       }
+      if (status == WS_IN_SET) LowerWaiters(bcb, LoadWord(bcb + BCB_ORDER));
       return 0;
     }
     case MRK_PROGRESS:
