@@ -19,6 +19,7 @@
 #include "kernel/control_blocks.h"
 #include "kernel/statement_columns.h"
 #include "kernel/xa_branches.h"
+#include "platform/packed_decimal.h"
 #include "platform/password_scramble.h"
 
 namespace {
@@ -30,7 +31,7 @@ std::string Padded(const std::string& s, size_t n) { return s + std::string(n - 
 class OperatorStatementsTest : public CatalogRowsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 14, 15, 22, 27, 32, 44, 48, 49, 50});
+    SetUpCatalog({11, 14, 15, 22, 27, 30, 32, 44, 48, 49, 50});
     if (HasFatalFailure()) return;
     kernel_services_.damae2 = [](int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
       result[0] = DDExecStm(base, usr, stm);
@@ -491,6 +492,210 @@ TEST_F(OperatorStatementsTest, SequenceValuesAgainstAModel) {
     EXPECT_EQ(text(8), q.name.empty() ? "<null>" : q.name) << id;
   }
   EXPECT_EQ(EndWork(0), 0);
+}
+
+// The kernel's name look-up of kinds below -2 through the real
+// DSGetObjectName over STM_MOS_DOMAIN (-246) in the thread's slot: an object
+// of the id as -3 and -4, a routine or trigger as -7 too, a routine's
+// specific name as -8; an id without them gives 1.
+TEST_F(OperatorStatementsTest, ObjectNamesOfTheOtherKindsThroughTheKernel) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Object {
+    int32_t id, kind;
+    const char* schema;
+    const char* name;
+  } objects[] = {{800, 2, "S", "DOM"}, {801, 11, "S", "PROC"}, {802, 13, "T", "TRG"},
+                 {803, 6, "T", "TAB"}};
+  for (const Object& o : objects) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, o.id, o.kind, o.schema, 1, o.name, static_cast<int32_t>(std::strlen(o.name)));
+    ASSERT_EQ(pb[0], 0);
+  }
+  for (int32_t id : {801, 804}) {  // 804: a specific name without object row
+    int32_t pb[2] = {0, usr_};
+    const std::string specific = "SPEC_" + std::to_string(id);
+    DDInsRoutineName(base_, pb, id, "PROC", 4, specific.c_str(), 8);
+    ASSERT_EQ(pb[0], 0);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_DOMAIN);
+  ASSERT_NE(stm, 0);
+  W(thr_ + THR_STM_MOS_DOMAIN) = stm;
+  auto names = [&](int32_t kind, int32_t id, std::string* first, std::string* second) {
+    uint8_t area[OBJECT_NAME_BYTES];
+    std::memset(area, '?', sizeof area);
+    const int32_t rc = DSGetObjectName(base_, kind, id, area, sizeof area);
+    auto trim = [](std::string t) {
+      while (!t.empty() && t.back() == ' ') t.pop_back();
+      return t;
+    };
+    *first = trim(std::string(reinterpret_cast<char*>(area), 128));
+    *second = trim(std::string(reinterpret_cast<char*>(area) + 128, 128));
+    return rc;
+  };
+  struct Case {
+    int32_t kind, id, status;
+    const char* first;
+    const char* second;
+  } cases[] = {{-3, 800, 0, "S", "DOM"},  {-4, 800, 0, "S", "DOM"},  {-7, 800, 1, "", ""},
+               {-3, 803, 0, "T", "TAB"},  {-7, 801, 0, "S", "PROC"}, {-7, 802, 0, "T", "TRG"},
+               {-8, 801, 0, "S", "SPEC_801"}, {-8, 804, 0, "", "SPEC_804"},
+               {-8, 800, 1, "", ""},       {-3, 805, 1, "", ""},       {-5, 800, 1, "", ""}};
+  for (const Case& c : cases) {
+    std::string first, second;
+    EXPECT_EQ(names(c.kind, c.id, &first, &second), c.status) << c.kind << "/" << c.id;
+    if (c.status != 0) continue;
+    EXPECT_EQ(first, c.first) << c.kind << "/" << c.id;
+    EXPECT_EQ(second, c.second) << c.kind << "/" << c.id;
+  }
+  W(thr_ + THR_STM_MOS_DOMAIN) = 0;
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// The sequence write-back (-245): the current value and block end of the
+// row of the id; 1 for an id without a row.
+TEST_F(OperatorStatementsTest, ASequenceIsWrittenBackByItsId) {
+  ASSERT_EQ(BegWork(), 0);
+  const CatalogValue row[] = {{SEQUENCES_SEQUENCE_ID, 0, 700, nullptr},
+                              {SEQUENCES_INCREMENT, 0, 3, nullptr},
+                              {SEQUENCES_CURRENT_VALUE, 0, 10, nullptr},
+                              {SEQUENCES_BLOCK_END, 0, 10, nullptr}};
+  ASSERT_EQ(InsertValues(CAT_SEQUENCES, row), 0);
+  int32_t pb[2] = {0, usr_};
+  const int32_t stm = DDSlotStatement(base_, pb, 131, IMAGE_STM_MOS_UPDSEQ);
+  ASSERT_NE(stm, 0);
+  auto write = [&](int32_t id, int32_t current, int32_t end) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, stm, 1, id);
+    DSSetParInt(base_, &st, stm, 2, current);
+    DSSetParInt(base_, &st, stm, 3, 0);
+    DSSetParInt(base_, &st, stm, 4, end);
+    EXPECT_EQ(st, 0);
+    int32_t b[2] = {0, usr_};
+    return DDSelectRun(base_, b, stm, true);
+  };
+  EXPECT_EQ(write(700, 40, 3040), 0);
+  EXPECT_EQ(write(701, 40, 3040), 1);
+  const CatalogValue key[] = {{SEQUENCES_SEQUENCE_ID, 0, 700, nullptr}};
+  std::vector<uint8_t> got;
+  ASSERT_EQ(ReadRow(CAT_SEQUENCES, key, &got), 0);
+  auto value = [&](int32_t offset) {
+    int32_t v = 0;
+    EXPECT_EQ(decimal_to_int(&v, ConstByteSpan(got.data(), got.size()), {offset, 11, 0, 0}),
+              kDecimalOk);
+    return v;
+  };
+  EXPECT_EQ(value(SEQUENCES_CURRENT_VALUE), 40);
+  EXPECT_EQ(value(SEQUENCES_BLOCK_END), 3040);
+  EXPECT_EQ(value(SEQUENCES_INCREMENT), 3);
+  EXPECT_EQ(EndWork(0), 0);
+}
+
+// The request interface's catalog queries (-205 to -209) against the rows
+// written.
+TEST_F(OperatorStatementsTest, TheRequestInterfacesCatalogQueries) {
+  ASSERT_EQ(BegWork(), 0);
+  for (auto [id, kind, schema, name] :
+       {std::tuple{900, 6, "S", "T1"}, std::tuple{901, 7, "S", "T1"}, std::tuple{902, 6, "R", "T1"},
+        std::tuple{903, 6, "R", "T2"}}) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, kind, schema, 1, name, 2);
+    ASSERT_EQ(pb[0], 0);
+  }
+  for (auto [number, name] : {std::pair{1, "A"}, std::pair{2, "B"}}) {
+    const CatalogValue row[] = {{COLUMNS_TABLE_ID, 0, 900, nullptr},
+                                {COLUMNS_COLUMN_NAME, 1, 0, name},
+                                {COLUMNS_COLUMN_ID, 0, number, nullptr},
+                                {COLUMNS_ORDINAL_POSITION, 0, number, nullptr},
+                                {COLUMNS_DATA_TYPE, 1, 0, "INTEGER"},
+                                {COLUMNS_BYTE_OFFSET, 0, 7 * number, nullptr},
+                                {COLUMNS_BYTE_LENGTH, 0, 7, nullptr}};
+    ASSERT_EQ(InsertValues(CAT_COLUMNS, row), 0);
+  }
+  const CatalogValue info[] = {{CATALOG_INFO_INFO_NAME, 1, 0, "CATALOG VERSION"},
+                               {CATALOG_INFO_INFO_VALUE, 1, 0, "01.00.00"}};
+  ASSERT_EQ(InsertValues(44, info), 0);
+  int32_t pb[2] = {0, usr_};
+  auto text = [&](int32_t stm, int32_t n) {
+    uint8_t* f = nullptr;
+    int32_t len = 0;
+    EXPECT_EQ(StatementField(base_, stm, true, n, &f, &len), 0);
+    std::string t(reinterpret_cast<char*>(f) + 1, static_cast<size_t>(len - 1));
+    while (!t.empty() && t.back() == ' ') t.pop_back();
+    return t;
+  };
+  auto number = [&](int32_t stm, int32_t n) {
+    int32_t st = 0, v = 0;
+    DSGetColInt(base_, &st, stm, n, &v);
+    return st == 0 ? v : -1;
+  };
+  // Each run's rows, as the request reads them: (columns...) per row.
+  auto rows = [&](int32_t stm, auto row) {
+    std::vector<std::string> got;
+    int32_t b[2] = {0, usr_};
+    for (int32_t rc = DDSelectRun(base_, b, stm, true); rc == 0 && W(stm + STM_PC) != 0 && got.size() < 20;
+         rc = DDSelectRun(base_, b, stm, false))
+      got.push_back(row());
+    return got;
+  };
+  using V = std::vector<std::string>;
+  const int32_t relogin = DDSlotStatement(base_, pb, 131, IMAGE_STM_RQ_RELOGIN);
+  ASSERT_NE(relogin, 0);
+  EXPECT_EQ(rows(relogin, [&] { return text(relogin, 1) + "=" + text(relogin, 2); }),
+            (V{"CATALOG VERSION=01.00.00"}));
+  const int32_t column = DDSlotStatement(base_, pb, 132, IMAGE_STM_RQ_COLUMN);
+  const int32_t column_name = DDSlotStatement(base_, pb, 133, IMAGE_STM_RQ_COLUMN_NAME);
+  const int32_t objects = DDSlotStatement(base_, pb, 134, IMAGE_STM_RQ_OBJECTS);
+  const int32_t object = DDSlotStatement(base_, pb, 135, IMAGE_STM_RQ_OBJECT);
+  ASSERT_TRUE(column != 0 && column_name != 0 && objects != 0 && object != 0);
+  for (auto [table, name, want] : {std::tuple{900, "B", "2 2 INTEGER 14 7"}, std::tuple{900, "C", ""},
+                                   std::tuple{901, "A", ""}}) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, column, 1, table);
+    DSSetParChar(base_, &st, column, 2, reinterpret_cast<const uint8_t*>(name), 0, 1);
+    ASSERT_EQ(st, 0);
+    const V got = rows(column, [&] {
+      return std::to_string(number(column, 1)) + " " + std::to_string(number(column, 2)) + " " +
+             text(column, 3) + " " + std::to_string(number(column, 4)) + " " +
+             std::to_string(number(column, 5));
+    });
+    EXPECT_EQ(got, *want ? V{want} : V{}) << name;
+  }
+  for (auto [table, n, want] : {std::tuple{900, 1, "A"}, std::tuple{900, 2, "B"}, std::tuple{900, 3, ""}}) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, column_name, 1, table);
+    DSSetParInt(base_, &st, column_name, 2, n);
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(rows(column_name, [&] { return text(column_name, 1); }), *want ? V{want} : V{}) << n;
+  }
+  for (auto [name, kind, want] : {std::tuple{"T1", "BASE TABLE", V{"902 R T1", "900 S T1"}},
+                                  std::tuple{"T1", "VIEW", V{"901 S T1"}},
+                                  std::tuple{"T3", "BASE TABLE", V{}}}) {
+    int32_t st = 0;
+    DSSetParChar(base_, &st, objects, 1, reinterpret_cast<const uint8_t*>(name), 0, 2);
+    DSSetParChar(base_, &st, objects, 2, reinterpret_cast<const uint8_t*>(kind), 0,
+                 static_cast<int32_t>(std::strlen(kind)));
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(rows(objects, [&] {
+                return std::to_string(number(objects, 1)) + " " + text(objects, 2) + " " + text(objects, 3);
+              }),
+              want)
+        << name << kind;
+  }
+  for (auto [id, want] : {std::pair{903, "903 BASE TABLE R T2"}, std::pair{904, ""}}) {
+    int32_t st = 0;
+    DSSetParInt(base_, &st, object, 1, id);
+    ASSERT_EQ(st, 0);
+    EXPECT_EQ(rows(object, [&] {
+                return std::to_string(number(object, 1)) + " " + text(object, 2) + " " +
+                       text(object, 3) + " " + text(object, 4);
+              }),
+              *want ? V{want} : V{})
+        << id;
+  }
+  EXPECT_EQ(EndWork(1), 0);
 }
 
 }  // namespace
