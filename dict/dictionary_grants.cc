@@ -65,3 +65,40 @@ void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGr
   }
   if ((pb[0] = c.status()) == 0) *out = r;
 }
+
+void DDCurTableGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out) {
+  const int32_t mode = pb[0];
+  if (mode < 0 || mode > 4 || !NameOrNone(walk.holder_length) ||
+      !NameOrNone(walk.grantor_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  std::string_view privilege;
+  if (mode != 0 && DDWordOf(kDDTablePrivWords, walk.privilege, &privilege) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurTableGrants, IMAGE_DDCurTableGrants);
+  if (stm == 0) return;
+  if (mode != 0) {
+    DDParams p(base, stm);
+    p.Text(1, std::string_view("ABCD").substr(static_cast<size_t>(mode - 1), 1));
+    p.Int(2, walk.table_id).Text(3, privilege);
+    NameOrNull(p, 4, walk.holder, walk.holder_length);
+    NameOrNull(p, 6, walk.grantor, walk.grantor_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  if (mode == 1) return;  // the row is removed; nothing is delivered
+  DDColumnReader c(base, stm);
+  DDGrantRow r = *out;
+  DDCopyName(c.Text(1), r.grantee, &r.grantee_length);
+  if (mode == 0 || mode == 4) {
+    r.grantable = DDIs(c.Text(2), "YES") ? 1 : 0;
+    r.table_id = c.Int(3, 0);
+    r.privilege = DDNumberOf(kDDTablePrivWords, c.Text(4));
+    DDCopyName(c.Text(5), r.grantor, &r.grantor_length);
+    r.grantee_kind = DDNumberOf(kDDGranteeWords, c.Text(6));
+  }
+  if ((pb[0] = c.status()) == 0) *out = r;
+}

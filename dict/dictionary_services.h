@@ -267,6 +267,13 @@ struct DDGrantRow {
   int32_t grantee_kind;         // "GROUP" 1, "PROGRAM" 2, "USER" 3, "OS_USER" 4, none 0
 };
 void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out);
+// The twin over table privileges 1-7 (letters A-D, modes 1-4: the row
+// from the grantor to the holder deleted; the rows the holder granted
+// deleted; the row of A, grant option cleared; every row the holder holds
+// deleted), each with the column privilege rows of the same privilege,
+// grantee and grantor. Mode 1 delivers nothing; modes 0 and 4 the whole
+// row (no column, no ident id), 2 and 3 the grantee's name.
+void DDCurTableGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out);
 // The databanks: mode 1 by name, 2 by id, 3 every one (reopened from the
 // first row), 0 the next. 1 at the end.
 struct DDDatabankRow {

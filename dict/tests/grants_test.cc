@@ -14,6 +14,8 @@
 namespace {
 
 constexpr int32_t kTable = 700;
+// The column argument that walks the table grants cursor instead.
+const std::string kTableRows = "<table>";
 
 // (column or "" for a table row, privilege word, grantee, grantor) ->
 // grantable "YES"/"NO"; absent: no row.
@@ -88,13 +90,13 @@ class GrantsTest : public LookupTest {
     w.holder = holder.data();
     w.holder_length = Len(holder);
     w.column = column.data();
-    w.column_length = Len(column);
+    w.column_length = column == kTableRows ? 0 : Len(column);
     w.grantor = grantor.data();
     w.grantor_length = Len(grantor);
     for (int32_t pb[2] = {mode, usr_};; pb[0] = 0) {
       DDGrantRow r{};
       r.table_id = -5;
-      DDCurColumnGrants(base_, pb, w, &r);
+      (column == kTableRows ? DDCurTableGrants : DDCurColumnGrants)(base_, pb, w, &r);
       if (pb[0] != 0) return pb[0];
       delivered->push_back(r);
     }
@@ -198,6 +200,68 @@ TEST_F(GrantsTest, InputRefusedBeforeAnythingRuns) {
   EXPECT_EQ(Stored(seed), seed);
   ASSERT_EQ(EndWork(1), 0);
   EXPECT_EQ(Walk(4, 4, "EVE", "", "ADAM", &rows), -19075);
+}
+
+// The table grants cursor: each letter over the table rows, the column
+// rows of the same privilege, grantee and grantor going with them.
+TEST_F(GrantsTest, TheTableGrantsLettersTakeTheColumnRowsAlong) {
+  using Key = std::tuple<std::string, std::string, std::string, std::string>;
+  struct Case {
+    int32_t mode;
+    const char *holder, *grantor;
+    std::vector<Key> gone, cleared;
+    std::vector<std::string> delivered;  // grantee/grantor, in order
+  } cases[] = {
+      {1, "EVE", "ADAM",
+       {{"", "UPDATE", "EVE", "ADAM"}, {"C1", "UPDATE", "EVE", "ADAM"}, {"C2", "UPDATE", "EVE", "ADAM"}},
+       {}, {"?"}},
+      {2, "EVE", "",
+       {{"", "UPDATE", "BOB", "EVE"}, {"", "UPDATE", "CAT", "EVE"}, {"C1", "UPDATE", "BOB", "EVE"},
+        {"C1", "UPDATE", "CAT", "EVE"}, {"C2", "UPDATE", "BOB", "EVE"}},
+       {}, {"BOB/?", "CAT/EVE"}},
+      {3, "EVE", "ADAM", {},
+       {{"", "UPDATE", "EVE", "ADAM"}, {"C1", "UPDATE", "EVE", "ADAM"}, {"C2", "UPDATE", "EVE", "ADAM"}},
+       {"EVE/?"}},
+      {4, "EVE", "",
+       {{"", "UPDATE", "EVE", "ADAM"}, {"", "UPDATE", "EVE", "ZED"}, {"C1", "UPDATE", "EVE", "ADAM"},
+        {"C2", "UPDATE", "EVE", "ADAM"}, {"C2", "UPDATE", "EVE", "ZED"}},
+       {}, {"EVE/ADAM", "EVE/ZED"}},
+      {4, "DAN", "", {}, {}, {}},
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(BegWork(), 0);
+    const GrantRows seed = Seed();
+    GrantRows model = seed;
+    for (const auto& k : c.gone) model.erase(k);
+    for (const auto& k : c.cleared) model[k] = "NO";
+    std::vector<DDGrantRow> rows;
+    EXPECT_EQ(Walk(c.mode, 4, c.holder, kTableRows, c.grantor, &rows), 1) << c.mode;
+    EXPECT_EQ(Stored(seed), model) << "mode " << c.mode;
+    ASSERT_EQ(rows.size(), c.delivered.size()) << c.mode;
+    for (size_t k = 0; k < rows.size(); ++k) {
+      const DDGrantRow& r = rows[k];
+      if (c.mode == 1) {
+        EXPECT_EQ(r.table_id, -5) << "mode 1 delivers nothing";
+        continue;
+      }
+      const bool whole = r.table_id != -5;
+      EXPECT_EQ(Name(r.grantee, r.grantee_length) + "/" +
+                    (whole ? Name(r.grantor, r.grantor_length) : "?"),
+                c.delivered[k]) << c.mode;
+      if (whole) {
+        EXPECT_EQ(r.table_id, kTable);
+        EXPECT_EQ(r.privilege, 4);
+        const std::map<std::string, int32_t> kinds = {{"EVE", 3}, {"BOB", 1}, {"CAT", 0}};
+        EXPECT_EQ(r.grantee_kind, kinds.at(Name(r.grantee, r.grantee_length)));
+      }
+    }
+    ASSERT_EQ(EndWork(1), 0);
+  }
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<DDGrantRow> rows;
+  EXPECT_EQ(Walk(5, 4, "EVE", kTableRows, "ADAM", &rows), DD_BAD_VALUE);
+  EXPECT_EQ(Walk(4, 8, "EVE", kTableRows, "ADAM", &rows), DD_KIND_OUTSIDE);
+  ASSERT_EQ(EndWork(1), 0);
 }
 
 }  // namespace
