@@ -38,12 +38,6 @@ int32_t EndWith(int32_t* base, int32_t usr, int32_t code) {
   return pb[0];
 }
 
-// An open request of kind 5 {5, usr, 3}: the system databank looked up.
-int32_t SystemLookup(int32_t* base, int32_t usr) {
-  Block b = NewRequest(5, usr, 3);
-  return Request(base, &DUUtilityServices::open_databank, "DSOpenDbReq", b.data());
-}
-
 // The chain's entries in order.
 std::vector<int32_t> Entries(int32_t* base, int32_t ducom) {
   std::vector<int32_t> out;
@@ -89,25 +83,6 @@ int32_t Batches(int32_t* base, int32_t usr, const std::vector<int32_t>& ids, int
   return 0;
 }
 
-// A file opened through DSOpenDbFile: kind, databank id, sequence, type,
-// size, the logical name, the second name (blank when null) and the file
-// name. Its handle in *handle.
-int32_t OpenFile(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t seqno,
-                 int32_t type, int32_t size, const char* logical, int32_t logical_length,
-                 const char* second, int32_t second_length, const char* file,
-                 int32_t file_length, int32_t* handle) {
-  Block b = NewRequest(kind, usr, id);
-  b[UTL_SEQNO] = seqno;
-  b[UTL_TYPE] = type;
-  b[UTL_SIZE] = size;
-  PadText(BlockBytes(b, UTL_LOGICAL_NAME), DBU_NAME_MAX, logical, logical_length);
-  PadText(BlockBytes(b, UTL_SECOND_NAME), DBU_NAME_MAX, second, second_length);
-  PadText(BlockBytes(b, UTL_FILE_NAME), DBU_FILE_MAX, file, file_length);
-  const int32_t r = Request(base, &DUUtilityServices::open_file, "DSOpenDbFile", b.data());
-  *handle = b[UTL_HANDLE];
-  return r;
-}
-
 int32_t Sizes(int32_t* base, int32_t usr, int32_t id, int32_t* first, int32_t* second) {
   Block b = NewRequest(0, usr, id);
   b[3] = -1;
@@ -144,6 +119,15 @@ int32_t Definition(int32_t* base, int32_t usr, int32_t kind, std::vector<int32_t
   record[DUREC_STATUS] = kind;
   const int32_t r = DUOpenTableDefinition(base, usr, record.data(), description.data());
   return r != 0 ? r : record[DUREC_STATUS];
+}
+
+// Backup mode on and the dictionary work block made: 0, -14020, or the
+// failure of DDCreUcom (-19075 when it made none).
+int32_t InBackupWithWorkBlock(int32_t* base, int32_t usr) {
+  if (DSGetTransScope(base, usr) != BKP_SCOPE) return BKP_NOT_IN_BACKUP;
+  const int32_t cre = Dictionary(base, usr, 0, &DUUtilityServices::create_work_block, "DDCreUcom");
+  if (cre != 0) return cre;
+  return WorkBlock(base, usr) == 0 ? OFF_NO_DICTIONARY : 0;
 }
 
 }  // namespace
@@ -234,13 +218,8 @@ void DSBkpOp4(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
               const char* file, int32_t file_length) {
   const bool from_create = pb[0] != 0;
   const int32_t usr = pb[1];
-  if (DSGetTransScope(base, usr) != BKP_SCOPE) {
-    pb[0] = BKP_NOT_IN_BACKUP;
-    return;
-  }
-  const int32_t cre = Dictionary(base, usr, 0, &DUUtilityServices::create_work_block, "DDCreUcom");
-  if (cre != 0 || WorkBlock(base, usr) == 0) {
-    pb[0] = cre != 0 ? cre : OFF_NO_DICTIONARY;
+  if (int32_t r = InBackupWithWorkBlock(base, usr); r != 0) {
+    pb[0] = r;
     return;
   }
   int32_t r = SetScope(base, usr, 3);
@@ -379,13 +358,8 @@ int32_t CompleteBackup(int32_t* base, int32_t usr, int32_t v) {
 void DSBkpOp3(int32_t* base, int32_t* pb) {
   const int32_t v = pb[0];
   const int32_t usr = pb[1];
-  if (DSGetTransScope(base, usr) != BKP_SCOPE) {
-    pb[0] = BKP_NOT_IN_BACKUP;
-    return;
-  }
-  const int32_t cre = Dictionary(base, usr, 0, &DUUtilityServices::create_work_block, "DDCreUcom");
-  if (cre != 0 || WorkBlock(base, usr) == 0) {
-    pb[0] = cre != 0 ? cre : OFF_NO_DICTIONARY;
+  if (int32_t r = InBackupWithWorkBlock(base, usr); r != 0) {
+    pb[0] = r;
     return;
   }
   if (v > 0 || W(base, usr + USR_BACKUP_BFC) == 0) {
@@ -442,12 +416,7 @@ int32_t BackUp(int32_t* base, int32_t usr, int32_t ducom, CreateState* s, const 
 
   s->number = s->row.number;
   s->second_length = PadName(s->second, s->row.second_name, s->row.second_name_length);
-  for (int32_t mode = 3;; mode = 0) {
-    DUDatabankFileRow f{};
-    r = Dictionary(base, usr, mode, &DUUtilityServices::cur_databank_file, "DDCurDatabankFile",
-                   name, name_length, &f);
-    if (r < 0) return r;
-    if (r > 0) break;
+  r = ForEachFileRow(base, usr, name, name_length, [&](const DUDatabankFileRow& f) {
     const int32_t flen = std::clamp(f.file_name_length, 0, DBU_FILE_MAX);
     if ((has_file && SameName(f.file_name, flen, file, file_length, DBU_FILE_MAX)) ||
         (has_incremental &&
@@ -459,7 +428,9 @@ int32_t BackUp(int32_t* base, int32_t usr, int32_t ducom, CreateState* s, const 
     }
     s->last = f;
     s->walked = true;
-  }
+    return 0;
+  });
+  if (r != 0) return r;
   const int32_t id = s->row.id;
   if (SystemDatabank(id)) return 3;
   if (id == 1 && has_incremental && s->number == s->row.number) return BKP_INCREMENTAL_OF_SYSTEM;
@@ -678,14 +649,9 @@ void UndoFirstPass(int32_t* base, int32_t usr, int32_t sys, int32_t mode, const 
 void DSBkpApplyMode(int32_t* base, int32_t* pb, const char timestamp[16]) {
   const int32_t mode = pb[0];
   const int32_t usr = pb[1];
-  const int32_t sys = du::SystemBlock(base);
-  if (sys == 0) {
-    pb[0] = OFF_NO_SYSTEM;
-    return;
-  }
-  const int32_t ducom = WorkBlock(base, usr);
-  if (ducom == 0) {
-    pb[0] = OFF_NO_DICTIONARY;
+  int32_t sys = 0, ducom = 0;
+  if (int32_t r = SystemAndWork(base, usr, &sys, &ducom); r != 0) {
+    pb[0] = r;
     return;
   }
   if (mode < 0 || mode > 5) {
@@ -788,14 +754,9 @@ void DSBkpApplyMode(int32_t* base, int32_t* pb, const char timestamp[16]) {
 
 void DSBkpRefreshFiles(int32_t* base, int32_t* pb) {
   const int32_t usr = pb[1];
-  const int32_t sys = du::SystemBlock(base);
-  if (sys == 0) {
-    pb[0] = OFF_NO_SYSTEM;
-    return;
-  }
-  const int32_t ducom = WorkBlock(base, usr);
-  if (ducom == 0) {
-    pb[0] = OFF_NO_DICTIONARY;
+  int32_t sys = 0, ducom = 0;
+  if (int32_t r = SystemAndWork(base, usr, &sys, &ducom); r != 0) {
+    pb[0] = r;
     return;
   }
   SystemFirst(base, ducom);

@@ -17,27 +17,6 @@ using namespace du::dbu;
 constexpr char kIncrementalName[] = "incrementalbackup";
 constexpr int32_t kTransTypeCopyBack = 128;
 
-int32_t OpenFile(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t seqno,
-                 int32_t type, int32_t size, const char* logical, int32_t logical_length,
-                 const char* second, int32_t second_length, const char* file,
-                 int32_t file_length, int32_t* handle) {
-  Block b = NewRequest(kind, usr, id);
-  b[UTL_SEQNO] = seqno;
-  b[UTL_TYPE] = type;
-  b[UTL_SIZE] = size;
-  PadText(BlockBytes(b, UTL_LOGICAL_NAME), DBU_NAME_MAX, logical, logical_length);
-  PadText(BlockBytes(b, UTL_SECOND_NAME), DBU_NAME_MAX, second, second_length);
-  PadText(BlockBytes(b, UTL_FILE_NAME), DBU_FILE_MAX, file, file_length);
-  const int32_t r = Request(base, &DUUtilityServices::open_file, "DSOpenDbFile", b.data());
-  *handle = b[UTL_HANDLE];
-  return r;
-}
-
-int32_t SystemLookup(int32_t* base, int32_t usr) {
-  Block b = NewRequest(5, usr, 3);
-  return Request(base, &DUUtilityServices::open_databank, "DSOpenDbReq", b.data());
-}
-
 struct CopyState {
   DUDatabankRow row;
   int32_t known = -1;  // the number DSSetDbOpt gave for databank 1
@@ -87,16 +66,12 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
     if ((r = SystemLookup(base, usr)) < 0) return r;
     if ((r = NewCursor(base, usr, 1)) < 0) return r;
     const int32_t keep = s->known == -1 ? s->row.number : s->known;
-    for (int32_t mode = 3;; mode = 0) {
-      DUDatabankFileRow f{};
-      r = Dictionary(base, usr, mode, &DUUtilityServices::cur_databank_file, "DDCurDatabankFile",
-                     name, name_length, &f);
-      if (r < 0) return r;
-      if (r > 0) break;
-      if (f.number != keep && f.number != s->row.number &&
-          (r = CloseRequest(base, 3, usr, id, f.number)) < 0)
-        return r;
-    }
+    r = ForEachFileRow(base, usr, name, name_length, [&](const DUDatabankFileRow& f) {
+      if (f.number == keep || f.number == s->row.number) return 0;
+      const int32_t c = CloseRequest(base, 3, usr, id, f.number);
+      return c < 0 ? c : 0;
+    });
+    if (r < 0) return r;
   }
 
   char padded[DBU_NAME_MAX];
@@ -137,24 +112,20 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
     r = Request(base, &DUUtilityServices::database_info, "DSGetDbInfo", info.data(), &sizes[0],
                 &sizes[1]);
     if (r != 0) return r;
-    for (int32_t mode = 3;; mode = 0) {
-      DUDatabankFileRow f{};
-      r = Dictionary(base, usr, mode, &DUUtilityServices::cur_databank_file, "DDCurDatabankFile",
-                     name, name_length, &f);
-      if (r < 0) return r;
-      if (r > 0) break;
-      if (f.first_flag != 0) continue;
+    r = ForEachFileRow(base, usr, name, name_length, [&](const DUDatabankFileRow& f) {
+      if (f.first_flag != 0) return 0;
       int32_t handle = 0;
-      r = OpenFile(base, usr, 9, id, f.number, 5, sizes[1], s->row.name, s->row.name_length,
-                   f.second_name, f.second_name_length, f.file_name, f.file_name_length, &handle);
-      if (r != 0) return r;
+      int32_t c = OpenFile(base, usr, 9, id, f.number, 5, sizes[1], s->row.name,
+                           s->row.name_length, f.second_name, f.second_name_length, f.file_name,
+                           f.file_name_length, &handle);
+      if (c != 0) return c;
       Block copy = NewRequest(0, usr, id);
       copy[3] = f.number;
       copy[4] = handle;
       copy[5] = s->row.number;
-      if ((r = Request(base, &DUUtilityServices::copy_databank, "DSCopyDbReq", copy.data())) != 0)
-        return r;
-    }
+      return Request(base, &DUUtilityServices::copy_databank, "DSCopyDbReq", copy.data());
+    });
+    if (r != 0) return r;
   } else {
     s->incremental_open = false;
     if ((r = CloseRequest(base, 1, usr, -1, s->handle)) != 0) return r;

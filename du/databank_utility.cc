@@ -61,6 +61,34 @@ int32_t End(int32_t* base, int32_t usr, bool rollback) {
   return Request(base, &DUUtilityServices::end_transaction, "DSTransEndReq", b.data());
 }
 
+int32_t SystemLookup(int32_t* base, int32_t usr) {
+  Block b = NewRequest(5, usr, 3);
+  return Request(base, &DUUtilityServices::open_databank, "DSOpenDbReq", b.data());
+}
+
+int32_t OpenFile(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t seqno,
+                 int32_t type, int32_t size, const char* logical, int32_t logical_length,
+                 const char* second, int32_t second_length, const char* file,
+                 int32_t file_length, int32_t* handle) {
+  Block b = NewRequest(kind, usr, id);
+  b[UTL_SEQNO] = seqno;
+  b[UTL_TYPE] = type;
+  b[UTL_SIZE] = size;
+  PadText(BlockBytes(b, UTL_LOGICAL_NAME), DBU_NAME_MAX, logical, logical_length);
+  PadText(BlockBytes(b, UTL_SECOND_NAME), DBU_NAME_MAX, second, second_length);
+  PadText(BlockBytes(b, UTL_FILE_NAME), DBU_FILE_MAX, file, file_length);
+  const int32_t r = Request(base, &DUUtilityServices::open_file, "DSOpenDbFile", b.data());
+  *handle = b[UTL_HANDLE];
+  return r;
+}
+
+int32_t SystemAndWork(int32_t* base, int32_t usr, int32_t* sys, int32_t* ducom) {
+  *sys = du::SystemBlock(base);
+  if (*sys == 0) return OFF_NO_SYSTEM;
+  *ducom = WorkBlock(base, usr);
+  return *ducom == 0 ? OFF_NO_DICTIONARY : 0;
+}
+
 int32_t NewCursor(int32_t* base, int32_t usr, int32_t status) {
   Block b = NewRequest(status, usr, 0);
   return Request(base, &DUUtilityServices::new_cursor, "DSNewCursor", b.data());

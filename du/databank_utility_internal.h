@@ -65,6 +65,18 @@ int32_t CloseRequest(int32_t* base, int32_t mode, int32_t usr, int32_t id, int32
 int32_t Begin(int32_t* base, int32_t usr, bool tolerate_open = true);
 // DSTransEndReq: commit, or roll back when `rollback`.
 int32_t End(int32_t* base, int32_t usr, bool rollback);
+// An open request of kind 5 {5, usr, 3}: the system databank looked up.
+int32_t SystemLookup(int32_t* base, int32_t usr);
+// A file opened through DSOpenDbFile: kind, databank id, sequence, type,
+// size, the logical name, the second name (blank when null) and the file
+// name. Its handle in *handle.
+int32_t OpenFile(int32_t* base, int32_t usr, int32_t kind, int32_t id, int32_t seqno,
+                 int32_t type, int32_t size, const char* logical, int32_t logical_length,
+                 const char* second, int32_t second_length, const char* file,
+                 int32_t file_length, int32_t* handle);
+// The SYS index and the user's DDUCOM: 0, -19040 without the first, -19075
+// without the second.
+int32_t SystemAndWork(int32_t* base, int32_t usr, int32_t* sys, int32_t* ducom);
 // DSNewCursor with `status` (1 or 3).
 int32_t NewCursor(int32_t* base, int32_t usr, int32_t status);
 
@@ -89,6 +101,23 @@ int32_t SysRead(int32_t* base, int32_t sys, int32_t field);
 void SysWrite(int32_t* base, int32_t sys, int32_t field, int32_t value);
 
 inline bool SystemDatabank(int32_t id) { return id == 2 || id == 3 || id == 4; }
+
+// Walks the file rows of the databank `name` (DDCurDatabankFile mode 3,
+// then 0), handing each to `visit`, which answers 0 to go on or a status
+// that ends the walk. 0 at the end, the visit's status, or the cursor's
+// error.
+template <typename Visit>
+int32_t ForEachFileRow(int32_t* base, int32_t usr, const char* name, int32_t name_length,
+                       Visit visit) {
+  for (int32_t mode = 3;; mode = 0) {
+    DUDatabankFileRow f{};
+    int32_t r = Dictionary(base, usr, mode, &DUUtilityServices::cur_databank_file,
+                           "DDCurDatabankFile", name, name_length, &f);
+    if (r < 0) return r;
+    if (r > 0) return 0;
+    if ((r = visit(f)) != 0) return r;
+  }
+}
 
 // Whether the user may work on a databank of the row's creator: the creator
 // himself, or a holder of BACKUP. 0 allowed, 2 refused, negative an error.
