@@ -177,11 +177,7 @@ int32_t qmnamchk(SqlCompileCtx* ctx, int32_t node) {
   SetType(ctx, node, kSqlTypeInt, 10, 0, kVariantInteger);
   W(ctx, node, EXN_DERIVATION) = 3;
   W(ctx, node, EXN_NULLABLE) = 0;
-  QualifiedName parts;
-  qqnamget(ctx, W(ctx, node, 23), &parts);
-  SqlQualifiedName name;
-  std::snprintf(name.schema, sizeof name.schema, "%s", parts.name[1]);
-  std::snprintf(name.name, sizeof name.name, "%s", parts.name[0]);
+  SqlQualifiedName name = NameOf(ctx, W(ctx, node, 23));
   int32_t id = 0;
   int32_t status = qdgetsequence(ctx, &name, &id);
   if (status < 0) qcfatal(ctx, status);

@@ -800,11 +800,7 @@ void CastCollation(SqlCompileCtx* ctx, int32_t node, int32_t target) {
     UserError(ctx, node, -12636, nullptr);
     return;
   }
-  QualifiedName parts;
-  qqnamget(ctx, name, &parts);
-  SqlQualifiedName q;
-  std::snprintf(q.schema, sizeof q.schema, "%s", parts.name[1]);
-  std::snprintf(q.name, sizeof q.name, "%s", parts.name[0]);
+  SqlQualifiedName q = NameOf(ctx, name);
   int32_t id = 0;
   int32_t status = qdgetcollation(ctx, &q, &id);
   if (status < 0) qcfatal(ctx, status);
@@ -853,11 +849,7 @@ void Cast(SqlCompileCtx* ctx, int32_t node) {
   }
   int32_t domain_name = W(ctx, node, 25);
   if (domain_name != 0) {
-    QualifiedName parts;
-    qqnamget(ctx, domain_name, &parts);
-    SqlQualifiedName q;
-    std::snprintf(q.schema, sizeof q.schema, "%s", parts.name[1]);
-    std::snprintf(q.name, sizeof q.name, "%s", parts.name[0]);
+    SqlQualifiedName q = NameOf(ctx, domain_name);
     int32_t id = 0;
     int32_t type[4] = {0, 0, 0, 0};
     SqlDomainData data;
@@ -1070,15 +1062,6 @@ const char* ParameterWord(int32_t cls) {
     default:
       return "CHARACTER";
   }
-}
-
-SqlQualifiedName NameOf(SqlCompileCtx* ctx, int32_t qualified) {
-  QualifiedName parts;
-  qqnamget(ctx, qualified, &parts);
-  SqlQualifiedName q;
-  std::snprintf(q.schema, sizeof q.schema, "%s", parts.name[1]);
-  std::snprintf(q.name, sizeof q.name, "%s", parts.name[0]);
-  return q;
 }
 
 // A CAST of an argument to its parameter's type.

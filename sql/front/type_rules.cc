@@ -2,6 +2,7 @@
 // derivation classes, arithmetic and common result types and the typing of
 // the binary operators.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "sql/front/compile_context.h"
@@ -265,6 +266,15 @@ int32_t CollationNode(SqlCompileCtx* ctx, int32_t operand, int32_t level, int32_
   W(ctx, n, EXN_COLLATION_LEVEL) = level;
   W(ctx, n, EXN_COLLATION) = collation;
   return n;
+}
+
+SqlQualifiedName NameOf(SqlCompileCtx* ctx, int32_t qualified) {
+  QualifiedName parts;
+  qqnamget(ctx, qualified, &parts);
+  SqlQualifiedName q;
+  std::snprintf(q.schema, sizeof q.schema, "%s", parts.name[1]);
+  std::snprintf(q.name, sizeof q.name, "%s", parts.name[0]);
+  return q;
 }
 
 bool IsBuiltInCollation(int32_t collation) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sql_action_words.h"
@@ -70,6 +71,10 @@ int32_t ConcatLists(SqlCompileCtx* ctx, int32_t a, int32_t b);
 // Wraps whichever of the two operand words holds a character operand when
 // the other is national (qmnchcast); the node's word is updated.
 void WrapNational(SqlCompileCtx* ctx, int32_t node, int32_t word_a, int32_t word_b);
+
+// The schema and name of a qualified-name node, as the dictionary access
+// takes them.
+SqlQualifiedName NameOf(SqlCompileCtx* ctx, int32_t qualified);
 
 // A collation node (kind 100) over an operand, carrying the collation and
 // the operand's type and class.
