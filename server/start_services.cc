@@ -74,8 +74,9 @@ int32_t TransCleanup(int32_t* base, int32_t usr, int32_t) {
   return pb[0];
 }
 
+// DSBTR3 mode 1: a transaction that stays open until its end.
 int32_t BeginTrans(int32_t* base, int32_t usr) {
-  int32_t pb[2] = {0, usr};
+  int32_t pb[2] = {1, usr};
   DSBTR3(base, pb);
   return pb[0];
 }
