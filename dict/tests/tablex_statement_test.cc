@@ -180,4 +180,34 @@ TEST_F(TablexStatementTest, LargeObjectColumns) {
   EXPECT_TRUE(TableDescriptionLobs(base_, W(thr_ + THR_CDITCB)).empty());
 }
 
+// Column 4 is the logical id of the table's databank, from the databank's
+// rows (its files); a databank the catalog holds no row of stands by its
+// id.
+TEST_F(TablexStatementTest, TheLogicalIdOfTheTablesDatabank) {
+  for (auto [file, seqno] : {std::pair{"B7A", 1}, std::pair{"B7B", 2}}) {
+    const CatalogValue bank[] = {{DATABANKS_DATABANK_ID, 0, 7, nullptr},
+                                 {DATABANKS_SEQUENCE_NO, 0, seqno, nullptr},
+                                 {DATABANKS_LOGICAL_ID, 0, 3, nullptr},
+                                 {DATABANKS_DATABANK_NAME, 1, 0, file}};
+    ASSERT_EQ(InsertValues(CAT_DATABANKS, bank), 0);
+  }
+  for (auto [id, bank] : {std::pair{900, 7}, std::pair{901, 8}}) {
+    const CatalogValue row[] = {{TABLES_TABLE_ID, 0, id, nullptr},
+                                {TABLES_TABLE_TYPE, 1, 0, "BASE TABLE"},
+                                {TABLES_KEY_LENGTH, 0, 7, nullptr},
+                                {TABLES_RECORD_LENGTH, 0, 21, nullptr},
+                                {TABLES_DATABANK_ID, 0, bank, nullptr}};
+    ASSERT_EQ(InsertValues(CAT_TABLES, row), 0);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  Prepare();
+  TableLoad load = LoadTableDescription(base_, 900);
+  ASSERT_EQ(load.status, 0);
+  EXPECT_EQ(load.lid, 3);
+  EXPECT_EQ(W(W(thr_ + THR_CDITCB) + DESC_LID), 3);
+  load = LoadTableDescription(base_, 901);
+  ASSERT_EQ(load.status, 0);
+  EXPECT_EQ(load.lid, 8);
+}
+
 }  // namespace

@@ -268,7 +268,7 @@ const ExactRule kExactRules[] = {
     {"STM_MOS_COLUMN", -1, 2, 1, "22:r"},
     {"STM_MOS_DBSIZE", -1, 1, 2, "15:r"},
     {"STM_MOS_SEQUENCE", -1, 1, 8, "11:r 32:r"},
-    {"STM_MOS_TABLEX", -1, 1, 26, "16:r 18:r 19:r 20:r 22:r"},
+    {"STM_MOS_TABLEX", -1, 1, 26, "15:r 16:r 18:r 19:r 20:r 22:r"},
     {"STM_MOS_DOMAIN", -1, 1, 7, "11:r 30:r"},
     {"STM_MOS_UPDSEQ", -1, 4, 0, "32:u"},
     {"STM_RQ_RELOGIN", -1, 0, 2, "44:r"},
