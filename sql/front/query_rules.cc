@@ -2,6 +2,7 @@
 // clauses are analysed, star expansion, the select-list rules on set
 // functions and grouping, the GROUP BY rules, the result columns of set
 // operations, and ORDER BY and FOR UPDATE OF of a query statement.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -135,8 +136,29 @@ void ExpandStar(SqlCompileCtx* ctx, int32_t cell, int32_t item) {
   }
 }
 
-// MIN/MAX marks of the table references a select item's set function uses.
-void MinMaxMarks(SqlCompileCtx* ctx, int32_t value) {
+// The table references a set function's argument reads.
+std::vector<int32_t> ArgumentTables(SqlCompileCtx* ctx, int32_t argument) {
+  std::vector<int32_t> refs;
+  auto add = [&](int32_t column) {
+    int32_t ref = column > 0 && W(ctx, column, EXN_KIND) == kExprColumnRef
+                      ? W(ctx, column, EXN_TABLE_REF)
+                      : 0;
+    if (ref > 0 && std::find(refs.begin(), refs.end(), ref) == refs.end()) refs.push_back(ref);
+  };
+  if (W(ctx, argument, EXN_KIND) == kExprColumnRef) {
+    add(argument);
+  } else {
+    for (int32_t c = W(ctx, argument, EXN_COLUMNS); c != 0; c = W(ctx, c, CELL_NEXT)) {
+      add(W(ctx, c, CELL_VALUE));
+    }
+  }
+  return refs;
+}
+
+// MIN/MAX marks of the table references a select item's set function
+// uses, and the conversion of a COUNT, AVG or SUM argument of a collation
+// of its own.
+void SetFunctionItem(SqlCompileCtx* ctx, int32_t value) {
   if (value <= 0) return;
   int32_t kind = W(ctx, value, EXN_KIND);
   if (kind >= 1 && kind <= 4) {  // an arithmetic operation over a literal
@@ -148,17 +170,34 @@ void MinMaxMarks(SqlCompileCtx* ctx, int32_t value) {
   }
   if (kind < 16 || kind > 20) return;
   int32_t argument = W(ctx, value, EXN_OPERAND2);
-  int32_t ref = argument > 0 && W(ctx, argument, EXN_KIND) == kExprColumnRef
-                    ? W(ctx, argument, EXN_TABLE_REF)
-                    : 0;
   if (argument <= 0) {  // COUNT(*): every reference of the statement
     for (int32_t c = ctx->query.table_refs; c != 0; c = W(ctx, c, CELL_NEXT)) {
       W(ctx, W(ctx, c, CELL_VALUE), TRF_MINMAX) = 0;
     }
     return;
   }
-  if (ref == 0) return;
-  if (kind <= 18 || Cur(ctx).w[SEM_GROUPED] != 0) {
+  std::vector<int32_t> refs = ArgumentTables(ctx, argument);
+  if (kind <= 18) {
+    for (int32_t ref : refs) W(ctx, ref, TRF_MINMAX) = 0;
+    int32_t collation = W(ctx, argument, EXN_COLLATION);
+    if (collation != 0 && collation != 136 && collation != 138 && collation != 140) {
+      int32_t conversion = ExprOfKind(ctx, kExprConversion, ExprPosition(ctx, argument), argument, 0);
+      for (int32_t word : {EXN_TYPE, EXN_TYPE_CLASS, EXN_NULLABLE, EXN_NON_NEGATIVE,
+                           EXN_DERIVATION, EXN_COLUMNS, EXN_COLLATION_LEVEL, EXN_COLLATION}) {
+        W(ctx, conversion, word) = W(ctx, argument, word);
+      }
+      W(ctx, conversion, EXN_ANALYSED) = 1;
+      W(ctx, value, EXN_OPERAND2) = conversion;
+    }
+    return;
+  }
+  if (refs.size() > 1) {
+    for (int32_t ref : refs) W(ctx, ref, TRF_MINMAX) = 0;
+    return;
+  }
+  if (refs.size() != 1 || W(ctx, argument, EXN_KIND) != kExprColumnRef) return;
+  int32_t ref = refs[0];
+  if (Cur(ctx).w[SEM_GROUPED] != 0) {
     W(ctx, ref, TRF_MINMAX) = 0;
   } else if (W(ctx, ref, TRF_MINMAX) != 0) {
     W(ctx, ref, TRF_MINMAX_LIST) = qqlcons(ctx, W(ctx, ref, TRF_MINMAX_LIST), value);
@@ -197,7 +236,7 @@ void SelectListRules(SqlCompileCtx* ctx, int32_t query) {
     int32_t d = W(ctx, wrapper, EXN_DERIVATION);
     if (d == 1 || d == 2 || W(ctx, item, SLI_SET_FUNCTION) != 0) set_functions = true;
     if (d == 2 || d == 5 || d == 8) columns = true;
-    MinMaxMarks(ctx, value);
+    SetFunctionItem(ctx, value);
     if (distinct && kind == kExprColumnRef && LargeObject(ctx, value)) {
       SemError(ctx, ExprPosition(ctx, value), -12643);
     }

@@ -62,6 +62,8 @@ constexpr int32_t EXN_HIDDEN = 25;     // the second copy of a join's common col
 constexpr int32_t EXN_ERROR_MARK = 26; // a resolution error was reported for it
 constexpr int32_t EXN_LEVEL = 27;      // the level of the block it was bound in
 constexpr int32_t EXN_DEFAULT = 38;    // counted copy of the column's default text
+// A conversion node (kind 100) over an operand, of the operand's type.
+constexpr int32_t kExprConversion = 100;
 // A subquery (kind 26): the depth of the query stack when it began.
 constexpr int32_t EXN_QUERY_DEPTH = 25;
 

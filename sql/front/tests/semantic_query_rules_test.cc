@@ -111,6 +111,36 @@ TEST_F(SemanticQueryRules, SetOperationResultColumns) {
   EXPECT_EQ(mixed.Codes(), std::vector<int32_t>{-12242});
 }
 
+// The MIN/MAX mark of a table reference, and how many MAX/MIN items over
+// its columns it lists, as the select list's set functions leave them.
+TEST_F(SemanticQueryRules, MinMaxMarks) {
+  std::vector<std::string> marks;
+  inspect = [&](SqlCompileCtx* ctx, int32_t) {
+    marks.clear();
+    for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t ref = WsWord(ctx, c, CELL_VALUE);
+      marks.push_back(std::to_string(WsWord(ctx, ref, TRF_MINMAX)) + "/" +
+                      std::to_string(qqllen(ctx, WsWord(ctx, ref, TRF_MINMAX_LIST))));
+    }
+  };
+  struct Case {
+    const char* sql;
+    std::vector<std::string> marks;
+  } cases[] = {
+      {"SELECT MAX(a), MIN(b) + 1 FROM t", {"1/2"}},
+      {"SELECT MAX(a), COUNT(*) FROM t", {"0/1"}},
+      {"SELECT MAX(t.a), SUM(s.d) FROM t, s", {"1/1", "0/0"}},
+      {"SELECT MAX(t.a + s.a) FROM t, s", {"0/0", "0/0"}},
+      {"SELECT MAX(a) FROM t GROUP BY b", {"0/0"}},
+      {"SELECT MAX(a + 1) FROM t", {"1/0"}},
+  };
+  for (const Case& k : cases) {
+    Compiled c = Compile(k.sql);
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(marks, k.marks) << k.sql;
+  }
+}
+
 TEST_F(SemanticQueryRules, StarsExpandInFromOrder) {
   Compiled c = Compile("SELECT s.*, t.*, s.a FROM t, s");
   EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
