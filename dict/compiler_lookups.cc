@@ -233,8 +233,16 @@ void DDCmpColumns(int32_t* base, int32_t* pb, int32_t table_id, int32_t column_i
   d.domain_id = c.Int(18, 0);
   d.byte_length = c.Int(19, 0);
   d.collation = c.Int(20, 0);
-  // The catalog keeps no statistics values.
-  d.statistics_count = -1;
+  // The statistics run's estimate (NULL or -1: none) and its low and high
+  // values, each behind an indicator of its own.
+  d.statistics_count = c.Int(16, -1);
+  const std::string_view values = c.Text(21);
+  if (d.statistics_count < 0 || values.size() < 34 || values[0] != 0 || values[17] != 0) {
+    d.statistics_count = -1;
+  } else {
+    std::memcpy(d.low, values.data() + 1, 16);
+    std::memcpy(d.high, values.data() + 18, 16);
+  }
   d.default_length = DDDefaultText(c, 22, default_text, default_capacity);
   if ((pb[0] = c.status()) != 0) return;
   if (d.default_length == 0) {

@@ -173,3 +173,39 @@ void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
   for (int32_t k = 0; k < 4; ++k) v[k] = c.Int(k + 1, 0);
   if ((pb[0] = c.status()) == 0) std::memcpy(out, v, sizeof v);
 }
+
+void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id,
+                     const char* name, int32_t name_length, const int32_t* row_count,
+                     const int32_t* estimate, const int32_t* nonnull, const char* low,
+                     const char* high) {
+  const int32_t mode = pb[0];
+  if (mode < 1 || mode > 3 || (mode != 3 && !NameFits(name_length))) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdStatistics, IMAGE_DDUpdStatistics);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id).Int(2, key_id);
+  if (mode == 3)
+    p.Null(3).Null(4);
+  else
+    p.TextLength(3, name, name_length);
+  const int32_t* counts[3] = {row_count, estimate, nonnull};
+  for (int32_t k = 0; k < 3; ++k) {
+    if (counts[k] != nullptr)
+      p.Int(5 + k, *counts[k]);
+    else
+      p.Null(5 + k);
+  }
+  const char* values[2] = {low, high};
+  for (int32_t k = 0; k < 2; ++k) {
+    if (values[k] != nullptr)
+      p.Text(8 + k, std::string_view(values[k], 16));
+    else
+      p.Null(8 + k);
+  }
+  p.Text(10, std::string_view("FAI").substr(static_cast<size_t>(mode - 1), 1));
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

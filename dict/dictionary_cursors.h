@@ -107,3 +107,14 @@ void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
 // one) into `out`. 1 at the end.
 void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
                     int32_t name_length, int32_t out[4]);
+
+// The figures of a statistics run: mode 1 ("F", the table's first column:
+// its table row marked as having statistics) and 2 ("A") the column row of
+// `name` takes the row count, the estimate, the non-null count and the low
+// and high values (16 bytes each); mode 3 ("I") the constraint row of
+// `key_id` takes the row count. A null pointer stores NULL. 1 when the row
+// is missing; another mode or a name over 128 characters -19113.
+void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id,
+                     const char* name, int32_t name_length, const int32_t* row_count,
+                     const int32_t* estimate, const int32_t* nonnull, const char* low,
+                     const char* high);
