@@ -55,11 +55,7 @@ void DDGetDomain(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
                  int32_t capacity) {
   const int32_t stm = DDVariantStatement(base, pb, SLOT_DDGetDomain, IMAGE_DDGetDomain);
   if (stm == 0) return;
-  if ((pb[0] = DDSetPathParam(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
-  DDParams p(base, stm);
-  p.TextLength(2, name, name_length);
-  if ((pb[0] = p.status()) != 0) return;
-  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  if (DDRunByPath(base, pb, stm, schema, schema_length, name, name_length) != 0) return;
   DDColumnReader c(base, stm);
   DDDomainInfo d;
   d.id = c.Int(1, 0);

@@ -48,15 +48,8 @@ void DDChkTrigger(int32_t* base, int32_t* pb, int32_t id) {
 
 void DDGetIdByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
                    int32_t* id) {
-  const bool open = pb[0] != 0;
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetIdByName, IMAGE_DDGetIdByName);
+  const int32_t stm = DDCursorByName(base, pb, SLOT_DDGetIdByName, IMAGE_DDGetIdByName, name, name_length);
   if (stm == 0) return;
-  if (open) {
-    DDParams p(base, stm);
-    p.TextLength(1, name, name_length);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return;
   int32_t status = 0;
   DSGetColInt(base, &status, stm, 1, id);
   pb[0] = status;
@@ -169,15 +162,8 @@ void DDGetNameById(int32_t* base, int32_t* pb, int32_t id, const char* schema,
 
 void DDGetIdentByName(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
                       int32_t* id, int32_t* flag, char* name_out) {
-  const bool open = pb[0] != 0;
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetIdentByName, IMAGE_DDGetIdentByName);
+  const int32_t stm = DDCursorByName(base, pb, SLOT_DDGetIdentByName, IMAGE_DDGetIdentByName, name, name_length);
   if (stm == 0) return;
-  if (open) {
-    DDParams p(base, stm);
-    p.TextLength(1, name, name_length);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return;
   DDColumnReader c(base, stm);
   *id = c.Int(1, 0);
   *flag = c.Text(2).substr(0, 1) == "N" ? 0 : 1;

@@ -37,11 +37,7 @@ void DDGetObjectId(int32_t* base, int32_t* pb, const char* schema, int32_t schem
     pb[0] = DD_KIND_OUTSIDE;
     return;
   }
-  if ((pb[0] = DDSetPathParam(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
-  DDParams p(base, stm);
-  p.TextLength(2, name, name_length).Text(4, word);
-  if ((pb[0] = p.status()) != 0) return;
-  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  if (DDRunByPath(base, pb, stm, schema, schema_length, name, name_length, word) != 0) return;
   int32_t status = 0;
   DSGetColInt(base, &status, stm, 1, id);
   pb[0] = status;
@@ -87,11 +83,7 @@ void DDGetSequenceObj(int32_t* base, int32_t* pb, const char* schema, int32_t sc
                       const char* name, int32_t name_length, int32_t* id) {
   const int32_t stm = DDVariantStatement(base, pb, SLOT_DDGetSequenceObj, IMAGE_DDGetSequenceObj);
   if (stm == 0) return;
-  if ((pb[0] = DDSetPathParam(base, pb[1], stm, 1, schema, schema_length)) != 0) return;
-  DDParams p(base, stm);
-  p.TextLength(2, name, name_length);
-  if ((pb[0] = p.status()) != 0) return;
-  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  if (DDRunByPath(base, pb, stm, schema, schema_length, name, name_length) != 0) return;
   int32_t status = 0;
   DSGetColInt(base, &status, stm, 1, id);
   pb[0] = status;
@@ -147,15 +139,8 @@ void DDGetObjectId2(int32_t* base, int32_t* pb, const char* schema, int32_t sche
 
 void DDGetIdentSchema(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
                       char* object_name, int32_t* id, int32_t* kind) {
-  const bool open = pb[0] != 0;
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetIdentSchema, IMAGE_DDGetIdentSchema);
+  const int32_t stm = DDCursorByName(base, pb, SLOT_DDGetIdentSchema, IMAGE_DDGetIdentSchema, name, name_length);
   if (stm == 0) return;
-  if (open) {
-    DDParams p(base, stm);
-    p.TextLength(1, name, name_length);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, open) != 0) return;
   int32_t status = 0;
   DSGetColChar(base, &status, stm, 1, reinterpret_cast<uint8_t*>(object_name), 0);
   if (status == 0) DSGetColInt(base, &status, stm, 2, id);

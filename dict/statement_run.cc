@@ -84,11 +84,12 @@ int32_t DDVariantStatement(int32_t* base, int32_t* pb, int32_t number, int32_t i
 }
 
 namespace {
-constexpr int32_t kPathElement = 129;  // an indicator and 128 characters
-}  // namespace
 
-int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
-                       int32_t length) {
+constexpr int32_t kPathElement = 129;  // an indicator and 128 characters
+
+// Parameter n of `stm`, a 387-byte schema path (see DDRunByPath).
+int32_t SetPath(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
+                int32_t length) {
   uint8_t path[LVL_PATH_BYTES - 1];
   std::memset(path, 255, sizeof path);
   const int32_t ucom = Wd(base, usr, USR_DDUCOM);
@@ -109,6 +110,32 @@ int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const
   std::memcpy(path, one, static_cast<std::size_t>(length));
   DSSetParBin(base, &status, stm, n, path, 0);
   return status;
+}
+
+}  // namespace
+
+int32_t DDRunByPath(int32_t* base, int32_t* pb, int32_t stm, const char* schema,
+                    int32_t schema_length, const char* name, int32_t name_length,
+                    std::string_view kind) {
+  if ((pb[0] = SetPath(base, pb[1], stm, 1, schema, schema_length)) != 0) return pb[0];
+  DDParams p(base, stm);
+  p.TextLength(2, name, name_length);
+  if (!kind.empty()) p.Text(4, kind);
+  if ((pb[0] = p.status()) != 0) return pb[0];
+  return DDSelectRun(base, pb, stm, true);
+}
+
+int32_t DDCursorByName(int32_t* base, int32_t* pb, int32_t number, int32_t image,
+                       const char* name, int32_t length) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, number, image);
+  if (stm == 0) return 0;
+  if (open) {
+    DDParams p(base, stm);
+    p.TextLength(1, name, length);
+    if ((pb[0] = p.status()) != 0) return 0;
+  }
+  return DDSelectRun(base, pb, stm, open) == 0 ? stm : 0;
 }
 
 void DDLevelSchemaDefault(int32_t* base, int32_t usr, const char** schema, int32_t* length) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 #include "stmt_images_gen.h"
 
@@ -31,11 +32,21 @@ int32_t DDSelectRun(int32_t* base, int32_t* pb, int32_t stm, bool restart);
 // prepared, nothing to run).
 int32_t DDVariantStatement(int32_t* base, int32_t* pb, int32_t number, int32_t image);
 
-// Parameter n of `stm`, a 387-byte schema path: the schema given (a length
-// above 0) as the only element; else the work block's schema when its path
-// flag is set; else the user's level path. The setter's status.
-int32_t DDSetPathParam(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* schema,
-                       int32_t length);
+// A lookup by schema path and name: parameter 1 the 387-byte path (the
+// schema given, a length above 0, as its only element; else the work
+// block's schema while its path flag is set; else the user's level path),
+// 2 the name and 3 its length, 4 the kind word unless empty; then the
+// statement run from its first instruction. The status, also in pb[0].
+int32_t DDRunByPath(int32_t* base, int32_t* pb, int32_t stm, const char* schema,
+                    int32_t schema_length, const char* name, int32_t name_length,
+                    std::string_view kind = {});
+
+// A cursor opened by a name: pb[0] not 0 on entry makes parameter 1 the
+// name (parameter 2 its length) and runs the statement from its first
+// instruction; 0 runs it on. The STM when the run handed back a row (pb[0]
+// 0), else 0 with the status in pb[0].
+int32_t DDCursorByName(int32_t* base, int32_t* pb, int32_t number, int32_t image,
+                       const char* name, int32_t length);
 
 // A schema length of 0 stands for the work block's copy of the level name:
 // *schema and *length become it.
