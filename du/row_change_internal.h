@@ -57,6 +57,12 @@ int32_t IndexPrefixLength(int32_t* base, int32_t icb);
 int32_t AppendEntry(int32_t* base, int32_t usr, int32_t* block, int32_t kind, int32_t queue_words,
                     int32_t origin);
 
+// Inserts the entry of index `icb` for `row` of the table of `record`:
+// through the write set when the table has write-set merge, else at once.
+// 0 or a failure.
+int32_t InsertIndexEntry(int32_t* base, int32_t usr, int32_t icb, const int32_t* record,
+                         const uint8_t* row);
+
 // Whether the row with the key in `block`'s buffer is there as the
 // transaction sees it (its own changes included): 1, 0, or a failure.
 int32_t KeyVisible(int32_t* base, int32_t usr, const int32_t* block);

@@ -405,6 +405,11 @@ int32_t Update(int32_t* base, int32_t* record, int32_t usr) {
 
 }  // namespace
 
+int32_t du::InsertIndexEntry(int32_t* base, int32_t usr, int32_t icb, const int32_t* record,
+                             const uint8_t* row) {
+  return ChangeIndexEntry(base, usr, icb, record, row, du::ENTRY_INSERT, 0);
+}
+
 void DUInsertRow(int32_t* base, int32_t* record, int32_t usr) {
   if (DULoadingTable(base, usr, record)) return DUInsertLoad(base, record, usr);
   record[DUREC_STATUS] = Insert(base, record, usr);

@@ -104,6 +104,30 @@ struct DUStatisticsServices {
   void (*key_batches)(int32_t* base, int32_t* pb, const StatTable& table, int32_t flag);
 };
 
+// The key pass's batches (DUStatKeyBatches).
+inline constexpr int32_t DU_KEY_BATCH_ROWS = 1000;  // rows per batch transaction
+inline constexpr int32_t DU_KEYS_DONE = 4;          // the key iterator's end
+inline constexpr int32_t DU_NO_THREAD_SLOT = -19080;
+inline constexpr int32_t DU_NOT_INSTALLED = -19040;
+
+// The dictionary's update of a key's constraint row once its index is
+// built: pb {status, USR}, the table id and the constraint's id.
+using DUStatKeyBuilt = void (*)(int32_t* base, int32_t* pb, int32_t table_id,
+                                int32_t constraint_id);
+
+// The batches of the key pass over `table`: the table opened through record
+// access and every index marked dirty (ICB DIRTY) completed from the rows,
+// DU_KEY_BATCH_ROWS rows in a transaction of their own (a row whose entry
+// the index lacks is locked in the read set, LSR, and its entry inserted
+// through the write set, DKAPS1 and DKINT1, or at once for a table without
+// write-set merge; a -10001 at the end repeats the batch); then the index is
+// marked built and `mark` updates its constraint row in a transaction of its
+// own (null: -19040, logged as DDUpdConstraint). The pass ends when the key
+// iterator reports 4. Status 0, -19080 without the thread's block, or the
+// first failure; *inserted the entries inserted.
+void DUStatKeyBatches(int32_t* base, int32_t* pb, const StatTable& table, DUStatKeyBuilt mark,
+                      int32_t* inserted);
+
 // Installs `services` (not owned) and returns the table it replaces; an
 // entry left null answers -19040 and logs its name.
 const DUStatisticsServices* DUInstallStatisticsServices(const DUStatisticsServices* services);

@@ -217,6 +217,13 @@ DUStatisticsServices StatisticsTable() {
   t.begin_transaction = DSBTR3;
   t.end_transaction = DSEndTrans;
   t.end_open_transaction = DSEndTransIfOpen;
+  // The dictionary's update of a built key's constraint row is not given
+  // its column: the batches answer -19040 naming DDUpdConstraint after the
+  // first key they complete.
+  t.key_batches = [](int32_t* base, int32_t* pb, const StatTable& table, int32_t) {
+    int32_t inserted = 0;
+    DUStatKeyBatches(base, pb, table, nullptr, &inserted);
+  };
   // Not built in the dictionary: the schema lookup and the cursor over the
   // tables, DDScanTableRows and its statement's chain, DDUpdStatistics,
   // DDListDeps.
