@@ -2,6 +2,7 @@
 #include "sql/front/catalog_access.h"
 
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "kernel/error_report.h"
@@ -288,11 +289,12 @@ int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, con
   }
   if (g_dict.columns == nullptr) return Missing("DDCmpColumns");
   SqlDictColumn d;
-  std::vector<uint8_t> text3(kDefaultBufferBytes);
+  // Not cleared: the lookup writes the default's characters it counts.
+  auto text3 = std::make_unique_for_overwrite<uint8_t[]>(kDefaultBufferBytes);
   int32_t characters = 0;
   ++s.lookups;
   int32_t status = g_dict.columns(ctx->session, table_id, column_id, wanted,
-                                  static_cast<int32_t>(std::strlen(wanted)), &d, text3.data(),
+                                  static_cast<int32_t>(std::strlen(wanted)), &d, text3.get(),
                                   &characters);
   if (status != 0) return status;
   if (characters > kDefaultBufferBytes / 3) characters = kDefaultBufferBytes / 3;
@@ -324,7 +326,7 @@ int32_t qdgetcolumn(SqlCompileCtx* ctx, int32_t table_ref, int32_t table_id, con
   c.variant = variant == 0 ? -1 : variant;
   c.collation = BuiltInCollationIsNone(d.collation);
   Statistics(ctx, d, c.type_code, &c);
-  ConvertDefault(text3.data(), characters, c.type_code, c.length, &c);
+  ConvertDefault(text3.get(), characters, c.type_code, c.length, &c);
   c.interval = d.type >= 15 && d.type <= 27 ? 1 : 0;
   int32_t slot = hit;
   if (slot < 0) {
@@ -457,13 +459,13 @@ int32_t qdcurschema(SqlCompileCtx* ctx, char buffer[129]) {
 int32_t qdgetdomtext(SqlCompileCtx* ctx, int32_t domain_id, int32_t type_code, int32_t length,
                      SqlColumnDesc* out) {
   if (g_dict.domain_default == nullptr) return Missing("DDCmpDomain");
-  std::vector<uint8_t> text3(kDefaultBufferBytes);
+  auto text3 = std::make_unique_for_overwrite<uint8_t[]>(kDefaultBufferBytes);
   int32_t characters = 0;
   ++ctx->catalog.lookups;
-  int32_t status = g_dict.domain_default(ctx->session, domain_id, text3.data(), &characters);
+  int32_t status = g_dict.domain_default(ctx->session, domain_id, text3.get(), &characters);
   if (status != 0) return status;
   if (characters > kDefaultBufferBytes / 3) characters = kDefaultBufferBytes / 3;
-  ConvertDefault(text3.data(), characters, type_code, length, out);
+  ConvertDefault(text3.get(), characters, type_code, length, out);
   return 0;
 }
 

@@ -96,9 +96,18 @@ TEST_F(SemanticNames, InnerJoinsDissolveLeftJoinsStay) {
   EXPECT_TRUE(left.conditions.empty()) << CodesText(left.Codes());
   EXPECT_EQ(left.from_items, 1);
   EXPECT_EQ(left.printed, "SELECT T.A FROM (T LEFT JOIN S ON (T.A = S.A)) WHERE (T.B = 1)");
-  // An ON condition binds in its own join first.
-  Compiled on = Compile("SELECT t.a FROM t JOIN s ON d = b");
-  EXPECT_TRUE(on.conditions.empty()) << CodesText(on.Codes());
+  // An ON condition binds in its own join first, then outward.
+  for (const char* sql : {"SELECT t.a FROM t JOIN s ON d = b",
+                          "SELECT t.a FROM t JOIN s ON t.a = s.a JOIN r ON e = d AND f = b",
+                          "SELECT a FROM t WHERE EXISTS (SELECT * FROM s JOIN r ON e = b)"}) {
+    Compiled on = Compile(sql);
+    EXPECT_TRUE(on.conditions.empty()) << sql << ": " << CodesText(on.Codes());
+  }
+  Compiled ambiguous = Compile("SELECT t.a FROM t JOIN s ON a = 1");
+  EXPECT_EQ(ambiguous.Codes(), Codes{-12204});
+  EXPECT_EQ(ambiguous.TextOf(-12204), "E\tA");
+  // A FROM clause of one join of two tables is joined.
+  EXPECT_EQ(Compile("SELECT t.a FROM t LEFT JOIN s ON t.a = s.a").kind, 1);
 }
 
 TEST_F(SemanticNames, NaturalAndUsingJoinsShowTheCommonColumnOnce) {
