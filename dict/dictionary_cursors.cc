@@ -209,3 +209,21 @@ void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_i
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDDelViews(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                int32_t* view_id) {
+  if (pb[0] != 0 && id <= 0 && !NameFits(name_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = Walk(base, pb, SLOT_DDDelViews, IMAGE_DDDelViews, [&](DDParams& p) {
+    if (id > 0)
+      p.Int(1, id).Null(2).Null(3);
+    else
+      p.Null(1).TextLength(2, name, name_length);
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t v = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *view_id = v;
+}

@@ -118,3 +118,8 @@ void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_i
                      const char* name, int32_t name_length, const int32_t* row_count,
                      const int32_t* estimate, const int32_t* nonnull, const char* low,
                      const char* high);
+// View `id` (above 0), or every VIEW of `name` in any schema, one a call,
+// with its rows in every table that holds them deleted: its id into
+// *view_id. 1 at the end.
+void DDDelViews(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                int32_t* view_id);
