@@ -185,8 +185,7 @@ struct DUUtilityServices {
   // DSOpenDbFile; DSGetDbInfo (the two sizes out); DSSetDbRoots;
   // DSChkTableKind; DSCopyDbReq; DSChkTabUtil (with the timestamp);
   // DSSetDbOpt; DSNewCursor (word 0 the status 1 or 3); DSExecRoutine;
-  // DSDkResult; DSRelUserObjs (every BFC of the user given up); DSTabScan1
-  // and DSTabScan2.
+  // DSDkResult; DSTabScan1 and DSTabScan2.
   int32_t (*open_file)(int32_t* base, int32_t* block);
   int32_t (*database_info)(int32_t* base, int32_t* block, int32_t* first, int32_t* second);
   int32_t (*set_roots)(int32_t* base, int32_t* block);
@@ -197,7 +196,6 @@ struct DUUtilityServices {
   int32_t (*new_cursor)(int32_t* base, int32_t* block);
   int32_t (*exec_routine)(int32_t* base, int32_t* block);
   int32_t (*kernel_result)(int32_t* base, int32_t* block);
-  int32_t (*release_user_objects)(int32_t* base, int32_t* block);
   int32_t (*scan_full)(int32_t* base, int32_t* block);
   int32_t (*scan_range)(int32_t* base, int32_t* block);
 };

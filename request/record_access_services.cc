@@ -158,8 +158,7 @@ DUUtilityServices UtilityTable() {
   t.scan_range = Kernel<DSTabScan2>;
   // Not built in their layers: DSOpenDbReq, DSCloseDbReq, DSDisconnect,
   // DSAttach, DSBkpEndRecord, DDUpdByTable, DSChkTableKind, DSCopyDbReq,
-  // DSChkTabUtil, DSSetDbOpt, DSNewCursor, DSExecRoutine, DSDkResult,
-  // DSRelUserObjs.
+  // DSChkTabUtil, DSSetDbOpt, DSNewCursor, DSExecRoutine, DSDkResult.
   return t;
 }
 

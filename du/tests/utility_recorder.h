@@ -168,9 +168,6 @@ struct Recorder {
       return r.Answer("DSExecRoutine");
     };
     t->kernel_result = [](int32_t*, int32_t* block) { return Words("DSDkResult", block, 4); };
-    t->release_user_objects = [](int32_t*, int32_t* block) {
-      return Words("DSRelUserObjs", block, 2);
-    };
     t->scan_full = [](int32_t*, int32_t* block) { return Scan("DSTabScan1", block); };
     t->scan_range = [](int32_t*, int32_t* block) { return Scan("DSTabScan2", block); };
   }
