@@ -153,6 +153,35 @@ TEST_F(ExprTypesCompile, ParameterMarkers) {
   EXPECT_TRUE(compiled.Has(-12263)) << CodesText(compiled.Codes());
 }
 
+TEST_F(ExprTypesCompile, SetFunctionsAndGroupingChecks) {
+  struct Case {
+    const char* sql;
+    std::vector<int32_t> codes;
+  };
+  const Case cases[] = {
+      {"SELECT b FROM t GROUP BY b HAVING a > 1", {-12209}},
+      {"SELECT a, COUNT(*) FROM t GROUP BY b", {-12205}},
+      {"SELECT a FROM t WHERE SUM(b) > 1", {-12213}},
+      {"SELECT SUM(DISTINCT a) + 1 FROM t", {-12217}},
+      {"SELECT SUM(MAX(a)) FROM t", {-12210}},
+      // A set function in a block nested in HAVING: over its own block's
+      // columns it is misplaced, over the outer block's it is the outer's.
+      {"SELECT b FROM t GROUP BY b HAVING EXISTS (SELECT * FROM s WHERE SUM(d) > 1)", {-12226}},
+      {"SELECT b FROM t GROUP BY b HAVING EXISTS (SELECT * FROM s WHERE SUM(t.a) > 1)", {}},
+      {"SELECT b, SUM(a) FROM t GROUP BY b", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sql);
+    Compiled compiled;
+    Run(c.sql, &compiled);
+    EXPECT_EQ(compiled.Codes(), c.codes);
+  }
+  Compiled compiled;
+  Run("SELECT b FROM t GROUP BY b HAVING a > 1", &compiled);
+  ASSERT_FALSE(compiled.conditions.empty());
+  EXPECT_EQ(compiled.conditions[0].text, "E\tA");
+}
+
 TEST_F(ExprTypesCompile, CastToADomain) {
   // A domain the dictionary holds: DECIMAL(9,2).
   ASSERT_EQ(BegWork(), 0);

@@ -152,7 +152,8 @@ TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, Han
     out.derivation = WsWord(ctx, node, EXN_DERIVATION);
     out.collation = WsWord(ctx, node, EXN_COLLATION);
     int32_t left = WsWord(ctx, node, EXN_OPERAND1);
-    if (out.kind != kExprLiteral && left > 0 && left < ctx->ws.used) {
+    bool operand = (out.kind >= 1 && out.kind <= 15) || out.kind == kExprCast;
+    if (operand && left > 0) {
       out.left_kind = WsWord(ctx, left, EXN_KIND);
     }
     for (int32_t c = ctx->typing.host_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {

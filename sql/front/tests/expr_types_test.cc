@@ -136,6 +136,7 @@ TEST(ExprTypesTest, UserErrorsWithTheirParameters) {
       {"ym + ds", -12216, ""},
       {"SUM(COUNT(*))", -12210, ""},
       {"COUNT(DISTINCT l)", -12643, ""},
+      {"SUM(DISTINCT i) * 2", -12217, ""},
   };
   for (const ErrorCase& c : cases) {
     SCOPED_TRACE(c.item);
@@ -512,6 +513,28 @@ TEST(ExprTypesTest, StoredFunctionCalls) {
   Type procedure = call("P(1, 'a')", "P");
   ASSERT_EQ(Codes(procedure), std::vector<int32_t>{-12849});
   EXPECT_EQ(procedure.conditions[0].text, "C\tP");
+  SqlInstallDictionaryServices(&old);
+}
+
+int32_t ModelSequence(int32_t, int32_t, char*, int32_t*, char* name, int32_t*, int32_t* id) {
+  if (std::strcmp(name, "ORDER_NO") != 0) return 100;
+  *id = 55;
+  return 0;
+}
+
+TEST(ExprTypesTest, SequenceReferences) {
+  SqlDictionaryServices model;
+  model.sequence = ModelSequence;
+  SqlDictionaryServices old = SqlInstallDictionaryServices(&model);
+  Type t = Select("NEXT_VALUE OF adam.order_no");
+  EXPECT_TRUE(t.conditions.empty());
+  EXPECT_EQ(t.code, 1);
+  EXPECT_EQ(t.length, 10);
+  EXPECT_EQ(t.variant, 201);
+  EXPECT_EQ(t.nullable, 0);
+  Type missing = Select("CURRENT_VALUE OF adam.nosuch");
+  ASSERT_EQ(Codes(missing), std::vector<int32_t>{-12834});
+  EXPECT_EQ(missing.conditions[0].text, "H\tADAM.NOSUCH");
   SqlInstallDictionaryServices(&old);
 }
 
