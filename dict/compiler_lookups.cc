@@ -37,6 +37,11 @@ int32_t DDCmpPrepare(int32_t* base, int32_t* pb, int32_t thr_field, int32_t imag
   pb[1] = own;
   int32_t& slot = Wd(base, thr, thr_field);
   if (slot != 0) {
+    // The statement serves every session that runs on the thread, each
+    // lookup from its start: it takes the transaction the thread's user has
+    // now (the working session's), not the one it ran under before, which
+    // may have ended or belong to another session's open work.
+    if (Wd(base, slot, STM_TP) != Wd(base, own, USR_TP)) Wd(base, slot, STM_TP) = 0;
     pb[0] = 0;
     return slot;
   }

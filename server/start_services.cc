@@ -35,9 +35,18 @@ namespace {
 // --- The kernel core's upper services ---
 
 // DAMAE2 through the statement runtime: the run's status, then the
-// session's result vector.
+// session's result vector. The kernel runs only its own catalog statements
+// here (databank rows, table descriptions, the version check, collations,
+// logins and the administrator check, object names), which read: on a
+// session outside a transaction they run outside one, as on a thread's own
+// session, rather than leave the session inside an automatic transaction
+// that no request of its own began (a later DDBegWork would be refused).
 void RunStatement(int32_t* base, int32_t* result, int32_t stm, int32_t usr) {
+  int32_t& start = Wd(base, usr, USR_TRANSACTION_START);
+  const int32_t kept = start;
+  if (DSGetTransState(base, usr) == 0) start = 0;
   const int32_t rc = DDExecStm(base, usr, stm);
+  start = kept;
   result[0] = rc;
   for (int32_t k = 0; k < RVEC_WORDS; ++k) result[1 + k] = Wd(base, usr, USR_RVEC_RCODE + k);
   if (rc < 0 && result[1] == 0) result[1] = rc;

@@ -679,3 +679,35 @@ TEST_F(LookupTest, ChecksOfATableOrADomain) {
 }
 
 }  // namespace
+
+namespace {
+
+// A thread's lookup statements serve every session that runs on the
+// thread: after one session's dictionary work has ended, another's lookup
+// runs under its own transaction, not the first one's.
+TEST_F(LookupTest, ALookupServesTheNextSessionOfTheThread) {
+  ASSERT_EQ(BegWork(), 0);
+  DDTableAttr a{};
+  ASSERT_EQ(TableAttr("SYSTEM", "TABLES", &a), 0);
+  ASSERT_EQ(EndWork(0), 0);
+  const int32_t other = users_[1];
+  W(other + USR_CHA) = cha_;
+  for (int32_t round = 0; round < 2; ++round) {
+    int32_t pb[2] = {0, other};
+    DDBegWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+    W(W(other + USR_TRS) + TRS_STATUS) = 3;
+    EXPECT_EQ(TableAttr("SYSTEM", "TABLES", &a, other), 0) << round;
+    EXPECT_EQ(a.id, CAT_TABLES);
+    pb[0] = 0;
+    pb[1] = other;
+    DDEndWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+    WaitSecured();
+  }
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(TableAttr("SYSTEM", "COLUMNS", &a), 0);
+  ASSERT_EQ(EndWork(0), 0);
+}
+
+}  // namespace

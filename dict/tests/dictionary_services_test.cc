@@ -8,30 +8,12 @@
 
 #include "dict/dictionary_services.h"
 #include "dict/kind_words.h"
+#include "dict/tests/catalog_forms.h"
 #include "dict/tests/lookup_fixture.h"
 
 namespace {
 
 constexpr int32_t kTable = 700;
-
-// A column's code, length and scale as the dictionary's type rules read
-// them back from what the insert stored.
-struct Triple {
-  int32_t code, length, scale;
-  bool operator==(const Triple&) const = default;
-};
-Triple Expected(const DDColumnDef& c) {
-  const int32_t t = c.type;
-  if (t == 1 || t == 5 || t == 29 || t == 30 || t == 34 || t == 35) return {t, c.length, 0};
-  if (t == 2 || t == 11) return {t, c.length, c.scale};
-  if (t == 3 || t == 6 || t == 7 || t == 28) return {t, c.length, 0};
-  if (t == 4 || (t >= 8 && t <= 10)) return {t, c.length, -1};
-  if (t == 12) return {t, 8, c.scale};
-  if (t == 13) return {t, c.scale + 6, c.scale};
-  if (t == 14) return {t, c.scale + 14, c.scale};
-  if (t >= 15 && t <= 27) return {t, c.length, c.scale};  // the stored interval length
-  return {t, c.length, c.length_high};                     // 31-33
-}
 
 class ServicesTest : public LookupTest {
  protected:

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 
+#include "du/transactions.h"
 #include "kernel/control_blocks.h"
 #include "kernel/databank_control.h"
 #include "kernel/sessions.h"
@@ -77,6 +78,8 @@ TEST_F(StartedTest, TheAdministratorIsLoggedInNamedAndPassesTheAdministratorChec
   EXPECT_EQ(Text(admin_, USR_NAME, 128), name);
   EXPECT_GT(W(admin_, USR_ID), 0);
   EXPECT_EQ(DSChkAdmIdent(base_, admin_), 0);
+  // The kernel's catalog read left the session outside any transaction.
+  EXPECT_EQ(DSGetTransState(base_, admin_), 0);
   // The other user is logged in under its own name and is no administrator.
   std::string user = kStartedUser;
   user.resize(128, ' ');
