@@ -14,6 +14,7 @@
 #include "dict/statement_functions.h"
 #include "dict/tests/catalog_forms.h"
 #include "dict/work_block.h"
+#include "du/databank_backup.h"
 #include "du/databank_offline.h"
 #include "du/pool_words.h"
 #include "du/table_statistics.h"
@@ -90,6 +91,43 @@ TEST_F(RecordAccessServicesTest, TheDatabankRowsComeFromTheCatalog) {
   EXPECT_EQ(pb[0], 1);
   EXPECT_EQ(du::W(base_, du::W(base_, admin_ + USR_DDUCOM) + DDUCOM_DBU_CHAIN), 0)
       << "the chain is freed";
+}
+
+// The file rows of databank 1 walked by its name; a backup of a system
+// databank other than the first refused after the real reads.
+TEST_F(RecordAccessServicesTest, FileRowsAndABackupOfASystemDatabank) {
+  DUDatabankRow first, trans;
+  int32_t pb[2] = {2, admin_};
+  utility_->cur_databank(base_, pb, 1, nullptr, 0, &first);
+  ASSERT_EQ(pb[0], 0);
+  pb[0] = 2;
+  utility_->cur_databank(base_, pb, 2, nullptr, 0, &trans);
+  ASSERT_EQ(pb[0], 0);
+  int32_t rows = 0;
+  for (int32_t mode = 3;; mode = 0) {
+    DUDatabankFileRow f{};
+    int32_t walk[2] = {mode, admin_};
+    utility_->cur_databank_file(base_, walk, first.name, first.name_length, &f);
+    if (walk[0] != 0) {
+      EXPECT_EQ(walk[0], 1);
+      break;
+    }
+    ++rows;
+    EXPECT_EQ(f.id, 1);
+    EXPECT_EQ(std::string(f.name, f.name_length), std::string(first.name, first.name_length));
+    EXPECT_GT(f.file_name_length, 0);
+  }
+  EXPECT_GE(rows, 1);
+  int32_t create[2] = {0, admin_};
+  DSBkpCreate(base_, create, trans.name, trans.name_length, "trans.bak", 9, nullptr, -1);
+  EXPECT_EQ(create[0], 2);  // not its creator, no BACKUP
+  int32_t work[2] = {0, admin_};  // the refusal ended the dictionary work
+  DDBegWork(base_, work);
+  ASSERT_EQ(work[0], 0);
+  ASSERT_NO_FATAL_FAILURE(Grant(OFF_PRIVILEGE_BACKUP));
+  create[0] = 0;
+  DSBkpCreate(base_, create, trans.name, trans.name_length, "trans.bak", 9, nullptr, -1);
+  EXPECT_EQ(create[0], 3);
 }
 
 TEST_F(RecordAccessServicesTest, AnOperationReachingAnUnbuiltRequestFails) {
