@@ -134,7 +134,12 @@ int32_t DefaultNode(SqlCompileCtx* ctx, int32_t kind, const std::string& text,
 
 // Puts `value` in place of every column reference named VALUE of the
 // expression tree at `root` (the copied check), walking on the traversal
-// stack; returns the new root.
+// stack; returns the new root. A node may be reached more than once (BETWEEN
+// takes its operand twice; a damaged image may hold a cycle), so the walk
+// visits each node once: the first pass marks the nodes it has done in their
+// forwarding word (the copy left it 0, and only a running copy gives it a
+// meaning), the second clears the marks again. Neither pass goes into the
+// value put in.
 int32_t PutValue(SqlCompileCtx* ctx, int32_t root, int32_t value) {
   auto is_value = [&](int32_t node) {
     if (node == 0 || WsWord(ctx, node, EXN_KIND) != kExprColumnRef) return false;
@@ -142,40 +147,45 @@ int32_t PutValue(SqlCompileCtx* ctx, int32_t root, int32_t value) {
     qqnamget(ctx, WsWord(ctx, node, EXN_OPERAND1), &n);
     return std::strcmp(n.name[0], "VALUE") == 0 && n.name[1][0] == 0 && n.name[2][0] == 0;
   };
+  if (root == 0) return 0;
   if (is_value(root)) return value;
-  TravPush(ctx, 0, 1, 0);
-  TravPush(ctx, 1, 1, root);
-  for (;;) {
-    TravFrame f = TravPop(ctx);
-    if (f.routine == 0) break;
-    if (f.node == 0) continue;
-    TreeChild children[kMaxExprChildren];
-    int32_t k = f.routine == 1 ? TreeExprChildren(WsWord(ctx, f.node, EXN_KIND), children) : -1;
-    if (f.routine == 2) {  // a list of expressions
-      for (int32_t c = f.node; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
-        int32_t e = WsWord(ctx, c, CELL_VALUE);
-        if (is_value(e)) {
-          WsWord(ctx, c, CELL_VALUE) = value;
-        } else {
-          TravPush(ctx, 1, 1, e);
+  // `mark` 1: put the value in and mark; 0: clear the marks.
+  auto walk = [&](int32_t mark) {
+    auto visit = [&](int32_t child) {
+      if (child == 0 || child == value) return false;
+      if (mark == 1 && is_value(child)) return true;
+      TravPush(ctx, 1, 1, child);
+      return false;
+    };
+    TravPush(ctx, 0, 1, 0);
+    TravPush(ctx, 1, 1, root);
+    for (;;) {
+      TravFrame f = TravPop(ctx);
+      if (f.routine == 0) break;
+      if (f.routine == 2) {  // a list of expressions
+        for (int32_t c = f.node; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+          if (visit(WsWord(ctx, c, CELL_VALUE))) WsWord(ctx, c, CELL_VALUE) = value;
+        }
+        continue;
+      }
+      int32_t& done = WsWord(ctx, f.node, EXN_FORWARD);
+      if (done == mark) continue;
+      done = mark;
+      TreeChild children[kMaxExprChildren];
+      int32_t k = TreeExprChildren(WsWord(ctx, f.node, EXN_KIND), children);
+      for (int32_t i = 0; i < k; ++i) {
+        int32_t word = children[i].word;
+        int32_t child = WsWord(ctx, f.node, word);
+        if (children[i].kind == kRefExpression) {
+          if (visit(child)) WsWord(ctx, f.node, word) = value;
+        } else if (children[i].kind == kRefExpressionList && child != 0) {
+          TravPush(ctx, 2, 1, child);
         }
       }
-      continue;
     }
-    for (int32_t i = 0; i < k; ++i) {
-      int32_t word = children[i].word;
-      int32_t child = WsWord(ctx, f.node, word);
-      if (children[i].kind == kRefExpression) {
-        if (is_value(child)) {
-          WsWord(ctx, f.node, word) = value;
-        } else {
-          TravPush(ctx, 1, 1, child);
-        }
-      } else if (children[i].kind == kRefExpressionList) {
-        TravPush(ctx, 2, 1, child);
-      }
-    }
-  }
+  };
+  walk(1);
+  walk(0);
   return root;
 }
 

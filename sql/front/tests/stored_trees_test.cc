@@ -13,6 +13,7 @@
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/tests/sql_grammar_support.h"
+#include "sql/front/tree_copy.h"
 
 namespace {
 
@@ -225,6 +226,72 @@ TEST_F(StoredTrees, CheckWithAVariantsNumber) {
   EXPECT_EQ(SqlPrintExpression(&tc.ctx, qmcheckcond(&tc.ctx, 3, 204, v)), "(7 >= 0)");
   EXPECT_EQ(SqlPrintExpression(&tc.ctx, qmrangecond(&tc.ctx, 3, 204, v)),
             "(((7 <> 0) AND ((7 < -1E+38) OR (7 > -1E-38))) AND ((7 < 1E-38) OR (7 > 1E+38)))");
+}
+
+// A word of a stored image, by reference and word number.
+int32_t ImageWord(const std::string& image, int32_t ref, int32_t word) {
+  int32_t v = 0;
+  std::memcpy(&v, image.data() + ref + 4 * word, 4);
+  return v;
+}
+void SetImageWord(std::string& image, int32_t ref, int32_t word, int32_t v) {
+  std::memcpy(image.data() + ref + 4 * word, &v, 4);
+}
+
+// A damaged stored check whose comparison names itself as its second
+// operand, and one whose 40 sums each take the same inner sum twice (2^40
+// paths down to VALUE): the value goes in once a node, and both end.
+TEST_F(StoredTrees, ChecksWithCyclesAndSharedNodesTakeTheValueOnceANode) {
+  Store(62, "SELECT a FROM t WHERE VALUE > 5", true);
+  std::string& cyclic = g_images[62];
+  int32_t root = ImageWord(cyclic, 0, WSB_ROOT);
+  SetImageWord(cyclic, root, EXN_OPERAND2, root);
+
+  std::string sums = "SELECT a FROM t WHERE ";
+  for (int i = 0; i < 40; ++i) sums += "(";
+  sums += "VALUE";
+  for (int i = 0; i < 40; ++i) sums += " + 1)";
+  Store(63, sums + " > 0", true);
+  std::string& shared = g_images[63];
+  for (int32_t n = ImageWord(shared, ImageWord(shared, 0, WSB_ROOT), EXN_OPERAND1);
+       ImageWord(shared, n, EXN_KIND) == 1; n = ImageWord(shared, n, EXN_OPERAND1)) {
+    SetImageWord(shared, n, EXN_OPERAND2, ImageWord(shared, n, EXN_OPERAND1));
+  }
+
+  FakeKernel kernel;
+  TestContext tc(1 << 20);
+  qqwsnewblk(&tc.ctx);
+  int32_t v = ExprLiteral(&tc.ctx, tc.ctx.position, 1, TreeCountedCopy(&tc.ctx, "7", 1), 0);
+  int32_t c = qmcheckcond(&tc.ctx, 3, 62, v);
+  EXPECT_EQ(WsWord(&tc.ctx, c, EXN_OPERAND1), v);
+  EXPECT_EQ(WsWord(&tc.ctx, c, EXN_OPERAND2), c);
+
+  int32_t s = qmcheckcond(&tc.ctx, 3, 63, v);
+  int32_t depth = 0;
+  int32_t n = WsWord(&tc.ctx, s, EXN_OPERAND1);
+  for (; n != v && depth <= 40; n = WsWord(&tc.ctx, n, EXN_OPERAND1), ++depth) {
+    EXPECT_EQ(WsWord(&tc.ctx, n, EXN_OPERAND2), WsWord(&tc.ctx, n, EXN_OPERAND1));
+    EXPECT_EQ(WsWord(&tc.ctx, n, EXN_FORWARD), 0);  // no mark left behind
+  }
+  EXPECT_EQ(depth, 40);
+  EXPECT_TRUE(FakeKernel::conditions.empty());
+}
+
+// BETWEEN takes its operand twice, so the check's sum is one node reached
+// twice; the value put in for VALUE is a sum over a column of that name
+// itself. The value's own tree is left as it is.
+TEST_F(StoredTrees, TheValuePutInIsNotWalked) {
+  Store(64, "SELECT a FROM t WHERE VALUE * 2 = 0", true);
+  Store(65, "SELECT a FROM t WHERE VALUE + 1 BETWEEN 2 AND 3", true);
+  FakeKernel kernel;
+  TestContext tc(1 << 20);
+  qqwsnewblk(&tc.ctx);
+  int32_t v = WsWord(&tc.ctx, qmcopytree(&tc.ctx, 3, 64), EXN_OPERAND1);
+  int32_t column = WsWord(&tc.ctx, v, EXN_OPERAND1);
+  int32_t c = qmcheckcond(&tc.ctx, 3, 65, v);
+  ASSERT_EQ(WsWord(&tc.ctx, v, EXN_OPERAND1), column);
+  EXPECT_EQ(SqlPrintExpression(&tc.ctx, c),
+            "((((VALUE * 2) + 1) >= 2) AND (((VALUE * 2) + 1) <= 3))");
 }
 
 }  // namespace
