@@ -297,3 +297,8 @@ void DDInstallCompilerServices(int32_t* base) {
   s.triggers = Triggers;
   SqlInstallDictionaryServices(&s);
 }
+
+void DDRemoveCompilerServices() {
+  SqlInstallDictionaryServices(nullptr);
+  g_base = nullptr;
+}

@@ -6,3 +6,7 @@
 #include <cstdint>
 
 void DDInstallCompilerServices(int32_t* base);
+
+// Takes the table away again (the compiler's lookups then answer that they
+// are missing), so that nothing points at the word storage after a stop.
+void DDRemoveCompilerServices();

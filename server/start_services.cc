@@ -208,6 +208,7 @@ void ServerInstallServices(int32_t* base) {
 }
 
 void ServerRemoveServices() {
+  DDRemoveCompilerServices();
   interp::DAInstallRequestServices(nullptr);
   DDInstallUpperServices(nullptr);
   DUInstallDatabankServices(nullptr);

@@ -15,7 +15,9 @@
 #include "kernel/sessions.h"
 #include "kernel/system_block.h"
 #include "kernel/xa_branches.h"
+#include "server/start_services.h"
 #include "server/testing/started_database.h"
+#include "sql/front/catalog_access.h"
 
 namespace {
 
@@ -102,6 +104,23 @@ TEST_F(StartedTest, RefusedLoginsAnswerNinetyAndAreCounted) {
   // The right password still logs in.
   EXPECT_EQ(LoginStatus(kStartedAdmin, kStartedAdminPassword), 0);
   EXPECT_EQ(LoginStatus(kStartedUser, kStartedUserPassword), 0);
+}
+
+// The start gave the compiler the dictionary's lookups, over the word
+// storage; taking the services away after a stop takes them too, so that
+// nothing is left pointing at the freed storage.
+TEST_F(StartedTest, TakingTheServicesAwayLeavesTheCompilerNoDictionary) {
+  const SqlDictionaryServices installed = SqlInstallDictionaryServices(nullptr);
+  SqlInstallDictionaryServices(&installed);
+  EXPECT_NE(installed.table_attr, nullptr);
+  ServerRemoveServices();
+  const SqlDictionaryServices left = SqlInstallDictionaryServices(nullptr);
+  ServerInstallServices(base_);  // the database runs on for the other tests
+  const SqlDictionaryServices empty{};
+  EXPECT_EQ(std::memcmp(&left, &empty, sizeof left), 0);
+  const SqlDictionaryServices again = SqlInstallDictionaryServices(nullptr);
+  SqlInstallDictionaryServices(&again);
+  EXPECT_EQ(again.table_attr, installed.table_attr);
 }
 
 }  // namespace
