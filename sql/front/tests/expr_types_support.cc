@@ -169,6 +169,7 @@ TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, Han
       host.nullable = WsWord(ctx, h, EXN_NULLABLE);
       out.hosts.push_back(host);
     }
+    out.likes = qqllen(ctx, ctx->typing.like_list);
     out.printed = SqlPrintExpression(ctx, node);
     if (out.kind == kExprCast) out.guard = SqlPrintExpression(ctx, WsWord(ctx, node, 28));
     if (out.kind == kExprColumnRef) {

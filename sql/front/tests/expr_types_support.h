@@ -26,6 +26,7 @@ struct TypedExpr {
   int32_t cls = -1, nullable = -1, derivation = -1, collation = 0;
   int32_t left_kind = -1;  // the kind of the first operand after typing
   std::vector<TypedHost> hosts;
+  int32_t likes = 0;  // LIKE predicates typed
   std::vector<RecordedCondition> conditions;
   std::string printed;
   std::string column_name;  // the display name of a column reference
