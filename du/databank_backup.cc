@@ -265,7 +265,8 @@ std::vector<int32_t> BackupEntries(int32_t* base, int32_t usr) {
 }
 
 // Steps 3 to 10 of ending backup mode with variant `v`; the status.
-int32_t CompleteBackup(int32_t* base, int32_t usr, int32_t v) {
+// *committed once the end records of step 4 are committed.
+int32_t CompleteBackup(int32_t* base, int32_t usr, int32_t v, bool* committed) {
   const std::vector<int32_t> set = BackupEntries(base, usr);
   auto id_of = [&](int32_t e) { return W(base, e + BFC_ID); };
   bool log_databank = false;
@@ -277,6 +278,7 @@ int32_t CompleteBackup(int32_t* base, int32_t usr, int32_t v) {
   }
   DSSetTransType(base, usr, kTransTypeBackup);
   if ((r = EndWith(base, usr, END_AUTOMATIC)) < 0) return r;
+  *committed = true;
 
   std::vector<int32_t> roots;
   for (int32_t e : set)
@@ -370,8 +372,16 @@ void DSBkpOp3(int32_t* base, int32_t* pb) {
     pb[0] = ended != 0 ? ended : given != 0 ? given : del;
     return;
   }
-  const int32_t r = CompleteBackup(base, usr, v);
+  bool committed = false;
+  const int32_t r = CompleteBackup(base, usr, v, &committed);
   if (r != 0) {
+    // Before the commit the user is still in backup mode and may end it
+    // again. After it, backup mode is over: the set is given up, so that no
+    // databank stays claimed by a backup that can no longer be ended.
+    if (committed) {
+      DUGiveUpBackupSet(base, usr);
+      Dictionary(base, usr, 0, &DUUtilityServices::delete_work_block, "DDDelUcom");
+    }
     pb[0] = r;
     return;
   }

@@ -309,6 +309,32 @@ TEST_F(DatabankBackupTest, CompletionWithoutTheLogDatabankRecordsAndAttachesEach
   EXPECT_EQ(definitions_.size(), 4u);
 }
 
+// A failure after the end records are committed ends backup mode: the set
+// is given up rather than left claimed with no way to end it. Before that
+// commit the user stays in backup mode and may abandon.
+TEST_F(DatabankBackupTest, AFailedCompletionGivesTheSetUp) {
+  ASSERT_EQ(Op1(), 0);
+  ASSERT_EQ(Op4("SALES", "sales.bak"), 0);
+  rec_.answers["DSSetDbRoots"] = {-16150};
+  EXPECT_EQ(Op3(0), -16150);
+  EXPECT_EQ(Claim(5), 0);
+  EXPECT_EQ(W(usr_ + USR_BACKUP_BFC), 0);
+  EXPECT_EQ(Scope(), 0);
+  EXPECT_EQ(Names().back(), "DDDelUcom");
+
+  ASSERT_EQ(Op1(), 0);
+  ASSERT_EQ(Op4("SALES", "sales.bak"), 0);
+  definition_services_.open_table = [](int32_t*, int32_t, int32_t* record, const int32_t*) {
+    record[DUREC_STATUS] = -16150;
+    return 0;
+  };
+  EXPECT_EQ(Op3(0), -16150);
+  EXPECT_EQ(Claim(5), -1);
+  EXPECT_EQ(Scope(), BKP_SCOPE);
+  EXPECT_EQ(Op3(1), 0);
+  EXPECT_EQ(Claim(5), 0);
+}
+
 TEST_F(DatabankBackupTest, CreateRefusesMissingEqualAndSystemFiles) {
   EXPECT_EQ(Create("SALES", "", ""), 2);
   EXPECT_EQ(Create("SALES", "same.bak", "same.bak   "), 4);
