@@ -15,6 +15,7 @@ namespace {
 
 constexpr int32_t kResultWordCount = 8, kResultStatus = 0, kResultKind = 4;
 constexpr int32_t kRequestWordCount = 13, kRequestMode = 0, kRequestSession = 1;
+constexpr int32_t kRequestFirstOption = 6, kRequestSecondOption = 7;
 
 int32_t* g_pool = nullptr;
 Compiled* g_out = nullptr;
@@ -151,7 +152,8 @@ void SemanticTest::MakeFixtureTables() {
   MakeTable(5100, "Q", {{"H", 34, 5, 0}, {"I", 5, 30, 0}});
 }
 
-Compiled SemanticTest::Compile(const std::string& sql, int32_t mode) {
+Compiled SemanticTest::Compile(const std::string& sql, int32_t mode,
+                               std::pair<int32_t, int32_t> options) {
   Compiled out;
   g_out = &out;
   std::vector<uint8_t> text;
@@ -160,6 +162,8 @@ Compiled SemanticTest::Compile(const std::string& sql, int32_t mode) {
   int32_t request[kRequestWordCount] = {};
   request[kRequestMode] = mode;
   request[kRequestSession] = usr_;
+  request[kRequestFirstOption] = options.first;
+  request[kRequestSecondOption] = options.second;
   int32_t start = 0;
   static const int32_t kNoHosts[3] = {0, 0, 0};
   EXPECT_EQ(BegWork(), 0);

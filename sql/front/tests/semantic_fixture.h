@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -93,7 +94,8 @@ class SemanticTest : public LookupTest {
   // privilege (ids 5001-5004 and 5100; tests add their own from 5005).
   void MakeFixtureTables();
 
-  Compiled Compile(const std::string& sql, int32_t mode = 5);
+  // `options`: the request's first and second option words (words 6, 7).
+  Compiled Compile(const std::string& sql, int32_t mode = 5, std::pair<int32_t, int32_t> options = {});
 
   int32_t* pool_ = nullptr;
   SqlKernelServices old_kernel_;

@@ -36,6 +36,15 @@ TEST_F(SemanticWalk, SimpleQueriesAreKindTwo) {
   }
 }
 
+// The request's option words: the first makes every query kind 1, the
+// second asks for 58 and 57 in place of 2 and 1; FOR UPDATE makes kind 1.
+TEST_F(SemanticWalk, OptionWordsAndUpdatability) {
+  EXPECT_EQ(Compile("SELECT a FROM t", 5, {1, 0}).kind, 1);
+  EXPECT_EQ(Compile("SELECT a FROM t", 5, {0, 1}).kind, 58);
+  EXPECT_EQ(Compile("SELECT a FROM t ORDER BY a", 5, {0, 1}).kind, 57);
+  EXPECT_EQ(Compile("SELECT a FROM t FOR UPDATE OF a").kind, 1);
+}
+
 // The statement's table references: 256 compile, the 257th is -12240.
 TEST_F(SemanticWalk, TwoHundredFiftySixTableReferences) {
   auto from = [](int n) {
