@@ -12,22 +12,17 @@
 
 namespace {
 
-bool NameFits(int32_t length) { return length >= 1 && length <= DD_NAME_LENGTH; }
+bool NameFits(int32_t length) {
+  return length >= 1 && length <= DD_NAME_LENGTH;
+}
 
-// Prepares the cursor's slot and, when `pb[0]` opens it, sets its
-// parameters by `set`; then runs it from its start (an opening) or on. Its
-// statement when a row came, else 0 with the status in pb[0].
-template <typename Set>
-int32_t Walk(int32_t* base, int32_t* pb, int32_t slot, int32_t image, Set set) {
-  const bool open = pb[0] != 0;
-  const int32_t stm = DDSlotStatement(base, pb, slot, image);
-  if (stm == 0) return 0;
-  if (open) {
-    DDParams p(base, stm);
-    set(p);
-    if ((pb[0] = p.status()) != 0) return 0;
-  }
-  return DDSelectRun(base, pb, stm, open) == 0 ? stm : 0;
+// An object by id (above 0) as parameter 1, else by name as parameters 2
+// and 3 (parameter 1 NULL).
+void IdOrName(DDParams& p, int32_t id, const char* name, int32_t name_length) {
+  if (id > 0)
+    p.Int(1, id).Null(2).Null(3);
+  else
+    p.Null(1).TextLength(2, name, name_length);
 }
 
 }  // namespace
@@ -38,14 +33,15 @@ void DDCurTablePrivs(int32_t* base, int32_t* pb, const char* grantee, int32_t gr
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm = Walk(base, pb, SLOT_DDCurTablePrivs, IMAGE_DDCurTablePrivs, [&](DDParams& p) {
-    p.TextLength(1, grantee, grantee_length);
-    if (table_id > 0)
-      p.Int(3, table_id);
-    else
-      p.Null(3);
-    p.Text(4, with_public ? "Y" : "N");
-  });
+  const int32_t stm =
+      DDWalk(base, pb, SLOT_DDCurTablePrivs, IMAGE_DDCurTablePrivs, [&](DDParams& p) {
+        p.TextLength(1, grantee, grantee_length);
+        if (table_id > 0)
+          p.Int(3, table_id);
+        else
+          p.Null(3);
+        p.Text(4, with_public ? "Y" : "N");
+      });
   if (stm == 0) return;
   DDColumnReader c(base, stm);
   const int32_t kind = DDNumberOf(kDDTablePrivWords, c.Text(1));
@@ -61,8 +57,8 @@ void DDCurObjText(int32_t* base, int32_t* pb, const char* name, int32_t name_len
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm = Walk(base, pb, SLOT_DDCurObjText, IMAGE_DDCurObjText,
-                           [&](DDParams& p) { p.TextLength(1, name, name_length); });
+  const int32_t stm = DDWalk(base, pb, SLOT_DDCurObjText, IMAGE_DDCurObjText,
+                             [&](DDParams& p) { p.TextLength(1, name, name_length); });
   if (stm == 0) return;
   DDColumnReader c(base, stm);
   DDObjectText o{};
@@ -82,9 +78,8 @@ void DDCurTableKeyKinds(int32_t* base, int32_t* pb, int32_t table_id, const char
     return;
   }
   const int32_t stm =
-      Walk(base, pb, SLOT_DDCurTableKeyKinds, IMAGE_DDCurTableKeyKinds, [&](DDParams& p) {
-        p.Int(1, table_id).TextLength(2, column, column_length);
-      });
+      DDWalk(base, pb, SLOT_DDCurTableKeyKinds, IMAGE_DDCurTableKeyKinds,
+             [&](DDParams& p) { p.Int(1, table_id).TextLength(2, column, column_length); });
   if (stm == 0) return;
   DDColumnReader c(base, stm);
   const int32_t key = c.Int(1, 0);
@@ -99,7 +94,7 @@ void DDCurTableKeyKinds(int32_t* base, int32_t* pb, int32_t table_id, const char
 
 void DDCurDeps(int32_t* base, int32_t* pb, int32_t id, int32_t* dependent) {
   const int32_t mode = pb[0];
-  const int32_t stm = Walk(base, pb, SLOT_DDCurDeps, IMAGE_DDCurDeps, [&](DDParams& p) {
+  const int32_t stm = DDWalk(base, pb, SLOT_DDCurDeps, IMAGE_DDCurDeps, [&](DDParams& p) {
     if (mode == 2)
       p.Null(1);
     else
@@ -117,13 +112,8 @@ void DDDelDatabankRows(int32_t* base, int32_t* pb, int32_t id, const char* name,
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm =
-      Walk(base, pb, SLOT_DDDelDatabankRows, IMAGE_DDDelDatabankRows, [&](DDParams& p) {
-        if (id > 0)
-          p.Int(1, id).Null(2).Null(3);
-        else
-          p.Null(1).TextLength(2, name, name_length);
-      });
+  const int32_t stm = DDWalk(base, pb, SLOT_DDDelDatabankRows, IMAGE_DDDelDatabankRows,
+                             [&](DDParams& p) { IdOrName(p, id, name, name_length); });
   if (stm == 0) return;
   DDColumnReader c(base, stm);
   DDDroppedDatabankRow r{};
@@ -153,7 +143,7 @@ void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm = Walk(base, pb, SLOT_DDDelTableRows, IMAGE_DDDelTableRows, [&](DDParams& p) {
+  const int32_t stm = DDWalk(base, pb, SLOT_DDDelTableRows, IMAGE_DDDelTableRows, [&](DDParams& p) {
     if (mode == 1)
       p.Int(1, value);
     else
@@ -174,10 +164,9 @@ void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
   if ((pb[0] = c.status()) == 0) std::memcpy(out, v, sizeof v);
 }
 
-void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id,
-                     const char* name, int32_t name_length, const int32_t* row_count,
-                     const int32_t* estimate, const int32_t* nonnull, const char* low,
-                     const char* high) {
+void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id, const char* name,
+                     int32_t name_length, const int32_t* row_count, const int32_t* estimate,
+                     const int32_t* nonnull, const char* low, const char* high) {
   const int32_t mode = pb[0];
   if (mode < 1 || mode > 3 || (mode != 3 && !NameFits(name_length))) {
     pb[0] = DD_BAD_VALUE;
@@ -216,12 +205,8 @@ void DDDelViews(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm = Walk(base, pb, SLOT_DDDelViews, IMAGE_DDDelViews, [&](DDParams& p) {
-    if (id > 0)
-      p.Int(1, id).Null(2).Null(3);
-    else
-      p.Null(1).TextLength(2, name, name_length);
-  });
+  const int32_t stm = DDWalk(base, pb, SLOT_DDDelViews, IMAGE_DDDelViews,
+                             [&](DDParams& p) { IdOrName(p, id, name, name_length); });
   if (stm == 0) return;
   DDColumnReader c(base, stm);
   const int32_t v = c.Int(1, 0);

@@ -12,8 +12,8 @@
 // A databank row as a file of its databank.
 struct DDDatabankFileRow {
   int32_t id, number;
-  int32_t first_flag;   // "YES" 1
-  int32_t second_flag;  // "Y" or "YES" 1
+  int32_t first_flag;         // "YES" 1
+  int32_t second_flag;        // "Y" or "YES" 1
   char name[DD_NAME_LENGTH];  // the databank's
   int32_t name_length;
   char second_name[DD_NAME_LENGTH];
@@ -114,10 +114,9 @@ void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,
 // and high values (16 bytes each); mode 3 ("I") the constraint row of
 // `key_id` takes the row count. A null pointer stores NULL. 1 when the row
 // is missing; another mode or a name over 128 characters -19113.
-void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id,
-                     const char* name, int32_t name_length, const int32_t* row_count,
-                     const int32_t* estimate, const int32_t* nonnull, const char* low,
-                     const char* high);
+void DDUpdStatistics(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id, const char* name,
+                     int32_t name_length, const int32_t* row_count, const int32_t* estimate,
+                     const int32_t* nonnull, const char* low, const char* high);
 // View `id` (above 0), or every VIEW of `name` in any schema, one a call,
 // with its rows in every table that holds them deleted: its id into
 // *view_id. 1 at the end.

@@ -10,7 +10,9 @@
 
 namespace {
 
-bool NameFits(int32_t length) { return length >= 1 && length <= DD_NAME_LENGTH; }
+bool NameFits(int32_t length) {
+  return length >= 1 && length <= DD_NAME_LENGTH;
+}
 
 }  // namespace
 
@@ -21,18 +23,18 @@ void DDCurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t nam
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  if (mode != 0 && DDReopenSlot(base, pb, SLOT_DDCurDatabankFile) != 0) return;
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurDatabankFile, IMAGE_DDCurDatabankFile);
-  if (stm == 0) return;
   if (mode != 0) {
-    DDParams p(base, stm);
-    if (mode == 1)
-      p.TextLength(1, name, name_length).Null(3).Null(4);
-    else
-      p.Null(1).Null(2).TextLength(3, name, name_length);
-    if ((pb[0] = p.status()) != 0) return;
+    if (DDReopenSlot(base, pb, SLOT_DDCurDatabankFile) != 0) return;
+    pb[0] = mode;  // the walk opens
   }
-  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  const int32_t stm =
+      DDWalk(base, pb, SLOT_DDCurDatabankFile, IMAGE_DDCurDatabankFile, [&](DDParams& p) {
+        if (mode == 1)
+          p.TextLength(1, name, name_length).Null(3).Null(4);
+        else
+          p.Null(1).Null(2).TextLength(3, name, name_length);
+      });
+  if (stm == 0) return;
   DDColumnReader c(base, stm);
   DDDatabankFileRow r{};
   r.id = c.Int(1, 0);
@@ -55,13 +57,11 @@ void DDCurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t nam
 void DDUpdDatabankFile(int32_t* base, int32_t* pb, int32_t id, int32_t number,
                        const char* second_name, int32_t second_name_length, const char* stamp) {
   const int32_t mode = pb[0];
-  if ((mode != 3 && mode != 4) || second_name_length < 0 ||
-      second_name_length > DD_NAME_LENGTH) {
+  if ((mode != 3 && mode != 4) || second_name_length < 0 || second_name_length > DD_NAME_LENGTH) {
     pb[0] = DD_BAD_VALUE;
     return;
   }
-  const int32_t stm =
-      DDSlotStatement(base, pb, SLOT_DDUpdDatabankFile, IMAGE_DDUpdDatabankFile);
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdDatabankFile, IMAGE_DDUpdDatabankFile);
   if (stm == 0) return;
   DDParams p(base, stm);
   p.Int(1, id).Int(2, number);

@@ -24,33 +24,41 @@ bool NameOrNone(int32_t length) {
   return length >= 0 && length <= DD_NAME_LENGTH;
 }
 
+// Checks a grant walk and runs its cursor once (opened when pb[0], the
+// mode, is 1 to the number of `letters`: the letter, table, privilege word
+// of `words`, holder, [column,] grantor as parameters 1 to 9): its
+// statement when a row came, else 0 with the status in pb[0].
+int32_t OpenGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, std::string_view letters,
+                   const DDWordTable& words, int32_t slot, int32_t image) {
+  const int32_t mode = pb[0];
+  if (mode < 0 || mode > static_cast<int32_t>(letters.size()) ||
+      !NameOrNone(walk.holder_length) || !NameOrNone(walk.column_length) ||
+      !NameOrNone(walk.grantor_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return 0;
+  }
+  std::string_view privilege;
+  if (mode != 0 && DDWordOf(words, walk.privilege, &privilege) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return 0;
+  }
+  const bool columns = letters.size() == 5;
+  return DDWalk(base, pb, slot, image, [&](DDParams& p) {
+    p.Text(1, letters.substr(static_cast<size_t>(mode - 1), 1));
+    p.Int(2, walk.table_id).Text(3, privilege);
+    NameOrNull(p, 4, walk.holder, walk.holder_length);
+    if (columns) NameOrNull(p, 6, walk.column, walk.column_length);
+    NameOrNull(p, columns ? 8 : 6, walk.grantor, walk.grantor_length);
+  });
+}
+
 }  // namespace
 
 void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out) {
   const int32_t mode = pb[0];
-  if (mode < 0 || mode > 5 || !NameOrNone(walk.holder_length) ||
-      !NameOrNone(walk.column_length) || !NameOrNone(walk.grantor_length)) {
-    pb[0] = DD_BAD_VALUE;
-    return;
-  }
-  std::string_view privilege;
-  if (mode != 0 && DDWordOf(kDDColumnPrivWords, walk.privilege, &privilege) != 0) {
-    pb[0] = DD_KIND_OUTSIDE;
-    return;
-  }
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurColumnGrants, IMAGE_DDCurColumnGrants);
-  if (stm == 0) return;
-  if (mode != 0) {
-    DDParams p(base, stm);
-    p.Text(1, std::string_view("ABCDE").substr(static_cast<size_t>(mode - 1), 1));
-    p.Int(2, walk.table_id).Text(3, privilege);
-    NameOrNull(p, 4, walk.holder, walk.holder_length);
-    NameOrNull(p, 6, walk.column, walk.column_length);
-    NameOrNull(p, 8, walk.grantor, walk.grantor_length);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
-  if (mode == 1) return;  // the row is removed; nothing is delivered
+  const int32_t stm = OpenGrants(base, pb, walk, "ABCDE", kDDColumnPrivWords,
+                                 SLOT_DDCurColumnGrants, IMAGE_DDCurColumnGrants);
+  if (stm == 0 || mode == 1) return;  // mode 1 removes the row and delivers nothing
   DDColumnReader c(base, stm);
   DDGrantRow r = *out;
   DDCopyName(c.Text(1), r.grantee, &r.grantee_length);
@@ -68,28 +76,11 @@ void DDCurColumnGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGr
 
 void DDCurTableGrants(int32_t* base, int32_t* pb, const DDGrantWalk& walk, DDGrantRow* out) {
   const int32_t mode = pb[0];
-  if (mode < 0 || mode > 4 || !NameOrNone(walk.holder_length) ||
-      !NameOrNone(walk.grantor_length)) {
-    pb[0] = DD_BAD_VALUE;
-    return;
-  }
-  std::string_view privilege;
-  if (mode != 0 && DDWordOf(kDDTablePrivWords, walk.privilege, &privilege) != 0) {
-    pb[0] = DD_KIND_OUTSIDE;
-    return;
-  }
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDCurTableGrants, IMAGE_DDCurTableGrants);
-  if (stm == 0) return;
-  if (mode != 0) {
-    DDParams p(base, stm);
-    p.Text(1, std::string_view("ABCD").substr(static_cast<size_t>(mode - 1), 1));
-    p.Int(2, walk.table_id).Text(3, privilege);
-    NameOrNull(p, 4, walk.holder, walk.holder_length);
-    NameOrNull(p, 6, walk.grantor, walk.grantor_length);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
-  if (mode == 1) return;  // the row is removed; nothing is delivered
+  DDGrantWalk table = walk;
+  table.column_length = 0;  // the table cursor takes no column
+  const int32_t stm = OpenGrants(base, pb, table, "ABCD", kDDTablePrivWords,
+                                 SLOT_DDCurTableGrants, IMAGE_DDCurTableGrants);
+  if (stm == 0 || mode == 1) return;  // mode 1 removes the row and delivers nothing
   DDColumnReader c(base, stm);
   DDGrantRow r = *out;
   DDCopyName(c.Text(1), r.grantee, &r.grantee_length);

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
+#include "dict/statement_params.h"
 #include "stmt_images_gen.h"
 
 // The prepared statement of slot `number` (image `image`) of user pb[1]:
@@ -59,3 +60,20 @@ void DDRunWithId(int32_t* base, int32_t* pb, int32_t number, int32_t image, int3
 // first instruction), the position kept for the next run; END leaves it 0.
 // The run's status: END's value, 0 for a row handed back, or an error.
 int32_t DDExecStm(int32_t* base, int32_t usr, int32_t stm);
+
+// One call of a cursor over the statement of slot `number`: pb[0] not 0
+// opens it (its parameters set by `set`, a DDParams&) and runs it from its
+// start, 0 runs it on. Its statement when a row came, else 0 with the
+// status in pb[0].
+template <typename Set>
+int32_t DDWalk(int32_t* base, int32_t* pb, int32_t number, int32_t image, Set set) {
+  const bool open = pb[0] != 0;
+  const int32_t stm = DDSlotStatement(base, pb, number, image);
+  if (stm == 0) return 0;
+  if (open) {
+    DDParams p(base, stm);
+    set(p);
+    if ((pb[0] = p.status()) != 0) return 0;
+  }
+  return DDSelectRun(base, pb, stm, open) == 0 ? stm : 0;
+}

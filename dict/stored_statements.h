@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <optional>
 
-inline constexpr int32_t DD_STATEMENT_PIECE = 1000;  // bytes of a piece
-inline constexpr int32_t DD_STATEMENT_DECIMAL = 400; // characters of the decimal text
+inline constexpr int32_t DD_STATEMENT_PIECE = 1000;   // bytes of a piece
+inline constexpr int32_t DD_STATEMENT_DECIMAL = 400;  // characters of the decimal text
 
 // Statement `id` of the work block's ident: its number, the first string
 // (`first_length` bytes at `first`), the second (`second_length` bytes of
@@ -34,8 +34,8 @@ void DDInsStatementItem(int32_t* base, int32_t* pb, int32_t id, int32_t number, 
 // name (the id is not looked at); with `owner` only one of that ident.
 // Its object, statement, piece, item, privilege, usage and source rows go.
 // 1 when there was none.
-void DDDelStatement(int32_t* base, int32_t* pb, int32_t id, const char* name,
-                    int32_t name_length, std::optional<int32_t> owner);
+void DDDelStatement(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                    std::optional<int32_t> owner);
 
 // A stored statement found by name: in `schema` (length 0: the requesting
 // user's level name) with `owner` only one of that ident; a statement of
@@ -63,9 +63,8 @@ void DDCmpGQSTPiece(int32_t* base, int32_t* pb, int32_t id, int32_t piece,
 struct DDStatementItem {
   int32_t item, number2, number3;
 };
-void DDCmpGQSD(int32_t* base, int32_t* pb, int32_t id, int32_t item,
-               std::optional<int32_t> number2, std::optional<int32_t> number3,
-               DDStatementItem* out);
+void DDCmpGQSD(int32_t* base, int32_t* pb, int32_t id, int32_t item, std::optional<int32_t> number2,
+               std::optional<int32_t> number3, DDStatementItem* out);
 // Piece `piece` of an item's value.
 struct DDItemPiece {
   int32_t remaining, number, piece, length;

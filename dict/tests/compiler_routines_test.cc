@@ -1,17 +1,17 @@
 // The compiler's routine, parameter, trigger, stored-text and default
 // lookups over rows the dictionary's inserts write.
 #include "dict/compiler_routines.h"
-#include "dict/compiler_services.h"
-#include "dict/dictionary_services.h"
-#include "sql/front/catalog_access.h"
 
 #include <string>
 #include <vector>
 
+#include "dict/compiler_services.h"
+#include "dict/dictionary_services.h"
 #include "dict/kind_words.h"
 #include "dict/tests/lookup_fixture.h"
 #include "dict/type_encoding.h"
 #include "kernel/control_blocks.h"
+#include "sql/front/catalog_access.h"
 
 namespace {
 

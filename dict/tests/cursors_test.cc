@@ -85,8 +85,8 @@ TEST_F(CursorsTest, TheKeysAndUsesOfAColumn) {
     DDInsConstraint(base_, pb, k.id, k.kind, 975, 0, 1, 0, 0, 0);
     ASSERT_EQ(pb[0], 0);
     for (size_t n = 0; n < k.columns.size(); ++n) {
-      DDInsKey(base_, pb, k.id, 975, static_cast<int32_t>(n + 1), k.columns[n].data(), 1, k.kind,
-               1, static_cast<int32_t>(n + 1));
+      DDInsKey(base_, pb, k.id, 975, static_cast<int32_t>(n + 1), k.columns[n].data(), 1, k.kind, 1,
+               static_cast<int32_t>(n + 1));
       ASSERT_EQ(pb[0], 0);
     }
   }

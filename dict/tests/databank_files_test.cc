@@ -17,8 +17,8 @@ class DatabankFilesTest : public LookupTest {
   void Databank(int32_t id, const std::string& name, int32_t rows, const std::string& creator) {
     const std::string second = name + "_1";
     int32_t pb[2] = {0, usr_};
-    DDInsDatabank(base_, pb, id, id, name.data(), static_cast<int32_t>(name.size()),
-                  second.data(), static_cast<int32_t>(second.size()), "f1.dbf", 6, 2, true);
+    DDInsDatabank(base_, pb, id, id, name.data(), static_cast<int32_t>(name.size()), second.data(),
+                  static_cast<int32_t>(second.size()), "f1.dbf", 6, 2, true);
     ASSERT_EQ(pb[0], 0);
     for (int32_t n = 2; n <= rows; ++n) {
       const std::string s = name + "_" + std::to_string(n), file = "f" + std::to_string(n);
@@ -40,8 +40,7 @@ class DatabankFilesTest : public LookupTest {
     DDDatabankFileRow r{};
     int32_t pb[2] = {mode, usr_};
     for (DDCurDatabankFile(base_, pb, name.data(), static_cast<int32_t>(name.size()), &r);
-         pb[0] == 0 && seen.size() < 10;
-         DDCurDatabankFile(base_, pb, nullptr, 0, &r)) {
+         pb[0] == 0 && seen.size() < 10; DDCurDatabankFile(base_, pb, nullptr, 0, &r)) {
       seen.push_back(std::string(r.second_name, r.second_name_length) + ":" +
                      std::to_string(r.number) + (r.first_flag ? "Y" : "N") +
                      (r.second_flag ? "Y" : "N"));
@@ -58,7 +57,8 @@ TEST_F(DatabankFilesTest, TheDatabankRowCarriesNumberSecondNameAndCreator) {
   std::vector<std::string> seen;
   DDDatabankRow r{};
   int32_t pb[2] = {1, usr_};
-  for (DDCurDatabank(base_, pb, 0, "DBA", 3, &r); pb[0] == 0; DDCurDatabank(base_, pb, 0, nullptr, 0, &r)) {
+  for (DDCurDatabank(base_, pb, 0, "DBA", 3, &r); pb[0] == 0;
+       DDCurDatabank(base_, pb, 0, nullptr, 0, &r)) {
     EXPECT_EQ(r.id, 940);
     EXPECT_EQ(std::string(r.name, r.name_length), "DBA");
     EXPECT_EQ(std::string(r.creator, r.creator_length), "EVE");

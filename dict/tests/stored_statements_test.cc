@@ -2,11 +2,12 @@
 // the decimal text NULL outside 1-400 characters, items with their numbers
 // and pieces, the drop by name that ignores the id, the lookup by name
 // under the level's schema or a STATEMENT privilege.
+#include "dict/stored_statements.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "dict/stored_statements.h"
 #include "dict/tests/lookup_fixture.h"
 #include "dict/work_block.h"
 
@@ -82,9 +83,9 @@ TEST_F(StoredStatementsTest, StringsAreCutIntoPiecesOf1000Bytes) {
   struct Case {
     int32_t first, second, pieces;
   };
-  const Case cases[] = {{0, 0, 1},       {1, 0, 1},       {999, 5, 1},   {1000, 0, 1},
-                        {1001, 0, 2},    {0, 1001, 2},    {1000, 1000, 1}, {2500, 10, 3},
-                        {3, 3000, 3},    {2000, 2001, 3}};
+  const Case cases[] = {{0, 0, 1},    {1, 0, 1},      {999, 5, 1},     {1000, 0, 1},
+                        {1001, 0, 2}, {0, 1001, 2},   {1000, 1000, 1}, {2500, 10, 3},
+                        {3, 3000, 3}, {2000, 2001, 3}};
   ASSERT_EQ(BegWork(), 0);
   int32_t id = 600;
   for (const Case& c : cases) {
