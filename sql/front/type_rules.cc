@@ -433,8 +433,11 @@ void Comparison(SqlCompileCtx* ctx, int32_t node, int32_t a, int32_t b, int32_t 
     }
     return;
   }
+  // EXISTS, quantified forms and the null literal (the grammar's IS NULL
+  // and IS NOT NULL) take no collation: a null test must keep its null
+  // operand bare.
   int32_t bk = Kind(ctx, b);
-  if (bk == 22 || bk == 24 || bk == 25 || bk == 26) return;
+  if (bk == 22 || bk == 23 || bk == 24 || bk == 25 || bk == 26 || IsNullLiteral(ctx, b)) return;
   qmcoll(ctx, node, 10, a, b);
   int32_t collation = W(ctx, node, EXN_COLLATION);
   if (!IsBuiltInCollation(collation)) {

@@ -204,6 +204,8 @@ TEST_F(ExprTypesCompile, CastToADomain) {
   Run("SELECT CAST(a AS adam.nosuch) FROM t", &compiled);
   ASSERT_EQ(compiled.Codes(), std::vector<int32_t>{-12561});
   EXPECT_EQ(compiled.conditions[0].text, "G\tADAM.NOSUCH");
+  Run("SELECT CAST(a AS adam.nosuch) FROM t", &compiled, 9);  // taken in mode 9
+  EXPECT_FALSE(compiled.Has(-12561)) << CodesText(compiled.Codes());
 }
 
 // Random conditions of the grammar's generator, and the same with wrong

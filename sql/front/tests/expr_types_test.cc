@@ -178,6 +178,11 @@ TEST(ExprTypesTest, ComparisonsAndCollations) {
   Type same = Where("c1 = c3");
   EXPECT_TRUE(same.conditions.empty());
   EXPECT_EQ(same.left_kind, 100);
+  // A null test keeps its null operand bare.
+  Type null_test = Where("c1 IS NULL");
+  EXPECT_TRUE(null_test.conditions.empty());
+  EXPECT_EQ(null_test.left_kind, kExprColumnRef);
+  EXPECT_EQ(null_test.printed, "(C1 IS NULL)");
   // A character column against a numeric one: the type error only.
   EXPECT_EQ(Codes(Where("c1 = i")), std::vector<int32_t>{-12216});
   EXPECT_EQ(Codes(Where("l = l2")), std::vector<int32_t>{-12216});
