@@ -88,3 +88,7 @@ void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* cons
     }
   }
 }
+
+void DDDelCheckRows(int32_t* base, int32_t* pb, int32_t id) {
+  DDRunWithId(base, pb, SLOT_DDDelCheckRows, IMAGE_DDDelCheckRows, id);
+}

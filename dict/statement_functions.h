@@ -398,3 +398,10 @@ void DDDelRoutine2(int32_t* base, int32_t* pb, int32_t routine_id, int32_t modul
 void DDDelTriggers(int32_t* base, int32_t* pb, int32_t table_id, int32_t trigger_id,
                    const char* name, int32_t name_length, int32_t* id, int32_t* table,
                    int32_t* event, int32_t* timing);
+
+// Drops check constraint `id` with its object row, the usage rows of what
+// it uses, its check clause, source texts, table constraint row (a table
+// check), privilege-usage rows, domain constraint row (a domain check: the
+// domain loses its check mark, CHAR_1356) and check pieces. 1 when it has
+// no object row, -19007 when it has no check clause.
+void DDDelCheckRows(int32_t* base, int32_t* pb, int32_t id);

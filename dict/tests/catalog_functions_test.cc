@@ -33,7 +33,7 @@ const std::string kNull7(7, '\xff');
 class CatalogFunctionsTest : public ObjectsTest {
  protected:
   void SetUp() override {
-    SetUpCatalog({11, 13, 14, 15, 18, 22, 23, 25, 26, 27, 28, 29, 30, 31, 33, 38, 39, 40, 41});
+    SetUpCatalog({11, 13, 14, 15, 18, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31, 33, 38, 39, 40, 41, 43});
   }
   int32_t Begin() {
     Protocol(21);
@@ -886,6 +886,76 @@ TEST_F(CatalogFunctionsTest, TriggersAreDroppedWithTheirRows) {
   }
   // 964's table lost 963 by name: it is marked.
   EXPECT_EQ(ReadRow(33, IntField(964)).substr(2479, 4), TextField("YES", 3));
+}
+
+// A table check and a domain check dropped with every row of theirs; the
+// other check and its rows stay.
+TEST_F(CatalogFunctionsTest, ChecksAreDroppedWithTheirRows) {
+  ASSERT_EQ(Begin(), 0);
+  int32_t pb[2] = {0, usr_};
+  const std::string text = Chars3("A > 0");
+  ASSERT_EQ(InsObject(950, 6, "S", "TAB"), 0);
+  ASSERT_EQ(InsObject(800, 2, "S", "DOM"), 0);
+  ASSERT_EQ(InsObject(960, 16, "S", "CT"), 0);  // a table check
+  ASSERT_EQ(InsObject(961, 16, "S", "CD"), 0);  // a domain check
+  ASSERT_EQ(InsObject(962, 16, "S", "CK"), 0);  // another table check, kept
+  for (int32_t id : {960, 962}) {
+    DDInsCheck(base_, pb, id, 950, false, false, U8(text), 5);
+    ASSERT_EQ(pb[0], 0);
+  }
+  DDInsDomainCheck(base_, pb, 961, 800, false, false, U8(text), 5);
+  ASSERT_EQ(pb[0], 0);
+  for (int32_t id : {960, 961, 962}) {
+    ASSERT_EQ(InsSource(id, 3, "A > 0"), 0);
+    DDInsObjUsage(base_, pb, id, 16, 700 + id % 10, 12);
+    ASSERT_EQ(pb[0], 0);
+    DDInsObjUsage(base_, pb, id, 16, 950, 6);
+    ASSERT_EQ(pb[0], 0);
+    DDInsPrivUsage(base_, pb, id, "C", 1, 950, 16, 1);
+    ASSERT_EQ(pb[0], 0);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  for (int32_t id : {960, 961, 962})
+    for (int32_t piece : {1, 2})
+      WriteRow(43, IntField(id) + IntField(piece) + IntField(0));
+  // The domain's row with its check mark, as a domain with checks has it.
+  WriteRow(23, IntField(800) + std::string(1356 - 7, '\xff') + TextField("Y", 2));
+  ASSERT_EQ(Begin(), 0);
+  DDDelCheckRows(base_, pb, 960);
+  EXPECT_EQ(pb[0], 0);
+  DDDelCheckRows(base_, pb, 961);
+  EXPECT_EQ(pb[0], 0);
+  DDDelCheckRows(base_, pb, 960);
+  EXPECT_EQ(pb[0], 1);
+  ASSERT_EQ(InsObject(963, 16, "S", "CX"), 0);  // an object without its check clause
+  DDDelCheckRows(base_, pb, 963);
+  EXPECT_EQ(pb[0], -19007);
+  EXPECT_EQ(EndWork(1), 0);  // the failed drop is rolled back whole: redo the two
+  ASSERT_EQ(Begin(), 0);
+  DDDelCheckRows(base_, pb, 960);
+  EXPECT_EQ(pb[0], 0);
+  DDDelCheckRows(base_, pb, 961);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(EndWork(0), 0);
+  for (int32_t id : {960, 961, 962}) {
+    const bool gone = id != 962;
+    const std::string key = IntField(id);
+    EXPECT_EQ(ReadRow(11, key).empty(), gone) << id;
+    EXPECT_EQ(ReadRow(21, key).empty(), gone) << id;
+    EXPECT_EQ(HasSource(id, 1, "CHECK"), !gone) << id;
+    EXPECT_EQ(ReadRow(38, IntField(700 + id % 10) + TextField("FUNCTION", 20) + key +
+                              TextField("CHECK", 20)).empty(), gone) << id;
+    EXPECT_EQ(ReadRow(38, IntField(950) + TextField("BASE TABLE", 20) + key +
+                              TextField("CHECK", 20)).empty(), gone) << id;
+    EXPECT_EQ(ReadRow(39, key + TextField("C", 128) + IntField(950) + TextField("CHECK", 20) +
+                              TextField("SELECT", 20)).empty(), gone) << id;
+    for (int32_t piece : {1, 2})
+      EXPECT_EQ(ReadRow(43, key + IntField(piece)).empty(), gone) << id;
+  }
+  EXPECT_TRUE(ReadRow(18, IntField(960) + TextField("CHECK", 20) + IntField(950)).empty());
+  EXPECT_FALSE(ReadRow(18, IntField(962) + TextField("CHECK", 20) + IntField(950)).empty());
+  EXPECT_TRUE(ReadRow(24, IntField(961) + IntField(800)).empty());
+  EXPECT_EQ(ReadRow(23, IntField(800)).substr(1356, 3), std::string(3, '\xff'));
 }
 
 }  // namespace
