@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
 
 namespace {
@@ -18,6 +19,21 @@ class SemanticQueryRules : public SemanticTest {
 };
 
 using Codes = std::vector<int32_t>;
+
+// The grammar's parse, after which the first GROUP BY item of the query
+// becomes the literal 1 (the grammar takes only columns there; a view's
+// column standing for an expression reaches the rule so).
+void (*g_parse)(SqlCompileCtx*) = nullptr;
+void ParseWithLiteralGroup(SqlCompileCtx* ctx) {
+  g_parse(ctx);
+  int32_t root = ctx->parse_root;
+  if (root <= 0) return;
+  int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY);
+  int32_t list = WsWord(ctx, query, QSP_GROUP_BY);
+  int32_t item = WsWord(ctx, list, CELL_VALUE);
+  WsWord(ctx, list, CELL_VALUE) =
+      ExprLiteral(ctx, &WsWord(ctx, item, EXN_LINE), 1, TreeCountedCopy(ctx, "1", 1), 0);
+}
 
 TEST_F(SemanticQueryRules, CodesOfTheRules) {
   struct Case {
@@ -88,6 +104,16 @@ TEST_F(SemanticQueryRules, OrderByMatchesItems) {
   EXPECT_EQ(twice.TextOf(-12236), "E\tX");
   Compiled collation = Compile("SELECT c FROM t ORDER BY c COLLATE adam.nosuch");
   EXPECT_EQ(collation.TextOf(-12632), "O\tADAM.NOSUCH");
+}
+
+TEST_F(SemanticQueryRules, GroupByItemThatIsNoColumn) {
+  SqlPhaseServices phases = SqlPhases();
+  g_parse = phases.parse;
+  phases.parse = ParseWithLiteralGroup;
+  SqlInstallPhaseServices(&phases);
+  EXPECT_EQ(Compile("SELECT COUNT(*) FROM t GROUP BY a").Codes(), Codes{-12220});
+  phases.parse = g_parse;
+  SqlInstallPhaseServices(&phases);
 }
 
 // The result columns of a set operation take the operands' common types.
