@@ -10,7 +10,9 @@
 #include "dict/statement_run.h"
 #include "dict/upper_services.h"
 #include "du/databank_services.h"
+#include "du/databank_utility.h"
 #include "du/record_access_words.h"
+#include "du/table_statistics.h"
 #include "du/tables.h"
 #include "du/transactions.h"
 #include "du/upper_services.h"
@@ -25,6 +27,7 @@
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
 #include "request/escape_callbacks.h"
+#include "request/record_access_services.h"
 #include "request/sequence_values.h"
 #include "request/server_information.h"
 #include "request/statement_api.h"
@@ -204,11 +207,14 @@ void ServerInstallServices(int32_t* base) {
   DUInstallDatabankServices(base);
   RequestInstallDictionaryServices();
   RequestInstallRuntimeServices();
+  RequestInstallRecordAccessServices();
   DDInstallCompilerServices(base);
 }
 
 void ServerRemoveServices() {
   DDRemoveCompilerServices();
+  DUInstallStatisticsServices(nullptr);
+  DUInstallUtilityServices(nullptr);
   interp::DAInstallRequestServices(nullptr);
   DDInstallUpperServices(nullptr);
   DUInstallDatabankServices(nullptr);
