@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "kernel/error_report.h"
+#include "platform/char_format.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_driver.h"
 #include "sql/front/compile_services.h"
@@ -72,13 +73,20 @@ void ConvertDefault(const uint8_t* text3, int32_t characters, int32_t type_code,
   DefaultTextCheckW(wide.data(), &n);
   int32_t units = n < 1 ? characters : n;  // a marker or an empty value keeps the text
   bool national = type_code == 34 || type_code == 35;
-  for (int32_t i = 0; i < units; ++i) {
-    int32_t c = wide[static_cast<size_t>(i)];
-    if (national) {
+  if (national) {
+    for (int32_t i = 0; i < units; ++i) {
+      int32_t c = wide[static_cast<size_t>(i)];
       out->default_text += static_cast<char>((c >> 16) & 0xFF);
       out->default_text += static_cast<char>((c >> 8) & 0xFF);
+      out->default_text += static_cast<char>(c & 0xFF);
     }
-    out->default_text += static_cast<char>(c & 0xFF);
+  } else {
+    // One byte a character: a character above 255 becomes the replacement
+    // byte 191.
+    out->default_text.resize(static_cast<size_t>(units));
+    charenc_units4_to_bytes(
+        ByteSpan(reinterpret_cast<uint8_t*>(out->default_text.data()), out->default_text.size()), 0,
+        ConstByteSpan(reinterpret_cast<const uint8_t*>(wide.data()), wide.size() * 4), 0, units);
   }
   out->default_length = n < 1 ? n : (national ? 3 * n : n);
   if (type_code == 29 && static_cast<int32_t>(out->default_text.size()) < length) {

@@ -18,6 +18,7 @@ namespace {
 struct ModelColumn {
   SqlDictColumn d;
   std::string default_text;  // one byte a character; stored as three-byte characters
+  std::u32string wide_default;  // instead, when not empty: any code points
 };
 
 // The model: tables by (schema, name), columns by (table, name), counters.
@@ -56,6 +57,15 @@ int32_t Columns(int32_t, int32_t table, int32_t column_id, const char* name, int
                                                         : c.d.column_id == column_id);
     if (!match) continue;
     *out = c.d;
+    if (!c.wide_default.empty()) {
+      for (size_t i = 0; i < c.wide_default.size(); ++i) {
+        default3[3 * i] = static_cast<uint8_t>(c.wide_default[i] >> 16);
+        default3[3 * i + 1] = static_cast<uint8_t>(c.wide_default[i] >> 8);
+        default3[3 * i + 2] = static_cast<uint8_t>(c.wide_default[i]);
+      }
+      *default_length = static_cast<int32_t>(c.wide_default.size());
+      return 0;
+    }
     for (size_t i = 0; i < c.default_text.size(); ++i) {
       default3[3 * i] = 0;
       default3[3 * i + 1] = 0;
@@ -242,6 +252,35 @@ TEST_F(CatalogAccess, ColumnDescriptions) {
     EXPECT_EQ(d.default_text, c.value) << c.stored;
     EXPECT_EQ(d.collation, 0);
     EXPECT_EQ(d.domain_id, -1);
+  }
+}
+
+// A default with characters above 255: in a one-byte column each becomes
+// the replacement byte 191, as every conversion to one byte a character
+// does; a national column keeps them, three bytes each.
+TEST_F(CatalogAccess, DefaultCharactersAboveTwoHundredFiftyFive) {
+  const std::u32string stored = U"'\u0141\u20ACa'";
+  struct Case {
+    int32_t type;
+    int32_t default_length;
+    std::string value;
+  };
+  const Case cases[] = {
+      {1, 3, "\xBF\xBF" "a"},
+      {34, 9, std::string("\0\x01\x41\0\x20\xAC\0\0a", 9)},
+  };
+  int32_t id = 200;
+  for (const Case& c : cases) {
+    ModelColumn m;
+    m.d.column_id = ++id;
+    m.d.type = c.type;
+    m.d.length = 8;
+    m.wide_default = stored;
+    std::string name = "W" + std::to_string(id);
+    model_.columns[{1, name}] = m;
+    SqlColumnDesc d = Column(name);
+    EXPECT_EQ(d.default_length, c.default_length) << c.type;
+    EXPECT_EQ(d.default_text, c.value) << c.type;
   }
 }
 
