@@ -407,7 +407,9 @@ int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int3
       o[5 + i] = used && third < 0 ? 1 : 0;
       o[15 + i] = used ? a[4 + i] : 0;
       o[25 + i] = used ? a[14 + i] : 0;
-      o[35 + i] = third == -1 ? 0 : (third < 0 ? -third : third);
+      // The stored -1 reads 0; the smallest word, which has no absolute
+      // value in 32 bits, reads as the largest.
+      o[35 + i] = third == -1 ? 0 : third == INT32_MIN ? INT32_MAX : (third < 0 ? -third : third);
     }
   }
   return status;

@@ -417,6 +417,7 @@ TEST_F(CatalogAccess, KeyEntries) {
     e[14 + i] = 200 + i;
     e[24 + i] = i == 0 ? -1 : (i == 1 ? -6 : 7);
   }
+  e[24 + 3] = INT32_MIN;  // a damaged row: no 32-bit absolute value
   model_.keys = e;
   int32_t out[45 * 2];
   std::fill(std::begin(out), std::end(out), 99);
@@ -433,6 +434,8 @@ TEST_F(CatalogAccess, KeyEntries) {
   EXPECT_EQ(out[36], 6);
   EXPECT_EQ(out[7], 0);
   EXPECT_EQ(out[37], 7);
+  EXPECT_EQ(out[8], 1);
+  EXPECT_EQ(out[38], INT32_MAX);
   EXPECT_EQ(out[15], 100);
   EXPECT_EQ(out[25], 200);
 }
