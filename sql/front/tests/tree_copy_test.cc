@@ -12,6 +12,7 @@
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/sql_grammar_support.h"
+#include "sql/front/trav_stack.h"
 #include "sql/front/tree_copy.h"
 
 namespace {
@@ -111,10 +112,17 @@ struct Built {
   int32_t Copy(int32_t kind, int32_t ref, int32_t* error) {
     int32_t result = -1;
     ctx->trav.depth = 0;  // as every compile step starts
+    // The copy runs inside a walk of its caller: it ends at the depth it
+    // started from.
+    for (int32_t i = 1; i <= 3; ++i) TravPush(ctx, 4, 2, i);
     *error = Raised([&] {
       int32_t dest = qqwsnewblk(ctx);
       qqcrel(ctx, dest, source, kind, ref, &result);
     });
+    if (*error == 0) {
+      EXPECT_EQ(ctx->trav.depth, 3);
+      EXPECT_EQ(ctx->trav.node[3], 3);
+    }
     return result;
   }
 };
