@@ -6,6 +6,8 @@
 #include "du/tables.h"
 #include "du/upper_services.h"
 #include "kernel/error_report.h"
+#include "kernel/statement_columns.h"
+#include "kernel/system_block.h"
 
 using du::F;
 using du::W;
@@ -169,4 +171,24 @@ void DSOpenStmTempTables(int32_t* base, int32_t* pb, int32_t stm) {
       LIST_PERMANENT);
   if (status == 0) status = OpenList(base, usr, OwnRecord(stm), LIST_TEMPORARY);
   pb[0] = status;
+}
+
+int32_t DSOpenComTables(int32_t* base, int32_t usr, int32_t com) {
+  int32_t pb[2] = {0, usr};
+  DSOpenStmPermTables(base, pb, com - STM_NEXT_COM);
+  return pb[0];
+}
+
+int32_t DSCloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg) {
+  int32_t first = 0;
+  const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
+  for (int32_t k = 0; k < count; ++k) {
+    int32_t pb[2] = {0, usr};
+    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+    int32_t* rec = &Wd(base, stg, Wd(base, sd, list + k));
+    rec[DUREC_STATUS] = 0;
+    DSCloseTableRefs(base, pb, rec, close);
+    if (first == 0) first = pb[0];
+  }
+  return first;
 }

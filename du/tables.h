@@ -60,6 +60,12 @@ void DSOpenTableDcb(int32_t* base, int32_t* pb, int32_t* record, int32_t* open);
 void DSCloseTableRefs(int32_t* base, int32_t* pb, int32_t* record, int32_t* close);
 // pb: {status (-2 re-open for a cursor), USR}; the statement.
 void DSOpenStmPermTables(int32_t* base, int32_t* pb, int32_t stm);
+// The kernel's entries: DSOpenComTables opens the tables of the statement
+// whose own compound block is `com`; DSCloseSecTables closes every table
+// handle of the section (descriptor `sd`, storage `stg`) completely. The
+// status (the first failure).
+int32_t DSOpenComTables(int32_t* base, int32_t usr, int32_t com);
+int32_t DSCloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg);
 void DSCloseStmPermTables(int32_t* base, int32_t* pb, int32_t stm);
 void DSOpenStmTempTables(int32_t* base, int32_t* pb, int32_t stm);
 // A handle on the record block's table (its TCB, USECOUNT raised).

@@ -59,27 +59,6 @@ int32_t OpName(int32_t opcode, char* name) {
   return interp::DAOpName(name, 0, opcode);
 }
 
-// DSOpenComTables / DSCloseSecTables: a compound block's tables opened by
-// record access, and the table handles of a section closed one by one.
-int32_t OpenComTables(int32_t* base, int32_t usr, int32_t com) {
-  int32_t pb[2] = {0, usr};
-  DSOpenStmPermTables(base, pb, com - STM_NEXT_COM);
-  return pb[0];
-}
-int32_t CloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg) {
-  int32_t first = 0;
-  const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
-  for (int32_t k = 0; k < count; ++k) {
-    int32_t pb[2] = {0, usr};
-    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
-    int32_t* rec = &Wd(base, stg, Wd(base, sd, list + k));
-    rec[DUREC_STATUS] = 0;
-    DSCloseTableRefs(base, pb, rec, close);
-    if (first == 0) first = pb[0];
-  }
-  return first;
-}
-
 int32_t TransCleanup(int32_t* base, int32_t usr, int32_t) {
   int32_t pb[2] = {0, usr};
   DSTransCleanup(base, pb);
@@ -133,8 +112,8 @@ KernelUpperServices KernelServices() {
   k.du_open_record_chain = DUOpenTableChain;
   k.du_close_tables = DUCloseKernelTable;
   k.du_free_tcb_entries = DUFreeTcbHash;
-  k.close_sec_tables = CloseSecTables;
-  k.open_com_tables = OpenComTables;
+  k.close_sec_tables = DSCloseSecTables;
+  k.open_com_tables = DSOpenComTables;
   k.get_trans_scope = DSGetTransScope;
   k.trans_cleanup = TransCleanup;
   k.damae2 = RunStatement;

@@ -17,30 +17,6 @@
 #include "kernel/upper_services.h"
 #include "request/statement_api.h"
 
-namespace dict_test {
-
-// The statement's tables opened and closed by record access.
-inline int32_t OpenComTables(int32_t* base, int32_t usr, int32_t com) {
-  int32_t pb[2] = {0, usr};
-  DSOpenStmPermTables(base, pb, com - STM_NEXT_COM);
-  return pb[0];
-}
-inline int32_t CloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg) {
-  int32_t first = 0;
-  const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
-  for (int32_t k = 0; k < count; ++k) {
-    int32_t pb[2] = {0, usr};
-    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
-    int32_t* rec = &Wd(base, stg, Wd(base, sd, list + k));
-    rec[DUREC_STATUS] = 0;
-    DSCloseTableRefs(base, pb, rec, close);
-    if (first == 0) first = pb[0];
-  }
-  return first;
-}
-
-}  // namespace dict_test
-
 class CatalogWorkTest : public WorkTest {
  protected:
   // Makes the system tables `tables`; call from SetUp.
@@ -60,8 +36,8 @@ class CatalogWorkTest : public WorkTest {
       CreateDescribedTable(table, description);
     }
     RequestInstallDictionaryServices();
-    kernel_services_.open_com_tables = dict_test::OpenComTables;
-    kernel_services_.close_sec_tables = dict_test::CloseSecTables;
+    kernel_services_.open_com_tables = DSOpenComTables;
+    kernel_services_.close_sec_tables = DSCloseSecTables;
     previous_kernel_ = KernelInstallUpperServices(&kernel_services_);
   }
   void TearDown() override {

@@ -5,10 +5,15 @@
 // these.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "catalog_gen.h"
+#include "dict/compiler_lookups.h"
 #include "dict/dictionary_services.h"
 
 inline std::string Name(const char* bytes, int32_t length) {
@@ -55,4 +60,42 @@ inline Triple Expected(const DDColumnDef& c) {
   if (t == 14) return {t, c.scale + 14, c.scale};
   if (t >= 15 && t <= 27) return {t, c.length, c.scale};  // the stored interval length
   return {t, c.length, c.length_high};                     // 31-33
+}
+
+// The attributes DDCmpTableAttr gives a system table found in SYSTEM.
+inline void ExpectSystemTable(const DDTableAttr& a, const CatalogTable& t) {
+  EXPECT_EQ(a.id, t.number) << t.name;
+  EXPECT_EQ(a.kind, 1);
+  EXPECT_EQ(Name(a.schema, a.schema_length), "SYSTEM");
+  EXPECT_EQ(Name(a.name, a.name_length), t.name);
+  EXPECT_EQ(a.key_length, t.key_length) << t.name;
+  EXPECT_EQ(a.record_length, t.record_length) << t.name;
+  EXPECT_EQ(a.column_count, t.column_count) << t.name;
+  EXPECT_EQ(a.owner_id, CATALOG_SCHEMA_ID);
+  EXPECT_EQ(a.primary_key_id, t.constraint_id) << t.name;
+  EXPECT_EQ(a.databank_id, 1);
+  EXPECT_EQ(a.logical_id, 1);
+}
+
+// `count` column definitions named by `names` (which must outlive them):
+// the first 35 of type codes 1 to 35, the rest of random codes, with
+// random lengths, scales, second lengths and nullability.
+inline std::vector<DDColumnDef> RandomColumns(std::mt19937& rng,
+                                              const std::vector<std::string>& names) {
+  std::vector<DDColumnDef> columns;
+  for (int32_t n = 1; n <= static_cast<int32_t>(names.size()); ++n) {
+    DDColumnDef c;
+    c.name = names[n - 1].data();
+    c.name_length = static_cast<int32_t>(names[n - 1].size());
+    c.number = n;
+    c.type = n <= 35 ? n : 1 + static_cast<int32_t>(rng() % 35);
+    c.length = 1 + static_cast<int32_t>(rng() % 4000);
+    c.length_high = static_cast<int32_t>(rng() % 3);
+    c.scale = static_cast<int32_t>(rng() % 10);
+    c.nullable = rng() % 2;
+    c.offset = 10 * n;
+    c.byte_length = 1 + n % 7;
+    columns.push_back(c);
+  }
+  return columns;
 }

@@ -21,17 +21,7 @@ TEST_F(LookupTest, EverySystemTableIsFoundByNameInSystem) {
     const CatalogTable& t = kCatalogTables[k];
     DDTableAttr a{};
     ASSERT_EQ(TableAttr("SYSTEM", t.name, &a), 0) << t.name;
-    EXPECT_EQ(a.id, t.number) << t.name;
-    EXPECT_EQ(a.kind, 1);
-    EXPECT_EQ(Name(a.schema, a.schema_length), "SYSTEM");
-    EXPECT_EQ(Name(a.name, a.name_length), t.name);
-    EXPECT_EQ(a.key_length, t.key_length) << t.name;
-    EXPECT_EQ(a.record_length, t.record_length) << t.name;
-    EXPECT_EQ(a.column_count, t.column_count) << t.name;
-    EXPECT_EQ(a.owner_id, CATALOG_SCHEMA_ID);
-    EXPECT_EQ(a.primary_key_id, t.constraint_id) << t.name;
-    EXPECT_EQ(a.databank_id, 1);
-    EXPECT_EQ(a.logical_id, 1);
+    ExpectSystemTable(a, t);
     EXPECT_EQ(a.trans_option, 1);  // N
     EXPECT_EQ(a.has_triggers, 0);
     EXPECT_EQ(a.synonym, 0);

@@ -50,25 +50,14 @@ std::vector<uint8_t> Text3(const std::string& s) {
 TEST_F(ServicesTest, ColumnsOfEveryTypeReadBackByTheTypeRules) {
   ASSERT_EQ(BegWork(), 0);
   std::mt19937 rng(29);
-  std::vector<DDColumnDef> columns;
   std::vector<std::string> names;
   for (int32_t n = 1; n <= 140; ++n) names.push_back("C" + std::to_string(n));
-  for (int32_t n = 1; n <= 140; ++n) {
-    DDColumnDef c;
-    c.name = names[n - 1].data();
-    c.name_length = static_cast<int32_t>(names[n - 1].size());
-    c.number = n;
-    c.type = n <= 35 ? n : 1 + static_cast<int32_t>(rng() % 35);
-    c.length = 1 + static_cast<int32_t>(rng() % 4000);
-    c.length_high = static_cast<int32_t>(rng() % 3);
-    c.scale = static_cast<int32_t>(rng() % 10);
-    c.nullable = rng() % 2;
-    c.offset = 10 * n;
-    c.byte_length = 1 + n % 7;
+  const std::vector<DDColumnDef> columns = RandomColumns(rng, names);
+  for (const DDColumnDef& c : columns) {
+    const int32_t n = c.number;
     const std::vector<uint8_t> def = n % 5 == 0 ? Text3("'D" + std::to_string(n) + "'")
                                                 : std::vector<uint8_t>{};
     ASSERT_EQ(InsColumn(c, def), 0) << n;
-    columns.push_back(c);
   }
   EXPECT_EQ(InsColumn(columns[3]), 2) << "a second column of one name";
   for (const DDColumnDef& c : columns) {

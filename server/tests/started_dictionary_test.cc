@@ -95,23 +95,11 @@ TEST_F(StartedDictionaryTest, ColumnsOfEveryTypeReadBackByTheTypeRules) {
   std::mt19937 rng(2929);
   std::vector<std::string> names;
   for (int32_t n = 1; n <= 70; ++n) names.push_back("C" + std::to_string(n));
-  std::vector<DDColumnDef> columns;
-  for (int32_t n = 1; n <= 70; ++n) {
-    DDColumnDef c;
-    c.name = names[n - 1].data();
-    c.name_length = static_cast<int32_t>(names[n - 1].size());
-    c.number = n;
-    c.type = n <= 35 ? n : 1 + static_cast<int32_t>(rng() % 35);
-    c.length = 1 + static_cast<int32_t>(rng() % 4000);
-    c.length_high = static_cast<int32_t>(rng() % 3);
-    c.scale = static_cast<int32_t>(rng() % 10);
-    c.nullable = rng() % 2;
-    c.offset = 10 * n;
-    c.byte_length = 1 + n % 7;
+  const std::vector<DDColumnDef> columns = RandomColumns(rng, names);
+  for (const DDColumnDef& c : columns) {
     int32_t pb[2] = {0, admin_};
     DDInsColumn(base_, pb, table, c, nullptr, 0);
-    ASSERT_EQ(pb[0], 0) << n;
-    columns.push_back(c);
+    ASSERT_EQ(pb[0], 0) << c.number;
   }
   for (const DDColumnDef& c : columns) {
     SCOPED_TRACE(c.type);
