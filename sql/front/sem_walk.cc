@@ -234,9 +234,12 @@ void Expression(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
     default:
       break;
   }
-  // The comparisons and AND/OR may carry a third operand in word 24 (the
-  // LIKE a key range stands beside).
-  if (kind >= 1 && kind <= 15) PushExpr(ctx, W(ctx, node, EXN_HOST_NUMBER));
+  // The operators' third operand (word 19), walked after the other two,
+  // and the LIKE a key range's AND stands beside (word 24), walked last.
+  if (kind >= 1 && kind <= 15) {
+    PushExpr(ctx, W(ctx, node, EXN_HOST_NUMBER));
+    PushExpr(ctx, W(ctx, node, EXN_WORD19));
+  }
   PushOperands(ctx, node, kind);
 }
 

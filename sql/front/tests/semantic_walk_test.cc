@@ -25,6 +25,11 @@ TEST_F(SemanticWalk, SimpleQueriesAreKindTwo) {
   EXPECT_EQ(c.depth_after, 0);
   EXPECT_EQ(c.kind, 2);
   EXPECT_EQ(c.status, 0);
+  // A LIKE over a literal prefix stands beside its key range: both walked.
+  Compiled like = Compile("SELECT a FROM t WHERE c LIKE 'ab%' AND b IN (1, 2)");
+  EXPECT_TRUE(like.conditions.empty()) << CodesText(like.Codes());
+  EXPECT_EQ(like.kind, 2);
+  EXPECT_EQ(like.bindings, std::vector<std::string>{"T@0:C,B,A"});
   // Anything that makes the query not simple gives kind 1.
   for (const char* sql : {"SELECT a FROM t ORDER BY 1", "SELECT DISTINCT a FROM t",
                           "SELECT b, COUNT(*) FROM t GROUP BY b", "SELECT t.a FROM t, s",
