@@ -15,6 +15,7 @@ inline const uint8_t* DDBytes(const char* s) {
 // Sets parameters in order until one fails; the failure.
 class DDParams {
  public:
+  static constexpr int32_t kTextTooLong = -19113;
   DDParams(int32_t* base, int32_t stm) : base_(base), stm_(stm) {}
   DDParams& Int(int32_t n, int32_t v) {
     if (status_ == 0) DSSetParInt(base_, &status_, stm_, n, v);
@@ -35,7 +36,14 @@ class DDParams {
       DSSetParChar(base_, &status_, stm_, n, DDBytes(t.data()), 0, static_cast<int32_t>(t.size()));
     return *this;
   }
-  DDParams& TextLength(int32_t n, const char* t, int32_t length) {  // n and its length n + 1
+  // n and its length n + 1; a text longer than parameter n's field is
+  // refused (-19113) rather than cut to a different name.
+  DDParams& TextLength(int32_t n, const char* t, int32_t length) {
+    if (status_ != 0) return *this;
+    uint8_t* field = nullptr;
+    int32_t bytes = 0;
+    if ((status_ = StatementField(base_, stm_, false, n, &field, &bytes)) == 0 && length > bytes - 1)
+      status_ = kTextTooLong;
     if (status_ == 0) DSSetParVar(base_, &status_, stm_, n, DDBytes(t), 0, length);
     return *this;
   }
