@@ -19,6 +19,7 @@
 #include "dk/test_points.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
+#include "platform/server_clock.h"
 
 namespace {
 
@@ -231,6 +232,11 @@ int32_t DKCXT0(int32_t write_set, int32_t tss) {
     Report(RoutineIndex("DKLTR0"), rc, LoadWord(BP_COMMIT_SET_TBL));
     return rc;
   }
+  // Others may join the group before its page write: while more read-write
+  // transactions than this one are on their way, the committer sleeps the
+  // group-commit time (word 162, milliseconds) first, else it only gives
+  // the processor up once.
+  mdr_sleep(LoadWord(BP_TRANSACTIONS_BEFORE_GROUP) > 1 ? LoadWord(BP_GROUP_COMMIT_SLEEP) : 0);
   if (int32_t rc = WriteGroup(a[tss + TSS_GROUP])) return rc;
   DKLock(BP_LOCK_TSS_HASH);
   --a[BP_USERS_IN_COMMIT];
