@@ -147,7 +147,8 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
 }  // namespace
 
 void DUTimeBound(const char* text, int32_t length, char pad, char out[16]) {
-  static constexpr int32_t kPositions[16] = {1, 2, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16, 18, 19, 21, 22};
+  static constexpr int32_t kPositions[16] = {1,  2,  3,  4,  6,  7,  9,  10,
+                                             12, 13, 15, 16, 18, 19, 21, 22};
   length = text ? std::clamp(length, 0, DU_TIME_TEXT_MAX) : 0;
   for (int32_t k = 0; k < 16; ++k)
     out[k] = kPositions[k] <= length ? text[kPositions[k] - 1] : pad;

@@ -27,11 +27,13 @@ int32_t Trimmed(const char* text, int32_t size) {
   return size;
 }
 
-// Copies `length` bytes of `text` into a blank-padded field of `size`.
-void Field(char* out, int32_t size, const char* text, int32_t length) {
+// Copies `length` bytes of `text` into a blank-padded field of `size`; the
+// length kept.
+int32_t Field(char* out, int32_t size, const char* text, int32_t length) {
   length = std::clamp(length, 0, size);
   std::memset(out, ' ', size);
   std::memcpy(out, text, length);
+  return length;
 }
 
 // The dictionary's option word (LOG 1, TRANS 2, NULL 3) as the kernel's
@@ -47,13 +49,11 @@ void CurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name, int32
   if (pb[0] != 0) return;
   row->id = d.id;
   row->number = d.number;
-  Field(row->name, DBU_NAME_MAX, d.name, d.name_length);
-  row->name_length = std::clamp(d.name_length, 0, DBU_NAME_MAX);
-  Field(row->second_name, DBU_NAME_MAX, d.second_name, d.second_name_length);
-  row->second_name_length = std::clamp(d.second_name_length, 0, DBU_NAME_MAX);
+  row->name_length = Field(row->name, DBU_NAME_MAX, d.name, d.name_length);
+  row->second_name_length =
+      Field(row->second_name, DBU_NAME_MAX, d.second_name, d.second_name_length);
   row->flag = d.flag == 1;
-  Field(row->creator, DBU_NAME_MAX, d.creator, d.creator_length);
-  row->creator_length = std::clamp(d.creator_length, 0, DBU_NAME_MAX);
+  row->creator_length = Field(row->creator, DBU_NAME_MAX, d.creator, d.creator_length);
   row->file_name_length = Trimmed(d.file, DBU_FILE_MAX);
   Field(row->file_name, DBU_FILE_MAX, d.file, row->file_name_length);
   row->trans_option = OptionCode(d.option);
@@ -68,12 +68,10 @@ void CurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t name_
   row->number = f.number;
   row->first_flag = f.first_flag;
   row->second_flag = f.second_flag;
-  Field(row->name, DBU_NAME_MAX, f.name, f.name_length);
-  row->name_length = std::clamp(f.name_length, 0, DBU_NAME_MAX);
-  Field(row->second_name, DBU_NAME_MAX, f.second_name, f.second_name_length);
-  row->second_name_length = std::clamp(f.second_name_length, 0, DBU_NAME_MAX);
-  Field(row->file_name, DBU_FILE_MAX, f.file, f.file_length);
-  row->file_name_length = std::clamp(f.file_length, 0, DBU_FILE_MAX);
+  row->name_length = Field(row->name, DBU_NAME_MAX, f.name, f.name_length);
+  row->second_name_length =
+      Field(row->second_name, DBU_NAME_MAX, f.second_name, f.second_name_length);
+  row->file_name_length = Field(row->file_name, DBU_FILE_MAX, f.file, f.file_length);
   // The row's words 9 to 12 are not read by the cursor: DSChkTableKind,
   // their only reader, is not built either.
   std::fill(row->kind_words, row->kind_words + 4, 0);

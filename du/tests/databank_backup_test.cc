@@ -474,7 +474,8 @@ TEST_F(DatabankBackupTest, ModeFourRemembersAFailedOptionAndGoesOn) {
 TEST_F(DatabankBackupTest, RefreshBringsFlaggedFilesOnlineAndRunsTheOthers) {
   AddEntry(rec_.databanks[0]);
   AddEntry(rec_.databanks[4]);
-  rec_.files = {FileRow(rec_.databanks[4], 15, "SALES_S", 1), FileRow(rec_.databanks[0], 11, "SYSDB_S", 1)};
+  rec_.files = {FileRow(rec_.databanks[4], 15, "SALES_S", 1),
+                FileRow(rec_.databanks[0], 11, "SYSDB_S", 1)};
   W(sys_ + SYS_SYSDB_OFFLINE) = 1;
   int32_t pb[2] = {0, usr_};
   DSBkpRefreshFiles(base_, pb);

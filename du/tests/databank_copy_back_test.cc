@@ -141,7 +141,8 @@ TEST_F(DatabankCopyBackTest, FromABackupFile) {
 }
 
 TEST_F(DatabankCopyBackTest, TheSystemDatabankClosesItsOtherFileRowsOnly) {
-  rec_.files = {FileRow(rec_.databanks[0], 11, "SYSDB_S"), FileRow(rec_.databanks[0], 21, "SYSDB_K"),
+  rec_.files = {FileRow(rec_.databanks[0], 11, "SYSDB_S"),
+                FileRow(rec_.databanks[0], 21, "SYSDB_K"),
                 FileRow(rec_.databanks[0], 30, "SYSDB_O")};
   rec_.option_number = 21;  // the known number
   ASSERT_EQ(Op6("SYSDB", "", "", ""), 0);

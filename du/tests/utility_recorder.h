@@ -35,8 +35,8 @@ inline std::ostream& operator<<(std::ostream& os, const Recorded& r) {
   return os << " } '" << r.text << "'";
 }
 
-inline DUDatabankRow Databank(int32_t id, int32_t number, const std::string& name, bool flag = false,
-                       const std::string& creator = "ADMIN") {
+inline DUDatabankRow Databank(int32_t id, int32_t number, const std::string& name,
+                              bool flag = false, const std::string& creator = "ADMIN") {
   DUDatabankRow row;
   row.id = id;
   row.number = number;
@@ -266,36 +266,38 @@ struct Recorder {
             }
           }
         };
-    t.cur_databank_file = [](int32_t*, int32_t* pb, const char* name, int32_t length, DUDatabankFileRow* row) {
-          Recorder& r = *Current();
-          r.Keep("DDCurDatabankFile", {pb[0]}, Trimmed(name, length));
-          if (r.Programmed("DDCurDatabankFile", &pb[0])) return;
-          const int32_t mode = pb[0];
-          pb[0] = 1;
-          if (mode == 3 || mode == 0) {  // the file rows of the databank `name`
-            if (mode == 3) r.file_walk = 0;
-            for (; r.file_walk < r.files.size(); ++r.file_walk) {
-              const auto& f = r.files[r.file_walk];
-              if (Trimmed(f.name, f.name_length) != Trimmed(name, length)) continue;
-              *row = f;
-              pb[0] = 0;
-              ++r.file_walk;
-              return;
-            }
-            return;
-          }
-          for (const auto& f : r.files) {
-            if (Trimmed(f.second_name, f.second_name_length) == Trimmed(name, length)) {
-              *row = f;
-              pb[0] = 0;
-            }
-          }
-        };
-    t.upd_databank_file = [](int32_t*, int32_t* pb, int32_t id, int32_t number, const char* second, int32_t length) {
-          Recorder& r = *Current();
-          r.Keep("DDUpdDatabankFile", {pb[0], id, number}, Trimmed(second, length));
-          pb[0] = r.Answer("DDUpdDatabankFile");
-        };
+    t.cur_databank_file = [](int32_t*, int32_t* pb, const char* name, int32_t length,
+                             DUDatabankFileRow* row) {
+      Recorder& r = *Current();
+      r.Keep("DDCurDatabankFile", {pb[0]}, Trimmed(name, length));
+      if (r.Programmed("DDCurDatabankFile", &pb[0])) return;
+      const int32_t mode = pb[0];
+      pb[0] = 1;
+      if (mode == 3 || mode == 0) {  // the file rows of the databank `name`
+        if (mode == 3) r.file_walk = 0;
+        for (; r.file_walk < r.files.size(); ++r.file_walk) {
+          const auto& f = r.files[r.file_walk];
+          if (Trimmed(f.name, f.name_length) != Trimmed(name, length)) continue;
+          *row = f;
+          pb[0] = 0;
+          ++r.file_walk;
+          return;
+        }
+        return;
+      }
+      for (const auto& f : r.files) {
+        if (Trimmed(f.second_name, f.second_name_length) == Trimmed(name, length)) {
+          *row = f;
+          pb[0] = 0;
+        }
+      }
+    };
+    t.upd_databank_file = [](int32_t*, int32_t* pb, int32_t id, int32_t number, const char* second,
+                             int32_t length) {
+      Recorder& r = *Current();
+      r.Keep("DDUpdDatabankFile", {pb[0], id, number}, Trimmed(second, length));
+      pb[0] = r.Answer("DDUpdDatabankFile");
+    };
     t.check_privilege = [](int32_t*, int32_t* pb, int32_t kind, int32_t object, const char* grantee,
            int32_t length) {
           Recorder& r = *Current();
