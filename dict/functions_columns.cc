@@ -79,3 +79,12 @@ void DDUpdObject(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int32_t delta) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDAdjCounts, IMAGE_DDAdjCounts);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, table_id).Int(2, from).Int(3, delta);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

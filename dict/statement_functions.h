@@ -405,3 +405,6 @@ void DDDelTriggers(int32_t* base, int32_t* pb, int32_t table_id, int32_t trigger
 // domain loses its check mark, CHAR_1356) and check pieces. 1 when it has
 // no object row, -19007 when it has no check clause.
 void DDDelCheckRows(int32_t* base, int32_t* pb, int32_t id);
+// The columns of table `table_id` whose byte offset lies behind `from`
+// move by `delta` bytes (their offset takes it added); the others stay.
+void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int32_t delta);

@@ -958,4 +958,40 @@ TEST_F(CatalogFunctionsTest, ChecksAreDroppedWithTheirRows) {
   EXPECT_EQ(ReadRow(23, IntField(800)).substr(1356, 3), std::string(3, '\xff'));
 }
 
+// Column offsets behind a changed column move by its growth, against a
+// model; another table's columns stay.
+TEST_F(CatalogFunctionsTest, ColumnsBehindAnOffsetMove) {
+  std::mt19937 rng(112);
+  ASSERT_EQ(Begin(), 0);
+  std::map<std::pair<int32_t, std::string>, int32_t> offsets;
+  for (int32_t table : {910, 911})
+    for (int32_t n = 1; n <= 8; ++n) {
+      const std::string name = "C" + std::to_string(n);
+      const int32_t offset = 7 * n + static_cast<int32_t>(rng() % 3);
+      ASSERT_EQ(Exec(SLOT_DDInsColumn, IMAGE_DDInsColumn, [&](DDParams& p) {
+                  p.Int(1, table).TextLength(2, name.data(), Len(name)).Int(4, n).Int(5, n);
+                  p.Null(6).Text(7, "INTEGER").Null(8).Null(9).Int(10, 11).Int(11, 0).Int(12, 10);
+                  p.Null(13).Null(14).Text(15, "YES").Text(16, "NO ").Int(17, offset).Int(18, 7);
+                  p.Null(19).Null(20).Null(21).Null(22).Null(23);
+                }),
+                0);
+      offsets[{table, name}] = offset;
+    }
+  int32_t pb[2] = {0, usr_};
+  for (auto [from, delta] : {std::pair{30, 5}, std::pair{0, -2}, std::pair{1000, 9}}) {
+    DDAdjCounts(base_, pb, 910, from, delta);
+    EXPECT_EQ(pb[0], 0);
+    for (auto& [key, offset] : offsets)
+      if (key.first == 910 && offset > from) offset += delta;
+  }
+  DDAdjCounts(base_, pb, 912, 0, 5);  // no columns
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(EndWork(0), 0);
+  for (const auto& [key, offset] : offsets) {
+    const std::string row = ReadRow(22, IntField(key.first) + TextField(key.second, 128));
+    ASSERT_EQ(row.size(), 2352u);
+    EXPECT_EQ(row.substr(288, 7), IntField(offset)) << key.first << key.second;
+  }
+}
+
 }  // namespace
