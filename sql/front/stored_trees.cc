@@ -99,7 +99,9 @@ int32_t DefaultNode(SqlCompileCtx* ctx, int32_t kind, const std::string& text,
   if (kind >= 0) {
     std::string value = text.substr(0, std::min(text.size(), static_cast<size_t>(kind)));
     int32_t node = ExprLiteral(ctx, kNoPosition, column.type_code, Counted(ctx, value), 0);
-    WsWord(ctx, node, EXN_TYPE_FLAG) = column.nullable == 0 ? 1 : 0;
+    // Known not to be negative unless the text begins with a minus sign, as
+    // for every literal.
+    WsWord(ctx, node, EXN_TYPE_FLAG) = !value.empty() && value[0] == '-' ? 0 : 1;
     int32_t values[4] = {column.type_code, column.length, column.scale, 0};
     WsWord(ctx, node, EXN_TYPE) = TreeRecord(ctx, 4, values);
     return node;

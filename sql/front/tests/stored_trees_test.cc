@@ -376,4 +376,29 @@ TEST_F(StoredTrees, DamagedStoredImagesEndInTheirOwnErrors) {
   EXPECT_GT(failed, 0);
 }
 
+// A literal default is known not to be negative unless its text begins with
+// a minus sign, whether or not the column is NOT NULL.
+TEST_F(StoredTrees, LiteralDefaultsKnowTheirSign) {
+  FakeKernel kernel;
+  TestContext tc;
+  qqwsnewblk(&tc.ctx);
+  struct Case {
+    const char* text;
+    int32_t nullable;
+    int32_t non_negative;
+  };
+  const Case cases[] = {{"-5", 0, 0}, {"-5", 1, 0}, {"5", 1, 1}, {"5", 0, 1}, {"", 1, 1}};
+  for (const Case& c : cases) {
+    SqlColumnDesc column;
+    column.type_code = 1;
+    column.length = 10;
+    column.nullable = c.nullable;
+    column.default_text = c.text;
+    column.default_length = static_cast<int32_t>(std::strlen(c.text));
+    int32_t node = qmcoldefault(&tc.ctx, column);
+    ASSERT_NE(node, 0) << c.text;
+    EXPECT_EQ(WsWord(&tc.ctx, node, EXN_TYPE_FLAG), c.non_negative) << c.text << " " << c.nullable;
+  }
+}
+
 }  // namespace
