@@ -167,8 +167,17 @@ Compiled SemanticTest::Compile(const std::string& sql, int32_t mode,
   int32_t start = 0;
   static const int32_t kNoHosts[3] = {0, 0, 0};
   EXPECT_EQ(BegWork(), 0);
+  std::string area;
+  int32_t pairs[8] = {};
+  for (size_t i = 0; i < caller_names_.size() && i < 4; ++i) {
+    pairs[2 * i] = static_cast<int32_t>(area.size());
+    pairs[2 * i + 1] = static_cast<int32_t>(caller_names_[i].size());
+    area += caller_names_[i];
+  }
+  bool named = caller_names_.size() == 4;
   qmcpsn(result.data(), text.data(), &start, static_cast<int32_t>(sql.size()), kNoHosts, request,
-         nullptr, nullptr, 0);
+         named ? pairs : nullptr, named ? area.data() : nullptr,
+         static_cast<int32_t>(area.size()));
   EXPECT_EQ(EndWork(1), 0);
   g_out = nullptr;
   out.status = result[kResultStatus];

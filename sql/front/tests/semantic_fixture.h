@@ -95,8 +95,11 @@ class SemanticTest : public LookupTest {
   void MakeFixtureTables();
 
   // `options`: the request's first and second option words (words 6, 7).
+  // The caller names (subject table's schema and name, the old and new
+  // transition names) are `caller_names_` when it holds four.
   Compiled Compile(const std::string& sql, int32_t mode = 5, std::pair<int32_t, int32_t> options = {});
 
+  std::vector<std::string> caller_names_;
   int32_t* pool_ = nullptr;
   SqlKernelServices old_kernel_;
   SqlPhaseServices old_phases_;

@@ -87,6 +87,30 @@ TEST_F(SemanticNames, SelectPrivilege) {
   EXPECT_TRUE(absent.bindings.empty());
 }
 
+// In a trigger's statement the transition names stand for the subject
+// table, each reference marked with its name's number.
+TEST_F(SemanticNames, TransitionTables) {
+  caller_names_ = {"ADAM", "T", "OLDROWS", "NEWROWS"};
+  std::vector<int32_t> marks;
+  int32_t first = 0, second = 0;
+  inspect = [&](SqlCompileCtx* ctx, int32_t) {
+    marks.clear();
+    for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      marks.push_back(WsWord(ctx, WsWord(ctx, c, CELL_VALUE), TRF_TRANSITION));
+    }
+    first = qqllen(ctx, ctx->query.transition_refs[0]);
+    second = qqllen(ctx, ctx->query.transition_refs[1]);
+  };
+  Compiled c = Compile("SELECT o.a, n.b, s.d FROM oldrows o, newrows n, s");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(c.bindings, (std::vector<std::string>{"O@0:A", "N@0:B", "S@0:D"}));
+  EXPECT_EQ(marks, (std::vector<int32_t>{1, 2, 0}));
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 1);
+  // A qualified name is not a transition name.
+  EXPECT_EQ(Compile("SELECT a FROM adam.oldrows").Codes(), Codes{-12200});
+}
+
 TEST_F(SemanticNames, InnerJoinsDissolveLeftJoinsStay) {
   Compiled inner = Compile("SELECT t.a FROM t JOIN s ON t.a = s.a WHERE t.b = 1");
   EXPECT_TRUE(inner.conditions.empty()) << CodesText(inner.Codes());
