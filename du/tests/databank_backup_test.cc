@@ -536,3 +536,31 @@ TEST_F(DatabankBackupTest, LongNamesAreCutToTheirFields) {
 }
 
 }  // namespace
+
+namespace {
+
+// An entry whose layer is not built answers -19040 naming itself; the
+// operation fails with it after its clean-up, never with a success.
+TEST_F(DatabankBackupTest, AnAbsentServiceFailsTheOperationNamingItself) {
+  rec_.files = {FileRow(rec_.databanks[4], 15, "SALES_S")};
+  DUUtilityServices partial = *Recorder::Table();
+  partial.copy_databank = nullptr;
+  DUInstallUtilityServices(&partial);
+  EXPECT_EQ(Create("SALES", "sales.bak", ""), OFF_NO_SYSTEM);
+  EXPECT_TRUE(log_.Has("DSCopyDbReq"));
+  EXPECT_EQ(Calls("DDEndWork").back().words[0], 1);  // rolled back
+  EXPECT_TRUE(Calls("DDInsDbfile DL").empty());
+  EXPECT_EQ(W(ducom_ + DDUCOM_DBU_CHAIN), 0);
+
+  partial.set_roots = nullptr;
+  // The transaction the failure began (the stand-in's work end keeps it).
+  ASSERT_EQ(End(END_ROLLBACK), 0);
+  ASSERT_EQ(Op1(), 0);
+  ASSERT_EQ(Op4("SALES", "sales.bak"), 0);
+  EXPECT_EQ(Op3(0), OFF_NO_SYSTEM);
+  EXPECT_TRUE(log_.Has("DSSetDbRoots"));
+  EXPECT_EQ(Claim(5), 0);
+  DUInstallUtilityServices(Recorder::Table());
+}
+
+}  // namespace
