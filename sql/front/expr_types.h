@@ -62,10 +62,10 @@ constexpr int32_t kUntypedNumeric = 2;
 constexpr int32_t kUntypedInteger = 3;
 
 // What typing notes in the compile context for the later phases; cleared
-// with every new workspace (each attempt).
+// with every new workspace (each attempt). The host-variable nodes, in
+// ascending number, are the compile context's parameter_list.
 struct SqlTypingState {
   int32_t constant_bytes = 0;  // storage the literals need at run time
-  int32_t host_list = 0;       // the host-variable nodes, ascending by number
   int32_t like_list = 0;       // the LIKE predicates
   int32_t trim_default = 0;    // a TRIM without a trim character was met
   int32_t needs_date = 0;      // a CAST from TIME to TIMESTAMP (the date at run time)

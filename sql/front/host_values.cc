@@ -85,7 +85,7 @@ bool IsMarker(SqlCompileCtx* ctx, int32_t node) {
 // Enters the node after every entry whose number is not greater than its own.
 void EnterHostList(SqlCompileCtx* ctx, int32_t node) {
   int32_t number = W(ctx, node, EXN_HOST_NUMBER);
-  int32_t& head = ctx->typing.host_list;
+  int32_t& head = ctx->parameter_list;
   int32_t cell = qqlcons(ctx, 0, node);
   if (head == 0 || W(ctx, W(ctx, head, CELL_VALUE), EXN_HOST_NUMBER) > number) {
     W(ctx, cell, CELL_NEXT) = head;

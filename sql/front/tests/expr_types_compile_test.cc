@@ -40,7 +40,7 @@ class ExprTypesCompile : public SemanticTest {
                {"H", 18, 2, 0}});
     inspect = [](SqlCompileCtx* ctx, int32_t root) {
       if (g_seen == nullptr) return;
-      for (int32_t c = ctx->typing.host_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      for (int32_t c = ctx->parameter_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
         int32_t h = WsWord(ctx, c, CELL_VALUE);
         int32_t t = WsWord(ctx, h, EXN_TYPE);
         g_seen->hosts.push_back({t != 0 ? WsWord(ctx, t, 0) : 0, t != 0 ? WsWord(ctx, t, 1) : 0,

@@ -156,7 +156,7 @@ TypedExpr TypeExpression(const std::string& sql, const std::map<std::string, Han
     if (operand && left > 0) {
       out.left_kind = WsWord(ctx, left, EXN_KIND);
     }
-    for (int32_t c = ctx->typing.host_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    for (int32_t c = ctx->parameter_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
       int32_t h = WsWord(ctx, c, CELL_VALUE);
       TypedHost host;
       int32_t t = WsWord(ctx, h, EXN_TYPE);
