@@ -218,6 +218,21 @@ TEST_F(StoredStatementsTest, DropByNameIgnoresTheId) {
   const uint8_t text3[3] = {0, 0, 'a'};
   DDInsSource(base_, pb, 900, "", 0, 6, text3, 1);
   ASSERT_EQ(pb[0], 0);
+  pb[0] = 0;
+  DDInsObjUsage(base_, pb, 900, 22, 22, 6);
+  ASSERT_EQ(pb[0], 0);
+  const CatalogValue use[] = {{PRIVILEGE_USAGE_OBJECT_ID, 0, 900, nullptr},
+                              {PRIVILEGE_USAGE_OBJECT_NAME, 1, 0, "A"},
+                              {PRIVILEGE_USAGE_TABLE_ID, 0, 22, nullptr},
+                              {PRIVILEGE_USAGE_OBJECT_TYPE, 1, 0, "STATEMENT"},
+                              {PRIVILEGE_USAGE_PRIVILEGE_TYPE, 1, 0, "SELECT"}};
+  ASSERT_EQ(InsertValues(39, use), 0);
+  const CatalogValue usage[] = {{OBJECT_USAGE_USED_ID, 0, 22, nullptr},
+                                {OBJECT_USAGE_USED_TYPE, 1, 0, "BASE TABLE"},
+                                {OBJECT_USAGE_USER_ID, 0, 900, nullptr},
+                                {OBJECT_USAGE_USER_TYPE, 1, 0, "STATEMENT"}};
+  std::vector<uint8_t> found;
+  ASSERT_EQ(ReadRow(38, usage, &found), 0);
   ASSERT_EQ(Rows(900), "SPPO");
   ASSERT_EQ(Rows(901), "SPPO");
   auto drop = [&](int32_t id, const std::string& name, std::optional<int32_t> owner) {
@@ -238,6 +253,8 @@ TEST_F(StoredStatementsTest, DropByNameIgnoresTheId) {
                                  {STATEMENT_ITEMS_INT_14, 0, 2, nullptr},
                                  {STATEMENT_ITEMS_INT_21, 0, 2, nullptr}};
   EXPECT_EQ(ReadRow(149, piece2, &row), 100);
+  EXPECT_EQ(ReadRow(38, usage, &row), 100) << "its usage row went with it";
+  EXPECT_EQ(ReadRow(39, use, &row), 100) << "its privilege use went with it";
   pb[0] = 0;
   DDChkPrivilege(base_, pb, 17, 900, "EVE", 3);
   EXPECT_EQ(pb[0], 0) << "the privilege went with it";
