@@ -502,6 +502,7 @@ int32_t DUOpenKernelTable(int32_t* base, int32_t usr, const int32_t* request, in
   int32_t d[DESC_ENTRIES + 1] = {};
   d[DESC_KIND] = 1;
   d[DESC_LID] = lid;
+  d[DESC_TYPE] = request[7];
   d[DESC_KEYLEN] = request[4];
   d[DESC_RECLEN] = request[5];
   d[DESC_ENTRIES] = DESC_END;

@@ -28,7 +28,8 @@ int32_t DUCreateTcb(int32_t* base, int32_t tname, const int32_t* description, in
 void DUOpenTableChain(int32_t* base, int32_t usr, int32_t* record, int32_t* open);
 // The kernel's open of one of its own tables (a databank's large-object
 // directory), which has no catalog description: request {open kind, LID,
-// table, access, key length, record length, transaction mode}. The table is
+// table, access, key length, record length, transaction mode, the
+// table's kind (under which the kernel finds its root entry)}. The table is
 // registered from a description of its header alone (no indexes), in the
 // databank record access opens for the LID; the TCB in *tcb. 0, or a
 // failure with nothing left registered or referenced.

@@ -328,9 +328,17 @@ int32_t DSGetDcbRefs(int32_t* base, int32_t lid) {
 int32_t DSOpnLobdir2(int32_t* base, int32_t dcb, int32_t table) {
   if (Wd(base, dcb, DCB_LOBDIR_TCB) != 0) return 0;
   const int32_t lid = Wd(base, dcb, DCB_LID);
-  // Open kind, LID, table, access, key and record length, transaction mode.
-  const int32_t request[7] = {
-      1, lid, table, 3, LOBDIR_KEY_LENGTH, LOBDIR_RECORD_LENGTH, Wd(base, dcb, DCB_TRANS_MODE)};
+  // Open kind, LID, table, access, key and record length, transaction
+  // mode, the table's kind (the kernel finds a table's root entry only
+  // under the kind it was made with).
+  const int32_t request[8] = {1,
+                              lid,
+                              table,
+                              3,
+                              LOBDIR_KEY_LENGTH,
+                              LOBDIR_RECORD_LENGTH,
+                              Wd(base, dcb, DCB_TRANS_MODE),
+                              LOBDIR_TABLE_KIND};
   int32_t tcb = 0;
   const int32_t rc = UpOpenTableChain(base, CurrentSession(base), request, &tcb);
   if (rc != 0) {

@@ -48,6 +48,7 @@ inline constexpr int32_t DCB_NO_DEFERRED = -16215;
 inline constexpr int32_t DK_ERROR_BIAS = 16140;  // a databank kernel result r is r - 16140
 inline constexpr int32_t LOBDIR_KEY_LENGTH = 20;
 inline constexpr int32_t LOBDIR_RECORD_LENGTH = 44;
+inline constexpr int32_t LOBDIR_TABLE_KIND = 6;  // the kernel's kind of a LOB directory
 inline constexpr int32_t LOGDB_LOBDIR_TABLE = 240;
 
 void DSOpenDcb(int32_t* base, int32_t* request);

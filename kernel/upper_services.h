@@ -23,7 +23,7 @@ struct KernelUpperServices {
   // open), negative without the list.
   int32_t (*du_tcb_use_count)(int32_t* base, int32_t table);
   // DUOpenTableChain: open kind, LID, table, access, key and record length,
-  // transaction mode; the TCB in *tcb. 0 or negative.
+  // transaction mode, the table's kind; the TCB in *tcb. 0 or negative.
   int32_t (*du_open_table_chain)(int32_t* base, int32_t usr, const int32_t* request, int32_t* tcb);
   // DUOpenTableChain for a record block and its open block: the record's
   // status word (19) gets the answer.

@@ -200,7 +200,7 @@ TEST_F(KernelTablesTest, LoadTablesAreMadeLikeTheTableAndItsIndexes) {
 TEST_F(KernelTablesTest, KernelTableOpensFromItsRequestWords) {
   CreateKernelTable(240, 6, 20, 44);
   CreateKernelTable(241, 6, 20, 44);
-  const int32_t request[7] = {1, kLid, 240, 3, 20, 44, 3};
+  const int32_t request[8] = {1, kLid, 240, 3, 20, 44, 3, 6};
   int32_t tcb = 0;
   ASSERT_EQ(DUOpenKernelTable(base_, usr_, request, &tcb), 0);
   ASSERT_NE(tcb, 0);
@@ -225,7 +225,7 @@ TEST_F(KernelTablesTest, KernelTableOpensFromItsRequestWords) {
   };
   for (const Refused& c : refused) {
     SCOPED_TRACE(c.what);
-    const int32_t rq[7] = {1, c.lid, c.table, 3, c.keylen, c.reclen, 3};
+    const int32_t rq[8] = {1, c.lid, c.table, 3, c.keylen, c.reclen, 3, 6};
     int32_t other = -1;
     EXPECT_EQ(DUOpenKernelTable(base_, usr_, rq, &other), c.status);
     EXPECT_EQ(other, 0);

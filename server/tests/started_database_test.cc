@@ -68,6 +68,13 @@ TEST_F(StartedTest, StartsInModeOneWithTheDatabanksOfLogicalIdsTwoFourThree) {
   EXPECT_EQ(W(Sys(), SYS_TRANSDB_DID), Did(2));
   EXPECT_EQ(W(Sys(), SYS_SQLDB_DID), Did(4));
   EXPECT_EQ(W(Sys(), SYS_LOGDB_DID), Did(3));
+  // The log databank's large-object directory (240, made with the file) is
+  // open: the kernel found it under the kind it was made with.
+  int32_t rq[OPD_WORDS] = {5, 3};
+  DSOpenDcb(base_, rq);
+  ASSERT_EQ(rq[OPD_KIND], 0);
+  EXPECT_NE(W(rq[OPD_DCB], DCB_LOBDIR_TCB), 0);
+  EXPECT_EQ(W(Sys(), SYS_LOGDB_LOBDIR_TCB), W(rq[OPD_DCB], DCB_LOBDIR_TCB));
   // The served database's name and home as the start gave them.
   const std::string home = TheStartedDatabase().home;
   EXPECT_EQ(W(Sys(), SYS_MLEN), static_cast<int32_t>(home.size()));
