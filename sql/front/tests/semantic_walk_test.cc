@@ -30,6 +30,12 @@ TEST_F(SemanticWalk, SimpleQueriesAreKindTwo) {
   EXPECT_TRUE(like.conditions.empty()) << CodesText(like.Codes());
   EXPECT_EQ(like.kind, 2);
   EXPECT_EQ(like.bindings, std::vector<std::string>{"T@0:C,B,A"});
+  // OVERLAPS is rewritten by its typing and the new tree walked again.
+  Compiled overlaps = Compile(
+      "SELECT a FROM t WHERE (CURRENT_DATE, CURRENT_DATE) OVERLAPS (CURRENT_DATE, CURRENT_DATE)");
+  EXPECT_TRUE(overlaps.analysed);
+  EXPECT_TRUE(overlaps.conditions.empty()) << CodesText(overlaps.Codes());
+  EXPECT_EQ(overlaps.depth_after, 0);
   // Anything that makes the query not simple gives kind 1.
   for (const char* sql : {"SELECT a FROM t ORDER BY 1", "SELECT DISTINCT a FROM t",
                           "SELECT b, COUNT(*) FROM t GROUP BY b", "SELECT t.a FROM t, s",
