@@ -21,7 +21,15 @@ namespace {
 std::map<int32_t, std::string> g_images;  // stored item 59 by object id
 std::string g_domain_default;
 
+// Dictionary errors: the presence of object 66, the read of object 67.
+constexpr int32_t kInfoFails = 66, kReadFails = 67, kDictionaryError = -19113;
+
 int32_t SourceInfo(int32_t, int32_t id, int32_t item, int32_t* total) {
+  if (id == kInfoFails) return kDictionaryError;
+  if (id == kReadFails) {
+    *total = 64;
+    return 0;
+  }
   auto it = g_images.find(id);
   if (item != kStoredTreeItem || it == g_images.end()) return 1;
   *total = static_cast<int32_t>(it->second.size());
@@ -30,6 +38,7 @@ int32_t SourceInfo(int32_t, int32_t id, int32_t item, int32_t* total) {
 
 int32_t SourceRead(int32_t, int32_t id, int32_t, uint8_t* buffer, int32_t capacity,
                    int32_t* length) {
+  if (id == kReadFails) return kDictionaryError;
   auto it = g_images.find(id);
   if (it == g_images.end()) return -19007;
   int32_t n = std::min(capacity, static_cast<int32_t>(it->second.size()));
@@ -398,6 +407,30 @@ TEST_F(StoredTrees, LiteralDefaultsKnowTheirSign) {
     int32_t node = qmcoldefault(&tc.ctx, column);
     ASSERT_NE(node, 0) << c.text;
     EXPECT_EQ(WsWord(&tc.ctx, node, EXN_TYPE_FLAG), c.non_negative) << c.text << " " << c.nullable;
+  }
+}
+
+// A dictionary error of either read ends the compilation with that status
+// (severity 5, no restart), and records no missing object.
+TEST_F(StoredTrees, DictionaryErrorsEndTheCompilation) {
+  FakeKernel kernel;
+  TestContext tc;
+  qqwsnewblk(&tc.ctx);
+  for (int32_t id : {kInfoFails, kReadFails}) {
+    FakeKernel::conditions.clear();
+    tc.ctx.missing_object = 0;
+    bool jumped = false;
+    try {
+      qmcopyview(&tc.ctx, id);
+    } catch (const CompileJump&) {
+      jumped = true;
+    }
+    EXPECT_TRUE(jumped) << id;
+    EXPECT_EQ(tc.ctx.error_code, kDictionaryError) << id;
+    ASSERT_EQ(FakeKernel::conditions.size(), 1u) << id;
+    EXPECT_EQ(FakeKernel::conditions[0].code, kDictionaryError) << id;
+    EXPECT_EQ(FakeKernel::conditions[0].severity, 5) << id;
+    EXPECT_EQ(tc.ctx.missing_object, 0) << id;
   }
 }
 
