@@ -156,3 +156,13 @@ void DDUpdTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privil
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDInsGranteePrivs(int32_t* base, int32_t* pb, const char* from, int32_t from_length,
+                       const char* to, int32_t to_length) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDInsGranteePrivs, IMAGE_DDInsGranteePrivs);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.TextLength(1, from, from_length).TextLength(3, to, to_length);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}

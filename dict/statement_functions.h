@@ -408,3 +408,12 @@ void DDDelCheckRows(int32_t* base, int32_t* pb, int32_t id);
 // The columns of table `table_id` whose byte offset lies behind `from`
 // move by `delta` bytes (their offset takes it added); the others stay.
 void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int32_t delta);
+
+// The privileges of ident `from` given to ident `to` (a renamed ident
+// taking its old name's): every privilege, table and column privilege row
+// with `from` as grantee is inserted with `to` as grantee, every one with
+// `from` as grantor with `to` as grantor; a present row takes the copied
+// row's grantable flag; rows between the two themselves are not copied.
+// -19007 when a present row cannot be read.
+void DDInsGranteePrivs(int32_t* base, int32_t* pb, const char* from, int32_t from_length,
+                       const char* to, int32_t to_length);

@@ -994,4 +994,91 @@ TEST_F(CatalogFunctionsTest, ColumnsBehindAnOffsetMove) {
   }
 }
 
+// One ident's privileges given to another, against a model of the three
+// privilege tables: grantee rows and grantor rows copied, rows between the
+// two left, a present row given the copied row's grantable flag.
+TEST_F(CatalogFunctionsTest, AnIdentsPrivilegesGoToAnother) {
+  std::mt19937 rng(20);
+  ASSERT_EQ(Begin(), 0);
+  // (object, kind, grantee, grantor) -> grantable
+  std::map<std::tuple<int32_t, int32_t, std::string, std::string>, bool> privs;
+  const char* names[] = {"OLD", "NEW", "A", "B"};
+  for (int n = 0; n < 80; ++n) {
+    const int32_t object = 500 + static_cast<int32_t>(rng() % 6), kind = rng() % 2 ? 7 : 9;
+    const std::string grantee = names[rng() % 4], grantor = names[rng() % 4];
+    const bool grantable = rng() % 2;
+    int32_t pb[2] = {0, usr_};
+    DDInsPrivilege(base_, pb, kind, object, grantable, grantee.data(), Len(grantee),
+                   grantor.data(), Len(grantor));
+    ASSERT_EQ(pb[0], 0);
+    privs[{object, kind, grantee, grantor}] = grantable;
+  }
+  // Table and column privileges of table 910.
+  auto table_priv = [&](const std::string& kind, const std::string& grantee,
+                        const std::string& grantor) {
+    return Exec(SLOT_DDInsTablePriv, IMAGE_DDInsTablePriv, [&](DDParams& p) {
+      p.Int(1, 910).Text(2, kind).TextLength(3, grantee.data(), Len(grantee));
+      p.TextLength(5, grantor.data(), Len(grantor)).Text(7, "YES").Text(8, "NO ").Text(9, "YES");
+    });
+  };
+  auto column_priv = [&](const std::string& grantee, const std::string& grantor) {
+    return Exec(SLOT_DDInsColumnPriv, IMAGE_DDInsColumnPriv, [&](DDParams& p) {
+      p.Int(1, 910).Text(2, "UPDATE").TextLength(3, grantee.data(), Len(grantee));
+      p.TextLength(5, grantor.data(), Len(grantor)).TextLength(7, "X", 1);
+      p.Text(9, "YES").Text(10, "NO ");
+    });
+  };
+  ASSERT_EQ(table_priv("SELECT", "OLD", "A"), 0);
+  ASSERT_EQ(table_priv("INSERT", "B", "OLD"), 0);
+  ASSERT_EQ(table_priv("DELETE", "OLD", "NEW"), 0);
+  ASSERT_EQ(column_priv("OLD", "_SYSTEM"), 0);
+  ASSERT_EQ(column_priv("A", "OLD"), 0);
+  int32_t pb[2] = {0, usr_};
+  DDInsGranteePrivs(base_, pb, "OLD", 3, "NEW", 3);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(EndWork(0), 0);
+  // The model: copies of OLD's rows, not those between OLD and NEW.
+  auto want = privs;
+  for (const auto& [key, grantable] : privs) {
+    auto [object, kind, grantee, grantor] = key;
+    if (grantee == "OLD" && grantor != "NEW") want[{object, kind, "NEW", grantor}] = grantable;
+  }
+  for (const auto& [key, grantable] : privs) {
+    auto [object, kind, grantee, grantor] = key;
+    // A row of OLD to itself is copied as NEW's (above) only.
+    if (grantor == "OLD" && grantee != "NEW" && grantee != "OLD")
+      want[{object, kind, grantee, "NEW"}] = grantable;
+  }
+  for (int32_t object = 500; object < 506; ++object)
+    for (int32_t kind : {7, 9})
+      for (const char* grantee : names)
+        for (const char* grantor : names) {
+          const std::string row = ReadRow(27, IntField(object) +
+                                                  TextField(kind == 7 ? "PROCEDURE" : "SEQUENCE", 20) +
+                                                  TextField(grantee, 128) + TextField(grantor, 128));
+          const auto it = want.find({object, kind, grantee, grantor});
+          EXPECT_EQ(!row.empty(), it != want.end()) << object << kind << grantee << grantor;
+          if (!row.empty() && it != want.end()) {
+            EXPECT_EQ(row.substr(286, 4), TextField(it->second ? "YES" : "NO", 3))
+                << object << kind << grantee << grantor;
+          }
+        }
+  const std::string id910 = IntField(910);
+  auto table_row = [&](const char* kind, const char* grantee, const char* grantor) {
+    return !ReadRow(25, id910 + TextField(kind, 20) + TextField(grantee, 128) + TextField(grantor, 128))
+                .empty();
+  };
+  EXPECT_TRUE(table_row("SELECT", "NEW", "A"));
+  EXPECT_TRUE(table_row("INSERT", "B", "NEW"));
+  EXPECT_FALSE(table_row("DELETE", "NEW", "NEW"));
+  auto column_row = [&](const char* grantee, const char* grantor) {
+    return !ReadRow(26, id910 + TextField("X", 128) + TextField("UPDATE", 20) +
+                            TextField(grantee, 128) + TextField(grantor, 128))
+                .empty();
+  };
+  EXPECT_TRUE(column_row("NEW", "_SYSTEM"));
+  EXPECT_TRUE(column_row("A", "NEW"));
+  EXPECT_TRUE(column_row("OLD", "_SYSTEM"));  // the old rows stay
+}
+
 }  // namespace
