@@ -36,8 +36,8 @@ int32_t* A() {
 
 // A copy takes the records applied: no error and online.
 bool Takes(int32_t databank) {
-  const int32_t* a = A();
-  return a[databank + DBE_ERROR] == 0 && a[databank + DBE_OFFLINE] == 0;
+  // Read atomically: a failing page write disables a databank meanwhile.
+  return LoadWord(databank + DBE_ERROR) == 0 && LoadWord(databank + DBE_OFFLINE) == 0;
 }
 
 // The databank and its chained copies, under the databank hash lock.

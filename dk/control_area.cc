@@ -713,12 +713,14 @@ int32_t DKHMU0(int32_t table) {
 
 int32_t DKChooseDatabankCopy(int32_t databank) {
   if (!DKIsDatabankEntry(databank)) return databank;
-  if (Bufferpool()[databank + DBE_DID] == 2 || Bufferpool()[databank + DBE_ERROR] == 0)
+  // Error words are read atomically: a failing page write disables a
+  // databank while readers choose.
+  if (Bufferpool()[databank + DBE_DID] == 2 || LoadWord(databank + DBE_ERROR) == 0)
     return databank;
   for (int32_t d = Bufferpool()[databank + DBE_DEPENDENT], n = 0;
        DKIsDatabankEntry(d) && n < Bufferpool()[BP_DATABANK_COUNT];
        d = Bufferpool()[d + DBE_DEPENDENT], ++n)
-    if (Bufferpool()[d + DBE_ERROR] == 0 && Bufferpool()[d + DBE_ERROR2] == 0) return d;
+    if (LoadWord(d + DBE_ERROR) == 0 && LoadWord(d + DBE_ERROR2) == 0) return d;
   return databank;
 }
 
@@ -732,13 +734,13 @@ int32_t DKChooseTableCopy(int32_t table) {
   };
   if (!Bufferpool() || !is_table(table)) return table;
   int32_t d = Bufferpool()[table + kDatabank];
-  if (!DKIsDatabankEntry(d) || Bufferpool()[d + DBE_DID] == 2 || Bufferpool()[d + DBE_ERROR] == 0)
+  if (!DKIsDatabankEntry(d) || Bufferpool()[d + DBE_DID] == 2 || LoadWord(d + DBE_ERROR) == 0)
     return table;
   for (int32_t t = Bufferpool()[table + kNextCopy], n = 0;
        is_table(t) && n < Bufferpool()[BP_TABLE_COUNT]; t = Bufferpool()[t + kNextCopy], ++n) {
     int32_t td = Bufferpool()[t + kDatabank];
     if (Bufferpool()[t + kState] != -1 && Bufferpool()[t + kState] != -2 && DKIsDatabankEntry(td) &&
-        Bufferpool()[td + DBE_ERROR] == 0 && Bufferpool()[td + DBE_ERROR2] == 0 &&
+        LoadWord(td + DBE_ERROR) == 0 && LoadWord(td + DBE_ERROR2) == 0 &&
         Bufferpool()[td + DBE_KIND] != 7)
       return t;
   }

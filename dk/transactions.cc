@@ -54,13 +54,18 @@ bool IsWorkTable(int32_t table) {
 }
 
 // A copy of a databank is usable when its error word is 0 and its word 8 is
-// 0 or 4.
+// 0 or 4. A failing page write of a background thread disables a databank
+// (its error word set by compare-and-swap) while commits check it: the
+// words are read atomically.
 int32_t UsableOrError(int32_t databank) {
   int32_t* a = Bufferpool();
   for (int32_t d = databank, n = 0; d > 0 && DKIsDatabankEntry(d) && n <= a[BP_DATABANK_COUNT];
-       d = a[d + DBE_DEPENDENT], ++n)
-    if (a[d + DBE_ERROR] == 0 && (a[d + DBE_ERROR2] == 0 || a[d + DBE_ERROR2] == 4)) return 0;
-  return a[databank + DBE_ERROR] != 0 ? a[databank + DBE_ERROR] : -45;
+       d = a[d + DBE_DEPENDENT], ++n) {
+    const int32_t offline = LoadWord(d + DBE_ERROR2);
+    if (LoadWord(d + DBE_ERROR) == 0 && (offline == 0 || offline == 4)) return 0;
+  }
+  const int32_t error = LoadWord(databank + DBE_ERROR);
+  return error != 0 ? error : -45;
 }
 
 struct Prepared {

@@ -52,9 +52,9 @@ bool NothingToDo(int32_t fcode) {
 }
 
 bool Usable(int32_t databank) {
-  const int32_t* a = Bufferpool();
-  return DKIsDatabankEntry(databank) && a[databank + DBE_ERROR] == 0 &&
-         a[databank + DBE_ERROR2] == 0;
+  // Read atomically: a failing page write disables a databank meanwhile.
+  return DKIsDatabankEntry(databank) && LoadWord(databank + DBE_ERROR) == 0 &&
+         LoadWord(databank + DBE_ERROR2) == 0;
 }
 
 // A table-bound record on the table entry and every usable copy of it.
