@@ -484,20 +484,6 @@ void Concatenation(SqlCompileCtx* ctx, int32_t node, int32_t a, int32_t b) {
   qmcoll(ctx, node, 5, a, b);
 }
 
-// A LIKE with a literal prefix stands as the key range (value >= low AND
-// value <= high) that carries the LIKE node in its word 24; the walk visits
-// the range only, so the LIKE's pattern and escape (literals) and the LIKE
-// itself are typed here, once the range's value is.
-void TypeRangeLike(SqlCompileCtx* ctx, int32_t node) {
-  int32_t like = W(ctx, node, EXN_WORD24);
-  if (Kind(ctx, like) != kExprLike || W(ctx, like, EXN_TYPE_CLASS) != 0) return;
-  for (int32_t word : {25, 26}) {
-    int32_t literal = W(ctx, like, word);
-    if (Kind(ctx, literal) == kExprLiteral && W(ctx, literal, EXN_TYPE) == 0) qmaval(ctx, literal);
-  }
-  qmpredicate(ctx, like);
-}
-
 // + and - with a datetime on the left.
 void DatetimeArithmetic(SqlCompileCtx* ctx, int32_t node, int32_t a, int32_t b) {
   int32_t ca = Class(ctx, a);
@@ -638,7 +624,6 @@ void qmbinop(SqlCompileCtx* ctx, int32_t node) {
     case 8:
     case 9:
       W(ctx, node, EXN_TYPE_CLASS) = kClassTruth;
-      if (kind == 8) TypeRangeLike(ctx, node);
       break;
     case 10:
     case 11:

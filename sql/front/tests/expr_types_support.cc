@@ -51,6 +51,10 @@ class HandWalk {
         }
       }
     }
+    if (kind >= 1 && kind <= 15) {  // the third operand, the LIKE beside a key range
+      Walk(WsWord(ctx_, node, EXN_WORD19));
+      Walk(WsWord(ctx_, node, EXN_HOST_NUMBER));
+    }
     if (set_function) qmflagclr(sem_, 1);
     if (kind == kExprWrapper || kind == kExprWhen) {  // the walk's own typing
       OwnTyping(node, kind);

@@ -432,8 +432,8 @@ TEST(ExprTypesTest, PredicatesAndNiladicValues) {
   EXPECT_EQ(Codes(Where("i LIKE '%a'")), std::vector<int32_t>{-12215});
   EXPECT_EQ(Codes(Where("nc LIKE '%a'")), std::vector<int32_t>{});  // the pattern is cast
   EXPECT_EQ(like.likes, 1);
-  // A literal prefix makes a key range over the value that carries the LIKE:
-  // the LIKE is typed with it, and a fault is reported once.
+  // A literal prefix makes a key range over the value that carries the LIKE,
+  // walked after the range: a fault of the value is reported once.
   Type range = Where("v LIKE 'a%'");
   EXPECT_TRUE(range.conditions.empty());
   EXPECT_EQ(range.kind, 8);
