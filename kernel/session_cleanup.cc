@@ -148,6 +148,10 @@ int32_t SessionCleanup(int32_t* base, int32_t usr, int32_t mode) {
   Wd(base, usr, USR_DIA_ADDED_FLAG) = 1;
   Wd(base, usr, USR_DIA_NATIVE_ERROR) = 0;
   Wd(base, usr, USR_DIA_ERROR_NUMBER) = 0;
+  // A backup left in backup mode: record access gives its databanks back
+  // (the backup files closed, the exclusive claims released); whatever it
+  // left is freed here.
+  if (Wd(base, usr, USR_BACKUP_BFC) != 0) Keep(&status, UpBackupRelease(base, usr));
   FreeChain(base, Wd(base, usr, USR_BACKUP_BFC));
   Wd(base, usr, USR_BACKUP_BFC) = 0;
   if (Wd(base, usr, USR_TP) != 0 && UpGetTransScope(base, usr) == 2)

@@ -124,6 +124,9 @@ int32_t UpLockTablesEndLoad(int32_t* base, int32_t usr) {
 int32_t UpSeqRelease(int32_t* base, int32_t usr) {
   UP_CALL(seq_release, "DSSeqRelease", base, usr);
 }
+int32_t UpBackupRelease(int32_t* base, int32_t usr) {
+  UP_CALL(backup_release, "DUGiveUpBackupSet", base, usr);
+}
 
 int32_t UpBeginTrans(int32_t* base, int32_t usr) {
   UP_CALL(begin_trans, "DSBTR3", base, usr);

@@ -91,6 +91,10 @@ struct KernelUpperServices {
   // 0 or the status.
   int32_t (*open_table)(int32_t* base, int32_t usr, int32_t trv_cond, int32_t* table_request,
                         const int32_t* descriptor);
+  // DUGiveUpBackupSet: the session's backup set given up (each databank's
+  // backup file closed and its exclusive claim released; the BACKUP_BFC
+  // entries freed); the first failure or 0.
+  int32_t (*backup_release)(int32_t* base, int32_t usr);
 };
 
 // Installs `services` (not owned; null members count as not installed) and
@@ -133,3 +137,4 @@ int32_t UpEndTransWork(int32_t* base, int32_t usr, int32_t code, const uint8_t* 
 int32_t UpFreeTP(int32_t* base, int32_t tp);
 int32_t UpOpenTable(int32_t* base, int32_t usr, int32_t trv_cond, int32_t* table_request,
                     const int32_t* descriptor);
+int32_t UpBackupRelease(int32_t* base, int32_t usr);

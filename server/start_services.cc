@@ -9,6 +9,7 @@
 #include "dict/statement_prepare.h"
 #include "dict/statement_run.h"
 #include "dict/upper_services.h"
+#include "du/databank_backup.h"
 #include "du/databank_services.h"
 #include "du/databank_utility.h"
 #include "du/record_access_words.h"
@@ -130,6 +131,7 @@ KernelUpperServices KernelServices() {
   k.end_trans_work = EndTransWork;
   k.free_tp = FreeTp;
   k.seq_release = DSSeqRelease;
+  k.backup_release = DUGiveUpBackupSet;
   // Not built yet, so absent: DSRelStm, the load end's DSLockTables, the XA
   // table open, XLInstallTable through the kernel.
   return k;

@@ -209,6 +209,40 @@ TEST_F(SessionTest, LogoutDropsADatabankPendingDeleteWithItsLastReference) {
   EXPECT_EQ(W(head, 0) == dcb, false) << "the databank's block is dropped";
 }
 
+// A session logged out in backup mode: record access's release sees the
+// backup set whole (it gives each databank's exclusive claim back) before
+// the kernel frees what is left; without it the logout reports it absent
+// and still frees the entries.
+int32_t g_released_entries = -1;
+int32_t CountingRelease(int32_t* base, int32_t usr) {
+  int32_t n = 0;
+  for (int32_t e = Wd(base, usr, USR_BACKUP_BFC); e != 0 && n < 100; e = Wd(base, e, 0)) ++n;
+  g_released_entries = n;
+  return 0;
+}
+
+TEST_F(SessionTest, LogoutGivesABackupSetBackThroughRecordAccess) {
+  for (const bool installed : {true, false}) {
+    KernelUpperServices with = services_;
+    if (installed) with.backup_release = CountingRelease;
+    KernelInstallUpperServices(&with);
+    g_released_entries = -1;
+    const int32_t cha = Channel(installed ? 6 : 7);
+    auto p = Connect(cha, "ALICE", "secret");
+    ASSERT_EQ(p[SES_PRM_STATUS], 0);
+    const int32_t usr = p[SES_PRM_USR];
+    for (int i = 0; i < 2; ++i) {
+      const int32_t e = Alloc(148);
+      W(e, 0) = W(usr, USR_BACKUP_BFC);
+      W(usr, USR_BACKUP_BFC) = e;
+    }
+    EXPECT_EQ(Logout(usr), installed ? 0 : KERNEL_SERVICE_ABSENT);
+    EXPECT_EQ(g_released_entries, installed ? 2 : -1);
+    EXPECT_EQ(installed, !log_.Contains("DUGiveUpBackupSet")) << installed;
+    KernelInstallUpperServices(&services_);
+  }
+}
+
 TEST_F(SessionTest, RejectedLoginsStayUnboundUntilLogout) {
   const int32_t cha = Channel(1);
   struct Case {
