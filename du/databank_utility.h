@@ -98,10 +98,11 @@ struct DUDatabankFileRow {
 // but for the words named: word 0 the kind or mode in and the status out,
 // word 1 the USR, word 2 the databank id.
 inline constexpr int32_t UTL_WORDS = 136;
-// DSOpenDbReq: 3 the databank number, 4 -1, 5 the DCB out.
+// DSOpenDbReq: 3 the databank number in, the kernel's entry out; 4 -1 in,
+// the DCB out.
 inline constexpr int32_t UTL_NUMBER = 3;
 inline constexpr int32_t UTL_FURTHER = 4;
-inline constexpr int32_t UTL_DCB = 5;
+inline constexpr int32_t UTL_DCB = 4;
 // DSCloseDbReq: 3 the last word (-1, a BFC's word, a row number).
 inline constexpr int32_t UTL_CLOSE_WORD = 3;
 // DSOpenDbFile and DSExecRoutine, as the kernel's file request: 3 the

@@ -16,6 +16,7 @@
 #include "kernel/databank_control.h"
 #include "kernel/databank_figures.h"
 #include "kernel/roll_forward.h"
+#include "request/databank_requests.h"
 #include "request/transaction_requests.h"
 
 namespace {
@@ -154,9 +155,12 @@ DUUtilityServices UtilityTable() {
   t.set_roots = Kernel<DSChkDbList>;
   t.scan_full = Kernel<DSTabScan1>;
   t.scan_range = Kernel<DSTabScan2>;
-  // Not built in their layers: DSOpenDbReq, DSCloseDbReq, DSDisconnect,
-  // DSAttach, DSBkpEndRecord, DDUpdByTable, DSChkTableKind, DSCopyDbReq,
-  // DSChkTabUtil, DSSetDbOpt, DSNewCursor, DSExecRoutine, DSDkResult.
+  t.open_databank = Kernel<DSOpenDbReq>;
+  t.close_databank = Kernel<DSCloseDbReq>;
+  t.kernel_result = Kernel<DSDkResult>;
+  // Not built in their layers: DSDisconnect, DSAttach, DSBkpEndRecord,
+  // DDUpdByTable, DSChkTableKind, DSCopyDbReq, DSChkTabUtil, DSSetDbOpt,
+  // DSNewCursor, DSExecRoutine.
   return t;
 }
 

@@ -322,8 +322,9 @@ struct Recorder {
     t.open_databank = [](int32_t*, int32_t* block) {
       Recorder& r = *Current();
       const auto it = r.dcbs.find(block[2]);
+      const int32_t answer = Request("DSOpenDbReq", block);
       if (it != r.dcbs.end()) block[UTL_DCB] = it->second;
-      return Request("DSOpenDbReq", block);
+      return answer;
     };
     t.close_databank = [](int32_t*, int32_t* block) { return Request("DSCloseDbReq", block); };
     t.disconnect = [](int32_t*, int32_t* block, const char* now) {

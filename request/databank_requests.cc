@@ -1,0 +1,167 @@
+// DSOpenDbReq, DSCloseDbReq and DSDkResult (see databank_requests.h).
+#include "request/databank_requests.h"
+
+#include "dk/databank_copies.h"
+#include "dk/databank_operations.h"
+#include "dk/request.h"
+#include "du/transactions.h"
+#include "kernel/control_blocks.h"
+#include "kernel/databank_control.h"
+#include "kernel/system_block.h"
+#include "kernel/table_use.h"
+
+namespace {
+
+constexpr int32_t kDKSUD1 = 53;
+constexpr int32_t kDKTDB1 = 54;
+constexpr int32_t kChainLimit = 1 << 20;
+constexpr int32_t kTransActive = 1;
+constexpr int32_t CLN_KIND = 1;
+constexpr int32_t CLN_ARG = 2;
+
+// Word 0 and the session's result vector take a failure.
+void Fail(int32_t* base, int32_t* block, int32_t status, int32_t seqno) {
+  block[DBR_STATUS] = status;
+  const int32_t usr = block[DBR_USR];
+  if (!InStorage(base, usr, USR_WORDS)) return;
+  Wd(base, usr, USR_RVEC_RCODE) = status;
+  Wd(base, usr, USR_RVEC_LID) = block[DBR_ID];
+  Wd(base, usr, USR_RVEC_SEQNO) = seqno;
+  Wd(base, usr, USR_RVEC_BITVEC) |= RVEC_MASK_DATABANK;
+}
+
+// A databank kernel request on {mode, entry, DID, SEQNO}: 0 or r - 16140.
+int32_t KernelCopyRequest(int32_t code, int32_t mode, int32_t did, int32_t seqno) {
+  int32_t rq[CPY_WORDS] = {mode, 0, did, seqno};
+  DKEXE1(code, rq);
+  return rq[CPY_MODE] < 0 ? rq[CPY_MODE] - DK_ERROR_BIAS : 0;
+}
+
+// The DCB of databank `id` without taking a reference (0 when it is not
+// open).
+int32_t LookUp(int32_t* base, int32_t id) {
+  int32_t rq[OPD_WORDS] = {5, id};
+  DSOpenDcb(base, rq);
+  return rq[OPD_KIND] == 0 ? rq[OPD_DCB] : 0;
+}
+
+// Takes the session's first clean-up entry of databank `id` off its chain;
+// whether there was one.
+bool DropCleanupEntry(int32_t* base, int32_t usr, int32_t id) {
+  for (int32_t at = usr + USR_CLN, steps = 0; sqlpool_word(base, at) != 0 && steps < kChainLimit;
+       at = sqlpool_word(base, at), ++steps) {
+    const int32_t e = sqlpool_word(base, at);
+    if (!InStorage(base, e, CLN_ARG + 1)) return false;
+    if (Wd(base, e, CLN_KIND) == CLN_DATABANK && Wd(base, e, CLN_ARG) == id) {
+      sqlpool_word(base, at) = Wd(base, e, 0);
+      int32_t gone = e;
+      DSGetMem(base, &gone, 0);
+      return true;
+    }
+  }
+  return false;
+}
+
+// Takes `trs` off the session's TRS chain and frees it.
+void DropTrs(int32_t* base, int32_t usr, int32_t trs) {
+  for (int32_t at = usr + USR_TRS, steps = 0; sqlpool_word(base, at) != 0 && steps < kChainLimit;
+       at = sqlpool_word(base, at) + TRS_NEXT, ++steps) {
+    if (sqlpool_word(base, at) == trs) {
+      sqlpool_word(base, at) = Wd(base, trs, TRS_NEXT);
+      DSGetMem(base, &trs, 0);
+      return;
+    }
+  }
+}
+
+// Kinds 1, 3 and 7: the reference taken is recorded for the session. 0 or
+// -11002 (the reference then given back).
+int32_t Record(int32_t* base, int32_t usr, int32_t id, int32_t dcb) {
+  int32_t e = 0;
+  DSGetMem(base, &e, CLN_DATABANK_BYTES);
+  if (e == 0) return SQLPOOL_EXHAUSTED_ERROR;
+  if (DSGetTransState(base, usr) == kTransActive && SessionTrs(base, usr, dcb, true) == 0) {
+    DSGetMem(base, &e, 0);
+    return SQLPOOL_EXHAUSTED_ERROR;
+  }
+  Wd(base, e, CLN_KIND) = CLN_DATABANK;
+  Wd(base, e, CLN_ARG) = id;
+  Wd(base, e, CLN_ARG + 1) = -1;
+  Wd(base, e, 0) = Wd(base, usr, USR_CLN);
+  Wd(base, usr, USR_CLN) = e;
+  return 0;
+}
+
+}  // namespace
+
+void DSOpenDbReq(int32_t* base, int32_t* block) {
+  const int32_t kind = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
+  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
+  if (!InStorage(base, usr, USR_WORDS)) {
+    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  if (kind == 8) {
+    // A word 4 of -1 names no file: the databank kernel reads it as the
+    // databank's first copy, which must not go offline under its users; the
+    // copy's state is only asked then.
+    const int32_t seqno = block[DBR_WORD4];
+    const int32_t r = KernelCopyRequest(kDKSUD1, seqno == -1 ? -1 : 0, id, seqno);
+    if (r < 0) return Fail(base, block, r, seqno);
+    block[DBR_STATUS] = 0;
+    return;
+  }
+  int32_t rq[OPD_WORDS] = {kind, id};
+  DSCallCentral(base, rq);
+  if (rq[OPD_KIND] < 0) return Fail(base, block, rq[OPD_KIND], -1);
+  if (rq[OPD_KIND] != 0 || rq[OPD_DCB] == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  block[DBR_WORD3] = rq[OPD_DID];
+  block[DBR_WORD4] = rq[OPD_DCB];
+  if (kind != 5) {
+    if (const int32_t r = Record(base, usr, id, rq[OPD_DCB]); r != 0) {
+      int32_t cls[CLS_WORDS] = {0, id, -1};
+      DSCloseDcb(base, cls);
+      return Fail(base, block, r, -1);
+    }
+  }
+  block[DBR_STATUS] = 0;
+}
+
+void DSCloseDbReq(int32_t* base, int32_t* block) {
+  const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
+  const int32_t last = block[DBR_WORD3];
+  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, last);
+  if (!InStorage(base, usr, USR_WORDS)) {
+    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  DropCleanupEntry(base, usr, id);
+  if (const int32_t dcb = LookUp(base, id); dcb != 0) {
+    if (const int32_t trs = SessionTrs(base, usr, dcb, false); trs != 0) {
+      if (Wd(base, trs, TRS_STATUS) != 0) {
+        // The transaction has used the databank: its end gives the
+        // reference back.
+        ++Wd(base, trs, TRS_CDB_COUNT);
+        if (mode == 3) {
+          Wd(base, trs, TRS_DELETE_PENDING) = 1;
+          Wd(base, trs, TRS_DELETE_SEQNO) = last;
+        }
+        block[DBR_STATUS] = 0;
+        return;
+      }
+      if (Wd(base, trs, TRS_STM_COUNT) == 0) DropTrs(base, usr, trs);
+    }
+  }
+  int32_t cls[CLS_WORDS] = {mode, id, last};
+  DSCloseDcb(base, cls);
+  if (cls[CLS_MODE] < 0) return Fail(base, block, cls[CLS_MODE], last);
+  block[DBR_STATUS] = 0;
+}
+
+void DSDkResult(int32_t* base, int32_t* block) {
+  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
+  int32_t rq[TDB_WORDS] = {block[DBR_STATUS], 0, block[DBR_ID], block[DBR_WORD3]};
+  DKEXE1(kDKTDB1, rq);
+  if (rq[0] < 0) return Fail(base, block, rq[0] - DK_ERROR_BIAS, block[DBR_WORD3]);
+  block[DBR_STATUS] = 0;
+}

@@ -1,0 +1,44 @@
+// The databank requests of the utilities (backup, copy-back, offline) and of
+// the definition work: a session opens, looks up and closes databanks, and
+// hands the databank kernel's end of a backup its block. Each takes a
+// request block {kind or mode in / status out, USR, databank id, ...},
+// answers 0 or a negative status in word 0 and puts a failure into the
+// session's result vector (RVEC_RCODE, RVEC_LID, RVEC_SEQNO).
+#pragma once
+
+#include <cstdint>
+
+// DSOpenDbReq {kind, USR, id, word 3, word 4}. Kind 8 asks the databank
+// kernel about the copy of SEQNO word 4 (DKSUD1); every other kind looks
+// the databank up through the kernel core (DSCallCentral; kind 3 by the
+// id, kind 1 claiming it alone). Kind 5 only answers word 3 (the kernel's
+// entry, DID) and word 4 (the DCB); kinds 1, 3 and 7 also record the
+// reference on the session's clean-up list and, inside a transaction, the
+// databank on its TRS chain.
+void DSOpenDbReq(int32_t* base, int32_t* block);
+
+// DSCloseDbReq {mode 0, 1 or 3, USR, id, last word}: the session's
+// reference taken by DSOpenDbReq given back. While the session's
+// transaction has used the databank (its TRS entry has a status) the
+// release waits for the transaction's end (CDB_COUNT raised; mode 3 marks
+// the drop with the last word as its SEQNO); otherwise the databank is
+// released through DSCloseDcb with the mode and the last word.
+void DSCloseDbReq(int32_t* base, int32_t* block);
+
+// DSDkResult {12, USR, id, SEQNO}: the databank kernel gives the free space
+// at the end of the databank's file back (DKTDB1). 0, or the kernel's
+// result r as r - 16140.
+void DSDkResult(int32_t* base, int32_t* block);
+
+// Block words.
+inline constexpr int32_t DBR_STATUS = 0;
+inline constexpr int32_t DBR_USR = 1;
+inline constexpr int32_t DBR_ID = 2;
+inline constexpr int32_t DBR_WORD3 = 3;  // open: the DID out; close: the last word
+inline constexpr int32_t DBR_WORD4 = 4;  // open: SEQNO in (kind 8), the DCB out
+inline constexpr int32_t DBR_WORDS = 5;
+
+// The session's clean-up entry of a databank reference (the kernel's
+// clean-up gives it back at logout): NEXT, kind 1, the databank id, -1.
+inline constexpr int32_t CLN_DATABANK = 1;
+inline constexpr int32_t CLN_DATABANK_BYTES = 20;

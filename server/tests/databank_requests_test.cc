@@ -1,0 +1,150 @@
+// The request interface's databank requests over a created, started
+// database: a session's references to a databank taken and given back,
+// recorded for its logout and, inside a transaction, on its TRS chain; the
+// look-up without a reference; failures in the session's result vector.
+#include <gtest/gtest.h>
+
+#include "dk/databank_copies.h"
+#include "dk/request.h"
+#include "du/transactions.h"
+#include "kernel/control_blocks.h"
+#include "kernel/databank_control.h"
+#include "kernel/system_block.h"
+#include "kernel/table_use.h"
+#include "request/databank_requests.h"
+#include "request/transaction_requests.h"
+#include "server/testing/started_database.h"
+
+namespace {
+
+class DatabankRequestsTest : public StartedDatabaseTest {
+ protected:
+  int32_t& W(int32_t block, int32_t field) { return Wd(base_, block, field); }
+
+  // {kind, usr, id, word 3, word 4}: the block after the request.
+  std::array<int32_t, DBR_WORDS> Open(int32_t kind, int32_t id, int32_t word4 = -1) {
+    std::array<int32_t, DBR_WORDS> b = {kind, user_, id, 0, word4};
+    DSOpenDbReq(base_, b.data());
+    return b;
+  }
+  int32_t Close(int32_t mode, int32_t id, int32_t last = -1) {
+    int32_t b[DBR_WORDS] = {mode, user_, id, last};
+    DSCloseDbReq(base_, b);
+    return b[0];
+  }
+  // The session's clean-up entries of databank `id`.
+  int32_t CleanupEntries(int32_t id) {
+    int32_t n = 0;
+    for (int32_t e = W(user_, USR_CLN); e != 0; e = W(e, 0))
+      if (W(e, 1) == CLN_DATABANK && W(e, 2) == id) ++n;
+    return n;
+  }
+  void ExpectFailure(int32_t status, int32_t lid, int32_t seqno) {
+    EXPECT_EQ(W(user_, USR_RVEC_RCODE), status);
+    EXPECT_EQ(W(user_, USR_RVEC_LID), lid);
+    EXPECT_EQ(W(user_, USR_RVEC_SEQNO), seqno);
+    EXPECT_NE(W(user_, USR_RVEC_BITVEC) & RVEC_MASK_DATABANK, 0);
+  }
+};
+
+TEST_F(DatabankRequestsTest, ALookUpTakesNoReferenceAndAnOpenIsGivenBack) {
+  const auto look = Open(5, 1);
+  ASSERT_EQ(look[0], 0);
+  const int32_t dcb = look[4];
+  ASSERT_NE(dcb, 0);
+  EXPECT_EQ(W(dcb, DCB_LID), 1);
+  EXPECT_EQ(look[3], W(dcb, DCB_DID));
+  const int32_t refs = W(dcb, DCB_REFCOUNT);
+  EXPECT_EQ(CleanupEntries(1), 0);
+
+  for (int32_t kind : {3, 3}) {
+    const auto open = Open(kind, 1);
+    ASSERT_EQ(open[0], 0) << kind;
+    EXPECT_EQ(open[4], dcb);
+  }
+  EXPECT_EQ(W(dcb, DCB_REFCOUNT), refs + 2);
+  EXPECT_EQ(CleanupEntries(1), 2) << "each reference is recorded for the logout";
+  EXPECT_EQ(Close(0, 1), 0);
+  EXPECT_EQ(CleanupEntries(1), 1);
+  EXPECT_EQ(Close(0, 1), 0);
+  EXPECT_EQ(W(dcb, DCB_REFCOUNT), refs);
+  EXPECT_EQ(CleanupEntries(1), 0);
+}
+
+TEST_F(DatabankRequestsTest, InsideATransactionTheReleaseWaitsWhileTheDatabankIsUsed) {
+  int32_t begin[2] = {1, user_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  ASSERT_EQ(DSGetTransState(base_, user_), 1);
+  const auto open = Open(3, 1);
+  ASSERT_EQ(open[0], 0);
+  const int32_t dcb = open[4];
+  const int32_t refs = W(dcb, DCB_REFCOUNT);
+  const int32_t trs = SessionTrs(base_, user_, dcb, false);
+  ASSERT_NE(trs, 0) << "the transaction's databank entry";
+  EXPECT_EQ(W(trs, TRS_STATUS), 0);
+
+  // Used by the transaction (a table opened): the close owes the
+  // reference to the transaction's end; mode 3 marks the drop.
+  W(trs, TRS_STATUS) = TRS_TABLE_OPENED;
+  EXPECT_EQ(Close(3, 1, 17), 0);
+  EXPECT_EQ(W(trs, TRS_CDB_COUNT), 1);
+  EXPECT_EQ(W(trs, TRS_DELETE_PENDING), 1);
+  EXPECT_EQ(W(trs, TRS_DELETE_SEQNO), 17);
+  EXPECT_EQ(W(dcb, DCB_REFCOUNT), refs) << "still held";
+  EXPECT_EQ(CleanupEntries(1), 0);
+
+  // Not used: the entry goes and the reference is given back.
+  W(trs, TRS_STATUS) = 0;
+  W(trs, TRS_CDB_COUNT) = 0;
+  W(trs, TRS_DELETE_PENDING) = 0;
+  EXPECT_EQ(Close(0, 1), 0);
+  EXPECT_EQ(SessionTrs(base_, user_, dcb, false), 0);
+  EXPECT_EQ(W(dcb, DCB_REFCOUNT), refs - 1);
+  int32_t end[8] = {0, 0, 0, 1, user_};
+  EXPECT_GE(DSTransEndReq(base_, end), 0);
+}
+
+TEST_F(DatabankRequestsTest, FailuresStandInTheResultVector) {
+  constexpr int32_t kNoSuchDatabank = 9999;
+  auto look = Open(5, kNoSuchDatabank);
+  EXPECT_EQ(look[0], DCB_NO_ROW);
+  ExpectFailure(DCB_NO_ROW, kNoSuchDatabank, -1);
+
+  auto open = Open(3, kNoSuchDatabank);
+  EXPECT_LT(open[0], 0);
+  ExpectFailure(open[0], kNoSuchDatabank, -1);
+  EXPECT_EQ(CleanupEntries(kNoSuchDatabank), 0);
+
+  // The databank kernel knows no copy of it: its result, biased.
+  auto ask = Open(8, kNoSuchDatabank, 7);
+  EXPECT_EQ(ask[0], -45 - DK_ERROR_BIAS);
+  ExpectFailure(-45 - DK_ERROR_BIAS, kNoSuchDatabank, 7);
+
+  EXPECT_EQ(Close(0, kNoSuchDatabank, 5), DCB_NOT_FOUND);
+  ExpectFailure(DCB_NOT_FOUND, kNoSuchDatabank, 5);
+
+  int32_t give[4] = {12, user_, kNoSuchDatabank, -1};
+  DSDkResult(base_, give);
+  EXPECT_LT(give[0], -DK_ERROR_BIAS);
+  ExpectFailure(give[0], kNoSuchDatabank, -1);
+
+  int32_t bad[DBR_WORDS] = {5, 0, 1};
+  DSOpenDbReq(base_, bad);
+  EXPECT_EQ(bad[0], KERNEL_BAD_PARAMETER);
+}
+
+TEST_F(DatabankRequestsTest, AnOnlineDatabankIsAskedAboutWithoutGoingOffline) {
+  // Word 4 -1 names no file: the state is asked, nothing changes.
+  for (int32_t id : {1, 2, 3}) {
+    EXPECT_EQ(Open(8, id)[0], 0) << id;
+    int32_t state[CPY_WORDS] = {1, 0, id, -1};  // DKGDS1: the offline flag
+    DKEXE1(32, state);
+    EXPECT_EQ(state[0], 0) << id;
+  }
+  int32_t give[4] = {12, user_, 1, -1};
+  DSDkResult(base_, give);
+  EXPECT_EQ(give[0], 0);
+}
+
+}  // namespace
