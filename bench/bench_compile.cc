@@ -229,9 +229,7 @@ void BM_CompileQueriesAgainstSqlitePrepare(benchmark::State& state) {
     return;
   }
   SetUpCompiler();
-  SqlPhaseServices phases = SqlPhases();
-  phases.semantic = qmdrive;
-  SqlInstallPhaseServices(&phases);
+  SqlInstallSemanticPhase();
   SqlDictionaryServices old = SqlInstallDictionaryServices(nullptr);
   DDInstallCompilerServices(catalog.base());
   g_real = SqlInstallDictionaryServices(nullptr);
