@@ -1,6 +1,8 @@
 // The dictionary access operations over the installed lookups.
 #include "sql/front/catalog_access.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -94,13 +96,26 @@ void ConvertDefault(const uint8_t* text3, int32_t characters, int32_t type_code,
   }
 }
 
+// A statistics value of a type the statistics run keeps as a number: its
+// decimal text, right-aligned in the 16 bytes. False when it is none.
+bool StatisticsNumber(const uint8_t* value, double* out) {
+  const char* b = reinterpret_cast<const char*>(value);
+  const char* e = b + 16;
+  while (b < e && *b == ' ') ++b;
+  while (e > b && (e[-1] == ' ' || e[-1] == 0)) --e;
+  if (b < e && *b == '+') ++b;
+  if (b == e) return false;
+  auto [end, error] = std::from_chars(b, e, *out);
+  return error == std::errc() && end == e && std::isfinite(*out);
+}
+
 void Statistics(SqlCompileCtx* ctx, const SqlDictColumn& d, int32_t type_code,
                 SqlColumnDesc* out) {
   out->low = -1.0;
   out->high = -1.0;
   if (d.statistics_count == -1) return;
-  double low = qcnstd(ctx, d.low, 16, type_code);
-  double high = qcnstd(ctx, d.high, 16, type_code);
+  double low = 0;
+  double high = 0;
   bool keep;
   switch (type_code) {
     case 4:
@@ -109,9 +124,18 @@ void Statistics(SqlCompileCtx* ctx, const SqlDictColumn& d, int32_t type_code,
     case 30:
     case 34:
     case 35:
+      low = qcnstd(ctx, d.low, 16, type_code);
+      high = qcnstd(ctx, d.high, 16, type_code);
       keep = high - low >= 65500.0;
       break;
     default: {
+      // The statistics run stores these values as decimal text, not as the
+      // packed values qcnstd reads: read as such, a run's figures ended
+      // every compilation that met the column with -19231.
+      if (!StatisticsNumber(d.low, &low) || !StatisticsNumber(d.high, &high)) {
+        keep = false;
+        break;
+      }
       double rel = qcfdiv(high - low, low);
       keep = low < 1.7e37 && high < 1.7e37 && high - low >= 1e-30 && (rel >= 1e-6 || rel <= -1e-6);
     }

@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "sql/front/catalog_access.h"
+#include "sql/front/compile_diag.h"
 #include "sql/front/compile_services.h"
 #include "sql/front/tests/compile_test_support.h"
 
@@ -281,6 +282,60 @@ TEST_F(CatalogAccess, DefaultCharactersAboveTwoHundredFiftyFive) {
     SqlColumnDesc d = Column(name);
     EXPECT_EQ(d.default_length, c.default_length) << c.type;
     EXPECT_EQ(d.default_text, c.value) << c.type;
+  }
+}
+
+// Numeric statistics as the statistics run stores them: the value's
+// decimal text right-aligned in 16 bytes. They are kept when both lie below
+// 1.7e37, the range is at least 1e-30 and at least a millionth of the low
+// value; a text that is no number is no statistics, not an error.
+TEST_F(CatalogAccess, NumericStatisticsAreTheRunsDecimalTexts) {
+  struct Case {
+    int32_t type;  // dictionary type: 7 INTEGER, 2 DECIMAL, 8 REAL, 28 BIGINT
+    const char* low;
+    const char* high;
+    double kept_low, kept_high;  // -1.0 both: not kept
+  };
+  const Case cases[] = {
+      {7, "1", "90000", 1.0, 90000.0},
+      {7, "7", "7", -1.0, -1.0},                  // one value: no range
+      {7, "0", "5", 0.0, 5.0},                    // a low of 0: the range counts as wide
+      {2, "-1.25", "99.50", -1.25, 99.5},
+      {2, "1000000", "1000000.5", -1.0, -1.0},    // a range of half a millionth
+      {8, "-1.5E+02", "2.5E-01", -150.0, 0.25},
+      {8, "2.0E+37", "3.0E+37", -1.0, -1.0},      // not below 1.7e37
+      {28, "-9000000000", "9000000000", -9e9, 9e9},
+      {7, "1", "abc", -1.0, -1.0},                // no number
+      {7, "1 2", "5", -1.0, -1.0},
+  };
+  int32_t id = 300;
+  for (const Case& c : cases) {
+    ModelColumn m;
+    m.d.column_id = ++id;
+    m.d.type = c.type;
+    m.d.length = 10;
+    m.d.statistics_count = 10;
+    auto text = [](const char* v, uint8_t* out) {
+      std::string t = std::string(16 - std::strlen(v), ' ') + v;
+      std::memcpy(out, t.data(), 16);
+    };
+    text(c.low, m.d.low);
+    text(c.high, m.d.high);
+    std::string name = "N" + std::to_string(id);
+    model_.columns[{1, name}] = m;
+    SqlColumnDesc d;
+    int32_t status = -1;
+    kernel_.conditions.clear();
+    try {
+      status = qdgetcolumn(&tc_.ctx, 101, 1, name.c_str(), -1, &d);
+    } catch (const CompileJump&) {
+      ADD_FAILURE() << c.low << " " << c.high << ": "
+                    << (kernel_.conditions.empty() ? 0 : kernel_.conditions.back().code);
+      continue;
+    }
+    ASSERT_EQ(status, 0);
+    EXPECT_EQ(d.low, c.kept_low) << c.low << " " << c.high;
+    EXPECT_EQ(d.high, c.kept_high) << c.low << " " << c.high;
   }
 }
 
