@@ -3,6 +3,7 @@
 
 #include "dict/column_reader.h"
 #include "dict/kind_words.h"
+#include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -165,4 +166,43 @@ void DDInsGranteePrivs(int32_t* base, int32_t* pb, const char* from, int32_t fro
   p.TextLength(1, from, from_length).TextLength(3, to, to_length);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+void DDDelSysPrivs(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
+                   const char* grantee, int32_t grantee_length, const char* grantor,
+                   int32_t grantor_length, int32_t* ident_kind, int32_t* object_out,
+                   int32_t* priv_kind, char* name_out) {
+  const int32_t mode = pb[0];
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelSysPrivs, IMAGE_DDDelSysPrivs);
+  if (stm == 0) return;
+  if (mode != 0) {
+    if (mode < 1 || mode > 4) {
+      pb[0] = DD_BAD_PARAMETER;
+      return;
+    }
+    std::string_view word;
+    int32_t stored_id = 0;
+    if (mode != 4 && !PrivilegeKind(kind, object_id, &word, &stored_id)) {
+      pb[0] = DD_KIND_OUTSIDE;
+      return;
+    }
+    const char letter[2] = {static_cast<char>('A' + mode - 1), 0};
+    DDParams p(base, stm);
+    p.Text(1, letter);
+    if (mode == 4)
+      p.Null(2).Null(3);
+    else
+      p.Text(2, word).Int(3, stored_id);
+    p.TextLength(4, grantee, grantee_length).TextLength(6, grantor, grantor_length);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t k = DDNumberOf(kDDGranteeWords, c.Text(1));
+  *ident_kind = k == 0 ? 1 : k;
+  *object_out = c.Int(2, 0);
+  const int32_t pk = DDNumberOf(kDDPrivKindWords, c.Text(3));
+  *priv_kind = pk == 0 ? kNoPrivKind : pk;
+  if (name_out != nullptr) DDCopyName(c.Text(4), name_out, nullptr);
+  pb[0] = c.status();
 }

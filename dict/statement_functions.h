@@ -417,3 +417,18 @@ void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int
 // -19007 when a present row cannot be read.
 void DDInsGranteePrivs(int32_t* base, int32_t* pb, const char* from, int32_t from_length,
                        const char* to, int32_t to_length);
+
+// Revokes privileges of `grantee` by mode (pb[0]): 1 deletes the privilege
+// of kind 1..17 (holes 14 and 16, else -19089) on the object granted by
+// `grantor` and hands it back once; 2 hands back, one a call, the grantees
+// to whom `grantee` passed that privilege on (the cascade); 3 takes away
+// its grant option (0); 4 deletes every privilege row of `grantee`, each
+// handed back; 0 the next (another mode -19113). Each row: the ident kind
+// (1 GROUP, 2 PROGRAM, 3 USER, 4 OS_USER; 1 when unknown), object id,
+// privilege kind (18 outside the kinds) and grantee (128 bytes; may be
+// nullptr). 1 at the end, -19007 in mode 4 for a grantee without its
+// ident row.
+void DDDelSysPrivs(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
+                   const char* grantee, int32_t grantee_length, const char* grantor,
+                   int32_t grantor_length, int32_t* ident_kind, int32_t* object_out,
+                   int32_t* priv_kind, char* name_out);

@@ -1081,4 +1081,78 @@ TEST_F(CatalogFunctionsTest, AnIdentsPrivilegesGoToAnother) {
   EXPECT_TRUE(column_row("OLD", "_SYSTEM"));  // the old rows stay
 }
 
+// Revokes by the four modes against the rows written: the one privilege,
+// the cascade's grantees, the grant option, everything of a grantee.
+TEST_F(CatalogFunctionsTest, PrivilegesAreRevokedByMode) {
+  ASSERT_EQ(Begin(), 0);
+  int32_t pb[2] = {0, usr_};
+  for (auto [name, kind] : {std::pair{"EVE", 3}, std::pair{"ADAM", 1}, std::pair{"BOB", 3}}) {
+    DDInsIdent(base_, pb, name, Len(name), 20 + Len(name), kind, nullptr, 0);
+    ASSERT_EQ(pb[0], 0);
+  }
+  for (auto [kind, object, grantee, grantor] :
+       {std::tuple{7, 500, "EVE", "_SYSTEM"}, std::tuple{7, 500, "BOB", "EVE"},
+        std::tuple{7, 500, "ADAM", "EVE"}, std::tuple{7, 500, "ZED", "EVE"},
+        std::tuple{7, 501, "CAT", "EVE"}, std::tuple{9, 501, "EVE", "_SYSTEM"},
+        std::tuple{1, 0, "EVE", "_SYSTEM"}}) {
+    pb[0] = 0;
+    DDInsPrivilege(base_, pb, kind, object, true, grantee, Len(grantee), grantor, Len(grantor));
+    ASSERT_EQ(pb[0], 0);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  ASSERT_EQ(Begin(), 0);
+  struct Row {
+    int32_t ident, object, kind;
+    std::string name;
+    bool operator==(const Row&) const = default;
+  };
+  auto revoke = [&](int32_t mode, int32_t kind, int32_t object, const std::string& grantee,
+                    const std::string& grantor) {
+    std::vector<Row> got;
+    pb[0] = mode;
+    for (int n = 0; n < 10; ++n, pb[0] = 0) {
+      Row r{};
+      std::string name(128, '?');
+      DDDelSysPrivs(base_, pb, kind, object, grantee.data(), Len(grantee), grantor.data(),
+                    Len(grantor), &r.ident, &r.object, &r.kind, name.data());
+      if (pb[0] != 0 || mode == 3) break;
+      r.name = Trim(name);
+      got.push_back(r);
+    }
+    return got;
+  };
+  using Got = std::vector<Row>;
+  // The cascade of EVE's PROCEDURE privilege on 500: the grantees with an
+  // ident row.
+  EXPECT_EQ(revoke(2, 7, 500, "EVE", ""), (Got{{1, 500, 7, "ADAM"}, {3, 500, 7, "BOB"}}));
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(revoke(3, 7, 500, "EVE", "_SYSTEM"), Got{});
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(revoke(1, 7, 500, "BOB", "EVE"), (Got{{1, 500, 7, "BOB"}}));
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(revoke(1, 7, 500, "BOB", "EVE"), Got{});
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(revoke(4, 0, 0, "EVE", ""),
+            (Got{{3, 0, 1, "EVE"}, {3, 500, 7, "EVE"}, {3, 501, 9, "EVE"}}));
+  EXPECT_EQ(pb[0], 1);
+  EXPECT_EQ(revoke(4, 0, 0, "ZED", ""), Got{});
+  EXPECT_EQ(pb[0], -19007);
+  EXPECT_EQ(revoke(1, 14, 500, "BOB", "EVE"), Got{});
+  EXPECT_EQ(pb[0], DD_KIND_OUTSIDE);
+  EXPECT_EQ(revoke(5, 7, 500, "BOB", "EVE"), Got{});
+  EXPECT_EQ(pb[0], DD_BAD_PARAMETER);
+  EXPECT_EQ(EndWork(1), 0);  // -19007 rolls the work back
+  ASSERT_EQ(Begin(), 0);
+  EXPECT_EQ(revoke(3, 7, 500, "EVE", "_SYSTEM"), Got{});
+  EXPECT_EQ(revoke(1, 7, 500, "BOB", "EVE").size(), 1u);
+  EXPECT_EQ(EndWork(0), 0);
+  auto row = [&](int32_t kind, int32_t object, const char* grantee, const char* grantor) {
+    return ReadRow(27, IntField(object) + TextField(kind == 7 ? "PROCEDURE" : "SEQUENCE", 20) +
+                           TextField(grantee, 128) + TextField(grantor, 128));
+  };
+  EXPECT_EQ(row(7, 500, "EVE", "_SYSTEM").substr(286, 4), TextField("NO", 3));
+  EXPECT_TRUE(row(7, 500, "BOB", "EVE").empty());
+  EXPECT_EQ(row(7, 500, "ADAM", "EVE").substr(286, 4), TextField("YES", 3));
+}
+
 }  // namespace
