@@ -105,11 +105,13 @@ inline constexpr int32_t UTL_FURTHER = 4;
 inline constexpr int32_t UTL_DCB = 4;
 // DSCloseDbReq: 3 the last word (-1, a BFC's word, a row number).
 inline constexpr int32_t UTL_CLOSE_WORD = 3;
-// DSOpenDbFile and DSExecRoutine, as the kernel's file request: 3 the
-// file's handle out, 4 the sequence (number), 5 the type, 6 the size, 8 the
-// logical name (128 bytes), 40 the second name (128), 72 the file name
-// (256).
-inline constexpr int32_t UTL_HANDLE = 3;
+// DSOpenDbFile and DSExecRoutine, as the kernel's file request: 2 the
+// logical id the file is held under (-1 for a file of its own: the backup
+// and incremental files), which later requests take as the file's handle
+// (the close's last word, the roll-forward's backup copy); 4 the sequence
+// (number), 5 the type, 6 the size, 8 the logical name (128 bytes), 40 the
+// second name (128), 72 the file name (256).
+inline constexpr int32_t UTL_HANDLE = 2;
 inline constexpr int32_t UTL_SEQNO = 4;
 inline constexpr int32_t UTL_TYPE = 5;
 inline constexpr int32_t UTL_SIZE = 6;

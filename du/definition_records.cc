@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "du/kernel_requests.h"
 #include "du/pool_words.h"
 #include "du/table_internal.h"
 #include "du/upper_services.h"
+#include "kernel/error_report.h"
 
 using du::F;
 using du::W;
@@ -202,4 +204,20 @@ void DUWriteDefRecord(int32_t* base, int32_t* record, int32_t usr, std::span<con
       rc != 0)
     return answer(rc);
   answer(DUAppendDefinitionRecord(base, usr, words));
+}
+
+int32_t DUKernelDefinitionRecord(int32_t* base, int32_t usr, int32_t, int32_t* table_request,
+                                 const int32_t* descriptor) {
+  const int32_t kind = table_request[DUREC_STATUS];
+  const KindLayout* layout = LayoutOf(kind);
+  const bool description_only = layout != nullptr && layout->pieces[0].source == kDesc &&
+                                layout->pieces[1].source == kEnd;
+  if (!description_only) {
+    const std::string name = "DSOpenTable kind " + std::to_string(kind);
+    DSErrRep(name.data(), static_cast<int32_t>(name.size()), DU_NOT_INITIALISED, SEV_ERROR);
+    return table_request[DUREC_STATUS] = DU_NOT_INITIALISED;
+  }
+  DUWriteDefRecord(base, table_request, usr,
+                   std::span<const int32_t>(descriptor, DEF_DESCRIPTION_ONLY_WORDS));
+  return table_request[DUREC_STATUS];
 }

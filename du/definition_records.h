@@ -25,6 +25,15 @@ inline constexpr int32_t DU_TABLE_PRESENT = -16001;
 // close the table in the kernel; kind 8 outside one modifies it at once.
 void DUWriteDefRecord(int32_t* base, int32_t* record, int32_t usr, std::span<const int32_t> desc);
 
+// The kernel core's table open (DSOpenTable) of a definition record that
+// carries description words only (kinds 13 to 17, 25 and 26): the record of
+// the kind in `table_request` word 19, its description the first words of
+// `descriptor` (which holds at least DEF_DESCRIPTION_ONLY_WORDS). The
+// status, also in word 19; another kind answers -19040.
+int32_t DUKernelDefinitionRecord(int32_t* base, int32_t usr, int32_t trv_cond,
+                                 int32_t* table_request, const int32_t* descriptor);
+inline constexpr int32_t DEF_DESCRIPTION_ONLY_WORDS = 8;
+
 // Appends `words` to the user's write set (DKAPS1); a failure leaves the
 // transaction failed (state 2). 0 or the mapped error.
 int32_t DUAppendDefinitionRecord(int32_t* base, int32_t usr, const std::vector<int32_t>& words);

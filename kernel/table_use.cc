@@ -57,6 +57,36 @@ void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
   if (r != 0) Wd(base, usr, USR_RVEC_RCODE) = r;
 }
 
+void DSChkTabUtil(int32_t* base, int32_t* request) {
+  const int32_t usr = request[1], lid = request[2];
+  if (!InStorage(base, usr, USR_WORDS)) {
+    request[0] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  if (UpGetTransState(base, usr) == 0) {
+    request[0] = UTIL_NO_TRANSACTION;
+    Wd(base, usr, USR_RVEC_RCODE) = UTIL_NO_TRANSACTION;
+    return;
+  }
+  int32_t look[OPD_WORDS] = {5, lid};
+  DSOpenDcb(base, look);
+  int32_t status = look[OPD_KIND];
+  if (status == 0 && look[OPD_DCB] != 0) {
+    int32_t table_request[TRQ_WORDS] = {};
+    table_request[TRQ_KIND] = UTIL_RECORD_KIND;
+    table_request[TRQ_LID] = lid;
+    DSOpenTable(base, request, table_request, request + UTIL_TABLE_WORDS);
+    return;
+  }
+  if (status >= 0) status = DCB_NO_ROW;
+  request[0] = status;
+  Wd(base, usr, USR_RVEC_RCODE) = status;
+  Wd(base, usr, USR_RVEC_LID) = lid;
+  Wd(base, usr, USR_RVEC_SEQNO) = -1;
+  Wd(base, usr, USR_RVEC_ATTRIBUTE) = look[OPD_DCB];
+  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
+}
+
 void DSGetLvlPath(int32_t* base, int32_t* request, uint8_t* buffer) {
   const int32_t usr = request[1];
   const int32_t lvl = InStorage(base, usr, USR_WORDS) ? Wd(base, usr, USR_LVL) : 0;

@@ -28,6 +28,17 @@ int32_t SessionTrs(int32_t* base, int32_t usr, int32_t dcb, bool create);
 // handed to record access as it stands.
 void DSOpenTable(int32_t* base, int32_t* request, int32_t* table_request,
                  const int32_t* descriptor);
+// DSChkTabUtil, request {status, session, logical id, the caller's table
+// words from word 3}: inside the session's transaction (else -14012) the
+// databank is looked up and the utility's definition record (kind 15, its
+// description the caller's words from word 3) goes through DSOpenTable. A
+// databank that is not open: -19046, with the logical id, SEQNO -1 and
+// the databank bit in the session's result vector.
+void DSChkTabUtil(int32_t* base, int32_t* request);
+inline constexpr int32_t UTIL_NO_TRANSACTION = -14012;
+inline constexpr int32_t UTIL_RECORD_KIND = 15;
+inline constexpr int32_t UTIL_TABLE_WORDS = 3;
+
 // request {status, session}: 386 bytes of the session's level PATH.
 void DSGetLvlPath(int32_t* base, int32_t* request, uint8_t* buffer);
 // Parameter n of `stm` (387 bytes long, else -19052) takes the level's PATH.

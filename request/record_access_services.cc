@@ -16,6 +16,8 @@
 #include "kernel/databank_control.h"
 #include "kernel/databank_figures.h"
 #include "kernel/roll_forward.h"
+#include "kernel/table_use.h"
+#include "kernel/utility_requests.h"
 #include "request/databank_requests.h"
 #include "request/transaction_requests.h"
 
@@ -135,6 +137,14 @@ int32_t DatabaseInfo(int32_t* base, int32_t* block, int32_t* first, int32_t* sec
   return block[0];
 }
 
+// DSChkTabUtil with the current time stamp in words 8-11 (the utility's
+// definition record carries it).
+int32_t CheckUtility(int32_t* base, int32_t* block, const char timestamp[16]) {
+  std::memcpy(block + UTL_STAMP, timestamp, 16);
+  DSChkTabUtil(base, block);
+  return block[0];
+}
+
 DUUtilityServices UtilityTable() {
   DUUtilityServices t{};
   t.cur_databank = CurDatabank;
@@ -158,9 +168,10 @@ DUUtilityServices UtilityTable() {
   t.open_databank = Kernel<DSOpenDbReq>;
   t.close_databank = Kernel<DSCloseDbReq>;
   t.kernel_result = Kernel<DSDkResult>;
+  t.check_utility = CheckUtility;
+  t.new_cursor = Kernel<DSNewCursor>;
   // Not built in their layers: DSDisconnect, DSAttach, DSBkpEndRecord,
-  // DDUpdByTable, DSChkTableKind, DSCopyDbReq, DSChkTabUtil, DSSetDbOpt,
-  // DSNewCursor, DSExecRoutine.
+  // DDUpdByTable, DSChkTableKind, DSCopyDbReq, DSSetDbOpt, DSExecRoutine.
   return t;
 }
 

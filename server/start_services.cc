@@ -11,6 +11,7 @@
 #include "dict/upper_services.h"
 #include "du/databank_backup.h"
 #include "du/databank_services.h"
+#include "du/definition_records.h"
 #include "du/databank_utility.h"
 #include "du/record_access_words.h"
 #include "du/table_statistics.h"
@@ -132,8 +133,10 @@ KernelUpperServices KernelServices() {
   k.free_tp = FreeTp;
   k.seq_release = DSSeqRelease;
   k.backup_release = DUGiveUpBackupSet;
-  // Not built yet, so absent: DSRelStm, the load end's DSLockTables, the XA
-  // table open, XLInstallTable through the kernel.
+  k.open_table = DUKernelDefinitionRecord;
+  // Not built yet, so absent: DSRelStm, the load end's DSLockTables,
+  // XLInstallTable through the kernel; the table open serves the definition
+  // records of description words only (an XA branch's tables answer -19040).
   return k;
 }
 const KernelUpperServices kKernelServices = KernelServices();

@@ -4,6 +4,9 @@
 // look-up without a reference; failures in the session's result vector.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <utility>
+
 #include "dk/databank_copies.h"
 #include "dk/request.h"
 #include "du/transactions.h"
@@ -11,6 +14,7 @@
 #include "kernel/databank_control.h"
 #include "kernel/system_block.h"
 #include "kernel/table_use.h"
+#include "kernel/utility_requests.h"
 #include "request/databank_requests.h"
 #include "request/transaction_requests.h"
 #include "server/testing/started_database.h"
@@ -145,6 +149,55 @@ TEST_F(DatabankRequestsTest, AnOnlineDatabankIsAskedAboutWithoutGoingOffline) {
   int32_t give[4] = {12, user_, 1, -1};
   DSDkResult(base_, give);
   EXPECT_EQ(give[0], 0);
+}
+
+// The utility's definition record: only inside a transaction, only for an
+// open databank; it marks the transaction's use of the databank.
+TEST_F(DatabankRequestsTest, AUtilityRecordNeedsATransactionAndAnOpenDatabank) {
+  int32_t end[8] = {0, 0, 0, 1, user_};
+  if (DSGetTransState(base_, user_) != 0) DSTransEndReq(base_, end);
+  int32_t outside[16] = {3, user_, 1};
+  DSChkTabUtil(base_, outside);
+  EXPECT_EQ(outside[0], UTIL_NO_TRANSACTION);
+
+  int32_t begin[2] = {1, user_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  constexpr int32_t kNoSuchDatabank = 9998;
+  int32_t unknown[16] = {3, user_, kNoSuchDatabank};
+  DSChkTabUtil(base_, unknown);
+  EXPECT_EQ(unknown[0], DCB_NO_ROW);
+  ExpectFailure(DCB_NO_ROW, kNoSuchDatabank, -1);
+
+  const int32_t dcb = Open(5, 1)[4];
+  int32_t check[16] = {3, user_, 1, 0, 0, 0, 0, 0};
+  std::memcpy(check + 8, "2026121106300000", 16);
+  DSChkTabUtil(base_, check);
+  EXPECT_EQ(check[0], 0);
+  const int32_t trs = SessionTrs(base_, user_, dcb, false);
+  ASSERT_NE(trs, 0);
+  EXPECT_EQ(W(trs, TRS_STATUS), TRS_TABLE_OPENED);
+  // A table of another kind is not opened through this way.
+  int32_t open[2] = {0, user_};
+  int32_t table[TRQ_WORDS] = {};
+  table[TRQ_KIND] = 6;
+  table[TRQ_LID] = 1;
+  DSOpenTable(base_, open, table, check + 3);
+  EXPECT_EQ(open[0], KERNEL_NOT_STARTED);
+  EXPECT_GE(DSTransEndReq(base_, end), 0);
+}
+
+TEST_F(DatabankRequestsTest, ANewCursorRequestTakesOneOfItsTwoStatuses) {
+  for (const auto& [status, answer] :
+       {std::pair{NEW_CURSOR_BEFORE, 0}, {NEW_CURSOR_AFTER, 0}, {2, KERNEL_BAD_PARAMETER},
+        {0, KERNEL_BAD_PARAMETER}}) {
+    int32_t block[2] = {status, user_};
+    DSNewCursor(base_, block);
+    EXPECT_EQ(block[0], answer) << status;
+  }
+  int32_t nobody[2] = {1, 0};
+  DSNewCursor(base_, nobody);
+  EXPECT_EQ(nobody[0], KERNEL_BAD_PARAMETER);
 }
 
 }  // namespace
