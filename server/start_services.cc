@@ -3,6 +3,7 @@
 #include "server/start_services.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "dict/catalog_descriptions.h"
 #include "dict/compiler_services.h"
@@ -28,12 +29,16 @@
 #include "kernel/statements.h"
 #include "kernel/system_block.h"
 #include "kernel/upper_services.h"
+#include "platform/datetime.h"
 #include "request/escape_callbacks.h"
 #include "request/record_access_services.h"
 #include "request/sequence_values.h"
 #include "request/server_information.h"
 #include "request/statement_api.h"
 #include "request/transaction_requests.h"
+#include "sql/front/compile_services.h"
+#include "sql/front/sem_walk.h"
+#include "sql/front/sql_actions.h"
 
 namespace {
 
@@ -182,6 +187,40 @@ DUUpperServices RecordAccessServices() {
 }
 const DUUpperServices kRecordAccessServices = RecordAccessServices();
 
+// --- The SQL compiler's services ---
+
+// DSCallGuarded for the compiler: the datetime or interval literal text of a
+// record (a length word, then the characters) checked by converting it with
+// the qualifier of conversion code 33 to 48 (code - 32) into `out` (at least
+// 24 bytes), at the widest precision the qualifier takes (9 leading and 9
+// fraction digits), so that only the text's own faults are reported: -9 bad
+// text, -7 a day or time that does not exist, -3 / -2 / -1 a field out of
+// range, 2 fraction digits cut. The compiler converts nothing the other way;
+// a negative or unknown code answers -6.
+void ConvertLiteral(uint8_t* out, const uint8_t* value, int32_t* status, int32_t conversion,
+                    int32_t, void (*current_time)(char text[16])) {
+  const int32_t qualifier = conversion - kQualLiteralForm;
+  const int32_t type = interval_qualifier_info(qualifier);
+  if (conversion <= kQualLiteralForm || type < 1 || out == nullptr || value == nullptr) {
+    *status = kDateTimeBadOperation;
+    return;
+  }
+  int32_t length = 0;
+  std::memcpy(&length, value, sizeof length);
+  int32_t fraction = 9, leading = 9, precision = -1, scale = -1;
+  interval_precision(qualifier, &fraction, &leading, &precision, &scale);
+  const value_descriptor target{0, precision, scale, type};
+  *status = datetime_from_text(ByteSpan(out, kDecimalMaxBytes), target,
+                               ConstByteSpan(value + 4, std::max(length, 0)), 0,
+                               std::max(length, 0), conversion, current_time);
+}
+
+SqlKernelServices CompilerKernelServices(const SqlKernelServices& installed) {
+  SqlKernelServices k = installed;
+  k.call_guarded = ConvertLiteral;
+  return k;
+}
+
 }  // namespace
 
 void ServerInstallServices(int32_t* base) {
@@ -193,9 +232,17 @@ void ServerInstallServices(int32_t* base) {
   RequestInstallRuntimeServices();
   RequestInstallRecordAccessServices();
   DDInstallCompilerServices(base);
+  const SqlKernelServices compiler = CompilerKernelServices(SqlKernel());
+  SqlInstallKernelServices(&compiler);
+  SqlInstallParsePhase();
+  SqlInstallSemanticPhase();
 }
 
 void ServerRemoveServices() {
+  SqlInstallPhaseServices(nullptr);
+  SqlKernelServices compiler = SqlKernel();
+  compiler.call_guarded = nullptr;
+  SqlInstallKernelServices(&compiler);
   DDRemoveCompilerServices();
   DUInstallStatisticsServices(nullptr);
   DUInstallUtilityServices(nullptr);

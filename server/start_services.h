@@ -5,7 +5,8 @@
 // (the kernel's databank control and statement close, the request
 // interface's databank open and close, the catalog's table descriptions),
 // the dictionary's and the statement runtime's request services, the
-// databank kernel's collation services and the compiler's dictionary.
+// databank kernel's collation services, the compiler's dictionary, its parse
+// and semantic phases and its datetime literal converter (DSCallGuarded).
 // An entry of a layer not built yet stays empty: its caller answers -19040
 // and logs the service's name.
 #pragma once
