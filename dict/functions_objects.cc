@@ -107,20 +107,8 @@ void DDInsSequence(int32_t* base, int32_t* pb, int32_t id, const uint8_t* bytes,
 void DDDelSequence(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
                    int32_t* id_out) {
   const int32_t mode = pb[0];
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelSequence, IMAGE_DDDelSequence);
-  if (stm == 0) return;
-  if (mode != 0) {
-    DDParams p(base, stm);
-    if (mode == 2)
-      p.Null(1).TextLength(2, name, name_length);
-    else
-      p.Int(1, id).Null(2).Null(3);
-    if ((pb[0] = p.status()) != 0) return;
-  }
-  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
-  int32_t status = 0;
-  DSGetColInt(base, &status, stm, 1, id_out);
-  pb[0] = status;
+  DDDropCursor(base, pb, SLOT_DDDelSequence, IMAGE_DDDelSequence, mode != 0, mode == 2, id, name,
+               name_length, id_out);
 }
 
 void DDGetObjectId2(int32_t* base, int32_t* pb, const char* schema, int32_t schema_length,

@@ -135,20 +135,12 @@ void DDInsParameter(int32_t* base, int32_t* pb, const DDParameterDef& d) {
 void DDDelModule(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
                  int32_t* id_out) {
   const int32_t mode = pb[0];
-  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDelModule, IMAGE_DDDelModule);
-  if (stm == 0) return;
-  if (mode != 0) {
-    DDParams p(base, stm);
-    if (mode == 2)
-      p.Int(1, id).Null(2).Null(3);
-    else if (mode == 3)
-      p.Null(1).TextLength(2, name, name_length);
-    else
-      pb[0] = DD_BAD_PARAMETER;
-    if (pb[0] != 0 || (pb[0] = p.status()) != 0) return;
+  if (mode != 0 && mode != 2 && mode != 3) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
   }
-  if (DDSelectRun(base, pb, stm, mode != 0) != 0) return;
-  DSGetColInt(base, &pb[0], stm, 1, id_out);
+  DDDropCursor(base, pb, SLOT_DDDelModule, IMAGE_DDDelModule, mode != 0, mode == 3, id, name,
+               name_length, id_out);
 }
 
 void DDDelRoutineSrc(int32_t* base, int32_t* pb, int32_t module_id, int32_t module14,

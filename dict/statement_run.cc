@@ -138,6 +138,23 @@ int32_t DDCursorByName(int32_t* base, int32_t* pb, int32_t number, int32_t image
   return DDSelectRun(base, pb, stm, open) == 0 ? stm : 0;
 }
 
+void DDDropCursor(int32_t* base, int32_t* pb, int32_t number, int32_t image, bool open,
+                  bool by_name, int32_t id, const char* name, int32_t name_length,
+                  int32_t* id_out) {
+  const int32_t stm = DDSlotStatement(base, pb, number, image);
+  if (stm == 0) return;
+  if (open) {
+    DDParams p(base, stm);
+    if (by_name)
+      p.Null(1).TextLength(2, name, name_length);
+    else
+      p.Int(1, id).Null(2).Null(3);
+    if ((pb[0] = p.status()) != 0) return;
+  }
+  if (DDSelectRun(base, pb, stm, open) != 0) return;
+  DSGetColInt(base, &pb[0], stm, 1, id_out);
+}
+
 void DDLevelSchemaDefault(int32_t* base, int32_t usr, const char** schema, int32_t* length) {
   if (*length != 0) return;
   const int32_t ucom = Wd(base, usr, USR_DDUCOM);

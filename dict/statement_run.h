@@ -49,6 +49,14 @@ int32_t DDRunByPath(int32_t* base, int32_t* pb, int32_t stm, const char* schema,
 int32_t DDCursorByName(int32_t* base, int32_t* pb, int32_t number, int32_t image,
                        const char* name, int32_t length);
 
+// A dropping cursor by id or by name: `open` runs it from its first
+// instruction with parameter 1 the id (2 and 3 NULL) or, `by_name`, 2 the
+// name and 3 its length (1 NULL); else it runs on. Column 1 (the id of what
+// it dropped) into *id_out; the status in pb[0].
+void DDDropCursor(int32_t* base, int32_t* pb, int32_t number, int32_t image, bool open,
+                  bool by_name, int32_t id, const char* name, int32_t name_length,
+                  int32_t* id_out);
+
 // A schema length of 0 stands for the work block's copy of the level name:
 // *schema and *length become it.
 void DDLevelSchemaDefault(int32_t* base, int32_t usr, const char** schema, int32_t* length);
