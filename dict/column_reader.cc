@@ -58,7 +58,9 @@ int32_t DDNameLength(const char* name) {
 
 void DDCopyName(std::string_view value, char* out, int32_t* length) {
   std::memset(out, ' ', DD_NAME_LENGTH);
-  std::memcpy(out, value.data(), std::min<size_t>(value.size(), DD_NAME_LENGTH));
+  // An empty value (a NULL column) may have no data pointer at all.
+  if (!value.empty())
+    std::memcpy(out, value.data(), std::min<size_t>(value.size(), DD_NAME_LENGTH));
   if (length != nullptr) *length = DDNameLength(out);
 }
 
