@@ -191,7 +191,8 @@ int32_t CatalogRoutineLookup(SqlCompileCtx* ctx, const QualifiedName& name) {
   return qdgetroutine(ctx, &q, answer);
 }
 
-int32_t CatalogCollationLookup(SqlCompileCtx* ctx, const char* qualifier, const char* name, int32_t* id) {
+int32_t CatalogCollationLookup(SqlCompileCtx* ctx, const char* qualifier, const char* name,
+                               int32_t* id) {
   SqlQualifiedName q;
   if (qualifier != nullptr) std::strncpy(q.schema, qualifier, kCatalogNameBytes - 1);
   if (name != nullptr) std::strncpy(q.name, name, kCatalogNameBytes - 1);
