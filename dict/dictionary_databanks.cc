@@ -96,3 +96,45 @@ void DDUpdDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t option, int32
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
 }
+
+void DDUpdTableFlag(int32_t* base, int32_t* pb, int32_t table_id) {
+  DDRunWithId(base, pb, SLOT_DDUpdTableFlag, IMAGE_DDUpdTableFlag, table_id);
+}
+
+void DDUpdByTable(int32_t* base, int32_t* pb, int32_t databank_id) {
+  DDRunWithId(base, pb, SLOT_DDUpdByTable, IMAGE_DDUpdByTable, databank_id);
+}
+
+void DDChkIdPair(int32_t* base, int32_t* pb, int32_t databank_id, int32_t table_id) {
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDChkIdPair, IMAGE_DDChkIdPair);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, databank_id);
+  if (table_id > 0)
+    p.Int(2, table_id);
+  else
+    p.Null(2);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
+}
+
+void DDGetDatabankOpt(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      int32_t* id, int32_t* option) {
+  if (name_length < 0 || name_length > DD_NAME_LENGTH) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDGetDatabankOpt, IMAGE_DDGetDatabankOpt);
+  if (stm == 0) return;
+  const bool by_name = name_length > 0;
+  DDLevelSchemaDefault(base, pb[1], &name, &name_length);
+  DDParams p(base, stm);
+  p.Text(1, std::string_view(name, static_cast<std::size_t>(name_length)));
+  p.Int(2, by_name ? 1 : 0);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  *id = c.Int(1, 0);
+  *option = DDOptionOf(c.Text(2));
+  pb[0] = c.status();
+}

@@ -91,6 +91,25 @@ void DDInsBaseLink(int32_t* base, int32_t* pb, int32_t id, int32_t base_id);
 void DDUpdTableInts(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_length,
                     int32_t record_length, int32_t trailing_start, int32_t column_count);
 
+// Marks table `table_id` (its short flag "YES"): its triggers or its
+// columns changed. 1 when there is no such table.
+void DDUpdTableFlag(int32_t* base, int32_t* pb, int32_t table_id);
+// After databank `databank_id` was copied back to an earlier time, the
+// keys of its tables lose the row counts of an earlier statistics run.
+void DDUpdByTable(int32_t* base, int32_t* pb, int32_t databank_id);
+// Whether databank `databank_id` can do without a log. With a table
+// (`table_id` above 0, about to take a large-object column): 3 when the
+// databank's option is NULL. Without (its option about to become NULL):
+// 4 when a table of it has a trigger, 3 when one has a foreign key or a
+// unique key. 0 when nothing stands against it, 1 without the databank.
+void DDChkIdPair(int32_t* base, int32_t* pb, int32_t databank_id, int32_t table_id);
+// A databank's id and option ("LOG" 1, "TRANS" 2, "NULL" 3) by name, or
+// (a name length of 0) the user's default databank: the first on which
+// the user (the level name), else PUBLIC, holds the TABLE privilege. 1
+// when there is none.
+void DDGetDatabankOpt(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
+                      int32_t* id, int32_t* option);
+
 // Drops a databank by id (above 0), else by name: with a sequence number
 // (above 0) only its databank row of that number; without, every databank
 // row of the id, its object row and its link. 1 when it has no databank

@@ -170,8 +170,9 @@ DUUtilityServices UtilityTable() {
   t.kernel_result = Kernel<DSDkResult>;
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
+  t.update_by_table = DDUpdByTable;
   // Not built in their layers: DSDisconnect, DSAttach, DSBkpEndRecord,
-  // DDUpdByTable, DSChkTableKind, DSCopyDbReq, DSSetDbOpt, DSExecRoutine.
+  // DSChkTableKind, DSCopyDbReq, DSSetDbOpt, DSExecRoutine.
   return t;
 }
 
