@@ -354,8 +354,11 @@ std::string SemExposedName(SqlCompileCtx* ctx, int32_t item) {
 }
 
 void SemBindFromList(SqlCompileCtx* ctx, int32_t query) {
+  SemBindFromItems(ctx, W(ctx, query, QSP_FROM));
+}
+
+void SemBindFromItems(SqlCompileCtx* ctx, int32_t list) {
   SemContext& cur = Cur(ctx);
-  int32_t list = W(ctx, query, QSP_FROM);
   cur.w[SEM_FROM_LIST] = list;
   int32_t count = qqllen(ctx, list);
   cur.w[SEM_FROM_COUNT] = count;

@@ -1215,10 +1215,6 @@ void qmroutine(SqlCompileCtx* ctx, int32_t node) {
   RoutineCall(ctx, node);
 }
 
-void qmassign(SqlCompileCtx* ctx, int32_t, SemContext*) {
-  qcinterr(ctx, "QME: qmassign", -19040);
-}
-
 void qmsmall(SqlCompileCtx* ctx, int32_t node) {
   SmallKind(ctx, node, Kind(ctx, node));
 }

@@ -53,6 +53,10 @@ struct QueryBlockState {
   int32_t transition_refs[2] = {0, 0};
   int32_t transition_mark = 0;
   int32_t triggers = 0;
+  // A positioned UPDATE's or DELETE's cursor name (a text), and the table
+  // a LOAD statement loads (its identifier).
+  int32_t cursor_name = 0;
+  int32_t load_table = 0;
   // The context of the block being walked (the walk's own record; the
   // saved records of the enclosing blocks are in the semantic stacks).
   SemContext context;

@@ -10,6 +10,7 @@
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/data_change.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
@@ -297,16 +298,16 @@ void Statement(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       NotBuilt(ctx, "QME: qmviewdef");
     case 22:
     case 23:
-      NotBuilt(ctx, "QME: qmdelete");
     case 24:
     case 25:
-      NotBuilt(ctx, "QME: qmupdate");
     case 26:
-      NotBuilt(ctx, "QME: qminsert");
+      SemDataChange(ctx, node, resume);
+      return;
     case 40:
     case 41:
     case 42:
-      NotBuilt(ctx, "QME: qmload");
+      SemLoad(ctx, node);
+      return;
     case 21:
       if (resume == 1) {
         qmqinitrec(ctx, node, kFlagQuery, &cur);

@@ -194,6 +194,9 @@ bool SemQueryIsSimple(const SqlCompileCtx* ctx);
 // ---- FROM binding ---------------------------------------------------------------
 // Binds the FROM list of a query specification (resume 1).
 void SemBindFromList(SqlCompileCtx* ctx, int32_t query);
+// Binds a FROM list of the current block (a query specification's, or the
+// one-item list of a data change statement's target).
+void SemBindFromItems(SqlCompileCtx* ctx, int32_t list);
 // Rebuilds it after its clauses: inner joins dissolve, their ON conditions
 // joining the WHERE condition.
 void SemFlattenFromList(SqlCompileCtx* ctx, int32_t query);

@@ -99,8 +99,8 @@ void DataChange(SqlCompileCtx* ctx, int32_t rule, int32_t* r) {
       ctx->statement_kind = 4;
       break;
     case 380: {
-      int32_t values[] = {0, r[VW_SIMPLE_NAME]};
-      int32_t column = ExprOfKind(ctx, kExprColumnRef, r, TreeRecord(ctx, 2, values), 0);
+      int32_t name = QualifiedNameNode(ctx, r, r[VW_SIMPLE_NAME], 0);
+      int32_t column = ExprOfKind(ctx, kExprColumnRef, r, name, 0);
       r[VW_VALUE] = ExprGeneric(ctx, s(2), column, s(3)[VW_VALUE]);
       break;
     }

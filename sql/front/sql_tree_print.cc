@@ -229,8 +229,8 @@ std::string SortItem(SqlCompileCtx* ctx, int32_t item) {
 
 std::string Assignment(SqlCompileCtx* ctx, int32_t node) {
   int32_t column = WsWord(ctx, node, EXN_OPERAND1);
-  int32_t record = WsWord(ctx, column, EXN_OPERAND1);
-  return Part(ctx, WsWord(ctx, record, 1)) + " = " +
+  int32_t name = WsWord(ctx, column, EXN_OPERAND1);
+  return Part(ctx, WsWord(ctx, name, 2)) + " = " +
          SqlPrintExpression(ctx, WsWord(ctx, node, EXN_OPERAND2));
 }
 
