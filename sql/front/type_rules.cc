@@ -566,7 +566,10 @@ void qmbinop(SqlCompileCtx* ctx, int32_t node) {
       W(ctx, a, EXN_NULLABLE) != 0 || W(ctx, b, EXN_NULLABLE) != 0 ? 1 : 0;
   int32_t ca = Class(ctx, a);
   int32_t cb = Class(ctx, b);
-  if (((kind == 1 || kind == 2) && IsInterval(ca) && IsDatetime(cb)) ||
+  // An interval plus a datetime, and a number times an interval, are turned
+  // round; an interval minus a datetime is not (it has no meaning, and turned
+  // round it would give the datetime minus the interval).
+  if ((kind == 1 && IsInterval(ca) && IsDatetime(cb)) ||
       (kind == 3 && ca == kClassNumeric && IsInterval(cb))) {
     std::swap(a, b);
     std::swap(ca, cb);

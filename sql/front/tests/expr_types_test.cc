@@ -101,6 +101,8 @@ TEST(ExprTypesTest, ResultTypesOfOperatorsFunctionsAndCasts) {
       {"CASE WHEN i > 1 THEN NULL ELSE v END", 8, 20, -1},
       {"CASE WHEN i > 1 THEN f ELSE 1 END", 2, 16, -1},
       {"d + ym", 10, 8, 0},
+      {"ym + d", 10, 8, 0},
+      {"INTERVAL '2' DAY + ts3", 12, 17, 3},
       {"ds + ds", 22, 3, 6},
       {"- price", 3, 10, 2},
   };
@@ -136,6 +138,9 @@ TEST(ExprTypesTest, UserErrorsWithTheirParameters) {
       {"EXTRACT(YEAR FROM i)", -12214, "N\tDATETIME or INTERVAL"},
       {"CASE WHEN i > 1 THEN v ELSE 1 END", -12273, ""},
       {"d + 1", -12215, "N\tINTERVAL"},
+      // An interval minus a datetime has no meaning: not turned round.
+      {"ym - d", -12215, "N\tINTERVAL"},
+      {"INTERVAL '2' DAY - ts3", -12215, "N\tINTERVAL"},
       {"ym + ds", -12216, ""},
       {"SUM(COUNT(*))", -12210, ""},
       {"COUNT(DISTINCT l)", -12643, ""},
