@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "catalog_gen.h"
+#include "dict/dictionary_cursors.h"
 #include "dict/new_ids.h"
 #include "dict/row_image.h"
 #include "dict/work_block.h"
@@ -561,6 +562,52 @@ TEST_F(SchemaFixture, StoredChecksJudgeAsSqliteDoes) {
     EXPECT_EQ(holds == 1, accepted) << printed << " / " << c.insert;
   }
   sqlite3_close(db);
+}
+
+// Column statistics as the statistics run stores them (a numeric value as
+// its decimal text right-aligned in 16 bytes, a character value as its
+// bytes padded with blanks), written and committed in the administrator's
+// dictionary work: the compiler reads them as numbers and keeps them by
+// its rules.
+TEST_F(SchemaFixture, StatisticsAsTheStatisticsRunStoresThem) {
+  const fixture::Table& items = schema_->tables.at("ITEMS");
+  auto store = [&](int32_t mode, const std::string& column, const char* low, const char* high) {
+    int32_t pb[2] = {mode, admin_};
+    const int32_t rows = 100, estimate = 50, nonnull = 100;
+    DDUpdStatistics(base_, pb, items.id, 0, column.data(), static_cast<int32_t>(column.size()),
+                    &rows, &estimate, &nonnull, low, high);
+    return pb[0];
+  };
+  ASSERT_EQ(store(1, "ORDER_NO", "               1", "           90000"), 0);
+  ASSERT_EQ(store(2, "TAX", "           -1.25", "           99.50"), 0);
+  ASSERT_EQ(store(2, "QTY", "               7", "               7"), 0);  // one value
+  ASSERT_EQ(store(2, "PRODUCT", "AAA             ", "ZZZ             "), 0);
+  int32_t end[2] = {0, admin_};
+  DDEndWork(base_, end);
+  ASSERT_EQ(end[0], 0);
+  int32_t begin[2] = {0, admin_};
+  DDBegWork(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+
+  FakeKernel kernel;
+  TestContext tc;
+  Compiling(tc, 1);
+  struct Case {
+    const char* column;
+    double low, high;  // -1.0 both: not kept
+  };
+  const Case cases[] = {
+      {"ORDER_NO", 1.0, 90000.0}, {"TAX", -1.25, 99.5}, {"QTY", -1.0, -1.0}, {"LINE", -1.0, -1.0}};
+  for (const Case& c : cases) {
+    SqlColumnDesc d;
+    ASSERT_EQ(qdgetcolumn(&tc.ctx, items.id, items.id, c.column, -1, &d), 0) << c.column;
+    EXPECT_EQ(d.low, c.low) << c.column;
+    EXPECT_EQ(d.high, c.high) << c.column;
+  }
+  SqlColumnDesc product;
+  ASSERT_EQ(qdgetcolumn(&tc.ctx, items.id, items.id, "PRODUCT", -1, &product), 0);
+  EXPECT_GT(product.low, 0.0);
+  EXPECT_GE(product.high - product.low, 65500.0);
 }
 
 }  // namespace
