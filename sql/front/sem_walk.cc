@@ -15,6 +15,7 @@
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tree_copy.h"
+#include "sql/front/view_definition.h"
 
 namespace {
 
@@ -42,11 +43,6 @@ void Push(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t node) {
 // Pushes routine 1 for a node (nothing for none).
 void PushExpr(SqlCompileCtx* ctx, int32_t node) {
   if (node > 0) Push(ctx, kWalkExpression, 1, node);
-}
-
-// The statement kinds whose analysis is not built here: each names itself.
-[[noreturn]] void NotBuilt(SqlCompileCtx* ctx, const char* routine) {
-  qcinterr(ctx, routine, kSqlServiceMissing);
 }
 
 // ---- Expression nodes (routine 1) ---------------------------------------------
@@ -295,7 +291,8 @@ void Statement(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       CopyStateToRoot(ctx, node);
       return;
     case 3:
-      NotBuilt(ctx, "QME: qmviewdef");
+      SemViewDefinition(ctx, node, resume);
+      return;
     case 22:
     case 23:
     case 24:

@@ -15,6 +15,7 @@
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/view_definition.h"
 
 namespace {
 
@@ -294,6 +295,77 @@ TEST_F(SemanticDataChange, LargeStatements) {
   std::string set = "UPDATE t SET a = 1, b = 2, c = 'x'";
   for (int i = 0; i < 3; ++i) set += ", a = 1, b = 2, c = 'y'";
   EXPECT_EQ(Run(set).Codes(), Codes(9, -12268));
+}
+
+}  // namespace
+
+namespace {
+
+// CREATE VIEW (compile mode 2: analysed, not run): the view's column names
+// and the rules on them.
+class SemanticViewDefinition : public SemanticTest {
+ protected:
+  void SetUp() override {
+    SemanticTest::SetUp();
+    if (HasFatalFailure()) return;
+    MakeFixtureTables();
+  }
+};
+
+TEST_F(SemanticViewDefinition, ColumnNamesAndRules) {
+  struct Case {
+    const char* sql;
+    Codes codes;
+  } cases[] = {
+      {"CREATE VIEW v1 AS SELECT a, b FROM t", {}},
+      {"CREATE VIEW v1 (x, y) AS SELECT a, b + 1 FROM t", {}},
+      {"CREATE VIEW v1 AS SELECT a, b + 1 AS bb FROM t", {}},
+      {"CREATE VIEW v1 (x, x) AS SELECT a, b FROM t", {-12269}},
+      {"CREATE VIEW v1 AS SELECT a, b + 1 FROM t", {-12251}},
+      {"CREATE VIEW v1 AS SELECT t.a, s.a FROM t, s", {-12252}},
+      {"CREATE VIEW v1 (x) AS SELECT a, b FROM t", {-12253}},
+      {"CREATE VIEW v1 (x, y, z) AS SELECT a, b FROM t", {-12253}},
+      {"CREATE VIEW v1 AS SELECT a, b FROM t WITH CHECK OPTION", {}},
+      {"CREATE VIEW v1 AS SELECT DISTINCT a FROM t WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v1 AS SELECT a FROM t GROUP BY a WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v1 AS SELECT t.a, d FROM t, s WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v1 AS SELECT a, b + 1 AS c FROM t WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v1 AS SELECT a FROM t UNION SELECT a FROM s", {}},
+      {"CREATE VIEW v1 AS SELECT a FROM t UNION SELECT a FROM s WITH CHECK OPTION", {-12254}},
+  };
+  for (const Case& k : cases) {
+    Compiled c = Compile(k.sql, 2);  // analysed, not run
+    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_TRUE(c.analysed) << k.sql;
+    EXPECT_EQ(c.depth_after, 0) << k.sql;
+  }
+}
+
+// The names the view's columns get, and its updatability.
+std::vector<std::string>* g_view_names = nullptr;
+int32_t g_updatable = -1;
+
+TEST_F(SemanticViewDefinition, NamesAndUpdatability) {
+  std::vector<std::string> names;
+  g_view_names = &names;
+  inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+    if (top <= 0 || WsWord(ctx, top, STN_KIND) != 3) return;
+    g_updatable = WsWord(ctx, top, VDF_UPDATABLE);
+    for (int32_t c = WsWord(ctx, top, VDF_NAMES); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t text = WsWord(ctx, c, CELL_VALUE);
+      g_view_names->push_back(std::string(qqwsadr(ctx, text) + 4, WsWord(ctx, text, 0)));
+    }
+  };
+  Compile("CREATE VIEW v1 AS SELECT a, b + 1 AS bb FROM t", 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"A", "BB"}));
+  EXPECT_EQ(g_updatable, 0);
+  names.clear();
+  Compile("CREATE VIEW v1 (x, y) AS SELECT b, a FROM t WHERE c = 'z'", 2);
+  EXPECT_EQ(names, (std::vector<std::string>{"X", "Y"}));
+  EXPECT_EQ(g_updatable, 1);
+  inspect = nullptr;
+  g_view_names = nullptr;
 }
 
 }  // namespace

@@ -1,0 +1,21 @@
+// CREATE VIEW (statement kind 3) in the semantic walk: its query analysed
+// with flag 11 (the table references collected), the view's column names,
+// its updatability and the WITH CHECK OPTION rule.
+#pragma once
+
+#include <cstdint>
+
+struct SqlCompileCtx;
+
+// View definition words: the grammar's, then what the analysis writes.
+constexpr int32_t VDF_NAME = 3;          // qualified name
+constexpr int32_t VDF_COLUMNS = 4;       // column list (records: name part, 0), or 0
+constexpr int32_t VDF_QUERY = 5;         // the query expression
+constexpr int32_t VDF_CHECK_OPTION = 6;  // 1 WITH CHECK OPTION
+constexpr int32_t VDF_UPDATABLE = 7;     // 1 when the view takes changes
+constexpr int32_t VDF_TABLES = 8;        // the table references of its query
+constexpr int32_t VDF_NAMES = 10;        // the view's column names (counted texts)
+constexpr int32_t VDF_READ_ONLY = 11;    // grouped, an aggregate, or a merged view with options
+
+// Routine 4 on kind 3, resumes 1 and 2.
+void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume);
