@@ -146,6 +146,9 @@ class Copier {
   }
 
   int32_t Run(int32_t kind, int32_t ref) {
+    // The end marker is no record to copy: as a root it would end the copy
+    // at once and leave the copy's own marker on the stack.
+    if (kind == 0) Fail(-19220);
     TravPushOn(ctx_->trav, ctx_, 0, 1, 0);
     TravPushOn(ctx_->trav, ctx_, kind, 1, ref);
     for (;;) {

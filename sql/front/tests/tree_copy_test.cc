@@ -214,6 +214,7 @@ TEST(TreeCopy, CapacityAndInternalErrors) {
       {"negative reference", kRefExpression, negative, -19220, 5, "QST: qqcrel"},
       {"list cycle", kRefExpressionList, cycle, -19220, 5, "QST: qqcrel"},
       {"statement cycle", kRefStatement, set, -19220, 5, "QST: qqcrel"},
+      {"reference kind 0 (the end marker) as the root", 0, set, -19220, 5, "QST: qqcrel"},
       {"reference kind 5", 5, set, -19220, 5, "QST: qqcrel"},
       {"reference kind 42", 42, set, -19220, 5, "QST: qqcrel"},
       {"counted length past the block", kRefExpression, literal, -19220, 5, "QST: qqcrel"},
