@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 #include <map>
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "sql/front/sql_tree_print.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/tests/sql_grammar_support.h"
 #include "sql/front/view_definition.h"
 
 namespace {
@@ -329,6 +331,92 @@ TEST_F(SemanticDataChange, OutcomesAgreeWithPostgreSql) {
     EXPECT_EQ(ours, pg) << sql << ": " << CodesText(c.Codes());
   }
   EXPECT_GE(cases, 30);
+}
+
+// W's check conditions, as the dictionary gives them one by one (the
+// check behind the previous one, 0 for the first), and their stored trees;
+// every other look-up is the dictionary's own.
+SqlDictionaryServices g_real;
+std::map<int32_t, std::string> g_check_images;  // stored tree by check id
+std::vector<std::string>* g_checks = nullptr;
+
+int32_t CheckOfW(int32_t session, int32_t table, int32_t domain, int32_t* value) {
+  if (table != 5010) return g_real.pair_value(session, table, domain, value);
+  auto it = g_check_images.upper_bound(*value);
+  if (it == g_check_images.end()) return 1;
+  *value = it->first;
+  return 0;
+}
+
+int32_t CheckInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
+  auto it = g_check_images.find(id);
+  if (it == g_check_images.end()) return g_real.source_info(session, id, item, total);
+  *total = static_cast<int32_t>(it->second.size());
+  return 0;
+}
+
+int32_t CheckRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer, int32_t capacity,
+                  int32_t* length) {
+  auto it = g_check_images.find(id);
+  if (it == g_check_images.end()) {
+    return g_real.source_read(session, id, item, buffer, capacity, length);
+  }
+  int32_t n = std::min(capacity, static_cast<int32_t>(it->second.size()));
+  std::memcpy(buffer, it->second.data(), static_cast<size_t>(n));
+  *length = n;
+  return 0;
+}
+
+void RecordChecks(SqlCompileCtx* ctx, int32_t root) {
+  int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+  int32_t kind = WsWord(ctx, top, STN_KIND);
+  int32_t list = kind == 26 ? WsWord(ctx, top, INS_CHECKS) : kind == 24 ? WsWord(ctx, top, UPD_CHECKS) : 0;
+  for (int32_t c = list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t check = WsWord(ctx, c, CELL_VALUE);
+    // Analysed: typed as a truth value, its columns bound to the target.
+    std::string bound = WsWord(ctx, check, EXN_TYPE_CLASS) == kClassTruth ? "truth" : "untyped";
+    g_checks->push_back(SqlPrintExpression(ctx, check) + " " + bound);
+  }
+}
+
+TEST_F(SemanticDataChange, CheckConditionsAreAttachedAndAnalysed) {
+  std::string printed;
+  g_check_images[901] = ParsedTreeImage("SELECT k FROM w WHERE k > 0", true, &printed);
+  g_check_images[902] = ParsedTreeImage("SELECT k FROM w WHERE n < k OR d IS NULL", true, &printed);
+  SqlDictionaryServices none;
+  g_real = SqlInstallDictionaryServices(&none);
+  SqlDictionaryServices mine = g_real;
+  mine.pair_value = CheckOfW;
+  mine.source_info = CheckInfo;
+  mine.source_read = CheckRead;
+  SqlInstallDictionaryServices(&mine);
+  std::vector<std::string> checks;
+  g_checks = &checks;
+  inspect = RecordChecks;
+  Compiled c = Run("INSERT INTO w (k) VALUES (1)");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(checks, (std::vector<std::string>{"(K > 0) truth", "((N < K) OR (D IS NULL)) truth"}));
+  checks.clear();
+  c = Run("UPDATE w SET n = 2 WHERE k = 1");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(checks.size(), 2u);
+  // Another table has none.
+  checks.clear();
+  EXPECT_TRUE(Run("INSERT INTO t VALUES (1, 2, 'x')").conditions.empty());
+  EXPECT_TRUE(checks.empty());
+  // A damaged stored check (its root past its end) is the fetch's internal
+  // error, nothing read outside it.
+  g_check_images[903] = std::string(32, '\0');
+  int32_t far = 1 << 20;
+  std::memcpy(g_check_images[903].data() + 8, &far, 4);
+  c = Run("INSERT INTO w (k) VALUES (1)");
+  ASSERT_FALSE(c.conditions.empty());
+  EXPECT_EQ(c.conditions.back().severity, 5);
+  EXPECT_EQ(c.conditions.back().text, "N\tQST: qmfetchtree");
+  SqlInstallDictionaryServices(&g_real);
+  g_check_images.clear();
+  g_checks = nullptr;
+  inspect = RecordAssignments;
 }
 
 // Many values and columns set many times: the codes, no crash.
