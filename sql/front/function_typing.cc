@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/interval.h"
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
@@ -564,6 +565,17 @@ bool IntervalHolds(int32_t code, int32_t field, int32_t* leading) {
   return field >= kStart[code - 13] && field <= kEnd[code - 13];
 }
 
+// The leading precision of an interval whose descriptor holds its stored
+// digits: the leading field's digits, then the digits the later fields add
+// (YEAR TO MONTH 2, DAY 5, HOUR 4, MINUTE 2) and the fraction of one with
+// seconds. At least 1.
+int32_t LeadingPrecision(int32_t code, int32_t length, int32_t scale) {
+  const int32_t qualifier = code - 9;  // interval codes 13..25 are qualifiers 4..16
+  int32_t leading = length - interval_digits_after_leading(qualifier);
+  if (interval_has_seconds(qualifier)) leading -= scale;
+  return std::max(leading, 1);
+}
+
 void Extract(SqlCompileCtx* ctx, int32_t node) {
   int32_t field_type = W(ctx, node, 22);
   int32_t field = field_type != 0 ? W(ctx, field_type, TD_CODE) : 0;
@@ -584,7 +596,7 @@ void Extract(SqlCompileCtx* ctx, int32_t node) {
   } else if (cls == kClassYearMonth || cls == kClassDayTime) {
     int32_t leading = 0;
     holds = IntervalHolds(code, field, &leading);
-    if (field == leading) digits = Length(ctx, a);
+    if (field == leading) digits = LeadingPrecision(code, Length(ctx, a), scale);
   } else {
     UserError(ctx, node, -12214, "DATETIME or INTERVAL");
     return;

@@ -80,6 +80,14 @@ TEST(ExprTypesTest, ResultTypesOfOperatorsFunctionsAndCasts) {
       {"EXTRACT(SECOND FROM ts3)", 3, 5, 3},
       {"EXTRACT(YEAR FROM d)", 1, 5, 0},
       {"EXTRACT(DAY FROM ds)", 1, 5, 0},
+      // An interval's descriptor holds its stored digits (DAY(2): 2 + 5);
+      // its leading field has the leading precision's digits.
+      {"EXTRACT(DAY FROM INTERVAL '12' DAY)", 1, 5, 0},
+      {"EXTRACT(DAY FROM INTERVAL '12' DAY(5))", 1, 10, 0},
+      {"EXTRACT(HOUR FROM INTERVAL '1' HOUR(8) TO MINUTE)", 1, 10, 0},
+      {"EXTRACT(YEAR FROM INTERVAL '1-2' YEAR(4) TO MONTH)", 1, 5, 0},
+      {"EXTRACT(SECOND FROM INTERVAL '12' SECOND)", 3, 8, 6},
+      {"EXTRACT(SECOND FROM INTERVAL '1' MINUTE TO SECOND(3))", 3, 5, 3},
       {"SUM(n402)", 3, 45, 2},
       {"AVG(price)", 3, 20, 12},
       {"AVG(i)", 1, 10, 0},
