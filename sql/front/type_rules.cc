@@ -85,6 +85,14 @@ int32_t Clamp45(int64_t v) {
   return static_cast<int32_t>(std::min<int64_t>(v, 45));
 }
 
+// The fraction digits of an interval: its scale when it has seconds, else
+// none (a type phrase without seconds leaves its default seconds precision
+// in the scale).
+int64_t IntervalScale(int32_t code, int32_t scale) {
+  bool seconds = code == 18 || code == 22 || code == 24 || code == 25;
+  return seconds ? std::max(scale, 0) : 0;
+}
+
 }  // namespace
 
 int32_t qmtypcls(int32_t code) {
@@ -350,6 +358,8 @@ int32_t qmarithtype(SqlCompileCtx* ctx, int32_t node, int32_t op, int32_t a, int
   if (op != 1 && op != 2) return 0;
   int32_t code = qmintvspan(ca, cb);
   if (code == 0) return 0;
+  sa = IntervalScale(ca, W(ctx, a, TD_SCALE));
+  sb = IntervalScale(cb, W(ctx, b, TD_SCALE));
   int64_t s = std::max(sa, sb);
   int64_t p = std::min(std::max(pa - sa, pb - sb) + s + 1, int64_t{45});
   return NewType(ctx, code, static_cast<int32_t>(p), static_cast<int32_t>(s), 0);
@@ -380,6 +390,10 @@ void qmcommontype(SqlCompileCtx* ctx, int32_t a, int32_t b, int32_t* out, int32_
     code = ca == 29 && cb == 29 && pa == pb ? 29 : 30;
   } else if (ca != kSqlTypeFloat && cb != kSqlTypeFloat &&
              !(ca == kSqlTypeInt && cb == kSqlTypeInt)) {
+    if (IsInterval(cls_a) && IsInterval(cls_b)) {
+      sa = static_cast<int32_t>(IntervalScale(ca, sa));
+      sb = static_cast<int32_t>(IntervalScale(cb, sb));
+    }
     int64_t s = std::max({sa, sb, 0});
     int64_t p = std::min(std::max(int64_t{pa} - std::max(sa, 0), int64_t{pb} - std::max(sb, 0)) + s,
                          int64_t{45});

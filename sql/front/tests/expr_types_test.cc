@@ -112,6 +112,12 @@ TEST(ExprTypesTest, ResultTypesOfOperatorsFunctionsAndCasts) {
       {"ym + d", 10, 8, 0},
       {"INTERVAL '2' DAY + ts3", 12, 17, 3},
       {"ds + ds", 22, 3, 6},
+      // An interval without seconds has no fraction, whatever seconds
+      // precision its type phrase left in the descriptor's scale.
+      {"INTERVAL '1' DAY + INTERVAL '1' HOUR", 20, 8, 0},
+      {"INTERVAL '1' YEAR + INTERVAL '1' MONTH", 19, 5, 0},
+      {"INTERVAL '1' MINUTE + INTERVAL '1' SECOND(2, 3)", 25, 8, 3},
+      {"CASE WHEN i > 1 THEN INTERVAL '1' DAY ELSE INTERVAL '1' HOUR END", 20, 7, 0},
       {"- price", 3, 10, 2},
   };
   for (const ResultCase& c : cases) {
