@@ -331,15 +331,28 @@ void DDCmpCI(int32_t* base, int32_t* pb, int32_t table_id, int32_t capacity, int
 
 namespace {
 
+// A stored text's key: object, name and source kind word; or (number not
+// below 0) the object's stored definition of that number.
+struct SourceKey {
+  int32_t id = 0;
+  const char* name = " ";
+  int32_t name_length = 1;
+  std::string_view word;
+  int32_t number = -1;
+};
+
 // Runs the source statement for piece `piece`: its status; the piece's
 // stored bytes into *text (empty when NULL) and the total length of a
 // first piece into *total.
-int32_t SourcePiece(int32_t* base, int32_t* pb, int32_t stm, int32_t id, const char* name,
-                    int32_t name_length, std::string_view kind_word, int32_t piece,
+int32_t SourcePiece(int32_t* base, int32_t* pb, int32_t stm, const SourceKey& key, int32_t piece,
                     std::string_view* text, int32_t* total) {
-  if (name_length < 1) name = " ", name_length = 1;  // as the text was stored
   DDParams p(base, stm);
-  p.Int(1, id).TextLength(2, name, name_length).Text(4, kind_word).Int(5, piece);
+  p.Int(1, key.id);
+  if (key.number >= 0)
+    p.Text(2, " ").Int(3, key.number).Null(4);
+  else
+    p.TextLength(2, key.name, key.name_length).Text(4, key.word);
+  p.Int(5, piece);
   if ((pb[0] = p.status()) != 0) return pb[0];
   if (DDSelectRun(base, pb, stm, true) != 0) return pb[0];
   DDColumnReader c(base, stm);
@@ -348,43 +361,39 @@ int32_t SourcePiece(int32_t* base, int32_t* pb, int32_t stm, int32_t id, const c
   return pb[0] = c.status();
 }
 
-// The first piece of a source text: its statement, or 0 with the status
-// in pb[0] (-19007 for a missing first piece of a routine's text).
-int32_t FirstSourcePiece(int32_t* base, int32_t* pb, int32_t id, const char* name,
-                         int32_t name_length, int32_t kind, std::string_view* word,
-                         std::string_view* text, int32_t* total) {
-  if (DDWordOf(kDDSourceWords, kind, word) != 0) {
-    pb[0] = DD_KIND_OUTSIDE;
-    return 0;
-  }
-  if (name_length > DD_NAME_BYTES) {
-    pb[0] = DD_NAME_TOO_LONG;
-    return 0;
-  }
+// The first piece: its statement, or 0 with the status in pb[0] (-19007
+// when `required` and it is missing).
+int32_t FirstPiece(int32_t* base, int32_t* pb, const SourceKey& key, bool required,
+                   std::string_view* text, int32_t* total) {
   const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_RA, IMAGE_DDCmpSourceText);
   if (stm == 0) return 0;
-  const int32_t rc = SourcePiece(base, pb, stm, id, name, name_length, *word, 1, text, total);
-  if (rc > 0 && kind == 1) pb[0] = DD_PIECE_MISSING;
+  const int32_t rc = SourcePiece(base, pb, stm, key, 1, text, total);
+  if (rc > 0 && required) pb[0] = DD_PIECE_MISSING;
   return rc == 0 ? stm : 0;
 }
 
-}  // namespace
-
-void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
-                     int32_t name_length, int32_t kind, int32_t* total) {
-  std::string_view word, text;
-  FirstSourcePiece(base, pb, id, name, name_length, kind, &word, &text, total);
+// The key of a source text, or 0 with -19089 / -19113 in pb[0].
+bool TextKey(int32_t* pb, int32_t id, const char* name, int32_t name_length, int32_t kind,
+             SourceKey* key) {
+  if (DDWordOf(kDDSourceWords, kind, &key->word) != 0) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return false;
+  }
+  if (name_length > DD_NAME_BYTES) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return false;
+  }
+  key->id = id;
+  if (name_length >= 1) key->name = name, key->name_length = name_length;  // else as stored
+  return true;
 }
 
-void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
-                     int32_t name_length, int32_t kind, bool bytes, uint8_t* buffer,
-                     int32_t capacity, int32_t* length) {
-  *length = 0;
-  std::string_view word, text;
-  int32_t total = 0;
-  const int32_t stm =
-      FirstSourcePiece(base, pb, id, name, name_length, kind, &word, &text, &total);
-  if (stm == 0) return;
+// Reads the pieces of a text whose first piece statement `stm` has just
+// delivered (`text`, `total`): never more than `capacity` units (bytes,
+// or three-byte characters) nor more than each piece holds by the total.
+void ReadPieces(int32_t* base, int32_t* pb, int32_t stm, const SourceKey& key, bool bytes,
+                std::string_view text, int32_t total, uint8_t* buffer, int32_t capacity,
+                int32_t* length) {
   // A piece holds 800 characters (2400 bytes) but the last; the total
   // counts characters (bytes in byte form).
   const int32_t unit = bytes ? 1 : 3;
@@ -400,12 +409,62 @@ void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
     *length += take;
     if (*length >= want) break;
     int32_t ignored = 0;
-    const int32_t rc =
-        SourcePiece(base, pb, stm, id, name, name_length, word, ++piece, &text, &ignored);
+    const int32_t rc = SourcePiece(base, pb, stm, key, ++piece, &text, &ignored);
     if (rc > 0) break;  // no further piece
     if (rc < 0) return;
   }
   pb[0] = 0;
+}
+
+}  // namespace
+
+void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, int32_t* total) {
+  SourceKey key;
+  std::string_view text;
+  if (TextKey(pb, id, name, name_length, kind, &key))
+    FirstPiece(base, pb, key, kind == 1, &text, total);
+}
+
+void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
+                     int32_t name_length, int32_t kind, bool bytes, uint8_t* buffer,
+                     int32_t capacity, int32_t* length) {
+  *length = 0;
+  SourceKey key;
+  std::string_view text;
+  int32_t total = 0;
+  if (!TextKey(pb, id, name, name_length, kind, &key)) return;
+  const int32_t stm = FirstPiece(base, pb, key, kind == 1, &text, &total);
+  if (stm != 0) ReadPieces(base, pb, stm, key, bytes, text, total, buffer, capacity, length);
+}
+
+void DDCmpDefinitionInfo(int32_t* base, int32_t* pb, int32_t id, int32_t number,
+                         int32_t* total) {
+  if (number < 0) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  SourceKey key;
+  key.id = id;
+  key.number = number;
+  std::string_view text;
+  FirstPiece(base, pb, key, true, &text, total);
+}
+
+void DDCmpDefinitionRead(int32_t* base, int32_t* pb, int32_t id, int32_t number, uint8_t* buffer,
+                         int32_t capacity, int32_t* length) {
+  *length = 0;
+  if (number < 0) {
+    pb[0] = DD_NAME_TOO_LONG;
+    return;
+  }
+  SourceKey key;
+  key.id = id;
+  key.number = number;
+  std::string_view text;
+  int32_t total = 0;
+  const int32_t stm = FirstPiece(base, pb, key, true, &text, &total);
+  if (stm != 0) ReadPieces(base, pb, stm, key, true, text, total, buffer, capacity, length);
 }
 
 void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out) {

@@ -141,6 +141,14 @@ void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
 void DDCmpSourceInfo(int32_t* base, int32_t* pb, int32_t id, const char* name,
                      int32_t name_length, int32_t kind, int32_t* total);
 inline constexpr int32_t DD_SOURCE_PIECE_BYTES = 2400;
+// An object's stored definition of a number (0 its text, 59 its compiled
+// tree; tables 42 and 43), in bytes: as DDCmpSourceInfo and
+// DDCmpSourceRead in byte form, -19007 when its first piece is missing,
+// -19113 for a negative number.
+void DDCmpDefinitionInfo(int32_t* base, int32_t* pb, int32_t id, int32_t number,
+                         int32_t* total);
+void DDCmpDefinitionRead(int32_t* base, int32_t* pb, int32_t id, int32_t number, uint8_t* buffer,
+                         int32_t capacity, int32_t* length);
 
 // A key or index by id: the kind by its stored word ("INDEX" 2, "FOREIGN
 // KEY" 3, "INDEX UNIQUE" 4, "UNIQUE" 5; another word leaves `kind` as the

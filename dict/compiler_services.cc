@@ -130,25 +130,18 @@ int32_t DomainDefault(int32_t session, int32_t id, uint8_t* default3, int32_t* d
   return pb[0];
 }
 
-// A compiled definition is the stored text of its object named by the
-// item's number, kept as raw bytes.
-std::string ItemName(int32_t item) {
-  return std::to_string(item);
-}
-
+// A compiled definition is the object's stored definition of the item's
+// number (tables 42 and 43), in bytes.
 int32_t SourceInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
-  const std::string name = ItemName(item);
   int32_t pb[2] = {0, session};
-  DDCmpSourceInfo(g_base, pb, id, name.data(), static_cast<int32_t>(name.size()), 1, total);
+  DDCmpDefinitionInfo(g_base, pb, id, item, total);
   return pb[0];
 }
 
 int32_t SourceRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer, int32_t capacity,
                    int32_t* length) {
-  const std::string name = ItemName(item);
   int32_t pb[2] = {0, session};
-  DDCmpSourceRead(g_base, pb, id, name.data(), static_cast<int32_t>(name.size()), 1, true, buffer,
-                  capacity, length);
+  DDCmpDefinitionRead(g_base, pb, id, item, buffer, capacity, length);
   return pb[0];
 }
 

@@ -79,6 +79,21 @@ void DDInsKey(int32_t* base, int32_t* pb, int32_t key_id, int32_t table_id, int3
 void DDInsDatabank(int32_t* base, int32_t* pb, int32_t id, int32_t logical_id, const char* name,
                    int32_t name_length, const char* owner, int32_t owner_length,
                    const char* file, int32_t file_length, int32_t option, bool flag);
+// One piece of an object's stored definition (number 0 its text, 59 its
+// compiled tree): `second_id` the table it belongs to (0 none), the piece
+// from 1, the total length in bytes on the first piece (`total` not
+// below 0; -1 on the others), at most 2400 bytes of it. The first piece
+// also writes the definition's row of 43. 2 when the row is there
+// already; the statement is closed after every call. -19113 for a piece
+// below 1, a length outside 0-2400 or a negative number.
+inline constexpr int32_t DD_DEFINITION_TEXT = 0;
+inline constexpr int32_t DD_DEFINITION_TREE = 59;
+void DDInsCheckParts(int32_t* base, int32_t* pb, int32_t id, int32_t second_id, int32_t number,
+                     int32_t piece, int32_t total, const uint8_t* bytes, int32_t length);
+// A whole definition of `length` bytes stored piece by piece (one empty
+// piece for none); the first status that is not 0 ends it.
+void DDStoreDefinition(int32_t* base, int32_t* pb, int32_t id, int32_t second_id, int32_t number,
+                       const uint8_t* bytes, int32_t length);
 // A view row: check option "CASCADED" (cascaded) or "NONE", updatable flag,
 // the view text (three-byte characters, at most 400).
 void DDInsView(int32_t* base, int32_t* pb, int32_t table_id, bool cascaded, bool updatable,

@@ -534,28 +534,12 @@ int32_t WriteSchema(const Schema& s, const Sink& sink, std::string* failed) {
 }
 
 int32_t StoreTree(const Sink& sink, int32_t id, const std::string& image) {
-  // Item 59 of the object: its source rows named "59", kind ROUTINE, in
-  // byte form (the total in bytes, 2400 bytes a piece).
-  constexpr int32_t kPieceBytes = 2400;
-  const int32_t total = static_cast<int32_t>(image.size());
-  for (int32_t piece = 1, at = 0; at < total || piece == 1; ++piece, at += kPieceBytes) {
-    std::vector<CatalogValue> values = {{SOURCES_OBJECT_ID, 0, id, nullptr},
-                                        {SOURCES_OBJECT_NAME, 1, 0, "59"},
-                                        {SOURCES_SOURCE_TYPE, 1, 0, "ROUTINE"},
-                                        {SOURCES_PIECE_NO, 0, piece, nullptr}};
-    if (piece == 1) values.push_back({SOURCES_TOTAL_LENGTH, 0, total, nullptr});
-    const CatalogTable* t = CatalogFindTable(CAT_SOURCES);
-    std::vector<uint8_t> record(static_cast<size_t>(t->record_length));
-    const CatalogRow row{CAT_SOURCES, 0, static_cast<int32_t>(values.size())};
-    if (int32_t rc = DDRowImage(row, values, record); rc != 0) return rc;
-    record[SOURCES_SOURCE_TEXT] = 0;
-    std::fill(record.begin() + SOURCES_SOURCE_TEXT + 1,
-              record.begin() + SOURCES_SOURCE_TEXT + 1 + kPieceBytes, 0);
-    const int32_t n = std::min(kPieceBytes, total - at);
-    if (n > 0) std::memcpy(&record[SOURCES_SOURCE_TEXT + 1], image.data() + at, static_cast<size_t>(n));
-    if (int32_t rc = sink.insert_row(CAT_SOURCES, record); rc != 0) return rc;
-  }
-  return 0;
+  // Definition 59 of the object, by the dictionary's own store.
+  int32_t pb[2] = {0, sink.usr};
+  DDStoreDefinition(sink.base, pb, id, 0, DD_DEFINITION_TREE,
+                    reinterpret_cast<const uint8_t*>(image.data()),
+                    static_cast<int32_t>(image.size()));
+  return pb[0];
 }
 
 int32_t SqliteScalar(sqlite3* db, const std::string& sql) {
