@@ -2,6 +2,7 @@
 #include "request/databank_requests.h"
 
 #include "dk/databank_copies.h"
+#include "dk/databank_file.h"
 #include "dk/databank_operations.h"
 #include "dk/request.h"
 #include "du/transactions.h"
@@ -12,6 +13,9 @@
 
 namespace {
 
+constexpr int32_t kDKGDS1 = 32;
+constexpr int32_t kDKCOP1 = 14;
+constexpr int32_t kDKROO1 = 51;
 constexpr int32_t kDKSUD1 = 53;
 constexpr int32_t kDKTDB1 = 54;
 constexpr int32_t kChainLimit = 1 << 20;
@@ -163,5 +167,52 @@ void DSDkResult(int32_t* base, int32_t* block) {
   int32_t rq[TDB_WORDS] = {block[DBR_STATUS], 0, block[DBR_ID], block[DBR_WORD3]};
   DKEXE1(kDKTDB1, rq);
   if (rq[0] < 0) return Fail(base, block, rq[0] - DK_ERROR_BIAS, block[DBR_WORD3]);
+  block[DBR_STATUS] = 0;
+}
+
+namespace {
+
+// The entry of the copy of databank `id` with SEQNO `seqno` (DKGDS1); 0, or
+// r - 16140 (-19046 when the databank has no copy at all).
+int32_t CopyEntry(int32_t id, int32_t seqno, int32_t* entry) {
+  int32_t rq[CPY_WORDS] = {0, 0, id, seqno};
+  DKEXE1(kDKGDS1, rq);
+  if (rq[CPY_MODE] < 0) return rq[CPY_MODE] - DK_ERROR_BIAS;
+  if (rq[CPY_ENTRY] == 0) return DCB_NO_ROW;
+  *entry = rq[CPY_ENTRY];
+  return 0;
+}
+
+}  // namespace
+
+void DSCopyDbReq(int32_t* base, int32_t* block) {
+  const int32_t sys = KernelSys(base);
+  if (sys == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
+  const int32_t usr = block[DBR_USR], id = block[DBR_ID], seqno = block[CPY_REQ_SEQNO];
+  if (!InStorage(base, usr, USR_WORDS)) {
+    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  const int32_t dcb = LookUp(base, id);
+  if (dcb == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  if (Wd(base, dcb, DCB_ACCESS_MODE) != 1 && Wd(base, sys, SYS_SYSTEM_EXCLUSIVE) == 0)
+    return Fail(base, block, DCB_NOT_EXCLUSIVE, -1);
+  // The databank's own file: its first copy.
+  int32_t own[CPY_WORDS] = {-1, 0, id, -1};
+  DKEXE1(kDKSUD1, own);
+  if (own[CPY_MODE] < 0) return Fail(base, block, own[CPY_MODE] - DK_ERROR_BIAS, -1);
+  if (own[CPY_MODE] > 0) return Fail(base, block, DCB_NO_ROW, -1);
+  const int32_t own_seqno = own[CPY_SEQNO];
+  int32_t from = 0, to = 0;
+  if (int32_t r = CopyEntry(id, own_seqno, &from); r != 0) return Fail(base, block, r, -1);
+  if (int32_t r = CopyEntry(id, seqno, &to); r != 0) return Fail(base, block, r, seqno);
+  int32_t copy[COP_WORDS] = {0, from, id, own_seqno, to, id, seqno};
+  DKEXE1(kDKCOP1, copy);
+  if (copy[0] < 0) return Fail(base, block, copy[0] - DK_ERROR_BIAS, seqno);
+  // The copied header names the source's SEQNO: the target's own goes back.
+  int32_t roo[ROO_WORDS] = {11, to, id};
+  roo[ROO_SEQNO] = seqno;
+  DKEXE1(kDKROO1, roo);
+  if (roo[ROO_CODE] < 0) return Fail(base, block, roo[ROO_CODE] - DK_ERROR_BIAS, seqno);
   block[DBR_STATUS] = 0;
 }

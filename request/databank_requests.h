@@ -30,6 +30,16 @@ void DSCloseDbReq(int32_t* base, int32_t* block);
 // result r as r - 16140.
 void DSDkResult(int32_t* base, int32_t* block);
 
+// DSCopyDbReq {status, USR, id, SEQNO, the file's handle, the databank
+// number}: the databank's own file (its first copy) copied unit by unit
+// over its copy of SEQNO word 3, which the caller opened (DSOpenDbFile
+// kind 9), then that copy's header given its own SEQNO back (DKCOP1,
+// DKROO1 code 11). The databank must be held alone unless the system is
+// (-16191); -19046 when it is not open or has no such copy; a databank
+// kernel result r as r - 16140.
+void DSCopyDbReq(int32_t* base, int32_t* block);
+inline constexpr int32_t CPY_REQ_SEQNO = 3;
+
 // Block words.
 inline constexpr int32_t DBR_STATUS = 0;
 inline constexpr int32_t DBR_USR = 1;

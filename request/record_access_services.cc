@@ -168,11 +168,12 @@ DUUtilityServices UtilityTable() {
   t.open_databank = Kernel<DSOpenDbReq>;
   t.close_databank = Kernel<DSCloseDbReq>;
   t.kernel_result = Kernel<DSDkResult>;
+  t.copy_databank = Kernel<DSCopyDbReq>;
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
   t.update_by_table = DDUpdByTable;
   // Not built in their layers: DSDisconnect, DSAttach, DSBkpEndRecord,
-  // DSChkTableKind, DSCopyDbReq, DSSetDbOpt, DSExecRoutine.
+  // DSChkTableKind, DSSetDbOpt, DSExecRoutine.
   return t;
 }
 

@@ -4,7 +4,9 @@
 // look-up without a reference; failures in the session's result vector.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
+#include <string>
 #include <utility>
 
 #include "dk/databank_copies.h"
@@ -198,6 +200,48 @@ TEST_F(DatabankRequestsTest, ANewCursorRequestTakesOneOfItsTwoStatuses) {
   int32_t nobody[2] = {1, 0};
   DSNewCursor(base_, nobody);
   EXPECT_EQ(nobody[0], KERNEL_BAD_PARAMETER);
+}
+
+// A databank made in the test's home, a copy of it opened beside it, and
+// the databank's file copied over the copy.
+TEST_F(DatabankRequestsTest, ADatabankIsCopiedOverItsOpenCopy) {
+  constexpr int32_t kNoSuchDatabank = 9997;
+  int32_t unknown[DBR_WORDS + 1] = {0, user_, kNoSuchDatabank, 2, kNoSuchDatabank, 0};
+  DSCopyDbReq(base_, unknown);
+  EXPECT_EQ(unknown[0], DCB_NO_ROW);
+  ExpectFailure(DCB_NO_ROW, kNoSuchDatabank, -1);
+
+  constexpr int32_t kLid = 61;
+  const std::string home = TheStartedDatabase().home;
+  auto file_request = [&](int32_t mode, int32_t seqno, int32_t type, const std::string& file) {
+    std::array<int32_t, ODF_WORDS> rq{};
+    rq[ODF_MODE] = mode;
+    rq[1] = user_;
+    rq[ODF_LID] = kLid;
+    rq[ODF_SEQNO] = seqno;
+    rq[ODF_TYPE] = type;
+    rq[ODF_SIZE] = 8;
+    char* bytes = reinterpret_cast<char*>(rq.data());
+    std::memset(bytes + 4 * ODF_NAME, ' ', 128 + 128 + 256);
+    std::memcpy(bytes + 4 * ODF_NAME, "COPYDB", 6);
+    std::memcpy(bytes + 4 * ODF_FILE, file.data(), file.size());
+    DSOpenDbFile(base_, rq.data());
+    return rq;
+  };
+  auto made = file_request(3, 1, 1, home + "/copydb.dbf");
+  ASSERT_EQ(made[0], 0);
+  EXPECT_EQ(made[ODF_LID], kLid) << "the file's handle: the logical id it is held under";
+  auto copy = file_request(9, 2, 5, home + "/copydb2.dbf");
+  ASSERT_EQ(copy[0], 0);
+  int32_t req[DBR_WORDS + 1] = {0, user_, kLid, 2, copy[ODF_LID], 0};
+  DSCopyDbReq(base_, req);
+  EXPECT_EQ(req[0], 0);
+  int32_t none[DBR_WORDS + 1] = {0, user_, kLid, 7, kLid, 0};
+  DSCopyDbReq(base_, none);
+  EXPECT_LT(none[0], -DK_ERROR_BIAS) << "no copy of SEQNO 7";
+  int32_t cls[CLS_WORDS] = {1, kLid, -1};
+  DSCloseDcb(base_, cls);
+  EXPECT_EQ(cls[0], 0);
 }
 
 }  // namespace
