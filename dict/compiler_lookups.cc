@@ -34,6 +34,11 @@ int32_t DDCmpPrepare(int32_t* base, int32_t* pb, int32_t thr_field, int32_t imag
     return 0;
   }
   const int32_t own = thr + THR_USR_START;
+  // The thread serves one session at a time but many in turn: its user
+  // takes the requesting session's transaction for this lookup, so that a
+  // session sees its own open dictionary work and never another's that
+  // began work on the same thread before.
+  if (usr != own && InStorage(base, usr, USR_WORDS)) Wd(base, own, USR_TP) = Wd(base, usr, USR_TP);
   pb[1] = own;
   int32_t& slot = Wd(base, thr, thr_field);
   if (slot != 0) {
