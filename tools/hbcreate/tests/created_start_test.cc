@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "catalog_gen.h"
+#include "dict/compiler_lookups.h"
+#include "dict/work_block.h"
 #include "dict/row_image.h"
 #include "du/record_access_words.h"
 #include "du/record_operations.h"
@@ -139,6 +141,45 @@ TEST_F(CreatedStartTest, AChangedCatalogVersionIsRefused) {
   std::string error;
   EXPECT_EQ(VerifyByStart(options_.home, options_, password_, &error), -19050);
   EXPECT_NE(error.find("does not start"), std::string::npos) << error;
+}
+
+
+// A stop and a start again in one process: the new thread's lookups
+// prepare their statements afresh over the new storage.
+TEST_F(CreatedStartTest, StartedAgainTheLookupsServeAgain) {
+  for (int run = 0; run < 3; ++run) {
+    SCOPED_TRACE(run);
+    ASSERT_EQ(ServerStartDatabase(options_.home, options_.database, 1, &db_), 0);
+    int32_t usr = 0;
+    ASSERT_EQ(ServerLogin(&db_, ServerNewChannel(&db_, 1), options_.admin, password_, &usr), 0);
+    int32_t pb[2] = {0, usr};
+    DDBegWork(db_.base, pb);
+    ASSERT_EQ(pb[0], 0);
+    const struct {
+      const char* name;
+      int32_t id;
+    } tables[] = {{"TABLES", CAT_TABLES}, {"COLUMNS", CAT_COLUMNS}, {"NO_SUCH_TABLE", 0}};
+    for (const auto& [name, id] : tables) {
+      DDTableName n;
+      n.schema = "SYSTEM";
+      n.schema_length = 6;
+      n.name = name;
+      n.name_length = static_cast<int32_t>(std::strlen(name));
+      DDTableAttr a{};
+      pb[0] = 0;
+      pb[1] = usr;
+      DDCmpTableAttr(db_.base, pb, n, false, &a);
+      EXPECT_EQ(pb[0], id == 0 ? DD_TABLE_NOT_FOUND : 0) << name;
+      EXPECT_EQ(a.id, id) << name;
+    }
+    pb[0] = 0;
+    pb[1] = usr;
+    DDEndWork(db_.base, pb);
+    EXPECT_EQ(pb[0], 0);
+    EXPECT_EQ(ServerLogout(&db_, usr), 0);
+    ASSERT_EQ(ServerStopDatabase(&db_), 0);
+    EXPECT_EQ(db_.base, nullptr);
+  }
 }
 
 }  // namespace
