@@ -14,7 +14,9 @@
 #include "du/table_statistics.h"
 #include "du/transactions.h"
 #include "kernel/databank_control.h"
+#include "kernel/backup_log.h"
 #include "kernel/databank_figures.h"
+#include "kernel/databank_state.h"
 #include "kernel/roll_forward.h"
 #include "kernel/table_use.h"
 #include "kernel/utility_requests.h"
@@ -145,6 +147,14 @@ int32_t CheckUtility(int32_t* base, int32_t* block, const char timestamp[16]) {
   return block[0];
 }
 
+// DSSetDbOpt: the kernel core's state of a databank copy (DSGetDbState),
+// which leaves word 0 as it was on success.
+int32_t SetOptions(int32_t* base, int32_t* block) {
+  block[DBSTATE_STATUS] = 0;
+  DSGetDbState(base, block);
+  return block[DBSTATE_STATUS];
+}
+
 DUUtilityServices UtilityTable() {
   DUUtilityServices t{};
   t.cur_databank = CurDatabank;
@@ -169,11 +179,13 @@ DUUtilityServices UtilityTable() {
   t.close_databank = Kernel<DSCloseDbReq>;
   t.kernel_result = Kernel<DSDkResult>;
   t.copy_databank = Kernel<DSCopyDbReq>;
+  t.end_record = Kernel<DSOpenBkpTable>;
+  t.set_options = SetOptions;
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
   t.update_by_table = DDUpdByTable;
-  // Not built in their layers: DSDisconnect, DSAttach, DSBkpEndRecord,
-  // DSChkTableKind, DSSetDbOpt, DSExecRoutine.
+  // Not built in their layers: DSDisconnect, DSAttach, DSChkTableKind,
+  // DSExecRoutine.
   return t;
 }
 

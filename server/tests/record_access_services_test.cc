@@ -17,7 +17,10 @@
 #include "du/databank_offline.h"
 #include "du/pool_words.h"
 #include "du/table_statistics.h"
+#include "du/transactions.h"
+#include "kernel/backup_log.h"
 #include "request/record_access_services.h"
+#include "request/transaction_requests.h"
 #include "server/testing/started_database.h"
 
 namespace {
@@ -144,6 +147,31 @@ TEST_F(RecordAccessServicesTest, BringingAnOnlineDatabankOnlineAnswersFour) {
   DSBkpOp8(base_, pb, row.name, row.name_length);
   EXPECT_EQ(pb[0], 4);
   EXPECT_EQ(du::W(base_, du::W(base_, admin_ + USR_DDUCOM) + DDUCOM_DBU_CHAIN), 0);
+}
+
+// The end record of a backup and the state of a databank's copy through
+// the installed table: the kernel core's routines.
+TEST_F(RecordAccessServicesTest, TheBackupEndRecordAndTheDatabankState) {
+  int32_t state[UTL_WORDS] = {-1, admin_, 1, 0, -1};
+  EXPECT_EQ(utility_->set_options(base_, state), 0);
+  EXPECT_EQ(state[0], 0);
+  EXPECT_NE(state[UTL_SEQNO], -1) << "the first copy's SEQNO";
+  EXPECT_NE(state[3], 0) << "its entry";
+  int32_t missing[UTL_WORDS] = {-1, admin_, 9996, 0, -1};
+  EXPECT_EQ(utility_->set_options(base_, missing), 3) << "no copy at all: the kernel's own answer";
+
+  int32_t end[8] = {0, 0, 0, 1, admin_};
+  DSTransEndReq(base_, end);  // the dictionary work's transaction
+  int32_t outside[UTL_WORDS] = {0, admin_, 1};
+  EXPECT_EQ(utility_->end_record(base_, outside), BACKUP_NO_TRANSACTION);
+  int32_t begin[2] = {1, admin_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  int32_t record[UTL_WORDS] = {0, admin_, 1};
+  std::memcpy(record + UTL_STAMP, "2026121106400000", 16);
+  EXPECT_EQ(utility_->end_record(base_, record), 0);
+  EXPECT_GT(record[UTL_SEQUENCE], 0) << "the number n of the end record";
+  DSTransEndReq(base_, end);
 }
 
 TEST_F(RecordAccessServicesTest, StatisticsFindASystemTableAndItsColumns) {
