@@ -475,7 +475,8 @@ void Concatenation(SqlCompileCtx* ctx, int32_t node, int32_t a, int32_t b) {
     UserError(ctx, node, -12215, "CHARACTER");
     bad = true;
   }
-  if (cb != family && cb != 0) {
+  // A left operand of class 0 had its error: the right is not judged by it.
+  if (cb != family && cb != 0 && ca != 0) {
     UserError(ctx, node, -12215, word);
     bad = true;
   }
@@ -527,8 +528,9 @@ void NumericArithmetic(SqlCompileCtx* ctx, int32_t node, int32_t kind, int32_t a
   int32_t ca = Class(ctx, a);
   int32_t cb = Class(ctx, b);
   bool bad = false;
+  // An operand of class 0 had its error: the other is not judged beside it.
   for (int32_t cls : {ca, cb}) {
-    if (cls != kClassNumeric && cls != 0) {
+    if (cls != kClassNumeric && ca != 0 && cb != 0) {
       UserError(ctx, node, -12215, "NUMERIC");
       bad = true;
     }

@@ -173,6 +173,18 @@ TEST(ExprTypesTest, UserErrorsWithTheirParameters) {
   }
 }
 
+// ZZ is no column of the table: it stays unbound with class 0, as after its
+// own error, and the operator over it reports nothing more.
+TEST(ExprTypesTest, AnOperandInErrorBringsNoSecondError) {
+  for (const char* item : {"zz || N'b'", "zz || x'00'", "zz + INTERVAL '1' DAY", "zz * ds",
+                           "zz - ym", "zz + 1", "N'b' || zz"}) {
+    SCOPED_TRACE(item);
+    Type t = Select(item);
+    EXPECT_TRUE(t.conditions.empty()) << Codes(t)[0];
+    EXPECT_EQ(t.cls, 0);
+  }
+}
+
 TEST(ExprTypesTest, CastsCarryTheRangeOfTheirVariant) {
   Type small = Select("CAST(f AS SMALLINT)");
   EXPECT_TRUE(small.conditions.empty());
