@@ -216,3 +216,41 @@ void DSCopyDbReq(int32_t* base, int32_t* block) {
   if (roo[ROO_CODE] < 0) return Fail(base, block, roo[ROO_CODE] - DK_ERROR_BIAS, seqno);
   block[DBR_STATUS] = 0;
 }
+
+void DSDisconnect(int32_t* base, int32_t* block) {
+  const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
+  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
+  if (!InStorage(base, usr, USR_WORDS)) {
+    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
+    return;
+  }
+  int32_t look[OPD_WORDS] = {5, id};
+  DSOpenDcb(base, look);
+  if (look[OPD_KIND] < 0) return Fail(base, block, look[OPD_KIND], -1);
+  if (look[OPD_KIND] != 0 || look[OPD_DCB] == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  const int32_t entry = look[OPD_DID];
+  block[DBR_WORD3] = entry;
+  if (mode == DISCONNECT_CLOSE) {
+    int32_t cld[4] = {0, entry, id, -1};
+    DKEXE1(DKF_CLD1, cld);
+    if (cld[0] < 0) return Fail(base, block, cld[0] - DK_ERROR_BIAS, -1);
+    block[DBR_STATUS] = 0;
+    return;
+  }
+  if (DSGetTransState(base, usr) == 0) return Fail(base, block, UTIL_NO_TRANSACTION, -1);
+  int32_t kind = UTIL_RECORD_KIND;
+  if (mode == DISCONNECT_OFFLINE) {
+    DSSetTransType(base, usr, DISCONNECT_TRANS_TYPE);
+  } else {
+    const int32_t seqno = block[DBR_WORD4];
+    if (const int32_t r = KernelCopyRequest(kDKSUD1, 0, id, seqno); r < 0)
+      return Fail(base, block, r, seqno);
+    kind = DISCONNECT_RECORD_KIND;
+  }
+  int32_t open[2] = {0, usr};
+  int32_t table[TRQ_WORDS] = {};
+  table[TRQ_KIND] = kind;
+  table[TRQ_LID] = id;
+  DSOpenTable(base, open, table, block + DISCONNECT_DESCRIPTION);
+  block[DBR_STATUS] = open[0];
+}

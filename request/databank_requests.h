@@ -40,6 +40,21 @@ void DSDkResult(int32_t* base, int32_t* block);
 void DSCopyDbReq(int32_t* base, int32_t* block);
 inline constexpr int32_t CPY_REQ_SEQNO = 3;
 
+// DSDisconnect {mode, USR, id, ., SEQNO, the caller's words 5 to 11 (0 and
+// the time stamp in 8 to 11)}: word 3 gets the databank's kernel entry.
+// Mode 2 closes the databank in the databank kernel (DKCLD1). Any other
+// mode needs the session's transaction (-14012): mode 3 makes it of type
+// 129 and writes the definition record of kind 15; the others take the
+// copy of SEQNO word 4 offline (DKSUD1; -57 when it is already) and write
+// one of kind 16; both through DSOpenTable with the words from word 5 as
+// the description. -19046 when the databank is not open.
+void DSDisconnect(int32_t* base, int32_t* block);
+inline constexpr int32_t DISCONNECT_CLOSE = 2;
+inline constexpr int32_t DISCONNECT_OFFLINE = 3;
+inline constexpr int32_t DISCONNECT_TRANS_TYPE = 129;
+inline constexpr int32_t DISCONNECT_RECORD_KIND = 16;
+inline constexpr int32_t DISCONNECT_DESCRIPTION = 5;
+
 // Block words.
 inline constexpr int32_t DBR_STATUS = 0;
 inline constexpr int32_t DBR_USR = 1;

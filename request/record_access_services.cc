@@ -149,6 +149,14 @@ int32_t CheckUtility(int32_t* base, int32_t* block, const char timestamp[16]) {
 
 // DSSetDbOpt: the kernel core's state of a databank copy (DSGetDbState),
 // which leaves word 0 as it was on success.
+// DSDisconnect with 0 in word 7 and the time stamp in words 8-11.
+int32_t Disconnect(int32_t* base, int32_t* block, const char timestamp[16]) {
+  block[7] = 0;
+  std::memcpy(block + UTL_STAMP, timestamp, 16);
+  DSDisconnect(base, block);
+  return block[0];
+}
+
 int32_t SetOptions(int32_t* base, int32_t* block) {
   block[DBSTATE_STATUS] = 0;
   DSGetDbState(base, block);
@@ -181,11 +189,11 @@ DUUtilityServices UtilityTable() {
   t.copy_databank = Kernel<DSCopyDbReq>;
   t.end_record = Kernel<DSOpenBkpTable>;
   t.set_options = SetOptions;
+  t.disconnect = Disconnect;
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
   t.update_by_table = DDUpdByTable;
-  // Not built in their layers: DSDisconnect, DSAttach, DSChkTableKind,
-  // DSExecRoutine.
+  // Not built in their layers: DSAttach, DSChkTableKind, DSExecRoutine.
   return t;
 }
 

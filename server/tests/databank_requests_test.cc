@@ -45,6 +45,29 @@ class DatabankRequestsTest : public StartedDatabaseTest {
       if (W(e, 1) == CLN_DATABANK && W(e, 2) == id) ++n;
     return n;
   }
+  // The kernel core's file request `mode` for databank `lid` (named
+  // COPYDB) on a file of the database's home.
+  std::array<int32_t, ODF_WORDS> FileRequest(int32_t lid, int32_t mode, int32_t seqno,
+                                             int32_t type, const std::string& name) {
+    const std::string file = TheStartedDatabase().home + "/" + name;
+    std::array<int32_t, ODF_WORDS> rq{};
+    rq[ODF_MODE] = mode;
+    rq[1] = user_;
+    rq[ODF_LID] = lid;
+    rq[ODF_SEQNO] = seqno;
+    rq[ODF_TYPE] = type;
+    rq[ODF_SIZE] = 8;
+    char* bytes = reinterpret_cast<char*>(rq.data());
+    std::memset(bytes + 4 * ODF_NAME, ' ', 128 + 128 + 256);
+    std::memcpy(bytes + 4 * ODF_NAME, "COPYDB", 6);
+    std::memcpy(bytes + 4 * ODF_FILE, file.data(), file.size());
+    DSOpenDbFile(base_, rq.data());
+    return rq;
+  }
+  void EndTransaction() {
+    int32_t end[8] = {0, 0, 0, 1, user_};
+    if (DSGetTransState(base_, user_) != 0) DSTransEndReq(base_, end);
+  }
   void ExpectFailure(int32_t status, int32_t lid, int32_t seqno) {
     EXPECT_EQ(W(user_, USR_RVEC_RCODE), status);
     EXPECT_EQ(W(user_, USR_RVEC_LID), lid);
@@ -212,26 +235,10 @@ TEST_F(DatabankRequestsTest, ADatabankIsCopiedOverItsOpenCopy) {
   ExpectFailure(DCB_NO_ROW, kNoSuchDatabank, -1);
 
   constexpr int32_t kLid = 61;
-  const std::string home = TheStartedDatabase().home;
-  auto file_request = [&](int32_t mode, int32_t seqno, int32_t type, const std::string& file) {
-    std::array<int32_t, ODF_WORDS> rq{};
-    rq[ODF_MODE] = mode;
-    rq[1] = user_;
-    rq[ODF_LID] = kLid;
-    rq[ODF_SEQNO] = seqno;
-    rq[ODF_TYPE] = type;
-    rq[ODF_SIZE] = 8;
-    char* bytes = reinterpret_cast<char*>(rq.data());
-    std::memset(bytes + 4 * ODF_NAME, ' ', 128 + 128 + 256);
-    std::memcpy(bytes + 4 * ODF_NAME, "COPYDB", 6);
-    std::memcpy(bytes + 4 * ODF_FILE, file.data(), file.size());
-    DSOpenDbFile(base_, rq.data());
-    return rq;
-  };
-  auto made = file_request(3, 1, 1, home + "/copydb.dbf");
+  auto made = FileRequest(kLid, 3, 1, 1, "copydb.dbf");
   ASSERT_EQ(made[0], 0);
   EXPECT_EQ(made[ODF_LID], kLid) << "the file's handle: the logical id it is held under";
-  auto copy = file_request(9, 2, 5, home + "/copydb2.dbf");
+  auto copy = FileRequest(kLid, 9, 2, 5, "copydb2.dbf");
   ASSERT_EQ(copy[0], 0);
   int32_t req[DBR_WORDS + 1] = {0, user_, kLid, 2, copy[ODF_LID], 0};
   DSCopyDbReq(base_, req);
@@ -242,6 +249,50 @@ TEST_F(DatabankRequestsTest, ADatabankIsCopiedOverItsOpenCopy) {
   int32_t cls[CLS_WORDS] = {1, kLid, -1};
   DSCloseDcb(base_, cls);
   EXPECT_EQ(cls[0], 0);
+}
+
+// A databank disconnected: closed in the databank kernel (mode 2), its
+// utility record written (mode 3) or its copy taken offline (mode 1), the
+// last two only inside a transaction.
+TEST_F(DatabankRequestsTest, ADatabankIsDisconnectedByMode) {
+  EndTransaction();
+  int32_t outside[16] = {3, user_, 1, 0, -1};
+  DSDisconnect(base_, outside);
+  EXPECT_EQ(outside[0], UTIL_NO_TRANSACTION);
+  ExpectFailure(UTIL_NO_TRANSACTION, 1, -1);
+  int32_t unknown[16] = {2, user_, 9995, 0, -1};
+  DSDisconnect(base_, unknown);
+  EXPECT_EQ(unknown[0], DCB_NO_ROW);
+
+  int32_t begin[2] = {1, user_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  const auto look = Open(5, 1);
+  int32_t record[16] = {3, user_, 1, 0, -1};
+  DSDisconnect(base_, record);
+  EXPECT_EQ(record[0], 0);
+  EXPECT_EQ(record[3], look[3]) << "the databank's kernel entry";
+  EXPECT_EQ(W(W(user_, USR_TP), TP_TRANSACTION_TYPE), DISCONNECT_TRANS_TYPE);
+  const int32_t trs = SessionTrs(base_, user_, look[4], false);
+  ASSERT_NE(trs, 0);
+  EXPECT_EQ(W(trs, TRS_STATUS), TRS_TABLE_OPENED);
+
+  // A databank of its own: its copy goes offline once.
+  constexpr int32_t kLid = 62;
+  ASSERT_EQ(FileRequest(kLid, 3, 1, 1, "disconnect.dbf")[0], 0);
+  int32_t offline[16] = {1, user_, kLid, 0, 1};
+  DSDisconnect(base_, offline);
+  EXPECT_EQ(offline[0], 0);
+  int32_t again[16] = {1, user_, kLid, 0, 1};
+  DSDisconnect(base_, again);
+  EXPECT_EQ(again[0], -57 - DK_ERROR_BIAS) << "already offline";
+  ExpectFailure(-57 - DK_ERROR_BIAS, kLid, 1);
+  EndTransaction();
+  int32_t close[16] = {2, user_, kLid, 0, -1};
+  DSDisconnect(base_, close);
+  EXPECT_EQ(close[0], 0);
+  int32_t cls[CLS_WORDS] = {1, kLid, -1};
+  DSCloseDcb(base_, cls);
 }
 
 }  // namespace
