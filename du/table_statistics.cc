@@ -160,6 +160,9 @@ int32_t StoreFigures(int32_t* base, int32_t usr, const StatTable& table, int32_t
                      int32_t row_count, const uint8_t* low, const uint8_t* high) {
   int32_t pb[2] = {1, usr};
   Call(pb, &DUStatisticsServices::begin_transaction, "DSBTR3", base, pb);
+  // The statement runs inside dictionary work, whose transaction the
+  // scan's statement has read in: an open transaction counts as begun.
+  if (pb[0] == DU_TRANSACTION_OPEN) pb[0] = 0;
   if (pb[0] < 0) return pb[0];
   int32_t mode = 1;
   for (int32_t e = chain; e != 0; e = W(base, e + CS_NEXT), mode = 2) {

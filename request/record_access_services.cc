@@ -242,12 +242,20 @@ void NextKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t* key_id) {
 }
 
 
+void ScanRows(int32_t* base, int32_t* pb, const StatTable& table, uint8_t* row) {
+  const DDScanTable scan{table.lid, table.tname, table.type, table.keylen, table.reclen};
+  int32_t length = 0;
+  DDScanTableRows(base, pb, scan, row, table.reclen, &length);
+}
+
 DUStatisticsServices StatisticsTable() {
   DUStatisticsServices t{};
   t.check_privilege = DDChkPrivilege;
   t.get_table = GetTable;
   t.next_column = NextColumn;
   t.next_key = NextKey;
+  t.scan_rows = ScanRows;
+  t.update_statistics = DDUpdStatistics;
   t.begin_transaction = DSBTR3;
   t.end_transaction = DSEndTrans;
   t.end_open_transaction = DSEndTransIfOpen;
@@ -259,8 +267,7 @@ DUStatisticsServices StatisticsTable() {
     DUStatKeyBatches(base, pb, table, nullptr, &inserted);
   };
   // Not built in the dictionary: the schema lookup and the cursor over the
-  // tables, DDScanTableRows and its statement's chain, DDUpdStatistics,
-  // DDListDeps.
+  // tables, the scan statement's chain, DDListDeps.
   return t;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "du/pool_words.h"
+#include "du/record_access_words.h"
 #include "du/tests/storage_fixture.h"
 #include "platform/decimal_text.h"
 
@@ -43,6 +44,7 @@ struct FakeDictionary {
   std::vector<Update> updates;
   std::vector<std::string> calls;
   int32_t commit_failures = 0;  // -10001 answers before a commit succeeds
+  int32_t begin_status = 0;     // the begin's answer
   // The tables of the schema cursor, each with the status its scan gives
   // (0: its rows are `rows`).
   std::vector<std::pair<std::string, int32_t>> tables;
@@ -139,7 +141,7 @@ void ListDependencies(int32_t*, int32_t* pb, int32_t id) {
 }
 void Begin(int32_t*, int32_t* pb) {
   fake->calls.push_back("begin");
-  pb[0] = 0;
+  pb[0] = fake->begin_status;
 }
 void End(int32_t*, int32_t* pb) {
   fake->calls.push_back("end");
@@ -416,6 +418,27 @@ TEST_F(TableStatisticsTest, StampRisesByOneAndRemovalStoresMinusOne) {
   EXPECT_EQ(Timestamp(), before + 2);
   EXPECT_EQ(dict_.updates.at(0).estimate, -1);
   EXPECT_EQ(dict_.updates.at(0).row_count, 0);
+}
+
+// Inside dictionary work the scan has read in the work's transaction: the
+// begin's "transaction open" counts as begun and the figures are stored;
+// another failure of the begin stores nothing.
+TEST_F(TableStatisticsTest, AnOpenTransactionCountsAsBegun) {
+  SetColumns({Column("A", 1, 3, 0, 4)});
+  for (int v = 0; v < 3; ++v) {
+    auto row = NewRow();
+    SetText(row, 0, std::to_string(v));
+    dict_.rows.push_back(row);
+  }
+  dict_.begin_status = DU_TRANSACTION_OPEN;
+  EXPECT_EQ(Run(), 0);
+  ASSERT_FALSE(dict_.updates.empty());
+  EXPECT_EQ(dict_.updates.at(0).estimate, 3);
+  EXPECT_NE(std::find(dict_.calls.begin(), dict_.calls.end(), "end"), dict_.calls.end());
+  dict_.updates.clear();
+  dict_.begin_status = -14012;
+  EXPECT_EQ(Run(), -14012);
+  EXPECT_TRUE(dict_.updates.empty());
 }
 
 TEST_F(TableStatisticsTest, CancelAnswersAndStoresNothing) {

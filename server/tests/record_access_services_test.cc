@@ -10,6 +10,7 @@
 #include <set>
 #include <string>
 
+#include "dict/compiler_lookups.h"
 #include "dict/statement_functions.h"
 #include "dict/tests/catalog_forms.h"
 #include "dict/work_block.h"
@@ -200,8 +201,9 @@ TEST_F(RecordAccessServicesTest, StatisticsFindASystemTableAndItsColumns) {
   EXPECT_EQ(pb[0], 1);
   EXPECT_EQ(columns, t.column_count);
 
-  // The statement itself stops where the dictionary's table scan is not
-  // built: nothing is stored, no success is reported.
+  // The statement reads the table's rows and stores its figures; it stops
+  // where the dependency list of the definition statements is not built,
+  // naming it.
   int32_t stat[2] = {0, admin_};
   int32_t key_pass = 0;
   const int32_t name_length = static_cast<int32_t>(std::strlen(t.name));
@@ -212,7 +214,37 @@ TEST_F(RecordAccessServicesTest, StatisticsFindASystemTableAndItsColumns) {
   stat[0] = 0;
   DSTabStat(base_, stat, "SYSTEM", 6, t.name, name_length, &key_pass);
   EXPECT_EQ(stat[0], STAT_NO_SYSTEM);
-  EXPECT_EQ(du::W(base_, base_[sqlpool::RESERV] + SYS_SHP_TIMESTAMP), stamp);
+  EXPECT_EQ(du::W(base_, base_[sqlpool::RESERV] + SYS_SHP_TIMESTAMP), stamp + 1);
+  // The figures were committed by their own transaction's end: a new work
+  // reads them.
+  pb[0] = 1;
+  pb[1] = admin_;
+  DDEndWork(base_, pb);
+  pb[0] = 0;
+  pb[1] = admin_;
+  DDBegWork(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  DDTableName n;
+  n.schema = "SYSTEM";
+  n.schema_length = 6;
+  n.name = t.name;
+  n.name_length = name_length;
+  DDTableAttr a{};
+  pb[0] = 0;
+  pb[1] = admin_;
+  DDCmpTableAttr(base_, pb, n, false, &a);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(a.statistics, 1) << "the table marked as having statistics";
+  // Its first column, the key: as many values as rows, the lowest and the
+  // highest as decimal texts.
+  DDColumnDesc d{};
+  pb[0] = 0;
+  DDCmpColumns(base_, pb, table.id, 1, nullptr, 0, &d, nullptr, 0);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_GT(d.statistics_count, 1);
+  const std::string low(reinterpret_cast<const char*>(d.low), 16);
+  const std::string high(reinterpret_cast<const char*>(d.high), 16);
+  EXPECT_LT(std::stol(low), std::stol(high)) << low << " " << high;
 }
 
 }  // namespace
