@@ -271,6 +271,9 @@ TEST_F(SemanticDataChange, UpdateAndDeleteKindsAndErrors) {
       {"DELETE FROM s", 10, {-12270}},
       {"UPDATE s SET a = 1", 7, {-12270}},
       {"DELETE FROM nope", 10, {-12200}},
+      {"UPDATE t SET a = 1 WHERE CURRENT OF c1", 5, {}},
+      {"UPDATE t SET a = 'x' WHERE CURRENT OF c1", 5, {-12216}},
+      {"DELETE FROM t WHERE CURRENT OF c1", 8, {}},
   };
   for (const Case& k : cases) {
     Compiled c = Run(k.sql);
@@ -295,6 +298,8 @@ TEST_F(SemanticDataChange, Load) {
   Compiled denied = Run("ROLLBACK LOAD FOR s");
   ASSERT_EQ(denied.Codes(), Codes{-12270});
   EXPECT_EQ(denied.TextOf(-12270), "I\tADAM\xffM\tLOAD\xff" "A\tS");
+  // Compile mode 9 takes an absent table.
+  EXPECT_FALSE(Run("START LOAD FOR nope", 9).Has(-12200));
 }
 
 // PostgreSQL 15's outcome of the same statements over the same tables and
