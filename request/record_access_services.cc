@@ -190,10 +190,15 @@ DUUtilityServices UtilityTable() {
   t.end_record = Kernel<DSOpenBkpTable>;
   t.set_options = SetOptions;
   t.disconnect = Disconnect;
+  t.attach = [](int32_t* base, int32_t* block, const char*) {
+    DSAttach(base, block);
+    return block[0];
+  };
+  t.check_table_kind = Kernel<DSChkTableKind>;
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
   t.update_by_table = DDUpdByTable;
-  // Not built in their layers: DSAttach, DSChkTableKind, DSExecRoutine.
+  // Not built in its layer: DSExecRoutine.
   return t;
 }
 

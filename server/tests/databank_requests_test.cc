@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "dk/databank_copies.h"
 #include "dk/request.h"
@@ -293,6 +294,42 @@ TEST_F(DatabankRequestsTest, ADatabankIsDisconnectedByMode) {
   EXPECT_EQ(close[0], 0);
   int32_t cls[CLS_WORDS] = {1, kLid, -1};
   DSCloseDcb(base_, cls);
+}
+
+// The batch of a backup's or an offline change's end and the incremental
+// file's check name open databanks only.
+TEST_F(DatabankRequestsTest, AttachBatchesAndTheTableKindCheckNameOpenDatabanks) {
+  struct Case {
+    int32_t status, count;
+    std::vector<int32_t> ids;
+    int32_t answer, failing;
+  };
+  const Case cases[] = {
+      {1, 3, {1, 2, 3}, 0, 0},
+      {2, -2, {1, 3}, 0, 0},  // the count's sign is not looked at
+      {3, 0, {}, 0, 0},       // word 2 alone
+      {2, 3, {1, 9994, 2}, DCB_NO_ROW, 9994},
+      {4, 1, {1}, KERNEL_BAD_PARAMETER, 0},
+      {1, 101, {1}, KERNEL_BAD_PARAMETER, 0},
+  };
+  for (const Case& c : cases) {
+    std::vector<int32_t> block(ATTACH_IDS + ATTACH_MAX + 1, 0);
+    block[0] = c.status;
+    block[1] = user_;
+    block[2] = 1;
+    block[ATTACH_COUNT] = c.count;
+    std::copy(c.ids.begin(), c.ids.end(), block.begin() + ATTACH_IDS);
+    DSAttach(base_, block.data());
+    EXPECT_EQ(block[0], c.answer) << c.status << " " << c.count;
+    if (c.failing != 0) ExpectFailure(DCB_NO_ROW, c.failing, -1);
+  }
+  int32_t kind[8] = {0, user_, 1, 1, 2, 3, 4};
+  DSChkTableKind(base_, kind);
+  EXPECT_EQ(kind[0], 0);
+  int32_t missing[8] = {0, user_, 9993};
+  DSChkTableKind(base_, missing);
+  EXPECT_EQ(missing[0], DCB_NO_ROW);
+  ExpectFailure(DCB_NO_ROW, 9993, -1);
 }
 
 }  // namespace
