@@ -39,7 +39,9 @@ int32_t DDColumnReader::Int64(int32_t n, int32_t* high) {
 std::string_view DDColumnReader::Text(int32_t n) {
   int32_t len = 0;
   const uint8_t* f = Field(n, &len);
-  if (f == nullptr || f[0] == 255) return {};
+  // A NULL column reads as an empty text that still has a data pointer, so
+  // that a copy of its (no) bytes never hands memcpy a null pointer.
+  if (f == nullptr || f[0] == 255) return std::string_view("", 0);
   return {reinterpret_cast<const char*>(f + 1), static_cast<size_t>(len - 1)};
 }
 
@@ -58,9 +60,7 @@ int32_t DDNameLength(const char* name) {
 
 void DDCopyName(std::string_view value, char* out, int32_t* length) {
   std::memset(out, ' ', DD_NAME_LENGTH);
-  // An empty value (a NULL column) may have no data pointer at all.
-  if (!value.empty())
-    std::memcpy(out, value.data(), std::min<size_t>(value.size(), DD_NAME_LENGTH));
+  std::memcpy(out, value.data(), std::min<size_t>(value.size(), DD_NAME_LENGTH));
   if (length != nullptr) *length = DDNameLength(out);
 }
 
