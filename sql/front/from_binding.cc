@@ -14,6 +14,7 @@
 #include "sql/front/sem_walk.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/trigger_binding.h"
 
 namespace {
 
@@ -165,6 +166,7 @@ void BindTable(SqlCompileCtx* ctx, int32_t item) {
   Append(ctx, &q.table_refs, ref);
   ++q.table_ref_count;
   if (qmflagtst(&cur, kFlagCollect) != 0) Append(ctx, &q.view_tables, ref);
+  SemCollectTriggers(ctx, ref);
 }
 
 // Sets the inner-join mark of an inner join and of the inner joins it is

@@ -19,6 +19,7 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
 #include "sql/front/tests/sql_grammar_support.h"
+#include "sql/front/trigger_binding.h"
 #include "sql/front/view_definition.h"
 
 namespace {
@@ -448,6 +449,59 @@ TEST_F(SemanticDataChange, ViewTargetsNameTheViewMerge) {
   }
   // LOAD takes base tables only.
   EXPECT_EQ(Run("START LOAD FOR vw").Codes(), Codes{-12260});
+}
+
+// The triggers of the changed table, collected for its event only.
+std::vector<std::string>* g_triggers = nullptr;
+
+TEST_F(SemanticDataChange, TriggersOfTheChangedTable) {
+  ASSERT_EQ(BegWork(), 0);
+  std::vector<uint8_t> action3;
+  for (char ch : std::string("BEGIN END")) action3.insert(action3.end(), {0, 0, uint8_t(ch)});
+  for (int32_t id : {6001, 6002, 6003}) {
+    DDTriggerDef t;
+    t.id = id;
+    t.table_id = 5010;
+    t.event = id == 6003 ? 1 : 3;  // two on DELETE, one on INSERT
+    t.timing = id == 6001 ? 1 : 3;
+    t.row = id != 6002;
+    t.action3 = action3.data();
+    t.action_length = static_cast<int32_t>(action3.size() / 3);
+    int32_t pb[2] = {0, usr_};
+    DDInsTrigger(base_, pb, t);
+    ASSERT_EQ(pb[0], 0) << id;
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  std::vector<std::string> triggers;
+  g_triggers = &triggers;
+  inspect = [](SqlCompileCtx* ctx, int32_t root) {
+    for (int32_t c = WsWord(ctx, root, ROOT_TRIGGERS); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t t = WsWord(ctx, c, CELL_VALUE);
+      g_triggers->push_back(std::to_string(WsWord(ctx, t, TRG_ID)) + " timing " +
+                            std::to_string(WsWord(ctx, t, TRG_TIMING)) + " level " +
+                            std::to_string(WsWord(ctx, t, TRG_LEVEL)) + " event " +
+                            std::to_string(WsWord(ctx, t, TRG_EVENT)) + " table " +
+                            std::to_string(WsWord(ctx, t, TRG_TABLE)));
+    }
+  };
+  Compiled d = Run("DELETE FROM w WHERE k = 1");
+  EXPECT_TRUE(d.conditions.empty()) << CodesText(d.Codes());
+  EXPECT_EQ(triggers, (std::vector<std::string>{"6001 timing 1 level 1 event 3 table 5010",
+                                                 "6002 timing 3 level 0 event 3 table 5010"}));
+  triggers.clear();
+  Run("INSERT INTO w (k) VALUES (1)");
+  EXPECT_EQ(triggers, (std::vector<std::string>{"6003 timing 3 level 1 event 1 table 5010"}));
+  triggers.clear();
+  Run("UPDATE w SET k = 2");
+  EXPECT_TRUE(triggers.empty());
+  // A query reading the table fires nothing.
+  Run("SELECT k FROM w");
+  EXPECT_TRUE(triggers.empty());
+  // Nor does a table a data change only reads.
+  Run("INSERT INTO t (a) SELECT k FROM w");
+  EXPECT_TRUE(triggers.empty());
+  inspect = RecordAssignments;
+  g_triggers = nullptr;
 }
 
 // Many values and columns set many times: the codes, no crash.
