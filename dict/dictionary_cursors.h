@@ -50,6 +50,15 @@ inline constexpr int32_t DD_SCAN_RECORD_MAX = 16000;  // the scan statement's ro
 void DDScanTableRows(int32_t* base, int32_t* pb, const DDScanTable& table, uint8_t* row,
                      int32_t capacity, int32_t* length);
 
+// The chain of the scan statement: the indexes of the table it reads. A
+// block of DD_SCAN_CHAIN_WORDS words whose word 2 heads the table's index
+// control blocks (ICB NEXT links them, ICB DIRTY is their word 7), word 6
+// 1 and word 19 free for a count, hung on the work block's chain of
+// further blocks (freed with it); 0 when no table is named or the table
+// is not open.
+inline constexpr int32_t DD_SCAN_CHAIN_WORDS = 20;
+int32_t DDScanChain(int32_t* base, int32_t usr);
+
 // --- Cursors ---
 // Each: a non-zero mode (pb[0]) opens the walk with the arguments given, 0
 // takes the next row; 1 after the last. Names over 128 characters -19113

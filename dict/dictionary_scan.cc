@@ -15,17 +15,24 @@
 
 namespace {
 
+// The scan statement's record block, or 0.
+int32_t RecordBlock(int32_t* base, int32_t stm) {
+  const int32_t com = Wd(base, stm, STM_ACTIVE_COM);
+  const int32_t sd = Wd(base, com, COM_SD), stg = Wd(base, com, COM_STG);
+  if (Wd(base, sd, SD_TABLE_HANDLES + 1) != 1) return 0;
+  const int64_t rec = int64_t{stg} + Wd(base, sd, Wd(base, sd, SD_TABLE_HANDLES));
+  return InStorage(base, rec, DUREC_RECORD) ? static_cast<int32_t>(rec) : 0;
+}
+
 // Names `table` in the statement's one record block and gives result
 // column 1 the table's record length: 0, or -19078 for a statement
 // without that block or column.
 int32_t NameTable(int32_t* base, int32_t stm, const DDScanTable& table, int32_t access) {
-  const int32_t com = Wd(base, stm, STM_ACTIVE_COM);
-  const int32_t sd = Wd(base, com, COM_SD), stg = Wd(base, com, COM_STG);
-  const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), outputs = Wd(base, sd, SD_OUTPUT_TABLE);
-  if (Wd(base, sd, SD_TABLE_HANDLES + 1) != 1 || Wd(base, sd, SD_OUTPUT_TABLE + 1) != 1)
-    return DD_BAD_IMAGE;
-  const int64_t rec = int64_t{stg} + Wd(base, sd, list);
-  if (!InStorage(base, rec, DUREC_RECORD) || !InStorage(base, int64_t{sd} + outputs, 2))
+  const int32_t sd = Wd(base, Wd(base, stm, STM_ACTIVE_COM), COM_SD);
+  const int32_t outputs = Wd(base, sd, SD_OUTPUT_TABLE);
+  const int32_t rec = RecordBlock(base, stm);
+  if (rec == 0 || Wd(base, sd, SD_OUTPUT_TABLE + 1) != 1 ||
+      !InStorage(base, int64_t{sd} + outputs, 2))
     return DD_BAD_IMAGE;
   Wd(base, rec, DUREC_LID) = table.lid;
   Wd(base, rec, DUREC_TNAME) = table.table;
@@ -38,6 +45,24 @@ int32_t NameTable(int32_t* base, int32_t stm, const DDScanTable& table, int32_t 
 }
 
 }  // namespace
+
+int32_t DDScanChain(int32_t* base, int32_t usr) {
+  int32_t status = 0;
+  const int32_t* slot = DDWorkSlot(base, usr, SLOT_DDScanTableRows, &status);
+  if (slot == nullptr || slot[SLOT_STM] == 0) return 0;
+  const int32_t rec = RecordBlock(base, slot[SLOT_STM]);
+  const int32_t tcb = rec != 0 ? Wd(base, rec, DUREC_OBJECT) : 0;
+  if (tcb <= 0 || !InStorage(base, tcb, TCB_ICB + 1)) return 0;
+  int32_t block = 0;
+  DSGetMem(base, &block, 4 * DD_SCAN_CHAIN_WORDS);
+  if (block == 0) return 0;
+  const int32_t ucom = Wd(base, usr, USR_DDUCOM);
+  Wd(base, block, 0) = Wd(base, ucom, DDUCOM_CHAIN);
+  Wd(base, ucom, DDUCOM_CHAIN) = block;
+  Wd(base, block, 2) = Wd(base, tcb, TCB_ICB);
+  Wd(base, block, 6) = 1;
+  return block;
+}
 
 void DDScanTableRows(int32_t* base, int32_t* pb, const DDScanTable& table, uint8_t* row,
                      int32_t capacity, int32_t* length) {

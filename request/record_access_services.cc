@@ -260,6 +260,7 @@ DUStatisticsServices StatisticsTable() {
   t.next_column = NextColumn;
   t.next_key = NextKey;
   t.scan_rows = ScanRows;
+  t.scan_chain = DDScanChain;
   t.update_statistics = DDUpdStatistics;
   t.begin_transaction = DSBTR3;
   t.end_transaction = DSEndTrans;
@@ -272,7 +273,7 @@ DUStatisticsServices StatisticsTable() {
     DUStatKeyBatches(base, pb, table, nullptr, &inserted);
   };
   // Not built in the dictionary: the schema lookup and the cursor over the
-  // tables, the scan statement's chain, DDListDeps.
+  // tables, DDListDeps.
   return t;
 }
 

@@ -9,6 +9,8 @@
 #include "dict/statement_prepare.h"
 #include "dict/tests/lookup_fixture.h"
 #include "dict/work_block.h"
+#include "du/table_statistics.h"
+#include "kernel/control_blocks.h"
 
 namespace {
 
@@ -85,6 +87,34 @@ TEST_F(TableScanTest, ABindingFailureEmptiesTheSlot) {
   int32_t status = 0;
   EXPECT_EQ(DDWorkSlot(base_, usr_, SLOT_DDScanTableRows, &status)[SLOT_STM], 0);
   EXPECT_EQ(Scan(1, Of(16), 8).size(), static_cast<size_t>(kCatalogTableCount));
+  ASSERT_EQ(EndWork(1), 0);
+}
+
+// The scan statement's chain: the indexes of the table it reads, all of
+// them or those marked dirty counted by the statistics' count; none before
+// a table is named.
+TEST_F(TableScanTest, TheChainIsTheIndexesOfTheTableRead) {
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(DDScanChain(base_, usr_), 0) << "no table named";
+  for (int32_t number : {16, 15, 11}) {
+    SCOPED_TRACE(number);
+    std::vector<uint8_t> buffer(16000);
+    int32_t pb[2] = {1, usr_}, length = 0;
+    DDScanTableRows(base_, pb, Of(number), buffer.data(), 16000, &length);
+    ASSERT_GE(pb[0], 0);
+    const int32_t block = DDScanChain(base_, usr_);
+    ASSERT_NE(block, 0);
+    DUCountUsers(base_, block, 1);
+    EXPECT_EQ(W(block + 19), CatalogFindTable(number)->index_count);
+    DUCountUsers(base_, block, 0);
+    EXPECT_EQ(W(block + 19), 0) << "no index marked dirty";
+    if (int32_t icb = W(block + 2); icb != 0) {
+      W(icb + ICB_DIRTY) = 1;
+      DUCountUsers(base_, block, 0);
+      EXPECT_EQ(W(block + 19), 1);
+      W(icb + ICB_DIRTY) = 0;
+    }
+  }
   ASSERT_EQ(EndWork(1), 0);
 }
 
