@@ -315,6 +315,14 @@ void DSCallCentral(int32_t* base, int32_t* rq) {
   DSOpenDcb(base, rq);
 }
 
+void DSDatabankFailure(int32_t* base, int32_t usr, int32_t status, int32_t lid, int32_t seqno) {
+  if (!InStorage(base, usr, USR_WORDS)) return;
+  Wd(base, usr, USR_RVEC_RCODE) = status;
+  Wd(base, usr, USR_RVEC_LID) = lid;
+  Wd(base, usr, USR_RVEC_SEQNO) = seqno;
+  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
+}
+
 int32_t DSGetDcbRefs(int32_t* base, int32_t lid) {
   const int32_t sys = KernelSys(base);
   const int32_t list = sys != 0 ? Wd(base, sys, SYS_DCB_LIST) : 0;

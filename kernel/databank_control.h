@@ -85,6 +85,10 @@ inline constexpr int32_t CDL_MAX_COUNT = 100;
 void DSChkDbList(int32_t* base, int32_t* request);
 // The result vector's bit of a databank (RVEC_LID and RVEC_SEQNO set).
 inline constexpr int32_t RVEC_MASK_DATABANK = 1 << 2;
+// A failure about databank `lid` in the session's result vector: the
+// status, the databank, `seqno` and the databank bit (nothing for a session
+// outside the storage).
+void DSDatabankFailure(int32_t* base, int32_t usr, int32_t status, int32_t lid, int32_t seqno);
 
 // Finds the DCB of `lid` in its bucket; the caller holds the bucket semaphore.
 int32_t FindDcbLocked(int32_t* base, int32_t list, int32_t bucket, int32_t lid);

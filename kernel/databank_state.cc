@@ -14,12 +14,7 @@ namespace {
 
 void Fail(int32_t* base, int32_t* request, int32_t status, int32_t seqno) {
   request[DBSTATE_STATUS] = status;
-  const int32_t usr = request[DBSTATE_USR];
-  if (!InStorage(base, usr, USR_WORDS)) return;
-  Wd(base, usr, USR_RVEC_RCODE) = status;
-  Wd(base, usr, USR_RVEC_LID) = request[DBSTATE_LID];
-  Wd(base, usr, USR_RVEC_SEQNO) = seqno;
-  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
+  DSDatabankFailure(base, request[DBSTATE_USR], status, request[DBSTATE_LID], seqno);
 }
 
 }  // namespace

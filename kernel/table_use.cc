@@ -80,11 +80,8 @@ void DSChkTabUtil(int32_t* base, int32_t* request) {
   }
   if (status >= 0) status = DCB_NO_ROW;
   request[0] = status;
-  Wd(base, usr, USR_RVEC_RCODE) = status;
-  Wd(base, usr, USR_RVEC_LID) = lid;
-  Wd(base, usr, USR_RVEC_SEQNO) = -1;
+  DSDatabankFailure(base, usr, status, lid, -1);
   Wd(base, usr, USR_RVEC_ATTRIBUTE) = look[OPD_DCB];
-  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
 }
 
 void DSGetLvlPath(int32_t* base, int32_t* request, uint8_t* buffer) {

@@ -30,10 +30,7 @@ int32_t MustBeOpen(int32_t* base, int32_t usr, int32_t id) {
   DSOpenDcb(base, look);
   if (look[OPD_KIND] == 0 && look[OPD_DCB] != 0) return 0;
   const int32_t status = look[OPD_KIND] < 0 ? look[OPD_KIND] : DCB_NO_ROW;
-  Wd(base, usr, USR_RVEC_RCODE) = status;
-  Wd(base, usr, USR_RVEC_LID) = id;
-  Wd(base, usr, USR_RVEC_SEQNO) = -1;
-  Wd(base, usr, USR_RVEC_BITVEC) = RVEC_MASK_DATABANK;
+  DSDatabankFailure(base, usr, status, id, -1);
   return status;
 }
 

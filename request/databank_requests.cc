@@ -26,12 +26,19 @@ constexpr int32_t CLN_ARG = 2;
 // Word 0 and the session's result vector take a failure.
 void Fail(int32_t* base, int32_t* block, int32_t status, int32_t seqno) {
   block[DBR_STATUS] = status;
-  const int32_t usr = block[DBR_USR];
-  if (!InStorage(base, usr, USR_WORDS)) return;
-  Wd(base, usr, USR_RVEC_RCODE) = status;
-  Wd(base, usr, USR_RVEC_LID) = block[DBR_ID];
-  Wd(base, usr, USR_RVEC_SEQNO) = seqno;
-  Wd(base, usr, USR_RVEC_BITVEC) |= RVEC_MASK_DATABANK;
+  DSDatabankFailure(base, block[DBR_USR], status, block[DBR_ID], seqno);
+}
+
+// Whether the kernel is started and the block's session lies in the
+// storage; otherwise word 0 gets -19040 or -19078.
+bool Ready(int32_t* base, int32_t* block) {
+  if (KernelSys(base) == 0) {
+    Fail(base, block, KERNEL_NOT_STARTED, -1);
+    return false;
+  }
+  if (InStorage(base, block[DBR_USR], USR_WORDS)) return true;
+  block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
+  return false;
 }
 
 // A databank kernel request on {mode, entry, DID, SEQNO}: 0 or r - 16140.
@@ -100,11 +107,7 @@ int32_t Record(int32_t* base, int32_t usr, int32_t id, int32_t dcb) {
 
 void DSOpenDbReq(int32_t* base, int32_t* block) {
   const int32_t kind = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
-  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
-  if (!InStorage(base, usr, USR_WORDS)) {
-    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
-    return;
-  }
+  if (!Ready(base, block)) return;
   if (kind == 8) {
     // A word 4 of -1 names no file: the databank kernel reads it as the
     // databank's first copy, which must not go offline under its users; the
@@ -134,11 +137,7 @@ void DSOpenDbReq(int32_t* base, int32_t* block) {
 void DSCloseDbReq(int32_t* base, int32_t* block) {
   const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
   const int32_t last = block[DBR_WORD3];
-  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, last);
-  if (!InStorage(base, usr, USR_WORDS)) {
-    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
-    return;
-  }
+  if (!Ready(base, block)) return;
   DropCleanupEntry(base, usr, id);
   if (const int32_t dcb = LookUp(base, id); dcb != 0) {
     if (const int32_t trs = SessionTrs(base, usr, dcb, false); trs != 0) {
@@ -186,13 +185,9 @@ int32_t CopyEntry(int32_t id, int32_t seqno, int32_t* entry) {
 }  // namespace
 
 void DSCopyDbReq(int32_t* base, int32_t* block) {
+  if (!Ready(base, block)) return;
   const int32_t sys = KernelSys(base);
-  if (sys == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
-  const int32_t usr = block[DBR_USR], id = block[DBR_ID], seqno = block[CPY_REQ_SEQNO];
-  if (!InStorage(base, usr, USR_WORDS)) {
-    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
-    return;
-  }
+  const int32_t id = block[DBR_ID], seqno = block[CPY_REQ_SEQNO];
   const int32_t dcb = LookUp(base, id);
   if (dcb == 0) return Fail(base, block, DCB_NO_ROW, -1);
   if (Wd(base, dcb, DCB_ACCESS_MODE) != 1 && Wd(base, sys, SYS_SYSTEM_EXCLUSIVE) == 0)
@@ -219,11 +214,7 @@ void DSCopyDbReq(int32_t* base, int32_t* block) {
 
 void DSDisconnect(int32_t* base, int32_t* block) {
   const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
-  if (KernelSys(base) == 0) return Fail(base, block, KERNEL_NOT_STARTED, -1);
-  if (!InStorage(base, usr, USR_WORDS)) {
-    block[DBR_STATUS] = KERNEL_BAD_PARAMETER;
-    return;
-  }
+  if (!Ready(base, block)) return;
   int32_t look[OPD_WORDS] = {5, id};
   DSOpenDcb(base, look);
   if (look[OPD_KIND] < 0) return Fail(base, block, look[OPD_KIND], -1);
