@@ -194,7 +194,7 @@ void DSLoadTableDesc(int32_t* base, int32_t* status, int32_t* open) {
     return;
   }
   const int32_t keylen = l.Int(1), reclen = l.Int(3), lid = l.Int(4), constraint = l.Int(6),
-                trailing = l.Int(7);
+                trailing = l.Null(7) ? 0 : l.Int(7);  // NULL: no trailing part
   open[OPEN_KEYLEN] = keylen;
   open[OPEN_RECLEN] = reclen;
   open[OPEN_LID] = lid;
