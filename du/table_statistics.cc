@@ -158,7 +158,7 @@ bool ChainFits(int32_t* base, int32_t chain, int32_t reclen) {
 // Writes the figures of one table; status of the storing transaction.
 int32_t StoreFigures(int32_t* base, int32_t usr, const StatTable& table, int32_t chain,
                      int32_t row_count, const uint8_t* low, const uint8_t* high) {
-  int32_t pb[2] = {1, usr};
+  int32_t pb[3] = {1, usr, 0};  // DSEndTrans reads word 2, the statement (none)
   Call(pb, &DUStatisticsServices::begin_transaction, "DSBTR3", base, pb);
   // The statement runs inside dictionary work, whose transaction the
   // scan's statement has read in: an open transaction counts as begun.

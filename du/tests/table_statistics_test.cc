@@ -145,6 +145,8 @@ void Begin(int32_t*, int32_t* pb) {
 }
 void End(int32_t*, int32_t* pb) {
   fake->calls.push_back("end");
+  // The transaction end reads the statement from word 2: none.
+  EXPECT_EQ(pb[2], 0);
   if (fake->commit_failures > 0) {
     --fake->commit_failures;
     pb[0] = -10001;
