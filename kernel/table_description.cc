@@ -193,8 +193,15 @@ void DSLoadTableDesc(int32_t* base, int32_t* status, int32_t* open) {
     Wd(base, sys, SYS_RVEC) = *status;
     return;
   }
-  const int32_t keylen = l.Int(1), reclen = l.Int(3), lid = l.Int(4), constraint = l.Int(6),
-                trailing = l.Null(7) ? 0 : l.Int(7);  // NULL: no trailing part
+  const int32_t keylen = l.Int(1), reclen = l.Int(3), lid = l.Int(4), constraint = l.Int(6);
+  // A table without a trailing part holds NULL there; a start outside the
+  // record would describe bytes the record does not have.
+  const int32_t trailing = l.Null(7) ? 0 : l.Int(7);
+  if (trailing < 0 || trailing > reclen) {
+    *status = DESC_TOO_LARGE;
+    Wd(base, sys, SYS_RVEC) = *status;
+    return;
+  }
   open[OPEN_KEYLEN] = keylen;
   open[OPEN_RECLEN] = reclen;
   open[OPEN_LID] = lid;

@@ -5,6 +5,7 @@
 #include "kernel/table_description.h"
 
 #include <deque>
+#include <limits>
 #include <optional>
 #include <random>
 #include <variant>
@@ -116,6 +117,30 @@ TEST_F(TableDescTest, UniqueConstraintOfOneColumn) {
   EXPECT_EQ(W(thr_ + THR_USR_START, USR_TP), 77);  // restored after each run
   bool null = true;
   EXPECT_EQ(ParameterInt(base_, stm_, 1, &null), 700);
+}
+
+// The trailing start comes from the table's row: NULL there is a table
+// without a trailing part, like 0; a start outside the record is refused
+// before anything is described.
+TEST_F(TableDescTest, TrailingStartNullOrOutsideTheRecord) {
+  auto row = [](Value trailing) {
+    Row r = First(KeyColumn(12, 4));
+    r[7] = trailing;
+    r[13] = std::string("INDEX");
+    r[10] = 1;
+    return r;
+  };
+  g_rows = {row(0)};
+  ASSERT_EQ(Load(5), 0);
+  const std::vector<int32_t> plain = List(9 + 16);
+  g_rows = {row(Value{})};
+  ASSERT_EQ(Load(5), 0);
+  EXPECT_EQ(List(9 + 16), plain);
+  for (const int32_t bad : {-1, 51, std::numeric_limits<int32_t>::min()}) {
+    g_rows = {row(bad)};
+    EXPECT_EQ(Load(5), DESC_TOO_LARGE) << bad;
+    EXPECT_EQ(W(sys_, SYS_RVEC), DESC_TOO_LARGE) << bad;
+  }
 }
 
 TEST_F(TableDescTest, TwoColumnIndexAndHeaderKinds) {
