@@ -247,6 +247,15 @@ void NextKey(int32_t* base, int32_t* pb, int32_t table_id, int32_t* key_id) {
 }
 
 
+// A transaction end over the statistics' parameter block of two words:
+// the end reads a third, the statement (none here).
+template <void (*End)(int32_t*, int32_t*)>
+void WithoutStatement(int32_t* base, int32_t* pb) {
+  int32_t end[3] = {pb[0], pb[1], 0};
+  End(base, end);
+  pb[0] = end[0];
+}
+
 void ScanRows(int32_t* base, int32_t* pb, const StatTable& table, uint8_t* row) {
   const DDScanTable scan{table.lid, table.tname, table.type, table.keylen, table.reclen};
   int32_t length = 0;
@@ -263,8 +272,8 @@ DUStatisticsServices StatisticsTable() {
   t.scan_chain = DDScanChain;
   t.update_statistics = DDUpdStatistics;
   t.begin_transaction = DSBTR3;
-  t.end_transaction = DSEndTrans;
-  t.end_open_transaction = DSEndTransIfOpen;
+  t.end_transaction = WithoutStatement<DSEndTrans>;
+  t.end_open_transaction = WithoutStatement<DSEndTransIfOpen>;
   // The dictionary's update of a built key's constraint row is not given
   // its column: the batches answer -19040 naming DDUpdConstraint after the
   // first key they complete.
