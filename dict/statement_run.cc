@@ -105,7 +105,9 @@ int32_t SetPath(int32_t* base, int32_t usr, int32_t stm, int32_t n, const char* 
     DSSetParPath(base, &status, stm, n, Wd(base, usr, USR_LVL));
     return status;
   }
-  length = length < 0 ? 0 : length > kPathElement - 1 ? kPathElement - 1 : length;
+  // A name longer than the field is refused: cut, it could name another
+  // schema.
+  if (length > kPathElement - 1) return DDParams::kTextTooLong;
   std::memset(path, ' ', kPathElement - 1);
   std::memcpy(path, one, static_cast<std::size_t>(length));
   DSSetParBin(base, &status, stm, n, path, 0);

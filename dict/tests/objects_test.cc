@@ -826,3 +826,19 @@ TEST_F(ObjectsTest, TheKernelReadsATablesNames) {
 }
 
 }  // namespace
+
+namespace {
+
+// A schema name longer than a schema field is refused, never cut to the
+// name of another schema whose objects would then answer.
+TEST_F(ObjectsTest, AnOverlongSchemaNameIsRefusedNotCut) {
+  const std::string schema(128, 'S');
+  ASSERT_EQ(BegWork(), 0);
+  ASSERT_EQ(InsObject(900, 6, schema, "T"), 0);
+  EXPECT_EQ(ObjectId(schema, "T", 6), 900);
+  EXPECT_EQ(ObjectId(schema + "X", "T", 6), -DDParams::kTextTooLong);
+  EXPECT_EQ(ObjectId(std::string(300, 'S'), "T", 6), -DDParams::kTextTooLong);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
+}  // namespace
