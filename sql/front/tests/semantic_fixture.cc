@@ -4,6 +4,9 @@
 #include <cstring>
 
 #include "sql/front/stmt_tree.h"
+#include "sql/front/stored_trees.h"
+#include "sql/front/tree_copy.h"
+#include "sql/front/view_definition.h"
 
 // The compile driver's entry and its request and result words (its header
 // names words the kernel's headers name too).
@@ -40,6 +43,7 @@ std::string Counted(SqlCompileCtx* ctx, int32_t record) {
 
 // The semantic phase, with a look at the tree before the driver lets it go.
 void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
+  if (SemanticTest::before_analysis) SemanticTest::before_analysis(ctx, root);
   qmdrive(ctx, root);
   Compiled& out = *g_out;
   out.analysed = true;
@@ -87,6 +91,7 @@ void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
 }  // namespace
 
 std::function<void(SqlCompileCtx*, int32_t root)> SemanticTest::inspect;
+std::function<void(SqlCompileCtx*, int32_t root)> SemanticTest::before_analysis;
 
 std::string CodesText(const std::vector<int32_t>& codes) {
   std::string s;
@@ -120,6 +125,7 @@ void SemanticTest::SetUp() {
 
 void SemanticTest::TearDown() {
   inspect = nullptr;
+  before_analysis = nullptr;
   if (pool_ != nullptr) {
     SqlInstallKernelServices(&old_kernel_);
     SqlInstallPhaseServices(&old_phases_);
@@ -142,6 +148,80 @@ void SemanticTest::MakeTable(int32_t id, const std::string& name, std::vector<Te
     ASSERT_EQ(pb[0], 0) << name;
   }
   ASSERT_EQ(EndWork(0), 0);
+}
+
+std::string SemanticTest::MakeView(int32_t id, const std::string& name, const std::string& query,
+                                   std::vector<TestColumn> columns) {
+  std::string image;
+  int32_t updatable = 0;
+  auto outer = before_analysis;
+  // The parsed statement block, kept until the walk is done; then put into
+  // a block of its own (same references) and copied from there.
+  std::string parsed;
+  int32_t query_ref = 0;
+  before_analysis = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
+    if (WsWord(ctx, definition, STN_KIND) != 3) return;
+    query_ref = WsWord(ctx, definition, VDF_QUERY);
+    const int32_t* h = WsBlock(ctx, qqwscur(ctx));
+    parsed.assign(reinterpret_cast<const char*>(h), static_cast<size_t>(h[WSB_USED]));
+  };
+  auto outer_inspect = inspect;
+  inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    if (parsed.empty()) return;
+    updatable = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_UPDATABLE);
+    int32_t statement = qqwscur(ctx);
+    int32_t kept = qqwsnewblk(ctx);
+    qqwsal(ctx, static_cast<int32_t>(parsed.size()) - WSB_HEADER_BYTES);
+    std::memcpy(reinterpret_cast<char*>(WsBlock(ctx, kept)) + WSB_HEADER_BYTES,
+                parsed.data() + WSB_HEADER_BYTES, parsed.size() - WSB_HEADER_BYTES);
+    WsWord(ctx, root, STN_ROOT_TOP) = query_ref;  // the root lies at the same reference
+    int32_t fresh = qqwsnewblk(ctx);
+    int32_t copy = 0;
+    qqcrel(ctx, fresh, kept, kRefStatement, root, &copy);
+    int32_t* header = WsBlock(ctx, fresh);
+    header[WSB_ROOT] = copy;
+    image.assign(reinterpret_cast<const char*>(header), static_cast<size_t>(header[WSB_USED]));
+    qqwswb(ctx, statement);
+  };
+  Compiled c = Compile("CREATE VIEW " + name + " AS " + query, 2);
+  inspect = outer_inspect;
+  before_analysis = outer;
+  EXPECT_TRUE(c.conditions.empty()) << name << ": " << CodesText(c.Codes());
+  if (image.empty()) return image;
+  EXPECT_EQ(BegWork(), 0);
+  int32_t pb[2] = {0, usr_};
+  DDInsObject(base_, pb, id, 7, "ADAM", 4, name.data(), static_cast<int32_t>(name.size()));
+  if (pb[0] == 0) DDInsTable(base_, pb, id, 2, 6, 8, false, 1);
+  std::vector<uint8_t> text;
+  for (char ch : query) text.insert(text.end(), {0, 0, static_cast<uint8_t>(ch)});
+  if (pb[0] == 0) {
+    DDInsView(base_, pb, id, false, updatable == 1, text.data(), static_cast<int32_t>(query.size()));
+  }
+  int32_t offset = 8, number = 0;
+  for (const TestColumn& col : columns) {
+    DDColumnDef d;
+    d.name = col.name;
+    d.name_length = static_cast<int32_t>(std::strlen(col.name));
+    d.number = ++number;
+    d.type = col.type;
+    d.length = col.length;
+    d.scale = col.scale;
+    d.offset = offset;
+    d.byte_length = col.length + 1;
+    offset += d.byte_length;
+    if (pb[0] == 0) DDInsColumn(base_, pb, id, d, nullptr, 0);
+  }
+  if (pb[0] == 0) DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
+  if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
+  if (pb[0] == 0) {
+    DDStoreDefinition(base_, pb, id, 0, DD_DEFINITION_TREE,
+                      reinterpret_cast<const uint8_t*>(image.data()),
+                      static_cast<int32_t>(image.size()));
+  }
+  EXPECT_EQ(pb[0], 0) << name;
+  EXPECT_EQ(EndWork(0), 0);
+  return image;
 }
 
 void SemanticTest::MakeFixtureTables() {

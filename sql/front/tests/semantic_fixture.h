@@ -79,6 +79,8 @@ class SemanticTest : public LookupTest {
  public:
   // Runs on the analysed tree before the compilation lets it go.
   static std::function<void(SqlCompileCtx*, int32_t root)> inspect;
+  // Runs on the parsed tree before the semantic walk.
+  static std::function<void(SqlCompileCtx*, int32_t root)> before_analysis;
 
  protected:
   void SetUp() override;
@@ -93,6 +95,18 @@ class SemanticTest : public LookupTest {
   // NCHAR(5), I VARCHAR(30)) and P (X, Y INTEGER) on which ADAM holds no
   // privilege (ids 5001-5004 and 5100; tests add their own from 5005).
   void MakeFixtureTables();
+
+  // A view of schema ADAM stored as CREATE VIEW stores one: the statement
+  // "CREATE VIEW name AS query" compiled in compile mode 2 (analysed, not
+  // run), its query put under the statement root and copied as a
+  // statement (reference kind 4) into a fresh block whose header word 2 is
+  // the copy's root, that block's image stored as the view's tree (item
+  // 59), with the view's object, table, view and column rows and SELECT
+  // granted to ADAM. Gives the stored image ("" when the compilation
+  // failed). The copy is taken of the query as parsed: the analysed tree
+  // links records both ways, which the copy refuses as a cycle (-19220).
+  std::string MakeView(int32_t id, const std::string& name, const std::string& query,
+                       std::vector<TestColumn> columns);
 
   // `options`: the request's first and second option words (words 6, 7).
   // The caller names (subject table's schema and name, the old and new
