@@ -130,6 +130,8 @@ int32_t InTransaction(int32_t* base, int32_t usr, F work) {
   return rc;
 }
 
+int32_t Cut(int64_t v) { return static_cast<int32_t>(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
+
 // Loads a new server entry of `sequence` from its catalog row into *entry.
 int32_t LoadEntry(int32_t* base, int32_t usr, int32_t sequence, int32_t* entry) {
   int64_t inc = 1, minimum = 1, maximum = INT32_MAX, current = 0, block_end = 0;
@@ -166,8 +168,9 @@ int32_t LoadEntry(int32_t* base, int32_t usr, int32_t sequence, int32_t* entry) 
   Wd(base, *entry, SEQE_INCREMENT) = static_cast<int32_t>(inc);
   Wd(base, *entry, SEQE_MINIMUM) = static_cast<int32_t>(minimum);
   Wd(base, *entry, SEQE_MAXIMUM) = static_cast<int32_t>(maximum);
-  Wd(base, *entry, SEQE_CURRENT) = static_cast<int32_t>(current);
-  Wd(base, *entry, SEQE_BLOCK_END) = static_cast<int32_t>(current);
+  Wd(base, *entry, SEQE_CURRENT) = Cut(current);
+  Wd(base, *entry, SEQE_BLOCK_END) = Cut(current);
+  Wd(base, *entry, SEQE_FRESH) = taken ? 0 : 1;
   Wd(base, *entry, SEQE_FLAG) = cycles ? 1 : 0;
   Wd(base, *entry, SEQE_LEFT) = 0;
   return 0;
@@ -186,7 +189,8 @@ int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int
   if (Wd(base, entry, SEQE_EXHAUSTED) != 0) return SEQ_NO_FURTHER_VALUE;
   const int64_t inc = Wd(base, entry, SEQE_INCREMENT);
   const int64_t minimum = Wd(base, entry, SEQE_MINIMUM), maximum = Wd(base, entry, SEQE_MAXIMUM);
-  int64_t current = Wd(base, entry, SEQE_CURRENT);
+  const bool fresh = Wd(base, entry, SEQE_FRESH) != 0;
+  int64_t current = fresh ? (inc > 0 ? minimum : maximum) - inc : Wd(base, entry, SEQE_CURRENT);
   int64_t last = current + inc * count;
   bool wrapped = false;
   if (last > maximum || last < minimum) {
@@ -202,19 +206,20 @@ int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int
       return SEQ_NO_FURTHER_VALUE;
     }
   }
-  const int64_t end = Wd(base, entry, SEQE_BLOCK_END);
+  const int64_t end = fresh ? current : Wd(base, entry, SEQE_BLOCK_END);
   if (wrapped || (inc > 0 ? last > end : last < end)) {
     // A new block of max(count, 1000) values, bounded by the limit.
     const int64_t size = std::max<int64_t>(count, SEQ_BLOCK);
     int64_t new_end = current + inc * size;
     new_end = std::clamp<int64_t>(new_end, minimum, maximum);
-    const int32_t rc = DSSeqSave(base, usr, Wd(base, entry, SEQE_ID), static_cast<int32_t>(current),
+    const int32_t rc = DSSeqSave(base, usr, Wd(base, entry, SEQE_ID), Cut(current),
                                  static_cast<int32_t>(new_end));
     if (rc != 0) return rc;
     Wd(base, entry, SEQE_BLOCK_END) = static_cast<int32_t>(new_end);
     Wd(base, entry, SEQE_LEFT) = static_cast<int32_t>(size);
   }
   Wd(base, entry, SEQE_CURRENT) = static_cast<int32_t>(last);
+  Wd(base, entry, SEQE_FRESH) = 0;
   Wd(base, entry, SEQE_LEFT) -= count;
   *first = static_cast<int32_t>(current + inc);
   return 0;
@@ -303,6 +308,7 @@ int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t valu
     if (!only_load) {
       if (count < 1) {
         Wd(base, entry, SEQE_CURRENT) = value;
+        Wd(base, entry, SEQE_FRESH) = 0;
         Wd(base, entry, SEQE_EXHAUSTED) = 0;
       } else {
         Wd(base, entry, SEQE_EXHAUSTED) = 1;

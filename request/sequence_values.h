@@ -21,7 +21,11 @@ inline constexpr int32_t SEQ_CATALOG_TABLE = 32;
 inline constexpr int32_t SEQE_NEXT = 0, SEQE_USE_COUNT = 1, SEQE_ID = 2, SEQE_INCREMENT = 3,
                          SEQE_MINIMUM = 4, SEQE_MAXIMUM = 5, SEQE_CURRENT = 6,
                          SEQE_BLOCK_END = 7, SEQE_MODE = 8, SEQE_FLAG = 9,
-                         SEQE_EXHAUSTED = 10, SEQE_LEFT = 11, SEQE_BYTES = 64;
+                         SEQE_EXHAUSTED = 10, SEQE_LEFT = 11, SEQE_FRESH = 12,
+                         SEQE_BYTES = 64;
+// SEQE_FRESH is 1 while no value was handed out: the value before the first
+// (least - increment) may lie outside 32 bits, so CURRENT holds it only cut
+// to them.
 // Words of a session entry (16 bytes).
 inline constexpr int32_t SEQS_NEXT = 0, SEQS_ID = 1, SEQS_VALUE = 2, SEQS_VALID = 3,
                          SEQS_BYTES = 16;

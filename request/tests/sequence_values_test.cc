@@ -395,3 +395,29 @@ TEST_F(SequenceValuesTest, DefinitionStatementsDescribeAndResetASequence) {
 }
 
 }  // namespace
+
+namespace {
+
+// The least (greatest) value of a sequence at the end of the 32-bit range
+// is its first: the value before it does not fit a word.
+TEST_F(SequenceValuesTest, TheFirstValueMayBeTheEndOfTheRange) {
+  ASSERT_EQ(Begin(1), 0);
+  ASSERT_EQ(AddSequence({60, 1, INT32_MIN, INT32_MIN + 2, std::nullopt, 0}), 0);
+  ASSERT_EQ(AddSequence({61, -1, INT32_MAX - 2, INT32_MAX, std::nullopt, 0}), 0);
+  ASSERT_EQ(AddSequence({62, 1, INT32_MIN, INT32_MIN + 1, std::nullopt, 0, true}), 0);
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Next(60), INT32_MIN);
+  EXPECT_EQ(Next(61), INT32_MAX);
+  EXPECT_EQ(Next(61), INT32_MAX - 1);
+  // The reserved block reached the limit: after a restart nothing is left.
+  EXPECT_EQ(Stored(60), std::make_pair(int64_t{INT32_MIN}, int64_t{INT32_MIN} + 2));
+  ForgetServerEntries();
+  int32_t v = 0;
+  EXPECT_EQ(Value(1, 60, 1, &v), SEQ_NO_FURTHER_VALUE);
+  // A cycling one starts again at its least value.
+  EXPECT_EQ(Next(62), INT32_MIN);
+  EXPECT_EQ(Next(62), INT32_MIN + 1);
+  EXPECT_EQ(Next(62), INT32_MIN);
+}
+
+}  // namespace
