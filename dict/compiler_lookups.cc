@@ -23,6 +23,22 @@ namespace {
 constexpr std::string_view kReservedSchemas[] = {"ZAVOR", "INFO_SCHEM", "OLD_INFO_SCHEMA",
                                                  "INFORMATION_SCHEMA", "FIPS_DOCUMENTATION"};
 
+// The kernel's figures of tree `object` (kind 1 a table, 2 a key) in the
+// databank of logical id `lid` into `out`, the middle row estimate held
+// within the lowest and highest: 0, or the failure, also in `usr`'s
+// RVEC_RCODE. The databank kernel's table requests name a databank by its
+// logical id.
+int32_t FetchRowStats(int32_t* base, int32_t usr, int32_t lid, int32_t object, int32_t kind,
+                      int32_t* out) {
+  int32_t pb[2] = {0, usr}, figures[TABSTATS_WORDS];
+  const int32_t request[3] = {object, lid, kind};
+  DSGetTabStats(base, pb, request, figures);
+  if (pb[0] != 0) return pb[0];
+  figures[7] = std::clamp(figures[7], figures[5], std::max(figures[5], figures[6]));
+  std::copy(figures, figures + TABSTATS_WORDS, out);
+  return 0;
+}
+
 }  // namespace
 
 int32_t DDCmpPrepare(int32_t* base, int32_t* pb, int32_t thr_field, int32_t image) {
@@ -168,6 +184,8 @@ int32_t DDNamedLookup(int32_t* base, int32_t* pb, int32_t field, int32_t image,
 
 void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                     DDTableAttr* out) {
+  const bool fetch_stats = pb[0] != 0;
+  const int32_t requester = pb[1];
   const int32_t stm =
       DDNamedLookup(base, pb, THR_STM_DDL_TA, IMAGE_DDCmpTableAttr, name, test_privilege);
   if (stm == 0) return;
@@ -209,7 +227,10 @@ void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool te
   a.has_triggers = DDIs(c.Text(21), "Y") ? 1 : 0;
   a.privileged = DDIs(c.Text(22), "Y") ? 1 : 0;
   a.synonym = DDIs(c.Text(23), "Y") ? 1 : 0;
+  std::fill(a.row_stats, a.row_stats + TABSTATS_WORDS, -1);
   if ((pb[0] = c.status()) != 0) return;
+  if (fetch_stats && a.kind == 1)
+    pb[0] = FetchRowStats(base, requester, a.logical_id, a.id, 1, a.row_stats);
   *out = a;
 }
 
@@ -473,6 +494,8 @@ void DDCmpDefinitionRead(int32_t* base, int32_t* pb, int32_t id, int32_t number,
 }
 
 void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out) {
+  const bool fetch_stats = pb[0] != 0;
+  const int32_t requester = pb[1];
   const int32_t stm = DDCmpPrepare(base, pb, THR_STM_DDL_IA, IMAGE_DDCmpIndexAttr);
   if (stm == 0) return;
   DDParams p(base, stm);
@@ -496,7 +519,20 @@ void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out
   const size_t at = letter.empty() ? std::string_view::npos
                                    : std::string_view("NTL").find(letter[0]);
   a.trans_option = at == std::string_view::npos ? -1 : static_cast<int32_t>(at) + 1;
-  if ((pb[0] = c.status()) == 0) *out = a;
+  std::fill(a.row_stats, a.row_stats + TABSTATS_WORDS, -1);
+  if ((pb[0] = c.status()) != 0) return;
+  if (fetch_stats) {
+    // The key's databank is its table's.
+    int32_t tpb[2] = {0, requester};
+    DDTableName table;
+    table.id = a.table_id;
+    DDTableAttr t;
+    DDCmpTableAttr(base, tpb, table, false, &t);
+    if ((pb[0] = tpb[0]) != 0) return;
+    pb[0] = a.kind == 1 ? FetchRowStats(base, requester, t.logical_id, a.table_id, 1, a.row_stats)
+                        : FetchRowStats(base, requester, t.logical_id, a.id, 2, a.row_stats);
+  }
+  *out = a;
 }
 
 namespace {

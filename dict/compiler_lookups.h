@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "kernel/databank_figures.h"
+
 inline constexpr int32_t DD_NO_THREAD_BLOCK = -18515;
 inline constexpr int32_t DD_PATH_FIELD = -19052;   // a path parameter not 387 bytes long
 inline constexpr int32_t DD_PIECE_MISSING = -19007;
@@ -74,11 +76,19 @@ struct DDTableAttr {
   int32_t has_triggers;
   int32_t privileged;         // with the test asked for: the user or PUBLIC holds a privilege
   int32_t synonym;            // found through a synonym
+  // The kernel's figures of the table's tree (DSGetTabStats' eight words:
+  // page sizes, levels, key and entry length, lowest, highest and middle
+  // row estimate, the middle one held within the other two); all -1 when
+  // not fetched.
+  int32_t row_stats[TABSTATS_WORDS];
 };
 
 // DDCmpTableAttr: 0 with the attributes, 2 when there is no such table
 // (every positive status), or an error. `test_privilege` asks whether the
-// current schema (DDCurrentSchema) or PUBLIC holds a privilege on it.
+// current schema (DDCurrentSchema) or PUBLIC holds a privilege on it. A
+// non-zero status on entry also fetches a base table's row_stats from the
+// kernel; when that fails the attributes are given and the status is the
+// kernel's failure.
 void DDCmpTableAttr(int32_t* base, int32_t* pb, const DDTableName& name, bool test_privilege,
                     DDTableAttr* out);
 
@@ -158,8 +168,12 @@ struct DDIndexAttr {
   int32_t kind;
   int32_t id, table_id, key_length, column_count, entry_length, further;
   int32_t trans_option;
+  // With a non-zero status on entry, the kernel's figures of the key's tree
+  // (of the table's own for a primary key), as DDTableAttr's; else all -1.
+  int32_t row_stats[TABSTATS_WORDS];
 };
-// 0, 1 when there is no such key, or an error.
+// 0, 1 when there is no such key, or an error; a failure to fetch the
+// figures as DDCmpTableAttr's.
 void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out);
 
 // Does the current schema (DDCurrentSchema) or PUBLIC hold table privilege

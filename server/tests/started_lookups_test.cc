@@ -3,6 +3,7 @@
 // callers' buffers with guard bytes behind them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,6 +14,8 @@
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/work_block.h"
+#include "dk/request.h"
+#include "dk/table_entries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "server/testing/started_database.h"
@@ -33,14 +36,14 @@ class StartedLookupsTest : public StartedDatabaseTest {
     DDEndWork(base_, pb);
     return pb[0];
   }
-  int32_t MakeTable(const std::string& name) {
+  int32_t MakeTable(const std::string& name, int32_t databank = 1) {
     int32_t pb[2] = {0, admin_}, id = 0;
     DDNewIds(base_, pb, 1, &id);
     EXPECT_EQ(pb[0], 0);
     DDInsObject(base_, pb, id, 6, kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)),
                 name.data(), static_cast<int32_t>(name.size()));
     EXPECT_EQ(pb[0], 0);
-    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 8, true, 1);
+    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 8, true, databank);
     EXPECT_EQ(pb[0], 0);
     return id;
   }
@@ -102,6 +105,72 @@ TEST_F(StartedLookupsTest, ThreeSessionsOnOneThreadSeeTheirOwnWork) {
 
 // A session that began no work of its own never reads the open work of
 // the session that last began work on the thread.
+// A non-zero entry status fetches the table's row figures from the kernel:
+// the same eight words DSGetTabStats gives for the table in its databank;
+// status 0 fetches nothing.
+TEST_F(StartedLookupsTest, RowFiguresComeFromTheKernelOnAskingOnly) {
+  ASSERT_EQ(Begin(admin_), 0);
+  const int32_t id = MakeTable("ROWSTATS_T", 4);  // the user data databank
+  DDTableAttr plain;
+  ASSERT_EQ(Find(admin_, kStartedAdmin, "ROWSTATS_T", &plain), 0);
+  for (const int32_t w : plain.row_stats) EXPECT_EQ(w, -1);
+  // The databank kernel's table requests name the databank by logical id.
+  const int32_t did = plain.logical_id;
+  ASSERT_EQ(did, 4);
+
+  // Asked for before the kernel has the table: the kernel's failure, the
+  // attributes still given.
+  DDTableName n;
+  n.schema = kStartedAdmin;
+  n.schema_length = static_cast<int32_t>(std::strlen(kStartedAdmin));
+  n.name = "ROWSTATS_T";
+  n.name_length = 10;
+  DDTableAttr a;
+  int32_t pb[2] = {1, admin_};
+  DDCmpTableAttr(base_, pb, n, false, &a);
+  EXPECT_EQ(pb[0], -50 - 16140);
+  EXPECT_EQ(sqlpool_word(base_, admin_ + USR_RVEC_RCODE), -50 - 16140);
+  EXPECT_EQ(a.id, id);
+
+  int32_t crt[CRT_WORDS] = {};
+  crt[RQ_DID] = did;
+  crt[RQ_TYPE] = 10;
+  crt[RQ_TBL] = id;
+  crt[RQ_KEY_LENGTH] = 4;
+  crt[RQ_RECORD_LENGTH] = 16;
+  DKEXE1(16, crt);
+  ASSERT_EQ(crt[RQ_STATUS], 0);
+  for (int32_t rows = 0; rows <= 7; ++rows) {
+    if (rows > 0) {
+      std::vector<int32_t> b(RQ_RECORD + 6, 0);
+      b[RQ_TABLE] = crt[RQ_TABLE];
+      b[RQ_TBL] = id;
+      b[RQ_RECORD_LENGTH] = 16;
+      char record[16];
+      std::memset(record, 'r', sizeof record);
+      std::memcpy(record, &rows, 4);
+      std::memcpy(b.data() + RQ_RECORD, record, sizeof record);
+      DKEXE1(38, b.data());
+      ASSERT_EQ(b[RQ_STATUS], 0);
+    }
+    int32_t kpb[2] = {0, admin_}, want[TABSTATS_WORDS];
+    const int32_t rq[3] = {id, did, 1};
+    DSGetTabStats(base_, kpb, rq, want);
+    ASSERT_EQ(kpb[0], 0);
+    pb[0] = 1;
+    DDCmpTableAttr(base_, pb, n, false, &a);
+    ASSERT_EQ(pb[0], 0) << rows;
+    EXPECT_TRUE(std::equal(want, want + TABSTATS_WORDS, a.row_stats)) << rows;
+    EXPECT_EQ(a.row_stats[5], rows);  // one level: the rows themselves
+    EXPECT_EQ(a.row_stats[4], 16);
+    pb[0] = 0;
+    DDCmpTableAttr(base_, pb, n, false, &a);
+    ASSERT_EQ(pb[0], 0);
+    for (const int32_t w : a.row_stats) EXPECT_EQ(w, -1);
+  }
+  EXPECT_EQ(End(admin_, 0), 0);
+}
+
 TEST_F(StartedLookupsTest, ASessionWithoutWorkDoesNotReadAnothersOpenWork) {
   ASSERT_EQ(Begin(admin_), 0);
   MakeTable("T_NOT_YOURS");
