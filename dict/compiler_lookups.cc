@@ -529,7 +529,8 @@ void DDCmpIndexAttr(int32_t* base, int32_t* pb, int32_t key_id, DDIndexAttr* out
     DDTableAttr t;
     DDCmpTableAttr(base, tpb, table, false, &t);
     if ((pb[0] = tpb[0]) != 0) return;
-    pb[0] = a.kind == 1 ? FetchRowStats(base, requester, t.logical_id, a.table_id, 1, a.row_stats)
+    // By the stored word: a primary key's tree is the table's own.
+    pb[0] = kind == 1 ? FetchRowStats(base, requester, t.logical_id, a.table_id, 1, a.row_stats)
                         : FetchRowStats(base, requester, t.logical_id, a.id, 2, a.row_stats);
   }
   *out = a;

@@ -140,6 +140,7 @@ TEST_F(StartedLookupsTest, RowFiguresComeFromTheKernelOnAskingOnly) {
   crt[RQ_RECORD_LENGTH] = 16;
   DKEXE1(16, crt);
   ASSERT_EQ(crt[RQ_STATUS], 0);
+  int32_t last[TABSTATS_WORDS] = {};
   for (int32_t rows = 0; rows <= 7; ++rows) {
     if (rows > 0) {
       std::vector<int32_t> b(RQ_RECORD + 6, 0);
@@ -163,11 +164,39 @@ TEST_F(StartedLookupsTest, RowFiguresComeFromTheKernelOnAskingOnly) {
     EXPECT_TRUE(std::equal(want, want + TABSTATS_WORDS, a.row_stats)) << rows;
     EXPECT_EQ(a.row_stats[5], rows);  // one level: the rows themselves
     EXPECT_EQ(a.row_stats[4], 16);
+    std::copy(a.row_stats, a.row_stats + TABSTATS_WORDS, last);
     pb[0] = 0;
     DDCmpTableAttr(base_, pb, n, false, &a);
     ASSERT_EQ(pb[0], 0);
     for (const int32_t w : a.row_stats) EXPECT_EQ(w, -1);
   }
+
+  // The table's primary key is the table's own tree; an index of no tree
+  // in the kernel answers the kernel's failure.
+  int32_t keys[2] = {};
+  pb[0] = 0, pb[1] = admin_;
+  DDNewIds(base_, pb, 2, keys);
+  ASSERT_EQ(pb[0], 0);
+  keys[1] = keys[0] + 1;
+  DDInsConstraint(base_, pb, keys[0], 1, id, 4, 1, 16, 0, 4);
+  ASSERT_EQ(pb[0], 0);
+  DDInsConstraint(base_, pb, keys[1], 2, id, 4, 1, 8, 0, 4);
+  ASSERT_EQ(pb[0], 0);
+  DDIndexAttr k{};
+  pb[0] = 1;
+  DDCmpIndexAttr(base_, pb, keys[0], &k);
+  ASSERT_EQ(pb[0], 0);
+  EXPECT_EQ(k.table_id, id);
+  EXPECT_TRUE(std::equal(last, last + TABSTATS_WORDS, k.row_stats));
+  pb[0] = 0;
+  DDCmpIndexAttr(base_, pb, keys[0], &k);
+  ASSERT_EQ(pb[0], 0);
+  for (const int32_t w : k.row_stats) EXPECT_EQ(w, -1);
+  pb[0] = 1;
+  DDCmpIndexAttr(base_, pb, keys[1], &k);
+  EXPECT_EQ(pb[0], -50 - 16140);
+  EXPECT_EQ(k.kind, 2);
+  EXPECT_EQ(k.id, keys[1]);
   EXPECT_EQ(End(admin_, 0), 0);
 }
 
