@@ -15,6 +15,7 @@
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trigger_binding.h"
+#include "sql/front/view_merge.h"
 
 namespace {
 
@@ -33,9 +34,7 @@ void Append(SqlCompileCtx* ctx, int32_t* list, int32_t value) {
 
 // A condition ANDed to another (either may be 0).
 int32_t And(SqlCompileCtx* ctx, int32_t a, int32_t b) {
-  if (a == 0) return b;
-  if (b == 0) return a;
-  return qqcbix(ctx, kExprAnd, &W(ctx, b, EXN_LINE), a, b, 0, 0);
+  return qmandcomb(ctx, b != 0 ? &W(ctx, b, EXN_LINE) : nullptr, a, b, kExprAnd);
 }
 
 // The schema and name a table FROM item names.

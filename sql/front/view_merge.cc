@@ -17,6 +17,12 @@ SqlOptimizerServices SqlInstallOptimizerServices(const SqlOptimizerServices* ser
   return old;
 }
 
+int32_t qmandcomb(SqlCompileCtx* ctx, const int32_t* position, int32_t a, int32_t b, int32_t kind) {
+  if (a == 0) return b;
+  if (b == 0) return a;
+  return qqcbix(ctx, kind, position, a, b, 0, 0);
+}
+
 void ViewOptimize(SqlCompileCtx* ctx, int32_t statement) {
   if (g_optimizer.qodrive == nullptr) qcinterr(ctx, "QOP: qodrive", kSqlServiceMissing);
   g_optimizer.qodrive(ctx, statement);

@@ -22,6 +22,11 @@ struct SqlOptimizerServices {
 // Installs the table (nullptr: none); gives the previous one.
 SqlOptimizerServices SqlInstallOptimizerServices(const SqlOptimizerServices* services);
 
+// Condition a and condition b combined into a basic expression node of
+// `kind` (8: AND) at `position`: b when a is absent, a when b is absent. A
+// merged view's WHERE condition joins the reading block's this way.
+int32_t qmandcomb(SqlCompileCtx* ctx, const int32_t* position, int32_t a, int32_t b, int32_t kind);
+
 // Calls through the table.
 void ViewOptimize(SqlCompileCtx* ctx, int32_t statement);
 

@@ -88,6 +88,34 @@ class ViewMerge : public SemanticTest {
   }
 };
 
+// A view's WHERE condition joins the reading block's by AND, alone when
+// the block has none: the block's WHERE and HAVING conditions stand for
+// the two.
+TEST_F(ViewMerge, ViewConditionIsAndedToTheOuterOne) {
+  struct Case {
+    const char* sql;
+    const char* printed;
+  } cases[] = {
+      {"SELECT a FROM t WHERE b = 2 GROUP BY a HAVING a > 1", "((B = 2) AND (A > 1))"},
+      {"SELECT a FROM t GROUP BY a HAVING a > 1", "(A > 1)"},
+      {"SELECT a FROM t WHERE b = 2 GROUP BY a", "(B = 2)"},
+      {"SELECT a FROM t GROUP BY a", ""},
+  };
+  for (const Case& k : cases) {
+    std::string combined = "<not run>";
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY);
+      int32_t c = qmandcomb(ctx, nullptr, WsWord(ctx, query, QSP_WHERE),
+                            WsWord(ctx, query, QSP_HAVING), 8);
+      combined = c == 0 ? "" : SqlPrintExpression(ctx, c);
+    };
+    Compiled c = Compile(k.sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(combined, k.printed) << k.sql;
+  }
+}
+
 TEST_F(ViewMerge, OptimizerEntriesNameThemselvesUntilInstalled) {
   Compiled c;
   Layout(false, &c);
