@@ -130,7 +130,7 @@ void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_le
   const int32_t mode = pb[0];
   const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdObjIdent, IMAGE_DDUpdObjIdent);
   if (stm == 0) return;
-  if (mode != 1 && mode != 2) {
+  if ((mode != 1 && mode != 2) || (mode == 1 && password == nullptr)) {
     pb[0] = DD_BAD_PARAMETER;
     return;
   }

@@ -159,7 +159,7 @@ void DDCurCheckCols(int32_t* base, int32_t* pb, int32_t domain_id, int32_t* cons
 // its kind becomes `kind` (3 USER or 4 OS_USER, else -19089). 1 when there
 // is no such ident, 3 for a GROUP, 4 for a password of an OS_USER, 5 when
 // the new value is the stored one, -19007 when the ident has no object
-// row; another mode -19113.
+// row; another mode, or mode 1 without a password, -19113.
 void DDUpdObjIdent(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
                    int32_t kind, const uint8_t* password);
 inline constexpr int32_t DD_PASSWORD_BYTES = 18;

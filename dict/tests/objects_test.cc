@@ -841,4 +841,14 @@ TEST_F(ObjectsTest, AnOverlongSchemaNameIsRefusedNotCut) {
   EXPECT_EQ(EndWork(1), 0);
 }
 
+// A password change without a password is refused before the ident is
+// read, never run on a missing value.
+TEST_F(ObjectsTest, APasswordChangeWithoutAPasswordIsRefused) {
+  ASSERT_EQ(BegWork(), 0);
+  int32_t pb[2] = {1, usr_};
+  DDUpdObjIdent(base_, pb, "EVE", 3, 0, nullptr);
+  EXPECT_EQ(pb[0], DD_BAD_PARAMETER);
+  EXPECT_EQ(EndWork(1), 0);
+}
+
 }  // namespace
