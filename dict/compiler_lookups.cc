@@ -464,15 +464,26 @@ void DDCmpSourceRead(int32_t* base, int32_t* pb, int32_t id, const char* name,
   if (stm != 0) ReadPieces(base, pb, stm, key, bytes, text, total, buffer, capacity, length);
 }
 
-void DDCmpDefinitionInfo(int32_t* base, int32_t* pb, int32_t id, int32_t number,
-                         int32_t* total) {
+namespace {
+
+// The key of a stored definition; a negative number answers
+// DD_NAME_TOO_LONG in pb[0] and false.
+bool DefinitionKey(int32_t* pb, int32_t id, int32_t number, SourceKey* key) {
   if (number < 0) {
     pb[0] = DD_NAME_TOO_LONG;
-    return;
+    return false;
   }
+  key->id = id;
+  key->number = number;
+  return true;
+}
+
+}  // namespace
+
+void DDCmpDefinitionInfo(int32_t* base, int32_t* pb, int32_t id, int32_t number,
+                         int32_t* total) {
   SourceKey key;
-  key.id = id;
-  key.number = number;
+  if (!DefinitionKey(pb, id, number, &key)) return;
   std::string_view text;
   FirstPiece(base, pb, key, true, &text, total);
 }
@@ -480,13 +491,8 @@ void DDCmpDefinitionInfo(int32_t* base, int32_t* pb, int32_t id, int32_t number,
 void DDCmpDefinitionRead(int32_t* base, int32_t* pb, int32_t id, int32_t number, uint8_t* buffer,
                          int32_t capacity, int32_t* length) {
   *length = 0;
-  if (number < 0) {
-    pb[0] = DD_NAME_TOO_LONG;
-    return;
-  }
   SourceKey key;
-  key.id = id;
-  key.number = number;
+  if (!DefinitionKey(pb, id, number, &key)) return;
   std::string_view text;
   int32_t total = 0;
   const int32_t stm = FirstPiece(base, pb, key, true, &text, &total);
