@@ -10,18 +10,7 @@
 # strings as the hexadecimal text of their UTF-8 bytes, a null result as NULL.
 set -euo pipefail
 out=$(readlink -f "$(dirname "$0")/../interp/tests/data")/string_functions_pg15.txt
-# The server refuses to run as root: run the whole script as postgres then,
-# writing through this shell.
-if [ "$(id -u)" = 0 ]; then
-  runuser -u postgres -- bash "$(readlink -f "$0")" --stdout > "$out"
-  exit
-fi
-cd /tmp
-dir=$(mktemp -d)
-trap 'pg_ctl -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true; rm -rf "$dir"' EXIT
-PATH=$(ls -d /usr/lib/postgresql/15/bin 2>/dev/null || echo /usr/local/bin):$PATH
-initdb -D "$dir/data" -A trust -U pg -E UTF8 --locale=C.UTF-8 >/dev/null
-pg_ctl -D "$dir/data" -o "-k $dir -c listen_addresses=''" -l "$dir/log" -w start >/dev/null
+. "$(readlink -f "$(dirname "$0")")/pg15_cluster.sh"
 result=$(psql -h "$dir" -U pg -d postgres -X -q -At -F $'\t' -v ON_ERROR_STOP=1 <<'SQL'
 SELECT setseed(0.26) \g /dev/null
 CREATE TEMP TABLE c AS

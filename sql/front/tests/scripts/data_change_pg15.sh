@@ -10,16 +10,7 @@
 # ADAM (each in its own transaction, rolled back).
 set -euo pipefail
 out=$(readlink -f "$(dirname "$0")/../data")/data_change_pg15.txt
-if [ "$(id -u)" = 0 ]; then
-  runuser -u postgres -- bash "$(readlink -f "$0")" --stdout > "$out"
-  exit
-fi
-cd /tmp
-dir=$(mktemp -d)
-trap 'pg_ctl -D "$dir/data" -m immediate stop >/dev/null 2>&1 || true; rm -rf "$dir"' EXIT
-PATH=$(ls -d /usr/lib/postgresql/15/bin 2>/dev/null || echo /usr/local/bin):$PATH
-initdb -D "$dir/data" -A trust -U pg -E UTF8 --locale=C.UTF-8 >/dev/null
-pg_ctl -D "$dir/data" -o "-k $dir -c listen_addresses=''" -l "$dir/log" -w start >/dev/null
+. "$(readlink -f "$(dirname "$0")/../../../../scripts")/pg15_cluster.sh"
 
 cases=$(cat <<'CASES'
 INSERT INTO t VALUES (1, 2, 'x')
