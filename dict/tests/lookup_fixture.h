@@ -140,6 +140,8 @@ class LookupTest : public CatalogRowsTest {
   struct ColumnSpec {
     const char* name;
     int32_t type, length, scale;
+    bool nullable = true;
+    const char* default_text = nullptr;  // the default's SQL text; none when null
   };
   int32_t InsBaseTable(int32_t id, const std::string& schema, const std::string& name,
                        const std::vector<ColumnSpec>& columns) {
@@ -147,6 +149,14 @@ class LookupTest : public CatalogRowsTest {
     DDInsObject(base_, pb, id, 6, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
                 static_cast<int32_t>(name.size()));
     if (pb[0] == 0) DDInsTable(base_, pb, id, 1, 6, 8, true, 1);
+    InsColumns(pb, id, columns);
+    return pb[0];
+  }
+  // The column rows of table `id`, numbered in order and laid one after
+  // another from byte 8 of the record (each its length plus one byte), and
+  // the table's record lengths and column count. Stops at the first error,
+  // left in pb[0] (nothing is written when pb[0] is already set).
+  void InsColumns(int32_t* pb, int32_t id, const std::vector<ColumnSpec>& columns) {
     int32_t offset = 8, number = 0;
     for (const ColumnSpec& c : columns) {
       DDColumnDef d;
@@ -156,13 +166,22 @@ class LookupTest : public CatalogRowsTest {
       d.type = c.type;
       d.length = c.length;
       d.scale = c.scale;
+      d.nullable = c.nullable;
       d.offset = offset;
       d.byte_length = c.length + 1;
       offset += d.byte_length;
-      if (pb[0] == 0) DDInsColumn(base_, pb, id, d, nullptr, 0);
+      std::vector<uint8_t> text3;
+      if (c.default_text != nullptr) {
+        for (const char* p = c.default_text; *p != 0; ++p) {
+          text3.insert(text3.end(), {0, 0, static_cast<uint8_t>(*p)});
+        }
+      }
+      if (pb[0] == 0) {
+        DDInsColumn(base_, pb, id, d, text3.empty() ? nullptr : text3.data(),
+                    static_cast<int32_t>(text3.size() / 3));
+      }
     }
     if (pb[0] == 0) DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
-    return pb[0];
   }
   // The user's level path: the one schema given, the rest NULL.
   void SetPathTo(const std::string& schema) {

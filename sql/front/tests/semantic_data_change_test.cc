@@ -64,35 +64,8 @@ class SemanticDataChange : public SemanticTest {
     ASSERT_EQ(pb[0], 0);
     DDInsTable(base_, pb, 5010, 1, 6, 8, true, 1);
     ASSERT_EQ(pb[0], 0);
-    struct Col {
-      const char* name;
-      int32_t type, length;
-      bool nullable;
-      const char* dflt;
-    };
-    const Col cols[] = {{"K", 3, 10, false, nullptr}, {"D", 1, 10, true, "'dflt'"},
-                        {"N", 6, 5, true, nullptr}};
-    int32_t offset = 8, number = 0;
-    for (const Col& c : cols) {
-      DDColumnDef d;
-      d.name = c.name;
-      d.name_length = static_cast<int32_t>(std::strlen(c.name));
-      d.number = ++number;
-      d.type = c.type;
-      d.length = c.length;
-      d.nullable = c.nullable;
-      d.offset = offset;
-      d.byte_length = c.length + 1;
-      offset += d.byte_length;
-      std::vector<uint8_t> text3;
-      if (c.dflt != nullptr) {
-        for (const char* p = c.dflt; *p != 0; ++p) text3.insert(text3.end(), {0, 0, uint8_t(*p)});
-      }
-      DDInsColumn(base_, pb, 5010, d, text3.empty() ? nullptr : text3.data(),
-                  static_cast<int32_t>(text3.size() / 3));
-      ASSERT_EQ(pb[0], 0) << c.name;
-    }
-    DDUpdTableInts(base_, pb, 5010, 8, offset, offset, number);
+    InsColumns(pb, 5010, {{"K", 3, 10, 0, false}, {"D", 1, 10, 0, true, "'dflt'"},
+                          {"N", 6, 5, 0}});
     ASSERT_EQ(pb[0], 0);
     // ADAM may read and change T, R, Q and W (the dictionary keeps a
     // table's INSERT and UPDATE privilege on each of its columns too), and

@@ -198,21 +198,9 @@ std::string SemanticTest::MakeView(int32_t id, const std::string& name, const st
   if (pb[0] == 0) {
     DDInsView(base_, pb, id, false, updatable == 1, text.data(), static_cast<int32_t>(query.size()));
   }
-  int32_t offset = 8, number = 0;
-  for (const TestColumn& col : columns) {
-    DDColumnDef d;
-    d.name = col.name;
-    d.name_length = static_cast<int32_t>(std::strlen(col.name));
-    d.number = ++number;
-    d.type = col.type;
-    d.length = col.length;
-    d.scale = col.scale;
-    d.offset = offset;
-    d.byte_length = col.length + 1;
-    offset += d.byte_length;
-    if (pb[0] == 0) DDInsColumn(base_, pb, id, d, nullptr, 0);
-  }
-  if (pb[0] == 0) DDUpdTableInts(base_, pb, id, 8, offset, offset, number);
+  std::vector<ColumnSpec> specs;
+  for (const TestColumn& c : columns) specs.push_back({c.name, c.type, c.length, c.scale});
+  InsColumns(pb, id, specs);
   if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
   if (pb[0] == 0) {
     DDStoreDefinition(base_, pb, id, 0, DD_DEFINITION_TREE,
