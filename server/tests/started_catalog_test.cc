@@ -12,11 +12,11 @@
 #include "dict/compiler_lookups.h"
 #include "dict/tests/catalog_forms.h"
 #include "dict/work_block.h"
-#include "server/testing/started_database.h"
+#include "server/tests/started_work_fixture.h"
 
 namespace {
 
-class StartedCatalogTest : public StartedDatabaseTest {
+class StartedCatalogTest : public StartedWorkTest {
  protected:
   void SetUp() override {
     StartedDatabaseTest::SetUp();
@@ -30,29 +30,19 @@ class StartedCatalogTest : public StartedDatabaseTest {
     if (base_ != nullptr) DDEndWork(base_, pb);
     EXPECT_EQ(pb[0], 0);
   }
-  int32_t TableAttr(const std::string& schema, const std::string& name, DDTableAttr* a) {
-    int32_t pb[2] = {0, admin_};
-    DDTableName n;
-    n.schema = schema.data();
-    n.schema_length = static_cast<int32_t>(schema.size());
-    n.name = name.data();
-    n.name_length = static_cast<int32_t>(name.size());
-    DDCmpTableAttr(base_, pb, n, false, a);
-    return pb[0];
-  }
 };
 
 TEST_F(StartedCatalogTest, EverySystemTableIsFoundByNameInSystem) {
   for (int32_t k = 0; k < kCatalogTableCount; ++k) {
     const CatalogTable& t = kCatalogTables[k];
     DDTableAttr a{};
-    ASSERT_EQ(TableAttr("SYSTEM", t.name, &a), 0) << t.name;
+    ASSERT_EQ(Find(admin_, "SYSTEM", t.name, &a), 0) << t.name;
     ExpectSystemTable(a, t);
   }
   DDTableAttr a{};
   a.id = 4242;
-  EXPECT_EQ(TableAttr("SYSTEM", "NO_SUCH_TABLE", &a), DD_TABLE_NOT_FOUND);
-  EXPECT_EQ(TableAttr(kStartedAdmin, "TABLES", &a), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(Find(admin_, "SYSTEM", "NO_SUCH_TABLE", &a), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(Find(admin_, kStartedAdmin, "TABLES", &a), DD_TABLE_NOT_FOUND);
   EXPECT_EQ(a.id, 4242) << "nothing is written for a table not found";
 }
 

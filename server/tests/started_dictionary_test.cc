@@ -17,22 +17,12 @@
 #include "dict/work_block.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
-#include "server/testing/started_database.h"
+#include "server/tests/started_work_fixture.h"
 
 namespace {
 
-class StartedDictionaryTest : public StartedDatabaseTest {
+class StartedDictionaryTest : public StartedWorkTest {
  protected:
-  int32_t Begin(int32_t usr) {
-    int32_t pb[2] = {0, usr};
-    DDBegWork(base_, pb);
-    return pb[0];
-  }
-  int32_t End(int32_t usr, int32_t outcome) {
-    int32_t pb[2] = {outcome, usr};
-    DDEndWork(base_, pb);
-    return pb[0];
-  }
   int32_t NewId(int32_t usr) {
     int32_t pb[2] = {0, usr}, id = 0;
     DDNewIds(base_, pb, 1, &id);

@@ -18,24 +18,14 @@
 #include "dk/table_entries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
-#include "server/testing/started_database.h"
+#include "server/tests/started_work_fixture.h"
 
 namespace {
 
 constexpr uint8_t kGuard = 0xEE;
 
-class StartedLookupsTest : public StartedDatabaseTest {
+class StartedLookupsTest : public StartedWorkTest {
  protected:
-  int32_t Begin(int32_t usr) {
-    int32_t pb[2] = {0, usr};
-    DDBegWork(base_, pb);
-    return pb[0];
-  }
-  int32_t End(int32_t usr, int32_t outcome) {
-    int32_t pb[2] = {outcome, usr};
-    DDEndWork(base_, pb);
-    return pb[0];
-  }
   int32_t MakeTable(const std::string& name, int32_t databank = 1) {
     int32_t pb[2] = {0, admin_}, id = 0;
     DDNewIds(base_, pb, 1, &id);
@@ -46,17 +36,6 @@ class StartedLookupsTest : public StartedDatabaseTest {
     DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 8, true, databank);
     EXPECT_EQ(pb[0], 0);
     return id;
-  }
-  int32_t Find(int32_t usr, const std::string& schema, const std::string& name,
-               DDTableAttr* a) {
-    int32_t pb[2] = {0, usr};
-    DDTableName n;
-    n.schema = schema.data();
-    n.schema_length = static_cast<int32_t>(schema.size());
-    n.name = name.data();
-    n.name_length = static_cast<int32_t>(name.size());
-    DDCmpTableAttr(base_, pb, n, false, a);
-    return pb[0];
   }
   // A third session: the administrator again, on a channel of its own.
   int32_t ThirdSession() {
