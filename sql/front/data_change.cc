@@ -18,20 +18,13 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/trav_stack.h"
+#include "sql/front/walk_words.h"
 
 namespace {
 
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
-
-SemContext& Cur(SqlCompileCtx* ctx) {
-  return ctx->query.context;
-}
-
-void Push(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t node) {
-  TravPushOn(ctx->trav, ctx, routine, resume, node);
-}
+using walk_words::Cur;
+using walk_words::Push;
+using walk_words::W;
 
 // Routine 1 for every element of a list, in list order.
 void PushAll(SqlCompileCtx* ctx, int32_t list) {
