@@ -202,7 +202,11 @@ int32_t TakeValues(int32_t* base, int32_t usr, int32_t entry, int32_t count, int
       wrapped = true;
     }
     if (!wrapped || last > maximum || last < minimum) {
-      Wd(base, entry, SEQE_EXHAUSTED) = 1;
+      // Only a sequence without a single further value is used up; a
+      // request for more values than are left takes none of them.
+      const int64_t next = current + inc;
+      if (count == 1 || next > maximum || next < minimum)
+        Wd(base, entry, SEQE_EXHAUSTED) = 1;
       return SEQ_NO_FURTHER_VALUE;
     }
   }

@@ -421,3 +421,17 @@ TEST_F(SequenceValuesTest, TheFirstValueMayBeTheEndOfTheRange) {
 }
 
 }  // namespace
+
+namespace {
+
+// A request for more values than are left takes none and leaves the rest.
+TEST_F(SequenceValuesTest, ARequestPastTheLimitLeavesTheValuesThatAreLeft) {
+  int32_t v = -3;
+  EXPECT_EQ(Value(1, SEQ_MANY_ALLOWED, INT32_MAX, &v), SEQ_NO_FURTHER_VALUE);
+  EXPECT_EQ(v, -3);
+  EXPECT_EQ(Next(SEQ_MANY_ALLOWED), 501);
+  EXPECT_EQ(Next(SEQ_MANY_ALLOWED, 10), 502);
+  EXPECT_EQ(Next(SEQ_MANY_ALLOWED), 512);
+}
+
+}  // namespace
