@@ -12,7 +12,7 @@
 
 // Block flags, each 0 or 1.
 enum SemBlockFlag : int32_t {
-  kBlockDistinct = 0,    // a query specification of the statement says DISTINCT
+  kBlockDistinct = 0,    // a SELECT block of the statement says DISTINCT
   kBlockAggregate,       // a select list outside a subquery holds a set function
   kBlockGrouped,         // a GROUP BY list outside a subquery
   kBlockHaving,          // a HAVING condition outside a subquery
@@ -38,8 +38,8 @@ struct QueryBlockState {
   int32_t size_word = 0;
   int32_t size_flag = 0;
   int32_t leaf_flag = 0;          // an expression of kind 38, 39 or 40 was met
-  int32_t outermost_query = 0;    // the outermost query specification
-  int32_t top_queries = 0;        // top-level query specifications
+  int32_t outermost_query = 0;    // the outermost SELECT block
+  int32_t top_queries = 0;        // top-level SELECT blocks
   int32_t result_columns = 0;     // a set operation's result column list
   int32_t view_tables = 0;        // references collected under flag 11
   int32_t on_scope = 0;           // the joined table whose ON condition is walked

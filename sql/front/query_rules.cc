@@ -1,4 +1,4 @@
-// The rules of query blocks: the order in which a query specification's
+// The rules of query blocks: the order in which a SELECT block's
 // clauses are analysed, star expansion, the select-list rules on set
 // functions and grouping, the GROUP BY rules, the result columns of set
 // operations, and ORDER BY and FOR UPDATE OF of a query statement.
@@ -298,7 +298,7 @@ void UnifyType(SqlCompileCtx* ctx, int32_t query, int32_t column, int32_t item_t
   if (common > 0) W(ctx, column, RSC_TYPE) = common;
 }
 
-// The conversion pass of a set operation's query specification: a CHAR
+// The conversion pass of a set operation's SELECT block: a CHAR
 // item under an NCHAR result column is converted to NCHAR.
 void ConvertItems(SqlCompileCtx* ctx, int32_t query) {
   int32_t c = ctx->query.result_columns;
@@ -373,7 +373,7 @@ void ResultColumns(SqlCompileCtx* ctx, int32_t query) {
 }
 
 // The select items an ORDER BY of the statement's query is matched against:
-// a query specification's own, a set operation's first operand's.
+// a SELECT block's own, a set operation's first operand's.
 int32_t OrderItems(SqlCompileCtx* ctx, int32_t query) {
   while (query > 0 && W(ctx, query, STN_KIND) == 27) query = W(ctx, query, SOP_FIRST);
   return query > 0 && W(ctx, query, STN_KIND) == 28 ? W(ctx, query, QSP_SELECT) : 0;
@@ -495,7 +495,7 @@ void ForUpdateRules(SqlCompileCtx* ctx, int32_t statement) {
 
 }  // namespace
 
-void SemQuerySpecification(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
+void SemSelectBlock(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
   SemContext& cur = Cur(ctx);
   QueryBlockState& q = ctx->query;
   if (resume == 3) {  // the set operation's conversion pass

@@ -322,7 +322,7 @@ void Statement(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       SemSetOperation(ctx, node, resume);
       return;
     case 28:
-      SemQuerySpecification(ctx, node, resume);
+      SemSelectBlock(ctx, node, resume);
       return;
     case 33:
       qmqinitrec(ctx, node, kFlagQuery, &cur);

@@ -117,7 +117,7 @@ constexpr int32_t SRT_COLLATE = 3;
 constexpr int32_t SRT_COLLATION_KIND = 4;
 constexpr int32_t SRT_COLLATION = 5;
 
-// Query specification (statement kind 28).
+// SELECT block (statement kind 28).
 constexpr int32_t QSP_QUANTIFIER = 3;  // 2 none, 1 DISTINCT, 0 ALL
 constexpr int32_t QSP_SELECT = 4;
 constexpr int32_t QSP_FROM = 6;
@@ -192,9 +192,9 @@ int32_t SemTypeRecord(SqlCompileCtx* ctx, int32_t code, int32_t length, int32_t 
 bool SemQueryIsSimple(const SqlCompileCtx* ctx);
 
 // ---- FROM binding ---------------------------------------------------------------
-// Binds the FROM list of a query specification (resume 1).
+// Binds the FROM list of a SELECT block (resume 1).
 void SemBindFromList(SqlCompileCtx* ctx, int32_t query);
-// Binds a FROM list of the current block (a query specification's, or the
+// Binds a FROM list of the current block (a SELECT block's, or the
 // one-item list of a data change statement's target).
 void SemBindFromItems(SqlCompileCtx* ctx, int32_t list);
 // Rebuilds it after its clauses: inner joins dissolve, their ON conditions
@@ -224,9 +224,9 @@ std::string SemColumnName(SqlCompileCtx* ctx, int32_t node);
 std::string SemColumnQualifier(SqlCompileCtx* ctx, int32_t node);
 
 // ---- Query rules ------------------------------------------------------------------
-void SemQuerySpecification(SqlCompileCtx* ctx, int32_t node, int32_t resume);
+void SemSelectBlock(SqlCompileCtx* ctx, int32_t node, int32_t resume);
 void SemSetOperation(SqlCompileCtx* ctx, int32_t node, int32_t resume);
-// Routine 9 on a select list cell; routine 10 on a query specification.
+// Routine 9 on a select list cell; routine 10 on a SELECT block.
 void SemSelectItem(SqlCompileCtx* ctx, int32_t cell, int32_t resume);
 void SemSelectList(SqlCompileCtx* ctx, int32_t query, int32_t resume);
 // The GROUP BY rules after its items.

@@ -25,8 +25,8 @@ std::string Counted(SqlCompileCtx* ctx, int32_t record) {
   return std::string(qqwsadr(ctx, record) + 4, static_cast<size_t>(n < 0 ? 0 : n));
 }
 
-// The select items that give the view its columns: a query
-// specification's, or a set operation's first operand's.
+// The select items that give the view its columns: a SELECT
+// block's, or a set operation's first operand's.
 std::vector<int32_t> ViewItems(SqlCompileCtx* ctx, int32_t query) {
   std::vector<int32_t> items;
   for (int32_t depth = 0; query > 0 && W(ctx, query, STN_KIND) == 27 && depth < 1000; ++depth) {

@@ -29,7 +29,7 @@ void ViewOptimize(SqlCompileCtx* ctx, int32_t statement) {
 }
 
 bool ViewMustMaterialize(const ViewMergeFacts& f) {
-  if (!f.query_spec || f.materialized_own || f.counter) return true;
+  if (!f.select_block || f.materialized_own || f.counter) return true;
   if (f.query_context) {
     if (f.first) return true;
     if ((f.second || f.third) && f.from_items > 1) return true;

@@ -32,7 +32,7 @@ void ViewOptimize(SqlCompileCtx* ctx, int32_t statement);
 
 // What decides between merging and materializing a view.
 struct ViewMergeFacts {
-  bool query_spec = true;          // the view's query is a query specification
+  bool select_block = true;          // the view's query is a SELECT block
   bool materialized_own = false;   // the view materialized views itself
   bool counter = false;            // the caller asks for a row counter
   bool query_context = false;      // the block is walked under flag 15

@@ -47,7 +47,7 @@ struct Compiled {
   bool analysed = false;       // the semantic phase returned normally
   int32_t depth_after = -1;    // the traversal stack's depth when it did
   std::string printed;         // the statement printed after analysis
-  int32_t from_items = -1;     // FROM items of the outermost query specification
+  int32_t from_items = -1;     // FROM items of the outermost SELECT block
   std::vector<std::string> items;  // its select items printed, with their names
   std::vector<int32_t> sort_positions;
   std::vector<std::string> result_types;  // a set operation's: "code(length,scale)"

@@ -40,7 +40,7 @@ TEST_F(SemanticQueryRules, CodesOfTheRules) {
     const char* sql;
     Codes codes;
   } cases[] = {
-      // DISTINCT once per query specification.
+      // DISTINCT once per SELECT block.
       {"SELECT DISTINCT COUNT(DISTINCT a) FROM t", {-12207}},
       {"SELECT COUNT(DISTINCT a), SUM(DISTINCT b) FROM t", {-12207}},
       {"SELECT DISTINCT a FROM t WHERE a IN (SELECT COUNT(DISTINCT d) FROM s)", {}},

@@ -25,7 +25,7 @@ TEST(ViewMergeDecision, MergesWhereTheReadingBlockAllows) {
     bool materialize;
   } cases[] = {
       {"a plain view", q, false},
-      {"a view over a UNION", [&] { auto f = q; f.query_spec = false; return f; }(), true},
+      {"a view over a UNION", [&] { auto f = q; f.select_block = false; return f; }(), true},
       {"a view that materialized views", [&] { auto f = q; f.materialized_own = true; return f; }(), true},
       {"a row counter asked for", [&] { auto f = q; f.counter = true; return f; }(), true},
       {"DISTINCT, the only table, no further clauses", [&] { auto f = q; f.third = true; return f; }(), false},
