@@ -129,19 +129,28 @@ int32_t ReattachDatabanks(int32_t* base, int32_t usr, const char now[16], LogDat
   }
 }
 
+// The system block while the database is offline. Otherwise the answer is
+// in pb[0] already (no system, or the system databanks noted for `mode`)
+// and 0 comes back.
+int32_t OfflineDatabase(int32_t* base, int32_t usr, int32_t mode, int32_t* pb) {
+  const int32_t sys = du::SystemBlock(base);
+  if (sys == 0) {
+    pb[0] = OFF_NO_SYSTEM;
+    return 0;
+  }
+  if (SysRead(base, sys, SYS_DATABASE_OFFLINE) == 0) {
+    pb[0] = SystemDatabanksNoted(base, usr, mode);
+    return 0;
+  }
+  return sys;
+}
+
 }  // namespace
 
 void DSBkpSetOnline(int32_t* base, int32_t* pb) {
   const int32_t usr = pb[1];
-  const int32_t sys = du::SystemBlock(base);
-  if (sys == 0) {
-    pb[0] = OFF_NO_SYSTEM;
-    return;
-  }
-  if (SysRead(base, sys, SYS_DATABASE_OFFLINE) == 0) {
-    pb[0] = SystemDatabanksNoted(base, usr, 4);
-    return;
-  }
+  const int32_t sys = OfflineDatabase(base, usr, 4, pb);
+  if (sys == 0) return;
   int32_t r = Begin(base, usr);
   DUDatabankRow row;
   LogDatabank log;
@@ -155,15 +164,8 @@ void DSBkpSetOnline(int32_t* base, int32_t* pb) {
 
 void DSBkpReattach(int32_t* base, int32_t* pb) {
   const int32_t usr = pb[1];
-  const int32_t sys = du::SystemBlock(base);
-  if (sys == 0) {
-    pb[0] = OFF_NO_SYSTEM;
-    return;
-  }
-  if (SysRead(base, sys, SYS_DATABASE_OFFLINE) == 0) {
-    pb[0] = SystemDatabanksNoted(base, usr, 5);
-    return;
-  }
+  const int32_t sys = OfflineDatabase(base, usr, 5, pb);
+  if (sys == 0) return;
   if (WorkBlock(base, usr) == 0) {
     pb[0] = OFF_NO_DICTIONARY;
     return;

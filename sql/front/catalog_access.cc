@@ -440,16 +440,31 @@ int32_t qdgetcilist(SqlCompileCtx* ctx, int32_t table_id, int32_t* entries, int3
   return status;
 }
 
-int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer) {
-  if (g_dict.routine == nullptr) return Missing("DDCmpRoutine1");
-  bool test = ctx->compile_mode != 6 && ctx->compile_mode != 9;
+namespace {
+
+// A lookup by a qualified name: the dictionary gets both parts with their
+// lengths and hands back the lengths of the names it found, which end the
+// parts in place.
+template <typename Call>
+int32_t ByName(SqlCompileCtx* ctx, SqlQualifiedName* name, Call call) {
   int32_t schema_length = Length(name->schema);
   int32_t name_length = Length(name->name);
   ++ctx->catalog.lookups;
-  int32_t status = g_dict.routine(ctx->session, test, name->schema, &schema_length, name->name,
-                                  &name_length, answer);
+  const int32_t status = call(&schema_length, &name_length);
   EndAt(name->schema, schema_length);
   EndAt(name->name, name_length);
+  return status;
+}
+
+}  // namespace
+
+int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer) {
+  if (g_dict.routine == nullptr) return Missing("DDCmpRoutine1");
+  bool test = ctx->compile_mode != 6 && ctx->compile_mode != 9;
+  int32_t status = ByName(ctx, name, [&](int32_t* schema_length, int32_t* name_length) {
+    return g_dict.routine(ctx->session, test, name->schema, schema_length, name->name,
+                          name_length, answer);
+  });
   if (status == 0) RecordDependency(ctx, kDependRoutine, answer[0], nullptr);
   return status;
 }
@@ -457,13 +472,10 @@ int32_t qdgetroutine(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* answer
 int32_t qdgetcollation(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* id) {
   *id = 0;
   if (g_dict.collation == nullptr) return Missing("DDCmpCollation");
-  int32_t schema_length = Length(name->schema);
-  int32_t name_length = Length(name->name);
-  ++ctx->catalog.lookups;
-  int32_t status = g_dict.collation(ctx->session, name->schema, &schema_length, name->name,
-                                    &name_length, id);
-  EndAt(name->schema, schema_length);
-  EndAt(name->name, name_length);
+  int32_t status = ByName(ctx, name, [&](int32_t* schema_length, int32_t* name_length) {
+    return g_dict.collation(ctx->session, name->schema, schema_length, name->name, name_length,
+                            id);
+  });
   if (status != 0) *id = 0;
   if (status == 0) RecordDependency(ctx, kDependCollation, *id, nullptr);
   return status;
@@ -556,13 +568,10 @@ int32_t qdgettriggers(SqlCompileCtx* ctx, int32_t table_id, int32_t event, int32
 int32_t qdgetint(SqlCompileCtx* ctx, SqlQualifiedName* name, int32_t* value) {
   *value = 0;
   if (g_dict.name_value == nullptr) return Missing("DDCmpIN");
-  int32_t schema_length = Length(name->schema);
-  int32_t name_length = Length(name->name);
-  ++ctx->catalog.lookups;
-  int32_t status = g_dict.name_value(ctx->session, name->schema, &schema_length, name->name,
-                                     &name_length, value);
-  EndAt(name->schema, schema_length);
-  EndAt(name->name, name_length);
+  int32_t status = ByName(ctx, name, [&](int32_t* schema_length, int32_t* name_length) {
+    return g_dict.name_value(ctx->session, name->schema, schema_length, name->name, name_length,
+                             value);
+  });
   if (status != 0) *value = 0;
   return status;
 }
