@@ -47,9 +47,13 @@ bool Chosen(int32_t code, int32_t bcb, const int32_t* request) {
     case PAG_FLUSH:
     case PAG_FLUSH_NO_PREFETCH:
       // Pages whose write failed are chosen too: getting them reports the
-      // failure, so a flush never answers success over lost changes.
+      // failure, so a flush never answers success over lost changes. So are
+      // pages being written (a swap-out, another thread's write): they read
+      // as unchanged meanwhile, and getting them waits for the write's end,
+      // so that a flush never answers before a change it covers is on disk.
       return databank == request[PAGREQ_DATABANK] &&
-             (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0);
+             (IsChanged(bcb) || LoadWord(bcb + BCB_UNWRITTEN) != 0 ||
+              LoadWord(bcb + BCB_IO_STATUS) == IOS_IN_PROGRESS);
     case PAG_WRITE_SETS_UP_TO:
       return (ws == WS_IN_SET || ws == WS_WRITING) &&
              LoadWord(bcb + BCB_ORDER) <= request[PAGREQ_ORDER];

@@ -32,15 +32,18 @@
 #include "platform/file_system.h"
 
 // Passes every call on to another file system and lets a test look at the
-// pool, or act on other threads, just before a write reaches the file.
+// pool, or act on other threads, just before a write reaches the file, and
+// learn when it has.
 class HookedFileSystem : public PassThroughFileSystem {
  public:
   explicit HookedFileSystem(FileSystem& base) : PassThroughFileSystem(base) {}
-  std::function<void(int64_t offset)> before_write;
+  std::function<void(int64_t offset)> before_write, after_write;
 
   int WriteAt(int handle, int64_t offset, const void* buffer, size_t count, size_t* done) override {
     if (before_write) before_write(offset);
-    return base_.WriteAt(handle, offset, buffer, count, done);
+    const int rc = base_.WriteAt(handle, offset, buffer, count, done);
+    if (after_write) after_write(offset);
+    return rc;
   }
 };
 

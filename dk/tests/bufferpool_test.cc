@@ -1072,6 +1072,50 @@ TEST_F(SwapOutTest, AVictimIsWrittenWithNoPartitionLockHeld) {
   DKPUT0(PUT_END_SHARED, again);
 }
 
+// A flush of the databank while a swap-out is writing one of its pages waits
+// for that write: the page reads as unchanged while it is written, and a
+// flush that passed over it answered at once. A group commit's flush did so
+// and reported a commit done while its page was still on its way to the
+// file; a kill at that moment lost the commit.
+TEST_F(SwapOutTest, AFlushWaitsForASwapOutStillWriting) {
+  int32_t entry = Create("swapflush", 4000);
+  Stamp(entry, 64, 65536, 64);
+  int32_t part = PartitionOf(entry, 64, 65536);
+  HookedFileSystem hooked(fault_);
+  bool seen = false;
+  std::atomic<bool> flushed{false}, written{false};
+  bool flushed_before_written = false;
+  std::thread flush;
+  hooked.before_write = [&](int64_t offset) {
+    if (offset != int64_t{64} * kUnitBytes || seen) return;
+    seen = true;
+    int32_t victim = area_[part + GROUP_VICTIM];
+    ASSERT_NE(victim, 0);
+    ASSERT_EQ(area_[victim + BCB_PAGE], 64);
+    flush = std::thread([&] {
+      enqdeq_attach(enq_, 3);
+      int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+      EXPECT_EQ(DKPAG0(pag, PAG_FLUSH), 0);
+      flushed_before_written = !written;
+      flushed = true;
+    });
+    // Either the flush answers, or it waits for this page (counted as one
+    // more user of the victim).
+    while (!flushed && std::atomic_ref<int32_t>(area_[victim + BCB_USERS]).load() < 2)
+      std::this_thread::yield();
+  };
+  hooked.after_write = [&](int64_t offset) {
+    if (offset == int64_t{64} * kUnitBytes) written = true;
+  };
+  mdr_install_file_system(&hooked);
+  MissUntil(entry, 0, [&] { return seen; });
+  if (flush.joinable()) flush.join();
+  mdr_install_file_system(&fault_);
+  ASSERT_TRUE(seen);
+  EXPECT_FALSE(flushed_before_written);
+  EXPECT_EQ(FileWord("swapflush", 64, 100), 64);
+}
+
 // A caller may link pages it does not hold: a victim linked to after it was
 // chosen waits for another page and is not reused, so the link never lands
 // on the page that would have replaced it.
