@@ -82,6 +82,10 @@ bool TransOpen() {
 // (or is not open), or the open's code.
 int32_t OpenPreparedSet(int32_t* table) {
   if (!TransOpen()) return -50;
+  // A TRANS databank that never kept a prepared transaction has no set
+  // 167, which is no fault: it is looked for quietly first, since the open
+  // reports a missing table as an error (at every databank open of a start).
+  if (int32_t rc = DKFindRootEntry(kTransDid, kPreparedSetTbl, kKindSet)) return rc;
   int32_t open[CRT_WORDS] = {3, 0, kTransDid, kKindSet, 0, kPreparedSetTbl};
   DKOPT1(open);
   *table = open[RQ_TABLE];

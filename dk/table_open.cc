@@ -174,6 +174,13 @@ void DKOPT1(int32_t* block) {
   block[RQ_STATUS] = Open(block);
 }
 
+int32_t DKFindRootEntry(int32_t did, int32_t tbl, int32_t kind) {
+  const int32_t d = DKFindDatabank(did);
+  if (d == 0) return -45;
+  int32_t page = 0, word = 0;
+  return FindRootEntry(d, tbl, kind, &page, &word);
+}
+
 namespace {
 
 // The number of records on the first data page of a compressed table,

@@ -31,6 +31,10 @@ constexpr int GGK_WORDS = 17;
 constexpr int32_t kLobReferenceTbl = 240;
 
 void DKOPT1(int32_t* block);
+// Whether the databank of `did` holds a root entry of TBL `tbl` of kind
+// `kind` (-1 any): 0 when it does, -50 when it does not, else the walk's
+// code; unlike an open, a missing entry is not reported.
+int32_t DKFindRootEntry(int32_t did, int32_t tbl, int32_t kind);
 void DKGTS1(int32_t* block);
 void DKMOT1(int32_t* block);
 void DKPFU1(int32_t* block);

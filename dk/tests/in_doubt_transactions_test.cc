@@ -300,6 +300,20 @@ TEST_F(PreparedTest, PreparedTransactionSurvivesARestartAndIsDecided) {
 
 // Several in doubt: listed by ascending start number; deciding one leaves
 // the others listed and owed.
+// A TRANS databank that never kept a prepared transaction has no set 167:
+// its open finds nothing in doubt and reports nothing, a listing finds
+// nothing and a decision mark finds nothing to mark. (A prepared
+// transaction's set is read at the open: the tests above.)
+TEST_F(PreparedTest, WithoutSet167TheOpenAndAMarkAreQuiet) {
+  Restart(false);
+  EXPECT_FALSE(Logged("table root entry not found"));
+  EXPECT_FALSE(Logged("pending distributed"));
+  EXPECT_EQ(List(true).status, 1);
+  const size_t logged = log_.records.size();
+  EXPECT_EQ(DKMarkPreparedDecided(1, 1), 0);
+  EXPECT_EQ(log_.records.size(), logged);
+}
+
 TEST_F(PreparedTest, SeveralInDoubtAreListedInStartOrderAndDecidedOneByOne) {
   Prepare("first", "a1", "a2");
   Prepare("second", "b1", "b2");

@@ -60,6 +60,17 @@ TEST_F(StartedTest, HbcreateWroteTheRegistrySection) {
   EXPECT_NE(text.str().find("Directory=sz:" + TheStartedDatabase().home), std::string::npos);
 }
 
+// The creation's output holds the log of its verification, a normal start
+// of the new database and a login: nothing there is an error.
+TEST_F(StartedTest, TheCreationAndItsStartLogNoError) {
+  std::ifstream in(TheStartedDatabase().home + ".log");
+  ASSERT_TRUE(in.good());
+  std::stringstream text;
+  text << in.rdbuf();
+  for (const char* tag : {"<Error>", "<Internal error>", "<Fatal error>", "<Warning>"})
+    EXPECT_EQ(text.str().find(tag), std::string::npos) << text.str();
+}
+
 TEST_F(StartedTest, StartsInModeOneWithTheDatabanksOfLogicalIdsTwoFourThree) {
   ASSERT_NE(Sys(), 0);
   EXPECT_EQ(W(Sys(), SYS_SYSTEM_STATUS), 0);
