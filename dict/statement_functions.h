@@ -100,6 +100,25 @@ inline constexpr int32_t DD_NO_DEPENDENT_KIND = 24;
 void DDCurDependents(int32_t* base, int32_t* pb, int32_t id, const char* name,
                      int32_t name_length, int32_t* dependent, int32_t* kind);
 
+// Cursor (pb[0] non-zero opens) over what rests on a grantee's privilege
+// (1 SELECT .. 7 TRIGGER, else -19089 before anything runs) on table
+// `table_id`, of one column (a length below 1: the whole table). Each row
+// as its id, kind (2, 6, 7, 11, 12, 13, 16 CONSTRAINT or CHECK, 22, else
+// DD_NO_DEPENDENT_KIND) and where it comes from (*from):
+// DD_PRIV_DEP_USER an object whose privilege usage row names the table
+// and privilege and whose creator is the grantee (a routine, statement or
+// view by the privilege "_SYSTEM" gave the grantee on it; a trigger or a
+// check as it is); DD_PRIV_DEP_COLUMN_GRANT / DD_PRIV_DEP_TABLE_GRANT the
+// table, for a column or table privilege the grantee passed on; last
+// DD_PRIV_DEP_SELF the table's own row (without one, the grantee's row by
+// its name). 1 after the last; -19007 when neither has a row.
+inline constexpr int32_t DD_PRIV_DEP_SELF = 0, DD_PRIV_DEP_USER = 1,
+                         DD_PRIV_DEP_COLUMN_GRANT = 2, DD_PRIV_DEP_TABLE_GRANT = 3;
+void DDCurPrivDependents(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
+                         const char* grantee, int32_t grantee_length, const char* column,
+                         int32_t column_length, int32_t* dependent, int32_t* kind,
+                         int32_t* from);
+
 // A sequence's object id by schema (as DDGetObjectId) and name; 1 when
 // there is none. pb[0] on entry the preparation mode: 0 prepares (once) and
 // runs, -3 prepares without binding and runs nothing; a statement prepared
