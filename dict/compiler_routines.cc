@@ -151,6 +151,8 @@ void DDCmpTrigger(int32_t* base, int32_t* pb, int32_t table_id, int32_t event, D
   t.flags[2] = DDIs(c.Text(7), "Y") ? 1 : 0;
   t.order = c.Int(8, 0);
   t.value = c.Int(9, 0);
+  t.old_rows = DDIs(c.Text(10), "Y") ? 1 : 0;
+  t.new_rows = DDIs(c.Text(11), "Y") ? 1 : 0;
   if ((pb[0] = c.status()) == 0) *out = t;
 }
 

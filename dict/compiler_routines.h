@@ -64,6 +64,7 @@ struct DDTriggerAttr {
   int32_t row;           // "ROW" 1, else 0
   int32_t flags[3];      // "YES" 1: the two stored flags, a source text stored
   int32_t order, value;  // the integers kept in its bytes
+  int32_t old_rows, new_rows;  // 1: the row keeps an old (new) transition name
 };
 // pb[0] 0 on entry opens the walk over the triggers of table `table_id`
 // for event 1 INSERT, 2 UPDATE, 3 DELETE (another: -19089) and delivers

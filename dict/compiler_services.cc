@@ -248,7 +248,8 @@ int32_t ParamCols(int32_t session, int32_t routine, int32_t position, char* name
 // *count 0 opens the walk over a table's triggers of the event; each
 // trigger delivered counts 1 more; after the last *count is 0 and the
 // status 1. Answer: the trigger's id, timing, row flag, three flags, its
-// order and value, the event.
+// order and value, the event, and whether it keeps an old and a new
+// transition name.
 int32_t Triggers(int32_t session, int32_t event, int32_t table, int32_t* count, int32_t* answer) {
   DDTriggerAttr t{};
   int32_t pb[2] = {*count == 0 ? 0 : 1, session};
@@ -258,7 +259,7 @@ int32_t Triggers(int32_t session, int32_t event, int32_t table, int32_t* count, 
     return pb[0];
   }
   const int32_t words[11] = {t.id,       t.timing,   t.row,   t.flags[0], t.flags[1], t.flags[2],
-                             t.order,    t.value,    event,   0,          0};
+                             t.order,    t.value,    event,   t.old_rows, t.new_rows};
   std::memcpy(answer, words, sizeof words);
   ++*count;
   return 0;

@@ -2,6 +2,7 @@
 // lookups over rows the dictionary's inserts write.
 #include "dict/compiler_routines.h"
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -208,17 +209,20 @@ TEST_F(CompilerRoutinesTest, ParametersAndResultColumnsWithTheirTypes) {
 }
 
 // The triggers of a table for one event, one a call, then 1; a next call
-// without an open walk 1; an event outside 1-3 -19089.
+// without an open walk 1; an event outside 1-3 -19089. Each says whether
+// it keeps an old and a new transition name.
 TEST_F(CompilerRoutinesTest, TriggersOfATableOneACall) {
   ASSERT_EQ(BegWork(), 0);
   struct Def {
     int32_t id, table, event, timing;
     bool row;
+    const char* old_name;
+    const char* new_name;
   };
-  const Def defs[] = {{1700, 22, 1, 1, true},
-                      {1701, 22, 2, 3, false},
-                      {1702, 22, 1, 2, false},
-                      {1703, 16, 1, 1, true}};
+  const Def defs[] = {{1700, 22, 1, 1, true, "", "N"},
+                      {1701, 22, 2, 3, false, "", ""},
+                      {1702, 22, 1, 2, false, "OLD_TABLE", ""},
+                      {1703, 16, 1, 1, true, "O", "N"}};
   const std::vector<uint8_t> action = Text3("BEGIN END");
   for (const Def& d : defs) {
     DDTriggerDef t;
@@ -227,6 +231,10 @@ TEST_F(CompilerRoutinesTest, TriggersOfATableOneACall) {
     t.event = d.event;
     t.timing = d.timing;
     t.row = d.row;
+    t.old_name = d.old_name;
+    t.old_length = static_cast<int32_t>(std::strlen(d.old_name));
+    t.new_name = d.new_name;
+    t.new_length = static_cast<int32_t>(std::strlen(d.new_name));
     t.action3 = action.data();
     t.action_length = 9;
     t.value = d.id % 100;
@@ -253,6 +261,8 @@ TEST_F(CompilerRoutinesTest, TriggersOfATableOneACall) {
     EXPECT_EQ(t.row, t.id == 1700 ? 1 : 0);
     EXPECT_EQ(t.flags[2], t.id == 1702 ? 1 : 0) << "a stored text";
     EXPECT_EQ(t.value, t.id % 100);
+    EXPECT_EQ(t.old_rows, t.id == 1702 ? 1 : 0) << t.id;
+    EXPECT_EQ(t.new_rows, t.id == 1700 ? 1 : 0) << t.id;
   }
   EXPECT_EQ(pb[0], 1);
   EXPECT_EQ(ids, (std::vector<int32_t>{1700, 1702}));

@@ -3,6 +3,8 @@
 // is bound, each a trigger node on QueryBlockState's trigger list.
 #include "sql/front/trigger_binding.h"
 
+#include <cstring>
+
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
@@ -13,12 +15,48 @@ namespace {
 
 // The table attribute word that says the table has triggers.
 constexpr int32_t kTableAttrHasTriggers = 16;
+// The words of qdgettriggers' result that say whether the trigger keeps
+// an old (and, next, a new) transition name.
+constexpr int32_t kAnswerOldRows = 10;
 // At most this many triggers are taken for one table (the dictionary's walk
 // ends long before; a walk that never ends is not followed for ever).
 constexpr int32_t kMaxTriggers = 100000;
 
 int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
   return WsWord(ctx, node, word);
+}
+
+// The statement's transition-table reference of word position `word`
+// (old or new), made on first use with the table identifier -1 and put on
+// the transition-table list; every trigger of the statement shares it.
+int32_t TransitionTable(SqlCompileCtx* ctx, int32_t word, int32_t shared[2]) {
+  int32_t& ref = shared[word == TRG_OLD_TABLE ? 0 : 1];
+  if (ref != 0) return ref;
+  ref = qqwsal(ctx, kTableRefWords * 4);
+  std::memset(qqwsadr(ctx, ref), 0, kTableRefWords * 4);
+  W(ctx, ref, TRF_TABLE_ID) = -1;
+  W(ctx, ref, TRF_TRANSITION) = word == TRG_OLD_TABLE ? 1 : 2;
+  QueryBlockState& q = ctx->query;
+  q.transition_tables = qqlcat(ctx, q.transition_tables, qqlcons(ctx, 0, ref));
+  return ref;
+}
+
+// The trigger's old and new transition words: a trigger that keeps a
+// transition name reads the old (new) rows, a row trigger through the
+// changed row, a statement trigger through a transition table. A use of the
+// old ones sets the transition mark.
+void TransitionWords(SqlCompileCtx* ctx, int32_t node, int32_t ref, const int32_t* result,
+                     int32_t shared[2]) {
+  bool row = result[3] != 0;
+  for (int32_t k = 0; k < 2; ++k) {
+    if (result[kAnswerOldRows + k] == 0) continue;
+    if (row) {
+      W(ctx, node, TRG_OLD_ROW + k) = ref;
+    } else {
+      W(ctx, node, TRG_OLD_TABLE + k) = TransitionTable(ctx, TRG_OLD_TABLE + k, shared);
+    }
+    if (k == 0) ctx->query.transition_mark = 1;
+  }
 }
 
 }  // namespace
@@ -33,6 +71,7 @@ void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref) {
   if (W(ctx, ref, TRF_ATTRS + kTableAttrHasTriggers) == 0) return;
   int32_t table = W(ctx, ref, TRF_TABLE_ID);
   int32_t count = 0;
+  int32_t shared[2] = {0, 0};
   for (int32_t n = 0; n < kMaxTriggers; ++n) {
     int32_t result[13] = {};
     int32_t status = qdgettriggers(ctx, table, event, result, &count);
@@ -43,6 +82,7 @@ void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref) {
     for (int32_t i = 0; i < 7; ++i) W(ctx, node, TRG_TIMING + i) = result[2 + i];
     W(ctx, node, TRG_EVENT) = result[9];
     W(ctx, node, TRG_TABLE) = result[12];
+    TransitionWords(ctx, node, ref, result, shared);
     ctx->query.triggers = qqlcat(ctx, ctx->query.triggers, qqlcons(ctx, 0, node));
   }
 }

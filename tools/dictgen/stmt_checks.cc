@@ -288,7 +288,7 @@ const ExactRule kExactRules[] = {
     {"DDCmpParams", -1, 2, 11, "31:r"},
     {"DDCmpParamCols", -1, 2, 9, "31:r"},
     {"DDCmpPS", -1, 2, 6, "11:r 41:r"},
-    {"DDCmpTrigger", -1, 2, 9, "33:r 41:r"},
+    {"DDCmpTrigger", -1, 2, 11, "33:r 41:r"},
     {"DDCmpSequence", -1, 9, 11, "11:r 27:r 32:r"},
     {"DDCmpCC", -1, 3, 1, "18:r 21:r 24:r"},
     {"DDCmpIN", -1, 4, 1, "11:r"},

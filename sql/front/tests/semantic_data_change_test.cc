@@ -477,6 +477,86 @@ TEST_F(SemanticDataChange, TriggersOfTheChangedTable) {
   g_triggers = nullptr;
 }
 
+// A trigger that keeps an old transition name reads the deleted rows: a
+// DELETE of its table without WHERE is then kind 9 (the rows are read one
+// by one), and its transition words point at the statement's old
+// transition table (a statement trigger) or at the changed table (a row
+// trigger). A trigger that keeps only a new name leaves the kind alone.
+std::vector<std::string>* g_transitions = nullptr;
+
+TEST_F(SemanticDataChange, TriggersReadingTheOldRows) {
+  EXPECT_EQ(Run("DELETE FROM t").kind, 10);
+  std::vector<uint8_t> action3;
+  for (char ch : std::string("BEGIN END")) action3.insert(action3.end(), {0, 0, uint8_t(ch)});
+  struct Def {
+    int32_t id, table, event;
+    bool row;
+    const char* old_name;
+    const char* new_name;
+  } defs[] = {{6101, 5001, 3, false, "OLD_TABLE", ""},
+              {6102, 5001, 3, true, "O", ""},
+              {6103, 5001, 3, false, "OT", ""},
+              {6104, 5003, 3, false, "", "N"},
+              {6105, 5003, 2, false, "", "NT"}};
+  ASSERT_EQ(BegWork(), 0);
+  for (const Def& d : defs) {
+    DDTriggerDef t;
+    t.id = d.id;
+    t.table_id = d.table;
+    t.event = d.event;
+    t.timing = 3;
+    t.row = d.row;
+    t.old_name = d.old_name;
+    t.old_length = static_cast<int32_t>(std::strlen(d.old_name));
+    t.new_name = d.new_name;
+    t.new_length = static_cast<int32_t>(std::strlen(d.new_name));
+    t.action3 = action3.data();
+    t.action_length = static_cast<int32_t>(action3.size() / 3);
+    int32_t pb[2] = {0, usr_};
+    DDInsTrigger(base_, pb, t);
+    ASSERT_EQ(pb[0], 0) << d.id;
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  std::vector<std::string> seen;
+  g_transitions = &seen;
+  inspect = [](SqlCompileCtx* ctx, int32_t) {
+    const QueryBlockState& q = ctx->query;
+    std::string line = "mark " + std::to_string(q.transition_mark);
+    int32_t tables = 0;
+    for (int32_t c = q.transition_tables; c != 0; c = WsWord(ctx, c, CELL_NEXT)) ++tables;
+    line += " tables " + std::to_string(tables);
+    g_transitions->push_back(line);
+    for (int32_t c = q.triggers; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t t = WsWord(ctx, c, CELL_VALUE);
+      auto word = [&](int32_t w) {
+        int32_t ref = WsWord(ctx, t, w);
+        if (ref == 0) return std::string("-");
+        return WsWord(ctx, ref, TRF_TABLE_ID) == -1
+                   ? "transition " + std::to_string(WsWord(ctx, ref, TRF_TRANSITION))
+                   : "target";
+      };
+      g_transitions->push_back(std::to_string(WsWord(ctx, t, TRG_ID)) + " " +
+                               word(TRG_OLD_TABLE) + "," + word(TRG_NEW_TABLE) + "," +
+                               word(TRG_OLD_ROW) + "," + word(TRG_NEW_ROW));
+    }
+  };
+  Compiled d = Run("DELETE FROM t");
+  EXPECT_TRUE(d.conditions.empty()) << CodesText(d.Codes());
+  EXPECT_EQ(d.kind, 9);
+  // Both statement triggers share one old transition table.
+  EXPECT_EQ(seen, (std::vector<std::string>{"mark 1 tables 1", "6101 transition 1,-,-,-",
+                                            "6102 -,-,target,-", "6103 transition 1,-,-,-"}));
+  seen.clear();
+  Compiled r = Run("DELETE FROM r");
+  EXPECT_EQ(r.kind, 10);
+  EXPECT_EQ(seen, (std::vector<std::string>{"mark 0 tables 1", "6104 -,transition 2,-,-"}));
+  seen.clear();
+  Run("UPDATE r SET e = 1");
+  EXPECT_EQ(seen, (std::vector<std::string>{"mark 0 tables 1", "6105 -,transition 2,-,-"}));
+  inspect = RecordAssignments;
+  g_transitions = nullptr;
+}
+
 // Many values and columns set many times: the codes, no crash.
 TEST_F(SemanticDataChange, LargeStatements) {
   std::string values = "INSERT INTO t VALUES (1, 2, 'x'";
