@@ -19,9 +19,11 @@ namespace {
 constexpr int32_t kRowOffset = 116;  // the row of a record block: word 29 on
 constexpr int32_t kWordAccess = 3, kWordLid = 21, kWordKind = 22;
 // A table block's access word: written by the statement, or only read. A
-// kernel statement that only reads runs outside a transaction (the
-// kernel's start reads the catalog before the transaction databank is
-// open); every other statement's tables count as written.
+// shared statement's table that it only reads lets it run outside a
+// transaction: the kernel's start reads the catalog before the transaction
+// databank is open, and the per-thread lookups serve sessions that have
+// none (a prepare outside a transaction); a private statement runs in
+// dictionary work, and its tables count as written.
 constexpr int32_t kAccessTable = 3, kAccessRead = 4, kLidTable = 1;
 
 std::vector<std::string> Words(const std::string& line) {
@@ -454,7 +456,7 @@ void Compiler::Finish() {
   std::ostringstream out;
   out << "; " << s_->name << "\n" << head_.str();
   for (const StmtBlock& b : s_->blocks) {
-    const bool read = s_->kernel_protocol && written_.count(b.name) == 0;
+    const bool read = s_->slot < 0 && written_.count(b.name) == 0;
     out << "field " << b.name << "$w" << kWordAccess << " alias " << b.name << " "
         << 4 * kWordAccess << " 4 = " << (read ? kAccessRead : kAccessTable) << "\n";
   }
