@@ -96,7 +96,17 @@ void CopyName(SqlCompileCtx* ctx, int32_t ref, int32_t word, const std::string& 
   to[n] = 0;
 }
 
-void BindTable(SqlCompileCtx* ctx, int32_t item) {
+// A merged view is simple when its query is a SELECT block over one table
+// without DISTINCT or grouping.
+bool ViewIsSimple(SqlCompileCtx* ctx, int32_t ref) {
+  int32_t query = W(ctx, W(ctx, ref, TRF_VIEW), STN_ROOT_TOP);
+  int32_t from = W(ctx, query, QSP_FROM);
+  return W(ctx, query, QSP_MARK_FIRST) == 0 && W(ctx, query, QSP_MARK_SECOND) == 0 &&
+         W(ctx, query, QSP_MARK_THIRD) == 0 && qqllen(ctx, from) == 1 &&
+         W(ctx, W(ctx, from, CELL_VALUE), FRM_FORM) == 0;
+}
+
+void BindTable(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
   SemContext& cur = Cur(ctx);
   QueryBlockState& q = ctx->query;
   std::string schema, name;
@@ -160,11 +170,15 @@ void BindTable(SqlCompileCtx* ctx, int32_t item) {
     q.target_table = attrs[0];
   }
   if (transition != 0) Append(ctx, &q.transition_refs[transition - 1], ref);
-  // A view is merged into the block before its columns are used.
-  if (kind == 2) qcinterr(ctx, "QME: qmvmerge", kSqlServiceMissing);
   Append(ctx, &q.table_refs, ref);
   ++q.table_ref_count;
   if (qmflagtst(&cur, kFlagCollect) != 0) Append(ctx, &q.view_tables, ref);
+  // A view is merged into the block (or materialized) before its columns
+  // are used; its own tables follow it in the list.
+  if (kind == 2 && qmviewmrg(ctx, item, ref, &cur, outer_join, &q.view_counter) == 1 &&
+      W(ctx, ref, TRF_MERGED) == 1 && !ViewIsSimple(ctx, ref)) {
+    q.flags[kBlockMergedView] = 1;
+  }
   SemCollectTriggers(ctx, ref);
 }
 
@@ -251,15 +265,18 @@ void BuildJoinColumns(SqlCompileCtx* ctx, int32_t item, const std::vector<std::s
   *result = qqlcat(ctx, *result, hidden);
 }
 
-void BindItem(SqlCompileCtx* ctx, int32_t item);
+void BindItem(SqlCompileCtx* ctx, int32_t item, bool outer_join);
 
-void BindJoin(SqlCompileCtx* ctx, int32_t item) {
+// `outer_join`: the join is an operand of an outer join.
+void BindJoin(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
   SemContext& cur = Cur(ctx);
   ctx->query.flags[kBlockJoined] = 1;
   int32_t left = W(ctx, item, FRM_CORRELATION);
   int32_t right = W(ctx, item, FRM_RIGHT);
-  BindItem(ctx, left);
-  BindItem(ctx, right);
+  // An operand of an outer join keeps its own conditions.
+  bool outer = outer_join || W(ctx, item, FRM_NAME) != 0;
+  BindItem(ctx, left, outer);
+  BindItem(ctx, right, outer);
   int32_t left_columns = 0, right_columns = 0;
   SemCollectColumns(ctx, left, &left_columns);
   SemCollectColumns(ctx, right, &right_columns);
@@ -295,14 +312,14 @@ void BindJoin(SqlCompileCtx* ctx, int32_t item) {
   cur.w[SEM_CONDITION] = And(ctx, cur.w[SEM_CONDITION], condition);
 }
 
-void BindItem(SqlCompileCtx* ctx, int32_t item) {
+void BindItem(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
   if (item <= 0) return;
   switch (W(ctx, item, FRM_FORM)) {
     case 0:
-      BindTable(ctx, item);
+      BindTable(ctx, item, outer_join);
       return;
     case 1:
-      BindJoin(ctx, item);
+      BindJoin(ctx, item, outer_join);
       return;
     default:
       return;  // a placeholder
@@ -361,6 +378,7 @@ void SemBindFromList(SqlCompileCtx* ctx, int32_t query) {
 void SemBindFromItems(SqlCompileCtx* ctx, int32_t list) {
   SemContext& cur = Cur(ctx);
   cur.w[SEM_FROM_LIST] = list;
+  ctx->query.view_counter = 0;
   int32_t count = qqllen(ctx, list);
   cur.w[SEM_FROM_COUNT] = count;
   if (qmflagtst(&cur, kFlagQuery) != 0 && count > 1) ctx->query.flags[kBlockJoined] = 1;
@@ -369,7 +387,7 @@ void SemBindFromItems(SqlCompileCtx* ctx, int32_t list) {
     if (item > 0 && W(ctx, item, FRM_FORM) == 1 && W(ctx, item, FRM_NAME) == 0) {
       MarkInnerChain(ctx, item);
     }
-    BindItem(ctx, item);
+    BindItem(ctx, item, false);
   }
 }
 

@@ -57,6 +57,14 @@ struct QueryBlockState {
   // a LOAD statement loads (its identifier).
   int32_t cursor_name = 0;
   int32_t load_table = 0;
+  // The view merge: the number of view columns merged, the view
+  // references materialized (in the order they were), the mark that the
+  // statement uses temporary tables, and the row-counter flag of the block
+  // being bound.
+  int32_t view_columns = 0;
+  int32_t materialized = 0;
+  int32_t temporary = 0;
+  int32_t view_counter = 0;
   // The context of the block being walked (the walk's own record; the
   // saved records of the enclosing blocks are in the semantic stacks).
   SemContext context;

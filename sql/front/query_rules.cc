@@ -15,6 +15,7 @@
 #include "sql/front/sem_walk.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/view_merge.h"
 #include "sql/front/walk_words.h"
 
 namespace {
@@ -526,6 +527,12 @@ void SemSelectBlock(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
     return;
   }
   SemFlattenFromList(ctx, node);
+  qmviewfrom(ctx, node);
+  // The marks a view over this block is merged or materialized by.
+  W(ctx, node, QSP_MARK_FIRST) = W(ctx, node, QSP_GROUP_BY) != 0 || W(ctx, node, QSP_HAVING) != 0 ||
+                                         W(ctx, node, QSP_SET_FUNCTIONS) != 0
+                                     ? 1
+                                     : 0;
   bool subquery = qmflagtst(&cur, kFlagSubquery) != 0;
   if (cur.w[SEM_DISTINCT] > 1) {
     SemError(ctx, StmtPosition(ctx, node), -12207);
@@ -533,6 +540,7 @@ void SemSelectBlock(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
     W(ctx, node, QSP_DISTINCT) = 1;
     if (!subquery) q.flags[kBlockDistinct] = 1;
   }
+  W(ctx, node, QSP_MARK_THIRD) = W(ctx, node, QSP_QUANTIFIER) == 1 ? 1 : 0;
   if (subquery) qmqrph(ctx, W(ctx, node, QSP_SELECT));
   bool set_operation = qmflagtst(&cur, kFlagSetOperation) != 0;
   if (set_operation && cur.w[SEM_LEVEL] == 0) ResultColumns(ctx, node);

@@ -259,6 +259,7 @@ void CopyStateToRoot(SqlCompileCtx* ctx, int32_t root) {
   W(ctx, root, ROOT_VIEW_TABLES) = q.view_tables;
   W(ctx, root, ROOT_TRIGGERS) = q.triggers;
   W(ctx, root, ROOT_TARGET) = q.target_table;
+  W(ctx, root, ROOT_MATERIALIZED) = q.materialized;
 }
 
 // The kind a query statement compiles as: 2 (58) for a simple read-only

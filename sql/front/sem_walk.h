@@ -98,6 +98,13 @@ constexpr int32_t TRF_ATTRS = 15;       // the dictionary's 17 attribute words (
 constexpr int32_t TRF_SCHEMA = 32;      // schema and table name, 129 bytes each
 constexpr int32_t TRF_NAME = 65;
 constexpr int32_t kTableAttrColumnCount = 8;  // attribute word: number of columns
+// The view merge's words of a view reference.
+constexpr int32_t TRF_MERGE_STATE = 98;  // 2: stays a view reference under kinds 22 and 24
+constexpr int32_t TRF_MERGED = 99;       // 1 merged (its tables stand in the FROM list), 2 materialized
+constexpr int32_t TRF_CHAINED = 100;     // 1 when its query is chained before its reader
+constexpr int32_t TRF_TEMP_COLUMNS = 101;  // a materialized view's temporary row: columns,
+constexpr int32_t TRF_TEMP_ROW = 102;      // row length and data length
+constexpr int32_t TRF_TEMP_DATA = 103;
 
 // Select items (10 words): 0 the form (0 "*", 1 "t.*", 2 expression), 3 the
 // name part ("t.*") or the kind-34 wrapper, 4 the counted name, 5 1 for an
@@ -124,12 +131,25 @@ constexpr int32_t QSP_FROM = 6;
 constexpr int32_t QSP_WHERE = 8;
 constexpr int32_t QSP_GROUP_BY = 11;
 constexpr int32_t QSP_HAVING = 12;
-constexpr int32_t QSP_DISTINCT = 17;     // marked DISTINCT
-constexpr int32_t QSP_SET_FUNCTIONS = 18;
-constexpr int32_t QSP_COLUMNS = 19;
-constexpr int32_t QSP_LEVEL = 20;
-constexpr int32_t QSP_OPENED_BY = 21;  // the expression context that opened the block
-constexpr int32_t QSP_ITEMS = 22;
+// Words 16 to 20 are the view merge's (16 and 17 lists, 18 the next
+// query of a chain, 20 the insertion target): the walk's own words lie
+// past them, so that an analysed block copies like a parsed one.
+constexpr int32_t QSP_NEXT = 18;         // the next query of a chain (materialized views)
+constexpr int32_t QSP_TARGET = 20;       // the insertion target: a pair record (table reference, 0)
+constexpr int32_t QSP_DISTINCT = 27;     // marked DISTINCT
+constexpr int32_t QSP_SET_FUNCTIONS = 28;
+constexpr int32_t QSP_COLUMNS = 29;
+constexpr int32_t QSP_LEVEL = 30;
+constexpr int32_t QSP_OPENED_BY = 31;  // the expression context that opened the block
+constexpr int32_t QSP_ITEMS = 32;
+// The view merge's three marks of a block (written when its walk ends):
+// first, the block groups (GROUP BY, HAVING or a set function), so a view
+// over it is materialized in any reading query block; second, unused by
+// this grammar; third, the block says DISTINCT, so a view over it merges
+// only as the one FROM item of a reading block without further clauses.
+constexpr int32_t QSP_MARK_FIRST = 33;
+constexpr int32_t QSP_MARK_SECOND = 34;
+constexpr int32_t QSP_MARK_THIRD = 35;
 // Set operation (kind 27): 3 operator, 4 ALL, 6 and 7 the operands.
 constexpr int32_t SOP_FIRST = 6;
 constexpr int32_t SOP_SECOND = 7;
@@ -155,6 +175,7 @@ constexpr int32_t ROOT_RESULT_COLUMNS = 13;
 constexpr int32_t ROOT_VIEW_TABLES = 18;
 constexpr int32_t ROOT_TRIGGERS = 19;
 constexpr int32_t ROOT_TARGET = 20;
+constexpr int32_t ROOT_MATERIALIZED = 21;  // the views the statement materialized (references)
 
 // Result column of a set operation (6 words).
 constexpr int32_t RSC_TYPE = 0;       // four-word type record

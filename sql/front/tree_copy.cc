@@ -42,6 +42,10 @@ const ExprRule& ExprRuleOf(int32_t kind) {
   return rules[static_cast<size_t>(kind >= 0 && kind <= 100 ? kind : 101)];
 }
 constexpr int32_t kMaxChildren = 12;
+// An expression's list of the column references its value reads (the type
+// checker's), and a select item's walk-time link to an enclosing item.
+constexpr int32_t kExprColumnsWord = 12;
+constexpr int32_t kItemOuterWord = 9;
 
 // Bytes of a record of a fixed size (0: lists and texts).
 int32_t RecordBytes(int32_t kind) {
@@ -95,6 +99,15 @@ int32_t ElementKind(int32_t kind) {
     default:
       return 0;
   }
+}
+
+// Records copied at their first visit and entered into the map at once, so
+// that a record reached again while its copy is in progress resolves to the
+// same copy: expression nodes (shared operands), and the records an
+// analysed tree links both ways: a bound table reference with the column
+// references bound to it, and a FROM item with its bound reference.
+bool CopiedFirst(int32_t kind) {
+  return kind == kRefExpression || kind == kRefRecord197 || kind == kRefTableRef;
 }
 
 bool IsLeaf(int32_t kind) {
@@ -222,12 +235,14 @@ class Copier {
     const int32_t* rec = Source(ref, bytes);
     Child children[kMaxChildren];
     int32_t n = Children(kind, rec, children);
-    if (kind == kRefExpression) {
+    if (CopiedFirst(kind)) {
       int32_t copy = qqwsal(ctx_, bytes);
       std::memcpy(Dest(copy), Source(ref, bytes), static_cast<size_t>(bytes));
-      Dest(copy)[EXN_FORWARD] = 0;  // the source's forwarding word means nothing here
       SetMap(ref, copy);
-      const_cast<int32_t*>(Source(ref, bytes))[EXN_FORWARD] = copy;
+      if (kind == kRefExpression) {
+        Dest(copy)[EXN_FORWARD] = 0;  // the source's forwarding word means nothing here
+        const_cast<int32_t*>(Source(ref, bytes))[EXN_FORWARD] = copy;
+      }
     } else {
       SetMap(ref, kInProgress);
     }
@@ -260,7 +275,7 @@ class Copier {
     Child children[kMaxChildren];
     int32_t n = Children(kind, rec, children);
     int32_t copy;
-    if (kind == kRefExpression) {
+    if (CopiedFirst(kind)) {
       copy = map_[ref / 4];
     } else {
       copy = qqwsal(ctx_, bytes);
@@ -271,6 +286,9 @@ class Copier {
     for (int32_t i = n - 1; i >= 0; --i) {
       if (rec[children[i].word] != 0) out[children[i].word] = PopValue();
     }
+    // The select item being walked when this one began means nothing
+    // outside that walk (and leads back into the item's own ancestors).
+    if (kind == kRefItem) out[kItemOuterWord] = 0;
     PushValue(copy);
   }
 
@@ -344,6 +362,7 @@ class Copier {
         add(EXN_TYPE, kRefType);
         add(EXN_WORD19, kRefExpression);
         if (rec[4] > 0) add(4, kRefTableRef);
+        add(kExprColumnsWord, kRefExpressionList);
         {
           const ExprRule& rule = ExprRuleOf(rec[EXN_KIND]);
           if (rule.count < 0) Fail(-19207);
@@ -353,6 +372,7 @@ class Copier {
       case kRefStatement:
         switch (rec[STN_KIND]) {
           case 0:
+            add(21, kRefRecord197List);
             add(15, kRefPairList);
             add(6, kRefExpressionList);
             add(5, kRefExpressionList);
@@ -366,6 +386,7 @@ class Copier {
             add(3, kRefStatement);
             break;
           case 27:
+            add(18, kRefStatement);
             add(7, kRefStatement);
             add(6, kRefStatement);
             break;
@@ -406,16 +427,18 @@ class Copier {
       case kRefTableRef:
         if (rec[1] != -1) add(1, kRefItemList);
         switch (rec[0]) {
-          case 0:  // a table: its name, correlation name, further name
+          case 0:  // a table: its name, correlation name, further name, bound reference
             add(11, kRefQualifiedName);
             add(12, kRefNamePart);
             add(13, kRefQualifiedName);
+            add(3, kRefRecord197);
             break;
           case 1:  // a join: operands, ON condition, USING columns
             add(12, kRefTableRef);
             add(13, kRefTableRef);
             add(14, kRefExpression);
             add(15, kRefNameList);
+            add(5, kRefExpressionList);  // its result columns
             break;
           default:
             Fail(-19245);
@@ -426,9 +449,15 @@ class Copier {
         add(3, kRefQualifiedName);
         break;
       case kRefRecord197:
+        // The exposed name, the bound column references, the view
+        // description, the MIN/MAX list, the FROM item, every column.
         add(0, kRefText);
         add(1, kRefExpression);
         add(2, kRefExpressionList);
+        add(5, kRefStatement);
+        add(11, kRefExpressionList);
+        add(12, kRefTableRef);
+        add(14, kRefExpressionList);
         break;
       case kRefPair:
         add(0, kRefQualifiedName);

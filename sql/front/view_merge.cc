@@ -3,11 +3,202 @@
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/catalog_access.h"
+#include "sql/front/query_block_state.h"
+#include "sql/front/sem_walk.h"
+#include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/stored_trees.h"
+#include "sql/front/tree_copy.h"
+
+#include <string>
+#include <vector>
 
 namespace {
 
 SqlOptimizerServices g_optimizer;
+
+int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
+  return WsWord(ctx, node, word);
+}
+
+void Append(SqlCompileCtx* ctx, int32_t* list, int32_t value) {
+  *list = qqlcat(ctx, *list, qqlcons(ctx, 0, value));
+}
+
+bool IsSelectBlock(SqlCompileCtx* ctx, int32_t query) {
+  return query > 0 && W(ctx, query, STN_KIND) == 28;
+}
+
+// The value of a select item (under its wrapper), 0 for a star.
+int32_t ItemValue(SqlCompileCtx* ctx, int32_t item) {
+  if (item <= 0 || W(ctx, item, SLI_FORM) != 2) return 0;
+  int32_t wrapper = W(ctx, item, SLI_VALUE);
+  return wrapper > 0 ? W(ctx, wrapper, EXN_OPERAND1) : 0;
+}
+
+// Whether an expression holds a set function (subqueries not entered).
+bool HoldsSetFunction(SqlCompileCtx* ctx, int32_t expr) {
+  std::vector<int32_t> pending{expr};
+  size_t seen = 0;
+  while (!pending.empty() && ++seen < 100000) {
+    int32_t node = pending.back();
+    pending.pop_back();
+    if (node <= 0) continue;
+    int32_t kind = W(ctx, node, EXN_KIND);
+    if (kind >= 16 && kind <= 20) return true;
+    TreeChild children[kMaxExprChildren];
+    int32_t n = TreeExprChildren(kind, children);
+    for (int32_t i = 0; i < n; ++i) {
+      if (children[i].kind == kRefExpression) pending.push_back(W(ctx, node, children[i].word));
+    }
+  }
+  return false;
+}
+
+// What the reading block's (parsed) select list does with the view's
+// columns: whether it holds a set function, and whether it leaves a view
+// column out.
+void ReadingList(SqlCompileCtx* ctx, int32_t outer, int32_t ref, ViewMergeFacts* f) {
+  if (!IsSelectBlock(ctx, outer)) return;
+  const std::string exposed = SemText(ctx, W(ctx, ref, TRF_EXPOSED));
+  std::vector<std::string> shown;
+  bool all = false;
+  for (int32_t c = W(ctx, outer, QSP_SELECT); c != 0; c = W(ctx, c, CELL_NEXT)) {
+    int32_t item = W(ctx, c, CELL_VALUE);
+    if (item <= 0) continue;
+    if (W(ctx, item, SLI_FORM) == 0) {
+      all = true;
+    } else if (W(ctx, item, SLI_FORM) == 1) {
+      int32_t part = W(ctx, item, SLI_VALUE);
+      if (part > 0 && SemText(ctx, W(ctx, part, 2)) == exposed) all = true;
+    } else {
+      int32_t value = ItemValue(ctx, item);
+      if (HoldsSetFunction(ctx, value)) f->outer_aggregate = true;
+      if (value > 0 && W(ctx, value, EXN_KIND) == kExprColumnRef) {
+        std::string qualifier = SemColumnQualifier(ctx, value);
+        if (qualifier.empty() || qualifier == exposed) shown.push_back(SemColumnName(ctx, value));
+      }
+    }
+  }
+  if (all) return;
+  int32_t count = W(ctx, ref, TRF_ATTRS + kTableAttrColumnCount);
+  for (int32_t id = 1; id <= count; ++id) {
+    SqlColumnDesc d;
+    int32_t status = qdgetcolumn(ctx, ref, W(ctx, ref, TRF_TABLE_ID), nullptr, id, &d);
+    if (status < 0) qcfatal(ctx, status);
+    if (status > 0) break;
+    bool found = false;
+    for (const std::string& name : shown) found = found || name == d.name;
+    if (!found) {
+      f->outer_partial = true;
+      return;
+    }
+  }
+}
+
+// The view's table references (and their columns) move into the reading
+// block: their levels count from the block's, and they join the
+// statement's list of table references.
+void AdoptTables(SqlCompileCtx* ctx, int32_t root, int32_t level) {
+  QueryBlockState& q = ctx->query;
+  for (int32_t c = W(ctx, root, ROOT_TABLE_REFS); c != 0; c = W(ctx, c, CELL_NEXT)) {
+    int32_t ref = W(ctx, c, CELL_VALUE);
+    if (ref <= 0) continue;
+    W(ctx, ref, TRF_LEVEL) += level;
+    for (int32_t k = W(ctx, ref, TRF_COLUMNS); k != 0; k = W(ctx, k, CELL_NEXT)) {
+      int32_t column = W(ctx, k, CELL_VALUE);
+      if (column > 0) W(ctx, column, EXN_LEVEL) += level;
+    }
+    if (q.table_ref_count >= kMaxTableReferences) qcinterr(ctx, "XXX: qmviewmrg", -11108);
+    Append(ctx, &q.table_refs, ref);
+    ++q.table_ref_count;
+  }
+}
+
+// The end of a chain of next-query links (word 18 of SELECT blocks and
+// set operations alike).
+int32_t ChainEnd(SqlCompileCtx* ctx, int32_t query) {
+  int32_t end = query;
+  for (int32_t n = 0; W(ctx, end, QSP_NEXT) != 0 && n < 100000; ++n) end = W(ctx, end, QSP_NEXT);
+  return end;
+}
+
+void Chain(SqlCompileCtx* ctx, int32_t ref, int32_t outer, int32_t query) {
+  if (IsSelectBlock(ctx, outer)) {
+    W(ctx, ChainEnd(ctx, outer), QSP_NEXT) = query;
+    W(ctx, ref, TRF_CHAINED) = 1;
+  } else {
+    W(ctx, ref, TRF_CHAINED) = 0;
+  }
+}
+
+// Materializes the view (its query optimized on its own, its rows kept in
+// a temporary table the reference reads); 1 when the view's query is used
+// directly instead.
+int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer,
+                    const SemContext& cur, bool counter) {
+  QueryBlockState& q = ctx->query;
+  int32_t query = W(ctx, root, STN_ROOT_TOP);
+  int32_t statement = query;
+  if (IsSelectBlock(ctx, query)) {
+    int32_t args[] = {query, 0, 0, 0};
+    statement = StmtNode(ctx, 21, &W(ctx, query, STN_LINE), args, StmtArgumentCount(21));
+  }
+  ViewOptimize(ctx, statement);
+  q.view_columns += W(ctx, ref, TRF_ATTRS + kTableAttrColumnCount);
+  q.materialized = qqlcat(ctx, q.materialized, W(ctx, root, ROOT_MATERIALIZED));
+  bool third = IsSelectBlock(ctx, query) && W(ctx, query, QSP_MARK_THIRD) != 0;
+  if (!third && cur.w[SEM_FROM_COUNT] == 1 && IsSelectBlock(ctx, query) &&
+      W(ctx, query, QSP_WHERE) == 0 && W(ctx, query, QSP_GROUP_BY) == 0 &&
+      W(ctx, query, QSP_HAVING) == 0 && W(ctx, query, QSP_NEXT) != 0) {
+    // The view's own materialized views run first; its query reads them
+    // in the block's place.
+    W(ctx, root, STN_ROOT_TOP) = query;
+    Chain(ctx, ref, outer, W(ctx, query, QSP_NEXT));
+    W(ctx, ref, TRF_MERGED) = 2;
+    return 1;
+  }
+  q.temporary = 1;
+  W(ctx, ref, TRF_VIEW) = 0;
+  W(ctx, ref, TRF_MERGED) = 2;
+  Append(ctx, &q.materialized, ref);
+  int32_t target[2] = {ref, 0};
+  int32_t first = query;
+  for (int32_t n = 0; first > 0 && W(ctx, first, STN_KIND) == 27 && n < 100000; ++n) {
+    first = W(ctx, first, SOP_FIRST);
+  }
+  if (IsSelectBlock(ctx, first)) {
+    W(ctx, first, QSP_TARGET) = TreeRecord(ctx, 2, target);
+    ViewRowLayout layout = qmviewlayout(ctx, W(ctx, first, QSP_SELECT), counter || third);
+    W(ctx, ref, TRF_TEMP_COLUMNS) = layout.columns;
+    W(ctx, ref, TRF_TEMP_ROW) = layout.row_length;
+    W(ctx, ref, TRF_TEMP_DATA) = layout.data_length;
+  }
+  Chain(ctx, ref, outer, query);
+  return 0;
+}
+
+// The column node overwritten by the view's defining expression (its
+// operands shared with the view's select item, analysed once). A column
+// stays bound as its definition is, read at the level the column was.
+void MapColumn(SqlCompileCtx* ctx, int32_t column, int32_t defining) {
+  int32_t old[kExprNodeWords];
+  for (int32_t i = 0; i < kExprNodeWords; ++i) old[i] = W(ctx, column, i);
+  for (int32_t i = 0; i < kExprNodeWords; ++i) W(ctx, column, i) = W(ctx, defining, i);
+  W(ctx, column, EXN_LINE) = old[EXN_LINE];
+  W(ctx, column, EXN_POSITION) = old[EXN_POSITION];
+  W(ctx, column, EXN_ANALYSED) = 1;
+  if (W(ctx, column, EXN_KIND) != kExprColumnRef) return;
+  if (W(ctx, column, EXN_UNSET_A) == -1 && W(ctx, column, EXN_UNSET_B) == -1) {
+    W(ctx, column, EXN_UNSET_A) = old[EXN_UNSET_A];
+    W(ctx, column, EXN_UNSET_B) = old[EXN_UNSET_B];
+  }
+  W(ctx, column, EXN_DERIVATION) = old[EXN_DERIVATION];
+  W(ctx, column, EXN_COLUMNS) = qqlcons(ctx, 0, column);
+  int32_t ref = W(ctx, column, EXN_TABLE_REF);
+  if (ref > 0) W(ctx, ref, TRF_COLUMNS) = qqlcons(ctx, W(ctx, ref, TRF_COLUMNS), column);
+}
 
 }  // namespace
 
@@ -33,7 +224,9 @@ bool ViewMustMaterialize(const ViewMergeFacts& f) {
   if (f.query_context) {
     if (f.first) return true;
     if ((f.second || f.third) && f.from_items > 1) return true;
-    if (f.third && (f.outer_where || f.outer_grouping)) return true;
+    if (f.third && (f.outer_where || f.outer_grouping || f.outer_aggregate || f.outer_partial)) {
+      return true;
+    }
     if (f.outer_grouping && f.computed_column) return true;
   }
   return (f.statement_kind == 22 || f.statement_kind == 24) && f.merge_state == 2;
@@ -53,4 +246,123 @@ ViewRowLayout qmviewlayout(SqlCompileCtx* ctx, int32_t items, bool counter) {
     out.data_length += kViewCounterBytes;
   }
   return out;
+}
+
+bool qmisview(SqlCompileCtx* ctx, int32_t ref) {
+  return ref > 0 && W(ctx, ref, TRF_VIEW) != 0;
+}
+
+int32_t qmviewtabs(SqlCompileCtx* ctx, int32_t ref) {
+  if (!qmisview(ctx, ref)) return 0;
+  int32_t query = W(ctx, W(ctx, ref, TRF_VIEW), STN_ROOT_TOP);
+  return IsSelectBlock(ctx, query) ? W(ctx, query, QSP_FROM) : 0;
+}
+
+int32_t qmviewcol(SqlCompileCtx* ctx, int32_t ref, int32_t n) {
+  if (!qmisview(ctx, ref) || n < 1) return 0;
+  int32_t query = W(ctx, W(ctx, ref, TRF_VIEW), STN_ROOT_TOP);
+  if (!IsSelectBlock(ctx, query)) return 0;
+  return ItemValue(ctx, qqlnth(ctx, W(ctx, query, QSP_SELECT), n));
+}
+
+int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur,
+                  bool outer_join, int32_t* counter) {
+  QueryBlockState& q = ctx->query;
+  int32_t root = qmcopyview(ctx, W(ctx, ref, TRF_TABLE_ID));
+  if (root <= 0 || W(ctx, root, STN_KIND) != 0 || W(ctx, root, STN_ROOT_TOP) <= 0) {
+    qcinterr(ctx, "QME: qmviewmrg", -19220);
+  }
+  W(ctx, ref, TRF_VIEW) = root;
+  int32_t query = W(ctx, root, STN_ROOT_TOP);
+  int32_t outer = cur->w[SEM_OWNER];
+  bool select_block = IsSelectBlock(ctx, query);
+  ViewMergeFacts f;
+  f.select_block = select_block;
+  f.materialized_own = W(ctx, root, ROOT_MATERIALIZED) != 0;
+  f.counter = *counter != 0;
+  // The tests of a reading query block hold in a subquery's block too: a
+  // grouped or DISTINCT view merged there would change what it reads.
+  f.query_context = qmflagtst(cur, kFlagQuery) != 0 || qmflagtst(cur, kFlagSubquery) != 0;
+  if (select_block) {
+    f.first = W(ctx, query, QSP_MARK_FIRST) != 0;
+    f.second = W(ctx, query, QSP_MARK_SECOND) != 0;
+    f.third = W(ctx, query, QSP_MARK_THIRD) != 0;
+    for (int32_t c = W(ctx, query, QSP_SELECT); c != 0; c = W(ctx, c, CELL_NEXT)) {
+      int32_t value = ItemValue(ctx, W(ctx, c, CELL_VALUE));
+      if (value <= 0 || W(ctx, value, EXN_KIND) != kExprColumnRef) f.computed_column = true;
+    }
+  }
+  f.from_items = cur->w[SEM_FROM_COUNT];
+  if (IsSelectBlock(ctx, outer)) {
+    f.outer_where = W(ctx, outer, QSP_WHERE) != 0;
+    f.outer_grouping = W(ctx, outer, QSP_GROUP_BY) != 0 || W(ctx, outer, QSP_HAVING) != 0;
+    if (f.third) ReadingList(ctx, outer, ref, &f);
+  }
+  f.statement_kind = outer > 0 ? W(ctx, outer, STN_KIND) : 0;
+  f.merge_state = W(ctx, ref, TRF_MERGE_STATE);
+  AdoptTables(ctx, root, cur->w[SEM_LEVEL]);
+  if (ViewMustMaterialize(f) || outer_join) {
+    return Materialize(ctx, ref, root, outer, *cur, f.counter);
+  }
+  *counter = f.third ? 1 : 0;
+  int32_t where = W(ctx, query, QSP_WHERE);
+  const int32_t* at = &W(ctx, query, STN_LINE);
+  if (qmflagtst(cur, kFlagSubquery) != 0 || qmflagtst(cur, kFlagQuery) != 0) {
+    if (IsSelectBlock(ctx, outer)) {
+      W(ctx, outer, QSP_WHERE) = qmandcomb(ctx, at, W(ctx, outer, QSP_WHERE), where, kExprAnd);
+      // A DISTINCT view passes its DISTINCT on.
+      if (W(ctx, query, QSP_QUANTIFIER) == 1) {
+        W(ctx, outer, QSP_QUANTIFIER) = 1;
+        if (cur->w[SEM_DISTINCT] == 0) cur->w[SEM_DISTINCT] = 1;
+      }
+      if (W(ctx, query, QSP_GROUP_BY) != 0 || W(ctx, query, QSP_HAVING) != 0) {
+        cur->w[SEM_GROUPED] = 1;
+      }
+    }
+  } else if (qmflagtst(cur, kFlagDelete) != 0 && f.statement_kind == 22) {
+    W(ctx, outer, 5) = qmandcomb(ctx, at, W(ctx, outer, 5), where, kExprAnd);
+  } else if (qmflagtst(cur, kFlagUpdate) != 0 && f.statement_kind == 24) {
+    W(ctx, outer, 6) = qmandcomb(ctx, at, W(ctx, outer, 6), where, kExprAnd);
+  }
+  q.view_columns += W(ctx, ref, TRF_ATTRS + kTableAttrColumnCount);
+  W(ctx, ref, TRF_MERGED) = 1;
+  (void)item;
+  return 1;
+}
+
+void qmviewfrom(SqlCompileCtx* ctx, int32_t query) {
+  const SemContext& cur = ctx->query.context;
+  if (qmflagtst(&cur, kFlagQuery) == 0 && qmflagtst(&cur, kFlagSubquery) == 0) return;
+  for (int32_t c = W(ctx, query, QSP_FROM); c != 0; c = W(ctx, c, CELL_NEXT)) {
+    int32_t item = W(ctx, c, CELL_VALUE);
+    if (item <= 0 || W(ctx, item, FRM_FORM) != 0) continue;
+    int32_t ref = W(ctx, item, FRM_BOUND);
+    if (ref <= 0 || W(ctx, ref, TRF_MERGED) != 1 || !qmisview(ctx, ref)) continue;
+    int32_t view = W(ctx, W(ctx, ref, TRF_VIEW), STN_ROOT_TOP);
+    if (W(ctx, query, QSP_GROUP_BY) == 0) W(ctx, query, QSP_GROUP_BY) = W(ctx, view, QSP_GROUP_BY);
+    if (W(ctx, query, QSP_HAVING) == 0) W(ctx, query, QSP_HAVING) = W(ctx, view, QSP_HAVING);
+    // Every column bound to the view becomes its definition.
+    for (int32_t k = W(ctx, ref, TRF_COLUMNS); k != 0; k = W(ctx, k, CELL_NEXT)) {
+      int32_t column = W(ctx, k, CELL_VALUE);
+      if (column <= 0 || W(ctx, column, EXN_KIND) != kExprColumnRef ||
+          W(ctx, column, EXN_TABLE_REF) != ref) {
+        continue;
+      }
+      int32_t defining = qmviewcol(ctx, ref, W(ctx, column, EXN_COLUMN_ID));
+      if (defining <= 0) qcinterr(ctx, "QME: qmviewfrom", -19220);
+      MapColumn(ctx, column, defining);
+    }
+    // The view's FROM items take its place, in order.
+    int32_t items = W(ctx, view, QSP_FROM);
+    if (items == 0) continue;
+    int32_t next = W(ctx, c, CELL_NEXT);
+    W(ctx, c, CELL_VALUE) = W(ctx, items, CELL_VALUE);
+    int32_t last = c;
+    for (int32_t v = W(ctx, items, CELL_NEXT); v != 0; v = W(ctx, v, CELL_NEXT)) {
+      int32_t cell = qqlcons(ctx, next, W(ctx, v, CELL_VALUE));
+      W(ctx, last, CELL_NEXT) = cell;
+      last = cell;
+    }
+    c = last;
+  }
 }

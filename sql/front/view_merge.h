@@ -43,6 +43,11 @@ struct ViewMergeFacts {
   bool outer_where = false;        // the reading block's WHERE
   bool outer_grouping = false;     // its GROUP BY, HAVING or further condition
   bool computed_column = false;    // a view column that is no plain column
+  // Under the third mark: the reading block's select list holds a set
+  // function, or does not show every view column (a DISTINCT view merged
+  // there would lose rows or collapse others).
+  bool outer_aggregate = false;
+  bool outer_partial = false;
   int32_t statement_kind = 0;
   int32_t merge_state = 0;         // 2: stays a view reference under kinds 22, 24
 };
@@ -62,3 +67,27 @@ constexpr int32_t kViewCounterBytes = 6;
 // for, is added after the length check: it is the temporary table's own
 // column, and a row that fits without it is no error.
 ViewRowLayout qmviewlayout(SqlCompileCtx* ctx, int32_t items, bool counter);
+
+struct SemContext;
+
+// Brings the view that table reference `ref` (FROM item `item`) names into
+// the statement: its stored tree is copied in and attached, then merged
+// into the reading block (1) or materialized (0). `outer_join`: the item is
+// an operand of an outer join, where the view's WHERE condition cannot
+// join the block's (such a view is materialized). `counter` is the block's
+// row-counter flag (in: a row counter is asked for; out: a merged view's
+// third mark).
+int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur,
+                  bool outer_join, int32_t* counter);
+// After a SELECT block's clauses and select list: each merged view among
+// its FROM items gives the block its GROUP BY and HAVING (when the block
+// has none), is replaced in the FROM list by the view's own FROM items,
+// and every column bound to it becomes the view's defining expression.
+void qmviewfrom(SqlCompileCtx* ctx, int32_t query);
+
+// Accessors on a table reference.
+bool qmisview(SqlCompileCtx* ctx, int32_t ref);      // a view description is attached
+int32_t qmviewtabs(SqlCompileCtx* ctx, int32_t ref); // the view query's FROM list
+// The defining expression of the view's column `n` (1-based), 0 when the
+// view has no such select item.
+int32_t qmviewcol(SqlCompileCtx* ctx, int32_t ref, int32_t n);

@@ -103,8 +103,8 @@ class SemanticTest : public LookupTest {
   // the copy's root, that block's image stored as the view's tree (item
   // 59), with the view's object, table, view and column rows and SELECT
   // granted to ADAM. Gives the stored image ("" when the compilation
-  // failed). The copy is taken of the query as parsed: the analysed tree
-  // links records both ways, which the copy refuses as a cycle (-19220).
+  // failed). The copy is taken of the analysed query; the root keeps its
+  // table references (word 4) and the views it materialized (word 21).
   std::string MakeView(int32_t id, const std::string& name, const std::string& query,
                        std::vector<TestColumn> columns);
 

@@ -158,3 +158,142 @@ TEST_F(ViewMerge, RowCounterIsAddedAfterTheLengthCheck) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the merge made of a query over views: the statement printed after
+// analysis, the optimizer's calls, and the chain of queries run before the
+// outermost block.
+struct Merged {
+  Compiled c;
+  std::string printed;
+  std::vector<std::string> calls;
+  std::vector<std::string> chained;
+  std::vector<std::string> materialized;  // "name:columns" of each materialized reference
+};
+
+class ViewMergeQueries : public ViewMerge {
+ protected:
+  void SetUp() override {
+    ViewMerge::SetUp();
+    SqlOptimizerServices fake;
+    fake.qodrive = FakeOptimizer::Drive;
+    fake.qoarof = FakeOptimizer::RowLength;
+    SqlInstallOptimizerServices(&fake);
+    FakeOptimizer::limit = 1000;
+    MakeView(5040, "VW", "SELECT a, b + 1 AS x FROM t WHERE a > 1",
+             {{"A", 3, 10, 0}, {"X", 3, 10, 0}});
+    MakeView(5041, "VD", "SELECT DISTINCT a, d FROM s WHERE d IS NOT NULL",
+             {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
+    MakeView(5042, "VG", "SELECT a, COUNT(*) AS n FROM t GROUP BY a",
+             {{"A", 3, 10, 0}, {"N", 3, 10, 0}});
+    MakeView(5043, "VU", "SELECT a FROM t UNION SELECT a FROM s", {{"A", 3, 10, 0}});
+    MakeView(5044, "VJ", "SELECT u.a, s.d FROM t u JOIN s ON u.a = s.a",
+             {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
+    MakeView(5045, "VN", "SELECT a, b FROM t", {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  }
+  Merged Run(const std::string& sql) {
+    Merged m;
+    FakeOptimizer::calls.clear();
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      m.printed = SqlPrintStatement(ctx, root);
+      int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+      int32_t query = WsWord(ctx, top, STN_KIND) == 21 ? WsWord(ctx, top, QST_QUERY) : 0;
+      for (int32_t q = query > 0 ? WsWord(ctx, query, QSP_NEXT) : 0, n = 0; q != 0 && n < 10;
+           q = WsWord(ctx, q, QSP_NEXT), ++n) {
+        m.chained.push_back(SqlPrintStatement(ctx, q));
+      }
+      for (int32_t c = ctx->query.materialized; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        int32_t ref = WsWord(ctx, c, CELL_VALUE);
+        m.materialized.push_back(std::string(qqwsadr(ctx, WsWord(ctx, ref, TRF_EXPOSED))) + ":" +
+                                 std::to_string(WsWord(ctx, ref, TRF_TEMP_COLUMNS)));
+      }
+    };
+    m.c = Compile(sql);
+    inspect = nullptr;
+    m.calls = FakeOptimizer::calls;
+    return m;
+  }
+};
+
+// Merged or materialized by the view's marks and the reading block: a
+// merged view's tables stand in the FROM list, its columns are its
+// definitions and its WHERE condition joins the block's (alone when the
+// block has none); a materialized one is optimized on its own, read as a
+// table and chained to run before the block that reads it.
+TEST_F(ViewMergeQueries, MergedOrMaterializedAsTheBlockAllows) {
+  struct Case {
+    const char* sql;
+    const char* printed;
+    const char* chained;  // "" when nothing is materialized
+    const char* materialized;
+  } cases[] = {
+      {"SELECT * FROM vw", "SELECT A, (B + 1) FROM T WHERE (A > 1)", "", ""},
+      {"SELECT x FROM vw WHERE a < 5", "SELECT (B + 1) FROM T WHERE ((A < 5) AND (A > 1))", "", ""},
+      // DISTINCT: merged as the only table of a block without further
+      // clauses that shows every column, else materialized with a row
+      // counter column.
+      {"SELECT * FROM vd", "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "", ""},
+      {"SELECT d, a FROM vd", "SELECT DISTINCT D, A FROM S WHERE (D IS NOT NULL)", "", ""},
+      {"SELECT a FROM vd", "SELECT A FROM VD",
+       "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
+      {"SELECT * FROM vd WHERE a > 0", "SELECT VD.A, VD.D FROM VD WHERE (A > 0)",
+       "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
+      {"SELECT * FROM vd, t", "SELECT VD.A, VD.D, T.A, T.B, T.C FROM VD, T",
+       "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
+      {"SELECT COUNT(*) FROM vd", "SELECT COUNT(*) FROM VD",
+       "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
+      // Grouping views, views over a UNION: materialized.
+      {"SELECT a, n FROM vg", "SELECT A, N FROM VG", "SELECT A, COUNT(*) AS N FROM T GROUP BY A",
+       "VG:2"},
+      {"SELECT * FROM vu", "SELECT VU.A FROM VU", "(SELECT A FROM T UNION SELECT A FROM S)", "VU:1"},
+      // A block with its own GROUP BY over a view with a computed column.
+      {"SELECT x, COUNT(*) FROM vw GROUP BY x", "SELECT X, COUNT(*) FROM VW GROUP BY X",
+       "SELECT A, (B + 1) AS X FROM T WHERE (A > 1)", "VW:2"},
+      {"SELECT a, COUNT(*) FROM vn GROUP BY a", "SELECT A, COUNT(*) FROM T GROUP BY A", "", ""},
+      {"SELECT * FROM vj WHERE d > 2", "SELECT U.A, S.D FROM T U, S WHERE ((S.D > 2) AND (U.A = S.A))",
+       "", ""},
+      {"SELECT v.a, t.c FROM vw v, t WHERE v.x = t.b",
+       "SELECT A, T.C FROM T, T WHERE (((B + 1) = T.B) AND (A > 1))", "", ""},
+      {"SELECT * FROM t WHERE EXISTS (SELECT * FROM vw WHERE vw.a = t.a)",
+       "SELECT T.A, T.B, T.C FROM T WHERE EXISTS (SELECT 1 FROM T WHERE ((A = T.A) AND (A > 1)))",
+       "", ""},
+      // An operand of an outer join keeps its WHERE condition apart.
+      {"SELECT * FROM s LEFT JOIN vw ON vw.a = s.a",
+       "SELECT S.A, S.D, VW.A, VW.X FROM (S LEFT JOIN VW ON (VW.A = S.A))",
+       "SELECT A, (B + 1) AS X FROM T WHERE (A > 1)", "VW:2"},
+  };
+  for (const Case& k : cases) {
+    Merged m = Run(k.sql);
+    EXPECT_TRUE(m.c.conditions.empty()) << k.sql << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(m.printed, k.printed) << k.sql;
+    std::string chained = m.chained.empty() ? "" : m.chained[0];
+    EXPECT_EQ(chained, k.chained) << k.sql;
+    EXPECT_LE(m.chained.size(), 1u) << k.sql;
+    std::string materialized = m.materialized.empty() ? "" : m.materialized[0];
+    EXPECT_EQ(materialized, k.materialized) << k.sql;
+    // A materialized view runs the optimizer on its statement, then lays
+    // its row out.
+    EXPECT_EQ(m.calls.size(), m.materialized.empty() ? 0u : 2u) << k.sql;
+  }
+}
+
+// In a subquery the same tests hold: a grouping view read under a WHERE
+// condition over its computed column is materialized, not merged into a
+// WHERE over COUNT(*).
+TEST_F(ViewMergeQueries, SubqueryBlocksMaterializeAsQueryBlocksDo) {
+  Merged m = Run("SELECT * FROM t WHERE a IN (SELECT a FROM vg WHERE n > 1)");
+  EXPECT_TRUE(m.c.conditions.empty()) << CodesText(m.c.Codes());
+  EXPECT_EQ(m.printed, "SELECT T.A, T.B, T.C FROM T WHERE (A = ANY (SELECT A FROM VG WHERE (N > 1)))");
+  EXPECT_EQ(m.materialized, std::vector<std::string>{"VG:2"});
+}
+
+// Without the optimizer's entries a materialized view ends in their
+// internal error; merged views need neither.
+TEST_F(ViewMergeQueries, MaterializingNeedsTheOptimizer) {
+  SqlInstallOptimizerServices(nullptr);
+  EXPECT_EQ(Run("SELECT * FROM vu").c.TextOf(-19040), "N\tQOP: qodrive");
+  EXPECT_TRUE(Run("SELECT * FROM vw").c.conditions.empty());
+}
+
+}  // namespace
