@@ -706,6 +706,9 @@ void DSBkpApplyMode(int32_t* base, int32_t* pb, const char timestamp[16]) {
       }
       r = SetOptions(base, usr, id, W(base, e + DBU_NUMBER));
       if (r < 0 && mode == 4) {
+        // The failure itself is the answer: the request may have left an
+        // older error in the vector, or none.
+        W(base, usr + USR_RVEC_RCODE) = r;
         std::copy(&W(base, usr + kRvecFirst), &W(base, usr + kRvecFirst) + kRvecCount, remembered);
         remember = true;
         r = 0;
@@ -757,7 +760,7 @@ void DSBkpApplyMode(int32_t* base, int32_t* pb, const char timestamp[16]) {
   }
   if (remember) {
     std::copy(remembered, remembered + kRvecCount, &W(base, usr + kRvecFirst));
-    result = remembered[0] != 0 ? remembered[0] : OFF_NO_SYSTEM;
+    result = remembered[0];
   }
   pb[0] = result;
 }

@@ -471,6 +471,20 @@ TEST_F(DatabankBackupTest, ModeFourRemembersAFailedOptionAndGoesOn) {
   EXPECT_EQ(W(usr_ + USR_RVEC_LID), 7);
 }
 
+// The answer is the option's own failure, also when the request left the
+// result vector as it was (an older error in it, or none).
+TEST_F(DatabankBackupTest, ModeFourAnswersTheFailedOptionsOwnStatus) {
+  for (int32_t older : {0, -14011}) {
+    SCOPED_TRACE(older);
+    W(ducom_ + DDUCOM_DBU_CHAIN) = 0;
+    AddEntry(rec_.databanks[4]);
+    rec_.answers["DSSetDbOpt"] = {-16150};
+    W(usr_ + USR_RVEC_RCODE) = older;
+    EXPECT_EQ(Apply(4), -16150);
+    EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), -16150);
+  }
+}
+
 TEST_F(DatabankBackupTest, RefreshBringsFlaggedFilesOnlineAndRunsTheOthers) {
   AddEntry(rec_.databanks[0]);
   AddEntry(rec_.databanks[4]);
