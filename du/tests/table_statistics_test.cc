@@ -711,3 +711,48 @@ TEST_F(TableStatisticsTest, AgreesWithSqlite) {
 }
 
 }  // namespace
+
+namespace {
+
+// The estimate over 1,000 to 1,000,000 distinct values, each seen twice, of
+// an integer, a decimal and a text column: within 30% of the exact count.
+TEST_F(TableStatisticsTest, EstimatesStayWithinThirtyPercentUpToAMillion) {
+  SetColumns({Column("I", 3, 10, 0, decimal_bytes(10)), Column("D", 3, 12, 2, decimal_bytes(12)),
+              Column("T", 1, 12, 0, 13)});
+  std::mt19937 random(125);
+  for (int32_t distinct : {1000, 10000, 100000, 1000000}) {
+    SCOPED_TRACE(distinct);
+    std::vector<int32_t> entries;
+    for (size_t c = 0; c < 3; ++c) {
+      const int32_t e = Entry(0);
+      W(base_, e + CS_OFFSET) = Offset(c);
+      W(base_, e + CS_LENGTH) = dict_.columns[c].stored;
+      DUStatColumnKind(base_, e, dict_.columns[c]);
+      entries.push_back(e);
+    }
+    // Distinct values in a random order: a random stride through them.
+    const int64_t stride = 1 + 2 * static_cast<int64_t>(random() % 500000);
+    auto row = NewRow();
+    for (int32_t round = 0; round < 2; ++round) {
+      for (int64_t k = 0; k < distinct; ++k) {
+        const int64_t v = (k * stride) % distinct;
+        SetDecimal(row, 0, std::to_string(v * 7919 - 4000000000LL));
+        char d[32];
+        std::snprintf(d, sizeof d, "%lld.%02lld", static_cast<long long>(v / 100),
+                      static_cast<long long>(v % 100));
+        SetDecimal(row, 1, d);
+        SetText(row, 2, "k" + std::to_string(v * 2654435761LL % 1000000007LL));
+        for (int32_t e : entries) DSTabStatHash(base_, e, row.data());
+      }
+    }
+    for (size_t c = 0; c < 3; ++c) {
+      W(base_, entries[c] + CS_NONNULL) = 2 * distinct;
+      EXPECT_NEAR(DUStatEstimate(base_, entries[c], 2 * distinct), distinct, 0.3 * distinct)
+          << c;
+      du::FreeBlock(base_, W(base_, entries[c] + CS_HASHES));
+      du::FreeBlock(base_, entries[c]);
+    }
+  }
+}
+
+}  // namespace
