@@ -37,7 +37,9 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
   CurrentTimestamp(base, usr, now);
   int32_t r = 0;
   if (id != 1) {
-    Block b = NewRequest(3, usr, -1);
+    // The utility record names the databank copied back: a request for
+    // logical id -1 would name no open databank and refuse every copy-back.
+    Block b = NewRequest(3, usr, id);
     r = Request(base, &DUUtilityServices::check_utility, "DSChkTabUtil", b.data(),
                 static_cast<const char*>(now));
     if (r != 0) {

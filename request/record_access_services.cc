@@ -20,6 +20,7 @@
 #include "kernel/roll_forward.h"
 #include "kernel/table_use.h"
 #include "kernel/utility_requests.h"
+#include "request/databank_file_request.h"
 #include "request/databank_requests.h"
 #include "request/transaction_requests.h"
 
@@ -198,7 +199,7 @@ DUUtilityServices UtilityTable() {
   t.check_utility = CheckUtility;
   t.new_cursor = Kernel<DSNewCursor>;
   t.update_by_table = DDUpdByTable;
-  // Not built in its layer: DSExecRoutine.
+  t.exec_routine = Kernel<DSExecRoutine>;
   return t;
 }
 

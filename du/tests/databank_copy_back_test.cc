@@ -44,7 +44,8 @@ TEST_F(DatabankCopyBackTest, WithoutTimesTheWholeRangeIsScanned) {
   EXPECT_EQ(Names(), names);
   EXPECT_EQ(Bounds("DSTabScan1"), "0000000000000000-9999999999999999");
   EXPECT_EQ(Calls("DSTabScan1")[0].words, (std::vector<int32_t>{0, u, 5, -1, 0}));
-  EXPECT_EQ(Calls("DSChkTabUtil")[0].words, (std::vector<int32_t>{3, u, -1}));
+  // The utility record of the databank itself (logical id -1 names none).
+  EXPECT_EQ(Calls("DSChkTabUtil")[0].words, (std::vector<int32_t>{3, u, 5}));
   // The databank opened by its row: number -1 without a time, its option.
   EXPECT_EQ(Calls("DSOpenDbFile")[0].words, (std::vector<int32_t>{2, u, 5, -1, 3, 0}));
   EXPECT_EQ(Calls("DSOpenDbFile")[0].text, Padded("SALES") + "|" + Padded("SALES_S") + "|" +
