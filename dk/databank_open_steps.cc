@@ -15,6 +15,7 @@
 #include "dk/error_log.h"
 #include "dk/restore_directory.h"
 #include "dk/set_pages.h"
+#include "dk/set_requests.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "platform/enqdeq.h"
@@ -38,9 +39,29 @@ int32_t NamingWord(int32_t did) {
   return 0;
 }
 
+// The log table is written as the sets of TRANS are: its records reach it
+// as write sets are applied, and every record anyone relies on (those of a
+// secured commit) was in an image of its page whose write returned; its
+// pages change only by appends. A kill that cut the write of one of its data
+// pages short left the records behind that image's used end unsound or
+// gone, and their commits were not secured: the restart hands them to the
+// log again. So after a crash the table ends at its first unsound record
+// (reported, -65 information, with the page) before anything is appended;
+// left so, every later read of the log failed there.
+int32_t EndTornLogTable(int32_t table, int32_t databank) {
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  b[SETRQ_TABLE] = table;
+  b[SETRQ_TBL] = kLogTableTbl;
+  const int32_t rc = DKEndSetAtSoundRecord(b);
+  if (rc <= 0) return rc;
+  int32_t page = b[SETRQ_PAGE];
+  DKReportError(dkset::RoutineIndex("DKOPD1"), -65, DK_SEV_INFO, &page, databank);
+  return 0;
+}
+
 // The log table, found or made (a set of 2048-byte list and 16384-byte data
 // pages), its first table entry in control word 104.
-int32_t OpenLogTable() {
+int32_t OpenLogTable(int32_t databank, bool crashed) {
   int32_t b[CRT_WORDS] = {};
   b[RQ_STATUS] = -2;  // a new root entry is written at once
   b[RQ_DID] = kLogDid;
@@ -51,7 +72,7 @@ int32_t OpenLogTable() {
   DKCRT1(b);
   if (b[RQ_STATUS] < 0) return b[RQ_STATUS];
   StoreWord(BP_LOG_TABLE, b[RQ_TABLE]);
-  return 0;
+  return crashed ? EndTornLogTable(b[RQ_TABLE], databank) : 0;
 }
 
 constexpr int32_t kNoMoreRoots = 4;  // DKNTE1 at the end of the root entries
@@ -151,7 +172,7 @@ int32_t DKRemoveDroppedTables(int32_t databank) {
   return 0;
 }
 
-int32_t DKOpenStepsByDid(int32_t databank) {
+int32_t DKOpenStepsByDid(int32_t databank, bool crashed) {
   int32_t* a = Bufferpool();
   const int32_t did = a[databank + DBE_DID];
   const int32_t word = NamingWord(did);
@@ -160,7 +181,7 @@ int32_t DKOpenStepsByDid(int32_t databank) {
   if (!DKIsDatabankEntry(LoadWord(word)) || LoadWord(LoadWord(word) + DBE_DID) != did)
     StoreWord(word, databank);
   if (LoadWord(word) != databank) return 0;
-  if (did == kLogDid) return OpenLogTable();
+  if (did == kLogDid) return OpenLogTable(databank, crashed);
   if (did == kSystemDid) return DKRegisterRestoreDirectory();
   return 0;
 }

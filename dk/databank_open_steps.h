@@ -11,8 +11,9 @@
 constexpr int32_t kLogTableTbl = 8;
 
 // Runs the steps for a databank entry just brought into service; 0 or the
-// error that fails its open.
-int32_t DKOpenStepsByDid(int32_t databank);
+// error that fails its open. After a crash (`crashed`: its close mark was not
+// 1) the log table ends at its first unsound record.
+int32_t DKOpenStepsByDid(int32_t databank, bool crashed);
 // The root entries of the databank and of its online copies: a page size
 // above the largest in use is -76; a table left dropping (root entry type 2
 // or 3) is marked dropped and closed in the dropping mode, which gives its

@@ -189,7 +189,7 @@ int32_t BringIntoService(int32_t* request, int32_t* entry) {
     return 0;
   }
   if (rc == 0) rc = DKOpenCheck(*entry, request[CRD_TYPE], mark);
-  if (rc == 0) rc = DKOpenStepsByDid(*entry);
+  if (rc == 0) rc = DKOpenStepsByDid(*entry, mark != CLOSE_MARK_CLOSED);
   if (rc == 0) rc = Restart(*entry);
   if (rc == 0) rc = OwnedTwice(*entry);
   if (rc == 0) rc = DKRemoveDroppedTables(*entry);

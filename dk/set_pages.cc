@@ -20,7 +20,11 @@ constexpr int32_t kRootPageWords = kRootPageSize / 4;
 }  // namespace
 
 int32_t RoutineIndex(std::string_view name) {
+  // The internal routines first, then the entry routines (an open's own
+  // steps report under DKOPD1, index 44).
   for (int32_t i = DK_FIRST_ROUTINE; i < 0; ++i)
+    if (DKRoutineName(i) == name) return i;
+  for (int32_t i = 1; i <= DK_LAST_ROUTINE; ++i)
     if (DKRoutineName(i) == name) return i;
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <random>
 
+#include "dk/databank_open_steps.h"
 #include "dk/set_requests.h"
 #include "dk/tests/restart_fixture.h"
 
@@ -188,6 +189,80 @@ TEST_F(TornPageTest, APreparedWriteSetPageWrittenInPartEndsAtItsLastSoundRecord)
   ASSERT_EQ(Reopen(), 0) << LogText();
   EXPECT_EQ(area_[BP_USERS_IN_COMMIT], 1);
   EXPECT_EQ(Logged("-16205 in function DKRST1"), 1);
+}
+
+// The LOG databank's log table took records of applied write sets; the write
+// of its data page that took the later ones was cut after one, two or three
+// cache pieces. The open after the crash ends the table at its last sound
+// record: the records before are read back, none after, and the next append
+// follows them (a read of the log failed at the unsound record).
+TEST_F(TornPageTest, ALogTablePageWrittenInPartEndsAtItsLastSoundRecord) {
+  Close(Create("log", 400, 3, 1));
+  int32_t log = 0;
+  ASSERT_EQ(OpenDb("log", 3, 9, &log), 0);
+  constexpr int32_t kWords = 50, kBefore = 8, kRecords = 70;
+  std::vector<int32_t> b(static_cast<size_t>(SetRequestBlockWords()), 0);
+  auto append = [&](int32_t k) {
+    b[SETRQ_RC] = 0;
+    b[SETRQ_TABLE] = area_[BP_LOG_TABLE];
+    b[SETRQ_TBL] = kLogTableTbl;
+    b[SETRQ_LENGTH] = kWords;
+    for (int32_t w = 0; w < kWords; ++w) b[SETRQ_RECORD + w] = w == 0 ? 1 : 1000 * k + w;
+    ASSERT_EQ(DKAXR0(b), 0);
+  };
+  // The second words of the log's records, in order.
+  auto records = [&] {
+    std::vector<int32_t> r(static_cast<size_t>(SetRequestBlockWords()), 0);
+    r[SETRQ_TABLE] = area_[BP_LOG_TABLE];
+    r[SETRQ_TBL] = kLogTableTbl;
+    r[SETRQ_RC] = 2;
+    std::vector<int32_t> seen;
+    int32_t rc = 0;
+    while ((rc = DKGXN0(r)) == 0) {
+      seen.push_back(r[SETRQ_RECORD + 1]);
+      r[SETRQ_RC] = 0;
+    }
+    EXPECT_EQ(rc, SET_END);
+    return seen;
+  };
+  auto flush = [&] {
+    int32_t pag[PAGREQ_WORDS] = {log, 0, 0, 0, -1, 0, 0, 0};
+    ASSERT_EQ(DKPAG0(pag, PAG_FLUSH), 0);
+  };
+  for (int32_t k = 0; k < kBefore; ++k) ASSERT_NO_FATAL_FAILURE(append(k));
+  ASSERT_NO_FATAL_FAILURE(flush());
+  const int32_t page = b[SETRQ_PAGE];
+  const std::vector<char> before = PageImage("log", page, kCommitSetPageSize);
+  for (int32_t k = kBefore; k < kRecords; ++k) ASSERT_NO_FATAL_FAILURE(append(k));
+  ASSERT_EQ(b[SETRQ_PAGE], page);
+  ASSERT_NO_FATAL_FAILURE(flush());
+  const std::vector<char> now = PageImage("log", page, kCommitSetPageSize);
+  Crash();
+  const std::filesystem::path saved = dir_ + "/saved";
+  std::filesystem::create_directory(saved);
+  for (const char* name : {"trans", "tables", "log"})
+    std::filesystem::copy_file(Path(name), saved / (std::string(name) + ".dbf"));
+  for (int pieces = 1; pieces <= 3; ++pieces) {
+    SCOPED_TRACE(std::to_string(pieces) + " cache pieces written");
+    for (const char* name : {"trans", "tables", "log"})
+      std::filesystem::copy_file(saved / (std::string(name) + ".dbf"), Path(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+    const int32_t kept = RecordsWithin(now, pieces * kCachePiece);
+    ASSERT_GE(kept, kBefore);
+    ASSERT_LT(kept, kRecords);
+    ASSERT_NO_FATAL_FAILURE(WriteTorn("log", page, now, before, pieces));
+    log_.records.clear();
+    ASSERT_EQ(Reopen(), 0);
+    ASSERT_EQ(OpenDb("log", 3, 9, &log), 0) << LogText();
+    EXPECT_EQ(Logged("-16205 in function DKOPD1"), 1) << LogText();
+    std::vector<int32_t> expected;
+    for (int32_t k = 0; k < kept; ++k) expected.push_back(1000 * k + 1);
+    EXPECT_EQ(records(), expected);
+    ASSERT_NO_FATAL_FAILURE(append(kRecords));
+    expected.push_back(1000 * kRecords + 1);
+    EXPECT_EQ(records(), expected);
+    Crash();
+  }
 }
 
 // A leaf of 16 KiB whose rows were all updated, its write cut after the
