@@ -206,3 +206,26 @@ void DDDelSysPrivs(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
   if (name_out != nullptr) DDCopyName(c.Text(4), name_out, nullptr);
   pb[0] = c.status();
 }
+
+void DDViewTriggerPrivs(int32_t* base, int32_t* pb, int32_t view_id, int32_t mode,
+                        const char* ident, int32_t ident_length, int32_t event,
+                        int32_t* result) {
+  if (event < 1 || event > 3) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  if (mode != DD_VIEW_TRIGGER_ADDED && mode != DD_VIEW_TRIGGER_DROPPED) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDViewTriggerPrivs, IMAGE_DDViewTriggerPrivs);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, view_id).Int(2, mode).TextLength(3, ident, ident_length);
+  p.Text(5, DD_TRIGGER_EVENTS[event - 1]);
+  if ((pb[0] = p.status()) != 0) return;
+  if (DDSelectRun(base, pb, stm, true) != 0) return;
+  DDColumnReader c(base, stm);
+  const int32_t r = c.Int(1, 0);
+  if ((pb[0] = c.status()) == 0) *result = r;
+}

@@ -386,6 +386,20 @@ void DDGetTriggerNames(int32_t* base, int32_t* pb, int32_t id, char* table_name,
 void DDUpdTablePriv(int32_t* base, int32_t* pb, int32_t table_id, int32_t privilege,
                     const char* grantee, int32_t grantee_length, const char* grantor,
                     int32_t grantor_length);
+// What an INSTEAD OF trigger of event 1 INSERT, 2 UPDATE, 3 DELETE (else
+// -19089) on view `view_id` brings `ident`. DD_VIEW_TRIGGER_ADDED: the
+// view and its columns are marked as changed through a trigger (CHAR_32,
+// CHAR_284 "YES"), the ident gets the event's column privileges (not for
+// DELETE) and table privilege from "_SYSTEM" (rows present are left);
+// *result 0. DD_VIEW_TRIGGER_DROPPED: *result 2 when another INSTEAD OF
+// trigger of the event stands (nothing changed); else the marks stay only
+// while one of another event stands, and *result is 1 when the ident still
+// holds the event's table privilege from "_SYSTEM" (for the caller to
+// revoke), 0 when not. Another mode -19113; -19007 without the view row.
+inline constexpr int32_t DD_VIEW_TRIGGER_ADDED = 1, DD_VIEW_TRIGGER_DROPPED = 2;
+void DDViewTriggerPrivs(int32_t* base, int32_t* pb, int32_t view_id, int32_t mode,
+                        const char* ident, int32_t ident_length, int32_t event,
+                        int32_t* result);
 // The columns of table `table_id` that use domain `domain_id` take `type`
 // (its code outside 1 to 35: -19089) and no domain; their type usage rows
 // of the domain are deleted (-19007 for a column without it).
