@@ -1,0 +1,183 @@
+// Queries over views, merged by the analysis and printed back as SQL over
+// the base tables (every table under an alias of its own), return in
+// SQLite the same rows as the original queries over SQLite's own views,
+// on random rows with NULLs.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "sql/front/compile_context.h"
+#include "sql/front/sem_walk.h"
+#include "sql/front/stmt_tree.h"
+#include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/view_merge.h"
+
+namespace {
+
+struct ViewText {
+  int32_t id;
+  const char* name;
+  const char* query;
+  std::vector<TestColumn> columns;
+};
+
+const std::vector<ViewText>& Views() {
+  static const std::vector<ViewText> views = {
+      {5040, "VW", "SELECT a, b + 1 AS x FROM t WHERE a > 1", {{"A", 3, 10, 0}, {"X", 3, 10, 0}}},
+      {5041, "VD", "SELECT DISTINCT a, d FROM s WHERE d IS NOT NULL",
+       {{"A", 3, 10, 0}, {"D", 3, 10, 0}}},
+      {5042, "VG", "SELECT a, COUNT(*) AS n FROM t GROUP BY a", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
+      {5044, "VJ", "SELECT u.a, u.c, s.d FROM t u JOIN s ON u.a = s.a WHERE u.b IS NULL OR u.b < s.d",
+       {{"A", 3, 10, 0}, {"C", 1, 10, 0}, {"D", 3, 10, 0}}},
+      {5045, "VN", "SELECT a, b, c FROM t", {{"A", 3, 10, 0}, {"B", 3, 10, 0}, {"C", 1, 10, 0}}},
+      // A view of a view, merged at its own definition.
+      {5046, "VV", "SELECT x, a FROM vw WHERE x > 3", {{"X", 3, 10, 0}, {"A", 3, 10, 0}}},
+      {5047, "VS", "SELECT a, d * 2 AS e FROM s", {{"A", 3, 10, 0}, {"E", 3, 10, 0}}},
+  };
+  return views;
+}
+
+// The rows of a query in SQLite, each as text, sorted.
+std::vector<std::string> SqliteRows(sqlite3* db, const std::string& sql, std::string* error) {
+  std::vector<std::string> rows;
+  sqlite3_stmt* st = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    *error = sqlite3_errmsg(db);
+    return rows;
+  }
+  while (sqlite3_step(st) == SQLITE_ROW) {
+    std::string row;
+    for (int i = 0; i < sqlite3_column_count(st); ++i) {
+      const unsigned char* v = sqlite3_column_text(st, i);
+      row += (v == nullptr ? std::string("NULL") : std::string(reinterpret_cast<const char*>(v))) + "|";
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(st);
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+// Every table reference the statement reads gets an alias of its own, and
+// every column bound to it that alias as its qualifier; merged views (whose
+// tables stand in their place) are left out.
+void AliasTables(SqlCompileCtx* ctx) {
+  int32_t n = 0;
+  for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t ref = WsWord(ctx, c, CELL_VALUE);
+    if (WsWord(ctx, ref, TRF_MERGED) == 1) continue;
+    const std::string alias = "X" + std::to_string(++n);
+    int32_t item = WsWord(ctx, ref, TRF_ITEM);
+    if (item > 0) {
+      WsWord(ctx, item, FRM_CORRELATION) =
+          NamePart(ctx, nullptr, TreeTextCopy(ctx, alias.data(), static_cast<int32_t>(alias.size())), 0);
+    }
+    for (int32_t k = WsWord(ctx, ref, TRF_COLUMNS); k != 0; k = WsWord(ctx, k, CELL_NEXT)) {
+      int32_t column = WsWord(ctx, k, CELL_VALUE);
+      if (WsWord(ctx, column, EXN_KIND) != kExprColumnRef || WsWord(ctx, column, EXN_TABLE_REF) != ref) {
+        continue;
+      }
+      const std::string name = SemColumnName(ctx, column);
+      int32_t part = NamePart(ctx, nullptr, TreeTextCopy(ctx, name.data(), static_cast<int32_t>(name.size())),
+                              TreeTextCopy(ctx, alias.data(), static_cast<int32_t>(alias.size())));
+      WsWord(ctx, column, EXN_OPERAND1) = QualifiedNameNode(ctx, nullptr, part, 0);
+    }
+  }
+}
+
+class ViewMergeSqlite : public SemanticTest {
+ protected:
+  void SetUp() override {
+    SemanticTest::SetUp();
+    MakeFixtureTables();
+    SqlOptimizerServices fake;
+    fake.qodrive = [](SqlCompileCtx*, int32_t) {};
+    fake.qoarof = [](SqlCompileCtx*, int32_t, int32_t, int32_t* key, int32_t* row, int32_t*, int32_t,
+                     int32_t) {
+      *key = 0;
+      *row = 0;
+      return 8000;
+    };
+    SqlInstallOptimizerServices(&fake);
+    for (const ViewText& v : Views()) MakeView(v.id, v.name, v.query, v.columns);
+    ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
+    Exec("CREATE TABLE t (a INTEGER, b INTEGER, c CHAR(10))");
+    Exec("CREATE TABLE s (a INTEGER, d INTEGER)");
+    std::mt19937 rng(33);
+    auto value = [&](int range) {
+      int v = static_cast<int>(rng() % static_cast<unsigned>(range + 1));
+      return v == range ? std::string("NULL") : std::to_string(v);
+    };
+    for (int i = 0; i < 40; ++i) {
+      std::string c = rng() % 5 == 0 ? "NULL" : "'c" + std::to_string(rng() % 4) + "'";
+      Exec("INSERT INTO t VALUES (" + value(6) + ", " + value(6) + ", " + c + ")");
+    }
+    for (int i = 0; i < 25; ++i) Exec("INSERT INTO s VALUES (" + value(6) + ", " + value(6) + ")");
+    for (const ViewText& v : Views()) Exec(std::string("CREATE VIEW ") + v.name + " AS " + v.query);
+  }
+  void TearDown() override {
+    if (db_ != nullptr) sqlite3_close(db_);
+    SqlInstallOptimizerServices(nullptr);
+    SemanticTest::TearDown();
+  }
+  void Exec(const std::string& sql) {
+    char* error = nullptr;
+    ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
+        << sql << ": " << (error != nullptr ? error : "");
+  }
+  sqlite3* db_ = nullptr;
+};
+
+TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
+  const char* queries[] = {
+      "SELECT * FROM vw",
+      "SELECT x FROM vw WHERE a < 5",
+      "SELECT x, a FROM vw WHERE x IS NULL OR x > 4",
+      "SELECT * FROM vd",
+      "SELECT d, a FROM vd",
+      "SELECT a FROM vd",
+      "SELECT * FROM vd WHERE a > 2",
+      "SELECT a, n FROM vg",
+      "SELECT * FROM vj",
+      "SELECT a, d FROM vj WHERE d > 2",
+      "SELECT vn.a, vw.x FROM vn, vw WHERE vn.b = vw.x",
+      "SELECT v.a, t.c FROM vw v, t WHERE v.x = t.b",
+      "SELECT a, COUNT(*) FROM vn GROUP BY a",
+      "SELECT a, COUNT(*), MAX(b) FROM vn WHERE c IS NOT NULL GROUP BY a HAVING COUNT(*) > 1",
+      "SELECT x, COUNT(*) FROM vw GROUP BY x",
+      "SELECT * FROM t WHERE EXISTS (SELECT * FROM vw WHERE vw.a = t.a)",
+      "SELECT * FROM vn WHERE NOT EXISTS (SELECT * FROM vs WHERE vs.e = vn.b)",
+      "SELECT e + 1, a FROM vs WHERE e BETWEEN 2 AND 8",
+      "SELECT * FROM vv",
+      "SELECT a FROM vv WHERE x < 7",
+      "SELECT vv.a, vs.e FROM vv, vs WHERE vv.a = vs.a",
+      "SELECT * FROM s LEFT JOIN vw ON vw.a = s.a",
+      "SELECT DISTINCT a FROM vn WHERE b > 1",
+      "SELECT a, x FROM vw WHERE a IN (1, 3, 5)",
+      "SELECT vj.c, vs.e FROM vj JOIN vs ON vj.a = vs.a",
+  };
+  for (const char* sql : queries) {
+    std::string printed;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      AliasTables(ctx);
+      printed = SqlPrintStatement(ctx, root);
+    };
+    Compiled c = Compile(sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
+    std::string error;
+    std::vector<std::string> want = SqliteRows(db_, sql, &error);
+    ASSERT_TRUE(error.empty()) << sql << ": " << error;
+    std::vector<std::string> got = SqliteRows(db_, printed, &error);
+    EXPECT_TRUE(error.empty()) << printed << ": " << error;
+    EXPECT_EQ(got, want) << sql << "\n  printed: " << printed;
+    EXPECT_FALSE(want.empty()) << sql;
+  }
+}
+
+}  // namespace
