@@ -14,6 +14,8 @@
 #include "du/transactions.h"
 
 namespace {
+constexpr int32_t kRvecFirst = USR_RVEC_RCODE;
+constexpr int32_t kRvecCount = USR_RVEC_ACTION - USR_RVEC_RCODE + 1;
 
 using du::W;
 using namespace du::dbu;
@@ -230,22 +232,58 @@ void DSBkpOp4(int32_t* base, int32_t* pb, const char* name, int32_t name_length,
   pb[0] = r != 0 ? r : back;
 }
 
+namespace {
+
+// Gives the databank of backup entry `e` back: its exclusive claim first,
+// while its block is certainly there; then (`kernel_result`: after the
+// databank kernel's DSDkResult) the close of `mode` naming the backup's
+// copy by the entry's close word (none when 0), which in the kernel core
+// drops the block with its last reference; then the reference of the
+// backup's open, unless that close took it with the block (its close then
+// finds no databank: done, the user's result vector as it was). Every step
+// is taken; the first failure.
+int32_t ReleaseBackupEntry(int32_t* base, int32_t usr, int32_t e, int32_t mode,
+                           bool kernel_result) {
+  const int32_t id = W(base, e + BFC_ID), word = W(base, e + BFC_CLOSE);
+  int32_t first = 0;
+  auto keep = [&](int32_t r) {
+    if (first == 0 && r != 0) first = r;
+    return r;
+  };
+  int32_t dcb = 0;
+  if (keep(OpenRequest(base, 5, usr, id, W(base, e + BFC_NUMBER), &dcb)) == 0 &&
+      du::BlockInside(base, dcb, DCB_WORDS)) {
+    int32_t release = 0, table = 0;
+    DSClaimDatabank(base, &release, dcb, &table);
+  }
+  bool closed = false;
+  if (word != 0) {
+    if (kernel_result) {
+      Block b = NewRequest(12, usr, id);
+      b[3] = word;
+      keep(Request(base, &DUUtilityServices::kernel_result, "DSDkResult", b.data()));
+    }
+    closed = keep(CloseRequest(base, mode, usr, id, word)) == 0;
+  }
+  int32_t vector[kRvecCount];
+  std::copy(&W(base, usr + kRvecFirst), &W(base, usr + kRvecFirst) + kRvecCount, vector);
+  const int32_t given = CloseRequest(base, 0, usr, id, -1);
+  if (closed && given == BKP_DATABANK_GONE)
+    std::copy(vector, vector + kRvecCount, &W(base, usr + kRvecFirst));
+  else
+    keep(given);
+  return first;
+}
+
+}  // namespace
+
 int32_t DUGiveUpBackupSet(int32_t* base, int32_t usr) {
   int32_t first = 0;
   auto keep = [&](int32_t r) {
     if (first == 0 && r != 0) first = r;
   };
   for (int32_t e = W(base, usr + USR_BACKUP_BFC), n = 0; e != 0 && n < (1 << 20); ++n) {
-    const int32_t id = W(base, e + BFC_ID);
-    keep(CloseRequest(base, 3, usr, id, W(base, e + BFC_CLOSE)));
-    int32_t dcb = 0;
-    const int32_t open = OpenRequest(base, 5, usr, id, W(base, e + BFC_NUMBER), &dcb);
-    keep(open);
-    if (open == 0 && du::BlockInside(base, dcb, DCB_WORDS)) {
-      int32_t release = 0, table = 0;
-      DSClaimDatabank(base, &release, dcb, &table);
-    }
-    keep(CloseRequest(base, 0, usr, id, -1));
+    keep(ReleaseBackupEntry(base, usr, e, 3, false));
     const int32_t next = W(base, e + BFC_NEXT);
     du::FreeBlock(base, e);
     e = next;
@@ -333,25 +371,8 @@ int32_t CompleteBackup(int32_t* base, int32_t usr, int32_t v, bool* committed) {
     if (r < 0) return r;
   }
 
-  for (int32_t e : set) {
-    const int32_t id = id_of(e), word = W(base, e + BFC_CLOSE);
-    if (word != 0) {
-      if (v == -1) {
-        Block b = NewRequest(12, usr, id);
-        b[3] = word;
-        if ((r = Request(base, &DUUtilityServices::kernel_result, "DSDkResult", b.data())) != 0)
-          return r;
-      }
-      if ((r = CloseRequest(base, 1, usr, id, word)) != 0) return r;
-    }
-    int32_t dcb = 0;
-    if (OpenRequest(base, 5, usr, id, W(base, e + BFC_NUMBER), &dcb) == 0 &&
-        du::BlockInside(base, dcb, DCB_WORDS)) {
-      int32_t release = 0, table = 0;
-      DSClaimDatabank(base, &release, dcb, &table);
-    }
-    if ((r = CloseRequest(base, 0, usr, id, -1)) != 0) return r;
-  }
+  for (int32_t e : set)
+    if ((r = ReleaseBackupEntry(base, usr, e, 1, v == -1)) != 0) return r;
   return 0;
 }
 
@@ -632,8 +653,6 @@ constexpr Switches kModes[6] = {
     {true, false, true, true, true, true},     {false, false, false, false, true, true},
 };
 
-constexpr int32_t kRvecFirst = USR_RVEC_RCODE;
-constexpr int32_t kRvecCount = USR_RVEC_ACTION - USR_RVEC_RCODE + 1;
 
 // Undoes the first pass for entries [0, done) of `entries`.
 void UndoFirstPass(int32_t* base, int32_t usr, int32_t sys, int32_t mode, const Switches& sw,

@@ -53,6 +53,7 @@ inline constexpr int32_t BKP_INCREMENTAL_IN_BACKUP = -14018;
 inline constexpr int32_t BKP_INCREMENTAL_OF_SYSTEM = -18201;
 inline constexpr int32_t BKP_TIME_WITH_FILE = -19901;
 inline constexpr int32_t BKP_ROOT_NUMBERS = -18008;
+inline constexpr int32_t BKP_DATABANK_GONE = -19021;  // a close finding no databank
 inline constexpr int32_t BKP_NEEDS_RESTORE = -16159;  // DSSetDbOpt: counts as done
 inline constexpr int32_t BKP_TABLE_HELD = -16001;
 inline constexpr int32_t BKP_SCOPE = 4;  // TRANSACTION_SCOPE of backup mode

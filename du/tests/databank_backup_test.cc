@@ -232,6 +232,37 @@ TEST_F(DatabankBackupTest, AbandonGivesEveryClaimUpAndWritesNothing) {
   (void)u;
 }
 
+// Each databank of an abandoned set is looked up and its claim released
+// before the close that names its backup copy: in the kernel core that
+// close drops the block with its last reference, and the reference's own
+// close then finds no databank, which counts as given back.
+TEST_F(DatabankBackupTest, AGiveUpReleasesTheClaimBeforeTheCloses) {
+  ASSERT_EQ(Op1(), 0);
+  ASSERT_EQ(Op4("SALES", "sales.bak"), 0);
+  ASSERT_EQ(Claim(5), -1);
+  rec_.calls.clear();
+  rec_.answers["DSCloseDbReq"] = {0, BKP_DATABANK_GONE};
+  W(usr_ + USR_RVEC_RCODE) = 0;
+  EXPECT_EQ(Op3(1), 0);
+  EXPECT_EQ(Claim(5), 0);
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), 0) << "the user's result vector as it was";
+  const int32_t u = usr_;
+  const std::vector<std::string> expected = {"DDCreUcom:0", "DSOpenDbReq:5", "DSCloseDbReq:3",
+                                             "DSCloseDbReq:0", "DDDelUcom:0"};
+  EXPECT_EQ(Trace(), expected);
+  EXPECT_EQ(Calls("DSCloseDbReq")[0].words, (std::vector<int32_t>{3, u, 5, BFC_FIRST_CLOSE, 0}));
+
+  // A databank gone without the copy's close having succeeded stays a
+  // failure.
+  ASSERT_EQ(Op1(), 0);
+  ASSERT_EQ(Op4("SALES", "sales.bak"), 0);
+  rec_.calls.clear();
+  rec_.answers["DSCloseDbReq"] = {-16150, BKP_DATABANK_GONE};
+  EXPECT_EQ(Op3(1), -16150);
+  EXPECT_EQ(Claim(5), 0);
+  EXPECT_EQ(W(usr_ + USR_BACKUP_BFC), 0);
+}
+
 // 250 databanks beside 2 and 3: the roots go in batches of 100, 100 and
 // 50 without ids 2 and 3, the count negated for variant -1; the id 2 entry
 // gets its kind 26 record last.
@@ -299,8 +330,8 @@ TEST_F(DatabankBackupTest, CompletionWithoutTheLogDatabankRecordsAndAttachesEach
   const int32_t u = usr_;
   const std::vector<std::string> expected = {
       "DDCreUcom:0",     "DSSetDbRoots:0",  "DSBkpEndRecord:0", "DSBkpEndRecord:0",
-      "DSChkTabUtil:0",  "DSAttach:2",      "DSCloseDbReq:1",   "DSOpenDbReq:5",
-      "DSCloseDbReq:0",  "DSCloseDbReq:1",  "DSOpenDbReq:5",    "DSCloseDbReq:0",
+      "DSChkTabUtil:0",  "DSAttach:2",      "DSOpenDbReq:5",    "DSCloseDbReq:1",
+      "DSCloseDbReq:0",  "DSOpenDbReq:5",   "DSCloseDbReq:1",   "DSCloseDbReq:0",
       "DDDelUcom:0"};
   EXPECT_EQ(Trace(), expected);
   EXPECT_EQ(Calls("DSChkTabUtil")[0].words, (std::vector<int32_t>{0, u, 5}));  // the last

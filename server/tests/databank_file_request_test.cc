@@ -20,6 +20,7 @@
 #include "request/databank_file_request.h"
 #include "request/databank_requests.h"
 #include "request/transaction_requests.h"
+#include "server/tests/catalog_databank.h"
 #include "server/tests/started_work_fixture.h"
 
 namespace {
@@ -39,38 +40,15 @@ class DatabankFileRequestTest : public StartedWorkTest {
 
   int32_t& W(int32_t block, int32_t field) { return Wd(base_, block, field); }
 
-  // The databank of kLid once per program: its catalog row (sequence 1)
-  // committed, its file made and given back, so that the next open reads
-  // the row.
+  // The databank of kLid, made once per program.
   void MakeDatabank() {
     static bool made = false;
     if (made) return;
     made = true;
-    ASSERT_EQ(Begin(admin_), 0);
-    int32_t pb[2] = {0, admin_};
-    DDInsDatabank(base_, pb, kLid, kLid, kName, sizeof kName - 1, kStartedAdmin,
-                  sizeof kStartedAdmin - 1, file_.data(), static_cast<int32_t>(file_.size()), 1,
-                  false);
-    ASSERT_EQ(pb[0], 0);
-    ASSERT_EQ(End(admin_, 0), 0);
-    std::array<int32_t, ODF_WORDS> rq{};
-    rq[ODF_MODE] = 3;
-    rq[ODF_LID] = kLid;
-    rq[ODF_SEQNO] = 1;
-    rq[ODF_TYPE] = 1;
-    rq[ODF_SIZE] = 8;
-    Put(rq.data() + ODF_NAME, kName, 128);
-    Put(rq.data() + ODF_FILE, file_, 256);
-    DSOpenDbFile(base_, rq.data());
-    ASSERT_EQ(rq[0], 0);
-    int32_t cls[CLS_WORDS] = {0, kLid, -1};
-    DSCloseDcb(base_, cls);
-    ASSERT_EQ(cls[0], 0);
+    ASSERT_EQ(MakeCatalogDatabank(base_, admin_, kLid, kName, file_), "");
   }
   static void Put(int32_t* words, const std::string& text, int32_t bytes) {
-    char* b = reinterpret_cast<char*>(words);
-    std::memset(b, ' ', bytes);
-    std::memcpy(b, text.data(), text.size());
+    PutBlankPadded(words, text, bytes);
   }
   // The request {type flag, user_, id, ., seqno} with the names given.
   std::array<int32_t, ODF_WORDS> Run(int32_t id, int32_t seqno, int32_t flag = 0,

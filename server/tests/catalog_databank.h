@@ -1,0 +1,53 @@
+// A databank of the started database that the catalog knows: its row
+// (sequence 1) written by the administrator's committed dictionary work,
+// its file made in the database's home by the kernel core's file request
+// and given back, so that the next open reads the row.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+#include "dict/dictionary_services.h"
+#include "dict/work_block.h"
+#include "kernel/databank_control.h"
+#include "server/testing/started_database.h"
+
+// `text` into `bytes` bytes of `words`, blank padded.
+inline void PutBlankPadded(int32_t* words, const std::string& text, int32_t bytes) {
+  char* b = reinterpret_cast<char*>(words);
+  std::memset(b, ' ', bytes);
+  std::memcpy(b, text.data(), std::min<size_t>(text.size(), bytes));
+}
+
+// Databank `lid` named `name` on `file` (a full path); "" or what failed.
+inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid,
+                                       const std::string& name, const std::string& file) {
+  int32_t pb[2] = {0, admin};
+  DDBegWork(base, pb);
+  if (pb[0] != 0) return "DDBegWork " + std::to_string(pb[0]);
+  int32_t ins[2] = {0, admin};
+  DDInsDatabank(base, ins, lid, lid, name.data(), static_cast<int32_t>(name.size()),
+                kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)), file.data(),
+                static_cast<int32_t>(file.size()), 1, false);
+  int32_t end[2] = {ins[0] == 0 ? 0 : 1, admin};
+  DDEndWork(base, end);
+  if (ins[0] != 0) return "DDInsDatabank " + std::to_string(ins[0]);
+  if (end[0] != 0) return "DDEndWork " + std::to_string(end[0]);
+  std::array<int32_t, ODF_WORDS> rq{};
+  rq[ODF_MODE] = 3;
+  rq[ODF_LID] = lid;
+  rq[ODF_SEQNO] = 1;
+  rq[ODF_TYPE] = 1;
+  rq[ODF_SIZE] = 8;
+  PutBlankPadded(rq.data() + ODF_NAME, name, 128);
+  PutBlankPadded(rq.data() + ODF_FILE, file, 256);
+  DSOpenDbFile(base, rq.data());
+  if (rq[0] != 0) return "DSOpenDbFile " + std::to_string(rq[0]);
+  int32_t cls[CLS_WORDS] = {0, lid, -1};
+  DSCloseDcb(base, cls);
+  if (cls[0] != 0) return "DSCloseDcb " + std::to_string(cls[0]);
+  return "";
+}

@@ -1,0 +1,101 @@
+// The backup utilities over a created, started database with the request
+// interface's services installed: a databank the catalog knows put into
+// backup mode and given up, its exclusive claim released and its
+// references given back.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <string>
+
+#include "dict/statement_functions.h"
+#include "du/databank_backup.h"
+#include "du/databank_utility.h"
+#include "du/transactions.h"
+#include "kernel/control_blocks.h"
+#include "kernel/system_block.h"
+#include "kernel/databank_control.h"
+#include "request/databank_requests.h"
+#include "request/record_access_services.h"
+#include "server/tests/catalog_databank.h"
+
+namespace {
+
+constexpr int32_t kLid = 73;
+constexpr char kName[] = "BKP_DATABANK";
+
+class DatabankBackupRunTest : public StartedDatabaseTest {
+ protected:
+  void SetUp() override {
+    StartedDatabaseTest::SetUp();
+    if (HasFatalFailure()) return;
+    RequestInstallRecordAccessServices();
+    static bool made = false;
+    if (!made) {
+      made = true;
+      ASSERT_EQ(MakeCatalogDatabank(base_, admin_, kLid, kName,
+                                    TheStartedDatabase().home + "/bkp73.dbf"),
+                "");
+      ASSERT_NO_FATAL_FAILURE(GrantBackup());
+    }
+  }
+  // The administrator's BACKUP privilege, committed (its creator name
+  // differs from the session's work name).
+  void GrantBackup() {
+    const DUUtilityServices* utility = DUInstallUtilityServices(nullptr);  // the table
+    DUInstallUtilityServices(utility);
+    ASSERT_NE(utility, nullptr);
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+    char user[DBU_NAME_MAX];
+    const int32_t length = utility->work_user(base_, admin_, user);
+    DDInsPrivilege(base_, pb, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
+    const int32_t granted = pb[0];
+    int32_t end[2] = {granted >= 0 ? 0 : 1, admin_};
+    DDEndWork(base_, end);
+    ASSERT_GE(granted, 0);
+    ASSERT_EQ(end[0], 0);
+  }
+  int32_t& W(int32_t block, int32_t field) { return Wd(base_, block, field); }
+  int32_t Dcb() {
+    std::array<int32_t, DBR_WORDS> look = {5, admin_, kLid, 0, -1};
+    DSOpenDbReq(base_, look.data());
+    return look[0] == 0 ? look[4] : 0;
+  }
+};
+
+TEST_F(DatabankBackupRunTest, AnAbandonedBackupGivesItsDatabankBack) {
+  const std::string bak = TheStartedDatabase().home + "/bkp73.bak";
+  const int32_t refs = DSGetDcbRefs(base_, kLid);
+  int32_t pb[2] = {0, admin_};
+  DSBkpOp1(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  pb[0] = 0;
+  DSBkpOp4(base_, pb, kName, sizeof kName - 1, bak.data(), static_cast<int32_t>(bak.size()));
+  ASSERT_EQ(pb[0], 0);
+  const int32_t dcb = Dcb();
+  ASSERT_NE(dcb, 0);
+  EXPECT_EQ(W(dcb, DCB_REFCOUNT), refs + 1);
+  EXPECT_EQ(W(dcb, DCB_EXCLUSIVE_TABLES), -1) << "claimed alone";
+
+  W(admin_, USR_RVEC_RCODE) = 0;
+  pb[0] = 1;
+  DSBkpOp3(base_, pb);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(W(admin_, USR_RVEC_RCODE), 0);
+  EXPECT_EQ(W(admin_, USR_BACKUP_BFC), 0);
+  EXPECT_EQ(DSGetDcbRefs(base_, kLid), refs) << "every reference given back";
+
+  // The databank opens again, unclaimed, and is given back.
+  std::array<int32_t, DBR_WORDS> open = {3, admin_, kLid, 0, -1};
+  DSOpenDbReq(base_, open.data());
+  ASSERT_EQ(open[0], 0);
+  EXPECT_EQ(W(open[4], DCB_EXCLUSIVE_TABLES), 0);
+  int32_t close[DBR_WORDS] = {0, admin_, kLid, -1};
+  DSCloseDbReq(base_, close);
+  EXPECT_EQ(close[0], 0);
+  EXPECT_EQ(DSGetDcbRefs(base_, kLid), refs);
+}
+
+}  // namespace
