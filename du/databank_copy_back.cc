@@ -59,7 +59,7 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
   s->past_open = true;
   if (id != 1) {
     int32_t handle = 0;
-    r = OpenFile(base, usr, 2, id, file_length < 0 && timed ? s->row.number : -1,
+    r = OpenFile(base, usr, 2, id, !has_file && timed ? s->row.number : -1,
                  s->row.trans_option, 0, s->row.name, s->row.name_length, s->row.second_name,
                  s->row.second_name_length, s->row.file_name, s->row.file_name_length, &handle);
     if (r != 0) return r;

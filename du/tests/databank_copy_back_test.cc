@@ -80,6 +80,23 @@ TEST_F(DatabankCopyBackTest, ATimeRunsTheRangeScanAndUpdatesTheRowsLast) {
 
 // A time text is read only within its length; missing positions take the
 // bound's pad, the characters between the fields are not looked at.
+// A backup file name of length 0 is no backup file, as -1 is: with a time
+// the databank opens under its number and the range scan runs.
+TEST_F(DatabankCopyBackTest, AnEmptyBackupFileNameIsNone) {
+  for (int32_t length : {-1, 0}) {
+    SCOPED_TRACE(length);
+    rec_.calls.clear();
+    const std::string start = "2024-05-06 07:08:09.12";
+    int32_t pb[2] = {0, usr_};
+    DSBkpOp6(base_, pb, "SALES", 5, "", length, start.data(),
+             static_cast<int32_t>(start.size()), "", 0);
+    EXPECT_EQ(pb[0], 0);
+    EXPECT_EQ(Calls("DSOpenDbFile").at(0).words[3], 15);
+    EXPECT_EQ(Calls("DSTabScan2").size(), 1u);
+    EXPECT_EQ(rec_.calls.back().name, "DDUpdByTable");
+  }
+}
+
 TEST_F(DatabankCopyBackTest, TimeBoundsByPosition) {
   struct Case {
     std::string text;
