@@ -22,6 +22,8 @@ constexpr int32_t kLanes[256 * 4] = {
 
 std::atomic<const DUStatisticsServices*> g_services{nullptr};
 
+constexpr int32_t kMaxRecord = 1 << 24;  // bytes of the longest record taken
+
 const DUStatisticsServices* Services() {
   return g_services.load(std::memory_order_acquire);
 }
@@ -130,7 +132,9 @@ int32_t BuildChain(int32_t* base, int32_t usr, int32_t table_id, int32_t* chain)
     if (pb[0] > 0) return 0;
     if (pb[0] < 0) return pb[0];
     pb[0] = 0;
-    if (column.stored < 1 || column.name_length < 0 || column.name_length > CS_NAME_MAX)
+    // No record is longer than kMaxRecord: the offsets never pass it.
+    if (column.stored < 1 || column.stored > kMaxRecord - offset || column.name_length < 0 ||
+        column.name_length > CS_NAME_MAX)
       return STAT_BAD_ARGUMENT;
     const int32_t entry = du::NewBlock(base, CS_BYTES);
     if (entry == 0) return STAT_NO_STORAGE;
@@ -206,7 +210,7 @@ int32_t StoreFigures(int32_t* base, int32_t usr, const StatTable& table, int32_t
 // Gathers (or removes) the statistics of one table.
 int32_t OneTable(int32_t* base, int32_t usr, bool remove, const StatTable& table,
                  int32_t* key_pass, int32_t* stored) {
-  if (table.reclen < 1 || table.reclen > 1 << 24) return STAT_BAD_ARGUMENT;
+  if (table.reclen < 1 || table.reclen > kMaxRecord) return STAT_BAD_ARGUMENT;
   int32_t chain = 0;
   int32_t status = BuildChain(base, usr, table.id, &chain);
   if (status == 0 && !ChainFits(base, chain, table.reclen)) status = STAT_BAD_ARGUMENT;
@@ -409,7 +413,7 @@ void DSTabStatKeys(int32_t* base, int32_t* pb, const char* schema, int32_t schem
        std::clamp(schema_length, 0, CS_NAME_MAX), table_name,
        std::clamp(table_length, 0, CS_NAME_MAX), &table);
   if (pb[0] != 0) return;
-  if (table.reclen < 1 || table.reclen > 1 << 24) {
+  if (table.reclen < 1 || table.reclen > kMaxRecord) {
     pb[0] = STAT_BAD_ARGUMENT;
     return;
   }

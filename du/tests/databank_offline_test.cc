@@ -496,3 +496,26 @@ TEST_F(DatabankOfflineTest, AnAbsentServiceAnswersAndNamesItself) {
 }
 
 }  // namespace
+
+namespace {
+
+// Over record access's own apply: databank 1 taken offline while it is
+// already answers 3 and leaves its field set; a second databank goes.
+TEST_F(DatabankOfflineTest, TheSystemDatabankOfflineTwiceThroughTheOwnApply) {
+  DUUtilityServices own = *Recorder::Table();
+  DUUtilityOwnEntries(&own);
+  DUInstallUtilityServices(&own);
+  enqdeq_init_semaphore(&W(sys_ + SYS_S), 1);
+  EXPECT_EQ(Op8(3, "SYSDB"), 0);
+  EXPECT_EQ(W(sys_ + SYS_SYSDB_OFFLINE), 1);
+  rec_.calls.clear();
+  EXPECT_EQ(Op8(3, "SYSDB"), 3);
+  EXPECT_EQ(W(sys_ + SYS_SYSDB_OFFLINE), 1);
+  EXPECT_TRUE(Calls("DSDisconnect").empty());
+  EXPECT_EQ(W(ducom_ + DDUCOM_DBU_CHAIN), 0);
+  EXPECT_EQ(Op8(3, "SALES"), 0);
+  EXPECT_EQ(Calls("DSOpenDbReq").at(0).words[0], 7);
+  DUInstallUtilityServices(Recorder::Table());
+}
+
+}  // namespace

@@ -756,3 +756,18 @@ TEST_F(TableStatisticsTest, EstimatesStayWithinThirtyPercentUpToAMillion) {
 }
 
 }  // namespace
+
+namespace {
+
+// Column lengths that no record holds are refused before the scan, their
+// offsets never summed past the largest record.
+TEST_F(TableStatisticsTest, ColumnsLongerThanAnyRecordAreRefused) {
+  SetColumns({Column("A", 1, 3, 0, 4)});
+  AddRows(2);
+  dict_.columns = {Column("A", 1, 3, 0, 1 << 30), Column("B", 1, 3, 0, 1 << 30),
+                   Column("C", 1, 3, 0, 1 << 30), Column("D", 1, 3, 0, 4)};
+  EXPECT_EQ(Run(), STAT_BAD_ARGUMENT);
+  EXPECT_TRUE(dict_.updates.empty());
+}
+
+}  // namespace
