@@ -451,6 +451,21 @@ void DDDelCheckRows(int32_t* base, int32_t* pb, int32_t id);
 // The columns of table `table_id` whose byte offset lies behind `from`
 // move by `delta` bytes (their offset takes it added); the others stay.
 void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int32_t delta);
+// Column `column` of table `table_id` made a column of the table's primary
+// key at byte *key_offset of the key part. The first (*key_offset 0)
+// replaces the internal key column "ZAVOR_ROWID" (12 bytes at the record's
+// start: its column row, INTERNAL KEY constraint row, that constraint's
+// object row and key column rows deleted; every other column moves 12
+// bytes toward the start). The column's offset becomes *key_offset and it
+// is no longer nullable; the columns from *key_offset up to its old place
+// move behind it by its length. *removed the bytes the record lost (12 or
+// 0), *length the column's length, *key_offset the offset behind it. 1
+// without the column (ZAVOR_ROWID itself is none); -19007 when the
+// internal key column or its rows are missing for the first key column or
+// still there for a later one.
+void DDUpdKeyCols(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                  int32_t column_length, int32_t* key_offset, int32_t* removed,
+                  int32_t* length);
 
 // The privileges of ident `from` given to ident `to` (a renamed ident
 // taking its old name's): every privilege, table and column privilege row
