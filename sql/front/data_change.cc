@@ -18,6 +18,7 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/trav_stack.h"
+#include "sql/front/view_merge.h"
 #include "sql/front/walk_words.h"
 
 namespace {
@@ -105,6 +106,43 @@ void Start(SqlCompileCtx* ctx, int32_t node) {
   if (cursor > 0) ctx->query.cursor_name = W(ctx, cursor, 2);
 }
 
+// Views read by a view are merged into it when it is made, so a chain of
+// views of views is no deeper than this.
+constexpr int32_t kMaxViewDepth = 256;
+
+// Whether a bound reference reads one table's rows one for one, so that a
+// change through it changes that table: a base table, or a view merged
+// into the statement whose query is a SELECT block over one such
+// reference without DISTINCT, grouping or set functions (a view it read
+// was merged into its query when it was made; a view it materialized there
+// reads rows of its own).
+bool TakesChange(SqlCompileCtx* ctx, int32_t ref, int32_t depth = 0) {
+  if (ref <= 0 || depth > kMaxViewDepth) return false;
+  if (W(ctx, ref, TRF_KIND) == 1) return true;
+  int32_t view = W(ctx, ref, TRF_VIEW);
+  if (W(ctx, ref, TRF_KIND) != 2 || view <= 0) return false;
+  int32_t query = W(ctx, view, STN_ROOT_TOP);
+  if (query <= 0 || W(ctx, query, STN_KIND) != 28 || W(ctx, query, QSP_QUANTIFIER) == 1 ||
+      W(ctx, query, QSP_MARK_FIRST) != 0 || W(ctx, query, QSP_MARK_THIRD) != 0 ||
+      W(ctx, query, QSP_GROUP_BY) != 0 || W(ctx, query, QSP_HAVING) != 0) {
+    return false;
+  }
+  int32_t from = W(ctx, query, QSP_FROM);
+  if (from == 0 || W(ctx, from, CELL_NEXT) != 0) return false;
+  int32_t item = W(ctx, from, CELL_VALUE);
+  if (item <= 0 || W(ctx, item, FRM_FORM) != 0) return false;
+  return TakesChange(ctx, W(ctx, item, FRM_BOUND), depth + 1);
+}
+
+// Whether a target column is a view's column that its view computes (no
+// column of the table the view reads).
+bool ComputedViewColumn(SqlCompileCtx* ctx, int32_t column) {
+  int32_t ref = column > 0 ? W(ctx, column, EXN_TABLE_REF) : 0;
+  if (ref <= 0 || !qmisview(ctx, ref)) return false;
+  int32_t defining = qmviewcol(ctx, ref, W(ctx, column, EXN_COLUMN_ID));
+  return defining <= 0 || W(ctx, defining, EXN_KIND) != kExprColumnRef;
+}
+
 // The rules every target obeys; false when the change cannot be analysed
 // further (the error is reported, or the binding's was).
 bool TargetRules(SqlCompileCtx* ctx, int32_t node) {
@@ -116,8 +154,7 @@ bool TargetRules(SqlCompileCtx* ctx, int32_t node) {
   }
   int32_t ref = W(ctx, item, FRM_BOUND);
   if (ref == 0) return false;
-  if (W(ctx, ref, TRF_KIND) == 2 && W(ctx, ref, TRF_VIEW) == 0) {
-    // A view reaches a change only through its description's mark.
+  if (!TakesChange(ctx, ref)) {
     SemError(ctx, StmtAt(ctx, node), -12258, {{'N', rules.name}});
     return false;
   }
@@ -306,6 +343,11 @@ void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
       }
     }
     if (value <= 0) continue;
+    if (ComputedViewColumn(ctx, column)) {
+      SemError(ctx, position, -12261, {{'E', SemColumnName(ctx, column)}});
+      ok = false;
+      continue;
+    }
     Append(ctx, &assignments, ExprGeneric(ctx, position, TargetColumn(ctx, column), value));
   }
   if (held && ctx->compile_mode != 9) {
@@ -335,7 +377,7 @@ void InsertDefaults(SqlCompileCtx* ctx, int32_t node) {
       int32_t target = W(ctx, W(ctx, a, CELL_VALUE), ASG_TARGET);
       named = W(ctx, target, EXN_COLUMN_ID) == W(ctx, column, EXN_COLUMN_ID);
     }
-    if (named) continue;
+    if (named || ComputedViewColumn(ctx, column)) continue;
     const int32_t* position = StmtAt(ctx, node);
     int32_t value = DefaultOf(ctx, column, position);
     Append(ctx, &added, ExprGeneric(ctx, position, TargetColumn(ctx, column), value));
@@ -396,6 +438,9 @@ void UpdateRules(SqlCompileCtx* ctx, int32_t node) {
     int32_t column = W(ctx, assignment, ASG_TARGET);
     if (column <= 0 || W(ctx, column, EXN_TABLE_REF) == 0) continue;
     const int32_t* position = At(ctx, column);
+    if (ComputedViewColumn(ctx, column)) {
+      SemError(ctx, position, -12238, {{'E', SemColumnName(ctx, column)}});
+    }
     if (held && ctx->compile_mode != 9) ColumnPrivilege(ctx, node, ref, column, position);
     for (int32_t e = list; e != c; e = W(ctx, e, CELL_NEXT)) {
       int32_t earlier = W(ctx, W(ctx, e, CELL_VALUE), ASG_TARGET);

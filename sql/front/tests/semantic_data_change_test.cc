@@ -21,6 +21,7 @@
 #include "sql/front/tests/sql_grammar_support.h"
 #include "sql/front/trigger_binding.h"
 #include "sql/front/view_definition.h"
+#include "sql/front/view_merge.h"
 
 namespace {
 
@@ -554,6 +555,85 @@ TEST_F(SemanticDataChange, TriggersReadingTheOldRows) {
   EXPECT_EQ(seen, (std::vector<std::string>{"mark 0 tables 1", "6105 -,transition 2,-,-"}));
   inspect = RecordAssignments;
   g_transitions = nullptr;
+}
+
+// Views as the target of a change. A view takes the change when its query
+// is a SELECT block over one table (directly, or through views that take
+// it) without DISTINCT, grouping or set functions; then a column it
+// computes takes no value (-12261 in INSERT, -12238 in UPDATE), the others
+// do. Other views refuse every change (-12258 with the statement's name).
+void NoPlan(SqlCompileCtx*, int32_t) {}
+int32_t RowOfTens(SqlCompileCtx* ctx, int32_t items, int32_t, int32_t* key_length,
+                  int32_t* row_length, int32_t*, int32_t, int32_t) {
+  *key_length = 0;
+  *row_length = 10 * qqllen(ctx, items);
+  return 32000;
+}
+
+TEST_F(SemanticDataChange, ViewTargets) {
+  // A view over a set operation is materialized (its query planned on its
+  // own, its row laid out): the optimizer's two entries, faked.
+  SqlOptimizerServices fake;
+  fake.qodrive = NoPlan;
+  fake.qoarof = RowOfTens;
+  SqlInstallOptimizerServices(&fake);
+  const std::vector<TestColumn> ax = {{"A", 3, 10, 0}, {"X", 3, 11, 0}};
+  const std::vector<TestColumn> a = {{"A", 3, 10, 0}};
+  MakeView(5050, "VA", "SELECT a, b + 1 AS x FROM t WHERE a > 1", ax);
+  MakeView(5051, "VD", "SELECT DISTINCT a, b AS x FROM t", ax);
+  MakeView(5052, "VG", "SELECT a, COUNT(*) AS x FROM t GROUP BY a", ax);
+  MakeView(5053, "VU", "SELECT a FROM t UNION SELECT a FROM s", a);
+  MakeView(5054, "VJ", "SELECT u.a, s.d AS x FROM t u JOIN s ON u.a = s.a", ax);
+  MakeView(5055, "VV", "SELECT x, a FROM va WHERE x < 9", {{"X", 3, 11, 0}, {"A", 3, 10, 0}});
+  MakeView(5056, "VVU", "SELECT a FROM vu", a);
+  MakeView(5057, "VVD", "SELECT a, x FROM vd", ax);
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t view = 5050; view <= 5057; ++view) {
+    for (int32_t privilege : {2, 3, 4}) Grant(view, privilege);
+    for (int32_t privilege : {2, 4}) {
+      GrantColumn(view, privilege, "A");
+      if (view != 5053 && view != 5056) GrantColumn(view, privilege, "X");
+    }
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  struct Case {
+    const char* sql;
+    Codes codes;
+    const char* text;  // the first condition's parameters
+  } cases[] = {
+      {"INSERT INTO va (a) VALUES (1)", {}, ""},
+      {"INSERT INTO va (a, x) VALUES (1, 2)", {-12261}, "E\tX"},
+      {"INSERT INTO va VALUES (1, 2)", {-12261}, "E\tX"},
+      {"UPDATE va SET a = 1 WHERE a = 2", {}, ""},
+      {"UPDATE va SET x = 1", {-12238}, "E\tX"},
+      {"UPDATE va SET a = 2, x = 1", {-12238}, "E\tX"},
+      {"DELETE FROM va", {}, ""},
+      {"DELETE FROM vd", {-12258}, "N\tDELETE"},
+      {"UPDATE vd SET a = 1", {-12258}, "N\tUPDATE"},
+      {"INSERT INTO vd (a) VALUES (1)", {-12258}, "N\tINSERT"},
+      {"DELETE FROM vg WHERE a = 1", {-12258}, "N\tDELETE"},
+      {"UPDATE vg SET a = 1", {-12258}, "N\tUPDATE"},
+      {"INSERT INTO vu VALUES (1)", {-12258}, "N\tINSERT"},
+      {"DELETE FROM vu", {-12258}, "N\tDELETE"},
+      {"UPDATE vj SET a = 1", {-12258}, "N\tUPDATE"},
+      // Views of views.
+      {"INSERT INTO vv (a) VALUES (1)", {}, ""},
+      {"INSERT INTO vv (x, a) VALUES (1, 2)", {-12261}, "E\tX"},
+      {"UPDATE vv SET x = 1", {-12238}, "E\tX"},
+      {"UPDATE vv SET a = 1", {}, ""},
+      {"DELETE FROM vv WHERE a = 3", {}, ""},
+      {"DELETE FROM vvu", {-12258}, "N\tDELETE"},
+      {"INSERT INTO vvd VALUES (1, 2)", {-12258}, "N\tINSERT"},
+  };
+  for (const Case& k : cases) {
+    Compiled c = Run(k.sql);
+    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(c.depth_after, 0) << k.sql;
+    if (!k.codes.empty() && !c.conditions.empty()) {
+      EXPECT_EQ(c.conditions[0].text, k.text) << k.sql;
+    }
+  }
+  SqlInstallOptimizerServices(nullptr);
 }
 
 // Many values and columns set many times: the codes, no crash.
