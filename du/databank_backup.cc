@@ -544,9 +544,10 @@ void DSBkpCreate(int32_t* base, int32_t* pb, const char* name, int32_t name_leng
   CreateState s;
   int32_t status = BackUp(base, usr, ducom, &s, name, name_length, file, file_length, incremental,
                           incremental_length);
-  FreeChain(base, ducom);
   if (status != 0 && s.entry) {
     if (s.applied) {
+      // While the entry is still on the chain, so that the refresh reaches
+      // the databank the apply changed.
       if (s.number != s.row.number) {
         int32_t refresh[2] = {0, usr};
         DSBkpRefreshFiles(base, refresh);
@@ -557,6 +558,7 @@ void DSBkpCreate(int32_t* base, int32_t* pb, const char* name, int32_t name_leng
     if (s.incremental_open) CloseRequest(base, 0, usr, -1, s.incremental_handle);
     Begin(base, usr);
   }
+  FreeChain(base, ducom);
   const int32_t ended =
       Dictionary(base, usr, status == 0 ? 0 : 1, &DUUtilityServices::end_work, "DDEndWork");
   if (status == 0 && ended < 0) status = ended;

@@ -435,6 +435,29 @@ TEST_F(DatabankBackupTest, AFailedCreateClosesWhatItOpenedAndRollsBack) {
   EXPECT_EQ(W(ducom_ + DDUCOM_DBU_CHAIN), 0);
 }
 
+// An incremental backup onto another number applied mode 2 to the
+// databank; when it fails afterwards, the refresh brings that databank's
+// file rows back in line before its entry is freed.
+TEST_F(DatabankBackupTest, AFailedIncrementalBackupRefreshesItsDatabank) {
+  rec_.files = {FileRow(rec_.databanks[4], 15, "SALES_S"),
+                FileRow(rec_.databanks[4], 25, "SALES_N")};
+  rec_.answers["DSChkTableKind"] = {-16150};
+  EXPECT_EQ(Create("SALES", "", "sales.inc"), -16150);
+  EXPECT_EQ(Calls("DSBkpApplyMode").size(), 0u);  // record access's own, not the entry
+  std::vector<Recorded> after;
+  bool failed = false;
+  for (const auto& c : rec_.calls) {
+    if (failed && c.name == "DDCurDatabankFile") after.push_back(c);
+    failed = failed || c.name == "DSChkTableKind";
+  }
+  ASSERT_EQ(after.size(), 2u);  // the refresh's two walks
+  EXPECT_EQ(after[0], (Recorded{"DDCurDatabankFile", {1}, "SALES_N"}));
+  EXPECT_EQ(Calls("DDUpdDatabankFile").back(),
+            (Recorded{"DDUpdDatabankFile", {3, 5, 25}, "SALES_N"}));
+  EXPECT_EQ(W(ducom_ + DDUCOM_DBU_CHAIN), 0);
+  EXPECT_EQ(Calls("DDEndWork").back().words[0], 1);
+}
+
 // Each mode makes the calls of its row of the switch table, over a chain of
 // SALES and then SYSDB (moved to the front before the disconnects).
 TEST_F(DatabankBackupTest, EachApplyModeMakesTheCallsOfItsRow) {
