@@ -9,6 +9,7 @@
 #include "dict/kind_words.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
+#include "dict/type_encoding.h"
 
 namespace {
 
@@ -134,6 +135,31 @@ void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
   DDColumnReader c(base, stm);
   const bool view = DDIs(c.Text(1), "VIEW");
   if ((pb[0] = c.status()) == 0) *used_is_view = view ? 1 : 0;
+}
+
+void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int32_t column_length,
+                 int32_t mode, const uint8_t* default_text3, int32_t default_length) {
+  const bool whole = column_length == 0;
+  if ((!whole && (!NameFits(column_length) || (mode != 0 && mode != 1 && mode != -1))) ||
+      default_length < 0) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDSlotStatement(base, pb, SLOT_DDDropUsage, IMAGE_DDDropUsage);
+  if (stm == 0) return;
+  DDParams p(base, stm);
+  p.Int(1, id);
+  if (whole)
+    p.Null(2).Null(3);
+  else
+    p.TextLength(2, column, column_length);
+  p.Int(4, mode);
+  if (mode == 0 || default_length == 0 || default_text3 == nullptr)
+    p.Null(5).Null(6);
+  else  // above 400 characters the column holds an empty default, as the insert stores it
+    p.Chars(5, default_text3, default_length <= DD_DEFAULT_MAX ? default_length : 0);
+  if ((pb[0] = p.status()) != 0) return;
+  DDSelectRun(base, pb, stm, true);
 }
 
 void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,

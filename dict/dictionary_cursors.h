@@ -107,6 +107,19 @@ void DDDelDatabankRows(int32_t* base, int32_t* pb, int32_t id, const char* name,
 void DDInsViewUse(int32_t* base, int32_t* pb, int32_t view_id, int32_t used_id,
                   int32_t* used_is_view);
 
+// The usage rows of object `id` rewritten. With a column (length above 0)
+// its default: mode 0 drops it, 1 replaces it by `default_text3`, -1 gives
+// it to a column that had none (NULL, or empty above 400 characters, as
+// the insert stores it). Modes other than -1 first drop the usage rows the
+// old default made: the column's SEQUENCE type-usage rows, and the
+// table's object-usage row on each of those sequences that no other column
+// of the table names. 1 when the column has no row. Without a column,
+// every type-usage and object-usage row the object holds goes, but the
+// usage rows on the tables its view-table usage names. A name over 128
+// characters, a negative length or another mode -19113 before a run.
+void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int32_t column_length,
+                 int32_t mode, const uint8_t* default_text3, int32_t default_length);
+
 // --- Drops ---
 
 // The tables of databank `value` (mode 1), of owner `value` (mode 2) or

@@ -18,6 +18,12 @@ int32_t OwnRecord(int32_t stm) {
   return stm + STM_NEXT_COM;
 }
 
+// A statement's work table is its own: closed with the statement, it is
+// dropped as well.
+int32_t CloseCode(const int32_t* record, int32_t code) {
+  return record[DUREC_TNAME] == DU_WORK_TABLE ? CLOSE_DROP_WORK : code;
+}
+
 void Report(int32_t* base, int32_t usr, int32_t status, const int32_t* record) {
   W(base, F(usr, USR_RVEC_RCODE)) = status;
   W(base, F(usr, USR_RVEC_TNAME)) = record[DUREC_TNAME];
@@ -34,7 +40,7 @@ void CloseFirst(int32_t* base, int32_t usr, int32_t record, int32_t lists, int32
       [&](int32_t* rec) {
         if (n++ >= count) return;
         int32_t pb[2] = {0, usr};
-        int32_t close[CLB_WORDS] = {code};
+        int32_t close[CLB_WORDS] = {CloseCode(rec, code)};
         rec[DUREC_STATUS] = 0;
         DSCloseTableRefs(base, pb, rec, close);
       },
@@ -81,7 +87,7 @@ void DSOpenTableDcb(int32_t* base, int32_t* pb, int32_t* record, int32_t* open) 
     Report(base, usr, status, record);
     if (record[DUREC_OBJECT] != 0) {
       int32_t close_pb[2] = {0, usr};
-      int32_t close[CLB_WORDS] = {CLOSE_HELD};
+      int32_t close[CLB_WORDS] = {CloseCode(record, CLOSE_HELD)};
       DSCloseTableRefs(base, close_pb, record, close);
       Report(base, usr, status, record);
     }
@@ -134,7 +140,7 @@ void DSCloseStmPermTables(int32_t* base, int32_t* pb, int32_t stm) {
       base, OwnRecord(stm),
       [&](int32_t* rec) {
         int32_t close_pb[2] = {0, usr};
-        int32_t close[CLB_WORDS] = {CLOSE_TABLE};
+        int32_t close[CLB_WORDS] = {CloseCode(rec, CLOSE_TABLE)};
         rec[DUREC_STATUS] = 0;
         DSCloseTableRefs(base, close_pb, rec, close);
         if (close_pb[0] != 0) DSErrParm(0, base, usr, first);
@@ -184,8 +190,8 @@ int32_t DSCloseSecTables(int32_t* base, int32_t usr, int32_t sd, int32_t stg) {
   const int32_t list = Wd(base, sd, SD_TABLE_HANDLES), count = Wd(base, sd, SD_TABLE_HANDLES + 1);
   for (int32_t k = 0; k < count; ++k) {
     int32_t pb[2] = {0, usr};
-    int32_t close[CLB_WORDS] = {CLOSE_TABLE};
     int32_t* rec = &Wd(base, stg, Wd(base, sd, list + k));
+    int32_t close[CLB_WORDS] = {CloseCode(rec, CLOSE_TABLE)};
     rec[DUREC_STATUS] = 0;
     DSCloseTableRefs(base, pb, rec, close);
     if (first == 0) first = pb[0];

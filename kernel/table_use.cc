@@ -178,7 +178,9 @@ int32_t DSOpenTableExcl(int32_t* base, int32_t usr, int32_t* record, int32_t* op
   if (!InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
   const int32_t type = record[HANDLE_TYPE];
   const int32_t table = type == 2 || type == 12 ? record[0] : record[HANDLE_TNAME];
-  if (record[HANDLE_ACCESS] == 1 && UpTcbUseCount(base, table) > 0) DSFlushShpPsm(base);
+  // A work table (-1) is new at every open: no program holds it.
+  if (record[HANDLE_ACCESS] == 1 && table != -1 && UpTcbUseCount(base, table) > 0)
+    DSFlushShpPsm(base);
   UpOpenRecordChain(base, usr, record, open);
   const int32_t status = record[HANDLE_STATUS];
   if (status != 0) {

@@ -366,6 +366,8 @@ const ExactRule kExactRules[] = {
     {"DDDelDatabank", 52, 4, 0, "11:d 12:d 15:d"},
 };
 
+constexpr int32_t kWorkKind = 13;
+
 struct Op {
   std::string code;  // opcode name, "JMP" for a backward jump
   int32_t number = 0;
@@ -480,7 +482,8 @@ bool Walk(const StmtImage& im, Program* p, std::string* fault) {
       const int32_t table = kind == 2 ? block(t, 0) : number;
       p->ops.push_back({name, number});
       char what = name == "INS" ? 'i' : name == "UPD" ? 'u' : name == "DEL" ? 'd' : 'r';
-      p->tables[table].insert(what);
+      // A work table (kind 13) is the statement's own, no system table.
+      if (kind != kWorkKind) p->tables[table].insert(what);
     }
     pos += info.length;
   }

@@ -25,6 +25,9 @@ constexpr int32_t kWordAccess = 3, kWordLid = 21, kWordKind = 22;
 // none (a prepare outside a transaction); a private statement runs in
 // dictionary work, and its tables count as written.
 constexpr int32_t kAccessTable = 3, kAccessRead = 4, kLidTable = 1;
+// A work table of one run of the statement: its own table number, access
+// word and databank (the work databank's logical id).
+constexpr int32_t kWorkKind = 13, kWorkTable = -1, kAccessWork = 1, kLidWork = 4;
 
 std::vector<std::string> Words(const std::string& line) {
   std::vector<std::string> out;
@@ -81,6 +84,7 @@ struct Place {
   Form form = Form::kChar;
   std::string init;  // assembler initial value, empty: none
   bool own = false;  // a field of the statement's own (parts may be taken of it)
+  bool raw = false;  // a placeholder's or work table's whole row: any field of its width moves in and out
 };
 
 class Compiler {
@@ -157,13 +161,14 @@ Place& Compiler::Ref(const std::string& ref) {
   if (dot == std::string::npos) throw Failure{"unknown field '" + ref + "'"};
   const StmtBlock& b = Block(ref.substr(0, dot));
   const std::string col = ref.substr(dot + 1);
-  if (b.table == kPlaceholderTable) {
-    // The placeholder's whole row, as raw bytes.
-    if (col != "RECORD") throw Failure{"a placeholder block has only column RECORD"};
+  if (b.table == kPlaceholderTable || b.kind == kWorkKind) {
+    // The placeholder's or work table's whole row, as raw bytes.
+    if (col != "RECORD") throw Failure{"a placeholder or work block has only column RECORD"};
     Place pl;
     pl.asm_name = b.name + "$RECORD";
     pl.width = b.record_length;
     pl.form = Form::kByte;
+    pl.raw = true;
     head_ << "field " << pl.asm_name << " alias " << b.name << " " << kRowOffset << " "
           << pl.width << "\n";
     place_order_.push_back(ref);
@@ -245,10 +250,18 @@ void Compiler::Head(const std::vector<std::string>& t) {
       throw Failure{k + " needs a block name"};
     for (const StmtBlock& o : s_->blocks)
       if (o.name == b.name) throw Failure{"block '" + b.name + "' declared twice"};
-    if (t.size() < 3 || (!Int(t[2], &n) && t[2] != "placeholder"))
+    if (t.size() < 3 || (!Int(t[2], &n) && t[2] != "placeholder" && t[2] != "work"))
       throw Failure{k + " needs a number"};
     b.number = n;
-    if (k == "table" && t.size() == 4 && t[2] == "placeholder") {
+    if (k == "table" && t.size() == 4 && t[2] == "work") {
+      // table B work RECLEN: a work table made for the statement when it is
+      // opened and dropped when it is closed, its whole row (column RECORD)
+      // its key.
+      if (!Int(t[3], &n) || n < 1 || n > 255) throw Failure{"table B work RECLEN (1 to 255)"};
+      b.kind = kWorkKind;
+      b.number = kWorkTable;
+      b.key_length = b.record_length = n;
+    } else if (k == "table" && t.size() == 4 && t[2] == "placeholder") {
       // table B placeholder RECLEN: table 1, which the caller replaces by
       // the table it names before binding; its row is column RECORD.
       if (!Int(t[3], &n) || n < 1 || n > 16000) throw Failure{"table B placeholder RECLEN"};
@@ -288,7 +301,7 @@ void Compiler::Head(const std::vector<std::string>& t) {
             << v << "\n";
     };
     if (b.kind == 2) word(0, b.table);
-    word(kWordLid, kLidTable);
+    word(kWordLid, b.kind == kWorkKind ? kLidWork : kLidTable);
     word(kWordKind, b.kind);
     s_->blocks.push_back(b);
   } else if (k == "field") {
@@ -403,7 +416,7 @@ void Compiler::Step(std::vector<std::string> t) {
     need(4, "set A = B");
     if (t[2] != "=") throw Failure{"expected 'set A = B'"};
     const Place a = Ref(t[1]), b = Ref(t[3]);
-    if (a.width != b.width || IsInt(a.form) != IsInt(b.form))
+    if (a.width != b.width || (IsInt(a.form) != IsInt(b.form) && !a.raw && !b.raw))
       throw Failure{"set between fields of different forms or widths"};
     const std::string n = std::to_string(a.width - 1);
     Emit("MVC " + a.asm_name + ", " + n + ", " + b.asm_name + ", " + n);
@@ -457,8 +470,9 @@ void Compiler::Finish() {
   out << "; " << s_->name << "\n" << head_.str();
   for (const StmtBlock& b : s_->blocks) {
     const bool read = s_->slot < 0 && written_.count(b.name) == 0;
+    const int32_t access = b.kind == kWorkKind ? kAccessWork : read ? kAccessRead : kAccessTable;
     out << "field " << b.name << "$w" << kWordAccess << " alias " << b.name << " "
-        << 4 * kWordAccess << " 4 = " << (read ? kAccessRead : kAccessTable) << "\n";
+        << 4 * kWordAccess << " 4 = " << access << "\n";
   }
   std::string perm;
   for (const StmtBlock& b : s_->blocks) perm += " " + b.name;

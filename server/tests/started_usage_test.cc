@@ -1,0 +1,205 @@
+// The rewrite of an object's usage rows over the started database: a
+// column's default dropped, replaced or given, with the usage rows of the
+// sequences the old default named, and every usage row of an object but
+// those on the tables a view reads. The statement keeps its sequences in a
+// work table the kernel makes at the statement's open and drops at its
+// close.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "dict/dictionary_cursors.h"
+#include "dict/dictionary_services.h"
+#include "dict/new_ids.h"
+#include "dict/statement_functions.h"
+#include "dict/work_block.h"
+#include "kernel/control_blocks.h"
+#include "kernel/system_block.h"
+#include "server/tests/started_work_fixture.h"
+
+namespace {
+
+constexpr int32_t kDomain = 2, kBaseTable = 6, kView = 7, kSequence = 14;
+
+std::vector<uint8_t> Text3(const std::string& s) {
+  std::vector<uint8_t> t;
+  for (char c : s) t.insert(t.end(), {0, 0, static_cast<uint8_t>(c)});
+  return t;
+}
+
+class StartedUsageTest : public StartedWorkTest {
+ protected:
+  void SetUp() override {
+    StartedWorkTest::SetUp();
+    ASSERT_EQ(Begin(admin_), 0);
+  }
+  void TearDown() override { EXPECT_EQ(End(admin_, 1), 0); }
+
+  int32_t Object(int32_t kind, const std::string& name) {
+    int32_t pb[2] = {0, admin_}, id = 0;
+    DDNewIds(base_, pb, 1, &id);
+    EXPECT_EQ(pb[0], 0);
+    DDInsObject(base_, pb, id, kind, kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)),
+                name.data(), static_cast<int32_t>(name.size()));
+    EXPECT_EQ(pb[0], 0);
+    return id;
+  }
+  // A base table of columns A, B, C and D, each of 8 characters.
+  int32_t Table(const std::string& name) {
+    const int32_t id = Object(kBaseTable, name);
+    int32_t pb[2] = {0, admin_};
+    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 8, true, 1);
+    EXPECT_EQ(pb[0], 0);
+    const char* names[] = {"A", "B", "C", "D"};
+    for (int32_t k = 0; k < 4; ++k) {
+      DDColumnDef c;
+      c.name = names[k];
+      c.name_length = 1;
+      c.number = k + 1;
+      c.type = 1;
+      c.length = 8;
+      c.offset = 8 + 9 * k;
+      c.byte_length = 9;
+      const std::vector<uint8_t> d = Text3("NEXT");
+      pb[0] = 0;
+      DDInsColumn(base_, pb, id, c, k < 3 ? d.data() : nullptr, k < 3 ? 4 : 0);
+      EXPECT_EQ(pb[0], 0);
+    }
+    return id;
+  }
+  void TypeUse(int32_t kind, int32_t used, int32_t table, const char* column) {
+    int32_t pb[2] = {0, admin_};
+    DDInsTypeUse(base_, pb, kind, used, table, column, static_cast<int32_t>(std::strlen(column)));
+    EXPECT_EQ(pb[0], 0) << column;
+  }
+  void Uses(int32_t user, int32_t user_kind, int32_t used, int32_t used_kind) {
+    int32_t pb[2] = {0, admin_};
+    DDInsObjUsage(base_, pb, user, user_kind, used, used_kind);
+    EXPECT_TRUE(pb[0] == 0 || pb[0] == 2) << pb[0];
+  }
+  int32_t Drop(int32_t id, const char* column, int32_t mode, const std::string& text = "") {
+    int32_t pb[2] = {0, admin_};
+    const std::vector<uint8_t> t = Text3(text);
+    DDDropUsage(base_, pb, id, column, column ? static_cast<int32_t>(std::strlen(column)) : 0, mode,
+                t.data(), static_cast<int32_t>(text.size()));
+    return pb[0];
+  }
+  // 1 when a usage row names `id` as used.
+  int32_t Used(int32_t id) {
+    int32_t pb[2] = {0, admin_};
+    DDChkUsed(base_, pb, id);
+    return pb[0];
+  }
+  // The columns whose type-usage rows name DOMAIN or SEQUENCE `id`.
+  std::string UsingColumns(int32_t id, int32_t kind) {
+    std::string columns;
+    int32_t pb[2] = {1, admin_};
+    for (;;) {
+      int32_t table = 0, table_kind = 0;
+      char column[128], name[128], schema[128];
+      DDGetDomainSeq(base_, pb, id, kind, &table, column, &table_kind, name, schema);
+      if (pb[0] != 0) break;
+      columns += column[0];
+      pb[0] = 0;
+    }
+    EXPECT_EQ(pb[0], 1);
+    return columns;
+  }
+  // The column's default, "-" for none.
+  std::string Default(int32_t table, const char* column) {
+    int32_t pb[2] = {0, admin_};
+    DDColumnRow row{};
+    uint8_t text[3 * 20];
+    DDGetColumn(base_, pb, table, 0, 0, column, static_cast<int32_t>(std::strlen(column)), &row,
+                text, 20);
+    EXPECT_EQ(pb[0], 0) << column;
+    if (row.default_length < 0) return "-";
+    std::string s;
+    for (int32_t k = 0; k < row.default_length && k < 20; ++k) s += static_cast<char>(text[3 * k + 2]);
+    return s;
+  }
+};
+
+// Columns A, B and C take their defaults from sequences: A from S1, B and
+// C from S2; A is also of a domain. Each default dropped or replaced takes
+// its sequence's type-usage row with it, and the table's usage row on the
+// sequence once no column names it.
+TEST_F(StartedUsageTest, AColumnsDefaultTakesItsSequenceUsageWithIt) {
+  const int32_t t = Table("T_DEFAULTS");
+  const int32_t s1 = Object(kSequence, "S_ONE"), s2 = Object(kSequence, "S_TWO");
+  const int32_t domain = Object(kDomain, "D_OF_A");
+  TypeUse(kSequence, s1, t, "A");
+  TypeUse(kSequence, s2, t, "B");
+  TypeUse(kSequence, s2, t, "C");
+  TypeUse(kDomain, domain, t, "A");
+  Uses(t, kBaseTable, s1, kSequence);
+  Uses(t, kBaseTable, s2, kSequence);
+
+  EXPECT_EQ(Drop(t, "A", 0), 0);
+  EXPECT_EQ(Default(t, "A"), "-");
+  EXPECT_EQ(UsingColumns(s1, kSequence), "");
+  EXPECT_EQ(Used(s1), 0);
+  EXPECT_EQ(UsingColumns(domain, kDomain), "A") << "the type's usage stays";
+
+  EXPECT_EQ(Drop(t, "B", 1, "'B2'"), 0);
+  EXPECT_EQ(Default(t, "B"), "'B2'");
+  EXPECT_EQ(UsingColumns(s2, kSequence), "C");
+  EXPECT_EQ(Used(s2), 1) << "column C still names it";
+
+  EXPECT_EQ(Drop(t, "C", 1, "7"), 0);
+  EXPECT_EQ(Default(t, "C"), "7");
+  EXPECT_EQ(UsingColumns(s2, kSequence), "");
+  EXPECT_EQ(Used(s2), 0);
+
+  // A column without a default gets one: nothing is dropped.
+  TypeUse(kSequence, s1, t, "D");
+  Uses(t, kBaseTable, s1, kSequence);
+  EXPECT_EQ(Drop(t, "D", -1, "NEXT"), 0);
+  EXPECT_EQ(Default(t, "D"), "NEXT");
+  EXPECT_EQ(UsingColumns(s1, kSequence), "D");
+  EXPECT_EQ(Used(s1), 1);
+  // The same statement again in the same work: its work table is empty.
+  EXPECT_EQ(Drop(t, "D", 0), 0);
+  EXPECT_EQ(Used(s1), 0);
+  EXPECT_EQ(Default(t, "D"), "-");
+}
+
+TEST_F(StartedUsageTest, AMissingColumnAndBadArgumentsChangeNothing) {
+  const int32_t t = Table("T_MISSING");
+  const int32_t s = Object(kSequence, "S_KEPT");
+  TypeUse(kSequence, s, t, "A");
+  Uses(t, kBaseTable, s, kSequence);
+  EXPECT_EQ(Drop(t, "Z", 0), 1);
+  EXPECT_EQ(Drop(t, "A", 2), DD_BAD_VALUE);
+  const std::string long_name(129, 'A');
+  int32_t pb[2] = {0, admin_};
+  DDDropUsage(base_, pb, t, long_name.data(), 129, 0, nullptr, 0);
+  EXPECT_EQ(pb[0], DD_BAD_VALUE);
+  EXPECT_EQ(Default(t, "A"), "NEXT");
+  EXPECT_EQ(Used(s), 1);
+  EXPECT_EQ(UsingColumns(s, kSequence), "A");
+}
+
+// Without a column every usage row of the object goes, but a view keeps
+// its usage rows on the tables its definition reads.
+TEST_F(StartedUsageTest, AnObjectLosesItsUsageRowsButAViewsTables) {
+  const int32_t read = Table("T_READ_BY_VIEW"), other = Table("T_OTHER");
+  const int32_t domain = Object(kDomain, "D_OF_VIEW");
+  const int32_t v = Object(kView, "V_USAGE");
+  int32_t pb[2] = {0, admin_};
+  DDInsTable(base_, pb, v, 2, sqlpool_word(base_, admin_ + USR_USERID), 8, true, 1);
+  ASSERT_EQ(pb[0], 0);
+  DDInsViewTableUse(base_, pb, v, 1, read, 0);
+  ASSERT_EQ(pb[0], 0);
+  Uses(v, kView, read, kBaseTable);
+  Uses(v, kView, other, kBaseTable);
+  TypeUse(kDomain, domain, v, "X");
+  EXPECT_EQ(Drop(v, nullptr, 0), 0);
+  EXPECT_EQ(Used(read), 1);
+  EXPECT_EQ(Used(other), 0);
+  EXPECT_EQ(UsingColumns(domain, kDomain), "");
+}
+
+}  // namespace
