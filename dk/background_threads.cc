@@ -200,8 +200,9 @@ void SecureQueued(int32_t slot) {
   // Secured entries that running views still hold, once there are too
   // many of them or none is left to begin with, are kept as stored records.
   DKStoreTssOverflow();
-  // What is secured need not stay in the commit set.
-  if (written == 0) DKTrimCommitSet();
+  // The commit set's pages of what is secured may be taken again; the stamp
+  // is in its page already.
+  if (written == 0) DKMarkCommitSet();
   // Synchronous commits run one at a time (lock 244), so at most one waits;
   // it finds the work of this page write done.
   for (int32_t result : results) DKWakeSynchronousCommitter(result);

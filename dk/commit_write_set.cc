@@ -87,11 +87,7 @@ int32_t AppendRecord(std::vector<int32_t>& b, const std::vector<int32_t>& record
   b[SETRQ_RC] = 0;
   b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
   std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
-  const int32_t rc = DKAXR0(b);
-  if (rc != 0) return rc;
-  *page = b[SETRQ_PAGE];
-  *position = b[SETRQ_POSITION] - static_cast<int32_t>(record.size()) - 2;
-  return 0;
+  return DKAppendToCommitSet(b, page, position);
 }
 
 // Under the commit-set lock: the records go in with the transaction's order

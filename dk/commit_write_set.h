@@ -60,12 +60,28 @@ int32_t DKCommitWriteSet(int32_t write_set, int32_t tss, int32_t end_mode);
 // Answers, in word 0 too, the number of records deleted or a negative code.
 int32_t DKDeleteSetRecords(std::span<int32_t> request);
 
-// Takes out of the commit set its first data pages while every record on
-// them belongs to a secured transaction or to a commit that never
-// completed; the number of pages taken out, or a negative code. Run by the
-// background thread that applies, never while it reads a transaction's
-// records, since a deletion moves the records behind it on its page.
-int32_t DKTrimCommitSet();
+// The commit set's ring (commit_set_ring.cc); the callers hold lock 212.
+// Appends the record of the set block `b` (words 4, 5 the commit set, 8 the
+// length, from 15 the record) at the ring's current place, the page left
+// changed in the pool; its data page and the position of its first length
+// word go to *page and *position, the used end after it to block words 6, 7.
+int32_t DKAppendToCommitSet(std::span<int32_t> b, int32_t* page, int32_t* position);
+// Cuts the commit set's chain back to the current list page (area word 113)
+// when that page names the mark page (word 118) before the next free slot
+// (word 117): the later list pages and the data pages they name are freed,
+// word 108 lowered by the data pages, word 124 counting the cut. The number
+// of data pages freed, or a negative code.
+int32_t DKCST0();
+// Moves the mark page (word 118) on to the first page of the ring that holds
+// a record of order number `group` or above (the page being filled when none
+// does), and answers it; the pages behind it may be taken again. Under lock
+// 212.
+int32_t DKMarkCommitSetBelow(int32_t group);
+// The same under lock 212, for the lowest order number of a commit not yet
+// secured. Run by the background after a securing page write and its stamp.
+int32_t DKMarkCommitSet();
+// Forgets the ring's words: a commit set opened, emptied or given up.
+void DKResetCommitSetRing();
 
 // The post-processing flush: the header of `last`, the last transaction of a
 // run just secured, gets in its word 5 the secured transaction number less

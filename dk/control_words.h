@@ -32,6 +32,7 @@ constexpr int32_t BP_DATABANK_HASH = 91;
 constexpr int32_t BP_CHECK_OPTION = 93;
 constexpr int32_t BP_FIRST_SWA = 94;
 constexpr int32_t BP_LAST_SWA = 95;
+constexpr int32_t BP_COMMIT_SET_LIST_SIZE = 106;
 constexpr int32_t BP_COMMIT_SET_TBL = 107;
 constexpr int32_t BP_COMMIT_SET_SIZE = 108;
 constexpr int32_t BP_COMMIT_SET_FIRST_PID = 109;

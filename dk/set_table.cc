@@ -697,8 +697,14 @@ int32_t CutBackTo(const Set& s, int32_t page, int32_t end) {
 // pages, was appended after that image was written. Answers 1 with the page,
 // the new used end and the old one in words 6, 7 and 8 when it cut, 0 when
 // every record is sound.
+//
+// A ring (return word 1 in: the commit set, whose pages are filled again
+// in turn) keeps its later pages, which hold older records, and each page
+// ends at its own first unsound record; words 6 to 8 name the last page cut.
 int32_t EndAtSoundRecord(std::span<int32_t> block, const Set& s) {
+  const bool ring = block[SETRQ_RC] == 1;
   int32_t page = FirstEntryFrom(s, s.first_list, SETLIST_FIRST);
+  int32_t cut = 0;
   for (int32_t steps = 0; page > 0; ++steps) {
     if (steps > kMaxChain) return Fail(s, -65, page);
     const int32_t b = GetData(s, page, GET_SHARED);
@@ -709,19 +715,25 @@ int32_t EndAtSoundRecord(std::span<int32_t> block, const Set& s) {
     for (int32_t n = 0; q < end && (n = RecordAt(w, q)) != 0;) q += n;
     Release(b, GET_SHARED);
     if (q < end) {
-      if (const int32_t rc = CutBackTo(s, page, q); rc < 0) return rc;
+      if (!ring)
+        if (const int32_t rc = CutBackTo(s, page, q); rc < 0) return rc;
       const int32_t data = GetData(s, page, GET_UPDATE);
       if (data < 0) return data;
+      if (ring) {
+        Words(data)[SETDATA_END] = q;
+        SealData(s, data);
+      }
       if (const int32_t rc = Finish(s, kWriteAtOnce, data, page, s.data_size, -62); rc < 0)
         return rc;
       block[SETRQ_PAGE] = page;
       block[SETRQ_POSITION] = q;
       block[SETRQ_LENGTH] = end;
-      return 1;
+      cut = 1;
+      if (!ring) return 1;
     }
     page = NeighbourPage(s, page, list_page, 1);
   }
-  return page;
+  return page < 0 ? page : cut;
 }
 
 int32_t RollBack(std::span<int32_t> block, const Set& s) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dk/bufferpool.h"
+#include "dk/commit_write_set.h"
 #include "dk/control_area.h"
 #include "dk/databank_file.h"
 #include "dk/databank_operations.h"
@@ -154,8 +155,14 @@ int32_t Close(Restart* r, Group& g) {
 // pages, were appended after that image was written, so their groups were
 // never reported. The set ends there, which leaves the group being appended
 // without its header.
+//
+// The commit set is a ring: the pages behind the one being filled hold older
+// records, which stay; only the page cut short ends at its first unsound
+// record. Every page the ring takes again has its empty image written first,
+// so the earlier image of such a page holds no records either.
 int32_t EndTornPage(Restart* r) {
   std::vector<int32_t> b = NewSetBlock(r->commit_set);
+  b[SETRQ_RC] = 1;
   const int32_t rc = DKEndSetAtSoundRecord(b);
   if (rc <= 0) return rc;
   const int32_t page = b[SETRQ_PAGE];
@@ -353,6 +360,7 @@ int32_t Run(Restart* r) {
     return pag[PAGREQ_RC] != 0 ? pag[PAGREQ_RC] : -44;
   if (a[trans + DBE_ERROR] != 0) return a[trans + DBE_ERROR];
   std::vector<int32_t> drop = NewSetBlock(r->commit_set);
+  DKResetCommitSetRing();
   return DKDRS1(drop);
 }
 
@@ -443,6 +451,7 @@ int32_t DKRestartTrans(int32_t entry) {
   DKOPT1(open);
   if (open[RQ_STATUS] == -50) return Replay(entry, 2);
   if (open[RQ_STATUS] != 0) return open[RQ_STATUS];
+  DKResetCommitSetRing();
   StoreWord(BP_COMMIT_SET_TBL, open[RQ_TABLE]);
   std::vector<int32_t> dids;
   int32_t rc = DKRST1(nullptr, &dids);
@@ -470,6 +479,7 @@ int32_t DKRestartTrans(int32_t entry) {
 void DKForgetCommitSet() {
   const int32_t table = LoadWord(BP_COMMIT_SET_TBL);
   StoreWord(BP_COMMIT_SET_TBL, 0);
+  DKResetCommitSetRing();
   if (!dkset::IsTableEntry(table) || Bufferpool()[table + TBE_TBL] != 10) return;
   int32_t close[CRT_WORDS] = {-22, 0, 2, 0, table, 10};
   DKCLT1(close);

@@ -109,7 +109,14 @@ bool ReadNext(std::vector<int32_t>& b, int32_t tss) {
   b[SETRQ_PAGE] = a[BP_COMMIT_SET_SHADOW_PID];
   b[SETRQ_POSITION] = a[BP_COMMIT_SET_SHADOW_POS];
   b[SETRQ_RC] = a[BP_COMMIT_SET_SHADOW_FUNCTION];
-  const int32_t rc = DKGXN0(b);
+  int32_t rc = DKGXN0(b);
+  // The ring goes on at the set's first page after its last.
+  if (rc == SET_END && a[BP_COMMIT_SET_SHADOW_FUNCTION] == 0) {
+    b[SETRQ_PAGE] = 0;
+    b[SETRQ_POSITION] = 0;
+    b[SETRQ_RC] = kFirstRead;
+    rc = DKGXN0(b);
+  }
   if (rc != 0) {
     int32_t value = rc == SET_END ? a[tss + TSS_GROUP] : rc;
     DKReportError(RoutineIndex("DKSSD1"), -87, DK_SEV_FATAL_REPEATED, &value,

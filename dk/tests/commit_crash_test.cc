@@ -271,6 +271,11 @@ class CommitCrashTest : public RestartCrashTest {
   // nothing else is (but the one whose commit was under way, whole), and
   // both databanks check sound.
   void ReopenAndCheck(const ServerProcess& server, int32_t count);
+  // Streams of `count` transactions cut by the power (`rounds` points among
+  // the changes from `from` of them on), or ended in a write of a TRANS set
+  // data page cut short (among the writes from `from` on).
+  void PowerCuts(int32_t count, int rounds, double from);
+  void WritesCutShort(int32_t count, int rounds, double from);
 
   // The restart's ends of the commit set's last data page at its last sound
   // record, among the errors logged.
@@ -654,27 +659,30 @@ void CommitCrashTest::ReopenAndCheck(const ServerProcess& server, int32_t count)
 
 // -- The power cut -------------------------------------------------------------
 
-TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
-  constexpr int32_t kTransactions = 30;
+void CommitCrashTest::PowerCuts(int32_t count, int rounds, double from) {
   ServerProcess whole;
-  ASSERT_NO_FATAL_FAILURE(RunWholeStream(kTransactions, &whole));
+  ASSERT_NO_FATAL_FAILURE(RunWholeStream(count, &whole));
   const int changes = whole.changes();
   ASSERT_GT(changes, 50);
+  const int first = static_cast<int>(changes * from), span = changes - first;
   std::mt19937 random(static_cast<uint32_t>(EnvNumber("DK_CRASH_SEED", 17)));
-  constexpr int kCuts = 24;
-  for (int round = 0; round < kCuts; ++round) {
-    const int cut = round * changes / kCuts +
-                    static_cast<int>(random() % static_cast<uint32_t>(changes / kCuts));
+  for (int round = 0; round < rounds; ++round) {
+    const int cut = first + round * span / rounds +
+                    static_cast<int>(random() % static_cast<uint32_t>(span / rounds));
     SCOPED_TRACE("power cut after " + std::to_string(cut) + " of " + std::to_string(changes) +
                  ", plan " + std::to_string(round % 4));
     PutBack();
     ServerProcess server;
-    ASSERT_TRUE(server.Start({{"COUNT", kTransactions}, {"CUT", cut}, {"PLAN", round}}, dir_));
-    server.Run(kTransactions, 30000, -1);
+    ASSERT_TRUE(server.Start({{"COUNT", count}, {"CUT", cut}, {"PLAN", round}}, dir_));
+    server.Run(count, 30000, -1);
     ASSERT_EQ(server.exit_status(), 0);
-    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, kTransactions));
+    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, count));
     CloseDatabanks();
   }
+}
+
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
+  PowerCuts(30, 24, 0);
 }
 
 // -- A write cut short by the end of the process ----------------------------
@@ -687,40 +695,59 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutAtAnyPoint) {
 // transaction reported done is there in full, nothing else is, both
 // databanks check sound, and the restart ended the commit set's last data
 // page at its last sound record wherever the cut left it unsound.
-TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
-  constexpr int32_t kTransactions = 30;
+void CommitCrashTest::WritesCutShort(int32_t count, int rounds, double from) {
   ServerProcess whole;
-  ASSERT_NO_FATAL_FAILURE(RunWholeStream(kTransactions, &whole));
+  ASSERT_NO_FATAL_FAILURE(RunWholeStream(count, &whole));
   const int writes = whole.tearable();
   ASSERT_GT(writes, 20);
-  constexpr int kRounds = 24;
+  const int first = static_cast<int>(writes * from);
   int cut_short = 0, ended_at_sound_record = 0;
-  for (int round = 0; round < kRounds; ++round) {
-    const int n = 1 + round * writes / kRounds;
+  for (int round = 0; round < rounds; ++round) {
+    const int n = first + 1 + round * (writes - first) / rounds;
     SCOPED_TRACE("write " + std::to_string(n) + " of " + std::to_string(writes) + " cut after " +
                  std::to_string(round % 3 + 1) + " pages");
     PutBack();
     ServerProcess server;
-    ASSERT_TRUE(
-        server.Start({{"COUNT", kTransactions}, {"TEAR", n}, {"TEAR_PAGES", round % 3 + 1}}, dir_));
-    server.Run(kTransactions, 30000, -1);
+    ASSERT_TRUE(server.Start({{"COUNT", count}, {"TEAR", n}, {"TEAR_PAGES", round % 3 + 1}}, dir_));
+    server.Run(count, 30000, -1);
     // The background's timing may leave a stream with fewer such writes.
     ASSERT_TRUE(server.exit_status() == 9 || server.exit_status() == 0) << server.exit_status();
     cut_short += server.exit_status() == 9;
-    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, kTransactions));
+    ASSERT_NO_FATAL_FAILURE(ReopenAndCheck(server, count));
     ended_at_sound_record += EndedAtSoundRecord();
     CloseDatabanks();
   }
-  EXPECT_GT(cut_short, kRounds / 2);
+  EXPECT_GT(cut_short, rounds / 2);
   EXPECT_GT(ended_at_sound_record, 0);
   std::printf("writes cut short %d, commit-set pages ended at their last sound record %d\n",
               cut_short, ended_at_sound_record);
 }
 
-// Commits with two background threads applying them (the commit set wraps
-// and is trimmed along the way), every commit-set page write checked whole.
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortByTheKill) {
+  WritesCutShort(30, 24, 0);
+}
+
+// Transactions after which the commit set's ring went round (about 1,000
+// data pages, two list pages, have been filled after some 4,900).
+constexpr int32_t kRingTurns = 6000;
+
+// The commit set is a ring that takes its pages again once what they hold
+// is secured: a stream long enough for it to go round more than once, cut by
+// the power and by a write cut short in its later part, where the pages the
+// restart reads hold the last commits before older ones.
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAPowerCutOnceTheCommitSetRingTurned) {
+  PowerCuts(kRingTurns, 3, 0.85);
+}
+
+TEST_F(CommitCrashTest, CommitsReportedDoneSurviveAWriteCutShortOnceTheCommitSetRingTurned) {
+  WritesCutShort(kRingTurns, 3, 0.85);
+}
+
+// Commits with two background threads applying them (the commit set's ring
+// goes round, taking its pages again), every commit-set page write checked
+// whole.
 TEST_F(CommitCrashTest, CommitSetPagesAreSoundWhenWritten) {
-  const int32_t count = EnvNumber("DK_PAGE_CHECK_TRANSACTIONS", 120);
+  const int32_t count = EnvNumber("DK_PAGE_CHECK_TRANSACTIONS", kRingTurns);
   PageCheckingFileSystem checking(fault_, false);
   mdr_install_file_system(&checking);
   ASSERT_NO_FATAL_FAILURE(OpenStreamTables());
@@ -741,6 +768,23 @@ TEST_F(CommitCrashTest, CommitSetPagesAreSoundWhenWritten) {
   EXPECT_EQ(checking.changed_while_written(), 0);
   for (const std::string& f : checking.faults()) ADD_FAILURE() << f;
   std::printf("commit-set data pages written %d\n", checking.pages());
+  // Read from its first page the ring's order numbers jump back at most once,
+  // where the last commits meet the oldest ones still there; by now the ring
+  // went round (once cut back, it reads in order again).
+  std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
+  b[SETRQ_TABLE] = area_[BP_COMMIT_SET_TBL];
+  b[SETRQ_TBL] = 10;
+  b[SETRQ_RC] = 2;
+  int32_t previous = 0, jumps = 0;
+  while (DKGXN0(b) == 0) {
+    jumps += b[SETRQ_RECORD + 1] < previous;
+    previous = b[SETRQ_RECORD + 1];
+    b[SETRQ_RC] = 0;
+  }
+  EXPECT_LE(jumps, 1);
+  if (count >= kRingTurns) {
+    EXPECT_TRUE(jumps == 1 || area_[BP_COMMIT_SET_TRIM_COUNT] > 0);
+  }
 }
 
 // The stream goes on past transaction 1,000,000, where the rows' keys of an
