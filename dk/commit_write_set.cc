@@ -5,6 +5,7 @@
 // that appended meanwhile.
 #include "dk/commit_write_set.h"
 
+#include <algorithm>
 #include <set>
 #include <span>
 #include <vector>
@@ -164,9 +165,25 @@ int32_t WriteGroup(int32_t group) {
   pag[0] = a[LoadWord(BP_COMMIT_SET_TBL) + TBE_DATABANK];
   const int32_t rc = DKPAG0(pag, 1);
   if (rc != 0) return rc;
-  if (upto > group) CountWord(BP_GROUP_COMMITS);
+  // A write that took other committers' groups with its own is a group
+  // commit, and counts once more among the grouped transactions (each
+  // other one counts itself when it finds its group written).
+  if (upto - std::max(LoadWord(BP_COMMIT_SET_WRITTEN), 0) > 1) {
+    CountWord(BP_GROUP_COMMITS);
+    CountWord(BP_GROUPED_TRANSACTIONS);
+  }
   StoreWord(BP_COMMIT_SET_WRITTEN, upto);
   return 0;
+}
+
+// A write set joins the group commit when the commit set has its ring and
+// the write set is one data page used to three quarters of its words at
+// most: larger ones take the write for themselves at once.
+bool JoinsGroup(int32_t kind, const std::vector<std::vector<int32_t>>& records) {
+  if (kind != kWriteSetOnePage || LoadWord(BP_COMMIT_SET_INDEX_PID) == 0) return false;
+  int64_t used = SETDATA_FIRST;
+  for (const std::vector<int32_t>& r : records) used += static_cast<int64_t>(r.size()) + 2;
+  return used <= kCommitSetPageSize / 4 * 3 / 4;
 }
 
 }  // namespace
@@ -228,11 +245,18 @@ int32_t DKCXT0(int32_t write_set, int32_t tss) {
     Report(RoutineIndex("DKLTR0"), rc, LoadWord(BP_COMMIT_SET_TBL));
     return rc;
   }
-  // Others may join the group before its page write: while more read-write
-  // transactions than this one are on their way, the committer sleeps the
-  // group-commit time (word 162, milliseconds) first, else it only gives
-  // the processor up once.
-  mdr_sleep(LoadWord(BP_TRANSACTIONS_BEFORE_GROUP) > 1 ? LoadWord(BP_GROUP_COMMIT_SLEEP) : 0);
+  DKReachTestPoint(DKTestPoint::kGroupAppended, a[tss + TSS_GROUP]);
+  // Others may join the group before its page write: a small write set (one
+  // data page, used to three quarters at most) waits for them. While other
+  // read-write transactions are on their way (word 179 counts them; this one
+  // left the count at its end), the committer sleeps the group-commit time
+  // (word 162, milliseconds) first, else it only gives the processor up.
+  if (JoinsGroup(kind, records)) {
+    const int32_t sleep =
+        LoadWord(BP_TRANSACTIONS_BEFORE_GROUP) > 0 ? LoadWord(BP_GROUP_COMMIT_SLEEP) : 0;
+    DKReachTestPoint(DKTestPoint::kGroupCommitSleep, sleep);
+    mdr_sleep(sleep);
+  }
   if (int32_t rc = WriteGroup(a[tss + TSS_GROUP])) return rc;
   DKLock(BP_LOCK_TSS_HASH);
   --a[BP_USERS_IN_COMMIT];

@@ -16,6 +16,12 @@ enum class DKTestPoint : int32_t {
   // disk, and its end has not yet marked the kept group decided (the
   // value: the transaction's start number).
   kDecisionCommitted = 3,
+  // A commit's records are in the commit set's pages in the pool, before
+  // its group page write (the value: its commit-set order number).
+  kGroupAppended = 4,
+  // A commit that joins the group commit is about to sleep for the value's
+  // milliseconds (0: it only gives the processor up) before its page write.
+  kGroupCommitSleep = 5,
 };
 
 using DKTestHook = void (*)(DKTestPoint point, int32_t value);
