@@ -134,6 +134,18 @@ bool TakesChange(SqlCompileCtx* ctx, int32_t ref, int32_t depth = 0) {
   return TakesChange(ctx, W(ctx, item, FRM_BOUND), depth + 1);
 }
 
+// The FROM item of the table a change of `ref` changes: `ref`'s own, or
+// for a view that takes the change the one its query reads, followed down.
+int32_t ChangedItem(SqlCompileCtx* ctx, int32_t ref) {
+  for (int32_t depth = 0; depth <= kMaxViewDepth; ++depth) {
+    int32_t view = W(ctx, ref, TRF_VIEW);
+    if (W(ctx, ref, TRF_KIND) != 2 || view <= 0) return W(ctx, ref, TRF_ITEM);
+    int32_t from = W(ctx, W(ctx, view, STN_ROOT_TOP), QSP_FROM);
+    ref = W(ctx, W(ctx, from, CELL_VALUE), FRM_BOUND);
+  }
+  return 0;
+}
+
 // Whether a target column is a view's column that its view computes (no
 // column of the table the view reads).
 bool ComputedViewColumn(SqlCompileCtx* ctx, int32_t column) {
@@ -211,10 +223,13 @@ int32_t TargetColumn(SqlCompileCtx* ctx, int32_t column) {
   return copy;
 }
 
-// The target's check conditions, fetched one by one and copied into the
-// statement; each is walked by the caller.
+// The check conditions of the table the change changes (through a view,
+// the table the view reads), fetched one by one and copied into the
+// statement; WalkChecks walks them.
 int32_t CheckConditions(SqlCompileCtx* ctx, int32_t ref) {
-  int32_t table = W(ctx, ref, TRF_TABLE_ID);
+  int32_t item = ChangedItem(ctx, ref);
+  if (item <= 0) return 0;
+  int32_t table = W(ctx, W(ctx, item, FRM_BOUND), TRF_TABLE_ID);
   int32_t list = 0;
   int32_t check = 0;
   for (int32_t guard = 0; guard < 100000; ++guard) {
@@ -225,6 +240,27 @@ int32_t CheckConditions(SqlCompileCtx* ctx, int32_t ref) {
     if (tree != 0) Append(ctx, &list, tree);
   }
   return list;
+}
+
+// Walks the check conditions in word `word` of the node. They name the
+// changed table's columns: through a view, that table's FROM item stands
+// for the block's FROM list while they are walked, and resume `restore`
+// puts the list back (RestoreFrom).
+void WalkChecks(SqlCompileCtx* ctx, int32_t node, int32_t word, int32_t restore) {
+  int32_t checks = W(ctx, node, word);
+  if (checks == 0) return;
+  int32_t item = ChangedItem(ctx, TargetRef(ctx, node));
+  SemContext& cur = Cur(ctx);
+  if (item > 0 && item != W(ctx, node, RulesOf(W(ctx, node, STN_KIND)).target_word)) {
+    W(ctx, node, DCH_FROM) = cur.w[SEM_FROM_LIST];
+    cur.w[SEM_FROM_LIST] = qqlcons(ctx, 0, item);
+    Push(ctx, kWalkStatement, restore, node);
+  }
+  PushAll(ctx, checks);
+}
+
+void RestoreFrom(SqlCompileCtx* ctx, int32_t node) {
+  Cur(ctx).w[SEM_FROM_LIST] = W(ctx, node, DCH_FROM);
 }
 
 // The select items of the query a subquery source delivers (a set
@@ -401,9 +437,12 @@ void Insert(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       }
       InsertPairs(ctx, node);
       return;
-    default:
+    case 3:
       InsertDefaults(ctx, node);
-      if (W(ctx, node, DCH_FAILED) == 0) PushAll(ctx, W(ctx, node, INS_CHECKS));
+      if (W(ctx, node, DCH_FAILED) == 0) WalkChecks(ctx, node, INS_CHECKS, 4);
+      return;
+    default:
+      RestoreFrom(ctx, node);
       return;
   }
 }
@@ -456,7 +495,7 @@ void UpdateRules(SqlCompileCtx* ctx, int32_t node) {
   if (ctx->statement_kind == 7 && W(ctx, node, UPD_WHERE) != 0 && W(ctx, node, STN_KIND) == 24) {
     ctx->statement_kind = 6;
   }
-  PushAll(ctx, W(ctx, node, UPD_CHECKS));
+  WalkChecks(ctx, node, UPD_CHECKS, 3);
 }
 
 void Update(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
@@ -470,6 +509,10 @@ void Update(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
       Push(ctx, kWalkCondition, 1, W(ctx, node, UPD_WHERE));
     }
     PushAll(ctx, W(ctx, node, UPD_SET));
+    return;
+  }
+  if (resume == 3) {
+    RestoreFrom(ctx, node);
     return;
   }
   if (TargetRules(ctx, node)) UpdateRules(ctx, node);

@@ -31,6 +31,7 @@ constexpr int32_t INS_VIEW = 8;
 // What the analysis keeps in the node between its visits (every kind).
 constexpr int32_t DCH_PRIVILEGE = 10;  // the table privilege test reported the privilege
 constexpr int32_t DCH_FAILED = 11;     // a target rule failed or columns and values differ
+constexpr int32_t DCH_FROM = 12;       // the block's FROM list while a view's table's checks are walked
 // LOAD (40 start, 41 commit, 42 rollback): word 3 the qualified name.
 constexpr int32_t LOD_NAME = 3;
 

@@ -388,6 +388,29 @@ TEST_F(SemanticDataChange, CheckConditionsAreAttachedAndAnalysed) {
   checks.clear();
   EXPECT_TRUE(Run("INSERT INTO t VALUES (1, 2, 'x')").conditions.empty());
   EXPECT_TRUE(checks.empty());
+  // Through a view (and a view of it), W's checks, over W's columns
+  // whether the view shows them or not, under their own names.
+  SqlInstallDictionaryServices(&g_real);
+  MakeView(5060, "WV", "SELECT k AS kk, n FROM w WHERE n > 0", {{"KK", 3, 10, 0}, {"N", 6, 5, 0}});
+  MakeView(5061, "WVV", "SELECT kk AS k3 FROM wv", {{"K3", 3, 10, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t view : {5060, 5061}) {
+    for (int32_t privilege : {2, 4}) {
+      Grant(view, privilege);
+      GrantColumn(view, privilege, view == 5060 ? "KK" : "K3");
+    }
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  SqlInstallDictionaryServices(&mine);
+  for (const char* sql : {"INSERT INTO wv (kk) VALUES (1)", "UPDATE wv SET kk = 2 WHERE n = 1",
+                          "INSERT INTO wvv VALUES (1)", "UPDATE wvv SET k3 = k3 + 1"}) {
+    checks.clear();
+    c = Run(sql);
+    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(checks, (std::vector<std::string>{"(K > 0) truth", "((N < K) OR (D IS NULL)) truth"}))
+        << sql;
+    EXPECT_EQ(c.depth_after, 0) << sql;
+  }
   // A damaged stored check (its root past its end) is the fetch's internal
   // error, nothing read outside it.
   g_check_images[903] = std::string(32, '\0');
