@@ -29,6 +29,8 @@
 #include "sql/front/compile_services.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/sql_actions.h"
+#include "sql/front/stmt_tree.h"
+#include "sql/front/view_definition.h"
 
 // The compile driver's entry (its header's request word names are the
 // databank kernel's too, whose headers the dictionary's fixture brings).
@@ -173,6 +175,15 @@ int32_t TimedCheck(int32_t session, int32_t table, int32_t domain, int32_t* valu
   Timed t;
   return g_real.pair_value(session, table, domain, value);
 }
+int32_t TimedSourceInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
+  Timed t;
+  return g_real.source_info(session, id, item, total);
+}
+int32_t TimedSourceRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer,
+                        int32_t capacity, int32_t* length) {
+  Timed t;
+  return g_real.source_read(session, id, item, buffer, capacity, length);
+}
 
 constexpr int32_t kTables = 20;
 
@@ -182,6 +193,7 @@ constexpr int32_t kTables = 20;
 // column too, as the dictionary keeps them), the user's path ADAM.
 class Catalog : public LookupTest {
  public:
+  using LookupTest::ColumnSpec;
   void TestBody() override {}
   bool Start() {
     SetUp();
@@ -210,6 +222,13 @@ class Catalog : public LookupTest {
   void Stop() {
     EndWork(1);
     TearDown();
+  }
+  // A view of ADAM as CREATE VIEW stores it, SELECT granted to ADAM.
+  bool AddView(int32_t id, const std::string& name, const std::string& query,
+               const std::string& image, const std::vector<ColumnSpec>& columns) {
+    int32_t pb[2] = {InsView(id, "ADAM", name, query, false, columns, image), usr_};
+    if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
+    return pb[0] == 0;
   }
   int32_t session() const { return usr_; }
   int32_t* base() const { return base_; }
@@ -245,6 +264,69 @@ const char* const kDataChanges[] = {
     "DELETE FROM t12 WHERE EXISTS (SELECT * FROM t13 WHERE t13.a = t12.a)",
 };
 
+// Views over the same tables (a view of a view among them), and queries
+// over them that the analysis merges.
+struct ViewDef {
+  const char* name;
+  const char* query;
+  std::vector<Catalog::ColumnSpec> columns;
+};
+const std::vector<ViewDef>& Views() {
+  static const std::vector<ViewDef> views = {
+      {"V1", "SELECT a, b + c AS s, e FROM t1 WHERE d > 0",
+       {{"A", 3, 10, 0}, {"S", 3, 10, 0}, {"E", 1, 20, 0}}},
+      {"V2", "SELECT x.a, y.b, y.e FROM t2 x JOIN t3 y ON x.a = y.a",
+       {{"A", 3, 10, 0}, {"B", 3, 10, 0}, {"E", 1, 20, 0}}},
+      {"V3", "SELECT DISTINCT a, e FROM t4", {{"A", 3, 10, 0}, {"E", 1, 20, 0}}},
+      {"V4", "SELECT a, s AS b FROM v1 WHERE s > 2", {{"A", 3, 10, 0}, {"B", 3, 10, 0}}},
+  };
+  return views;
+}
+const char* const kViewQueries[] = {
+    "SELECT a, s FROM v1 WHERE e LIKE 'x%'",
+    "SELECT v1.a, v2.e FROM v1, v2 WHERE v1.a = v2.a",
+    "SELECT * FROM v3",
+    "SELECT a, COUNT(*) FROM v2 GROUP BY a",
+    "SELECT a FROM v4 WHERE b < 10",
+    "SELECT a FROM t5 WHERE EXISTS (SELECT * FROM v1 WHERE v1.a = t5.a)",
+};
+
+// The semantic phase while the views are defined: the analysed CREATE VIEW
+// leaves the image its view stores.
+std::string g_view_image;
+void ImageKeepingSemantics(SqlCompileCtx* ctx, int32_t root) {
+  qmdrive(ctx, root);
+  g_view_image = qmviewimage(ctx, root);
+}
+
+// Defines the views in the catalog (compiled in compile mode 2) and in
+// SQLite; false when one fails.
+bool DefineViews(Catalog& catalog, sqlite3* db) {
+  SqlPhaseServices phases = SqlPhases();
+  SqlPhaseServices keeping = phases;
+  keeping.semantic = ImageKeepingSemantics;
+  SqlInstallPhaseServices(&keeping);
+  bool ok = true;
+  int32_t id = 5100;
+  for (const ViewDef& v : Views()) {
+    const std::string sql = std::string("CREATE VIEW ") + v.name + " AS " + v.query;
+    const std::vector<uint8_t> text = Wide(sql.c_str());
+    int32_t result[kResultWords];
+    int32_t request[kRequestWords] = {};
+    request[REQ_MODE] = 2;
+    request[REQ_SESSION] = catalog.session();
+    int32_t start = 0;
+    g_view_image.clear();
+    qmcpsn(result, text.data(), &start, static_cast<int32_t>(text.size() / 3), nullptr, request,
+           nullptr, nullptr, 0);
+    ok = ok && result[RES_STATUS] == 0 && !g_view_image.empty() &&
+         catalog.AddView(++id, v.name, v.query, g_view_image, v.columns) &&
+         sqlite3_exec(db, (sql + ";").c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  }
+  SqlInstallPhaseServices(&phases);
+  return ok;
+}
+
 std::string SqliteSchema() {
   std::string ddl;
   for (int32_t k = 1; k <= kTables; ++k) {
@@ -258,7 +340,7 @@ std::string SqliteSchema() {
 // same text; `accepted` tells the statement kinds a compilation may end in.
 template <size_t N>
 void CompileAgainstSqlite(benchmark::State& state, const char* const (&statements)[N],
-                          bool (*accepted)(int32_t kind)) {
+                          bool (*accepted)(int32_t kind), bool views = false) {
   Catalog catalog;
   if (!catalog.Start()) {
     state.SkipWithError("the catalog could not be made");
@@ -276,11 +358,20 @@ void CompileAgainstSqlite(benchmark::State& state, const char* const (&statement
   timed.current_schema = TimedCurrentSchema;
   timed.column_priv = TimedColumnPriv;
   timed.pair_value = TimedCheck;
+  timed.source_info = TimedSourceInfo;
+  timed.source_read = TimedSourceRead;
   SqlInstallDictionaryServices(&timed);
 
   sqlite3* db = nullptr;
   sqlite3_open(":memory:", &db);
   sqlite3_exec(db, SqliteSchema().c_str(), nullptr, nullptr, nullptr);
+  if (views && !DefineViews(catalog, db)) {
+    state.SkipWithError("the views could not be defined");
+    sqlite3_close(db);
+    SqlInstallDictionaryServices(&old);
+    catalog.Stop();
+    return;
+  }
   std::vector<std::vector<uint8_t>> texts;
   for (const char* q : statements) texts.push_back(Wide(q));
 
@@ -345,5 +436,12 @@ void BM_CompileDataChangesAgainstSqlitePrepare(benchmark::State& state) {
   CompileAgainstSqlite(state, kDataChanges, [](int32_t kind) { return kind >= 3 && kind <= 10; });
 }
 BENCHMARK(BM_CompileDataChangesAgainstSqlitePrepare)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// Queries over merged views, reported apart (SQLite holds the same views).
+void BM_CompileViewQueriesAgainstSqlitePrepare(benchmark::State& state) {
+  CompileAgainstSqlite(state, kViewQueries, [](int32_t kind) { return kind == 1 || kind == 2; },
+                       true);
+}
+BENCHMARK(BM_CompileViewQueriesAgainstSqlitePrepare)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

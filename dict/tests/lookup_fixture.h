@@ -152,6 +152,30 @@ class LookupTest : public CatalogRowsTest {
     InsColumns(pb, id, columns);
     return pb[0];
   }
+  // A view of `schema` as CREATE VIEW writes it: its object, table and view
+  // rows (the query's text, in 3-byte characters, and whether it takes
+  // changes), its columns and its stored tree `image` (item 59). 0 or the
+  // failing status.
+  int32_t InsView(int32_t id, const std::string& schema, const std::string& name,
+                  const std::string& query, bool updatable, const std::vector<ColumnSpec>& columns,
+                  const std::string& image) {
+    int32_t pb[2] = {0, usr_};
+    DDInsObject(base_, pb, id, 7, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
+                static_cast<int32_t>(name.size()));
+    if (pb[0] == 0) DDInsTable(base_, pb, id, 2, 6, 8, false, 1);
+    std::vector<uint8_t> text;
+    for (char ch : query) text.insert(text.end(), {0, 0, static_cast<uint8_t>(ch)});
+    if (pb[0] == 0) {
+      DDInsView(base_, pb, id, false, updatable, text.data(), static_cast<int32_t>(query.size()));
+    }
+    InsColumns(pb, id, columns);
+    if (pb[0] == 0) {
+      DDStoreDefinition(base_, pb, id, 0, DD_DEFINITION_TREE,
+                        reinterpret_cast<const uint8_t*>(image.data()),
+                        static_cast<int32_t>(image.size()));
+    }
+    return pb[0];
+  }
   // The column rows of table `id`, numbered in order and laid one after
   // another from byte 8 of the record (each its length plus one byte), and
   // the table's record lengths and column count. Stops at the first error,

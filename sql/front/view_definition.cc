@@ -12,6 +12,7 @@
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trav_stack.h"
+#include "sql/front/tree_copy.h"
 
 namespace {
 
@@ -120,4 +121,25 @@ void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
     SemError(ctx, &W(ctx, node, STN_LINE), -12254);
   }
   W(ctx, node, VDF_TABLES) = ctx->query.view_tables;
+}
+
+std::string qmviewimage(SqlCompileCtx* ctx, int32_t root) {
+  int32_t definition = root > 0 ? W(ctx, root, STN_ROOT_TOP) : 0;
+  if (definition <= 0 || W(ctx, definition, STN_KIND) != 3) return std::string();
+  // Words of the statement's root that mean nothing to a reader of the view.
+  static const int32_t kCleared[] = {5, 6, 7, 8, 9, 10, 11, 12, 13, 18, 19, 20};
+  int32_t saved[kStmtNodeWords];
+  for (int32_t i = 0; i < kStmtNodeWords; ++i) saved[i] = W(ctx, root, i);
+  W(ctx, root, STN_ROOT_TOP) = W(ctx, definition, VDF_QUERY);
+  for (int32_t w : kCleared) W(ctx, root, w) = 0;
+  int32_t statement = qqwscur(ctx);
+  int32_t fresh = qqwsnewblk(ctx);
+  int32_t copy = 0;
+  qqcrel(ctx, fresh, statement, kRefStatement, root, &copy);
+  int32_t* header = WsBlock(ctx, fresh);
+  header[WSB_ROOT] = copy;
+  std::string image(reinterpret_cast<const char*>(header), static_cast<size_t>(header[WSB_USED]));
+  qqwswb(ctx, statement);
+  for (int32_t i = 0; i < kStmtNodeWords; ++i) W(ctx, root, i) = saved[i];
+  return image;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 struct SqlCompileCtx;
 
@@ -19,3 +20,12 @@ constexpr int32_t VDF_READ_ONLY = 11;    // grouped, an aggregate, or a merged v
 
 // Routine 4 on kind 3, resumes 1 and 2.
 void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume);
+
+// The image CREATE VIEW stores as the view's tree (item 59), made from the
+// analysed definition under `root`: the view's query under the statement
+// root (word 3; word 4 the query's table references, word 21 the views it
+// materialized; the walk's other root words cleared) copied as a statement
+// (reference kind 4) into a fresh block whose header word 2 is the copy's
+// root. The root is left as it was; the statement's block stays current.
+// Empty when `root` holds no view definition.
+std::string qmviewimage(SqlCompileCtx* ctx, int32_t root);

@@ -156,45 +156,19 @@ std::string SemanticTest::MakeView(int32_t id, const std::string& name, const st
   int32_t updatable = 0;
   auto outer_inspect = inspect;
   inspect = [&](SqlCompileCtx* ctx, int32_t root) {
-    int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
-    if (WsWord(ctx, definition, STN_KIND) != 3) return;
-    int32_t query_ref = WsWord(ctx, definition, VDF_QUERY);
-    updatable = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_UPDATABLE);
-    int32_t statement = qqwscur(ctx);
-    // The view's root: its query in word 3, its table references in word
-    // 4; the statement's other words mean nothing to a reader of the view.
-    WsWord(ctx, root, STN_ROOT_TOP) = query_ref;
-    for (int32_t w : {5, 6, 7, 8, 9, 10, 11, 12, 13, 18, 19, 20}) WsWord(ctx, root, w) = 0;
-    int32_t fresh = qqwsnewblk(ctx);
-    int32_t copy = 0;
-    qqcrel(ctx, fresh, statement, kRefStatement, root, &copy);
-    int32_t* header = WsBlock(ctx, fresh);
-    header[WSB_ROOT] = copy;
-    image.assign(reinterpret_cast<const char*>(header), static_cast<size_t>(header[WSB_USED]));
-    qqwswb(ctx, statement);
+    image = qmviewimage(ctx, root);
+    if (!image.empty()) updatable = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_UPDATABLE);
   };
   Compiled c = Compile("CREATE VIEW " + name + " AS " + query, 2);
   inspect = outer_inspect;
   EXPECT_TRUE(c.conditions.empty()) << name << ": " << CodesText(c.Codes());
   if (image.empty()) return image;
   EXPECT_EQ(BegWork(), 0);
-  int32_t pb[2] = {0, usr_};
-  DDInsObject(base_, pb, id, 7, "ADAM", 4, name.data(), static_cast<int32_t>(name.size()));
-  if (pb[0] == 0) DDInsTable(base_, pb, id, 2, 6, 8, false, 1);
-  std::vector<uint8_t> text;
-  for (char ch : query) text.insert(text.end(), {0, 0, static_cast<uint8_t>(ch)});
-  if (pb[0] == 0) {
-    DDInsView(base_, pb, id, false, updatable == 1, text.data(), static_cast<int32_t>(query.size()));
-  }
   std::vector<ColumnSpec> specs;
   for (const TestColumn& c : columns) specs.push_back({c.name, c.type, c.length, c.scale});
-  InsColumns(pb, id, specs);
+  int32_t status = InsView(id, "ADAM", name, query, updatable == 1, specs, image);
+  int32_t pb[2] = {status, usr_};
   if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
-  if (pb[0] == 0) {
-    DDStoreDefinition(base_, pb, id, 0, DD_DEFINITION_TREE,
-                      reinterpret_cast<const uint8_t*>(image.data()),
-                      static_cast<int32_t>(image.size()));
-  }
   EXPECT_EQ(pb[0], 0) << name;
   EXPECT_EQ(EndWork(0), 0);
   return image;
