@@ -182,31 +182,51 @@ int32_t CopyEntry(int32_t id, int32_t seqno, int32_t* entry) {
   return 0;
 }
 
+// The SEQNO of the first copy (the databank's own file) of `did`; 0, -19046
+// when it has none, or r - 16140.
+int32_t FirstCopySeqno(int32_t did, int32_t* seqno) {
+  int32_t own[CPY_WORDS] = {-1, 0, did, -1};
+  DKEXE1(kDKSUD1, own);
+  if (own[CPY_MODE] < 0) return own[CPY_MODE] - DK_ERROR_BIAS;
+  if (own[CPY_MODE] > 0) return DCB_NO_ROW;
+  *seqno = own[CPY_SEQNO];
+  return 0;
+}
+
 }  // namespace
 
 void DSCopyDbReq(int32_t* base, int32_t* block) {
   if (!Ready(base, block)) return;
   const int32_t sys = KernelSys(base);
   const int32_t id = block[DBR_ID], seqno = block[CPY_REQ_SEQNO];
+  const int32_t handle = block[CPY_REQ_HANDLE];
   const int32_t dcb = LookUp(base, id);
   if (dcb == 0) return Fail(base, block, DCB_NO_ROW, -1);
   if (Wd(base, dcb, DCB_ACCESS_MODE) != 1 && Wd(base, sys, SYS_SYSTEM_EXCLUSIVE) == 0)
     return Fail(base, block, DCB_NOT_EXCLUSIVE, -1);
-  // The databank's own file: its first copy.
-  int32_t own[CPY_WORDS] = {-1, 0, id, -1};
-  DKEXE1(kDKSUD1, own);
-  if (own[CPY_MODE] < 0) return Fail(base, block, own[CPY_MODE] - DK_ERROR_BIAS, -1);
-  if (own[CPY_MODE] > 0) return Fail(base, block, DCB_NO_ROW, -1);
-  const int32_t own_seqno = own[CPY_SEQNO];
+  // The target is the file the caller opened, named by the handle its open
+  // handed back: a copy of the databank itself (the handle is its id) is
+  // the copy of SEQNO word 3, filled from the databank's own file; a file
+  // of its own (the backup file, under its own logical id) is filled from
+  // the databank's copy of SEQNO word 3.
+  const bool own_copy = handle == id;
+  if (!own_copy && LookUp(base, handle) == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  int32_t from_seqno = seqno, to_seqno = seqno;
+  if (own_copy) {
+    if (int32_t r = FirstCopySeqno(id, &from_seqno); r != 0) return Fail(base, block, r, -1);
+  } else if (int32_t r = FirstCopySeqno(handle, &to_seqno); r != 0) {
+    return Fail(base, block, r, -1);
+  }
   int32_t from = 0, to = 0;
-  if (int32_t r = CopyEntry(id, own_seqno, &from); r != 0) return Fail(base, block, r, -1);
-  if (int32_t r = CopyEntry(id, seqno, &to); r != 0) return Fail(base, block, r, seqno);
-  int32_t copy[COP_WORDS] = {0, from, id, own_seqno, to, id, seqno};
+  if (int32_t r = CopyEntry(id, from_seqno, &from); r != 0) return Fail(base, block, r, from_seqno);
+  if (int32_t r = CopyEntry(handle, to_seqno, &to); r != 0) return Fail(base, block, r, to_seqno);
+  if (from == to) return Fail(base, block, CPY_SAME_FILE, seqno);
+  int32_t copy[COP_WORDS] = {0, from, id, from_seqno, to, handle, to_seqno};
   DKEXE1(kDKCOP1, copy);
   if (copy[0] < 0) return Fail(base, block, copy[0] - DK_ERROR_BIAS, seqno);
   // The copied header names the source's SEQNO: the target's own goes back.
-  int32_t roo[ROO_WORDS] = {11, to, id};
-  roo[ROO_SEQNO] = seqno;
+  int32_t roo[ROO_WORDS] = {11, to, handle};
+  roo[ROO_SEQNO] = to_seqno;
   DKEXE1(kDKROO1, roo);
   if (roo[ROO_CODE] < 0) return Fail(base, block, roo[ROO_CODE] - DK_ERROR_BIAS, seqno);
   block[DBR_STATUS] = 0;

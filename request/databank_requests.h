@@ -31,14 +31,21 @@ void DSCloseDbReq(int32_t* base, int32_t* block);
 void DSDkResult(int32_t* base, int32_t* block);
 
 // DSCopyDbReq {status, USR, id, SEQNO, the file's handle, the databank
-// number}: the databank's own file (its first copy) copied unit by unit
-// over its copy of SEQNO word 3, which the caller opened (DSOpenDbFile
-// kind 9), then that copy's header given its own SEQNO back (DKCOP1,
-// DKROO1 code 11). The databank must be held alone unless the system is
-// (-16191); -19046 when it is not open or has no such copy; a databank
-// kernel result r as r - 16140.
+// number}: a databank file copied unit by unit into the file the caller
+// opened (DSOpenDbFile), named by the handle that open handed back (word
+// 4, the logical id the file is held under): a copy of the databank itself
+// (the handle is the databank's id, a copy-back's kind 9) is its copy of
+// SEQNO word 3, filled from the databank's own file (its first copy); a
+// file of its own (a backup's file under its own id) is filled from the
+// databank's copy of SEQNO word 3. Then the target's header gets its own
+// SEQNO back (DKCOP1, DKROO1 code 11). The databank must be held alone
+// unless the system is (-16191); -19046 when the databank, the file or a
+// copy is not open; -19078 when source and target are one file; a
+// databank kernel result r as r - 16140.
 void DSCopyDbReq(int32_t* base, int32_t* block);
 inline constexpr int32_t CPY_REQ_SEQNO = 3;
+inline constexpr int32_t CPY_REQ_HANDLE = 4;
+inline constexpr int32_t CPY_SAME_FILE = -19078;
 
 // DSDisconnect {mode, USR, id, ., SEQNO, the caller's words 5 to 11 (0 and
 // the time stamp in 8 to 11)}: word 3 gets the databank's kernel entry.

@@ -6,6 +6,8 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
 #include <vector>
@@ -250,6 +252,57 @@ TEST_F(DatabankRequestsTest, ADatabankIsCopiedOverItsOpenCopy) {
   int32_t cls[CLS_WORDS] = {1, kLid, -1};
   DSCloseDcb(base_, cls);
   EXPECT_EQ(cls[0], 0);
+}
+
+// A backup's copy: the backup file opened under a logical id of its own
+// gets the databank's units, found through the handle its open gave, never
+// the databank's own copy of the number named. (The databank kernel closes
+// no file held under -1, so the file here has an id of its own.)
+TEST_F(DatabankRequestsTest, ABackupFileOfItsOwnIsFilledFromTheDatabank) {
+  constexpr int32_t kLid = 64, kBackupLid = 65;
+  const std::string home = TheStartedDatabase().home;
+  auto made = FileRequest(kLid, 3, 1, 1, "copysrc.dbf");
+  ASSERT_EQ(made[0], 0);
+  auto backup = FileRequest(kBackupLid, 3, 1, 1, "copysrc.bak");
+  ASSERT_EQ(backup[0], 0);
+  ASSERT_EQ(backup[ODF_LID], kBackupLid) << "the backup file's handle";
+  const auto bytes = [&](const std::string& name) {
+    std::ifstream f(home + "/" + name, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  };
+  // A mark in the databank's file, past its header, that only a copy of
+  // that file carries.
+  constexpr char kMark[] = "COPIED-FROM-THE-DATABANK";
+  constexpr std::streamoff kMarkAt = 2 * 2048 - 64;
+  {
+    std::fstream f(home + "/copysrc.dbf", std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(kMarkAt);
+    f.write(kMark, sizeof kMark);
+  }
+  ASSERT_EQ(bytes("copysrc.bak").find(kMark), std::string::npos);
+  // The databank's own file as the backup's source (its number is 1).
+  int32_t req[DBR_WORDS + 1] = {0, user_, kLid, 1, backup[ODF_LID], 1};
+  DSCopyDbReq(base_, req);
+  EXPECT_EQ(req[0], 0);
+  int32_t shut[CLS_WORDS] = {1, kBackupLid, -1};
+  DSCloseDcb(base_, shut);
+  EXPECT_EQ(shut[0], 0);
+  int32_t cls[CLS_WORDS] = {1, kLid, -1};
+  DSCloseDcb(base_, cls);
+  EXPECT_EQ(cls[0], 0);
+  const std::string source = bytes("copysrc.dbf"), copied = bytes("copysrc.bak");
+  ASSERT_GE(copied.size(), source.size());
+  ASSERT_GT(source.size(), 2048u);
+  EXPECT_EQ(copied.find(kMark), static_cast<size_t>(kMarkAt)) << "the units copied";
+
+  // A handle no open file carries.
+  made = FileRequest(kLid, 3, 1, 1, "copysrc2.dbf");
+  ASSERT_EQ(made[0], 0);
+  int32_t none[DBR_WORDS + 1] = {0, user_, kLid, 1, kBackupLid, 1};
+  DSCopyDbReq(base_, none);
+  EXPECT_EQ(none[0], DCB_NO_ROW);
+  cls[0] = 1;
+  DSCloseDcb(base_, cls);
 }
 
 // A databank disconnected: closed in the databank kernel (mode 2), its
