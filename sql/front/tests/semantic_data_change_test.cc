@@ -44,6 +44,11 @@ void RecordAssignments(SqlCompileCtx* ctx, int32_t root) {
     std::string column = SemColumnName(ctx, WsWord(ctx, a, ASG_TARGET));
     g_assignments->push_back(column + "=" + SqlPrintExpression(ctx, WsWord(ctx, a, ASG_VALUE)));
     std::string guard;
+    for (int32_t d = WsWord(ctx, a, ASG_DOMAIN_CHECKS); d != 0; d = WsWord(ctx, d, CELL_NEXT)) {
+      int32_t check = WsWord(ctx, d, CELL_VALUE);
+      guard += "check " + SqlPrintExpression(ctx, check) +
+               (WsWord(ctx, check, EXN_TYPE_CLASS) == kClassTruth ? " truth | " : " untyped | ");
+    }
     if (WsWord(ctx, a, ASG_RANGE) != 0) guard += SqlPrintExpression(ctx, WsWord(ctx, a, ASG_RANGE));
     if (WsWord(ctx, a, ASG_NULL_TEST) != 0) {
       guard += (guard.empty() ? "" : " | ") + SqlPrintExpression(ctx, WsWord(ctx, a, ASG_NULL_TEST));
@@ -213,6 +218,30 @@ TEST_F(SemanticDataChange, AssignmentClasses) {
   EXPECT_TRUE(marker.conditions.empty()) << CodesText(marker.Codes());
   // NULL goes anywhere.
   EXPECT_TRUE(Run("UPDATE t SET a = NULL, c = NULL").conditions.empty());
+  // BLOB from binary is taken, binary from a BLOB column or BLOB from a
+  // number is not.
+  MakeTable(5012, "BT", {{"BL", 31, 1000, 0}, {"BI", 29, 4, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t privilege : {1, 2, 4}) Grant(5012, privilege);
+  for (const char* column : {"BL", "BI"}) {
+    for (int32_t privilege : {2, 4}) GrantColumn(5012, privilege, column);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  struct Case {
+    const char* sql;
+    Codes codes;
+  } cases[] = {
+      {"INSERT INTO bt (bl) VALUES (X'ABCD')", {}},
+      {"UPDATE bt SET bl = bi", {}},
+      {"UPDATE bt SET bl = ?", {}},
+      {"UPDATE bt SET bl = 1", {-12216}},
+      {"INSERT INTO bt (bl) VALUES (1)", {-12234}},
+      {"UPDATE bt SET bl = bl", {-12643}},
+      {"UPDATE bt SET bi = 'x'", {-12216}},
+  };
+  for (const Case& k : cases) {
+    EXPECT_EQ(Run(k.sql).Codes(), k.codes) << k.sql;
+  }
 }
 
 TEST_F(SemanticDataChange, AssignmentGuards) {
@@ -424,6 +453,53 @@ TEST_F(SemanticDataChange, CheckConditionsAreAttachedAndAnalysed) {
   g_check_images.clear();
   g_checks = nullptr;
   inspect = RecordAssignments;
+}
+
+// W.N's domain (77) and its two checks, as the dictionary gives them; a
+// check names the value VALUE.
+int32_t DomainOfN(int32_t session, int32_t table, int32_t column_id, const char* name,
+                  int32_t name_length, SqlDictColumn* out, uint8_t* default3,
+                  int32_t* default_length) {
+  int32_t status =
+      g_real.columns(session, table, column_id, name, name_length, out, default3, default_length);
+  if (status == 0 && table == 5010 && std::string(out->name) == "N") out->domain_id = 77;
+  return status;
+}
+
+int32_t ChecksOfDomain(int32_t session, int32_t table, int32_t domain, int32_t* value) {
+  if (table != 0 || domain != 77) return g_real.pair_value(session, table, domain, value);
+  int32_t next = *value == 0 ? 911 : *value == 911 ? 912 : 0;
+  if (next == 0) return 1;
+  *value = next;
+  return 0;
+}
+
+TEST_F(SemanticDataChange, DomainChecksGuardTheAssignment) {
+  std::string printed;
+  g_check_images[911] = ParsedTreeImage("SELECT k FROM w WHERE \"VALUE\" > 0", true, &printed);
+  g_check_images[912] =
+      ParsedTreeImage("SELECT k FROM w WHERE \"VALUE\" <> 5 OR \"VALUE\" IS NULL", true, &printed);
+  SqlDictionaryServices none;
+  g_real = SqlInstallDictionaryServices(&none);
+  SqlDictionaryServices mine = g_real;
+  mine.columns = DomainOfN;
+  mine.pair_value = ChecksOfDomain;
+  mine.source_info = CheckInfo;
+  mine.source_read = CheckRead;
+  SqlInstallDictionaryServices(&mine);
+  Compiled c = Run("INSERT INTO w VALUES (1, 'x', 2)");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(guards_, (std::vector<std::string>{
+                         "K: F23(W.K)",
+                         "N: check (2 > 0) truth | check ((2 <> 5) OR (2 IS NULL)) truth | "
+                         "((2 < -32768) OR (2 > 32767))"}));
+  c = Run("UPDATE w SET n = k + 1");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(guards_, (std::vector<std::string>{
+                         "N: check ((K + 1) > 0) truth | check (((K + 1) <> 5) OR ((K + 1) IS NULL)) "
+                         "truth | (((K + 1) < -32768) OR ((K + 1) > 32767))"}));
+  SqlInstallDictionaryServices(&g_real);
+  g_check_images.clear();
 }
 
 // A view as the target of a change, its stored definition missing: the
