@@ -2,6 +2,7 @@
 // usage insert.
 #include "dict/dictionary_cursors.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
@@ -160,6 +161,43 @@ void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int
     p.Chars(5, default_text3, default_length <= DD_DEFAULT_MAX ? default_length : 0);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+void DDDelKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id, int32_t kind,
+               DDDroppedKey* out) {
+  static constexpr std::string_view kKindWords[] = {"PRIMARY KEY", "INDEX", "FOREIGN KEY",
+                                                    "INDEX UNIQUE", "UNIQUE"};
+  if (pb[0] != 0 && (kind < 0 || kind > 5)) {
+    pb[0] = DD_KIND_OUTSIDE;
+    return;
+  }
+  const int32_t stm = DDWalk(base, pb, SLOT_DDDelKeys, IMAGE_DDDelKeys, [&](DDParams& p) {
+    p.Int(1, table_id);
+    if (key_id > 0)
+      p.Int(2, key_id);
+    else
+      p.Null(2);
+    if (kind > 0)
+      p.Text(3, kKindWords[kind - 1]);
+    else
+      p.Null(3);
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  DDDroppedKey k{};
+  k.id = c.Int(1, 0);
+  k.number = c.Int(2, 0);
+  char word[20];
+  std::memset(word, ' ', sizeof word);
+  const std::string_view t = c.Text(3);
+  std::memcpy(word, t.data(), std::min(t.size(), sizeof word));
+  k.referred_table = c.Int(4, 0);
+  k.referred_key = c.Int(5, 0);
+  k.databank = c.Int(6, 0);
+  if ((pb[0] = c.status()) != 0) return;
+  const int32_t known = DDKeyKindOf(word);
+  k.kind = known != 0 ? known : 7;
+  *out = k;
 }
 
 void DDDelTableRows(int32_t* base, int32_t* pb, int32_t value, const char* name,

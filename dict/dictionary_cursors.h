@@ -122,6 +122,23 @@ void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int
 
 // --- Drops ---
 
+// The keys of table `table_id` dropped one a call: key `key_id` only (0:
+// every key), of kind `kind` only (1-5, the kinds of DDKeyKindOf; 0: any).
+// Each key's constraint, referential, key column, check, trigger, usage,
+// privilege-usage, source, check-text and object rows are deleted; its
+// columns keep their rows as they are. Handed back: the key's id, its
+// further integer (INT_56), its kind (1-5, 7 for any other word: CHECK,
+// INTERNAL KEY), the table and key a foreign key refers to and the
+// databank of its index (0 when NULL). 1 at the end and for a table
+// without its row; -19007 for a key column the table lacks; another kind
+// -19089 before a run.
+struct DDDroppedKey {
+  int32_t id, number, kind;
+  int32_t referred_table, referred_key, databank;
+};
+void DDDelKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id, int32_t kind,
+               DDDroppedKey* out);
+
 // The tables of databank `value` (mode 1), of owner `value` (mode 2) or
 // named `name` (mode 3: base tables and views of any schema), one a call,
 // each with its object, table, column, privilege, usage, type usage and

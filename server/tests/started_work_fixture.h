@@ -7,6 +7,7 @@
 
 #include "dict/compiler_lookups.h"
 #include "dict/dictionary_services.h"
+#include "dict/work_block.h"
 #include "server/testing/started_database.h"
 
 class StartedWorkTest : public StartedDatabaseTest {

@@ -332,7 +332,9 @@ const ExactRule kExactRules[] = {
     {"DDDropUsage", 61, 6, 0, "22:u 38:d 40:d 55:r"},
     {"DDDelSynonyms", 33, 4, 0, "11:d 12:d"},
     {"DDDelTableRows", 34, 4, 4, "11:d 16:d 18:r 22:d 25:d 26:d 38:d 40:d 41:d"},
-    {"DDDelKeys", 32, 3, 6, "11:d 16:r 18:d 19:d 20:d 21:d 22:u 33:d 38:d 39:d 41:d 42:d 43:d"},
+    // A dropped key leaves its columns' rows as they are (NOT NULL kept):
+    // 22 is read, each key column must have its row.
+    {"DDDelKeys", 32, 3, 6, "11:d 16:r 18:d 19:d 20:d 21:d 22:r 33:d 38:d 39:d 41:d 42:d 43:d"},
     {"DDDelViews", 35, 3, 1, "11:d 16:d 17:d 22:d 25:d 26:d 38:d 39:d 40:d 41:d 42:d 43:d 55:d 56:d"},
     {"DDCurTableKeyKinds", 60, 3, 2, "18:r 20:r 39:r"},
     {"DDCurDatabank", 105, 3, 12, "11:r 15:r"},
