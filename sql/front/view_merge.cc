@@ -156,7 +156,8 @@ int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer
     // in the block's place.
     W(ctx, root, STN_ROOT_TOP) = query;
     Chain(ctx, ref, outer, W(ctx, query, QSP_NEXT));
-    W(ctx, ref, TRF_MERGED) = 2;
+    W(ctx, query, QSP_NEXT) = 0;
+    W(ctx, ref, TRF_MERGED) = 1;
     return 1;
   }
   q.temporary = 1;

@@ -38,6 +38,9 @@ const std::vector<ViewText>& Views() {
       // A view of a view, merged at its own definition.
       {5046, "VV", "SELECT x, a FROM vw WHERE x > 3", {{"X", 3, 10, 0}, {"A", 3, 10, 0}}},
       {5047, "VS", "SELECT a, d * 2 AS e FROM s", {{"A", 3, 10, 0}, {"E", 3, 10, 0}}},
+      // Views over a view they materialized.
+      {5048, "VGA", "SELECT a, n FROM vg", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
+      {5049, "VGW", "SELECT a, n FROM vg WHERE n > 1", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
   };
   return views;
 }
@@ -160,6 +163,9 @@ TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
       "SELECT DISTINCT a FROM vn WHERE b > 1",
       "SELECT a, x FROM vw WHERE a IN (1, 3, 5)",
       "SELECT vj.c, vs.e FROM vj JOIN vs ON vj.a = vs.a",
+      "SELECT * FROM vga",
+      "SELECT a FROM vgw WHERE a > 1",
+      "SELECT vga.n, vn.b FROM vga, vn WHERE vga.a = vn.a",
   };
   for (const char* sql : queries) {
     std::string printed;

@@ -373,3 +373,63 @@ TEST_F(ViewMergeQueries, DamagedStoredViewsEndInInternalErrors) {
 }
 
 }  // namespace
+namespace {
+
+// Views over views that were materialized at their own definition: one
+// without WHERE, GROUP BY and HAVING read as the only table uses its query
+// directly (the view it materialized chained before the block); otherwise
+// it is materialized in turn, the chain listing each query before the
+// queries it reads (they run from the chain's end back to the block).
+TEST_F(ViewMergeQueries, ViewsThatMaterializedViews) {
+  MakeView(5049, "VGA", "SELECT a, n FROM vg", {{"A", 3, 10, 0}, {"N", 3, 10, 0}});
+  MakeView(5050, "VGW", "SELECT a, n FROM vg WHERE n > 1", {{"A", 3, 10, 0}, {"N", 3, 10, 0}});
+  struct Case {
+    const char* sql;
+    const char* printed;
+    std::vector<std::string> chained;
+    std::vector<std::string> materialized;
+    size_t calls;
+  } cases[] = {
+      {"SELECT * FROM vga", "SELECT A, N FROM VG", {"SELECT A, COUNT(*) AS N FROM T GROUP BY A"},
+       {"VG:2"}, 1},
+      {"SELECT a FROM vgw WHERE a > 1", "SELECT A FROM VGW WHERE (A > 1)",
+       {"SELECT A, N FROM VG WHERE (N > 1)", "SELECT A, COUNT(*) AS N FROM T GROUP BY A"},
+       {"VG:2", "VGW:2"}, 2},
+      {"SELECT * FROM vga, s", "SELECT VGA.A, VGA.N, S.A, S.D FROM VGA, S",
+       {"SELECT A, N FROM VG", "SELECT A, COUNT(*) AS N FROM T GROUP BY A"}, {"VG:2", "VGA:2"}, 2},
+  };
+  for (const Case& k : cases) {
+    Merged m = Run(k.sql);
+    EXPECT_TRUE(m.c.conditions.empty()) << k.sql << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(m.printed, k.printed) << k.sql;
+    EXPECT_EQ(m.chained, k.chained) << k.sql;
+    EXPECT_EQ(m.materialized, k.materialized) << k.sql;
+    // The optimizer runs on each materialized view's statement once a
+    // reading statement needs it; the row is laid out for each one made.
+    EXPECT_EQ(m.calls.size(), k.calls == 1 ? 1u : 2u) << k.sql;
+  }
+}
+
+// Under DELETE and UPDATE a merged view's WHERE condition joins the
+// statement's, alone when it has none (views of views included).
+TEST_F(ViewMergeQueries, DeleteAndUpdateTakeTheViewsCondition) {
+  MakeView(5051, "VV", "SELECT x, a FROM vw WHERE x > 3", {{"X", 3, 10, 0}, {"A", 3, 10, 0}});
+  struct Case {
+    const char* sql;
+    const char* printed;
+  } cases[] = {
+      {"DELETE FROM vw WHERE x > 2", "DELETE FROM VW WHERE ((X > 2) AND (A > 1))"},
+      {"DELETE FROM vw", "DELETE FROM VW WHERE (A > 1)"},
+      {"UPDATE vw SET a = 2", "UPDATE VW SET A = 2 WHERE (A > 1)"},
+      {"UPDATE vv SET a = 1", "UPDATE VV SET A = 1 WHERE (((B + 1) > 3) AND (A > 1))"},
+      {"DELETE FROM vv WHERE x > 1", "DELETE FROM VV WHERE ((X > 1) AND (((B + 1) > 3) AND (A > 1)))"},
+      {"INSERT INTO vn VALUES (1, 2)", "INSERT INTO VN VALUES (1, 2)"},
+  };
+  for (const Case& k : cases) {
+    Merged m = Run(k.sql);
+    EXPECT_EQ(m.printed, k.printed) << k.sql;
+    EXPECT_TRUE(m.materialized.empty()) << k.sql;
+  }
+}
+
+}  // namespace
