@@ -17,12 +17,17 @@ constexpr int32_t kStatusRunning = 3;
 
 }  // namespace
 
+int32_t DSCheckXaBranch(int32_t* base, int32_t usr) {
+  const int32_t tp = Wd(base, usr, USR_TP);
+  return Wd(base, usr, USR_XAENT) != 0 && tp != 0 && InStorage(base, tp, TP_WORDS) &&
+                 Wd(base, tp, TP_FTR_START) != kStartedHere
+             ? kErrXaBranch
+             : 0;
+}
+
 int32_t DSEndSessionTransaction(int32_t* base, int32_t usr, bool commit) {
   if (!InStorage(base, usr, USR_WORDS)) return KERNEL_BAD_PARAMETER;
-  const int32_t tp = Wd(base, usr, USR_TP);
-  if (Wd(base, usr, USR_XAENT) != 0 && tp != 0 && InStorage(base, tp, TP_WORDS) &&
-      Wd(base, tp, TP_FTR_START) != kStartedHere)
-    return kErrXaBranch;
+  if (const int32_t rc = DSCheckXaBranch(base, usr)) return rc;
   if (DSGetTransScope(base, usr) == kScopeBackup) return 0;
   int32_t pb[3] = {commit ? kEndCommitClient : kEndRollback, usr, 0};
   DSEndTrans(base, pb);

@@ -5,6 +5,10 @@
 
 namespace interp {
 
+// -14013 when the session is enlisted in an XA branch whose transaction did
+// not start through it (FTR_START not 82), else 0.
+int32_t DSCheckXaBranch(int32_t* base, int32_t usr);
+
 // Ends the session's transaction: -14013 when the session is enlisted in an
 // XA branch whose transaction did not start through it (FTR_START not 82);
 // nothing with transaction scope 4; else the transaction end's result

@@ -14,6 +14,7 @@
 #include "du/record_operations.h"
 #include "du/tables.h"
 #include "du/transactions.h"
+#include "interp/transaction_end.h"
 #include "kernel/control_blocks.h"
 #include "kernel/hash_lists.h"
 #include "kernel/sessions.h"
@@ -111,6 +112,10 @@ int32_t Fail(int32_t* base, int32_t usr, int32_t rc) {
 // session, ended by commit; an end answering -10001 runs it again.
 template <class F>
 int32_t InTransaction(int32_t* base, int32_t usr, F work) {
+  // Its commit is the transaction end request's, which a session enlisted
+  // in an XA branch that did not start here may not make: refused before
+  // anything is begun, so nothing is left open.
+  if (const int32_t rc = interp::DSCheckXaBranch(base, usr)) return rc;
   const int32_t atomic = Wd(base, usr, USR_ATOMIC), mark = Wd(base, usr, USR_SET_MARK_FLAG);
   Wd(base, usr, USR_ATOMIC) = 0;
   Wd(base, usr, USR_SET_MARK_FLAG) = 0;
@@ -173,6 +178,7 @@ int32_t LoadEntry(int32_t* base, int32_t usr, int32_t sequence, int32_t* entry) 
   Wd(base, *entry, SEQE_FRESH) = taken ? 0 : 1;
   Wd(base, *entry, SEQE_FLAG) = cycles ? 1 : 0;
   Wd(base, *entry, SEQE_LEFT) = 0;
+  Wd(base, *entry, SEQE_HOLDER) = 0;
   return 0;
 }
 
@@ -263,10 +269,33 @@ int32_t WriteBack(int32_t* base, int32_t usr, int32_t entry) {
   return 0;
 }
 
+// -14722 when another session's definition statement holds the entry.
+int32_t HeldByOther(int32_t* base, int32_t entry, int32_t usr) {
+  const int32_t holder = Wd(base, entry, SEQE_HOLDER);
+  return holder != 0 && holder != usr ? SEQ_IN_USE : 0;
+}
+
+// Ends every hold of session `usr` (a session leaving between a
+// definition's description and its reset must not keep the sequence).
+void EndHolds(int32_t* base, int32_t usr) {
+  const int32_t list = Wd(base, KernelSys(base), SYS_GSEQ_LIST);
+  if (list == 0) return;
+  for (int32_t b = 0; b < Wd(base, list, HL_BUCKETS); ++b) {
+    EnqdeqGuard guard(HashListSemaphore(base, list, b));
+    for (int32_t e = sqlpool_word(base, HashListHead(base, list, b)); e != 0;
+         e = Wd(base, e, SEQE_NEXT))
+      if (Wd(base, e, SEQE_HOLDER) == usr) {
+        Wd(base, e, SEQE_HOLDER) = 0;
+        Wd(base, e, SEQE_MODE) = 0;
+      }
+  }
+}
+
 }  // namespace
 
 int32_t DSSeqRelease(int32_t* base, int32_t usr) {
   if (!InStorage(base, usr, USR_WORDS)) return DSBadHandle(base, usr);
+  EndHolds(base, usr);
   int32_t first = 0;
   for (int32_t s = Wd(base, usr, USR_SEQUENCE_LCB); s != 0;) {
     const int32_t next = Wd(base, s, SEQS_NEXT);
@@ -288,6 +317,9 @@ int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* s
   const int32_t usr = block[1];
   if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
   const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    if (const int32_t held = HeldByOther(base, entry, usr)) return held;
+    Wd(base, entry, SEQE_MODE) = SEQ_INIT_MODE;
+    Wd(base, entry, SEQE_HOLDER) = usr;
     DSSeqState s;
     s.exhausted = Wd(base, entry, SEQE_EXHAUSTED);
     s.current = Wd(base, entry, SEQE_CURRENT);
@@ -307,6 +339,7 @@ int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t valu
   const int32_t usr = block[1], only_load = block[0] == SEQ_RESET_LOAD;
   if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
   const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    if (const int32_t held = HeldByOther(base, entry, usr)) return held;
     int32_t rc = 0;
     Wd(base, entry, SEQE_MODE) = SEQ_RESET_MODE;
     if (!only_load) {
@@ -322,6 +355,7 @@ int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t valu
         Wd(base, s, SEQS_VALUE) = Wd(base, entry, SEQE_CURRENT);
     }
     Wd(base, entry, SEQE_MODE) = 0;
+    Wd(base, entry, SEQE_HOLDER) = 0;
     return rc;
   });
   return block[0] = Fail(base, usr, rc);
@@ -354,6 +388,7 @@ int32_t DSSeqValue(int32_t* base, int32_t* block, int32_t sequence, int32_t coun
     return block[0] = Fail(base, usr, SEQ_MANY_REFUSED);
   int32_t first = 0;
   const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
+    if (const int32_t held = HeldByOther(base, entry, usr)) return held;
     Wd(base, entry, SEQE_MODE) = kind;
     int32_t rc = TakeValues(base, usr, entry, count, &first);
     if (rc == 0) {

@@ -9,6 +9,10 @@
 inline constexpr int32_t SEQ_NO_FURTHER_VALUE = -14720;
 inline constexpr int32_t SEQ_NO_CURRENT_VALUE = -14721;
 inline constexpr int32_t SEQ_MANY_REFUSED = -14724;
+// The sequence is held by another session's definition statement.
+inline constexpr int32_t SEQ_IN_USE = -14722;
+// The session is enlisted in an XA branch that did not start here.
+inline constexpr int32_t SEQ_XA_BRANCH = -14013;
 inline constexpr int32_t SEQ_STORAGE_EXHAUSTED = -11002;
 // The catalog holds no row for the sequence.
 inline constexpr int32_t SEQ_NOT_FOUND = -19007;
@@ -22,7 +26,11 @@ inline constexpr int32_t SEQE_NEXT = 0, SEQE_USE_COUNT = 1, SEQE_ID = 2, SEQE_IN
                          SEQE_MINIMUM = 4, SEQE_MAXIMUM = 5, SEQE_CURRENT = 6,
                          SEQE_BLOCK_END = 7, SEQE_MODE = 8, SEQE_FLAG = 9,
                          SEQE_EXHAUSTED = 10, SEQE_LEFT = 11, SEQE_FRESH = 12,
-                         SEQE_BYTES = 64;
+                         SEQE_HOLDER = 13, SEQE_BYTES = 64;
+// SEQE_HOLDER is the session whose definition statement holds the
+// sequence from its DSSeqInit to its DSSeqReset (0: none): the rows it
+// moves take values of the range the description gave, so no other
+// session's request may take, describe or reset values meanwhile (-14722).
 // SEQE_FRESH is 1 while no value was handed out: the value before the first
 // (least - increment) may lie outside 32 bits, so CURRENT holds it only cut
 // to them.
@@ -58,24 +66,30 @@ struct DSSeqState {
   int32_t exhausted = 0;  // 1 when it has no further value
 };
 // DSSeqInit: block word 1 the session; the server entry (loaded when
-// needed) described into *state; -14720 for a sequence with no further
+// needed) described into *state and held for the session until its
+// DSSeqReset (SEQE_HOLDER; -14722 while another session holds it); -14720 for a sequence with no further
 // value (its state filled, exhausted 1). Status in block word 0 and
 // returned (also in RVEC_RCODE).
 int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* state);
 
 inline constexpr int32_t SEQ_RESET_LOAD = 1;  // DSSeqReset: only load the entry
 inline constexpr int32_t SEQ_RESET_MODE = 2;  // the entry's mode word during a reset
+inline constexpr int32_t SEQ_INIT_MODE = 1;   // the mode word of a description's hold
 // DSSeqReset: block word 0 SEQ_RESET_LOAD only loads the entry; otherwise a
 // `count` below 1 makes `value` the last value handed out (the next is
 // value + increment, the sequence no longer exhausted), any other count
 // marks it exhausted; either is written back (value as the block end) and
-// a session entry of the sequence takes the current value. Word 1 the
+// a session entry of the sequence takes the current value; the session's
+// hold ends (-14722 while another session holds it). Word 1 the
 // session; status in word 0 and returned (also in RVEC_RCODE).
 int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t value,
                    int32_t count);
 
 // DSSeqSave: writes `current` and `block_end` to sequence `sequence`'s
 // catalog row in a transaction of its own (also inside the session's open
-// one, which it leaves as it was). 0 or the failure (also in RVEC_RCODE).
+// one, which it leaves as it was). -14013, nothing written, when the
+// session is enlisted in an XA branch that did not start here (the check
+// of the transaction end request; loading an entry makes it too). 0 or the
+// failure (also in RVEC_RCODE).
 int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
                   int32_t block_end);

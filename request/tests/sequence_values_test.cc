@@ -435,3 +435,65 @@ TEST_F(SequenceValuesTest, ARequestPastTheLimitLeavesTheValuesThatAreLeft) {
 }
 
 }  // namespace
+
+namespace {
+
+// A definition statement's description holds the sequence for its session
+// until its reset: another session's request takes, describes and resets
+// nothing meanwhile.
+TEST_F(SequenceValuesTest, ADescriptionHoldsTheSequenceUntilItsReset) {
+  const int32_t other = users_[1];
+  auto other_next = [&](int32_t sequence) {
+    int32_t block[2] = {1, other}, v = -3;
+    const int32_t rc = DSSeqValue(base_, block, sequence, 1, &v);
+    return rc == 0 ? v : rc;
+  };
+  EXPECT_EQ(Next(7), 1);
+  int32_t block[2] = {0, usr_};
+  DSSeqState st;
+  ASSERT_EQ(DSSeqInit(base_, block, 7, &st), 0);
+  W(other + USR_RVEC_RCODE) = 0;
+  EXPECT_EQ(other_next(7), SEQ_IN_USE);
+  EXPECT_EQ(W(other + USR_RVEC_RCODE), SEQ_IN_USE);
+  int32_t other_block[2] = {0, other};
+  EXPECT_EQ(DSSeqInit(base_, other_block, 7, &st), SEQ_IN_USE);
+  other_block[0] = 0;
+  EXPECT_EQ(DSSeqReset(base_, other_block, 7, 50, 0), SEQ_IN_USE);
+  EXPECT_EQ(other_next(8), -1);  // another sequence is not held
+  EXPECT_EQ(Next(7), 2);         // the holder's own session goes on
+  // The reset ends the hold; the values go on from the one it set.
+  block[0] = 0;
+  ASSERT_EQ(DSSeqReset(base_, block, 7, 100, 0), 0);
+  EXPECT_EQ(other_next(7), 101);
+  // A session leaving between its description and its reset lets go.
+  block[0] = 0;
+  ASSERT_EQ(DSSeqInit(base_, block, 7, &st), 0);
+  EXPECT_EQ(other_next(7), SEQ_IN_USE);
+  EXPECT_EQ(DSSeqRelease(base_, usr_), 0);
+  EXPECT_EQ(other_next(7), 102);
+}
+
+// The write-back commits as the transaction end request does: not for a
+// session enlisted in an XA branch that did not start here.
+TEST_F(SequenceValuesTest, AnXaBranchNotStartedHereWritesNoBlock) {
+  ASSERT_EQ(Begin(1), 0);
+  const int32_t tp = W(usr_ + USR_TP);
+  ASSERT_NE(tp, 0);
+  const int32_t started = W(tp + TP_FTR_START);
+  W(usr_ + USR_XAENT) = 1;
+  W(tp + TP_FTR_START) = 0;
+  int32_t v = -3;
+  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_XA_BRANCH);  // the entry's load
+  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), SEQ_XA_BRANCH);
+  EXPECT_EQ(v, -3);
+  W(tp + TP_FTR_START) = 82;
+  EXPECT_EQ(Next(7), 1);
+  W(tp + TP_FTR_START) = 0;
+  EXPECT_EQ(Next(7, 1), 2);  // inside the written block: nothing to write
+  W(usr_ + USR_XAENT) = 0;
+  W(tp + TP_FTR_START) = started;
+  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  EXPECT_EQ(Stored(7), std::make_pair(int64_t{0}, int64_t{505}));  // cut at the bound
+}
+
+}  // namespace
