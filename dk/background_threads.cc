@@ -18,6 +18,7 @@
 #include "dk/set_table.h"
 #include "dk/stored_tss.h"
 #include "dk/table_entries.h"
+#include "dk/test_points.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
 
@@ -212,6 +213,20 @@ void Secure(int32_t slot, int32_t tss, int32_t applied) {
   if (QueueApplied(tss, applied)) SecureQueued(slot);
 }
 
+// The locks that order the units: lock 248 taken, then either lock 250
+// taken (a unit of a commit kind or a checkpoint unit; lock 248 kept, true)
+// or lowered without a wait and lock 248 given back (false).
+bool DKUnitLocks(int32_t kind, bool checkpoint) {
+  DKLock(BP_LOCK_BACKGROUND_SYNCH);
+  if (kind != 0 || checkpoint) {
+    DKLock(BP_LOCK_KERNEL_250);
+    return true;
+  }
+  PoolWord(BP_LOCK_KERNEL_250 + ENQDEQ_COUNT).fetch_sub(1);
+  DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
+  return false;
+}
+
 // The work unit of one committed transaction.
 void WorkUnit(int32_t slot, int32_t tss) {
   int32_t* a = A();
@@ -224,6 +239,13 @@ void WorkUnit(int32_t slot, int32_t tss) {
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
   const bool checkpoint = a[slot + SWA_PHASE] == TSS_CHECKPOINT;
+  const int32_t kind = a[tss + TSS_KIND];
+  // A unit of a commit kind or a checkpoint unit runs once every unit begun
+  // before it has ended (it takes lock 250, which every other unit lowers
+  // while it runs) and keeps lock 248, which the next unit takes first: a
+  // kind-128 unit until its records are applied, the others to their end.
+  // Units run one at a time here, so neither ever waits.
+  bool ordered = DKUnitLocks(kind, checkpoint);
   int32_t logged = 0;
   if (checkpoint) {
     DKStartCheckpointUnit();
@@ -234,9 +256,16 @@ void WorkUnit(int32_t slot, int32_t tss) {
   int32_t applied = DKCloseUnitReading(slot, tss);
   if (applied == 0 && logged < 0) applied = logged;
   if (checkpoint) DKEndCheckpointUnit();
-  if (a[tss + TSS_KIND] == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
+  if (kind == kKindWaitApplied && !checkpoint && ordered) {
+    DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
+    ordered = false;
+  }
+  if (kind == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
+  DKReachTestPoint(DKTestPoint::kUnitApplied, a[tss + TSS_COMMIT]);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
   Secure(slot, tss, applied);
+  if (ordered) DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
+  DKUnlock(BP_LOCK_KERNEL_250);
 }
 
 // Nothing to apply: the master's place goes to a slave.

@@ -22,6 +22,9 @@ enum class DKTestPoint : int32_t {
   // A commit that joins the group commit is about to sleep for the value's
   // milliseconds (0: it only gives the processor up) before its page write.
   kGroupCommitSleep = 5,
+  // A work unit's records are applied and its transaction is about to be
+  // queued for its page write (the value: the transaction's commit number).
+  kUnitApplied = 6,
 };
 
 using DKTestHook = void (*)(DKTestPoint point, int32_t value);

@@ -86,6 +86,10 @@ constexpr int32_t WSH_STAMP = 5;
 // its group of set 167, and in the header of the commit that decides it
 // (0 in every other commit's header).
 constexpr int32_t WSH_START = 6;
+// In the log's copy of a header (DKPTL1): the time it was logged and the
+// log mark 20.
+constexpr int32_t WSH_LOG_TIME = 7;
+constexpr int32_t WSH_LOG_MARK = 8;
 // In the commit set: the records of the group, its header included (0 in a
 // group written before the count was kept).
 constexpr int32_t WSH_RECORDS = 12;

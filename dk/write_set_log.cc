@@ -2,6 +2,7 @@
 // databank is a logged one (kind 3) is appended, as the background applies
 // it, to the log table that area word 104 names, and the header after them,
 // so that a checkpoint can pass the log's records again up to their header.
+#include <ctime>
 #include <vector>
 
 #include "dk/background_threads.h"
@@ -18,6 +19,7 @@ namespace {
 
 constexpr int32_t kSystemDatabank = 98;
 constexpr int32_t kLoggedKind = 3;
+constexpr int32_t kLogHeaderMark = 20;
 
 bool OfTransDatabank(int32_t fcode) {
   return fcode == kCodeMark || (fcode >= 51 && fcode <= 54) || fcode == 60;
@@ -59,6 +61,13 @@ int32_t DKPTL1(std::span<const int32_t> record, int32_t commit, bool closes_logg
   b[SETRQ_TBL] = a[log + TBE_TBL];
   b[SETRQ_LENGTH] = static_cast<int32_t>(record.size());
   std::copy(record.begin(), record.end(), b.begin() + SETRQ_RECORD);
+  // A header of the system databank's log is stamped with the time it was
+  // logged (word 7, seconds since 1970) and marked in word 8.
+  if (record[WS_CODE] == kCodeHeader && DKIsDatabankEntry(a[kSystemDatabank]) &&
+      record.size() > static_cast<size_t>(WSH_LOG_MARK)) {
+    b[SETRQ_RECORD + WSH_LOG_TIME] = static_cast<int32_t>(std::time(nullptr));
+    b[SETRQ_RECORD + WSH_LOG_MARK] = kLogHeaderMark;
+  }
   const int32_t rc = DKAXR0(b);
   return rc < 0 ? rc : 1;
 }

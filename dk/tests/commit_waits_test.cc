@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <mutex>
 #include <thread>
 
 #include "dk/control_area.h"
@@ -154,6 +155,54 @@ TEST_F(CommitWaitTest, SynchronousCommitAfterTheBackgroundLeftIsRefused) {
   EXPECT_EQ(area_[BP_COMMITS], 0);
   EXPECT_EQ(area_[BP_LOCK_SYNCH_TRANS + ENQDEQ_COUNT], 1);
   EXPECT_EQ(CommitChanges(changes, 0), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The counts of locks 248 and 250 as each unit's records are applied.
+std::mutex unit_locks_lock;
+std::vector<std::pair<int32_t, int32_t>> unit_locks;
+
+void SeeUnitLocks(DKTestPoint point, int32_t) {
+  if (point != DKTestPoint::kUnitApplied) return;
+  std::lock_guard<std::mutex> guard(unit_locks_lock);
+  unit_locks.emplace_back(PoolWord(BP_LOCK_BACKGROUND_SYNCH + ENQDEQ_COUNT).load(),
+                          PoolWord(BP_LOCK_KERNEL_250 + ENQDEQ_COUNT).load());
+}
+
+// Once its records are applied, a unit without a commit kind holds neither
+// lock 248 nor lock 250 but has lowered 250; one of kind 128 has given 248
+// back and holds 250; one of kind 129 holds both until it is secured. At the
+// end every unit gave both back.
+TEST_F(CommitWaitTest, UnitsGiveTheirLocksBackByTheirKind) {
+  const struct {
+    int32_t kind;
+    std::pair<int32_t, int32_t> counts;  // 248, 250 once the records are applied
+  } cases[] = {{0, {1, 0}}, {kKindWaitApplied, {1, 0}}, {kKindWaitSecured, {0, 0}}};
+  StartBackground(1);
+  DKInstallTestHook(SeeUnitLocks);
+  Table table = CreateTable(77, 4, 8);
+  int key = 0;
+  for (const auto& c : cases) {
+    {
+      std::lock_guard<std::mutex> guard(unit_locks_lock);
+      unit_locks.clear();
+    }
+    ASSERT_EQ(CommitChanges({Change(1, table, MakeRecord("u" + std::to_string(key++), 4, 8))},
+                            c.kind),
+              0);
+    for (;;) {
+      std::lock_guard<std::mutex> guard(unit_locks_lock);
+      if (!unit_locks.empty()) break;
+    }
+    std::lock_guard<std::mutex> guard(unit_locks_lock);
+    EXPECT_EQ(unit_locks.front(), c.counts) << "kind " << c.kind;
+  }
+  StopBackground();
+  EXPECT_EQ(PoolWord(BP_LOCK_BACKGROUND_SYNCH + ENQDEQ_COUNT).load(), 1);
+  EXPECT_EQ(PoolWord(BP_LOCK_KERNEL_250 + ENQDEQ_COUNT).load(), 1);
 }
 
 }  // namespace

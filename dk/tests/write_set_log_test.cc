@@ -3,6 +3,7 @@
 // other databanks' records and a log table that is not open leave nothing.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <vector>
 
 #include "dk/tests/transaction_fixture.h"
@@ -11,17 +12,23 @@ namespace {
 
 class WriteSetLogTest : public TransactionTest {
  protected:
-  // The codes of the log table's records, in order.
-  std::vector<int32_t> LogCodes(int32_t log) {
+  // The log table's records, in order.
+  std::vector<std::vector<int32_t>> LogRecords(int32_t log) {
     std::vector<int32_t> b(SETRQ_RECORD + SetMaxRecordWords(kCommitSetPageSize), 0);
     b[SETRQ_TABLE] = log;
     b[SETRQ_TBL] = area_[log + TBE_TBL];
     b[SETRQ_RC] = 2;
-    std::vector<int32_t> codes;
+    std::vector<std::vector<int32_t>> records;
     while (DKGXN0(b) == 0) {
-      codes.push_back(b[SETRQ_RECORD + WS_CODE]);
+      records.emplace_back(b.begin() + SETRQ_RECORD, b.begin() + SETRQ_RECORD + b[SETRQ_LENGTH]);
       b[SETRQ_RC] = 0;
     }
+    return records;
+  }
+  // Their codes.
+  std::vector<int32_t> LogCodes(int32_t log) {
+    std::vector<int32_t> codes;
+    for (const std::vector<int32_t>& r : LogRecords(log)) codes.push_back(r[WS_CODE]);
     return codes;
   }
 };
@@ -51,6 +58,42 @@ TEST_F(WriteSetLogTest, RecordsOfLoggedDatabanksReachTheLog) {
   }
   area_[BP_LOG_TABLE] = 0;
   EXPECT_EQ(Rows(table), std::vector<std::string>{});
+}
+
+// The log's copy of a header carries the time it was logged (word 7) and the
+// mark 20 (word 8) when a system databank is named (area word 98); the
+// commit set's header keeps neither.
+TEST_F(WriteSetLogTest, LoggedHeaderIsStampedWhenASystemDatabankIsNamed) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const int32_t log = MakeSet(kTransDid, 8);
+  const int32_t kind = area_[db_ + DBE_KIND];
+  area_[db_ + DBE_KIND] = 3;
+  area_[BP_LOG_TABLE] = log;
+  const struct {
+    const char* what;
+    bool system;
+  } cases[] = {{"no system databank", false}, {"a system databank", true}};
+  int n = 0;
+  for (const auto& c : cases) {
+    area_[98] = c.system ? db_ : 0;
+    const auto before = static_cast<int32_t>(std::time(nullptr));
+    const std::string r = MakeRecord("s" + std::to_string(n++), 4, 8);
+    ASSERT_EQ(CommitChanges({Change(1, table, r)}), 0) << c.what;
+    const std::vector<int32_t> header = LogRecords(log).back();
+    ASSERT_EQ(header[WS_CODE], kCodeHeader) << c.what;
+    if (c.system) {
+      EXPECT_GE(header[WSH_LOG_TIME], before) << c.what;
+      EXPECT_LE(header[WSH_LOG_TIME], static_cast<int32_t>(std::time(nullptr))) << c.what;
+      EXPECT_EQ(header[WSH_LOG_MARK], 20) << c.what;
+    } else {
+      EXPECT_EQ(header[WSH_LOG_TIME], 0) << c.what;
+      EXPECT_EQ(header[WSH_LOG_MARK], 0) << c.what;
+    }
+  }
+  area_[98] = 0;
+  area_[db_ + DBE_KIND] = kind;
+  area_[BP_LOG_TABLE] = 0;
 }
 
 }  // namespace
