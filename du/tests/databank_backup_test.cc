@@ -458,6 +458,61 @@ TEST_F(DatabankBackupTest, AFailedIncrementalBackupRefreshesItsDatabank) {
   EXPECT_EQ(Calls("DDEndWork").back().words[0], 1);
 }
 
+// The rows of a finished offline change (no file names): kind 0 keeps
+// databank 1 open and gives it its cursor back after the refresh; kind 1
+// attaches with status 1 and closes every databank.
+TEST_F(DatabankBackupTest, RecordFilesByKind) {
+  for (int32_t kind : {0, 1}) {
+    SCOPED_TRACE(kind);
+    rec_.calls.clear();
+    W(ducom_ + DDUCOM_DBU_CHAIN) = 0;
+    AddEntry(rec_.databanks[4]);
+    AddEntry(rec_.databanks[2]);  // LOGDB: no record, no row, no close
+    AddEntry(rec_.databanks[0]);
+    int32_t pb[2] = {kind, usr_};
+    DSBkpRecordFiles(base_, pb, kNow, nullptr, -1, nullptr, -1);
+    EXPECT_EQ(pb[0], 0);
+    std::vector<std::string> expected = {
+        "DSBkpEndRecord:0", "DDInsDbfile DL:0", "DSBkpEndRecord:0", "DDInsDbfile DL:0",
+        "DSTransEndReq:0",  kind == 1 ? "DSAttach:1" : "DSAttach:2"};
+    if (kind == 1) expected.push_back("DSCloseDbReq:0");
+    expected.push_back("DSCloseDbReq:0");
+    // The refresh over the three entries, databanks 1 to 3 first.
+    for (const char* c : {"DDCurDatabankFile:1", "DDCurDatabankFile:1", "DDCurDatabankFile:1",
+                          "DSTransEndReq:0", "DDCurDatabankFile:1", "DDCurDatabankFile:1",
+                          "DDCurDatabankFile:1", "DSTransEndReq:0"})
+      expected.push_back(c);
+    if (kind == 0) {
+      expected.push_back("DSOpenDbReq:5");
+      expected.push_back("DSNewCursor:3");
+    }
+    EXPECT_EQ(Trace(), expected);
+    const auto records = Calls("DSBkpEndRecord");
+    EXPECT_EQ(records.at(0).words[2], 1);
+    EXPECT_EQ(records.at(1).words[2], 5);
+    EXPECT_EQ(Calls("DSAttach").at(0).words, (std::vector<int32_t>{kind == 1 ? 1 : 2, usr_, 1, 0, 0}));
+    EXPECT_EQ(Calls("DSCloseDbReq").back().words, (std::vector<int32_t>{0, usr_, 5, -1, 0}));
+  }
+  // A failure rolls back and closes the databanks (databank 1 only for
+  // kind 1).
+  for (int32_t kind : {0, 1}) {
+    SCOPED_TRACE(kind);
+    rec_.calls.clear();
+    rec_.answers["DSAttach"] = {-16150};
+    int32_t pb[2] = {kind, usr_};
+    DSBkpRecordFiles(base_, pb, kNow, nullptr, -1, nullptr, -1);
+    EXPECT_EQ(pb[0], -16150);
+    std::vector<std::string> tail = {"DSAttach:2", "DSTransEndReq:1"};
+    tail[0] = kind == 1 ? "DSAttach:1" : "DSAttach:2";
+    if (kind == 1) tail.push_back("DSCloseDbReq:0");
+    tail.push_back("DSCloseDbReq:0");
+    const auto trace = Trace();
+    ASSERT_GE(trace.size(), tail.size());
+    EXPECT_EQ(std::vector<std::string>(trace.end() - static_cast<long>(tail.size()), trace.end()),
+              tail);
+  }
+}
+
 // Each mode makes the calls of its row of the switch table, over a chain of
 // SALES and then SYSDB (moved to the front before the disconnects).
 TEST_F(DatabankBackupTest, EachApplyModeMakesTheCallsOfItsRow) {
