@@ -623,6 +623,25 @@ TEST_F(DatabankBackupTest, RefreshBringsFlaggedFilesOnlineAndRunsTheOthers) {
                                  Padded("SALES_S.f", 256));
 }
 
+// A failure after the first walk opened a flagged databank rolls back and
+// closes that databank again.
+TEST_F(DatabankBackupTest, AFailedRefreshClosesWhatItOpened) {
+  AddEntry(rec_.databanks[4]);
+  AddEntry(rec_.databanks[6]);
+  rec_.files = {FileRow(rec_.databanks[4], 15, "SALES_S", 1),
+                FileRow(rec_.databanks[6], 17, "PARTS_S")};
+  rec_.answers["DSExecRoutine"] = {-16150};
+  int32_t pb[2] = {0, usr_};
+  DSBkpRefreshFiles(base_, pb);
+  EXPECT_EQ(pb[0], -16150);
+  const std::vector<std::string> tail = {"DSExecRoutine:0", "DSTransEndReq:1", "DSCloseDbReq:0"};
+  const auto trace = Trace();
+  ASSERT_GE(trace.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()), tail);
+  EXPECT_EQ(Calls("DSOpenDbReq").at(0).words, (std::vector<int32_t>{7, usr_, 5, 15, -1}));
+  EXPECT_EQ(Calls("DSCloseDbReq").at(0).words, (std::vector<int32_t>{0, usr_, 5, -1, 0}));
+}
+
 TEST_F(DatabankBackupTest, WithoutSystemBlockOrWorkBlock) {
   W(usr_ + USR_DDUCOM) = 0;
   EXPECT_EQ(Apply(0), OFF_NO_DICTIONARY);
