@@ -173,14 +173,10 @@ bool TargetRules(SqlCompileCtx* ctx, int32_t node) {
   return true;
 }
 
-// Whether the table privilege is held (its absence the binding reported).
-bool TablePrivilege(SqlCompileCtx* ctx, int32_t node, int32_t ref) {
-  if (ctx->compile_mode == 9) return false;
-  int32_t granted = 0;
-  int32_t status =
-      qdtablepriv(ctx, RulesOf(W(ctx, node, STN_KIND)).privilege, W(ctx, ref, TRF_TABLE_ID), &granted);
-  if (status < 0) qcfatal(ctx, status);
-  return granted != 0;
+// Whether the table privilege is held: the binding tested the privilege
+// of the statement's kind (and reported its absence).
+bool TablePrivilege(SqlCompileCtx* ctx, int32_t ref) {
+  return ctx->compile_mode != 9 && W(ctx, ref, TRF_PRIVILEGE_HELD) != 0;
 }
 
 // The column privilege of one target column; -12270 when not held.
@@ -334,7 +330,7 @@ bool InsertColumns(SqlCompileCtx* ctx, int32_t node, int32_t item, std::vector<i
 void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
   int32_t item = W(ctx, node, INS_TARGET);
   int32_t ref = TargetRef(ctx, node);
-  bool held = TablePrivilege(ctx, node, ref);
+  bool held = TablePrivilege(ctx, ref);
   W(ctx, node, DCH_PRIVILEGE) = held ? 1 : 0;
   std::vector<int32_t> columns;
   bool ok = InsertColumns(ctx, node, item, &columns);
@@ -469,7 +465,7 @@ void UpdateDefaults(SqlCompileCtx* ctx, int32_t node, int32_t ref) {
 
 void UpdateRules(SqlCompileCtx* ctx, int32_t node) {
   int32_t ref = TargetRef(ctx, node);
-  bool held = TablePrivilege(ctx, node, ref);
+  bool held = TablePrivilege(ctx, ref);
   W(ctx, node, DCH_PRIVILEGE) = held ? 1 : 0;
   int32_t list = W(ctx, node, UPD_SET);
   for (int32_t c = list; c != 0; c = W(ctx, c, CELL_NEXT)) {

@@ -143,17 +143,19 @@ void BindTable(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
       return;
     }
   }
+  bool held = false;
   if (ctx->compile_mode != 9) {
     // A privilege not held is reported; the table is bound all the same,
     // so that its columns raise no further errors.
     int32_t privilege = PrivilegeNeeded(cur);
-    if (HoldsPrivilege(ctx, item, privilege, attrs[0], display) &&
-        (ctx->statement_kind == 6 || ctx->statement_kind == 9) && privilege != 1) {
+    held = HoldsPrivilege(ctx, item, privilege, attrs[0], display);
+    if (held && (ctx->statement_kind == 6 || ctx->statement_kind == 9) && privilege != 1) {
       HoldsPrivilege(ctx, item, 1, attrs[0], display);
     }
   }
   int32_t ref = qqwsal(ctx, kTableRefWords * 4);
   std::memset(qqwsadr(ctx, ref), 0, kTableRefWords * 4);
+  W(ctx, ref, TRF_PRIVILEGE_HELD) = held ? 1 : 0;
   W(ctx, ref, TRF_EXPOSED) = TreeTextCopy(ctx, exposed.data(), static_cast<int32_t>(exposed.size()));
   W(ctx, ref, TRF_TABLE_ID) = attrs[0];
   W(ctx, ref, TRF_KIND) = kind;

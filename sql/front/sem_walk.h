@@ -105,6 +105,9 @@ constexpr int32_t TRF_CHAINED = 100;     // 1 when its query is chained before i
 constexpr int32_t TRF_TEMP_COLUMNS = 101;  // a materialized view's temporary row: columns,
 constexpr int32_t TRF_TEMP_ROW = 102;      // row length and data length
 constexpr int32_t TRF_TEMP_DATA = 103;
+// 1 when the binding found the table privilege its statement needs (never
+// in compile mode 9, which tests none).
+constexpr int32_t TRF_PRIVILEGE_HELD = 104;
 
 // Select items (10 words): 0 the form (0 "*", 1 "t.*", 2 expression), 3 the
 // name part ("t.*") or the kind-34 wrapper, 4 the counted name, 5 1 for an

@@ -744,6 +744,37 @@ TEST_F(SemanticDataChange, LargeStatements) {
   std::string set = "UPDATE t SET a = 1, b = 2, c = 'x'";
   for (int i = 0; i < 3; ++i) set += ", a = 1, b = 2, c = 'y'";
   EXPECT_EQ(Run(set).Codes(), Codes(9, -12268));
+  // Through a chain of twelve views of views over T, each taking the
+  // change, and through one view that computes a column.
+  const std::vector<TestColumn> ab = {{"A", 3, 10, 0}, {"B", 3, 10, 0}};
+  MakeView(5070, "VC0", "SELECT a, b FROM t WHERE a > 0", ab);
+  for (int32_t i = 1; i < 12; ++i) {
+    MakeView(5070 + i, "VC" + std::to_string(i),
+             "SELECT a, b FROM vc" + std::to_string(i - 1) + " WHERE b < " + std::to_string(i), ab);
+  }
+  MakeView(5082, "VCX", "SELECT a, b * 2 AS b FROM vc11", ab);
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t view = 5070; view <= 5082; ++view) {
+    for (int32_t privilege : {2, 3, 4}) Grant(view, privilege);
+    for (int32_t privilege : {2, 4}) {
+      GrantColumn(view, privilege, "A");
+      GrantColumn(view, privilege, "B");
+    }
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  values = "INSERT INTO vc11 VALUES (1, 2";
+  for (int i = 3; i < 2000; ++i) values += ", " + std::to_string(i);
+  values += ")";
+  EXPECT_EQ(Run(values).Codes(), Codes{-12233});
+  EXPECT_TRUE(Run("INSERT INTO vc11 VALUES (1, 2)").conditions.empty());
+  set = "UPDATE vc11 SET a = 1, b = 2";
+  for (int i = 0; i < 5; ++i) set += ", a = 1, b = 2";
+  EXPECT_EQ(Run(set).Codes(), Codes(10, -12268));
+  Compiled d = Run("DELETE FROM vc11 WHERE a = 1");
+  EXPECT_TRUE(d.conditions.empty()) << CodesText(d.Codes());
+  EXPECT_EQ(d.kind, 9);
+  EXPECT_EQ(Run("UPDATE vcx SET a = 1, b = 2, b = 3").Codes(), (Codes{-12238, -12238, -12268}));
+  EXPECT_EQ(Run("INSERT INTO vcx VALUES (1, 2)").Codes(), Codes{-12261});
 }
 
 }  // namespace
