@@ -91,11 +91,12 @@ void DDInsObjUsage(int32_t* base, int32_t* pb, int32_t user_id, int32_t user_kin
 void DDChkUsed(int32_t* base, int32_t* pb, int32_t id);
 // Cursor (pb[0] non-zero opens) over what rests on object `id` whose name
 // is `name` (no name: length below 1): the objects whose usage rows name
-// the id; the objects and tables on which a grantee of that name holds
-// privileges; last the object's own row (by id, else by the name without a
-// schema). Each as its id and kind: 2, 6, 7, 11, 12, 13, 21 (CHECK), 22, or
-// DD_NO_DEPENDENT_KIND for another word or none (a table privilege's
-// table). 1 after the last; -19007 when the object has no row.
+// the id; the privileges granted on it (each as the id, with the object
+// kind its privilege word names, none for a table privilege); last the
+// object's own row (by id, else by the name without a schema). Each as its
+// id and kind: 2, 6, 7, 11, 12, 13, 21 (CHECK), 22, or
+// DD_NO_DEPENDENT_KIND for another word or none. 1 after the last, also
+// when the object has no row.
 inline constexpr int32_t DD_NO_DEPENDENT_KIND = 24;
 void DDCurDependents(int32_t* base, int32_t* pb, int32_t id, const char* name,
                      int32_t name_length, int32_t* dependent, int32_t* kind);

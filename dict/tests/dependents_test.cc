@@ -39,20 +39,21 @@ class DependentsTest : public ObjectsTest {
   }
 };
 
-TEST_F(DependentsTest, UsersPrivilegesOfTheNameAndTheObjectItself) {
+TEST_F(DependentsTest, UsersPrivilegesOnItAndTheObjectItself) {
   Protocol(21);
   ASSERT_EQ(BegWork(), 0);
   ASSERT_EQ(InsObject(500, 2, "S", "DOM"), 0);
   ASSERT_EQ(InsObject(501, 2, "S", "OTHER"), 0);
   ASSERT_EQ(InsObject(700, 3, "", "ALICE"), 0);
   ASSERT_EQ(InsObject(910, 6, "S", "TAB"), 0);
+  ASSERT_EQ(InsObject(920, 6, "S", "ALICE"), 0);  // a table named as an ident
   // Users of 500: a table, a check (stored CHECK, handed back as 21), a
   // statement; a view uses 501 only.
   for (auto [user, kind, used] : {std::tuple{600, 6, 500}, std::tuple{601, 16, 500},
                                   std::tuple{602, 22, 500}, std::tuple{603, 7, 501}})
     ASSERT_EQ(Usage(user, kind, used), 0);
-  // ALICE holds DOMAIN 500, PROCEDURE 800, a DATABANK privilege (no
-  // object: not handed back) and SELECT on table 910; BOB holds DOMAIN 501.
+  // ALICE holds DOMAIN 500, PROCEDURE 800 (no object row), a DATABANK
+  // privilege and SELECT on table 910; BOB holds DOMAIN 501 and DELETE on 910.
   ASSERT_EQ(Privilege(6, 500, "ALICE"), 0);
   ASSERT_EQ(Privilege(7, 800, "ALICE"), 0);
   ASSERT_EQ(Privilege(1, 0, "ALICE"), 0);
@@ -68,17 +69,20 @@ TEST_F(DependentsTest, UsersPrivilegesOfTheNameAndTheObjectItself) {
     int32_t status;
   };
   const Case cases[] = {
-      {500, "DOM", {{600, 6}, {601, 21}, {602, 22}, {500, 2}}, 1},
-      {500, "", {{600, 6}, {601, 21}, {602, 22}, {500, 2}}, 1},
-      {501, "OTHER", {{603, 7}, {501, 2}}, 1},
-      {700, "ALICE", {{500, 2}, {800, 11}, {910, none}, {700, none}}, 1},
-      {700, "", {{700, none}}, 1},
+      {500, "DOM", {{600, 6}, {601, 21}, {602, 22}, {500, 2}, {500, 2}}, 1},
+      {500, "", {{600, 6}, {601, 21}, {602, 22}, {500, 2}, {500, 2}}, 1},
+      {501, "OTHER", {{603, 7}, {501, 2}, {501, 2}}, 1},
+      {910, "TAB", {{910, none}, {910, none}, {910, 6}}, 1},
+      {800, "P", {{800, 11}}, 1},
+      // The name is the object's, never a grantee's: a table named as an
+      // ident does not bring the ident's privileges.
+      {920, "ALICE", {{920, 6}}, 1},
+      {700, "ALICE", {{700, none}}, 1},
       // An id without a row: the object by its name without a schema.
-      {999, "ALICE", {{500, 2}, {800, 11}, {910, none}, {700, none}}, 1},
-      {910, "TAB", {{910, 6}}, 1},
-      // No row by id or name.
-      {999, "NOBODY", {}, -19007},
-      {999, "", {}, -19007},
+      {999, "ALICE", {{700, none}}, 1},
+      // No row by id or name (its drop took it): the cursor just ends.
+      {999, "NOBODY", {}, 1},
+      {999, "", {}, 1},
   };
   for (const Case& c : cases) {
     int32_t status = 0;
