@@ -37,17 +37,30 @@ int32_t CopyBack(int32_t* base, int32_t usr, CopyState* s, const char* name, int
   CurrentTimestamp(base, usr, now);
   int32_t r = 0;
   if (id != 1) {
-    // The utility record names the databank copied back: a request for
-    // logical id -1 would name no open databank and refuse every copy-back.
-    Block b = NewRequest(3, usr, id);
-    r = Request(base, &DUUtilityServices::check_utility, "DSChkTabUtil", b.data(),
-                static_cast<const char*>(now));
-    if (r != 0) {
+    // The utility record names the databank copied back, which the kernel
+    // core finds only while it is open: it is held for the record and
+    // given back after the end, before the open that claims it alone. (A
+    // record of logical id -1 would name no databank and refuse every
+    // copy-back.)
+    r = OpenRequest(base, 3, usr, id, s->row.number, nullptr);
+    if (r == 0) {
+      Block b = NewRequest(3, usr, id);
+      r = Request(base, &DUUtilityServices::check_utility, "DSChkTabUtil", b.data(),
+                  static_cast<const char*>(now));
+      if (r != 0) {
+        End(base, usr, true);
+        CloseRequest(base, 0, usr, id, -1);
+        return r;
+      }
+      DSSetTransType(base, usr, kTransTypeCopyBack);
+      r = End(base, usr, false);
+      const int32_t closed = CloseRequest(base, 0, usr, id, -1);
+      if (r < 0) return r;
+      r = closed;
+    } else {
       End(base, usr, true);
-      return r;
     }
-    DSSetTransType(base, usr, kTransTypeCopyBack);
-    if ((r = End(base, usr, false)) < 0) return r;
+    if (r != 0) return r;
   } else {
     Block b = NewRequest(-1, usr, 1);
     b[UTL_SEQNO] = -1;

@@ -112,6 +112,10 @@ inline constexpr int32_t ODF_NAME = 8;          // 128 characters
 inline constexpr int32_t ODF_KERNEL_NAME = 40;  // 128 characters, type 5
 inline constexpr int32_t ODF_FILE = 72;         // 256 characters
 inline constexpr int32_t ODF_WORDS = 136;
+// Word 2 of -1 asks for a file of its own: it is held under a fresh
+// logical id from ODF_FIRST_OWN_LID on, handed back in word 2.
+inline constexpr int32_t ODF_OWN_FILE = -1;
+inline constexpr int32_t ODF_FIRST_OWN_LID = 1000000000;
 inline constexpr int32_t ODF_BAD_MODE = -19034;
 inline constexpr int32_t ODF_NEEDS_RESTORE = -16159;
 

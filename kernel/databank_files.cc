@@ -4,6 +4,7 @@
 // new TRANS or LOG databank and records their indexes in SYS. Every failure
 // gives back what the call took. The bucket semaphore is held only while
 // the bucket is searched and the DCB claimed, made or unlinked.
+#include <atomic>
 #include <cstring>
 
 #include "dk/bitmap_page.h"
@@ -167,6 +168,21 @@ int32_t ClaimDcb(int32_t* base, int32_t sys, int32_t list, const int32_t* rq, in
   return 0;
 }
 
+// The next logical id of a file of its own that no DCB carries.
+int32_t OwnFileLid(int32_t* base, int32_t list) {
+  static std::atomic<int32_t> next{ODF_FIRST_OWN_LID};
+  for (;;) {
+    int32_t lid = next.fetch_add(1, std::memory_order_relaxed);
+    if (lid < ODF_FIRST_OWN_LID) {
+      next.store(ODF_FIRST_OWN_LID + 1, std::memory_order_relaxed);
+      lid = ODF_FIRST_OWN_LID;
+    }
+    const int32_t bucket = HashListBucket(base, list, lid);
+    EnqdeqGuard guard(HashListSemaphore(base, list, bucket));
+    if (FindDcbLocked(base, list, bucket, lid) == 0) return lid;
+  }
+}
+
 void UnlinkAndFree(int32_t* base, int32_t list, int32_t lid, int32_t dcb) {
   const int32_t bucket = HashListBucket(base, list, lid);
   {
@@ -191,6 +207,11 @@ void DSOpenDbFile(int32_t* base, int32_t* rq) {
     rq[ODF_MODE] = KERNEL_NOT_STARTED;
     return;
   }
+  // A file of its own (a backup's or an incremental file) is held under a
+  // logical id of its own, handed back in word 2: the databank kernel
+  // knows a databank by a positive id only, and two such files may be open
+  // at once.
+  if (rq[ODF_LID] == ODF_OWN_FILE) rq[ODF_LID] = OwnFileLid(base, list);
   const int32_t mode = rq[ODF_MODE], lid = rq[ODF_LID], type = rq[ODF_TYPE];
   int32_t dcb = 0;
   bool taken = false, found = false;

@@ -135,8 +135,11 @@ void DSOpenDbReq(int32_t* base, int32_t* block) {
 }
 
 void DSCloseDbReq(int32_t* base, int32_t* block) {
-  const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR], id = block[DBR_ID];
-  const int32_t last = block[DBR_WORD3];
+  const int32_t mode = block[DBR_STATUS], usr = block[DBR_USR];
+  // A file of its own (databank id -1) is named by the handle its open gave.
+  const bool own_file = block[DBR_ID] == ODF_OWN_FILE;
+  const int32_t id = own_file ? block[DBR_WORD3] : block[DBR_ID];
+  const int32_t last = own_file ? -1 : block[DBR_WORD3];
   if (!Ready(base, block)) return;
   DropCleanupEntry(base, usr, id);
   if (const int32_t dcb = LookUp(base, id); dcb != 0) {
@@ -200,17 +203,18 @@ void DSCopyDbReq(int32_t* base, int32_t* block) {
   const int32_t sys = KernelSys(base);
   const int32_t id = block[DBR_ID], seqno = block[CPY_REQ_SEQNO];
   const int32_t handle = block[CPY_REQ_HANDLE];
-  const int32_t dcb = LookUp(base, id);
-  if (dcb == 0) return Fail(base, block, DCB_NO_ROW, -1);
-  if (Wd(base, dcb, DCB_ACCESS_MODE) != 1 && Wd(base, sys, SYS_SYSTEM_EXCLUSIVE) == 0)
-    return Fail(base, block, DCB_NOT_EXCLUSIVE, -1);
+  if (LookUp(base, id) == 0) return Fail(base, block, DCB_NO_ROW, -1);
   // The target is the file the caller opened, named by the handle its open
   // handed back: a copy of the databank itself (the handle is its id) is
   // the copy of SEQNO word 3, filled from the databank's own file; a file
   // of its own (the backup file, under its own logical id) is filled from
-  // the databank's copy of SEQNO word 3.
+  // the databank's copy of SEQNO word 3. The target's block must be held
+  // alone, as the caller's open claims it.
   const bool own_copy = handle == id;
-  if (!own_copy && LookUp(base, handle) == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  const int32_t target = own_copy ? LookUp(base, id) : LookUp(base, handle);
+  if (target == 0) return Fail(base, block, DCB_NO_ROW, -1);
+  if (Wd(base, target, DCB_ACCESS_MODE) != 1 && Wd(base, sys, SYS_SYSTEM_EXCLUSIVE) == 0)
+    return Fail(base, block, DCB_NOT_EXCLUSIVE, -1);
   int32_t from_seqno = seqno, to_seqno = seqno;
   if (own_copy) {
     if (int32_t r = FirstCopySeqno(id, &from_seqno); r != 0) return Fail(base, block, r, -1);

@@ -38,10 +38,10 @@ void DSDkResult(int32_t* base, int32_t* block);
 // SEQNO word 3, filled from the databank's own file (its first copy); a
 // file of its own (a backup's file under its own id) is filled from the
 // databank's copy of SEQNO word 3. Then the target's header gets its own
-// SEQNO back (DKCOP1, DKROO1 code 11). The databank must be held alone
-// unless the system is (-16191); -19046 when the databank, the file or a
-// copy is not open; -19078 when source and target are one file; a
-// databank kernel result r as r - 16140.
+// SEQNO back (DKCOP1, DKROO1 code 11). The target's block must be held
+// alone (as the caller's open claims it) unless the system is (-16191);
+// -19046 when the databank, the file or a copy is not open; -19078 when
+// source and target are one file; a databank kernel result r as r - 16140.
 void DSCopyDbReq(int32_t* base, int32_t* block);
 inline constexpr int32_t CPY_REQ_SEQNO = 3;
 inline constexpr int32_t CPY_REQ_HANDLE = 4;

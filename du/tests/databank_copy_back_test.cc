@@ -37,11 +37,16 @@ TEST_F(DatabankCopyBackTest, WithoutTimesTheWholeRangeIsScanned) {
   ASSERT_EQ(Op6("SALES", "", "", ""), 0);
   const int32_t u = usr_;
   const std::vector<std::string> names = {
-      "DDCurDatabank",     "DSChkTabUtil",      "DSTransEndReq",     "DSOpenDbFile",
-      "DSGetDbRootNums",   "DSTabScan1",        "DSGetDbInfo",       "DDCurDatabankFile",
-      "DSOpenDbFile",      "DSCopyDbReq",       "DDCurDatabankFile", "DDCurDatabankFile",
-      "DSCloseDbReq"};
+      "DDCurDatabank",     "DSOpenDbReq",       "DSChkTabUtil",      "DSTransEndReq",
+      "DSCloseDbReq",      "DSOpenDbFile",      "DSGetDbRootNums",   "DSTabScan1",
+      "DSGetDbInfo",       "DDCurDatabankFile", "DSOpenDbFile",      "DSCopyDbReq",
+      "DDCurDatabankFile", "DDCurDatabankFile", "DSCloseDbReq"};
   EXPECT_EQ(Names(), names);
+  // The databank held for its utility record and given back before the
+  // open that claims it alone.
+  EXPECT_EQ(Calls("DSOpenDbReq")[0].words[0], 3);
+  EXPECT_EQ(Calls("DSOpenDbReq")[0].words[2], 5);
+  EXPECT_EQ(Calls("DSCloseDbReq")[0].words, (std::vector<int32_t>{0, u, 5, -1, 0}));
   EXPECT_EQ(Bounds("DSTabScan1"), "0000000000000000-9999999999999999");
   EXPECT_EQ(Calls("DSTabScan1")[0].words, (std::vector<int32_t>{0, u, 5, -1, 0}));
   // The utility record of the databank itself (logical id -1 names none).
@@ -53,7 +58,7 @@ TEST_F(DatabankCopyBackTest, WithoutTimesTheWholeRangeIsScanned) {
   // Only the file row whose first flag is 0 is copied.
   EXPECT_EQ(Calls("DSOpenDbFile")[1].words, (std::vector<int32_t>{9, u, 5, 15, 5, 1200}));
   EXPECT_EQ(Calls("DSCopyDbReq")[0].words, (std::vector<int32_t>{0, u, 5, 15, 501, 15}));
-  EXPECT_EQ(Calls("DSCloseDbReq")[0].words, (std::vector<int32_t>{1, u, 5, -1, 0}));
+  EXPECT_EQ(Calls("DSCloseDbReq")[1].words, (std::vector<int32_t>{1, u, 5, -1, 0}));
   EXPECT_TRUE(Calls("DDUpdByTable").empty());
 }
 
@@ -143,9 +148,9 @@ TEST_F(DatabankCopyBackTest, FromABackupFile) {
   EXPECT_EQ(Calls("DSTabScan1")[0].words, (std::vector<int32_t>{1, u, 5, -1, 501}));
   EXPECT_TRUE(Calls("DSCopyDbReq").empty());
   const auto closes = Calls("DSCloseDbReq");
-  ASSERT_EQ(closes.size(), 2u);
-  EXPECT_EQ(closes[0].words, (std::vector<int32_t>{1, u, -1, 501, 0}));
-  EXPECT_EQ(closes[1].words, (std::vector<int32_t>{1, u, 5, -1, 0}));
+  ASSERT_EQ(closes.size(), 3u);  // the first gives the utility record's hold back
+  EXPECT_EQ(closes[1].words, (std::vector<int32_t>{1, u, -1, 501, 0}));
+  EXPECT_EQ(closes[2].words, (std::vector<int32_t>{1, u, 5, -1, 0}));
 
   // The root numbers must be in order for a backup file.
   rec_.calls.clear();
@@ -197,7 +202,17 @@ TEST_F(DatabankCopyBackTest, RefusalsAndAFailedScan) {
   rec_.calls.clear();
   rec_.answers["DSChkTabUtil"] = {-16172};
   EXPECT_EQ(Op6("SALES", "", "", ""), -16172);
-  EXPECT_EQ(Names(), (std::vector<std::string>{"DDCurDatabank", "DSChkTabUtil", "DSTransEndReq"}));
+  EXPECT_EQ(Names(), (std::vector<std::string>{"DDCurDatabank", "DSOpenDbReq", "DSChkTabUtil",
+                                               "DSTransEndReq", "DSCloseDbReq"}));
+  EXPECT_EQ(Calls("DSTransEndReq")[0].words[0], 1) << "rolled back";
+
+  // A databank that cannot be held opens nothing further.
+  rec_.calls.clear();
+  rec_.answers["DSChkTabUtil"] = {};
+  rec_.answers["DSOpenDbReq"] = {-16172};
+  EXPECT_EQ(Op6("SALES", "", "", ""), -16172);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"DDCurDatabank", "DSOpenDbReq", "DSTransEndReq"}));
+  rec_.answers["DSOpenDbReq"] = {};
 
   W(usr_ + USR_DDUCOM) = 0;
   EXPECT_EQ(Op6("SALES", "", "", ""), OFF_NO_DICTIONARY);

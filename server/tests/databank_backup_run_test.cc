@@ -6,10 +6,14 @@
 
 #include <array>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "dict/statement_functions.h"
+#include "dict/work_block.h"
 #include "du/databank_backup.h"
+#include "du/databank_copy_back.h"
 #include "du/databank_utility.h"
 #include "du/transactions.h"
 #include "kernel/control_blocks.h"
@@ -96,6 +100,36 @@ TEST_F(DatabankBackupRunTest, AnAbandonedBackupGivesItsDatabankBack) {
   DSCloseDbReq(base_, close);
   EXPECT_EQ(close[0], 0);
   EXPECT_EQ(DSGetDcbRefs(base_, kLid), refs);
+}
+
+// A backup statement over the databank: its apply mode, the backup file
+// opened under a logical id of its own, the databank's units copied into
+// it, the file closed again and the databank given back.
+TEST_F(DatabankBackupRunTest, ABackupFileGetsTheDatabanksUnits) {
+  const std::string home = TheStartedDatabase().home;
+  const std::string bak = home + "/bkp73.full";
+  constexpr char kMark[] = "UNIT-OF-THE-BACKED-UP-DATABANK";
+  constexpr std::streamoff kMarkAt = 2 * 2048 - 64;
+  {
+    std::fstream f(home + "/bkp73.dbf", std::ios::binary | std::ios::in | std::ios::out);
+    f.seekp(kMarkAt);
+    f.write(kMark, sizeof kMark);
+  }
+  const int32_t refs = DSGetDcbRefs(base_, kLid);
+  int32_t pb[2] = {0, admin_};
+  DDBegWork(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  pb[0] = 0;
+  DSBkpCreate(base_, pb, kName, sizeof kName - 1, bak.data(), static_cast<int32_t>(bak.size()),
+              nullptr, -1);
+  EXPECT_EQ(pb[0], 0) << W(admin_, USR_RVEC_RCODE);
+  EXPECT_EQ(DSGetDcbRefs(base_, kLid), refs);
+  std::ifstream f(bak, std::ios::binary);
+  const std::string copied((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(copied.find(kMark), static_cast<size_t>(kMarkAt)) << "the databank's units";
+  // The backup file's own block went with its close.
+  for (int32_t lid = ODF_FIRST_OWN_LID; lid < ODF_FIRST_OWN_LID + 16; ++lid)
+    EXPECT_EQ(DSGetDcbRefs(base_, lid), 0) << lid;
 }
 
 }  // namespace

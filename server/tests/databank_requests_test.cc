@@ -305,6 +305,24 @@ TEST_F(DatabankRequestsTest, ABackupFileOfItsOwnIsFilledFromTheDatabank) {
   DSCloseDcb(base_, cls);
 }
 
+// Files of their own (databank id -1): each held under a logical id of
+// its own that the open hands back, closed by naming it.
+TEST_F(DatabankRequestsTest, FilesOfTheirOwnGetHandlesOfTheirOwn) {
+  auto first = FileRequest(-1, 3, 1, 1, "own1.bak");
+  auto second = FileRequest(-1, 3, 1, 1, "own2.bak");
+  ASSERT_EQ(first[0], 0);
+  ASSERT_EQ(second[0], 0);
+  EXPECT_GE(first[ODF_LID], ODF_FIRST_OWN_LID);
+  EXPECT_GE(second[ODF_LID], ODF_FIRST_OWN_LID);
+  EXPECT_NE(first[ODF_LID], second[ODF_LID]);
+  for (const auto& f : {first, second}) {
+    int32_t close[DBR_WORDS] = {1, user_, -1, f[ODF_LID]};
+    DSCloseDbReq(base_, close);
+    EXPECT_EQ(close[0], 0);
+    EXPECT_EQ(DSGetDcbRefs(base_, f[ODF_LID]), 0);
+  }
+}
+
 // A databank disconnected: closed in the databank kernel (mode 2), its
 // utility record written (mode 3) or its copy taken offline (mode 1), the
 // last two only inside a transaction.
