@@ -115,6 +115,27 @@ class SemanticDataChange : public SemanticTest {
                     "ADAM", 4, "EVE", 3, false);
     ASSERT_EQ(pb[0], 0);
   }
+  // A trigger row (inside dictionary work) of a body "BEGIN END".
+  void InsTrigger(int32_t id, int32_t table, int32_t event, int32_t timing, bool row,
+                  const char* old_name = "", const char* new_name = "") {
+    std::vector<uint8_t> action3;
+    for (char ch : std::string("BEGIN END")) action3.insert(action3.end(), {0, 0, uint8_t(ch)});
+    DDTriggerDef t;
+    t.id = id;
+    t.table_id = table;
+    t.event = event;
+    t.timing = timing;
+    t.row = row;
+    t.old_name = old_name;
+    t.old_length = static_cast<int32_t>(std::strlen(old_name));
+    t.new_name = new_name;
+    t.new_length = static_cast<int32_t>(std::strlen(new_name));
+    t.action3 = action3.data();
+    t.action_length = static_cast<int32_t>(action3.size() / 3);
+    int32_t pb[2] = {0, usr_};
+    DDInsTrigger(base_, pb, t);
+    ASSERT_EQ(pb[0], 0) << id;
+  }
   Compiled Run(const std::string& sql, int32_t mode = 5) {
     assignments_.clear();
     guards_.clear();
@@ -528,20 +549,9 @@ std::vector<std::string>* g_triggers = nullptr;
 
 TEST_F(SemanticDataChange, TriggersOfTheChangedTable) {
   ASSERT_EQ(BegWork(), 0);
-  std::vector<uint8_t> action3;
-  for (char ch : std::string("BEGIN END")) action3.insert(action3.end(), {0, 0, uint8_t(ch)});
   for (int32_t id : {6001, 6002, 6003}) {
-    DDTriggerDef t;
-    t.id = id;
-    t.table_id = 5010;
-    t.event = id == 6003 ? 1 : 3;  // two on DELETE, one on INSERT
-    t.timing = id == 6001 ? 1 : 3;
-    t.row = id != 6002;
-    t.action3 = action3.data();
-    t.action_length = static_cast<int32_t>(action3.size() / 3);
-    int32_t pb[2] = {0, usr_};
-    DDInsTrigger(base_, pb, t);
-    ASSERT_EQ(pb[0], 0) << id;
+    // Two on DELETE, one on INSERT.
+    InsTrigger(id, 5010, id == 6003 ? 1 : 3, id == 6001 ? 1 : 3, id != 6002);
   }
   ASSERT_EQ(EndWork(0), 0);
   std::vector<std::string> triggers;
@@ -585,36 +595,12 @@ std::vector<std::string>* g_transitions = nullptr;
 
 TEST_F(SemanticDataChange, TriggersReadingTheOldRows) {
   EXPECT_EQ(Run("DELETE FROM t").kind, 10);
-  std::vector<uint8_t> action3;
-  for (char ch : std::string("BEGIN END")) action3.insert(action3.end(), {0, 0, uint8_t(ch)});
-  struct Def {
-    int32_t id, table, event;
-    bool row;
-    const char* old_name;
-    const char* new_name;
-  } defs[] = {{6101, 5001, 3, false, "OLD_TABLE", ""},
-              {6102, 5001, 3, true, "O", ""},
-              {6103, 5001, 3, false, "OT", ""},
-              {6104, 5003, 3, false, "", "N"},
-              {6105, 5003, 2, false, "", "NT"}};
   ASSERT_EQ(BegWork(), 0);
-  for (const Def& d : defs) {
-    DDTriggerDef t;
-    t.id = d.id;
-    t.table_id = d.table;
-    t.event = d.event;
-    t.timing = 3;
-    t.row = d.row;
-    t.old_name = d.old_name;
-    t.old_length = static_cast<int32_t>(std::strlen(d.old_name));
-    t.new_name = d.new_name;
-    t.new_length = static_cast<int32_t>(std::strlen(d.new_name));
-    t.action3 = action3.data();
-    t.action_length = static_cast<int32_t>(action3.size() / 3);
-    int32_t pb[2] = {0, usr_};
-    DDInsTrigger(base_, pb, t);
-    ASSERT_EQ(pb[0], 0) << d.id;
-  }
+  InsTrigger(6101, 5001, 3, 3, false, "OLD_TABLE");
+  InsTrigger(6102, 5001, 3, 3, true, "O");
+  InsTrigger(6103, 5001, 3, 3, false, "OT");
+  InsTrigger(6104, 5003, 3, 3, false, "", "N");
+  InsTrigger(6105, 5003, 2, 3, false, "", "NT");
   ASSERT_EQ(EndWork(0), 0);
   std::vector<std::string> seen;
   g_transitions = &seen;
