@@ -179,6 +179,17 @@ constexpr int32_t ROOT_VIEW_TABLES = 18;
 constexpr int32_t ROOT_TRIGGERS = 19;
 constexpr int32_t ROOT_TARGET = 20;
 constexpr int32_t ROOT_MATERIALIZED = 21;  // the views the statement materialized (references)
+// A stored view's root also keeps what typing noted of its query, which a
+// statement reading the view takes on: the special-register marks (22-25),
+// the current-date mark (26), the null-literal mark and its largest length
+// (27, 28), the literals' constant-area bytes (29) and the LIKE predicates
+// (30, an expression list).
+constexpr int32_t ROOT_VIEW_REGISTERS = 22;
+constexpr int32_t ROOT_VIEW_DATE = 26;
+constexpr int32_t ROOT_VIEW_NULL = 27;
+constexpr int32_t ROOT_VIEW_NULL_LENGTH = 28;
+constexpr int32_t ROOT_VIEW_CONSTANTS = 29;
+constexpr int32_t ROOT_VIEW_LIKES = 30;
 
 // Result column of a set operation (6 words).
 constexpr int32_t RSC_TYPE = 0;       // four-word type record

@@ -212,7 +212,11 @@ class Copier {
         PushValue(mapped);
         return;
       }
-      if (mapped == kInProgress) Fail(-19220);
+      // An expression list may be met again while in progress: an
+      // expression's list of the columns it reads is often its operand's
+      // very list, reached again through that operand. Its elements are
+      // copied at their first visit, so the second copy ends.
+      if (mapped == kInProgress && kind != kRefExpressionList) Fail(-19220);
     }
     if (IsLeaf(kind)) {
       int32_t copy = Leaf(kind, ref);
@@ -372,6 +376,7 @@ class Copier {
       case kRefStatement:
         switch (rec[STN_KIND]) {
           case 0:
+            add(30, kRefExpressionList);
             add(21, kRefRecord197List);
             add(15, kRefPairList);
             add(6, kRefExpressionList);

@@ -9,6 +9,7 @@
 
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trav_stack.h"
@@ -132,6 +133,13 @@ std::string qmviewimage(SqlCompileCtx* ctx, int32_t root) {
   for (int32_t i = 0; i < kStmtNodeWords; ++i) saved[i] = W(ctx, root, i);
   W(ctx, root, STN_ROOT_TOP) = W(ctx, definition, VDF_QUERY);
   for (int32_t w : kCleared) W(ctx, root, w) = 0;
+  const SqlTypingState& t = ctx->typing;
+  for (int32_t i = 0; i < 4; ++i) W(ctx, root, ROOT_VIEW_REGISTERS + i) = t.register_marks[i];
+  W(ctx, root, ROOT_VIEW_DATE) = t.leaf;
+  W(ctx, root, ROOT_VIEW_NULL) = t.null_cast;
+  W(ctx, root, ROOT_VIEW_NULL_LENGTH) = t.null_cast_length;
+  W(ctx, root, ROOT_VIEW_CONSTANTS) = t.constant_bytes;
+  W(ctx, root, ROOT_VIEW_LIKES) = t.like_list;
   int32_t statement = qqwscur(ctx);
   int32_t fresh = qqwsnewblk(ctx);
   int32_t copy = 0;

@@ -24,7 +24,8 @@ void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume);
 // The image CREATE VIEW stores as the view's tree (item 59), made from the
 // analysed definition under `root`: the view's query under the statement
 // root (word 3; word 4 the query's table references, word 21 the views it
-// materialized; the walk's other root words cleared) copied as a statement
+// materialized, words 22-30 what typing noted of it; the walk's other root
+// words cleared) copied as a statement
 // (reference kind 4) into a fresh block whose header word 2 is the copy's
 // root. The root is left as it was; the statement's block stays current.
 // Empty when `root` holds no view definition.

@@ -2,6 +2,7 @@
 
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/compile_services.h"
 #include "sql/front/catalog_access.h"
 #include "sql/front/query_block_state.h"
@@ -11,6 +12,7 @@
 #include "sql/front/stored_trees.h"
 #include "sql/front/tree_copy.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -114,6 +116,23 @@ void AdoptTables(SqlCompileCtx* ctx, int32_t root, int32_t level) {
     Append(ctx, &q.table_refs, ref);
     ++q.table_ref_count;
   }
+}
+
+// What typing noted of the view's query holds for the reading statement:
+// each mark set in the view sets it, the null-literal mark brings its
+// length, the constant-area bytes add up and the LIKE predicates join.
+void TakeTypingMarks(SqlCompileCtx* ctx, int32_t root) {
+  SqlTypingState& t = ctx->typing;
+  for (int32_t i = 0; i < 4; ++i) {
+    if (W(ctx, root, ROOT_VIEW_REGISTERS + i) != 0) t.register_marks[i] = 1;
+  }
+  if (W(ctx, root, ROOT_VIEW_DATE) != 0) t.leaf = 1;
+  if (W(ctx, root, ROOT_VIEW_NULL) != 0) {
+    t.null_cast = 1;
+    t.null_cast_length = std::max(t.null_cast_length, W(ctx, root, ROOT_VIEW_NULL_LENGTH));
+  }
+  t.constant_bytes += W(ctx, root, ROOT_VIEW_CONSTANTS);
+  t.like_list = qqlcat(ctx, t.like_list, W(ctx, root, ROOT_VIEW_LIKES));
 }
 
 // The end of a chain of next-query links (word 18 of SELECT blocks and
@@ -274,6 +293,7 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
     qcinterr(ctx, "QME: qmviewmrg", -19220);
   }
   W(ctx, ref, TRF_VIEW) = root;
+  TakeTypingMarks(ctx, root);
   int32_t query = W(ctx, root, STN_ROOT_TOP);
   int32_t outer = cur->w[SEM_OWNER];
   bool select_block = IsSelectBlock(ctx, query);

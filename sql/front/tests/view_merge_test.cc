@@ -12,6 +12,7 @@
 
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
+#include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
@@ -430,6 +431,39 @@ TEST_F(ViewMergeQueries, DeleteAndUpdateTakeTheViewsCondition) {
     EXPECT_EQ(m.printed, k.printed) << k.sql;
     EXPECT_TRUE(m.materialized.empty()) << k.sql;
   }
+}
+
+// What typing noted of a view's query holds for the statement that reads
+// it: its LIKE predicates, its special-register and current-date marks, its
+// null-literal mark and length, its literals' constant-area bytes.
+TEST_F(ViewMergeQueries, ReadingStatementTakesTheViewsTypingMarks) {
+  MakeView(5052, "VL",
+           "SELECT a, c, CURRENT_DATE AS k, CAST(NULL AS CHAR(7)) AS z FROM t "
+           "WHERE c LIKE 'x%' AND CURRENT_USER = 'ADAM'",
+           {{"A", 3, 10, 0}, {"C", 1, 10, 0}, {"K", 3, 10, 0}, {"Z", 1, 7, 0}});
+  SqlTypingState plain, read;
+  std::vector<std::string> likes;
+  for (auto [sql, state] : {std::pair{"SELECT a, c FROM t", &plain}, std::pair{"SELECT a FROM vl", &read}}) {
+    inspect = [&, state = state](SqlCompileCtx* ctx, int32_t) {
+      *state = ctx->typing;
+      likes.clear();
+      for (int32_t c = ctx->typing.like_list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        likes.push_back(SqlPrintExpression(ctx, WsWord(ctx, c, CELL_VALUE)));
+      }
+    };
+    Compiled c = Compile(sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
+  }
+  EXPECT_EQ(likes, std::vector<std::string>{"(F100(C) LIKE 'x%')"});
+  EXPECT_EQ(read.leaf, 1);
+  EXPECT_EQ(plain.leaf, 0);
+  int32_t marks = 0;
+  for (int32_t m : read.register_marks) marks += m;
+  EXPECT_EQ(marks, 1);
+  EXPECT_EQ(read.null_cast, 1);
+  EXPECT_EQ(read.null_cast_length, 7);
+  EXPECT_GT(read.constant_bytes, plain.constant_bytes);
 }
 
 }  // namespace
