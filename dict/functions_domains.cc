@@ -99,3 +99,14 @@ void DDGetDomainSeq(int32_t* base, int32_t* pb, int32_t id, int32_t kind, int32_
   if (schema != nullptr) DDCopyName(c.Text(6), schema, nullptr);
   pb[0] = c.status();
 }
+
+void DDCheckUsage(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                  int32_t* domain_id) {
+  const int32_t mode = pb[0];
+  if (mode != 0 && mode != 1 && mode != 2) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
+  DDDropCursor(base, pb, SLOT_DDCheckUsage, IMAGE_DDCheckUsage, mode != 0, mode == 2, id, name,
+               name_length, domain_id);
+}

@@ -296,6 +296,18 @@ void DDGetDomain(int32_t* base, int32_t* pb, const char* schema, int32_t schema_
 // A domain's default dropped: its default NULL, the usage rows of the
 // objects it used deleted. 1 when there is no such domain.
 void DDDelDomainUse(int32_t* base, int32_t* pb, int32_t id);
+// Cursor over domains being dropped: mode (pb[0]) 1 the domain of `id`, 2
+// every DOMAIN named `name` in any schema, 0 the next; another -19113. Each
+// one's object, level-2 condition, privilege, usage (as user), source,
+// check (24, 21 and each check's texts, usage rows and object row) and
+// stored definition rows are deleted with its row before its id is handed
+// back; each column of it (its type usage rows) keeps its type, loses the
+// domain, takes the domain's collation (recorded as its table's use of the
+// collation) and, without a default of its own, the domain's default and
+// its stored text. 1 at the end; -19007 when an object row, a column or a
+// check clause the rows name is missing.
+void DDCheckUsage(int32_t* base, int32_t* pb, int32_t id, const char* name, int32_t name_length,
+                  int32_t* domain_id);
 // Cursor over the columns (routines) using DOMAIN (kind 2) or SEQUENCE (14)
 // `id` (another kind -19089): mode (pb[0]) not 0 opens it, 0 takes the
 // next; the table's id, the column's name, the table's kind (object kinds,
