@@ -11,9 +11,12 @@
 #include <string>
 
 #include "dict/dictionary_services.h"
+#include "dict/statement_functions.h"
 #include "dict/work_block.h"
 #include "kernel/databank_control.h"
 #include "server/testing/started_database.h"
+
+inline constexpr int32_t kDatabankObjectKind = 1;  // "DATABANK"
 
 // `text` into `bytes` bytes of `words`, blank padded.
 inline void PutBlankPadded(int32_t* words, const std::string& text, int32_t bytes) {
@@ -22,16 +25,24 @@ inline void PutBlankPadded(int32_t* words, const std::string& text, int32_t byte
   std::memcpy(b, text.data(), std::min<size_t>(text.size(), bytes));
 }
 
-// Databank `lid` named `name` on `file` (a full path); "" or what failed.
+// Databank `lid` named `name` on `file` (a full path); with a `creator`,
+// also its object row under that schema (the databank's creator); "" or
+// what failed.
 inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid,
-                                       const std::string& name, const std::string& file) {
+                                       const std::string& name, const std::string& file,
+                                       const std::string& creator = "") {
+  const std::string owner = kStartedAdmin;
   int32_t pb[2] = {0, admin};
   DDBegWork(base, pb);
   if (pb[0] != 0) return "DDBegWork " + std::to_string(pb[0]);
   int32_t ins[2] = {0, admin};
   DDInsDatabank(base, ins, lid, lid, name.data(), static_cast<int32_t>(name.size()),
-                kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)), file.data(),
+                owner.data(), static_cast<int32_t>(owner.size()), file.data(),
                 static_cast<int32_t>(file.size()), 1, false);
+  if (ins[0] == 0 && !creator.empty())
+    DDInsObject(base, ins, lid, kDatabankObjectKind, creator.data(),
+                static_cast<int32_t>(creator.size()), name.data(),
+                static_cast<int32_t>(name.size()));
   int32_t end[2] = {ins[0] == 0 ? 0 : 1, admin};
   DDEndWork(base, end);
   if (ins[0] != 0) return "DDInsDatabank " + std::to_string(ins[0]);
