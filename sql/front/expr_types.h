@@ -106,6 +106,8 @@ void qmbinop(SqlCompileCtx* ctx, int32_t node);
 
 // qmaval: a literal (kind 29).
 void qmaval(SqlCompileCtx* ctx, int32_t node);
+// The constant-area bytes a typed literal needs at run time.
+int32_t qmlitbytes(SqlCompileCtx* ctx, int32_t node);
 // qmahos: a host variable or parameter marker (kind 30), entered in the host
 // list.
 void qmahos(SqlCompileCtx* ctx, int32_t node, const SemContext* sem);

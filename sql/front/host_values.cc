@@ -49,7 +49,7 @@ void NumericLiteral(SqlCompileCtx* ctx, int32_t node, int32_t code, const char* 
   if (code == kSqlTypeFloat) scale = -1;
   if (code == kSqlTypeInt) scale = 0;
   SetType(ctx, node, code, digits, scale, 0);
-  ctx->typing.constant_bytes += qcdeclen(digits);
+  ctx->typing.constant_bytes += qmlitbytes(ctx, node);
 }
 
 // Datetime (10 to 12) and interval (13 to 25) literals, checked by the value
@@ -73,7 +73,7 @@ void DatetimeLiteral(SqlCompileCtx* ctx, int32_t node, int32_t code, int32_t rec
     int32_t n = code == kSqlTypeDate ? 8 : code == kSqlTypeTime ? 6 + f : 14 + f;
     SetType(ctx, node, code, n, code == kSqlTypeDate ? 0 : f, 0);
   }
-  ctx->typing.constant_bytes += qcdeclen(Length(ctx, node));
+  ctx->typing.constant_bytes += qmlitbytes(ctx, node);
 }
 
 // Whether the host-variable node is a parameter marker ("?").
@@ -135,6 +135,32 @@ void PassBack(SqlCompileCtx* ctx, int32_t wrapper, int32_t inner) {
 
 }  // namespace
 
+int32_t qmlitbytes(SqlCompileCtx* ctx, int32_t node) {
+  int32_t code = W(ctx, node, EXN_LITERAL_TYPE);
+  int32_t record = W(ctx, node, EXN_OPERAND1);
+  int32_t length = record == 0 ? 0 : std::max(W(ctx, record, 0), 0);
+  switch (code) {
+    case 1:
+    case 2:
+    case 3:
+      return qcdeclen(Length(ctx, node));
+    case 4:
+    case 8:
+    case 29:
+    case 30:
+    case 31:
+    case 32:
+    case 34:
+    case 35:
+      return length + 1;
+    default:
+      if (code >= kSqlTypeDate && code <= kSqlTypeIntervalLast && record != 0) {
+        return qcdeclen(Length(ctx, node));
+      }
+      return Length(ctx, node);
+  }
+}
+
 void qmaval(SqlCompileCtx* ctx, int32_t node) {
   W(ctx, node, EXN_DERIVATION) = 3;
   W(ctx, node, EXN_NULLABLE) = 0;
@@ -151,26 +177,26 @@ void qmaval(SqlCompileCtx* ctx, int32_t node) {
     case 4:
     case 8:
       SetType(ctx, node, code, length, -1, 0);
-      ctx->typing.constant_bytes += length + 1;
+      ctx->typing.constant_bytes += qmlitbytes(ctx, node);
       break;
     case 29:
     case 30:
     case 31:
     case 32:
       SetType(ctx, node, code, length, -1, 0);
-      ctx->typing.constant_bytes += length + 1;
+      ctx->typing.constant_bytes += qmlitbytes(ctx, node);
       break;
     case 34:
     case 35:
       SetType(ctx, node, code, length / 3, -1, 0);
-      ctx->typing.constant_bytes += length + 1;
+      ctx->typing.constant_bytes += qmlitbytes(ctx, node);
       break;
     default:
       if (code >= kSqlTypeDate && code <= kSqlTypeIntervalLast && record != 0) {
         DatetimeLiteral(ctx, node, code, record);
       } else {
         W(ctx, node, EXN_TYPE_CLASS) = qmtypcls(Code(ctx, node));
-        ctx->typing.constant_bytes += Length(ctx, node);
+        ctx->typing.constant_bytes += qmlitbytes(ctx, node);
       }
       break;
   }

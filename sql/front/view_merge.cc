@@ -209,6 +209,8 @@ void MapColumn(SqlCompileCtx* ctx, int32_t column, int32_t defining) {
   W(ctx, column, EXN_LINE) = old[EXN_LINE];
   W(ctx, column, EXN_POSITION) = old[EXN_POSITION];
   W(ctx, column, EXN_ANALYSED) = 1;
+  // Each use of a literal's column needs the literal's storage again.
+  if (W(ctx, column, EXN_KIND) == kExprLiteral) ctx->typing.constant_bytes += qmlitbytes(ctx, column);
   if (W(ctx, column, EXN_KIND) != kExprColumnRef) return;
   if (W(ctx, column, EXN_UNSET_A) == -1 && W(ctx, column, EXN_UNSET_B) == -1) {
     W(ctx, column, EXN_UNSET_A) = old[EXN_UNSET_A];

@@ -464,6 +464,17 @@ TEST_F(ViewMergeQueries, ReadingStatementTakesTheViewsTypingMarks) {
   EXPECT_EQ(read.null_cast, 1);
   EXPECT_EQ(read.null_cast_length, 7);
   EXPECT_GT(read.constant_bytes, plain.constant_bytes);
+  // Each use of a literal's column needs the literal's storage again.
+  MakeView(5053, "VK", "SELECT a, 'abc' AS k FROM t", {{"A", 3, 10, 0}, {"K", 1, 3, 0}});
+  int32_t bytes[2] = {0, 0};
+  for (int i = 0; i < 2; ++i) {
+    inspect = [&](SqlCompileCtx* ctx, int32_t) { bytes[i] = ctx->typing.constant_bytes; };
+    Compiled c = Compile(i == 0 ? "SELECT a FROM vk" : "SELECT k, k FROM vk");
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  }
+  EXPECT_EQ(bytes[0], 4);
+  EXPECT_EQ(bytes[1], 4 + 2 * 4);
 }
 
 }  // namespace
