@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "dict/column_reader.h"
 #include "dict/compiler_lookups.h"
 #include "dict/kind_words.h"
 #include "dict/statement_params.h"
@@ -161,6 +162,29 @@ void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int
     p.Chars(5, default_text3, default_length <= DD_DEFAULT_MAX ? default_length : 0);
   if ((pb[0] = p.status()) != 0) return;
   DDSelectRun(base, pb, stm, true);
+}
+
+void DDCurTableKeys2(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                     int32_t column_length, int32_t* type, int32_t* length, int32_t* scale) {
+  if (pb[0] == 0) {  // the one row was handed back at the opening
+    pb[0] = 1;
+    return;
+  }
+  if (!NameFits(column_length)) {
+    pb[0] = DD_BAD_VALUE;
+    return;
+  }
+  const int32_t stm = DDWalk(base, pb, SLOT_DDCurTableKeys2, IMAGE_DDCurTableKeys2, [&](DDParams& p) {
+    p.Int(1, table_id).TextLength(2, column, column_length);
+  });
+  if (stm == 0) return;
+  DDColumnReader c(base, stm);
+  int32_t t = 0, l = 0, s = 0;
+  DDStoredType(c, {1, 2, 3, 4, 5, 6, 7}, &t, &l, &s);
+  if ((pb[0] = c.status()) != 0) return;
+  *type = t;
+  *length = l;
+  *scale = s;
 }
 
 void DDDelKeys(int32_t* base, int32_t* pb, int32_t table_id, int32_t key_id, int32_t kind,

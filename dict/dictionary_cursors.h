@@ -122,6 +122,19 @@ void DDDropUsage(int32_t* base, int32_t* pb, int32_t id, const char* column, int
 
 // --- Drops ---
 
+// Column `column` of table `table_id` dropped (pb[0] non-zero; 0 answers
+// 1, the end): its row, its column privileges, its type-usage rows, the
+// table's usage row on each object those name that no other column names
+// and on which the table rests on no privilege, and its default's stored
+// text deleted; every column numbered behind it (but the internal key
+// column "ZAVOR_ROWID") takes its number and ordinal position one less, as
+// do the view columns (55) and the views' stored conditions (56) on such a
+// column of the table. The dropped column's type code, length and scale
+// by the dictionary's type rules. 1 when the table has no such column (the
+// internal key column is none); a name over 128 characters -19113.
+void DDCurTableKeys2(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
+                     int32_t column_length, int32_t* type, int32_t* length, int32_t* scale);
+
 // The keys of table `table_id` dropped one a call: key `key_id` only (0:
 // every key), of kind `kind` only (1-5, the kinds of DDKeyKindOf; 0: any).
 // Each key's constraint, referential, key column, check, trigger, usage,
