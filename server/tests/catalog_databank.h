@@ -25,6 +25,27 @@ inline void PutBlankPadded(int32_t* words, const std::string& text, int32_t byte
   std::memcpy(b, text.data(), std::min<size_t>(text.size(), bytes));
 }
 
+// The file of databank `lid` (sequence 1, named `name`) made on `file` by
+// the kernel core's file request and released with close mode
+// `close_mode`; "" or what failed.
+inline std::string MakeDatabankFile(int32_t* base, int32_t lid, const std::string& name,
+                                    const std::string& file, int32_t close_mode) {
+  std::array<int32_t, ODF_WORDS> rq{};
+  rq[ODF_MODE] = 3;
+  rq[ODF_LID] = lid;
+  rq[ODF_SEQNO] = 1;
+  rq[ODF_TYPE] = 1;
+  rq[ODF_SIZE] = 8;
+  PutBlankPadded(rq.data() + ODF_NAME, name, 128);
+  PutBlankPadded(rq.data() + ODF_FILE, file, 256);
+  DSOpenDbFile(base, rq.data());
+  if (rq[0] != 0) return "DSOpenDbFile " + std::to_string(rq[0]);
+  int32_t cls[CLS_WORDS] = {close_mode, lid, -1};
+  DSCloseDcb(base, cls);
+  if (cls[0] != 0) return "DSCloseDcb " + std::to_string(cls[0]);
+  return "";
+}
+
 // Databank `lid` named `name` on `file` (a full path); with a `creator`,
 // also its object row under that schema (the databank's creator); "" or
 // what failed.
@@ -47,18 +68,5 @@ inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid
   DDEndWork(base, end);
   if (ins[0] != 0) return "DDInsDatabank " + std::to_string(ins[0]);
   if (end[0] != 0) return "DDEndWork " + std::to_string(end[0]);
-  std::array<int32_t, ODF_WORDS> rq{};
-  rq[ODF_MODE] = 3;
-  rq[ODF_LID] = lid;
-  rq[ODF_SEQNO] = 1;
-  rq[ODF_TYPE] = 1;
-  rq[ODF_SIZE] = 8;
-  PutBlankPadded(rq.data() + ODF_NAME, name, 128);
-  PutBlankPadded(rq.data() + ODF_FILE, file, 256);
-  DSOpenDbFile(base, rq.data());
-  if (rq[0] != 0) return "DSOpenDbFile " + std::to_string(rq[0]);
-  int32_t cls[CLS_WORDS] = {0, lid, -1};
-  DSCloseDcb(base, cls);
-  if (cls[0] != 0) return "DSCloseDcb " + std::to_string(cls[0]);
-  return "";
+  return MakeDatabankFile(base, lid, name, file, 0);
 }

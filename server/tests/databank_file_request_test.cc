@@ -168,19 +168,7 @@ TEST_F(DatabankFileRequestTest, FailuresStandInTheResultVector) {
 TEST_F(DatabankFileRequestTest, ADatabankNoRequestOpensIsTakenByTheFileRequest) {
   constexpr int32_t kOwn = 72;
   const std::string own = TheStartedDatabase().home + "/xr72.dbf";
-  std::array<int32_t, ODF_WORDS> rq{};
-  rq[ODF_MODE] = 3;
-  rq[ODF_LID] = kOwn;
-  rq[ODF_SEQNO] = 1;
-  rq[ODF_TYPE] = 1;
-  rq[ODF_SIZE] = 8;
-  Put(rq.data() + ODF_NAME, "XR_OWN", 128);
-  Put(rq.data() + ODF_FILE, own, 256);
-  DSOpenDbFile(base_, rq.data());
-  ASSERT_EQ(rq[0], 0);
-  int32_t cls[CLS_WORDS] = {1, kOwn, -1};
-  DSCloseDcb(base_, cls);
-  ASSERT_EQ(cls[0], 0);
+  ASSERT_EQ(MakeDatabankFile(base_, kOwn, "XR_OWN", own, 1), "");
 
   std::array<int32_t, ODF_WORDS> b{};
   b[1] = user_;
@@ -194,7 +182,7 @@ TEST_F(DatabankFileRequestTest, ADatabankNoRequestOpensIsTakenByTheFileRequest) 
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(b.data() + ODF_FILE), own.size()), own)
       << "the catalog is not asked";
   EXPECT_EQ(DSGetDcbRefs(base_, kOwn), 1);
-  cls[0] = 1;
+  int32_t cls[CLS_WORDS] = {1, kOwn, -1};
   DSCloseDcb(base_, cls);
   EXPECT_EQ(cls[0], 0);
 }
