@@ -47,3 +47,19 @@ TestContext::TestContext(int32_t workspace_size) {
 TestContext::~TestContext() {
   ArenaRelease(&ctx.arena);
 }
+
+int32_t DamagingValue(std::mt19937& rng, int32_t first, int32_t bytes) {
+  const uint32_t words = static_cast<uint32_t>((bytes - first) / 4);
+  switch (rng() % 5) {
+    case 0:
+      return static_cast<int32_t>(first + 4 * static_cast<int32_t>(rng() % (words == 0 ? 1 : words)));
+    case 1:
+      return bytes - 8 + static_cast<int32_t>(rng() % 72);
+    case 2:
+      return static_cast<int32_t>(rng() % 2000) | 1;
+    case 3:
+      return -static_cast<int32_t>(rng() % 1000);
+    default:
+      return static_cast<int32_t>(rng() % 120);
+  }
+}

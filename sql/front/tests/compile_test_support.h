@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -37,3 +38,8 @@ struct TestContext {
   explicit TestContext(int32_t workspace_size = kWorkspaceStartBytes);
   ~TestContext();
 };
+
+// A value that damages a word of a tree image of `bytes` bytes whose words
+// from byte `first` on are its body: a reference inside the body, one around
+// or past its end, an odd one, a negative one or a small number.
+int32_t DamagingValue(std::mt19937& rng, int32_t first, int32_t bytes);

@@ -331,23 +331,7 @@ TEST_F(StoredTrees, DamagedStoredImagesEndInTheirOwnErrors) {
     for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
       int32_t word = static_cast<int32_t>(rng() % static_cast<uint32_t>(words));
       if (word == WSB_LINK || word == WSB_USED) continue;
-      int32_t value;
-      switch (rng() % 5) {
-        case 0:
-          value = static_cast<int32_t>(4 * (rng() % static_cast<uint32_t>(words)));
-          break;
-        case 1:
-          value = static_cast<int32_t>(image.size()) - 8 + static_cast<int32_t>(rng() % 32);
-          break;
-        case 2:
-          value = static_cast<int32_t>(rng() % 2000) | 1;
-          break;
-        case 3:
-          value = -static_cast<int32_t>(rng() % 1000);
-          break;
-        default:
-          value = static_cast<int32_t>(rng() % 120);
-      }
+      int32_t value = DamagingValue(rng, 0, static_cast<int32_t>(image.size()));
       SetImageWord(image, 0, word, value);
     }
     if (rng() % 8 == 0) image.resize(image.size() - 4 * (1 + rng() % 16));

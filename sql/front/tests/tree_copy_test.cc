@@ -252,23 +252,7 @@ TEST(TreeCopy, DamagedImagesEndInTheCopysErrors) {
       std::memcpy(body, image.data(), image.size());
       for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
         int32_t word = static_cast<int32_t>(rng() % static_cast<uint32_t>((used - 16) / 4));
-        int32_t value;
-        switch (rng() % 5) {
-          case 0:
-            value = static_cast<int32_t>(16 + 4 * (rng() % static_cast<uint32_t>((used - 16) / 4)));
-            break;
-          case 1:
-            value = used + static_cast<int32_t>(rng() % 64);
-            break;
-          case 2:
-            value = static_cast<int32_t>(rng() % 2000) | 1;
-            break;
-          case 3:
-            value = -static_cast<int32_t>(rng() % 1000);
-            break;
-          default:
-            value = static_cast<int32_t>(rng() % 120);
-        }
+        int32_t value = DamagingValue(rng, WSB_HEADER_BYTES, used);
         std::memcpy(body + 4 * word, &value, 4);
       }
       ctx->trav.depth = 0;

@@ -15,6 +15,7 @@
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/tests/compile_test_support.h"
 #include "sql/front/tests/semantic_fixture.h"
 
 namespace {
@@ -340,23 +341,7 @@ TEST_F(ViewMergeQueries, DamagedStoredViewsEndInInternalErrors) {
     g_damaged = image;
     for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
       int32_t word = static_cast<int32_t>(WSB_HEADER_BYTES / 4 + rng() % words);
-      int32_t value;
-      switch (rng() % 5) {
-        case 0:
-          value = static_cast<int32_t>(WSB_HEADER_BYTES + 4 * (rng() % words));
-          break;
-        case 1:
-          value = used + static_cast<int32_t>(rng() % 64);
-          break;
-        case 2:
-          value = static_cast<int32_t>(rng() % 2000) | 1;
-          break;
-        case 3:
-          value = -static_cast<int32_t>(rng() % 1000);
-          break;
-        default:
-          value = static_cast<int32_t>(rng() % 120);
-      }
+      int32_t value = DamagingValue(rng, WSB_HEADER_BYTES, used);
       std::memcpy(g_damaged.data() + 4 * word, &value, 4);
     }
     Merged m = Run(i % 2 == 0 ? "SELECT * FROM vw" : "SELECT x FROM vw WHERE a < 5");
