@@ -23,44 +23,19 @@ namespace {
 
 constexpr int32_t kDomain = 2, kBaseTable = 6, kView = 7, kCollation = 18;
 
-class StartedColumnDropTest : public StartedWorkTest {
+class StartedColumnDropTest : public StartedAdminWorkTest {
  protected:
-  void SetUp() override {
-    StartedWorkTest::SetUp();
-    ASSERT_EQ(Begin(admin_), 0);
-  }
-  void TearDown() override { EXPECT_EQ(End(admin_, 1), 0); }
-
-  int32_t Object(int32_t kind, const std::string& name) {
-    int32_t pb[2] = {0, admin_}, id = 0;
-    DDNewIds(base_, pb, 1, &id);
-    EXPECT_EQ(pb[0], 0);
-    DDInsObject(base_, pb, id, kind, kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)),
-                name.data(), static_cast<int32_t>(name.size()));
-    EXPECT_EQ(pb[0], 0);
-    return id;
-  }
   // A table of the named columns, numbered from 1 in order, each of 8
   // characters (the third a DECIMAL(9,2)); the internal key column, when
   // named, takes number 99.
   int32_t Table(const std::string& name, const std::vector<std::string>& columns) {
-    const int32_t id = Object(kBaseTable, name);
-    int32_t pb[2] = {0, admin_};
-    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 12, true, 1);
-    EXPECT_EQ(pb[0], 0);
+    const int32_t id = EmptyTable(name, 12);
     for (size_t k = 0; k < columns.size(); ++k) {
-      DDColumnDef c;
-      c.name = columns[k].data();
-      c.name_length = static_cast<int32_t>(columns[k].size());
-      c.number = columns[k] == "ZAVOR_ROWID" ? 99 : static_cast<int32_t>(k + 1);
-      c.type = k == 2 ? 2 : 1;
-      c.length = k == 2 ? 9 : 8;
+      const int32_t number = columns[k] == "ZAVOR_ROWID" ? 99 : static_cast<int32_t>(k + 1);
+      DDColumnDef c = Def(columns[k].c_str(), number, k == 2 ? 2 : 1, k == 2 ? 9 : 8,
+                          12 + 9 * static_cast<int32_t>(k), 9);
       c.scale = k == 2 ? 2 : 0;
-      c.offset = 12 + 9 * static_cast<int32_t>(k);
-      c.byte_length = 9;
-      pb[0] = 0;
-      DDInsColumn(base_, pb, id, c, nullptr, 0);
-      EXPECT_EQ(pb[0], 0) << columns[k];
+      Column(id, c);
     }
     return id;
   }

@@ -19,45 +19,18 @@
 
 namespace {
 
-constexpr int32_t kBaseTable = 6, kConstraint = 16;
+constexpr int32_t kConstraint = 16;
 
-class StartedKeysTest : public StartedWorkTest {
+class StartedKeysTest : public StartedAdminWorkTest {
  protected:
-  void SetUp() override {
-    StartedWorkTest::SetUp();
-    ASSERT_EQ(Begin(admin_), 0);
-  }
-  void TearDown() override { EXPECT_EQ(End(admin_, 1), 0); }
-
-  int32_t Object(int32_t kind, const std::string& name) {
-    int32_t pb[2] = {0, admin_}, id = 0;
-    DDNewIds(base_, pb, 1, &id);
-    EXPECT_EQ(pb[0], 0);
-    DDInsObject(base_, pb, id, kind, kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)),
-                name.data(), static_cast<int32_t>(name.size()));
-    EXPECT_EQ(pb[0], 0);
-    return id;
-  }
-  // A base table of integer columns A, B and C.
+  // A base table of integer columns A, B and C; A not nullable.
   int32_t Table(const std::string& name) {
-    const int32_t id = Object(kBaseTable, name);
-    int32_t pb[2] = {0, admin_};
-    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 7, true, 1);
-    EXPECT_EQ(pb[0], 0);
+    const int32_t id = EmptyTable(name, 7);
     const char* names[] = {"A", "B", "C"};
     for (int32_t k = 0; k < 3; ++k) {
-      DDColumnDef c;
-      c.name = names[k];
-      c.name_length = 1;
-      c.number = k + 1;
-      c.type = 7;
-      c.length = 11;
+      DDColumnDef c = Def(names[k], k + 1, 7, 11, 7 * k, 7);
       c.nullable = k != 0;
-      c.offset = 7 * k;
-      c.byte_length = 7;
-      pb[0] = 0;
-      DDInsColumn(base_, pb, id, c, nullptr, 0);
-      EXPECT_EQ(pb[0], 0);
+      Column(id, c);
     }
     return id;
   }

@@ -302,23 +302,30 @@ namespace {
 // a table another session committed; the lookups begin no transaction, so
 // its next dictionary work begins as usual.
 TEST_F(StartedLookupsTest, ALookupOutsideAnyTransactionReadsTheCommittedCatalog) {
-  ASSERT_EQ(sqlpool_word(base_, user_ + USR_TP), 0);
+  // A session of its own: no test before has begun anything on it.
+  ServerDatabase* run = TheStartedDatabase().run;
+  const int32_t cha = ServerNewChannel(run, 901);
+  ASSERT_NE(cha, 0);
+  int32_t alone = 0;
+  ASSERT_EQ(ServerLogin(run, cha, kStartedUser, kStartedUserPassword, &alone), 0);
+  ASSERT_EQ(sqlpool_word(base_, alone + USR_TP), 0);
   DDTableAttr a{};
-  EXPECT_EQ(Find(user_, "SYSTEM", "TABLES", &a), 0);
+  EXPECT_EQ(Find(alone, "SYSTEM", "TABLES", &a), 0);
   EXPECT_EQ(a.id, CAT_TABLES);
   DDColumnDesc d{};
-  int32_t pb[2] = {0, user_};
+  int32_t pb[2] = {0, alone};
   DDCmpColumns(base_, pb, CAT_TABLES, 0, "TABLE_TYPE", 10, &d, nullptr, 0);
   EXPECT_EQ(pb[0], 0);
   ASSERT_EQ(Begin(admin_), 0);
   const int32_t id = MakeTable("T_COMMITTED_BEFORE");
-  EXPECT_EQ(Find(user_, kStartedAdmin, "T_COMMITTED_BEFORE", &a), DD_TABLE_NOT_FOUND);
+  EXPECT_EQ(Find(alone, kStartedAdmin, "T_COMMITTED_BEFORE", &a), DD_TABLE_NOT_FOUND);
   ASSERT_EQ(End(admin_, 0), 0);
-  EXPECT_EQ(Find(user_, kStartedAdmin, "T_COMMITTED_BEFORE", &a), 0);
+  EXPECT_EQ(Find(alone, kStartedAdmin, "T_COMMITTED_BEFORE", &a), 0);
   EXPECT_EQ(a.id, id);
-  EXPECT_EQ(sqlpool_word(base_, user_ + USR_TP), 0);
-  ASSERT_EQ(Begin(user_), 0);
-  EXPECT_EQ(End(user_, 0), 0);
+  EXPECT_EQ(sqlpool_word(base_, alone + USR_TP), 0);
+  ASSERT_EQ(Begin(alone), 0);
+  EXPECT_EQ(End(alone, 0), 0);
+  EXPECT_EQ(ServerLogout(run, alone), 0);
 }
 
 }  // namespace

@@ -29,44 +29,16 @@ std::vector<uint8_t> Text3(const std::string& s) {
   return t;
 }
 
-class StartedUsageTest : public StartedWorkTest {
+class StartedUsageTest : public StartedAdminWorkTest {
  protected:
-  void SetUp() override {
-    StartedWorkTest::SetUp();
-    ASSERT_EQ(Begin(admin_), 0);
-  }
-  void TearDown() override { EXPECT_EQ(End(admin_, 1), 0); }
-
-  int32_t Object(int32_t kind, const std::string& name) {
-    int32_t pb[2] = {0, admin_}, id = 0;
-    DDNewIds(base_, pb, 1, &id);
-    EXPECT_EQ(pb[0], 0);
-    DDInsObject(base_, pb, id, kind, kStartedAdmin, static_cast<int32_t>(std::strlen(kStartedAdmin)),
-                name.data(), static_cast<int32_t>(name.size()));
-    EXPECT_EQ(pb[0], 0);
-    return id;
-  }
-  // A base table of columns A, B, C and D, each of 8 characters.
+  // A base table of columns A, B, C and D, each of 8 characters; A, B and
+  // C with the default NEXT.
   int32_t Table(const std::string& name) {
-    const int32_t id = Object(kBaseTable, name);
-    int32_t pb[2] = {0, admin_};
-    DDInsTable(base_, pb, id, 1, sqlpool_word(base_, admin_ + USR_USERID), 8, true, 1);
-    EXPECT_EQ(pb[0], 0);
+    const int32_t id = EmptyTable(name, 8);
     const char* names[] = {"A", "B", "C", "D"};
-    for (int32_t k = 0; k < 4; ++k) {
-      DDColumnDef c;
-      c.name = names[k];
-      c.name_length = 1;
-      c.number = k + 1;
-      c.type = 1;
-      c.length = 8;
-      c.offset = 8 + 9 * k;
-      c.byte_length = 9;
-      const std::vector<uint8_t> d = Text3("NEXT");
-      pb[0] = 0;
-      DDInsColumn(base_, pb, id, c, k < 3 ? d.data() : nullptr, k < 3 ? 4 : 0);
-      EXPECT_EQ(pb[0], 0);
-    }
+    const std::vector<uint8_t> d = Text3("NEXT");
+    for (int32_t k = 0; k < 4; ++k)
+      Column(id, Def(names[k], k + 1, 1, 8, 8 + 9 * k, 9), k < 3 ? d.data() : nullptr, k < 3 ? 4 : 0);
     return id;
   }
   void TypeUse(int32_t kind, int32_t used, int32_t table, const char* column) {
