@@ -318,8 +318,6 @@ int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* s
   if (!InStorage(base, usr, USR_WORDS)) return block[0] = DSBadHandle(base, usr);
   const int32_t rc = WithEntry(base, usr, sequence, true, [&](int32_t entry) {
     if (const int32_t held = HeldByOther(base, entry, usr)) return held;
-    Wd(base, entry, SEQE_MODE) = SEQ_INIT_MODE;
-    Wd(base, entry, SEQE_HOLDER) = usr;
     DSSeqState s;
     s.exhausted = Wd(base, entry, SEQE_EXHAUSTED);
     s.current = Wd(base, entry, SEQE_CURRENT);
@@ -329,7 +327,10 @@ int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* s
     s.flag = Wd(base, entry, SEQE_FLAG) == 1 ? 0 : -1;
     s.value = s.flag == 0 ? s.current : Wd(base, entry, SEQE_BLOCK_END);
     *state = s;
-    return s.exhausted != 0 ? SEQ_NO_FURTHER_VALUE : 0;
+    if (s.exhausted != 0) return SEQ_NO_FURTHER_VALUE;  // nothing to hand out: no hold
+    Wd(base, entry, SEQE_MODE) = SEQ_INIT_MODE;
+    Wd(base, entry, SEQE_HOLDER) = usr;
+    return 0;
   });
   return block[0] = Fail(base, usr, rc);
 }

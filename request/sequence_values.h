@@ -67,9 +67,10 @@ struct DSSeqState {
 };
 // DSSeqInit: block word 1 the session; the server entry (loaded when
 // needed) described into *state and held for the session until its
-// DSSeqReset (SEQE_HOLDER; -14722 while another session holds it); -14720 for a sequence with no further
-// value (its state filled, exhausted 1). Status in block word 0 and
-// returned (also in RVEC_RCODE).
+// DSSeqReset (SEQE_HOLDER; -14722 while another session holds it);
+// -14720, nothing held, for a sequence with no further value (its state
+// filled, exhausted 1). Status in block word 0 and returned (also in
+// RVEC_RCODE).
 int32_t DSSeqInit(int32_t* base, int32_t* block, int32_t sequence, DSSeqState* state);
 
 inline constexpr int32_t SEQ_RESET_LOAD = 1;  // DSSeqReset: only load the entry

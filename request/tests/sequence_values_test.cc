@@ -471,6 +471,14 @@ TEST_F(SequenceValuesTest, ADescriptionHoldsTheSequenceUntilItsReset) {
   EXPECT_EQ(other_next(7), SEQ_IN_USE);
   EXPECT_EQ(DSSeqRelease(base_, usr_), 0);
   EXPECT_EQ(other_next(7), 102);
+  // A description that fails (no further value) holds nothing.
+  block[0] = 0;
+  ASSERT_EQ(DSSeqReset(base_, block, 7, 0, 1), 0);  // marked used up
+  block[0] = 0;
+  EXPECT_EQ(DSSeqInit(base_, block, 7, &st), SEQ_NO_FURTHER_VALUE);
+  int32_t other_reset[2] = {0, other};
+  EXPECT_EQ(DSSeqReset(base_, other_reset, 7, 200, 0), 0);
+  EXPECT_EQ(other_next(7), 201);
 }
 
 // The write-back commits as the transaction end request does: not for a
