@@ -48,6 +48,8 @@ void Walk(SqlCompileCtx* ctx, int32_t node) {
 // The guards of the target column: its domain's check conditions, the range
 // of its numeric spelling, and IS NULL over it when it takes no NULL.
 void Guards(SqlCompileCtx* ctx, int32_t node, int32_t target, int32_t value) {
+  // Through a view, the guards are those of the table column it changes.
+  target = SemChangedColumn(ctx, target);
   int32_t ref = W(ctx, target, EXN_TABLE_REF);
   if (ref <= 0) return;
   SqlColumnDesc d;

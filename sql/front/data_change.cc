@@ -396,20 +396,26 @@ void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
   PushAll(ctx, assignments);
 }
 
-// Resume 3: the columns no assignment names get their defaults.
+// Resume 3: the columns of the changed table that no assignment reaches
+// get their defaults (through a view, the table's columns the view leaves
+// out as well).
 void InsertDefaults(SqlCompileCtx* ctx, int32_t node) {
-  if (W(ctx, node, DCH_FAILED) != 0 || TargetRef(ctx, node) == 0) return;
+  int32_t ref = TargetRef(ctx, node);
+  if (W(ctx, node, DCH_FAILED) != 0 || ref == 0) return;
+  int32_t item = ChangedItem(ctx, ref);
+  if (item <= 0) return;
   int32_t all = 0;
-  SemCollectColumns(ctx, W(ctx, node, INS_TARGET), &all);
+  SemCollectColumns(ctx, item, &all);
   int32_t added = 0;
   for (int32_t c = all; c != 0; c = W(ctx, c, CELL_NEXT)) {
     int32_t column = W(ctx, c, CELL_VALUE);
     bool named = false;
     for (int32_t a = W(ctx, node, INS_ASSIGNMENTS); a != 0 && !named; a = W(ctx, a, CELL_NEXT)) {
-      int32_t target = W(ctx, W(ctx, a, CELL_VALUE), ASG_TARGET);
-      named = W(ctx, target, EXN_COLUMN_ID) == W(ctx, column, EXN_COLUMN_ID);
+      int32_t target = SemChangedColumn(ctx, W(ctx, W(ctx, a, CELL_VALUE), ASG_TARGET));
+      named = W(ctx, target, EXN_TABLE_REF) == W(ctx, column, EXN_TABLE_REF) &&
+              W(ctx, target, EXN_COLUMN_ID) == W(ctx, column, EXN_COLUMN_ID);
     }
-    if (named || ComputedViewColumn(ctx, column)) continue;
+    if (named) continue;
     const int32_t* position = StmtAt(ctx, node);
     int32_t value = DefaultOf(ctx, column, position);
     Append(ctx, &added, ExprGeneric(ctx, position, TargetColumn(ctx, column), value));
@@ -536,6 +542,17 @@ void Delete(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
 }
 
 }  // namespace
+
+int32_t SemChangedColumn(SqlCompileCtx* ctx, int32_t column) {
+  for (int32_t depth = 0; depth <= kMaxViewDepth && column > 0; ++depth) {
+    int32_t ref = W(ctx, column, EXN_TABLE_REF);
+    if (ref <= 0 || !qmisview(ctx, ref)) return column;
+    int32_t defining = qmviewcol(ctx, ref, W(ctx, column, EXN_COLUMN_ID));
+    if (defining <= 0 || W(ctx, defining, EXN_KIND) != kExprColumnRef) return column;
+    column = defining;
+  }
+  return column;
+}
 
 void SemDataChange(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
   switch (W(ctx, node, STN_KIND)) {

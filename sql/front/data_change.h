@@ -43,6 +43,12 @@ constexpr int32_t ASG_DOMAIN_CHECKS = 24;  // list of the domain's check conditi
 constexpr int32_t ASG_RANGE = 25;          // the numeric variant's range condition
 constexpr int32_t ASG_NULL_TEST = 26;      // IS NULL over the target (not nullable)
 
+// The column a change of `column` changes: for a column of a view merged
+// into the statement, the table column the view's select item names
+// (followed down through views of views), else `column` itself (a column
+// the view computes, too).
+int32_t SemChangedColumn(SqlCompileCtx* ctx, int32_t column);
+
 // Routine 4 on kinds 22 to 26, at resumes 1 to 3.
 void SemDataChange(SqlCompileCtx* ctx, int32_t node, int32_t resume);
 // Kinds 40 to 42.

@@ -729,6 +729,39 @@ TEST_F(SemanticDataChange, ViewTargets) {
   }
 }
 
+// A change through a view changes its table's columns: their guards (NOT
+// NULL, the SMALLINT range) hold whatever the view's column rows say, and
+// an INSERT gives the table's columns the view leaves out (or the INSERT
+// does) the table's defaults.
+TEST_F(SemanticDataChange, ViewTargetsChangeTheTablesColumns) {
+  MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
+  MakeView(5063, "WDD", "SELECT nn AS n3 FROM wd", {{"N3", 3, 10, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t view : {5062, 5063}) {
+    for (int32_t privilege : {2, 4}) {
+      Grant(view, privilege);
+      for (const char* column : {"NN", "D", "N3"}) GrantColumn(view, privilege, column);
+    }
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  Compiled c = Run("INSERT INTO wd (nn) VALUES (7)");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(assignments_, (std::vector<std::string>{"NN=7", "K=NULL", "D='dflt'"}));
+  EXPECT_EQ(guards_, (std::vector<std::string>{"NN: ((7 < -32768) OR (7 > 32767))",
+                                               "K: F23(W.K)"}));
+  c = Run("INSERT INTO wd VALUES (1, 'x')");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(assignments_, (std::vector<std::string>{"NN=1", "D='x'", "K=NULL"}));
+  c = Run("INSERT INTO wdd VALUES (2)");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(assignments_, (std::vector<std::string>{"N3=2", "K=NULL", "D='dflt'"}));
+  EXPECT_EQ(guards_, (std::vector<std::string>{"N3: ((2 < -32768) OR (2 > 32767))",
+                                               "K: F23(W.K)"}));
+  c = Run("UPDATE wdd SET n3 = 40000");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(guards_, (std::vector<std::string>{"N3: ((40000 < -32768) OR (40000 > 32767))"}));
+}
+
 // Many values and columns set many times: the codes, no crash.
 TEST_F(SemanticDataChange, LargeStatements) {
   std::string values = "INSERT INTO t VALUES (1, 2, 'x'";
