@@ -137,11 +137,13 @@ bool TakesChange(SqlCompileCtx* ctx, int32_t ref, int32_t depth = 0) {
 // The FROM item of the table a change of `ref` changes: `ref`'s own, or
 // for a view that takes the change the one its query reads, followed down.
 int32_t ChangedItem(SqlCompileCtx* ctx, int32_t ref) {
-  for (int32_t depth = 0; depth <= kMaxViewDepth; ++depth) {
+  for (int32_t depth = 0; depth <= kMaxViewDepth && ref > 0; ++depth) {
     int32_t view = W(ctx, ref, TRF_VIEW);
     if (W(ctx, ref, TRF_KIND) != 2 || view <= 0) return W(ctx, ref, TRF_ITEM);
-    int32_t from = W(ctx, W(ctx, view, STN_ROOT_TOP), QSP_FROM);
-    ref = W(ctx, W(ctx, from, CELL_VALUE), FRM_BOUND);
+    int32_t query = W(ctx, view, STN_ROOT_TOP);
+    int32_t from = query > 0 ? W(ctx, query, QSP_FROM) : 0;
+    int32_t item = from > 0 ? W(ctx, from, CELL_VALUE) : 0;
+    ref = item > 0 ? W(ctx, item, FRM_BOUND) : 0;
   }
   return 0;
 }
