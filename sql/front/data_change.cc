@@ -338,7 +338,10 @@ void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
   bool ok = InsertColumns(ctx, node, item, &columns);
   int32_t source = W(ctx, node, INS_SOURCE);
   int32_t first = source != 0 ? W(ctx, source, CELL_VALUE) : 0;
-  bool subquery = first > 0 && W(ctx, first, EXN_KIND) == kExprSubquery;
+  // A query as the source (kind 4); a VALUES list may begin with a scalar
+  // subquery too.
+  bool subquery = first > 0 && W(ctx, first, EXN_KIND) == kExprSubquery &&
+                  ctx->statement_kind == 4;
   std::vector<int32_t> items;  // a subquery's select items, else the values
   if (subquery) {
     items = QueryValues(ctx, first);
@@ -352,6 +355,12 @@ void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
     int32_t value = items[i];
     const int32_t* position = At(ctx, value);
     if (subquery) {
+      // A star left unexpanded (its table was not found, which is
+      // reported) pairs with nothing.
+      if (W(ctx, value, SLI_FORM) != 2) {
+        ok = false;
+        continue;
+      }
       // A CHAR item under a national column, or the reverse, is converted
       // in the select list itself.
       int32_t wrapper = W(ctx, value, SLI_VALUE);
