@@ -17,6 +17,7 @@
 
 #include "sql/front/compile_context.h"
 #include "sql/front/compile_diag.h"
+#include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trav_stack.h"
 
@@ -365,6 +366,8 @@ class Copier {
       case kRefExpression:
         add(EXN_TYPE, kRefType);
         add(EXN_WORD19, kRefExpression);
+        // An operator's word 24: the LIKE a key range's AND stands beside.
+        if (rec[EXN_KIND] >= 1 && rec[EXN_KIND] <= 15) add(EXN_WORD24, kRefExpression);
         if (rec[4] > 0) add(4, kRefTableRef);
         add(kExprColumnsWord, kRefExpressionList);
         {

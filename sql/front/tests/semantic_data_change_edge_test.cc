@@ -2,13 +2,21 @@
 // system's codes and never walks something that is not an expression.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/statement_functions.h"
+#include "sql/front/compile_context.h"
+#include "sql/front/data_change.h"
+#include "sql/front/expr_types.h"
+#include "sql/front/sql_action_words.h"
+#include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/tests/sql_grammar_support.h"
 
 namespace {
 
@@ -81,6 +89,127 @@ TEST_F(SemanticDataChangeEdges, ValuesListBeginningWithAScalarSubquery) {
     EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
     EXPECT_EQ(c.depth_after, 0) << k.sql;
   }
+}
+
+// T's one check condition as the dictionary gives it, its stored tree
+// damaged at random; every other look-up is the dictionary's own.
+SqlDictionaryServices g_dictionary;
+std::string g_check;
+
+int32_t CheckOfT(int32_t session, int32_t table, int32_t domain, int32_t* value) {
+  if (table != 5001) return g_dictionary.pair_value(session, table, domain, value);
+  if (*value != 0) return 1;
+  *value = 931;
+  return 0;
+}
+
+int32_t CheckInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
+  if (id != 931) return g_dictionary.source_info(session, id, item, total);
+  *total = static_cast<int32_t>(g_check.size());
+  return 0;
+}
+
+int32_t CheckRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer, int32_t capacity,
+                  int32_t* length) {
+  if (id != 931) return g_dictionary.source_read(session, id, item, buffer, capacity, length);
+  int32_t n = std::min(capacity, static_cast<int32_t>(g_check.size()));
+  std::memcpy(buffer, g_check.data(), static_cast<size_t>(n));
+  *length = n;
+  return 0;
+}
+
+// A check condition damaged in the catalog (words replaced by references
+// inside, past and around its image, small and negative numbers): each
+// INSERT or UPDATE of its table analyses the copy or ends in an error,
+// never reading outside the fetched block or walking a node as what it is
+// not (the address sanitizer's runs hold it to that).
+TEST_F(SemanticDataChangeEdges, DamagedCheckConditionsEndInErrors) {
+  std::string printed;
+  const std::string image =
+      ParsedTreeImage("SELECT a FROM t WHERE a > 0 AND (b < a OR c IS NULL)", true, &printed);
+  ASSERT_GT(image.size(), static_cast<size_t>(WSB_HEADER_BYTES));
+  g_dictionary = SqlInstallDictionaryServices(nullptr);
+  SqlDictionaryServices mine = g_dictionary;
+  mine.pair_value = CheckOfT;
+  mine.source_info = CheckInfo;
+  mine.source_read = CheckRead;
+  SqlInstallDictionaryServices(&mine);
+  g_check = image;
+  EXPECT_TRUE(Compile("INSERT INTO t (a) VALUES (1)").conditions.empty());
+  std::mt19937 rng(3370);
+  const int32_t used = static_cast<int32_t>(image.size());
+  const uint32_t words = static_cast<uint32_t>((used - WSB_HEADER_BYTES) / 4);
+  int analysed = 0, failed = 0;
+  for (int i = 0; i < 300; ++i) {
+    g_check = image;
+    for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
+      int32_t word = static_cast<int32_t>(WSB_HEADER_BYTES / 4 + rng() % words);
+      int32_t value;
+      switch (rng() % 5) {
+        case 0:
+          value = static_cast<int32_t>(WSB_HEADER_BYTES + 4 * (rng() % words));
+          break;
+        case 1:
+          value = used + static_cast<int32_t>(rng() % 64);
+          break;
+        case 2:
+          value = static_cast<int32_t>(rng() % 2000) | 1;
+          break;
+        case 3:
+          value = -static_cast<int32_t>(rng() % 1000);
+          break;
+        default:
+          value = static_cast<int32_t>(rng() % 120);
+      }
+      std::memcpy(g_check.data() + 4 * word, &value, 4);
+    }
+    Compiled c = Compile(i % 2 == 0 ? "INSERT INTO t (a) VALUES (1)" : "UPDATE t SET b = 2 WHERE a = 1");
+    if (c.conditions.empty()) {
+      ++analysed;
+      EXPECT_EQ(c.depth_after, 0) << i;
+    } else {
+      ++failed;
+    }
+  }
+  SqlInstallDictionaryServices(&g_dictionary);
+  EXPECT_GT(analysed, 0);
+  EXPECT_GT(failed, 0);
+}
+
+// A check condition over a LIKE with a literal prefix: the key range's
+// AND keeps the LIKE beside it (word 24), which the copy brings along as
+// an expression of the statement, analysed with the rest.
+TEST_F(SemanticDataChangeEdges, CheckConditionWithALikeKeyRange) {
+  std::string printed;
+  const std::string image = ParsedTreeImage("SELECT a FROM t WHERE c LIKE 'ab%'", true, &printed);
+  g_dictionary = SqlInstallDictionaryServices(nullptr);
+  SqlDictionaryServices mine = g_dictionary;
+  mine.pair_value = CheckOfT;
+  mine.source_info = CheckInfo;
+  mine.source_read = CheckRead;
+  SqlInstallDictionaryServices(&mine);
+  g_check = image;
+  std::vector<std::string> beside;
+  inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+    int32_t kind = WsWord(ctx, top, STN_KIND);
+    int32_t list = kind == 26 ? WsWord(ctx, top, INS_CHECKS) : WsWord(ctx, top, UPD_CHECKS);
+    for (int32_t c = list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t like = WsWord(ctx, WsWord(ctx, c, CELL_VALUE), EXN_WORD24);
+      beside.push_back(like <= 0 ? "none"
+                                 : SqlPrintExpression(ctx, like) + " class " +
+                                       std::to_string(WsWord(ctx, like, EXN_TYPE_CLASS)));
+    }
+  };
+  for (const char* sql : {"INSERT INTO t (a, c) VALUES (1, 'abc')", "UPDATE t SET c = 'x'"}) {
+    beside.clear();
+    Compiled c = Compile(sql);
+    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(beside, std::vector<std::string>{"(F100(C) LIKE 'ab%') class " + std::to_string(kClassTruth)})
+        << sql;
+  }
+  inspect = nullptr;
+  SqlInstallDictionaryServices(&g_dictionary);
 }
 
 }  // namespace
