@@ -166,6 +166,10 @@ TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
       "SELECT * FROM vga",
       "SELECT a FROM vgw WHERE a > 1",
       "SELECT vga.n, vn.b FROM vga, vn WHERE vga.a = vn.a",
+      // One view read twice, and beside its own view.
+      "SELECT p.a, q.x FROM vw p, vw q WHERE p.a = q.a AND p.x < q.x",
+      "SELECT vv.x, vw.x FROM vv, vw WHERE vv.a = vw.a",
+      "SELECT a, x FROM vw WHERE EXISTS (SELECT * FROM vd WHERE vd.a = vw.a AND vd.d > vw.x)",
   };
   for (const char* sql : queries) {
     std::string printed;
