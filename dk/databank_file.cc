@@ -36,7 +36,10 @@ const char* EntryName(int32_t databank) {
 
 // Finds the entry of a DID and SEQNO for a create or open, or makes one.
 // Returns the entry, or a negative code; *taken_over tells that an entry
-// already open was taken over.
+// already open was taken over. An open that asks for the file's SEQNO (-1)
+// takes the first entry of the DID over when its last user closed it
+// (access mode 5), as DKOPD1 does: that entry still holds the file open and
+// locked, so a second open of the file could only fail.
 int32_t FindOrMakeEntry(const int32_t* request, bool* taken_over) {
   int32_t did = request[CRD_DID], seqno = request[CRD_SEQNO];
   int32_t* area = Bufferpool();
@@ -45,8 +48,11 @@ int32_t FindOrMakeEntry(const int32_t* request, bool* taken_over) {
   EnqdeqGuard guard(area + BP_LOCK_DATABANK_HASH);
   int32_t head = DKHMI0(hash, did);
   if (head < 0) head = 0;
+  const bool idle_first = head > 0 && seqno == -1 && request[CRD_MODE] >= 0 &&
+                          area[head + DBE_ACCESS] >= 5 && area[head + DBE_KIND] != DBT_SHADOW &&
+                          area[head + DBE_KIND] != DBT_BACKUP;
   for (int32_t at = head; at > 0; at = area[at + DBE_DEPENDENT]) {
-    if (seqno == -1 || area[at + DBE_SEQNO] != seqno) continue;
+    if (!(idle_first && at == head) && (seqno == -1 || area[at + DBE_SEQNO] != seqno)) continue;
     if (area[at + DBE_ACCESS] < 5) return -32;
     area[at + DBE_ACCESS] = 1;
     area[at + DBE_OPENS] = 1;

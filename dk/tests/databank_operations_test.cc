@@ -81,6 +81,37 @@ TEST_F(DatabankOperationsTest, CloseModesAndUnknownCopies) {
   EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 0);
 }
 
+// A databank its last user closed in mode 0 stays open, its file locked:
+// a file open (DKCRD1) asking for the file's SEQNO takes that entry over
+// instead of opening the file a second time, which the lock refuses. An
+// entry still in use is not taken.
+TEST_F(DatabankOperationsTest, AFileOpenTakesOverTheEntryItsLastUserLeft) {
+  Make("db", 64);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("db", 1, 5, -1, &entry), 0);
+  ASSERT_EQ(CloseDb(0, 5, -1), 0);
+  ASSERT_EQ(area_[entry + DBE_ACCESS], 5);
+  int32_t seqno = -1, taken = 0;
+  ASSERT_EQ(Open("db", 5, &seqno, &taken), 0);
+  EXPECT_EQ(taken, entry);
+  EXPECT_EQ(seqno, 3);
+  EXPECT_EQ(area_[entry + DBE_ACCESS], 1);
+  EXPECT_EQ(area_[entry + DBE_OPENS], 1);
+  EXPECT_EQ(mdr_open_file_count(), 1);
+  open_.pop_back();
+  // In use now: a second file open is refused and leaves the entry alone.
+  seqno = -1;
+  EXPECT_LT(Open("db", 5, &seqno, &taken), 0) << "in use";
+  EXPECT_EQ(area_[entry + DBE_OPENS], 1);
+  EXPECT_EQ(mdr_open_file_count(), 1);
+  // Given back, it closes for real in mode 1 and the file opens anew.
+  EXPECT_EQ(CloseDb(1, 5, -1), 0);
+  EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 1);
+  seqno = -1;
+  ASSERT_EQ(Open("db", 5, &seqno, &taken), 0);
+  EXPECT_EQ(seqno, 3);
+}
+
 TEST_F(DatabankOperationsTest, FailedOpenLeavesNoEntryAndTheFileAsItWas) {
   Make("db", 64);
   std::vector<char> before = FileBytes("db");

@@ -47,11 +47,11 @@ inline std::string MakeDatabankFile(int32_t* base, int32_t lid, const std::strin
 }
 
 // Databank `lid` named `name` on `file` (a full path); with a `creator`,
-// also its object row under that schema (the databank's creator); "" or
-// what failed.
+// also its object row under that schema (the databank's creator); its file
+// row marked online ("YES") when `online`; "" or what failed.
 inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid,
                                        const std::string& name, const std::string& file,
-                                       const std::string& creator = "") {
+                                       const std::string& creator = "", bool online = false) {
   const std::string owner = kStartedAdmin;
   int32_t pb[2] = {0, admin};
   DDBegWork(base, pb);
@@ -59,7 +59,7 @@ inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid
   int32_t ins[2] = {0, admin};
   DDInsDatabank(base, ins, lid, lid, name.data(), static_cast<int32_t>(name.size()),
                 owner.data(), static_cast<int32_t>(owner.size()), file.data(),
-                static_cast<int32_t>(file.size()), 1, false);
+                static_cast<int32_t>(file.size()), 1, online);
   if (ins[0] == 0 && !creator.empty())
     DDInsObject(base, ins, lid, kDatabankObjectKind, creator.data(),
                 static_cast<int32_t>(creator.size()), name.data(),

@@ -4,17 +4,20 @@
 // references given back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
 
+#include "dict/new_ids.h"
 #include "dict/work_block.h"
 #include "du/databank_backup.h"
 #include "du/databank_copy_back.h"
 #include "du/databank_utility.h"
 #include "du/transactions.h"
+#include "dk/request.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "kernel/databank_control.h"
@@ -124,6 +127,67 @@ TEST_F(DatabankBackupRunTest, ABackupFileGetsTheDatabanksUnits) {
   // The backup file's own block went with its close.
   for (int32_t lid = ODF_FIRST_OWN_LID; lid < ODF_FIRST_OWN_LID + 16; ++lid)
     EXPECT_EQ(DSGetDcbRefs(base_, lid), 0) << lid;
+}
+
+}  // namespace
+
+namespace {
+
+// A databank of its own, its id a new object id as the creation of a
+// databank takes one (above every table number of the catalog), its file
+// row online.
+class DatabankCopyBackRunTest : public DatabankBackupRunTest {
+ protected:
+  static constexpr char kCopyName[] = "COPY_BACK_DATABANK";
+  void SetUp() override {
+    DatabankBackupRunTest::SetUp();
+    if (HasFatalFailure()) return;
+    static int32_t lid = 0;
+    if (lid == 0) {
+      int32_t ids[2] = {0, admin_};
+      ASSERT_EQ(DDNewIds(base_, ids, 1, &lid), 0);
+      ASSERT_GT(lid, 4);
+      ASSERT_EQ(MakeCatalogDatabank(base_, admin_, lid, kCopyName,
+                                    TheStartedDatabase().home + "/copy_back.dbf", User(), true),
+                "");
+    }
+    lid_ = lid;
+  }
+  std::string User() {
+    const DUUtilityServices* utility = DUInstallUtilityServices(nullptr);
+    DUInstallUtilityServices(utility);
+    int32_t work[2] = {0, admin_};
+    DDBegWork(base_, work);
+    char user[DBU_NAME_MAX];
+    const int32_t length = utility->work_user(base_, admin_, user);
+    work[0] = 1;
+    DDEndWork(base_, work);
+    return std::string(user, std::max(length, 0));
+  }
+  // DSBkpOp6 without a backup file or times, in dictionary work; its
+  // status. The transaction its end begins is ended again.
+  int32_t CopyBack() {
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    if (pb[0] != 0) return pb[0];
+    pb[0] = 0;
+    DSBkpOp6(base_, pb, kCopyName, sizeof kCopyName - 1, nullptr, -1, nullptr, -1, nullptr, -1);
+    int32_t end[2] = {pb[0] == 0 ? 0 : 1, admin_};
+    DDEndWork(base_, end);
+    return pb[0];
+  }
+  int32_t lid_ = 0;
+};
+
+// The release of the databank's last reference leaves it open in the
+// databank kernel, its file locked; the copy-back's open of the file takes
+// it over.
+TEST_F(DatabankCopyBackRunTest, ACopyBackOpensTheDatabankItsLastReleaseLeftOpen) {
+  const int32_t refs = DSGetDcbRefs(base_, lid_);
+  EXPECT_EQ(CopyBack(), 0) << W(admin_, USR_RVEC_RCODE);
+  EXPECT_EQ(DSGetDcbRefs(base_, lid_), refs);
+  // And once more, over the entry the copy-back's own close left.
+  EXPECT_EQ(CopyBack(), 0) << W(admin_, USR_RVEC_RCODE);
 }
 
 }  // namespace
