@@ -112,10 +112,6 @@ int32_t Fail(int32_t* base, int32_t usr, int32_t rc) {
 // session, ended by commit; an end answering -10001 runs it again.
 template <class F>
 int32_t InTransaction(int32_t* base, int32_t usr, F work) {
-  // Its commit is the transaction end request's, which a session enlisted
-  // in an XA branch that did not start here may not make: refused before
-  // anything is begun, so nothing is left open.
-  if (const int32_t rc = interp::DSCheckXaBranch(base, usr)) return rc;
   const int32_t atomic = Wd(base, usr, USR_ATOMIC), mark = Wd(base, usr, USR_SET_MARK_FLAG);
   Wd(base, usr, USR_ATOMIC) = 0;
   Wd(base, usr, USR_SET_MARK_FLAG) = 0;
@@ -125,6 +121,11 @@ int32_t InTransaction(int32_t* base, int32_t usr, F work) {
     DSBTR3(base, begin);
     if ((rc = begin[0]) != 0) break;
     rc = work();
+    // Its commit is the transaction end request's, XA check included; the
+    // check reads the transaction begun here (FTR_START 82, which it lets
+    // through), not the session's own, so a session enlisted in an XA
+    // branch takes values as any other. A refusal rolls it back.
+    if (rc == 0) rc = interp::DSCheckXaBranch(base, usr);
     int32_t end[3] = {rc == 0 ? kEndCommit : kEndRollback, usr, 0};
     DSEndTrans(base, end);
     if (rc == 0) rc = end[0];

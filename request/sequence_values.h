@@ -11,8 +11,6 @@ inline constexpr int32_t SEQ_NO_CURRENT_VALUE = -14721;
 inline constexpr int32_t SEQ_MANY_REFUSED = -14724;
 // The sequence is held by another session's definition statement.
 inline constexpr int32_t SEQ_IN_USE = -14722;
-// The session is enlisted in an XA branch that did not start here.
-inline constexpr int32_t SEQ_XA_BRANCH = -14013;
 inline constexpr int32_t SEQ_STORAGE_EXHAUSTED = -11002;
 // The catalog holds no row for the sequence.
 inline constexpr int32_t SEQ_NOT_FOUND = -19007;
@@ -88,9 +86,9 @@ int32_t DSSeqReset(int32_t* base, int32_t* block, int32_t sequence, int32_t valu
 
 // DSSeqSave: writes `current` and `block_end` to sequence `sequence`'s
 // catalog row in a transaction of its own (also inside the session's open
-// one, which it leaves as it was). -14013, nothing written, when the
-// session is enlisted in an XA branch that did not start here (the check
-// of the transaction end request; loading an entry makes it too). 0 or the
+// one, which it leaves as it was), ended by the transaction end request's
+// commit with its XA check (-14013) on that transaction of its own, which
+// passes it: a session in an XA branch writes back as any other. 0 or the
 // failure (also in RVEC_RCODE).
 int32_t DSSeqSave(int32_t* base, int32_t usr, int32_t sequence, int32_t current,
                   int32_t block_end);

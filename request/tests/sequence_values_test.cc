@@ -481,27 +481,28 @@ TEST_F(SequenceValuesTest, ADescriptionHoldsTheSequenceUntilItsReset) {
   EXPECT_EQ(other_next(7), 201);
 }
 
-// The write-back commits as the transaction end request does: not for a
-// session enlisted in an XA branch that did not start here.
-TEST_F(SequenceValuesTest, AnXaBranchNotStartedHereWritesNoBlock) {
+// The write-back and the load commit a transaction of their own, begun
+// here (FTR_START 82), which the transaction end's XA check lets through:
+// a session enlisted in an XA branch begun elsewhere gets its values and
+// keeps its branch's transaction open as it was.
+TEST_F(SequenceValuesTest, AnXaBranchBegunElsewhereTakesValuesAndKeepsItsTransaction) {
   ASSERT_EQ(Begin(1), 0);
   const int32_t tp = W(usr_ + USR_TP);
   ASSERT_NE(tp, 0);
   const int32_t started = W(tp + TP_FTR_START);
   W(usr_ + USR_XAENT) = 1;
   W(tp + TP_FTR_START) = 0;
-  int32_t v = -3;
-  EXPECT_EQ(Value(1, 7, 1, &v), SEQ_XA_BRANCH);  // the entry's load
-  EXPECT_EQ(W(usr_ + USR_RVEC_RCODE), SEQ_XA_BRANCH);
-  EXPECT_EQ(v, -3);
-  W(tp + TP_FTR_START) = 82;
-  EXPECT_EQ(Next(7), 1);
-  W(tp + TP_FTR_START) = 0;
-  EXPECT_EQ(Next(7, 1), 2);  // inside the written block: nothing to write
+  EXPECT_EQ(Next(7), 1);  // the entry's load and the first block's write-back
+  EXPECT_EQ(Next(7), 2);
+  EXPECT_EQ(Next(141), 501);
+  EXPECT_EQ(W(usr_ + USR_TP), tp);
+  EXPECT_EQ(W(tp + TP_TRANSACTION_STATE), 1);
+  EXPECT_EQ(W(tp + TP_FTR_START), 0);
   W(usr_ + USR_XAENT) = 0;
   W(tp + TP_FTR_START) = started;
-  ASSERT_EQ(End(END_CLIENT_COMMIT), 0);
+  ASSERT_EQ(End(END_ROLLBACK), 0);  // the blocks were committed apart
   EXPECT_EQ(Stored(7), std::make_pair(int64_t{0}, int64_t{505}));  // cut at the bound
+  EXPECT_EQ(Stored(141), std::make_pair(int64_t{500}, int64_t{1500}));
 }
 
 }  // namespace
