@@ -356,6 +356,7 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
 void qmviewfrom(SqlCompileCtx* ctx, int32_t query) {
   const SemContext& cur = ctx->query.context;
   if (qmflagtst(&cur, kFlagQuery) == 0 && qmflagtst(&cur, kFlagSubquery) == 0) return;
+  bool mapped = false;
   for (int32_t c = W(ctx, query, QSP_FROM); c != 0; c = W(ctx, c, CELL_NEXT)) {
     int32_t item = W(ctx, c, CELL_VALUE);
     if (item <= 0 || W(ctx, item, FRM_FORM) != 0) continue;
@@ -374,6 +375,7 @@ void qmviewfrom(SqlCompileCtx* ctx, int32_t query) {
       int32_t defining = qmviewcol(ctx, ref, W(ctx, column, EXN_COLUMN_ID));
       if (defining <= 0) qcinterr(ctx, "QME: qmviewfrom", -19220);
       MapColumn(ctx, column, defining);
+      mapped = true;
     }
     // The view's FROM items take its place, in order.
     int32_t items = W(ctx, view, QSP_FROM);
@@ -387,5 +389,14 @@ void qmviewfrom(SqlCompileCtx* ctx, int32_t query) {
       last = cell;
     }
     c = last;
+  }
+  // A view column that is an expression is a computed select item of the
+  // block it now stands in.
+  if (!mapped || qmflagtst(&cur, kFlagSubquery) != 0) return;
+  for (int32_t c = W(ctx, query, QSP_SELECT); c != 0; c = W(ctx, c, CELL_NEXT)) {
+    int32_t value = ItemValue(ctx, W(ctx, c, CELL_VALUE));
+    if (value > 0 && W(ctx, value, EXN_KIND) != kExprColumnRef) {
+      ctx->query.flags[kBlockComputedItem] = 1;
+    }
   }
 }

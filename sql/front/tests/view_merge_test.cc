@@ -17,6 +17,7 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/compile_test_support.h"
 #include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/view_definition.h"
 
 namespace {
 
@@ -460,6 +461,35 @@ TEST_F(ViewMergeQueries, ReadingStatementTakesTheViewsTypingMarks) {
   }
   EXPECT_EQ(bytes[0], 4);
   EXPECT_EQ(bytes[1], 4 + 2 * 4);
+}
+
+// A view defined over views: one over a simple merged view takes changes;
+// over a join view it does not (the merged view is not simple), and the
+// stored image holds the merged query.
+TEST_F(ViewMergeQueries, ViewsDefinedOverViews) {
+  struct Case {
+    const char* sql;
+    int32_t updatable;
+    const char* stored;
+  } cases[] = {
+      {"CREATE VIEW w1 AS SELECT a, b FROM vn WHERE a > 0", 1, "SELECT A, B FROM T WHERE (A > 0)"},
+      {"CREATE VIEW w2 AS SELECT a, d FROM vj", 0, "SELECT U.A, S.D FROM T U, S WHERE (U.A = S.A)"},
+      {"CREATE VIEW w3 AS SELECT x FROM vw", 0, "SELECT (B + 1) FROM T WHERE (A > 1)"},
+  };
+  for (const Case& k : cases) {
+    int32_t updatable = -1;
+    std::string stored;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
+      updatable = WsWord(ctx, definition, VDF_UPDATABLE);
+      stored = SqlPrintStatement(ctx, WsWord(ctx, definition, VDF_QUERY));
+    };
+    Compiled c = Compile(k.sql, 2);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(updatable, k.updatable) << k.sql;
+    EXPECT_EQ(stored, k.stored) << k.sql;
+  }
 }
 
 }  // namespace
