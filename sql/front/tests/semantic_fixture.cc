@@ -56,7 +56,10 @@ void InspectedSemantics(SqlCompileCtx* ctx, int32_t root) {
                     std::to_string(WsWord(ctx, ref, TRF_LEVEL)) + ":";
     std::vector<std::string> names;
     for (int32_t k = WsWord(ctx, ref, TRF_COLUMNS); k != 0; k = WsWord(ctx, k, CELL_NEXT)) {
-      names.insert(names.begin(), SemColumnName(ctx, WsWord(ctx, k, CELL_VALUE)));
+      int32_t column = WsWord(ctx, k, CELL_VALUE);
+      // A view's column that became its defining expression names none.
+      if (WsWord(ctx, column, EXN_KIND) != kExprColumnRef) continue;
+      names.insert(names.begin(), SemColumnName(ctx, column));
     }
     for (size_t i = 0; i < names.size(); ++i) b += (i == 0 ? "" : ",") + names[i];
     out.bindings.push_back(b);
