@@ -135,6 +135,27 @@ void TakeTypingMarks(SqlCompileCtx* ctx, int32_t root) {
   t.like_list = qqlcat(ctx, t.like_list, W(ctx, root, ROOT_VIEW_LIKES));
 }
 
+// The tables a FROM list names, the operands of its joins counted one by
+// one: a view inside a join stands beside other tables as much as one
+// beside them in the list.
+int32_t TablesOf(SqlCompileCtx* ctx, int32_t list) {
+  int32_t n = 0;
+  std::vector<int32_t> pending;
+  for (int32_t c = list; c != 0; c = W(ctx, c, CELL_NEXT)) pending.push_back(W(ctx, c, CELL_VALUE));
+  while (!pending.empty() && n < 100000) {
+    int32_t item = pending.back();
+    pending.pop_back();
+    if (item <= 0) continue;
+    if (W(ctx, item, FRM_FORM) == 1) {
+      pending.push_back(W(ctx, item, FRM_CORRELATION));
+      pending.push_back(W(ctx, item, FRM_RIGHT));
+    } else {
+      ++n;
+    }
+  }
+  return n;
+}
+
 // The end of a chain of next-query links (word 18 of SELECT blocks and
 // set operations alike).
 int32_t ChainEnd(SqlCompileCtx* ctx, int32_t query) {
@@ -168,7 +189,7 @@ int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer
   q.view_columns += W(ctx, ref, TRF_ATTRS + kTableAttrColumnCount);
   q.materialized = qqlcat(ctx, q.materialized, W(ctx, root, ROOT_MATERIALIZED));
   bool third = IsSelectBlock(ctx, query) && W(ctx, query, QSP_MARK_THIRD) != 0;
-  if (!third && cur.w[SEM_FROM_COUNT] == 1 && IsSelectBlock(ctx, query) &&
+  if (!third && TablesOf(ctx, cur.w[SEM_FROM_LIST]) == 1 && IsSelectBlock(ctx, query) &&
       W(ctx, query, QSP_WHERE) == 0 && W(ctx, query, QSP_GROUP_BY) == 0 &&
       W(ctx, query, QSP_HAVING) == 0 && W(ctx, query, QSP_NEXT) != 0) {
     // The view's own materialized views run first; its query reads them
@@ -315,7 +336,7 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
       if (value <= 0 || W(ctx, value, EXN_KIND) != kExprColumnRef) f.computed_column = true;
     }
   }
-  f.from_items = cur->w[SEM_FROM_COUNT];
+  f.from_items = TablesOf(ctx, cur->w[SEM_FROM_LIST]);
   if (IsSelectBlock(ctx, outer)) {
     f.outer_where = W(ctx, outer, QSP_WHERE) != 0;
     f.outer_grouping = W(ctx, outer, QSP_GROUP_BY) != 0 || W(ctx, outer, QSP_HAVING) != 0;

@@ -170,6 +170,9 @@ TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
       "SELECT p.a, q.x FROM vw p, vw q WHERE p.a = q.a AND p.x < q.x",
       "SELECT vv.x, vw.x FROM vv, vw WHERE vv.a = vw.a",
       "SELECT a, x FROM vw WHERE EXISTS (SELECT * FROM vd WHERE vd.a = vw.a AND vd.d > vw.x)",
+      // A DISTINCT view inside a join stands beside another table.
+      "SELECT * FROM vd JOIN s ON vd.a = s.a",
+      "SELECT vd.d, s.d FROM s JOIN vd ON vd.a = s.a",
   };
   for (const char* sql : queries) {
     std::string printed;

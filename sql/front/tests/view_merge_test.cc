@@ -249,6 +249,8 @@ TEST_F(ViewMergeQueries, MergedOrMaterializedAsTheBlockAllows) {
        "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
       {"SELECT COUNT(*) FROM vd", "SELECT COUNT(*) FROM VD",
        "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
+      {"SELECT * FROM vd JOIN t ON vd.a = t.a", "SELECT VD.A, VD.D, T.A, T.B, T.C FROM VD, T WHERE (VD.A = T.A)",
+       "SELECT DISTINCT A, D FROM S WHERE (D IS NOT NULL)", "VD:3"},
       // Grouping views, views over a UNION: materialized.
       {"SELECT a, n FROM vg", "SELECT A, N FROM VG", "SELECT A, COUNT(*) AS N FROM T GROUP BY A",
        "VG:2"},
