@@ -61,6 +61,11 @@ bool Holds(const std::vector<std::string>& names, const std::string& name) {
 
 void ViewColumns(SqlCompileCtx* ctx, int32_t node) {
   std::vector<int32_t> items = ViewItems(ctx, W(ctx, node, VDF_QUERY));
+  // A star left unexpanded (its table was not found, which is reported)
+  // names no columns.
+  for (int32_t item : items) {
+    if (item > 0 && W(ctx, item, SLI_FORM) != 2) return;
+  }
   int32_t list = W(ctx, node, VDF_COLUMNS);
   const int32_t* at = &W(ctx, node, STN_LINE);
   std::vector<std::string> names;

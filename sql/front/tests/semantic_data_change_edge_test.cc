@@ -212,4 +212,52 @@ TEST_F(SemanticDataChangeEdges, CheckConditionWithALikeKeyRange) {
   SqlInstallDictionaryServices(&g_dictionary);
 }
 
+// A target that is no table reference (the parsed target taken away):
+// -12259 with the statement's name, and nothing bound.
+TEST_F(SemanticDataChangeEdges, TargetThatIsNoTableReference) {
+  struct Case {
+    const char* sql;
+    int32_t word;
+    Codes codes;
+    const char* text;
+  } cases[] = {
+      {"INSERT INTO t VALUES (1, 2, 'x')", INS_TARGET, {-12259}, "N\tINSERT"},
+      {"UPDATE t SET a = 1", UPD_TARGET, {-12202, -12259}, "N\tUPDATE"},
+      {"DELETE FROM t", DLT_TARGET, {-12259}, "N\tDELETE"},
+  };
+  for (const Case& k : cases) {
+    before_analysis = [&](SqlCompileCtx* ctx, int32_t root) {
+      WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), k.word) = 0;
+    };
+    Compiled c = Compile(k.sql);
+    before_analysis = nullptr;
+    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(c.TextOf(-12259), k.text) << k.sql;
+    EXPECT_EQ(c.depth_after, 0) << k.sql;
+  }
+}
+
+// CREATE VIEW over a star that could not be expanded (its table missing or
+// not exposed, reported): the view's columns are not named from it, so no
+// further code follows.
+TEST_F(SemanticDataChangeEdges, ViewDefinitionOverAnUnexpandedStar) {
+  struct Case {
+    const char* sql;
+    Codes codes;
+  } cases[] = {
+      {"CREATE VIEW v1 AS SELECT * FROM nosuch", {-12200}},
+      {"CREATE VIEW v1 AS SELECT zz.* FROM t", {-12203}},
+      {"CREATE VIEW v1 (x, y) AS SELECT zz.* FROM t", {-12203}},
+      {"CREATE VIEW v1 AS SELECT a, zz.* FROM t", {-12203}},
+      {"CREATE VIEW v1 (x, y) AS SELECT a FROM nosuch", {-12200, -12253}},
+      {"CREATE VIEW v1 (x) AS SELECT * FROM t", {-12253}},
+      {"CREATE VIEW v1 AS SELECT * FROM t, s", {-12252}},
+  };
+  for (const Case& k : cases) {
+    Compiled c = Compile(k.sql, 2);
+    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(c.depth_after, 0) << k.sql;
+  }
+}
+
 }  // namespace
