@@ -398,6 +398,16 @@ void qmviewfrom(SqlCompileCtx* ctx, int32_t query) {
       MapColumn(ctx, column, defining);
       mapped = true;
     }
+    // The view's columns are its definitions now: none stays bound to it.
+    int32_t kept = 0;
+    for (int32_t k = W(ctx, ref, TRF_COLUMNS); k != 0; k = W(ctx, k, CELL_NEXT)) {
+      int32_t column = W(ctx, k, CELL_VALUE);
+      if (column > 0 && W(ctx, column, EXN_KIND) == kExprColumnRef &&
+          W(ctx, column, EXN_TABLE_REF) == ref) {
+        kept = qqlcons(ctx, kept, column);
+      }
+    }
+    W(ctx, ref, TRF_COLUMNS) = kept;
     // The view's FROM items take its place, in order.
     int32_t items = W(ctx, view, QSP_FROM);
     if (items == 0) continue;
