@@ -17,6 +17,7 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/compile_test_support.h"
 #include "sql/front/tests/semantic_fixture.h"
+#include "sql/front/tests/sql_grammar_support.h"
 #include "sql/front/view_definition.h"
 
 namespace {
@@ -491,6 +492,36 @@ TEST_F(ViewMergeQueries, ViewsDefinedOverViews) {
     EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
     EXPECT_EQ(updatable, k.updatable) << k.sql;
     EXPECT_EQ(stored, k.stored) << k.sql;
+  }
+}
+
+// Random conditions of the grammar's generator in queries over merged and
+// materialized views (names the views have and names they do not): every
+// compilation is analysed to its end with the analysis' own codes
+// (severity 3), the traversal stack back at its depth.
+TEST_F(ViewMergeQueries, RandomQueriesOverViewsEndWithTheAnalysisCodes) {
+  SqlConditionGenerator g(3433);
+  const char* shapes[] = {
+      "SELECT a, x FROM vw WHERE %",
+      "SELECT * FROM vd WHERE %",
+      "SELECT a, n FROM vg WHERE % ORDER BY 2",
+      "SELECT vw.a, vj.d FROM vw JOIN vj ON vw.a = vj.a WHERE %",
+      "SELECT a FROM vn WHERE % AND a IN (SELECT a FROM vw WHERE %)",
+      "SELECT a, COUNT(*) FROM vn WHERE % GROUP BY a HAVING %",
+      "SELECT * FROM t WHERE EXISTS (SELECT * FROM vd WHERE vd.a = t.a AND %)",
+      "SELECT a FROM vu WHERE % UNION SELECT a FROM vw WHERE %",
+  };
+  constexpr int kShapes = static_cast<int>(sizeof shapes / sizeof shapes[0]);
+  for (int i = 0; i < 25 * kShapes; ++i) {
+    std::string text = shapes[i % kShapes];
+    for (size_t at; (at = text.find('%')) != std::string::npos;) text.replace(at, 1, g.Condition(3));
+    Merged m = Run(text);
+    ASSERT_TRUE(m.c.analysed) << text << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(m.c.depth_after, 0) << text;
+    for (const SemCondition& k : m.c.conditions) {
+      EXPECT_TRUE(k.code >= -12843 && k.code <= -12200) << text << ": " << k.code << " " << k.text;
+      EXPECT_EQ(k.severity, 3) << text;
+    }
   }
 }
 
