@@ -88,6 +88,10 @@ int32_t Marked(int32_t lid) {
 }
 
 TEST_F(DatabankFileRequestTest, AnUnmarkedFileIsNotEntered) {
+  // Online whatever a test before left it as (DKRED1: 0 put online, 1 was).
+  int32_t online[CPY_WORDS] = {0, 0, kLid, 1};
+  DKEXE1(49, online);
+  ASSERT_GE(online[0], 0);
   ASSERT_EQ(Marked(kLid), 0);
   for (const bool in_transaction : {false, true}) {
     if (in_transaction) {

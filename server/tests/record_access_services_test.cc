@@ -59,6 +59,22 @@ class RecordAccessServicesTest : public StartedDatabaseTest {
     ASSERT_EQ(pb[0], 1);
   }
 
+  // `op` run for the user's session in dictionary work of its own, which
+  // is rolled back after; op's status. The user is given no privilege by
+  // any test, while the administrator's BACKUP, once a test committed it,
+  // stays for the tests after it.
+  template <class Op>
+  int32_t InWorkOfTheUser(Op op) {
+    int32_t work[2] = {0, user_};
+    DDBegWork(base_, work);
+    EXPECT_EQ(work[0], 0);
+    int32_t pb[2] = {0, user_};
+    op(pb);
+    int32_t end[2] = {1, user_};
+    DDEndWork(base_, end);
+    return pb[0];
+  }
+
   const DUUtilityServices* utility_ = nullptr;
   const DUStatisticsServices* statistics_ = nullptr;
 };
@@ -121,14 +137,12 @@ TEST_F(RecordAccessServicesTest, FileRowsAndABackupOfASystemDatabank) {
     EXPECT_GT(f.file_name_length, 0);
   }
   EXPECT_GE(rows, 1);
-  int32_t create[2] = {0, admin_};
-  DSBkpCreate(base_, create, trans.name, trans.name_length, "trans.bak", 9, nullptr, -1);
-  EXPECT_EQ(create[0], 2);  // not its creator, no BACKUP
-  int32_t work[2] = {0, admin_};  // the refusal ended the dictionary work
-  DDBegWork(base_, work);
-  ASSERT_EQ(work[0], 0);
+  EXPECT_EQ(InWorkOfTheUser([&](int32_t* pb) {
+              DSBkpCreate(base_, pb, trans.name, trans.name_length, "trans.bak", 9, nullptr, -1);
+            }),
+            2);  // not its creator, no BACKUP
   ASSERT_NO_FATAL_FAILURE(Grant(OFF_PRIVILEGE_BACKUP));
-  create[0] = 0;
+  int32_t create[2] = {0, admin_};
   DSBkpCreate(base_, create, trans.name, trans.name_length, "trans.bak", 9, nullptr, -1);
   EXPECT_EQ(create[0], 3);
 }
@@ -140,11 +154,13 @@ TEST_F(RecordAccessServicesTest, BringingAnOnlineDatabankOnlineAnswersFour) {
   int32_t find[2] = {2, admin_};
   utility_->cur_databank(base_, find, 1, nullptr, 0, &row);
   ASSERT_EQ(find[0], 0);
-  int32_t pb[2] = {1, admin_};
-  DSBkpOp8(base_, pb, row.name, row.name_length);
-  EXPECT_EQ(pb[0], 2);  // the administrator did not create it and lacks BACKUP
+  EXPECT_EQ(InWorkOfTheUser([&](int32_t* pb) {
+              pb[0] = 1;
+              DSBkpOp8(base_, pb, row.name, row.name_length);
+            }),
+            2);  // the user did not create it and lacks BACKUP
   ASSERT_NO_FATAL_FAILURE(Grant(OFF_PRIVILEGE_BACKUP));
-  pb[0] = 1;
+  int32_t pb[2] = {1, admin_};
   DSBkpOp8(base_, pb, row.name, row.name_length);
   EXPECT_EQ(pb[0], 4);
   EXPECT_EQ(du::W(base_, du::W(base_, admin_ + USR_DDUCOM) + DDUCOM_DBU_CHAIN), 0);
