@@ -2,6 +2,7 @@
 // column and its rows go with the first, the columns' offsets follow.
 #include <map>
 #include <string>
+#include <vector>
 
 #include "dict/tests/objects_fixture.h"
 
@@ -122,6 +123,34 @@ TEST_F(KeyColumnsTest, InternalKeyColumnWithoutItsConstraint) {
   int32_t out[3];
   EXPECT_EQ(KeyCol("C", 0, out), -19007);
   EndWork(1);
+}
+
+}  // namespace
+
+namespace {
+
+// The first user column made the first key column stays where it is; a
+// column already of the key (its place before the offset given) is not
+// moved onto the columns behind the key: -19007.
+TEST_F(KeyColumnsTest, AColumnAlreadyOfTheKeyIsNotMovedAgain) {
+  Protocol(21);
+  ASSERT_EQ(BegWork(), 0);
+  Table();
+  int32_t out[3];
+  ASSERT_EQ(KeyCol("A", 0, out), 0);
+  EXPECT_EQ((std::vector<int32_t>{out[0], out[1], out[2]}), (std::vector<int32_t>{12, 5, 5}));
+  ASSERT_EQ(KeyCol("D", 5, out), 0);
+  EXPECT_EQ((std::vector<int32_t>{out[0], out[1], out[2]}), (std::vector<int32_t>{0, 8, 13}));
+  EXPECT_EQ(EndWork(0), 0);
+  const std::map<std::string, std::string> want = {
+      {"A", "0NO "}, {"D", "5NO "}, {"B", "13YES"}, {"C", "23YES"}};
+  EXPECT_EQ(Columns(), want);
+  for (const auto& [column, at] : {std::pair{"A", 13}, std::pair{"D", 13}, std::pair{"A", 5}}) {
+    ASSERT_EQ(BegWork(), 0);
+    EXPECT_EQ(KeyCol(column, at, out), -19007) << column << at;
+    EndWork(1);
+    EXPECT_EQ(Columns(), want) << column << at;
+  }
 }
 
 }  // namespace
