@@ -1,6 +1,7 @@
 // The fixture of the semantic analysis tests (semantic_fixture.h).
 #include "sql/front/tests/semantic_fixture.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "sql/front/stmt_tree.h"
@@ -216,4 +217,33 @@ Compiled SemanticTest::Compile(const std::string& sql, int32_t mode,
   out.status = result[kResultStatus];
   out.kind = result[kResultKind];
   return out;
+}
+
+StoredTreeOverride::StoredTreeOverride(int32_t id, const std::string* image) {
+  id_ = id;
+  image_ = image;
+  under_ = SqlInstallDictionaryServices(nullptr);
+  SqlDictionaryServices mine = under_;
+  mine.source_info = Info;
+  mine.source_read = Read;
+  SqlInstallDictionaryServices(&mine);
+}
+
+StoredTreeOverride::~StoredTreeOverride() {
+  SqlInstallDictionaryServices(&under_);
+}
+
+int32_t StoredTreeOverride::Info(int32_t session, int32_t id, int32_t item, int32_t* total) {
+  if (id != id_) return under_.source_info(session, id, item, total);
+  *total = static_cast<int32_t>(image_->size());
+  return 0;
+}
+
+int32_t StoredTreeOverride::Read(int32_t session, int32_t id, int32_t item, uint8_t* buffer,
+                                 int32_t capacity, int32_t* length) {
+  if (id != id_) return under_.source_read(session, id, item, buffer, capacity, length);
+  int32_t n = std::min(capacity, static_cast<int32_t>(image_->size()));
+  std::memcpy(buffer, image_->data(), static_cast<size_t>(n));
+  *length = n;
+  return 0;
 }

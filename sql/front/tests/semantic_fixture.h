@@ -120,5 +120,22 @@ class SemanticTest : public LookupTest {
   SqlDictionaryServices old_dict_;
 };
 
+// While it lives, the dictionary answers the stored tree of object `id`
+// with `image` (the tests' stand-in for a tree damaged in the catalog);
+// every other look-up is the installed one.
+class StoredTreeOverride {
+ public:
+  StoredTreeOverride(int32_t id, const std::string* image);
+  ~StoredTreeOverride();
+
+ private:
+  static int32_t Info(int32_t session, int32_t id, int32_t item, int32_t* total);
+  static int32_t Read(int32_t session, int32_t id, int32_t item, uint8_t* buffer,
+                      int32_t capacity, int32_t* length);
+  static inline SqlDictionaryServices under_;
+  static inline int32_t id_ = 0;
+  static inline const std::string* image_ = nullptr;
+};
+
 // Joins codes for messages.
 std::string CodesText(const std::vector<int32_t>& codes);

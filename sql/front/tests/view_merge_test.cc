@@ -305,26 +305,6 @@ TEST_F(ViewMergeQueries, MaterializingNeedsTheOptimizer) {
   EXPECT_TRUE(Run("SELECT * FROM vw").c.conditions.empty());
 }
 
-// The stored tree of view VW damaged in the catalog: the image read back
-// with random words replaced by references inside, past and around it.
-SqlDictionaryServices g_dictionary;
-std::string g_damaged;
-
-int32_t DamagedInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
-  if (id != 5040) return g_dictionary.source_info(session, id, item, total);
-  *total = static_cast<int32_t>(g_damaged.size());
-  return 0;
-}
-
-int32_t DamagedRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer, int32_t capacity,
-                    int32_t* length) {
-  if (id != 5040) return g_dictionary.source_read(session, id, item, buffer, capacity, length);
-  int32_t n = std::min(capacity, static_cast<int32_t>(g_damaged.size()));
-  std::memcpy(buffer, g_damaged.data(), static_cast<size_t>(n));
-  *length = n;
-  return 0;
-}
-
 // Each compilation over the damaged view merges it, or ends in an internal
 // error of the copy or of the merge (severity 5), never reading outside
 // the fetched block (the address sanitizer's runs hold it to that).
@@ -332,21 +312,19 @@ TEST_F(ViewMergeQueries, DamagedStoredViewsEndInInternalErrors) {
   std::string image = MakeView(5048, "VX", "SELECT a, b + 1 AS x FROM t WHERE a > 1 AND c IS NULL",
                                {{"A", 3, 10, 0}, {"X", 3, 10, 0}});
   ASSERT_GT(image.size(), static_cast<size_t>(WSB_HEADER_BYTES));
-  g_dictionary = SqlInstallDictionaryServices(nullptr);
-  SqlDictionaryServices mine = g_dictionary;
-  mine.source_info = DamagedInfo;
-  mine.source_read = DamagedRead;
-  SqlInstallDictionaryServices(&mine);
+  // VW's stored tree is read back damaged, with random words replaced.
+  std::string damaged_image;
+  StoredTreeOverride damaged(5040, &damaged_image);
   std::mt19937 rng(3340);
   const int32_t used = static_cast<int32_t>(image.size());
   const uint32_t words = static_cast<uint32_t>((used - WSB_HEADER_BYTES) / 4);
   int merged = 0, failed = 0;
   for (int i = 0; i < 300; ++i) {
-    g_damaged = image;
+    damaged_image = image;
     for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
       int32_t word = static_cast<int32_t>(WSB_HEADER_BYTES / 4 + rng() % words);
       int32_t value = DamagingValue(rng, WSB_HEADER_BYTES, used);
-      std::memcpy(g_damaged.data() + 4 * word, &value, 4);
+      std::memcpy(damaged_image.data() + 4 * word, &value, 4);
     }
     Merged m = Run(i % 2 == 0 ? "SELECT * FROM vw" : "SELECT x FROM vw WHERE a < 5");
     if (m.c.conditions.empty()) {
@@ -357,7 +335,6 @@ TEST_F(ViewMergeQueries, DamagedStoredViewsEndInInternalErrors) {
     const SemCondition& last = m.c.conditions.back();
     EXPECT_GE(last.severity, 4) << i << ": " << last.code << " " << last.text;
   }
-  SqlInstallDictionaryServices(&g_dictionary);
   EXPECT_GT(merged, 0);
   EXPECT_GT(failed, 0);
 }
