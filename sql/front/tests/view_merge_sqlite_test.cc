@@ -173,6 +173,28 @@ TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
       // A DISTINCT view inside a join stands beside another table.
       "SELECT * FROM vd JOIN s ON vd.a = s.a",
       "SELECT vd.d, s.d FROM s JOIN vd ON vd.a = s.a",
+      // Set functions over merged and materialized views, views in
+      // subqueries, a view read twice under DISTINCT.
+      "SELECT COUNT(*) FROM vw",
+      "SELECT SUM(x), MIN(a) FROM vw",
+      "SELECT COUNT(*) FROM vd",
+      "SELECT COUNT(a) FROM vd",
+      "SELECT MAX(n) FROM vg",
+      "SELECT a FROM vg WHERE n > 1",
+      "SELECT * FROM vw WHERE a = (SELECT MAX(a) FROM vw)",
+      "SELECT * FROM t WHERE EXISTS (SELECT * FROM vd WHERE vd.d = t.b)",
+      "SELECT * FROM t WHERE EXISTS (SELECT a FROM vg WHERE vg.n > t.a)",
+      "SELECT e, COUNT(*) FROM vs GROUP BY e",
+      "SELECT a, SUM(e) FROM vs GROUP BY a HAVING SUM(e) > 3",
+      "SELECT DISTINCT x FROM vw",
+      "SELECT DISTINCT d FROM vd",
+      "SELECT a, d FROM vd WHERE d > 1 AND a < 5",
+      "SELECT vn.a FROM vn LEFT JOIN vd ON vd.a = vn.a WHERE vd.d IS NULL",
+      "SELECT * FROM vj, vs WHERE vj.a = vs.a AND vs.e > 2",
+      "SELECT a, n FROM vga WHERE n > 1",
+      "SELECT COUNT(*) FROM vga",
+      "SELECT x FROM vw WHERE x BETWEEN 2 AND 5 AND a IS NOT NULL",
+      "SELECT p.a, q.a FROM vd p, vd q WHERE p.d = q.d",
   };
   for (const char* sql : queries) {
     std::string printed;
