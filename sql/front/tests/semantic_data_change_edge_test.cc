@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -91,30 +92,15 @@ TEST_F(SemanticDataChangeEdges, ValuesListBeginningWithAScalarSubquery) {
   }
 }
 
-// T's one check condition as the dictionary gives it, its stored tree
-// damaged at random; every other look-up is the dictionary's own.
+// T's one check condition as the dictionary gives it (its stored tree,
+// damaged at random, read through a StoredTreeOverride); every other look-up
+// is the dictionary's own.
 SqlDictionaryServices g_dictionary;
-std::string g_check;
 
 int32_t CheckOfT(int32_t session, int32_t table, int32_t domain, int32_t* value) {
   if (table != 5001) return g_dictionary.pair_value(session, table, domain, value);
   if (*value != 0) return 1;
   *value = 931;
-  return 0;
-}
-
-int32_t CheckInfo(int32_t session, int32_t id, int32_t item, int32_t* total) {
-  if (id != 931) return g_dictionary.source_info(session, id, item, total);
-  *total = static_cast<int32_t>(g_check.size());
-  return 0;
-}
-
-int32_t CheckRead(int32_t session, int32_t id, int32_t item, uint8_t* buffer, int32_t capacity,
-                  int32_t* length) {
-  if (id != 931) return g_dictionary.source_read(session, id, item, buffer, capacity, length);
-  int32_t n = std::min(capacity, static_cast<int32_t>(g_check.size()));
-  std::memcpy(buffer, g_check.data(), static_cast<size_t>(n));
-  *length = n;
   return 0;
 }
 
@@ -131,17 +117,17 @@ TEST_F(SemanticDataChangeEdges, DamagedCheckConditionsEndInErrors) {
   g_dictionary = SqlInstallDictionaryServices(nullptr);
   SqlDictionaryServices mine = g_dictionary;
   mine.pair_value = CheckOfT;
-  mine.source_info = CheckInfo;
-  mine.source_read = CheckRead;
   SqlInstallDictionaryServices(&mine);
-  g_check = image;
+  std::string check = image;
+  std::optional<StoredTreeOverride> stored;
+  stored.emplace(931, &check);
   EXPECT_TRUE(Compile("INSERT INTO t (a) VALUES (1)").conditions.empty());
   std::mt19937 rng(3370);
   const int32_t used = static_cast<int32_t>(image.size());
   const uint32_t words = static_cast<uint32_t>((used - WSB_HEADER_BYTES) / 4);
   int analysed = 0, failed = 0;
   for (int i = 0; i < 300; ++i) {
-    g_check = image;
+    check = image;
     for (int k = 1 + static_cast<int>(rng() % 4); k > 0; --k) {
       int32_t word = static_cast<int32_t>(WSB_HEADER_BYTES / 4 + rng() % words);
       int32_t value;
@@ -161,7 +147,7 @@ TEST_F(SemanticDataChangeEdges, DamagedCheckConditionsEndInErrors) {
         default:
           value = static_cast<int32_t>(rng() % 120);
       }
-      std::memcpy(g_check.data() + 4 * word, &value, 4);
+      std::memcpy(check.data() + 4 * word, &value, 4);
     }
     Compiled c = Compile(i % 2 == 0 ? "INSERT INTO t (a) VALUES (1)" : "UPDATE t SET b = 2 WHERE a = 1");
     if (c.conditions.empty()) {
@@ -171,6 +157,7 @@ TEST_F(SemanticDataChangeEdges, DamagedCheckConditionsEndInErrors) {
       ++failed;
     }
   }
+  stored.reset();
   SqlInstallDictionaryServices(&g_dictionary);
   EXPECT_GT(analysed, 0);
   EXPECT_GT(failed, 0);
@@ -185,10 +172,10 @@ TEST_F(SemanticDataChangeEdges, CheckConditionWithALikeKeyRange) {
   g_dictionary = SqlInstallDictionaryServices(nullptr);
   SqlDictionaryServices mine = g_dictionary;
   mine.pair_value = CheckOfT;
-  mine.source_info = CheckInfo;
-  mine.source_read = CheckRead;
   SqlInstallDictionaryServices(&mine);
-  g_check = image;
+  std::string check = image;
+  std::optional<StoredTreeOverride> stored;
+  stored.emplace(931, &check);
   std::vector<std::string> beside;
   inspect = [&](SqlCompileCtx* ctx, int32_t root) {
     int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
@@ -209,6 +196,7 @@ TEST_F(SemanticDataChangeEdges, CheckConditionWithALikeKeyRange) {
         << sql;
   }
   inspect = nullptr;
+  stored.reset();
   SqlInstallDictionaryServices(&g_dictionary);
 }
 
