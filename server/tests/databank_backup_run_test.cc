@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -188,6 +189,35 @@ TEST_F(DatabankCopyBackRunTest, ACopyBackOpensTheDatabankItsLastReleaseLeftOpen)
   EXPECT_EQ(DSGetDcbRefs(base_, lid_), refs);
   // And once more, over the entry the copy-back's own close left.
   EXPECT_EQ(CopyBack(), 0) << W(admin_, USR_RVEC_RCODE);
+}
+
+// The databank backed up, closed in the databank kernel, its file replaced
+// by the backup as a restore does, and copied back: the copy-back opens the
+// restored file afresh and rolls it forward over the whole log.
+TEST_F(DatabankCopyBackRunTest, ARestoredFileIsCopiedBack) {
+  const std::string home = TheStartedDatabase().home;
+  const std::string bak = home + "/copy_back.full";
+  int32_t pb[2] = {0, admin_};
+  DDBegWork(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  DSBkpCreate(base_, pb, kCopyName, sizeof kCopyName - 1, bak.data(),
+              static_cast<int32_t>(bak.size()), nullptr, -1);
+  ASSERT_EQ(pb[0], 0) << W(admin_, USR_RVEC_RCODE);
+  ASSERT_EQ(DSGetDcbRefs(base_, lid_), 0);
+  int32_t cld[4] = {-22, 0, lid_, -1};
+  DKEXE1(DKF_CLD1, cld);
+  ASSERT_EQ(cld[0], 0);
+  std::filesystem::copy_file(bak, home + "/copy_back.dbf",
+                             std::filesystem::copy_options::overwrite_existing);
+  EXPECT_EQ(CopyBack(), 0) << W(admin_, USR_RVEC_RCODE);
+  EXPECT_EQ(DSGetDcbRefs(base_, lid_), 0);
+  // The databank opens again for use.
+  std::array<int32_t, DBR_WORDS> open = {3, admin_, lid_, 0, -1};
+  DSOpenDbReq(base_, open.data());
+  EXPECT_EQ(open[0], 0);
+  int32_t close[DBR_WORDS] = {0, admin_, lid_, -1};
+  DSCloseDbReq(base_, close);
+  EXPECT_EQ(close[0], 0);
 }
 
 }  // namespace
