@@ -14,12 +14,11 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/trav_stack.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::W;
 
 namespace {
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
 
 int32_t Code(SqlCompileCtx* ctx, int32_t node) {
   int32_t type = W(ctx, node, EXN_TYPE);

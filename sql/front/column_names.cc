@@ -10,16 +10,12 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::Cur;
+using walk_words::W;
 
 namespace {
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
-
-SemContext& Cur(SqlCompileCtx* ctx) {
-  return ctx->query.context;
-}
 
 int32_t NamePartOf(SqlCompileCtx* ctx, int32_t node) {
   int32_t qualified = W(ctx, node, EXN_OPERAND1);

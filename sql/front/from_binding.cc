@@ -16,16 +16,12 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trigger_binding.h"
 #include "sql/front/view_merge.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::Cur;
+using walk_words::W;
 
 namespace {
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
-
-SemContext& Cur(SqlCompileCtx* ctx) {
-  return ctx->query.context;
-}
 
 // Appends a value at the end of a list (lists here are short).
 void Append(SqlCompileCtx* ctx, int32_t* list, int32_t value) {

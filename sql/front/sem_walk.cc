@@ -16,6 +16,11 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tree_copy.h"
 #include "sql/front/view_definition.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::Cur;
+using walk_words::Push;
+using walk_words::W;
 
 namespace {
 
@@ -27,18 +32,6 @@ constexpr int8_t kWhenDerivation[9][9] = {
     {0, 1, 2, 3, 8, 8, 7, 7, 8}, {0, 1, 2, 4, 4, 8, 7, 7, 8}, {0, 2, 2, 8, 8, 8, 7, 7, 8},
     {0, 1, 2, 7, 7, 7, 7, 7, 7}, {0, 1, 2, 7, 7, 7, 7, 7, 7}, {0, 2, 2, 8, 8, 8, 7, 7, 8},
 };
-
-SemContext& Cur(SqlCompileCtx* ctx) {
-  return ctx->query.context;
-}
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
-
-void Push(SqlCompileCtx* ctx, int32_t routine, int32_t resume, int32_t node) {
-  TravPushOn(ctx->trav, ctx, routine, resume, node);
-}
 
 // Pushes routine 1 for a node (nothing for none).
 void PushExpr(SqlCompileCtx* ctx, int32_t node) {

@@ -10,6 +10,9 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::W;
 
 namespace {
 
@@ -21,10 +24,6 @@ constexpr int32_t kAnswerOldRows = 10;
 // At most this many triggers are taken for one table (the dictionary's walk
 // ends long before; a walk that never ends is not followed for ever).
 constexpr int32_t kMaxTriggers = 100000;
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
 
 // The statement's transition-table reference of word position `word`
 // (old or new), made on first use with the table identifier -1 and put on

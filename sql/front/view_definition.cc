@@ -14,12 +14,11 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trav_stack.h"
 #include "sql/front/tree_copy.h"
+#include "sql/front/walk_words.h"
+
+using walk_words::W;
 
 namespace {
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
 
 std::string Counted(SqlCompileCtx* ctx, int32_t record) {
   if (record <= 0) return std::string();

@@ -11,18 +11,17 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/tree_copy.h"
+#include "sql/front/walk_words.h"
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+using walk_words::W;
+
 namespace {
 
 SqlOptimizerServices g_optimizer;
-
-int32_t& W(SqlCompileCtx* ctx, int32_t node, int32_t word) {
-  return WsWord(ctx, node, word);
-}
 
 void Append(SqlCompileCtx* ctx, int32_t* list, int32_t value) {
   *list = qqlcat(ctx, *list, qqlcons(ctx, 0, value));
