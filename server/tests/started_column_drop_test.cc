@@ -168,6 +168,28 @@ TEST_F(StartedColumnDropTest, TheColumnGoesAndTheOnesBehindItMoveUp) {
   EXPECT_EQ(pb[0], 1);
 }
 
+// Columns whose name order is not their number order: the renumbering
+// walks the table by name, so a column moves to a number another still
+// holds for a moment; the committed numbers are whole, and a column is
+// found by its new number.
+TEST_F(StartedColumnDropTest, ColumnsNamedOutOfTheirOrderAreRenumberedAndCommitted) {
+  const std::vector<std::string> names{"Z", "DROPPED", "Y", "X", "W"};
+  const int32_t t = Table("T_DROPS_UNORDERED", names);
+  ASSERT_EQ(Drop(t, "DROPPED"), 0);
+  ASSERT_EQ(End(admin_, 0), 0);
+  ASSERT_EQ(Begin(admin_), 0);
+  EXPECT_EQ(Number(t, "DROPPED"), -1);
+  for (size_t k = 2; k < names.size(); ++k) {
+    EXPECT_EQ(Number(t, names[k]), static_cast<int32_t>(k)) << names[k];
+    int32_t pb[2] = {0, admin_};
+    DDColumnRow row{};
+    DDGetColumn(base_, pb, t, static_cast<int32_t>(k), 0, nullptr, 0, &row, nullptr, 0);
+    ASSERT_EQ(pb[0], 0) << k;
+    EXPECT_EQ(std::string(row.name, static_cast<size_t>(row.name_length)), names[k]);
+  }
+  EXPECT_EQ(Number(t, "Z"), 1);
+}
+
 TEST_F(StartedColumnDropTest, AMissingColumnTheInternalKeyAndABadName) {
   const int32_t t = Table("T_MISSING_COLUMN", {"A", "ZAVOR_ROWID"});
   EXPECT_EQ(Drop(t, "Z"), 1);

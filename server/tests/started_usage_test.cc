@@ -154,6 +154,32 @@ TEST_F(StartedUsageTest, AMissingColumnAndBadArgumentsChangeNothing) {
   EXPECT_EQ(UsingColumns(s, kSequence), "A");
 }
 
+// The statement stays prepared with its work table over many works,
+// committed or rolled back, beside another session's runs of its own: the
+// sequences one run collects never reach the next run or the other's.
+TEST_F(StartedUsageTest, RunsInManyWorksAndTwoSessionsKeepTheirWorkTablesApart) {
+  const int32_t t = Table("T_ROUNDS");
+  const int32_t s = Object(kSequence, "S_ROUNDS");
+  ASSERT_EQ(End(admin_, 0), 0);
+  for (int32_t round = 0; round < 12; ++round) {
+    ASSERT_EQ(Begin(admin_), 0);
+    TypeUse(kSequence, s, t, "A");
+    TypeUse(kSequence, s, t, "B");
+    Uses(t, kBaseTable, s, kSequence);
+    ASSERT_EQ(Begin(user_), 0);
+    int32_t pb[2] = {0, user_};
+    DDDropUsage(base_, pb, t, "C", 1, 0, nullptr, 0);
+    EXPECT_EQ(pb[0], 0) << round;
+    EXPECT_EQ(Drop(t, "A", 0), 0) << round;
+    EXPECT_EQ(Used(s), 1) << round << ": B still names it";
+    EXPECT_EQ(Drop(t, "B", 1, "'X'"), 0) << round;
+    EXPECT_EQ(Used(s), 0) << round;
+    EXPECT_EQ(End(user_, 1), 0);
+    ASSERT_EQ(End(admin_, round % 3 == 0 ? 0 : 1), 0);
+  }
+  ASSERT_EQ(Begin(admin_), 0);
+}
+
 // Without a column every usage row of the object goes, but a view keeps
 // its usage rows on the tables its definition reads.
 TEST_F(StartedUsageTest, AnObjectLosesItsUsageRowsButAViewsTables) {
