@@ -4,6 +4,7 @@
 
 #include "dict/column_reader.h"
 #include "dict/kind_words.h"
+#include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/statement_params.h"
 #include "dict/statement_run.h"
@@ -11,6 +12,11 @@
 void DDUpdKeyCols(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
                   int32_t column_length, int32_t* key_offset, int32_t* removed,
                   int32_t* length) {
+  // A key part starts at the record's first byte: no column lies before it.
+  if (*key_offset < 0) {
+    pb[0] = DD_BAD_PARAMETER;
+    return;
+  }
   const int32_t stm = DDSlotStatement(base, pb, SLOT_DDUpdKeyCols, IMAGE_DDUpdKeyCols);
   if (stm == 0) return;
   // The internal key column is not a column a key can be made of.

@@ -475,7 +475,8 @@ void DDAdjCounts(int32_t* base, int32_t* pb, int32_t table_id, int32_t from, int
 // 0), *length the column's length, *key_offset the offset behind it. 1
 // without the column (ZAVOR_ROWID itself is none); -19007 when the
 // internal key column or its rows are missing for the first key column or
-// still there for a later one.
+// still there for a later one, and for a column already of the key (its
+// place before *key_offset); a negative *key_offset -19113, nothing run.
 void DDUpdKeyCols(int32_t* base, int32_t* pb, int32_t table_id, const char* column,
                   int32_t column_length, int32_t* key_offset, int32_t* removed,
                   int32_t* length);

@@ -145,6 +145,12 @@ TEST_F(KeyColumnsTest, AColumnAlreadyOfTheKeyIsNotMovedAgain) {
   const std::map<std::string, std::string> want = {
       {"A", "0NO "}, {"D", "5NO "}, {"B", "13YES"}, {"C", "23YES"}};
   EXPECT_EQ(Columns(), want);
+  // A negative offset places nothing: -19113 before the statement runs.
+  ASSERT_EQ(BegWork(), 0);
+  EXPECT_EQ(KeyCol("B", -1, out), -19113);
+  EXPECT_EQ(out[2], -1);
+  EndWork(1);
+  EXPECT_EQ(Columns(), want);
   for (const auto& [column, at] : {std::pair{"A", 13}, std::pair{"D", 13}, std::pair{"A", 5}}) {
     ASSERT_EQ(BegWork(), 0);
     EXPECT_EQ(KeyCol(column, at, out), -19007) << column << at;
