@@ -18,6 +18,7 @@
 #include "sql/front/stmt_tree.h"
 #include "sql/front/stored_trees.h"
 #include "sql/front/trav_stack.h"
+#include "sql/front/trigger_binding.h"
 #include "sql/front/view_merge.h"
 #include "sql/front/walk_words.h"
 
@@ -172,6 +173,11 @@ bool TargetRules(SqlCompileCtx* ctx, int32_t node) {
     SemError(ctx, StmtAt(ctx, node), -12258, {{'N', rules.name}});
     return false;
   }
+  // A change through a view changes the table the view reads: that
+  // table's triggers are the change's (the view keeps that table's
+  // attributes as they were when it was made).
+  int32_t changed = ChangedItem(ctx, ref);
+  if (changed > 0 && changed != item) SemCollectTriggers(ctx, W(ctx, changed, FRM_BOUND), false);
   return true;
 }
 

@@ -60,14 +60,14 @@ void TransitionWords(SqlCompileCtx* ctx, int32_t node, int32_t ref, const int32_
 
 }  // namespace
 
-void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref) {
+void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref, bool attributes_current) {
   const SemContext& cur = ctx->query.context;
   int32_t event = qmflagtst(&cur, kFlagDelete) != 0   ? kFlagDelete
                   : qmflagtst(&cur, kFlagUpdate) != 0 ? kFlagUpdate
                   : qmflagtst(&cur, kFlagInsert) != 0 ? kFlagInsert
                                                       : 0;
   if (event == 0 || cur.w[SEM_LEVEL] != 0 || ctx->compile_mode == 6) return;
-  if (W(ctx, ref, TRF_ATTRS + kTableAttrHasTriggers) == 0) return;
+  if (attributes_current && W(ctx, ref, TRF_ATTRS + kTableAttrHasTriggers) == 0) return;
   int32_t table = W(ctx, ref, TRF_TABLE_ID);
   int32_t count = 0;
   int32_t shared[2] = {0, 0};

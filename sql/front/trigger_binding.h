@@ -25,4 +25,7 @@ constexpr int32_t TRG_NEW_ROW = 13;
 // Step of the binding of a table reference `ref` (its dictionary
 // attributes in its words): under flag 8, 9 or 10 in the statement's own
 // block, for a table with triggers, outside compile mode 6.
-void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref);
+// `attributes_current` false: the reference's attributes may be older than
+// the table's triggers (a table read by a stored view), so the dictionary
+// is asked whatever they say.
+void SemCollectTriggers(SqlCompileCtx* ctx, int32_t ref, bool attributes_current = true);

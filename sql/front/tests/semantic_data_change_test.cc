@@ -683,6 +683,63 @@ TEST_F(SemanticDataChange, TriggersReadingTheOldRows) {
   g_transitions = nullptr;
 }
 
+// A change through a view changes the table the view reads, so that
+// table's triggers for the event are the change's (through a view of a
+// view too); a DELETE through a view of a table whose trigger reads the
+// old rows is kind 9. A view that refuses the change collects none.
+TEST_F(SemanticDataChange, TriggersOfTheTableAViewChanges) {
+  MakeTargetViews();
+  MakeView(5066, "TV", "SELECT a, b FROM t", {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  MakeView(5067, "TVV", "SELECT b FROM tv", {{"B", 3, 10, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t view : {5066, 5067}) {
+    for (int32_t privilege : {2, 3, 4}) Grant(view, privilege);
+    for (int32_t privilege : {2, 4}) {
+      GrantColumn(view, privilege, "B");
+      if (view == 5066) GrantColumn(view, privilege, "A");
+    }
+  }
+  InsTrigger(6201, 5001, 3, 3, true, "O");
+  InsTrigger(6202, 5001, 1, 1, true);
+  InsTrigger(6203, 5001, 2, 3, false);
+  ASSERT_EQ(EndWork(0), 0);
+  std::vector<std::string> seen;
+  g_triggers = &seen;
+  inspect = [](SqlCompileCtx* ctx, int32_t) {
+    for (int32_t c = ctx->query.triggers; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t t = WsWord(ctx, c, CELL_VALUE);
+      int32_t row = WsWord(ctx, t, TRG_OLD_ROW);
+      g_triggers->push_back(std::to_string(WsWord(ctx, t, TRG_ID)) +
+                            (row > 0 ? " old row of " + std::to_string(WsWord(ctx, row, TRF_TABLE_ID))
+                                     : std::string()));
+    }
+  };
+  struct Case {
+    const char* sql;
+    int32_t kind;
+    std::vector<std::string> triggers;
+  } cases[] = {
+      {"DELETE FROM tv", 9, {"6201 old row of 5001"}},
+      {"DELETE FROM tvv WHERE b = 1", 9, {"6201 old row of 5001"}},
+      {"INSERT INTO tv VALUES (1, 2)", 3, {"6202"}},
+      {"INSERT INTO tvv VALUES (2)", 3, {"6202"}},
+      {"UPDATE tv SET b = 2", 7, {"6203"}},
+      {"UPDATE va SET a = 2", 6, {"6203"}},
+  };
+  for (const Case& k : cases) {
+    seen.clear();
+    Compiled c = Run(k.sql);
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(c.kind, k.kind) << k.sql;
+    EXPECT_EQ(seen, k.triggers) << k.sql;
+  }
+  seen.clear();
+  EXPECT_EQ(Run("DELETE FROM vd").Codes(), Codes{-12258});
+  EXPECT_TRUE(seen.empty());
+  inspect = RecordAssignments;
+  g_triggers = nullptr;
+}
+
 // Views as the target of a change. A view takes the change when its query
 // is a SELECT block over one table (directly, or through views that take
 // it) without DISTINCT, grouping or set functions; then a column it
