@@ -14,9 +14,15 @@
 #include "dict/dictionary_services.h"
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
+#include "dict/statement_prepare.h"
 #include "dict/work_block.h"
+#include "du/record_access_words.h"
+#include "du/record_operations.h"
+#include "du/tables.h"
 #include "kernel/control_blocks.h"
+#include "kernel/statement_columns.h"
 #include "kernel/system_block.h"
+#include "platform/packed_decimal.h"
 #include "server/tests/started_work_fixture.h"
 
 namespace {
@@ -178,6 +184,36 @@ TEST_F(StartedUsageTest, RunsInManyWorksAndTwoSessionsKeepTheirWorkTablesApart) 
     ASSERT_EQ(End(admin_, round % 3 == 0 ? 0 : 1), 0);
   }
   ASSERT_EQ(Begin(admin_), 0);
+}
+
+// A run that fails between collecting a sequence and dropping its usage
+// (a kernel error) leaves the sequence in the work table, which lives on
+// with the prepared statement. The next run, of another table, must not
+// take that table's usage row on the sequence with it: every run starts
+// from an empty work table.
+TEST_F(StartedUsageTest, ASequenceLeftByAFailedRunIsNotTheNextRunsToDrop) {
+  const int32_t t = Table("T_LEFTOVER");
+  const int32_t s = Object(kSequence, "S_LEFTOVER");
+  Uses(t, kBaseTable, s, kSequence);  // the table rests on it otherwise
+  ASSERT_EQ(Drop(t, "D", -1, "1"), 0);  // prepared and opened, its work table made
+  int32_t status = 0;
+  const int32_t* slot = DDWorkSlot(base_, admin_, SLOT_DDDropUsage, &status);
+  ASSERT_NE(slot, nullptr);
+  ASSERT_NE(slot[SLOT_STM], 0);
+  int32_t* work = nullptr;
+  ForEachListedRecordBlock(base_, slot[SLOT_STM] + STM_NEXT_COM, [&](int32_t* rec) {
+    if (rec[DUREC_TNAME] == DU_WORK_TABLE) work = rec;
+  });
+  ASSERT_NE(work, nullptr);
+  ASSERT_EQ(work[DUREC_RECLEN], 7);
+  value_descriptor d;
+  d.precision = 11;
+  ASSERT_EQ(int_to_decimal(ByteSpan(reinterpret_cast<uint8_t*>(&work[DUREC_RECORD]), 7), d, s), 0);
+  DUInsertRow(base_, work, admin_);  // what the failed run left
+  ASSERT_EQ(work[DUREC_STATUS], 0);
+
+  EXPECT_EQ(Drop(t, "A", 0), 0);
+  EXPECT_EQ(Used(s), 1) << "the table's usage row on a sequence no default of it named";
 }
 
 // Without a column every usage row of the object goes, but a view keeps
