@@ -45,16 +45,26 @@ class SemanticDataChangeEdges : public SemanticTest {
     }
     ASSERT_EQ(EndWork(0), 0);
   }
+  struct CodesCase {
+    const char* sql;
+    Codes codes;
+  };
+  // Each statement compiled in `mode` gives exactly its codes, the walk's
+  // stack back at 0.
+  void ExpectCodes(const std::vector<CodesCase>& cases, int32_t mode = 5) {
+    for (const CodesCase& k : cases) {
+      Compiled c = Compile(k.sql, mode);
+      EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
+      EXPECT_EQ(c.depth_after, 0) << k.sql;
+    }
+  }
 };
 
 // A query source whose star could not be expanded (its table is missing or
 // not exposed) reports that once: the star pairs with no column and is
 // never analysed as a value.
 TEST_F(SemanticDataChangeEdges, UnexpandedStarsPairWithNothing) {
-  struct Case {
-    const char* sql;
-    Codes codes;
-  } cases[] = {
+  ExpectCodes({
       {"INSERT INTO t SELECT * FROM nosuch", {-12200}},
       {"INSERT INTO t SELECT zz.* FROM s", {-12203}},
       {"INSERT INTO t (a) SELECT zz.* FROM s", {-12203}},
@@ -62,34 +72,21 @@ TEST_F(SemanticDataChangeEdges, UnexpandedStarsPairWithNothing) {
       {"INSERT INTO t SELECT zz.* FROM s UNION SELECT a, b, c FROM t", {-12203}},
       {"INSERT INTO t SELECT s.* FROM s", {-12233}},
       {"INSERT INTO t (a, b) SELECT * FROM s", {}},
-  };
-  for (const Case& k : cases) {
-    Compiled c = Compile(k.sql);
-    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(c.depth_after, 0) << k.sql;
-  }
+  });
 }
 
 // A VALUES list may begin with a scalar subquery: its values are the
 // list's elements, each judged as a VALUES element, not the subquery's
 // select items.
 TEST_F(SemanticDataChangeEdges, ValuesListBeginningWithAScalarSubquery) {
-  struct Case {
-    const char* sql;
-    Codes codes;
-  } cases[] = {
+  ExpectCodes({
       {"INSERT INTO t VALUES ((SELECT a FROM s), 1, 'x')", {-12232}},
       {"INSERT INTO t VALUES ((SELECT 1 FROM s), 1, 'x')", {}},
       {"INSERT INTO t (a, b) VALUES ((SELECT 1 FROM s), 2)", {}},
       {"INSERT INTO t (a) VALUES ((SELECT MAX(a) FROM t))", {-12232}},
       {"INSERT INTO t (a) VALUES ((SELECT 1 FROM s), 2)", {-12233}},
       {"INSERT INTO t (a) SELECT a FROM s", {}},
-  };
-  for (const Case& k : cases) {
-    Compiled c = Compile(k.sql);
-    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(c.depth_after, 0) << k.sql;
-  }
+  });
 }
 
 // T's one check condition as the dictionary gives it (its stored tree,
@@ -229,10 +226,7 @@ TEST_F(SemanticDataChangeEdges, TargetThatIsNoTableReference) {
 // not exposed, reported): the view's columns are not named from it, so no
 // further code follows.
 TEST_F(SemanticDataChangeEdges, ViewDefinitionOverAnUnexpandedStar) {
-  struct Case {
-    const char* sql;
-    Codes codes;
-  } cases[] = {
+  ExpectCodes({
       {"CREATE VIEW v1 AS SELECT * FROM nosuch", {-12200}},
       {"CREATE VIEW v1 AS SELECT zz.* FROM t", {-12203}},
       {"CREATE VIEW v1 (x, y) AS SELECT zz.* FROM t", {-12203}},
@@ -240,12 +234,7 @@ TEST_F(SemanticDataChangeEdges, ViewDefinitionOverAnUnexpandedStar) {
       {"CREATE VIEW v1 (x, y) AS SELECT a FROM nosuch", {-12200, -12253}},
       {"CREATE VIEW v1 (x) AS SELECT * FROM t", {-12253}},
       {"CREATE VIEW v1 AS SELECT * FROM t, s", {-12252}},
-  };
-  for (const Case& k : cases) {
-    Compiled c = Compile(k.sql, 2);
-    EXPECT_EQ(c.Codes(), k.codes) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(c.depth_after, 0) << k.sql;
-  }
+  }, 2);
 }
 
 }  // namespace
