@@ -6,19 +6,29 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <random>
 #include <string>
+#include <thread>
 
 #include "dict/new_ids.h"
 #include "dict/work_block.h"
 #include "du/databank_backup.h"
 #include "du/databank_copy_back.h"
 #include "du/databank_utility.h"
+#include "du/record_access_words.h"
+#include "du/record_operations.h"
+#include "du/tables.h"
 #include "du/transactions.h"
+#include "dk/bufferpool.h"
+#include "dk/control_words.h"
 #include "dk/request.h"
+#include "dk/table_entries.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "kernel/databank_control.h"
@@ -28,7 +38,10 @@
 
 namespace {
 
-constexpr int32_t kLid = 73;
+// A new object id, as the creation of a databank takes one: above every
+// table number of the catalog (a databank's restart set is a table numbered
+// by the databank's id).
+int32_t kLid = 0;
 constexpr char kName[] = "BKP_DATABANK";
 
 class DatabankBackupRunTest : public StartedDatabaseTest {
@@ -40,6 +53,8 @@ class DatabankBackupRunTest : public StartedDatabaseTest {
     static bool made = false;
     if (!made) {
       made = true;
+      int32_t ids[2] = {0, admin_};
+      ASSERT_EQ(DDNewIds(base_, ids, 1, &kLid), 0);
       // Created by the administrator's own work name, so that the creator
       // check passes without a privilege the other tests would see.
       const DUUtilityServices* utility = DUInstallUtilityServices(nullptr);  // the table
@@ -218,6 +233,212 @@ TEST_F(DatabankCopyBackRunTest, ARestoredFileIsCopiedBack) {
   int32_t close[DBR_WORDS] = {0, admin_, lid_, -1};
   DSCloseDbReq(base_, close);
   EXPECT_EQ(close[0], 0);
+}
+
+}  // namespace
+
+namespace {
+
+class RoundTripRunTest : public DatabankBackupRunTest {
+ protected:
+  static constexpr char kRt[] = "ROUND_TRIP";
+  static constexpr int32_t kKey = 8, kRec = 40;
+  std::string File() { return TheStartedDatabase().home + "/round_trip.dbf"; }
+  // The file request's open (mode 3 makes the file) of the logged databank:
+  // its DCB in transaction mode 3, held by the session.
+  int32_t Hold(int32_t mode) {
+    std::array<int32_t, ODF_WORDS> rq{};
+    rq[ODF_MODE] = mode;
+    rq[ODF_LID] = lid_;
+    rq[ODF_SEQNO] = mode == 3 ? 1 : -1;
+    rq[ODF_TYPE] = 3;
+    rq[ODF_SIZE] = 64;
+    PutBlankPadded(rq.data() + ODF_NAME, kRt, 128);
+    PutBlankPadded(rq.data() + ODF_FILE, File(), 256);
+    DSOpenDbFile(base_, rq.data());
+    return rq[0];
+  }
+  int32_t Release() {
+    int32_t cls[CLS_WORDS] = {0, lid_, -1};
+    DSCloseDcb(base_, cls);
+    return cls[0];
+  }
+  std::vector<int32_t> Block() {
+    std::vector<int32_t> r(static_cast<size_t>(DurecWords(64)), 0);
+    r[DUREC_ACCESS_MODE] = 3;
+    r[DUREC_TNAME] = tbl_;
+    r[DUREC_LID] = lid_;
+    r[DUREC_KEYLEN] = kKey;
+    r[DUREC_RECLEN] = kRec;
+    r[DUREC_TYPE] = 1;
+    return r;
+  }
+  std::string WorkUser() {
+    const DUUtilityServices* utility = DUInstallUtilityServices(nullptr);
+    DUInstallUtilityServices(utility);
+    char user[DBU_NAME_MAX];
+    const int32_t length = utility->work_user(base_, admin_, user);
+    return std::string(user, std::max(length, 0));
+  }
+  static std::string Key(int n) {
+    char k[16];
+    std::snprintf(k, sizeof k, "k%07d", n);
+    return std::string(k, kKey);
+  }
+  // Applies `changes` (key -> value, "" deletes) in one committed
+  // transaction through record access, and to the model.
+  void Commit(const std::map<int, std::string>& changes) {
+    ASSERT_EQ(Hold(1), 0);
+    const int32_t request[8] = {1, lid_, tbl_, 3, kKey, kRec, 3, 1};
+    int32_t tcb = 0;
+    ASSERT_EQ(DUOpenKernelTable(base_, admin_, request, &tcb), 0);
+    std::vector<int32_t> r = Block();
+    DUOSTX1(base_, r.data(), tcb, 0);
+    ASSERT_EQ(r[DUREC_STATUS], 0);
+    ASSERT_EQ(r[DUREC_MERGE], 2) << "through the write set";
+    int32_t begin[2] = {1, admin_};
+    DSBTR3(base_, begin);
+    ASSERT_EQ(begin[0], 0);
+    for (const auto& [n, value] : changes) {
+      std::string row = Key(n) + value;
+      row.resize(kRec, '.');
+      std::memcpy(r.data() + DUREC_RECORD, row.data(), kRec);
+      if (value.empty()) {
+        DUReadRowByKey(base_, r.data(), admin_);
+        ASSERT_EQ(r[DUREC_STATUS], 0) << n;
+        DUDEL1(base_, r.data(), admin_);
+        model_.erase(n);
+      } else if (model_.count(n)) {
+        DUReadRowByKey(base_, r.data(), admin_);
+        ASSERT_EQ(r[DUREC_STATUS], 0) << n;
+        DUPrepareForUpdate(base_, r.data(), admin_);
+        std::memcpy(r.data() + DUREC_RECORD, row.data(), kRec);
+        DURowOp1(base_, r.data(), admin_);
+        model_[n] = row;
+      } else {
+        DUInsertRow(base_, r.data(), admin_);
+        model_[n] = row;
+      }
+      ASSERT_EQ(r[DUREC_STATUS], 0) << n;
+    }
+    int32_t end[3] = {0, admin_, 0};
+    DSEndTrans(base_, end);
+    ASSERT_EQ(end[0], 0);
+    // Read back, and backed up, only once the background applied it.
+    const int32_t last = PoolWord(BP_COMMITS).load();
+    while (PoolWord(BP_SECURED_TRANS_NUMBER).load() < last) std::this_thread::yield();
+    EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);  // the block's use
+    EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);
+    ASSERT_EQ(Release(), 0);
+  }
+  // The rows of keys 0 to 99 as record access reads them.
+  std::map<int, std::string> Rows() {
+    std::map<int, std::string> rows;
+    EXPECT_EQ(Hold(1), 0);
+    const int32_t request[8] = {1, lid_, tbl_, 3, kKey, kRec, 3, 1};
+    int32_t tcb = 0;
+    EXPECT_EQ(DUOpenKernelTable(base_, admin_, request, &tcb), 0);
+    std::vector<int32_t> r = Block();
+    DUOSTX1(base_, r.data(), tcb, 0);
+    for (int n = 0; n < 100; ++n) {
+      std::memcpy(r.data() + DUREC_RECORD, Key(n).data(), kKey);
+      DUReadRowByKey(base_, r.data(), admin_);
+      if (r[DUREC_STATUS] == 0)
+        rows[n] = std::string(reinterpret_cast<const char*>(r.data() + DUREC_RECORD), kRec);
+      else
+        EXPECT_EQ(r[DUREC_STATUS], 100) << n;
+    }
+    EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);  // the block's use
+    EXPECT_EQ(DUCloseKernelTable(base_, tcb, 5), 0);
+    EXPECT_EQ(Release(), 0);
+    return rows;
+  }
+  int32_t lid_ = 0, tbl_ = 0;
+  std::map<int, std::string> model_;
+};
+
+// A logged databank's table: rows committed through record access, the
+// databank backed up, more rows changed, the databank closed, its file
+// replaced by the backup and copied back: the roll-forward over the log
+// gives back every committed row.
+TEST_F(RoundTripRunTest, ABackupCopiedBackAndRolledForwardHasTheCommittedRows) {
+  int32_t ids[2] = {0, admin_};
+  ASSERT_EQ(DDNewIds(base_, ids, 2, &lid_), 0);
+  tbl_ = lid_ + 1;
+  {
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    const std::string owner = kStartedAdmin, file = File(), user = WorkUser();
+    int32_t ins[2] = {0, admin_};
+    DDInsDatabank(base_, ins, lid_, lid_, kRt, sizeof kRt - 1, owner.data(),
+                  static_cast<int32_t>(owner.size()), file.data(),
+                  static_cast<int32_t>(file.size()), 1, true);
+    ASSERT_EQ(ins[0], 0);
+    DDInsObject(base_, ins, lid_, kDatabankObjectKind, user.data(),
+                static_cast<int32_t>(user.size()), kRt, sizeof kRt - 1);
+    ASSERT_EQ(ins[0], 0);
+    int32_t end[2] = {0, admin_};
+    DDEndWork(base_, end);
+    ASSERT_EQ(end[0], 0);
+  }
+  ASSERT_EQ(Hold(3), 0);
+  int32_t b[CRT_WORDS] = {};
+  b[RQ_DID] = lid_;
+  b[RQ_TYPE] = 10;  // a table of records
+  b[RQ_TBL] = tbl_;
+  b[RQ_KEY_LENGTH] = kKey;
+  b[RQ_RECORD_LENGTH] = kRec;
+  DKEXE1(16, b);  // DKCRT1
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  b[RQ_STATUS] = 0;
+  DKEXE1(13, b);  // DKCLT1
+  ASSERT_EQ(b[RQ_STATUS], 0);
+  ASSERT_EQ(Release(), 0);
+
+  std::mt19937 random(30);
+  auto changes = [&](int count) {
+    std::map<int, std::string> c;
+    for (int k = 0; k < count; ++k) {
+      const int n = static_cast<int>(random() % 100);
+      const bool drop = model_.count(n) && random() % 3 == 0;
+      c[n] = drop ? "" : "v" + std::to_string(random() % 100000);
+    }
+    return c;
+  };
+  ASSERT_NO_FATAL_FAILURE(Commit(changes(40)));
+  ASSERT_NO_FATAL_FAILURE(Commit(changes(20)));
+  ASSERT_EQ(Rows(), model_);
+
+  const std::string bak = TheStartedDatabase().home + "/round_trip.full";
+  {
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+    DSBkpCreate(base_, pb, kRt, sizeof kRt - 1, bak.data(), static_cast<int32_t>(bak.size()),
+                nullptr, -1);
+    ASSERT_EQ(pb[0], 0) << W(admin_, USR_RVEC_RCODE);
+  }
+  const std::map<int, std::string> backed_up = model_;
+  for (int k = 0; k < 3; ++k) ASSERT_NO_FATAL_FAILURE(Commit(changes(25)));
+  ASSERT_EQ(Rows(), model_);
+  ASSERT_NE(model_, backed_up);
+
+  // The databank closed and its file replaced by the backup.
+  int32_t cld[4] = {-22, 0, lid_, -1};
+  DKEXE1(DKF_CLD1, cld);
+  ASSERT_EQ(cld[0], 0);
+  std::filesystem::copy_file(bak, File(), std::filesystem::copy_options::overwrite_existing);
+  ASSERT_EQ(Rows(), backed_up) << "the restored file";
+  {
+    int32_t pb[2] = {0, admin_};
+    DDBegWork(base_, pb);
+    ASSERT_EQ(pb[0], 0);
+    DSBkpOp6(base_, pb, kRt, sizeof kRt - 1, nullptr, -1, nullptr, -1, nullptr, -1);
+    ASSERT_EQ(pb[0], 0) << W(admin_, USR_RVEC_RCODE);
+    int32_t end[2] = {0, admin_};
+    DDEndWork(base_, end);
+  }
+  EXPECT_EQ(Rows(), model_);
 }
 
 }  // namespace
