@@ -249,15 +249,7 @@ TEST_F(SemanticDataChangeEdges, ViewDefinitionOverAnUnexpandedStar) {
 // error, never reading outside the fetched block (the address
 // sanitizer's runs hold it to that).
 TEST_F(SemanticDataChangeEdges, DamagedViewTargets) {
-  SqlOptimizerServices fake;
-  fake.qodrive = [](SqlCompileCtx*, int32_t) {};
-  fake.qoarof = [](SqlCompileCtx*, int32_t, int32_t, int32_t* key, int32_t* row, int32_t*, int32_t,
-                   int32_t) {
-    *key = 0;
-    *row = 0;
-    return 8000;
-  };
-  SqlInstallOptimizerServices(&fake);
+  InstallLayingOptimizer();
   const std::string image = MakeView(5094, "VT", "SELECT a, b + 1 AS x, c FROM t WHERE a > 0",
                                      {{"A", 3, 10, 0}, {"X", 3, 10, 0}, {"C", 1, 10, 0}});
   ASSERT_GT(image.size(), static_cast<size_t>(WSB_HEADER_BYTES));

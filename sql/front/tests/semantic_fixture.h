@@ -108,6 +108,10 @@ class SemanticTest : public LookupTest {
   std::string MakeView(int32_t id, const std::string& name, const std::string& query,
                        std::vector<TestColumn> columns);
 
+  // Installs an optimizer that plans nothing and lays every materialized
+  // view's row out as 8,000 bytes with no key; the test removes it.
+  static void InstallLayingOptimizer();
+
   // `options`: the request's first and second option words (words 6, 7).
   // The caller names (subject table's schema and name, the old and new
   // transition names) are `caller_names_` when it holds four.

@@ -98,15 +98,7 @@ class ViewMergeSqlite : public SemanticTest {
   void SetUp() override {
     SemanticTest::SetUp();
     MakeFixtureTables();
-    SqlOptimizerServices fake;
-    fake.qodrive = [](SqlCompileCtx*, int32_t) {};
-    fake.qoarof = [](SqlCompileCtx*, int32_t, int32_t, int32_t* key, int32_t* row, int32_t*, int32_t,
-                     int32_t) {
-      *key = 0;
-      *row = 0;
-      return 8000;
-    };
-    SqlInstallOptimizerServices(&fake);
+    InstallLayingOptimizer();
     for (const ViewText& v : Views()) MakeView(v.id, v.name, v.query, v.columns);
     ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
     Exec("CREATE TABLE t (a INTEGER, b INTEGER, c CHAR(10))");
