@@ -1,15 +1,20 @@
 // The tree printer: expression nodes, query nodes, table references and the
 // data change statements as SQL text. Key-range literals (15000 bytes padded
-// with zero bytes or 0xFF) print as their prefix and the padding's byte.
+// with zero bytes or 0xFF) print as their prefix and the padding's byte; for
+// SQLite a key range prints as its LIKE, = ANY as IN and a UNION bare.
 #include "sql/front/sql_tree_print.h"
 
 #include <cstdio>
 
 #include "sql/front/compile_context.h"
+#include "sql/front/sem_walk.h"
 #include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 
 namespace {
+
+// Set while a statement is printed for SQLite (SqlPrintStatementForSqlite).
+thread_local bool sqlite_dialect = false;
 
 std::string Text(SqlCompileCtx* ctx, int32_t reference) {
   return reference == 0 ? std::string() : std::string(qqwsadr(ctx, reference));
@@ -95,9 +100,26 @@ std::string List(SqlCompileCtx* ctx, int32_t list, std::string (*item)(SqlCompil
 
 std::string Query(SqlCompileCtx* ctx, int32_t node);
 
+// SQLite's spelling of a quantified comparison it has: = ANY as IN, <> ALL
+// as NOT IN (both give NULL alike when the subquery yields a NULL and no
+// match); "" for the others.
+std::string SqliteQuantified(SqlCompileCtx* ctx, int32_t kind, int32_t a, int32_t b) {
+  if (b == 0) return std::string();
+  int32_t quantifier = WsWord(ctx, b, EXN_KIND);
+  const char* op = kind == kExprEq && quantifier == kExprAny   ? " IN "
+                   : kind == kExprNe && quantifier == kExprAll ? " NOT IN "
+                                                               : nullptr;
+  if (op == nullptr) return std::string();
+  return "(" + SqlPrintExpression(ctx, a) + op + SqlPrintExpression(ctx, WsWord(ctx, b, 22)) + ")";
+}
+
 std::string Binary(SqlCompileCtx* ctx, int32_t kind, int32_t a, int32_t b) {
   static const char* const kOps[] = {"",      " + ",  " - ", " * ",  " / ", " || ", "",     "",
                                      " AND ", " OR ", " = ", " <> ", " < ", " > ",  " <= ", " >= "};
+  if (sqlite_dialect) {
+    std::string quantified = SqliteQuantified(ctx, kind, a, b);
+    if (!quantified.empty()) return quantified;
+  }
   if ((kind == kExprEq || kind == kExprNe) && b != 0 && WsWord(ctx, b, EXN_KIND) == kExprNull) {
     return "(" + SqlPrintExpression(ctx, a) + (kind == kExprEq ? " IS NULL)" : " IS NOT NULL)");
   }
@@ -205,8 +227,13 @@ std::string TableRef(SqlCompileCtx* ctx, int32_t ref) {
 std::string Query(SqlCompileCtx* ctx, int32_t node) {
   int32_t* n = &WsWord(ctx, node, 0);
   if (n[STN_KIND] == 27) {
-    return "(" + Query(ctx, n[6]) + (n[4] != 0 ? " UNION ALL " : " UNION ") + Query(ctx, n[7]) +
-           ")";
+    const char* op = n[4] != 0 ? " UNION ALL " : " UNION ";
+    if (!sqlite_dialect) return "(" + Query(ctx, n[6]) + op + Query(ctx, n[7]) + ")";
+    // SQLite takes no parenthesised operand and joins a compound from the
+    // left: a set operation on the right reads from a subquery of its own.
+    std::string right = Query(ctx, n[7]);
+    if (WsWord(ctx, n[7], STN_KIND) == 27) right = "SELECT * FROM (" + right + ")";
+    return Query(ctx, n[6]) + op + right;
   }
   std::string out = "SELECT ";
   if (n[3] == 1) out += "DISTINCT ";
@@ -240,6 +267,14 @@ std::string SqlPrintExpression(SqlCompileCtx* ctx, int32_t node) {
   if (node == 0) return std::string();
   auto e = [&](int32_t word) { return SqlPrintExpression(ctx, WsWord(ctx, node, word)); };
   int32_t kind = WsWord(ctx, node, EXN_KIND);
+  if (sqlite_dialect) {
+    // A LIKE's key range stands for the LIKE beside it (word 24), which
+    // SQLite takes as it is; a conversion node is its operand there.
+    if ((kind == kExprAnd || kind == kExprOr) && WsWord(ctx, node, 24) != 0) {
+      return SqlPrintExpression(ctx, WsWord(ctx, node, 24));
+    }
+    if (kind == kExprConversion) return e(EXN_OPERAND1);
+  }
   switch (kind) {
     case 1:
     case 2:
@@ -312,6 +347,14 @@ std::string SqlPrintExpression(SqlCompileCtx* ctx, int32_t node) {
     default:
       return Function(ctx, node, kind);
   }
+}
+
+std::string SqlPrintStatementForSqlite(SqlCompileCtx* ctx, int32_t node) {
+  struct Dialect {
+    Dialect() { sqlite_dialect = true; }
+    ~Dialect() { sqlite_dialect = false; }
+  } dialect;
+  return SqlPrintStatement(ctx, node);
 }
 
 std::string SqlPrintStatement(SqlCompileCtx* ctx, int32_t node) {

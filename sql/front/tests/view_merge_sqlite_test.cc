@@ -41,6 +41,9 @@ const std::vector<ViewText>& Views() {
       // Views over a view they materialized.
       {5048, "VGA", "SELECT a, n FROM vg", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
       {5049, "VGW", "SELECT a, n FROM vg WHERE n > 1", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
+      // A view over a UNION (materialized wherever it is read).
+      {5050, "VU", "SELECT a, b FROM t WHERE b > 2 UNION SELECT a, d FROM s",
+       {{"A", 3, 10, 0}, {"B", 3, 10, 0}}},
   };
   return views;
 }
@@ -101,6 +104,8 @@ class ViewMergeSqlite : public SemanticTest {
     InstallLayingOptimizer();
     for (const ViewText& v : Views()) MakeView(v.id, v.name, v.query, v.columns);
     ASSERT_EQ(sqlite3_open(":memory:", &db_), SQLITE_OK);
+    // The analysis keeps LIKE case-sensitive; SQLite's is not by default.
+    Exec("PRAGMA case_sensitive_like = ON");
     Exec("CREATE TABLE t (a INTEGER, b INTEGER, c CHAR(10))");
     Exec("CREATE TABLE s (a INTEGER, d INTEGER)");
     std::mt19937 rng(33);
@@ -124,6 +129,25 @@ class ViewMergeSqlite : public SemanticTest {
     char* error = nullptr;
     ASSERT_EQ(sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error), SQLITE_OK)
         << sql << ": " << (error != nullptr ? error : "");
+  }
+  // The statement, analysed and printed over the base tables, returns in
+  // SQLite the rows SQLite's own `original` returns over its views.
+  void ExpectSqliteRows(const char* sql, const char* original) {
+    std::string printed;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      AliasTables(ctx);
+      printed = SqlPrintStatementForSqlite(ctx, root);
+    };
+    Compiled c = Compile(sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
+    std::string error;
+    std::vector<std::string> want = SqliteRows(db_, original, &error);
+    ASSERT_TRUE(error.empty()) << original << ": " << error;
+    std::vector<std::string> got = SqliteRows(db_, printed, &error);
+    EXPECT_TRUE(error.empty()) << printed << ": " << error;
+    EXPECT_EQ(got, want) << sql << "\n  printed: " << printed;
+    EXPECT_FALSE(want.empty()) << sql;
   }
   sqlite3* db_ = nullptr;
 };
@@ -188,23 +212,42 @@ TEST_F(ViewMergeSqlite, MergedQueriesReturnTheViewsRows) {
       "SELECT x FROM vw WHERE x BETWEEN 2 AND 5 AND a IS NOT NULL",
       "SELECT p.a, q.a FROM vd p, vd q WHERE p.d = q.d",
   };
-  for (const char* sql : queries) {
-    std::string printed;
-    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
-      AliasTables(ctx);
-      printed = SqlPrintStatement(ctx, root);
-    };
-    Compiled c = Compile(sql);
-    inspect = nullptr;
-    EXPECT_TRUE(c.conditions.empty()) << sql << ": " << CodesText(c.Codes());
-    std::string error;
-    std::vector<std::string> want = SqliteRows(db_, sql, &error);
-    ASSERT_TRUE(error.empty()) << sql << ": " << error;
-    std::vector<std::string> got = SqliteRows(db_, printed, &error);
-    EXPECT_TRUE(error.empty()) << printed << ": " << error;
-    EXPECT_EQ(got, want) << sql << "\n  printed: " << printed;
-    EXPECT_FALSE(want.empty()) << sql;
-  }
+  for (const char* sql : queries) ExpectSqliteRows(sql, sql);
+}
+
+// Quantified comparisons, LIKE key ranges and set operations, which the
+// printer spells for SQLite in a form of its own.
+TEST_F(ViewMergeSqlite, QuantifiersKeyRangesAndUnionsReturnTheViewsRows) {
+  const char* queries[] = {
+      "SELECT * FROM vw WHERE a IN (SELECT a FROM vd)",
+      "SELECT * FROM vn WHERE b NOT IN (SELECT e FROM vs WHERE e IS NOT NULL)",
+      "SELECT a FROM vj WHERE d IN (SELECT n FROM vg) OR c IS NULL",
+      "SELECT * FROM t WHERE a IN (SELECT a FROM vw WHERE x > 3)",
+      "SELECT * FROM vn WHERE c LIKE 'c1%'",
+      "SELECT a, c FROM vj WHERE c NOT LIKE 'c2%'",
+      "SELECT * FROM vn WHERE c LIKE 'c%' AND b > 2",
+      "SELECT * FROM vn WHERE c LIKE 'c_' OR c LIKE '%3'",
+      "SELECT a, b FROM vn WHERE NOT (c LIKE 'c0%' OR a > 3)",
+      "SELECT a FROM vw UNION SELECT a FROM vd",
+      "SELECT a, x FROM vw UNION ALL SELECT a, n FROM vg",
+      "SELECT a FROM vn UNION SELECT a FROM vs UNION ALL SELECT a FROM vd",
+      "SELECT a FROM vw WHERE a IN (SELECT a FROM vd UNION SELECT a FROM vg)",
+      "SELECT * FROM vu",
+      "SELECT a FROM vu WHERE b > 3",
+      "SELECT vu.a, vw.x FROM vu, vw WHERE vu.a = vw.a",
+      "SELECT a FROM vn WHERE c LIKE 'c3%' UNION SELECT a FROM vs WHERE a IN (SELECT a FROM vd)",
+  };
+  for (const char* sql : queries) ExpectSqliteRows(sql, sql);
+  // = ANY and <> ALL, which SQLite spells IN and NOT IN; a set operation on
+  // the right of another, which SQLite spells with a subquery.
+  ExpectSqliteRows("SELECT a, x FROM vw WHERE a = ANY (SELECT a FROM vd WHERE d > 2)",
+                   "SELECT a, x FROM vw WHERE a IN (SELECT a FROM vd WHERE d > 2)");
+  ExpectSqliteRows("SELECT a, b FROM vn WHERE b <> ALL (SELECT x FROM vw WHERE x IS NOT NULL)",
+                   "SELECT a, b FROM vn WHERE b NOT IN (SELECT x FROM vw WHERE x IS NOT NULL)");
+  ExpectSqliteRows("SELECT * FROM vs WHERE NOT e = ANY (SELECT n FROM vg)",
+                   "SELECT * FROM vs WHERE NOT e IN (SELECT n FROM vg)");
+  ExpectSqliteRows("SELECT a FROM vw UNION ALL (SELECT a FROM vd UNION SELECT a FROM vg)",
+                   "SELECT a FROM vw UNION ALL SELECT * FROM (SELECT a FROM vd UNION SELECT a FROM vg)");
 }
 
 }  // namespace
