@@ -369,6 +369,7 @@ class Copier {
         // An operator's word 24: the LIKE a key range's AND stands beside.
         if (rec[EXN_KIND] >= 1 && rec[EXN_KIND] <= 15) add(EXN_WORD24, kRefExpression);
         if (rec[4] > 0) add(4, kRefTableRef);
+        if (rec[EXN_MAPPED_FROM] != 0) add(EXN_MAPPED_FROM, kRefExpression);
         add(kExprColumnsWord, kRefExpressionList);
         {
           const ExprRule& rule = ExprRuleOf(rec[EXN_KIND]);

@@ -36,6 +36,10 @@ constexpr int32_t kRefMax = 41;
 
 // The expression node's forwarding word: the new node of a running copy.
 constexpr int32_t EXN_FORWARD = 11;
+// A view's column mapped onto its defining expression: the node that keeps
+// the column as it was (0 for every other node). Any expression kind may
+// carry it, so the copy follows it in every node.
+constexpr int32_t EXN_MAPPED_FROM = 36;
 constexpr int32_t kCopyValueSlots = 512;
 
 // The reference words of an expression node of kind `expr_kind` with the

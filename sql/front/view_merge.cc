@@ -221,14 +221,19 @@ int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer
 
 // The column node overwritten by the view's defining expression (its
 // operands shared with the view's select item, analysed once). A column
-// stays bound as its definition is, read at the level the column was.
+// stays bound as its definition is, read at the level the column was; a
+// fresh node keeps the column as it was, and the definition put in its
+// place links to it.
 void MapColumn(SqlCompileCtx* ctx, int32_t column, int32_t defining) {
+  int32_t kept = qqwsal(ctx, kExprNodeWords * 4);
   int32_t old[kExprNodeWords];
   for (int32_t i = 0; i < kExprNodeWords; ++i) old[i] = W(ctx, column, i);
+  for (int32_t i = 0; i < kExprNodeWords; ++i) W(ctx, kept, i) = old[i];
   for (int32_t i = 0; i < kExprNodeWords; ++i) W(ctx, column, i) = W(ctx, defining, i);
   W(ctx, column, EXN_LINE) = old[EXN_LINE];
   W(ctx, column, EXN_POSITION) = old[EXN_POSITION];
   W(ctx, column, EXN_ANALYSED) = 1;
+  W(ctx, column, EXN_MAPPED_FROM) = kept;
   // Each use of a literal's column needs the literal's storage again.
   if (W(ctx, column, EXN_KIND) == kExprLiteral) ctx->typing.constant_bytes += qmlitbytes(ctx, column);
   if (W(ctx, column, EXN_KIND) != kExprColumnRef) return;

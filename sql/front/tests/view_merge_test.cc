@@ -18,6 +18,7 @@
 #include "sql/front/tests/compile_test_support.h"
 #include "sql/front/tests/semantic_fixture.h"
 #include "sql/front/tests/sql_grammar_support.h"
+#include "sql/front/tree_copy.h"
 #include "sql/front/view_definition.h"
 
 namespace {
@@ -469,6 +470,58 @@ TEST_F(ViewMergeQueries, ViewsDefinedOverViews) {
     EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
     EXPECT_EQ(updatable, k.updatable) << k.sql;
     EXPECT_EQ(stored, k.stored) << k.sql;
+  }
+}
+
+// A view column mapped onto its definition keeps the column as it was in
+// a node of its own, which the definition put in its place links to: the
+// view's column reference (its name, number and view reference). A view
+// defined over the view stores the link with its query, so that its own
+// select item, read back from the catalog, still leads to the inner view's
+// column.
+TEST_F(ViewMergeQueries, MappedColumnsKeepTheirOldContents) {
+  MakeView(5054, "VX2", "SELECT x, a FROM vw", {{"X", 3, 10, 0}, {"A", 3, 10, 0}});
+  struct Case {
+    const char* sql;
+    const char* view;     // the view whose reference the kept nodes are bound to
+    std::vector<std::string> kept;  // per select item: "name#number" of its kept node, "" none
+  } cases[] = {
+      {"SELECT x, a FROM vw", "VW", {"X#2", "A#1"}},
+      {"SELECT a, x + 1 FROM vw", "VW", {"A#1", ""}},
+      {"SELECT * FROM vx2", "VX2", {"X#1", "A#2"}},
+  };
+  for (const Case& k : cases) {
+    std::vector<std::string> kept;
+    std::string inner;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY);
+      for (int32_t c = WsWord(ctx, query, QSP_SELECT); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        int32_t value = WsWord(ctx, WsWord(ctx, WsWord(ctx, c, CELL_VALUE), SLI_VALUE), EXN_OPERAND1);
+        int32_t old = WsWord(ctx, value, EXN_MAPPED_FROM);
+        if (old == 0) {
+          kept.push_back("");
+          continue;
+        }
+        int32_t ref = WsWord(ctx, old, EXN_TABLE_REF);
+        EXPECT_EQ(WsWord(ctx, old, EXN_KIND), kExprColumnRef) << k.sql;
+        EXPECT_EQ(std::string(qqwsadr(ctx, WsWord(ctx, ref, TRF_EXPOSED))), k.view) << k.sql;
+        kept.push_back(SemColumnName(ctx, old) + "#" + std::to_string(WsWord(ctx, old, EXN_COLUMN_ID)));
+        // The view's own select item, copied from the catalog: a view
+        // over a view keeps the inner view's column behind its item.
+        if (std::string(k.view) == "VX2" && inner.empty()) {
+          int32_t defining = qmviewcol(ctx, ref, WsWord(ctx, old, EXN_COLUMN_ID));
+          int32_t behind = defining > 0 ? WsWord(ctx, defining, EXN_MAPPED_FROM) : 0;
+          inner = behind > 0 ? SemColumnName(ctx, behind) : "<none>";
+        }
+      }
+    };
+    Compiled c = Compile(k.sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(kept, k.kept) << k.sql;
+    if (std::string(k.view) == "VX2") {
+      EXPECT_EQ(inner, "X") << k.sql;
+    }
   }
 }
 
