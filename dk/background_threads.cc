@@ -123,6 +123,16 @@ bool AwaitWork(int32_t slot) {
   return true;
 }
 
+// Puts an entry into the queue at word 158 by its commit number; lock 206
+// held.
+void InsertApplied(int32_t tss) {
+  int32_t* a = A();
+  int32_t* at = &a[BP_AFTER_PROC_QUEUE];
+  while (*at > 0 && a[*at + TSS_COMMIT] < a[tss + TSS_COMMIT]) at = &a[*at + TSS_LINK];
+  a[tss + TSS_LINK] = *at;
+  *at = tss;
+}
+
 // Applied transactions wait in the queue at word 158 (ascending commit
 // number, linked through TSS word 7) until their pages are written: while
 // more commits wait to be applied, up to the flush rate (word 153) of them
@@ -133,16 +143,10 @@ bool QueueApplied(int32_t tss, int32_t applied) {
   a[tss + TSS_APPLIED_RESULT] = applied;
   SetState(tss, TSS_AFTER_PROC);
   EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_IO);
-  int32_t* at = &a[BP_AFTER_PROC_QUEUE];
+  InsertApplied(tss);
   int32_t count = 0;
-  bool waiting = a[tss + TSS_KIND] == kKindWaitSecured;
-  while (*at > 0 && a[*at + TSS_COMMIT] < a[tss + TSS_COMMIT]) {
-    waiting = waiting || a[*at + TSS_KIND] == kKindWaitSecured;
-    at = &a[*at + TSS_LINK], ++count;
-  }
-  a[tss + TSS_LINK] = *at;
-  *at = tss;
-  for (int32_t x = a[tss + TSS_LINK]; x > 0; x = a[x + TSS_LINK]) {
+  bool waiting = false;
+  for (int32_t x = a[BP_AFTER_PROC_QUEUE]; x > 0; x = a[x + TSS_LINK]) {
     waiting = waiting || a[x + TSS_KIND] == kKindWaitSecured;
     ++count;
   }
@@ -150,11 +154,36 @@ bool QueueApplied(int32_t tss, int32_t applied) {
   const bool none_free = a[a[BP_TSS_HASH] + HASH_FREE_HEAD] <= 0;
   DKUnlock(BP_LOCK_TSS_FREE);
   const bool more = LoadWord(BP_PENDING_BACKGROUND) > 0;
-  return waiting || none_free || !more || count + 1 >= a[BP_BACKGROUND_FLUSH_RATE];
+  return waiting || none_free || !more || count >= a[BP_BACKGROUND_FLUSH_RATE];
 }
 
-// Writes the pages of every queued transaction, then marks them secured;
-// a committer of kind 129 is woken here.
+// A run whose page write failed: its pages are not all on disk, so none of
+// it is secured. Its members wait in the queue again (for the next page
+// write, and for the restart, which replays them from the commit set, since
+// no stamp passes them); a committer waiting for one of them to be secured
+// is answered with the failure now, as a failed page write is never taken
+// back by the pool, and its member waits on without a committer.
+void KeepUnsecured(int32_t run, int32_t failure) {
+  int32_t* a = A();
+  std::vector<int32_t> members;
+  for (int32_t x = run, n = 0; DKIsTssEntry(x) && n <= a[BP_TSS_COUNT]; x = a[x + TSS_LINK], ++n)
+    members.push_back(x);
+  bool answer = false;
+  DKLock(BP_LOCK_TSS_HASH);
+  for (int32_t x : members) {
+    answer = answer || a[x + TSS_KIND] == kKindWaitSecured;
+    if (a[x + TSS_KIND] == kKindWaitSecured) a[x + TSS_KIND] = 0;
+  }
+  DKUnlock(BP_LOCK_TSS_HASH);
+  {
+    EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_IO);
+    for (int32_t x : members) InsertApplied(x);
+  }
+  if (answer) DKWakeSynchronousCommitter(failure);
+}
+
+// Writes the pages of every queued transaction, then marks them secured
+// (only when every page was written); a committer of kind 129 is woken here.
 void SecureQueued(int32_t slot) {
   int32_t* a = A();
   DKLock(BP_LOCK_BACKGROUND_IO);
@@ -169,6 +198,8 @@ void SecureQueued(int32_t slot) {
   pag[PAGREQ_ORDER] = last;
   const int32_t written = DKPAG0(pag, 2);
   StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  // The pool has reported the failed write against its databank.
+  if (written != 0) return KeepUnsecured(run, written);
   // A member whose databank has a copy out of step waits for its
   // checkpoint unit, and so does every later one.
   DKAskCheckpoints(run);
@@ -186,14 +217,11 @@ void SecureQueued(int32_t slot) {
   // into the commit set.
   DKRaiseSecuredNumber();
   std::vector<int32_t> results;
-  for (int32_t x : waiting) {
-    const int32_t applied = a[x + TSS_APPLIED_RESULT];
-    results.push_back(applied != 0 ? applied : written);
-  }
+  for (int32_t x : waiting) results.push_back(a[x + TSS_APPLIED_RESULT]);
   // Stamped while the entries still name their headers, and before the trim
   // may take the header's page out. The commits are secured whatever the
   // stamp's fate: a failure is reported and costs the restart replay work.
-  if (written == 0) DKFPQ1(last_tss);
+  DKFPQ1(last_tss);
   // The entries just secured go back to the free list now rather than at
   // the next wake, which may not come while begins find no free entry; a
   // waiting committer reads only word 144 once woken, not its entry.
@@ -203,7 +231,7 @@ void SecureQueued(int32_t slot) {
   DKStoreTssOverflow();
   // The commit set's pages of what is secured may be taken again; the stamp
   // is in its page already.
-  if (written == 0) DKMarkCommitSet();
+  DKMarkCommitSet();
   // Synchronous commits run one at a time (lock 244), so at most one waits;
   // it finds the work of this page write done.
   for (int32_t result : results) DKWakeSynchronousCommitter(result);

@@ -534,7 +534,20 @@ void DKETR1(int32_t* block) {
   if (block[ETR_LOB_FLAG] != 0) {
     int32_t pag[PAGREQ_WORDS] = {};
     pag[PAGREQ_ORDER] = a[tss + TSS_START];
-    DKPAG0(pag, 6);
+    // The pages of the transaction's large objects reach the disk before a
+    // commit names them: an end that could not write them commits or
+    // prepares nothing, and a transaction still building up is given back
+    // as after a failed check (an abort goes on).
+    const int32_t written = DKPAG0(pag, PAG_MARKED);
+    if (written != 0 && mode != kEndAbort) {
+      if (state != TSS_IN_DOUBT && state != TSS_WAIT_COMMIT) {
+        LeaveBuildup(tss);
+        DKFreeTss(tss);
+        block[ETR_TSS] = 0;
+      }
+      block[ETR_MODE] = written;
+      return;
+    }
   }
   if (state == TSS_IN_DOUBT || state == TSS_WAIT_COMMIT) {
     if (!ClaimDecision(tss, state)) {

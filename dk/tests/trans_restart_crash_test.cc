@@ -5,9 +5,12 @@
 // restart and it runs again.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <filesystem>
 #include <map>
 
+#include "dk/test_points.h"
 #include "dk/tests/restart_fixture.h"
 
 namespace {
@@ -27,7 +30,9 @@ class TransRestartCrashTest : public RestartCrashTest {
     return MakeRecord(k, 4, kLength, static_cast<char>('a' + value % 26));
   }
   // One transaction of a few changes, kept in the model as committed.
-  void Commit(int32_t round, int32_t kind) {
+  void Commit(int32_t round, int32_t kind) { ASSERT_EQ(CommitRound(round, kind), 0) << round; }
+  // The same; the status of its end.
+  int32_t CommitRound(int32_t round, int32_t kind) {
     std::vector<std::vector<int32_t>> changes;
     for (int32_t i = 0; i < 6; ++i) {
       const int32_t key = (round * 37 + i * 53) % 300;
@@ -42,7 +47,7 @@ class TransRestartCrashTest : public RestartCrashTest {
         model_[key] = r;
       }
     }
-    ASSERT_EQ(CommitChanges(changes, kind), 0) << round;
+    return CommitChanges(changes, kind);
   }
 
   std::vector<std::string> TableRows() { return RestartCrashTest::TableRows(70, 4, kLength); }
@@ -186,6 +191,53 @@ TEST_F(TransRestartCrashTest, ADatabankOpenBeforeTheTransDatabankIsGivenItsCommi
   area_[BP_LOG_TABLE] = 1;
   ASSERT_EQ(OpenDb("tables", 5, 9), 0);  // nothing can be owed yet
   ASSERT_EQ(OpenDb("trans", 2, 2), 0);
+  EXPECT_EQ(Differences(Model()), "");
+}
+
+}  // namespace
+
+namespace {
+
+FaultFileSystem* failing_fs = nullptr;
+std::atomic<int32_t> fail_after_applying{0};
+
+// The first write after the unit of the given commit number has applied
+// its records, which is the first page write of its securing, fails.
+void FailSecuringWrite(DKTestPoint point, int32_t commit) {
+  if (point == DKTestPoint::kUnitApplied && commit == fail_after_applying.load())
+    failing_fs->FailNthWrite(1, EIO);
+}
+
+// The background's page write of an applied commit fails: the commit is in
+// the commit set on disk but its table pages are not, so it must not count
+// as secured (no restart stamp may pass it). Its committer of kind 129 is
+// answered with the failure, and the restart after a crash replays it.
+TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplayed) {
+  StartBackground(1);
+  for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
+  const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
+  ASSERT_EQ(secured, area_[BP_COMMITS]);
+  failing_fs = &fault_;
+  fail_after_applying = secured + 1;
+  DKInstallTestHook(FailSecuringWrite);
+  log_.records.clear();
+  EXPECT_LT(CommitRound(3, 129), 0);
+  DKInstallTestHook(nullptr);
+  EXPECT_EQ(area_[BP_COMMITS], secured + 1);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
+  // Its entry waits, applied, for a page write.
+  int32_t found = 0;
+  for (int32_t x = area_[BP_TSS_FIRST]; x <= area_[BP_TSS_LAST]; x += TSS_WORDS)
+    if (area_[x + TSS_START] != 0 && area_[x + TSS_COMMIT] == secured + 1) {
+      EXPECT_EQ(area_[x + TSS_STATE], TSS_AFTER_PROC);
+      ++found;
+    }
+  EXPECT_EQ(found, 1);
+  // Nothing secures it at the stop either, and the restart replays it.
+  StopBackground();
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
+  Crash();
+  ASSERT_EQ(Reopen(), 0);
   EXPECT_EQ(Differences(Model()), "");
 }
 

@@ -150,6 +150,48 @@ TEST_F(TransactionTest, CommitWhoseCommitSetWriteFailsIsNotDone) {
             (std::vector<std::string>{MakeRecord("k0", 4, 8), MakeRecord("k9", 4, 8)}));
 }
 
+// An end that first writes the pages of the transaction's large objects
+// (block word 6) commits nothing when they cannot be written: the commit
+// would name pages that are not on disk. Here the objects are in a databank
+// of their own, which the write set does not list. The entry is given back
+// as after a failed check; an abort still ends.
+TEST_F(TransactionTest, EndWhoseLargeObjectPagesCannotBeWrittenCommitsNothing) {
+  StartBackground(1);
+  Table table = CreateTable(77, 4, 8);
+  const int32_t objects = Create("objects", 400, 9);
+  const int32_t in_use = TssInUse();
+  for (int32_t mode : {kEndCommit, kEndPrepare, kEndAbort}) {
+    SCOPED_TRACE(mode);
+    Began t = Begin();
+    Sets s = NewSets();
+    AppendTo(s.write, Header(0, {{db_, 3}}));
+    AppendTo(s.write, Change(1, table, MakeRecord("k1", 4, 8)));
+    AppendTo(s.write, Change(1, table, MakeRecord("k2", 4, 8)));
+    // A page of its large object, changed and marked with its start number
+    // (a page of its own for each end: a failed write stays failed).
+    int32_t rq[REQ_WORDS] = {objects, 300 + mode * 4, 2048, 0, -1, 0};
+    const int32_t buffer = DKGET0(rq, GET_NEW);
+    ASSERT_GT(buffer, 0);
+    PageWords(buffer)[8] = 1234;
+    DKMRK0(t.start, MRK_MARK, buffer);
+    DKPUT0(PUT_CHANGED, buffer);
+    fault_.FailNthWrite(1, EIO);
+    int32_t b[ETR_WORDS] = {mode, s.write, s.read, t.tss, 0, 0, 1};
+    DKEXE1(25, b);
+    fault_.FailNthWrite(0, 0);
+    if (mode == kEndAbort) {
+      EXPECT_EQ(b[ETR_MODE], 0);
+    } else {
+      EXPECT_EQ(b[ETR_MODE], -44);
+    }
+    EXPECT_EQ(b[ETR_TSS], 0);
+    EXPECT_EQ(TssInUse(), in_use);
+  }
+  EXPECT_EQ(area_[BP_COMMITS], 0);
+  EXPECT_EQ(area_[BP_LAST_PREPARE], 0);
+  EXPECT_TRUE(Rows(table).empty());
+}
+
 // A committer whose group is appended writes the commit set's pages for the
 // groups numbered so far. A group is numbered when its append begins, so a
 // group still being appended must not count as written: its committer would
