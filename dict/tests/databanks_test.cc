@@ -125,6 +125,34 @@ TEST_F(DatabanksTest, BackupFileRowsReadBackByTheirKey) {
   ASSERT_EQ(EndWork(1), 0);
 }
 
+// A new databank's row carries the kind letter of its transaction option,
+// the letter the kernel core opens it by; online, sequence 1.
+TEST_F(DatabanksTest, ANewRowsKindFollowsItsOption) {
+  ASSERT_EQ(BegWork(), 0);
+  struct Case {
+    int32_t option;
+    const char* stored;
+  } cases[] = {{1, "LOG,YES,L,N"}, {2, "TRANS,YES,T,N"}, {3, "NULL,YES,N,N"}};
+  for (const Case& c : cases) {
+    const int32_t id = 910 + c.option;
+    const std::string name = "KIND" + std::to_string(c.option);
+    int32_t pb[2] = {0, usr_};
+    DDInsDatabank(base_, pb, id, id, name.data(), static_cast<int32_t>(name.size()), "ADM", 3,
+                  "k.dbf", 5, c.option, true);
+    ASSERT_EQ(pb[0], 0) << c.option;
+    const CatalogValue key[] = {{DATABANKS_DATABANK_ID, 0, id, nullptr},
+                                {DATABANKS_SEQUENCE_NO, 0, 1, nullptr},
+                                {DATABANKS_LOGICAL_ID, 0, id, nullptr}};
+    std::vector<uint8_t> row;
+    ASSERT_EQ(ReadRow(15, key, &row), 0) << c.option;
+    EXPECT_EQ(Column(row, DATABANKS_TRANS_OPTION, 20) + "," + Column(row, DATABANKS_CHAR_557, 3) +
+                  "," + Column(row, DATABANKS_DATABANK_TYPE, 2) + "," +
+                  Column(row, DATABANKS_OFFLINE_FLAG, 2),
+              c.stored);
+  }
+  ASSERT_EQ(EndWork(1), 0);
+}
+
 // A databank's rows changed in the attributes given, the others kept; its
 // object row stamped.
 TEST_F(DatabanksTest, ChangedAttributesOfEveryRow) {
@@ -162,7 +190,7 @@ TEST_F(DatabanksTest, ChangedAttributesOfEveryRow) {
   const std::string before = stored(900, 1), other = stored(902, 1);
   EXPECT_EQ(stamp(900), "<null>");
   EXPECT_EQ(upd(900, 2, 1, 'T', -1), 0);
-  EXPECT_EQ(before, "LOG,NO,N,N");
+  EXPECT_EQ(before, "LOG,NO,L,N");
   EXPECT_EQ(stored(900, 1), "TRANS,YES,T,N");
   EXPECT_EQ(stored(900, 2), "TRANS,YES,T,Y");
   const std::string stamped = stamp(900);

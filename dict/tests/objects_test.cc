@@ -263,7 +263,8 @@ TEST_F(ObjectsTest, TableDefinitionRows) {
   EXPECT_EQ(row.substr(279, 6), std::string("\0d.dbf", 6));
   EXPECT_EQ(row.substr(536, 21), TextField("TRANS", 20));
   EXPECT_EQ(row.substr(557, 4), TextField("YES", 3));
-  EXPECT_EQ(row.substr(572), TextField("N", 2) + TextField("N", 2) + TextField("N", 2));
+  // Kind T (its option TRANS), second flag and offline letter N.
+  EXPECT_EQ(row.substr(572), TextField("T", 2) + TextField("N", 2) + TextField("N", 2));
   // The constraint keeps the databank id of its logical id, or NULL.
   row = ReadRow(18, IntField(920) + TextField("PRIMARY KEY", 20) + id910);
   ASSERT_FALSE(row.empty());

@@ -244,24 +244,36 @@ class RoundTripRunTest : public DatabankBackupRunTest {
   static constexpr char kRt[] = "ROUND_TRIP";
   static constexpr int32_t kKey = 8, kRec = 40;
   std::string File() { return TheStartedDatabase().home + "/round_trip.dbf"; }
-  // The file request's open (mode 3 makes the file) of the logged databank:
-  // its DCB in transaction mode 3, held by the session.
-  int32_t Hold(int32_t mode) {
+  // The databank's file made by the file request (mode 3) and given back.
+  int32_t MakeFile() {
     std::array<int32_t, ODF_WORDS> rq{};
-    rq[ODF_MODE] = mode;
+    rq[ODF_MODE] = 3;
     rq[ODF_LID] = lid_;
-    rq[ODF_SEQNO] = mode == 3 ? 1 : -1;
+    rq[ODF_SEQNO] = 1;
     rq[ODF_TYPE] = 3;
     rq[ODF_SIZE] = 64;
     PutBlankPadded(rq.data() + ODF_NAME, kRt, 128);
     PutBlankPadded(rq.data() + ODF_FILE, File(), 256);
     DSOpenDbFile(base_, rq.data());
-    return rq[0];
-  }
-  int32_t Release() {
+    if (rq[0] != 0) return rq[0];
     int32_t cls[CLS_WORDS] = {0, lid_, -1};
     DSCloseDcb(base_, cls);
     return cls[0];
+  }
+  // The databank opened for the session as the catalog describes it: a LOG
+  // databank, its DCB in transaction mode 3.
+  int32_t Hold() {
+    std::array<int32_t, DBR_WORDS> open = {3, admin_, lid_, 0, -1};
+    DSOpenDbReq(base_, open.data());
+    if (open[0] == 0) {
+      EXPECT_EQ(Wd(base_, open[4], DCB_TRANS_MODE), 3) << "logged";
+    }
+    return open[0];
+  }
+  int32_t Release() {
+    int32_t close[DBR_WORDS] = {0, admin_, lid_, -1};
+    DSCloseDbReq(base_, close);
+    return close[0];
   }
   std::vector<int32_t> Block() {
     std::vector<int32_t> r(static_cast<size_t>(DurecWords(64)), 0);
@@ -288,7 +300,7 @@ class RoundTripRunTest : public DatabankBackupRunTest {
   // Applies `changes` (key -> value, "" deletes) in one committed
   // transaction through record access, and to the model.
   void Commit(const std::map<int, std::string>& changes) {
-    ASSERT_EQ(Hold(1), 0);
+    ASSERT_EQ(Hold(), 0);
     const int32_t request[8] = {1, lid_, tbl_, 3, kKey, kRec, 3, 1};
     int32_t tcb = 0;
     ASSERT_EQ(DUOpenKernelTable(base_, admin_, request, &tcb), 0);
@@ -334,7 +346,7 @@ class RoundTripRunTest : public DatabankBackupRunTest {
   // The rows of keys 0 to 99 as record access reads them.
   std::map<int, std::string> Rows() {
     std::map<int, std::string> rows;
-    EXPECT_EQ(Hold(1), 0);
+    EXPECT_EQ(Hold(), 0);
     const int32_t request[8] = {1, lid_, tbl_, 3, kKey, kRec, 3, 1};
     int32_t tcb = 0;
     EXPECT_EQ(DUOpenKernelTable(base_, admin_, request, &tcb), 0);
@@ -381,7 +393,8 @@ TEST_F(RoundTripRunTest, ABackupCopiedBackAndRolledForwardHasTheCommittedRows) {
     DDEndWork(base_, end);
     ASSERT_EQ(end[0], 0);
   }
-  ASSERT_EQ(Hold(3), 0);
+  ASSERT_EQ(MakeFile(), 0);
+  ASSERT_EQ(Hold(), 0);
   int32_t b[CRT_WORDS] = {};
   b[RQ_DID] = lid_;
   b[RQ_TYPE] = 10;  // a table of records
