@@ -176,6 +176,31 @@ int32_t WriteGroup(int32_t group) {
   return 0;
 }
 
+// A commit answered with an error has its records in the commit set's pages
+// all the same, and the write that failed (for its other pages) or a later
+// one can bring them to the file whole, where the restart would replay them:
+// its header is marked as a group the restart leaves alone, and written at
+// once. When the header's page cannot be read, its write failed, and no
+// image of it on the file holds the header.
+void DisownGroup(int32_t tss) {
+  int32_t* a = Bufferpool();
+  std::vector<int32_t> b = SetBlock(LoadWord(BP_COMMIT_SET_TBL), kCommitSetPageSize);
+  EnqdeqGuard guard(a + BP_LOCK_COMMIT_SET);
+  const int32_t page = a[tss + TSS_END_PAGE], position = a[tss + TSS_END_POS];
+  b[SETRQ_PAGE] = page;
+  b[SETRQ_POSITION] = position;
+  b[SETRQ_RC] = 2;
+  if (page <= 0 || DKGXN0(b) != 0 || b[SETRQ_LENGTH] <= WSH_KIND ||
+      b[SETRQ_RECORD + WS_CODE] != kCodeHeader || b[SETRQ_RECORD + WSH_GROUP] != a[tss + TSS_GROUP])
+    return;
+  b[SETRQ_RECORD + WSH_KIND] = kKindNotReplayed;
+  b[SETRQ_RC] = -2;
+  b[SETRQ_PAGE] = page;
+  b[SETRQ_POSITION] = position;
+  b[SETRQ_LENGTH] = WSH_KIND + 1;
+  if (DKUOS0(b) < 0) Report(RoutineIndex("DKCXT0"), b[SETRQ_RC], a[tss + TSS_GROUP]);
+}
+
 // A write set joins the group commit when the commit set has its ring and
 // the write set is one data page used to three quarters of its words at
 // most: larger ones take the write for themselves at once.
@@ -257,7 +282,10 @@ int32_t DKCXT0(int32_t write_set, int32_t tss) {
     DKReachTestPoint(DKTestPoint::kGroupCommitSleep, sleep);
     mdr_sleep(sleep);
   }
-  if (int32_t rc = WriteGroup(a[tss + TSS_GROUP])) return rc;
+  if (int32_t rc = WriteGroup(a[tss + TSS_GROUP])) {
+    DisownGroup(tss);
+    return rc;
+  }
   DKLock(BP_LOCK_TSS_HASH);
   --a[BP_USERS_IN_COMMIT];
   a[tss + TSS_ON_DISK] = ++a[BP_COMMITS_SECURED];

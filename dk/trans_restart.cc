@@ -28,7 +28,6 @@
 namespace {
 
 constexpr int32_t kPrepared = 6;       // a distributed transaction that was prepared
-constexpr int32_t kNotReplayed = 9;    // a group the restart leaves alone
 constexpr int32_t kPreparedSet = 167;  // TRANS set of prepared write sets
 constexpr int32_t kLogSet = 3;         // the LOG databank's restart set
 constexpr int32_t kAppendMode = 1;     // the order value the appended pages join
@@ -117,7 +116,7 @@ int32_t Enter(Restart* r, const Group& g, int32_t first_page, int32_t first_pos)
 
 bool Wanted(const Restart& r, const Group& g) {
   const int32_t kind = g.Word(WSH_KIND);
-  return kind != kNotReplayed && (kind == kPrepared || g.Word(WSH_COMMIT) > r.highest);
+  return kind != kKindNotReplayed && (kind == kPrepared || g.Word(WSH_COMMIT) > r.highest);
 }
 
 // Its pages all there, and its records: a page can reach its file in the

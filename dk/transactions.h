@@ -79,6 +79,8 @@ constexpr int32_t kCodeMark = 22;
 // Header words.
 constexpr int32_t WSH_GROUP = 1;
 constexpr int32_t WSH_KIND = 2;
+// A header of this kind ends a group that the restart leaves alone.
+constexpr int32_t kKindNotReplayed = 9;
 constexpr int32_t WSH_PREPARE = 3;
 constexpr int32_t WSH_COMMIT = 4;
 constexpr int32_t WSH_STAMP = 5;
