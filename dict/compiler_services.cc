@@ -41,11 +41,16 @@ int32_t TableAttr(int32_t session, bool test, char* schema, int32_t* schema_leng
   GiveName(a.schema, a.schema_length, schema, schema_length);
   GiveName(a.name, a.name_length, name, name_length);
   *kind = a.kind;
+  // A view has no databank: its option word is its view row's.
+  const int32_t options = a.kind == 2 ? (a.check_option == 1 ? kViewOptionCheck : 0) |
+                                            (a.updatable == 1 ? 0 : kViewOptionNotUpdatable)
+                                      : a.trans_option;
   const int32_t words[kObjectAttrWords] = {
       a.id,          a.owner_id,   a.key_length,   a.record_length,  a.insertable,
       a.privileged,  a.privileged, a.trailing_start, a.column_count, a.statistics,
-      a.databank_id, a.logical_id, a.trans_option, a.primary_key_id, a.primary_key_length,
+      a.databank_id, a.logical_id, options,        a.primary_key_id, a.primary_key_length,
       a.primary_key_columns, a.has_triggers};
+  static_assert(kObjectAttrOptions == 12, "the option word is word 12");
   std::memcpy(attrs, words, sizeof words);
   return 0;
 }

@@ -158,7 +158,7 @@ class LookupTest : public CatalogRowsTest {
   // failing status.
   int32_t InsView(int32_t id, const std::string& schema, const std::string& name,
                   const std::string& query, bool updatable, const std::vector<ColumnSpec>& columns,
-                  const std::string& image) {
+                  const std::string& image, bool cascaded = false) {
     int32_t pb[2] = {0, usr_};
     DDInsObject(base_, pb, id, 7, schema.data(), static_cast<int32_t>(schema.size()), name.data(),
                 static_cast<int32_t>(name.size()));
@@ -166,7 +166,7 @@ class LookupTest : public CatalogRowsTest {
     std::vector<uint8_t> text;
     for (char ch : query) text.insert(text.end(), {0, 0, static_cast<uint8_t>(ch)});
     if (pb[0] == 0) {
-      DDInsView(base_, pb, id, false, updatable, text.data(), static_cast<int32_t>(query.size()));
+      DDInsView(base_, pb, id, cascaded, updatable, text.data(), static_cast<int32_t>(query.size()));
     }
     InsColumns(pb, id, columns);
     if (pb[0] == 0) {

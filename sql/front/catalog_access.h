@@ -18,6 +18,12 @@ constexpr int32_t kCatalogNameBytes = 258;
 constexpr int32_t kColumnCacheEntries = 20;
 constexpr int32_t kDefaultBufferBytes = 90009;  // three-byte characters
 constexpr int32_t kObjectAttrWords = 17;
+// Attribute word 12: a base table's databank transaction option; a view's
+// option bits, from its view row: the view says WITH CHECK OPTION, and the
+// view row says the view takes no changes.
+constexpr int32_t kObjectAttrOptions = 12;
+constexpr int32_t kViewOptionCheck = 1;
+constexpr int32_t kViewOptionNotUpdatable = 2;
 
 // A qualified name: schema (empty: not qualified) and object, each ended by 0.
 struct SqlQualifiedName {

@@ -172,10 +172,12 @@ void BindTable(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
   ++q.table_ref_count;
   if (qmflagtst(&cur, kFlagCollect) != 0) Append(ctx, &q.view_tables, ref);
   // A view is merged into the block (or materialized) before its columns
-  // are used; its own tables follow it in the list.
-  if (kind == 2 && qmviewmrg(ctx, item, ref, &cur, outer_join, &q.view_counter) == 1 &&
-      W(ctx, ref, TRF_MERGED) == 1 && !ViewIsSimple(ctx, ref)) {
+  // are used; its own tables follow it in the list. One materialized, or
+  // merged though not simple, marks the block and brings its options.
+  if (kind == 2 && (qmviewmrg(ctx, item, ref, &cur, outer_join, &q.view_counter) == 0 ||
+                    (W(ctx, ref, TRF_MERGED) == 1 && !ViewIsSimple(ctx, ref)))) {
     q.flags[kBlockMergedView] = 1;
+    q.view_options |= attrs[kObjectAttrOptions];
   }
   SemCollectTriggers(ctx, ref);
 }

@@ -171,10 +171,13 @@ std::string SemanticTest::MakeView(int32_t id, const std::string& name, const st
                                    std::vector<TestColumn> columns) {
   std::string image;
   int32_t updatable = 0;
+  int32_t check_option = 0;
   auto outer_inspect = inspect;
   inspect = [&](SqlCompileCtx* ctx, int32_t root) {
     image = qmviewimage(ctx, root);
-    if (!image.empty()) updatable = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_UPDATABLE);
+    if (image.empty()) return;
+    updatable = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_UPDATABLE);
+    check_option = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_CHECK_OPTION);
   };
   Compiled c = Compile("CREATE VIEW " + name + " AS " + query, 2);
   inspect = outer_inspect;
@@ -183,7 +186,7 @@ std::string SemanticTest::MakeView(int32_t id, const std::string& name, const st
   EXPECT_EQ(BegWork(), 0);
   std::vector<ColumnSpec> specs;
   for (const TestColumn& c : columns) specs.push_back({c.name, c.type, c.length, c.scale});
-  int32_t status = InsView(id, "ADAM", name, query, updatable == 1, specs, image);
+  int32_t status = InsView(id, "ADAM", name, query, updatable == 1, specs, image, check_option != 0);
   int32_t pb[2] = {status, usr_};
   if (pb[0] == 0) DDInsTablePriv(base_, pb, id, 1, "ADAM", 4, "EVE", 3, false, false);
   EXPECT_EQ(pb[0], 0) << name;

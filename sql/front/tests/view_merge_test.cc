@@ -525,6 +525,64 @@ TEST_F(ViewMergeQueries, MappedColumnsKeepTheirOldContents) {
   }
 }
 
+// A view's option bits come from its view row (WITH CHECK OPTION, a view
+// that takes no changes) with its attributes. A view definition reading a
+// view that is materialized, or merged though not simple, takes its bits
+// and is read-only when they are set; a simple merged view brings none.
+TEST_F(ViewMergeQueries, ViewOptionBitsMakeADefinitionReadOnly) {
+  MakeView(5055, "VC", "SELECT a, b FROM t WHERE a > 0 WITH CHECK OPTION",
+           {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  struct Bits {
+    const char* view;
+    int32_t options;
+  } bits[] = {{"VN", 0}, {"VC", kViewOptionCheck}, {"VW", kViewOptionNotUpdatable},
+              {"VJ", kViewOptionNotUpdatable}, {"VG", kViewOptionNotUpdatable}};
+  for (const Bits& b : bits) {
+    int32_t options = -1;
+    inspect = [&](SqlCompileCtx* ctx, int32_t) {
+      int32_t ref = WsWord(ctx, ctx->query.table_refs, CELL_VALUE);
+      options = WsWord(ctx, ref, TRF_ATTRS + kObjectAttrOptions);
+    };
+    Compiled c = Compile(std::string("SELECT * FROM ") + b.view);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << b.view << ": " << CodesText(c.Codes());
+    EXPECT_EQ(options, b.options) << b.view;
+  }
+  struct Case {
+    const char* sql;
+    int32_t options;  // the block's view options
+    int32_t read_only;
+    int32_t updatable;
+  } cases[] = {
+      {"CREATE VIEW o1 AS SELECT a FROM vw", 0, 0, 1},
+      {"CREATE VIEW o2 AS SELECT a, b FROM vc WHERE b > 1", 0, 0, 1},
+      {"CREATE VIEW o3 AS SELECT a, d FROM vj", kViewOptionNotUpdatable, 1, 0},
+      {"CREATE VIEW o4 AS SELECT a, n FROM vg", kViewOptionNotUpdatable, 1, 0},
+      {"CREATE VIEW o5 AS SELECT s.a, vc.b FROM s LEFT JOIN vc ON vc.a = s.a", kViewOptionCheck, 1, 0},
+      {"CREATE VIEW o6 AS SELECT u.a FROM vg u, vc WHERE u.a = vc.a",
+       kViewOptionNotUpdatable, 1, 0},
+      {"CREATE VIEW o7 AS SELECT a, b FROM t", 0, 0, 1},
+  };
+  for (const Case& k : cases) {
+    int32_t options = -1, read_only = -1, updatable = -1;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
+      options = ctx->query.view_options;
+      read_only = WsWord(ctx, definition, VDF_READ_ONLY);
+      updatable = WsWord(ctx, definition, VDF_UPDATABLE);
+    };
+    Compiled c = Compile(k.sql, 2);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(options, k.options) << k.sql;
+    EXPECT_EQ(read_only, k.read_only) << k.sql;
+    EXPECT_EQ(updatable, k.updatable) << k.sql;
+  }
+  // WITH CHECK OPTION over a materialized view: the view takes no changes.
+  EXPECT_EQ(Compile("CREATE VIEW o8 AS SELECT a, n FROM vg WITH CHECK OPTION", 2).Codes(),
+            std::vector<int32_t>{-12254});
+}
+
 // Random conditions of the grammar's generator in queries over merged and
 // materialized views (names the views have and names they do not): every
 // compilation is analysed to its end with the analysis' own codes
