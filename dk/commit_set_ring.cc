@@ -4,8 +4,10 @@
 // commits secured long ago. A page is taken again only behind the mark page
 // (area word 118), the first page that holds a record of a commit not yet
 // secured; when the next list page holds the mark, a new list page joins the
-// ring there, and DKCST0 cuts the chain back to the current list page once
-// everything not yet secured lies on that page again.
+// ring there, and DKCST0 cuts the chain back to the current list page and
+// the one after it once everything not yet secured lies on the current page
+// again. A ring of two list pages laps without giving a page back or taking
+// a new one.
 //
 // Read in the chain's order the set is the ring from its first list page:
 // the pages behind the place being filled are older than the pages before
@@ -21,6 +23,7 @@
 #include "dk/set_pages.h"
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
+#include "dk/test_points.h"
 #include "dk/transactions.h"
 #include "platform/enqdeq.h"
 
@@ -78,13 +81,19 @@ int32_t ListNames(const Set& s, int32_t list, int32_t page, int32_t before, bool
   return 0;
 }
 
-// The list page after `list` in the ring: its next link, or the first list
-// page after the last.
-int32_t NextList(const Set& s, int32_t list, int32_t* next) {
+// The list page after `list` in the chain, 0 after the last.
+int32_t NextInChain(const Set& s, int32_t list, int32_t* next) {
   const int32_t b = GetList(s, list, GET_SHARED);
   if (b < 0) return b;
   *next = Words(b)[SETLIST_NEXT];
   Release(b, GET_SHARED);
+  return 0;
+}
+
+// The list page after `list` in the ring: its next link, or the first list
+// page after the last.
+int32_t NextList(const Set& s, int32_t list, int32_t* next) {
+  if (int32_t rc = NextInChain(s, list, next); rc < 0) return rc;
   if (*next == 0) *next = LoadWord(BP_COMMIT_SET_FIRST_PID);
   return 0;
 }
@@ -357,18 +366,29 @@ int32_t DKCST0() {
   if (int32_t rc = ListNames(s, current, mark, a[BP_COMMIT_SET_INDEX_POS], &names); rc < 0)
     return rc;
   if (!names) return 0;
-  const int32_t kept = GetList(s, current, GET_UPDATE);
+  // The list page after the current one is kept: the ring goes on there
+  // (its pages are behind the mark), so a lap of a ring of two list pages
+  // gives nothing back and takes nothing new. What follows it goes.
+  int32_t kept_list = 0;
+  if (int32_t rc = NextInChain(s, current, &kept_list); rc < 0 || kept_list == 0) return rc;
+  const int32_t kept = GetList(s, kept_list, GET_UPDATE);
   if (kept < 0) return kept;
   int32_t after = Words(kept)[SETLIST_NEXT];
   if (after == 0) {
     Release(kept, GET_UPDATE);
     return 0;
   }
-  // On disk without its link before a page behind it goes: a reader of the
-  // chain never meets a page given back.
-  Words(kept)[SETLIST_NEXT] = 0;
-  if (int32_t rc = Finish(s, kWriteAtOnce, kept, current, s.list_size, -60); rc < 0) return rc;
-  if (int32_t rc = UpdateRoot(s, kWriteAtOnce, current, -1); rc < 0) return rc;
+  DKReachTestPoint(DKTestPoint::kCommitSetCut, kept_list);
+  // The root names the kept page as the last one before the chain ends
+  // there: a chain on disk always passes the last page its root names.
+  // And the kept page is on disk without its link before a page behind it
+  // goes: a reader of the chain never meets a page given back.
+  Release(kept, GET_UPDATE);
+  if (int32_t rc = UpdateRoot(s, kWriteAtOnce, kept_list, -1); rc < 0) return rc;
+  const int32_t cut = GetList(s, kept_list, GET_UPDATE);
+  if (cut < 0) return cut;
+  Words(cut)[SETLIST_NEXT] = 0;
+  if (int32_t rc = Finish(s, kWriteAtOnce, cut, kept_list, s.list_size, -60); rc < 0) return rc;
   int32_t freed = 0;
   for (int32_t steps = 0; after != 0 && steps <= kMaxChain; ++steps) {
     const int32_t b = GetList(s, after, GET_UPDATE);

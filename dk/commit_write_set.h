@@ -67,10 +67,12 @@ int32_t DKDeleteSetRecords(std::span<int32_t> request);
 // word go to *page and *position, the used end after it to block words 6, 7.
 int32_t DKAppendToCommitSet(std::span<int32_t> b, int32_t* page, int32_t* position);
 // Cuts the commit set's chain back to the current list page (area word 113)
-// when that page names the mark page (word 118) before the next free slot
-// (word 117): the later list pages and the data pages they name are freed,
-// word 108 lowered by the data pages, word 124 counting the cut. The number
-// of data pages freed, or a negative code.
+// and the one after it when the current page names the mark page (word 118)
+// before the next free slot (word 117): the list pages after those two and
+// the data pages they name are freed, word 108 lowered by the data pages,
+// word 124 counting the cut. Nothing is cut when at most one list page
+// follows the current one. The number of data pages freed, or a negative
+// code.
 int32_t DKCST0();
 // Moves the mark page (word 118) on to the first page of the ring that holds
 // a record of order number `group` or above (the page being filled when none

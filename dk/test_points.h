@@ -25,6 +25,9 @@ enum class DKTestPoint : int32_t {
   // A work unit's records are applied and its transaction is about to be
   // queued for its page write (the value: the transaction's commit number).
   kUnitApplied = 6,
+  // The commit set's chain is about to be cut back after the list page
+  // the value names, which is kept as the chain's last.
+  kCommitSetCut = 7,
 };
 
 using DKTestHook = void (*)(DKTestPoint point, int32_t value);

@@ -5,6 +5,9 @@
 #include <random>
 #include <set>
 
+#include "dk/databank_verification.h"
+#include "dk/table_open.h"
+#include "dk/test_points.h"
 #include "dk/tests/transaction_fixture.h"
 
 namespace {
@@ -91,6 +94,20 @@ class CommitSetRingTest : public TransactionTest {
     return ids;
   }
 
+  // The list pages of the chain, from its first.
+  std::vector<int32_t> ListPages() {
+    std::vector<int32_t> lists;
+    for (int32_t page = area_[BP_COMMIT_SET_FIRST_PID]; page != 0 && lists.size() < 100;) {
+      lists.push_back(page);
+      int32_t rq[REQ_WORDS] = {trans_, page, 2048, 0, -1, 0};
+      const int32_t b = DKGET0(rq, GET_SHARED);
+      if (b <= 0) break;
+      page = PageWords(b)[SETLIST_NEXT];
+      DKPUT0(PUT_UNCHANGED, b);
+    }
+    return lists;
+  }
+
   int32_t ring_ = 0;
 };
 
@@ -105,7 +122,17 @@ TEST_F(CommitSetRingTest, RingKeepsEveryOpenGroupAndGivesSecuredPagesBackAgainst
   int32_t next = 1;
   int32_t most_pages = 0;
   int32_t quiet_pages = 0;  // the most in the last quiet stretch
+  // From round 9000 on the ring laps over the same pages: no list page is
+  // cut or inserted and no data page given back or taken new.
+  std::vector<int32_t> settled_lists;
+  int32_t settled_size = 0, settled_cuts = 0, laps = 0;
   for (int32_t round = 0; round < 12000; ++round) {
+    if (round == 9000) {
+      settled_lists = ListPages();
+      settled_size = area_[BP_COMMIT_SET_SIZE];
+      settled_cuts = area_[BP_COMMIT_SET_TRIM_COUNT];
+    }
+    const int32_t list_before = area_[BP_COMMIT_SET_INDEX_PID];
     // Rounds 1000 to 3999 and 6000 to 6599 secure nothing.
     const bool burst = (round >= 1000 && round < 4000) || (round >= 6000 && round < 6600);
     Group g;
@@ -126,6 +153,11 @@ TEST_F(CommitSetRingTest, RingKeepsEveryOpenGroupAndGivesSecuredPagesBackAgainst
     while (open.size() > keep) open.pop_front(), moved = true;
     if (moved) {
       ASSERT_GT(DKMarkCommitSetBelow(open.empty() ? next : open.front().id), 0);
+    }
+    if (round >= 9000) {
+      laps += area_[BP_COMMIT_SET_INDEX_PID] != list_before &&
+              area_[BP_COMMIT_SET_INDEX_PID] == settled_lists.front();
+      ASSERT_EQ(area_[BP_COMMIT_SET_SIZE], settled_size) << round;
     }
     most_pages = std::max(most_pages, area_[BP_COMMIT_SET_SIZE]);
     if (round >= 10000) quiet_pages = std::max(quiet_pages, area_[BP_COMMIT_SET_SIZE]);
@@ -156,6 +188,10 @@ TEST_F(CommitSetRingTest, RingKeepsEveryOpenGroupAndGivesSecuredPagesBackAgainst
   EXPECT_GT(most_pages, 2 * 506);
   EXPECT_GT(area_[BP_COMMIT_SET_TRIM_COUNT], 0);
   EXPECT_LE(quiet_pages, 2 * 506);
+  EXPECT_EQ(settled_lists.size(), 2u);
+  EXPECT_EQ(ListPages(), settled_lists);
+  EXPECT_EQ(area_[BP_COMMIT_SET_TRIM_COUNT], settled_cuts);
+  EXPECT_GE(laps, 1);
 }
 
 // The mark never passes the page being filled, and a page behind it is taken
@@ -176,5 +212,98 @@ TEST_F(CommitSetRingTest, MarkStopsAtTheFirstPageOfAnOpenGroup) {
   EXPECT_EQ(DKMarkCommitSetBelow(1000), groups.back().first_page);
   for (const Group& g : groups) EXPECT_NE(g.first_page, 0);
 }
+
+}  // namespace
+
+namespace {
+
+FaultFileSystem* cut_fs = nullptr;
+int cut_after = 0;  // changes of the cut before the power goes
+int32_t cut_kept = 0;  // the list page the cut keeps last
+
+void CutPowerInTheCut(DKTestPoint point, int32_t kept) {
+  if (point != DKTestPoint::kCommitSetCut || cut_kept != 0) return;
+  cut_kept = kept;
+  cut_fs->CutPowerAfter(cut_after);
+}
+
+// The power fails at each step of the cut back of a ring that a burst grew
+// to three list pages: the file reopened holds a sound chain (the three
+// list pages, or the two kept), whose pages the databank check finds owned
+// once, and the set reads from its start without a fault.
+class CommitSetRingCutTest : public CommitSetRingTest, public testing::WithParamInterface<int> {};
+
+TEST_P(CommitSetRingCutTest, APowerCutDuringTheCutBackLeavesASoundChain) {
+  {
+    cut_after = GetParam();
+    cut_fs = &fault_;
+    cut_kept = 0;
+    DKInstallTestHook(CutPowerInTheCut);
+    int32_t id = 1;
+    auto append = [&](bool secure) {
+      Group g;
+      g.id = id++;
+      g.records.assign(1, std::vector<int32_t>(400, g.id));
+      g.records[0][0] = kCodeHeader;
+      std::vector<int32_t> b = Block();
+      b[SETRQ_LENGTH] = 400;
+      std::copy(g.records[0].begin(), g.records[0].end(), b.begin() + SETRQ_RECORD);
+      int32_t page = 0, position = 0;
+      const int32_t rc = DKAppendToCommitSet(b, &page, &position);
+      if (rc == 0 && secure) DKMarkCommitSetBelow(g.id);
+      return rc;
+    };
+    // Nothing secured until the ring has three list pages.
+    while (area_[BP_COMMIT_SET_SIZE] <= 2 * 506) ASSERT_EQ(append(false), 0);
+    const std::vector<int32_t> grown = ListPages();
+    ASSERT_EQ(grown.size(), 3u);
+    int32_t rc = 0;
+    for (int32_t n = 0; n < 4000 && cut_kept == 0 && rc == 0; ++n) rc = append(true);
+    DKInstallTestHook(nullptr);
+    ASSERT_NE(cut_kept, 0);
+    // The power is gone (or the cut is done): the server dies and the file
+    // is opened again.
+    for (auto [table, tbl] : {std::pair{ring_, 11}, std::pair{commit_set_, 10}}) {
+      int32_t close[CRT_WORDS] = {0, 0, kTransDid, -1, table, tbl};
+      DKCLT1(close);
+    }
+    ReleaseDatabank(trans_, false);
+    std::erase(open_, trans_);
+    fault_.Crash({});
+    int32_t seqno = -1;
+    ASSERT_EQ(Open("trans", kTransDid, &seqno, &trans_), 0);
+    int32_t check[VED_WORDS] = {2, trans_};
+    EXPECT_EQ(DKVED0(check), 0);
+    EXPECT_TRUE(DKUnitsReachedTwice(trans_).empty());
+    int32_t open[CRT_WORDS] = {3, 0, kTransDid, kKindSet, 0, 11};
+    DKOPT1(open);
+    ASSERT_EQ(open[RQ_STATUS], 0);
+    ring_ = open[RQ_TABLE];
+    area_[BP_COMMIT_SET_TBL] = ring_;
+    std::vector<int32_t> b = Block();
+    b[SETRQ_RC] = 2;
+    int32_t read = 0, records = 0;
+    while ((read = DKGXN0(b)) == 0) ++records, b[SETRQ_RC] = 0;
+    EXPECT_EQ(read, SET_END);
+    // The chain as the root names it: the three list pages or the two kept.
+    int32_t rq[REQ_WORDS] = {trans_, 0, 2048, 0, -1, 0};
+    std::vector<int32_t> chain;
+    for (int32_t page = grown.front(); page != 0 && chain.size() < 10;) {
+      chain.push_back(page);
+      rq[REQ_PAGE] = page;
+      const int32_t l = DKGET0(rq, GET_SHARED);
+      ASSERT_GT(l, 0);
+      EXPECT_EQ(PageWords(l)[SETLIST_MARK], kSetListMark);
+      page = PageWords(l)[SETLIST_NEXT];
+      DKPUT0(PUT_UNCHANGED, l);
+    }
+    EXPECT_TRUE(chain == grown || chain == std::vector<int32_t>(grown.begin(), grown.begin() + 2))
+        << chain.size();
+  }
+}
+
+// 0: the cut runs whole. The cut writes two pages, the freed pages' bitmap
+// and the first page taken again after it.
+INSTANTIATE_TEST_SUITE_P(EachChange, CommitSetRingCutTest, testing::Range(0, 9));
 
 }  // namespace
