@@ -236,6 +236,7 @@ void DDCurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name,
   std::memcpy(r.file, file.data(), std::min(file.size(), sizeof r.file));
   r.option = DDOptionOf(c.Text(9));
   r.flag = DDIs(c.Text(10), "YES") ? 1 : 0;
+  r.offline = DDIs(c.Text(8), "Y") ? 1 : 0;
   DDCopyName(c.Text(11), r.creator, &r.creator_length);
   if ((pb[0] = c.status()) != 0) return;
   *out = r;

@@ -320,6 +320,7 @@ struct DDDatabankRow {
   char file[256];
   int32_t option;  // "LOG" 1, "TRANS" 2, "NULL" 3, else 0
   int32_t flag;    // "YES" 1
+  int32_t offline;  // the offline letter "Y" 1: the kernel core opens it only as offline
   int32_t logical_id;
   char creator[DD_NAME_LENGTH];  // its object row's schema; blanks without one
   int32_t creator_length;

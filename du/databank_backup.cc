@@ -754,6 +754,11 @@ void DSBkpApplyMode(int32_t* base, int32_t* pb, const char timestamp[16]) {
       r = Dictionary(base, usr, 4, &DUUtilityServices::upd_databank_file, "DDUpdDatabankFile",
                      W(base, e + DBU_ID), W(base, e + DBU_NUMBER), EntrySecond(base, e),
                      W(base, e + DBU_SECOND_LENGTH));
+      // A databank taken offline whole (mode 3) is marked so in its rows in
+      // the same transaction as its disconnect: the kernel core opens it
+      // for use no more, and the offline operations find it offline.
+      if (r >= 0 && mode == 3 && !SystemDatabank(W(base, e + DBU_ID)))
+        r = MarkOffline(base, usr, W(base, e + DBU_ID), true);
     }
     if (r >= 0) r = End(base, usr, false);
     if (r >= 0) done = entries.size();
@@ -796,6 +801,10 @@ void DSBkpRefreshFiles(int32_t* base, int32_t* pb) {
   SystemFirst(base, ducom);
   const std::vector<int32_t> entries = Entries(base, ducom);
   std::vector<int32_t> opened;  // databanks opened by the first walk, still open
+  // Each entry's first flag as the first walk found it: that walk rewrites
+  // the flag, and the second walk brings in the rows it found clear and
+  // gives back what it opened for the others.
+  std::vector<int32_t> first_flags(entries.size(), -1);
   bool system_noted = false;
   auto file_row = [&](int32_t e, DUDatabankFileRow* f) {
     return Dictionary(base, usr, 1, &DUUtilityServices::cur_databank_file, "DDCurDatabankFile",
@@ -811,6 +820,7 @@ void DSBkpRefreshFiles(int32_t* base, int32_t* pb) {
       continue;
     }
     if (r < 0) break;
+    first_flags[k] = f.first_flag;
     if (f.first_flag != 0) {
       if (id == 1) {
         system_noted = true;
@@ -834,7 +844,8 @@ void DSBkpRefreshFiles(int32_t* base, int32_t* pb) {
       continue;
     }
     if (r < 0) break;
-    if (f.first_flag == 0) {
+    if (first_flags[k] < 0) first_flags[k] = f.first_flag;  // a row the first walk missed
+    if (first_flags[k] == 0) {
       Block b = NewRequest(0, usr, id);
       b[UTL_SEQNO] = W(base, e + DBU_NUMBER);
       PadText(BlockBytes(b, UTL_LOGICAL_NAME), DBU_NAME_MAX, f.name, f.name_length);

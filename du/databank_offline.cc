@@ -145,6 +145,18 @@ int32_t OfflineDatabase(int32_t* base, int32_t usr, int32_t mode, int32_t* pb) {
   return sys;
 }
 
+// Begins a transaction and marks databank `id` online in it, for the step
+// after to commit; a failure rolls it back. 0 or the error.
+int32_t MarkOnline(int32_t* base, int32_t usr, int32_t id) {
+  int32_t r = Begin(base, usr);
+  if (r >= 0) r = MarkOffline(base, usr, id, false);
+  if (r < 0) {
+    End(base, usr, true);
+    return r;
+  }
+  return 0;
+}
+
 }  // namespace
 
 void DSBkpSetOnline(int32_t* base, int32_t* pb) {
@@ -303,7 +315,11 @@ void DSBkpOp8(int32_t* base, int32_t* pb, const char* name, int32_t name_length)
     }
   } else if (mode == 1) {
     if (row.flag) {
-      status = Dictionary(base, usr, 0, &DUUtilityServices::refresh_files, "DSBkpRefreshFiles");
+      // The mark goes in the refresh's first transaction, which joins the
+      // one begun here: both commit, or both roll back.
+      status = MarkOnline(base, usr, row.id);
+      if (status >= 0)
+        status = Dictionary(base, usr, 0, &DUUtilityServices::refresh_files, "DSBkpRefreshFiles");
     } else {
       status = 4;
     }
@@ -311,6 +327,8 @@ void DSBkpOp8(int32_t* base, int32_t* pb, const char* name, int32_t name_length)
     if (row.flag) {
       status = Dictionary(base, usr, 1, &DUUtilityServices::apply_mode, "DSBkpApplyMode",
                           static_cast<const char*>(now));
+      // The mark goes in the transaction of the backup rows.
+      if (status >= 0) status = MarkOnline(base, usr, row.id);
       if (status >= 0) {
         status = Dictionary(base, usr, 0, &DUUtilityServices::record_files, "DSBkpRecordFiles",
                             static_cast<const char*>(now));

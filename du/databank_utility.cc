@@ -172,6 +172,10 @@ int32_t WorkBlock(int32_t* base, int32_t usr) {
   return usr > 0 ? W(base, usr + USR_DDUCOM) : 0;
 }
 
+int32_t MarkOffline(int32_t* base, int32_t usr, int32_t id, bool offline) {
+  return Dictionary(base, usr, 0, &DUUtilityServices::upd_databank, "DDUpdDatabank", id, offline);
+}
+
 }  // namespace du::dbu
 
 const DUUtilityServices* DUInstallUtilityServices(const DUUtilityServices* services) {

@@ -72,7 +72,7 @@ struct DUDatabankRow {
   int32_t name_length = 0;
   char second_name[DBU_NAME_MAX];  // column 5
   int32_t second_name_length = 0;
-  bool flag = false;  // column 10 set
+  bool flag = false;  // column 10 set: the databank is offline (the row's offline letter)
   char creator[DBU_NAME_MAX];  // column 11
   int32_t creator_length = 0;
   char file_name[DBU_FILE_MAX];  // column 7
@@ -149,6 +149,9 @@ struct DUUtilityServices {
   // `id` and `number`.
   void (*upd_databank_file)(int32_t* base, int32_t* pb, int32_t id, int32_t number,
                             const char* second_name, int32_t second_name_length);
+  // DDUpdDatabank: the offline letter of every row of databank `id`, "Y"
+  // when `offline`, else "N" (the flag DDCurDatabank's column 10 gives).
+  void (*upd_databank)(int32_t* base, int32_t* pb, int32_t id, bool offline);
   // DDChkPrivilege: pb[0] 1 when `grantee` holds privilege `kind`, 0 when not.
   void (*check_privilege)(int32_t* base, int32_t* pb, int32_t kind, int32_t object_id,
                           const char* grantee, int32_t grantee_length);

@@ -123,6 +123,10 @@ int32_t ForEachFileRow(int32_t* base, int32_t usr, const char* name, int32_t nam
 // himself, or a holder of BACKUP. 0 allowed, 2 refused, negative an error.
 int32_t CreatorCheck(int32_t* base, int32_t usr, const DUDatabankRow& row);
 
+// The databank's rows marked offline or online (DDUpdDatabank's offline
+// letter, the flag of DDCurDatabank's column 10); its status.
+int32_t MarkOffline(int32_t* base, int32_t usr, int32_t id, bool offline);
+
 // A new DBUENT at the head of the chain on DDUCOM word 6; 0 when the
 // storage is exhausted.
 int32_t AddEntry(int32_t* base, int32_t ducom, int32_t id, int32_t number, const char* second,

@@ -58,7 +58,9 @@ void CurDatabank(int32_t* base, int32_t* pb, int32_t id, const char* name, int32
   row->name_length = Field(row->name, DBU_NAME_MAX, d.name, d.name_length);
   row->second_name_length =
       Field(row->second_name, DBU_NAME_MAX, d.second_name, d.second_name_length);
-  row->flag = d.flag == 1;
+  // The flag the offline operations test is the databank's offline letter,
+  // the one the kernel core refuses an open for use by.
+  row->flag = d.offline == 1;
   row->creator_length = Field(row->creator, DBU_NAME_MAX, d.creator, d.creator_length);
   row->file_name_length = Trimmed(d.file, DBU_FILE_MAX);
   Field(row->file_name, DBU_FILE_MAX, d.file, row->file_name_length);
@@ -81,6 +83,10 @@ void CurDatabankFile(int32_t* base, int32_t* pb, const char* name, int32_t name_
   // The row's words 9 to 12 are not read by the cursor: DSChkTableKind,
   // their only reader, is not built either.
   std::fill(row->kind_words, row->kind_words + 4, 0);
+}
+
+void UpdDatabank(int32_t* base, int32_t* pb, int32_t id, bool offline) {
+  DDUpdDatabank(base, pb, id, 0, -1, 0, offline ? 1 : 0);
 }
 
 void UpdDatabankFile(int32_t* base, int32_t* pb, int32_t id, int32_t number, const char* second,
@@ -169,6 +175,7 @@ DUUtilityServices UtilityTable() {
   t.cur_databank = CurDatabank;
   t.cur_databank_file = CurDatabankFile;
   t.upd_databank_file = UpdDatabankFile;
+  t.upd_databank = UpdDatabank;
   t.check_privilege = DDChkPrivilege;
   t.work_user = WorkUser;
   t.insert_dbfile = InsertDbfile;

@@ -279,10 +279,13 @@ TEST_F(DatabankOfflineTest, OneDatabankByMode) {
       {3, "SALES", {{"DSBkpApplyMode", {OFF_LOCKED}}}, 6, {"DSBkpApplyMode"}},
       {3, "SALES", {{"DSBkpApplyMode", {-16001}}}, -16001, {"DSBkpApplyMode"}},
       {3, "STOCK", {}, 3, {}},
-      {1, "STOCK", {}, 0, {"DSBkpRefreshFiles"}},
+      {1, "STOCK", {}, 0, {"DDUpdDatabank", "DSBkpRefreshFiles"}},
+      {1, "STOCK", {{"DDUpdDatabank", {-16150}}}, -16150, {"DDUpdDatabank", "DSTransEndReq"}},
       {1, "SALES", {}, 4, {"DSOpenDbReq"}},
       {1, "SALES", {{"DSOpenDbReq", {-16140}}}, -16140, {"DSOpenDbReq"}},
-      {2, "STOCK", {}, 0, {"DSBkpApplyMode", "DSBkpRecordFiles"}},
+      {2, "STOCK", {}, 0, {"DSBkpApplyMode", "DDUpdDatabank", "DSBkpRecordFiles"}},
+      {2, "STOCK", {{"DDUpdDatabank", {-16150}}}, -16150,
+       {"DSBkpApplyMode", "DDUpdDatabank", "DSTransEndReq"}},
       {2, "STOCK", {{"DSBkpApplyMode", {-16001}}}, -16001, {"DSBkpApplyMode"}},
       {2, "SALES", {}, 5, {"DSOpenDbReq"}},
       {9, "SALES", {}, 0, {}},
@@ -304,6 +307,8 @@ TEST_F(DatabankOfflineTest, OneDatabankByMode) {
   EXPECT_EQ(Op8(2, "STOCK"), 0);
   EXPECT_EQ(Calls("DSBkpApplyMode")[0].words[0], 1);
   EXPECT_EQ(Calls("DSBkpRecordFiles")[0].words[0], 0);
+  // The online mark names the databank (STOCK is 6).
+  EXPECT_EQ(Calls("DDUpdDatabank")[0].words, (std::vector<int32_t>{0, 6, 0}));
   EXPECT_EQ(rec_.chains[0], (std::vector<int32_t>{6, 16}));
   rec_.calls.clear();
   EXPECT_EQ(Op8(1, "SALES"), 4);

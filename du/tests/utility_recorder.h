@@ -298,6 +298,11 @@ struct Recorder {
       r.Keep("DDUpdDatabankFile", {pb[0], id, number}, Trimmed(second, length));
       pb[0] = r.Answer("DDUpdDatabankFile");
     };
+    t.upd_databank = [](int32_t*, int32_t* pb, int32_t id, bool offline) {
+      Recorder& r = *Current();
+      r.Keep("DDUpdDatabank", {pb[0], id, offline ? 1 : 0});
+      pb[0] = r.Answer("DDUpdDatabank");
+    };
     t.check_privilege = [](int32_t*, int32_t* pb, int32_t kind, int32_t object, const char* grantee,
            int32_t length) {
           Recorder& r = *Current();
