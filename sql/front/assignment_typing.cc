@@ -44,6 +44,36 @@ void Walk(SqlCompileCtx* ctx, int32_t node) {
   if (node > 0) TravPushOn(ctx->trav, ctx, kWalkExpression, 1, node);
 }
 
+// A list of `count` cells, every value 0.
+int32_t EmptyCells(SqlCompileCtx* ctx, int32_t count) {
+  int32_t list = 0;
+  for (int32_t i = 0; i < count; ++i) {
+    int32_t cell = qqwsal(ctx, 8);
+    qqwlst(ctx, cell, list, 0);
+    list = cell;
+  }
+  return list;
+}
+
+// The column reference a NOT NULL test of `column` reads: the one its table
+// reference keeps for the column (made at the first test), or, for a
+// column numbered past the reference's count, one of its own.
+int32_t NullTestColumn(SqlCompileCtx* ctx, int32_t ref, int32_t column) {
+  int32_t position = W(ctx, column, EXN_COLUMN_ID) - 1;
+  int32_t count = W(ctx, ref, TRF_NULL_TEST_COUNT);
+  int32_t cell = 0;
+  if (position >= 0 && position < count) {
+    if (W(ctx, ref, TRF_NULL_TESTS) == 0) W(ctx, ref, TRF_NULL_TESTS) = EmptyCells(ctx, count);
+    cell = W(ctx, ref, TRF_NULL_TESTS);
+    for (int32_t i = 0; i < position && cell != 0; ++i) cell = W(ctx, cell, CELL_NEXT);
+    if (cell != 0 && W(ctx, cell, CELL_VALUE) != 0) return W(ctx, cell, CELL_VALUE);
+  }
+  int32_t kept = SemCopyColumn(ctx, column);
+  W(ctx, kept, EXN_ANALYSED) = 1;
+  if (cell != 0) W(ctx, cell, CELL_VALUE) = kept;
+  return kept;
+}
+
 // The guards of the target column: its domain's check conditions, the range
 // of its numeric spelling, and IS NULL over it when it takes no NULL.
 void Guards(SqlCompileCtx* ctx, int32_t node, int32_t target, int32_t value) {
@@ -74,8 +104,8 @@ void Guards(SqlCompileCtx* ctx, int32_t node, int32_t target, int32_t value) {
   W(ctx, node, ASG_RANGE) = range;
   Walk(ctx, range);
   if (d.nullable == 0) {
-    int32_t test = ExprOfKind(ctx, 23, &W(ctx, node, EXN_LINE), SemCopyColumn(ctx, target), 0);
-    W(ctx, W(ctx, test, EXN_OPERAND1), EXN_ANALYSED) = 1;
+    int32_t test =
+        ExprOfKind(ctx, 23, &W(ctx, node, EXN_LINE), NullTestColumn(ctx, ref, target), 0);
     W(ctx, node, ASG_NULL_TEST) = test;
     Walk(ctx, test);
   }

@@ -137,8 +137,10 @@ bool TakesChange(SqlCompileCtx* ctx, int32_t ref, int32_t depth = 0) {
 
 // The FROM item of the table a change of `ref` changes: `ref`'s own, or
 // for a view that takes the change the one its query reads, followed down.
-int32_t ChangedItem(SqlCompileCtx* ctx, int32_t ref) {
+// With `mark`, every reference on the way loses its query-only mark.
+int32_t ChangedItem(SqlCompileCtx* ctx, int32_t ref, bool mark = false) {
   for (int32_t depth = 0; depth <= kMaxViewDepth && ref > 0; ++depth) {
+    if (mark) W(ctx, ref, TRF_QUERY_ONLY) = 0;
     int32_t view = W(ctx, ref, TRF_VIEW);
     if (W(ctx, ref, TRF_KIND) != 2 || view <= 0) return W(ctx, ref, TRF_ITEM);
     int32_t query = W(ctx, view, STN_ROOT_TOP);
@@ -169,14 +171,16 @@ bool TargetRules(SqlCompileCtx* ctx, int32_t node) {
   }
   int32_t ref = W(ctx, item, FRM_BOUND);
   if (ref == 0) return false;
+  W(ctx, ref, TRF_QUERY_ONLY) = 0;
   if (!TakesChange(ctx, ref)) {
     SemError(ctx, StmtAt(ctx, node), -12258, {{'N', rules.name}});
     return false;
   }
   // A change through a view changes the table the view reads: that
-  // table's triggers are the change's (the view keeps that table's
-  // attributes as they were when it was made).
-  int32_t changed = ChangedItem(ctx, ref);
+  // table's reference is the changed one too, and its triggers are the
+  // change's (the view keeps that table's attributes as they were when it
+  // was made).
+  int32_t changed = ChangedItem(ctx, ref, true);
   if (changed > 0 && changed != item) SemCollectTriggers(ctx, W(ctx, changed, FRM_BOUND), false);
   return true;
 }
@@ -413,16 +417,34 @@ void InsertPairs(SqlCompileCtx* ctx, int32_t node) {
   PushAll(ctx, assignments);
 }
 
+// The columns of the table a change through a view reaches: those its
+// reference in the view's query knows, then those the table gained since
+// the view was made (the reference is the view's copy, as old as the view).
+int32_t ChangedTableColumns(SqlCompileCtx* ctx, int32_t item, bool through_view) {
+  int32_t all = 0;
+  SemCollectColumns(ctx, item, &all);
+  if (!through_view) return all;
+  int32_t ref = W(ctx, item, FRM_BOUND);
+  int32_t known = qqllen(ctx, all);
+  for (int32_t id = known + 1; id < known + 100000; ++id) {
+    SqlColumnDesc d;
+    int32_t status = qdgetcolumn(ctx, ref, W(ctx, ref, TRF_TABLE_ID), nullptr, id, &d);
+    if (status < 0) qcfatal(ctx, status);
+    if (status > 0) break;
+    Append(ctx, &all, SemTableColumn(ctx, ref, d));
+  }
+  return all;
+}
+
 // Resume 3: the columns of the changed table that no assignment reaches
 // get their defaults (through a view, the table's columns the view leaves
-// out as well).
+// out as well, and those the table gained after the view was made).
 void InsertDefaults(SqlCompileCtx* ctx, int32_t node) {
   int32_t ref = TargetRef(ctx, node);
   if (W(ctx, node, DCH_FAILED) != 0 || ref == 0) return;
   int32_t item = ChangedItem(ctx, ref);
   if (item <= 0) return;
-  int32_t all = 0;
-  SemCollectColumns(ctx, item, &all);
+  int32_t all = ChangedTableColumns(ctx, item, item != W(ctx, node, INS_TARGET));
   int32_t added = 0;
   for (int32_t c = all; c != 0; c = W(ctx, c, CELL_NEXT)) {
     int32_t column = W(ctx, c, CELL_VALUE);

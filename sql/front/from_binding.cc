@@ -152,6 +152,8 @@ void BindTable(SqlCompileCtx* ctx, int32_t item, bool outer_join) {
   int32_t ref = qqwsal(ctx, kTableRefWords * 4);
   std::memset(qqwsadr(ctx, ref), 0, kTableRefWords * 4);
   W(ctx, ref, TRF_PRIVILEGE_HELD) = held ? 1 : 0;
+  W(ctx, ref, TRF_QUERY_ONLY) = 1;
+  W(ctx, ref, TRF_NULL_TEST_COUNT) = attrs[kTableAttrColumnCount];
   W(ctx, ref, TRF_EXPOSED) = TreeTextCopy(ctx, exposed.data(), static_cast<int32_t>(exposed.size()));
   W(ctx, ref, TRF_TABLE_ID) = attrs[0];
   W(ctx, ref, TRF_KIND) = kind;
@@ -342,26 +344,30 @@ int32_t TableColumns(SqlCompileCtx* ctx, int32_t ref) {
   if (W(ctx, ref, TRF_ALL_COLUMNS) != 0) return W(ctx, ref, TRF_ALL_COLUMNS);
   int32_t count = W(ctx, ref, TRF_ATTRS + kTableAttrColumnCount);
   int32_t table_id = W(ctx, ref, TRF_TABLE_ID);
-  std::string exposed = SemText(ctx, W(ctx, ref, TRF_EXPOSED));
   int32_t list = 0;
   for (int32_t id = 1; id <= count; ++id) {
     SqlColumnDesc d;
     int32_t status = qdgetcolumn(ctx, ref, table_id, nullptr, id, &d);
     if (status < 0) qcfatal(ctx, status);
     if (status > 0) break;
-    int32_t name = TreeTextCopy(ctx, d.name.data(), static_cast<int32_t>(d.name.size()));
-    int32_t qualifier = TreeTextCopy(ctx, exposed.data(), static_cast<int32_t>(exposed.size()));
-    int32_t part = NamePart(ctx, nullptr, name, qualifier);
-    ExprWord w[] = {{EXN_OPERAND1, QualifiedNameNode(ctx, nullptr, part, 0)}};
-    int32_t column = ExprFixed(ctx, kExprColumnRef, nullptr, w, 1);
-    SemBindColumn(ctx, column, d, ref, W(ctx, ref, TRF_LEVEL));
-    Append(ctx, &list, column);
+    Append(ctx, &list, SemTableColumn(ctx, ref, d));
   }
   W(ctx, ref, TRF_ALL_COLUMNS) = list;
   return list;
 }
 
 }  // namespace
+
+int32_t SemTableColumn(SqlCompileCtx* ctx, int32_t ref, const SqlColumnDesc& d) {
+  std::string exposed = SemText(ctx, W(ctx, ref, TRF_EXPOSED));
+  int32_t name = TreeTextCopy(ctx, d.name.data(), static_cast<int32_t>(d.name.size()));
+  int32_t qualifier = TreeTextCopy(ctx, exposed.data(), static_cast<int32_t>(exposed.size()));
+  int32_t part = NamePart(ctx, nullptr, name, qualifier);
+  ExprWord w[] = {{EXN_OPERAND1, QualifiedNameNode(ctx, nullptr, part, 0)}};
+  int32_t column = ExprFixed(ctx, kExprColumnRef, nullptr, w, 1);
+  SemBindColumn(ctx, column, d, ref, W(ctx, ref, TRF_LEVEL));
+  return column;
+}
 
 std::string SemExposedName(SqlCompileCtx* ctx, int32_t item) {
   int32_t correlation = W(ctx, item, FRM_CORRELATION);

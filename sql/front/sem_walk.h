@@ -108,6 +108,18 @@ constexpr int32_t TRF_TEMP_DATA = 103;
 // 1 when the binding found the table privilege its statement needs (never
 // in compile mode 9, which tests none).
 constexpr int32_t TRF_PRIVILEGE_HELD = 104;
+// The query-only mark: 1 as every reference is built (the statement only
+// reads the table); a data change's target rules clear it on the target
+// and, through a view that takes the change, on the references down to the
+// table the change reaches, marking the changed table.
+constexpr int32_t TRF_QUERY_ONLY = 110;
+// What the NOT NULL tests of assignments to its columns keep: a count (the
+// table's columns when the reference was built) and, made at the first
+// test, a list of that many cells, cell i the column reference that column
+// i + 1's test reads (0 while none); a column numbered past the count gets
+// a test over a reference of its own, kept nowhere.
+constexpr int32_t TRF_NULL_TEST_COUNT = 111;
+constexpr int32_t TRF_NULL_TESTS = 112;
 
 // Select items (10 words): 0 the form (0 "*", 1 "t.*", 2 expression), 3 the
 // name part ("t.*") or the kind-34 wrapper, 4 the counted name, 5 1 for an
@@ -238,6 +250,9 @@ void SemFlattenFromList(SqlCompileCtx* ctx, int32_t query);
 // The column references a FROM item offers (a table's columns in column
 // order, a join's result columns), appended to *list.
 void SemCollectColumns(SqlCompileCtx* ctx, int32_t item, int32_t* list);
+// A new column reference bound to the table reference, of the column the
+// description describes, qualified by the reference's exposed name.
+int32_t SemTableColumn(SqlCompileCtx* ctx, int32_t ref, const SqlColumnDesc& d);
 // The exposed name of a table FROM item.
 std::string SemExposedName(SqlCompileCtx* ctx, int32_t item);
 

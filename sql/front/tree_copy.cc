@@ -459,7 +459,8 @@ class Copier {
         break;
       case kRefRecord197:
         // The exposed name, the bound column references, the view
-        // description, the MIN/MAX list, the FROM item, every column.
+        // description, the MIN/MAX list, the FROM item, every column, the
+        // columns its NOT NULL tests read.
         add(0, kRefText);
         add(1, kRefExpression);
         add(2, kRefExpressionList);
@@ -467,6 +468,7 @@ class Copier {
         add(11, kRefExpressionList);
         add(12, kRefTableRef);
         add(14, kRefExpressionList);
+        add(112, kRefExpressionList);
         break;
       case kRefPair:
         add(0, kRefQualifiedName);

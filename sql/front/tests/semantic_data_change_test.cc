@@ -823,6 +823,183 @@ TEST_F(SemanticDataChange, ViewTargetsChangeTheTablesColumns) {
   EXPECT_EQ(guards_, (std::vector<std::string>{"N3: ((40000 < -32768) OR (40000 > 32767))"}));
 }
 
+// Each bound table reference of the statement, in binding order: its
+// exposed name, ":" and its query-only mark.
+std::vector<std::string> QueryOnlyMarks(SqlCompileCtx* ctx) {
+  std::vector<std::string> marks;
+  for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+    int32_t ref = WsWord(ctx, c, CELL_VALUE);
+    marks.push_back(std::string(qqwsadr(ctx, WsWord(ctx, ref, TRF_EXPOSED))) + ":" +
+                    std::to_string(WsWord(ctx, ref, TRF_QUERY_ONLY)));
+  }
+  return marks;
+}
+
+// Every reference is built query-only; a change's target, and through a
+// view the references down to the table it changes, are not.
+TEST_F(SemanticDataChange, TheChangedTableLosesItsQueryOnlyMark) {
+  MakeTargetViews();
+  using Marks = std::vector<std::string>;
+  struct Case {
+    const char* sql;
+    Marks marks;
+  } cases[] = {
+      {"SELECT * FROM t, s x", {"T:1", "X:1"}},
+      {"INSERT INTO t (a) SELECT a FROM t x WHERE x.b > 1", {"T:0", "X:1"}},
+      {"INSERT INTO t (a) VALUES ((SELECT MAX(d) FROM s))", {"T:0", "S:1"}},
+      {"UPDATE t SET a = (SELECT MAX(d) FROM s) WHERE b IN (SELECT a FROM t u)",
+       {"T:0", "S:1", "U:1"}},
+      {"DELETE FROM t WHERE EXISTS (SELECT * FROM s WHERE s.a = t.a)", {"T:0", "S:1"}},
+      {"DELETE FROM t WHERE CURRENT OF c1", {"T:0"}},
+      {"UPDATE q SET h = i WHERE CURRENT OF c1", {"Q:0"}},
+      // Through a view (and a view of a view) the table it reads is the
+      // changed one; the same view read in a subquery is only read. The
+      // view a view reads was merged into its query when it was made: it
+      // stands in no FROM list the change goes down, and keeps its mark.
+      {"UPDATE va SET a = 1 WHERE a IN (SELECT a FROM va z)", {"VA:0", "T:0", "Z:1", "T:1"}},
+      {"DELETE FROM vv WHERE a = 3", {"VV:0", "VA:1", "T:0"}},
+      {"INSERT INTO vv (a) VALUES (1)", {"VV:0", "VA:1", "T:0"}},
+      // A view that takes no change: the target is marked all the same,
+      // the tables it reads are not changed.
+      {"DELETE FROM vd", {"VD:0", "T:1"}},
+  };
+  for (const Case& k : cases) {
+    Marks marks;
+    inspect = [&](SqlCompileCtx* ctx, int32_t) { marks = QueryOnlyMarks(ctx); };
+    Run(k.sql);
+    EXPECT_EQ(marks, k.marks) << k.sql;
+  }
+}
+
+// A NOT NULL test reads the column reference its table reference keeps
+// for that column: one list cell a column of the table, made at the first
+// test, shared by every test of the column.
+TEST_F(SemanticDataChange, NotNullTestsReadTheReferenceTheirTableKeeps) {
+  MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t privilege : {2, 4}) {
+    Grant(5062, privilege);
+    for (const char* column : {"NN", "D"}) GrantColumn(5062, privilege, column);
+  }
+  ASSERT_EQ(EndWork(0), 0);
+  struct Case {
+    const char* sql;
+    const char* table;       // the exposed name of the reference that keeps them
+    std::vector<int32_t> kept;  // 1 for each column with a kept reference
+  } cases[] = {
+      {"INSERT INTO w VALUES (1, 'x', 2)", "W", {1, 0, 0}},
+      {"INSERT INTO w (d) VALUES ('y')", "W", {1, 0, 0}},
+      {"UPDATE w SET k = 3, n = 4", "W", {1, 0, 0}},
+      {"UPDATE w SET k = 3, k = 4", "W", {1, 0, 0}},
+      {"UPDATE w SET n = 4", "W", {}},
+      {"INSERT INTO t VALUES (1, 2, 'x')", "T", {}},
+      // Through a view, the table's reference in the view's query.
+      {"INSERT INTO wd (nn) VALUES (7)", "W", {1, 0, 0}},
+  };
+  for (const Case& k : cases) {
+    std::vector<int32_t> kept;
+    int32_t count = -1;
+    int32_t tests = 0;
+    int32_t unshared = 0;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t ref = 0;
+      for (int32_t c = ctx->query.table_refs; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        int32_t r = WsWord(ctx, c, CELL_VALUE);
+        if (std::string(qqwsadr(ctx, WsWord(ctx, r, TRF_EXPOSED))) == k.table) ref = r;
+      }
+      if (ref == 0) return;
+      count = WsWord(ctx, ref, TRF_NULL_TEST_COUNT);
+      std::vector<int32_t> cells;
+      for (int32_t c = WsWord(ctx, ref, TRF_NULL_TESTS); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        cells.push_back(WsWord(ctx, c, CELL_VALUE));
+        kept.push_back(cells.back() != 0 ? 1 : 0);
+      }
+      // Every NOT NULL test reads the kept reference of its column.
+      int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+      int32_t list = WsWord(ctx, top, STN_KIND) == 26 ? WsWord(ctx, top, INS_ASSIGNMENTS)
+                                                      : WsWord(ctx, top, UPD_SET);
+      for (int32_t c = list; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+        int32_t test = WsWord(ctx, WsWord(ctx, c, CELL_VALUE), ASG_NULL_TEST);
+        if (test == 0) continue;
+        ++tests;
+        int32_t column = WsWord(ctx, test, EXN_OPERAND1);
+        size_t at = static_cast<size_t>(WsWord(ctx, column, EXN_COLUMN_ID) - 1);
+        if (WsWord(ctx, column, EXN_TABLE_REF) != ref || at >= cells.size() ||
+            cells[at] != column) {
+          ++unshared;
+        }
+      }
+    };
+    Compiled c = Run(k.sql);
+    EXPECT_TRUE(c.conditions.empty() || c.Has(-12268)) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(count, 3) << k.sql;
+    EXPECT_EQ(kept, k.kept) << k.sql;
+    EXPECT_EQ(unshared, 0) << k.sql;
+    EXPECT_EQ(tests > 0, !k.kept.empty()) << k.sql;
+  }
+}
+
+// A view keeps its table's reference as it was when the view was made: a
+// column the table gained since is no column of that reference, yet an
+// INSERT through the view gives it its default (NULL) and, as it takes no
+// NULL, the NOT NULL test, over a reference of its own (its number is past
+// the count the reference keeps).
+TEST_F(SemanticDataChange, ColumnsATableGainedAfterItsViewGetTheirDefaults) {
+  MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t privilege : {2, 4}) {
+    Grant(5062, privilege);
+    for (const char* column : {"NN", "D"}) GrantColumn(5062, privilege, column);
+  }
+  int32_t pb[2] = {0, usr_};
+  DDColumnDef z;
+  z.name = "Z";
+  z.name_length = 1;
+  z.number = 4;
+  z.type = 3;
+  z.length = 10;
+  z.nullable = false;
+  z.offset = 40;
+  z.byte_length = 11;
+  DDInsColumn(base_, pb, 5010, z, nullptr, 0);
+  ASSERT_EQ(pb[0], 0);
+  DDUpdTableInts(base_, pb, 5010, 8, 51, 51, 4);
+  ASSERT_EQ(pb[0], 0);
+  ASSERT_EQ(EndWork(0), 0);
+  int32_t count = -1;
+  std::vector<int32_t> kept;
+  bool z_test_kept = true;
+  inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    RecordAssignments(ctx, root);
+    int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+    for (int32_t c = WsWord(ctx, top, INS_ASSIGNMENTS); c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
+      int32_t test = WsWord(ctx, WsWord(ctx, c, CELL_VALUE), ASG_NULL_TEST);
+      if (test == 0) continue;
+      int32_t column = WsWord(ctx, test, EXN_OPERAND1);
+      if (SemColumnName(ctx, column) != "Z") continue;
+      int32_t ref = WsWord(ctx, column, EXN_TABLE_REF);
+      count = WsWord(ctx, ref, TRF_NULL_TEST_COUNT);
+      z_test_kept = false;
+      for (int32_t k = WsWord(ctx, ref, TRF_NULL_TESTS); k != 0; k = WsWord(ctx, k, CELL_NEXT)) {
+        kept.push_back(WsWord(ctx, k, CELL_VALUE) != 0 ? 1 : 0);
+        z_test_kept = z_test_kept || WsWord(ctx, k, CELL_VALUE) == column;
+      }
+    }
+  };
+  Compiled c = Run("INSERT INTO wd (nn) VALUES (7)");
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(assignments_, (std::vector<std::string>{"NN=7", "K=NULL", "D='dflt'", "Z=NULL"}));
+  EXPECT_EQ(guards_, (std::vector<std::string>{"NN: ((7 < -32768) OR (7 > 32767))", "K: F23(W.K)",
+                                               "Z: F23(W.Z)"}));
+  EXPECT_EQ(count, 3);
+  EXPECT_EQ(kept, (std::vector<int32_t>{1, 0, 0}));
+  EXPECT_FALSE(z_test_kept);
+  // The table itself knows the column.
+  inspect = RecordAssignments;
+  Run("INSERT INTO w (k) VALUES (7)");
+  EXPECT_EQ(assignments_, (std::vector<std::string>{"K=7", "D='dflt'", "N=NULL", "Z=NULL"}));
+}
+
 // Many values and columns set many times: the codes, no crash.
 TEST_F(SemanticDataChange, LargeStatements) {
   std::string values = "INSERT INTO t VALUES (1, 2, 'x'";
