@@ -208,6 +208,26 @@ TEST_F(RestartTest, SystemDatabankTakenOverWithTheLogOpenRunsItsRestart) {
   EXPECT_EQ(area_[area_[BP_SYSDB_ENTRY] + DBE_OPENS], 2);
 }
 
+// The open's restart settles the extents first: one it cannot settle (its
+// last page past the file's end) fails the open with -42 before any record
+// of the set is replayed.
+TEST_F(RestartTest, AnExtentThatCannotBeSettledFailsTheOpenBeforeTheReplay) {
+  Mark(32, -1);
+  Row(1, MakeRecord("cccc", 4, 20, '2'));
+  std::vector<int32_t> r(RQ_RECORD + 4, 0);
+  r[RQ_STATUS] = 1;
+  r[RQ_DID] = 5;
+  r[RQ_TYPE] = kKindLobRefs;
+  r[RQ_TBL] = 70;
+  r[RQ_RECORD] = 3998;
+  r[RQ_RECORD + 2] = 2048;
+  r[RQ_RECORD + 3] = 3;
+  Append(r);
+  EXPECT_EQ(DKReplayAtOpen(db_), -42);
+  EXPECT_NE(Check(table_, MakeRecord("cccc", 4, 20, '2')), 0);
+  EXPECT_EQ(SetRecords().size(), 3u);  // still owed
+}
+
 TEST_F(RestartTest, NoRestartSetNothingOwed) {
   int32_t rq[RSD_WORDS] = {-1, db_, 6, -1};
   EXPECT_EQ(DKRSD1(rq), 0);
