@@ -144,6 +144,12 @@ constexpr int32_t QSP_QUANTIFIER = 3;  // 2 none, 1 DISTINCT, 0 ALL
 constexpr int32_t QSP_SELECT = 4;
 constexpr int32_t QSP_FROM = 6;
 constexpr int32_t QSP_WHERE = 8;
+// A view's check condition, what a row changed through the view must meet
+// (0 none): under WITH CHECK OPTION (its mark, word 10) the view's own
+// WHERE, and the check conditions of the views merged into it (all of a
+// merged view's WHERE when only the reading view has the mark).
+constexpr int32_t QSP_CHECK = 9;
+constexpr int32_t QSP_CHECK_MARK = 10;
 constexpr int32_t QSP_GROUP_BY = 11;
 constexpr int32_t QSP_HAVING = 12;
 // Words 16 to 20 are the view merge's (16 and 17 lists, 18 the next

@@ -11,6 +11,7 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
+#include "sql/front/sql_action_words.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/trav_stack.h"
 #include "sql/front/tree_copy.h"
@@ -101,6 +102,19 @@ void ViewColumns(SqlCompileCtx* ctx, int32_t node) {
   W(ctx, node, VDF_NAMES) = texts;
 }
 
+// The AND nodes that joined a view's check conditions are typed as the
+// walk types those of a WHERE condition (their operands were analysed).
+void TypeJoinedConditions(SqlCompileCtx* ctx, int32_t node, int32_t depth = 0) {
+  if (node <= 0 || depth > 1000 || W(ctx, node, EXN_ANALYSED) != 0 ||
+      W(ctx, node, EXN_KIND) != kExprAnd) {
+    return;
+  }
+  TypeJoinedConditions(ctx, W(ctx, node, EXN_OPERAND1), depth + 1);
+  TypeJoinedConditions(ctx, W(ctx, node, EXN_OPERAND2), depth + 1);
+  SemTypeExpression(ctx, node);
+  W(ctx, node, EXN_ANALYSED) = 1;
+}
+
 }  // namespace
 
 void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
@@ -108,11 +122,20 @@ void SemViewDefinition(SqlCompileCtx* ctx, int32_t node, int32_t resume) {
   if (resume == 1) {
     qmqinitrec(ctx, node, kFlagQuery, &cur);
     qmflagset(&cur, kFlagCollect);
+    // WITH CHECK OPTION: the view's own WHERE starts its check condition,
+    // before the views it reads bring theirs.
+    int32_t query = W(ctx, node, VDF_QUERY);
+    if (W(ctx, node, VDF_CHECK_OPTION) != 0 && query > 0 && W(ctx, query, STN_KIND) == 28) {
+      W(ctx, query, QSP_CHECK_MARK) = 1;
+      W(ctx, query, QSP_CHECK) = W(ctx, query, QSP_WHERE);
+    }
     TravPushOn(ctx->trav, ctx, kWalkStatement, 2, node);
     TravPushOn(ctx->trav, ctx, kWalkStatement, 1, W(ctx, node, VDF_QUERY));
     return;
   }
   ViewColumns(ctx, node);
+  int32_t query = W(ctx, node, VDF_QUERY);
+  if (query > 0 && W(ctx, query, STN_KIND) == 28) TypeJoinedConditions(ctx, W(ctx, query, QSP_CHECK));
   const int32_t* f = ctx->query.flags;
   bool updatable = f[kBlockAggregate] == 0 && f[kBlockGrouped] == 0 && f[kBlockDistinct] == 0 &&
                    f[kBlockJoined] == 0 && f[kBlockMergedView] == 0 &&

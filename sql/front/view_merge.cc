@@ -355,6 +355,15 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
   *counter = f.third ? 1 : 0;
   int32_t where = W(ctx, query, QSP_WHERE);
   const int32_t* at = &W(ctx, query, STN_LINE);
+  // A view being defined takes the check conditions of the views it
+  // merges: a view's own, or all of its WHERE when only the view being
+  // defined says WITH CHECK OPTION.
+  if (qmflagtst(cur, kFlagCollect) != 0 && qmflagtst(cur, kFlagSubquery) == 0 &&
+      IsSelectBlock(ctx, outer)) {
+    bool cascade = W(ctx, outer, QSP_CHECK_MARK) != 0 && W(ctx, query, QSP_CHECK_MARK) == 0;
+    int32_t inner = cascade ? where : W(ctx, query, QSP_CHECK);
+    W(ctx, outer, QSP_CHECK) = qmandcomb(ctx, at, W(ctx, outer, QSP_CHECK), inner, kExprAnd);
+  }
   if (qmflagtst(cur, kFlagSubquery) != 0 || qmflagtst(cur, kFlagQuery) != 0) {
     if (IsSelectBlock(ctx, outer)) {
       W(ctx, outer, QSP_WHERE) = qmandcomb(ctx, at, W(ctx, outer, QSP_WHERE), where, kExprAnd);

@@ -583,6 +583,63 @@ TEST_F(ViewMergeQueries, ViewOptionBitsMakeADefinitionReadOnly) {
             std::vector<int32_t>{-12254});
 }
 
+// A view's check condition (what a row changed through it must meet):
+// under WITH CHECK OPTION its own WHERE; and the check conditions of the
+// views it merges, or all of a merged view's WHERE when only the view
+// being defined has the mark. Views read in a subquery bring none; a
+// stored view keeps its condition for the views defined over it, and a
+// query reading a view takes none.
+TEST_F(ViewMergeQueries, ViewsTakeTheCheckConditionsOfTheViewsTheyMerge) {
+  MakeView(5056, "VC", "SELECT a, b FROM t WHERE a > 0 WITH CHECK OPTION",
+           {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  MakeView(5057, "VC1", "SELECT a, b FROM vc WHERE b > 1", {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  struct Case {
+    const char* sql;
+    int32_t mark;
+    const char* check;
+  } cases[] = {
+      {"CREATE VIEW c1 AS SELECT a, b FROM t WHERE a > 0 WITH CHECK OPTION", 1, "(A > 0)"},
+      {"CREATE VIEW c2 AS SELECT a, b FROM t WHERE a > 0", 0, ""},
+      {"CREATE VIEW c3 AS SELECT a, b FROM vc WHERE b > 1", 0, "(A > 0)"},
+      {"CREATE VIEW c4 AS SELECT a, b FROM vc WHERE b > 1 WITH CHECK OPTION", 1,
+       "((B > 1) AND (A > 0))"},
+      {"CREATE VIEW c5 AS SELECT a FROM vw WHERE a < 9 WITH CHECK OPTION", 1,
+       "((A < 9) AND (A > 1))"},
+      {"CREATE VIEW c6 AS SELECT a FROM vw WHERE a < 9", 0, ""},
+      {"CREATE VIEW c7 AS SELECT a FROM vw WITH CHECK OPTION", 1, "(A > 1)"},
+      {"CREATE VIEW c8 AS SELECT a FROM vc1", 0, "(A > 0)"},
+      {"CREATE VIEW c9 AS SELECT a FROM vc1 WITH CHECK OPTION", 1, "((B > 1) AND (A > 0))"},
+      {"CREATE VIEW c10 AS SELECT a, b FROM t WHERE a IN (SELECT a FROM vc)", 0, ""},
+  };
+  for (const Case& k : cases) {
+    int32_t mark = -1;
+    std::string check = "<not run>";
+    bool typed = true;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_QUERY);
+      mark = WsWord(ctx, query, QSP_CHECK_MARK);
+      int32_t condition = WsWord(ctx, query, QSP_CHECK);
+      check = condition == 0 ? "" : SqlPrintExpression(ctx, condition);
+      typed = condition == 0 || (WsWord(ctx, condition, EXN_ANALYSED) == 1 &&
+                                 WsWord(ctx, condition, EXN_TYPE_CLASS) == 6);
+    };
+    Compiled c = Compile(k.sql, 2);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(mark, k.mark) << k.sql;
+    EXPECT_EQ(check, k.check) << k.sql;
+    EXPECT_TRUE(typed) << k.sql;
+  }
+  int32_t outer = -1;
+  inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+    outer = WsWord(ctx, WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY), QSP_CHECK);
+  };
+  Compiled c = Compile("SELECT * FROM vc1");
+  inspect = nullptr;
+  EXPECT_TRUE(c.conditions.empty()) << CodesText(c.Codes());
+  EXPECT_EQ(outer, 0);
+}
+
 // Random conditions of the grammar's generator in queries over merged and
 // materialized views (names the views have and names they do not): every
 // compilation is analysed to its end with the analysis' own codes
