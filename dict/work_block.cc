@@ -176,12 +176,14 @@ void DDDelUcom(int32_t* base, int32_t* pb) {
       DDClose(base, &Wd(base, slots, k * SLOT_WORDS));
     DSGetMem(base, &slots, 0);
   }
-  for (int32_t block = Wd(base, ucom, DDUCOM_CHAIN), n = 0; block != 0 && n < 1000000; ++n) {
-    const int32_t next = Wd(base, block, 0);
-    DSGetMem(base, &block, 0);
-    block = next;
+  for (const int32_t field : {DDUCOM_UTILITY_CHAIN, DDUCOM_CHAIN}) {
+    for (int32_t block = Wd(base, ucom, field), n = 0; block != 0 && n < 1000000; ++n) {
+      const int32_t next = Wd(base, block, 0);
+      DSGetMem(base, &block, 0);
+      block = next;
+    }
+    Wd(base, ucom, field) = 0;
   }
-  Wd(base, ucom, DDUCOM_CHAIN) = 0;
   DSGetMem(base, &ucom, 0);
   Wd(base, usr, USR_DDUCOM) = 0;
   pb[0] = 0;

@@ -11,6 +11,10 @@
 #include <cstdint>
 
 inline constexpr int32_t DDUCOM_BYTES = 788;
+// The databank utilities' entries of a list collected over several calls
+// (each linked by its word 0), freed at the end when its last call never
+// came.
+inline constexpr int32_t DDUCOM_UTILITY_CHAIN = 6;
 inline constexpr int32_t DDUCOM_CHAIN = 7;       // further blocks freed at the end
 inline constexpr int32_t DDUCOM_SLOTS = 9;       // the slot table, 0 when none
 inline constexpr int32_t DDUCOM_IDENT = 10;

@@ -8,6 +8,7 @@
 #include "dict/work_block.h"
 #include "dict/tests/work_fixture.h"
 #include "kernel/upper_services.h"
+#include "kernel/word_storage.h"
 
 namespace {
 
@@ -121,6 +122,30 @@ TEST_F(WorkTest, ABlockWithoutSlotTable) {
   EXPECT_EQ(Ucom(), 0);
   EXPECT_EQ(DDWorkSlot(base_, usr_, 3, &status), nullptr);
   EXPECT_EQ(status, DD_NO_WORK_BLOCK);
+}
+
+// The release gives back every block left on the work block's chains (a
+// list of the databank utilities whose last call never came, the further
+// blocks of the work): the storage holds what it held before the work.
+TEST_F(WorkTest, TheReleaseFreesTheBlocksLeftOnItsChains) {
+  const int64_t before = DSPoolSize(base_, sqlpool::ITEM_BYTES_USED);
+  int32_t pb[2] = {0, usr_};
+  DDCreUcom(base_, pb);
+  ASSERT_EQ(pb[0], 0);
+  for (const int32_t field : {DDUCOM_UTILITY_CHAIN, DDUCOM_CHAIN}) {
+    for (int k = 0; k < 3; ++k) {
+      int32_t block = 0;
+      DSGetMem(base_, &block, 276);
+      ASSERT_NE(block, 0);
+      W(block) = W(Ucom() + field);  // its NEXT link
+      W(Ucom() + field) = block;
+    }
+  }
+  EXPECT_GT(DSPoolSize(base_, sqlpool::ITEM_BYTES_USED), before);
+  DDDelUcom(base_, pb);
+  EXPECT_EQ(pb[0], 0);
+  EXPECT_EQ(Ucom(), 0);
+  EXPECT_EQ(DSPoolSize(base_, sqlpool::ITEM_BYTES_USED), before);
 }
 
 TEST_F(WorkTest, TheUserNameIsTheLevelName) {
