@@ -32,6 +32,9 @@ constexpr int32_t INS_VIEW = 8;
 constexpr int32_t DCH_PRIVILEGE = 10;  // the table privilege test reported the privilege
 constexpr int32_t DCH_FAILED = 11;     // a target rule failed or columns and values differ
 constexpr int32_t DCH_FROM = 12;       // the block's FROM list while a view's table's checks are walked
+// A searched DELETE's or UPDATE's first query to run before the change
+// (word 3; a chain of next-query links): the views it materialized.
+constexpr int32_t DCH_FIRST_QUERY = 3;
 // LOAD (40 start, 41 commit, 42 rollback): word 3 the qualified name.
 constexpr int32_t LOD_NAME = 3;
 

@@ -4,6 +4,7 @@
 #include "sql/front/compile_diag.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/compile_services.h"
+#include "sql/front/data_change.h"
 #include "sql/front/catalog_access.h"
 #include "sql/front/query_block_state.h"
 #include "sql/front/sem_walk.h"
@@ -38,8 +39,9 @@ int32_t ItemValue(SqlCompileCtx* ctx, int32_t item) {
   return wrapper > 0 ? W(ctx, wrapper, EXN_OPERAND1) : 0;
 }
 
-// Whether an expression holds a set function (subqueries not entered).
-bool HoldsSetFunction(SqlCompileCtx* ctx, int32_t expr) {
+// Whether an expression holds a node of a kind from `low` to `high`
+// (subqueries not entered).
+bool HoldsKind(SqlCompileCtx* ctx, int32_t expr, int32_t low, int32_t high) {
   std::vector<int32_t> pending{expr};
   size_t seen = 0;
   while (!pending.empty() && ++seen < 100000) {
@@ -47,7 +49,7 @@ bool HoldsSetFunction(SqlCompileCtx* ctx, int32_t expr) {
     pending.pop_back();
     if (node <= 0) continue;
     int32_t kind = W(ctx, node, EXN_KIND);
-    if (kind >= 16 && kind <= 20) return true;
+    if (kind >= low && kind <= high) return true;
     TreeChild children[kMaxExprChildren];
     int32_t n = TreeExprChildren(kind, children);
     for (int32_t i = 0; i < n; ++i) {
@@ -75,7 +77,7 @@ void ReadingList(SqlCompileCtx* ctx, int32_t outer, int32_t ref, ViewMergeFacts*
       if (part > 0 && SemText(ctx, W(ctx, part, 2)) == exposed) all = true;
     } else {
       int32_t value = ItemValue(ctx, item);
-      if (HoldsSetFunction(ctx, value)) f->outer_aggregate = true;
+      if (HoldsKind(ctx, value, 16, 20)) f->outer_aggregate = true;
       if (value > 0 && W(ctx, value, EXN_KIND) == kExprColumnRef) {
         std::string qualifier = SemColumnQualifier(ctx, value);
         if (qualifier.empty() || qualifier == exposed) shown.push_back(SemColumnName(ctx, value));
@@ -163,13 +165,40 @@ int32_t ChainEnd(SqlCompileCtx* ctx, int32_t query) {
   return end;
 }
 
+// Whether the outer node is a searched DELETE or UPDATE.
+bool SearchedChange(SqlCompileCtx* ctx, int32_t outer) {
+  return outer > 0 && (W(ctx, outer, STN_KIND) == 22 || W(ctx, outer, STN_KIND) == 24);
+}
+
+// The view's query runs before the block (or the change) that reads it:
+// at the end of a SELECT block's chain of next queries, or of the chain
+// that starts at a searched DELETE's or UPDATE's first query link.
 void Chain(SqlCompileCtx* ctx, int32_t ref, int32_t outer, int32_t query) {
   if (IsSelectBlock(ctx, outer)) {
     W(ctx, ChainEnd(ctx, outer), QSP_NEXT) = query;
     W(ctx, ref, TRF_CHAINED) = 1;
+  } else if (SearchedChange(ctx, outer)) {
+    int32_t first = W(ctx, outer, DCH_FIRST_QUERY);
+    if (first == 0) {
+      W(ctx, outer, DCH_FIRST_QUERY) = query;
+    } else {
+      W(ctx, ChainEnd(ctx, first), QSP_NEXT) = query;
+    }
+    W(ctx, ref, TRF_CHAINED) = 1;
   } else {
     W(ctx, ref, TRF_CHAINED) = 0;
   }
+}
+
+// Merge state 2: a searched DELETE or UPDATE through a view whose own
+// condition holds a subquery finds the rows to change through the view's
+// query, run first into a temporary table, so that the subquery reads
+// the rows as they were before any of them changed. The reference stays
+// a view reference: the change goes through the view to its table.
+int32_t MergeState(SqlCompileCtx* ctx, int32_t ref, int32_t outer) {
+  if (!SearchedChange(ctx, outer)) return W(ctx, ref, TRF_MERGE_STATE);
+  int32_t where = W(ctx, outer, W(ctx, outer, STN_KIND) == 22 ? DLT_WHERE : UPD_WHERE);
+  return HoldsKind(ctx, where, kExprSubquery, kExprSubquery) ? 2 : W(ctx, ref, TRF_MERGE_STATE);
 }
 
 // Materializes the view (its query optimized on its own, its rows kept in
@@ -200,7 +229,8 @@ int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer
     return 1;
   }
   q.temporary = 1;
-  W(ctx, ref, TRF_VIEW) = 0;
+  // A view reference kept under a change goes on naming its view.
+  if (!(SearchedChange(ctx, outer) && W(ctx, ref, TRF_MERGE_STATE) == 2)) W(ctx, ref, TRF_VIEW) = 0;
   W(ctx, ref, TRF_MERGED) = 2;
   Append(ctx, &q.materialized, ref);
   int32_t target[2] = {ref, 0};
@@ -347,6 +377,7 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
     if (f.third) ReadingList(ctx, outer, ref, &f);
   }
   f.statement_kind = outer > 0 ? W(ctx, outer, STN_KIND) : 0;
+  W(ctx, ref, TRF_MERGE_STATE) = MergeState(ctx, ref, outer);
   f.merge_state = W(ctx, ref, TRF_MERGE_STATE);
   AdoptTables(ctx, root, cur->w[SEM_LEVEL]);
   if (ViewMustMaterialize(f) || outer_join) {

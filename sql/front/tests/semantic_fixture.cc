@@ -155,6 +155,22 @@ void SemanticTest::MakeTable(int32_t id, const std::string& name, std::vector<Te
   ASSERT_EQ(EndWork(0), 0);
 }
 
+void SemanticTest::GrantChanges(int32_t id, const std::vector<const char*>& columns) {
+  ASSERT_EQ(BegWork(), 0);
+  for (int32_t privilege : {2, 3, 4}) {
+    int32_t pb[2] = {0, usr_};
+    DDInsTablePriv(base_, pb, id, privilege, "ADAM", 4, "EVE", 3, false, false);
+    ASSERT_EQ(pb[0], 0);
+    if (privilege == 3) continue;
+    for (const char* column : columns) {
+      DDInsColumnPriv(base_, pb, id, privilege, column, static_cast<int32_t>(std::strlen(column)),
+                      "ADAM", 4, "EVE", 3, false);
+      ASSERT_EQ(pb[0], 0);
+    }
+  }
+  ASSERT_EQ(EndWork(0), 0);
+}
+
 void SemanticTest::InstallLayingOptimizer() {
   SqlOptimizerServices fake;
   fake.qodrive = [](SqlCompileCtx*, int32_t) {};

@@ -108,6 +108,10 @@ class SemanticTest : public LookupTest {
   std::string MakeView(int32_t id, const std::string& name, const std::string& query,
                        std::vector<TestColumn> columns);
 
+  // ADAM may insert into, delete from and update the table or view `id`,
+  // and insert and update each of `columns`.
+  void GrantChanges(int32_t id, const std::vector<const char*>& columns);
+
   // Installs an optimizer that plans nothing and lays every materialized
   // view's row out as 8,000 bytes with no key; the test removes it.
   static void InstallLayingOptimizer();

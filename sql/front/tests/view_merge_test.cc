@@ -12,6 +12,7 @@
 
 #include "sql/front/catalog_access.h"
 #include "sql/front/compile_context.h"
+#include "sql/front/data_change.h"
 #include "sql/front/expr_types.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
@@ -178,6 +179,8 @@ struct Merged {
   std::vector<std::string> calls;
   std::vector<std::string> chained;
   std::vector<std::string> materialized;  // "name:columns" of each materialized reference
+  size_t kept_views = 0;  // materialized references that still name their view (merge state 2)
+  int32_t kind = 0;       // the statement kind after analysis
 };
 
 class ViewMergeQueries : public ViewMerge {
@@ -206,16 +209,21 @@ class ViewMergeQueries : public ViewMerge {
     inspect = [&](SqlCompileCtx* ctx, int32_t root) {
       m.printed = SqlPrintStatement(ctx, root);
       int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
-      int32_t query = WsWord(ctx, top, STN_KIND) == 21 ? WsWord(ctx, top, QST_QUERY) : 0;
-      for (int32_t q = query > 0 ? WsWord(ctx, query, QSP_NEXT) : 0, n = 0; q != 0 && n < 10;
-           q = WsWord(ctx, q, QSP_NEXT), ++n) {
+      int32_t kind = WsWord(ctx, top, STN_KIND);
+      int32_t query = kind == 21 ? WsWord(ctx, top, QST_QUERY) : 0;
+      int32_t first = query > 0 ? WsWord(ctx, query, QSP_NEXT) : 0;
+      // A searched DELETE or UPDATE chains from its first query link.
+      if (kind == 22 || kind == 24) first = WsWord(ctx, top, DCH_FIRST_QUERY);
+      for (int32_t q = first, n = 0; q != 0 && n < 10; q = WsWord(ctx, q, QSP_NEXT), ++n) {
         m.chained.push_back(SqlPrintStatement(ctx, q));
       }
       for (int32_t c = ctx->query.materialized; c != 0; c = WsWord(ctx, c, CELL_NEXT)) {
         int32_t ref = WsWord(ctx, c, CELL_VALUE);
         m.materialized.push_back(std::string(qqwsadr(ctx, WsWord(ctx, ref, TRF_EXPOSED))) + ":" +
                                  std::to_string(WsWord(ctx, ref, TRF_TEMP_COLUMNS)));
+        if (WsWord(ctx, ref, TRF_VIEW) != 0 && WsWord(ctx, ref, TRF_MERGE_STATE) == 2) ++m.kept_views;
       }
+      m.kind = ctx->statement_kind;
     };
     m.c = Compile(sql);
     inspect = nullptr;
@@ -397,6 +405,58 @@ TEST_F(ViewMergeQueries, DeleteAndUpdateTakeTheViewsCondition) {
     Merged m = Run(k.sql);
     EXPECT_EQ(m.printed, k.printed) << k.sql;
     EXPECT_TRUE(m.materialized.empty()) << k.sql;
+  }
+}
+
+// A searched DELETE or UPDATE through a view whose condition holds a
+// subquery keeps its view reference (merge state 2): the view's query is
+// materialized and chained at the statement's first query link, its WHERE
+// stays its own, and the change still goes through the view to its table.
+// Without a subquery, through a base table, and for INSERT nothing is
+// materialized.
+TEST_F(ViewMergeQueries, ChangesWithASubqueryKeepTheirViewReference) {
+  MakeView(5058, "VV2", "SELECT x, a FROM vw WHERE x > 3", {{"X", 3, 10, 0}, {"A", 3, 10, 0}});
+  GrantChanges(5001, {"A", "B", "C"});
+  GrantChanges(5040, {"A", "X"});
+  GrantChanges(5045, {"A", "B"});
+  GrantChanges(5058, {"X", "A"});
+  GrantChanges(5042, {"A", "N"});
+  GrantChanges(5043, {"A"});
+  struct Case {
+    const char* sql;
+    const char* printed;
+    std::vector<std::string> chained;
+    std::vector<std::string> materialized;
+    int32_t kind;  // the statement kind after analysis
+  } cases[] = {
+      {"DELETE FROM vw WHERE a IN (SELECT a FROM s)", "DELETE FROM VW WHERE (A = ANY (SELECT A FROM S))",
+       {"SELECT A, (B + 1) AS X FROM T WHERE (A > 1)"}, {"VW:2"}, 9},
+      {"UPDATE vw SET a = 2 WHERE EXISTS (SELECT * FROM s WHERE s.a = vw.a)",
+       "UPDATE VW SET A = 2 WHERE EXISTS (SELECT 1 FROM S WHERE (S.A = VW.A))",
+       {"SELECT A, (B + 1) AS X FROM T WHERE (A > 1)"}, {"VW:2"}, 6},
+      {"UPDATE vv2 SET a = 1 WHERE a > (SELECT COUNT(*) FROM t)",
+       "UPDATE VV2 SET A = 1 WHERE (A > (SELECT COUNT(*) FROM T))",
+       {"SELECT (B + 1), A FROM T WHERE (((B + 1) > 3) AND (A > 1))"}, {"VV2:2"}, 6},
+      {"DELETE FROM vw WHERE x > 2", "DELETE FROM VW WHERE ((X > 2) AND (A > 1))", {}, {}, 9},
+      {"DELETE FROM t WHERE a IN (SELECT a FROM vn)", "DELETE FROM T WHERE (A = ANY (SELECT A FROM T))",
+       {}, {}, 9},
+      {"INSERT INTO vn SELECT a, d FROM s WHERE a IN (SELECT a FROM t)",
+       "INSERT INTO VN SELECT A, D FROM S WHERE (A = ANY (SELECT A FROM T))", {}, {}, 4},
+  };
+  for (const Case& k : cases) {
+    Merged m = Run(k.sql);
+    EXPECT_TRUE(m.c.conditions.empty()) << k.sql << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(m.printed, k.printed) << k.sql;
+    EXPECT_EQ(m.chained, k.chained) << k.sql;
+    EXPECT_EQ(m.materialized, k.materialized) << k.sql;
+    EXPECT_EQ(m.kept_views, k.materialized.size()) << k.sql;
+    EXPECT_EQ(m.kind, k.kind) << k.sql;
+    EXPECT_EQ(m.calls.size(), k.materialized.empty() ? 0u : 2u) << k.sql;
+  }
+  // A kept view reference takes a change only as its view's form allows.
+  for (const char* sql : {"DELETE FROM vu WHERE a IN (SELECT a FROM s)",
+                          "UPDATE vg SET a = 1 WHERE EXISTS (SELECT * FROM s)"}) {
+    EXPECT_EQ(Run(sql).c.Codes(), std::vector<int32_t>{-12258}) << sql;
   }
 }
 
