@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "sql/front/compile_context.h"
+#include "sql/front/data_change.h"
 #include "sql/front/sem_walk.h"
 #include "sql/front/stmt_tree.h"
 #include "sql/front/tests/semantic_fixture.h"
@@ -248,6 +249,64 @@ TEST_F(ViewMergeSqlite, QuantifiersKeyRangesAndUnionsReturnTheViewsRows) {
                    "SELECT * FROM vs WHERE NOT e IN (SELECT n FROM vg)");
   ExpectSqliteRows("SELECT a FROM vw UNION ALL (SELECT a FROM vd UNION SELECT a FROM vg)",
                    "SELECT a FROM vw UNION ALL SELECT * FROM (SELECT a FROM vd UNION SELECT a FROM vg)");
+}
+
+// A searched DELETE or UPDATE through a view with a subquery in its
+// condition keeps the view reference and runs the view's query first: that
+// query, printed over the base tables, read under the statement's own
+// condition, gives in SQLite the rows the condition picks from SQLite's
+// own view (the rows the change reaches).
+TEST_F(ViewMergeSqlite, ChangesThroughAKeptViewReachTheViewsRows) {
+  GrantChanges(5040, {"A", "X"});
+  GrantChanges(5045, {"A", "B", "C"});
+  GrantChanges(5046, {"X", "A"});
+  struct Case {
+    const char* sql;
+    const char* view;       // the target view
+    const char* condition;  // its condition, as SQLite reads it over the view
+  } cases[] = {
+      {"DELETE FROM vw WHERE a IN (SELECT a FROM s)", "vw", "a IN (SELECT a FROM s)"},
+      {"DELETE FROM vw WHERE x > (SELECT MIN(d) FROM s)", "vw", "x > (SELECT MIN(d) FROM s)"},
+      {"UPDATE vv SET a = 1 WHERE a IN (SELECT a FROM vd)", "vv", "a IN (SELECT a FROM vd)"},
+      {"DELETE FROM vn WHERE EXISTS (SELECT * FROM vs WHERE vs.e = vn.b)", "vn",
+       "EXISTS (SELECT * FROM vs WHERE vs.e = vn.b)"},
+      {"UPDATE vw SET a = 0 WHERE NOT EXISTS (SELECT * FROM vg WHERE vg.a = vw.a AND vg.n > 6)", "vw",
+       "NOT EXISTS (SELECT * FROM vg WHERE vg.a = vw.a AND vg.n > 6)"},
+      {"DELETE FROM vn WHERE c LIKE 'c1%' AND b <> ALL (SELECT x FROM vw WHERE x IS NOT NULL)", "vn",
+       "c LIKE 'c1%' AND b NOT IN (SELECT x FROM vw WHERE x IS NOT NULL)"},
+  };
+  for (const Case& k : cases) {
+    std::string rows = "<not analysed>";
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t top = WsWord(ctx, root, STN_ROOT_TOP);
+      int32_t view = WsWord(ctx, top, DCH_FIRST_QUERY);
+      if (view == 0 || WsWord(ctx, view, QSP_NEXT) != 0) {
+        rows = "<not one view query chained>";
+        return;
+      }
+      AliasTables(ctx);
+      // The target's alias names the rows of the view's query (DELETE and
+      // UPDATE keep their target in the same word).
+      int32_t target = WsWord(ctx, WsWord(ctx, top, DLT_TARGET), FRM_BOUND);
+      int32_t alias = WsWord(ctx, WsWord(ctx, target, TRF_ITEM), FRM_CORRELATION);
+      std::string name = SemText(ctx, WsWord(ctx, alias, 2));
+      std::string printed = SqlPrintStatementForSqlite(ctx, top);
+      size_t where = printed.find(" WHERE ");
+      rows = "SELECT * FROM (" + SqlPrintStatementForSqlite(ctx, view) + ") AS " + name +
+             printed.substr(where);
+    };
+    Compiled c = Compile(k.sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    std::string error;
+    std::vector<std::string> want =
+        SqliteRows(db_, std::string("SELECT * FROM ") + k.view + " WHERE " + k.condition, &error);
+    ASSERT_TRUE(error.empty()) << k.sql << ": " << error;
+    std::vector<std::string> got = SqliteRows(db_, rows, &error);
+    EXPECT_TRUE(error.empty()) << rows << ": " << error;
+    EXPECT_EQ(got, want) << k.sql << "\n  read: " << rows;
+    EXPECT_FALSE(want.empty()) << k.sql;
+  }
 }
 
 }  // namespace
