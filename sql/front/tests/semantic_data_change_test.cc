@@ -155,6 +155,17 @@ class SemanticDataChange : public SemanticTest {
     }
     ASSERT_EQ(EndWork(0), 0);
   }
+  // WD over W (its N renamed NN, and D; K left out), ADAM's INSERT and
+  // UPDATE on it and its columns.
+  void MakeViewOfW() {
+    MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
+    ASSERT_EQ(BegWork(), 0);
+    for (int32_t privilege : {2, 4}) {
+      Grant(5062, privilege);
+      for (const char* column : {"NN", "D"}) GrantColumn(5062, privilege, column);
+    }
+    ASSERT_EQ(EndWork(0), 0);
+  }
   // A trigger row (inside dictionary work) of a body "BEGIN END".
   void InsTrigger(int32_t id, int32_t table, int32_t event, int32_t timing, bool row,
                   const char* old_name = "", const char* new_name = "") {
@@ -875,13 +886,7 @@ TEST_F(SemanticDataChange, TheChangedTableLosesItsQueryOnlyMark) {
 // for that column: one list cell a column of the table, made at the first
 // test, shared by every test of the column.
 TEST_F(SemanticDataChange, NotNullTestsReadTheReferenceTheirTableKeeps) {
-  MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
-  ASSERT_EQ(BegWork(), 0);
-  for (int32_t privilege : {2, 4}) {
-    Grant(5062, privilege);
-    for (const char* column : {"NN", "D"}) GrantColumn(5062, privilege, column);
-  }
-  ASSERT_EQ(EndWork(0), 0);
+  MakeViewOfW();
   struct Case {
     const char* sql;
     const char* table;       // the exposed name of the reference that keeps them
@@ -945,12 +950,8 @@ TEST_F(SemanticDataChange, NotNullTestsReadTheReferenceTheirTableKeeps) {
 // NULL, the NOT NULL test, over a reference of its own (its number is past
 // the count the reference keeps).
 TEST_F(SemanticDataChange, ColumnsATableGainedAfterItsViewGetTheirDefaults) {
-  MakeView(5062, "WD", "SELECT n AS nn, d FROM w", {{"NN", 3, 10, 0}, {"D", 5, 20, 0}});
+  MakeViewOfW();
   ASSERT_EQ(BegWork(), 0);
-  for (int32_t privilege : {2, 4}) {
-    Grant(5062, privilege);
-    for (const char* column : {"NN", "D"}) GrantColumn(5062, privilege, column);
-  }
   int32_t pb[2] = {0, usr_};
   DDColumnDef z;
   z.name = "Z";
