@@ -73,16 +73,39 @@ struct Prepared {
   bool synchronous = false;
 };
 
+// Whether every record of the write set after its header only changes the
+// state of a databank's copies (16 offline, 17 online) or is a utility
+// record (15), which the background applies to no copy's pages.
+bool OnlyCopyStateRecords(int32_t write_set) {
+  std::vector<int32_t> b = SetBlock(write_set);
+  b[SETRQ_RC] = 2;
+  if (DKGXN0(b) != 0) return false;  // the header
+  for (;;) {
+    b[SETRQ_RC] = 0;
+    const int32_t rc = DKGXN0(b);
+    if (rc == SET_END) return true;
+    if (rc < 0 || b[SETRQ_LENGTH] < 1) return false;
+    const int32_t code = b[SETRQ_RECORD + WS_CODE];
+    if (code != 15 && code != 16 && code != 17) return false;
+  }
+}
+
 // Walks the header's databank list: every entry a databank with a usable
-// copy. The largest record count goes to *largest.
-int32_t CheckHeader(std::span<const int32_t> header, int32_t length, int32_t* largest) {
+// copy, or, for a write set that only changes copy states, a databank whose
+// copies are offline without an error (its copy is brought back online by
+// it). The largest record count goes to *largest.
+int32_t CheckHeader(std::span<const int32_t> header, int32_t length, int32_t write_set,
+                    int32_t* largest) {
   const int32_t routine = RoutineIndex("DKPTC1");
   *largest = 0;
   for (int32_t at = WSH_DATABANKS; at + WSH_ENTRY_WORDS <= length; at += WSH_ENTRY_WORDS) {
     const int32_t databank = header[at + WSHE_DATABANK];
     if (databank < 0) break;
     if (!DKIsDatabankEntry(databank)) return Report(routine, -45, databank);
-    if (int32_t rc = UsableOrError(databank)) return rc;
+    if (int32_t rc = UsableOrError(databank)) {
+      const bool offline = LoadWord(databank + DBE_ERROR) == 0;
+      if (!offline || !OnlyCopyStateRecords(write_set)) return rc;
+    }
     *largest = std::max(*largest, header[at + WSHE_RECORDS]);
   }
   return 0;
@@ -162,7 +185,7 @@ int32_t CheckAndPrepare(int32_t tss, int32_t write_set, int32_t read_set, Prepar
   a[tss + TSS_KIND] = kind;
   p->synchronous = kind == kKindWaitApplied || kind == kKindWaitSecured;
   if (p->synchronous) DKLock(BP_LOCK_SYNCH_TRANS);
-  rc = CheckHeader(header, length, &p->largest);
+  rc = CheckHeader(header, length, write_set, &p->largest);
   if (rc == 0 && kind != 0 && p->largest <= 2) {
     Report(routine, -43, kind);
     rc = -55;

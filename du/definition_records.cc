@@ -60,9 +60,11 @@ constexpr KindLayout kLayouts[] = {
     {13, {{kDesc, 0, 8}, kEndPiece}},
     {14, {{kDesc, 0, 8}, kEndPiece}},
     {15, {{kDesc, 0, 7}, kEndPiece}},
-    {16, {{kDesc, 0, 2}, kEndPiece}},
-    {17, {{kDesc, 0, 2}, kEndPiece}},
-    {25, {{kDesc, 0, 2}, kEndPiece}},
+    // A copy's databank and SEQNO, padded to the six words the databank
+    // kernel takes a write-set record to have at least.
+    {16, {{kDesc, 0, 2}, {kZero, 0, 2}, kEndPiece}},
+    {17, {{kDesc, 0, 2}, {kZero, 0, 2}, kEndPiece}},
+    {25, {{kDesc, 0, 2}, {kZero, 0, 2}, kEndPiece}},
     {18, {{kRecord, DUREC_LID, 1}, {kRecord, 1, 1}, {kDesc, 0, 32}, kEndPiece}},
     {19, {{kRecord, DUREC_LID, 1}, {kRecord, 1, 1}, {kDesc, 0, 32}, kEndPiece}},
     {20, {{kRecord, DUREC_LID, 1}, {kRecord, 1, 1}, {kName, 0, 0}, kEndPiece}},
@@ -210,8 +212,10 @@ int32_t DUKernelDefinitionRecord(int32_t* base, int32_t usr, int32_t, int32_t* t
                                  const int32_t* descriptor) {
   const int32_t kind = table_request[DUREC_STATUS];
   const KindLayout* layout = LayoutOf(kind);
-  const bool description_only = layout != nullptr && layout->pieces[0].source == kDesc &&
-                                layout->pieces[1].source == kEnd;
+  const bool description_only =
+      layout != nullptr && layout->pieces[0].source == kDesc &&
+      (layout->pieces[1].source == kEnd ||
+       (layout->pieces[1].source == kZero && layout->pieces[2].source == kEnd));
   if (!description_only) {
     const std::string name = "DSOpenTable kind " + std::to_string(kind);
     DSErrRep(name.data(), static_cast<int32_t>(name.size()), DU_NOT_INITIALISED, SEV_ERROR);

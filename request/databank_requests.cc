@@ -196,6 +196,21 @@ int32_t FirstCopySeqno(int32_t did, int32_t* seqno) {
   return 0;
 }
 
+// 0 when the copy of SEQNO `seqno` of `did` is there, without an error
+// and online; else its error, -19046 when there is no such copy, or the
+// databank kernel's "already OFFLINE" (-57), each as r - 16140.
+int32_t CopyOnlineNow(int32_t did, int32_t seqno) {
+  constexpr int32_t kAlreadyOffline = -57;
+  int32_t state[CPY_WORDS] = {-1, 0, did, seqno};
+  DKEXE1(kDKSUD1, state);
+  if (state[CPY_MODE] < 0) return state[CPY_MODE] - DK_ERROR_BIAS;
+  if (state[CPY_MODE] > 0) return DCB_NO_ROW;
+  int32_t offline[CPY_WORDS] = {1, 0, did, state[CPY_SEQNO]};
+  DKEXE1(kDKGDS1, offline);
+  if (offline[CPY_MODE] < 0) return offline[CPY_MODE] - DK_ERROR_BIAS;
+  return offline[CPY_MODE] != 0 ? kAlreadyOffline - DK_ERROR_BIAS : 0;
+}
+
 }  // namespace
 
 void DSCopyDbReq(int32_t* base, int32_t* block) {
@@ -254,18 +269,26 @@ void DSDisconnect(int32_t* base, int32_t* block) {
   }
   if (DSGetTransState(base, usr) == 0) return Fail(base, block, UTIL_NO_TRANSACTION, -1);
   int32_t kind = UTIL_RECORD_KIND;
-  if (mode == DISCONNECT_OFFLINE) {
-    DSSetTransType(base, usr, DISCONNECT_TRANS_TYPE);
-  } else {
-    const int32_t seqno = block[DBR_WORD4];
-    if (const int32_t r = KernelCopyRequest(kDKSUD1, 0, id, seqno); r < 0)
-      return Fail(base, block, r, seqno);
+  // The utility record carries the caller's words from word 5; the copy's
+  // record names the copy.
+  const int32_t seqno = block[DBR_WORD4];
+  int32_t copy[8] = {id, seqno};
+  const int32_t* description = block + DISCONNECT_DESCRIPTION;
+  if (mode != DISCONNECT_OFFLINE) {
+    // The copy is only looked at here: its record takes it offline when the
+    // transaction commits. Taken offline now, the commit found the databank
+    // without a usable copy (-45) and the record's own DKSUD1 found it
+    // offline already (-57).
+    if (const int32_t r = CopyOnlineNow(id, seqno); r < 0) return Fail(base, block, r, seqno);
     kind = DISCONNECT_RECORD_KIND;
+    description = copy;
+  } else {
+    DSSetTransType(base, usr, DISCONNECT_TRANS_TYPE);
   }
   int32_t open[2] = {0, usr};
   int32_t table[TRQ_WORDS] = {};
   table[TRQ_KIND] = kind;
   table[TRQ_LID] = id;
-  DSOpenTable(base, open, table, block + DISCONNECT_DESCRIPTION);
+  DSOpenTable(base, open, table, description);
   block[DBR_STATUS] = open[0];
 }

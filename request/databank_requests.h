@@ -51,10 +51,12 @@ inline constexpr int32_t CPY_SAME_FILE = -19078;
 // the time stamp in 8 to 11)}: word 3 gets the databank's kernel entry.
 // Mode 2 closes the databank in the databank kernel (DKCLD1). Any other
 // mode needs the session's transaction (-14012): mode 3 makes it of type
-// 129 and writes the definition record of kind 15; the others take the
-// copy of SEQNO word 4 offline (DKSUD1; -57 when it is already) and write
-// one of kind 16; both through DSOpenTable with the words from word 5 as
-// the description. -19046 when the databank is not open.
+// 129 and writes the definition record of kind 15 with the words from word
+// 5 as the description; the others look at the copy of SEQNO word 4 (it
+// must be there without an error and online: -57 when it is offline, as
+// r - 16140) and write the record of kind 16 {id, SEQNO}, which takes the
+// copy offline when the transaction commits; both through DSOpenTable.
+// -19046 when the databank is not open.
 void DSDisconnect(int32_t* base, int32_t* block);
 inline constexpr int32_t DISCONNECT_CLOSE = 2;
 inline constexpr int32_t DISCONNECT_OFFLINE = 3;

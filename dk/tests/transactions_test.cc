@@ -343,6 +343,38 @@ TEST_F(TransactionTest, HeaderCheckRefusals) {
   EXPECT_EQ(area_[BP_COMMITS], 0);
 }
 
+// A databank whose copies are all offline without an error passes the
+// check for a write set that only changes copy states or carries utility
+// records (its copy comes back online by it); any change of its pages, or a
+// copy in error, is refused as before.
+TEST_F(TransactionTest, AnOfflineDatabankTakesOnlyCopyStateRecords) {
+  Table table = CreateTable(77, 4, 8);
+  const std::vector<int32_t> online = {17, 0, area_[db_ + DBE_DID], 1, 0, 0};
+  const std::vector<int32_t> utility = {15, 0, 0, 0, 0, 0, 0, 0, 0};
+  struct Case {
+    const char* what;
+    int32_t error;
+    std::vector<std::vector<int32_t>> records;
+    int32_t rc;
+  } cases[] = {
+      {"copy online", 0, {online}, 0},
+      {"utility and copy online", 0, {utility, online}, 0},
+      {"a change of a row", 0, {online, Change(1, table, MakeRecord("k1", 4, 8))}, -45},
+      {"a copy in error", -44, {online}, -44},
+  };
+  for (const Case& c : cases) {
+    Began t = Begin();
+    Sets s = NewSets();  // work tables of the same databank
+    AppendTo(s.write, Header(0, {{db_, 3}}));
+    for (const auto& r : c.records) AppendTo(s.write, r);
+    area_[db_ + DBE_ERROR2] = 1;  // offline
+    area_[db_ + DBE_ERROR] = c.error;
+    EXPECT_EQ(End(t.tss, s), c.rc) << c.what;
+    area_[db_ + DBE_ERROR2] = 0;
+    area_[db_ + DBE_ERROR] = 0;
+  }
+}
+
 // A synchronous commit of a single change, its databank named written in the
 // header as record access names it: applied, not refused as a commit kind
 // without a written databank.

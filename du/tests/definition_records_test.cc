@@ -44,7 +44,7 @@ TEST_F(DefinitionRecordTest, EachKindHasItsLength) {
   desc[0] = 2;  // two bytes, two triples
   const std::pair<int32_t, size_t> lengths[] = {
       {6, 13},  {9, 13},   {7, 17},  {8, 10}, {10, 14}, {11, 19}, {12, 102},
-      {13, 10}, {14, 10},  {15, 9},  {16, 4}, {17, 4},  {25, 4},  {18, 36},
+      {13, 10}, {14, 10},  {15, 9},  {16, 6}, {17, 6},  {25, 6},  {18, 36},
       {19, 36}, {20, 100}, {23, 22}, {26, 6}, {34, 1},
   };
   for (auto [kind, length] : lengths) {
@@ -59,6 +59,12 @@ TEST_F(DefinitionRecordTest, EachKindHasItsLength) {
   ASSERT_EQ(Write(6, desc), 0);
   EXPECT_EQ(std::vector<int32_t>(written_.begin() + 2, written_.begin() + 8),
             (std::vector<int32_t>{100, 11, 102, 103, 104, 105}));
+  // A copy's record: its databank and SEQNO, two zero words.
+  desc[0] = 7;
+  desc[1] = 3;
+  ASSERT_EQ(Write(16, desc), 0);
+  EXPECT_EQ(std::vector<int32_t>(written_.begin() + 2, written_.end()),
+            (std::vector<int32_t>{7, 3, 0, 0}));
   // An unknown kind.
   EXPECT_EQ(Write(5, desc), DU_BAD_ARGUMENT);
 }

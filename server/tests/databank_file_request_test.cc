@@ -8,7 +8,10 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <thread>
 
+#include "dk/bufferpool.h"
+#include "dk/control_words.h"
 #include "dk/databank_copies.h"
 #include "dk/request.h"
 #include "dict/work_block.h"
@@ -152,6 +155,29 @@ TEST_F(DatabankFileRequestTest, AMarkedFileIsEnteredInTheTransaction) {
     EXPECT_EQ(Refs(), 0);
   }
   EXPECT_NE(Marked(kLid), 0);
+}
+
+// A marked copy entered in a transaction that commits is online after it:
+// the commit takes a databank whose only copy is offline.
+TEST_F(DatabankFileRequestTest, AMarkedFileComesBackOnlineWithTheCommit) {
+  int32_t online[CPY_WORDS] = {0, 0, kLid, 1};
+  DKEXE1(49, online);  // DKRED1: online, whatever a test before left
+  ASSERT_GE(online[0], 0);
+  int32_t offline[CPY_WORDS] = {0, 0, kLid, 1};
+  DKEXE1(53, offline);  // DKSUD1
+  ASSERT_EQ(offline[0], 0);
+  ASSERT_NE(Marked(kLid), 0);
+  int32_t begin[2] = {1, user_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  const auto b = Run(kLid, 1, 1);
+  ASSERT_EQ(b[0], 0);
+  int32_t end[8] = {0, 0, 0, 0, user_};  // commit, waiting until it is secured
+  EXPECT_GE(DSTransEndReq(base_, end), 0) << W(user_, USR_RVEC_RCODE);
+  const int32_t last = LoadWord(BP_COMMITS);
+  while (LoadWord(BP_SECURED_TRANS_NUMBER) < last) std::this_thread::yield();
+  EXPECT_EQ(Marked(kLid), 0);
+  EXPECT_EQ(Refs(), 0);
 }
 
 TEST_F(DatabankFileRequestTest, FailuresStandInTheResultVector) {

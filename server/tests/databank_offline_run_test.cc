@@ -7,19 +7,27 @@
 
 #include <array>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/work_block.h"
+#include "dk/bufferpool.h"
+#include "dk/control_words.h"
+#include "dk/databank_copies.h"
+#include "dk/request.h"
 #include "du/databank_offline.h"
 #include "du/databank_utility.h"
 #include "du/record_access_words.h"
+#include "du/transactions.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
 #include "kernel/databank_control.h"
+#include "request/databank_file_request.h"
 #include "request/databank_requests.h"
+#include "request/transaction_requests.h"
 #include "request/record_access_services.h"
 #include "server/tests/catalog_databank.h"
 
@@ -120,6 +128,103 @@ TEST_F(DatabankOfflineRunTest, OfflineAndBackOnlineByBothModes) {
     else
       EXPECT_EQ(OpenForUse(), 0);
   }
+}
+
+// A list of one databank's file (named by its second name) taken offline
+// and back online: the offline kind of a list disconnects the copy through
+// the commit of its transaction.
+class DatabankListRunTest : public DatabankOfflineRunTest {
+ protected:
+  static constexpr char kListName[] = "OFFLINE_LIST";
+  static constexpr char kSecond[] = "OFFLINE_LIST_A";
+  void SetUp() override {
+    DatabankOfflineRunTest::SetUp();
+    if (HasFatalFailure()) return;
+    static int32_t lid = 0;
+    if (lid == 0) {
+      int32_t ids[2] = {0, admin_};
+      ASSERT_EQ(DDNewIds(base_, ids, 1, &lid), 0);
+      const std::string file = TheStartedDatabase().home + "/offline_list.dbf", user = WorkUser();
+      int32_t work[2] = {0, admin_};
+      DDBegWork(base_, work);
+      ASSERT_EQ(work[0], 0);
+      int32_t ins[2] = {0, admin_};
+      DDInsDatabank(base_, ins, lid, lid, kListName, sizeof kListName - 1, kSecond,
+                    sizeof kSecond - 1, file.data(), static_cast<int32_t>(file.size()), 1, false);
+      ASSERT_EQ(ins[0], 0);
+      DDInsObject(base_, ins, lid, kDatabankObjectKind, user.data(),
+                  static_cast<int32_t>(user.size()), kListName, sizeof kListName - 1);
+      ASSERT_EQ(ins[0], 0);
+      int32_t end[2] = {0, admin_};
+      DDEndWork(base_, end);
+      ASSERT_EQ(end[0], 0);
+      ASSERT_EQ(MakeDatabankFile(base_, lid, kListName, file, 0), "");
+    }
+    lid_ = lid;
+  }
+  // The offline flag of the databank kernel's copy of sequence 1 (DKGDS1).
+  int32_t CopyOffline() {
+    int32_t state[CPY_WORDS] = {1, 0, lid_, 1};
+    DKEXE1(32, state);
+    return state[CPY_MODE];
+  }
+  // Until the background threads applied every commit so far.
+  static void WaitApplied() {
+    const int32_t last = LoadWord(BP_COMMITS);
+    while (LoadWord(BP_SECURED_TRANS_NUMBER) < last) std::this_thread::yield();
+  }
+  // The three calls of a list statement in one dictionary work, the BACKUP
+  // privilege granted in it; the status of the first call that answers
+  // other than 0.
+  int32_t List(int32_t mode) {
+    int32_t begin[2] = {0, admin_};
+    DDBegWork(base_, begin);
+    EXPECT_EQ(begin[0], 0);
+    char user[DBU_NAME_MAX];
+    const int32_t length = utility_->work_user(base_, admin_, user);
+    int32_t grant[2] = {0, admin_};
+    DDInsPrivilege(base_, grant, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
+    EXPECT_GE(grant[0], 0);
+    int32_t status = 0;
+    for (int32_t step : {mode, 4, 5}) {
+      int32_t pb[2] = {step, admin_};
+      DSBkpOp9(base_, pb, kSecond, sizeof kSecond - 1);
+      status = pb[0];
+      if (status != 0) break;
+    }
+    int32_t end[2] = {status == 0 ? 0 : 1, admin_};
+    DDEndWork(base_, end);
+    EXPECT_EQ(end[0], 0);
+    return status;
+  }
+};
+
+// Offline through the commit of the list's transaction (the copy's record
+// of kind 16), back online through the commit of the file request's (its
+// record of kind 17), as the refresh brings a marked copy in.
+TEST_F(DatabankListRunTest, AListTakesItsCopyOfflineAndTheFileRequestBringsItBack) {
+  ASSERT_EQ(OpenForUse(), 0);
+  ASSERT_EQ(CopyOffline(), 0);
+  EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  WaitApplied();
+  EXPECT_EQ(CopyOffline(), 1) << "the copy went offline with the commit";
+  int32_t begin[2] = {1, admin_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  std::array<int32_t, ODF_WORDS> rq{};
+  rq[0] = 1;
+  rq[1] = admin_;
+  rq[ODF_LID] = lid_;
+  rq[ODF_SEQNO] = 1;
+  PutBlankPadded(rq.data() + ODF_NAME, kListName, 128);
+  PutBlankPadded(rq.data() + ODF_KERNEL_NAME, kSecond, 128);
+  DSExecRoutine(base_, rq.data());
+  EXPECT_EQ(rq[0], 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  int32_t end[8] = {0, 0, 0, 0, admin_};
+  EXPECT_GE(DSTransEndReq(base_, end), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  WaitApplied();
+  EXPECT_EQ(CopyOffline(), 0) << "the copy came back online with the commit";
+  EXPECT_EQ(OpenForUse(), 0);
 }
 
 }  // namespace
