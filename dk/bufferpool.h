@@ -194,6 +194,9 @@ inline uint8_t* PageBytes(int32_t buffer) {
 // failures), its progress mark and its deferred releases; and since the
 // content is not on disk at its new place, it counts as changed.
 void CarryContent(int32_t from_bcb, int32_t to_bcb);
+// How often content in a write set (or marked) has moved to another BCB so
+// far: a write of sets scans the BCBs again when it changed while it ran.
+uint32_t DKSetContentMoves();
 // Drops a held buffer whose content went elsewhere (CarryContent): nothing is
 // written, no release runs. A page whose link to it was undone while the
 // content moved still lowers its count; it is not reused before.

@@ -206,17 +206,29 @@ int32_t DKPAG0(int32_t* request, int32_t code) {
   scan.request = request;
   scan.code = code;
   scan.wanted = code == PAG_BEFORE ? LoadWord(request[PAGREQ_BCB] + BCB_WAITS_FOR) : -1;
-  scan.again = true;
-  while (scan.again) {
-    scan.again = false;
-    scan.found = 0;
-    scan.set_apart.clear();
-    for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
-      if (ScanPool(scan, pool)) break;
-    for (const Collected& each : scan.set_apart) {
-      scan.tried.insert({each.databank, each.page, each.page_size});
-      WriteCollected(request, each);
+  // A walk on another thread may move a page of a chosen set to a new BCB
+  // (DKHLD0 carries the set along) behind the scan, and the page collected
+  // under its old number is no longer there to write: such a write scans
+  // again, every page once more, until no content of a set moved while it
+  // ran. Otherwise a commit would be secured with a page of its set left in
+  // the pool.
+  const bool by_set = code == PAG_WRITE_SETS_UP_TO || code == PAG_WRITE_SET || code == PAG_MARKED;
+  for (uint32_t moves = DKSetContentMoves();;) {
+    scan.again = true;
+    while (scan.again) {
+      scan.again = false;
+      scan.found = 0;
+      scan.set_apart.clear();
+      for (int32_t pool = LoadWord(BP_FIRST_PARTITION); pool > 0; pool = LoadWord(pool - 1))
+        if (ScanPool(scan, pool)) break;
+      for (const Collected& each : scan.set_apart) {
+        scan.tried.insert({each.databank, each.page, each.page_size});
+        WriteCollected(request, each);
+      }
     }
+    if (!by_set || DKSetContentMoves() == moves) break;
+    moves = DKSetContentMoves();
+    scan.tried.clear();
   }
   return request[PAGREQ_RC] < 0 ? request[PAGREQ_RC] : 0;
 }

@@ -72,7 +72,19 @@ void RepointPredecessors(int32_t from, int32_t to) {
 
 }  // namespace
 
+namespace {
+// Moves of content that belongs to a write set (or is marked): counted
+// before the content leaves its BCB, so that a write of sets whose scan
+// found the old BCB empty sees the count changed once it is done.
+std::atomic<uint32_t> set_content_moves{0};
+}  // namespace
+
+uint32_t DKSetContentMoves() {
+  return set_content_moves.load();
+}
+
 void CarryContent(int32_t from_bcb, int32_t to_bcb) {
+  if (LoadWord(from_bcb + BCB_WS_STATUS) != WS_NONE) set_content_moves.fetch_add(1);
   for (int32_t word : {BCB_WS_STATUS, BCB_ORDER, BCB_PROGRESS}) {
     StoreWord(to_bcb + word, LoadWord(from_bcb + word));
     StoreWord(from_bcb + word, 0);

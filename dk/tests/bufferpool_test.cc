@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -14,6 +15,7 @@
 
 #include "dk/bitmap_page.h"
 #include "dk/tests/bufferpool_fixture.h"
+#include "dk/tests/pass_through_file_system.h"
 
 namespace {
 
@@ -697,6 +699,60 @@ TEST_F(BufferpoolTest, APageInAnEarlierWriteSetTakesThePagesNamingItAlong) {
 
 // Pages put in write sets with order values, and marked pages, are written
 // by the DKPAG0 code that chooses them and by no other.
+// Calls `on_write` with the unit of each write, before the write (the
+// tests that install it write one databank).
+class WatchingFileSystem : public PassThroughFileSystem {
+ public:
+  WatchingFileSystem(FileSystem& base, std::function<void(int64_t)> on_write)
+      : PassThroughFileSystem(base), on_write_(std::move(on_write)) {}
+  int WriteAt(int handle, int64_t offset, const void* buffer, size_t count, size_t* done) override {
+    on_write_(offset / kUnitBytes);
+    return base_.WriteAt(handle, offset, buffer, count, done);
+  }
+
+ private:
+  std::function<void(int64_t)> on_write_;
+};
+
+// A walk on another thread may move a page of a write set to a new page
+// (the move carries the write set along) while the sets up to its order
+// value are written: here the write of the first of two pages of set 5
+// moves the second, which the scan had collected under its old page. The
+// write still ends with the moved content on disk and nothing of the set
+// left in the pool; left there, a commit would be secured without it.
+TEST_F(BufferpoolTest, AWriteOfSetsTakesAPageMovedWhileItRuns) {
+  int32_t entry = Create("movedwhile", 400);
+  std::map<int32_t, int32_t> values;  // page: word 100
+  for (int32_t value : {51, 52}) {
+    int32_t b = HeldNewDataPage(entry, value);
+    ASSERT_GT(b, 0);
+    values[PageOf(b)] = value;
+    EXPECT_EQ(DKMRK0(5, 22, b), 0);
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+  }
+  int32_t moved_from = 0, moved_to = 0;
+  WatchingFileSystem watching(fault_, [&](int64_t unit) {
+    if (moved_from != 0 || values.count(static_cast<int32_t>(unit)) == 0) return;
+    for (const auto& [page, value] : values)
+      if (page != unit) moved_from = page;
+    const int32_t b = Get(entry, moved_from, 2048, GET_UPDATE);
+    ASSERT_GT(b, 0);
+    moved_to = MoveToNewPage(entry, b);
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
+  });
+  mdr_install_file_system(&watching);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 5, 0};
+  const int32_t rc = DKPAG0(pag, PAG_WRITE_SETS_UP_TO);
+  mdr_install_file_system(&fault_);
+  EXPECT_EQ(rc, 0);
+  ASSERT_GT(moved_to, 0);
+  EXPECT_EQ(FileWord("movedwhile", moved_to, 100), values[moved_from]);
+  const int32_t b = Get(entry, moved_to, 2048, GET_SHARED);
+  ASSERT_GT(b, 0);
+  EXPECT_NE(area_[BufferBcb(b) + BCB_WS_STATUS], WS_IN_SET);
+  DKPUT0(PUT_END_SHARED, b);
+}
+
 TEST_F(BufferpoolTest, WriteSetsAreWrittenByTheirOrderValues) {
   int32_t entry = Create("sets", 200);
   struct Page {
