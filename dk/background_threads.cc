@@ -5,6 +5,7 @@
 #include "dk/background_threads.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <vector>
 
@@ -27,6 +28,12 @@ namespace {
 using dkset::RoutineIndex;
 
 constexpr int32_t kDeferredThreads = 170;
+// The securing of units, one at a time while units overlap ("Restart-no.
+// queue": it moves the restart number on).
+constexpr int32_t BP_LOCK_SECURING = BP_LOCK_RESTART_NUMBER;
+
+// Whether the next unit may start once a unit's records are all read.
+std::atomic<bool> overlapping_units{false};
 
 int32_t* A() {
   return Bufferpool();
@@ -92,6 +99,20 @@ void GiveUpMaster() {
   StoreWord(BP_MASTER_SLOT, 0);
   const int32_t slave = a[BP_SLAVE_QUEUE];
   if (slave > 0) a[BP_SLAVE_QUEUE] = a[slave + ENTRY_LINK];
+  DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
+  if (slave > 0) DKUnlock(slave + SWA_WAKE);
+}
+
+// Once a unit's records are read, while nobody has taken the master's
+// place yet: the first slave is woken to take it.
+void WakeNextMaster() {
+  int32_t* a = A();
+  DKLock(BP_LOCK_BACKGROUND_CS_READ);
+  int32_t slave = 0;
+  if (LoadWord(BP_MASTER_SLOT) == 0) {
+    slave = a[BP_SLAVE_QUEUE];
+    if (slave > 0) a[BP_SLAVE_QUEUE] = a[slave + ENTRY_LINK];
+  }
   DKUnlock(BP_LOCK_BACKGROUND_CS_READ);
   if (slave > 0) DKUnlock(slave + SWA_WAKE);
 }
@@ -186,6 +207,8 @@ void KeepUnsecured(int32_t run, int32_t failure) {
 // (only when every page was written); a committer of kind 129 is woken here.
 void SecureQueued(int32_t slot) {
   int32_t* a = A();
+  // Units that overlap secure one at a time.
+  EnqdeqGuard securing(a + BP_LOCK_SECURING);
   DKLock(BP_LOCK_BACKGROUND_IO);
   int32_t run = a[BP_AFTER_PROC_QUEUE], last = 0, last_tss = 0;
   a[BP_AFTER_PROC_QUEUE] = 0;
@@ -222,13 +245,19 @@ void SecureQueued(int32_t slot) {
   // may take the header's page out. The commits are secured whatever the
   // stamp's fate: a failure is reported and costs the restart replay work.
   DKFPQ1(last_tss);
-  // The entries just secured go back to the free list now rather than at
-  // the next wake, which may not come while begins find no free entry; a
-  // waiting committer reads only word 144 once woken, not its entry.
-  DKScanTransactionStates();
-  // Secured entries that running views still hold, once there are too
-  // many of them or none is left to begin with, are kept as stored records.
-  DKStoreTssOverflow();
+  {
+    // What frees or stores entries runs as the master's scan does, under
+    // lock 222, so that no entry is given back twice.
+    EnqdeqGuard choosing(a + BP_LOCK_SERVER);
+    // The entries just secured go back to the free list now rather than at
+    // the next wake, which may not come while begins find no free entry; a
+    // waiting committer reads only word 144 once woken, not its entry.
+    DKScanTransactionStates();
+    // Secured entries that running views still hold, once there are too
+    // many of them or none is left to begin with, are kept as stored
+    // records.
+    DKStoreTssOverflow();
+  }
   // The commit set's pages of what is secured may be taken again; the stamp
   // is in its page already.
   DKMarkCommitSet();
@@ -255,32 +284,68 @@ bool DKUnitLocks(int32_t kind, bool checkpoint) {
   return false;
 }
 
-// The work unit of one committed transaction.
+// Under lock 222, at the start of a unit: the unit waits (its wait-for pair
+// lowered once for each) for every active unit that committed before it
+// prepared, whose changes its own may rest on: both that unit's prepare
+// number and its parallel count (slot words 1 and 3) below this unit's
+// prepare number. The ends of those units' records give the pair back.
+void OrderAfterEarlierUnits(int32_t slot) {
+  int32_t* a = A();
+  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS)
+    if (s != slot && LoadWord(s + SWA_STATE) == SLOT_ACTIVE &&
+        a[s + SWA_TRANS] < a[slot + SWA_TRANS] && a[s + SWA_PARALLEL] < a[slot + SWA_TRANS])
+      PoolWord(slot + SWA_LOCK1 + ENQDEQ_COUNT).fetch_sub(1);
+}
+
+// Under lock 222, once a unit's records are applied: the later active units
+// that wait for this one (the counterpart of OrderAfterEarlierUnits).
+void ReleaseLaterUnits(int32_t slot) {
+  int32_t* a = A();
+  for (int32_t s = a[BP_FIRST_SWA]; s > 0 && s <= a[BP_LAST_SWA]; s += SWA_WORDS)
+    if (s != slot && LoadWord(s + SWA_STATE) == SLOT_ACTIVE &&
+        a[s + SWA_SEQNO] > a[slot + SWA_SEQNO] && a[s + SWA_TRANS] > a[slot + SWA_TRANS] &&
+        a[s + SWA_TRANS] > a[slot + SWA_PARALLEL])
+      DKUnlock(s + SWA_LOCK1);
+}
+
+// The work unit of one committed transaction, begun with lock 222 held.
+// With overlapping units, once its records are all read the master's place
+// goes on, and the next unit may begin while this one's last records are
+// applied and it is secured: a unit whose transaction prepared after an
+// active one committed waits for that one's records to be applied first.
 void WorkUnit(int32_t slot, int32_t tss) {
   int32_t* a = A();
+  const bool overlap = overlapping_units.load();
   a[slot + SWA_PHASE] = a[tss + TSS_STATE] == TSS_CHECKPOINT ? TSS_CHECKPOINT : TSS_TABLE_PROC;
   SetState(tss, TSS_TABLE_PROC);
   a[slot + SWA_TRANS] = a[tss + TSS_PREPARE];
   a[slot + SWA_PARALLEL] = a[tss + TSS_PARALLEL];
+  if (overlap) OrderAfterEarlierUnits(slot);
   a[slot + SWA_SEQNO] = ++a[BP_LAST_UNIT];
   StoreWord(slot + SWA_STATE, SLOT_ACTIVE);
   DKUnlock(BP_LOCK_SERVER);
   ++a[slot + SWA_COUNT];
   const bool checkpoint = a[slot + SWA_PHASE] == TSS_CHECKPOINT;
   const int32_t kind = a[tss + TSS_KIND];
+  if (overlap) {
+    DKLock(slot + SWA_LOCK1);
+    DKUnlock(slot + SWA_LOCK1);
+  }
   // A unit of a commit kind or a checkpoint unit runs once every unit begun
   // before it has ended (it takes lock 250, which every other unit lowers
   // while it runs) and keeps lock 248, which the next unit takes first: a
   // kind-128 unit until its records are applied, the others to their end.
-  // Units run one at a time here, so neither ever waits.
   bool ordered = DKUnitLocks(kind, checkpoint);
   int32_t logged = 0;
   if (checkpoint) {
     DKStartCheckpointUnit();
     logged = DKPassCheckpointLog(tss);
   }
-  DKOpenUnitReading(tss);
+  DKOpenUnitReading(tss, overlap);
   DKTakeUnitRecords(slot);
+  // Every record is read and, with overlapping units, the master's place
+  // given up by the reader of the header: a slave takes it.
+  if (overlap) WakeNextMaster();
   int32_t applied = DKCloseUnitReading(slot, tss);
   if (applied == 0 && logged < 0) applied = logged;
   if (checkpoint) DKEndCheckpointUnit();
@@ -290,7 +355,13 @@ void WorkUnit(int32_t slot, int32_t tss) {
   }
   if (kind == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
   DKReachTestPoint(DKTestPoint::kUnitApplied, a[tss + TSS_COMMIT]);
-  StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  if (overlap) {
+    EnqdeqGuard choosing(a + BP_LOCK_SERVER);
+    StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+    ReleaseLaterUnits(slot);
+  } else {
+    StoreWord(slot + SWA_STATE, SLOT_QUEUES);
+  }
   Secure(slot, tss, applied);
   if (ordered) DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
   DKUnlock(BP_LOCK_KERNEL_250);
@@ -321,6 +392,10 @@ bool Before(int32_t entry, int32_t chosen) {
 }
 
 }  // namespace
+
+void DKOverlapUnits(bool on) {
+  overlapping_units.store(on);
+}
 
 int32_t DKScanTransactionStates() {
   int32_t* a = A();

@@ -43,6 +43,11 @@ constexpr int32_t TSS_APPLIED_RESULT = 18;
 // has attached the thread to the ENQ/DEQ area.
 void DKSSD1();
 
+// Whether work units overlap: the next unit read and applied while the
+// last one's records are still applied and it is secured, ordered by the
+// slots' wait-for pairs. Off unless turned on.
+void DKOverlapUnits(bool on);
+
 // The master's scan of the transaction states: stores the low limits,
 // frees secured entries every transaction has seen, and answers the
 // committed transaction to apply next (0 when none): one waiting for a
@@ -56,7 +61,10 @@ int32_t DKScanTransactionStates();
 // read); the close waits until every record taken is applied and answers
 // the first failure. A row change waits only for earlier records of its
 // row; every other record is applied alone.
-void DKOpenUnitReading(int32_t tss);
+// With `gives_master_up` the reader of the header gives the master's place
+// up, so that the next unit may start while this one's last records are
+// applied and it is secured.
+void DKOpenUnitReading(int32_t tss, bool gives_master_up = false);
 void DKTakeUnitRecords(int32_t slot);
 int32_t DKCloseUnitReading(int32_t slot, int32_t tss);
 // The mark of a row change (insert, update, delete): its first table entry

@@ -25,6 +25,10 @@ using dkset::RoutineIndex;
 
 constexpr int32_t kFirstRead = 2;
 
+// Whether the reading of the unit now read ends with the master's place
+// given up (lock 210).
+bool gives_master_up = false;
+
 int32_t* A() {
   return Bufferpool();
 }
@@ -93,10 +97,14 @@ void WakeHelper() {
   DKUnlock(slave + SWA_WAKE);
 }
 
-// Under lock 210: reading is over for the unit.
+// Under lock 210: reading is over for the unit; with overlapping units the
+// master's place is free for the next unit while this one's last records
+// are applied and it is secured: the reader, or a slave woken for it,
+// takes it.
 void EndReading() {
   StoreWord(BP_UNIT_TSS, 0);
   StoreWord(BP_COMMIT_SET_SHADOW_GTN, 0);
+  if (gives_master_up) StoreWord(BP_MASTER_SLOT, 0);
 }
 
 // Under lock 210: the next record of the unit into `b`; false (reading
@@ -133,9 +141,10 @@ bool ReadNext(std::vector<int32_t>& b, int32_t tss) {
 
 }  // namespace
 
-void DKOpenUnitReading(int32_t tss) {
+void DKOpenUnitReading(int32_t tss, bool gives_master_up_at_end) {
   int32_t* a = A();
   EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_CS_READ);
+  gives_master_up = gives_master_up_at_end;
   StoreWord(tss + TSS_APPLIED_RESULT, 0);
   a[BP_COMMIT_SET_SHADOW_FUNCTION] = kFirstRead;
   a[BP_COMMIT_SET_SHADOW_PID] = a[tss + TSS_FIRST_PAGE];

@@ -5,7 +5,8 @@
 # every page of its databanks checks sound.
 #   scripts/dk_kill_series.sh [kills] [seconds] [seed]
 # DK_KILL_FIRST=n starts the stream at transaction n (its earlier rows
-# committed at once); DK_KILL_KEEP=dir keeps the files of each checked round.
+# committed at once); DK_KILL_KEEP=dir keeps the files of each checked round;
+# DK_KILL_OVERLAP=1 runs the server with its work units overlapping.
 # Defaults: 1000 kills, at most 1800 seconds, a seed from the clock. Uses the
 # test program in build/ (built by scripts/test.sh or cmake --build build).
 # Ends with a line: kills, transactions reported committed, lost, half-visible,
