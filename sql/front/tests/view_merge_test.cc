@@ -203,6 +203,34 @@ class ViewMergeQueries : public ViewMerge {
              {{"A", 3, 10, 0}, {"D", 3, 10, 0}});
     MakeView(5045, "VN", "SELECT a, b FROM t", {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
   }
+  // What a CREATE VIEW (compile mode 2) made of its query: its words, the
+  // block's view options, the stored query printed and its check condition
+  // printed ("" none; typed as a truth value when it is there).
+  struct Defined {
+    Compiled c;
+    int32_t updatable = -1, read_only = -1, options = -1, mark = -1;
+    std::string stored, check = "<not run>";
+    bool check_typed = false;
+  };
+  Defined Define(const std::string& sql) {
+    Defined d;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
+      int32_t query = WsWord(ctx, definition, VDF_QUERY);
+      d.updatable = WsWord(ctx, definition, VDF_UPDATABLE);
+      d.read_only = WsWord(ctx, definition, VDF_READ_ONLY);
+      d.options = ctx->query.view_options;
+      d.stored = SqlPrintStatement(ctx, query);
+      d.mark = WsWord(ctx, query, QSP_CHECK_MARK);
+      int32_t condition = WsWord(ctx, query, QSP_CHECK);
+      d.check = condition == 0 ? "" : SqlPrintExpression(ctx, condition);
+      d.check_typed = condition == 0 || (WsWord(ctx, condition, EXN_ANALYSED) == 1 &&
+                                         WsWord(ctx, condition, EXN_TYPE_CLASS) == 6);
+    };
+    d.c = Compile(sql, 2);
+    inspect = nullptr;
+    return d;
+  }
   Merged Run(const std::string& sql) {
     Merged m;
     FakeOptimizer::calls.clear();
@@ -518,18 +546,10 @@ TEST_F(ViewMergeQueries, ViewsDefinedOverViews) {
       {"CREATE VIEW w3 AS SELECT x FROM vw", 0, "SELECT (B + 1) FROM T WHERE (A > 1)"},
   };
   for (const Case& k : cases) {
-    int32_t updatable = -1;
-    std::string stored;
-    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
-      int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
-      updatable = WsWord(ctx, definition, VDF_UPDATABLE);
-      stored = SqlPrintStatement(ctx, WsWord(ctx, definition, VDF_QUERY));
-    };
-    Compiled c = Compile(k.sql, 2);
-    inspect = nullptr;
-    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(updatable, k.updatable) << k.sql;
-    EXPECT_EQ(stored, k.stored) << k.sql;
+    Defined d = Define(k.sql);
+    EXPECT_TRUE(d.c.conditions.empty()) << k.sql << ": " << CodesText(d.c.Codes());
+    EXPECT_EQ(d.updatable, k.updatable) << k.sql;
+    EXPECT_EQ(d.stored, k.stored) << k.sql;
   }
 }
 
@@ -624,22 +644,14 @@ TEST_F(ViewMergeQueries, ViewOptionBitsMakeADefinitionReadOnly) {
       {"CREATE VIEW o7 AS SELECT a, b FROM t", 0, 0, 1},
   };
   for (const Case& k : cases) {
-    int32_t options = -1, read_only = -1, updatable = -1;
-    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
-      int32_t definition = WsWord(ctx, root, STN_ROOT_TOP);
-      options = ctx->query.view_options;
-      read_only = WsWord(ctx, definition, VDF_READ_ONLY);
-      updatable = WsWord(ctx, definition, VDF_UPDATABLE);
-    };
-    Compiled c = Compile(k.sql, 2);
-    inspect = nullptr;
-    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(options, k.options) << k.sql;
-    EXPECT_EQ(read_only, k.read_only) << k.sql;
-    EXPECT_EQ(updatable, k.updatable) << k.sql;
+    Defined d = Define(k.sql);
+    EXPECT_TRUE(d.c.conditions.empty()) << k.sql << ": " << CodesText(d.c.Codes());
+    EXPECT_EQ(d.options, k.options) << k.sql;
+    EXPECT_EQ(d.read_only, k.read_only) << k.sql;
+    EXPECT_EQ(d.updatable, k.updatable) << k.sql;
   }
   // WITH CHECK OPTION over a materialized view: the view takes no changes.
-  EXPECT_EQ(Compile("CREATE VIEW o8 AS SELECT a, n FROM vg WITH CHECK OPTION", 2).Codes(),
+  EXPECT_EQ(Define("CREATE VIEW o8 AS SELECT a, n FROM vg WITH CHECK OPTION").c.Codes(),
             std::vector<int32_t>{-12254});
 }
 
@@ -672,23 +684,11 @@ TEST_F(ViewMergeQueries, ViewsTakeTheCheckConditionsOfTheViewsTheyMerge) {
       {"CREATE VIEW c10 AS SELECT a, b FROM t WHERE a IN (SELECT a FROM vc)", 0, ""},
   };
   for (const Case& k : cases) {
-    int32_t mark = -1;
-    std::string check = "<not run>";
-    bool typed = true;
-    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
-      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), VDF_QUERY);
-      mark = WsWord(ctx, query, QSP_CHECK_MARK);
-      int32_t condition = WsWord(ctx, query, QSP_CHECK);
-      check = condition == 0 ? "" : SqlPrintExpression(ctx, condition);
-      typed = condition == 0 || (WsWord(ctx, condition, EXN_ANALYSED) == 1 &&
-                                 WsWord(ctx, condition, EXN_TYPE_CLASS) == 6);
-    };
-    Compiled c = Compile(k.sql, 2);
-    inspect = nullptr;
-    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
-    EXPECT_EQ(mark, k.mark) << k.sql;
-    EXPECT_EQ(check, k.check) << k.sql;
-    EXPECT_TRUE(typed) << k.sql;
+    Defined d = Define(k.sql);
+    EXPECT_TRUE(d.c.conditions.empty()) << k.sql << ": " << CodesText(d.c.Codes());
+    EXPECT_EQ(d.mark, k.mark) << k.sql;
+    EXPECT_EQ(d.check, k.check) << k.sql;
+    EXPECT_TRUE(d.check_typed) << k.sql;
   }
   int32_t outer = -1;
   inspect = [&](SqlCompileCtx* ctx, int32_t root) {
