@@ -44,29 +44,25 @@ void Walk(SqlCompileCtx* ctx, int32_t node) {
   if (node > 0) TravPushOn(ctx->trav, ctx, kWalkExpression, 1, node);
 }
 
-// A list of `count` cells, every value 0.
-int32_t EmptyCells(SqlCompileCtx* ctx, int32_t count) {
-  int32_t list = 0;
-  for (int32_t i = 0; i < count; ++i) {
-    int32_t cell = qqwsal(ctx, 8);
-    qqwlst(ctx, cell, list, 0);
-    list = cell;
-  }
-  return list;
-}
-
 // The column reference a NOT NULL test of `column` reads: the one its table
 // reference keeps for the column (made at the first test), or, for a
-// column numbered past the reference's count, one of its own.
+// column numbered past the reference's count, one of its own. The kept
+// list grows to the highest column tested, so a count read from a damaged
+// stored view costs no more cells than the statement's columns.
 int32_t NullTestColumn(SqlCompileCtx* ctx, int32_t ref, int32_t column) {
   int32_t position = W(ctx, column, EXN_COLUMN_ID) - 1;
-  int32_t count = W(ctx, ref, TRF_NULL_TEST_COUNT);
   int32_t cell = 0;
-  if (position >= 0 && position < count) {
-    if (W(ctx, ref, TRF_NULL_TESTS) == 0) W(ctx, ref, TRF_NULL_TESTS) = EmptyCells(ctx, count);
-    cell = W(ctx, ref, TRF_NULL_TESTS);
-    for (int32_t i = 0; i < position && cell != 0; ++i) cell = W(ctx, cell, CELL_NEXT);
-    if (cell != 0 && W(ctx, cell, CELL_VALUE) != 0) return W(ctx, cell, CELL_VALUE);
+  if (position >= 0 && position < W(ctx, ref, TRF_NULL_TEST_COUNT)) {
+    for (int32_t i = 0; i <= position; ++i) {
+      int32_t next = cell == 0 ? W(ctx, ref, TRF_NULL_TESTS) : W(ctx, cell, CELL_NEXT);
+      if (next == 0) {
+        next = qqwsal(ctx, 8);
+        qqwlst(ctx, next, 0, 0);
+        (cell == 0 ? W(ctx, ref, TRF_NULL_TESTS) : W(ctx, cell, CELL_NEXT)) = next;
+      }
+      cell = next;
+    }
+    if (W(ctx, cell, CELL_VALUE) != 0) return W(ctx, cell, CELL_VALUE);
   }
   int32_t kept = SemCopyColumn(ctx, column);
   W(ctx, kept, EXN_ANALYSED) = 1;
