@@ -1172,6 +1172,55 @@ TEST_F(SwapOutTest, AFlushWaitsForASwapOutStillWriting) {
   EXPECT_EQ(FileWord("swapflush", 64, 100), 64);
 }
 
+// The same when the swap-out's write fails: the flush that waited for it
+// answers the failure (the change never reached the file), and so does the
+// next one, since the pool keeps the unwritten change.
+TEST_F(SwapOutTest, AFlushWaitingForASwapOutThatFailsAnswersTheFailure) {
+  int32_t entry = Create("swapfail", 4000);
+  Stamp(entry, 64, 65536, 64);
+  int32_t part = PartitionOf(entry, 64, 65536);
+  struct FailingFileSystem : HookedFileSystem {
+    using HookedFileSystem::HookedFileSystem;
+    int64_t fail_at = -1;
+    int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
+                size_t* done) override {
+      if (offset != fail_at) return HookedFileSystem::WriteAt(handle, offset, buffer, count, done);
+      if (before_write) before_write(offset);
+      *done = 0;
+      return EIO;
+    }
+  } failing(fault_);
+  failing.fail_at = int64_t{64} * kUnitBytes;
+  bool seen = false;
+  std::atomic<bool> flushed{false};
+  std::atomic<int32_t> flush_rc{0};
+  std::thread flush;
+  failing.before_write = [&](int64_t offset) {
+    if (offset != failing.fail_at || seen) return;
+    seen = true;
+    int32_t victim = area_[part + GROUP_VICTIM];
+    ASSERT_NE(victim, 0);
+    flush = std::thread([&] {
+      enqdeq_attach(enq_, 3);
+      int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+      flush_rc = DKPAG0(pag, PAG_FLUSH);
+      flushed = true;
+    });
+    while (!flushed && std::atomic_ref<int32_t>(area_[victim + BCB_USERS]).load() < 2)
+      std::this_thread::yield();
+  };
+  mdr_install_file_system(&failing);
+  MissUntil(entry, 0, [&] { return seen; });
+  if (flush.joinable()) flush.join();
+  failing.fail_at = -1;
+  ASSERT_TRUE(seen);
+  EXPECT_NE(flush_rc.load(), 0);
+  int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
+  EXPECT_NE(DKPAG0(pag, PAG_FLUSH), 0);
+  mdr_install_file_system(&fault_);
+  EXPECT_NE(FileWord("swapfail", 64, 100), 64);
+}
+
 // A caller may link pages it does not hold: a victim linked to after it was
 // chosen waits for another page and is not reused, so the link never lands
 // on the page that would have replaced it.
