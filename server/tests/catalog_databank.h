@@ -13,6 +13,7 @@
 #include "dict/dictionary_services.h"
 #include "dict/statement_functions.h"
 #include "dict/work_block.h"
+#include "du/databank_utility.h"
 #include "kernel/databank_control.h"
 #include "server/testing/started_database.h"
 
@@ -69,4 +70,20 @@ inline std::string MakeCatalogDatabank(int32_t* base, int32_t admin, int32_t lid
   if (ins[0] != 0) return "DDInsDatabank " + std::to_string(ins[0]);
   if (end[0] != 0) return "DDEndWork " + std::to_string(end[0]);
   return MakeDatabankFile(base, lid, name, file, 0);
+}
+
+// A dictionary work of `usr` begun, with the BACKUP privilege granted to
+// its work name inside it (kept only when the work commits); "" or what
+// failed.
+inline std::string BeginWorkWithBackup(int32_t* base, int32_t usr,
+                                       const DUUtilityServices* utility) {
+  int32_t begin[2] = {0, usr};
+  DDBegWork(base, begin);
+  if (begin[0] != 0) return "DDBegWork " + std::to_string(begin[0]);
+  char user[DBU_NAME_MAX];
+  const int32_t length = utility->work_user(base, usr, user);
+  int32_t grant[2] = {0, usr};
+  DDInsPrivilege(base, grant, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
+  if (grant[0] < 0) return "DDInsPrivilege " + std::to_string(grant[0]);
+  return "";
 }

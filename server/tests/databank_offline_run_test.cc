@@ -177,14 +177,7 @@ class DatabankListRunTest : public DatabankOfflineRunTest {
   // privilege granted in it; the status of the first call that answers
   // other than 0.
   int32_t List(int32_t mode) {
-    int32_t begin[2] = {0, admin_};
-    DDBegWork(base_, begin);
-    EXPECT_EQ(begin[0], 0);
-    char user[DBU_NAME_MAX];
-    const int32_t length = utility_->work_user(base_, admin_, user);
-    int32_t grant[2] = {0, admin_};
-    DDInsPrivilege(base_, grant, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
-    EXPECT_GE(grant[0], 0);
+    EXPECT_EQ(BeginWorkWithBackup(base_, admin_, utility_), "");
     int32_t status = 0;
     for (int32_t step : {mode, 4, 5}) {
       int32_t pb[2] = {step, admin_};

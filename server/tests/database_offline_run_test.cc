@@ -13,7 +13,7 @@
 #include "du/pool_words.h"
 #include "du/record_access_words.h"
 #include "request/record_access_services.h"
-#include "server/testing/started_database.h"
+#include "server/tests/catalog_databank.h"
 
 namespace {
 
@@ -32,14 +32,7 @@ class DatabaseOfflineRunTest : public StartedDatabaseTest {
   // One statement in its own dictionary work, the BACKUP privilege granted
   // inside it (and kept only when the statement succeeds).
   int32_t Op7(int32_t mode) {
-    int32_t begin[2] = {0, admin_};
-    DDBegWork(base_, begin);
-    EXPECT_EQ(begin[0], 0);
-    char user[DBU_NAME_MAX];
-    const int32_t length = utility_->work_user(base_, admin_, user);
-    int32_t grant[2] = {0, admin_};
-    DDInsPrivilege(base_, grant, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
-    EXPECT_GE(grant[0], 0);
+    EXPECT_EQ(BeginWorkWithBackup(base_, admin_, utility_), "");
     int32_t pb[2] = {mode, admin_};
     DSBkpOp7(base_, pb);
     int32_t end[2] = {pb[0] == 0 ? 0 : 1, admin_};
