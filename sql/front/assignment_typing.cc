@@ -62,7 +62,14 @@ int32_t NullTestColumn(SqlCompileCtx* ctx, int32_t ref, int32_t column) {
       }
       cell = next;
     }
-    if (W(ctx, cell, CELL_VALUE) != 0) return W(ctx, cell, CELL_VALUE);
+    // Anything but a reference to this very column (a stored view's list
+    // damaged in the catalog) is replaced.
+    int32_t kept = W(ctx, cell, CELL_VALUE);
+    if (kept > 0 && W(ctx, kept, EXN_KIND) == kExprColumnRef &&
+        W(ctx, kept, EXN_TABLE_REF) == ref &&
+        W(ctx, kept, EXN_COLUMN_ID) == W(ctx, column, EXN_COLUMN_ID)) {
+      return kept;
+    }
   }
   int32_t kept = SemCopyColumn(ctx, column);
   W(ctx, kept, EXN_ANALYSED) = 1;

@@ -47,6 +47,8 @@ constexpr int32_t kMaxChildren = 12;
 // checker's), and a select item's walk-time link to an enclosing item.
 constexpr int32_t kExprColumnsWord = 12;
 constexpr int32_t kItemOuterWord = 9;
+// A bound table reference's list of the columns its NOT NULL tests read.
+constexpr int32_t kTableRefNullTests = 112;
 
 // Bytes of a record of a fixed size (0: lists and texts).
 int32_t RecordBytes(int32_t kind) {
@@ -248,6 +250,11 @@ class Copier {
         Dest(copy)[EXN_FORWARD] = 0;  // the source's forwarding word means nothing here
         const_cast<int32_t*>(Source(ref, bytes))[EXN_FORWARD] = copy;
       }
+      // The columns a bound reference keeps for the NOT NULL tests of the
+      // statement that made them are that statement's: a copy starts with
+      // none (a list there, as a damaged stored view may hold, could be
+      // another list of the tree, which the tests would then write into).
+      if (kind == kRefRecord197) Dest(copy)[kTableRefNullTests] = 0;
     } else {
       SetMap(ref, kInProgress);
     }
@@ -459,8 +466,7 @@ class Copier {
         break;
       case kRefRecord197:
         // The exposed name, the bound column references, the view
-        // description, the MIN/MAX list, the FROM item, every column, the
-        // columns its NOT NULL tests read.
+        // description, the MIN/MAX list, the FROM item, every column.
         add(0, kRefText);
         add(1, kRefExpression);
         add(2, kRefExpressionList);
@@ -468,7 +474,6 @@ class Copier {
         add(11, kRefExpressionList);
         add(12, kRefTableRef);
         add(14, kRefExpressionList);
-        add(112, kRefExpressionList);
         break;
       case kRefPair:
         add(0, kRefQualifiedName);
