@@ -42,6 +42,9 @@ const std::vector<ViewText>& Views() {
       // Views over a view they materialized.
       {5048, "VGA", "SELECT a, n FROM vg", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
       {5049, "VGW", "SELECT a, n FROM vg WHERE n > 1", {{"A", 3, 10, 0}, {"N", 3, 10, 0}}},
+      // A view whose condition is a LIKE with a key range.
+      {5051, "VL", "SELECT a, c FROM t WHERE c LIKE 'c1%' OR c NOT LIKE 'c_'",
+       {{"A", 3, 10, 0}, {"C", 1, 10, 0}}},
       // A view over a UNION (materialized wherever it is read).
       {5050, "VU", "SELECT a, b FROM t WHERE b > 2 UNION SELECT a, d FROM s",
        {{"A", 3, 10, 0}, {"B", 3, 10, 0}}},
@@ -237,6 +240,9 @@ TEST_F(ViewMergeSqlite, QuantifiersKeyRangesAndUnionsReturnTheViewsRows) {
       "SELECT a FROM vu WHERE b > 3",
       "SELECT vu.a, vw.x FROM vu, vw WHERE vu.a = vw.a",
       "SELECT a FROM vn WHERE c LIKE 'c3%' UNION SELECT a FROM vs WHERE a IN (SELECT a FROM vd)",
+      "SELECT * FROM vl",
+      "SELECT vl.c, vn.b FROM vl, vn WHERE vl.a = vn.a AND vn.c LIKE 'c%'",
+      "SELECT a FROM vl WHERE a IN (SELECT a FROM vl WHERE c LIKE 'c1%')",
   };
   for (const char* sql : queries) ExpectSqliteRows(sql, sql);
   // = ANY and <> ALL, which SQLite spells IN and NOT IN; a set operation on
