@@ -653,6 +653,9 @@ TEST_F(ViewMergeQueries, ViewOptionBitsMakeADefinitionReadOnly) {
   // WITH CHECK OPTION over a materialized view: the view takes no changes.
   EXPECT_EQ(Define("CREATE VIEW o8 AS SELECT a, n FROM vg WITH CHECK OPTION").c.Codes(),
             std::vector<int32_t>{-12254});
+  // Nor does a query over it offer its rows for update.
+  EXPECT_EQ(Compile("SELECT a, n FROM vg FOR UPDATE OF a").Codes(), std::vector<int32_t>{-12245});
+  EXPECT_TRUE(Compile("SELECT a, b FROM vn FOR UPDATE OF a").conditions.empty());
 }
 
 // A view's check condition (what a row changed through it must meet):
