@@ -276,9 +276,9 @@ void DSDisconnect(int32_t* base, int32_t* block) {
   const int32_t* description = block + DISCONNECT_DESCRIPTION;
   if (mode != DISCONNECT_OFFLINE) {
     // The copy is only looked at here: its record takes it offline when the
-    // transaction commits. Taken offline now, the commit found the databank
-    // without a usable copy (-45) and the record's own DKSUD1 found it
-    // offline already (-57).
+    // transaction commits. Taken offline now, the commit would find the
+    // databank without a usable copy (-45) and the record's own DKSUD1 the
+    // copy offline already (-57).
     if (const int32_t r = CopyOnlineNow(id, seqno); r < 0) return Fail(base, block, r, seqno);
     kind = DISCONNECT_RECORD_KIND;
     description = copy;
