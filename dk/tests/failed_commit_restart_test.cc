@@ -4,6 +4,7 @@
 // file whole, where the restart would find the group complete.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 
 #include "dk/tests/restart_fixture.h"
@@ -71,6 +72,47 @@ TEST_F(FailedCommitRestartTest, ACommitAnsweredWithAnErrorIsNotReplayedWhichever
     for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].substr(0, 4), expected[i].substr(0, 4));
   }
   EXPECT_GE(failed, 3);
+}
+
+// The restart of the TRANS databank hands the commits left in the commit set
+// on to their restart sets, writes them and then empties the commit set.
+// Each of its writes in turn fails: that open may fail, but the next one
+// opens, and every committed row is there once.
+TEST_F(FailedCommitRestartTest, ARestartWhoseWriteFailsOpensWholeWhenRunAgain) {
+  std::vector<std::string> expected;
+  for (int32_t from = 0; from < 60; from += 10) {
+    ASSERT_EQ(Insert(from, from + 10), 0);
+    for (int32_t key = from; key < from + 10; ++key) expected.push_back(Row(key));
+  }
+  Crash();
+  const std::filesystem::path saved = dir_ + "/saved";
+  std::filesystem::create_directory(saved);
+  for (const char* name : {"trans", "tables"})
+    std::filesystem::copy_file(Path(name), saved / (std::string(name) + ".dbf"));
+  int32_t failed = 0;
+  for (int32_t n = 1;; ++n) {
+    SCOPED_TRACE("write " + std::to_string(n) + " of the restart fails");
+    for (const char* name : {"trans", "tables"})
+      std::filesystem::copy_file(saved / (std::string(name) + ".dbf"), Path(name),
+                                 std::filesystem::copy_options::overwrite_existing);
+    const int writes = fault_.writes();
+    fault_.FailNthWrite(n, EIO);
+    const int32_t rc = Reopen();
+    const bool reached = fault_.writes() - writes >= n;
+    fault_.FailNthWrite(0, 0);
+    failed += rc != 0;
+    Crash();
+    ASSERT_EQ(Reopen(), 0);
+    const std::vector<std::string> rows = TableRows(70, 4, kLength);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(rows[i].substr(0, 4), expected[i].substr(0, 4));
+    Crash();
+    if (!reached) {
+      std::printf("restart writes %d, opens failed %d\n", n - 1, failed);
+      break;
+    }
+  }
+  EXPECT_GT(failed, 0);
 }
 
 }  // namespace
