@@ -703,4 +703,60 @@ TEST_F(SetTableTest, DataPagesAreWrittenWholeWithZerosBehindTheirUsedEnd) {
   EXPECT_EQ(FileWord("sets", page, 16384 / 4 - 1), 0);
 }
 
+// The same end over a ring (return word 1 in: the commit set, whose later
+// pages hold older records): each page ends at its own first unsound record,
+// written at once, and every other record stays, the pages behind a cut
+// included; words 6 to 8 name the last page cut.
+TEST_F(SetTableTest, ARingEndsEachPageAtItsOwnFirstUnsoundRecord) {
+  struct Case {
+    const char* what;
+    std::vector<int32_t> damaged;  // records whose first length word is damaged
+  };
+  const Case cases[] = {
+      {"sound", {}},
+      {"a record of the first page", {1}},
+      {"the first record of the middle page", {4}},
+      {"records of the first and the last page", {2, 9}},
+  };
+  int32_t tbl = kTbl + 80;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const int32_t t = MakeSet(2048, 2048, tbl++);
+    std::vector<std::vector<int32_t>> records;
+    std::vector<Appended> at;
+    for (int32_t i = 0; i < 10; ++i) {
+      records.push_back(Record(100, i));
+      at.push_back(Append(t, records.back(), 0, 2048));
+      ASSERT_EQ(at.back().rc, 0);
+    }
+    // Four records of 102 words a page: 0 to 3, 4 to 7, 8 and 9.
+    ASSERT_EQ(at[4].page, at[7].page);
+    ASSERT_NE(at[3].page, at[4].page);
+    ASSERT_NE(at[7].page, at[8].page);
+    std::vector<bool> kept(records.size(), true);
+    for (int32_t r : c.damaged) {
+      const int32_t buffer = Get(databank_, at[r].page, 2048, GET_UPDATE);
+      ASSERT_GT(buffer, 0);
+      PageWords(buffer)[at[r].end - 102] = 0;
+      DKPUT0(PUT_CHANGED, buffer);
+      for (size_t i = static_cast<size_t>(r); i < records.size() && at[i].page == at[r].page; ++i)
+        kept[i] = false;
+    }
+    std::vector<int32_t> b = Block(t, 2048);
+    b[SETRQ_RC] = 1;
+    EXPECT_EQ(DKEndSetAtSoundRecord(b), c.damaged.empty() ? 0 : 1);
+    if (!c.damaged.empty()) {
+      const Appended& last = at[c.damaged.back()];
+      EXPECT_EQ(b[SETRQ_PAGE], last.page);
+      EXPECT_EQ(b[SETRQ_POSITION], last.end - 102);
+      for (int32_t r : c.damaged)
+        EXPECT_EQ(FileWord("sets", at[r].page, SETDATA_END), at[r].end - 102) << r;
+    }
+    std::vector<std::vector<int32_t>> model;
+    for (size_t i = 0; i < records.size(); ++i)
+      if (kept[i]) model.push_back(records[i]);
+    EXPECT_EQ(ReadAll(t, true, 2048), model);
+  }
+}
+
 }  // namespace
