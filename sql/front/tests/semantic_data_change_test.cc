@@ -870,6 +870,12 @@ TEST_F(SemanticDataChange, TheChangedTableLosesItsQueryOnlyMark) {
       {"UPDATE va SET a = 1 WHERE a IN (SELECT a FROM va z)", {"VA:0", "T:0", "Z:1", "T:1"}},
       {"DELETE FROM vv WHERE a = 3", {"VV:0", "VA:1", "T:0"}},
       {"INSERT INTO vv (a) VALUES (1)", {"VV:0", "VA:1", "T:0"}},
+      // A view kept a view reference under a searched change (its
+      // condition holds a subquery): its query runs first, over the table
+      // the change reaches.
+      {"DELETE FROM va WHERE a IN (SELECT a FROM s)", {"VA:0", "T:0", "S:1"}},
+      {"UPDATE va SET a = 1 WHERE EXISTS (SELECT * FROM va z WHERE z.a > va.a)",
+       {"VA:0", "T:0", "Z:1", "T:1"}},
       // A view that takes no change: the target is marked all the same,
       // the tables it reads are not changed.
       {"DELETE FROM vd", {"VD:0", "T:1"}},
