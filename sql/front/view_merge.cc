@@ -39,8 +39,9 @@ int32_t ItemValue(SqlCompileCtx* ctx, int32_t item) {
   return wrapper > 0 ? W(ctx, wrapper, EXN_OPERAND1) : 0;
 }
 
-// Whether an expression holds a node of a kind from `low` to `high`
-// (subqueries not entered).
+// Whether an expression holds a node of a kind from `low` to `high`: its
+// operands, and the elements of its lists (a CASE's arms, a function's
+// arguments), are looked at; subqueries are not entered.
 bool HoldsKind(SqlCompileCtx* ctx, int32_t expr, int32_t low, int32_t high) {
   std::vector<int32_t> pending{expr};
   size_t seen = 0;
@@ -53,7 +54,12 @@ bool HoldsKind(SqlCompileCtx* ctx, int32_t expr, int32_t low, int32_t high) {
     TreeChild children[kMaxExprChildren];
     int32_t n = TreeExprChildren(kind, children);
     for (int32_t i = 0; i < n; ++i) {
-      if (children[i].kind == kRefExpression) pending.push_back(W(ctx, node, children[i].word));
+      int32_t child = W(ctx, node, children[i].word);
+      if (children[i].kind == kRefExpression) pending.push_back(child);
+      if (children[i].kind != kRefExpressionList) continue;
+      for (int32_t c = child; c > 0 && ++seen < 100000; c = W(ctx, c, CELL_NEXT)) {
+        pending.push_back(W(ctx, c, CELL_VALUE));
+      }
     }
   }
   return false;

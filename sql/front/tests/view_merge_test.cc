@@ -492,6 +492,10 @@ TEST_F(ViewMergeQueries, ChangesWithASubqueryKeepTheirViewReference) {
       {"UPDATE vv2 SET a = 1 WHERE a > (SELECT COUNT(*) FROM t)",
        "UPDATE VV2 SET A = 1 WHERE (A > (SELECT COUNT(*) FROM T))",
        {"SELECT (B + 1), A FROM T WHERE (((B + 1) > 3) AND (A > 1))"}, {"VV2:2"}, 6},
+      // A subquery inside a CASE arm counts too.
+      {"DELETE FROM vw WHERE CASE WHEN a IN (SELECT a FROM s) THEN 1 ELSE 0 END = 1",
+       "DELETE FROM VW WHERE (CASE WHEN (A = ANY (SELECT A FROM S)) THEN 1 ELSE 0 END = 1)",
+       {"SELECT A, (B + 1) AS X FROM T WHERE (A > 1)"}, {"VW:2"}, 9},
       {"DELETE FROM vw WHERE x > 2", "DELETE FROM VW WHERE ((X > 2) AND (A > 1))", {}, {}, 9},
       {"DELETE FROM t WHERE a IN (SELECT a FROM vn)", "DELETE FROM T WHERE (A = ANY (SELECT A FROM T))",
        {}, {}, 9},
