@@ -33,25 +33,6 @@ class SemanticDataChangeEdges : public SemanticTest {
     MakeFixtureTables();
     GrantChanges(5001, {"A", "B", "C"});
   }
-  // ADAM may insert into, delete from and update the table or view, and
-  // insert and update each of the columns.
-  void GrantChanges(int32_t table, const std::vector<const char*>& columns) {
-    ASSERT_EQ(BegWork(), 0);
-    for (int32_t privilege : {2, 3, 4}) {
-      int32_t pb[2] = {0, usr_};
-      DDInsTablePriv(base_, pb, table, privilege, "ADAM", 4, "EVE", 3, false, false);
-      ASSERT_EQ(pb[0], 0);
-    }
-    for (int32_t privilege : {2, 4}) {
-      for (const char* column : columns) {
-        int32_t pb[2] = {0, usr_};
-        DDInsColumnPriv(base_, pb, table, privilege, column,
-                        static_cast<int32_t>(std::strlen(column)), "ADAM", 4, "EVE", 3, false);
-        ASSERT_EQ(pb[0], 0);
-      }
-    }
-    ASSERT_EQ(EndWork(0), 0);
-  }
   struct CodesCase {
     const char* sql;
     Codes codes;
