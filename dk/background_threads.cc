@@ -179,11 +179,14 @@ bool QueueApplied(int32_t tss, int32_t applied) {
 }
 
 // A run whose page write failed: its pages are not all on disk, so none of
-// it is secured. Its members wait in the queue again (for the next page
-// write, and for the restart, which replays them from the commit set, since
-// no stamp passes them); a committer waiting for one of them to be secured
-// is answered with the failure now, as a failed page write is never taken
-// back by the pool, and its member waits on without a committer.
+// it is secured, in this run of the kernel or later. Its members stay
+// applied (state 19) in no queue: the secured number and every restart
+// stamp stay below them, and the restart replays them from the commit set.
+// They are not written again: the pool answers every later get of a page
+// whose write failed with the failure, and once the databank's buffers are
+// dropped (at its close) a later page write would find nothing left to
+// write and secure changes that never reached the disk. A committer
+// waiting for one of them to be secured is answered with the failure.
 void KeepUnsecured(int32_t run, int32_t failure) {
   int32_t* a = A();
   std::vector<int32_t> members;
@@ -193,13 +196,9 @@ void KeepUnsecured(int32_t run, int32_t failure) {
   DKLock(BP_LOCK_TSS_HASH);
   for (int32_t x : members) {
     answer = answer || a[x + TSS_KIND] == kKindWaitSecured;
-    if (a[x + TSS_KIND] == kKindWaitSecured) a[x + TSS_KIND] = 0;
+    a[x + TSS_LINK] = 0;
   }
   DKUnlock(BP_LOCK_TSS_HASH);
-  {
-    EnqdeqGuard guard(a + BP_LOCK_BACKGROUND_IO);
-    for (int32_t x : members) InsertApplied(x);
-  }
   if (answer) DKWakeSynchronousCommitter(failure);
 }
 

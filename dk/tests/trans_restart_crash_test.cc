@@ -210,9 +210,21 @@ void FailSecuringWrite(DKTestPoint point, int32_t commit) {
 
 // The background's page write of an applied commit fails: the commit is in
 // the commit set on disk but its table pages are not, so it must not count
-// as secured (no restart stamp may pass it). Its committer of kind 129 is
-// answered with the failure, and the restart after a crash replays it.
+// as secured (no restart stamp may pass it), not even once the failed
+// pages are dropped from the pool and a later commit of another databank
+// is secured. Its committer of kind 129 is answered with the failure, and
+// the restart after a crash replays it.
 TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplayed) {
+  const int32_t other = Create("other", 400, 9);
+  int32_t made[CRT_WORDS] = {};
+  made[RQ_DID] = 9;
+  made[RQ_TYPE] = 10;
+  made[RQ_TBL] = 72;
+  made[RQ_KEY_LENGTH] = 4;
+  made[RQ_RECORD_LENGTH] = kLength;
+  DKEXE1(16, made);
+  ASSERT_EQ(made[RQ_STATUS], 0);
+  const Table elsewhere{made[RQ_TABLE], 72, 4, kLength};
   StartBackground(1);
   for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
   const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
@@ -233,6 +245,23 @@ TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplaye
       ++found;
     }
   EXPECT_EQ(found, 1);
+  // The failed pages leave the pool (as at the close of their databank); a
+  // commit of another databank is secured, and the secured number still
+  // stays below the failed commit.
+  int32_t drop[PAGREQ_WORDS] = {db_, 0, 0, 0, -1, 0, 0, 0};
+  DKPAG0(drop, PAG_DROP);
+  const Began t = Begin();
+  ASSERT_EQ(t.rc, 0);
+  const Sets s = NewSets();
+  AppendTo(s.write, Header(129, {{other, kUseWritten}}));
+  for (const char* key : {"e001", "e002"}) {
+    std::vector<int32_t> change = Change(1, elsewhere, MakeRecord(key, 4, kLength));
+    change[RQ_DID] = 9;
+    AppendTo(s.write, change);
+  }
+  EXPECT_EQ(End(t.tss, s), 0);
+  EXPECT_EQ(area_[BP_COMMITS], secured + 2);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
   // Nothing secures it at the stop either, and the restart replays it.
   StopBackground();
   EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
