@@ -9,8 +9,11 @@
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "dict/dictionary_services.h"
+#include "dk/databank_copies.h"
+#include "dk/request.h"
 #include "dict/statement_functions.h"
 #include "dict/work_block.h"
 #include "du/databank_utility.h"
@@ -86,4 +89,25 @@ inline std::string BeginWorkWithBackup(int32_t* base, int32_t usr,
   DDInsPrivilege(base, grant, OFF_PRIVILEGE_BACKUP, 0, false, user, length, "SYSTEM", 6);
   if (grant[0] < 0) return "DDInsPrivilege " + std::to_string(grant[0]);
   return "";
+}
+
+// The databank kernel's offline flag of copy `seqno` of databank `lid`
+// (DKGDS1), or its negative answer.
+inline int32_t CopyOfflineFlag(int32_t lid, int32_t seqno) {
+  int32_t state[CPY_WORDS] = {1, 0, lid, seqno};
+  DKEXE1(32, state);
+  return state[CPY_MODE];
+}
+
+// Until the background threads applied the commit that gives the copy the
+// offline flag `offline`: whether it came within a large bound of yields.
+// (The secured transaction number is no such sign: a unit whose queue is
+// left for the next one to write stays unsecured while the background
+// idles.)
+inline bool AwaitCopyOffline(int32_t lid, int32_t seqno, int32_t offline) {
+  for (int64_t n = 0; n < 50'000'000; ++n) {
+    if (CopyOfflineFlag(lid, seqno) == offline) return true;
+    std::this_thread::yield();
+  }
+  return false;
 }

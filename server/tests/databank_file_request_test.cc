@@ -8,10 +8,7 @@
 #include <array>
 #include <cstring>
 #include <string>
-#include <thread>
 
-#include "dk/bufferpool.h"
-#include "dk/control_words.h"
 #include "dk/databank_copies.h"
 #include "dk/request.h"
 #include "dict/work_block.h"
@@ -174,9 +171,7 @@ TEST_F(DatabankFileRequestTest, AMarkedFileComesBackOnlineWithTheCommit) {
   ASSERT_EQ(b[0], 0);
   int32_t end[8] = {0, 0, 0, 0, user_};  // commit, waiting until it is secured
   EXPECT_GE(DSTransEndReq(base_, end), 0) << W(user_, USR_RVEC_RCODE);
-  const int32_t last = LoadWord(BP_COMMITS);
-  while (LoadWord(BP_SECURED_TRANS_NUMBER) < last) std::this_thread::yield();
-  EXPECT_EQ(Marked(kLid), 0);
+  EXPECT_TRUE(AwaitCopyOffline(kLid, 1, 0));
   EXPECT_EQ(Refs(), 0);
 }
 

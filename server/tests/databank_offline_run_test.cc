@@ -7,15 +7,12 @@
 
 #include <array>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "dict/dictionary_services.h"
 #include "dict/new_ids.h"
 #include "dict/statement_functions.h"
 #include "dict/work_block.h"
-#include "dk/bufferpool.h"
-#include "dk/control_words.h"
 #include "dk/databank_copies.h"
 #include "dk/request.h"
 #include "du/databank_offline.h"
@@ -162,17 +159,7 @@ class DatabankListRunTest : public DatabankOfflineRunTest {
     }
     lid_ = lid;
   }
-  // The offline flag of the databank kernel's copy of sequence 1 (DKGDS1).
-  int32_t CopyOffline() {
-    int32_t state[CPY_WORDS] = {1, 0, lid_, 1};
-    DKEXE1(32, state);
-    return state[CPY_MODE];
-  }
-  // Until the background threads applied every commit so far.
-  static void WaitApplied() {
-    const int32_t last = LoadWord(BP_COMMITS);
-    while (LoadWord(BP_SECURED_TRANS_NUMBER) < last) std::this_thread::yield();
-  }
+  int32_t CopyOffline() { return CopyOfflineFlag(lid_, 1); }
   // The three calls of a list statement in one dictionary work, the BACKUP
   // privilege granted in it; the status of the first call that answers
   // other than 0.
@@ -199,8 +186,7 @@ TEST_F(DatabankListRunTest, AListTakesItsCopyOfflineAndTheFileRequestBringsItBac
   ASSERT_EQ(OpenForUse(), 0);
   ASSERT_EQ(CopyOffline(), 0);
   EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
-  WaitApplied();
-  EXPECT_EQ(CopyOffline(), 1) << "the copy went offline with the commit";
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 1)) << "the copy went offline with the commit";
   int32_t begin[2] = {1, admin_};
   DSBTR3(base_, begin);
   ASSERT_EQ(begin[0], 0);
@@ -215,8 +201,7 @@ TEST_F(DatabankListRunTest, AListTakesItsCopyOfflineAndTheFileRequestBringsItBac
   EXPECT_EQ(rq[0], 0) << Wd(base_, admin_, USR_RVEC_RCODE);
   int32_t end[8] = {0, 0, 0, 0, admin_};
   EXPECT_GE(DSTransEndReq(base_, end), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
-  WaitApplied();
-  EXPECT_EQ(CopyOffline(), 0) << "the copy came back online with the commit";
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0)) << "the copy came back online with the commit";
   EXPECT_EQ(OpenForUse(), 0);
 }
 

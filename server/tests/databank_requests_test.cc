@@ -9,12 +9,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
-#include "dk/bufferpool.h"
-#include "dk/control_words.h"
 #include "dk/databank_copies.h"
 #include "dk/request.h"
 #include "du/transactions.h"
@@ -26,6 +23,7 @@
 #include "request/databank_requests.h"
 #include "request/transaction_requests.h"
 #include "server/testing/started_database.h"
+#include "server/tests/catalog_databank.h"
 
 namespace {
 
@@ -356,20 +354,13 @@ TEST_F(DatabankRequestsTest, ADatabankIsDisconnectedByMode) {
   // transaction of its record commits.
   constexpr int32_t kLid = 62;
   ASSERT_EQ(FileRequest(kLid, 3, 1, 1, "disconnect.dbf")[0], 0);
-  auto copy_offline = [&] {
-    int32_t state[CPY_WORDS] = {1, 0, kLid, 1};
-    DKEXE1(32, state);  // DKGDS1: the copy's offline flag
-    return state[CPY_MODE];
-  };
   int32_t offline[16] = {1, user_, kLid, 0, 1};
   DSDisconnect(base_, offline);
   EXPECT_EQ(offline[0], 0);
-  EXPECT_EQ(copy_offline(), 0) << "online until the commit";
+  EXPECT_EQ(CopyOfflineFlag(kLid, 1), 0) << "online until the commit";
   int32_t commit[8] = {0, 0, 0, 0, user_};
   EXPECT_GE(DSTransEndReq(base_, commit), 0) << W(user_, USR_RVEC_RCODE);
-  const int32_t last = LoadWord(BP_COMMITS);
-  while (LoadWord(BP_SECURED_TRANS_NUMBER) < last) std::this_thread::yield();
-  EXPECT_EQ(copy_offline(), 1);
+  EXPECT_TRUE(AwaitCopyOffline(kLid, 1, 1));
   DSBTR3(base_, begin);
   ASSERT_EQ(begin[0], 0);
   int32_t again[16] = {1, user_, kLid, 0, 1};
