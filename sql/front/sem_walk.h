@@ -152,6 +152,15 @@ constexpr int32_t QSP_CHECK = 9;
 constexpr int32_t QSP_CHECK_MARK = 10;
 constexpr int32_t QSP_GROUP_BY = 11;
 constexpr int32_t QSP_HAVING = 12;
+// 1 when the FROM clause holds an outer join (the grammar's word). A view
+// merged into a reading block passes it on: its joins stand in the
+// block's FROM list then.
+constexpr int32_t QSP_OUTER_JOIN = 13;
+// A further condition of the block beside WHERE and HAVING: a list of
+// conditions, copied as an expression list; this grammar writes none. A
+// block that has one reads a DISTINCT view, or a view's computed column,
+// as one with a GROUP BY: materialized.
+constexpr int32_t QSP_FURTHER = 16;
 // Words 16 to 20 are the view merge's (16 and 17 lists, 18 the next
 // query of a chain, 20 the insertion target): the walk's own words lie
 // past them, so that an analysed block copies like a parsed one.

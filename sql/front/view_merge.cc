@@ -379,7 +379,8 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
   f.from_items = TablesOf(ctx, cur->w[SEM_FROM_LIST]);
   if (IsSelectBlock(ctx, outer)) {
     f.outer_where = W(ctx, outer, QSP_WHERE) != 0;
-    f.outer_grouping = W(ctx, outer, QSP_GROUP_BY) != 0 || W(ctx, outer, QSP_HAVING) != 0;
+    f.outer_grouping = W(ctx, outer, QSP_GROUP_BY) != 0 || W(ctx, outer, QSP_HAVING) != 0 ||
+                       W(ctx, outer, QSP_FURTHER) != 0;
     if (f.third) ReadingList(ctx, outer, ref, &f);
   }
   f.statement_kind = outer > 0 ? W(ctx, outer, STN_KIND) : 0;
@@ -404,6 +405,8 @@ int32_t qmviewmrg(SqlCompileCtx* ctx, int32_t item, int32_t ref, SemContext* cur
   if (qmflagtst(cur, kFlagSubquery) != 0 || qmflagtst(cur, kFlagQuery) != 0) {
     if (IsSelectBlock(ctx, outer)) {
       W(ctx, outer, QSP_WHERE) = qmandcomb(ctx, at, W(ctx, outer, QSP_WHERE), where, kExprAnd);
+      // The view's outer joins stand in the block's FROM list now.
+      if (W(ctx, query, QSP_OUTER_JOIN) == 1) W(ctx, outer, QSP_OUTER_JOIN) = 1;
       // A DISTINCT view passes its DISTINCT on.
       if (W(ctx, query, QSP_QUANTIFIER) == 1) {
         W(ctx, outer, QSP_QUANTIFIER) = 1;

@@ -336,6 +336,68 @@ TEST_F(ViewMergeQueries, SubqueryBlocksMaterializeAsQueryBlocksDo) {
   EXPECT_EQ(m.materialized, std::vector<std::string>{"VG:2"});
 }
 
+// A merged view's outer joins stand in the reading block's FROM list, so
+// the block says it holds an outer join; a view without one leaves the
+// block's word as it was. Under a CREATE VIEW the stored query says it
+// too, and a view over that view passes it on again.
+TEST_F(ViewMergeQueries, MergedOuterJoinsMarkTheReadingBlock) {
+  MakeView(5050, "VL", "SELECT s.a, t.b FROM s LEFT JOIN t ON s.a = t.a",
+           {{"A", 3, 10, 0}, {"B", 3, 10, 0}});
+  MakeView(5051, "VLL", "SELECT a FROM vl", {{"A", 3, 10, 0}});
+  struct Case {
+    const char* sql;
+    int32_t outer_join;
+  } cases[] = {
+      {"SELECT * FROM vl", 1},
+      {"SELECT a FROM vll", 1},
+      {"SELECT * FROM t WHERE EXISTS (SELECT * FROM vl WHERE vl.a = t.a)", 0},
+      {"SELECT * FROM vn", 0},
+      {"SELECT * FROM vj", 0},
+      {"SELECT * FROM s LEFT JOIN vn ON vn.a = s.a", 1},
+  };
+  for (const Case& k : cases) {
+    int32_t mark = -1;
+    inspect = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY);
+      mark = WsWord(ctx, query, QSP_OUTER_JOIN);
+    };
+    Compiled c = Compile(k.sql);
+    inspect = nullptr;
+    EXPECT_TRUE(c.conditions.empty()) << k.sql << ": " << CodesText(c.Codes());
+    EXPECT_EQ(mark, k.outer_join) << k.sql;
+  }
+  Defined d = Define("CREATE VIEW vlo AS SELECT a, b FROM vl");
+  EXPECT_TRUE(d.c.conditions.empty()) << CodesText(d.c.Codes());
+  EXPECT_EQ(d.stored, "SELECT S.A, T.B FROM (S LEFT JOIN T ON (S.A = T.A))");
+}
+
+// A further condition of the reading block (beside WHERE and HAVING; this
+// grammar writes none, the test puts one in) counts as grouping does: a
+// DISTINCT view, or one with a computed column, is materialized under it.
+TEST_F(ViewMergeQueries, FurtherConditionOfTheBlockMaterializesAsGroupingDoes) {
+  struct Case {
+    const char* sql;
+    const char* materialized;  // without the further condition, merged
+  } cases[] = {
+      {"SELECT a, d FROM vd", "VD:3"},
+      {"SELECT a, x FROM vw", "VW:2"},
+      {"SELECT a, b FROM vn", ""},
+  };
+  for (const Case& k : cases) {
+    EXPECT_TRUE(Run(k.sql).materialized.empty()) << k.sql;
+    before_analysis = [&](SqlCompileCtx* ctx, int32_t root) {
+      int32_t query = WsWord(ctx, WsWord(ctx, root, STN_ROOT_TOP), QST_QUERY);
+      int32_t item = WsWord(ctx, WsWord(ctx, query, QSP_SELECT), CELL_VALUE);
+      int32_t value = WsWord(ctx, WsWord(ctx, item, SLI_VALUE), EXN_OPERAND1);
+      WsWord(ctx, query, QSP_FURTHER) = qqlcons(ctx, 0, value);
+    };
+    Merged m = Run(k.sql);
+    before_analysis = nullptr;
+    std::string materialized = m.materialized.empty() ? "" : m.materialized[0];
+    EXPECT_EQ(materialized, k.materialized) << k.sql;
+  }
+}
+
 // Without the optimizer's entries a materialized view ends in their
 // internal error; merged views need neither.
 TEST_F(ViewMergeQueries, MaterializingNeedsTheOptimizer) {
