@@ -408,11 +408,12 @@ int32_t DKCRD1(int32_t* request) {
   }
   if (rc != 0 && !taken_over) {
     int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-    if (create || header_taken) DKPAG0(pag, PAG_FLUSH);
+    const bool written = !(create || header_taken) || DKPAG0(pag, PAG_FLUSH) == 0;
     // A file that passed its checks had its close mark cleared by the open;
-    // it gets the mark a close would give it. Any other file is left as it
-    // was found.
-    if (header_taken) WriteCloseMark(entry);
+    // it gets the mark a close would give it, once its pages are written
+    // (else it stays marked open, as after a crash). Any other file is left
+    // as it was found.
+    if (header_taken && written) WriteCloseMark(entry);
     DKPAG0(pag, PAG_DROP);
     CloseFile(entry, create);
     FreeEntry(entry);

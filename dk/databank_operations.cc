@@ -255,8 +255,10 @@ namespace {
 // Closes one copy: its tables (for the first copy of the DID), its pages
 // written with its deferred releases run between, the close mark unless the
 // mode asks for none, its buffers dropped and its file closed. A file that
-// cannot be closed is logged; the entry is freed all the same.
-void CloseCopy(int32_t entry, int32_t mode, bool first) {
+// cannot be closed is logged; the entry is freed all the same. Returns 0 or
+// the first failure: a page that could not be written leaves the header as
+// a crash leaves it (no close mark), so that the next open checks the file.
+int32_t CloseCopy(int32_t entry, int32_t mode, bool first) {
   int32_t* a = Bufferpool();
   DKForgetOpenSteps(entry);
   // The kernel's TSS table is held open by the kernel and the cache tables
@@ -269,7 +271,7 @@ void CloseCopy(int32_t entry, int32_t mode, bool first) {
     DKCLT1(tables);
   }
   int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 0, 0};
-  DKPAG0(pag, PAG_FLUSH);
+  int32_t rc = DKPAG0(pag, PAG_FLUSH);
   int32_t chain;
   {
     EnqdeqGuard guard(a + entry + DBE_RELEASE_LOCK);
@@ -278,11 +280,15 @@ void CloseCopy(int32_t entry, int32_t mode, bool first) {
   }
   if (chain != 0) {
     RunReleaseChain(entry, chain);
-    DKPAG0(pag, PAG_FLUSH);
+    if (int32_t again = DKPAG0(pag, PAG_FLUSH); rc == 0) rc = again;
   }
-  if (mode != 2) WriteCloseMark(entry);
+  if (rc == 0 && mode != 2) rc = WriteCloseMark(entry);
   int32_t channel = a[entry + DBE_CHANNEL];
-  if (ReleaseDatabank(entry, false) != 0) Report(kIndexDKCLD1, -73, 2, &channel, 0);
+  if (ReleaseDatabank(entry, false) != 0) {
+    Report(kIndexDKCLD1, -73, 2, &channel, 0);
+    if (rc == 0) rc = -73;
+  }
+  return rc;
 }
 
 // A background check of a databank being closed is stopped.
@@ -345,8 +351,11 @@ int32_t DKCLD1(int32_t* request) {
   // The dependents go first, so that the first copy stays the head of the
   // hash chain until its own close.
   std::reverse(copies.begin(), copies.end());
-  for (int32_t copy : copies) CloseCopy(copy, mode, copy == head);
-  return Finish(request, 0);
+  // Every copy is closed, a failed one too; the first failure is answered.
+  int32_t rc = 0;
+  for (int32_t copy : copies)
+    if (int32_t failed = CloseCopy(copy, mode, copy == head); rc == 0) rc = failed;
+  return Finish(request, rc);
 }
 
 int32_t LastUsedBit(const uint8_t* page) {

@@ -8,6 +8,8 @@
 
 #include <atomic>
 #include <barrier>
+#include <cerrno>
+#include <cstring>
 #include <thread>
 
 #include "dk/tests/databank_fixture.h"
@@ -47,6 +49,102 @@ TEST_F(DatabankOperationsTest, SharedOpenClosesOnTheLastCloseWithMarkOne) {
   EXPECT_EQ(CloseDb(1, 5, -1), 0);
   EXPECT_EQ(area_[first + DBE_DID], 0);
   EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 1);
+}
+
+// Fails every write of one kind until disarmed: the pages of one unit, or
+// only the header write that sets the close mark to 1.
+class FailingWrites : public PassThroughFileSystem {
+ public:
+  using PassThroughFileSystem::PassThroughFileSystem;
+  int64_t fail_unit = -1;
+  bool only_close_mark = false;
+  int failed = 0;
+
+  int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
+              size_t* done) override {
+    bool fail = fail_unit >= 0 && offset == fail_unit * kUnitBytes;
+    if (fail && only_close_mark) {
+      int32_t mark = 0;
+      std::memcpy(&mark, static_cast<const char*>(buffer) + 4 * HDR_CLOSE_MARK, 4);
+      fail = mark == CLOSE_MARK_CLOSED;
+    }
+    if (!fail) return base_.WriteAt(handle, offset, buffer, count, done);
+    ++failed;
+    *done = 0;
+    return EIO;
+  }
+};
+
+// A close whose page write or close-mark write fails answers the failure and
+// leaves the header marked open, as a crash leaves it, so that the next open
+// runs the crash checks over a file whose pages never reached it; the entry
+// and its file are given back all the same. Mode 2 writes no mark at all.
+TEST_F(DatabankOperationsTest, ACloseWhoseWriteFailsAnswersItAndLeavesNoCloseMark) {
+  struct Case {
+    const char* what;
+    int32_t mode;
+    bool fail_page, fail_mark;
+    int32_t mark;
+  };
+  const Case cases[] = {
+      {"nothing fails", 1, false, false, CLOSE_MARK_CLOSED},
+      {"the page write fails", 1, true, false, 0},
+      {"the close-mark write fails", 1, false, true, 0},
+      {"nothing fails, no mark asked", 2, false, false, 0},
+      {"the page write fails, no mark asked", 2, true, false, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = std::string("closefail") + std::to_string(&c - cases);
+    Make(name, 64);
+    int32_t entry = 0;
+    ASSERT_EQ(OpenDb(name, 3, 5, 3, &entry), 0);
+    const int32_t page = Allocate(entry, 2048);
+    int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
+    ASSERT_GT(buffer, 0);
+    PageWords(buffer)[100] = 4711;
+    ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+
+    FailingWrites failing(fault_);
+    failing.fail_unit = c.fail_page ? page : c.fail_mark ? kHeaderUnit : -1;
+    failing.only_close_mark = c.fail_mark;
+    mdr_install_file_system(&failing);
+    const int32_t rc = CloseDb(c.mode, 5, 3);
+    mdr_install_file_system(&fault_);
+    EXPECT_EQ(rc != 0, c.fail_page || c.fail_mark);
+    EXPECT_EQ(failing.failed > 0, c.fail_page || c.fail_mark);
+    EXPECT_EQ(area_[entry + DBE_DID], 0);
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), c.mark);
+    EXPECT_EQ(FileWord(name, page, 100) == 4711, !c.fail_page);
+    // The file opens again and closes cleanly.
+    ASSERT_EQ(OpenDb(name, 3, 5, 3), 0);
+    EXPECT_EQ(CloseDb(1, 5, 3), 0);
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), CLOSE_MARK_CLOSED);
+  }
+}
+
+// The shutdown closes every databank the same way: a page it cannot write
+// ends it with the failure, and the file is left marked open.
+TEST_F(DatabankOperationsTest, AShutdownWhosePageWriteFailsAnswersItAndLeavesNoCloseMark) {
+  Make("down", 64);
+  int32_t entry = 0;
+  ASSERT_EQ(OpenDb("down", 3, 5, 3, &entry), 0);
+  const int32_t page = Allocate(entry, 2048);
+  int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
+  ASSERT_GT(buffer, 0);
+  PageWords(buffer)[100] = 4711;
+  ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+  FailingWrites failing(fault_);
+  failing.fail_unit = page;
+  mdr_install_file_system(&failing);
+  int32_t rc = 0;
+  DKShutdown(&rc);
+  mdr_install_file_system(&fault_);
+  open_.clear();  // the area is gone with every entry
+  EXPECT_NE(rc, 0);
+  EXPECT_GT(failing.failed, 0);
+  EXPECT_EQ(FileWord("down", kHeaderUnit, HDR_CLOSE_MARK), 0);
+  EXPECT_NE(FileWord("down", page, 100), 4711);
 }
 
 TEST_F(DatabankOperationsTest, AccessModesDecideSharing) {
