@@ -108,10 +108,13 @@ void ReadingList(SqlCompileCtx* ctx, int32_t outer, int32_t ref, ViewMergeFacts*
 
 // The view's table references (and their columns) move into the reading
 // block: their levels count from the block's, and they join the
-// statement's list of table references.
+// statement's list of table references. Too many of them is the
+// statement's own error at its end (-12240); the walk over the list stops
+// soon after the limit is passed.
 void AdoptTables(SqlCompileCtx* ctx, int32_t root, int32_t level) {
   QueryBlockState& q = ctx->query;
-  for (int32_t c = W(ctx, root, ROOT_TABLE_REFS); c != 0; c = W(ctx, c, CELL_NEXT)) {
+  for (int32_t c = W(ctx, root, ROOT_TABLE_REFS);
+       c != 0 && q.table_ref_count <= kMaxTableReferences; c = W(ctx, c, CELL_NEXT)) {
     int32_t ref = W(ctx, c, CELL_VALUE);
     if (ref <= 0) continue;
     W(ctx, ref, TRF_LEVEL) += level;
@@ -119,7 +122,6 @@ void AdoptTables(SqlCompileCtx* ctx, int32_t root, int32_t level) {
       int32_t column = W(ctx, k, CELL_VALUE);
       if (column > 0) W(ctx, column, EXN_LEVEL) += level;
     }
-    if (q.table_ref_count >= kMaxTableReferences) qcinterr(ctx, "XXX: qmviewmrg", -11108);
     Append(ctx, &q.table_refs, ref);
     ++q.table_ref_count;
   }

@@ -584,6 +584,31 @@ TEST_F(ViewMergeQueries, ChangesWithASubqueryKeepTheirViewReference) {
 // What typing noted of a view's query holds for the statement that reads
 // it: its LIKE predicates, its special-register and current-date marks, its
 // null-literal mark and length, its literals' constant-area bytes.
+// The tables a merged view brings count among the statement's table
+// references: 256 compile, 257 are the statement's error -12240, however
+// the views bring them, never a compiler fault.
+TEST_F(ViewMergeQueries, TablesOfMergedViewsCountAgainstTheStatementsLimit) {
+  std::string query = "SELECT a1.a FROM t a1";
+  for (int i = 2; i <= 15; ++i) query += ", t a" + std::to_string(i);
+  ASSERT_FALSE(MakeView(5052, "V15", query, {{"A", 3, 10, 0}}).empty());
+  std::string views;  // sixteen readings of V15: 16 references each
+  for (int i = 1; i <= 16; ++i) views += (i == 1 ? "" : ", ") + std::string("v15 x") + std::to_string(i);
+  struct Case {
+    std::string sql;
+    std::vector<int32_t> codes;
+  } cases[] = {
+      {"SELECT x1.a FROM " + views, {}},
+      {"SELECT x1.a FROM s, " + views, {-12240}},
+      {"SELECT x1.a FROM " + views + ", s", {-12240}},
+      {"SELECT x1.a FROM " + views + " WHERE EXISTS (SELECT * FROM v15)", {-12240}},
+  };
+  for (const Case& k : cases) {
+    Merged m = Run(k.sql);
+    EXPECT_EQ(m.c.Codes(), k.codes) << k.sql << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(m.c.depth_after, 0) << k.sql;
+  }
+}
+
 TEST_F(ViewMergeQueries, ReadingStatementTakesTheViewsTypingMarks) {
   MakeView(5052, "VL",
            "SELECT a, c, CURRENT_DATE AS k, CAST(NULL AS CHAR(7)) AS z FROM t "
