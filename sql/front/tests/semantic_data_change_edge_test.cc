@@ -350,3 +350,82 @@ TEST_F(SemanticDataChangeEdges, DamagedNotNullWordsOfAStoredView) {
 }
 
 }  // namespace
+
+namespace {
+
+// Changes through views of views of views, some over a DISTINCT or a
+// grouping view, with subqueries in odd places (a CASE arm, a function's
+// argument, a SET value, nested EXISTS over a materialized view): the
+// Parts' codes, the walk's stack back at 0.
+TEST_F(SemanticDataChangeEdges, ChangesThroughViewsOfViewsOfViews) {
+  InstallLayingOptimizer();
+  const std::vector<TestColumn> abc = {{"A", 3, 10, 0}, {"B", 3, 10, 0}, {"C", 1, 10, 0}};
+  const std::vector<TestColumn> ab = {{"A", 3, 10, 0}, {"B", 3, 10, 0}};
+  MakeView(6001, "V1", "SELECT a, b, c FROM t WHERE a > 0", abc);
+  MakeView(6002, "V2", "SELECT a, b, c FROM v1 WHERE b > 0", abc);
+  MakeView(6003, "V3", "SELECT a, b FROM v2 WHERE a < 100", ab);
+  MakeView(6004, "V4", "SELECT a, b + 1 AS x FROM v3", {{"A", 3, 10, 0}, {"X", 3, 10, 0}});
+  MakeView(6005, "VD3", "SELECT DISTINCT a, b FROM v3", ab);
+  MakeView(6006, "VG3", "SELECT a, COUNT(*) AS n FROM v3 GROUP BY a", {{"A", 3, 10, 0}, {"N", 3, 10, 0}});
+  MakeView(6007, "VOV", "SELECT a, n FROM vg3 WHERE n > 1", {{"A", 3, 10, 0}, {"N", 3, 10, 0}});
+  for (int32_t id = 6001; id <= 6007; ++id) GrantChanges(id, {"A", "B", "C", "X"});
+  ExpectCodes({
+      {"INSERT INTO v3 VALUES (1, 2)", {}},
+      {"INSERT INTO v3 (b) VALUES (2)", {}},
+      {"INSERT INTO v4 (a) VALUES (1)", {}},
+      {"INSERT INTO v4 VALUES (1, 2)", {-12261}},
+      {"INSERT INTO vd3 VALUES (1, 2)", {-12258}},
+      {"INSERT INTO vov VALUES (1, 2)", {-12258}},
+      {"INSERT INTO v3 SELECT a, n FROM vov WHERE a IN (SELECT a FROM vd3)", {}},
+      {"UPDATE v3 SET a = 1, a = 2", {-12268}},
+      {"UPDATE v3 SET a = (SELECT MAX(a) FROM v3) WHERE b IN (SELECT a FROM v2)", {}},
+      {"UPDATE v3 SET a = CASE WHEN EXISTS (SELECT * FROM v3) THEN 1 ELSE 2 END WHERE a = 1", {}},
+      {"UPDATE v3 SET a = 1 WHERE COALESCE((SELECT MAX(a) FROM vg3), 0) > a", {}},
+      {"UPDATE v4 SET x = 1", {-12238}},
+      {"UPDATE v4 SET a = 1 WHERE x IN (SELECT n FROM vov)", {}},
+      {"UPDATE vd3 SET a = 1 WHERE EXISTS (SELECT * FROM vd3)", {-12258}},
+      {"DELETE FROM v3 WHERE a IN (SELECT a FROM v3 WHERE EXISTS (SELECT * FROM vg3))", {}},
+      {"DELETE FROM v4 WHERE x = (SELECT MAX(x) FROM v4)", {}},
+      {"DELETE FROM vov", {-12258}},
+      {"DELETE FROM vov WHERE a IN (SELECT a FROM vov)", {-12258}},
+      {"DELETE FROM v3 WHERE CASE WHEN a IN (SELECT a FROM s) THEN 1 ELSE 0 END = 1", {}},
+  });
+  ExpectCodes({
+      {"CREATE VIEW v9 AS SELECT a FROM v4 WITH CHECK OPTION", {}},
+      {"CREATE VIEW v9 AS SELECT a FROM vov WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v9 AS SELECT DISTINCT a FROM v3 WITH CHECK OPTION", {-12254}},
+      {"CREATE VIEW v9 (p, q, r) AS SELECT a, b FROM v3", {-12253}},
+      {"CREATE VIEW v9 (p, p) AS SELECT a, b FROM v3", {-12269}},
+      {"CREATE VIEW v9 AS SELECT a + 1, b FROM v3", {-12251}},
+      {"CREATE VIEW v9 AS SELECT a, a FROM v3", {-12252}},
+  }, 2);
+  SqlInstallOptimizerServices(nullptr);
+}
+
+// Very long lists: a view's column list of 600 names, more values or SET
+// items than the walk's stack holds (its capacity error, nothing else), an
+// INSERT naming 600 unknown columns (each reported, no count error).
+TEST_F(SemanticDataChangeEdges, VeryLongLists) {
+  std::string names, items, set, values;
+  for (int i = 0; i < 600; ++i) {
+    names += (i ? ", c" : "c") + std::to_string(i);
+    items += i ? ", a" : "a";
+  }
+  for (int i = 0; i < 3000; ++i) {
+    set += (i ? ", a = " : "a = ") + std::to_string(i);
+    values += (i ? ", " : "") + std::to_string(i);
+  }
+  const std::string view = "CREATE VIEW vlong (" + names + ") AS SELECT " + items + " FROM t";
+  const std::string shorter = "CREATE VIEW vlong (" + names + ") AS SELECT a FROM t";
+  const std::string update = "UPDATE t SET " + set;
+  const std::string insert = "INSERT INTO t VALUES (" + values + ")";
+  ExpectCodes({{view.c_str(), {}}, {shorter.c_str(), {-12253}}}, 2);
+  // The walk's capacity error abandons the compilation.
+  EXPECT_EQ(Compile(update).Codes(), Codes{-11107}) << "3,000 SET items";
+  EXPECT_EQ(Compile(insert).Codes(), Codes{-11107}) << "3,000 values";
+  Compiled c = Compile("INSERT INTO t (" + names + ") VALUES (1)");
+  EXPECT_EQ(c.Codes(), Codes(600, -12202)) << "600 unknown column names";
+  EXPECT_EQ(c.depth_after, 0);
+}
+
+}  // namespace
