@@ -105,14 +105,16 @@ TEST_F(DatabankFilesTest, AFileRowsFlagAndSecondNameChange) {
                       stamp);
     return pb[0];
   };
+  // "YES" brings the file online (its second flag cleared), "NO " takes
+  // it offline (set).
   EXPECT_EQ(update(3, 2, "", "2026121105300000"), 0);
-  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"DBA_1:1YN", "DBA_2:2YY"}));
+  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"DBA_1:1YN", "DBA_2:2YN"}));
   std::vector<uint8_t> row;
   const CatalogValue object[] = {{OBJECTS_OBJECT_ID, 0, 940, nullptr}};
   ASSERT_EQ(ReadRow(11, object, &row), 0);
   EXPECT_EQ(Column(row, OBJECTS_CHANGE_TIME, 26), "2026121105300000");
   EXPECT_EQ(update(4, 1, "RENAMED", nullptr), 0);
-  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"RENAMED:1NN", "DBA_2:2YY"}));
+  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"RENAMED:1NY", "DBA_2:2YN"}));
   ASSERT_EQ(ReadRow(11, object, &row), 0);
   EXPECT_NE(Column(row, OBJECTS_CHANGE_TIME, 26), "2026121105300000") << "the clock's time";
   EXPECT_EQ(Column(row, OBJECTS_CHANGE_TIME, 26).size(), 16u);

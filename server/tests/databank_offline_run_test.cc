@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -132,30 +133,35 @@ TEST_F(DatabankOfflineRunTest, OfflineAndBackOnlineByBothModes) {
 // the commit of its transaction.
 class DatabankListRunTest : public DatabankOfflineRunTest {
  protected:
-  static constexpr char kListName[] = "OFFLINE_LIST";
-  static constexpr char kSecond[] = "OFFLINE_LIST_A";
+  // The databank's name; its one file's second name is the name and "_A".
+  virtual std::string ListName() const { return "OFFLINE_LIST"; }
   void SetUp() override {
     DatabankOfflineRunTest::SetUp();
     if (HasFatalFailure()) return;
-    static int32_t lid = 0;
+    name_ = ListName();
+    second_ = name_ + "_A";
+    static std::map<std::string, int32_t> made;
+    int32_t& lid = made[name_];
     if (lid == 0) {
       int32_t ids[2] = {0, admin_};
       ASSERT_EQ(DDNewIds(base_, ids, 1, &lid), 0);
-      const std::string file = TheStartedDatabase().home + "/offline_list.dbf", user = WorkUser();
+      const std::string file = TheStartedDatabase().home + "/" + name_ + ".dbf", user = WorkUser();
       int32_t work[2] = {0, admin_};
       DDBegWork(base_, work);
       ASSERT_EQ(work[0], 0);
       int32_t ins[2] = {0, admin_};
-      DDInsDatabank(base_, ins, lid, lid, kListName, sizeof kListName - 1, kSecond,
-                    sizeof kSecond - 1, file.data(), static_cast<int32_t>(file.size()), 1, false);
+      DDInsDatabank(base_, ins, lid, lid, name_.data(), static_cast<int32_t>(name_.size()),
+                    second_.data(), static_cast<int32_t>(second_.size()), file.data(),
+                    static_cast<int32_t>(file.size()), 1, false);
       ASSERT_EQ(ins[0], 0);
       DDInsObject(base_, ins, lid, kDatabankObjectKind, user.data(),
-                  static_cast<int32_t>(user.size()), kListName, sizeof kListName - 1);
+                  static_cast<int32_t>(user.size()), name_.data(),
+                  static_cast<int32_t>(name_.size()));
       ASSERT_EQ(ins[0], 0);
       int32_t end[2] = {0, admin_};
       DDEndWork(base_, end);
       ASSERT_EQ(end[0], 0);
-      ASSERT_EQ(MakeDatabankFile(base_, lid, kListName, file, 0), "");
+      ASSERT_EQ(MakeDatabankFile(base_, lid, name_.c_str(), file, 0), "");
     }
     lid_ = lid;
   }
@@ -168,7 +174,7 @@ class DatabankListRunTest : public DatabankOfflineRunTest {
     int32_t status = 0;
     for (int32_t step : {mode, 4, 5}) {
       int32_t pb[2] = {step, admin_};
-      DSBkpOp9(base_, pb, kSecond, sizeof kSecond - 1);
+      DSBkpOp9(base_, pb, second_.data(), static_cast<int32_t>(second_.size()));
       status = pb[0];
       if (status != 0) break;
     }
@@ -177,6 +183,7 @@ class DatabankListRunTest : public DatabankOfflineRunTest {
     EXPECT_EQ(end[0], 0);
     return status;
   }
+  std::string name_, second_;
 };
 
 // Offline through the commit of the list's transaction (the copy's record
@@ -195,13 +202,33 @@ TEST_F(DatabankListRunTest, AListTakesItsCopyOfflineAndTheFileRequestBringsItBac
   rq[1] = admin_;
   rq[ODF_LID] = lid_;
   rq[ODF_SEQNO] = 1;
-  PutBlankPadded(rq.data() + ODF_NAME, kListName, 128);
-  PutBlankPadded(rq.data() + ODF_KERNEL_NAME, kSecond, 128);
+  PutBlankPadded(rq.data() + ODF_NAME, name_.c_str(), 128);
+  PutBlankPadded(rq.data() + ODF_KERNEL_NAME, second_.c_str(), 128);
   DSExecRoutine(base_, rq.data());
   EXPECT_EQ(rq[0], 0) << Wd(base_, admin_, USR_RVEC_RCODE);
   int32_t end[8] = {0, 0, 0, 0, admin_};
   EXPECT_GE(DSTransEndReq(base_, end), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
   EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0)) << "the copy came back online with the commit";
+  EXPECT_EQ(OpenForUse(), 0);
+}
+
+// A file a list took offline is marked so: a second list offline finds it
+// so (3), and a list online brings it back (0) where a list online of a
+// file that is online answers 4 or 5.
+class DatabankListMarkRunTest : public DatabankListRunTest {
+ protected:
+  std::string ListName() const override { return "OFFLINE_MARK"; }
+};
+
+TEST_F(DatabankListMarkRunTest, AListOfflineMarksTheFileForTheListsAfterIt) {
+  ASSERT_EQ(OpenForUse(), 0);
+  EXPECT_EQ(List(1), 4) << "online already";
+  EXPECT_EQ(List(2), 5) << "online already";
+  EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 1)) << "the copy went offline with the commit";
+  EXPECT_EQ(List(3), 3) << "offline already: " << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_EQ(List(1), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0)) << "the list brought the copy back online";
   EXPECT_EQ(OpenForUse(), 0);
 }
 
