@@ -216,8 +216,10 @@ int32_t Materialize(SqlCompileCtx* ctx, int32_t ref, int32_t root, int32_t outer
                     const SemContext& cur, bool counter) {
   QueryBlockState& q = ctx->query;
   int32_t query = W(ctx, root, STN_ROOT_TOP);
+  // The optimizer takes a statement: a SELECT block or a set operation
+  // is put under a query statement.
   int32_t statement = query;
-  if (IsSelectBlock(ctx, query)) {
+  if (W(ctx, query, STN_KIND) != 21) {
     int32_t args[] = {query, 0, 0, 0};
     statement = StmtNode(ctx, 21, &W(ctx, query, STN_LINE), args, StmtArgumentCount(21));
   }

@@ -58,8 +58,13 @@ struct FakeOptimizer {
   static inline std::vector<std::string> calls;
   static inline int32_t limit = 0;
   static inline bool over_limit = false;
-  static void Drive(SqlCompileCtx*, int32_t statement) {
+  static inline std::vector<std::string> statements;  // "kind/kind of its query"
+  static void Drive(SqlCompileCtx* ctx, int32_t statement) {
     calls.push_back("qodrive " + std::to_string(statement));
+    int32_t kind = WsWord(ctx, statement, STN_KIND);
+    statements.push_back(std::to_string(kind) + "/" +
+                         (kind == 21 ? std::to_string(WsWord(ctx, WsWord(ctx, statement, QST_QUERY), STN_KIND))
+                                     : std::string("-")));
   }
   static int32_t RowLength(SqlCompileCtx* ctx, int32_t items, int32_t key_count, int32_t* key_length,
                            int32_t* row_length, int32_t*, int32_t varying_last, int32_t truncate) {
@@ -395,6 +400,25 @@ TEST_F(ViewMergeQueries, FurtherConditionOfTheBlockMaterializesAsGroupingDoes) {
     before_analysis = nullptr;
     std::string materialized = m.materialized.empty() ? "" : m.materialized[0];
     EXPECT_EQ(materialized, k.materialized) << k.sql;
+  }
+}
+
+// The optimizer is run on a statement: a materialized view's SELECT block
+// and its set operation alike go under a query statement (kind 21).
+TEST_F(ViewMergeQueries, OptimizerTakesTheViewsQueryAsAStatement) {
+  struct Case {
+    const char* sql;
+    const char* statement;
+  } cases[] = {
+      {"SELECT * FROM vu", "21/27"},
+      {"SELECT a FROM vd", "21/28"},
+      {"SELECT a, n FROM vg", "21/28"},
+  };
+  for (const Case& k : cases) {
+    FakeOptimizer::statements.clear();
+    Merged m = Run(k.sql);
+    EXPECT_TRUE(m.c.conditions.empty()) << k.sql << ": " << CodesText(m.c.Codes());
+    EXPECT_EQ(FakeOptimizer::statements, std::vector<std::string>{k.statement}) << k.sql;
   }
 }
 
