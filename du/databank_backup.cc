@@ -853,12 +853,17 @@ void DSBkpRefreshFiles(int32_t* base, int32_t* pb) {
       PadText(BlockBytes(b, UTL_FILE_NAME), DBU_FILE_MAX, f.file_name, f.file_name_length);
       r = Request(base, &DUUtilityServices::exec_routine, "DSExecRoutine", b.data());
       if (r >= 0) r = SetOptions(base, usr, id, W(base, e + DBU_NUMBER));
+      if (r >= 0 && id == 1) system_noted = true;
     } else if (id != 1) {
       r = CloseRequest(base, 0, usr, id, -1);
       opened.erase(std::remove(opened.begin(), opened.end(), id), opened.end());
     }
   }
   if (r >= 0) r = End(base, usr, false);
+  // The system databank brought in by the second walk (its file row was
+  // marked offline) is online again: the database's note of it offline,
+  // which refuses every login, is cleared too.
+  if (r >= 0 && system_noted) SysWrite(base, sys, SYS_SYSDB_OFFLINE, 0);
   if (r < 0) {
     End(base, usr, true);
     for (int32_t id : opened) CloseRequest(base, 0, usr, id, -1);

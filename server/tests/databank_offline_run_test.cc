@@ -18,6 +18,7 @@
 #include "dk/request.h"
 #include "du/databank_offline.h"
 #include "du/databank_utility.h"
+#include "du/pool_words.h"
 #include "du/record_access_words.h"
 #include "du/transactions.h"
 #include "kernel/control_blocks.h"
@@ -66,12 +67,11 @@ class DatabankOfflineRunTest : public StartedDatabaseTest {
   }
 
   // DSBkpOp8 in a dictionary work of its own, committed when it succeeds.
-  int32_t Op8(int32_t mode) {
-    int32_t begin[2] = {0, admin_};
-    DDBegWork(base_, begin);
-    EXPECT_EQ(begin[0], 0);
+  // The databanks of others are reached with the BACKUP privilege.
+  int32_t Op8(int32_t mode, const std::string& name = kName) {
+    EXPECT_EQ(BeginWorkWithBackup(base_, admin_, utility_), "");
     int32_t pb[2] = {mode, admin_};
-    DSBkpOp8(base_, pb, kName, sizeof kName - 1);
+    DSBkpOp8(base_, pb, name.data(), static_cast<int32_t>(name.size()));
     int32_t end[2] = {pb[0] == 0 ? 0 : 1, admin_};
     DDEndWork(base_, end);
     EXPECT_EQ(end[0], 0) << "mode " << mode;
@@ -126,6 +126,30 @@ TEST_F(DatabankOfflineRunTest, OfflineAndBackOnlineByBothModes) {
     else
       EXPECT_EQ(OpenForUse(), 0);
   }
+}
+
+// The databanks of the database itself: 2, 3 and 4 are refused whatever
+// the mode; the system databank goes offline by name and back online by
+// either mode, and with it the database's own note of its system databank
+// offline (which refuses every login) is set and cleared.
+TEST_F(DatabankOfflineRunTest, TheDatabaseOwnDatabanks) {
+  for (const char* name : {"TRANSDB", "LOGDB", "WORKDB"})
+    for (int32_t mode : {1, 2, 3}) EXPECT_EQ(Op8(mode, name), 2) << name << " mode " << mode;
+  auto system_offline = [&] { return du::W(base_, base_[sqlpool::RESERV] + SYS_SYSDB_OFFLINE); };
+  struct Step {
+    int32_t mode, status, system_offline;
+  };
+  const std::vector<Step> steps = {{1, 4, 0}, {2, 5, 0}, {3, 0, 1}, {3, 3, 1},
+                                   {1, 0, 0}, {1, 4, 0}, {3, 0, 1}, {2, 0, 0}};
+  for (const Step& s : steps) {
+    SCOPED_TRACE(testing::Message() << "mode " << s.mode << " status " << s.status);
+    EXPECT_EQ(Op8(s.mode, "SYSDB"), s.status) << Wd(base_, admin_, USR_RVEC_RCODE);
+    EXPECT_EQ(system_offline(), s.system_offline);
+    EXPECT_EQ(OpenForUse(), 0);
+    EXPECT_FALSE(Flagged());
+  }
+  // Left as it was found for the tests after.
+  du::W(base_, base_[sqlpool::RESERV] + SYS_SYSDB_OFFLINE) = 0;
 }
 
 // A list of one databank's file (named by its second name) taken offline
