@@ -1,6 +1,7 @@
 // The commit set's ring against a model: groups of records appended as the
 // commit appends them, the mark moved on as commits are secured, and what
 // the background and the restart read checked at every step.
+#include <cerrno>
 #include <deque>
 #include <random>
 #include <set>
@@ -220,21 +221,36 @@ namespace {
 FaultFileSystem* cut_fs = nullptr;
 int cut_after = 0;  // changes of the cut before the power goes
 int32_t cut_kept = 0;  // the list page the cut keeps last
+bool cut_one_write = false;  // only the write after those changes fails
 
 void CutPowerInTheCut(DKTestPoint point, int32_t kept) {
   if (point != DKTestPoint::kCommitSetCut || cut_kept != 0) return;
   cut_kept = kept;
-  cut_fs->CutPowerAfter(cut_after);
+  if (cut_one_write)
+    cut_fs->FailNthWrite(cut_after + 1, EIO);
+  else
+    cut_fs->CutPowerAfter(cut_after);
 }
 
 // The power fails at each step of the cut back of a ring that a burst grew
 // to three list pages: the file reopened holds a sound chain (the three
 // list pages, or the two kept), whose pages the databank check finds owned
 // once, and the set reads from its start without a fault.
-class CommitSetRingCutTest : public CommitSetRingTest, public testing::WithParamInterface<int> {};
+class CommitSetRingCutTest : public CommitSetRingTest, public testing::WithParamInterface<int> {
+ protected:
+  void CutAndReopen(bool one_write);
+};
 
-TEST_P(CommitSetRingCutTest, APowerCutDuringTheCutBackLeavesASoundChain) {
+TEST_P(CommitSetRingCutTest, APowerCutDuringTheCutBackLeavesASoundChain) { CutAndReopen(false); }
+
+// The same with one write of the cut failing while the device stays up:
+// the commits after it go on as far as they can, and the reopened file
+// still holds a sound chain.
+TEST_P(CommitSetRingCutTest, AFailedWriteDuringTheCutBackLeavesASoundChain) { CutAndReopen(true); }
+
+void CommitSetRingCutTest::CutAndReopen(bool one_write) {
   {
+    cut_one_write = one_write;
     cut_after = GetParam();
     cut_fs = &fault_;
     cut_kept = 0;
@@ -261,6 +277,8 @@ TEST_P(CommitSetRingCutTest, APowerCutDuringTheCutBackLeavesASoundChain) {
     for (int32_t n = 0; n < 4000 && cut_kept == 0 && rc == 0; ++n) rc = append(true);
     DKInstallTestHook(nullptr);
     ASSERT_NE(cut_kept, 0);
+    if (one_write)
+      for (int32_t n = 0; n < 600; ++n) append(true);
     // The power is gone (or the cut is done): the server dies and the file
     // is opened again.
     for (auto [table, tbl] : {std::pair{ring_, 11}, std::pair{commit_set_, 10}}) {
