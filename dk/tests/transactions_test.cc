@@ -350,6 +350,7 @@ TEST_F(TransactionTest, HeaderCheckRefusals) {
 TEST_F(TransactionTest, AnOfflineDatabankTakesOnlyCopyStateRecords) {
   Table table = CreateTable(77, 4, 8);
   const std::vector<int32_t> online = {17, 0, area_[db_ + DBE_DID], 1, 0, 0};
+  const std::vector<int32_t> offline = {16, 0, area_[db_ + DBE_DID], 1, 0, 0};
   const std::vector<int32_t> utility = {15, 0, 0, 0, 0, 0, 0, 0, 0};
   struct Case {
     const char* what;
@@ -360,6 +361,8 @@ TEST_F(TransactionTest, AnOfflineDatabankTakesOnlyCopyStateRecords) {
       {"copy online", 0, {online}, 0},
       {"utility and copy online", 0, {utility, online}, 0},
       {"a change of a row", 0, {online, Change(1, table, MakeRecord("k1", 4, 8))}, -45},
+      {"copy offline and a change of a row", 0,
+       {Change(1, table, MakeRecord("k2", 4, 8)), offline}, -45},
       {"a copy in error", -44, {online}, -44},
   };
   for (const Case& c : cases) {
