@@ -106,15 +106,15 @@ TEST_F(DatabankFilesTest, AFileRowsFlagAndSecondNameChange) {
     return pb[0];
   };
   // "YES" brings the file online (its second flag cleared), "NO " takes
-  // it offline (set).
+  // it offline (set); the first flag stays as the row was made.
   EXPECT_EQ(update(3, 2, "", "2026121105300000"), 0);
-  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"DBA_1:1YN", "DBA_2:2YN"}));
+  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"DBA_1:1YN", "DBA_2:2NN"}));
   std::vector<uint8_t> row;
   const CatalogValue object[] = {{OBJECTS_OBJECT_ID, 0, 940, nullptr}};
   ASSERT_EQ(ReadRow(11, object, &row), 0);
   EXPECT_EQ(Column(row, OBJECTS_CHANGE_TIME, 26), "2026121105300000");
   EXPECT_EQ(update(4, 1, "RENAMED", nullptr), 0);
-  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"RENAMED:1NY", "DBA_2:2YN"}));
+  EXPECT_EQ(Files(3, "DBA"), (std::vector<std::string>{"RENAMED:1YY", "DBA_2:2NN"}));
   ASSERT_EQ(ReadRow(11, object, &row), 0);
   EXPECT_NE(Column(row, OBJECTS_CHANGE_TIME, 26), "2026121105300000") << "the clock's time";
   EXPECT_EQ(Column(row, OBJECTS_CHANGE_TIME, 26).size(), 16u);

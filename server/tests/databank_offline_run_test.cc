@@ -254,6 +254,16 @@ TEST_F(DatabankListMarkRunTest, AListOfflineMarksTheFileForTheListsAfterIt) {
   EXPECT_EQ(List(1), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
   EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0)) << "the list brought the copy back online";
   EXPECT_EQ(OpenForUse(), 0);
+  // Back online, the file is listed again as any file online, and goes
+  // offline and back once more.
+  EXPECT_EQ(List(1), 4);
+  EXPECT_EQ(List(2), 5);
+  EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 1));
+  EXPECT_EQ(List(3), 3);
+  EXPECT_EQ(List(1), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0));
+  EXPECT_EQ(OpenForUse(), 0);
 }
 
 }  // namespace

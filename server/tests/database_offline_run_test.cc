@@ -40,9 +40,10 @@ class DatabaseOfflineRunTest : public StartedDatabaseTest {
     EXPECT_EQ(end[0], 0);
     return pb[0];
   }
-  // The first flag of the LOG databank's file row, read in a work of its
-  // own; with `set` 0 or 1 it is written first ("NO " or "YES").
-  int32_t LogFlag(int32_t set = -1) {
+  // The offline mark (second flag) of the LOG databank's file row, read in
+  // a work of its own; with `set` 0 or 1 it is written first ("YES" or
+  // "NO ").
+  int32_t LogMark(int32_t set = -1) {
     int32_t begin[2] = {0, admin_};
     DDBegWork(base_, begin);
     DUDatabankRow log;
@@ -54,15 +55,15 @@ class DatabaseOfflineRunTest : public StartedDatabaseTest {
     utility_->cur_databank_file(base_, walk, log.name, log.name_length, &row);
     EXPECT_EQ(walk[0], 0);
     if (set >= 0) {
-      int32_t update[2] = {set == 1 ? 3 : 4, admin_};
+      int32_t update[2] = {set == 1 ? 4 : 3, admin_};
       utility_->upd_databank_file(base_, update, 3, row.number, row.second_name,
                                   row.second_name_length);
       EXPECT_EQ(update[0], 0);
-      row.first_flag = set;
+      row.second_flag = set;
     }
     int32_t end[2] = {0, admin_};
     DDEndWork(base_, end);
-    return row.first_flag;
+    return row.second_flag;
   }
   int32_t Offline() { return du::W(base_, sys_ + SYS_DATABASE_OFFLINE); }
 
@@ -72,27 +73,28 @@ class DatabaseOfflineRunTest : public StartedDatabaseTest {
 
 TEST_F(DatabaseOfflineRunTest, OfflineAndBackByBothWays) {
   const int32_t sessions = du::W(base_, sys_ + SYS_USECOUNT);
-  const int32_t flag = LogFlag();
+  const int32_t mark = LogMark();
   if (sessions >= 2) {
     EXPECT_EQ(Op7(3), 6) << "another session keeps the database online";
     EXPECT_EQ(Offline(), 0);
   }
   du::W(base_, sys_ + SYS_USECOUNT) = 1;
   struct Step {
-    int32_t mode, status, offline, log_flag;
+    int32_t mode, status, offline;
   };
-  // Offline marks the LOG databank's row "NO ", either way back online
-  // "YES"; a repeated step is refused with the database as it was.
-  const std::vector<Step> steps = {{3, 0, 1, 0}, {3, 3, 1, 0}, {1, 0, 0, 1}, {1, 4, 0, 1},
-                                   {3, 0, 1, 0}, {2, 0, 0, 1}, {2, 5, 0, 1}};
+  // Offline marks the LOG databank's file offline ("NO "), either way back
+  // online clears the mark ("YES"); a repeated step is refused with the
+  // database as it was.
+  const std::vector<Step> steps = {{3, 0, 1}, {3, 3, 1}, {1, 0, 0}, {1, 4, 0},
+                                   {3, 0, 1}, {2, 0, 0}, {2, 5, 0}};
   for (const Step& s : steps) {
     SCOPED_TRACE(s.mode);
     EXPECT_EQ(Op7(s.mode), s.status);
     EXPECT_EQ(Offline(), s.offline);
-    EXPECT_EQ(LogFlag(), s.log_flag);
+    EXPECT_EQ(LogMark(), s.offline);
   }
   du::W(base_, sys_ + SYS_USECOUNT) = sessions;
-  EXPECT_EQ(LogFlag(flag), flag) << "the row as the other tests found it";
+  EXPECT_EQ(LogMark(mark), mark) << "the row as the other tests found it";
 }
 
 }  // namespace
