@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+
 #include "dk/bitmap_page.h"
 #include "dk/request.h"
 #include "dk/restore_directory.h"
@@ -180,6 +182,41 @@ TEST_F(DatabankFileTest, ExtensionAddsBitmapPagesAtChunkStarts) {
   ASSERT_EQ(DKCRD1(rq.data()), 0);  // the failed open left no entry behind
   open_.push_back(rq[CRD_UNITS]);
   EXPECT_EQ(area_[rq[CRD_UNITS] + DBE_STATE], CHK_COMPLETE);
+}
+
+// An extension whose new bitmap page cannot be written fails the open, and
+// so does the write of the open's pages after it: the file is left marked
+// open, as after a crash, and the next open checks it.
+TEST_F(DatabankFileTest, AFailedExtensionWhosePagesCannotBeWrittenLeavesNoCloseMark) {
+  Close(Create("growfail", 16000));
+  struct FailingBitmap : PassThroughFileSystem {
+    using PassThroughFileSystem::PassThroughFileSystem;
+    int failed = 0;
+    int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
+                size_t* done) override {
+      if (offset != int64_t{kBitmapChunkUnits} * kUnitBytes)
+        return base_.WriteAt(handle, offset, buffer, count, done);
+      ++failed;
+      *done = 0;
+      return EIO;
+    }
+  } failing(fault_);
+  std::vector<int32_t> rq(CRD_WORDS, 0);
+  rq[CRD_UNITS] = 1000;
+  rq[CRD_DID] = 5;
+  rq[CRD_SEQNO] = -1;
+  rq[CRD_TYPE] = 9;
+  FillNames(rq.data(), "growfail");
+  mdr_install_file_system(&failing);
+  EXPECT_LT(DKCRD1(rq.data()), 0);
+  mdr_install_file_system(&fault_);
+  EXPECT_GT(failing.failed, 0);
+  EXPECT_EQ(FileWord("growfail", 1, HDR_CLOSE_MARK), 0);
+  rq[CRD_MODE] = 0;
+  rq[CRD_UNITS] = 0;
+  ASSERT_EQ(DKCRD1(rq.data()), 0);
+  open_.push_back(rq[CRD_UNITS]);
+  EXPECT_NE(area_[rq[CRD_UNITS] + DBE_STATE], CHK_COMPLETE);
 }
 
 TEST_F(DatabankFileTest, HeaderWordsThroughDKROO1) {
