@@ -9,6 +9,7 @@
 #include "dk/bitmap_page.h"
 #include "dk/bufferpool.h"
 #include "dk/bufferpool_internal.h"
+#include "dk/test_points.h"
 #include "platform/enqdeq.h"
 
 namespace bufferpool_internal {
@@ -185,6 +186,8 @@ bool ScanPool(Scan& scan, int32_t pool) {
     }
     if (before && scan.found >= scan.wanted) break;
   }
+  if (!batch.empty() && (scan.code == PAG_WRITE_SETS_UP_TO || scan.code == PAG_WRITE_SET))
+    DKReachTestPoint(DKTestPoint::kSetPagesCollected, scan.request[PAGREQ_ORDER]);
   for (const Collected& each : batch) WriteCollected(scan.request, each);
   return before && scan.found >= scan.wanted;
 }

@@ -28,6 +28,9 @@ enum class DKTestPoint : int32_t {
   // The commit set's chain is about to be cut back after the list page
   // the value names, which is kept as the chain's last.
   kCommitSetCut = 7,
+  // A write of write sets has collected the pages it chose in one pool and
+  // is about to write them (the value: its order value).
+  kSetPagesCollected = 8,
 };
 
 using DKTestHook = void (*)(DKTestPoint point, int32_t value);
