@@ -375,6 +375,38 @@ TEST_F(DatabankRequestsTest, ADatabankIsDisconnectedByMode) {
   DSCloseDcb(base_, cls);
 }
 
+// One copy disconnected twice in one transaction, the second request
+// made while the copy is still online: the commit takes it offline once,
+// and the databank and the commits after it are not harmed.
+TEST_F(DatabankRequestsTest, ACopyDisconnectedTwiceInOneTransactionGoesOfflineOnce) {
+  EndTransaction();
+  int32_t begin[2] = {1, user_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  constexpr int32_t kLid = 63;
+  ASSERT_EQ(FileRequest(kLid, 3, 1, 1, "disconnect_twice.dbf")[0], 0);
+  for (int k = 0; k < 2; ++k) {
+    int32_t offline[16] = {1, user_, kLid, 0, 1};
+    DSDisconnect(base_, offline);
+    EXPECT_GE(offline[0], 0) << k;
+  }
+  int32_t commit[8] = {0, 0, 0, 0, user_};
+  EXPECT_GE(DSTransEndReq(base_, commit), 0) << W(user_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(kLid, 1, 1));
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  int32_t record[16] = {3, user_, 1, 0, -1};
+  DSDisconnect(base_, record);
+  EXPECT_EQ(record[0], 0);
+  int32_t next[8] = {0, 0, 0, 0, user_};
+  EXPECT_GE(DSTransEndReq(base_, next), 0) << W(user_, USR_RVEC_RCODE);
+  int32_t close[16] = {2, user_, kLid, 0, -1};
+  DSDisconnect(base_, close);
+  EXPECT_EQ(close[0], 0);
+  int32_t cls[CLS_WORDS] = {1, kLid, -1};
+  DSCloseDcb(base_, cls);
+}
+
 // The batch of a backup's or an offline change's end and the incremental
 // file's check name open databanks only.
 TEST_F(DatabankRequestsTest, AttachBatchesAndTheTableKindCheckNameOpenDatabanks) {
