@@ -270,4 +270,33 @@ TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplaye
   EXPECT_EQ(Differences(Model()), "");
 }
 
+// The same commit whose page write failed, and then a clean stop instead of a
+// crash: the stop's close of the databank whose pages could not be written
+// answers the failure and leaves it and the TRANS databank marked open, so
+// the restart still replays the commit.
+TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailedIsReplayedAfterACleanStop) {
+  StartBackground(1);
+  for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
+  const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
+  failing_fs = &fault_;
+  fail_after_applying = secured + 1;
+  DKInstallTestHook(FailSecuringWrite);
+  EXPECT_LT(CommitRound(3, 129), 0);
+  DKInstallTestHook(nullptr);
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
+  StopBackground();
+  open_.clear();
+  reused_ = {};
+  int32_t rc = 0;
+  DKShutdown(&rc);
+  EXPECT_NE(rc, 0);
+  ASSERT_EQ(enqdeq_init(enq_, kThreads, nullptr, nullptr, 0), 0);
+  ASSERT_EQ(enqdeq_attach(enq_, 1), 0);
+  params_.counts[0] = 0;
+  ASSERT_EQ(params_.Start(), 0);
+  area_ = Bufferpool();
+  ASSERT_EQ(Reopen(), 0);
+  EXPECT_EQ(Differences(Model()), "");
+}
+
 }  // namespace
