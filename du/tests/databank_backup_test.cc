@@ -569,6 +569,41 @@ TEST_F(DatabankBackupTest, ModeThreeOnAnOfflineSystemDatabankAnswersAtOnce) {
   EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()), tail);
 }
 
+// The offline mark of mode 3 goes with the disconnects: its failure rolls
+// the transaction back and undoes the first pass as any failure there does.
+TEST_F(DatabankBackupTest, ModeThreeRollsBackWhenTheOfflineMarkFails) {
+  AddEntry(rec_.databanks[0]);
+  AddEntry(rec_.databanks[4]);
+  rec_.answers["DDUpdDatabank"] = {-16150};
+  EXPECT_EQ(Apply(3), -16150);
+  EXPECT_EQ(W(sys_ + SYS_SYSDB_OFFLINE), 0);
+  const std::vector<std::string> tail = {"DDUpdDatabank:0", "DSTransEndReq:1", "DSCloseDbReq:0"};
+  const auto trace = Trace();
+  ASSERT_GE(trace.size(), tail.size());
+  EXPECT_EQ(std::vector<std::string>(trace.end() - 3, trace.end()), tail);
+  EXPECT_EQ(Calls("DSTransEndReq").back().words[0], 1);
+}
+
+// The system databank taken offline (its file row marked "NO ") and brought
+// in by the refresh's second walk is no longer noted offline; when its
+// routine fails it stays noted.
+TEST_F(DatabankBackupTest, RefreshBringingTheSystemDatabankInClearsItsNote) {
+  for (int32_t routine : {0, -16150}) {
+    SCOPED_TRACE(routine);
+    rec_.calls.clear();
+    rec_.answers.clear();
+    W(ducom_ + DDUCOM_DBU_CHAIN) = 0;
+    AddEntry(rec_.databanks[0]);
+    rec_.files = {FileRow(rec_.databanks[0], 11, "SYSDB_S")};
+    rec_.answers["DSExecRoutine"] = {routine};
+    W(sys_ + SYS_SYSDB_OFFLINE) = 1;
+    int32_t pb[2] = {0, usr_};
+    DSBkpRefreshFiles(base_, pb);
+    EXPECT_EQ(pb[0], routine);
+    EXPECT_EQ(W(sys_ + SYS_SYSDB_OFFLINE), routine == 0 ? 0 : 1);
+  }
+}
+
 TEST_F(DatabankBackupTest, ModeFourRemembersAFailedOptionAndGoesOn) {
   AddEntry(rec_.databanks[4]);
   AddEntry(rec_.databanks[6]);
