@@ -546,7 +546,10 @@ void DKShutdown(int32_t* rc) {
   int32_t code = 0;
   // Each round closes one databank; a close takes the entry out of the
   // table, so the walk starts afresh and ends when the table is empty. The
-  // databank of the transaction log (kind 4) is closed last.
+  // databank of the transaction log (kind 4) is closed last. A close that
+  // fails (a page it could not write) still gives its entry and file back,
+  // and the walk goes on: a databank left open here would keep its file
+  // open and locked after the area is gone. The first failure is answered.
   for (int32_t round = 0; round <= w[BP_DATABANK_COUNT]; ++round) {
     DKLock(BP_LOCK_DATABANK_HASH);
     int32_t state[4] = {0, w[BP_DATABANK_HASH], 0, 0};
@@ -565,8 +568,7 @@ void DKShutdown(int32_t* rc) {
     if (!chosen) break;
     int32_t close[4] = {-22, chosen, -1, w[chosen + DBE_SEQNO]};
     DKCallEntry(DKF_CLD1, close, nullptr);
-    code = close[0];
-    if (code != 0) break;
+    if (code == 0) code = close[0];
   }
   int32_t expected = BP_STATUS_SHUTDOWN;
   PoolWord(BP_STATUS).compare_exchange_strong(expected, BP_STATUS_DOWN);

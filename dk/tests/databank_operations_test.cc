@@ -58,11 +58,13 @@ class FailingWrites : public PassThroughFileSystem {
   using PassThroughFileSystem::PassThroughFileSystem;
   int64_t fail_unit = -1;
   bool only_close_mark = false;
+  bool one_file = false;  // only the file of the first failed write fails
   int failed = 0;
 
   int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
               size_t* done) override {
-    bool fail = fail_unit >= 0 && offset == fail_unit * kUnitBytes;
+    bool fail = fail_unit >= 0 && offset == fail_unit * kUnitBytes &&
+                (!one_file || failed_handle_ < 0 || failed_handle_ == handle);
     if (fail && only_close_mark) {
       int32_t mark = 0;
       std::memcpy(&mark, static_cast<const char*>(buffer) + 4 * HDR_CLOSE_MARK, 4);
@@ -70,9 +72,13 @@ class FailingWrites : public PassThroughFileSystem {
     }
     if (!fail) return base_.WriteAt(handle, offset, buffer, count, done);
     ++failed;
+    failed_handle_ = handle;
     *done = 0;
     return EIO;
   }
+
+ private:
+  int failed_handle_ = -1;
 };
 
 // A close whose page write or close-mark write fails answers the failure and
@@ -124,18 +130,26 @@ TEST_F(DatabankOperationsTest, ACloseWhoseWriteFailsAnswersItAndLeavesNoCloseMar
 }
 
 // The shutdown closes every databank the same way: a page it cannot write
-// ends it with the failure, and the file is left marked open.
+// answers the failure and leaves that file marked open, and every other
+// databank is still closed with its mark (its file given back, so that a
+// start in the same process opens it again).
 TEST_F(DatabankOperationsTest, AShutdownWhosePageWriteFailsAnswersItAndLeavesNoCloseMark) {
-  Make("down", 64);
-  int32_t entry = 0;
-  ASSERT_EQ(OpenDb("down", 3, 5, 3, &entry), 0);
-  const int32_t page = Allocate(entry, 2048);
-  int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
-  ASSERT_GT(buffer, 0);
-  PageWords(buffer)[100] = 4711;
-  ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+  int32_t page = 0;
+  for (int32_t did : {5, 6, 7}) {
+    const std::string name = "down" + std::to_string(did);
+    Make(name, 64, did);
+    int32_t entry = 0;
+    ASSERT_EQ(OpenDb(name, 3, did, 3, &entry), 0);
+    page = Allocate(entry, 2048);
+    int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
+    ASSERT_GT(buffer, 0);
+    PageWords(buffer)[100] = 4711;
+    ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+  }
+  // The same page of each file: its write fails for the first file only.
   FailingWrites failing(fault_);
   failing.fail_unit = page;
+  failing.one_file = true;
   mdr_install_file_system(&failing);
   int32_t rc = 0;
   DKShutdown(&rc);
@@ -143,8 +157,14 @@ TEST_F(DatabankOperationsTest, AShutdownWhosePageWriteFailsAnswersItAndLeavesNoC
   open_.clear();  // the area is gone with every entry
   EXPECT_NE(rc, 0);
   EXPECT_GT(failing.failed, 0);
-  EXPECT_EQ(FileWord("down", kHeaderUnit, HDR_CLOSE_MARK), 0);
-  EXPECT_NE(FileWord("down", page, 100), 4711);
+  int marked = 0;
+  for (int32_t did : {5, 6, 7}) {
+    const std::string name = "down" + std::to_string(did);
+    const bool written = FileWord(name, page, 100) == 4711;
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), written ? CLOSE_MARK_CLOSED : 0) << name;
+    marked += written;
+  }
+  EXPECT_EQ(marked, 2);
 }
 
 TEST_F(DatabankOperationsTest, AccessModesDecideSharing) {
