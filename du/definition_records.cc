@@ -198,6 +198,10 @@ void DUWriteDefRecord(int32_t* base, int32_t* record, int32_t usr, std::span<con
     return answer(st < 0 ? KernelStatus(st) : st);
   }
   if (!open) return answer(DU_NO_TRANSACTION);
+  // Kind 34 carries nothing, and the databank kernel carries out no record
+  // of its code: appended, one word long, it failed the commit (-66), and
+  // any longer it would stop the background applying it. Nothing is written.
+  if (kind == DEF_KIND_ONE_WORD) return answer(0);
   const int32_t tp = W(base, F(usr, USR_TP));
   std::vector<int32_t> words;
   const int32_t room = du::SetRequest().size() - 15;
@@ -213,9 +217,11 @@ int32_t DUKernelDefinitionRecord(int32_t* base, int32_t usr, int32_t, int32_t* t
   const int32_t kind = table_request[DUREC_STATUS];
   const KindLayout* layout = LayoutOf(kind);
   const bool description_only =
-      layout != nullptr && layout->pieces[0].source == kDesc &&
-      (layout->pieces[1].source == kEnd ||
-       (layout->pieces[1].source == kZero && layout->pieces[2].source == kEnd));
+      layout != nullptr &&
+      (layout->pieces[0].source == kEnd ||
+       (layout->pieces[0].source == kDesc &&
+        (layout->pieces[1].source == kEnd ||
+         (layout->pieces[1].source == kZero && layout->pieces[2].source == kEnd))));
   if (!description_only) {
     const std::string name = "DSOpenTable kind " + std::to_string(kind);
     DSErrRep(name.data(), static_cast<int32_t>(name.size()), DU_NOT_INITIALISED, SEV_ERROR);

@@ -45,7 +45,7 @@ TEST_F(DefinitionRecordTest, EachKindHasItsLength) {
   const std::pair<int32_t, size_t> lengths[] = {
       {6, 13},  {9, 13},   {7, 17},  {8, 10}, {10, 14}, {11, 19}, {12, 102},
       {13, 10}, {14, 10},  {15, 9},  {16, 6}, {17, 6},  {25, 6},  {18, 36},
-      {19, 36}, {20, 100}, {23, 22}, {26, 6}, {34, 1},
+      {19, 36}, {20, 100}, {23, 22}, {26, 6},
   };
   for (auto [kind, length] : lengths) {
     ASSERT_EQ(Write(kind, desc), 0) << kind;
@@ -55,6 +55,12 @@ TEST_F(DefinitionRecordTest, EachKindHasItsLength) {
       EXPECT_EQ(written_[1], tn);
     }
   }
+  // Kind 34 carries nothing and appends nothing.
+  written_.clear();
+  const int32_t appends = kernel_.Sent(DK_APS1);
+  ASSERT_EQ(Write(34, desc), 0);
+  EXPECT_TRUE(written_.empty());
+  EXPECT_EQ(kernel_.Sent(DK_APS1), appends);
   // Identity words follow the transaction number.
   ASSERT_EQ(Write(6, desc), 0);
   EXPECT_EQ(std::vector<int32_t>(written_.begin() + 2, written_.begin() + 8),
@@ -125,7 +131,7 @@ TEST_F(DefinitionRecordTest, OutsideATransactionTheKernelChangesAtOnce) {
 TEST_F(DefinitionRecordTest, FailedAppendLeavesTheTransactionFailed) {
   ASSERT_EQ(Begin(1), 0);
   kernel_.fail[DK_APS1] = -30;
-  EXPECT_EQ(Write(34, {}), -30 - 16140);
+  EXPECT_EQ(Write(26, std::vector<int32_t>(4, 0)), -30 - 16140);
   EXPECT_EQ(W(Tp() + TP_TRANSACTION_STATE), 2);
 }
 

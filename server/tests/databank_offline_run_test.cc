@@ -18,11 +18,13 @@
 #include "dk/request.h"
 #include "du/databank_offline.h"
 #include "du/databank_utility.h"
+#include "du/definition_records.h"
 #include "du/pool_words.h"
 #include "du/record_access_words.h"
 #include "du/transactions.h"
 #include "kernel/control_blocks.h"
 #include "kernel/system_block.h"
+#include "kernel/table_use.h"
 #include "kernel/databank_control.h"
 #include "request/databank_file_request.h"
 #include "request/databank_requests.h"
@@ -150,6 +152,24 @@ TEST_F(DatabankOfflineRunTest, TheDatabaseOwnDatabanks) {
   }
   // Left as it was found for the tests after.
   du::W(base_, base_[sqlpool::RESERV] + SYS_SYSDB_OFFLINE) = 0;
+}
+
+// A definition record of kind 34 carries nothing for the kernel to carry
+// out: written for a databank in a transaction, the transaction commits.
+TEST_F(DatabankOfflineRunTest, ARecordOfKindThirtyFourLetsItsTransactionCommit) {
+  int32_t begin[2] = {1, admin_};
+  DSBTR3(base_, begin);
+  ASSERT_EQ(begin[0], 0);
+  int32_t open[2] = {0, admin_};
+  int32_t table[TRQ_WORDS] = {};
+  table[TRQ_KIND] = DEF_KIND_ONE_WORD;
+  table[TRQ_LID] = 1;
+  const int32_t nothing[8] = {};
+  DSOpenTable(base_, open, table, nothing);
+  EXPECT_EQ(open[0], 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  int32_t commit[8] = {0, 0, 0, 0, admin_};
+  EXPECT_GE(DSTransEndReq(base_, commit), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_EQ(DSGetTransState(base_, admin_), 0);
 }
 
 // A list of one databank's file (named by its second name) taken offline
