@@ -51,9 +51,16 @@ class StartedAdminWorkTest : public StartedWorkTest {
  protected:
   void SetUp() override {
     StartedWorkTest::SetUp();
+    if (HasFatalFailure()) return;  // no database: the failure says why
     ASSERT_EQ(Begin(admin_), 0);
+    begun_ = true;
   }
-  void TearDown() override { EXPECT_EQ(End(admin_, 1), 0); }
+  void TearDown() override {
+    if (begun_) {
+      EXPECT_EQ(End(admin_, 1), 0);
+    }
+  }
+  bool begun_ = false;
 
   // An object of `kind` named `name` in the administrator's schema: its id.
   int32_t Object(int32_t kind, const std::string& name) {
