@@ -416,6 +416,12 @@ int32_t ApplyList(int32_t* base, int32_t usr, int32_t ducom) {
     return Dictionary(base, usr, 0, &DUUtilityServices::refresh_files, "DSBkpRefreshFiles");
   }
   if (mode != 2) return 0;
+  // Every listed file is offline here (a file online answered 5), and the
+  // backup rows read each databank's restore directory, which an offline
+  // copy cannot give: the copies come back online first.
+  const int32_t refreshed =
+      Dictionary(base, usr, 0, &DUUtilityServices::refresh_files, "DSBkpRefreshFiles");
+  if (refreshed < 0) return refreshed;
   for (int32_t e = W(base, ducom + DDUCOM_DBU_CHAIN); e != 0; e = W(base, e + DBU_NEXT)) {
     const int32_t id = W(base, e + DBU_ID);
     if (SystemDatabank(id)) continue;

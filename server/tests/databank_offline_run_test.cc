@@ -284,6 +284,19 @@ TEST_F(DatabankListMarkRunTest, AListOfflineMarksTheFileForTheListsAfterIt) {
   EXPECT_EQ(List(1), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
   EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0));
   EXPECT_EQ(OpenForUse(), 0);
+  // A list of mode 2 brings the copy back as well, before the backup rows
+  // read the databank, and leaves the file listed as online.
+  EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 1));
+  EXPECT_EQ(List(2), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0)) << "the list of mode 2 brought the copy back";
+  EXPECT_EQ(OpenForUse(), 0);
+  EXPECT_EQ(List(2), 5) << "online again";
+  EXPECT_EQ(List(1), 4) << "online again";
+  EXPECT_EQ(List(3), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 1));
+  EXPECT_EQ(List(1), 0) << Wd(base_, admin_, USR_RVEC_RCODE);
+  EXPECT_TRUE(AwaitCopyOffline(lid_, 1, 0));
 }
 
 }  // namespace
