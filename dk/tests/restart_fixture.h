@@ -3,6 +3,7 @@
 // the restart that opens the databanks again through DKOPD1.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,11 +28,14 @@ class RestartCrashTest : public TransactionTest {
   }
 
   // The server dies: files closed unwritten, the kernel started afresh.
-  void Crash() {
+  // `while_down` runs once the files are closed (a power cut drops there
+  // what was not synced).
+  void Crash(const std::function<void()>& while_down = {}) {
     StopBackground();
     for (int32_t e : open_)
       if (area_[e + DBE_DID] != 0) ReleaseDatabank(e, false);
     open_.clear();
+    if (while_down) while_down();
     reused_ = {};
     int32_t rc = 0;
     DKShutdown(&rc);

@@ -18,9 +18,19 @@
 #include "dict/work_block.h"
 #include "du/databank_utility.h"
 #include "kernel/databank_control.h"
+#include "request/record_access_services.h"
 #include "server/testing/started_database.h"
 
 inline constexpr int32_t kDatabankObjectKind = 1;  // "DATABANK"
+
+// Installs record access's services and the utilities' table; answers the
+// table (null when it could not be made).
+inline const DUUtilityServices* InstallUtilityServices() {
+  RequestInstallRecordAccessServices();
+  const DUUtilityServices* utility = DUInstallUtilityServices(nullptr);
+  DUInstallUtilityServices(utility);
+  return utility;
+}
 
 // `text` into `bytes` bytes of `words`, blank padded.
 inline void PutBlankPadded(int32_t* words, const std::string& text, int32_t bytes) {

@@ -41,9 +41,7 @@ class DatabankOfflineRunTest : public StartedDatabaseTest {
   void SetUp() override {
     StartedDatabaseTest::SetUp();
     if (HasFatalFailure()) return;
-    RequestInstallRecordAccessServices();
-    utility_ = DUInstallUtilityServices(nullptr);
-    DUInstallUtilityServices(utility_);
+    utility_ = InstallUtilityServices();
     ASSERT_NE(utility_, nullptr);
     static int32_t lid = 0;
     if (lid == 0) {

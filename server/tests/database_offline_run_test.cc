@@ -22,9 +22,7 @@ class DatabaseOfflineRunTest : public StartedDatabaseTest {
   void SetUp() override {
     StartedDatabaseTest::SetUp();
     if (HasFatalFailure()) return;
-    RequestInstallRecordAccessServices();
-    utility_ = DUInstallUtilityServices(nullptr);
-    DUInstallUtilityServices(utility_);
+    utility_ = InstallUtilityServices();
     ASSERT_NE(utility_, nullptr);
     sys_ = base_[sqlpool::RESERV];
   }
