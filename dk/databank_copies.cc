@@ -1,6 +1,7 @@
 // The state of a databank's copies (DKGDS1), taking one copy offline
-// (DKSUD1): its pages written and its close mark set before it leaves, and
-// the table entries that name it sent to look for their root entry again;
+// (DKSUD1): its pages written and its close mark set before it leaves (a
+// failure of either answered, the copy left online), and the table entries
+// that name it sent to look for their root entry again;
 // and putting it online again (DKRED1) with table entries of its own.
 #include "dk/databank_copies.h"
 
@@ -100,7 +101,10 @@ int32_t DKSUD1(int32_t* request) {
   int32_t copy = copies[static_cast<size_t>(i)];
   int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, 0, 0};
   if (int32_t rc = DKPAG0(pag, PAG_FLUSH)) return Finish(request, rc);
-  WriteCloseMark(copy);
+  // A mark that cannot be written leaves the copy where it was, with the
+  // error status the failed write gave it: its header stays marked open,
+  // so whoever opens the file next checks it as after a crash.
+  if (int32_t rc = WriteCloseMark(copy)) return Finish(request, rc);
   a[copy + DBE_OFFLINE] = 1;
   a[copy + DBE_OFFLINE_COPY] = 1;
   a[copy + DBE_ERROR] = 0;

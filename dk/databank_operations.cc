@@ -520,9 +520,13 @@ int32_t DKTDB1(int32_t* request) {
   int32_t copy = FindCopy(kIndexDKTDB1, request[TDB_DID], request[TDB_SEQNO]);
   if (copy < 0) return Finish(request, copy);
   // Changed pages reach the file first: a freed page written back after the
-  // cut would make the file long again.
+  // cut would make the file long again. When one cannot be written, the
+  // failure is the answer and the file is left as it is: its changes are
+  // held back in the pool (the failed write has disabled the databank), and
+  // a cut with a bitmap page rewritten over them would change a file whose
+  // next open must check it as the failure left it.
   int32_t pag[PAGREQ_WORDS] = {copy, 0, 0, 0, -1, 0, 0, 0};
-  DKPAG0(pag, PAG_FLUSH);
+  if (int32_t rc = DKPAG0(pag, PAG_FLUSH)) return Finish(request, rc);
   for (;;) {
     Sizes s;
     if (int32_t rc = WalkBitmaps(copy, kIndexDKTDB1, &s)) return Finish(request, rc);

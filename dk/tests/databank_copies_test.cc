@@ -8,6 +8,7 @@
 #include "dk/set_table.h"
 #include "dk/table_entries.h"
 #include "dk/tests/databank_fixture.h"
+#include "dk/tests/failing_writes.h"
 
 namespace {
 
@@ -76,6 +77,50 @@ TEST_F(DatabankCopiesTest, CopyGoesOfflineOnceWithItsCloseMark) {
   EXPECT_EQ(Offline(9), -45);
   EXPECT_EQ(Call(53, -1, 5, 4), (std::vector<int32_t>{0, 0, 4}));
   EXPECT_EQ(Call(53, -1, 5, 9)[0], 1);
+}
+
+// A copy goes offline only once its changed pages and its close mark are on
+// disk. When either write fails the failure is the answer and the copy stays
+// where it was (online, its tables' entries untouched), disabled by the
+// failed write, its header marked open as a crash leaves it.
+TEST_F(DatabankCopiesTest, ACopyWhoseWriteFailsAnswersItAndStaysOnline) {
+  struct Case {
+    const char* what;
+    bool fail_page, fail_mark;
+    int32_t rc, error;  // the answer; the copy's error status after it
+  };
+  // A failed write disables the copy with -44 whichever page it was.
+  const Case cases[] = {
+      {"nothing fails", false, false, 0, 0},
+      {"the page write fails", true, false, -44, -44},
+      {"the close-mark write fails", false, true, -61, -44},
+  };
+  int32_t did = 6;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string name = "offcopy" + std::to_string(did);
+    Create("off" + std::to_string(did), 64, did, 3);
+    const int32_t copy = Create(name, 64, did, 4);
+    const int32_t table = MakeTable(did, 70 + did, 10);
+    ASSERT_EQ(Chain(table).size(), 2u);
+    const int32_t on_copy = Chain(table)[1];
+    const int32_t root = area_[on_copy + TBE_ROOT_PAGE];
+    const int32_t page = ChangedPage(copy);
+
+    FailingWrites failing(fault_);
+    failing.Choose(c.fail_page, c.fail_mark, page);
+    mdr_install_file_system(&failing);
+    EXPECT_EQ(Call(53, 1, did, 4)[0], c.rc);
+    mdr_install_file_system(&fault_);
+    EXPECT_EQ(failing.failed > 0, c.rc != 0);
+    EXPECT_EQ(FileWord(name, page, 100) == 4711, !c.fail_page);
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), c.rc == 0 ? CLOSE_MARK_CLOSED : 0);
+    EXPECT_EQ(area_[copy + DBE_OFFLINE], c.rc == 0 ? 1 : 0);
+    EXPECT_EQ(area_[copy + DBE_ERROR], c.error);
+    EXPECT_EQ(Call(53, -1, did, 4)[0], c.error);  // the copy's error status
+    EXPECT_EQ(area_[on_copy + TBE_ROOT_PAGE], c.rc == 0 ? -1 : root);
+    ++did;
+  }
 }
 
 TEST_F(DatabankCopiesTest, CopyComesOnlineWithItsTablesFound) {

@@ -46,4 +46,16 @@ class DatabankTest : public PageTest {
     EXPECT_EQ(DKHLD0(rq, 0), 0);
     return rq[REQ_PAGE];
   }
+
+  // A new 2048-byte page of the databank left changed in the pool, word 100
+  // 4711 (on disk once it is written); its unit.
+  int32_t ChangedPage(int32_t entry) {
+    const int32_t page = Allocate(entry, 2048);
+    const int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
+    EXPECT_GT(buffer, 0);
+    if (buffer <= 0) return page;
+    PageWords(buffer)[100] = 4711;
+    EXPECT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+    return page;
+  }
 };

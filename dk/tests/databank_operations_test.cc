@@ -8,11 +8,11 @@
 
 #include <atomic>
 #include <barrier>
-#include <cerrno>
 #include <cstring>
 #include <thread>
 
 #include "dk/tests/databank_fixture.h"
+#include "dk/tests/failing_writes.h"
 
 namespace {
 
@@ -51,36 +51,6 @@ TEST_F(DatabankOperationsTest, SharedOpenClosesOnTheLastCloseWithMarkOne) {
   EXPECT_EQ(FileWord("db", 1, HDR_CLOSE_MARK), 1);
 }
 
-// Fails every write of one kind until disarmed: the pages of one unit, or
-// only the header write that sets the close mark to 1.
-class FailingWrites : public PassThroughFileSystem {
- public:
-  using PassThroughFileSystem::PassThroughFileSystem;
-  int64_t fail_unit = -1;
-  bool only_close_mark = false;
-  bool one_file = false;  // only the file of the first failed write fails
-  int failed = 0;
-
-  int WriteAt(int handle, int64_t offset, const void* buffer, size_t count,
-              size_t* done) override {
-    bool fail = fail_unit >= 0 && offset == fail_unit * kUnitBytes &&
-                (!one_file || failed_handle_ < 0 || failed_handle_ == handle);
-    if (fail && only_close_mark) {
-      int32_t mark = 0;
-      std::memcpy(&mark, static_cast<const char*>(buffer) + 4 * HDR_CLOSE_MARK, 4);
-      fail = mark == CLOSE_MARK_CLOSED;
-    }
-    if (!fail) return base_.WriteAt(handle, offset, buffer, count, done);
-    ++failed;
-    failed_handle_ = handle;
-    *done = 0;
-    return EIO;
-  }
-
- private:
-  int failed_handle_ = -1;
-};
-
 // A close whose page write or close-mark write fails answers the failure and
 // leaves the header marked open, as a crash leaves it, so that the next open
 // runs the crash checks over a file whose pages never reached it; the entry
@@ -105,15 +75,10 @@ TEST_F(DatabankOperationsTest, ACloseWhoseWriteFailsAnswersItAndLeavesNoCloseMar
     Make(name, 64);
     int32_t entry = 0;
     ASSERT_EQ(OpenDb(name, 3, 5, 3, &entry), 0);
-    const int32_t page = Allocate(entry, 2048);
-    int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
-    ASSERT_GT(buffer, 0);
-    PageWords(buffer)[100] = 4711;
-    ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+    const int32_t page = ChangedPage(entry);
 
     FailingWrites failing(fault_);
-    failing.fail_unit = c.fail_page ? page : c.fail_mark ? kHeaderUnit : -1;
-    failing.only_close_mark = c.fail_mark;
+    failing.Choose(c.fail_page, c.fail_mark, page);
     mdr_install_file_system(&failing);
     const int32_t rc = CloseDb(c.mode, 5, 3);
     mdr_install_file_system(&fault_);
@@ -140,11 +105,7 @@ TEST_F(DatabankOperationsTest, AShutdownWhosePageWriteFailsAnswersItAndLeavesNoC
     Make(name, 64, did);
     int32_t entry = 0;
     ASSERT_EQ(OpenDb(name, 3, did, 3, &entry), 0);
-    page = Allocate(entry, 2048);
-    int32_t buffer = Get(entry, page, 2048, GET_UPDATE);
-    ASSERT_GT(buffer, 0);
-    PageWords(buffer)[100] = 4711;
-    ASSERT_EQ(DKPUT0(PUT_CHANGED, buffer), 0);
+    page = ChangedPage(entry);
   }
   // The same page of each file: its write fails for the first file only.
   FailingWrites failing(fault_);
@@ -281,6 +242,50 @@ TEST_F(DatabankOperationsTest, TruncationCutsAfterTheLastUsedUnit) {
     EXPECT_GT(page, c.last_unit);
     EXPECT_EQ(CloseDb(1, 5, -1), 0);
     EXPECT_GE(FileSize(name), int64_t{page + 8} * kUnitBytes);
+  }
+}
+
+// A cut first writes the databank's changed pages. When one of them cannot
+// be written the cut answers that failure and leaves the file as it was (no
+// bitmap page rewritten, nothing cut): the databank is disabled and its next
+// open checks the file as the failure left it. Once it is opened again the
+// cut goes through.
+TEST_F(DatabankOperationsTest, ATruncationWhosePageWriteFailsAnswersItAndCutsNothing) {
+  for (const bool fail : {false, true}) {
+    SCOPED_TRACE(fail ? "the page write fails" : "nothing fails");
+    const std::string name = fail ? "cutfail" : "cutwrites";
+    Make(name, 16256 + 40);  // an empty last chunk, which a cut drops
+    const int64_t size = FileSize(name);
+    const int32_t next = FileWord(name, 0, BMP_NEXT);
+    int32_t entry = 0;
+    ASSERT_EQ(OpenDb(name, 1, 5, -1, &entry), 0);
+    const int32_t page = ChangedPage(entry);
+
+    FailingWrites failing(fault_);
+    failing.Choose(fail, false, page);
+    mdr_install_file_system(&failing);
+    const int32_t rc = Truncate(5);
+    mdr_install_file_system(&fault_);
+    EXPECT_EQ(failing.failed > 0, fail);
+    EXPECT_EQ(FileWord(name, page, 100) == 4711, !fail);
+    if (!fail) {
+      EXPECT_EQ(rc, 0);
+      EXPECT_LT(FileSize(name), size);
+      EXPECT_EQ(CloseDb(1, 5, -1), 0);
+      continue;
+    }
+    EXPECT_EQ(rc, -44);
+    EXPECT_EQ(area_[entry + DBE_ERROR], -44);
+    EXPECT_EQ(FileSize(name), size);
+    EXPECT_EQ(FileWord(name, 0, BMP_NEXT), next);
+    // The close cannot write the page either and leaves the file marked
+    // open; the next open takes it as after a crash, and the cut then runs.
+    EXPECT_EQ(CloseDb(1, 5, -1), -44);
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), 0);
+    ASSERT_EQ(OpenDb(name, 1, 5, -1), 0);
+    EXPECT_EQ(Truncate(5), 0);
+    EXPECT_LT(FileSize(name), size);
+    EXPECT_EQ(CloseDb(1, 5, -1), 0);
   }
 }
 
