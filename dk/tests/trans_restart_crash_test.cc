@@ -15,6 +15,16 @@
 
 namespace {
 
+FaultFileSystem* failing_fs = nullptr;
+std::atomic<int32_t> fail_after_applying{0};
+
+// The first write after the unit of the given commit number has applied
+// its records, which is the first page write of its securing, fails.
+void FailSecuringWrite(DKTestPoint point, int32_t commit) {
+  if (point == DKTestPoint::kUnitApplied && commit == fail_after_applying.load())
+    failing_fs->FailNthWrite(1, EIO);
+}
+
 class TransRestartCrashTest : public RestartCrashTest {
  protected:
   static constexpr int32_t kLength = 200;  // about nine rows to a leaf
@@ -75,8 +85,66 @@ class TransRestartCrashTest : public RestartCrashTest {
     for (int32_t round = 6; round < 80; ++round) Commit(round, 0);
   }
 
+  // A second databank (DID 9) and a table on it, which commits that leave
+  // the databank of table_ alone change.
+  Table MakeElsewhere() {
+    other_ = Create("other", 400, 9);
+    int32_t made[CRT_WORDS] = {};
+    made[RQ_DID] = 9;
+    made[RQ_TYPE] = 10;
+    made[RQ_TBL] = 72;
+    made[RQ_KEY_LENGTH] = 4;
+    made[RQ_RECORD_LENGTH] = kLength;
+    DKEXE1(16, made);
+    EXPECT_EQ(made[RQ_STATUS], 0);
+    return {made[RQ_TABLE], 72, 4, kLength};
+  }
+  // Inserts a row of each key into it in one transaction of `kind`, through
+  // the sets `s` (emptied first); the status of the end.
+  int32_t CommitElsewhere(const Table& t, const std::vector<std::string>& keys, int32_t kind,
+                          const Sets& s) {
+    const Began began = Begin();
+    EXPECT_EQ(began.rc, 0);
+    Empty(s);
+    AppendTo(s.write, Header(kind, {{other_, kUseWritten}}));
+    for (const std::string& key : keys) {
+      std::vector<int32_t> change = Change(1, t, MakeRecord(key.c_str(), 4, kLength));
+      change[RQ_DID] = 9;
+      AppendTo(s.write, change);
+    }
+    return End(began.tss, s);
+  }
+  // The keys of the rows of that table, read after a restart.
+  std::vector<std::string> KeysElsewhere() {
+    int32_t open[CRT_WORDS] = {3, 0, 9, -1, 0, 72, 4, kLength};
+    DKOPT1(open);
+    EXPECT_EQ(open[RQ_STATUS], 0);
+    if (open[RQ_STATUS] != 0) return {};
+    std::vector<std::string> keys;
+    for (const std::string& row : Rows({open[RQ_TABLE], 72, 4, kLength}))
+      keys.push_back(row.substr(0, 4));
+    return keys;
+  }
+
+  // Three commits secured by the background threads, then a fourth whose
+  // securing page write fails, its committer of kind 129 answered with the
+  // failure; the secured number before it.
+  int32_t CommitWithFailedSecuring() {
+    StartBackground(1);
+    for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
+    const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
+    EXPECT_EQ(secured, area_[BP_COMMITS]);
+    failing_fs = &fault_;
+    fail_after_applying = secured + 1;
+    DKInstallTestHook(FailSecuringWrite);
+    EXPECT_LT(CommitRound(3, 129), 0);
+    DKInstallTestHook(nullptr);
+    return secured;
+  }
+
   Table table_;
   std::map<int32_t, std::string> model_;
+  int32_t other_ = 0;
 };
 
 TEST_F(TransRestartCrashTest, UnappliedCommitsArePresentOnceAfterTheReopen) {
@@ -198,16 +266,6 @@ TEST_F(TransRestartCrashTest, ADatabankOpenBeforeTheTransDatabankIsGivenItsCommi
 
 namespace {
 
-FaultFileSystem* failing_fs = nullptr;
-std::atomic<int32_t> fail_after_applying{0};
-
-// The first write after the unit of the given commit number has applied
-// its records, which is the first page write of its securing, fails.
-void FailSecuringWrite(DKTestPoint point, int32_t commit) {
-  if (point == DKTestPoint::kUnitApplied && commit == fail_after_applying.load())
-    failing_fs->FailNthWrite(1, EIO);
-}
-
 // The background's page write of an applied commit fails: the commit is in
 // the commit set on disk but its table pages are not, so it must not count
 // as secured (no restart stamp may pass it), not even once the failed
@@ -215,26 +273,9 @@ void FailSecuringWrite(DKTestPoint point, int32_t commit) {
 // is secured. Its committer of kind 129 is answered with the failure, and
 // the restart after a crash replays it.
 TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplayed) {
-  const int32_t other = Create("other", 400, 9);
-  int32_t made[CRT_WORDS] = {};
-  made[RQ_DID] = 9;
-  made[RQ_TYPE] = 10;
-  made[RQ_TBL] = 72;
-  made[RQ_KEY_LENGTH] = 4;
-  made[RQ_RECORD_LENGTH] = kLength;
-  DKEXE1(16, made);
-  ASSERT_EQ(made[RQ_STATUS], 0);
-  const Table elsewhere{made[RQ_TABLE], 72, 4, kLength};
-  StartBackground(1);
-  for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
-  const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
-  ASSERT_EQ(secured, area_[BP_COMMITS]);
-  failing_fs = &fault_;
-  fail_after_applying = secured + 1;
-  DKInstallTestHook(FailSecuringWrite);
-  log_.records.clear();
-  EXPECT_LT(CommitRound(3, 129), 0);
-  DKInstallTestHook(nullptr);
+  const Table elsewhere = MakeElsewhere();
+  ASSERT_NE(elsewhere.entry, 0);
+  const int32_t secured = CommitWithFailedSecuring();
   EXPECT_EQ(area_[BP_COMMITS], secured + 1);
   EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
   // Its entry waits, applied, for a page write.
@@ -250,16 +291,7 @@ TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplaye
   // stays below the failed commit.
   int32_t drop[PAGREQ_WORDS] = {db_, 0, 0, 0, -1, 0, 0, 0};
   DKPAG0(drop, PAG_DROP);
-  const Began t = Begin();
-  ASSERT_EQ(t.rc, 0);
-  const Sets s = NewSets();
-  AppendTo(s.write, Header(129, {{other, kUseWritten}}));
-  for (const char* key : {"e001", "e002"}) {
-    std::vector<int32_t> change = Change(1, elsewhere, MakeRecord(key, 4, kLength));
-    change[RQ_DID] = 9;
-    AppendTo(s.write, change);
-  }
-  EXPECT_EQ(End(t.tss, s), 0);
+  EXPECT_EQ(CommitElsewhere(elsewhere, {"e001", "e002"}, 129, NewSets()), 0);
   EXPECT_EQ(area_[BP_COMMITS], secured + 2);
   EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
   // Nothing secures it at the stop either, and the restart replays it.
@@ -270,19 +302,46 @@ TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailsIsNotSecuredAndIsReplaye
   EXPECT_EQ(Differences(Model()), "");
 }
 
+// After a failed page write of the background nothing is secured any more,
+// for any databank, until the TRANS databank's next restart: the failed
+// pages stay in the pool and every later securing write meets them, and the
+// secured number and the commit set's mark stay below the failed commit.
+// Commits of any databank the failure did not disable go on all the same;
+// they stay in the commit set, whose ring grows instead of taking pages
+// again, and the restart replays them with the failed one, none lost.
+TEST_F(TransRestartCrashTest, CommitsAfterAFailedBackgroundWriteGoOnAndSurviveTheRestart) {
+  const Table elsewhere = MakeElsewhere();
+  ASSERT_NE(elsewhere.entry, 0);
+  const Sets sets{MakeSet(9, -1), MakeSet(9, -1)};
+  const int32_t secured = CommitWithFailedSecuring();
+  const int32_t mark = area_[BP_COMMIT_SET_LIMIT_DATA_PID];
+  const int32_t ring = area_[BP_COMMIT_SET_SIZE];
+  std::vector<std::string> keys;
+  for (int32_t i = 0; i < 40; ++i) {
+    char key[8];
+    std::snprintf(key, sizeof key, "e%03d", i);
+    keys.push_back(key);
+    const int32_t kind = i % 2 == 0 ? 0 : 129;
+    // A committer waiting for its commit to be secured is answered with the
+    // failure that stops the securing; its commit is kept all the same.
+    EXPECT_EQ(CommitElsewhere(elsewhere, {key}, kind, sets), kind == 0 ? 0 : -44) << i;
+  }
+  EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
+  EXPECT_EQ(area_[BP_COMMIT_SET_LIMIT_DATA_PID], mark);
+  EXPECT_GT(area_[BP_COMMIT_SET_SIZE], ring);  // the ring grew for them
+  Crash();
+  ASSERT_EQ(Reopen(), 0);
+  ASSERT_EQ(OpenDb("other", 9, 9), 0);
+  EXPECT_EQ(Differences(Model()), "");
+  EXPECT_EQ(KeysElsewhere(), keys);
+}
+
 // The same commit whose page write failed, and then a clean stop instead of a
 // crash: the stop's close of the databank whose pages could not be written
 // answers the failure and leaves it and the TRANS databank marked open, so
 // the restart still replays the commit.
 TEST_F(TransRestartCrashTest, ACommitWhosePageWriteFailedIsReplayedAfterACleanStop) {
-  StartBackground(1);
-  for (int32_t round = 0; round < 3; ++round) Commit(round, 129);
-  const int32_t secured = area_[BP_SECURED_TRANS_NUMBER];
-  failing_fs = &fault_;
-  fail_after_applying = secured + 1;
-  DKInstallTestHook(FailSecuringWrite);
-  EXPECT_LT(CommitRound(3, 129), 0);
-  DKInstallTestHook(nullptr);
+  const int32_t secured = CommitWithFailedSecuring();
   EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], secured);
   StopBackground();
   open_.clear();
