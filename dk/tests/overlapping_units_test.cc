@@ -226,6 +226,7 @@ TEST_F(FourUnitsTest, DISABLED_APageOfASecuredSetMovedByTheNextUnitWhileItIsWrit
   std::atomic<bool> collected{false}, b_applied{false}, b_go{false};
   at_point = [&](DKTestPoint point, int32_t value) {
     if (point == DKTestPoint::kSetPagesCollected && value == a3 && !collected.exchange(true)) {
+      collected.notify_all();
       b_applied.wait(false);
     } else if (point == DKTestPoint::kUnitApplied && value == b) {
       b_applied = true;
