@@ -2,6 +2,7 @@
 // pages it depends on (DKMRK0), the queries of a buffer's marks (DKGPA0), and
 // the carrying of a held buffer's content, links included, to another BCB.
 #include <atomic>
+#include <mutex>
 
 #include "dk/bufferpool.h"
 #include "dk/bufferpool_internal.h"
@@ -109,6 +110,20 @@ void CarryContent(int32_t from_bcb, int32_t to_bcb) {
 
 namespace {
 
+// A page takes a write set's order (status and order value, two words)
+// under this lock when it was in none or only marked: the thread that
+// holds it and one that lowers it as the waiter of a page of an earlier
+// set may do so at once. Lowering the order of a page already in a set
+// needs no lock (compare-and-swap).
+std::mutex joining_set;
+
+// The page's order becomes `order` when that is lower.
+void LowerOrder(int32_t bcb, int32_t order) {
+  int32_t present = LoadWord(bcb + BCB_ORDER);
+  while (present > order && !PoolWord(bcb + BCB_ORDER).compare_exchange_weak(present, order)) {
+  }
+}
+
 // A page's content reaches the readers on disk only through the pages that
 // name it, its waiter and theirs: each of those that lies in a later write
 // set moves to `order` (the page's own), so that the page write of a write
@@ -116,15 +131,45 @@ namespace {
 // one moved it (a leaf moved to a new page whose parent names it only in
 // the later set) would otherwise be written while the parent on disk still
 // names its old page, and a commit secured with its write set would lose
-// that change at a restart. Lowered by compare-and-swap: the waiter's
-// holder may set its order meanwhile.
+// that change at a restart. A waiter changed but in no set yet (the walk
+// that moved the page holds the parent it changed, and puts it in its own,
+// later, set only when it lets it go) joins the set here: the later mark
+// keeps the lower order.
 void LowerWaiters(int32_t bcb, int32_t order) {
   int32_t at = LoadWord(bcb + BCB_WAITER);
   for (int32_t steps = 0; at > 0 && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps) {
-    if (LoadWord(at + BCB_WS_STATUS) != WS_IN_SET) continue;
-    int32_t present = LoadWord(at + BCB_ORDER);
-    while (present > order && !PoolWord(at + BCB_ORDER).compare_exchange_weak(present, order)) {
+    int32_t status = LoadWord(at + BCB_WS_STATUS);
+    if (status == WS_NONE && IsChanged(at)) {
+      std::lock_guard<std::mutex> hold(joining_set);
+      status = LoadWord(at + BCB_WS_STATUS);
+      if (status == WS_NONE) {
+        StoreWord(at + BCB_ORDER, order);
+        StoreWord(at + BCB_WS_STATUS, WS_IN_SET);
+        continue;
+      }
     }
+    if (status == WS_IN_SET) LowerOrder(at, order);
+  }
+}
+
+// Puts the page in a write set with order `value`: it takes the value when
+// it was in none, only marked or in a later set.
+void JoinSet(int32_t bcb, int32_t value) {
+  int32_t status = LoadWord(bcb + BCB_WS_STATUS);
+  if (status == WS_NONE || status == WS_MARKED) {
+    std::lock_guard<std::mutex> hold(joining_set);
+    status = LoadWord(bcb + BCB_WS_STATUS);
+    if (status == WS_NONE || status == WS_MARKED) {
+      StoreWord(bcb + BCB_ORDER, value);
+      StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
+      return;
+    }
+  }
+  if (status == WS_IN_SET) return LowerOrder(bcb, value);
+  // A write or a prefetch in flight: in the set again with the lower order.
+  if (value < LoadWord(bcb + BCB_ORDER)) {
+    StoreWord(bcb + BCB_ORDER, value);
+    StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
   }
 }
 
@@ -135,11 +180,8 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
   int32_t status = LoadWord(bcb + BCB_WS_STATUS);
   switch (code) {
     case MRK_WRITE_SET:
-      if (status == WS_NONE || status == WS_MARKED || value < LoadWord(bcb + BCB_ORDER)) {
-        StoreWord(bcb + BCB_ORDER, value);
-        StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
-        LowerWaiters(bcb, value);
-      }
+      JoinSet(bcb, value);
+      LowerWaiters(bcb, LoadWord(bcb + BCB_ORDER));
       return 0;
     case MRK_LINK: {
       int32_t waiter = BufferBcb(value);
@@ -172,12 +214,14 @@ int32_t DKMRK0(int32_t value, int32_t code, int32_t buffer) {
     case MRK_UNLINK:
       UnlinkFrom(bcb, BufferBcb(value));
       return 0;
-    case MRK_MARK:
-      if (status == WS_NONE) {
+    case MRK_MARK: {
+      std::lock_guard<std::mutex> hold(joining_set);
+      if (LoadWord(bcb + BCB_WS_STATUS) == WS_NONE) {
         StoreWord(bcb + BCB_ORDER, value);
         StoreWord(bcb + BCB_WS_STATUS, WS_MARKED);
       }
       return 0;
+    }
     default:
       ReportPageError(kIndexDKMRK0, -86, 7, code);
       return -86;
