@@ -666,19 +666,37 @@ TEST_F(BufferpoolTest, DeferredReleasesKeepThePageSizeOfEachHolder) {
 // waiter), whether it joins before the link or after, takes the waiter and
 // the waiter's waiter along: the write of the earlier set puts the names on
 // disk with the content. Left in the later set, the parent on disk would
-// still name the page's old place after the earlier set was written.
+// still name the page's old place after the earlier set was written. So
+// does a waiter held changed in no set yet when the page of the earlier set
+// is linked before it (a walk that moved the page and changed the parent to
+// name its new place) and put in the later set only once let go.
 TEST_F(BufferpoolTest, APageInAnEarlierWriteSetTakesThePagesNamingItAlong) {
   int32_t entry = Create("waiterorder", 400);
-  for (bool linked_first : {true, false}) {
-    SCOPED_TRACE(linked_first ? "linked, then the earlier set" : "in the earlier set, then linked");
-    const int32_t base = linked_first ? 0 : 10;
+  enum class Case { kLinkedFirst, kInSetFirst, kWaiterInNoSetWhenLinked };
+  const std::pair<Case, const char*> cases[] = {
+      {Case::kLinkedFirst, "linked, then the earlier set"},
+      {Case::kInSetFirst, "in the earlier set, then linked"},
+      {Case::kWaiterInNoSetWhenLinked, "linked before a changed waiter in no set"}};
+  int32_t base = 0;
+  for (const auto& [c, name] : cases) {
+    SCOPED_TRACE(name);
     int32_t child = HeldNewDataPage(entry, 51 + base), parent = HeldDataPage(entry, 80 + base, 52 + base);
     int32_t top = HeldDataPage(entry, 81 + base, 53 + base), other = HeldDataPage(entry, 82 + base, 54 + base);
     ASSERT_TRUE(child > 0 && parent > 0 && top > 0 && other > 0);
     const int32_t child_page = PageOf(child);
-    for (int32_t b : {parent, top, other}) EXPECT_EQ(DKMRK0(200, 22, b), 0);
-    EXPECT_EQ(DKMRK0(top, 23, parent), 0);
-    if (linked_first) {
+    for (int32_t b : {top, other}) EXPECT_EQ(DKMRK0(200, 22, b), 0);
+    if (c == Case::kWaiterInNoSetWhenLinked) {
+      EXPECT_EQ(DKPUT0(PUT_CHANGED_HOLD, parent), 0);
+    } else {
+      EXPECT_EQ(DKMRK0(200, 22, parent), 0);
+    }
+    // The waiter in no set has none of its own: a waiter of a later set
+    // would have it written, as a page that must precede it.
+    const bool chain = c != Case::kWaiterInNoSetWhenLinked;
+    if (chain) {
+      EXPECT_EQ(DKMRK0(top, 23, parent), 0);
+    }
+    if (c == Case::kLinkedFirst) {
       EXPECT_EQ(DKMRK0(200, 22, child), 0);
       EXPECT_EQ(DKMRK0(parent, 23, child), 0);
       EXPECT_EQ(DKMRK0(199, 22, child), 0);
@@ -686,14 +704,18 @@ TEST_F(BufferpoolTest, APageInAnEarlierWriteSetTakesThePagesNamingItAlong) {
       EXPECT_EQ(DKMRK0(199, 22, child), 0);
       EXPECT_EQ(DKMRK0(parent, 23, child), 0);
     }
+    if (c == Case::kWaiterInNoSetWhenLinked) {
+      EXPECT_EQ(DKMRK0(200, 22, parent), 0);
+    }
     for (int32_t b : {child, parent, top, other}) EXPECT_EQ(DKPUT0(PUT_CHANGED, b), 0);
     int32_t pag[PAGREQ_WORDS] = {entry, 0, 0, 0, -1, 0, 199, 0};
     EXPECT_EQ(DKPAG0(pag, PAG_WRITE_SETS_UP_TO), 0);
     EXPECT_EQ(FileWord("waiterorder", child_page, 100), 51 + base);
     EXPECT_EQ(FileWord("waiterorder", 80 + base, 100), 52 + base);
-    EXPECT_EQ(FileWord("waiterorder", 81 + base, 100), 53 + base);
+    EXPECT_EQ(FileWord("waiterorder", 81 + base, 100), chain ? 53 + base : 0);
     // A page of the later set that names nothing of the earlier one waits.
     EXPECT_EQ(FileWord("waiterorder", 82 + base, 100), 0);
+    base += 10;
   }
 }
 
