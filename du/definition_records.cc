@@ -13,6 +13,7 @@
 #include "du/kernel_requests.h"
 #include "du/pool_words.h"
 #include "du/table_internal.h"
+#include "du/transactions.h"
 #include "du/upper_services.h"
 #include "kernel/error_report.h"
 
@@ -161,6 +162,30 @@ bool TypeAccepted(int32_t type) {
          (units == 1 || units == 3 || units == 4);
 }
 
+// Kinds 16 (copy offline) and 17 (copy online): a copy's state record whose
+// change the transaction's write set already makes last for that copy (the
+// same kind for the same databank and SEQNO, words 2 and 3) adds nothing.
+// Applied twice, the second finds the copy in its new state already (-57
+// for an offline copy), which a commit that waits for its records answers
+// as its own failure. Any other answer (a read failure included) appends.
+bool CopyStateRecordMadeAlready(int32_t* base, int32_t tp, const std::vector<int32_t>& words) {
+  constexpr int32_t kOffline = 16, kOnline = 17;
+  if (words.size() < 4 || (words[0] != kOffline && words[0] != kOnline)) return false;
+  du::SetRequest read;
+  read[0] = 2;  // read at the position; page 0 is the start of the set
+  du::QueueToRequest(base, tp, TP_WS_QBLKSIZ, read.data());
+  read[6] = read[7] = 0;
+  int32_t last = 0;  // the kind of the last state record of the copy
+  for (DUKernel(DK_GNS1, read.data()); read[0] == 0; DUKernel(DK_GNS1, read.data())) {
+    const int32_t* r = read.data() + 15;
+    if (read[8] >= 4 && (r[0] == kOffline || r[0] == kOnline) && r[2] == words[2] &&
+        r[3] == words[3])
+      last = r[0];
+    read[0] = 0;  // step past the record read
+  }
+  return read[0] == SET_AT_END && last == words[0];
+}
+
 }  // namespace
 
 int32_t DUAppendDefinitionRecord(int32_t* base, int32_t usr, const std::vector<int32_t>& words) {
@@ -209,6 +234,7 @@ void DUWriteDefRecord(int32_t* base, int32_t* record, int32_t usr, std::span<con
           BuildRecord(*layout, record, W(base, F(tp, TP_TRANSACTION_NUMBER)), desc, room, &words);
       rc != 0)
     return answer(rc);
+  if (CopyStateRecordMadeAlready(base, tp, words)) return answer(0);
   answer(DUAppendDefinitionRecord(base, usr, words));
 }
 

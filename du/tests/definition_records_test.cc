@@ -1,6 +1,7 @@
 // Definition records: the length of each kind's record, names cut and
 // padded, the table types kinds 6 and 9 accept, the direct kernel requests
-// outside a transaction, and descriptions shorter than their counts.
+// outside a transaction, descriptions shorter than their counts, and a
+// copy's state record written once for each change.
 #include "du/definition_records.h"
 
 #include "du/tests/record_access_fixture.h"
@@ -73,6 +74,31 @@ TEST_F(DefinitionRecordTest, EachKindHasItsLength) {
             (std::vector<int32_t>{7, 3, 0, 0}));
   // An unknown kind.
   EXPECT_EQ(Write(5, desc), DU_BAD_ARGUMENT);
+}
+
+// A copy's state record (16 offline, 17 online) is appended unless the
+// write set's last state record for that copy (databank and SEQNO) is of
+// the same kind: applied twice, the second would find the copy in that
+// state already and fail a commit that waits for its records.
+TEST_F(DefinitionRecordTest, CopyStateRecordIsWrittenOncePerChange) {
+  ASSERT_EQ(Begin(1), 0);
+  const struct {
+    int32_t kind, id, seqno;
+    bool appended;
+  } steps[] = {
+      {16, 7, 3, true},  {16, 7, 3, false}, {16, 7, 4, true}, {16, 8, 3, true},
+      {17, 7, 3, true},  {17, 7, 3, false}, {16, 7, 3, true}, {16, 7, 3, false},
+      {16, 7, 4, false}, {17, 7, 4, true},
+  };
+  int n = 0;
+  for (const auto& s : steps) {
+    SCOPED_TRACE(n++);
+    const int32_t appends = kernel_.Sent(DK_APS1);
+    ASSERT_EQ(Write(s.kind, {s.id, s.seqno}), 0);
+    EXPECT_EQ(kernel_.Sent(DK_APS1), appends + (s.appended ? 1 : 0));
+  }
+  const auto& ws = kernel_.queues[W(Tp() + TP_WS_QTBL)].records;
+  EXPECT_EQ(ws.size(), 6u);
 }
 
 TEST_F(DefinitionRecordTest, NamesAreCutAndPadded) {
