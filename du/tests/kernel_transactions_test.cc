@@ -5,6 +5,8 @@
 // that read and change one row loses at its commit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <map>
@@ -12,8 +14,11 @@
 #include <thread>
 #include <vector>
 
+#include "dk/control_area.h"
 #include "du/tests/descriptions.h"
 #include "du/tests/kernel_fixture.h"
+#include "du/transactions.h"
+#include "platform/enqdeq.h"
 
 namespace {
 
@@ -466,6 +471,81 @@ TEST_F(KernelTransactionsTest, ChangeInAReadOnlyTransactionIsRefused) {
   ASSERT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
   ASSERT_EQ(BeginFor(a), 0);
   EXPECT_EQ(Scan(a), Rows({{1, "base"}, {2, "read write"}}));
+  EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
+}
+
+}  // namespace
+
+namespace {
+
+// The type of a transaction reaches the kernel as its commit kind: a commit
+// of type 128 returns once its records are applied to the table, one of 129
+// once they are secured, one of type 0 at once; a typed transaction that
+// wrote nothing still commits (the kernel refuses a kind without a written
+// databank). The background's units are held back (lock 248, which every
+// unit takes first) until the commit has either returned or waits for them;
+// before, every commit of record access went to the kernel as kind 0 and
+// returned before its records were applied.
+TEST_F(KernelTransactionsTest, TypedCommitWaitsForItsRecords) {
+  const struct {
+    const char* what;
+    int32_t type;
+    bool writes, waits;
+  } cases[] = {
+      {"untyped", 0, true, false},
+      {"applied", 128, true, true},
+      {"secured", 129, true, true},
+      {"applied, nothing written", 128, false, false},
+      {"secured, nothing written", 129, false, false},
+  };
+  const int32_t a = users_[0];
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++n;
+    ASSERT_EQ(BeginFor(a), 0);
+    if (c.writes) {
+      ASSERT_EQ(Insert(a, n, c.what), 0);
+    } else {
+      W(W(a + USR_TRS) + TRS_STATUS) = 1;  // read there
+      EXPECT_EQ(Read(a, 1), 0);
+    }
+    DSSetTransType(base_, a, c.type);
+    const int32_t commits = PoolWord(BP_COMMITS).load();
+    DKLock(BP_LOCK_BACKGROUND_SYNCH);
+    std::atomic<bool> returned{false};
+    int32_t rc = 1;
+    std::thread committer([&] {
+      if (enqdeq_attach(enq_, 1 + n) != 0) {  // an index is attached once
+        ADD_FAILURE() << "no thread index";
+        returned = true;
+        return;
+      }
+      int32_t pb[3] = {END_CLIENT_COMMIT, a, 0};
+      DSEndTrans(base_, pb);
+      rc = pb[0];
+      returned = true;
+    });
+    while (!returned.load() && PoolWord(BP_LOCK_KERNEL_WAIT_SYNCH + ENQDEQ_HEAD).load() == 0)
+      std::this_thread::yield();
+    EXPECT_EQ(returned.load(), !c.waits);
+    DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
+    committer.join();
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(PoolWord(BP_COMMITS).load(), commits + (c.writes ? 1 : 0));
+    const std::vector<int32_t>& r = Rec(a);
+    const std::vector<std::string> stored =
+        TransactionTest::Rows(Table{r[DUREC_TBL], r[DUREC_TNAME], kKeyLen, kRecLen});
+    if (c.type == 128 || c.type == 129) {
+      EXPECT_EQ(std::count(stored.begin(), stored.end(), Rows({{n, c.what}})[0]), c.writes ? 1 : 0);
+    }
+    if (c.type == 129 && c.writes) {
+      EXPECT_GE(PoolWord(BP_SECURED_TRANS_NUMBER).load(), commits + 1);
+    }
+    WaitSecured();
+  }
+  ASSERT_EQ(BeginFor(a), 0);
+  EXPECT_EQ(Scan(a), Rows({{1, "untyped"}, {2, "applied"}, {3, "secured"}}));
   EXPECT_EQ(EndFor(a, END_CLIENT_COMMIT), 0);
 }
 

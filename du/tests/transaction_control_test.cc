@@ -96,22 +96,34 @@ TEST_F(TransactionControlTest, PooledBlockServesAnotherUserWithItsQueuesOpen) {
   EXPECT_EQ(kernel_.queues.size(), 0u);
 }
 
-// The commit record's databank entries, by what the transaction touched.
+// The commit record's databank entries, by what the transaction touched,
+// and its type: always in word 10, and in word 2 (the kernel's commit kind)
+// only when a databank was written, as the kernel refuses a kind otherwise.
 TEST_F(TransactionControlTest, CommitRecordNamesTheDatabanksUsed) {
   struct Case {
     const char* name;
-    int32_t status, trans_mode, logdb;
+    int32_t status, trans_mode, logdb, type, kind;
     std::vector<std::vector<int32_t>> entries;  // {DID, LID, 0, STATUS, -1, log}
   };
   const std::vector<Case> cases = {
-      {"read only", 1, 3, 33, {{105, 5, 0, 1, -1, 0}}},
-      {"written, not logged", 3, 2, 33, {{105, 5, 0, 3, -1, 0}, {22, 2, 0, 3, -1, 0}}},
+      {"read only", 1, 3, 33, 0, 0, {{105, 5, 0, 1, -1, 0}}},
+      {"read only, typed", 1, 3, 33, 129, 0, {{105, 5, 0, 1, -1, 0}}},
+      {"written, not logged", 3, 2, 33, 0, 0, {{105, 5, 0, 3, -1, 0}, {22, 2, 0, 3, -1, 0}}},
+      {"written, typed", 3, 2, 33, 128, 128, {{105, 5, 0, 3, -1, 0}, {22, 2, 0, 3, -1, 0}}},
       {"written and logged",
        3,
        3,
        33,
+       129,
+       129,
        {{105, 5, 0, 3, -1, 3}, {33, 3, 0, 3, -1, 0}, {22, 2, 0, 3, -1, 0}}},
-      {"logged without log databank", 3, 3, 0, {{105, 5, 0, 3, -1, 3}, {22, 2, 0, 3, -1, 0}}},
+      {"logged without log databank",
+       3,
+       3,
+       0,
+       0,
+       0,
+       {{105, 5, 0, 3, -1, 3}, {22, 2, 0, 3, -1, 0}}},
   };
   const int32_t trs = NewTrs(usr_, NewDatabank(5, 0));
   W(usr_ + USR_TRANSDB_DID) = 22;
@@ -122,6 +134,7 @@ TEST_F(TransactionControlTest, CommitRecordNamesTheDatabanksUsed) {
     ASSERT_EQ(Begin(1), 0);
     W(trs + TRS_STATUS) = c.status;
     W(trs + TRS_STM_COUNT) = 1;  // kept on the chain after the end
+    DSSetTransType(base_, usr_, c.type);
     const uint8_t text[5] = {'h', 'e', 'l', 'l', 'o'};
     int32_t pb[3] = {END_AFTER_SUCCESS, usr_, 0};
     DSEndTransWork(base_, pb, 42, text, 5);
@@ -130,6 +143,9 @@ TEST_F(TransactionControlTest, CommitRecordNamesTheDatabanksUsed) {
     ASSERT_EQ(ws.size(), 1u);
     const auto& r = ws[0];
     EXPECT_EQ(r[0], RECORD_KIND_COMMIT);
+    EXPECT_EQ(r[2], c.kind);
+    EXPECT_EQ(r[10], c.type);
+    EXPECT_EQ(W(Tp() + TP_TRANSACTION_TYPE), 0);
     EXPECT_EQ(r[14], 42);
     EXPECT_EQ(r[15], 5);
     size_t at = 20;
