@@ -550,10 +550,17 @@ int32_t DKTDB1(int32_t* request) {
       // the file (word 3 before its own unit), for the allocations that wait
       // for it: they start again from the hint rather than read a unit the
       // cut took away.
+      // When that write fails (the failure has disabled the databank) the
+      // cut ends with it: nothing is cut, and the page stays in the pool as
+      // marked, changed, so that no allocation waiting for it takes a unit
+      // of a chunk the page before no longer names. The file is then as a
+      // crash between the two writes leaves it.
       SetPageWord(PageBytes(h.last), BMP_NEXT, s.last_bitmap - 1);
       if (DKWRP0(h.last_rq, WRP_WRITE_HOLD, h.last) != 0) {
-        DKWRP0(h.last_rq, WRP_DROP, h.last);
-        h.last = 0;
+        DKPUT0(PUT_CHANGED_KEEP, std::exchange(h.last, 0));
+        h.Release();
+        ReportPageError(kIndexDKTDB1, -59, 3, s.last_bitmap, copy);
+        return Finish(request, -59);
       }
     }
     int32_t rc = CutFile(copy, highest);

@@ -289,6 +289,55 @@ TEST_F(DatabankOperationsTest, ATruncationWhosePageWriteFailsAnswersItAndCutsNot
   }
 }
 
+// Each write of a cut failing in turn (every bitmap page it writes, first to
+// last, and the cut of the file): the failure is the answer, never 0, and the
+// file stays one whose bitmap chain ends inside it, so that the databank
+// opens again (as after a crash) and the cut then goes through.
+TEST_F(DatabankOperationsTest, ACutWhoseWriteFailsAnswersItAndLeavesAFileThatOpens) {
+  // Refuses the cut of the file.
+  class FailingCut : public PassThroughFileSystem {
+   public:
+    using PassThroughFileSystem::PassThroughFileSystem;
+    int Truncate(int, int64_t) override { return EIO; }
+  };
+  struct Case {
+    int32_t empty_chunks;  // behind the first chunk
+    int write;             // the write that fails, from 1; 0: the cut
+    int32_t rc;
+  };
+  // One empty chunk: its bitmap page ends before it (1), it is marked no
+  // chunk (2), the first page ends the file (3). Two: the same for each.
+  const Case cases[] = {
+      {1, 1, -59}, {1, 2, -59}, {1, 3, -59}, {1, 0, -44},
+      {2, 1, -59}, {2, 2, -59}, {2, 3, -59}, {2, 4, -59}, {2, 5, -59},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.empty_chunks << " empty, write " << c.write);
+    const std::string name = "cut" + std::to_string(n++);
+    Make(name, kBitmapChunkUnits * c.empty_chunks + 40);
+    int32_t entry = 0;
+    ASSERT_EQ(OpenDb(name, 1, 5, -1, &entry), 0);
+    FailingCut cut_fails(fault_);
+    if (c.write == 0)
+      mdr_install_file_system(&cut_fails);
+    else
+      fault_.FailNthWrite(c.write, EIO);
+    EXPECT_EQ(Truncate(5), c.rc);
+    mdr_install_file_system(&fault_);
+    EXPECT_EQ(area_[entry + DBE_ERROR], -44);  // the failed write disabled it
+    EXPECT_EQ(CloseDb(1, 5, -1), 0);
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), 0);  // as after a crash
+    ASSERT_EQ(OpenDb(name, 1, 5, -1), 0);
+    const std::vector<int32_t> size = Size(5);
+    EXPECT_EQ(size[0], 0);
+    EXPECT_LE(int64_t{size[2]} * kUnitBytes, FileSize(name));
+    EXPECT_EQ(Truncate(5), 0);
+    EXPECT_EQ(FileSize(name), 2 * kUnitBytes);
+    EXPECT_EQ(CloseDb(1, 5, -1), 0);
+  }
+}
+
 // Pages taken on other threads while the file is cut: an empty last chunk
 // that gets a page, and a kept chunk that grows, are never cut under them.
 TEST_F(DatabankOperationsTest, TruncationRacingAllocationsCutsNoPageInUse) {
