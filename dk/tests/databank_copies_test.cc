@@ -88,12 +88,15 @@ TEST_F(DatabankCopiesTest, ACopyWhoseWriteFailsAnswersItAndStaysOnline) {
     const char* what;
     bool fail_page, fail_mark;
     int32_t rc, error;  // the answer; the copy's error status after it
+    int32_t disabled = 0;  // the copy's error status before the call
   };
   // A failed write disables the copy with -44 whichever page it was.
   const Case cases[] = {
       {"nothing fails", false, false, 0, 0},
       {"the page write fails", true, false, -44, -44},
       {"the close-mark write fails", false, true, -61, -44},
+      // Its pages are written, but it gets no close mark, as at its close.
+      {"the copy was disabled before", false, false, 0, 0, -44},
   };
   int32_t did = 6;
   for (const Case& c : cases) {
@@ -106,6 +109,7 @@ TEST_F(DatabankCopiesTest, ACopyWhoseWriteFailsAnswersItAndStaysOnline) {
     const int32_t on_copy = Chain(table)[1];
     const int32_t root = area_[on_copy + TBE_ROOT_PAGE];
     const int32_t page = ChangedPage(copy);
+    area_[copy + DBE_ERROR] = c.disabled;
 
     FailingWrites failing(fault_);
     failing.Choose(c.fail_page, c.fail_mark, page);
@@ -114,7 +118,8 @@ TEST_F(DatabankCopiesTest, ACopyWhoseWriteFailsAnswersItAndStaysOnline) {
     mdr_install_file_system(&fault_);
     EXPECT_EQ(failing.failed > 0, c.rc != 0);
     EXPECT_EQ(FileWord(name, page, 100) == 4711, !c.fail_page);
-    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), c.rc == 0 ? CLOSE_MARK_CLOSED : 0);
+    const bool marked = c.rc == 0 && c.disabled == 0;
+    EXPECT_EQ(FileWord(name, kHeaderUnit, HDR_CLOSE_MARK), marked ? CLOSE_MARK_CLOSED : 0);
     EXPECT_EQ(area_[copy + DBE_OFFLINE], c.rc == 0 ? 1 : 0);
     EXPECT_EQ(area_[copy + DBE_ERROR], c.error);
     EXPECT_EQ(Call(53, -1, did, 4)[0], c.error);  // the copy's error status
