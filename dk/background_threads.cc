@@ -32,8 +32,9 @@ constexpr int32_t kDeferredThreads = 170;
 // queue": it moves the restart number on).
 constexpr int32_t BP_LOCK_SECURING = BP_LOCK_RESTART_NUMBER;
 
-// Whether the next unit may start once a unit's records are all read.
-std::atomic<bool> overlapping_units{false};
+// Whether the next unit may start once a unit's records are all read (off
+// only for tests that run units one at a time).
+std::atomic<bool> overlapping_units{true};
 
 int32_t* A() {
   return Bufferpool();

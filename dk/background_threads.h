@@ -45,7 +45,8 @@ void DKSSD1();
 
 // Whether work units overlap: the next unit read and applied while the
 // last one's records are still applied and it is secured, ordered by the
-// slots' wait-for pairs. Off unless turned on.
+// slots' wait-for pairs. On unless turned off (tests that run units one
+// at a time).
 void DKOverlapUnits(bool on);
 
 // The master's scan of the transaction states: stores the low limits,

@@ -6,7 +6,8 @@
 #   scripts/dk_kill_series.sh [kills] [seconds] [seed]
 # DK_KILL_FIRST=n starts the stream at transaction n (its earlier rows
 # committed at once); DK_KILL_KEEP=dir keeps the files of each checked round;
-# DK_KILL_OVERLAP=1 runs the server with its work units overlapping.
+# DK_KILL_OVERLAP=0 runs the server with its work units one at a time (they
+# overlap by default).
 # Defaults: 1000 kills, at most 1800 seconds, a seed from the clock. Uses the
 # test program in build/ (built by scripts/test.sh or cmake --build build).
 # Ends with a line: kills, transactions reported committed, lost, half-visible,

@@ -520,7 +520,7 @@ TEST_F(CommitCrashTest, ChildCommits) {
   }
   send(kEnded, EndedAtSoundRecord());
   send(kPresent, present);
-  DKOverlapUnits(EnvNumber("DK_CRASH_OVERLAP", 0) != 0);
+  DKOverlapUnits(EnvNumber("DK_CRASH_OVERLAP", 1) != 0);
   StartBackground(2);
   const int before = fault_.changes();
   const int tearable = checking.trans_page_writes();
@@ -847,7 +847,7 @@ TEST_F(CommitCrashTest, CommitsReportedDoneSurviveKillsOfTheServer) {
     // that kill left them, for a restart that finds them wrong (exit 6).
     if (keep) KeepFiles(std::string(keep) + "/before-restart");
     ASSERT_TRUE(server.Start(
-        {{"LOW", low}, {"HIGH", high}, {"OVERLAP", EnvNumber("DK_KILL_OVERLAP", 0)}}, dir_));
+        {{"LOW", low}, {"HIGH", high}, {"OVERLAP", EnvNumber("DK_KILL_OVERLAP", 1)}}, dir_));
     // Mostly during the stream; now and then during the process's restart.
     const int count = random() % 8 == 0 ? 0 : static_cast<int>(random() % 40);
     const int delay = count == 0 ? static_cast<int>(random() % 60000)

@@ -53,7 +53,6 @@ class OverlappingUnitsTest : public RestartCrashTest {
     StopBackground();
     DKInstallTestHook(nullptr);
     at_point = nullptr;
-    DKOverlapUnits(false);
     RestartCrashTest::TearDown();
   }
 
