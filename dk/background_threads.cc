@@ -353,7 +353,9 @@ void WorkUnit(int32_t slot, int32_t tss) {
     DKUnlock(BP_LOCK_BACKGROUND_SYNCH);
     ordered = false;
   }
-  if (kind == kKindWaitApplied) DKWakeSynchronousCommitter(applied);
+  // Its committer was woken when the records were first applied; a
+  // checkpoint unit passes them again while a later committer may wait.
+  if (kind == kKindWaitApplied && !checkpoint) DKWakeSynchronousCommitter(applied);
   DKReachTestPoint(DKTestPoint::kUnitApplied, a[tss + TSS_COMMIT]);
   if (overlap) {
     EnqdeqGuard choosing(a + BP_LOCK_SERVER);

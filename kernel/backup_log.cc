@@ -160,7 +160,10 @@ void DSBkpCopyLog(int32_t* base, int32_t* request) {
     }
     const int32_t* rec = reader.Record();
     const int32_t length = reader.Length();
-    if (length <= LOGREC_LID || rec[LOGREC_LID] != lid) continue;
+    // A commit record belongs to no databank: its word 2 is the commit's
+    // kind, which may equal a logical id.
+    if (length <= LOGREC_LID || rec[LOGREC_LID] != lid || rec[LOGREC_TYPE] == LOGREC_COMMIT)
+      continue;
     if (rec[LOGREC_TYPE] == LOGREC_BACKUP_MARK) {
       if (length >= LOGREC_MARK + 4 &&
           std::memcmp(rec + LOGREC_MARK, request + BCL_MARK, 4 * sizeof(int32_t)) == 0)

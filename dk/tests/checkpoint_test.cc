@@ -7,8 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+
 #include "dk/bitmap_page.h"
 #include "dk/databank_file.h"
+#include "dk/test_points.h"
 #include "dk/tests/transaction_fixture.h"
 
 namespace {
@@ -32,6 +36,10 @@ class CheckpointTest : public TransactionTest {
     b = Get(restart_, kHeaderUnit, 2048, GET_UPDATE);
     PageWords(b)[HDR_RESTORE_DIRECTORY] = root;
     ASSERT_EQ(WriteUnitPage(restart_, kHeaderUnit, b), 0);
+  }
+  void TearDown() override {
+    DKInstallTestHook(nullptr);
+    TransactionTest::TearDown();
   }
 
   // The inserts owed to the copies of DID 5 so far.
@@ -107,6 +115,47 @@ TEST_F(CheckpointTest, CommitChangingACopyOutOfStepIsSecuredAfterItsCheckpoint) 
   EXPECT_EQ(area_[BP_SECURED_TRANS_NUMBER], 3);
   EXPECT_EQ(area_[db_ + DBE_CHECKPOINT], 0);
   EXPECT_EQ(Rows(t).size(), 6u);
+}
+
+// A commit of kind 128 whose copy fell out of step: its committer is woken
+// once, when its records are first applied. The checkpoint unit that passes
+// them again later must leave alone the synchronous committer that waits by
+// then (standing in here: the awaited word set and lock 246 taken by
+// nobody); woken by it, that committer would return before its own records
+// were applied.
+std::atomic<int32_t> watched_commit{0};
+std::atomic<int32_t> watched_reaches{0};
+constexpr int32_t kLaterWaiter = 1000000;
+
+void WaiterAfterFirstApply(DKTestPoint point, int32_t value) {
+  if (point != DKTestPoint::kUnitApplied || value != watched_commit.load()) return;
+  if (watched_reaches.fetch_add(1) != 0) return;
+  DKLock(BP_LOCK_TSS_HASH);
+  Bufferpool()[BP_AWAITED_TRANSACTION] = kLaterWaiter;
+  DKUnlock(BP_LOCK_TSS_HASH);
+}
+
+TEST_F(CheckpointTest, CommitOfKind128WakesItsCommitterOnlyAtItsFirstApply) {
+  Table t = CreateTable(77, 4, 8);
+  StartBackground(1);
+  ASSERT_EQ(CommitChanges({Change(1, t, MakeRecord("k1", 4, 8))}, kKindWaitApplied), 0);
+  // Secured before the copy falls out of step: only the next commit owes.
+  while (LoadWord(BP_SECURED_TRANS_NUMBER) < 1) std::this_thread::yield();
+  StoreWord(copy_ + DBE_ERROR, -44);
+  watched_commit = area_[BP_COMMITS] + 1;
+  DKInstallTestHook(WaiterAfterFirstApply);
+  ASSERT_EQ(CommitChanges({Change(1, t, MakeRecord("k2", 4, 8))}, kKindWaitApplied), 0);
+  // Secured once its checkpoint unit has passed the records again.
+  while (LoadWord(BP_SECURED_TRANS_NUMBER) < watched_commit.load()) std::this_thread::yield();
+  DKInstallTestHook(nullptr);
+  EXPECT_EQ(watched_reaches.load(), 2);
+  EXPECT_EQ(OwedInserts(), 2);
+  DKLock(BP_LOCK_TSS_HASH);
+  EXPECT_EQ(area_[BP_AWAITED_TRANSACTION], kLaterWaiter);
+  area_[BP_AWAITED_TRANSACTION] = 0;
+  DKUnlock(BP_LOCK_TSS_HASH);
+  EXPECT_EQ(PoolWord(BP_LOCK_KERNEL_WAIT_SYNCH + ENQDEQ_COUNT).load(), 0);
+  EXPECT_EQ(Rows(t).size(), 2u);
 }
 
 // A checkpoint unit owes again every table-bound record of a databank that

@@ -106,6 +106,21 @@ TEST_F(BackupLogTest, CopyStopsAtTheMarkAndCountsOtherMarks) {
   EXPECT_EQ(after, live);
 }
 
+// A commit record carries its commit kind in word 2, where the other
+// records carry their databank's logical id: a kind equal to the logical id
+// of the databank backed up does not make the commit record that
+// databank's.
+TEST_F(BackupLogTest, CopyTakesNoCommitRecordWhateverItsKind) {
+  Commit("a");
+  std::vector<int32_t> commit(24, 0);
+  commit[LOGREC_TYPE] = LOGREC_COMMIT;
+  commit[LOGREC_LID] = kDataLid;  // as a commit of that kind writes it
+  AppendTo(log_set_, commit);
+  Mark(15, 1, "mark-one........");
+  EXPECT_EQ(Copy("mark-one........"), 2);
+  EXPECT_EQ(BackupTypes(), (std::vector<int32_t>{1, 1}));
+}
+
 TEST_F(BackupLogTest, CopyWithoutItsMarkGoesToTheEnd) {
   Commit("a");
   Mark(15, 1, "mark-one........");
