@@ -295,7 +295,13 @@ int32_t DKPassCheckpointLog(int32_t tss) {
 
 void DKEndCheckpointUnit() {
   int32_t* a = A();
-  if (AddWord(BP_TSS_CHECKPOINT_STATE, -1) > 0) return;
+  if (AddWord(BP_TSS_CHECKPOINT_STATE, -1) > 0) {
+    // Another member waits in state 20 for a unit of its own: the wake that
+    // kept a run there, or none for the applied ones this unit's start kept,
+    // was one for them all.
+    DKBTW0(24);
+    return;
+  }
   EnqdeqGuard guard(a + BP_LOCK_DATABANK_HASH);
   const int32_t first = LoadWord(BP_DATABANK_FIRST), last = LoadWord(BP_DATABANK_LAST);
   for (int32_t d = first; d > 0 && d <= last; d += DBE_WORDS) {

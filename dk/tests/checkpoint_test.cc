@@ -158,6 +158,46 @@ TEST_F(CheckpointTest, CommitOfKind128WakesItsCommitterOnlyAtItsFirstApply) {
   EXPECT_EQ(Rows(t).size(), 2u);
 }
 
+// Two commits share one page write when the copy falls out of step between
+// the first one's apply and its page write: both wait in state 20, and each
+// needs a checkpoint unit of its own. Each gets one without a later
+// commit's wake: a committer of kind 129 among them waits for it.
+std::atomic<int32_t> held_commit{0};
+std::atomic<int32_t> failing_copy{0};
+std::atomic<bool> held_reached{false};
+std::atomic<bool> held_release{false};
+
+void FailCopyAtFirstApply(DKTestPoint point, int32_t value) {
+  if (point != DKTestPoint::kUnitApplied || value != held_commit.load()) return;
+  held_commit = 0;
+  StoreWord(failing_copy.load() + DBE_ERROR, -44);
+  held_reached = true;
+  held_reached.notify_all();
+  held_release.wait(false);
+}
+
+TEST_F(CheckpointTest, EveryCommitKeptForItsCheckpointGetsItsUnit) {
+  Table t = CreateTable(77, 4, 8);
+  StartBackground(1);
+  const int32_t first = area_[BP_COMMITS] + 1;
+  held_commit = first;
+  failing_copy = copy_;
+  DKInstallTestHook(FailCopyAtFirstApply);
+  ASSERT_EQ(CommitChanges({Change(1, t, MakeRecord("k1", 4, 8))}, 0), 0);
+  held_reached.wait(false);
+  // Queued behind the held unit: the first commit's page write waits for it.
+  ASSERT_EQ(CommitChanges({Change(1, t, MakeRecord("k2", 4, 8))}, 0), 0);
+  held_release = true;
+  held_release.notify_all();
+  EndsWithin(60, "the securing of both commits", [&] {
+    while (LoadWord(BP_SECURED_TRANS_NUMBER) < first + 1) std::this_thread::yield();
+  });
+  // The second owed when applied; both owed again by their checkpoint units.
+  EXPECT_EQ(OwedInserts(), 3);
+  EXPECT_EQ(area_[BP_TSS_CHECKPOINT_STATE], 0);
+  EXPECT_EQ(Rows(t).size(), 2u);
+}
+
 // A checkpoint unit owes again every table-bound record of a databank that
 // asked, the rows of an ALTER (24) as well: a copy that missed them would
 // read the records owed after them in rows of the old form. Nothing else is
