@@ -5,6 +5,7 @@
 #include "du/definition_records.h"
 
 #include "du/tests/record_access_fixture.h"
+#include "du/transactions.h"
 
 namespace {
 
@@ -99,6 +100,27 @@ TEST_F(DefinitionRecordTest, CopyStateRecordIsWrittenOncePerChange) {
   }
   const auto& ws = kernel_.queues[W(Tp() + TP_WS_QTBL)].records;
   EXPECT_EQ(ws.size(), 6u);
+}
+
+// A state record that a rollback to a mark took out of the write set no
+// longer counts: the same change made again after the rollback is appended,
+// and a record kept before the mark still makes its like add nothing.
+TEST_F(DefinitionRecordTest, CopyStateRecordTakenOutByARollbackIsWrittenAgain) {
+  ASSERT_EQ(Begin(1), 0);
+  auto appended = [&](int32_t kind, int32_t id, int32_t seqno) {
+    const int32_t appends = kernel_.Sent(DK_APS1);
+    EXPECT_EQ(Write(kind, {id, seqno}), 0);
+    return kernel_.Sent(DK_APS1) > appends;
+  };
+  EXPECT_TRUE(appended(16, 7, 3));
+  DUWriteMark(base_, usr_, 5);
+  EXPECT_TRUE(appended(16, 8, 1));
+  EXPECT_TRUE(appended(17, 7, 3));
+  DSTransRollbackDk(base_, usr_, 5);
+  ASSERT_EQ(W(usr_ + USR_TRV_COND), 0);
+  EXPECT_TRUE(appended(16, 8, 1));
+  EXPECT_FALSE(appended(16, 7, 3));
+  EXPECT_TRUE(appended(17, 7, 3));
 }
 
 TEST_F(DefinitionRecordTest, NamesAreCutAndPadded) {
