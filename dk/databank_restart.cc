@@ -23,6 +23,7 @@
 #include "dk/table_alter.h"
 #include "dk/table_entries.h"
 #include "dk/table_open.h"
+#include "dk/transactions.h"
 #include "dk/write_set_codes.h"
 #include "platform/enqdeq.h"
 #include "platform/server_clock.h"
@@ -238,13 +239,12 @@ int32_t RebuildTransCopy(const Replay& r, std::span<int32_t> record) {
 }
 
 // Records 13 and 14: the restore time stamps owed to the restore
-// directories of the copies, read as DKROO1 reads its request: word 2 the
-// DID whose slot, word 9 the stamp. Every copy that is not a backup takes
+// directories of the copies: word 2 the DID whose slot, word 5 the stamp. Every copy that is not a backup takes
 // them in a section 32, the chosen one in a 31 (unless a backup). At an
 // open (mode -1) a stamp that does not fit only warns. A failure for a
 // copy ends the replay.
 int32_t Stamps(Replay* r, std::span<int32_t> record) {
-  if (record.size() <= static_cast<size_t>(ROO_STAMP)) {
+  if (record.size() <= static_cast<size_t>(WSR_STAMP)) {
     Report(-88, 2, record[0], LoadWord(BP_TRANS_ENTRY));
     return 0;
   }
@@ -260,7 +260,7 @@ int32_t Stamps(Replay* r, std::span<int32_t> record) {
       Report(-43, 2, record[0], copy);
       return 0;
     }
-    const int32_t rc = DKILT0(copy, record[ROO_OTHER_DID], record[ROO_STAMP], r->mode);
+    const int32_t rc = DKILT0(copy, record[WSR_DID], record[WSR_STAMP], r->mode);
     if (rc < 0) return rc;
   }
   return 0;

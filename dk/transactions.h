@@ -108,6 +108,10 @@ constexpr int32_t WSR_TBL = 5;
 // SEQNO, 4 (26) the new SEQNO or -1.
 constexpr int32_t WSR_SEQNO = 3;
 constexpr int32_t WSR_NEW_SEQNO = 4;
+// Records of a restore time stamp (13, 14), as record access builds them
+// from a backup's table descriptor {DID, LID, 0, stamp, 16-byte key}: 2 the
+// DID whose slot, 5 the stamp; words 6 to 9 hold the key's text.
+constexpr int32_t WSR_STAMP = 5;
 
 // Read-set records: word 0 the kind (9 a read of a whole table), word 4 the
 // table entry; the rest belongs to the read checks. A row read is record

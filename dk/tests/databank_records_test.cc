@@ -185,15 +185,20 @@ TEST_F(DatabankRecordsTest, EndOfALogCopysMakingMakesItCurrent) {
 // Records 13 and 14 give the restore directory of the LOG databank the
 // stamp of a databank: a slot is added, a stamp one or two ahead of the
 // slot's passes, another one asks for a restore (-19); without a LOG
-// databank there is no directory (-45).
+// databank there is no directory (-45). The records are laid out as record
+// access builds them from a backup's table descriptor {DID, LID, 0, stamp,
+// 16-byte key}: the key's text behind the stamp is no stamp.
 TEST_F(DatabankRecordsTest, RestoreStampsReachTheLogDirectory) {
   StartBackground(1);
   Table t = CreateTable(77, 4, 8);
   auto stamp = [](int32_t code, int32_t did, int32_t value) {
-    std::vector<int32_t> r(ROO_WORDS, 0);
+    std::vector<int32_t> r(10, 0x20202020);  // a blank key from word 6
     r[WS_CODE] = code;
-    r[ROO_OTHER_DID] = did;
-    r[ROO_STAMP] = value;
+    r[1] = 0;  // the transaction number
+    r[2] = did;
+    r[3] = did;  // the LID
+    r[4] = 0;
+    r[5] = value;
     return r;
   };
   EXPECT_EQ(Apply(stamp(13, 5, 20), t), -45);
