@@ -239,7 +239,7 @@ int32_t RebuildTransCopy(const Replay& r, std::span<int32_t> record) {
 }
 
 // Records 13 and 14: the restore time stamps owed to the restore
-// directories of the copies: word 2 the DID whose slot, word 5 the stamp. Every copy that is not a backup takes
+// directories of the copies: word 3 the DID whose slot, word 5 the stamp. Every copy that is not a backup takes
 // them in a section 32, the chosen one in a 31 (unless a backup). At an
 // open (mode -1) a stamp that does not fit only warns. A failure for a
 // copy ends the replay.
@@ -260,7 +260,7 @@ int32_t Stamps(Replay* r, std::span<int32_t> record) {
       Report(-43, 2, record[0], copy);
       return 0;
     }
-    const int32_t rc = DKILT0(copy, record[WSR_DID], record[WSR_STAMP], r->mode);
+    const int32_t rc = DKILT0(copy, record[WSR_STAMP_DID], record[WSR_STAMP], r->mode);
     if (rc < 0) return rc;
   }
   return 0;

@@ -109,8 +109,12 @@ constexpr int32_t WSR_TBL = 5;
 constexpr int32_t WSR_SEQNO = 3;
 constexpr int32_t WSR_NEW_SEQNO = 4;
 // Records of a restore time stamp (13, 14), as record access builds them
-// from a backup's table descriptor {DID, LID, 0, stamp, 16-byte key}: 2 the
-// DID whose slot, 5 the stamp; words 6 to 9 hold the key's text.
+// from a backup's table descriptor {DID, LID, 0, stamp, 16-byte key}: word 2
+// is record access's DID, which is this process's databank entry; word 3,
+// the logical id, is the kernel's DID that keys the directory slot (as the
+// slot lookup by DID and the open's slot check key it); 5 the stamp; words
+// 6 to 9 hold the key's text.
+constexpr int32_t WSR_STAMP_DID = 3;
 constexpr int32_t WSR_STAMP = 5;
 
 // Read-set records: word 0 the kind (9 a read of a whole table), word 4 the

@@ -127,17 +127,17 @@ int32_t ApplyToTable(std::span<int32_t> record, int32_t commit, int32_t code) {
   return result;
 }
 
-// Records 13 and 14: the restore time stamp of databank `did` (record word
-// 2; the stamp in word 5, as the restart decodes the same record) into the
-// restore directory of the LOG databank and each online copy of it that is
-// no backup (DKILT1).
+// Records 13 and 14: the restore time stamp of the databank whose DID is
+// record word 3 (the stamp in word 5, as the restart decodes the same
+// record) into the restore directory of the LOG databank and each online
+// copy of it that is no backup (DKILT1).
 int32_t RestoreStamp(const std::vector<int32_t>& request, int32_t commit) {
   if (request.size() <= static_cast<size_t>(WSR_STAMP)) {
     int32_t value = request[WS_CODE];
     DKReportError(RoutineIndex("DKPTR1"), -66, DK_SEV_INTERNAL, &value, 0);
     return -66;
   }
-  return DKILT1(LoadWord(BP_LOG_ENTRY), request[WSR_DID], request[WSR_STAMP], commit);
+  return DKILT1(LoadWord(BP_LOG_ENTRY), request[WSR_STAMP_DID], request[WSR_STAMP], commit);
 }
 
 // The record of `key` (key_length bytes) on the table entry `table`, into

@@ -187,22 +187,32 @@ TEST_F(DatabankRecordsTest, EndOfALogCopysMakingMakesItCurrent) {
 // slot's passes, another one asks for a restore (-19); without a LOG
 // databank there is no directory (-45). The records are laid out as record
 // access builds them from a backup's table descriptor {DID, LID, 0, stamp,
-// 16-byte key}: the key's text behind the stamp is no stamp.
+// 16-byte key}: record access's DID is a databank entry of this process,
+// the logical id is the kernel's DID, and the key's text behind the stamp
+// is no stamp. The slot is the one a backup asks for by the kernel's DID
+// (code 4), which gives the next record's stamp.
 TEST_F(DatabankRecordsTest, RestoreStampsReachTheLogDirectory) {
   StartBackground(1);
   Table t = CreateTable(77, 4, 8);
   auto stamp = [](int32_t code, int32_t did, int32_t value) {
     std::vector<int32_t> r(10, 0x20202020);  // a blank key from word 6
     r[WS_CODE] = code;
-    r[1] = 0;  // the transaction number
-    r[2] = did;
-    r[3] = did;  // the LID
+    r[1] = 0;          // the transaction number
+    r[2] = 300 + did;  // record access's DID: an entry, no kernel DID
+    r[3] = did;        // the logical id
     r[4] = 0;
     r[5] = value;
     return r;
   };
   EXPECT_EQ(Apply(stamp(13, 5, 20), t), -45);
-  area_[BP_LOG_ENTRY] = Create("log", 400, 3, 1);
+  const int32_t log = Create("log", 400, 3, 1);
+  area_[BP_LOG_ENTRY] = log;
+  auto slot_stamp = [&](int32_t did) {
+    int32_t rq[ROO_WORDS] = {4, log, did};
+    rq[ROO_SEQNO] = -1;
+    const int32_t rc = DKROO1(rq);
+    return rc == 0 ? rq[ROO_STAMP] : -1000 - rc;
+  };
   struct Step {
     const char* what;
     std::vector<int32_t> record;
@@ -215,7 +225,12 @@ TEST_F(DatabankRecordsTest, RestoreStampsReachTheLogDirectory) {
       {"far ahead: restore needed", stamp(14, 5, 40), -19},
   };
   for (const Step& step : steps) EXPECT_EQ(Apply(step.record, t), step.rc) << step.what;
-  EXPECT_EQ(Rows(t).size(), std::size(steps) + 1);
+  EXPECT_EQ(slot_stamp(5), 20);
+  EXPECT_EQ(slot_stamp(6), 7);
+  EXPECT_EQ(slot_stamp(305), -1001) << "no slot keyed by record access's DID";
+  // The next backup's stamp, the slot's + 2, fits again and again.
+  for (int n = 0; n < 2; ++n) EXPECT_EQ(Apply(stamp(13, 5, slot_stamp(5) + 2), t), 0) << n;
+  EXPECT_EQ(Rows(t).size(), std::size(steps) + 3);
 }
 
 }  // namespace

@@ -386,7 +386,7 @@ TEST_F(RestartRecordsTest, AStampOwedToABackupCopyIsLeftAlone) {
   area_[copy_ + DBE_KIND] = DBT_BACKUP;
   const int32_t set = TransSet(5);
   Append(set, 5, {31, 0, 5, 4});
-  Append(set, 5, {13, 0, 7, 0, 0, 12, 0, 0, 0, 0});
+  Append(set, 5, {13, 0, 307, 7, 0, 12, 0, 0, 0, 0});
   log_.records.clear();
   EXPECT_EQ(Replay(5, db_), 0);
   EXPECT_TRUE(log_.records.empty());
@@ -427,13 +427,15 @@ TEST_F(RestartRecordsTest, ADatabankThatOwesNothingLogsNothing) {
 namespace {
 
 // Records 13 and 14 carry, as record access builds them from a backup's
-// table descriptor, the DID whose slot (word 2) and its stamp (word 5); the
-// key's text after it (words 6 to 9) is no stamp.
+// table descriptor, record access's DID (word 2, a databank entry of the
+// process that wrote it, no key after a restart), the logical id that is
+// the kernel's DID whose slot (word 3) and its stamp (word 5); the key's
+// text after it (words 6 to 9) is no stamp.
 TEST_F(RestartRecordsTest, StampsOwedToEveryCopyReachTheirRestoreDirectories) {
   const int32_t set = TransSet(5);
   constexpr int32_t kText = 0x30303030;  // "0000"
   Append(set, 5, {32, 0, 5, -1});
-  Append(set, 5, {13, 0, 7, 0, 0, 12, kText, kText, kText, kText});
+  Append(set, 5, {13, 0, 307, 7, 0, 12, kText, kText, kText, kText});
   EXPECT_EQ(Replay(5, db_), 0);
   for (const char* file : {"tables", "copy"}) {
     SCOPED_TRACE(file);
@@ -447,7 +449,7 @@ TEST_F(RestartRecordsTest, StampsOwedToEveryCopyReachTheirRestoreDirectories) {
   // A stamp that does not fit the slot only warns at an open.
   const int32_t again = TransSet(5);
   Append(again, 5, {32, 0, 5, -1});
-  Append(again, 5, {13, 0, 7, 0, 0, 30, kText, kText, kText, kText});
+  Append(again, 5, {13, 0, 307, 7, 0, 30, kText, kText, kText, kText});
   log_.records.clear();
   EXPECT_EQ(Replay(5, db_), 0);
   EXPECT_TRUE(Logged("restore needed due to invalid timestamp"));
