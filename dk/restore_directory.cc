@@ -301,7 +301,14 @@ int32_t DKILT0(int32_t copy, int32_t did, int32_t stamp, int32_t option) {
   Slot slot;
   if (int32_t rc = FindSlot(copy, did, &slot)) return rc;
   if (slot.page == 0) {
-    int32_t values[4] = {did, stamp, -1, 1};
+    // The slot added is the one this stamp fits: one behind it. A backup of
+    // a databank without a slot takes its header's stamp + 1, so the slot
+    // equals the header a copy of that backup carries, which the
+    // roll-forward and the next open accept; the record replayed at a
+    // restart fits it again, and so does the next backup's (slot + 2).
+    // With the record's own stamp the roll-forward of that backup was
+    // refused (-18008).
+    int32_t values[4] = {did, stamp - 1, -1, 1};
     return AddSlot(copy, slot, values, index);
   }
   int32_t rq[REQ_WORDS];

@@ -218,15 +218,15 @@ TEST_F(DatabankRecordsTest, RestoreStampsReachTheLogDirectory) {
     std::vector<int32_t> record;
     int32_t rc;
   } steps[] = {
-      {"a slot added", stamp(13, 5, 20), 0},
-      {"one ahead", stamp(14, 5, 21), 0},
-      {"two ahead", stamp(13, 5, 22), 0},
+      {"a slot added, one behind the stamp", stamp(13, 5, 20), 0},
+      {"the same record again", stamp(14, 5, 20), 0},
+      {"two ahead of the slot", stamp(13, 5, 21), 0},
       {"another databank's slot added", stamp(13, 6, 7), 0},
       {"far ahead: restore needed", stamp(14, 5, 40), -19},
   };
   for (const Step& step : steps) EXPECT_EQ(Apply(step.record, t), step.rc) << step.what;
-  EXPECT_EQ(slot_stamp(5), 20);
-  EXPECT_EQ(slot_stamp(6), 7);
+  EXPECT_EQ(slot_stamp(5), 19);
+  EXPECT_EQ(slot_stamp(6), 6);
   EXPECT_EQ(slot_stamp(305), -1001) << "no slot keyed by record access's DID";
   // The next backup's stamp, the slot's + 2, fits again and again.
   for (int n = 0; n < 2; ++n) EXPECT_EQ(Apply(stamp(13, 5, slot_stamp(5) + 2), t), 0) << n;

@@ -48,26 +48,29 @@ class RestoreStampsTest : public DatabankTest {
 };
 
 TEST_F(RestoreStampsTest, SlotsAreAddedCheckedAndRefused) {
-  // No directory yet: the first page is made, on both copies.
+  // No directory yet: the first page is made, on both copies. The slot
+  // added is the one the record's stamp fits, one behind it, so that the
+  // same record applied again (a replay) and the next backup's stamp (the
+  // slot's + 2) both fit it.
   ASSERT_EQ(DKILT1(log_entry_, 77, 10, 0), 0);
-  EXPECT_EQ(SlotIn("log", 77), (std::vector<int32_t>{10, -1, 1}));
-  EXPECT_EQ(SlotIn("logcopy", 77), (std::vector<int32_t>{10, -1, 1}));
+  EXPECT_EQ(SlotIn("log", 77), (std::vector<int32_t>{9, -1, 1}));
+  EXPECT_EQ(SlotIn("logcopy", 77), (std::vector<int32_t>{9, -1, 1}));
   struct Case {
     int32_t stamp, option, rc;
     int32_t state_after;  // of a slot set to 2 before
   } cases[] = {
-      {11, 0, 0, 1},    // one behind
-      {12, 0, 0, 1},    // two behind
-      {13, 0, -19, 2},  // three behind: the databank must be restored
-      {10, 0, -19, 2},  // not behind at all
-      {13, -1, 0, 2},   // a warning only, nothing changes
+      {10, 0, 0, 1},    // one behind: the adding record again
+      {11, 0, 0, 1},    // two behind
+      {12, 0, -19, 2},  // three behind: the databank must be restored
+      {9, 0, -19, 2},   // not behind at all
+      {12, -1, 0, 2},   // a warning only, nothing changes
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stamp);
     SetState(log_entry_, 77, 2);
     SetState(copy_, 77, 2);
     EXPECT_EQ(DKILT1(log_entry_, 77, c.stamp, c.option), c.rc);
-    EXPECT_EQ(SlotIn("log", 77), (std::vector<int32_t>{10, -1, c.state_after}));
+    EXPECT_EQ(SlotIn("log", 77), (std::vector<int32_t>{9, -1, c.state_after}));
   }
   EXPECT_EQ(DKILT1(0, 77, 11, 0), -45);
 }
