@@ -239,8 +239,8 @@ int32_t RebuildTransCopy(const Replay& r, std::span<int32_t> record) {
 }
 
 // Records 13 and 14: the restore time stamps owed to the restore
-// directories of the copies: word 3 the DID whose slot, word 5 the stamp. Every copy that is not a backup takes
-// them in a section 32, the chosen one in a 31 (unless a backup). At an
+// directories of the copies: word 3 the DID whose slot, word 5 the stamp.
+// Every copy that is not a backup takes them in a section 32, the chosen one in a 31 (unless a backup). At an
 // open (mode -1) a stamp that does not fit only warns. A failure for a
 // copy ends the replay.
 int32_t Stamps(Replay* r, std::span<int32_t> record) {

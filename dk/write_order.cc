@@ -124,6 +124,17 @@ void LowerOrder(int32_t bcb, int32_t order) {
   }
 }
 
+// Under the lock, a page still in no set (or, with `from_marked`, only
+// marked) enters one with `order`; false when it has moved on meanwhile.
+bool EnterSet(int32_t bcb, int32_t order, bool from_marked) {
+  std::lock_guard<std::mutex> hold(joining_set);
+  const int32_t status = LoadWord(bcb + BCB_WS_STATUS);
+  if (status != WS_NONE && !(from_marked && status == WS_MARKED)) return false;
+  StoreWord(bcb + BCB_ORDER, order);
+  StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
+  return true;
+}
+
 // A page's content reaches the readers on disk only through the pages that
 // name it, its waiter and theirs: each of those that lies in a later write
 // set moves to `order` (the page's own), so that the page write of a write
@@ -138,17 +149,9 @@ void LowerOrder(int32_t bcb, int32_t order) {
 void LowerWaiters(int32_t bcb, int32_t order) {
   int32_t at = LoadWord(bcb + BCB_WAITER);
   for (int32_t steps = 0; at > 0 && steps < 1 << 20; at = LoadWord(at + BCB_WAITER), ++steps) {
-    int32_t status = LoadWord(at + BCB_WS_STATUS);
-    if (status == WS_NONE && IsChanged(at)) {
-      std::lock_guard<std::mutex> hold(joining_set);
-      status = LoadWord(at + BCB_WS_STATUS);
-      if (status == WS_NONE) {
-        StoreWord(at + BCB_ORDER, order);
-        StoreWord(at + BCB_WS_STATUS, WS_IN_SET);
-        continue;
-      }
-    }
-    if (status == WS_IN_SET) LowerOrder(at, order);
+    if (LoadWord(at + BCB_WS_STATUS) == WS_NONE && IsChanged(at) && EnterSet(at, order, false))
+      continue;
+    if (LoadWord(at + BCB_WS_STATUS) == WS_IN_SET) LowerOrder(at, order);
   }
 }
 
@@ -156,15 +159,8 @@ void LowerWaiters(int32_t bcb, int32_t order) {
 // it was in none, only marked or in a later set.
 void JoinSet(int32_t bcb, int32_t value) {
   int32_t status = LoadWord(bcb + BCB_WS_STATUS);
-  if (status == WS_NONE || status == WS_MARKED) {
-    std::lock_guard<std::mutex> hold(joining_set);
-    status = LoadWord(bcb + BCB_WS_STATUS);
-    if (status == WS_NONE || status == WS_MARKED) {
-      StoreWord(bcb + BCB_ORDER, value);
-      StoreWord(bcb + BCB_WS_STATUS, WS_IN_SET);
-      return;
-    }
-  }
+  if ((status == WS_NONE || status == WS_MARKED) && EnterSet(bcb, value, true)) return;
+  status = LoadWord(bcb + BCB_WS_STATUS);
   if (status == WS_IN_SET) return LowerOrder(bcb, value);
   // A write or a prefetch in flight: in the set again with the lower order.
   if (value < LoadWord(bcb + BCB_ORDER)) {

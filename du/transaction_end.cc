@@ -2,7 +2,6 @@
 // the statements it closes, the deferred checks before a commit, the commit
 // record appended to the write set, the kernel end, a successor for code 85,
 // and the clean-up of the per-databank entries and of the stack.
-#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <vector>
@@ -162,7 +161,6 @@ int32_t AppendCommitRecord(int32_t* base, int32_t usr, int32_t tp, int32_t value
   r[14] = value;
   r[15] = length;
   bool written = false, logged = false, has_log = false, has_trans = false;
-  int32_t largest = 0;  // the largest STATUS listed, which the kernel reads as the record count
   int32_t trs = W(base, F(usr, USR_TRS));
   for (int32_t n = 0; trs != 0 && n < 100000 && du::BlockInside(base, trs, TRS_WORDS); ++n) {
     const int32_t status = W(base, F(trs, TRS_STATUS));
@@ -172,7 +170,6 @@ int32_t AppendCommitRecord(int32_t* base, int32_t usr, int32_t tp, int32_t value
       const int32_t log = status == 3 && W(base, F(dcb, DCB_TRANS_MODE)) == 3 ? 3 : 0;
       r.insert(r.end(), {W(base, F(dcb, DCB_DID)), lid, 0, status, -1, log});
       written = written || status == 3;
-      largest = std::max(largest, status);
       logged = logged || log == 3;
       has_log = has_log || lid == 3;
       has_trans = has_trans || lid == 2;
@@ -182,7 +179,7 @@ int32_t AppendCommitRecord(int32_t* base, int32_t usr, int32_t tp, int32_t value
   if (logged && !has_log && W(base, F(usr, USR_LOGDB_DID)) != 0)
     r.insert(r.end(), {W(base, F(usr, USR_LOGDB_DID)), 3, 0, 3, -1, 0});
   if (written && !has_trans) r.insert(r.end(), {W(base, F(usr, USR_TRANSDB_DID)), 2, 0, 3, -1, 0});
-  if (largest > 2) r[2] = r[10];  // the commit kind
+  if (written) r[2] = r[10];  // the commit kind
   r.push_back(-1);
   const size_t at = r.size();
   r.resize(at + static_cast<size_t>((length + 3) / 4), 0);
